@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace audio {
+class Stream;
+}
+class InputDevice;
+
+// The recording front end of the measurement: opens one capture stream through the audio client
+// and splits every block into the microphone (measurement) channel and the reference channel.
+// Blocks arrive in the backend's thread; the signals are emitted there, under the front end's
+// mutex, so a directly connected receiver is serialised against opening and closing.
+class AudioInput : public QObject {
+    Q_OBJECT
+public:
+    explicit AudioInput(QObject* parent = nullptr);
+    ~AudioInput() override;
+
+    QString deviceId() const;
+    void setDeviceId(const QString& id);
+    void setMeasurementChannel(int channel) { measurementChannel_.store(channel); }
+    void setReferenceChannel(int channel) { referenceChannel_.store(channel); }
+    int measurementChannel() const { return measurementChannel_.load(); }
+    int referenceChannel() const { return referenceChannel_.load(); }
+    bool isActive() const { return active_.load(); }
+    void setActive(bool active);
+    // The rate the open stream really runs at, or 0 without a stream.
+    unsigned sampleRate() const;
+
+signals:
+    void dataReady(QList<float> data, QList<float> reference);
+    void allChannelsDataReady(QList<QList<float>> channels);
+    void errorOccurred(QString message);
+    void sampleRateChanged(uint sampleRate);
+
+private:
+    InputDevice* makeSink();
+    audio::Stream* openStream(const QString& id, InputDevice* sink, bool reopening);
+    void watchSampleRate(audio::Stream* stream);
+    void takeStream(audio::Stream*& stream, InputDevice*& sink);
+    static void closeStream(audio::Stream* stream, InputDevice* sink);
+    void failOpening(InputDevice* sink, const char* logLine);
+    void handleBlock(const char* bytes, qint64 size);
+
+    QString deviceId_;
+    audio::Stream* stream_ = nullptr;
+    InputDevice* sink_ = nullptr;
+    std::atomic<int> measurementChannel_{0};
+    std::atomic<int> referenceChannel_{1};
+    std::atomic<bool> active_{false};
+    mutable QMutex mutex_;
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+};

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one configuration: "release" (the program and the benchmarks, optimised)
+# or "test" (everything with AddressSanitizer and UndefinedBehaviorSanitizer, for the tests).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+config=${1:-release}
+case "$config" in
+  release) flags=(-DCMAKE_BUILD_TYPE=Release -DSNT_SANITIZE=OFF -DSNT_BUILD_TESTS=OFF) ;;
+  test)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNT_SANITIZE=ON -DSNT_BUILD_TESTS=ON -DSNT_BUILD_BENCH=OFF) ;;
+  *) echo "usage: $0 [release|test]" >&2; exit 2 ;;
+esac
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/sonetra-ccache}
+if [ ! -f "build/$config/build.ninja" ]; then
+  cmake -S . -B "build/$config" -G Ninja "${flags[@]}" >/dev/null
+fi
+cmake --build "build/$config" --parallel "$(nproc)"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# start RUNTIME: starts a user-space PulseAudio server with a float32 null sink "loop" (its
+#   monitor is a bit-exact loopback) and prints the environment the tests need.
+# stop RUNTIME: stops what start started.
+set -euo pipefail
+action=$1
+runtime=$2
+
+start_pulse() {
+  mkdir -p "$runtime/pulse-home"
+  HOME="$runtime/pulse-home" XDG_RUNTIME_DIR="$runtime" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$runtime/pa.log" \
+      --use-pid-file=yes \
+      --load="module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
+      --load="module-native-protocol-unix socket=$runtime/pulse.sock" >/dev/null 2>&1
+  local server="unix:$runtime/pulse.sock"
+  for _ in $(seq 50); do
+    PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  PULSE_SERVER=$server pactl set-default-sink loop
+  PULSE_SERVER=$server pactl set-default-source loop.monitor
+  printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$runtime/asoundrc"
+  echo "export PULSE_SERVER=$server"
+  echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"
+}
+
+stop_pulse() {
+  local pidfile
+  pidfile=$(find "$runtime" -name pid -path '*pulse*' 2>/dev/null | head -n 1)
+  if [ -n "$pidfile" ]; then
+    kill "$(cat "$pidfile")" 2>/dev/null || true
+  fi
+}
+
+case "$action" in
+  start) start_pulse ;;
+  stop) stop_pulse ;;
+  *) echo "usage: $0 start|stop RUNTIME" >&2; exit 2 ;;
+esac

@@ -1,0 +1,372 @@
+#include "audio/AudioInput.h"
+#include "audio/Client.h"
+#include "audio/Stream.h"
+#include "tests/support/LoopbackCard.h"
+#include "tests/support/TestMain.h"
+
+#include <QIODevice>
+#include <QPointer>
+#include <QSignalSpy>
+#include <future>
+
+using audio::Client;
+using audio::Plugin;
+using snt::test::LoopbackCard;
+
+namespace {
+
+// A backend whose capture sinks the test writes into by hand, for exact block layouts.
+class ManualCard : public Plugin {
+public:
+    QString name() const override { return "Manual"; }
+    audio::DeviceList devices() override
+    {
+        return {{"manual-1", "Mono", 48000, "Manual", {"1"}, {}},
+                {"manual-2", "Stereo", 48000, "Manual", {"1", "2"}, {}},
+                {"manual-3", "Three", 48000, "Manual", {"1", "2", "3"}, {}}};
+    }
+    audio::DeviceInfo::Id defaultDevice(const Direction&) override { return "manual-2"; }
+    audio::Format preferredFormat(const audio::DeviceInfo::Id& id, const Direction&) override
+    {
+        return audio::Format{48000, uint32_t(id.right(1).toUInt())};
+    }
+    audio::Stream* open(const QString& id, const Direction&, const audio::Format& format,
+                        QIODevice* device) override
+    {
+        ++opens;
+        lastId = id;
+        if (failNext) {
+            failNext = false;
+            return nullptr;
+        }
+        device->open(QIODevice::WriteOnly);
+        sink = device;
+        stream = new audio::Stream(format);
+        // Torn down at once, as a backend that deletes its stream inside the close may do.
+        connect(stream, &audio::Stream::closeMe, this, [this] {
+            delete stream;
+            stream = nullptr;
+            sink = nullptr;
+        });
+        return stream;
+    }
+
+    void write(const QList<float>& interleaved)
+    {
+        sink->write(reinterpret_cast<const char*>(interleaved.constData()),
+                    interleaved.size() * qsizetype(sizeof(float)));
+    }
+
+    int opens = 0;
+    QString lastId;
+    bool failNext = false;
+    QIODevice* sink = nullptr;
+    audio::Stream* stream = nullptr;
+};
+
+// An endless render source: channel 0 plays the ramp k/65536 (exact in float, unique over
+// 65536 frames), channel 1 its negative.
+class RampSource : public QIODevice {
+public:
+    static float ramp(qint64 frame) { return float(frame % 65536) / 65536.0f; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 frames = maxSize / qint64(2 * sizeof(float));
+        auto* out = reinterpret_cast<float*>(data);
+        for (qint64 f = 0; f < frames; ++f, ++frame_) {
+            out[2 * f] = ramp(frame_);
+            out[2 * f + 1] = -ramp(frame_);
+        }
+        return frames * qint64(2 * sizeof(float));
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    qint64 frame_ = 0;
+};
+
+ManualCard* manual = nullptr;
+LoopbackCard* loopback = nullptr;
+
+struct Collected {
+    QList<float> data;
+    QList<float> reference;
+    int blocks = 0;
+};
+
+void collect(AudioInput& input, Collected& into)
+{
+    QObject::connect(&input, &AudioInput::dataReady, &input,
+                     [&into](const QList<float>& data, const QList<float>& reference) {
+                         into.data += data;
+                         into.reference += reference;
+                         ++into.blocks;
+                     });
+}
+
+// The frame offset at which the ramp (which starts at 0) appears in a capture.
+qsizetype rampStart(const QList<float>& captured, float sign)
+{
+    for (qsizetype i = 1; i < captured.size(); ++i)
+        if (captured[i] == sign * RampSource::ramp(1) && captured[i - 1] == 0.0f)
+            return i - 1;
+    return -1;
+}
+
+}  // namespace
+
+class AudioInputTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(Client::setPluginFactories({
+            [] { auto p = std::make_shared<ManualCard>(); manual = p.get(); return p; },
+            [] { auto p = std::make_shared<LoopbackCard>(); loopback = p.get(); return p; },
+        }));
+        Client::instance();
+    }
+
+    void startsOnTheDefaultInputDevice()
+    {
+        AudioInput input;
+        QCOMPARE(input.deviceId(), QString("manual-2"));
+        QCOMPARE(input.sampleRate(), 0u);
+    }
+
+    void blocksAreSplitIntoMeasurementAndReference_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("measurement");
+        QTest::addColumn<int>("reference");
+        QTest::addColumn<int>("dataChannel");  // -1: silence
+        QTest::addColumn<int>("referenceChannel");
+        QTest::newRow("stereo 0/1") << "manual-2" << 0 << 1 << 0 << 1;
+        QTest::newRow("stereo 1/0") << "manual-2" << 1 << 0 << 1 << 0;
+        QTest::newRow("mono defaults") << "manual-1" << 0 << 1 << 0 << -1;
+        QTest::newRow("reference out of range, measurement 1") << "manual-2" << 1 << 5 << 1 << 0;
+        QTest::newRow("reference out of range, measurement 0") << "manual-3" << 0 << -1 << 0 << 1;
+        QTest::newRow("measurement out of range") << "manual-2" << 3 << 9 << -1 << 0;
+        QTest::newRow("three channels 2/1") << "manual-3" << 2 << 1 << 2 << 1;
+    }
+
+    void blocksAreSplitIntoMeasurementAndReference()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, measurement);
+        QFETCH(int, reference);
+        QFETCH(int, dataChannel);
+        QFETCH(int, referenceChannel);
+        AudioInput input;
+        input.setDeviceId(device);
+        input.setMeasurementChannel(measurement);
+        input.setReferenceChannel(reference);
+        input.setActive(true);
+        QVERIFY(input.isActive());
+        const int channels = device.right(1).toInt();
+        QSignalSpy blocks(&input, &AudioInput::dataReady);
+        QSignalSpy all(&input, &AudioInput::allChannelsDataReady);
+        const int frames = 5;
+        QList<float> interleaved;
+        for (int f = 0; f < frames; ++f)
+            for (int c = 0; c < channels; ++c)
+                interleaved << float(100 * (c + 1) + f);
+        manual->write(interleaved);
+        QCOMPARE(blocks.count(), 1);
+        const auto data = blocks[0][0].value<QList<float>>();
+        const auto ref = blocks[0][1].value<QList<float>>();
+        const auto expected = [&](int channel, int f) {
+            return channel < 0 ? 0.0f : float(100 * (channel + 1) + f);
+        };
+        QCOMPARE(data.size(), frames);
+        QCOMPARE(ref.size(), frames);
+        for (int f = 0; f < frames; ++f) {
+            QCOMPARE(data[f], expected(dataChannel, f));
+            QCOMPARE(ref[f], expected(referenceChannel, f));
+        }
+        const auto split = all[0][0].value<QList<QList<float>>>();
+        QCOMPARE(split.size(), channels);
+        for (int c = 0; c < channels; ++c)
+            QCOMPARE(split[c][frames - 1], expected(c, frames - 1));
+        input.setActive(false);
+        QVERIFY(!manual->stream);
+    }
+
+    void partialFramesAreIgnored()
+    {
+        AudioInput input;
+        input.setDeviceId("manual-3");
+        input.setActive(true);
+        QSignalSpy blocks(&input, &AudioInput::dataReady);
+        QByteArray bytes(1000, '\0');
+        manual->sink->write(bytes);
+        QCOMPARE(blocks.count(), 1);
+        QCOMPARE(blocks[0][0].value<QList<float>>().size(), 83);
+        QCOMPARE(blocks[0][1].value<QList<float>>().size(), 83);
+    }
+
+    void sameDeviceIdNeitherClosesNorReopens()
+    {
+        AudioInput input;
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        const int opens = manual->opens;
+        audio::Stream* stream = manual->stream;
+        input.setDeviceId("manual-2");
+        QCOMPARE(manual->opens, opens);
+        QCOMPARE(manual->stream, stream);
+    }
+
+    void idChangeWhileInactiveOpensOnlyLater()
+    {
+        AudioInput input;
+        const int opens = manual->opens;
+        input.setDeviceId("manual-3");
+        QCOMPARE(manual->opens, opens);
+        input.setActive(true);
+        QCOMPARE(manual->opens, opens + 1);
+        QCOMPARE(manual->lastId, QString("manual-3"));
+        QCOMPARE(input.sampleRate(), 48000u);
+    }
+
+    void failedOpeningReportsOnce()
+    {
+        AudioInput input;
+        QSignalSpy errors(&input, &AudioInput::errorOccurred);
+        manual->failNext = true;
+        QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to open audio input!");
+        input.setActive(true);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors[0][0].toString(), QString("无法打开音频输入设备"));
+        QVERIFY(!input.isActive());
+        QCOMPARE(input.sampleRate(), 0u);
+        QVERIFY(!Client::instance()->openInput("no-such-device", nullptr, {}));
+        input.setDeviceId("no-such-device");
+        QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to open audio input!");
+        input.setActive(true);
+        QCOMPARE(errors.count(), 2);
+    }
+
+    void failedReopeningLeavesTheFrontEndInactive()
+    {
+        AudioInput input;
+        input.setActive(true);
+        QSignalSpy errors(&input, &AudioInput::errorOccurred);
+        manual->failNext = true;
+        QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to reopen with new device!");
+        input.setDeviceId("manual-1");
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(!input.isActive());
+        QVERIFY(!manual->stream);
+    }
+
+    // A backend whose open waits on its own thread must not find the front end's lock taken.
+    void backendOpenRunsWithoutTheFrontEndLock()
+    {
+        AudioInput input;
+        input.setDeviceId(loopback->deviceId());
+        bool answered = false;
+        loopback->setOpenHook([&input, &answered] {
+            auto reading = std::async(std::launch::async, [&input] { return input.sampleRate(); });
+            answered = reading.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        });
+        input.setActive(true);
+        loopback->setOpenHook({});
+        QVERIFY(answered);
+        QVERIFY(input.isActive());
+    }
+
+    // The queued rate notice must not reach back into a stream that is gone by then.
+    void rateChangeSurvivesTheStreamsDeletion()
+    {
+        AudioInput input;
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        QSignalSpy rate(&input, &AudioInput::sampleRateChanged);
+        manual->stream->setSampleRate(44100);
+        QCOMPARE(input.sampleRate(), 44100u);
+        input.setActive(false);  // the manual card deletes the stream right here
+        QVERIFY(!manual->stream);
+        QTRY_COMPARE(rate.count(), 1);
+        QCOMPARE(rate[0][0].toUInt(), 44100u);
+    }
+
+    void rampComesBackBitExactAtConstantLatency()
+    {
+        LoopbackCard::Path delayed;
+        delayed.gain = 0.5f;
+        delayed.delayFrames = 100;
+        loopback->setPath(0, delayed);
+        RampSource source;
+        audio::Stream* output =
+            Client::instance()->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
+        QVERIFY(output);
+        AudioInput input;
+        input.setDeviceId(loopback->deviceId());
+        Collected got;
+        collect(input, got);
+        input.setActive(true);
+        QVERIFY(input.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(got.data.size() >= 48000, 10000);
+        input.setActive(false);
+        output->close();
+        loopback->setPath(0, LoopbackCard::Path{});
+
+        const qsizetype start = rampStart(got.reference, -1.0f);
+        QVERIFY(start >= 0);
+        for (qsizetype i = start; i < got.reference.size(); ++i)
+            QCOMPARE(got.reference[i], -RampSource::ramp(i - start));
+        // The measured channel went through half gain and 100 frames more delay.
+        for (qsizetype i = start + 100; i < got.data.size(); ++i)
+            QCOMPARE(got.data[i], 0.5f * RampSource::ramp(i - start - 100));
+        QTRY_COMPARE(loopback->openStreamCount(), 0);
+    }
+
+    void deviceChangeMovesTheStreamBetweenCards()
+    {
+        AudioInput input;
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        const int teardowns = loopback->teardowns();
+        Collected got;
+        collect(input, got);
+        input.setDeviceId(loopback->deviceId());
+        QVERIFY(input.isActive());
+        QVERIFY(!manual->stream);
+        QCOMPARE(loopback->openStreamCount(), 1);
+        QTRY_VERIFY(got.blocks >= 3);
+        input.setDeviceId("manual-1");
+        QVERIFY(input.isActive());
+        QTRY_COMPARE(loopback->teardowns(), teardowns + 1);
+        QCOMPARE(loopback->openStreamCount(), 0);
+        QCOMPARE(input.sampleRate(), 48000u);
+    }
+
+    void repeatedSwitchingWhileStreamingLosesNothing()
+    {
+        RampSource source;
+        audio::Stream* output =
+            Client::instance()->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
+        QVERIFY(output);
+        {
+            AudioInput input;
+            input.setDeviceId(loopback->deviceId());
+            for (int i = 0; i < 50; ++i) {
+                input.setActive(true);
+                QVERIFY(input.isActive());
+                QTest::qWait(i % 3);
+                input.setActive(false);
+            }
+            input.setActive(true);
+        }  // destroyed while active: the stream must be closed with it
+        output->close();
+        QTRY_COMPARE(loopback->openStreamCount(), 0);
+        QVERIFY(loopback->waitTicks(2));
+    }
+};
+
+SNT_TEST_MAIN(AudioInputTest)
+#include "AudioInputTest.moc"
