@@ -199,7 +199,7 @@ void Measurement::setWindowFunction(int type)
     if (type == windowFunction_)
         return;
     windowFunction_ = type;
-    if (type >= WindowFunction::Rectangular && type <= WindowFunction::Exponental) {
+    if (type >= int(WindowFunction::Rectangular) && type <= int(WindowFunction::Exponental)) {
         const auto window = WindowFunction::Type(type);
         QMutexLocker lock(&mutex_);
         transform_.setWindowType(window);
@@ -267,7 +267,7 @@ void Measurement::setCalibrationCurve(std::shared_ptr<CalCurve> curve)
         refreshCalibrationGains();
         return;
     }
-    sntInfo(tag) << "Calibration curve loaded:" << micCurve_->size() << "points";
+    sntInfo(tag) << "Calibration curve loaded:" << micCurve_->frequencies().size() << "points";
     buildCalibrationLut();
 }
 
@@ -278,7 +278,7 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
         refreshCalibrationGains();
         return;
     }
-    sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->size() << "points";
+    sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->frequencies().size() << "points";
     buildCalibrationLut();
 }
 

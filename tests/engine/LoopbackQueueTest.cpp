@@ -1,3 +1,4 @@
+#include "engine/Complex.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/MovingWindow.h"
 #include "tests/support/TestMain.h"

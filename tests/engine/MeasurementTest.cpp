@@ -1,5 +1,6 @@
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
+#include "audio/Stream.h"
 #include "engine/tf/Measurement.h"
 #include "tests/engine/MeasurementSignals.h"
 #include "tests/support/LoopbackCard.h"
@@ -32,6 +33,26 @@ float phaseError(const BinRecord& record, std::complex<double> expected)
     const std::complex<double> unit = expected / std::abs(expected);
     return float(std::abs(std::complex<double>(record.phaseRe, record.phaseIm) - unit));
 }
+
+// The reference amplitude of every bin, as the records carry it (amplitude / magnitude), and a
+// test that keeps the bins where the noise stimulus is not close to silent by chance: there the
+// ratio carries little but rounding.
+class Excitation {
+public:
+    explicit Excitation(const Measurement& m)
+    {
+        for (const BinRecord& record : m.records())
+            amplitudes_.push_back(record.amplitude / record.magnitude);
+        std::vector<float> sorted(amplitudes_.begin() + 1, amplitudes_.end());
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        median_ = sorted[sorted.size() / 2];
+    }
+    bool enough(uint32_t bin) const { return amplitudes_[bin] > 0.1f * median_; }
+
+private:
+    std::vector<float> amplitudes_;
+    float median_ = 0.0f;
+};
 
 // Index of the impulse point with the largest magnitude.
 qsizetype impulsePeak(const Measurement& m)
@@ -155,10 +176,10 @@ private slots:
         m->transform();
 
         int checked = 0;
+        const Excitation excitation(*m);
         for (uint32_t bin = 1; bin < size / 2; ++bin) {
             const BinRecord& record = m->records()[bin];
-            // Bins where the noise happens to be nearly silent carry little but rounding.
-            if (record.amplitude / record.magnitude < 1e-3f)
+            if (!excitation.enough(bin))
                 continue;
             const auto expected = path.response(omegaOfBin(bin, size));
             QVERIFY2(std::abs(record.magnitude / std::abs(expected) - 1.0) < 1e-3,
@@ -205,7 +226,8 @@ private slots:
         feedAll(*m, throughPath(reference, Path{1.0, 10, {}}), reference);
         m->transform();
         QCOMPARE(m->impulse()[std::size_t(impulsePeak(*m))].timeMs, 0.0f);
-        QVERIFY(std::abs(m->records()[100].phaseRe - 1.0f) < 1e-3f);
+        // Aligned pairs have no phase shift; only the ten pairs at the ring's seam differ.
+        QVERIFY(std::abs(m->records()[100].phaseRe - 1.0f) < 0.05f);
     }
 
     void levelsReadTheKnownRms()
@@ -247,32 +269,45 @@ private slots:
         QCOMPARE(impulsePeak(*m), qsizetype(511));  // lag 0 sits at N/2 − 1
     }
 
+    // Bad values inside the block being analysed and inside the delay finder's span: cleaned
+    // where they enter, they cost one sample each instead of the whole spectrum.
+    void nonFiniteSamplesBecomeSilence_data()
+    {
+        QTest::addColumn<int>("referenceChannel");
+        QTest::newRow("reference input") << 1;
+        QTest::newRow("generator loopback") << -1;
+    }
+
     void nonFiniteSamplesBecomeSilence()
     {
-        auto m = synthetic(0, 2, 1);
-        m->setAverage(4);
+        QFETCH(int, referenceChannel);
+        auto m = synthetic(2, 0, 1);
+        m->setReferenceChannel(referenceChannel);
         const float bad[] = {std::numeric_limits<float>::quiet_NaN(),
                              std::numeric_limits<float>::infinity(),
                              -std::numeric_limits<float>::infinity()};
-        QList<float> data(blockFrames, 0.25f), reference(blockFrames, 0.25f);
+        auto reference = whiteNoise(70000, 0.5, 9);
+        auto data = throughPath(reference, Path{1.0, 48, {}});
         for (int i = 0; i < 3; ++i) {
-            data[10 + i] = bad[i];
-            reference[20 + i] = bad[i];
+            data[69500 + i] = bad[i];
+            reference[69700 + i] = bad[i];
         }
-        m->writeData(data, reference);
-        m->setReferenceChannel(-1);
-        m->writeLoopbackSample(bad[0]);
-        m->writeLoopbackSample(bad[1]);
-        m->setReferenceChannel(1);
-        const auto noise = whiteNoise(48000, 0.5, 9);
-        feedAll(*m, noise, noise);
+        if (referenceChannel == -1)
+            for (double x : reference)
+                m->writeLoopbackSample(float(x));
+        feedAll(*m, data, reference);
         m->transform();
+        m->updateEstimate();
+        QCOMPARE(m->estimatedDelayMs(), 1.0f);
         for (float level : {m->level(), m->referenceLevel(), m->splLevel(), m->peak()})
             QVERIFY2(std::isfinite(level) && level > -20.0f, qPrintable(QString::number(level)));
+        int closeToOne = 0;
         for (const BinRecord& record : m->records()) {
             QVERIFY(std::isfinite(record.magnitude) && std::isfinite(record.coherence));
             QVERIFY(std::isfinite(record.peak) && std::isfinite(record.mean));
+            closeToOne += std::abs(record.magnitude - 1.0f) < 0.25f;
         }
+        QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4, qPrintable(QString::number(closeToOne)));
         for (const ImpulsePoint& point : m->impulse())
             QVERIFY(std::isfinite(point.value.re));
     }
@@ -323,10 +358,13 @@ private slots:
             feed(*m, data, reference, (3 + t) * size, size);
             m->transform();
         }
-        for (uint32_t bin = 1; bin < size / 2; bin += 7) {
+        const Excitation excitation(*m);
+        int checked = 0;
+        for (uint32_t bin = 1; bin < size / 2; ++bin) {
             const BinRecord& record = m->records()[bin];
-            if (record.amplitude / record.magnitude < 1e-2f)
+            if (!excitation.enough(bin))
                 continue;
+            ++checked;
             const auto expected = path.response(omegaOfBin(bin, size));
             QVERIFY2(std::abs(record.magnitude / std::abs(expected) - 1.0) < tolerance,
                      qPrintable(QString("bin %1: %2 against %3")
@@ -335,6 +373,7 @@ private slots:
                                     .arg(std::abs(expected))));
             QVERIFY(phaseError(record, expected) < 10 * tolerance);
         }
+        QVERIFY(checked > int(size) / 2 * 9 / 10);
     }
 
     void averagesOfAChangingSignal_data()
