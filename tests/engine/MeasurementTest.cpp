@@ -1,11 +1,13 @@
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
+#include "engine/CalCurve.h"
 #include "engine/tf/Measurement.h"
 #include "tests/engine/MeasurementSignals.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
+#include <QPointF>
 #include <QSignalSpy>
 #include <algorithm>
 #include <cmath>
@@ -448,6 +450,65 @@ private slots:
         feedAll(*m, data, period);
         m->transform();
         QVERIFY(std::abs(m->records()[100].magnitude - 0.25f) < 1e-3f);
+    }
+
+    void calibrationScalesEachBin_data()
+    {
+        QTest::addColumn<QList<QPointF>>("microphone");
+        QTest::addColumn<QList<QPointF>>("reference");
+        const QList<QPointF> none;
+        const QList<QPointF> plus6{{20, 6.0206}, {20000, 6.0206}};
+        // 0 dB up to 100 Hz, 10 dB from 1 kHz, linear over log frequency between.
+        const QList<QPointF> slope{{100, 0}, {1000, 10}};
+        QTest::newRow("microphone +6 dB halves") << plus6 << none;
+        QTest::newRow("reference +6 dB doubles") << none << plus6;
+        QTest::newRow("both cancel") << plus6 << plus6;
+        QTest::newRow("microphone slope") << slope << none;
+    }
+
+    void calibrationScalesEachBin()
+    {
+        QFETCH(QList<QPointF>, microphone);
+        QFETCH(QList<QPointF>, reference);
+        const auto curveOf = [](const QList<QPointF>& points) {
+            auto curve = std::make_shared<CalCurve>();
+            QList<CalCurve::Point> list;
+            for (const QPointF& p : points)
+                list.append({float(p.x()), float(p.y())});
+            curve->setPoints(list);
+            return curve;
+        };
+        // Independent reading of a curve: dB linear over log10 frequency, held at the ends.
+        const auto gainDb = [](const QList<QPointF>& points, double f) {
+            if (points.isEmpty())
+                return 0.0;
+            if (f <= points.first().x())
+                return points.first().y();
+            if (f >= points.last().x())
+                return points.last().y();
+            const double t = std::log10(f / points[0].x()) / std::log10(points[1].x() / points[0].x());
+            return points[0].y() + t * (points[1].y() - points[0].y());
+        };
+
+        auto m = synthetic(2, 0, 0);
+        if (microphone.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, "[Measurement] Calibration curve is empty or null");
+        m->setCalibrationCurve(microphone.isEmpty() ? nullptr : curveOf(microphone));
+        m->setReferenceCalibrationCurve(reference.isEmpty() ? nullptr : curveOf(reference));
+        const uint32_t size = m->fftSize();
+        const auto period = repeated(whiteNoise(size, 0.5, 41), 2 * size);
+        feedAll(*m, period, period);
+        m->transform();
+        for (uint32_t bin = 1; bin < size / 2; ++bin) {
+            const float f = m->records()[bin].frequency;
+            const double expected =
+                std::pow(10.0, (gainDb(reference, f) - gainDb(microphone, f)) / 20.0);
+            QVERIFY2(std::abs(m->records()[bin].magnitude / expected - 1.0) < 1e-4,
+                     qPrintable(QString("%1 Hz: %2 against %3")
+                                    .arg(f)
+                                    .arg(m->records()[bin].magnitude)
+                                    .arg(expected)));
+        }
     }
 
     void endToEndThroughTheLoopbackCard();

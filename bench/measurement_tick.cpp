@@ -1,0 +1,166 @@
+// One analysis tick of the measurement at every FFT size and averaging type, with its median and
+// 99th percentile and the heap allocations it makes; and the per-frame cost of the sample inputs
+// with the generator loopback connected the way the generator connects it.
+#include "audio/Client.h"
+#include "engine/tf/Measurement.h"
+
+#include <QCoreApplication>
+#include <QList>
+#include <QLoggingCategory>
+#include <algorithm>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <vector>
+
+// ---- heap allocations, counted on the benchmark thread while a tick runs ----------------------
+
+namespace {
+thread_local bool countAllocations = false;
+std::atomic<long> allocations{0};
+
+void* allocate(std::size_t size)
+{
+    if (countAllocations)
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+constexpr int tickFrames = 48000 * Measurement::analysisIntervalMs / 1000;
+
+QList<float> noise(int count, unsigned seed)
+{
+    std::mt19937 engine(seed);
+    std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
+    QList<float> out(count);
+    for (float& v : out)
+        v = uniform(engine);
+    return out;
+}
+
+// A measurement that takes only the blocks the benchmark writes, as the session sets it up.
+std::unique_ptr<Measurement> makeMeasurement(int mode, int averageType)
+{
+    auto m = std::make_unique<Measurement>();
+    m->setDeviceId(QStringLiteral("no-device"));
+    m->setMode(mode);
+    m->setAverageType(averageType);
+    m->setAverage(16);
+    m->setActive(true);
+    return m;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = std::size_t(p * double(values.size() - 1) + 0.5);
+    return values[std::min(at, values.size() - 1)];
+}
+
+// Arguments: FFT mode (0 → 1024 … 6 → 65536) and averaging type.
+void BM_AnalysisTick(benchmark::State& state)
+{
+    const auto m = makeMeasurement(int(state.range(0)), int(state.range(1)));
+    const QList<float> data = noise(tickFrames, 1);
+    const QList<float> reference = noise(tickFrames, 2);
+    // Fill the transform once, so the cumulative average runs from the first timed tick.
+    for (uint32_t filled = 0; filled < m->fftSize() + tickFrames; filled += tickFrames) {
+        m->writeData(data, reference);
+        m->transform();
+    }
+
+    std::vector<double> ms;
+    long mostAllocations = 0;
+    for (auto _ : state) {
+        m->writeData(data, reference);
+        allocations.store(0);
+        countAllocations = true;
+        const auto start = std::chrono::steady_clock::now();
+        m->transform();
+        const auto end = std::chrono::steady_clock::now();
+        countAllocations = false;
+        mostAllocations = std::max(mostAllocations, allocations.load());
+        const double seconds = std::chrono::duration<double>(end - start).count();
+        state.SetIterationTime(seconds);
+        ms.push_back(seconds * 1000.0);
+    }
+    state.counters["fft"] = double(m->fftSize());
+    state.counters["median_ms"] = percentile(ms, 0.5);
+    state.counters["p99_ms"] = percentile(ms, 0.99);
+    state.counters["allocs_per_tick"] = double(mostAllocations);
+}
+
+void tickArguments(benchmark::internal::Benchmark* b)
+{
+    for (int mode = 0; mode < Measurement::modeCount; ++mode)
+        for (int type = 0; type < 4; ++type)
+            b->Args({mode, type});
+}
+BENCHMARK(BM_AnalysisTick)->Apply(tickArguments)->UseManualTime()->Iterations(300)
+    ->Unit(benchmark::kMillisecond);
+
+// Emits samples the way the generator thread does: one signal per frame, connected directly.
+class LoopbackEmitter : public QObject {
+    Q_OBJECT
+signals:
+    void sampleOut(float sample);
+
+public:
+    void play(const QList<float>& samples)
+    {
+        for (float s : samples)
+            emit sampleOut(s);
+    }
+};
+
+// Per frame: the loopback sample through the direct connection (render thread) plus the input
+// block that consumes it (GUI thread), 480 frames (10 ms) a block.
+void BM_InputPathPerFrame(benchmark::State& state)
+{
+    const auto m = makeMeasurement(4, 1);
+    m->setReferenceChannel(-1);
+    LoopbackEmitter generator;
+    QObject::connect(&generator, &LoopbackEmitter::sampleOut, m.get(),
+                     &Measurement::writeLoopbackSample, Qt::DirectConnection);
+    const QList<float> block = noise(480, 3);
+    for (auto _ : state) {
+        generator.play(block);
+        m->writeData(block, block);
+    }
+    state.SetItemsProcessed(state.iterations() * block.size());
+    state.counters["ns_per_frame"] = benchmark::Counter(
+        double(state.iterations() * block.size()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_InputPathPerFrame);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The measurement reports every start and every missing device; the figures are what counts.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+    audio::Client::setPluginFactories({});
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+#include "measurement_tick.moc"
