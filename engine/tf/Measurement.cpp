@@ -242,6 +242,7 @@ void Measurement::setGenerator(GeneratorThread* generator)
     if (generator_)
         disconnect(generator_, &GeneratorThread::sampleRateChanged, this,
                    &Measurement::setLoopbackSampleRate);
+    disconnect(loopbackConnection_);
     generator_ = generator;
     if (!generator) {
         setLoopbackSampleRate(inputRate_);
@@ -250,6 +251,15 @@ void Measurement::setGenerator(GeneratorThread* generator)
     setLoopbackSampleRate(generator->sampleRate());
     connect(generator, &GeneratorThread::sampleRateChanged, this,
             &Measurement::setLoopbackSampleRate, Qt::QueuedConnection);
+    if (active_)
+        connectLoopback();
+}
+
+void Measurement::connectLoopback()
+{
+    // Direct: the slot runs on the thread that reads the test signal, once per frame.
+    loopbackConnection_ = connect(generator_, &GeneratorThread::sampleOut, this,
+                                  &Measurement::writeLoopbackSample, Qt::DirectConnection);
 }
 
 void Measurement::setDeviceId(const QString& id)
@@ -348,8 +358,7 @@ void Measurement::activate()
     if (!phone)
         openAudioInput();
     if (generator_)
-        loopbackConnection_ = connect(generator_, &GeneratorThread::sampleOut, this,
-                                      &Measurement::writeLoopbackSample, Qt::DirectConnection);
+        connectLoopback();
     {
         QMutexLocker lock(&mutex_);
         for (Meter* meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
@@ -504,6 +513,9 @@ void Measurement::writeLoopbackSample(float sample)
     if (!acceptsSamples())
         return;
     QMutexLocker lock(&mutex_);
+    // Stopped while this sample waited for the lock.
+    if (!active_)
+        return;
     const float x = finiteOrZero(offset_ * sample);
     if (phoneMode_)
         referenceMeter_.add(x);

@@ -148,6 +148,7 @@ private:
     void activate();
     void deactivate();
     void openAudioInput();
+    void connectLoopback();
     void setBlockStatus(int status);
     void resizeForMode();
     void writeBinFrequencies();
