@@ -11,6 +11,7 @@
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <random>
@@ -65,6 +66,18 @@ std::unique_ptr<Measurement> makeMeasurement(int mode, int averageType)
     return m;
 }
 
+// Resident memory of the process in MB (Linux), to show what one measurement holds per size.
+double residentMb()
+{
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f)
+        return 0.0;
+    long pages = 0, resident = 0;
+    const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
+    std::fclose(f);
+    return read == 2 ? double(resident) * 4096.0 / (1024.0 * 1024.0) : 0.0;
+}
+
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
@@ -75,6 +88,7 @@ double percentile(std::vector<double> values, double p)
 // Arguments: FFT mode (0 → 1024 … 6 → 65536) and averaging type.
 void BM_AnalysisTick(benchmark::State& state)
 {
+    const double residentBefore = residentMb();
     const auto m = makeMeasurement(int(state.range(0)), int(state.range(1)));
     const QList<float> data = noise(tickFrames, 1);
     const QList<float> reference = noise(tickFrames, 2);
@@ -103,6 +117,7 @@ void BM_AnalysisTick(benchmark::State& state)
     state.counters["median_ms"] = percentile(ms, 0.5);
     state.counters["p99_ms"] = percentile(ms, 0.99);
     state.counters["allocs_per_tick"] = double(mostAllocations);
+    state.counters["measurement_mb"] = residentMb() - residentBefore;
 }
 
 void tickArguments(benchmark::internal::Benchmark* b)

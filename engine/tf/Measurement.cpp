@@ -547,9 +547,15 @@ void Measurement::transform()
     if (!phoneMode_)
         moveNewPairsToTransforms();
     transform_.calculate();
-    impulseFinder_.calculate(&transform_);
-    if (averager_.readyFor(averageType_, size_))
+    analyseThisTick_ = averager_.readyFor(averageType_, size_);
+    if (analyseThisTick_)
+        averager_.beginTick(averageType_);
+    // The impulse response and the bins read the same spectra and share no other state: the
+    // impulse half runs on the helper thread meanwhile.
+    worker_.start(&Measurement::computeImpulse, this);
+    if (analyseThisTick_)
         computeTransferFunction();
+    worker_.wait();
     publishLevels();
     emit readyRead();
     emit levelChanged();
@@ -580,8 +586,15 @@ void Measurement::computeTransferFunction()
         referenceGains_.empty() ? nullptr : referenceGains_.data()};
     averager_.processBins(averageType_, transform_, calibration, records_.data());
     coherence_.process(records_, transform_);
-    averager_.processImpulse(averageType_, impulseFinder_, 1000.0f / float(inputRate_),
-                             impulse_.data());
+}
+
+void Measurement::computeImpulse(void* context)
+{
+    auto* self = static_cast<Measurement*>(context);
+    self->impulseFinder_.calculate(&self->transform_);
+    if (self->analyseThisTick_)
+        self->averager_.processImpulse(self->averageType_, self->impulseFinder_,
+                                       1000.0f / float(self->inputRate_), self->impulse_.data());
 }
 
 void Measurement::publishLevels()

@@ -8,6 +8,7 @@
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/TransferAverager.h"
+#include "engine/tf/WorkerThread.h"
 
 #include <QColor>
 #include <QList>
@@ -158,6 +159,7 @@ private:
     float nextReferenceSample(const QList<float>& referenceBuffer, qsizetype k);
     void moveNewPairsToTransforms();
     void computeTransferFunction();
+    static void computeImpulse(void* context);
     void publishLevels();
     bool acceptsSamples() const { return active_ && !busy_.load(std::memory_order_acquire); }
 
@@ -196,6 +198,8 @@ private:
 
     TransferAverager averager_;
     Coherence coherence_;
+    bool analyseThisTick_ = false;
+    WorkerThread worker_;
 
     Meter inputMeter_;
     Meter referenceMeter_;

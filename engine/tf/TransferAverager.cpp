@@ -114,6 +114,12 @@ void TransferAverager::reset()
         meter.reset();
 }
 
+void TransferAverager::beginTick(int averageType)
+{
+    if (averageType == Cumulative)
+        ++cumulativeFrames_;
+}
+
 void TransferAverager::processBins(int averageType, const FourierTransform& transform,
                                    const Calibration& calibration, BinRecord* records)
 {
@@ -131,7 +137,6 @@ void TransferAverager::processBins(int averageType, const FourierTransform& tran
         movingPhase_.advance();
         break;
     case Cumulative:
-        ++cumulativeFrames_;
         binLoop<Cumulative>(transform, calibration, records);
         break;
     default:

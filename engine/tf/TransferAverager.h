@@ -53,6 +53,9 @@ public:
         return averageType != Cumulative || framesSinceReset_ >= size;
     }
 
+    // Starts an analysed tick; must precede processBins and processImpulse, which may then run
+    // side by side on two threads (they share no state).
+    void beginTick(int averageType);
     // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8).
     void processBins(int averageType, const FourierTransform& transform,
                      const Calibration& calibration, BinRecord* records);
