@@ -48,6 +48,7 @@ private slots:
         generator.setDeviceId(card->deviceId());
         generator.setChannels({0});
         QTRY_COMPARE(generator.deviceId(), card->deviceId());
+        QTRY_COMPARE(generator.generatorThread()->channels(), QSet<int>{0});
 
         Measurement m;
         m.setDeviceId(card->deviceId());
