@@ -637,6 +637,7 @@ void Measurement::updateEstimate()
 
 float Measurement::estimatedDelayMs() const
 {
+    // A phone's samples never reach the delay finder through the live inputs.
     if (phoneMode_)
         return 0.0f;
     int64_t peak = delayPeak_;

@@ -216,7 +216,6 @@ private:
 
     bool phoneMode_ = false;
     int blockStatus_ = 0;
-    float phoneDelayMs_ = 0.0f;
 
     QTimer* timer_ = nullptr;
     AudioInput* audioInput_ = nullptr;

@@ -220,10 +220,20 @@ private slots:
         QCOMPARE(m->impulse()[std::size_t(impulsePeak(*m))].timeMs, expectedMs);
     }
 
+    void delayPropertyAlignsTheReference_data()
+    {
+        QTest::addColumn<int>("delay");
+        QTest::newRow("10") << 10;
+        // Any whole number of rings more or less reads the same pairs, at once.
+        QTest::newRow("10 plus 2^30") << (1 << 30) + 10;
+        QTest::newRow("10 minus a ring") << 10 - 4096;
+    }
+
     void delayPropertyAlignsTheReference()
     {
+        QFETCH(int, delay);
         auto m = synthetic(2, 0, 0);
-        m->setDelay(10);
+        m->setDelay(delay);
         const auto reference = whiteNoise(3 * 4096, 0.5, 3);
         feedAll(*m, throughPath(reference, Path{1.0, 10, {}}), reference);
         m->transform();
