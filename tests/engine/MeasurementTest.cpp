@@ -1,4 +1,5 @@
 #include "audio/AudioInput.h"
+#include "audio/AudioStreamServer.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
 #include "engine/CalCurve.h"
@@ -7,8 +8,10 @@
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
+#include <QHostAddress>
 #include <QPointF>
 #include <QSignalSpy>
+#include <QWebSocket>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -519,6 +522,53 @@ private slots:
                                     .arg(m->records()[bin].magnitude)
                                     .arg(expected)));
         }
+    }
+
+    // With a phone as the input device, the live inputs only drive the level meters: the
+    // phone's samples through feedStreamSamples, the generator's through the loopback.
+    void phoneModeFeedsOnlyTheMeters()
+    {
+        auto* server = audio::AudioStreamServer::instance();
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0, 0, 0));
+        QWebSocket phone;
+        QSignalSpy connected(server, &audio::AudioStreamServer::clientConnected);
+        phone.open(QUrl(QString("ws://127.0.0.1:%1").arg(server->wsPort())));
+        QTRY_COMPARE(phone.state(), QAbstractSocket::ConnectedState);
+        phone.sendTextMessage(R"({"type":"audio-hello","id":"phone-1","sampleRate":48000})");
+        QTRY_COMPARE(connected.count(), 1);
+
+        Measurement m;
+        m.setDeviceId(QStringLiteral("phone-1"));
+        QSignalSpy status(&m, &Measurement::blockStatusChanged);
+        m.setActive(true);
+        QVERIFY(m.phoneMode());
+        QVERIFY(!m.audioInput());
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.takeFirst().first().toInt(), 1);
+
+        std::vector<float> phoneSamples(6000), loopback(6000);
+        for (std::size_t n = 0; n < phoneSamples.size(); ++n) {
+            const float s = float(std::sin(2.0 * std::numbers::pi * 1000.0 * n / rate));
+            phoneSamples[n] = 0.5f * s;
+            loopback[n] = 0.25f * s;
+        }
+        phoneSamples[100] = std::numeric_limits<float>::quiet_NaN();
+        loopback[200] = std::numeric_limits<float>::infinity();
+        m.feedStreamSamples(phoneSamples.data(), qlonglong(phoneSamples.size()));
+        for (float x : loopback)
+            m.writeLoopbackSample(x);
+        m.transform();
+        const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
+        QVERIFY2(std::abs(m.level() - rms) < 0.05, qPrintable(QString::number(m.level())));
+        QVERIFY2(std::abs(m.referenceLevel() - (rms - 6.0206)) < 0.05,
+                 qPrintable(QString::number(m.referenceLevel())));
+
+        m.setActive(false);
+        QVERIFY(!m.phoneMode());
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.takeFirst().first().toInt(), 0);
+        phone.close();
+        server->stop();
     }
 
     void endToEndThroughTheLoopbackCard();
