@@ -164,6 +164,29 @@ void BM_InputPathPerFrame(benchmark::State& state)
 }
 BENCHMARK(BM_InputPathPerFrame);
 
+// The render thread's share alone: the loopback samples through the direct connection (the
+// input block that drains the queue is left out of the time).
+void BM_LoopbackPerFrame(benchmark::State& state)
+{
+    const auto m = makeMeasurement(4, 1);
+    m->setReferenceChannel(-1);
+    LoopbackEmitter generator;
+    QObject::connect(&generator, &LoopbackEmitter::sampleOut, m.get(),
+                     &Measurement::writeLoopbackSample, Qt::DirectConnection);
+    const QList<float> block = noise(480, 4);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        generator.play(block);
+        const auto end = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        m->writeData(block, block);
+    }
+    state.counters["ns_per_frame"] = benchmark::Counter(
+        double(state.iterations() * block.size()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LoopbackPerFrame)->UseManualTime();
+
 }  // namespace
 
 int main(int argc, char** argv)
