@@ -193,7 +193,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     // The measurement reports every start and every missing device; the figures are what counts.
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     audio::Client::setPluginFactories({});
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

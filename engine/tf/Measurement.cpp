@@ -4,6 +4,7 @@
 #include "audio/AudioStreamServer.h"
 #include "common/Log.h"
 #include "engine/CalCurve.h"
+#include "engine/Weighting.h"
 #include "engine/WindowFunction.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
@@ -18,12 +19,6 @@ const char* const tag = "[Measurement]";
 constexpr uint32_t fftSizes[Measurement::modeCount] = {1024, 2048, 4096, 8192, 16384, 32768,
                                                        65536};
 constexpr uint64_t coherenceDepth = 21;
-
-// Meter set-ups: weighting type (0 A, 4 none) and window mode (0 125 ms, 1 one second).
-constexpr unsigned weightingA = 0;
-constexpr unsigned weightingNone = 4;
-constexpr unsigned window125ms = 0;
-constexpr unsigned windowOneSecond = 1;
 
 // The recording front end knows no loopback and no third channel: both read channel 0.
 int frontEndChannel(int channel)
@@ -67,9 +62,9 @@ Measurement::Measurement(QObject* parent)
       transform_(size_),
       impulseFinder_(size_),
       delayFinder_(delayFinderSize),
-      inputMeter_(weightingNone, window125ms),
-      referenceMeter_(weightingNone, window125ms),
-      soundLevelMeter_(weightingA, windowOneSecond)
+      inputMeter_(Weighting::Flat, Meter::Fast),
+      referenceMeter_(Weighting::Flat, Meter::Fast),
+      soundLevelMeter_(Weighting::A, Meter::Slow)
 {
     const auto window = WindowFunction::Type(windowFunction_);
     transform_.setSampleRate(inputRate_);
@@ -288,7 +283,8 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
         refreshCalibrationGains();
         return;
     }
-    sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->frequencies().size() << "points";
+    sntInfo(tag) << "Reference calibration curve loaded:"
+                 << referenceCurve_->frequencies().size() << "points";
     buildCalibrationLut();
 }
 

@@ -322,7 +322,8 @@ private slots:
             QVERIFY(std::isfinite(record.peak) && std::isfinite(record.mean));
             closeToOne += std::abs(record.magnitude - 1.0f) < 0.25f;
         }
-        QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4, qPrintable(QString::number(closeToOne)));
+        QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4,
+                 qPrintable(QString::number(closeToOne)));
         for (const ImpulsePoint& point : m->impulse())
             QVERIFY(std::isfinite(point.value.re));
     }
@@ -499,7 +500,8 @@ private slots:
                 return points.first().y();
             if (f >= points.last().x())
                 return points.last().y();
-            const double t = std::log10(f / points[0].x()) / std::log10(points[1].x() / points[0].x());
+            const double t =
+                std::log10(f / points[0].x()) / std::log10(points[1].x() / points[0].x());
             return points[0].y() + t * (points[1].y() - points[0].y());
         };
 
