@@ -281,7 +281,11 @@ private slots:
         // measurement = stimulus, reference = offset · stimulus.
         for (uint32_t bin = 1; bin < 512; ++bin)
             QVERIFY(std::abs(m->records()[bin].magnitude - 2.0f) < 1e-3f);
-        QCOMPARE(impulsePeak(*m), qsizetype(511));  // lag 0 sits at N/2 − 1
+        // Lags run from −(N/2 − 1) to N/2: lag 0 sits at N/2 − 1.
+        QCOMPARE(impulsePeak(*m), qsizetype(511));
+        const float msPerSample = 1000.0f / 48000.0f;
+        QCOMPARE(m->impulse().front().timeMs, -511 * msPerSample);
+        QCOMPARE(m->impulse().back().timeMs, 512 * msPerSample);
     }
 
     // Bad values inside the block being analysed and inside the delay finder's span: cleaned
