@@ -57,8 +57,6 @@ private:
     static constexpr quint32 tileSide = 16;
 
     void gatherTiled(quint32 start);
-    template <bool Inverse>
-    void runStages();
 
     quint32 size_;
     quint32 writePosition_ = 0;
