@@ -53,13 +53,6 @@ public:
     const WindowFunction& window() const { return window_; }
 
 private:
-    // Side of the square tiles of the bit-reversed gather: 16 floats, one cache line.
-    static constexpr quint32 tileSide = 16;
-
-    void gatherTiled(quint32 start);
-    template <bool Inverse>
-    void runStages();
-
     quint32 size_;
     quint32 writePosition_ = 0;
     quint32 sampleRate_ = 1;

@@ -138,6 +138,8 @@ private slots:
         QTest::newRow("64 rectangular") << 64u << int(WindowFunction::Rectangular);
         QTest::newRow("4096 rectangular") << 4096u << int(WindowFunction::Rectangular);
         QTest::newRow("4096 hann") << 4096u << int(WindowFunction::Hann);
+        QTest::newRow("8192 rectangular") << 8192u << int(WindowFunction::Rectangular);
+        QTest::newRow("32768 rectangular") << 32768u << int(WindowFunction::Rectangular);
         QTest::newRow("65536 rectangular") << 65536u << int(WindowFunction::Rectangular);
         QTest::newRow("65536 flat top") << 65536u << int(WindowFunction::FlatTop);
     }
