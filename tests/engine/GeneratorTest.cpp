@@ -131,6 +131,19 @@ private slots:
                  QStringList({"Pink", "White", "SineSweep", "音频文件", "PeriodicNoise"}));
     }
 
+    void generatorsCanGoAtOnce()
+    {
+        // Destroyed before, while or after their threads build the sources.
+        for (int round = 0; round < 20; ++round) {
+            Generator generator;
+            generator.generatorThread()->setChannels({0});
+            generator.setEnabled(round % 2 == 0);
+            if (round % 3 == 0)
+                QTest::qWait(1);
+        }
+        QTRY_COMPARE(cardA->openStreamCount(), 0);
+    }
+
     void typeIsCheckedOnceSourcesExist()
     {
         Generator generator;
