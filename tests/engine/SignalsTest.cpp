@@ -570,6 +570,22 @@ private slots:
         QVERIFY(std::abs(double(x.front() - x.back())) < 4.0 * typicalStep);
     }
 
+    void notANumberStopsTheRead()
+    {
+        const QString path = dir.filePath("nan.wav");
+        QVERIFY(writeFile(path, riff({chunk("fmt ", fmtPayload(3, 1, 48000, 32)),
+                                      chunk("data", littleEndian<float>({0.5f, NAN, 0.25f}))})));
+        auto player = openSource<AudioFilePlayer>(owner.get());
+        player->loadFile(path);
+        QVERIFY(player->isLoaded());
+        QSignalSpy errors(player.get(), &OutputDevice::sampleError);
+        QSignalSpy blocks(player.get(), &OutputDevice::blockOut);
+        float out[3];
+        QCOMPARE(player->read(reinterpret_cast<char*>(out), sizeof out), 0);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(blocks.count(), 0);
+    }
+
     void playerRefusesWhatItCannotPlay()
     {
         const QString path = dir.filePath("half.wav");
