@@ -53,9 +53,6 @@ public:
     const WindowFunction& window() const { return window_; }
 
 private:
-    template <bool Inverse>
-    void runStages();
-
     quint32 size_;
     quint32 writePosition_ = 0;
     quint32 sampleRate_ = 1;

@@ -37,7 +37,7 @@ std::unique_ptr<Source> openSource(GeneratorThread* owner, int channels = 1)
 
 }  // namespace
 
-class SignalsTest : public QObject {
+class SourcesTest : public QObject {
     Q_OBJECT
 
 private:
@@ -603,5 +603,5 @@ private slots:
     }
 };
 
-SNT_TEST_MAIN(SignalsTest)
-#include "SignalsTest.moc"
+SNT_TEST_MAIN(SourcesTest)
+#include "SourcesTest.moc"
