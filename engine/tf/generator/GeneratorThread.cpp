@@ -162,6 +162,12 @@ void GeneratorThread::startPacing()
     pullTimer_->start();
 }
 
+qint64 GeneratorThread::networkFramesDue(qint64 elapsedMs, qint64 framesSent)
+{
+    return std::clamp(elapsedMs * framesPerMs - framesSent + framesAhead, qint64(0),
+                      maxFramesPerPull);
+}
+
 void GeneratorThread::pullNetworkFrames()
 {
     if (!enabled_)
@@ -169,8 +175,7 @@ void GeneratorThread::pullNetworkFrames()
     QMutexLocker lock(&networkLock_);
     if (!networkOpen_ || !networkSource_)
         return;
-    const qint64 due = std::clamp(pullClock_.elapsed() * framesPerMs - framesSent_ + framesAhead,
-                                  qint64(0), maxFramesPerPull);
+    const qint64 due = networkFramesDue(pullClock_.elapsed(), framesSent_);
     if (due < 1)
         return;
     const qint64 frameBytes = networkChannels * qint64(sizeof(float));

@@ -34,6 +34,10 @@ public:
     // Ends the event loop and waits for the thread to tidy up (sources, timer, stream).
     ~GeneratorThread() override;
 
+    // Frames the network output reads at a pacing tick: the clock's frames (48 per ms) plus 480
+    // ahead, minus what was sent, at most 4800 (100 ms) per tick and never negative.
+    static qint64 networkFramesDue(qint64 elapsedMs, qint64 framesSent);
+
 signals:
     void enabledChanged(bool enabled);
     void typeChanged(int type);

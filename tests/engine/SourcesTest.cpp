@@ -37,7 +37,7 @@ std::unique_ptr<Source> openSource(GeneratorThread* owner, int channels = 1)
 
 }  // namespace
 
-class SignalsTest : public QObject {
+class SourcesTest : public QObject {
     Q_OBJECT
 
 private:
@@ -508,6 +508,84 @@ private slots:
         QVERIFY(std::abs(y[1] - 0.459375f * value(1)) < 1e-6f);
     }
 
+    // ---- the default test signal ----
+
+    void musicNoiseFileIsMusicLike()
+    {
+        WavFile file;
+        QVERIFY2(readWavFile(QStringLiteral(SNT_MUSIC_NOISE_WAV), file), qPrintable(file.error));
+        QCOMPARE(file.sampleRate, 48000);
+        QCOMPARE(file.channels, 1);
+        const std::vector<float> x(file.samples.begin(), file.samples.end());
+        QVERIFY(x.size() >= size_t(20 * 48000));  // a few tens of seconds
+        QCOMPARE(x.size() & (x.size() - 1), size_t(0));  // one circular period
+
+        float peak = 0.0f;
+        for (const float v : x)
+            peak = std::max(peak, std::abs(v));
+        QVERIFY(peak < 1.0f && peak > 0.8f);
+        const double levelDb = 20.0 * std::log10(rms(x));
+        QVERIFY2(levelDb > -26.0 && levelDb < -14.0, qPrintable(QString::number(levelDb)));
+
+        // Pink: the same power in every octave.
+        const QList<double> bands = octaveBandPowersDb(x, 48000);
+        double mean = 0.0;
+        for (double b : bands)
+            mean += b / bands.size();
+        for (int j = 0; j < bands.size(); ++j)
+            QVERIFY2(std::abs(bands[j] - mean) < 1.0,
+                     qPrintable(QString("octave %1: %2 dB").arg(j).arg(bands[j] - mean)));
+
+        // Like music, the peaks stand higher above the level toward high frequencies.
+        std::vector<std::complex<double>> spectrum;
+        realFft(x.data(), x.size(), x.size(), spectrum);
+        QList<double> crest;
+        for (int j = 0; j < 9; ++j) {
+            const double centre = 62.5 * std::pow(2.0, j);
+            std::vector<std::complex<double>> band(spectrum.size());
+            for (size_t k = 0; k < spectrum.size(); ++k) {
+                const double f = double(k) * 48000.0 / double(x.size());
+                if (f >= centre / std::sqrt(2.0) && f < centre * std::sqrt(2.0))
+                    band[k] = spectrum[k];
+            }
+            std::vector<double> y;
+            realInverseFft(band, x.size(), y);
+            double bandPeak = 0.0, energy = 0.0;
+            for (const double v : y) {
+                bandPeak = std::max(bandPeak, std::abs(v));
+                energy += v * v;
+            }
+            crest.append(20.0 * std::log10(bandPeak / std::sqrt(energy / double(y.size()))));
+        }
+        const double low = (crest[0] + crest[1] + crest[2]) / 3.0;
+        const double high = (crest[6] + crest[7] + crest[8]) / 3.0;
+        QVERIFY2(high - low > 4.0, qPrintable(QString("crest low %1 dB, high %2 dB").arg(low).arg(high)));
+        qInfo() << "crest factors per octave from 62.5 Hz:" << crest << "level" << levelDb;
+
+        // The end leads into the start like any other step in the file.
+        double steps = 0.0;
+        for (size_t i = 1; i < x.size(); ++i)
+            steps += double(x[i] - x[i - 1]) * double(x[i] - x[i - 1]);
+        const double typicalStep = std::sqrt(steps / double(x.size() - 1));
+        QVERIFY(std::abs(double(x.front() - x.back())) < 4.0 * typicalStep);
+    }
+
+    void notANumberStopsTheRead()
+    {
+        const QString path = dir.filePath("nan.wav");
+        QVERIFY(writeFile(path, riff({chunk("fmt ", fmtPayload(3, 1, 48000, 32)),
+                                      chunk("data", littleEndian<float>({0.5f, NAN, 0.25f}))})));
+        auto player = openSource<AudioFilePlayer>(owner.get());
+        player->loadFile(path);
+        QVERIFY(player->isLoaded());
+        QSignalSpy errors(player.get(), &OutputDevice::sampleError);
+        QSignalSpy blocks(player.get(), &OutputDevice::blockOut);
+        float out[3];
+        QCOMPARE(player->read(reinterpret_cast<char*>(out), sizeof out), 0);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(blocks.count(), 0);
+    }
+
     void playerRefusesWhatItCannotPlay()
     {
         const QString path = dir.filePath("half.wav");
@@ -525,5 +603,5 @@ private slots:
     }
 };
 
-SNT_TEST_MAIN(SignalsTest)
-#include "SignalsTest.moc"
+SNT_TEST_MAIN(SourcesTest)
+#include "SourcesTest.moc"
