@@ -78,7 +78,8 @@ AudioStreamServer::AudioStreamServer()
     : plainServer_(new QWebSocketServer("PelmarAudioStream", QWebSocketServer::NonSecureMode,
                                         this)),
       tlsServer_(new QWebSocketServer("PelmarAudioStreamWss", QWebSocketServer::SecureMode, this)),
-      discoverySocket_(new QUdpSocket(this))
+      discoverySocket_(new QUdpSocket(this)),
+      statsTimer_(this)
 {
     for (QWebSocketServer* server : {plainServer_, tlsServer_}) {
         connect(server, &QWebSocketServer::newConnection, this,
