@@ -141,6 +141,7 @@ private slots:
     void malformedFrameEndsSession_data();
     void malformedFrameEndsSession();
     void sequenceAndIndexGaps();
+    void overwrittenSamplesAreCountedAsDropped();
     void reconnectReplacesSession();
     void disconnectsForgetTheirSockets();
     void stopClosesEverything();
@@ -419,6 +420,36 @@ void PhoneServerTest::sequenceAndIndexGaps()
     QCOMPARE(session->sampleGaps, quint64(51 + 80000));
     QCOMPARE(session->ring.base(), quint64(130 + 80000));
     QVERIFY(session->ring.gaps().isEmpty());
+}
+
+void PhoneServerTest::overwrittenSamplesAreCountedAsDropped()
+{
+    // At 8000 Hz the ring holds 80000 samples.
+    QVERIFY(peer_->open("a", url()));
+    QVERIFY(peer_->hello("a", "phone-1", "Slow reader", 8000));
+    QTRY_VERIFY_WITH_TIMEOUT(server_->hasClient("phone-1"), kTimeoutMs);
+    const audio::PhoneSession* session = server_->session("phone-1");
+
+    QVERIFY(peer_->frame("a", 0, 0, ramp(30000)));
+    QVERIFY(peer_->frame("a", 1, 30000, ramp(30000, -30000)));
+    QVERIFY(peer_->frame("a", 2, 60000, ramp(30000)));
+    QTRY_COMPARE_WITH_TIMEOUT(session->frames, quint64(3), kTimeoutMs);
+    QCOMPARE(session->ring.base(), quint64(10000));
+    QCOMPARE(session->bufferDropped, quint64(10000));  // nobody read them
+    QCOMPARE(server_->available("phone-1"), qint64(80000));
+    float oldest = 0.0f;
+    QCOMPARE(server_->read("phone-1", 10000, 1, &oldest), 0);
+    QCOMPARE(oldest, 10000.0f / 32768.0f);
+    QCOMPARE(server_->read("phone-1", 9999, 1, &oldest), 2);
+
+    // Skipped samples count too, from the next frame on.
+    server_->consume("phone-1", 1000);
+    QCOMPARE(server_->available("phone-1"), qint64(1000));
+    QVERIFY(peer_->frame("a", 3, 90000, ramp(10)));
+    QTRY_COMPARE_WITH_TIMEOUT(session->frames, quint64(4), kTimeoutMs);
+    QCOMPARE(session->bufferDropped, quint64(10000 + 79000));
+    QCOMPARE(session->seqGaps, quint64(0));
+    QCOMPARE(session->sampleGaps, quint64(0));
 }
 
 void PhoneServerTest::reconnectReplacesSession()
