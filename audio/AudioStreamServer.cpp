@@ -78,7 +78,8 @@ AudioStreamServer::AudioStreamServer()
     : plainServer_(new QWebSocketServer("PelmarAudioStream", QWebSocketServer::NonSecureMode,
                                         this)),
       tlsServer_(new QWebSocketServer("PelmarAudioStreamWss", QWebSocketServer::SecureMode, this)),
-      discoverySocket_(new QUdpSocket(this))
+      discoverySocket_(new QUdpSocket(this)),
+      statsTimer_(this)
 {
     for (QWebSocketServer* server : {plainServer_, tlsServer_}) {
         connect(server, &QWebSocketServer::newConnection, this,
@@ -250,7 +251,7 @@ void AudioStreamServer::onTextMessage(QWebSocket* socket, const QString& message
     const QJsonObject hello = document.object();
     const QString id = hello.value("id").toString();
     if (!document.isObject() || hello.value("type").toString() != "audio-hello" || id.isEmpty()) {
-        sntWarning(kTag) << "invalid handshake from" << peerOf(socket) << ", closing";
+        sntWarning(kTag) << "invalid handshake from" << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
@@ -283,13 +284,13 @@ void AudioStreamServer::onBinaryMessage(QWebSocket* socket, const QByteArray& me
         return;
     PhoneSession* session = sessionOf(socket);
     if (!session) {
-        sntWarning(kTag) << "binary frame before handshake from" << peerOf(socket) << ", closing";
+        sntWarning(kTag) << "binary frame before handshake from" << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
     const char* data = message.constData();
     if (message.size() < kHeaderSize || data[0] != 'Q' || data[1] != 'K') {
-        sntWarning(kTag) << "bad magic from" << session->name << ", closing";
+        sntWarning(kTag) << "bad magic from" << session->name + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
@@ -301,8 +302,9 @@ void AudioStreamServer::onBinaryMessage(QWebSocket* socket, const QByteArray& me
     if (sampleCount > kMaxFrameSamples || message.size() < kHeaderSize + 2 * qint64(sampleCount)
         || sampleIndex > lastIndexAllowed) {
         sntWarning(kTag) << "malformed frame from" << session->name
-                         << "(sampleCount:" << sampleCount << ", size:" << message.size()
-                         << "), closing";
+                         << QStringLiteral("(sampleCount: %1, size: %2), closing")
+                                .arg(sampleCount)
+                                .arg(message.size());
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }

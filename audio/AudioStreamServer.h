@@ -99,7 +99,7 @@ private:
     QWebSocketServer* plainServer_ = nullptr;
     QWebSocketServer* tlsServer_ = nullptr;
     QUdpSocket* discoverySocket_ = nullptr;
-    QTimer statsTimer_;
+    QTimer statsTimer_;  // a child, so that it moves with the server to the GUI thread
     std::map<QString, std::unique_ptr<PhoneSession>> sessions_;
     QHash<QWebSocket*, QString> socketIds_;
     QList<QWebSocket*> pendingSockets_;
