@@ -6,6 +6,7 @@
 #include "engine/CalCurve.h"
 #include "engine/Weighting.h"
 #include "engine/WindowFunction.h"
+#include "engine/tf/Finite.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
 #include <QTimer>
@@ -39,11 +40,6 @@ std::size_t loopbackCapacity(uint32_t loopbackRate)
 bool hasPoints(const std::shared_ptr<CalCurve>& curve)
 {
     return curve && !curve->isEmpty();
-}
-
-float finiteOrZero(float x)
-{
-    return std::isfinite(x) ? x : 0.0f;
 }
 
 }  // namespace
@@ -480,7 +476,6 @@ void Measurement::writeData(const QList<float>& dataBuffer, const QList<float>& 
         float d = gain_ * dataBuffer[k];
         if (polarity_)
             d = -d;
-        // A non-finite sample would poison the meters' running sums and the spectra for good.
         d = finiteOrZero(d);
         const float r = nextReferenceSample(referenceBuffer, k);
         dataRing_[writePosition_] = d;

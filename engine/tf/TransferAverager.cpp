@@ -2,6 +2,7 @@
 
 #include "engine/Deconvolution.h"
 #include "engine/FourierTransform.h"
+#include "engine/tf/Finite.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,16 +12,6 @@ namespace {
 
 // Length of the per-bin meters' windows, in ticks.
 constexpr quint64 binMeterWindow = 100;
-
-float finiteOrZero(float x)
-{
-    return std::isfinite(x) ? x : 0.0f;
-}
-
-Complex finiteOrZero(const Complex& c)
-{
-    return std::isfinite(c.re) && std::isfinite(c.im) ? c : Complex();
-}
 
 template <typename Filters>
 void recreate(Filters& filters, uint32_t count)
@@ -44,8 +35,6 @@ void clearHistories(Filters& filters)
 }
 
 }  // namespace
-
-TransferAverager::TransferAverager() = default;
 
 void TransferAverager::resize(uint32_t bins, uint32_t size)
 {

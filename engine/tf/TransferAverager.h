@@ -28,8 +28,6 @@ public:
         const float* reference = nullptr;
     };
 
-    TransferAverager();
-
     // Reshapes every state for `bins` bins and `size` impulse samples. Moving windows and
     // cumulative sums are cleared; filters and bin meters are recreated only when their count
     // changes.
