@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <new>
 #include <random>
+#include <thread>
 #include <vector>
 
 // ---- heap allocations, counted on the benchmark thread while a tick runs ----------------------
@@ -186,6 +187,47 @@ void BM_LoopbackPerFrame(benchmark::State& state)
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_LoopbackPerFrame)->UseManualTime();
+
+// How long the render thread can be held up by the measurement's lock: a paced render thread
+// (480 loopback frames every 10 ms) against back-to-back input blocks, analysis ticks at 65536
+// points and a reset of the averages every tenth tick on the GUI side. The figures are the
+// longest and the 99.9th-percentile time of one loopback sample.
+void BM_RenderThreadWait(benchmark::State& state)
+{
+    const auto m = makeMeasurement(6, 1);
+    m->setReferenceChannel(-1);
+    const QList<float> block = noise(tickFrames, 5);
+    for (auto _ : state) {
+        std::atomic<bool> running{true};
+        std::vector<double> waitsUs;
+        waitsUs.reserve(48000 * 4);
+        std::thread render([&] {
+            auto next = std::chrono::steady_clock::now();
+            while (running.load()) {
+                for (int i = 0; i < 480; ++i) {
+                    const auto start = std::chrono::steady_clock::now();
+                    m->writeLoopbackSample(block[i]);
+                    const auto end = std::chrono::steady_clock::now();
+                    const std::chrono::duration<double, std::micro> waited = end - start;
+                    waitsUs.push_back(waited.count());
+                }
+                next += std::chrono::milliseconds(10);
+                std::this_thread::sleep_until(next);
+            }
+        });
+        for (int tick = 0; tick < 40; ++tick) {
+            m->writeData(block, block);
+            m->transform();
+            if (tick % 10 == 9)
+                m->resetAverage();
+        }
+        running.store(false);
+        render.join();
+        state.counters["max_wait_us"] = percentile(waitsUs, 1.0);
+        state.counters["p999_wait_us"] = percentile(waitsUs, 0.999);
+    }
+}
+BENCHMARK(BM_RenderThreadWait)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
