@@ -46,7 +46,8 @@ bool writeFloatArray(QIODevice& device, const QList<float>& values, qsizetype n)
     for (qsizetype start = 0; start < n; start += kBlock) {
         const qsizetype size = std::min(kBlock, n - start);
         const qsizetype fromList = std::clamp(values.size() - start, qsizetype(0), size);
-        qToLittleEndian<float>(values.constData() + start, fromList, block.data());
+        if (fromList > 0)
+            qToLittleEndian<float>(values.constData() + start, fromList, block.data());
         std::fill(block.begin() + fromList, block.begin() + size, 0.0f);
         if (!store::writeAll(device, reinterpret_cast<const char*>(block.data()),
                              qint64(size) * qint64(sizeof(float))))
