@@ -83,18 +83,27 @@ bool importCurveText(const QString& path, ImportedCurve& curve)
 
 void unwrapPhase(QList<float>& phase)
 {
-    // The whole number of turns is computed at once in double: stepping by 360 would never end
-    // on values so large that adding 360 no longer changes them.
+    // The whole turns are removed at once, from the exact remainders of both values: stepping
+    // by 360 would never end on values so large that adding 360 no longer changes them, and
+    // subtracting a computed number of turns would lose the fraction of a turn there.
     for (qsizetype i = 1; i < phase.size(); ++i) {
         const double previous = phase.at(i - 1);
-        const double step = double(phase.at(i)) - previous;
-        double turns = 0.0;
-        if (step > 180.0)
-            turns = -std::ceil((step - 180.0) / 360.0);
-        else if (step < -180.0)
-            turns = std::ceil((-180.0 - step) / 360.0);
-        const float unwrapped = float(double(phase.at(i)) + 360.0 * turns);
-        if (turns != 0.0 && std::isfinite(unwrapped))
-            phase[i] = unwrapped;
+        const double current = phase.at(i);
+        const double step = current - previous;
+        if (step >= -180.0 && step <= 180.0)
+            continue;
+        double within = std::fmod(std::fmod(current, 360.0) - std::fmod(previous, 360.0), 360.0);
+        if (step > 180.0) {  // moved down into (-180, 180]
+            if (within <= -180.0)
+                within += 360.0;
+            else if (within > 180.0)
+                within -= 360.0;
+        } else {  // moved up into [-180, 180)
+            if (within < -180.0)
+                within += 360.0;
+            else if (within >= 180.0)
+                within -= 360.0;
+        }
+        phase[i] = float(previous + within);
     }
 }

@@ -120,13 +120,24 @@ Grouping groupPacks(const QList<CurvePack>& packs)
 
 void ProjectStore::listProjects()
 {
+    listProjects({});
+}
+
+void ProjectStore::listProjects(const QHash<QString, QJsonObject>& known)
+{
     projects.clear();
     const QFileInfoList files = projectFiles(QDir::Time);
     for (const QFileInfo& file : files) {
-        const JsonFile json = readJsonFile(file.filePath());
-        if (!json.readable)
-            continue;
-        const QJsonObject& object = json.object;
+        const auto knownObject = known.constFind(file.filePath());
+        QJsonObject object;
+        if (knownObject != known.cend()) {
+            object = *knownObject;
+        } else {
+            const JsonFile json = readJsonFile(file.filePath());
+            if (!json.readable)
+                continue;
+            object = json.object;
+        }
         ProjectInfo info;
         info.name = projectOfFile(file);
         info.roomType = object.value(QStringLiteral("roomType")).toString(QStringLiteral("室内"));
@@ -158,6 +169,7 @@ bool ProjectStore::saveCurvePacks()
 {
     Grouping grouping = groupPacks(curvePacks);
     bool allWritten = true;
+    QHash<QString, QJsonObject> contents;  // what each project file holds after this save
 
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo& file : files) {
@@ -172,7 +184,9 @@ bool ProjectStore::saveCurvePacks()
         object.insert(QStringLiteral("curves"), countSum(group));
         if (replaceStoreFile(file.filePath(), json, object)) {
             grouping.groups.remove(project);
+            contents.insert(file.filePath(), object);
         } else {
+            contents.insert(file.filePath(), json.object);
             // Its packs go to the root file rather than nowhere; they are then in no project.
             sntWarning("[Store]") << "project file" << file.filePath() << "not written;"
                                   << group.size() << "packs kept in the root file";
@@ -194,7 +208,7 @@ bool ProjectStore::saveCurvePacks()
         sntWarning("[Store]") << "root file" << rootPath << "not written";
         allWritten = false;
     }
-    listProjects();
+    listProjects(contents);
     return allWritten;
 }
 
@@ -222,7 +236,7 @@ bool ProjectStore::saveProject(const QString& name, const QString& roomType,
     };
     const JsonFile earlier = readJsonFile(path);
     const bool written = replaceStoreFile(path, earlier, object);
-    listProjects();
+    listProjects(written ? QHash<QString, QJsonObject>{{path, object}} : QHash<QString, QJsonObject>{});
     return written;
 }
 

@@ -3,6 +3,8 @@
 #include "app/CurvePack.h"
 #include "app/ProjectInfo.h"
 
+#include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -48,4 +50,9 @@ public:
 
     // The project file of `name`, or empty when the name cannot name a project file.
     static QString projectFilePath(const QString& name);
+
+private:
+    // Lists the projects, taking the content of the files in `known` (by path) from there
+    // instead of reading them again right after a save.
+    void listProjects(const QHash<QString, QJsonObject>& known);
 };
