@@ -24,11 +24,16 @@ double delayNote(const QString& text)
     return ok ? delay : 0.0;
 }
 
-// A finite number in the C format, or nothing.
+// A finite number in the C format, or nothing. "1,000" is not a number there.
 bool readNumber(const QString& field, float& value)
 {
+    static const QLocale cNumbers = [] {
+        QLocale locale = QLocale::c();
+        locale.setNumberOptions(QLocale::RejectGroupSeparator);
+        return locale;
+    }();
     bool ok = false;
-    value = QLocale::c().toFloat(field, &ok);
+    value = cNumbers.toFloat(field, &ok);
     return ok && std::isfinite(value);
 }
 

@@ -100,7 +100,7 @@ private slots:
 
     void unusableLinesAreSkipped()
     {
-        const QByteArray bad = "1000,-6\n0 -3\n-5 -3\n100 inf\nnan 3\n200 x\n300\n1e39 1\n"
+        const QByteArray bad = "1000,-6\n1,000 -3\n0 -3\n-5 -3\n100 inf\nnan 3\n200 x\n300\n1e39 1\n"
                                "400 -3 bogus -0.5\n";
         ImportedCurve curve;
         QVERIFY(importCurveText(writeCurve(bad + lines(8, "\t", 2)), curve));
