@@ -52,10 +52,10 @@ bool keepCorruptCopy(const QString& path, const QByteArray& content)
 {
     const QFileInfo info(path);
     const QString prefix = info.fileName() + QStringLiteral(".corrupt-");
-    const QFileInfoList earlier =
-        info.dir().entryInfoList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
-    for (const QFileInfo& copy : earlier) {
-        if (copy.size() != content.size())
+    // Compared by prefix, not by a name pattern: project names may hold pattern characters.
+    const QFileInfoList siblings = info.dir().entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo& copy : siblings) {
+        if (!copy.fileName().startsWith(prefix) || copy.size() != content.size())
             continue;
         QFile file(copy.filePath());
         if (file.open(QIODevice::ReadOnly) && file.readAll() == content)

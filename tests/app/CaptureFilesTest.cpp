@@ -121,6 +121,24 @@ private slots:
         QVERIFY(QDir(rawDir()).isEmpty());
     }
 
+    // Longer captures would be written and never read back: refused, and said so.
+    void capturesBeyondTheReadersLimitAreNotWritten()
+    {
+        CurvePack pack;
+        pack.freq = QList<float>(2000001, 1.0f);
+        pack.level = pack.freq;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("longer than a capture file holds"));
+        QVERIFY(!writeRawFile(pack));
+        QVERIFY(pack.rawFile.isEmpty());
+        CurvePack two = captured(8);
+        two.freq2 = pack.freq;
+        two.level2 = pack.level;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("longer than a capture file holds"));
+        QVERIFY(!writeRawFile(two));
+        QVERIFY(two.rawFile2.isEmpty());
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{two.rawFile});
+    }
+
     void bothCapturesRoundTrip()
     {
         CurvePack pack = captured(1000);
