@@ -158,9 +158,27 @@ private slots:
             {"schema": 3, "name": "ok"}, {"schema": 2, "name": "old"}, {"name": "none"},
             {"schema": 3, "name": ""}, {"schema": "3", "name": "text"}, 5,
             {"schema": 4, "name": "newer", "future": true}]})"));
+        QVERIFY(putText(projectPath("odd"), R"({"packs": {"schema": 3, "name": "x"}})"));
+        QVERIFY(putText(projectPath("list"), R"([{"schema": 3, "name": "x"}])"));
         ProjectStore store;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable store file .*list.json"));
         store.loadCurvePacks();
         QCOMPARE(names(store.curvePacks), (QStringList{":ok", ":newer"}));
+    }
+
+    void projectKeysOfAnotherTypeTakeTheirDefaults()
+    {
+        QVERIFY(putText(projectPath("p"), R"({"roomType": 5, "roomHeight": null,
+            "programType": ["x"], "curves": "4", "name": "other", "future": {"a": 1}})"));
+        ProjectStore store;
+        store.listProjects();
+        QCOMPARE(store.projects.size(), 1);
+        const ProjectInfo& info = store.projects[0];
+        QCOMPARE(info.name, QStringLiteral("p"));  // the file decides, not the "name" key
+        QCOMPARE(info.roomType, QStringLiteral("室内"));
+        QCOMPARE(info.roomHeight, QStringLiteral("4 m"));
+        QCOMPARE(info.programType, QStringLiteral("Livehouse"));
+        QCOMPARE(info.curves, 0);
     }
 
     void saveKeepsUnknownKeysButSaveProjectDoesNot()
