@@ -85,11 +85,20 @@ QByteArray toJsonText(const QJsonObject& object)
 
 // Writes a store file over an existing one, keeping a damaged earlier content aside first so
 // that one bad byte never turns into the loss of every pack the file held.
-bool replaceStoreFile(const QString& path, const JsonFile& earlier, const QJsonObject& object)
+bool replaceStoreFile(const QString& path, const JsonFile& earlier, const QByteArray& content)
 {
     if (earlier.damaged && !store::keepCorruptCopy(path, earlier.content))
         return false;
-    return store::saveAtomically(path, toJsonText(object));
+    return store::saveAtomically(path, content);
+}
+
+// As replaceStoreFile, but a file that already holds exactly this content is left alone: a
+// save after one edit then touches only the files that changed, each of which costs a flush to
+// disk, and the others keep their true modification times.
+bool updateStoreFile(const QString& path, const JsonFile& earlier, const QJsonObject& object)
+{
+    const QByteArray content = toJsonText(object);
+    return earlier.content == content || replaceStoreFile(path, earlier, content);
 }
 
 // The packs' objects grouped by project, each group in list order; groups in order of first
@@ -182,7 +191,7 @@ bool ProjectStore::saveCurvePacks()
         object.insert(QStringLiteral("name"), project);
         object.insert(QStringLiteral("packs"), group);
         object.insert(QStringLiteral("curves"), countSum(group));
-        if (replaceStoreFile(file.filePath(), json, object)) {
+        if (updateStoreFile(file.filePath(), json, object)) {
             grouping.groups.remove(project);
             contents.insert(file.filePath(), object);
         } else {
@@ -204,7 +213,7 @@ bool ProjectStore::saveCurvePacks()
 
     const QString rootPath = curvePackRootFile();
     const JsonFile root = readJsonFile(rootPath);
-    if (!replaceStoreFile(rootPath, root, QJsonObject{{QStringLiteral("packs"), grouping.root}})) {
+    if (!updateStoreFile(rootPath, root, QJsonObject{{QStringLiteral("packs"), grouping.root}})) {
         sntWarning("[Store]") << "root file" << rootPath << "not written";
         allWritten = false;
     }
@@ -235,7 +244,7 @@ bool ProjectStore::saveProject(const QString& name, const QString& roomType,
         {QStringLiteral("curves"), countSum(packs)},
     };
     const JsonFile earlier = readJsonFile(path);
-    const bool written = replaceStoreFile(path, earlier, object);
+    const bool written = replaceStoreFile(path, earlier, toJsonText(object));
     listProjects(written ? QHash<QString, QJsonObject>{{path, object}} : QHash<QString, QJsonObject>{});
     return written;
 }

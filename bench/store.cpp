@@ -96,14 +96,35 @@ ProjectStore filledStore()
     return store;
 }
 
-void BM_SavePacks(benchmark::State& state)
+// The usual save: one pack edited, so one project file changes.
+void BM_SavePacksAfterOneEdit(benchmark::State& state)
 {
     ProjectStore store = filledStore();
-    for (auto _ : state)
-        store.saveCurvePacks();
+    store.saveCurvePacks();
+    int edit = 0;
+    for (auto _ : state) {
+        store.curvePacks[edit % kPacks].delayMs += 0.5;
+        ++edit;
+        if (!store.saveCurvePacks())
+            state.SkipWithError("save failed");
+    }
     state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
 }
-BENCHMARK(BM_SavePacks)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SavePacksAfterOneEdit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The worst case: every pack changed, so every project file and the root file are rewritten.
+void BM_SavePacksAllChanged(benchmark::State& state)
+{
+    ProjectStore store = filledStore();
+    for (auto _ : state) {
+        for (CurvePack& pack : store.curvePacks)
+            pack.delayMs += 0.5;
+        if (!store.saveCurvePacks())
+            state.SkipWithError("save failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+}
+BENCHMARK(BM_SavePacksAllChanged)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LoadPacks(benchmark::State& state)
 {

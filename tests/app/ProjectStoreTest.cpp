@@ -309,6 +309,36 @@ private slots:
         QCOMPARE(names(read.curvePacks), (QStringList{":r", ":moved"}));
     }
 
+    // A save after one edit rewrites only what changed; an unchanged locked file is no failure.
+    void unchangedFilesAreNotRewritten()
+    {
+        QVERIFY(putText(projectPath("locked"), "{}"));
+        QVERIFY(putText(projectPath("open"), "{}"));
+        ProjectStore store;
+        store.curvePacks = {pack("a", "locked"), pack("b", "open")};
+        QVERIFY(store.saveCurvePacks());
+        const QDateTime old = QDateTime::currentDateTime().addDays(-2);
+        for (const char* name : {"locked", "open"}) {
+            QFile file(projectPath(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        if (!makeUnwritable(projectPath("locked")))
+            QSKIP("this process can write read-only files");
+        store.curvePacks[1].delayMs = 4.0;
+        const bool saved = store.saveCurvePacks();
+        makeWritable(projectPath("locked"));
+        QVERIFY(saved);
+        QCOMPARE(QFileInfo(projectPath("locked")).lastModified(), old);
+        QVERIFY(QFileInfo(projectPath("open")).lastModified() > old);
+        QCOMPARE(store.projects.first().name, QStringLiteral("open"));
+        ProjectStore read;
+        read.loadCurvePacks();
+        QStringList loaded = names(read.curvePacks);
+        loaded.sort();
+        QCOMPARE(loaded, (QStringList{"locked:a", "open:b"}));
+    }
+
     void unwritableRootFileIsReported()
     {
         QVERIFY(putText(curvePackRootFile(), R"({"packs": []})"));
