@@ -1,4 +1,5 @@
 #include "engine/Complex.h"
+#include "engine/Container.h"
 #include "engine/Deconvolution.h"
 #include "engine/FourierTransform.h"
 #include "engine/Radix2Fft.h"
@@ -127,6 +128,25 @@ private slots:
         QCOMPARE(a.abs(), 2.5f);
         QCOMPARE(a.norm(), 6.25f);
         QCOMPARE(a.conj().im, 2.0f);
+    }
+
+    // Resizing to the same count keeps the state; any other count starts from zeros.
+    void containerResize()
+    {
+        Container::array<Complex> bins(4, Complex(1.0f, 2.0f));
+        QCOMPARE(bins[3], Complex(1.0f, 2.0f));
+        bins.resize(4);
+        QCOMPARE(bins[3], Complex(1.0f, 2.0f));
+        bins.resize(6);
+        QCOMPARE(bins.size(), std::size_t(6));
+        for (const Complex& c : bins)
+            QCOMPARE(c, Complex());
+        Container::array<float> copy(3, 5.0f);
+        Container::array<float> other = copy;
+        copy[0] = 1.0f;
+        QCOMPARE(other[0], 5.0f);
+        other.resize(0);
+        QVERIFY(other.isEmpty());
     }
 
     // The convention in numbers: X[k] = (1/N) Σ x[n] e^(+2πikn/N), oldest sample first. A unit
