@@ -45,8 +45,13 @@ void Sender::push(const float* data, qlonglong frames, int channels, int sampleR
     }
     if (!data || frames < 1 || channels < 1)
         return;
+    if (writing_.exchange(true, std::memory_order_acquire)) {
+        droppedFrames_.fetch_add(frames, std::memory_order_relaxed);
+        return;
+    }
     if (const qint64 dropped = ring_->write(data, frames, channels))
         droppedFrames_.fetch_add(dropped, std::memory_order_relaxed);
+    writing_.store(false, std::memory_order_release);
 }
 
 }  // namespace audio::aes67

@@ -33,6 +33,8 @@ public:
 public slots:
     // Takes one interleaved block from a test-signal source. Never blocks, never allocates: a
     // block that does not fit pushes out the oldest unread frames, which are counted as dropped.
+    // The ring has room for one writer; a block arriving while another thread is inside push()
+    // (two generators playing at once) is dropped and counted instead of corrupting the ring.
     void push(const float* data, qlonglong frames, int channels, int sampleRate);
 
 signals:
@@ -45,6 +47,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<qint64> droppedFrames_{0};
     std::atomic<bool> rateMismatch_{false};
+    std::atomic<bool> writing_{false};
 };
 
 }  // namespace audio::aes67

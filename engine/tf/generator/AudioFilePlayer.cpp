@@ -65,7 +65,7 @@ float AudioFilePlayer::sample()
         i = 0;
     const float f = float(position_ - double(i));
     // The last sample leads into the first: the loop has no seam.
-    const float s = (1.0f - f) * buffer_[i] + f * buffer_[i + 1 < n ? i + 1 : 0];
+    const float s = (1.0f - f) * buffer_.at(i) + f * buffer_.at(i + 1 < n ? i + 1 : 0);
     position_ += ratio_;
     if (position_ >= double(n))
         position_ -= double(n);

@@ -143,7 +143,7 @@ qint64 OutputDevice::readData(char* data, qint64 maxSize)
                 return 0;
             }
             if (fadePosition_ < fadeLength_)
-                fadeGain_ = fadeTable_[fadePosition_++];
+                fadeGain_ = fadeTable_.at(fadePosition_++);
         }
         if (channel < carries.size() && carries[channel]) {
             const float out = value * fadeGain_;

@@ -85,7 +85,7 @@ float PeriodicNoise::sample()
 {
     if (period_.isEmpty())
         return 0.0f;
-    const double v = period_[position_];
+    const double v = period_.at(position_);
     if (++position_ >= period_.size())
         position_ = 0;
     return float(v) * gainLocked();

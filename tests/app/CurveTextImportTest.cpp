@@ -1,0 +1,194 @@
+#include "app/CurveTextImport.h"
+#include "tests/support/TestMain.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+QString writeCurve(const QByteArray& text)
+{
+    static int serial = 0;
+    const QString path = QDir::homePath() + QStringLiteral("/curve-%1.txt").arg(++serial);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return QString();
+    return path;
+}
+
+// `count` lines "f<sep>level[<sep>phase[<sep>coherence]]" at 100, 200, ... Hz.
+QByteArray lines(int count, const QByteArray& separator, int columns)
+{
+    QByteArray text;
+    for (int i = 1; i <= count; ++i) {
+        QByteArrayList fields{QByteArray::number(100 * i), QByteArray::number(-i)};
+        if (columns >= 3)
+            fields.append(QByteArray::number(10 * i));
+        if (columns >= 4)
+            fields.append("0.5");
+        text += fields.join(separator) + '\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+class CurveTextImportTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void layouts_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("hasPhase");
+        QTest::addColumn<bool>("hasCoherence");
+        QTest::newRow("tabs, four columns") << lines(10, "\t", 4) << 10 << true << true;
+        QTest::newRow("spaces, three columns") << lines(9, "   ", 3) << 9 << true << false;
+        QTest::newRow("two columns") << lines(8, " \t ", 2) << 8 << false << false;
+        QTest::newRow("windows lines") << lines(8, "\t", 4).replace("\n", "\r\n") << 8 << true << true;
+        QTest::newRow("comments and blanks")
+            << "# frequency_hz\tdb\tphase_deg\tcoherence\n\n   \n" + lines(8, "\t", 4)
+                   + "  # trailing note\n"
+            << 8 << true << true;
+        QTest::newRow("extra columns") << lines(8, "\t", 4).replace("\n", "\t9\t9\n") << 8 << true
+                                       << true;
+        QTest::newRow("byte-order mark") << "\xEF\xBB\xBF" + lines(8, "\t", 4) << 8 << true << true;
+        QTest::newRow("commas are not separators") << lines(20, ",", 4) << 0 << false << false;
+        QTest::newRow("seven lines") << "# a\n# b\n" + lines(7, "\t", 4) << 0 << false << false;
+        QTest::newRow("empty") << QByteArray() << 0 << false << false;
+    }
+
+    void layouts()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, count);
+        QFETCH(bool, hasPhase);
+        QFETCH(bool, hasCoherence);
+        ImportedCurve curve;
+        curve.delayMs = -1.0;
+        QCOMPARE(importCurveText(writeCurve(text), curve), count > 0);
+        if (count == 0) {
+            QVERIFY(curve.freq.isEmpty());
+            QCOMPARE(curve.delayMs, -1.0);  // untouched
+            return;
+        }
+        QCOMPARE(curve.freq.size(), count);
+        QCOMPARE(curve.magnitude.size(), count);
+        QCOMPARE(curve.phase.size(), count);
+        QCOMPARE(curve.coherence.size(), count);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(curve.freq[i], float(100 * (i + 1)));
+            QVERIFY(std::abs(curve.magnitude[i] - std::pow(10.0, -(i + 1) / 20.0)) < 1e-6);
+            QCOMPARE(curve.phase[i], hasPhase ? float(10 * (i + 1)) : 0.0f);
+            QCOMPARE(curve.coherence[i], hasCoherence ? 0.5f : 1.0f);
+        }
+        QCOMPARE(curve.delayMs, 0.0);
+    }
+
+    void documentedLine()
+    {
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve("1000 -6.02 45 1.7\n" + lines(7, "\t", 2)), curve));
+        QCOMPARE(curve.freq[0], 1000.0f);
+        QVERIFY(std::abs(curve.magnitude[0] - 0.5f) < 1e-3f);  // -6.02 dB is about one half
+        QCOMPARE(curve.phase[0], 45.0f);
+        QCOMPARE(curve.coherence[0], 1.0f);
+    }
+
+    void unusableLinesAreSkipped()
+    {
+        const QByteArray bad = "1000,-6\n1,000 -3\n0 -3\n-5 -3\n100 inf\nnan 3\n200 x\n300\n1e39 1\n"
+                               "400 -3 bogus -0.5\n";
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve(bad + lines(8, "\t", 2)), curve));
+        QCOMPARE(curve.freq.size(), 9);
+        QCOMPARE(curve.freq[0], 400.0f);
+        QCOMPARE(curve.phase[0], 0.0f);      // bad phase falls back
+        QCOMPARE(curve.coherence[0], 0.0f);  // clamped
+    }
+
+    void descendingOrderIsKept()
+    {
+        QByteArray text;
+        for (int f = 8000; f >= 1000; f -= 1000)
+            text += QByteArray::number(f) + " 0\n";
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve(text), curve));
+        QCOMPARE(curve.freq.first(), 8000.0f);
+        QCOMPARE(curve.freq.last(), 1000.0f);
+    }
+
+    void delayNote_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<double>("delay");
+        QTest::newRow("plain") << QByteArray("# Delay: 3.25 ms\n") << 3.25;
+        QTest::newRow("other case") << QByteArray("# delay:2.5MS\n") << 2.5;
+        QTest::newRow("two points") << QByteArray("# Delay: 1.2.3 ms\n") << 0.0;
+        QTest::newRow("beyond 200 characters")
+            << "#" + QByteArray(195, ' ') + "\n# Delay: 2.5 ms\n" << 0.0;
+        QTest::newRow("counted in characters, not bytes")
+            << "# " + QByteArray("延迟").repeated(60) + " Delay: 4 ms\n" << 4.0;
+        QTest::newRow("none") << QByteArray("# nothing\n") << 0.0;
+    }
+
+    void delayNote()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(double, delay);
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve(header + lines(8, "\t", 4)), curve));
+        QCOMPARE(curve.delayMs, delay);
+    }
+
+    void phaseUnwrap_data()
+    {
+        QTest::addColumn<QList<float>>("read");
+        QTest::addColumn<QList<float>>("unwrapped");
+        QTest::newRow("across -180") << QList<float>{170, -170} << QList<float>{170, 190};
+        QTest::newRow("a turn up") << QList<float>{10, 400} << QList<float>{10, 40};
+        QTest::newRow("many turns down") << QList<float>{0, -3600 - 90} << QList<float>{0, -90};
+        QTest::newRow("upper edge kept") << QList<float>{0, 180} << QList<float>{0, 180};
+        QTest::newRow("lower edge kept") << QList<float>{0, -180} << QList<float>{0, -180};
+        QTest::newRow("just past upper") << QList<float>{0, 540} << QList<float>{0, 180};
+        QTest::newRow("just past lower") << QList<float>{0, -540} << QList<float>{0, -180};
+        QTest::newRow("fraction kept far out")
+            << QList<float>{0, 1e10f + 0.0f, 7.5f + 360.0f * 1000.0f} << QList<float>{0, -80, 7.5};
+        QTest::newRow("chain") << QList<float>{170, -170, -150, 170} << QList<float>{170, 190, 210, 170};
+    }
+
+    void phaseUnwrap()
+    {
+        QFETCH(QList<float>, read);
+        QFETCH(QList<float>, unwrapped);
+        unwrapPhase(read);
+        QCOMPARE(read, unwrapped);
+    }
+
+    // Stepping by single turns never ended on values this large; the import must finish.
+    void hugePhasesDoNotStall()
+    {
+        QByteArray text;
+        const QByteArrayList phases{"0", "1e10", "-3e38", "3.4e38", "-1e20", "90", "1e9", "5"};
+        for (int i = 0; i < phases.size(); ++i)
+            text += QByteArray::number(100 * (i + 1)) + " 0 " + phases[i] + "\n";
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve(text), curve));
+        for (qsizetype i = 1; i < curve.phase.size(); ++i) {
+            const double step = double(curve.phase[i]) - double(curve.phase[i - 1]);
+            QVERIFY2(step >= -180.0 && step <= 180.0, qPrintable(QString::number(step)));
+        }
+    }
+
+    void missingFileFails()
+    {
+        ImportedCurve curve;
+        QVERIFY(!importCurveText(QDir::homePath() + QStringLiteral("/none.txt"), curve));
+    }
+};
+
+SNT_TEST_MAIN(CurveTextImportTest)
+#include "CurveTextImportTest.moc"
