@@ -290,6 +290,30 @@ private slots:
 
     // Bad values inside the block being analysed and inside the delay finder's span: cleaned
     // where they enter, they cost one sample each instead of the whole spectrum.
+    // A generator at 44100 Hz against an input at 48000 Hz: the loopback is resampled onto the
+    // input's clock, so a tone reads the same on both sides.
+    void slowerLoopbackIsResampled()
+    {
+        auto m = synthetic(0, 0, 1);
+        m->setReferenceChannel(-1);
+        m->setLoopbackSampleRate(44100);
+        const double tone = 375.0;  // bin 8 of 1024 at 48000 Hz
+        for (int n = 0; n < 44100; ++n) {
+            const double t = n / 44100.0;
+            m->writeLoopbackSample(float(0.5 * std::sin(2.0 * std::numbers::pi * tone * t)));
+        }
+        std::vector<double> input(48000);
+        for (std::size_t n = 0; n < input.size(); ++n)
+            input[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / rate);
+        feedAll(*m, input, input);
+        m->transform();
+        const BinRecord& record = m->records()[8];
+        QCOMPARE(record.frequency, float(tone));
+        QVERIFY2(std::abs(record.magnitude - 1.0f) < 0.01f,
+                 qPrintable(QString::number(record.magnitude)));
+        QVERIFY(std::abs(record.phaseIm) < 0.01f);
+    }
+
     void nonFiniteSamplesBecomeSilence_data()
     {
         QTest::addColumn<int>("referenceChannel");
