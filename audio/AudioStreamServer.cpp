@@ -1,6 +1,7 @@
 #include "audio/AudioStreamServer.h"
 
 #include "common/Log.h"
+#include "common/MainThread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -94,11 +95,8 @@ AudioStreamServer::AudioStreamServer()
     connect(discoverySocket_, &QUdpSocket::readyRead, this,
             &AudioStreamServer::onDiscoveryReadyRead);
 
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        // The sockets' handlers run in the GUI thread, whichever thread asked first.
-        if (thread() != app->thread())
-            moveToThread(app->thread());
-    }
+    // The sockets' handlers run in the GUI thread, whichever thread asked first.
+    snt::moveToMainThread(this);
     qAddPostRoutine(&stopAtExit);
 }
 

@@ -3,6 +3,7 @@
 #include "audio/Client.h"
 #include "common/Log.h"
 #include "engine/CalFileParser.h"
+#include "common/MainThread.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -124,9 +125,7 @@ CalibrationManager* CalibrationManager::instance()
 {
     static const std::unique_ptr<CalibrationManager> manager = [] {
         std::unique_ptr<CalibrationManager> created(new CalibrationManager);
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app && created->thread() != app->thread())
-            created->moveToThread(app->thread());
+        snt::moveToMainThread(created.get());
         created->loadProfiles();
         created->removeMissingFiles();
         CalibrationManager* self = created.get();

@@ -1,4 +1,5 @@
 #include "audio/aes67/Sender.h"
+#include "common/MainThread.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -17,9 +18,7 @@ Sender* Sender::instance()
         std::unique_ptr<Sender> created(new Sender);
         // The first caller is usually a generator thread that ends long before the program;
         // the sender's own signals and timers belong in the main thread.
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app && created->thread() != app->thread())
-            created->moveToThread(app->thread());
+        snt::moveToMainThread(created.get());
         return created;
     }();
     return sender.get();
