@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 namespace {
@@ -48,28 +49,21 @@ CurvePack captured(qsizetype n, qsizetype n2 = 0)
     return pack;
 }
 
-// Makes file writes of this process fail beyond `bytes`, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("\\[Store\\] writing .* failed"));
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
+// Runs `write` while file writes of this process fail beyond 64 KiB, as on a full disk.
+bool failsOnAFullDisk(const std::function<bool()>& write)
+{
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 64 * 1024;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("\\[Store\\] writing .* failed"));
+    const bool written = write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    return !written;
+}
 
 const QRegularExpression kUuidName(
     QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
@@ -286,14 +280,8 @@ private slots:
         const QByteArray points = fileBytes(rawPath(pack.pointsFile));
         CurvePack larger = captured(100000);
         larger.rawFile = pack.rawFile;
-        {
-            FileSizeLimit limit(64 * 1024);
-            QVERIFY(!writeRawFile(larger));
-        }
-        {
-            FileSizeLimit limit(64 * 1024);
-            QVERIFY(!writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}));
-        }
+        QVERIFY(failsOnAFullDisk([&] { return writeRawFile(larger); }));
+        QVERIFY(failsOnAFullDisk([&] { return writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}); }));
         QCOMPARE(fileBytes(rawPath(pack.rawFile)), raw);
         QCOMPARE(fileBytes(rawPath(pack.pointsFile)), points);
         QCOMPARE(larger.rawPoints, 0);

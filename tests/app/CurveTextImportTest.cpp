@@ -1,8 +1,6 @@
 #include "app/CurveTextImport.h"
+#include "tests/app/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <cmath>
 
@@ -12,10 +10,7 @@ QString writeCurve(const QByteArray& text)
 {
     static int serial = 0;
     const QString path = QDir::homePath() + QStringLiteral("/curve-%1.txt").arg(++serial);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return QString();
-    return path;
+    return putBytes(path, text) ? path : QString();
 }
 
 // `count` lines "f<sep>level[<sep>phase[<sep>coherence]]" at 100, 200, ... Hz.

@@ -117,26 +117,17 @@ private slots:
         QCOMPARE(ring.read(25, 6, nullptr), PhoneSampleRing::CrossesGap);
     }
 
-    void consumeKeepsNewest_data()
-    {
-        QTest::addColumn<qint64>("keep");
-        QTest::addColumn<quint64>("dropped");
-        QTest::newRow("keep 30") << qint64(30) << quint64(70);
-        QTest::newRow("keep none") << qint64(0) << quint64(100);
-        QTest::newRow("negative keeps none") << qint64(-4) << quint64(100);
-        QTest::newRow("keep more than there is") << qint64(500) << quint64(0);
-    }
-
+    // Skipping keeps at most max(keep, 0) of the newest unread samples; the rest are dropped.
     void consumeKeepsNewest()
     {
-        QFETCH(qint64, keep);
-        QFETCH(quint64, dropped);
-        PhoneSampleRing ring(1000);
-        append(ring, ramp(100), 0);
-        ring.consume(keep);
-        QCOMPARE(ring.readIndex(), dropped);
-        QCOMPARE(ring.dropped(), dropped);
-        QCOMPARE(ring.available(), qint64(100 - dropped));
+        for (const auto& [keep, dropped] : {std::pair{30, 70}, {0, 100}, {-4, 100}, {500, 0}}) {
+            PhoneSampleRing ring(1000);
+            append(ring, ramp(100), 0);
+            ring.consume(keep);
+            QCOMPARE(ring.readIndex(), quint64(dropped));
+            QCOMPARE(ring.dropped(), quint64(dropped));
+            QCOMPARE(ring.available(), qint64(100 - dropped));
+        }
     }
 
     // A broken sample must not poison every spectrum computed over it later.
@@ -183,9 +174,9 @@ private slots:
         QTest::newRow("negative phase starts at 0") << 2.0 << -0.5 << qint64(32) << qint64(6)
                                                     << QList<float>{0.0f, 4.0f, 16.0f}
                                                     << quint64(6) << 0.0;
+        // p = 4.9 only: 16 + 0.9 * 9.
         QTest::newRow("phase near the end") << 1.0 << 4.9 << qint64(32) << qint64(6)
-                                            << QList<float>{24.1f} << quint64(5)
-                                            << 0.9;
+                                            << QList<float>{24.1f} << quint64(5) << 0.9;
         // With fewer than two unread samples nothing can be interpolated.
         QTest::newRow("one unread") << 1.0 << 0.5 << qint64(32) << qint64(1) << QList<float>{}
                                     << quint64(5) << 0.5;

@@ -35,11 +35,9 @@ class PhonePeer {
 public:
     bool start()
     {
-        QString python = "/usr/bin/python3";  // the system interpreter carries python3-websockets
-        if (!QFile::exists(python))
-            python = QStandardPaths::findExecutable("python3");
+        // The system interpreter, which carries python3-websockets.
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(python, {PHONE_PEER_SCRIPT});
+        process_.start("/usr/bin/python3", {PHONE_PEER_SCRIPT});
         return process_.waitForStarted(kTimeoutMs);
     }
 
@@ -70,13 +68,6 @@ public:
     bool send(const QString& op, const QString& conn, const QJsonObject& fields = {})
     {
         return command(op, conn, fields).value("ok").toBool();
-    }
-
-    bool hello(const QString& conn, const QString& id, const QString& name, int rate)
-    {
-        const QJsonObject message{
-            {"type", "audio-hello"}, {"id", id}, {"name", name}, {"sampleRate", rate}};
-        return send("text", conn, {{"text", QString(QJsonDocument(message).toJson(QJsonDocument::Compact))}});
     }
 
     // Sends one audio frame; `extra` may override header fields or add trailing bytes.
@@ -135,11 +126,17 @@ private:
         return socket.receiveDatagram().data();
     }
 
-    // Opens `conn`, introduces it as phone `id` and waits for its session.
+    // Opens `conn` (to `to`, by default the plain server), introduces it as phone `id` and
+    // waits for its session.
     const PhoneSession* connectPhone(const QString& conn, const QString& id = "phone-1",
-                                     const QString& name = "Test phone", int rate = 48000)
+                                     const QString& name = "Test phone", int rate = 48000,
+                                     const QString& to = {})
     {
-        if (!peer_->send("open", conn, {{"url", url()}}) || !peer_->hello(conn, id, name, rate))
+        const QJsonObject hello{
+            {"type", "audio-hello"}, {"id", id}, {"name", name}, {"sampleRate", rate}};
+        const QString text = QJsonDocument(hello).toJson(QJsonDocument::Compact);
+        if (!peer_->send("open", conn, {{"url", to.isEmpty() ? url() : to}})
+            || !peer_->send("text", conn, {{"text", text}}))
             return nullptr;
         return QTest::qWaitFor([&] { return server_->hasClient(id); }, kTimeoutMs)
                    ? server_->session(id)
@@ -224,55 +221,52 @@ private slots:
     void protocolErrorsCloseTheConnection_data()
     {
         QTest::addColumn<bool>("handshake");  // whether a valid one comes first
-        QTest::addColumn<QString>("op");
-        QTest::addColumn<QJsonObject>("fields");
+        QTest::addColumn<QString>("op");      // "text", or "bytes" given in hex
+        QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("warning");
-        const QString invalid = "[PhoneAudio] invalid handshake from 127.0.0.1, closing";
-        const auto text = [](const char* message) { return QJsonObject{{"text", message}}; };
-        QTest::newRow("not JSON") << false << "text" << text("hello there") << invalid;
-        QTest::newRow("JSON array") << false << "text" << text(R"(["audio-hello","x"])") << invalid;
-        QTest::newRow("wrong type")
-            << false << "text" << text(R"({"type":"video-hello","id":"x"})") << invalid;
-        QTest::newRow("empty id") << false << "text" << text(R"({"type":"audio-hello","id":""})")
+        const QString invalid = "invalid handshake from 127.0.0.1, closing";
+        const QString badMagic = "bad magic from Test phone, closing";
+        const QString malformed = "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
+        QTest::newRow("not JSON") << false << "text" << "hello there" << invalid;
+        QTest::newRow("JSON array") << false << "text" << R"(["audio-hello","x"])" << invalid;
+        QTest::newRow("wrong type") << false << "text" << R"({"type":"video-hello","id":"x"})"
+                                    << invalid;
+        QTest::newRow("empty id") << false << "text" << R"({"type":"audio-hello","id":""})"
                                   << invalid;
-        QTest::newRow("numeric id") << false << "text"
-                                    << text(R"({"type":"audio-hello","id":42})") << invalid;
+        QTest::newRow("numeric id") << false << "text" << R"({"type":"audio-hello","id":42})"
+                                    << invalid;
+        // Frames: magic, seq, sampleIndex, sampleCount, samples.
         QTest::newRow("frame before handshake")
-            << false << "frame" << QJsonObject{{"seq", 0}, {"index", 0}}
-            << "[PhoneAudio] binary frame before handshake from 127.0.0.1, closing";
-        QTest::newRow("bad magic") << true << "frame"
-                                   << QJsonObject{{"magic", "KQ"}, {"seq", 1}, {"index", 4}}
-                                   << "[PhoneAudio] bad magic from Test phone, closing";
-        QTest::newRow("shorter than a header")
-            << true << "bytes" << QJsonObject{{"hex", "514b0100000004000000000000"}}
-            << "[PhoneAudio] bad magic from Test phone, closing";
-        QTest::newRow("too many samples")
-            << true << "frame" << QJsonObject{{"seq", 1}, {"index", 4}, {"count", 0x100001}}
-            << "[PhoneAudio] malformed frame from Test phone (sampleCount: 1048577, size: 18), "
-               "closing";
-        QTest::newRow("samples missing")
-            << true << "frame"
-            << QJsonObject{{"seq", 1}, {"index", 4}, {"count", 10}, {"samples", QJsonArray{1, 2}}}
-            << "[PhoneAudio] malformed frame from Test phone (sampleCount: 10, size: 22), closing";
+            << false << "bytes" << "514b" "00000000" "0000000000000000" "01000000" "ff7f"
+            << "binary frame before handshake from 127.0.0.1, closing";
+        QTest::newRow("bad magic") << true << "bytes"
+                                   << "4b51" "01000000" "0400000000000000" "00000000" << badMagic;
+        QTest::newRow("shorter than a header") << true << "bytes"
+                                               << "514b" "01000000" "0400000000000000" << badMagic;
+        QTest::newRow("too many samples") << true << "bytes"
+                                          << "514b" "01000000" "0400000000000000" "01001000"
+                                          << malformed.arg(0x100001).arg(18);
+        QTest::newRow("samples missing") << true << "bytes"
+                                         << "514b" "01000000" "0400000000000000" "0a000000" "0100"
+                                         << malformed.arg(10).arg(20);
         // Index 2^63 - 5 with 10 samples: the end would leave the signed 64-bit range.
         QTest::newRow("index beyond signed range")
-            << true << "bytes"
-            << QJsonObject{{"hex", "514b01000000fbffffffffffff7f0a000000" + QString(40, '0')}}
-            << "[PhoneAudio] malformed frame from Test phone (sampleCount: 10, size: 38), closing";
+            << true << "bytes" << "514b" "01000000" "fbffffffffffff7f" "0a000000" + QString(40, '0')
+            << malformed.arg(10).arg(38);
     }
 
     void protocolErrorsCloseTheConnection()
     {
         QFETCH(bool, handshake);
         QFETCH(QString, op);
-        QFETCH(QJsonObject, fields);
+        QFETCH(QString, message);
         QFETCH(QString, warning);
-        QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
+        QTest::ignoreMessage(QtWarningMsg, ("[PhoneAudio] " + warning).toUtf8().constData());
         if (handshake)
             QVERIFY(connectPhone("a"));
         else
             QVERIFY(peer_->send("open", "a", {{"url", url()}}));
-        QVERIFY(peer_->send(op, "a", fields));
+        QVERIFY(peer_->send(op, "a", {{op == "text" ? "text" : "hex", message}}));
         QCOMPARE(peer_->waitClosed("a"), 1000);
         QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
         QVERIFY(server_->clients().isEmpty());
@@ -357,8 +351,7 @@ private slots:
         QVERIFY(connectPhone("old", "phone-1", "First"));
         QVERIFY(peer_->frame("old", 0, 0, ramp(10)));
         WAIT_FOR(server_->writeIndex("phone-1") == 10);
-        QVERIFY(peer_->send("open", "new", {{"url", url()}}));
-        QVERIFY(peer_->hello("new", "phone-1", "Second", 48000));
+        QVERIFY(connectPhone("new", "phone-1", "Second"));
         QCOMPARE(peer_->waitClosed("old"), 1000);
         WAIT_FOR(events_ == (QStringList{"+phone-1", "-phone-1", "+phone-1"}));
         QCOMPARE(server_->clients().size(), 1);
@@ -452,8 +445,7 @@ private slots:
         const QJsonObject announce = QJsonDocument::fromJson(discover("PELMAR_DISCOVER")).object();
         QCOMPARE(announce.value("wss").toInt(), int(server_->wssPort()));
         const QString secure = QString("wss://127.0.0.1:%1").arg(server_->wssPort());
-        QVERIFY(peer_->send("open", "secure", {{"url", secure}}));
-        QVERIFY(peer_->hello("secure", "phone-tls", "TLS", 48000));
+        QVERIFY(connectPhone("secure", "phone-tls", "TLS", 48000, secure));
         QVERIFY(peer_->frame("secure", 0, 0, {16384, 16384}));
         WAIT_FOR(server_->writeIndex("phone-tls") == 2);
         float first = 0.0f;
