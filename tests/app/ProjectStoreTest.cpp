@@ -160,46 +160,40 @@ private slots:
     }
 
     // A project without a writable file must not swallow its packs: they go to the root file.
-    void packsWithoutAWritableProjectFileGoToTheRootFile_data()
+    // A file that cannot be written is reported and left as it was.
+    void unwritableFilesKeepEveryPack_data()
     {
-        QTest::addColumn<bool>("locked");
-        QTest::newRow("no file") << false;
-        QTest::newRow("read-only file") << true;
+        QTest::addColumn<QString>("locked");  // the read-only file, if any
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QStringList>("loaded");
+        QTest::newRow("no project file") << "" << "" << QStringList{":r", ":moved"};
+        QTest::newRow("read-only project file")
+            << "project" << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
+        QTest::newRow("read-only root file") << "root" << "root file .* not written" << QStringList{};
     }
 
-    void packsWithoutAWritableProjectFileGoToTheRootFile()
+    void unwritableFilesKeepEveryPack()
     {
-        QFETCH(bool, locked);
+        QFETCH(QString, locked);
+        QFETCH(QString, warning);
+        QFETCH(QStringList, loaded);
+        const QString path = locked == "root" ? curvePackRootFile() : projectPath("p");
         const QByteArray before = R"({"packs": []})";
-        if (locked) {
-            QVERIFY(putBytes(projectPath("p"), before));
-            if (!makeUnwritable(projectPath("p")))
+        if (!locked.isEmpty()) {
+            QVERIFY(putBytes(path, before));
+            if (!makeUnwritable(path))
                 QSKIP("this process can write read-only files");
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot write .*p.json"));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("p.json not written; 1 packs"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot write"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
         }
         ProjectStore store;
         store.curvePacks = {pack("moved", "p"), pack("r", "")};
         const bool saved = store.saveCurvePacks();
-        makeWritable(projectPath("p"));
-        QCOMPARE(saved, !locked);
-        QCOMPARE(loadedNames(), (QStringList{":r", ":moved"}));
-        QCOMPARE(fileBytes(projectPath("p")), locked ? before : QByteArray());
-    }
-
-    void unwritableRootFileIsReported()
-    {
-        QVERIFY(putBytes(curvePackRootFile(), R"({"packs": []})"));
-        if (!makeUnwritable(curvePackRootFile()))
-            QSKIP("this process can write read-only files");
-        ProjectStore store;
-        store.curvePacks = {pack("r", "")};
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot write"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("root file .* not written"));
-        const bool saved = store.saveCurvePacks();
-        makeWritable(curvePackRootFile());
-        QVERIFY(!saved);
-        QCOMPARE(fileBytes(curvePackRootFile()), QByteArray(R"({"packs": []})"));
+        if (!locked.isEmpty())
+            makeWritable(path);
+        QCOMPARE(saved, locked.isEmpty());
+        QCOMPARE(loadedNames(), loaded);
+        QCOMPARE(fileBytes(path), locked.isEmpty() ? QByteArray() : before);
     }
 
     // A save after one edit rewrites only what changed; an unchanged locked file is no failure.
