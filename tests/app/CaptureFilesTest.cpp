@@ -240,18 +240,15 @@ private slots:
         const QString victim = documentsRoot() + QStringLiteral("/victim.raw");
         QFETCH(QString, name);
         name.replace(QStringLiteral("%victim%"), victim);
-        CurvePack original = captured(8);
-        QVERIFY(writeRawFile(original));
-        QFile::remove(victim);
-        QVERIFY(QFile::copy(rawPath(original.rawFile), victim));
-        const QByteArray victimBytes = fileBytes(victim);
+        const QByteArray victimBytes = "SNTRAW3" + int32Bytes(8) + QByteArray(128, '\x01');
+        QVERIFY(putBytes(victim, victimBytes));
 
         CurvePack reading;
         reading.rawFile = reading.pointsFile = name;
         reading.pointCount = 1;
         QVERIFY(!readRawFile(reading) && !readPointsFile(reading));
         QVERIFY(reading.freq.isEmpty());
-        CurvePack secondReading = original;  // an unreadable second capture stays empty
+        CurvePack secondReading = captured(8);  // an unreadable second capture stays empty
         secondReading.rawFile2 = name;
         QVERIFY(readRawFile(secondReading));
         QVERIFY(secondReading.freq2.isEmpty());
