@@ -70,17 +70,16 @@ public:
         return command(op, conn, fields).value("ok").toBool();
     }
 
-    // Sends one audio frame; `extra` may override header fields or add trailing bytes.
+    // Sends one audio frame, followed by `extra` bytes that are no part of it.
     bool frame(const QString& conn, quint32 seq, quint64 index, const QList<int>& samples,
-               QJsonObject extra = {})
+               int extra = 0)
     {
-        extra["seq"] = qint64(seq);
-        extra["index"] = qint64(index);
         QJsonArray values;
         for (int sample : samples)
             values.append(sample);
-        extra["samples"] = values;
-        return send("frame", conn, extra);
+        return send("frame", conn,
+                    {{"seq", qint64(seq)}, {"index", qint64(index)}, {"samples", values},
+                     {"extra", extra}});
     }
 
     // The close code the server sent, or -1 when the connection did not close.
@@ -284,7 +283,7 @@ private slots:
         QVERIFY(session);
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         // Trailing bytes after the samples are no part of the frame; an empty frame is a frame.
-        QVERIFY(peer_->frame("a", 0, 0, {0, 16384, -16384, 32767, -32768, 1}, {{"extra", 5}}));
+        QVERIFY(peer_->frame("a", 0, 0, {0, 16384, -16384, 32767, -32768, 1}, 5));
         QVERIFY(peer_->frame("a", 1, 6, {}));
         WAIT_FOR(session->frames == 2);
         disconnect(server_, &AudioStreamServer::samplesAppended, this, nullptr);
