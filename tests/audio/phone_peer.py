@@ -5,7 +5,7 @@ Reads one JSON command per line on stdin and answers each with one JSON line on 
   {"op": "open", "conn": NAME, "url": "ws://..." | "wss://..."}
   {"op": "text", "conn": NAME, "text": "..."}
   {"op": "frame", "conn": NAME, "seq": N, "index": N, "samples": [int16, ...],
-   "count": N (header value, defaults to len(samples)), "magic": "QK", "extra": N}
+   "extra": N (trailing bytes)}
   {"op": "bytes", "conn": NAME, "hex": "..."}
   {"op": "wait_closed", "conn": NAME, "timeout": SECONDS}  -> {"ok": true, "code": N}
   {"op": "close", "conn": NAME}
@@ -23,12 +23,9 @@ import websockets
 
 
 def frame_bytes(cmd):
-    samples = cmd.get("samples", [])
-    count = cmd.get("count", len(samples))
-    magic = cmd.get("magic", "QK").encode("latin-1")
-    header = magic + struct.pack("<IQI", cmd["seq"], cmd["index"], count)
-    body = struct.pack("<%dh" % len(samples), *samples)
-    return header + body + b"\xa5" * cmd.get("extra", 0)
+    samples = cmd["samples"]
+    header = b"QK" + struct.pack("<IQI", cmd["seq"], cmd["index"], len(samples))
+    return header + struct.pack("<%dh" % len(samples), *samples) + b"\xa5" * cmd.get("extra", 0)
 
 
 async def run_command(conns, cmd):
