@@ -34,6 +34,8 @@ struct Band {
     double hz = 0.0;
     double gain = 0.0;  // dB
     double q = 0.0;
+
+    friend bool operator==(const Band&, const Band&) = default;
 };
 
 // One band of a scheme as the user interface and the curve packs see it.
