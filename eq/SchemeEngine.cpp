@@ -26,27 +26,35 @@ namespace {
 constexpr int presetLaneOrder[] = {0, 1, 3, 2, 4, 5};
 constexpr double lineArrayLifts[] = {3.0, 4.5};
 
-QList<Target> laneTargets(bool lineArray)
+QList<Target> lineArrayTargets()
 {
     QList<Target> targets;
-    if (lineArray) {
-        for (const double lift : lineArrayLifts) {
-            const QString value = QString::number(lift, 'f', 1);
-            Target t;
-            t.slug = QStringLiteral("la-%1").arg(value);
-            t.title = QStringLiteral("低频 +%1 dB").arg(value);
-            t.freq = {20.0f, 100.0f, 1000.0f, 24000.0f};
-            t.db = {float(lift), float(lift), 0.0f, 0.0f};
-            targets.append(t);
-        }
-        return targets;
-    }
-    const QList<Target>& presets = targetPresets();
-    for (const int index : presetLaneOrder) {
-        if (index < presets.size())
-            targets.append(presets[index]);
+    for (const double lift : lineArrayLifts) {
+        const QString value = QString::number(lift, 'f', 1);
+        Target t;
+        t.slug = QStringLiteral("la-%1").arg(value);
+        t.title = QStringLiteral("低频 +%1 dB").arg(value);
+        t.freq = {20.0f, 100.0f, 1000.0f, 24000.0f};
+        t.db = {float(lift), float(lift), 0.0f, 0.0f};
+        targets.append(t);
     }
     return targets;
+}
+
+// The target index each lane computes, in lane order.
+QList<int> laneOrder(const QList<Target>& targets, bool lineArray)
+{
+    QList<int> lanes;
+    if (lineArray) {
+        for (qsizetype i = 0; i < targets.size(); ++i)
+            lanes.append(int(i));
+        return lanes;
+    }
+    for (const int index : presetLaneOrder) {
+        if (index < targets.size())
+            lanes.append(index);
+    }
+    return lanes;
 }
 
 void writeTraceFile()
@@ -117,9 +125,10 @@ QList<Scheme> computeSchemes(const Measured& measured, const Options& options, Q
     if (context->phase.isEmpty())
         context->phase = slopePhase(context->grid, context->measured);
     context->diagnosis = diagnoseCurve(curve.freq, context->relativeDb, curve.coherence);
-    context->targets = laneTargets(options.lineArray);
+    context->targets = options.lineArray ? lineArrayTargets() : targetPresets();
+    const QList<int> targetOfLane = laneOrder(context->targets, options.lineArray);
 
-    const int lanes = int(context->targets.size());
+    const int lanes = int(targetOfLane.size());
     std::vector<LaneResult> laneResults(static_cast<size_t>(lanes));
     QMutex progressMutex;
     int finished = 0;
@@ -133,8 +142,9 @@ QList<Scheme> computeSchemes(const Measured& measured, const Options& options, Q
     std::vector<std::unique_ptr<QThread>> threads;
     threads.reserve(size_t(lanes));
     for (int lane = 0; lane < lanes; ++lane) {
-        threads.emplace_back(QThread::create([context, lane, &laneResults, &laneFinished] {
-            laneResults[size_t(lane)] = computeOne(*context, lane);
+        const int targetIndex = targetOfLane[lane];
+        threads.emplace_back(QThread::create([context, lane, targetIndex, &laneResults, &laneFinished] {
+            laneResults[size_t(lane)] = computeOne(*context, targetIndex);
             publishLaneTrace();
             laneFinished();
         }));
