@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <vector>
 
 namespace snt::eq {
@@ -26,6 +28,8 @@ constexpr double fineGainStep = 0.1;
 const int fineQs = int(std::floor(55.0)) + 1;
 constexpr double fineQStep = 0.1;
 
+thread_local quint64 refinements = 0;
+
 struct ScoredCandidate {
     double error;
     double hz;
@@ -34,6 +38,7 @@ struct ScoredCandidate {
 
 LadderResult refine(const QList<double>& r, double hz, int sign, const QList<float>& grid)
 {
+    ++refinements;
     return evaluateCandidate(r, hz, sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs,
                              grid, false);
 }
@@ -84,78 +89,203 @@ QString formatList(const QList<double>& values, int decimals)
 
 }  // namespace
 
+quint64 refinementsOnThisThread() { return refinements; }
+
+namespace {
+
+// Scores the pairs of one gain × Q ladder for a band at one frequency. Every pair's error is the
+// in-order mean of |band + r| over the grid, exactly as a plain double loop computes it; the
+// scorer only skips pairs that provably cannot be the best one. It works out the terms near the
+// band first and bounds the rest from below: a boost never lowers a point and a cut never raises
+// one, so where the residual already has the band's sign the point adds at least |r|. A pair is
+// dropped once that bound exceeds the best error known so far, which a few exactly scored seed
+// pairs make small from the start. The best pair, and the first of equal ones in gain-major
+// order, is therefore the same as with every pair scored in full.
+class LadderScorer {
+public:
+    LadderScorer(const QList<double>& r, double f, const QList<float>& grid)
+        : n_(std::min(r.size(), grid.size()))
+        , divisor_(grid.size() < 2 ? 1.0 : double(grid.size()))
+        , active_(f > 0.0)
+        , res_(r.constData())
+        , ratio_(size_t(n_))
+        , shoulder_(size_t(n_))
+        , terms_(size_t(n_))
+        , raisedPrefix_(size_t(n_) + 1, 0.0)
+        , loweredPrefix_(size_t(n_) + 1, 0.0)
+    {
+        double closest = std::numeric_limits<double>::infinity();
+        for (qsizetype k = 0; k < n_; ++k) {
+            const double ratio = double(grid[k]) / f;
+            const double w = 1.0 - ratio * ratio;
+            ratio_[size_t(k)] = ratio;
+            shoulder_[size_t(k)] = w * w;
+            raisedPrefix_[size_t(k) + 1] = raisedPrefix_[size_t(k)] + std::max(res_[k], 0.0);
+            loweredPrefix_[size_t(k) + 1] = loweredPrefix_[size_t(k)] + std::max(-res_[k], 0.0);
+            const double distance = std::abs(std::log(std::max(ratio, 1e-300)));
+            if (distance < closest) {
+                closest = distance;
+                centre_ = k;
+            }
+        }
+    }
+
+    // The pair's error, computed in full.
+    double error(double gain, double q)
+    {
+        const Band band = prepare(gain, q);
+        for (qsizetype k = 0; k < n_; ++k)
+            terms_[size_t(k)] = term(band, k);
+        return inOrderMean();
+    }
+
+    // The pair's error, or nothing when it is certainly above `threshold`.
+    std::optional<double> errorBelow(double gain, double q, double threshold)
+    {
+        const Band band = prepare(gain, q);
+        if (!band.active || n_ == 0)
+            return error(gain, q);
+        const double limit = threshold * divisor_;
+        const std::vector<double>& tail = gain >= minimumSignedGain ? raisedPrefix_ : loweredPrefix_;
+        const bool signKnown = std::abs(gain) >= minimumSignedGain;
+        qsizetype lo = centre_;
+        qsizetype hi = centre_ - 1;
+        double near = 0.0;
+        while (lo > 0 || hi < n_ - 1) {
+            const qsizetype newLo = std::max<qsizetype>(0, lo - expansionStep);
+            const qsizetype newHi = std::min<qsizetype>(n_ - 1, hi + expansionStep);
+            for (qsizetype k = newLo; k < lo; ++k)
+                near += terms_[size_t(k)] = term(band, k);
+            for (qsizetype k = hi + 1; k <= newHi; ++k)
+                near += terms_[size_t(k)] = term(band, k);
+            lo = newLo;
+            hi = newHi;
+            const double rest = signKnown
+                ? tail[size_t(lo)] + (tail[size_t(n_)] - tail[size_t(hi) + 1]) : 0.0;
+            if ((near + rest) * (1.0 - boundSlack) > limit)
+                return std::nullopt;
+        }
+        return inOrderMean();
+    }
+
+private:
+    // Below this gain the sign of the band's response is not certain in floating point.
+    static constexpr double minimumSignedGain = 0.01;
+    // Relative margin that covers the different rounding of the bound and the in-order sum.
+    static constexpr double boundSlack = 1e-9;
+    static constexpr qsizetype expansionStep = 6;
+
+    struct Band {
+        bool active;
+        double overQ;
+        double timesQ;
+    };
+
+    Band prepare(double gain, double q) const
+    {
+        const double amplitude = peakingAmplitude(gain);
+        return {active_ && q > 0.0, amplitude / q, amplitude * q};
+    }
+
+    double term(const Band& band, qsizetype k) const
+    {
+        const double response = band.active
+            ? peakingGainDbPrepared(band.overQ, band.timesQ, ratio_[size_t(k)], shoulder_[size_t(k)])
+            : 0.0;
+        return std::abs(response + res_[k]);
+    }
+
+    double inOrderMean() const
+    {
+        double sum = 0.0;
+        for (qsizetype k = 0; k < n_; ++k)
+            sum += terms_[size_t(k)];
+        return sum / divisor_;
+    }
+
+    qsizetype n_;
+    double divisor_;
+    bool active_;
+    const double* res_;
+    qsizetype centre_ = 0;
+    std::vector<double> ratio_;
+    std::vector<double> shoulder_;
+    std::vector<double> terms_;
+    std::vector<double> raisedPrefix_;   // Σ max(r, 0) up to each point
+    std::vector<double> loweredPrefix_;  // Σ max(-r, 0) up to each point
+};
+
+// Pairs scored first to give the pruning a small threshold: a sparse lattice over the ladder.
+constexpr int seedStride = 5;
+
+}  // namespace
+
 LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, double g0, double gStep,
                                int nG, double qStep, int nQ, const QList<float>& grid,
                                bool preferSmall)
 {
-    LadderResult best;
     if (nG <= 0 || nQ <= 0)
-        return best;
-    const qsizetype n = std::min(r.size(), grid.size());
-    const double divisor = grid.size() < 2 ? 1.0 : double(grid.size());
+        return {};
+    LadderScorer scorer(r, f, grid);
+    const auto gainAt = [&](int i) { return g0 + i * sign * gStep; };
+    const auto qAt = [&](int j) { return 0.5 + j * qStep; };
+    const size_t pairs = size_t(nG) * size_t(nQ);
+    const auto at = [&](int i, int j) { return size_t(i) * size_t(nQ) + size_t(j); };
 
-    // Per grid point, the terms of the peaking response that do not depend on gain and Q.
-    std::vector<double> ratio(static_cast<size_t>(n));
-    std::vector<double> shoulder(static_cast<size_t>(n));
-    for (qsizetype k = 0; k < n; ++k) {
-        ratio[size_t(k)] = double(grid[k]) / f;
-        const double w = 1.0 - ratio[size_t(k)] * ratio[size_t(k)];
-        shoulder[size_t(k)] = w * w;
-    }
-    const bool active = f > 0.0;
-    const double* res = r.constData();
-
-    std::vector<double> errors(size_t(nG) * size_t(nQ));
-    double leastError = 0.0;
-    size_t leastAt = 0;
-    for (int i = 0; i < nG; ++i) {
-        const double gain = g0 + i * sign * gStep;
-        const double amplitude = peakingAmplitude(gain);
-        for (int j = 0; j < nQ; ++j) {
-            const double q = 0.5 + j * qStep;
-            double sum = 0.0;
-            if (active && q > 0.0) {
-                const double overQ = amplitude / q;
-                const double timesQ = amplitude * q;
-                for (qsizetype k = 0; k < n; ++k)
-                    sum += std::abs(peakingGainDbPrepared(overQ, timesQ, ratio[size_t(k)],
-                                                          shoulder[size_t(k)])
-                                    + res[k]);
-            } else {
-                for (qsizetype k = 0; k < n; ++k)
-                    sum += std::abs(res[k]);
-            }
-            const double error = sum / divisor;
-            const size_t at = size_t(i) * size_t(nQ) + size_t(j);
-            errors[at] = error;
-            if (at == 0 || error < leastError) {
-                leastError = error;
-                leastAt = at;
+    if (preferSmall) {
+        // Every pair's error is needed to look for the smallest Q close to the best.
+        std::vector<double> errors(pairs);
+        size_t leastAt = 0;
+        for (int i = 0; i < nG; ++i) {
+            for (int j = 0; j < nQ; ++j) {
+                errors[at(i, j)] = scorer.error(gainAt(i), qAt(j));
+                if (errors[at(i, j)] < errors[leastAt])
+                    leastAt = at(i, j);
             }
         }
-    }
-    const auto resultAt = [&](size_t at) {
-        const int i = int(at / size_t(nQ));
-        const int j = int(at % size_t(nQ));
-        return LadderResult{g0 + i * sign * gStep, 0.5 + j * qStep, errors[at]};
-    };
-    if (preferSmall) {
-        const double limit = 1.05 * leastError;
+        const double limit = 1.05 * errors[leastAt];
         for (int j = 0; j < nQ; ++j) {
             bool qualifies = false;
-            size_t columnBest = size_t(j);
+            size_t columnBest = at(0, j);
             for (int i = 0; i < nG; ++i) {
-                const size_t at = size_t(i) * size_t(nQ) + size_t(j);
-                if (std::abs(g0 + i * sign * gStep) > gainEpsilon && errors[at] <= limit)
+                if (std::abs(gainAt(i)) > gainEpsilon && errors[at(i, j)] <= limit)
                     qualifies = true;
-                if (errors[at] < errors[columnBest])
-                    columnBest = at;
+                if (errors[at(i, j)] < errors[columnBest])
+                    columnBest = at(i, j);
             }
-            if (qualifies)
-                return resultAt(columnBest);
+            if (qualifies) {
+                leastAt = columnBest;
+                break;
+            }
+        }
+        return {gainAt(int(leastAt / size_t(nQ))), qAt(int(leastAt % size_t(nQ))), errors[leastAt]};
+    }
+
+    std::vector<double> seeded(pairs, std::numeric_limits<double>::quiet_NaN());
+    double threshold = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < nG; i += seedStride) {
+        for (int j = 0; j < nQ; j += seedStride) {
+            seeded[at(i, j)] = scorer.error(gainAt(i), qAt(j));
+            threshold = std::min(threshold, seeded[at(i, j)]);
         }
     }
-    return resultAt(leastAt);
+    LadderResult best;
+    bool found = false;
+    for (int i = 0; i < nG; ++i) {
+        for (int j = 0; j < nQ; ++j) {
+            std::optional<double> error = seeded[at(i, j)];
+            if (std::isnan(*error))
+                error = scorer.errorBelow(gainAt(i), qAt(j), threshold);
+            if (!error)
+                continue;
+            threshold = std::min(threshold, *error);
+            if (!found || *error < best.error) {
+                best = {gainAt(i), qAt(j), *error};
+                found = true;
+            }
+        }
+    }
+    return best;
 }
 
 QList<int> candidateIndices(const QList<double>& r, double t)

@@ -38,4 +38,8 @@ LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, doubl
                                int nG, double qStep, int nQ, const QList<float>& grid,
                                bool preferSmall);
 
+// The number of fine-ladder refinements run so far on the calling thread; lets profiling relate
+// a lane's time to its work.
+quint64 refinementsOnThisThread();
+
 }  // namespace snt::eq

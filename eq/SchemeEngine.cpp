@@ -41,22 +41,6 @@ QList<Target> lineArrayTargets()
     return targets;
 }
 
-// The target index each lane computes, in lane order.
-QList<int> laneOrder(const QList<Target>& targets, bool lineArray)
-{
-    QList<int> lanes;
-    if (lineArray) {
-        for (qsizetype i = 0; i < targets.size(); ++i)
-            lanes.append(int(i));
-        return lanes;
-    }
-    for (const int index : presetLaneOrder) {
-        if (index < targets.size())
-            lanes.append(index);
-    }
-    return lanes;
-}
-
 void writeTraceFile()
 {
     const QStringList lines = sharedTrace();
@@ -101,32 +85,52 @@ Measured ascendingFinite(const Measured& measured)
     return result;
 }
 
+LaneContext prepareLaneContext(const Measured& measured, const Options& options)
+{
+    LaneContext context;
+    context.options = options;
+    context.grid = standardGrid();
+    context.curve = ascendingFinite(measured);
+    const Measured& curve = context.curve;
+
+    const QList<float> db = toDb(curve.magnitude);
+    context.level = curve.hasLevel ? curve.level
+                                   : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
+    context.relativeDb.reserve(db.size());
+    for (const float v : db)
+        context.relativeDb.append(std::max(-60.0f, v - context.level));
+    context.measuredRaw = resampleToGrid(curve.freq, context.relativeDb, context.grid);
+    context.measured = smoothToGrid(curve.freq, context.relativeDb, context.grid, 6);
+    context.phase = measuredPhaseOnGrid(curve.freq, curve.phase, curve.delayMs, context.grid);
+    if (context.phase.isEmpty())
+        context.phase = slopePhase(context.grid, context.measured);
+    context.diagnosis = diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
+    context.targets = options.lineArray ? lineArrayTargets() : targetPresets();
+    return context;
+}
+
+QList<int> laneTargetIndices(const LaneContext& context)
+{
+    QList<int> lanes;
+    if (context.options.lineArray) {
+        for (qsizetype i = 0; i < context.targets.size(); ++i)
+            lanes.append(int(i));
+        return lanes;
+    }
+    for (const int index : presetLaneOrder) {
+        if (index < context.targets.size())
+            lanes.append(index);
+    }
+    return lanes;
+}
+
 QList<Scheme> computeSchemes(const Measured& measured, const Options& options, QString* log,
                              const std::function<void(int done, int total)>& progress)
 {
     QElapsedTimer timer;
     timer.start();
-
-    auto context = std::make_shared<LaneContext>();
-    context->options = options;
-    context->grid = standardGrid();
-    context->curve = ascendingFinite(measured);
-    const Measured& curve = context->curve;
-
-    const QList<float> db = toDb(curve.magnitude);
-    context->level = curve.hasLevel ? curve.level
-                                    : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
-    context->relativeDb.reserve(db.size());
-    for (const float v : db)
-        context->relativeDb.append(std::max(-60.0f, v - context->level));
-    context->measuredRaw = resampleToGrid(curve.freq, context->relativeDb, context->grid);
-    context->measured = smoothToGrid(curve.freq, context->relativeDb, context->grid, 6);
-    context->phase = measuredPhaseOnGrid(curve.freq, curve.phase, curve.delayMs, context->grid);
-    if (context->phase.isEmpty())
-        context->phase = slopePhase(context->grid, context->measured);
-    context->diagnosis = diagnoseCurve(curve.freq, context->relativeDb, curve.coherence);
-    context->targets = options.lineArray ? lineArrayTargets() : targetPresets();
-    const QList<int> targetOfLane = laneOrder(context->targets, options.lineArray);
+    const auto context = std::make_shared<const LaneContext>(prepareLaneContext(measured, options));
+    const QList<int> targetOfLane = laneTargetIndices(*context);
 
     const int lanes = int(targetOfLane.size());
     std::vector<LaneResult> laneResults(static_cast<size_t>(lanes));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eq/Records.h"
+#include "eq/SchemeLane.h"
 
 #include <QList>
 #include <QString>
@@ -22,5 +23,12 @@ QList<Scheme> computeSchemes(const Measured& measured, const Options& options, Q
 // frequencies (exactly as long as them) and dropped otherwise. Surplus values of a longer list
 // are ignored.
 Measured ascendingFinite(const Measured& measured);
+
+// The shared, read-only input of the lanes: the curve prepared on the grid, its diagnosis and
+// the targets.
+LaneContext prepareLaneContext(const Measured& measured, const Options& options);
+
+// The target index of each lane, in lane order.
+QList<int> laneTargetIndices(const LaneContext& context);
 
 }  // namespace snt::eq
