@@ -209,7 +209,7 @@ QList<float> measuredPhaseOnGrid(const QList<float>& freq, const QList<float>& p
     if (phase.isEmpty() || phase.size() != freq.size())
         return {};
     QList<float> unwrapped = phase;
-    if (delayMs > 0.0) {
+    if (std::isfinite(delayMs) && delayMs > 0.0) {
         for (qsizetype i = 0; i < unwrapped.size(); ++i)
             unwrapped[i] = float(std::remainder(double(phase[i]) + double(freq[i]) * delayMs * 0.36,
                                                 360.0));

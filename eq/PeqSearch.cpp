@@ -111,6 +111,7 @@ public:
         , ratio_(size_t(n_))
         , shoulder_(size_t(n_))
         , terms_(size_t(n_))
+        , responses_(size_t(n_))
         , raisedPrefix_(size_t(n_) + 1, 0.0)
         , loweredPrefix_(size_t(n_) + 1, 0.0)
     {
@@ -151,6 +152,7 @@ public:
         qsizetype lo = centre_;
         qsizetype hi = centre_ - 1;
         double near = 0.0;
+        qsizetype nextTightCheck = tightCheckStart;
         while (lo > 0 || hi < n_ - 1) {
             const qsizetype newLo = std::max<qsizetype>(0, lo - expansionStep);
             const qsizetype newHi = std::min<qsizetype>(n_ - 1, hi + expansionStep);
@@ -160,10 +162,17 @@ public:
                 near += terms_[size_t(k)] = term(band, k);
             lo = newLo;
             hi = newHi;
-            const double rest = signKnown
-                ? tail[size_t(lo)] + (tail[size_t(n_)] - tail[size_t(hi) + 1]) : 0.0;
+            if (!signKnown)
+                continue;
+            double rest = tail[size_t(lo)] + (tail[size_t(n_)] - tail[size_t(hi) + 1]);
             if ((near + rest) * (1.0 - boundSlack) > limit)
                 return std::nullopt;
+            if (hi - lo + 1 >= nextTightCheck) {
+                nextTightCheck *= 2;
+                rest = farBound(gain > 0.0, lo, hi);
+                if ((near + rest) * (1.0 - boundSlack) > limit)
+                    return std::nullopt;
+            }
         }
         return inOrderMean();
     }
@@ -174,6 +183,8 @@ private:
     // Relative margin that covers the different rounding of the bound and the in-order sum.
     static constexpr double boundSlack = 1e-9;
     static constexpr qsizetype expansionStep = 6;
+    // Window width at which the tighter (and dearer) bound of the far points is first tried.
+    static constexpr qsizetype tightCheckStart = 12;
 
     struct Band {
         bool active;
@@ -187,11 +198,29 @@ private:
         return {active_ && q > 0.0, amplitude / q, amplitude * q};
     }
 
-    double term(const Band& band, qsizetype k) const
+    // The far points bounded with the band's size at the window edges: further out the band
+    // is no larger, so a point can only be pulled towards zero by that much.
+    double farBound(bool boost, qsizetype lo, qsizetype hi) const
+    {
+        const double sign = boost ? 1.0 : -1.0;
+        const auto bounded = [&](qsizetype from, qsizetype to, double edge) {
+            double sum = 0.0;
+            for (qsizetype k = from; k < to; ++k) {
+                const double r = sign * res_[k];
+                sum += std::max({r, -r - edge, 0.0});
+            }
+            return sum;
+        };
+        return bounded(0, lo, std::abs(responses_[size_t(lo)]))
+            + bounded(hi + 1, n_, std::abs(responses_[size_t(hi)]));
+    }
+
+    double term(const Band& band, qsizetype k)
     {
         const double response = band.active
             ? peakingGainDbPrepared(band.overQ, band.timesQ, ratio_[size_t(k)], shoulder_[size_t(k)])
             : 0.0;
+        responses_[size_t(k)] = response;
         return std::abs(response + res_[k]);
     }
 
@@ -211,12 +240,13 @@ private:
     std::vector<double> ratio_;
     std::vector<double> shoulder_;
     std::vector<double> terms_;
+    std::vector<double> responses_;
     std::vector<double> raisedPrefix_;   // Σ max(r, 0) up to each point
     std::vector<double> loweredPrefix_;  // Σ max(-r, 0) up to each point
 };
 
 // Pairs scored first to give the pruning a small threshold: a sparse lattice over the ladder.
-constexpr int seedStride = 5;
+constexpr int seedStride = 12;
 
 }  // namespace
 
@@ -261,14 +291,38 @@ LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, doubl
         return {gainAt(int(leastAt / size_t(nQ))), qAt(int(leastAt % size_t(nQ))), errors[leastAt]};
     }
 
+    // Seeds: a sparse lattice, then downhill from its best pair to a local minimum.
     std::vector<double> seeded(pairs, std::numeric_limits<double>::quiet_NaN());
-    double threshold = std::numeric_limits<double>::infinity();
+    const auto seed = [&](int i, int j) {
+        if (std::isnan(seeded[at(i, j)]))
+            seeded[at(i, j)] = scorer.error(gainAt(i), qAt(j));
+        return seeded[at(i, j)];
+    };
+    int bestI = 0;
+    int bestJ = 0;
     for (int i = 0; i < nG; i += seedStride) {
         for (int j = 0; j < nQ; j += seedStride) {
-            seeded[at(i, j)] = scorer.error(gainAt(i), qAt(j));
-            threshold = std::min(threshold, seeded[at(i, j)]);
+            if (seed(i, j) < seed(bestI, bestJ)) {
+                bestI = i;
+                bestJ = j;
+            }
         }
     }
+    for (bool moved = true; moved;) {
+        moved = false;
+        const int fromI = bestI;
+        const int fromJ = bestJ;
+        for (int i = std::max(0, fromI - 1); i <= std::min(nG - 1, fromI + 1); ++i) {
+            for (int j = std::max(0, fromJ - 1); j <= std::min(nQ - 1, fromJ + 1); ++j) {
+                if (seed(i, j) < seed(bestI, bestJ)) {
+                    bestI = i;
+                    bestJ = j;
+                    moved = true;
+                }
+            }
+        }
+    }
+    double threshold = seed(bestI, bestJ);
     LadderResult best;
     bool found = false;
     for (int i = 0; i < nG; ++i) {

@@ -94,8 +94,10 @@ LaneContext prepareLaneContext(const Measured& measured, const Options& options)
     const Measured& curve = context.curve;
 
     const QList<float> db = toDb(curve.magnitude);
-    context.level = curve.hasLevel ? curve.level
-                                   : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
+    // A given level that is no number would turn every curve into NaN: estimate it instead.
+    context.level = curve.hasLevel && std::isfinite(curve.level)
+        ? curve.level
+        : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
     context.relativeDb.reserve(db.size());
     for (const float v : db)
         context.relativeDb.append(std::max(-60.0f, v - context.level));
