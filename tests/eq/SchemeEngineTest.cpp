@@ -395,6 +395,9 @@ private slots:
         dirty.freq.insert(9000, 2345.0f);
         dirty.magnitude.insert(9000, INFINITY);
         dirty.coherence.insert(9000, 1.0f);
+        // A given level that is no number is estimated like a missing one.
+        dirty.hasLevel = true;
+        dirty.level = NAN;
         compareSchemes(compute(dirty), compute(clean));
     }
 
