@@ -106,7 +106,11 @@ LaneContext prepareLaneContext(const Measured& measured, const Options& options)
     context.phase = measuredPhaseOnGrid(curve.freq, curve.phase, curve.delayMs, context.grid);
     if (context.phase.isEmpty())
         context.phase = slopePhase(context.grid, context.measured);
-    context.diagnosis = diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
+    // Without two usable points there is no curve at all; fitting the -100 dB stand-in of an
+    // unusable curve would present boosts computed from nothing as a valid scheme.
+    context.diagnosis = curve.freq.size() < 2
+        ? usableRangeTooNarrow()
+        : diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
     context.targets = options.lineArray ? lineArrayTargets() : targetPresets();
     return context;
 }

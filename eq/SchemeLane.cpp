@@ -23,8 +23,6 @@ constexpr int bandBudget = 8;
 constexpr double keptGainThreshold = 1.000001;
 constexpr float cornerQ = 0.707f;
 
-const QString rangeTooNarrow = QStringLiteral(
-    "这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
 const QString saggingMiddle = QStringLiteral(
     "这条曲线两头鼓、中间塌了一大块，找不到可信的基准。这种曲线给不出可靠的高低切和 EQ，先重测一遍。");
 const QString largeDip = QStringLiteral(
@@ -154,6 +152,11 @@ double crossing(double f0, double l0, double f1, double l1, double thr, double w
 
 }  // namespace
 
+QString usableRangeTooNarrow()
+{
+    return QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
+}
+
 QString diagnoseSaggingMiddle(const QList<float>& grid, const QList<float>& measured, double base,
                               double lo, double hi)
 {
@@ -266,7 +269,7 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
     const double hiHint = isActive(lp) ? lp.hz : 24000.0;
     double hi = std::min(std::min(24000.0, fLast), hiHint);
     if (1.5 * lo >= hi)
-        return blocked(s, rangeTooNarrow);
+        return blocked(s, usableRangeTooNarrow());
 
     const QList<double> measured = toDoubles(context.measured);
     const double base = baseLevel(grid, measured, lo, hi);

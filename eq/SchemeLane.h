@@ -32,6 +32,9 @@ struct LaneResult {
 // name and an empty log.
 LaneResult computeOne(const LaneContext& context, int laneIndex);
 
+// The refusal of a curve whose usable frequency range is too narrow to fit anything.
+QString usableRangeTooNarrow();
+
 // The sagging-middle and large-dip refusals on the smoothed grid curve; empty text when none fires.
 QString diagnoseSaggingMiddle(const QList<float>& grid, const QList<float>& measured, double base,
                               double lo, double hi);

@@ -422,9 +422,15 @@ private slots:
         QVERIFY(std::isfinite(baseLevel(grid, QList<double>(10, 1.0), 60, 20000)));
         QCOMPARE(estimateBaseLevel(grid, {1, 2, 3}, {1}, false), 0.0f);
         QVERIFY(diagnoseCurve(grid.mid(0, 30), QList<float>(3, 0.0f), QList<float>(7, 1.0f)).isEmpty());
-        const Measured empty;
-        QCOMPARE(compute(empty).size(), 6);
-        QCOMPARE(computeSchemes(Measured(), Options(), nullptr, {}).size(), 6);
+        // No usable point at all: refused, not fitted.
+        Measured nothing;
+        nothing.freq = {100.0f, NAN};
+        nothing.magnitude = {NAN, 1.0f};
+        const QList<Scheme> refused = computeSchemes(nothing, Options(), nullptr, {});
+        QCOMPARE(refused.size(), 6);
+        for (const Scheme& s : refused)
+            QCOMPARE(s.blockedReason, usableRangeTooNarrow());
+        QCOMPARE(compute(Measured(), true).size(), 2);
     }
 };
 
