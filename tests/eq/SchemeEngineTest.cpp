@@ -105,14 +105,29 @@ private slots:
 
     // --- the band search ---
 
-    void ladderMatchesPlainEvaluation()
+    // The search skips ladder pairs that cannot win; the winner must be the plain scan's, to the bit.
+    void ladderMatchesPlainEvaluation_data()
     {
+        QTest::addColumn<QList<double>>("r");
         const QList<float>& grid = standardGrid();
         std::mt19937 random(7);
         std::normal_distribution<double> noise(0.0, 3.0);
-        QList<double> r;
+        QList<double> rough;
         for (qsizetype k = 0; k < grid.size(); ++k)
-            r.append(noise(random));
+            rough.append(noise(random));
+        QTest::newRow("noise") << rough;
+        const QList<Band> features{{63, 5, 3}, {1000, -4, 1.5}, {1100, 6, 4}, {9000, -7, 2}};
+        QTest::newRow("smooth") << bandsResponse(features, grid);
+        QList<double> flatTop(grid.size(), 0.0);
+        for (qsizetype k = 140; k < 160; ++k)
+            flatTop[k] = 3.0;
+        QTest::newRow("ties") << flatTop;
+    }
+
+    void ladderMatchesPlainEvaluation()
+    {
+        const QList<float>& grid = standardGrid();
+        QFETCH(QList<double>, r);
         for (const double f : {63.0875, 1000.39, 9600.0}) {
             const LadderResult fast = evaluateCandidate(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid, false);
             const LadderResult plain = plainLadder(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid);
