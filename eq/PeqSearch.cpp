@@ -129,6 +129,7 @@ public:
                 centre_ = k;
             }
         }
+        absoluteSlack_ = 1e-12 * (raisedPrefix_.back() + loweredPrefix_.back());
     }
 
     // The pair's error, computed in full.
@@ -164,13 +165,12 @@ public:
             hi = newHi;
             if (!signKnown)
                 continue;
-            double rest = tail[size_t(lo)] + (tail[size_t(n_)] - tail[size_t(hi) + 1]);
-            if ((near + rest) * (1.0 - boundSlack) > limit)
+            const double rest = tail[size_t(lo)] + (tail[size_t(n_)] - tail[size_t(hi) + 1]);
+            if (exceeds(near + rest, limit))
                 return std::nullopt;
             if (hi - lo + 1 >= nextTightCheck) {
                 nextTightCheck *= 2;
-                rest = farBound(gain > 0.0, lo, hi);
-                if ((near + rest) * (1.0 - boundSlack) > limit)
+                if (exceeds(near + farBound(gain > 0.0, lo, hi), limit))
                     return std::nullopt;
             }
         }
@@ -180,7 +180,8 @@ public:
 private:
     // Below this gain the sign of the band's response is not certain in floating point.
     static constexpr double minimumSignedGain = 0.01;
-    // Relative margin that covers the different rounding of the bound and the in-order sum.
+    // Margins that cover the different rounding of a bound and the in-order sum: relative to
+    // the bound, and absolute for the differences of the prefix sums.
     static constexpr double boundSlack = 1e-9;
     static constexpr qsizetype expansionStep = 6;
     // Window width at which the tighter (and dearer) bound of the far points is first tried.
@@ -191,6 +192,11 @@ private:
         double overQ;
         double timesQ;
     };
+
+    bool exceeds(double bound, double limit) const
+    {
+        return bound * (1.0 - boundSlack) - absoluteSlack_ > limit;
+    }
 
     Band prepare(double gain, double q) const
     {
@@ -237,6 +243,7 @@ private:
     bool active_;
     const double* res_;
     qsizetype centre_ = 0;
+    double absoluteSlack_ = 0.0;
     std::vector<double> ratio_;
     std::vector<double> shoulder_;
     std::vector<double> terms_;
