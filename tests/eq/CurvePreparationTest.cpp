@@ -176,6 +176,8 @@ private slots:
         QTest::addColumn<double>("goodUpTo");
         QTest::addColumn<bool>("refused");
         QTest::newRow("800 Hz") << 800.0 << true;
+        // A hard step right at 1 kHz: the sixth-octave window puts the edge just below it.
+        QTest::newRow("1000 Hz") << 1000.0 << true;
         QTest::newRow("1150 Hz") << 1150.0 << false;
         QTest::newRow("everywhere") << 30000.0 << false;
     }
@@ -204,6 +206,12 @@ private slots:
         QCOMPARE(est.highPass.kind, QStringLiteral("BW"));
         QCOMPARE(est.highPass.order, 4);
         QCOMPARE(est.lowPass.order, 4);
+
+        // A 16 kHz low-pass is -10 dB only between the last two smoothed points, where the
+        // bottom-up search does not look; its -6 dB crossing near 18.2 kHz stands instead.
+        const Measured top = synthetic::curve({}, 0, 0, 16000, 4);
+        const double lp16 = designCorners(top.freq, toDb(top.magnitude), 0, top.coherence, 60.0).lowPass.hz;
+        QVERIFY2(std::abs(lp16 - 18200.0) < 150.0, qPrintable(QString::number(lp16)));
 
         // Flat to the lowest point: the floor with order 8; measured to 24 kHz: a low-pass there.
         const Measured flat = synthetic::curve({});
