@@ -9,25 +9,6 @@
 // band fit with its clean-up, and the predicted curves, fit error and texts.
 namespace snt::eq {
 
-// Everything the lanes share, prepared once by the driver and only read by the lanes.
-struct LaneContext {
-    QList<Target> targets;
-    Options options;
-    float level = 0.0f;          // reference level, dB
-    QList<float> grid;
-    QList<float> measured;       // 1/6-octave smoothed relative level on the grid
-    QList<float> measuredRaw;    // relative level on the grid
-    QList<float> phase;          // measured phase on the grid, degrees (may be empty)
-    QString diagnosis;           // non-empty: every lane is refused with it
-    Measured curve;              // the measured record, ascending and finite
-    QList<float> relativeDb;     // relative level on the measured frequencies
-};
-
-struct LaneResult {
-    Scheme scheme;
-    QString log;
-};
-
 // The scheme of target `laneIndex`; an index outside the target list gives a scheme without a
 // name and an empty log.
 LaneResult computeOne(const LaneContext& context, int laneIndex);
