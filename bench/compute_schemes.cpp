@@ -4,6 +4,7 @@
 // (lanes run in parallel, as in the engine).
 #include "eq/PeqSearch.h"
 #include "eq/SchemeEngine.h"
+#include "eq/SchemeLane.h"
 #include "tests/eq/SyntheticCurves.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "eq/Records.h"
-#include "eq/SchemeLane.h"
 
 #include <QList>
 #include <QString>
