@@ -47,7 +47,8 @@ void feed(Measurement& m, const std::vector<double>& data, const std::vector<dou
     size_t pushed = 0;
     for (size_t at = from; at < from + count; at += 480) {
         const size_t n = std::min<size_t>(480, from + count - at);
-        for (; loopback && pushed < size_t(std::ceil((at + n - from) * loopbackRate / rate)); ++pushed)
+        const double due = std::ceil(double(at + n - from) * loopbackRate / rate);
+        for (; loopback && pushed < size_t(due); ++pushed)
             m.writeLoopbackSample(float(reference[pushed]));
         QList<float> d, r;
         for (size_t k = at; k < at + n; ++k) {
@@ -88,7 +89,7 @@ void compareWithPath(const Measurement& m, const Path& path, double scale, doubl
         QVERIFY2(std::abs(record.magnitude / std::abs(expected) - 1.0) < tolerance
                      && std::abs(phasor - expected / std::abs(expected)) < phaseTolerance
                      && record.coherence >= minCoherence,
-                 qPrintable(QString("bin %1: %2 against %3").arg(bin).arg(record.magnitude).arg(std::abs(expected))));
+                 qPrintable(QString("bin %1: %2").arg(bin).arg(record.magnitude)));
     }
     QVERIFY(checked > int(size) / 2 * 9 / 10);
 }
@@ -200,7 +201,7 @@ private slots:
         QVERIFY(std::abs(m->level() - rms) < 0.01);
         QVERIFY(std::abs(m->referenceLevel() - (rms - 6.0206)) < 0.01);
         QVERIFY(std::abs(m->peak() - 20.0 * std::log10(0.5)) < 0.05);
-        QVERIFY(std::abs(m->splLevel() - rms) < 0.1);  // A weighting: within 0.05 dB of flat at 1 kHz
+        QVERIFY(std::abs(m->splLevel() - rms) < 0.1);  // A weighting: 1 kHz within 0.05 dB
     }
 
     void loopbackIsTheReference_data()
@@ -280,7 +281,7 @@ private slots:
             QVERIFY2(std::isfinite(level) && level > -20.0f, qPrintable(QString::number(level)));
         int closeToOne = 0;
         for (const BinRecord& r : m->records()) {
-            QVERIFY(std::isfinite(r.magnitude) && std::isfinite(r.coherence) && std::isfinite(r.peak));
+            QVERIFY(std::isfinite(r.magnitude + r.coherence + r.peak));
             closeToOne += std::abs(r.magnitude - 1.0f) < 0.25f;
         }
         QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4, qPrintable(QString::number(closeToOne)));
@@ -392,7 +393,7 @@ private slots:
             const double micDb = 10.0 * std::clamp(std::log10(f / 100.0), 0.0, 1.0);
             const double expected = std::pow(10.0, (6.0206 - micDb) / 20.0);
             QVERIFY2(std::abs(m->records()[bin].magnitude / expected - 1.0) < 1e-4,
-                     qPrintable(QString("%1 Hz: %2 against %3").arg(f).arg(m->records()[bin].magnitude).arg(expected)));
+                     qPrintable(QString("%1 Hz: %2").arg(f).arg(m->records()[bin].magnitude)));
         }
     }
 
@@ -417,13 +418,14 @@ private slots:
         for (std::size_t n = 0; n < samples.size(); ++n)
             samples[n] = 0.5f * float(std::sin(2.0 * std::numbers::pi * 1000.0 * n / rate));
         for (std::size_t n = 0; n < samples.size(); ++n)
-            m.writeLoopbackSample(n == 200 ? infinity : samples[n] / 2);
-        samples[100] = notANumber;
+            m.writeLoopbackSample(n == 5990 ? infinity : samples[n] / 2);
+        samples[5990] = notANumber;  // inside the meters' window
         m.feedStreamSamples(samples.data(), qlonglong(samples.size()));
         m.transform();
         const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
         QVERIFY2(std::abs(m.level() - rms) < 0.05, qPrintable(QString::number(m.level())));
-        QVERIFY2(std::abs(m.referenceLevel() - (rms - 6.0206)) < 0.05, qPrintable(QString::number(m.referenceLevel())));
+        QVERIFY2(std::abs(m.referenceLevel() - (rms - 6.0206)) < 0.05,
+                 qPrintable(QString::number(m.referenceLevel())));
         m.setActive(false);
         QVERIFY(!m.phoneMode());
         phone.close();
@@ -464,7 +466,8 @@ private slots:
         m.updateEstimate();
         const int lag = int(std::lround(m.estimatedDelayMs() * rate / 1000.0));
         const int fixedPart = card->baseLatency() + path.delay;
-        QVERIFY2(lag >= fixedPart && (lag - fixedPart) % card->periodFrames() == 0, qPrintable(QString::number(lag)));
+        QVERIFY2(lag >= fixedPart && (lag - fixedPart) % card->periodFrames() == 0,
+                 qPrintable(QString::number(lag)));
 
         // Read the reference back by that lag and average afresh: what is left is the path.
         m.setDelay(lag - path.delay);

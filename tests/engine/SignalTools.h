@@ -92,6 +92,9 @@ inline QByteArray fmt(quint16 format, quint16 channels, quint32 rate, quint16 bi
     return chunk("fmt ", bytes + QByteArray::fromHex("000000001000800000AA00389B71"));
 }
 
+inline QByteArray i16(const QList<qint16>& v) { return littleEndian(v); }
+inline QByteArray f32(const QList<float>& v) { return littleEndian(v); }
+
 inline QByteArray pcm24(const QList<qint32>& values)
 {
     QByteArray bytes;
@@ -106,6 +109,12 @@ inline QByteArray riff(const QList<QByteArray>& chunks)
     for (const QByteArray& c : chunks)
         body += c;
     return chunk("RIFF", body);
+}
+
+// A file of a "fmt " chunk and one "data" chunk.
+inline QByteArray wav(const QByteArray& format, const QByteArray& data)
+{
+    return riff({format, chunk("data", data)});
 }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes)
