@@ -115,8 +115,8 @@ private slots:
             QCOMPARE(loaded.count(), 1);
             QCOMPARE(loaded.at(0), QVariantList({true, QString()}));
         }
-        Generator generator;
         Collector loopback;
+        Generator generator;
         loopback.follow(generator.generatorThread());
         generator.setType(3);
         generator.setAudioFilePath(musicFile);
@@ -136,6 +136,7 @@ private slots:
     {
         // Every sample handed to the measurement is the sample the card played, in order, with
         // none missing: the card's capture of its output holds the loopback as one unbroken run.
+        Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
         GeneratorThread* thread = generator.generatorThread();
@@ -143,7 +144,6 @@ private slots:
         generator.setType(1);
         generator.setChannels({0, 1});
         QTRY_COMPARE(thread->channels(), QSet<int>({0, 1}));
-        Collector loopback;
         loopback.follow(thread);
         Capture capture("loopback-card", 1);
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
@@ -225,9 +225,9 @@ private slots:
 
     void destroyingAPlayingGeneratorClosesItsStream()
     {
+        Collector loopback;
         auto generator = std::make_unique<Generator>();
         QVERIFY(waitReady(*generator));
-        Collector loopback;
         loopback.follow(generator->generatorThread());
         // Without channels the card plays silence, but the loopback still runs.
         QTest::ignoreMessage(QtWarningMsg, "[Generator] Output channels are not set");
@@ -246,6 +246,7 @@ private slots:
         std::vector<float> frames(8192 * 8);
         sender->ring().read(frames.data(), 8192);
 
+        Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
         GeneratorThread* thread = generator.generatorThread();
@@ -257,7 +258,6 @@ private slots:
         generator.setEnabled(true);
         QVERIFY(cardB->waitTicks(3));
 
-        Collector loopback;
         loopback.follow(thread);
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
         const qint64 written = sender->ring().writeCount();
