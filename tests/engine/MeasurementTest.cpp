@@ -141,96 +141,79 @@ private slots:
         QCOMPARE(impulsePeakMs(*m), float(delay * 1000.0 / rate));
     }
 
-    void delayEstimate_data()
+    void delay_data()
     {
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<float>("expectedMs");
-        QTest::newRow("measurement lags 48 samples") << 48 << 1.0f;
-        QTest::newRow("measurement leads 36 samples") << -36 << -0.75f;
+        QTest::addColumn<int>("pathDelay");
+        QTest::addColumn<int>("delayProperty");
+        QTest::addColumn<float>("peakMs");
+        QTest::newRow("measurement lags 48 samples") << 48 << 0 << 1.0f;
+        QTest::newRow("measurement leads 36 samples") << -36 << 0 << -0.75f;
+        QTest::newRow("aligned by 10") << 10 << 10 << 0.0f;
+        // Any whole number of rings more or less reads the same pairs, at once.
+        QTest::newRow("aligned by 10 plus 2^30") << 10 << (1 << 30) + 10 << 0.0f;
+        QTest::newRow("aligned by 10 minus a ring") << 10 << 10 - 16384 << 0.0f;
     }
 
-    void delayEstimate()
+    // The estimate reads the pairs as they arrived; the delay property aligns the reference
+    // for the analysis.
+    void delay()
     {
-        QFETCH(int, delay);
-        QFETCH(float, expectedMs);
+        QFETCH(int, pathDelay);
+        QFETCH(int, delayProperty);
+        QFETCH(float, peakMs);
         auto m = synthetic(4, 0, 1);
+        m->setDelay(delayProperty);
         const auto reference = whiteNoise(70000, 0.3, 11);
-        feed(*m, Path{1.0, delay, {}}.apply(reference), reference);
+        feed(*m, Path{1.0, pathDelay, {}}.apply(reference), reference);
         QSignalSpy estimated(m.get(), &Measurement::estimatedChanged);
         m->updateEstimate();
         QCOMPARE(estimated.count(), 1);
-        QCOMPARE(m->estimatedDelayMs(), expectedMs);
+        QCOMPARE(m->estimatedDelayMs(), float(pathDelay * 1000.0 / rate));
         m->transform();
-        QCOMPARE(impulsePeakMs(*m), expectedMs);
+        QCOMPARE(impulsePeakMs(*m), peakMs);
+        // Aligned pairs have no phase shift; only the pairs at the ring's seam differ.
+        if (delayProperty)
+            QVERIFY(std::abs(m->records()[100].phaseRe - 1.0f) < 0.05f);
     }
 
-    void delayPropertyAlignsTheReference_data()
+    void referenceAndLevels_data()
     {
-        QTest::addColumn<int>("delay");
-        QTest::newRow("10") << 10;
-        // Any whole number of rings more or less reads the same pairs, at once.
-        QTest::newRow("10 plus 2^30") << (1 << 30) + 10;
-        QTest::newRow("10 minus a ring") << 10 - 4096;
-    }
-
-    void delayPropertyAlignsTheReference()
-    {
-        QFETCH(int, delay);
-        auto m = synthetic(2, 0, 0);
-        m->setDelay(delay);
-        const auto reference = whiteNoise(3 * 4096, 0.5, 3);
-        feed(*m, Path{1.0, 10, {}}.apply(reference), reference);
-        m->transform();
-        QCOMPARE(impulsePeakMs(*m), 0.0f);
-        // Aligned pairs have no phase shift; only the ten pairs at the ring's seam differ.
-        QVERIFY(std::abs(m->records()[100].phaseRe - 1.0f) < 0.05f);
-    }
-
-    void levelsReadTheKnownRms()
-    {
-        auto m = synthetic(0, 0, 1);
-        m->setOffset(2.0f);
-        std::vector<double> data(48000), reference(48000);
-        for (std::size_t n = 0; n < data.size(); ++n) {
-            data[n] = 0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * n / rate);
-            reference[n] = data[n] / 4.0;  // times the offset of 2
-        }
-        feed(*m, data, reference);
-        m->transform();
-        const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
-        QVERIFY(std::abs(m->level() - rms) < 0.01);
-        QVERIFY(std::abs(m->referenceLevel() - (rms - 6.0206)) < 0.01);
-        QVERIFY(std::abs(m->peak() - 20.0 * std::log10(0.5)) < 0.05);
-        QVERIFY(std::abs(m->splLevel() - rms) < 0.1);  // A weighting: 1 kHz within 0.05 dB
-    }
-
-    void loopbackIsTheReference_data()
-    {
+        QTest::addColumn<int>("referenceChannel");
         QTest::addColumn<int>("loopbackRate");
-        QTest::newRow("same rate") << 48000;
+        QTest::newRow("reference input") << 1 << 0;
+        QTest::newRow("generator loopback") << -1 << 48000;
         // The loopback is resampled onto the input's clock: a tone reads the same on both sides.
-        QTest::newRow("generator at 44.1 kHz") << 44100;
+        QTest::newRow("generator at 44.1 kHz") << -1 << 44100;
     }
 
-    void loopbackIsTheReference()
+    // A 1031.25 Hz tone (bin 22 of 1024 at 48 kHz) at 0.5, its reference at 0.5 times an offset
+    // of 0.5: the known RMS, peak and magnitude 2 with no phase.
+    void referenceAndLevels()
     {
+        QFETCH(int, referenceChannel);
         QFETCH(int, loopbackRate);
         auto m = synthetic(0, 0, 1);
-        m->setReferenceChannel(-1);
+        m->setReferenceChannel(referenceChannel);
         m->setLoopbackSampleRate(uint32_t(loopbackRate));
         m->setOffset(0.5f);
-        const double tone = 375.0;  // bin 8 of 1024 at 48000 Hz
-        std::vector<double> input(48000), loopback(48000);
+        const double tone = 1031.25, referenceRate = loopbackRate ? loopbackRate : rate;
+        std::vector<double> input(48000), reference(48000);
         for (std::size_t n = 0; n < input.size(); ++n) {
             input[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / rate);
-            loopback[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / loopbackRate);
+            reference[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / referenceRate);
         }
-        feed(*m, input, loopback, 0, 0, true, loopbackRate);
+        feed(*m, input, reference, 0, 0, referenceChannel == -1, loopbackRate);
         m->transform();
-        const BinRecord& record = m->records()[8];
+        const BinRecord& record = m->records()[22];
         QCOMPARE(record.frequency, float(tone));
         QVERIFY2(std::abs(record.magnitude - 2.0f) < 0.02f, qPrintable(QString::number(record.magnitude)));
         QVERIFY(std::abs(record.phaseIm) < 0.01f);
+        const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
+        QVERIFY(std::abs(m->level() - rms) < 0.01);
+        QVERIFY2(std::abs(m->referenceLevel() - (rms - 6.0206)) < 0.05,  // after interpolation
+                 qPrintable(QString::number(m->referenceLevel())));
+        QVERIFY(std::abs(m->peak() - 20.0 * std::log10(0.5)) < 0.05);
+        QVERIFY(std::abs(m->splLevel() - rms) < 0.1);  // A weighting: within 0.05 dB near 1 kHz
         // Lags run from −(N/2 − 1) to N/2.
         QCOMPARE(m->impulse().front().timeMs, -511 * 1000.0f / 48000.0f);
         QCOMPARE(m->impulse().back().timeMs, 512 * 1000.0f / 48000.0f);
