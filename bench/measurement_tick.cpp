@@ -144,9 +144,10 @@ public:
     }
 };
 
-// Per frame: the loopback sample through the direct connection (render thread) plus the input
-// block that consumes it (GUI thread), 480 frames (10 ms) a block.
-void BM_InputPathPerFrame(benchmark::State& state)
+// Per frame, 480 frames (10 ms) a block: the loopback sample through the direct connection
+// (render thread) plus the input block that consumes it (GUI thread); or the render thread's
+// share alone, the input block left out of the time.
+void BM_PerFrame(benchmark::State& state, bool renderShareOnly)
 {
     const auto m = makeMeasurement(4, 1);
     m->setReferenceChannel(-1);
@@ -155,38 +156,20 @@ void BM_InputPathPerFrame(benchmark::State& state)
                      &Measurement::writeLoopbackSample, Qt::DirectConnection);
     const QList<float> block = noise(480, 3);
     for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
         generator.play(block);
+        const auto played = std::chrono::steady_clock::now();
         m->writeData(block, block);
+        const auto end = renderShareOnly ? played : std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
     state.SetItemsProcessed(state.iterations() * block.size());
     state.counters["ns_per_frame"] = benchmark::Counter(
         double(state.iterations() * block.size()),
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_InputPathPerFrame);
-
-// The render thread's share alone: the loopback samples through the direct connection (the
-// input block that drains the queue is left out of the time).
-void BM_LoopbackPerFrame(benchmark::State& state)
-{
-    const auto m = makeMeasurement(4, 1);
-    m->setReferenceChannel(-1);
-    LoopbackEmitter generator;
-    QObject::connect(&generator, &LoopbackEmitter::sampleOut, m.get(),
-                     &Measurement::writeLoopbackSample, Qt::DirectConnection);
-    const QList<float> block = noise(480, 4);
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        generator.play(block);
-        const auto end = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-        m->writeData(block, block);
-    }
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        double(state.iterations() * block.size()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_LoopbackPerFrame)->UseManualTime();
+BENCHMARK_CAPTURE(BM_PerFrame, InputPath, false)->UseManualTime();
+BENCHMARK_CAPTURE(BM_PerFrame, LoopbackOnly, true)->UseManualTime();
 
 // How long the render thread can be held up by the measurement's lock: a paced render thread
 // (480 loopback frames every 10 ms) against back-to-back input blocks, analysis ticks at 65536

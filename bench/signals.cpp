@@ -60,38 +60,24 @@ void readBlocks(benchmark::State& state)
         double(state.iterations() * frames), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_ReadPink(benchmark::State& state) { readBlocks<PinkNoise>(state); }
-void BM_ReadWhite(benchmark::State& state) { readBlocks<WhiteNoise>(state); }
-void BM_ReadSweep(benchmark::State& state) { readBlocks<SinSweep>(state); }
-void BM_ReadPeriodic(benchmark::State& state) { readBlocks<PeriodicNoise>(state); }
-
-// push() into a ring that a reader empties after every call: the steady state.
-void BM_SenderPush(benchmark::State& state)
+// push() into a ring that a reader empties after every call (the steady state), or into a ring
+// nobody reads, where every call drops the oldest frames.
+void BM_SenderPush(benchmark::State& state, bool drain)
 {
     const qint64 frames = state.range(0);
-    const int channels = int(state.range(1));
+    const int channels = drain ? int(state.range(1)) : 8;
     audio::aes67::Sender* sender = audio::aes67::Sender::instance();
     sender->setRunning(true);
     std::vector<float> block(size_t(frames * channels), 0.25f);
     std::vector<float> drained(size_t(audio::aes67::FrameRing::capacity * 8));
     for (auto _ : state) {
         sender->push(block.data(), frames, channels, 48000);
+        if (!drain)
+            continue;
         state.PauseTiming();
         sender->ring().read(drained.data(), audio::aes67::FrameRing::capacity);
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(state.iterations() * frames);
-}
-
-// push() into a ring nobody reads: every call drops the oldest frames.
-void BM_SenderPushOverflow(benchmark::State& state)
-{
-    const qint64 frames = state.range(0);
-    audio::aes67::Sender* sender = audio::aes67::Sender::instance();
-    sender->setRunning(true);
-    std::vector<float> block(size_t(frames * 8), 0.25f);
-    for (auto _ : state)
-        sender->push(block.data(), frames, 8, 48000);
     state.SetItemsProcessed(state.iterations() * frames);
 }
 
@@ -103,12 +89,12 @@ void BM_MakePeriodicNoise(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(BM_ReadPink)->Arg(1)->Arg(2)->Arg(8);
-BENCHMARK(BM_ReadWhite)->Arg(2);
-BENCHMARK(BM_ReadSweep)->Arg(2);
-BENCHMARK(BM_ReadPeriodic)->Arg(2)->Arg(8);
-BENCHMARK(BM_SenderPush)->ArgsProduct({{240, 480, 4800}, {2, 8, 12}});
-BENCHMARK(BM_SenderPushOverflow)->Arg(4800)->Arg(10000);
+BENCHMARK_TEMPLATE(readBlocks, PinkNoise)->Arg(1)->Arg(2)->Arg(8);
+BENCHMARK_TEMPLATE(readBlocks, WhiteNoise)->Arg(2);
+BENCHMARK_TEMPLATE(readBlocks, SinSweep)->Arg(2);
+BENCHMARK_TEMPLATE(readBlocks, PeriodicNoise)->Arg(2)->Arg(8);
+BENCHMARK_CAPTURE(BM_SenderPush, Drained, true)->ArgsProduct({{240, 480, 4800}, {2, 8, 12}});
+BENCHMARK_CAPTURE(BM_SenderPush, Overflow, false)->Arg(4800)->Arg(10000);
 BENCHMARK(BM_MakePeriodicNoise)->Arg(65536);
 
 BENCHMARK_MAIN();

@@ -96,35 +96,23 @@ ProjectStore filledStore()
     return store;
 }
 
-// The usual save: one pack edited, so one project file changes.
-void BM_SavePacksAfterOneEdit(benchmark::State& state)
+// The usual save, one pack edited so one project file changes; or the worst case, every pack
+// changed so every project file and the root file are rewritten.
+void BM_SavePacks(benchmark::State& state, bool allChanged)
 {
     ProjectStore store = filledStore();
     store.saveCurvePacks();
     int edit = 0;
     for (auto _ : state) {
-        store.curvePacks[edit % kPacks].delayMs += 0.5;
-        ++edit;
+        for (int i = 0; i < (allChanged ? kPacks : 1); ++i)
+            store.curvePacks[edit++ % kPacks].delayMs += 0.5;
         if (!store.saveCurvePacks())
             state.SkipWithError("save failed");
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
 }
-BENCHMARK(BM_SavePacksAfterOneEdit)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The worst case: every pack changed, so every project file and the root file are rewritten.
-void BM_SavePacksAllChanged(benchmark::State& state)
-{
-    ProjectStore store = filledStore();
-    for (auto _ : state) {
-        for (CurvePack& pack : store.curvePacks)
-            pack.delayMs += 0.5;
-        if (!store.saveCurvePacks())
-            state.SkipWithError("save failed");
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
-}
-BENCHMARK(BM_SavePacksAllChanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SavePacks, AfterOneEdit, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SavePacks, AllChanged, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LoadPacks(benchmark::State& state)
 {

@@ -14,21 +14,18 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <cmath>
 #include <memory>
-#include <vector>
 
 using snt::test::LoopbackCard;
 using namespace signaltest;
 
 namespace {
 
-LoopbackCard* cardA = nullptr;  // the default output, 48 kHz
-LoopbackCard* cardB = nullptr;  // a second card at 44.1 kHz
+LoopbackCard* cardA = nullptr;  // the default output
+LoopbackCard* cardB = nullptr;
 
-const QString network = QLatin1String(audio::aes67::networkOutputDeviceId);
-
-// Samples collected on whatever thread produces them.
+// Samples collected on whatever thread produces them: the generator's loopback signal, or one
+// channel of a card's capture of its own output.
 struct Collector {
     QMutex mutex;
     std::vector<float> samples;
@@ -48,19 +45,21 @@ struct Collector {
         QMutexLocker lock(&mutex);
         return samples.size();
     }
+    void follow(GeneratorThread* thread)
+    {
+        QObject::connect(thread, &GeneratorThread::sampleOut, thread, [this](float s) { add(s); },
+                         Qt::DirectConnection);
+    }
 };
 
-// Captures one channel of a card's input (its own output played back) on the card thread.
-struct Capture {
-    Collector collected;
+struct Capture : Collector {
     InputDevice sink;
     audio::Stream* stream = nullptr;
 
     Capture(const QString& deviceId, int channel)
         : sink([this, channel](const char* data, qint64 bytes) {
-              const auto* frames = reinterpret_cast<const float*>(data);
               for (qint64 i = channel; i < bytes / 4; i += 2)
-                  collected.add(frames[i]);
+                  add(reinterpret_cast<const float*>(data)[i]);
           })
     {
         stream = audio::Client::instance()->openInput(deviceId, &sink, audio::Format{0, 2});
@@ -82,7 +81,6 @@ bool waitReady(Generator& generator)
 class GeneratorTest : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir dir;
     QString musicFile;
 
@@ -90,132 +88,36 @@ private slots:
     void initTestCase()
     {
         QVERIFY(audio::Client::setPluginFactories({
-            [] {
-                auto p = std::make_shared<LoopbackCard>("Loopback", "loopback-card", 2, 48000);
-                cardA = p.get();
-                return p;
-            },
-            [] {
-                auto p = std::make_shared<LoopbackCard>("LoopbackB", "loopback-b", 2, 44100);
-                cardB = p.get();
-                return p;
-            },
+            [] { return std::shared_ptr<LoopbackCard>(cardA = new LoopbackCard()); },  // 48 kHz
+            [] { return std::shared_ptr<LoopbackCard>(cardB = new LoopbackCard("LoopbackB", "loopback-b", 2, 44100)); },
         }));
         audio::Client::instance();
-        QVERIFY(dir.isValid());
         musicFile = dir.filePath("music.wav");
         QList<qint16> tone;
         for (int i = 0; i < 4800; ++i)
             tone.append(qint16(10000 * std::sin(2 * M_PI * 440.0 * i / 48000.0)));
-        QVERIFY(writeFile(musicFile, riff({chunk("fmt ", fmtPayload(1, 1, 48000, 16)),
-                                           chunk("data", littleEndian<qint16>(tone))})));
+        QVERIFY(writeFile(musicFile, wav(fmt(1, 1, 48000, 16), i16(tone))));
     }
 
-    void newGeneratorDefaults()
+    // The session names the file and switches the output on right after building the generator,
+    // usually before its thread has made the sources; both must take effect all the same. Some
+    // rounds destroy the generator while its thread is still building.
+    void askedForAtOnce()
     {
-        Generator generator;
-        GeneratorThread* thread = generator.generatorThread();
-        // The sources are handed over through the event loop, never before.
-        QVERIFY(generator.types().toStringList().isEmpty());
-        QCOMPARE(generator.type(), 0);
-        QCOMPARE(generator.gain(), -6.0f);
-        QCOMPARE(thread->sampleRate(), 48000u);
-        QCOMPARE(generator.duration(), 1.0f);
-        QCOMPARE(generator.frequency(), 1000);
-        QCOMPARE(generator.startFrequency(), 20);
-        QCOMPARE(generator.endFrequency(), 20000);
-        QVERIFY(!generator.enabled());
-        QCOMPARE(generator.deviceId(), QStringLiteral("loopback-card"));
-        QVERIFY(waitReady(generator));
-        QCOMPARE(generator.types().toStringList(),
-                 QStringList({"Pink", "White", "SineSweep", "音频文件", "PeriodicNoise"}));
-    }
-
-    void generatorsCanGoAtOnce()
-    {
-        // Destroyed before, while or after their threads build the sources.
         for (int round = 0; round < 20; ++round) {
-            Generator generator;
-            generator.generatorThread()->setChannels({0});
-            generator.setEnabled(round % 2 == 0);
-            if (round % 3 == 0)
-                QTest::qWait(1);
-        }
-        QTRY_COMPARE(cardA->openStreamCount(), 0);
-    }
-
-    void typeIsCheckedOnceSourcesExist()
-    {
-        Generator generator;
-        QSignalSpy typeSpy(&generator, &Generator::typeChanged);
-        generator.setType(5);  // before the sources exist: stored as it is
-        QCOMPARE(generator.type(), 5);
-        QVERIFY(typeSpy.wait(2000));
-        QVERIFY(waitReady(generator));
-        generator.setType(0);
-        for (int bad : {5, -1}) {
-            QTest::ignoreMessage(QtWarningMsg, "[Generator] type out of range");
-            generator.setType(bad);
-            QCOMPARE(generator.type(), 0);
-        }
-        generator.setType(4);
-        QCOMPARE(generator.type(), 4);
-    }
-
-    void settersSignalRealChangesOnly()
-    {
-        Generator generator;
-        QSignalSpy gainSpy(&generator, &Generator::gainChanged);
-        QSignalSpy durationSpy(&generator, &Generator::durationChanged);
-        QSignalSpy frequencySpy(&generator, &Generator::frequencyChanged);
-        generator.setGain(-6.00001f);
-        generator.setDuration(1.000001f);
-        generator.setFrequency(1000);
-        generator.setGain(-6.1f);
-        generator.setDuration(10.0f);
-        generator.setFrequency(997);
-        QTRY_COMPARE(gainSpy.count(), 1);
-        QTRY_COMPARE(durationSpy.count(), 1);
-        QTRY_COMPARE(frequencySpy.count(), 1);
-        QCOMPARE(gainSpy.at(0).at(0).toFloat(), -6.1f);
-        QCOMPARE(generator.duration(), 10.0f);
-        QCOMPARE(frequencySpy.at(0).at(0).toInt(), 997);
-
-        QTest::ignoreMessage(QtWarningMsg, "[Generator] audio device not present nowhere");
-        generator.setDeviceId("nowhere");
-        QTest::qWait(50);
-        QCOMPARE(generator.deviceId(), QStringLiteral("loopback-card"));
-    }
-
-    void fileAskedForAtOnceIsLoaded()
-    {
-        // The session names the file right after building the generator, usually before its
-        // thread has made the sources; the file must load all the same.
-        for (int round = 0; round < 10; ++round) {
             Generator generator;
             QSignalSpy loaded(&generator, &Generator::audioFileLoaded);
             generator.setType(3);
             generator.setAudioFilePath(musicFile);
+            if (round % 2)
+                continue;
             QVERIFY(loaded.wait(5000));
             QCOMPARE(loaded.count(), 1);
-            QCOMPARE(loaded.at(0).at(0).toBool(), true);
-            QCOMPARE(loaded.at(0).at(1).toString(), QString());
+            QCOMPARE(loaded.at(0), QVariantList({true, QString()}));
         }
-        Generator generator;
-        QSignalSpy loaded(&generator, &Generator::audioFileLoaded);
-        generator.setAudioFilePath(dir.filePath("absent.wav"));
-        QVERIFY(loaded.wait(5000));
-        QCOMPARE(loaded.at(0).at(0).toBool(), false);
-        QVERIFY(loaded.at(0).at(1).toString().startsWith(QStringLiteral("无法打开文件: ")));
-    }
-
-    void enabledAtOnceStillPlays()
-    {
-        // Switched on before the sources exist: the output opens as soon as they do.
-        Generator generator;
         Collector loopback;
-        connect(generator.generatorThread(), &GeneratorThread::sampleOut, this,
-                [&loopback](float s) { loopback.add(s); }, Qt::DirectConnection);
+        Generator generator;
+        loopback.follow(generator.generatorThread());
         generator.setType(3);
         generator.setAudioFilePath(musicFile);
         generator.setChannels({0, 1});  // queued: not there yet when the output is switched on
@@ -224,9 +126,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(cardA->openStreamCount(), 1, 5000);
         QVERIFY(QTest::qWaitFor([&] { return loopback.size() > 4800; }, 5000));
         const std::vector<float> played = loopback.take();
-        const float peak = std::abs(*std::max_element(played.begin(), played.end(),
-                                   [](float a, float b) { return std::abs(a) < std::abs(b); }));
-        QVERIFY2(peak > 0.1f, qPrintable(QString::number(peak)));  // the file, not silence
+        const auto [low, high] = std::minmax_element(played.begin(), played.end());
+        QVERIFY(*high - *low > 0.2f);  // the file, not silence
         generator.setEnabled(false);
         QCOMPARE(cardA->openStreamCount(), 0);
     }
@@ -234,23 +135,18 @@ private slots:
     void loopbackIsWhatTheCardPlayed()
     {
         // Every sample handed to the measurement is the sample the card played, in order, with
-        // none missing: the card's own capture of its output holds the loopback sequence as
-        // one unbroken run.
+        // none missing: the card's capture of its output holds the loopback as one unbroken run.
+        Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
         GeneratorThread* thread = generator.generatorThread();
         thread->setFadeDuration(0.0f);
         generator.setType(1);
-        generator.setGain(0.0f);
         generator.setChannels({0, 1});
         QTRY_COMPARE(thread->channels(), QSet<int>({0, 1}));
-        Collector loopback;
-        connect(thread, &GeneratorThread::sampleOut, this, [&loopback](float s) { loopback.add(s); },
-                Qt::DirectConnection);
+        loopback.follow(thread);
         Capture capture("loopback-card", 1);
-        QVERIFY(capture.stream);
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
-
         generator.setEnabled(true);
         QCOMPARE(cardA->openStreamCount(), 2);
         QVERIFY(cardA->waitTicks(40));
@@ -259,16 +155,14 @@ private slots:
         QVERIFY(cardA->waitTicks(5));
 
         const std::vector<float> played = loopback.take();
-        const std::vector<float> captured = capture.collected.take();
+        const std::vector<float> captured = capture.take();
         QVERIFY(played.size() >= size_t(35 * cardA->periodFrames()));
         QCOMPARE(played.size() % size_t(cardA->periodFrames()), size_t(0));
-        const auto first = std::find_if(captured.begin(), captured.end(), [](float v) { return v != 0.0f; });
-        QVERIFY(first != captured.end());
-        const size_t offset = size_t(first - captured.begin());
-        QVERIFY(offset + played.size() <= captured.size());
-        QVERIFY(std::equal(played.begin(), played.end(), captured.begin() + qsizetype(offset)));
-        QVERIFY(std::all_of(captured.begin() + qsizetype(offset + played.size()), captured.end(),
-                            [](float v) { return v == 0.0f; }));
+        const auto silent = [](float v) { return v == 0.0f; };
+        const auto first = std::find_if_not(captured.begin(), captured.end(), silent);
+        QVERIFY(size_t(captured.end() - first) >= played.size());
+        QVERIFY(std::equal(played.begin(), played.end(), first));
+        QVERIFY(std::all_of(first + qsizetype(played.size()), captured.end(), silent));
         QCOMPARE(rateSpy.count(), 0);  // the card runs at the rate the sources started with
     }
 
@@ -277,6 +171,9 @@ private slots:
         Generator generator;
         QVERIFY(waitReady(generator));
         GeneratorThread* thread = generator.generatorThread();
+        QTest::ignoreMessage(QtWarningMsg, "[Generator] type out of range");
+        generator.setType(5);
+        QCOMPARE(generator.type(), 0);
         generator.setChannels({0, 1});
         QTRY_COMPARE(thread->channels(), QSet<int>({0, 1}));
         Capture capture("loopback-card", 0);
@@ -285,46 +182,30 @@ private slots:
         const int opens = cardA->openCalls();
         const int teardowns = cardA->teardowns();
 
-        // A new type closes the old stream and opens the new source with a fresh fade-in.
+        // A new type closes the old stream and opens the new source with a fresh 1 s fade-in,
+        // exponential from 0, at the default −6 dB.
         generator.setType(4);
         QCOMPARE(cardA->openCalls(), opens + 1);
         QCOMPARE(cardA->teardowns(), teardowns + 1);
-        QCOMPARE(cardA->openStreamCount(), 2);
         QVERIFY(cardA->waitTicks(20));
-        const QList<double> period = makePeriodicNoise(65536, 0x50524E21, 1.0);
-        const float gain = std::pow(10.0f, -6.0f / 20.0f);
-        const float scale = std::exp(3.0f) - 1.0f;
+        const QList<double> period = makePeriodicNoise(65536, PeriodicNoise::seed, 1.0);
         std::vector<float> expected(4800);
+        const float gain = std::pow(10.0f, -6.0f / 20.0f), scale = std::exp(3.0f) - 1.0f;
         for (int k = 0; k < 4800; ++k)
-            expected[size_t(k)] = float(period[k]) * gain
-                * ((std::exp(3.0f * float(k) / 48000.0f) - 1.0f) / scale);
-        const std::vector<float> captured = capture.collected.take();
-        const auto start = std::search(captured.begin(), captured.end(), expected.begin(), expected.end());
-        QVERIFY2(start != captured.end(), "the periodic noise did not start with a fresh fade");
-
-        // A channel change needs no restart: the next block follows it.
-        generator.setChannels({1});
-        QTRY_COMPARE(thread->channels(), QSet<int>({1}));
-        QVERIFY(cardA->waitTicks(4));
-        capture.collected.take();
-        QVERIFY(cardA->waitTicks(5));
-        const std::vector<float> silent = capture.collected.take();
-        QVERIFY(!silent.empty());
-        QVERIFY(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0.0f; }));
-        QCOMPARE(cardA->openCalls(), opens + 1);
+            expected[size_t(k)] =
+                float(period[k]) * gain * ((std::exp(3.0f * float(k) / 48000.0f) - 1.0f) / scale);
+        const std::vector<float> captured = capture.take();
+        QVERIFY2(std::search(captured.begin(), captured.end(), expected.begin(), expected.end())
+                     != captured.end(), "the periodic noise did not start with a fresh fade");
 
         // Another card: the old stream closes, the new one opens at that card's rate.
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
-        QSignalSpy deviceSpy(&generator, &Generator::deviceIdChanged);
         generator.setDeviceId("loopback-b");
-        QVERIFY(deviceSpy.wait(2000));
-        QCOMPARE(deviceSpy.at(0).at(0).toString(), QStringLiteral("loopback-b"));
+        QTRY_COMPARE(generator.deviceId(), QStringLiteral("loopback-b"));
         QCOMPARE(cardA->openStreamCount(), 1);  // only the capture is left
         QCOMPARE(cardB->openStreamCount(), 1);
         QCOMPARE(rateSpy.count(), 1);
-        QCOMPARE(rateSpy.at(0).at(0).toUInt(), 44100u);
         QCOMPARE(thread->sampleRate(), 44100u);
-
         // The driver moves the card to another rate: every source follows.
         cardB->lastStream()->setSampleRate(48000);
         QCOMPARE(rateSpy.count(), 2);
@@ -342,61 +223,30 @@ private slots:
         generator.setEnabled(false);
     }
 
-    void enablingWithoutChannelsWarnsAndStillLoopsBack()
-    {
-        Generator generator;
-        QVERIFY(waitReady(generator));
-        Collector loopback;
-        connect(generator.generatorThread(), &GeneratorThread::sampleOut, this,
-                [&loopback](float s) { loopback.add(s); }, Qt::DirectConnection);
-        QTest::ignoreMessage(QtWarningMsg, "[Generator] Output channels are not set");
-        generator.setEnabled(true);
-        QVERIFY(QTest::qWaitFor([&] { return loopback.size() > 960; }, 5000));
-        generator.setEnabled(false);
-    }
-
     void destroyingAPlayingGeneratorClosesItsStream()
     {
+        Collector loopback;
         auto generator = std::make_unique<Generator>();
         QVERIFY(waitReady(*generator));
+        loopback.follow(generator->generatorThread());
+        // Without channels the card plays silence, but the loopback still runs.
         QTest::ignoreMessage(QtWarningMsg, "[Generator] Output channels are not set");
         generator->setEnabled(true);
         QCOMPARE(cardA->openStreamCount(), 1);
         QVERIFY(cardA->waitTicks(3));
         generator.reset();
         QCOMPARE(cardA->openStreamCount(), 0);
-    }
-
-    void networkPacing_data()
-    {
-        QTest::addColumn<qint64>("elapsedMs");
-        QTest::addColumn<qint64>("sent");
-        QTest::addColumn<qint64>("due");
-        QTest::newRow("start: 10 ms ahead") << qint64(0) << qint64(0) << qint64(480);
-        QTest::newRow("one tick") << qint64(5) << qint64(480) << qint64(240);
-        QTest::newRow("steady") << qint64(1000) << qint64(48240) << qint64(240);
-        QTest::newRow("ahead") << qint64(1000) << qint64(48480) << qint64(0);
-        QTest::newRow("far ahead") << qint64(1000) << qint64(50000) << qint64(0);
-        QTest::newRow("after a pause: capped") << qint64(1200) << qint64(48480) << qint64(4800);
-        QTest::newRow("still catching up") << qint64(1205) << qint64(53280) << qint64(4800);
-        QTest::newRow("caught up") << qint64(1210) << qint64(58080) << qint64(480);
-    }
-
-    void networkPacing()
-    {
-        QFETCH(qint64, elapsedMs);
-        QFETCH(qint64, sent);
-        QFETCH(qint64, due);
-        QCOMPARE(GeneratorThread::networkFramesDue(elapsedMs, sent), due);
+        QVERIFY(loopback.take().size() >= 2 * size_t(cardA->periodFrames()));
     }
 
     void networkOutputFeedsTheSender()
     {
         audio::aes67::Sender* sender = audio::aes67::Sender::instance();
         sender->setRunning(true);
-        std::vector<float> drain(8192 * 8);
-        sender->ring().read(drain.data(), 8192);
+        std::vector<float> frames(8192 * 8);
+        sender->ring().read(frames.data(), 8192);
 
+        Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
         GeneratorThread* thread = generator.generatorThread();
@@ -406,45 +256,38 @@ private slots:
         generator.setDeviceId("loopback-b");  // 44.1 kHz first
         QTRY_COMPARE(generator.deviceId(), QStringLiteral("loopback-b"));
         generator.setEnabled(true);
-        QCOMPARE(thread->sampleRate(), 44100u);
         QVERIFY(cardB->waitTicks(3));
 
-        Collector loopback;
-        connect(thread, &GeneratorThread::sampleOut, this, [&loopback](float s) { loopback.add(s); },
-                Qt::DirectConnection);
+        loopback.follow(thread);
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
         const qint64 written = sender->ring().writeCount();
         const qint64 dropped = sender->droppedFrames();
         QElapsedTimer clock;
         clock.start();
+        const QString network = QLatin1String(audio::aes67::networkOutputDeviceId);
         generator.setDeviceId(network);
         QTRY_COMPARE(generator.deviceId(), network);
         QCOMPARE(cardB->openStreamCount(), 0);
         QCOMPARE(rateSpy.count(), 1);
-        QCOMPARE(rateSpy.at(0).at(0).toUInt(), 48000u);
+        QCOMPARE(thread->sampleRate(), 48000u);
 
         QTest::qWait(1000);
         generator.setEnabled(false);  // no block reaches the sender after this returns
         const qint64 elapsed = clock.elapsed();
         const qint64 pushed = sender->ring().writeCount() - written;
         // 48 frames per ms plus 10 ms ahead, never more; under load it may lag, not lead.
-        QVERIFY2(pushed <= elapsed * 48 + 480, qPrintable(QString("%1 frames in %2 ms").arg(pushed).arg(elapsed)));
-        QVERIFY2(pushed >= elapsed * 24, qPrintable(QString("%1 frames in %2 ms").arg(pushed).arg(elapsed)));
+        const QString pace = QString("%1 frames in %2 ms").arg(pushed).arg(elapsed);
+        QVERIFY2(pushed <= elapsed * 48 + 480 && pushed >= elapsed * 24, qPrintable(pace));
         QVERIFY(sender->rateMismatch());  // the 44.1 kHz blocks played on the card were refused
 
         // Nobody drained the ring: it holds the newest 8192 frames and counts the rest.
         QCOMPARE(sender->ring().channelCount(), 8);
-        QCOMPARE(sender->ring().available(), 8192);
         QCOMPARE(sender->droppedFrames() - dropped, pushed - 8192);
-        std::vector<float> frames(8192 * 8);
         QCOMPARE(sender->ring().read(frames.data(), 8192), 8192);
         const std::vector<float> played = loopback.take();
         QVERIFY(played.size() >= 8192);
-        for (size_t i = 0; i < 8192; ++i) {
-            const float s = played[played.size() - 8192 + i];
-            for (int c = 0; c < 8; ++c)
-                QCOMPARE(frames[i * 8 + size_t(c)], s);
-        }
+        for (size_t i = 0; i < 8192 * 8; ++i)
+            QCOMPARE(frames[i], played[played.size() - 8192 + i / 8]);
         sender->setRunning(false);
     }
 };
