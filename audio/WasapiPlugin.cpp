@@ -72,13 +72,14 @@ WasapiPlugin::WasapiPlugin(std::shared_ptr<platform::AudioSystem> system, QObjec
 
 WasapiPlugin::~WasapiPlugin()
 {
-    QList<std::shared_ptr<StreamContext>> open;
+    QList<std::weak_ptr<StreamContext>> streams;
     {
         QMutexLocker lock(&streamsMutex_);
-        open = streams_;
+        streams.swap(streams_);
     }
-    for (const auto& context : open)
-        teardown(context);
+    for (const auto& weak : streams)
+        if (const auto context = weak.lock())
+            teardown(context);
 }
 
 QString WasapiPlugin::name() const
@@ -273,11 +274,14 @@ Stream* WasapiPlugin::startCapture(const std::shared_ptr<StreamContext>& context
 void WasapiPlugin::watchClose(const std::shared_ptr<StreamContext>& context)
 {
     {
+        // Streams already closed drop out here; the destructor closes those still open.
         QMutexLocker lock(&streamsMutex_);
+        streams_.removeIf([](const std::weak_ptr<StreamContext>& s) { return s.expired(); });
         streams_.append(context);
     }
-    // The teardown runs in the thread that calls close().
-    connect(context->stream, &Stream::closeMe, context->stream, [this, context] { teardown(context); },
+    // The teardown runs in the thread that calls close(). The connection keeps the context alive
+    // until the stream object is deleted.
+    connect(context->stream, &Stream::closeMe, context->stream, [context] { teardown(context); },
             Qt::DirectConnection);
 }
 
@@ -285,10 +289,6 @@ void WasapiPlugin::teardown(const std::shared_ptr<StreamContext>& context)
 {
     if (context->tornDown.exchange(true))
         return;
-    {
-        QMutexLocker lock(&streamsMutex_);
-        streams_.removeOne(context);
-    }
     // The thread leaves before the device closes: it may be inside the device's read or write.
     context->keepRunning.store(false);
     context->event->set();

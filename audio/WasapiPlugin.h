@@ -41,12 +41,12 @@ private:
     Stream* startCapture(const std::shared_ptr<wasapi::StreamContext>& context, uint32_t rate,
                          const Format& format);
     void watchClose(const std::shared_ptr<wasapi::StreamContext>& context);
-    void teardown(const std::shared_ptr<wasapi::StreamContext>& context);
+    static void teardown(const std::shared_ptr<wasapi::StreamContext>& context);
 
     const std::shared_ptr<platform::AudioSystem> system_;
     std::shared_ptr<platform::DeviceEnumerator> enumerator_;
     QMutex streamsMutex_;
-    QList<std::shared_ptr<wasapi::StreamContext>> streams_;
+    QList<std::weak_ptr<wasapi::StreamContext>> streams_;
 };
 
 }  // namespace audio
