@@ -4,6 +4,8 @@
 #include "platform/Event.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <poll.h>
 #include <cstring>
 #include <numeric>
 
@@ -15,7 +17,11 @@ constexpr RefTime enginePeriod = 100'000;
 constexpr RefTime minimumPeriod = 30'000;
 // ALSA's own buffer behind the client's, in engine periods.
 constexpr snd_pcm_uframes_t alsaBufferPeriods = 8;
-constexpr int pollTimeoutMs = 100;
+// The engine wakes its user at least once per period even while the PCM does not move (a sound
+// server that stalls for a moment): the user's thread must not take a stall for a dead device.
+constexpr auto heartbeat = std::chrono::milliseconds(10);
+constexpr int pollTimeoutMs = 10;
+constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
 {
@@ -276,8 +282,45 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames)
 
 void AlsaAudioClient::signal()
 {
+    lastSignal_ = std::chrono::steady_clock::now();
     if (event_)
         event_->set();
+}
+
+void AlsaAudioClient::keepUserAwake()
+{
+    if (std::chrono::steady_clock::now() - lastSignal_ >= heartbeat)
+        signal();
+}
+
+int AlsaAudioClient::waitForPcm()
+{
+    // One poll with a short timeout: snd_pcm_wait() may keep waiting as long as the PCM's
+    // descriptors stir without making it ready, which a sound server's plugin can do for long.
+    keepUserAwake();
+    pollfd fds[maxPollDescriptors];
+    const int count = snd_pcm_poll_descriptors(pcm_, fds, maxPollDescriptors);
+    if (count <= 0)
+        return count < 0 ? count : -EINVAL;
+    const int ready = poll(fds, nfds_t(count), pollTimeoutMs);
+    if (ready <= 0)
+        return ready < 0 && errno != EINTR ? -errno : 0;
+    unsigned short revents = 0;
+    if (const int e = snd_pcm_poll_descriptors_revents(pcm_, fds, unsigned(count), &revents); e < 0)
+        return e;
+    if (revents & POLLERR) {
+        switch (snd_pcm_state(pcm_)) {
+        case SND_PCM_STATE_XRUN:
+            return -EPIPE;
+        case SND_PCM_STATE_SUSPENDED:
+            return -ESTRPIPE;
+        case SND_PCM_STATE_DISCONNECTED:
+            return -ENODEV;
+        default:
+            break;
+        }
+    }
+    return 0;
 }
 
 bool AlsaAudioClient::recover(int error)
@@ -320,6 +363,7 @@ void AlsaAudioClient::renderLoop()
     const uint32_t channels = config_.channels;
     std::vector<float> period(size_t(periodFrames_) * channels);
     uint32_t written = periodFrames_;
+    lastSignal_ = std::chrono::steady_clock::now();
     while (running_.load()) {
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
         if (avail < 0) {
@@ -328,7 +372,7 @@ void AlsaAudioClient::renderLoop()
             continue;
         }
         if (avail < snd_pcm_sframes_t(periodFrames_)) {
-            const int waited = snd_pcm_wait(pcm_, pollTimeoutMs);
+            const int waited = waitForPcm();
             if (waited < 0 && !recover(waited))
                 return;
             continue;
@@ -380,6 +424,7 @@ void AlsaAudioClient::captureLoop()
     uint32_t filled = 0;
     if (const int e = snd_pcm_start(pcm_); e < 0 && !recover(e))
         return;
+    lastSignal_ = std::chrono::steady_clock::now();
     while (running_.load()) {
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
         if (avail < 0) {
@@ -388,7 +433,7 @@ void AlsaAudioClient::captureLoop()
             continue;
         }
         if (avail < snd_pcm_sframes_t(periodFrames_ - filled)) {
-            const int waited = snd_pcm_wait(pcm_, pollTimeoutMs);
+            const int waited = waitForPcm();
             if (waited < 0 && !recover(waited))
                 return;
             continue;

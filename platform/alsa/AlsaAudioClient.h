@@ -5,6 +5,7 @@
 #include "platform/alsa/AlsaPcm.h"
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,8 @@ namespace platform::alsa {
 // A shared-mode audio client over one ALSA PCM. Initialize opens the PCM behind the plug layer
 // (float32, the requested channels at the engine rate); Start runs an engine thread that moves
 // one 10 ms period at a time between the PCM and the client's buffer, recovers from xruns and
-// signals the event after every period. Render: the user fills a ring of `bufferSize` frames
+// signals the event after every period (and once per period of waiting while the PCM stalls).
+// Render: the user fills a ring of `bufferSize` frames
 // (padding = frames not yet handed to ALSA); the engine plays silence where the ring runs dry.
 // Capture: every period becomes a packet; when the user falls behind by a whole buffer, the
 // oldest packets are dropped and the next one carries the discontinuity flag.
@@ -62,6 +64,10 @@ private:
     // Returns true when the PCM runs again; otherwise the client is invalidated.
     bool recover(int error);
     void signal();
+    void keepUserAwake();
+    // Waits up to a poll timeout for the PCM; 0 when it may be ready, a negative ALSA error
+    // when it needs recovery.
+    int waitForPcm();
     void takeRenderPeriod(float* out);
     void pushPacket(const float* samples);
 
@@ -78,6 +84,7 @@ private:
     std::thread engine_;
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
+    std::chrono::steady_clock::time_point lastSignal_;  // engine thread only
 
     std::vector<float> ring_;
     uint32_t ringRead_ = 0;
