@@ -66,7 +66,8 @@ WasapiPlugin::WasapiPlugin(std::shared_ptr<platform::AudioSystem> system, QObjec
     : Plugin(parent), system_(std::move(system))
 {
     std::shared_ptr<platform::DeviceEnumerator> enumerator;
-    if (system_ && check(system_->createDeviceEnumerator(&enumerator), QStringLiteral("CoCreateInstance")))
+    if (system_
+        && check(system_->createDeviceEnumerator(&enumerator), QStringLiteral("CoCreateInstance")))
         enumerator_ = std::move(enumerator);
 }
 
@@ -100,7 +101,8 @@ DeviceList WasapiPlugin::devices()
     if (!hasEnumerator())
         return rows;
     std::shared_ptr<platform::DeviceCollection> collection;
-    if (!check(enumerator_->enumAudioEndpoints(DataFlow::All, platform::deviceStateActive, &collection),
+    if (!check(enumerator_->enumAudioEndpoints(DataFlow::All, platform::deviceStateActive,
+                                               &collection),
                label("EnumAudioEndpoints", 64)))
         return rows;
     uint32_t count = 0;
@@ -179,7 +181,8 @@ Format WasapiPlugin::preferredFormat(const DeviceInfo::Id& id, const Direction& 
 {
     for (const DeviceInfo& row : devices()) {
         if (row.id == id) {
-            const QStringList& channels = direction == Output ? row.outputChannels : row.inputChannels;
+            const QStringList& channels
+                = direction == Output ? row.outputChannels : row.inputChannels;
             return Format{row.sampleRate, uint32_t(channels.size())};
         }
     }
@@ -200,9 +203,11 @@ bool WasapiPlugin::prepareClient(const QString& id, const Format& format, Stream
     *streamFormat = streamFormatFrom(mix, format.channelCount);
     platform::RefTime defaultPeriod = 0;
     platform::RefTime minimumPeriod = 0;
-    if (!check(c->audioClient->devicePeriod(&defaultPeriod, &minimumPeriod), label("GetDevicePeriod", 235)))
+    if (!check(c->audioClient->devicePeriod(&defaultPeriod, &minimumPeriod),
+               label("GetDevicePeriod", 235)))
         return false;
-    const uint32_t flags = platform::streamflags::EventCallback | platform::streamflags::AutoConvertPcm;
+    const uint32_t flags
+        = platform::streamflags::EventCallback | platform::streamflags::AutoConvertPcm;
     if (!check(c->audioClient->initialize(platform::ShareMode::Shared, flags,
                                           bufferPeriods * defaultPeriod, 0, *streamFormat),
                label("Initialize audio client", 241)))
@@ -281,8 +286,9 @@ void WasapiPlugin::watchClose(const std::shared_ptr<StreamContext>& context)
     }
     // The teardown runs in the thread that calls close(). The connection keeps the context alive
     // until the stream object is deleted.
-    connect(context->stream, &Stream::closeMe, context->stream, [context] { teardown(context); },
-            Qt::DirectConnection);
+    connect(
+        context->stream, &Stream::closeMe, context->stream, [context] { teardown(context); },
+        Qt::DirectConnection);
 }
 
 void WasapiPlugin::teardown(const std::shared_ptr<StreamContext>& context)

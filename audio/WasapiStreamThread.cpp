@@ -11,7 +11,8 @@
 
 namespace audio::wasapi {
 
-StreamThread::StreamThread(std::shared_ptr<StreamContext> context) : context_(std::move(context)) {}
+StreamThread::StreamThread(std::shared_ptr<StreamContext> context)
+    : context_(std::move(context)) { }
 
 void StreamThread::run()
 {

@@ -78,7 +78,8 @@ public:
     virtual Result mixFormat(WaveFormat* format) = 0;
     virtual Result devicePeriod(RefTime* defaultPeriod, RefTime* minimumPeriod) = 0;
     virtual Result initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
-                              RefTime periodicity, const WaveFormat& format) = 0;
+                              RefTime periodicity, const WaveFormat& format)
+        = 0;
     virtual Result setEventHandle(std::shared_ptr<Event> event) = 0;
     virtual Result bufferSize(uint32_t* frames) = 0;
     // Render: frames queued and not yet played. Capture: frames captured and not yet taken.
@@ -109,9 +110,10 @@ class DeviceEnumerator {
 public:
     virtual ~DeviceEnumerator() = default;
     virtual Result enumAudioEndpoints(DataFlow flow, uint32_t stateMask,
-                                      std::shared_ptr<DeviceCollection>* devices) = 0;
-    virtual Result defaultAudioEndpoint(DataFlow flow, Role role,
-                                        std::shared_ptr<Device>* device) = 0;
+                                      std::shared_ptr<DeviceCollection>* devices)
+        = 0;
+    virtual Result defaultAudioEndpoint(DataFlow flow, Role role, std::shared_ptr<Device>* device)
+        = 0;
     virtual Result device(const QString& id, std::shared_ptr<Device>* device) = 0;
 };
 

@@ -16,7 +16,8 @@ void Event::set()
 bool Event::wait(int timeoutMs)
 {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled_; }))
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return signalled_; }))
         return false;
     signalled_ = false;
     return true;

@@ -19,7 +19,8 @@ QString resultName(Result code)
         {result::InvalidDevicePeriod, QStringLiteral("AUDCLNT_E_INVALID_DEVICE_PERIOD")},
         {result::UnsupportedFormat, QStringLiteral("AUDCLNT_E_UNSUPPORTED_FORMAT")},
         {result::ExclusiveModeNotAllowed, QStringLiteral("AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED")},
-        {result::BufDurationPeriodNotEqual, QStringLiteral("AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL")},
+        {result::BufDurationPeriodNotEqual,
+         QStringLiteral("AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL")},
         {result::ServiceNotRunning, QStringLiteral("AUDCLNT_E_SERVICE_NOT_RUNNING")},
         {result::InvalidArg, QStringLiteral("E_INVALIDARG")},
     };

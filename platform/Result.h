@@ -37,7 +37,10 @@ constexpr Result Pointer = 0x80004003;
 constexpr Result Fail = 0x80004005;
 }  // namespace result
 
-constexpr bool succeeded(Result code) { return code == result::Ok; }
+constexpr bool succeeded(Result code)
+{
+    return code == result::Ok;
+}
 
 // The symbolic name of the codes an audio client reports most often, or an empty string.
 QString resultName(Result code);

@@ -28,7 +28,7 @@ struct WaveFormat {
     bool isFloat32() const
     {
         const bool floatKind = formatTag == IeeeFloat
-                               || (formatTag == Extensible && subFormat == SubFormat::IeeeFloat);
+            || (formatTag == Extensible && subFormat == SubFormat::IeeeFloat);
         return floatKind && bitsPerSample == 32;
     }
 

@@ -30,7 +30,7 @@ uint32_t framesOf(RefTime duration, uint32_t rate)
 
 }  // namespace
 
-AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) {}
+AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
 
 AlsaAudioClient::~AlsaAudioClient()
 {
@@ -63,7 +63,8 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
         return result::AlreadyInitialized;
     if (mode != ShareMode::Shared)
         return result::ExclusiveModeNotAllowed;
-    if (format.channels == 0 || format.samplesPerSec == 0 || format.blockAlign != format.channels * 4)
+    if (format.channels == 0 || format.samplesPerSec == 0
+        || format.blockAlign != format.channels * 4)
         return result::InvalidArg;
     if (!format.isFloat32())
         return result::UnsupportedFormat;

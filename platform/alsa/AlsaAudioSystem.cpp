@@ -10,7 +10,7 @@ namespace {
 
 class AlsaEndpoint : public Endpoint {
 public:
-    explicit AlsaEndpoint(DataFlow flow) : flow_(flow) {}
+    explicit AlsaEndpoint(DataFlow flow) : flow_(flow) { }
     Result dataFlow(DataFlow* flow) override
     {
         *flow = flow_;
@@ -23,7 +23,7 @@ private:
 
 class AlsaPropertyStore : public PropertyStore {
 public:
-    explicit AlsaPropertyStore(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) {}
+    explicit AlsaPropertyStore(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
     Result value(PropertyKey key, PropertyValue* value) override
     {
         if (key == PropertyKey::FriendlyName) {
@@ -45,7 +45,7 @@ private:
 
 class AlsaDevice : public Device {
 public:
-    explicit AlsaDevice(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) {}
+    explicit AlsaDevice(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
     Result id(QString* id) override
     {
         *id = endpoint_.id;
@@ -73,7 +73,9 @@ private:
 
 class AlsaDeviceCollection : public DeviceCollection {
 public:
-    explicit AlsaDeviceCollection(QList<EndpointInfo> endpoints) : endpoints_(std::move(endpoints)) {}
+    explicit AlsaDeviceCollection(QList<EndpointInfo> endpoints) : endpoints_(std::move(endpoints))
+    {
+    }
     Result count(uint32_t* count) override
     {
         *count = uint32_t(endpoints_.size());

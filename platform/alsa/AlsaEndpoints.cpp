@@ -75,7 +75,8 @@ void appendCardDevices(snd_ctl_t* ctl, QList<EndpointInfo>* out)
         for (DataFlow flow : {DataFlow::Render, DataFlow::Capture}) {
             QString pcmTitle;
             if (pcmDeviceHas(ctl, device, streamOf(flow), &pcmTitle))
-                out->append(makeEndpoint(flow, pcm, QStringLiteral("%1 (%2)").arg(pcmTitle, cardName)));
+                out->append(
+                    makeEndpoint(flow, pcm, QStringLiteral("%1 (%2)").arg(pcmTitle, cardName)));
         }
     }
 }
@@ -115,7 +116,8 @@ void appendDeclared(snd_config_t* pcm, QList<EndpointInfo>* out)
     if (snd_config_get_id(pcm, &rawId) < 0)
         return;
     const QString name = QString::fromLocal8Bit(rawId);
-    const QString description = configString(pcm, "hint.description").section(QLatin1Char('\n'), 0, 0);
+    const QString description
+        = configString(pcm, "hint.description").section(QLatin1Char('\n'), 0, 0);
     if (name == defaultPcm || name.contains(QLatin1Char('/')) || description.isEmpty()
         || hintHidden(pcm))
         return;

@@ -92,12 +92,14 @@ ServerView serverView(const QString& kind, const QString& name)
     pactl.waitForFinished(10000);
     const QString text = QString::fromUtf8(pactl.readAllStandardOutput());
     ServerView view;
-    const int at = text.indexOf(QRegularExpression("Name: " + QRegularExpression::escape(name) + "\\n"));
+    const int at
+        = text.indexOf(QRegularExpression("Name: " + QRegularExpression::escape(name) + "\\n"));
     if (at < 0)
         return view;
     const QString block = text.mid(at);
     const auto description = QRegularExpression("Description: ([^\\n]*)").match(block);
-    const auto spec = QRegularExpression("Sample Specification: \\S+ (\\d+)ch (\\d+)Hz").match(block);
+    const auto spec
+        = QRegularExpression("Sample Specification: \\S+ (\\d+)ch (\\d+)Hz").match(block);
     view.description = description.captured(1);
     view.channels = spec.captured(1).toInt();
     view.rate = spec.captured(2).toUInt();
@@ -191,7 +193,8 @@ private slots:
         const audio::Format outFormat = client->preferredOutputFormat("alsa:render:loop");
         QCOMPARE(inFormat, (audio::Format{rate, channels}));
         QCOMPARE(outFormat, (audio::Format{rate, channels}));
-        QPointer<audio::Stream> input = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
+        QPointer<audio::Stream> input
+            = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
         QPointer<audio::Stream> output = client->openOutput("alsa:render:loop", &source, outFormat);
         const auto closeBoth = [&] {
             if (output)
@@ -205,7 +208,7 @@ private slots:
         QCOMPARE(output->format(), (audio::Format{rate, channels}));
 
         constexpr qint64 checked = 10 * rate;  // frames compared one by one
-        constexpr qint64 settle = rate;        // skipped after the first sound arrives
+        constexpr qint64 settle = rate;  // skipped after the first sound arrives
         qint64 firstSound = -1;
         QTRY_VERIFY_WITH_TIMEOUT((firstSound = firstNonSilentFrame(sink.samples())) >= 0, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(sink.frames() >= firstSound + settle + checked, 60000);
@@ -219,8 +222,10 @@ private slots:
         QVERIFY2(playedFrame >= 0, "the played signal did not come back");
         qInfo() << "captured frame" << start << "holds played frame" << playedFrame;
         for (qint64 i = 0; i < checked * channels; ++i) {
-            if (got[size_t(start * channels + i)] != SignalSource::sample(uint64_t(playedFrame * channels + i)))
-                QFAIL(qPrintable(QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
+            if (got[size_t(start * channels + i)]
+                != SignalSource::sample(uint64_t(playedFrame * channels + i)))
+                QFAIL(qPrintable(
+                    QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
         }
     }
 

@@ -23,7 +23,7 @@ namespace {
 // A render source that delivers a fixed number of frames of a constant, then nothing.
 class ShortSource : public QIODevice {
 public:
-    ShortSource(qint64 bytes, float value) : left_(bytes), value_(value) {}
+    ShortSource(qint64 bytes, float value) : left_(bytes), value_(value) { }
     bool blockFirstRead = false;
     QSemaphore entered;
     QSemaphore release;
@@ -99,15 +99,17 @@ std::shared_ptr<FakeAudioSystem> makeSystem()
 {
     auto system = std::make_shared<FakeAudioSystem>();
     system->addEndpoint({"render-8ch", "Speakers", DataFlow::Render,
-                         WaveFormat::extensibleFloat(44100, 8), WaveFormat::extensibleFloat(44100, 8)});
+                         WaveFormat::extensibleFloat(44100, 8),
+                         WaveFormat::extensibleFloat(44100, 8)});
     system->addEndpoint({"capture-4ch", "Mic array", DataFlow::Capture,
-                         WaveFormat::extensibleFloat(96000, 4), WaveFormat::extensibleFloat(96000, 4)});
+                         WaveFormat::extensibleFloat(96000, 4),
+                         WaveFormat::extensibleFloat(96000, 4)});
     system->addEndpoint({"capture-empty", "No format", DataFlow::Capture, std::nullopt,
                          WaveFormat::extensibleFloat(48000, 2)});
     system->addEndpoint({"render-8ch", "Speakers again", DataFlow::Render, std::nullopt,
                          WaveFormat::extensibleFloat(48000, 2)});
-    system->addEndpoint({"render-plain", "Line out", DataFlow::Render, plainPcm16(48000, 2),
-                         plainPcm16(48000, 2)});
+    system->addEndpoint(
+        {"render-plain", "Line out", DataFlow::Render, plainPcm16(48000, 2), plainPcm16(48000, 2)});
     system->setDefault(DataFlow::Render, "render-plain");
     system->setDefault(DataFlow::Capture, "capture-4ch");
     return system;
@@ -132,10 +134,17 @@ private slots:
         QCOMPARE(plugin.name(), QStringLiteral("WASAPI"));
         const audio::DeviceList rows = plugin.devices();
         QCOMPARE(rows.size(), 4);  // the second row with an id already listed is skipped
-        QCOMPARE(rows[0], (audio::DeviceInfo{"render-8ch", "Speakers", 44100, "WASAPI", {}, {"1", "2"}}));
-        QCOMPARE(rows[1], (audio::DeviceInfo{"capture-4ch", "Mic array", 96000, "WASAPI",
-                                            {"1", "2", "3", "4"}, {}}));
-        QCOMPARE(rows[2], (audio::DeviceInfo{"capture-empty", "No format", 48000, "WASAPI", {}, {}}));
+        QCOMPARE(rows[0],
+                 (audio::DeviceInfo{"render-8ch", "Speakers", 44100, "WASAPI", {}, {"1", "2"}}));
+        QCOMPARE(rows[1],
+                 (audio::DeviceInfo{"capture-4ch",
+                                    "Mic array",
+                                    96000,
+                                    "WASAPI",
+                                    {"1", "2", "3", "4"},
+                                    {}}));
+        QCOMPARE(rows[2],
+                 (audio::DeviceInfo{"capture-empty", "No format", 48000, "WASAPI", {}, {}}));
         QCOMPARE(rows[3].id, QStringLiteral("render-plain"));
     }
 
@@ -145,9 +154,11 @@ private slots:
         QTest::addColumn<int>("direction");
         QTest::addColumn<uint>("rate");
         QTest::addColumn<uint>("channels");
-        QTest::newRow("render capped at two") << "render-8ch" << int(Plugin::Output) << 44100u << 2u;
+        QTest::newRow("render capped at two")
+            << "render-8ch" << int(Plugin::Output) << 44100u << 2u;
         QTest::newRow("capture") << "capture-4ch" << int(Plugin::Input) << 96000u << 4u;
-        QTest::newRow("capture asked for output") << "capture-4ch" << int(Plugin::Output) << 96000u << 0u;
+        QTest::newRow("capture asked for output")
+            << "capture-4ch" << int(Plugin::Output) << 96000u << 0u;
         QTest::newRow("no format") << "capture-empty" << int(Plugin::Input) << 48000u << 0u;
         QTest::newRow("unknown id") << "nothing" << int(Plugin::Input) << 48000u << 2u;
     }
@@ -158,7 +169,8 @@ private slots:
         QFETCH(uint, rate);
         QFETCH(uint, channels);
         WasapiPlugin plugin(makeSystem());
-        QCOMPARE(plugin.preferredFormat(id, Plugin::Direction(direction)), (audio::Format{rate, channels}));
+        QCOMPARE(plugin.preferredFormat(id, Plugin::Direction(direction)),
+                 (audio::Format{rate, channels}));
     }
 
     void namesTheDefaultEndpoints()
@@ -238,19 +250,33 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<int>("rowsLeft");
 
-        QTest::newRow("enumerate") << "devices" << "enumAudioEndpoints" << 1 << "EnumAudioEndpoints 64" << 0;
-        QTest::newRow("count") << "devices" << "count" << 1 << "GetCount 66" << 0;
-        QTest::newRow("item") << "devices" << "item" << 2 << "GetDevice 79" << 1;
-        QTest::newRow("id") << "devices" << "id" << 2 << "GetId 80" << 1;
-        QTest::newRow("endpoint") << "devices" << "endpoint" << 1 << "IMMEndpoint 82" << 0;
-        QTest::newRow("data flow") << "devices" << "dataFlow" << 3 << "GetDataFlow 83" << 2;
-        QTest::newRow("store") << "devices" << "openPropertyStore" << 1 << "OpenPropertyStore 93" << 0;
-        QTest::newRow("name") << "devices" << "value" << 3 << "PKEY_Device_FriendlyName 101" << 1;
-        QTest::newRow("format") << "devices" << "value" << 2 << "PKEY_AudioEngine_DeviceFormat 104" << 0;
-        QTest::newRow("default") << "default" << "defaultAudioEndpoint" << 1 << "GetDefaultAudioEndpoint 153" << 0;
-        QTest::newRow("default id") << "default" << "id" << 1 << "GetId 155" << 0;
+        QTest::newRow("enumerate") << "devices"
+                                   << "enumAudioEndpoints" << 1 << "EnumAudioEndpoints 64" << 0;
+        QTest::newRow("count") << "devices"
+                               << "count" << 1 << "GetCount 66" << 0;
+        QTest::newRow("item") << "devices"
+                              << "item" << 2 << "GetDevice 79" << 1;
+        QTest::newRow("id") << "devices"
+                            << "id" << 2 << "GetId 80" << 1;
+        QTest::newRow("endpoint") << "devices"
+                                  << "endpoint" << 1 << "IMMEndpoint 82" << 0;
+        QTest::newRow("data flow") << "devices"
+                                   << "dataFlow" << 3 << "GetDataFlow 83" << 2;
+        QTest::newRow("store") << "devices"
+                               << "openPropertyStore" << 1 << "OpenPropertyStore 93" << 0;
+        QTest::newRow("name") << "devices"
+                              << "value" << 3 << "PKEY_Device_FriendlyName 101" << 1;
+        QTest::newRow("format") << "devices"
+                                << "value" << 2 << "PKEY_AudioEngine_DeviceFormat 104" << 0;
+        QTest::newRow("default") << "default"
+                                 << "defaultAudioEndpoint" << 1 << "GetDefaultAudioEndpoint 153"
+                                 << 0;
+        QTest::newRow("default id") << "default"
+                                    << "id" << 1 << "GetId 155" << 0;
         for (const char* op : {"render", "capture"}) {
-            const auto row = [op](const char* name) -> QTestData& { return QTest::addRow("%s %s", op, name) << QString(op); };
+            const auto row = [op](const char* name) -> QTestData& {
+                return QTest::addRow("%s %s", op, name) << QString(op);
+            };
             row("device") << "device" << 1 << "GetDevice 202" << 0;
             row("activate") << "activateAudioClient" << 1 << "Activate IAudioClient 205" << 0;
             row("mix format") << "mixFormat" << 1 << "GetMixFormat 209" << 0;
@@ -259,10 +285,16 @@ private slots:
             row("event") << "setEventHandle" << 1 << "SetEventHandle 243" << 0;
             row("buffer size") << "bufferSize" << 1 << "GetBufferSize 245" << 0;
         }
-        QTest::newRow("render service") << "render" << "renderClient" << 1 << "GetService IAudioRenderClient 254" << 0;
-        QTest::newRow("render start") << "render" << "start" << 1 << "start client 256" << 0;
-        QTest::newRow("capture service") << "capture" << "captureClient" << 1 << "GetService IAudioCaptureClient 302" << 0;
-        QTest::newRow("capture start") << "capture" << "start" << 1 << "start client 304" << 0;
+        QTest::newRow("render service")
+            << "render"
+            << "renderClient" << 1 << "GetService IAudioRenderClient 254" << 0;
+        QTest::newRow("render start") << "render"
+                                      << "start" << 1 << "start client 256" << 0;
+        QTest::newRow("capture service")
+            << "capture"
+            << "captureClient" << 1 << "GetService IAudioCaptureClient 302" << 0;
+        QTest::newRow("capture start") << "capture"
+                                       << "start" << 1 << "start client 304" << 0;
     }
     void failedStepsAreLoggedWithTheirLabels()
     {
@@ -297,10 +329,14 @@ private slots:
         QTest::addColumn<uint>("code");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("name");
-        QTest::newRow("invalid arg") << 0x80070057u << "Unknown error 0x80070057" << "E_INVALIDARG";
-        QTest::newRow("dispatch range") << 0x80040201u << "IDispatch error #1" << "unknown";
-        QTest::newRow("dispatch last") << 0x8004FFFFu << "IDispatch error #65023" << "unknown";
-        QTest::newRow("not initialised") << 0x88890001u << "Unknown error 0x88890001" << "unknown";
+        QTest::newRow("invalid arg") << 0x80070057u << "Unknown error 0x80070057"
+                                     << "E_INVALIDARG";
+        QTest::newRow("dispatch range") << 0x80040201u << "IDispatch error #1"
+                                        << "unknown";
+        QTest::newRow("dispatch last") << 0x8004FFFFu << "IDispatch error #65023"
+                                       << "unknown";
+        QTest::newRow("not initialised") << 0x88890001u << "Unknown error 0x88890001"
+                                         << "unknown";
         QTest::newRow("invalidated") << 0x88890004u << "Unknown error 0x88890004"
                                      << "AUDCLNT_E_DEVICE_INVALIDATED";
     }
@@ -325,7 +361,8 @@ private slots:
         system->failCall("createDeviceEnumerator", platform::result::Fail);
         LogCapture log;
         WasapiPlugin plugin(system);
-        QVERIFY(log.contains(line("CoCreateInstance", 0x80004005, "Unknown error 0x80004005", "unknown")));
+        QVERIFY(log.contains(
+            line("CoCreateInstance", 0x80004005, "Unknown error 0x80004005", "unknown")));
         QVERIFY(plugin.devices().isEmpty());
         QVERIFY(plugin.defaultDevice(Plugin::Input).isEmpty());
         Sink sink;
@@ -354,8 +391,8 @@ private slots:
         // The preferred format of an endpoint without a known format has no channels.
         const audio::Format none = plugin.preferredFormat("capture-empty", Plugin::Input);
         QVERIFY(!plugin.open("capture-empty", Plugin::Input, none, &sink));
-        QVERIFY(log.contains(line("Initialize audio client 241", 0x80070057, "Unknown error 0x80070057",
-                                  "E_INVALIDARG")));
+        QVERIFY(log.contains(line("Initialize audio client 241", 0x80070057,
+                                  "Unknown error 0x80070057", "E_INVALIDARG")));
     }
 
     void renderFillsTheFreeBufferAndPadsShortReadsWithSilence()
@@ -408,13 +445,20 @@ private slots:
         QTest::addColumn<bool>("render");
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("label");
-        QTest::newRow("padding") << true << "currentPadding" << "GetCurrentPadding";
-        QTest::newRow("render buffer") << true << "buffer" << "GetBuffer";
-        QTest::newRow("render release") << true << "releaseBuffer" << "ReleaseBuffer";
-        QTest::newRow("packet size") << false << "nextPacketSize" << "GetNextPacketSize";
-        QTest::newRow("capture buffer") << false << "buffer" << "GetBuffer";
-        QTest::newRow("capture release") << false << "releaseBuffer" << "ReleaseBuffer";
-        QTest::newRow("render stop") << true << "stop" << "stop client";
+        QTest::newRow("padding") << true << "currentPadding"
+                                 << "GetCurrentPadding";
+        QTest::newRow("render buffer") << true << "buffer"
+                                       << "GetBuffer";
+        QTest::newRow("render release") << true << "releaseBuffer"
+                                        << "ReleaseBuffer";
+        QTest::newRow("packet size") << false << "nextPacketSize"
+                                     << "GetNextPacketSize";
+        QTest::newRow("capture buffer") << false << "buffer"
+                                        << "GetBuffer";
+        QTest::newRow("capture release") << false << "releaseBuffer"
+                                         << "ReleaseBuffer";
+        QTest::newRow("render stop") << true << "stop"
+                                     << "stop client";
     }
     void streamThreadFailuresEndTheLoopWithTheirLabel()
     {
@@ -427,8 +471,9 @@ private slots:
         LogCapture log;
         ShortSource source(1 << 20, 0.25f);
         Sink sink;
-        audio::Stream* stream = render ? plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source)
-                                       : plugin.open("capture-4ch", Plugin::Input, {96000, 2}, &sink);
+        audio::Stream* stream = render
+            ? plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source)
+            : plugin.open("capture-4ch", Plugin::Input, {96000, 2}, &sink);
         QVERIFY(stream);
         auto client = system->lastClient();
         if (!render)
@@ -440,8 +485,8 @@ private slots:
         } else {
             client->tick();
         }
-        const QString expected = line(label, 0x88890004, "Unknown error 0x88890004",
-                                      "AUDCLNT_E_DEVICE_INVALIDATED");
+        const QString expected
+            = line(label, 0x88890004, "Unknown error 0x88890004", "AUDCLNT_E_DEVICE_INVALIDATED");
         QTRY_VERIFY2(log.contains(expected), qPrintable(log.lines().join('\n')));
         // The loop ended by itself and stopped the client; the stream stays until closed.
         QTRY_COMPARE(system->callCount("stop"), 1);
@@ -457,7 +502,8 @@ private slots:
         auto system = makeSystem();
         WasapiPlugin plugin(system);
         Sink sink;
-        QPointer<audio::Stream> stream = plugin.open("capture-4ch", Plugin::Input, {96000, 2}, &sink);
+        QPointer<audio::Stream> stream
+            = plugin.open("capture-4ch", Plugin::Input, {96000, 2}, &sink);
         QVERIFY(stream);
         QTRY_COMPARE_WITH_TIMEOUT(system->callCount("stop"), 1, 10000);
         QVERIFY(stream->isRunning());

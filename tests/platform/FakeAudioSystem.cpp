@@ -14,7 +14,7 @@ namespace {
 
 class FakeEndpoint : public platform::Endpoint {
 public:
-    FakeEndpoint(FakeAudioSystem* system, DataFlow flow) : system_(system), flow_(flow) {}
+    FakeEndpoint(FakeAudioSystem* system, DataFlow flow) : system_(system), flow_(flow) { }
     Result dataFlow(DataFlow* flow) override
     {
         *flow = flow_;
@@ -111,7 +111,7 @@ private:
 
 class FakeEnumerator : public platform::DeviceEnumerator {
 public:
-    explicit FakeEnumerator(FakeAudioSystem* system) : system_(system) {}
+    explicit FakeEnumerator(FakeAudioSystem* system) : system_(system) { }
     Result enumAudioEndpoints(DataFlow flow, uint32_t,
                               std::shared_ptr<platform::DeviceCollection>* devices) override
     {
@@ -226,7 +226,8 @@ void FakeAudioSystem::registerClient(const std::shared_ptr<FakeAudioClient>& cli
     lastClient_ = client;
 }
 
-Result FakeAudioSystem::createDeviceEnumerator(std::shared_ptr<platform::DeviceEnumerator>* enumerator)
+Result FakeAudioSystem::createDeviceEnumerator(
+    std::shared_ptr<platform::DeviceEnumerator>* enumerator)
 {
     *enumerator = std::make_shared<FakeEnumerator>(this);
     return hit(QStringLiteral("createDeviceEnumerator"));

@@ -122,7 +122,8 @@ private slots:
         WaveFormat none = mix;
         none.channels = 0;
         none.blockAlign = 0;
-        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, none), result::InvalidArg);
+        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, none),
+                 result::InvalidArg);
         QCOMPARE(client->initialize(ShareMode::Exclusive, flags, 1'000'000, 0, mix),
                  result::ExclusiveModeNotAllowed);
         WaveFormat pcm16 = mix;
@@ -153,8 +154,9 @@ private slots:
         const WaveFormat stereo = WaveFormat::extensibleFloat(48000, 2);
         auto event = systemAudio()->createEvent();
         std::shared_ptr<CaptureClient> capture;
-        QCOMPARE(client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000, 0, stereo),
-                 result::Ok);
+        QCOMPARE(
+            client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000, 0, stereo),
+            result::Ok);
         QCOMPARE(client->setEventHandle(event), result::Ok);
         QCOMPARE(client->captureClient(&capture), result::Ok);
         QCOMPARE(client->start(), result::Ok);
