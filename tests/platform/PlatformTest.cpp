@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSet>
+#include <QSettings>
 #include <thread>
 
 using namespace platform;
@@ -105,6 +106,20 @@ private slots:
             flows.insert(row.id, row.flow);
         }
         QCOMPARE(ids.size(), rows.size());
+        // Saved devices become settings groups: every id must come back as one.
+        QSettings settings(QDir::homePath() + "/ids.ini", QSettings::IniFormat);
+        for (const QString& id : ids) {
+            settings.beginGroup(id);
+            settings.setValue("seen", true);
+            settings.endGroup();
+        }
+        settings.sync();
+        QCOMPARE(QSettings(settings.fileName(), QSettings::IniFormat).childGroups().size(),
+                 ids.size());
+        for (const QString& id : ids)
+            QVERIFY2(
+                QSettings(settings.fileName(), QSettings::IniFormat).childGroups().contains(id),
+                qPrintable(id));
         QCOMPARE(flows.value("alsa:render:default"), DataFlow::Render);
         QCOMPARE(flows.value("alsa:capture:default"), DataFlow::Capture);
         QCOMPARE(flows.value("alsa:render:loop"), DataFlow::Render);
