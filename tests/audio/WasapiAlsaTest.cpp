@@ -1,3 +1,4 @@
+#include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
@@ -227,6 +228,49 @@ private slots:
                 QFAIL(qPrintable(
                     QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
         }
+    }
+
+    void recordingFrontEndRecordsTheDefaultDevice()
+    {
+        // The server's default source is the loop's monitor: what the default output plays
+        // reaches the measurement and reference blocks.
+        AudioInput input;
+        QCOMPARE(input.deviceId(), QStringLiteral("alsa:capture:default"));
+        input.setMeasurementChannel(0);
+        input.setReferenceChannel(1);
+        QMutex mutex;
+        float loudestMeasurement = 0.0f;
+        float loudestReference = 0.0f;
+        connect(
+            &input, &AudioInput::dataReady, this,
+            [&](const QList<float>& data, const QList<float>& reference) {
+                QMutexLocker lock(&mutex);
+                for (float v : data)
+                    loudestMeasurement = std::max(loudestMeasurement, std::abs(v));
+                for (float v : reference)
+                    loudestReference = std::max(loudestReference, std::abs(v));
+            },
+            Qt::DirectConnection);
+        input.setActive(true);
+        QVERIFY(input.isActive());
+        QCOMPARE(input.sampleRate(), unsigned(rate));
+
+        const auto client = Client::instance();
+        SignalSource source;
+        QPointer<audio::Stream> output
+            = client->openOutput(client->defaultDevice(Plugin::Output), &source, {rate, channels});
+        QVERIFY(output);
+        const auto closeOutput = qScopeGuard([&output] {
+            if (output)
+                output->close();
+        });
+        const auto loudest = [&] {
+            QMutexLocker lock(&mutex);
+            return std::min(loudestMeasurement, loudestReference);
+        };
+        // The signal's samples reach about 0.5 in magnitude on both channels.
+        QTRY_VERIFY_WITH_TIMEOUT(loudest() > 0.45f, 30000);
+        input.setActive(false);
     }
 
     void openingADeviceThatIsNotThereFailsCleanly()
