@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 #include <QVarLengthArray>
 #include <cstring>
+#include <utility>
 
 namespace {
 const char* const kTag = "AudioInput:";
@@ -23,14 +24,7 @@ AudioInput::AudioInput(QObject* parent) : QObject(parent)
 
 AudioInput::~AudioInput()
 {
-    audio::Stream* stream = nullptr;
-    InputDevice* sink = nullptr;
-    {
-        QMutexLocker lock(&mutex_);
-        active_.store(false);
-        takeStream(stream, sink);
-    }
-    closeStream(stream, sink);
+    closeCurrent();
     alive_->store(false);
 }
 
@@ -78,12 +72,17 @@ void AudioInput::watchSampleRate(audio::Stream* stream)
         Qt::DirectConnection);
 }
 
-void AudioInput::takeStream(audio::Stream*& stream, InputDevice*& sink)
+void AudioInput::closeCurrent()
 {
-    stream = stream_;
-    sink = sink_;
-    stream_ = nullptr;
-    sink_ = nullptr;
+    audio::Stream* stream = nullptr;
+    InputDevice* sink = nullptr;
+    {
+        QMutexLocker lock(&mutex_);
+        active_.store(false);
+        stream = std::exchange(stream_, nullptr);
+        sink = std::exchange(sink_, nullptr);
+    }
+    closeStream(stream, sink);
 }
 
 void AudioInput::closeStream(audio::Stream* stream, InputDevice* sink)
@@ -103,46 +102,41 @@ void AudioInput::failOpening(InputDevice* sink, const char* logLine)
     emit errorOccurred(QString::fromUtf8(kOpenFailedMessage));
 }
 
+bool AudioInput::openAndStore(const QString& id, bool reopening)
+{
+    InputDevice* sink = makeSink();
+    // The backend's open may block on a thread of its own that is delivering a block to us,
+    // so the stream is opened without our mutex and stored under it.
+    audio::Stream* stream = openStream(id, sink, reopening);
+    if (!stream) {
+        failOpening(sink, reopening ? "Failed to reopen with new device!"
+                                    : "Failed to open audio input!");
+        return false;
+    }
+    QMutexLocker lock(&mutex_);
+    stream_ = stream;
+    sink_ = sink;
+    watchSampleRate(stream);
+    active_.store(true);
+    return true;
+}
+
 void AudioInput::setActive(bool active)
 {
     if (active == active_.load())
         return;
     if (!active) {
-        audio::Stream* stream = nullptr;
-        InputDevice* sink = nullptr;
-        {
-            QMutexLocker lock(&mutex_);
-            active_.store(false);
-            takeStream(stream, sink);
-        }
-        closeStream(stream, sink);
+        closeCurrent();
         return;
     }
-
     const QString id = deviceId();
     sntInfo(kTag) << "Opening input device:" << id;
-    InputDevice* sink = makeSink();
-    // The backend's open may block on a thread of its own that is delivering a block to us,
-    // so the stream is opened without our mutex and stored under it.
-    audio::Stream* stream = openStream(id, sink, false);
-    if (!stream) {
-        failOpening(sink, "Failed to open audio input!");
-        return;
-    }
-    {
-        QMutexLocker lock(&mutex_);
-        stream_ = stream;
-        sink_ = sink;
-        watchSampleRate(stream);
-        active_.store(true);
-    }
-    sntInfo(kTag) << "Successfully opened";
+    if (openAndStore(id, false))
+        sntInfo(kTag) << "Successfully opened";
 }
 
 void AudioInput::setDeviceId(const QString& id)
 {
-    audio::Stream* stream = nullptr;
-    InputDevice* sink = nullptr;
     {
         QMutexLocker lock(&mutex_);
         if (id == deviceId_)
@@ -151,25 +145,9 @@ void AudioInput::setDeviceId(const QString& id)
         deviceId_ = id;
     }
     const bool wasActive = active_.exchange(false);
-    {
-        QMutexLocker lock(&mutex_);
-        takeStream(stream, sink);
-    }
-    closeStream(stream, sink);
-    if (!wasActive)
-        return;
-
-    InputDevice* newSink = makeSink();
-    audio::Stream* newStream = openStream(id, newSink, true);
-    if (!newStream) {
-        failOpening(newSink, "Failed to reopen with new device!");
-        return;
-    }
-    QMutexLocker lock(&mutex_);
-    stream_ = newStream;
-    sink_ = newSink;
-    watchSampleRate(newStream);
-    active_.store(true);
+    closeCurrent();
+    if (wasActive)
+        openAndStore(id, true);
 }
 
 unsigned AudioInput::sampleRate() const

@@ -43,7 +43,8 @@ private:
     InputDevice* makeSink();
     audio::Stream* openStream(const QString& id, InputDevice* sink, bool reopening);
     void watchSampleRate(audio::Stream* stream);
-    void takeStream(audio::Stream*& stream, InputDevice*& sink);
+    bool openAndStore(const QString& id, bool reopening);
+    void closeCurrent();
     static void closeStream(audio::Stream* stream, InputDevice* sink);
     void failOpening(InputDevice* sink, const char* logLine);
     void handleBlock(const char* bytes, qint64 size);

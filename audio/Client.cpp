@@ -3,6 +3,7 @@
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
 #include "common/Log.h"
+#include "common/MainThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -66,13 +67,11 @@ std::shared_ptr<Client> Client::instance()
             factories = r.factories;
         }
         r.client.reset(new Client(factories));
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            // Queued reloads and signals must run in a thread that lives as long as the
-            // program, not in whichever worker happened to ask first.
-            if (r.client->thread() != app->thread())
-                r.client->moveToThread(app->thread());
+        // Queued reloads and signals must run in a thread that lives as long as the program,
+        // not in whichever worker happened to ask first.
+        snt::moveToMainThread(r.client.get());
+        if (QCoreApplication::instance())
             qAddPostRoutine(&Client::shutdownAll);
-        }
     });
     return r.client;
 }
@@ -101,9 +100,8 @@ void Client::initPlugins(const QList<PluginFactory>& factories)
         if (!plugin)
             continue;
         // A backend without a thread of its own follows the client into the main thread.
-        if (plugin->thread() == thread() && QCoreApplication::instance()
-            && thread() != QCoreApplication::instance()->thread())
-            plugin->moveToThread(QCoreApplication::instance()->thread());
+        if (plugin->thread() == thread())
+            snt::moveToMainThread(plugin.get());
         plugins_.append(plugin);
         connect(plugin.get(), &Plugin::deviceListChanged, this, &Client::reloadDevices);
     }

@@ -34,6 +34,8 @@ struct Band {
     double hz = 0.0;
     double gain = 0.0;  // dB
     double q = 0.0;
+
+    friend bool operator==(const Band&, const Band&) = default;
 };
 
 // One band of a scheme as the user interface and the curve packs see it.
@@ -105,6 +107,26 @@ struct Scheme {
     bool valid = false;
 
     bool blocked() const { return !blockedReason.isEmpty(); }
+};
+
+// Everything the lanes share, prepared once by the driver and only read by the lanes.
+struct LaneContext {
+    QList<Target> targets;
+    Options options;
+    float level = 0.0f;          // reference level, dB
+    QList<float> grid;
+    QList<float> measured;       // 1/6-octave smoothed relative level on the grid
+    QList<float> measuredRaw;    // relative level on the grid
+    QList<float> phase;          // measured phase on the grid, degrees (may be empty)
+    QString diagnosis;           // non-empty: every lane is refused with it
+    Measured curve;              // the measured record, ascending and finite
+    QList<float> relativeDb;     // relative level on the measured frequencies
+};
+
+// The result slot of one lane: its scheme and its log text.
+struct LaneResult {
+    Scheme scheme;
+    QString log;
 };
 
 // One EQ band of the subwoofer in a crossover design.

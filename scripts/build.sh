@@ -10,7 +10,6 @@ case "$config" in
   *) echo "usage: $0 [release|test]" >&2; exit 2 ;;
 esac
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/sonetra-ccache}
-if [ ! -f "build/$config/build.ninja" ]; then
-  cmake -S . -B "build/$config" -G Ninja "${flags[@]}" >/dev/null
-fi
+# Configuring again is quick and picks up folders that gained a CMakeLists.txt.
+cmake -S . -B "build/$config" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "build/$config" --parallel "$(nproc)"

@@ -1,0 +1,53 @@
+// Per-tick cost of the per-bin estimators at the measurement's bin counts (N/2 for N = 1024 to
+// 65536): the coherence update and one smoothing step of a complex filter per bin.
+#include "engine/BesselLPF.h"
+#include "engine/BinRecord.h"
+#include "engine/Coherence.h"
+#include "engine/FourierTransform.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+void BM_CoherenceProcess(benchmark::State& state)
+{
+    const quint32 n = quint32(state.range(0));
+    FourierTransform transform(n);
+    transform.setWindowType(WindowFunction::Hann);
+    transform.prepare();
+    std::mt19937 generator(1);
+    std::normal_distribution<float> noise(0.0f, 0.3f);
+    for (quint32 i = 0; i < n; ++i)
+        transform.add(noise(generator), noise(generator));
+    transform.calculate();
+    Coherence coherence;
+    coherence.setDepth(21);
+    coherence.setSize(n / 2);
+    std::vector<BinRecord> records(n / 2);
+    for (auto _ : state) {
+        coherence.process(records, transform);
+        benchmark::DoNotOptimize(records[1].coherence);
+    }
+}
+
+void BM_ComplexSmoothingPerBin(benchmark::State& state)
+{
+    const std::size_t bins = std::size_t(state.range(0)) / 2;
+    std::vector<Filter::BesselLPF<Complex>> filters(bins);
+    std::vector<Complex> values(bins, Complex(0.5f, -0.25f));
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < bins; ++i)
+            values[i] = filters[i].process(values[i]);
+        benchmark::DoNotOptimize(values[1]);
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_CoherenceProcess)->RangeMultiplier(4)->Range(1024, 65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComplexSmoothingPerBin)->RangeMultiplier(4)->Range(1024, 65536)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

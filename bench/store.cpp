@@ -1,0 +1,157 @@
+// Capture files of the largest size the readers accept, and the whole store of 500 packs in 20
+// projects written and read back, as the GUI thread does on every pack change.
+#include "app/CaptureFiles.h"
+#include "app/DataFolder.h"
+#include "app/ProjectStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr qsizetype kCaptureValues = 2000000;
+constexpr int kProjects = 20;
+constexpr int kPacks = 500;
+
+QList<float> ramp(qsizetype n, float start, float step)
+{
+    QList<float> values(n);
+    for (qsizetype i = 0; i < n; ++i)
+        values[i] = start + step * float(i);
+    return values;
+}
+
+CurvePack largeCapture()
+{
+    CurvePack pack;
+    pack.freq = ramp(kCaptureValues, 20.0f, 0.01f);
+    pack.level = ramp(kCaptureValues, -40.0f, 1e-5f);
+    pack.phase = ramp(kCaptureValues, -180.0f, 1e-4f);
+    pack.coherence = ramp(kCaptureValues, 0.2f, 1e-7f);
+    return pack;
+}
+
+constexpr int64_t captureBytes()
+{
+    return 11 + 16 * int64_t(kCaptureValues);
+}
+
+void BM_WriteCapture(benchmark::State& state)
+{
+    CurvePack pack = largeCapture();
+    for (auto _ : state) {
+        if (!writeRawFile(pack))
+            state.SkipWithError("write failed");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * captureBytes());
+}
+BENCHMARK(BM_WriteCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadCapture(benchmark::State& state)
+{
+    CurvePack written = largeCapture();
+    writeRawFile(written);
+    for (auto _ : state) {
+        CurvePack pack;
+        pack.rawFile = written.rawFile;
+        if (!readRawFile(pack))
+            state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(pack.coherence.constData());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * captureBytes());
+}
+BENCHMARK(BM_ReadCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A store as an engineer fills it: packs with EQ bands, corners and a few named curves.
+ProjectStore filledStore()
+{
+    ProjectStore store;
+    for (int p = 0; p < kProjects; ++p) {
+        QFile file(projectsDir() + QStringLiteral("/工程 %1.json").arg(p));
+        file.open(QIODevice::WriteOnly);
+        file.write("{\"roomType\": \"室内\"}");
+    }
+    for (int i = 0; i < kPacks; ++i) {
+        CurvePack pack;
+        pack.name = QStringLiteral("主扩 %1").arg(i + 1);
+        pack.use = QStringLiteral("主扩");
+        pack.project = QStringLiteral("工程 %1").arg(i % kProjects);
+        pack.time = QStringLiteral("12-06 17:09");
+        pack.seq = i + 1;
+        pack.rawFile = QStringLiteral("0f8fad5b-d9cb-469f-a165-%1.raw").arg(i, 12, 10, QChar('0'));
+        pack.rawPoints = 8193;
+        pack.delayMs = 3.25 + i;
+        for (int b = 0; b < 10; ++b)
+            pack.bands.append({40.0f * float(b + 1), -3.5f + float(b) * 0.5f, 1.4f, true});
+        pack.low = {true, QStringLiteral("LR"), 4, 45.0};
+        pack.high = {true, QStringLiteral("BW"), 2, 16000.0};
+        pack.curveLabels = {QStringLiteral("前"), QStringLiteral("后")};
+        pack.curves = {ramp(32, -3.0f, 0.1f), ramp(32, -1.0f, 0.05f)};
+        store.curvePacks.append(pack);
+    }
+    return store;
+}
+
+// The usual save: one pack edited, so one project file changes.
+void BM_SavePacksAfterOneEdit(benchmark::State& state)
+{
+    ProjectStore store = filledStore();
+    store.saveCurvePacks();
+    int edit = 0;
+    for (auto _ : state) {
+        store.curvePacks[edit % kPacks].delayMs += 0.5;
+        ++edit;
+        if (!store.saveCurvePacks())
+            state.SkipWithError("save failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+}
+BENCHMARK(BM_SavePacksAfterOneEdit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The worst case: every pack changed, so every project file and the root file are rewritten.
+void BM_SavePacksAllChanged(benchmark::State& state)
+{
+    ProjectStore store = filledStore();
+    for (auto _ : state) {
+        for (CurvePack& pack : store.curvePacks)
+            pack.delayMs += 0.5;
+        if (!store.saveCurvePacks())
+            state.SkipWithError("save failed");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+}
+BENCHMARK(BM_SavePacksAllChanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LoadPacks(benchmark::State& state)
+{
+    ProjectStore store = filledStore();
+    store.saveCurvePacks();
+    for (auto _ : state) {
+        store.loadCurvePacks();
+        if (store.curvePacks.size() != kPacks)
+            state.SkipWithError("packs lost");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+}
+BENCHMARK(BM_LoadPacks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The store lives in the documents folder: give the run a home of its own.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
+    qputenv("HOME", home.path().toLocal8Bit());
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"})
+        qunsetenv(name);
+    QDir().mkpath(home.path() + QStringLiteral("/Documents"));
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "engine/AverageMeasurement.h"
+
+AverageMeasurement::AverageMeasurement(QObject* parent) : QObject(parent) {}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "engine/Complex.h"
+
+// One sample of the measurement's published impulse response; the value's imaginary part
+// stays 0.
+struct ImpulsePoint {
+    float timeMs = 0.0f;
+    Complex value;
+};

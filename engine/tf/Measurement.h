@@ -1,0 +1,232 @@
+#pragma once
+
+#include "engine/BinRecord.h"
+#include "engine/Coherence.h"
+#include "engine/Deconvolution.h"
+#include "engine/FourierTransform.h"
+#include "engine/Meter.h"
+#include "engine/tf/ImpulsePoint.h"
+#include "engine/tf/LoopbackQueue.h"
+#include "engine/tf/TransferAverager.h"
+#include "engine/tf/WorkerThread.h"
+
+#include <QColor>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class AudioInput;
+class CalCurve;
+class GeneratorThread;
+class QTimer;
+
+// One running transfer-function measurement: a microphone channel ("data") against a reference,
+// either a second input channel or the generator's own output looped back inside the program.
+// Lives on the GUI thread. Input blocks arrive from the recording front end (queued onto this
+// thread), loopback samples one by one on the thread that reads the test signal; one mutex
+// guards what both touch. Every 80 ms the analysis tick publishes per-bin records, the impulse
+// response and the levels.
+class Measurement : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool polarity READ polarity WRITE setPolarity NOTIFY polarityChanged)
+    Q_PROPERTY(float gain READ gain WRITE setGain NOTIFY gainChanged)
+    Q_PROPERTY(float offset READ offset WRITE setOffset NOTIFY offsetChanged)
+    Q_PROPERTY(int dataChannel READ dataChannel WRITE setDataChannel NOTIFY dataChannelChanged)
+    Q_PROPERTY(int referenceChannel READ referenceChannel WRITE setReferenceChannel
+                   NOTIFY referenceChannelChanged)
+    Q_PROPERTY(int delay READ delay WRITE setDelay NOTIFY delayChanged)
+    Q_PROPERTY(int average READ average WRITE setAverage NOTIFY averageChanged)
+    Q_PROPERTY(int mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(int averageType READ averageType WRITE setAverageType NOTIFY averageTypeChanged)
+    Q_PROPERTY(int windowFunction READ windowFunction WRITE setWindowFunction
+                   NOTIFY windowFunctionChanged)
+    Q_PROPERTY(int filtersFrequency READ filtersFrequency WRITE setFiltersFrequency
+                   NOTIFY filtersFrequencyChanged)
+    Q_PROPERTY(float level READ level NOTIFY levelChanged)
+    Q_PROPERTY(float referenceLevel READ referenceLevel NOTIFY referenceLevelChanged)
+    Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
+
+public:
+    // FFT sizes by `mode`.
+    static constexpr int modeCount = 7;
+    static uint32_t fftSizeForMode(int mode);
+    // Pairs the delay finder looks at, whatever the FFT size.
+    static constexpr uint32_t delayFinderSize = 65536;
+    static constexpr int analysisIntervalMs = 80;
+
+    explicit Measurement(QObject* parent = nullptr);
+    ~Measurement() override;
+
+    bool active() const { return active_; }
+    void setActive(bool active);
+
+    bool polarity() const { return polarity_; }
+    void setPolarity(bool polarity);
+    float gain() const { return gain_; }
+    void setGain(float gain);
+    float offset() const { return offset_; }
+    void setOffset(float offset);
+    int dataChannel() const { return dataChannel_; }
+    void setDataChannel(int channel);
+    int referenceChannel() const { return referenceChannel_; }
+    void setReferenceChannel(int channel);
+    int delay() const { return delay_; }
+    void setDelay(int samples);
+    int average() const { return average_; }
+    void setAverage(int depth);
+    int mode() const { return mode_; }
+    void setMode(int mode);
+    int averageType() const { return averageType_; }
+    void setAverageType(int type);
+    int windowFunction() const { return windowFunction_; }
+    void setWindowFunction(int type);
+    int filtersFrequency() const { return filtersFrequency_; }
+    void setFiltersFrequency(int preset);
+    QColor color() const { return color_; }
+    void setColor(const QColor& color);
+
+    // Published by the analysis tick.
+    float level() const { return level_; }
+    float referenceLevel() const { return referenceLevel_; }
+    float peak() const { return inputPeak_; }
+    float referencePeak() const { return referencePeak_; }
+    float splLevel() const { return splLevel_; }
+    const std::vector<BinRecord>& records() const { return records_; }
+    const std::vector<ImpulsePoint>& impulse() const { return impulse_; }
+
+    uint32_t sampleRate() const { return inputRate_; }
+    uint32_t fftSize() const { return size_; }
+    uint32_t loopbackSampleRate() const;
+    bool phoneMode() const { return phoneMode_; }
+    int blockStatus() const { return blockStatus_; }
+    QString deviceId() const { return deviceId_; }
+    AudioInput* audioInput() const { return audioInput_; }
+
+    void setGenerator(GeneratorThread* generator);
+    void setDeviceId(const QString& id);
+    void setCalibrationCurve(std::shared_ptr<CalCurve> curve);
+    void setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve);
+
+    // The delay between measurement and reference in ms, positive when the measurement lags.
+    float estimatedDelayMs() const;
+
+public slots:
+    void setLoopbackSampleRate(uint sampleRate);
+    void setSampleRate(uint sampleRate);
+    void writeData(const QList<float>& dataBuffer, const QList<float>& referenceBuffer);
+    void writeLoopbackSample(float sample);
+    void feedStreamSamples(const float* data, qlonglong count);
+    void transform();
+    void resetAverage();
+    void updateEstimate();
+
+signals:
+    void polarityChanged(bool polarity);
+    void gainChanged(float gain);
+    void offsetChanged(float offset);
+    void dataChannelChanged(int channel);
+    void referenceChannelChanged(int channel);
+    void delayChanged(int samples);
+    void averageChanged(int depth);
+    void modeChanged(int mode);
+    void averageTypeChanged(int type);
+    void windowFunctionChanged(int type);
+    void filtersFrequencyChanged(int preset);
+    void colorChanged(QColor color);
+    void levelChanged();
+    void referenceLevelChanged();
+    void readyRead();
+    void estimatedChanged(float delayMs);
+    void blockStatusChanged(int status);
+    void blockRunCompleted();
+
+private:
+    void activate();
+    void deactivate();
+    void openAudioInput();
+    void connectLoopback();
+    void setBlockStatus(int status);
+    void resizeForMode();
+    void writeBinFrequencies();
+    void buildCalibrationLut();
+    void refreshCalibrationGains();
+    void clearLoopbackLocked();
+    float nextReferenceSample(const QList<float>& referenceBuffer, qsizetype k);
+    void moveNewPairsToTransforms();
+    void computeTransferFunction();
+    static void computeImpulse(void* context);
+    void publishLevels();
+    bool acceptsSamples() const { return active_ && !busy_.load(std::memory_order_acquire); }
+
+    std::atomic<bool> active_{false};
+    bool polarity_ = false;
+    float gain_ = 1.0f;
+    float offset_ = 1.0f;
+    int dataChannel_ = 0;
+    int referenceChannel_ = 1;
+    int delay_ = 0;
+    int average_ = 1;
+    int mode_ = 4;
+    int averageType_ = 1;
+    int windowFunction_ = 1;
+    int filtersFrequency_ = 0;
+
+    uint32_t inputRate_ = 48000;
+    uint32_t size_ = 16384;
+    uint32_t bins_ = 8192;
+
+    std::vector<float> dataRing_;
+    std::vector<float> referenceRing_;
+    uint32_t writePosition_ = 0;
+    uint32_t newSamples_ = 0;
+
+    LoopbackQueue loopback_;
+    uint32_t loopbackRate_ = 48000;
+
+    std::vector<BinRecord> records_;
+    std::vector<ImpulsePoint> impulse_;
+
+    FourierTransform transform_;
+    Deconvolution impulseFinder_;
+    Deconvolution delayFinder_;
+    uint32_t delayPeak_ = 0;
+
+    TransferAverager averager_;
+    Coherence coherence_;
+    bool analyseThisTick_ = false;
+    WorkerThread worker_;
+
+    Meter inputMeter_;
+    Meter referenceMeter_;
+    Meter soundLevelMeter_;
+
+    float level_ = -100.0f;
+    float referenceLevel_ = -100.0f;
+    float inputPeak_ = -60.0f;
+    float referencePeak_ = -60.0f;
+    float splLevel_ = -100.0f;
+
+    mutable QMutex mutex_;
+    std::atomic<bool> busy_{false};
+
+    bool phoneMode_ = false;
+    int blockStatus_ = 0;
+
+    QTimer* timer_ = nullptr;
+    AudioInput* audioInput_ = nullptr;
+    QPointer<GeneratorThread> generator_;
+    QMetaObject::Connection loopbackConnection_;
+    QString deviceId_;
+    QColor color_;
+
+    std::shared_ptr<CalCurve> micCurve_;
+    std::shared_ptr<CalCurve> referenceCurve_;
+    // Per-bin calibration factors read by the tick; empty while the channel is uncalibrated.
+    std::vector<float> micGains_;
+    std::vector<float> referenceGains_;
+};

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "audio/DeviceInfo.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+#include <QVariant>
+#include <atomic>
+
+class OutputDevice;
+class QTimer;
+
+namespace audio {
+class Stream;
+}
+
+// The generator's playback thread. The thread object lives in the thread that creates it (the
+// GUI thread), where its setters and output restarts run; the thread it starts owns the five
+// test-signal sources (index = generator type: pink, white, sweep, audio file, periodic noise)
+// and, for the network output, paces the network sender with a 5 ms timer. The sources are read
+// by the sound card's render thread, or by this thread for the network output; every sample
+// read is also reported through sampleOut() as the measurement's loopback reference.
+//
+// The sources exist once the thread has built them and the GUI thread has been told so; until
+// then the setters only store their values, and a file path or an enabled output asked for
+// meanwhile is applied as soon as the sources are there.
+class GeneratorThread : public QThread {
+    Q_OBJECT
+public:
+    explicit GeneratorThread(QObject* parent = nullptr);
+    // Ends the event loop and waits for the thread to tidy up (sources, timer, stream).
+    ~GeneratorThread() override;
+
+    // Frames the network output reads at a pacing tick: the clock's frames (48 per ms) plus 480
+    // ahead, minus what was sent, at most 4800 (100 ms) per tick and never negative.
+    static qint64 networkFramesDue(qint64 elapsedMs, qint64 framesSent);
+
+signals:
+    void enabledChanged(bool enabled);
+    void typeChanged(int type);
+    void frequencyChanged(int frequency);
+    void startFrequencyChanged(int frequency);
+    void endFrequencyChanged(int frequency);
+    void gainChanged(float gain);
+    void sampleRateChanged(uint sampleRate);
+    void durationChanged(float duration);
+    void deviceIdChanged(audio::DeviceInfo::Id deviceId);
+    void deviceError();
+    void sampleOut(float sample);
+    void channelsChanged(QSet<int> channels);
+    void audioFileLoaded(bool success, QString error);
+
+public slots:
+    void init();
+    void finish();
+    bool enabled() const;
+    void setEnabled(bool enable);
+    int type() const;
+    void setType(int type);
+    audio::DeviceInfo::Id deviceId() const;
+    void setDeviceId(audio::DeviceInfo::Id deviceId);
+    QVariant getAvailableTypes() const;
+    int frequency() const;
+    void setFrequency(int frequency);
+    int startFrequency() const;
+    void setStartFrequency(int frequency);
+    int endFrequency() const;
+    void setEndFrequency(int frequency);
+    float gain() const;
+    void setGain(float gain);
+    uint sampleRate() const;
+    float duration() const;
+    void setDuration(float duration);
+    void setFadeDuration(float seconds);
+    QSet<int> channels() const;
+    void setChannels(QSet<int> channels);
+    void setAudioFilePath(QString path);
+
+protected:
+    void run() override;
+
+private:
+    bool hasSources() const { return sourcesReady_; }
+    OutputDevice* currentSource() const;
+    void onSourcesReady();
+    void restartOutput();
+    void openNetworkOutput(OutputDevice* source);
+    void openDeviceOutput(OutputDevice* source);
+    void startPacing();
+    void pullNetworkFrames();
+    void onStreamRateChanged(audio::Stream* stream);
+    void storeSampleRate(uint rate);
+    void loadAudioFile(const QString& path);
+
+    audio::DeviceInfo::Id deviceId_;
+    audio::Stream* stream_ = nullptr;
+    QList<OutputDevice*> sources_;
+    QSet<int> channels_;
+    mutable QMutex channelsLock_;
+    QTimer* pullTimer_ = nullptr;
+
+    // The network output's state, shared by the GUI thread (restarts) and this thread (pulls).
+    QMutex networkLock_;
+    QElapsedTimer pullClock_;
+    QList<float> networkBuffer_;
+    qint64 framesSent_ = 0;
+    bool networkOpen_ = false;
+    OutputDevice* networkSource_ = nullptr;
+
+    // Read by this thread and by the sources' readers, written by the GUI thread.
+    std::atomic<float> gain_{-6.0f};
+    std::atomic<bool> enabled_{false};
+    std::atomic<uint> sampleRate_{48000};
+    std::atomic<float> duration_{1.0f};
+    std::atomic<float> fadeDuration_{1.0f};
+    std::atomic<int> type_{0};
+    std::atomic<int> frequency_{1000};
+    std::atomic<int> startFrequency_{20};
+    std::atomic<int> endFrequency_{20000};
+
+    // GUI thread only.
+    bool sourcesReady_ = false;
+    QString pendingAudioFile_;
+};

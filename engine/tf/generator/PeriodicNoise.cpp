@@ -1,0 +1,92 @@
+#include "engine/tf/generator/PeriodicNoise.h"
+
+#include "engine/Radix2Fft.h"
+
+#include <QMutexLocker>
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+QList<double> makePeriodicNoise(int length, quint32 seed, double targetRms)
+{
+    if (length < 4 || !isPowerOfTwo(std::size_t(length)))
+        return {};
+    const std::size_t n = std::size_t(length);
+    std::vector<std::complex<double>> spectrum(n);
+    std::mt19937 random(seed);
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        const double amplitude = 1.0 / std::sqrt(double(k));
+        const std::uint32_t a = random();
+        const std::uint32_t b = random();
+        const double u = (double(b) * 2097152.0 + double(a >> 11)) * 0x1p-53;  // [0, 1)
+        const double phase = 2.0 * M_PI * u;
+        spectrum[k] = std::polar(amplitude, phase);
+        spectrum[n - k] = std::conj(spectrum[k]);
+    }
+    fftRadix2(spectrum, true);
+
+    QList<double> period(length);
+    double mean = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        period[i] = spectrum[i].real();
+        mean += period[i];
+    }
+    mean /= double(n);
+    double energy = 0.0;
+    for (double& v : period) {
+        v -= mean;
+        energy += v * v;
+    }
+    const double rms = std::sqrt(energy / double(n));
+    if (!(rms > 0.0) || !std::isfinite(rms))
+        return {};
+    const double scale = targetRms / rms;
+    for (double& v : period)
+        v *= scale;
+    return period;
+}
+
+PeriodicNoise::PeriodicNoise(GeneratorThread* owner, QObject* parent) : OutputDevice(owner, parent)
+{
+    setName(QStringLiteral("PeriodicNoise"));
+}
+
+void PeriodicNoise::setSamplerate(int sampleRate)
+{
+    OutputDevice::setSamplerate(sampleRate);
+    bool haveEmptyPeriod;
+    {
+        QMutexLocker lock(&stateLock());
+        if (sampleRate < 1) {
+            period_.clear();
+            position_ = 0;
+            return;
+        }
+        haveEmptyPeriod = period_.isEmpty();
+    }
+    // The period does not depend on the rate, so it is made once, outside the lock.
+    if (!haveEmptyPeriod)
+        return;
+    QList<double> period = makePeriodicNoise(periodLength, seed, 1.0);
+    QMutexLocker lock(&stateLock());
+    period_.swap(period);
+    if (position_ >= period_.size())
+        position_ = 0;
+}
+
+void PeriodicNoise::enabledChanged(bool)
+{
+    QMutexLocker lock(&stateLock());
+    position_ = 0;
+}
+
+float PeriodicNoise::sample()
+{
+    if (period_.isEmpty())
+        return 0.0f;
+    const double v = period_.at(position_);
+    if (++position_ >= period_.size())
+        position_ = 0;
+    return float(v) * gainLocked();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "engine/Complex.h"
+
+#include <QString>
+
+// Complex responses of the analog filter prototypes used by the EQ engine and the curve previews.
+// Every filter is evaluated on the imaginary axis at the normalised frequency f/fc; there is no
+// bilinear transform, so the curves show the ideal analog shapes the processors approximate.
+namespace snt::eq {
+
+// Filter codes. The pairs 0..5 are high-pass (even) and low-pass (odd) of one family.
+enum FilterType : int {
+    ButterworthHighPass = 0,
+    ButterworthLowPass = 1,
+    LinkwitzRileyHighPass = 2,
+    LinkwitzRileyLowPass = 3,
+    BesselHighPass = 4,
+    BesselLowPass = 5,
+    AllPass = 6,
+    BandPass = 7,
+    Peaking = 8,
+    HighShelf = 9,
+    LowShelf = 10,
+    Notch = 11,
+};
+
+// Response of one filter at f Hz, with optional polarity inversion and a pure delay.
+Complex filterResponse(int type, float f, float fc, int order, float q, float gainDb, bool invert,
+                       float delayMs);
+
+// The normalised prototype at the complex frequency s (callers pass s = j·f/fc).
+Complex prototypeResponse(int type, Complex s, unsigned int order, float q, float gainDb);
+
+Complex butterworthResponse(bool highPass, unsigned int n, Complex s);
+// Normalised for unit group delay at DC (not for -3 dB at the corner).
+Complex besselResponse(bool highPass, unsigned int n, Complex s);
+Complex shelfResponse(bool high, Complex s, float q, float gainDb);
+
+// Code of a corner filter: side 0 (high-pass) or 1 (low-pass), plus 2 for the kind "LR" and 4 for
+// "BS"; every other kind text (exact, case-sensitive) is Butterworth.
+int cornerFilterCode(int side, const QString& kind);
+
+}  // namespace snt::eq

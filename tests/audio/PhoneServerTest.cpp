@@ -1,0 +1,457 @@
+#include "audio/AudioStreamServer.h"
+#include "tests/support/TestMain.h"
+
+#include <QFile>
+#include <QHostInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <memory>
+#include <numeric>
+
+using audio::AudioStreamServer;
+using audio::PhoneSession;
+
+namespace {
+
+// Generous: the machine running the tests may be slow and busy.
+constexpr int kTimeoutMs = 60000;
+#define WAIT_FOR(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, kTimeoutMs)
+
+// The phone stand-in: a Python script on the websockets library, which knows nothing of our
+// code. Commands and answers are JSON lines; while waiting for an answer the event loop runs,
+// because the server under test lives in this thread.
+class PhonePeer {
+public:
+    bool start()
+    {
+        // The system interpreter, which carries python3-websockets.
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start("/usr/bin/python3", {PHONE_PEER_SCRIPT});
+        return process_.waitForStarted(kTimeoutMs);
+    }
+
+    ~PhonePeer()
+    {
+        process_.write("{\"op\":\"quit\"}\n");
+        process_.closeWriteChannel();
+        if (!QTest::qWaitFor([this] { return process_.state() == QProcess::NotRunning; },
+                             kTimeoutMs))
+            process_.kill();
+        process_.waitForFinished();
+    }
+
+    // Runs one command on connection `conn`; the answer, or an error answer.
+    QJsonObject command(const QString& op, const QString& conn, QJsonObject fields = {})
+    {
+        fields["op"] = op;
+        fields["conn"] = conn;
+        process_.write(QJsonDocument(fields).toJson(QJsonDocument::Compact) + "\n");
+        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, kTimeoutMs))
+            return {{"error", "no answer from the phone peer"}};
+        const QJsonObject answer = QJsonDocument::fromJson(process_.readLine()).object();
+        if (!answer.value("ok").toBool())
+            qWarning() << "phone peer:" << answer.value("error").toString();
+        return answer;
+    }
+
+    bool send(const QString& op, const QString& conn, const QJsonObject& fields = {})
+    {
+        return command(op, conn, fields).value("ok").toBool();
+    }
+
+    // Sends one audio frame, followed by `extra` bytes that are no part of it.
+    bool frame(const QString& conn, quint32 seq, quint64 index, const QList<int>& samples,
+               int extra = 0)
+    {
+        QJsonArray values;
+        for (int sample : samples)
+            values.append(sample);
+        return send("frame", conn,
+                    {{"seq", qint64(seq)}, {"index", qint64(index)}, {"samples", values},
+                     {"extra", extra}});
+    }
+
+    // The close code the server sent, or -1 when the connection did not close.
+    int waitClosed(const QString& conn)
+    {
+        return command("wait_closed", conn, {{"timeout", kTimeoutMs / 1000}})
+            .value("code")
+            .toInt(-1);
+    }
+
+private:
+    QProcess process_;
+};
+
+QList<int> ramp(int count, int first = 0)
+{
+    QList<int> values(count);
+    std::iota(values.begin(), values.end(), first);
+    return values;
+}
+
+}  // namespace
+
+class PhoneServerTest : public QObject {
+    Q_OBJECT
+
+private:
+    AudioStreamServer* server_ = AudioStreamServer::instance();
+    std::unique_ptr<PhonePeer> peer_;
+    QStringList events_;
+
+    QString url() const { return QString("ws://127.0.0.1:%1").arg(server_->wsPort()); }
+    bool listenPlain() { return server_->listen(QHostAddress::LocalHost, 0, 0, 0); }
+
+    QByteArray discover(const QByteArray& payload)
+    {
+        QUdpSocket socket;
+        if (!socket.bind(QHostAddress::LocalHost, 0))
+            return {};
+        socket.writeDatagram(payload, QHostAddress::LocalHost, server_->discoveryPort());
+        if (!QTest::qWaitFor([&socket] { return socket.hasPendingDatagrams(); }, kTimeoutMs))
+            return {};
+        return socket.receiveDatagram().data();
+    }
+
+    // Opens `conn` (to `to`, by default the plain server), introduces it as phone `id` and
+    // waits for its session.
+    const PhoneSession* connectPhone(const QString& conn, const QString& id = "phone-1",
+                                     const QString& name = "Test phone", int rate = 48000,
+                                     const QString& to = {})
+    {
+        const QJsonObject hello{
+            {"type", "audio-hello"}, {"id", id}, {"name", name}, {"sampleRate", rate}};
+        const QString text = QJsonDocument(hello).toJson(QJsonDocument::Compact);
+        if (!peer_->send("open", conn, {{"url", to.isEmpty() ? url() : to}})
+            || !peer_->send("text", conn, {{"text", text}}))
+            return nullptr;
+        return QTest::qWaitFor([&] { return server_->hasClient(id); }, kTimeoutMs)
+                   ? server_->session(id)
+                   : nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(!server_->isListening());  // creating it starts nothing
+        connect(server_, &AudioStreamServer::clientConnected, this,
+                [this](const QString& id) { events_.append("+" + id); });
+        connect(server_, &AudioStreamServer::clientDisconnected, this,
+                [this](const QString& id) { events_.append("-" + id); });
+    }
+
+    void init()
+    {
+        events_.clear();
+        QVERIFY(listenPlain());
+        peer_ = std::make_unique<PhonePeer>();
+        QVERIFY(peer_->start());
+    }
+
+    void cleanup()
+    {
+        server_->stop();
+        peer_.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+    }
+
+    void discoveryAnswersOnlyTheKeyword()
+    {
+        QUdpSocket silent;
+        QVERIFY(silent.bind(QHostAddress::LocalHost, 0));
+        silent.writeDatagram("who is there?", QHostAddress::LocalHost, server_->discoveryPort());
+        const QByteArray reply = discover("\x01xxPELMAR_DISCOVERyy\n");
+        // The phone application reads the keys in this order; no certificate: no "wss".
+        const QByteArray expected = "{\"type\":\"pelmar-here\",\"name\":\""
+                                    + QHostInfo::localHostName().toUtf8() + "\",\"ws\":"
+                                    + QByteArray::number(server_->wsPort()) + ",\"wss\":0}";
+        QCOMPARE(reply, expected);
+        // The reply to the later datagram has arrived, so the earlier one was handled and dropped.
+        QVERIFY(!silent.hasPendingDatagrams());
+    }
+
+    void handshakeFields_data()
+    {
+        QTest::addColumn<QString>("fields");  // besides "type" and "id"
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("rate");
+        const QString longName(100, QChar('x'));
+        QTest::newRow("plain") << R"("name":"Pixel","sampleRate":44100)" << "Pixel" << 44100;
+        QTest::newRow("rate below range") << R"("sampleRate":4000)" << "Phone" << 8000;
+        QTest::newRow("rate above range") << R"("sampleRate":500000)" << "Phone" << 192000;
+        QTest::newRow("negative rate wraps high") << R"("sampleRate":-1)" << "Phone" << 192000;
+        QTest::newRow("name of spaces") << R"("name":"   ")" << "Phone" << 48000;
+        QTest::newRow("name trimmed") << R"("name":"  话筒 1 ")" << "话筒 1" << 48000;
+        QTest::newRow("long name cut") << QString(R"("name":"%1")").arg(longName)
+                                       << longName.left(64) << 48000;
+    }
+
+    void handshakeFields()
+    {
+        QFETCH(QString, fields);
+        QFETCH(QString, name);
+        QFETCH(int, rate);
+        QVERIFY(peer_->send("open", "a", {{"url", url()}}));
+        const QString hello = R"({"type":"audio-hello","id":"phone-1",)" + fields + "}";
+        QVERIFY(peer_->send("text", "a", {{"text", hello}}));
+        WAIT_FOR(server_->hasClient("phone-1"));
+        const QList<audio::PhoneClientInfo> clients = server_->clients();
+        QCOMPARE(clients.size(), 1);
+        QCOMPARE(clients.first().name, name);
+        QCOMPARE(clients.first().sampleRate, quint32(rate));
+        QCOMPARE(server_->sampleRate("phone-1"), quint32(rate));
+        QCOMPARE(server_->session("phone-1")->ring.capacity(), qint64(rate) * 10);  // 10 s
+        QCOMPARE(events_, QStringList{"+phone-1"});
+    }
+
+    // Every protocol error ends the connection with close code 1000 after a warning.
+    void protocolErrorsCloseTheConnection_data()
+    {
+        QTest::addColumn<bool>("handshake");  // whether a valid one comes first
+        QTest::addColumn<QString>("op");      // "text", or "bytes" given in hex
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("warning");
+        const QString invalid = "invalid handshake from 127.0.0.1, closing";
+        const QString badMagic = "bad magic from Test phone, closing";
+        const QString malformed = "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
+        QTest::newRow("not JSON") << false << "text" << "hello there" << invalid;
+        QTest::newRow("JSON array") << false << "text" << R"(["audio-hello","x"])" << invalid;
+        QTest::newRow("wrong type") << false << "text" << R"({"type":"video-hello","id":"x"})"
+                                    << invalid;
+        QTest::newRow("empty id") << false << "text" << R"({"type":"audio-hello","id":""})"
+                                  << invalid;
+        QTest::newRow("numeric id") << false << "text" << R"({"type":"audio-hello","id":42})"
+                                    << invalid;
+        // Frames: magic, seq, sampleIndex, sampleCount, samples.
+        QTest::newRow("frame before handshake")
+            << false << "bytes" << "514b" "00000000" "0000000000000000" "01000000" "ff7f"
+            << "binary frame before handshake from 127.0.0.1, closing";
+        QTest::newRow("bad magic") << true << "bytes"
+                                   << "4b51" "01000000" "0400000000000000" "00000000" << badMagic;
+        QTest::newRow("shorter than a header") << true << "bytes"
+                                               << "514b" "01000000" "0400000000000000" << badMagic;
+        QTest::newRow("too many samples") << true << "bytes"
+                                          << "514b" "01000000" "0400000000000000" "01001000"
+                                          << malformed.arg(0x100001).arg(18);
+        QTest::newRow("samples missing") << true << "bytes"
+                                         << "514b" "01000000" "0400000000000000" "0a000000" "0100"
+                                         << malformed.arg(10).arg(20);
+        // Index 2^63 - 5 with 10 samples: the end would leave the signed 64-bit range.
+        QTest::newRow("index beyond signed range")
+            << true << "bytes" << "514b" "01000000" "fbffffffffffff7f" "0a000000" + QString(40, '0')
+            << malformed.arg(10).arg(38);
+    }
+
+    void protocolErrorsCloseTheConnection()
+    {
+        QFETCH(bool, handshake);
+        QFETCH(QString, op);
+        QFETCH(QString, message);
+        QFETCH(QString, warning);
+        QTest::ignoreMessage(QtWarningMsg, ("[PhoneAudio] " + warning).toUtf8().constData());
+        if (handshake)
+            QVERIFY(connectPhone("a"));
+        else
+            QVERIFY(peer_->send("open", "a", {{"url", url()}}));
+        QVERIFY(peer_->send(op, "a", {{op == "text" ? "text" : "hex", message}}));
+        QCOMPARE(peer_->waitClosed("a"), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        QVERIFY(server_->clients().isEmpty());
+        QCOMPARE(events_, handshake ? QStringList({"+phone-1", "-phone-1"}) : QStringList());
+    }
+
+    void framesAreDecoded()
+    {
+        QList<float> announced;
+        connect(server_, &AudioStreamServer::samplesAppended, this,
+                [&announced](const QString&, const float* data, qlonglong n) {
+                    announced += QList<float>(data, data + n);
+                });
+        const PhoneSession* session = connectPhone("a");
+        QVERIFY(session);
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        // Trailing bytes after the samples are no part of the frame; an empty frame is a frame.
+        QVERIFY(peer_->frame("a", 0, 0, {0, 16384, -16384, 32767, -32768, 1}, 5));
+        QVERIFY(peer_->frame("a", 1, 6, {}));
+        WAIT_FOR(session->frames == 2);
+        disconnect(server_, &AudioStreamServer::samplesAppended, this, nullptr);
+
+        const QList<float> expected{0.0f, 0.5f, -0.5f, 32767.0f / 32768.0f, -1.0f, 1.0f / 32768.0f};
+        QList<float> stored(6);
+        QCOMPARE(server_->read("phone-1", 0, 6, stored.data()), 0);
+        QCOMPARE(stored, expected);
+        QCOMPARE(announced, expected);
+        QCOMPARE((QList<quint64>{session->samples, session->seqGaps, session->sampleGaps}),
+                 (QList<quint64>{6, 0, 0}));
+        QVERIFY(server_->lastPacketTime("phone-1") >= before);
+        // The stream reader sees the same samples (ratio 1 needs one sample ahead).
+        double phase = 0.0;
+        QCOMPARE(server_->readResampled("phone-1", stored.data(), 6, 1.0, &phase), qint64(5));
+        QCOMPARE(stored.first(5), expected.first(5));
+        QCOMPARE(server_->available("phone-1"), qint64(1));
+    }
+
+    // At 8000 Hz the ring holds 80000 samples.
+    void gapsRestartsAndDrops()
+    {
+        const PhoneSession* session = connectPhone("a", "phone-1", "Gappy", 8000);
+        QVERIFY(session);
+        QVERIFY(peer_->frame("a", 5, 0, ramp(100, 1)));
+        QVERIFY(peer_->frame("a", 9, 150, ramp(100, 1001)));
+        WAIT_FOR(session->frames == 2);
+        QCOMPARE(session->seqGaps, quint64(3));      // 6, 7, 8 missing
+        QCOMPARE(session->sampleGaps, quint64(50));  // [100, 150) missing
+        QCOMPARE(server_->read("phone-1", 90, 20, nullptr), 3);
+        QCOMPARE(server_->read("phone-1", 150, 100, nullptr), 0);
+        QCOMPARE(server_->read("phone-1", 240, 20, nullptr), 1);
+
+        // The phone restarted its capture: sequence and index both go back.
+        QVERIFY(peer_->frame("a", 2, 120, ramp(10, 7)));
+        WAIT_FOR(session->frames == 3);
+        QCOMPARE(session->seqGaps, quint64(4));
+        QCOMPARE(session->sampleGaps, quint64(51));
+        QCOMPARE(server_->read("phone-1", 100, 10, nullptr), 2);
+        float first = 0.0f;
+        QCOMPARE(server_->read("phone-1", 120, 1, &first), 0);
+        QCOMPARE(first, 7.0f / 32768.0f);
+
+        // A hole of 10 s or more also restarts the ring; then 90000 samples overflow it.
+        QVERIFY(peer_->frame("a", 3, 200000, ramp(30000)));
+        QVERIFY(peer_->frame("a", 4, 230000, ramp(30000, -30000)));
+        QVERIFY(peer_->frame("a", 5, 260000, ramp(30000)));
+        WAIT_FOR(session->frames == 6);
+        QCOMPARE(session->sampleGaps, quint64(51 + 200000 - 130));
+        QVERIFY(session->ring.gaps().isEmpty());
+        QCOMPARE(session->bufferDropped, quint64(10000));  // nobody read them
+        QCOMPARE(server_->read("phone-1", 210000, 1, &first), 0);
+        QCOMPARE(first, 10000.0f / 32768.0f);
+        QCOMPARE(server_->read("phone-1", 209999, 1, &first), 2);
+        // Skipped samples count too, from the next frame on.
+        server_->consume("phone-1", 1000);
+        QVERIFY(peer_->frame("a", 6, 290000, ramp(10)));
+        WAIT_FOR(session->frames == 7);
+        QCOMPARE(session->bufferDropped, quint64(10000 + 79000));
+    }
+
+    void reconnectReplacesSession()
+    {
+        QVERIFY(connectPhone("old", "phone-1", "First"));
+        QVERIFY(peer_->frame("old", 0, 0, ramp(10)));
+        WAIT_FOR(server_->writeIndex("phone-1") == 10);
+        QVERIFY(connectPhone("new", "phone-1", "Second"));
+        QCOMPARE(peer_->waitClosed("old"), 1000);
+        WAIT_FOR(events_ == (QStringList{"+phone-1", "-phone-1", "+phone-1"}));
+        QCOMPARE(server_->clients().size(), 1);
+        QCOMPARE(server_->clients().first().name, QString("Second"));
+        QCOMPARE(server_->writeIndex("phone-1"), quint64(0));  // a fresh ring
+
+        // The old socket's late disconnection does not touch the new session.
+        QVERIFY(peer_->frame("new", 0, 500, ramp(10)));
+        WAIT_FOR(server_->writeIndex("phone-1") == 510);
+        QCOMPARE(server_->trackedSocketCount(), 1);
+    }
+
+    // Each new socket must be taken as new, never as a dead one's session (a socket may be
+    // allocated where a closed one was), and nothing of the old ones may stay behind.
+    void disconnectsForgetTheirSockets()
+    {
+        QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 1, kTimeoutMs);
+        QVERIFY(peer_->send("close", "pending"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        for (int round = 0; round < 8; ++round) {
+            const QString conn = QString("c%1").arg(round);
+            QVERIFY(connectPhone(conn, "cycling"));
+            QVERIFY(peer_->frame(conn, 0, quint64(round) * 100, ramp(10)));
+            WAIT_FOR(server_->writeIndex("cycling") == quint64(round) * 100 + 10);
+            QVERIFY(peer_->send("close", conn));
+            WAIT_FOR(!server_->hasClient("cycling"));
+            QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        }
+        QCOMPARE(events_.size(), 16);
+    }
+
+    void stopClosesEverything()
+    {
+        QVERIFY(connectPhone("phone"));
+        QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 2, kTimeoutMs);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] already listening"));
+        QVERIFY(!listenPlain());
+
+        server_->stop();
+        QVERIFY(!server_->isListening());
+        QCOMPARE(server_->wsPort() + server_->discoveryPort(), 0);
+        QCOMPARE(server_->trackedSocketCount(), 0);
+        QCOMPARE(events_, (QStringList{"+phone-1", "-phone-1"}));
+        QCOMPARE(peer_->waitClosed("phone"), 1000);
+        QCOMPARE(peer_->waitClosed("pending"), 1000);
+        server_->stop();  // nothing listens: nothing happens
+        QCOMPARE(events_.size(), 2);
+
+        // Readers asking for a phone that is gone get the neutral answers.
+        float out[4] = {};
+        double phase = 0.0;
+        QCOMPARE(server_->read("phone-1", 0, 4, out), 2);
+        QCOMPARE(server_->sampleRate("phone-1"), quint32(48000));
+        QCOMPARE(server_->lastPacketTime("phone-1") + server_->available("phone-1"), qint64(0));
+        QCOMPARE(server_->writeIndex("phone-1"), quint64(0));
+        QCOMPARE(server_->readResampled("phone-1", out, 4, 1.0, &phase), qint64(0));
+
+        // A port taken elsewhere fails the start and leaves nothing open.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] cannot listen on"));
+        QVERIFY(!server_->listen(QHostAddress::LocalHost, squatter.serverPort(), 0, 0));
+        QVERIFY(!server_->isListening());
+        QCOMPARE(server_->discoveryPort(), quint16(0));
+        QVERIFY(listenPlain());
+    }
+
+    void secureServer()
+    {
+        const QString openssl = QStandardPaths::findExecutable("openssl");
+        if (!QSslSocket::supportsSsl() || openssl.isEmpty())
+            QSKIP("a TLS backend and openssl are needed");
+        QTemporaryDir dir;
+        QProcess make;
+        make.start(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                             "/CN=127.0.0.1", "-keyout", dir.filePath("key.pem"), "-out",
+                             dir.filePath("cert.pem")});
+        QVERIFY(make.waitForFinished(kTimeoutMs) && make.exitCode() == 0);
+        QFile keyFile(dir.filePath("key.pem"));
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(QSslCertificate::fromPath(dir.filePath("cert.pem")));
+        tls.setPrivateKey(QSslKey(&keyFile, QSsl::Ec));
+
+        server_->stop();
+        QVERIFY(server_->listen(QHostAddress::LocalHost, 0, 0, 0, tls));
+        QVERIFY(server_->wssPort() != 0);
+        const QJsonObject announce = QJsonDocument::fromJson(discover("PELMAR_DISCOVER")).object();
+        QCOMPARE(announce.value("wss").toInt(), int(server_->wssPort()));
+        const QString secure = QString("wss://127.0.0.1:%1").arg(server_->wssPort());
+        QVERIFY(connectPhone("secure", "phone-tls", "TLS", 48000, secure));
+        QVERIFY(peer_->frame("secure", 0, 0, {16384, 16384}));
+        WAIT_FOR(server_->writeIndex("phone-tls") == 2);
+        float first = 0.0f;
+        QCOMPARE(server_->read("phone-tls", 1, 1, &first), 0);
+        QCOMPARE(first, 0.5f);
+    }
+};
+
+SNT_TEST_MAIN(PhoneServerTest)
+#include "PhoneServerTest.moc"

@@ -1,0 +1,311 @@
+#include "SyntheticCurves.h"
+#include "eq/BandRules.h"
+#include "eq/CornerEstimation.h"
+#include "eq/CurvePreparation.h"
+#include "eq/OctaveSmoothing.h"
+#include "eq/TargetPresets.h"
+#include "tests/support/TestMain.h"
+
+#include <cmath>
+
+using namespace snt::eq;
+
+namespace {
+
+qsizetype gridIndex(double hz)
+{
+    const QList<float>& grid = standardGrid();
+    qsizetype best = 0;
+    for (qsizetype i = 1; i < grid.size(); ++i) {
+        if (std::abs(grid[i] - hz) < std::abs(grid[best] - hz))
+            best = i;
+    }
+    return best;
+}
+
+}  // namespace
+
+// Target presets, octave smoothing, corner estimation, curve preparation and the band rules.
+class CurvePreparationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void standardGridShape()
+    {
+        const QList<float>& grid = standardGrid();
+        QCOMPARE(grid.size(), 266);
+        QCOMPARE(grid.first(), 20.5078f);
+        QCOMPARE(grid[149], 1000.39f);
+        QCOMPARE(grid.last(), 24000.0f);
+        QVERIFY(std::is_sorted(grid.cbegin(), grid.cend()));
+    }
+
+    // The telling rows of the published target tables.
+    void targetTables_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<QList<double>>("db");  // flat, main_lf2, dj_edm, outdoor3, fill120
+        QTest::newRow("20.5") << 20.5078 << QList<double>{0, 1.9015, 3.0, 0, -30.6933};
+        QTest::newRow("104") << 104.153 << QList<double>{0, 1.4984, 2.4545, 0, -4.4115};
+        QTest::newRow("1064") << 1064.48 << QList<double>{0, -0.0088, 0.0, 0, 0.0002};
+        QTest::newRow("4612") << 4612.81 << QList<double>{0, -0.0740, -1.0888, 0.2657, 0.0009};
+        QTest::newRow("20019") << 20019.0 << QList<double>{0, -0.0776, -3.0, 3.0, 0.0009};
+        QTest::newRow("24000") << 24000.0 << QList<double>{0, -0.0777, -3.0, 3.0, 0.0009};
+    }
+
+    void targetTables()
+    {
+        QFETCH(double, hz);
+        QFETCH(QList<double>, db);
+        const QList<Target>& presets = targetPresets();
+        QCOMPARE(presets.size(), 6);
+        const qsizetype k = gridIndex(hz);
+        for (int t = 0; t < 5; ++t)
+            QVERIFY2(std::abs(presets[t].db[k] - db[t]) <= 0.002, qPrintable(presets[t].slug));
+        QCOMPARE(presets[5].db, presets[4].db);
+        QCOMPARE(presets[4].lockHz, 120.0);
+        QCOMPARE(presets[5].fitFloorHz, 80.0);
+        QCOMPARE(presets[0].rollOff, 0);
+        QCOMPARE(presets[5].rollOff, 1);
+    }
+
+    void octaveBins()
+    {
+        // 1-octave bins from 11.71875 Hz; the first point only opens the list and is skipped.
+        const QList<float> f{5, 15, 30, 60, 80};
+        const QList<float> v{99, 1, 2, 3, 5};
+        const OctaveBinCurve c = octaveBinSmooth(f, v, 1);
+        QCOMPARE(c.freq.size(), 2);
+        QCOMPARE(c.freq[0], (23.4375 + 46.875) / 2.0);
+        QCOMPARE(c.values[0], (1.0 + 4.0 * 2.0 + 4.0) / 6.0);
+        QCOMPARE(c.freq[1], (46.875 + 93.75) / 2.0);
+        QCOMPARE(c.values[1], (2.0 + 4.0 * 4.0 + 4.0) / 6.0);
+        QVERIFY(octaveBinSmooth({1, 2, 5, 10}, {1, 2, 3, 4}, 3).freq.isEmpty());
+        // Descending input is read in frequency order.
+        const OctaveBinCurve reversed = octaveBinSmooth({80, 60, 30, 15, 5}, {5, 3, 2, 1, 99}, 1);
+        QCOMPARE(reversed.values, c.values);
+    }
+
+    void smoothingOntoGrid()
+    {
+        const QList<float> grid{10, 100, 200, 1000};
+        QCOMPARE(smoothToGrid({100}, {3}, grid, 0), QList<float>(4, -100.0f));
+        QCOMPARE(smoothToGrid({100, 400}, {3}, grid, 0), QList<float>(4, -100.0f));
+        const QList<float> line = smoothToGrid({100, 400}, {0, 20}, grid, 0);
+        QCOMPARE(line[0], 0.0f);   // held below the curve
+        QCOMPARE(line[2], 10.0f);  // halfway in log frequency
+        QCOMPARE(line[3], 20.0f);  // held above it
+    }
+
+    void resampling()
+    {
+        const QList<float> grid{50, 100, 200, 400, 800};
+        QCOMPARE(resampleToGrid({100}, {1}, grid), QList<float>(5, -100.0f));
+        QCOMPARE(resampleToGrid({100, 200}, {1}, grid), QList<float>(5, -100.0f));
+        const QList<float> r = resampleToGrid({100, 400}, {0, 20}, grid);
+        QCOMPARE(r, (QList<float>{0, 0, 10, 20, 20}));
+        QCOMPARE(toDb({1.0f, 10.0f, 1e-9f, 0.0f}), (QList<float>{0, 20, -100, -100}));
+    }
+
+    void statistics()
+    {
+        QCOMPARE(median({1, 3}), 2.0);
+        QCOMPARE(median({}), 0.0);
+        QCOMPARE(median({5, 1, 4}), 4.0);
+        int count = -1;
+        QVERIFY(std::isnan(bandMedian({100, 200, 300}, {1, 2, NAN}, 50, 400, &count)));
+        QCOMPARE(count, 2);
+        QCOMPARE(bandMedian({100, 200, 300, 5000}, {1, 2, 7, 9}, 100, 300), 2.0);
+        QCOMPARE(midbandMeanLevel({100, 200, 1000, 2000, 3000}, {50, 10, -95, 20, 80}), 15.0);
+        QCOMPARE(midbandMeanLevel({100}, {1}), 0.0);
+        // A range holding only three grid points falls back to the median of the whole list.
+        const QList<float>& grid = standardGrid();
+        QList<double> m(grid.size(), 1.0);
+        m[0] = 50;
+        m[1] = 60;
+        QCOMPARE(baseLevel(grid, m, 20.6, 21.9), 1.0);
+        // A flat shelf with one loud and one quiet stretch: the level of the flattest stretches.
+        for (qsizetype i = 0; i < grid.size(); ++i)
+            m[i] = grid[i] < 300 ? 10.0 : (grid[i] > 5000 ? -10.0 : 0.0);
+        QCOMPARE(baseLevel(grid, m, 60, 20000), 0.0);
+    }
+
+    void referenceLevel()
+    {
+        const QList<float> f{100, 300, 800, 1500, 5000};
+        const QList<float> db{0, 10, 20, 30, 40};
+        // Too few points: the mid-band mean.
+        QCOMPARE(estimateBaseLevel(f, db, {}, false), 20.0f);
+        // Line array without a point near 1 kHz: also the mid-band mean.
+        QCOMPARE(estimateBaseLevel(f, db, {}, true), 20.0f);
+        QCOMPARE(estimateBaseLevel({100, 950, 1050, 3000}, {0, -95, 5, 9}, {}, true), -45.0f);
+        // A flat loudspeaker curve 12 dB up sits at 12 dB.
+        Measured flat = synthetic::curve({}, 100, 4, 15000, 4);
+        for (float& m : flat.magnitude)
+            m *= 4.0f;
+        const float level = estimateBaseLevel(flat.freq, toDb(flat.magnitude), flat.coherence, false);
+        QVERIFY2(std::abs(level - 20.0 * std::log10(4.0)) < 0.2, qPrintable(QString::number(level)));
+    }
+
+    void phaseOnGrid()
+    {
+        const QList<float> grid{100, 200, 300};
+        // A pure 1 ms delay wrapped into ±180°, with the delay given, comes back flat at zero.
+        QList<float> f;
+        QList<float> p;
+        for (int i = 1; i <= 400; ++i) {
+            f.append(i * 1.0f);
+            p.append(float(std::remainder(-360.0 * i * 0.001, 360.0)));
+        }
+        const QList<float> phase = measuredPhaseOnGrid(f, p, 1.0, grid);
+        for (const float v : phase)
+            QVERIFY(std::abs(v) < 0.01);
+        // Without the delay it is unwrapped: -36° per 100 Hz.
+        const QList<float> raw = measuredPhaseOnGrid(f, p, 0.0, grid);
+        QVERIFY(std::abs(raw[2] - (-108.0f)) < 0.01);
+        QVERIFY(measuredPhaseOnGrid(f, p.mid(1), 1.0, grid).isEmpty());
+        // The slope stand-in: 15° per dB/octave, clamped.
+        const QList<float> slope = slopePhase({100, 200, 400}, {0, 6, 12});
+        QCOMPARE(slope, (QList<float>{90, 90, 90}));
+        QCOMPARE(slopePhase({100, 200, 400}, {0, 60, 120}), (QList<float>{180, 180, 180}));
+        QVERIFY(slopePhase({100, 200}, {0, 6}).isEmpty());
+    }
+
+    void highEndCoherence_data()
+    {
+        QTest::addColumn<double>("goodUpTo");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("800 Hz") << 800.0 << true;
+        // A hard step right at 1 kHz: the sixth-octave window puts the edge just below it.
+        QTest::newRow("1000 Hz") << 1000.0 << true;
+        QTest::newRow("1150 Hz") << 1150.0 << false;
+        QTest::newRow("everywhere") << 30000.0 << false;
+    }
+
+    void highEndCoherence()
+    {
+        QFETCH(double, goodUpTo);
+        QFETCH(bool, refused);
+        Measured m = synthetic::curve({});
+        for (qsizetype i = 0; i < m.freq.size(); ++i)
+            m.coherence[i] = m.freq[i] <= goodUpTo ? 0.95f : 0.1f;
+        QCOMPARE(!diagnoseHighEnd(m.freq, m.coherence).isEmpty(), refused);
+        QVERIFY(diagnoseHighEnd(m.freq, m.coherence.mid(1)).isEmpty());
+    }
+
+    void cornerEstimate()
+    {
+        // Butterworth 4th order at 100 Hz and 12 kHz: -10 dB at 100/9^(1/8) and 12000·9^(1/8).
+        const Measured rolled = synthetic::curve({}, 100, 4, 12000, 4);
+        const QList<float> db = toDb(rolled.magnitude);
+        const CornerEstimate est = designCorners(rolled.freq, db, 0, rolled.coherence, 60.0);
+        const double hp10 = 100.0 / std::pow(9.0, 0.125);
+        const double lp10 = 12000.0 * std::pow(9.0, 0.125);
+        QVERIFY2(std::abs(std::log2(est.highPass.hz / hp10)) < 0.05, qPrintable(QString::number(est.highPass.hz)));
+        QVERIFY2(std::abs(std::log2(est.lowPass.hz / lp10)) < 0.05, qPrintable(QString::number(est.lowPass.hz)));
+        QCOMPARE(est.highPass.kind, QStringLiteral("BW"));
+        QCOMPARE(est.highPass.order, 4);
+        QCOMPARE(est.lowPass.order, 4);
+
+        // A 16 kHz low-pass is -10 dB only between the last two smoothed points, where the
+        // bottom-up search does not look; its -6 dB crossing near 18.2 kHz stands instead.
+        const Measured top = synthetic::curve({}, 0, 0, 16000, 4);
+        const double lp16 = designCorners(top.freq, toDb(top.magnitude), 0, top.coherence, 60.0).lowPass.hz;
+        QVERIFY2(std::abs(lp16 - 18200.0) < 150.0, qPrintable(QString::number(lp16)));
+
+        // Flat to the lowest point: the floor with order 8; measured to 24 kHz: a low-pass there.
+        const Measured flat = synthetic::curve({});
+        const CornerEstimate flatEst = designCorners(flat.freq, toDb(flat.magnitude), -1, flat.coherence, 60.0);
+        QCOMPARE(flatEst.highPass, (Corner{true, QStringLiteral("BW"), 8, 60.0}));
+        QCOMPARE(flatEst.lowPass.hz, 24000.0);
+        // Ending below 20 kHz without a drop: no low-pass.
+        const QList<float> db19 = toDb(flat.magnitude).mid(0, 25000);
+        QVERIFY(!designCorners(flat.freq.mid(0, 25000), db19, -1, {}, 60.0).lowPass.on);
+        // The fill target locks the high-pass whatever the curve.
+        const CornerEstimate locked = designCorners(rolled.freq, db, 4, rolled.coherence, 60.0);
+        QCOMPARE(locked.highPass, (Corner{true, QStringLiteral("BW"), 2, 120.0}));
+        QVERIFY(!designCorners({100, 200}, {0, 0}, 0, {}, 60.0).highPass.on);
+    }
+
+    void cornerTexts()
+    {
+        const Corner lr4{true, QStringLiteral("LR"), 4, 1500.0};
+        QCOMPARE(slopeText(lr4), QStringLiteral("24 dB/oct · LR"));
+        QCOMPARE(frequencyText(lr4), QStringLiteral("kHz"));
+        QCOMPARE(filterFrequencyText(lr4), QStringLiteral("1.5"));
+        QCOMPARE(filterFrequencyText(Corner{true, QStringLiteral("BW"), 2, 999.5}), QStringLiteral("1000"));
+        QCOMPARE(filterFrequencyText(Corner{true, QStringLiteral("BW"), 2, 80.4}), QStringLiteral("80"));
+        QCOMPARE(frequencyText(Corner{true, QStringLiteral("BW"), 2, 80.4}), QStringLiteral("Hz"));
+        QCOMPARE(filterFrequencyText(Corner{false, QString(), 0, 80.0}), QStringLiteral("不开"));
+        QVERIFY(slopeText(Corner()).isEmpty());
+    }
+
+    void bandRules()
+    {
+        QCOMPARE(peakingGainDb(1000, 1000, 4.5, 2.0), 4.5);
+        QCOMPARE(peakingGainDb(0, 1000, 4.5, 2.0), 0.0);
+        QCOMPARE(sumDb(0.0f, 0.0f), float(20.0 * std::log10(2.0)));
+        QCOMPARE(sanitizeBands({{1000, -10, 4}}), (BandList{{1000, -6.0, 4}}));
+        QVERIFY(sanitizeBands({{1000, -10, 30}}).isEmpty());
+        QVERIFY(rejectBand(-10, 30));
+        QVERIFY(!rejectBand(-10, 4));
+        QCOMPARE(sanitizeBands({{1000, 5, 3.5}}), (BandList{{1000, 4, 3.5}}));
+        QVERIFY(sanitizeBands({{1000, 5, 3.9}}).isEmpty());
+        QCOMPARE(sanitizeBands({{1000, 9, 1}}), (BandList{{1000, 6, 1}}));
+        QCOMPARE(dropWeakOrNarrowBoosts({{1000, 1.5, 6}, {2000, 1.5, 6.01}, {3000, -1, 9}}),
+                 (BandList{{1000, 1.5, 6}, {3000, -1, 9}}));
+        QCOMPARE(dropLowMidBoosts({{100, 2, 1}, {300, 2, 1}, {99, 2, 1}, {200, -3, 1}}),
+                 (BandList{{99, 2, 1}, {200, -3, 1}}));
+        const double lp = 16000.0;
+        QCOMPARE(highBoostNearLowPass({{6000, 4, 1}, {5000, 5, 1}, {9000, -6, 1}}, lp), 4.0);
+        QCOMPARE(highBoostNearLowPass({{6000, 4, 1}}, 0.0), 0.0);
+    }
+
+    // A 10 dB dip at 2 kHz about a third of an octave wide: unreliable when the coherence drops.
+    void narrowDips_data()
+    {
+        QTest::addColumn<float>("coherence");
+        QTest::addColumn<bool>("boostKept");
+        QTest::newRow("coherent") << 0.8f << true;
+        QTest::newRow("unreliable") << 0.6f << false;
+    }
+
+    void narrowDips()
+    {
+        QFETCH(float, coherence);
+        QFETCH(bool, boostKept);
+        const QList<float>& grid = standardGrid();
+        QList<double> m12;
+        for (const float f : grid) {
+            const double x = std::log2(f / 2000.0) / 0.15;
+            m12.append(-10.0 * std::exp(-x * x / 2.0));
+        }
+        const QList<float> freq = synthetic::fftBins();
+        const QList<float> coh(freq.size(), coherence);
+        const BandList bands{{2000, 3, 2}, {2000, -3, 2}, {500, 3, 1}};
+        const BandList kept = protectNarrowDips(bands, m12, grid, freq, coh);
+        const BandList expected = boostKept ? bands : BandList{{2000, -3, 2}, {500, 3, 1}};
+        QCOMPARE(kept, expected);
+    }
+
+    void residualPassIsGentle()
+    {
+        const QList<float>& grid = standardGrid();
+        const QList<Band> features{{400, -5, 1.5}, {3000, 7, 2}, {9000, -4, 1}};
+        QList<double> m = bandsResponse(features, grid);
+        const QList<double> u(grid.size(), 0.0);
+        const BandList added = residualPass({}, m, u, grid, 60, 18000, 60);
+        QCOMPARE(added.size(), 2);
+        // Each added band answers one of the features, with the opposite sign and at most 3 dB.
+        for (const Band& b : added) {
+            QVERIFY(std::abs(b.gain) <= 3.0);
+            const bool answers = std::any_of(features.cbegin(), features.cend(), [&](const Band& x) {
+                return std::abs(std::log2(b.hz / x.hz)) < 0.2 && b.gain * x.gain < 0;
+            });
+            QVERIFY2(answers, qPrintable(QString::number(b.hz)));
+        }
+    }
+};
+
+SNT_TEST_MAIN(CurvePreparationTest)
+#include "CurvePreparationTest.moc"

@@ -1,0 +1,453 @@
+#include "SyntheticCurves.h"
+#include "eq/CurvePreparation.h"
+#include "eq/PeqSearch.h"
+#include "eq/SchemeEngine.h"
+#include "eq/SchemeLane.h"
+#include "tests/support/TestMain.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cmath>
+#include <random>
+
+using namespace snt::eq;
+
+namespace {
+
+const QStringList presetNamesInLaneOrder{
+    QStringLiteral("平直"), QStringLiteral("常规箱主扩 低频 +2"), QStringLiteral("室外主扩 高频 +3"),
+    QStringLiteral("DJ / EDM 主扩"), QStringLiteral("补声"), QStringLiteral("返送")};
+
+QList<Scheme> compute(const Measured& m, bool lineArray = false, QString* log = nullptr)
+{
+    Options options;
+    options.lineArray = lineArray;
+    return computeSchemes(m, options, log, {});
+}
+
+Measured endingAt(Measured m, float lastHz)
+{
+    while (!m.freq.isEmpty() && m.freq.last() > lastHz) {
+        m.freq.removeLast();
+        m.magnitude.removeLast();
+        m.coherence.removeLast();
+    }
+    return m;
+}
+
+// A resonance with the phase a real measurement carries: the filter's own phase plus 2 ms of
+// delay, wrapped into ±180°.
+Measured resonanceWithPhase()
+{
+    Measured m = synthetic::curve({{1000, 6, 2}});
+    m.delayMs = 2.0;
+    for (const float f : std::as_const(m.freq)) {
+        const double own = filterResponse(Peaking, f, 1000.0f, 0, 2.0f, 6.0f, false, 0.0f).arg() * 180.0 / M_PI;
+        m.phase.append(float(std::remainder(own - 360.0 * f * 0.002, 360.0)));
+    }
+    return m;
+}
+
+void compareSchemes(const QList<Scheme>& a, const QList<Scheme>& b)
+{
+    QCOMPARE(a.size(), b.size());
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        QCOMPARE(a[i].name, b[i].name);
+        QCOMPARE(a[i].bands, b[i].bands);
+        QCOMPARE(a[i].hpf, b[i].hpf);
+        QCOMPARE(a[i].lpf, b[i].lpf);
+        QCOMPARE(a[i].level, b[i].level);
+        QCOMPARE(a[i].measured, b[i].measured);
+        QCOMPARE(a[i].measuredRaw, b[i].measuredRaw);
+        QCOMPARE(a[i].phase, b[i].phase);
+        QCOMPARE(a[i].fitError, b[i].fitError);
+        QCOMPARE(a[i].blockedReason, b[i].blockedReason);
+    }
+}
+
+// The ladder scoring written the plain way, band by band through peakingGainDb.
+LadderResult plainLadder(const QList<double>& r, double f, int sign, double g0, double gStep, int nG,
+                         double qStep, int nQ, const QList<float>& grid)
+{
+    LadderResult best{0, 0, INFINITY};
+    for (int i = 0; i < nG; ++i) {
+        for (int j = 0; j < nQ; ++j) {
+            const double g = g0 + i * sign * gStep;
+            const double q = 0.5 + j * qStep;
+            double sum = 0.0;
+            for (qsizetype k = 0; k < grid.size(); ++k)
+                sum += std::abs(peakingGainDb(grid[k], f, g, q) + r[k]);
+            if (sum / grid.size() < best.error)
+                best = {g, q, sum / grid.size()};
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+class SchemeEngineTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString tracePath;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        tracePath = dir.filePath(QStringLiteral("eq-trace.txt"));
+        qputenv("SNT_EQ_TRACE", tracePath.toLocal8Bit());
+    }
+
+    // --- the band search ---
+
+    // The search skips ladder pairs that cannot win; the winner must be the plain scan's, to the bit.
+    void ladderMatchesPlainEvaluation_data()
+    {
+        QTest::addColumn<QList<double>>("r");
+        const QList<float>& grid = standardGrid();
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0.0, 3.0);
+        QList<double> rough;
+        for (qsizetype k = 0; k < grid.size(); ++k)
+            rough.append(noise(random));
+        QTest::newRow("noise") << rough;
+        const QList<Band> features{{63, 5, 3}, {1000, -4, 1.5}, {1100, 6, 4}, {9000, -7, 2}};
+        QTest::newRow("smooth") << bandsResponse(features, grid);
+        QList<double> flatTop(grid.size(), 0.0);
+        for (qsizetype k = 140; k < 160; ++k)
+            flatTop[k] = 3.0;
+        QTest::newRow("ties") << flatTop;
+    }
+
+    void ladderMatchesPlainEvaluation()
+    {
+        const QList<float>& grid = standardGrid();
+        QFETCH(QList<double>, r);
+        for (const double f : {63.0875, 1000.39, 9600.0}) {
+            const LadderResult fast = evaluateCandidate(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid, false);
+            const LadderResult plain = plainLadder(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid);
+            QCOMPARE(fast.gain, plain.gain);
+            QCOMPARE(fast.q, plain.q);
+            QCOMPARE(fast.error, plain.error);
+            const LadderResult coarse = evaluateCandidate(r, f, 1, 1.0, 1.0, 10, 0.3, 19, grid, false);
+            const LadderResult plainCoarse = plainLadder(r, f, 1, 1.0, 1.0, 10, 0.3, 19, grid);
+            QCOMPARE(coarse.error, plainCoarse.error);
+            QCOMPARE(coarse.gain, plainCoarse.gain);
+        }
+    }
+
+    void candidates()
+    {
+        QCOMPARE(candidateIndices({0, 2, 0, 2, 0}, 1.0), (QList<int>{1, 2, 3}));
+        QVERIFY(candidateIndices({0, 2, 2}, 1.0).isEmpty());
+        const QList<float>& grid = standardGrid();
+        QList<double> r;
+        for (const float f : grid)
+            r.append(8.0 * std::sin(std::log2(f) * 9.0));
+        const QList<double> c = peakCandidates(r, grid);
+        QVERIFY(!c.isEmpty());
+        QVERIFY(c.size() <= 20);
+        QVERIFY(c.first() > 0);
+        QVERIFY(c.last() < 0);
+        // Indices beyond the curve are ignored instead of read.
+        QCOMPARE(pruneCandidates(grid, r.mid(0, 10), {3, 400, -2}, true).size(), 1);
+    }
+
+    void searchFindsTheInverseBand()
+    {
+        const QList<float>& grid = standardGrid();
+        QList<double> a;
+        for (const float f : grid)
+            a.append(peakingGainDb(f, grid[149], 6.0, 2.0));
+        const QList<Band> bands = searchPeq(grid, a, 60, 20000, 8, false);
+        QVERIFY(!bands.isEmpty());
+        QCOMPARE(bands.first().hz, double(grid[149]));
+        QVERIFY(std::abs(bands.first().gain + 6.0) < 1e-9);
+        QVERIFY(std::abs(bands.first().q - 2.0) < 1e-9);
+    }
+
+    void searchLeavesSmallDeviations()
+    {
+        const QList<float>& grid = standardGrid();
+        QVERIFY(searchPeq(grid, QList<double>(grid.size(), 0.0), 60, 20000, 8, false).isEmpty());
+        QList<double> bump;
+        for (const float f : grid)
+            bump.append(peakingGainDb(f, 2000, 0.9, 1.0));
+        QVERIFY(searchPeq(grid, bump, 60, 20000, 8, false).isEmpty());
+        QList<double> big;
+        for (const float f : grid)
+            big.append(peakingGainDb(f, 2000, 6, 1.0));
+        QVERIFY(searchPeq(grid, big, 60, 20000, 0, false).isEmpty());
+        // A deviation list shorter than the grid is read only as far as it goes.
+        QVERIFY(searchPeq(grid, big.mid(0, 100), 60, 20000, 8, true).size() <= 8);
+    }
+
+    // --- whole schemes ---
+
+    void flatCurveNeedsNoBands()
+    {
+        const QList<Scheme> schemes = compute(endingAt(synthetic::curve({}), 19000.0f));
+        QCOMPARE(schemes.size(), 6);
+        for (const int lane : {0, 4, 5}) {
+            QVERIFY2(schemes[lane].bands.isEmpty(), qPrintable(schemes[lane].name));
+            QVERIFY(schemes[lane].fitError < 0.05f);
+            QVERIFY(schemes[lane].valid);
+        }
+    }
+
+    void resonanceGetsAnOppositeCut()
+    {
+        QString log;
+        const QList<Scheme> schemes = compute(synthetic::curve({{1000, 6, 2}}), false, &log);
+        QCOMPARE(schemes.size(), 6);
+        for (const Scheme& s : schemes) {
+            QVERIFY(s.valid);
+            bool cut = false;
+            for (const SchemeBand& b : s.bands) {
+                if (std::abs(std::log2(b.freq / 1000.0)) < 1.0 / 6.0) {
+                    QVERIFY2(b.gain < -4.5f && b.gain > -7.5f, qPrintable(QString::number(b.gain)));
+                    QVERIFY(b.q > 1.0f && b.q < 3.0f);
+                    cut = true;
+                }
+            }
+            QVERIFY2(cut, qPrintable(s.name));
+            QCOMPARE(s.freq, standardGrid());
+            QCOMPARE(s.predicted.size(), 266);
+            QCOMPARE(s.predictedPhase.size(), 266);
+            QCOMPARE(s.maxCut, std::min_element(s.bands.cbegin(), s.bands.cend(), [](auto& x, auto& y) { return x.gain < y.gain; })->gain);
+            // Around the resonance the prediction comes close to the target.
+            QVERIFY(std::abs(s.predicted[149] - s.target[149]) < 1.0f);
+        }
+        QVERIFY(log.contains(QStringLiteral("平直：")));
+        QVERIFY(log.endsWith(QStringLiteral(" ms\n")));
+        QVERIFY(log.contains(QStringLiteral("并行 6 路 · 用时 ")));
+    }
+
+    void rollOffsGiveCorners()
+    {
+        const QList<Scheme> schemes = compute(synthetic::curve({}, 100, 4, 12000, 4));
+        // The corners sit where the curve is 10 dB down: 100/9^(1/8) and 12000·9^(1/8) Hz.
+        const Scheme& flat = schemes.first();
+        QVERIFY(std::abs(std::log2(flat.hpf.hz / (100.0 / std::pow(9.0, 0.125)))) < 0.05);
+        QVERIFY(std::abs(std::log2(flat.lpf.hz / (12000.0 * std::pow(9.0, 0.125)))) < 0.05);
+        QCOMPARE(flat.hpf.hz, std::round(flat.hpf.hz * 10.0) / 10.0);
+        QCOMPARE(schemes[4].hpf, (Corner{true, QStringLiteral("BW"), 2, 120.0}));
+        QCOMPARE(schemes[4].targetIndex, 4);
+    }
+
+    void laneOrderAndLineArray()
+    {
+        const Measured m = synthetic::curve({{1000, 6, 2}});
+        const QList<Scheme> schemes = compute(m);
+        QStringList names;
+        QList<int> indices;
+        for (const Scheme& s : schemes) {
+            names.append(s.name);
+            indices.append(s.targetIndex);
+            QCOMPARE(s.kind, QStringLiteral("目标曲线"));
+            QVERIFY(s.hasLevel);
+        }
+        QCOMPARE(names, presetNamesInLaneOrder);
+        QCOMPARE(indices, (QList<int>{0, 1, 3, 2, 4, 5}));
+
+        const QList<Scheme> array = compute(m, true);
+        QCOMPARE(array.size(), 2);
+        QCOMPARE(array[0].name, QStringLiteral("低频 +3.0 dB"));
+        QCOMPARE(array[1].name, QStringLiteral("低频 +4.5 dB"));
+        for (const Scheme& s : array) {
+            QCOMPARE(s.targetIndex, -1);
+            QVERIFY(s.bands.size() <= 8);
+        }
+    }
+
+    void progressArrivesInOrderFromTheLanes()
+    {
+        QMutex mutex;
+        QList<int> done;
+        QList<Qt::HANDLE> threads;
+        const auto progress = [&](int d, int total) {
+            QMutexLocker lock(&mutex);
+            QCOMPARE(total, 6);
+            done.append(d);
+            threads.append(QThread::currentThreadId());
+        };
+        computeSchemes(synthetic::curve({{1000, 6, 2}}), Options(), nullptr, progress);
+        QCOMPARE(done, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
+        QCOMPARE(threads.first(), QThread::currentThreadId());
+        const QSet<Qt::HANDLE> lanes(threads.cbegin() + 1, threads.cend());
+        QCOMPARE(lanes.size(), 6);
+        QVERIFY(!lanes.contains(QThread::currentThreadId()));
+    }
+
+    void traceFileOfTheFirstLane()
+    {
+        QFile::remove(tracePath);
+        compute(synthetic::curve({{1000, 6, 2}}));
+        QFile file(tracePath);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        QVERIFY(lines.first().startsWith(QStringLiteral("lo=60.000 hi=")));
+        QVERIFY(lines[1].startsWith(QStringLiteral("m=[")));
+        QVERIFY(lines[2].startsWith(QStringLiteral("tgt=[0.000,")));
+        QVERIFY(lines[3].startsWith(QStringLiteral("iter 0 cands [")));
+        QVERIFY(lines[4].startsWith(QStringLiteral("  try hz=1000.4 g=-")));
+        // A refused computation leaves the last trace alone.
+        Measured tweeter = synthetic::curve({}, 2000, 4);
+        compute(tweeter);
+        QVERIFY(QFile::exists(tracePath));
+    }
+
+    // --- curves that are no loudspeaker measurement ---
+
+    void refusals_data()
+    {
+        QTest::addColumn<Measured>("curve");
+        QTest::addColumn<QString>("message");
+        Measured lowCoherence = synthetic::curve({});
+        Measured deadTop = lowCoherence;
+        for (qsizetype i = 0; i < lowCoherence.freq.size(); ++i) {
+            if (lowCoherence.freq[i] < 400)
+                lowCoherence.coherence[i] = 0.3f;
+            if (deadTop.freq[i] > 800)
+                deadTop.coherence[i] = 0.2f;
+        }
+        QTest::newRow("no high end") << deadTop << QStringLiteral(
+            "这条曲线的高频几乎没有有效数据，像是只测到了低音，或者高音单元没响。先确认高音单元和接线，再重测一遍。");
+        QTest::newRow("tweeter only") << synthetic::curve({}, 2000, 4) << QStringLiteral(
+            "这条曲线的低频几乎没有，像是只测到了高音，或者低音单元没响。先确认低音单元和接线，再重测一遍。");
+        QTest::newRow("woofer only") << synthetic::curve({}, 0, 0, 500, 4) << QStringLiteral(
+            "这条曲线的高频比低频少太多，像是只测到了低音喇叭。可能是高音单元没响，或者话筒离得太远。先确认高音单元和接线，再重测一遍。");
+        QTest::newRow("nothing low") << lowCoherence << QStringLiteral(
+            "这条曲线的低频基本没测到东西，可能是低音单元没响、只测了高音，或者低频被房间噪声盖住了。先确认单元和话筒位置，再重测一遍。");
+    }
+
+    void refusals()
+    {
+        QFETCH(Measured, curve);
+        QFETCH(QString, message);
+        QString log;
+        const QList<Scheme> schemes = compute(curve, false, &log);
+        QCOMPARE(schemes.size(), 6);
+        for (const Scheme& s : schemes) {
+            QVERIFY(s.blocked());
+            QCOMPARE(s.blockedReason, message);
+            QCOMPARE(s.explain, message);
+            QVERIFY(!s.valid);
+            QVERIFY(s.bands.isEmpty());
+            QVERIFY(!s.hpf.on && !s.lpf.on);
+            QCOMPARE(s.target, s.measured);
+            QCOMPARE(s.predictedRaw, s.measuredRaw);
+        }
+        QCOMPARE(log.count(QStringLiteral("：已拦下 · ") + message), 6);
+    }
+
+    void narrowUsableRangeIsRefused()
+    {
+        Measured narrow = synthetic::curve({});
+        qsizetype first = 0;
+        while (narrow.freq[first] < 100.0f)
+            ++first;
+        qsizetype count = 0;
+        while (narrow.freq[first + count] <= 140.0f)
+            ++count;
+        narrow.freq = narrow.freq.mid(first, count);
+        narrow.magnitude = narrow.magnitude.mid(first, count);
+        narrow.coherence = narrow.coherence.mid(first, count);
+        for (const Scheme& s : compute(narrow))
+            QCOMPARE(s.blockedReason, QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。"));
+    }
+
+    void laneRefusalRules()
+    {
+        QCOMPARE(diagnoseLargeDip(standardGrid(), QList<float>(266, 0.0f), 60, 20000), QString());
+        // A dip of 20 dB over more than an octave in the middle of the range.
+        QList<float> dip;
+        for (const float f : standardGrid())
+            dip.append(f > 700 && f < 2500 ? -20.0f : 0.0f);
+        QVERIFY(!diagnoseLargeDip(standardGrid(), dip, 60, 20000).isEmpty());
+        QVERIFY(diagnoseLargeDip(standardGrid(), dip, 800, 20000).isEmpty());  // touches the range end
+        QList<float> raised(266, 0.0f);
+        for (qsizetype k = 0; k < 60; ++k)
+            raised[k] = 10.0f;
+        for (qsizetype k = 200; k < 266; ++k)
+            raised[k] = 10.0f;
+        QVERIFY(!diagnoseSaggingMiddle(standardGrid(), raised, -4.0, 60, 20000).isEmpty());
+        double shift = 0.0;
+        QCOMPARE(pulledDownLowPass(8.0, 16000.0, 60.0, &shift), std::round(16000.0 / std::pow(2.0, 0.25) * 10.0) / 10.0);
+        QCOMPARE(shift, 0.25);
+        QCOMPARE(pulledDownLowPass(5.5, 16000.0, 60.0, &shift), 0.0);
+        QCOMPARE(shift, 0.0);
+    }
+
+    // --- input as it arrives from text files and other callers ---
+
+    void descendingInputGivesTheSameSchemes()
+    {
+        const Measured ascending = resonanceWithPhase();
+        Measured descending = ascending;
+        std::reverse(descending.freq.begin(), descending.freq.end());
+        std::reverse(descending.magnitude.begin(), descending.magnitude.end());
+        std::reverse(descending.coherence.begin(), descending.coherence.end());
+        std::reverse(descending.phase.begin(), descending.phase.end());
+        const QList<Scheme> expected = compute(ascending);
+        compareSchemes(compute(descending), expected);
+        // The phase is the resonance's own, the 2 ms taken out again.
+        QVERIFY(std::abs(expected.first().phase[149]) < 1.0f);
+    }
+
+    void nonFinitePointsAreDropped()
+    {
+        const Measured clean = synthetic::curve({{1000, 6, 2}});
+        Measured dirty = clean;
+        dirty.freq.insert(500, NAN);
+        dirty.magnitude.insert(500, 1.0f);
+        dirty.coherence.insert(500, 1.0f);
+        dirty.freq.insert(9000, 2345.0f);
+        dirty.magnitude.insert(9000, INFINITY);
+        dirty.coherence.insert(9000, 1.0f);
+        // A given level that is no number is estimated like a missing one.
+        dirty.hasLevel = true;
+        dirty.level = NAN;
+        compareSchemes(compute(dirty), compute(clean));
+    }
+
+    void mismatchedListsStayInBounds()
+    {
+        Measured m = resonanceWithPhase();
+        m.magnitude.resize(m.magnitude.size() - 1000);
+        m.coherence.removeLast();
+        m.phase.append({1.0f, 2.0f, 3.0f});
+        const QList<Scheme> schemes = compute(m);
+        QCOMPARE(schemes.size(), 6);
+        for (const Scheme& s : schemes)
+            QVERIFY(s.valid);
+        // The phase did not belong to the frequencies, so it was derived from the level slope.
+        QCOMPARE(schemes.first().phase, slopePhase(standardGrid(), schemes.first().measured));
+
+        // Lists of unequal length handed to the helpers directly.
+        const QList<float>& grid = standardGrid();
+        QVERIFY(std::isnan(bandMedian(grid, {1, 2}, 0, 1e6)));
+        QCOMPARE(midbandMeanLevel(grid, {1, 2}), 0.0);
+        QCOMPARE(slopePhase(grid, {0, 6, 12}).size(), 3);
+        QVERIFY(std::isfinite(baseLevel(grid, QList<double>(10, 1.0), 60, 20000)));
+        QCOMPARE(estimateBaseLevel(grid, {1, 2, 3}, {1}, false), 0.0f);
+        QVERIFY(diagnoseCurve(grid.mid(0, 30), QList<float>(3, 0.0f), QList<float>(7, 1.0f)).isEmpty());
+        // No usable point at all: refused, not fitted.
+        Measured nothing;
+        nothing.freq = {100.0f, NAN};
+        nothing.magnitude = {NAN, 1.0f};
+        const QList<Scheme> refused = computeSchemes(nothing, Options(), nullptr, {});
+        QCOMPARE(refused.size(), 6);
+        for (const Scheme& s : refused)
+            QCOMPARE(s.blockedReason, usableRangeTooNarrow());
+        QCOMPARE(compute(Measured(), true).size(), 2);
+    }
+};
+
+SNT_TEST_MAIN(SchemeEngineTest)
+#include "SchemeEngineTest.moc"
