@@ -52,7 +52,8 @@ bool StreamThread::renderPeriod()
     const qint64 wanted = qint64(free) * c.frameBytes;
     const qint64 got = std::max<qint64>(0, c.device->read(reinterpret_cast<char*>(data), wanted));
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
-    std::memset(data + got, 0, size_t(wanted - got));
+    if (got < wanted)
+        std::memset(data + got, 0, size_t(wanted - got));
     return check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer"));
 }
 
