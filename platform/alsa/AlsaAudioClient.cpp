@@ -17,7 +17,7 @@ constexpr RefTime enginePeriod = 100'000;
 constexpr RefTime minimumPeriod = 30'000;
 // ALSA's own buffer behind the client's, in engine periods. A measurement survives added latency
 // but no dropout, so the engine keeps a generous margin against scheduling hiccups.
-constexpr snd_pcm_uframes_t alsaBufferPeriods = 20;
+constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // The engine wakes its user at least once per period even while the PCM does not move (a sound
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
