@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/Plugin.h"
-#include "platform/CoreAudio.h"
+#include "platform/AudioLayer.h"
 
 #include <QList>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CoreAudio.h"
+#include "platform/AudioLayer.h"
 
 #include <alsa/asoundlib.h>
 

@@ -99,11 +99,11 @@ ServerView serverView(const QString& kind, const QString& name)
         return view;
     const QString block = text.mid(at);
     const auto description = QRegularExpression("Description: ([^\\n]*)").match(block);
-    const auto spec
+    const auto sampleFormat
         = QRegularExpression("Sample Specification: \\S+ (\\d+)ch (\\d+)Hz").match(block);
     view.description = description.captured(1);
-    view.channels = spec.captured(1).toInt();
-    view.rate = spec.captured(2).toUInt();
+    view.channels = sampleFormat.captured(1).toInt();
+    view.rate = sampleFormat.captured(2).toUInt();
     return view;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CoreAudio.h"
+#include "platform/AudioLayer.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "platform/CoreAudio.h"
+#include "platform/AudioLayer.h"
 #include "platform/Event.h"
 #include "tests/support/TestMain.h"
 
