@@ -6,6 +6,8 @@
 #include "tests/support/TestMain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QFile>
 #include <QIODevice>
 #include <QPointer>
@@ -143,6 +145,40 @@ const audio::DeviceInfo* row(const audio::DeviceList& rows, const QString& id)
 class WasapiAlsaTest : public QObject {
     Q_OBJECT
 
+    QString doomedSocket() const { return serverDir_.filePath("pulse.sock"); }
+
+    bool startDoomedServer()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", serverDir_.path());
+        env.insert("XDG_RUNTIME_DIR", serverDir_.path());
+        env.remove("PULSE_SERVER");
+        doomedServer_.setProcessEnvironment(env);
+        doomedServer_.start("pulseaudio",
+                            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                             "--load=module-null-sink sink_name=doomed rate=48000 "
+                             "format=float32le channels=2",
+                             "--load=module-native-protocol-unix socket=" + doomedSocket()});
+        if (!doomedServer_.waitForStarted(10000))
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(doomedSocket()) && waited.elapsed() < 20000)
+            QTest::qWait(50);
+        return QFile::exists(doomedSocket());
+    }
+
+    void stopDoomedServer()
+    {
+        if (doomedServer_.state() == QProcess::NotRunning)
+            return;
+        doomedServer_.kill();
+        doomedServer_.waitForFinished(10000);
+    }
+
+    QTemporaryDir serverDir_;
+    QProcess doomedServer_;
+
 private slots:
     void initTestCase()
     {
@@ -154,7 +190,16 @@ private slots:
         QVERIFY(rc.open(QIODevice::Append));
         rc.write("pcm.gone { type asym playback.pcm { type pulse device \"gone\" }"
                  " hint { show on description \"Unplugged\" } }\n");
+        // A device on a second server of its own, which a test stops under a running stream.
+        QVERIFY(serverDir_.isValid());
+        rc.write(
+            QStringLiteral("pcm.doomed { type asym playback.pcm { type pulse server "
+                           "\"unix:%1\" device \"doomed\" } hint { description \"Doomed\" } }\n")
+                .arg(doomedSocket())
+                .toUtf8());
     }
+
+    void cleanupTestCase() { stopDoomedServer(); }
 
     void deviceListShowsTheSinkAndItsMonitor()
     {
@@ -271,6 +316,36 @@ private slots:
         // The signal's samples reach about 0.5 in magnitude on both channels.
         QTRY_VERIFY_WITH_TIMEOUT(loudest() > 0.45f, 30000);
         input.setActive(false);
+    }
+
+    void aServerThatGoesAwayEndsTheStreamWithItsLabel()
+    {
+        QVERIFY(startDoomedServer());
+        audio::WasapiPlugin plugin;
+        SignalSource source;
+        QPointer<audio::Stream> stream
+            = plugin.open("alsa:render:doomed", Plugin::Output, {rate, channels}, &source);
+        QVERIFY(stream);
+        const auto closeStream = qScopeGuard([&stream] {
+            if (stream)
+                stream->close();
+        });
+        QTRY_VERIFY(source.pos() > rate * channels * qint64(sizeof(float)) / 10);
+        LogCapture log;
+        stopDoomedServer();
+        // The stream's thread meets the vanished device at its next call and leaves; the
+        // stream stays until its user closes it.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            log.contains("GetCurrentPadding 0x88890004 Unknown error 0x88890004 "
+                         "AUDCLNT_E_DEVICE_INVALIDATED")
+                || log.contains("GetBuffer 0x88890004 Unknown error 0x88890004 "
+                                "AUDCLNT_E_DEVICE_INVALIDATED")
+                || log.contains("ReleaseBuffer 0x88890004 Unknown error 0x88890004 "
+                                "AUDCLNT_E_DEVICE_INVALIDATED"),
+            qPrintable(log.lines().join('\n')), 20000);
+        QVERIFY(stream->isRunning());
+        stream->close();
+        QVERIFY(!source.isOpen());
     }
 
     void openingADeviceThatIsNotThereFailsCleanly()
