@@ -3,6 +3,7 @@
 #include "platform/Event.h"
 
 #include <QMutexLocker>
+#include <cstring>
 
 namespace snt::test {
 
@@ -174,7 +175,7 @@ Result FakeAudioSystem::hit(const QString& call)
 {
     QMutexLocker lock(&mutex_);
     calls_.append(call);
-    const int occurrence = int(calls_.count(call));
+    const int occurrence = ++callCounts_[call];
     for (const auto& fault : faults_.value(call))
         if (fault.first == occurrence)
             return fault.second;
@@ -190,7 +191,7 @@ QStringList FakeAudioSystem::calls() const
 int FakeAudioSystem::callCount(const QString& call) const
 {
     QMutexLocker lock(&mutex_);
-    return int(calls_.count(call));
+    return callCounts_.value(call);
 }
 
 std::shared_ptr<FakeAudioClient> FakeAudioSystem::lastClient() const
@@ -371,9 +372,9 @@ Result FakeAudioClient::buffer(uint32_t frames, uint8_t** data)
 {
     QMutexLocker lock(&mutex_);
     // Stale memory in the region handed out: whatever is not written plays as this.
-    staging_.fill(char(0x7f));
-    *data = reinterpret_cast<uint8_t*>(staging_.data());
     Q_ASSERT(frames <= bufferFrames_ - padding_);
+    std::memset(staging_.data(), 0x7f, size_t(frames) * init_->format.blockAlign);
+    *data = reinterpret_cast<uint8_t*>(staging_.data());
     lock.unlock();
     return system_->hit(QStringLiteral("buffer"));
 }

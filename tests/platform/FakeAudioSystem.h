@@ -56,6 +56,7 @@ private:
     QHash<int, QString> defaults_;
     QHash<QString, QList<QPair<int, platform::Result>>> faults_;
     QStringList calls_;
+    QHash<QString, int> callCounts_;
     std::shared_ptr<FakeAudioClient> lastClient_;
     bool eventCreationFails_ = false;
 };
