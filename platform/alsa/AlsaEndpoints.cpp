@@ -161,12 +161,22 @@ QStringList declarationFiles()
             configHome + QStringLiteral("/alsa/asoundrc")};
 }
 
-void appendUnique(const QList<EndpointInfo>& found, QList<EndpointInfo>* out)
+// Whether the ALSA configuration of this process defines the PCM. ALSA reads its configuration
+// once per process, so a declaration added later cannot be opened before the program restarts
+// and is not offered until then.
+bool definedForThisProcess(snd_config_t* top, const QString& pcmName)
+{
+    snd_config_t* definition = nullptr;
+    const QByteArray key = QByteArray("pcm.") + pcmName.toLocal8Bit();
+    return top && snd_config_search(top, key.constData(), &definition) >= 0;
+}
+
+void appendUnique(const QList<EndpointInfo>& found, snd_config_t* top, QList<EndpointInfo>* out)
 {
     for (const EndpointInfo& e : found) {
         const bool known = std::any_of(out->cbegin(), out->cend(),
                                        [&e](const EndpointInfo& o) { return o.id == e.id; });
-        if (!known)
+        if (!known && definedForThisProcess(top, e.pcmName))
             out->append(e);
     }
 }
@@ -178,11 +188,16 @@ QList<EndpointInfo> AlsaEndpoints::list()
     QList<EndpointInfo> endpoints;
     appendDefaults(&endpoints);
     appendHardware(&endpoints);
+    snd_config_t* top = nullptr;
+    if (snd_config_update_ref(&top) < 0)
+        top = nullptr;
     for (const QString& path : declarationFiles()) {
         QList<EndpointInfo> declared;
         appendDeclaredIn(path, &declared);
-        appendUnique(declared, &endpoints);
+        appendUnique(declared, top, &endpoints);
     }
+    if (top)
+        snd_config_unref(top);
     return endpoints;
 }
 

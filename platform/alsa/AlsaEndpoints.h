@@ -22,7 +22,8 @@ struct EndpointInfo {
 //   interface ("hw:CARD=<card id>,DEV=<n>", so the id survives a change of card order);
 // - every PCM that the user (~/.asoundrc, $XDG_CONFIG_HOME/alsa/asoundrc) or the administrator
 //   (/etc/asound.conf) declares with a hint description, in both directions, or, for an "asym"
-//   PCM, in the directions it defines. Its name is the hint description.
+//   PCM, in the directions it defines. Its name is the hint description. Declarations made
+//   after ALSA read its configuration in this process are left out until the next start.
 // Ids read "alsa:render:<pcm>" or "alsa:capture:<pcm>"; PCM names holding "/" are left out, so
 // an id can serve as a settings group name.
 class AlsaEndpoints {

@@ -131,6 +131,15 @@ private slots:
         QVERIFY(!ids.contains("alsa:render:loop_monitor"));
         QVERIFY(!ids.contains("alsa:render:nohint"));
         QVERIFY(!ids.contains("alsa:render:hidden"));
+        // What is declared once ALSA has read its configuration cannot be opened in this run,
+        // so it is not offered.
+        QVERIFY(rc.open(QIODevice::Append));
+        rc.write("pcm.late { type null hint { description \"Late\" } }\n");
+        rc.close();
+        const QList<Listed> again = listEndpoints();
+        QVERIFY(std::none_of(again.cbegin(), again.cend(),
+                             [](const Listed& r) { return r.id.endsWith(":late"); }));
+        QCOMPARE(again.size(), rows.size());
     }
 
     void audioClientRefusesWhatTheEngineCannotDo()
