@@ -33,7 +33,6 @@ constexpr Result BufferSizeNotAligned = 0x88890019;
 constexpr Result InvalidDevicePeriod = 0x88890020;
 constexpr Result NotFound = 0x80070490;
 constexpr Result InvalidArg = 0x80070057;
-constexpr Result Pointer = 0x80004003;
 constexpr Result Fail = 0x80004005;
 }  // namespace result
 
