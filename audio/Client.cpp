@@ -1,6 +1,7 @@
 #include "audio/Client.h"
 
 #include "audio/Stream.h"
+#include "audio/WasapiPlugin.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
 
@@ -42,7 +43,7 @@ void registerIdAlias()
 QList<Client::PluginFactory> Client::defaultPluginFactories()
 {
     // The WASAPI and ASIO backends join this list as they are built for this platform.
-    return {};
+    return {[] { return std::make_shared<WasapiPlugin>(); }};
 }
 
 bool Client::setPluginFactories(const QList<PluginFactory>& factories)

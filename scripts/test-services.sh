@@ -6,6 +6,12 @@ set -euo pipefail
 action=$1
 runtime=$2
 
+# Prints the Description of the sink or source named $1 from a "pactl list" listing on stdin.
+description_of() {
+  awk -v want="$1" '$1 == "Name:" { name = $2 } $1 == "Description:" && name == want {
+    sub(/^[[:space:]]*Description: /, ""); print; exit }'
+}
+
 start_pulse() {
   mkdir -p "$runtime/pulse-home"
   HOME="$runtime/pulse-home" XDG_RUNTIME_DIR="$runtime" \
@@ -20,7 +26,17 @@ start_pulse() {
   done
   PULSE_SERVER=$server pactl set-default-sink loop
   PULSE_SERVER=$server pactl set-default-source loop.monitor
-  printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$runtime/asoundrc"
+  # ALSA's default leads to the server; the sink and its monitor are also declared as PCMs of
+  # their own, one-sided, under the server's descriptions, so ALSA can list them.
+  local sink_name monitor_name
+  sink_name=$(PULSE_SERVER=$server pactl list sinks | description_of loop)
+  monitor_name=$(PULSE_SERVER=$server pactl list sources | description_of loop.monitor)
+  cat > "$runtime/asoundrc" <<EOF
+pcm.!default { type pulse }
+ctl.!default { type pulse }
+pcm.loop { type asym playback.pcm { type pulse device "loop" } hint { show on description "$sink_name" } }
+pcm.loop_monitor { type asym capture.pcm { type pulse device "loop.monitor" } hint { show on description "$monitor_name" } }
+EOF
   echo "export PULSE_SERVER=$server"
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"
 }

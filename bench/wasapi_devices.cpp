@@ -1,0 +1,40 @@
+// The device listing runs under the audio client's mutex at every refresh, so it must stay
+// quick: it reads the ALSA control interface and the user's declarations and never opens a PCM
+// whose format it already knows. Run with the test sound server's environment
+// (scripts/test-services.sh) to list its sink and monitor as well.
+#include "audio/WasapiPlugin.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void BM_DevicesListing(benchmark::State& state)
+{
+    audio::WasapiPlugin plugin;
+    plugin.devices();  // the first listing probes the formats once
+    for (auto _ : state)
+        benchmark::DoNotOptimize(plugin.devices());
+    state.counters["rows"] = double(plugin.devices().size());
+}
+BENCHMARK(BM_DevicesListing)->Unit(benchmark::kMicrosecond);
+
+void BM_PreferredFormat(benchmark::State& state)
+{
+    audio::WasapiPlugin plugin;
+    const QString id = plugin.defaultDevice(audio::Plugin::Output);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(plugin.preferredFormat(id, audio::Plugin::Output));
+}
+BENCHMARK(BM_PreferredFormat)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,461 @@
+#include "platform/alsa/AlsaAudioClient.h"
+
+#include "common/Log.h"
+#include "platform/Event.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <cstring>
+#include <numeric>
+
+namespace platform::alsa {
+namespace {
+
+// The engine's period and the default period it reports: 10 ms.
+constexpr RefTime enginePeriod = 100'000;
+constexpr RefTime minimumPeriod = 30'000;
+// ALSA's own buffer behind the client's, in engine periods. A measurement survives added latency
+// but no dropout, so the engine keeps a generous margin against scheduling hiccups.
+constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
+// The engine wakes its user at least once per period even while the PCM does not move (a sound
+// server that stalls for a moment): the user's thread must not take a stall for a dead device.
+constexpr auto heartbeat = std::chrono::milliseconds(10);
+constexpr int pollTimeoutMs = 10;
+constexpr int maxPollDescriptors = 16;
+
+uint32_t framesOf(RefTime duration, uint32_t rate)
+{
+    return uint32_t(duration * RefTime(rate) / refTimePerSecond);
+}
+
+}  // namespace
+
+AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
+
+AlsaAudioClient::~AlsaAudioClient()
+{
+    stopEngine();
+    if (pcm_) {
+        snd_pcm_close(pcm_);
+        AlsaEndpoints::setHeld(endpoint_, false);
+    }
+}
+
+Result AlsaAudioClient::mixFormat(WaveFormat* format)
+{
+    return AlsaEndpoints::engineFormat(endpoint_, format);
+}
+
+Result AlsaAudioClient::devicePeriod(RefTime* defaultPeriod, RefTime* minimum)
+{
+    if (defaultPeriod)
+        *defaultPeriod = enginePeriod;
+    if (minimum)
+        *minimum = minimumPeriod;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
+                                   RefTime, const WaveFormat& format)
+{
+    std::lock_guard lock(mutex_);
+    if (initialized_)
+        return result::AlreadyInitialized;
+    if (mode != ShareMode::Shared)
+        return result::ExclusiveModeNotAllowed;
+    if (format.channels == 0 || format.samplesPerSec == 0
+        || format.blockAlign != format.channels * 4)
+        return result::InvalidArg;
+    if (!format.isFloat32())
+        return result::UnsupportedFormat;
+    WaveFormat mix;
+    if (const Result r = AlsaEndpoints::engineFormat(endpoint_, &mix); !succeeded(r))
+        return r;
+    if (format.samplesPerSec != mix.samplesPerSec && !(streamFlags & streamflags::AutoConvertPcm))
+        return result::UnsupportedFormat;
+
+    periodFrames_ = framesOf(enginePeriod, format.samplesPerSec);
+    if (periodFrames_ == 0)
+        return result::UnsupportedFormat;
+    bufferFrames_ = std::max(framesOf(bufferDuration, format.samplesPerSec), 2 * periodFrames_);
+    config_ = PcmConfig{format.samplesPerSec, format.channels, periodFrames_,
+                        periodFrames_ * alsaBufferPeriods};
+    if (const Result r = openStreamPcm(endpoint_.pcmName, endpoint_.flow, &config_, &pcm_);
+        !succeeded(r))
+        return r;
+    AlsaEndpoints::setHeld(endpoint_, true);
+    streamFlags_ = streamFlags;
+    ring_.assign(size_t(bufferFrames_) * format.channels, 0.0f);
+    staging_.assign(ring_.size(), 0.0f);
+    initialized_ = true;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::setEventHandle(std::shared_ptr<Event> event)
+{
+    std::lock_guard lock(mutex_);
+    if (!initialized_)
+        return result::NotInitialized;
+    if (!event)
+        return result::InvalidArg;
+    event_ = std::move(event);
+    return result::Ok;
+}
+
+Result AlsaAudioClient::usable() const
+{
+    if (!initialized_)
+        return result::NotInitialized;
+    if (invalidated_.load())
+        return result::DeviceInvalidated;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::bufferSize(uint32_t* frames)
+{
+    std::lock_guard lock(mutex_);
+    if (!initialized_)
+        return result::NotInitialized;
+    *frames = bufferFrames_;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::currentPadding(uint32_t* frames)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (endpoint_.flow == DataFlow::Render)
+        *frames = ringFill_;
+    else
+        *frames = std::accumulate(packets_.cbegin(), packets_.cend(), 0u,
+                                  [](uint32_t sum, const Packet& p) { return sum + p.frames; });
+    return result::Ok;
+}
+
+Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient>* client)
+{
+    std::lock_guard lock(mutex_);
+    if (!initialized_)
+        return result::NotInitialized;
+    if (endpoint_.flow != DataFlow::Render)
+        return result::WrongEndpointType;
+    *client = shared_from_this();
+    return result::Ok;
+}
+
+Result AlsaAudioClient::captureClient(std::shared_ptr<CaptureClient>* client)
+{
+    std::lock_guard lock(mutex_);
+    if (!initialized_)
+        return result::NotInitialized;
+    if (endpoint_.flow != DataFlow::Capture)
+        return result::WrongEndpointType;
+    *client = shared_from_this();
+    return result::Ok;
+}
+
+Result AlsaAudioClient::start()
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (started_)
+        return result::NotStopped;
+    if ((streamFlags_ & streamflags::EventCallback) && !event_)
+        return result::EventHandleNotSet;
+    running_.store(true);
+    started_ = true;
+    engine_ = std::thread([this] {
+        if (endpoint_.flow == DataFlow::Render)
+            renderLoop();
+        else
+            captureLoop();
+    });
+    return result::Ok;
+}
+
+Result AlsaAudioClient::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!initialized_)
+            return result::NotInitialized;
+    }
+    stopEngine();
+    return result::Ok;
+}
+
+void AlsaAudioClient::stopEngine()
+{
+    running_.store(false);
+    if (engine_.joinable())
+        engine_.join();
+    std::lock_guard lock(mutex_);
+    if (started_ && pcm_) {
+        snd_pcm_drop(pcm_);
+        snd_pcm_prepare(pcm_);
+    }
+    started_ = false;
+}
+
+Result AlsaAudioClient::buffer(uint32_t frames, uint8_t** data)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (frames > bufferFrames_ - ringFill_)
+        return result::BufferTooLarge;
+    stagingFrames_ = frames;
+    *data = reinterpret_cast<uint8_t*>(staging_.data());
+    return result::Ok;
+}
+
+Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (frames > stagingFrames_)
+        return result::InvalidSize;
+    const uint32_t channels = config_.channels;
+    const uint32_t capacity = bufferFrames_;
+    uint32_t write = (ringRead_ + ringFill_) % capacity;
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t chunk = std::min(frames - done, capacity - write);
+        float* to = ring_.data() + size_t(write) * channels;
+        if (flags & bufferflags::Silent)
+            std::fill_n(to, size_t(chunk) * channels, 0.0f);
+        else
+            std::copy_n(staging_.data() + size_t(done) * channels, size_t(chunk) * channels, to);
+        done += chunk;
+        write = (write + chunk) % capacity;
+    }
+    ringFill_ += frames;
+    stagingFrames_ = 0;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::nextPacketSize(uint32_t* frames)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    *frames = packets_.empty() ? 0 : packets_.front().frames;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::buffer(uint8_t** data, uint32_t* frames, uint32_t* flags)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (packetHeld_)
+        return result::OutOfOrder;
+    if (packets_.empty()) {
+        *data = nullptr;
+        *frames = 0;
+        *flags = 0;
+        return result::Ok;
+    }
+    Packet& packet = packets_.front();
+    *data = reinterpret_cast<uint8_t*>(packet.samples.data());
+    *frames = packet.frames;
+    *flags = packet.flags;
+    packetHeld_ = true;
+    return result::Ok;
+}
+
+Result AlsaAudioClient::releaseBuffer(uint32_t frames)
+{
+    std::lock_guard lock(mutex_);
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    if (!packetHeld_)
+        return result::OutOfOrder;
+    if (frames != 0 && frames != packets_.front().frames)
+        return result::InvalidSize;
+    packetHeld_ = false;
+    if (frames != 0)
+        packets_.pop_front();
+    return result::Ok;
+}
+
+void AlsaAudioClient::signal()
+{
+    lastSignal_ = std::chrono::steady_clock::now();
+    if (event_)
+        event_->set();
+}
+
+void AlsaAudioClient::keepUserAwake()
+{
+    if (std::chrono::steady_clock::now() - lastSignal_ >= heartbeat)
+        signal();
+}
+
+int AlsaAudioClient::waitForPcm()
+{
+    // One poll with a short timeout: snd_pcm_wait() may keep waiting as long as the PCM's
+    // descriptors stir without making it ready, which a sound server's plugin can do for long.
+    keepUserAwake();
+    pollfd fds[maxPollDescriptors];
+    const int count = snd_pcm_poll_descriptors(pcm_, fds, maxPollDescriptors);
+    if (count <= 0)
+        return count < 0 ? count : -EINVAL;
+    const int ready = poll(fds, nfds_t(count), pollTimeoutMs);
+    if (ready <= 0)
+        return ready < 0 && errno != EINTR ? -errno : 0;
+    unsigned short revents = 0;
+    if (const int e = snd_pcm_poll_descriptors_revents(pcm_, fds, unsigned(count), &revents); e < 0)
+        return e;
+    if (revents & POLLERR) {
+        switch (snd_pcm_state(pcm_)) {
+        case SND_PCM_STATE_XRUN:
+            return -EPIPE;
+        case SND_PCM_STATE_SUSPENDED:
+            return -ESTRPIPE;
+        case SND_PCM_STATE_DISCONNECTED:
+            return -ENODEV;
+        default:
+            break;
+        }
+    }
+    return 0;
+}
+
+bool AlsaAudioClient::recover(int error)
+{
+    const int r = snd_pcm_recover(pcm_, error, 1);
+    if (r < 0) {
+        logAlsaError("unrecoverable", endpoint_.pcmName, r);
+        invalidated_.store(true);
+        signal();
+        return false;
+    }
+    sntDebug("[ALSA]") << "recovered from" << snd_strerror(error) << "on" << endpoint_.pcmName;
+    if (endpoint_.flow == DataFlow::Capture) {
+        std::lock_guard lock(mutex_);
+        discontinuity_ = true;
+        snd_pcm_start(pcm_);
+    }
+    return true;
+}
+
+void AlsaAudioClient::takeRenderPeriod(float* out)
+{
+    std::lock_guard lock(mutex_);
+    const uint32_t channels = config_.channels;
+    const uint32_t frames = std::min(ringFill_, periodFrames_);
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t chunk = std::min(frames - done, bufferFrames_ - ringRead_);
+        std::copy_n(ring_.data() + size_t(ringRead_) * channels, size_t(chunk) * channels,
+                    out + size_t(done) * channels);
+        done += chunk;
+        ringRead_ = (ringRead_ + chunk) % bufferFrames_;
+    }
+    ringFill_ -= frames;
+    // Where the user has not delivered, the engine plays silence.
+    std::fill(out + size_t(frames) * channels, out + size_t(periodFrames_) * channels, 0.0f);
+}
+
+void AlsaAudioClient::renderLoop()
+{
+    const uint32_t channels = config_.channels;
+    std::vector<float> period(size_t(periodFrames_) * channels);
+    uint32_t written = periodFrames_;
+    lastSignal_ = std::chrono::steady_clock::now();
+    while (running_.load()) {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0) {
+            if (!recover(int(avail)))
+                return;
+            continue;
+        }
+        if (avail < snd_pcm_sframes_t(periodFrames_)) {
+            const int waited = waitForPcm();
+            if (waited < 0 && !recover(waited))
+                return;
+            continue;
+        }
+        if (written == periodFrames_) {
+            takeRenderPeriod(period.data());
+            written = 0;
+        }
+        const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, period.data() + size_t(written) * channels,
+                                                   periodFrames_ - written);
+        if (n == -EAGAIN)
+            continue;
+        if (n < 0) {
+            if (!recover(int(n)))
+                return;
+            continue;
+        }
+        written += uint32_t(n);
+        if (written == periodFrames_)
+            signal();
+    }
+}
+
+void AlsaAudioClient::pushPacket(const float* samples)
+{
+    std::lock_guard lock(mutex_);
+    const size_t maxPackets = std::max<size_t>(1, bufferFrames_ / periodFrames_);
+    uint32_t flags = discontinuity_ ? bufferflags::DataDiscontinuity : 0;
+    discontinuity_ = false;
+    while (packets_.size() >= maxPackets) {
+        // The packet the user is reading stays; the next oldest goes.
+        const auto oldest = packets_.begin() + (packetHeld_ && packets_.size() > 1 ? 1 : 0);
+        if (packetHeld_ && packets_.size() == 1)
+            break;
+        packets_.erase(oldest);
+        flags |= bufferflags::DataDiscontinuity;
+    }
+    Packet packet;
+    packet.frames = periodFrames_;
+    packet.flags = flags;
+    packet.samples.assign(samples, samples + size_t(periodFrames_) * config_.channels);
+    packets_.push_back(std::move(packet));
+}
+
+void AlsaAudioClient::captureLoop()
+{
+    const uint32_t channels = config_.channels;
+    std::vector<float> period(size_t(periodFrames_) * channels);
+    uint32_t filled = 0;
+    if (const int e = snd_pcm_start(pcm_); e < 0 && !recover(e))
+        return;
+    lastSignal_ = std::chrono::steady_clock::now();
+    while (running_.load()) {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0) {
+            if (!recover(int(avail)))
+                return;
+            continue;
+        }
+        if (avail < snd_pcm_sframes_t(periodFrames_ - filled)) {
+            const int waited = waitForPcm();
+            if (waited < 0 && !recover(waited))
+                return;
+            continue;
+        }
+        const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
+                                                  periodFrames_ - filled);
+        if (n == -EAGAIN)
+            continue;
+        if (n < 0) {
+            if (!recover(int(n)))
+                return;
+            continue;
+        }
+        filled += uint32_t(n);
+        if (filled == periodFrames_) {
+            pushPacket(period.data());
+            filled = 0;
+            signal();
+        }
+    }
+}
+
+}  // namespace platform::alsa

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/AudioLayer.h"
+#include "platform/alsa/AlsaEndpoints.h"
+#include "platform/alsa/AlsaPcm.h"
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform::alsa {
+
+// A shared-mode audio client over one ALSA PCM. Initialize opens the PCM behind the plug layer
+// (float32, the requested channels at the engine rate); Start runs an engine thread that moves
+// one 10 ms period at a time between the PCM and the client's buffer, recovers from xruns and
+// signals the event after every period (and once per period of waiting while the PCM stalls).
+// Render: the user fills a ring of `bufferSize` frames
+// (padding = frames not yet handed to ALSA); the engine plays silence where the ring runs dry.
+// Capture: every period becomes a packet; when the user falls behind by a whole buffer, the
+// oldest packets are dropped and the next one carries the discontinuity flag.
+class AlsaAudioClient : public AudioClient,
+                        public RenderClient,
+                        public CaptureClient,
+                        public std::enable_shared_from_this<AlsaAudioClient> {
+public:
+    explicit AlsaAudioClient(EndpointInfo endpoint);
+    ~AlsaAudioClient() override;
+
+    Result mixFormat(WaveFormat* format) override;
+    Result devicePeriod(RefTime* defaultPeriod, RefTime* minimumPeriod) override;
+    Result initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
+                      RefTime periodicity, const WaveFormat& format) override;
+    Result setEventHandle(std::shared_ptr<Event> event) override;
+    Result bufferSize(uint32_t* frames) override;
+    Result currentPadding(uint32_t* frames) override;
+    Result renderClient(std::shared_ptr<RenderClient>* client) override;
+    Result captureClient(std::shared_ptr<CaptureClient>* client) override;
+    Result start() override;
+    Result stop() override;
+
+    // RenderClient
+    Result buffer(uint32_t frames, uint8_t** data) override;
+    Result releaseBuffer(uint32_t frames, uint32_t flags) override;
+    // CaptureClient
+    Result nextPacketSize(uint32_t* frames) override;
+    Result buffer(uint8_t** data, uint32_t* frames, uint32_t* flags) override;
+    Result releaseBuffer(uint32_t frames) override;
+
+private:
+    struct Packet {
+        std::vector<float> samples;
+        uint32_t frames = 0;
+        uint32_t flags = 0;
+    };
+
+    Result usable() const;  // requires the mutex
+    void stopEngine();
+    void renderLoop();
+    void captureLoop();
+    // Returns true when the PCM runs again; otherwise the client is invalidated.
+    bool recover(int error);
+    void signal();
+    void keepUserAwake();
+    // Waits up to a poll timeout for the PCM; 0 when it may be ready, a negative ALSA error
+    // when it needs recovery.
+    int waitForPcm();
+    void takeRenderPeriod(float* out);
+    void pushPacket(const float* samples);
+
+    const EndpointInfo endpoint_;
+    mutable std::mutex mutex_;
+    bool initialized_ = false;
+    bool started_ = false;
+    uint32_t streamFlags_ = 0;
+    snd_pcm_t* pcm_ = nullptr;
+    PcmConfig config_;
+    uint32_t periodFrames_ = 0;
+    uint32_t bufferFrames_ = 0;
+    std::shared_ptr<Event> event_;
+    std::thread engine_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> invalidated_{false};
+    std::chrono::steady_clock::time_point lastSignal_;  // engine thread only
+
+    std::vector<float> ring_;
+    uint32_t ringRead_ = 0;
+    uint32_t ringFill_ = 0;
+    std::vector<float> staging_;
+    uint32_t stagingFrames_ = 0;
+
+    std::deque<Packet> packets_;
+    bool packetHeld_ = false;
+    bool discontinuity_ = false;
+};
+
+}  // namespace platform::alsa

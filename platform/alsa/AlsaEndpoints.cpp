@@ -1,0 +1,245 @@
+#include "platform/alsa/AlsaEndpoints.h"
+
+#include "platform/alsa/AlsaPcm.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <alsa/asoundlib.h>
+
+namespace platform::alsa {
+namespace {
+
+const QString defaultPcm = QStringLiteral("default");
+
+QString flowWord(DataFlow flow)
+{
+    return flow == DataFlow::Capture ? QStringLiteral("capture") : QStringLiteral("render");
+}
+
+QString endpointId(DataFlow flow, const QString& pcmName)
+{
+    return QStringLiteral("alsa:%1:%2").arg(flowWord(flow), pcmName);
+}
+
+EndpointInfo makeEndpoint(DataFlow flow, const QString& pcmName, const QString& name)
+{
+    return EndpointInfo{endpointId(flow, pcmName), pcmName, flow, name};
+}
+
+struct FormatCache {
+    QMutex mutex;
+    QHash<QString, WaveFormat> formats;
+    QHash<QString, int> held;
+};
+
+FormatCache& cache()
+{
+    static FormatCache c;
+    return c;
+}
+
+void appendDefaults(QList<EndpointInfo>* out)
+{
+    out->append(makeEndpoint(DataFlow::Render, defaultPcm, QStringLiteral("ALSA default output")));
+    out->append(makeEndpoint(DataFlow::Capture, defaultPcm, QStringLiteral("ALSA default input")));
+}
+
+bool pcmDeviceHas(snd_ctl_t* ctl, int device, snd_pcm_stream_t stream, QString* pcmName)
+{
+    snd_pcm_info_t* info = nullptr;
+    snd_pcm_info_alloca(&info);
+    snd_pcm_info_set_device(info, unsigned(device));
+    snd_pcm_info_set_subdevice(info, 0);
+    snd_pcm_info_set_stream(info, stream);
+    if (snd_ctl_pcm_info(ctl, info) < 0)
+        return false;
+    *pcmName = QString::fromLocal8Bit(snd_pcm_info_get_name(info));
+    return true;
+}
+
+void appendCardDevices(snd_ctl_t* ctl, QList<EndpointInfo>* out)
+{
+    snd_ctl_card_info_t* card = nullptr;
+    snd_ctl_card_info_alloca(&card);
+    if (snd_ctl_card_info(ctl, card) < 0)
+        return;
+    const QString cardId = QString::fromLocal8Bit(snd_ctl_card_info_get_id(card));
+    const QString cardName = QString::fromLocal8Bit(snd_ctl_card_info_get_name(card));
+    int device = -1;
+    while (snd_ctl_pcm_next_device(ctl, &device) >= 0 && device >= 0) {
+        const QString pcm = QStringLiteral("hw:CARD=%1,DEV=%2").arg(cardId).arg(device);
+        for (DataFlow flow : {DataFlow::Render, DataFlow::Capture}) {
+            QString pcmTitle;
+            if (pcmDeviceHas(ctl, device, streamOf(flow), &pcmTitle))
+                out->append(
+                    makeEndpoint(flow, pcm, QStringLiteral("%1 (%2)").arg(pcmTitle, cardName)));
+        }
+    }
+}
+
+void appendHardware(QList<EndpointInfo>* out)
+{
+    int card = -1;
+    while (snd_card_next(&card) >= 0 && card >= 0) {
+        snd_ctl_t* ctl = nullptr;
+        const QByteArray name = QByteArray("hw:") + QByteArray::number(card);
+        if (snd_ctl_open(&ctl, name.constData(), SND_CTL_NONBLOCK) < 0)
+            continue;
+        appendCardDevices(ctl, out);
+        snd_ctl_close(ctl);
+    }
+}
+
+QString configString(snd_config_t* node, const char* key)
+{
+    snd_config_t* leaf = nullptr;
+    const char* text = nullptr;
+    if (snd_config_search(node, key, &leaf) < 0 || snd_config_get_string(leaf, &text) < 0)
+        return QString();
+    return QString::fromLocal8Bit(text);
+}
+
+bool hintHidden(snd_config_t* pcm)
+{
+    snd_config_t* show = nullptr;
+    // A computed "show" (a function call) counts as shown.
+    return snd_config_search(pcm, "hint.show", &show) >= 0 && snd_config_get_bool(show) == 0;
+}
+
+void appendDeclared(snd_config_t* pcm, QList<EndpointInfo>* out)
+{
+    const char* rawId = nullptr;
+    if (snd_config_get_id(pcm, &rawId) < 0)
+        return;
+    const QString name = QString::fromLocal8Bit(rawId);
+    const QString description
+        = configString(pcm, "hint.description").section(QLatin1Char('\n'), 0, 0);
+    if (name == defaultPcm || name.contains(QLatin1Char('/')) || description.isEmpty()
+        || hintHidden(pcm))
+        return;
+    const bool asym = configString(pcm, "type") == QLatin1String("asym");
+    snd_config_t* side = nullptr;
+    if (!asym || snd_config_search(pcm, "playback.pcm", &side) >= 0)
+        out->append(makeEndpoint(DataFlow::Render, name, description));
+    if (!asym || snd_config_search(pcm, "capture.pcm", &side) >= 0)
+        out->append(makeEndpoint(DataFlow::Capture, name, description));
+}
+
+void appendDeclaredIn(const QString& path, QList<EndpointInfo>* out)
+{
+    if (!QFileInfo(path).isFile())
+        return;
+    snd_config_t* top = nullptr;
+    snd_input_t* input = nullptr;
+    if (snd_config_top(&top) < 0)
+        return;
+    const QByteArray file = path.toLocal8Bit();
+    snd_config_t* pcms = nullptr;
+    if (snd_input_stdio_open(&input, file.constData(), "r") >= 0) {
+        const int loaded = snd_config_load(top, input);
+        snd_input_close(input);
+        if (loaded >= 0 && snd_config_search(top, "pcm", &pcms) >= 0
+            && snd_config_get_type(pcms) == SND_CONFIG_TYPE_COMPOUND) {
+            snd_config_iterator_t i, next;
+            snd_config_for_each(i, next, pcms) appendDeclared(snd_config_iterator_entry(i), out);
+        }
+    }
+    snd_config_delete(top);
+}
+
+QStringList declarationFiles()
+{
+    const QString home = QDir::homePath();
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty())
+        configHome = home + QStringLiteral("/.config");
+    return {QStringLiteral("/etc/asound.conf"), home + QStringLiteral("/.asoundrc"),
+            configHome + QStringLiteral("/alsa/asoundrc")};
+}
+
+// Whether the ALSA configuration of this process defines the PCM. ALSA reads its configuration
+// once per process, so a declaration added later cannot be opened before the program restarts
+// and is not offered until then.
+bool definedForThisProcess(snd_config_t* top, const QString& pcmName)
+{
+    snd_config_t* definition = nullptr;
+    const QByteArray key = QByteArray("pcm.") + pcmName.toLocal8Bit();
+    return top && snd_config_search(top, key.constData(), &definition) >= 0;
+}
+
+void appendUnique(const QList<EndpointInfo>& found, snd_config_t* top, QList<EndpointInfo>* out)
+{
+    for (const EndpointInfo& e : found) {
+        const bool known = std::any_of(out->cbegin(), out->cend(),
+                                       [&e](const EndpointInfo& o) { return o.id == e.id; });
+        if (!known && definedForThisProcess(top, e.pcmName))
+            out->append(e);
+    }
+}
+
+}  // namespace
+
+QList<EndpointInfo> AlsaEndpoints::list()
+{
+    QList<EndpointInfo> endpoints;
+    appendDefaults(&endpoints);
+    appendHardware(&endpoints);
+    snd_config_t* top = nullptr;
+    if (snd_config_update_ref(&top) < 0)
+        top = nullptr;
+    for (const QString& path : declarationFiles()) {
+        QList<EndpointInfo> declared;
+        appendDeclaredIn(path, &declared);
+        appendUnique(declared, top, &endpoints);
+    }
+    if (top)
+        snd_config_unref(top);
+    return endpoints;
+}
+
+std::optional<EndpointInfo> AlsaEndpoints::find(const QString& id)
+{
+    for (const EndpointInfo& e : list())
+        if (e.id == id)
+            return e;
+    return std::nullopt;
+}
+
+Result AlsaEndpoints::engineFormat(const EndpointInfo& endpoint, WaveFormat* format)
+{
+    FormatCache& c = cache();
+    {
+        QMutexLocker lock(&c.mutex);
+        const auto known = c.formats.constFind(endpoint.id);
+        if (known != c.formats.cend()) {
+            *format = *known;
+            return result::Ok;
+        }
+        if (c.held.value(endpoint.id) > 0)
+            return result::DeviceInUse;
+    }
+    WaveFormat probed;
+    const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, &probed);
+    if (succeeded(r)) {
+        QMutexLocker lock(&c.mutex);
+        c.formats.insert(endpoint.id, probed);
+        *format = probed;
+    }
+    return r;
+}
+
+void AlsaEndpoints::setHeld(const EndpointInfo& endpoint, bool held)
+{
+    FormatCache& c = cache();
+    QMutexLocker lock(&c.mutex);
+    int& count = c.held[endpoint.id];
+    count += held ? 1 : -1;
+    if (count <= 0)
+        c.held.remove(endpoint.id);
+}
+
+}  // namespace platform::alsa

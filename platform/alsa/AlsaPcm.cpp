@@ -1,0 +1,143 @@
+#include "platform/alsa/AlsaPcm.h"
+
+#include "common/Log.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <cstdarg>
+#include <memory>
+#include <mutex>
+
+namespace platform::alsa {
+namespace {
+
+// Hardware with more channels than this is reported with this many; nothing real comes close.
+constexpr unsigned maxEngineChannels = 256;
+
+struct HwParamsDeleter {
+    void operator()(snd_pcm_hw_params_t* p) const { snd_pcm_hw_params_free(p); }
+};
+using HwParams = std::unique_ptr<snd_pcm_hw_params_t, HwParamsDeleter>;
+
+HwParams makeHwParams()
+{
+    snd_pcm_hw_params_t* params = nullptr;
+    snd_pcm_hw_params_malloc(&params);
+    return HwParams(params);
+}
+
+void alsaErrorHandler(const char* file, int line, const char* function, int error, const char* fmt,
+                      ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    sntDebug("[ALSA]") << function << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
+                       << (error ? snd_strerror(error) : "");
+}
+
+Result fail(const char* what, const QString& pcmName, int error)
+{
+    logAlsaError(what, pcmName, error);
+    return resultFromAlsaError(error);
+}
+
+}  // namespace
+
+snd_pcm_stream_t streamOf(DataFlow flow)
+{
+    return flow == DataFlow::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
+}
+
+void logAlsaError(const char* what, const QString& pcmName, int error)
+{
+    sntDebug("[ALSA]") << what << pcmName << snd_strerror(error);
+}
+
+void installErrorHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(&alsaErrorHandler); });
+}
+
+Result probeEngineFormat(const QString& pcmName, DataFlow flow, WaveFormat* format)
+{
+    snd_pcm_t* pcm = nullptr;
+    const QByteArray name = pcmName.toLocal8Bit();
+    int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
+    if (error < 0)
+        return fail("probe open", pcmName, error);
+    HwParams params = makeHwParams();
+    error = snd_pcm_hw_params_any(pcm, params.get());
+    unsigned channels = 2;
+    if (error >= 0) {
+        if (snd_pcm_type(pcm) == SND_PCM_TYPE_HW) {
+            error = snd_pcm_hw_params_get_channels_max(params.get(), &channels);
+            channels = std::min(channels, maxEngineChannels);
+            if (error >= 0)
+                error = snd_pcm_hw_params_set_channels(pcm, params.get(), channels);
+        } else {
+            error = snd_pcm_hw_params_set_channels_near(pcm, params.get(), &channels);
+        }
+    }
+    unsigned rate = 48000;
+    if (error >= 0)
+        error = snd_pcm_hw_params_set_rate_near(pcm, params.get(), &rate, nullptr);
+    snd_pcm_close(pcm);
+    if (error < 0)
+        return fail("probe format", pcmName, error);
+    *format = WaveFormat::extensibleFloat(rate, uint16_t(channels));
+    return result::Ok;
+}
+
+Result openStreamPcm(const QString& pcmName, DataFlow flow, PcmConfig* config, snd_pcm_t** out)
+{
+    const QByteArray name = QStringLiteral("plug:'%1'").arg(pcmName).toLocal8Bit();
+    snd_pcm_t* pcm = nullptr;
+    int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
+    if (error < 0)
+        return fail("open", pcmName, error);
+
+    HwParams hw = makeHwParams();
+    const auto check = [&](int e, const char* what) {
+        if (error >= 0 && e < 0) {
+            error = e;
+            logAlsaError(what, pcmName, e);
+        }
+    };
+    check(snd_pcm_hw_params_any(pcm, hw.get()), "hw params");
+    check(snd_pcm_hw_params_set_access(pcm, hw.get(), SND_PCM_ACCESS_RW_INTERLEAVED), "access");
+    check(snd_pcm_hw_params_set_format(pcm, hw.get(), SND_PCM_FORMAT_FLOAT_LE), "format");
+    check(snd_pcm_hw_params_set_channels(pcm, hw.get(), config->channels), "channels");
+    check(snd_pcm_hw_params_set_rate(pcm, hw.get(), config->rate, 0), "rate");
+    if (error < 0) {
+        snd_pcm_close(pcm);
+        return error == -EINVAL ? result::UnsupportedFormat : resultFromAlsaError(error);
+    }
+    check(snd_pcm_hw_params_set_period_size_near(pcm, hw.get(), &config->periodFrames, nullptr),
+          "period size");
+    check(snd_pcm_hw_params_set_buffer_size_near(pcm, hw.get(), &config->bufferFrames),
+          "buffer size");
+    check(snd_pcm_hw_params(pcm, hw.get()), "install hw params");
+    if (error >= 0) {
+        snd_pcm_sw_params_t* sw = nullptr;
+        snd_pcm_sw_params_alloca(&sw);
+        check(snd_pcm_sw_params_current(pcm, sw), "sw params");
+        check(snd_pcm_sw_params_set_avail_min(pcm, sw, config->periodFrames), "avail min");
+        // Playback starts once a period is queued; capture is started explicitly.
+        check(snd_pcm_sw_params_set_start_threshold(pcm, sw, config->periodFrames),
+              "start threshold");
+        check(snd_pcm_sw_params(pcm, sw), "install sw params");
+    }
+    check(snd_pcm_prepare(pcm), "prepare");
+    if (error < 0) {
+        snd_pcm_close(pcm);
+        return resultFromAlsaError(error);
+    }
+    *out = pcm;
+    return result::Ok;
+}
+
+}  // namespace platform::alsa
