@@ -79,14 +79,12 @@ private slots:
         QTest::addColumn<int>("skipped");
 
         const Points three{{20.0f, -1.5f}, {1000.0f, 0.0f}, {20000.0f, 2.0f}};
-        QTest::newRow("tabs") << QByteArray("20\t-1.5\n1000\t0\n20000\t2.0\n") << three << 0;
+        QTest::newRow("tabs, CRLF, byte-order mark")
+            << QByteArray("\xEF\xBB\xBF" "20\t-1.5\r\n1000\t0\r\n20000\t2.0\r\n") << three << 0;
         QTest::newRow("commas, more columns")
             << QByteArray("20,-1.5,90\n1000,0,0\n20000, 2.0 ,5\n") << three << 0;
-        QTest::newRow("white space") << QByteArray("20  -1.5\n1000 0\n  20000   2.0  \n") << three
-                                     << 0;
-        QTest::newRow("CRLF") << QByteArray("20\t-1.5\r\n1000\t0\r\n20000\t2.0\r\n") << three << 0;
-        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF" "20\t-1.5\n1000\t0\n20000\t2\n")
-                                         << three << 0;
+        QTest::newRow("white space, plus signs")
+            << QByteArray("+20  -1.5\n1000 +0\n  20000   +2.0  \n") << three << 0;
         QTest::newRow("comments and blanks are not counted")
             << QByteArray("\n# mic 1234\nSens Factor =-1.2dB\n\n20\t-1.5\n\n1000\t0\n.5\t3\n"
                           "*\n20000\t2.0\n")
@@ -95,7 +93,6 @@ private slots:
             << QByteArray("0\t3\n1kHz\t2\n20\t-1.5\n1000\t0\n-5\t1\n20000\t2\n") << three << 3;
         QTest::newRow("one column is counted") << QByteArray("20\t-1.5\n1000\n1000\t0\n20000 2\n")
                                                << three << 1;
-        QTest::newRow("plus signs") << QByteArray("+20\t-1.5\n1000\t+0\n20000\t+2\n") << three << 0;
         // Numbers the reader would take as infinite or not-a-number never reach the curve.
         QTest::newRow("non-finite values are counted")
             << QByteArray("+inf 0\n20\t-1.5\n1000 nan\n1000\t0\n-inf 1\n100 +inf\n"
@@ -125,41 +122,36 @@ private slots:
         const CalFileParser::Result one = CalFileParser::parse(oneLineFile);
         QVERIFY(!one.ok);
         QCOMPARE(one.error, QStringLiteral("校准文件至少需要 2 个数据点"));
-        QCOMPARE(one.points.size(), 1);
-
         const CalFileParser::Result none = CalFileParser::parse(missingFile);
         QVERIFY(!none.ok);
         QCOMPARE(none.error, QStringLiteral("无法打开文件: %1").arg(missingFile));
     }
 
-    // ---- curve ----
-
+    // Linear in dB over log frequency, held at the ends; the per-bin table holds 10^(dB/20),
+    // 1 outside it and for an empty curve, and is forgotten with new points.
     void curveInterpolatesOverLogFrequency()
     {
         CalCurve curve;
+        curve.buildLut({10.0f, 100.0f});
+        QCOMPARE(curve.gainForBin(1), 1.0f);
         curve.setPoints({{1000.0f, 10.0f}, {100.0f, 0.0f}});  // sorted by the curve
-        QCOMPARE(curve.frequencies(), QList<float>({100.0f, 1000.0f}));
-        QVERIFY(std::abs(curve.gainDbAt(std::sqrt(100.0f * 1000.0f)) - 5.0f) < 1e-5f);
-        QCOMPARE(curve.gainDbAt(50.0f), 0.0f);
-        QCOMPARE(curve.gainDbAt(5000.0f), 10.0f);
-        QVERIFY(std::abs(curve.gainDbAt(200.0f) - 10.0f * std::log10(2.0f)) < 1e-5f);
-
-        curve.buildLut({50.0f, 316.22777f, 1000.0f, 5000.0f});
-        QVERIFY(std::abs(curve.gainForBin(0) - 1.0f) < 1e-6f);
-        QVERIFY(std::abs(curve.gainForBin(1) - 1.7782794f) < 1e-5f);  // 10^(5/20)
-        QVERIFY(std::abs(curve.gainForBin(2) - 3.1622777f) < 1e-5f);  // 10^(10/20)
-        QVERIFY(std::abs(curve.gainForBin(3) - 3.1622777f) < 1e-5f);
-        QCOMPARE(curve.gainForBin(4), 1.0f);
+        const QList<float> bins{50.0f, 200.0f, 316.22777f, 1000.0f, 5000.0f};
+        const float expectedDb[] = {0.0f, 3.0103f, 5.0f, 10.0f, 10.0f};
+        curve.buildLut(bins);
+        for (int k = 0; k < bins.size(); ++k) {
+            QVERIFY(std::abs(curve.gainDbAt(bins[k]) - expectedDb[k]) < 1e-4f);
+            QVERIFY(std::abs(curve.gainForBin(k) - std::pow(10.0f, expectedDb[k] / 20.0f)) < 1e-4f);
+        }
+        QCOMPARE(curve.gainForBin(5), 1.0f);
         QCOMPARE(curve.gainForBin(-1), 1.0f);
-
-        curve.setPoints(curve.frequencies().isEmpty() ? Points{} : Points{{1.0f, 1.0f}, {2.0f, 2.0f}});
-        QCOMPARE(curve.gainForBin(1), 1.0f);  // new points forget the old table
+        curve.setPoints({{1.0f, 1.0f}, {2.0f, 2.0f}});
+        QCOMPARE(curve.gainForBin(1), 1.0f);
     }
 
+    // A microphone-like curve with uneven spacing and a repeated frequency, against the bins of
+    // a 16384-point transform at 48 kHz: the table agrees with the curve at every bin.
     void tableFollowsTheCurveAtEveryBin()
     {
-        // A microphone-like curve with uneven spacing and a repeated frequency, against the
-        // bins of a 16384-point transform at 48 kHz.
         CalCurve curve;
         curve.setPoints({{20, -3}, {31.5, -1.2}, {63, -0.4}, {1000, 0}, {1000, 0.3},
                          {4000, 1.1}, {8000, 2.5}, {12500, 4}, {16000, 3.2}, {20000, -2}});
@@ -169,22 +161,9 @@ private slots:
         curve.buildLut(bins);
         for (int k = 0; k <= 8192; ++k) {
             const float expected = std::pow(10.0f, curve.gainDbAt(bins[k]) / 20.0f);
-            QVERIFY2(std::isfinite(curve.gainForBin(k)), qPrintable(QString::number(k)));
             QVERIFY2(std::abs(curve.gainForBin(k) - expected) <= 1e-5f * expected,
                      qPrintable(QString::number(k)));
         }
-    }
-
-    void emptyCurveIsNeutral()
-    {
-        CalCurve curve;
-        QVERIFY(curve.isEmpty());
-        QCOMPARE(curve.gainDbAt(1000.0f), 0.0f);
-        curve.buildLut({10.0f, 100.0f, 1000.0f});
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(curve.gainForBin(k), 1.0f);
-        curve.setPoints({});
-        QVERIFY(curve.isEmpty());
     }
 
     // ---- manager ----
@@ -218,13 +197,10 @@ private slots:
         QSignalSpy warnings(manager, &CalibrationManager::warningRaised);
 
         const CalibrationManager::Profile slashed = manager->getProfile("alsa/usb\\mic");
-        QCOMPARE(slashed.deviceId, QStringLiteral("alsa/usb\\mic"));
         QCOMPARE(slashed.deviceName, QStringLiteral("Slashed"));
         QCOMPARE(slashed.calFile(1, 0), QString());
         QCOMPARE(slashed.calFile(1, 1), secondFile);
         QVERIFY(!QSettings().contains("Calibration/alsa%2Fusb%5Cmic/calFile_1_0"));
-        QCOMPARE(QSettings().value("Calibration/alsa%2Fusb%5Cmic/calFile_1_1").toString(),
-                 secondFile);
 
         QVERIFY(warnings.wait(3000));
         QCOMPARE(warnings.count(), 1);
@@ -251,18 +227,12 @@ private slots:
         audio::Client::instance()->reloadDevices();
 
         QCOMPARE(manager->getProfile("3").deviceId, QString());
-        const CalibrationManager::Profile solo = manager->getProfile("uid-solo");
-        QCOMPARE(solo.deviceId, QStringLiteral("uid-solo"));
-        QCOMPARE(solo.calFile(0, 0), micFile);
+        QCOMPARE(manager->getProfile("uid-solo").calFile(0, 0), micFile);
         QCOMPARE(manager->splReference("uid-solo", 0), 120.5);
+        QCOMPARE(manager->splReference("uid-solo", 1), 140.0);  // the default
         QSettings settings;
-        QVERIFY(!settings.childGroups().contains("Calibration/3"));
-        settings.beginGroup("Calibration");
-        QVERIFY(!settings.childGroups().contains("3"));
-        QVERIFY(settings.childGroups().contains("uid-solo"));
-        QCOMPARE(settings.value("uid-solo/deviceName").toString(), QStringLiteral("Solo Mic"));
-        QCOMPARE(settings.value("uid-solo/calFile_0_0").toString(), micFile);
-        settings.endGroup();
+        QVERIFY(!settings.contains("Calibration/3/deviceName"));
+        QCOMPARE(settings.value("Calibration/uid-solo/deviceName").toString(), QStringLiteral("Solo Mic"));
         QCOMPARE(manager->getProfile("4").deviceName, QStringLiteral("Twin"));  // ambiguous
 
         // The move runs once per process, even when the name later becomes unique.
@@ -270,13 +240,6 @@ private slots:
         audio::Client::instance()->reloadDevices();
         QCOMPARE(manager->getProfile("4").deviceName, QStringLiteral("Twin"));
         QCOMPARE(manager->getProfile("uid-twin-a").deviceId, QString());
-    }
-
-    void splReferenceDefaultsTo140()
-    {
-        CalibrationManager* manager = CalibrationManager::instance();
-        QCOMPARE(manager->splReference("uid-solo", 1), 140.0);
-        QCOMPARE(manager->splReference("no-such-device", 0), 140.0);
     }
 
     void savedProfileKeepsSeparatorsInOneGroup()
@@ -290,19 +253,14 @@ private slots:
         profile.setCalFile(2, 1, secondFile);
         manager->saveProfile(profile);
         QCOMPARE(updated.count(), 1);
-        QCOMPARE(updated.at(0).at(0).toString(), profile.deviceId);
 
         QSettings settings;
         settings.beginGroup("Calibration");
-        QVERIFY(settings.childGroups().contains("pulse%2Falsa_input.usb%5Cx"));
         QVERIFY(!settings.childGroups().contains("pulse"));
         settings.beginGroup("pulse%2Falsa_input.usb%5Cx");
         QCOMPARE(settings.value("deviceName").toString(), QStringLiteral("USB Mic"));
-        QCOMPARE(settings.value("splRef_2").toDouble(), 118.0);
-        QCOMPARE(settings.value("calFile_2_0").toString(), QString());  // empty slot stored
-        QVERIFY(settings.contains("calFile_2_0"));
+        QVERIFY(settings.contains("calFile_2_0"));  // an empty slot keeps its place
         QCOMPARE(settings.value("calFile_2_1").toString(), secondFile);
-        QCOMPARE(manager->getProfile(profile.deviceId).calFile(2, 1), secondFile);
         QCOMPARE(manager->splReference(profile.deviceId, 2), 118.0);
 
         QTest::ignoreMessage(QtWarningMsg,
@@ -313,22 +271,25 @@ private slots:
 
     void combinedCurve_data()
     {
+        QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<Points>("points");
-        QTest::newRow("none") << QString() << QString() << Points{};
-        QTest::newRow("microphone only") << micFile << QString()
-                                         << Points{{100.0f, 1.0f}, {1000.0f, 1.0f}};
-        QTest::newRow("second only") << QString() << secondFile
-                                     << Points{{500.0f, 2.0f}, {2000.0f, 4.0f}};
+        QTest::newRow("no profile") << "nobody" << micFile << QString() << Points{};
+        QTest::newRow("none") << "combine-card" << QString() << QString() << Points{};
+        QTest::newRow("microphone only")
+            << "combine-card" << micFile << QString() << Points{{100.0f, 1.0f}, {1000.0f, 1.0f}};
+        QTest::newRow("second only")
+            << "combine-card" << QString() << secondFile << Points{{500.0f, 2.0f}, {2000.0f, 4.0f}};
         // At 1000 Hz the second file lies halfway (in log frequency) between 2 and 4 dB.
         QTest::newRow("both add in dB")
-            << micFile << secondFile
+            << "combine-card" << micFile << secondFile
             << Points{{100.0f, 3.0f}, {500.0f, 3.0f}, {1000.0f, 4.0f}, {2000.0f, 5.0f}};
     }
 
     void combinedCurve()
     {
+        QFETCH(QString, device);
         QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(Points, points);
@@ -338,22 +299,15 @@ private slots:
         profile.setCalFile(0, 0, first);
         profile.setCalFile(0, 1, second);
         manager->saveProfile(profile);
-        const std::shared_ptr<CalCurve> curve = manager->getCombinedCalCurve("combine-card", 0);
+        if (device == QLatin1String("nobody"))
+            QTest::ignoreMessage(QtWarningMsg, "[CalibrationManager] No profile found for device: nobody");
+        const std::shared_ptr<CalCurve> curve = manager->getCombinedCalCurve(device, 0);
         QVERIFY(curve);
         QCOMPARE(curve->frequencies().size(), points.size());
         for (qsizetype i = 0; i < points.size(); ++i) {
             QCOMPARE(curve->frequencies()[i], points[i].first);
             QVERIFY(std::abs(curve->gainsDb()[i] - points[i].second) < 1e-5f);
         }
-    }
-
-    void combinedCurveWithoutProfileIsEmpty()
-    {
-        QTest::ignoreMessage(QtWarningMsg,
-                             "[CalibrationManager] No profile found for device: nobody");
-        const auto curve = CalibrationManager::instance()->getCombinedCalCurve("nobody", 0);
-        QVERIFY(curve);
-        QVERIFY(curve->isEmpty());
     }
 
     void brokenFileIsDroppedWithAWarning()
@@ -373,10 +327,8 @@ private slots:
         QVERIFY(curve->isEmpty());  // even though the second file is fine
         QCOMPARE(warnings.count(), 1);
         QCOMPARE(warnings.at(0).at(0).toString(), QStringLiteral("校准文件解析失败"));
-        QCOMPARE(warnings.at(0).at(1).toString(), QStringLiteral("校准文件至少需要 2 个数据点"));
         QCOMPARE(updated.count(), 1);
         QCOMPARE(manager->getProfile("broken-card").calFile(1, 0), QString());
-        QCOMPARE(manager->getProfile("broken-card").calFile(1, 1), secondFile);
         QCOMPARE(QSettings().value("Calibration/broken-card/calFile_1_0").toString(), QString());
 
         // With the broken reference gone, the second file applies on its own.

@@ -4,7 +4,6 @@
 #include "engine/WindowFunctionNames.h"
 #include "tests/support/TestMain.h"
 
-#include <QMetaEnum>
 #include <QSettings>
 #include <memory>
 
@@ -12,63 +11,35 @@ class ChannelsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void palette()
-    {
-        const QStringList& colors = channelPalette();
-        QCOMPARE(colors.size(), 20);
-        QCOMPARE(colors.first(), QStringLiteral("#c84040"));
-        QCOMPARE(colors.at(9), QStringLiteral("#408080"));
-        QCOMPARE(colors.at(10), QStringLiteral("#e06080"));
-        QCOMPARE(colors.last(), QStringLiteral("#607080"));
-    }
-
     // Display names differ from the enumerator keys by their spaces.
-    void windowNames()
+    void paletteAndWindowNames()
     {
-        const auto& names = windowFunctionNames();
-        QCOMPARE(names.size(), 7);
-        QCOMPARE(names.value(WindowFunction::FlatTop), QStringLiteral("Flat Top"));
-        QCOMPARE(names.value(WindowFunction::BlackmanHarris), QStringLiteral("Blackman Harris"));
-        QCOMPARE(names.value(WindowFunction::Exponental), QStringLiteral("Exponental"));
-        const QMetaEnum keys = QMetaEnum::fromType<WindowFunction::Type>();
-        QCOMPARE(keys.keyCount(), 7);
-        QCOMPARE(QByteArray(keys.valueToKey(WindowFunction::FlatTop)), QByteArray("FlatTop"));
-    }
-
-    void channelManagerStartsWithThePalette()
-    {
-        QSettings(QStringLiteral("Sonetra"), QStringLiteral("ChannelManager")).clear();
-        ChannelManager manager;
-        for (int i = 0; i < ChannelManager::channelCount; ++i) {
-            QCOMPARE(manager.color(i), channelPalette().at(i));
-            QVERIFY(manager.isVisible(i));
-            QVERIFY(manager.isEmpty(i));
-        }
-        QCOMPARE(manager.color(19), QStringLiteral("#607080"));
-        QVERIFY(manager.showReplaceConfirm());
+        QCOMPARE(channelPalette().size(), qsizetype(ChannelManager::channelCount));
+        QCOMPARE(channelPalette().last(), QStringLiteral("#607080"));
+        QCOMPARE(windowFunctionNames().size(), 7);
+        QCOMPARE(windowFunctionNames().value(WindowFunction::FlatTop), QStringLiteral("Flat Top"));
+        QCOMPARE(windowFunctionNames().value(WindowFunction::BlackmanHarris),
+                 QStringLiteral("Blackman Harris"));
     }
 
     void replaceConfirmationIsRemembered()
     {
+        QVERIFY(ChannelManager().showReplaceConfirm());
         QSettings settings(QStringLiteral("Sonetra"), QStringLiteral("ChannelManager"));
         settings.setValue(QStringLiteral("showReplaceConfirm"), false);
         settings.sync();
         ChannelManager manager;
         QVERIFY(!manager.showReplaceConfirm());
-        settings.clear();
+        QCOMPARE(manager.color(19), channelPalette().at(19));
     }
 
+    // The user interface creates both through the meta-object system.
     void typesCanBeCreatedThroughTheMetaObject()
     {
         std::unique_ptr<QObject> manager(ChannelManager::staticMetaObject.newInstance());
         QVERIFY(qobject_cast<ChannelManager*>(manager.get()));
         std::unique_ptr<QObject> average(AverageMeasurement::staticMetaObject.newInstance());
-        auto* a = qobject_cast<AverageMeasurement*>(average.get());
-        QVERIFY(a);
-        QCOMPARE(a->count(), 256);
-        QCOMPARE(a->color(), QStringLiteral("#000000"));
-        QVERIFY(!a->hasMembers());
-        QVERIFY(a->values().isEmpty());
+        QVERIFY(qobject_cast<AverageMeasurement*>(average.get()));
     }
 };
 
