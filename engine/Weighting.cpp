@@ -109,6 +109,13 @@ float Weighting::process(float x)
     float y = gain_ * x;
     for (int i : sectionsOf(type_))
         y = sections_[i].process(y);
+    // A finite input can still overflow inside the sections; an infinite history would then
+    // silence the meter for the rest of the run, so it starts afresh.
+    if (!std::isfinite(y)) {
+        for (WeghtingFilter& s : sections_)
+            s.clearHistory();
+        return 0.0f;
+    }
     return y;
 }
 

@@ -102,7 +102,7 @@ ServerView serverView(const QString& kind, const QString& name)
     const QString block = text.mid(at);
     const auto description = QRegularExpression("Description: ([^\\n]*)").match(block);
     const auto sampleFormat
-        = QRegularExpression("Sample Specification: \\S+ (\\d+)ch (\\d+)Hz").match(block);
+        = QRegularExpression("Sample \\w+: \\S+ (\\d+)ch (\\d+)Hz").match(block);
     view.description = description.captured(1);
     view.channels = sampleFormat.captured(1).toInt();
     view.rate = sampleFormat.captured(2).toUInt();
