@@ -134,26 +134,28 @@ Result AlsaAudioClient::currentPadding(uint32_t* frames)
     return result::Ok;
 }
 
-Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient>* client)
+Result AlsaAudioClient::serviceFor(DataFlow flow) const
 {
     std::lock_guard lock(mutex_);
     if (!initialized_)
         return result::NotInitialized;
-    if (endpoint_.flow != DataFlow::Render)
-        return result::WrongEndpointType;
-    *client = shared_from_this();
-    return result::Ok;
+    return endpoint_.flow == flow ? result::Ok : result::WrongEndpointType;
+}
+
+Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient>* client)
+{
+    const Result r = serviceFor(DataFlow::Render);
+    if (succeeded(r))
+        *client = shared_from_this();
+    return r;
 }
 
 Result AlsaAudioClient::captureClient(std::shared_ptr<CaptureClient>* client)
 {
-    std::lock_guard lock(mutex_);
-    if (!initialized_)
-        return result::NotInitialized;
-    if (endpoint_.flow != DataFlow::Capture)
-        return result::WrongEndpointType;
-    *client = shared_from_this();
-    return result::Ok;
+    const Result r = serviceFor(DataFlow::Capture);
+    if (succeeded(r))
+        *client = shared_from_this();
+    return r;
 }
 
 Result AlsaAudioClient::start()

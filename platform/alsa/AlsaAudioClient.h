@@ -58,6 +58,8 @@ private:
     };
 
     Result usable() const;  // requires the mutex
+    // Whether the render or capture service of this client may be handed out.
+    Result serviceFor(DataFlow flow) const;
     void stopEngine();
     void renderLoop();
     void captureLoop();
