@@ -5,7 +5,6 @@
 #include "tests/support/TestMain.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QFile>
 #include <QIODevice>
@@ -27,8 +26,9 @@ namespace {
 constexpr int rate = 48000;
 constexpr int channels = 2;
 
-// The known signal: a fixed pseudo-random sequence of 24-bit values, exact in float.
-class SignalSource : public QIODevice {
+// Reads give the known signal: a fixed pseudo-random sequence of 24-bit values, exact in float.
+// Writes (from a capture stream's thread) are kept.
+class SignalDevice : public QIODevice {
 public:
     static float sample(uint64_t index)
     {
@@ -37,6 +37,11 @@ public:
         x *= 0xBF58476D1CE4E5B9ull;
         x ^= x >> 32;
         return float(int32_t(x & 0xFFFFFF) - 0x800000) / float(1 << 24);
+    }
+    std::vector<float> recorded() const
+    {
+        QMutexLocker lock(&mutex_);
+        return recorded_;
     }
 
 protected:
@@ -48,33 +53,18 @@ protected:
             out[i] = sample(next_++);
         return count * qint64(sizeof(float));
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    uint64_t next_ = 0;
-};
-
-class RecordingSink : public QIODevice {
-public:
-    std::vector<float> samples() const
-    {
-        QMutexLocker lock(&mutex_);
-        return samples_;
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override
     {
         QMutexLocker lock(&mutex_);
         const auto* f = reinterpret_cast<const float*>(data);
-        samples_.insert(samples_.end(), f, f + size / qint64(sizeof(float)));
+        recorded_.insert(recorded_.end(), f, f + size / qint64(sizeof(float)));
         return size;
     }
 
 private:
+    uint64_t next_ = 0;
     mutable QMutex mutex_;
-    std::vector<float> samples_;
+    std::vector<float> recorded_;
 };
 
 // The server's own view of a sink or source: description, rate and channels.
@@ -110,7 +100,7 @@ qint64 findPlayedFrame(const std::vector<float>& got, qint64 at, qint64 searchEn
         bool same = true;
         for (int k = 0; k < 3 * channels && same; ++k)
             same = got[size_t(at * channels + k)]
-                == SignalSource::sample(uint64_t(frame * channels + k));
+                == SignalDevice::sample(uint64_t(frame * channels + k));
         if (same)
             return frame;
     }
@@ -129,35 +119,6 @@ class WasapiAlsaTest : public QObject {
     Q_OBJECT
 
     QString doomedSocket() const { return serverDir_.filePath("pulse.sock"); }
-
-    bool startDoomedServer()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", serverDir_.path());
-        env.insert("XDG_RUNTIME_DIR", serverDir_.path());
-        env.remove("PULSE_SERVER");
-        doomedServer_.setProcessEnvironment(env);
-        doomedServer_.start("pulseaudio",
-                            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                             "--load=module-null-sink sink_name=doomed rate=48000 "
-                             "format=float32le channels=2",
-                             "--load=module-native-protocol-unix socket=" + doomedSocket()});
-        if (!doomedServer_.waitForStarted(10000))
-            return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (!QFile::exists(doomedSocket()) && waited.elapsed() < 20000)
-            QTest::qWait(50);
-        return QFile::exists(doomedSocket());
-    }
-
-    void stopDoomedServer()
-    {
-        if (doomedServer_.state() == QProcess::NotRunning)
-            return;
-        doomedServer_.kill();
-        doomedServer_.waitForFinished(10000);
-    }
 
     QTemporaryDir serverDir_;
     QProcess doomedServer_;
@@ -182,7 +143,11 @@ private slots:
                 .toUtf8());
     }
 
-    void cleanupTestCase() { stopDoomedServer(); }
+    void cleanupTestCase()
+    {
+        doomedServer_.kill();
+        doomedServer_.waitForFinished(10000);
+    }
 
     void deviceListShowsTheSinkAndItsMonitorAsTheServerSeesThem()
     {
@@ -208,8 +173,8 @@ private slots:
     void playedSignalComesBackSampleAccurateForTenSeconds()
     {
         const auto client = Client::instance();
-        RecordingSink sink;
-        SignalSource source;
+        SignalDevice sink;
+        SignalDevice source;
         const audio::Format inFormat = client->preferredInputFormat("alsa:capture:loop_monitor");
         const audio::Format outFormat = client->preferredOutputFormat("alsa:render:loop");
         QCOMPARE(inFormat, (audio::Format{rate, channels}));
@@ -230,21 +195,21 @@ private slots:
 
         constexpr qint64 checked = 10 * rate;  // frames compared one by one
         qint64 start = -1;  // a second after the first sound arrives, to let the server settle
-        QTRY_VERIFY_WITH_TIMEOUT((start = firstSoundFrame(sink.samples())) >= 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((start = firstSoundFrame(sink.recorded())) >= 0, 30000);
         start += rate;
-        QTRY_VERIFY_WITH_TIMEOUT(qint64(sink.samples().size()) >= (start + checked) * channels,
+        QTRY_VERIFY_WITH_TIMEOUT(qint64(sink.recorded().size()) >= (start + checked) * channels,
                                  60000);
         closeBoth();
 
         // The server may start its monitor a little after the sink: find where a captured frame
         // sits in the played signal, then every frame of the next ten seconds must be there too.
-        const std::vector<float> got = sink.samples();
+        const std::vector<float> got = sink.recorded();
         const qint64 playedFrame = findPlayedFrame(got, start, start + 5 * rate);
         QVERIFY2(playedFrame >= 0, "the played signal did not come back");
         qInfo() << "captured frame" << start << "holds played frame" << playedFrame;
         for (qint64 i = 0; i < checked * channels; ++i) {
             if (got[size_t(start * channels + i)]
-                != SignalSource::sample(uint64_t(playedFrame * channels + i)))
+                != SignalDevice::sample(uint64_t(playedFrame * channels + i)))
                 QFAIL(qPrintable(
                     QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
         }
@@ -252,9 +217,19 @@ private slots:
 
     void aServerThatGoesAwayEndsTheStreamWithItsLabel()
     {
-        QVERIFY(startDoomedServer());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", serverDir_.path());
+        env.insert("XDG_RUNTIME_DIR", serverDir_.path());
+        env.remove("PULSE_SERVER");
+        doomedServer_.setProcessEnvironment(env);
+        doomedServer_.start("pulseaudio",
+                            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                             "--load=module-null-sink sink_name=doomed rate=48000 "
+                             "format=float32le channels=2",
+                             "--load=module-native-protocol-unix socket=" + doomedSocket()});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(doomedSocket()), 20000);
         audio::WasapiPlugin plugin;
-        SignalSource source;
+        SignalDevice source;
         QPointer<audio::Stream> stream
             = plugin.open("alsa:render:doomed", Plugin::Output, {rate, channels}, &source);
         QVERIFY(stream);
@@ -264,7 +239,7 @@ private slots:
         });
         QTRY_VERIFY(source.pos() > rate * channels * qint64(sizeof(float)) / 10);
         LogCapture log;
-        stopDoomedServer();
+        doomedServer_.kill();
         // The stream's thread meets the vanished device at its next call and leaves; the
         // stream stays until its user closes it.
         const QRegularExpression invalidated("^(GetCurrentPadding|GetBuffer|ReleaseBuffer) "
@@ -295,7 +270,7 @@ private slots:
         audio::WasapiPlugin plugin;
         QCOMPARE(row(plugin.devices(), id) != nullptr, listed);
         LogCapture log;
-        SignalSource source;
+        SignalDevice source;
         QVERIFY(!plugin.open(id, Plugin::Output, {rate, channels}, &source));
         QVERIFY2(!log.lines().filter(QRegularExpression(logged)).isEmpty(), log.text());
         QVERIFY(!source.isOpen());

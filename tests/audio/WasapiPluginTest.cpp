@@ -23,15 +23,21 @@ Q_DECLARE_METATYPE(WaveFormat)
 
 namespace {
 
-// A render source that delivers a fixed number of bytes of a constant, then nothing. It can
-// hold its first read until the test releases it.
-class ShortSource : public QIODevice {
+// A device for either direction. Reads deliver `bytes` of a constant, then nothing; the first
+// read can be held until the test releases it. Writes (from the stream thread) are kept.
+class TestDevice : public QIODevice {
 public:
-    ShortSource(qint64 bytes, float value) : left_(bytes), value_(value) { }
+    explicit TestDevice(qint64 bytes = 0, float value = 0) : left_(bytes), value_(value) { }
     bool blockFirstRead = false;
     QSemaphore entered;
     QSemaphore release;
     std::atomic<bool> openDuringRead{true};
+
+    QList<float> samples() const
+    {
+        QMutexLocker lock(&mutex_);
+        return samples_;
+    }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override
@@ -47,24 +53,6 @@ protected:
         left_ -= n;
         return n;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    qint64 left_;
-    const float value_;
-};
-
-// A capture sink that keeps what it is given; written from the stream thread.
-class Sink : public QIODevice {
-public:
-    QList<float> samples() const
-    {
-        QMutexLocker lock(&mutex_);
-        return samples_;
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override
     {
         QMutexLocker lock(&mutex_);
@@ -74,6 +62,8 @@ protected:
     }
 
 private:
+    qint64 left_;
+    const float value_;
     mutable QMutex mutex_;
     QList<float> samples_;
 };
@@ -170,7 +160,7 @@ private slots:
         QFETCH(WaveFormat, expected);
         auto system = makeSystem();
         WasapiPlugin plugin(system);
-        Sink device;
+        TestDevice device;
         audio::Stream* stream = plugin.open(id, render ? Plugin::Output : Plugin::Input,
                                             {22050, channels}, &device);
         QVERIFY(stream);
@@ -254,7 +244,7 @@ private slots:
         system->failCall(call, code, occurrence);
         LogCapture log;
         WasapiPlugin plugin(system);
-        Sink device;
+        TestDevice device;
         if (operation == "devices")
             QCOMPARE(plugin.devices().size(), rowsLeft);
         else if (operation == "default")
@@ -272,7 +262,7 @@ private slots:
         auto system = makeSystem();
         WasapiPlugin plugin(system);
         constexpr int delivered = 100;  // frames the source has
-        ShortSource source(delivered * 2 * qint64(sizeof(float)), 0.5f);
+        TestDevice source(delivered * 2 * qint64(sizeof(float)), 0.5f);
         audio::Stream* stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
         QVERIFY(stream);
         auto client = system->lastClient();
@@ -296,7 +286,7 @@ private slots:
     {
         auto system = makeSystem();
         WasapiPlugin plugin(system);
-        Sink sink;
+        TestDevice sink;
         audio::Stream* stream = openCapture(plugin, &sink);
         QVERIFY(stream);
         auto client = system->lastClient();
@@ -334,7 +324,7 @@ private slots:
         system->failCall(call, result::DeviceInvalidated);
         WasapiPlugin plugin(system);
         LogCapture log;
-        ShortSource source(1 << 20, 0.25f);
+        TestDevice source(1 << 20, 0.25f);
         audio::Stream* stream = render
             ? plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source)
             : openCapture(plugin, &source);
@@ -362,7 +352,7 @@ private slots:
     {
         auto system = makeSystem();
         WasapiPlugin plugin(system);
-        Sink sink;
+        TestDevice sink;
         QPointer<audio::Stream> stream = openCapture(plugin, &sink);
         QVERIFY(stream);
         QTRY_COMPARE_WITH_TIMEOUT(system->callCount("stop"), 1, 10000);
@@ -378,7 +368,7 @@ private slots:
     {
         auto system = makeSystem();
         WasapiPlugin plugin(system);
-        ShortSource source(1 << 20, 0.25f);
+        TestDevice source(1 << 20, 0.25f);
         source.blockFirstRead = true;
         audio::Stream* stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
         QVERIFY(stream);
@@ -397,7 +387,7 @@ private slots:
     void destroyingThePluginTearsDownOpenStreams()
     {
         auto system = makeSystem();
-        Sink sink;
+        TestDevice sink;
         QPointer<audio::Stream> stream;
         {
             WasapiPlugin plugin(system);

@@ -19,20 +19,14 @@ public:
         : system_(system), spec_(std::move(spec))
     {
     }
-    Result id(QString* id) override
-    {
-        *id = spec_.id;
-        return system_->hit("id");
-    }
+    Result id(QString* id) override { return system_->give(id, spec_.id, "id"); }
     Result endpoint(std::shared_ptr<platform::Endpoint>* endpoint) override
     {
-        *endpoint = shared_from_this();
-        return system_->hit("endpoint");
+        return system_->give(endpoint, shared_from_this(), "endpoint");
     }
     Result openPropertyStore(std::shared_ptr<platform::PropertyStore>* store) override
     {
-        *store = shared_from_this();
-        return system_->hit("openPropertyStore");
+        return system_->give(store, shared_from_this(), "openPropertyStore");
     }
     Result activateAudioClient(std::shared_ptr<platform::AudioClient>* client) override
     {
@@ -44,11 +38,7 @@ public:
         }
         return r;
     }
-    Result dataFlow(DataFlow* flow) override
-    {
-        *flow = spec_.flow;
-        return system_->hit("dataFlow");
-    }
+    Result dataFlow(DataFlow* flow) override { return system_->give(flow, spec_.flow, "dataFlow"); }
     Result value(platform::PropertyKey key, platform::PropertyValue* value) override
     {
         if (key == platform::PropertyKey::FriendlyName)

@@ -57,6 +57,12 @@ public:
     {
         return locked([&] { return faults_.value({call, ++callCounts_[call]}); });
     }
+    // Hands `value` out through `out` and answers as hit() does.
+    template <typename T, typename V> Result give(T* out, const V& value, const QString& call)
+    {
+        *out = value;
+        return hit(call);
+    }
     int callCount(const QString& call) { return locked([&] { return callCounts_.value(call); }); }
     std::shared_ptr<FakeAudioClient> lastClient() { return locked([this] { return client_; }); }
     void setLastClient(std::shared_ptr<FakeAudioClient> c) { locked([&] { client_ = c; }); }
@@ -132,16 +138,11 @@ public:
     QByteArray rendered() { return locked([this] { return rendered_; }); }
     std::optional<InitializeArgs> initializeArgs() { return locked([this] { return init_; }); }
 
-    Result mixFormat(WaveFormat* format) override
-    {
-        *format = mix_;
-        return system_->hit("mixFormat");
-    }
+    Result mixFormat(WaveFormat* format) override { return give(format, mix_, "mixFormat"); }
     Result devicePeriod(platform::RefTime* period, platform::RefTime* minimum) override
     {
-        *period = defaultPeriod;
         *minimum = defaultPeriod / 3;
-        return system_->hit("devicePeriod");
+        return give(period, defaultPeriod, "devicePeriod");
     }
     Result initialize(platform::ShareMode mode, uint32_t streamFlags,
                       platform::RefTime bufferDuration, platform::RefTime periodicity,
@@ -153,23 +154,19 @@ public:
     }
     Result bufferSize(uint32_t* frames) override
     {
-        *frames = locked([this] { return bufferFrames_; });
-        return system_->hit("bufferSize");
+        return give(frames, locked([this] { return bufferFrames_; }), "bufferSize");
     }
     Result currentPadding(uint32_t* frames) override
     {
-        *frames = locked([this] { return padding_; });
-        return system_->hit("currentPadding");
+        return give(frames, locked([this] { return padding_; }), "currentPadding");
     }
     Result renderClient(std::shared_ptr<platform::RenderClient>* client) override
     {
-        *client = shared_from_this();
-        return system_->hit("renderClient");
+        return give(client, shared_from_this(), "renderClient");
     }
     Result captureClient(std::shared_ptr<platform::CaptureClient>* client) override
     {
-        *client = shared_from_this();
-        return system_->hit("captureClient");
+        return give(client, shared_from_this(), "captureClient");
     }
     Result start() override { return system_->hit("start"); }
     Result stop() override { return system_->hit("stop"); }
@@ -178,8 +175,7 @@ public:
     Result releaseBuffer(uint32_t frames, uint32_t flags) override;
     Result nextPacketSize(uint32_t* frames) override
     {
-        *frames = locked([this] { return packets_.isEmpty() ? 0 : packets_.first().frames; });
-        return system_->hit("nextPacketSize");
+        return give(frames, locked([this] { return packets_.value(0).frames; }), "nextPacketSize");
     }
     Result buffer(uint8_t** data, uint32_t* frames, uint32_t* flags) override;
     Result releaseBuffer(uint32_t frames) override;
@@ -191,6 +187,10 @@ private:
         uint32_t flags = 0;
     };
     template <typename F> auto locked(F f) -> decltype(f()) { return lockedCall(mutex_, f); }
+    template <typename T, typename V> Result give(T* out, const V& value, const char* call)
+    {
+        return system_->give(out, value, call);
+    }
 
     FakeAudioSystem* const system_;
     const WaveFormat mix_;
