@@ -112,14 +112,13 @@ Result FakeAudioClient::buffer(uint32_t frames, uint8_t** data)
     return system_->hit("buffer");
 }
 
-Result FakeAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
+Result FakeAudioClient::releaseBuffer(uint32_t frames, uint32_t)
 {
     if (const Result r = system_->hit("releaseBuffer"); !platform::succeeded(r))
         return r;
     QMutexLocker lock(&mutex_);
     const qsizetype bytes = qsizetype(frames) * init_->format.blockAlign;
-    rendered_.append(flags & platform::bufferflags::Silent ? QByteArray(bytes, '\0')
-                                                           : staging_.left(bytes));
+    rendered_.append(staging_.left(bytes));
     padding_ += frames;
     return result::Ok;
 }

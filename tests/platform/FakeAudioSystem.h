@@ -110,7 +110,7 @@ private:
 };
 
 // The audio client of a fake endpoint. Render: every released region is appended to
-// rendered(); padding is what was released and not yet consumed by the test; the region handed
+// rendered() (release flags are ignored); padding is what was released and not yet consumed by the test; the region handed
 // out holds stale bytes (0x7f) until written. Capture: the test queues packets, then ticks.
 class FakeAudioClient : public platform::AudioClient,
                         public platform::RenderClient,
