@@ -182,13 +182,12 @@ private slots:
         QPointer<audio::Stream> input
             = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
         QPointer<audio::Stream> output = client->openOutput("alsa:render:loop", &source, outFormat);
-        const auto closeBoth = [&] {
+        const auto closeBoth = qScopeGuard([&] {
             if (output)
                 output->close();
             if (input)
                 input->close();
-        };
-        const auto closeOnFailure = qScopeGuard(closeBoth);
+        });
         QVERIFY(input);
         QVERIFY(output);
         QCOMPARE(output->format(), (audio::Format{rate, channels}));
@@ -199,7 +198,6 @@ private slots:
         start += rate;
         QTRY_VERIFY_WITH_TIMEOUT(qint64(sink.recorded().size()) >= (start + checked) * channels,
                                  60000);
-        closeBoth();
 
         // The server may start its monitor a little after the sink: find where a captured frame
         // sits in the played signal, then every frame of the next ten seconds must be there too.
