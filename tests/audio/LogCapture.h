@@ -9,16 +9,8 @@
 // passes them on to the handler that was installed before it.
 class LogCapture {
 public:
-    LogCapture()
-    {
-        current() = this;
-        previous_ = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(previous_);
-        current() = nullptr;
-    }
+    LogCapture() { current() = this; previous_ = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture() { qInstallMessageHandler(previous_); current() = nullptr; }
 
     QStringList lines() const
     {
@@ -26,17 +18,8 @@ public:
         return lines_;
     }
     bool contains(const QString& line) const { return lines().contains(line); }
-    bool hasLineStartingWith(const QString& start) const
-    {
-        const QStringList all = lines();
-        return std::any_of(all.cbegin(), all.cend(),
-                           [&start](const QString& l) { return l.startsWith(start); });
-    }
-    void clear()
-    {
-        QMutexLocker lock(&mutex_);
-        lines_.clear();
-    }
+    // Everything captured, one message a line, to show when a check fails.
+    QByteArray text() const { return lines().join('\n').toLocal8Bit(); }
 
 private:
     static LogCapture*& current()
@@ -47,10 +30,9 @@ private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
         if (LogCapture* capture = current()) {
-            {
-                QMutexLocker lock(&capture->mutex_);
-                capture->lines_.append(message);
-            }
+            QMutexLocker lock(&capture->mutex_);
+            capture->lines_.append(message);
+            lock.unlock();
             if (capture->previous_)
                 capture->previous_(type, context, message);
         }

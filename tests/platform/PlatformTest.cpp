@@ -22,9 +22,11 @@ bool pactl(const QStringList& arguments)
     return process.waitForFinished(10000) && process.exitCode() == 0;
 }
 
-bool haveSoundServer()
+void declareToAlsa(const QByteArray& declarations)
 {
-    return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
+    QFile rc(QDir::homePath() + "/.asoundrc");
+    if (rc.open(QIODevice::Append))
+        rc.write(declarations);
 }
 
 std::shared_ptr<AudioClient> activate(const QString& id)
@@ -39,14 +41,25 @@ std::shared_ptr<AudioClient> activate(const QString& id)
     return client;
 }
 
-struct Listed {
-    QString id;
-    DataFlow flow;
-};
-
-QList<Listed> listEndpoints()
+// An audio client of `id` set up for shared, event-driven use with a 100 ms buffer; null if a
+// step fails.
+std::shared_ptr<AudioClient> prepare(const QString& id, const WaveFormat& format,
+                                     std::shared_ptr<Event>* event)
 {
-    QList<Listed> out;
+    auto client = activate(id);
+    *event = systemAudio()->createEvent();
+    if (!client
+        || !succeeded(client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000,
+                                         0, format))
+        || !succeeded(client->setEventHandle(*event)))
+        return nullptr;
+    return client;
+}
+
+// Every endpoint's id and data flow, as the enumerator lists them.
+QHash<QString, DataFlow> listEndpoints(qsizetype* rows)
+{
+    QHash<QString, DataFlow> out;
     std::shared_ptr<DeviceEnumerator> enumerator;
     std::shared_ptr<DeviceCollection> devices;
     uint32_t count = 0;
@@ -57,14 +70,21 @@ QList<Listed> listEndpoints()
     for (uint32_t i = 0; i < count; ++i) {
         std::shared_ptr<Device> device;
         std::shared_ptr<Endpoint> endpoint;
-        Listed row;
+        QString id;
+        DataFlow flow = DataFlow::All;
         devices->item(i, &device);
-        device->id(&row.id);
+        device->id(&id);
         device->endpoint(&endpoint);
-        endpoint->dataFlow(&row.flow);
-        out.append(row);
+        endpoint->dataFlow(&flow);
+        out.insert(id, flow);
     }
+    *rows = count;
     return out;
+}
+
+QSet<QString> ids(const QHash<QString, DataFlow>& flows)
+{
+    return {flows.keyBegin(), flows.keyEnd()};
 }
 
 }  // namespace
@@ -73,6 +93,12 @@ class PlatformTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (scripts/test.sh)");
+    }
+
     void eventIsAutoResetAndCoalesces()
     {
         Event event;
@@ -88,88 +114,65 @@ private slots:
 
     void endpointIdsAreDistinctPerSideAndUsableAsGroupNames()
     {
-        if (!haveSoundServer())
-            QSKIP("needs the test sound server (scripts/test.sh)");
         // Declarations without a description or hidden by their hint are not endpoints.
-        QFile rc(QDir::homePath() + "/.asoundrc");
-        QVERIFY(rc.open(QIODevice::Append));
-        rc.write("pcm.nohint { type null }\n"
-                 "pcm.hidden { type null hint { show off description \"Hidden\" } }\n"
-                 "pcm.both { type null hint { description \"Both ways\" } }\n");
-        rc.close();
-        const QList<Listed> rows = listEndpoints();
-        QSet<QString> ids;
-        QHash<QString, DataFlow> flows;
-        for (const Listed& row : rows) {
-            QVERIFY2(!row.id.contains('/'), qPrintable(row.id));
-            ids.insert(row.id);
-            flows.insert(row.id, row.flow);
-        }
-        QCOMPARE(ids.size(), rows.size());
+        declareToAlsa("pcm.nohint { type null }\n"
+                      "pcm.hidden { type null hint { show off description \"Hidden\" } }\n"
+                      "pcm.both { type null hint { description \"Both ways\" } }\n");
+        qsizetype rows = 0;
+        const QHash<QString, DataFlow> flows = listEndpoints(&rows);
+        QCOMPARE(flows.size(), rows);
         // Saved devices become settings groups: every id must come back as one.
-        QSettings settings(QDir::homePath() + "/ids.ini", QSettings::IniFormat);
-        for (const QString& id : ids) {
-            settings.beginGroup(id);
-            settings.setValue("seen", true);
-            settings.endGroup();
+        const QString ini = QDir::homePath() + "/ids.ini";
+        {
+            QSettings settings(ini, QSettings::IniFormat);
+            for (const QString& id : flows.keys())
+                settings.setValue(id + "/seen", true);
         }
-        settings.sync();
-        QCOMPARE(QSettings(settings.fileName(), QSettings::IniFormat).childGroups().size(),
-                 ids.size());
-        for (const QString& id : ids)
-            QVERIFY2(
-                QSettings(settings.fileName(), QSettings::IniFormat).childGroups().contains(id),
-                qPrintable(id));
-        QCOMPARE(flows.value("alsa:render:default"), DataFlow::Render);
-        QCOMPARE(flows.value("alsa:capture:default"), DataFlow::Capture);
-        QCOMPARE(flows.value("alsa:render:loop"), DataFlow::Render);
-        QCOMPARE(flows.value("alsa:capture:loop_monitor"), DataFlow::Capture);
-        QCOMPARE(flows.value("alsa:render:both"), DataFlow::Render);
-        QCOMPARE(flows.value("alsa:capture:both"), DataFlow::Capture);
+        const QStringList groups = QSettings(ini, QSettings::IniFormat).childGroups();
+        QCOMPARE(QSet<QString>(groups.cbegin(), groups.cend()), ids(flows));
+        const QHash<QString, DataFlow> sides{{"alsa:render:default", DataFlow::Render},
+                                             {"alsa:capture:default", DataFlow::Capture},
+                                             {"alsa:render:loop", DataFlow::Render},
+                                             {"alsa:capture:loop_monitor", DataFlow::Capture},
+                                             {"alsa:render:both", DataFlow::Render},
+                                             {"alsa:capture:both", DataFlow::Capture}};
+        for (auto side = sides.cbegin(); side != sides.cend(); ++side)
+            QCOMPARE(flows.value(side.key(), DataFlow::All), side.value());
         // One-sided declarations list only the side they have.
-        QVERIFY(!ids.contains("alsa:capture:loop"));
-        QVERIFY(!ids.contains("alsa:render:loop_monitor"));
-        QVERIFY(!ids.contains("alsa:render:nohint"));
-        QVERIFY(!ids.contains("alsa:render:hidden"));
+        for (const char* id : {"alsa:capture:loop", "alsa:render:loop_monitor",
+                               "alsa:render:nohint", "alsa:render:hidden"})
+            QVERIFY2(!flows.contains(id), id);
         // What is declared once ALSA has read its configuration cannot be opened in this run,
         // so it is not offered.
-        QVERIFY(rc.open(QIODevice::Append));
-        rc.write("pcm.late { type null hint { description \"Late\" } }\n");
-        rc.close();
-        const QList<Listed> again = listEndpoints();
-        QVERIFY(std::none_of(again.cbegin(), again.cend(),
-                             [](const Listed& r) { return r.id.endsWith(":late"); }));
-        QCOMPARE(again.size(), rows.size());
+        declareToAlsa("pcm.late { type null hint { description \"Late\" } }\n");
+        QCOMPARE(ids(listEndpoints(&rows)), ids(flows));
     }
 
     void audioClientRefusesWhatTheEngineCannotDo()
     {
-        if (!haveSoundServer())
-            QSKIP("needs the test sound server (scripts/test.sh)");
         auto client = activate("alsa:capture:loop_monitor");
         QVERIFY(client);
         WaveFormat mix;
         QCOMPARE(client->mixFormat(&mix), result::Ok);
         QCOMPARE(mix, WaveFormat::extensibleFloat(48000, 2));
-        const uint32_t flags = streamflags::EventCallback | streamflags::AutoConvertPcm;
+        const auto initialize = [&client](ShareMode mode, const WaveFormat& format) {
+            const uint32_t flags = streamflags::EventCallback | streamflags::AutoConvertPcm;
+            return client->initialize(mode, flags, 1'000'000, 0, format);
+        };
         WaveFormat none = mix;
         none.channels = 0;
         none.blockAlign = 0;
-        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, none),
-                 result::InvalidArg);
-        QCOMPARE(client->initialize(ShareMode::Exclusive, flags, 1'000'000, 0, mix),
-                 result::ExclusiveModeNotAllowed);
+        QCOMPARE(initialize(ShareMode::Shared, none), result::InvalidArg);
+        QCOMPARE(initialize(ShareMode::Exclusive, mix), result::ExclusiveModeNotAllowed);
         WaveFormat pcm16 = mix;
         pcm16.bitsPerSample = 16;
         pcm16.subFormat = WaveFormat::SubFormat::Pcm;
-        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, pcm16),
-                 result::UnsupportedFormat);
+        QCOMPARE(initialize(ShareMode::Shared, pcm16), result::UnsupportedFormat);
         QCOMPARE(client->start(), result::NotInitialized);
         // Any channel count: the plug layer maps them.
         const WaveFormat five = WaveFormat::extensibleFloat(48000, 5);
-        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, five), result::Ok);
-        QCOMPARE(client->initialize(ShareMode::Shared, flags, 1'000'000, 0, five),
-                 result::AlreadyInitialized);
+        QCOMPARE(initialize(ShareMode::Shared, five), result::Ok);
+        QCOMPARE(initialize(ShareMode::Shared, five), result::AlreadyInitialized);
         uint32_t frames = 0;
         QCOMPARE(client->bufferSize(&frames), result::Ok);
         QCOMPARE(frames, 4800u);  // 100 ms at 48 kHz
@@ -180,17 +183,11 @@ private slots:
 
     void capturePacketsArriveOncePerPeriodAndOverflowIsFlagged()
     {
-        if (!haveSoundServer())
-            QSKIP("needs the test sound server (scripts/test.sh)");
-        auto client = activate("alsa:capture:loop_monitor");
+        std::shared_ptr<Event> event;
+        auto client = prepare("alsa:capture:loop_monitor", WaveFormat::extensibleFloat(48000, 2),
+                              &event);
         QVERIFY(client);
-        const WaveFormat stereo = WaveFormat::extensibleFloat(48000, 2);
-        auto event = systemAudio()->createEvent();
         std::shared_ptr<CaptureClient> capture;
-        QCOMPARE(
-            client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000, 0, stereo),
-            result::Ok);
-        QCOMPARE(client->setEventHandle(event), result::Ok);
         QCOMPARE(client->captureClient(&capture), result::Ok);
         QCOMPARE(client->start(), result::Ok);
         QCOMPARE(client->start(), result::NotStopped);
@@ -219,42 +216,12 @@ private slots:
         QCOMPARE(client->stop(), result::Ok);
     }
 
-    void eventsKeepComingWhileTheServerStalls()
+    void renderDrainsWholePeriodsAndEventsKeepComingWhileTheServerStalls()
     {
-        if (!haveSoundServer())
-            QSKIP("needs the test sound server (scripts/test.sh)");
-        auto client = activate("alsa:render:loop");
+        std::shared_ptr<Event> event;
+        auto client = prepare("alsa:render:loop", WaveFormat::extensibleFloat(48000, 1), &event);
         QVERIFY(client);
-        auto event = systemAudio()->createEvent();
-        QCOMPARE(client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000, 0,
-                                    WaveFormat::extensibleFloat(48000, 2)),
-                 result::Ok);
-        QCOMPARE(client->setEventHandle(event), result::Ok);
-        QCOMPARE(client->start(), result::Ok);
-        QVERIFY(event->wait(2000));
-        // A suspended sink takes nothing for a while; the user must still hear from the engine
-        // well within the second after which it would give the device up.
-        QVERIFY(pactl({"suspend-sink", "loop", "1"}));
-        const auto resume = qScopeGuard([] { pactl({"suspend-sink", "loop", "0"}); });
-        QElapsedTimer stalled;
-        stalled.start();
-        while (stalled.elapsed() < 1500)
-            QVERIFY(event->wait(500));
-        QCOMPARE(client->stop(), result::Ok);
-    }
-
-    void renderPaddingDrainsAtTheEngineRate()
-    {
-        if (!haveSoundServer())
-            QSKIP("needs the test sound server (scripts/test.sh)");
-        auto client = activate("alsa:render:loop");
-        QVERIFY(client);
-        auto event = systemAudio()->createEvent();
         std::shared_ptr<RenderClient> render;
-        QCOMPARE(client->initialize(ShareMode::Shared, streamflags::EventCallback, 1'000'000, 0,
-                                    WaveFormat::extensibleFloat(48000, 1)),
-                 result::Ok);
-        QCOMPARE(client->setEventHandle(event), result::Ok);
         QCOMPARE(client->renderClient(&render), result::Ok);
         uint8_t* data = nullptr;
         QCOMPARE(render->buffer(4801, &data), result::BufferTooLarge);
@@ -268,6 +235,14 @@ private slots:
         QVERIFY(event->wait(2000));
         QTRY_VERIFY((client->currentPadding(&padding), padding <= 4800 - 480));
         QCOMPARE(padding % 480, 0u);  // whole periods at a time
+        // A suspended sink takes nothing for a while; the user must still hear from the engine
+        // well within the second after which it would give the device up.
+        QVERIFY(pactl({"suspend-sink", "loop", "1"}));
+        const auto resume = qScopeGuard([] { pactl({"suspend-sink", "loop", "0"}); });
+        QElapsedTimer stalled;
+        stalled.start();
+        while (stalled.elapsed() < 1500)
+            QVERIFY(event->wait(500));
         QCOMPARE(client->stop(), result::Ok);
     }
 };
