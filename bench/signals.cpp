@@ -3,8 +3,8 @@
 // at the block sizes the generator's pacing produces, and the once-per-rate synthesis of the
 // periodic noise.
 #include "audio/aes67/FrameRing.h"
-#include "bench/BenchSupport.h"
 #include "audio/aes67/Sender.h"
+#include "bench/BenchSupport.h"
 #include "engine/tf/generator/GeneratorThread.h"
 #include "engine/tf/generator/PeriodicNoise.h"
 #include "engine/tf/generator/PinkNoise.h"
