@@ -40,7 +40,7 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("order");
         QTest::addColumn<double>("ratio");  // f / fc
-        QTest::addColumn<double>("db");
+        QTest::addColumn<double>("expectedDb");
         QTest::addColumn<double>("deg");
         const auto bw = [](int n, double ratio, double lowMag, double lowDeg, double highMag, double highDeg) {
             addRow("BW LP", ButterworthLowPass, n, ratio, lowMag, lowDeg);
@@ -92,10 +92,10 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, order);
         QFETCH(double, ratio);
-        QFETCH(double, db);
+        QFETCH(double, expectedDb);
         QFETCH(double, deg);
         const Complex h = response(type, 500.0 * ratio, 500.0, order);
-        QVERIFY2(std::abs(::db(h) - db) < 1e-4, qPrintable(QString::number(::db(h), 'f', 6)));
+        QVERIFY2(std::abs(db(h) - expectedDb) < 1e-4, qPrintable(QString::number(db(h), 'f', 6)));
         QVERIFY2(samePhase(degrees(h), deg, 0.01), qPrintable(QString::number(degrees(h))));
     }
 
