@@ -150,25 +150,34 @@ private slots:
 
     // --- the files of the store ---
 
+    // Packs come back from their project's file or the root file, grouped by file, the root file
+    // last, in list order within a file. Saving the packs keeps a project's own keys and empties
+    // projects left without packs; saving the project itself writes it from scratch.
     void packsRoundTripThroughProjectAndRootFiles()
     {
+        QVERIFY(putBytes(projectPath("Hall 2.0"), R"({"note": "舞台左侧", "roomType": "室外", "packs": []})"));
+        QVERIFY(putBytes(projectPath("leer"), R"({"packs": [{"schema": 3, "name": "gone"}]})"));
         ProjectStore store;
         store.curvePacks = {pack("a1", "大厅"), pack("r1", ""), pack("b1", "Hall 2.0"), pack("a2", "大厅"), pack("r2", "")};
         store.curvePacks[1].subAlign = QJsonObject{{"delayMs", 2.5}};
-        QVERIFY(store.saveProject("大厅", "室外", "8 m", "演唱会") && store.saveProject("Hall 2.0", "室内", "4 m", "Livehouse"));
+        QVERIFY(store.saveProject("大厅", "室外", "8 m", "演唱会"));
         QVERIFY(store.saveCurvePacks());
         ProjectStore read;
         read.loadCurvePacks();
         QCOMPARE(read.curvePacks.size(), 5);
         for (const CurvePack& written : std::as_const(store.curvePacks))
             QVERIFY(read.curvePacks.contains(written));
-        // Grouped by file, the root file last; list order within a file.
         const QStringList names = loadedNames();
         QCOMPARE(names.mid(3), (QStringList{":r1", ":r2"}));
         QVERIFY(names.indexOf("大厅:a1") < names.indexOf("大厅:a2"));
-        const QJsonObject hall = fileObject(projectPath("大厅"));
+        const QJsonObject hall = fileObject(projectPath("大厅")), kept = fileObject(projectPath("Hall 2.0"));
         QVERIFY(hall.value("roomType") == "室外" && hall.value("curves") == 4);
+        QVERIFY(kept.value("note") == "舞台左侧" && kept.value("name") == "Hall 2.0" && kept.value("curves") == 2);
+        QCOMPARE(fileObject(projectPath("leer")).value("curves").toInt(), 0);
         QVERIFY(fileBytes(curvePackRootFile()).contains("\n    "));  // indented
+        QVERIFY(store.saveProject("Hall 2.0", "室内", "4 m", "Livehouse"));
+        QVERIFY(!fileObject(projectPath("Hall 2.0")).contains("note"));
+        QVERIFY(loadedNames().contains("Hall 2.0:b1"));
     }
 
     // Newest first; keys missing or of another type take their defaults; the file names the
@@ -202,24 +211,6 @@ private slots:
         QVERIFY(putBytes(projectPath("list"), R"([{"schema": 3, "name": "x"}])"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable store file .*list.json"));
         QCOMPARE(loadedNames(), (QStringList{":ok", ":newer"}));
-    }
-
-    // Saving the packs keeps a project's own keys and empties projects left without packs;
-    // saving the project itself writes it from scratch.
-    void savesRewriteThePacksOfEveryProject()
-    {
-        QVERIFY(putBytes(projectPath("p"), R"({"note": "舞台左侧", "roomType": "室外", "packs": []})"));
-        QVERIFY(putBytes(projectPath("leer"), R"({"packs": [{"schema": 3, "name": "gone"}]})"));
-        ProjectStore store;
-        store.curvePacks = {pack("x", "p")};
-        QVERIFY(store.saveCurvePacks());
-        const QJsonObject object = fileObject(projectPath("p"));
-        QVERIFY(object.value("note") == "舞台左侧" && object.value("name") == "p" && object.value("curves") == 2);
-        QCOMPARE(fileObject(projectPath("leer")).value("curves").toInt(), 0);
-        QCOMPARE(loadedNames(), QStringList{"p:x"});
-        QVERIFY(store.saveProject("p", "室内", "4 m", "Livehouse"));
-        QVERIFY(!fileObject(projectPath("p")).contains("note"));
-        QCOMPARE(loadedNames(), QStringList{"p:x"});
     }
 
     // A project without a writable file must not swallow its packs: they go to the root file.
