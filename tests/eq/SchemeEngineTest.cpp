@@ -311,11 +311,8 @@ private slots:
             dip.append(f > 700 && f < 2500 ? -20.0f : 0.0f);
         QVERIFY(!diagnoseLargeDip(standardGrid(), dip, 60, 20000).isEmpty());
         QVERIFY(diagnoseLargeDip(standardGrid(), dip, 800, 20000).isEmpty());  // touches the range end
-        QList<float> raised(266, 0.0f);
-        for (qsizetype k = 0; k < 60; ++k)
-            raised[k] = 10.0f;
-        for (qsizetype k = 200; k < 266; ++k)
-            raised[k] = 10.0f;
+        QList<float> raised(266, 10.0f);  // both ends 10 dB above the middle
+        std::fill(raised.begin() + 60, raised.begin() + 200, 0.0f);
         QVERIFY(!diagnoseSaggingMiddle(standardGrid(), raised, -4.0, 60, 20000).isEmpty());
         double shift = 0.0;
         QCOMPARE(pulledDownLowPass(8.0, 16000.0, 60.0, &shift), std::round(16000.0 / std::pow(2.0, 0.25) * 10.0) / 10.0);
