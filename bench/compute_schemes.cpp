@@ -2,6 +2,7 @@
 // (b) a rough curve of 14 peaks and dips, (c) the rough curve in line-array mode. Before the
 // timed runs, each case prints the time and the number of fine-ladder refinements of every lane
 // (lanes run in parallel, as in the engine).
+#include "bench/BenchSupport.h"
 #include "eq/PeqSearch.h"
 #include "eq/SchemeEngine.h"
 #include "eq/SchemeLane.h"
@@ -9,13 +10,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
-
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <memory>
-#include <vector>
+#include <thread>
 
 using namespace snt::eq;
 
@@ -24,49 +21,49 @@ namespace {
 struct Case {
     const char* name;
     Measured curve;
-    bool lineArray;
+    Options options;
 };
+
+Options lineArray(bool on)
+{
+    Options options;
+    options.lineArray = on;
+    return options;
+}
 
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> all{
-        {"resonance", synthetic::curve({{1000, 6, 2}}), false},
-        {"rough", synthetic::curve(synthetic::roughFeatures()), false},
-        {"rough line array", synthetic::curve(synthetic::roughFeatures()), true},
+        {"resonance", synthetic::curve({{1000, 6, 2}}), lineArray(false)},
+        {"rough", synthetic::curve(synthetic::roughFeatures()), lineArray(false)},
+        {"rough line array", synthetic::curve(synthetic::roughFeatures()), lineArray(true)},
     };
     return all;
 }
 
 void printLanes(const Case& c)
 {
-    Options options;
-    options.lineArray = c.lineArray;
-    const LaneContext context = prepareLaneContext(c.curve, options);
+    const LaneContext context = prepareLaneContext(c.curve, c.options);
     const QList<int> lanes = laneTargetIndices(context);
     struct LaneFigures {
         qint64 ns = 0;
         quint64 refinements = 0;
         qsizetype bands = 0;
     };
-    std::vector<LaneFigures> figures(static_cast<size_t>(lanes.size()));
-    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<LaneFigures> figures(size_t(lanes.size()));
+    std::vector<std::thread> threads;
     for (qsizetype lane = 0; lane < lanes.size(); ++lane) {
-        const int target = lanes[lane];
-        LaneFigures* out = &figures[size_t(lane)];
-        threads.emplace_back(QThread::create([&context, target, out] {
+        threads.emplace_back([&context, target = lanes[lane], out = &figures[size_t(lane)]] {
             QElapsedTimer timer;
             timer.start();
             const quint64 before = refinementsOnThisThread();
-            const LaneResult result = computeOne(context, target);
+            out->bands = computeOne(context, target).scheme.bands.size();
             out->ns = timer.nsecsElapsed();
             out->refinements = refinementsOnThisThread() - before;
-            out->bands = result.scheme.bands.size();
-        }));
+        });
     }
     for (auto& t : threads)
-        t->start();
-    for (auto& t : threads)
-        t->wait();
+        t.join();
     std::printf("%s:\n", c.name);
     for (qsizetype lane = 0; lane < lanes.size(); ++lane) {
         const LaneFigures& f = figures[size_t(lane)];
@@ -80,10 +77,8 @@ void computeSchemesWallTime(benchmark::State& state)
 {
     const Case& c = cases()[size_t(state.range(0))];
     state.SetLabel(c.name);
-    Options options;
-    options.lineArray = c.lineArray;
     for (auto _ : state)
-        benchmark::DoNotOptimize(computeSchemes(c.curve, options, nullptr, {}));
+        benchmark::DoNotOptimize(computeSchemes(c.curve, c.options, nullptr, {}));
 }
 
 }  // namespace
@@ -95,8 +90,5 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     for (const Case& c : cases())
         printLanes(c);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

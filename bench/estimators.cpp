@@ -1,14 +1,10 @@
 // Per-tick cost of the per-bin estimators at the measurement's bin counts (N/2 for N = 1024 to
 // 65536): the coherence update and one smoothing step of a complex filter per bin.
+#include "bench/BenchSupport.h"
 #include "engine/BesselLPF.h"
 #include "engine/BinRecord.h"
 #include "engine/Coherence.h"
 #include "engine/FourierTransform.h"
-
-#include <benchmark/benchmark.h>
-
-#include <random>
-#include <vector>
 
 namespace {
 
@@ -18,10 +14,9 @@ void BM_CoherenceProcess(benchmark::State& state)
     FourierTransform transform(n);
     transform.setWindowType(WindowFunction::Hann);
     transform.prepare();
-    std::mt19937 generator(1);
-    std::normal_distribution<float> noise(0.0f, 0.3f);
+    const QList<float> data = noise(n, 1), reference = noise(n, 2);
     for (quint32 i = 0; i < n; ++i)
-        transform.add(noise(generator), noise(generator));
+        transform.add(data[i], reference[i]);
     transform.calculate();
     Coherence coherence;
     coherence.setDepth(21);

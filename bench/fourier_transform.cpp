@@ -2,21 +2,16 @@
 // of the same size. FourierTransform::calculate turns two real blocks (measurement and reference)
 // into two spectra; its runs print their time as a multiple of FFTW doing the same two real
 // transforms ("x_fftw") and of a single FFTW real transform ("x_fftw_one").
+#include "bench/BenchSupport.h"
 #include "engine/Deconvolution.h"
 #include "engine/FourierTransform.h"
 
-#include <benchmark/benchmark.h>
 #include <fftw3.h>
 
 #include <chrono>
-#include <cmath>
 #include <map>
-#include <random>
 
 namespace {
-
-constexpr int minSize = 1024;
-constexpr int maxSize = 65536;
 
 // Mean seconds per iteration of FFTW's runs by transform count and size, so the engine's runs
 // can report ratios.
@@ -31,14 +26,6 @@ void reportRatio(benchmark::State& state, const char* name, int transforms, doub
     const auto found = fftwSeconds().find({transforms, int(state.range(0))});
     if (found != fftwSeconds().end() && found->second > 0.0)
         state.counters[name] = seconds / found->second;
-}
-
-void fillNoise(float* block, int n, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::normal_distribution<float> noise(0.0f, 0.3f);
-    for (int i = 0; i < n; ++i)
-        block[i] = noise(generator);
 }
 
 template <typename Body>
@@ -61,8 +48,8 @@ void BM_Fftw(benchmark::State& state, int transforms)
     float* blocks[2] = {fftwf_alloc_real(n), fftwf_alloc_real(n)};
     fftwf_complex* spectra[2] = {fftwf_alloc_complex(n / 2 + 1), fftwf_alloc_complex(n / 2 + 1)};
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, blocks[0], spectra[0], FFTW_MEASURE);
-    fillNoise(blocks[0], n, 1);
-    fillNoise(blocks[1], n, 2);
+    for (int t = 0; t < 2; ++t)
+        std::ranges::copy(noise(n, unsigned(t + 1)), blocks[t]);
     fftwSeconds()[{transforms, n}] = timeIterations(state, [&] {
         for (int t = 0; t < transforms; ++t) {
             fftwf_execute_dft_r2c(plan, blocks[t], spectra[t]);
@@ -82,9 +69,7 @@ void BM_FourierTransformCalculate(benchmark::State& state)
     FourierTransform transform{quint32(n)};
     transform.setWindowType(WindowFunction::Hann);
     transform.prepare();
-    std::vector<float> data(n), reference(n);
-    fillNoise(data.data(), n, 1);
-    fillNoise(reference.data(), n, 2);
+    const QList<float> data = noise(n, 1), reference = noise(n, 2);
     for (int i = 0; i < n; ++i)
         transform.add(data[i], reference[i]);
     const double seconds = timeIterations(state, [&] {
@@ -102,8 +87,7 @@ void BM_DeconvolutionFromSource(benchmark::State& state)
     FourierTransform transform{quint32(n)};
     transform.prepare();
     Deconvolution deconvolution{quint32(n)};
-    std::vector<float> data(n);
-    fillNoise(data.data(), n, 1);
+    const QList<float> data = noise(n, 1);
     for (int i = 0; i < n; ++i)
         transform.add(data[(i + n - 10) % n], data[i]);
     transform.calculate();
@@ -115,10 +99,7 @@ void BM_DeconvolutionFromSource(benchmark::State& state)
 
 }  // namespace
 
-void sizes(benchmark::internal::Benchmark* b)
-{
-    b->RangeMultiplier(2)->Range(minSize, maxSize)->Unit(benchmark::kMicrosecond);
-}
+void sizes(benchmark::internal::Benchmark* b) { b->RangeMultiplier(2)->Range(1024, 65536)->Unit(benchmark::kMicrosecond); }
 
 // The FFTW runs come first: the engine's runs read their times.
 BENCHMARK_CAPTURE(BM_Fftw, OneRealTransform, 1)->Apply(sizes);

@@ -2,21 +2,18 @@
 // 99th percentile and the heap allocations it makes; and the per-frame cost of the sample inputs
 // with the generator loopback connected the way the generator connects it.
 #include "audio/Client.h"
+#include "bench/BenchSupport.h"
 #include "engine/tf/Measurement.h"
 
 #include <QCoreApplication>
-#include <QList>
 #include <QLoggingCategory>
-#include <algorithm>
+
 #include <atomic>
-#include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <new>
-#include <random>
 #include <thread>
-#include <vector>
 
 // ---- heap allocations, counted on the benchmark thread while a tick runs ----------------------
 
@@ -45,16 +42,6 @@ namespace {
 
 constexpr int tickFrames = 48000 * Measurement::analysisIntervalMs / 1000;
 
-QList<float> noise(int count, unsigned seed)
-{
-    std::mt19937 engine(seed);
-    std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
-    QList<float> out(count);
-    for (float& v : out)
-        v = uniform(engine);
-    return out;
-}
-
 // A measurement that takes only the blocks the benchmark writes, as the session sets it up.
 std::unique_ptr<Measurement> makeMeasurement(int mode, int averageType)
 {
@@ -70,20 +57,9 @@ std::unique_ptr<Measurement> makeMeasurement(int mode, int averageType)
 // Resident memory of the process in MB (Linux), to show what one measurement holds per size.
 double residentMb()
 {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (!f)
-        return 0.0;
+    std::ifstream statm("/proc/self/statm");
     long pages = 0, resident = 0;
-    const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
-    std::fclose(f);
-    return read == 2 ? double(resident) * 4096.0 / (1024.0 * 1024.0) : 0.0;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto at = std::size_t(p * double(values.size() - 1) + 0.5);
-    return values[std::min(at, values.size() - 1)];
+    return statm >> pages >> resident ? double(resident) * 4096.0 / (1024.0 * 1024.0) : 0.0;
 }
 
 // Arguments: FFT mode (0 → 1024 … 6 → 65536) and averaging type.
@@ -91,8 +67,7 @@ void BM_AnalysisTick(benchmark::State& state)
 {
     const double residentBefore = residentMb();
     const auto m = makeMeasurement(int(state.range(0)), int(state.range(1)));
-    const QList<float> data = noise(tickFrames, 1);
-    const QList<float> reference = noise(tickFrames, 2);
+    const QList<float> data = noise(tickFrames, 1), reference = noise(tickFrames, 2);
     // Fill the transform once, so the cumulative average runs from the first timed tick.
     for (uint32_t filled = 0; filled < m->fftSize() + tickFrames; filled += tickFrames) {
         m->writeData(data, reference);
@@ -107,10 +82,9 @@ void BM_AnalysisTick(benchmark::State& state)
         countAllocations = true;
         const auto start = std::chrono::steady_clock::now();
         m->transform();
-        const auto end = std::chrono::steady_clock::now();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         countAllocations = false;
         mostAllocations = std::max(mostAllocations, allocations.load());
-        const double seconds = std::chrono::duration<double>(end - start).count();
         state.SetIterationTime(seconds);
         ms.push_back(seconds * 1000.0);
     }
@@ -121,14 +95,9 @@ void BM_AnalysisTick(benchmark::State& state)
     state.counters["measurement_mb"] = residentMb() - residentBefore;
 }
 
-void tickArguments(benchmark::internal::Benchmark* b)
-{
-    for (int mode = 0; mode < Measurement::modeCount; ++mode)
-        for (int type = 0; type < 4; ++type)
-            b->Args({mode, type});
-}
-BENCHMARK(BM_AnalysisTick)->Apply(tickArguments)->UseManualTime()->Iterations(300)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalysisTick)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, Measurement::modeCount - 1, 1), {0, 1, 2, 3}})
+    ->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
 
 // Emits samples the way the generator thread does: one signal per frame, connected directly.
 class LoopbackEmitter : public QObject {
@@ -163,10 +132,7 @@ void BM_PerFrame(benchmark::State& state, bool renderShareOnly)
         const auto end = renderShareOnly ? played : std::chrono::steady_clock::now();
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
-    state.SetItemsProcessed(state.iterations() * block.size());
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        double(state.iterations() * block.size()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    reportPerFrame(state, block.size());
 }
 BENCHMARK_CAPTURE(BM_PerFrame, InputPath, false)->UseManualTime();
 BENCHMARK_CAPTURE(BM_PerFrame, LoopbackOnly, true)->UseManualTime();
@@ -190,9 +156,7 @@ void BM_RenderThreadWait(benchmark::State& state)
                 for (int i = 0; i < 480; ++i) {
                     const auto start = std::chrono::steady_clock::now();
                     m->writeLoopbackSample(block[i]);
-                    const auto end = std::chrono::steady_clock::now();
-                    const std::chrono::duration<double, std::micro> waited = end - start;
-                    waitsUs.push_back(waited.count());
+                    waitsUs.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
                 }
                 next += std::chrono::milliseconds(10);
                 std::this_thread::sleep_until(next);
@@ -221,10 +185,7 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules(
         QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     audio::Client::setPluginFactories({});
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
 
 #include "measurement_tick.moc"

@@ -2,10 +2,7 @@
 // random-access reads with many recorded gaps, the stream reader's resampled read, and a phone
 // that keeps restarting its capture at the highest rate.
 #include "audio/PhoneSampleRing.h"
-
-#include <benchmark/benchmark.h>
-
-#include <QList>
+#include "bench/BenchSupport.h"
 
 using audio::PhoneSampleRing;
 
@@ -14,19 +11,11 @@ namespace {
 constexpr qint64 kRate = 48000;
 constexpr qint64 kMaxRate = 192000;
 
-QList<float> tone(qint64 count)
-{
-    QList<float> samples(count);
-    for (qint64 i = 0; i < count; ++i)
-        samples[i] = float((i * 7919) % 65536) / 65536.0f - 0.5f;
-    return samples;
-}
-
 // Appends frames of `range(0)` samples back to back; the ring wraps all the time.
 void BM_AppendFrames(benchmark::State& state)
 {
     const qint64 frame = state.range(0);
-    const QList<float> samples = tone(frame);
+    const QList<float> samples = noise(frame, 1);
     PhoneSampleRing ring(kRate * 10);
     quint64 index = 0;
     for (auto _ : state) {
@@ -42,7 +31,7 @@ BENCHMARK(BM_AppendFrames)->Arg(480)->Arg(4096)->Arg(65536);
 void BM_ReadWithGaps(benchmark::State& state)
 {
     const qint64 gaps = state.range(0);
-    const QList<float> samples = tone(4096);
+    const QList<float> samples = noise(4096, 1);
     PhoneSampleRing ring(kMaxRate * 10);
     quint64 index = 0;
     for (qint64 g = 0; g < gaps; ++g) {
@@ -52,8 +41,7 @@ void BM_ReadWithGaps(benchmark::State& state)
     ring.append(samples.constData(), samples.size(), index);
     QList<float> out(samples.size());
     for (auto _ : state) {
-        const auto status = ring.read(index, out.size(), out.data());
-        benchmark::DoNotOptimize(status);
+        benchmark::DoNotOptimize(ring.read(index, out.size(), out.data()));
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * out.size());
@@ -64,7 +52,7 @@ BENCHMARK(BM_ReadWithGaps)->Arg(0)->Arg(100)->Arg(10000);
 // refilled as a phone would.
 void BM_ReadResampled(benchmark::State& state)
 {
-    const QList<float> samples = tone(480);
+    const QList<float> samples = noise(480, 1);
     PhoneSampleRing ring(kRate * 10);
     quint64 index = 0;
     for (int i = 0; i < 20; ++i, index += 480)
@@ -83,7 +71,7 @@ BENCHMARK(BM_ReadResampled);
 // A 192 kHz phone whose every frame goes back in time, so every frame restarts the ring.
 void BM_RestartEveryFrame(benchmark::State& state)
 {
-    const QList<float> samples = tone(480);
+    const QList<float> samples = noise(480, 1);
     PhoneSampleRing ring(kMaxRate * 10);
     for (auto _ : state) {
         ring.append(samples.constData(), samples.size(), 1000);

@@ -4,6 +4,7 @@
 // periodic noise.
 #include "audio/aes67/FrameRing.h"
 #include "audio/aes67/Sender.h"
+#include "bench/BenchSupport.h"
 #include "engine/tf/generator/GeneratorThread.h"
 #include "engine/tf/generator/PeriodicNoise.h"
 #include "engine/tf/generator/PinkNoise.h"
@@ -11,10 +12,6 @@
 #include "engine/tf/generator/WhiteNoise.h"
 
 #include <QMutex>
-#include <benchmark/benchmark.h>
-
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -55,9 +52,7 @@ void readBlocks(benchmark::State& state)
         source.read(reinterpret_cast<char*>(buffer.data()), qint64(buffer.size() * sizeof(float)));
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        double(state.iterations() * frames), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    reportPerFrame(state, frames);
 }
 
 // push() into a ring that a reader empties after every call (the steady state), or into a ring

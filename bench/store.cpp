@@ -3,27 +3,17 @@
 #include "app/CaptureFiles.h"
 #include "app/DataFolder.h"
 #include "app/ProjectStore.h"
+#include "bench/BenchSupport.h"
+#include "tests/app/StoreTestFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
 
 namespace {
 
 constexpr qsizetype kCaptureValues = 2000000;
 constexpr int kProjects = 20;
 constexpr int kPacks = 500;
-
-QList<float> ramp(qsizetype n, float start, float step)
-{
-    QList<float> values(n);
-    for (qsizetype i = 0; i < n; ++i)
-        values[i] = start + step * float(i);
-    return values;
-}
 
 CurvePack largeCapture()
 {
@@ -35,10 +25,7 @@ CurvePack largeCapture()
     return pack;
 }
 
-constexpr int64_t captureBytes()
-{
-    return 11 + 16 * int64_t(kCaptureValues);
-}
+constexpr int64_t kCaptureBytes = 11 + 16 * int64_t(kCaptureValues);
 
 void BM_WriteCapture(benchmark::State& state)
 {
@@ -47,7 +34,7 @@ void BM_WriteCapture(benchmark::State& state)
         if (!writeRawFile(pack))
             state.SkipWithError("write failed");
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * captureBytes());
+    state.SetBytesProcessed(int64_t(state.iterations()) * kCaptureBytes);
 }
 BENCHMARK(BM_WriteCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -62,19 +49,16 @@ void BM_ReadCapture(benchmark::State& state)
             state.SkipWithError("read failed");
         benchmark::DoNotOptimize(pack.coherence.constData());
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * captureBytes());
+    state.SetBytesProcessed(int64_t(state.iterations()) * kCaptureBytes);
 }
 BENCHMARK(BM_ReadCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A store as an engineer fills it: packs with EQ bands, corners and a few named curves.
-ProjectStore filledStore()
+// A store as an engineer fills it, saved: packs with EQ bands, corners and a few named curves.
+ProjectStore savedStore()
 {
     ProjectStore store;
-    for (int p = 0; p < kProjects; ++p) {
-        QFile file(projectsDir() + QStringLiteral("/工程 %1.json").arg(p));
-        file.open(QIODevice::WriteOnly);
-        file.write("{\"roomType\": \"室内\"}");
-    }
+    for (int p = 0; p < kProjects; ++p)
+        putBytes(projectsDir() + QStringLiteral("/工程 %1.json").arg(p), "{\"roomType\": \"室内\"}");
     for (int i = 0; i < kPacks; ++i) {
         CurvePack pack;
         pack.name = QStringLiteral("主扩 %1").arg(i + 1);
@@ -93,6 +77,7 @@ ProjectStore filledStore()
         pack.curves = {ramp(32, -3.0f, 0.1f), ramp(32, -1.0f, 0.05f)};
         store.curvePacks.append(pack);
     }
+    store.saveCurvePacks();
     return store;
 }
 
@@ -100,8 +85,7 @@ ProjectStore filledStore()
 // changed so every project file and the root file are rewritten.
 void BM_SavePacks(benchmark::State& state, bool allChanged)
 {
-    ProjectStore store = filledStore();
-    store.saveCurvePacks();
+    ProjectStore store = savedStore();
     int edit = 0;
     for (auto _ : state) {
         for (int i = 0; i < (allChanged ? kPacks : 1); ++i)
@@ -116,8 +100,7 @@ BENCHMARK_CAPTURE(BM_SavePacks, AllChanged, true)->Unit(benchmark::kMillisecond)
 
 void BM_LoadPacks(benchmark::State& state)
 {
-    ProjectStore store = filledStore();
-    store.saveCurvePacks();
+    ProjectStore store = savedStore();
     for (auto _ : state) {
         store.loadCurvePacks();
         if (store.curvePacks.size() != kPacks)
@@ -138,8 +121,5 @@ int main(int argc, char** argv)
         qunsetenv(name);
     QDir().mkpath(home.path() + QStringLiteral("/Documents"));
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -15,24 +15,13 @@ namespace {
 
 using Points = QList<QList<float>>;
 
-QString rawPath(const QString& name)
-{
-    return rawDir() + QLatin1Char('/') + name;
-}
+QString rawPath(const QString& name) { return rawDir() + QLatin1Char('/') + name; }
 
 QByteArray int32Bytes(qint32 value)
 {
     QByteArray bytes(4, '\0');
     qToLittleEndian(value, bytes.data());
     return bytes;
-}
-
-QList<float> ramp(qsizetype n, float start, float step = 1.0f)
-{
-    QList<float> values(n);
-    for (qsizetype i = 0; i < n; ++i)
-        values[i] = start + step * float(i);
-    return values;
 }
 
 CurvePack captured(qsizetype n, qsizetype n2 = 0)
@@ -65,8 +54,12 @@ bool failsOnAFullDisk(const std::function<bool()>& write)
     return !written;
 }
 
-const QRegularExpression kUuidName(
-    QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
+bool isUuidName(const QString& name)
+{
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
+    return uuid.match(name).hasMatch();
+}
 
 }  // namespace
 
@@ -74,10 +67,7 @@ class CaptureFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QDir(rawDir()).removeRecursively();
-    }
+    void init() { QDir(rawDir()).removeRecursively(); }
 
     void eightValuesGiveTheDocumentedBytes()
     {
@@ -85,16 +75,14 @@ private slots:
         pack.freq = {1000.0f, 1.0f, 2.0f, -2.0f, 0.5f, 0.25f, 100.0f, 1.0f};
         pack.level = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, -2.0f};
         pack.coherence = {0.5f};
-        QVERIFY(writeRawFile(pack));
-        QVERIFY(kUuidName.match(pack.rawFile).hasMatch());
+        QVERIFY(writeRawFile(pack) && isUuidName(pack.rawFile));
         const QByteArray bytes = fileBytes(rawPath(pack.rawFile));
         QCOMPARE(bytes.size(), 139);
-        QCOMPARE(bytes.left(11), QByteArray("SNTRAW3\x08\x00\x00\x00", 11));
-        // IEEE single precision, little-endian: 1000 = 447A0000, 1 = 3F800000, -2 = C0000000.
-        QCOMPARE(bytes.mid(11, 8), QByteArray::fromHex("00007a440000803f"));
+        // IEEE single precision, little-endian: 1000 = 447A0000, 1 = 3F800000, -2 = C0000000;
+        // no phase gives zeros, a short coherence list is padded with them.
+        QCOMPARE(bytes.left(19), QByteArray("SNTRAW3\x08\x00\x00\x00", 11) + QByteArray::fromHex("00007a440000803f"));
         QCOMPARE(bytes.mid(11 + 4 * 8 + 28, 4), QByteArray::fromHex("000000c0"));
-        QCOMPARE(bytes.mid(11 + 4 * 16, 32), QByteArray(32, '\0'));  // no phase: zeros
-        QCOMPARE(bytes.mid(11 + 4 * 24, 8), QByteArray::fromHex("0000003f00000000"));
+        QCOMPARE(bytes.mid(11 + 4 * 16, 40), QByteArray(32, '\0') + QByteArray::fromHex("0000003f00000000"));
     }
 
     void capturesRoundTrip_data()
@@ -114,7 +102,7 @@ private slots:
         pack.phase.resize(10);  // padded with zeros
         QVERIFY(writeRawFile(pack));
         QCOMPARE(QFileInfo(rawPath(pack.rawFile)).size(), 11 + 16 * qint64(n));
-        QCOMPARE(kUuidName.match(pack.rawFile2).hasMatch(), n2 > 0);
+        QCOMPARE(isUuidName(pack.rawFile2), n2 > 0);
         CurvePack read;
         read.rawFile = pack.rawFile;
         read.rawFile2 = pack.rawFile2;
@@ -122,33 +110,24 @@ private slots:
         pack.phase += QList<float>(n - 10, 0.0f);
         QCOMPARE(read, pack);
         QCOMPARE(read.rawPoints, n);
-
         const QStringList names{pack.rawFile, pack.rawFile2};
         QVERIFY(writeRawFile(pack));
         QCOMPARE((QStringList{pack.rawFile, pack.rawFile2}), names);
         QCOMPARE(QDir(rawDir()).entryList(QDir::Files).size(), n2 > 0 ? 2 : 1);
     }
 
-    // Nothing is written that the reader would refuse: too short, levels missing, too long.
+    // Nothing is written that the reader would refuse.
     void unreadableCapturesAreNotWritten()
     {
-        CurvePack seven = captured(7);
-        QVERIFY(!writeRawFile(seven));
-        CurvePack mismatched = captured(8);
+        CurvePack seven = captured(7), mismatched = captured(8), tooLong = captured(8), points;
         mismatched.level.removeLast();
-        QVERIFY(!writeRawFile(mismatched));
-        QVERIFY(seven.rawFile.isEmpty() && mismatched.rawFile.isEmpty());
-        CurvePack tooLong = captured(8);
         tooLong.freq2 = tooLong.level2 = QList<float>(2000001, 1.0f);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("longer than a capture file holds"));
-        QVERIFY(!writeRawFile(tooLong));
-        QVERIFY(tooLong.rawFile2.isEmpty());
-        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{tooLong.rawFile});
-
-        CurvePack points;
+        QVERIFY(!writeRawFile(seven) && !writeRawFile(mismatched) && !writeRawFile(tooLong));
+        QVERIFY(seven.rawFile.isEmpty() && mismatched.rawFile.isEmpty() && tooLong.rawFile2.isEmpty());
         QVERIFY(!writePointsFile(points, Points(65, ramp(8, 1)), {}, {}, {}));
         QVERIFY(!writePointsFile(points, {ramp(8, 1), ramp(7, 1)}, {}, {}, {}));
-        QCOMPARE(QDir(rawDir()).entryList(QDir::Files).size(), 1);
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{tooLong.rawFile});
         points.pointsFile = QStringLiteral("x.points");
         points.pointCount = 2;
         QVERIFY(!writePointsFile(points, {}, {}, {}, {}));
@@ -159,17 +138,14 @@ private slots:
     {
         QTest::addColumn<bool>("points");
         QTest::addColumn<QByteArray>("bytes");
-        const QByteArray body(16 * 8, '\x01');
-        const QByteArray raw = QByteArray("SNTRAW3");
+        const QByteArray body(16 * 8, '\x01'), raw("SNTRAW3"), pts("SNTPTS1");
+        const QByteArray point = int32Bytes(8) + body;
         QTest::newRow("n 7") << false << raw + int32Bytes(7) + body;
         QTest::newRow("n 2000001") << false << raw + int32Bytes(2000001) + body;
         QTest::newRow("negative n") << false << raw + int32Bytes(-8) + body;
-        QTest::newRow("cut in coherence") << false << raw + int32Bytes(8) + body.left(120);
-        QTest::newRow("points magic") << false << "SNTPTS1" + int32Bytes(8) + body;
+        QTest::newRow("cut in coherence") << false << raw + point.left(124);
+        QTest::newRow("points magic") << false << pts + point;
         QTest::newRow("short magic") << false << QByteArray("SNTRA");
-        QTest::newRow("empty") << false << QByteArray();
-        const QByteArray pts = "SNTPTS1";
-        const QByteArray point = int32Bytes(8) + body;
         QTest::newRow("count 0") << true << pts + int32Bytes(0) + point;
         QTest::newRow("count 65") << true << pts + int32Bytes(65) + point;
         QTest::newRow("raw magic") << true << raw + int32Bytes(1) + point;
@@ -185,10 +161,8 @@ private slots:
         CurvePack pack;
         pack.rawFile = pack.pointsFile = QStringLiteral("bad");
         pack.pointCount = 2;
+        const CurvePack unread = pack;
         QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
-        CurvePack unread;
-        unread.rawFile = unread.pointsFile = pack.rawFile;
-        unread.pointCount = 2;
         QCOMPARE(pack, unread);  // nothing half-read stays behind
     }
 
@@ -199,16 +173,13 @@ private slots:
         pack.rawFile = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e.raw");
         const Points freq{ramp(8, 1), ramp(20, 5, 2), ramp(9, 100, 10)};
         const Points level{ramp(8, -1), ramp(25, 0)};  // none for the third
-        const Points phase{ramp(3, 7)};
         const Points coherence{ramp(8, 0, 0.1f), ramp(20, 0, 0.01f), ramp(9, 1, 0)};
-        QVERIFY(writePointsFile(pack, freq, level, phase, coherence));
+        QVERIFY(writePointsFile(pack, freq, level, {ramp(3, 7)}, coherence));
         QVERIFY(writePointsFile(first, {ramp(8, 1)}, {ramp(8, 10)}, {}, {}));
         QVERIFY(writePointsFile(second, {ramp(8, 2)}, {ramp(8, 20)}, {}, {}));
         QCOMPARE(pack.pointsFile, pack.rawFile + ".points");
         QVERIFY(first.pointsFile.endsWith(".points") && first.pointsFile != second.pointsFile);
-        QCOMPARE(QFileInfo(rawPath(pack.pointsFile)).size(),
-                 11 + (4 + 16 * 8) + (4 + 16 * 20) + (4 + 16 * 9));
-
+        QCOMPARE(QFileInfo(rawPath(pack.pointsFile)).size(), 11 + (4 + 16 * 8) + (4 + 16 * 20) + (4 + 16 * 9));
         CurvePack read, readFirst;
         read.pointsFile = pack.pointsFile;
         readFirst.pointsFile = first.pointsFile;
@@ -216,9 +187,9 @@ private slots:
         QVERIFY(readPointsFile(read) && readPointsFile(readFirst));
         QCOMPARE(read.pointCount, 3);
         QCOMPARE(read.pointFreq, freq);
-        QCOMPARE(read.pointLevel, (Points{level[0], level[1].mid(0, 20), QList<float>(9, 0.0f)}));
-        QCOMPARE(read.pointPhase, (Points{phase[0] + QList<float>(5, 0.0f), QList<float>(20, 0.0f),
-                                          QList<float>(9, 0.0f)}));
+        const QList<float> zeros20(20, 0.0f), zeros9(9, 0.0f);
+        QCOMPARE(read.pointLevel, (Points{level[0], level[1].mid(0, 20), zeros9}));
+        QCOMPARE(read.pointPhase, (Points{ramp(3, 7) + QList<float>(5, 0.0f), zeros20, zeros9}));
         QCOMPARE(read.pointCoherence, coherence);
         QCOMPARE(readFirst.pointLevel, Points{ramp(8, 10)});
     }
@@ -227,11 +198,8 @@ private slots:
     void namesWithPathsAreNeverFollowed_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("parent") << QStringLiteral("../../victim.raw");
-        QTest::newRow("absolute") << QStringLiteral("%victim%");
-        QTest::newRow("backslash") << QStringLiteral("..\\..\\victim.raw");
-        QTest::newRow("dot dot") << QStringLiteral("..");
-        QTest::newRow("dot") << QStringLiteral(".");
+        for (const char* name : {"../../victim.raw", "%victim%", "..\\..\\victim.raw", "..", "."})
+            QTest::newRow(name) << QString::fromLatin1(name);
     }
 
     void namesWithPathsAreNeverFollowed()
@@ -242,25 +210,17 @@ private slots:
         name.replace(QStringLiteral("%victim%"), victim);
         const QByteArray victimBytes = "SNTRAW3" + int32Bytes(8) + QByteArray(128, '\x01');
         QVERIFY(putBytes(victim, victimBytes));
-
-        CurvePack reading;
-        reading.rawFile = reading.pointsFile = name;
+        CurvePack reading, secondReading = captured(8);  // an unreadable second capture stays empty
+        reading.rawFile = reading.pointsFile = secondReading.rawFile2 = name;
         reading.pointCount = 1;
-        QVERIFY(!readRawFile(reading) && !readPointsFile(reading));
-        QVERIFY(reading.freq.isEmpty());
-        CurvePack secondReading = captured(8);  // an unreadable second capture stays empty
-        secondReading.rawFile2 = name;
-        QVERIFY(readRawFile(secondReading));
-        QVERIFY(secondReading.freq2.isEmpty());
+        QVERIFY(!readRawFile(reading) && !readPointsFile(reading) && reading.freq.isEmpty());
+        QVERIFY(readRawFile(secondReading) && secondReading.freq2.isEmpty());
 
         CurvePack writing = captured(8, 8);
         writing.rawFile = writing.rawFile2 = writing.pointsFile = name;
-        QVERIFY(writeRawFile(writing));
-        QVERIFY(kUuidName.match(writing.rawFile).hasMatch());
-        QVERIFY(kUuidName.match(writing.rawFile2).hasMatch());
+        QVERIFY(writeRawFile(writing) && isUuidName(writing.rawFile) && isUuidName(writing.rawFile2));
         QVERIFY(writePointsFile(writing, {writing.freq}, {writing.level}, {}, {}));
         QCOMPARE(writing.pointsFile, writing.rawFile + ".points");
-
         CurvePack deleting;
         deleting.rawFile = deleting.rawFile2 = name;
         ProjectStore::removeCurvePackFiles(deleting);
@@ -270,19 +230,15 @@ private slots:
     // A write that fails part-way (disk full) must keep the earlier good file and say so.
     void failedWriteKeepsTheEarlierFile()
     {
-        CurvePack pack = captured(8);
-        QVERIFY(writeRawFile(pack));
-        QVERIFY(writePointsFile(pack, {ramp(8, 1)}, {}, {}, {}));
-        const QByteArray raw = fileBytes(rawPath(pack.rawFile));
-        const QByteArray points = fileBytes(rawPath(pack.pointsFile));
-        CurvePack larger = captured(100000);
+        CurvePack pack = captured(8), larger = captured(100000);
+        QVERIFY(writeRawFile(pack) && writePointsFile(pack, {ramp(8, 1)}, {}, {}, {}));
+        const QByteArray raw = fileBytes(rawPath(pack.rawFile)), points = fileBytes(rawPath(pack.pointsFile));
         larger.rawFile = pack.rawFile;
         QVERIFY(failsOnAFullDisk([&] { return writeRawFile(larger); }));
         QVERIFY(failsOnAFullDisk([&] { return writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}); }));
         QCOMPARE(fileBytes(rawPath(pack.rawFile)), raw);
         QCOMPARE(fileBytes(rawPath(pack.pointsFile)), points);
-        QCOMPARE(larger.rawPoints, 0);
-        QCOMPARE(pack.pointCount, 1);
+        QVERIFY(larger.rawPoints == 0 && pack.pointCount == 1);
         QCOMPARE(QDir(rawDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 };

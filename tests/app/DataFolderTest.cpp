@@ -9,15 +9,8 @@
 
 namespace {
 
-QString documents()
-{
-    return QDir::homePath() + QStringLiteral("/Documents");
-}
-
-QString root()
-{
-    return documents() + QStringLiteral("/Tovan测量工作流");
-}
+QString documents() { return QDir::homePath() + QStringLiteral("/Documents"); }
+QString root() { return documents() + QStringLiteral("/Tovan测量工作流"); }
 
 }  // namespace
 
@@ -50,8 +43,7 @@ private slots:
         QCOMPARE(legacyDataDir(), QDir::homePath() + QStringLiteral("/.local/share/Halvo/测量工作流"));
         QVERIFY(QDir(root()).removeRecursively());  // deleted while the program runs
         QCOMPARE(rawDir(), root() + QStringLiteral("/曲线/raw"));
-        QVERIFY(QFileInfo(rawDir()).isDir());
-        QCOMPARE(projectsDir(), root() + QStringLiteral("/工程"));
+        QVERIFY(QFileInfo(rawDir()).isDir() && projectsDir() == root() + QStringLiteral("/工程"));
     }
 
     void olderRootMovesOnlyWhenAlone_data()
@@ -77,11 +69,11 @@ private slots:
     void legacyDataIsImportedWithoutOverwriting()
     {
         const QString legacy = legacyDataDir();
-        QVERIFY(putBytes(legacy + QStringLiteral("/curve_packs_root.json"), "{\"packs\": []}"));
-        QVERIFY(putBytes(legacy + QStringLiteral("/projects/大厅.json"), "legacy"));
-        QVERIFY(putBytes(legacy + QStringLiteral("/projects/Hall 2.0.json"), "hall"));
-        QVERIFY(putBytes(legacy + QStringLiteral("/raw/a.raw"), "SNTRAW3"));
-        QVERIFY(putBytes(legacy + QStringLiteral("/raw/nested/b.raw"), "nested"));
+        const QList<std::pair<QString, QByteArray>> files{{"/curve_packs_root.json", "{\"packs\": []}"},
+            {"/projects/大厅.json", "legacy"}, {"/projects/Hall 2.0.json", "hall"}, {"/raw/a.raw", "SNTRAW3"},
+            {"/raw/nested/b.raw", "nested"}};
+        for (const auto& [name, bytes] : files)
+            QVERIFY(putBytes(legacy + name, bytes));
         QVERIFY(putBytes(projectsDir() + QStringLiteral("/大厅.json"), "current"));
 
         initStorageFolders();
@@ -109,11 +101,8 @@ private slots:
             {"noSlash", documents() + "/Sonetra", documents() + "/Sonetra"},
             {"elsewhere", "/opt" + old, "/opt" + old},
         };
-        {
-            QSettings settings;
-            for (const auto& [key, value, moved] : cases)
-                settings.setValue(key, value);
-        }
+        for (const auto& [key, value, moved] : cases)
+            QSettings().setValue(key, value);
         migrateSettingsPaths();
         QSettings reread;
         for (const auto& [key, value, moved] : cases)

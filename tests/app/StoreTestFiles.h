@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QString>
+#include <QList>
 
 // Plain file access for the store tests, independent of the store's own writing code.
 inline bool putBytes(const QString& path, const QByteArray& bytes)
@@ -18,4 +18,12 @@ inline QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QList<float> ramp(qsizetype n, float start, float step = 1.0f)
+{
+    QList<float> values(n);
+    for (qsizetype i = 0; i < n; ++i)
+        values[i] = start + step * float(i);
+    return values;
 }

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 using namespace snt::eq;
@@ -28,16 +29,6 @@ QList<Scheme> compute(const Measured& m, bool lineArray = false, QString* log = 
     return computeSchemes(m, options, log, {});
 }
 
-Measured endingAt(Measured m, float lastHz)
-{
-    while (!m.freq.isEmpty() && m.freq.last() > lastHz) {
-        m.freq.removeLast();
-        m.magnitude.removeLast();
-        m.coherence.removeLast();
-    }
-    return m;
-}
-
 // A resonance with the phase a real measurement carries: the filter's own phase plus 2 ms of
 // delay, wrapped into ±180°.
 Measured resonanceWithPhase()
@@ -51,32 +42,38 @@ Measured resonanceWithPhase()
     return m;
 }
 
-void compareSchemes(const QList<Scheme>& a, const QList<Scheme>& b)
+bool sameSchemes(const QList<Scheme>& a, const QList<Scheme>& b)
 {
-    QCOMPARE(a.size(), b.size());
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        QCOMPARE(a[i].name, b[i].name);
-        QCOMPARE(a[i].bands, b[i].bands);
-        QCOMPARE(a[i].hpf, b[i].hpf);
-        QCOMPARE(a[i].lpf, b[i].lpf);
-        QCOMPARE(a[i].level, b[i].level);
-        QCOMPARE(a[i].measured, b[i].measured);
-        QCOMPARE(a[i].measuredRaw, b[i].measuredRaw);
-        QCOMPARE(a[i].phase, b[i].phase);
-        QCOMPARE(a[i].fitError, b[i].fitError);
-        QCOMPARE(a[i].blockedReason, b[i].blockedReason);
-    }
+    const auto key = [](const Scheme& s) {
+        return std::tie(s.name, s.bands, s.hpf, s.lpf, s.level, s.measured, s.measuredRaw, s.phase, s.fitError, s.blockedReason);
+    };
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [&](auto& x, auto& y) { return key(x) == key(y); });
 }
 
+QList<double> onGrid(const std::function<double(float)>& curve)
+{
+    QList<double> values;
+    for (const float f : standardGrid())
+        values.append(curve(f));
+    return values;
+}
+
+struct Ladder {
+    int sign;
+    double g0, gStep;
+    int nG;
+    double qStep;
+    int nQ;
+};
+
 // The ladder scoring written the plain way, band by band through peakingGainDb.
-LadderResult plainLadder(const QList<double>& r, double f, int sign, double g0, double gStep, int nG,
-                         double qStep, int nQ, const QList<float>& grid)
+LadderResult plainLadder(const QList<double>& r, double f, const Ladder& l, const QList<float>& grid)
 {
     LadderResult best{0, 0, INFINITY};
-    for (int i = 0; i < nG; ++i) {
-        for (int j = 0; j < nQ; ++j) {
-            const double g = g0 + i * sign * gStep;
-            const double q = 0.5 + j * qStep;
+    for (int i = 0; i < l.nG; ++i) {
+        for (int j = 0; j < l.nQ; ++j) {
+            const double g = l.g0 + i * l.sign * l.gStep;
+            const double q = 0.5 + j * l.qStep;
             double sum = 0.0;
             for (qsizetype k = 0; k < grid.size(); ++k)
                 sum += std::abs(peakingGainDb(grid[k], f, g, q) + r[k]);
@@ -112,10 +109,7 @@ private slots:
         const QList<float>& grid = standardGrid();
         std::mt19937 random(7);
         std::normal_distribution<double> noise(0.0, 3.0);
-        QList<double> rough;
-        for (qsizetype k = 0; k < grid.size(); ++k)
-            rough.append(noise(random));
-        QTest::newRow("noise") << rough;
+        QTest::newRow("noise") << onGrid([&](float) { return noise(random); });
         const QList<Band> features{{63, 5, 3}, {1000, -4, 1.5}, {1100, 6, 4}, {9000, -7, 2}};
         QTest::newRow("smooth") << bandsResponse(features, grid);
         QList<double> flatTop(grid.size(), 0.0);
@@ -129,15 +123,13 @@ private slots:
         const QList<float>& grid = standardGrid();
         QFETCH(QList<double>, r);
         for (const double f : {63.0875, 1000.39, 9600.0}) {
-            const LadderResult fast = evaluateCandidate(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid, false);
-            const LadderResult plain = plainLadder(r, f, -1, -1.0, 0.1, 91, 0.1, 56, grid);
-            QCOMPARE(fast.gain, plain.gain);
-            QCOMPARE(fast.q, plain.q);
-            QCOMPARE(fast.error, plain.error);
-            const LadderResult coarse = evaluateCandidate(r, f, 1, 1.0, 1.0, 10, 0.3, 19, grid, false);
-            const LadderResult plainCoarse = plainLadder(r, f, 1, 1.0, 1.0, 10, 0.3, 19, grid);
-            QCOMPARE(coarse.error, plainCoarse.error);
-            QCOMPARE(coarse.gain, plainCoarse.gain);
+            // The fine cut ladder and the coarse boost ladder.
+            for (const Ladder& l : {Ladder{-1, -1.0, 0.1, 91, 0.1, 56}, Ladder{1, 1.0, 1.0, 10, 0.3, 19}}) {
+                const LadderResult fast = evaluateCandidate(r, f, l.sign, l.g0, l.gStep, l.nG, l.qStep, l.nQ, grid, false);
+                const LadderResult plain = plainLadder(r, f, l, grid);
+                QVERIFY2(fast.gain == plain.gain && fast.q == plain.q && fast.error == plain.error,
+                         qPrintable(QStringLiteral("%1 Hz: %2 %3 %4").arg(f).arg(fast.gain).arg(fast.q).arg(fast.error)));
+            }
         }
     }
 
@@ -146,14 +138,9 @@ private slots:
         QCOMPARE(candidateIndices({0, 2, 0, 2, 0}, 1.0), (QList<int>{1, 2, 3}));
         QVERIFY(candidateIndices({0, 2, 2}, 1.0).isEmpty());
         const QList<float>& grid = standardGrid();
-        QList<double> r;
-        for (const float f : grid)
-            r.append(8.0 * std::sin(std::log2(f) * 9.0));
+        const QList<double> r = onGrid([](float f) { return 8.0 * std::sin(std::log2(f) * 9.0); });
         const QList<double> c = peakCandidates(r, grid);
-        QVERIFY(!c.isEmpty());
-        QVERIFY(c.size() <= 20);
-        QVERIFY(c.first() > 0);
-        QVERIFY(c.last() < 0);
+        QVERIFY(!c.isEmpty() && c.size() <= 20 && c.first() > 0 && c.last() < 0);
         // Indices beyond the curve are ignored instead of read.
         QCOMPARE(pruneCandidates(grid, r.mid(0, 10), {3, 400, -2}, true).size(), 1);
     }
@@ -161,27 +148,15 @@ private slots:
     void searchFindsTheInverseBand()
     {
         const QList<float>& grid = standardGrid();
-        QList<double> a;
-        for (const float f : grid)
-            a.append(peakingGainDb(f, grid[149], 6.0, 2.0));
-        const QList<Band> bands = searchPeq(grid, a, 60, 20000, 8, false);
+        const QList<Band> bands = searchPeq(grid, onGrid([&](float f) { return peakingGainDb(f, grid[149], 6.0, 2.0); }), 60, 20000, 8, false);
         QVERIFY(!bands.isEmpty());
         QCOMPARE(bands.first().hz, double(grid[149]));
-        QVERIFY(std::abs(bands.first().gain + 6.0) < 1e-9);
-        QVERIFY(std::abs(bands.first().q - 2.0) < 1e-9);
-    }
-
-    void searchLeavesSmallDeviations()
-    {
-        const QList<float>& grid = standardGrid();
+        QVERIFY(std::abs(bands.first().gain + 6.0) < 1e-9 && std::abs(bands.first().q - 2.0) < 1e-9);
+        // Small deviations are left alone, and no band is allowed with a budget of none.
         QVERIFY(searchPeq(grid, QList<double>(grid.size(), 0.0), 60, 20000, 8, false).isEmpty());
-        QList<double> bump;
-        for (const float f : grid)
-            bump.append(peakingGainDb(f, 2000, 0.9, 1.0));
+        const QList<double> bump = onGrid([](float f) { return peakingGainDb(f, 2000, 0.9, 1.0); });
         QVERIFY(searchPeq(grid, bump, 60, 20000, 8, false).isEmpty());
-        QList<double> big;
-        for (const float f : grid)
-            big.append(peakingGainDb(f, 2000, 6, 1.0));
+        const QList<double> big = onGrid([](float f) { return peakingGainDb(f, 2000, 6, 1.0); });
         QVERIFY(searchPeq(grid, big, 60, 20000, 0, false).isEmpty());
         // A deviation list shorter than the grid is read only as far as it goes.
         QVERIFY(searchPeq(grid, big.mid(0, 100), 60, 20000, 8, true).size() <= 8);
@@ -191,41 +166,59 @@ private slots:
 
     void flatCurveNeedsNoBands()
     {
-        const QList<Scheme> schemes = compute(endingAt(synthetic::curve({}), 19000.0f));
+        Measured flat = synthetic::curve({});  // measured up to 19 kHz
+        const qsizetype n = std::upper_bound(flat.freq.cbegin(), flat.freq.cend(), 19000.0f) - flat.freq.cbegin();
+        flat.freq.resize(n);
+        flat.magnitude.resize(n);
+        flat.coherence.resize(n);
+        const QList<Scheme> schemes = compute(flat);
         QCOMPARE(schemes.size(), 6);
-        for (const int lane : {0, 4, 5}) {
-            QVERIFY2(schemes[lane].bands.isEmpty(), qPrintable(schemes[lane].name));
-            QVERIFY(schemes[lane].fitError < 0.05f);
-            QVERIFY(schemes[lane].valid);
-        }
+        for (const int lane : {0, 4, 5})
+            QVERIFY2(schemes[lane].bands.isEmpty() && schemes[lane].fitError < 0.05f && schemes[lane].valid, qPrintable(schemes[lane].name));
     }
 
+    // Every lane answers a resonance with a cut; lanes come in their order, the first one traced.
     void resonanceGetsAnOppositeCut()
     {
+        QFile::remove(tracePath);
         QString log;
-        const QList<Scheme> schemes = compute(synthetic::curve({{1000, 6, 2}}), false, &log);
-        QCOMPARE(schemes.size(), 6);
+        const Measured resonance = synthetic::curve({{1000, 6, 2}});
+        const QList<Scheme> schemes = compute(resonance, false, &log);
+        QStringList names;
+        QList<int> indices;
         for (const Scheme& s : schemes) {
-            QVERIFY(s.valid);
-            bool cut = false;
-            for (const SchemeBand& b : s.bands) {
-                if (std::abs(std::log2(b.freq / 1000.0)) < 1.0 / 6.0) {
-                    QVERIFY2(b.gain < -4.5f && b.gain > -7.5f, qPrintable(QString::number(b.gain)));
-                    QVERIFY(b.q > 1.0f && b.q < 3.0f);
-                    cut = true;
-                }
-            }
-            QVERIFY2(cut, qPrintable(s.name));
+            names.append(s.name);
+            indices.append(s.targetIndex);
+            QVERIFY(s.valid && s.kind == "目标曲线" && s.hasLevel);
+            const auto cut = std::find_if(s.bands.cbegin(), s.bands.cend(), [](const SchemeBand& b) {
+                return std::abs(std::log2(b.freq / 1000.0)) < 1.0 / 6.0;
+            });
+            QVERIFY2(cut != s.bands.cend(), qPrintable(s.name));
+            QVERIFY2(cut->gain < -4.5f && cut->gain > -7.5f && cut->q > 1.0f && cut->q < 3.0f, qPrintable(QString::number(cut->gain)));
             QCOMPARE(s.freq, standardGrid());
-            QCOMPARE(s.predicted.size(), 266);
-            QCOMPARE(s.predictedPhase.size(), 266);
+            QVERIFY(s.predicted.size() == 266 && s.predictedPhase.size() == 266);
             QCOMPARE(s.maxCut, std::min_element(s.bands.cbegin(), s.bands.cend(), [](auto& x, auto& y) { return x.gain < y.gain; })->gain);
             // Around the resonance the prediction comes close to the target.
             QVERIFY(std::abs(s.predicted[149] - s.target[149]) < 1.0f);
         }
-        QVERIFY(log.contains(QStringLiteral("平直：")));
-        QVERIFY(log.endsWith(QStringLiteral(" ms\n")));
-        QVERIFY(log.contains(QStringLiteral("并行 6 路 · 用时 ")));
+        QCOMPARE(names, presetNamesInLaneOrder);
+        QCOMPARE(indices, (QList<int>{0, 1, 3, 2, 4, 5}));
+        QVERIFY(log.contains(QStringLiteral("平直：")) && log.contains(QStringLiteral("并行 6 路 · 用时 ")) && log.endsWith(" ms\n"));
+
+        QFile file(tracePath);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        const QStringList starts{"lo=60.000 hi=", "m=[", "tgt=[0.000,", "iter 0 cands [", "  try hz=1000.4 g=-"};
+        for (qsizetype i = 0; i < starts.size(); ++i)
+            QVERIFY2(lines.value(i).startsWith(starts[i]), qPrintable(lines.value(i)));
+        compute(synthetic::curve({}, 2000, 4));  // refused: the last trace stays
+        QVERIFY(QFile::exists(tracePath));
+
+        const QList<Scheme> array = compute(resonance, true);
+        QCOMPARE(array.size(), 2);
+        QVERIFY(array[0].name == "低频 +3.0 dB" && array[1].name == "低频 +4.5 dB");
+        for (const Scheme& s : array)
+            QVERIFY(s.targetIndex == -1 && s.bands.size() <= 8);
     }
 
     void rollOffsGiveCorners()
@@ -240,66 +233,21 @@ private slots:
         QCOMPARE(schemes[4].targetIndex, 4);
     }
 
-    void laneOrderAndLineArray()
-    {
-        const Measured m = synthetic::curve({{1000, 6, 2}});
-        const QList<Scheme> schemes = compute(m);
-        QStringList names;
-        QList<int> indices;
-        for (const Scheme& s : schemes) {
-            names.append(s.name);
-            indices.append(s.targetIndex);
-            QCOMPARE(s.kind, QStringLiteral("目标曲线"));
-            QVERIFY(s.hasLevel);
-        }
-        QCOMPARE(names, presetNamesInLaneOrder);
-        QCOMPARE(indices, (QList<int>{0, 1, 3, 2, 4, 5}));
-
-        const QList<Scheme> array = compute(m, true);
-        QCOMPARE(array.size(), 2);
-        QCOMPARE(array[0].name, QStringLiteral("低频 +3.0 dB"));
-        QCOMPARE(array[1].name, QStringLiteral("低频 +4.5 dB"));
-        for (const Scheme& s : array) {
-            QCOMPARE(s.targetIndex, -1);
-            QVERIFY(s.bands.size() <= 8);
-        }
-    }
-
     void progressArrivesInOrderFromTheLanes()
     {
         QMutex mutex;
         QList<int> done;
         QList<Qt::HANDLE> threads;
-        const auto progress = [&](int d, int total) {
+        computeSchemes(synthetic::curve({{1000, 6, 2}}), Options(), nullptr, [&](int d, int total) {
             QMutexLocker lock(&mutex);
             QCOMPARE(total, 6);
             done.append(d);
             threads.append(QThread::currentThreadId());
-        };
-        computeSchemes(synthetic::curve({{1000, 6, 2}}), Options(), nullptr, progress);
+        });
         QCOMPARE(done, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
         QCOMPARE(threads.first(), QThread::currentThreadId());
         const QSet<Qt::HANDLE> lanes(threads.cbegin() + 1, threads.cend());
-        QCOMPARE(lanes.size(), 6);
-        QVERIFY(!lanes.contains(QThread::currentThreadId()));
-    }
-
-    void traceFileOfTheFirstLane()
-    {
-        QFile::remove(tracePath);
-        compute(synthetic::curve({{1000, 6, 2}}));
-        QFile file(tracePath);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-        QVERIFY(lines.first().startsWith(QStringLiteral("lo=60.000 hi=")));
-        QVERIFY(lines[1].startsWith(QStringLiteral("m=[")));
-        QVERIFY(lines[2].startsWith(QStringLiteral("tgt=[0.000,")));
-        QVERIFY(lines[3].startsWith(QStringLiteral("iter 0 cands [")));
-        QVERIFY(lines[4].startsWith(QStringLiteral("  try hz=1000.4 g=-")));
-        // A refused computation leaves the last trace alone.
-        Measured tweeter = synthetic::curve({}, 2000, 4);
-        compute(tweeter);
-        QVERIFY(QFile::exists(tracePath));
+        QVERIFY(lanes.size() == 6 && !lanes.contains(QThread::currentThreadId()));
     }
 
     // --- curves that are no loudspeaker measurement ---
@@ -324,6 +272,19 @@ private slots:
             "这条曲线的高频比低频少太多，像是只测到了低音喇叭。可能是高音单元没响，或者话筒离得太远。先确认高音单元和接线，再重测一遍。");
         QTest::newRow("nothing low") << lowCoherence << QStringLiteral(
             "这条曲线的低频基本没测到东西，可能是低音单元没响、只测了高音，或者低频被房间噪声盖住了。先确认单元和话筒位置，再重测一遍。");
+        const QString narrowMessage = QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
+        Measured narrow = synthetic::curve({});
+        const auto inside = std::find_if(narrow.freq.cbegin(), narrow.freq.cend(), [](float f) { return f >= 100.0f; });
+        const qsizetype first = inside - narrow.freq.cbegin();
+        const qsizetype count = std::find_if(inside, narrow.freq.cend(), [](float f) { return f > 140.0f; }) - inside;
+        narrow.freq = narrow.freq.mid(first, count);
+        narrow.magnitude = narrow.magnitude.mid(first, count);
+        narrow.coherence = narrow.coherence.mid(first, count);
+        QTest::newRow("100 to 140 Hz") << narrow << narrowMessage;
+        Measured nothing;  // no usable point at all: refused, not fitted
+        nothing.freq = {100.0f, NAN};
+        nothing.magnitude = {NAN, 1.0f};
+        QTest::newRow("no usable point") << nothing << narrowMessage;
     }
 
     void refusals()
@@ -334,32 +295,11 @@ private slots:
         const QList<Scheme> schemes = compute(curve, false, &log);
         QCOMPARE(schemes.size(), 6);
         for (const Scheme& s : schemes) {
-            QVERIFY(s.blocked());
-            QCOMPARE(s.blockedReason, message);
-            QCOMPARE(s.explain, message);
-            QVERIFY(!s.valid);
-            QVERIFY(s.bands.isEmpty());
-            QVERIFY(!s.hpf.on && !s.lpf.on);
-            QCOMPARE(s.target, s.measured);
-            QCOMPARE(s.predictedRaw, s.measuredRaw);
+            QVERIFY(s.blocked() && s.blockedReason == message && s.explain == message);
+            QVERIFY(!s.valid && s.bands.isEmpty() && !s.hpf.on && !s.lpf.on);
+            QVERIFY(s.target == s.measured && s.predictedRaw == s.measuredRaw);
         }
         QCOMPARE(log.count(QStringLiteral("：已拦下 · ") + message), 6);
-    }
-
-    void narrowUsableRangeIsRefused()
-    {
-        Measured narrow = synthetic::curve({});
-        qsizetype first = 0;
-        while (narrow.freq[first] < 100.0f)
-            ++first;
-        qsizetype count = 0;
-        while (narrow.freq[first + count] <= 140.0f)
-            ++count;
-        narrow.freq = narrow.freq.mid(first, count);
-        narrow.magnitude = narrow.magnitude.mid(first, count);
-        narrow.coherence = narrow.coherence.mid(first, count);
-        for (const Scheme& s : compute(narrow))
-            QCOMPARE(s.blockedReason, QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。"));
     }
 
     void laneRefusalRules()
@@ -371,11 +311,8 @@ private slots:
             dip.append(f > 700 && f < 2500 ? -20.0f : 0.0f);
         QVERIFY(!diagnoseLargeDip(standardGrid(), dip, 60, 20000).isEmpty());
         QVERIFY(diagnoseLargeDip(standardGrid(), dip, 800, 20000).isEmpty());  // touches the range end
-        QList<float> raised(266, 0.0f);
-        for (qsizetype k = 0; k < 60; ++k)
-            raised[k] = 10.0f;
-        for (qsizetype k = 200; k < 266; ++k)
-            raised[k] = 10.0f;
+        QList<float> raised(266, 10.0f);  // both ends 10 dB above the middle
+        std::fill(raised.begin() + 60, raised.begin() + 200, 0.0f);
         QVERIFY(!diagnoseSaggingMiddle(standardGrid(), raised, -4.0, 60, 20000).isEmpty());
         double shift = 0.0;
         QCOMPARE(pulledDownLowPass(8.0, 16000.0, 60.0, &shift), std::round(16000.0 / std::pow(2.0, 0.25) * 10.0) / 10.0);
@@ -395,7 +332,7 @@ private slots:
         std::reverse(descending.coherence.begin(), descending.coherence.end());
         std::reverse(descending.phase.begin(), descending.phase.end());
         const QList<Scheme> expected = compute(ascending);
-        compareSchemes(compute(descending), expected);
+        QVERIFY(sameSchemes(compute(descending), expected));
         // The phase is the resonance's own, the 2 ms taken out again.
         QVERIFY(std::abs(expected.first().phase[149]) < 1.0f);
     }
@@ -413,13 +350,13 @@ private slots:
         // A given level that is no number is estimated like a missing one.
         dirty.hasLevel = true;
         dirty.level = NAN;
-        compareSchemes(compute(dirty), compute(clean));
+        QVERIFY(sameSchemes(compute(dirty), compute(clean)));
     }
 
     void mismatchedListsStayInBounds()
     {
         Measured m = resonanceWithPhase();
-        m.magnitude.resize(m.magnitude.size() - 1000);
+        m.magnitude = m.magnitude.mid(0, m.magnitude.size() - 1000);  // a fresh buffer: reads past it are caught
         m.coherence.removeLast();
         m.phase.append({1.0f, 2.0f, 3.0f});
         const QList<Scheme> schemes = compute(m);
@@ -437,14 +374,6 @@ private slots:
         QVERIFY(std::isfinite(baseLevel(grid, QList<double>(10, 1.0), 60, 20000)));
         QCOMPARE(estimateBaseLevel(grid, {1, 2, 3}, {1}, false), 0.0f);
         QVERIFY(diagnoseCurve(grid.mid(0, 30), QList<float>(3, 0.0f), QList<float>(7, 1.0f)).isEmpty());
-        // No usable point at all: refused, not fitted.
-        Measured nothing;
-        nothing.freq = {100.0f, NAN};
-        nothing.magnitude = {NAN, 1.0f};
-        const QList<Scheme> refused = computeSchemes(nothing, Options(), nullptr, {});
-        QCOMPARE(refused.size(), 6);
-        for (const Scheme& s : refused)
-            QCOMPARE(s.blockedReason, usableRangeTooNarrow());
         QCOMPARE(compute(Measured(), true).size(), 2);
     }
 };

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
 
 // Measured curves whose right answer is known, shaped from analytic filter responses on the bins
 // of a 65536-point FFT at 48 kHz.
@@ -40,10 +41,10 @@ inline Measured curve(const QList<Feature>& features, double hpHz = 0.0, int hpO
         double db = 0.0;
         for (const Feature& x : features)
             db += peakingGainDb(f, x.hz, x.gainDb, x.q);
-        if (hpOrder > 0)
-            db += 20.0 * std::log10(filterResponse(ButterworthHighPass, f, float(hpHz), hpOrder, 0.707f, 0, false, 0).abs());
-        if (lpOrder > 0)
-            db += 20.0 * std::log10(filterResponse(ButterworthLowPass, f, float(lpHz), lpOrder, 0.707f, 0, false, 0).abs());
+        for (const auto& [type, hz, order] : {std::tuple{ButterworthHighPass, hpHz, hpOrder}, std::tuple{ButterworthLowPass, lpHz, lpOrder}}) {
+            if (order > 0)
+                db += 20.0 * std::log10(filterResponse(type, f, float(hz), order, 0.707f, 0, false, 0).abs());
+        }
         m.magnitude.append(float(std::pow(10.0, db / 20.0)));
     }
     return m;
@@ -53,9 +54,7 @@ inline Measured curve(const QList<Feature>& features, double hpHz = 0.0, int hpO
 inline QList<Feature> roughFeatures()
 {
     std::mt19937 random(20240607);
-    std::uniform_real_distribution<double> depth(2.0, 8.0);
-    std::uniform_real_distribution<double> jitter(-0.15, 0.15);
-    std::uniform_real_distribution<double> sharpness(1.0, 4.0);
+    std::uniform_real_distribution<double> depth(2.0, 8.0), jitter(-0.15, 0.15), sharpness(1.0, 4.0);
     QList<Feature> features;
     for (int i = 0; i < 14; ++i) {
         const double octave = std::log2(80.0) + (std::log2(12000.0) - std::log2(80.0)) * i / 13.0;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+// Helpers shared by the benchmarks: test signals, figures, and the run itself.
+
+// Gaussian noise of standard deviation 0.3, the same for the same seed.
+inline QList<float> noise(qsizetype count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::normal_distribution<float> normal(0.0f, 0.3f);
+    QList<float> samples(count);
+    for (float& s : samples)
+        s = normal(generator);
+    return samples;
+}
+
+inline double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return values[std::min(std::size_t(p * double(values.size() - 1) + 0.5), values.size() - 1)];
+}
+
+// Reports the mean time of one of `items` per iteration as "ns_per_frame", with items per second.
+inline void reportPerFrame(benchmark::State& state, qint64 items)
+{
+    state.SetItemsProcessed(state.iterations() * items);
+    state.counters["ns_per_frame"] = benchmark::Counter(
+        double(state.iterations() * items), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+inline int runBenchmarks(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
