@@ -15,11 +15,11 @@ class FakeDevice : public platform::Device,
                    public platform::PropertyStore,
                    public std::enable_shared_from_this<FakeDevice> {
 public:
-    FakeDevice(FakeAudioSystem* system, FakeAudioSystem::EndpointSpec spec)
-        : system_(system), spec_(std::move(spec))
+    FakeDevice(FakeAudioSystem* system, FakeAudioSystem::EndpointSpec endpoint)
+        : system_(system), endpoint_(std::move(endpoint))
     {
     }
-    Result id(QString* id) override { return system_->give(id, spec_.id, "id"); }
+    Result id(QString* id) override { return system_->give(id, endpoint_.id, "id"); }
     Result endpoint(std::shared_ptr<platform::Endpoint>* endpoint) override
     {
         return system_->give(endpoint, shared_from_this(), "endpoint");
@@ -32,19 +32,19 @@ public:
     {
         const Result r = system_->hit("activateAudioClient");
         if (platform::succeeded(r)) {
-            auto fake = std::make_shared<FakeAudioClient>(system_, spec_.mixFormat);
+            auto fake = std::make_shared<FakeAudioClient>(system_, endpoint_.mixFormat);
             system_->setLastClient(fake);
             *client = fake;
         }
         return r;
     }
-    Result dataFlow(DataFlow* flow) override { return system_->give(flow, spec_.flow, "dataFlow"); }
+    Result dataFlow(DataFlow* flow) override { return system_->give(flow, endpoint_.flow, "dataFlow"); }
     Result value(platform::PropertyKey key, platform::PropertyValue* value) override
     {
         if (key == platform::PropertyKey::FriendlyName)
-            *value = spec_.name;
-        else if (spec_.deviceFormat)
-            *value = *spec_.deviceFormat;
+            *value = endpoint_.name;
+        else if (endpoint_.deviceFormat)
+            *value = *endpoint_.deviceFormat;
         else
             *value = std::monostate();
         return system_->hit("value");
@@ -52,7 +52,7 @@ public:
 
 private:
     FakeAudioSystem* const system_;
-    const FakeAudioSystem::EndpointSpec spec_;
+    const FakeAudioSystem::EndpointSpec endpoint_;
 };
 
 }  // namespace
