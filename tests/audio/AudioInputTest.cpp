@@ -92,6 +92,7 @@ private slots:
             [] { auto p = std::make_shared<ManualCard>(); manual = p.get(); return p; },
             [] { auto p = std::make_shared<LoopbackCard>(); loopback = p.get(); return p; },
         }));
+        Client::instance();
     }
 
     void blocksAreSplitIntoMeasurementAndReference_data()
