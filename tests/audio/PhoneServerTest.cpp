@@ -138,11 +138,6 @@ private:
                    : nullptr;
     }
 
-    void waitUntilNoSocketIsTracked()
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -165,7 +160,7 @@ private slots:
     {
         server_->stop();
         peer_.reset();
-        waitUntilNoSocketIsTracked();
+        WAIT_FOR(server_->trackedSocketCount() == 0);
     }
 
     void discoveryAnswersOnlyTheKeyword()
@@ -269,7 +264,7 @@ private slots:
             QVERIFY(peer_->send("open", "a", {{"url", url()}}));
         QVERIFY(peer_->send(op, "a", {{op == "text" ? "text" : "hex", message}}));
         QCOMPARE(peer_->waitClosed("a"), 1000);
-        waitUntilNoSocketIsTracked();
+        WAIT_FOR(server_->trackedSocketCount() == 0);
         QVERIFY(server_->clients().isEmpty());
         QCOMPARE(events_, handshake ? QStringList({"+phone-1", "-phone-1"}) : QStringList());
     }
@@ -358,7 +353,7 @@ private slots:
         QVERIFY(peer_->send("close", "new"));
         QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
         QVERIFY(peer_->send("close", "pending"));
-        waitUntilNoSocketIsTracked();
+        WAIT_FOR(server_->trackedSocketCount() == 0);
 
         for (int round = 0; round < 8; ++round) {
             const QString conn = QString("c%1").arg(round);
@@ -367,7 +362,7 @@ private slots:
             WAIT_FOR(server_->writeIndex("cycling") == quint64(round) * 100 + 10);
             QVERIFY(peer_->send("close", conn));
             WAIT_FOR(!server_->hasClient("cycling"));
-            waitUntilNoSocketIsTracked();
+            WAIT_FOR(server_->trackedSocketCount() == 0);
         }
         QCOMPARE(events_.size(), 4 + 16);
     }
@@ -376,7 +371,7 @@ private slots:
     {
         QVERIFY(connectPhone("phone"));
         QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 2, kTimeoutMs);
+        WAIT_FOR(server_->trackedSocketCount() == 2);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] already listening"));
         QVERIFY(!listenPlain());
 
