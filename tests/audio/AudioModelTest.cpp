@@ -107,7 +107,18 @@ private slots:
         QVERIFY(stream);
         QCOMPARE(asio->lastDirection, Plugin::Output);
         QCOMPARE(stream->format(), (audio::Format{96000, 8}));
+        // The rate the driver reports replaces the asked one; only the first close reaches the
+        // backend.
+        QSignalSpy rate(stream, &audio::Stream::sampleRateChanged);
+        QSignalSpy closing(stream, &audio::Stream::closeMe);
+        stream->setSampleRate(44100);
+        QCOMPARE(rate.count(), 1);
+        QCOMPARE(stream->format(), (audio::Format{44100, 8}));
+        QVERIFY(stream->isRunning());
         stream->close();
+        stream->close();
+        QVERIFY(!stream->isRunning());
+        QCOMPARE(closing.count(), 1);
         // Unknown ids get the default format and no stream.
         QCOMPARE(client->preferredInputFormat("none"), (audio::Format{48000, 2}));
         QCOMPARE(client->preferredOutputFormat("none"), (audio::Format{48000, 2}));
@@ -116,7 +127,7 @@ private slots:
         QCOMPARE(wasapi->lastId, QString());
     }
 
-    void defaultDeviceAsksBackendsInOrder()
+    void backendsAreAskedInOrder()
     {
         auto client = Client::instance();
         QCOMPARE(client->defaultDevice(Plugin::Input), QString());
@@ -126,30 +137,11 @@ private slots:
         wasapi->defaultInput = "w-in";
         QCOMPARE(client->defaultDevice(Plugin::Input), QString("w-in"));
         QCOMPARE(client->defaultDevice(Plugin::Output), QString("asio-out"));
-    }
-
-    void refreshAllReloadsEveryBackendQueued()
-    {
-        auto client = Client::instance();
+        // A refresh reloads every backend, queued.
         QSignalSpy changed(client.get(), &Client::deviceListChanged);
         client->refreshAll();
         QCOMPARE(changed.count(), 0);
         QTRY_COMPARE(changed.count(), 2);
-    }
-
-    void streamRateAndClose()
-    {
-        audio::Stream stream(audio::Format{48000, 3});
-        QSignalSpy rate(&stream, &audio::Stream::sampleRateChanged);
-        QSignalSpy closing(&stream, &audio::Stream::closeMe);
-        stream.setSampleRate(44100);
-        QCOMPARE(rate.count(), 1);
-        QCOMPARE(stream.format(), (audio::Format{44100, 3}));
-        QVERIFY(stream.isRunning());
-        stream.close();
-        stream.close();
-        QVERIFY(!stream.isRunning());
-        QCOMPARE(closing.count(), 1);
     }
 
     void matcher_data()
