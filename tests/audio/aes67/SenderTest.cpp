@@ -6,6 +6,7 @@
 #include <atomic>
 #include <numeric>
 #include <random>
+#include <thread>
 #include <vector>
 
 using audio::aes67::FrameRing;
@@ -114,13 +115,9 @@ private slots:
             for (int i = 0; i < 2000; ++i)
                 sender->push(block.data(), 100, 8, 48000);
         };
-        QThread* a = QThread::create(pushAll, 1.0f);
-        QThread* b = QThread::create(pushAll, 2.0f);
-        a->start();
-        b->start();
-        QVERIFY(a->wait(30000) && b->wait(30000));
-        delete a;
-        delete b;
+        std::thread a(pushAll, 1.0f), b(pushAll, 2.0f);
+        a.join();
+        b.join();
         const qint64 kept = sender->ring().available();
         QCOMPARE(kept + sender->droppedFrames() - dropped, 2 * 2000 * 100);
         std::vector<float> out(size_t(kept * 8));
@@ -137,7 +134,7 @@ private slots:
         constexpr qint64 total = 3'000'000;
         std::atomic<bool> writerDone{false};
         qint64 dropped = 0;
-        QThread* writer = QThread::create([&] {
+        std::thread writer([&] {
             std::mt19937 random(7);
             std::vector<float> block;
             for (qint64 next = 0; next < total;) {
@@ -150,7 +147,6 @@ private slots:
             }
             writerDone.store(true);
         });
-        writer->start();
         std::vector<float> out(3000 * 8);
         qint64 readFrames = 0;
         double last = -1.0;
@@ -167,8 +163,7 @@ private slots:
             readFrames += n;
             done = done && n == 0;
         }
-        QVERIFY(writer->wait(30000));
-        delete writer;
+        writer.join();
         QVERIFY(whole);
         QVERIFY(ordered);
         QCOMPARE(last, double(total - 1));
