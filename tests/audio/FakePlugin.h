@@ -3,9 +3,8 @@
 #include "audio/Plugin.h"
 #include "audio/Stream.h"
 
-#include <QIODevice>
-
-// A backend with a scripted device list, for the client's merge and routing rules.
+// A backend with a scripted device list, for the client's merge and routing rules. It remembers
+// the last request that reached it.
 class FakePlugin : public audio::Plugin {
     Q_OBJECT
 public:
@@ -17,25 +16,25 @@ public:
     {
         return direction == Input ? defaultInput : defaultOutput;
     }
-    audio::Format preferredFormat(const audio::DeviceInfo::Id& id, const Direction&) override
+    audio::Format preferredFormat(const audio::DeviceInfo::Id& id,
+                                  const Direction& direction) override
     {
-        lastFormatId = id;
+        lastId = id;
+        lastDirection = direction;
         return format;
     }
     audio::Stream* open(const QString& id, const Direction& direction, const audio::Format& f,
                         QIODevice*) override
     {
-        lastOpenId = id;
+        lastId = id;
         lastDirection = direction;
         return new audio::Stream(f, this);
     }
 
     audio::DeviceList rows;
-    QString defaultInput;
-    QString defaultOutput;
+    QString defaultInput, defaultOutput;
     audio::Format format{44100, 4};
-    QString lastFormatId;
-    QString lastOpenId;
+    QString lastId;
     Direction lastDirection = Input;
 
 private:

@@ -153,39 +153,30 @@ private slots:
         QTest::addColumn<QList<float>>("expected");
         QTest::addColumn<quint64>("readIndex");
         QTest::addColumn<double>("phaseAfter");
+        const auto row = [](const char* name, double ratio, double phase, qint64 maxOut,
+                            qint64 unread, const QList<float>& expected, quint64 readIndex,
+                            double phaseAfter) {
+            QTest::newRow(name) << ratio << phase << maxOut << unread << expected << readIndex
+                                << phaseAfter;
+        };
         const double nan = std::numeric_limits<double>::quiet_NaN();
         const double inf = std::numeric_limits<double>::infinity();
-        const QList<float> atOne{0.0f, 1.0f, 4.0f, 9.0f, 16.0f};
-        // p = 0.25, 1.75, 3.25, 4.75; q = 6.25.
-        QTest::newRow("ratio 1.5 phase 0.25") << 1.5 << 0.25 << qint64(32) << qint64(6)
-                                              << QList<float>{0.25f, 3.25f, 10.75f, 22.75f}
-                                              << quint64(6) << 0.25;
-        // The same read stopped after two samples: q = 3.25.
-        QTest::newRow("stops at maxOut") << 1.5 << 0.25 << qint64(2) << qint64(6)
-                                         << QList<float>{0.25f, 3.25f} << quint64(3) << 0.25;
-        QTest::newRow("ratio 0.5") << 0.5 << 0.0 << qint64(32) << qint64(6)
-                                   << QList<float>{0, 0.5, 1, 2.5, 4, 6.5, 9, 12.5, 16, 20.5}
-                                   << quint64(5) << 0.0;
-        QTest::newRow("ratio 2") << 2.0 << 0.0 << qint64(32) << qint64(6)
-                                 << QList<float>{0.0f, 4.0f, 16.0f} << quint64(6) << 0.0;
-        QTest::newRow("NaN phase starts at 0") << 2.0 << nan << qint64(32) << qint64(6)
-                                               << QList<float>{0.0f, 4.0f, 16.0f} << quint64(6)
-                                               << 0.0;
-        QTest::newRow("negative phase starts at 0") << 2.0 << -0.5 << qint64(32) << qint64(6)
-                                                    << QList<float>{0.0f, 4.0f, 16.0f}
-                                                    << quint64(6) << 0.0;
-        // p = 4.9 only: 16 + 0.9 * 9.
-        QTest::newRow("phase near the end") << 1.0 << 4.9 << qint64(32) << qint64(6)
-                                            << QList<float>{24.1f} << quint64(5) << 0.9;
+        // p = 0.25, 1.75, 3.25, 4.75; q = 6.25 (3.25 when stopped after two samples).
+        row("ratio 1.5 phase 0.25", 1.5, 0.25, 32, 6, {0.25f, 3.25f, 10.75f, 22.75f}, 6, 0.25);
+        row("stops at maxOut", 1.5, 0.25, 2, 6, {0.25f, 3.25f}, 3, 0.25);
+        row("ratio 0.5", 0.5, 0, 32, 6, {0, 0.5, 1, 2.5, 4, 6.5, 9, 12.5, 16, 20.5}, 5, 0);
+        row("ratio 2", 2, 0, 32, 6, {0, 4, 16}, 6, 0);
+        row("NaN phase starts at 0", 2, nan, 32, 6, {0, 4, 16}, 6, 0);
+        row("negative phase starts at 0", 2, -0.5, 32, 6, {0, 4, 16}, 6, 0);
+        row("phase near the end", 1, 4.9, 32, 6, {24.1f}, 5, 0.9);  // 16 + 0.9 * 9
         // With fewer than two unread samples nothing can be interpolated.
-        QTest::newRow("one unread") << 1.0 << 0.5 << qint64(32) << qint64(1) << QList<float>{}
-                                    << quint64(5) << 0.5;
-        QTest::newRow("nothing unread") << 1.0 << 0.5 << qint64(32) << qint64(0)
-                                        << QList<float>{} << quint64(6) << 0.5;
+        row("one unread", 1, 0.5, 32, 1, {}, 5, 0.5);
+        row("nothing unread", 1, 0.5, 32, 0, {}, 6, 0.5);
         // A ratio outside 0.5 .. 2 reads at 1.
-        for (const double ratio : {3.0, 0.4, nan, inf})
-            QTest::addRow("ratio %g", ratio) << ratio << 0.0 << qint64(32) << qint64(6) << atOne
-                                             << quint64(5) << 0.0;
+        row("ratio 3", 3, 0, 32, 6, {0, 1, 4, 9, 16}, 5, 0);
+        row("ratio 0.4", 0.4, 0, 32, 6, {0, 1, 4, 9, 16}, 5, 0);
+        row("ratio NaN", nan, 0, 32, 6, {0, 1, 4, 9, 16}, 5, 0);
+        row("ratio infinite", inf, 0, 32, 6, {0, 1, 4, 9, 16}, 5, 0);
     }
 
     void resampledRead()

@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <memory>
-#include <numeric>
 
 using audio::AudioStreamServer;
 using audio::PhoneSession;
@@ -43,8 +42,7 @@ public:
 
     ~PhonePeer()
     {
-        process_.write("{\"op\":\"quit\"}\n");
-        process_.closeWriteChannel();
+        process_.closeWriteChannel();  // the script closes its connections and ends
         if (!QTest::qWaitFor([this] { return process_.state() == QProcess::NotRunning; },
                              kTimeoutMs))
             process_.kill();
@@ -70,16 +68,12 @@ public:
         return command(op, conn, fields).value("ok").toBool();
     }
 
-    // Sends one audio frame, followed by `extra` bytes that are no part of it.
-    bool frame(const QString& conn, quint32 seq, quint64 index, const QList<int>& samples,
+    // Sends one audio frame of 16-bit samples, followed by `extra` bytes that are no part of it.
+    bool frame(const QString& conn, qint64 seq, qint64 index, const QJsonArray& samples,
                int extra = 0)
     {
-        QJsonArray values;
-        for (int sample : samples)
-            values.append(sample);
         return send("frame", conn,
-                    {{"seq", qint64(seq)}, {"index", qint64(index)}, {"samples", values},
-                     {"extra", extra}});
+                    {{"seq", seq}, {"index", index}, {"samples", samples}, {"extra", extra}});
     }
 
     // The close code the server sent, or -1 when the connection did not close.
@@ -94,10 +88,11 @@ private:
     QProcess process_;
 };
 
-QList<int> ramp(int count, int first = 0)
+QJsonArray ramp(int count, int first = 0)
 {
-    QList<int> values(count);
-    std::iota(values.begin(), values.end(), first);
+    QJsonArray values;
+    for (int i = 0; i < count; ++i)
+        values.append(first + i);
     return values;
 }
 
@@ -164,7 +159,7 @@ private slots:
     {
         server_->stop();
         peer_.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        WAIT_FOR(server_->trackedSocketCount() == 0);
     }
 
     void discoveryAnswersOnlyTheKeyword()
@@ -225,7 +220,8 @@ private slots:
         QTest::addColumn<QString>("warning");
         const QString invalid = "invalid handshake from 127.0.0.1, closing";
         const QString badMagic = "bad magic from Test phone, closing";
-        const QString malformed = "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
+        const QString malformed =
+            "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
         QTest::newRow("not JSON") << false << "text" << "hello there" << invalid;
         QTest::newRow("JSON array") << false << "text" << R"(["audio-hello","x"])" << invalid;
         QTest::newRow("wrong type") << false << "text" << R"({"type":"video-hello","id":"x"})"
@@ -267,7 +263,7 @@ private slots:
             QVERIFY(peer_->send("open", "a", {{"url", url()}}));
         QVERIFY(peer_->send(op, "a", {{op == "text" ? "text" : "hex", message}}));
         QCOMPARE(peer_->waitClosed("a"), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        WAIT_FOR(server_->trackedSocketCount() == 0);
         QVERIFY(server_->clients().isEmpty());
         QCOMPARE(events_, handshake ? QStringList({"+phone-1", "-phone-1"}) : QStringList());
     }
@@ -303,7 +299,8 @@ private slots:
         QCOMPARE(server_->available("phone-1"), qint64(1));
     }
 
-    // At 8000 Hz the ring holds 80000 samples.
+    // Missing sequence numbers and sample indices are counted; a restarted capture counts one
+    // of each. At 8000 Hz the ring holds 80000 samples; what nobody read counts as dropped.
     void gapsRestartsAndDrops()
     {
         const PhoneSession* session = connectPhone("a", "phone-1", "Gappy", 8000);
@@ -314,38 +311,30 @@ private slots:
         QCOMPARE(session->seqGaps, quint64(3));      // 6, 7, 8 missing
         QCOMPARE(session->sampleGaps, quint64(50));  // [100, 150) missing
         QCOMPARE(server_->read("phone-1", 90, 20, nullptr), 3);
-        QCOMPARE(server_->read("phone-1", 150, 100, nullptr), 0);
-        QCOMPARE(server_->read("phone-1", 240, 20, nullptr), 1);
-
-        // The phone restarted its capture: sequence and index both go back.
-        QVERIFY(peer_->frame("a", 2, 120, ramp(10, 7)));
+        QVERIFY(peer_->frame("a", 2, 120, ramp(10, 7)));  // sequence and index both go back
         WAIT_FOR(session->frames == 3);
         QCOMPARE(session->seqGaps, quint64(4));
         QCOMPARE(session->sampleGaps, quint64(51));
-        QCOMPARE(server_->read("phone-1", 100, 10, nullptr), 2);
         float first = 0.0f;
         QCOMPARE(server_->read("phone-1", 120, 1, &first), 0);
         QCOMPARE(first, 7.0f / 32768.0f);
 
-        // A hole of 10 s or more also restarts the ring; then 90000 samples overflow it.
-        QVERIFY(peer_->frame("a", 3, 200000, ramp(30000)));
-        QVERIFY(peer_->frame("a", 4, 230000, ramp(30000, -30000)));
-        QVERIFY(peer_->frame("a", 5, 260000, ramp(30000)));
+        // 90000 samples more overflow the ring; skipped samples count too, from the next frame on.
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(peer_->frame("a", 3 + i, 130 + 30000 * i, ramp(30000, -15000)));
         WAIT_FOR(session->frames == 6);
-        QCOMPARE(session->sampleGaps, quint64(51 + 200000 - 130));
-        QVERIFY(session->ring.gaps().isEmpty());
-        QCOMPARE(session->bufferDropped, quint64(10000));  // nobody read them
-        QCOMPARE(server_->read("phone-1", 210000, 1, &first), 0);
-        QCOMPARE(first, 10000.0f / 32768.0f);
-        QCOMPARE(server_->read("phone-1", 209999, 1, &first), 2);
-        // Skipped samples count too, from the next frame on.
+        QCOMPARE(session->bufferDropped, quint64(10010));
         server_->consume("phone-1", 1000);
-        QVERIFY(peer_->frame("a", 6, 290000, ramp(10)));
+        QVERIFY(peer_->frame("a", 6, 90130, ramp(10)));
         WAIT_FOR(session->frames == 7);
-        QCOMPARE(session->bufferDropped, quint64(10000 + 79000));
+        QCOMPARE(session->bufferDropped, quint64(10010 + 79000));
+        QCOMPARE((QList<quint64>{session->seqGaps, session->sampleGaps}), (QList<quint64>{4, 51}));
     }
 
-    void reconnectReplacesSession()
+    // A reconnect under the same id replaces the session; the old socket's late disconnection
+    // does not touch the new one. Every new socket is taken as new, never as a dead one's
+    // session (a socket may be allocated where a closed one was), and none stays tracked.
+    void reconnectsAndDisconnectsForgetOldSockets()
     {
         QVERIFY(connectPhone("old", "phone-1", "First"));
         QVERIFY(peer_->frame("old", 0, 0, ramp(10)));
@@ -356,38 +345,31 @@ private slots:
         QCOMPARE(server_->clients().size(), 1);
         QCOMPARE(server_->clients().first().name, QString("Second"));
         QCOMPARE(server_->writeIndex("phone-1"), quint64(0));  // a fresh ring
-
-        // The old socket's late disconnection does not touch the new session.
         QVERIFY(peer_->frame("new", 0, 500, ramp(10)));
         WAIT_FOR(server_->writeIndex("phone-1") == 510);
         QCOMPARE(server_->trackedSocketCount(), 1);
-    }
-
-    // Each new socket must be taken as new, never as a dead one's session (a socket may be
-    // allocated where a closed one was), and nothing of the old ones may stay behind.
-    void disconnectsForgetTheirSockets()
-    {
+        QVERIFY(peer_->send("close", "new"));
         QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 1, kTimeoutMs);
         QVERIFY(peer_->send("close", "pending"));
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+        WAIT_FOR(server_->trackedSocketCount() == 0);
+
         for (int round = 0; round < 8; ++round) {
             const QString conn = QString("c%1").arg(round);
             QVERIFY(connectPhone(conn, "cycling"));
-            QVERIFY(peer_->frame(conn, 0, quint64(round) * 100, ramp(10)));
+            QVERIFY(peer_->frame(conn, 0, round * 100, ramp(10)));
             WAIT_FOR(server_->writeIndex("cycling") == quint64(round) * 100 + 10);
             QVERIFY(peer_->send("close", conn));
             WAIT_FOR(!server_->hasClient("cycling"));
-            QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 0, kTimeoutMs);
+            WAIT_FOR(server_->trackedSocketCount() == 0);
         }
-        QCOMPARE(events_.size(), 16);
+        QCOMPARE(events_.size(), 4 + 16);
     }
 
     void stopClosesEverything()
     {
         QVERIFY(connectPhone("phone"));
         QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
-        QTRY_COMPARE_WITH_TIMEOUT(server_->trackedSocketCount(), 2, kTimeoutMs);
+        WAIT_FOR(server_->trackedSocketCount() == 2);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] already listening"));
         QVERIFY(!listenPlain());
 

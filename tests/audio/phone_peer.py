@@ -9,8 +9,7 @@ Reads one JSON command per line on stdin and answers each with one JSON line on 
   {"op": "bytes", "conn": NAME, "hex": "..."}
   {"op": "wait_closed", "conn": NAME, "timeout": SECONDS}  -> {"ok": true, "code": N}
   {"op": "close", "conn": NAME}
-  {"op": "quit"}
-Every answer has "ok"; failures carry "error".
+Every answer has "ok"; failures carry "error". The script ends when stdin closes.
 """
 
 import asyncio
@@ -66,8 +65,6 @@ async def main():
         if not line:
             break
         cmd = json.loads(line)
-        if cmd["op"] == "quit":
-            break
         try:
             answer = await run_command(conns, cmd)
         except Exception as error:  # every failure goes back to the test as an answer

@@ -47,7 +47,7 @@ audio::DeviceList LoopbackCard::devices()
 
 audio::DeviceInfo::Id LoopbackCard::defaultDevice(const Direction&)
 {
-    return hasDefault_ ? deviceId_ : QString();
+    return deviceId_;
 }
 
 audio::Format LoopbackCard::preferredFormat(const audio::DeviceInfo::Id&, const Direction&)

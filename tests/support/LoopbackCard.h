@@ -50,12 +50,10 @@ public:
                        const audio::Format& format, QIODevice* device) override;
 
     QString deviceId() const { return deviceId_; }
-    uint32_t sampleRate() const { return sampleRate_; }
     int periodFrames() const { return int(sampleRate_ / 100); }
     int baseLatency() const { return baseLatency_; }
 
     void setPath(int inputChannel, const Path& path);
-    void setDefaultDevice(bool hasDefault) { hasDefault_ = hasDefault; }
     void setFailOpen(bool fail) { failOpen_ = fail; }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
@@ -102,7 +100,6 @@ private:
     qint64 frame_ = 0;
     std::mt19937 noise_{12345};
 
-    bool hasDefault_ = true;
     bool failOpen_ = false;
     std::function<void()> openHook_;
     audio::Stream* lastStream_ = nullptr;
