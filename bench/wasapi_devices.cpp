@@ -3,6 +3,7 @@
 // whose format it already knows. Run with the test sound server's environment
 // (scripts/test-services.sh) to list its sink and monitor as well.
 #include "audio/WasapiPlugin.h"
+#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -33,8 +34,5 @@ BENCHMARK(BM_PreferredFormat)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
 #include "tests/platform/FakeAudioSystem.h"
+#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QIODevice>
@@ -57,8 +58,5 @@ BENCHMARK(BM_RenderWakeUp)->Arg(480)->Arg(4800)->Unit(benchmark::kMicrosecond)->
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
