@@ -362,6 +362,29 @@ void AlsaAudioClient::takeRenderPeriod(float* out)
     std::fill(out + size_t(frames) * channels, out + size_t(periodFrames_) * channels, 0.0f);
 }
 
+AlsaAudioClient::Step AlsaAudioClient::recovered(int error)
+{
+    return recover(error) ? Step::Retry : Step::Lost;
+}
+
+AlsaAudioClient::Step AlsaAudioClient::awaitFrames(uint32_t frames)
+{
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+    if (avail < 0)
+        return recovered(int(avail));
+    if (avail >= snd_pcm_sframes_t(frames))
+        return Step::Ready;
+    const int waited = waitForPcm();
+    return waited < 0 ? recovered(waited) : Step::Retry;
+}
+
+AlsaAudioClient::Step AlsaAudioClient::afterTransfer(snd_pcm_sframes_t result)
+{
+    if (result == -EAGAIN)
+        return Step::Retry;
+    return result < 0 ? recovered(int(result)) : Step::Ready;
+}
+
 void AlsaAudioClient::renderLoop()
 {
     const uint32_t channels = config_.channels;
@@ -369,31 +392,22 @@ void AlsaAudioClient::renderLoop()
     uint32_t written = periodFrames_;
     lastSignal_ = std::chrono::steady_clock::now();
     while (running_.load()) {
-        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-        if (avail < 0) {
-            if (!recover(int(avail)))
-                return;
+        const Step ready = awaitFrames(periodFrames_);
+        if (ready == Step::Lost)
+            return;
+        if (ready == Step::Retry)
             continue;
-        }
-        if (avail < snd_pcm_sframes_t(periodFrames_)) {
-            const int waited = waitForPcm();
-            if (waited < 0 && !recover(waited))
-                return;
-            continue;
-        }
         if (written == periodFrames_) {
             takeRenderPeriod(period.data());
             written = 0;
         }
         const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, period.data() + size_t(written) * channels,
                                                    periodFrames_ - written);
-        if (n == -EAGAIN)
+        const Step moved = afterTransfer(n);
+        if (moved == Step::Lost)
+            return;
+        if (moved == Step::Retry)
             continue;
-        if (n < 0) {
-            if (!recover(int(n)))
-                return;
-            continue;
-        }
         written += uint32_t(n);
         if (written == periodFrames_)
             signal();
@@ -430,27 +444,18 @@ void AlsaAudioClient::captureLoop()
         return;
     lastSignal_ = std::chrono::steady_clock::now();
     while (running_.load()) {
-        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-        if (avail < 0) {
-            if (!recover(int(avail)))
-                return;
+        const Step ready = awaitFrames(periodFrames_ - filled);
+        if (ready == Step::Lost)
+            return;
+        if (ready == Step::Retry)
             continue;
-        }
-        if (avail < snd_pcm_sframes_t(periodFrames_ - filled)) {
-            const int waited = waitForPcm();
-            if (waited < 0 && !recover(waited))
-                return;
-            continue;
-        }
         const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
                                                   periodFrames_ - filled);
-        if (n == -EAGAIN)
+        const Step moved = afterTransfer(n);
+        if (moved == Step::Lost)
+            return;
+        if (moved == Step::Retry)
             continue;
-        if (n < 0) {
-            if (!recover(int(n)))
-                return;
-            continue;
-        }
         filled += uint32_t(n);
         if (filled == periodFrames_) {
             pushPacket(period.data());

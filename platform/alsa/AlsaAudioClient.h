@@ -65,6 +65,12 @@ private:
     void captureLoop();
     // Returns true when the PCM runs again; otherwise the client is invalidated.
     bool recover(int error);
+    // What the engine thread does next: move frames now, try again, or give the device up.
+    enum class Step { Ready, Retry, Lost };
+    Step recovered(int error);
+    // Ready once the PCM can move `frames` frames; waits a while for it otherwise.
+    Step awaitFrames(uint32_t frames);
+    Step afterTransfer(snd_pcm_sframes_t result);
     void signal();
     void keepUserAwake();
     // Waits up to a poll timeout for the PCM; 0 when it may be ready, a negative ALSA error
