@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,6 +38,18 @@ constexpr std::uint32_t seed = 0x4D4E5331;
 
 using Spectrum = std::vector<std::complex<double>>;
 using Signal = std::vector<double>;
+
+// Every band and envelope is brought to unit RMS before it is weighted.
+Signal normalisedToUnitRms(Signal x)
+{
+    double energy = 0.0;
+    for (double v : x)
+        energy += v * v;
+    const double scale = 1.0 / std::sqrt(energy / double(x.size()));
+    for (double& v : x)
+        v *= scale;
+    return x;
+}
 
 double binFrequency(std::size_t k)
 {
@@ -65,13 +78,7 @@ Signal envelopeProcess(double bandwidthHz, std::mt19937& random)
         half[k] = std::polar(1.0, phase(random));
     Signal out;
     realInverseFft(half, length, out);
-    double energy = 0.0;
-    for (double v : out)
-        energy += v * v;
-    const double scale = 1.0 / std::sqrt(energy / double(length));
-    for (double& v : out)
-        v *= scale;
-    return out;
+    return normalisedToUnitRms(std::move(out));
 }
 
 double crestDb(const Signal& x)
@@ -105,14 +112,7 @@ Signal shapedBand(const Signal& noise, const Signal& envelope, double targetCres
             (crestDb(modulated(noise, envelope, mid)) < targetCrestDb ? low : high) = mid;
         }
     }
-    Signal band = modulated(noise, envelope, low);
-    double energy = 0.0;
-    for (double v : band)
-        energy += v * v;
-    const double scale = 1.0 / std::sqrt(energy / double(length));
-    for (double& v : band)
-        v *= scale;
-    return band;
+    return normalisedToUnitRms(modulated(noise, envelope, low));
 }
 
 Signal synthesise()
