@@ -20,17 +20,17 @@ constexpr qint32 kMinValues = 8;
 constexpr qint32 kMaxValues = 2000000;
 constexpr qint32 kMaxPoints = 64;
 
-QString newFileName(const char* suffix)
+QString newFileName(const char *suffix)
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1String(suffix);
 }
 
-QString rawPath(const QString& name)
+QString rawPath(const QString &name)
 {
     return rawDir() + QLatin1Char('/') + name;
 }
 
-bool writeInt32(QIODevice& device, qint32 value)
+bool writeInt32(QIODevice &device, qint32 value)
 {
     std::array<char, 4> bytes;
     qToLittleEndian(value, bytes.data());
@@ -39,7 +39,7 @@ bool writeInt32(QIODevice& device, qint32 value)
 
 // Writes exactly n values: the list's first n, then zeros where the list is shorter. Converts
 // through a fixed block so even the largest captures go out in a few large writes.
-bool writeFloatArray(QIODevice& device, const QList<float>& values, qsizetype n)
+bool writeFloatArray(QIODevice &device, const QList<float> &values, qsizetype n)
 {
     constexpr qsizetype kBlock = 16384;
     std::array<float, kBlock> block;
@@ -49,15 +49,15 @@ bool writeFloatArray(QIODevice& device, const QList<float>& values, qsizetype n)
         if (fromList > 0)
             qToLittleEndian<float>(values.constData() + start, fromList, block.data());
         std::fill(block.begin() + fromList, block.begin() + size, 0.0f);
-        if (!store::writeAll(device, reinterpret_cast<const char*>(block.data()),
+        if (!store::writeAll(device, reinterpret_cast<const char *>(block.data()),
                              qint64(size) * qint64(sizeof(float))))
             return false;
     }
     return true;
 }
 
-bool writeCapture(QIODevice& device, const QList<float>& freq, const QList<float>& level,
-                  const QList<float>& phase, const QList<float>& coherence)
+bool writeCapture(QIODevice &device, const QList<float> &freq, const QList<float> &level,
+                  const QList<float> &phase, const QList<float> &coherence)
 {
     const qsizetype n = freq.size();
     return store::writeAll(device, kRawMagic, kMagicSize) && writeInt32(device, qint32(n))
@@ -66,13 +66,13 @@ bool writeCapture(QIODevice& device, const QList<float>& freq, const QList<float
 }
 
 // A capture is worth a file when it holds at least 8 values with a level for each.
-bool presentCapture(const QList<float>& freq, const QList<float>& level)
+bool presentCapture(const QList<float> &freq, const QList<float> &level)
 {
     return freq.size() >= kMinValues && level.size() == freq.size();
 }
 
 // Longer captures would be written but never read back; they are refused instead.
-bool readableSize(qsizetype n, const char* what)
+bool readableSize(qsizetype n, const char *what)
 {
     if (n <= kMaxValues)
         return true;
@@ -80,20 +80,20 @@ bool readableSize(qsizetype n, const char* what)
     return false;
 }
 
-bool writeCaptureFile(QString& fileName, const QList<float>& freq, const QList<float>& level,
-                      const QList<float>& phase, const QList<float>& coherence)
+bool writeCaptureFile(QString &fileName, const QList<float> &freq, const QList<float> &level,
+                      const QList<float> &phase, const QList<float> &coherence)
 {
     if (!store::isPlainFileName(fileName)) {
         if (!fileName.isEmpty())
             sntWarning("[Store]") << "capture file name" << fileName << "replaced by a new one";
         fileName = newFileName(".raw");
     }
-    return store::saveAtomically(rawPath(fileName), [&](QIODevice& device) {
+    return store::saveAtomically(rawPath(fileName), [&](QIODevice &device) {
         return writeCapture(device, freq, level, phase, coherence);
     });
 }
 
-bool readInt32(QIODevice& device, qint32& value)
+bool readInt32(QIODevice &device, qint32 &value)
 {
     std::array<char, 4> bytes;
     if (device.read(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
@@ -104,7 +104,7 @@ bool readInt32(QIODevice& device, qint32& value)
 
 // Opens a capture file of the raw folder and checks its magic. Names that are not plain file
 // names are refused, so a copied project file cannot make the program read outside the folder.
-bool openCaptureFile(QFile& file, const QString& name, const char* magic)
+bool openCaptureFile(QFile &file, const QString &name, const char *magic)
 {
     if (!store::isPlainFileName(name))
         return false;
@@ -121,8 +121,8 @@ bool validValueCount(qsizetype n)
 
 // Reads n values into each of the four lists, refusing early when the file is too short to hold
 // them (so a damaged count never makes us allocate for data that is not there).
-bool readFourArrays(QFile& file, qint32 n, QList<float>& freq, QList<float>& level,
-                    QList<float>& phase, QList<float>& coherence)
+bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &level,
+                    QList<float> &phase, QList<float> &coherence)
 {
     if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
         return false;
@@ -130,8 +130,8 @@ bool readFourArrays(QFile& file, qint32 n, QList<float>& freq, QList<float>& lev
            && readFloatArray(file, phase, n) && readFloatArray(file, coherence, n);
 }
 
-bool readCaptureFile(const QString& name, QList<float>& freq, QList<float>& level,
-                     QList<float>& phase, QList<float>& coherence, int& count)
+bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &level,
+                     QList<float> &phase, QList<float> &coherence, int &count)
 {
     QFile file;
     qint32 n = 0;
@@ -148,19 +148,19 @@ bool readCaptureFile(const QString& name, QList<float>& freq, QList<float>& leve
     return true;
 }
 
-QList<float> pointList(const QList<QList<float>>& lists, qsizetype index)
+QList<float> pointList(const QList<QList<float>> &lists, qsizetype index)
 {
     return index < lists.size() ? lists.at(index) : QList<float>();
 }
 
 // The reader's limits, checked before writing so that a written file always reads back.
-bool readablePoints(const QList<QList<float>>& frequencies)
+bool readablePoints(const QList<QList<float>> &frequencies)
 {
     if (frequencies.size() > kMaxPoints) {
         sntWarning("[Store]") << frequencies.size() << "points are more than a points file holds";
         return false;
     }
-    for (const QList<float>& point : frequencies) {
+    for (const QList<float> &point : frequencies) {
         if (!validValueCount(point.size())) {
             sntWarning("[Store]") << "a point of" << point.size()
                                   << "values cannot be kept in a points file";
@@ -170,9 +170,9 @@ bool readablePoints(const QList<QList<float>>& frequencies)
     return true;
 }
 
-bool writePoints(QIODevice& device, const QList<QList<float>>& frequencies,
-                 const QList<QList<float>>& levels, const QList<QList<float>>& phases,
-                 const QList<QList<float>>& coherences)
+bool writePoints(QIODevice &device, const QList<QList<float>> &frequencies,
+                 const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                 const QList<QList<float>> &coherences)
 {
     if (!store::writeAll(device, kPointsMagic, kMagicSize)
         || !writeInt32(device, qint32(frequencies.size())))
@@ -188,9 +188,9 @@ bool writePoints(QIODevice& device, const QList<QList<float>>& frequencies,
     return true;
 }
 
-}  // namespace
+} // namespace
 
-bool writeRawFile(CurvePack& pack)
+bool writeRawFile(CurvePack &pack)
 {
     if (!presentCapture(pack.freq, pack.level) || !readableSize(pack.freq.size(), "capture"))
         return false;
@@ -206,7 +206,7 @@ bool writeRawFile(CurvePack& pack)
     return true;
 }
 
-bool readRawFile(CurvePack& pack)
+bool readRawFile(CurvePack &pack)
 {
     if (!pack.freq.isEmpty() && (pack.rawFile2.isEmpty() || !pack.freq2.isEmpty()))
         return true;
@@ -224,9 +224,9 @@ bool readRawFile(CurvePack& pack)
     return true;
 }
 
-bool writePointsFile(CurvePack& pack, const QList<QList<float>>& frequencies,
-                     const QList<QList<float>>& levels, const QList<QList<float>>& phases,
-                     const QList<QList<float>>& coherences)
+bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
+                     const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                     const QList<QList<float>> &coherences)
 {
     if (frequencies.isEmpty()) {
         pack.pointsFile.clear();
@@ -239,10 +239,10 @@ bool writePointsFile(CurvePack& pack, const QList<QList<float>>& frequencies,
         // Each pack gets a file of its own: packs without a capture have no raw name to derive
         // one from, and must not share a single ".points" file.
         pack.pointsFile = store::isPlainFileName(pack.rawFile)
-                              ? pack.rawFile + QStringLiteral(".points")
-                              : newFileName(".points");
+                                  ? pack.rawFile + QStringLiteral(".points")
+                                  : newFileName(".points");
     }
-    if (!store::saveAtomically(rawPath(pack.pointsFile), [&](QIODevice& device) {
+    if (!store::saveAtomically(rawPath(pack.pointsFile), [&](QIODevice &device) {
             return writePoints(device, frequencies, levels, phases, coherences);
         }))
         return false;
@@ -250,7 +250,7 @@ bool writePointsFile(CurvePack& pack, const QList<QList<float>>& frequencies,
     return true;
 }
 
-bool readPointsFile(CurvePack& pack)
+bool readPointsFile(CurvePack &pack)
 {
     if (!pack.pointFreq.isEmpty())
         return true;
@@ -281,11 +281,11 @@ bool readPointsFile(CurvePack& pack)
     return true;
 }
 
-bool readFloatArray(QIODevice& device, QList<float>& values, qsizetype n)
+bool readFloatArray(QIODevice &device, QList<float> &values, qsizetype n)
 {
     values.fill(0.0f, n);
     const qint64 bytes = qint64(n) * qint64(sizeof(float));
-    if (device.read(reinterpret_cast<char*>(values.data()), bytes) != bytes)
+    if (device.read(reinterpret_cast<char *>(values.data()), bytes) != bytes)
         return false;
     qFromLittleEndian<float>(values.constData(), n, values.data());
     return true;

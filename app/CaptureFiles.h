@@ -15,21 +15,21 @@
 // Writes capture 1 (and capture 2 when it holds at least 8 values). Names the files with fresh
 // UUIDs where the pack has no usable name yet; keeps the names it has otherwise. False when
 // capture 1 is shorter than 8 values or a file could not be written completely.
-bool writeRawFile(CurvePack& pack);
+bool writeRawFile(CurvePack &pack);
 
 // Loads capture 1 (and capture 2) unless already loaded. False when capture 1 cannot be read;
 // a second capture that cannot be read stays empty without changing the result.
-bool readRawFile(CurvePack& pack);
+bool readRawFile(CurvePack &pack);
 
 // Writes the given per-point curves and sets pointsFile and pointCount. Shorter level, phase or
 // coherence lists are padded with zeros, longer ones cut to the point's frequency count.
-bool writePointsFile(CurvePack& pack, const QList<QList<float>>& frequencies,
-                     const QList<QList<float>>& levels, const QList<QList<float>>& phases,
-                     const QList<QList<float>>& coherences);
+bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
+                     const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                     const QList<QList<float>> &coherences);
 
 // Loads the pack's per-point curves unless already loaded.
-bool readPointsFile(CurvePack& pack);
+bool readPointsFile(CurvePack &pack);
 
 // Reads n little-endian float32 values into `values` (first set to n zeros). False when the
 // device ended early or the read failed.
-bool readFloatArray(QIODevice& device, QList<float>& values, qsizetype n);
+bool readFloatArray(QIODevice &device, QList<float> &values, qsizetype n);

@@ -4,25 +4,25 @@
 
 namespace {
 
-QJsonArray bandsToJson(const QList<snt::eq::SchemeBand>& bands)
+QJsonArray bandsToJson(const QList<snt::eq::SchemeBand> &bands)
 {
     QJsonArray array;
-    for (const snt::eq::SchemeBand& band : bands) {
+    for (const snt::eq::SchemeBand &band : bands) {
         array.append(QJsonObject{
-            {QStringLiteral("freq"), double(band.freq)},
-            {QStringLiteral("gain"), double(band.gain)},
-            {QStringLiteral("q"), double(band.q)},
-            {QStringLiteral("enabled"), band.enabled},
+                {QStringLiteral("freq"), double(band.freq)},
+                {QStringLiteral("gain"), double(band.gain)},
+                {QStringLiteral("q"), double(band.q)},
+                {QStringLiteral("enabled"), band.enabled},
         });
     }
     return array;
 }
 
 // Bands without a usable frequency are dropped: they cannot be applied anywhere.
-QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray& array)
+QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray &array)
 {
     QList<snt::eq::SchemeBand> bands;
-    for (const QJsonValue& value : array) {
+    for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
         snt::eq::SchemeBand band;
         band.freq = float(object.value(QStringLiteral("freq")).toDouble(0.0));
@@ -35,30 +35,30 @@ QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray& array)
     return bands;
 }
 
-}  // namespace
+} // namespace
 
-QJsonObject curvePackToJson(const CurvePack& pack)
+QJsonObject curvePackToJson(const CurvePack &pack)
 {
     QJsonObject object{
-        {QStringLiteral("schema"), 3},
-        {QStringLiteral("name"), pack.name},
-        {QStringLiteral("use"), pack.use},
-        {QStringLiteral("seq"), pack.seq},
-        {QStringLiteral("time"), pack.time},
-        {QStringLiteral("count"), pack.count},
-        {QStringLiteral("rawFile"), pack.rawFile},
-        {QStringLiteral("rawPoints"), pack.rawPoints},
-        {QStringLiteral("delayMs"), pack.delayMs},
-        {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
-        {QStringLiteral("smoothBands"), pack.smoothBands},
-        {QStringLiteral("bands"), bandsToJson(pack.bands)},
-        {QStringLiteral("edges"),
-         QJsonObject{
-             {QStringLiteral("low"), edgeFilterToJson(pack.low)},
-             {QStringLiteral("high"), edgeFilterToJson(pack.high)},
-             {QStringLiteral("lcSuspect"), pack.lcSuspect},
-         }},
-        {QStringLiteral("curves"), pointCurvesToJson(pack)},
+            {QStringLiteral("schema"), 3},
+            {QStringLiteral("name"), pack.name},
+            {QStringLiteral("use"), pack.use},
+            {QStringLiteral("seq"), pack.seq},
+            {QStringLiteral("time"), pack.time},
+            {QStringLiteral("count"), pack.count},
+            {QStringLiteral("rawFile"), pack.rawFile},
+            {QStringLiteral("rawPoints"), pack.rawPoints},
+            {QStringLiteral("delayMs"), pack.delayMs},
+            {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
+            {QStringLiteral("smoothBands"), pack.smoothBands},
+            {QStringLiteral("bands"), bandsToJson(pack.bands)},
+            {QStringLiteral("edges"),
+             QJsonObject{
+                     {QStringLiteral("low"), edgeFilterToJson(pack.low)},
+                     {QStringLiteral("high"), edgeFilterToJson(pack.high)},
+                     {QStringLiteral("lcSuspect"), pack.lcSuspect},
+             }},
+            {QStringLiteral("curves"), pointCurvesToJson(pack)},
     };
     if (pack.pointCount >= 1 && !pack.pointsFile.isEmpty()) {
         object.insert(QStringLiteral("pointsFile"), pack.pointsFile);
@@ -80,18 +80,18 @@ QJsonObject curvePackToJson(const CurvePack& pack)
     return object;
 }
 
-CurvePack curvePackFromJson(const QJsonObject& object, const QString& project)
+CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
 {
-    const auto text = [&object](const char* key) {
+    const auto text = [&object](const char *key) {
         return object.value(QLatin1String(key)).toString();
     };
-    const auto whole = [&object](const char* key, int fallback) {
+    const auto whole = [&object](const char *key, int fallback) {
         return object.value(QLatin1String(key)).toInt(fallback);
     };
-    const auto number = [&object](const char* key, double fallback) {
+    const auto number = [&object](const char *key, double fallback) {
         return object.value(QLatin1String(key)).toDouble(fallback);
     };
-    const auto flag = [&object](const char* key, bool fallback) {
+    const auto flag = [&object](const char *key, bool fallback) {
         return object.value(QLatin1String(key)).toBool(fallback);
     };
 
@@ -129,7 +129,7 @@ CurvePack curvePackFromJson(const QJsonObject& object, const QString& project)
     pack.subAlign = object.value(QStringLiteral("subAlign")).toObject();
 
     const QJsonArray curves = object.value(QStringLiteral("curves")).toArray();
-    for (const QJsonValue& value : curves) {
+    for (const QJsonValue &value : curves) {
         const QJsonObject curve = value.toObject();
         pack.curveLabels.append(curve.value(QStringLiteral("label")).toString());
         pack.curves.append(jsonArrayToFloats(curve.value(QStringLiteral("points"))));
@@ -142,17 +142,17 @@ CurvePack curvePackFromJson(const QJsonObject& object, const QString& project)
     return pack;
 }
 
-QJsonObject edgeFilterToJson(const snt::eq::Corner& corner)
+QJsonObject edgeFilterToJson(const snt::eq::Corner &corner)
 {
     return QJsonObject{
-        {QStringLiteral("on"), corner.on},
-        {QStringLiteral("kind"), corner.kind},
-        {QStringLiteral("order"), corner.order},
-        {QStringLiteral("hz"), corner.hz},
+            {QStringLiteral("on"), corner.on},
+            {QStringLiteral("kind"), corner.kind},
+            {QStringLiteral("order"), corner.order},
+            {QStringLiteral("hz"), corner.hz},
     };
 }
 
-snt::eq::Corner edgeFilterFromJson(const QJsonObject& object)
+snt::eq::Corner edgeFilterFromJson(const QJsonObject &object)
 {
     snt::eq::Corner corner;
     corner.on = object.value(QStringLiteral("on")).toBool(false);
@@ -162,30 +162,29 @@ snt::eq::Corner edgeFilterFromJson(const QJsonObject& object)
     return corner;
 }
 
-QJsonArray pointCurvesToJson(const CurvePack& pack)
+QJsonArray pointCurvesToJson(const CurvePack &pack)
 {
     QJsonArray array;
     for (qsizetype i = 0; i < pack.curves.size(); ++i) {
-        const QString label = i < pack.curveLabels.size()
-                                  ? pack.curveLabels.at(i)
-                                  : QStringLiteral("点位 %1").arg(i + 1);
+        const QString label = i < pack.curveLabels.size() ? pack.curveLabels.at(i)
+                                                          : QStringLiteral("点位 %1").arg(i + 1);
         QJsonArray points;
         for (float value : pack.curves.at(i)) {
             if (std::isfinite(value))
                 points.append(double(value));
         }
-        array.append(QJsonObject{{QStringLiteral("label"), label},
-                                 {QStringLiteral("points"), points}});
+        array.append(
+                QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("points"), points}});
     }
     return array;
 }
 
-QList<float> jsonArrayToFloats(const QJsonValue& value)
+QList<float> jsonArrayToFloats(const QJsonValue &value)
 {
     QList<float> values;
     const QJsonArray array = value.toArray();
     values.reserve(array.size());
-    for (const QJsonValue& element : array) {
+    for (const QJsonValue &element : array) {
         if (element.isDouble())
             values.append(float(element.toDouble()));
     }

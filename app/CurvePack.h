@@ -12,23 +12,24 @@
 // its corners, delay and smoothing, an optional level reference, optional per-point curves of a
 // line array, named curves and an opaque subwoofer-alignment result. The capture arrays and the
 // per-point curves start empty and are loaded from their files on demand (CaptureFiles.h).
-struct CurvePack {
-    QString name;     // a pack with an empty name is never loaded
-    QString use;      // speaker use such as "主扩"
-    QString project;  // empty: in no project; decided by the file the pack is stored in
-    QString time;     // "MM-dd HH:mm"
+struct CurvePack
+{
+    QString name; // a pack with an empty name is never loaded
+    QString use; // speaker use such as "主扩"
+    QString project; // empty: in no project; decided by the file the pack is stored in
+    QString time; // "MM-dd HH:mm"
     int seq = 0;
-    int count = 2;  // curves the pack counts for in its project's total
+    int count = 2; // curves the pack counts for in its project's total
 
-    QString rawFile;  // first capture, a file name in the raw folder
+    QString rawFile; // first capture, a file name in the raw folder
     int rawPoints = 0;
-    QList<float> freq;       // Hz
-    QList<float> level;      // dB
-    QList<float> phase;      // degrees
-    QList<float> coherence;  // 0..1
+    QList<float> freq; // Hz
+    QList<float> level; // dB
+    QList<float> phase; // degrees
+    QList<float> coherence; // 0..1
     double delayMs = 0.0;
 
-    QString rawFile2;  // second capture (subwoofer alignment)
+    QString rawFile2; // second capture (subwoofer alignment)
     int rawPoints2 = 0;
     QList<float> freq2;
     QList<float> level2;
@@ -41,8 +42,8 @@ struct CurvePack {
     float levelRefDb = 0.0f;
     bool levelRefSet = false;
     QList<snt::eq::SchemeBand> bands;
-    snt::eq::Corner low;   // the chosen scheme's high-pass (low-cut) corner
-    snt::eq::Corner high;  // the chosen scheme's low-pass corner
+    snt::eq::Corner low; // the chosen scheme's high-pass (low-cut) corner
+    snt::eq::Corner high; // the chosen scheme's low-pass corner
     bool lcSuspect = false;
     QString question;
     QJsonObject subAlign;
@@ -50,29 +51,29 @@ struct CurvePack {
     QStringList curveLabels;
     QList<QList<float>> curves;
 
-    QString pointsFile;  // per-point curves of a line array, a file name in the raw folder
+    QString pointsFile; // per-point curves of a line array, a file name in the raw folder
     int pointCount = 0;
     QList<QList<float>> pointFreq;
     QList<QList<float>> pointLevel;
     QList<QList<float>> pointPhase;
     QList<QList<float>> pointCoherence;
 
-    friend bool operator==(const CurvePack&, const CurvePack&) = default;
+    friend bool operator==(const CurvePack &, const CurvePack &) = default;
 };
 
 // The pack's JSON object, "schema" 3. Capture arrays and per-point curves are not part of it.
-QJsonObject curvePackToJson(const CurvePack& pack);
+QJsonObject curvePackToJson(const CurvePack &pack);
 
 // Reads a pack object; never fails: a missing key or a value of another type takes the key's
 // default. `project` is the project of the file the object was found in.
-CurvePack curvePackFromJson(const QJsonObject& object, const QString& project);
+CurvePack curvePackFromJson(const QJsonObject &object, const QString &project);
 
-QJsonObject edgeFilterToJson(const snt::eq::Corner& corner);
-snt::eq::Corner edgeFilterFromJson(const QJsonObject& object);
+QJsonObject edgeFilterToJson(const snt::eq::Corner &corner);
+snt::eq::Corner edgeFilterFromJson(const QJsonObject &object);
 
 // The named curves as [{"label", "points"}], one entry per value list; missing labels become
 // "点位 <n>" and non-finite values are left out.
-QJsonArray pointCurvesToJson(const CurvePack& pack);
+QJsonArray pointCurvesToJson(const CurvePack &pack);
 
 // The numbers of a JSON array, in order, skipping every element that is not a number.
-QList<float> jsonArrayToFloats(const QJsonValue& value);
+QList<float> jsonArrayToFloats(const QJsonValue &value);

@@ -12,7 +12,7 @@ namespace {
 constexpr qsizetype kDelayNoteReach = 200;
 constexpr qsizetype kMinLines = 8;
 
-double delayNote(const QString& text)
+double delayNote(const QString &text)
 {
     static const QRegularExpression note(QStringLiteral("Delay:\\s*([0-9.]+)\\s*ms"),
                                          QRegularExpression::CaseInsensitiveOption);
@@ -25,7 +25,7 @@ double delayNote(const QString& text)
 }
 
 // A finite number in the C format, or nothing. "1,000" is not a number there.
-bool readNumber(const QString& field, float& value)
+bool readNumber(const QString &field, float &value)
 {
     static const QLocale cNumbers = [] {
         QLocale locale = QLocale::c();
@@ -37,7 +37,7 @@ bool readNumber(const QString& field, float& value)
     return ok && std::isfinite(value);
 }
 
-void readLine(QString line, ImportedCurve& curve)
+void readLine(QString line, ImportedCurve &curve)
 {
     if (line.startsWith(QChar(0xFEFF)))
         line.remove(0, 1);
@@ -48,8 +48,8 @@ void readLine(QString line, ImportedCurve& curve)
     const QStringList fields = line.split(whiteSpace, Qt::SkipEmptyParts);
     float frequency = 0.0f;
     float level = 0.0f;
-    if (fields.size() < 2 || !readNumber(fields.at(0), frequency) || !readNumber(fields.at(1), level)
-        || frequency <= 0.0f)
+    if (fields.size() < 2 || !readNumber(fields.at(0), frequency)
+        || !readNumber(fields.at(1), level) || frequency <= 0.0f)
         return;
     float phase = 0.0f;
     if (fields.size() < 3 || !readNumber(fields.at(2), phase))
@@ -63,9 +63,9 @@ void readLine(QString line, ImportedCurve& curve)
     curve.phase.append(phase);
 }
 
-}  // namespace
+} // namespace
 
-bool importCurveText(const QString& path, ImportedCurve& curve)
+bool importCurveText(const QString &path, ImportedCurve &curve)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -77,7 +77,7 @@ bool importCurveText(const QString& path, ImportedCurve& curve)
     ImportedCurve read;
     read.delayMs = delayNote(text);
     const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& line : lines)
+    for (const QString &line : lines)
         readLine(line, read);
     if (read.freq.size() < kMinLines)
         return false;
@@ -86,7 +86,7 @@ bool importCurveText(const QString& path, ImportedCurve& curve)
     return true;
 }
 
-void unwrapPhase(QList<float>& phase)
+void unwrapPhase(QList<float> &phase)
 {
     // The whole turns are removed at once, from the exact remainders of both values: stepping
     // by 360 would never end on values so large that adding 360 no longer changes them, and
@@ -98,12 +98,12 @@ void unwrapPhase(QList<float>& phase)
         if (step >= -180.0 && step <= 180.0)
             continue;
         double within = std::fmod(std::fmod(current, 360.0) - std::fmod(previous, 360.0), 360.0);
-        if (step > 180.0) {  // moved down into (-180, 180]
+        if (step > 180.0) { // moved down into (-180, 180]
             if (within <= -180.0)
                 within += 360.0;
             else if (within > 180.0)
                 within -= 360.0;
-        } else {  // moved up into [-180, 180)
+        } else { // moved up into [-180, 180)
             if (within < -180.0)
                 within += 360.0;
             else if (within >= 180.0)

@@ -20,7 +20,7 @@ QString documentsFolder()
     return documents.isEmpty() ? QDir::homePath() : documents;
 }
 
-QString subFolder(const QString& relative)
+QString subFolder(const QString &relative)
 {
     const QString path = documentsRoot() + QLatin1Char('/') + relative;
     QDir().mkpath(path);
@@ -28,16 +28,16 @@ QString subFolder(const QString& relative)
 }
 
 // Copies every file directly inside `source` into `target`, keeping files already there.
-void copyFolderFiles(const QString& source, const QString& target)
+void copyFolderFiles(const QString &source, const QString &target)
 {
     QDir().mkpath(target);
-    const QFileInfoList files =
-        QDir(source).entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted);
-    for (const QFileInfo& file : files)
+    const QFileInfoList files
+            = QDir(source).entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted);
+    for (const QFileInfo &file : files)
         copyFileIfPresent(file.filePath(), target + QLatin1Char('/') + file.fileName());
 }
 
-}  // namespace
+} // namespace
 
 QString documentsRoot()
 {
@@ -78,7 +78,7 @@ QString legacyDataDir()
 void initStorageFolders()
 {
     const QString root = documentsRoot();
-    for (const char* name : {"校准", "工程", "曲线", "曲线/raw", "临时"})
+    for (const char *name : {"校准", "工程", "曲线", "曲线/raw", "临时"})
         QDir().mkpath(root + QLatin1Char('/') + QString::fromUtf8(name));
 
     // The root file doubles as the "already imported" mark: once it exists the store is in use
@@ -102,7 +102,7 @@ void migrateSettingsPaths()
     QSettings settings;
     bool changed = false;
     const QStringList keys = settings.allKeys();
-    for (const QString& key : keys) {
+    for (const QString &key : keys) {
         const QString value = settings.value(key).toString();
         if (!value.startsWith(oldPrefix, Qt::CaseSensitive))
             continue;
@@ -113,7 +113,7 @@ void migrateSettingsPaths()
         settings.sync();
 }
 
-void copyFileIfPresent(const QString& source, const QString& target)
+void copyFileIfPresent(const QString &source, const QString &target)
 {
     if (!QFileInfo::exists(source))
         return;

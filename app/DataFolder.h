@@ -33,4 +33,4 @@ void migrateSettingsPaths();
 
 // Copies source to target when the source exists, creating the target's folder. An existing
 // target is never overwritten; a failed copy is not reported.
-void copyFileIfPresent(const QString& source, const QString& target);
+void copyFileIfPresent(const QString &source, const QString &target);

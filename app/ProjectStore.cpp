@@ -20,14 +20,15 @@ const QString kJsonSuffix = QStringLiteral(".json");
 
 // One store file as found on disk. `damaged` marks content that holds something but is not a
 // JSON object: it reads as empty, and must be kept aside before it is written over.
-struct JsonFile {
+struct JsonFile
+{
     bool readable = false;
     bool damaged = false;
     QByteArray content;
     QJsonObject object;
 };
 
-JsonFile readJsonFile(const QString& path)
+JsonFile readJsonFile(const QString &path)
 {
     JsonFile result;
     QFile file(path);
@@ -49,18 +50,18 @@ JsonFile readJsonFile(const QString& path)
 QFileInfoList projectFiles(QDir::SortFlags sort)
 {
     return QDir(projectsDir())
-        .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
+            .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
 }
 
-QString projectOfFile(const QFileInfo& file)
+QString projectOfFile(const QFileInfo &file)
 {
     return file.fileName().chopped(kJsonSuffix.size());
 }
 
-void appendPacks(QList<CurvePack>& packs, const QJsonObject& file, const QString& project)
+void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString &project)
 {
     const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
-    for (const QJsonValue& value : array) {
+    for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
         if (object.value(QStringLiteral("schema")).toInt(0) < 3)
             continue;
@@ -70,22 +71,22 @@ void appendPacks(QList<CurvePack>& packs, const QJsonObject& file, const QString
     }
 }
 
-int countSum(const QJsonArray& packs)
+int countSum(const QJsonArray &packs)
 {
     int sum = 0;
-    for (const QJsonValue& pack : packs)
+    for (const QJsonValue &pack : packs)
         sum += pack.toObject().value(QStringLiteral("count")).toInt(2);
     return sum;
 }
 
-QByteArray toJsonText(const QJsonObject& object)
+QByteArray toJsonText(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
 // Writes a store file over an existing one, keeping a damaged earlier content aside first so
 // that one bad byte never turns into the loss of every pack the file held.
-bool replaceStoreFile(const QString& path, const JsonFile& earlier, const QByteArray& content)
+bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
 {
     if (earlier.damaged && !store::keepCorruptCopy(path, earlier.content))
         return false;
@@ -95,7 +96,7 @@ bool replaceStoreFile(const QString& path, const JsonFile& earlier, const QByteA
 // As replaceStoreFile, but a file that already holds exactly this content is left alone: a
 // save after one edit then touches only the files that changed, each of which costs a flush to
 // disk, and the others keep their true modification times.
-bool updateStoreFile(const QString& path, const JsonFile& earlier, const QJsonObject& object)
+bool updateStoreFile(const QString &path, const JsonFile &earlier, const QJsonObject &object)
 {
     const QByteArray content = toJsonText(object);
     return earlier.content == content || replaceStoreFile(path, earlier, content);
@@ -103,16 +104,17 @@ bool updateStoreFile(const QString& path, const JsonFile& earlier, const QJsonOb
 
 // The packs' objects grouped by project, each group in list order; groups in order of first
 // appearance.
-struct Grouping {
+struct Grouping
+{
     QJsonArray root;
     QStringList order;
     QHash<QString, QJsonArray> groups;
 };
 
-Grouping groupPacks(const QList<CurvePack>& packs)
+Grouping groupPacks(const QList<CurvePack> &packs)
 {
     Grouping grouping;
-    for (const CurvePack& pack : packs) {
+    for (const CurvePack &pack : packs) {
         const QJsonObject object = curvePackToJson(pack);
         if (pack.project.isEmpty()) {
             grouping.root.append(object);
@@ -125,18 +127,18 @@ Grouping groupPacks(const QList<CurvePack>& packs)
     return grouping;
 }
 
-}  // namespace
+} // namespace
 
 void ProjectStore::listProjects()
 {
     listProjects({});
 }
 
-void ProjectStore::listProjects(const QHash<QString, QJsonObject>& known)
+void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
 {
     projects.clear();
     const QFileInfoList files = projectFiles(QDir::Time);
-    for (const QFileInfo& file : files) {
+    for (const QFileInfo &file : files) {
         const auto knownObject = known.constFind(file.filePath());
         QJsonObject object;
         if (knownObject != known.cend()) {
@@ -150,9 +152,10 @@ void ProjectStore::listProjects(const QHash<QString, QJsonObject>& known)
         ProjectInfo info;
         info.name = projectOfFile(file);
         info.roomType = object.value(QStringLiteral("roomType")).toString(QStringLiteral("室内"));
-        info.roomHeight = object.value(QStringLiteral("roomHeight")).toString(QStringLiteral("4 m"));
-        info.programType =
-            object.value(QStringLiteral("programType")).toString(QStringLiteral("Livehouse"));
+        info.roomHeight
+                = object.value(QStringLiteral("roomHeight")).toString(QStringLiteral("4 m"));
+        info.programType
+                = object.value(QStringLiteral("programType")).toString(QStringLiteral("Livehouse"));
         info.curves = object.value(QStringLiteral("curves")).toInt(0);
         info.modified = file.lastModified().toLocalTime().toString(QStringLiteral("MM-dd HH:mm"));
         projects.append(info);
@@ -164,7 +167,7 @@ void ProjectStore::loadCurvePacks()
 {
     curvePacks.clear();
     const QFileInfoList files = projectFiles(QDir::Unsorted);
-    for (const QFileInfo& file : files) {
+    for (const QFileInfo &file : files) {
         const JsonFile json = readJsonFile(file.filePath());
         if (json.readable)
             appendPacks(curvePacks, json.object, projectOfFile(file));
@@ -178,10 +181,10 @@ bool ProjectStore::saveCurvePacks()
 {
     Grouping grouping = groupPacks(curvePacks);
     bool allWritten = true;
-    QHash<QString, QJsonObject> contents;  // what each project file holds after this save
+    QHash<QString, QJsonObject> contents; // what each project file holds after this save
 
     const QFileInfoList files = projectFiles(QDir::Unsorted);
-    for (const QFileInfo& file : files) {
+    for (const QFileInfo &file : files) {
         const JsonFile json = readJsonFile(file.filePath());
         if (!json.readable)
             continue;
@@ -203,11 +206,11 @@ bool ProjectStore::saveCurvePacks()
         }
     }
 
-    for (const QString& project : std::as_const(grouping.order)) {
+    for (const QString &project : std::as_const(grouping.order)) {
         const auto left = grouping.groups.constFind(project);
         if (left == grouping.groups.cend())
             continue;
-        for (const QJsonValue& pack : *left)
+        for (const QJsonValue &pack : *left)
             grouping.root.append(pack);
     }
 
@@ -221,8 +224,8 @@ bool ProjectStore::saveCurvePacks()
     return allWritten;
 }
 
-bool ProjectStore::saveProject(const QString& name, const QString& roomType,
-                               const QString& roomHeight, const QString& programType)
+bool ProjectStore::saveProject(const QString &name, const QString &roomType,
+                               const QString &roomHeight, const QString &programType)
 {
     const QString path = projectFilePath(name);
     if (path.isEmpty()) {
@@ -231,25 +234,26 @@ bool ProjectStore::saveProject(const QString& name, const QString& roomType,
         return false;
     }
     QJsonArray packs;
-    for (const CurvePack& pack : std::as_const(curvePacks)) {
+    for (const CurvePack &pack : std::as_const(curvePacks)) {
         if (pack.project == name)
             packs.append(curvePackToJson(pack));
     }
     const QJsonObject object{
-        {QStringLiteral("name"), name},
-        {QStringLiteral("roomType"), roomType},
-        {QStringLiteral("roomHeight"), roomHeight},
-        {QStringLiteral("programType"), programType},
-        {QStringLiteral("packs"), packs},
-        {QStringLiteral("curves"), countSum(packs)},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("roomType"), roomType},
+            {QStringLiteral("roomHeight"), roomHeight},
+            {QStringLiteral("programType"), programType},
+            {QStringLiteral("packs"), packs},
+            {QStringLiteral("curves"), countSum(packs)},
     };
     const JsonFile earlier = readJsonFile(path);
     const bool written = replaceStoreFile(path, earlier, toJsonText(object));
-    listProjects(written ? QHash<QString, QJsonObject>{{path, object}} : QHash<QString, QJsonObject>{});
+    listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
+                         : QHash<QString, QJsonObject>{});
     return written;
 }
 
-bool ProjectStore::moveCurvePack(int from, int before, const QString& project)
+bool ProjectStore::moveCurvePack(int from, int before, const QString &project)
 {
     const int count = int(curvePacks.size());
     if (from < 0 || from >= count || before < -1 || before > count)
@@ -274,11 +278,11 @@ bool ProjectStore::deleteCurvePack(int index)
     return true;
 }
 
-void ProjectStore::removeCurvePackFiles(const CurvePack& pack)
+void ProjectStore::removeCurvePackFiles(const CurvePack &pack)
 {
     if (pack.rawFile.isEmpty())
         return;
-    for (const QString& name : {pack.rawFile, pack.rawFile2}) {
+    for (const QString &name : {pack.rawFile, pack.rawFile2}) {
         if (name.isEmpty())
             continue;
         if (!store::isPlainFileName(name)) {
@@ -289,13 +293,13 @@ void ProjectStore::removeCurvePackFiles(const CurvePack& pack)
     }
 }
 
-int ProjectStore::nextSeq(const QString& use) const
+int ProjectStore::nextSeq(const QString &use) const
 {
     if (curvePacks.isEmpty())
         return 1;
     static const QRegularExpression trailingNumber(QStringLiteral("(\\d+)\\s*$"));
     int best = 0;
-    for (const CurvePack& pack : curvePacks) {
+    for (const CurvePack &pack : curvePacks) {
         if (pack.use != use)
             continue;
         int seq = pack.seq;
@@ -309,7 +313,7 @@ int ProjectStore::nextSeq(const QString& use) const
     return best + 1;
 }
 
-QString ProjectStore::projectNameProblem(const QString& name)
+QString ProjectStore::projectNameProblem(const QString &name)
 {
     if (name.trimmed().isEmpty())
         return QStringLiteral("工程名不能为空");
@@ -322,7 +326,7 @@ QString ProjectStore::projectNameProblem(const QString& name)
     return QString();
 }
 
-QString ProjectStore::projectFilePath(const QString& name)
+QString ProjectStore::projectFilePath(const QString &name)
 {
     if (!projectNameProblem(name).isEmpty())
         return QString();

@@ -10,7 +10,7 @@
 
 namespace store {
 
-bool saveAtomically(const QString& path, const std::function<bool(QIODevice&)>& write)
+bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> &write)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -29,32 +29,32 @@ bool saveAtomically(const QString& path, const std::function<bool(QIODevice&)>& 
     return true;
 }
 
-bool saveAtomically(const QString& path, const QByteArray& content)
+bool saveAtomically(const QString &path, const QByteArray &content)
 {
-    return saveAtomically(path, [&content](QIODevice& device) {
+    return saveAtomically(path, [&content](QIODevice &device) {
         return writeAll(device, content.constData(), content.size());
     });
 }
 
-bool writeAll(QIODevice& device, const char* data, qint64 size)
+bool writeAll(QIODevice &device, const char *data, qint64 size)
 {
     return device.write(data, size) == size;
 }
 
-bool isPlainFileName(const QString& name)
+bool isPlainFileName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
            && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
            && !name.contains(QChar(u'\0')) && QFileInfo(name).fileName() == name;
 }
 
-bool keepCorruptCopy(const QString& path, const QByteArray& content)
+bool keepCorruptCopy(const QString &path, const QByteArray &content)
 {
     const QFileInfo info(path);
     const QString prefix = info.fileName() + QStringLiteral(".corrupt-");
     // Compared by prefix, not by a name pattern: project names may hold pattern characters.
     const QFileInfoList siblings = info.dir().entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo& copy : siblings) {
+    for (const QFileInfo &copy : siblings) {
         if (!copy.fileName().startsWith(prefix) || copy.size() != content.size())
             continue;
         QFile file(copy.filePath());
@@ -73,4 +73,4 @@ bool keepCorruptCopy(const QString& path, const QByteArray& content)
     return true;
 }
 
-}  // namespace store
+} // namespace store

@@ -14,21 +14,21 @@ namespace store {
 // Runs `write` on a fresh temporary file and replaces `path` with it when `write` returns true
 // and nothing failed. On failure the old file at `path` is untouched and false is returned. An
 // existing file that is read-only is left as it is (false).
-bool saveAtomically(const QString& path, const std::function<bool(QIODevice&)>& write);
+bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> &write);
 
-bool saveAtomically(const QString& path, const QByteArray& content);
+bool saveAtomically(const QString &path, const QByteArray &content);
 
 // Writes `size` bytes, true only when all of them were accepted.
-bool writeAll(QIODevice& device, const char* data, qint64 size);
+bool writeAll(QIODevice &device, const char *data, qint64 size);
 
 // True for a name that can only mean a file directly inside its folder: not empty, no path
 // separator, not "." or "..". Names read from files users copy between machines go through it
 // before they are joined to a folder.
-bool isPlainFileName(const QString& name);
+bool isPlainFileName(const QString &name);
 
 // Keeps a copy of a damaged file as "<path>.corrupt-<yyyyMMddHHmmss>" before the store writes
 // over it. A file whose content is already kept in such a copy is not copied again. Returns
 // false when no copy could be made.
-bool keepCorruptCopy(const QString& path, const QByteArray& content);
+bool keepCorruptCopy(const QString &path, const QByteArray &content);
 
-}  // namespace store
+} // namespace store

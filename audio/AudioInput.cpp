@@ -12,11 +12,12 @@
 #include <utility>
 
 namespace {
-const char* const kTag = "AudioInput:";
-const char* const kOpenFailedMessage = "无法打开音频输入设备";
-}  // namespace
+const char *const kTag = "AudioInput:";
+const char *const kOpenFailedMessage = "无法打开音频输入设备";
+} // namespace
 
-AudioInput::AudioInput(QObject* parent) : QObject(parent)
+AudioInput::AudioInput(QObject *parent)
+    : QObject(parent)
 {
     deviceId_ = audio::Client::instance()->defaultDevice(audio::Plugin::Input);
     sntInfo(kTag) << "default input device:" << deviceId_;
@@ -34,18 +35,18 @@ QString AudioInput::deviceId() const
     return deviceId_;
 }
 
-InputDevice* AudioInput::makeSink()
+InputDevice *AudioInput::makeSink()
 {
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     return new InputDevice(
-        [this, alive](const char* data, qint64 bytes) {
-            if (alive->load())
-                handleBlock(data, bytes);
-        },
-        this);
+            [this, alive](const char *data, qint64 bytes) {
+                if (alive->load())
+                    handleBlock(data, bytes);
+            },
+            this);
 }
 
-audio::Stream* AudioInput::openStream(const QString& id, InputDevice* sink, bool reopening)
+audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool reopening)
 {
     auto client = audio::Client::instance();
     const audio::Format format = client->preferredInputFormat(id);
@@ -58,24 +59,24 @@ audio::Stream* AudioInput::openStream(const QString& id, InputDevice* sink, bool
     return client->openInput(id, sink, format);
 }
 
-void AudioInput::watchSampleRate(audio::Stream* stream)
+void AudioInput::watchSampleRate(audio::Stream *stream)
 {
     // The rate is read while the stream is known to be alive (in the emitting thread) and only
     // the value travels to our thread: the stream may be gone by the time the call runs.
     connect(
-        stream, &audio::Stream::sampleRateChanged, this,
-        [this, stream] {
-            const uint rate = stream->format().sampleRate;
-            QMetaObject::invokeMethod(
-                this, [this, rate] { emit sampleRateChanged(rate); }, Qt::QueuedConnection);
-        },
-        Qt::DirectConnection);
+            stream, &audio::Stream::sampleRateChanged, this,
+            [this, stream] {
+                const uint rate = stream->format().sampleRate;
+                QMetaObject::invokeMethod(
+                        this, [this, rate] { emit sampleRateChanged(rate); }, Qt::QueuedConnection);
+            },
+            Qt::DirectConnection);
 }
 
 void AudioInput::closeCurrent()
 {
-    audio::Stream* stream = nullptr;
-    InputDevice* sink = nullptr;
+    audio::Stream *stream = nullptr;
+    InputDevice *sink = nullptr;
     {
         QMutexLocker lock(&mutex_);
         active_.store(false);
@@ -85,7 +86,7 @@ void AudioInput::closeCurrent()
     closeStream(stream, sink);
 }
 
-void AudioInput::closeStream(audio::Stream* stream, InputDevice* sink)
+void AudioInput::closeStream(audio::Stream *stream, InputDevice *sink)
 {
     // Never under the mutex: closing waits for the capture thread, which may be waiting for
     // the mutex in the block handler.
@@ -95,19 +96,19 @@ void AudioInput::closeStream(audio::Stream* stream, InputDevice* sink)
         sink->close();
 }
 
-void AudioInput::failOpening(InputDevice* sink, const char* logLine)
+void AudioInput::failOpening(InputDevice *sink, const char *logLine)
 {
     sntWarning(kTag) << logLine;
     delete sink;
     emit errorOccurred(QString::fromUtf8(kOpenFailedMessage));
 }
 
-bool AudioInput::openAndStore(const QString& id, bool reopening)
+bool AudioInput::openAndStore(const QString &id, bool reopening)
 {
-    InputDevice* sink = makeSink();
+    InputDevice *sink = makeSink();
     // The backend's open may block on a thread of its own that is delivering a block to us,
     // so the stream is opened without our mutex and stored under it.
-    audio::Stream* stream = openStream(id, sink, reopening);
+    audio::Stream *stream = openStream(id, sink, reopening);
     if (!stream) {
         failOpening(sink, reopening ? "Failed to reopen with new device!"
                                     : "Failed to open audio input!");
@@ -135,7 +136,7 @@ void AudioInput::setActive(bool active)
         sntInfo(kTag) << "Successfully opened";
 }
 
-void AudioInput::setDeviceId(const QString& id)
+void AudioInput::setDeviceId(const QString &id)
 {
     {
         QMutexLocker lock(&mutex_);
@@ -156,7 +157,7 @@ unsigned AudioInput::sampleRate() const
     return stream_ ? stream_->format().sampleRate : 0;
 }
 
-void AudioInput::handleBlock(const char* bytes, qint64 size)
+void AudioInput::handleBlock(const char *bytes, qint64 size)
 {
     if (!active_.load())
         return;
@@ -171,24 +172,24 @@ void AudioInput::handleBlock(const char* bytes, qint64 size)
     const int reference = referenceChannel_.load();
     // An out-of-range reference falls back to the "other" channel of a multichannel stream.
     const qsizetype fallbackReference = channelCount > 1 ? (measurement == 0 ? 1 : 0) : -1;
-    const qsizetype referenceIndex =
-        (reference >= 0 && reference < channelCount) ? reference : fallbackReference;
+    const qsizetype referenceIndex
+            = (reference >= 0 && reference < channelCount) ? reference : fallbackReference;
     const bool hasMeasurement = measurement >= 0 && measurement < channelCount;
 
     QList<QList<float>> channels(channelCount, QList<float>(frames, 0.0f));
-    QVarLengthArray<float*, 16> channelOut(channelCount);
+    QVarLengthArray<float *, 16> channelOut(channelCount);
     for (qsizetype c = 0; c < channelCount; ++c)
         channelOut[c] = channels[c].data();
     const qsizetype frameBytes = channelCount * qsizetype(sizeof(float));
     for (qsizetype f = 0; f < frames; ++f) {
-        const char* frame = bytes + f * frameBytes;
+        const char *frame = bytes + f * frameBytes;
         for (qsizetype c = 0; c < channelCount; ++c)
             std::memcpy(channelOut[c] + f, frame + c * qsizetype(sizeof(float)), sizeof(float));
     }
     // Shared copies of the channel lists: no second pass over the block.
     const QList<float> data = hasMeasurement ? channels[measurement] : QList<float>(frames, 0.0f);
-    const QList<float> ref =
-        referenceIndex >= 0 ? channels[referenceIndex] : QList<float>(frames, 0.0f);
+    const QList<float> ref
+            = referenceIndex >= 0 ? channels[referenceIndex] : QList<float>(frames, 0.0f);
     emit dataReady(data, ref);
     emit allChannelsDataReady(channels);
 }

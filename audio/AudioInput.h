@@ -16,14 +16,15 @@ class InputDevice;
 // and splits every block into the microphone (measurement) channel and the reference channel.
 // Blocks arrive in the backend's thread; the signals are emitted there, under the front end's
 // mutex, so a directly connected receiver is serialised against opening and closing.
-class AudioInput : public QObject {
+class AudioInput : public QObject
+{
     Q_OBJECT
 public:
-    explicit AudioInput(QObject* parent = nullptr);
+    explicit AudioInput(QObject *parent = nullptr);
     ~AudioInput() override;
 
     QString deviceId() const;
-    void setDeviceId(const QString& id);
+    void setDeviceId(const QString &id);
     void setMeasurementChannel(int channel) { measurementChannel_.store(channel); }
     void setReferenceChannel(int channel) { referenceChannel_.store(channel); }
     int measurementChannel() const { return measurementChannel_.load(); }
@@ -40,18 +41,18 @@ signals:
     void sampleRateChanged(uint sampleRate);
 
 private:
-    InputDevice* makeSink();
-    audio::Stream* openStream(const QString& id, InputDevice* sink, bool reopening);
-    void watchSampleRate(audio::Stream* stream);
-    bool openAndStore(const QString& id, bool reopening);
+    InputDevice *makeSink();
+    audio::Stream *openStream(const QString &id, InputDevice *sink, bool reopening);
+    void watchSampleRate(audio::Stream *stream);
+    bool openAndStore(const QString &id, bool reopening);
     void closeCurrent();
-    static void closeStream(audio::Stream* stream, InputDevice* sink);
-    void failOpening(InputDevice* sink, const char* logLine);
-    void handleBlock(const char* bytes, qint64 size);
+    static void closeStream(audio::Stream *stream, InputDevice *sink);
+    void failOpening(InputDevice *sink, const char *logLine);
+    void handleBlock(const char *bytes, qint64 size);
 
     QString deviceId_;
-    audio::Stream* stream_ = nullptr;
-    InputDevice* sink_ = nullptr;
+    audio::Stream *stream_ = nullptr;
+    InputDevice *sink_ = nullptr;
     std::atomic<int> measurementChannel_{0};
     std::atomic<int> referenceChannel_{1};
     std::atomic<bool> active_{false};

@@ -23,7 +23,7 @@
 namespace audio {
 namespace {
 
-const char* const kTag = "[PhoneAudio]";
+const char *const kTag = "[PhoneAudio]";
 
 constexpr qint64 kHeaderSize = 18;
 constexpr quint32 kMaxFrameSamples = 0x100000;
@@ -40,12 +40,12 @@ void stopAtExit()
     AudioStreamServer::instance()->stop();
 }
 
-QString peerOf(const QWebSocket* socket)
+QString peerOf(const QWebSocket *socket)
 {
     return socket->peerAddress().toString();
 }
 
-QString handshakeName(const QJsonObject& hello)
+QString handshakeName(const QJsonObject &hello)
 {
     QString name = hello.value("name").toString().trimmed();
     if (name.isEmpty())
@@ -53,7 +53,7 @@ QString handshakeName(const QJsonObject& hello)
     return name.left(kMaxNameLength);
 }
 
-quint32 handshakeSampleRate(const QJsonObject& hello)
+quint32 handshakeSampleRate(const QJsonObject &hello)
 {
     // Taken as an unsigned 32-bit number, so -1 is a huge rate and ends up at the top limit.
     const auto rate = quint32(hello.value("sampleRate").toInteger(kDefaultSampleRate));
@@ -61,33 +61,32 @@ quint32 handshakeSampleRate(const QJsonObject& hello)
 }
 
 // The host name as a JSON string literal, quotes and escapes included.
-QByteArray jsonString(const QString& text)
+QByteArray jsonString(const QString &text)
 {
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return array.mid(1, array.size() - 2);
 }
 
-}  // namespace
+} // namespace
 
-AudioStreamServer* AudioStreamServer::instance()
+AudioStreamServer *AudioStreamServer::instance()
 {
     static AudioStreamServer server;
     return &server;
 }
 
 AudioStreamServer::AudioStreamServer()
-    : plainServer_(new QWebSocketServer("PelmarAudioStream", QWebSocketServer::NonSecureMode,
-                                        this)),
-      tlsServer_(new QWebSocketServer("PelmarAudioStreamWss", QWebSocketServer::SecureMode, this)),
-      discoverySocket_(new QUdpSocket(this)),
-      statsTimer_(this)
+    : plainServer_(new QWebSocketServer("PelmarAudioStream", QWebSocketServer::NonSecureMode, this))
+    , tlsServer_(new QWebSocketServer("PelmarAudioStreamWss", QWebSocketServer::SecureMode, this))
+    , discoverySocket_(new QUdpSocket(this))
+    , statsTimer_(this)
 {
-    for (QWebSocketServer* server : {plainServer_, tlsServer_}) {
+    for (QWebSocketServer *server : {plainServer_, tlsServer_}) {
         connect(server, &QWebSocketServer::newConnection, this,
                 [this, server] { onNewConnection(server); });
     }
-    connect(tlsServer_, &QWebSocketServer::sslErrors, this, [](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
+    connect(tlsServer_, &QWebSocketServer::sslErrors, this, [](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
             sntWarning(kTag) << "TLS error:" << error.errorString();
     });
     statsTimer_.setInterval(kStatsIntervalMs);
@@ -105,8 +104,8 @@ AudioStreamServer::~AudioStreamServer()
     stop();
 }
 
-bool AudioStreamServer::listen(const QHostAddress& address, quint16 wsPort, quint16 wssPort,
-                               quint16 discoveryPort, const QSslConfiguration& tls)
+bool AudioStreamServer::listen(const QHostAddress &address, quint16 wsPort, quint16 wssPort,
+                               quint16 discoveryPort, const QSslConfiguration &tls)
 {
     if (isListening()) {
         sntWarning(kTag) << "already listening on ws port" << this->wsPort();
@@ -118,8 +117,8 @@ bool AudioStreamServer::listen(const QHostAddress& address, quint16 wsPort, quin
         return false;
     }
     if (!discoverySocket_->bind(address, discoveryPort)) {
-        sntWarning(kTag) << "cannot bind discovery socket on" << address.toString()
-                         << discoveryPort << ":" << discoverySocket_->errorString();
+        sntWarning(kTag) << "cannot bind discovery socket on" << address.toString() << discoveryPort
+                         << ":" << discoverySocket_->errorString();
         plainServer_->close();
         return false;
     }
@@ -135,8 +134,8 @@ bool AudioStreamServer::listen(const QHostAddress& address, quint16 wsPort, quin
     return true;
 }
 
-bool AudioStreamServer::startTls(const QHostAddress& address, quint16 port,
-                                 const QSslConfiguration& tls)
+bool AudioStreamServer::startTls(const QHostAddress &address, quint16 port,
+                                 const QSslConfiguration &tls)
 {
     if (tls.localCertificate().isNull() || tls.privateKey().isNull()) {
         sntInfo(kTag) << "no TLS certificate, secure server stays off";
@@ -173,7 +172,7 @@ quint16 AudioStreamServer::wssPort() const
 quint16 AudioStreamServer::discoveryPort() const
 {
     return discoverySocket_->state() == QAbstractSocket::BoundState ? discoverySocket_->localPort()
-                                                                     : 0;
+                                                                    : 0;
 }
 
 void AudioStreamServer::stop()
@@ -183,8 +182,8 @@ void AudioStreamServer::stop()
     statsTimer_.stop();
     while (!sessions_.empty())
         closeSession(sessions_.begin()->first, QStringLiteral("server stop"));
-    const QList<QWebSocket*> pending = std::exchange(pendingSockets_, {});
-    for (QWebSocket* socket : pending)
+    const QList<QWebSocket *> pending = std::exchange(pendingSockets_, {});
+    for (QWebSocket *socket : pending)
         closeSocket(socket);
     plainServer_->close();
     tlsServer_->close();
@@ -213,26 +212,26 @@ QByteArray AudioStreamServer::announce() const
            + ",\"wss\":" + QByteArray::number(wssPort()) + "}";
 }
 
-void AudioStreamServer::onNewConnection(QWebSocketServer* server)
+void AudioStreamServer::onNewConnection(QWebSocketServer *server)
 {
     while (server->hasPendingConnections()) {
-        QWebSocket* socket = server->nextPendingConnection();
+        QWebSocket *socket = server->nextPendingConnection();
         pendingSockets_.append(socket);
         connect(socket, &QWebSocket::textMessageReceived, this,
-                [this, socket](const QString& message) { onTextMessage(socket, message); });
+                [this, socket](const QString &message) { onTextMessage(socket, message); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
-                [this, socket](const QByteArray& message) { onBinaryMessage(socket, message); });
+                [this, socket](const QByteArray &message) { onBinaryMessage(socket, message); });
         connect(socket, &QWebSocket::disconnected, this,
                 [this, socket] { onDisconnected(socket); });
     }
 }
 
-bool AudioStreamServer::isTracked(QWebSocket* socket) const
+bool AudioStreamServer::isTracked(QWebSocket *socket) const
 {
     return socketIds_.contains(socket) || pendingSockets_.contains(socket);
 }
 
-PhoneSession* AudioStreamServer::sessionOf(QWebSocket* socket) const
+PhoneSession *AudioStreamServer::sessionOf(QWebSocket *socket) const
 {
     const auto id = socketIds_.constFind(socket);
     if (id == socketIds_.cend())
@@ -241,7 +240,7 @@ PhoneSession* AudioStreamServer::sessionOf(QWebSocket* socket) const
     return it == sessions_.end() ? nullptr : it->second.get();
 }
 
-void AudioStreamServer::onTextMessage(QWebSocket* socket, const QString& message)
+void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message)
 {
     if (!isTracked(socket) || sessionOf(socket))
         return;
@@ -276,17 +275,17 @@ void AudioStreamServer::onTextMessage(QWebSocket* socket, const QString& message
     emit clientConnected(id);
 }
 
-void AudioStreamServer::onBinaryMessage(QWebSocket* socket, const QByteArray& message)
+void AudioStreamServer::onBinaryMessage(QWebSocket *socket, const QByteArray &message)
 {
     if (!isTracked(socket))
         return;
-    PhoneSession* session = sessionOf(socket);
+    PhoneSession *session = sessionOf(socket);
     if (!session) {
         sntWarning(kTag) << "binary frame before handshake from" << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
-    const char* data = message.constData();
+    const char *data = message.constData();
     if (message.size() < kHeaderSize || data[0] != 'Q' || data[1] != 'K') {
         sntWarning(kTag) << "bad magic from" << session->name + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
@@ -301,15 +300,15 @@ void AudioStreamServer::onBinaryMessage(QWebSocket* socket, const QByteArray& me
         || sampleIndex > lastIndexAllowed) {
         sntWarning(kTag) << "malformed frame from" << session->name
                          << QStringLiteral("(sampleCount: %1, size: %2), closing")
-                                .arg(sampleCount)
-                                .arg(message.size());
+                                    .arg(sampleCount)
+                                    .arg(message.size());
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
     acceptFrame(*session, seq, sampleIndex, data + kHeaderSize, sampleCount);
 }
 
-void AudioStreamServer::countSequence(PhoneSession& session, quint32 seq)
+void AudioStreamServer::countSequence(PhoneSession &session, quint32 seq)
 {
     if (session.hasSeq && seq != quint32(session.lastSeq + 1))
         session.seqGaps += seq > session.lastSeq ? seq - session.lastSeq - 1 : 1;
@@ -317,7 +316,7 @@ void AudioStreamServer::countSequence(PhoneSession& session, quint32 seq)
     session.hasSeq = true;
 }
 
-void AudioStreamServer::countSampleIndex(PhoneSession& session, quint64 sampleIndex,
+void AudioStreamServer::countSampleIndex(PhoneSession &session, quint64 sampleIndex,
                                          quint32 sampleCount)
 {
     if (session.hasExpectedSampleIndex && sampleIndex != session.expectedSampleIndex) {
@@ -332,8 +331,8 @@ void AudioStreamServer::countSampleIndex(PhoneSession& session, quint64 sampleIn
     session.hasExpectedSampleIndex = true;
 }
 
-void AudioStreamServer::acceptFrame(PhoneSession& session, quint32 seq, quint64 sampleIndex,
-                                    const char* samples, quint32 sampleCount)
+void AudioStreamServer::acceptFrame(PhoneSession &session, quint32 seq, quint64 sampleIndex,
+                                    const char *samples, quint32 sampleCount)
 {
     countSequence(session, seq);
     countSampleIndex(session, sampleIndex, sampleCount);
@@ -352,12 +351,12 @@ void AudioStreamServer::acceptFrame(PhoneSession& session, quint32 seq, quint64 
     emit samplesAppended(id, frameSamples_.constData(), sampleCount);
 }
 
-void AudioStreamServer::onDisconnected(QWebSocket* socket)
+void AudioStreamServer::onDisconnected(QWebSocket *socket)
 {
     pendingSockets_.removeAll(socket);
     const QString reason = QStringLiteral("closeCode=%1 (%2)")
-                               .arg(int(socket->closeCode()))
-                               .arg(socket->closeReason());
+                                   .arg(int(socket->closeCode()))
+                                   .arg(socket->closeReason());
     // Forgotten here in every case: a later socket may be allocated at the same address.
     const QString id = socketIds_.take(socket);
     const auto it = sessions_.find(id);
@@ -370,7 +369,7 @@ void AudioStreamServer::onDisconnected(QWebSocket* socket)
     socket->deleteLater();
 }
 
-void AudioStreamServer::closeSession(QString id, const QString& reason)
+void AudioStreamServer::closeSession(QString id, const QString &reason)
 {
     const auto it = sessions_.find(id);
     if (it == sessions_.end())
@@ -388,7 +387,7 @@ void AudioStreamServer::closeSession(QString id, const QString& reason)
     emit clientDisconnected(id);
 }
 
-void AudioStreamServer::closeSocket(QWebSocket* socket)
+void AudioStreamServer::closeSocket(QWebSocket *socket)
 {
     // The server has already forgotten this socket; its late disconnection is of no interest.
     socket->disconnect(this);
@@ -398,10 +397,10 @@ void AudioStreamServer::closeSocket(QWebSocket* socket)
 
 void AudioStreamServer::logStats()
 {
-    for (const auto& [id, session] : sessions_) {
-        const PhoneSampleRing& ring = session->ring;
-        const qint64 bufferedMs =
-            session->sampleRate ? ring.available() * 1000 / qint64(session->sampleRate) : 0;
+    for (const auto &[id, session] : sessions_) {
+        const PhoneSampleRing &ring = session->ring;
+        const qint64 bufferedMs
+                = session->sampleRate ? ring.available() * 1000 / qint64(session->sampleRate) : 0;
         sntInfo(kTag) << session->name << "frames:" << session->frames
                       << "samples:" << session->samples << "seqGaps:" << session->seqGaps
                       << "sampleGaps:" << session->sampleGaps
@@ -410,7 +409,7 @@ void AudioStreamServer::logStats()
     }
 }
 
-const PhoneSession* AudioStreamServer::session(const QString& id) const
+const PhoneSession *AudioStreamServer::session(const QString &id) const
 {
     const auto it = sessions_.find(id);
     return it == sessions_.end() ? nullptr : it->second.get();
@@ -421,50 +420,50 @@ qsizetype AudioStreamServer::trackedSocketCount() const
     return socketIds_.size() + pendingSockets_.size();
 }
 
-bool AudioStreamServer::hasClient(const QString& id) const
+bool AudioStreamServer::hasClient(const QString &id) const
 {
     return session(id) != nullptr;
 }
 
-quint32 AudioStreamServer::sampleRate(const QString& id) const
+quint32 AudioStreamServer::sampleRate(const QString &id) const
 {
-    const PhoneSession* phone = session(id);
+    const PhoneSession *phone = session(id);
     return phone ? phone->sampleRate : kDefaultSampleRate;
 }
 
-qint64 AudioStreamServer::lastPacketTime(const QString& id) const
+qint64 AudioStreamServer::lastPacketTime(const QString &id) const
 {
-    const PhoneSession* phone = session(id);
+    const PhoneSession *phone = session(id);
     return phone ? phone->lastFrameTimeMs : 0;
 }
 
-quint64 AudioStreamServer::writeIndex(const QString& id) const
+quint64 AudioStreamServer::writeIndex(const QString &id) const
 {
-    const PhoneSession* phone = session(id);
+    const PhoneSession *phone = session(id);
     return phone && phone->ring.started() ? phone->ring.end() : 0;
 }
 
-int AudioStreamServer::read(const QString& id, quint64 start, qint64 count, float* out) const
+int AudioStreamServer::read(const QString &id, quint64 start, qint64 count, float *out) const
 {
-    const PhoneSession* phone = session(id);
+    const PhoneSession *phone = session(id);
     return phone ? phone->ring.read(start, count, out) : PhoneSampleRing::Overwritten;
 }
 
-qint64 AudioStreamServer::available(const QString& id) const
+qint64 AudioStreamServer::available(const QString &id) const
 {
-    const PhoneSession* phone = session(id);
+    const PhoneSession *phone = session(id);
     return phone ? phone->ring.available() : 0;
 }
 
-void AudioStreamServer::consume(const QString& id, qint64 keep)
+void AudioStreamServer::consume(const QString &id, qint64 keep)
 {
     const auto it = sessions_.find(id);
     if (it != sessions_.end())
         it->second->ring.consume(keep);
 }
 
-qint64 AudioStreamServer::readResampled(const QString& id, float* out, qint64 maxOut,
-                                        double ratio, double* phase)
+qint64 AudioStreamServer::readResampled(const QString &id, float *out, qint64 maxOut, double ratio,
+                                        double *phase)
 {
     const auto it = sessions_.find(id);
     return it == sessions_.end() ? 0 : it->second->ring.readResampled(out, maxOut, ratio, phase);
@@ -473,9 +472,9 @@ qint64 AudioStreamServer::readResampled(const QString& id, float* out, qint64 ma
 QList<PhoneClientInfo> AudioStreamServer::clients() const
 {
     QList<PhoneClientInfo> list;
-    for (const auto& [id, session] : sessions_)
+    for (const auto &[id, session] : sessions_)
         list.append({id, session->name, session->sampleRate});
     return list;
 }
 
-}  // namespace audio
+} // namespace audio

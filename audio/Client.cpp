@@ -15,7 +15,8 @@
 namespace audio {
 namespace {
 
-struct Registry {
+struct Registry
+{
     std::once_flag once;
     std::shared_ptr<Client> client;
     QList<Client::PluginFactory> factories = Client::defaultPluginFactories();
@@ -23,7 +24,7 @@ struct Registry {
     QMutex mutex;
 };
 
-Registry& registry()
+Registry &registry()
 {
     static Registry r;
     return r;
@@ -38,17 +39,19 @@ void registerIdAlias()
     qRegisterMetaType<audio::DeviceInfo>();
 }
 
-}  // namespace
+} // namespace
 
 QList<Client::PluginFactory> Client::defaultPluginFactories()
 {
     // The WASAPI and ASIO backends join this list as they are built for this platform.
-    return {[] { return std::make_shared<WasapiPlugin>(); }};
+    return {[] {
+        return std::make_shared<WasapiPlugin>();
+    }};
 }
 
-bool Client::setPluginFactories(const QList<PluginFactory>& factories)
+bool Client::setPluginFactories(const QList<PluginFactory> &factories)
 {
-    Registry& r = registry();
+    Registry &r = registry();
     QMutexLocker lock(&r.mutex);
     if (r.created)
         return false;
@@ -58,7 +61,7 @@ bool Client::setPluginFactories(const QList<PluginFactory>& factories)
 
 std::shared_ptr<Client> Client::instance()
 {
-    Registry& r = registry();
+    Registry &r = registry();
     std::call_once(r.once, [&r] {
         QList<PluginFactory> factories;
         {
@@ -82,7 +85,7 @@ void Client::shutdownAll()
         client->shutdown();
 }
 
-Client::Client(const QList<PluginFactory>& factories)
+Client::Client(const QList<PluginFactory> &factories)
 {
     registerIdAlias();
     initPlugins(factories);
@@ -93,9 +96,9 @@ Client::~Client()
     shutdown();
 }
 
-void Client::initPlugins(const QList<PluginFactory>& factories)
+void Client::initPlugins(const QList<PluginFactory> &factories)
 {
-    for (const PluginFactory& make : factories) {
+    for (const PluginFactory &make : factories) {
         std::shared_ptr<Plugin> plugin = make();
         if (!plugin)
             continue;
@@ -116,7 +119,7 @@ void Client::shutdown()
         plugins.swap(plugins_);
         devices_.clear();
     }
-    for (const auto& plugin : plugins)
+    for (const auto &plugin : plugins)
         plugin->disconnect(this);
     // The backends stop their threads and streams in their destructors, while Qt still runs.
 }
@@ -126,7 +129,7 @@ void Client::reloadDevices()
     {
         QMutexLocker lock(&mutex_);
         devices_.clear();
-        for (const auto& plugin : plugins_)
+        for (const auto &plugin : plugins_)
             devices_.append(plugin->devices());
     }
     emit deviceListChanged();
@@ -135,7 +138,7 @@ void Client::reloadDevices()
 void Client::refreshAll()
 {
     QMutexLocker lock(&mutex_);
-    for (const auto& plugin : plugins_)
+    for (const auto &plugin : plugins_)
         QMetaObject::invokeMethod(plugin.get(), "reloadDeviceList", Qt::QueuedConnection);
 }
 
@@ -145,30 +148,30 @@ DeviceList Client::devices() const
     return devices_;
 }
 
-bool Client::hasDevice(const QString& id) const
+bool Client::hasDevice(const QString &id) const
 {
     QMutexLocker lock(&mutex_);
     return std::any_of(devices_.cbegin(), devices_.cend(),
-                       [&id](const DeviceInfo& d) { return d.id == id; });
+                       [&id](const DeviceInfo &d) { return d.id == id; });
 }
 
-QString Client::deviceName(const QString& id) const
+QString Client::deviceName(const QString &id) const
 {
     QMutexLocker lock(&mutex_);
-    for (const DeviceInfo& d : devices_)
+    for (const DeviceInfo &d : devices_)
         if (d.id == id)
             return d.name;
     return QString();
 }
 
-DeviceInfo::Id Client::defaultDevice(const Plugin::Direction& direction) const
+DeviceInfo::Id Client::defaultDevice(const Plugin::Direction &direction) const
 {
     QList<std::shared_ptr<Plugin>> plugins;
     {
         QMutexLocker lock(&mutex_);
         plugins = plugins_;
     }
-    for (const auto& plugin : plugins) {
+    for (const auto &plugin : plugins) {
         const DeviceInfo::Id id = plugin->defaultDevice(direction);
         if (!id.isEmpty())
             return id;
@@ -176,53 +179,53 @@ DeviceInfo::Id Client::defaultDevice(const Plugin::Direction& direction) const
     return DeviceInfo::Id();
 }
 
-std::shared_ptr<Plugin> Client::pluginForDevice(const QString& id) const
+std::shared_ptr<Plugin> Client::pluginForDevice(const QString &id) const
 {
     QMutexLocker lock(&mutex_);
     // Only the first row with this id counts, even when its backend is gone.
     const auto row = std::find_if(devices_.cbegin(), devices_.cend(),
-                                  [&id](const DeviceInfo& d) { return d.id == id; });
+                                  [&id](const DeviceInfo &d) { return d.id == id; });
     if (row == devices_.cend())
         return nullptr;
-    for (const auto& plugin : plugins_)
+    for (const auto &plugin : plugins_)
         if (plugin->name() == row->pluginName)
             return plugin;
     return nullptr;
 }
 
-Format Client::preferredFormat(const QString& id, const Plugin::Direction& direction) const
+Format Client::preferredFormat(const QString &id, const Plugin::Direction &direction) const
 {
     if (const auto plugin = pluginForDevice(id))
         return plugin->preferredFormat(id, direction);
     return Format{};
 }
 
-Format Client::preferredInputFormat(const QString& id) const
+Format Client::preferredInputFormat(const QString &id) const
 {
     return preferredFormat(id, Plugin::Input);
 }
 
-Format Client::preferredOutputFormat(const QString& id) const
+Format Client::preferredOutputFormat(const QString &id) const
 {
     return preferredFormat(id, Plugin::Output);
 }
 
-Stream* Client::open(const QString& id, const Plugin::Direction& direction, const Format& format,
-                     QIODevice* device)
+Stream *Client::open(const QString &id, const Plugin::Direction &direction, const Format &format,
+                     QIODevice *device)
 {
     if (const auto plugin = pluginForDevice(id))
         return plugin->open(id, direction, format, device);
     return nullptr;
 }
 
-Stream* Client::openInput(const QString& id, QIODevice* sink, const Format& format)
+Stream *Client::openInput(const QString &id, QIODevice *sink, const Format &format)
 {
     return open(id, Plugin::Input, format, sink);
 }
 
-Stream* Client::openOutput(const QString& id, QIODevice* source, const Format& format)
+Stream *Client::openOutput(const QString &id, QIODevice *source, const Format &format)
 {
     return open(id, Plugin::Output, format, source);
 }
 
-}  // namespace audio
+} // namespace audio

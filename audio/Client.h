@@ -19,7 +19,8 @@ class Stream;
 // The one process-wide registry of sound-card backends. It keeps the merged device list of all
 // backends (first row wins for a duplicated id) and routes every device question and every
 // open to the backend that owns the id. Safe to query from any thread.
-class Client : public QObject {
+class Client : public QObject
+{
     Q_OBJECT
 public:
     using PluginFactory = std::function<std::shared_ptr<Plugin>()>;
@@ -33,20 +34,20 @@ public:
     static QList<PluginFactory> defaultPluginFactories();
     // Replaces the backend list the client will create. Only effective before the first
     // instance(); the program never calls it, tests use it to plug in a card of their own.
-    static bool setPluginFactories(const QList<PluginFactory>& factories);
+    static bool setPluginFactories(const QList<PluginFactory> &factories);
 
     ~Client() override;
 
     void refreshAll();
     DeviceList devices() const;
-    bool hasDevice(const QString& id) const;
-    QString deviceName(const QString& id) const;
-    DeviceInfo::Id defaultDevice(const Plugin::Direction& direction) const;
-    std::shared_ptr<Plugin> pluginForDevice(const QString& id) const;
-    Format preferredInputFormat(const QString& id) const;
-    Format preferredOutputFormat(const QString& id) const;
-    Stream* openInput(const QString& id, QIODevice* sink, const Format& format);
-    Stream* openOutput(const QString& id, QIODevice* source, const Format& format);
+    bool hasDevice(const QString &id) const;
+    QString deviceName(const QString &id) const;
+    DeviceInfo::Id defaultDevice(const Plugin::Direction &direction) const;
+    std::shared_ptr<Plugin> pluginForDevice(const QString &id) const;
+    Format preferredInputFormat(const QString &id) const;
+    Format preferredOutputFormat(const QString &id) const;
+    Stream *openInput(const QString &id, QIODevice *sink, const Format &format);
+    Stream *openOutput(const QString &id, QIODevice *source, const Format &format);
 
 public slots:
     void reloadDevices();
@@ -55,17 +56,17 @@ signals:
     void deviceListChanged();
 
 private:
-    explicit Client(const QList<PluginFactory>& factories);
-    void initPlugins(const QList<PluginFactory>& factories);
+    explicit Client(const QList<PluginFactory> &factories);
+    void initPlugins(const QList<PluginFactory> &factories);
     void shutdown();
     static void shutdownAll();
-    Format preferredFormat(const QString& id, const Plugin::Direction& direction) const;
-    Stream* open(const QString& id, const Plugin::Direction& direction, const Format& format,
-                 QIODevice* device);
+    Format preferredFormat(const QString &id, const Plugin::Direction &direction) const;
+    Stream *open(const QString &id, const Plugin::Direction &direction, const Format &format,
+                 QIODevice *device);
 
     QList<std::shared_ptr<Plugin>> plugins_;
     DeviceList devices_;
     mutable QMutex mutex_;
 };
 
-}  // namespace audio
+} // namespace audio

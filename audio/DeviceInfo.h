@@ -10,7 +10,8 @@ namespace audio {
 
 // One row of a device list. A device is identified by `id` alone; the owning backend's name is
 // stored with saved devices and compared by the device matcher and the system check.
-struct DeviceInfo {
+struct DeviceInfo
+{
     using Id = QString;
 
     Id id;
@@ -20,11 +21,11 @@ struct DeviceInfo {
     QStringList inputChannels;
     QStringList outputChannels;
 
-    friend bool operator==(const DeviceInfo&, const DeviceInfo&) = default;
+    friend bool operator==(const DeviceInfo &, const DeviceInfo &) = default;
 };
 
 using DeviceList = QList<DeviceInfo>;
 
-}  // namespace audio
+} // namespace audio
 
 Q_DECLARE_METATYPE(audio::DeviceInfo)

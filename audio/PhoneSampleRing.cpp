@@ -21,7 +21,7 @@ void PhoneSampleRing::setCapacity(qint64 capacity)
     gaps_.clear();
 }
 
-void PhoneSampleRing::append(const float* samples, qint64 count, quint64 startIndex)
+void PhoneSampleRing::append(const float *samples, qint64 count, quint64 startIndex)
 {
     if (!samples || count < 1)
         return;
@@ -90,7 +90,7 @@ float PhoneSampleRing::sampleAt(quint64 index) const
     return storage_[storagePosition(index)];
 }
 
-PhoneSampleRing::ReadStatus PhoneSampleRing::read(quint64 start, qint64 count, float* out) const
+PhoneSampleRing::ReadStatus PhoneSampleRing::read(quint64 start, qint64 count, float *out) const
 {
     if (!started_ || count < 1)
         return NotYetWritten;
@@ -99,7 +99,7 @@ PhoneSampleRing::ReadStatus PhoneSampleRing::read(quint64 start, qint64 count, f
     if (start < base_)
         return Overwritten;
     const quint64 stop = start + quint64(count);
-    for (const Gap& gap : gaps_) {
+    for (const Gap &gap : gaps_) {
         if (gap.from < stop && gap.to > start)
             return CrossesGap;
     }
@@ -120,7 +120,7 @@ void PhoneSampleRing::consume(qint64 keep)
     dropped_ += quint64(discard);
 }
 
-qint64 PhoneSampleRing::readResampled(float* out, qint64 maxOut, double ratio, double* phase)
+qint64 PhoneSampleRing::readResampled(float *out, qint64 maxOut, double ratio, double *phase)
 {
     if (!out || maxOut < 1)
         return 0;
@@ -155,4 +155,4 @@ qint64 PhoneSampleRing::readResampled(float* out, qint64 maxOut, double ratio, d
     return produced;
 }
 
-}  // namespace audio
+} // namespace audio

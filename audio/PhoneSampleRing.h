@@ -11,10 +11,12 @@ namespace audio {
 // by index, the ring has a read position for readers that consume it as a stream.
 //
 // Invariant: base <= read <= end and end - base <= capacity.
-class PhoneSampleRing {
+class PhoneSampleRing
+{
 public:
     // A stretch [from, to) of absolute indices that was filled with zeros.
-    struct Gap {
+    struct Gap
+    {
         quint64 from = 0;
         quint64 to = 0;
     };
@@ -31,17 +33,17 @@ public:
     // Stores `count` samples whose first one has the absolute index `startIndex`. An index below
     // the newest one, or a hole of a whole ring or more, starts the ring afresh there; a smaller
     // hole is zero-filled and recorded as a gap. Non-finite samples are stored as 0.
-    void append(const float* samples, qint64 count, quint64 startIndex);
+    void append(const float *samples, qint64 count, quint64 startIndex);
 
     bool started() const { return started_; }
     quint64 base() const { return base_; }
     quint64 end() const { return end_; }
     quint64 readIndex() const { return read_; }
     quint64 dropped() const { return dropped_; }
-    const QList<Gap>& gaps() const { return gaps_; }
+    const QList<Gap> &gaps() const { return gaps_; }
 
     // Copies [start, start + count) into `out` (which may be null to only check the range).
-    ReadStatus read(quint64 start, qint64 count, float* out) const;
+    ReadStatus read(quint64 start, qint64 count, float *out) const;
 
     // Unread samples: end - read.
     qint64 available() const { return qint64(end_ - read_); }
@@ -52,7 +54,7 @@ public:
     // else reads at 1) with linear interpolation, continuing from the fractional `phase`.
     // Writes at most `maxOut` samples, advances the read position by the whole input samples
     // used and leaves the fraction in `phase`. Returns the number of samples written.
-    qint64 readResampled(float* out, qint64 maxOut, double ratio, double* phase);
+    qint64 readResampled(float *out, qint64 maxOut, double ratio, double *phase);
 
 private:
     void restart(quint64 index);
@@ -73,4 +75,4 @@ private:
     QList<Gap> gaps_;
 };
 
-}  // namespace audio
+} // namespace audio

@@ -10,8 +10,9 @@ class QWebSocket;
 namespace audio {
 
 // One connected phone as the phone-audio server keeps it, from its handshake until it goes.
-struct PhoneSession {
-    QWebSocket* socket = nullptr;  // null once the connection is gone
+struct PhoneSession
+{
+    QWebSocket *socket = nullptr; // null once the connection is gone
     QString id;
     QString name;
     quint32 sampleRate = 48000;
@@ -27,14 +28,15 @@ struct PhoneSession {
     bool hasSeq = false;
     quint64 expectedSampleIndex = 0;
     bool hasExpectedSampleIndex = false;
-    qint64 lastFrameTimeMs = 0;  // ms since the epoch
+    qint64 lastFrameTimeMs = 0; // ms since the epoch
 };
 
 // What the device list needs to know of a connected phone.
-struct PhoneClientInfo {
+struct PhoneClientInfo
+{
     QString id;
     QString name;
     quint32 sampleRate = 48000;
 };
 
-}  // namespace audio
+} // namespace audio

@@ -2,16 +2,18 @@
 
 namespace audio {
 
-Plugin::Plugin(QObject* parent) : QObject(parent) {}
+Plugin::Plugin(QObject *parent)
+    : QObject(parent)
+{ }
 
 void Plugin::reloadDeviceList()
 {
     emit deviceListChanged();
 }
 
-bool Plugin::isValidDirection(const Direction& direction)
+bool Plugin::isValidDirection(const Direction &direction)
 {
     return direction == Input || direction == Output;
 }
 
-}  // namespace audio
+} // namespace audio

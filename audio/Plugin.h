@@ -15,31 +15,33 @@ class Stream;
 // move interleaved 32-bit float frames between a device and a QIODevice. The backend opens the
 // QIODevice itself (write-only for capture, read-only for render) and owns every stream it
 // returns: callers only ever call Stream::close().
-class Plugin : public QObject {
+class Plugin : public QObject
+{
     Q_OBJECT
 public:
     enum Direction { Input = 0, Output = 1 };
     Q_ENUM(Direction)
 
-    explicit Plugin(QObject* parent = nullptr);
+    explicit Plugin(QObject *parent = nullptr);
 
     virtual QString name() const = 0;
     virtual DeviceList devices() = 0;
-    virtual DeviceInfo::Id defaultDevice(const Direction& direction) = 0;
+    virtual DeviceInfo::Id defaultDevice(const Direction &direction) = 0;
 
 public slots:
     // Re-enumerates the devices; the base only announces that the list may have changed.
     virtual void reloadDeviceList();
 
 public:
-    virtual Format preferredFormat(const DeviceInfo::Id& id, const Direction& direction) = 0;
-    virtual Stream* open(const QString& id, const Direction& direction, const Format& format,
-                         QIODevice* device) = 0;
+    virtual Format preferredFormat(const DeviceInfo::Id &id, const Direction &direction) = 0;
+    virtual Stream *open(const QString &id, const Direction &direction, const Format &format,
+                         QIODevice *device)
+            = 0;
 
-    static bool isValidDirection(const Direction& direction);
+    static bool isValidDirection(const Direction &direction);
 
 signals:
     void deviceListChanged();
 };
 
-}  // namespace audio
+} // namespace audio

@@ -2,10 +2,11 @@
 
 namespace audio {
 
-Stream::Stream(const Format& format, QObject* parent)
-    : QObject(parent), format_(format), actualSampleRate_(format.sampleRate)
-{
-}
+Stream::Stream(const Format &format, QObject *parent)
+    : QObject(parent)
+    , format_(format)
+    , actualSampleRate_(format.sampleRate)
+{ }
 
 void Stream::close()
 {
@@ -26,4 +27,4 @@ void Stream::setSampleRate(unsigned rate)
     emit sampleRateChanged();
 }
 
-}  // namespace audio
+} // namespace audio

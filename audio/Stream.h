@@ -9,10 +9,11 @@ namespace audio {
 
 // An open capture or render stream. Its user calls close() once and drops the pointer; the
 // backend that opened it is connected to closeMe(), tears it down and deletes it later.
-class Stream : public QObject {
+class Stream : public QObject
+{
     Q_OBJECT
 public:
-    explicit Stream(const Format& format, QObject* parent = nullptr);
+    explicit Stream(const Format &format, QObject *parent = nullptr);
 
     bool isRunning() const { return running_.load(); }
     void close();
@@ -33,4 +34,4 @@ private:
     std::atomic<uint32_t> actualSampleRate_;
 };
 
-}  // namespace audio
+} // namespace audio

@@ -22,7 +22,7 @@ constexpr uint32_t unknownRate = 48000;
 constexpr uint16_t maxRenderChannels = 2;
 constexpr int bufferPeriods = 10;
 
-QString label(const char* text, int number)
+QString label(const char *text, int number)
 {
     return QStringLiteral("%1 %2").arg(QLatin1String(text)).arg(number);
 }
@@ -42,7 +42,7 @@ QStringList channelNames(uint16_t count)
 
 // The engine's mix format turned into the stream's: the engine rate, the requested channels,
 // 32-bit float. A plain format becomes plain float; an extensible one stays extensible.
-platform::WaveFormat streamFormatFrom(const platform::WaveFormat& mix, uint32_t channels)
+platform::WaveFormat streamFormatFrom(const platform::WaveFormat &mix, uint32_t channels)
 {
     platform::WaveFormat f = mix;
     f.channels = uint16_t(channels);
@@ -60,10 +60,11 @@ platform::WaveFormat streamFormatFrom(const platform::WaveFormat& mix, uint32_t 
     return f;
 }
 
-}  // namespace
+} // namespace
 
-WasapiPlugin::WasapiPlugin(std::shared_ptr<platform::AudioSystem> system, QObject* parent)
-    : Plugin(parent), system_(std::move(system))
+WasapiPlugin::WasapiPlugin(std::shared_ptr<platform::AudioSystem> system, QObject *parent)
+    : Plugin(parent)
+    , system_(std::move(system))
 {
     std::shared_ptr<platform::DeviceEnumerator> enumerator;
     if (system_
@@ -78,7 +79,7 @@ WasapiPlugin::~WasapiPlugin()
         QMutexLocker lock(&streamsMutex_);
         streams.swap(streams_);
     }
-    for (const auto& weak : streams)
+    for (const auto &weak : streams)
         if (const auto context = weak.lock())
             teardown(context);
 }
@@ -114,8 +115,8 @@ DeviceList WasapiPlugin::devices()
     return rows;
 }
 
-bool WasapiPlugin::appendEndpoint(platform::DeviceCollection& collection, uint32_t index,
-                                  DeviceList* rows)
+bool WasapiPlugin::appendEndpoint(platform::DeviceCollection &collection, uint32_t index,
+                                  DeviceList *rows)
 {
     std::shared_ptr<platform::Device> device;
     if (!check(collection.item(index, &device), label("GetDevice", 79)))
@@ -131,7 +132,7 @@ bool WasapiPlugin::appendEndpoint(platform::DeviceCollection& collection, uint32
         return false;
 
     DeviceInfo row{id, QString(), unknownRate, pluginNameText, {}, {}};
-    const bool listed = std::any_of(rows->cbegin(), rows->cend(), [&row](const DeviceInfo& r) {
+    const bool listed = std::any_of(rows->cbegin(), rows->cend(), [&row](const DeviceInfo &r) {
         return r.id == row.id && r.pluginName == row.pluginName;
     });
     if (listed)
@@ -144,14 +145,14 @@ bool WasapiPlugin::appendEndpoint(platform::DeviceCollection& collection, uint32
     if (!check(store->value(platform::PropertyKey::FriendlyName, &name),
                label("PKEY_Device_FriendlyName", 101)))
         return false;
-    if (const auto* text = std::get_if<QString>(&name))
+    if (const auto *text = std::get_if<QString>(&name))
         row.name = *text;
     platform::PropertyValue format;
     if (!check(store->value(platform::PropertyKey::EngineDeviceFormat, &format),
                label("PKEY_AudioEngine_DeviceFormat", 104)))
         return false;
     uint16_t channels = 0;
-    if (const auto* wave = std::get_if<platform::WaveFormat>(&format)) {
+    if (const auto *wave = std::get_if<platform::WaveFormat>(&format)) {
         row.sampleRate = wave->samplesPerSec;
         channels = wave->channels;
     }
@@ -162,7 +163,7 @@ bool WasapiPlugin::appendEndpoint(platform::DeviceCollection& collection, uint32
     return true;
 }
 
-DeviceInfo::Id WasapiPlugin::defaultDevice(const Direction& direction)
+DeviceInfo::Id WasapiPlugin::defaultDevice(const Direction &direction)
 {
     if (!hasEnumerator() || !isValidDirection(direction))
         return DeviceInfo::Id();
@@ -177,20 +178,20 @@ DeviceInfo::Id WasapiPlugin::defaultDevice(const Direction& direction)
     return id;
 }
 
-Format WasapiPlugin::preferredFormat(const DeviceInfo::Id& id, const Direction& direction)
+Format WasapiPlugin::preferredFormat(const DeviceInfo::Id &id, const Direction &direction)
 {
-    for (const DeviceInfo& row : devices()) {
+    for (const DeviceInfo &row : devices()) {
         if (row.id == id) {
-            const QStringList& channels
-                = direction == Output ? row.outputChannels : row.inputChannels;
+            const QStringList &channels
+                    = direction == Output ? row.outputChannels : row.inputChannels;
             return Format{row.sampleRate, uint32_t(channels.size())};
         }
     }
     return Format{};
 }
 
-bool WasapiPlugin::prepareClient(const QString& id, const Format& format, StreamContext* c,
-                                 platform::WaveFormat* streamFormat)
+bool WasapiPlugin::prepareClient(const QString &id, const Format &format, StreamContext *c,
+                                 platform::WaveFormat *streamFormat)
 {
     std::shared_ptr<platform::Device> device;
     if (!check(enumerator_->device(id, &device), label("GetDevice", 202)))
@@ -207,7 +208,7 @@ bool WasapiPlugin::prepareClient(const QString& id, const Format& format, Stream
                label("GetDevicePeriod", 235)))
         return false;
     const uint32_t flags
-        = platform::streamflags::EventCallback | platform::streamflags::AutoConvertPcm;
+            = platform::streamflags::EventCallback | platform::streamflags::AutoConvertPcm;
     if (!check(c->audioClient->initialize(platform::ShareMode::Shared, flags,
                                           bufferPeriods * defaultPeriod, 0, *streamFormat),
                label("Initialize audio client", 241)))
@@ -220,8 +221,8 @@ bool WasapiPlugin::prepareClient(const QString& id, const Format& format, Stream
     return true;
 }
 
-Stream* WasapiPlugin::open(const QString& id, const Direction& direction, const Format& format,
-                           QIODevice* device)
+Stream *WasapiPlugin::open(const QString &id, const Direction &direction, const Format &format,
+                           QIODevice *device)
 {
     if (!enumerator_) {
         logNoEnumerator();
@@ -244,8 +245,8 @@ Stream* WasapiPlugin::open(const QString& id, const Direction& direction, const 
     return nullptr;
 }
 
-Stream* WasapiPlugin::startRender(const std::shared_ptr<StreamContext>& context, uint32_t rate,
-                                  const Format& format)
+Stream *WasapiPlugin::startRender(const std::shared_ptr<StreamContext> &context, uint32_t rate,
+                                  const Format &format)
 {
     if (!check(context->audioClient->renderClient(&context->renderClient),
                label("GetService IAudioRenderClient", 254)))
@@ -260,8 +261,8 @@ Stream* WasapiPlugin::startRender(const std::shared_ptr<StreamContext>& context,
     return context->stream;
 }
 
-Stream* WasapiPlugin::startCapture(const std::shared_ptr<StreamContext>& context, uint32_t rate,
-                                   const Format& format)
+Stream *WasapiPlugin::startCapture(const std::shared_ptr<StreamContext> &context, uint32_t rate,
+                                   const Format &format)
 {
     if (!check(context->audioClient->captureClient(&context->captureClient),
                label("GetService IAudioCaptureClient", 302)))
@@ -276,22 +277,22 @@ Stream* WasapiPlugin::startCapture(const std::shared_ptr<StreamContext>& context
     return context->stream;
 }
 
-void WasapiPlugin::watchClose(const std::shared_ptr<StreamContext>& context)
+void WasapiPlugin::watchClose(const std::shared_ptr<StreamContext> &context)
 {
     {
         // Streams already closed drop out here; the destructor closes those still open.
         QMutexLocker lock(&streamsMutex_);
-        streams_.removeIf([](const std::weak_ptr<StreamContext>& s) { return s.expired(); });
+        streams_.removeIf([](const std::weak_ptr<StreamContext> &s) { return s.expired(); });
         streams_.append(context);
     }
     // The teardown runs in the thread that calls close(). The connection keeps the context alive
     // until the stream object is deleted.
     connect(
-        context->stream, &Stream::closeMe, context->stream, [context] { teardown(context); },
-        Qt::DirectConnection);
+            context->stream, &Stream::closeMe, context->stream, [context] { teardown(context); },
+            Qt::DirectConnection);
 }
 
-void WasapiPlugin::teardown(const std::shared_ptr<StreamContext>& context)
+void WasapiPlugin::teardown(const std::shared_ptr<StreamContext> &context)
 {
     if (context->tornDown.exchange(true))
         return;
@@ -309,4 +310,4 @@ void WasapiPlugin::teardown(const std::shared_ptr<StreamContext>& context)
     context->stream->deleteLater();
 }
 
-}  // namespace audio
+} // namespace audio

@@ -17,31 +17,32 @@ struct StreamContext;
 // endpoints with their engine formats, names the default endpoints and opens shared-mode,
 // event-driven 32-bit float streams at the engine's rate, each served by a thread of its own.
 // Every failed platform call is logged with the label of its step.
-class WasapiPlugin : public Plugin {
+class WasapiPlugin : public Plugin
+{
     Q_OBJECT
 public:
     explicit WasapiPlugin(std::shared_ptr<platform::AudioSystem> system = platform::systemAudio(),
-                          QObject* parent = nullptr);
+                          QObject *parent = nullptr);
     ~WasapiPlugin() override;
 
     QString name() const override;
     DeviceList devices() override;
-    DeviceInfo::Id defaultDevice(const Direction& direction) override;
-    Format preferredFormat(const DeviceInfo::Id& id, const Direction& direction) override;
-    Stream* open(const QString& id, const Direction& direction, const Format& format,
-                 QIODevice* device) override;
+    DeviceInfo::Id defaultDevice(const Direction &direction) override;
+    Format preferredFormat(const DeviceInfo::Id &id, const Direction &direction) override;
+    Stream *open(const QString &id, const Direction &direction, const Format &format,
+                 QIODevice *device) override;
 
 private:
     bool hasEnumerator() const;
-    bool appendEndpoint(platform::DeviceCollection& collection, uint32_t index, DeviceList* rows);
-    bool prepareClient(const QString& id, const Format& format, wasapi::StreamContext* context,
-                       platform::WaveFormat* streamFormat);
-    Stream* startRender(const std::shared_ptr<wasapi::StreamContext>& context, uint32_t rate,
-                        const Format& format);
-    Stream* startCapture(const std::shared_ptr<wasapi::StreamContext>& context, uint32_t rate,
-                         const Format& format);
-    void watchClose(const std::shared_ptr<wasapi::StreamContext>& context);
-    static void teardown(const std::shared_ptr<wasapi::StreamContext>& context);
+    bool appendEndpoint(platform::DeviceCollection &collection, uint32_t index, DeviceList *rows);
+    bool prepareClient(const QString &id, const Format &format, wasapi::StreamContext *context,
+                       platform::WaveFormat *streamFormat);
+    Stream *startRender(const std::shared_ptr<wasapi::StreamContext> &context, uint32_t rate,
+                        const Format &format);
+    Stream *startCapture(const std::shared_ptr<wasapi::StreamContext> &context, uint32_t rate,
+                         const Format &format);
+    void watchClose(const std::shared_ptr<wasapi::StreamContext> &context);
+    static void teardown(const std::shared_ptr<wasapi::StreamContext> &context);
 
     const std::shared_ptr<platform::AudioSystem> system_;
     std::shared_ptr<platform::DeviceEnumerator> enumerator_;
@@ -49,4 +50,4 @@ private:
     QList<std::weak_ptr<wasapi::StreamContext>> streams_;
 };
 
-}  // namespace audio
+} // namespace audio

@@ -12,7 +12,7 @@ QString hex(platform::Result result, int width)
     return QString::number(result, 16).toUpper().rightJustified(width, QLatin1Char('0'));
 }
 
-}  // namespace
+} // namespace
 
 QString resultMessage(platform::Result result)
 {
@@ -24,7 +24,7 @@ QString resultMessage(platform::Result result)
     return QStringLiteral("Unknown error 0x") + hex(result, 0);
 }
 
-bool check(platform::Result result, const QString& label,
+bool check(platform::Result result, const QString &label,
            std::initializer_list<platform::Result> accepted)
 {
     if (std::find(accepted.begin(), accepted.end(), result) != accepted.end())
@@ -35,4 +35,4 @@ bool check(platform::Result result, const QString& label,
     return false;
 }
 
-}  // namespace audio::wasapi
+} // namespace audio::wasapi

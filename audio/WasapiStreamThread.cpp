@@ -12,7 +12,8 @@
 namespace audio::wasapi {
 
 StreamThread::StreamThread(std::shared_ptr<StreamContext> context)
-    : context_(std::move(context)) { }
+    : context_(std::move(context))
+{ }
 
 void StreamThread::run()
 {
@@ -41,16 +42,16 @@ bool StreamThread::waitForPeriod()
 
 bool StreamThread::renderPeriod()
 {
-    StreamContext& c = *context_;
+    StreamContext &c = *context_;
     uint32_t padding = 0;
     if (!check(c.audioClient->currentPadding(&padding), QStringLiteral("GetCurrentPadding")))
         return false;
     const uint32_t free = c.bufferFrames - padding;
-    uint8_t* data = nullptr;
+    uint8_t *data = nullptr;
     if (!check(c.renderClient->buffer(free, &data), QStringLiteral("GetBuffer")))
         return false;
     const qint64 wanted = qint64(free) * c.frameBytes;
-    const qint64 got = std::max<qint64>(0, c.device->read(reinterpret_cast<char*>(data), wanted));
+    const qint64 got = std::max<qint64>(0, c.device->read(reinterpret_cast<char *>(data), wanted));
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
     if (got < wanted)
         std::memset(data + got, 0, size_t(wanted - got));
@@ -66,13 +67,13 @@ void StreamThread::writeSilence(qint64 bytes)
 
 bool StreamThread::capturePackets()
 {
-    StreamContext& c = *context_;
+    StreamContext &c = *context_;
     uint32_t packetFrames = 0;
     if (!check(c.captureClient->nextPacketSize(&packetFrames), QStringLiteral("GetNextPacketSize")))
         return false;
     // Drain everything waiting: after a late wake-up the backlog must not keep growing.
     while (packetFrames != 0) {
-        uint8_t* data = nullptr;
+        uint8_t *data = nullptr;
         uint32_t frames = 0;
         uint32_t flags = 0;
         if (!check(c.captureClient->buffer(&data, &frames, &flags), QStringLiteral("GetBuffer")))
@@ -82,7 +83,7 @@ bool StreamThread::capturePackets()
         if (flags & platform::bufferflags::Silent)
             writeSilence(bytes);
         else
-            c.device->write(reinterpret_cast<const char*>(data), bytes);
+            c.device->write(reinterpret_cast<const char *>(data), bytes);
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
         QCoreApplication::processEvents();
@@ -95,4 +96,4 @@ bool StreamThread::capturePackets()
     return true;
 }
 
-}  // namespace audio::wasapi
+} // namespace audio::wasapi

@@ -16,7 +16,7 @@ inline QList<float> noise(qsizetype count, unsigned seed)
     std::mt19937 generator(seed);
     std::normal_distribution<float> normal(0.0f, 0.3f);
     QList<float> samples(count);
-    for (float& s : samples)
+    for (float &s : samples)
         s = normal(generator);
     return samples;
 }
@@ -28,14 +28,15 @@ inline double percentile(std::vector<double> values, double p)
 }
 
 // Reports the mean time of one of `items` per iteration as "ns_per_frame", with items per second.
-inline void reportPerFrame(benchmark::State& state, qint64 items)
+inline void reportPerFrame(benchmark::State &state, qint64 items)
 {
     state.SetItemsProcessed(state.iterations() * items);
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        double(state.iterations() * items), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_frame"]
+            = benchmark::Counter(double(state.iterations() * items),
+                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-inline int runBenchmarks(int argc, char** argv)
+inline int runBenchmarks(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -18,8 +18,9 @@ using namespace snt::eq;
 
 namespace {
 
-struct Case {
-    const char* name;
+struct Case
+{
+    const char *name;
     Measured curve;
     Options options;
 };
@@ -31,21 +32,22 @@ Options lineArray(bool on)
     return options;
 }
 
-const std::vector<Case>& cases()
+const std::vector<Case> &cases()
 {
     static const std::vector<Case> all{
-        {"resonance", synthetic::curve({{1000, 6, 2}}), lineArray(false)},
-        {"rough", synthetic::curve(synthetic::roughFeatures()), lineArray(false)},
-        {"rough line array", synthetic::curve(synthetic::roughFeatures()), lineArray(true)},
+            {"resonance", synthetic::curve({{1000, 6, 2}}), lineArray(false)},
+            {"rough", synthetic::curve(synthetic::roughFeatures()), lineArray(false)},
+            {"rough line array", synthetic::curve(synthetic::roughFeatures()), lineArray(true)},
     };
     return all;
 }
 
-void printLanes(const Case& c)
+void printLanes(const Case &c)
 {
     const LaneContext context = prepareLaneContext(c.curve, c.options);
     const QList<int> lanes = laneTargetIndices(context);
-    struct LaneFigures {
+    struct LaneFigures
+    {
         qint64 ns = 0;
         quint64 refinements = 0;
         qsizetype bands = 0;
@@ -62,33 +64,35 @@ void printLanes(const Case& c)
             out->refinements = refinementsOnThisThread() - before;
         });
     }
-    for (auto& t : threads)
+    for (auto &t : threads)
         t.join();
     std::printf("%s:\n", c.name);
     for (qsizetype lane = 0; lane < lanes.size(); ++lane) {
-        const LaneFigures& f = figures[size_t(lane)];
-        std::printf("  lane %lld (target %d): %8.1f ms, %3llu refinements (%.2f ms each), %lld bands\n",
-                    qint64(lane), lanes[lane], f.ns / 1e6, static_cast<unsigned long long>(f.refinements),
-                    f.refinements ? f.ns / 1e6 / double(f.refinements) : 0.0, qint64(f.bands));
+        const LaneFigures &f = figures[size_t(lane)];
+        std::printf(
+                "  lane %lld (target %d): %8.1f ms, %3llu refinements (%.2f ms each), %lld bands\n",
+                qint64(lane), lanes[lane], f.ns / 1e6,
+                static_cast<unsigned long long>(f.refinements),
+                f.refinements ? f.ns / 1e6 / double(f.refinements) : 0.0, qint64(f.bands));
     }
 }
 
-void computeSchemesWallTime(benchmark::State& state)
+void computeSchemesWallTime(benchmark::State &state)
 {
-    const Case& c = cases()[size_t(state.range(0))];
+    const Case &c = cases()[size_t(state.range(0))];
     state.SetLabel(c.name);
     for (auto _ : state)
         benchmark::DoNotOptimize(computeSchemes(c.curve, c.options, nullptr, {}));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(computeSchemesWallTime)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    for (const Case& c : cases())
+    for (const Case &c : cases())
         printLanes(c);
     return runBenchmarks(argc, argv);
 }

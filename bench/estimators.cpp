@@ -8,7 +8,7 @@
 
 namespace {
 
-void BM_CoherenceProcess(benchmark::State& state)
+void BM_CoherenceProcess(benchmark::State &state)
 {
     const quint32 n = quint32(state.range(0));
     FourierTransform transform(n);
@@ -28,7 +28,7 @@ void BM_CoherenceProcess(benchmark::State& state)
     }
 }
 
-void BM_ComplexSmoothingPerBin(benchmark::State& state)
+void BM_ComplexSmoothingPerBin(benchmark::State &state)
 {
     const std::size_t bins = std::size_t(state.range(0)) / 2;
     std::vector<Filter::BesselLPF<Complex>> filters(bins);
@@ -40,9 +40,15 @@ void BM_ComplexSmoothingPerBin(benchmark::State& state)
     }
 }
 
-}  // namespace
+} // namespace
 
-BENCHMARK(BM_CoherenceProcess)->RangeMultiplier(4)->Range(1024, 65536)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ComplexSmoothingPerBin)->RangeMultiplier(4)->Range(1024, 65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CoherenceProcess)
+        ->RangeMultiplier(4)
+        ->Range(1024, 65536)
+        ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComplexSmoothingPerBin)
+        ->RangeMultiplier(4)
+        ->Range(1024, 65536)
+        ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

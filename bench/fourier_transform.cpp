@@ -15,21 +15,21 @@ namespace {
 
 // Mean seconds per iteration of FFTW's runs by transform count and size, so the engine's runs
 // can report ratios.
-std::map<std::pair<int, int>, double>& fftwSeconds()
+std::map<std::pair<int, int>, double> &fftwSeconds()
 {
     static std::map<std::pair<int, int>, double> seconds;
     return seconds;
 }
 
-void reportRatio(benchmark::State& state, const char* name, int transforms, double seconds)
+void reportRatio(benchmark::State &state, const char *name, int transforms, double seconds)
 {
     const auto found = fftwSeconds().find({transforms, int(state.range(0))});
     if (found != fftwSeconds().end() && found->second > 0.0)
         state.counters[name] = seconds / found->second;
 }
 
-template <typename Body>
-double timeIterations(benchmark::State& state, Body&& body)
+template<typename Body>
+double timeIterations(benchmark::State &state, Body &&body)
 {
     double total = 0.0;
     for (auto _ : state) {
@@ -42,11 +42,11 @@ double timeIterations(benchmark::State& state, Body&& body)
 
 // FFTW, planned with FFTW_MEASURE once: one real transform (the figure the goal is stated
 // against), or both channels as the engine transforms them.
-void BM_Fftw(benchmark::State& state, int transforms)
+void BM_Fftw(benchmark::State &state, int transforms)
 {
     const int n = int(state.range(0));
-    float* blocks[2] = {fftwf_alloc_real(n), fftwf_alloc_real(n)};
-    fftwf_complex* spectra[2] = {fftwf_alloc_complex(n / 2 + 1), fftwf_alloc_complex(n / 2 + 1)};
+    float *blocks[2] = {fftwf_alloc_real(n), fftwf_alloc_real(n)};
+    fftwf_complex *spectra[2] = {fftwf_alloc_complex(n / 2 + 1), fftwf_alloc_complex(n / 2 + 1)};
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, blocks[0], spectra[0], FFTW_MEASURE);
     for (int t = 0; t < 2; ++t)
         std::ranges::copy(noise(n, unsigned(t + 1)), blocks[t]);
@@ -63,7 +63,7 @@ void BM_Fftw(benchmark::State& state, int transforms)
     }
 }
 
-void BM_FourierTransformCalculate(benchmark::State& state)
+void BM_FourierTransformCalculate(benchmark::State &state)
 {
     const int n = int(state.range(0));
     FourierTransform transform{quint32(n)};
@@ -81,7 +81,7 @@ void BM_FourierTransformCalculate(benchmark::State& state)
 }
 
 // The impulse response of one tick: division of the spectra, inverse pass, peak search.
-void BM_DeconvolutionFromSource(benchmark::State& state)
+void BM_DeconvolutionFromSource(benchmark::State &state)
 {
     const int n = int(state.range(0));
     FourierTransform transform{quint32(n)};
@@ -97,9 +97,12 @@ void BM_DeconvolutionFromSource(benchmark::State& state)
     });
 }
 
-}  // namespace
+} // namespace
 
-void sizes(benchmark::internal::Benchmark* b) { b->RangeMultiplier(2)->Range(1024, 65536)->Unit(benchmark::kMicrosecond); }
+void sizes(benchmark::internal::Benchmark *b)
+{
+    b->RangeMultiplier(2)->Range(1024, 65536)->Unit(benchmark::kMicrosecond);
+}
 
 // The FFTW runs come first: the engine's runs read their times.
 BENCHMARK_CAPTURE(BM_Fftw, OneRealTransform, 1)->Apply(sizes);

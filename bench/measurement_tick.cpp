@@ -21,22 +21,40 @@ namespace {
 thread_local bool countAllocations = false;
 std::atomic<long> allocations{0};
 
-void* allocate(std::size_t size)
+void *allocate(std::size_t size)
 {
     if (countAllocations)
         allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
+    if (void *p = std::malloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
 }
-}  // namespace
+} // namespace
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void *operator new(std::size_t size)
+{
+    return allocate(size);
+}
+void *operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -63,7 +81,7 @@ double residentMb()
 }
 
 // Arguments: FFT mode (0 → 1024 … 6 → 65536) and averaging type.
-void BM_AnalysisTick(benchmark::State& state)
+void BM_AnalysisTick(benchmark::State &state)
 {
     const double residentBefore = residentMb();
     const auto m = makeMeasurement(int(state.range(0)), int(state.range(1)));
@@ -82,7 +100,8 @@ void BM_AnalysisTick(benchmark::State& state)
         countAllocations = true;
         const auto start = std::chrono::steady_clock::now();
         m->transform();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         countAllocations = false;
         mostAllocations = std::max(mostAllocations, allocations.load());
         state.SetIterationTime(seconds);
@@ -96,17 +115,20 @@ void BM_AnalysisTick(benchmark::State& state)
 }
 
 BENCHMARK(BM_AnalysisTick)
-    ->ArgsProduct({benchmark::CreateDenseRange(0, Measurement::modeCount - 1, 1), {0, 1, 2, 3}})
-    ->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
+        ->ArgsProduct({benchmark::CreateDenseRange(0, Measurement::modeCount - 1, 1), {0, 1, 2, 3}})
+        ->UseManualTime()
+        ->Iterations(300)
+        ->Unit(benchmark::kMillisecond);
 
 // Emits samples the way the generator thread does: one signal per frame, connected directly.
-class LoopbackEmitter : public QObject {
+class LoopbackEmitter : public QObject
+{
     Q_OBJECT
 signals:
     void sampleOut(float sample);
 
 public:
-    void play(const QList<float>& samples)
+    void play(const QList<float> &samples)
     {
         for (float s : samples)
             emit sampleOut(s);
@@ -116,7 +138,7 @@ public:
 // Per frame, 480 frames (10 ms) a block: the loopback sample through the direct connection
 // (render thread) plus the input block that consumes it (GUI thread); or the render thread's
 // share alone, the input block left out of the time.
-void BM_PerFrame(benchmark::State& state, bool renderShareOnly)
+void BM_PerFrame(benchmark::State &state, bool renderShareOnly)
 {
     const auto m = makeMeasurement(4, 1);
     m->setReferenceChannel(-1);
@@ -141,7 +163,7 @@ BENCHMARK_CAPTURE(BM_PerFrame, LoopbackOnly, true)->UseManualTime();
 // (480 loopback frames every 10 ms) against back-to-back input blocks, analysis ticks at 65536
 // points and a reset of the averages every tenth tick on the GUI side. The figures are the
 // longest and the 99.9th-percentile time of one loopback sample.
-void BM_RenderThreadWait(benchmark::State& state)
+void BM_RenderThreadWait(benchmark::State &state)
 {
     const auto m = makeMeasurement(6, 1);
     m->setReferenceChannel(-1);
@@ -156,7 +178,9 @@ void BM_RenderThreadWait(benchmark::State& state)
                 for (int i = 0; i < 480; ++i) {
                     const auto start = std::chrono::steady_clock::now();
                     m->writeLoopbackSample(block[i]);
-                    waitsUs.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+                    waitsUs.push_back(std::chrono::duration<double, std::micro>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
                 }
                 next += std::chrono::milliseconds(10);
                 std::this_thread::sleep_until(next);
@@ -176,14 +200,14 @@ void BM_RenderThreadWait(benchmark::State& state)
 }
 BENCHMARK(BM_RenderThreadWait)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     // The measurement reports every start and every missing device; the figures are what counts.
     QLoggingCategory::setFilterRules(
-        QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+            QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     audio::Client::setPluginFactories({});
     return runBenchmarks(argc, argv);
 }

@@ -12,7 +12,7 @@ constexpr qint64 kRate = 48000;
 constexpr qint64 kMaxRate = 192000;
 
 // Appends frames of `range(0)` samples back to back; the ring wraps all the time.
-void BM_AppendFrames(benchmark::State& state)
+void BM_AppendFrames(benchmark::State &state)
 {
     const qint64 frame = state.range(0);
     const QList<float> samples = noise(frame, 1);
@@ -28,7 +28,7 @@ void BM_AppendFrames(benchmark::State& state)
 BENCHMARK(BM_AppendFrames)->Arg(480)->Arg(4096)->Arg(65536);
 
 // Reads the newest 4096 samples of a ring holding `range(0)` recorded gaps.
-void BM_ReadWithGaps(benchmark::State& state)
+void BM_ReadWithGaps(benchmark::State &state)
 {
     const qint64 gaps = state.range(0);
     const QList<float> samples = noise(4096, 1);
@@ -36,7 +36,7 @@ void BM_ReadWithGaps(benchmark::State& state)
     quint64 index = 0;
     for (qint64 g = 0; g < gaps; ++g) {
         ring.append(samples.constData(), 10, index);
-        index += 20;  // leaves a 10-sample hole before the next frame
+        index += 20; // leaves a 10-sample hole before the next frame
     }
     ring.append(samples.constData(), samples.size(), index);
     QList<float> out(samples.size());
@@ -50,7 +50,7 @@ BENCHMARK(BM_ReadWithGaps)->Arg(0)->Arg(100)->Arg(10000);
 
 // One 10 ms pump of the phone input stream: 480 samples read at a slightly fast rate, the ring
 // refilled as a phone would.
-void BM_ReadResampled(benchmark::State& state)
+void BM_ReadResampled(benchmark::State &state)
 {
     const QList<float> samples = noise(480, 1);
     PhoneSampleRing ring(kRate * 10);
@@ -69,7 +69,7 @@ void BM_ReadResampled(benchmark::State& state)
 BENCHMARK(BM_ReadResampled);
 
 // A 192 kHz phone whose every frame goes back in time, so every frame restarts the ring.
-void BM_RestartEveryFrame(benchmark::State& state)
+void BM_RestartEveryFrame(benchmark::State &state)
 {
     const QList<float> samples = noise(480, 1);
     PhoneSampleRing ring(kMaxRate * 10);
@@ -81,6 +81,6 @@ void BM_RestartEveryFrame(benchmark::State& state)
 }
 BENCHMARK(BM_RestartEveryFrame);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

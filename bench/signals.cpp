@@ -16,7 +16,8 @@
 namespace {
 
 // Stands in for the measurement's loopback input: one lock and one store per sample.
-struct LoopbackConsumer {
+struct LoopbackConsumer
+{
     QMutex mutex;
     std::vector<float> ring = std::vector<float>(65536);
     size_t next = 0;
@@ -29,11 +30,11 @@ struct LoopbackConsumer {
     }
 };
 
-template <typename Source>
-void readBlocks(benchmark::State& state)
+template<typename Source>
+void readBlocks(benchmark::State &state)
 {
     const int channels = int(state.range(0));
-    const int frames = 480;  // 10 ms at 48 kHz
+    const int frames = 480; // 10 ms at 48 kHz
     GeneratorThread owner;
     QSet<int> all;
     for (int c = 0; c < channels; ++c)
@@ -45,11 +46,12 @@ void readBlocks(benchmark::State& state)
     source.resetFadeIn();
     source.open(QIODevice::ReadOnly);
     LoopbackConsumer consumer;
-    QObject::connect(&source, &OutputDevice::sampleOut, &source,
-                     [&consumer](float s) { consumer.add(s); }, Qt::DirectConnection);
+    QObject::connect(
+            &source, &OutputDevice::sampleOut, &source, [&consumer](float s) { consumer.add(s); },
+            Qt::DirectConnection);
     std::vector<float> buffer(size_t(frames * channels));
     for (auto _ : state) {
-        source.read(reinterpret_cast<char*>(buffer.data()), qint64(buffer.size() * sizeof(float)));
+        source.read(reinterpret_cast<char *>(buffer.data()), qint64(buffer.size() * sizeof(float)));
         benchmark::DoNotOptimize(buffer.data());
     }
     reportPerFrame(state, frames);
@@ -57,11 +59,11 @@ void readBlocks(benchmark::State& state)
 
 // push() into a ring that a reader empties after every call (the steady state), or into a ring
 // nobody reads, where every call drops the oldest frames.
-void BM_SenderPush(benchmark::State& state, bool drain)
+void BM_SenderPush(benchmark::State &state, bool drain)
 {
     const qint64 frames = state.range(0);
     const int channels = drain ? int(state.range(1)) : 8;
-    audio::aes67::Sender* sender = audio::aes67::Sender::instance();
+    audio::aes67::Sender *sender = audio::aes67::Sender::instance();
     sender->setRunning(true);
     std::vector<float> block(size_t(frames * channels), 0.25f);
     std::vector<float> drained(size_t(audio::aes67::FrameRing::capacity * 8));
@@ -76,13 +78,13 @@ void BM_SenderPush(benchmark::State& state, bool drain)
     state.SetItemsProcessed(state.iterations() * frames);
 }
 
-void BM_MakePeriodicNoise(benchmark::State& state)
+void BM_MakePeriodicNoise(benchmark::State &state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(makePeriodicNoise(int(state.range(0)), 0x50524E21, 1.0));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK_TEMPLATE(readBlocks, PinkNoise)->Arg(1)->Arg(2)->Arg(8);
 BENCHMARK_TEMPLATE(readBlocks, WhiteNoise)->Arg(2);

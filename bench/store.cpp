@@ -27,7 +27,7 @@ CurvePack largeCapture()
 
 constexpr int64_t kCaptureBytes = 11 + 16 * int64_t(kCaptureValues);
 
-void BM_WriteCapture(benchmark::State& state)
+void BM_WriteCapture(benchmark::State &state)
 {
     CurvePack pack = largeCapture();
     for (auto _ : state) {
@@ -38,7 +38,7 @@ void BM_WriteCapture(benchmark::State& state)
 }
 BENCHMARK(BM_WriteCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_ReadCapture(benchmark::State& state)
+void BM_ReadCapture(benchmark::State &state)
 {
     CurvePack written = largeCapture();
     writeRawFile(written);
@@ -58,7 +58,8 @@ ProjectStore savedStore()
 {
     ProjectStore store;
     for (int p = 0; p < kProjects; ++p)
-        putBytes(projectsDir() + QStringLiteral("/工程 %1.json").arg(p), "{\"roomType\": \"室内\"}");
+        putBytes(projectsDir() + QStringLiteral("/工程 %1.json").arg(p),
+                 "{\"roomType\": \"室内\"}");
     for (int i = 0; i < kPacks; ++i) {
         CurvePack pack;
         pack.name = QStringLiteral("主扩 %1").arg(i + 1);
@@ -83,7 +84,7 @@ ProjectStore savedStore()
 
 // The usual save, one pack edited so one project file changes; or the worst case, every pack
 // changed so every project file and the root file are rewritten.
-void BM_SavePacks(benchmark::State& state, bool allChanged)
+void BM_SavePacks(benchmark::State &state, bool allChanged)
 {
     ProjectStore store = savedStore();
     int edit = 0;
@@ -98,7 +99,7 @@ void BM_SavePacks(benchmark::State& state, bool allChanged)
 BENCHMARK_CAPTURE(BM_SavePacks, AfterOneEdit, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_SavePacks, AllChanged, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_LoadPacks(benchmark::State& state)
+void BM_LoadPacks(benchmark::State &state)
 {
     ProjectStore store = savedStore();
     for (auto _ : state) {
@@ -110,14 +111,14 @@ void BM_LoadPacks(benchmark::State& state)
 }
 BENCHMARK(BM_LoadPacks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     // The store lives in the documents folder: give the run a home of its own.
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
     qputenv("HOME", home.path().toLocal8Bit());
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"})
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"})
         qunsetenv(name);
     QDir().mkpath(home.path() + QStringLiteral("/Documents"));
     QCoreApplication app(argc, argv);

@@ -10,17 +10,17 @@
 
 namespace {
 
-void BM_DevicesListing(benchmark::State& state)
+void BM_DevicesListing(benchmark::State &state)
 {
     audio::WasapiPlugin plugin;
-    plugin.devices();  // the first listing probes the formats once
+    plugin.devices(); // the first listing probes the formats once
     for (auto _ : state)
         benchmark::DoNotOptimize(plugin.devices());
     state.counters["rows"] = double(plugin.devices().size());
 }
 BENCHMARK(BM_DevicesListing)->Unit(benchmark::kMicrosecond);
 
-void BM_PreferredFormat(benchmark::State& state)
+void BM_PreferredFormat(benchmark::State &state)
 {
     audio::WasapiPlugin plugin;
     const QString id = plugin.defaultDevice(audio::Plugin::Output);
@@ -29,9 +29,9 @@ void BM_PreferredFormat(benchmark::State& state)
 }
 BENCHMARK(BM_PreferredFormat)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     return runBenchmarks(argc, argv);

@@ -4,8 +4,8 @@
 // the budget is one period, 10 ms.
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
-#include "tests/platform/FakeAudioSystem.h"
 #include "bench/BenchSupport.h"
+#include "tests/platform/FakeAudioSystem.h"
 
 #include <QCoreApplication>
 #include <QIODevice>
@@ -15,17 +15,18 @@
 
 namespace {
 
-class EndlessSource : public QIODevice {
+class EndlessSource : public QIODevice
+{
 protected:
-    qint64 readData(char* data, qint64 maxSize) override
+    qint64 readData(char *data, qint64 maxSize) override
     {
         std::memset(data, 0x3c, size_t(maxSize));
         return maxSize;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64) override { return -1; }
 };
 
-void BM_RenderWakeUp(benchmark::State& state)
+void BM_RenderWakeUp(benchmark::State &state)
 {
     const auto periodFrames = uint32_t(state.range(0));
     auto system = std::make_shared<snt::test::FakeAudioSystem>();
@@ -34,7 +35,7 @@ void BM_RenderWakeUp(benchmark::State& state)
                          platform::WaveFormat::extensibleFloat(48000, 2)});
     audio::WasapiPlugin plugin(system);
     EndlessSource source;
-    audio::Stream* stream = plugin.open("out", audio::Plugin::Output, {48000, 2}, &source);
+    audio::Stream *stream = plugin.open("out", audio::Plugin::Output, {48000, 2}, &source);
     auto client = system->lastClient();
     int released = 0;
     const auto tickAndWait = [&] {
@@ -43,7 +44,7 @@ void BM_RenderWakeUp(benchmark::State& state)
         while (system->callCount("releaseBuffer") < released)
             std::this_thread::yield();
     };
-    tickAndWait();  // the first wake-up fills the whole buffer
+    tickAndWait(); // the first wake-up fills the whole buffer
     for (auto _ : state) {
         client->consume(periodFrames);
         tickAndWait();
@@ -53,9 +54,9 @@ void BM_RenderWakeUp(benchmark::State& state)
 }
 BENCHMARK(BM_RenderWakeUp)->Arg(480)->Arg(4800)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     return runBenchmarks(argc, argv);

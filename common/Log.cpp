@@ -10,31 +10,36 @@
 namespace snt::log {
 namespace {
 
-QMutex& fileMutex()
+QMutex &fileMutex()
 {
     static QMutex mutex;
     return mutex;
 }
 
-QString& mirrorPath()
+QString &mirrorPath()
 {
     static QString path;
     return path;
 }
 
-const char* levelName(QtMsgType type)
+const char *levelName(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "debug";
-    case QtInfoMsg: return "info";
-    case QtWarningMsg: return "warning";
-    case QtCriticalMsg: return "critical";
-    case QtFatalMsg: return "fatal";
+    case QtDebugMsg:
+        return "debug";
+    case QtInfoMsg:
+        return "info";
+    case QtWarningMsg:
+        return "warning";
+    case QtCriticalMsg:
+        return "critical";
+    case QtFatalMsg:
+        return "fatal";
     }
     return "?";
 }
 
-void handler(QtMsgType type, const QMessageLogContext&, const QString& message)
+void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     const QString line = formatLine(type, message);
     {
@@ -45,22 +50,22 @@ void handler(QtMsgType type, const QMessageLogContext&, const QString& message)
         appendLine(mirrorPath(), line);
 }
 
-}  // namespace
+} // namespace
 
-QString formatLine(QtMsgType type, const QString& message)
+QString formatLine(QtMsgType type, const QString &message)
 {
     return QStringLiteral("%1 %2 %3")
-        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
-             QLatin1String(levelName(type)), message);
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                 QLatin1String(levelName(type)), message);
 }
 
-void install(const QString& mirrorFile)
+void install(const QString &mirrorFile)
 {
     mirrorPath() = mirrorFile;
     qInstallMessageHandler(handler);
 }
 
-bool appendLine(const QString& filePath, const QString& line)
+bool appendLine(const QString &filePath, const QString &line)
 {
     QMutexLocker lock(&fileMutex());
     QFile file(filePath);
@@ -70,4 +75,4 @@ bool appendLine(const QString& filePath, const QString& line)
     return file.write(bytes) == bytes.size();
 }
 
-}  // namespace snt::log
+} // namespace snt::log

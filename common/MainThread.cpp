@@ -6,11 +6,11 @@
 
 namespace snt {
 
-void moveToMainThread(QObject* object)
+void moveToMainThread(QObject *object)
 {
-    const QCoreApplication* app = QCoreApplication::instance();
+    const QCoreApplication *app = QCoreApplication::instance();
     if (app && object->thread() != app->thread())
         object->moveToThread(app->thread());
 }
 
-}  // namespace snt
+} // namespace snt

@@ -1,3 +1,5 @@
 #include "engine/AverageMeasurement.h"
 
-AverageMeasurement::AverageMeasurement(QObject* parent) : QObject(parent) {}
+AverageMeasurement::AverageMeasurement(QObject *parent)
+    : QObject(parent)
+{ }

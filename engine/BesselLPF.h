@@ -2,8 +2,8 @@
 
 #include "engine/Complex.h"
 
-#include <array>
 #include <QtGlobal>
+#include <array>
 
 namespace Filter {
 
@@ -11,12 +11,13 @@ namespace Filter {
 // Three presets set the corner at 0.02, 0.04 or 0.08 of the tick rate (preset 0 smooths most).
 // A NaN input leaves the filter untouched and repeats its last output, so one bad tick does not
 // poison the history.
-template <typename T>
-class BesselLPF {
+template<typename T>
+class BesselLPF
+{
 public:
     BesselLPF() { setPreset(0); }
 
-    T process(const T& x);
+    T process(const T &x);
     // Presets 0 … 2 set gain and coefficients; any value clears both histories.
     void setPreset(int preset);
     void clear();
@@ -32,4 +33,4 @@ private:
 extern template class BesselLPF<float>;
 extern template class BesselLPF<Complex>;
 
-}  // namespace Filter
+} // namespace Filter

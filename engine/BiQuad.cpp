@@ -29,4 +29,4 @@ void BiQuad::clearHistory()
     y0_ = y1_ = y2_ = 0.0f;
 }
 
-}  // namespace math
+} // namespace math

@@ -7,7 +7,8 @@ namespace math {
 // One second-order section in direct form I:
 //   y[n] = (b0·x[n] + b1·x[n−1] + b2·x[n−2] − a1·y[n−1] − a2·y[n−2]) / a0
 // All coefficients and histories start at zero (the section then outputs silence).
-class BiQuad : public Filter {
+class BiQuad : public Filter
+{
 public:
     float process(float x) override;
 
@@ -22,4 +23,4 @@ private:
     float y0_ = 0.0f, y1_ = 0.0f, y2_ = 0.0f;
 };
 
-}  // namespace math
+} // namespace math

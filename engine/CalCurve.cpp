@@ -9,10 +9,10 @@ void CalCurve::setPoints(QList<Point> points)
     gainsDb_.clear();
     lut_.clear();
     std::stable_sort(points.begin(), points.end(),
-                     [](const Point& a, const Point& b) { return a.first < b.first; });
+                     [](const Point &a, const Point &b) { return a.first < b.first; });
     frequencies_.reserve(points.size());
     gainsDb_.reserve(points.size());
-    for (const Point& p : points) {
+    for (const Point &p : points) {
         frequencies_.append(p.first);
         gainsDb_.append(p.second);
     }
@@ -42,10 +42,10 @@ float CalCurve::gainDbAt(float frequency) const
     for (qsizetype i = 0; i + 1 < frequencies_.size(); ++i)
         if (frequencies_[i] <= frequency && frequency <= frequencies_[i + 1])
             return interpolate(i, frequency);
-    return gainsDb_.back();  // only a NaN frequency gets here
+    return gainsDb_.back(); // only a NaN frequency gets here
 }
 
-void CalCurve::buildLut(const QList<float>& binFrequencies)
+void CalCurve::buildLut(const QList<float> &binFrequencies)
 {
     lut_.fill(1.0f, binFrequencies.size());
     if (frequencies_.isEmpty() || binFrequencies.isEmpty())

@@ -9,12 +9,12 @@
 
 namespace {
 
-const char* const tag = "[CalFileParser]";
+const char *const tag = "[CalFileParser]";
 constexpr int minimumPoints = 2;
 
-}  // namespace
+} // namespace
 
-CalFileParser::Result CalFileParser::parse(const QString& path)
+CalFileParser::Result CalFileParser::parse(const QString &path)
 {
     Result result;
     QFile file(path);
@@ -59,16 +59,16 @@ CalFileParser::Result CalFileParser::parse(const QString& path)
     return result;
 }
 
-bool CalFileParser::isDataLine(const QString& line)
+bool CalFileParser::isDataLine(const QString &line)
 {
     if (line.isEmpty())
         return false;
     const QChar first = line.front();
     return (first >= QLatin1Char('0') && first <= QLatin1Char('9')) || first == QLatin1Char('-')
-        || first == QLatin1Char('+');
+           || first == QLatin1Char('+');
 }
 
-QStringList CalFileParser::fields(const QString& line)
+QStringList CalFileParser::fields(const QString &line)
 {
     if (line.contains(QLatin1Char('\t')))
         return line.split(QLatin1Char('\t'), Qt::SkipEmptyParts);
@@ -78,7 +78,7 @@ QStringList CalFileParser::fields(const QString& line)
     return line.split(whiteSpace, Qt::SkipEmptyParts);
 }
 
-bool CalFileParser::readPoint(const QStringList& parts, Point& point)
+bool CalFileParser::readPoint(const QStringList &parts, Point &point)
 {
     if (parts.size() < 2)
         return false;

@@ -7,22 +7,24 @@
 // Reads a microphone or sound-card calibration text file: one point per line, frequency in Hz
 // then gain in dB, separated by tabs, commas or white space; further columns are ignored; lines
 // that do not start with a digit, "-" or "+" are comments.
-class CalFileParser {
+class CalFileParser
+{
 public:
     // (frequency in Hz, gain in dB)
     using Point = QPair<float, float>;
 
-    struct Result {
+    struct Result
+    {
         bool ok = false;
-        QString error;          // why not ok, in words for the user
-        int skippedLines = 0;   // data lines that were refused
-        QList<Point> points;    // in file order
+        QString error; // why not ok, in words for the user
+        int skippedLines = 0; // data lines that were refused
+        QList<Point> points; // in file order
     };
 
-    static Result parse(const QString& path);
+    static Result parse(const QString &path);
 
 private:
-    static bool isDataLine(const QString& line);
-    static QStringList fields(const QString& line);
-    static bool readPoint(const QStringList& parts, Point& point);
+    static bool isDataLine(const QString &line);
+    static QStringList fields(const QString &line);
+    static bool readPoint(const QStringList &parts, Point &point);
 };

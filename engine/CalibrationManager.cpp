@@ -2,8 +2,8 @@
 
 #include "audio/Client.h"
 #include "common/Log.h"
-#include "engine/CalFileParser.h"
 #include "common/MainThread.h"
+#include "engine/CalFileParser.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const tag = "[CalibrationManager]";
+const char *const tag = "[CalibrationManager]";
 const QString rootGroup = QStringLiteral("Calibration");
 const QString phoneOffsetKey = QStringLiteral("Calibration/phoneMicSplOffset");
 constexpr int channelsKept = 32;
@@ -33,26 +33,26 @@ QString fileKey(int channel, int slot)
     return QStringLiteral("calFile_%1_%2").arg(channel).arg(slot);
 }
 
-QString deviceGroup(const QString& deviceId)
+QString deviceGroup(const QString &deviceId)
 {
     return rootGroup + QLatin1Char('/') + CalibrationManager::groupForDeviceId(deviceId);
 }
 
-bool isLegacyId(const QString& id)
+bool isLegacyId(const QString &id)
 {
     bool ok = false;
     id.toLongLong(&ok, 10);
     return ok;
 }
 
-std::shared_ptr<CalCurve> curveFrom(const QList<CalCurve::Point>& points)
+std::shared_ptr<CalCurve> curveFrom(const QList<CalCurve::Point> &points)
 {
     auto curve = std::make_shared<CalCurve>();
     curve->setPoints(points);
     return curve;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Profile ----
 
@@ -62,11 +62,11 @@ QString CalibrationManager::Profile::calFile(int channel, int slot) const
     return slot >= 0 && slot < files.size() ? files[slot] : QString();
 }
 
-void CalibrationManager::Profile::setCalFile(int channel, int slot, const QString& path)
+void CalibrationManager::Profile::setCalFile(int channel, int slot, const QString &path)
 {
     if (slot < 0)
         return;
-    QStringList& files = calFiles[channel];
+    QStringList &files = calFiles[channel];
     while (files.size() <= slot)
         files.append(QString());
     files[slot] = path;
@@ -80,7 +80,7 @@ void CalibrationManager::Profile::clearCalFile(int channel, int slot)
 
 // ---- group names ----
 
-QString CalibrationManager::groupForDeviceId(const QString& deviceId)
+QString CalibrationManager::groupForDeviceId(const QString &deviceId)
 {
     QString group;
     group.reserve(deviceId.size());
@@ -97,7 +97,7 @@ QString CalibrationManager::groupForDeviceId(const QString& deviceId)
     return group;
 }
 
-QString CalibrationManager::deviceIdForGroup(const QString& group)
+QString CalibrationManager::deviceIdForGroup(const QString &group)
 {
     QString id;
     id.reserve(group.size());
@@ -121,14 +121,14 @@ QString CalibrationManager::deviceIdForGroup(const QString& group)
 
 // ---- life cycle ----
 
-CalibrationManager* CalibrationManager::instance()
+CalibrationManager *CalibrationManager::instance()
 {
     static const std::unique_ptr<CalibrationManager> manager = [] {
         std::unique_ptr<CalibrationManager> created(new CalibrationManager);
         snt::moveToMainThread(created.get());
         created->loadProfiles();
         created->removeMissingFiles();
-        CalibrationManager* self = created.get();
+        CalibrationManager *self = created.get();
         QObject::connect(audio::Client::instance().get(), &audio::Client::deviceListChanged, self,
                          [self] { self->onDevicesChanged(audio::Client::instance()->devices()); });
         return created;
@@ -145,7 +145,7 @@ void CalibrationManager::loadProfiles()
         QSettings settings;
         settings.beginGroup(rootGroup);
         const QStringList groups = settings.childGroups();
-        for (const QString& group : groups) {
+        for (const QString &group : groups) {
             settings.beginGroup(group);
             Profile profile;
             profile.deviceId = deviceIdForGroup(group);
@@ -159,7 +159,7 @@ void CalibrationManager::loadProfiles()
                     const QString path = settings.value(fileKey(channel, slot)).toString();
                     if (path.isEmpty())
                         continue;
-                    QStringList& files = profile.calFiles[channel];
+                    QStringList &files = profile.calFiles[channel];
                     while (files.size() <= slot)
                         files.append(QString());
                     files[slot] = path;
@@ -182,7 +182,7 @@ double CalibrationManager::phoneMicSplOffset() const
 
 // ---- legacy ids ----
 
-void CalibrationManager::onDevicesChanged(const audio::DeviceList& devices)
+void CalibrationManager::onDevicesChanged(const audio::DeviceList &devices)
 {
     QMutexLocker lock(&mutex_);
     if (migrated_ || devices.isEmpty())
@@ -191,7 +191,7 @@ void CalibrationManager::onDevicesChanged(const audio::DeviceList& devices)
     migrated_ = true;
 }
 
-void CalibrationManager::migrateLegacyIds(const audio::DeviceList& devices)
+void CalibrationManager::migrateLegacyIds(const audio::DeviceList &devices)
 {
     QStringList legacyIds;
     for (auto it = profiles_.cbegin(); it != profiles_.cend(); ++it)
@@ -199,7 +199,7 @@ void CalibrationManager::migrateLegacyIds(const audio::DeviceList& devices)
             legacyIds.append(it.key());
     int moved = 0;
     int skipped = 0;
-    for (const QString& legacyId : legacyIds) {
+    for (const QString &legacyId : legacyIds) {
         if (moveLegacyProfile(legacyId, devices))
             ++moved;
         else
@@ -211,13 +211,13 @@ void CalibrationManager::migrateLegacyIds(const audio::DeviceList& devices)
                      << "（跳过原因：名称为空/多设备重名/目标 UID 已存在）";
 }
 
-bool CalibrationManager::moveLegacyProfile(const QString& legacyId,
-                                           const audio::DeviceList& devices)
+bool CalibrationManager::moveLegacyProfile(const QString &legacyId,
+                                           const audio::DeviceList &devices)
 {
     Profile profile = profiles_.value(legacyId);
     if (profile.deviceName.isEmpty())
         return false;
-    const auto sameName = [&profile](const audio::DeviceInfo& d) {
+    const auto sameName = [&profile](const audio::DeviceInfo &d) {
         return d.name == profile.deviceName;
     };
     if (std::count_if(devices.cbegin(), devices.cend(), sameName) != 1)
@@ -229,12 +229,12 @@ bool CalibrationManager::moveLegacyProfile(const QString& legacyId,
     QSettings settings;
     settings.beginGroup(deviceGroup(legacyId));
     QList<QPair<QString, QVariant>> values;
-    for (const QString& key : settings.allKeys())
+    for (const QString &key : settings.allKeys())
         values.append({key, settings.value(key)});
     settings.endGroup();
     settings.remove(deviceGroup(legacyId));
     settings.beginGroup(deviceGroup(newId));
-    for (const auto& [key, value] : values)
+    for (const auto &[key, value] : values)
         settings.setValue(key, value);
     settings.endGroup();
 
@@ -242,7 +242,7 @@ bool CalibrationManager::moveLegacyProfile(const QString& legacyId,
     profile.deviceId = newId;
     profiles_.insert(newId, profile);
     sntInfo(tag) << QStringLiteral("迁移校准配置: %1 (%2) → %3")
-                        .arg(legacyId, profile.deviceName, newId);
+                            .arg(legacyId, profile.deviceName, newId);
     return true;
 }
 
@@ -252,7 +252,7 @@ QList<CalibrationManager::MissingFile> CalibrationManager::findMissingFiles() co
 {
     QMutexLocker lock(&mutex_);
     QList<MissingFile> missing;
-    for (const Profile& profile : profiles_) {
+    for (const Profile &profile : profiles_) {
         for (auto it = profile.calFiles.cbegin(); it != profile.calFiles.cend(); ++it) {
             for (int slot = 0; slot < slotsPerChannel; ++slot) {
                 const QString path = profile.calFile(it.key(), slot);
@@ -272,37 +272,39 @@ void CalibrationManager::removeMissingFiles()
     QStringList lines;
     {
         QMutexLocker lock(&mutex_);
-        for (const MissingFile& m : missing) {
+        for (const MissingFile &m : missing) {
             const auto profile = profiles_.find(m.deviceId);
             if (profile == profiles_.end())
                 continue;
-            const QString device =
-                profile->deviceName.isEmpty() ? QStringLiteral("当前声卡") : profile->deviceName;
-            lines.append(QStringLiteral("%1 (通道 %2): %3").arg(device).arg(m.channel + 1).arg(m.path));
+            const QString device = profile->deviceName.isEmpty() ? QStringLiteral("当前声卡")
+                                                                 : profile->deviceName;
+            lines.append(
+                    QStringLiteral("%1 (通道 %2): %3").arg(device).arg(m.channel + 1).arg(m.path));
             profile->setCalFile(m.channel, m.slot, QString());
         }
         QSettings settings;
-        for (const MissingFile& m : missing)
-            settings.remove(deviceGroup(m.deviceId) + QLatin1Char('/') + fileKey(m.channel, m.slot));
+        for (const MissingFile &m : missing)
+            settings.remove(deviceGroup(m.deviceId) + QLatin1Char('/')
+                            + fileKey(m.channel, m.slot));
         settings.sync();
     }
     sntWarning(tag) << "Removed" << missing.size() << "missing calibration file reference(s)";
-    const QString text =
-        QStringLiteral("以下校准文件已不存在，已自动移除关联：%1。请在校准设置里重新指定。")
-            .arg(lines.join(QStringLiteral("；")));
+    const QString text
+            = QStringLiteral("以下校准文件已不存在，已自动移除关联：%1。请在校准设置里重新指定。")
+                      .arg(lines.join(QStringLiteral("；")));
     QTimer::singleShot(missingWarningDelayMs, this,
                        [this, text] { emit warningRaised(QStringLiteral("校准文件缺失"), text); });
 }
 
 // ---- profiles ----
 
-CalibrationManager::Profile CalibrationManager::getProfile(const QString& deviceId) const
+CalibrationManager::Profile CalibrationManager::getProfile(const QString &deviceId) const
 {
     QMutexLocker lock(&mutex_);
     return profiles_.value(deviceId);
 }
 
-void CalibrationManager::saveProfile(const Profile& profile)
+void CalibrationManager::saveProfile(const Profile &profile)
 {
     if (profile.deviceId.isEmpty()) {
         sntWarning(tag) << "Cannot save profile with empty deviceId";
@@ -326,7 +328,7 @@ void CalibrationManager::saveProfile(const Profile& profile)
     emit profileUpdated(profile.deviceId);
 }
 
-double CalibrationManager::splReference(const QString& deviceId, int channel) const
+double CalibrationManager::splReference(const QString &deviceId, int channel) const
 {
     QMutexLocker lock(&mutex_);
     const auto profile = profiles_.constFind(deviceId);
@@ -337,7 +339,7 @@ double CalibrationManager::splReference(const QString& deviceId, int channel) co
 
 // ---- combined curve ----
 
-std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString& deviceId,
+std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString &deviceId,
                                                                   int channel)
 {
     QMutexLocker lock(&mutex_);
@@ -392,8 +394,8 @@ std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString&
     return curveFrom(merged);
 }
 
-void CalibrationManager::dropBrokenFile(const QString& deviceId, int channel, int slot,
-                                        const QString& error)
+void CalibrationManager::dropBrokenFile(const QString &deviceId, int channel, int slot,
+                                        const QString &error)
 {
     sntWarning(tag) << (slot == 0 ? "Failed to parse file1:" : "Failed to parse file2:") << error;
     emit warningRaised(QStringLiteral("校准文件解析失败"), error);

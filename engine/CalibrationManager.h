@@ -15,34 +15,36 @@
 // repairs references to vanished files at start, moves profiles stored under old numeric device
 // ids to the current ids, and combines a channel's files into one curve for the measurement.
 // One instance per process, living in the main thread.
-class CalibrationManager : public QObject {
+class CalibrationManager : public QObject
+{
     Q_OBJECT
 public:
-    struct Profile {
+    struct Profile
+    {
         QString deviceId;
         QString deviceName;
         QString pluginName;
-        QMap<int, double> splRefs;       // per input channel, the SPL reference in dB
-        QMap<int, QStringList> calFiles;  // per input channel, paths by slot; "" is no file
+        QMap<int, double> splRefs; // per input channel, the SPL reference in dB
+        QMap<int, QStringList> calFiles; // per input channel, paths by slot; "" is no file
         QDateTime lastModified;
 
         QString calFile(int channel, int slot) const;
-        void setCalFile(int channel, int slot, const QString& path);
+        void setCalFile(int channel, int slot, const QString &path);
         void clearCalFile(int channel, int slot);
     };
 
-    static CalibrationManager* instance();
+    static CalibrationManager *instance();
 
-    Profile getProfile(const QString& deviceId) const;
-    void saveProfile(const Profile& profile);
-    double splReference(const QString& deviceId, int channel) const;
-    std::shared_ptr<CalCurve> getCombinedCalCurve(const QString& deviceId, int channel);
+    Profile getProfile(const QString &deviceId) const;
+    void saveProfile(const Profile &profile);
+    double splReference(const QString &deviceId, int channel) const;
+    std::shared_ptr<CalCurve> getCombinedCalCurve(const QString &deviceId, int channel);
     double phoneMicSplOffset() const;
 
     // Device ids become settings group names; "/" and "\" would split a group in two, so they
     // are escaped (with "%" itself) reversibly.
-    static QString groupForDeviceId(const QString& deviceId);
-    static QString deviceIdForGroup(const QString& group);
+    static QString groupForDeviceId(const QString &deviceId);
+    static QString deviceIdForGroup(const QString &group);
 
 signals:
     void warningRaised(QString title, QString text);
@@ -51,7 +53,8 @@ signals:
     void phoneMicSplOffsetChanged(double offsetDb);
 
 private:
-    struct MissingFile {
+    struct MissingFile
+    {
         QString path;
         int slot;
         int channel;
@@ -60,13 +63,13 @@ private:
 
     CalibrationManager();
     void loadProfiles();
-    void onDevicesChanged(const audio::DeviceList& devices);
-    void migrateLegacyIds(const audio::DeviceList& devices);
-    bool moveLegacyProfile(const QString& legacyId, const audio::DeviceList& devices);
+    void onDevicesChanged(const audio::DeviceList &devices);
+    void migrateLegacyIds(const audio::DeviceList &devices);
+    bool moveLegacyProfile(const QString &legacyId, const audio::DeviceList &devices);
     void removeMissingFiles();
     QList<MissingFile> findMissingFiles() const;
-    std::shared_ptr<CalCurve> combine(const QString& file1, const QString& file2);
-    void dropBrokenFile(const QString& deviceId, int channel, int slot, const QString& error);
+    std::shared_ptr<CalCurve> combine(const QString &file1, const QString &file2);
+    void dropBrokenFile(const QString &deviceId, int channel, int slot, const QString &error);
 
     mutable QMutex mutex_;
     QMap<QString, Profile> profiles_;

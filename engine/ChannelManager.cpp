@@ -8,11 +8,12 @@ namespace {
 
 const QString colorBeyondPalette = QStringLiteral("#808080");
 
-}  // namespace
+} // namespace
 
-ChannelManager::ChannelManager(QObject* parent) : QObject(parent)
+ChannelManager::ChannelManager(QObject *parent)
+    : QObject(parent)
 {
-    const QStringList& palette = channelPalette();
+    const QStringList &palette = channelPalette();
     slots_.reserve(channelCount);
     for (int i = 0; i < channelCount; ++i) {
         Slot slot;

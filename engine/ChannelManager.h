@@ -6,12 +6,14 @@
 
 // A bank of 20 curve channels, each with its palette colour ("#rrggbb"), shown and empty when
 // created. Whether replacing a loaded channel asks first is remembered across runs.
-class ChannelManager : public QObject {
+class ChannelManager : public QObject
+{
     Q_OBJECT
 public:
     static constexpr int channelCount = 20;
 
-    struct Channel {
+    struct Channel
+    {
         QString name;
         QString filePath;
         QString description;
@@ -20,7 +22,7 @@ public:
         QList<float> values;
     };
 
-    Q_INVOKABLE explicit ChannelManager(QObject* parent = nullptr);
+    Q_INVOKABLE explicit ChannelManager(QObject *parent = nullptr);
 
     QString color(int index) const;
     bool isVisible(int index) const;
@@ -38,7 +40,8 @@ signals:
     void channelLoadFailed(int index, QString filePath);
 
 private:
-    struct Slot {
+    struct Slot
+    {
         int index = 0;
         QString name;
         QString filePath;

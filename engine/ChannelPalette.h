@@ -3,4 +3,4 @@
 #include <QStringList>
 
 // The 20 curve-channel colours, as "#rrggbb" names, in channel order.
-const QStringList& channelPalette();
+const QStringList &channelPalette();

@@ -12,12 +12,12 @@ float finiteOrZero(float v)
     return std::isfinite(v) ? v : 0.0f;
 }
 
-Complex finiteOrZero(const Complex& v)
+Complex finiteOrZero(const Complex &v)
 {
     return std::isfinite(v.re) && std::isfinite(v.im) ? v : Complex();
 }
 
-}  // namespace
+} // namespace
 
 void Coherence::setDepth(quint64 depth)
 {
@@ -43,7 +43,7 @@ void Coherence::resizeRings()
     position_ %= depth_;
 }
 
-void Coherence::process(std::span<BinRecord> records, const FourierTransform& transform)
+void Coherence::process(std::span<BinRecord> records, const FourierTransform &transform)
 {
     if (++position_ >= depth_)
         position_ = 0;

@@ -15,14 +15,15 @@ class FourierTransform;
 // The sums are formed afresh from the rings on every tick, in double: a running sum kept by
 // adding and subtracting would carry the rounding residue of loud past ticks and read a stale
 // (or above 1) coherence long after the level drops.
-class Coherence {
+class Coherence
+{
 public:
     // Stores the depth and resizes every ring to it, zero-filled.
     void setDepth(quint64 depth);
     // Sizes the rings for `bins` bins and zeroes them.
     void setSize(quint32 bins);
     // One tick: stores the newest spectra and writes the coherence of each bin into its record.
-    void process(std::span<BinRecord> records, const FourierTransform& transform);
+    void process(std::span<BinRecord> records, const FourierTransform &transform);
 
     quint64 depth() const { return depth_; }
     quint32 size() const { return bins_; }

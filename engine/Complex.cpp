@@ -4,14 +4,15 @@
 
 namespace {
 
-struct UnitPhasor {
+struct UnitPhasor
+{
     float c;
     float s;
 };
 
 // cos and sin of arg(v) from the ratio im/re. A value on the imaginary axis has no finite ratio:
 // it points straight up or down. Only (0, 0) has no direction at all.
-UnitPhasor unitPhasor(const Complex& v)
+UnitPhasor unitPhasor(const Complex &v)
 {
     if (v.re == 0.0f) {
         if (v.im == 0.0f) {
@@ -25,9 +26,9 @@ UnitPhasor unitPhasor(const Complex& v)
     return {c, c * t};
 }
 
-}  // namespace
+} // namespace
 
-Complex Complex::phaseDifference(const Complex& a, const Complex& b)
+Complex Complex::phaseDifference(const Complex &a, const Complex &b)
 {
     const UnitPhasor pa = unitPhasor(a);
     const UnitPhasor pb = unitPhasor(b);

@@ -4,41 +4,47 @@
 
 // A single-precision complex value: the element of every spectrum, filter response and EQ
 // computation. Eight bytes, stored contiguously in arrays.
-struct Complex {
+struct Complex
+{
     float re = 0.0f;
     float im = 0.0f;
 
     constexpr Complex() = default;
-    constexpr Complex(float real) : re(real) {}
-    constexpr Complex(float real, float imag) : re(real), im(imag) {}
+    constexpr Complex(float real)
+        : re(real)
+    { }
+    constexpr Complex(float real, float imag)
+        : re(real)
+        , im(imag)
+    { }
 
-    bool operator!=(const Complex& o) const { return re != o.re || im != o.im; }
-    bool operator==(const Complex& o) const { return !(*this != o); }
+    bool operator!=(const Complex &o) const { return re != o.re || im != o.im; }
+    bool operator==(const Complex &o) const { return !(*this != o); }
 
     Complex operator*(float x) const { return {re * x, im * x}; }
-    Complex operator*(const Complex& b) const
+    Complex operator*(const Complex &b) const
     {
         return {re * b.re - im * b.im, re * b.im + im * b.re};
     }
-    Complex operator+(const Complex& b) const { return {re + b.re, im + b.im}; }
-    Complex operator-(const Complex& b) const { return {re - b.re, im - b.im}; }
+    Complex operator+(const Complex &b) const { return {re + b.re, im + b.im}; }
+    Complex operator-(const Complex &b) const { return {re - b.re, im - b.im}; }
     Complex operator/(float x) const { return {re / x, im / x}; }
     // Division in double precision, rounded back to float.
-    Complex operator/(const Complex& b) const
+    Complex operator/(const Complex &b) const
     {
         const double d = double(b.re) * b.re + double(b.im) * b.im;
         return {float((double(re) * b.re + double(im) * b.im) / d),
                 float((double(im) * b.re - double(re) * b.im) / d)};
     }
     // Compares magnitudes, not values.
-    bool operator>(const Complex& b) const { return norm() > b.norm(); }
+    bool operator>(const Complex &b) const { return norm() > b.norm(); }
 
-    Complex& operator*=(float x) { return *this = *this * x; }
-    Complex& operator*=(const Complex& b) { return *this = *this * b; }
-    Complex& operator+=(const Complex& b) { return *this = *this + b; }
-    Complex& operator-=(const Complex& b) { return *this = *this - b; }
+    Complex &operator*=(float x) { return *this = *this * x; }
+    Complex &operator*=(const Complex &b) { return *this = *this * b; }
+    Complex &operator+=(const Complex &b) { return *this = *this + b; }
+    Complex &operator-=(const Complex &b) { return *this = *this - b; }
     // Subtracts from the real part only.
-    Complex& operator-=(float x)
+    Complex &operator-=(float x)
     {
         re -= x;
         return *this;
@@ -57,5 +63,5 @@ struct Complex {
     }
 
     // The unit phasor e^(i·(arg a − arg b)), without trigonometric calls.
-    static Complex phaseDifference(const Complex& a, const Complex& b);
+    static Complex phaseDifference(const Complex &a, const Complex &b);
 };

@@ -10,14 +10,14 @@ constexpr float quietBin = 1e-7f;
 constexpr float quietBinSquared = quietBin * quietBin;
 constexpr float floatEpsilon = 1.1920929e-7f;
 
-}  // namespace
+} // namespace
 
 Deconvolution::Deconvolution(quint32 size)
-    : size_(size),
-      inverseSize_(size ? 1.0f / float(size) : 0.0f),
-      impulse_(size, 0.0f),
-      forward_(size),
-      inverse_(size)
+    : size_(size)
+    , inverseSize_(size ? 1.0f / float(size) : 0.0f)
+    , impulse_(size, 0.0f)
+    , forward_(size)
+    , inverse_(size)
 {
     forward_.prepare();
     inverse_.prepare();
@@ -44,11 +44,11 @@ void Deconvolution::add(float data, float reference)
     forward_.add(data, reference);
 }
 
-void Deconvolution::calculate(const FourierTransform* source)
+void Deconvolution::calculate(const FourierTransform *source)
 {
     if (!inverse_.isPrepared())
         return;
-    const FourierTransform* spectra = source;
+    const FourierTransform *spectra = source;
     if (!spectra || spectra->size() != size_ || !spectra->isPrepared()) {
         forward_.calculate();
         spectra = &forward_;

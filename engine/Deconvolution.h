@@ -8,7 +8,8 @@
 // Impulse response of the measurement against the reference, h = IDFT(D/R), and the index of
 // its peak. A peak at index i means the measurement lags the reference by i samples; indices
 // past N/2 stand for negative lags.
-class Deconvolution {
+class Deconvolution
+{
 public:
     explicit Deconvolution(quint32 size);
 
@@ -18,7 +19,7 @@ public:
     void add(float data, float reference);
     // Uses the spectra of `source` when it is given and has been prepared for this size;
     // otherwise transforms its own rings first.
-    void calculate(const FourierTransform* source = nullptr);
+    void calculate(const FourierTransform *source = nullptr);
 
     // h[i], with a NaN read as 0.
     float impulseAt(quint32 i) const;

@@ -3,10 +3,11 @@
 namespace math {
 
 // Base of every sample-by-sample filter section.
-class Filter {
+class Filter
+{
 public:
     virtual ~Filter() = default;
     virtual float process(float x) = 0;
 };
 
-}  // namespace math
+} // namespace math

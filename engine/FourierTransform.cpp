@@ -19,8 +19,8 @@ bool isUsableSize(quint32 n)
 }
 
 // The first two stages of a group of four: their twiddles are 1 and ±i.
-template <bool Inverse>
-inline void firstTwoStages(float* __restrict re, float* __restrict im, quint32 n)
+template<bool Inverse>
+inline void firstTwoStages(float *__restrict re, float *__restrict im, quint32 n)
 {
     for (quint32 g = 0; g < n; g += 4) {
         const float a0r = re[g] + re[g + 1], a0i = im[g] + im[g + 1];
@@ -42,10 +42,10 @@ inline void firstTwoStages(float* __restrict re, float* __restrict im, quint32 n
 }
 
 // One butterfly column: (l, h) ← (l + w·h, l − w·h) over `count` contiguous entries.
-template <bool Inverse>
-inline void butterflyRun(float* __restrict lr, float* __restrict li, float* __restrict hr,
-                         float* __restrict hi, const float* __restrict wr,
-                         const float* __restrict wi, std::size_t count)
+template<bool Inverse>
+inline void butterflyRun(float *__restrict lr, float *__restrict li, float *__restrict hr,
+                         float *__restrict hi, const float *__restrict wr,
+                         const float *__restrict wi, std::size_t count)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const float twr = wr[j];
@@ -63,13 +63,13 @@ inline void butterflyRun(float* __restrict lr, float* __restrict li, float* __re
 // Stages of half-length h and 2h together over the four quarters of a group of 4h entries,
 // each entry read and written once. Every pointer is a parameter of its own, marked restrict,
 // so that the loop vectorises without run-time alias checks.
-template <bool Inverse>
-inline void radix4Run(float* __restrict r0, float* __restrict i0, float* __restrict r1,
-                      float* __restrict i1, float* __restrict r2, float* __restrict i2,
-                      float* __restrict r3, float* __restrict i3, const float* __restrict w1r,
-                      const float* __restrict w1i, const float* __restrict w2r,
-                      const float* __restrict w2i, const float* __restrict w3r,
-                      const float* __restrict w3i, std::size_t h)
+template<bool Inverse>
+inline void radix4Run(float *__restrict r0, float *__restrict i0, float *__restrict r1,
+                      float *__restrict i1, float *__restrict r2, float *__restrict i2,
+                      float *__restrict r3, float *__restrict i3, const float *__restrict w1r,
+                      const float *__restrict w1i, const float *__restrict w2r,
+                      const float *__restrict w2i, const float *__restrict w3r,
+                      const float *__restrict w3i, std::size_t h)
 {
     const float sign = Inverse ? -1.0f : 1.0f;
     for (std::size_t j = 0; j < h; ++j) {
@@ -97,8 +97,8 @@ inline void radix4Run(float* __restrict r0, float* __restrict i0, float* __restr
 }
 
 // The twiddle tables hold the factors of half-length h at [h, 2h).
-template <bool Inverse>
-inline void stagePair(float* re, float* im, const float* twiddleRe, const float* twiddleIm,
+template<bool Inverse>
+inline void stagePair(float *re, float *im, const float *twiddleRe, const float *twiddleIm,
                       std::size_t h)
 {
     radix4Run<Inverse>(re, im, re + h, im + h, re + 2 * h, im + 2 * h, re + 3 * h, im + 3 * h,
@@ -114,9 +114,9 @@ constexpr quint32 cacheBlock = 4096;
 // first four). The forward kernel is e^(+2πi·k·n/N); the inverse one is its conjugate. No
 // scaling here. Where the compiler can, it also builds a copy for processors with 256-bit
 // vectors and picks one at load time; the results agree to float rounding.
-template <bool Inverse>
-WIDE_VECTOR_CLONES void butterflyStages(float* re, float* im, const float* twiddleRe,
-                                        const float* twiddleIm, quint32 n, quint32 firstHalf)
+template<bool Inverse>
+WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const float *twiddleRe,
+                                        const float *twiddleIm, quint32 n, quint32 firstHalf)
 {
     if (n < 4) {
         butterflyRun<Inverse>(re, im, re + 1, im + 1, twiddleRe + 1, twiddleIm + 1, 1);
@@ -151,15 +151,16 @@ constexpr quint32 tileSide = 16;
 // Stages the gather runs itself: those within runs of tileSide entries.
 constexpr quint32 gatherStagesEnd = tileSide;
 
-struct GatherInput {
-    const float* data;
-    const float* reference;
-    const float* window;
-    const quint32* bitReverse;
-    const float* twiddleRe;
-    const float* twiddleIm;
+struct GatherInput
+{
+    const float *data;
+    const float *reference;
+    const float *window;
+    const quint32 *bitReverse;
+    const float *twiddleRe;
+    const float *twiddleIm;
     quint32 size;
-    quint32 start;  // ring index of the oldest sample
+    quint32 start; // ring index of the oldest sample
 };
 
 // The windowed rings (data as real, reference as imaginary part) in bit-reversed order, with
@@ -167,7 +168,7 @@ struct GatherInput {
 // S = N/T) belongs at rev(c)·S + rev(b·T) + rev(a); for one b, a T × T tile is read as T runs
 // of T consecutive samples, and each of its T output runs (one cache line, fixed c) is a
 // group of the first four stages, so those run on the tile, T groups side by side.
-WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput& in, float* re, float* im)
+WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput &in, float *re, float *im)
 {
     const quint32 n = in.size;
     const quint32 mask = n - 1;
@@ -180,10 +181,10 @@ WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput& in, float* re, 
             const quint32 first = a * stride + b * tileSide;
             const quint32 p = in.bitReverse[a * stride];
             const quint32 position = (in.start + first) & mask;
-            const float* window = in.window + first;
+            const float *window = in.window + first;
             if (position + tileSide <= n) {
-                const float* data = in.data + position;
-                const float* reference = in.reference + position;
+                const float *data = in.data + position;
+                const float *reference = in.reference + position;
                 for (quint32 c = 0; c < tileSide; ++c) {
                     tileRe[p][c] = data[c] * window[c];
                     tileIm[p][c] = reference[c] * window[c];
@@ -199,10 +200,10 @@ WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput& in, float* re, 
             for (quint32 g = 0; g < tileSide; g += 2 * h) {
                 for (quint32 j = 0; j < h; ++j) {
                     const float wr = in.twiddleRe[h + j], wi = in.twiddleIm[h + j];
-                    float* lr = tileRe[g + j];
-                    float* li = tileIm[g + j];
-                    float* hr = tileRe[g + j + h];
-                    float* hi = tileIm[g + j + h];
+                    float *lr = tileRe[g + j];
+                    float *li = tileIm[g + j];
+                    float *hr = tileRe[g + j + h];
+                    float *hi = tileIm[g + j + h];
                     for (quint32 c = 0; c < tileSide; ++c) {
                         const float tr = hr[c] * wr - hi[c] * wi;
                         const float ti = hr[c] * wi + hi[c] * wr;
@@ -228,9 +229,9 @@ WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput& in, float* re, 
 // With Z = D + i·R and D, R the transforms of real blocks: D[k] = (Z[k] + conj Z[N−k]) / 2
 // and R[k] = (Z[k] − conj Z[N−k]) / 2i; the bins above N/2 are the conjugates of those below.
 // Bins 1 … N−1 of both spectra, scaled by 2·halfScale.
-WIDE_VECTOR_CLONES void separateChannels(const float* __restrict re, const float* __restrict im,
-                                         quint32 n, float halfScale, Complex* __restrict data,
-                                         Complex* __restrict reference)
+WIDE_VECTOR_CLONES void separateChannels(const float *__restrict re, const float *__restrict im,
+                                         quint32 n, float halfScale, Complex *__restrict data,
+                                         Complex *__restrict reference)
 {
     for (quint32 k = 1; k < n / 2; ++k) {
         const quint32 mirror = n - k;
@@ -244,12 +245,13 @@ WIDE_VECTOR_CLONES void separateChannels(const float* __restrict re, const float
     }
 }
 
-}  // namespace
+} // namespace
 
 FourierTransform::FourierTransform(quint32 size)
-    : size_(size), dataRing_(size, 0.0f), referenceRing_(size, 0.0f)
-{
-}
+    : size_(size)
+    , dataRing_(size, 0.0f)
+    , referenceRing_(size, 0.0f)
+{ }
 
 void FourierTransform::setSize(quint32 size)
 {
@@ -333,10 +335,10 @@ void FourierTransform::calculate()
         return;
     const quint32 n = size_;
     const quint32 mask = n - 1;
-    const float* window = window_.table();
-    const quint32* bitReverse = bitReverse_.data();
-    float* re = workRe_.data();
-    float* im = workIm_.data();
+    const float *window = window_.table();
+    const quint32 *bitReverse = bitReverse_.data();
+    float *re = workRe_.data();
+    float *im = workIm_.data();
 
     // Both real channels travel through one complex transform: data as the real part,
     // reference as the imaginary part; they are separated again by symmetry below.
@@ -349,8 +351,8 @@ void FourierTransform::calculate()
         }
         butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
     } else {
-        const GatherInput input{dataRing_.data(), referenceRing_.data(), window, bitReverse,
-                                twiddleRe_.data(), twiddleIm_.data(), n, start};
+        const GatherInput input{dataRing_.data(),  referenceRing_.data(), window, bitReverse,
+                                twiddleRe_.data(), twiddleIm_.data(),     n,      start};
         gatherWithFirstStages(input, re, im);
         butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, gatherStagesEnd);
     }
@@ -360,8 +362,8 @@ void FourierTransform::calculate()
     const float referenceSum = im[0];
 
     const float scale = 1.0f / float(n);
-    Complex* data = dataSpectrum_.data();
-    Complex* reference = referenceSpectrum_.data();
+    Complex *data = dataSpectrum_.data();
+    Complex *reference = referenceSpectrum_.data();
     separateChannels(re, im, n, 0.5f * scale, data, reference);
     data[n / 2] = {re[n / 2] * scale, 0.0f};
     reference[n / 2] = {im[n / 2] * scale, 0.0f};
@@ -376,9 +378,9 @@ void FourierTransform::butterflies(bool inverse)
     if (!isPrepared())
         return;
     const quint32 n = size_;
-    Complex* spectrum = dataSpectrum_.data();
-    float* re = workRe_.data();
-    float* im = workIm_.data();
+    Complex *spectrum = dataSpectrum_.data();
+    float *re = workRe_.data();
+    float *im = workIm_.data();
     for (quint32 i = 0; i < n; ++i) {
         re[i] = spectrum[i].re;
         im[i] = spectrum[i].im;
@@ -392,7 +394,7 @@ void FourierTransform::butterflies(bool inverse)
         spectrum[i] = {re[i] * scale, im[i] * scale};
 }
 
-void FourierTransform::setBins(quint32 i, const Complex& a, const Complex& b)
+void FourierTransform::setBins(quint32 i, const Complex &a, const Complex &b)
 {
     if (!isPrepared() || i >= size_)
         return;

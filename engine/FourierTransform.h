@@ -19,7 +19,8 @@
 // The plan (bit reversal, twiddles, window table, spectra) is built once by prepare(); add(),
 // calculate() and butterflies() allocate nothing. Sizes must be powers of two of at least 2;
 // any other size builds no plan and computes nothing.
-class FourierTransform {
+class FourierTransform
+{
 public:
     explicit FourierTransform(quint32 size = 0);
 
@@ -40,17 +41,17 @@ public:
     // and does not scale.
     void butterflies(bool inverse);
 
-    const Complex& dataBin(quint32 i) const { return dataSpectrum_[i]; }
-    const Complex& referenceBin(quint32 i) const { return referenceSpectrum_[i]; }
+    const Complex &dataBin(quint32 i) const { return dataSpectrum_[i]; }
+    const Complex &referenceBin(quint32 i) const { return referenceSpectrum_[i]; }
     // Stores a and b at the bit-reversed position of bin i (to feed butterflies()).
-    void setBins(quint32 i, const Complex& a, const Complex& b);
+    void setBins(quint32 i, const Complex &a, const Complex &b);
     // N/2 bin frequencies i · sampleRate / N.
     QList<float> frequencyList() const;
 
     quint32 size() const { return size_; }
     quint32 sampleRate() const { return sampleRate_; }
     quint32 writePosition() const { return writePosition_; }
-    const WindowFunction& window() const { return window_; }
+    const WindowFunction &window() const { return window_; }
 
 private:
     quint32 size_;

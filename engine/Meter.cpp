@@ -9,23 +9,21 @@ namespace {
 constexpr quint64 defaultLength = 100;
 constexpr quint32 defaultRate = 48000;
 
-}  // namespace
+} // namespace
 
 Meter::Meter(quint32 weightingType, quint32 mode)
-    : length_(defaultLength),
-      window_(defaultLength, 0.0),
-      weighting_(weightingType, defaultRate),
-      mode_(mode)
-{
-}
+    : length_(defaultLength)
+    , window_(defaultLength, 0.0)
+    , weighting_(weightingType, defaultRate)
+    , mode_(mode)
+{ }
 
 Meter::Meter(quint64 length)
-    : length_(std::max<quint64>(length, 1)),
-      window_(length_, 0.0),
-      weighting_(Weighting::Flat, defaultRate),
-      mode_(Fast)
-{
-}
+    : length_(std::max<quint64>(length, 1))
+    , window_(length_, 0.0)
+    , weighting_(Weighting::Flat, defaultRate)
+    , mode_(Fast)
+{ }
 
 void Meter::add(double x)
 {
@@ -52,7 +50,8 @@ void Meter::add(double x)
 
     // The peak is followed approximately: when the value leaving the window is the peak, the
     // newest value takes its place.
-    const bool peakLeaves = std::min(std::abs(peak_), std::abs(old)) >= std::abs(peak_ - old) * 1e12;
+    const bool peakLeaves
+            = std::min(std::abs(peak_), std::abs(old)) >= std::abs(peak_ - old) * 1e12;
     const double candidate = peakLeaves ? v : peak_;
     peak_ = std::max(v, candidate);
     if (sum_ < 0.0)

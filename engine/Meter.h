@@ -7,7 +7,8 @@
 
 // A level meter over a sliding window of squared (optionally weighted) samples: the window is
 // 125 ms (mode 0) or one second (mode 1) once a sample rate is set, or a fixed length.
-class Meter {
+class Meter
+{
 public:
     enum Mode : quint32 { Fast = 0, Slow = 1, Fixed = 2 };
 

@@ -6,9 +6,9 @@
 
 namespace {
 
-template <typename Sample>
-void realFftOf(const Sample* samples, std::size_t count, std::size_t n,
-               std::vector<std::complex<double>>& out)
+template<typename Sample>
+void realFftOf(const Sample *samples, std::size_t count, std::size_t n,
+               std::vector<std::complex<double>> &out)
 {
     if (!isPowerOfTwo(n)) {
         out.clear();
@@ -22,14 +22,14 @@ void realFftOf(const Sample* samples, std::size_t count, std::size_t n,
     out.resize(n / 2 + 1);
 }
 
-}  // namespace
+} // namespace
 
 bool isPowerOfTwo(std::size_t n)
 {
     return n >= 1 && (n & (n - 1)) == 0;
 }
 
-void fftRadix2(std::vector<std::complex<double>>& values, bool inverse)
+void fftRadix2(std::vector<std::complex<double>> &values, bool inverse)
 {
     const std::size_t n = values.size();
     if (n < 2 || !isPowerOfTwo(n))
@@ -62,25 +62,25 @@ void fftRadix2(std::vector<std::complex<double>>& values, bool inverse)
 
     if (inverse) {
         const double scale = 1.0 / double(n);
-        for (std::complex<double>& v : values)
+        for (std::complex<double> &v : values)
             v *= scale;
     }
 }
 
-void realFft(const float* samples, std::size_t count, std::size_t n,
-             std::vector<std::complex<double>>& out)
+void realFft(const float *samples, std::size_t count, std::size_t n,
+             std::vector<std::complex<double>> &out)
 {
     realFftOf(samples, count, n, out);
 }
 
-void realFft(const double* samples, std::size_t count, std::size_t n,
-             std::vector<std::complex<double>>& out)
+void realFft(const double *samples, std::size_t count, std::size_t n,
+             std::vector<std::complex<double>> &out)
 {
     realFftOf(samples, count, n, out);
 }
 
-void realInverseFft(const std::vector<std::complex<double>>& halfSpectrum, std::size_t n,
-                    std::vector<double>& out)
+void realInverseFft(const std::vector<std::complex<double>> &halfSpectrum, std::size_t n,
+                    std::vector<double> &out)
 {
     if (!isPowerOfTwo(n)) {
         out.clear();

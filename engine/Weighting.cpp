@@ -11,17 +11,16 @@ namespace {
 // poles (and for the second-order sections the zero-pair shaping) of the analogue curves.
 constexpr quint64 firstOrder = Weighting::WeghtingFilter::FirstOrder;
 constexpr quint64 secondOrder = Weighting::WeghtingFilter::SecondOrder;
-struct SectionSpec {
+struct SectionSpec
+{
     quint64 kind;
     double f1;
     double f2;
 };
 constexpr SectionSpec sectionSpecs[5] = {
-    {secondOrder, 12194.217, 20.598997},
-    {firstOrder, 0.0, 107.65265},
-    {firstOrder, 0.0, 737.86223},
-    {secondOrder, 12194.217, 12194.217},
-    {firstOrder, 0.0, 158.489032},
+        {secondOrder, 12194.217, 20.598997}, {firstOrder, 0.0, 107.65265},
+        {firstOrder, 0.0, 737.86223},        {secondOrder, 12194.217, 12194.217},
+        {firstOrder, 0.0, 158.489032},
 };
 
 // Section indices (0-based) each curve runs, in order.
@@ -61,15 +60,15 @@ float gainAt48k(quint32 type)
 constexpr quint32 referenceRate = 48000;
 constexpr double referenceFrequency = 1000.0;
 
-std::complex<double> sectionResponse(const math::BiQuad& s, double frequency, quint32 rate)
+std::complex<double> sectionResponse(const math::BiQuad &s, double frequency, quint32 rate)
 {
     const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * frequency / rate);
     const std::complex<double> z2 = z1 * z1;
     return (double(s.b0) + double(s.b1) * z1 + double(s.b2) * z2)
-        / (double(s.a0) + double(s.a1) * z1 + double(s.a2) * z2);
+           / (double(s.a0) + double(s.a1) * z1 + double(s.a2) * z2);
 }
 
-}  // namespace
+} // namespace
 
 void Weighting::WeghtingFilter::design(quint32 sampleRate)
 {
@@ -88,7 +87,9 @@ void Weighting::WeghtingFilter::design(quint32 sampleRate)
     }
 }
 
-Weighting::Weighting(quint32 type, quint32 sampleRate) : type_(type), sampleRate_(sampleRate)
+Weighting::Weighting(quint32 type, quint32 sampleRate)
+    : type_(type)
+    , sampleRate_(sampleRate)
 {
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         sections_[i].kind = sectionSpecs[i].kind;
@@ -112,7 +113,7 @@ float Weighting::process(float x)
     // A finite input can still overflow inside the sections; an infinite history would then
     // silence the meter for the rest of the run, so it starts afresh.
     if (!std::isfinite(y)) {
-        for (WeghtingFilter& s : sections_)
+        for (WeghtingFilter &s : sections_)
             s.clearHistory();
         return 0.0f;
     }
@@ -121,7 +122,7 @@ float Weighting::process(float x)
 
 void Weighting::design()
 {
-    for (WeghtingFilter& s : sections_)
+    for (WeghtingFilter &s : sections_)
         s.design(sampleRate_);
     if (type_ == None || type_ == Flat) {
         gain_ = 1.0f;
@@ -135,7 +136,7 @@ void Weighting::design()
     if (sampleRate_ != referenceRate && sampleRate_ > 0) {
         const Weighting reference(type_, referenceRate);
         correction = reference.sectionsResponseAt(referenceFrequency)
-            / sectionsResponseAt(referenceFrequency);
+                     / sectionsResponseAt(referenceFrequency);
     }
     gain_ = float(gainAt48k(type_) * correction);
 }

@@ -7,13 +7,15 @@
 
 // Frequency weighting (A, B or C) for a level meter, built from the poles of the standard
 // weighting curves: each section is matched to its analogue pole at the sample rate.
-class Weighting : public math::Filter {
+class Weighting : public math::Filter
+{
 public:
     enum Type : quint32 { A = 0, B = 1, C = 2, None = 3, Flat = 4 };
 
     // A section of the weighting: a first-order high-pass (pole at f2) or a second-order
     // section with a double pole at f2 and a zero pair shaped by f1.
-    struct WeghtingFilter : public math::BiQuad {
+    struct WeghtingFilter : public math::BiQuad
+    {
         enum Kind : quint64 { FirstOrder = 0, SecondOrder = 1 };
         quint64 kind = FirstOrder;
         double f1 = 0.0;

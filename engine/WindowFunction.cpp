@@ -17,9 +17,12 @@ double cosineSum(double x, std::initializer_list<double> coefficients)
     return sum;
 }
 
-}  // namespace
+} // namespace
 
-WindowFunction::WindowFunction(Type type, QObject* parent) : QObject(parent), type_(type) {}
+WindowFunction::WindowFunction(Type type, QObject *parent)
+    : QObject(parent)
+    , type_(type)
+{ }
 
 float WindowFunction::calculate(float n, quint32 size) const
 {

@@ -7,7 +7,8 @@
 // The window that shapes every transform block. The table is normalised to a mean of 1, so a
 // windowed sine keeps its amplitude in its bin whatever the window (coherent gain 1). Windows
 // are periodic: position n of N runs over x = 2πn/N.
-class WindowFunction : public QObject {
+class WindowFunction : public QObject
+{
     Q_OBJECT
 public:
     enum Type : quint32 {
@@ -21,7 +22,7 @@ public:
     };
     Q_ENUM(Type)
 
-    explicit WindowFunction(Type type = Rectangular, QObject* parent = nullptr);
+    explicit WindowFunction(Type type = Rectangular, QObject *parent = nullptr);
 
     // The raw (unnormalised) window value at position n of a block of `size`.
     float calculate(float n, quint32 size) const;
@@ -38,7 +39,7 @@ public:
     float mean() const { return mean_; }
     // Entry n of the normalised table.
     float value(quint32 n) const { return table_[n]; }
-    const float* table() const { return table_.data(); }
+    const float *table() const { return table_.data(); }
 
 private:
     void rebuild();

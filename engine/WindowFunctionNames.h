@@ -7,4 +7,4 @@
 
 // The names shown for the window types ("Flat Top", "Blackman Harris" with their spaces, unlike
 // the enumerator keys).
-const QMap<WindowFunction::Type, QString>& windowFunctionNames();
+const QMap<WindowFunction::Type, QString> &windowFunctionNames();

@@ -12,28 +12,35 @@ namespace {
 constexpr double gainEpsilon = 1.000000001;
 constexpr double maxBoostDb = 6.0;
 
-bool isBoost(const Band& b) { return b.gain > 0.0; }
+bool isBoost(const Band &b)
+{
+    return b.gain > 0.0;
+}
 
-template <typename Keep>
-BandList filtered(const BandList& bands, Keep keep)
+template<typename Keep>
+BandList filtered(const BandList &bands, Keep keep)
 {
     BandList result;
-    for (const Band& b : bands) {
+    for (const Band &b : bands) {
         if (keep(b))
             result.append(b);
     }
     return result;
 }
 
-struct Dip {
+struct Dip
+{
     double hz;
     double depth;
     double width;
 };
 
-}  // namespace
+} // namespace
 
-double peakingAmplitude(double gainDb) { return std::pow(10.0, gainDb / 40.0); }
+double peakingAmplitude(double gainDb)
+{
+    return std::pow(10.0, gainDb / 40.0);
+}
 
 double peakingGainDb(double f, double f0, double gainDb, double q)
 {
@@ -45,10 +52,10 @@ double peakingGainDb(double f, double f0, double gainDb, double q)
     return peakingGainDbPrepared(amplitude / q, amplitude * q, r, w * w);
 }
 
-QList<double> bandsResponse(const BandList& bands, const QList<float>& freqs)
+QList<double> bandsResponse(const BandList &bands, const QList<float> &freqs)
 {
     QList<double> sum(freqs.size(), 0.0);
-    for (const Band& b : bands) {
+    for (const Band &b : bands) {
         for (qsizetype k = 0; k < freqs.size(); ++k)
             sum[k] += peakingGainDb(freqs[k], b.hz, b.gain, b.q);
     }
@@ -61,7 +68,10 @@ float sumDb(float a, float b)
     return float(20.0 * std::log10(std::max(1e-12, linear)));
 }
 
-double cutDepthLimit(double q) { return roundToTenth(24.0 / q); }
+double cutDepthLimit(double q)
+{
+    return roundToTenth(24.0 / q);
+}
 
 bool rejectBand(double gain, double q)
 {
@@ -70,7 +80,7 @@ bool rejectBand(double gain, double q)
     return q > 6.0 || std::min(gain, maxBoostDb) < 1.5 || q * q * std::min(gain, maxBoostDb) > 72.0;
 }
 
-BandList sanitizeBands(const BandList& bands)
+BandList sanitizeBands(const BandList &bands)
 {
     BandList result;
     for (Band b : bands) {
@@ -99,32 +109,34 @@ BandList sanitizeBands(const BandList& bands)
     return result;
 }
 
-BandList dropWeakOrNarrowBoosts(const BandList& bands)
+BandList dropWeakOrNarrowBoosts(const BandList &bands)
 {
-    return filtered(bands, [](const Band& b) { return !isBoost(b) || (b.q <= 6.0 && b.gain >= 1.5); });
+    return filtered(bands,
+                    [](const Band &b) { return !isBoost(b) || (b.q <= 6.0 && b.gain >= 1.5); });
 }
 
-BandList dropLowMidBoosts(const BandList& bands)
+BandList dropLowMidBoosts(const BandList &bands)
 {
-    return filtered(bands, [](const Band& b) { return !isBoost(b) || b.hz < 100.0 || b.hz > 300.0; });
+    return filtered(bands,
+                    [](const Band &b) { return !isBoost(b) || b.hz < 100.0 || b.hz > 300.0; });
 }
 
-double highBoostNearLowPass(const BandList& bands, double lowPassHz)
+double highBoostNearLowPass(const BandList &bands, double lowPassHz)
 {
     if (lowPassHz <= 0.0)
         return 0.0;
     const double from = lowPassHz / std::pow(2.0, 1.5);
     double largest = 0.0;
-    for (const Band& b : bands) {
+    for (const Band &b : bands) {
         if (isBoost(b) && b.hz >= from)
             largest = std::max(largest, b.gain);
     }
     return largest;
 }
 
-BandList protectNarrowDips(const BandList& bands, const QList<double>& m12,
-                           const QList<float>& grid, const QList<float>& freq,
-                           const QList<float>& coherence)
+BandList protectNarrowDips(const BandList &bands, const QList<double> &m12,
+                           const QList<float> &grid, const QList<float> &freq,
+                           const QList<float> &coherence)
 {
     const qsizetype n = std::min(grid.size(), m12.size());
     if (n < 8)
@@ -139,10 +151,11 @@ BandList protectNarrowDips(const BandList& bands, const QList<double>& m12,
         y[i] = interpolateLogFrequency(grid.constData(), m12.constData(), n, x[i], j);
     }
 
-    const auto shoulder = [&](int centre, double fromOct, double toOct, double* level) {
+    const auto shoulder = [&](int centre, double fromOct, double toOct, double *level) {
         int count = 0;
         for (int k = 0; k < probes; ++k) {
-            if (x[k] >= x[centre] * std::pow(2.0, fromOct) && x[k] <= x[centre] * std::pow(2.0, toOct)) {
+            if (x[k] >= x[centre] * std::pow(2.0, fromOct)
+                && x[k] <= x[centre] * std::pow(2.0, toOct)) {
                 *level = count == 0 ? y[k] : std::max(*level, y[k]);
                 ++count;
             }
@@ -189,27 +202,28 @@ BandList protectNarrowDips(const BandList& bands, const QList<double>& m12,
     if (dips.isEmpty())
         return bands;
 
-    std::stable_sort(dips.begin(), dips.end(), [](const Dip& a, const Dip& b) { return a.depth > b.depth; });
+    std::stable_sort(dips.begin(), dips.end(),
+                     [](const Dip &a, const Dip &b) { return a.depth > b.depth; });
     QList<Dip> kept;
-    for (const Dip& d : std::as_const(dips)) {
-        const bool apart = std::all_of(kept.cbegin(), kept.cend(), [&](const Dip& k) {
+    for (const Dip &d : std::as_const(dips)) {
+        const bool apart = std::all_of(kept.cbegin(), kept.cend(), [&](const Dip &k) {
             return std::abs(std::log2(d.hz / k.hz)) >= 0.34;
         });
         if (apart)
             kept.append(d);
     }
-    return filtered(bands, [&](const Band& b) {
+    return filtered(bands, [&](const Band &b) {
         if (!isBoost(b))
             return true;
-        return std::none_of(kept.cbegin(), kept.cend(), [&](const Dip& d) {
+        return std::none_of(kept.cbegin(), kept.cend(), [&](const Dip &d) {
             const double reach = std::pow(2.0, d.width / 2.0 + 0.5);
             return b.hz >= d.hz / reach && b.hz <= d.hz * reach;
         });
     });
 }
 
-BandList residualPass(const BandList& bands, const QList<double>& m, const QList<double>& u,
-                      const QList<float>& grid, double lo, double hi, double highPassHz)
+BandList residualPass(const BandList &bands, const QList<double> &m, const QList<double> &u,
+                      const QList<float> &grid, double lo, double hi, double highPassHz)
 {
     const qsizetype n = std::min({grid.size(), m.size(), u.size()});
     if (n < 8)
@@ -255,9 +269,10 @@ BandList residualPass(const BandList& bands, const QList<double>& m, const QList
                 if (highPassHz > 0.0 && fi < 1.05 * highPassHz)
                     continue;
             }
-            const bool sameKindNearby = std::any_of(result.cbegin(), result.cend(), [&](const Band& b) {
-                return isBoost(b) == boost && std::abs(std::log2(b.hz / fi)) < 0.25;
-            });
+            const bool sameKindNearby
+                    = std::any_of(result.cbegin(), result.cend(), [&](const Band &b) {
+                          return isBoost(b) == boost && std::abs(std::log2(b.hz / fi)) < 0.25;
+                      });
             if (sameKindNearby)
                 continue;
             const double gain = boost ? std::min(3.0, v) : -std::min(3.0, v);
@@ -292,4 +307,4 @@ BandList residualPass(const BandList& bands, const QList<double>& m, const QList
     return result;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

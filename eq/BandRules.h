@@ -27,7 +27,7 @@ inline double peakingGainDbPrepared(double amplitudeOverQ, double amplitudeTimes
                                     double shoulder);
 
 // Per frequency, the sum of the bands' peaking responses.
-QList<double> bandsResponse(const BandList& bands, const QList<float>& freqs);
+QList<double> bandsResponse(const BandList &bands, const QList<float> &freqs);
 
 // Coherent (in-phase) sum of two levels in dB, floored at 1e-12.
 float sumDb(float a, float b);
@@ -38,22 +38,22 @@ bool rejectBand(double gain, double q);
 // Depth limit of a cut: 24/q rounded to 0.1 dB.
 double cutDepthLimit(double q);
 
-BandList sanitizeBands(const BandList& bands);
-BandList dropWeakOrNarrowBoosts(const BandList& bands);
-BandList dropLowMidBoosts(const BandList& bands);
+BandList sanitizeBands(const BandList &bands);
+BandList dropWeakOrNarrowBoosts(const BandList &bands);
+BandList dropLowMidBoosts(const BandList &bands);
 // Largest boost at or above lowPassHz/2^1.5; 0 when lowPassHz ≤ 0 or there is none.
-double highBoostNearLowPass(const BandList& bands, double lowPassHz);
+double highBoostNearLowPass(const BandList &bands, double lowPassHz);
 
 // Drops boosts inside narrow, unreliable dips of the 1/12-octave curve m12 (on the grid) between
 // 1 and 10 kHz; dips with good coherence (≥ 0.7 throughout) are trusted and keep their boosts.
-BandList protectNarrowDips(const BandList& bands, const QList<double>& m12,
-                           const QList<float>& grid, const QList<float>& freq,
-                           const QList<float>& coherence);
+BandList protectNarrowDips(const BandList &bands, const QList<double> &m12,
+                           const QList<float> &grid, const QList<float> &freq,
+                           const QList<float> &coherence);
 
 // Line-array mode: adds at most two gentle bands (|gain| ≤ 3 dB) where the remaining deviation of
 // m + EQ from u is largest, each improving its region's squared error by at least 2 %.
-BandList residualPass(const BandList& bands, const QList<double>& m, const QList<double>& u,
-                      const QList<float>& grid, double lo, double hi, double highPassHz);
+BandList residualPass(const BandList &bands, const QList<double> &m, const QList<double> &u,
+                      const QList<float> &grid, double lo, double hi, double highPassHz);
 
 inline double peakingGainDbPrepared(double amplitudeOverQ, double amplitudeTimesQ, double r,
                                     double shoulder)
@@ -65,4 +65,4 @@ inline double peakingGainDbPrepared(double amplitudeOverQ, double amplitudeTimes
     return 10.0 * std::log10(std::max(1e-300, num) / std::max(1e-300, den));
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

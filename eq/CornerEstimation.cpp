@@ -20,7 +20,8 @@ constexpr double endMarginOctaves = 0.5;
 constexpr double coherentLevel = 0.7;
 
 // A stretch of the smoothed curve: frequencies and levels relative to the mid level.
-struct Region {
+struct Region
+{
     std::vector<double> f;
     std::vector<double> rel;
 
@@ -32,7 +33,7 @@ struct Region {
     }
 };
 
-Region regionBetween(const OctaveBinCurve& curve, const QList<double>& rel, double fLo, double fHi)
+Region regionBetween(const OctaveBinCurve &curve, const QList<double> &rel, double fLo, double fHi)
 {
     Region region;
     for (qsizetype i = 0; i < curve.freq.size(); ++i) {
@@ -42,12 +43,12 @@ Region regionBetween(const OctaveBinCurve& curve, const QList<double>& rel, doub
     return region;
 }
 
-bool straddles(const Region& r, qsizetype i, double level)
+bool straddles(const Region &r, qsizetype i, double level)
 {
     return (r.rel[size_t(i)] - level) * (r.rel[size_t(i + 1)] - level) <= 0.0;
 }
 
-double crossingFrequency(const Region& r, qsizetype i, double level)
+double crossingFrequency(const Region &r, qsizetype i, double level)
 {
     const double r0 = r.rel[size_t(i)];
     const double r1 = r.rel[size_t(i + 1)];
@@ -59,7 +60,7 @@ double crossingFrequency(const Region& r, qsizetype i, double level)
 
 // Bottom-up search for the level where the top end falls away for good: a crossing counts when
 // the curve stays below the level afterwards (for at least a third of an octave, or to the end).
-std::optional<double> lowPassCrossing(const Region& r, double level)
+std::optional<double> lowPassCrossing(const Region &r, double level)
 {
     const qsizetype n = r.size();
     if (n < 6 || r.rel[0] < level)
@@ -89,7 +90,7 @@ std::optional<double> lowPassCrossing(const Region& r, double level)
 // Top-down search for the level where the bottom end has risen for good. With a depth limit the
 // search also runs on curves whose first points are not yet below the level, provided everything
 // under the region's lowest point lies deep below it.
-std::optional<double> highPassCrossing(const Region& r, double level,
+std::optional<double> highPassCrossing(const Region &r, double level,
                                        std::optional<double> depthLimit = std::nullopt)
 {
     const qsizetype n = r.size();
@@ -113,7 +114,8 @@ std::optional<double> highPassCrossing(const Region& r, double level,
             --k;
         const bool belowFromStart = k == 0 && r.rel[size_t(i)] < level;
         const double stay = (k <= i && r.f[size_t(k)] > 0.0)
-            ? std::log2(r.f[size_t(i)] / r.f[size_t(k)]) : 0.0;
+                                    ? std::log2(r.f[size_t(i)] / r.f[size_t(k)])
+                                    : 0.0;
         if (belowFromStart || (k <= i && stay >= minimumStayOctaves))
             return crossingFrequency(r, i, level);
     }
@@ -122,8 +124,8 @@ std::optional<double> highPassCrossing(const Region& r, double level,
 
 // Coherence at the smoothed points: interpolated over log frequency, 0 at or beyond the measured
 // range, 1 when no coherence matches the curve.
-QList<double> coherenceAt(const QList<double>& at, const QList<float>& freq,
-                          const QList<float>& coherence)
+QList<double> coherenceAt(const QList<double> &at, const QList<float> &freq,
+                          const QList<float> &coherence)
 {
     QList<double> result(at.size(), 1.0);
     if (coherence.size() != freq.size())
@@ -135,7 +137,8 @@ QList<double> coherenceAt(const QList<double>& at, const QList<float>& freq,
             result[i] = 0.0;
             continue;
         }
-        const qsizetype upper = std::upper_bound(freq.cbegin(), freq.cend(), float(f)) - freq.cbegin();
+        const qsizetype upper
+                = std::upper_bound(freq.cbegin(), freq.cend(), float(f)) - freq.cbegin();
         const qsizetype hi = std::clamp<qsizetype>(upper, 1, n - 1);
         const qsizetype lo = hi - 1;
         const double f0 = freq[lo];
@@ -152,8 +155,8 @@ QList<double> coherenceAt(const QList<double>& at, const QList<float>& freq,
 
 // The deep-drop rule: a low end that sits far below the mid level is cut at the highest point
 // under which everything stays deep, unless the measurement around that point is unreliable.
-std::optional<double> deepDropCorner(const OctaveBinCurve& curve, const QList<double>& rel,
-                                     const QList<float>& freq, const QList<float>& coherence,
+std::optional<double> deepDropCorner(const OctaveBinCurve &curve, const QList<double> &rel,
+                                     const QList<float> &freq, const QList<float> &coherence,
                                      double floorHz)
 {
     QList<double> low;
@@ -203,13 +206,13 @@ Corner butterworthCorner(int order, double hz)
     return c;
 }
 
-}  // namespace
+} // namespace
 
-CornerEstimate designCorners(const QList<float>& freq, const QList<float>& levels, int targetIndex,
-                             const QList<float>& coherence, double floorHz)
+CornerEstimate designCorners(const QList<float> &freq, const QList<float> &levels, int targetIndex,
+                             const QList<float> &coherence, double floorHz)
 {
     CornerEstimate estimate;
-    const QList<Target>& presets = targetPresets();
+    const QList<Target> &presets = targetPresets();
 
     const OctaveBinCurve curve = octaveBinSmooth(freq, levels, 6);
     if (curve.freq.size() < 8)
@@ -234,7 +237,8 @@ CornerEstimate designCorners(const QList<float>& freq, const QList<float>& level
     std::optional<double> lp;
     const qsizetype nh = high.size();
     if (nh >= 6
-        && std::min({high.rel[size_t(nh - 3)], high.rel[size_t(nh - 2)], high.rel[size_t(nh - 1)]}) < -10.0
+        && std::min({high.rel[size_t(nh - 3)], high.rel[size_t(nh - 2)], high.rel[size_t(nh - 1)]})
+                   < -10.0
         && high.rel[0] >= -10.0)
         lp = lowPassCrossing(high, -10.0);
     if (!lp)
@@ -252,7 +256,7 @@ CornerEstimate designCorners(const QList<float>& freq, const QList<float>& level
 
     const bool hasTarget = targetIndex >= 0 && targetIndex < presets.size();
     if (hasTarget && presets[targetIndex].lockHz > 0.0) {
-        const Target& target = presets[targetIndex];
+        const Target &target = presets[targetIndex];
         estimate.highPass = butterworthCorner(target.lockOrder, target.lockHz);
         return estimate;
     }
@@ -270,7 +274,7 @@ CornerEstimate designCorners(const QList<float>& freq, const QList<float>& level
         const double peak = *std::max_element(low.rel.cbegin(), low.rel.cend());
         if (peak >= 3.0) {
             Region shifted = low;
-            for (double& v : shifted.rel)
+            for (double &v : shifted.rel)
                 v -= peak;
             hp = highPassCrossing(shifted, -10.0);
         }
@@ -287,7 +291,8 @@ CornerEstimate designCorners(const QList<float>& freq, const QList<float>& level
         double loudestUnmarked = -std::numeric_limits<double>::infinity();
         bool anyUnmarked = false;
         for (qsizetype i = 0; i < curve.freq.size(); ++i) {
-            if (curve.freq[i] >= 20.0 && curve.freq[i] <= 400.0 && curveCoherence[i] < coherentLevel) {
+            if (curve.freq[i] >= 20.0 && curve.freq[i] <= 400.0
+                && curveCoherence[i] < coherentLevel) {
                 anyUnmarked = true;
                 loudestUnmarked = std::max(loudestUnmarked, rel[i]);
             }
@@ -328,21 +333,21 @@ CornerEstimate designCorners(const QList<float>& freq, const QList<float>& level
     return estimate;
 }
 
-QString slopeText(const Corner& corner)
+QString slopeText(const Corner &corner)
 {
     if (!corner.on)
         return {};
     return QStringLiteral("%1 dB/oct · %2").arg(6 * corner.order).arg(corner.kind);
 }
 
-QString frequencyText(const Corner& corner)
+QString frequencyText(const Corner &corner)
 {
     if (!corner.on)
         return {};
     return corner.hz >= 1000.0 ? QStringLiteral("kHz") : QStringLiteral("Hz");
 }
 
-QString filterFrequencyText(const Corner& corner)
+QString filterFrequencyText(const Corner &corner)
 {
     if (!corner.on)
         return QStringLiteral("不开");
@@ -351,4 +356,4 @@ QString filterFrequencyText(const Corner& corner)
     return QString::number(qint64(std::round(corner.hz)));
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

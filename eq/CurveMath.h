@@ -9,12 +9,15 @@
 namespace snt::eq {
 
 // Rounds to one decimal, halves away from zero (0.1 Hz corners, 0.1 dB depth limits).
-inline double roundToTenth(double value) { return std::round(value * 10.0) / 10.0; }
+inline double roundToTenth(double value)
+{
+    return std::round(value * 10.0) / 10.0;
+}
 
 // Unwraps a phase list in degrees in place: each step becomes the shortest turn from the last.
-inline void unwrapDegrees(QList<float>& phase)
+inline void unwrapDegrees(QList<float> &phase)
 {
-    float* p = phase.data();
+    float *p = phase.data();
     for (qsizetype i = 1; i < phase.size(); ++i)
         p[i] = float(p[i - 1] + std::remainder(double(p[i]) - p[i - 1], 360.0));
 }
@@ -22,8 +25,8 @@ inline void unwrapDegrees(QList<float>& phase)
 // Reads a curve at one frequency by linear interpolation over log frequency, holding the first and
 // last values outside its range. `j` is the segment to start from; it only moves forward, so an
 // ascending run of look-ups walks the curve once. The curve holds n ≥ 2 points.
-template <typename F, typename V>
-double interpolateLogFrequency(const F* freq, const V* values, qsizetype n, double f, qsizetype& j)
+template<typename F, typename V>
+double interpolateLogFrequency(const F *freq, const V *values, qsizetype n, double f, qsizetype &j)
 {
     if (f <= freq[0])
         return values[0];
@@ -40,4 +43,4 @@ double interpolateLogFrequency(const F* freq, const V* values, qsizetype n, doub
     return values[j];
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

@@ -8,15 +8,21 @@ namespace snt::eq {
 
 namespace {
 
-Complex square(const Complex& s) { return s * s; }
+Complex square(const Complex &s)
+{
+    return s * s;
+}
 
 bool passesNothingAtDc(int type)
 {
     return type == ButterworthHighPass || type == LinkwitzRileyHighPass || type == BesselHighPass
-        || type == BandPass;
+           || type == BandPass;
 }
 
-float amplitudeOfGain(float gainDb) { return float(std::pow(10.0, double(gainDb) / 40.0)); }
+float amplitudeOfGain(float gainDb)
+{
+    return float(std::pow(10.0, double(gainDb) / 40.0));
+}
 
 // Coefficient a_i of the reverse Bessel polynomial of order n: (2n-i)! / (2^(n-i) · i! · (n-i)!).
 // The products stay integral and far below 2^53 for every order a corner uses, so they are exact.
@@ -24,13 +30,13 @@ double besselCoefficient(unsigned int n, unsigned int i)
 {
     double value = 1.0;
     for (unsigned int k = n - i + 1; k <= 2 * n - i; ++k)
-        value *= k;  // (2n-i)! / (n-i)!
+        value *= k; // (2n-i)! / (n-i)!
     for (unsigned int k = 2; k <= i; ++k)
         value /= k;
     return std::ldexp(value, -int(n - i));
 }
 
-}  // namespace
+} // namespace
 
 Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
 {
@@ -121,13 +127,13 @@ Complex filterResponse(int type, float f, float fc, int order, float q, float ga
     const Complex h = prototypeResponse(type, Complex(0.0f, f / fc), unsigned(std::max(order, 0)),
                                         q, gainDb);
     const double angle = (invert ? std::numbers::pi : 0.0)
-        - 2.0 * std::numbers::pi * double(f) * double(delayMs) / 1000.0;
+                         - 2.0 * std::numbers::pi * double(f) * double(delayMs) / 1000.0;
     if (angle == 0.0)
         return h;
     return h * Complex(float(std::cos(angle)), float(std::sin(angle)));
 }
 
-int cornerFilterCode(int side, const QString& kind)
+int cornerFilterCode(int side, const QString &kind)
 {
     if (kind == QLatin1String("LR"))
         return side + 2;
@@ -136,4 +142,4 @@ int cornerFilterCode(int side, const QString& kind)
     return side;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

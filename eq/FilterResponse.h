@@ -39,6 +39,6 @@ Complex shelfResponse(bool high, Complex s, float q, float gainDb);
 
 // Code of a corner filter: side 0 (high-pass) or 1 (low-pass), plus 2 for the kind "LR" and 4 for
 // "BS"; every other kind text (exact, case-sensitive) is Butterworth.
-int cornerFilterCode(int side, const QString& kind);
+int cornerFilterCode(int side, const QString &kind);
 
-}  // namespace snt::eq
+} // namespace snt::eq

@@ -12,26 +12,29 @@ namespace {
 
 constexpr double firstBinEdge = 11.71875;
 
-struct Point {
+struct Point
+{
     double f;
     double v;
 };
 
-std::vector<Point> ascendingPoints(const QList<float>& freq, const QList<float>& values)
+std::vector<Point> ascendingPoints(const QList<float> &freq, const QList<float> &values)
 {
     const qsizetype m = std::min(freq.size(), values.size());
     std::vector<Point> points(size_t(std::max<qsizetype>(m, 0)));
     for (qsizetype i = 0; i < m; ++i)
         points[size_t(i)] = {freq[i], values[i]};
-    const auto byFrequency = [](const Point& a, const Point& b) { return a.f < b.f; };
+    const auto byFrequency = [](const Point &a, const Point &b) {
+        return a.f < b.f;
+    };
     if (!std::is_sorted(points.begin(), points.end(), byFrequency))
         std::sort(points.begin(), points.end(), byFrequency);
     return points;
 }
 
-}  // namespace
+} // namespace
 
-OctaveBinCurve octaveBinSmooth(const QList<float>& freq, const QList<float>& values, int n)
+OctaveBinCurve octaveBinSmooth(const QList<float> &freq, const QList<float> &values, int n)
 {
     OctaveBinCurve result;
     if (n <= 0)
@@ -56,7 +59,7 @@ OctaveBinCurve octaveBinSmooth(const QList<float>& freq, const QList<float>& val
         count = 0;
     };
     for (size_t i = 1; i < points.size(); ++i) {
-        const Point& p = points[i];
+        const Point &p = points[i];
         if (p.f < firstBinEdge)
             continue;
         while (p.f > upper) {
@@ -83,7 +86,7 @@ OctaveBinCurve octaveBinSmooth(const QList<float>& freq, const QList<float>& val
     return result;
 }
 
-FloatCurve octaveBinSmoothFloat(const QList<float>& freq, const QList<float>& values, int n)
+FloatCurve octaveBinSmoothFloat(const QList<float> &freq, const QList<float> &values, int n)
 {
     if (n <= 0)
         return {freq, values};
@@ -98,8 +101,8 @@ FloatCurve octaveBinSmoothFloat(const QList<float>& freq, const QList<float>& va
     return result;
 }
 
-QList<float> smoothToGrid(const QList<float>& freq, const QList<float>& values,
-                          const QList<float>& grid, int n)
+QList<float> smoothToGrid(const QList<float> &freq, const QList<float> &values,
+                          const QList<float> &grid, int n)
 {
     if (freq.size() < 2 || values.size() != freq.size())
         return QList<float>(grid.size(), -100.0f);
@@ -121,8 +124,9 @@ QList<float> smoothToGrid(const QList<float>& freq, const QList<float>& values,
     QList<float> result(grid.size());
     qsizetype j = 0;
     for (qsizetype i = 0; i < grid.size(); ++i)
-        result[i] = float(interpolateLogFrequency(f.constData(), v.constData(), f.size(), grid[i], j));
+        result[i] = float(
+                interpolateLogFrequency(f.constData(), v.constData(), f.size(), grid[i], j));
     return result;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

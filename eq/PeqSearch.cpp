@@ -30,27 +30,28 @@ constexpr double fineQStep = 0.1;
 
 thread_local quint64 refinements = 0;
 
-struct ScoredCandidate {
+struct ScoredCandidate
+{
     double error;
     double hz;
     double gain;
 };
 
-LadderResult refine(const QList<double>& r, double hz, int sign, const QList<float>& grid)
+LadderResult refine(const QList<double> &r, double hz, int sign, const QList<float> &grid)
 {
     ++refinements;
     return evaluateCandidate(r, hz, sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs,
                              grid, false);
 }
 
-void addBandResponse(QList<double>& b, const QList<float>& grid, const Band& band)
+void addBandResponse(QList<double> &b, const QList<float> &grid, const Band &band)
 {
     const qsizetype n = std::min(b.size(), grid.size());
     for (qsizetype k = 0; k < n; ++k)
         b[k] += peakingGainDb(grid[k], band.hz, band.gain, band.q);
 }
 
-QList<double> residual(const QList<double>& a, const QList<double>& b)
+QList<double> residual(const QList<double> &a, const QList<double> &b)
 {
     QList<double> r(std::min(a.size(), b.size()));
     for (qsizetype k = 0; k < r.size(); ++k)
@@ -59,7 +60,7 @@ QList<double> residual(const QList<double>& a, const QList<double>& b)
 }
 
 // Collects the candidate indices of r for thresholds stepping from `start` towards `stop`.
-QList<int> sweepThreshold(const QList<double>& r, double start, double step, double stop)
+QList<int> sweepThreshold(const QList<double> &r, double start, double step, double stop)
 {
     QList<int> collected;
     std::vector<bool> seen(size_t(r.size()), false);
@@ -78,7 +79,7 @@ QList<int> sweepThreshold(const QList<double>& r, double start, double step, dou
     return collected;
 }
 
-QString formatList(const QList<double>& values, int decimals)
+QString formatList(const QList<double> &values, int decimals)
 {
     QStringList parts;
     parts.reserve(values.size());
@@ -87,9 +88,12 @@ QString formatList(const QList<double>& values, int decimals)
     return parts.join(QLatin1Char(','));
 }
 
-}  // namespace
+} // namespace
 
-quint64 refinementsOnThisThread() { return refinements; }
+quint64 refinementsOnThisThread()
+{
+    return refinements;
+}
 
 namespace {
 
@@ -101,9 +105,10 @@ namespace {
 // dropped once that bound exceeds the best error known so far, which a few exactly scored seed
 // pairs make small from the start. The best pair, and the first of equal ones in gain-major
 // order, is therefore the same as with every pair scored in full.
-class LadderScorer {
+class LadderScorer
+{
 public:
-    LadderScorer(const QList<double>& r, double f, const QList<float>& grid)
+    LadderScorer(const QList<double> &r, double f, const QList<float> &grid)
         : n_(std::min(r.size(), grid.size()))
         , divisor_(grid.size() < 2 ? 1.0 : double(grid.size()))
         , active_(f > 0.0)
@@ -150,7 +155,8 @@ public:
         if (!band.active || n_ == 0)
             return error(gain, q);
         const double limit = threshold * divisor_;
-        const std::vector<double>& tail = gain >= minimumSignedGain ? raisedPrefix_ : loweredPrefix_;
+        const std::vector<double> &tail
+                = gain >= minimumSignedGain ? raisedPrefix_ : loweredPrefix_;
         const bool signKnown = std::abs(gain) >= minimumSignedGain;
         qsizetype lo = centre_;
         qsizetype hi = centre_ - 1;
@@ -189,7 +195,8 @@ private:
     // Window width at which the tighter (and dearer) bound of the far points is first tried.
     static constexpr qsizetype tightCheckStart = 12;
 
-    struct Band {
+    struct Band
+    {
         bool active;
         double overQ;
         double timesQ;
@@ -210,14 +217,14 @@ private:
     // is no larger, so a point can only be pulled towards zero by that much.
     double farBound(bool boost, qsizetype lo, qsizetype hi) const
     {
-        const double* along = boost ? res_ : negatedRes_.data();
+        const double *along = boost ? res_ : negatedRes_.data();
         return boundedTail(along, 0, lo, std::abs(responses_[size_t(lo)]))
-            + boundedTail(along, hi + 1, n_, std::abs(responses_[size_t(hi)]));
+               + boundedTail(along, hi + 1, n_, std::abs(responses_[size_t(hi)]));
     }
 
     // Σ max(v, -v - edge, 0) over [from, to), v being the residual along the band's direction.
     // Four partial sums keep the loop short; the bound's slack covers their rounding.
-    static double boundedTail(const double* along, qsizetype from, qsizetype to, double edge)
+    static double boundedTail(const double *along, qsizetype from, qsizetype to, double edge)
     {
         double sums[4] = {0.0, 0.0, 0.0, 0.0};
         qsizetype k = from;
@@ -238,11 +245,12 @@ private:
         return (sums[0] + sums[1]) + (sums[2] + sums[3]);
     }
 
-    double term(const Band& band, qsizetype k)
+    double term(const Band &band, qsizetype k)
     {
-        const double response = band.active
-            ? peakingGainDbPrepared(band.overQ, band.timesQ, ratio_[size_t(k)], shoulder_[size_t(k)])
-            : 0.0;
+        const double response
+                = band.active ? peakingGainDbPrepared(band.overQ, band.timesQ, ratio_[size_t(k)],
+                                                      shoulder_[size_t(k)])
+                              : 0.0;
         responses_[size_t(k)] = response;
         return std::abs(response + res_[k]);
     }
@@ -258,7 +266,7 @@ private:
     qsizetype n_;
     double divisor_;
     bool active_;
-    const double* res_;
+    const double *res_;
     qsizetype centre_ = 0;
     double absoluteSlack_ = 0.0;
     std::vector<double> ratio_;
@@ -266,26 +274,32 @@ private:
     std::vector<double> terms_;
     std::vector<double> responses_;
     std::vector<double> negatedRes_;
-    std::vector<double> raisedPrefix_;   // Σ max(r, 0) up to each point
-    std::vector<double> loweredPrefix_;  // Σ max(-r, 0) up to each point
+    std::vector<double> raisedPrefix_; // Σ max(r, 0) up to each point
+    std::vector<double> loweredPrefix_; // Σ max(-r, 0) up to each point
 };
 
 // Pairs scored first to give the pruning a small threshold: a sparse lattice over the ladder.
 constexpr int seedStride = 12;
 
-}  // namespace
+} // namespace
 
-LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, double g0, double gStep,
-                               int nG, double qStep, int nQ, const QList<float>& grid,
+LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, double g0, double gStep,
+                               int nG, double qStep, int nQ, const QList<float> &grid,
                                bool preferSmall)
 {
     if (nG <= 0 || nQ <= 0)
         return {};
     LadderScorer scorer(r, f, grid);
-    const auto gainAt = [&](int i) { return g0 + i * sign * gStep; };
-    const auto qAt = [&](int j) { return 0.5 + j * qStep; };
+    const auto gainAt = [&](int i) {
+        return g0 + i * sign * gStep;
+    };
+    const auto qAt = [&](int j) {
+        return 0.5 + j * qStep;
+    };
     const size_t pairs = size_t(nG) * size_t(nQ);
-    const auto at = [&](int i, int j) { return size_t(i) * size_t(nQ) + size_t(j); };
+    const auto at = [&](int i, int j) {
+        return size_t(i) * size_t(nQ) + size_t(j);
+    };
 
     if (preferSmall) {
         // Every pair's error is needed to look for the smallest Q close to the best.
@@ -367,7 +381,7 @@ LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, doubl
     return best;
 }
 
-QList<int> candidateIndices(const QList<double>& r, double t)
+QList<int> candidateIndices(const QList<double> &r, double t)
 {
     QList<int> crossings;
     for (qsizetype i = 0; i + 1 < r.size(); ++i) {
@@ -382,11 +396,12 @@ QList<int> candidateIndices(const QList<double>& r, double t)
     return result;
 }
 
-QList<double> pruneCandidates(const QList<float>& grid, const QList<double>& r,
-                              const QList<int>& indices, bool descending)
+QList<double> pruneCandidates(const QList<float> &grid, const QList<double> &r,
+                              const QList<int> &indices, bool descending)
 {
     const qsizetype n = std::min(grid.size(), r.size());
-    struct Scored {
+    struct Scored
+    {
         double score;
         int index;
     };
@@ -405,7 +420,7 @@ QList<double> pruneCandidates(const QList<float>& grid, const QList<double>& r,
         }
         scored.append({score, i});
     }
-    std::stable_sort(scored.begin(), scored.end(), [descending](const Scored& a, const Scored& b) {
+    std::stable_sort(scored.begin(), scored.end(), [descending](const Scored &a, const Scored &b) {
         return descending ? a.score > b.score : a.score < b.score;
     });
     QList<double> result;
@@ -414,7 +429,7 @@ QList<double> pruneCandidates(const QList<float>& grid, const QList<double>& r,
     return result;
 }
 
-QList<double> peakCandidates(const QList<double>& r, const QList<float>& grid)
+QList<double> peakCandidates(const QList<double> &r, const QList<float> &grid)
 {
     if (r.size() < 4)
         return {};
@@ -431,7 +446,7 @@ QList<double> peakCandidates(const QList<double>& r, const QList<float>& grid)
     return result;
 }
 
-QList<Band> searchPeq(const QList<float>& grid, const QList<double>& a, double fMin, double fMax,
+QList<Band> searchPeq(const QList<float> &grid, const QList<double> &a, double fMin, double fMax,
                       int budget, bool keepGoing)
 {
     QList<Band> bands;
@@ -447,26 +462,30 @@ QList<Band> searchPeq(const QList<float>& grid, const QList<double>& a, double f
             if (hz < fMin || hz > fMax)
                 continue;
             const int sign = c < 0.0 ? 1 : -1;
-            const LadderResult coarse = evaluateCandidate(r, hz, sign, sign * 1.0, coarseGainStep,
-                                                          coarseGains, coarseQStep, coarseQs, grid,
-                                                          false);
+            const LadderResult coarse
+                    = evaluateCandidate(r, hz, sign, sign * 1.0, coarseGainStep, coarseGains,
+                                        coarseQStep, coarseQs, grid, false);
             scored.append({coarse.error, hz, coarse.gain});
         }
         if (scored.isEmpty())
             break;
         std::stable_sort(scored.begin(), scored.end(),
-                         [](const ScoredCandidate& x, const ScoredCandidate& y) { return x.error < y.error; });
+                         [](const ScoredCandidate &x, const ScoredCandidate &y) {
+                             return x.error < y.error;
+                         });
         traceLine([&] {
-            return QStringLiteral("iter %1 cands [%2]").arg(bands.size()).arg(formatList(candidates, 1));
+            return QStringLiteral("iter %1 cands [%2]")
+                    .arg(bands.size())
+                    .arg(formatList(candidates, 1));
         });
 
         bool accepted = false;
-        for (const ScoredCandidate& candidate : std::as_const(scored)) {
+        for (const ScoredCandidate &candidate : std::as_const(scored)) {
             const LadderResult fine = refine(r, candidate.hz, candidate.gain > 0.0 ? 1 : -1, grid);
             traceLine([&] {
                 return QStringLiteral("  try hz=%1 g=%2 q=%3")
-                    .arg(QString::number(candidate.hz, 'f', 1), QString::number(fine.gain, 'f', 2),
-                         QString::number(fine.q, 'f', 2));
+                        .arg(QString::number(candidate.hz, 'f', 1),
+                             QString::number(fine.gain, 'f', 2), QString::number(fine.q, 'f', 2));
             });
             if (std::abs(fine.gain) <= gainEpsilon) {
                 if (keepGoing)
@@ -506,4 +525,4 @@ QList<Band> searchPeq(const QList<float>& grid, const QList<double>& a, double f
     return bands;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

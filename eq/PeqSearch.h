@@ -9,7 +9,8 @@
 // fills the remaining budget with cuts at the largest remaining excess.
 namespace snt::eq {
 
-struct LadderResult {
+struct LadderResult
+{
     double gain = 0.0;
     double q = 0.0;
     double error = 0.0;
@@ -18,28 +19,28 @@ struct LadderResult {
 // Fits up to `budget` bands to the deviation `a` (dB on `grid`, positive where the measured level
 // lies above the target) inside fMin..fMax. keepGoing (line-array mode) skips candidates whose
 // refined gain is within ±1 dB instead of ending the search there.
-QList<Band> searchPeq(const QList<float>& grid, const QList<double>& a, double fMin, double fMax,
+QList<Band> searchPeq(const QList<float> &grid, const QList<double> &a, double fMin, double fMax,
                       int budget, bool keepGoing);
 
 // Signed candidate frequencies: peaks of r (positive, to be cut) then troughs (negated, to be
 // boosted), at most 10 of each.
-QList<double> peakCandidates(const QList<double>& r, const QList<float>& grid);
+QList<double> peakCandidates(const QList<double> &r, const QList<float> &grid);
 
 // Midpoints of consecutive crossings of the threshold t.
-QList<int> candidateIndices(const QList<double>& r, double t);
+QList<int> candidateIndices(const QList<double> &r, double t);
 
 // The (at most 10) strongest candidates by the local mean of r, as grid frequencies.
-QList<double> pruneCandidates(const QList<float>& grid, const QList<double>& r,
-                              const QList<int>& indices, bool descending);
+QList<double> pruneCandidates(const QList<float> &grid, const QList<double> &r,
+                              const QList<int> &indices, bool descending);
 
 // Best (gain, Q) of a band at f against the residual r on the ladder g0 + i·sign·gStep (nG
 // gains) × 0.5 + j·qStep (nQ values of Q), scored by the mean |band + r| over the grid.
-LadderResult evaluateCandidate(const QList<double>& r, double f, int sign, double g0, double gStep,
-                               int nG, double qStep, int nQ, const QList<float>& grid,
+LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, double g0, double gStep,
+                               int nG, double qStep, int nQ, const QList<float> &grid,
                                bool preferSmall);
 
 // The number of fine-ladder refinements run so far on the calling thread; lets profiling relate
 // a lane's time to its work.
 quint64 refinementsOnThisThread();
 
-}  // namespace snt::eq
+} // namespace snt::eq

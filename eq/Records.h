@@ -10,77 +10,85 @@
 namespace snt::eq {
 
 // One measured transfer function, as the application core hands it to the engine.
-struct Measured {
-    QList<float> freq;       // Hz, ascending
-    QList<float> magnitude;  // linear, same length as freq
-    QList<float> coherence;  // 0..1 per frequency
-    QList<float> phase;      // degrees; used only when exactly as long as freq
-    double delayMs = 0.0;    // measured delay, used for phase correction when > 0
-    float level = 0.0f;      // a given reference level in dB
-    bool hasLevel = false;   // otherwise the engine estimates the level
+struct Measured
+{
+    QList<float> freq; // Hz, ascending
+    QList<float> magnitude; // linear, same length as freq
+    QList<float> coherence; // 0..1 per frequency
+    QList<float> phase; // degrees; used only when exactly as long as freq
+    double delayMs = 0.0; // measured delay, used for phase correction when > 0
+    float level = 0.0f; // a given reference level in dB
+    bool hasLevel = false; // otherwise the engine estimates the level
     QString label;
 };
 
-struct Options {
+struct Options
+{
     QString use;
     QString roomType;
     QString programType;
-    int setting = 6;  // copied unchanged into every scheme
+    int setting = 6; // copied unchanged into every scheme
     bool lineArray = false;
 };
 
 // A peaking band inside the engine.
-struct Band {
+struct Band
+{
     double hz = 0.0;
-    double gain = 0.0;  // dB
+    double gain = 0.0; // dB
     double q = 0.0;
 
-    friend bool operator==(const Band&, const Band&) = default;
+    friend bool operator==(const Band &, const Band &) = default;
 };
 
 // One band of a scheme as the user interface and the curve packs see it.
-struct SchemeBand {
-    float freq = 0.0f;  // Hz
-    float gain = 0.0f;  // dB
+struct SchemeBand
+{
+    float freq = 0.0f; // Hz
+    float gain = 0.0f; // dB
     float q = 0.0f;
     bool enabled = true;
 
-    friend bool operator==(const SchemeBand&, const SchemeBand&) = default;
+    friend bool operator==(const SchemeBand &, const SchemeBand &) = default;
 };
 
 // A corner (high- or low-pass) filter. Slope = 6·order dB/oct. A cleared corner is off, with an
 // empty kind, order 0 and 0 Hz.
-struct Corner {
+struct Corner
+{
     bool on = false;
-    QString kind;  // "BW", "LR" or "BS"
+    QString kind; // "BW", "LR" or "BS"
     int order = 0;
     double hz = 0.0;
 
-    friend bool operator==(const Corner&, const Corner&) = default;
+    friend bool operator==(const Corner &, const Corner &) = default;
 };
 
 // One target curve: the level the EQ aims for, in dB relative to the curve's base level.
-struct Target {
+struct Target
+{
     QString slug;
     QString title;
     QString note;
-    double lockHz = 0.0;  // 0: no low-cut lock
+    double lockHz = 0.0; // 0: no low-cut lock
     int lockOrder = 0;
-    double fitFloorHz = 0.0;  // lowest frequency fitted; 0: none
-    int rollOff = 0;          // non-zero when db already holds the low-cut slope
+    double fitFloorHz = 0.0; // lowest frequency fitted; 0: none
+    int rollOff = 0; // non-zero when db already holds the low-cut slope
     QList<float> freq;
     QList<float> db;
 };
 
 // The estimate of a measured curve's natural corners.
-struct CornerEstimate {
+struct CornerEstimate
+{
     Corner highPass;
     Corner lowPass;
-    bool lowCutSuspect = false;  // the low end looks cut by something else than the loudspeaker
+    bool lowCutSuspect = false; // the low end looks cut by something else than the loudspeaker
 };
 
 // The EQ proposal for one target curve.
-struct Scheme {
+struct Scheme
+{
     QString name;
     QString kind;
     QString explain;
@@ -110,37 +118,41 @@ struct Scheme {
 };
 
 // Everything the lanes share, prepared once by the driver and only read by the lanes.
-struct LaneContext {
+struct LaneContext
+{
     QList<Target> targets;
     Options options;
-    float level = 0.0f;          // reference level, dB
+    float level = 0.0f; // reference level, dB
     QList<float> grid;
-    QList<float> measured;       // 1/6-octave smoothed relative level on the grid
-    QList<float> measuredRaw;    // relative level on the grid
-    QList<float> phase;          // measured phase on the grid, degrees (may be empty)
-    QString diagnosis;           // non-empty: every lane is refused with it
-    Measured curve;              // the measured record, ascending and finite
-    QList<float> relativeDb;     // relative level on the measured frequencies
+    QList<float> measured; // 1/6-octave smoothed relative level on the grid
+    QList<float> measuredRaw; // relative level on the grid
+    QList<float> phase; // measured phase on the grid, degrees (may be empty)
+    QString diagnosis; // non-empty: every lane is refused with it
+    Measured curve; // the measured record, ascending and finite
+    QList<float> relativeDb; // relative level on the measured frequencies
 };
 
 // The result slot of one lane: its scheme and its log text.
-struct LaneResult {
+struct LaneResult
+{
     Scheme scheme;
     QString log;
 };
 
 // One EQ band of the subwoofer in a crossover design.
-struct CrossoverBand {
+struct CrossoverBand
+{
     double hz = 0.0;
     double gain = 0.0;
     double q = 0.0;
     bool enabled = true;
 
-    friend bool operator==(const CrossoverBand&, const CrossoverBand&) = default;
+    friend bool operator==(const CrossoverBand &, const CrossoverBand &) = default;
 };
 
 // One subwoofer crossover design and its time alignment.
-struct CrossoverResult {
+struct CrossoverResult
+{
     bool ok = false;
     QString why;
     double subHighPassHz = 40.0;
@@ -172,4 +184,4 @@ struct CrossoverResult {
     QStringList notes;
 };
 
-}  // namespace snt::eq
+} // namespace snt::eq

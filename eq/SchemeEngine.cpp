@@ -51,13 +51,14 @@ void writeTraceFile()
     file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
 }
 
-}  // namespace
+} // namespace
 
-Measured ascendingFinite(const Measured& measured)
+Measured ascendingFinite(const Measured &measured)
 {
     const qsizetype n = std::min(measured.freq.size(), measured.magnitude.size());
     const bool withCoherence = measured.coherence.size() == measured.freq.size();
-    const bool withPhase = !measured.phase.isEmpty() && measured.phase.size() == measured.freq.size();
+    const bool withPhase
+            = !measured.phase.isEmpty() && measured.phase.size() == measured.freq.size();
 
     std::vector<qsizetype> order;
     order.reserve(size_t(std::max<qsizetype>(n, 0)));
@@ -77,26 +78,27 @@ Measured ascendingFinite(const Measured& measured)
         result.freq.append(measured.freq[i]);
         result.magnitude.append(measured.magnitude[i]);
         if (withCoherence)
-            result.coherence.append(std::isfinite(measured.coherence[i]) ? measured.coherence[i] : 0.0f);
+            result.coherence.append(std::isfinite(measured.coherence[i]) ? measured.coherence[i]
+                                                                         : 0.0f);
         if (withPhase)
             result.phase.append(std::isfinite(measured.phase[i]) ? measured.phase[i] : 0.0f);
     }
     return result;
 }
 
-LaneContext prepareLaneContext(const Measured& measured, const Options& options)
+LaneContext prepareLaneContext(const Measured &measured, const Options &options)
 {
     LaneContext context;
     context.options = options;
     context.grid = standardGrid();
     context.curve = ascendingFinite(measured);
-    const Measured& curve = context.curve;
+    const Measured &curve = context.curve;
 
     const QList<float> db = toDb(curve.magnitude);
     // A given level that is no number would turn every curve into NaN: estimate it instead.
     context.level = curve.hasLevel && std::isfinite(curve.level)
-        ? curve.level
-        : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
+                            ? curve.level
+                            : estimateBaseLevel(curve.freq, db, curve.coherence, options.lineArray);
     context.relativeDb.reserve(db.size());
     for (const float v : db)
         context.relativeDb.append(std::max(-60.0f, v - context.level));
@@ -108,13 +110,13 @@ LaneContext prepareLaneContext(const Measured& measured, const Options& options)
     // Without two usable points there is no curve at all; fitting the -100 dB stand-in of an
     // unusable curve would present boosts computed from nothing as a valid scheme.
     context.diagnosis = curve.freq.size() < 2
-        ? usableRangeTooNarrow()
-        : diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
+                                ? usableRangeTooNarrow()
+                                : diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
     context.targets = options.lineArray ? lineArrayTargets() : targetPresets();
     return context;
 }
 
-QList<int> laneTargetIndices(const LaneContext& context)
+QList<int> laneTargetIndices(const LaneContext &context)
 {
     QList<int> lanes;
     if (context.options.lineArray) {
@@ -129,8 +131,8 @@ QList<int> laneTargetIndices(const LaneContext& context)
     return lanes;
 }
 
-QList<Scheme> computeSchemes(const Measured& measured, const Options& options, QString* log,
-                             const std::function<void(int done, int total)>& progress)
+QList<Scheme> computeSchemes(const Measured &measured, const Options &options, QString *log,
+                             const std::function<void(int done, int total)> &progress)
 {
     QElapsedTimer timer;
     timer.start();
@@ -152,22 +154,23 @@ QList<Scheme> computeSchemes(const Measured& measured, const Options& options, Q
     threads.reserve(size_t(lanes));
     for (int lane = 0; lane < lanes; ++lane) {
         const int targetIndex = targetOfLane[lane];
-        threads.emplace_back(QThread::create([context, lane, targetIndex, &laneResults, &laneFinished] {
-            laneResults[size_t(lane)] = computeOne(*context, targetIndex);
-            publishLaneTrace();
-            laneFinished();
-        }));
+        threads.emplace_back(
+                QThread::create([context, lane, targetIndex, &laneResults, &laneFinished] {
+                    laneResults[size_t(lane)] = computeOne(*context, targetIndex);
+                    publishLaneTrace();
+                    laneFinished();
+                }));
     }
     if (progress)
         progress(0, lanes);
-    for (const auto& thread : threads)
+    for (const auto &thread : threads)
         thread->start(QThread::InheritPriority);
-    for (const auto& thread : threads)
+    for (const auto &thread : threads)
         thread->wait();
     threads.clear();
 
     QList<Scheme> schemes;
-    for (LaneResult& result : laneResults) {
+    for (LaneResult &result : laneResults) {
         if (result.scheme.name.isEmpty())
             continue;
         if (log)
@@ -181,4 +184,4 @@ QList<Scheme> computeSchemes(const Measured& measured, const Options& options, Q
     return schemes;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

@@ -23,19 +23,22 @@ constexpr int bandBudget = 8;
 constexpr double keptGainThreshold = 1.000001;
 constexpr float cornerQ = 0.707f;
 
-const QString saggingMiddle = QStringLiteral(
-    "这条曲线两头鼓、中间塌了一大块，找不到可信的基准。这种曲线给不出可靠的高低切和 EQ，先重测一遍。");
-const QString largeDip = QStringLiteral(
-    "这条曲线有一大段明显塌下去，多半是某个单元不响，或者测量有问题。不建议直接套 EQ，先确认单元、重测一遍。");
+const QString saggingMiddle = QStringLiteral("这条曲线两头鼓、中间塌了一大块，找不到可信的基准。这"
+                                             "种曲线给不出可靠的高低切和 EQ，先重测一遍。");
+const QString largeDip = QStringLiteral("这条曲线有一大段明显塌下去，多半是某个单元不响，或者测量有"
+                                        "问题。不建议直接套 EQ，先确认单元、重测一遍。");
 
-bool isActive(const Corner& c) { return c.on && c.hz > 0.0; }
+bool isActive(const Corner &c)
+{
+    return c.on && c.hz > 0.0;
+}
 
-QList<double> toDoubles(const QList<float>& values)
+QList<double> toDoubles(const QList<float> &values)
 {
     return QList<double>(values.cbegin(), values.cend());
 }
 
-QList<float> toFloats(const QList<double>& values)
+QList<float> toFloats(const QList<double> &values)
 {
     QList<float> result;
     result.reserve(values.size());
@@ -44,7 +47,7 @@ QList<float> toFloats(const QList<double>& values)
     return result;
 }
 
-QString joined(const QList<float>& values)
+QString joined(const QList<float> &values)
 {
     QStringList parts;
     parts.reserve(values.size());
@@ -53,9 +56,12 @@ QString joined(const QList<float>& values)
     return parts.join(QLatin1Char(','));
 }
 
-double magnitudeDb(const Complex& h) { return 20.0 * std::log10(std::max(1e-9, double(h.abs()))); }
+double magnitudeDb(const Complex &h)
+{
+    return 20.0 * std::log10(std::max(1e-9, double(h.abs())));
+}
 
-Complex cornerAt(const Corner& corner, int side, float f)
+Complex cornerAt(const Corner &corner, int side, float f)
 {
     return filterResponse(side == 0 ? ButterworthHighPass : ButterworthLowPass, f, float(corner.hz),
                           corner.order, cornerQ, 0.0f, false, 0.0f);
@@ -63,7 +69,7 @@ Complex cornerAt(const Corner& corner, int side, float f)
 
 // The corner filters' level on the grid. The fit always models them as Butterworth: the kind is
 // the user's later choice and does not move the corner frequency.
-QList<double> cornerResponseDb(const Corner& hp, const Corner& lp, const QList<float>& grid)
+QList<double> cornerResponseDb(const Corner &hp, const Corner &lp, const QList<float> &grid)
 {
     QList<double> c(grid.size(), 0.0);
     for (qsizetype k = 0; k < grid.size(); ++k) {
@@ -76,8 +82,8 @@ QList<double> cornerResponseDb(const Corner& hp, const Corner& lp, const QList<f
 }
 
 // Adds a filter's phase to p along the grid and unwraps the sum.
-template <typename Response>
-void addPhase(QList<float>& p, const QList<float>& grid, Response response)
+template<typename Response>
+void addPhase(QList<float> &p, const QList<float> &grid, Response response)
 {
     const qsizetype n = std::min(p.size(), grid.size());
     for (qsizetype k = 0; k < n; ++k)
@@ -85,7 +91,7 @@ void addPhase(QList<float>& p, const QList<float>& grid, Response response)
     unwrapDegrees(p);
 }
 
-void block(Scheme& s, const QString& message)
+void block(Scheme &s, const QString &message)
 {
     s.target = s.measured;
     s.predicted = s.measured;
@@ -99,7 +105,7 @@ void block(Scheme& s, const QString& message)
     s.valid = false;
 }
 
-LaneResult blocked(Scheme s, const QString& message)
+LaneResult blocked(Scheme s, const QString &message)
 {
     block(s, message);
     const QString log = QStringLiteral("%1：已拦下 · %2\n").arg(s.name, message);
@@ -107,7 +113,7 @@ LaneResult blocked(Scheme s, const QString& message)
 }
 
 // Keeps the `keep` bands of largest |gain|; the weakest go first, the earlier of equals first.
-BandList keepStrongest(const BandList& bands, qsizetype keep)
+BandList keepStrongest(const BandList &bands, qsizetype keep)
 {
     if (bands.size() <= keep)
         return bands;
@@ -127,7 +133,7 @@ BandList keepStrongest(const BandList& bands, qsizetype keep)
     return result;
 }
 
-qsizetype nearestTo1kHz(const QList<float>& grid)
+qsizetype nearestTo1kHz(const QList<float> &grid)
 {
     qsizetype best = 0;
     double bestDistance = std::numeric_limits<double>::infinity();
@@ -150,14 +156,14 @@ double crossing(double f0, double l0, double f1, double l1, double thr, double w
     return std::exp(std::log(f0) + t * (std::log(f1) - std::log(f0)));
 }
 
-}  // namespace
+} // namespace
 
 QString usableRangeTooNarrow()
 {
     return QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
 }
 
-QString diagnoseSaggingMiddle(const QList<float>& grid, const QList<float>& measured, double base,
+QString diagnoseSaggingMiddle(const QList<float> &grid, const QList<float> &measured, double base,
                               double lo, double hi)
 {
     const qsizetype n = std::min(grid.size(), measured.size());
@@ -171,7 +177,7 @@ QString diagnoseSaggingMiddle(const QList<float>& grid, const QList<float>& meas
     return {};
 }
 
-QString diagnoseLargeDip(const QList<float>& grid, const QList<float>& measured, double lo,
+QString diagnoseLargeDip(const QList<float> &grid, const QList<float> &measured, double lo,
                          double hi)
 {
     const qsizetype size = std::min(grid.size(), measured.size());
@@ -204,7 +210,7 @@ QString diagnoseLargeDip(const QList<float>& grid, const QList<float>& measured,
     return widest >= 1.0 ? largeDip : QString();
 }
 
-double pulledDownLowPass(double highBoostDb, double lowPassHz, double lo, double* shift)
+double pulledDownLowPass(double highBoostDb, double lowPassHz, double lo, double *shift)
 {
     *shift = 0.0;
     if (!(highBoostDb > 5.0))
@@ -217,17 +223,17 @@ double pulledDownLowPass(double highBoostDb, double lowPassHz, double lo, double
     return roundToTenth(pulled);
 }
 
-LaneResult computeOne(const LaneContext& context, int laneIndex)
+LaneResult computeOne(const LaneContext &context, int laneIndex)
 {
     if (laneIndex < 0 || laneIndex >= context.targets.size())
         return {};
-    LaneTrace& trace = laneTrace();
+    LaneTrace &trace = laneTrace();
     trace.on = traceEnabled() && laneIndex == 0;
     trace.lines.clear();
 
-    const Target& target = context.targets[laneIndex];
+    const Target &target = context.targets[laneIndex];
     const bool lineArray = context.options.lineArray;
-    const QList<float>& grid = context.grid;
+    const QList<float> &grid = context.grid;
     const qsizetype n = grid.size();
 
     Scheme s;
@@ -245,8 +251,8 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
         return blocked(s, context.diagnosis);
 
     // Usable range from the corner estimate.
-    const QList<float>& freq = context.curve.freq;
-    const QList<float>& rel = context.relativeDb;
+    const QList<float> &freq = context.curve.freq;
+    const QList<float> &rel = context.relativeDb;
     const CornerEstimate corners = designCorners(freq, rel, lineArray ? -1 : laneIndex,
                                                  context.curve.coherence, lineArray ? 40.0 : 60.0);
     Corner hp = corners.highPass;
@@ -260,8 +266,8 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
     const double fLast = smoothed.freq.isEmpty() ? 24000.0 : smoothed.freq.last();
 
     const double loHint = target.fitFloorHz > 0.0 ? target.fitFloorHz
-        : isActive(hp)                            ? hp.hz
-        : lineArray                               ? 40.0
+                          : isActive(hp)          ? hp.hz
+                          : lineArray             ? 40.0
                                                   : 60.0;
     double lo = std::max(std::max(20.0, fFirst), loHint);
     if (corners.lowCutSuspect)
@@ -277,12 +283,13 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
     QList<float> t = resampleToGrid(target.freq, target.db, grid);
     if (!t.isEmpty()) {
         const float at1k = t[nearestTo1kHz(grid)];
-        for (float& v : t)
+        for (float &v : t)
             v = std::max(-60.0f, v - at1k);
     }
     traceLine([&] {
         return QStringLiteral("lo=%1 hi=%2 base=%3")
-            .arg(QString::number(lo, 'f', 3), QString::number(hi, 'f', 3), QString::number(base, 'f', 4));
+                .arg(QString::number(lo, 'f', 3), QString::number(hi, 'f', 3),
+                     QString::number(base, 'f', 4));
     });
     traceLine([&] { return QStringLiteral("m=[%1]").arg(joined(context.measured)); });
     traceLine([&] { return QStringLiteral("tgt=[%1]").arg(joined(t)); });
@@ -310,12 +317,12 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
             d[k] = grid[k] > lo && grid[k] < hi ? measured[k] - u[k] : 0.0;
         }
         bands = dropLowMidBoosts(dropWeakOrNarrowBoosts(
-            sanitizeBands(searchPeq(grid, d, lo, hi, bandBudget, lineArray))));
+                sanitizeBands(searchPeq(grid, d, lo, hi, bandBudget, lineArray))));
         if (pass == 1)
             break;
         double shift = 0.0;
         const double pulled = pulledDownLowPass(
-            highBoostNearLowPass(bands, isActive(lp) ? lp.hz : 0.0), lp.hz, lo, &shift);
+                highBoostNearLowPass(bands, isActive(lp) ? lp.hz : 0.0), lp.hz, lo, &shift);
         if (pulled <= 0.0)
             break;
         lp.hz = pulled;
@@ -325,17 +332,17 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
 
     const QList<double> m12 = toDoubles(smoothToGrid(freq, rel, grid, 12));
     bands = protectNarrowDips(bands, m12, grid, freq, context.curve.coherence);
-    bands.removeIf([](const Band& b) { return std::abs(b.gain) <= keptGainThreshold; });
+    bands.removeIf([](const Band &b) { return std::abs(b.gain) <= keptGainThreshold; });
     if (lineArray) {
         bands = residualPass(bands, measured, u, grid, lo, hi, isActive(hp) ? hp.hz : 0.0);
         bands = keepStrongest(bands, bandBudget);
     }
     const double highBoost = highBoostNearLowPass(bands, isActive(lp) ? lp.hz : 0.0);
 
-    for (const Band& b : std::as_const(bands))
+    for (const Band &b : std::as_const(bands))
         s.bands.append({float(b.hz), float(b.gain), float(b.q), true});
     std::stable_sort(s.bands.begin(), s.bands.end(),
-                     [](const SchemeBand& x, const SchemeBand& y) { return x.freq < y.freq; });
+                     [](const SchemeBand &x, const SchemeBand &y) { return x.freq < y.freq; });
 
     const QList<double> e = bandsResponse(bands, grid);
     QList<double> predicted(m);
@@ -350,7 +357,7 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
     s.target = target.rollOff != 0 ? t : toFloats(u);
 
     s.predictedPhase = context.phase;
-    for (const SchemeBand& b : std::as_const(s.bands)) {
+    for (const SchemeBand &b : std::as_const(s.bands)) {
         if (b.enabled)
             addPhase(s.predictedPhase, grid, [&](float f) {
                 return filterResponse(Peaking, f, b.freq, 0, b.q, b.gain, false, 0.0f);
@@ -375,7 +382,7 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
         }
     }
     s.fitError = counted > 0 ? float(std::sqrt(squares / counted)) : 0.0f;
-    for (const SchemeBand& b : std::as_const(s.bands)) {
+    for (const SchemeBand &b : std::as_const(s.bands)) {
         if (b.enabled) {
             s.maxGain = std::max(s.maxGain, b.gain);
             s.maxCut = std::min(s.maxCut, b.gain);
@@ -386,13 +393,15 @@ LaneResult computeOne(const LaneContext& context, int laneIndex)
     if (!target.note.isEmpty())
         s.explain += QStringLiteral(" %1。").arg(target.note);
 
-    const QString log = QStringLiteral("%1：%2 段 · 误差 %3 dB · %4–%5 Hz · 高频提升 %6 dB · 高切下收 %7 oct\n")
-                            .arg(s.name, QString::number(s.bands.size()),
-                                 QString::number(s.fitError, 'f', 2),
-                                 QString::number(qint64(std::round(lo))),
-                                 QString::number(qint64(std::round(hi))),
-                                 QString::number(highBoost, 'f', 2), QString::number(pullDown, 'f', 3));
+    const QString log
+            = QStringLiteral(
+                      "%1：%2 段 · 误差 %3 dB · %4–%5 Hz · 高频提升 %6 dB · 高切下收 %7 oct\n")
+                      .arg(s.name, QString::number(s.bands.size()),
+                           QString::number(s.fitError, 'f', 2),
+                           QString::number(qint64(std::round(lo))),
+                           QString::number(qint64(std::round(hi))),
+                           QString::number(highBoost, 'f', 2), QString::number(pullDown, 'f', 3));
     return {s, log};
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

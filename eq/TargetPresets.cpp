@@ -48,8 +48,8 @@ double highPass120(double f)
     return 10.0 * std::log10(r4 / (1.0 + r4)) + 0.0009;
 }
 
-Target makeTarget(const char* slug, const QString& title, const QString& note, double lockHz,
-                  int lockOrder, const std::function<double(double)>& shape)
+Target makeTarget(const char *slug, const QString &title, const QString &note, double lockHz,
+                  int lockOrder, const std::function<double(double)> &shape)
 {
     Target t;
     t.slug = QString::fromLatin1(slug);
@@ -66,26 +66,30 @@ Target makeTarget(const char* slug, const QString& title, const QString& note, d
     return t;
 }
 
-}  // namespace
+} // namespace
 
 QList<Target> buildTargetPresets()
 {
-    const auto flat = [](double) { return 0.0; };
+    const auto flat = [](double) {
+        return 0.0;
+    };
     const QString lock = QStringLiteral("低切锁 120 Hz");
     return {
-        makeTarget("flat", QStringLiteral("平直"), QString(), 0.0, 0, flat),
-        makeTarget("main_lf2", QStringLiteral("常规箱主扩 低频 +2"), QString(), 0.0, 0, lowShelfPlus2),
-        makeTarget("dj_edm", QStringLiteral("DJ / EDM 主扩"), QString(), 0.0, 0, djEdm),
-        makeTarget("outdoor3", QStringLiteral("室外主扩 高频 +3"), QString(), 0.0, 0, outdoorPlus3),
-        makeTarget("fill120", QStringLiteral("补声"), lock, 120.0, 2, highPass120),
-        makeTarget("monitor120", QStringLiteral("返送"), lock, 120.0, 2, highPass120),
+            makeTarget("flat", QStringLiteral("平直"), QString(), 0.0, 0, flat),
+            makeTarget("main_lf2", QStringLiteral("常规箱主扩 低频 +2"), QString(), 0.0, 0,
+                       lowShelfPlus2),
+            makeTarget("dj_edm", QStringLiteral("DJ / EDM 主扩"), QString(), 0.0, 0, djEdm),
+            makeTarget("outdoor3", QStringLiteral("室外主扩 高频 +3"), QString(), 0.0, 0,
+                       outdoorPlus3),
+            makeTarget("fill120", QStringLiteral("补声"), lock, 120.0, 2, highPass120),
+            makeTarget("monitor120", QStringLiteral("返送"), lock, 120.0, 2, highPass120),
     };
 }
 
-const QList<Target>& targetPresets()
+const QList<Target> &targetPresets()
 {
     static const QList<Target> presets = buildTargetPresets();
     return presets;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

@@ -9,9 +9,9 @@ namespace snt::eq {
 
 // The process-wide preset list (flat, main_lf2, dj_edm, outdoor3, fill120, monitor120), built once
 // on first use and read-only afterwards.
-const QList<Target>& targetPresets();
+const QList<Target> &targetPresets();
 
 // Builds the presets on the standard grid.
 QList<Target> buildTargetPresets();
 
-}  // namespace snt::eq
+} // namespace snt::eq

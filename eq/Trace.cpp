@@ -10,7 +10,7 @@ namespace {
 QMutex sharedTraceMutex;
 QStringList sharedTraceLines;
 
-}  // namespace
+} // namespace
 
 bool traceEnabled()
 {
@@ -18,7 +18,7 @@ bool traceEnabled()
     return enabled;
 }
 
-LaneTrace& laneTrace()
+LaneTrace &laneTrace()
 {
     thread_local LaneTrace trace;
     return trace;
@@ -26,7 +26,7 @@ LaneTrace& laneTrace()
 
 void publishLaneTrace()
 {
-    const LaneTrace& trace = laneTrace();
+    const LaneTrace &trace = laneTrace();
     if (!trace.on)
         return;
     QMutexLocker lock(&sharedTraceMutex);
@@ -39,4 +39,4 @@ QStringList sharedTrace()
     return sharedTraceLines;
 }
 
-}  // namespace snt::eq
+} // namespace snt::eq

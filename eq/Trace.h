@@ -8,7 +8,8 @@
 namespace snt::eq {
 
 // The lines recorded by the current lane thread.
-struct LaneTrace {
+struct LaneTrace
+{
     bool on = false;
     QStringList lines;
 };
@@ -17,13 +18,13 @@ struct LaneTrace {
 bool traceEnabled();
 
 // The calling thread's trace record.
-LaneTrace& laneTrace();
+LaneTrace &laneTrace();
 
 // Appends a line when the calling lane records; `line` is only built when it does.
-template <typename MakeLine>
+template<typename MakeLine>
 void traceLine(MakeLine makeLine)
 {
-    LaneTrace& trace = laneTrace();
+    LaneTrace &trace = laneTrace();
     if (trace.on)
         trace.lines.append(makeLine());
 }
@@ -34,4 +35,4 @@ void publishLaneTrace();
 // The lines of the last traced computation.
 QStringList sharedTrace();
 
-}  // namespace snt::eq
+} // namespace snt::eq

@@ -31,97 +31,106 @@ constexpr RefTime refTimePerSecond = 10'000'000;
 namespace streamflags {
 constexpr uint32_t EventCallback = 0x00040000;
 constexpr uint32_t AutoConvertPcm = 0x80000000;
-}  // namespace streamflags
+} // namespace streamflags
 
 namespace bufferflags {
 constexpr uint32_t DataDiscontinuity = 0x1;
 constexpr uint32_t Silent = 0x2;
 constexpr uint32_t TimestampError = 0x4;
-}  // namespace bufferflags
+} // namespace bufferflags
 
 // An empty value stands for a property the endpoint does not have.
 using PropertyValue = std::variant<std::monostate, QString, WaveFormat>;
 
-class PropertyStore {
+class PropertyStore
+{
 public:
     virtual ~PropertyStore() = default;
-    virtual Result value(PropertyKey key, PropertyValue* value) = 0;
+    virtual Result value(PropertyKey key, PropertyValue *value) = 0;
 };
 
-class Endpoint {
+class Endpoint
+{
 public:
     virtual ~Endpoint() = default;
-    virtual Result dataFlow(DataFlow* flow) = 0;
+    virtual Result dataFlow(DataFlow *flow) = 0;
 };
 
-class RenderClient {
+class RenderClient
+{
 public:
     virtual ~RenderClient() = default;
     // A writable area of `frames` frames; frames must not exceed buffer size minus padding.
-    virtual Result buffer(uint32_t frames, uint8_t** data) = 0;
+    virtual Result buffer(uint32_t frames, uint8_t **data) = 0;
     // Queues the frames written into the area for playback; flags may carry Silent.
     virtual Result releaseBuffer(uint32_t frames, uint32_t flags) = 0;
 };
 
-class CaptureClient {
+class CaptureClient
+{
 public:
     virtual ~CaptureClient() = default;
     // Frames of the oldest captured packet, 0 when none is waiting.
-    virtual Result nextPacketSize(uint32_t* frames) = 0;
-    virtual Result buffer(uint8_t** data, uint32_t* frames, uint32_t* flags) = 0;
+    virtual Result nextPacketSize(uint32_t *frames) = 0;
+    virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) = 0;
     virtual Result releaseBuffer(uint32_t frames) = 0;
 };
 
-class AudioClient {
+class AudioClient
+{
 public:
     virtual ~AudioClient() = default;
-    virtual Result mixFormat(WaveFormat* format) = 0;
-    virtual Result devicePeriod(RefTime* defaultPeriod, RefTime* minimumPeriod) = 0;
+    virtual Result mixFormat(WaveFormat *format) = 0;
+    virtual Result devicePeriod(RefTime *defaultPeriod, RefTime *minimumPeriod) = 0;
     virtual Result initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
-                              RefTime periodicity, const WaveFormat& format)
-        = 0;
+                              RefTime periodicity, const WaveFormat &format)
+            = 0;
     virtual Result setEventHandle(std::shared_ptr<Event> event) = 0;
-    virtual Result bufferSize(uint32_t* frames) = 0;
+    virtual Result bufferSize(uint32_t *frames) = 0;
     // Render: frames queued and not yet played. Capture: frames captured and not yet taken.
-    virtual Result currentPadding(uint32_t* frames) = 0;
-    virtual Result renderClient(std::shared_ptr<RenderClient>* client) = 0;
-    virtual Result captureClient(std::shared_ptr<CaptureClient>* client) = 0;
+    virtual Result currentPadding(uint32_t *frames) = 0;
+    virtual Result renderClient(std::shared_ptr<RenderClient> *client) = 0;
+    virtual Result captureClient(std::shared_ptr<CaptureClient> *client) = 0;
     virtual Result start() = 0;
     virtual Result stop() = 0;
 };
 
-class Device {
+class Device
+{
 public:
     virtual ~Device() = default;
-    virtual Result id(QString* id) = 0;
-    virtual Result endpoint(std::shared_ptr<Endpoint>* endpoint) = 0;
-    virtual Result openPropertyStore(std::shared_ptr<PropertyStore>* store) = 0;
-    virtual Result activateAudioClient(std::shared_ptr<AudioClient>* client) = 0;
+    virtual Result id(QString *id) = 0;
+    virtual Result endpoint(std::shared_ptr<Endpoint> *endpoint) = 0;
+    virtual Result openPropertyStore(std::shared_ptr<PropertyStore> *store) = 0;
+    virtual Result activateAudioClient(std::shared_ptr<AudioClient> *client) = 0;
 };
 
-class DeviceCollection {
+class DeviceCollection
+{
 public:
     virtual ~DeviceCollection() = default;
-    virtual Result count(uint32_t* count) = 0;
-    virtual Result item(uint32_t index, std::shared_ptr<Device>* device) = 0;
+    virtual Result count(uint32_t *count) = 0;
+    virtual Result item(uint32_t index, std::shared_ptr<Device> *device) = 0;
 };
 
-class DeviceEnumerator {
+class DeviceEnumerator
+{
 public:
     virtual ~DeviceEnumerator() = default;
     virtual Result enumAudioEndpoints(DataFlow flow, uint32_t stateMask,
-                                      std::shared_ptr<DeviceCollection>* devices)
-        = 0;
-    virtual Result defaultAudioEndpoint(DataFlow flow, Role role, std::shared_ptr<Device>* device)
-        = 0;
-    virtual Result device(const QString& id, std::shared_ptr<Device>* device) = 0;
+                                      std::shared_ptr<DeviceCollection> *devices)
+            = 0;
+    virtual Result defaultAudioEndpoint(DataFlow flow, Role role, std::shared_ptr<Device> *device)
+            = 0;
+    virtual Result device(const QString &id, std::shared_ptr<Device> *device) = 0;
 };
 
 // The entry point: makes enumerators and the events the audio clients signal.
-class AudioSystem {
+class AudioSystem
+{
 public:
     virtual ~AudioSystem() = default;
-    virtual Result createDeviceEnumerator(std::shared_ptr<DeviceEnumerator>* enumerator) = 0;
+    virtual Result createDeviceEnumerator(std::shared_ptr<DeviceEnumerator> *enumerator) = 0;
     // Null when no event can be made.
     virtual std::shared_ptr<Event> createEvent() = 0;
 };
@@ -129,4 +138,4 @@ public:
 // The audio system of this machine (ALSA), shared by all its users.
 std::shared_ptr<AudioSystem> systemAudio();
 
-}  // namespace platform
+} // namespace platform

@@ -23,4 +23,4 @@ bool Event::wait(int timeoutMs)
     return true;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -7,7 +7,8 @@ namespace platform {
 
 // An auto-reset event: set() lets exactly one wait() through (or the next one, when nobody
 // waits yet); sets that arrive while it is already set coalesce into one.
-class Event {
+class Event
+{
 public:
     void set();
     // True when the event was set within timeoutMs; the event is then reset again.
@@ -19,4 +20,4 @@ private:
     bool signalled_ = false;
 };
 
-}  // namespace platform
+} // namespace platform

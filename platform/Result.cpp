@@ -9,20 +9,21 @@ QString resultName(Result code)
 {
     // Built once, on first use; function-local statics are initialised thread-safely.
     static const QHash<Result, QString> names = {
-        {result::AlreadyInitialized, QStringLiteral("AUDCLNT_E_ALREADY_INITIALIZED")},
-        {result::BufferSizeNotAligned, QStringLiteral("AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED")},
-        {result::BufferSizeError, QStringLiteral("AUDCLNT_E_BUFFER_SIZE_ERROR")},
-        {result::CpuUsageExceeded, QStringLiteral("AUDCLNT_E_CPUUSAGE_EXCEEDED")},
-        {result::DeviceInvalidated, QStringLiteral("AUDCLNT_E_DEVICE_INVALIDATED")},
-        {result::DeviceInUse, QStringLiteral("AUDCLNT_E_DEVICE_IN_USE")},
-        {result::EndpointCreateFailed, QStringLiteral("AUDCLNT_E_ENDPOINT_CREATE_FAILED")},
-        {result::InvalidDevicePeriod, QStringLiteral("AUDCLNT_E_INVALID_DEVICE_PERIOD")},
-        {result::UnsupportedFormat, QStringLiteral("AUDCLNT_E_UNSUPPORTED_FORMAT")},
-        {result::ExclusiveModeNotAllowed, QStringLiteral("AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED")},
-        {result::BufDurationPeriodNotEqual,
-         QStringLiteral("AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL")},
-        {result::ServiceNotRunning, QStringLiteral("AUDCLNT_E_SERVICE_NOT_RUNNING")},
-        {result::InvalidArg, QStringLiteral("E_INVALIDARG")},
+            {result::AlreadyInitialized, QStringLiteral("AUDCLNT_E_ALREADY_INITIALIZED")},
+            {result::BufferSizeNotAligned, QStringLiteral("AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED")},
+            {result::BufferSizeError, QStringLiteral("AUDCLNT_E_BUFFER_SIZE_ERROR")},
+            {result::CpuUsageExceeded, QStringLiteral("AUDCLNT_E_CPUUSAGE_EXCEEDED")},
+            {result::DeviceInvalidated, QStringLiteral("AUDCLNT_E_DEVICE_INVALIDATED")},
+            {result::DeviceInUse, QStringLiteral("AUDCLNT_E_DEVICE_IN_USE")},
+            {result::EndpointCreateFailed, QStringLiteral("AUDCLNT_E_ENDPOINT_CREATE_FAILED")},
+            {result::InvalidDevicePeriod, QStringLiteral("AUDCLNT_E_INVALID_DEVICE_PERIOD")},
+            {result::UnsupportedFormat, QStringLiteral("AUDCLNT_E_UNSUPPORTED_FORMAT")},
+            {result::ExclusiveModeNotAllowed,
+             QStringLiteral("AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED")},
+            {result::BufDurationPeriodNotEqual,
+             QStringLiteral("AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL")},
+            {result::ServiceNotRunning, QStringLiteral("AUDCLNT_E_SERVICE_NOT_RUNNING")},
+            {result::InvalidArg, QStringLiteral("E_INVALIDARG")},
     };
     return names.value(code);
 }
@@ -50,4 +51,4 @@ Result resultFromAlsaError(int error)
     }
 }
 
-}  // namespace platform
+} // namespace platform

@@ -34,7 +34,7 @@ constexpr Result InvalidDevicePeriod = 0x88890020;
 constexpr Result NotFound = 0x80070490;
 constexpr Result InvalidArg = 0x80070057;
 constexpr Result Fail = 0x80004005;
-}  // namespace result
+} // namespace result
 
 constexpr bool succeeded(Result code)
 {
@@ -47,4 +47,4 @@ QString resultName(Result code);
 // Maps an ALSA error (a negative errno) to the result code an audio client reports for it.
 Result resultFromAlsaError(int error);
 
-}  // namespace platform
+} // namespace platform

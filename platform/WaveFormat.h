@@ -7,7 +7,8 @@ namespace platform {
 // The description of an interleaved sample stream as the audio engine exchanges it. A plain
 // format describes integer PCM (tag 1) or 32-bit float (tag 3); an extensible format (tag
 // 0xFFFE) adds the valid bits, the speaker mask and the sample kind.
-struct WaveFormat {
+struct WaveFormat
+{
     enum Tag : uint16_t { Pcm = 1, IeeeFloat = 3, Extensible = 0xFFFE };
     enum class SubFormat : uint8_t { Pcm, IeeeFloat };
     // Size of the extension that follows a plain format in an extensible one, in bytes.
@@ -28,7 +29,7 @@ struct WaveFormat {
     bool isFloat32() const
     {
         const bool floatKind = formatTag == IeeeFloat
-            || (formatTag == Extensible && subFormat == SubFormat::IeeeFloat);
+                               || (formatTag == Extensible && subFormat == SubFormat::IeeeFloat);
         return floatKind && bitsPerSample == 32;
     }
 
@@ -49,7 +50,7 @@ struct WaveFormat {
         return f;
     }
 
-    friend bool operator==(const WaveFormat&, const WaveFormat&) = default;
+    friend bool operator==(const WaveFormat &, const WaveFormat &) = default;
 };
 
-}  // namespace platform
+} // namespace platform

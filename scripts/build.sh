@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one configuration: "release" (the program and the benchmarks, optimised)
 # or "test" (everything with AddressSanitizer and UndefinedBehaviorSanitizer, for the tests).
+# SNT_JOBS caps the parallel compile jobs (default: every core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 config=${1:-release}
@@ -12,4 +13,4 @@ esac
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/sonetra-ccache}
 # Configuring again is quick and picks up folders that gained a CMakeLists.txt.
 cmake -S . -B "build/$config" -G Ninja "${flags[@]}" >/dev/null
-cmake --build "build/$config" --parallel "$(nproc)"
+cmake --build "build/$config" --parallel "${SNT_JOBS:-$(nproc)}"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build ccache g++ pkg-config
+  cmake ninja-build ccache g++ pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
   qt6-websockets-dev qt6-svg-dev qt6-5compat-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-window

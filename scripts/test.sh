@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-format.sh
 scripts/build.sh test
 
 runtime=$(mktemp -d /tmp/snt-test-run.XXXXXX)
@@ -19,4 +20,4 @@ source <(scripts/test-services.sh start "$runtime")
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 xvfb-run -a -s "-screen 0 1920x1280x24" \
-  ctest --test-dir build/test --output-on-failure --parallel "$(nproc)" "$@"
+  ctest --test-dir build/test --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"

@@ -6,11 +6,11 @@ namespace audio::aes67 {
 
 FrameRing::FrameRing()
 {
-    for (auto& slot : slots_)
+    for (auto &slot : slots_)
         slot.store(0.0f, std::memory_order_relaxed);
 }
 
-qint64 FrameRing::write(const float* data, qint64 frames, int channels)
+qint64 FrameRing::write(const float *data, qint64 frames, int channels)
 {
     if (!data || frames < 1 || channels < 1)
         return 0;
@@ -21,7 +21,7 @@ qint64 FrameRing::write(const float* data, qint64 frames, int channels)
         frames = capacity;
     }
     const int kept = std::min(channels, slotsPerFrame);
-    const qint64 w = write_.load(std::memory_order_relaxed);  // this is the only writer
+    const qint64 w = write_.load(std::memory_order_relaxed); // this is the only writer
 
     // Free the slots this block needs before touching them.
     const qint64 oldestKept = w + frames - capacity;
@@ -35,8 +35,8 @@ qint64 FrameRing::write(const float* data, qint64 frames, int channels)
     }
 
     for (qint64 i = 0; i < frames; ++i) {
-        std::atomic<float>* frame = &slots_[((w + i) & mask) * slotsPerFrame];
-        const float* in = data + i * channels;
+        std::atomic<float> *frame = &slots_[((w + i) & mask) * slotsPerFrame];
+        const float *in = data + i * channels;
         for (int c = 0; c < kept; ++c)
             frame[c].store(in[c], std::memory_order_relaxed);
     }
@@ -45,7 +45,7 @@ qint64 FrameRing::write(const float* data, qint64 frames, int channels)
     return dropped;
 }
 
-qint64 FrameRing::read(float* out, qint64 maxFrames)
+qint64 FrameRing::read(float *out, qint64 maxFrames)
 {
     if (!out || maxFrames < 1)
         return 0;
@@ -55,7 +55,7 @@ qint64 FrameRing::read(float* out, qint64 maxFrames)
         if (n <= 0)
             return 0;
         for (qint64 i = 0; i < n; ++i) {
-            const std::atomic<float>* frame = &slots_[((r + i) & mask) * slotsPerFrame];
+            const std::atomic<float> *frame = &slots_[((r + i) & mask) * slotsPerFrame];
             for (int c = 0; c < slotsPerFrame; ++c)
                 out[i * slotsPerFrame + c] = frame[c].load(std::memory_order_relaxed);
         }
@@ -74,4 +74,4 @@ qint64 FrameRing::available() const
     return std::min(write_.load(std::memory_order_acquire) - r, capacity);
 }
 
-}  // namespace audio::aes67
+} // namespace audio::aes67

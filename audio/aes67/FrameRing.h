@@ -15,7 +15,8 @@ namespace audio::aes67 {
 // only then writes the slots it has freed. A reader copies frames first and commits them with a
 // compare-and-swap on the read counter; when the writer overtook it meanwhile, the copy may hold
 // half-overwritten frames and is thrown away.
-class FrameRing {
+class FrameRing
+{
 public:
     static constexpr qint64 capacity = 8192;
     static constexpr int slotsPerFrame = 8;
@@ -25,11 +26,11 @@ public:
     // Copies `frames` interleaved frames of `channels` samples (the first 8 of each frame are
     // kept; the remaining slots of a frame keep what they held). Returns the frames dropped:
     // the head of a block longer than the ring plus the oldest unread frames overwritten.
-    qint64 write(const float* data, qint64 frames, int channels);
+    qint64 write(const float *data, qint64 frames, int channels);
 
     // Copies up to `maxFrames` unread frames, 8 floats each, into `out` and consumes them.
     // Returns the frames read; 0 when nothing is waiting.
-    qint64 read(float* out, qint64 maxFrames);
+    qint64 read(float *out, qint64 maxFrames);
 
     qint64 writeCount() const { return write_.load(std::memory_order_acquire); }
     qint64 readCount() const { return read_.load(std::memory_order_acquire); }
@@ -53,4 +54,4 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-}  // namespace audio::aes67
+} // namespace audio::aes67

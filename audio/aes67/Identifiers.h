@@ -6,4 +6,4 @@ namespace audio::aes67 {
 // a sound card. No backend lists it: it reaches a generator only as an id a caller passes.
 inline constexpr char networkOutputDeviceId[] = "aes67-network-output";
 
-}  // namespace audio::aes67
+} // namespace audio::aes67

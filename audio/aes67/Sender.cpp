@@ -10,9 +10,9 @@ namespace {
 
 constexpr int streamRate = 48000;
 
-}  // namespace
+} // namespace
 
-Sender* Sender::instance()
+Sender *Sender::instance()
 {
     static const std::unique_ptr<Sender> sender = [] {
         std::unique_ptr<Sender> created(new Sender);
@@ -24,7 +24,9 @@ Sender* Sender::instance()
     return sender.get();
 }
 
-Sender::Sender() : ring_(std::make_unique<FrameRing>()) {}
+Sender::Sender()
+    : ring_(std::make_unique<FrameRing>())
+{ }
 
 Sender::~Sender() = default;
 
@@ -34,7 +36,7 @@ void Sender::setRunning(bool running)
         emit runningChanged(running);
 }
 
-void Sender::push(const float* data, qlonglong frames, int channels, int sampleRate)
+void Sender::push(const float *data, qlonglong frames, int channels, int sampleRate)
 {
     if (!isRunning())
         return;
@@ -53,4 +55,4 @@ void Sender::push(const float* data, qlonglong frames, int channels, int sampleR
     writing_.store(false, std::memory_order_release);
 }
 
-}  // namespace audio::aes67
+} // namespace audio::aes67

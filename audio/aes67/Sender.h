@@ -12,10 +12,11 @@ namespace audio::aes67 {
 // every block they produce to push(), on the generator thread; push() stores it in the frame
 // ring for the sender's packetiser. Everything else of the sender lives in the application's
 // main thread, whichever thread first asks for the sender.
-class Sender : public QObject {
+class Sender : public QObject
+{
     Q_OBJECT
 public:
-    static Sender* instance();
+    static Sender *instance();
     ~Sender() override;
 
     bool isRunning() const { return running_.load(std::memory_order_acquire); }
@@ -28,14 +29,14 @@ public:
     // Set once a block arrived at a rate other than 48000 Hz.
     bool rateMismatch() const { return rateMismatch_.load(std::memory_order_relaxed); }
 
-    FrameRing& ring() { return *ring_; }
+    FrameRing &ring() { return *ring_; }
 
 public slots:
     // Takes one interleaved block from a test-signal source. Never blocks, never allocates: a
     // block that does not fit pushes out the oldest unread frames, which are counted as dropped.
     // The ring has room for one writer; a block arriving while another thread is inside push()
     // (two generators playing at once) is dropped and counted instead of corrupting the ring.
-    void push(const float* data, qlonglong frames, int channels, int sampleRate);
+    void push(const float *data, qlonglong frames, int channels, int sampleRate);
 
 signals:
     void runningChanged(bool running);
@@ -50,4 +51,4 @@ private:
     std::atomic<bool> writing_{false};
 };
 
-}  // namespace audio::aes67
+} // namespace audio::aes67

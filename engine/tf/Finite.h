@@ -11,7 +11,7 @@ inline float finiteOrZero(float x)
     return std::isfinite(x) ? x : 0.0f;
 }
 
-inline Complex finiteOrZero(const Complex& c)
+inline Complex finiteOrZero(const Complex &c)
 {
     return std::isfinite(c.re) && std::isfinite(c.im) ? c : Complex();
 }

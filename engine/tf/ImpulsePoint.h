@@ -4,7 +4,8 @@
 
 // One sample of the measurement's published impulse response; the value's imaginary part
 // stays 0.
-struct ImpulsePoint {
+struct ImpulsePoint
+{
     float timeMs = 0.0f;
     Complex value;
 };

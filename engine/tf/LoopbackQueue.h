@@ -7,7 +7,8 @@
 // allocated once per capacity, so the render thread that appends never allocates. When the
 // loopback and input rates differ, samples are read with linear interpolation at a fractional
 // phase that advances by the rate ratio per input sample.
-class LoopbackQueue {
+class LoopbackQueue
+{
 public:
     // Reallocates to hold `samples` values and empties the queue.
     void setCapacity(std::size_t samples);

@@ -15,10 +15,9 @@
 
 namespace {
 
-const char* const tag = "[Measurement]";
+const char *const tag = "[Measurement]";
 
-constexpr uint32_t fftSizes[Measurement::modeCount] = {1024, 2048, 4096, 8192, 16384, 32768,
-                                                       65536};
+constexpr uint32_t fftSizes[Measurement::modeCount] = {1024, 2048, 4096, 8192, 16384, 32768, 65536};
 constexpr uint64_t coherenceDepth = 21;
 
 // The recording front end knows no loopback and no third channel: both read channel 0.
@@ -37,30 +36,30 @@ std::size_t loopbackCapacity(uint32_t loopbackRate)
     return std::max<std::size_t>(std::size_t(loopbackRate) * 4, 65536);
 }
 
-bool hasPoints(const std::shared_ptr<CalCurve>& curve)
+bool hasPoints(const std::shared_ptr<CalCurve> &curve)
 {
     return curve && !curve->isEmpty();
 }
 
-}  // namespace
+} // namespace
 
 uint32_t Measurement::fftSizeForMode(int mode)
 {
     return mode >= 0 && mode < modeCount ? fftSizes[mode] : 0;
 }
 
-Measurement::Measurement(QObject* parent)
-    : QObject(parent),
-      dataRing_(size_, 0.0f),
-      referenceRing_(size_, 0.0f),
-      records_(bins_),
-      impulse_(size_),
-      transform_(size_),
-      impulseFinder_(size_),
-      delayFinder_(delayFinderSize),
-      inputMeter_(Weighting::Flat, Meter::Fast),
-      referenceMeter_(Weighting::Flat, Meter::Fast),
-      soundLevelMeter_(Weighting::A, Meter::Slow)
+Measurement::Measurement(QObject *parent)
+    : QObject(parent)
+    , dataRing_(size_, 0.0f)
+    , referenceRing_(size_, 0.0f)
+    , records_(bins_)
+    , impulse_(size_)
+    , transform_(size_)
+    , impulseFinder_(size_)
+    , delayFinder_(delayFinderSize)
+    , inputMeter_(Weighting::Flat, Meter::Fast)
+    , referenceMeter_(Weighting::Flat, Meter::Fast)
+    , soundLevelMeter_(Weighting::A, Meter::Slow)
 {
     const auto window = WindowFunction::Type(windowFunction_);
     transform_.setSampleRate(inputRate_);
@@ -74,7 +73,7 @@ Measurement::Measurement(QObject* parent)
     coherence_.setDepth(coherenceDepth);
     coherence_.setSize(bins_);
 
-    for (Meter* meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
         meter->setSampleRate(inputRate_);
     loopback_.setCapacity(loopbackCapacity(loopbackRate_));
 
@@ -210,7 +209,7 @@ void Measurement::setFiltersFrequency(int preset)
     emit filtersFrequencyChanged(preset);
 }
 
-void Measurement::setColor(const QColor& color)
+void Measurement::setColor(const QColor &color)
 {
     if (color == color_)
         return;
@@ -226,7 +225,7 @@ uint32_t Measurement::loopbackSampleRate() const
     return loopbackRate_;
 }
 
-void Measurement::setGenerator(GeneratorThread* generator)
+void Measurement::setGenerator(GeneratorThread *generator)
 {
     if (generator == generator_)
         return;
@@ -253,7 +252,7 @@ void Measurement::connectLoopback()
                                   &Measurement::writeLoopbackSample, Qt::DirectConnection);
 }
 
-void Measurement::setDeviceId(const QString& id)
+void Measurement::setDeviceId(const QString &id)
 {
     deviceId_ = id;
     if (audioInput_)
@@ -279,8 +278,8 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
         refreshCalibrationGains();
         return;
     }
-    sntInfo(tag) << "Reference calibration curve loaded:"
-                 << referenceCurve_->frequencies().size() << "points";
+    sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->frequencies().size()
+                 << "points";
     buildCalibrationLut();
 }
 
@@ -307,7 +306,7 @@ void Measurement::setSampleRate(uint sampleRate)
         QMutexLocker lock(&mutex_);
         inputRate_ = sampleRate;
         loopback_.clear();
-        for (Meter* meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
             meter->setSampleRate(sampleRate);
     }
     transform_.setSampleRate(sampleRate);
@@ -353,7 +352,7 @@ void Measurement::activate()
         connectLoopback();
     {
         QMutexLocker lock(&mutex_);
-        for (Meter* meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
             meter->reset();
     }
     timer_->start();
@@ -437,9 +436,9 @@ void Measurement::buildCalibrationLut()
     if (bins_ > 0 && (hasPoints(micCurve_) || hasPoints(referenceCurve_))) {
         QList<float> frequencies;
         frequencies.reserve(bins_);
-        for (const BinRecord& record : records_)
+        for (const BinRecord &record : records_)
             frequencies.append(record.frequency);
-        for (const auto& curve : {micCurve_, referenceCurve_})
+        for (const auto &curve : {micCurve_, referenceCurve_})
             if (hasPoints(curve))
                 curve->buildLut(frequencies);
         sntInfo(tag) << "Calibration LUT built for" << bins_ << "bins";
@@ -449,7 +448,7 @@ void Measurement::buildCalibrationLut()
 
 void Measurement::refreshCalibrationGains()
 {
-    const auto fill = [this](const std::shared_ptr<CalCurve>& curve, std::vector<float>& gains) {
+    const auto fill = [this](const std::shared_ptr<CalCurve> &curve, std::vector<float> &gains) {
         if (!hasPoints(curve)) {
             gains.clear();
             return;
@@ -464,7 +463,7 @@ void Measurement::refreshCalibrationGains()
 
 // ---- sample inputs --------------------------------------------------------------------------
 
-void Measurement::writeData(const QList<float>& dataBuffer, const QList<float>& referenceBuffer)
+void Measurement::writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer)
 {
     if (!acceptsSamples())
         return;
@@ -489,7 +488,7 @@ void Measurement::writeData(const QList<float>& dataBuffer, const QList<float>& 
     }
 }
 
-float Measurement::nextReferenceSample(const QList<float>& referenceBuffer, qsizetype k)
+float Measurement::nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k)
 {
     if (referenceChannel_ != -1)
         return finiteOrZero(offset_ * referenceBuffer[k]);
@@ -514,7 +513,7 @@ void Measurement::writeLoopbackSample(float sample)
         loopback_.push(x);
 }
 
-void Measurement::feedStreamSamples(const float* data, qlonglong count)
+void Measurement::feedStreamSamples(const float *data, qlonglong count)
 {
     if (!acceptsSamples() || !phoneMode_ || !data || count < 1)
         return;
@@ -573,15 +572,15 @@ void Measurement::moveNewPairsToTransforms()
 void Measurement::computeTransferFunction()
 {
     const TransferAverager::Calibration calibration{
-        micGains_.empty() ? nullptr : micGains_.data(),
-        referenceGains_.empty() ? nullptr : referenceGains_.data()};
+            micGains_.empty() ? nullptr : micGains_.data(),
+            referenceGains_.empty() ? nullptr : referenceGains_.data()};
     averager_.processBins(averageType_, transform_, calibration, records_.data());
     coherence_.process(records_, transform_);
 }
 
-void Measurement::computeImpulse(void* context)
+void Measurement::computeImpulse(void *context)
 {
-    auto* self = static_cast<Measurement*>(context);
+    auto *self = static_cast<Measurement *>(context);
     self->impulseFinder_.calculate(&self->transform_);
     if (self->analyseThisTick_)
         self->averager_.processImpulse(self->averageType_, self->impulseFinder_,
@@ -610,7 +609,7 @@ void Measurement::resetAverage()
     loopback_.clear();
     writePosition_ = 0;
     newSamples_ = 0;
-    for (Meter* meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
         meter->reset();
     busy_.store(false, std::memory_order_release);
 }

@@ -31,22 +31,23 @@ class QTimer;
 // thread), loopback samples one by one on the thread that reads the test signal; one mutex
 // guards what both touch. Every 80 ms the analysis tick publishes per-bin records, the impulse
 // response and the levels.
-class Measurement : public QObject {
+class Measurement : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(bool polarity READ polarity WRITE setPolarity NOTIFY polarityChanged)
     Q_PROPERTY(float gain READ gain WRITE setGain NOTIFY gainChanged)
     Q_PROPERTY(float offset READ offset WRITE setOffset NOTIFY offsetChanged)
     Q_PROPERTY(int dataChannel READ dataChannel WRITE setDataChannel NOTIFY dataChannelChanged)
-    Q_PROPERTY(int referenceChannel READ referenceChannel WRITE setReferenceChannel
-                   NOTIFY referenceChannelChanged)
+    Q_PROPERTY(int referenceChannel READ referenceChannel WRITE setReferenceChannel NOTIFY
+                       referenceChannelChanged)
     Q_PROPERTY(int delay READ delay WRITE setDelay NOTIFY delayChanged)
     Q_PROPERTY(int average READ average WRITE setAverage NOTIFY averageChanged)
     Q_PROPERTY(int mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(int averageType READ averageType WRITE setAverageType NOTIFY averageTypeChanged)
-    Q_PROPERTY(int windowFunction READ windowFunction WRITE setWindowFunction
-                   NOTIFY windowFunctionChanged)
-    Q_PROPERTY(int filtersFrequency READ filtersFrequency WRITE setFiltersFrequency
-                   NOTIFY filtersFrequencyChanged)
+    Q_PROPERTY(int windowFunction READ windowFunction WRITE setWindowFunction NOTIFY
+                       windowFunctionChanged)
+    Q_PROPERTY(int filtersFrequency READ filtersFrequency WRITE setFiltersFrequency NOTIFY
+                       filtersFrequencyChanged)
     Q_PROPERTY(float level READ level NOTIFY levelChanged)
     Q_PROPERTY(float referenceLevel READ referenceLevel NOTIFY referenceLevelChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
@@ -59,7 +60,7 @@ public:
     static constexpr uint32_t delayFinderSize = 65536;
     static constexpr int analysisIntervalMs = 80;
 
-    explicit Measurement(QObject* parent = nullptr);
+    explicit Measurement(QObject *parent = nullptr);
     ~Measurement() override;
 
     bool active() const { return active_; }
@@ -88,7 +89,7 @@ public:
     int filtersFrequency() const { return filtersFrequency_; }
     void setFiltersFrequency(int preset);
     QColor color() const { return color_; }
-    void setColor(const QColor& color);
+    void setColor(const QColor &color);
 
     // Published by the analysis tick.
     float level() const { return level_; }
@@ -96,8 +97,8 @@ public:
     float peak() const { return inputPeak_; }
     float referencePeak() const { return referencePeak_; }
     float splLevel() const { return splLevel_; }
-    const std::vector<BinRecord>& records() const { return records_; }
-    const std::vector<ImpulsePoint>& impulse() const { return impulse_; }
+    const std::vector<BinRecord> &records() const { return records_; }
+    const std::vector<ImpulsePoint> &impulse() const { return impulse_; }
 
     uint32_t sampleRate() const { return inputRate_; }
     uint32_t fftSize() const { return size_; }
@@ -105,10 +106,10 @@ public:
     bool phoneMode() const { return phoneMode_; }
     int blockStatus() const { return blockStatus_; }
     QString deviceId() const { return deviceId_; }
-    AudioInput* audioInput() const { return audioInput_; }
+    AudioInput *audioInput() const { return audioInput_; }
 
-    void setGenerator(GeneratorThread* generator);
-    void setDeviceId(const QString& id);
+    void setGenerator(GeneratorThread *generator);
+    void setDeviceId(const QString &id);
     void setCalibrationCurve(std::shared_ptr<CalCurve> curve);
     void setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve);
 
@@ -118,9 +119,9 @@ public:
 public slots:
     void setLoopbackSampleRate(uint sampleRate);
     void setSampleRate(uint sampleRate);
-    void writeData(const QList<float>& dataBuffer, const QList<float>& referenceBuffer);
+    void writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer);
     void writeLoopbackSample(float sample);
-    void feedStreamSamples(const float* data, qlonglong count);
+    void feedStreamSamples(const float *data, qlonglong count);
     void transform();
     void resetAverage();
     void updateEstimate();
@@ -156,10 +157,10 @@ private:
     void buildCalibrationLut();
     void refreshCalibrationGains();
     void clearLoopbackLocked();
-    float nextReferenceSample(const QList<float>& referenceBuffer, qsizetype k);
+    float nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k);
     void moveNewPairsToTransforms();
     void computeTransferFunction();
-    static void computeImpulse(void* context);
+    static void computeImpulse(void *context);
     void publishLevels();
     bool acceptsSamples() const { return active_ && !busy_.load(std::memory_order_acquire); }
 
@@ -217,8 +218,8 @@ private:
     bool phoneMode_ = false;
     int blockStatus_ = 0;
 
-    QTimer* timer_ = nullptr;
-    AudioInput* audioInput_ = nullptr;
+    QTimer *timer_ = nullptr;
+    AudioInput *audioInput_ = nullptr;
     QPointer<GeneratorThread> generator_;
     QMetaObject::Connection loopbackConnection_;
     QString deviceId_;

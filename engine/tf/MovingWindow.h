@@ -7,8 +7,9 @@
 // Per-column moving averages over the last `depth` ticks, kept as running sums so that one tick
 // costs one subtraction and one addition per column. The ring holds column i of row r at
 // i · depth + r, so a column's history is contiguous.
-template <typename T>
-class MovingWindow {
+template<typename T>
+class MovingWindow
+{
 public:
     // Reallocates for the new shape and forgets every value.
     void resize(uint32_t depth, uint32_t width)
@@ -27,7 +28,7 @@ public:
     // this one included.
     T push(uint32_t i, T value)
     {
-        T& slot = ring_[std::size_t(i) * depth_ + row_];
+        T &slot = ring_[std::size_t(i) * depth_ + row_];
         sums_[i] = sums_[i] - slot + value;
         slot = value;
         return sums_[i] / float(held());

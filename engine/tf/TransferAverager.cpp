@@ -13,28 +13,28 @@ namespace {
 // Length of the per-bin meters' windows, in ticks.
 constexpr quint64 binMeterWindow = 100;
 
-template <typename Filters>
-void recreate(Filters& filters, uint32_t count)
+template<typename Filters>
+void recreate(Filters &filters, uint32_t count)
 {
     if (filters.size() != count)
         filters = Filters(count);
 }
 
-template <typename Filters>
-void applyPreset(Filters& filters, int preset)
+template<typename Filters>
+void applyPreset(Filters &filters, int preset)
 {
-    for (auto& filter : filters)
+    for (auto &filter : filters)
         filter.setPreset(preset);
 }
 
-template <typename Filters>
-void clearHistories(Filters& filters)
+template<typename Filters>
+void clearHistories(Filters &filters)
 {
-    for (auto& filter : filters)
+    for (auto &filter : filters)
         filter.clear();
 }
 
-}  // namespace
+} // namespace
 
 void TransferAverager::resize(uint32_t bins, uint32_t size)
 {
@@ -44,7 +44,7 @@ void TransferAverager::resize(uint32_t bins, uint32_t size)
     movingAmplitude_.resize(depth_, bins);
     movingPhase_.resize(depth_, bins);
     movingImpulse_.resize(depth_, size);
-    for (auto* sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_})
+    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_})
         sums->assign(bins, 0.0);
     sumImpulse_.assign(size, 0.0);
     cumulativeFrames_ = 0;
@@ -82,7 +82,7 @@ void TransferAverager::setFilterPreset(int preset)
 
 void TransferAverager::clearCumulative()
 {
-    for (auto* sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
+    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
         std::fill(sums->begin(), sums->end(), 0.0);
     cumulativeFrames_ = 0;
     framesSinceReset_ = 0;
@@ -99,7 +99,7 @@ void TransferAverager::reset()
     clearHistories(smoothAmplitude_);
     clearHistories(smoothPhase_);
     clearHistories(smoothImpulse_);
-    for (auto& meter : binMeters_)
+    for (auto &meter : binMeters_)
         meter.reset();
 }
 
@@ -109,8 +109,8 @@ void TransferAverager::beginTick(int averageType)
         ++cumulativeFrames_;
 }
 
-void TransferAverager::processBins(int averageType, const FourierTransform& transform,
-                                   const Calibration& calibration, BinRecord* records)
+void TransferAverager::processBins(int averageType, const FourierTransform &transform,
+                                   const Calibration &calibration, BinRecord *records)
 {
     switch (averageType) {
     case None:
@@ -133,9 +133,9 @@ void TransferAverager::processBins(int averageType, const FourierTransform& tran
     }
 }
 
-template <int Type>
-void TransferAverager::binLoop(const FourierTransform& transform, const Calibration& calibration,
-                               BinRecord* records)
+template<int Type>
+void TransferAverager::binLoop(const FourierTransform &transform, const Calibration &calibration,
+                               BinRecord *records)
 {
     for (uint32_t i = 0; i < bins_; ++i) {
         const Complex d = transform.dataBin(i);
@@ -154,22 +154,22 @@ void TransferAverager::binLoop(const FourierTransform& transform, const Calibrat
         value.magnitude = ratio;
 
         const BinValue out = average<Type>(i, value);
-        BinRecord& record = records[i];
+        BinRecord &record = records[i];
         record.magnitude = out.magnitude;
         record.amplitude = out.amplitude;
         record.phaseRe = out.phase.re;
         record.phaseIm = out.phase.im;
 
         // `value` holds the amplitude as cleaned by the moving and cumulative averages.
-        Meter& meter = binMeters_[i];
+        Meter &meter = binMeters_[i];
         meter.add(value.amplitude);
         record.peak = float(meter.peak());
         record.mean = float(meter.mean());
     }
 }
 
-template <int Type>
-TransferAverager::BinValue TransferAverager::average(uint32_t i, BinValue& value)
+template<int Type>
+TransferAverager::BinValue TransferAverager::average(uint32_t i, BinValue &value)
 {
     if constexpr (Type == None) {
         return value;
@@ -195,14 +195,14 @@ TransferAverager::BinValue TransferAverager::average(uint32_t i, BinValue& value
     }
 }
 
-void TransferAverager::processImpulse(int averageType, const Deconvolution& impulse,
-                                      float msPerSample, ImpulsePoint* points)
+void TransferAverager::processImpulse(int averageType, const Deconvolution &impulse,
+                                      float msPerSample, ImpulsePoint *points)
 {
     const auto run = [&](auto averageOf) {
         const uint32_t half = size_ / 2;
         for (uint32_t i = 0; i < size_; ++i) {
             const int64_t lag = i <= half ? int64_t(i) : int64_t(i) - int64_t(size_);
-            ImpulsePoint& point = points[(i + half - 1) % size_];
+            ImpulsePoint &point = points[(i + half - 1) % size_];
             point.timeMs = float(lag) * msPerSample;
             point.value = Complex(averageOf(i, impulse.impulseAt(i)));
         }

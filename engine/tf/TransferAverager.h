@@ -17,15 +17,17 @@ class FourierTransform;
 // calibrated transfer-function values, averages them in one of four ways and writes them into
 // the published records, and does the same for the impulse response. Every array is sized when
 // the FFT size changes, so a tick allocates nothing.
-class TransferAverager {
+class TransferAverager
+{
 public:
     enum AverageType { None = 0, Smoothing = 1, Moving = 2, Cumulative = 3 };
 
     // Per-bin calibration factors: the magnitude is divided by the microphone's gain and
     // multiplied by the reference channel's; null means no curve for that channel.
-    struct Calibration {
-        const float* microphone = nullptr;
-        const float* reference = nullptr;
+    struct Calibration
+    {
+        const float *microphone = nullptr;
+        const float *reference = nullptr;
     };
 
     // Reshapes every state for `bins` bins and `size` impulse samples. Moving windows and
@@ -55,26 +57,27 @@ public:
     // side by side on two threads (they share no state).
     void beginTick(int averageType);
     // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8).
-    void processBins(int averageType, const FourierTransform& transform,
-                     const Calibration& calibration, BinRecord* records);
+    void processBins(int averageType, const FourierTransform &transform,
+                     const Calibration &calibration, BinRecord *records);
     // One tick over the impulse response into `points` (ordered from lag −(N/2 − 1) to N/2).
-    void processImpulse(int averageType, const Deconvolution& impulse, float msPerSample,
-                        ImpulsePoint* points);
+    void processImpulse(int averageType, const Deconvolution &impulse, float msPerSample,
+                        ImpulsePoint *points);
 
 private:
-    struct BinValue {
+    struct BinValue
+    {
         float magnitude;
         float amplitude;
         Complex phase;
     };
 
-    template <int Type>
-    void binLoop(const FourierTransform& transform, const Calibration& calibration,
-                 BinRecord* records);
+    template<int Type>
+    void binLoop(const FourierTransform &transform, const Calibration &calibration,
+                 BinRecord *records);
     // Averages one bin's values; the moving and cumulative types first clean `value` of NaN
     // and infinity, and the bin meter then gets the cleaned amplitude.
-    template <int Type>
-    BinValue average(uint32_t i, BinValue& value);
+    template<int Type>
+    BinValue average(uint32_t i, BinValue &value);
 
     uint32_t bins_ = 0;
     uint32_t size_ = 0;

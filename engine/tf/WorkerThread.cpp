@@ -1,6 +1,8 @@
 #include "engine/tf/WorkerThread.h"
 
-WorkerThread::WorkerThread() : thread_([this] { loop(); }) {}
+WorkerThread::WorkerThread()
+    : thread_([this] { loop(); })
+{ }
 
 WorkerThread::~WorkerThread()
 {
@@ -12,7 +14,7 @@ WorkerThread::~WorkerThread()
     thread_.join();
 }
 
-void WorkerThread::start(Job job, void* context)
+void WorkerThread::start(Job job, void *context)
 {
     {
         std::lock_guard lock(mutex_);
@@ -36,7 +38,7 @@ void WorkerThread::loop()
         if (job_ == nullptr)
             return;
         const Job job = job_;
-        void* const context = context_;
+        void *const context = context_;
         lock.unlock();
         job(context);
         lock.lock();

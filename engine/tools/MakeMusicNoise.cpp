@@ -27,11 +27,11 @@ namespace {
 
 constexpr std::size_t length = std::size_t(1) << 20;
 constexpr double rate = 48000.0;
-constexpr int bands = 10;                 // octaves centred on 31.25 Hz … 16 kHz
+constexpr int bands = 10; // octaves centred on 31.25 Hz … 16 kHz
 constexpr double lowestCentre = 31.25;
-constexpr double lowCrestDb = 11.0;       // crest factor of the lowest band
-constexpr double highCrestDb = 19.0;      // … and of the highest
-constexpr double lowModulationHz = 1.5;   // envelope bandwidth of the lowest band
+constexpr double lowCrestDb = 11.0; // crest factor of the lowest band
+constexpr double highCrestDb = 19.0; // … and of the highest
+constexpr double lowModulationHz = 1.5; // envelope bandwidth of the lowest band
 constexpr double highModulationHz = 12.0; // … and of the highest
 constexpr double peakDbfs = -1.0;
 constexpr std::uint32_t seed = 0x4D4E5331;
@@ -46,7 +46,7 @@ Signal normalisedToUnitRms(Signal x)
     for (double v : x)
         energy += v * v;
     const double scale = 1.0 / std::sqrt(energy / double(x.size()));
-    for (double& v : x)
+    for (double &v : x)
         v *= scale;
     return x;
 }
@@ -57,7 +57,7 @@ double binFrequency(std::size_t k)
 }
 
 // Noise with random phases over bins [first, last) with amplitude 1/√f (pink).
-Signal pinkBand(std::size_t first, std::size_t last, std::mt19937& random)
+Signal pinkBand(std::size_t first, std::size_t last, std::mt19937 &random)
 {
     std::uniform_real_distribution<double> phase(0.0, 2.0 * M_PI);
     Spectrum half(length / 2 + 1);
@@ -69,7 +69,7 @@ Signal pinkBand(std::size_t first, std::size_t last, std::mt19937& random)
 }
 
 // A smooth periodic Gaussian process with unit variance and content up to `bandwidthHz`.
-Signal envelopeProcess(double bandwidthHz, std::mt19937& random)
+Signal envelopeProcess(double bandwidthHz, std::mt19937 &random)
 {
     std::uniform_real_distribution<double> phase(0.0, 2.0 * M_PI);
     Spectrum half(length / 2 + 1);
@@ -81,7 +81,7 @@ Signal envelopeProcess(double bandwidthHz, std::mt19937& random)
     return normalisedToUnitRms(std::move(out));
 }
 
-double crestDb(const Signal& x)
+double crestDb(const Signal &x)
 {
     double peak = 0.0;
     double energy = 0.0;
@@ -92,7 +92,7 @@ double crestDb(const Signal& x)
     return 20.0 * std::log10(peak / std::sqrt(energy / double(x.size())));
 }
 
-Signal modulated(const Signal& noise, const Signal& envelope, double depth)
+Signal modulated(const Signal &noise, const Signal &envelope, double depth)
 {
     Signal out(noise.size());
     for (std::size_t i = 0; i < noise.size(); ++i)
@@ -102,7 +102,7 @@ Signal modulated(const Signal& noise, const Signal& envelope, double depth)
 
 // The band with the envelope depth that brings its crest factor to the target (bisection; a
 // band already above the target keeps its plain noise), scaled to unit RMS.
-Signal shapedBand(const Signal& noise, const Signal& envelope, double targetCrestDb)
+Signal shapedBand(const Signal &noise, const Signal &envelope, double targetCrestDb)
 {
     double low = 0.0;
     double high = 1.5;
@@ -126,9 +126,9 @@ Signal synthesise()
         const std::size_t last = std::size_t(std::ceil(centre * std::sqrt(2.0) / binFrequency(1)));
         const Signal noise = pinkBand(first, last, random);
         const Signal envelope = envelopeProcess(
-            lowModulationHz * std::pow(highModulationHz / lowModulationHz, position), random);
-        const Signal band =
-            shapedBand(noise, envelope, lowCrestDb + (highCrestDb - lowCrestDb) * position);
+                lowModulationHz * std::pow(highModulationHz / lowModulationHz, position), random);
+        const Signal band
+                = shapedBand(noise, envelope, lowCrestDb + (highCrestDb - lowCrestDb) * position);
         // Equal power per octave: the pink weighting across bands.
         for (std::size_t i = 0; i < length; ++i)
             sum[i] += band[i];
@@ -137,19 +137,19 @@ Signal synthesise()
     for (double v : sum)
         peak = std::max(peak, std::abs(v));
     const double scale = std::pow(10.0, peakDbfs / 20.0) / peak;
-    for (double& v : sum)
+    for (double &v : sum)
         v *= scale;
     return sum;
 }
 
-template <typename T>
-void put(std::ofstream& out, T value, int bytes)
+template<typename T>
+void put(std::ofstream &out, T value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         out.put(char((std::uint64_t(value) >> (8 * i)) & 0xFF));
 }
 
-bool writeWav(const char* path, const Signal& samples)
+bool writeWav(const char *path, const Signal &samples)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
@@ -160,11 +160,11 @@ bool writeWav(const char* path, const Signal& samples)
     out.write("WAVE", 4);
     out.write("fmt ", 4);
     put(out, 16, 4);
-    put(out, 1, 2);                         // PCM
-    put(out, 1, 2);                         // mono
+    put(out, 1, 2); // PCM
+    put(out, 1, 2); // mono
     put(out, std::uint32_t(rate), 4);
-    put(out, std::uint32_t(rate) * 3, 4);  // bytes per second
-    put(out, 3, 2);                         // block align
+    put(out, std::uint32_t(rate) * 3, 4); // bytes per second
+    put(out, 3, 2); // block align
     put(out, 24, 2);
     out.write("data", 4);
     put(out, dataBytes, 4);
@@ -175,9 +175,9 @@ bool writeWav(const char* path, const Signal& samples)
     return bool(out);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <output.wav>\n", argv[0]);

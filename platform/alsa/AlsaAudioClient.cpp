@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <poll.h>
 #include <cstring>
 #include <numeric>
+#include <poll.h>
 
 namespace platform::alsa {
 namespace {
@@ -29,9 +29,11 @@ uint32_t framesOf(RefTime duration, uint32_t rate)
     return uint32_t(duration * RefTime(rate) / refTimePerSecond);
 }
 
-}  // namespace
+} // namespace
 
-AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
+AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint)
+    : endpoint_(std::move(endpoint))
+{ }
 
 AlsaAudioClient::~AlsaAudioClient()
 {
@@ -42,12 +44,12 @@ AlsaAudioClient::~AlsaAudioClient()
     }
 }
 
-Result AlsaAudioClient::mixFormat(WaveFormat* format)
+Result AlsaAudioClient::mixFormat(WaveFormat *format)
 {
     return AlsaEndpoints::engineFormat(endpoint_, format);
 }
 
-Result AlsaAudioClient::devicePeriod(RefTime* defaultPeriod, RefTime* minimum)
+Result AlsaAudioClient::devicePeriod(RefTime *defaultPeriod, RefTime *minimum)
 {
     if (defaultPeriod)
         *defaultPeriod = enginePeriod;
@@ -57,7 +59,7 @@ Result AlsaAudioClient::devicePeriod(RefTime* defaultPeriod, RefTime* minimum)
 }
 
 Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
-                                   RefTime, const WaveFormat& format)
+                                   RefTime, const WaveFormat &format)
 {
     std::lock_guard lock(mutex_);
     if (initialized_)
@@ -112,7 +114,7 @@ Result AlsaAudioClient::usable() const
     return result::Ok;
 }
 
-Result AlsaAudioClient::bufferSize(uint32_t* frames)
+Result AlsaAudioClient::bufferSize(uint32_t *frames)
 {
     std::lock_guard lock(mutex_);
     if (!initialized_)
@@ -121,7 +123,7 @@ Result AlsaAudioClient::bufferSize(uint32_t* frames)
     return result::Ok;
 }
 
-Result AlsaAudioClient::currentPadding(uint32_t* frames)
+Result AlsaAudioClient::currentPadding(uint32_t *frames)
 {
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
@@ -130,7 +132,7 @@ Result AlsaAudioClient::currentPadding(uint32_t* frames)
         *frames = ringFill_;
     else
         *frames = std::accumulate(packets_.cbegin(), packets_.cend(), 0u,
-                                  [](uint32_t sum, const Packet& p) { return sum + p.frames; });
+                                  [](uint32_t sum, const Packet &p) { return sum + p.frames; });
     return result::Ok;
 }
 
@@ -142,7 +144,7 @@ Result AlsaAudioClient::serviceFor(DataFlow flow) const
     return endpoint_.flow == flow ? result::Ok : result::WrongEndpointType;
 }
 
-Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient>* client)
+Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient> *client)
 {
     const Result r = serviceFor(DataFlow::Render);
     if (succeeded(r))
@@ -150,7 +152,7 @@ Result AlsaAudioClient::renderClient(std::shared_ptr<RenderClient>* client)
     return r;
 }
 
-Result AlsaAudioClient::captureClient(std::shared_ptr<CaptureClient>* client)
+Result AlsaAudioClient::captureClient(std::shared_ptr<CaptureClient> *client)
 {
     const Result r = serviceFor(DataFlow::Capture);
     if (succeeded(r))
@@ -202,7 +204,7 @@ void AlsaAudioClient::stopEngine()
     started_ = false;
 }
 
-Result AlsaAudioClient::buffer(uint32_t frames, uint8_t** data)
+Result AlsaAudioClient::buffer(uint32_t frames, uint8_t **data)
 {
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
@@ -210,7 +212,7 @@ Result AlsaAudioClient::buffer(uint32_t frames, uint8_t** data)
     if (frames > bufferFrames_ - ringFill_)
         return result::BufferTooLarge;
     stagingFrames_ = frames;
-    *data = reinterpret_cast<uint8_t*>(staging_.data());
+    *data = reinterpret_cast<uint8_t *>(staging_.data());
     return result::Ok;
 }
 
@@ -226,7 +228,7 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
     uint32_t write = (ringRead_ + ringFill_) % capacity;
     for (uint32_t done = 0; done < frames;) {
         const uint32_t chunk = std::min(frames - done, capacity - write);
-        float* to = ring_.data() + size_t(write) * channels;
+        float *to = ring_.data() + size_t(write) * channels;
         if (flags & bufferflags::Silent)
             std::fill_n(to, size_t(chunk) * channels, 0.0f);
         else
@@ -239,7 +241,7 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
     return result::Ok;
 }
 
-Result AlsaAudioClient::nextPacketSize(uint32_t* frames)
+Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
 {
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
@@ -248,7 +250,7 @@ Result AlsaAudioClient::nextPacketSize(uint32_t* frames)
     return result::Ok;
 }
 
-Result AlsaAudioClient::buffer(uint8_t** data, uint32_t* frames, uint32_t* flags)
+Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags)
 {
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
@@ -261,8 +263,8 @@ Result AlsaAudioClient::buffer(uint8_t** data, uint32_t* frames, uint32_t* flags
         *flags = 0;
         return result::Ok;
     }
-    Packet& packet = packets_.front();
-    *data = reinterpret_cast<uint8_t*>(packet.samples.data());
+    Packet &packet = packets_.front();
+    *data = reinterpret_cast<uint8_t *>(packet.samples.data());
     *frames = packet.frames;
     *flags = packet.flags;
     packetHeld_ = true;
@@ -345,7 +347,7 @@ bool AlsaAudioClient::recover(int error)
     return true;
 }
 
-void AlsaAudioClient::takeRenderPeriod(float* out)
+void AlsaAudioClient::takeRenderPeriod(float *out)
 {
     std::lock_guard lock(mutex_);
     const uint32_t channels = config_.channels;
@@ -414,7 +416,7 @@ void AlsaAudioClient::renderLoop()
     }
 }
 
-void AlsaAudioClient::pushPacket(const float* samples)
+void AlsaAudioClient::pushPacket(const float *samples)
 {
     std::lock_guard lock(mutex_);
     const size_t maxPackets = std::max<size_t>(1, bufferFrames_ / periodFrames_);
@@ -465,4 +467,4 @@ void AlsaAudioClient::captureLoop()
     }
 }
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

@@ -22,42 +22,45 @@ namespace platform::alsa {
 // (padding = frames not yet handed to ALSA); the engine plays silence where the ring runs dry.
 // Capture: every period becomes a packet; when the user falls behind by a whole buffer, the
 // oldest packets are dropped and the next one carries the discontinuity flag.
-class AlsaAudioClient : public AudioClient,
-                        public RenderClient,
-                        public CaptureClient,
-                        public std::enable_shared_from_this<AlsaAudioClient> {
+class AlsaAudioClient
+    : public AudioClient
+    , public RenderClient
+    , public CaptureClient
+    , public std::enable_shared_from_this<AlsaAudioClient>
+{
 public:
     explicit AlsaAudioClient(EndpointInfo endpoint);
     ~AlsaAudioClient() override;
 
-    Result mixFormat(WaveFormat* format) override;
-    Result devicePeriod(RefTime* defaultPeriod, RefTime* minimumPeriod) override;
+    Result mixFormat(WaveFormat *format) override;
+    Result devicePeriod(RefTime *defaultPeriod, RefTime *minimumPeriod) override;
     Result initialize(ShareMode mode, uint32_t streamFlags, RefTime bufferDuration,
-                      RefTime periodicity, const WaveFormat& format) override;
+                      RefTime periodicity, const WaveFormat &format) override;
     Result setEventHandle(std::shared_ptr<Event> event) override;
-    Result bufferSize(uint32_t* frames) override;
-    Result currentPadding(uint32_t* frames) override;
-    Result renderClient(std::shared_ptr<RenderClient>* client) override;
-    Result captureClient(std::shared_ptr<CaptureClient>* client) override;
+    Result bufferSize(uint32_t *frames) override;
+    Result currentPadding(uint32_t *frames) override;
+    Result renderClient(std::shared_ptr<RenderClient> *client) override;
+    Result captureClient(std::shared_ptr<CaptureClient> *client) override;
     Result start() override;
     Result stop() override;
 
     // RenderClient
-    Result buffer(uint32_t frames, uint8_t** data) override;
+    Result buffer(uint32_t frames, uint8_t **data) override;
     Result releaseBuffer(uint32_t frames, uint32_t flags) override;
     // CaptureClient
-    Result nextPacketSize(uint32_t* frames) override;
-    Result buffer(uint8_t** data, uint32_t* frames, uint32_t* flags) override;
+    Result nextPacketSize(uint32_t *frames) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
-    struct Packet {
+    struct Packet
+    {
         std::vector<float> samples;
         uint32_t frames = 0;
         uint32_t flags = 0;
     };
 
-    Result usable() const;  // requires the mutex
+    Result usable() const; // requires the mutex
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
@@ -76,15 +79,15 @@ private:
     // Waits up to a poll timeout for the PCM; 0 when it may be ready, a negative ALSA error
     // when it needs recovery.
     int waitForPcm();
-    void takeRenderPeriod(float* out);
-    void pushPacket(const float* samples);
+    void takeRenderPeriod(float *out);
+    void pushPacket(const float *samples);
 
     const EndpointInfo endpoint_;
     mutable std::mutex mutex_;
     bool initialized_ = false;
     bool started_ = false;
     uint32_t streamFlags_ = 0;
-    snd_pcm_t* pcm_ = nullptr;
+    snd_pcm_t *pcm_ = nullptr;
     PcmConfig config_;
     uint32_t periodFrames_ = 0;
     uint32_t bufferFrames_ = 0;
@@ -92,7 +95,7 @@ private:
     std::thread engine_;
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
-    std::chrono::steady_clock::time_point lastSignal_;  // engine thread only
+    std::chrono::steady_clock::time_point lastSignal_; // engine thread only
 
     std::vector<float> ring_;
     uint32_t ringRead_ = 0;
@@ -105,4 +108,4 @@ private:
     bool discontinuity_ = false;
 };
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

@@ -8,10 +8,13 @@
 namespace platform::alsa {
 namespace {
 
-class AlsaEndpoint : public Endpoint {
+class AlsaEndpoint : public Endpoint
+{
 public:
-    explicit AlsaEndpoint(DataFlow flow) : flow_(flow) { }
-    Result dataFlow(DataFlow* flow) override
+    explicit AlsaEndpoint(DataFlow flow)
+        : flow_(flow)
+    { }
+    Result dataFlow(DataFlow *flow) override
     {
         *flow = flow_;
         return result::Ok;
@@ -21,10 +24,13 @@ private:
     const DataFlow flow_;
 };
 
-class AlsaPropertyStore : public PropertyStore {
+class AlsaPropertyStore : public PropertyStore
+{
 public:
-    explicit AlsaPropertyStore(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
-    Result value(PropertyKey key, PropertyValue* value) override
+    explicit AlsaPropertyStore(EndpointInfo endpoint)
+        : endpoint_(std::move(endpoint))
+    { }
+    Result value(PropertyKey key, PropertyValue *value) override
     {
         if (key == PropertyKey::FriendlyName) {
             *value = endpoint_.friendlyName;
@@ -43,25 +49,28 @@ private:
     const EndpointInfo endpoint_;
 };
 
-class AlsaDevice : public Device {
+class AlsaDevice : public Device
+{
 public:
-    explicit AlsaDevice(EndpointInfo endpoint) : endpoint_(std::move(endpoint)) { }
-    Result id(QString* id) override
+    explicit AlsaDevice(EndpointInfo endpoint)
+        : endpoint_(std::move(endpoint))
+    { }
+    Result id(QString *id) override
     {
         *id = endpoint_.id;
         return result::Ok;
     }
-    Result endpoint(std::shared_ptr<Endpoint>* endpoint) override
+    Result endpoint(std::shared_ptr<Endpoint> *endpoint) override
     {
         *endpoint = std::make_shared<AlsaEndpoint>(endpoint_.flow);
         return result::Ok;
     }
-    Result openPropertyStore(std::shared_ptr<PropertyStore>* store) override
+    Result openPropertyStore(std::shared_ptr<PropertyStore> *store) override
     {
         *store = std::make_shared<AlsaPropertyStore>(endpoint_);
         return result::Ok;
     }
-    Result activateAudioClient(std::shared_ptr<AudioClient>* client) override
+    Result activateAudioClient(std::shared_ptr<AudioClient> *client) override
     {
         *client = std::make_shared<AlsaAudioClient>(endpoint_);
         return result::Ok;
@@ -71,17 +80,18 @@ private:
     const EndpointInfo endpoint_;
 };
 
-class AlsaDeviceCollection : public DeviceCollection {
+class AlsaDeviceCollection : public DeviceCollection
+{
 public:
-    explicit AlsaDeviceCollection(QList<EndpointInfo> endpoints) : endpoints_(std::move(endpoints))
-    {
-    }
-    Result count(uint32_t* count) override
+    explicit AlsaDeviceCollection(QList<EndpointInfo> endpoints)
+        : endpoints_(std::move(endpoints))
+    { }
+    Result count(uint32_t *count) override
     {
         *count = uint32_t(endpoints_.size());
         return result::Ok;
     }
-    Result item(uint32_t index, std::shared_ptr<Device>* device) override
+    Result item(uint32_t index, std::shared_ptr<Device> *device) override
     {
         if (index >= uint32_t(endpoints_.size()))
             return result::InvalidArg;
@@ -93,15 +103,16 @@ private:
     const QList<EndpointInfo> endpoints_;
 };
 
-class AlsaDeviceEnumerator : public DeviceEnumerator {
+class AlsaDeviceEnumerator : public DeviceEnumerator
+{
 public:
     Result enumAudioEndpoints(DataFlow flow, uint32_t stateMask,
-                              std::shared_ptr<DeviceCollection>* devices) override
+                              std::shared_ptr<DeviceCollection> *devices) override
     {
         QList<EndpointInfo> chosen;
         // Every endpoint ALSA lists is active; no other state is known here.
         if (stateMask & deviceStateActive) {
-            for (const EndpointInfo& e : AlsaEndpoints::list())
+            for (const EndpointInfo &e : AlsaEndpoints::list())
                 if (flow == DataFlow::All || e.flow == flow)
                     chosen.append(e);
         }
@@ -109,12 +120,12 @@ public:
         return result::Ok;
     }
 
-    Result defaultAudioEndpoint(DataFlow flow, Role, std::shared_ptr<Device>* device) override
+    Result defaultAudioEndpoint(DataFlow flow, Role, std::shared_ptr<Device> *device) override
     {
         if (flow == DataFlow::All)
             return result::InvalidArg;
         // "default" leads the list in both directions.
-        for (const EndpointInfo& e : AlsaEndpoints::list()) {
+        for (const EndpointInfo &e : AlsaEndpoints::list()) {
             if (e.flow == flow) {
                 *device = std::make_shared<AlsaDevice>(e);
                 return result::Ok;
@@ -123,7 +134,7 @@ public:
         return result::NotFound;
     }
 
-    Result device(const QString& id, std::shared_ptr<Device>* device) override
+    Result device(const QString &id, std::shared_ptr<Device> *device) override
     {
         const std::optional<EndpointInfo> endpoint = AlsaEndpoints::find(id);
         if (!endpoint)
@@ -133,14 +144,14 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 AlsaAudioSystem::AlsaAudioSystem()
 {
     installErrorHandler();
 }
 
-Result AlsaAudioSystem::createDeviceEnumerator(std::shared_ptr<DeviceEnumerator>* enumerator)
+Result AlsaAudioSystem::createDeviceEnumerator(std::shared_ptr<DeviceEnumerator> *enumerator)
 {
     *enumerator = std::make_shared<AlsaDeviceEnumerator>();
     return result::Ok;
@@ -151,7 +162,7 @@ std::shared_ptr<Event> AlsaAudioSystem::createEvent()
     return std::make_shared<Event>();
 }
 
-}  // namespace platform::alsa
+} // namespace platform::alsa
 
 namespace platform {
 
@@ -161,4 +172,4 @@ std::shared_ptr<AudioSystem> systemAudio()
     return system;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -20,37 +20,38 @@ QString flowWord(DataFlow flow)
     return flow == DataFlow::Capture ? QStringLiteral("capture") : QStringLiteral("render");
 }
 
-QString endpointId(DataFlow flow, const QString& pcmName)
+QString endpointId(DataFlow flow, const QString &pcmName)
 {
     return QStringLiteral("alsa:%1:%2").arg(flowWord(flow), pcmName);
 }
 
-EndpointInfo makeEndpoint(DataFlow flow, const QString& pcmName, const QString& name)
+EndpointInfo makeEndpoint(DataFlow flow, const QString &pcmName, const QString &name)
 {
     return EndpointInfo{endpointId(flow, pcmName), pcmName, flow, name};
 }
 
-struct FormatCache {
+struct FormatCache
+{
     QMutex mutex;
     QHash<QString, WaveFormat> formats;
     QHash<QString, int> held;
 };
 
-FormatCache& cache()
+FormatCache &cache()
 {
     static FormatCache c;
     return c;
 }
 
-void appendDefaults(QList<EndpointInfo>* out)
+void appendDefaults(QList<EndpointInfo> *out)
 {
     out->append(makeEndpoint(DataFlow::Render, defaultPcm, QStringLiteral("ALSA default output")));
     out->append(makeEndpoint(DataFlow::Capture, defaultPcm, QStringLiteral("ALSA default input")));
 }
 
-bool pcmDeviceHas(snd_ctl_t* ctl, int device, snd_pcm_stream_t stream, QString* pcmName)
+bool pcmDeviceHas(snd_ctl_t *ctl, int device, snd_pcm_stream_t stream, QString *pcmName)
 {
-    snd_pcm_info_t* info = nullptr;
+    snd_pcm_info_t *info = nullptr;
     snd_pcm_info_alloca(&info);
     snd_pcm_info_set_device(info, unsigned(device));
     snd_pcm_info_set_subdevice(info, 0);
@@ -61,9 +62,9 @@ bool pcmDeviceHas(snd_ctl_t* ctl, int device, snd_pcm_stream_t stream, QString* 
     return true;
 }
 
-void appendCardDevices(snd_ctl_t* ctl, QList<EndpointInfo>* out)
+void appendCardDevices(snd_ctl_t *ctl, QList<EndpointInfo> *out)
 {
-    snd_ctl_card_info_t* card = nullptr;
+    snd_ctl_card_info_t *card = nullptr;
     snd_ctl_card_info_alloca(&card);
     if (snd_ctl_card_info(ctl, card) < 0)
         return;
@@ -76,16 +77,16 @@ void appendCardDevices(snd_ctl_t* ctl, QList<EndpointInfo>* out)
             QString pcmTitle;
             if (pcmDeviceHas(ctl, device, streamOf(flow), &pcmTitle))
                 out->append(
-                    makeEndpoint(flow, pcm, QStringLiteral("%1 (%2)").arg(pcmTitle, cardName)));
+                        makeEndpoint(flow, pcm, QStringLiteral("%1 (%2)").arg(pcmTitle, cardName)));
         }
     }
 }
 
-void appendHardware(QList<EndpointInfo>* out)
+void appendHardware(QList<EndpointInfo> *out)
 {
     int card = -1;
     while (snd_card_next(&card) >= 0 && card >= 0) {
-        snd_ctl_t* ctl = nullptr;
+        snd_ctl_t *ctl = nullptr;
         const QByteArray name = QByteArray("hw:") + QByteArray::number(card);
         if (snd_ctl_open(&ctl, name.constData(), SND_CTL_NONBLOCK) < 0)
             continue;
@@ -94,51 +95,51 @@ void appendHardware(QList<EndpointInfo>* out)
     }
 }
 
-QString configString(snd_config_t* node, const char* key)
+QString configString(snd_config_t *node, const char *key)
 {
-    snd_config_t* leaf = nullptr;
-    const char* text = nullptr;
+    snd_config_t *leaf = nullptr;
+    const char *text = nullptr;
     if (snd_config_search(node, key, &leaf) < 0 || snd_config_get_string(leaf, &text) < 0)
         return QString();
     return QString::fromLocal8Bit(text);
 }
 
-bool hintHidden(snd_config_t* pcm)
+bool hintHidden(snd_config_t *pcm)
 {
-    snd_config_t* show = nullptr;
+    snd_config_t *show = nullptr;
     // A computed "show" (a function call) counts as shown.
     return snd_config_search(pcm, "hint.show", &show) >= 0 && snd_config_get_bool(show) == 0;
 }
 
-void appendDeclared(snd_config_t* pcm, QList<EndpointInfo>* out)
+void appendDeclared(snd_config_t *pcm, QList<EndpointInfo> *out)
 {
-    const char* rawId = nullptr;
+    const char *rawId = nullptr;
     if (snd_config_get_id(pcm, &rawId) < 0)
         return;
     const QString name = QString::fromLocal8Bit(rawId);
     const QString description
-        = configString(pcm, "hint.description").section(QLatin1Char('\n'), 0, 0);
+            = configString(pcm, "hint.description").section(QLatin1Char('\n'), 0, 0);
     if (name == defaultPcm || name.contains(QLatin1Char('/')) || description.isEmpty()
         || hintHidden(pcm))
         return;
     const bool asym = configString(pcm, "type") == QLatin1String("asym");
-    snd_config_t* side = nullptr;
+    snd_config_t *side = nullptr;
     if (!asym || snd_config_search(pcm, "playback.pcm", &side) >= 0)
         out->append(makeEndpoint(DataFlow::Render, name, description));
     if (!asym || snd_config_search(pcm, "capture.pcm", &side) >= 0)
         out->append(makeEndpoint(DataFlow::Capture, name, description));
 }
 
-void appendDeclaredIn(const QString& path, QList<EndpointInfo>* out)
+void appendDeclaredIn(const QString &path, QList<EndpointInfo> *out)
 {
     if (!QFileInfo(path).isFile())
         return;
-    snd_config_t* top = nullptr;
-    snd_input_t* input = nullptr;
+    snd_config_t *top = nullptr;
+    snd_input_t *input = nullptr;
     if (snd_config_top(&top) < 0)
         return;
     const QByteArray file = path.toLocal8Bit();
-    snd_config_t* pcms = nullptr;
+    snd_config_t *pcms = nullptr;
     if (snd_input_stdio_open(&input, file.constData(), "r") >= 0) {
         const int loaded = snd_config_load(top, input);
         snd_input_close(input);
@@ -164,34 +165,34 @@ QStringList declarationFiles()
 // Whether the ALSA configuration of this process defines the PCM. ALSA reads its configuration
 // once per process, so a declaration added later cannot be opened before the program restarts
 // and is not offered until then.
-bool definedForThisProcess(snd_config_t* top, const QString& pcmName)
+bool definedForThisProcess(snd_config_t *top, const QString &pcmName)
 {
-    snd_config_t* definition = nullptr;
+    snd_config_t *definition = nullptr;
     const QByteArray key = QByteArray("pcm.") + pcmName.toLocal8Bit();
     return top && snd_config_search(top, key.constData(), &definition) >= 0;
 }
 
-void appendUnique(const QList<EndpointInfo>& found, snd_config_t* top, QList<EndpointInfo>* out)
+void appendUnique(const QList<EndpointInfo> &found, snd_config_t *top, QList<EndpointInfo> *out)
 {
-    for (const EndpointInfo& e : found) {
+    for (const EndpointInfo &e : found) {
         const bool known = std::any_of(out->cbegin(), out->cend(),
-                                       [&e](const EndpointInfo& o) { return o.id == e.id; });
+                                       [&e](const EndpointInfo &o) { return o.id == e.id; });
         if (!known && definedForThisProcess(top, e.pcmName))
             out->append(e);
     }
 }
 
-}  // namespace
+} // namespace
 
 QList<EndpointInfo> AlsaEndpoints::list()
 {
     QList<EndpointInfo> endpoints;
     appendDefaults(&endpoints);
     appendHardware(&endpoints);
-    snd_config_t* top = nullptr;
+    snd_config_t *top = nullptr;
     if (snd_config_update_ref(&top) < 0)
         top = nullptr;
-    for (const QString& path : declarationFiles()) {
+    for (const QString &path : declarationFiles()) {
         QList<EndpointInfo> declared;
         appendDeclaredIn(path, &declared);
         appendUnique(declared, top, &endpoints);
@@ -201,17 +202,17 @@ QList<EndpointInfo> AlsaEndpoints::list()
     return endpoints;
 }
 
-std::optional<EndpointInfo> AlsaEndpoints::find(const QString& id)
+std::optional<EndpointInfo> AlsaEndpoints::find(const QString &id)
 {
-    for (const EndpointInfo& e : list())
+    for (const EndpointInfo &e : list())
         if (e.id == id)
             return e;
     return std::nullopt;
 }
 
-Result AlsaEndpoints::engineFormat(const EndpointInfo& endpoint, WaveFormat* format)
+Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *format)
 {
-    FormatCache& c = cache();
+    FormatCache &c = cache();
     {
         QMutexLocker lock(&c.mutex);
         const auto known = c.formats.constFind(endpoint.id);
@@ -232,14 +233,14 @@ Result AlsaEndpoints::engineFormat(const EndpointInfo& endpoint, WaveFormat* for
     return r;
 }
 
-void AlsaEndpoints::setHeld(const EndpointInfo& endpoint, bool held)
+void AlsaEndpoints::setHeld(const EndpointInfo &endpoint, bool held)
 {
-    FormatCache& c = cache();
+    FormatCache &c = cache();
     QMutexLocker lock(&c.mutex);
-    int& count = c.held[endpoint.id];
+    int &count = c.held[endpoint.id];
     count += held ? 1 : -1;
     if (count <= 0)
         c.held.remove(endpoint.id);
 }
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

@@ -9,7 +9,8 @@
 namespace platform::alsa {
 
 // One side (render or capture) of an ALSA PCM, as the audio layer presents it.
-struct EndpointInfo {
+struct EndpointInfo
+{
     QString id;
     QString pcmName;
     DataFlow flow = DataFlow::Render;
@@ -26,16 +27,17 @@ struct EndpointInfo {
 //   after ALSA read its configuration in this process are left out until the next start.
 // Ids read "alsa:render:<pcm>" or "alsa:capture:<pcm>"; PCM names holding "/" are left out, so
 // an id can serve as a settings group name.
-class AlsaEndpoints {
+class AlsaEndpoints
+{
 public:
     static QList<EndpointInfo> list();
-    static std::optional<EndpointInfo> find(const QString& id);
+    static std::optional<EndpointInfo> find(const QString &id);
 
     // The engine format of an endpoint: probed once and remembered, and never probed while a
     // stream of this program holds the endpoint (the remembered format answers then).
-    static Result engineFormat(const EndpointInfo& endpoint, WaveFormat* format);
+    static Result engineFormat(const EndpointInfo &endpoint, WaveFormat *format);
     // Streams announce when they hold and release a PCM, so listing never opens it meanwhile.
-    static void setHeld(const EndpointInfo& endpoint, bool held);
+    static void setHeld(const EndpointInfo &endpoint, bool held);
 };
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

@@ -14,19 +14,20 @@ namespace {
 // Hardware with more channels than this is reported with this many; nothing real comes close.
 constexpr unsigned maxEngineChannels = 256;
 
-struct HwParamsDeleter {
-    void operator()(snd_pcm_hw_params_t* p) const { snd_pcm_hw_params_free(p); }
+struct HwParamsDeleter
+{
+    void operator()(snd_pcm_hw_params_t *p) const { snd_pcm_hw_params_free(p); }
 };
 using HwParams = std::unique_ptr<snd_pcm_hw_params_t, HwParamsDeleter>;
 
 HwParams makeHwParams()
 {
-    snd_pcm_hw_params_t* params = nullptr;
+    snd_pcm_hw_params_t *params = nullptr;
     snd_pcm_hw_params_malloc(&params);
     return HwParams(params);
 }
 
-void alsaErrorHandler(const char* file, int line, const char* function, int error, const char* fmt,
+void alsaErrorHandler(const char *file, int line, const char *function, int error, const char *fmt,
                       ...)
 {
     char text[512];
@@ -38,20 +39,20 @@ void alsaErrorHandler(const char* file, int line, const char* function, int erro
                        << (error ? snd_strerror(error) : "");
 }
 
-Result fail(const char* what, const QString& pcmName, int error)
+Result fail(const char *what, const QString &pcmName, int error)
 {
     logAlsaError(what, pcmName, error);
     return resultFromAlsaError(error);
 }
 
-}  // namespace
+} // namespace
 
 snd_pcm_stream_t streamOf(DataFlow flow)
 {
     return flow == DataFlow::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
 }
 
-void logAlsaError(const char* what, const QString& pcmName, int error)
+void logAlsaError(const char *what, const QString &pcmName, int error)
 {
     sntDebug("[ALSA]") << what << pcmName << snd_strerror(error);
 }
@@ -62,9 +63,9 @@ void installErrorHandler()
     std::call_once(once, [] { snd_lib_error_set_handler(&alsaErrorHandler); });
 }
 
-Result probeEngineFormat(const QString& pcmName, DataFlow flow, WaveFormat* format)
+Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format)
 {
-    snd_pcm_t* pcm = nullptr;
+    snd_pcm_t *pcm = nullptr;
     const QByteArray name = pcmName.toLocal8Bit();
     int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
     if (error < 0)
@@ -92,16 +93,16 @@ Result probeEngineFormat(const QString& pcmName, DataFlow flow, WaveFormat* form
     return result::Ok;
 }
 
-Result openStreamPcm(const QString& pcmName, DataFlow flow, PcmConfig* config, snd_pcm_t** out)
+Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **out)
 {
     const QByteArray name = QStringLiteral("plug:'%1'").arg(pcmName).toLocal8Bit();
-    snd_pcm_t* pcm = nullptr;
+    snd_pcm_t *pcm = nullptr;
     int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
     if (error < 0)
         return fail("open", pcmName, error);
 
     HwParams hw = makeHwParams();
-    const auto check = [&](int e, const char* what) {
+    const auto check = [&](int e, const char *what) {
         if (error >= 0 && e < 0) {
             error = e;
             logAlsaError(what, pcmName, e);
@@ -122,7 +123,7 @@ Result openStreamPcm(const QString& pcmName, DataFlow flow, PcmConfig* config, s
           "buffer size");
     check(snd_pcm_hw_params(pcm, hw.get()), "install hw params");
     if (error >= 0) {
-        snd_pcm_sw_params_t* sw = nullptr;
+        snd_pcm_sw_params_t *sw = nullptr;
         snd_pcm_sw_params_alloca(&sw);
         check(snd_pcm_sw_params_current(pcm, sw), "sw params");
         check(snd_pcm_sw_params_set_avail_min(pcm, sw, config->periodFrames), "avail min");
@@ -140,4 +141,4 @@ Result openStreamPcm(const QString& pcmName, DataFlow flow, PcmConfig* config, s
     return result::Ok;
 }
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

@@ -9,7 +9,7 @@ namespace platform::alsa {
 snd_pcm_stream_t streamOf(DataFlow flow);
 
 // Logs an ALSA failure with the PCM it concerns, at debug level (the caller reports the result).
-void logAlsaError(const char* what, const QString& pcmName, int error);
+void logAlsaError(const char *what, const QString &pcmName, int error);
 
 // Routes ALSA's own diagnostics into the program log instead of stderr. Idempotent.
 void installErrorHandler();
@@ -18,10 +18,11 @@ void installErrorHandler();
 // widest channel set at 48 kHz (or the nearest rate it has); for a software PCM (a sound
 // server, a plug or mixing layer) 48 kHz stereo or the nearest it accepts. Opens the PCM
 // without blocking and closes it again, so a busy device answers at once.
-Result probeEngineFormat(const QString& pcmName, DataFlow flow, WaveFormat* format);
+Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format);
 
 // What the engine asks of a stream's PCM; the period and buffer sizes come back as granted.
-struct PcmConfig {
+struct PcmConfig
+{
     unsigned rate = 48000;
     unsigned channels = 2;
     snd_pcm_uframes_t periodFrames = 480;
@@ -30,6 +31,6 @@ struct PcmConfig {
 
 // Opens `pcmName` behind ALSA's plug layer (so any channel count and the rate convert),
 // non-blocking, interleaved 32-bit float, and prepares it.
-Result openStreamPcm(const QString& pcmName, DataFlow flow, PcmConfig* config, snd_pcm_t** pcm);
+Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **pcm);
 
-}  // namespace platform::alsa
+} // namespace platform::alsa

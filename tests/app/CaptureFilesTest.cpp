@@ -15,7 +15,10 @@ namespace {
 
 using Points = QList<QList<float>>;
 
-QString rawPath(const QString& name) { return rawDir() + QLatin1Char('/') + name; }
+QString rawPath(const QString &name)
+{
+    return rawDir() + QLatin1Char('/') + name;
+}
 
 QByteArray int32Bytes(qint32 value)
 {
@@ -39,7 +42,7 @@ CurvePack captured(qsizetype n, qsizetype n2 = 0)
 }
 
 // Runs `write` while file writes of this process fail beyond 64 KiB, as on a full disk.
-bool failsOnAFullDisk(const std::function<bool()>& write)
+bool failsOnAFullDisk(const std::function<bool()> &write)
 {
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
@@ -54,16 +57,17 @@ bool failsOnAFullDisk(const std::function<bool()>& write)
     return !written;
 }
 
-bool isUuidName(const QString& name)
+bool isUuidName(const QString &name)
 {
     static const QRegularExpression uuid(
-        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
+            QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
     return uuid.match(name).hasMatch();
 }
 
-}  // namespace
+} // namespace
 
-class CaptureFilesTest : public QObject {
+class CaptureFilesTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -80,9 +84,11 @@ private slots:
         QCOMPARE(bytes.size(), 139);
         // IEEE single precision, little-endian: 1000 = 447A0000, 1 = 3F800000, -2 = C0000000;
         // no phase gives zeros, a short coherence list is padded with them.
-        QCOMPARE(bytes.left(19), QByteArray("SNTRAW3\x08\x00\x00\x00", 11) + QByteArray::fromHex("00007a440000803f"));
+        QCOMPARE(bytes.left(19), QByteArray("SNTRAW3\x08\x00\x00\x00", 11)
+                                         + QByteArray::fromHex("00007a440000803f"));
         QCOMPARE(bytes.mid(11 + 4 * 8 + 28, 4), QByteArray::fromHex("000000c0"));
-        QCOMPARE(bytes.mid(11 + 4 * 16, 40), QByteArray(32, '\0') + QByteArray::fromHex("0000003f00000000"));
+        QCOMPARE(bytes.mid(11 + 4 * 16, 40),
+                 QByteArray(32, '\0') + QByteArray::fromHex("0000003f00000000"));
     }
 
     void capturesRoundTrip_data()
@@ -99,7 +105,7 @@ private slots:
         QFETCH(int, n);
         QFETCH(int, n2);
         CurvePack pack = captured(n, n2);
-        pack.phase.resize(10);  // padded with zeros
+        pack.phase.resize(10); // padded with zeros
         QVERIFY(writeRawFile(pack));
         QCOMPARE(QFileInfo(rawPath(pack.rawFile)).size(), 11 + 16 * qint64(n));
         QCOMPARE(isUuidName(pack.rawFile2), n2 > 0);
@@ -124,7 +130,8 @@ private slots:
         tooLong.freq2 = tooLong.level2 = QList<float>(2000001, 1.0f);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("longer than a capture file holds"));
         QVERIFY(!writeRawFile(seven) && !writeRawFile(mismatched) && !writeRawFile(tooLong));
-        QVERIFY(seven.rawFile.isEmpty() && mismatched.rawFile.isEmpty() && tooLong.rawFile2.isEmpty());
+        QVERIFY(seven.rawFile.isEmpty() && mismatched.rawFile.isEmpty()
+                && tooLong.rawFile2.isEmpty());
         QVERIFY(!writePointsFile(points, Points(65, ramp(8, 1)), {}, {}, {}));
         QVERIFY(!writePointsFile(points, {ramp(8, 1), ramp(7, 1)}, {}, {}, {}));
         QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{tooLong.rawFile});
@@ -163,7 +170,7 @@ private slots:
         pack.pointCount = 2;
         const CurvePack unread = pack;
         QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
-        QCOMPARE(pack, unread);  // nothing half-read stays behind
+        QCOMPARE(pack, unread); // nothing half-read stays behind
     }
 
     // Packs without a capture used to share one ".points" file and overwrite each other.
@@ -172,14 +179,15 @@ private slots:
         CurvePack pack, first, second;
         pack.rawFile = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e.raw");
         const Points freq{ramp(8, 1), ramp(20, 5, 2), ramp(9, 100, 10)};
-        const Points level{ramp(8, -1), ramp(25, 0)};  // none for the third
+        const Points level{ramp(8, -1), ramp(25, 0)}; // none for the third
         const Points coherence{ramp(8, 0, 0.1f), ramp(20, 0, 0.01f), ramp(9, 1, 0)};
         QVERIFY(writePointsFile(pack, freq, level, {ramp(3, 7)}, coherence));
         QVERIFY(writePointsFile(first, {ramp(8, 1)}, {ramp(8, 10)}, {}, {}));
         QVERIFY(writePointsFile(second, {ramp(8, 2)}, {ramp(8, 20)}, {}, {}));
         QCOMPARE(pack.pointsFile, pack.rawFile + ".points");
         QVERIFY(first.pointsFile.endsWith(".points") && first.pointsFile != second.pointsFile);
-        QCOMPARE(QFileInfo(rawPath(pack.pointsFile)).size(), 11 + (4 + 16 * 8) + (4 + 16 * 20) + (4 + 16 * 9));
+        QCOMPARE(QFileInfo(rawPath(pack.pointsFile)).size(),
+                 11 + (4 + 16 * 8) + (4 + 16 * 20) + (4 + 16 * 9));
         CurvePack read, readFirst;
         read.pointsFile = pack.pointsFile;
         readFirst.pointsFile = first.pointsFile;
@@ -198,7 +206,7 @@ private slots:
     void namesWithPathsAreNeverFollowed_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char* name : {"../../victim.raw", "%victim%", "..\\..\\victim.raw", "..", "."})
+        for (const char *name : {"../../victim.raw", "%victim%", "..\\..\\victim.raw", "..", "."})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -210,7 +218,7 @@ private slots:
         name.replace(QStringLiteral("%victim%"), victim);
         const QByteArray victimBytes = "SNTRAW3" + int32Bytes(8) + QByteArray(128, '\x01');
         QVERIFY(putBytes(victim, victimBytes));
-        CurvePack reading, secondReading = captured(8);  // an unreadable second capture stays empty
+        CurvePack reading, secondReading = captured(8); // an unreadable second capture stays empty
         reading.rawFile = reading.pointsFile = secondReading.rawFile2 = name;
         reading.pointCount = 1;
         QVERIFY(!readRawFile(reading) && !readPointsFile(reading) && reading.freq.isEmpty());
@@ -218,7 +226,8 @@ private slots:
 
         CurvePack writing = captured(8, 8);
         writing.rawFile = writing.rawFile2 = writing.pointsFile = name;
-        QVERIFY(writeRawFile(writing) && isUuidName(writing.rawFile) && isUuidName(writing.rawFile2));
+        QVERIFY(writeRawFile(writing) && isUuidName(writing.rawFile)
+                && isUuidName(writing.rawFile2));
         QVERIFY(writePointsFile(writing, {writing.freq}, {writing.level}, {}, {}));
         QCOMPARE(writing.pointsFile, writing.rawFile + ".points");
         CurvePack deleting;
@@ -232,10 +241,12 @@ private slots:
     {
         CurvePack pack = captured(8), larger = captured(100000);
         QVERIFY(writeRawFile(pack) && writePointsFile(pack, {ramp(8, 1)}, {}, {}, {}));
-        const QByteArray raw = fileBytes(rawPath(pack.rawFile)), points = fileBytes(rawPath(pack.pointsFile));
+        const QByteArray raw = fileBytes(rawPath(pack.rawFile)),
+                         points = fileBytes(rawPath(pack.pointsFile));
         larger.rawFile = pack.rawFile;
         QVERIFY(failsOnAFullDisk([&] { return writeRawFile(larger); }));
-        QVERIFY(failsOnAFullDisk([&] { return writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}); }));
+        QVERIFY(failsOnAFullDisk(
+                [&] { return writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}); }));
         QCOMPARE(fileBytes(rawPath(pack.rawFile)), raw);
         QCOMPARE(fileBytes(rawPath(pack.pointsFile)), points);
         QVERIFY(larger.rawPoints == 0 && pack.pointCount == 1);

@@ -9,12 +9,19 @@
 
 namespace {
 
-QString documents() { return QDir::homePath() + QStringLiteral("/Documents"); }
-QString root() { return documents() + QStringLiteral("/Tovan测量工作流"); }
+QString documents()
+{
+    return QDir::homePath() + QStringLiteral("/Documents");
+}
+QString root()
+{
+    return documents() + QStringLiteral("/Tovan测量工作流");
+}
 
-}  // namespace
+} // namespace
 
-class DataFolderTest : public QObject {
+class DataFolderTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -27,7 +34,7 @@ private slots:
 
     void init()
     {
-        for (const QString& folder : {documents(), legacyDataDir()}) {
+        for (const QString &folder : {documents(), legacyDataDir()}) {
             QDir(folder).removeRecursively();
             QDir().mkpath(folder);
         }
@@ -37,11 +44,12 @@ private slots:
     void foldersLieInTheRootAndComeBack()
     {
         initStorageFolders();
-        for (const char* name : {"校准", "工程", "曲线", "曲线/raw", "临时"})
+        for (const char *name : {"校准", "工程", "曲线", "曲线/raw", "临时"})
             QVERIFY2(QFileInfo(root() + "/" + QString::fromUtf8(name)).isDir(), name);
         QCOMPARE(curvePackRootFile(), root() + QStringLiteral("/曲线/curve_packs_root.json"));
-        QCOMPARE(legacyDataDir(), QDir::homePath() + QStringLiteral("/.local/share/Halvo/测量工作流"));
-        QVERIFY(QDir(root()).removeRecursively());  // deleted while the program runs
+        QCOMPARE(legacyDataDir(),
+                 QDir::homePath() + QStringLiteral("/.local/share/Halvo/测量工作流"));
+        QVERIFY(QDir(root()).removeRecursively()); // deleted while the program runs
         QCOMPARE(rawDir(), root() + QStringLiteral("/曲线/raw"));
         QVERIFY(QFileInfo(rawDir()).isDir() && projectsDir() == root() + QStringLiteral("/工程"));
     }
@@ -69,10 +77,13 @@ private slots:
     void legacyDataIsImportedWithoutOverwriting()
     {
         const QString legacy = legacyDataDir();
-        const QList<std::pair<QString, QByteArray>> files{{"/curve_packs_root.json", "{\"packs\": []}"},
-            {"/projects/大厅.json", "legacy"}, {"/projects/Hall 2.0.json", "hall"}, {"/raw/a.raw", "SNTRAW3"},
-            {"/raw/nested/b.raw", "nested"}};
-        for (const auto& [name, bytes] : files)
+        const QList<std::pair<QString, QByteArray>> files{
+                {"/curve_packs_root.json", "{\"packs\": []}"},
+                {"/projects/大厅.json", "legacy"},
+                {"/projects/Hall 2.0.json", "hall"},
+                {"/raw/a.raw", "SNTRAW3"},
+                {"/raw/nested/b.raw", "nested"}};
+        for (const auto &[name, bytes] : files)
             QVERIFY(putBytes(legacy + name, bytes));
         QVERIFY(putBytes(projectsDir() + QStringLiteral("/大厅.json"), "current"));
 
@@ -96,18 +107,18 @@ private slots:
         const QString old = documents() + QStringLiteral("/Sonetra/");
         // key, stored value, value after the rewrite
         const QList<std::array<QString, 3>> cases{
-            {"Calibration/deep/mic", old + "校准/mic.txt", root() + "/校准/mic.txt"},
-            {"otherCase", documents() + "/sonetra/x.txt", documents() + "/sonetra/x.txt"},
-            {"noSlash", documents() + "/Sonetra", documents() + "/Sonetra"},
-            {"elsewhere", "/opt" + old, "/opt" + old},
+                {"Calibration/deep/mic", old + "校准/mic.txt", root() + "/校准/mic.txt"},
+                {"otherCase", documents() + "/sonetra/x.txt", documents() + "/sonetra/x.txt"},
+                {"noSlash", documents() + "/Sonetra", documents() + "/Sonetra"},
+                {"elsewhere", "/opt" + old, "/opt" + old},
         };
-        for (const auto& [key, value, moved] : cases)
+        for (const auto &[key, value, moved] : cases)
             QSettings().setValue(key, value);
         migrateSettingsPaths();
         QSettings reread;
-        for (const auto& [key, value, moved] : cases)
+        for (const auto &[key, value, moved] : cases)
             QCOMPARE(reread.value(key).toString(), moved);
-        QVERIFY(fileBytes(reread.fileName()).contains("Tovan"));  // on disk at once
+        QVERIFY(fileBytes(reread.fileName()).contains("Tovan")); // on disk at once
     }
 };
 

@@ -1,6 +1,6 @@
+#include "app/ProjectStore.h"
 #include "app/CaptureFiles.h"
 #include "app/DataFolder.h"
-#include "app/ProjectStore.h"
 #include "tests/app/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 
@@ -13,11 +13,20 @@
 
 namespace {
 
-QString projectPath(const QString& name) { return projectsDir() + QLatin1Char('/') + name + QStringLiteral(".json"); }
-QJsonObject parse(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
-QJsonObject fileObject(const QString& path) { return parse(fileBytes(path)); }
+QString projectPath(const QString &name)
+{
+    return projectsDir() + QLatin1Char('/') + name + QStringLiteral(".json");
+}
+QJsonObject parse(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+QJsonObject fileObject(const QString &path)
+{
+    return parse(fileBytes(path));
+}
 
-CurvePack pack(const QString& name, const QString& project)
+CurvePack pack(const QString &name, const QString &project)
 {
     CurvePack p;
     p.name = name;
@@ -34,20 +43,22 @@ QStringList loadedNames()
     ProjectStore store;
     store.loadCurvePacks();
     QStringList list;
-    for (const CurvePack& p : std::as_const(store.curvePacks))
+    for (const CurvePack &p : std::as_const(store.curvePacks))
         list.append(p.project + QLatin1Char(':') + p.name);
     return list;
 }
 
-void setModified(const QString& path, const QDateTime& time)
+void setModified(const QString &path, const QDateTime &time)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
+    QVERIFY(file.open(QIODevice::ReadWrite)
+            && file.setFileTime(time, QFileDevice::FileModificationTime));
 }
 
 // Makes a file impossible to write for this process while it lives: read-only permissions, and
 // for a process that ignores them (root) the immutable attribute. `held` is false when neither holds.
-struct WriteLock {
+struct WriteLock
+{
     QString path;
     bool held = path.isEmpty() || lock();
     bool lock()
@@ -79,9 +90,10 @@ const QByteArray kFullPack = R"({"schema": 3, "name": "主扩 03", "use": "主�
               "high": {"on": true, "kind": "BW", "order": 2, "hz": 16000.25}, "lcSuspect": true},
     "curves": [{"label": "前", "points": [1, 0.5, -3.75]}, {"label": "后", "points": [2]}]})";
 
-}  // namespace
+} // namespace
 
-class ProjectStoreTest : public QObject {
+class ProjectStoreTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -97,13 +109,14 @@ private slots:
         QCOMPARE(curvePackToJson(pack), parse(kFullPack));
         QCOMPARE(pack.project, QStringLiteral("大厅"));
         QCOMPARE(pack.high, (snt::eq::Corner{true, QStringLiteral("BW"), 2, 16000.25}));
-        QCOMPARE(curvePackFromJson(parse(QJsonDocument(curvePackToJson(pack)).toJson()), "大厅"), pack);
+        QCOMPARE(curvePackFromJson(parse(QJsonDocument(curvePackToJson(pack)).toJson()), "大厅"),
+                 pack);
         // A reference level that is not set, or a point count without a file, is not written.
         CurvePack partial = pack;
         partial.levelRefSet = false;
         partial.pointsFile.clear();
         const QJsonObject object = curvePackToJson(partial);
-        for (const char* key : {"levelRefDb", "levelRefSet", "pointsFile", "pointCount"})
+        for (const char *key : {"levelRefDb", "levelRefSet", "pointsFile", "pointCount"})
             QVERIFY2(!object.contains(QLatin1String(key)), key);
     }
 
@@ -121,15 +134,19 @@ private slots:
             "edges": {"low": {"on": "yes", "kind": 4, "order": 2.5, "hz": "80"},
                       "high": {"on": true, "kind": "BS", "order": 3, "hz": 12000, "extra": 1},
                       "lcSuspect": "true"}
-        })"), QString());
+        })"),
+                                                 QString());
         CurvePack expected;
         expected.high = {true, QStringLiteral("BS"), 3, 12000.0};
         expected.bands = {{1000.0f, -2.0f, 4.0f, true}, {9.0f, 0.0f, 0.0f, true}};
         QCOMPARE(read, expected);
         QVERIFY(read.count == 2 && read.phaseCompensated && read.smoothBands == 6);
-        const QList<std::pair<const char*, int>> counts{{R"({"count": 5, "curves": [{}, {}, {}]})", 3},
-            {R"({"count": 0})", 2}, {R"({"count": -4})", 2}, {R"({"count": 7, "curves": []})", 7}};
-        for (const auto& [json, count] : counts)
+        const QList<std::pair<const char *, int>> counts{
+                {R"({"count": 5, "curves": [{}, {}, {}]})", 3},
+                {R"({"count": 0})", 2},
+                {R"({"count": -4})", 2},
+                {R"({"count": 7, "curves": []})", 7}};
+        for (const auto &[json, count] : counts)
             QVERIFY2(curvePackFromJson(parse(json), QString()).count == count, json);
     }
 
@@ -155,26 +172,30 @@ private slots:
     // projects left without packs; saving the project itself writes it from scratch.
     void packsRoundTripThroughProjectAndRootFiles()
     {
-        QVERIFY(putBytes(projectPath("Hall 2.0"), R"({"note": "舞台左侧", "roomType": "室外", "packs": []})"));
+        QVERIFY(putBytes(projectPath("Hall 2.0"),
+                         R"({"note": "舞台左侧", "roomType": "室外", "packs": []})"));
         QVERIFY(putBytes(projectPath("leer"), R"({"packs": [{"schema": 3, "name": "gone"}]})"));
         ProjectStore store;
-        store.curvePacks = {pack("a1", "大厅"), pack("r1", ""), pack("b1", "Hall 2.0"), pack("a2", "大厅"), pack("r2", "")};
+        store.curvePacks = {pack("a1", "大厅"), pack("r1", ""), pack("b1", "Hall 2.0"),
+                            pack("a2", "大厅"), pack("r2", "")};
         store.curvePacks[1].subAlign = QJsonObject{{"delayMs", 2.5}};
         QVERIFY(store.saveProject("大厅", "室外", "8 m", "演唱会"));
         QVERIFY(store.saveCurvePacks());
         ProjectStore read;
         read.loadCurvePacks();
         QCOMPARE(read.curvePacks.size(), 5);
-        for (const CurvePack& written : std::as_const(store.curvePacks))
+        for (const CurvePack &written : std::as_const(store.curvePacks))
             QVERIFY(read.curvePacks.contains(written));
         const QStringList names = loadedNames();
         QCOMPARE(names.mid(3), (QStringList{":r1", ":r2"}));
         QVERIFY(names.indexOf("大厅:a1") < names.indexOf("大厅:a2"));
-        const QJsonObject hall = fileObject(projectPath("大厅")), kept = fileObject(projectPath("Hall 2.0"));
+        const QJsonObject hall = fileObject(projectPath("大厅")),
+                          kept = fileObject(projectPath("Hall 2.0"));
         QVERIFY(hall.value("roomType") == "室外" && hall.value("curves") == 4);
-        QVERIFY(kept.value("note") == "舞台左侧" && kept.value("name") == "Hall 2.0" && kept.value("curves") == 2);
+        QVERIFY(kept.value("note") == "舞台左侧" && kept.value("name") == "Hall 2.0"
+                && kept.value("curves") == 2);
         QCOMPARE(fileObject(projectPath("leer")).value("curves").toInt(), 0);
-        QVERIFY(fileBytes(curvePackRootFile()).contains("\n    "));  // indented
+        QVERIFY(fileBytes(curvePackRootFile()).contains("\n    ")); // indented
         QVERIFY(store.saveProject("Hall 2.0", "室内", "4 m", "Livehouse"));
         QVERIFY(!fileObject(projectPath("Hall 2.0")).contains("note"));
         QVERIFY(loadedNames().contains("Hall 2.0:b1"));
@@ -187,16 +208,18 @@ private slots:
         QVERIFY(putBytes(projectPath("a"), R"({"roomType": "室外", "curves": 2.5,
             "name": "other", "programType": ["x"], "roomHeight": null})"));
         QVERIFY(putBytes(projectPath("b"), R"({"roomHeight": "6 m", "curves": 4, "roomType": 5})"));
-        for (const char* other : {"/c.json.bak", "/UPPER.JSON", "/folder.json/x.json"})
+        for (const char *other : {"/c.json.bak", "/UPPER.JSON", "/folder.json/x.json"})
             QVERIFY(putBytes(projectsDir() + other, "{}"));
         const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
         setModified(projectPath("a"), yesterday);
         ProjectStore store;
         store.listProjects();
         QStringList listed;
-        for (const ProjectInfo& p : std::as_const(store.projects))
-            listed << p.name << p.roomType << p.roomHeight << p.programType << QString::number(p.curves);
-        QCOMPARE(listed, (QStringList{"b", "室内", "6 m", "Livehouse", "4", "a", "室外", "4 m", "Livehouse", "0"}));
+        for (const ProjectInfo &p : std::as_const(store.projects))
+            listed << p.name << p.roomType << p.roomHeight << p.programType
+                   << QString::number(p.curves);
+        QCOMPARE(listed, (QStringList{"b", "室内", "6 m", "Livehouse", "4", "a", "室外", "4 m",
+                                      "Livehouse", "0"}));
         QCOMPARE(store.projects[1].modified, yesterday.toString("MM-dd HH:mm"));
         QVERIFY(!store.freshInstall);
     }
@@ -217,12 +240,16 @@ private slots:
     // A file that cannot be written is reported and left as it was.
     void unwritableFilesKeepEveryPack_data()
     {
-        QTest::addColumn<QString>("locked");  // the read-only file, if any
+        QTest::addColumn<QString>("locked"); // the read-only file, if any
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QStringList>("loaded");
-        QTest::newRow("no project file") << "" << "" << QStringList{":r", ":moved"};
-        QTest::newRow("read-only project file") << "project" << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
-        QTest::newRow("read-only root file") << "root" << "root file .* not written" << QStringList{};
+        QTest::newRow("no project file") << ""
+                                         << "" << QStringList{":r", ":moved"};
+        QTest::newRow("read-only project file")
+                << "project"
+                << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
+        QTest::newRow("read-only root file") << "root"
+                                             << "root file .* not written" << QStringList{};
     }
 
     void unwritableFilesKeepEveryPack()
@@ -284,17 +311,18 @@ private slots:
         QFETCH(bool, rootFile);
         const QString path = rootFile ? curvePackRootFile() : projectPath("kaputt");
         const QByteArray damaged = R"({"packs": [{"schema": 3, "name": "lost"},)";
-        QVERIFY(putBytes(projectPath("leer"), "  \n"));  // empty is not damaged
+        QVERIFY(putBytes(projectPath("leer"), "  \n")); // empty is not damaged
         ProjectStore store;
-        for (int round = 0; round < 2; ++round) {  // the same damage is kept only once
+        for (int round = 0; round < 2; ++round) { // the same damage is kept only once
             QVERIFY(putBytes(path, damaged));
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable store file"));
             if (round == 0)
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression("kept as .*corrupt-"));
             QVERIFY(store.saveCurvePacks());
-            QVERIFY(!fileObject(path).isEmpty());  // valid again
+            QVERIFY(!fileObject(path).isEmpty()); // valid again
         }
-        const QFileInfoList copies = QFileInfo(path).dir().entryInfoList({QFileInfo(path).fileName() + ".corrupt-*"}, QDir::Files);
+        const QFileInfoList copies = QFileInfo(path).dir().entryInfoList(
+                {QFileInfo(path).fileName() + ".corrupt-*"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
         QCOMPARE(fileBytes(copies[0].filePath()), damaged);
         QVERIFY(QDir(projectsDir()).entryList({"leer.json.*"}, QDir::Files).isEmpty());
@@ -304,7 +332,7 @@ private slots:
     {
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("before");
-        QTest::addColumn<QString>("order");  // empty: refused
+        QTest::addColumn<QString>("order"); // empty: refused
         QTest::newRow("forward") << 0 << 3 << "bcad";
         QTest::newRow("to end") << 0 << -1 << "bcda";
         QTest::newRow("before count") << 1 << 4 << "acdb";
@@ -322,14 +350,14 @@ private slots:
         QFETCH(QString, order);
         QVERIFY(putBytes(projectPath("q"), "{}"));
         ProjectStore store;
-        for (const char* name : {"a", "b", "c", "d"})
+        for (const char *name : {"a", "b", "c", "d"})
             store.curvePacks.append(pack(name, ""));
         QCOMPARE(store.moveCurvePack(from, before, "q"), !order.isEmpty());
         QString actual;
-        for (const CurvePack& p : std::as_const(store.curvePacks))
+        for (const CurvePack &p : std::as_const(store.curvePacks))
             actual += p.name;
         QCOMPARE(actual, order.isEmpty() ? QStringLiteral("abcd") : order);
-        if (!order.isEmpty())  // saved at once, in its project's file
+        if (!order.isEmpty()) // saved at once, in its project's file
             QVERIFY(loadedNames().contains(QStringLiteral("q:") + QChar('a' + from)));
     }
 
@@ -352,11 +380,13 @@ private slots:
     {
         ProjectStore store;
         QCOMPARE(store.nextSeq("主扩"), 1);
-        store.curvePacks = {pack("主扩 01", ""), pack("主扩 07 ", ""), pack("补声 12", ""), pack("主扩 x", "")};
+        store.curvePacks = {pack("主扩 01", ""), pack("主扩 07 ", ""), pack("补声 12", ""),
+                            pack("主扩 x", "")};
         store.curvePacks[0].seq = 1;
         store.curvePacks[2].use = "补声";
         store.curvePacks[3].seq = -3;
-        QVERIFY(store.nextSeq("主扩") == 8 && store.nextSeq("补声") == 13 && store.nextSeq("超低") == 1);
+        QVERIFY(store.nextSeq("主扩") == 8 && store.nextSeq("补声") == 13
+                && store.nextSeq("超低") == 1);
     }
 
     void projectNamesThatLeaveTheFolderAreRefused_data()
@@ -365,7 +395,7 @@ private slots:
         QTest::addColumn<bool>("usable");
         QTest::newRow("plain") << "大厅" << true;
         QTest::newRow("dotted") << "Hall 2.0" << true;
-        for (const char* name : {"../../x", "a/b", "a\\b", "..", ".x", "  "})
+        for (const char *name : {"../../x", "a/b", "a\\b", "..", ".x", "  "})
             QTest::newRow(name) << QString::fromLatin1(name) << false;
     }
 

@@ -7,14 +7,14 @@
 #include <QList>
 
 // Plain file access for the store tests, independent of the store's own writing code.
-inline bool putBytes(const QString& path, const QByteArray& bytes)
+inline bool putBytes(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-inline QByteArray fileBytes(const QString& path)
+inline QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

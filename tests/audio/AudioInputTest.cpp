@@ -15,7 +15,8 @@ namespace {
 
 // A backend whose capture sinks the test writes into by hand, for exact block layouts. Device
 // "manual-N" has N channels.
-class ManualCard : public audio::Plugin {
+class ManualCard : public audio::Plugin
+{
 public:
     QString name() const override { return "Manual"; }
     audio::DeviceList devices() override
@@ -24,13 +25,13 @@ public:
                 {"manual-2", "Stereo", 48000, "Manual", {"1", "2"}, {}},
                 {"manual-3", "Three", 48000, "Manual", {"1", "2", "3"}, {}}};
     }
-    audio::DeviceInfo::Id defaultDevice(const Direction&) override { return "manual-2"; }
-    audio::Format preferredFormat(const audio::DeviceInfo::Id& id, const Direction&) override
+    audio::DeviceInfo::Id defaultDevice(const Direction &) override { return "manual-2"; }
+    audio::Format preferredFormat(const audio::DeviceInfo::Id &id, const Direction &) override
     {
         return audio::Format{48000, uint32_t(id.right(1).toUInt())};
     }
-    audio::Stream* open(const QString& id, const Direction&, const audio::Format& format,
-                        QIODevice* device) override
+    audio::Stream *open(const QString &id, const Direction &, const audio::Format &format,
+                        QIODevice *device) override
     {
         ++opens;
         lastId = id;
@@ -50,47 +51,57 @@ public:
     int opens = 0;
     QString lastId;
     bool failNext = false;
-    QIODevice* sink = nullptr;
-    audio::Stream* stream = nullptr;
+    QIODevice *sink = nullptr;
+    audio::Stream *stream = nullptr;
 };
 
 // An endless render source: channel 0 plays the ramp k/65536 (exact in float, unique over
 // 65536 frames), channel 1 its negative.
-class RampSource : public QIODevice {
+class RampSource : public QIODevice
+{
 public:
     static float ramp(qint64 frame) { return float(frame % 65536) / 65536.0f; }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override
+    qint64 readData(char *data, qint64 maxSize) override
     {
         const qint64 frames = maxSize / qint64(2 * sizeof(float));
-        auto* out = reinterpret_cast<float*>(data);
+        auto *out = reinterpret_cast<float *>(data);
         for (qint64 f = 0; f < frames; ++f, ++frame_) {
             out[2 * f] = ramp(frame_);
             out[2 * f + 1] = -ramp(frame_);
         }
         return frames * qint64(2 * sizeof(float));
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
     qint64 frame_ = 0;
 };
 
-ManualCard* manual = nullptr;
-LoopbackCard* loopback = nullptr;
+ManualCard *manual = nullptr;
+LoopbackCard *loopback = nullptr;
 
-}  // namespace
+} // namespace
 
-class AudioInputTest : public QObject {
+class AudioInputTest : public QObject
+{
     Q_OBJECT
 
 private slots:
     void initTestCase()
     {
         QVERIFY(Client::setPluginFactories({
-            [] { auto p = std::make_shared<ManualCard>(); manual = p.get(); return p; },
-            [] { auto p = std::make_shared<LoopbackCard>(); loopback = p.get(); return p; },
+                [] {
+                    auto p = std::make_shared<ManualCard>();
+                    manual = p.get();
+                    return p;
+                },
+                [] {
+                    auto p = std::make_shared<LoopbackCard>();
+                    loopback = p.get();
+                    return p;
+                },
         }));
         Client::instance();
     }
@@ -100,7 +111,7 @@ private slots:
         QTest::addColumn<QString>("device");
         QTest::addColumn<int>("measurement");
         QTest::addColumn<int>("reference");
-        QTest::addColumn<int>("dataChannel");  // -1: silence
+        QTest::addColumn<int>("dataChannel"); // -1: silence
         QTest::addColumn<int>("referenceChannel");
         QTest::newRow("stereo 0/1") << "manual-2" << 0 << 1 << 0 << 1;
         QTest::newRow("stereo 1/0") << "manual-2" << 1 << 0 << 1 << 0;
@@ -135,7 +146,7 @@ private slots:
                 interleaved << expected(c, f);
         QSignalSpy blocks(&input, &AudioInput::dataReady);
         QSignalSpy all(&input, &AudioInput::allChannelsDataReady);
-        manual->sink->write(QByteArray(reinterpret_cast<const char*>(interleaved.constData()),
+        manual->sink->write(QByteArray(reinterpret_cast<const char *>(interleaved.constData()),
                                        interleaved.size() * qsizetype(sizeof(float)))
                             + QByteArray(channels * qsizetype(sizeof(float)) - 2, '\x7f'));
         QCOMPARE(blocks.count(), 1);
@@ -160,7 +171,7 @@ private slots:
     void opensOnlyWhenActiveAndOnce()
     {
         AudioInput input;
-        QCOMPARE(input.deviceId(), QString("manual-2"));  // the default input
+        QCOMPARE(input.deviceId(), QString("manual-2")); // the default input
         QCOMPARE(input.sampleRate(), 0u);
         const int opens = manual->opens;
         input.setDeviceId("manual-3");
@@ -169,7 +180,7 @@ private slots:
         QCOMPARE(manual->opens, opens + 1);
         QCOMPARE(manual->lastId, QString("manual-3"));
         QCOMPARE(input.sampleRate(), 48000u);
-        audio::Stream* stream = manual->stream;
+        audio::Stream *stream = manual->stream;
         input.setDeviceId("manual-3");
         input.setActive(true);
         QCOMPARE(manual->opens, opens + 1);
@@ -208,7 +219,7 @@ private slots:
     {
         AudioInput input;
         input.setDeviceId(loopback->deviceId());
-        std::future<unsigned> reading;  // outlives the hook, so a blocked read cannot hang it
+        std::future<unsigned> reading; // outlives the hook, so a blocked read cannot hang it
         bool answered = false;
         loopback->setOpenHook([&] {
             reading = std::async(std::launch::async, [&input] { return input.sampleRate(); });
@@ -228,7 +239,7 @@ private slots:
         QSignalSpy rate(&input, &AudioInput::sampleRateChanged);
         manual->stream->setSampleRate(44100);
         QCOMPARE(input.sampleRate(), 44100u);
-        input.setActive(false);  // the manual card deletes the stream right here
+        input.setActive(false); // the manual card deletes the stream right here
         QVERIFY(!manual->stream);
         QTRY_COMPARE(rate.count(), 1);
         QCOMPARE(rate[0][0].toUInt(), 44100u);
@@ -244,14 +255,17 @@ private slots:
         delayed.delayFrames = 100;
         loopback->setPath(0, delayed);
         RampSource source;
-        audio::Stream* output =
-            Client::instance()->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
+        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
+                                                               audio::Format{48000, 2});
         QVERIFY(output);
         QList<float> data, reference;
         AudioInput input;
         input.setActive(true);
         connect(&input, &AudioInput::dataReady, &input,
-                [&](const QList<float>& d, const QList<float>& r) { data += d; reference += r; });
+                [&](const QList<float> &d, const QList<float> &r) {
+                    data += d;
+                    reference += r;
+                });
         const int teardowns = loopback->teardowns();
         input.setDeviceId(loopback->deviceId());
         QVERIFY(input.isActive());
@@ -266,16 +280,16 @@ private slots:
         loopback->setPath(0, LoopbackCard::Path{});
         QTRY_COMPARE(loopback->openStreamCount(), 0);
 
-        qsizetype start = 1;  // where the ramp (or a wrap of it) begins: 0, then -1/65536
-        while (start < reference.size() && !(reference[start] == -RampSource::ramp(1)
-                                             && reference[start - 1] == 0.0f))
+        qsizetype start = 1; // where the ramp (or a wrap of it) begins: 0, then -1/65536
+        while (start < reference.size()
+               && !(reference[start] == -RampSource::ramp(1) && reference[start - 1] == 0.0f))
             ++start;
         QVERIFY(--start < 65536);
-        QList<float> expected(reference.size() - start);  // compared as lists: bit for bit
+        QList<float> expected(reference.size() - start); // compared as lists: bit for bit
         for (qsizetype i = 0; i < expected.size(); ++i)
             expected[i] = -RampSource::ramp(i);
         QCOMPARE(reference.mid(start), expected);
-        for (float& value : expected)
+        for (float &value : expected)
             value *= -0.5f;
         QCOMPARE(data.mid(start + 100), expected.first(expected.size() - 100));
     }
@@ -283,8 +297,8 @@ private slots:
     void repeatedSwitchingWhileStreamingLeavesNothingOpen()
     {
         RampSource source;
-        audio::Stream* output =
-            Client::instance()->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
+        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
+                                                               audio::Format{48000, 2});
         QVERIFY(output);
         {
             AudioInput input;
@@ -296,7 +310,7 @@ private slots:
                 input.setActive(false);
             }
             input.setActive(true);
-        }  // destroyed while active: the stream must be closed with it
+        } // destroyed while active: the stream must be closed with it
         output->close();
         QTRY_COMPARE(loopback->openStreamCount(), 0);
         QVERIFY(loopback->waitTicks(2));

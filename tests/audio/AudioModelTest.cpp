@@ -14,12 +14,13 @@ using audio::Plugin;
 
 namespace {
 
-FakePlugin* wasapi = nullptr;
-FakePlugin* asio = nullptr;
+FakePlugin *wasapi = nullptr;
+FakePlugin *asio = nullptr;
 
 // Backends must be gone before the application object: a backend destroyed later would stop
 // its threads with Qt already torn down.
-class CheckedPlugin : public FakePlugin {
+class CheckedPlugin : public FakePlugin
+{
 public:
     using FakePlugin::FakePlugin;
     ~CheckedPlugin() override
@@ -31,28 +32,37 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
-class AudioModelTest : public QObject {
+class AudioModelTest : public QObject
+{
     Q_OBJECT
 
 private slots:
     void initTestCase()
     {
         QVERIFY(Client::setPluginFactories({
-            [] { auto p = std::make_shared<CheckedPlugin>("WASAPI"); wasapi = p.get(); return p; },
-            [] { auto p = std::make_shared<CheckedPlugin>("ASIO"); asio = p.get(); return p; },
+                [] {
+                    auto p = std::make_shared<CheckedPlugin>("WASAPI");
+                    wasapi = p.get();
+                    return p;
+                },
+                [] {
+                    auto p = std::make_shared<CheckedPlugin>("ASIO");
+                    asio = p.get();
+                    return p;
+                },
         }));
         // First use from a worker thread: the client must still end up in the main thread.
         std::shared_ptr<Client> fromWorker;
-        QThread* worker = QThread::create([&fromWorker] { fromWorker = Client::instance(); });
+        QThread *worker = QThread::create([&fromWorker] { fromWorker = Client::instance(); });
         worker->start();
         QVERIFY(worker->wait(5000));
         delete worker;
         QCOMPARE(fromWorker.get(), Client::instance().get());
         QCOMPARE(fromWorker->thread(), QCoreApplication::instance()->thread());
         QCOMPARE(wasapi->thread(), QCoreApplication::instance()->thread());
-        QVERIFY(!Client::setPluginFactories({}));  // fixed once the client exists
+        QVERIFY(!Client::setPluginFactories({})); // fixed once the client exists
         // Queued signals name the id type by its alias.
         QCOMPARE(QMetaType::fromName("audio::DeviceInfo::Id").id(),
                  QMetaType::fromType<QString>().id());
@@ -60,7 +70,7 @@ private slots:
 
     void init()
     {
-        for (FakePlugin* plugin : {wasapi, asio}) {
+        for (FakePlugin *plugin : {wasapi, asio}) {
             plugin->rows.clear();
             plugin->defaultInput.clear();
             plugin->defaultOutput.clear();
@@ -81,15 +91,15 @@ private slots:
         emit asio->deviceListChanged();
         QCOMPARE(changed.count(), 1);
         QStringList ids;
-        for (const audio::DeviceInfo& device : client->devices())
+        for (const audio::DeviceInfo &device : client->devices())
             ids << device.id;
         QCOMPARE(ids, (QStringList{"w:1", "dup", "x", "asio:a", "dup", "x"}));
         QVERIFY(client->hasDevice("asio:a"));
         QVERIFY(!client->hasDevice("W:1"));
         QCOMPARE(client->deviceName("dup"), QString("From WASAPI"));
         QCOMPARE(client->deviceName("nope"), QString());
-        QCOMPARE(client->pluginForDevice("dup").get(), static_cast<Plugin*>(wasapi));
-        QCOMPARE(client->pluginForDevice("asio:a").get(), static_cast<Plugin*>(asio));
+        QCOMPARE(client->pluginForDevice("dup").get(), static_cast<Plugin *>(wasapi));
+        QCOMPARE(client->pluginForDevice("asio:a").get(), static_cast<Plugin *>(asio));
         QVERIFY(!client->pluginForDevice("x"));
         QVERIFY(!client->openInput("x", nullptr, audio::Format{}));
     }
@@ -103,7 +113,7 @@ private slots:
         QCOMPARE(asio->lastId, QString("asio:a"));
         QCOMPARE(asio->lastDirection, Plugin::Input);
         QBuffer buffer;
-        audio::Stream* stream = client->openOutput("asio:a", &buffer, audio::Format{96000, 8});
+        audio::Stream *stream = client->openOutput("asio:a", &buffer, audio::Format{96000, 8});
         QVERIFY(stream);
         QCOMPARE(asio->lastDirection, Plugin::Output);
         QCOMPARE(stream->format(), (audio::Format{96000, 8}));
@@ -151,13 +161,34 @@ private slots:
         QTest::addColumn<QString>("defaultInput");
         QTest::addColumn<QString>("actual");
         QTest::addColumn<bool>("isDefault");
-        QTest::newRow("found") << "card" << "WASAPI" << "mic" << "card" << false;
-        QTest::newRow("other backend") << "card" << "ASIO" << "mic" << "mic" << true;
-        QTest::newRow("case differs") << "CARD" << "WASAPI" << "mic" << "mic" << true;
-        QTest::newRow("empty backend") << "card" << "" << "mic" << "mic" << true;
-        QTest::newRow("empty id") << "" << "WASAPI" << "mic" << "mic" << true;
-        QTest::newRow("gone") << "old" << "WASAPI" << "mic" << "mic" << true;
-        QTest::newRow("gone, no default") << "old" << "WASAPI" << "" << "" << true;
+        QTest::newRow("found") << "card"
+                               << "WASAPI"
+                               << "mic"
+                               << "card" << false;
+        QTest::newRow("other backend") << "card"
+                                       << "ASIO"
+                                       << "mic"
+                                       << "mic" << true;
+        QTest::newRow("case differs") << "CARD"
+                                      << "WASAPI"
+                                      << "mic"
+                                      << "mic" << true;
+        QTest::newRow("empty backend") << "card"
+                                       << ""
+                                       << "mic"
+                                       << "mic" << true;
+        QTest::newRow("empty id") << ""
+                                  << "WASAPI"
+                                  << "mic"
+                                  << "mic" << true;
+        QTest::newRow("gone") << "old"
+                              << "WASAPI"
+                              << "mic"
+                              << "mic" << true;
+        QTest::newRow("gone, no default") << "old"
+                                          << "WASAPI"
+                                          << ""
+                                          << "" << true;
     }
 
     // Created by type name, as the user interface does; matches on id and backend, else the
@@ -170,10 +201,10 @@ private slots:
         wasapi->rows = {row("card", "Card", "WASAPI"), row("mic", "Mic", "WASAPI")};
         wasapi->defaultInput = defaultInput;
         Client::instance()->reloadDevices();
-        const QMetaObject* type = QMetaType::fromName("DeviceMatcher*").metaObject();
+        const QMetaObject *type = QMetaType::fromName("DeviceMatcher*").metaObject();
         QVERIFY(type);
         std::unique_ptr<QObject> made(type->newInstance());
-        auto* matcher = qobject_cast<DeviceMatcher*>(made.get());
+        auto *matcher = qobject_cast<DeviceMatcher *>(made.get());
         QVERIFY(matcher);
         QSignalSpy matched(matcher, &DeviceMatcher::deviceMatched);
         matcher->tryMatch(savedId, savedPlugin);

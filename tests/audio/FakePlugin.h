@@ -5,26 +5,29 @@
 
 // A backend with a scripted device list, for the client's merge and routing rules. It remembers
 // the last request that reached it.
-class FakePlugin : public audio::Plugin {
+class FakePlugin : public audio::Plugin
+{
     Q_OBJECT
 public:
-    explicit FakePlugin(QString name) : name_(std::move(name)) {}
+    explicit FakePlugin(QString name)
+        : name_(std::move(name))
+    { }
 
     QString name() const override { return name_; }
     audio::DeviceList devices() override { return rows; }
-    audio::DeviceInfo::Id defaultDevice(const Direction& direction) override
+    audio::DeviceInfo::Id defaultDevice(const Direction &direction) override
     {
         return direction == Input ? defaultInput : defaultOutput;
     }
-    audio::Format preferredFormat(const audio::DeviceInfo::Id& id,
-                                  const Direction& direction) override
+    audio::Format preferredFormat(const audio::DeviceInfo::Id &id,
+                                  const Direction &direction) override
     {
         lastId = id;
         lastDirection = direction;
         return format;
     }
-    audio::Stream* open(const QString& id, const Direction& direction, const audio::Format& f,
-                        QIODevice*) override
+    audio::Stream *open(const QString &id, const Direction &direction, const audio::Format &f,
+                        QIODevice *) override
     {
         lastId = id;
         lastDirection = direction;
@@ -41,7 +44,7 @@ private:
     QString name_;
 };
 
-inline audio::DeviceInfo row(const QString& id, const QString& name, const QString& plugin)
+inline audio::DeviceInfo row(const QString &id, const QString &name, const QString &plugin)
 {
     return audio::DeviceInfo{id, name, 48000, plugin, {"1", "2"}, {"1", "2"}};
 }

@@ -18,14 +18,15 @@ QList<float> ramp(qint64 count, float first = 0.0f)
     return values;
 }
 
-void append(PhoneSampleRing& ring, const QList<float>& samples, quint64 startIndex)
+void append(PhoneSampleRing &ring, const QList<float> &samples, quint64 startIndex)
 {
     ring.append(samples.constData(), samples.size(), startIndex);
 }
 
-}  // namespace
+} // namespace
 
-class PhoneSampleRingTest : public QObject {
+class PhoneSampleRingTest : public QObject
+{
     Q_OBJECT
 private slots:
     void readByIndex_data()
@@ -56,7 +57,7 @@ private slots:
         QList<float> out(std::clamp<qint64>(count, 0, 100), -1.0f);
         QCOMPARE(int(ring.read(start, count, out.data())), status);
         QCOMPARE(out, status == 0 ? ramp(count, float(start)) : QList<float>(out.size(), -1.0f));
-        QCOMPARE(ring.available(), qint64(250));  // stream readers get the zeros
+        QCOMPARE(ring.available(), qint64(250)); // stream readers get the zeros
         QCOMPARE(ring.gaps().size(), 1);
     }
 
@@ -76,7 +77,7 @@ private slots:
         append(ring, ramp(10, float(nextIndex)), nextIndex);
         QCOMPARE(ring.base(), nextIndex);
         QCOMPARE(ring.readIndex(), nextIndex);
-        QVERIFY(ring.gaps().isEmpty());  // what was kept is given up, not reported as a gap
+        QVERIFY(ring.gaps().isEmpty()); // what was kept is given up, not reported as a gap
         QCOMPARE(ring.read(nextIndex - 1, 2, nullptr), PhoneSampleRing::Overwritten);
         QList<float> kept(10);
         QCOMPARE(ring.read(nextIndex, 10, kept.data()), PhoneSampleRing::Copied);
@@ -91,7 +92,7 @@ private slots:
             append(ring, ramp(3, float(start)), start);
         QCOMPARE(ring.base(), quint64(13));
         QCOMPARE(ring.readIndex(), quint64(13));
-        QCOMPARE(ring.dropped(), quint64(13));  // never read, all lost to overwriting
+        QCOMPARE(ring.dropped(), quint64(13)); // never read, all lost to overwriting
         QList<float> kept(8);
         QCOMPARE(ring.read(13, 8, kept.data()), PhoneSampleRing::Copied);
         QCOMPARE(kept, ramp(8, 13.0f));
@@ -109,9 +110,9 @@ private slots:
     {
         PhoneSampleRing ring(100);
         append(ring, ramp(10), 0);
-        append(ring, ramp(10), 20);  // gap [10, 20)
-        append(ring, ramp(10), 40);  // gap [30, 40)
-        append(ring, ramp(75), 50);  // end 125, base 25: the first gap is gone
+        append(ring, ramp(10), 20); // gap [10, 20)
+        append(ring, ramp(10), 40); // gap [30, 40)
+        append(ring, ramp(75), 50); // end 125, base 25: the first gap is gone
         QCOMPARE(ring.gaps().size(), 1);
         QCOMPARE(ring.read(25, 5, nullptr), PhoneSampleRing::Copied);
         QCOMPARE(ring.read(25, 6, nullptr), PhoneSampleRing::CrossesGap);
@@ -120,7 +121,7 @@ private slots:
     // Skipping keeps at most max(keep, 0) of the newest unread samples; the rest are dropped.
     void consumeKeepsNewest()
     {
-        for (const auto& [keep, dropped] : {std::pair{30, 70}, {0, 100}, {-4, 100}, {500, 0}}) {
+        for (const auto &[keep, dropped] : {std::pair{30, 70}, {0, 100}, {-4, 100}, {500, 0}}) {
             PhoneSampleRing ring(1000);
             append(ring, ramp(100), 0);
             ring.consume(keep);
@@ -149,16 +150,16 @@ private slots:
         QTest::addColumn<double>("ratio");
         QTest::addColumn<double>("phase");
         QTest::addColumn<qint64>("maxOut");
-        QTest::addColumn<qint64>("unread");  // left unread before the read
+        QTest::addColumn<qint64>("unread"); // left unread before the read
         QTest::addColumn<QList<float>>("expected");
         QTest::addColumn<quint64>("readIndex");
         QTest::addColumn<double>("phaseAfter");
-        const auto row = [](const char* name, double ratio, double phase, qint64 maxOut,
-                            qint64 unread, const QList<float>& expected, quint64 readIndex,
-                            double phaseAfter) {
-            QTest::newRow(name) << ratio << phase << maxOut << unread << expected << readIndex
-                                << phaseAfter;
-        };
+        const auto row
+                = [](const char *name, double ratio, double phase, qint64 maxOut, qint64 unread,
+                     const QList<float> &expected, quint64 readIndex, double phaseAfter) {
+                      QTest::newRow(name) << ratio << phase << maxOut << unread << expected
+                                          << readIndex << phaseAfter;
+                  };
         const double nan = std::numeric_limits<double>::quiet_NaN();
         const double inf = std::numeric_limits<double>::infinity();
         // p = 0.25, 1.75, 3.25, 4.75; q = 6.25 (3.25 when stopped after two samples).
@@ -168,7 +169,7 @@ private slots:
         row("ratio 2", 2, 0, 32, 6, {0, 4, 16}, 6, 0);
         row("NaN phase starts at 0", 2, nan, 32, 6, {0, 4, 16}, 6, 0);
         row("negative phase starts at 0", 2, -0.5, 32, 6, {0, 4, 16}, 6, 0);
-        row("phase near the end", 1, 4.9, 32, 6, {24.1f}, 5, 0.9);  // 16 + 0.9 * 9
+        row("phase near the end", 1, 4.9, 32, 6, {24.1f}, 5, 0.9); // 16 + 0.9 * 9
         // With fewer than two unread samples nothing can be interpolated.
         row("one unread", 1, 0.5, 32, 1, {}, 5, 0.5);
         row("nothing unread", 1, 0.5, 32, 0, {}, 6, 0.5);
@@ -194,7 +195,7 @@ private slots:
         QList<float> out(32, -1.0f);
         QCOMPARE(ring.readResampled(out.data(), maxOut, ratio, &phase), qint64(expected.size()));
         QCOMPARE(out.first(expected.size()), expected);
-        QCOMPARE(out[expected.size()], -1.0f);  // nothing written past the samples produced
+        QCOMPARE(out[expected.size()], -1.0f); // nothing written past the samples produced
         QCOMPARE(ring.readIndex(), readIndex);
         QVERIFY(std::abs(phase - phaseAfter) < 1e-12);
         QCOMPARE(ring.readResampled(nullptr, maxOut, ratio, &phase), qint64(0));

@@ -30,7 +30,8 @@ constexpr int kTimeoutMs = 60000;
 // The phone stand-in: a Python script on the websockets library, which knows nothing of our
 // code. Commands and answers are JSON lines; while waiting for an answer the event loop runs,
 // because the server under test lives in this thread.
-class PhonePeer {
+class PhonePeer
+{
 public:
     bool start()
     {
@@ -42,7 +43,7 @@ public:
 
     ~PhonePeer()
     {
-        process_.closeWriteChannel();  // the script closes its connections and ends
+        process_.closeWriteChannel(); // the script closes its connections and ends
         if (!QTest::qWaitFor([this] { return process_.state() == QProcess::NotRunning; },
                              kTimeoutMs))
             process_.kill();
@@ -50,7 +51,7 @@ public:
     }
 
     // Runs one command on connection `conn`; the answer, or an error answer.
-    QJsonObject command(const QString& op, const QString& conn, QJsonObject fields = {})
+    QJsonObject command(const QString &op, const QString &conn, QJsonObject fields = {})
     {
         fields["op"] = op;
         fields["conn"] = conn;
@@ -63,13 +64,13 @@ public:
         return answer;
     }
 
-    bool send(const QString& op, const QString& conn, const QJsonObject& fields = {})
+    bool send(const QString &op, const QString &conn, const QJsonObject &fields = {})
     {
         return command(op, conn, fields).value("ok").toBool();
     }
 
     // Sends one audio frame of 16-bit samples, followed by `extra` bytes that are no part of it.
-    bool frame(const QString& conn, qint64 seq, qint64 index, const QJsonArray& samples,
+    bool frame(const QString &conn, qint64 seq, qint64 index, const QJsonArray &samples,
                int extra = 0)
     {
         return send("frame", conn,
@@ -77,11 +78,11 @@ public:
     }
 
     // The close code the server sent, or -1 when the connection did not close.
-    int waitClosed(const QString& conn)
+    int waitClosed(const QString &conn)
     {
         return command("wait_closed", conn, {{"timeout", kTimeoutMs / 1000}})
-            .value("code")
-            .toInt(-1);
+                .value("code")
+                .toInt(-1);
     }
 
 private:
@@ -96,20 +97,21 @@ QJsonArray ramp(int count, int first = 0)
     return values;
 }
 
-}  // namespace
+} // namespace
 
-class PhoneServerTest : public QObject {
+class PhoneServerTest : public QObject
+{
     Q_OBJECT
 
 private:
-    AudioStreamServer* server_ = AudioStreamServer::instance();
+    AudioStreamServer *server_ = AudioStreamServer::instance();
     std::unique_ptr<PhonePeer> peer_;
     QStringList events_;
 
     QString url() const { return QString("ws://127.0.0.1:%1").arg(server_->wsPort()); }
     bool listenPlain() { return server_->listen(QHostAddress::LocalHost, 0, 0, 0); }
 
-    QByteArray discover(const QByteArray& payload)
+    QByteArray discover(const QByteArray &payload)
     {
         QUdpSocket socket;
         if (!socket.bind(QHostAddress::LocalHost, 0))
@@ -122,29 +124,29 @@ private:
 
     // Opens `conn` (to `to`, by default the plain server), introduces it as phone `id` and
     // waits for its session.
-    const PhoneSession* connectPhone(const QString& conn, const QString& id = "phone-1",
-                                     const QString& name = "Test phone", int rate = 48000,
-                                     const QString& to = {})
+    const PhoneSession *connectPhone(const QString &conn, const QString &id = "phone-1",
+                                     const QString &name = "Test phone", int rate = 48000,
+                                     const QString &to = {})
     {
         const QJsonObject hello{
-            {"type", "audio-hello"}, {"id", id}, {"name", name}, {"sampleRate", rate}};
+                {"type", "audio-hello"}, {"id", id}, {"name", name}, {"sampleRate", rate}};
         const QString text = QJsonDocument(hello).toJson(QJsonDocument::Compact);
         if (!peer_->send("open", conn, {{"url", to.isEmpty() ? url() : to}})
             || !peer_->send("text", conn, {{"text", text}}))
             return nullptr;
         return QTest::qWaitFor([&] { return server_->hasClient(id); }, kTimeoutMs)
-                   ? server_->session(id)
-                   : nullptr;
+                       ? server_->session(id)
+                       : nullptr;
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(!server_->isListening());  // creating it starts nothing
+        QVERIFY(!server_->isListening()); // creating it starts nothing
         connect(server_, &AudioStreamServer::clientConnected, this,
-                [this](const QString& id) { events_.append("+" + id); });
+                [this](const QString &id) { events_.append("+" + id); });
         connect(server_, &AudioStreamServer::clientDisconnected, this,
-                [this](const QString& id) { events_.append("-" + id); });
+                [this](const QString &id) { events_.append("-" + id); });
     }
 
     void init()
@@ -169,9 +171,9 @@ private slots:
         silent.writeDatagram("who is there?", QHostAddress::LocalHost, server_->discoveryPort());
         const QByteArray reply = discover("\x01xxPELMAR_DISCOVERyy\n");
         // The phone application reads the keys in this order; no certificate: no "wss".
-        const QByteArray expected = "{\"type\":\"pelmar-here\",\"name\":\""
-                                    + QHostInfo::localHostName().toUtf8() + "\",\"ws\":"
-                                    + QByteArray::number(server_->wsPort()) + ",\"wss\":0}";
+        const QByteArray expected
+                = "{\"type\":\"pelmar-here\",\"name\":\"" + QHostInfo::localHostName().toUtf8()
+                  + "\",\"ws\":" + QByteArray::number(server_->wsPort()) + ",\"wss\":0}";
         QCOMPARE(reply, expected);
         // The reply to the later datagram has arrived, so the earlier one was handled and dropped.
         QVERIFY(!silent.hasPendingDatagrams());
@@ -179,18 +181,24 @@ private slots:
 
     void handshakeFields_data()
     {
-        QTest::addColumn<QString>("fields");  // besides "type" and "id"
+        QTest::addColumn<QString>("fields"); // besides "type" and "id"
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("rate");
         const QString longName(100, QChar('x'));
-        QTest::newRow("plain") << R"("name":"Pixel","sampleRate":44100)" << "Pixel" << 44100;
-        QTest::newRow("rate below range") << R"("sampleRate":4000)" << "Phone" << 8000;
-        QTest::newRow("rate above range") << R"("sampleRate":500000)" << "Phone" << 192000;
-        QTest::newRow("negative rate wraps high") << R"("sampleRate":-1)" << "Phone" << 192000;
-        QTest::newRow("name of spaces") << R"("name":"   ")" << "Phone" << 48000;
-        QTest::newRow("name trimmed") << R"("name":"  话筒 1 ")" << "话筒 1" << 48000;
-        QTest::newRow("long name cut") << QString(R"("name":"%1")").arg(longName)
-                                       << longName.left(64) << 48000;
+        QTest::newRow("plain") << R"("name":"Pixel","sampleRate":44100)"
+                               << "Pixel" << 44100;
+        QTest::newRow("rate below range") << R"("sampleRate":4000)"
+                                          << "Phone" << 8000;
+        QTest::newRow("rate above range") << R"("sampleRate":500000)"
+                                          << "Phone" << 192000;
+        QTest::newRow("negative rate wraps high") << R"("sampleRate":-1)"
+                                                  << "Phone" << 192000;
+        QTest::newRow("name of spaces") << R"("name":"   ")"
+                                        << "Phone" << 48000;
+        QTest::newRow("name trimmed") << R"("name":"  话筒 1 ")"
+                                      << "话筒 1" << 48000;
+        QTest::newRow("long name cut")
+                << QString(R"("name":"%1")").arg(longName) << longName.left(64) << 48000;
     }
 
     void handshakeFields()
@@ -207,47 +215,72 @@ private slots:
         QCOMPARE(clients.first().name, name);
         QCOMPARE(clients.first().sampleRate, quint32(rate));
         QCOMPARE(server_->sampleRate("phone-1"), quint32(rate));
-        QCOMPARE(server_->session("phone-1")->ring.capacity(), qint64(rate) * 10);  // 10 s
+        QCOMPARE(server_->session("phone-1")->ring.capacity(), qint64(rate) * 10); // 10 s
         QCOMPARE(events_, QStringList{"+phone-1"});
     }
 
     // Every protocol error ends the connection with close code 1000 after a warning.
     void protocolErrorsCloseTheConnection_data()
     {
-        QTest::addColumn<bool>("handshake");  // whether a valid one comes first
-        QTest::addColumn<QString>("op");      // "text", or "bytes" given in hex
+        QTest::addColumn<bool>("handshake"); // whether a valid one comes first
+        QTest::addColumn<QString>("op"); // "text", or "bytes" given in hex
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("warning");
         const QString invalid = "invalid handshake from 127.0.0.1, closing";
         const QString badMagic = "bad magic from Test phone, closing";
-        const QString malformed =
-            "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
-        QTest::newRow("not JSON") << false << "text" << "hello there" << invalid;
-        QTest::newRow("JSON array") << false << "text" << R"(["audio-hello","x"])" << invalid;
-        QTest::newRow("wrong type") << false << "text" << R"({"type":"video-hello","id":"x"})"
-                                    << invalid;
-        QTest::newRow("empty id") << false << "text" << R"({"type":"audio-hello","id":""})"
-                                  << invalid;
-        QTest::newRow("numeric id") << false << "text" << R"({"type":"audio-hello","id":42})"
-                                    << invalid;
+        const QString malformed
+                = "malformed frame from Test phone (sampleCount: %1, size: %2), closing";
+        QTest::newRow("not JSON") << false << "text"
+                                  << "hello there" << invalid;
+        QTest::newRow("JSON array") << false << "text"
+                                    << R"(["audio-hello","x"])" << invalid;
+        QTest::newRow("wrong type") << false << "text"
+                                    << R"({"type":"video-hello","id":"x"})" << invalid;
+        QTest::newRow("empty id") << false << "text"
+                                  << R"({"type":"audio-hello","id":""})" << invalid;
+        QTest::newRow("numeric id") << false << "text"
+                                    << R"({"type":"audio-hello","id":42})" << invalid;
         // Frames: magic, seq, sampleIndex, sampleCount, samples.
         QTest::newRow("frame before handshake")
-            << false << "bytes" << "514b" "00000000" "0000000000000000" "01000000" "ff7f"
-            << "binary frame before handshake from 127.0.0.1, closing";
+                << false << "bytes"
+                << "514b"
+                   "00000000"
+                   "0000000000000000"
+                   "01000000"
+                   "ff7f"
+                << "binary frame before handshake from 127.0.0.1, closing";
         QTest::newRow("bad magic") << true << "bytes"
-                                   << "4b51" "01000000" "0400000000000000" "00000000" << badMagic;
+                                   << "4b51"
+                                      "01000000"
+                                      "0400000000000000"
+                                      "00000000"
+                                   << badMagic;
         QTest::newRow("shorter than a header") << true << "bytes"
-                                               << "514b" "01000000" "0400000000000000" << badMagic;
+                                               << "514b"
+                                                  "01000000"
+                                                  "0400000000000000"
+                                               << badMagic;
         QTest::newRow("too many samples") << true << "bytes"
-                                          << "514b" "01000000" "0400000000000000" "01001000"
+                                          << "514b"
+                                             "01000000"
+                                             "0400000000000000"
+                                             "01001000"
                                           << malformed.arg(0x100001).arg(18);
         QTest::newRow("samples missing") << true << "bytes"
-                                         << "514b" "01000000" "0400000000000000" "0a000000" "0100"
+                                         << "514b"
+                                            "01000000"
+                                            "0400000000000000"
+                                            "0a000000"
+                                            "0100"
                                          << malformed.arg(10).arg(20);
         // Index 2^63 - 5 with 10 samples: the end would leave the signed 64-bit range.
-        QTest::newRow("index beyond signed range")
-            << true << "bytes" << "514b" "01000000" "fbffffffffffff7f" "0a000000" + QString(40, '0')
-            << malformed.arg(10).arg(38);
+        QTest::newRow("index beyond signed range") << true << "bytes"
+                                                   << "514b"
+                                                      "01000000"
+                                                      "fbffffffffffff7f"
+                                                      "0a000000"
+                                                              + QString(40, '0')
+                                                   << malformed.arg(10).arg(38);
     }
 
     void protocolErrorsCloseTheConnection()
@@ -272,10 +305,10 @@ private slots:
     {
         QList<float> announced;
         connect(server_, &AudioStreamServer::samplesAppended, this,
-                [&announced](const QString&, const float* data, qlonglong n) {
+                [&announced](const QString &, const float *data, qlonglong n) {
                     announced += QList<float>(data, data + n);
                 });
-        const PhoneSession* session = connectPhone("a");
+        const PhoneSession *session = connectPhone("a");
         QVERIFY(session);
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         // Trailing bytes after the samples are no part of the frame; an empty frame is a frame.
@@ -303,15 +336,15 @@ private slots:
     // of each. At 8000 Hz the ring holds 80000 samples; what nobody read counts as dropped.
     void gapsRestartsAndDrops()
     {
-        const PhoneSession* session = connectPhone("a", "phone-1", "Gappy", 8000);
+        const PhoneSession *session = connectPhone("a", "phone-1", "Gappy", 8000);
         QVERIFY(session);
         QVERIFY(peer_->frame("a", 5, 0, ramp(100, 1)));
         QVERIFY(peer_->frame("a", 9, 150, ramp(100, 1001)));
         WAIT_FOR(session->frames == 2);
-        QCOMPARE(session->seqGaps, quint64(3));      // 6, 7, 8 missing
-        QCOMPARE(session->sampleGaps, quint64(50));  // [100, 150) missing
+        QCOMPARE(session->seqGaps, quint64(3)); // 6, 7, 8 missing
+        QCOMPARE(session->sampleGaps, quint64(50)); // [100, 150) missing
         QCOMPARE(server_->read("phone-1", 90, 20, nullptr), 3);
-        QVERIFY(peer_->frame("a", 2, 120, ramp(10, 7)));  // sequence and index both go back
+        QVERIFY(peer_->frame("a", 2, 120, ramp(10, 7))); // sequence and index both go back
         WAIT_FOR(session->frames == 3);
         QCOMPARE(session->seqGaps, quint64(4));
         QCOMPARE(session->sampleGaps, quint64(51));
@@ -344,7 +377,7 @@ private slots:
         WAIT_FOR(events_ == (QStringList{"+phone-1", "-phone-1", "+phone-1"}));
         QCOMPARE(server_->clients().size(), 1);
         QCOMPARE(server_->clients().first().name, QString("Second"));
-        QCOMPARE(server_->writeIndex("phone-1"), quint64(0));  // a fresh ring
+        QCOMPARE(server_->writeIndex("phone-1"), quint64(0)); // a fresh ring
         QVERIFY(peer_->frame("new", 0, 500, ramp(10)));
         WAIT_FOR(server_->writeIndex("phone-1") == 510);
         QCOMPARE(server_->trackedSocketCount(), 1);
@@ -370,7 +403,8 @@ private slots:
         QVERIFY(connectPhone("phone"));
         QVERIFY(peer_->send("open", "pending", {{"url", url()}}));
         WAIT_FOR(server_->trackedSocketCount() == 2);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] already listening"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[PhoneAudio\\] already listening"));
         QVERIFY(!listenPlain());
 
         server_->stop();
@@ -380,7 +414,7 @@ private slots:
         QCOMPARE(events_, (QStringList{"+phone-1", "-phone-1"}));
         QCOMPARE(peer_->waitClosed("phone"), 1000);
         QCOMPARE(peer_->waitClosed("pending"), 1000);
-        server_->stop();  // nothing listens: nothing happens
+        server_->stop(); // nothing listens: nothing happens
         QCOMPARE(events_.size(), 2);
 
         // Readers asking for a phone that is gone get the neutral answers.
@@ -395,7 +429,8 @@ private slots:
         // A port taken elsewhere fails the start and leaves nothing open.
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[PhoneAudio\\] cannot listen on"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[PhoneAudio\\] cannot listen on"));
         QVERIFY(!server_->listen(QHostAddress::LocalHost, squatter.serverPort(), 0, 0));
         QVERIFY(!server_->isListening());
         QCOMPARE(server_->discoveryPort(), quint16(0));
@@ -409,10 +444,10 @@ private slots:
             QSKIP("a TLS backend and openssl are needed");
         QTemporaryDir dir;
         QProcess make;
-        make.start(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
-                             "/CN=127.0.0.1", "-keyout", dir.filePath("key.pem"), "-out",
-                             dir.filePath("cert.pem")});
+        make.start(openssl,
+                   {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-keyout",
+                    dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
         QVERIFY(make.waitForFinished(kTimeoutMs) && make.exitCode() == 0);
         QFile keyFile(dir.filePath("key.pem"));
         QVERIFY(keyFile.open(QIODevice::ReadOnly));

@@ -5,13 +5,13 @@
 #include "tests/support/TestMain.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QFile>
 #include <QIODevice>
 #include <QPointer>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <tuple>
 #include <vector>
@@ -28,7 +28,8 @@ constexpr int channels = 2;
 
 // Reads give the known signal: a fixed pseudo-random sequence of 24-bit values, exact in float.
 // Writes (from a capture stream's thread) are kept.
-class SignalDevice : public QIODevice {
+class SignalDevice : public QIODevice
+{
 public:
     static float sample(uint64_t index)
     {
@@ -45,18 +46,18 @@ public:
     }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override
+    qint64 readData(char *data, qint64 maxSize) override
     {
         const qint64 count = maxSize / qint64(sizeof(float));
-        auto* out = reinterpret_cast<float*>(data);
+        auto *out = reinterpret_cast<float *>(data);
         for (qint64 i = 0; i < count; ++i)
             out[i] = sample(next_++);
         return count * qint64(sizeof(float));
     }
-    qint64 writeData(const char* data, qint64 size) override
+    qint64 writeData(const char *data, qint64 size) override
     {
         QMutexLocker lock(&mutex_);
-        const auto* f = reinterpret_cast<const float*>(data);
+        const auto *f = reinterpret_cast<const float *>(data);
         recorded_.insert(recorded_.end(), f, f + size / qint64(sizeof(float)));
         return size;
     }
@@ -68,54 +69,56 @@ private:
 };
 
 // The server's own view of a sink or source: description, rate and channels.
-struct ServerView {
+struct ServerView
+{
     QString description;
     uint32_t rate = 0;
     qsizetype channels = 0;
 };
 
-ServerView serverView(const QString& kind, const QString& name)
+ServerView serverView(const QString &kind, const QString &name)
 {
     QProcess pactl;
     pactl.start("pactl", {"list", kind});
     pactl.waitForFinished(10000);
     const auto m = QRegularExpression("Name: " + QRegularExpression::escape(name)
-                                          + "\\n.*?Description: ([^\\n]*)\\n"
-                                            ".*?Sample \\w+: \\S+ (\\d+)ch (\\d+)Hz",
+                                              + "\\n.*?Description: ([^\\n]*)\\n"
+                                                ".*?Sample \\w+: \\S+ (\\d+)ch (\\d+)Hz",
                                       QRegularExpression::DotMatchesEverythingOption)
-                       .match(QString::fromUtf8(pactl.readAllStandardOutput()));
+                           .match(QString::fromUtf8(pactl.readAllStandardOutput()));
     return {m.captured(1), m.captured(3).toUInt(), m.captured(2).toInt()};
 }
 
-qint64 firstSoundFrame(const std::vector<float>& samples)
+qint64 firstSoundFrame(const std::vector<float> &samples)
 {
     const auto at = std::find_if(samples.cbegin(), samples.cend(), [](float v) { return v != 0; });
     return at == samples.cend() ? -1 : qint64(at - samples.cbegin()) / channels;
 }
 
 // The frame of the played signal that the captured frame `at` (and the two after it) holds, or -1.
-qint64 findPlayedFrame(const std::vector<float>& got, qint64 at, qint64 searchEnd)
+qint64 findPlayedFrame(const std::vector<float> &got, qint64 at, qint64 searchEnd)
 {
     for (qint64 frame = 0; frame < searchEnd; ++frame) {
         bool same = true;
         for (int k = 0; k < 3 * channels && same; ++k)
             same = got[size_t(at * channels + k)]
-                == SignalDevice::sample(uint64_t(frame * channels + k));
+                   == SignalDevice::sample(uint64_t(frame * channels + k));
         if (same)
             return frame;
     }
     return -1;
 }
 
-const audio::DeviceInfo* row(const audio::DeviceList& rows, const QString& id)
+const audio::DeviceInfo *row(const audio::DeviceList &rows, const QString &id)
 {
-    const auto at = std::find_if(rows.cbegin(), rows.cend(), [&id](auto& r) { return r.id == id; });
+    const auto at = std::find_if(rows.cbegin(), rows.cend(), [&id](auto &r) { return r.id == id; });
     return at == rows.cend() ? nullptr : &*at;
 }
 
-}  // namespace
+} // namespace
 
-class WasapiAlsaTest : public QObject {
+class WasapiAlsaTest : public QObject
+{
     Q_OBJECT
 
     QString doomedSocket() const { return serverDir_.filePath("pulse.sock"); }
@@ -136,11 +139,11 @@ private slots:
                  " hint { show on description \"Unplugged\" } }\n");
         // A device on a second server of its own, which a test stops under a running stream.
         QVERIFY(serverDir_.isValid());
-        rc.write(
-            QStringLiteral("pcm.doomed { type asym playback.pcm { type pulse server "
-                           "\"unix:%1\" device \"doomed\" } hint { description \"Doomed\" } }\n")
-                .arg(doomedSocket())
-                .toUtf8());
+        rc.write(QStringLiteral(
+                         "pcm.doomed { type asym playback.pcm { type pulse server "
+                         "\"unix:%1\" device \"doomed\" } hint { description \"Doomed\" } }\n")
+                         .arg(doomedSocket())
+                         .toUtf8());
     }
 
     void cleanupTestCase()
@@ -153,12 +156,12 @@ private slots:
     {
         const auto client = Client::instance();
         const audio::DeviceList rows = client->devices();
-        for (const auto& [id, kind, name, input] :
+        for (const auto &[id, kind, name, input] :
              {std::tuple{"alsa:render:loop", "sinks", "loop", false},
               std::tuple{"alsa:capture:loop_monitor", "sources", "loop.monitor", true}}) {
             const ServerView server = serverView(kind, name);
             QVERIFY(!server.description.isEmpty());
-            const audio::DeviceInfo* r = row(rows, id);
+            const audio::DeviceInfo *r = row(rows, id);
             QVERIFY2(r, id);
             QCOMPARE(r->name, server.description);
             QCOMPARE(r->pluginName, QStringLiteral("WASAPI"));
@@ -180,7 +183,7 @@ private slots:
         QCOMPARE(inFormat, (audio::Format{rate, channels}));
         QCOMPARE(outFormat, (audio::Format{rate, channels}));
         QPointer<audio::Stream> input
-            = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
+                = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
         QPointer<audio::Stream> output = client->openOutput("alsa:render:loop", &source, outFormat);
         const auto closeBoth = qScopeGuard([&] {
             if (output)
@@ -192,8 +195,8 @@ private slots:
         QVERIFY(output);
         QCOMPARE(output->format(), (audio::Format{rate, channels}));
 
-        constexpr qint64 checked = 10 * rate;  // frames compared one by one
-        qint64 start = -1;  // a second after the first sound arrives, to let the server settle
+        constexpr qint64 checked = 10 * rate; // frames compared one by one
+        qint64 start = -1; // a second after the first sound arrives, to let the server settle
         QTRY_VERIFY_WITH_TIMEOUT((start = firstSoundFrame(sink.recorded())) >= 0, 30000);
         start += rate;
         QTRY_VERIFY_WITH_TIMEOUT(qint64(sink.recorded().size()) >= (start + checked) * channels,
@@ -209,7 +212,7 @@ private slots:
             if (got[size_t(start * channels + i)]
                 != SignalDevice::sample(uint64_t(playedFrame * channels + i)))
                 QFAIL(qPrintable(
-                    QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
+                        QStringLiteral("frame %1 of the ten seconds differs").arg(i / channels)));
         }
     }
 
@@ -229,7 +232,7 @@ private slots:
         audio::WasapiPlugin plugin;
         SignalDevice source;
         QPointer<audio::Stream> stream
-            = plugin.open("alsa:render:doomed", Plugin::Output, {rate, channels}, &source);
+                = plugin.open("alsa:render:doomed", Plugin::Output, {rate, channels}, &source);
         QVERIFY(stream);
         const auto closeStream = qScopeGuard([&stream] {
             if (stream)
@@ -255,10 +258,10 @@ private slots:
         QTest::addColumn<bool>("listed");
         QTest::addColumn<QString>("logged");
         QTest::newRow("not declared")
-            << "alsa:render:nosuch" << false
-            << "^GetDevice 202 0x80070490 Unknown error 0x80070490 unknown$";
+                << "alsa:render:nosuch" << false
+                << "^GetDevice 202 0x80070490 Unknown error 0x80070490 unknown$";
         QTest::newRow("declared, not on the server")
-            << "alsa:render:gone" << true << "^Initialize audio client 241 0x";
+                << "alsa:render:gone" << true << "^Initialize audio client 241 0x";
     }
     void openingAMissingDeviceFailsCleanly()
     {

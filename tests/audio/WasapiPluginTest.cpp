@@ -1,5 +1,5 @@
-#include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
+#include "audio/Stream.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAudioSystem.h"
 #include "tests/support/TestMain.h"
@@ -25,9 +25,13 @@ namespace {
 
 // A device for either direction. Reads deliver `bytes` of a constant, then nothing; the first
 // read can be held until the test releases it. Writes (from the stream thread) are kept.
-class TestDevice : public QIODevice {
+class TestDevice : public QIODevice
+{
 public:
-    explicit TestDevice(qint64 bytes = 0, float value = 0) : left_(bytes), value_(value) { }
+    explicit TestDevice(qint64 bytes = 0, float value = 0)
+        : left_(bytes)
+        , value_(value)
+    { }
     bool blockFirstRead = false;
     QSemaphore entered;
     QSemaphore release;
@@ -40,7 +44,7 @@ public:
     }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override
+    qint64 readData(char *data, qint64 maxSize) override
     {
         if (std::exchange(blockFirstRead, false)) {
             entered.release();
@@ -53,10 +57,10 @@ protected:
         left_ -= n;
         return n;
     }
-    qint64 writeData(const char* data, qint64 size) override
+    qint64 writeData(const char *data, qint64 size) override
     {
         QMutexLocker lock(&mutex_);
-        const auto* f = reinterpret_cast<const float*>(data);
+        const auto *f = reinterpret_cast<const float *>(data);
         samples_.append(QList<float>(f, f + size / qint64(sizeof(float))));
         return size;
     }
@@ -68,9 +72,9 @@ private:
     QList<float> samples_;
 };
 
-QByteArray floats(const QList<float>& values)
+QByteArray floats(const QList<float> &values)
 {
-    return QByteArray(reinterpret_cast<const char*>(values.constData()),
+    return QByteArray(reinterpret_cast<const char *>(values.constData()),
                       values.size() * qsizetype(sizeof(float)));
 }
 
@@ -97,20 +101,21 @@ std::shared_ptr<FakeAudioSystem> makeSystem()
     return system;
 }
 
-QString line(const QString& label, uint32_t code, const QString& message, const QString& name)
+QString line(const QString &label, uint32_t code, const QString &message, const QString &name)
 {
     return QStringLiteral("%1 0x%2 %3 %4")
-        .arg(label, QString::number(code, 16).toUpper(), message, name);
+            .arg(label, QString::number(code, 16).toUpper(), message, name);
 }
 
-audio::Stream* openCapture(WasapiPlugin& plugin, QIODevice* sink)
+audio::Stream *openCapture(WasapiPlugin &plugin, QIODevice *sink)
 {
     return plugin.open("capture-4ch", Plugin::Input, {96000, 2}, sink);
 }
 
-}  // namespace
+} // namespace
 
-class WasapiPluginTest : public QObject {
+class WasapiPluginTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -120,10 +125,10 @@ private slots:
         // A second endpoint with an id already listed is skipped; render offers two channels
         // at most; without a device format the rate is 48 kHz and there are no channels.
         const audio::DeviceList expected{
-            {"render-8ch", "Speakers", 44100, "WASAPI", {}, {"1", "2"}},
-            {"capture-4ch", "Mic array", 96000, "WASAPI", {"1", "2", "3", "4"}, {}},
-            {"capture-empty", "No format", 48000, "WASAPI", {}, {}},
-            {"render-plain", "Line out", 48000, "WASAPI", {}, {"1", "2"}}};
+                {"render-8ch", "Speakers", 44100, "WASAPI", {}, {"1", "2"}},
+                {"capture-4ch", "Mic array", 96000, "WASAPI", {"1", "2", "3", "4"}, {}},
+                {"capture-empty", "No format", 48000, "WASAPI", {}, {}},
+                {"render-plain", "Line out", 48000, "WASAPI", {}, {"1", "2"}}};
         QCOMPARE(plugin.devices(), expected);
         QCOMPARE(plugin.defaultDevice(Plugin::Output), QStringLiteral("render-plain"));
         QCOMPARE(plugin.defaultDevice(Plugin::Input), QStringLiteral("capture-4ch"));
@@ -140,13 +145,13 @@ private slots:
         QTest::addColumn<uint>("channels");
         QTest::addColumn<WaveFormat>("expected");
         QTest::newRow("extensible stays extensible")
-            << "render-8ch" << true << 2u << extensible(44100, 2, 0x3);
+                << "render-8ch" << true << 2u << extensible(44100, 2, 0x3);
         // Not a capture endpoint, but the backend asks for the capture service and gets it.
         QTest::newRow("plain becomes plain float")
-            << "render-plain" << false << 3u
-            << WaveFormat{WaveFormat::IeeeFloat, 3, 48000, 576000, 12, 32};
+                << "render-plain" << false << 3u
+                << WaveFormat{WaveFormat::IeeeFloat, 3, 48000, 576000, 12, 32};
         QTest::newRow("wide mask does not overflow")
-            << "capture-4ch" << false << 32u << extensible(96000, 32, 0xFFFFFFFF);
+                << "capture-4ch" << false << 32u << extensible(96000, 32, 0xFFFFFFFF);
     }
     void streamRunsAtTheMixRateWithTheRequestedChannels()
     {
@@ -157,7 +162,7 @@ private slots:
         auto system = makeSystem();
         WasapiPlugin plugin(system);
         TestDevice device;
-        audio::Stream* stream = plugin.open(id, render ? Plugin::Output : Plugin::Input,
+        audio::Stream *stream = plugin.open(id, render ? Plugin::Output : Plugin::Input,
                                             {22050, channels}, &device);
         QVERIFY(stream);
         QCOMPARE(stream->format(), (audio::Format{expected.samplesPerSec, channels}));
@@ -180,15 +185,15 @@ private slots:
         QTest::addColumn<uint>("code");
         QTest::addColumn<QString>("logged");
         QTest::addColumn<int>("rowsLeft");
-        const auto step = [](const char* operation, const char* call, int occurrence,
-                             const char* label, int rowsLeft = 0) {
+        const auto step = [](const char *operation, const char *call, int occurrence,
+                             const char *label, int rowsLeft = 0) {
             QTest::addRow("%s %s", operation, label)
-                << QString(operation) << QString(call) << occurrence << result::DeviceInUse
-                << line(label, result::DeviceInUse, "Unknown error 0x8889000A",
-                        "AUDCLNT_E_DEVICE_IN_USE")
-                << rowsLeft;
+                    << QString(operation) << QString(call) << occurrence << result::DeviceInUse
+                    << line(label, result::DeviceInUse, "Unknown error 0x8889000A",
+                            "AUDCLNT_E_DEVICE_IN_USE")
+                    << rowsLeft;
         };
-        for (const char* operation : {"devices", "default", "render"})
+        for (const char *operation : {"devices", "default", "render"})
             step(operation, "createDeviceEnumerator", 1, "CoCreateInstance");
         step("devices", "enumAudioEndpoints", 1, "EnumAudioEndpoints 64");
         step("devices", "count", 1, "GetCount 66");
@@ -201,7 +206,7 @@ private slots:
         step("devices", "value", 2, "PKEY_AudioEngine_DeviceFormat 104");
         step("default", "defaultAudioEndpoint", 1, "GetDefaultAudioEndpoint 153");
         step("default", "id", 1, "GetId 155");
-        for (const char* operation : {"render", "capture"}) {
+        for (const char *operation : {"render", "capture"}) {
             step(operation, "device", 1, "GetDevice 202");
             step(operation, "activateAudioClient", 1, "Activate IAudioClient 205");
             step(operation, "mixFormat", 1, "GetMixFormat 209");
@@ -214,12 +219,13 @@ private slots:
         step("render", "start", 1, "start client 256");
         step("capture", "captureClient", 1, "GetService IAudioCaptureClient 302");
         step("capture", "start", 1, "start client 304");
-        QTest::newRow("capture without event") << "capture" << "createEvent" << 1
-                                               << result::Fail
+        QTest::newRow("capture without event") << "capture"
+                                               << "createEvent" << 1 << result::Fail
                                                << "can't start stream without event handle" << 0;
         // Codes without a message of their own get the fallback text and, if known, a name.
-        const auto text = [](uint code, const char* message, const char* name) {
-            QTest::addRow("code %x", code) << "capture" << "mixFormat" << 1 << code
+        const auto text = [](uint code, const char *message, const char *name) {
+            QTest::addRow("code %x", code) << "capture"
+                                           << "mixFormat" << 1 << code
                                            << line("GetMixFormat 209", code, message, name) << 0;
         };
         text(0x80070057, "Unknown error 0x80070057", "E_INVALIDARG");
@@ -257,12 +263,12 @@ private slots:
     {
         auto system = makeSystem();
         WasapiPlugin plugin(system);
-        constexpr int delivered = 100;  // frames the source has
+        constexpr int delivered = 100; // frames the source has
         TestDevice source(delivered * 2 * qint64(sizeof(float)), 0.5f);
-        audio::Stream* stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
+        audio::Stream *stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
         QVERIFY(stream);
         auto client = system->lastClient();
-        const int bufferFrames = 4410;  // ten periods of 10 ms at 44.1 kHz
+        const int bufferFrames = 4410; // ten periods of 10 ms at 44.1 kHz
         client->tick();
         QTRY_COMPARE(client->rendered().size(), bufferFrames * 8);
         // A period later, only the consumed part is free again.
@@ -270,7 +276,7 @@ private slots:
         client->tick();
         QTRY_COMPARE(client->rendered().size(), (bufferFrames + 441) * 8);
         const QByteArray bytes = client->rendered();
-        const auto* samples = reinterpret_cast<const float*>(bytes.constData());
+        const auto *samples = reinterpret_cast<const float *>(bytes.constData());
         for (int i = 0; i < (bufferFrames + 441) * 2; ++i)
             QCOMPARE(samples[i], i < delivered * 2 ? 0.5f : 0.0f);
         stream->close();
@@ -283,7 +289,7 @@ private slots:
         auto system = makeSystem();
         WasapiPlugin plugin(system);
         TestDevice sink;
-        audio::Stream* stream = openCapture(plugin, &sink);
+        audio::Stream *stream = openCapture(plugin, &sink);
         QVERIFY(stream);
         auto client = system->lastClient();
         // Three packets arrive before the thread wakes: a hiccup. The middle one is silent; its
@@ -303,13 +309,20 @@ private slots:
         QTest::addColumn<bool>("render");
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("label");
-        QTest::newRow("padding") << true << "currentPadding" << "GetCurrentPadding";
-        QTest::newRow("render buffer") << true << "buffer" << "GetBuffer";
-        QTest::newRow("render release") << true << "releaseBuffer" << "ReleaseBuffer";
-        QTest::newRow("packet size") << false << "nextPacketSize" << "GetNextPacketSize";
-        QTest::newRow("capture buffer") << false << "buffer" << "GetBuffer";
-        QTest::newRow("capture release") << false << "releaseBuffer" << "ReleaseBuffer";
-        QTest::newRow("render stop") << true << "stop" << "stop client";
+        QTest::newRow("padding") << true << "currentPadding"
+                                 << "GetCurrentPadding";
+        QTest::newRow("render buffer") << true << "buffer"
+                                       << "GetBuffer";
+        QTest::newRow("render release") << true << "releaseBuffer"
+                                        << "ReleaseBuffer";
+        QTest::newRow("packet size") << false << "nextPacketSize"
+                                     << "GetNextPacketSize";
+        QTest::newRow("capture buffer") << false << "buffer"
+                                        << "GetBuffer";
+        QTest::newRow("capture release") << false << "releaseBuffer"
+                                         << "ReleaseBuffer";
+        QTest::newRow("render stop") << true << "stop"
+                                     << "stop client";
     }
     void streamThreadFailuresEndTheLoopWithTheirLabel()
     {
@@ -321,16 +334,16 @@ private slots:
         WasapiPlugin plugin(system);
         LogCapture log;
         TestDevice source(1 << 20, 0.25f);
-        audio::Stream* stream = render
-            ? plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source)
-            : openCapture(plugin, &source);
+        audio::Stream *stream
+                = render ? plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source)
+                         : openCapture(plugin, &source);
         QVERIFY(stream);
         auto client = system->lastClient();
         client->pushPacket(floats({1, 2}), 1, 0);
         client->tick();
         if (call == "stop") {
             QTRY_VERIFY(!client->rendered().isEmpty());
-            stream->close();  // the thread stops the client as it leaves
+            stream->close(); // the thread stops the client as it leaves
         }
         QTRY_VERIFY2(log.contains(line(label, 0x88890004, "Unknown error 0x88890004",
                                        "AUDCLNT_E_DEVICE_INVALIDATED")),
@@ -350,10 +363,10 @@ private slots:
         WasapiPlugin plugin(system);
         TestDevice source(1 << 20, 0.25f);
         source.blockFirstRead = true;
-        audio::Stream* stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
+        audio::Stream *stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
         QVERIFY(stream);
         system->lastClient()->tick();
-        QVERIFY(source.entered.tryAcquire(1, 10000));  // the thread is inside read()
+        QVERIFY(source.entered.tryAcquire(1, 10000)); // the thread is inside read()
         std::thread closer([stream] { stream->close(); });
         // Give a wrong teardown every chance to close the device under the reader.
         QTest::qWait(200);
@@ -383,7 +396,7 @@ private slots:
         QCOMPARE(system->callCount("stop"), 1);
         // A late close from the stream's user is harmless.
         stream->close();
-        QTRY_VERIFY(stream.isNull());  // deleted later through the event loop
+        QTRY_VERIFY(stream.isNull()); // deleted later through the event loop
     }
 };
 

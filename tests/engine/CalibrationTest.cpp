@@ -15,9 +15,9 @@ using Points = QList<CalCurve::Point>;
 
 namespace {
 
-FakePlugin* card = nullptr;
+FakePlugin *card = nullptr;
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
 {
     const QString path = dir.filePath(name);
     QFile file(path);
@@ -27,16 +27,17 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return path;
 }
 
-}  // namespace
+} // namespace
 
-class CalibrationTest : public QObject {
+class CalibrationTest : public QObject
+{
     Q_OBJECT
 
 private:
     QTemporaryDir dir;
-    QString micFile;        // (100, 1), (1000, 1)
-    QString secondFile;     // (500, 2), (2000, 4)
-    QString oneLineFile;    // a single data line: refused
+    QString micFile; // (100, 1), (1000, 1)
+    QString secondFile; // (500, 2), (2000, 4)
+    QString oneLineFile; // a single data line: refused
     QString missingFile;
 
 private slots:
@@ -80,24 +81,26 @@ private slots:
 
         const Points three{{20.0f, -1.5f}, {1000.0f, 0.0f}, {20000.0f, 2.0f}};
         QTest::newRow("tabs, CRLF, byte-order mark")
-            << QByteArray("\xEF\xBB\xBF" "20\t-1.5\r\n1000\t0\r\n20000\t2.0\r\n") << three << 0;
+                << QByteArray("\xEF\xBB\xBF"
+                              "20\t-1.5\r\n1000\t0\r\n20000\t2.0\r\n")
+                << three << 0;
         QTest::newRow("commas, more columns")
-            << QByteArray("20,-1.5,90\n1000,0,0\n20000, 2.0 ,5\n") << three << 0;
+                << QByteArray("20,-1.5,90\n1000,0,0\n20000, 2.0 ,5\n") << three << 0;
         QTest::newRow("white space, plus signs")
-            << QByteArray("+20  -1.5\n1000 +0\n  20000   +2.0  \n") << three << 0;
+                << QByteArray("+20  -1.5\n1000 +0\n  20000   +2.0  \n") << three << 0;
         QTest::newRow("comments and blanks are not counted")
-            << QByteArray("\n# mic 1234\nSens Factor =-1.2dB\n\n20\t-1.5\n\n1000\t0\n.5\t3\n"
-                          "*\n20000\t2.0\n")
-            << three << 0;
+                << QByteArray("\n# mic 1234\nSens Factor =-1.2dB\n\n20\t-1.5\n\n1000\t0\n.5\t3\n"
+                              "*\n20000\t2.0\n")
+                << three << 0;
         QTest::newRow("zero frequency and units are counted")
-            << QByteArray("0\t3\n1kHz\t2\n20\t-1.5\n1000\t0\n-5\t1\n20000\t2\n") << three << 3;
-        QTest::newRow("one column is counted") << QByteArray("20\t-1.5\n1000\n1000\t0\n20000 2\n")
-                                               << three << 1;
+                << QByteArray("0\t3\n1kHz\t2\n20\t-1.5\n1000\t0\n-5\t1\n20000\t2\n") << three << 3;
+        QTest::newRow("one column is counted")
+                << QByteArray("20\t-1.5\n1000\n1000\t0\n20000 2\n") << three << 1;
         // Numbers the reader would take as infinite or not-a-number never reach the curve.
         QTest::newRow("non-finite values are counted")
-            << QByteArray("+inf 0\n20\t-1.5\n1000 nan\n1000\t0\n-inf 1\n100 +inf\n"
-                          "1e40 2\n20000\t2\n")
-            << three << 5;
+                << QByteArray("+inf 0\n20\t-1.5\n1000 nan\n1000\t0\n-inf 1\n100 +inf\n"
+                              "1e40 2\n20000\t2\n")
+                << three << 5;
     }
 
     void parse()
@@ -134,7 +137,7 @@ private slots:
         CalCurve curve;
         curve.buildLut({10.0f, 100.0f});
         QCOMPARE(curve.gainForBin(1), 1.0f);
-        curve.setPoints({{1000.0f, 10.0f}, {100.0f, 0.0f}});  // sorted by the curve
+        curve.setPoints({{1000.0f, 10.0f}, {100.0f, 0.0f}}); // sorted by the curve
         const QList<float> bins{50.0f, 200.0f, 316.22777f, 1000.0f, 5000.0f};
         const float expectedDb[] = {0.0f, 3.0103f, 5.0f, 10.0f, 10.0f};
         curve.buildLut(bins);
@@ -153,8 +156,16 @@ private slots:
     void tableFollowsTheCurveAtEveryBin()
     {
         CalCurve curve;
-        curve.setPoints({{20, -3}, {31.5, -1.2}, {63, -0.4}, {1000, 0}, {1000, 0.3},
-                         {4000, 1.1}, {8000, 2.5}, {12500, 4}, {16000, 3.2}, {20000, -2}});
+        curve.setPoints({{20, -3},
+                         {31.5, -1.2},
+                         {63, -0.4},
+                         {1000, 0},
+                         {1000, 0.3},
+                         {4000, 1.1},
+                         {8000, 2.5},
+                         {12500, 4},
+                         {16000, 3.2},
+                         {20000, -2}});
         QList<float> bins;
         for (int k = 0; k <= 8192; ++k)
             bins.append(float(k) * 48000.0f / 16384.0f);
@@ -172,12 +183,18 @@ private slots:
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("group");
-        QTest::newRow("plain") << "{0.0.1.00000000}.{a1b2}" << "{0.0.1.00000000}.{a1b2}";
-        QTest::newRow("slash") << "alsa/hw:1,0" << "alsa%2Fhw:1,0";
-        QTest::newRow("backslash") << "SWD\\MMDEVAPI" << "SWD%5CMMDEVAPI";
-        QTest::newRow("percent") << "100%" << "100%25";
-        QTest::newRow("escape lookalike") << "a%2Fb" << "a%252Fb";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain") << "{0.0.1.00000000}.{a1b2}"
+                               << "{0.0.1.00000000}.{a1b2}";
+        QTest::newRow("slash") << "alsa/hw:1,0"
+                               << "alsa%2Fhw:1,0";
+        QTest::newRow("backslash") << "SWD\\MMDEVAPI"
+                                   << "SWD%5CMMDEVAPI";
+        QTest::newRow("percent") << "100%"
+                                 << "100%25";
+        QTest::newRow("escape lookalike") << "a%2Fb"
+                                          << "a%252Fb";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void groupNamesRoundTrip()
@@ -191,9 +208,10 @@ private slots:
 
     void startRemovesVanishedFiles()
     {
-        QTest::ignoreMessage(QtWarningMsg,
-                             "[CalibrationManager] Removed 1 missing calibration file reference(s)");
-        CalibrationManager* manager = CalibrationManager::instance();
+        QTest::ignoreMessage(
+                QtWarningMsg,
+                "[CalibrationManager] Removed 1 missing calibration file reference(s)");
+        CalibrationManager *manager = CalibrationManager::instance();
         QSignalSpy warnings(manager, &CalibrationManager::warningRaised);
 
         const CalibrationManager::Profile slashed = manager->getProfile("alsa/usb\\mic");
@@ -208,32 +226,33 @@ private slots:
         QCOMPARE(warnings.at(0).at(1).toString(),
                  QStringLiteral("以下校准文件已不存在，已自动移除关联：Slashed (通道 2): %1。"
                                 "请在校准设置里重新指定。")
-                     .arg(missingFile));
+                         .arg(missingFile));
         QCOMPARE(manager->phoneMicSplOffset(), 3.5);
     }
 
     void legacyIdsMoveOnceToUniqueNames()
     {
-        CalibrationManager* manager = CalibrationManager::instance();
+        CalibrationManager *manager = CalibrationManager::instance();
         // Nothing listed at start, so nothing moved yet.
         QCOMPARE(manager->getProfile("3").deviceName, QStringLiteral("Solo Mic"));
 
         card->rows = {row("uid-solo", "Solo Mic", "WASAPI"), row("uid-twin-a", "Twin", "WASAPI"),
                       row("uid-twin-b", "Twin", "WASAPI")};
-        QTest::ignoreMessage(QtInfoMsg, "[CalibrationManager] 迁移校准配置: 3 (Solo Mic) → uid-solo");
         QTest::ignoreMessage(QtInfoMsg,
-                             "[CalibrationManager] legacy id 迁移完成：成功 1 跳过 1 "
-                             "（跳过原因：名称为空/多设备重名/目标 UID 已存在）");
+                             "[CalibrationManager] 迁移校准配置: 3 (Solo Mic) → uid-solo");
+        QTest::ignoreMessage(QtInfoMsg, "[CalibrationManager] legacy id 迁移完成：成功 1 跳过 1 "
+                                        "（跳过原因：名称为空/多设备重名/目标 UID 已存在）");
         audio::Client::instance()->reloadDevices();
 
         QCOMPARE(manager->getProfile("3").deviceId, QString());
         QCOMPARE(manager->getProfile("uid-solo").calFile(0, 0), micFile);
         QCOMPARE(manager->splReference("uid-solo", 0), 120.5);
-        QCOMPARE(manager->splReference("uid-solo", 1), 140.0);  // the default
+        QCOMPARE(manager->splReference("uid-solo", 1), 140.0); // the default
         QSettings settings;
         QVERIFY(!settings.contains("Calibration/3/deviceName"));
-        QCOMPARE(settings.value("Calibration/uid-solo/deviceName").toString(), QStringLiteral("Solo Mic"));
-        QCOMPARE(manager->getProfile("4").deviceName, QStringLiteral("Twin"));  // ambiguous
+        QCOMPARE(settings.value("Calibration/uid-solo/deviceName").toString(),
+                 QStringLiteral("Solo Mic"));
+        QCOMPARE(manager->getProfile("4").deviceName, QStringLiteral("Twin")); // ambiguous
 
         // The move runs once per process, even when the name later becomes unique.
         card->rows = {row("uid-twin-a", "Twin", "WASAPI")};
@@ -244,7 +263,7 @@ private slots:
 
     void savedProfileKeepsSeparatorsInOneGroup()
     {
-        CalibrationManager* manager = CalibrationManager::instance();
+        CalibrationManager *manager = CalibrationManager::instance();
         QSignalSpy updated(manager, &CalibrationManager::profileUpdated);
         CalibrationManager::Profile profile;
         profile.deviceId = "pulse/alsa_input.usb\\x";
@@ -259,7 +278,7 @@ private slots:
         QVERIFY(!settings.childGroups().contains("pulse"));
         settings.beginGroup("pulse%2Falsa_input.usb%5Cx");
         QCOMPARE(settings.value("deviceName").toString(), QStringLiteral("USB Mic"));
-        QVERIFY(settings.contains("calFile_2_0"));  // an empty slot keeps its place
+        QVERIFY(settings.contains("calFile_2_0")); // an empty slot keeps its place
         QCOMPARE(settings.value("calFile_2_1").toString(), secondFile);
         QCOMPARE(manager->splReference(profile.deviceId, 2), 118.0);
 
@@ -277,14 +296,14 @@ private slots:
         QTest::addColumn<Points>("points");
         QTest::newRow("no profile") << "nobody" << micFile << QString() << Points{};
         QTest::newRow("none") << "combine-card" << QString() << QString() << Points{};
-        QTest::newRow("microphone only")
-            << "combine-card" << micFile << QString() << Points{{100.0f, 1.0f}, {1000.0f, 1.0f}};
-        QTest::newRow("second only")
-            << "combine-card" << QString() << secondFile << Points{{500.0f, 2.0f}, {2000.0f, 4.0f}};
+        QTest::newRow("microphone only") << "combine-card" << micFile << QString()
+                                         << Points{{100.0f, 1.0f}, {1000.0f, 1.0f}};
+        QTest::newRow("second only") << "combine-card" << QString() << secondFile
+                                     << Points{{500.0f, 2.0f}, {2000.0f, 4.0f}};
         // At 1000 Hz the second file lies halfway (in log frequency) between 2 and 4 dB.
         QTest::newRow("both add in dB")
-            << "combine-card" << micFile << secondFile
-            << Points{{100.0f, 3.0f}, {500.0f, 3.0f}, {1000.0f, 4.0f}, {2000.0f, 5.0f}};
+                << "combine-card" << micFile << secondFile
+                << Points{{100.0f, 3.0f}, {500.0f, 3.0f}, {1000.0f, 4.0f}, {2000.0f, 5.0f}};
     }
 
     void combinedCurve()
@@ -293,14 +312,15 @@ private slots:
         QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(Points, points);
-        CalibrationManager* manager = CalibrationManager::instance();
+        CalibrationManager *manager = CalibrationManager::instance();
         CalibrationManager::Profile profile;
         profile.deviceId = "combine-card";
         profile.setCalFile(0, 0, first);
         profile.setCalFile(0, 1, second);
         manager->saveProfile(profile);
         if (device == QLatin1String("nobody"))
-            QTest::ignoreMessage(QtWarningMsg, "[CalibrationManager] No profile found for device: nobody");
+            QTest::ignoreMessage(QtWarningMsg,
+                                 "[CalibrationManager] No profile found for device: nobody");
         const std::shared_ptr<CalCurve> curve = manager->getCombinedCalCurve(device, 0);
         QVERIFY(curve);
         QCOMPARE(curve->frequencies().size(), points.size());
@@ -312,7 +332,7 @@ private slots:
 
     void brokenFileIsDroppedWithAWarning()
     {
-        CalibrationManager* manager = CalibrationManager::instance();
+        CalibrationManager *manager = CalibrationManager::instance();
         CalibrationManager::Profile profile;
         profile.deviceId = "broken-card";
         profile.setCalFile(1, 0, oneLineFile);
@@ -324,7 +344,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "[CalibrationManager] Failed to parse file1: "
                                            "校准文件至少需要 2 个数据点");
         const auto curve = manager->getCombinedCalCurve("broken-card", 1);
-        QVERIFY(curve->isEmpty());  // even though the second file is fine
+        QVERIFY(curve->isEmpty()); // even though the second file is fine
         QCOMPARE(warnings.count(), 1);
         QCOMPARE(warnings.at(0).at(0).toString(), QStringLiteral("校准文件解析失败"));
         QCOMPARE(updated.count(), 1);

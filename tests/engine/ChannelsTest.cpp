@@ -7,7 +7,8 @@
 #include <QSettings>
 #include <memory>
 
-class ChannelsTest : public QObject {
+class ChannelsTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -37,9 +38,9 @@ private slots:
     void typesCanBeCreatedThroughTheMetaObject()
     {
         std::unique_ptr<QObject> manager(ChannelManager::staticMetaObject.newInstance());
-        QVERIFY(qobject_cast<ChannelManager*>(manager.get()));
+        QVERIFY(qobject_cast<ChannelManager *>(manager.get()));
         std::unique_ptr<QObject> average(AverageMeasurement::staticMetaObject.newInstance());
-        QVERIFY(qobject_cast<AverageMeasurement*>(average.get()));
+        QVERIFY(qobject_cast<AverageMeasurement *>(average.get()));
     }
 };
 

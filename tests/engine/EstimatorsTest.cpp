@@ -9,9 +9,13 @@ namespace {
 
 // Coherence over the spectra of two noise blocks per tick: data = a·common + b·own,
 // reference = common, each channel with its own scale.
-class CoherenceRig {
+class CoherenceRig
+{
 public:
-    explicit CoherenceRig(quint32 size) : transform(size), records(size / 2), generator(42)
+    explicit CoherenceRig(quint32 size)
+        : transform(size)
+        , records(size / 2)
+        , generator(42)
     {
         transform.setWindowType(WindowFunction::Hann);
         transform.prepare();
@@ -19,7 +23,8 @@ public:
         coherence.setSize(size / 2);
     }
 
-    void run(int ticks, double common, double own, double referenceScale = 1.0, double dataScale = 1.0)
+    void run(int ticks, double common, double own, double referenceScale = 1.0,
+             double dataScale = 1.0)
     {
         std::normal_distribution<double> noise(0.0, 1.0);
         for (int tick = 0; tick < ticks; ++tick) {
@@ -30,7 +35,7 @@ public:
             }
             transform.calculate();
             coherence.process(records, transform);
-            for (const BinRecord& r : records)
+            for (const BinRecord &r : records)
                 inUnitRange = inUnitRange && r.coherence >= 0.0f && r.coherence <= 1.0f;
         }
     }
@@ -53,9 +58,10 @@ public:
 // Mean magnitude coherence of independent signals over 21 ticks.
 const double independent = std::sqrt(std::numbers::pi / 84.0);
 
-}  // namespace
+} // namespace
 
-class EstimatorsTest : public QObject {
+class EstimatorsTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -150,8 +156,8 @@ private slots:
         QFETCH(double, expected);
         QFETCH(double, tolerance);
         CoherenceRig rig(512);
-        for (BinRecord& r : rig.records)
-            r.frequency = 7.0f;  // only the coherence field is written
+        for (BinRecord &r : rig.records)
+            r.frequency = 7.0f; // only the coherence field is written
         rig.run(21, common, own, referenceScale);
         const double mean = rig.meanCoherence();
         QVERIFY2(std::abs(mean - expected) <= tolerance,

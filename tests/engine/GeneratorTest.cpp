@@ -1,10 +1,10 @@
+#include "engine/tf/generator/Generator.h"
 #include "SignalTools.h"
 #include "audio/Client.h"
 #include "audio/InputDevice.h"
 #include "audio/Stream.h"
 #include "audio/aes67/Identifiers.h"
 #include "audio/aes67/Sender.h"
-#include "engine/tf/generator/Generator.h"
 #include "engine/tf/generator/PeriodicNoise.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
@@ -21,12 +21,13 @@ using namespace signaltest;
 
 namespace {
 
-LoopbackCard* cardA = nullptr;  // the default output
-LoopbackCard* cardB = nullptr;
+LoopbackCard *cardA = nullptr; // the default output
+LoopbackCard *cardB = nullptr;
 
 // Samples collected on whatever thread produces them: the generator's loopback signal, or one
 // channel of a card's capture of its own output.
-struct Collector {
+struct Collector
+{
     QMutex mutex;
     std::vector<float> samples;
 
@@ -45,22 +46,24 @@ struct Collector {
         QMutexLocker lock(&mutex);
         return samples.size();
     }
-    void follow(GeneratorThread* thread)
+    void follow(GeneratorThread *thread)
     {
-        QObject::connect(thread, &GeneratorThread::sampleOut, thread, [this](float s) { add(s); },
-                         Qt::DirectConnection);
+        QObject::connect(
+                thread, &GeneratorThread::sampleOut, thread, [this](float s) { add(s); },
+                Qt::DirectConnection);
     }
 };
 
-struct Capture : Collector {
+struct Capture : Collector
+{
     InputDevice sink;
-    audio::Stream* stream = nullptr;
+    audio::Stream *stream = nullptr;
 
-    Capture(const QString& deviceId, int channel)
-        : sink([this, channel](const char* data, qint64 bytes) {
-              for (qint64 i = channel; i < bytes / 4; i += 2)
-                  add(reinterpret_cast<const float*>(data)[i]);
-          })
+    Capture(const QString &deviceId, int channel)
+        : sink([this, channel](const char *data, qint64 bytes) {
+            for (qint64 i = channel; i < bytes / 4; i += 2)
+                add(reinterpret_cast<const float *>(data)[i]);
+        })
     {
         stream = audio::Client::instance()->openInput(deviceId, &sink, audio::Format{0, 2});
     }
@@ -71,14 +74,15 @@ struct Capture : Collector {
     }
 };
 
-bool waitReady(Generator& generator)
+bool waitReady(Generator &generator)
 {
     return QTest::qWaitFor([&] { return !generator.types().toStringList().isEmpty(); }, 5000);
 }
 
-}  // namespace
+} // namespace
 
-class GeneratorTest : public QObject {
+class GeneratorTest : public QObject
+{
     Q_OBJECT
 
     QTemporaryDir dir;
@@ -88,8 +92,11 @@ private slots:
     void initTestCase()
     {
         QVERIFY(audio::Client::setPluginFactories({
-            [] { return std::shared_ptr<LoopbackCard>(cardA = new LoopbackCard()); },  // 48 kHz
-            [] { return std::shared_ptr<LoopbackCard>(cardB = new LoopbackCard("LoopbackB", "loopback-b", 2, 44100)); },
+                [] { return std::shared_ptr<LoopbackCard>(cardA = new LoopbackCard()); }, // 48 kHz
+                [] {
+                    return std::shared_ptr<LoopbackCard>(
+                            cardB = new LoopbackCard("LoopbackB", "loopback-b", 2, 44100));
+                },
         }));
         audio::Client::instance();
         musicFile = dir.filePath("music.wav");
@@ -120,14 +127,14 @@ private slots:
         loopback.follow(generator.generatorThread());
         generator.setType(3);
         generator.setAudioFilePath(musicFile);
-        generator.setChannels({0, 1});  // queued: not there yet when the output is switched on
+        generator.setChannels({0, 1}); // queued: not there yet when the output is switched on
         QTest::ignoreMessage(QtWarningMsg, "[Generator] Output channels are not set");
         generator.setEnabled(true);
         QTRY_COMPARE_WITH_TIMEOUT(cardA->openStreamCount(), 1, 5000);
         QVERIFY(QTest::qWaitFor([&] { return loopback.size() > 4800; }, 5000));
         const std::vector<float> played = loopback.take();
         const auto [low, high] = std::minmax_element(played.begin(), played.end());
-        QVERIFY(*high - *low > 0.2f);  // the file, not silence
+        QVERIFY(*high - *low > 0.2f); // the file, not silence
         generator.setEnabled(false);
         QCOMPARE(cardA->openStreamCount(), 0);
     }
@@ -139,7 +146,7 @@ private slots:
         Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
-        GeneratorThread* thread = generator.generatorThread();
+        GeneratorThread *thread = generator.generatorThread();
         thread->setFadeDuration(0.0f);
         generator.setType(1);
         generator.setChannels({0, 1});
@@ -158,19 +165,21 @@ private slots:
         const std::vector<float> captured = capture.take();
         QVERIFY(played.size() >= size_t(35 * cardA->periodFrames()));
         QCOMPARE(played.size() % size_t(cardA->periodFrames()), size_t(0));
-        const auto silent = [](float v) { return v == 0.0f; };
+        const auto silent = [](float v) {
+            return v == 0.0f;
+        };
         const auto first = std::find_if_not(captured.begin(), captured.end(), silent);
         QVERIFY(size_t(captured.end() - first) >= played.size());
         QVERIFY(std::equal(played.begin(), played.end(), first));
         QVERIFY(std::all_of(first + qsizetype(played.size()), captured.end(), silent));
-        QCOMPARE(rateSpy.count(), 0);  // the card runs at the rate the sources started with
+        QCOMPARE(rateSpy.count(), 0); // the card runs at the rate the sources started with
     }
 
     void restartsOnTypeAndDevice()
     {
         Generator generator;
         QVERIFY(waitReady(generator));
-        GeneratorThread* thread = generator.generatorThread();
+        GeneratorThread *thread = generator.generatorThread();
         QTest::ignoreMessage(QtWarningMsg, "[Generator] type out of range");
         generator.setType(5);
         QCOMPARE(generator.type(), 0);
@@ -192,17 +201,18 @@ private slots:
         std::vector<float> expected(4800);
         const float gain = std::pow(10.0f, -6.0f / 20.0f), scale = std::exp(3.0f) - 1.0f;
         for (int k = 0; k < 4800; ++k)
-            expected[size_t(k)] =
-                float(period[k]) * gain * ((std::exp(3.0f * float(k) / 48000.0f) - 1.0f) / scale);
+            expected[size_t(k)] = float(period[k]) * gain
+                                  * ((std::exp(3.0f * float(k) / 48000.0f) - 1.0f) / scale);
         const std::vector<float> captured = capture.take();
         QVERIFY2(std::search(captured.begin(), captured.end(), expected.begin(), expected.end())
-                     != captured.end(), "the periodic noise did not start with a fresh fade");
+                         != captured.end(),
+                 "the periodic noise did not start with a fresh fade");
 
         // Another card: the old stream closes, the new one opens at that card's rate.
         QSignalSpy rateSpy(thread, &GeneratorThread::sampleRateChanged);
         generator.setDeviceId("loopback-b");
         QTRY_COMPARE(generator.deviceId(), QStringLiteral("loopback-b"));
-        QCOMPARE(cardA->openStreamCount(), 1);  // only the capture is left
+        QCOMPARE(cardA->openStreamCount(), 1); // only the capture is left
         QCOMPARE(cardB->openStreamCount(), 1);
         QCOMPARE(rateSpy.count(), 1);
         QCOMPARE(thread->sampleRate(), 44100u);
@@ -241,7 +251,7 @@ private slots:
 
     void networkOutputFeedsTheSender()
     {
-        audio::aes67::Sender* sender = audio::aes67::Sender::instance();
+        audio::aes67::Sender *sender = audio::aes67::Sender::instance();
         sender->setRunning(true);
         std::vector<float> frames(8192 * 8);
         sender->ring().read(frames.data(), 8192);
@@ -249,11 +259,11 @@ private slots:
         Collector loopback;
         Generator generator;
         QVERIFY(waitReady(generator));
-        GeneratorThread* thread = generator.generatorThread();
+        GeneratorThread *thread = generator.generatorThread();
         thread->setFadeDuration(0.0f);
         generator.setType(1);
         generator.setChannels({0, 1, 2, 3, 4, 5, 6, 7});
-        generator.setDeviceId("loopback-b");  // 44.1 kHz first
+        generator.setDeviceId("loopback-b"); // 44.1 kHz first
         QTRY_COMPARE(generator.deviceId(), QStringLiteral("loopback-b"));
         generator.setEnabled(true);
         QVERIFY(cardB->waitTicks(3));
@@ -272,13 +282,13 @@ private slots:
         QCOMPARE(thread->sampleRate(), 48000u);
 
         QTest::qWait(1000);
-        generator.setEnabled(false);  // no block reaches the sender after this returns
+        generator.setEnabled(false); // no block reaches the sender after this returns
         const qint64 elapsed = clock.elapsed();
         const qint64 pushed = sender->ring().writeCount() - written;
         // 48 frames per ms plus 10 ms ahead, never more; under load it may lag, not lead.
         const QString pace = QString("%1 frames in %2 ms").arg(pushed).arg(elapsed);
         QVERIFY2(pushed <= elapsed * 48 + 480 && pushed >= elapsed * 24, qPrintable(pace));
-        QVERIFY(sender->rateMismatch());  // the 44.1 kHz blocks played on the card were refused
+        QVERIFY(sender->rateMismatch()); // the 44.1 kHz blocks played on the card were refused
 
         // Nobody drained the ring: it holds the newest 8192 frames and counts the rest.
         QCOMPARE(sender->ring().channelCount(), 8);

@@ -1,9 +1,9 @@
+#include "engine/tf/Measurement.h"
 #include "SignalTools.h"
 #include "audio/AudioStreamServer.h"
 #include "audio/Client.h"
 #include "engine/CalCurve.h"
 #include "engine/tf/LoopbackQueue.h"
-#include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
@@ -40,7 +40,7 @@ std::unique_ptr<Measurement> synthetic(int mode, int averageType, int window)
 
 // Writes data[from, from + count) and the reference beside it in 10 ms blocks; with `loopback`
 // the reference goes in as the generator's samples instead, at `loopbackRate`, block by block.
-void feed(Measurement& m, const std::vector<double>& data, const std::vector<double>& reference,
+void feed(Measurement &m, const std::vector<double> &data, const std::vector<double> &reference,
           size_t from = 0, size_t count = 0, bool loopback = false, double loopbackRate = rate)
 {
     count = count ? count : data.size() - from;
@@ -59,53 +59,57 @@ void feed(Measurement& m, const std::vector<double>& data, const std::vector<dou
     }
 }
 
-float impulsePeakMs(const Measurement& m)
+float impulsePeakMs(const Measurement &m)
 {
-    const auto& points = m.impulse();
-    return std::max_element(points.begin(), points.end(), [](auto& a, auto& b) {
-        return std::abs(a.value.re) < std::abs(b.value.re);
-    })->timeMs;
+    const auto &points = m.impulse();
+    return std::max_element(
+                   points.begin(), points.end(),
+                   [](auto &a, auto &b) { return std::abs(a.value.re) < std::abs(b.value.re); })
+            ->timeMs;
 }
 
 // Checks every bin against the path's response times `scale` where the noise stimulus is not
 // close to silent by chance (there the ratio carries little but rounding).
-void compareWithPath(const Measurement& m, const Path& path, double scale, double tolerance,
+void compareWithPath(const Measurement &m, const Path &path, double scale, double tolerance,
                      double phaseTolerance, float minCoherence)
 {
     std::vector<float> amplitudes;
-    for (const BinRecord& record : m.records())
+    for (const BinRecord &record : m.records())
         amplitudes.push_back(record.amplitude / record.magnitude);
     std::vector<float> sorted(amplitudes.begin() + 1, amplitudes.end());
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const uint32_t size = m.fftSize();
     int checked = 0;
     for (uint32_t bin = 1; bin < size / 2; ++bin) {
-        const BinRecord& record = m.records()[bin];
+        const BinRecord &record = m.records()[bin];
         if (amplitudes[bin] < 0.1f * sorted[sorted.size() / 2])
             continue;
         ++checked;
         const auto expected = scale * path.response(2.0 * std::numbers::pi * bin / size);
         const std::complex<double> phasor(record.phaseRe, record.phaseIm);
         QVERIFY2(std::abs(record.magnitude / std::abs(expected) - 1.0) < tolerance
-                     && std::abs(phasor - expected / std::abs(expected)) < phaseTolerance
-                     && record.coherence >= minCoherence,
+                         && std::abs(phasor - expected / std::abs(expected)) < phaseTolerance
+                         && record.coherence >= minCoherence,
                  qPrintable(QString("bin %1: %2").arg(bin).arg(record.magnitude)));
     }
     QVERIFY(checked > int(size) / 2 * 9 / 10);
 }
 
-}  // namespace
+} // namespace
 
 // The measurement against independent truths: an analytic path model for magnitude, phase,
 // coherence, impulse and delay, known RMS for the levels, hand-worked sequences for the four
 // averages, and the generator through a real-time duplex test card for the whole chain.
-class MeasurementTest : public QObject {
+class MeasurementTest : public QObject
+{
     Q_OBJECT
 private slots:
     void initTestCase()
     {
         card = std::make_shared<LoopbackCard>();
-        QVERIFY(audio::Client::setPluginFactories({[] { return card; }}));
+        QVERIFY(audio::Client::setPluginFactories({[] {
+            return card;
+        }}));
         QVERIFY(audio::Client::instance());
     }
 
@@ -200,20 +204,22 @@ private slots:
         std::vector<double> input(48000), reference(48000);
         for (std::size_t n = 0; n < input.size(); ++n) {
             input[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / rate);
-            reference[n] = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / referenceRate);
+            reference[n]
+                    = 0.5 * std::sin(2.0 * std::numbers::pi * tone * double(n) / referenceRate);
         }
         feed(*m, input, reference, 0, 0, referenceChannel == -1, loopbackRate);
         m->transform();
-        const BinRecord& record = m->records()[22];
+        const BinRecord &record = m->records()[22];
         QCOMPARE(record.frequency, float(tone));
-        QVERIFY2(std::abs(record.magnitude - 2.0f) < 0.02f, qPrintable(QString::number(record.magnitude)));
+        QVERIFY2(std::abs(record.magnitude - 2.0f) < 0.02f,
+                 qPrintable(QString::number(record.magnitude)));
         QVERIFY(std::abs(record.phaseIm) < 0.01f);
         const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
         QVERIFY(std::abs(m->level() - rms) < 0.01);
-        QVERIFY2(std::abs(m->referenceLevel() - (rms - 6.0206)) < 0.05,  // after interpolation
+        QVERIFY2(std::abs(m->referenceLevel() - (rms - 6.0206)) < 0.05, // after interpolation
                  qPrintable(QString::number(m->referenceLevel())));
         QVERIFY(std::abs(m->peak() - 20.0 * std::log10(0.5)) < 0.05);
-        QVERIFY(std::abs(m->splLevel() - rms) < 0.1);  // A weighting: within 0.05 dB near 1 kHz
+        QVERIFY(std::abs(m->splLevel() - rms) < 0.1); // A weighting: within 0.05 dB near 1 kHz
         // Lags run from −(N/2 − 1) to N/2.
         QCOMPARE(m->impulse().front().timeMs, -511 * 1000.0f / 48000.0f);
         QCOMPARE(m->impulse().back().timeMs, 512 * 1000.0f / 48000.0f);
@@ -223,16 +229,16 @@ private slots:
     {
         LoopbackQueue queue;
         queue.setCapacity(4);
-        QCOMPARE(queue.next(1.0), 0.0f);  // a dry queue yields silence
+        QCOMPARE(queue.next(1.0), 0.0f); // a dry queue yields silence
         for (int i = 0; i < 5; ++i)
-            queue.push(float(i));  // full: the oldest goes
+            queue.push(float(i)); // full: the oldest goes
         QCOMPARE(queue.next(0.5), 1.0f);
-        queue.push(5.0f);  // the phase follows the dropped sample but may not go below 0
+        queue.push(5.0f); // the phase follows the dropped sample but may not go below 0
         QCOMPARE(queue.phase(), 0.0);
         QCOMPARE(queue.next(3.0), 2.0f);
-        QCOMPARE(queue.next(3.0), 5.0f);  // three were due, one was held: phase 2 left
+        QCOMPARE(queue.next(3.0), 5.0f); // three were due, one was held: phase 2 left
         queue.push(6.0f);
-        QCOMPARE(queue.next(3.0), 0.0f);  // the phase lies beyond the queue: emptied, restarted
+        QCOMPARE(queue.next(3.0), 0.0f); // the phase lies beyond the queue: emptied, restarted
         QCOMPARE(queue.size(), std::size_t(0));
         QCOMPARE(queue.phase(), 0.0);
     }
@@ -263,12 +269,13 @@ private slots:
         for (float level : {m->level(), m->referenceLevel(), m->splLevel(), m->peak()})
             QVERIFY2(std::isfinite(level) && level > -20.0f, qPrintable(QString::number(level)));
         int closeToOne = 0;
-        for (const BinRecord& r : m->records()) {
+        for (const BinRecord &r : m->records()) {
             QVERIFY(std::isfinite(r.magnitude + r.coherence + r.peak));
             closeToOne += std::abs(r.magnitude - 1.0f) < 0.25f;
         }
-        QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4, qPrintable(QString::number(closeToOne)));
-        for (const ImpulsePoint& point : m->impulse())
+        QVERIFY2(closeToOne > int(m->records().size()) * 3 / 4,
+                 qPrintable(QString::number(closeToOne)));
+        for (const ImpulsePoint &point : m->impulse())
             QVERIFY(std::isfinite(point.value.re));
     }
 
@@ -310,11 +317,11 @@ private slots:
         const Path path{0.5, 5, Biquad::peaking(3000.0, 6.0, 2.0, rate)};
         const auto reference = whiteNoise(4 * size, 0.5, 17, size);
         const auto data = path.apply(reference, size);
-        feed(*m, data, reference, 0, 3 * size);  // past the filter's start
+        feed(*m, data, reference, 0, 3 * size); // past the filter's start
         m->resetAverage();
         for (int t = 0; t < ticks; ++t) {
             std::vector<double> scaled(data.begin() + 3 * size, data.end());
-            for (double& v : scaled)
+            for (double &v : scaled)
                 v *= std::min(t + 1, 6);
             feed(*m, scaled, {reference.begin() + 3 * size, reference.end()});
             m->transform();
@@ -340,7 +347,7 @@ private slots:
         m->setMode(0);
         const auto period = whiteNoise(2048, 0.5, 31, 1024);
         std::vector<double> data(period);
-        for (double& v : data)
+        for (double &v : data)
             v *= 0.25;
         feed(*m, data, period);
         m->transform();
@@ -375,7 +382,7 @@ private slots:
     // samples through feedStreamSamples, the generator's through the loopback, both cleaned.
     void phoneModeFeedsOnlyTheMeters()
     {
-        auto* server = audio::AudioStreamServer::instance();
+        auto *server = audio::AudioStreamServer::instance();
         QVERIFY(server->listen(QHostAddress::LocalHost, 0, 0, 0));
         QWebSocket phone;
         QSignalSpy connected(server, &audio::AudioStreamServer::clientConnected);
@@ -393,7 +400,7 @@ private slots:
             samples[n] = 0.5f * float(std::sin(2.0 * std::numbers::pi * 1000.0 * n / rate));
         for (std::size_t n = 0; n < samples.size(); ++n)
             m.writeLoopbackSample(n == 5990 ? infinity : samples[n] / 2);
-        samples[5990] = notANumber;  // inside the meters' window
+        samples[5990] = notANumber; // inside the meters' window
         m.feedStreamSamples(samples.data(), qlonglong(samples.size()));
         m.transform();
         const double rms = 20.0 * std::log10(0.5 / std::sqrt(2.0));
@@ -453,7 +460,7 @@ private slots:
 
         int good = 0, total = 0;
         for (uint32_t bin = 1; bin < m.fftSize() / 2; ++bin) {
-            const BinRecord& record = m.records()[bin];
+            const BinRecord &record = m.records()[bin];
             if (record.frequency < 100.0f || record.frequency > 15000.0f)
                 continue;
             const auto expected = path.response(2.0 * std::numbers::pi * bin / m.fftSize());

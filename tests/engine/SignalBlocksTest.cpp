@@ -13,8 +13,8 @@ using snt::test::twoPi;
 namespace {
 
 // Steady-state gain in dB at f after `settleSeconds`, over whole cycles lasting at least 0.2 s.
-template <typename Filter>
-double gainDb(Filter& filter, double f, double rate, double settleSeconds = 1.0)
+template<typename Filter>
+double gainDb(Filter &filter, double f, double rate, double settleSeconds = 1.0)
 {
     return snt::test::sineGainDb(filter, f / rate, int(settleSeconds * rate),
                                  std::max(1, int(std::ceil(f * 0.2))));
@@ -35,16 +35,17 @@ double analyticWeightingDb(int type, double f)
 }
 
 // Level of a unit sine at f after `seconds` on a meter running at `rate`.
-double sineLevel(Meter& meter, quint32 rate, double f, double seconds)
+double sineLevel(Meter &meter, quint32 rate, double f, double seconds)
 {
     for (quint32 n = 0; n < quint32(seconds * rate); ++n)
         meter.add(std::sin(twoPi * f * n / rate));
     return meter.level();
 }
 
-}  // namespace
+} // namespace
 
-class SignalBlocksTest : public QObject {
+class SignalBlocksTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -62,7 +63,8 @@ private slots:
         QTest::newRow("Hann") << int(WindowFunction::Hann) << 0.5 << 1.5;
         QTest::newRow("Hamming") << int(WindowFunction::Hamming) << 0.54 << 1.3628;
         QTest::newRow("Flat Top") << int(WindowFunction::FlatTop) << 1.0 << 3.7702;
-        QTest::newRow("Blackman Harris") << int(WindowFunction::BlackmanHarris) << 0.35875 << 2.0044;
+        QTest::newRow("Blackman Harris")
+                << int(WindowFunction::BlackmanHarris) << 0.35875 << 2.0044;
         QTest::newRow("HFT223D") << int(WindowFunction::HFT223D) << 1.0 << 5.3888;
         QTest::newRow("Exponental") << int(WindowFunction::Exponental) << (1.0 - e7) / 7.0
                                     << 7.0 * (1.0 - e14) / (2.0 * (1.0 - e7) * (1.0 - e7));
@@ -114,14 +116,17 @@ private slots:
         QFETCH(double, frequency);
         QFETCH(double, expectedDb);
         const double rate = 48000.0, w0 = twoPi * 1000.0 / rate, cw = std::cos(w0);
-        const double a = std::pow(10.0, 6.0 / 40.0), alpha = std::sin(w0) / (peak ? 2.0 : std::sqrt(2.0));
+        const double a = std::pow(10.0, 6.0 / 40.0),
+                     alpha = std::sin(w0) / (peak ? 2.0 : std::sqrt(2.0));
         const double b[3] = {peak ? 1 + alpha * a : (1 - cw) / 2, peak ? -2 * cw : 1 - cw,
                              peak ? 1 - alpha * a : (1 - cw) / 2};
-        const double d[3] = {peak ? 1 + alpha / a : 1 + alpha, -2 * cw, peak ? 1 - alpha / a : 1 - alpha};
+        const double d[3]
+                = {peak ? 1 + alpha / a : 1 + alpha, -2 * cw, peak ? 1 - alpha / a : 1 - alpha};
         if (std::isnan(expectedDb)) {
             const std::complex<double> z = std::polar(1.0, -twoPi * frequency / rate);
-            expectedDb = 20.0 * std::log10(std::abs((b[0] + b[1] * z + b[2] * z * z)
-                                                    / (d[0] + d[1] * z + d[2] * z * z)));
+            expectedDb = 20.0
+                         * std::log10(std::abs((b[0] + b[1] * z + b[2] * z * z)
+                                               / (d[0] + d[1] * z + d[2] * z * z)));
         }
         math::BiQuad section;
         section.setCoefficients(float(b[0]), float(b[1]), float(b[2]), float(d[0]), float(d[1]),
@@ -142,19 +147,20 @@ private slots:
         QTest::addColumn<double>("frequency");
         QTest::addColumn<double>("tableDb");
         QTest::addColumn<double>("toleranceDb");
-        const struct {
+        const struct
+        {
             double f, db[3], tolerance;
         } table[] = {
-            {31.5, {-39.4, -17.1, -3.0}, 0.3},
-            {100.0, {-19.1, -5.6, -0.3}, 0.2},
-            {1000.0, {0.0, 0.0, 0.0}, 0.05},
-            {10000.0, {-2.5, -4.3, -4.4}, 0.3},
+                {31.5, {-39.4, -17.1, -3.0}, 0.3},
+                {100.0, {-19.1, -5.6, -0.3}, 0.2},
+                {1000.0, {0.0, 0.0, 0.0}, 0.05},
+                {10000.0, {-2.5, -4.3, -4.4}, 0.3},
         };
         for (quint32 rate : {44100u, 48000u, 88200u, 96000u, 192000u}) {
-            for (const auto& row : table) {
+            for (const auto &row : table) {
                 for (int type : {int(Weighting::A), int(Weighting::B), int(Weighting::C)}) {
                     QTest::addRow("%c %g Hz at %u", "ABC"[type], row.f, rate)
-                        << type << rate << row.f << row.db[type] << row.tolerance;
+                            << type << rate << row.f << row.db[type] << row.tolerance;
                 }
             }
         }
@@ -172,7 +178,8 @@ private slots:
         const double measured = sineLevel(meter, rate, frequency, 2.0) + 3.0103;
         QVERIFY2(std::abs(measured - tableDb) <= toleranceDb,
                  qPrintable(QStringLiteral("%1 dB").arg(measured)));
-        const double analytic = frequency <= 1000.0 ? analyticWeightingDb(type, frequency) : measured;
+        const double analytic
+                = frequency <= 1000.0 ? analyticWeightingDb(type, frequency) : measured;
         QVERIFY2(std::abs(measured - analytic) < 0.2,
                  qPrintable(QStringLiteral("%1 dB, analytic %2").arg(measured).arg(analytic)));
     }
@@ -193,7 +200,7 @@ private slots:
         meter.reset();
         QCOMPARE(meter.count(), 0u);
         QCOMPARE(meter.peak(), 0.0);
-        Meter fast(Weighting::Flat, Meter::Fast);  // 125 ms
+        Meter fast(Weighting::Flat, Meter::Fast); // 125 ms
         fast.setSampleRate(44100);
         QCOMPARE(fast.length(), quint64(5512));
     }
@@ -227,7 +234,6 @@ private slots:
         QCOMPARE(plain.peak() == 0.0, silence);
         QCOMPARE(plain.count(), 1u);
     }
-
 };
 
 SNT_TEST_MAIN(SignalBlocksTest)

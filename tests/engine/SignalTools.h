@@ -18,12 +18,12 @@
 namespace signaltest {
 
 // Reads `frames` mono frames from an open source, in blocks of `block` frames.
-inline std::vector<float> play(OutputDevice& source, qint64 frames, qint64 block = 4096)
+inline std::vector<float> play(OutputDevice &source, qint64 frames, qint64 block = 4096)
 {
     std::vector<float> out(size_t(frames), 0.0f);
     for (qint64 done = 0; done < frames;) {
         const qint64 n = std::min(block, frames - done) * qint64(sizeof(float));
-        const qint64 got = source.read(reinterpret_cast<char*>(out.data() + done), n);
+        const qint64 got = source.read(reinterpret_cast<char *>(out.data() + done), n);
         if (got <= 0)
             break;
         done += got / qint64(sizeof(float));
@@ -31,7 +31,7 @@ inline std::vector<float> play(OutputDevice& source, qint64 frames, qint64 block
     return out;
 }
 
-inline double rmsDb(const std::vector<float>& x)
+inline double rmsDb(const std::vector<float> &x)
 {
     double sum = 0.0;
     for (const float v : x)
@@ -41,7 +41,7 @@ inline double rmsDb(const std::vector<float>& x)
 
 // Power per octave band [62.5·2^j, 125·2^j) Hz, j = 0 … 7, from a Welch estimate (Hann, 16384
 // points, half overlap), in dB relative to an arbitrary common reference.
-inline QList<double> octaveBandPowersDb(const std::vector<float>& x, double rate)
+inline QList<double> octaveBandPowersDb(const std::vector<float> &x, double rate)
 {
     constexpr std::size_t n = 16384;
     std::vector<double> psd(n / 2 + 1, 0.0), segment(n);
@@ -59,65 +59,73 @@ inline QList<double> octaveBandPowersDb(const std::vector<float>& x, double rate
         if (j >= 0 && j < 8)
             bands[j] += psd[k];
     }
-    for (double& b : bands)
+    for (double &b : bands)
         b = 10.0 * std::log10(b);
     return bands;
 }
 
 // ---- WAV files ----
 
-inline QByteArray chunk(const char* id, const QByteArray& payload)
+inline QByteArray chunk(const char *id, const QByteArray &payload)
 {
-    const quint32 size = quint32(payload.size());  // the test host is little-endian
-    QByteArray bytes = QByteArray(id, 4) + QByteArray(reinterpret_cast<const char*>(&size), 4);
+    const quint32 size = quint32(payload.size()); // the test host is little-endian
+    QByteArray bytes = QByteArray(id, 4) + QByteArray(reinterpret_cast<const char *>(&size), 4);
     return bytes + payload + (payload.size() % 2 ? QByteArray(1, '\0') : QByteArray());
 }
 
-template <typename T>
-QByteArray littleEndian(const QList<T>& values)
+template<typename T>
+QByteArray littleEndian(const QList<T> &values)
 {
-    return QByteArray(reinterpret_cast<const char*>(values.constData()), values.size() * sizeof(T));
+    return QByteArray(reinterpret_cast<const char *>(values.constData()),
+                      values.size() * sizeof(T));
 }
 
 // A plain 16-byte "fmt " payload, or with `subFormat` the 40-byte extensible one.
-inline QByteArray fmt(quint16 format, quint16 channels, quint32 rate, quint16 bits, int subFormat = -1)
+inline QByteArray fmt(quint16 format, quint16 channels, quint32 rate, quint16 bits,
+                      int subFormat = -1)
 {
     const quint16 align = quint16(channels * (bits / 8));
     QByteArray bytes = littleEndian<quint16>({subFormat < 0 ? format : quint16(0xFFFE), channels});
     bytes += littleEndian<quint32>({rate, rate * align}) + littleEndian<quint16>({align, bits});
     if (subFormat < 0)
         return chunk("fmt ", bytes);
-    bytes += littleEndian<quint16>({22, bits}) + littleEndian<quint32>({4u});  // valid bits, mask
+    bytes += littleEndian<quint16>({22, bits}) + littleEndian<quint32>({4u}); // valid bits, mask
     bytes += littleEndian<quint16>({quint16(subFormat)});
     return chunk("fmt ", bytes + QByteArray::fromHex("000000001000800000AA00389B71"));
 }
 
-inline QByteArray i16(const QList<qint16>& v) { return littleEndian(v); }
-inline QByteArray f32(const QList<float>& v) { return littleEndian(v); }
+inline QByteArray i16(const QList<qint16> &v)
+{
+    return littleEndian(v);
+}
+inline QByteArray f32(const QList<float> &v)
+{
+    return littleEndian(v);
+}
 
-inline QByteArray pcm24(const QList<qint32>& values)
+inline QByteArray pcm24(const QList<qint32> &values)
 {
     QByteArray bytes;
     for (const qint32 v : values)
-        bytes += QByteArray(reinterpret_cast<const char*>(&v), 3);
+        bytes += QByteArray(reinterpret_cast<const char *>(&v), 3);
     return bytes;
 }
 
-inline QByteArray riff(const QList<QByteArray>& chunks)
+inline QByteArray riff(const QList<QByteArray> &chunks)
 {
     QByteArray body("WAVE");
-    for (const QByteArray& c : chunks)
+    for (const QByteArray &c : chunks)
         body += c;
     return chunk("RIFF", body);
 }
 
 // A file of a "fmt " chunk and one "data" chunk.
-inline QByteArray wav(const QByteArray& format, const QByteArray& data)
+inline QByteArray wav(const QByteArray &format, const QByteArray &data)
 {
     return riff({format, chunk("data", data)});
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes)
+inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -125,8 +133,9 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
 
 // ---- the measured path ----
 
-struct Biquad {
-    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;  // a0 = 1
+struct Biquad
+{
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0; // a0 = 1
 
     static Biquad peaking(double f0, double gainDb, double q, double rate)
     {
@@ -139,9 +148,10 @@ struct Biquad {
     }
 };
 
-struct Path {
+struct Path
+{
     double gain = 1.0;
-    int delay = 0;  // samples; negative: the measurement leads
+    int delay = 0; // samples; negative: the measurement leads
     Biquad bq;
 
     std::complex<double> response(double omega) const
@@ -152,7 +162,7 @@ struct Path {
     }
     // x through the path; samples before x's start are its periodic continuation when `period`
     // is given, else silence.
-    std::vector<double> apply(const std::vector<double>& x, long long period = 0) const
+    std::vector<double> apply(const std::vector<double> &x, long long period = 0) const
     {
         std::vector<double> y(x.size());
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
@@ -167,7 +177,7 @@ struct Path {
             x2 = std::exchange(x1, in);
             y2 = std::exchange(y1, y[size_t(n)]);
         }
-        for (double& v : y)
+        for (double &v : y)
             v *= gain;
         return y;
     }
@@ -185,4 +195,4 @@ inline std::vector<double> whiteNoise(std::size_t count, double amplitude, unsig
     return x;
 }
 
-}  // namespace signaltest
+} // namespace signaltest

@@ -22,8 +22,8 @@ namespace {
 constexpr int rate = 48000;
 
 // A source ready to be read: `channels` wide, 48 kHz, no fade, open.
-template <typename Source>
-std::unique_ptr<Source> openSource(GeneratorThread* owner, int channels = 1)
+template<typename Source>
+std::unique_ptr<Source> openSource(GeneratorThread *owner, int channels = 1)
 {
     auto source = std::make_unique<Source>(owner);
     source->setChanelCount(channels);
@@ -34,18 +34,19 @@ std::unique_ptr<Source> openSource(GeneratorThread* owner, int channels = 1)
     return source;
 }
 
-}  // namespace
+} // namespace
 
 // The test signals against independent truths: spectra and levels of the noises, the sweep's
 // frequency law, the periodic noise's exact period and spectrum, and WAV files written here byte
 // by byte.
-class SourcesTest : public QObject {
+class SourcesTest : public QObject
+{
     Q_OBJECT
 
-    std::unique_ptr<GeneratorThread> owner;  // never started: the sources' channel set and gain
+    std::unique_ptr<GeneratorThread> owner; // never started: the sources' channel set and gain
     QTemporaryDir dir;
 
-    QString write(const QString& name, const QByteArray& bytes)
+    QString write(const QString &name, const QByteArray &bytes)
     {
         const QString path = dir.filePath(name);
         return writeFile(path, bytes) ? path : QString();
@@ -78,10 +79,11 @@ private slots:
         auto source = openSource<WhiteNoise>(withOwner ? &local : nullptr, 2);
         QSignalSpy samples(source.get(), &OutputDevice::sampleOut);
         float out[4] = {9, 9, 9, 9};
-        QCOMPARE(source->read(reinterpret_cast<char*>(out), 16), 16);
-        QCOMPARE(samples.count(), 2);  // exactly the frames asked for: nothing read ahead
+        QCOMPARE(source->read(reinterpret_cast<char *>(out), 16), 16);
+        QCOMPARE(samples.count(), 2); // exactly the frames asked for: nothing read ahead
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(out[i], withOwner && channels.contains(i % 2) ? samples[i / 2][0].toFloat() : 0.0f);
+            QCOMPARE(out[i],
+                     withOwner && channels.contains(i % 2) ? samples[i / 2][0].toFloat() : 0.0f);
     }
 
     // Uniform white noise: RMS 1/√3 and +3.01 dB per octave. Pink noise: the same power in every
@@ -107,12 +109,12 @@ private slots:
         else
             source = openSource<WhiteNoise>(owner.get());
         source->setGain(pink ? -20.0f : 0.0f);
-        play(*source, 1 << 16);  // let the slowest filter state settle
+        play(*source, 1 << 16); // let the slowest filter state settle
         const std::vector<float> x = play(*source, 1 << 21);
         QVERIFY2(std::abs(rmsDb(x) - levelDb) < 0.1, qPrintable(QString::number(rmsDb(x))));
         QList<double> bands = octaveBandPowersDb(x, rate);
         for (int j = 0; j < bands.size(); ++j)
-            bands[j] -= j * octaveStepDb;  // now level
+            bands[j] -= j * octaveStepDb; // now level
         const double mean = std::accumulate(bands.begin(), bands.end(), 0.0) / bands.size();
         for (int j = 0; j < bands.size(); ++j)
             QVERIFY2(std::abs(bands[j] - mean) < 0.3, qPrintable(QString("octave %1").arg(j)));
@@ -128,7 +130,9 @@ private slots:
         // Phase of an exponential sweep in cycles: f0·T/ln(f1/f0)·(e^(t·ln(f1/f0)/T) − 1); two
         // zero crossings per cycle, counted over 50 ms windows.
         const double k = std::log(1000.0);
-        const auto cycles = [k](double t) { return 40.0 / k * (std::exp(t * k / 2.0) - 1.0); };
+        const auto cycles = [k](double t) {
+            return 40.0 / k * (std::exp(t * k / 2.0) - 1.0);
+        };
         for (const double t : {0.1, 0.5, 1.0, 1.5, 1.9}) {
             int crossings = 0;
             for (qint64 i = qint64(t * rate) + 1; i < qint64(t * rate) + rate / 20; ++i)
@@ -170,40 +174,43 @@ private slots:
         QVERIFY(std::abs(rmsDb({x.begin(), x.begin() + 65536})) < 1e-4);
         source->enabledChanged(false);
         QCOMPARE(play(*source, 1)[0], x[0]);
-        source->setSamplerate(0);  // no rate, no period: silence
+        source->setSamplerate(0); // no rate, no period: silence
         QCOMPARE(play(*source, 1)[0], 0.0f);
     }
 
     void wavFormats_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QList<float>>("samples");  // mixed to mono
+        QTest::addColumn<QList<float>>("samples"); // mixed to mono
         QTest::newRow("pcm 8") << wav(fmt(1, 1, 8000, 8), QByteArray("\x80\xFF\x00\xC0", 4))
                                << QList<float>{0.0f, 0.9921875f, -1.0f, 0.5f};
-        QTest::newRow("pcm 16 stereo") << wav(fmt(1, 2, 44100, 16), i16({16384, -16384, -32768, 32767}))
-                                       << QList<float>{0.0f, -0.5f / 32768.0f};
+        QTest::newRow("pcm 16 stereo")
+                << wav(fmt(1, 2, 44100, 16), i16({16384, -16384, -32768, 32767}))
+                << QList<float>{0.0f, -0.5f / 32768.0f};
         QTest::newRow("pcm 24 stereo")
-            << wav(fmt(1, 2, 96000, 24), pcm24({0x400000, -0x400000, -0x800000, 0x7FFFFF}))
-            << QList<float>{0.0f, -0.5f / 8388608.0f};
-        QTest::newRow("pcm 32") << wav(fmt(1, 1, 48000, 32), littleEndian<qint32>({1 << 30, INT32_MIN}))
+                << wav(fmt(1, 2, 96000, 24), pcm24({0x400000, -0x400000, -0x800000, 0x7FFFFF}))
+                << QList<float>{0.0f, -0.5f / 8388608.0f};
+        QTest::newRow("pcm 32") << wav(fmt(1, 1, 48000, 32),
+                                       littleEndian<qint32>({1 << 30, INT32_MIN}))
                                 << QList<float>{0.5f, -1.0f};
-        QTest::newRow("float 32 stereo") << wav(fmt(3, 2, 48000, 32), f32({0.5f, -0.5f, 0.25f, 0.75f}))
-                                         << QList<float>{0.0f, 0.5f};
+        QTest::newRow("float 32 stereo")
+                << wav(fmt(3, 2, 48000, 32), f32({0.5f, -0.5f, 0.25f, 0.75f}))
+                << QList<float>{0.0f, 0.5f};
         QTest::newRow("float 64 stereo")
-            << wav(fmt(3, 2, 48000, 64), littleEndian<double>({0.5, 0.25, -1.0, 1.5}))
-            << QList<float>{0.375f, 0.25f};
-        QTest::newRow("extensible float") << wav(fmt(0, 1, 48000, 32, 3), f32({0.3f, -0.6f}))
-                                          << QList<float>{0.3f, -0.6f};
-        QTest::newRow("extensible pcm 24") << wav(fmt(0, 1, 48000, 24, 1), pcm24({0x100000}))
-                                           << QList<float>{0.125f};
+                << wav(fmt(3, 2, 48000, 64), littleEndian<double>({0.5, 0.25, -1.0, 1.5}))
+                << QList<float>{0.375f, 0.25f};
+        QTest::newRow("extensible float")
+                << wav(fmt(0, 1, 48000, 32, 3), f32({0.3f, -0.6f})) << QList<float>{0.3f, -0.6f};
+        QTest::newRow("extensible pcm 24")
+                << wav(fmt(0, 1, 48000, 24, 1), pcm24({0x100000})) << QList<float>{0.125f};
         QTest::newRow("odd chunks, pad bytes, later data replaces earlier")
-            << riff({chunk("LIST", "abc"), chunk("data", i16({1000})), fmt(1, 1, 48000, 8),
-                     chunk("data", QByteArray("\xA0", 1)), chunk("note", "tail")})
-            << QList<float>{0.25f};
+                << riff({chunk("LIST", "abc"), chunk("data", i16({1000})), fmt(1, 1, 48000, 8),
+                         chunk("data", QByteArray("\xA0", 1)), chunk("note", "tail")})
+                << QList<float>{0.25f};
         QTest::newRow("trailing partial frame ignored")
-            << wav(fmt(1, 2, 48000, 16), i16({16384, 16384, 100})) << QList<float>{0.5f};
+                << wav(fmt(1, 2, 48000, 16), i16({16384, 16384, 100})) << QList<float>{0.5f};
         QByteArray cut = wav(fmt(1, 1, 48000, 16), i16({16384, -16384, 0, 0}));
-        cut.chop(4);  // the data chunk claims more than the file holds
+        cut.chop(4); // the data chunk claims more than the file holds
         QTest::newRow("data chunk cut short") << cut << QList<float>{0.5f, -0.5f};
     }
 
@@ -222,7 +229,7 @@ private slots:
 
     void wavFailures_data()
     {
-        QTest::addColumn<QByteArray>("bytes");  // empty: no file at all
+        QTest::addColumn<QByteArray>("bytes"); // empty: no file at all
         QTest::addColumn<QString>("error");
         const QByteArray data = i16({1, 2});
         const QString invalid = QStringLiteral("不是有效的 WAV 文件");
@@ -232,15 +239,20 @@ private slots:
         QTest::newRow("no fmt") << riff({chunk("data", data)}) << QStringLiteral("缺少 fmt 块");
         QTest::newRow("cut fmt") << riff({}) + QByteArray("fmt \x10\0\0\0\x01\0", 10)
                                  << QStringLiteral("fmt 块读取失败");
-        QTest::newRow("empty data") << wav(fmt(1, 1, 48000, 16), {}) << QStringLiteral("缺少 data 块或数据为空");
+        QTest::newRow("empty data")
+                << wav(fmt(1, 1, 48000, 16), {}) << QStringLiteral("缺少 data 块或数据为空");
         QTest::newRow("adpcm") << wav(fmt(2, 1, 48000, 16), data)
                                << QStringLiteral("不支持的音频格式 (仅支持 PCM 和 IEEE Float)");
-        QTest::newRow("no rate") << wav(fmt(1, 1, 0, 16), data) << QStringLiteral("无效的声道数或采样率");
+        QTest::newRow("no rate") << wav(fmt(1, 1, 0, 16), data)
+                                 << QStringLiteral("无效的声道数或采样率");
         QTest::newRow("4 bits") << wav(fmt(1, 1, 48000, 4), data) << QStringLiteral("无效的帧大小");
-        QTest::newRow("less than a frame") << wav(fmt(1, 2, 48000, 32), data) << QStringLiteral("音频数据为空");
-        QTest::newRow("12 bits") << wav(fmt(1, 1, 48000, 12), data) << QStringLiteral("不支持的位深: 12");
+        QTest::newRow("less than a frame")
+                << wav(fmt(1, 2, 48000, 32), data) << QStringLiteral("音频数据为空");
+        QTest::newRow("12 bits") << wav(fmt(1, 1, 48000, 12), data)
+                                 << QStringLiteral("不支持的位深: 12");
         // Float widths other than 32 and 64 bits are refused instead of playing silence.
-        QTest::newRow("16-bit float") << wav(fmt(3, 1, 48000, 16), data) << QStringLiteral("不支持的位深: 16");
+        QTest::newRow("16-bit float")
+                << wav(fmt(3, 1, 48000, 16), data) << QStringLiteral("不支持的位深: 16");
     }
 
     void wavFailures()
@@ -269,7 +281,9 @@ private slots:
         QCOMPARE(loaded.count(), 1);
         QCOMPARE(loaded.at(0), QVariantList({true, QString()}));
         const std::vector<float> x = play(*player, 400);
-        const auto value = [](int i) { return float(i % 100) * 100.0f / 32768.0f; };
+        const auto value = [](int i) {
+            return float(i % 100) * 100.0f / 32768.0f;
+        };
         for (int k = 0; k < 400; ++k) {
             const double position = std::fmod(k * 0.91875, 100.0), f = position - int(position);
             const double expected = (1.0 - f) * value(int(position)) + f * value(int(position) + 1);
@@ -294,7 +308,7 @@ private slots:
         QSignalSpy errors(player.get(), &OutputDevice::sampleError);
         QSignalSpy blocks(player.get(), &OutputDevice::blockOut);
         float out[2];
-        QCOMPARE(player->read(reinterpret_cast<char*>(out), sizeof out), 0);
+        QCOMPARE(player->read(reinterpret_cast<char *>(out), sizeof out), 0);
         QCOMPARE(errors.count(), 1);
         QCOMPARE(blocks.count(), 0);
     }
@@ -340,7 +354,8 @@ private slots:
         }
         const double lowCrest = (crest[0] + crest[1] + crest[2]) / 3.0;
         const double highCrest = (crest[6] + crest[7] + crest[8]) / 3.0;
-        QVERIFY2(highCrest - lowCrest > 4.0, qPrintable(QString("%1, %2 dB").arg(lowCrest).arg(highCrest)));
+        QVERIFY2(highCrest - lowCrest > 4.0,
+                 qPrintable(QString("%1, %2 dB").arg(lowCrest).arg(highCrest)));
         // The end leads into the start like any other step in the file.
         double steps = 0.0;
         for (size_t i = 1; i < x.size(); ++i)

@@ -17,7 +17,7 @@ namespace {
 using cd = std::complex<double>;
 
 // Textbook DFT in double with a chosen kernel sign and scale: the independent yardstick.
-std::vector<cd> naiveDft(const std::vector<double>& x, double sign, double scale)
+std::vector<cd> naiveDft(const std::vector<double> &x, double sign, double scale)
 {
     const std::size_t n = x.size();
     std::vector<cd> out(n);
@@ -29,27 +29,29 @@ std::vector<cd> naiveDft(const std::vector<double>& x, double sign, double scale
     return out;
 }
 
-void feed(FourierTransform& t, const std::vector<double>& data, const std::vector<double>& reference)
+void feed(FourierTransform &t, const std::vector<double> &data,
+          const std::vector<double> &reference)
 {
     for (std::size_t i = 0; i < data.size(); ++i)
         t.add(float(data[i]), float(reference[i]));
 }
 
-std::vector<double> windowed(std::vector<double> x, const FourierTransform& t)
+std::vector<double> windowed(std::vector<double> x, const FourierTransform &t)
 {
     for (std::size_t i = 0; i < x.size(); ++i)
         x[i] *= t.window().value(quint32(i));
     return x;
 }
 
-double distance(const Complex& a, const cd& b)
+double distance(const Complex &a, const cd &b)
 {
     return std::abs(cd(a.re, a.im) - b);
 }
 
-}  // namespace
+} // namespace
 
-class TransformTest : public QObject {
+class TransformTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -75,8 +77,9 @@ private slots:
         QFETCH(Complex, b);
         const Complex p = Complex::phaseDifference(a, b);
         const cd expected = std::polar(1.0, std::atan2(double(a.im), double(a.re))
-                                                - std::atan2(double(b.im), double(b.re)));
-        QVERIFY2(distance(p, expected) < 1e-6, qPrintable(QStringLiteral("(%1, %2)").arg(p.re).arg(p.im)));
+                                                    - std::atan2(double(b.im), double(b.re)));
+        QVERIFY2(distance(p, expected) < 1e-6,
+                 qPrintable(QStringLiteral("(%1, %2)").arg(p.re).arg(p.im)));
     }
 
     // The convention in numbers: X[k] = (1/N) Σ x[n] e^(+2πikn/N), oldest sample first. A unit
@@ -111,7 +114,7 @@ private slots:
                  qPrintable(QStringLiteral("(%1, %2)").arg(t.dataBin(k).re).arg(t.dataBin(k).im)));
         QVERIFY(distance(t.referenceBin(k), cd(0.25, 0)) < 3e-5);
         QVERIFY(distance(t.dataBin(size - k), cd(0, -0.5)) < 3e-5);
-        float leakage = 0.0f;  // the float transform's floor
+        float leakage = 0.0f; // the float transform's floor
         for (quint32 i = 1; window == WindowFunction::Rectangular && i < size / 2; ++i)
             leakage = std::max(leakage, i == k ? 0.0f : t.dataBin(i).abs());
         QVERIFY2(leakage < 2e-6f, qPrintable(QString::number(leakage)));
@@ -160,11 +163,12 @@ private slots:
         QVERIFY2(std::abs(spectral - (energy - mean * mean)) < 1e-4 * (energy - mean * mean),
                  qPrintable(QStringLiteral("%1 vs %2").arg(spectral).arg(energy - mean * mean)));
         if (size > 4096)
-            return;  // the textbook transform would take too long
+            return; // the textbook transform would take too long
         const std::vector<cd> expectedData = naiveDft(windowed(data, t), +1.0, 1.0 / size);
-        const std::vector<cd> expectedReference = naiveDft(windowed(reference, t), +1.0, 1.0 / size);
+        const std::vector<cd> expectedReference
+                = naiveDft(windowed(reference, t), +1.0, 1.0 / size);
         // The block's sum S is taken from every sample: bin 0 reads S·(1 − N)/N = X[0]·(1 − N).
-        for (const auto& [bin, x0] : {std::pair(t.dataBin(0), expectedData[0]),
+        for (const auto &[bin, x0] : {std::pair(t.dataBin(0), expectedData[0]),
                                       std::pair(t.referenceBin(0), expectedReference[0])})
             QVERIFY(distance(bin, x0 * (1.0 - size)) < 1e-4 * (1.0 + size * std::abs(x0)));
         double worst = 0.0;
@@ -193,7 +197,7 @@ private slots:
         t.prepare();
         t.setSize(size);
         QVERIFY(!t.isPrepared());
-        t.calculate();  // must not use the 64-entry plan
+        t.calculate(); // must not use the 64-entry plan
         t.prepare();
         QVERIFY(!t.isPrepared());
         t.add(1.0f, 2.0f);
@@ -212,7 +216,7 @@ private slots:
         std::vector<double> back{1.0};
         realFft(gaussianNoise(4, 1).data(), 4, size, half);
         realInverseFft({1.0, 2.0}, size, back);
-        QCOMPARE(half.empty() && back.empty(), size != 1);  // 1 is a power of two: one bin
+        QCOMPARE(half.empty() && back.empty(), size != 1); // 1 is a power of two: one bin
     }
 
     // The impulse response is the ordinary h: a measurement that lags the reference by d
@@ -243,7 +247,7 @@ private slots:
         }
         deconvolution.calculate();
         source.calculate();
-        borrowing.calculate(&source);  // its own rings stay silent
+        borrowing.calculate(&source); // its own rings stay silent
         mismatched.calculate(&other);
         const quint32 expected = quint32((lag + size) % size);
         QCOMPARE(deconvolution.peakIndex(), expected);
@@ -290,7 +294,7 @@ private slots:
         for (int k = 0; k < size; ++k)
             QVERIFY(std::abs(values[k] - expected[k]) < 1e-9
                     && (k > size / 2 || std::abs(half[k] - expected[k]) < 1e-9));
-        realInverseFft({cd(8.0, 5.0)}, size, back);  // a lone DC bin is a constant
+        realInverseFft({cd(8.0, 5.0)}, size, back); // a lone DC bin is a constant
         for (double v : back)
             QVERIFY(std::abs(v - 8.0 / size) < 1e-15);
     }

@@ -11,23 +11,35 @@ namespace {
 Complex response(int type, double f, double fc, int order, double q = 0.707, double gainDb = 0.0,
                  bool invert = false, double delayMs = 0.0)
 {
-    return filterResponse(type, float(f), float(fc), order, float(q), float(gainDb), invert, float(delayMs));
+    return filterResponse(type, float(f), float(fc), order, float(q), float(gainDb), invert,
+                          float(delayMs));
 }
 
-double db(const Complex& h) { return 20.0 * std::log10(std::hypot(double(h.re), double(h.im))); }
-double degrees(const Complex& h) { return std::atan2(double(h.im), double(h.re)) * 180.0 / std::numbers::pi; }
+double db(const Complex &h)
+{
+    return 20.0 * std::log10(std::hypot(double(h.re), double(h.im)));
+}
+double degrees(const Complex &h)
+{
+    return std::atan2(double(h.im), double(h.re)) * 180.0 / std::numbers::pi;
+}
 
 // Phases near ±180° may land on either side; compare on the circle.
-bool samePhase(double a, double b, double toleranceDeg) { return std::abs(std::remainder(a - b, 360.0)) <= toleranceDeg; }
-
-void addRow(const char* kind, int type, int order, double ratio, double magnitude, double deg)
+bool samePhase(double a, double b, double toleranceDeg)
 {
-    QTest::addRow("%s n%d %gfc", kind, order, ratio) << type << order << ratio << 20.0 * std::log10(magnitude) << deg;
+    return std::abs(std::remainder(a - b, 360.0)) <= toleranceDeg;
 }
 
-}  // namespace
+void addRow(const char *kind, int type, int order, double ratio, double magnitude, double deg)
+{
+    QTest::addRow("%s n%d %gfc", kind, order, ratio)
+            << type << order << ratio << 20.0 * std::log10(magnitude) << deg;
+}
 
-class FilterResponseTest : public QObject {
+} // namespace
+
+class FilterResponseTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -39,10 +51,11 @@ private slots:
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("order");
-        QTest::addColumn<double>("ratio");  // f / fc
+        QTest::addColumn<double>("ratio"); // f / fc
         QTest::addColumn<double>("expectedDb");
         QTest::addColumn<double>("deg");
-        const auto bw = [](int n, double ratio, double lowMag, double lowDeg, double highMag, double highDeg) {
+        const auto bw = [](int n, double ratio, double lowMag, double lowDeg, double highMag,
+                           double highDeg) {
             addRow("BW LP", ButterworthLowPass, n, ratio, lowMag, lowDeg);
             addRow("BW HP", ButterworthHighPass, n, ratio, highMag, highDeg);
         };
@@ -70,10 +83,11 @@ private slots:
         lr(4, 0.5, 16.0 / 17.0, -86.627714);
         lr(8, 1.0, 0.5, -360.0);
         lr(8, 2.0, 1.0 / 257.0, 155.926422);
-        lr(5, 2.0, 1.0 / 17.0, -273.372286);  // odd orders round down
-        lr(1, 2.0, 1.0, 0.0);                  // nothing left: passes
+        lr(5, 2.0, 1.0 / 17.0, -273.372286); // odd orders round down
+        lr(1, 2.0, 1.0, 0.0); // nothing left: passes
         const auto bs = [](int type, int n, double ratio, double dbValue, double deg) {
-            addRow(type == BesselLowPass ? "BS LP" : "BS HP", type, n, ratio, std::pow(10.0, dbValue / 20.0), deg);
+            addRow(type == BesselLowPass ? "BS LP" : "BS HP", type, n, ratio,
+                   std::pow(10.0, dbValue / 20.0), deg);
         };
         bs(BesselLowPass, 1, 1.0, -3.010300, -45.0);
         bs(BesselLowPass, 2, 1.0, -1.597008, -56.309932);
@@ -141,7 +155,9 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(double, gainDb);
-        const auto at = [&](double f) { return db(response(type, f, 1000.0, 0, 0.707, gainDb)); };
+        const auto at = [&](double f) {
+            return db(response(type, f, 1000.0, 0, 0.707, gainDb));
+        };
         QVERIFY(std::abs(at(1000.0) - gainDb / 2.0) < 1e-4);
         QVERIFY(std::abs(at(1.0e6) - (type == HighShelf ? gainDb : 0.0)) < 0.01);
         QVERIFY(std::abs(at(1.0) - (type == HighShelf ? 0.0 : gainDb)) < 0.01);
@@ -151,14 +167,15 @@ private slots:
     {
         QCOMPARE(response(ButterworthHighPass, 0.0, 100.0, 4), Complex(0.0f));
         QCOMPARE(response(BandPass, 0.0, 100.0, 0, 1.0), Complex(0.0f));
-        for (const int type : {int(ButterworthLowPass), int(Peaking), int(HighShelf), int(LowShelf), int(Notch)})
+        for (const int type :
+             {int(ButterworthLowPass), int(Peaking), int(HighShelf), int(LowShelf), int(Notch)})
             QCOMPARE(response(type, 0.0, 100.0, 4, 1.0, 6.0), Complex(1.0f));
-        QCOMPARE(response(ButterworthHighPass, 50.0, 0.0, 4), Complex(1.0f));  // no corner
-        QCOMPARE(response(42, 50.0, 100.0, 4), Complex(1.0f));                 // unknown type
-        QCOMPARE(response(ButterworthLowPass, 50.0, 100.0, 0), Complex(1.0f));  // order 0
+        QCOMPARE(response(ButterworthHighPass, 50.0, 0.0, 4), Complex(1.0f)); // no corner
+        QCOMPARE(response(42, 50.0, 100.0, 4), Complex(1.0f)); // unknown type
+        QCOMPARE(response(ButterworthLowPass, 50.0, 100.0, 0), Complex(1.0f)); // order 0
         QCOMPARE(response(AllPass, 50.0, 100.0, 3), Complex(1.0f));
         QVERIFY(std::abs(db(response(AllPass, 70.0, 100.0, 4, 0.9))) < 1e-5);
-        QVERIFY(db(response(Notch, 100.0, 100.0, 0, 2.0)) < -120.0);  // the notch removes its centre
+        QVERIFY(db(response(Notch, 100.0, 100.0, 0, 2.0)) < -120.0); // the notch removes its centre
     }
 
     void inversionAndDelay()
@@ -167,8 +184,10 @@ private slots:
         const Complex inverted = response(ButterworthLowPass, 300.0, 1000.0, 2, 0.707, 0.0, true);
         QVERIFY(std::abs(inverted.re + h.re) < 1e-6 && std::abs(inverted.im + h.im) < 1e-6);
         // 1 ms at 250 Hz lags by a quarter turn; at 1 kHz by a whole one.
-        QVERIFY(samePhase(degrees(response(Peaking, 250.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), -90.0, 1e-3));
-        QVERIFY(samePhase(degrees(response(Peaking, 1000.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), 0.0, 1e-3));
+        QVERIFY(samePhase(degrees(response(Peaking, 250.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), -90.0,
+                          1e-3));
+        QVERIFY(samePhase(degrees(response(Peaking, 1000.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), 0.0,
+                          1e-3));
     }
 
     void cornerCodes()
@@ -176,7 +195,7 @@ private slots:
         QCOMPARE(cornerFilterCode(0, QStringLiteral("BW")), int(ButterworthHighPass));
         QCOMPARE(cornerFilterCode(1, QStringLiteral("LR")), int(LinkwitzRileyLowPass));
         QCOMPARE(cornerFilterCode(0, QStringLiteral("BS")), int(BesselHighPass));
-        QCOMPARE(cornerFilterCode(1, QStringLiteral("lr")), int(ButterworthLowPass));  // unknown: BW
+        QCOMPARE(cornerFilterCode(1, QStringLiteral("lr")), int(ButterworthLowPass)); // unknown: BW
     }
 };
 

@@ -1,7 +1,7 @@
+#include "eq/SchemeEngine.h"
 #include "SyntheticCurves.h"
 #include "eq/CurvePreparation.h"
 #include "eq/PeqSearch.h"
-#include "eq/SchemeEngine.h"
 #include "eq/SchemeLane.h"
 #include "tests/support/TestMain.h"
 
@@ -18,11 +18,14 @@ using namespace snt::eq;
 
 namespace {
 
-const QStringList presetNamesInLaneOrder{
-    QStringLiteral("平直"), QStringLiteral("常规箱主扩 低频 +2"), QStringLiteral("室外主扩 高频 +3"),
-    QStringLiteral("DJ / EDM 主扩"), QStringLiteral("补声"), QStringLiteral("返送")};
+const QStringList presetNamesInLaneOrder{QStringLiteral("平直"),
+                                         QStringLiteral("常规箱主扩 低频 +2"),
+                                         QStringLiteral("室外主扩 高频 +3"),
+                                         QStringLiteral("DJ / EDM 主扩"),
+                                         QStringLiteral("补声"),
+                                         QStringLiteral("返送")};
 
-QList<Scheme> compute(const Measured& m, bool lineArray = false, QString* log = nullptr)
+QList<Scheme> compute(const Measured &m, bool lineArray = false, QString *log = nullptr)
 {
     Options options;
     options.lineArray = lineArray;
@@ -36,21 +39,24 @@ Measured resonanceWithPhase()
     Measured m = synthetic::curve({{1000, 6, 2}});
     m.delayMs = 2.0;
     for (const float f : std::as_const(m.freq)) {
-        const double own = filterResponse(Peaking, f, 1000.0f, 0, 2.0f, 6.0f, false, 0.0f).arg() * 180.0 / M_PI;
+        const double own = filterResponse(Peaking, f, 1000.0f, 0, 2.0f, 6.0f, false, 0.0f).arg()
+                           * 180.0 / M_PI;
         m.phase.append(float(std::remainder(own - 360.0 * f * 0.002, 360.0)));
     }
     return m;
 }
 
-bool sameSchemes(const QList<Scheme>& a, const QList<Scheme>& b)
+bool sameSchemes(const QList<Scheme> &a, const QList<Scheme> &b)
 {
-    const auto key = [](const Scheme& s) {
-        return std::tie(s.name, s.bands, s.hpf, s.lpf, s.level, s.measured, s.measuredRaw, s.phase, s.fitError, s.blockedReason);
+    const auto key = [](const Scheme &s) {
+        return std::tie(s.name, s.bands, s.hpf, s.lpf, s.level, s.measured, s.measuredRaw, s.phase,
+                        s.fitError, s.blockedReason);
     };
-    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [&](auto& x, auto& y) { return key(x) == key(y); });
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+                      [&](auto &x, auto &y) { return key(x) == key(y); });
 }
 
-QList<double> onGrid(const std::function<double(float)>& curve)
+QList<double> onGrid(const std::function<double(float)> &curve)
 {
     QList<double> values;
     for (const float f : standardGrid())
@@ -58,7 +64,8 @@ QList<double> onGrid(const std::function<double(float)>& curve)
     return values;
 }
 
-struct Ladder {
+struct Ladder
+{
     int sign;
     double g0, gStep;
     int nG;
@@ -67,7 +74,8 @@ struct Ladder {
 };
 
 // The ladder scoring written the plain way, band by band through peakingGainDb.
-LadderResult plainLadder(const QList<double>& r, double f, const Ladder& l, const QList<float>& grid)
+LadderResult plainLadder(const QList<double> &r, double f, const Ladder &l,
+                         const QList<float> &grid)
 {
     LadderResult best{0, 0, INFINITY};
     for (int i = 0; i < l.nG; ++i) {
@@ -84,9 +92,10 @@ LadderResult plainLadder(const QList<double>& r, double f, const Ladder& l, cons
     return best;
 }
 
-}  // namespace
+} // namespace
 
-class SchemeEngineTest : public QObject {
+class SchemeEngineTest : public QObject
+{
     Q_OBJECT
 
     QTemporaryDir dir;
@@ -106,7 +115,7 @@ private slots:
     void ladderMatchesPlainEvaluation_data()
     {
         QTest::addColumn<QList<double>>("r");
-        const QList<float>& grid = standardGrid();
+        const QList<float> &grid = standardGrid();
         std::mt19937 random(7);
         std::normal_distribution<double> noise(0.0, 3.0);
         QTest::newRow("noise") << onGrid([&](float) { return noise(random); });
@@ -120,15 +129,21 @@ private slots:
 
     void ladderMatchesPlainEvaluation()
     {
-        const QList<float>& grid = standardGrid();
+        const QList<float> &grid = standardGrid();
         QFETCH(QList<double>, r);
         for (const double f : {63.0875, 1000.39, 9600.0}) {
             // The fine cut ladder and the coarse boost ladder.
-            for (const Ladder& l : {Ladder{-1, -1.0, 0.1, 91, 0.1, 56}, Ladder{1, 1.0, 1.0, 10, 0.3, 19}}) {
-                const LadderResult fast = evaluateCandidate(r, f, l.sign, l.g0, l.gStep, l.nG, l.qStep, l.nQ, grid, false);
+            for (const Ladder &l :
+                 {Ladder{-1, -1.0, 0.1, 91, 0.1, 56}, Ladder{1, 1.0, 1.0, 10, 0.3, 19}}) {
+                const LadderResult fast = evaluateCandidate(r, f, l.sign, l.g0, l.gStep, l.nG,
+                                                            l.qStep, l.nQ, grid, false);
                 const LadderResult plain = plainLadder(r, f, l, grid);
                 QVERIFY2(fast.gain == plain.gain && fast.q == plain.q && fast.error == plain.error,
-                         qPrintable(QStringLiteral("%1 Hz: %2 %3 %4").arg(f).arg(fast.gain).arg(fast.q).arg(fast.error)));
+                         qPrintable(QStringLiteral("%1 Hz: %2 %3 %4")
+                                            .arg(f)
+                                            .arg(fast.gain)
+                                            .arg(fast.q)
+                                            .arg(fast.error)));
             }
         }
     }
@@ -137,7 +152,7 @@ private slots:
     {
         QCOMPARE(candidateIndices({0, 2, 0, 2, 0}, 1.0), (QList<int>{1, 2, 3}));
         QVERIFY(candidateIndices({0, 2, 2}, 1.0).isEmpty());
-        const QList<float>& grid = standardGrid();
+        const QList<float> &grid = standardGrid();
         const QList<double> r = onGrid([](float f) { return 8.0 * std::sin(std::log2(f) * 9.0); });
         const QList<double> c = peakCandidates(r, grid);
         QVERIFY(!c.isEmpty() && c.size() <= 20 && c.first() > 0 && c.last() < 0);
@@ -147,11 +162,14 @@ private slots:
 
     void searchFindsTheInverseBand()
     {
-        const QList<float>& grid = standardGrid();
-        const QList<Band> bands = searchPeq(grid, onGrid([&](float f) { return peakingGainDb(f, grid[149], 6.0, 2.0); }), 60, 20000, 8, false);
+        const QList<float> &grid = standardGrid();
+        const QList<Band> bands = searchPeq(
+                grid, onGrid([&](float f) { return peakingGainDb(f, grid[149], 6.0, 2.0); }), 60,
+                20000, 8, false);
         QVERIFY(!bands.isEmpty());
         QCOMPARE(bands.first().hz, double(grid[149]));
-        QVERIFY(std::abs(bands.first().gain + 6.0) < 1e-9 && std::abs(bands.first().q - 2.0) < 1e-9);
+        QVERIFY(std::abs(bands.first().gain + 6.0) < 1e-9
+                && std::abs(bands.first().q - 2.0) < 1e-9);
         // Small deviations are left alone, and no band is allowed with a budget of none.
         QVERIFY(searchPeq(grid, QList<double>(grid.size(), 0.0), 60, 20000, 8, false).isEmpty());
         const QList<double> bump = onGrid([](float f) { return peakingGainDb(f, 2000, 0.9, 1.0); });
@@ -166,15 +184,18 @@ private slots:
 
     void flatCurveNeedsNoBands()
     {
-        Measured flat = synthetic::curve({});  // measured up to 19 kHz
-        const qsizetype n = std::upper_bound(flat.freq.cbegin(), flat.freq.cend(), 19000.0f) - flat.freq.cbegin();
+        Measured flat = synthetic::curve({}); // measured up to 19 kHz
+        const qsizetype n = std::upper_bound(flat.freq.cbegin(), flat.freq.cend(), 19000.0f)
+                            - flat.freq.cbegin();
         flat.freq.resize(n);
         flat.magnitude.resize(n);
         flat.coherence.resize(n);
         const QList<Scheme> schemes = compute(flat);
         QCOMPARE(schemes.size(), 6);
         for (const int lane : {0, 4, 5})
-            QVERIFY2(schemes[lane].bands.isEmpty() && schemes[lane].fitError < 0.05f && schemes[lane].valid, qPrintable(schemes[lane].name));
+            QVERIFY2(schemes[lane].bands.isEmpty() && schemes[lane].fitError < 0.05f
+                             && schemes[lane].valid,
+                     qPrintable(schemes[lane].name));
     }
 
     // Every lane answers a resonance with a cut; lanes come in their order, the first one traced.
@@ -186,38 +207,45 @@ private slots:
         const QList<Scheme> schemes = compute(resonance, false, &log);
         QStringList names;
         QList<int> indices;
-        for (const Scheme& s : schemes) {
+        for (const Scheme &s : schemes) {
             names.append(s.name);
             indices.append(s.targetIndex);
             QVERIFY(s.valid && s.kind == "目标曲线" && s.hasLevel);
-            const auto cut = std::find_if(s.bands.cbegin(), s.bands.cend(), [](const SchemeBand& b) {
-                return std::abs(std::log2(b.freq / 1000.0)) < 1.0 / 6.0;
-            });
+            const auto cut
+                    = std::find_if(s.bands.cbegin(), s.bands.cend(), [](const SchemeBand &b) {
+                          return std::abs(std::log2(b.freq / 1000.0)) < 1.0 / 6.0;
+                      });
             QVERIFY2(cut != s.bands.cend(), qPrintable(s.name));
-            QVERIFY2(cut->gain < -4.5f && cut->gain > -7.5f && cut->q > 1.0f && cut->q < 3.0f, qPrintable(QString::number(cut->gain)));
+            QVERIFY2(cut->gain < -4.5f && cut->gain > -7.5f && cut->q > 1.0f && cut->q < 3.0f,
+                     qPrintable(QString::number(cut->gain)));
             QCOMPARE(s.freq, standardGrid());
             QVERIFY(s.predicted.size() == 266 && s.predictedPhase.size() == 266);
-            QCOMPARE(s.maxCut, std::min_element(s.bands.cbegin(), s.bands.cend(), [](auto& x, auto& y) { return x.gain < y.gain; })->gain);
+            QCOMPARE(s.maxCut,
+                     std::min_element(s.bands.cbegin(), s.bands.cend(), [](auto &x, auto &y) {
+                         return x.gain < y.gain;
+                     })->gain);
             // Around the resonance the prediction comes close to the target.
             QVERIFY(std::abs(s.predicted[149] - s.target[149]) < 1.0f);
         }
         QCOMPARE(names, presetNamesInLaneOrder);
         QCOMPARE(indices, (QList<int>{0, 1, 3, 2, 4, 5}));
-        QVERIFY(log.contains(QStringLiteral("平直：")) && log.contains(QStringLiteral("并行 6 路 · 用时 ")) && log.endsWith(" ms\n"));
+        QVERIFY(log.contains(QStringLiteral("平直："))
+                && log.contains(QStringLiteral("并行 6 路 · 用时 ")) && log.endsWith(" ms\n"));
 
         QFile file(tracePath);
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-        const QStringList starts{"lo=60.000 hi=", "m=[", "tgt=[0.000,", "iter 0 cands [", "  try hz=1000.4 g=-"};
+        const QStringList starts{"lo=60.000 hi=", "m=[", "tgt=[0.000,", "iter 0 cands [",
+                                 "  try hz=1000.4 g=-"};
         for (qsizetype i = 0; i < starts.size(); ++i)
             QVERIFY2(lines.value(i).startsWith(starts[i]), qPrintable(lines.value(i)));
-        compute(synthetic::curve({}, 2000, 4));  // refused: the last trace stays
+        compute(synthetic::curve({}, 2000, 4)); // refused: the last trace stays
         QVERIFY(QFile::exists(tracePath));
 
         const QList<Scheme> array = compute(resonance, true);
         QCOMPARE(array.size(), 2);
         QVERIFY(array[0].name == "低频 +3.0 dB" && array[1].name == "低频 +4.5 dB");
-        for (const Scheme& s : array)
+        for (const Scheme &s : array)
             QVERIFY(s.targetIndex == -1 && s.bands.size() <= 8);
     }
 
@@ -225,7 +253,7 @@ private slots:
     {
         const QList<Scheme> schemes = compute(synthetic::curve({}, 100, 4, 12000, 4));
         // The corners sit where the curve is 10 dB down: 100/9^(1/8) and 12000·9^(1/8) Hz.
-        const Scheme& flat = schemes.first();
+        const Scheme &flat = schemes.first();
         QVERIFY(std::abs(std::log2(flat.hpf.hz / (100.0 / std::pow(9.0, 0.125)))) < 0.05);
         QVERIFY(std::abs(std::log2(flat.lpf.hz / (12000.0 * std::pow(9.0, 0.125)))) < 0.05);
         QCOMPARE(flat.hpf.hz, std::round(flat.hpf.hz * 10.0) / 10.0);
@@ -264,24 +292,36 @@ private slots:
             if (deadTop.freq[i] > 800)
                 deadTop.coherence[i] = 0.2f;
         }
-        QTest::newRow("no high end") << deadTop << QStringLiteral(
-            "这条曲线的高频几乎没有有效数据，像是只测到了低音，或者高音单元没响。先确认高音单元和接线，再重测一遍。");
-        QTest::newRow("tweeter only") << synthetic::curve({}, 2000, 4) << QStringLiteral(
-            "这条曲线的低频几乎没有，像是只测到了高音，或者低音单元没响。先确认低音单元和接线，再重测一遍。");
-        QTest::newRow("woofer only") << synthetic::curve({}, 0, 0, 500, 4) << QStringLiteral(
-            "这条曲线的高频比低频少太多，像是只测到了低音喇叭。可能是高音单元没响，或者话筒离得太远。先确认高音单元和接线，再重测一遍。");
-        QTest::newRow("nothing low") << lowCoherence << QStringLiteral(
-            "这条曲线的低频基本没测到东西，可能是低音单元没响、只测了高音，或者低频被房间噪声盖住了。先确认单元和话筒位置，再重测一遍。");
-        const QString narrowMessage = QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
+        QTest::newRow("no high end")
+                << deadTop
+                << QStringLiteral("这条曲线的高频几乎没有有效数据，像是只测到了低音，或者高音单元没"
+                                  "响。先确认高音单元和接线，再重测一遍。");
+        QTest::newRow("tweeter only")
+                << synthetic::curve({}, 2000, 4)
+                << QStringLiteral("这条曲线的低频几乎没有，像是只测到了高音，或者低音单元没响。先确"
+                                  "认低音单元和接线，再重测一遍。");
+        QTest::newRow("woofer only")
+                << synthetic::curve({}, 0, 0, 500, 4)
+                << QStringLiteral("这条曲线的高频比低频少太多，像是只测到了低音喇叭。可能是高音单元"
+                                  "没响，或者话筒离得太远。先确认高音单元和接线，再重测一遍。");
+        QTest::newRow("nothing low")
+                << lowCoherence
+                << QStringLiteral("这条曲线的低频基本没测到东西，可能是低音单元没响、只测了高音，或"
+                                  "者低频被房间噪声盖住了。先确认单元和话筒位置，再重测一遍。");
+        const QString narrowMessage
+                = QStringLiteral("这条曲线能用的频段太窄，算不出可信的高低通和 EQ，先重测一遍。");
         Measured narrow = synthetic::curve({});
-        const auto inside = std::find_if(narrow.freq.cbegin(), narrow.freq.cend(), [](float f) { return f >= 100.0f; });
+        const auto inside = std::find_if(narrow.freq.cbegin(), narrow.freq.cend(),
+                                         [](float f) { return f >= 100.0f; });
         const qsizetype first = inside - narrow.freq.cbegin();
-        const qsizetype count = std::find_if(inside, narrow.freq.cend(), [](float f) { return f > 140.0f; }) - inside;
+        const qsizetype count
+                = std::find_if(inside, narrow.freq.cend(), [](float f) { return f > 140.0f; })
+                  - inside;
         narrow.freq = narrow.freq.mid(first, count);
         narrow.magnitude = narrow.magnitude.mid(first, count);
         narrow.coherence = narrow.coherence.mid(first, count);
         QTest::newRow("100 to 140 Hz") << narrow << narrowMessage;
-        Measured nothing;  // no usable point at all: refused, not fitted
+        Measured nothing; // no usable point at all: refused, not fitted
         nothing.freq = {100.0f, NAN};
         nothing.magnitude = {NAN, 1.0f};
         QTest::newRow("no usable point") << nothing << narrowMessage;
@@ -294,7 +334,7 @@ private slots:
         QString log;
         const QList<Scheme> schemes = compute(curve, false, &log);
         QCOMPARE(schemes.size(), 6);
-        for (const Scheme& s : schemes) {
+        for (const Scheme &s : schemes) {
             QVERIFY(s.blocked() && s.blockedReason == message && s.explain == message);
             QVERIFY(!s.valid && s.bands.isEmpty() && !s.hpf.on && !s.lpf.on);
             QVERIFY(s.target == s.measured && s.predictedRaw == s.measuredRaw);
@@ -310,12 +350,14 @@ private slots:
         for (const float f : standardGrid())
             dip.append(f > 700 && f < 2500 ? -20.0f : 0.0f);
         QVERIFY(!diagnoseLargeDip(standardGrid(), dip, 60, 20000).isEmpty());
-        QVERIFY(diagnoseLargeDip(standardGrid(), dip, 800, 20000).isEmpty());  // touches the range end
-        QList<float> raised(266, 10.0f);  // both ends 10 dB above the middle
+        QVERIFY(diagnoseLargeDip(standardGrid(), dip, 800, 20000)
+                        .isEmpty()); // touches the range end
+        QList<float> raised(266, 10.0f); // both ends 10 dB above the middle
         std::fill(raised.begin() + 60, raised.begin() + 200, 0.0f);
         QVERIFY(!diagnoseSaggingMiddle(standardGrid(), raised, -4.0, 60, 20000).isEmpty());
         double shift = 0.0;
-        QCOMPARE(pulledDownLowPass(8.0, 16000.0, 60.0, &shift), std::round(16000.0 / std::pow(2.0, 0.25) * 10.0) / 10.0);
+        QCOMPARE(pulledDownLowPass(8.0, 16000.0, 60.0, &shift),
+                 std::round(16000.0 / std::pow(2.0, 0.25) * 10.0) / 10.0);
         QCOMPARE(shift, 0.25);
         QCOMPARE(pulledDownLowPass(5.5, 16000.0, 60.0, &shift), 0.0);
         QCOMPARE(shift, 0.0);
@@ -356,24 +398,26 @@ private slots:
     void mismatchedListsStayInBounds()
     {
         Measured m = resonanceWithPhase();
-        m.magnitude = m.magnitude.mid(0, m.magnitude.size() - 1000);  // a fresh buffer: reads past it are caught
+        m.magnitude = m.magnitude.mid(
+                0, m.magnitude.size() - 1000); // a fresh buffer: reads past it are caught
         m.coherence.removeLast();
         m.phase.append({1.0f, 2.0f, 3.0f});
         const QList<Scheme> schemes = compute(m);
         QCOMPARE(schemes.size(), 6);
-        for (const Scheme& s : schemes)
+        for (const Scheme &s : schemes)
             QVERIFY(s.valid);
         // The phase did not belong to the frequencies, so it was derived from the level slope.
         QCOMPARE(schemes.first().phase, slopePhase(standardGrid(), schemes.first().measured));
 
         // Lists of unequal length handed to the helpers directly.
-        const QList<float>& grid = standardGrid();
+        const QList<float> &grid = standardGrid();
         QVERIFY(std::isnan(bandMedian(grid, {1, 2}, 0, 1e6)));
         QCOMPARE(midbandMeanLevel(grid, {1, 2}), 0.0);
         QCOMPARE(slopePhase(grid, {0, 6, 12}).size(), 3);
         QVERIFY(std::isfinite(baseLevel(grid, QList<double>(10, 1.0), 60, 20000)));
         QCOMPARE(estimateBaseLevel(grid, {1, 2, 3}, {1}, false), 0.0f);
-        QVERIFY(diagnoseCurve(grid.mid(0, 30), QList<float>(3, 0.0f), QList<float>(7, 1.0f)).isEmpty());
+        QVERIFY(diagnoseCurve(grid.mid(0, 30), QList<float>(3, 0.0f), QList<float>(7, 1.0f))
+                        .isEmpty());
         QCOMPARE(compute(Measured(), true).size(), 2);
     }
 };

@@ -10,25 +10,27 @@ namespace result = platform::result;
 namespace {
 
 // One endpoint: the device, its endpoint interface and its property store in one object.
-class FakeDevice : public platform::Device,
-                   public platform::Endpoint,
-                   public platform::PropertyStore,
-                   public std::enable_shared_from_this<FakeDevice> {
+class FakeDevice
+    : public platform::Device
+    , public platform::Endpoint
+    , public platform::PropertyStore
+    , public std::enable_shared_from_this<FakeDevice>
+{
 public:
-    FakeDevice(FakeAudioSystem* system, FakeAudioSystem::EndpointSpec endpoint)
-        : system_(system), endpoint_(std::move(endpoint))
-    {
-    }
-    Result id(QString* id) override { return system_->give(id, endpoint_.id, "id"); }
-    Result endpoint(std::shared_ptr<platform::Endpoint>* endpoint) override
+    FakeDevice(FakeAudioSystem *system, FakeAudioSystem::EndpointSpec endpoint)
+        : system_(system)
+        , endpoint_(std::move(endpoint))
+    { }
+    Result id(QString *id) override { return system_->give(id, endpoint_.id, "id"); }
+    Result endpoint(std::shared_ptr<platform::Endpoint> *endpoint) override
     {
         return system_->give(endpoint, shared_from_this(), "endpoint");
     }
-    Result openPropertyStore(std::shared_ptr<platform::PropertyStore>* store) override
+    Result openPropertyStore(std::shared_ptr<platform::PropertyStore> *store) override
     {
         return system_->give(store, shared_from_this(), "openPropertyStore");
     }
-    Result activateAudioClient(std::shared_ptr<platform::AudioClient>* client) override
+    Result activateAudioClient(std::shared_ptr<platform::AudioClient> *client) override
     {
         const Result r = system_->hit("activateAudioClient");
         if (platform::succeeded(r)) {
@@ -38,8 +40,11 @@ public:
         }
         return r;
     }
-    Result dataFlow(DataFlow* flow) override { return system_->give(flow, endpoint_.flow, "dataFlow"); }
-    Result value(platform::PropertyKey key, platform::PropertyValue* value) override
+    Result dataFlow(DataFlow *flow) override
+    {
+        return system_->give(flow, endpoint_.flow, "dataFlow");
+    }
+    Result value(platform::PropertyKey key, platform::PropertyValue *value) override
     {
         if (key == platform::PropertyKey::FriendlyName)
             *value = endpoint_.name;
@@ -51,28 +56,28 @@ public:
     }
 
 private:
-    FakeAudioSystem* const system_;
+    FakeAudioSystem *const system_;
     const FakeAudioSystem::EndpointSpec endpoint_;
 };
 
-}  // namespace
+} // namespace
 
 Result FakeAudioSystem::enumAudioEndpoints(DataFlow flow, uint32_t,
-                                           std::shared_ptr<platform::DeviceCollection>* devices)
+                                           std::shared_ptr<platform::DeviceCollection> *devices)
 {
-    if (flow != DataFlow::All)  // only the listing of both sides is needed
+    if (flow != DataFlow::All) // only the listing of both sides is needed
         return result::InvalidArg;
     *devices = shared_from_this();
     return hit("enumAudioEndpoints");
 }
 
-Result FakeAudioSystem::deviceWithId(const QString& call, const QString& id,
-                                     std::shared_ptr<platform::Device>* device)
+Result FakeAudioSystem::deviceWithId(const QString &call, const QString &id,
+                                     std::shared_ptr<platform::Device> *device)
 {
     if (const Result r = hit(call); !platform::succeeded(r))
         return r;
     const auto endpoints = locked([this] { return endpoints_; });
-    for (const auto& e : endpoints) {
+    for (const auto &e : endpoints) {
         if (e.id == id) {
             *device = std::make_shared<FakeDevice>(this, e);
             return result::Ok;
@@ -81,7 +86,7 @@ Result FakeAudioSystem::deviceWithId(const QString& call, const QString& id,
     return result::NotFound;
 }
 
-Result FakeAudioSystem::item(uint32_t index, std::shared_ptr<platform::Device>* device)
+Result FakeAudioSystem::item(uint32_t index, std::shared_ptr<platform::Device> *device)
 {
     if (const Result r = hit("item"); !platform::succeeded(r))
         return r;
@@ -91,7 +96,7 @@ Result FakeAudioSystem::item(uint32_t index, std::shared_ptr<platform::Device>* 
 
 Result FakeAudioClient::initialize(platform::ShareMode mode, uint32_t flags,
                                    platform::RefTime duration, platform::RefTime periodicity,
-                                   const WaveFormat& format)
+                                   const WaveFormat &format)
 {
     if (const Result r = system_->hit("initialize"); !platform::succeeded(r))
         return r;
@@ -102,12 +107,12 @@ Result FakeAudioClient::initialize(platform::ShareMode mode, uint32_t flags,
     return result::Ok;
 }
 
-Result FakeAudioClient::buffer(uint32_t frames, uint8_t** data)
+Result FakeAudioClient::buffer(uint32_t frames, uint8_t **data)
 {
     QMutexLocker lock(&mutex_);
     Q_ASSERT(frames <= bufferFrames_ - padding_);
     std::memset(staging_.data(), 0x7f, size_t(frames) * init_->format.blockAlign);
-    *data = reinterpret_cast<uint8_t*>(staging_.data());
+    *data = reinterpret_cast<uint8_t *>(staging_.data());
     lock.unlock();
     return system_->hit("buffer");
 }
@@ -123,13 +128,13 @@ Result FakeAudioClient::releaseBuffer(uint32_t frames, uint32_t)
     return result::Ok;
 }
 
-Result FakeAudioClient::buffer(uint8_t** data, uint32_t* frames, uint32_t* flags)
+Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags)
 {
     QMutexLocker lock(&mutex_);
     if (packets_.isEmpty())
         return result::OutOfOrder;
-    Packet& packet = packets_.first();
-    *data = reinterpret_cast<uint8_t*>(packet.samples.data());
+    Packet &packet = packets_.first();
+    *data = reinterpret_cast<uint8_t *>(packet.samples.data());
     *frames = packet.frames;
     *flags = packet.flags;
     lock.unlock();
@@ -146,4 +151,4 @@ Result FakeAudioClient::releaseBuffer(uint32_t frames)
     return result::Ok;
 }
 
-}  // namespace snt::test
+} // namespace snt::test

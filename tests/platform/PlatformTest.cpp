@@ -15,21 +15,21 @@ using namespace platform;
 
 namespace {
 
-bool pactl(const QStringList& arguments)
+bool pactl(const QStringList &arguments)
 {
     QProcess process;
     process.start("pactl", arguments);
     return process.waitForFinished(10000) && process.exitCode() == 0;
 }
 
-void declareToAlsa(const QByteArray& declarations)
+void declareToAlsa(const QByteArray &declarations)
 {
     QFile rc(QDir::homePath() + "/.asoundrc");
     if (rc.open(QIODevice::Append))
         rc.write(declarations);
 }
 
-std::shared_ptr<AudioClient> activate(const QString& id)
+std::shared_ptr<AudioClient> activate(const QString &id)
 {
     std::shared_ptr<DeviceEnumerator> enumerator;
     std::shared_ptr<Device> device;
@@ -43,8 +43,8 @@ std::shared_ptr<AudioClient> activate(const QString& id)
 
 // An audio client of `id` set up for shared, event-driven use with a 100 ms buffer; null if a
 // step fails.
-std::shared_ptr<AudioClient> prepare(const QString& id, const WaveFormat& format,
-                                     std::shared_ptr<Event>* event)
+std::shared_ptr<AudioClient> prepare(const QString &id, const WaveFormat &format,
+                                     std::shared_ptr<Event> *event)
 {
     auto client = activate(id);
     *event = systemAudio()->createEvent();
@@ -57,7 +57,7 @@ std::shared_ptr<AudioClient> prepare(const QString& id, const WaveFormat& format
 }
 
 // Every endpoint's id and data flow, as the enumerator lists them.
-QHash<QString, DataFlow> listEndpoints(qsizetype* rows)
+QHash<QString, DataFlow> listEndpoints(qsizetype *rows)
 {
     QHash<QString, DataFlow> out;
     std::shared_ptr<DeviceEnumerator> enumerator;
@@ -82,14 +82,15 @@ QHash<QString, DataFlow> listEndpoints(qsizetype* rows)
     return out;
 }
 
-QSet<QString> ids(const QHash<QString, DataFlow>& flows)
+QSet<QString> ids(const QHash<QString, DataFlow> &flows)
 {
     return {flows.keyBegin(), flows.keyEnd()};
 }
 
-}  // namespace
+} // namespace
 
-class PlatformTest : public QObject {
+class PlatformTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -125,7 +126,7 @@ private slots:
         const QString ini = QDir::homePath() + "/ids.ini";
         {
             QSettings settings(ini, QSettings::IniFormat);
-            for (const QString& id : flows.keys())
+            for (const QString &id : flows.keys())
                 settings.setValue(id + "/seen", true);
         }
         const QStringList groups = QSettings(ini, QSettings::IniFormat).childGroups();
@@ -139,7 +140,7 @@ private slots:
         for (auto side = sides.cbegin(); side != sides.cend(); ++side)
             QCOMPARE(flows.value(side.key(), DataFlow::All), side.value());
         // One-sided declarations list only the side they have.
-        for (const char* id : {"alsa:capture:loop", "alsa:render:loop_monitor",
+        for (const char *id : {"alsa:capture:loop", "alsa:render:loop_monitor",
                                "alsa:render:nohint", "alsa:render:hidden"})
             QVERIFY2(!flows.contains(id), id);
         // What is declared once ALSA has read its configuration cannot be opened in this run,
@@ -155,7 +156,7 @@ private slots:
         WaveFormat mix;
         QCOMPARE(client->mixFormat(&mix), result::Ok);
         QCOMPARE(mix, WaveFormat::extensibleFloat(48000, 2));
-        const auto initialize = [&client](ShareMode mode, const WaveFormat& format) {
+        const auto initialize = [&client](ShareMode mode, const WaveFormat &format) {
             const uint32_t flags = streamflags::EventCallback | streamflags::AutoConvertPcm;
             return client->initialize(mode, flags, 1'000'000, 0, format);
         };
@@ -175,7 +176,7 @@ private slots:
         QCOMPARE(initialize(ShareMode::Shared, five), result::AlreadyInitialized);
         uint32_t frames = 0;
         QCOMPARE(client->bufferSize(&frames), result::Ok);
-        QCOMPARE(frames, 4800u);  // 100 ms at 48 kHz
+        QCOMPARE(frames, 4800u); // 100 ms at 48 kHz
         std::shared_ptr<RenderClient> render;
         QCOMPARE(client->renderClient(&render), result::WrongEndpointType);
         QCOMPARE(client->start(), result::EventHandleNotSet);
@@ -204,7 +205,7 @@ private slots:
         QCOMPARE(padding, 4800u);
         bool discontinuity = false;
         for (uint32_t taken = 0; taken < padding; taken += packet) {
-            uint8_t* data = nullptr;
+            uint8_t *data = nullptr;
             uint32_t frames = 0;
             uint32_t flags = 0;
             QCOMPARE(capture->buffer(&data, &frames, &flags), result::Ok);
@@ -223,10 +224,10 @@ private slots:
         QVERIFY(client);
         std::shared_ptr<RenderClient> render;
         QCOMPARE(client->renderClient(&render), result::Ok);
-        uint8_t* data = nullptr;
+        uint8_t *data = nullptr;
         QCOMPARE(render->buffer(4801, &data), result::BufferTooLarge);
         QCOMPARE(render->buffer(4800, &data), result::Ok);
-        std::fill_n(reinterpret_cast<float*>(data), 4800, 0.0f);
+        std::fill_n(reinterpret_cast<float *>(data), 4800, 0.0f);
         QCOMPARE(render->releaseBuffer(4800, 0), result::Ok);
         uint32_t padding = 0;
         QCOMPARE(client->currentPadding(&padding), result::Ok);
@@ -234,7 +235,7 @@ private slots:
         QCOMPARE(client->start(), result::Ok);
         QVERIFY(event->wait(5000));
         QTRY_VERIFY((client->currentPadding(&padding), padding <= 4800 - 480));
-        QCOMPARE(padding % 480, 0u);  // whole periods at a time
+        QCOMPARE(padding % 480, 0u); // whole periods at a time
         // A suspended sink takes nothing for a while; the user must still hear from the engine
         // well within the second after which it would give the device up.
         QVERIFY(pactl({"suspend-sink", "loop", "1"}));

@@ -11,16 +11,16 @@
 
 namespace snt::test {
 
-LoopbackCard::LoopbackCard(const QString& pluginName, const QString& deviceId, int channels,
+LoopbackCard::LoopbackCard(const QString &pluginName, const QString &deviceId, int channels,
                            uint32_t sampleRate)
-    : pluginName_(pluginName),
-      deviceId_(deviceId),
-      channels_(channels),
-      sampleRate_(sampleRate),
-      baseLatency_(int(sampleRate / 100)),
-      historyFrames_(int(sampleRate) * 2),
-      paths_(channels),
-      history_(channels, QVector<float>(int(sampleRate) * 2, 0.0f))
+    : pluginName_(pluginName)
+    , deviceId_(deviceId)
+    , channels_(channels)
+    , sampleRate_(sampleRate)
+    , baseLatency_(int(sampleRate / 100))
+    , historyFrames_(int(sampleRate) * 2)
+    , paths_(channels)
+    , history_(channels, QVector<float>(int(sampleRate) * 2, 0.0f))
 {
     thread_ = std::thread([this] { run(); });
 }
@@ -30,7 +30,7 @@ LoopbackCard::~LoopbackCard()
     running_.store(false);
     thread_.join();
     QMutexLocker lock(&mutex_);
-    for (const OpenStream& s : streams_) {
+    for (const OpenStream &s : streams_) {
         s.device->close();
         delete s.stream;
     }
@@ -45,18 +45,18 @@ audio::DeviceList LoopbackCard::devices()
                               pluginName_, names, names}};
 }
 
-audio::DeviceInfo::Id LoopbackCard::defaultDevice(const Direction&)
+audio::DeviceInfo::Id LoopbackCard::defaultDevice(const Direction &)
 {
     return deviceId_;
 }
 
-audio::Format LoopbackCard::preferredFormat(const audio::DeviceInfo::Id&, const Direction&)
+audio::Format LoopbackCard::preferredFormat(const audio::DeviceInfo::Id &, const Direction &)
 {
     return audio::Format{sampleRate_, uint32_t(channels_)};
 }
 
-audio::Stream* LoopbackCard::open(const QString& id, const Direction& direction,
-                                  const audio::Format& format, QIODevice* device)
+audio::Stream *LoopbackCard::open(const QString &id, const Direction &direction,
+                                  const audio::Format &format, QIODevice *device)
 {
     openCalls_.fetch_add(1);
     if (openHook_)
@@ -64,12 +64,13 @@ audio::Stream* LoopbackCard::open(const QString& id, const Direction& direction,
     if (failOpen_ || id != deviceId_ || !isValidDirection(direction) || !device
         || format.channelCount == 0)
         return nullptr;
-    const QIODevice::OpenMode mode =
-        direction == Input ? QIODevice::WriteOnly : QIODevice::ReadOnly;
+    const QIODevice::OpenMode mode
+            = direction == Input ? QIODevice::WriteOnly : QIODevice::ReadOnly;
     if (!device->isOpen() && !device->open(mode))
         return nullptr;
-    auto* stream = new audio::Stream(audio::Format{sampleRate_, format.channelCount});
-    connect(stream, &audio::Stream::closeMe, this, [this, stream] { teardown(stream); },
+    auto *stream = new audio::Stream(audio::Format{sampleRate_, format.channelCount});
+    connect(
+            stream, &audio::Stream::closeMe, this, [this, stream] { teardown(stream); },
             Qt::DirectConnection);
     QMutexLocker lock(&mutex_);
     streams_.append(OpenStream{stream, device, direction, int(format.channelCount)});
@@ -77,9 +78,9 @@ audio::Stream* LoopbackCard::open(const QString& id, const Direction& direction,
     return stream;
 }
 
-void LoopbackCard::teardown(audio::Stream* stream)
+void LoopbackCard::teardown(audio::Stream *stream)
 {
-    QIODevice* device = nullptr;
+    QIODevice *device = nullptr;
     {
         QMutexLocker lock(&mutex_);
         for (qsizetype i = 0; i < streams_.size(); ++i) {
@@ -99,7 +100,7 @@ void LoopbackCard::teardown(audio::Stream* stream)
     teardowns_.fetch_add(1);
 }
 
-void LoopbackCard::setPath(int inputChannel, const Path& path)
+void LoopbackCard::setPath(int inputChannel, const Path &path)
 {
     QMutexLocker lock(&mutex_);
     if (inputChannel >= 0 && inputChannel < channels_)
@@ -148,18 +149,18 @@ void LoopbackCard::tick()
     ticks_.fetch_add(1);
 }
 
-void LoopbackCard::renderPeriod(const QList<OpenStream>& streams)
+void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
 {
     const int frames = periodFrames();
     for (int c = 0; c < channels_; ++c)
         for (int f = 0; f < frames; ++f)
             history_[c][(frame_ + f) % historyFrames_] = 0.0f;
-    for (const OpenStream& s : streams) {
+    for (const OpenStream &s : streams) {
         if (s.direction != Output || !s.stream->isRunning())
             continue;
         periodBuffer_.fill(0.0f, frames * s.channels);
         const qint64 wanted = qint64(periodBuffer_.size()) * qint64(sizeof(float));
-        s.device->read(reinterpret_cast<char*>(periodBuffer_.data()), wanted);
+        s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
@@ -167,16 +168,16 @@ void LoopbackCard::renderPeriod(const QList<OpenStream>& streams)
     }
 }
 
-float LoopbackCard::pathSample(int inputChannel, PathState& state, qint64 frame)
+float LoopbackCard::pathSample(int inputChannel, PathState &state, qint64 frame)
 {
-    const Path& path = state.path;
+    const Path &path = state.path;
     const int source = path.sourceChannel < 0 ? inputChannel : path.sourceChannel;
     const qint64 at = frame - baseLatency_ - path.delayFrames;
     double x = 0.0;
     if (source < channels_ && at >= 0)
         x = history_[source][at % historyFrames_];
     // Transposed direct form II: exact for the identity biquad.
-    const auto& b = path.biquad;
+    const auto &b = path.biquad;
     const double y = b[0] * x + state.z1;
     state.z1 = b[1] * x - b[3] * y + state.z2;
     state.z2 = b[2] * x - b[4] * y;
@@ -188,14 +189,14 @@ float LoopbackCard::pathSample(int inputChannel, PathState& state, qint64 frame)
     return float(out);
 }
 
-void LoopbackCard::capturePeriod(const QList<OpenStream>& streams)
+void LoopbackCard::capturePeriod(const QList<OpenStream> &streams)
 {
     const int frames = periodFrames();
     QVector<float> captured(frames * channels_);
     for (int c = 0; c < channels_; ++c)
         for (int f = 0; f < frames; ++f)
             captured[f * channels_ + c] = pathSample(c, paths_[c], frame_ + f);
-    for (const OpenStream& s : streams) {
+    for (const OpenStream &s : streams) {
         if (s.direction != Input || !s.stream->isRunning())
             continue;
         periodBuffer_.fill(0.0f, frames * s.channels);
@@ -203,9 +204,9 @@ void LoopbackCard::capturePeriod(const QList<OpenStream>& streams)
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
                 periodBuffer_[f * s.channels + c] = captured[f * channels_ + c];
-        s.device->write(reinterpret_cast<const char*>(periodBuffer_.constData()),
+        s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
     }
 }
 
-}  // namespace snt::test
+} // namespace snt::test

@@ -24,11 +24,13 @@ namespace snt::test {
 // added noise). Output and input share one sample clock, so the loop latency is constant:
 // `baseLatency` plus the path's delay, in frames. Streams follow the backend rules of the audio
 // client: the card opens the QIODevice, and tears a stream down after its close().
-class LoopbackCard : public audio::Plugin {
+class LoopbackCard : public audio::Plugin
+{
     Q_OBJECT
 public:
-    struct Path {
-        int sourceChannel = -1;  // -1: the output channel with the same index
+    struct Path
+    {
+        int sourceChannel = -1; // -1: the output channel with the same index
         float gain = 1.0f;
         int delayFrames = 0;
         // b0, b1, b2, a1, a2 of a biquad with a0 = 1; identity by default.
@@ -36,24 +38,24 @@ public:
         float noiseRms = 0.0f;
     };
 
-    explicit LoopbackCard(const QString& pluginName = QStringLiteral("Loopback"),
-                          const QString& deviceId = QStringLiteral("loopback-card"),
+    explicit LoopbackCard(const QString &pluginName = QStringLiteral("Loopback"),
+                          const QString &deviceId = QStringLiteral("loopback-card"),
                           int channels = 2, uint32_t sampleRate = 48000);
     ~LoopbackCard() override;
 
     QString name() const override { return pluginName_; }
     audio::DeviceList devices() override;
-    audio::DeviceInfo::Id defaultDevice(const Direction& direction) override;
-    audio::Format preferredFormat(const audio::DeviceInfo::Id& id,
-                                  const Direction& direction) override;
-    audio::Stream* open(const QString& id, const Direction& direction,
-                       const audio::Format& format, QIODevice* device) override;
+    audio::DeviceInfo::Id defaultDevice(const Direction &direction) override;
+    audio::Format preferredFormat(const audio::DeviceInfo::Id &id,
+                                  const Direction &direction) override;
+    audio::Stream *open(const QString &id, const Direction &direction, const audio::Format &format,
+                        QIODevice *device) override;
 
     QString deviceId() const { return deviceId_; }
     int periodFrames() const { return int(sampleRate_ / 100); }
     int baseLatency() const { return baseLatency_; }
 
-    void setPath(int inputChannel, const Path& path);
+    void setPath(int inputChannel, const Path &path);
     void setFailOpen(bool fail) { failOpen_ = fail; }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
@@ -64,26 +66,28 @@ public:
     // Ticks the card thread has run; tests wait on it instead of on wall time.
     qint64 ticks() const { return ticks_.load(); }
     bool waitTicks(qint64 count, int timeoutMs = 5000) const;
-    audio::Stream* lastStream() const { return lastStream_; }
+    audio::Stream *lastStream() const { return lastStream_; }
 
 private:
-    struct OpenStream {
-        audio::Stream* stream;
-        QIODevice* device;
+    struct OpenStream
+    {
+        audio::Stream *stream;
+        QIODevice *device;
         Direction direction;
         int channels;
     };
-    struct PathState {
+    struct PathState
+    {
         Path path;
         double z1 = 0.0, z2 = 0.0;
     };
 
     void run();
     void tick();
-    void renderPeriod(const QList<OpenStream>& streams);
-    void capturePeriod(const QList<OpenStream>& streams);
-    float pathSample(int inputChannel, PathState& state, qint64 frame);
-    void teardown(audio::Stream* stream);
+    void renderPeriod(const QList<OpenStream> &streams);
+    void capturePeriod(const QList<OpenStream> &streams);
+    float pathSample(int inputChannel, PathState &state, qint64 frame);
+    void teardown(audio::Stream *stream);
 
     const QString pluginName_;
     const QString deviceId_;
@@ -95,14 +99,14 @@ private:
     mutable QMutex mutex_;
     QList<OpenStream> streams_;
     QVector<PathState> paths_;
-    QVector<QVector<float>> history_;  // per output channel, a ring indexed by absolute frame
+    QVector<QVector<float>> history_; // per output channel, a ring indexed by absolute frame
     QVector<float> periodBuffer_;
     qint64 frame_ = 0;
     std::mt19937 noise_{12345};
 
     bool failOpen_ = false;
     std::function<void()> openHook_;
-    audio::Stream* lastStream_ = nullptr;
+    audio::Stream *lastStream_ = nullptr;
     std::atomic<int> openCalls_{0};
     std::atomic<int> teardowns_{0};
     std::atomic<qint64> ticks_{0};
@@ -110,4 +114,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace snt::test
+} // namespace snt::test

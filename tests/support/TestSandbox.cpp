@@ -5,10 +5,11 @@
 
 namespace snt::test {
 
-TestSandbox::TestSandbox() : dir_(QDir::tempPath() + QStringLiteral("/snt-test-XXXXXX"))
+TestSandbox::TestSandbox()
+    : dir_(QDir::tempPath() + QStringLiteral("/snt-test-XXXXXX"))
 {
     const QString home = dir_.path();
-    const auto folder = [&home](const char* name) {
+    const auto folder = [&home](const char *name) {
         const QString path = home + QLatin1Char('/') + QLatin1String(name);
         QDir().mkpath(path);
         return path.toLocal8Bit();
@@ -27,4 +28,4 @@ TestSandbox::TestSandbox() : dir_(QDir::tempPath() + QStringLiteral("/snt-test-X
         QFile::copy(asoundrc, home + QStringLiteral("/.asoundrc"));
 }
 
-}  // namespace snt::test
+} // namespace snt::test

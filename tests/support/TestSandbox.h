@@ -8,7 +8,8 @@ namespace snt::test {
 // no test reads or writes a real user's settings or documents. Must exist before the
 // application object. Copies the file named by SNT_TEST_ASOUNDRC (if set) to ~/.asoundrc, so
 // ALSA inside the sandbox reaches the test sound server.
-class TestSandbox {
+class TestSandbox
+{
 public:
     TestSandbox();
     QString home() const { return dir_.path(); }
@@ -17,4 +18,4 @@ private:
     QTemporaryDir dir_;
 };
 
-}  // namespace snt::test
+} // namespace snt::test

@@ -2,7 +2,7 @@
 
 #include <QMutexLocker>
 
-AudioFilePlayer::AudioFilePlayer(GeneratorThread* owner, QObject* parent)
+AudioFilePlayer::AudioFilePlayer(GeneratorThread *owner, QObject *parent)
     : OutputDevice(owner, parent)
 {
     setName(QStringLiteral("音频文件"));
@@ -20,7 +20,7 @@ void AudioFilePlayer::loadFile(QString path)
     {
         QMutexLocker lock(&stateLock());
         loaded_ = false;
-        previous.swap(buffer_);  // freed outside the lock
+        previous.swap(buffer_); // freed outside the lock
         position_ = 0.0;
     }
     previous.clear();

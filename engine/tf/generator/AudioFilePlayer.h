@@ -5,10 +5,11 @@
 
 // Generator type 3: a WAV file played in a seamless loop, mixed to mono and resampled to the
 // output rate by linear interpolation, at the level it is stored at.
-class AudioFilePlayer : public OutputDevice {
+class AudioFilePlayer : public OutputDevice
+{
     Q_OBJECT
 public:
-    explicit AudioFilePlayer(GeneratorThread* owner, QObject* parent = nullptr);
+    explicit AudioFilePlayer(GeneratorThread *owner, QObject *parent = nullptr);
 
     bool isLoaded() const;
 
@@ -26,7 +27,7 @@ protected:
 private:
     void updateRatio();
 
-    WavFile file_;  // the last file read, without its samples (they moved into buffer_)
+    WavFile file_; // the last file read, without its samples (they moved into buffer_)
     QList<float> buffer_;
     double position_ = 0.0;
     double ratio_ = 1.0;

@@ -2,7 +2,8 @@
 
 #include <QMetaObject>
 
-Generator::Generator(QObject* parent) : QObject(parent)
+Generator::Generator(QObject *parent)
+    : QObject(parent)
 {
     qRegisterMetaType<QSet<int>>();
     const auto queued = Qt::QueuedConnection;
@@ -22,20 +23,20 @@ Generator::Generator(QObject* parent) : QObject(parent)
     thread_.start();
 }
 
-void Generator::setDeviceId(const audio::DeviceInfo::Id& deviceId)
+void Generator::setDeviceId(const audio::DeviceInfo::Id &deviceId)
 {
     QMetaObject::invokeMethod(
-        &thread_, [this, deviceId] { thread_.setDeviceId(deviceId); }, Qt::QueuedConnection);
+            &thread_, [this, deviceId] { thread_.setDeviceId(deviceId); }, Qt::QueuedConnection);
 }
 
-void Generator::setChannels(const QSet<int>& channels)
+void Generator::setChannels(const QSet<int> &channels)
 {
     QMetaObject::invokeMethod(
-        &thread_, [this, channels] { thread_.setChannels(channels); }, Qt::QueuedConnection);
+            &thread_, [this, channels] { thread_.setChannels(channels); }, Qt::QueuedConnection);
 }
 
-void Generator::setAudioFilePath(const QString& path)
+void Generator::setAudioFilePath(const QString &path)
 {
     QMetaObject::invokeMethod(
-        &thread_, [this, path] { thread_.setAudioFilePath(path); }, Qt::QueuedConnection);
+            &thread_, [this, path] { thread_.setAudioFilePath(path); }, Qt::QueuedConnection);
 }

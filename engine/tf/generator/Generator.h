@@ -10,7 +10,8 @@
 // The test-signal generator of a measurement, as the session and the screens see it: a facade
 // over its playback thread, which starts with the generator and ends with it. All calls belong
 // to the GUI thread.
-class Generator : public QObject {
+class Generator : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
     Q_PROPERTY(int type READ type WRITE setType NOTIFY typeChanged)
@@ -18,16 +19,15 @@ class Generator : public QObject {
     Q_PROPERTY(QString deviceId READ deviceId WRITE setDeviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(int frequency READ frequency WRITE setFrequency NOTIFY frequencyChanged)
     Q_PROPERTY(int startFrequency READ startFrequency WRITE setStartFrequency NOTIFY
-                   startFrequencyChanged)
-    Q_PROPERTY(int endFrequency READ endFrequency WRITE setEndFrequency NOTIFY
-                   endFrequencyChanged)
+                       startFrequencyChanged)
+    Q_PROPERTY(int endFrequency READ endFrequency WRITE setEndFrequency NOTIFY endFrequencyChanged)
     Q_PROPERTY(float gain READ gain WRITE setGain NOTIFY gainChanged)
     Q_PROPERTY(float duration READ duration WRITE setDuration NOTIFY durationChanged)
 public:
-    explicit Generator(QObject* parent = nullptr);
+    explicit Generator(QObject *parent = nullptr);
 
     // The playback thread: the measurement takes its loopback samples and rate from it.
-    GeneratorThread* generatorThread() { return &thread_; }
+    GeneratorThread *generatorThread() { return &thread_; }
 
     bool enabled() const { return thread_.enabled(); }
     int type() const { return thread_.type(); }
@@ -48,9 +48,9 @@ public slots:
     void setGain(float gain) { thread_.setGain(gain); }
     void setDuration(float duration) { thread_.setDuration(duration); }
     // These three run later, from the GUI event loop.
-    void setDeviceId(const audio::DeviceInfo::Id& deviceId);
-    void setChannels(const QSet<int>& channels);
-    void setAudioFilePath(const QString& path);
+    void setDeviceId(const audio::DeviceInfo::Id &deviceId);
+    void setChannels(const QSet<int> &channels);
+    void setAudioFilePath(const QString &path);
 
 signals:
     void enabledChanged(bool enabled);

@@ -22,7 +22,7 @@
 
 namespace {
 
-const char* const tag = "[Generator]";
+const char *const tag = "[Generator]";
 constexpr int audioFileType = 3;
 constexpr int joinTimeoutMs = 5000;
 
@@ -36,7 +36,7 @@ constexpr qint64 framesAhead = 480;
 constexpr qint64 maxFramesPerPull = 4800;
 constexpr qsizetype networkBufferFloats = maxFramesPerPull * networkChannels;
 
-bool isNetworkOutput(const QString& deviceId)
+bool isNetworkOutput(const QString &deviceId)
 {
     return deviceId == QLatin1String(audio::aes67::networkOutputDeviceId);
 }
@@ -48,12 +48,12 @@ bool fuzzyEqual(float a, float b)
     return std::abs(a - b) * 100000.f <= std::min(std::abs(a), std::abs(b));
 }
 
-}  // namespace
+} // namespace
 
-GeneratorThread::GeneratorThread(QObject* parent)
-    : QThread(parent), deviceId_(audio::Client::instance()->defaultDevice(audio::Plugin::Output))
-{
-}
+GeneratorThread::GeneratorThread(QObject *parent)
+    : QThread(parent)
+    , deviceId_(audio::Client::instance()->defaultDevice(audio::Plugin::Output))
+{ }
 
 GeneratorThread::~GeneratorThread()
 {
@@ -77,12 +77,12 @@ void GeneratorThread::run()
 
 void GeneratorThread::init()
 {
-    auto* pink = new PinkNoise(this);
+    auto *pink = new PinkNoise(this);
     sources_.append(pink);
-    auto* white = new WhiteNoise(this);
+    auto *white = new WhiteNoise(this);
     sources_.append(white);
 
-    auto* sweep = new SinSweep(this);
+    auto *sweep = new SinSweep(this);
     sources_.append(sweep);
     connect(this, &GeneratorThread::frequencyChanged, sweep, &SinSweep::setFrequency);
     connect(this, &GeneratorThread::startFrequencyChanged, sweep, &SinSweep::setStart);
@@ -94,22 +94,23 @@ void GeneratorThread::init()
     sweep->setEnd(endFrequency_);
     sweep->setDuration(duration_);
 
-    auto* file = new AudioFilePlayer(this);
+    auto *file = new AudioFilePlayer(this);
     sources_.append(file);
     connect(file, &AudioFilePlayer::fileLoaded, this, &GeneratorThread::audioFileLoaded);
 
-    auto* periodic = new PeriodicNoise(this);
+    auto *periodic = new PeriodicNoise(this);
     sources_.append(periodic);
     connect(this, &GeneratorThread::enabledChanged, periodic, &PeriodicNoise::enabledChanged);
 
     pullTimer_ = new QTimer;
     pullTimer_->setInterval(pullIntervalMs);
     pullTimer_->setTimerType(Qt::PreciseTimer);
-    connect(pullTimer_, &QTimer::timeout, pullTimer_, [this] { pullNetworkFrames(); },
+    connect(
+            pullTimer_, &QTimer::timeout, pullTimer_, [this] { pullNetworkFrames(); },
             Qt::DirectConnection);
 
-    audio::aes67::Sender* sender = audio::aes67::Sender::instance();
-    for (OutputDevice* source : std::as_const(sources_)) {
+    audio::aes67::Sender *sender = audio::aes67::Sender::instance();
+    for (OutputDevice *source : std::as_const(sources_)) {
         source->setFadeDuration(fadeDuration_);
         connect(source, &OutputDevice::sampleError, this, &GeneratorThread::deviceError);
         connect(source, &OutputDevice::sampleOut, this, &GeneratorThread::sampleOut,
@@ -143,7 +144,7 @@ void GeneratorThread::finish()
         networkOpen_ = false;
         networkSource_ = nullptr;
     }
-    for (OutputDevice* source : std::as_const(sources_)) {
+    for (OutputDevice *source : std::as_const(sources_)) {
         source->close();
         delete source;
     }
@@ -179,8 +180,8 @@ void GeneratorThread::pullNetworkFrames()
     if (due < 1)
         return;
     const qint64 frameBytes = networkChannels * qint64(sizeof(float));
-    const qint64 bytes =
-        networkSource_->read(reinterpret_cast<char*>(networkBuffer_.data()), due * frameBytes);
+    const qint64 bytes = networkSource_->read(reinterpret_cast<char *>(networkBuffer_.data()),
+                                              due * frameBytes);
     if (bytes < 1)
         return;
     framesSent_ += bytes / frameBytes;
@@ -192,7 +193,7 @@ void GeneratorThread::onSourcesReady()
 {
     sourcesReady_ = true;
     // A fade length set while the sources were being built may have missed them.
-    for (OutputDevice* source : std::as_const(sources_))
+    for (OutputDevice *source : std::as_const(sources_))
         source->setFadeDuration(fadeDuration_);
     if (!pendingAudioFile_.isEmpty())
         loadAudioFile(std::exchange(pendingAudioFile_, QString()));
@@ -200,7 +201,7 @@ void GeneratorThread::onSourcesReady()
         restartOutput();
 }
 
-OutputDevice* GeneratorThread::currentSource() const
+OutputDevice *GeneratorThread::currentSource() const
 {
     const int t = type_;
     if (!hasSources() || t < 0 || t >= sources_.size())
@@ -224,7 +225,7 @@ void GeneratorThread::restartOutput()
     {
         QMutexLocker lock(&networkLock_);
         if (networkOpen_) {
-            for (OutputDevice* source : std::as_const(sources_))
+            for (OutputDevice *source : std::as_const(sources_))
                 source->close();
             networkOpen_ = false;
             networkSource_ = nullptr;
@@ -235,7 +236,7 @@ void GeneratorThread::restartOutput()
         stream_ = nullptr;
     }
 
-    OutputDevice* source = currentSource();
+    OutputDevice *source = currentSource();
     if (!enabled_ || !source)
         return;
     source->resetFadeIn();
@@ -246,7 +247,7 @@ void GeneratorThread::restartOutput()
         openDeviceOutput(source);
 }
 
-void GeneratorThread::openNetworkOutput(OutputDevice* source)
+void GeneratorThread::openNetworkOutput(OutputDevice *source)
 {
     source->setChanelCount(networkChannels);
     source->setSamplerate(int(networkRate));
@@ -263,10 +264,11 @@ void GeneratorThread::openNetworkOutput(OutputDevice* source)
     if (QThread::currentThread() == this)
         startPacing();
     else
-        QMetaObject::invokeMethod(pullTimer_, [this] { startPacing(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+                pullTimer_, [this] { startPacing(); }, Qt::QueuedConnection);
 }
 
-void GeneratorThread::openDeviceOutput(OutputDevice* source)
+void GeneratorThread::openDeviceOutput(OutputDevice *source)
 {
     const std::shared_ptr<audio::Client> client = audio::Client::instance();
     const audio::Format format = client->preferredOutputFormat(deviceId_);
@@ -283,18 +285,18 @@ void GeneratorThread::openDeviceOutput(OutputDevice* source)
     source->setSamplerate(int(actualRate));
     if (actualRate != 0)
         storeSampleRate(actualRate);
-    audio::Stream* stream = stream_;
+    audio::Stream *stream = stream_;
     connect(stream, &audio::Stream::sampleRateChanged, this,
             [this, stream] { onStreamRateChanged(stream); });
 }
 
-void GeneratorThread::onStreamRateChanged(audio::Stream* stream)
+void GeneratorThread::onStreamRateChanged(audio::Stream *stream)
 {
     // A queued notice of a stream closed meanwhile: that stream may already be gone.
     if (stream != stream_ || !stream_)
         return;
     const uint rate = stream_->format().sampleRate;
-    for (OutputDevice* source : std::as_const(sources_))
+    for (OutputDevice *source : std::as_const(sources_))
         source->setSamplerate(int(rate));
     if (rate != 0)
         storeSampleRate(rate);
@@ -367,7 +369,7 @@ QVariant GeneratorThread::getAvailableTypes() const
 {
     QStringList names;
     if (hasSources())
-        for (const OutputDevice* source : sources_)
+        for (const OutputDevice *source : sources_)
             names.append(source->name());
     return names;
 }
@@ -440,7 +442,7 @@ void GeneratorThread::setFadeDuration(float seconds)
 {
     fadeDuration_ = seconds;
     if (hasSources())
-        for (OutputDevice* source : std::as_const(sources_))
+        for (OutputDevice *source : std::as_const(sources_))
             source->setFadeDuration(seconds);
 }
 
@@ -469,9 +471,9 @@ void GeneratorThread::setAudioFilePath(QString path)
     loadAudioFile(path);
 }
 
-void GeneratorThread::loadAudioFile(const QString& path)
+void GeneratorThread::loadAudioFile(const QString &path)
 {
     if (sources_.size() > audioFileType)
-        if (auto* player = qobject_cast<AudioFilePlayer*>(sources_[audioFileType]))
+        if (auto *player = qobject_cast<AudioFilePlayer *>(sources_[audioFileType]))
             player->loadFile(path);
 }

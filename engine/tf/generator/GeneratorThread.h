@@ -27,10 +27,11 @@ class Stream;
 // The sources exist once the thread has built them and the GUI thread has been told so; until
 // then the setters only store their values, and a file path or an enabled output asked for
 // meanwhile is applied as soon as the sources are there.
-class GeneratorThread : public QThread {
+class GeneratorThread : public QThread
+{
     Q_OBJECT
 public:
-    explicit GeneratorThread(QObject* parent = nullptr);
+    explicit GeneratorThread(QObject *parent = nullptr);
     // Ends the event loop and waits for the thread to tidy up (sources, timer, stream).
     ~GeneratorThread() override;
 
@@ -84,23 +85,23 @@ protected:
 
 private:
     bool hasSources() const { return sourcesReady_; }
-    OutputDevice* currentSource() const;
+    OutputDevice *currentSource() const;
     void onSourcesReady();
     void restartOutput();
-    void openNetworkOutput(OutputDevice* source);
-    void openDeviceOutput(OutputDevice* source);
+    void openNetworkOutput(OutputDevice *source);
+    void openDeviceOutput(OutputDevice *source);
     void startPacing();
     void pullNetworkFrames();
-    void onStreamRateChanged(audio::Stream* stream);
+    void onStreamRateChanged(audio::Stream *stream);
     void storeSampleRate(uint rate);
-    void loadAudioFile(const QString& path);
+    void loadAudioFile(const QString &path);
 
     audio::DeviceInfo::Id deviceId_;
-    audio::Stream* stream_ = nullptr;
-    QList<OutputDevice*> sources_;
+    audio::Stream *stream_ = nullptr;
+    QList<OutputDevice *> sources_;
     QSet<int> channels_;
     mutable QMutex channelsLock_;
-    QTimer* pullTimer_ = nullptr;
+    QTimer *pullTimer_ = nullptr;
 
     // The network output's state, shared by the GUI thread (restarts) and this thread (pulls).
     QMutex networkLock_;
@@ -108,7 +109,7 @@ private:
     QList<float> networkBuffer_;
     qint64 framesSent_ = 0;
     bool networkOpen_ = false;
-    OutputDevice* networkSource_ = nullptr;
+    OutputDevice *networkSource_ = nullptr;
 
     // Read by this thread and by the sources' readers, written by the GUI thread.
     std::atomic<float> gain_{-6.0f};

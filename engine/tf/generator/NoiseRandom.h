@@ -7,7 +7,8 @@
 // rand() gives that range on some platforms and 0 … 2^31 − 1 on others). Never seeded by the
 // program, so every run plays the same sequence; each source keeps its own, so reading one
 // takes no lock shared with anything else.
-class NoiseRandom {
+class NoiseRandom
+{
 public:
     static constexpr int max = 32767;
 

@@ -14,10 +14,11 @@ namespace {
 // table without bound.
 constexpr double longestFadeFrames = 1 << 24;
 
-}  // namespace
+} // namespace
 
-OutputDevice::OutputDevice(GeneratorThread* owner, QObject* parent)
-    : QIODevice(parent), owner_(owner)
+OutputDevice::OutputDevice(GeneratorThread *owner, QObject *parent)
+    : QIODevice(parent)
+    , owner_(owner)
 {
     if (owner_)
         connect(owner_, &GeneratorThread::gainChanged, this, &OutputDevice::setGain);
@@ -28,7 +29,7 @@ QString OutputDevice::name() const
     return name_;
 }
 
-void OutputDevice::setName(const QString& name)
+void OutputDevice::setName(const QString &name)
 {
     name_ = name;
 }
@@ -117,7 +118,7 @@ float OutputDevice::sample()
     return 0.0f;
 }
 
-qint64 OutputDevice::readData(char* data, qint64 maxSize)
+qint64 OutputDevice::readData(char *data, qint64 maxSize)
 {
     if (maxSize <= 0)
         return 0;
@@ -154,13 +155,13 @@ qint64 OutputDevice::readData(char* data, qint64 maxSize)
 
     const qint64 bytes = slotCount * qint64(sizeof(float));
     if (bytes > 0 && channelCount_ > 0)
-        emit blockOut(reinterpret_cast<const float*>(data),
+        emit blockOut(reinterpret_cast<const float *>(data),
                       bytes / (qint64(channelCount_) * qint64(sizeof(float))), channelCount_,
                       sampleRate_);
     return bytes;
 }
 
-qint64 OutputDevice::writeData(const char*, qint64)
+qint64 OutputDevice::writeData(const char *, qint64)
 {
     return -1;
 }

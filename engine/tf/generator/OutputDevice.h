@@ -18,10 +18,11 @@ class GeneratorThread;
 // GUI thread for direct calls) meet on one lock per source: readData holds it for the whole
 // block, every setter for its short update. Work that takes long (files, syntheses) is done
 // before the lock is taken, so a render thread never waits for it.
-class OutputDevice : public QIODevice {
+class OutputDevice : public QIODevice
+{
     Q_OBJECT
 public:
-    explicit OutputDevice(GeneratorThread* owner, QObject* parent = nullptr);
+    explicit OutputDevice(GeneratorThread *owner, QObject *parent = nullptr);
 
     QString name() const;
     float gain() const;
@@ -36,7 +37,7 @@ public:
 signals:
     void sampleError();
     void sampleOut(float sample);
-    void blockOut(const float* data, qlonglong frames, int channels, int sampleRate);
+    void blockOut(const float *data, qlonglong frames, int channels, int sampleRate);
 
 public slots:
     virtual void setSamplerate(int sampleRate);
@@ -49,20 +50,20 @@ protected:
     // The next mono sample, gain included. Runs on the reading thread with the state lock held.
     virtual float sample();
 
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char* data, qint64 size) override;
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 size) override;
 
     // Guards every field a subclass reads in sample().
-    QMutex& stateLock() const { return stateLock_; }
+    QMutex &stateLock() const { return stateLock_; }
     // Both read with the state lock held.
     float gainLocked() const { return gain_; }
     int sampleRateLocked() const { return sampleRate_; }
-    void setName(const QString& name);
+    void setName(const QString &name);
 
 private:
     void rebuildFadeTable();
 
-    GeneratorThread* const owner_;
+    GeneratorThread *const owner_;
     QString name_ = QStringLiteral("Silent");
     int sampleRate_ = 0;
     int channelCount_ = 1;

@@ -19,7 +19,7 @@ QList<double> makePeriodicNoise(int length, quint32 seed, double targetRms)
         const double amplitude = 1.0 / std::sqrt(double(k));
         const std::uint32_t a = random();
         const std::uint32_t b = random();
-        const double u = (double(b) * 2097152.0 + double(a >> 11)) * 0x1p-53;  // [0, 1)
+        const double u = (double(b) * 2097152.0 + double(a >> 11)) * 0x1p-53; // [0, 1)
         const double phase = 2.0 * M_PI * u;
         spectrum[k] = std::polar(amplitude, phase);
         spectrum[n - k] = std::conj(spectrum[k]);
@@ -34,7 +34,7 @@ QList<double> makePeriodicNoise(int length, quint32 seed, double targetRms)
     }
     mean /= double(n);
     double energy = 0.0;
-    for (double& v : period) {
+    for (double &v : period) {
         v -= mean;
         energy += v * v;
     }
@@ -42,12 +42,13 @@ QList<double> makePeriodicNoise(int length, quint32 seed, double targetRms)
     if (!(rms > 0.0) || !std::isfinite(rms))
         return {};
     const double scale = targetRms / rms;
-    for (double& v : period)
+    for (double &v : period)
         v *= scale;
     return period;
 }
 
-PeriodicNoise::PeriodicNoise(GeneratorThread* owner, QObject* parent) : OutputDevice(owner, parent)
+PeriodicNoise::PeriodicNoise(GeneratorThread *owner, QObject *parent)
+    : OutputDevice(owner, parent)
 {
     setName(QStringLiteral("PeriodicNoise"));
 }

@@ -12,13 +12,14 @@ QList<double> makePeriodicNoise(int length, quint32 seed, double targetRms);
 
 // Generator type 4: the periodic pink noise of 65536 samples, repeated exactly; RMS 1.0 at 0 dB,
 // so its peaks exceed full scale.
-class PeriodicNoise : public OutputDevice {
+class PeriodicNoise : public OutputDevice
+{
     Q_OBJECT
 public:
     static constexpr int periodLength = 65536;
     static constexpr quint32 seed = 0x50524E21;
 
-    explicit PeriodicNoise(GeneratorThread* owner, QObject* parent = nullptr);
+    explicit PeriodicNoise(GeneratorThread *owner, QObject *parent = nullptr);
 
 public slots:
     void setSamplerate(int sampleRate) override;

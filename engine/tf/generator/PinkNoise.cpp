@@ -1,6 +1,7 @@
 #include "engine/tf/generator/PinkNoise.h"
 
-PinkNoise::PinkNoise(GeneratorThread* owner, QObject* parent) : OutputDevice(owner, parent)
+PinkNoise::PinkNoise(GeneratorThread *owner, QObject *parent)
+    : OutputDevice(owner, parent)
 {
     setName(QStringLiteral("Pink"));
 }
@@ -15,7 +16,8 @@ float PinkNoise::sample()
     b4_ = 0.55000f * b4_ + w * 0.5329522f;
     b5_ = -0.7616f * b5_ - w * 0.0168980f;
     // b6 still holds the previous sample's term here.
-    const float out = (b1_ + b0_ + b2_ + b3_ + b4_ + b5_ + b6_ + w * 0.5362f) * gainLocked() * 0.11f;
+    const float out
+            = (b1_ + b0_ + b2_ + b3_ + b4_ + b5_ + b6_ + w * 0.5362f) * gainLocked() * 0.11f;
     b6_ = w * 0.115926f;
     return out;
 }

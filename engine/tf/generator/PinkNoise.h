@@ -5,10 +5,11 @@
 
 // Generator type 0: pink noise, white noise through Paul Kellet's refined filter (−3 dB per
 // octave within a twentieth of a dB over the audio band), scaled by 0.11.
-class PinkNoise : public OutputDevice {
+class PinkNoise : public OutputDevice
+{
     Q_OBJECT
 public:
-    explicit PinkNoise(GeneratorThread* owner, QObject* parent = nullptr);
+    explicit PinkNoise(GeneratorThread *owner, QObject *parent = nullptr);
 
 protected:
     float sample() override;

@@ -7,9 +7,10 @@ namespace {
 
 constexpr float twoPi = 6.2831855f;
 
-}  // namespace
+} // namespace
 
-SinSweep::SinSweep(GeneratorThread* owner, QObject* parent) : OutputDevice(owner, parent)
+SinSweep::SinSweep(GeneratorThread *owner, QObject *parent)
+    : OutputDevice(owner, parent)
 {
     setName(QStringLiteral("SineSweep"));
 }

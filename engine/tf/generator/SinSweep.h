@@ -5,10 +5,11 @@
 // Generator type 2: an exponential sine sweep from `start` to `end` over `duration` seconds that
 // starts again at phase 0, or, when start and end are less than 1 Hz apart, a steady tone at
 // `frequency`. Peak 1.0 at 0 dB.
-class SinSweep : public OutputDevice {
+class SinSweep : public OutputDevice
+{
     Q_OBJECT
 public:
-    explicit SinSweep(GeneratorThread* owner, QObject* parent = nullptr);
+    explicit SinSweep(GeneratorThread *owner, QObject *parent = nullptr);
 
 public slots:
     // Also moves the tone to the new start frequency.

@@ -13,10 +13,11 @@ constexpr quint16 formatExtensible = 0xFFFE;
 constexpr quint32 extensibleFmtSize = 40;
 constexpr qint64 subFormatOffset = 24;
 // Bytes 4 … 15 of every standard sub-format GUID (the first two bytes carry the format).
-constexpr unsigned char guidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                        0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr unsigned char guidTail[12]
+        = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-struct Format {
+struct Format
+{
     bool present = false;
     quint16 audioFormat = 0;
     quint16 channels = 0;
@@ -24,14 +25,14 @@ struct Format {
     quint16 bitsPerSample = 0;
 };
 
-bool fail(WavFile& file, const QString& error)
+bool fail(WavFile &file, const QString &error)
 {
     file.error = error;
     file.samples.clear();
     return false;
 }
 
-qint32 signExtend24(const unsigned char* p)
+qint32 signExtend24(const unsigned char *p)
 {
     qint32 v = qint32(p[0]) | (qint32(p[1]) << 8) | (qint32(p[2]) << 16);
     if (v & 0x800000)
@@ -39,8 +40,8 @@ qint32 signExtend24(const unsigned char* p)
     return v;
 }
 
-template <typename T>
-T readLittle(const unsigned char* p)
+template<typename T>
+T readLittle(const unsigned char *p)
 {
     T v;
     std::memcpy(&v, p, sizeof(T));
@@ -48,7 +49,7 @@ T readLittle(const unsigned char* p)
 }
 
 // The value of one sample, or false when the format/width pair is not one this reader knows.
-bool decode(const Format& format, const unsigned char* p, double& value)
+bool decode(const Format &format, const unsigned char *p, double &value)
 {
     if (format.audioFormat == formatFloat) {
         if (format.bitsPerSample == 32) {
@@ -85,19 +86,19 @@ bool decode(const Format& format, const unsigned char* p, double& value)
     }
 }
 
-bool readFormat(QDataStream& in, QFile& file, quint32 size, qint64 chunkStart, Format& format)
+bool readFormat(QDataStream &in, QFile &file, quint32 size, qint64 chunkStart, Format &format)
 {
     quint32 byteRate = 0;
     quint16 blockAlign = 0;
     in >> format.audioFormat >> format.channels >> format.sampleRate >> byteRate >> blockAlign
-        >> format.bitsPerSample;
+            >> format.bitsPerSample;
     if (in.status() != QDataStream::Ok)
         return false;
     format.present = true;
     if (format.audioFormat == formatExtensible && size >= extensibleFmtSize) {
         unsigned char guid[16];
         if (file.seek(chunkStart + subFormatOffset)
-            && in.readRawData(reinterpret_cast<char*>(guid), 16) == 16
+            && in.readRawData(reinterpret_cast<char *>(guid), 16) == 16
             && std::memcmp(guid + 4, guidTail, sizeof guidTail) == 0) {
             const quint16 sub = quint16(guid[0] | (guid[1] << 8));
             if (sub == formatPcm || sub == formatFloat)
@@ -107,9 +108,9 @@ bool readFormat(QDataStream& in, QFile& file, quint32 size, qint64 chunkStart, F
     return true;
 }
 
-}  // namespace
+} // namespace
 
-bool readWavFile(const QString& path, WavFile& file)
+bool readWavFile(const QString &path, WavFile &file)
 {
     file.ok = false;
     file.samples.clear();
@@ -181,11 +182,11 @@ bool readWavFile(const QString& path, WavFile& file)
         return fail(file, QStringLiteral("音频数据为空"));
     // A width this reader cannot decode is refused before anything plays as silence.
     double probe = 0.0;
-    if (!decode(format, reinterpret_cast<const unsigned char*>(data.constData()), probe))
+    if (!decode(format, reinterpret_cast<const unsigned char *>(data.constData()), probe))
         return fail(file, QStringLiteral("不支持的位深: %1").arg(format.bitsPerSample));
 
     file.samples.resize(frames);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
     for (qint64 f = 0; f < frames; ++f) {
         double sum = 0.0;
         for (int c = 0; c < format.channels; ++c) {

@@ -4,16 +4,17 @@
 #include <QString>
 
 // A WAV file read for playback: the frames mixed down to one mono value each.
-struct WavFile {
+struct WavFile
+{
     bool ok = false;
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0;
     QList<float> samples;
-    QString error;  // why not ok, in words for the user
+    QString error; // why not ok, in words for the user
 };
 
 // Reads PCM (8, 16, 24, 32 bits) and IEEE float (32, 64 bits) files, plain or extensible, and
 // walks every chunk (odd chunks skip their pad byte; a later "data" chunk replaces an earlier
 // one). Fills `file` and returns its ok.
-bool readWavFile(const QString& path, WavFile& file);
+bool readWavFile(const QString &path, WavFile &file);

@@ -1,6 +1,7 @@
 #include "engine/tf/generator/WhiteNoise.h"
 
-WhiteNoise::WhiteNoise(GeneratorThread* owner, QObject* parent) : OutputDevice(owner, parent)
+WhiteNoise::WhiteNoise(GeneratorThread *owner, QObject *parent)
+    : OutputDevice(owner, parent)
 {
     setName(QStringLiteral("White"));
 }

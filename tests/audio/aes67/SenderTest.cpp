@@ -1,5 +1,5 @@
-#include "audio/aes67/FrameRing.h"
 #include "audio/aes67/Sender.h"
+#include "audio/aes67/FrameRing.h"
 #include "tests/support/TestMain.h"
 
 #include <QThread>
@@ -22,28 +22,29 @@ std::vector<float> numberedBlock(qint64 frames, int channels)
     return block;
 }
 
-std::vector<float> readAll(FrameRing& ring)
+std::vector<float> readAll(FrameRing &ring)
 {
     std::vector<float> out(size_t(FrameRing::capacity * FrameRing::slotsPerFrame));
     out.resize(size_t(ring.read(out.data(), FrameRing::capacity) * FrameRing::slotsPerFrame));
     return out;
 }
 
-}  // namespace
+} // namespace
 
 // The network sender's ring: 8192 frames of eight slots, the newest kept and the rest counted,
 // whole frames under concurrent writers and an overrunning writer against a reader.
-class SenderTest : public QObject {
+class SenderTest : public QObject
+{
     Q_OBJECT
 
-    Sender* sender = nullptr;
+    Sender *sender = nullptr;
 
 private slots:
     void initTestCase()
     {
         // The generator thread is the first to ask; the sender must still belong to the main
         // thread, where its signals and timers live.
-        QThread* worker = QThread::create([this] { sender = Sender::instance(); });
+        QThread *worker = QThread::create([this] { sender = Sender::instance(); });
         worker->start();
         QVERIFY(worker->wait(5000));
         delete worker;
@@ -54,14 +55,14 @@ private slots:
     void pushesThatChangeNothing()
     {
         const auto block = numberedBlock(20000, 2);
-        sender->push(block.data(), 20000, 2, 48000);  // stopped
+        sender->push(block.data(), 20000, 2, 48000); // stopped
         sender->setRunning(true);
         sender->push(nullptr, 10, 2, 48000);
         sender->push(block.data(), 0, 2, 48000);
         sender->push(block.data(), -5, 2, 48000);
         sender->push(block.data(), 10, 0, 48000);
         QVERIFY(!sender->rateMismatch());
-        sender->push(block.data(), 480, 2, 44100);  // another rate: refused and flagged
+        sender->push(block.data(), 480, 2, 44100); // another rate: refused and flagged
         QVERIFY(sender->rateMismatch());
         QCOMPARE(sender->ring().writeCount(), 0);
         QCOMPARE(sender->droppedFrames(), 0);
@@ -69,7 +70,7 @@ private slots:
 
     void ringKeepsTheNewestFrames_data()
     {
-        QTest::addColumn<int>("waiting");  // frames already in the ring
+        QTest::addColumn<int>("waiting"); // frames already in the ring
         QTest::addColumn<int>("pushed");
         QTest::addColumn<int>("channels");
         QTest::newRow("mono") << 0 << 4 << 1;
