@@ -95,6 +95,10 @@ void ProcessorClient::onSocketDisconnected()
 
 void ProcessorClient::onSocketError()
 {
+    // Qt leaves a socket whose opening handshake was refused in the connecting state for as long
+    // as the server keeps the connection; drop it, so the reconnect can open it again.
+    if (levelSocket_->state() == QAbstractSocket::ConnectingState)
+        levelSocket_->abort();
     if (connected_ && !reconnectTimer_->isActive())
         reconnectTimer_->start();
 }

@@ -38,7 +38,7 @@ const QString kEmptySlot = QStringLiteral("这一格还没有预设。");
 // Word w (0 to 2) of the validity mask; the processor numbers them 1 to 3, with a trailing 0.
 QString validityKey(int word)
 {
-    return QStringLiteral("PRESETINFOpreset_valid%10").arg(word + 1);
+    return QStringLiteral("PRESETINFOpreset_valid") + QString::number(word + 1) + QLatin1Char('0');
 }
 
 QString nameKey(int slot)

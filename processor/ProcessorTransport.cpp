@@ -120,7 +120,8 @@ QString ProcessorClient::friendlyError(const QString &error)
         return QStringLiteral("这个 IP 上找不到设备");
     if (lower.contains(QLatin1String("unreachable")))
         return QStringLiteral("电脑和处理器不在一个网段");
-    if (lower.contains(QLatin1String("reset")))
+    // Qt words a connection the peer dropped or reset as "Connection closed".
+    if (lower.contains(QLatin1String("reset")) || lower.contains(QLatin1String("closed")))
         return QStringLiteral("连接被设备断开，重试一下");
     return trimmed;
 }

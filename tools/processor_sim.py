@@ -467,7 +467,8 @@ def control(device, cmd):
       {"op": "fault", "match", "kind", "times", ...} kinds: delay (ms), never, reset, truncate,
           status (status, body), body (body), error, error_outside, strip (prefixes)
       {"op": "clear_faults"}
-      {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket
+      {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket,
+          "after_ms": N sends it later and answers at once
       {"op": "ws_close", "code": N}        close every WebSocket
       {"op": "log"} -> {"log": [...]};  {"op": "clear_log"}
       {"op": "state"} -> {"params", "slots", "startup", "running_name", "sockets"}
@@ -512,9 +513,17 @@ async def control_async(device, cmd):
     op = cmd["op"]
     if op == "push":
         text = cmd["text"] if "text" in cmd else json.dumps(cmd["message"], ensure_ascii=False)
-        for ws in list(device.sockets):
-            await ws.send_str(text)
-        return {"ok": True, "sent": len(device.sockets)}
+        sockets = list(device.sockets)
+
+        async def send():
+            await asyncio.sleep(cmd.get("after_ms", 0) / 1000)
+            for ws in sockets:
+                await ws.send_str(text)
+        if cmd.get("after_ms"):
+            asyncio.ensure_future(send())
+        else:
+            await send()
+        return {"ok": True, "sent": len(sockets)}
     if op == "ws_close":
         for ws in list(device.sockets):
             await ws.close(code=cmd.get("code", 1000))
