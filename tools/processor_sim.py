@@ -22,6 +22,7 @@ import logging
 import socket
 import struct
 import sys
+import time
 
 from aiohttp import web, WSMsgType
 
@@ -393,8 +394,10 @@ class Simulator:
                     self.record({"kind": "ws_text", "text": msg.data})
                     await self.answer_text(ws, msg.data)
                 elif msg.type == WSMsgType.PING:
-                    self.record({"kind": "ws_ping", "payload": msg.data.hex()})
-                    if not self.device.knobs["silent"]:
+                    answered = not self.device.knobs["silent"]
+                    self.record({"kind": "ws_ping", "payload": msg.data.hex(),
+                                 "answered": answered, "time": time.time()})
+                    if answered:
                         await ws.pong(msg.data)
         finally:
             pusher.cancel()
