@@ -581,6 +581,10 @@ async def main():
                 answer = {"ok": False, "error": type(error).__name__ + ": " + str(error)}
             print(json.dumps(answer, ensure_ascii=False), flush=True)
     else:
+        address = "%s:%d" % (args.host, port) if port != 80 else args.host
+        print("Simulated processor at %s (discovery on UDP %d). Type %s in the processor panel "
+              "or start the program with --procip %s; Ctrl+C ends it." %
+              (address, udp_port, address, address), flush=True)
         await asyncio.Event().wait()
     udp.close()
     await runner.cleanup()
