@@ -115,7 +115,6 @@ private:
     struct Exchange
     {
         bool ok = false;
-        int status = 0;
         QByteArray body;
         QString error;
     };
@@ -155,7 +154,7 @@ private:
     int firstFreeSlot(int first, int last) const;
     QVariantMap writeExport(int slot, const Exchange &file);
 
-    // Connection (the order of the state the connection life walks through).
+    // Connection and link watch.
     QString ip_;
     QString deviceName_;
     QString statusLine_;

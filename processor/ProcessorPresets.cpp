@@ -52,6 +52,13 @@ quint32 wordValue(const QJsonValue &value)
     return quint32(paramInt64(value, 0) & 0xFFFFFFFF);
 }
 
+// A preset is never stored without a name.
+QString presetName(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? QStringLiteral("未命名") : trimmed;
+}
+
 QVariantMap success(const QString &text)
 {
     return {{kOk, true}, {kMessage, text}};
@@ -104,9 +111,7 @@ QVariantMap ProcessorClient::savePreset(int slot, const QString &name)
         return failure(QStringLiteral("先连接处理器。"));
     if (slot < 0 || slot >= kSlots)
         return failure(QStringLiteral("预设号不对。"));
-    QString stored = name.trimmed();
-    if (stored.isEmpty())
-        stored = QStringLiteral("未命名");
+    const QString stored = presetName(name);
     const QJsonObject command{
             {QStringLiteral("SAVENAME"),
              QJsonObject{{QStringLiteral("id"), slot}, {QStringLiteral("name"), stored}}}};
@@ -133,9 +138,7 @@ QVariantMap ProcessorClient::saveNewPreset(const QString &name)
     const int slot = firstFreeSlot(kFirstUserSlot, kSlots - 1);
     if (slot < 0)
         return failure(QStringLiteral("预设位置满了，先删几个。"));
-    QString stored = name.trimmed();
-    if (stored.isEmpty())
-        stored = QStringLiteral("未命名");
+    const QString stored = presetName(name);
     const QVariantMap result = savePreset(slot, stored);
     if (!result.value(kOk).toBool())
         return result;

@@ -53,7 +53,7 @@ ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, in
         return exchange;
     }
     exchange.body = reply->readAll();
-    exchange.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
     reply->deleteLater();
@@ -62,10 +62,10 @@ ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, in
     // reports a cancelled operation, which to the user is the same time-out.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
         exchange.error = kTimedOut;
-    else if (error != QNetworkReply::NoError || exchange.status == 0)
+    else if (error != QNetworkReply::NoError || status == 0)
         exchange.error = errorText.isEmpty() ? QStringLiteral("连不上") : errorText;
-    else if (exchange.status != 200)
-        exchange.error = QStringLiteral("HTTP %1").arg(exchange.status);
+    else if (status != 200)
+        exchange.error = QStringLiteral("HTTP %1").arg(status);
     else
         exchange.ok = true;
     return exchange;

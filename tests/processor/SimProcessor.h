@@ -33,7 +33,6 @@ public:
             return false;
         const QJsonObject ready = readAnswer();
         port_ = ready.value("port").toInt();
-        udpPort_ = ready.value("udp_port").toInt();
         return ready.value("event").toString() == "ready";
     }
 
@@ -46,7 +45,6 @@ public:
     }
 
     int port() const { return port_; }
-    int udpPort() const { return udpPort_; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
 
     QJsonObject command(const QString &op, QJsonObject fields = {})
@@ -103,7 +101,6 @@ private:
 
     QProcess process_;
     int port_ = 0;
-    int udpPort_ = 0;
 };
 
 // The message signals a client sent, as "text|warning" lines, for comparing whole sequences.

@@ -187,15 +187,6 @@ private slots:
         QCOMPARE(channels.count(), 1);
     }
 
-    void commandNeedsAConnection()
-    {
-        ProcessorClient offline;
-        offline.setIp(sim_.address());
-        const QVariantMap result = offline.postCommand({{"STARTUP", QJsonObject()}}, "好");
-        QCOMPARE(result.value("message").toString(), QString("先连接处理器。"));
-        QVERIFY(sim_.log("http").isEmpty());
-    }
-
     // The live post does not wait; its reply frees the path and restarts the flush timer while
     // values are still pending.
     void livePostFreesItsPath()
