@@ -51,6 +51,9 @@ private slots:
         QTest::newRow("gain of a bool keeps the old")
                 << Updates{{{"GAINgain16", -2}}, {{"GAINgain16", true}}} << false << 0 << "gain"
                 << QVariant(-2.0);
+        QTest::newRow("gain not finite keeps the old")
+                << Updates{{{"GAINgain16", -2}}, {{"GAINgain16", qInf()}}} << false << 0 << "gain"
+                << QVariant(-2.0);
         QTest::newRow("polarity inverted")
                 << Updates{{{"GAINphase30", 0}}} << true << 2 << "inverted" << QVariant(true);
         QTest::newRow("polarity of a word reads normal")

@@ -164,6 +164,7 @@ private slots:
         QVERIFY(bandSection(0.0, 6.0, 1.0, 0).isEmpty());
         QVERIFY(bandSection(1000.0, 6.0, 1.0, 15).isEmpty());
         QVERIFY(bandSection(1000.0, NAN, 1.0, 0).isEmpty());
+        QVERIFY(bandSection(1000.0, 1e5, 1.0, 0).isEmpty()); // beyond any double
         QVERIFY(cornerSections(50000.0, 1, false).isEmpty());
         QVERIFY(cornerSections(100.0, 16, true).isEmpty());
         // A Q of 0 or less reads as 0.707.
