@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <vector>
 
@@ -25,6 +26,24 @@ inline double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
     return values[std::min(std::size_t(p * double(values.size() - 1) + 0.5), values.size() - 1)];
+}
+
+// Times each iteration of `step` by hand (for UseManualTime) and reports the median and the
+// 99th percentile in microseconds as "median_us" and "p99_us".
+template<typename Step>
+void timeEachIteration(benchmark::State &state, Step step)
+{
+    std::vector<double> us;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        const double seconds
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        us.push_back(seconds * 1e6);
+    }
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p99_us"] = percentile(us, 0.99);
 }
 
 // Reports the mean time of one of `items` per iteration as "ns_per_frame", with items per second.
