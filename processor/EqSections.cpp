@@ -18,6 +18,7 @@ constexpr double kThumbnailSpanDb = 18.0;
 // A section's level is kept within ±400 dB, so a sum of sections is always a number.
 constexpr double kPowerFloor = 1e-40;
 constexpr double kPowerCeiling = 1e40;
+constexpr double kLog10Of2 = std::numbers::ln2 * std::numbers::log10e;
 
 // The sections of each corner type: a first-order section where `first` is set, then one
 // second-order section per Q.
@@ -218,7 +219,10 @@ QList<float> responseOnGrid(const Sections &sections)
     QList<float> levels(kGridPoints, 0.0f);
     for (int k = 0; k < kGridPoints; ++k) {
         const GridAngles &g = angles[k];
-        double db = 0.0;
+        // The product of the sections' power ratios, as a mantissa and a power of two: one
+        // logarithm per frequency instead of one per section.
+        double mantissa = 1.0;
+        int exponent = 0;
         for (const BiquadSection &s : sections) {
             const double numRe = s.b0 + s.b1 * g.cos1 + s.b2 * g.cos2;
             const double numIm = -(s.b1 * g.sin1 + s.b2 * g.sin2);
@@ -229,9 +233,11 @@ QList<float> responseOnGrid(const Sections &sections)
             // Written so that a power that is not a number lands on the floor.
             const double bounded
                     = power >= kPowerFloor ? std::min(power, kPowerCeiling) : kPowerFloor;
-            db += 10.0 * std::log10(bounded);
+            int e = 0;
+            mantissa = std::frexp(mantissa * bounded, &e);
+            exponent += e;
         }
-        levels[k] = float(db);
+        levels[k] = float(10.0 * (std::log10(mantissa) + exponent * kLog10Of2));
     }
     return levels;
 }

@@ -50,37 +50,64 @@ int eqCurveOf(const QString &key)
     return -1;
 }
 
-// Takes the fields `update` names for one channel; `muteIndex` is looked at before `index`.
-void takeFields(ChannelState &channel, const QJsonObject &update, int index, int muteIndex)
+// The keys a merge looks at for one channel, made once: a merge runs for every level-socket
+// push. An output's mute is looked at in the layer at 20 to 27 first.
+struct ChannelKeys
 {
-    const auto find = [&update](const char *name, int i) {
-        return update.constFind(paramKey(name, i));
-    };
-    if (const auto gain = find("GAINgain", index); gain != update.constEnd())
+    QString gain, firstMute, mute, phase, delay;
+};
+
+const std::array<ChannelKeys, kInputs + kOutputs> &channelKeys()
+{
+    static const std::array<ChannelKeys, kInputs + kOutputs> keys = [] {
+        std::array<ChannelKeys, kInputs + kOutputs> table;
+        for (int n = 0; n < kInputs + kOutputs; ++n) {
+            const bool isOut = n >= kInputs;
+            const int index = channelIndex(isOut, isOut ? n - kInputs : n);
+            const int firstMute = isOut ? outputMuteLayerIndex(n - kInputs) : index;
+            table[n] = {paramKey("GAINgain", index), paramKey("GAINmute", firstMute),
+                        paramKey("GAINmute", index), paramKey("GAINphase", index),
+                        paramKey("DELAYtime", index)};
+        }
+        return table;
+    }();
+    return keys;
+}
+
+const std::array<QString, kInputs * kOutputs> &routeKeys()
+{
+    static const std::array<QString, kInputs *kOutputs> keys = [] {
+        std::array<QString, kInputs * kOutputs> table;
+        for (int o = 0; o < kOutputs; ++o) {
+            for (int i = 0; i < kInputs; ++i)
+                table[o * kInputs + i] = paramKey("MIXERmute", routeIndex(o, i));
+        }
+        return table;
+    }();
+    return keys;
+}
+
+// Takes the fields `update` names for one channel.
+void takeFields(ChannelState &channel, const QJsonObject &update, const ChannelKeys &keys)
+{
+    const auto end = update.constEnd();
+    if (const auto gain = update.constFind(keys.gain); gain != end)
         channel.gain = paramDouble(*gain, channel.gain);
-    auto mute = find("GAINmute", muteIndex);
-    if (mute == update.constEnd())
-        mute = find("GAINmute", index);
-    if (mute != update.constEnd())
+    auto mute = update.constFind(keys.firstMute);
+    if (mute == end)
+        mute = update.constFind(keys.mute);
+    if (mute != end)
         channel.muted = paramInt(*mute, 0) != 0;
-    if (const auto phase = find("GAINphase", index); phase != update.constEnd())
+    if (const auto phase = update.constFind(keys.phase); phase != end)
         channel.phaseNormal = paramInt(*phase, 1) != 0;
-    if (const auto delay = find("DELAYtime", index); delay != update.constEnd())
+    if (const auto delay = update.constFind(keys.delay); delay != end)
         channel.delay = paramDouble(*delay, channel.delay);
 }
 
-QVariantList curvePoints(const QList<float> &response)
+QVariantList curvePoints(const QVariantList &response)
 {
-    QVariantList points;
-    points.reserve(kThumbnailPoints);
-    if (response.isEmpty()) {
-        for (int i = 0; i < kThumbnailPoints; ++i)
-            points.append(0.5);
-        return points;
-    }
-    for (const float value : response)
-        points.append(double(value));
-    return points;
+    static const QVariantList flat(kThumbnailPoints, 0.5);
+    return response.isEmpty() ? flat : response;
 }
 
 } // namespace
@@ -126,19 +153,15 @@ void ProcessorClient::takeChannelFields(const QJsonObject &update)
     if (update.isEmpty())
         return;
     for (int i = 0; i < kInputs; ++i)
-        takeFields(inputChannels_[i], update, channelIndex(false, i), channelIndex(false, i));
+        takeFields(inputChannels_[i], update, channelKeys()[i]);
     for (int o = 0; o < kOutputs; ++o)
-        takeFields(outputChannels_[o], update, channelIndex(true, o), outputMuteLayerIndex(o));
+        takeFields(outputChannels_[o], update, channelKeys()[kInputs + o]);
 }
 
 void ProcessorClient::recomputeRoutes()
 {
-    for (int o = 0; o < kOutputs; ++o) {
-        for (int i = 0; i < kInputs; ++i) {
-            const QJsonValue mute = paramCache_.value(paramKey("MIXERmute", routeIndex(o, i)));
-            routeMatrix_[o * kInputs + i] = paramInt(mute, 1) == 0;
-        }
-    }
+    for (int r = 0; r < kInputs * kOutputs; ++r)
+        routeMatrix_[r] = paramInt(paramCache_.value(routeKeys()[r]), 1) == 0;
 }
 
 QVariantList ProcessorClient::channelList(bool isOut) const

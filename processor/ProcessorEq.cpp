@@ -94,7 +94,10 @@ void ProcessorClient::rebuildEqResponse(bool isOut, int idx)
         sections += cornerSections(paramDouble(value("HLPFfreq", k), highPass ? 20.0 : 22000.0),
                                    paramInt(value("HLPFtype", k), 0), highPass);
     }
-    channel(isOut, idx).response = thumbnailOf(sections);
+    QVariantList curve;
+    for (const float point : thumbnailOf(sections))
+        curve.append(double(point));
+    channel(isOut, idx).response = curve;
 }
 
 QVariantMap ProcessorClient::readEqChannel(bool isOut, int idx) const
