@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QList>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -61,4 +64,14 @@ inline int runBenchmarks(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+// The same for code that reads or writes the user's settings: the run gets a home of its own.
+inline int runBenchmarksInOwnHome(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_CONFIG_HOME");
+    QCoreApplication app(argc, argv);
+    return runBenchmarks(argc, argv);
 }

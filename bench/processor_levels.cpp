@@ -4,11 +4,8 @@
 #include "bench/BenchSupport.h"
 #include "processor/ProcessorClient.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -45,10 +42,6 @@ BENCHMARK(BM_LevelMessage)->UseManualTime()->Iterations(10000)->Unit(benchmark::
 
 int main(int argc, char **argv)
 {
-    // The client reads its own settings scope: give the run a home of its own.
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    QCoreApplication app(argc, argv);
-    return runBenchmarks(argc, argv);
+    // The client reads its own settings scope.
+    return runBenchmarksInOwnHome(argc, argv);
 }
