@@ -20,7 +20,7 @@ constexpr double kMaxDelayMs = 2000.0;
 constexpr double kDelayActiveMs = 0.005;
 
 // The number at the end of a key, or -1.
-int trailingIndex(const QString &key)
+int trailingIndex(QStringView key)
 {
     qsizetype start = key.size();
     while (start > 0 && key[start - 1].isDigit() && key.size() - start < 6)
@@ -32,11 +32,9 @@ int trailingIndex(const QString &key)
 // for none.
 int eqCurveOf(const QString &key)
 {
-    const int index = trailingIndex(key);
-    if (index < 0)
-        return -1;
     if (key.startsWith(QLatin1String("PEQ"))) {
-        if (index < peqIndex(false, kInputs, 0))
+        const int index = trailingIndex(key);
+        if (index >= 0 && index < peqIndex(false, kInputs, 0))
             return index / kBands;
         if (index >= peqIndex(true, 0, 0) && index < peqIndex(true, kOutputs, 0))
             return kInputs + (index - peqIndex(true, 0, 0)) / kBands;
@@ -44,8 +42,9 @@ int eqCurveOf(const QString &key)
     }
     if (key.startsWith(QLatin1String("HLPF"))) {
         // High-passes of the inputs then the outputs from 0, low-passes the same from 12.
+        const int index = trailingIndex(key);
         const int corners = kInputs + kOutputs;
-        return index < 2 * corners ? index % corners : -1;
+        return index >= 0 && index < 2 * corners ? index % corners : -1;
     }
     return -1;
 }

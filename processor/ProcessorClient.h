@@ -27,10 +27,9 @@ class QWebSocket;
 // logs in, keeps the link alive over the level WebSocket (live meters and parameter pushes),
 // manages its presets, and keeps a copy of the processor's parameters with the channel model the
 // panel shows (gain, delay, mute, polarity, routing and a predicted EQ curve per channel). Every
-// exchange is one HTTP POST of a JSON object answered by one
-// JSON object; the caller waits in a local event loop, so timers, socket messages and QML calls
-// keep running during a request and the client's state may change under a waiting request.
-// Lives in the GUI thread.
+// exchange is one HTTP POST of a JSON object answered by one JSON object; the caller waits in a
+// local event loop, so timers, socket messages and QML calls keep running during a request and
+// the client's state may change under a waiting request. Lives in the GUI thread.
 class ProcessorClient : public QObject
 {
     Q_OBJECT

@@ -97,30 +97,6 @@ private slots:
         QCOMPARE(strip(client, isOut, idx).value(field), expected);
     }
 
-    // A full read shows what the device holds, not what the strips showed before.
-    void fullReadTakesEveryField()
-    {
-        ProcessorClient client;
-        client.mergeParams({{"GAINgain17", 3.0}, {"GAINmute30", 1}});
-        QSignalSpy changed(&client, &ProcessorClient::channelsChanged);
-        client.replaceCache({{"GAINgain17", -20.5},
-                             {"GAINmute22", 0},
-                             {"GAINmute30", 0},
-                             {"GAINphase29", 0},
-                             {"DELAYtime16", 1.25},
-                             {"MIXERmute18", 0},
-                             {"PEQfreq0", 1000},
-                             {"PEQgain0", 6},
-                             {"PEQbps0", 0}});
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(strip(client, false, 1).value("gain"), QVariant(-20.5));
-        QCOMPARE(strip(client, true, 2).value("muted"), QVariant(false));
-        QCOMPARE(strip(client, true, 1).value("inverted"), QVariant(true));
-        QCOMPARE(strip(client, false, 0).value("delay"), QVariant("1.25"));
-        QCOMPARE(strip(client, true, 0).value("routes").toList().value(2), QVariant(true));
-        QVERIFY(!flat(strip(client, false, 0)));
-    }
-
     void keysRebuildOnlyTheirCurve()
     {
         ProcessorClient client;

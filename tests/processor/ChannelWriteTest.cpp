@@ -419,7 +419,9 @@ private slots:
         QCOMPARE(client_.inputs()[1].toMap()["fader"], QVariant(19.5 / 55));
         expectAgreement();
         sim_.seed({{"GAINgain17", -7}, {"GAINmute22", 0}, {"DELAYtime16", 0}});
+        QSignalSpy changed(&client_, &ProcessorClient::channelsChanged);
         client_.refreshAll();
+        QCOMPARE(changed.count(), 1);
         QCOMPARE(client_.inputs()[1].toMap()["gain"], QVariant(-7.0));
         expectAgreement();
     }
