@@ -7,8 +7,10 @@ packages=(
   cmake ninja-build ccache g++ pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
   qt6-websockets-dev qt6-svg-dev qt6-5compat-dev
+  libqt6svg6 qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-window
-  qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+  qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtquick-shapes
+  qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qttest
   qml6-module-qt5compat-graphicaleffects qml6-module-qtwebsockets
   libasound2-dev libasound2-plugins alsa-utils
   libjack-jackd2-dev jackd2

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "ui/CurveChartItem.h"
+
+#include <QImage>
+#include <QPainter>
+
+// Pixel probes for chart pictures. Positions expected by the tests are worked out by hand from the
+// chart's geometry: a 480 x 307 chart with the default paddings has its plot from x 60 to 458
+// (398 wide) and from y 22 to 270 (248 high); x = 60 + 398 * log10(f / 20) / 3 and, for the
+// default axis of -18..18 dB, y = 22 + 248 * (18 - v) / 36.
+
+// The chart painted over black, as a window behind it would show it.
+inline QImage paintOverBlack(snt::ui::CurveChartItem &chart)
+{
+    QImage image(chart.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    chart.paint(&painter);
+    return image;
+}
+
+inline int channel(QRgb pixel, char which)
+{
+    return which == 'r' ? qRed(pixel) : which == 'g' ? qGreen(pixel) : qBlue(pixel);
+}
+
+// A line crossed by a probe: its centre (intensity weighted; pixel i covers i..i+1) and the sum of
+// the channel over its width, which tells a wide bright pen from a thin faint one.
+struct Line
+{
+    double centre;
+    int strength;
+};
+
+// The lines met walking down column x (across = false) or along row y (across = true).
+inline QList<Line> linesAlong(const QImage &image, int at, bool across, char which)
+{
+    QList<Line> lines;
+    double weighted = 0;
+    int sum = 0;
+    const int length = across ? image.width() : image.height();
+    for (int i = 0; i <= length; ++i) {
+        const int v
+                = i < length ? channel(across ? image.pixel(i, at) : image.pixel(at, i), which) : 0;
+        if (v > 8) {
+            weighted += (i + 0.5) * v;
+            sum += v;
+        } else if (sum > 0) {
+            lines.append(Line{weighted / sum, sum});
+            weighted = 0;
+            sum = 0;
+        }
+    }
+    return lines;
+}
+
+inline QList<Line> linesDown(const QImage &image, int x, char which)
+{
+    return linesAlong(image, x, false, which);
+}
+
+inline QList<Line> linesAcross(const QImage &image, int y, char which)
+{
+    return linesAlong(image, y, true, which);
+}
