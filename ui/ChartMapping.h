@@ -36,6 +36,8 @@ struct ChartMapping
     // within the axis, so what lies beyond it runs along the plot edge.
     double yForPhase(double value) const;
     double yForCoherence(double coherence) const;
+
+    friend bool operator==(const ChartMapping &, const ChartMapping &) = default;
 };
 
 } // namespace snt::ui

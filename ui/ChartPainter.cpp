@@ -63,30 +63,109 @@ QString frequencyText(double f)
 
 } // namespace
 
-ChartPainter::ChartPainter(const CurveChartItem &chart, QPainter *painter)
+ChartPainter::ChartPainter(const CurveChartItem &chart, QPainter *painter, ChartCache *cache)
     : m_chart(chart)
     , m_painter(painter)
+    , m_cache(cache)
     , m_map(chart.mapping())
     , m_pixelsPerUnit(std::abs(painter->deviceTransform().m11()))
-{ }
+{
+    if (!cacheFits())
+        m_cache = nullptr;
+}
+
+void ChartPainter::setHints(QPainter *painter)
+{
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setRenderHint(QPainter::TextAntialiasing, true);
+}
 
 void ChartPainter::paint()
 {
-    m_painter->setRenderHint(QPainter::Antialiasing, true);
-    m_painter->setRenderHint(QPainter::TextAntialiasing, true);
+    setHints(m_painter);
     m_painter->setClipRect(QRectF(0, 0, m_map.width, m_map.height), Qt::ReplaceClip);
     if (m_map.width < 4 || m_map.height < 4)
         return;
+    refreshCache();
     drawFills();
-    drawGrid();
+    if (m_cache)
+        blit(m_cache->grid);
+    else
+        drawGrid();
     if (m_chart.m_showCoherence && m_chart.m_coherence.parsed.size() >= 2) {
         drawCoherenceTrace(m_chart.m_coherence.parsed, m_chart.m_coherenceColor, 1.6);
         if (m_chart.m_coherence2.parsed.size() >= 2)
             drawCoherenceTrace(m_chart.m_coherence2.parsed, m_chart.m_line2Color, 1.3);
     }
     drawCurves();
-    drawLabels();
+    if (m_cache)
+        blit(m_cache->labels);
+    else
+        drawLabels();
 }
+
+// ---- the cache ---------------------------------------------------------------------------------
+
+// The cache works in device pixels: it fits a device reached by scaling alone.
+bool ChartPainter::cacheFits() const
+{
+    const QTransform device = m_painter->deviceTransform();
+    return m_cache && device.type() <= QTransform::TxScale && device.dx() == 0 && device.dy() == 0
+           && device.m11() > 0 && device.m22() > 0 && m_painter->device()->devicePixelRatio() == 1;
+}
+
+ChartLayerKey ChartPainter::layerKey() const
+{
+    const CurveChartItem &c = m_chart;
+    return {m_map,           m_painter->deviceTransform(),
+            c.m_padLeft,     c.m_padBottom,
+            c.m_phaseCenter, c.m_xLabelGap,
+            c.m_labelSize,   c.m_showGrid,
+            c.m_showLabels,  c.m_compact,
+            c.m_showXLabels, c.m_gridColor,
+            c.m_axisColor,   c.m_labelColor};
+}
+
+void ChartPainter::refreshCache()
+{
+    if (!m_cache)
+        return;
+    const ChartLayerKey key = layerKey();
+    if (m_cache->grid.isNull() || !(m_cache->key == key)) {
+        m_cache->key = key;
+        m_cache->grid = drawnLayer(&ChartPainter::drawGrid);
+        m_cache->labels = drawnLayer(&ChartPainter::drawLabels);
+        m_cache->raster.resize(m_cache->grid.size());
+    }
+}
+
+QImage ChartPainter::drawnLayer(void (ChartPainter::*draw)()) const
+{
+    const QTransform device = m_painter->deviceTransform();
+    const QSize pixels(int(std::ceil(m_map.width * device.m11() - 1e-6)),
+                       int(std::ceil(m_map.height * device.m22() - 1e-6)));
+    const QPaintDevice *target = m_painter->device();
+    QImage layer(pixels, target->devType() == QInternal::Image
+                                 ? static_cast<const QImage *>(target)->format()
+                                 : QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    QPainter painter(&layer);
+    painter.setTransform(device);
+    setHints(&painter);
+    ChartPainter on(m_chart, &painter, nullptr);
+    (on.*draw)();
+    return layer;
+}
+
+void ChartPainter::blit(const QImage &layer)
+{
+    m_painter->save();
+    m_painter->resetTransform();
+    m_painter->drawImage(0, 0, layer);
+    m_painter->restore();
+}
+
+// ---- strokes and areas -------------------------------------------------------------------------
 
 QPolygonF ChartPainter::mapRun(const PointList &curve, PointRun run) const
 {
@@ -97,13 +176,42 @@ QPolygonF ChartPainter::mapRun(const PointList &curve, PointRun run) const
     return line;
 }
 
-void ChartPainter::stroke(const QPolygonF &line, const QPen &pen)
+QPolygonF ChartPainter::toDevice(const QPolygonF &line) const
 {
-    m_painter->setPen(pen);
-    if (pen.style() == Qt::SolidLine)
-        m_painter->drawPolyline(thinToPixelColumns(line, m_pixelsPerUnit));
-    else
-        m_painter->drawPolyline(line);
+    return m_painter->deviceTransform().map(line);
+}
+
+void ChartPainter::strokeLines(const QList<QPolygonF> &lines, const QPen &pen)
+{
+    const bool solid = pen.style() == Qt::SolidLine;
+    if (!m_cache) {
+        m_painter->setPen(pen);
+        for (const QPolygonF &line : lines)
+            m_painter->drawPolyline(solid ? thinToPixelColumns(line, m_pixelsPerUnit) : line);
+        return;
+    }
+    const QTransform device = m_painter->deviceTransform();
+    const double width = pen.widthF() * (device.m11() + device.m22()) / 2;
+    const QList<qreal> dashes = solid ? QList<qreal>() : pen.dashPattern();
+    for (const QPolygonF &line : lines)
+        m_cache->raster.addStroke(solid ? thinToPixelColumns(toDevice(line), 1) : toDevice(line),
+                                  width, dashes);
+    m_cache->raster.paint(m_painter, pen.color());
+}
+
+void ChartPainter::fillAreas(const QList<QPolygonF> &areas, const QLinearGradient &gradient)
+{
+    if (!m_cache) {
+        m_painter->setPen(Qt::NoPen);
+        m_painter->setBrush(gradient);
+        for (const QPolygonF &area : areas)
+            m_painter->drawPolygon(area);
+        m_painter->setBrush(Qt::NoBrush);
+        return;
+    }
+    for (const QPolygonF &area : areas)
+        m_cache->raster.addArea(toDevice(area));
+    m_cache->raster.paint(m_painter, gradient);
 }
 
 // ---- fills -------------------------------------------------------------------------------------
@@ -141,9 +249,8 @@ void ChartPainter::fillRuns(const PointList &curve, const QList<PointRun> &runs,
     gradient.setColorAt(0, withAlpha(colour, alphas.top));
     gradient.setColorAt(0.62, withAlpha(colour, alphas.middle));
     gradient.setColorAt(1, withAlpha(colour, alphas.bottom));
-    m_painter->setPen(Qt::NoPen);
-    m_painter->setBrush(gradient);
     const double floor = m_map.yForPhase(m_chart.m_yMin);
+    QList<QPolygonF> areas;
     for (const PointRun &run : runs) {
         if (run.size() < 2)
             continue;
@@ -151,9 +258,9 @@ void ChartPainter::fillRuns(const PointList &curve, const QList<PointRun> &runs,
         const double firstX = area.first().x();
         area.append(QPointF(area.last().x(), floor));
         area.append(QPointF(firstX, floor));
-        m_painter->drawPolygon(area);
+        areas.append(area);
     }
-    m_painter->setBrush(Qt::NoBrush);
+    fillAreas(areas, gradient);
 }
 
 // ---- grid and axes -----------------------------------------------------------------------------
@@ -165,11 +272,10 @@ void ChartPainter::drawGrid()
     const double right = m_map.rightEdge();
     const double bottom = m_map.bottomEdge();
     if (c.m_showGrid) {
-        const QPen minor(withAlpha(c.m_gridColor, qRound(c.m_gridColor.alpha() * 0.55)), 1.1);
-        const QPen major(c.m_gridColor, 1.4);
-        const auto row = [&](double y, const QPen &pen) {
-            m_painter->setPen(pen);
-            m_painter->drawLine(QLineF(left, y, right, y));
+        // Lines of one pen go in one call: each call costs a pass of the rasteriser.
+        QList<QLineF> minor, major, zero, verticals;
+        const auto row = [&](double y, QList<QLineF> &lines) {
+            lines.append(QLineF(left, y, right, y));
         };
         if (c.m_phaseMode) {
             for (int degrees = -180; degrees <= 180; degrees += 30)
@@ -177,22 +283,25 @@ void ChartPainter::drawGrid()
         } else {
             const double lowest = std::floor(c.m_yMin / 3);
             const double highest = std::ceil(c.m_yMax / 3);
-            if (highest - lowest < mostDbGridLines) {
-                const QPen zero(c.m_axisColor, 1);
-                for (double k = lowest; k <= highest; ++k) {
-                    const double value = k * 3;
-                    if (value < c.m_yMin - 0.01 || value > c.m_yMax + 0.01)
-                        continue;
-                    const bool even = std::fmod(k, 2) == 0;
-                    row(m_map.yForPhase(value), k == 0 ? zero : even ? major : minor);
-                }
+            for (double k = lowest; k <= highest && highest - lowest < mostDbGridLines; ++k) {
+                const double value = k * 3;
+                if (value < c.m_yMin - 0.01 || value > c.m_yMax + 0.01)
+                    continue;
+                row(m_map.yForPhase(value), k == 0 ? zero : std::fmod(k, 2) == 0 ? major : minor);
             }
         }
-        m_painter->setPen(QPen(c.m_gridColor, 1.1));
         for (double f : gridFrequencies) {
             const double x = m_map.xForFrequency(f);
-            m_painter->drawLine(QLineF(x, m_map.top, x, bottom));
+            verticals.append(QLineF(x, m_map.top, x, bottom));
         }
+        const auto draw = [this](const QList<QLineF> &lines, const QPen &pen) {
+            m_painter->setPen(pen);
+            m_painter->drawLines(lines);
+        };
+        draw(minor, QPen(withAlpha(c.m_gridColor, qRound(c.m_gridColor.alpha() * 0.55)), 1.1));
+        draw(major, QPen(c.m_gridColor, 1.4));
+        draw(zero, QPen(c.m_axisColor, 1));
+        draw(verticals, QPen(c.m_gridColor, 1.1));
     }
     m_painter->setPen(QPen(c.m_axisColor, 1.4));
     m_painter->drawLine(QLineF(left, m_map.top, left, bottom));
@@ -206,7 +315,7 @@ void ChartPainter::drawCoherenceTrace(const PointList &coherence, const QColor &
     line.reserve(coherence.size());
     for (const QPointF &p : coherence)
         line.append(QPointF(m_map.xForFrequency(p.x()), m_map.yForCoherence(p.y())));
-    stroke(line, roundPen(withAlpha(colour, 105), width));
+    strokeLines({line}, roundPen(withAlpha(colour, 105), width));
 }
 
 // ---- curves ------------------------------------------------------------------------------------
@@ -216,8 +325,8 @@ void ChartPainter::drawCurves()
     const CurveChartItem &c = m_chart;
     const double delay = rotationDelayMs();
     if (!c.m_phaseMode && c.m_target.parsed.size() >= 2) {
-        stroke(mapRun(c.m_target.parsed, {0, c.m_target.parsed.size()}),
-               dashedPen(c.m_targetColor, 1.8, false, 6, 4));
+        strokeLines({mapRun(c.m_target.parsed, {0, c.m_target.parsed.size()})},
+                    dashedPen(c.m_targetColor, 1.8, false, 6, 4));
     }
     const auto draw = [&](const PointList &curve, const QPen &pen, int index) {
         if (c.m_phaseMode)
@@ -282,10 +391,12 @@ double ChartPainter::estimatedDelayMs() const
 
 void ChartPainter::drawCurve(const PointList &curve, const QPen &pen, int index)
 {
+    QList<QPolygonF> lines;
     for (const PointRun &run : m_chart.gatedSegments(curve, index)) {
         if (run.size() >= 2)
-            stroke(mapRun(curve, run), pen);
+            lines.append(mapRun(curve, run));
     }
+    strokeLines(lines, pen);
 }
 
 // Phases are drawn from pair to pair so that a step across the +-180 seam leaves the plot and is
@@ -309,10 +420,11 @@ void ChartPainter::drawPhaseCurve(const PointList &curve, QPen pen, int index, d
     m_painter->save();
     m_painter->setClipRect(m_map.plotRect(), Qt::ReplaceClip);
     pen.setCapStyle(Qt::RoundCap);
+    QList<QPolygonF> chains;
     QPolygonF chain;
     const auto flush = [&] {
         if (chain.size() >= 2)
-            stroke(chain, pen);
+            chains.append(chain);
         chain.clear();
     };
     for (qsizetype i = 0; i + 1 < n; ++i) {
@@ -334,6 +446,7 @@ void ChartPainter::drawPhaseCurve(const PointList &curve, QPen pen, int index, d
             flush();
     }
     flush();
+    strokeLines(chains, pen);
     m_painter->restore();
 }
 

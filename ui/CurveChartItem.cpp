@@ -253,7 +253,7 @@ QList<PointRun> CurveChartItem::runsAboveFloor(const PointList &curve, int index
 
 void CurveChartItem::paint(QPainter *painter)
 {
-    ChartPainter(*this, painter).paint();
+    ChartPainter(*this, painter, &m_cache).paint();
 }
 
 void CurveChartItem::geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry)

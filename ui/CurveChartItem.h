@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/ChartCache.h"
 #include "ui/ChartMapping.h"
 #include "ui/CurvePoints.h"
 
@@ -241,6 +242,7 @@ private:
     QColor m_labelColor = QColor(255, 255, 255);
     QColor m_coherenceColor = QColor(255, 255, 255);
     double m_renderScale = 1.0;
+    ChartCache m_cache;
 };
 
 } // namespace snt::ui

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
+
 // Pixel probes for chart pictures. Positions expected by the tests are worked out by hand from the
 // chart's geometry: a 480 x 307 chart with the default paddings has its plot from x 60 to 458
 // (398 wide) and from y 22 to 270 (248 high); x = 60 + 398 * log10(f / 20) / 3 and, for the
@@ -63,4 +65,32 @@ inline QList<Line> linesDown(const QImage &image, int x, char which)
 inline QList<Line> linesAcross(const QImage &image, int y, char which)
 {
     return linesAlong(image, y, true, which);
+}
+
+inline int brightest(QRgb pixel)
+{
+    return std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)});
+}
+
+// Whether every clearly drawn pixel of one picture has something drawn within one pixel of it in
+// the other, both ways: the two show the same lines, at most a pixel apart.
+inline bool sameWithinAPixel(const QImage &a, const QImage &b)
+{
+    const auto drawnNear = [](const QImage &image, int x, int y) {
+        for (int v = std::max(0, y - 1); v <= std::min(image.height() - 1, y + 1); ++v)
+            for (int u = std::max(0, x - 1); u <= std::min(image.width() - 1, x + 1); ++u)
+                if (brightest(image.pixel(u, v)) > 24)
+                    return true;
+        return false;
+    };
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if ((brightest(a.pixel(x, y)) > 128 && !drawnNear(b, x, y))
+                || (brightest(b.pixel(x, y)) > 128 && !drawnNear(a, x, y))) {
+                qWarning("pictures differ near %d,%d", x, y);
+                return false;
+            }
+        }
+    }
+    return true;
 }
