@@ -33,13 +33,16 @@ QPen roundPen(const QColor &colour, double width)
     return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-QPen dashedPen(const QColor &colour, double width, bool solid, qreal dash, qreal gap)
+// A curve's pen: round, and dashed by the pattern (lengths in pen widths) unless it has none.
+QPen curvePen(const QColor &colour, double width, const QList<qreal> &dashes)
 {
     QPen pen = roundPen(colour, width);
-    if (!solid)
-        pen.setDashPattern({dash, gap});
+    if (!dashes.isEmpty())
+        pen.setDashPattern(dashes);
     return pen;
 }
+
+const QList<qreal> solidLine;
 
 // Degrees wrapped into (-180, 180].
 double wrapDegrees(double degrees)
@@ -144,10 +147,7 @@ QImage ChartPainter::drawnLayer(void (ChartPainter::*draw)()) const
     const QTransform device = m_painter->deviceTransform();
     const QSize pixels(int(std::ceil(m_map.width * device.m11() - 1e-6)),
                        int(std::ceil(m_map.height * device.m22() - 1e-6)));
-    const QPaintDevice *target = m_painter->device();
-    QImage layer(pixels, target->devType() == QInternal::Image
-                                 ? static_cast<const QImage *>(target)->format()
-                                 : QImage::Format_ARGB32_Premultiplied);
+    QImage layer(pixels, QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     QPainter painter(&layer);
     painter.setTransform(device);
@@ -326,7 +326,7 @@ void ChartPainter::drawCurves()
     const double delay = rotationDelayMs();
     if (!c.m_phaseMode && c.m_target.parsed.size() >= 2) {
         strokeLines({mapRun(c.m_target.parsed, {0, c.m_target.parsed.size()})},
-                    dashedPen(c.m_targetColor, 1.8, false, 6, 4));
+                    curvePen(c.m_targetColor, 1.8, {6, 4}));
     }
     const auto draw = [&](const PointList &curve, const QPen &pen, int index) {
         if (c.m_phaseMode)
@@ -334,8 +334,8 @@ void ChartPainter::drawCurves()
         else
             drawCurve(curve, pen, index);
     };
-    const QPen history = dashedPen(withAlpha(c.m_historyColor, c.m_compact ? 140 : 165),
-                                   c.m_compact ? 1.4 : 1.6, false, 4, 4);
+    const QPen history = curvePen(withAlpha(c.m_historyColor, c.m_compact ? 140 : 165),
+                                  c.m_compact ? 1.4 : 1.6, {4, 4});
     for (const PointList &curve : c.m_history)
         draw(curve, history, 0);
 
@@ -344,11 +344,17 @@ void ChartPainter::drawCurves()
         return c.m_uniformWidth ? primaryWidth : c.m_compact ? 1.25 : normal;
     };
     if (c.m_points.parsed.size() >= 2)
-        draw(c.m_points.parsed, dashedPen(c.m_lineColor, primaryWidth, c.m_firstSolid, 4, 4), 0);
+        draw(c.m_points.parsed,
+             curvePen(c.m_lineColor, primaryWidth, c.m_firstSolid ? solidLine : QList<qreal>{4, 4}),
+             0);
     if (c.m_points2.parsed.size() >= 2)
-        draw(c.m_points2.parsed, dashedPen(c.m_line2Color, width(1.6), c.m_secondSolid, 3, 3), 1);
+        draw(c.m_points2.parsed,
+             curvePen(c.m_line2Color, width(1.6), c.m_secondSolid ? solidLine : QList<qreal>{3, 3}),
+             1);
     if (c.m_points3.parsed.size() >= 2)
-        draw(c.m_points3.parsed, dashedPen(c.m_line3Color, width(1.5), c.m_thirdSolid, 9, 4), 2);
+        draw(c.m_points3.parsed,
+             curvePen(c.m_line3Color, width(1.5), c.m_thirdSolid ? solidLine : QList<qreal>{9, 4}),
+             2);
 }
 
 double ChartPainter::rotationDelayMs() const

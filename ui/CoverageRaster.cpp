@@ -232,7 +232,7 @@ void CoverageRaster::paint(QPainter *painter, const QLinearGradient &gradient)
     columnPainter.end();
     QList<QRgb> rowColours(m_dirty.height());
     for (int y = 0; y < m_dirty.height(); ++y)
-        rowColours[y] = column.pixel(0, y);
+        rowColours[y] = column.pixel(0, y); // premultiplied, as the image holds it
     paintRows(painter, rowColours);
 }
 

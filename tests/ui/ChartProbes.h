@@ -13,9 +13,10 @@
 // default axis of -18..18 dB, y = 22 + 248 * (18 - v) / 36.
 
 // The chart painted over black, as a window behind it would show it.
-inline QImage paintOverBlack(snt::ui::CurveChartItem &chart)
+inline QImage paintOverBlack(snt::ui::CurveChartItem &chart,
+                             QImage::Format format = QImage::Format_ARGB32_Premultiplied)
 {
-    QImage image(chart.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+    QImage image(chart.size().toSize(), format);
     image.fill(Qt::black);
     QPainter painter(&image);
     chart.paint(&painter);

@@ -662,6 +662,10 @@ private slots:
         dress(fresh);
         change(fresh);
         QCOMPARE(paintOverBlack(chart), paintOverBlack(fresh));
+        // An opaque picture gets the same (the kept pictures stay transparent around the lines).
+        QCOMPARE(paintOverBlack(chart, QImage::Format_RGB32)
+                         .convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 paintOverBlack(fresh));
 
         QImage kept(800, 500, QImage::Format_ARGB32_Premultiplied);
         kept.fill(Qt::black);
