@@ -148,17 +148,23 @@ void BM_ArrayHistory(benchmark::State &state)
 }
 BENCHMARK(BM_ArrayHistory)->UseManualTime()->Iterations(600)->Unit(benchmark::kMillisecond);
 
-// (c) whole captures in the curve window's magnitude chart (a subwoofer-alignment pack: two
-// dashed curves and their filled solid sum, two coherence traces), 8193 points each.
-void BM_CaptureMagnitude(benchmark::State &state)
+// A chart of the curve window: paddings 16/32/50/16, labels 8 px.
+void setUpCurveWindowChart(CurveChartItem &chart)
 {
-    CurveChartItem chart;
     chart.setSize(QSizeF(480, 307));
     chart.setPadTop(16);
     chart.setPadBottom(32);
     chart.setPadLeft(50);
     chart.setPadRight(16);
     chart.setProperty("labelSize", 8);
+}
+
+// (c) whole captures in the curve window's magnitude chart (a subwoofer-alignment pack: two
+// dashed curves and their filled solid sum, two coherence traces), 8193 points each.
+void BM_CaptureMagnitude(benchmark::State &state)
+{
+    CurveChartItem chart;
+    setUpCurveWindowChart(chart);
     chart.setProperty("showCoherence", true);
     chart.setProperty("firstSolid", false);
     chart.setProperty("thirdSolid", true);
@@ -191,12 +197,7 @@ BENCHMARK(BM_CaptureMagnitude)->UseManualTime()->Iterations(200)->Unit(benchmark
 void BM_CapturePhase(benchmark::State &state)
 {
     CurveChartItem chart;
-    chart.setSize(QSizeF(480, 307));
-    chart.setPadTop(16);
-    chart.setPadBottom(32);
-    chart.setPadLeft(50);
-    chart.setPadRight(16);
-    chart.setProperty("labelSize", 8);
+    setUpCurveWindowChart(chart);
     chart.setProperty("showFill", false);
     chart.setProperty("phaseMode", true);
     chart.setProperty("phaseCompensated", true);
