@@ -16,6 +16,7 @@ packages=(
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets openssl
+  iproute2 linuxptp tshark ffmpeg python3-zeroconf
 )
 
 missing=()
@@ -30,5 +31,8 @@ sudo_cmd=""
 export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks whether to enable realtime scheduling; answer once, quietly.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo_cmd debconf-set-selections
+# tshark asks whether non-root users may capture; the tests capture as root or in their own
+# namespace, so no.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
 $sudo_cmd apt-get update -qq
 $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
