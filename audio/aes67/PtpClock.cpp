@@ -143,7 +143,7 @@ void PtpClock::resetMapping()
     hasPreviousSample_ = false;
     offsets_.clear();
     lastMedian_ = 0;
-    lockCount_ = degradeCount_ = 0;
+    lockCount_ = degradeCount_ = syncsFollowed_ = 0;
     meanPathDelay_ = 0.0;
 }
 
@@ -313,6 +313,7 @@ void PtpClock::selectGrandmaster()
 void PtpClock::runServo(qint64 t1, qint64 t2)
 {
     servoRan_ = true;
+    ++syncsFollowed_;
     t1_ = t1;
     t2_ = t2;
     const qint64 masterNow = t1 + qint64(meanPathDelay_);

@@ -62,6 +62,8 @@ public:
     double rateRatio() const { return rateRatio_; }
     double meanPathDelay() const { return meanPathDelay_; }
     qint64 lastMedian() const { return lastMedian_; }
+    // Syncs of the selected master that ran the servo since it was selected.
+    int syncsFollowed() const { return syncsFollowed_; }
 
     // Names the grandmaster while Locked; always sets the domain.
     void fillStreamClock(StreamDescription &description) const;
@@ -142,6 +144,7 @@ private:
     qint64 lastMedian_ = 0;
     int lockCount_ = 0;
     int degradeCount_ = 0;
+    int syncsFollowed_ = 0;
     std::atomic<State> state_{Idle};
     double meanPathDelay_ = 0.0;
 
