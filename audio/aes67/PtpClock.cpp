@@ -1,14 +1,12 @@
 #include "audio/aes67/PtpClock.h"
 #include "audio/aes67/Identifiers.h"
-#include "audio/aes67/MulticastSocket.h"
+#include "audio/aes67/StampedUdpSocket.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
 
 #include <QCoreApplication>
-#include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QTimer>
-#include <QUdpSocket>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -95,21 +93,21 @@ qint64 PtpClock::monotonicNs()
 bool PtpClock::start(const QNetworkInterface &interface)
 {
     stop();
-    const QList<QHostAddress> group = {QHostAddress(QLatin1String(ptpGroup))};
+    const QHostAddress group{QLatin1String(ptpGroup)};
+    // Delay requests are answered by the master to the group; one hop is enough.
+    constexpr int ttl = 1;
     QString error;
-    eventSocket_ = openGroupReceiver(ptpEventPort, group, interface, this, &error);
-    if (eventSocket_)
-        generalSocket_ = openGroupReceiver(ptpGeneralPort, group, interface, this, &error);
-    if (!generalSocket_) {
+    eventSocket_ = new StampedUdpSocket(this);
+    generalSocket_ = new StampedUdpSocket(this);
+    if (!eventSocket_->open(ptpEventPort, group, interface, ttl, &error)
+        || !generalSocket_->open(ptpGeneralPort, group, interface, ttl, &error)) {
         sntWarning(tag) << "cannot listen:" << error;
         stop();
         return false;
     }
     interface_ = interface;
-    // Delay requests are answered by the master to the group; one hop is enough.
-    setMulticastRoute(*eventSocket_, interface, 1);
-    connect(eventSocket_, &QUdpSocket::readyRead, this, &PtpClock::onEventReadyRead);
-    connect(generalSocket_, &QUdpSocket::readyRead, this, &PtpClock::onGeneralReadyRead);
+    connect(eventSocket_, &StampedUdpSocket::readyRead, this, &PtpClock::onEventReadyRead);
+    connect(generalSocket_, &StampedUdpSocket::readyRead, this, &PtpClock::onGeneralReadyRead);
     delayRequestTimer_ = new QTimer(this);
     delayRequestTimer_->setInterval(delayRequestIntervalMs);
     connect(delayRequestTimer_, &QTimer::timeout, this, &PtpClock::sendDelayRequest);
@@ -166,18 +164,18 @@ qint64 PtpClock::toMaster(qint64 localNs) const
 
 void PtpClock::onEventReadyRead()
 {
-    while (eventSocket_ && eventSocket_->hasPendingDatagrams()) {
-        const QByteArray data = eventSocket_->receiveDatagram().data();
-        processEventDatagram(data, monotonicNs());
-    }
+    QByteArray data;
+    qint64 receivedNs = 0;
+    while (eventSocket_ && eventSocket_->read(data, receivedNs))
+        processEventDatagram(data, receivedNs);
 }
 
 void PtpClock::onGeneralReadyRead()
 {
-    while (generalSocket_ && generalSocket_->hasPendingDatagrams()) {
-        const QByteArray data = generalSocket_->receiveDatagram().data();
-        processGeneralDatagram(data, monotonicNs());
-    }
+    QByteArray data;
+    qint64 receivedNs = 0;
+    while (generalSocket_ && generalSocket_->read(data, receivedNs))
+        processGeneralDatagram(data, receivedNs);
 }
 
 bool PtpClock::fromSelectedMaster(const ptp::Message &m) const
@@ -376,8 +374,7 @@ void PtpClock::sendDelayRequest()
     const QByteArray request = nextDelayRequest(monotonicNs());
     if (request.isEmpty() || !eventSocket_)
         return;
-    eventSocket_->writeDatagram(request, QHostAddress(QLatin1String(ptpGroup)), ptpEventPort);
-    t3_ = monotonicNs(); // the request has left once the write returns
+    eventSocket_->send(request, QHostAddress(QLatin1String(ptpGroup)), ptpEventPort, t3_);
 }
 
 } // namespace audio::aes67

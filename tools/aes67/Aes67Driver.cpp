@@ -78,8 +78,9 @@ void reportMdns()
                       .arg(device.key, device.host)
                       .arg(device.port));
     });
-    QObject::connect(browser, &MdnsBrowser::deviceRemoved,
-                     [](const QString &key) { print(QStringLiteral("mdns removed \"%1\"").arg(key)); });
+    QObject::connect(browser, &MdnsBrowser::deviceRemoved, [](const QString &key) {
+        print(QStringLiteral("mdns removed \"%1\"").arg(key));
+    });
 }
 
 // Once a second: the clock's offset, path delay and rate, and the stream's counters.
@@ -128,8 +129,9 @@ int main(int argc, char **argv)
     parser.setApplicationDescription("Runs pieces of the network audio stack on an interface.");
     parser.addHelpOption();
     const QCommandLineOption interfaceOption("interface", "Network interface.", "name");
-    const QCommandLineOption addressOption("address", "Local IPv4 address (default: the "
-                                                      "interface's first).",
+    const QCommandLineOption addressOption("address",
+                                           "Local IPv4 address (default: the "
+                                           "interface's first).",
                                            "ip");
     const QCommandLineOption ptpOption("ptp", "Start the PTP clock and print what it reports.");
     const QCommandLineOption sapOption("sap-listen", "List streams announced by SAP.");
@@ -142,16 +144,16 @@ int main(int argc, char **argv)
     const QCommandLineOption toneOption("tone", "Play a tone of this frequency.", "hz");
     const QCommandLineOption gainOption("gain", "Tone gain in dB (default -6).", "db", "-6");
     const QCommandLineOption secondsOption("seconds", "Quit after this long.", "s");
-    parser.addOptions({ interfaceOption, addressOption, ptpOption, sapOption, mdnsOption,
-                        sendOption, destinationOption, portOption, channelsOption, nameOption,
-                        toneOption, gainOption, secondsOption });
+    parser.addOptions({interfaceOption, addressOption, ptpOption, sapOption, mdnsOption, sendOption,
+                       destinationOption, portOption, channelsOption, nameOption, toneOption,
+                       gainOption, secondsOption});
     parser.process(app);
 
-    const QNetworkInterface interface
-            = QNetworkInterface::interfaceFromName(parser.value(interfaceOption));
+    const QNetworkInterface interface = QNetworkInterface::interfaceFromName(
+            parser.value(interfaceOption));
     const QHostAddress address = parser.isSet(addressOption)
-            ? QHostAddress(parser.value(addressOption))
-            : firstIPv4(interface);
+                                         ? QHostAddress(parser.value(addressOption))
+                                         : firstIPv4(interface);
     if (!interface.isValid() || address.isNull()) {
         print(QStringLiteral("error: no interface \"%1\" with an IPv4 address")
                       .arg(parser.value(interfaceOption)));
@@ -174,8 +176,9 @@ int main(int argc, char **argv)
             return 1;
     }
     Sender *sender = Sender::instance();
-    QObject::connect(sender, &Sender::errorOccurred,
-                     [](const QString &message) { print(QStringLiteral("error: %1").arg(message)); });
+    QObject::connect(sender, &Sender::errorOccurred, [](const QString &message) {
+        print(QStringLiteral("error: %1").arg(message));
+    });
     QObject::connect(sender, &Sender::runningChanged, [](bool running) {
         print(QStringLiteral("send running %1").arg(running ? "on" : "off"));
     });

@@ -75,7 +75,7 @@ def resolve(address, seconds):
             pass
 
         def remove_service(self, zc, type_, name):
-            pass
+            print(f"removed {name}", flush=True)
 
     ServiceBrowser(zc, SERVICE, Listener())
     deadline = time.time() + seconds
