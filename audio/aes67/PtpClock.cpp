@@ -52,15 +52,15 @@ QByteArray makeClockIdentity()
 // Lower wins, compared in this order; the identity bytes break the last tie.
 bool better(const PtpClock::ForeignMaster &a, const PtpClock::ForeignMaster &b)
 {
-    const auto rank = [](const PtpClock::ForeignMaster &m) {
+    const auto rank = [](const ptp::AnnounceFields &m) {
         return std::make_tuple(m.priority1, m.clockClass, m.clockAccuracy,
                                m.offsetScaledLogVariance, m.priority2);
     };
-    if (rank(a) != rank(b))
-        return rank(a) < rank(b);
-    return std::lexicographical_compare(a.grandmasterIdentity.begin(), a.grandmasterIdentity.end(),
-                                        b.grandmasterIdentity.begin(), b.grandmasterIdentity.end(),
-                                        [](char x, char y) { return quint8(x) < quint8(y); });
+    if (rank(a.announce) != rank(b.announce))
+        return rank(a.announce) < rank(b.announce);
+    const QByteArray &x = a.announce.grandmasterIdentity, &y = b.announce.grandmasterIdentity;
+    return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                        [](char p, char q) { return quint8(p) < quint8(q); });
 }
 
 } // namespace
@@ -258,20 +258,12 @@ void PtpClock::handleAnnounce(const ptp::Message &m)
 {
     if (!m.hasAnnounce || m.domainNumber != domain_)
         return;
-    const QString key = ptp::clockIdentityToString(m.grandmasterIdentity);
+    const QString key = ptp::clockIdentityToString(m.announce.grandmasterIdentity);
     if (key.isEmpty())
         return;
     ForeignMaster &master = foreignMasters_[key];
     master.originTimestamp = m.timestamp;
-    master.currentUtcOffset = m.currentUtcOffset;
-    master.priority1 = m.grandmasterPriority1;
-    master.clockClass = m.clockClass;
-    master.clockAccuracy = m.clockAccuracy;
-    master.offsetScaledLogVariance = m.offsetScaledLogVariance;
-    master.priority2 = m.grandmasterPriority2;
-    master.grandmasterIdentity = m.grandmasterIdentity;
-    master.stepsRemoved = m.stepsRemoved;
-    master.timeSource = m.timeSource;
+    master.announce = m.announce;
     master.domainNumber = m.domainNumber;
     master.port = m.sourcePortIdentity;
     if (key == selectedKey_)

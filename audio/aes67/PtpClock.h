@@ -33,15 +33,7 @@ public:
     struct ForeignMaster
     {
         ptp::Timestamp originTimestamp;
-        qint16 currentUtcOffset = 0;
-        quint8 priority1 = 0;
-        quint8 clockClass = 0;
-        quint8 clockAccuracy = 0;
-        quint16 offsetScaledLogVariance = 0;
-        quint8 priority2 = 0;
-        QByteArray grandmasterIdentity;
-        quint16 stepsRemoved = 0;
-        quint8 timeSource = 0;
+        ptp::AnnounceFields announce;
         quint8 domainNumber = 0;
         ptp::PortIdentity port; // the port that announced it: the only one followed
     };

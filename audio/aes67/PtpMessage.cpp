@@ -30,18 +30,19 @@ PortIdentity readPortIdentity(const QByteArray &data, int offset)
     return {data.mid(offset, 8), read<quint16>(data, offset + 8)};
 }
 
-void readAnnounce(const QByteArray &data, Message &m)
+AnnounceFields readAnnounce(const QByteArray &data)
 {
-    m.currentUtcOffset = read<qint16>(data, 44);
-    m.grandmasterPriority1 = quint8(data.at(47));
-    m.clockClass = quint8(data.at(48));
-    m.clockAccuracy = quint8(data.at(49));
-    m.offsetScaledLogVariance = read<quint16>(data, 50);
-    m.grandmasterPriority2 = quint8(data.at(52));
-    m.grandmasterIdentity = data.mid(53, 8);
-    m.stepsRemoved = read<quint16>(data, 61);
-    m.timeSource = quint8(data.at(63));
-    m.hasAnnounce = true;
+    AnnounceFields a;
+    a.currentUtcOffset = read<qint16>(data, 44);
+    a.priority1 = quint8(data.at(47));
+    a.clockClass = quint8(data.at(48));
+    a.clockAccuracy = quint8(data.at(49));
+    a.offsetScaledLogVariance = read<quint16>(data, 50);
+    a.priority2 = quint8(data.at(52));
+    a.grandmasterIdentity = data.mid(53, 8);
+    a.stepsRemoved = read<quint16>(data, 61);
+    a.timeSource = quint8(data.at(63));
+    return a;
 }
 
 int minimumLength(quint8 type)
@@ -85,8 +86,10 @@ bool parseMessage(const QByteArray &data, Message &m)
         m.timestamp = readTimestamp(data, 34);
     if (m.messageType == DelayResp)
         m.requestingPortIdentity = readPortIdentity(data, 44);
-    if (m.messageType == Announce)
-        readAnnounce(data, m);
+    if (m.messageType == Announce) {
+        m.announce = readAnnounce(data);
+        m.hasAnnounce = true;
+    }
     return true;
 }
 

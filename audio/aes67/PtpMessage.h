@@ -28,6 +28,20 @@ struct PortIdentity
     bool operator==(const PortIdentity &other) const = default;
 };
 
+// What an Announce tells about its grandmaster.
+struct AnnounceFields
+{
+    qint16 currentUtcOffset = 0;
+    quint8 priority1 = 0;
+    quint8 clockClass = 0;
+    quint8 clockAccuracy = 0;
+    quint16 offsetScaledLogVariance = 0;
+    quint8 priority2 = 0;
+    QByteArray grandmasterIdentity;
+    quint16 stepsRemoved = 0;
+    quint8 timeSource = 0;
+};
+
 // One PTP version 2 message as read from a datagram; the fields a type does not carry stay zero.
 struct Message
 {
@@ -45,17 +59,8 @@ struct Message
     // receiveTimestamp (Delay_Resp): they share the wire position.
     Timestamp timestamp;
     PortIdentity requestingPortIdentity; // Delay_Resp
-    // Announce
     bool hasAnnounce = false;
-    qint16 currentUtcOffset = 0;
-    quint8 grandmasterPriority1 = 0;
-    quint8 clockClass = 0;
-    quint8 clockAccuracy = 0;
-    quint16 offsetScaledLogVariance = 0;
-    quint8 grandmasterPriority2 = 0;
-    QByteArray grandmasterIdentity;
-    quint16 stepsRemoved = 0;
-    quint8 timeSource = 0;
+    AnnounceFields announce;
 
     bool twoStep() const { return flagField & 0x0200; }
     // correctionField in whole nanoseconds.

@@ -150,18 +150,21 @@ private slots:
         }
         QCOMPARE(m.hasAnnounce, m.messageType == ptp::Announce);
         if (m.hasAnnounce) {
-            QCOMPARE(int(m.currentUtcOffset), field("ptp.v2.an.origincurrentutcoffset").toInt());
-            QCOMPARE(qulonglong(m.grandmasterPriority1), number(field("ptp.v2.an.priority1")));
-            QCOMPARE(qulonglong(m.clockClass), number(field("ptp.v2.an.grandmasterclockclass")));
-            QCOMPARE(qulonglong(m.clockAccuracy),
+            QCOMPARE(int(m.announce.currentUtcOffset),
+                     field("ptp.v2.an.origincurrentutcoffset").toInt());
+            QCOMPARE(qulonglong(m.announce.priority1), number(field("ptp.v2.an.priority1")));
+            QCOMPARE(qulonglong(m.announce.clockClass),
+                     number(field("ptp.v2.an.grandmasterclockclass")));
+            QCOMPARE(qulonglong(m.announce.clockAccuracy),
                      number(field("ptp.v2.an.grandmasterclockaccuracy")));
-            QCOMPARE(qulonglong(m.offsetScaledLogVariance),
+            QCOMPARE(qulonglong(m.announce.offsetScaledLogVariance),
                      number(field("ptp.v2.an.grandmasterclockvariance")));
-            QCOMPARE(qulonglong(m.grandmasterPriority2), number(field("ptp.v2.an.priority2")));
-            QCOMPARE(identityHex(m.grandmasterIdentity),
+            QCOMPARE(qulonglong(m.announce.priority2), number(field("ptp.v2.an.priority2")));
+            QCOMPARE(identityHex(m.announce.grandmasterIdentity),
                      field("ptp.v2.an.grandmasterclockidentity"));
-            QCOMPARE(qulonglong(m.stepsRemoved), number(field("ptp.v2.an.localstepsremoved")));
-            QCOMPARE(qulonglong(m.timeSource), number(field("ptp.v2.timesource")));
+            QCOMPARE(qulonglong(m.announce.stepsRemoved),
+                     number(field("ptp.v2.an.localstepsremoved")));
+            QCOMPARE(qulonglong(m.announce.timeSource), number(field("ptp.v2.timesource")));
         }
     }
 
