@@ -15,8 +15,8 @@ packages=(
   pulseaudio pulseaudio-utils
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
-  python3 python3-websockets openssl
-  iproute2 linuxptp tshark ffmpeg python3-zeroconf
+  python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
+  linuxptp tshark ffmpeg python3-zeroconf
 )
 
 missing=()
