@@ -67,7 +67,8 @@ void Sender::setRunning(bool running)
 
 bool Sender::start(const QNetworkInterface &interface, const QHostAddress &localAddress)
 {
-    stop();
+    if (isRunning())
+        stop();
     localAddress_ = localAddress;
     interface_ = interface;
     config_.sourceAddress = localAddress;

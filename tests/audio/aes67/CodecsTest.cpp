@@ -1,6 +1,7 @@
 #include "audio/aes67/DnsMessage.h"
 #include "audio/aes67/MdnsBrowser.h"
 #include "audio/aes67/PtpClock.h"
+#include "audio/aes67/RtpPacket.h"
 #include "audio/aes67/SapListener.h"
 #include "audio/aes67/SapPacket.h"
 #include "audio/aes67/SavedRoutes.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <limits>
 
 using namespace audio::aes67;
 
@@ -293,6 +295,29 @@ private slots:
         QCOMPARE(removed.count(), 2);
         QCOMPARE(removed.at(0).at(0).value<Aes67StreamInfo>().key, hashKey);
         QVERIFY(listener->streams().isEmpty());
+    }
+
+    void rtpPacketOfL24Samples()
+    {
+        // Two frames of three stream channels from ring frames of eight slots, of which the
+        // source wrote two: the third channel is silence whatever its slot holds.
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float frames[16]
+                = {0.5f, -0.25f, 9.0f, 0, 0, 0, 0, 0, 2.0f, nan, -inf, 0, 0, 0, 0, 0};
+        char packet[maxRtpPacketBytes];
+        const int size = writeRtpPacket(packet, {0xABCD, 0x01020304, 0xCAFEF00D}, frames, 2, 3, 2);
+        QCOMPARE(size, 12 + 2 * 3 * 3);
+        QCOMPARE(QByteArray(packet, size).toHex(' '),
+                 QByteArray("80 60 ab cd 01 02 03 04 ca fe f0 0d "
+                            "40 00 00 e0 00 00 00 00 00 " // 0.5, -0.25, silence
+                            "7f ff ff 00 00 00 00 00 00")); // clamped, NaN, silence
+        float extremes[16] = {-1.0f, -2.0f, inf, 1.0f / 8388608.0f};
+        writeRtpPacket(packet, {}, extremes, 1, 4, 4);
+        QCOMPARE(QByteArray(packet + 12, 12).toHex(' '),
+                 QByteArray("80 00 00 80 00 00 00 00 00 00 00 01"));
+        QCOMPARE(rtpTimestampAt(1'000'000'000), quint32(48000));
+        QCOMPARE(rtpTimestampAt(89'478'485'333'334), quint32(0)); // 2^32 samples later: wrapped
     }
 
     void mdnsRecordsFromZeroconf()

@@ -1,5 +1,6 @@
 #include "NetnsPeers.h"
 #include "audio/aes67/PtpClock.h"
+#include "audio/aes67/RtpPacket.h"
 #include "audio/aes67/SapListener.h"
 #include "audio/aes67/Sender.h"
 #include "tests/support/TestMain.h"
@@ -116,6 +117,30 @@ private slots:
         QVERIFY2(followed >= 24 && followed <= 34, qPrintable(QString::number(followed)));
         QCOMPARE(clock->state(), PtpClock::Locked);
         clock->stop();
+    }
+
+    void streamStartsOnPtpTimeWhenLocked()
+    {
+        // ptp4l's time is the machine's real-time clock, as is tshark's capture time: a stream
+        // started on a locked clock has RTP timestamps of that time at 48 kHz.
+        netns::Peer capture, master;
+        const QString pcap = dir.filePath("rtp.pcap");
+        QVERIFY(netns::startCapture(capture, pcap, "udp port 5004"));
+        startMaster(master, writeMasterConfig(dir, 5, 127, -3));
+        QVERIFY(clock->start(netns::interface()));
+        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 20000);
+        QVERIFY(Sender::instance()->start(netns::interface(), netns::address()));
+        QTest::qWait(300);
+        Sender::instance()->stop();
+        netns::stopCapture(capture);
+        const auto first = netns::dissect(pcap, "rtp", {"rtp.timestamp", "frame.time_epoch"},
+                                          {"-d", "udp.port==5004,rtp"});
+        QVERIFY(!first.isEmpty());
+        const QStringList seconds = first.first().at(1).split('.');
+        const qint64 epochNs = seconds.at(0).toLongLong() * 1'000'000'000
+                               + seconds.at(1).leftJustified(9, '0').left(9).toLongLong();
+        const qint32 lead = qint32(first.first().at(0).toUInt() - rtpTimestampAt(epochNs));
+        QVERIFY2(qAbs(lead) < 48 * 2, qPrintable(QString::number(lead))); // within 2 ms
     }
 
     void lockingReannouncesWithoutAStaleListing()
