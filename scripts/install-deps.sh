@@ -18,6 +18,7 @@ packages=(
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
+  linuxptp tshark ffmpeg python3-zeroconf
 )
 
 missing=()
@@ -32,5 +33,8 @@ sudo_cmd=""
 export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks whether to enable realtime scheduling; answer once, quietly.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo_cmd debconf-set-selections
+# tshark asks whether non-root users may capture; the tests capture as root or in their own
+# namespace, so no.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
 $sudo_cmd apt-get update -qq
 $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
