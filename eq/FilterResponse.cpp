@@ -1,6 +1,7 @@
 #include "eq/FilterResponse.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -36,6 +37,29 @@ double besselCoefficient(unsigned int n, unsigned int i)
     return std::ldexp(value, -int(n - i));
 }
 
+// Coefficient c of the k-th quadratic section s² + c·s + 1 of a Butterworth filter of order n.
+float butterworthCoefficient(unsigned int n, unsigned int k)
+{
+    return float(-2.0 * std::cos((n - 1 + 2.0 * k) * std::numbers::pi / (2.0 * n)));
+}
+
+// The coefficients of the orders a corner filter uses, worked out once: a display preview
+// evaluates its corners at every one of tens of thousands of frequencies.
+constexpr unsigned int tabulatedOrders = 16;
+
+float tabulatedButterworthCoefficient(unsigned int n, unsigned int k)
+{
+    static const auto table = [] {
+        std::array<std::array<float, tabulatedOrders / 2 + 1>, tabulatedOrders + 1> t{};
+        for (unsigned int order = 1; order <= tabulatedOrders; ++order) {
+            for (unsigned int section = 1; section <= order / 2; ++section)
+                t[order][section] = butterworthCoefficient(order, section);
+        }
+        return t;
+    }();
+    return n <= tabulatedOrders ? table[n][k] : butterworthCoefficient(n, k);
+}
+
 } // namespace
 
 Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
@@ -49,10 +73,8 @@ Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
     }
     Complex denominator = (n % 2 == 1) ? s + Complex(1.0f) : Complex(1.0f);
     const Complex s2 = square(s);
-    for (unsigned int k = 1; k <= n / 2; ++k) {
-        const float c = float(-2.0 * std::cos((n - 1 + 2.0 * k) * std::numbers::pi / (2.0 * n)));
-        denominator *= s2 + s * c + Complex(1.0f);
-    }
+    for (unsigned int k = 1; k <= n / 2; ++k)
+        denominator *= s2 + s * tabulatedButterworthCoefficient(n, k) + Complex(1.0f);
     return numerator / denominator;
 }
 
@@ -104,8 +126,8 @@ Complex prototypeResponse(int type, Complex s, unsigned int order, float q, floa
     case BandPass:
         return (s / q) / (square(s) + s / q + one);
     case Peaking: {
-        const float a = amplitudeOfGain(gainDb);
-        return (square(s) + s * (a / q) + one) / (square(s) + s / (a * q) + one);
+        const ComplexFraction h = peakingFraction(s, amplitudeOfGain(gainDb), q);
+        return h.numerator / h.denominator;
     }
     case HighShelf:
     case LowShelf:

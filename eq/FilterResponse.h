@@ -25,6 +25,22 @@ enum FilterType : int {
     Notch = 11,
 };
 
+// A response as its numerator and denominator polynomials, so that a caller cascading many
+// filters can multiply them out and divide once.
+struct ComplexFraction
+{
+    Complex numerator;
+    Complex denominator;
+};
+
+// The peaking prototype (s² + s·A/q + 1) / (s² + s/(A·q) + 1), given its amplitude term
+// A = 10^(gain/40) (the band's, computed once).
+inline ComplexFraction peakingFraction(Complex s, float amplitude, float q)
+{
+    const Complex s2 = s * s;
+    return {s2 + s * (amplitude / q) + Complex(1.0f), s2 + s / (amplitude * q) + Complex(1.0f)};
+}
+
 // Response of one filter at f Hz, with optional polarity inversion and a pure delay.
 Complex filterResponse(int type, float f, float fc, int order, float q, float gainDb, bool invert,
                        float delayMs);

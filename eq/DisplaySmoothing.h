@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+
+// Fractional-octave smoothing of the curves the charts show. Both smoothings give one value per
+// input point, so a smoothed curve replaces the raw one point for point.
+namespace snt::eq {
+
+// The curve read on a 1/192-octave grid from its first frequency up to its last, by linear
+// interpolation over log frequency; `outFreq` is cleared and receives the grid. A curve of fewer
+// than 8 points, with lists of unequal length or without a positive rising span leaves `outFreq`
+// empty and comes back unchanged.
+QList<float> resampleLogUniform(const QList<float> &freq, const QList<float> &values,
+                                QList<float> &outFreq);
+
+// The level curve smoothed at 1/n octave, on its own frequencies. Dense FFT data is first brought
+// onto the fine log grid, so that the high octaves with their many bins weigh no more than the low
+// ones. For n ≤ 0, fewer than 8 points or lists of unequal length: the values unchanged.
+QList<float> smoothCurve(const QList<float> &freq, const QList<float> &values, int n);
+
+// The smoothing of `smoothCurve` read at the ascending frequencies `at` instead of the curve's
+// own. Only for curves that smoothCurve smooths.
+QList<float> smoothCurveAt(const QList<float> &freq, const QList<float> &values, int n,
+                           const QList<float> &at);
+
+// The phase curve (degrees) smoothed at 1/n octave, unwrapped, on its own frequencies. Unit
+// phasors are averaged instead of angles, so that a phase wrapping at ±180° does not cancel to 0.
+// The first and last points within 20 Hz to 20 kHz keep their raw phase. For n ≤ 0, fewer than 8
+// points or lists of unequal length: the phase unchanged.
+QList<float> complexSmooth(const QList<float> &freq, const QList<float> &phaseDeg, int n);
+
+} // namespace snt::eq
