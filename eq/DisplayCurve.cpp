@@ -50,6 +50,14 @@ struct CornerFilter
         return filterResponse(code, f, hz, order, cornerQ, 0.0f, false, 0.0f);
     }
 
+    // The response as a fraction; at 0 Hz and below, the response itself over 1.
+    ComplexFraction fraction(float f) const
+    {
+        if (!(f > 0.0f))
+            return {at(f), Complex(1.0f)};
+        return cornerFraction(code, Complex(0.0f, f / hz), unsigned(order));
+    }
+
     bool on;
     int code;
     float hz;
@@ -63,6 +71,19 @@ constexpr double minimumPower = minimumMagnitude * minimumMagnitude;
 double magnitudeDb(const Complex &h)
 {
     return 20.0 * std::log10(std::max(double(h.abs()), minimumMagnitude));
+}
+
+double norm(double re, double im)
+{
+    return re * re + im * im;
+}
+
+// Multiplies (re, im) by (byRe, byIm).
+void rotate(double &re, double &im, double byRe, double byIm)
+{
+    const double rotatedRe = re * byRe - im * byIm;
+    im = re * byIm + im * byRe;
+    re = rotatedRe;
 }
 
 // The sum of the angles of the bands and corners at f, each wrapped to ±180° on its own.
@@ -80,11 +101,15 @@ double eqPhaseSum(const CurveRecord &record, const std::array<CornerFilter, 2> &
     return rad * degreesPerRadian;
 }
 
-// The level and phase of the enabled bands and both corners at each frequency.
+// The level, phase and unit phasor of the enabled bands and both corners at each frequency; each
+// empty unless asked for.
+enum EqPart : unsigned { Level = 1, Phase = 2, Turn = 4 };
+
 struct EqResponse
 {
     QList<float> db;
-    QList<float> phase; // empty unless asked for
+    QList<float> phase;
+    Phasors turn;
 };
 
 // Points are worked through in blocks small enough for the running products of the bands to stay
@@ -149,39 +174,51 @@ struct BlockProduct
 // edit of a band. The angle of the product is the sum of the filters' angles up to whole turns.
 // The phase is unwrapped later, which removes whole turns everywhere but at the first point, so
 // that point takes the sum itself.
-EqResponse eqResponse(const CurveRecord &record, const QList<float> &freq, bool withPhase)
+EqResponse eqResponse(const CurveRecord &record, const QList<float> &freq, unsigned parts)
 {
     const std::array<CornerFilter, 2> corners{CornerFilter(record.corners.highPass, 0),
                                               CornerFilter(record.corners.lowPass, 1)};
     const QList<PreparedBand> bands = preparedBands(record.bands);
     const qsizetype n = freq.size();
-    EqResponse eq{QList<float>(n), withPhase ? QList<float>(n) : QList<float>()};
+    const auto list = [n](bool wanted) {
+        return wanted ? QList<float>(n) : QList<float>();
+    };
+    EqResponse eq{
+            list(parts & Level), list(parts & Phase), {list(parts & Turn), list(parts & Turn)}};
     float *db = eq.db.data();
     float *phase = eq.phase.data();
+    float *turnCos = eq.turn.cos.data();
+    float *turnSin = eq.turn.sin.data();
     for (qsizetype start = 0; start < n; start += blockSize) {
         const qsizetype m = std::min(blockSize, n - start);
         const float *f = freq.constData() + start;
         const BlockProduct p(bands, f, m);
         for (qsizetype k = 0; k < m; ++k) {
-            double power = (double(p.numRe[k]) * p.numRe[k] + double(p.numIm[k]) * p.numIm[k])
-                           / (double(p.denRe[k]) * p.denRe[k] + double(p.denIm[k]) * p.denIm[k]);
+            double power = norm(p.numRe[k], p.numIm[k]) / norm(p.denRe[k], p.denIm[k]);
             double re = double(p.numRe[k]) * p.denRe[k] + double(p.numIm[k]) * p.denIm[k];
             double im = double(p.numIm[k]) * p.denRe[k] - double(p.numRe[k]) * p.denIm[k];
             for (const CornerFilter &c : corners) {
                 if (!c.on)
                     continue;
-                const Complex h = c.at(f[k]);
-                power *= std::max(double(h.re) * h.re + double(h.im) * h.im, minimumPower);
-                const double rotatedRe = re * h.re - im * h.im;
-                im = re * h.im + im * h.re;
-                re = rotatedRe;
+                const ComplexFraction h = c.fraction(f[k]);
+                power *= std::max(norm(h.numerator.re, h.numerator.im)
+                                          / norm(h.denominator.re, h.denominator.im),
+                                  minimumPower);
+                rotate(re, im, h.numerator.re, h.numerator.im);
+                rotate(re, im, h.denominator.re, -h.denominator.im);
             }
-            db[start + k] = float(10.0 * std::log10(power));
-            if (withPhase)
-                phase[start + k] = float(std::atan2(im, re) * degreesPerRadian);
+            if (parts & Level)
+                db[start + k] = float(10.0 * std::log10(power));
+            if (parts & Phase)
+                phase[start + k] = float(quickAtan2(im, re) * degreesPerRadian);
+            if (parts & Turn) {
+                const double scale = 1.0 / std::sqrt(norm(re, im));
+                turnCos[start + k] = float(re * scale);
+                turnSin[start + k] = float(im * scale);
+            }
         }
     }
-    if (withPhase && n > 0)
+    if ((parts & Phase) && n > 0)
         phase[0] = float(eqPhaseSum(record, corners, freq[0]));
     return eq;
 }
@@ -204,33 +241,7 @@ QList<float> pick(const QList<float> &values, const QList<qsizetype> &indices)
     return picked;
 }
 
-// The points of the record that reading it on the display grid touches: both ends and the two
-// around each grid frequency. A curve is the same on the grid whether it is read from all points
-// or from these, so smoothed curves need to be worked out only there. Every point when the
-// frequencies are not ascending.
-QList<qsizetype> displaySupport(const QList<float> &freq)
-{
-    const qsizetype n = freq.size();
-    QList<qsizetype> support;
-    if (!std::is_sorted(freq.cbegin(), freq.cend())) {
-        for (qsizetype i = 0; i < n; ++i)
-            support.append(i);
-        return support;
-    }
-    support.append(0);
-    for (const float g : displayFrequencyGrid()) {
-        const qsizetype k = std::lower_bound(freq.cbegin(), freq.cend(), g) - freq.cbegin();
-        for (const qsizetype i : {k - 1, k}) {
-            if (i > support.last() && i < n)
-                support.append(i);
-        }
-    }
-    if (support.last() != n - 1)
-        support.append(n - 1);
-    return support;
-}
-
-// The measured phase with the delay taken out, wrapped to ±180° and then unwrapped.
+// The measured phase with the delay taken out, wrapped to ±180°.
 QList<float> delayCompensatedPhase(const CurveRecord &record)
 {
     const qsizetype n = record.freq.size();
@@ -239,8 +250,92 @@ QList<float> delayCompensatedPhase(const CurveRecord &record)
     const double degreesPerHz = record.delayMs * 360.0 / 1000.0;
     for (qsizetype i = 0; i < n; ++i)
         p[i] = float(remainder360(record.freq[i] * degreesPerHz + record.phaseDeg[i]));
-    unwrapDegrees(phase);
     return phase;
+}
+
+// The phase before and after the EQ, unwrapped.
+struct PhaseCurves
+{
+    QList<float> before;
+    QList<float> after;
+};
+
+// Unwrapping runs through every point, so the EQ's phase is needed at all of them.
+PhaseCurves unsmoothedPhases(const CurveRecord &record)
+{
+    const QList<float> before = unwrapPhase(delayCompensatedPhase(record));
+    return {before, unwrapPhase(sum(before, eqResponse(record, record.freq, Phase).phase))};
+}
+
+// True when the smoothed phase cannot turn by half a turn between neighbouring frequencies: the
+// sum of its steps over the points spanning each neighbouring pair stays below that.
+bool turnsGently(const SmoothedPhase &phase, const QList<float> &freq)
+{
+    const qsizetype m = phase.freq.size();
+    std::vector<double> turned(size_t(m), 0.0); // sum of the absolute steps up to each point
+    for (qsizetype k = 1; k < m; ++k)
+        turned[k] = turned[k - 1] + std::abs(double(phase.deg[k]) - phase.deg[k - 1]);
+    qsizetype below = 0; // the last point of the phase at or below the previous frequency
+    for (qsizetype i = 0; i < freq.size(); ++i) {
+        if (i > 0 && !(freq[i] >= freq[i - 1]))
+            return false;
+        qsizetype next = below;
+        while (next + 1 < m && phase.freq[next + 1] <= freq[i])
+            ++next;
+        if (turned[std::min(next + 1, m - 1)] - turned[below] > 179.0)
+            return false;
+        below = next;
+    }
+    return true;
+}
+
+// The smoothed phase at the support points, unwrapped once more as the preview's phase curves
+// are. Unwrapping changes nothing unless the phase turns by half a turn between neighbouring
+// points of the record; only then is it read at every point.
+QList<float> unwrappedAt(const SmoothedPhase &phase, const QList<float> &freq,
+                         const QList<qsizetype> &support)
+{
+    if (turnsGently(phase, freq))
+        return readPhase(phase, pick(freq, support));
+    return pick(unwrapPhase(readPhase(phase, freq)), support);
+}
+
+// Smoothing averages unit phasors, and the EQ turns those by its own unit phasor, so neither curve
+// needs an angle per point: only the raw phases at the two anchors, the first followed from the
+// start of the unwrapped lists and the second taken at any whole number of turns. At the support
+// points; empty where the smoothing leaves the phase as it is.
+PhaseCurves smoothedPhases(const CurveRecord &record, const QList<qsizetype> &support)
+{
+    const QList<float> wrapped = delayCompensatedPhase(record);
+    const Phasors before = unitPhasors(wrapped);
+    const Phasors turn = eqResponse(record, record.freq, Turn).turn;
+    Phasors after{QList<float>(wrapped.size()), QList<float>(wrapped.size())};
+    for (qsizetype i = 0; i < wrapped.size(); ++i) {
+        after.cos[i] = before.cos[i] * turn.cos[i] - before.sin[i] * turn.sin[i];
+        after.sin[i] = before.cos[i] * turn.sin[i] + before.sin[i] * turn.cos[i];
+    }
+
+    const auto [first, last] = phaseAnchors(record.freq);
+    std::array<float, 2> beforeAt{};
+    std::array<float, 2> afterAt{};
+    if (first >= 0) {
+        CurveRecord lead = record;
+        lead.freq = record.freq.mid(0, first + 1);
+        lead.phaseDeg = record.phaseDeg.mid(0, first + 1);
+        const PhaseCurves leading = unsmoothedPhases(lead);
+        const float eqAtLast = eqResponse(record, {record.freq[last]}, Phase).phase.first();
+        beforeAt = {leading.before.last(), wrapped[last]};
+        afterAt = {leading.after.last(), wrapped[last] + eqAtLast};
+    }
+    const int n = record.smoothBands;
+    const SmoothedPhase smoothedBefore
+            = smoothedPhase(record.freq, before, beforeAt[0], beforeAt[1], n);
+    if (smoothedBefore.freq.isEmpty())
+        return {};
+    const SmoothedPhase smoothedAfter
+            = smoothedPhase(record.freq, after, afterAt[0], afterAt[1], n);
+    return {unwrappedAt(smoothedBefore, record.freq, support),
+            unwrappedAt(smoothedAfter, record.freq, support)};
 }
 
 // A curve read on the display grid; grid points outside the measured range read -100, so that a
@@ -264,20 +359,20 @@ struct Levels
 };
 
 Levels levels(const CurveRecord &record, const QList<qsizetype> &support,
-              const QList<float> &supportFreq, const EqResponse &eq)
+              const QList<float> &supportFreq)
 {
     const int n = record.smoothBands;
-    if (n < 1) {
-        const QList<float> before = pick(record.levelDb, support);
-        const bool eqOnSupport = eq.db.size() == support.size();
-        return {before, sum(before, eqOnSupport ? eq.db : pick(eq.db, support))};
-    }
-    if (record.smoothEqOnly) {
-        const QList<float> before = pick(record.levelDb, support);
-        return {before, sum(before, smoothCurveAt(record.freq, eq.db, n, supportFreq))};
-    }
+    const QList<float> rawBefore = pick(record.levelDb, support);
+    if (n < 1)
+        return {rawBefore, sum(rawBefore, eqResponse(record, supportFreq, Level).db)};
+    // Smoothing reads only some of the points, so the EQ is needed only there.
+    const QList<qsizetype> read = smoothingSupport(record.freq);
+    const QList<float> readFreq = pick(record.freq, read);
+    const QList<float> eq = eqResponse(record, readFreq, Level).db;
+    if (record.smoothEqOnly)
+        return {rawBefore, sum(rawBefore, smoothCurveAt(readFreq, eq, n, supportFreq))};
     return {smoothCurveAt(record.freq, record.levelDb, n, supportFreq),
-            smoothCurveAt(record.freq, sum(record.levelDb, eq.db), n, supportFreq)};
+            smoothCurveAt(readFreq, sum(pick(record.levelDb, read), eq), n, supportFreq)};
 }
 
 } // namespace
@@ -320,28 +415,24 @@ DisplayCurve prepareDisplayCurve(const CurveRecord &record)
         return {};
     const bool withPhase = record.phaseDeg.size() == n;
     const int smoothing = record.smoothBands;
-    const QList<qsizetype> support = displaySupport(record.freq);
+    // Reading a curve on the display grid touches only some of its points: the level curves are
+    // worked out there alone.
+    const QList<qsizetype> support = readSupport(record.freq, displayFrequencyGrid());
     const QList<float> supportFreq = pick(record.freq, support);
-
-    // Smoothing reads the EQ at every point, and so does unwrapping the phase.
-    const bool everyPoint = withPhase || smoothing >= 1;
-    const EqResponse eq = eqResponse(record, everyPoint ? record.freq : supportFreq, withPhase);
-    const Levels level = levels(record, support, supportFreq, eq);
+    const Levels level = levels(record, support, supportFreq);
 
     DisplayCurve display;
     display.freq = displayFrequencyGrid();
     display.before = onDisplayGrid(supportFreq, level.before);
     display.after = onDisplayGrid(supportFreq, level.after);
     if (withPhase) {
-        QList<float> phaseBefore = delayCompensatedPhase(record);
-        QList<float> phaseAfter = sum(phaseBefore, eq.phase);
-        unwrapDegrees(phaseAfter);
-        if (smoothing >= 1) {
-            phaseBefore = unwrapPhase(complexSmooth(record.freq, phaseBefore, smoothing));
-            phaseAfter = unwrapPhase(complexSmooth(record.freq, phaseAfter, smoothing));
+        PhaseCurves phase = smoothing >= 1 ? smoothedPhases(record, support) : PhaseCurves();
+        if (phase.before.isEmpty()) {
+            const PhaseCurves raw = unsmoothedPhases(record);
+            phase = {pick(raw.before, support), pick(raw.after, support)};
         }
-        display.phaseBefore = onDisplayGrid(record.freq, phaseBefore);
-        display.phaseAfter = onDisplayGrid(record.freq, phaseAfter);
+        display.phaseBefore = onDisplayGrid(supportFreq, phase.before);
+        display.phaseAfter = onDisplayGrid(supportFreq, phase.after);
     }
     if (record.auxiliary.size() == n)
         display.auxiliary = onDisplayGrid(supportFreq, pick(record.auxiliary, support));

@@ -34,7 +34,7 @@ struct BandPhasor
 // Bands of 1/n octave from 11.71875 Hz up. A band's centre lies midway between the upper edge of
 // the band closed before it and its own upper edge, so bands that follow empty ones move down
 // towards the gap they close. The first point is skipped, as it is the DC end of a spectrum.
-std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const QList<float> &phaseDeg, int n)
+std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const Phasors &phasors, int n)
 {
     const double ratio = std::pow(2.0, 1.0 / n);
     std::vector<BandPhasor> bands;
@@ -61,9 +61,8 @@ std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const QList<float>
             lower = upper;
             upper *= ratio;
         }
-        const float radians = phaseDeg[i] * radiansPerDegree;
-        sumCos += std::cos(radians);
-        sumSin += std::sin(radians);
+        sumCos += phasors.cos[i];
+        sumSin += phasors.sin[i];
         ++count;
     }
     if (count > 0)
@@ -71,17 +70,11 @@ std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const QList<float>
     return bands;
 }
 
-struct PhaseCurve
-{
-    QList<float> freq;
-    QList<float> deg;
-};
-
 // A uniform cubic B-spline through the band phasors, sampled densely in log frequency; its angle
 // is the smoothed phase. Segment k runs between the centres of bands k-2 and k-1.
-PhaseCurve splinePhase(const std::vector<BandPhasor> &bands)
+SmoothedPhase splinePhase(const std::vector<BandPhasor> &bands)
 {
-    PhaseCurve curve;
+    SmoothedPhase curve;
     const size_t last = bands.size() - 1;
     for (size_t k = 3; k <= last; ++k) {
         const BandPhasor &p0 = bands[k - 3];
@@ -102,7 +95,7 @@ PhaseCurve splinePhase(const std::vector<BandPhasor> &bands)
             const double c = w0 * p0.cos + w1 * p1.cos + w2 * p2.cos + w3 * p3.cos;
             const double sn = w0 * p0.sin + w1 * p1.sin + w2 * p2.sin + w3 * p3.sin;
             curve.freq.append(float(p1.hz * std::pow(span, t)));
-            curve.deg.append(float(std::atan2(sn, c) * degreesPerRadian));
+            curve.deg.append(float(quickAtan2(sn, c) * degreesPerRadian));
         }
     }
     return curve;
@@ -110,22 +103,15 @@ PhaseCurve splinePhase(const std::vector<BandPhasor> &bands)
 
 // Pins the smoothed curve to the raw phase of the first and last points in the audible range,
 // where smoothing has too few neighbours on one side to be trusted.
-void anchorToAudibleEnds(PhaseCurve &curve, const QList<float> &freq, const QList<float> &phaseDeg)
+void anchorToAudibleEnds(SmoothedPhase &curve, const QList<float> &freq, float firstDeg,
+                         float lastDeg)
 {
-    const auto audible = [](float f) {
-        return f >= 20.0f && f <= 20000.0f;
-    };
-    const auto first = std::find_if(freq.cbegin(), freq.cend(), audible);
-    const auto last = std::find_if(freq.crbegin(), freq.crend(), audible);
-    if (first == freq.cend())
+    const auto [a, b] = phaseAnchors(freq);
+    if (a < 0)
         return;
-    const qsizetype a = first - freq.cbegin();
-    const qsizetype b = freq.crend() - last - 1;
-    if (b <= a)
-        return;
-    PhaseCurve anchored;
+    SmoothedPhase anchored;
     anchored.freq.append(freq[a]);
-    anchored.deg.append(phaseDeg[a]);
+    anchored.deg.append(firstDeg);
     for (qsizetype k = 0; k < curve.freq.size(); ++k) {
         if (curve.freq[k] > freq[a] && curve.freq[k] < freq[b]) {
             anchored.freq.append(curve.freq[k]);
@@ -133,8 +119,23 @@ void anchorToAudibleEnds(PhaseCurve &curve, const QList<float> &freq, const QLis
         }
     }
     anchored.freq.append(freq[b]);
-    anchored.deg.append(phaseDeg[b]);
+    anchored.deg.append(lastDeg);
     curve = anchored;
+}
+
+// The 1/192-octave grid from the curve's first frequency up to its last. Empty for fewer than 8
+// points or without a positive rising span.
+QList<float> fineGrid(const QList<float> &freq)
+{
+    QList<float> grid;
+    if (freq.size() < minimumPoints || !(freq.first() > 0.0f) || !(freq.last() > freq.first()))
+        return grid;
+    const double f0 = freq.first();
+    const qsizetype m = qsizetype(std::floor(fineStepsPerOctave * std::log2(freq.last() / f0))) + 1;
+    grid.reserve(m);
+    for (qsizetype k = 0; k < m; ++k)
+        grid.append(float(f0 * std::exp2(double(k) / fineStepsPerOctave)));
+    return grid;
 }
 
 } // namespace
@@ -143,21 +144,31 @@ QList<float> resampleLogUniform(const QList<float> &freq, const QList<float> &va
                                 QList<float> &outFreq)
 {
     outFreq.clear();
-    if (freq.size() < minimumPoints || values.size() != freq.size() || !(freq.first() > 0.0f)
-        || !(freq.last() > freq.first()))
+    if (values.size() != freq.size())
         return values;
-    const double f0 = freq.first();
-    const qsizetype m = qsizetype(std::floor(fineStepsPerOctave * std::log2(freq.last() / f0))) + 1;
-    outFreq.reserve(m);
+    outFreq = fineGrid(freq);
+    if (outFreq.isEmpty())
+        return values;
     QList<float> result;
-    result.reserve(m);
+    result.reserve(outFreq.size());
     LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
-    for (qsizetype k = 0; k < m; ++k) {
-        const float f = float(f0 * std::exp2(double(k) / fineStepsPerOctave));
-        outFreq.append(f);
+    for (const float f : std::as_const(outFreq))
         result.append(float(read(f)));
-    }
     return result;
+}
+
+QList<qsizetype> smoothingSupport(const QList<float> &freq)
+{
+    const QList<float> fine = fineGrid(freq);
+    QList<qsizetype> support;
+    if (fine.size() >= minimumPoints)
+        support = readSupport(freq, fine);
+    if (support.size() < minimumPoints) {
+        support.clear();
+        for (qsizetype i = 0; i < freq.size(); ++i)
+            support.append(i);
+    }
+    return support;
 }
 
 QList<float> smoothCurve(const QList<float> &freq, const QList<float> &values, int n)
@@ -181,18 +192,62 @@ QList<float> complexSmooth(const QList<float> &freq, const QList<float> &phaseDe
 {
     if (!smoothable(freq, phaseDeg, n))
         return phaseDeg;
-    const std::vector<BandPhasor> bands = bandPhasors(freq, phaseDeg, n);
-    if (bands.size() < 4)
-        return phaseDeg;
-    PhaseCurve curve = splinePhase(bands);
-    if (curve.freq.size() < 2)
-        return phaseDeg;
-    anchorToAudibleEnds(curve, freq, phaseDeg);
-    unwrapDegrees(curve.deg);
+    const auto [a, b] = phaseAnchors(freq);
+    const SmoothedPhase smoothed = smoothedPhase(
+            freq, unitPhasors(phaseDeg), a < 0 ? 0.0f : phaseDeg[a], b < 0 ? 0.0f : phaseDeg[b], n);
+    return smoothed.freq.isEmpty() ? phaseDeg : readPhase(smoothed, freq);
+}
 
+Phasors unitPhasors(const QList<float> &phaseDeg)
+{
+    Phasors p{QList<float>(phaseDeg.size()), QList<float>(phaseDeg.size())};
+    float *c = p.cos.data();
+    float *s = p.sin.data();
+    for (qsizetype i = 0; i < phaseDeg.size(); ++i) {
+        const float radians = phaseDeg[i] * radiansPerDegree;
+        c[i] = std::cos(radians);
+        s[i] = std::sin(radians);
+    }
+    return p;
+}
+
+std::pair<qsizetype, qsizetype> phaseAnchors(const QList<float> &freq)
+{
+    const auto audible = [](float f) {
+        return f >= 20.0f && f <= 20000.0f;
+    };
+    const auto first = std::find_if(freq.cbegin(), freq.cend(), audible);
+    const auto last = std::find_if(freq.crbegin(), freq.crend(), audible);
+    if (first == freq.cend())
+        return {-1, -1};
+    const qsizetype a = first - freq.cbegin();
+    const qsizetype b = freq.crend() - last - 1;
+    if (b <= a)
+        return {-1, -1};
+    return {a, b};
+}
+
+SmoothedPhase smoothedPhase(const QList<float> &freq, const Phasors &phasors, float firstAnchorDeg,
+                            float lastAnchorDeg, int n)
+{
+    if (!smoothable(freq, phasors.cos, n) || phasors.sin.size() != freq.size())
+        return {};
+    const std::vector<BandPhasor> bands = bandPhasors(freq, phasors, n);
+    if (bands.size() < 4)
+        return {};
+    SmoothedPhase curve = splinePhase(bands);
+    if (curve.freq.size() < 2)
+        return {};
+    anchorToAudibleEnds(curve, freq, firstAnchorDeg, lastAnchorDeg);
+    unwrapDegrees(curve.deg);
+    return curve;
+}
+
+QList<float> readPhase(const SmoothedPhase &phase, const QList<float> &freq)
+{
     QList<float> result(freq.size());
     float *out = result.data();
-    LogFrequencyReader read(curve.freq.constData(), curve.deg.constData(), curve.freq.size());
+    LogFrequencyReader read(phase.freq.constData(), phase.deg.constData(), phase.freq.size());
     for (qsizetype i = 0; i < freq.size(); ++i)
         out[i] = float(read(freq[i]));
     return result;

@@ -60,12 +60,10 @@ float tabulatedButterworthCoefficient(unsigned int n, unsigned int k)
     return n <= tabulatedOrders ? table[n][k] : butterworthCoefficient(n, k);
 }
 
-} // namespace
-
-Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
+ComplexFraction butterworthFraction(bool highPass, unsigned int n, Complex s)
 {
     if (n == 0)
-        return Complex(1.0f);
+        return {Complex(1.0f), Complex(1.0f)};
     Complex numerator(1.0f);
     if (highPass) {
         for (unsigned int k = 0; k < n; ++k)
@@ -75,10 +73,10 @@ Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
     const Complex s2 = square(s);
     for (unsigned int k = 1; k <= n / 2; ++k)
         denominator *= s2 + s * tabulatedButterworthCoefficient(n, k) + Complex(1.0f);
-    return numerator / denominator;
+    return {numerator, denominator};
 }
 
-Complex besselResponse(bool highPass, unsigned int n, Complex s)
+ComplexFraction besselFraction(bool highPass, unsigned int n, Complex s)
 {
     if (highPass)
         s = Complex(1.0f) / s;
@@ -86,7 +84,40 @@ Complex besselResponse(bool highPass, unsigned int n, Complex s)
     Complex denominator(float(besselCoefficient(n, n)));
     for (unsigned int i = n; i-- > 0;)
         denominator = denominator * s + Complex(float(besselCoefficient(n, i)));
-    return Complex(float(besselCoefficient(n, 0))) / denominator;
+    return {Complex(float(besselCoefficient(n, 0))), denominator};
+}
+
+} // namespace
+
+Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
+{
+    const ComplexFraction h = butterworthFraction(highPass, n, s);
+    return h.numerator / h.denominator;
+}
+
+Complex besselResponse(bool highPass, unsigned int n, Complex s)
+{
+    const ComplexFraction h = besselFraction(highPass, n, s);
+    return h.numerator / h.denominator;
+}
+
+ComplexFraction cornerFraction(int type, Complex s, unsigned int order)
+{
+    switch (type) {
+    case ButterworthHighPass:
+    case ButterworthLowPass:
+        return butterworthFraction(type == ButterworthHighPass, order, s);
+    case LinkwitzRileyHighPass:
+    case LinkwitzRileyLowPass: {
+        const ComplexFraction b = butterworthFraction(type == LinkwitzRileyHighPass, order / 2, s);
+        return {b.numerator * b.numerator, b.denominator * b.denominator};
+    }
+    case BesselHighPass:
+    case BesselLowPass:
+        return besselFraction(type == BesselHighPass, order, s);
+    default:
+        return {Complex(1.0f), Complex(1.0f)};
+    }
 }
 
 Complex shelfResponse(bool high, Complex s, float q, float gainDb)

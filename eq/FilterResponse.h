@@ -49,6 +49,9 @@ Complex filterResponse(int type, float f, float fc, int order, float q, float ga
 Complex prototypeResponse(int type, Complex s, unsigned int order, float q, float gainDb);
 
 Complex butterworthResponse(bool highPass, unsigned int n, Complex s);
+// A corner filter's prototype (the Butterworth, Linkwitz-Riley and Bessel codes 0 to 5) at s as a
+// fraction, for callers cascading it with other filters before one division; s must not be 0.
+ComplexFraction cornerFraction(int type, Complex s, unsigned int order);
 // Normalised for unit group delay at DC (not for -3 dB at the corner).
 Complex besselResponse(bool highPass, unsigned int n, Complex s);
 Complex shelfResponse(bool high, Complex s, float q, float gainDb);
