@@ -4,12 +4,11 @@
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
 #include "eq/DisplaySmoothing.h"
-#include "eq/FilterResponse.h"
+#include "eq/EqResponse.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <utility>
 #include <vector>
 
 namespace snt::eq {
@@ -18,210 +17,8 @@ namespace {
 
 constexpr int displayPoints = 480;
 constexpr qsizetype minimumPoints = 8;
-constexpr float cornerQ = 0.707f;
 constexpr double degreesPerRadian = 57.29577951308232;
 constexpr float outsideMeasuredRange = -100.0f;
-constexpr float negligibleGainDb = 0.0001f;
-
-bool applies(const SchemeBand &band)
-{
-    return band.enabled && band.freq > 0.0f && band.q > 0.0f
-           && std::abs(band.gain) >= negligibleGainDb;
-}
-
-bool applies(const Corner &corner)
-{
-    return corner.on && corner.hz > 0.0 && corner.order >= 1;
-}
-
-// A corner as the filter it stands for: its kind's family at Q 0.707; side 0 is the high-pass,
-// side 1 the low-pass.
-struct CornerFilter
-{
-    CornerFilter(const Corner &corner, int side)
-        : on(applies(corner))
-        , code(cornerFilterCode(side, corner.kind))
-        , hz(float(corner.hz))
-        , order(corner.order)
-    { }
-
-    Complex at(float f) const
-    {
-        return filterResponse(code, f, hz, order, cornerQ, 0.0f, false, 0.0f);
-    }
-
-    // The response as a fraction; at 0 Hz and below, the response itself over 1.
-    ComplexFraction fraction(float f) const
-    {
-        if (!(f > 0.0f))
-            return {at(f), Complex(1.0f)};
-        return cornerFraction(code, Complex(0.0f, f / hz), unsigned(order));
-    }
-
-    bool on;
-    int code;
-    float hz;
-    int order;
-};
-
-// A corner's level is floored at -180 dB (1e-9), far below anything a chart shows.
-constexpr double minimumMagnitude = 1e-9;
-constexpr double minimumPower = minimumMagnitude * minimumMagnitude;
-
-double magnitudeDb(const Complex &h)
-{
-    return 20.0 * std::log10(std::max(double(h.abs()), minimumMagnitude));
-}
-
-double norm(double re, double im)
-{
-    return re * re + im * im;
-}
-
-// Multiplies (re, im) by (byRe, byIm).
-void rotate(double &re, double &im, double byRe, double byIm)
-{
-    const double rotatedRe = re * byRe - im * byIm;
-    im = re * byIm + im * byRe;
-    re = rotatedRe;
-}
-
-// The sum of the angles of the bands and corners at f, each wrapped to ±180° on its own.
-double eqPhaseSum(const CurveRecord &record, const std::array<CornerFilter, 2> &corners, float f)
-{
-    double rad = 0.0;
-    for (const SchemeBand &b : record.bands) {
-        if (applies(b))
-            rad += filterResponse(Peaking, f, b.freq, 1, b.q, b.gain, false, 0.0f).arg();
-    }
-    for (const CornerFilter &c : corners) {
-        if (c.on)
-            rad += c.at(f).arg();
-    }
-    return rad * degreesPerRadian;
-}
-
-// The level, phase and unit phasor of the enabled bands and both corners at each frequency; each
-// empty unless asked for.
-enum EqPart : unsigned { Level = 1, Phase = 2, Turn = 4 };
-
-struct EqResponse
-{
-    QList<float> db;
-    QList<float> phase;
-    Phasors turn;
-};
-
-// Points are worked through in blocks small enough for the running products of the bands to stay
-// in the fastest cache, each band's pass over a block running in vector registers.
-constexpr qsizetype blockSize = 256;
-
-// A band with its per-band terms worked out once.
-struct PreparedBand
-{
-    float hz;
-    float amplitude;
-    float q;
-    float hzSquared;
-};
-
-QList<PreparedBand> preparedBands(const QList<SchemeBand> &bands)
-{
-    QList<PreparedBand> prepared;
-    for (const SchemeBand &b : bands) {
-        if (applies(b))
-            prepared.append({b.freq, float(peakingAmplitude(b.gain)), b.q, b.freq * b.freq});
-    }
-    return prepared;
-}
-
-// The bands' responses multiplied out over one block of frequencies, numerator and denominator
-// apart. Each band's two polynomials are scaled alike by min(1, (f0/f)²): the ratio stays and the
-// product of many bands stays in range.
-struct BlockProduct
-{
-    std::array<float, blockSize> numRe, numIm, denRe, denIm;
-
-    BlockProduct(const QList<PreparedBand> &bands, const float *freq, qsizetype m)
-    {
-        std::fill_n(numRe.begin(), m, 1.0f);
-        std::fill_n(numIm.begin(), m, 0.0f);
-        std::fill_n(denRe.begin(), m, 1.0f);
-        std::fill_n(denIm.begin(), m, 0.0f);
-        std::array<float, blockSize> inverseSquare;
-        for (qsizetype k = 0; k < m; ++k)
-            inverseSquare[k] = 1.0f / (freq[k] * freq[k]);
-        for (const PreparedBand &b : bands) {
-            for (qsizetype k = 0; k < m; ++k) {
-                const ComplexFraction h
-                        = peakingFraction(Complex(0.0f, freq[k] / b.hz), b.amplitude, b.q);
-                const float scale = std::min(1.0f, b.hzSquared * inverseSquare[k]);
-                const float nr = numRe[k] * h.numerator.re - numIm[k] * h.numerator.im;
-                const float ni = numRe[k] * h.numerator.im + numIm[k] * h.numerator.re;
-                const float dr = denRe[k] * h.denominator.re - denIm[k] * h.denominator.im;
-                const float di = denRe[k] * h.denominator.im + denIm[k] * h.denominator.re;
-                numRe[k] = nr * scale;
-                numIm[k] = ni * scale;
-                denRe[k] = dr * scale;
-                denIm[k] = di * scale;
-            }
-        }
-    }
-};
-
-// Per frequency the bands' fractions are multiplied out and divided once, so that a point costs
-// one logarithm and one arctangent however many bands there are: a preview is recomputed on every
-// edit of a band. The angle of the product is the sum of the filters' angles up to whole turns.
-// The phase is unwrapped later, which removes whole turns everywhere but at the first point, so
-// that point takes the sum itself.
-EqResponse eqResponse(const CurveRecord &record, const QList<float> &freq, unsigned parts)
-{
-    const std::array<CornerFilter, 2> corners{CornerFilter(record.corners.highPass, 0),
-                                              CornerFilter(record.corners.lowPass, 1)};
-    const QList<PreparedBand> bands = preparedBands(record.bands);
-    const qsizetype n = freq.size();
-    const auto list = [n](bool wanted) {
-        return wanted ? QList<float>(n) : QList<float>();
-    };
-    EqResponse eq{
-            list(parts & Level), list(parts & Phase), {list(parts & Turn), list(parts & Turn)}};
-    float *db = eq.db.data();
-    float *phase = eq.phase.data();
-    float *turnCos = eq.turn.cos.data();
-    float *turnSin = eq.turn.sin.data();
-    for (qsizetype start = 0; start < n; start += blockSize) {
-        const qsizetype m = std::min(blockSize, n - start);
-        const float *f = freq.constData() + start;
-        const BlockProduct p(bands, f, m);
-        for (qsizetype k = 0; k < m; ++k) {
-            double power = norm(p.numRe[k], p.numIm[k]) / norm(p.denRe[k], p.denIm[k]);
-            double re = double(p.numRe[k]) * p.denRe[k] + double(p.numIm[k]) * p.denIm[k];
-            double im = double(p.numIm[k]) * p.denRe[k] - double(p.numRe[k]) * p.denIm[k];
-            for (const CornerFilter &c : corners) {
-                if (!c.on)
-                    continue;
-                const ComplexFraction h = c.fraction(f[k]);
-                power *= std::max(norm(h.numerator.re, h.numerator.im)
-                                          / norm(h.denominator.re, h.denominator.im),
-                                  minimumPower);
-                rotate(re, im, h.numerator.re, h.numerator.im);
-                rotate(re, im, h.denominator.re, -h.denominator.im);
-            }
-            if (parts & Level)
-                db[start + k] = float(10.0 * std::log10(power));
-            if (parts & Phase)
-                phase[start + k] = float(quickAtan2(im, re) * degreesPerRadian);
-            if (parts & Turn) {
-                const double scale = 1.0 / std::sqrt(norm(re, im));
-                turnCos[start + k] = float(re * scale);
-                turnSin[start + k] = float(im * scale);
-            }
-        }
-    }
-    if ((parts & Phase) && n > 0)
-        phase[0] = float(eqPhaseSum(record, corners, freq[0]));
-    return eq;
-}
 
 QList<float> sum(const QList<float> &a, const QList<float> &b)
 {
@@ -264,7 +61,9 @@ struct PhaseCurves
 PhaseCurves unsmoothedPhases(const CurveRecord &record)
 {
     const QList<float> before = unwrapPhase(delayCompensatedPhase(record));
-    return {before, unwrapPhase(sum(before, eqResponse(record, record.freq, Phase).phase))};
+    return {before,
+            unwrapPhase(sum(before,
+                            eqResponse(record.bands, record.corners, record.freq, Phase).phase))};
 }
 
 // True when the smoothed phase cannot turn by half a turn between neighbouring frequencies: the
@@ -308,7 +107,7 @@ PhaseCurves smoothedPhases(const CurveRecord &record, const QList<qsizetype> &su
 {
     const QList<float> wrapped = delayCompensatedPhase(record);
     const Phasors before = unitPhasors(wrapped);
-    const Phasors turn = eqResponse(record, record.freq, Turn).turn;
+    const Phasors turn = eqResponse(record.bands, record.corners, record.freq, Turn).turn;
     Phasors after{QList<float>(wrapped.size()), QList<float>(wrapped.size())};
     for (qsizetype i = 0; i < wrapped.size(); ++i) {
         after.cos[i] = before.cos[i] * turn.cos[i] - before.sin[i] * turn.sin[i];
@@ -323,7 +122,8 @@ PhaseCurves smoothedPhases(const CurveRecord &record, const QList<qsizetype> &su
         lead.freq = record.freq.mid(0, first + 1);
         lead.phaseDeg = record.phaseDeg.mid(0, first + 1);
         const PhaseCurves leading = unsmoothedPhases(lead);
-        const float eqAtLast = eqResponse(record, {record.freq[last]}, Phase).phase.first();
+        const float eqAtLast = eqResponse(record.bands, record.corners, {record.freq[last]}, Phase)
+                                       .phase.first();
         beforeAt = {leading.before.last(), wrapped[last]};
         afterAt = {leading.after.last(), wrapped[last] + eqAtLast};
     }
@@ -364,11 +164,12 @@ Levels levels(const CurveRecord &record, const QList<qsizetype> &support,
     const int n = record.smoothBands;
     const QList<float> rawBefore = pick(record.levelDb, support);
     if (n < 1)
-        return {rawBefore, sum(rawBefore, eqResponse(record, supportFreq, Level).db)};
+        return {rawBefore,
+                sum(rawBefore, eqResponse(record.bands, record.corners, supportFreq, Level).db)};
     // Smoothing reads only some of the points, so the EQ is needed only there.
     const QList<qsizetype> read = smoothingSupport(record.freq);
     const QList<float> readFreq = pick(record.freq, read);
-    const QList<float> eq = eqResponse(record, readFreq, Level).db;
+    const QList<float> eq = eqResponse(record.bands, record.corners, readFreq, Level).db;
     if (record.smoothEqOnly)
         return {rawBefore, sum(rawBefore, smoothCurveAt(readFreq, eq, n, supportFreq))};
     return {smoothCurveAt(record.freq, record.levelDb, n, supportFreq),
@@ -391,8 +192,7 @@ const QList<float> &displayFrequencyGrid()
 void addCornerResponse(const QList<float> &freq, const Corner &corner, int side,
                        QList<float> &levelDb, QList<float> &phaseDeg)
 {
-    const CornerFilter filter(corner, side);
-    if (!filter.on)
+    if (!cornerApplies(corner))
         return;
     const qsizetype levels = levelDb.size();
     const qsizetype phases = phaseDeg.size();
@@ -400,9 +200,9 @@ void addCornerResponse(const QList<float> &freq, const Corner &corner, int side,
     float *level = levelDb.data();
     float *phase = phaseDeg.data();
     for (qsizetype i = 0; i < n; ++i) {
-        const Complex h = filter.at(freq[i]);
+        const Complex h = cornerResponse(corner, side, freq[i]);
         if (i < levels)
-            level[i] += float(magnitudeDb(h));
+            level[i] += float(cornerLevelDb(h));
         if (i < phases)
             phase[i] += float(h.arg() * degreesPerRadian);
     }
