@@ -15,7 +15,7 @@ packages=(
   pulseaudio pulseaudio-utils
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
-  python3 python3-websockets openssl
+  python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
 )
 
 missing=()
