@@ -389,7 +389,8 @@ Candidate bestLowPass(const Design &d)
     return bestInBounds.type >= 0 ? bestInBounds : best;
 }
 
-// Level of the bands on the grid; the subwoofer's EQ acts only up to 300 Hz.
+// Level of the enabled bands on the grid up to `upToHz`, 0 above. The design counts the subwoofer's
+// EQ up to 300 Hz, the top of where it places bands.
 Curve bandsOnGrid(const QList<CrossoverBand> &bands, double upToHz)
 {
     const QList<float> &grid = standardGrid();
