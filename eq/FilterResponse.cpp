@@ -89,18 +89,6 @@ ComplexFraction besselFraction(bool highPass, unsigned int n, Complex s)
 
 } // namespace
 
-Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
-{
-    const ComplexFraction h = butterworthFraction(highPass, n, s);
-    return h.numerator / h.denominator;
-}
-
-Complex besselResponse(bool highPass, unsigned int n, Complex s)
-{
-    const ComplexFraction h = besselFraction(highPass, n, s);
-    return h.numerator / h.denominator;
-}
-
 ComplexFraction cornerFraction(int type, Complex s, unsigned int order)
 {
     switch (type) {
@@ -137,15 +125,13 @@ Complex prototypeResponse(int type, Complex s, unsigned int order, float q, floa
     switch (type) {
     case ButterworthHighPass:
     case ButterworthLowPass:
-        return butterworthResponse(type == ButterworthHighPass, order, s);
     case LinkwitzRileyHighPass:
-    case LinkwitzRileyLowPass: {
-        const Complex b = butterworthResponse(type == LinkwitzRileyHighPass, order / 2, s);
-        return b * b;
-    }
+    case LinkwitzRileyLowPass:
     case BesselHighPass:
-    case BesselLowPass:
-        return besselResponse(type == BesselHighPass, order, s);
+    case BesselLowPass: {
+        const ComplexFraction h = cornerFraction(type, s, order);
+        return h.numerator / h.denominator;
+    }
     case AllPass: {
         const Complex s2 = square(s);
         if (order == 2)

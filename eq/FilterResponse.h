@@ -48,12 +48,10 @@ Complex filterResponse(int type, float f, float fc, int order, float q, float ga
 // The normalised prototype at the complex frequency s (callers pass s = j·f/fc).
 Complex prototypeResponse(int type, Complex s, unsigned int order, float q, float gainDb);
 
-Complex butterworthResponse(bool highPass, unsigned int n, Complex s);
 // A corner filter's prototype (the Butterworth, Linkwitz-Riley and Bessel codes 0 to 5) at s as a
 // fraction, for callers cascading it with other filters before one division; s must not be 0.
+// Bessel filters are normalised for unit group delay at DC (not for -3 dB at the corner).
 ComplexFraction cornerFraction(int type, Complex s, unsigned int order);
-// Normalised for unit group delay at DC (not for -3 dB at the corner).
-Complex besselResponse(bool highPass, unsigned int n, Complex s);
 Complex shelfResponse(bool high, Complex s, float q, float gainDb);
 
 // Code of a corner filter: side 0 (high-pass) or 1 (low-pass), plus 2 for the kind "LR" and 4 for
