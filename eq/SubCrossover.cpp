@@ -51,7 +51,7 @@ struct LowPassType
     int order;
 };
 
-// In order of preference where fits are equally good.
+// The low-pass types the design tries, in the order it tries them.
 const std::array<LowPassType, 6> lowPassTypes{{{QStringLiteral("LR"), 4},
                                                {QStringLiteral("LR"), 8},
                                                {QStringLiteral("LR"), 2},
