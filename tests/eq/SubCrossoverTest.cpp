@@ -206,6 +206,34 @@ private slots:
         QCOMPARE(r.subGainDb, 0.0);
     }
 
+    // A room mode lifting the subwoofer 8 dB at 60 Hz gets a cut there, which brings the sum
+    // nearer the target than the design without it.
+    void cutsARoomMode()
+    {
+        const Design d;
+        QList<float> boomy = d.subDb;
+        for (qsizetype i = 0; i < boomy.size(); ++i) {
+            const Cplx s(0.0, d.pair.freq[i] / 60.0);
+            const double a = std::pow(10.0, 8.0 / 40.0);
+            boomy[i] += float(20.0
+                              * std::log10(std::abs((s * s + s * (a / 3.0) + 1.0)
+                                                    / (s * s + s / (a * 3.0) + 1.0))));
+        }
+        const CrossoverResult r
+                = designSubCrossover(d.pair.freq, d.pair.mainDb, d.pair.freq, boomy, 6);
+        QVERIFY2(r.ok, qPrintable(r.why));
+        QVERIFY(!r.subEqBands.isEmpty() && r.subEqBands.size() <= 2);
+        const CrossoverBand &cut = r.subEqBands.first();
+        QVERIFY2(cut.gain < -1.0 && std::abs(std::log2(cut.hz / 60.0)) < 0.35,
+                 qPrintable(QStringLiteral("%1 Hz %2 dB").arg(cut.hz).arg(cut.gain)));
+        CrossoverResult withoutEq = r;
+        withoutEq.subEqBands.clear();
+        subResponse(withoutEq);
+        const qsizetype at60 = gridIndex(60.0);
+        QVERIFY(std::abs(r.combined[at60] - r.liftTarget[at60])
+                < std::abs(withoutEq.combined[at60] - r.liftTarget[at60]));
+    }
+
     // A subwoofer flat down to 20 Hz shows no low end: the high-pass falls back to 40 Hz.
     void highPassFallback()
     {
