@@ -109,9 +109,11 @@ PhaseCurves smoothedPhases(const CurveRecord &record, const QList<qsizetype> &su
     const Phasors before = unitPhasors(wrapped);
     const Phasors turn = eqResponse(record.bands, record.corners, record.freq, Turn).turn;
     Phasors after{QList<float>(wrapped.size()), QList<float>(wrapped.size())};
+    float *afterCos = after.cos.data();
+    float *afterSin = after.sin.data();
     for (qsizetype i = 0; i < wrapped.size(); ++i) {
-        after.cos[i] = before.cos[i] * turn.cos[i] - before.sin[i] * turn.sin[i];
-        after.sin[i] = before.cos[i] * turn.sin[i] + before.sin[i] * turn.cos[i];
+        afterCos[i] = before.cos[i] * turn.cos[i] - before.sin[i] * turn.sin[i];
+        afterSin[i] = before.cos[i] * turn.sin[i] + before.sin[i] * turn.cos[i];
     }
 
     const auto [first, last] = phaseAnchors(record.freq);
