@@ -52,9 +52,10 @@ const audio::DeviceInfo *findRow(const audio::DeviceList &devices, const QString
 // The first row with this id that has input channels.
 const audio::DeviceInfo *findInputRow(const audio::DeviceList &devices, const QString &id)
 {
-    const auto row = std::find_if(devices.cbegin(), devices.cend(), [&id](const audio::DeviceInfo &d) {
-        return d.id == id && !d.inputChannels.isEmpty();
-    });
+    const auto row
+            = std::find_if(devices.cbegin(), devices.cend(), [&id](const audio::DeviceInfo &d) {
+                  return d.id == id && !d.inputChannels.isEmpty();
+              });
     return row == devices.cend() ? nullptr : &*row;
 }
 

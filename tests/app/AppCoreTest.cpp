@@ -69,7 +69,10 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
         card = std::make_shared<LoopbackCard>();
         scripted = std::make_shared<FakePlugin>(QStringLiteral("Scripted"));
-        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; }, [] { return card; }}));
+        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; },
+                                                   [] {
+                                                       return card;
+                                                   }}));
         QVERIFY(audio::Client::instance());
     }
 
@@ -84,12 +87,11 @@ private slots:
     void computesOffTheGuiThread()
     {
         std::atomic<QThread *> computedOn{nullptr};
-        AppCore core(nullptr,
-                     [&](const snt::eq::Measured &m, const snt::eq::Options &o, QString *log,
-                         const EqWorker::Progress &progress) {
-                         computedOn = QThread::currentThread();
-                         return snt::eq::computeSchemes(m, o, log, progress);
-                     });
+        AppCore core(nullptr, [&](const snt::eq::Measured &m, const snt::eq::Options &o,
+                                  QString *log, const EqWorker::Progress &progress) {
+            computedOn = QThread::currentThread();
+            return snt::eq::computeSchemes(m, o, log, progress);
+        });
         const snt::eq::Measured curve = snt::eq::synthetic::curve({{1000.0, 6.0, 2.0}});
         core.measuredFreq = curve.freq;
         core.measuredMagnitude = curve.magnitude;
@@ -185,15 +187,14 @@ private slots:
     void destroyedWhileComputing()
     {
         std::atomic<bool> started{false}, ended{false};
-        auto *core = new AppCore(nullptr,
-                                 [&](const snt::eq::Measured &, const snt::eq::Options &, QString *,
-                                     const EqWorker::Progress &progress) {
-                                     started = true;
-                                     QThread::msleep(3500);
-                                     progress(1, 6);
-                                     ended = true;
-                                     return QList<snt::eq::Scheme>{};
-                                 });
+        auto *core = new AppCore(nullptr, [&](const snt::eq::Measured &, const snt::eq::Options &,
+                                              QString *, const EqWorker::Progress &progress) {
+            started = true;
+            QThread::msleep(3500);
+            progress(1, 6);
+            ended = true;
+            return QList<snt::eq::Scheme>{};
+        });
         QSignalSpy finished(core, &AppCore::computeFinished);
         core->startEqCompute();
         QTRY_VERIFY(started);

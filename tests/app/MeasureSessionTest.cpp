@@ -106,7 +106,10 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
         card = std::make_shared<LoopbackCard>();
         scripted = std::make_shared<FakePlugin>(QStringLiteral("Scripted"));
-        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; }, [] { return card; }}));
+        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; },
+                                                   [] {
+                                                       return card;
+                                                   }}));
         QVERIFY(audio::Client::instance());
         LoopbackCard::Path measured;
         measured.sourceChannel = 0;
@@ -282,10 +285,10 @@ private slots:
         auto device = [](const QString &id, const QString &name, const QStringList &inputs) {
             return audio::DeviceInfo{id, name, 48000, "Scripted", inputs, {}};
         };
-        scripted->rows = {device("mic", "USB Mic", {"L"}),
-                          device("line", "Codec Line In", {"L", "R"}),
-                          device("dead", "USB Audio CODEC", {}),
-                          device("codec", "USB Audio CODEC", {"", " ", "Mic 3"})};
+        scripted->rows
+                = {device("mic", "USB Mic", {"L"}), device("line", "Codec Line In", {"L", "R"}),
+                   device("dead", "USB Audio CODEC", {}),
+                   device("codec", "USB Audio CODEC", {"", " ", "Mic 3"})};
         scripted->defaultInput = QStringLiteral("line");
         reloadDevices();
         QSettings().remove("audio/inputDevice");
@@ -298,8 +301,9 @@ private slots:
         QCOMPARE(MeasureSession::findDevice(QString()), QString());
         QCOMPARE(MeasureSession::defaultReferenceChannel("mic"), -1);
         QCOMPARE(MeasureSession::defaultReferenceChannel(QString()), 1); // the default, "line"
-        QCOMPARE(MeasureSession::inputDeviceNames(),
-                 (QStringList{"USB Mic", "Codec Line In", "USB Audio CODEC", "Loopback test card"}));
+        QCOMPARE(
+                MeasureSession::inputDeviceNames(),
+                (QStringList{"USB Mic", "Codec Line In", "USB Audio CODEC", "Loopback test card"}));
 
         scripted->rows.removeLast();
         reloadDevices();
