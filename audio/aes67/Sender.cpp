@@ -4,6 +4,7 @@
 #include "audio/aes67/PtpClock.h"
 #include "audio/aes67/RtpPacket.h"
 #include "audio/aes67/RtpSendThread.h"
+#include "audio/aes67/RtspMiniServer.h"
 #include "audio/aes67/SapAnnouncer.h"
 #include "audio/aes67/Sdp.h"
 #include "common/MainThread.h"
@@ -41,6 +42,8 @@ Sender::Sender()
 {
     registerMetaTypes();
     connect(announcer_, &SapAnnouncer::errorOccurred, this, &Sender::errorOccurred);
+    connect(RtspMiniServer::instance(), &RtspMiniServer::errorOccurred, this,
+            &Sender::errorOccurred);
     PtpClock *clock = PtpClock::instance();
     connect(clock, &PtpClock::stateChanged, this, &Sender::onClockChanged);
     connect(clock, &PtpClock::grandmasterChanged, this, &Sender::onClockChanged);
@@ -98,11 +101,15 @@ bool Sender::start(const QNetworkInterface &interface, const QHostAddress &local
 
     announce();
     announcer_->open(config_.ttl);
-    // The RTSP responder that answers DESCRIBE for this stream joins here, on its port.
-    const QString machine = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
-    MdnsAdvertiser::instance()->start(interface, localAddress,
-                                      QStringLiteral("%1 @ %2").arg(config_.sessionName, machine),
-                                      rtspDefaultPort);
+    // Devices find the responder by mDNS and fetch the stream's SDP from it; a responder that
+    // cannot listen is reported and leaves the stream running, unadvertised.
+    RtspMiniServer *responder = RtspMiniServer::instance();
+    if (responder->listen(localAddress, responder->port())) {
+        const QString machine = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
+        MdnsAdvertiser::instance()->start(
+                interface, localAddress,
+                QStringLiteral("%1 @ %2").arg(config_.sessionName, machine), responder->port());
+    }
     return true;
 }
 
@@ -112,7 +119,7 @@ void Sender::stop()
     running_.store(false, std::memory_order_release);
     announcer_->stop();
     MdnsAdvertiser::instance()->stop();
-    // The RTSP responder stops here.
+    RtspMiniServer::instance()->stop();
     PtpClock::instance()->stop();
     sendThread_->stop();
     config_.sourceAddress = QHostAddress();

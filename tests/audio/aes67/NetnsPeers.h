@@ -8,8 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// What the network tests share: the namespace netns-run.sh made for them, and peer programs
-// (ptp4l, ffmpeg, tshark, python3-zeroconf) run here or in the child namespace.
+// What the network tests share: the namespace scripts/netns-run.sh made for them, and peer
+// programs (ptp4l, ffmpeg, tshark, python3-zeroconf, the scripted RTSP device) run here or in the
+// child namespace.
 namespace netns {
 
 inline bool inside()
@@ -23,7 +24,7 @@ inline bool inside()
     do { \
         if (!netns::inside()) { \
             if (qgetenv("CI") == "true") \
-                QFAIL("network tests must run through netns-run.sh"); \
+                QFAIL("network tests must run through scripts/netns-run.sh"); \
             QSKIP("not inside a network namespace of the tests' own"); \
         } \
     } while (false)
