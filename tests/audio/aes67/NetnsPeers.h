@@ -97,13 +97,14 @@ private:
     QString text_;
 };
 
-// A tshark capture on this side's interface into `file`, ready once tshark says so.
+// A tshark capture on this side's interface into `file`, ready once tshark says so: "Capturing
+// on" comes before the capture runs, "Capture started" once it does.
 inline bool startCapture(Peer &tshark, const QString &file, const QString &filter)
 {
     tshark.start("tshark",
                  {"-q", "-i", qEnvironmentVariable("SNT_NETNS_IF"), "-f", filter, "-w", file},
                  false);
-    return tshark.waitFor("Capturing on", 10000);
+    return tshark.waitFor("Capture started", 10000);
 }
 
 // Ends a capture once what was sent last has had time to reach the file.
@@ -117,8 +118,8 @@ inline void stopCapture(Peer &tshark)
 inline QList<QStringList> dissect(const QString &file, const QString &display,
                                   const QStringList &fields, const QStringList &extra = {})
 {
-    QStringList args = QStringList{"-r",     file, "-Y",          display, "-T",
-                                   "fields", "-E", "separator=;", "-E",    "occurrence=f"}
+    QStringList args = QStringList{"-r",     file, "-Y",           display, "-T",
+                                   "fields", "-E", "separator=/t", "-E",    "occurrence=f"}
                        + extra;
     for (const QString &field : fields)
         args << "-e" << field;
@@ -128,7 +129,7 @@ inline QList<QStringList> dissect(const QString &file, const QString &display,
     QList<QStringList> rows;
     for (const QByteArray &line : tshark.readAllStandardOutput().split('\n')) {
         if (!line.isEmpty())
-            rows.append(QString::fromUtf8(line).split(';'));
+            rows.append(QString::fromUtf8(line).split('\t'));
     }
     return rows;
 }
