@@ -3,11 +3,9 @@
 #include "audio/aes67/RtspCodec.h"
 #include "audio/aes67/Sdp.h"
 #include "audio/aes67/Sender.h"
-#include "common/MainThread.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <memory>
 
 namespace audio::aes67 {
 
@@ -23,12 +21,8 @@ const rtsp::Headers publicMethods
 
 RtspMiniServer *RtspMiniServer::instance()
 {
-    static const std::unique_ptr<RtspMiniServer> server = [] {
-        std::unique_ptr<RtspMiniServer> created(new RtspMiniServer);
-        snt::moveToMainThread(created.get());
-        stopWithApplication([] { RtspMiniServer::instance()->stop(); });
-        return created;
-    }();
+    static const std::unique_ptr<RtspMiniServer> server
+            = makeProcessWide(new RtspMiniServer, [] { RtspMiniServer::instance()->stop(); });
     return server.get();
 }
 

@@ -7,7 +7,6 @@
 #include "audio/aes67/RtspMiniServer.h"
 #include "audio/aes67/SapAnnouncer.h"
 #include "audio/aes67/Sdp.h"
-#include "common/MainThread.h"
 
 #include <QRandomGenerator>
 #include <QSysInfo>
@@ -23,14 +22,8 @@ constexpr qint64 startMarginNs = 5'000'000;
 
 Sender *Sender::instance()
 {
-    static const std::unique_ptr<Sender> sender = [] {
-        std::unique_ptr<Sender> created(new Sender);
-        // The first caller is usually a generator thread that ends long before the program;
-        // the sender's own signals and timers belong in the main thread.
-        snt::moveToMainThread(created.get());
-        stopWithApplication([] { Sender::instance()->stop(); });
-        return created;
-    }();
+    static const std::unique_ptr<Sender> sender
+            = makeProcessWide(new Sender, [] { Sender::instance()->stop(); });
     return sender.get();
 }
 
