@@ -113,12 +113,18 @@ private slots:
 
     void savedRoutesAreRestoredWhenTheirPeersAppear()
     {
-        save({route(ownSenderStreamKey, "Pelmar"), route("old@169.254.77.9", "Desk")});
+        // Two that will be restored, one whose stream never shows, one on another port.
+        RouteSubscription elsewhere = route(ownSenderStreamKey, "Pelmar");
+        elsewhere.deviceKey = "desk 2";
+        elsewhere.deviceRtspPort = 9000;
+        save({route(ownSenderStreamKey, "Pelmar"), route("old@169.254.77.9", "Desk"),
+              route("x@y", "Stage"), elsewhere});
         FakeBackend backend;
         RouteController controller(&backend);
         QSignalSpy changed(&controller, &RouteController::subscriptionChanged);
         const RouteTable loaded = controller.subscriptions();
-        QCOMPARE(loaded.keys(), QStringList({"local-sender|desk", "old@169.254.77.9|desk"}));
+        QCOMPARE(loaded.keys(), QStringList({"local-sender|desk", "local-sender|desk 2",
+                                             "old@169.254.77.9|desk", "x@y|desk"}));
         for (const RouteSubscription &sub : loaded)
             QVERIFY(sub.state == RouteSubscription::Idle && sub.pendingRestore);
 
@@ -146,50 +152,13 @@ private slots:
         QCOMPARE(sap.state, RouteSubscription::Connecting);
         QVERIFY(!sap.pendingRestore);
 
-        // Each is restored once per reading of the settings.
+        // Each is restored once per reading of the settings, the others never.
         Sender::instance()->setRunning(false);
         Sender::instance()->setRunning(true);
         MdnsBrowser::instance()->handleMessage(deskRecords(deskHost, 8554, 0), 0);
         MdnsBrowser::instance()->handleMessage(deskRecords(deskHost, 8554, 120), 0);
         QCOMPARE(backend.connects.size(), 2);
         QCOMPARE(changed.count(), 2);
-    }
-
-    void restoreNeedsTheDeviceAndTheStream_data()
-    {
-        QTest::addColumn<QString>("streamKey");
-        QTest::addColumn<QString>("streamName");
-        QTest::addColumn<quint16>("devicePort");
-        QTest::addColumn<bool>("senderRunning");
-        QTest::addColumn<bool>("restored");
-        const QString own = QLatin1String(ownSenderStreamKey);
-        QTest::newRow("own sender running") << own << "Pelmar" << quint16(8554) << true << true;
-        QTest::newRow("own sender stopped") << own << "Pelmar" << quint16(8554) << false << false;
-        QTest::newRow("device on another port")
-                << own << "Pelmar" << quint16(9000) << true << false;
-        QTest::newRow("stream found by name") << "x@y"
-                                              << "Desk" << quint16(8554) << false << true;
-        QTest::newRow("no stream of that name") << "x@y"
-                                                << "Stage" << quint16(8554) << true << false;
-    }
-
-    // With the world already as it is when the controller is made.
-    void restoreNeedsTheDeviceAndTheStream()
-    {
-        QFETCH(QString, streamKey);
-        QFETCH(QString, streamName);
-        QFETCH(quint16, devicePort);
-        QFETCH(bool, senderRunning);
-        QFETCH(bool, restored);
-        save({route(streamKey, streamName)});
-        MdnsBrowser::instance()->handleMessage(deskRecords(deskHost, devicePort, 120), 0);
-        announceDeskStream(false);
-        Sender::instance()->setRunning(senderRunning);
-        FakeBackend backend;
-        RouteController controller(&backend);
-        QTest::qWait(10);
-        QCOMPARE(backend.connects.size(), restored ? 1 : 0);
-        MdnsBrowser::instance()->handleMessage(deskRecords(deskHost, devicePort, 0), 0);
     }
 
     void retriesOnceThenFails()
@@ -295,23 +264,6 @@ private slots:
         emit backend.connectFinished("k|desk", false, "three");
         QCOMPARE(controller.subscriptions().first().state, RouteSubscription::Failed);
         QCOMPARE(writes.count(), 1);
-    }
-
-    void retryOfARemovedRouteDoesNothing()
-    {
-        FakeBackend backend;
-        RouteController controller(&backend);
-        controller.setRetryDelayMs(30);
-        QSignalSpy removed(&controller, &RouteController::subscriptionRemoved);
-        controller.upsertSubscription(route("k", "Desk"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("retrying once"));
-        emit backend.connectFinished("k|desk", false, "refused");
-        QVERIFY(controller.removeSubscription("k|desk"));
-        QCOMPARE(backend.disconnects, QStringList({"k|desk"}));
-        emit backend.disconnectFinished("k|desk", true, QString());
-        QCOMPARE(removed.count(), 1);
-        QTest::qWait(100);
-        QCOMPARE(backend.connects.size(), 1);
     }
 
     void removalFollowsTheBackend_data()
