@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/asio/AsioHost.h"
+
+#include <QList>
+#include <QString>
+
+namespace platform::jack {
+
+// Where JACK servers of this machine keep their sockets.
+constexpr const char *serverDirectory = "/dev/shm";
+
+// The JACK servers of this user that have a socket in `directory`, one driver each: the default
+// server (JACK_DEFAULT_SERVER, else "default") first, then the others by name. Described as
+// "JACK <server>". A socket left by a server that died is listed too; its driver fails to
+// initialise.
+QList<asio::DriverEntry> serversIn(const QString &directory);
+QList<asio::DriverEntry> runningServers();
+
+} // namespace platform::jack
