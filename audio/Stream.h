@@ -17,6 +17,10 @@ public:
 
     bool isRunning() const { return running_.load(); }
     void close();
+    // The backend ended the stream by itself (its device went away or was handed to another
+    // driver): isRunning() turns false. The owner still calls close() once, after which the
+    // backend deletes the stream; until then the object stays valid.
+    void markStopped() { running_.store(false); }
 
     // The format with the rate the stream really runs at (the driver may change it under us).
     Format format() const;

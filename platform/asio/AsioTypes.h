@@ -94,8 +94,6 @@ constexpr int ResetRequest = 3; // the driver must be stopped and set up again
 constexpr int ResyncRequest = 5;
 constexpr int LatenciesChanged = 6;
 constexpr int SupportsTimeInfo = 7;
-constexpr int SupportsTimeCode = 8;
-constexpr int SupportsInputMonitor = 10;
 } // namespace message
 
 } // namespace platform::asio
