@@ -290,8 +290,8 @@ bool ASIOPlugin::startDriver(const QString &name)
     bufferSize_ = std::max(preferred, 0);
     if (!check(host_->setSampleRate(row->sampleRate), label("ASIOSetSampleRate", 416))
         || !prepareChannels(*row)
-        || !check(host_->createBuffers(bufferInfos_.data(), int(bufferInfos_.size()),
-                                       bufferSize_, this),
+        || !check(host_->createBuffers(bufferInfos_.data(), int(bufferInfos_.size()), bufferSize_,
+                                       this),
                   label("ASIOCreateBuffers", 451)))
         return false;
     lastOutputReady_ = error::Ok;
@@ -319,8 +319,8 @@ bool ASIOPlugin::prepareChannels(const DeviceInfo &row)
     }
     inputBuffer_.assign(std::size_t(bufferSize_) * std::size_t(inputs_), 0.0f);
     outputBuffer_.assign(std::size_t(bufferSize_) * std::size_t(outputs_), 0.0f);
-    const int blocks = bufferSize_ > 0 ? int(std::ceil(handOffSeconds * row.sampleRate / bufferSize_))
-                                       : 0;
+    const int blocks
+            = bufferSize_ > 0 ? int(std::ceil(handOffSeconds * row.sampleRate / bufferSize_)) : 0;
     handOff_.resize(qsizetype(inputBuffer_.size()), std::max(blocks, minHandOffBlocks));
     return true;
 }
@@ -424,11 +424,11 @@ void ASIOPlugin::processPeriod(int index)
     for (std::size_t c = 0; c < bufferInfos_.size(); ++c) {
         const BufferInfo &buffer = bufferInfos_[c];
         const SampleType type = channelInfos_[c].type;
-        const bool converted = buffer.isInput
-                ? asio::toFloat(type, buffer.halves[index], bufferSize_,
-                                inputBuffer_.data() + buffer.channel, inputs_)
-                : asio::fromFloat(type, outputBuffer_.data() + buffer.channel, outputs_,
-                                  bufferSize_, buffer.halves[index]);
+        const bool converted
+                = buffer.isInput ? asio::toFloat(type, buffer.halves[index], bufferSize_,
+                                                 inputBuffer_.data() + buffer.channel, inputs_)
+                                 : asio::fromFloat(type, outputBuffer_.data() + buffer.channel,
+                                                   outputs_, bufferSize_, buffer.halves[index]);
         if (!converted) {
             handOff_.requestStop(int(type), buffer.isInput);
             host_->stop();
@@ -451,9 +451,9 @@ int ASIOPlugin::message(int selector, int value)
     switch (selector) {
     case message::SelectorSupported:
         return std::find(std::cbegin(answeredSelectors), std::cend(answeredSelectors), value)
-                        != std::cend(answeredSelectors)
-                ? 1
-                : 0;
+                               != std::cend(answeredSelectors)
+                       ? 1
+                       : 0;
     case message::EngineVersion:
         return 2;
     case message::ResetRequest:

@@ -67,9 +67,8 @@ void floatToInt24(const float *in, int stride, int frames, void *half)
 {
     auto *out = static_cast<uint8_t *>(half);
     for (int i = 0; i < frames; ++i) {
-        const auto v = uint32_t(
-                saturated(in[std::size_t(i) * std::size_t(stride)], int24Scale, -8388608.0,
-                          8388607.0));
+        const auto v = uint32_t(saturated(in[std::size_t(i) * std::size_t(stride)], int24Scale,
+                                          -8388608.0, 8388607.0));
         uint8_t *b = out + std::size_t(i) * 3;
         b[0] = uint8_t(v);
         b[1] = uint8_t(v >> 8);

@@ -82,8 +82,8 @@ bool StreamTable::fill(float *out, qsizetype floats)
     walk(render_, [&](const Entry &entry) {
         if (!entry.device->isReadable())
             return;
-        const qint64 got = std::max<qint64>(0, entry.device->read(reinterpret_cast<char *>(out),
-                                                                  bytes));
+        const qint64 got
+                = std::max<qint64>(0, entry.device->read(reinterpret_cast<char *>(out), bytes));
         // What the source did not deliver is silence, never the previous period again.
         std::memset(reinterpret_cast<char *>(out) + got, 0, std::size_t(bytes - got));
     });

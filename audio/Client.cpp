@@ -45,7 +45,9 @@ void registerIdAlias()
 QList<Client::PluginFactory> Client::defaultPluginFactories()
 {
     return {[] { return std::make_shared<WasapiPlugin>(); },
-            [] { return std::make_shared<ASIOPlugin>(); }};
+            [] {
+                return std::make_shared<ASIOPlugin>();
+            }};
 }
 
 bool Client::setPluginFactories(const QList<PluginFactory> &factories)

@@ -38,8 +38,7 @@ public:
     virtual Error sampleRate(double *rate) = 0;
     virtual Error setSampleRate(double rate) = 0;
     virtual Error channelInfo(ChannelInfo *info) = 0;
-    virtual Error createBuffers(BufferInfo *infos, int count, int frames,
-                                HostCallbacks *callbacks)
+    virtual Error createBuffers(BufferInfo *infos, int count, int frames, HostCallbacks *callbacks)
             = 0;
     virtual Error disposeBuffers() = 0;
     // The host has filled the output half of this period.

@@ -151,9 +151,9 @@ asio::Error JackDriver::createBuffers(asio::BufferInfo *infos, int count, int fr
                                         .arg(info.isInput ? "in" : "out")
                                         .arg(info.channel + 1)
                                         .toUtf8();
-        jack_port_t *port = jack_port_register(client_, name.constData(), JACK_DEFAULT_AUDIO_TYPE,
-                                               info.isInput ? JackPortIsInput : JackPortIsOutput,
-                                               0);
+        jack_port_t *port
+                = jack_port_register(client_, name.constData(), JACK_DEFAULT_AUDIO_TYPE,
+                                     info.isInput ? JackPortIsInput : JackPortIsOutput, 0);
         if (!port) {
             disposeBuffers();
             return NoMemory;

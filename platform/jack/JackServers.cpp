@@ -36,8 +36,9 @@ QList<asio::DriverEntry> serversIn(const QString &directory)
 
     QList<asio::DriverEntry> entries;
     for (const QString &server : servers)
-        entries.append({server, QStringLiteral("JACK ") + server,
-                        [server] { return std::make_unique<JackDriver>(server); }});
+        entries.append({server, QStringLiteral("JACK ") + server, [server] {
+                            return std::make_unique<JackDriver>(server);
+                        }});
     return entries;
 }
 

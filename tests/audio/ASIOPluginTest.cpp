@@ -94,7 +94,8 @@ QByteArray hexBytes(const char *hex)
 // Waits until everything queued to the ASIO thread so far (the start-up probe included) ran.
 void settle(ASIOPlugin &plugin)
 {
-    QMetaObject::invokeMethod(&plugin, [] { }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+            &plugin, [] {}, Qt::BlockingQueuedConnection);
 }
 
 } // namespace
@@ -142,15 +143,19 @@ private slots:
         unregistered.registered = false;
 
         LogCapture log;
-        auto plugin = makePlugin({a, noInit, wide, silent, described, noRate, longName,
-                                  noChannels, unregistered});
+        auto plugin = makePlugin(
+                {a, noInit, wide, silent, described, noRate, longName, noChannels, unregistered});
         const QStringList two = {"Out 1", "Out 2"};
         const audio::DeviceList expected = {
                 {"Card A", "Card A", 44100, "ASIO", {"In 1", "1"}, two},
                 {"Wide", "Wide", 48000, "ASIO", {}, {"0", "1"}},
                 {"Shown name", "Shown name", 48000, "ASIO", {"In 1", "In 2"}, two},
-                {"A driver name that is far too l", "A driver name that is far too l", 48000,
-                 "ASIO", {"In 1", "In 2"}, two},
+                {"A driver name that is far too l",
+                 "A driver name that is far too l",
+                 48000,
+                 "ASIO",
+                 {"In 1", "In 2"},
+                 two},
         };
         QCOMPARE(plugin->devices(), expected);
         QVERIFY2(log.contains("ASIOInit No init 404 -1000 hardware input or output is not "
@@ -296,17 +301,35 @@ private slots:
         QTest::addColumn<QByteArray>("driverBytes");
         const float third = 1.0f / 3.0f;
         // Outputs: value × full scale, truncated toward zero; beyond ±1 held at the limits.
-        QTest::newRow("int16 out") << SampleType::Int16 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
-                                   << hexBytes("ff3f" "56d5" "ff7f" "ff7f" "0080");
-        QTest::newRow("int24 out") << SampleType::Int24 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
-                                   << hexBytes("ffff3f" "5655d5" "ffff7f" "ffff7f" "000080");
-        QTest::newRow("int32 out") << SampleType::Int32 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
-                                   << hexBytes("ffffff3f" "415555d5" "ffffff7f" "ffffff7f" "00000080");
+        QTest::newRow("int16 out")
+                << SampleType::Int16 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
+                << hexBytes("ff3f"
+                            "56d5"
+                            "ff7f"
+                            "ff7f"
+                            "0080");
+        QTest::newRow("int24 out")
+                << SampleType::Int24 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
+                << hexBytes("ffff3f"
+                            "5655d5"
+                            "ffff7f"
+                            "ffff7f"
+                            "000080");
+        QTest::newRow("int32 out")
+                << SampleType::Int32 << QList<float>{0.5f, -third, 1.0f, 2.0f, -1.5f}
+                << hexBytes("ffffff3f"
+                            "415555d5"
+                            "ffffff7f"
+                            "ffffff7f"
+                            "00000080");
         QTest::newRow("float32 out") << SampleType::Float32 << QList<float>{0.5f, -2.0f}
-                                     << hexBytes("0000003f" "000000c0");
+                                     << hexBytes("0000003f"
+                                                 "000000c0");
         QTest::newRow("float64 out") << SampleType::Float64 << QList<float>{0.5f, -2.0f}
-                                     << hexBytes("000000000000e03f" "00000000000000c0");
-        QTest::newRow("not a number") << SampleType::Int16 << QList<float>{float(qQNaN())} << hexBytes("0000");
+                                     << hexBytes("000000000000e03f"
+                                                 "00000000000000c0");
+        QTest::newRow("not a number")
+                << SampleType::Int16 << QList<float>{float(qQNaN())} << hexBytes("0000");
     }
     void conversionsMatchHandComputedBytes()
     {
@@ -328,15 +351,25 @@ private slots:
         QTest::addColumn<SampleType>("type");
         QTest::addColumn<QByteArray>("driverBytes");
         QTest::addColumn<QList<float>>("values");
-        QTest::newRow("int16") << SampleType::Int16 << hexBytes("ff7f" "0080" "0100")
-                               << QList<float>{1.0f, float(-32768.0 / 32767.0), float(1.0 / 32767.0)};
+        QTest::newRow("int16") << SampleType::Int16
+                               << hexBytes("ff7f"
+                                           "0080"
+                                           "0100")
+                               << QList<float>{1.0f, float(-32768.0 / 32767.0),
+                                               float(1.0 / 32767.0)};
         // 24-bit samples read unsigned, less 2.0 above 1.0.
-        QTest::newRow("int24") << SampleType::Int24 << hexBytes("010000" "000080" "ffff7f")
+        QTest::newRow("int24") << SampleType::Int24
+                               << hexBytes("010000"
+                                           "000080"
+                                           "ffff7f")
                                << QList<float>{float(1.0 / 8388607.0),
                                                float(8388608.0 / 8388607.0 - 2.0), 1.0f};
-        QTest::newRow("int32") << SampleType::Int32 << hexBytes("ffffff7f" "00000040")
+        QTest::newRow("int32") << SampleType::Int32
+                               << hexBytes("ffffff7f"
+                                           "00000040")
                                << QList<float>{1.0f, float(1073741824.0 / 2147483647.0)};
-        QTest::newRow("float32") << SampleType::Float32 << hexBytes("0000c03f") << QList<float>{1.5f};
+        QTest::newRow("float32") << SampleType::Float32 << hexBytes("0000c03f")
+                                 << QList<float>{1.5f};
         QTest::newRow("float64") << SampleType::Float64 << hexBytes("000000000000f8bf")
                                  << QList<float>{-1.5f};
     }
@@ -362,11 +395,17 @@ private slots:
         QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
         FakeAsioDriver *driver = board_->current();
         source.queue({0.5f, -0.5f, 0.25f, -0.25f}); // frames (L, R)
-        driver->setInputPort(0, hexBytes("ff7f" "0000"));
-        driver->setInputPort(1, hexBytes("0100" "0180"));
+        driver->setInputPort(0, hexBytes("ff7f"
+                                         "0000"));
+        driver->setInputPort(1, hexBytes("0100"
+                                         "0180"));
         QVERIFY(driver->runPeriod());
-        QCOMPARE(driver->outputPort(0).toHex(), hexBytes("ff3f" "ff1f").toHex());
-        QCOMPARE(driver->outputPort(1).toHex(), hexBytes("01c0" "01e0").toHex());
+        QCOMPARE(driver->outputPort(0).toHex(), hexBytes("ff3f"
+                                                         "ff1f")
+                                                        .toHex());
+        QCOMPARE(driver->outputPort(1).toHex(), hexBytes("01c0"
+                                                         "01e0")
+                                                        .toHex());
         QTRY_COMPARE(sink.written(), (QList<float>{1.0f, float(1.0 / 32767), 0.0f, -1.0f}));
         render->close();
         capture->close();
@@ -379,7 +418,8 @@ private slots:
         QTest::addColumn<bool>("directProcess");
         QTest::addColumn<QString>("logged");
         QTest::newRow("no validity flags") << false << 0u << true << QString();
-        QTest::newRow("not direct") << false << platform::asio::timeflags::Any << false << QString();
+        QTest::newRow("not direct")
+                << false << platform::asio::timeflags::Any << false << QString();
         QTest::newRow("plain switch, no position")
                 << true << 0u << true
                 << "ASIOGetSamplePosition -996 hardware is not running when sample position is "
