@@ -48,12 +48,11 @@ uint32_t wholeHz(double rate)
     return rate > 0 && rate < 4.0e9 ? uint32_t(std::lround(rate)) : 0;
 }
 
-void logUnknownSampleType(int type, bool inputSide)
+// The output side names the type, the input side does not.
+QString unknownSampleTypeLine(int type, bool inputSide)
 {
-    if (inputSide)
-        sntCritical("unknown sample type");
-    else
-        sntCritical(QStringLiteral("unknown sample type %1").arg(type));
+    return inputSide ? QStringLiteral("unknown sample type")
+                     : QStringLiteral("unknown sample type %1").arg(type);
 }
 
 bool sameRows(const DeviceList &a, const DeviceList &b)
@@ -313,7 +312,7 @@ bool ASIOPlugin::prepareChannels(const DeviceInfo &row)
         host_->channelInfo(&channelInfos_[i]);
         // A driver with a format we cannot convert would start and then never deliver.
         if (!asio::isKnownSampleType(channelInfos_[i].type)) {
-            logUnknownSampleType(int(channelInfos_[i].type), isInput);
+            sntCritical(unknownSampleTypeLine(int(channelInfos_[i].type), isInput));
             return false;
         }
     }
@@ -333,9 +332,7 @@ void ASIOPlugin::haltDriver()
     streams_->stopAll();
     currentDriver_.clear();
     // Whatever the old driver asked for died with it.
-    int type = 0;
-    bool inputSide = false;
-    handOff_.takeStopRequest(&type, &inputSide);
+    handOff_.takeStopRequest();
 }
 
 void ASIOPlugin::stopDriver()
@@ -388,12 +385,11 @@ void ASIOPlugin::captureDispatch(const QList<float> &buffer)
 
 void ASIOPlugin::applyStopRequest()
 {
-    int type = 0;
-    bool inputSide = false;
-    if (!handOff_.takeStopRequest(&type, &inputSide))
+    const std::optional<asio::HandOff::StopRequest> request = handOff_.takeStopRequest();
+    if (!request)
         return;
-    if (type != 0)
-        logUnknownSampleType(type, inputSide);
+    if (request->unknownSampleType != 0)
+        sntCritical(unknownSampleTypeLine(request->unknownSampleType, request->inputSide));
     streams_->stopAll();
     stopDriver();
 }

@@ -72,13 +72,11 @@ void HandOff::requestStop(int unknownSampleType, bool inputSide)
     wake();
 }
 
-bool HandOff::takeStopRequest(int *unknownSampleType, bool *inputSide)
+std::optional<HandOff::StopRequest> HandOff::takeStopRequest()
 {
     if (!stopRequested_.exchange(false))
-        return false;
-    *unknownSampleType = unknownSampleType_.exchange(0);
-    *inputSide = unknownOnInputSide_.load();
-    return true;
+        return std::nullopt;
+    return StopRequest{unknownSampleType_.exchange(0), unknownOnInputSide_.load()};
 }
 
 void HandOff::noteSampleRate(uint32_t rate)

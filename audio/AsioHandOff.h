@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace audio::asio {
@@ -21,6 +22,13 @@ class HandOff
 public:
     // Calls that fail in a period callback and are logged from the ASIO thread.
     enum class Notice { SamplePosition, OutputReady, Count };
+    // Why the driver is to be stopped: a reset it asked for, or a channel whose samples it
+    // changed to a type no conversion knows (the type, and which side).
+    struct StopRequest
+    {
+        int unknownSampleType = 0;
+        bool inputSide = false;
+    };
 
     HandOff();
     ~HandOff();
@@ -46,7 +54,7 @@ public:
     void popBlock();
     qsizetype blockFloats() const { return floats_; }
     qint64 takeDroppedBlocks() { return dropped_.exchange(0); }
-    bool takeStopRequest(int *unknownSampleType, bool *inputSide);
+    std::optional<StopRequest> takeStopRequest();
     uint32_t takeSampleRate() { return rate_.exchange(0); }
     // The failure code noted since the last take, or 0.
     platform::asio::Error takeFailure(Notice notice);
