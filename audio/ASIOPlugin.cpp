@@ -11,7 +11,6 @@
 #include <QMutexLocker>
 #include <QScopeGuard>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -133,8 +132,9 @@ void ASIOPlugin::startupProbe()
     wakeNotifier_ = new QSocketNotifier(handOff_.wakeDescriptor(), QSocketNotifier::Read, this);
     connect(wakeNotifier_, &QSocketNotifier::activated, this, &ASIOPlugin::takeHandOff);
     QMutexLocker lock(&driverMutex_);
+    // Announced once the thread's event loop runs, like a zero-delay single shot.
     if (currentDriver_.isEmpty() && replaceDevices(probe()))
-        QTimer::singleShot(0, this, [this] { emit deviceListChanged(); });
+        QMetaObject::invokeMethod(this, &ASIOPlugin::deviceListChanged, Qt::QueuedConnection);
 }
 
 void ASIOPlugin::leaveThread()

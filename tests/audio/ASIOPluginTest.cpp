@@ -5,7 +5,6 @@
 #include "tests/platform/FakeAsioDriver.h"
 #include "tests/support/TestMain.h"
 
-#include <QPointer>
 #include <QSignalSpy>
 #include <atomic>
 #include <cstring>
@@ -91,7 +90,22 @@ QByteArray hexBytes(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-// Waits until everything queued to the ASIO thread so far (the start-up probe included) ran.
+// Counts the streams deleted so far, in whichever thread deletes them.
+class Deletions
+{
+public:
+    void watch(std::initializer_list<audio::Stream *> streams)
+    {
+        for (audio::Stream *s : streams)
+            QObject::connect(s, &QObject::destroyed, [this] { ++count_; });
+    }
+    int count() const { return count_.load(); }
+
+private:
+    std::atomic<int> count_{0};
+};
+
+// Waits until everything queued to the ASIO thread so far ran.
 void settle(ASIOPlugin &plugin)
 {
     QMetaObject::invokeMethod(
@@ -112,7 +126,8 @@ class ASIOPluginTest : public QObject
         for (const auto &spec : drivers)
             board_->addDriver(spec);
         auto plugin = std::make_unique<ASIOPlugin>(board_->makeHost());
-        settle(*plugin);
+        settle(*plugin); // the start-up probe,
+        settle(*plugin); // and the announcement it queued
         return plugin;
     }
 
@@ -205,9 +220,11 @@ private slots:
         auto plugin = makePlugin({a});
         const int before = board_->calls().size();
         TestDevice source, sink;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
         QVERIFY(render && capture);
+        Deletions deleted;
+        deleted.watch({render, capture});
         QCOMPARE(render->format(), (audio::Format{96000, 2}));
         QCOMPARE(board_->calls().mid(before),
                  (QStringList{"load", "init", "bufferSize", "setSampleRate 96000", "channelInfo",
@@ -217,7 +234,7 @@ private slots:
         render->close();
         capture->close();
         QVERIFY(!source.isOpen() && !sink.isOpen());
-        QTRY_VERIFY(!render && !capture); // deleted once their owner closed them
+        QTRY_COMPARE(deleted.count(), 2); // deleted once their owner closed them
     }
 
     void failedStartReturnsNullAndStopsTheDriver_data()
@@ -254,7 +271,7 @@ private slots:
         QCOMPARE(board_->callCount("exit"), board_->callCount("init"));
         // The failed driver is not kept: the next open starts it afresh.
         const int inits = board_->callCount("init");
-        QPointer<audio::Stream> stream = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
         QVERIFY(stream);
         QCOMPARE(board_->callCount("init"), inits + 1);
         stream->close();
@@ -266,7 +283,7 @@ private slots:
         board_->failCall("outputReady", error::NotPresent);
         LogCapture log;
         TestDevice source;
-        QPointer<audio::Stream> stream = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
         QVERIFY(stream);
         QVERIFY2(log.contains("ASIOOutputReady not supported by this driver (result: -1000 )"),
                  log.text());
@@ -391,8 +408,8 @@ private slots:
     {
         auto plugin = makePlugin({card("A", SampleType::Int16, 2)});
         TestDevice source, sink;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
         FakeAsioDriver *driver = board_->current();
         source.queue({0.5f, -0.5f, 0.25f, -0.25f}); // frames (L, R)
         driver->setInputPort(0, hexBytes("ff7f"
@@ -435,8 +452,8 @@ private slots:
         a.plainSwitch = plainSwitch;
         auto plugin = makePlugin({a});
         TestDevice source, sink;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
         board_->failCall("samplePosition", error::NotRunning);
         source.queue(QList<float>(8, 0.5f));
         LogCapture log;
@@ -454,7 +471,7 @@ private slots:
     {
         auto plugin = makePlugin({card("A", SampleType::Float32, 4)});
         TestDevice source;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
         FakeAsioDriver *driver = board_->current();
         source.queue(QList<float>(8, 0.5f));
         QVERIFY(driver->runPeriod());
@@ -472,23 +489,25 @@ private slots:
     {
         auto plugin = makePlugin({card("A")});
         TestDevice source, sink;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
+        Deletions deleted;
+        deleted.watch({render, capture});
         QCOMPARE(board_->current()->sendMessage(platform::asio::message::ResetRequest, 0), 1);
         QTRY_VERIFY(!render->isRunning() && !capture->isRunning());
         QTRY_COMPARE(board_->callCount("exit"), board_->callCount("init"));
         QVERIFY(!source.isOpen() && !sink.isOpen());
         // The owners still hold valid streams until they close them.
         settle(*plugin);
-        QVERIFY(render && capture);
+        QCOMPARE(deleted.count(), 0);
         QCOMPARE(capture->format().channelCount, 2u);
         const int inits = board_->callCount("init");
         TestDevice next;
-        QPointer<audio::Stream> again = plugin->open("A", Plugin::Input, {}, &next);
+        audio::Stream *again = plugin->open("A", Plugin::Input, {}, &next);
         QCOMPARE(board_->callCount("init"), inits + 1);
-        for (audio::Stream *s : {render.data(), capture.data(), again.data()})
+        for (audio::Stream *s : {render, capture, again})
             s->close();
-        QTRY_VERIFY(!render && !capture && !again);
+        QTRY_COMPARE(deleted.count(), 2);
     }
 
     void messagesAreAnswered_data()
@@ -513,7 +532,7 @@ private slots:
         QFETCH(int, answer);
         auto plugin = makePlugin({card("A")});
         TestDevice sink;
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
         QCOMPARE(board_->current()->sendMessage(selector, value), answer);
         capture->close();
     }
@@ -522,9 +541,9 @@ private slots:
     {
         auto plugin = makePlugin({card("A")});
         TestDevice source, sink;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
-        QSignalSpy changed(capture.data(), &audio::Stream::sampleRateChanged);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
+        QSignalSpy changed(capture, &audio::Stream::sampleRateChanged);
         board_->current()->changeRate(44100.0);
         QTRY_COMPARE(changed.size(), 1);
         QCOMPARE(capture->format(), (audio::Format{44100, 2}));
@@ -537,24 +556,26 @@ private slots:
     {
         auto plugin = makePlugin({card("A"), card("B")});
         TestDevice source, sink, other;
-        QPointer<audio::Stream> render = plugin->open("A", Plugin::Output, {}, &source);
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
-        QPointer<audio::Stream> onB = plugin->open("B", Plugin::Input, {}, &other);
+        audio::Stream *render = plugin->open("A", Plugin::Output, {}, &source);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *onB = plugin->open("B", Plugin::Input, {}, &other);
         QVERIFY(onB && onB->isRunning());
+        Deletions deleted;
+        deleted.watch({render, capture, onB});
         QVERIFY(!render->isRunning() && !capture->isRunning());
         QVERIFY(!source.isOpen() && !sink.isOpen());
         settle(*plugin);
-        QVERIFY(render && capture);
-        for (audio::Stream *s : {render.data(), capture.data(), onB.data()})
+        QCOMPARE(deleted.count(), 0);
+        for (audio::Stream *s : {render, capture, onB})
             s->close();
-        QTRY_VERIFY(!render && !capture && !onB);
+        QTRY_COMPARE(deleted.count(), 3);
     }
 
     void closingWhilePeriodsRunIsSafe()
     {
         auto plugin = makePlugin({card("A", SampleType::Int32, 32)});
         TestDevice keepAlive;
-        QPointer<audio::Stream> anchor = plugin->open("A", Plugin::Input, {}, &keepAlive);
+        audio::Stream *anchor = plugin->open("A", Plugin::Input, {}, &keepAlive);
         FakeAsioDriver *driver = board_->current();
         std::atomic<bool> stop{false};
         std::thread periods([&] {
@@ -593,14 +614,17 @@ private slots:
         QFETCH(int, direction);
         auto plugin = makePlugin({card("A")});
         TestDevice device;
-        QPointer<audio::Stream> stream;
+        audio::Stream *stream = nullptr;
+        std::atomic<bool> closed{false};
         device.onUse = [&] {
-            if (stream)
+            if (!closed.exchange(true))
                 stream->close();
         };
         stream = plugin->open("A", Plugin::Direction(direction), {}, &device);
+        Deletions deleted;
+        deleted.watch({stream});
         QVERIFY(board_->current()->runPeriod());
-        QTRY_VERIFY(!stream);
+        QTRY_COMPARE(deleted.count(), 1);
         QVERIFY(!device.isOpen());
     }
 
@@ -631,13 +655,15 @@ private slots:
     {
         auto plugin = makePlugin({card("A")});
         TestDevice sink;
-        QPointer<audio::Stream> capture = plugin->open("A", Plugin::Input, {}, &sink);
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
+        Deletions deleted;
+        deleted.watch({capture});
         plugin.reset();
         QCOMPARE(board_->calls().mid(board_->calls().size() - 3),
                  (QStringList{"stop", "disposeBuffers", "exit"}));
         QVERIFY(capture && !capture->isRunning() && !sink.isOpen());
         capture->close();
-        QTRY_VERIFY(!capture);
+        QTRY_COMPARE(deleted.count(), 1);
     }
 };
 
