@@ -7,6 +7,7 @@
 #include "audio/ASIOPlugin.h"
 #include "audio/AsioStreamTable.h"
 #include "audio/Stream.h"
+#include "bench/AllocationCount.h"
 #include "bench/BenchSupport.h"
 #include "tests/platform/FakeAsioDriver.h"
 
@@ -14,50 +15,7 @@
 #include <QIODevice>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-
-// ---- heap allocations, counted on the benchmark thread while a period runs -------------------
-
-namespace {
-thread_local bool countAllocations = false;
-std::atomic<long> allocations{0};
-
-void *allocate(std::size_t size)
-{
-    if (countAllocations)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void *operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -105,13 +63,11 @@ void BM_AsioPeriod(benchmark::State &state)
     us.reserve(1 << 20);
     long mostAllocations = 0;
     for (auto _ : state) {
-        allocations.store(0);
-        countAllocations = true;
+        bench::startCountingAllocations();
         const auto begin = std::chrono::steady_clock::now();
         driver->runPeriod();
         const auto end = std::chrono::steady_clock::now();
-        countAllocations = false;
-        mostAllocations = std::max(mostAllocations, allocations.load());
+        mostAllocations = std::max(mostAllocations, bench::stopCountingAllocations());
         if (us.size() < us.capacity())
             us.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
     }

@@ -1,6 +1,7 @@
 #include "audio/Client.h"
 #include "audio/Stream.h"
 #include "tests/audio/LogCapture.h"
+#include "tests/audio/SignalDevice.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
@@ -21,57 +22,6 @@ using audio::Plugin;
 namespace {
 
 constexpr int channels = 2;
-
-// Played frames are numbered; every sample is exact in float and tells its frame and channel.
-float sample(qint64 index)
-{
-    const auto x = uint32_t(uint64_t(index) * 2654435761u);
-    return float(int32_t(x >> 8) - (1 << 23)) / float(1 << 23);
-}
-
-// Reads give the numbered signal; writes are kept.
-class SignalDevice : public QIODevice
-{
-public:
-    std::vector<float> recorded() const
-    {
-        QMutexLocker lock(&mutex_);
-        return recorded_;
-    }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        auto *out = reinterpret_cast<float *>(data);
-        const qint64 count = maxSize / qint64(sizeof(float));
-        for (qint64 i = 0; i < count; ++i)
-            out[i] = sample(next_++);
-        return count * qint64(sizeof(float));
-    }
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        QMutexLocker lock(&mutex_);
-        const auto *f = reinterpret_cast<const float *>(data);
-        recorded_.insert(recorded_.end(), f, f + size / qint64(sizeof(float)));
-        return size;
-    }
-
-private:
-    qint64 next_ = 0;
-    mutable QMutex mutex_;
-    std::vector<float> recorded_;
-};
-
-// The played frame that recorded frame `at` holds, or -1.
-qint64 playedFrameAt(const std::vector<float> &got, qint64 at)
-{
-    const float first = got[std::size_t(at * channels)];
-    for (qint64 frame = 0; frame < 10 * 48000; ++frame)
-        if (sample(frame * channels) == first
-            && sample(frame * channels + 1) == got[std::size_t(at * channels + 1)])
-            return frame;
-    return -1;
-}
 
 const audio::DeviceInfo *row(const audio::DeviceList &rows, const QString &id)
 {
@@ -230,13 +180,15 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                     qint64(sink->recorded().size()) >= (start + checked) * channels, 30000);
             const std::vector<float> got = sink->recorded();
-            const qint64 played = playedFrameAt(got, start);
+            const qint64 played
+                    = SignalDevice::findPlayedFrame(got, start, start + 10 * 48000, channels);
             QVERIFY2(played >= 0, "the played signal did not come back");
             const qint64 lag = start - played;
             qInfo() << "recorded frame" << start << "holds played frame" << played;
             QVERIFY2(lag > 0 && lag % period == 0, qPrintable(QString::number(lag)));
             for (qint64 i = 0; i < checked * channels; ++i)
-                if (got[std::size_t(start * channels + i)] != sample(played * channels + i))
+                if (got[std::size_t(start * channels + i)]
+                    != SignalDevice::sample(uint64_t(played * channels + i)))
                     QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(i / channels)));
         }
     }
