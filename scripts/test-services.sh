@@ -53,6 +53,9 @@ stop_pulse() {
 
 start_jack() {
   local name="snt$$$(printf '%04x' $((RANDOM)))"
+  # A client that leaves while the server shuts down must not end it (by a broken pipe) before
+  # it has unregistered from JACK's machine-wide table of servers.
+  trap '' PIPE
   jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$runtime/jackd.log" 2>&1 &
   echo $! >"$runtime/jackd.pid"
   for _ in $(seq 50); do
@@ -62,10 +65,21 @@ start_jack() {
   echo "export SNT_TEST_JACK_SERVER=$name"
 }
 
+# Waits until the JACK server has left: one that is killed before it unregistered keeps its
+# place in JACK's machine-wide table of servers, which holds only eight.
 stop_jack() {
-  if [ -f "$runtime/jackd.pid" ]; then
-    kill "$(cat "$runtime/jackd.pid")" 2>/dev/null || true
-  fi
+  [ -f "$runtime/jackd.pid" ] || return 0
+  local pid
+  pid=$(cat "$runtime/jackd.pid")
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 100); do
+    # Gone, or left as a zombie for a parent that does not collect it.
+    if [ ! -e "/proc/$pid" ] || grep -q '^State:[[:space:]]*Z' "/proc/$pid/status" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null || true
 }
 
 case "$action" in

@@ -1,6 +1,10 @@
 #include "platform/jack/JackDriver.h"
 
 #include "common/Log.h"
+#include "platform/jack/JackServers.h"
+
+#include <QFileInfo>
+#include <QThread>
 
 #include <cstring>
 #include <mutex>
@@ -79,11 +83,26 @@ QStringList JackDriver::physicalPorts(unsigned long direction) const
 
 asio::Error JackDriver::exit()
 {
+    if (serverGone_.load())
+        waitForServerToLeave();
     disposeBuffers();
     if (client_)
         jack_client_close(client_);
     client_ = nullptr;
     return Ok;
+}
+
+void JackDriver::waitForServerToLeave() const
+{
+    // A server that is shutting down still writes to its clients; one that closed its
+    // connection by then ends it by a broken pipe before it has unregistered from JACK's
+    // machine-wide table of servers, whose few places then stay taken. Its socket goes early
+    // in its shutdown, the last notes to clients a little later.
+    constexpr int stepMs = 100;
+    const QString socket = serverSocket(server_);
+    for (int waited = 0; waited < 5000 && QFileInfo::exists(socket); waited += stepMs)
+        QThread::msleep(stepMs);
+    QThread::msleep(500);
 }
 
 asio::Error JackDriver::channels(int *inputs, int *outputs)
@@ -171,8 +190,10 @@ asio::Error JackDriver::disposeBuffers()
 {
     deactivate();
     callbacks_.store(nullptr);
-    for (const Channel &c : channels_)
-        jack_port_unregister(client_, c.port);
+    // A server that went away has dropped our ports with us.
+    if (!serverGone_.load())
+        for (const Channel &c : channels_)
+            jack_port_unregister(client_, c.port);
     channels_.clear();
     halves_.clear();
     frames_.store(0);
@@ -223,7 +244,7 @@ asio::Error JackDriver::stop()
 void JackDriver::deactivate()
 {
     running_.store(false);
-    if (active_)
+    if (active_ && !serverGone_.load())
         jack_deactivate(client_);
     active_ = false;
 }
@@ -310,6 +331,7 @@ void JackDriver::onShutdown(jack_status_t, const char *, void *self)
 {
     auto *driver = static_cast<JackDriver *>(self);
     driver->running_.store(false);
+    driver->serverGone_.store(true);
     driver->askForReset();
 }
 

@@ -58,6 +58,7 @@ private:
     void connectToPhysicalPorts();
     void deactivate();
     void askForReset();
+    void waitForServerToLeave() const;
     QStringList physicalPorts(unsigned long direction) const;
 
     const QString server_;
@@ -71,6 +72,7 @@ private:
     bool active_ = false; // activated at the server; host thread only
     std::atomic<asio::HostCallbacks *> callbacks_{nullptr};
     std::atomic<bool> running_{false};
+    std::atomic<bool> serverGone_{false};
     std::atomic<uint32_t> rate_{0};
     std::atomic<int64_t> position_{0};
 };

@@ -18,6 +18,12 @@ QString defaultServer()
 
 } // namespace
 
+QString serverSocket(const QString &name)
+{
+    return QStringLiteral("%1/jack_%2_%3_0")
+            .arg(QLatin1String(serverDirectory), name, QString::number(getuid()));
+}
+
 QList<asio::DriverEntry> serversIn(const QString &directory)
 {
     // A server's socket is named jack_<server>_<user id>_0.

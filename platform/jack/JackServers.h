@@ -10,6 +10,9 @@ namespace platform::jack {
 // Where JACK servers of this machine keep their sockets.
 constexpr const char *serverDirectory = "/dev/shm";
 
+// The socket through which the server `name` of this user takes clients.
+QString serverSocket(const QString &name);
+
 // The JACK servers of this user that have a socket in `directory`, one driver each: the default
 // server (JACK_DEFAULT_SERVER, else "default") first, then the others by name. Described as
 // "JACK <server>". A socket left by a server that died is listed too; its driver fails to
