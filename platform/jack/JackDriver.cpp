@@ -96,11 +96,13 @@ void JackDriver::waitForServerToLeave() const
 {
     // A server that is shutting down still writes to its clients; one that closed its
     // connection by then ends it by a broken pipe before it has unregistered from JACK's
-    // machine-wide table of servers, whose few places then stay taken. Its socket goes early
-    // in its shutdown, the last notes to clients a little later.
+    // machine-wide table of servers, whose few places then stay taken. It removes its socket
+    // file late in its shutdown and writes its last notes to clients a little after that. (A
+    // server that was killed outright leaves the file: that costs the whole wait.)
     constexpr int stepMs = 100;
+    constexpr int longestMs = 3000;
     const QString socket = serverSocket(server_);
-    for (int waited = 0; waited < 5000 && QFileInfo::exists(socket); waited += stepMs)
+    for (int waited = 0; waited < longestMs && QFileInfo::exists(socket); waited += stepMs)
         QThread::msleep(stepMs);
     QThread::msleep(500);
 }

@@ -3,6 +3,7 @@
 #include "platform/jack/JackDriver.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <unistd.h>
@@ -24,6 +25,16 @@ QString serverSocket(const QString &name)
             .arg(QLatin1String(serverDirectory), name, QString::number(getuid()));
 }
 
+bool isListening(const QString &socket)
+{
+    // The kernel's table of Unix sockets names the path of every socket bound to one.
+    QFile table(QStringLiteral("/proc/net/unix"));
+    if (!table.open(QIODevice::ReadOnly))
+        return QFileInfo::exists(socket);
+    const QByteArray path = ' ' + socket.toUtf8() + '\n';
+    return table.readAll().contains(path);
+}
+
 QList<asio::DriverEntry> serversIn(const QString &directory)
 {
     // A server's socket is named jack_<server>_<user id>_0.
@@ -32,7 +43,7 @@ QList<asio::DriverEntry> serversIn(const QString &directory)
     QStringList servers;
     for (const QFileInfo &file : QDir(directory).entryInfoList(QDir::System | QDir::Hidden)) {
         const auto match = socketName.match(file.fileName());
-        if (match.hasMatch())
+        if (match.hasMatch() && isListening(file.filePath()))
             servers.append(match.captured(1));
     }
     servers.sort();

@@ -190,7 +190,12 @@ private slots:
             QVERIFY2(played >= 0, "the played signal did not come back");
             const qint64 lag = start - played;
             qInfo() << "recorded frame" << start << "holds played frame" << played;
-            QVERIFY2(lag > 0 && lag % period == 0, qPrintable(QString::number(lag)));
+            // Our input holds our output of the period before. A capture stream opened after
+            // the render stream counts its frames from later, so its offset may be smaller,
+            // but only ever by whole periods.
+            const bool openedFirst = sink == &sink1;
+            QVERIFY2(lag % period == 0 && (!openedFirst || lag >= period),
+                     qPrintable(QString::number(lag)));
             for (qint64 i = 0; i < checked * channels; ++i)
                 if (got[std::size_t(start * channels + i)]
                     != SignalDevice::sample(uint64_t(played * channels + i)))
