@@ -3,9 +3,8 @@
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
-#include "tests/audio/FakePlugin.h"
+#include "tests/app/SessionCards.h"
 #include "tests/engine/SignalTools.h"
-#include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
 #include <QSettings>
@@ -19,8 +18,9 @@ namespace {
 
 constexpr double rate = 48000.0;
 constexpr float level = -6.0f;
-std::shared_ptr<LoopbackCard> card;
-std::shared_ptr<FakePlugin> scripted;
+std::unique_ptr<SessionCards> cards;
+LoopbackCard *card = nullptr;
+FakePlugin *scripted = nullptr;
 
 // The card's measured channel: half gain, 1 ms late, a 6 dB dip at 1.5 kHz. Channel 1 is a
 // cable from output 1, the electrical reference.
@@ -102,21 +102,11 @@ class MeasureSessionTest : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        card = std::make_shared<LoopbackCard>();
-        scripted = std::make_shared<FakePlugin>(QStringLiteral("Scripted"));
-        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; },
-                                                   [] {
-                                                       return card;
-                                                   }}));
-        QVERIFY(audio::Client::instance());
-        LoopbackCard::Path measured;
-        measured.sourceChannel = 0;
-        measured.gain = float(path.gain);
-        measured.delayFrames = path.delay;
-        measured.biquad = {path.bq.b0, path.bq.b1, path.bq.b2, path.bq.a1, path.bq.a2};
-        card->setPath(0, measured);
+        cards = std::make_unique<SessionCards>();
+        QVERIFY(cards->install());
+        card = cards->card.get();
+        scripted = cards->scripted.get();
+        card->setPath(0, signaltest::cardPath(path, 0));
     }
 
     void init()
@@ -129,11 +119,7 @@ private slots:
         reloadDevices();
     }
 
-    void cleanupTestCase()
-    {
-        scripted.reset();
-        card.reset();
-    }
+    void cleanupTestCase() { cards.reset(); }
 
     // Each test signal through the path against the cable reference: the path's magnitude,
     // its delay, and levels that follow from the signal's own level and the path's gain.

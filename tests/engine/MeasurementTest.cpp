@@ -418,12 +418,7 @@ private slots:
     void endToEndThroughTheLoopbackCard()
     {
         const Path path{0.5, 48, Biquad::peaking(1500.0, -6.0, 1.0, rate)};
-        LoopbackCard::Path measured;
-        measured.sourceChannel = 0;
-        measured.gain = float(path.gain);
-        measured.delayFrames = path.delay;
-        measured.biquad = {path.bq.b0, path.bq.b1, path.bq.b2, path.bq.a1, path.bq.a2};
-        card->setPath(0, measured);
+        card->setPath(0, cardPath(path, 0));
 
         Generator generator;
         generator.setType(1);
