@@ -1,0 +1,3 @@
+snt_add_bench(bench_realtime_paths
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/realtime_paths.cpp
+  LIBS snt_engine snt_testsupport)
