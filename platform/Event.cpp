@@ -1,5 +1,7 @@
 #include "platform/Event.h"
 
+#include "common/RealTime.h"
+
 #include <chrono>
 
 namespace platform {
@@ -7,7 +9,7 @@ namespace platform {
 void Event::set()
 {
     {
-        std::lock_guard lock(mutex_);
+        const realtime::Lock lock(mutex_);
         signalled_ = true;
     }
     changed_.notify_one();
@@ -15,7 +17,8 @@ void Event::set()
 
 bool Event::wait(int timeoutMs)
 {
-    std::unique_lock lock(mutex_);
+    realtime::lock(mutex_);
+    std::unique_lock lock(mutex_, std::adopt_lock);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [this] { return signalled_; }))
         return false;
