@@ -1,7 +1,5 @@
 #include "platform/Event.h"
 
-#include "common/RealTime.h"
-
 #include <chrono>
 
 namespace platform {
@@ -9,7 +7,7 @@ namespace platform {
 void Event::set()
 {
     {
-        const realtime::Lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         signalled_ = true;
     }
     changed_.notify_one();
@@ -17,8 +15,7 @@ void Event::set()
 
 bool Event::wait(int timeoutMs)
 {
-    realtime::lock(mutex_);
-    std::unique_lock lock(mutex_, std::adopt_lock);
+    std::unique_lock lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [this] { return signalled_; }))
         return false;

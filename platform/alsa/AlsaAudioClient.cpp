@@ -130,7 +130,7 @@ Result AlsaAudioClient::bufferSize(uint32_t *frames)
 
 Result AlsaAudioClient::currentPadding(uint32_t *frames)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     *frames = endpoint_.flow == DataFlow::Render ? ringFill_
@@ -205,7 +205,7 @@ void AlsaAudioClient::stopEngine()
 
 Result AlsaAudioClient::buffer(uint32_t frames, uint8_t **data)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (frames > bufferFrames_ - ringFill_)
@@ -217,7 +217,7 @@ Result AlsaAudioClient::buffer(uint32_t frames, uint8_t **data)
 
 Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (frames > stagingFrames_)
@@ -242,7 +242,7 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
 
 Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     *frames = packetCount_ > 0 ? periodFrames_ : 0;
@@ -252,7 +252,7 @@ Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
 Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
                                uint64_t *devicePosition)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (packetHeld_)
@@ -275,7 +275,7 @@ Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags
 
 Result AlsaAudioClient::releaseBuffer(uint32_t frames)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (!packetHeld_)
@@ -345,7 +345,7 @@ bool AlsaAudioClient::recover(int error)
     recoveries_.fetch_add(1);
     lastRecoveredError_.store(error);
     if (endpoint_.flow == DataFlow::Capture) {
-        const realtime::Lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         nextFlags_ |= bufferflags::DataDiscontinuity | bufferflags::TimestampError;
         snd_pcm_start(pcm_);
     }
@@ -363,7 +363,7 @@ void AlsaAudioClient::logRecoveries()
 
 void AlsaAudioClient::takeRenderPeriod(float *out)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     const uint32_t channels = config_.channels;
     const uint32_t frames = std::min(ringFill_, periodFrames_);
     for (uint32_t done = 0; done < frames;) {
@@ -443,7 +443,7 @@ void AlsaAudioClient::renderLoop()
 
 void AlsaAudioClient::pushPacket(const float *samples)
 {
-    const realtime::Lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     const uint64_t position = capturePosition_;
     capturePosition_ += periodFrames_;
     if (packetCount_ == packets_.size()) {

@@ -23,8 +23,9 @@ namespace platform::alsa {
 // behind by a whole buffer, the oldest packets are dropped and the next one carries the
 // discontinuity flag and a device position past the frames dropped. After an xrun nobody knows
 // how much the device lost: the next packet also carries the timestamp-error flag.
-// The engine thread allocates nothing, waits only for the user's short calls and logs its
-// recoveries when it stops.
+// The engine thread allocates nothing and logs its recoveries only when it stops. Its lock is
+// shared with the stream's user, another audio thread, for a copy of one period at most; the
+// GUI thread takes it only while the engine does not run.
 class AlsaAudioClient
     : public AudioClient
     , public RenderClient

@@ -130,7 +130,7 @@ private slots:
     void initTestCase()
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            QSKIP("needs the test sound server (scripts/test.sh)");
+            SNT_SKIP("needs the test sound server (scripts/test.sh)");
         // A device declared to ALSA whose sink the server does not have, as after an unplug.
         // ALSA reads its configuration once per process, so it is declared before any use.
         QFile rc(QDir::homePath() + "/.asoundrc");

@@ -97,7 +97,7 @@ private slots:
     void initTestCase()
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            QSKIP("needs the test sound server (scripts/test.sh)");
+            SNT_SKIP("needs the test sound server (scripts/test.sh)");
     }
 
     void eventIsAutoResetAndCoalesces()
