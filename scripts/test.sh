@@ -17,7 +17,7 @@ trap cleanup EXIT
 # shellcheck disable=SC1090
 source <(scripts/test-services.sh start "$runtime")
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 xvfb-run -a -s "-screen 0 1920x1280x24" \
   ctest --test-dir build/test --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
