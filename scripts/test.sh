@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the sanitizer configuration and runs every test. The sound
-# servers the tests need run on a runtime folder of their own and are stopped at the end, also
-# when a test fails. Extra arguments go to ctest (for example -R audio).
+# Installs what is missing, builds the two sanitizer configurations and runs every test: the
+# whole suite under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer, then the
+# concurrent parts under ThreadSanitizer, where a data race fails the run. The sound servers the
+# tests need run on a runtime folder of their own and are stopped at the end, also when a test
+# fails. Extra arguments go to ctest (for example -R audio).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-format.sh
 scripts/build.sh test
+scripts/build.sh tsan
 
 runtime=$(mktemp -d /tmp/snt-test-run.XXXXXX)
 cleanup() {
@@ -21,3 +24,5 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 xvfb-run -a -s "-screen 0 1920x1280x24" \
   ctest --test-dir build/test --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan/tsan.supp} \
+  ctest --test-dir build/tsan --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
