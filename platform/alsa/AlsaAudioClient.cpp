@@ -447,10 +447,11 @@ void AlsaAudioClient::pushPacket(const float *samples)
     const uint64_t position = capturePosition_;
     capturePosition_ += periodFrames_;
     if (packetCount_ == packets_.size()) {
-        nextFlags_ |= bufferflags::DataDiscontinuity;
         // The user reads the only packet there is: this one goes instead.
-        if (packetHeld_ && packetCount_ == 1)
+        if (packetHeld_ && packetCount_ == 1) {
+            nextFlags_ |= bufferflags::DataDiscontinuity;
             return;
+        }
         dropOldestPacket();
     }
     Packet &packet = packets_[(packetHead_ + packetCount_) % packets_.size()];
@@ -469,6 +470,13 @@ void AlsaAudioClient::dropOldestPacket()
         std::swap(packets_[packetHead_], packets_[second]);
     packetHead_ = second;
     --packetCount_;
+    // The packet after the gap carries the flag.
+    const std::size_t unread = packetCount_ - (packetHeld_ ? 1 : 0);
+    if (unread > 0)
+        packets_[(packetHead_ + packetCount_ - unread) % packets_.size()].flags
+                |= bufferflags::DataDiscontinuity;
+    else
+        nextFlags_ |= bufferflags::DataDiscontinuity;
 }
 
 void AlsaAudioClient::captureLoop()
