@@ -13,6 +13,7 @@
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
 #include "engine/tf/generator/WhiteNoise.h"
+#include "tests/support/AllocationCounter.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestSandbox.h"
 
@@ -25,8 +26,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <pthread.h>
 #include <thread>
 
@@ -41,48 +40,20 @@ std::array<std::atomic<pthread_t>, maxThreads> slotThread{};
 std::array<std::atomic<long>, maxThreads> slotAllocations{};
 thread_local int slot = -1;
 
-void *allocate(std::size_t size)
+void countPerThread()
 {
-    if (counting.load(std::memory_order_relaxed)) {
-        if (slot < 0) {
-            slot = threadsSeen.fetch_add(1);
-            if (slot < maxThreads)
-                slotThread[slot].store(pthread_self());
-        }
+    if (!counting.load(std::memory_order_relaxed))
+        return;
+    if (slot < 0) {
+        slot = threadsSeen.fetch_add(1);
         if (slot < maxThreads)
-            slotAllocations[slot].fetch_add(1, std::memory_order_relaxed);
+            slotThread[slot].store(pthread_self());
     }
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
+    if (slot < maxThreads)
+        slotAllocations[slot].fetch_add(1, std::memory_order_relaxed);
 }
 
 } // namespace
-
-void *operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void *operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -203,37 +174,49 @@ void BM_InputPath(benchmark::State &state)
 }
 BENCHMARK(BM_InputPath)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Connects a source the way the generator does: every sample through the generator thread's
-// signal, and from there (directly) into the measurement.
-void wireSource(OutputDevice &source, GeneratorThread &owner)
+// A source connected the way the generator connects it, every sample through the generator
+// thread's signal and from there (directly) into an active measurement of `mode` that takes the
+// loopback as its reference.
+struct LoopbackRig
 {
-    QObject::connect(&source, &OutputDevice::sampleOut, &owner, &GeneratorThread::sampleOut,
-                     Qt::DirectConnection);
-    source.setChanelCount(2);
-    source.setSamplerate(48000);
-    source.resetFadeIn();
-    source.open(QIODevice::ReadOnly);
-}
+    explicit LoopbackRig(int mode)
+        : measurement(makeMeasurement(QStringLiteral("bench-capture"), mode, -1))
+    {
+        owner.setChannels({0, 1});
+        QObject::connect(&source, &OutputDevice::sampleOut, &owner, &GeneratorThread::sampleOut,
+                         Qt::DirectConnection);
+        source.setChanelCount(2);
+        source.setSamplerate(48000);
+        source.resetFadeIn();
+        source.open(QIODevice::ReadOnly);
+        measurement->setGenerator(&owner);
+        measurement->setActive(true);
+    }
+    ~LoopbackRig() { measurement->setActive(false); }
+    // One 10 ms block, as the render thread reads it.
+    void readBlock()
+    {
+        source.read(reinterpret_cast<char *>(buffer.data()), qint64(buffer.size() * sizeof(float)));
+    }
+
+    GeneratorThread owner;
+    WhiteNoise source{&owner};
+    const std::unique_ptr<Measurement> measurement;
+    std::vector<float> buffer = std::vector<float>(2 * blockFrames);
+};
 
 // The loopback path: the render thread reads 10 ms blocks of white noise from a source; every
 // sample goes on to the measurement, as the generator connects it. Per frame, the render
 // thread's time, and the GUI thread's for taking the samples.
 void BM_LoopbackPath(benchmark::State &state)
 {
-    GeneratorThread owner;
-    owner.setChannels({0, 1});
-    WhiteNoise source(&owner);
-    wireSource(source, owner);
-    const auto m = makeMeasurement(QStringLiteral("bench-capture"), 4, -1);
-    m->setGenerator(&owner);
-    m->setActive(true);
-    std::vector<float> buffer(2 * blockFrames);
+    LoopbackRig rig(4);
     double guiSeconds = 0.0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        source.read(reinterpret_cast<char *>(buffer.data()), qint64(buffer.size() * sizeof(float)));
+        rig.readBlock();
         const auto read = std::chrono::steady_clock::now();
-        m->drainInputs(); // the GUI thread's share: taking the samples into the loopback queue
+        rig.measurement->drainInputs(); // the GUI thread's share: into the loopback queue
         guiSeconds
                 += std::chrono::duration<double>(std::chrono::steady_clock::now() - read).count();
         state.SetIterationTime(std::chrono::duration<double>(read - start).count());
@@ -241,7 +224,6 @@ void BM_LoopbackPath(benchmark::State &state)
     reportPerFrame(state, blockFrames);
     state.counters["gui_ns_per_frame"]
             = guiSeconds * 1e9 / double(state.iterations() * blockFrames);
-    m->setActive(false);
 }
 BENCHMARK(BM_LoopbackPath)->UseManualTime();
 
@@ -251,25 +233,18 @@ BENCHMARK(BM_LoopbackPath)->UseManualTime();
 // render thread spent in one block, against its median.
 void BM_RenderThreadDuringTicks(benchmark::State &state)
 {
-    GeneratorThread owner;
-    owner.setChannels({0, 1});
-    WhiteNoise source(&owner);
-    wireSource(source, owner);
-    const auto m = makeMeasurement(QStringLiteral("bench-capture"), 6, -1);
-    m->setGenerator(&owner);
-    m->setActive(true);
+    LoopbackRig rig(6);
+    Measurement &m = *rig.measurement;
     const QList<float> block = noise(blockFrames, 5);
     for (auto _ : state) {
         std::atomic<bool> running{true};
         std::vector<double> blockUs;
         blockUs.reserve(1000);
         std::thread render([&] {
-            std::vector<float> buffer(2 * blockFrames);
             auto next = std::chrono::steady_clock::now();
             while (running.load()) {
                 const auto start = std::chrono::steady_clock::now();
-                source.read(reinterpret_cast<char *>(buffer.data()),
-                            qint64(buffer.size() * sizeof(float)));
+                rig.readBlock();
                 blockUs.push_back(std::chrono::duration<double, std::micro>(
                                           std::chrono::steady_clock::now() - start)
                                           .count());
@@ -280,10 +255,10 @@ void BM_RenderThreadDuringTicks(benchmark::State &state)
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         for (int tick = 0; std::chrono::steady_clock::now() < end; ++tick) {
             for (int b = 0; b < 8; ++b)
-                m->writeData(block, block);
-            m->transform();
+                m.writeData(block, block);
+            m.transform();
             if (tick % 10 == 9)
-                m->resetAverage();
+                m.resetAverage();
         }
         running.store(false);
         render.join();
@@ -291,7 +266,6 @@ void BM_RenderThreadDuringTicks(benchmark::State &state)
         state.counters["p999_block_us"] = percentile(blockUs, 0.999);
         state.counters["median_block_us"] = percentile(blockUs, 0.5);
     }
-    m->setActive(false);
 }
 BENCHMARK(BM_RenderThreadDuringTicks)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -385,6 +359,7 @@ int main(int argc, char **argv)
     factories.append([] { return benchCapture; });
     factories.append([] { return card; });
     audio::Client::setPluginFactories(factories);
+    snt::test::setAllocationHook(&countPerThread);
     const int result = runBenchmarks(argc, argv);
     card.reset();
     return result;

@@ -1,23 +1,37 @@
-// Replaces the global allocation functions of the test program it is linked into: every
-// allocation made inside a real-time section is counted (realtime::violations()). Linked as a
-// source of the test executable itself, so it takes precedence over the library's.
+#include "tests/support/AllocationCounter.h"
+
 #include "common/RealTime.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
-void *allocate(std::size_t size)
+std::atomic<snt::test::AllocationHook> hook{nullptr};
+
+void count()
 {
     if (realtime::inSection())
         realtime::countAllocation();
+    if (const snt::test::AllocationHook h = hook.load(std::memory_order_relaxed))
+        h();
+}
+
+void *allocate(std::size_t size)
+{
+    count();
     if (void *p = std::malloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
 }
 
 } // namespace
+
+void snt::test::setAllocationHook(AllocationHook h)
+{
+    hook.store(h);
+}
 
 void *operator new(std::size_t size)
 {
@@ -29,8 +43,7 @@ void *operator new[](std::size_t size)
 }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept
 {
-    if (realtime::inSection())
-        realtime::countAllocation();
+    count();
     return std::malloc(size ? size : 1);
 }
 void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept
