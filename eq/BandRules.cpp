@@ -145,10 +145,10 @@ BandList protectNarrowDips(const BandList &bands, const QList<double> &m12,
     constexpr int probes = 11;
     double x[probes];
     double y[probes];
-    qsizetype j = 0;
+    LogFrequencyReader read(grid.constData(), m12.constData(), n);
     for (int i = 0; i < probes; ++i) {
         x[i] = 1000.0 * std::pow(2.0, i / 6.0);
-        y[i] = interpolateLogFrequency(grid.constData(), m12.constData(), n, x[i], j);
+        y[i] = read(x[i]);
     }
 
     const auto shoulder = [&](int centre, double fromOct, double toOct, double *level) {

@@ -95,10 +95,9 @@ QList<float> resampleToGrid(const QList<float> &freq, const QList<float> &values
     QList<float> result(grid.size(), -100.0f);
     if (freq.size() < 2 || values.size() != freq.size())
         return result;
-    qsizetype j = 0;
+    LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
     for (qsizetype i = 0; i < grid.size(); ++i)
-        result[i] = float(interpolateLogFrequency(freq.constData(), values.constData(), freq.size(),
-                                                  grid[i], j));
+        result[i] = float(read(grid[i]));
     return result;
 }
 
@@ -219,8 +218,7 @@ QList<float> measuredPhaseOnGrid(const QList<float> &freq, const QList<float> &p
     QList<float> unwrapped = phase;
     if (std::isfinite(delayMs) && delayMs > 0.0) {
         for (qsizetype i = 0; i < unwrapped.size(); ++i)
-            unwrapped[i] = float(
-                    std::remainder(double(phase[i]) + double(freq[i]) * delayMs * 0.36, 360.0));
+            unwrapped[i] = float(remainder360(double(phase[i]) + double(freq[i]) * delayMs * 0.36));
     }
     unwrapDegrees(unwrapped);
     return resampleToGrid(freq, unwrapped, grid);
@@ -256,10 +254,10 @@ QString diagnoseHighEnd(const QList<float> &freq, const QList<float> &coherence)
     constexpr int points = 512;
     double x[points];
     double c[points];
-    qsizetype j = 0;
+    LogFrequencyReader read(freq.constData(), coherence.constData(), n);
     for (int k = 0; k < points; ++k) {
         x[k] = fLo * std::pow(fHi / fLo, k / double(points - 1));
-        c[k] = interpolateLogFrequency(freq.constData(), coherence.constData(), n, x[k], j);
+        c[k] = read(x[k]);
     }
     int width = std::max(3, int(std::round((points / 6.0) / std::log2(fHi / fLo))));
     if (width % 2 == 0)

@@ -1,6 +1,7 @@
 #include "eq/FilterResponse.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -36,12 +37,33 @@ double besselCoefficient(unsigned int n, unsigned int i)
     return std::ldexp(value, -int(n - i));
 }
 
-} // namespace
+// Coefficient c of the k-th quadratic section s² + c·s + 1 of a Butterworth filter of order n.
+float butterworthCoefficient(unsigned int n, unsigned int k)
+{
+    return float(-2.0 * std::cos((n - 1 + 2.0 * k) * std::numbers::pi / (2.0 * n)));
+}
 
-Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
+// The coefficients of the orders a corner filter uses, worked out once: a display preview
+// evaluates its corners at every one of tens of thousands of frequencies.
+constexpr unsigned int tabulatedOrders = 16;
+
+float tabulatedButterworthCoefficient(unsigned int n, unsigned int k)
+{
+    static const auto table = [] {
+        std::array<std::array<float, tabulatedOrders / 2 + 1>, tabulatedOrders + 1> t{};
+        for (unsigned int order = 1; order <= tabulatedOrders; ++order) {
+            for (unsigned int section = 1; section <= order / 2; ++section)
+                t[order][section] = butterworthCoefficient(order, section);
+        }
+        return t;
+    }();
+    return n <= tabulatedOrders ? table[n][k] : butterworthCoefficient(n, k);
+}
+
+ComplexFraction butterworthFraction(bool highPass, unsigned int n, Complex s)
 {
     if (n == 0)
-        return Complex(1.0f);
+        return {Complex(1.0f), Complex(1.0f)};
     Complex numerator(1.0f);
     if (highPass) {
         for (unsigned int k = 0; k < n; ++k)
@@ -49,14 +71,12 @@ Complex butterworthResponse(bool highPass, unsigned int n, Complex s)
     }
     Complex denominator = (n % 2 == 1) ? s + Complex(1.0f) : Complex(1.0f);
     const Complex s2 = square(s);
-    for (unsigned int k = 1; k <= n / 2; ++k) {
-        const float c = float(-2.0 * std::cos((n - 1 + 2.0 * k) * std::numbers::pi / (2.0 * n)));
-        denominator *= s2 + s * c + Complex(1.0f);
-    }
-    return numerator / denominator;
+    for (unsigned int k = 1; k <= n / 2; ++k)
+        denominator *= s2 + s * tabulatedButterworthCoefficient(n, k) + Complex(1.0f);
+    return {numerator, denominator};
 }
 
-Complex besselResponse(bool highPass, unsigned int n, Complex s)
+ComplexFraction besselFraction(bool highPass, unsigned int n, Complex s)
 {
     if (highPass)
         s = Complex(1.0f) / s;
@@ -64,7 +84,28 @@ Complex besselResponse(bool highPass, unsigned int n, Complex s)
     Complex denominator(float(besselCoefficient(n, n)));
     for (unsigned int i = n; i-- > 0;)
         denominator = denominator * s + Complex(float(besselCoefficient(n, i)));
-    return Complex(float(besselCoefficient(n, 0))) / denominator;
+    return {Complex(float(besselCoefficient(n, 0))), denominator};
+}
+
+} // namespace
+
+ComplexFraction cornerFraction(int type, Complex s, unsigned int order)
+{
+    switch (type) {
+    case ButterworthHighPass:
+    case ButterworthLowPass:
+        return butterworthFraction(type == ButterworthHighPass, order, s);
+    case LinkwitzRileyHighPass:
+    case LinkwitzRileyLowPass: {
+        const ComplexFraction b = butterworthFraction(type == LinkwitzRileyHighPass, order / 2, s);
+        return {b.numerator * b.numerator, b.denominator * b.denominator};
+    }
+    case BesselHighPass:
+    case BesselLowPass:
+        return besselFraction(type == BesselHighPass, order, s);
+    default:
+        return {Complex(1.0f), Complex(1.0f)};
+    }
 }
 
 Complex shelfResponse(bool high, Complex s, float q, float gainDb)
@@ -84,15 +125,13 @@ Complex prototypeResponse(int type, Complex s, unsigned int order, float q, floa
     switch (type) {
     case ButterworthHighPass:
     case ButterworthLowPass:
-        return butterworthResponse(type == ButterworthHighPass, order, s);
     case LinkwitzRileyHighPass:
-    case LinkwitzRileyLowPass: {
-        const Complex b = butterworthResponse(type == LinkwitzRileyHighPass, order / 2, s);
-        return b * b;
-    }
+    case LinkwitzRileyLowPass:
     case BesselHighPass:
-    case BesselLowPass:
-        return besselResponse(type == BesselHighPass, order, s);
+    case BesselLowPass: {
+        const ComplexFraction h = cornerFraction(type, s, order);
+        return h.numerator / h.denominator;
+    }
     case AllPass: {
         const Complex s2 = square(s);
         if (order == 2)
@@ -104,8 +143,8 @@ Complex prototypeResponse(int type, Complex s, unsigned int order, float q, floa
     case BandPass:
         return (s / q) / (square(s) + s / q + one);
     case Peaking: {
-        const float a = amplitudeOfGain(gainDb);
-        return (square(s) + s * (a / q) + one) / (square(s) + s / (a * q) + one);
+        const ComplexFraction h = peakingFraction(s, amplitudeOfGain(gainDb), q);
+        return h.numerator / h.denominator;
     }
     case HighShelf:
     case LowShelf:

@@ -25,6 +25,22 @@ enum FilterType : int {
     Notch = 11,
 };
 
+// A response as its numerator and denominator polynomials, so that a caller cascading many
+// filters can multiply them out and divide once.
+struct ComplexFraction
+{
+    Complex numerator;
+    Complex denominator;
+};
+
+// The peaking prototype (s² + s·A/q + 1) / (s² + s/(A·q) + 1), given its amplitude term
+// A = 10^(gain/40) (the band's, computed once).
+inline ComplexFraction peakingFraction(Complex s, float amplitude, float q)
+{
+    const Complex s2 = s * s;
+    return {s2 + s * (amplitude / q) + Complex(1.0f), s2 + s / (amplitude * q) + Complex(1.0f)};
+}
+
 // Response of one filter at f Hz, with optional polarity inversion and a pure delay.
 Complex filterResponse(int type, float f, float fc, int order, float q, float gainDb, bool invert,
                        float delayMs);
@@ -32,9 +48,10 @@ Complex filterResponse(int type, float f, float fc, int order, float q, float ga
 // The normalised prototype at the complex frequency s (callers pass s = j·f/fc).
 Complex prototypeResponse(int type, Complex s, unsigned int order, float q, float gainDb);
 
-Complex butterworthResponse(bool highPass, unsigned int n, Complex s);
-// Normalised for unit group delay at DC (not for -3 dB at the corner).
-Complex besselResponse(bool highPass, unsigned int n, Complex s);
+// A corner filter's prototype (the Butterworth, Linkwitz-Riley and Bessel codes 0 to 5) at s as a
+// fraction, for callers cascading it with other filters before one division; s must not be 0.
+// Bessel filters are normalised for unit group delay at DC (not for -3 dB at the corner).
+ComplexFraction cornerFraction(int type, Complex s, unsigned int order);
 Complex shelfResponse(bool high, Complex s, float q, float gainDb);
 
 // Code of a corner filter: side 0 (high-pass) or 1 (low-pass), plus 2 for the kind "LR" and 4 for

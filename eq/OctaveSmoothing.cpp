@@ -122,10 +122,9 @@ QList<float> smoothToGrid(const QList<float> &freq, const QList<float> &values,
         }
     }
     QList<float> result(grid.size());
-    qsizetype j = 0;
+    LogFrequencyReader read(f.constData(), v.constData(), f.size());
     for (qsizetype i = 0; i < grid.size(); ++i)
-        result[i] = float(
-                interpolateLogFrequency(f.constData(), v.constData(), f.size(), grid[i], j));
+        result[i] = float(read(grid[i]));
     return result;
 }
 

@@ -139,6 +139,35 @@ struct LaneResult
     QString log;
 };
 
+// A stored curve with its EQ, as the screens hand it over for a before/after preview.
+struct CurveRecord
+{
+    QList<float> freq; // Hz, ascending
+    QList<float> levelDb;
+    QList<float> phaseDeg; // used only when exactly as long as freq
+    QList<float> coherence; // shown only when exactly as long as freq
+    QList<float> auxiliary; // a second per-point curve shown beside the level; may be empty
+    double delayMs = 0.0; // removed from the phase
+    QList<SchemeBand> bands;
+    CornerEstimate corners;
+    int smoothBands = 0; // 1/N-octave smoothing; 0: none
+    bool smoothEqOnly = false; // smooth only the EQ's response, not the measured level
+};
+
+// The preview of a `CurveRecord` on the display grid. Each list holds one value per grid
+// frequency, or none when the record had nothing to show for it.
+struct DisplayCurve
+{
+    QList<float> freq;
+    QList<float> before; // dB
+    QList<float> after; // dB, with the EQ and corners applied
+    QList<float> phaseBefore; // degrees, unwrapped
+    QList<float> phaseAfter;
+    QList<float> auxiliary;
+    QList<float> coherence;
+    bool valid = false;
+};
+
 // One EQ band of the subwoofer in a crossover design.
 struct CrossoverBand
 {

@@ -7,15 +7,18 @@ packages=(
   cmake ninja-build ccache g++ pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
   qt6-websockets-dev qt6-svg-dev qt6-5compat-dev
+  libqt6svg6 qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-window
-  qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+  qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtquick-shapes
+  qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qttest
   qml6-module-qt5compat-graphicaleffects qml6-module-qtwebsockets
   libasound2-dev libasound2-plugins alsa-utils
   libjack-jackd2-dev jackd2
   pulseaudio pulseaudio-utils
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
-  python3 python3-websockets openssl
+  python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
+  linuxptp tshark ffmpeg python3-zeroconf
 )
 
 missing=()
@@ -30,5 +33,8 @@ sudo_cmd=""
 export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks whether to enable realtime scheduling; answer once, quietly.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo_cmd debconf-set-selections
+# tshark asks whether non-root users may capture; the tests capture as root or in their own
+# namespace, so no.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
 $sudo_cmd apt-get update -qq
 $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

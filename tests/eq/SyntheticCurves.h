@@ -7,6 +7,7 @@
 #include <QList>
 
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <tuple>
 
@@ -68,6 +69,70 @@ inline QList<Feature> roughFeatures()
                 {std::pow(2.0, octave + jitter(random)), sign * depth(random), sharpness(random)});
     }
     return features;
+}
+
+// Level in dB of a Butterworth filter of order n, from its closed form |H|² = 1/(1 + r^2n), with
+// r = fc/f for a high-pass and f/fc for a low-pass.
+inline double butterworthDb(double f, double fc, int n, bool highPass)
+{
+    const double r = highPass ? fc / f : f / fc;
+    return -10.0 * std::log10(1.0 + std::pow(r, 2 * n));
+}
+
+// Phase in degrees of a Linkwitz-Riley low-pass of order 4 (a second-order Butterworth squared).
+// The matching high-pass differs by exactly 360°, so the pair is in phase at every frequency.
+inline double linkwitzRiley4PhaseDeg(double f, double fc)
+{
+    const double w = f / fc;
+    return -2.0 * std::atan2(std::sqrt(2.0) * w, 1.0 - w * w) * 180.0 / std::numbers::pi;
+}
+
+inline double wrappedDeg(double deg)
+{
+    return std::remainder(deg, 360.0);
+}
+
+// A main loudspeaker and a subwoofer measured at one position: the main rolls off with a
+// Linkwitz-Riley high-pass of order 4 at `crossoverHz`, the subwoofer with the matching low-pass,
+// `subLevelDb` below the main, below 28 Hz with a fourth-order Butterworth high-pass (its level
+// only), arriving `subLateMs` later and, when asked, inverted. Phases are wrapped to ±180°.
+struct SubwooferPair
+{
+    QList<float> freq;
+    QList<float> mainDb;
+    QList<float> mainPhase;
+    QList<float> subDb;
+    QList<float> subPhase;
+    QList<float> coherence;
+};
+
+inline SubwooferPair subwooferPair(double crossoverHz, double subLevelDb, double subLateMs,
+                                   bool subInverted)
+{
+    SubwooferPair p;
+    p.freq = fftBins();
+    p.coherence = QList<float>(p.freq.size(), 1.0f);
+    for (const float f : std::as_const(p.freq)) {
+        const double phase = linkwitzRiley4PhaseDeg(f, crossoverHz);
+        p.mainDb.append(float(2.0 * butterworthDb(f, crossoverHz, 2, true)));
+        p.mainPhase.append(float(wrappedDeg(phase)));
+        p.subDb.append(float(subLevelDb + 2.0 * butterworthDb(f, crossoverHz, 2, false)
+                             + butterworthDb(f, 28.0, 4, true)));
+        p.subPhase.append(
+                float(wrappedDeg(phase - 0.36 * f * subLateMs + (subInverted ? 180.0 : 0.0))));
+    }
+    return p;
+}
+
+// A subwoofer as measured before any crossover: `levelDb` in its band, rolling off below 28 Hz
+// (fourth-order Butterworth) and above 250 Hz (second order).
+inline QList<float> broadbandSubDb(const QList<float> &freq, double levelDb)
+{
+    QList<float> db;
+    for (const float f : freq)
+        db.append(float(levelDb + butterworthDb(f, 28.0, 4, true)
+                        + butterworthDb(f, 250.0, 2, false)));
+    return db;
 }
 
 } // namespace snt::eq::synthetic

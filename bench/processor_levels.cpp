@@ -1,0 +1,65 @@
+// One message of the processor's level socket as it arrives many times a second: 52 level
+// readings and 5 gain changes, through the client's real handler, which must leave the GUI
+// thread at once and tell the meters once per message.
+#include "bench/BenchSupport.h"
+#include "processor/ProcessorClient.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <chrono>
+
+namespace {
+
+QString levelMessage(int seed)
+{
+    QJsonObject data;
+    for (int n = 0; n < ProcessorClient::kLevelSlots; ++n)
+        data.insert(QStringLiteral("VUvu%1").arg(n), -60.0 + (n * 7 + seed) % 61);
+    for (int o = 0; o < 5; ++o)
+        data.insert(QStringLiteral("GAINgain%1").arg(28 + o), -0.5 * ((o + seed) % 20));
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("data"), data}})
+                                     .toJson(QJsonDocument::Compact));
+}
+
+void BM_LevelMessage(benchmark::State &state)
+{
+    ProcessorClient client;
+    long levelSignals = 0;
+    QObject::connect(&client, &ProcessorClient::levelsChanged, [&] { ++levelSignals; });
+    QStringList messages;
+    for (int seed = 0; seed < 16; ++seed)
+        messages.append(levelMessage(seed));
+
+    std::vector<double> us;
+    long handled = 0;
+    for (auto _ : state) {
+        const QString &message = messages[handled % messages.size()];
+        const auto start = std::chrono::steady_clock::now();
+        client.handleLevelMessage(message);
+        const double seconds
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        us.push_back(seconds * 1e6);
+        ++handled;
+    }
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p99_us"] = percentile(us, 0.99);
+    state.counters["levelsChanged_per_message"] = double(levelSignals) / double(handled);
+}
+BENCHMARK(BM_LevelMessage)->UseManualTime()->Iterations(10000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The client reads its own settings scope: give the run a home of its own.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_CONFIG_HOME");
+    QCoreApplication app(argc, argv);
+    return runBenchmarks(argc, argv);
+}

@@ -1,0 +1,316 @@
+#include "processor/JsonValues.h"
+#include "processor/ProcessorClient.h"
+
+#include "app/StoreFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
+
+using processor::paramInt64;
+using processor::valueText;
+
+namespace {
+
+constexpr int kSlots = 80;
+constexpr int kFirstUserSlot = 2;
+constexpr int kLastListedSlot = 78;
+constexpr int kFactorySlot = 1;
+constexpr int kValidityWords = 3;
+constexpr int kDeleteWords = 10;
+constexpr int kExportTimeoutMs = 10000;
+constexpr int kImportTimeoutMs = 15000;
+constexpr unsigned long kImportSettleMs = 200;
+
+const QString kOk = QStringLiteral("ok");
+const QString kMessage = QStringLiteral("message");
+const QString kSlot = QStringLiteral("slot");
+const QString kEmptySlot = QStringLiteral("这一格还没有预设。");
+
+// Word w (0 to 2) of the validity mask; the processor numbers them 1 to 3, with a trailing 0.
+QString validityKey(int word)
+{
+    return QStringLiteral("PRESETINFOpreset_valid") + QString::number(word + 1) + QLatin1Char('0');
+}
+
+QString nameKey(int slot)
+{
+    return QStringLiteral("PRESETNAMEname%1").arg(slot);
+}
+
+// Words arrive signed or unsigned, as numbers or texts: only the low 32 bits carry slots.
+quint32 wordValue(const QJsonValue &value)
+{
+    return quint32(paramInt64(value, 0) & 0xFFFFFFFF);
+}
+
+// A preset is never stored without a name.
+QString presetName(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? QStringLiteral("未命名") : trimmed;
+}
+
+QVariantMap success(const QString &text)
+{
+    return {{kOk, true}, {kMessage, text}};
+}
+
+QJsonObject slotCommand(const char *command, int slot)
+{
+    return {{QLatin1String(command), QJsonObject{{QStringLiteral("id"), slot}}}};
+}
+
+} // namespace
+
+bool ProcessorClient::presetValid(int slot) const
+{
+    if (slot < 0 || slot >= kSlots)
+        return false;
+    const QString key = validityKey(slot / 32);
+    return paramCache_.contains(key) && (wordValue(paramCache_.value(key)) >> (slot % 32) & 1u);
+}
+
+int ProcessorClient::firstFreeSlot(int first, int last) const
+{
+    for (int slot = first; slot <= last; ++slot) {
+        if (!presetValid(slot))
+            return slot;
+    }
+    return -1;
+}
+
+QVariantMap ProcessorClient::readPresets() const
+{
+    const QString current = valueText(paramCache_.value(nameKey(0))).trimmed();
+    QVariantList list;
+    for (int slot = kFirstUserSlot; slot <= kLastListedSlot; ++slot) {
+        const bool valid = presetValid(slot);
+        const QString name
+                = valid ? valueText(paramCache_.value(nameKey(slot))).trimmed() : QString();
+        list.append(QVariantMap{
+                {kSlot, slot},
+                {QStringLiteral("name"), name},
+                {QStringLiteral("valid"), valid},
+                {QStringLiteral("current"), valid && !current.isEmpty() && name == current}});
+    }
+    return {{kOk, true}, {QStringLiteral("list"), list}, {QStringLiteral("current"), current}};
+}
+
+QVariantMap ProcessorClient::savePreset(int slot, const QString &name)
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    if (slot < 0 || slot >= kSlots)
+        return failure(QStringLiteral("预设号不对。"));
+    const QString stored = presetName(name);
+    const QJsonObject command{
+            {QStringLiteral("SAVENAME"),
+             QJsonObject{{QStringLiteral("id"), slot}, {QStringLiteral("name"), stored}}}};
+    const QVariantMap result = postCommand(command, QStringLiteral("已保存到 %1").arg(stored));
+    if (result.value(kOk).toBool())
+        markPresetSaved(slot, stored);
+    return result;
+}
+
+// The processor need not answer a save with its validity words; the slot is taken all the
+// same, so the cache says so, and the next "free" slot is really free.
+void ProcessorClient::markPresetSaved(int slot, const QString &name)
+{
+    const QString key = validityKey(slot / 32);
+    const quint32 word = wordValue(paramCache_.value(key)) | (1u << (slot % 32));
+    paramCache_.insert(key, double(word));
+    paramCache_.insert(nameKey(slot), name);
+}
+
+QVariantMap ProcessorClient::saveNewPreset(const QString &name)
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    const int slot = firstFreeSlot(kFirstUserSlot, kSlots - 1);
+    if (slot < 0)
+        return failure(QStringLiteral("预设位置满了，先删几个。"));
+    const QString stored = presetName(name);
+    const QVariantMap result = savePreset(slot, stored);
+    if (!result.value(kOk).toBool())
+        return result;
+    setStartupPreset(slot);
+    QVariantMap saved = success(QStringLiteral("已保存：") + stored);
+    saved.insert(kSlot, slot);
+    return saved;
+}
+
+QVariantMap ProcessorClient::loadPreset(int slot)
+{
+    if (!presetValid(slot))
+        return failure(kEmptySlot);
+    const QVariantMap result
+            = postCommand(slotCommand("LOAD", slot), QStringLiteral("已调用预设 %1").arg(slot + 1));
+    if (result.value(kOk).toBool()) {
+        setStartupPreset(slot);
+        refreshAll();
+    }
+    return result;
+}
+
+QVariantMap ProcessorClient::resetDevice()
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    const QVariantMap result
+            = postCommand(slotCommand("LOAD", kFactorySlot), QStringLiteral("设备已恢复默认。"));
+    if (result.value(kOk).toBool())
+        refreshAll();
+    return result;
+}
+
+QVariantMap ProcessorClient::deletePreset(int slot)
+{
+    if (!presetValid(slot))
+        return failure(kEmptySlot);
+    if (slot < kFirstUserSlot)
+        return failure(QStringLiteral("默认预设不能删。"));
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    // The processor keeps exactly the slots whose bits are sent: words built from a failed or
+    // incomplete read would erase presets the user never chose to delete.
+    QString error;
+    if (!readAll(error))
+        return failure(QStringLiteral("没成功：") + friendlyError(error));
+    for (int w = 0; w < kValidityWords; ++w) {
+        if (!paramCache_.contains(validityKey(w)))
+            return failure(QStringLiteral("设备没报告哪些预设格有预设，没删。"));
+    }
+    if (!presetValid(slot))
+        return failure(kEmptySlot);
+
+    QJsonArray words;
+    for (int w = 0; w < kDeleteWords; ++w) {
+        quint32 word = 0;
+        for (int j = 0; w < kValidityWords && j < 32; ++j) {
+            const int s = 32 * w + j;
+            if (s != slot && presetValid(s))
+                word |= 1u << j;
+        }
+        words.append(qint32(word));
+    }
+    return postCommand({{QStringLiteral("SAVEDELETE"), words}},
+                       QStringLiteral("已删除预设 %1").arg(slot + 1));
+}
+
+QVariantMap ProcessorClient::setStartupPreset(int slot)
+{
+    if (!presetValid(slot))
+        return failure(kEmptySlot);
+    return postCommand(slotCommand("STARTUP", slot),
+                       QStringLiteral("开机档已设为预设 %1").arg(slot + 1));
+}
+
+QVariantMap ProcessorClient::exportPreset(int slot)
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    QJsonObject ignored;
+    QString error;
+    if (!postJson({{QStringLiteral("PRESETEXPORT"), QJsonObject()}}, ignored, error,
+                  kExportTimeoutMs, QStringLiteral("/save0_export.cgi")))
+        return failure(QStringLiteral("导出失败：") + friendlyError(error));
+    const QNetworkRequest request(processorUrl(QStringLiteral("/data_export/SAVE0.txt"), false));
+    return writeExport(slot, waitForReply(network_->get(request), kExportTimeoutMs));
+}
+
+// Only a whole answer reaches the desktop, and through a renamed temporary file: an error page,
+// a cut or empty body never replaces an earlier export.
+QVariantMap ProcessorClient::writeExport(int slot, const Exchange &file)
+{
+    if (!file.ok)
+        return failure(QStringLiteral("导出失败：") + friendlyError(file.error));
+    if (file.body.isEmpty())
+        return failure(QStringLiteral("导出失败：设备给的导出文件是空的。"));
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QDir().mkpath(desktop);
+    const QString fileName = QStringLiteral("预设-%1.Parm").arg(slot + 1);
+    if (!store::saveAtomically(desktop + QLatin1Char('/') + fileName, file.body))
+        return failure(QStringLiteral("导出失败：桌面写不进去。"));
+    return success(QStringLiteral("已导出到桌面：") + fileName);
+}
+
+QVariantMap ProcessorClient::importPreset(const QString &path)
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    const QString local = path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)
+                                  ? QUrl(path).toLocalFile()
+                                  : path;
+    auto *file = new QFile(local);
+    if (!file->open(QIODevice::ReadOnly)) {
+        delete file;
+        return failure(QStringLiteral("这个文件打不开。"));
+    }
+    const QFileInfo info(local);
+    auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    QHttpPart part;
+    part.setRawHeader("Content-Disposition",
+                      QStringLiteral("form-data; name=\"file\"; filename=\"%1\"")
+                              .arg(info.fileName())
+                              .toUtf8());
+    part.setBodyDevice(file);
+    file->setParent(form);
+    form->append(part);
+    QNetworkRequest request(processorUrl(QStringLiteral("/test.fcgi/api/preset/import"), true));
+    request.setTransferTimeout(kImportTimeoutMs);
+    QNetworkReply *reply = network_->post(request, form);
+    form->setParent(reply);
+    const Exchange exchange = waitForReply(reply, kImportTimeoutMs);
+
+    if (!exchange.ok)
+        return failure(QStringLiteral("导入没成功：") + friendlyError(exchange.error));
+    if (exchange.body.isEmpty())
+        return failure(QStringLiteral("导入没成功。"));
+    QJsonObject imported = QJsonDocument::fromJson(exchange.body)
+                                   .object()
+                                   .value(QLatin1String("data"))
+                                   .toObject();
+    if (imported.isEmpty())
+        return failure(QStringLiteral("这个文件设备不认。"));
+    keepPresetKeys(imported);
+    replaceCache(imported);
+    QThread::msleep(kImportSettleMs);
+
+    const int slot = firstFreeSlot(kFirstUserSlot, kLastListedSlot);
+    if (slot < 0)
+        return success(QStringLiteral("导入进来了，但预设格满了，先删几条。"));
+    QString name = info.completeBaseName().trimmed();
+    if (name.isEmpty())
+        name = QStringLiteral("导入的预设");
+    const QVariantMap saved = savePreset(slot, name);
+    if (!saved.value(kOk).toBool())
+        return success(QStringLiteral("导入进来了，但没存进预设格：")
+                       + saved.value(kMessage).toString());
+    setStartupPreset(slot);
+    postCommand(slotCommand("LOAD", slot), QString());
+    QVariantMap result = success(QStringLiteral("已导入并载入：") + name);
+    result.insert(kSlot, slot);
+    return result;
+}
+
+// An import answer that lacks the preset slots' words or names says nothing about them: the
+// slots keep what the cache knew, so choosing a free slot does not overwrite a preset.
+void ProcessorClient::keepPresetKeys(QJsonObject &imported) const
+{
+    for (auto it = paramCache_.constBegin(); it != paramCache_.constEnd(); ++it) {
+        const QString &key = it.key();
+        if ((key.startsWith(QLatin1String("PRESETINFOpreset_valid"))
+             || key.startsWith(QLatin1String("PRESETNAMEname")))
+            && !imported.contains(key))
+            imported.insert(key, it.value());
+    }
+}

@@ -1,0 +1,170 @@
+#include "processor/JsonValues.h"
+#include "processor/ProcessorClient.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+using processor::valueText;
+
+namespace {
+
+const QString kTimedOut = QStringLiteral("超时");
+
+} // namespace
+
+QUrl ProcessorClient::processorUrl(const QString &path, bool withWsi) const
+{
+    QUrl url(QStringLiteral("http://%1%2").arg(ip_, path));
+    if (withWsi && !wsiQuery_.isEmpty())
+        url.setQuery(wsiQuery_, QUrl::TolerantMode);
+    return url;
+}
+
+QNetworkRequest ProcessorClient::commandRequest(const QString &path, int timeoutMs) const
+{
+    QNetworkRequest request(processorUrl(path, path.endsWith(QLatin1String("test.fcgi"))));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setRawHeader("Connection", "close");
+    request.setTransferTimeout(timeoutMs);
+    return request;
+}
+
+ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    if (!reply->isFinished())
+        loop.exec();
+
+    Exchange exchange;
+    if (!reply->isFinished()) {
+        reply->abort();
+        reply->deleteLater();
+        exchange.error = kTimedOut;
+        return exchange;
+    }
+    exchange.body = reply->readAll();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorText = reply->errorString();
+    reply->deleteLater();
+
+    // The transfer time-out has the length of the local timer and may fire first; Qt then
+    // reports a cancelled operation, which to the user is the same time-out.
+    if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
+        exchange.error = kTimedOut;
+    else if (error != QNetworkReply::NoError || status == 0)
+        exchange.error = errorText.isEmpty() ? QStringLiteral("连不上") : errorText;
+    else if (status != 200)
+        exchange.error = QStringLiteral("HTTP %1").arg(status);
+    else
+        exchange.ok = true;
+    return exchange;
+}
+
+bool ProcessorClient::postJson(const QJsonObject &request, QJsonObject &result, QString &error,
+                               int timeoutMs, const QString &path, QJsonObject *whole)
+{
+    if (ip_.isEmpty()) {
+        error = QStringLiteral("没有填 IP");
+        return false;
+    }
+    const QByteArray body = QJsonDocument(request).toJson(QJsonDocument::Compact);
+    const Exchange exchange
+            = waitForReply(network_->post(commandRequest(path, timeoutMs), body), timeoutMs);
+    if (!exchange.ok) {
+        error = exchange.error;
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(exchange.body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        error = QStringLiteral("设备回的不是 JSON");
+        return false;
+    }
+    const QJsonObject reply = document.object();
+    if (reply.contains(QLatin1String("WSI")))
+        storeWsi(reply.value(QLatin1String("WSI")));
+    const QJsonValue data = reply.value(QLatin1String("data"));
+    result = data.isObject() ? data.toObject() : reply;
+    if (whole)
+        *whole = reply;
+    return true;
+}
+
+void ProcessorClient::storeWsi(const QJsonValue &value)
+{
+    wsiQuery_ = valueText(value).remove(QLatin1Char('?'));
+}
+
+QString ProcessorClient::friendlyError(const QString &error)
+{
+    const QString trimmed = error.trimmed();
+    const QString lower = trimmed.toLower();
+    if (trimmed.isEmpty())
+        return QStringLiteral("设备没回应");
+    if (lower.contains(QLatin1String("refused")))
+        return QStringLiteral("设备拒绝了连接，检查 IP 和网线");
+    if (lower.contains(QLatin1String("timeout")) || trimmed == kTimedOut)
+        return QStringLiteral("设备没回应，检查 IP 和网线");
+    if (lower.contains(QLatin1String("host")) && lower.contains(QLatin1String("found")))
+        return QStringLiteral("这个 IP 上找不到设备");
+    if (lower.contains(QLatin1String("unreachable")))
+        return QStringLiteral("电脑和处理器不在一个网段");
+    // Qt words a connection the peer dropped or reset as "Connection closed".
+    if (lower.contains(QLatin1String("reset")) || lower.contains(QLatin1String("closed")))
+        return QStringLiteral("连接被设备断开，重试一下");
+    return trimmed;
+}
+
+QVariantMap ProcessorClient::postCommand(const QJsonObject &command, const QString &successText)
+{
+    if (!connected_)
+        return failure(QStringLiteral("先连接处理器。"));
+    QJsonObject reply;
+    QJsonObject whole;
+    QString error;
+    if (!postJson(command, reply, error, 6000, QStringLiteral("/test.fcgi"), &whole))
+        return failure(QStringLiteral("没成功：") + friendlyError(error));
+    // A refusal counts wherever the processor put it: inside "data" or beside it.
+    const auto refused = [](const QJsonObject &object) {
+        return valueText(object.value(QLatin1String("status"))) == QLatin1String("error");
+    };
+    if (refused(reply) || refused(whole))
+        return failure(QStringLiteral("设备没接受这条操作。"));
+    if (!reply.isEmpty()) {
+        for (auto it = reply.begin(); it != reply.end(); ++it)
+            paramCache_.insert(it.key(), it.value());
+        mergeParams(QJsonObject());
+    }
+    return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), successText}};
+}
+
+QVariantMap ProcessorClient::failure(const QString &text)
+{
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("message"), text}};
+}
+
+void ProcessorClient::postLive(const QJsonObject &body, LivePath &path)
+{
+    QNetworkReply *reply = network_->post(commandRequest(QStringLiteral("/test.fcgi"), 800),
+                                          QJsonDocument(body).toJson(QJsonDocument::Compact));
+    path.inFlight = true;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, &path] {
+        reply->readAll();
+        reply->deleteLater();
+        path.inFlight = false;
+        if (path.hasPending && path.hasPending() && connected_ && path.timer
+            && !path.timer->isActive())
+            path.timer->start();
+    });
+}

@@ -1,0 +1,159 @@
+#include "tests/processor/SimProcessor.h"
+#include "tests/support/TestMain.h"
+
+#include "app/DataFolder.h"
+
+#include <QFile>
+
+#include <memory>
+
+using snt::test::SimProcessor;
+
+namespace {
+
+const QString kFirst = QStringLiteral("169.254.77.9");
+const QString kSecond = QStringLiteral("169.254.77.100");
+
+QVariantMap device(const QString &ip, const QString &name = QString())
+{
+    return {{"ip", ip}, {"name", name}};
+}
+
+QString discoveryLog()
+{
+    QFile file(documentsRoot() + "/临时/discover.log");
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+// Runs inside the private namespaces of in-network-namespace.sh: the simulated processor
+// listens on port 80 and UDP 50002 at 169.254.77.9 and .100 behind the test's 169.254.77.1/24.
+class DiscoveryTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    SimProcessor sim_;
+    std::unique_ptr<ProcessorClient> client_;
+
+    QVariantList searchInBackground()
+    {
+        QSignalSpy found(client_.get(), &ProcessorClient::devicesFound);
+        client_->discoverDevicesAsync();
+        if (!found.wait(20000))
+            return {{"no result"}};
+        QTest::qWait(1500); // a second result would come within the probes' 900 ms
+        return found.count() == 1 ? found.first().first().toList() : QVariantList{"twice"};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsSet("SNT_NO_NETNS")) {
+            if (qgetenv("CI") == "true")
+                QFAIL("this test needs a private network namespace (unshare --net)");
+            QSKIP("no private network namespace can be made here");
+        }
+        const QString peer = qEnvironmentVariable("SNT_PEER_NETNS");
+        QVERIFY2(!peer.isEmpty(), "run through in-network-namespace.sh");
+        QVERIFY(sim_.start({"--host", "0.0.0.0", "--port", "80", "--udp-port", "50002"},
+                           {"nsenter", "--net=" + peer}));
+    }
+
+    void init()
+    {
+        sim_.command("reset_device");
+        sim_.command("clear_log");
+        QFile::remove(documentsRoot() + "/临时/discover.log");
+        client_ = std::make_unique<ProcessorClient>();
+    }
+
+    void portEightyByDefault()
+    {
+        client_->setIp(kSecond);
+        client_->connectToDevice();
+        QVERIFY(client_->isConnected());
+        QCOMPARE(sim_.log("http").value(0).value("headers").toObject().value("Host").toString(),
+                 kSecond);
+        QTRY_COMPARE_WITH_TIMEOUT(sim_.state().value("sockets").toInt(), 1, 10000);
+    }
+
+    void backgroundSearch_data()
+    {
+        QTest::addColumn<bool>("udpAnswer");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QVariantList>("expected");
+        const QVariantList both{device(kFirst), device(kSecond)};
+        QTest::newRow("answer and page") << true << "<p>Moriat</p>" << both;
+        QTest::newRow("page only") << false << "<p>Moriat</p>" << both;
+        QTest::newRow("lower-case marker") << true << "the moriat console" << both;
+        QTest::newRow("capitals do not count") << true << "MORIAT" << QVariantList();
+    }
+
+    // Both addresses are found by the sweep whether or not the device answers by UDP; the
+    // result is in numeric order (.9 before .100), and the log names the candidates.
+    void backgroundSearch()
+    {
+        QFETCH(bool, udpAnswer);
+        QFETCH(QString, page);
+        QFETCH(QVariantList, expected);
+        sim_.set({{"udp_answer", udpAnswer}, {"page", page}});
+        QCOMPARE(searchInBackground(), expected);
+        QStringList addresses;
+        for (const QVariant &found : expected)
+            addresses << found.toMap().value("ip").toString();
+        QCOMPARE(discoveryLog(), "candidates=253\n" + addresses.join('\n') + '\n');
+        // Every up interface was asked: the subnet broadcast and 255.255.255.255.
+        const QList<QJsonObject> queries = sim_.log("udp");
+        QVERIFY(queries.size() >= 2);
+        for (const QJsonObject &query : queries)
+            QCOMPARE(query.value("data_hex").toString(), QString("5354"));
+    }
+
+    // A second call during the listening phase joins the first run; an address outside every
+    // /24 network, the current one, is probed as well.
+    void searchTwiceAndOffTheSweep()
+    {
+        SimProcessor local; // in this namespace, on loopback: off every swept network
+        QVERIFY(local.start());
+        client_->setIp(local.address());
+        QSignalSpy found(client_.get(), &ProcessorClient::devicesFound);
+        client_->discoverDevicesAsync();
+        client_->discoverDevicesAsync();
+        QTRY_VERIFY_WITH_TIMEOUT(discoveryLog().contains("finish"), 10000);
+        QCOMPARE(discoveryLog(), QString("start\nstart\nfinish udp ips=1\n"));
+        QVERIFY(found.wait(20000));
+        QTest::qWait(1500);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(found.first().first().toList(),
+                 (QVariantList{device(local.address()), device(kFirst), device(kSecond)}));
+        QVERIFY(discoveryLog().startsWith("candidates=254\n"));
+    }
+
+    void blockingSearchNames_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("named") << QString() << "Moriat DP48";
+        QTest::newRow("name query fails") << "status" << QString();
+    }
+
+    void blockingSearchNames()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, name);
+        if (!fault.isEmpty())
+            sim_.fault("DEVICEINFO", fault, {{"status", 500}});
+        QCOMPARE(client_->discoverDevices(), QVariantList{device(kFirst, name)});
+        const QJsonObject query = sim_.log("http").value(0);
+        QCOMPARE(query.value("body").toString(), QString(R"({"DEVICEINFO":{}})"));
+        QCOMPARE(query.value("query").toString(), QString());
+        QVERIFY(query.value("headers").toObject().value("Connection").toString() != "close");
+        QCOMPARE(sim_.log("udp").size(), 1);
+        sim_.command("clear_faults");
+    }
+};
+
+SNT_TEST_MAIN(DiscoveryTest)
+#include "DiscoveryTest.moc"

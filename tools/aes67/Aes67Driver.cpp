@@ -1,0 +1,208 @@
+// Starts chosen pieces of the network audio stack on one interface and prints, one line each,
+// what they report: a tool for trying the stack against real devices and for the tests that run
+// it inside a network namespace. It quits after --seconds like the program does (through the
+// application's quit), so the stack's stop on quit is exercised too.
+#include "audio/aes67/Identifiers.h"
+#include "audio/aes67/MdnsBrowser.h"
+#include "audio/aes67/PtpClock.h"
+#include "audio/aes67/SapListener.h"
+#include "audio/aes67/Sender.h"
+#include "engine/tf/generator/Generator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QNetworkInterface>
+#include <QTextStream>
+#include <QTimer>
+
+using namespace audio::aes67;
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+void print(const QString &line)
+{
+    out() << line << Qt::endl;
+}
+
+QHostAddress firstIPv4(const QNetworkInterface &interface)
+{
+    for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+            return entry.ip();
+    }
+    return QHostAddress();
+}
+
+void reportPtp()
+{
+    PtpClock *clock = PtpClock::instance();
+    QObject::connect(clock, &PtpClock::stateChanged, [](PtpClock::State state) {
+        print(QStringLiteral("ptp state %1").arg(QVariant::fromValue(state).toString()));
+    });
+    QObject::connect(clock, &PtpClock::grandmasterChanged, [](const QString &identity) {
+        print(QStringLiteral("ptp grandmaster %1").arg(identity));
+    });
+}
+
+void reportSap()
+{
+    SapListener *listener = SapListener::instance();
+    const auto line = [](const char *what, const Aes67StreamInfo &info) {
+        print(QStringLiteral("sap %1 %2 \"%3\" %4:%5 %6/%7/%8")
+                      .arg(QLatin1String(what), info.key, info.sessionName,
+                           info.connectionAddress.toString())
+                      .arg(info.port)
+                      .arg(info.encoding)
+                      .arg(info.sampleRate)
+                      .arg(info.channels));
+    };
+    QObject::connect(listener, &SapListener::streamAppeared,
+                     [line](const Aes67StreamInfo &info) { line("appeared", info); });
+    QObject::connect(listener, &SapListener::streamUpdated,
+                     [line](const Aes67StreamInfo &info) { line("updated", info); });
+    QObject::connect(listener, &SapListener::streamRemoved,
+                     [line](const Aes67StreamInfo &info) { line("removed", info); });
+}
+
+void reportMdns()
+{
+    MdnsBrowser *browser = MdnsBrowser::instance();
+    QObject::connect(browser, &MdnsBrowser::deviceAppeared, [](const MdnsDevice &device) {
+        print(QStringLiteral("mdns appeared \"%1\" %2:%3")
+                      .arg(device.key, device.host)
+                      .arg(device.port));
+    });
+    QObject::connect(browser, &MdnsBrowser::deviceRemoved, [](const QString &key) {
+        print(QStringLiteral("mdns removed \"%1\"").arg(key));
+    });
+}
+
+// Once a second: the clock's offset, path delay and rate, and the stream's counters.
+void reportEverySecond(QObject *owner, bool ptp, bool send)
+{
+    auto *timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [ptp, send] {
+        PtpClock *clock = PtpClock::instance();
+        if (ptp)
+            print(QStringLiteral("ptp offset %1 mpd %2 rate %3 syncs %4")
+                          .arg(clock->lastMedian())
+                          .arg(qint64(clock->meanPathDelay()))
+                          .arg(clock->rateRatio(), 0, 'f', 7)
+                          .arg(clock->syncsFollowed()));
+        Sender *sender = Sender::instance();
+        if (send)
+            print(QStringLiteral("send packets %1 underruns %2 dropped %3")
+                          .arg(sender->packetsSent())
+                          .arg(sender->underruns())
+                          .arg(sender->droppedFrames()));
+    });
+    timer->start(1000);
+}
+
+void playTone(Generator &generator, int hz, double gainDb, int channels)
+{
+    QSet<int> all;
+    for (int c = 0; c < channels; ++c)
+        all.insert(c);
+    generator.generatorThread()->setFadeDuration(0.0f);
+    generator.setType(2);
+    generator.setStartFrequency(hz);
+    generator.setEndFrequency(hz);
+    generator.setGain(float(gainDb));
+    generator.setChannels(all);
+    generator.setDeviceId(QLatin1String(networkOutputDeviceId));
+    QTimer::singleShot(200, &generator, [&generator] { generator.setEnabled(true); });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Runs pieces of the network audio stack on an interface.");
+    parser.addHelpOption();
+    const QCommandLineOption interfaceOption("interface", "Network interface.", "name");
+    const QCommandLineOption addressOption("address",
+                                           "Local IPv4 address (default: the "
+                                           "interface's first).",
+                                           "ip");
+    const QCommandLineOption ptpOption("ptp", "Start the PTP clock and print what it reports.");
+    const QCommandLineOption sapOption("sap-listen", "List streams announced by SAP.");
+    const QCommandLineOption mdnsOption("mdns-browse", "List RTSP devices found by mDNS.");
+    const QCommandLineOption sendOption("send", "Start the sender: RTP, SAP, PTP and mDNS.");
+    const QCommandLineOption destinationOption("destination", "RTP destination.", "ip");
+    const QCommandLineOption portOption("port", "RTP port.", "port");
+    const QCommandLineOption channelsOption("channels", "Stream channels.", "n");
+    const QCommandLineOption nameOption("name", "Session name.", "text");
+    const QCommandLineOption toneOption("tone", "Play a tone of this frequency.", "hz");
+    const QCommandLineOption gainOption("gain", "Tone gain in dB (default -6).", "db", "-6");
+    const QCommandLineOption secondsOption("seconds", "Quit after this long.", "s");
+    parser.addOptions({interfaceOption, addressOption, ptpOption, sapOption, mdnsOption, sendOption,
+                       destinationOption, portOption, channelsOption, nameOption, toneOption,
+                       gainOption, secondsOption});
+    parser.process(app);
+
+    const QNetworkInterface interface = QNetworkInterface::interfaceFromName(
+            parser.value(interfaceOption));
+    const QHostAddress address = parser.isSet(addressOption)
+                                         ? QHostAddress(parser.value(addressOption))
+                                         : firstIPv4(interface);
+    if (!interface.isValid() || address.isNull()) {
+        print(QStringLiteral("error: no interface \"%1\" with an IPv4 address")
+                      .arg(parser.value(interfaceOption)));
+        return 2;
+    }
+
+    const bool ptp = parser.isSet(ptpOption) || parser.isSet(sendOption);
+    const bool send = parser.isSet(sendOption);
+    reportPtp();
+    if (parser.isSet(ptpOption) && !PtpClock::instance()->start(interface))
+        return 1;
+    if (parser.isSet(sapOption)) {
+        reportSap();
+        if (!SapListener::instance()->start(interface))
+            return 1;
+    }
+    if (parser.isSet(mdnsOption)) {
+        reportMdns();
+        if (!MdnsBrowser::instance()->start(interface))
+            return 1;
+    }
+    Sender *sender = Sender::instance();
+    QObject::connect(sender, &Sender::errorOccurred, [](const QString &message) {
+        print(QStringLiteral("error: %1").arg(message));
+    });
+    QObject::connect(sender, &Sender::runningChanged, [](bool running) {
+        print(QStringLiteral("send running %1").arg(running ? "on" : "off"));
+    });
+    Generator generator;
+    if (send) {
+        SenderConfig config = sender->config();
+        if (parser.isSet(destinationOption))
+            config.destination = QHostAddress(parser.value(destinationOption));
+        if (parser.isSet(portOption))
+            config.port = quint16(parser.value(portOption).toUInt());
+        if (parser.isSet(channelsOption))
+            config.channels = parser.value(channelsOption).toInt();
+        if (parser.isSet(nameOption))
+            config.sessionName = parser.value(nameOption);
+        sender->setConfig(config);
+        if (!sender->start(interface, address))
+            return 1;
+        if (parser.isSet(toneOption))
+            playTone(generator, parser.value(toneOption).toInt(),
+                     parser.value(gainOption).toDouble(), sender->config().channels);
+    }
+    reportEverySecond(&app, ptp, send);
+    if (parser.isSet(secondsOption))
+        QTimer::singleShot(int(parser.value(secondsOption).toDouble() * 1000), &app,
+                           &QCoreApplication::quit);
+    return app.exec();
+}
