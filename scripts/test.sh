@@ -20,7 +20,10 @@ trap cleanup EXIT
 # shellcheck disable=SC1090
 source <(scripts/test-services.sh start "$runtime")
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+# Leaks fail the run. Allocation stacks are unwound in full (the libraries have no frame
+# pointers), so that the few suppressions of library-owned memory can name the function.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 xvfb-run -a -s "-screen 0 1920x1280x24" \
   ctest --test-dir build/test --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
