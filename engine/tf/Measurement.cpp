@@ -519,12 +519,15 @@ void Measurement::takePair(const MeasurementInputs::Pair &pair)
         ++pairsSinceLoss_;
 }
 
+double Measurement::loopbackSamplesPerInputSample() const
+{
+    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
+    return double(loopbackRate) / double(inputRate_);
+}
+
 float Measurement::nextLoopbackReference()
 {
-    if (inputRate_ == 0)
-        return 0.0f;
-    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
-    return loopback_.next(double(loopbackRate) / double(inputRate_));
+    return inputRate_ == 0 ? 0.0f : loopback_.next(loopbackSamplesPerInputSample());
 }
 
 void Measurement::clearLoopback()
@@ -537,10 +540,8 @@ void Measurement::restartAfterLoss(int64_t frames)
 {
     // The loopback ran on while the capture lost those frames: skipping as many keeps the
     // microphone where it was against its reference.
-    if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0) {
-        const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
-        loopback_.skip(double(frames) * double(loopbackRate) / double(inputRate_));
-    }
+    if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0)
+        loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
     pairsSinceLoss_ = 0;
     averager_.reset();
     ++losses_.count;

@@ -174,6 +174,8 @@ private:
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
+    // The loopback's rate over the input's; the input rate must not be 0.
+    double loopbackSamplesPerInputSample() const;
     void restartAfterLoss(int64_t frames);
     void reportLosses();
     void moveNewPairsToTransforms();
