@@ -334,6 +334,9 @@ void Measurement::activate()
     // Whatever the last run left on its way in belongs to that run.
     inputs_.discardPairs();
     pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
+    loopbackAligned_ = false;
+    captureAnchor_.reset();
+    pairsAtOpen_ = inputs_.pairsTaken();
     active_ = true;
     inputs_.open();
     if (!phone)
@@ -483,6 +486,7 @@ void Measurement::drainInputs()
 {
     if (!inputs_.takeLoopback([this](float sample) { takeLoopbackSample(sample); }))
         restartAfterLoss(MeasurementInputs::unknownLoss);
+    alignLoopback();
     inputs_.takePairs([this](const MeasurementInputs::Pair &pair) { takePair(pair); },
                       [this](int64_t frames) { restartAfterLoss(frames); });
     reportLosses();
@@ -528,6 +532,46 @@ double Measurement::loopbackSamplesPerInputSample() const
 float Measurement::nextLoopbackReference()
 {
     return inputRate_ == 0 ? 0.0f : loopback_.next(loopbackSamplesPerInputSample());
+}
+
+void Measurement::alignLoopback()
+{
+    if (loopbackAligned_ || phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
+        return;
+    // A sound server may hold both streams back for a while at their start: the pairing waits
+    // until they have run for a second, and then goes by their latest blocks.
+    // A block handed on late looks captured late: of the blocks seen, the one that implies the
+    // earliest capture is the one that waited least.
+    const std::optional<StreamAnchor> latest = inputs_.captureAnchor();
+    if (latest && (!captureAnchor_ || capturedFrom(*latest) < capturedFrom(*captureAnchor_)))
+        captureAnchor_ = latest;
+    const std::optional<StreamAnchor> &capture = captureAnchor_;
+    const std::optional<StreamAnchor> render = inputs_.loopbackAnchor();
+    if (!capture || !render || inputs_.pairsTaken() < pairsAtOpen_ + inputRate_)
+        return;
+    // Pair each input sample with the loopback sample that left the output when it was
+    // captured: a sample is looped back when it is rendered, which is the output's whole latency
+    // before it is heard, and the two streams did not start at the same moment.
+    loopbackAligned_ = true;
+    const double loopbackRate = double(inputRate_) * loopbackSamplesPerInputSample();
+    const double wanted = loopbackPositionFor(inputs_.pairsTaken(), *capture, inputRate_, *render,
+                                              loopbackRate);
+    const double front
+            = double(inputs_.loopbackTaken()) - double(loopback_.size()) + loopback_.phase();
+    loopback_.shift(wanted - front);
+    // What was averaged before belongs to the old pairing.
+    pairsSinceLoss_ = 0;
+    averager_.reset();
+    sntInfo(tag) << "loopback paired with the recording: output latency" << render->latencyFrames
+                 << "frames, reference moved by" << std::lround(front - wanted) << "samples";
+}
+
+std::chrono::steady_clock::time_point Measurement::capturedFrom(const StreamAnchor &anchor) const
+{
+    // When the pair counted 0 would have been captured.
+    return anchor.at
+           - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(double(anchor.index) / double(inputRate_)));
 }
 
 void Measurement::clearLoopback()

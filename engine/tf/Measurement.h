@@ -19,6 +19,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AudioInput;
@@ -171,6 +172,9 @@ private:
     void buildCalibrationLut();
     void refreshCalibrationGains();
     void clearLoopback();
+    // Once per run, as soon as both streams could tell when they met the outside world.
+    void alignLoopback();
+    std::chrono::steady_clock::time_point capturedFrom(const StreamAnchor &anchor) const;
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
@@ -207,6 +211,9 @@ private:
     uint32_t newSamples_ = 0;
     // Pairs taken since the capture last lost frames; the analysis waits for a whole transform.
     uint32_t pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
+    bool loopbackAligned_ = false;
+    uint64_t pairsAtOpen_ = 0;
+    std::optional<StreamAnchor> captureAnchor_; // the best seen before the pairing
     // Losses met by the current take, for its one log line.
     struct LossReport
     {
