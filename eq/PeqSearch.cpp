@@ -28,6 +28,16 @@ constexpr double fineGainStep = 0.1;
 const int fineQs = int(std::floor(55.0)) + 1;
 constexpr double fineQStep = 0.1;
 
+Ladder coarseLadder(int sign)
+{
+    return {sign, sign * 1.0, coarseGainStep, coarseGains, coarseQStep, coarseQs};
+}
+
+Ladder fineLadder(int sign)
+{
+    return {sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs};
+}
+
 thread_local quint64 refinements = 0;
 
 struct ScoredCandidate
@@ -40,8 +50,7 @@ struct ScoredCandidate
 LadderResult refine(const QList<double> &r, double hz, int sign, const QList<float> &grid)
 {
     ++refinements;
-    return evaluateCandidate(r, hz, sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs,
-                             grid, false);
+    return evaluateCandidate(r, hz, fineLadder(sign), grid);
 }
 
 void addBandResponse(QList<double> &b, const QList<float> &grid, const Band &band)
@@ -283,25 +292,26 @@ constexpr int seedStride = 12;
 
 } // namespace
 
-LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, double g0, double gStep,
-                               int nG, double qStep, int nQ, const QList<float> &grid,
-                               bool preferSmall)
+LadderResult evaluateCandidate(const QList<double> &r, double f, const Ladder &ladder,
+                               const QList<float> &grid, LadderChoice choice)
 {
+    const int nG = ladder.gains;
+    const int nQ = ladder.qs;
     if (nG <= 0 || nQ <= 0)
         return {};
     LadderScorer scorer(r, f, grid);
     const auto gainAt = [&](int i) {
-        return g0 + i * sign * gStep;
+        return ladder.firstGain + i * ladder.sign * ladder.gainStep;
     };
     const auto qAt = [&](int j) {
-        return 0.5 + j * qStep;
+        return 0.5 + j * ladder.qStep;
     };
     const size_t pairs = size_t(nG) * size_t(nQ);
     const auto at = [&](int i, int j) {
         return size_t(i) * size_t(nQ) + size_t(j);
     };
 
-    if (preferSmall) {
+    if (choice == LadderChoice::SmallestQ) {
         // Every pair's error is needed to look for the smallest Q close to the best.
         std::vector<double> errors(pairs);
         size_t leastAt = 0;
@@ -462,9 +472,7 @@ QList<Band> searchPeq(const QList<float> &grid, const QList<double> &a, double f
             if (hz < fMin || hz > fMax)
                 continue;
             const int sign = c < 0.0 ? 1 : -1;
-            const LadderResult coarse
-                    = evaluateCandidate(r, hz, sign, sign * 1.0, coarseGainStep, coarseGains,
-                                        coarseQStep, coarseQs, grid, false);
+            const LadderResult coarse = evaluateCandidate(r, hz, coarseLadder(sign), grid);
             scored.append({coarse.error, hz, coarse.gain});
         }
         if (scored.isEmpty())

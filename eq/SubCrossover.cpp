@@ -549,8 +549,8 @@ double crossoverGainDb(const QString &kind, int order, double fc, double f, bool
     const int type = linkwitzRiley ? (highPass ? LinkwitzRileyHighPass : LinkwitzRileyLowPass)
                                    : (highPass ? ButterworthHighPass : ButterworthLowPass);
     const int effectiveOrder = linkwitzRiley ? 2 * std::max(order / 2, 1) : order;
-    const Complex h
-            = filterResponse(type, float(f), float(fc), effectiveOrder, cornerQ, 0.0f, false, 0.0f);
+    const Complex h = filterResponse(
+            {.type = type, .fc = float(fc), .order = effectiveOrder, .q = cornerQ}, float(f));
     return 20.0 * std::log10(std::max(double(h.abs()), 1e-9));
 }
 
