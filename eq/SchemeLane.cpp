@@ -1,5 +1,6 @@
 #include "eq/SchemeLane.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/BandRules.h"
 #include "eq/CornerEstimation.h"
 #include "eq/CurveMath.h"
@@ -269,7 +270,7 @@ UsableRange usableRange(const LaneContext &context, const Target &target, int la
         range.highPass.hz = roundToTenth(range.highPass.hz);
     if (isActive(range.lowPass))
         range.lowPass.hz = roundToTenth(range.lowPass.hz);
-    const FloatCurve smoothed = octaveBinSmoothFloat(freq, context.relativeDb, 6);
+    const math::Curve smoothed = octaveBinSmoothFloat(freq, context.relativeDb, 6);
     const double fFirst = smoothed.freq.isEmpty() ? 20.5 : smoothed.freq.first();
     const double fLast = smoothed.freq.isEmpty() ? 24000.0 : smoothed.freq.last();
 

@@ -1,5 +1,6 @@
 #include "eq/SubCrossover.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/BandRules.h"
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
@@ -559,7 +560,8 @@ double subLiftDb(double f, int liftSetting)
     const size_t table = liftSetting == 6 ? 0 : liftSetting == 15 ? 1 : liftSetting == 20 ? 2 : 3;
     if (f >= liftHz.back())
         return 0.0;
-    return LogFrequencyReader(liftHz.data(), liftTables[table].data(), qsizetype(liftHz.size()))(f);
+    return math::LogFrequencyReader(liftHz.data(), liftTables[table].data(),
+                                    qsizetype(liftHz.size()))(f);
 }
 
 CrossoverResult designSubCrossover(const QList<float> &mainFreq, const QList<float> &mainDb,

@@ -1,11 +1,11 @@
 #include "engine/tf/Measurement.h"
 
 #include "audio/AudioInput.h"
-#include "audio/AudioStreamServer.h"
+#include "audio/phone/AudioStreamServer.h"
 #include "common/Log.h"
-#include "engine/CalCurve.h"
-#include "engine/Weighting.h"
-#include "engine/WindowFunction.h"
+#include "engine/dsp/CalCurve.h"
+#include "engine/dsp/Weighting.h"
+#include "engine/dsp/WindowFunction.h"
 #include "engine/tf/Finite.h"
 #include "engine/tf/generator/GeneratorThread.h"
 

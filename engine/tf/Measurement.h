@@ -1,10 +1,10 @@
 #pragma once
 
 #include "engine/BinRecord.h"
-#include "engine/Coherence.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
-#include "engine/Meter.h"
+#include "engine/dsp/Coherence.h"
+#include "engine/dsp/Deconvolution.h"
+#include "engine/dsp/FourierTransform.h"
+#include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/TransferAverager.h"

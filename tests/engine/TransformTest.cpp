@@ -1,7 +1,7 @@
-#include "engine/Complex.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Complex.h"
+#include "engine/dsp/Deconvolution.h"
+#include "engine/dsp/FourierTransform.h"
+#include "engine/dsp/Radix2Fft.h"
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
 
