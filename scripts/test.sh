@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-format.sh
+scripts/check-layers.sh
 scripts/build.sh test
 
 runtime=$(mktemp -d /tmp/snt-test-run.XXXXXX)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/BinRecord.h"
+#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Coherence.h"
 #include "engine/dsp/Deconvolution.h"
 #include "engine/dsp/FourierTransform.h"

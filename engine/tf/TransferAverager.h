@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/BinRecord.h"
+#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/BesselLPF.h"
 #include "engine/dsp/Complex.h"
 #include "engine/dsp/Meter.h"

@@ -1,4 +1,4 @@
-#include "engine/BinRecord.h"
+#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/BesselLPF.h"
 #include "engine/dsp/Coherence.h"
 #include "engine/dsp/FourierTransform.h"
