@@ -35,6 +35,9 @@ public:
     // at its start, a test a card of its own. Without it the client has no backend.
     static bool setPluginFactories(const QList<PluginFactory> &factories);
 
+    // A registry of its own over the given backends, for a caller that passes it to what it
+    // builds instead of the process-wide one (as tests do).
+    explicit Client(const QList<PluginFactory> &factories);
     ~Client() override;
 
     void refreshAll();
@@ -55,7 +58,6 @@ signals:
     void deviceListChanged();
 
 private:
-    explicit Client(const QList<PluginFactory> &factories);
     void initPlugins(const QList<PluginFactory> &factories);
     void shutdown();
     static void shutdownAll();

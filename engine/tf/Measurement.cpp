@@ -1,6 +1,7 @@
 #include "engine/tf/Measurement.h"
 
 #include "audio/AudioInput.h"
+#include "audio/Client.h"
 #include "audio/phone/AudioStreamServer.h"
 #include "common/Log.h"
 #include "engine/dsp/CalCurve.h"
@@ -361,7 +362,7 @@ void Measurement::activate()
 void Measurement::openAudioInput()
 {
     if (!audioInput_) {
-        audioInput_ = new AudioInput(this);
+        audioInput_ = new AudioInput(audio::Client::instance(), this);
         if (!deviceId_.isEmpty())
             audioInput_->setDeviceId(deviceId_);
         connect(audioInput_, &AudioInput::dataReady, this, &Measurement::writeData);
