@@ -48,15 +48,27 @@ void Deconvolution::calculate(const FourierTransform *source)
 {
     if (!inverse_.isPrepared())
         return;
-    const FourierTransform *spectra = source;
-    if (!spectra || spectra->size() != size_ || !spectra->isPrepared()) {
-        forward_.calculate();
-        spectra = &forward_;
+    if (source && source->size() == size_ && source->isPrepared()) {
+        deconvolve(*source);
+        return;
     }
+    forward_.calculate();
+    deconvolve(forward_);
+}
 
+void Deconvolution::calculate(const FourierTransform::RingBlock &block)
+{
+    if (!inverse_.isPrepared())
+        return;
+    forward_.calculate(block);
+    deconvolve(forward_);
+}
+
+void Deconvolution::deconvolve(const FourierTransform &spectra)
+{
     for (quint32 i = 0; i < size_; ++i) {
-        Complex d = spectra->dataBin(i);
-        Complex r = spectra->referenceBin(i);
+        Complex d = spectra.dataBin(i);
+        Complex r = spectra.referenceBin(i);
         if (d.norm() < quietBinSquared)
             d = Complex();
         if (r.norm() < quietBinSquared)

@@ -20,6 +20,8 @@ public:
     // Uses the spectra of `source` when it is given and has been prepared for this size;
     // otherwise transforms its own rings first.
     void calculate(const FourierTransform *source = nullptr);
+    // Transforms the block of rings kept elsewhere (see FourierTransform::RingBlock) instead.
+    void calculate(const FourierTransform::RingBlock &block);
 
     // h[i], with a NaN read as 0.
     float impulseAt(quint32 i) const;
@@ -27,6 +29,8 @@ public:
     quint32 size() const { return size_; }
 
 private:
+    void deconvolve(const FourierTransform &spectra);
+
     quint32 size_;
     quint32 peakIndex_ = 0;
     float inverseSize_;

@@ -153,14 +153,12 @@ constexpr quint32 gatherStagesEnd = tileSide;
 
 struct GatherInput
 {
-    const float *data;
-    const float *reference;
+    FourierTransform::RingBlock block;
     const float *window;
     const quint32 *bitReverse;
     const float *twiddleRe;
     const float *twiddleIm;
     quint32 size;
-    quint32 start; // ring index of the oldest sample
 };
 
 // The windowed rings (data as real, reference as imaginary part) in bit-reversed order, with
@@ -171,7 +169,8 @@ struct GatherInput
 WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput &in, float *re, float *im)
 {
     const quint32 n = in.size;
-    const quint32 mask = n - 1;
+    const quint32 ringSize = in.block.ringSize;
+    const quint32 ringMask = ringSize - 1;
     const quint32 stride = n / tileSide;
     // tile[p][c]: entry p of the output run of column c.
     float tileRe[tileSide][tileSide];
@@ -180,19 +179,21 @@ WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput &in, float *re, 
         for (quint32 a = 0; a < tileSide; ++a) {
             const quint32 first = a * stride + b * tileSide;
             const quint32 p = in.bitReverse[a * stride];
-            const quint32 position = (in.start + first) & mask;
+            const quint32 dataPosition = (in.block.dataStart + first) & ringMask;
+            const quint32 referencePosition = (in.block.referenceStart + first) & ringMask;
             const float *window = in.window + first;
-            if (position + tileSide <= n) {
-                const float *data = in.data + position;
-                const float *reference = in.reference + position;
+            if (dataPosition + tileSide <= ringSize && referencePosition + tileSide <= ringSize) {
+                const float *data = in.block.data + dataPosition;
+                const float *reference = in.block.reference + referencePosition;
                 for (quint32 c = 0; c < tileSide; ++c) {
                     tileRe[p][c] = data[c] * window[c];
                     tileIm[p][c] = reference[c] * window[c];
                 }
             } else {
                 for (quint32 c = 0; c < tileSide; ++c) {
-                    tileRe[p][c] = in.data[(position + c) & mask] * window[c];
-                    tileIm[p][c] = in.reference[(position + c) & mask] * window[c];
+                    tileRe[p][c] = in.block.data[(dataPosition + c) & ringMask] * window[c];
+                    tileIm[p][c]
+                            = in.block.reference[(referencePosition + c) & ringMask] * window[c];
                 }
             }
         }
@@ -331,10 +332,16 @@ void FourierTransform::add(float data, float reference)
 
 void FourierTransform::calculate()
 {
-    if (!isPrepared())
+    const quint32 start = (writePosition_ + 1) & (size_ - 1);
+    calculate({dataRing_.data(), referenceRing_.data(), size_, start, start});
+}
+
+void FourierTransform::calculate(const RingBlock &block)
+{
+    if (!isPrepared() || block.ringSize < size_ || (block.ringSize & (block.ringSize - 1)) != 0)
         return;
     const quint32 n = size_;
-    const quint32 mask = n - 1;
+    const quint32 ringMask = block.ringSize - 1;
     const float *window = window_.table();
     const quint32 *bitReverse = bitReverse_.data();
     float *re = workRe_.data();
@@ -342,17 +349,14 @@ void FourierTransform::calculate()
 
     // Both real channels travel through one complex transform: data as the real part,
     // reference as the imaginary part; they are separated again by symmetry below.
-    const quint32 start = (writePosition_ + 1) & mask;
     if (n < 4 * tileSide * tileSide) {
         for (quint32 i = 0; i < n; ++i) {
-            const quint32 position = (start + i) & mask;
-            re[bitReverse[i]] = dataRing_[position] * window[i];
-            im[bitReverse[i]] = referenceRing_[position] * window[i];
+            re[bitReverse[i]] = block.data[(block.dataStart + i) & ringMask] * window[i];
+            im[bitReverse[i]] = block.reference[(block.referenceStart + i) & ringMask] * window[i];
         }
         butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
     } else {
-        const GatherInput input{dataRing_.data(),  referenceRing_.data(), window, bitReverse,
-                                twiddleRe_.data(), twiddleIm_.data(),     n,      start};
+        const GatherInput input{block, window, bitReverse, twiddleRe_.data(), twiddleIm_.data(), n};
         gatherWithFirstStages(input, re, im);
         butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, gatherStagesEnd);
     }

@@ -36,6 +36,18 @@ public:
     void add(float data, float reference);
     // Forward transform of both rings into the two spectra.
     void calculate();
+    // The two channels read from rings kept elsewhere: N samples of each from its start index
+    // on, oldest first, wrapping at ringSize (a power of two of at least N), so the reference
+    // may be read further back than the data. Nothing is copied into the transform's rings.
+    struct RingBlock
+    {
+        const float *data;
+        const float *reference;
+        quint32 ringSize;
+        quint32 dataStart;
+        quint32 referenceStart;
+    };
+    void calculate(const RingBlock &block);
     // The butterfly stages over the data spectrum in its present (bit-reversed) order, e.g.
     // after setBins(). A forward pass scales by 1/N; an inverse pass uses the conjugate twiddles
     // and does not scale.
