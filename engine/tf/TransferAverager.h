@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Complex.h"
 #include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"

@@ -1,5 +1,5 @@
-#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Coherence.h"
 #include "engine/dsp/FourierTransform.h"
 #include "tests/engine/EngineChecks.h"
