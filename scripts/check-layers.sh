@@ -8,8 +8,11 @@ cd "$(dirname "$0")/.."
 
 declare -A below=(
   [common/]=""
-  [platform/]="common/ platform/alsa/"
+  [platform/]="common/"
   [platform/alsa/]="common/ platform/"
+  # One library: the ASIO host lists the JACK servers as its installed drivers.
+  [platform/asio/]="common/ platform/ platform/jack/"
+  [platform/jack/]="common/ platform/ platform/asio/"
   [engine/dsp/]="common/"
   [eq/]="engine/dsp/"
   [audio/]="common/"
