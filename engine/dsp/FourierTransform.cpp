@@ -250,8 +250,6 @@ WIDE_VECTOR_CLONES void separateChannels(const float *__restrict re, const float
 
 FourierTransform::FourierTransform(quint32 size)
     : size_(size)
-    , dataRing_(size, 0.0f)
-    , referenceRing_(size, 0.0f)
 { }
 
 void FourierTransform::setSize(quint32 size)
@@ -259,8 +257,16 @@ void FourierTransform::setSize(quint32 size)
     if (size == size_)
         return;
     size_ = size;
-    dataRing_.resize(size);
-    referenceRing_.resize(size);
+    writePosition_ = 0;
+    // Made again, of zeros, on the next add().
+    dataRing_.resize(0);
+    referenceRing_.resize(0);
+}
+
+void FourierTransform::makeRings()
+{
+    dataRing_.resize(size_);
+    referenceRing_.resize(size_);
 }
 
 void FourierTransform::setWindowType(WindowFunction::Type type)
@@ -324,6 +330,8 @@ void FourierTransform::add(float data, float reference)
 {
     if (size_ == 0)
         return;
+    if (dataRing_.size() != size_)
+        makeRings();
     if (++writePosition_ >= size_)
         writePosition_ = 0;
     dataRing_[writePosition_] = data;
@@ -332,6 +340,8 @@ void FourierTransform::add(float data, float reference)
 
 void FourierTransform::calculate()
 {
+    if (dataRing_.size() != size_)
+        makeRings();
     const quint32 start = (writePosition_ + 1) & (size_ - 1);
     calculate({dataRing_.data(), referenceRing_.data(), size_, start, start});
 }

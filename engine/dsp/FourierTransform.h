@@ -24,7 +24,7 @@ class FourierTransform
 public:
     explicit FourierTransform(quint32 size = 0);
 
-    // A new size reallocates the rings to zeros; prepare() must follow.
+    // A new size empties the rings (they hold zeros again); prepare() must follow.
     void setSize(quint32 size);
     void setSampleRate(quint32 rate) { sampleRate_ = rate; }
     void setWindowType(WindowFunction::Type type);
@@ -66,6 +66,10 @@ public:
     const WindowFunction &window() const { return window_; }
 
 private:
+    // The own rings take memory only once something is added or transformed from them: an owner
+    // that hands in blocks of its own rings needs none.
+    void makeRings();
+
     quint32 size_;
     quint32 writePosition_ = 0;
     quint32 sampleRate_ = 1;
