@@ -22,6 +22,7 @@ Generator::Generator(std::shared_ptr<audio::Client> client, audio::NetworkSink *
     connect(&thread_, &GeneratorThread::durationChanged, this, &Generator::durationChanged, queued);
     connect(&thread_, &GeneratorThread::channelsChanged, this, &Generator::channelsChanged, queued);
     connect(&thread_, &GeneratorThread::audioFileLoaded, this, &Generator::audioFileLoaded, queued);
+    connect(&thread_, &GeneratorThread::typesChanged, this, &Generator::typesChanged, queued);
     thread_.start();
 }
 
