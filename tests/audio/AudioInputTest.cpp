@@ -172,7 +172,7 @@ private slots:
     // blocks it falls between.
     void blocksAndGapsKeepTheirOrder()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId("manual-2");
         input.setActive(true);
         QStringList events;
