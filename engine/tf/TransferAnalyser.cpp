@@ -34,7 +34,9 @@ TransferAnalyser::TransferAnalyser(uint32_t size, uint32_t sampleRate)
 void TransferAnalyser::setSize(uint32_t size)
 {
     size_ = size;
-    ringSize_ = std::max(size, delayFinderSize);
+    // Twice the longer of the two reads, so a reference read up to a whole transform back
+    // still finds its own pairs behind the oldest of the block.
+    ringSize_ = 2 * std::max(size, delayFinderSize);
     // Zeros, as a fresh transform starts: the block fills with the pairs from now on.
     dataRing_.assign(ringSize_, 0.0f);
     referenceRing_.assign(ringSize_, 0.0f);
@@ -158,7 +160,10 @@ bool TransferAnalyser::analyse()
 {
     averager_.addFrames(newPairs_);
     newPairs_ = 0;
-    transform_.calculate(lastPairs(size_, delay_));
+    // The delay counts in whole transforms of the pairs: any number of them more or less reads
+    // the same pairs.
+    const int64_t n = size_;
+    transform_.calculate(lastPairs(size_, (delay_ % n + n) % n));
     analyseThisTick_ = averager_.readyFor(averageType_, size_) && pairsSinceLoss_ >= size_;
     if (analyseThisTick_)
         averager_.beginTick(averageType_);

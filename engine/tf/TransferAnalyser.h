@@ -38,7 +38,7 @@ public:
     void setAverageType(int type);
     void setAverageDepth(uint32_t depth);
     void setFilterPreset(int preset);
-    // The reference is read this many pairs back (ahead when negative).
+    // The reference is read this many pairs back, modulo the size (ahead when negative).
     void setDelay(int64_t pairs) { delay_ = pairs; }
     // Per-bin gains from the curves (either may be null or empty: no calibration of that
     // channel): the measurement is divided by the microphone's, multiplied by the reference's.
@@ -53,6 +53,8 @@ public:
     // The input lost pairs here: the averages start again, and the analysis waits until the
     // block holds none of the pairs around the gap.
     void restartAfterLoss();
+    // The pairs already in count as whole again, as at the start of a run.
+    void forgetLosses() { pairsSinceLoss_ = std::numeric_limits<uint32_t>::max(); }
     // The averages start again from the next tick's pairs on.
     void resetAverage();
 
@@ -79,8 +81,7 @@ private:
     int averageType_ = 1;
     int64_t delay_ = 0;
 
-    // The pairs, oldest overwritten first; as long as the larger of the transform and the
-    // delay finder.
+    // The pairs, oldest overwritten first.
     uint32_t ringSize_ = 0;
     std::vector<float> dataRing_;
     std::vector<float> referenceRing_;
