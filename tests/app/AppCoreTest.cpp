@@ -1,8 +1,8 @@
 #include "app/AppCore.h"
-#include "app/DataFolder.h"
 #include "app/MeasureSession.h"
+#include "app/store/DataFolder.h"
 #include "tests/app/SessionCards.h"
-#include "tests/app/StoreTestFiles.h"
+#include "tests/app/store/StoreTestFiles.h"
 #include "tests/eq/SyntheticCurves.h"
 #include "tests/support/TestMain.h"
 

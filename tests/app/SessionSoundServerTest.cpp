@@ -1,4 +1,5 @@
 #include "app/MeasureSession.h"
+#include "audio/backends/Backends.h"
 #include "tests/support/TestMain.h"
 
 #include <QSettings>
@@ -40,6 +41,8 @@ private slots:
         QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
         QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
         QSettings().setValue("measure/signalType", 0);
+        // The program's own backends, as it gives them to the client at its start.
+        QVERIFY(audio::Client::setPluginFactories(audio::backendFactories()));
     }
 
     void loopbackMeetsTheRecording()
