@@ -293,6 +293,7 @@ void Measurement::activate()
     analyser_.forgetLosses();
     loopbackAligned_ = false;
     captureAnchor_.reset();
+    renderAnchor_.reset();
     pairsAtOpen_ = inputs_.pairsTaken();
     active_ = true;
     inputs_.open();
@@ -424,14 +425,14 @@ void Measurement::alignLoopback()
     if (loopbackAligned_ || phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
         return;
     // A sound server may hold both streams back for a while at their start: the pairing waits
-    // until they have run for a second. A block handed on late looks captured late: of the
-    // capture blocks seen, the one that implies the earliest capture is the one that waited
-    // least; the render side goes by its latest block.
-    const std::optional<StreamAnchor> latest = inputs_.captureAnchor();
-    if (latest && (!captureAnchor_ || capturedFrom(*latest) < capturedFrom(*captureAnchor_)))
-        captureAnchor_ = latest;
+    // until they have run for a second. A block handed on late looks captured late, and a
+    // device delay seen a while before a block was read makes it look heard late: of the blocks
+    // seen on each side, the one that implies the earliest moment is the one that waited least.
+    keepEarliest(captureAnchor_, inputs_.captureAnchor(), -1.0, double(inputRate_));
+    keepEarliest(renderAnchor_, inputs_.loopbackAnchor(), 1.0,
+                 double(inputRate_) * loopbackSamplesPerInputSample());
     const std::optional<StreamAnchor> &capture = captureAnchor_;
-    const std::optional<StreamAnchor> render = inputs_.loopbackAnchor();
+    const std::optional<StreamAnchor> &render = renderAnchor_;
     if (!capture || !render || inputs_.pairsTaken() < pairsAtOpen_ + inputRate_)
         return;
     // Pair each input sample with the loopback sample that left the output when it was
@@ -450,12 +451,17 @@ void Measurement::alignLoopback()
                  << "frames, reference moved by" << std::lround(front - wanted) << "samples";
 }
 
-std::chrono::steady_clock::time_point Measurement::capturedFrom(const StreamAnchor &anchor) const
+void Measurement::keepEarliest(std::optional<StreamAnchor> &kept,
+                               const std::optional<StreamAnchor> &latest, double latencySign,
+                               double rate)
 {
-    // When the pair counted 0 would have been captured.
-    return anchor.at
-           - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                   std::chrono::duration<double>(double(anchor.index) / double(inputRate_)));
+    // When the sample counted 0 met the outside world, by this anchor (seconds on its clock).
+    const auto origin = [latencySign, rate](const StreamAnchor &a) {
+        return std::chrono::duration<double>(a.at.time_since_epoch()).count()
+               + (latencySign * double(a.latencyFrames) - double(a.index)) / rate;
+    };
+    if (latest && (!kept || origin(*latest) < origin(*kept)))
+        kept = latest;
 }
 
 void Measurement::clearLoopback()

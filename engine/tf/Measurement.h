@@ -173,7 +173,9 @@ private:
     void clearLoopback();
     // Once per run, as soon as both streams could tell when they met the outside world.
     void alignLoopback();
-    std::chrono::steady_clock::time_point capturedFrom(const StreamAnchor &anchor) const;
+    static void keepEarliest(std::optional<StreamAnchor> &kept,
+                             const std::optional<StreamAnchor> &latest, double latencySign,
+                             double rate);
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
@@ -201,7 +203,9 @@ private:
     MeasurementInputs inputs_;
     bool loopbackAligned_ = false;
     uint64_t pairsAtOpen_ = 0;
-    std::optional<StreamAnchor> captureAnchor_; // the best seen before the pairing
+    // The best of each side seen before the pairing.
+    std::optional<StreamAnchor> captureAnchor_;
+    std::optional<StreamAnchor> renderAnchor_;
     // Losses met by the current take, for its one log line.
     struct LossReport
     {

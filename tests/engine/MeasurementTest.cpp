@@ -443,7 +443,7 @@ private slots:
         m.updateEstimate();
         const Path paired{path.gain, int(std::lround(m.estimatedDelayMs() * rate / 1000.0)),
                           path.bq};
-        QVERIFY2(std::abs(paired.delay - path.delay) <= 4,
+        QVERIFY2(std::abs(paired.delay - path.delay) <= 12,
                  qPrintable(QString::number(paired.delay)));
         m.resetAverage();
         for (const bool dropped : {false, true}) {
