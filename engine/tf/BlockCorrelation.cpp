@@ -60,7 +60,7 @@ double BlockCorrelation::pearson(std::size_t p) const
     const double count = double(n);
     const double sx = sum_[n], sy = sum_[blockLength_] - sum_[p];
     const double sxx = sumSquares_[n], syy = sumSquares_[blockLength_] - sumSquares_[p];
-    const double covariance = correlation_[p] - sx * sy / count;
+    const double covariance = correlation_[p - firstCandidate_] - sx * sy / count;
     const double vx = std::max(sxx - sx * sx / count, 0.0);
     const double vy = std::max(syy - sy * sy / count, 0.0);
     const double denominator = std::sqrt(vx * vy);
@@ -83,14 +83,17 @@ PeriodEstimate BlockCorrelation::period(const float *block, std::size_t length, 
     if (first > last || !judged(first))
         return {};
 
-    // Every product sum Σ x[i]·x[i + p] at once, from a transform long enough not to wrap.
+    // The product sums Σ x[i]·x[i + p] of every candidate p at once: the correlation of the
+    // block's tail from `first` on with its head of the same length, at lags 0 … last − first.
+    // A transform of that length and the lag range does not wrap onto them.
     blockLength_ = length;
+    firstCandidate_ = std::size_t(first);
     prefixSums(block, length, sum_, sumSquares_);
-    usePlan(periodPlan_, std::bit_ceil(length + std::size_t(last) + 1));
-    periodPlan_.realForward(block, length, spectrum_);
-    for (auto &x : spectrum_)
-        x = std::norm(x);
-    periodPlan_.realInverse(spectrum_.data(), spectrum_.size(), correlation_);
+    const std::size_t overlap = length - firstCandidate_;
+    usePlan(periodPlan_, std::bit_ceil(overlap + std::size_t(last - first) + 1));
+    periodPlan_.realForward(block + firstCandidate_, overlap, spectrum_);
+    periodPlan_.realForward(block, overlap, headSpectrum_);
+    correlate(periodPlan_, spectrum_, headSpectrum_, correlation_);
 
     int64_t best = -1;
     double bestR = 0.0;
@@ -126,8 +129,9 @@ LagEstimate BlockCorrelation::templateLag(const float *block, std::size_t length
     if (t < 1 || b < t || first >= limit || !(templateEnergy_ > 0.0))
         return {};
 
+    // Lags stay within the block, so a transform as long as the block does not wrap onto them.
     prefixSums(block, length, sum_, sumSquares_);
-    usePlan(lagPlan_, std::bit_ceil(template_.size() + length));
+    usePlan(lagPlan_, std::bit_ceil(length));
     if (templateSpectrum_.size() != lagPlan_.size() / 2 + 1)
         lagPlan_.realForward(template_.data(), template_.size(), templateSpectrum_);
     lagPlan_.realForward(block, length, spectrum_);

@@ -47,10 +47,12 @@ private:
     Radix2Plan lagPlan_;
     std::vector<std::complex<double>> templateSpectrum_;
     std::size_t blockLength_ = 0;
+    std::size_t firstCandidate_ = 0;
     // Prefix sums of the block and of its squares.
     std::vector<double> sum_;
     std::vector<double> sumSquares_;
     std::vector<std::complex<double>> spectrum_;
+    std::vector<std::complex<double>> headSpectrum_;
     std::vector<double> correlation_;
 };
 
