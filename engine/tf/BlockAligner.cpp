@@ -90,12 +90,48 @@ BlockAlignment BlockAligner::align(const float *block, std::size_t length, doubl
         result.reason = BlockAlignment::CorrelationUnreliable;
         return result;
     }
+    const double start = double(first + shift) + fractionalShift(first, shift, r);
+    readPeriod(block, length, start * step, step, std::min(1.0, generatorRate / phoneRate));
+    const double aligned
+            = dot(template_.data(), aligned_.data(), template_.size())
+              / std::sqrt(templateEnergy_ * dot(aligned_.data(), aligned_.data(), aligned_.size()));
     result.ok = true;
     result.coarseLag = std::llround(double(lag.lag) * step);
-    result.fineCorrelation = float(std::abs(r));
-    result.inverted = r < 0.0;
-    aligned_.assign(grid_.begin() + first + shift, grid_.begin() + first + shift + t);
+    result.fineCorrelation = float(std::abs(aligned));
+    result.inverted = aligned < 0.0;
     return result;
+}
+
+double BlockAligner::correlationAt(std::size_t at) const
+{
+    const std::size_t t = template_.size();
+    const double denominator
+            = std::sqrt(templateEnergy_ * (gridSquares_[at + t] - gridSquares_[at]));
+    return denominator > 0.0 ? dot(template_.data(), grid_.data() + at, t) / denominator : 0.0;
+}
+
+double BlockAligner::fractionalShift(int64_t first, int shift, double r) const
+{
+    // The peak of a parabola through the best shift's correlation and its neighbours'.
+    if (shift == 0 || shift == 2 * fineShifts)
+        return 0.0;
+    const double sign = r < 0.0 ? -1.0 : 1.0;
+    const double before = sign * correlationAt(std::size_t(first + shift - 1));
+    const double after = sign * correlationAt(std::size_t(first + shift + 1));
+    const double curvature = before - 2.0 * sign * r + after;
+    if (!(curvature < 0.0))
+        return 0.0;
+    return std::clamp(0.5 * (before - after) / curvature, -0.5, 0.5);
+}
+
+void BlockAligner::readPeriod(const float *block, std::size_t length, double start, double step,
+                              double cutoff)
+{
+    if (interpolator_.cutoff() != std::clamp(cutoff, 0.05, 1.0))
+        interpolator_ = SincInterpolator(cutoff);
+    aligned_.resize(template_.size());
+    for (std::size_t k = 0; k < aligned_.size(); ++k)
+        aligned_[k] = interpolator_.at(block, length, start + double(k) * step);
 }
 
 bool BlockAligner::holdsSilence(const float *block, std::size_t length, double phoneRate) const
@@ -133,16 +169,10 @@ void BlockAligner::onGeneratorGrid(const float *block, std::size_t length, doubl
 
 std::pair<int, double> BlockAligner::bestShift(int64_t first) const
 {
-    const std::size_t t = template_.size();
     int best = 0;
     double bestR = 0.0;
     for (int m = 0; m <= 2 * fineShifts; ++m) {
-        const std::size_t at = std::size_t(first + m);
-        const double energy = gridSquares_[at + t] - gridSquares_[at];
-        const double denominator = std::sqrt(templateEnergy_ * energy);
-        const double r = denominator > 0.0
-                                 ? dot(template_.data(), grid_.data() + at, t) / denominator
-                                 : 0.0;
+        const double r = correlationAt(std::size_t(first + m));
         if (std::abs(r) > std::abs(bestR)) {
             best = m;
             bestR = r;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/tf/BlockCorrelation.h"
+#include "engine/tf/SincInterpolator.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +23,7 @@ struct BlockAlignment
     double drift = 1.0; // measured period / expected period
     double ppm = 0.0; // the phone clock against the generator's, (drift − 1) · 10^6
     int64_t coarseLag = 0; // phone samples from the block's start to the period's start
-    float fineCorrelation = 0.0f; // |r| of the aligned samples with the template
+    float fineCorrelation = 0.0f; // |r| of the aligned period with the template
     float periodQuality = 0.0f;
     bool inverted = false; // the best correlation was negative
 };
@@ -35,7 +36,9 @@ struct BlockAlignment
 // The start is looked for in the block already resampled by the measured clock ratio: compared
 // on the phone's own grid, a sweep stretched by the clock difference matches best some samples
 // away from its true start (13 samples for a 7 s sweep 35 ppm off), beyond the ±8 samples the
-// fine alignment looks at.
+// fine alignment looks at. The fine alignment places the start to a fraction of a sample, and
+// the period is read between the phone's samples band-limited, so that neither a start half a
+// sample off nor the interpolation blurs or dims the top octaves.
 class BlockAligner
 {
 public:
@@ -60,14 +63,22 @@ private:
     bool holdsSilence(const float *block, std::size_t length, double phoneRate) const;
     // The block resampled onto the generator's grid: one sample every `step` phone samples.
     void onGeneratorGrid(const float *block, std::size_t length, double step);
+    // r of the template with the grid samples from `at` on.
+    double correlationAt(std::size_t at) const;
     // The shift m in 0 … 16 at which grid samples from `first` + m on correlate best with the
     // template, and that r.
     std::pair<int, double> bestShift(int64_t first) const;
+    // The fraction of a grid sample, within ±0.5, by which the best shift is off.
+    double fractionalShift(int64_t first, int shift, double r) const;
+    // The period from phone sample `start` on, one sample every `step`, band-limited.
+    void readPeriod(const float *block, std::size_t length, double start, double step,
+                    double cutoff);
 
     std::vector<float> template_;
     double templateEnergy_ = 0.0;
     BlockCorrelation correlation_;
     std::vector<float> grid_;
     std::vector<double> gridSquares_;
+    SincInterpolator interpolator_;
     std::vector<float> aligned_;
 };

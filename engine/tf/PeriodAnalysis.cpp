@@ -12,6 +12,23 @@ constexpr double deconvolutionFloor = 1e-10;
 
 } // namespace
 
+std::complex<float> PeriodBin::transfer() const
+{
+    const std::complex<float> h = referencePower > 0.0f ? cross / referencePower : 0.0f;
+    return std::isfinite(h.real()) && std::isfinite(h.imag()) ? h : 0.0f;
+}
+
+float PeriodBin::amplitude() const
+{
+    return std::sqrt(2.0f * dataPower);
+}
+
+float PeriodBin::coherence() const
+{
+    const float powers = dataPower * referencePower;
+    return powers > 0.0f ? std::min(std::abs(cross) / std::sqrt(powers), 1.0f) : 0.0f;
+}
+
 void PeriodAnalysis::setTemplate(std::vector<float> samples)
 {
     template_ = std::move(samples);
@@ -60,15 +77,8 @@ void PeriodAnalysis::gatherBins(uint32_t fftSize)
             reference += std::norm(templateSpectrum_[j]);
             cross += spectrum_[j] * std::conj(templateSpectrum_[j]);
         }
-        PeriodBin &bin = bins_[i];
-        const std::complex<double> transfer = reference > 0.0 ? cross / reference : 0.0;
-        bin.transfer = std::isfinite(transfer.real()) && std::isfinite(transfer.imag())
-                               ? std::complex<float>(transfer)
-                               : std::complex<float>();
-        bin.amplitude = float(std::sqrt(2.0 * data * scale));
-        const double powers = data * reference;
-        bin.coherence
-                = powers > 0.0 ? float(std::min(std::abs(cross) / std::sqrt(powers), 1.0)) : 0.0f;
+        bins_[i] = {std::complex<float>(cross * scale), float(data * scale),
+                    float(reference * scale)};
     }
 }
 

@@ -7,14 +7,22 @@
 #include <cstdint>
 #include <vector>
 
-// One record bin's values, from a whole aligned period.
+// One record bin's sums over its band of a whole aligned period, scaled so that the powers are
+// what a transform of the records' FFT size would hold: the measurement's D and the template's
+// R summed as Σ D·conj(R), Σ |D|² and Σ |R|².
 struct PeriodBin
 {
-    // The transfer function measured against the template (phase in the usual sense: positive
-    // when the measurement leads), averaged over the bin's band as Σ D·conj(R) / Σ |R|².
-    std::complex<float> transfer;
-    float amplitude = 0.0f; // RMS of the measurement within the bin's band
-    float coherence = 0.0f; // of measurement and template within the band
+    std::complex<float> cross;
+    float dataPower = 0.0f;
+    float referencePower = 0.0f;
+
+    // The transfer function, Σ D·conj(R) / Σ |R|² (phase in the usual sense: positive when the
+    // measurement leads); 0 without reference.
+    std::complex<float> transfer() const;
+    // The RMS of the measurement within the band.
+    float amplitude() const;
+    // The coherence of measurement and template within the band.
+    float coherence() const;
 };
 
 // The transfer function of one aligned period of the test signal against its template, from a
