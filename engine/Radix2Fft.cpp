@@ -64,6 +64,17 @@ void pack(const Sample *samples, std::size_t count, std::size_t n, std::vector<C
         packed[i] = double(samples[i]);
 }
 
+// A real transform with a plan made for it alone.
+template<typename Sample>
+void oneRealFft(const Sample *samples, std::size_t count, std::size_t n, std::vector<Cd> &out)
+{
+    const Radix2Plan plan(n);
+    if (plan.isEmpty())
+        out.clear();
+    else
+        plan.realForward(samples, count, out);
+}
+
 } // namespace
 
 bool isPowerOfTwo(std::size_t n)
@@ -177,20 +188,12 @@ void fftRadix2(std::vector<Cd> &values, bool inverse)
 
 void realFft(const float *samples, std::size_t count, std::size_t n, std::vector<Cd> &out)
 {
-    const Radix2Plan plan(n);
-    if (plan.isEmpty())
-        out.clear();
-    else
-        plan.realForward(samples, count, out);
+    oneRealFft(samples, count, n, out);
 }
 
 void realFft(const double *samples, std::size_t count, std::size_t n, std::vector<Cd> &out)
 {
-    const Radix2Plan plan(n);
-    if (plan.isEmpty())
-        out.clear();
-    else
-        plan.realForward(samples, count, out);
+    oneRealFft(samples, count, n, out);
 }
 
 void realInverseFft(const std::vector<Cd> &halfSpectrum, std::size_t n, std::vector<double> &out)
