@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QList>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <vector>
 
@@ -27,6 +31,24 @@ inline double percentile(std::vector<double> values, double p)
     return values[std::min(std::size_t(p * double(values.size() - 1) + 0.5), values.size() - 1)];
 }
 
+// Times each iteration of `step` by hand (for UseManualTime) and reports the median and the
+// 99th percentile in microseconds as "median_us" and "p99_us".
+template<typename Step>
+void timeEachIteration(benchmark::State &state, Step step)
+{
+    std::vector<double> us;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        const double seconds
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        us.push_back(seconds * 1e6);
+    }
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p99_us"] = percentile(us, 0.99);
+}
+
 // Reports the mean time of one of `items` per iteration as "ns_per_frame", with items per second.
 inline void reportPerFrame(benchmark::State &state, qint64 items)
 {
@@ -42,4 +64,14 @@ inline int runBenchmarks(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+// The same for code that reads or writes the user's settings: the run gets a home of its own.
+inline int runBenchmarksInOwnHome(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_CONFIG_HOME");
+    QCoreApplication app(argc, argv);
+    return runBenchmarks(argc, argv);
 }

@@ -2,6 +2,7 @@
 // 99th percentile and the heap allocations it makes; and the per-frame cost of the sample inputs
 // with the generator loopback connected the way the generator connects it.
 #include "audio/Client.h"
+#include "bench/AllocationCount.h"
 #include "bench/BenchSupport.h"
 #include "engine/tf/Measurement.h"
 
@@ -14,47 +15,6 @@
 #include <fstream>
 #include <new>
 #include <thread>
-
-// ---- heap allocations, counted on the benchmark thread while a tick runs ----------------------
-
-namespace {
-thread_local bool countAllocations = false;
-std::atomic<long> allocations{0};
-
-void *allocate(std::size_t size)
-{
-    if (countAllocations)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void *operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -96,14 +56,12 @@ void BM_AnalysisTick(benchmark::State &state)
     long mostAllocations = 0;
     for (auto _ : state) {
         m->writeData(data, reference);
-        allocations.store(0);
-        countAllocations = true;
+        bench::startCountingAllocations();
         const auto start = std::chrono::steady_clock::now();
         m->transform();
         const double seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        countAllocations = false;
-        mostAllocations = std::max(mostAllocations, allocations.load());
+        mostAllocations = std::max(mostAllocations, bench::stopCountingAllocations());
         state.SetIterationTime(seconds);
         ms.push_back(seconds * 1000.0);
     }

@@ -4,13 +4,8 @@
 #include "bench/BenchSupport.h"
 #include "processor/ProcessorClient.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <chrono>
 
 namespace {
 
@@ -34,20 +29,11 @@ void BM_LevelMessage(benchmark::State &state)
     for (int seed = 0; seed < 16; ++seed)
         messages.append(levelMessage(seed));
 
-    std::vector<double> us;
     long handled = 0;
-    for (auto _ : state) {
-        const QString &message = messages[handled % messages.size()];
-        const auto start = std::chrono::steady_clock::now();
-        client.handleLevelMessage(message);
-        const double seconds
-                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        us.push_back(seconds * 1e6);
+    timeEachIteration(state, [&] {
+        client.handleLevelMessage(messages[handled % messages.size()]);
         ++handled;
-    }
-    state.counters["median_us"] = percentile(us, 0.5);
-    state.counters["p99_us"] = percentile(us, 0.99);
+    });
     state.counters["levelsChanged_per_message"] = double(levelSignals) / double(handled);
 }
 BENCHMARK(BM_LevelMessage)->UseManualTime()->Iterations(10000)->Unit(benchmark::kMicrosecond);
@@ -56,10 +42,6 @@ BENCHMARK(BM_LevelMessage)->UseManualTime()->Iterations(10000)->Unit(benchmark::
 
 int main(int argc, char **argv)
 {
-    // The client reads its own settings scope: give the run a home of its own.
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    QCoreApplication app(argc, argv);
-    return runBenchmarks(argc, argv);
+    // The client reads its own settings scope.
+    return runBenchmarksInOwnHome(argc, argv);
 }

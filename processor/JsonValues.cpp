@@ -3,13 +3,14 @@
 #include <QVariant>
 
 #include <cmath>
+#include <limits>
 
 namespace processor {
 
 double paramDouble(const QJsonValue &value, double def)
 {
     if (value.isDouble())
-        return value.toDouble();
+        return std::isfinite(value.toDouble()) ? value.toDouble() : def;
     if (!value.isString())
         return def;
     bool ok = false;
@@ -28,6 +29,27 @@ qint64 paramInt64(const QJsonValue &value, qint64 def)
     bool ok = false;
     const qint64 parsed = value.toString().trimmed().toLongLong(&ok);
     return ok ? parsed : def;
+}
+
+int paramInt(const QJsonValue &value, int def)
+{
+    const qint64 number = paramInt64(value, def);
+    return number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max()
+                   ? int(number)
+                   : def;
+}
+
+double mapDouble(const QVariantMap &map, const QString &key, double def)
+{
+    bool ok = false;
+    const double number = map.value(key).toDouble(&ok);
+    return ok && std::isfinite(number) ? number : def;
+}
+
+int mapInt(const QVariantMap &map, const QString &key, int def)
+{
+    const double number = std::trunc(mapDouble(map, key, def));
+    return std::abs(number) <= std::numeric_limits<int>::max() ? int(number) : def;
 }
 
 QString valueText(const QJsonValue &value)

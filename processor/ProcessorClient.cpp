@@ -1,6 +1,7 @@
 #include "processor/ProcessorClient.h"
 
 #include "processor/JsonValues.h"
+#include "processor/ParamKeys.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -13,6 +14,7 @@
 
 using processor::paramDouble;
 using processor::paramInt64;
+using processor::paramKey;
 using processor::valueText;
 
 namespace {
@@ -44,11 +46,6 @@ void saveIp(const QString &ip)
     settings.setValue(kIpKey, ip);
 }
 
-QString indexed(const char *templateKey, int index)
-{
-    return QLatin1String(templateKey) + QString::number(index);
-}
-
 } // namespace
 
 ProcessorClient::ProcessorClient(QObject *parent)
@@ -57,8 +54,16 @@ ProcessorClient::ProcessorClient(QObject *parent)
     , watchdog_(new QTimer(this))
     , reconnectTimer_(new QTimer(this))
     , network_(new QNetworkAccessManager(this))
+    , inputChannels_(processor::kInputs)
+    , outputChannels_(processor::kOutputs)
     , levelSlots_(kLevelSlots, 0.0)
 {
+    gainPath_.hasPending = [this] {
+        return !pendingGains_.isEmpty();
+    };
+    eqPath_.hasPending = [this] {
+        return !pendingEqKeys_.isEmpty();
+    };
     // The processor sits on the local network: never reach it through a proxy.
     network_->setProxy(QNetworkProxy::NoProxy);
     ip_ = QSettings(kSettingsOrganisation, kSettingsApplication).value(kIpKey).toString();
@@ -114,6 +119,7 @@ void ProcessorClient::connectToDevice()
 {
     if (busy_ || connected_)
         return;
+    dropLiveValues();
     ip_ = normaliseIp(ip_);
     if (ip_.isEmpty()) {
         emit message(QStringLiteral("先填处理器 IP。"), true);
@@ -195,7 +201,7 @@ void ProcessorClient::login(const QString &user, const QString &password, bool w
 bool ProcessorClient::hasLegacyParams() const
 {
     const auto value = [this](const char *templateKey, int index) {
-        return paramCache_.value(indexed(templateKey, index));
+        return paramCache_.value(paramKey(templateKey, index));
     };
     for (int k = 0; k < kLegacyChannels; ++k) {
         const int i = kLegacyFirstIndex + k;
@@ -219,11 +225,11 @@ void ProcessorClient::forceResetLegacyParams()
     QJsonObject neutral;
     for (int k = 0; k < kLegacyChannels; ++k) {
         const int i = kLegacyFirstIndex + k;
-        neutral.insert(indexed("GAINgain", i), 0.0);
-        neutral.insert(indexed("DELAYtime", i), 0.0);
-        neutral.insert(indexed("GAINphase", i), 1);
+        neutral.insert(paramKey("GAINgain", i), 0.0);
+        neutral.insert(paramKey("DELAYtime", i), 0.0);
+        neutral.insert(paramKey("GAINphase", i), 1);
         for (int b = 0; b < kLegacyBands; ++b)
-            neutral.insert(indexed("PEQbps", kLegacyFirstBand + kLegacyBands * k + b), 1);
+            neutral.insert(paramKey("PEQbps", kLegacyFirstBand + kLegacyBands * k + b), 1);
     }
     QJsonObject ignored;
     QString error;
@@ -245,6 +251,7 @@ void ProcessorClient::disconnectDevice()
 {
     watchdog_->stop();
     reconnectTimer_->stop();
+    dropLiveValues();
     if (levelSocket_ && levelSocket_->state() != QAbstractSocket::UnconnectedState)
         levelSocket_->close(QWebSocketProtocol::CloseCodeNormal, QString());
     connected_ = false;
@@ -288,17 +295,4 @@ bool ProcessorClient::readAll(QString &error)
         return false;
     replaceCache(everything);
     return true;
-}
-
-void ProcessorClient::replaceCache(const QJsonObject &everything)
-{
-    paramCache_ = everything;
-    mergeParams(QJsonObject());
-}
-
-void ProcessorClient::mergeParams(const QJsonObject &update)
-{
-    for (auto it = update.begin(); it != update.end(); ++it)
-        paramCache_.insert(it.key(), it.value());
-    emit channelsChanged();
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "processor/ChannelState.h"
+
 #include <QJsonObject>
+#include <QMap>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -9,6 +12,7 @@
 #include <QVariantMap>
 #include <QVector>
 
+#include <array>
 #include <functional>
 
 class QNetworkAccessManager;
@@ -21,10 +25,11 @@ class QWebSocket;
 
 // The client of the networked DSP loudspeaker processor: finds it on the network, connects and
 // logs in, keeps the link alive over the level WebSocket (live meters and parameter pushes),
-// and manages its presets. Every exchange is one HTTP POST of a JSON object answered by one
-// JSON object; the caller waits in a local event loop, so timers, socket messages and QML calls
-// keep running during a request and the client's state may change under a waiting request.
-// Lives in the GUI thread.
+// manages its presets, and keeps a copy of the processor's parameters with the channel model the
+// panel shows (gain, delay, mute, polarity, routing and a predicted EQ curve per channel). Every
+// exchange is one HTTP POST of a JSON object answered by one JSON object; the caller waits in a
+// local event loop, so timers, socket messages and QML calls keep running during a request and
+// the client's state may change under a waiting request. Lives in the GUI thread.
 class ProcessorClient : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,8 @@ class ProcessorClient : public QObject
     Q_PROPERTY(QString ip READ ip WRITE setIp NOTIFY ipChanged)
     Q_PROPERTY(QString deviceName READ deviceName NOTIFY stateChanged)
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY stateChanged)
+    Q_PROPERTY(QVariantList inputs READ inputs NOTIFY channelsChanged)
+    Q_PROPERTY(QVariantList outputs READ outputs NOTIFY channelsChanged)
     Q_PROPERTY(QVariantList levelsIn READ levelsIn NOTIFY levelsChanged)
     Q_PROPERTY(QVariantList levelsOut READ levelsOut NOTIFY levelsChanged)
 
@@ -57,6 +64,8 @@ public:
     void setIp(const QString &text);
     QString deviceName() const { return deviceName_; }
     QString statusLine() const { return statusLine_; }
+    QVariantList inputs() const { return channelList(false); }
+    QVariantList outputs() const { return channelList(true); }
     QVariantList levelsIn() const;
     QVariantList levelsOut() const;
     QString wsiQuery() const { return wsiQuery_; }
@@ -77,8 +86,26 @@ public:
     // Sends `body` without waiting (800 ms); the reply only frees the path for its next flush.
     void postLive(const QJsonObject &body, LivePath &path);
 
-    // Stores every key of `update` in the cache and tells the channel views.
+    // Stores every key of `update` in the cache, takes the channel fields it names, recomputes
+    // the routes from the whole cache, rebuilds the EQ curves its keys touch and tells the views.
     void mergeParams(const QJsonObject &update);
+    // The one step of every full read (connect, refresh, preset import): the cache becomes
+    // `everything`, every channel takes its fields and its EQ curve from it, then one signal.
+    void replaceCache(const QJsonObject &everything);
+    // The channel maps the panel shows: inputs A to D, or outputs 1 to 8.
+    QVariantList channelList(bool isOut) const;
+    // The one write path of the channel, EQ and dynamics settings: {"ok", "message"}. On success
+    // the object that was sent is merged; a failed write changes nothing.
+    QVariantMap writeParams(const QJsonObject &params);
+    // The predicted EQ curve of one channel, from the cached bands and corners.
+    void rebuildEqResponse(bool isOut, int idx);
+    // Corner filter name ("lr24", "butter18", "bessel6"...) to the processor's corner type; -1
+    // for a name it has no type for.
+    static int filterTypeCode(const QString &name);
+    // Writes a whole EQ scheme (up to 15 bands and both corners) into one channel in a single
+    // request: {"ok", "message"} and, on success, "truncated".
+    QVariantMap uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
+                               const QVariantMap &hpf, const QVariantMap &lpf);
     bool presetValid(int slot) const;
     // Handles one text message of the level socket: levels, WSI and parameter pushes.
     void handleLevelMessage(const QString &text);
@@ -90,6 +117,20 @@ public:
     Q_INVOKABLE void refreshAll();
     Q_INVOKABLE QVariantList discoverDevices();
     Q_INVOKABLE void discoverDevicesAsync();
+    Q_INVOKABLE void setChannelGain(bool isOut, int idx, double db);
+    // Follows a dragged fader: values are coalesced and posted without waiting.
+    Q_INVOKABLE void setChannelGainLive(bool isOut, int idx, double db);
+    Q_INVOKABLE void setChannelMute(bool isOut, int idx, bool muted);
+    Q_INVOKABLE void setChannelPhase(bool isOut, int idx, bool normal);
+    Q_INVOKABLE void setChannelDelay(bool isOut, int idx, double ms);
+    Q_INVOKABLE void setRoute(int outIdx, int inIdx, bool on);
+    Q_INVOKABLE QVariantMap readDynamics(int spkIdx) const;
+    Q_INVOKABLE QVariantMap writeDynamics(int spkIdx, const QVariantMap &values);
+    Q_INVOKABLE QVariantMap readEqChannel(bool isOut, int idx) const;
+    Q_INVOKABLE QVariantMap setEqBand(bool isOut, int idx, int band, const QVariantMap &v);
+    // Follows a dragged EQ point: coalesced per key and posted without waiting.
+    Q_INVOKABLE void setEqBandLive(bool isOut, int idx, int band, const QVariantMap &v);
+    Q_INVOKABLE QVariantMap setEqFilter(bool isOut, int idx, bool highPass, const QVariantMap &v);
     Q_INVOKABLE QVariantMap readPresets() const;
     Q_INVOKABLE QVariantMap savePreset(int slot, const QString &name);
     Q_INVOKABLE QVariantMap saveNewPreset(const QString &name);
@@ -125,7 +166,15 @@ private:
     QNetworkRequest commandRequest(const QString &path, int timeoutMs) const;
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
     bool readAll(QString &error);
-    void replaceCache(const QJsonObject &everything);
+
+    ChannelState &channel(bool isOut, int idx);
+    void takeChannelFields(const QJsonObject &update);
+    void recomputeRoutes();
+    void writeOrWarn(const QJsonObject &params);
+    void scheduleLiveFlush(LivePath &path, void (ProcessorClient::*flush)());
+    void flushLiveGain();
+    void flushLiveEqBand();
+    void dropLiveValues();
 
     void setStatusLine(const QString &text);
     void loginAndReadAll();
@@ -167,7 +216,19 @@ private:
     // Transport.
     QString wsiQuery_;
     QNetworkAccessManager *network_ = nullptr;
+
+    // Parameters and the channel model.
     QJsonObject paramCache_;
+    QList<ChannelState> inputChannels_;
+    QList<ChannelState> outputChannels_;
+    // Index out·4 + in: true when input `in` feeds output `out`.
+    std::array<bool, 32> routeMatrix_{};
+
+    // Live paths: the newest gain per parameter index, and the newest value per EQ key.
+    QMap<int, double> pendingGains_;
+    QJsonObject pendingEqKeys_;
+    LivePath gainPath_;
+    LivePath eqPath_;
 
     // Discovery.
     QList<QUdpSocket *> discoverySockets_;

@@ -67,6 +67,44 @@ def full_device():
     return p
 
 
+def channel_view(params):
+    """The device's own reading of its channel keys: per input (A-D) and output (1-8) the gain,
+    mute, polarity and delay, the 15 EQ bands and two corners; per output also the inputs routed
+    to it and its compressor and limiter. Values are as stored; a missing key reads None."""
+    def band(k):
+        return {name: params.get(key + str(k)) for name, key in
+                (("freq", "PEQfreq"), ("gain", "PEQgain"), ("q", "PEQq_value"),
+                 ("type", "PEQtype"), ("bypass", "PEQbps"))}
+
+    def corner(k):
+        return {name: params.get(key + str(k)) for name, key in
+                (("freq", "HLPFfreq"), ("type", "HLPFtype"), ("bypass", "HLPFbps"))}
+
+    def strip(index, first_band, high_pass, low_pass):
+        return {"gain": params.get("GAINgain%d" % index),
+                "mute": params.get("GAINmute%d" % index),
+                "phase": params.get("GAINphase%d" % index),
+                "delay": params.get("DELAYtime%d" % index),
+                "delay_bypass": params.get("DELAYbps%d" % index),
+                "bands": [band(first_band + b) for b in range(15)],
+                "hpf": corner(high_pass), "lpf": corner(low_pass)}
+
+    inputs = [strip(16 + i, 15 * i, i, 12 + i) for i in range(4)]
+    outputs = []
+    for o in range(8):
+        out = strip(28 + o, 140 + 15 * o, 4 + o, 16 + o)
+        out["mute_layer"] = params.get("GAINmute%d" % (20 + o))
+        out["routes"] = [params.get("MIXERmute%d" % (16 + 4 * o + i)) == 0 for i in range(4)]
+        out["comp"] = {name: params.get(name + str(o + 4)) for name in
+                       ("COMPthrd", "COMPknee", "COMPratio", "COMPattack", "COMPrelease")}
+        out["comp"]["bypass"] = params.get("BYPASSbypass%d" % (12 + o))
+        out["limiter"] = {"LIMITERthrd": params.get("LIMITERthrd%d" % o),
+                          "LIMITERrelease": params.get("LIMITERrelease%d" % o),
+                          "bypass": params.get("BYPASSbypass%d" % (20 + o))}
+        outputs.append(out)
+    return {"inputs": inputs, "outputs": outputs}
+
+
 def word_value(word, form):
     """A 32-bit validity word as the device sends it: unsigned, signed, or as decimal text."""
     if form == "signed" and word & 0x80000000:
@@ -475,6 +513,7 @@ def control(device, cmd):
       {"op": "ws_close", "code": N}        close every WebSocket
       {"op": "log"} -> {"log": [...]};  {"op": "clear_log"}
       {"op": "state"} -> {"params", "slots", "startup", "running_name", "sockets"}
+      {"op": "channels"} -> {"inputs", "outputs"}: see channel_view
     """
     op = cmd["op"]
     if op == "seed":
@@ -507,6 +546,8 @@ def control(device, cmd):
         return {"ok": True, "params": device.params, "startup": device.startup,
                 "running_name": device.running_name, "sockets": len(device.sockets),
                 "slots": {str(s): v["name"] for s, v in device.slots.items()}}
+    elif op == "channels":
+        return dict(channel_view(device.params), ok=True)
     else:
         return {"ok": False, "error": "unknown op " + op}
     return {"ok": True}

@@ -2,6 +2,7 @@
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
 #include "tests/audio/LogCapture.h"
+#include "tests/audio/SignalDevice.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
@@ -25,48 +26,6 @@ namespace {
 
 constexpr int rate = 48000;
 constexpr int channels = 2;
-
-// Reads give the known signal: a fixed pseudo-random sequence of 24-bit values, exact in float.
-// Writes (from a capture stream's thread) are kept.
-class SignalDevice : public QIODevice
-{
-public:
-    static float sample(uint64_t index)
-    {
-        uint64_t x = index * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
-        x ^= x >> 29;
-        x *= 0xBF58476D1CE4E5B9ull;
-        x ^= x >> 32;
-        return float(int32_t(x & 0xFFFFFF) - 0x800000) / float(1 << 24);
-    }
-    std::vector<float> recorded() const
-    {
-        QMutexLocker lock(&mutex_);
-        return recorded_;
-    }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        const qint64 count = maxSize / qint64(sizeof(float));
-        auto *out = reinterpret_cast<float *>(data);
-        for (qint64 i = 0; i < count; ++i)
-            out[i] = sample(next_++);
-        return count * qint64(sizeof(float));
-    }
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        QMutexLocker lock(&mutex_);
-        const auto *f = reinterpret_cast<const float *>(data);
-        recorded_.insert(recorded_.end(), f, f + size / qint64(sizeof(float)));
-        return size;
-    }
-
-private:
-    uint64_t next_ = 0;
-    mutable QMutex mutex_;
-    std::vector<float> recorded_;
-};
 
 // The server's own view of a sink or source: description, rate and channels.
 struct ServerView
@@ -93,20 +52,6 @@ qint64 firstSoundFrame(const std::vector<float> &samples)
 {
     const auto at = std::find_if(samples.cbegin(), samples.cend(), [](float v) { return v != 0; });
     return at == samples.cend() ? -1 : qint64(at - samples.cbegin()) / channels;
-}
-
-// The frame of the played signal that the captured frame `at` (and the two after it) holds, or -1.
-qint64 findPlayedFrame(const std::vector<float> &got, qint64 at, qint64 searchEnd)
-{
-    for (qint64 frame = 0; frame < searchEnd; ++frame) {
-        bool same = true;
-        for (int k = 0; k < 3 * channels && same; ++k)
-            same = got[size_t(at * channels + k)]
-                   == SignalDevice::sample(uint64_t(frame * channels + k));
-        if (same)
-            return frame;
-    }
-    return -1;
 }
 
 const audio::DeviceInfo *row(const audio::DeviceList &rows, const QString &id)
@@ -205,7 +150,8 @@ private slots:
         // The server may start its monitor a little after the sink: find where a captured frame
         // sits in the played signal, then every frame of the next ten seconds must be there too.
         const std::vector<float> got = sink.recorded();
-        const qint64 playedFrame = findPlayedFrame(got, start, start + 5 * rate);
+        const qint64 playedFrame
+                = SignalDevice::findPlayedFrame(got, start, start + 5 * rate, channels);
         QVERIFY2(playedFrame >= 0, "the played signal did not come back");
         qInfo() << "captured frame" << start << "holds played frame" << playedFrame;
         for (qint64 i = 0; i < checked * channels; ++i) {
