@@ -98,9 +98,8 @@ void PeriodAnalysis::computeImpulse(uint32_t fftSize)
     }
     peakLag_ = peak > m / 2 ? int64_t(peak) - int64_t(m) : int64_t(peak);
 
-    const auto half = int64_t(fftSize / 2);
+    const uint32_t half = fftSize / 2;
     impulse_.resize(fftSize);
-    for (int64_t lag = -(half - 1); lag <= half; ++lag)
-        impulse_[std::size_t(lag + half - 1)]
-                = float(response_[std::size_t((lag + int64_t(m)) % int64_t(m))]);
+    for (uint32_t i = 0; i < fftSize; ++i)
+        impulse_[i] = float(response_[i <= half ? i : m - (fftSize - i)]);
 }

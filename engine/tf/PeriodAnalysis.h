@@ -39,8 +39,10 @@ public:
     void analyse(const float *period, uint32_t fftSize);
 
     const std::vector<PeriodBin> &bins() const { return bins_; }
-    // The impulse response at lags −(N/2 − 1) … N/2, in that order.
-    const std::vector<float> &impulse() const { return impulse_; }
+    // The impulse response cut to the records' N lags, laid out as a transform of N would hold
+    // it: lag i at i for i ≤ N/2, lag i − N above.
+    float impulseAt(uint32_t i) const { return impulse_[i]; }
+    std::size_t impulseSize() const { return impulse_.size(); }
     // The lag of the impulse response's largest magnitude, in samples; positive when the
     // measurement lags the template.
     int64_t peakLag() const { return peakLag_; }
