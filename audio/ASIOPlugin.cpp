@@ -5,6 +5,7 @@
 #include "audio/AsioStreamTable.h"
 #include "audio/Stream.h"
 #include "common/Log.h"
+#include "common/RealTime.h"
 
 #include <QCoreApplication>
 #include <QIODevice>
@@ -374,8 +375,12 @@ void ASIOPlugin::dispatchBlocks()
         handOff_.popBlock();
         emit runInputProcessing(block_);
     }
-    if (const qint64 dropped = handOff_.takeDroppedBlocks())
+    if (const qint64 dropped = handOff_.takeDroppedBlocks()) {
         sntWarning("[ASIO]") << dropped << "captured blocks dropped: the sinks fell behind";
+        // The lost blocks lie between the ones just dispatched and the next: every capture
+        // stream learns how many frames are missing there, so a measurement can realign.
+        streams_->reportCaptureGap(dropped * qint64(bufferSize_));
+    }
 }
 
 void ASIOPlugin::captureDispatch(const QList<float> &buffer)
@@ -416,6 +421,7 @@ void ASIOPlugin::bufferSwitchTimeInfo(const TimeInfo &time, int index, bool dire
 
 void ASIOPlugin::processPeriod(int index)
 {
+    const realtime::Section section;
     streams_->fill(outputBuffer_.data(), qsizetype(outputBuffer_.size()));
     for (std::size_t c = 0; c < bufferInfos_.size(); ++c) {
         const BufferInfo &buffer = bufferInfos_[c];

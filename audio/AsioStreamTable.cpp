@@ -100,6 +100,14 @@ void StreamTable::dispatch(const float *block, qsizetype floats)
     });
 }
 
+void StreamTable::reportCaptureGap(qint64 frames)
+{
+    std::lock_guard lock(capture_.mutex);
+    for (const Entry &entry : capture_.entries)
+        if (entry.stream)
+            entry.stream->reportDiscontinuity(frames);
+}
+
 void StreamTable::stopAll()
 {
     for (Table *table : {&render_, &capture_}) {

@@ -42,6 +42,8 @@ public:
     bool fill(float *out, qsizetype floats);
     // ASIO thread: writes the block into every running capture stream's device.
     void dispatch(const float *block, qsizetype floats);
+    // Tells every capture stream that `frames` frames were lost before the next block.
+    void reportCaptureGap(qint64 frames);
     bool hasCapture() const { return captureCount_.load(std::memory_order_relaxed) > 0; }
 
     // Every stream stops running and its device is closed.
