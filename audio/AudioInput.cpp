@@ -48,10 +48,11 @@ public:
     QList<QList<float>> everyChannel;
 };
 
-AudioInput::AudioInput(QObject *parent)
+AudioInput::AudioInput(std::shared_ptr<audio::Client> client, QObject *parent)
     : QObject(parent)
+    , client_(std::move(client))
 {
-    deviceId_ = audio::Client::instance()->defaultDevice(audio::Plugin::Input);
+    deviceId_ = client_->defaultDevice(audio::Plugin::Input);
     sntInfo(kTag) << "default input device:" << deviceId_;
 }
 
@@ -80,15 +81,14 @@ InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
 
 audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool reopening)
 {
-    auto client = audio::Client::instance();
-    const audio::Format format = client->preferredInputFormat(id);
+    const audio::Format format = client_->preferredInputFormat(id);
     if (reopening)
         sntInfo(kTag) << "Reopening with device:" << id << "format:" << format.sampleRate
                       << "ch:" << format.channelCount;
     else
         sntInfo(kTag) << "Format - sampleRate:" << format.sampleRate
                       << "channelCount:" << format.channelCount;
-    return client->openInput(id, sink, format);
+    return client_->openInput(id, sink, format);
 }
 
 void AudioInput::watchSampleRate(audio::Stream *stream)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/Client.h"
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -22,7 +24,9 @@ class AudioInput : public QObject
 {
     Q_OBJECT
 public:
-    explicit AudioInput(QObject *parent = nullptr);
+    // Records from the devices of `client`.
+    explicit AudioInput(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                        QObject *parent = nullptr);
     ~AudioInput() override;
 
     QString deviceId() const;
@@ -58,6 +62,7 @@ private:
     void failOpening(InputDevice *sink, const char *logLine);
     void handleBlock(Capture &capture, const char *bytes, qint64 size);
 
+    const std::shared_ptr<audio::Client> client_;
     QString deviceId_;
     audio::Stream *stream_ = nullptr;
     InputDevice *sink_ = nullptr;

@@ -4,9 +4,9 @@
 // and the driver copies the output half to its ports. Reported as a share of the period's time
 // (goal: under 5 %), with the heap allocations made on the real-time thread (goal: none). The
 // capture dispatch that follows in the ASIO thread is measured apart.
-#include "audio/ASIOPlugin.h"
-#include "audio/AsioStreamTable.h"
 #include "audio/Stream.h"
+#include "audio/asio/ASIOPlugin.h"
+#include "audio/asio/AsioStreamTable.h"
 #include "bench/BenchSupport.h"
 #include "common/RealTime.h"
 #include "tests/platform/FakeAsioDriver.h"

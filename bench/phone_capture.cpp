@@ -2,8 +2,8 @@
 // measured on the GUI thread while the phone keeps streaming: one block for a 7 s sweep at
 // 48 kHz should take well under 150 ms. The phone input stream pumps every 10 ms: its work
 // should stay under 1 % of that ("percent_of_period").
-#include "audio/AudioStreamServer.h"
-#include "audio/PhoneInputStream.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "audio/phone/PhoneInputStream.h"
 #include "bench/BenchSupport.h"
 #include "engine/tf/BlockAligner.h"
 #include "engine/tf/PeriodAnalysis.h"

@@ -9,6 +9,7 @@
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
+#include "audio/backends/Backends.h"
 #include "bench/BenchSupport.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
@@ -355,7 +356,7 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(
             QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     card = std::make_shared<snt::test::LoopbackCard>();
-    QList<audio::Client::PluginFactory> factories = audio::Client::defaultPluginFactories();
+    QList<audio::Client::PluginFactory> factories = audio::backendFactories();
     factories.append([] { return benchCapture; });
     factories.append([] { return card; });
     audio::Client::setPluginFactories(factories);

@@ -1,20 +1,18 @@
 #pragma once
 
-#include "engine/BinRecord.h"
-#include "engine/Coherence.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
-#include "engine/Meter.h"
+#include "audio/Client.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/dsp/BinRecord.h"
+#include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/MeasurementInputs.h"
-#include "engine/tf/TransferAverager.h"
-#include "engine/tf/WorkerThread.h"
+#include "engine/tf/MeasurementSources.h"
+#include "engine/tf/TransferAnalyser.h"
 
 #include <QColor>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <limits>
@@ -63,10 +61,14 @@ public:
     static constexpr int modeCount = 7;
     static uint32_t fftSizeForMode(int mode);
     // Pairs the delay finder looks at, whatever the FFT size.
-    static constexpr uint32_t delayFinderSize = 65536;
+    static constexpr uint32_t delayFinderSize = TransferAnalyser::delayFinderSize;
     static constexpr int analysisIntervalMs = 80;
 
-    explicit Measurement(QObject *parent = nullptr);
+    // Records from the devices of `client`; a device id that a phone streams under (to
+    // `phones`) measures that phone instead.
+    explicit Measurement(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                         audio::AudioStreamServer *phones = audio::AudioStreamServer::instance(),
+                         QObject *parent = nullptr);
     ~Measurement() override;
 
     bool active() const { return active_; }
@@ -103,16 +105,16 @@ public:
     float peak() const { return inputPeak_; }
     float referencePeak() const { return referencePeak_; }
     float splLevel() const { return splLevel_; }
-    const std::vector<BinRecord> &records() const { return records_; }
-    const std::vector<ImpulsePoint> &impulse() const { return impulse_; }
+    const std::vector<BinRecord> &records() const { return analyser_.records(); }
+    const std::vector<ImpulsePoint> &impulse() const { return analyser_.impulse(); }
 
     uint32_t sampleRate() const { return inputRate_; }
-    uint32_t fftSize() const { return size_; }
+    uint32_t fftSize() const { return analyser_.size(); }
     uint32_t loopbackSampleRate() const;
     bool phoneMode() const { return phoneMode_; }
     int blockStatus() const { return blockStatus_; }
     QString deviceId() const { return deviceId_; }
-    AudioInput *audioInput() const { return audioInput_; }
+    AudioInput *audioInput() const;
 
     void setGenerator(GeneratorThread *generator);
     void setDeviceId(const QString &id);
@@ -163,13 +165,10 @@ signals:
 private:
     void activate();
     void deactivate();
-    void openAudioInput();
-    void connectLoopback();
     void setBlockStatus(int status);
     void resizeForMode();
-    void writeBinFrequencies();
     void buildCalibrationLut();
-    void refreshCalibrationGains();
+    void logCalibrationTable() const;
     void clearLoopback();
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
@@ -178,9 +177,6 @@ private:
     double loopbackSamplesPerInputSample() const;
     void restartAfterLoss(int64_t frames);
     void reportLosses();
-    void moveNewPairsToTransforms();
-    void computeTransferFunction();
-    static void computeImpulse(void *context);
     void publishLevels();
 
     std::atomic<bool> active_{false};
@@ -197,16 +193,8 @@ private:
     int filtersFrequency_ = 0;
 
     uint32_t inputRate_ = 48000;
-    uint32_t size_ = 16384;
-    uint32_t bins_ = 8192;
 
     MeasurementInputs inputs_;
-    std::vector<float> dataRing_;
-    std::vector<float> referenceRing_;
-    uint32_t writePosition_ = 0;
-    uint32_t newSamples_ = 0;
-    // Pairs taken since the capture last lost frames; the analysis waits for a whole transform.
-    uint32_t pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
     // Losses met by the current take, for its one log line.
     struct LossReport
     {
@@ -218,18 +206,7 @@ private:
     LoopbackQueue loopback_;
     uint32_t loopbackRate_ = 48000;
 
-    std::vector<BinRecord> records_;
-    std::vector<ImpulsePoint> impulse_;
-
-    FourierTransform transform_;
-    Deconvolution impulseFinder_;
-    Deconvolution delayFinder_;
-    uint32_t delayPeak_ = 0;
-
-    TransferAverager averager_;
-    Coherence coherence_;
-    bool analyseThisTick_ = false;
-    WorkerThread worker_;
+    TransferAnalyser analyser_;
 
     Meter inputMeter_;
     Meter referenceMeter_;
@@ -245,15 +222,12 @@ private:
     int blockStatus_ = 0;
 
     QTimer *timer_ = nullptr;
-    AudioInput *audioInput_ = nullptr;
-    QPointer<GeneratorThread> generator_;
-    QMetaObject::Connection loopbackConnection_;
     QString deviceId_;
     QColor color_;
 
     std::shared_ptr<CalCurve> micCurve_;
     std::shared_ptr<CalCurve> referenceCurve_;
-    // Per-bin calibration factors read by the tick; empty while the channel is uncalibrated.
-    std::vector<float> micGains_;
-    std::vector<float> referenceGains_;
+
+    // Last: it closes the front end and the loopback before the inputs above go.
+    std::unique_ptr<MeasurementSources> sources_;
 };

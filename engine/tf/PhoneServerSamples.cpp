@@ -1,6 +1,6 @@
 #include "engine/tf/PhoneServerSamples.h"
 
-#include "audio/AudioStreamServer.h"
+#include "audio/phone/AudioStreamServer.h"
 
 PhoneServerSamples::PhoneServerSamples(const audio::AudioStreamServer &server,
                                        const QString &phoneId)

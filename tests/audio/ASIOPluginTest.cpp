@@ -1,6 +1,6 @@
-#include "audio/ASIOPlugin.h"
-#include "audio/AsioSampleConversion.h"
+#include "audio/asio/ASIOPlugin.h"
 #include "audio/Stream.h"
+#include "audio/asio/AsioSampleConversion.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAsioDriver.h"
 #include "tests/support/TestMain.h"

@@ -88,10 +88,12 @@ class AudioInputTest : public QObject
 {
     Q_OBJECT
 
+    std::shared_ptr<Client> client; // a registry of the test's own cards, passed to every input
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(Client::setPluginFactories({
+        client = std::make_shared<Client>(QList<Client::PluginFactory>{
                 [] {
                     auto p = std::make_shared<ManualCard>();
                     manual = p.get();
@@ -102,8 +104,7 @@ private slots:
                     loopback = p.get();
                     return p;
                 },
-        }));
-        Client::instance();
+        });
     }
 
     void blocksAreSplitIntoMeasurementAndReference_data()
@@ -130,7 +131,7 @@ private slots:
         QFETCH(int, reference);
         QFETCH(int, dataChannel);
         QFETCH(int, referenceChannel);
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId(device);
         input.setMeasurementChannel(measurement);
         input.setReferenceChannel(reference);
@@ -171,7 +172,7 @@ private slots:
     // blocks it falls between.
     void blocksAndGapsKeepTheirOrder()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId("manual-2");
         input.setActive(true);
         QStringList events;
@@ -205,7 +206,7 @@ private slots:
     // the activation, the same id again neither closes nor reopens.
     void opensOnlyWhenActiveAndOnce()
     {
-        AudioInput input;
+        AudioInput input(client);
         QCOMPARE(input.deviceId(), QString("manual-2")); // the default input
         QCOMPARE(input.sampleRate(), 0u);
         const int opens = manual->opens;
@@ -224,7 +225,7 @@ private slots:
 
     void failedOpeningsReportOnceAndLeaveItInactive()
     {
-        AudioInput input;
+        AudioInput input(client);
         QSignalSpy errors(&input, &AudioInput::errorOccurred);
         manual->failNext = true;
         QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to open audio input!");
@@ -252,7 +253,7 @@ private slots:
     // A backend whose open waits on its own thread must not find the front end's lock taken.
     void backendOpenRunsWithoutTheFrontEndLock()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId(loopback->deviceId());
         std::future<unsigned> reading; // outlives the hook, so a blocked read cannot hang it
         bool answered = false;
@@ -269,7 +270,7 @@ private slots:
     // The queued rate notice must not reach back into a stream that is gone by then.
     void rateChangeSurvivesTheStreamsDeletion()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setActive(true);
         QSignalSpy rate(&input, &AudioInput::sampleRateChanged);
         manual->stream->setSampleRate(44100);
@@ -290,11 +291,11 @@ private slots:
         delayed.delayFrames = 100;
         loopback->setPath(0, delayed);
         RampSource source;
-        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
-                                                               audio::Format{48000, 2});
+        audio::Stream *output
+                = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
         QList<float> data, reference;
-        AudioInput input;
+        AudioInput input(client);
         input.setActive(true);
         connect(&input, &AudioInput::dataReady, &input,
                 [&](const QList<float> &d, const QList<float> &r) {
@@ -332,11 +333,11 @@ private slots:
     void repeatedSwitchingWhileStreamingLeavesNothingOpen()
     {
         RampSource source;
-        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
-                                                               audio::Format{48000, 2});
+        audio::Stream *output
+                = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
         {
-            AudioInput input;
+            AudioInput input(client);
             input.setDeviceId(loopback->deviceId());
             for (int i = 0; i < 50; ++i) {
                 input.setActive(true);

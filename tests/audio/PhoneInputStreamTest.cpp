@@ -1,7 +1,7 @@
-#include "audio/PhoneInputStream.h"
+#include "audio/phone/PhoneInputStream.h"
 #include "LogCapture.h"
-#include "audio/AudioStreamServer.h"
-#include "audio/PhoneAudioPlugin.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "audio/phone/PhoneAudioPlugin.h"
 #include "tests/support/PhoneEmulator.h"
 #include "tests/support/TestMain.h"
 

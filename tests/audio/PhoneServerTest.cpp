@@ -1,4 +1,4 @@
-#include "audio/AudioStreamServer.h"
+#include "audio/phone/AudioStreamServer.h"
 #include "tests/support/TestMain.h"
 
 #include <QFile>

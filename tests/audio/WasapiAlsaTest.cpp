@@ -1,6 +1,7 @@
 #include "audio/Client.h"
 #include "audio/Stream.h"
-#include "audio/WasapiPlugin.h"
+#include "audio/backends/Backends.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
@@ -174,6 +175,8 @@ private slots:
                          "\"unix:%1\" device \"doomed\" } hint { description \"Doomed\" } }\n")
                          .arg(doomedSocket())
                          .toUtf8());
+        // The program's own backends, as it gives them to the client at its start.
+        QVERIFY(Client::setPluginFactories(audio::backendFactories()));
     }
 
     void cleanupTestCase()

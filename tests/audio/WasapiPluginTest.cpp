@@ -1,4 +1,4 @@
-#include "audio/WasapiPlugin.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "audio/Stream.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAudioSystem.h"

@@ -2,8 +2,8 @@
 #include "SignalTools.h"
 #include "audio/Client.h"
 #include "audio/InputDevice.h"
+#include "audio/NetworkSink.h"
 #include "audio/Stream.h"
-#include "audio/aes67/Identifiers.h"
 #include "audio/aes67/Sender.h"
 #include "engine/tf/generator/PeriodicNoise.h"
 #include "tests/support/LoopbackCard.h"
@@ -278,7 +278,7 @@ private slots:
         sender->ring().read(frames.data(), 8192);
 
         Collector loopback;
-        Generator generator;
+        Generator generator(audio::Client::instance(), sender);
         QVERIFY(waitReady(generator));
         GeneratorThread *thread = generator.generatorThread();
         thread->setFadeDuration(0.0f);
@@ -295,7 +295,7 @@ private slots:
         const qint64 dropped = sender->droppedFrames();
         QElapsedTimer clock;
         clock.start();
-        const QString network = QLatin1String(audio::aes67::networkOutputDeviceId);
+        const QString network = QLatin1String(audio::networkOutputDeviceId);
         generator.setDeviceId(network);
         QTRY_COMPARE(generator.deviceId(), network);
         QCOMPARE(cardB->openStreamCount(), 0);

@@ -1,10 +1,9 @@
 #include "engine/tf/Measurement.h"
 #include "SignalTools.h"
 #include "audio/AudioInput.h"
-#include "audio/AudioStreamServer.h"
 #include "audio/Client.h"
-#include "audio/WasapiPlugin.h"
-#include "engine/CalCurve.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/MovingWindow.h"
 #include "engine/tf/generator/Generator.h"
@@ -166,36 +165,6 @@ private slots:
     {
         card.reset();
         fakeSystem.reset();
-    }
-
-    void transferFunctionMatchesPath_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<double>("eqGainDb");
-        QTest::newRow("1024, gain only") << 0 << 0.5 << 0 << 0.0;
-        QTest::newRow("4096, 1 ms and +6 dB at 1 kHz") << 2 << 0.5 << 48 << 6.0;
-        QTest::newRow("16384, 2.5 ms and -9 dB at 1 kHz") << 4 << 2.0 << 120 << -9.0;
-    }
-
-    // Periodic noise whose period is the FFT size makes every block a whole period, so with the
-    // rectangular window D/R equals the path's response exactly at every bin.
-    void transferFunctionMatchesPath()
-    {
-        QFETCH(int, mode);
-        QFETCH(double, gain);
-        QFETCH(int, delay);
-        QFETCH(double, eqGainDb);
-        auto m = synthetic(mode, 0, 0);
-        const uint32_t size = m->fftSize();
-        QCOMPARE(size, 1024u << mode);
-        const Path path{gain, delay, Biquad::peaking(1000.0, eqGainDb, 1.0, rate)};
-        const auto reference = whiteNoise(4 * size, 0.5, 7, size);
-        feed(*m, path.apply(reference, size), reference);
-        m->transform();
-        compareWithPath(*m, path, 1.0, 1e-3, 2e-3, 0.999f);
-        QCOMPARE(impulsePeakMs(*m), float(delay * 1000.0 / rate));
     }
 
     void delay_data()
@@ -405,30 +374,6 @@ private slots:
         feed(*m, data, period);
         m->transform();
         QVERIFY(std::abs(m->records()[100].magnitude - 0.25f) < 1e-3f);
-    }
-
-    void calibrationScalesEachBin()
-    {
-        // Microphone: 0 dB up to 100 Hz, 10 dB from 1 kHz, linear over log frequency between;
-        // reference: +6 dB. A microphone that reads high is divided out, a reference multiplied.
-        const auto curve = [](QList<CalCurve::Point> points) {
-            auto c = std::make_shared<CalCurve>();
-            c->setPoints(points);
-            return c;
-        };
-        auto m = synthetic(2, 0, 0);
-        m->setCalibrationCurve(curve({{100, 0}, {1000, 10}}));
-        m->setReferenceCalibrationCurve(curve({{20, 6.0206f}, {20000, 6.0206f}}));
-        const auto period = whiteNoise(2 * 4096, 0.5, 41, 4096);
-        feed(*m, period, period);
-        m->transform();
-        for (uint32_t bin = 1; bin < 2048; ++bin) {
-            const double f = m->records()[bin].frequency;
-            const double micDb = 10.0 * std::clamp(std::log10(f / 100.0), 0.0, 1.0);
-            const double expected = std::pow(10.0, (6.0206 - micDb) / 20.0);
-            QVERIFY2(std::abs(m->records()[bin].magnitude / expected - 1.0) < 1e-4,
-                     qPrintable(QString("%1 Hz: %2").arg(f).arg(m->records()[bin].magnitude)));
-        }
     }
 
     // With a phone as the input device the live inputs drive only the level meters: the phone's

@@ -1,5 +1,5 @@
 #include "SignalTools.h"
-#include "audio/PhoneSampleRing.h"
+#include "audio/phone/PhoneSampleRing.h"
 #include "engine/tf/BlockAligner.h"
 #include "engine/tf/BlockBaseline.h"
 #include "engine/tf/PeriodAnalysis.h"
@@ -239,7 +239,7 @@ private slots:
         const auto t = int64_t(aligner.templateSamples().size());
         const std::size_t length = std::min<std::size_t>(t * 3 / 2, 9 * rate);
         // The block begins three quarters into a sweep, as a tracked block does.
-        const std::vector<double> x = Path{gain}.apply(
+        const std::vector<double> x = Path{gain, 0, {}}.apply(
                 phoneSweep(double(length) / rate + 0.1, ppm, sweep, 0.75 * duration));
         const std::vector<float> block = toFloat(x, 0, length);
         const BlockAlignment a = aligner.align(block.data(), block.size(), rate, rate);
@@ -450,7 +450,7 @@ private slots:
         QFETCH(QList<int>, statuses);
         QFETCH(QStringList, log);
         Run run;
-        std::vector<double> x = Path{0.5}.apply(phoneSweep(20.0, ppm));
+        std::vector<double> x = Path{0.5, 0, {}}.apply(phoneSweep(20.0, ppm));
         const std::size_t at = 2 * rate + 12345; // within the fourth block
         if (trouble == "silence")
             std::fill(x.begin() + at, x.begin() + at + 4800, 0.0);
@@ -479,8 +479,8 @@ private slots:
     void clockJumpIsSkippedThenRelearned()
     {
         Run run;
-        std::vector<double> x = Path{0.5}.apply(phoneSweep(2.2, 0.0));
-        const std::vector<double> faster = Path{0.5}.apply(phoneSweep(30.0, 500.0, {}, 2.2));
+        std::vector<double> x = Path{0.5, 0, {}}.apply(phoneSweep(2.2, 0.0));
+        const std::vector<double> faster = Path{0.5, 0, {}}.apply(phoneSweep(30.0, 500.0, {}, 2.2));
         x.insert(x.end(), faster.begin(), faster.end());
         run.feed(x);
         QCOMPARE(run.statuses, (QList<int>{3, 4, 11}));
@@ -526,7 +526,7 @@ private slots:
         Run run;
         run.step();
         run.firstLoopbackMs = 1'000'000;
-        const std::vector<double> x = Path{0.5}.apply(phoneSweep(6.0, 0.0, {}, offset));
+        const std::vector<double> x = Path{0.5, 0, {}}.apply(phoneSweep(6.0, 0.0, {}, offset));
         for (std::size_t i = 0; i < x.size(); i += 3840) {
             run.phone.append(x, i, 3840, i);
             run.phone.packetMs = 1'000'000 + int64_t(double(i + 3840) * 1000.0 / rate);

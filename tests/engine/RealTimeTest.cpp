@@ -1,6 +1,7 @@
 #include "common/RealTime.h"
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
+#include "audio/backends/Backends.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
 #include "tests/support/LoopbackCard.h"
@@ -28,7 +29,7 @@ private slots:
     void initTestCase()
     {
         card = std::make_shared<LoopbackCard>();
-        QList<audio::Client::PluginFactory> factories = audio::Client::defaultPluginFactories();
+        QList<audio::Client::PluginFactory> factories = audio::backendFactories();
         factories.append([] { return card; });
         QVERIFY(audio::Client::setPluginFactories(factories));
     }

@@ -3,7 +3,6 @@
 #include "tests/support/TestSandbox.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTest>
 
 // Like QTEST_GUILESS_MAIN / QTEST_MAIN, but every run gets a sandboxed HOME first.
@@ -28,4 +27,3 @@
             QFAIL(reason); \
         QSKIP(reason); \
     } while (false)
-#define SNT_GUI_TEST_MAIN(TestClass) SNT_TEST_MAIN_WITH(QGuiApplication, TestClass)

@@ -2,8 +2,10 @@
 
 #include <QMetaObject>
 
-Generator::Generator(QObject *parent)
+Generator::Generator(std::shared_ptr<audio::Client> client, audio::NetworkSink *networkSink,
+                     QObject *parent)
     : QObject(parent)
+    , thread_(std::move(client), networkSink)
 {
     qRegisterMetaType<QSet<int>>();
     const auto queued = Qt::QueuedConnection;

@@ -25,7 +25,10 @@ class Generator : public QObject
     Q_PROPERTY(float gain READ gain WRITE setGain NOTIFY gainChanged)
     Q_PROPERTY(float duration READ duration WRITE setDuration NOTIFY durationChanged)
 public:
-    explicit Generator(QObject *parent = nullptr);
+    // The playback thread's collaborators: the device registry, and where the network output's
+    // frames go (see GeneratorThread).
+    explicit Generator(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                       audio::NetworkSink *networkSink = nullptr, QObject *parent = nullptr);
 
     // The playback thread: the measurement takes its loopback samples and rate from it.
     GeneratorThread *generatorThread() { return &thread_; }

@@ -1,5 +1,5 @@
 #include "NetnsPeers.h"
-#include "audio/aes67/Identifiers.h"
+#include "audio/NetworkSink.h"
 #include "audio/aes67/SapListener.h"
 #include "audio/aes67/Sender.h"
 #include "engine/tf/generator/Generator.h"
@@ -86,7 +86,7 @@ private slots:
                      true);
 
         // A 1 kHz tone at -6 dB on the two channels the stream carries.
-        Generator generator;
+        Generator generator(audio::Client::instance(), Sender::instance());
         QVERIFY(QTest::qWaitFor([&] { return !generator.types().toStringList().isEmpty(); }, 5000));
         generator.generatorThread()->setFadeDuration(0.0f);
         generator.setType(2);
@@ -94,8 +94,8 @@ private slots:
         generator.setEndFrequency(1000);
         generator.setGain(-6.0f);
         generator.setChannels({0, 1});
-        generator.setDeviceId(QLatin1String(networkOutputDeviceId));
-        QTRY_COMPARE(generator.deviceId(), QLatin1String(networkOutputDeviceId));
+        generator.setDeviceId(QLatin1String(audio::networkOutputDeviceId));
+        QTRY_COMPARE(generator.deviceId(), QLatin1String(audio::networkOutputDeviceId));
         generator.setEnabled(true);
 
         Sender *sender = Sender::instance();
