@@ -127,7 +127,7 @@ private slots:
     }
 
     // Eight valid blocks complete the run; the phone's clock offset and the heard filter are
-    // measured.
+    // measured, and the blocks agree with each other (coherence).
     void sweepRunThroughAPhone_data()
     {
         QTest::addColumn<double>("ppm");
@@ -148,6 +148,11 @@ private slots:
         QVERIFY2(std::abs(run.ppm - ppm) < 3.0, qPrintable(QString::number(run.ppm)));
         const double worst = worstLevelError(run.records, 100.0f, 15000.0f);
         QVERIFY2(worst < 0.3, qPrintable(QString::number(worst)));
+        float lowest = 1.0f;
+        for (const BinRecord &record : run.records)
+            if (record.frequency >= 100.0f && record.frequency <= 15000.0f)
+                lowest = std::min(lowest, record.coherence);
+        QVERIFY2(lowest > 0.99f, qPrintable(QString::number(lowest)));
     }
 
     // Lost samples, a silent microphone and a dropped connection void or interrupt blocks; the
