@@ -1,6 +1,6 @@
 #include "app/CurveFeeds.h"
 
-#include "app/CurvePack.h"
+#include "app/store/CurvePack.h"
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
 #include "eq/DisplayCurve.h"

@@ -1,6 +1,6 @@
 #include "app/CurveFeeds.h"
 #include "app/ChartPoints.h"
-#include "app/CurvePack.h"
+#include "app/store/CurvePack.h"
 #include "app/LevelWindow.h"
 #include "eq/DisplayCurve.h"
 #include "tests/support/TestMain.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Radix2Fft.h"
 #include "engine/tf/generator/OutputDevice.h"
 
 #include <QByteArray>
