@@ -50,7 +50,8 @@ while IFS= read -r file; do
     fail "$file: folder $folder has no line in scripts/check-layers.sh"
     continue
   fi
-  read -r -a allowed <<<"${below[$folder]}"
+  # An entry may run over several lines of the table.
+  read -r -a allowed <<<"${below[$folder]//$'\n'/ }"
   while IFS=: read -r line header; do
     [[ "$header" == */* ]] || continue # beside the file, as a generated .moc
     [ "${header%/*}/" == "$folder" ] && continue
