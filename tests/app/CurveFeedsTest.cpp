@@ -1,7 +1,7 @@
 #include "app/CurveFeeds.h"
 #include "app/ChartPoints.h"
-#include "app/store/CurvePack.h"
 #include "app/LevelWindow.h"
+#include "app/store/CurvePack.h"
 #include "eq/DisplayCurve.h"
 #include "tests/support/TestMain.h"
 
