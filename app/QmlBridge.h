@@ -15,7 +15,8 @@
 
 class AppCore;
 class ProcessorClient;
-class CurveFeedCache;
+struct CurveFeedCache;
+struct DisplaySource;
 
 // The one object through which the QML interface reaches the program (the context property
 // `bridge`). It holds the application core and the processor client, keeps the state only the
@@ -334,6 +335,8 @@ private:
     qint64 now() const;
 
     // Chart feeds
+    DisplaySource liveAbsoluteSource() const;
+    bool hasMeasuredCoherence() const;
     QVariantList liveRelativeCurve() const;
     QVariantList pointCurve(qsizetype index) const;
     void resmoothLiveCurves();

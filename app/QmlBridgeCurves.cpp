@@ -20,42 +20,41 @@ DisplaySource pointSource(const snt::eq::Measured &point)
 
 } // namespace
 
+// The live curve as the absolute level feeds show it. The coherence of a display curve does not
+// depend on how its levels are scaled, so the coherence feeds come from the same display curve.
+DisplaySource QmlBridge::liveAbsoluteSource() const
+{
+    return {core_->measuredFreq, core_->measuredMagnitude, core_->measuredCoherence,
+            LevelScale::Absolute};
+}
+
 QVariantList QmlBridge::measuredCurve() const
 {
-    if (!hasMeasuredCurve())
-        return {};
-    return feeds_->liveAbsolute.levels({core_->measuredFreq, core_->measuredMagnitude,
-                                        core_->measuredCoherence, LevelScale::Absolute},
-                                       Form::Map);
+    return hasMeasuredCurve() ? feeds_->liveAbsolute.levels(liveAbsoluteSource(), Form::Map)
+                              : QVariantList();
 }
 
 QVariantList QmlBridge::measuringCurveFlat() const
 {
-    if (!hasMeasuredCurve())
-        return {};
-    return feeds_->liveAbsolute.levels({core_->measuredFreq, core_->measuredMagnitude,
-                                        core_->measuredCoherence, LevelScale::Absolute},
-                                       Form::Flat);
+    return hasMeasuredCurve() ? feeds_->liveAbsolute.levels(liveAbsoluteSource(), Form::Flat)
+                              : QVariantList();
 }
 
-// The coherence of a display curve does not depend on how its levels are scaled, so the
-// coherence feeds come from the same display curve as the live levels.
+bool QmlBridge::hasMeasuredCoherence() const
+{
+    return !core_->measuredFreq.isEmpty() && !core_->measuredCoherence.isEmpty();
+}
+
 QVariantList QmlBridge::measuringCoherence() const
 {
-    if (core_->measuredFreq.isEmpty() || core_->measuredCoherence.isEmpty())
-        return {};
-    return feeds_->liveAbsolute.coherence({core_->measuredFreq, core_->measuredMagnitude,
-                                           core_->measuredCoherence, LevelScale::Absolute},
-                                          Form::Map);
+    return hasMeasuredCoherence() ? feeds_->liveAbsolute.coherence(liveAbsoluteSource(), Form::Map)
+                                  : QVariantList();
 }
 
 QVariantList QmlBridge::measuringCoherenceFlat() const
 {
-    if (core_->measuredFreq.isEmpty() || core_->measuredCoherence.isEmpty())
-        return {};
-    return feeds_->liveAbsolute.coherence({core_->measuredFreq, core_->measuredMagnitude,
-                                           core_->measuredCoherence, LevelScale::Absolute},
-                                          Form::Flat);
+    return hasMeasuredCoherence() ? feeds_->liveAbsolute.coherence(liveAbsoluteSource(), Form::Flat)
+                                  : QVariantList();
 }
 
 QVariantList QmlBridge::liveRelativeCurve() const

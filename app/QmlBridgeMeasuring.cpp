@@ -6,6 +6,7 @@
 #include "app/CurveFeeds.h"
 #include "app/MeasureSession.h"
 #include "app/QmlBridge.h"
+#include "app/ScreenNames.h"
 
 #include <QDateTime>
 
@@ -24,7 +25,6 @@ const QString noCardText = QStringLiteral("没找到可用的声卡 / 话筒");
 const QString alignMetersText = QStringLiteral("把「测量」和「参考」两个表头调到齐平");
 const QString tooFewPointsText = QStringLiteral("至少测 3 个点再计算");
 const QString noCurveText = QStringLiteral("还没有测量曲线");
-const QString computingScreen = QStringLiteral("点声源-计算");
 
 } // namespace
 
@@ -232,7 +232,7 @@ void QmlBridge::captureMeasurement()
     emit curveChanged();
     emit measureTick();
     if (wasArmed && !lineArray_ && hasMeasuredCurve())
-        go(computingScreen);
+        go(screens::computing);
 }
 
 // The run's final transfer function becomes a measuring point; a point on another frequency
@@ -398,13 +398,13 @@ void QmlBridge::clearFlow(bool lineArray)
 void QmlBridge::beginMeasurement()
 {
     clearFlow(false);
-    go(QStringLiteral("点声源-测量中"));
+    go(screens::pointMeasuring);
 }
 
 void QmlBridge::beginArrayMeasurement()
 {
     clearFlow(true);
-    go(QStringLiteral("线阵列-测量中"));
+    go(screens::arrayMeasuring);
 }
 
 void QmlBridge::startMeasureFlow()
@@ -412,7 +412,7 @@ void QmlBridge::startMeasureFlow()
     if (measureGuideHidden_)
         beginMeasurement();
     else
-        go(QStringLiteral("测量引导"));
+        go(screens::guide);
 }
 
 void QmlBridge::nextMeasurement()
@@ -430,7 +430,7 @@ void QmlBridge::nextMeasurement()
     emit measureTick();
     emit curveChanged();
     emit schemesChanged();
-    go(QStringLiteral("点声源-测量中"));
+    go(screens::pointMeasuring);
 }
 
 void QmlBridge::computeNow()
@@ -438,7 +438,7 @@ void QmlBridge::computeNow()
     if (lineArray_ && points_.size() < leastArrayPoints)
         toast(tooFewPointsText);
     else if (hasMeasuredCurve())
-        go(computingScreen);
+        go(screens::computing);
     else
         toast(noCurveText);
 }
@@ -487,9 +487,9 @@ void QmlBridge::onComputeFinished()
     emit schemesChanged();
     emit curveChanged();
     if (cancelled)
-        go(lineArray_ ? QStringLiteral("线阵列-测量中") : QStringLiteral("点声源-测量中"));
+        go(lineArray_ ? screens::arrayMeasuring : screens::pointMeasuring);
     else
-        go(QStringLiteral("点声源-选用途"));
+        go(screens::use);
 }
 
 QVariantMap QmlBridge::coherenceQuality() const

@@ -2,23 +2,18 @@
 // running measurement, the line-array mode and the scheme being delivered.
 #include "app/AppCore.h"
 #include "app/QmlBridge.h"
+#include "app/ScreenNames.h"
 
 namespace {
 
 constexpr qsizetype historyLength = 24;
 
-const QString homeScreen = QStringLiteral("主页");
-const QString pointMeasuringScreen = QStringLiteral("点声源-测量中");
-const QString arrayMeasuringScreen = QStringLiteral("线阵列-测量中");
-const QString fillScreen = QStringLiteral("补声对齐");
-const QString useScreen = QStringLiteral("点声源-选用途");
-const QString deliveryScreen = QStringLiteral("点声源-交付与复测");
-
 } // namespace
 
 bool QmlBridge::isMeasuringScreen(const QString &name)
 {
-    return name == pointMeasuringScreen || name == arrayMeasuringScreen || name == fillScreen;
+    return name == screens::pointMeasuring || name == screens::arrayMeasuring
+           || name == screens::fillAlignment;
 }
 
 bool QmlBridge::isSubScreen(const QString &name)
@@ -36,9 +31,9 @@ void QmlBridge::setScreen(const QString &name, bool push)
             history_.removeFirst();
     }
     setFillMicGuideOpen(false);
-    if (name == arrayMeasuringScreen)
+    if (name == screens::arrayMeasuring)
         lineArray_ = true;
-    else if (name == pointMeasuringScreen)
+    else if (name == screens::pointMeasuring)
         lineArray_ = false;
     core_->lineArray = lineArray_;
     screen_ = name;
@@ -69,7 +64,7 @@ void QmlBridge::go(const QString &name)
 {
     if (name.isEmpty() || name == screen_)
         return;
-    if (screen_ == deliveryScreen)
+    if (screen_ == screens::delivery)
         leaveDeliveryScreen();
     if (isMeasuringScreen(screen_) && !isMeasuringScreen(name))
         endRunOnLeaving();
@@ -78,8 +73,8 @@ void QmlBridge::go(const QString &name)
 
 void QmlBridge::back()
 {
-    if (screen_ == useScreen) {
-        go(lineArray_ ? arrayMeasuringScreen : pointMeasuringScreen);
+    if (screen_ == screens::use) {
+        go(lineArray_ ? screens::arrayMeasuring : screens::pointMeasuring);
         return;
     }
     if (isSubScreen(screen_)) {
@@ -102,7 +97,7 @@ void QmlBridge::back()
     if (history_.isEmpty())
         return;
     const QString previous = history_.takeLast();
-    if (screen_ == deliveryScreen)
+    if (screen_ == screens::delivery)
         leaveDeliveryScreen();
     if (isMeasuringScreen(screen_)) {
         endRunOnLeaving();
@@ -123,7 +118,7 @@ void QmlBridge::home()
         emit measuringChanged();
         emit measureTick();
     }
-    go(homeScreen);
+    go(screens::home);
 }
 
 void QmlBridge::stopFlowRun()

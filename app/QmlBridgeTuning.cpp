@@ -5,6 +5,7 @@
 #include "app/ChartPoints.h"
 #include "app/CurveFeeds.h"
 #include "app/QmlBridge.h"
+#include "app/ScreenNames.h"
 #include "eq/CornerEstimation.h"
 #include "eq/TargetPresets.h"
 
@@ -93,10 +94,7 @@ void QmlBridge::restoreSchemeEntry(int index)
 
 int QmlBridge::subStageIndex(const QString &name)
 {
-    static const QStringList stages{QStringLiteral("超低分频对齐"), QStringLiteral("超低分频-测量"),
-                                    QStringLiteral("超低分频-结果"),
-                                    QStringLiteral("超低分频-对齐")};
-    return int(stages.indexOf(name));
+    return int(screens::subwooferStages.indexOf(name));
 }
 
 // A run the subwoofer measurement, the fill alignment or the subwoofer alignment started ends in

@@ -1,6 +1,7 @@
 #include "app/AppCore.h"
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
+#include "tests/engine/SignalTools.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 #include "ui/CurvePoints.h"
@@ -21,40 +22,26 @@ constexpr int longWaitMs = 60000;
 
 std::shared_ptr<LoopbackCard> card;
 
-// The audio cookbook's peaking section, written here apart from the program's filters.
-struct Peaking
+// A peaking resonance of `gainDb` at f0 on the measured path, scaled by `gain`.
+signaltest::Path resonance(double gain, double f0, double gainDb, double q)
 {
-    double f0, gainDb, q;
+    return {gain, 0, signaltest::Biquad::peaking(f0, gainDb, q, rate)};
+}
 
-    std::array<double, 5> coefficients() const
-    {
-        const double a = std::pow(10.0, gainDb / 40.0);
-        const double w0 = 2.0 * std::numbers::pi * f0 / rate;
-        const double alpha = std::sin(w0) / (2.0 * q);
-        const double a0 = 1.0 + alpha / a;
-        return {(1.0 + alpha * a) / a0, -2.0 * std::cos(w0) / a0, (1.0 - alpha * a) / a0,
-                -2.0 * std::cos(w0) / a0, (1.0 - alpha / a) / a0};
-    }
-
-    double levelDb(double f) const
-    {
-        const auto c = coefficients();
-        const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * f / rate);
-        return 20.0
-               * std::log10(std::abs((c[0] + c[1] * z1 + c[2] * z1 * z1)
-                                     / (1.0 + c[3] * z1 + c[4] * z1 * z1)));
-    }
-};
-
-// The measured input channel 0 passes the card's output through `gain` and a peaking section;
-// channel 1, the reference, is the output unchanged.
-void setMeasuredPath(float gain, const Peaking &peaking)
+double levelDb(const signaltest::Path &path, double f)
 {
-    LoopbackCard::Path path;
-    path.sourceChannel = 0;
-    path.gain = gain;
-    path.biquad = peaking.coefficients();
-    card->setPath(0, path);
+    return 20.0 * std::log10(std::abs(path.response(2.0 * std::numbers::pi * f / rate)));
+}
+
+// The measured input channel 0 passes the card's output through the path; channel 1, the
+// reference, is the output unchanged.
+void setMeasuredPath(const signaltest::Path &path)
+{
+    LoopbackCard::Path measured;
+    measured.sourceChannel = 0;
+    measured.gain = float(path.gain);
+    measured.biquad = {path.bq.b0, path.bq.b1, path.bq.b2, path.bq.a1, path.bq.a2};
+    card->setPath(0, measured);
 }
 
 // The level of a measured curve at f (nearest bin), in dB.
@@ -108,7 +95,7 @@ private slots:
         QSettings settings;
         settings.clear();
         settings.setValue("measure/signalType", 0); // pink noise
-        setMeasuredPath(1.0f, {1000.0, 6.0, 2.0});
+        setMeasuredPath(resonance(1.0, 1000.0, 6.0, 2.0));
     }
 
     void cleanupTestCase() { card.reset(); }
@@ -139,11 +126,11 @@ private slots:
         QVERIFY(!bridge.measuring());
         QCOMPARE(bridge.measuredPointCount(), 1);
         const AppCore &core = bridge.core();
-        const Peaking resonance{1000.0, 6.0, 2.0};
+        const signaltest::Path path = resonance(1.0, 1000.0, 6.0, 2.0);
         for (const double f : {200.0, 1000.0, 3000.0}) {
             const double gap = levelAt(core.measuredFreq, core.measuredMagnitude, f)
                                - levelAt(core.measuredFreq, core.measuredMagnitude, 100.0);
-            QVERIFY2(std::abs(gap - (resonance.levelDb(f) - resonance.levelDb(100.0))) < 0.5,
+            QVERIFY2(std::abs(gap - (levelDb(path, f) - levelDb(path, 100.0))) < 0.5,
                      qPrintable(QString("%1 Hz: %2 dB").arg(f).arg(gap)));
         }
         const QVariantMap quality = bridge.coherenceQuality();
@@ -176,8 +163,8 @@ private slots:
         bridge.setMeasureSeconds(2.0);
         bridge.beginArrayMeasurement();
         QVERIFY(bridge.lineArrayMode());
-        for (const float gain : {1.0f, 0.5f, 2.0f}) {
-            setMeasuredPath(gain, {1000.0, 6.0, 2.0});
+        for (const double gain : {1.0, 0.5, 2.0}) {
+            setMeasuredPath(resonance(gain, 1000.0, 6.0, 2.0));
             bridge.arrayPrimaryAction();
             QVERIFY(bridge.measuring());
             if (bridge.measuredPointCount() == 0) {
@@ -193,10 +180,10 @@ private slots:
         }
         QVERIFY(bridge.canCompute());
         const AppCore &core = bridge.core();
-        const Peaking resonance{1000.0, 6.0, 2.0};
+        const signaltest::Path path = resonance(1.0, 1000.0, 6.0, 2.0);
         const double gap = levelAt(core.measuredFreq, core.measuredMagnitude, 1000.0)
                            - levelAt(core.measuredFreq, core.measuredMagnitude, 100.0);
-        QVERIFY2(std::abs(gap - (resonance.levelDb(1000.0) - resonance.levelDb(100.0))) < 0.5,
+        QVERIFY2(std::abs(gap - (levelDb(path, 1000.0) - levelDb(path, 100.0))) < 0.5,
                  qPrintable(QString::number(gap)));
         checkPointList(bridge.property("averageMeasurementCurve"));
         const QVariantList points = bridge.measurementPointCurves();
@@ -241,7 +228,7 @@ private slots:
         const double delay = bridge.core().measuredDelayMs;
 
         // A fourth run on a very different path, ended before it is captured.
-        setMeasuredPath(0.1f, {3000.0, -12.0, 1.0});
+        setMeasuredPath(resonance(0.1, 3000.0, -12.0, 1.0));
         bridge.arrayPrimaryAction();
         QVERIFY(bridge.autoMeasuring());
         QSignalSpy live(&bridge, &QmlBridge::curveChanged);
