@@ -18,7 +18,7 @@ packages=(
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
-  linuxptp tshark ffmpeg python3-zeroconf
+  linuxptp tshark ffmpeg python3-zeroconf curl
 )
 
 missing=()

@@ -4,9 +4,9 @@
 #include "audio/aes67/PtpClock.h"
 #include "audio/aes67/RtpPacket.h"
 #include "audio/aes67/RtpSendThread.h"
+#include "audio/aes67/RtspMiniServer.h"
 #include "audio/aes67/SapAnnouncer.h"
 #include "audio/aes67/Sdp.h"
-#include "common/MainThread.h"
 
 #include <QRandomGenerator>
 #include <QSysInfo>
@@ -22,14 +22,8 @@ constexpr qint64 startMarginNs = 5'000'000;
 
 Sender *Sender::instance()
 {
-    static const std::unique_ptr<Sender> sender = [] {
-        std::unique_ptr<Sender> created(new Sender);
-        // The first caller is usually a generator thread that ends long before the program;
-        // the sender's own signals and timers belong in the main thread.
-        snt::moveToMainThread(created.get());
-        stopWithApplication([] { Sender::instance()->stop(); });
-        return created;
-    }();
+    static const std::unique_ptr<Sender> sender
+            = makeProcessWide(new Sender, [] { Sender::instance()->stop(); });
     return sender.get();
 }
 
@@ -41,6 +35,8 @@ Sender::Sender()
 {
     registerMetaTypes();
     connect(announcer_, &SapAnnouncer::errorOccurred, this, &Sender::errorOccurred);
+    connect(RtspMiniServer::instance(), &RtspMiniServer::errorOccurred, this,
+            &Sender::errorOccurred);
     PtpClock *clock = PtpClock::instance();
     connect(clock, &PtpClock::stateChanged, this, &Sender::onClockChanged);
     connect(clock, &PtpClock::grandmasterChanged, this, &Sender::onClockChanged);
@@ -98,11 +94,15 @@ bool Sender::start(const QNetworkInterface &interface, const QHostAddress &local
 
     announce();
     announcer_->open(config_.ttl);
-    // The RTSP responder that answers DESCRIBE for this stream joins here, on its port.
-    const QString machine = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
-    MdnsAdvertiser::instance()->start(interface, localAddress,
-                                      QStringLiteral("%1 @ %2").arg(config_.sessionName, machine),
-                                      rtspDefaultPort);
+    // Devices find the responder by mDNS and fetch the stream's SDP from it; a responder that
+    // cannot listen is reported and leaves the stream running, unadvertised.
+    RtspMiniServer *responder = RtspMiniServer::instance();
+    if (responder->listen(localAddress, responder->port())) {
+        const QString machine = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
+        MdnsAdvertiser::instance()->start(
+                interface, localAddress,
+                QStringLiteral("%1 @ %2").arg(config_.sessionName, machine), responder->port());
+    }
     return true;
 }
 
@@ -112,7 +112,7 @@ void Sender::stop()
     running_.store(false, std::memory_order_release);
     announcer_->stop();
     MdnsAdvertiser::instance()->stop();
-    // The RTSP responder stops here.
+    RtspMiniServer::instance()->stop();
     PtpClock::instance()->stop();
     sendThread_->stop();
     config_.sourceAddress = QHostAddress();

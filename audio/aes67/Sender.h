@@ -21,8 +21,8 @@ class SapAnnouncer;
 // asks for the sender.
 //
 // A started sender also announces its stream by SAP (one session id for the sender's life, the
-// version raised whenever the description changes), follows the PTP clock, and advertises the
-// RTSP responder by mDNS. The stack is stopped when the application quits; the destructor, which
+// version raised whenever the description changes), follows the PTP clock, serves the same
+// description through the RTSP responder, and advertises the responder by mDNS. The stack is stopped when the application quits; the destructor, which
 // runs after that, touches no socket.
 class Sender : public QObject
 {
@@ -37,7 +37,7 @@ public:
     void setConfig(const SenderConfig &config);
 
     // Starts streaming from `localAddress` on `interface`: the PTP clock, the send thread, the
-    // SAP announcer and the mDNS advertisement. A PTP clock that cannot listen leaves the stream
+    // SAP announcer, the RTSP responder on that address and the mDNS advertisement. A PTP clock that cannot listen leaves the stream
     // on local time. False, with errorOccurred, when the stream's socket cannot be opened.
     bool start(const QNetworkInterface &interface, const QHostAddress &localAddress);
     void stop();

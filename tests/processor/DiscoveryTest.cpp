@@ -27,8 +27,8 @@ QString discoveryLog()
 
 } // namespace
 
-// Runs inside the private namespaces of in-network-namespace.sh: the simulated processor
-// listens on port 80 and UDP 50002 at 169.254.77.9 and .100 behind the test's 169.254.77.1/24.
+// Runs inside the private namespaces of scripts/netns-run.sh: the simulated processor listens on
+// port 80 and UDP 50002 at 169.254.77.9 and .100 behind the test's 169.254.77.1/24.
 class DiscoveryTest : public QObject
 {
     Q_OBJECT
@@ -50,15 +50,10 @@ private:
 private slots:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsSet("SNT_NO_NETNS")) {
-            if (qgetenv("CI") == "true")
-                QFAIL("this test needs a private network namespace (unshare --net)");
-            QSKIP("no private network namespace can be made here");
-        }
-        const QString peer = qEnvironmentVariable("SNT_PEER_NETNS");
-        QVERIFY2(!peer.isEmpty(), "run through in-network-namespace.sh");
+        const QString child = qEnvironmentVariable("SNT_NETNS_CHILD");
+        QVERIFY2(!child.isEmpty(), "run through scripts/netns-run.sh");
         QVERIFY(sim_.start({"--host", "0.0.0.0", "--port", "80", "--udp-port", "50002"},
-                           {"nsenter", "--net=" + peer}));
+                           {"nsenter", "--net=/proc/" + child + "/ns/net"}));
     }
 
     void init()

@@ -5,7 +5,10 @@
 #include "audio/aes67/Identifiers.h"
 #include "audio/aes67/MdnsBrowser.h"
 #include "audio/aes67/PtpClock.h"
+#include "audio/aes67/RouteController.h"
+#include "audio/aes67/RtspMiniServer.h"
 #include "audio/aes67/SapListener.h"
+#include "audio/aes67/Sdp.h"
 #include "audio/aes67/Sender.h"
 #include "engine/tf/generator/Generator.h"
 
@@ -105,6 +108,53 @@ void reportEverySecond(QObject *owner, bool ptp, bool send)
     timer->start(1000);
 }
 
+QString stateName(qint32 state)
+{
+    static const char *const names[] = {"Idle", "Connecting", "Connected", "Failed"};
+    return QLatin1String(state >= 0 && state < 4 ? names[state] : "?");
+}
+
+// A controller over the saved routes that prints every change; `add` ("host:port") routes the
+// own stream to that device, and `remove` undoes a route: at once, or once the added one is
+// connected or has failed when it is the same.
+void runRoutes(QObject *owner, const QHostAddress &address, const QString &add,
+               const QString &remove)
+{
+    auto *controller = new RouteController(nullptr, owner);
+    QObject::connect(controller, &RouteController::subscriptionChanged,
+                     [](const RouteSubscription &sub) {
+                         print(QStringLiteral("route %1 %2 %3")
+                                       .arg(sub.id, stateName(sub.state), sub.lastError)
+                                       .trimmed());
+                     });
+    QObject::connect(controller, &RouteController::subscriptionRemoved,
+                     [](const QString &id) { print(QStringLiteral("route %1 removed").arg(id)); });
+    RouteSubscription sub;
+    sub.streamKey = QLatin1String(ownSenderStreamKey);
+    sub.deviceKey = add;
+    const QString id = RouteSubscription::makeId(sub.streamKey, sub.deviceKey);
+    if (!remove.isEmpty()) {
+        const bool afterAdd = remove == id && !add.isEmpty();
+        QObject::connect(controller, &RouteController::subscriptionChanged,
+                         [controller, remove, afterAdd](const RouteSubscription &changed) {
+                             if (afterAdd && changed.id == remove
+                                 && changed.state != RouteSubscription::Connecting)
+                                 controller->removeSubscription(remove);
+                         });
+        if (!afterAdd && !controller->removeSubscription(remove))
+            print(QStringLiteral("route %1 unknown").arg(remove));
+    }
+    if (add.isEmpty())
+        return;
+    Sender *sender = Sender::instance();
+    sub.streamName = sender->config().sessionName;
+    sub.sdpText = buildSdp(sender->describe(address)).toUtf8();
+    sub.deviceName = add;
+    sub.deviceHost = add.section(QLatin1Char(':'), 0, -2);
+    sub.deviceRtspPort = quint16(add.section(QLatin1Char(':'), -1).toUInt());
+    controller->upsertSubscription(sub);
+}
+
 void playTone(Generator &generator, int hz, double gainDb, int channels)
 {
     QSet<int> all;
@@ -125,6 +175,9 @@ void playTone(Generator &generator, int hz, double gainDb, int channels)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The program's names: routes saved by one are the other's.
+    QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+    QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
     QCommandLineParser parser;
     parser.setApplicationDescription("Runs pieces of the network audio stack on an interface.");
     parser.addHelpOption();
@@ -143,10 +196,20 @@ int main(int argc, char **argv)
     const QCommandLineOption nameOption("name", "Session name.", "text");
     const QCommandLineOption toneOption("tone", "Play a tone of this frequency.", "hz");
     const QCommandLineOption gainOption("gain", "Tone gain in dB (default -6).", "db", "-6");
+    const QCommandLineOption rtspOption("rtsp",
+                                        "Start the RTSP responder (the sender starts it too).");
+    const QCommandLineOption rtspPortOption("rtsp-port", "RTSP responder port (0: any free).",
+                                            "port");
+    const QCommandLineOption routesOption("routes", "Restore saved routes and print changes.");
+    const QCommandLineOption routeAddOption(
+            "route-add", "Route the own stream to the RTSP device at host:port.", "host:port");
+    const QCommandLineOption routeRemoveOption("route-remove", "Undo the route with this id.",
+                                               "id");
     const QCommandLineOption secondsOption("seconds", "Quit after this long.", "s");
     parser.addOptions({interfaceOption, addressOption, ptpOption, sapOption, mdnsOption, sendOption,
                        destinationOption, portOption, channelsOption, nameOption, toneOption,
-                       gainOption, secondsOption});
+                       gainOption, rtspOption, rtspPortOption, routesOption, routeAddOption,
+                       routeRemoveOption, secondsOption});
     parser.process(app);
 
     const QNetworkInterface interface = QNetworkInterface::interfaceFromName(
@@ -182,6 +245,14 @@ int main(int argc, char **argv)
     QObject::connect(sender, &Sender::runningChanged, [](bool running) {
         print(QStringLiteral("send running %1").arg(running ? "on" : "off"));
     });
+    RtspMiniServer *responder = RtspMiniServer::instance();
+    if (parser.isSet(rtspOption) || parser.isSet(rtspPortOption)) {
+        const quint16 port = parser.isSet(rtspPortOption)
+                                     ? quint16(parser.value(rtspPortOption).toUInt())
+                                     : responder->port();
+        if (!responder->listen(address, port))
+            return 1;
+    }
     Generator generator;
     if (send) {
         SenderConfig config = sender->config();
@@ -200,6 +271,13 @@ int main(int argc, char **argv)
             playTone(generator, parser.value(toneOption).toInt(),
                      parser.value(gainOption).toDouble(), sender->config().channels);
     }
+    if (responder->isListening())
+        print(QStringLiteral("rtsp listening %1:%2")
+                      .arg(address.toString())
+                      .arg(responder->port()));
+    if (parser.isSet(routesOption) || parser.isSet(routeAddOption)
+        || parser.isSet(routeRemoveOption))
+        runRoutes(&app, address, parser.value(routeAddOption), parser.value(routeRemoveOption));
     reportEverySecond(&app, ptp, send);
     if (parser.isSet(secondsOption))
         QTimer::singleShot(int(parser.value(secondsOption).toDouble() * 1000), &app,

@@ -21,7 +21,7 @@ cat > "$work/slave.cfg" <<CFG
 slaveOnly 1
 uds_address $work/slave.sock
 CFG
-tests/audio/aes67/netns-run.sh bash -c "
+scripts/netns-run.sh bash -c "
   nsenter --net=/proc/\$SNT_NETNS_CHILD/ns/net timeout 15 ptp4l -i v1 -S -4 -f $work/gm.cfg &
   timeout 15 ptp4l -i v0 -S -4 -f $work/slave.cfg &
   timeout 14 tshark -q -i v0 -f 'udp port 319 or udp port 320' -w $work/all.pcap 2>/dev/null

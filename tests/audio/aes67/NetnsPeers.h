@@ -8,8 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// What the network tests share: the namespace netns-run.sh made for them, and peer programs
-// (ptp4l, ffmpeg, tshark, python3-zeroconf) run here or in the child namespace.
+// What the network tests share: the namespace scripts/netns-run.sh made for them, and peer
+// programs (ptp4l, ffmpeg, tshark, python3-zeroconf, the scripted RTSP device) run here or in the
+// child namespace.
 namespace netns {
 
 inline bool inside()
@@ -23,7 +24,7 @@ inline bool inside()
     do { \
         if (!netns::inside()) { \
             if (qgetenv("CI") == "true") \
-                QFAIL("network tests must run through netns-run.sh"); \
+                QFAIL("network tests must run through scripts/netns-run.sh"); \
             QSKIP("not inside a network namespace of the tests' own"); \
         } \
     } while (false)
@@ -96,13 +97,14 @@ private:
     QString text_;
 };
 
-// A tshark capture on this side's interface into `file`, ready once tshark says so.
+// A tshark capture on this side's interface into `file`, ready once tshark says so: "Capturing
+// on" comes before the capture runs, "Capture started" once it does.
 inline bool startCapture(Peer &tshark, const QString &file, const QString &filter)
 {
     tshark.start("tshark",
                  {"-q", "-i", qEnvironmentVariable("SNT_NETNS_IF"), "-f", filter, "-w", file},
                  false);
-    return tshark.waitFor("Capturing on", 10000);
+    return tshark.waitFor("Capture started", 10000);
 }
 
 // Ends a capture once what was sent last has had time to reach the file.
@@ -116,8 +118,8 @@ inline void stopCapture(Peer &tshark)
 inline QList<QStringList> dissect(const QString &file, const QString &display,
                                   const QStringList &fields, const QStringList &extra = {})
 {
-    QStringList args = QStringList{"-r",     file, "-Y",          display, "-T",
-                                   "fields", "-E", "separator=;", "-E",    "occurrence=f"}
+    QStringList args = QStringList{"-r",     file, "-Y",           display, "-T",
+                                   "fields", "-E", "separator=/t", "-E",    "occurrence=f"}
                        + extra;
     for (const QString &field : fields)
         args << "-e" << field;
@@ -127,7 +129,7 @@ inline QList<QStringList> dissect(const QString &file, const QString &display,
     QList<QStringList> rows;
     for (const QByteArray &line : tshark.readAllStandardOutput().split('\n')) {
         if (!line.isEmpty())
-            rows.append(QString::fromUtf8(line).split(';'));
+            rows.append(QString::fromUtf8(line).split('\t'));
     }
     return rows;
 }
