@@ -324,7 +324,6 @@ private:
     void resetRunState();
     void forgetSavedPack();
     void averageCurves();
-    bool holdsLevelWindow() const;
     void holdProgress();
     void updateProgress();
     void takePoint();
@@ -378,8 +377,7 @@ private:
     LiveCurve subAlignSub_;
 
     double measureLevel_ = -100.0;
-    double uncalibratedSpl_ = -100.0;
-    double splOffset_ = 113.0;
+    double uncalibratedSpl_ = -100.0; // the sound level before the calibrated card's offset
     bool splCalibrated_ = false;
     QString splDeviceName_;
     double referenceLevel_ = -100.0;

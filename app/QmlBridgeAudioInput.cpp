@@ -18,6 +18,8 @@ const QString referenceChannelKey = QStringLiteral("audio/referenceChannel");
 
 constexpr int defaultReferenceChannel = 1;
 constexpr double silenceDb = -90.0;
+// What a USB audio codec's uncalibrated level reads below the sound pressure level in dB.
+constexpr double splOffsetDb = 113.0;
 
 // The stored reference channel; a negative one reads as the default.
 int storedReferenceChannel()
@@ -110,7 +112,7 @@ void QmlBridge::setAudioReferenceChannel(int channel)
 
 double QmlBridge::splLevel() const
 {
-    return splCalibrated_ && uncalibratedSpl_ > silenceDb ? uncalibratedSpl_ + splOffset_ : -100.0;
+    return splCalibrated_ && uncalibratedSpl_ > silenceDb ? uncalibratedSpl_ + splOffsetDb : -100.0;
 }
 
 void QmlBridge::refreshAudioDevices()
