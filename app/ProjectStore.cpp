@@ -258,24 +258,37 @@ bool ProjectStore::moveCurvePack(int from, int before, const QString &project)
     const int count = int(curvePacks.size());
     if (from < 0 || from >= count || before < -1 || before > count)
         return false;
+    const QList<CurvePack> earlier = curvePacks;
     CurvePack pack = curvePacks.takeAt(from);
     pack.project = project;
     int position = before > from ? before - 1 : before;
     if (position < 0 || position > curvePacks.size())
         position = int(curvePacks.size());
     curvePacks.insert(position, std::move(pack));
-    saveCurvePacks();
-    return true;
+    return saveOrRestore(earlier);
 }
 
 bool ProjectStore::deleteCurvePack(int index)
 {
     if (index < 0 || index >= curvePacks.size())
         return false;
-    removeCurvePackFiles(curvePacks.at(index));
-    curvePacks.removeAt(index);
-    saveCurvePacks();
+    const QList<CurvePack> earlier = curvePacks;
+    const CurvePack pack = curvePacks.takeAt(index);
+    // The captures go only once the files no longer list the pack: after a failed save the pack
+    // is still listed, and still has everything it needs.
+    if (!saveOrRestore(earlier))
+        return false;
+    removeCurvePackFiles(pack);
     return true;
+}
+
+bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
+{
+    if (saveCurvePacks())
+        return true;
+    // Nothing may look done that the files may not hold; the next save writes the list again.
+    curvePacks = earlier;
+    return false;
 }
 
 void ProjectStore::removeCurvePackFiles(const CurvePack &pack)

@@ -35,9 +35,12 @@ public:
     bool saveProject(const QString &name, const QString &roomType, const QString &roomHeight,
                      const QString &programType);
 
-    // Moves the pack at `from` before position `before` (-1: to the end) into `project`.
+    // Moves the pack at `from` before position `before` (-1: to the end) into `project` and
+    // saves. False, with the list as it was, for a bad index or when the save fails.
     bool moveCurvePack(int from, int before, const QString &project);
 
+    // Removes the pack, saves, and only then deletes its ".raw" files. False, with the list and
+    // the files as they were, for a bad index or when the save fails.
     bool deleteCurvePack(int index);
 
     // Deletes the pack's ".raw" files. Names that are not plain file names are skipped.
@@ -53,6 +56,8 @@ public:
     static QString projectFilePath(const QString &name);
 
 private:
+    // Saves the pack list; when that fails, puts `earlier` back and answers false.
+    bool saveOrRestore(const QList<CurvePack> &earlier);
     // Lists the projects, taking the content of the files in `known` (by path) from there
     // instead of reading them again right after a save.
     void listProjects(const QHash<QString, QJsonObject> &known);

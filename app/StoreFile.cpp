@@ -17,7 +17,9 @@ bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> 
         sntWarning("[Store]") << "cannot write" << path << ":" << file.errorString();
         return false;
     }
-    if (!write(file) || file.error() != QFileDevice::NoError) {
+    // Flushed here and checked: a flush that fails inside commit() leaves a truncated file that
+    // commit() still puts in place and reports as saved.
+    if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError) {
         sntWarning("[Store]") << "writing" << path << "failed:" << file.errorString();
         file.cancelWriting();
         return false;

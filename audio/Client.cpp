@@ -1,5 +1,6 @@
 #include "audio/Client.h"
 
+#include "audio/ASIOPlugin.h"
 #include "audio/Stream.h"
 #include "audio/WasapiPlugin.h"
 #include "common/Log.h"
@@ -43,10 +44,10 @@ void registerIdAlias()
 
 QList<Client::PluginFactory> Client::defaultPluginFactories()
 {
-    // The WASAPI and ASIO backends join this list as they are built for this platform.
-    return {[] {
-        return std::make_shared<WasapiPlugin>();
-    }};
+    return {[] { return std::make_shared<WasapiPlugin>(); },
+            [] {
+                return std::make_shared<ASIOPlugin>();
+            }};
 }
 
 bool Client::setPluginFactories(const QList<PluginFactory> &factories)

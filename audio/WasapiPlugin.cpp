@@ -256,6 +256,7 @@ Stream *WasapiPlugin::startRender(const std::shared_ptr<StreamContext> &context,
     context->device->open(QIODevice::ReadOnly);
     context->stream = new Stream(Format{rate, format.channelCount});
     context->thread = new wasapi::StreamThread(context);
+    context->thread->setObjectName(QStringLiteral("wasapi-render"));
     context->thread->start();
     watchClose(context);
     return context->stream;
@@ -272,6 +273,7 @@ Stream *WasapiPlugin::startCapture(const std::shared_ptr<StreamContext> &context
     context->device->open(QIODevice::WriteOnly);
     context->stream = new Stream(Format{rate, format.channelCount});
     context->thread = new wasapi::StreamThread(context);
+    context->thread->setObjectName(QStringLiteral("wasapi-capture"));
     watchClose(context);
     context->thread->start();
     return context->stream;

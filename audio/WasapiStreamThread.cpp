@@ -1,7 +1,9 @@
 #include "audio/WasapiStreamThread.h"
 
+#include "audio/Stream.h"
 #include "audio/WasapiResultCheck.h"
 #include "common/Log.h"
+#include "common/RealTime.h"
 #include "platform/Event.h"
 
 #include <QCoreApplication>
@@ -18,22 +20,32 @@ StreamThread::StreamThread(std::shared_ptr<StreamContext> context)
 void StreamThread::run()
 {
     const bool render = context_->renderClient != nullptr;
-    while (context_->keepRunning.load()) {
-        if (!waitForPeriod())
-            break;
-        if (!(render ? renderPeriod() : capturePackets()))
-            break;
+    // Silent capture packets are written from here: a whole buffer of zeros, made before the
+    // loop starts.
+    if (!render)
+        zeros_ = QByteArray(qsizetype(context_->bufferFrames) * context_->frameBytes, '\0');
+    bool timedOut = false;
+    {
+        const realtime::Section section;
+        while (context_->keepRunning.load()) {
+            if (!waitForPeriod(&timedOut))
+                break;
+            if (!(render ? renderPeriod() : capturePackets()))
+                break;
+        }
     }
+    if (timedOut)
+        sntDebug("[WASAPI]") << "no period event within" << eventTimeoutMs
+                             << "ms; the stream stays silent until it is closed";
     check(context_->audioClient->stop(), QStringLiteral("stop client"));
 }
 
-bool StreamThread::waitForPeriod()
+bool StreamThread::waitForPeriod(bool *timedOut)
 {
     if (!context_->device->isOpen())
         return false;
     if (!context_->event->wait(eventTimeoutMs)) {
-        sntDebug("[WASAPI]") << "no period event within" << eventTimeoutMs
-                             << "ms; the stream stays silent until it is closed";
+        *timedOut = true;
         return false;
     }
     // The teardown wakes us to leave at once.
@@ -60,9 +72,22 @@ bool StreamThread::renderPeriod()
 
 void StreamThread::writeSilence(qint64 bytes)
 {
-    if (zeros_.size() < bytes)
-        zeros_ = QByteArray(bytes, '\0');
-    context_->device->write(zeros_.constData(), bytes);
+    for (qint64 done = 0; done < bytes && !zeros_.isEmpty();) {
+        const qint64 n = std::min<qint64>(bytes - done, zeros_.size());
+        context_->device->write(zeros_.constData(), n);
+        done += n;
+    }
+}
+
+void StreamThread::reportGap(uint32_t flags, uint64_t position)
+{
+    const bool flagged = flags & platform::bufferflags::DataDiscontinuity;
+    if (expectedPosition_ && (flagged || position != *expectedPosition_)) {
+        // Frames the device captured that never reached us, when the position can tell.
+        const bool known = !(flags & platform::bufferflags::TimestampError)
+                           && position >= *expectedPosition_;
+        context_->stream->reportDiscontinuity(known ? qint64(position - *expectedPosition_) : -1);
+    }
 }
 
 bool StreamThread::capturePackets()
@@ -76,8 +101,12 @@ bool StreamThread::capturePackets()
         uint8_t *data = nullptr;
         uint32_t frames = 0;
         uint32_t flags = 0;
-        if (!check(c.captureClient->buffer(&data, &frames, &flags), QStringLiteral("GetBuffer")))
+        uint64_t position = 0;
+        if (!check(c.captureClient->buffer(&data, &frames, &flags, &position),
+                   QStringLiteral("GetBuffer")))
             return false;
+        reportGap(flags, position);
+        expectedPosition_ = position + frames;
         const qint64 bytes = qint64(frames) * c.frameBytes;
         // A silent packet is time that passed in silence: it keeps its place in the timeline.
         if (flags & platform::bufferflags::Silent)

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class QIODevice;
 
@@ -32,7 +33,9 @@ struct StreamContext
 
 // The thread of one stream: woken by the audio client's event once per period, it moves audio
 // between the client and the stream's QIODevice until told to stop, until no event comes for a
-// second, or until a call fails; then it stops the audio client.
+// second, or until a call fails; then it stops the audio client. Its loop is a real-time
+// section: it allocates nothing and logs only when it ends. A capture thread tells the stream
+// about every gap in the device positions before it writes the packet after it.
 class StreamThread : public QThread
 {
     Q_OBJECT
@@ -46,13 +49,16 @@ protected:
 
 private:
     // Each returns false when the loop must end.
-    bool waitForPeriod();
+    bool waitForPeriod(bool *timedOut);
     bool renderPeriod();
     bool capturePackets();
+    void reportGap(uint32_t flags, uint64_t position);
     void writeSilence(qint64 bytes);
 
     const std::shared_ptr<StreamContext> context_;
     QByteArray zeros_;
+    // Where the next capture packet should start; none before the first.
+    std::optional<uint64_t> expectedPosition_;
 };
 
 } // namespace wasapi

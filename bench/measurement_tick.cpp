@@ -4,15 +4,14 @@
 #include "audio/Client.h"
 #include "bench/BenchSupport.h"
 #include "engine/tf/Measurement.h"
+#include "tests/support/AllocationCounter.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <new>
 #include <thread>
 
 // ---- heap allocations, counted on the benchmark thread while a tick runs ----------------------
@@ -21,40 +20,12 @@ namespace {
 thread_local bool countAllocations = false;
 std::atomic<long> allocations{0};
 
-void *allocate(std::size_t size)
+void countOnThisThread()
 {
     if (countAllocations)
         allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
 }
 } // namespace
-
-void *operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void *operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -209,6 +180,7 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(
             QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     audio::Client::setPluginFactories({});
+    snt::test::setAllocationHook(&countOnThisThread);
     return runBenchmarks(argc, argv);
 }
 

@@ -72,7 +72,13 @@ public:
     virtual ~CaptureClient() = default;
     // Frames of the oldest captured packet, 0 when none is waiting.
     virtual Result nextPacketSize(uint32_t *frames) = 0;
-    virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) = 0;
+    // The oldest packet: its samples, frames and flags, and the device position of its first
+    // frame (frames the device captured since the stream started, those lost included). A
+    // packet after a gap carries DataDiscontinuity, and TimestampError too when the position
+    // does not tell how long the gap was.
+    virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                          uint64_t *devicePosition)
+            = 0;
     virtual Result releaseBuffer(uint32_t frames) = 0;
 };
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # start RUNTIME: starts a user-space PulseAudio server with a float32 null sink "loop" (its
-#   monitor is a bit-exact loopback) and a sink "filtered" in front of it that runs a third-party
-#   one-pole low-pass at 1 kHz (a known filter between output and input), and prints the
-#   environment the tests need.
+#   monitor is a bit-exact loopback) with a sink "filtered" in front of it that runs a
+#   third-party one-pole low-pass at 1 kHz (a known filter between output and input), and a JACK
+#   server without hardware (dummy driver, 48 kHz, 256-frame periods, two capture and two
+#   playback ports) under a name of its own, so test runs side by side do not share it; prints
+#   the environment the tests need.
 # stop RUNTIME: stops what start started.
 set -euo pipefail
 action=$1
@@ -16,9 +18,11 @@ description_of() {
 
 start_pulse() {
   mkdir -p "$runtime/pulse-home"
+  # Audio goes over the socket, not shared memory: the server's shared-memory path has a known
+  # fault that aborts it when a client stalls (memblock import assertion).
   HOME="$runtime/pulse-home" XDG_RUNTIME_DIR="$runtime" \
     pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$runtime/pa.log" \
-      --use-pid-file=yes \
+      --use-pid-file=yes --disable-shm=yes \
       --load="module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
       --load="module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000" \
       --load="module-native-protocol-unix socket=$runtime/pulse.sock" >/dev/null 2>&1
@@ -54,8 +58,36 @@ stop_pulse() {
   fi
 }
 
+start_jack() {
+  local name="snt$$$(printf '%04x' $((RANDOM)))"
+  jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$runtime/jackd.log" 2>&1 &
+  echo $! >"$runtime/jackd.pid"
+  for _ in $(seq 50); do
+    jack_lsp -s "$name" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  echo "export SNT_TEST_JACK_SERVER=$name"
+}
+
+# Waits until the JACK server has left: one that is killed before it unregistered keeps its
+# place in JACK's machine-wide table of servers, which holds only eight.
+stop_jack() {
+  [ -f "$runtime/jackd.pid" ] || return 0
+  local pid
+  pid=$(cat "$runtime/jackd.pid")
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 100); do
+    # Gone, or left as a zombie for a parent that does not collect it.
+    if [ ! -e "/proc/$pid" ] || grep -q '^State:[[:space:]]*Z' "/proc/$pid/status" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null || true
+}
+
 case "$action" in
-  start) start_pulse ;;
-  stop) stop_pulse ;;
+  start) start_pulse; start_jack ;;
+  stop) stop_pulse; stop_jack ;;
   *) echo "usage: $0 start|stop RUNTIME" >&2; exit 2 ;;
 esac

@@ -14,12 +14,17 @@ void LoopbackQueue::clear()
     head_ = 0;
     size_ = 0;
     phase_ = 0.0;
+    skipping_ = 0;
 }
 
 void LoopbackQueue::push(float sample)
 {
     if (buffer_.empty())
         return;
+    if (skipping_ > 0) {
+        --skipping_;
+        return;
+    }
     if (size_ == buffer_.size()) {
         dropFront(1);
         phase_ = std::max(0.0, phase_ - 1.0);
@@ -54,6 +59,16 @@ float LoopbackQueue::next(double ratio)
     dropFront(passed);
     phase_ -= double(passed);
     return out;
+}
+
+void LoopbackQueue::skip(double samples)
+{
+    phase_ = std::max(0.0, phase_) + std::max(0.0, samples);
+    const double whole = std::floor(phase_);
+    const std::size_t now = std::min(size_, std::size_t(whole));
+    dropFront(now);
+    skipping_ += std::size_t(whole) - now;
+    phase_ -= whole;
 }
 
 void LoopbackQueue::dropFront(std::size_t count)

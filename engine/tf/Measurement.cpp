@@ -92,9 +92,8 @@ Measurement::~Measurement()
         audioInput_->setActive(false);
         delete audioInput_;
     }
-    // A loopback sample already inside writeLoopbackSample on the render thread finishes
-    // before the members go.
-    QMutexLocker lock(&mutex_);
+    // A sample already on its way in on an audio thread arrives before the members go.
+    inputs_.close();
     active_ = false;
 }
 
@@ -120,11 +119,7 @@ void Measurement::setOffset(float offset)
 {
     if (!differs(offset, offset_))
         return;
-    {
-        // Read by the render thread for every loopback sample.
-        QMutexLocker lock(&mutex_);
-        offset_ = offset;
-    }
+    offset_ = offset;
     emit offsetChanged(offset);
 }
 
@@ -189,9 +184,10 @@ void Measurement::setWindowFunction(int type)
     if (type == windowFunction_)
         return;
     windowFunction_ = type;
+    // Nothing here is shared with an audio thread: the tables and the plan are rebuilt without
+    // holding anyone up.
     if (type >= int(WindowFunction::Rectangular) && type <= int(WindowFunction::Exponental)) {
         const auto window = WindowFunction::Type(type);
-        QMutexLocker lock(&mutex_);
         transform_.setWindowType(window);
         impulseFinder_.setWindowType(window);
         delayFinder_.setWindowType(window);
@@ -221,7 +217,6 @@ void Measurement::setColor(const QColor &color)
 
 uint32_t Measurement::loopbackSampleRate() const
 {
-    QMutexLocker lock(&mutex_);
     return loopbackRate_;
 }
 
@@ -285,16 +280,14 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
 
 void Measurement::setLoopbackSampleRate(uint sampleRate)
 {
-    if (sampleRate == 0)
-        return;
-    QMutexLocker lock(&mutex_);
-    if (sampleRate == loopbackRate_)
+    if (sampleRate == 0 || sampleRate == loopbackRate_)
         return;
     sntInfo(tag) << "loopback sampleRate:" << loopbackRate_ << "->" << sampleRate << "(input"
                  << inputRate_ << ")";
     loopbackRate_ = sampleRate;
     // The queue holds four seconds at the new rate; resizing empties it and restarts the phase.
     loopback_.setCapacity(loopbackCapacity(sampleRate));
+    inputs_.discardLoopback();
 }
 
 void Measurement::setSampleRate(uint sampleRate)
@@ -302,13 +295,10 @@ void Measurement::setSampleRate(uint sampleRate)
     if (sampleRate == 0 || sampleRate == inputRate_)
         return;
     sntInfo(tag) << "setSampleRate:" << inputRate_ << "->" << sampleRate;
-    {
-        QMutexLocker lock(&mutex_);
-        inputRate_ = sampleRate;
-        loopback_.clear();
-        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
-            meter->setSampleRate(sampleRate);
-    }
+    inputRate_ = sampleRate;
+    clearLoopback();
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        meter->setSampleRate(sampleRate);
     transform_.setSampleRate(sampleRate);
     transform_.prepare();
     writeBinFrequencies();
@@ -330,10 +320,7 @@ void Measurement::setActive(bool active)
 void Measurement::activate()
 {
     const bool phone = audio::AudioStreamServer::instance()->hasClient(deviceId_);
-    {
-        QMutexLocker lock(&mutex_);
-        phoneMode_ = phone;
-    }
+    phoneMode_ = phone;
     if (generator_)
         setLoopbackSampleRate(generator_->sampleRate());
 
@@ -342,19 +329,19 @@ void Measurement::activate()
         setBlockStatus(1);
     } else {
         setBlockStatus(0);
-        QMutexLocker lock(&mutex_);
-        loopback_.clear();
+        clearLoopback();
     }
+    // Whatever the last run left on its way in belongs to that run.
+    inputs_.discardPairs();
+    pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
     active_ = true;
+    inputs_.open();
     if (!phone)
         openAudioInput();
     if (generator_)
         connectLoopback();
-    {
-        QMutexLocker lock(&mutex_);
-        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
-            meter->reset();
-    }
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        meter->reset();
     timer_->start();
 }
 
@@ -364,7 +351,11 @@ void Measurement::openAudioInput()
         audioInput_ = new AudioInput(this);
         if (!deviceId_.isEmpty())
             audioInput_->setDeviceId(deviceId_);
-        connect(audioInput_, &AudioInput::dataReady, this, &Measurement::writeData);
+        // Directly, on the capture thread: the blocks only drop into the input rings there.
+        connect(audioInput_, &AudioInput::dataReady, this, &Measurement::writeData,
+                Qt::DirectConnection);
+        connect(audioInput_, &AudioInput::discontinuity, this, &Measurement::writeDiscontinuity,
+                Qt::DirectConnection);
         connect(audioInput_, &AudioInput::sampleRateChanged, this, &Measurement::setSampleRate,
                 Qt::QueuedConnection);
     }
@@ -380,11 +371,9 @@ void Measurement::deactivate()
     disconnect(loopbackConnection_);
     if (audioInput_)
         audioInput_->setActive(false);
-    {
-        QMutexLocker lock(&mutex_);
-        phoneMode_ = false;
-        active_ = false;
-    }
+    inputs_.close();
+    phoneMode_ = false;
+    active_ = false;
     setBlockStatus(0);
 }
 
@@ -402,14 +391,11 @@ void Measurement::resizeForMode()
 {
     size_ = fftSizeForMode(mode_);
     bins_ = size_ / 2;
-    {
-        QMutexLocker lock(&mutex_);
-        dataRing_.resize(size_, 0.0f);
-        referenceRing_.resize(size_, 0.0f);
-        // A shrunk ring would otherwise leave the write position outside it for good.
-        writePosition_ %= size_;
-        newSamples_ = 0;
-    }
+    dataRing_.resize(size_, 0.0f);
+    referenceRing_.resize(size_, 0.0f);
+    // A shrunk ring would otherwise leave the write position outside it for good.
+    writePosition_ %= size_;
+    newSamples_ = 0;
     transform_.setSize(size_);
     transform_.setSampleRate(inputRate_);
     transform_.prepare();
@@ -465,59 +451,24 @@ void Measurement::refreshCalibrationGains()
 
 void Measurement::writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer)
 {
-    if (!acceptsSamples())
-        return;
-    QMutexLocker lock(&mutex_);
-    if (dataRing_.empty() || referenceRing_.empty() || size_ == 0 || writePosition_ >= size_)
-        return;
     const qsizetype n = std::min(dataBuffer.size(), referenceBuffer.size());
-    for (qsizetype k = 0; k < n; ++k) {
-        float d = gain_ * dataBuffer[k];
-        if (polarity_)
-            d = -d;
-        d = finiteOrZero(d);
-        const float r = nextReferenceSample(referenceBuffer, k);
-        dataRing_[writePosition_] = d;
-        referenceRing_[writePosition_] = r;
-        writePosition_ = (writePosition_ + 1) % size_;
-        inputMeter_.add(d);
-        soundLevelMeter_.add(d);
-        referenceMeter_.add(r);
-        delayFinder_.add(d, r);
-        newSamples_ = std::min(newSamples_ + 1, size_);
-    }
+    inputs_.writePairs(dataBuffer.constData(), referenceBuffer.constData(), std::size_t(n));
 }
 
-float Measurement::nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k)
+void Measurement::writeDiscontinuity(qint64 frames)
 {
-    if (referenceChannel_ != -1)
-        return finiteOrZero(offset_ * referenceBuffer[k]);
-    if (inputRate_ == 0)
-        return 0.0f;
-    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
-    return loopback_.next(double(loopbackRate) / double(inputRate_));
+    inputs_.writeLoss(frames < 0 ? MeasurementInputs::unknownLoss : frames);
 }
 
 void Measurement::writeLoopbackSample(float sample)
 {
-    if (!acceptsSamples())
-        return;
-    QMutexLocker lock(&mutex_);
-    // Stopped while this sample waited for the lock.
-    if (!active_)
-        return;
-    const float x = finiteOrZero(offset_ * sample);
-    if (phoneMode_)
-        referenceMeter_.add(x);
-    else
-        loopback_.push(x);
+    inputs_.writeLoopback(sample);
 }
 
 void Measurement::feedStreamSamples(const float *data, qlonglong count)
 {
-    if (!acceptsSamples() || !phoneMode_ || !data || count < 1)
+    if (!active_ || !phoneMode_ || !data || count < 1)
         return;
-    QMutexLocker lock(&mutex_);
     for (qlonglong k = 0; k < count; ++k) {
         float v = gain_ * data[k];
         if (polarity_)
@@ -528,16 +479,101 @@ void Measurement::feedStreamSamples(const float *data, qlonglong count)
     }
 }
 
+void Measurement::drainInputs()
+{
+    if (!inputs_.takeLoopback([this](float sample) { takeLoopbackSample(sample); }))
+        restartAfterLoss(MeasurementInputs::unknownLoss);
+    inputs_.takePairs([this](const MeasurementInputs::Pair &pair) { takePair(pair); },
+                      [this](int64_t frames) { restartAfterLoss(frames); });
+    reportLosses();
+}
+
+void Measurement::takeLoopbackSample(float sample)
+{
+    const float x = finiteOrZero(offset_ * sample);
+    if (phoneMode_)
+        referenceMeter_.add(x);
+    else
+        loopback_.push(x);
+}
+
+void Measurement::takePair(const MeasurementInputs::Pair &pair)
+{
+    if (dataRing_.empty() || referenceRing_.empty() || size_ == 0 || writePosition_ >= size_)
+        return;
+    float d = gain_ * pair.data;
+    if (polarity_)
+        d = -d;
+    d = finiteOrZero(d);
+    const float r = referenceChannel_ == -1 ? nextLoopbackReference()
+                                            : finiteOrZero(offset_ * pair.reference);
+    dataRing_[writePosition_] = d;
+    referenceRing_[writePosition_] = r;
+    writePosition_ = (writePosition_ + 1) % size_;
+    inputMeter_.add(d);
+    soundLevelMeter_.add(d);
+    referenceMeter_.add(r);
+    delayFinder_.add(d, r);
+    newSamples_ = std::min(newSamples_ + 1, size_);
+    if (pairsSinceLoss_ < std::numeric_limits<uint32_t>::max())
+        ++pairsSinceLoss_;
+}
+
+double Measurement::loopbackSamplesPerInputSample() const
+{
+    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
+    return double(loopbackRate) / double(inputRate_);
+}
+
+float Measurement::nextLoopbackReference()
+{
+    return inputRate_ == 0 ? 0.0f : loopback_.next(loopbackSamplesPerInputSample());
+}
+
+void Measurement::clearLoopback()
+{
+    loopback_.clear();
+    inputs_.discardLoopback();
+}
+
+void Measurement::restartAfterLoss(int64_t frames)
+{
+    // The loopback ran on while the capture lost those frames: skipping as many keeps the
+    // microphone where it was against its reference.
+    if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0)
+        loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
+    pairsSinceLoss_ = 0;
+    averager_.reset();
+    ++losses_.count;
+    losses_.frames += std::max<int64_t>(frames, 0);
+    losses_.unknown = losses_.unknown || frames < 0;
+}
+
+void Measurement::reportLosses()
+{
+    if (losses_.count == 0)
+        return;
+    QString lost = QStringLiteral("%1 frames lost").arg(losses_.frames);
+    if (losses_.unknown)
+        lost += losses_.frames > 0 ? QStringLiteral(" and more")
+                                   : QStringLiteral(", how many unknown");
+    sntWarning(tag) << "input dropout:" << losses_.count << "gap(s)," << lost
+                    << "- the analysis skips the pairs around it until the transform is refilled"
+                    << "and the averages start again";
+    losses_ = LossReport();
+}
+
 // ---- analysis -------------------------------------------------------------------------------
 
 void Measurement::transform()
 {
     if (!active_)
         return;
+    drainInputs();
     if (!phoneMode_)
         moveNewPairsToTransforms();
     transform_.calculate();
-    analyseThisTick_ = averager_.readyFor(averageType_, size_);
+    analyseThisTick_ = averager_.readyFor(averageType_, size_) && pairsSinceLoss_ >= size_;
     if (analyseThisTick_)
         averager_.beginTick(averageType_);
     // The impulse response and the bins read the same spectra and share no other state: the
@@ -554,7 +590,6 @@ void Measurement::transform()
 
 void Measurement::moveNewPairsToTransforms()
 {
-    QMutexLocker lock(&mutex_);
     const uint32_t k = std::min(size_, newSamples_);
     newSamples_ = 0;
     const uint32_t start = (writePosition_ + size_ - k) % size_;
@@ -589,7 +624,6 @@ void Measurement::computeImpulse(void *context)
 
 void Measurement::publishLevels()
 {
-    QMutexLocker lock(&mutex_);
     level_ = float(inputMeter_.level());
     splLevel_ = float(soundLevelMeter_.level());
     referenceLevel_ = float(referenceMeter_.level());
@@ -599,26 +633,25 @@ void Measurement::publishLevels()
 
 void Measurement::resetAverage()
 {
-    busy_.store(true, std::memory_order_release);
-    // The averages belong to the GUI thread alone; only the rings, the loopback queue and the
-    // meters are shared with the render thread, so only they are cleared under the lock.
+    // Only this thread touches what is cleared here, so the audio threads go on writing. The
+    // loopback queue stays: it holds the reference for pairs still on their way in, and
+    // emptying it would shift the microphone against its reference.
     averager_.reset();
-    QMutexLocker lock(&mutex_);
     std::fill(dataRing_.begin(), dataRing_.end(), 0.0f);
     std::fill(referenceRing_.begin(), referenceRing_.end(), 0.0f);
-    loopback_.clear();
     writePosition_ = 0;
     newSamples_ = 0;
+    pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
     for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
         meter->reset();
-    busy_.store(false, std::memory_order_release);
 }
 
 void Measurement::updateEstimate()
 {
     if (!phoneMode_) {
-        // The delay finder is fed only by writeData, which runs on this thread too, so its rings
-        // cannot change while it transforms them and the render thread never waits for it.
+        // The delay finder is fed only from this thread, so its rings cannot change while it
+        // transforms them and no audio thread ever waits for it.
+        drainInputs();
         delayFinder_.calculate(nullptr);
         delayPeak_ = delayFinder_.peakIndex();
     }

@@ -7,16 +7,17 @@
 #include "engine/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/LoopbackQueue.h"
+#include "engine/tf/MeasurementInputs.h"
 #include "engine/tf/TransferAverager.h"
 #include "engine/tf/WorkerThread.h"
 
 #include <QColor>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -27,10 +28,15 @@ class QTimer;
 
 // One running transfer-function measurement: a microphone channel ("data") against a reference,
 // either a second input channel or the generator's own output looped back inside the program.
-// Lives on the GUI thread. Input blocks arrive from the recording front end (queued onto this
-// thread), loopback samples one by one on the thread that reads the test signal; one mutex
-// guards what both touch. Every 80 ms the analysis tick publishes per-bin records, the impulse
+// Lives on the GUI thread. Input blocks arrive on the capture thread of the recording front end,
+// loopback samples one by one on the thread that reads the test signal; both only drop what
+// they bring into fixed rings, which the GUI side takes at every tick, so an audio thread never
+// waits for this object. Every 80 ms the analysis tick publishes per-bin records, the impulse
 // response and the levels.
+//
+// A dropout is never silent: frames the capture lost are skipped on the loopback too (when their
+// number is known), the pairs around the gap are kept out of the analysis until the transform
+// holds none of them, the averages start again and the log says so once per tick.
 class Measurement : public QObject
 {
     Q_OBJECT
@@ -116,10 +122,18 @@ public:
     // The delay between measurement and reference in ms, positive when the measurement lags.
     float estimatedDelayMs() const;
 
+    // Takes what the audio threads handed over since the last call into the rings, the meters
+    // and the delay finder; the tick and the delay estimate do this first.
+    void drainInputs();
+
 public slots:
     void setLoopbackSampleRate(uint sampleRate);
     void setSampleRate(uint sampleRate);
+    // On the capture thread (connected directly) or any one thread at a time.
     void writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer);
+    // The capture lost `frames` frames before the next block; -1 when their number is unknown.
+    void writeDiscontinuity(qint64 frames);
+    // On the thread that reads the test signal.
     void writeLoopbackSample(float sample);
     void feedStreamSamples(const float *data, qlonglong count);
     void transform();
@@ -156,13 +170,18 @@ private:
     void writeBinFrequencies();
     void buildCalibrationLut();
     void refreshCalibrationGains();
-    void clearLoopbackLocked();
-    float nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k);
+    void clearLoopback();
+    void takeLoopbackSample(float sample);
+    void takePair(const MeasurementInputs::Pair &pair);
+    float nextLoopbackReference();
+    // The loopback's rate over the input's; the input rate must not be 0.
+    double loopbackSamplesPerInputSample() const;
+    void restartAfterLoss(int64_t frames);
+    void reportLosses();
     void moveNewPairsToTransforms();
     void computeTransferFunction();
     static void computeImpulse(void *context);
     void publishLevels();
-    bool acceptsSamples() const { return active_ && !busy_.load(std::memory_order_acquire); }
 
     std::atomic<bool> active_{false};
     bool polarity_ = false;
@@ -181,10 +200,20 @@ private:
     uint32_t size_ = 16384;
     uint32_t bins_ = 8192;
 
+    MeasurementInputs inputs_;
     std::vector<float> dataRing_;
     std::vector<float> referenceRing_;
     uint32_t writePosition_ = 0;
     uint32_t newSamples_ = 0;
+    // Pairs taken since the capture last lost frames; the analysis waits for a whole transform.
+    uint32_t pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
+    // Losses met by the current take, for its one log line.
+    struct LossReport
+    {
+        int count = 0;
+        int64_t frames = 0;
+        bool unknown = false;
+    } losses_;
 
     LoopbackQueue loopback_;
     uint32_t loopbackRate_ = 48000;
@@ -211,9 +240,6 @@ private:
     float inputPeak_ = -60.0f;
     float referencePeak_ = -60.0f;
     float splLevel_ = -100.0f;
-
-    mutable QMutex mutex_;
-    std::atomic<bool> busy_{false};
 
     bool phoneMode_ = false;
     int blockStatus_ = 0;

@@ -7,9 +7,7 @@
 #include <QRegularExpression>
 #include <QtEndian>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 namespace {
 
@@ -44,17 +42,9 @@ CurvePack captured(qsizetype n, qsizetype n2 = 0)
 // Runs `write` while file writes of this process fail beyond 64 KiB, as on a full disk.
 bool failsOnAFullDisk(const std::function<bool()> &write)
 {
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = 64 * 1024;
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
+    const FileSizeLimit fullDisk(64 * 1024);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("\\[Store\\] writing .* failed"));
-    const bool written = write();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-    return !written;
+    return !write();
 }
 
 bool isUuidName(const QString &name)

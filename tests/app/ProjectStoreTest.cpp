@@ -6,7 +6,6 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <limits>
@@ -54,28 +53,6 @@ void setModified(const QString &path, const QDateTime &time)
     QVERIFY(file.open(QIODevice::ReadWrite)
             && file.setFileTime(time, QFileDevice::FileModificationTime));
 }
-
-// Makes a file impossible to write for this process while it lives: read-only permissions, and
-// for a process that ignores them (root) the immutable attribute. `held` is false when neither holds.
-struct WriteLock
-{
-    QString path;
-    bool held = path.isEmpty() || lock();
-    bool lock()
-    {
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-        return !QFileInfo(path).isWritable()
-               || (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0
-                   && !QFileInfo(path).isWritable());
-    }
-    void release()
-    {
-        if (path.isEmpty())
-            return;
-        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-};
 
 // Every key a pack writes, each away from its default; the floats are exact in single precision.
 const QByteArray kFullPack = R"({"schema": 3, "name": "主扩 03", "use": "主扩", "seq": 3,
@@ -237,65 +214,116 @@ private slots:
     }
 
     // A project without a writable file must not swallow its packs: they go to the root file.
-    // A file that cannot be written is reported and left as it was.
+    // A file that cannot be written is reported and left as it was. Writes fail past 64 bytes,
+    // as on a full disk; a root file that already holds what the save would write is left alone.
     void unwritableFilesKeepEveryPack_data()
     {
-        QTest::addColumn<QString>("locked"); // the read-only file, if any
+        QTest::addColumn<QString>("failing"); // the file whose write fails, if any
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QStringList>("loaded");
         QTest::newRow("no project file") << ""
                                          << "" << QStringList{":r", ":moved"};
-        QTest::newRow("read-only project file")
+        QTest::newRow("project file not written")
                 << "project"
                 << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
-        QTest::newRow("read-only root file") << "root"
-                                             << "root file .* not written" << QStringList{};
+        QTest::newRow("root file not written") << "root"
+                                               << "root file .* not written" << QStringList{};
     }
 
     void unwritableFilesKeepEveryPack()
     {
-        QFETCH(QString, locked);
+        QFETCH(QString, failing);
         QFETCH(QString, warning);
         QFETCH(QStringList, loaded);
-        const QString path = locked == "root" ? curvePackRootFile() : projectPath("p");
+        const QString path = failing == "root" ? curvePackRootFile() : projectPath("p");
         const QByteArray before = R"({"packs": []})";
-        if (!locked.isEmpty()) {
+        if (failing == "project") {
+            ProjectStore earlier; // the root file as this save will want it
+            earlier.curvePacks = {pack("r", ""), pack("moved", "")};
+            QVERIFY(earlier.saveCurvePacks());
+        }
+        if (!failing.isEmpty()) {
             QVERIFY(putBytes(path, before));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot write"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(writing|saving) .* failed"));
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
         }
-        WriteLock lock{locked.isEmpty() ? QString() : path};
-        if (!lock.held)
-            QSKIP("this process can write read-only files");
         ProjectStore store;
         store.curvePacks = {pack("moved", "p"), pack("r", "")};
-        const bool saved = store.saveCurvePacks();
-        lock.release();
-        QCOMPARE(saved, locked.isEmpty());
+        bool saved = false;
+        {
+            const FileSizeLimit fullDisk(failing.isEmpty() ? RLIM_INFINITY : 64);
+            saved = store.saveCurvePacks();
+        }
+        QCOMPARE(saved, failing.isEmpty());
         QCOMPARE(loadedNames(), loaded);
-        QCOMPARE(fileBytes(path), locked.isEmpty() ? QByteArray() : before);
+        QCOMPARE(fileBytes(path), failing.isEmpty() ? QByteArray() : before);
     }
 
-    // A save after one edit rewrites only what changed; an unchanged locked file is no failure.
+    // A save after one edit rewrites only what changed: a project file that stays the same is
+    // not written, so a write that would fail (past 4 KiB here) is no failure.
     void unchangedFilesAreNotRewritten()
     {
-        QVERIFY(putBytes(projectPath("locked"), "{}") && putBytes(projectPath("open"), "{}"));
+        QVERIFY(putBytes(projectPath("big"), "{}") && putBytes(projectPath("open"), "{}"));
+        CurvePack big = pack("a", "big");
+        big.bands = QList<snt::eq::SchemeBand>(100, {100.0f, -3.0f, 1.4f, true});
         ProjectStore store;
-        store.curvePacks = {pack("a", "locked"), pack("b", "open")};
+        store.curvePacks = {big, pack("b", "open")};
         QVERIFY(store.saveCurvePacks());
+        QVERIFY(QFileInfo(projectPath("big")).size() > 4096);
         const QDateTime old = QDateTime::currentDateTime().addDays(-2);
-        setModified(projectPath("locked"), old);
+        setModified(projectPath("big"), old);
         setModified(projectPath("open"), old);
-        WriteLock lock{projectPath("locked")};
-        if (!lock.held)
-            QSKIP("this process can write read-only files");
         store.curvePacks[1].delayMs = 4.0;
-        const bool saved = store.saveCurvePacks();
-        lock.release();
+        bool saved = false;
+        {
+            const FileSizeLimit fullDisk(4096);
+            saved = store.saveCurvePacks();
+        }
         QVERIFY(saved);
-        QCOMPARE(QFileInfo(projectPath("locked")).lastModified(), old);
+        QCOMPARE(QFileInfo(projectPath("big")).lastModified(), old);
         QVERIFY(QFileInfo(projectPath("open")).lastModified() > old);
         QCOMPARE(store.projects.first().name, QStringLiteral("open"));
+    }
+
+    // Moving or deleting a pack is done only once the files say so: a save that fails is
+    // reported, the list stays as it was, and a deleted pack keeps its captures.
+    void failedSavesUndoMovesAndDeletes_data()
+    {
+        QTest::addColumn<bool>("deleting");
+        QTest::newRow("move") << false;
+        QTest::newRow("delete") << true;
+    }
+
+    void failedSavesUndoMovesAndDeletes()
+    {
+        QFETCH(bool, deleting);
+        CurvePack measured = pack("m", "");
+        measured.rawFile.clear();
+        measured.freq = QList<float>(8, 100.0f);
+        measured.level = QList<float>(8, -3.0f);
+        QVERIFY(writeRawFile(measured));
+        QVERIFY(putBytes(projectPath("q"), "{}"));
+        ProjectStore store;
+        store.curvePacks = {measured, pack("keep", "")};
+        QVERIFY(store.saveCurvePacks());
+        const QList<CurvePack> listed = store.curvePacks;
+        const QStringList onDisk = loadedNames();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(writing|saving) .* failed"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not written"));
+        bool done = true;
+        {
+            const FileSizeLimit fullDisk(64);
+            done = deleting ? store.deleteCurvePack(0) : store.moveCurvePack(0, -1, "q");
+        }
+        QVERIFY(!done);
+        QCOMPARE(store.curvePacks, listed);
+        QCOMPARE(loadedNames(), onDisk);
+        QVERIFY(QFile::exists(rawDir() + "/" + measured.rawFile));
+        // Once the disk takes writes again, the same request goes through.
+        QVERIFY(deleting ? store.deleteCurvePack(0) : store.moveCurvePack(0, -1, "q"));
+        QCOMPARE(QFile::exists(rawDir() + "/" + measured.rawFile), !deleting);
+        const QStringList after = deleting ? QStringList{":keep"} : QStringList{"q:m", ":keep"};
+        QCOMPARE(loadedNames(), after);
     }
 
     // One damaged byte must not turn into the loss of every pack of the file at the next save.

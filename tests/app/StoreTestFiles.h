@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QList>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // Plain file access for the store tests, independent of the store's own writing code.
 inline bool putBytes(const QString &path, const QByteArray &bytes)
 {
@@ -27,3 +30,29 @@ inline QList<float> ramp(qsizetype n, float start, float step = 1.0f)
         values[i] = start + step * float(i);
     return values;
 }
+
+// While it lives, every file this process writes fails beyond `bytes`, as on a full disk: the
+// write itself returns an error (the signal is ignored). It holds for every user, root included.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};

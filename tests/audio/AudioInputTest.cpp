@@ -166,6 +166,41 @@ private slots:
         QVERIFY(!manual->stream);
     }
 
+    // The front end's lists have room for 100 ms: a longer write comes out as consecutive
+    // blocks holding every frame in order, and a gap the stream reports comes out between the
+    // blocks it falls between.
+    void blocksAndGapsKeepTheirOrder()
+    {
+        AudioInput input;
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        QStringList events;
+        QList<float> received;
+        connect(
+                &input, &AudioInput::dataReady, this,
+                [&](const QList<float> &data, const QList<float> &) {
+                    events << QString::number(data.size());
+                    received += data;
+                },
+                Qt::DirectConnection);
+        connect(
+                &input, &AudioInput::discontinuity, this,
+                [&](qint64 frames) { events << QString("gap %1").arg(frames); },
+                Qt::DirectConnection);
+        QList<float> interleaved;
+        for (int f = 0; f < 10000; ++f)
+            interleaved << float(f) << -float(f);
+        const QByteArray bytes(reinterpret_cast<const char *>(interleaved.constData()),
+                               interleaved.size() * qsizetype(sizeof(float)));
+        manual->sink->write(bytes.left(9000 * 2 * sizeof(float)));
+        manual->stream->reportDiscontinuity(960);
+        manual->sink->write(bytes.mid(9000 * 2 * sizeof(float)));
+        QCOMPARE(events, (QStringList{"4800", "4200", "gap 960", "1000"}));
+        for (int f = 0; f < 10000; ++f)
+            QCOMPARE(received[f], float(f));
+        input.setActive(false);
+    }
+
     // A stream is opened only while active, once per device: a new id while inactive waits for
     // the activation, the same id again neither closes nor reopens.
     void opensOnlyWhenActiveAndOnce()

@@ -11,6 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -104,6 +107,24 @@ private slots:
         for (int i = 0; i < 4800; ++i)
             tone.append(qint16(10000 * std::sin(2 * M_PI * 440.0 * i / 48000.0)));
         QVERIFY(writeFile(musicFile, wav(fmt(1, 1, 48000, 16), i16(tone))));
+    }
+
+    // A screen binds to the list of types as soon as the generator exists, before its thread
+    // has made the sources: the binding must follow once they are there.
+    void typesBindingFollowsTheSources()
+    {
+        Generator generator;
+        QQmlEngine engine;
+        engine.rootContext()->setContextProperty("generator", &generator);
+        QQmlComponent component(&engine);
+        component.setData(
+                "import QtQml\nQtObject { property string names: generator.types.join('|') }",
+                QUrl());
+        std::unique_ptr<QObject> screen(component.create());
+        QVERIFY2(screen, qPrintable(component.errorString()));
+        QCOMPARE(screen->property("names").toString(), QString());
+        QTRY_COMPARE(screen->property("names").toString(),
+                     QString("Pink|White|SineSweep|音频文件|PeriodicNoise"));
     }
 
     // The session names the file and switches the output on right after building the generator,

@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace snt::test {
 
@@ -164,9 +165,22 @@ public:
     {
         locked([&] { padding_ -= std::min(padding_, frames); });
     }
+    // Queues a packet at the device position after the last one (and after any frames lost).
     void pushPacket(const QByteArray &samples, uint32_t frames, uint32_t flags)
     {
-        locked([&] { packets_.append(Packet{samples, frames, flags}); });
+        locked([&] {
+            packets_.append(
+                    Packet{samples, frames, flags | std::exchange(nextFlags_, 0), position_});
+            position_ += frames;
+        });
+    }
+    // The engine loses `frames` frames: the next packet comes after them, flagged.
+    void loseFrames(uint32_t frames)
+    {
+        locked([&] {
+            position_ += frames;
+            nextFlags_ |= platform::bufferflags::DataDiscontinuity;
+        });
     }
     QByteArray rendered()
     {
@@ -216,7 +230,8 @@ public:
     {
         return give(frames, locked([this] { return packets_.value(0).frames; }), "nextPacketSize");
     }
-    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                  uint64_t *devicePosition) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
@@ -225,6 +240,7 @@ private:
         QByteArray samples;
         uint32_t frames = 0;
         uint32_t flags = 0;
+        uint64_t position = 0;
     };
     template<typename F>
     auto locked(F f) -> decltype(f())
@@ -247,6 +263,8 @@ private:
     QByteArray staging_;
     QByteArray rendered_;
     QList<Packet> packets_;
+    uint64_t position_ = 0;
+    uint32_t nextFlags_ = 0;
 };
 
 } // namespace snt::test

@@ -23,7 +23,8 @@ namespace snt::test {
 // output channels fed back through a per-channel path (source channel, gain, delay, biquad,
 // added noise). Output and input share one sample clock, so the loop latency is constant:
 // `baseLatency` plus the path's delay, in frames. Streams follow the backend rules of the audio
-// client: the card opens the QIODevice, and tears a stream down after its close().
+// client: the card opens the QIODevice, and tears a stream down after its close(). The card
+// thread is a real-time section: it allocates nothing while it runs.
 class LoopbackCard : public audio::Plugin
 {
     Q_OBJECT
@@ -57,6 +58,9 @@ public:
 
     void setPath(int inputChannel, const Path &path);
     void setFailOpen(bool fail) { failOpen_ = fail; }
+    // The next `periods` capture periods never reach the capture streams, as if the card had
+    // dropped them; each stream is told how many frames it lost before its next block.
+    void dropCapturePeriods(int periods) { capturePeriodsToDrop_.fetch_add(periods); }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
 
@@ -75,6 +79,7 @@ private:
         QIODevice *device;
         Direction direction;
         int channels;
+        qint64 lostFrames = 0;
     };
     struct PathState
     {
@@ -85,7 +90,7 @@ private:
     void run();
     void tick();
     void renderPeriod(const QList<OpenStream> &streams);
-    void capturePeriod(const QList<OpenStream> &streams);
+    void capturePeriod(QList<OpenStream> &streams);
     float pathSample(int inputChannel, PathState &state, qint64 frame);
     void teardown(audio::Stream *stream);
 
@@ -101,6 +106,7 @@ private:
     QVector<PathState> paths_;
     QVector<QVector<float>> history_; // per output channel, a ring indexed by absolute frame
     QVector<float> periodBuffer_;
+    QVector<float> captured_;
     qint64 frame_ = 0;
     std::mt19937 noise_{12345};
 
@@ -110,6 +116,7 @@ private:
     std::atomic<int> openCalls_{0};
     std::atomic<int> teardowns_{0};
     std::atomic<qint64> ticks_{0};
+    std::atomic<int> capturePeriodsToDrop_{0};
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

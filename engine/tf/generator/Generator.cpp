@@ -20,6 +20,7 @@ Generator::Generator(QObject *parent)
     connect(&thread_, &GeneratorThread::durationChanged, this, &Generator::durationChanged, queued);
     connect(&thread_, &GeneratorThread::channelsChanged, this, &Generator::channelsChanged, queued);
     connect(&thread_, &GeneratorThread::audioFileLoaded, this, &Generator::audioFileLoaded, queued);
+    connect(&thread_, &GeneratorThread::typesChanged, this, &Generator::typesChanged, queued);
     thread_.start();
 }
 

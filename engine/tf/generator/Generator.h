@@ -15,7 +15,8 @@ class Generator : public QObject
     Q_OBJECT
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
     Q_PROPERTY(int type READ type WRITE setType NOTIFY typeChanged)
-    Q_PROPERTY(QVariant types READ types)
+    // Empty until the playback thread has built its sources; typesChanged tells when.
+    Q_PROPERTY(QVariant types READ types NOTIFY typesChanged)
     Q_PROPERTY(QString deviceId READ deviceId WRITE setDeviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(int frequency READ frequency WRITE setFrequency NOTIFY frequencyChanged)
     Q_PROPERTY(int startFrequency READ startFrequency WRITE setStartFrequency NOTIFY
@@ -63,6 +64,7 @@ signals:
     void durationChanged(float duration);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
+    void typesChanged();
 
 private:
     GeneratorThread thread_;

@@ -5,6 +5,7 @@
 #include "audio/aes67/Identifiers.h"
 #include "audio/aes67/Sender.h"
 #include "common/Log.h"
+#include "common/RealTime.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -192,6 +193,7 @@ void GeneratorThread::pullNetworkFrames()
 void GeneratorThread::onSourcesReady()
 {
     sourcesReady_ = true;
+    emit typesChanged();
     // A fade length set while the sources were being built may have missed them.
     for (OutputDevice *source : std::as_const(sources_))
         source->setFadeDuration(fadeDuration_);
@@ -448,7 +450,8 @@ void GeneratorThread::setFadeDuration(float seconds)
 
 QSet<int> GeneratorThread::channels() const
 {
-    QMutexLocker lock(&channelsLock_);
+    // Also asked by the render thread for every block.
+    const realtime::Lock lock(channelsLock_);
     return channels_;
 }
 

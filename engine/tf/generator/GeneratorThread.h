@@ -53,6 +53,8 @@ signals:
     void sampleOut(float sample);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
+    // The source list (getAvailableTypes) became available.
+    void typesChanged();
 
 public slots:
     void init();

@@ -1,0 +1,208 @@
+#include "audio/Client.h"
+#include "audio/Stream.h"
+#include "platform/jack/JackServers.h"
+#include "tests/audio/LogCapture.h"
+#include "tests/audio/SignalDevice.h"
+#include "tests/support/TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QScopeGuard>
+#include <algorithm>
+#include <vector>
+
+// The ASIO backend over a real JACK server without hardware (dummy driver), started by the test
+// command and named in SNT_TEST_JACK_SERVER. JACK's own command-line tools are the independent
+// view of the server: its ports, rate and period, and the connections a test makes.
+using audio::Client;
+using audio::Plugin;
+
+namespace {
+
+constexpr int channels = 2;
+
+const audio::DeviceInfo *row(const audio::DeviceList &rows, const QString &id)
+{
+    const auto at = std::find_if(rows.cbegin(), rows.cend(), [&id](auto &r) { return r.id == id; });
+    return at == rows.cend() ? nullptr : &*at;
+}
+
+} // namespace
+
+class AsioJackTest : public QObject
+{
+    Q_OBJECT
+
+    QString server_;
+
+    // Runs one of JACK's tools against `server` and answers its output.
+    static QString jackTool(const QString &server, const QString &program, const QStringList &args)
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("JACK_DEFAULT_SERVER", server);
+        tool.setProcessEnvironment(env);
+        tool.start(program, args);
+        tool.waitForFinished(10000);
+        return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+    }
+    QString jackTool(const QString &program, const QStringList &args = {}) const
+    {
+        return jackTool(server_, program, args);
+    }
+
+    // The short names of the server's physical ports of one kind ("output" ports capture).
+    QStringList physicalPorts(const QString &kind) const
+    {
+        QStringList names;
+        const QStringList lines = jackTool("jack_lsp", {"-p"}).split('\n');
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+            if (!lines[i].startsWith('\t') && lines[i + 1].contains(kind + ",physical"))
+                names.append(lines[i].section(':', 1));
+        return names;
+    }
+
+    QString driverName() const { return "JACK " + server_; }
+
+private slots:
+    void initTestCase()
+    {
+        server_ = qEnvironmentVariable("SNT_TEST_JACK_SERVER");
+        if (server_.isEmpty()) {
+            if (qEnvironmentVariable("CI") == "true")
+                QFAIL("the test command starts the JACK server; it is missing");
+            QSKIP("needs the test JACK server (scripts/test.sh)");
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(row(Client::instance()->devices(), driverName()), 10000);
+    }
+
+    void theServerIsListedWithItsPhysicalPorts()
+    {
+        const audio::DeviceList rows = Client::instance()->devices();
+        const audio::DeviceInfo *r = row(rows, driverName());
+        QVERIFY(r);
+        QCOMPARE(r->name, driverName());
+        QCOMPARE(r->pluginName, QStringLiteral("ASIO"));
+        QCOMPARE(r->sampleRate, jackTool("jack_samplerate").toUInt());
+        QCOMPARE(r->inputChannels, physicalPorts("output"));
+        QCOMPARE(r->outputChannels, physicalPorts("input"));
+        QCOMPARE(r->inputChannels.size(), 2);
+        // The client lists the WASAPI backend's devices first.
+        const auto firstAsio = std::find_if(rows.cbegin(), rows.cend(),
+                                            [](auto &d) { return d.pluginName == "ASIO"; });
+        QVERIFY(std::none_of(firstAsio, rows.cend(),
+                             [](auto &d) { return d.pluginName == "WASAPI"; }));
+    }
+
+    void aServerGoneUnderRunningStreamsEndsThem()
+    {
+        const QString doomed
+                = QStringLiteral("sntdoomed%1").arg(QCoreApplication::applicationPid());
+        QProcess jackd;
+        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        jackd.start("jackd",
+                    {"--no-realtime", "-n", doomed, "-d", "dummy", "-r", "48000", "-p", "128"});
+        const auto cleanUp = qScopeGuard([&] {
+            jackd.terminate();
+            jackd.waitForFinished(30000);
+            // Our client's semaphore outlives a server that went away under it.
+            const QDir shm(platform::jack::serverDirectory);
+            for (const QString &file : shm.entryList({"jack_sem.*_" + doomed + "_*"}, QDir::Files))
+                QFile::remove(shm.filePath(file));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!jackTool(doomed, "jack_lsp", {}).isEmpty(), 10000);
+        const auto client = Client::instance();
+        client->refreshAll();
+        const QString name = "JACK " + doomed;
+        QTRY_VERIFY_WITH_TIMEOUT(row(client->devices(), name), 10000);
+
+        SignalDevice source, sink1, sink2;
+        QPointer<audio::Stream> render = client->openOutput(name, &source, {});
+        QPointer<audio::Stream> capture1 = client->openInput(name, &sink1, {});
+        QPointer<audio::Stream> capture2 = client->openInput(name, &sink2, {});
+        QVERIFY(render && capture1 && capture2);
+        QTRY_VERIFY(!sink2.recorded().empty());
+
+        // Stopped, not killed outright, and waited for: a server that cannot unregister keeps
+        // its place in JACK's machine-wide table of servers, which holds only a few.
+        jackd.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(
+                !render->isRunning() && !capture1->isRunning() && !capture2->isRunning(), 10000);
+        QVERIFY(!source.isOpen() && !sink1.isOpen() && !sink2.isOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(jackd.state() == QProcess::NotRunning, 30000);
+        // Our client let the server finish its shutdown (a broken pipe would have ended it).
+        QCOMPARE(jackd.exitStatus(), QProcess::NormalExit);
+        // The server is no longer there to be opened again.
+        LogCapture log;
+        SignalDevice again;
+        QVERIFY(!client->openInput(name, &again, {}));
+        QVERIFY2(log.contains("ASIO: can't load driver " + name), log.text());
+        for (audio::Stream *s : {render.data(), capture1.data(), capture2.data()})
+            s->close();
+        QTRY_VERIFY(!render && !capture1 && !capture2);
+        client->refreshAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!row(client->devices(), name), 10000);
+    }
+
+    // Runs after the server that went away: the backend goes on with the next one.
+    void aSignalComesBackBitExactAfterWholePeriods()
+    {
+        const auto client = Client::instance();
+        const int period = jackTool("jack_bufsize").toInt();
+        QCOMPARE(period, 256);
+        SignalDevice source, sink1, sink2;
+        QPointer<audio::Stream> capture1 = client->openInput(driverName(), &sink1, {});
+        QPointer<audio::Stream> render = client->openOutput(driverName(), &source, {});
+        QPointer<audio::Stream> capture2 = client->openInput(driverName(), &sink2, {});
+        const auto closeAll = qScopeGuard([&] {
+            for (audio::Stream *s : {render.data(), capture1.data(), capture2.data()})
+                if (s)
+                    s->close();
+        });
+        QVERIFY(render && capture1 && capture2);
+        QCOMPARE(render->format(), (audio::Format{48000, 2}));
+        QCOMPARE(capture1->format(), (audio::Format{48000, 2}));
+
+        // Our outputs loop back into our inputs through the server's graph instead of the
+        // (silent) physical capture ports. Our client is the one playing into the speakers.
+        const QString ours = jackTool("jack_lsp", {"-c", "system:playback_1"})
+                                     .section('\n', 1, 1)
+                                     .trimmed()
+                                     .section(':', 0, 0);
+        QVERIFY(!ours.isEmpty());
+        for (int c = 1; c <= channels; ++c) {
+            const QString in = QStringLiteral("%1:in_%2").arg(ours).arg(c);
+            jackTool("jack_disconnect", {QStringLiteral("system:capture_%1").arg(c), in});
+            jackTool("jack_connect", {QStringLiteral("%1:out_%2").arg(ours).arg(c), in});
+        }
+
+        // Compared from a quarter of a second after the loop was made, for two seconds.
+        constexpr qint64 checked = 2 * 48000;
+        for (SignalDevice *sink : {&sink1, &sink2}) {
+            const qint64 start = qint64(sink->recorded().size()) / channels + 48000 / 4;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                    qint64(sink->recorded().size()) >= (start + checked) * channels, 30000);
+            const std::vector<float> got = sink->recorded();
+            const qint64 played
+                    = SignalDevice::findPlayedFrame(got, start, start + 10 * 48000, channels);
+            QVERIFY2(played >= 0, "the played signal did not come back");
+            const qint64 lag = start - played;
+            qInfo() << "recorded frame" << start << "holds played frame" << played;
+            // Our input holds our output of the period before. A capture stream opened after
+            // the render stream counts its frames from later, so its offset may be smaller,
+            // but only ever by whole periods.
+            const bool openedFirst = sink == &sink1;
+            QVERIFY2(lag % period == 0 && (!openedFirst || lag >= period),
+                     qPrintable(QString::number(lag)));
+            for (qint64 i = 0; i < checked * channels; ++i)
+                if (got[std::size_t(start * channels + i)]
+                    != SignalDevice::sample(uint64_t(played * channels + i)))
+                    QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(i / channels)));
+        }
+    }
+};
+
+SNT_TEST_MAIN(AsioJackTest)
+#include "AsioJackTest.moc"
