@@ -1,8 +1,8 @@
 #include "app/AppCore.h"
 
-#include "app/CurveTextImport.h"
-#include "app/DataFolder.h"
 #include "app/MeasureSession.h"
+#include "app/store/CurveTextImport.h"
+#include "app/store/DataFolder.h"
 #include "common/Log.h"
 
 #include <QSettings>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/EqWorker.h"
-#include "app/ProjectStore.h"
+#include "app/store/ProjectStore.h"
 #include "eq/Records.h"
 #include "eq/SchemeEngine.h"
 

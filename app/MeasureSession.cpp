@@ -1,6 +1,8 @@
 #include "app/MeasureSession.h"
 
 #include "audio/Client.h"
+#include "audio/aes67/Sender.h"
+#include "audio/phone/AudioStreamServer.h"
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
@@ -121,7 +123,8 @@ void MeasureSession::chooseOutputDevice(const QString &requested)
 
 void MeasureSession::buildGenerator()
 {
-    generator_ = new Generator(this);
+    // The network output plays through the process-wide sender.
+    generator_ = new Generator(audio::Client::instance(), audio::aes67::Sender::instance(), this);
     generator_->setStartFrequency(sweepStartHz);
     generator_->setEndFrequency(sweepEndHz);
     generator_->setDuration(sweepSeconds);
@@ -139,7 +142,8 @@ void MeasureSession::buildGenerator()
 
 void MeasureSession::buildMeasurement()
 {
-    measurement_ = new Measurement(this);
+    measurement_ = new Measurement(audio::Client::instance(), audio::AudioStreamServer::instance(),
+                                   this);
     measurement_->setMode(fftMode);
     measurement_->setAverageType(smoothingAverage);
     measurement_->setAverage(averageDepth);

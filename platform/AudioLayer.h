@@ -95,6 +95,9 @@ public:
     virtual Result bufferSize(uint32_t *frames) = 0;
     // Render: frames queued and not yet played. Capture: frames captured and not yet taken.
     virtual Result currentPadding(uint32_t *frames) = 0;
+    // Render: the device's own share of the latency, as last seen: frames the client has handed
+    // on that will play before the first frame of its buffer. Capture: 0.
+    virtual Result deviceDelay(uint32_t *frames) = 0;
     virtual Result renderClient(std::shared_ptr<RenderClient> *client) = 0;
     virtual Result captureClient(std::shared_ptr<CaptureClient> *client) = 0;
     virtual Result start() = 0;

@@ -50,8 +50,8 @@ while IFS= read -r file; do
     fail "$file: folder $folder has no line in scripts/check-layers.sh"
     continue
   fi
-  # An entry may run over several lines of the table.
-  read -r -a allowed <<<"${below[$folder]//$'\n'/ }"
+  # A table entry may run over several lines.
+  read -r -d "" -a allowed <<<"${below[$folder]}" || true
   while IFS=: read -r line header; do
     [[ "$header" == */* ]] || continue # beside the file, as a generated .moc
     [ "${header%/*}/" == "$folder" ] && continue

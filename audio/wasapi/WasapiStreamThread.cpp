@@ -1,6 +1,7 @@
 #include "audio/wasapi/WasapiStreamThread.h"
 
 #include "audio/Stream.h"
+#include "audio/StreamTiming.h"
 #include "audio/wasapi/WasapiResultCheck.h"
 #include "common/Log.h"
 #include "common/RealTime.h"
@@ -58,12 +59,20 @@ bool StreamThread::renderPeriod()
     uint32_t padding = 0;
     if (!check(c.audioClient->currentPadding(&padding), QStringLiteral("GetCurrentPadding")))
         return false;
+    uint32_t deviceDelay = 0;
+    if (!check(c.audioClient->deviceDelay(&deviceDelay), QStringLiteral("GetDeviceDelay")))
+        return false;
     const uint32_t free = c.bufferFrames - padding;
     uint8_t *data = nullptr;
     if (!check(c.renderClient->buffer(free, &data), QStringLiteral("GetBuffer")))
         return false;
     const qint64 wanted = qint64(free) * c.frameBytes;
-    const qint64 got = std::max<qint64>(0, c.device->read(reinterpret_cast<char *>(data), wanted));
+    qint64 got = 0;
+    {
+        // The first frame read plays after what is queued here and in the device.
+        const StreamTimingScope timing(int64_t(padding) + deviceDelay);
+        got = std::max<qint64>(0, c.device->read(reinterpret_cast<char *>(data), wanted));
+    }
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
     if (got < wanted)
         std::memset(data + got, 0, size_t(wanted - got));
@@ -108,11 +117,16 @@ bool StreamThread::capturePackets()
         reportGap(flags, position);
         expectedPosition_ = position + frames;
         const qint64 bytes = qint64(frames) * c.frameBytes;
-        // A silent packet is time that passed in silence: it keeps its place in the timeline.
-        if (flags & platform::bufferflags::Silent)
-            writeSilence(bytes);
-        else
-            c.device->write(reinterpret_cast<const char *>(data), bytes);
+        {
+            // When the packet is handed on; its age is the input's own latency, which stays part
+            // of what is measured (a sound server's monitor tells it wrongly).
+            const StreamTimingScope timing(0);
+            // A silent packet is time that passed in silence: it keeps its place in the timeline.
+            if (flags & platform::bufferflags::Silent)
+                writeSilence(bytes);
+            else
+                c.device->write(reinterpret_cast<const char *>(data), bytes);
+        }
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
         QCoreApplication::processEvents();

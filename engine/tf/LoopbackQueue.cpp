@@ -71,6 +71,20 @@ void LoopbackQueue::skip(double samples)
     phase_ -= whole;
 }
 
+void LoopbackQueue::shift(double samples)
+{
+    if (samples >= 0.0) {
+        skip(samples);
+        return;
+    }
+    const std::size_t silence
+            = std::min(std::size_t(std::llround(-samples)), buffer_.size() - size_);
+    head_ = (head_ + buffer_.size() - silence) % buffer_.size();
+    for (std::size_t i = 0; i < silence; ++i)
+        buffer_[(head_ + i) % buffer_.size()] = 0.0f;
+    size_ += silence;
+}
+
 void LoopbackQueue::dropFront(std::size_t count)
 {
     count = std::min(count, size_);

@@ -26,6 +26,9 @@ public:
     // Passes over `samples` samples (a fraction moves the phase), as many as are queued now and
     // the rest as they arrive: the input lost the frames they belong to.
     void skip(double samples);
+    // Moves the reference against the input: a positive count skips that many samples, a
+    // negative one puts that many samples of silence (as far as there is room) before the queue.
+    void shift(double samples);
 
 private:
     float at(std::size_t i) const { return buffer_[(head_ + i) % buffer_.size()]; }

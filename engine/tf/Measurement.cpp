@@ -291,6 +291,10 @@ void Measurement::activate()
     // Whatever the last run left on its way in belongs to that run.
     inputs_.discardPairs();
     analyser_.forgetLosses();
+    loopbackAligned_ = false;
+    captureAnchor_.reset();
+    renderAnchor_.reset();
+    pairsAtOpen_ = inputs_.pairsTaken();
     active_ = true;
     inputs_.open();
     if (!phone)
@@ -376,6 +380,7 @@ void Measurement::drainInputs()
 {
     if (!inputs_.takeLoopback([this](float sample) { takeLoopbackSample(sample); }))
         restartAfterLoss(MeasurementInputs::unknownLoss);
+    alignLoopback();
     inputs_.takePairs([this](const MeasurementInputs::Pair &pair) { takePair(pair); },
                       [this](int64_t frames) { restartAfterLoss(frames); });
     reportLosses();
@@ -413,6 +418,50 @@ double Measurement::loopbackSamplesPerInputSample() const
 float Measurement::nextLoopbackReference()
 {
     return inputRate_ == 0 ? 0.0f : loopback_.next(loopbackSamplesPerInputSample());
+}
+
+void Measurement::alignLoopback()
+{
+    if (loopbackAligned_ || phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
+        return;
+    // A sound server may hold both streams back for a while at their start: the pairing waits
+    // until they have run for a second. A block handed on late looks captured late, and a
+    // device delay seen a while before a block was read makes it look heard late: of the blocks
+    // seen on each side, the one that implies the earliest moment is the one that waited least.
+    keepEarliest(captureAnchor_, inputs_.captureAnchor(), -1.0, double(inputRate_));
+    keepEarliest(renderAnchor_, inputs_.loopbackAnchor(), 1.0,
+                 double(inputRate_) * loopbackSamplesPerInputSample());
+    const std::optional<StreamAnchor> &capture = captureAnchor_;
+    const std::optional<StreamAnchor> &render = renderAnchor_;
+    if (!capture || !render || inputs_.pairsTaken() < pairsAtOpen_ + inputRate_)
+        return;
+    // Pair each input sample with the loopback sample that left the output when it was
+    // captured: a sample is looped back when it is rendered, which is the output's whole latency
+    // before it is heard, and the two streams did not start at the same moment.
+    loopbackAligned_ = true;
+    const double loopbackRate = double(inputRate_) * loopbackSamplesPerInputSample();
+    const double wanted = loopbackPositionFor(inputs_.pairsTaken(), *capture, inputRate_, *render,
+                                              loopbackRate);
+    const double front
+            = double(inputs_.loopbackTaken()) - double(loopback_.size()) + loopback_.phase();
+    loopback_.shift(wanted - front);
+    // What was averaged before belongs to the old pairing.
+    analyser_.restartAfterLoss();
+    sntInfo(tag) << "loopback paired with the recording: output latency" << render->latencyFrames
+                 << "frames, reference moved by" << std::lround(front - wanted) << "samples";
+}
+
+void Measurement::keepEarliest(std::optional<StreamAnchor> &kept,
+                               const std::optional<StreamAnchor> &latest, double latencySign,
+                               double rate)
+{
+    // When the sample counted 0 met the outside world, by this anchor (seconds on its clock).
+    const auto origin = [latencySign, rate](const StreamAnchor &a) {
+        return std::chrono::duration<double>(a.at.time_since_epoch()).count()
+               + (latencySign * double(a.latencyFrames) - double(a.index)) / rate;
+    };
+    if (latest && (!kept || origin(*latest) < origin(*kept)))
+        kept = latest;
 }
 
 void Measurement::clearLoopback()

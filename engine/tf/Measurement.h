@@ -17,6 +17,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AudioInput;
@@ -170,6 +171,11 @@ private:
     void buildCalibrationLut();
     void logCalibrationTable() const;
     void clearLoopback();
+    // Once per run, as soon as both streams could tell when they met the outside world.
+    void alignLoopback();
+    static void keepEarliest(std::optional<StreamAnchor> &kept,
+                             const std::optional<StreamAnchor> &latest, double latencySign,
+                             double rate);
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
@@ -195,6 +201,11 @@ private:
     uint32_t inputRate_ = 48000;
 
     MeasurementInputs inputs_;
+    bool loopbackAligned_ = false;
+    uint64_t pairsAtOpen_ = 0;
+    // The best of each side seen before the pairing.
+    std::optional<StreamAnchor> captureAnchor_;
+    std::optional<StreamAnchor> renderAnchor_;
     // Losses met by the current take, for its one log line.
     struct LossReport
     {

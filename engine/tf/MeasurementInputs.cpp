@@ -36,6 +36,8 @@ MeasurementInputs::MeasurementInputs(std::size_t capacity)
 
 void MeasurementInputs::open()
 {
+    captureAnchor_.reset();
+    loopbackAnchor_.reset();
     open_.store(true);
 }
 
@@ -59,6 +61,7 @@ void MeasurementInputs::writePairs(const float *data, const float *reference, st
     // the gap really is.
     if (pendingLoss_ > 0 && losses_.push(Loss{pairs_.written(), int64_t(pendingLoss_)}))
         pendingLoss_ = 0;
+    captureAnchor_.takeBlock(pairs_.written());
     const std::size_t stored = pairs_.pushGenerated(count, [data, reference](std::size_t i) {
         return Pair{data[i], reference[i]};
     });
@@ -83,7 +86,10 @@ void MeasurementInputs::writeLoss(int64_t frames)
 void MeasurementInputs::writeLoopback(float sample)
 {
     const Entry entry(renderInside_, open_);
-    if (entry && !loopback_.push(sample))
+    if (!entry)
+        return;
+    loopbackAnchor_.takeSample(loopback_.written());
+    if (!loopback_.push(sample))
         loopbackLost_.fetch_add(1, std::memory_order_release);
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "common/SpscRing.h"
+#include "engine/tf/StreamAnchor.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 // What the audio threads hand to a measurement, waiting for its GUI-side tick: (microphone,
 // reference) pairs from the capture thread with the places where the capture lost frames, and
@@ -56,6 +58,14 @@ public:
     bool takeLoopback(OnSample onSample);
     void discardPairs();
     void discardLoopback();
+    // Pairs and looped-back samples taken or discarded so far, counted as the anchors count.
+    uint64_t pairsTaken() const { return pairs_.taken(); }
+    uint64_t loopbackTaken() const { return loopback_.taken(); }
+    // Where each stream last met the outside world, as far as its audio thread could tell from
+    // the audio layer's timing since the last open(): the latest capture block, and the latest
+    // whole block of looped-back samples.
+    std::optional<StreamAnchor> captureAnchor() const { return captureAnchor_.anchor(); }
+    std::optional<StreamAnchor> loopbackAnchor() const { return loopbackAnchor_.anchor(); }
 
 private:
     struct Loss
@@ -76,6 +86,8 @@ private:
     std::atomic<uint64_t> unplacedLosses_{0};
     std::atomic<uint64_t> loopbackLost_{0};
     uint64_t loopbackLostSeen_ = 0; // consumer only
+    AnchorSlot captureAnchor_;
+    AnchorSlot loopbackAnchor_;
 };
 
 template<typename OnPair, typename OnLoss>

@@ -138,6 +138,25 @@ Result AlsaAudioClient::currentPadding(uint32_t *frames)
     return result::Ok;
 }
 
+Result AlsaAudioClient::deviceDelay(uint32_t *frames)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (const Result r = usable(); !succeeded(r))
+            return r;
+    }
+    *frames = deviceDelay_.load(std::memory_order_relaxed);
+    return result::Ok;
+}
+
+void AlsaAudioClient::noteDeviceDelay()
+{
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) == 0)
+        deviceDelay_.store(uint32_t(std::max<snd_pcm_sframes_t>(delay, 0)),
+                           std::memory_order_relaxed);
+}
+
 Result AlsaAudioClient::serviceFor(DataFlow flow) const
 {
     std::lock_guard lock(mutex_);
@@ -436,8 +455,10 @@ void AlsaAudioClient::renderLoop()
         if (moved == Step::Retry)
             continue;
         written += uint32_t(n);
-        if (written == periodFrames_)
+        if (written == periodFrames_) {
+            noteDeviceDelay();
             signal();
+        }
     }
 }
 

@@ -43,6 +43,7 @@ public:
     Result setEventHandle(std::shared_ptr<Event> event) override;
     Result bufferSize(uint32_t *frames) override;
     Result currentPadding(uint32_t *frames) override;
+    Result deviceDelay(uint32_t *frames) override;
     Result renderClient(std::shared_ptr<RenderClient> *client) override;
     Result captureClient(std::shared_ptr<CaptureClient> *client) override;
     Result start() override;
@@ -87,6 +88,7 @@ private:
     // when it needs recovery.
     int waitForPcm();
     void takeRenderPeriod(float *out);
+    void noteDeviceDelay();
     void pushPacket(const float *samples);
     // Frees the slot of the oldest packet the user is not reading.
     void dropOldestPacket();
@@ -105,6 +107,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
     std::chrono::steady_clock::time_point lastSignal_; // engine thread only
+    // Render: frames written to the PCM that have not played, as the engine thread last saw it.
+    std::atomic<uint32_t> deviceDelay_{0};
 
     std::vector<float> ring_;
     uint32_t ringRead_ = 0;

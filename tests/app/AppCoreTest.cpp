@@ -1,11 +1,9 @@
 #include "app/AppCore.h"
-#include "app/DataFolder.h"
 #include "app/MeasureSession.h"
-#include "audio/Client.h"
-#include "tests/app/StoreTestFiles.h"
-#include "tests/audio/FakePlugin.h"
+#include "app/store/DataFolder.h"
+#include "tests/app/SessionCards.h"
+#include "tests/app/store/StoreTestFiles.h"
 #include "tests/eq/SyntheticCurves.h"
-#include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
 #include <QSettings>
@@ -14,12 +12,9 @@
 #include <QThread>
 #include <atomic>
 
-using snt::test::LoopbackCard;
-
 namespace {
 
-std::shared_ptr<LoopbackCard> card;
-std::shared_ptr<FakePlugin> scripted;
+std::unique_ptr<SessionCards> cards;
 
 using Progress = QList<QPair<int, int>>;
 
@@ -65,22 +60,11 @@ class AppCoreTest : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        card = std::make_shared<LoopbackCard>();
-        scripted = std::make_shared<FakePlugin>(QStringLiteral("Scripted"));
-        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; },
-                                                   [] {
-                                                       return card;
-                                                   }}));
-        QVERIFY(audio::Client::instance());
+        cards = std::make_unique<SessionCards>();
+        QVERIFY(cards->install());
     }
 
-    void cleanupTestCase()
-    {
-        scripted.reset();
-        card.reset();
-    }
+    void cleanupTestCase() { cards.reset(); }
 
     // A second request while one runs changes nothing; progress never goes back and ends at
     // the lane count; completion comes once, on the GUI thread, after a computation elsewhere.
@@ -239,7 +223,7 @@ private slots:
 
     void noUsableSoundCard()
     {
-        scripted->defaultInput = QStringLiteral("gone");
+        cards->scripted->defaultInput = QStringLiteral("gone");
         QSettings().setValue("audio/inputDevice", "nothing by that name");
         AppCore core;
         QSignalSpy toast(&core, &AppCore::toastRequested);
@@ -247,7 +231,7 @@ private slots:
         QVERIFY(!core.session());
         QCOMPARE(toast.count(), 1);
         QCOMPARE(toast.first().first().toString(), QStringLiteral("没找到可用的声卡 / 话筒"));
-        scripted->defaultInput.clear();
+        cards->scripted->defaultInput.clear();
         QSettings().remove("audio/inputDevice");
     }
 

@@ -3,9 +3,8 @@
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
-#include "tests/audio/FakePlugin.h"
+#include "tests/app/SessionCards.h"
 #include "tests/engine/SignalTools.h"
-#include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
 #include <QSettings>
@@ -19,8 +18,9 @@ namespace {
 
 constexpr double rate = 48000.0;
 constexpr float level = -6.0f;
-std::shared_ptr<LoopbackCard> card;
-std::shared_ptr<FakePlugin> scripted;
+std::unique_ptr<SessionCards> cards;
+LoopbackCard *card = nullptr;
+FakePlugin *scripted = nullptr;
 
 // The card's measured channel: half gain, 1 ms late, a 6 dB dip at 1.5 kHz. Channel 1 is a
 // cable from output 1, the electrical reference.
@@ -102,21 +102,11 @@ class MeasureSessionTest : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        card = std::make_shared<LoopbackCard>();
-        scripted = std::make_shared<FakePlugin>(QStringLiteral("Scripted"));
-        QVERIFY(audio::Client::setPluginFactories({[] { return scripted; },
-                                                   [] {
-                                                       return card;
-                                                   }}));
-        QVERIFY(audio::Client::instance());
-        LoopbackCard::Path measured;
-        measured.sourceChannel = 0;
-        measured.gain = float(path.gain);
-        measured.delayFrames = path.delay;
-        measured.biquad = {path.bq.b0, path.bq.b1, path.bq.b2, path.bq.a1, path.bq.a2};
-        card->setPath(0, measured);
+        cards = std::make_unique<SessionCards>();
+        QVERIFY(cards->install());
+        card = cards->card.get();
+        scripted = cards->scripted.get();
+        card->setPath(0, signaltest::cardPath(path, 0));
     }
 
     void init()
@@ -129,11 +119,7 @@ private slots:
         reloadDevices();
     }
 
-    void cleanupTestCase()
-    {
-        scripted.reset();
-        card.reset();
-    }
+    void cleanupTestCase() { cards.reset(); }
 
     // Each test signal through the path against the cable reference: the path's magnitude,
     // its delay, and levels that follow from the signal's own level and the path's gain.
@@ -141,22 +127,27 @@ private slots:
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<double>("signalRmsDb"); // at 0 dB gain; NaN: too uneven to read
-        QTest::newRow("pink noise") << 0 << -14.25;
-        QTest::newRow("sine sweep") << 1 << -3.0103;
-        QTest::newRow("music signal") << 2 << qQNaN();
+        QTest::addColumn<int>("reference");
+        QTest::newRow("pink noise") << 0 << -14.25 << 1;
+        QTest::newRow("sine sweep") << 1 << -3.0103 << 1;
+        QTest::newRow("music signal") << 2 << qQNaN() << 1;
+        // The generator's own samples as the reference: paired with the moment the card plays
+        // them, they give the path's delay with nothing set by hand.
+        QTest::newRow("pink noise, looped back") << 0 << -14.25 << -1;
     }
 
     void measuresThePath()
     {
         QFETCH(int, signal);
         QFETCH(double, signalRmsDb);
+        QFETCH(int, reference);
         QSettings().setValue("measure/signalType", signal);
         MeasureSession session;
-        QVERIFY(session.start({}, {}, 0, 1, level, 0));
+        QVERIFY(session.start({}, {}, 0, reference, level, 0));
         QCOMPARE(session.inputDeviceId(), card->deviceId());
         QCOMPARE(session.outputDeviceId(), card->deviceId()); // the duplex card plays too
         session.resume();
-        QVERIFY(runFrames(session, 45));
+        QVERIFY(runFrames(session, 60));
         // The path's delay; a sweep adds the dip's group delay at the frequencies it plays.
         session.updateDelayEstimate();
         QVERIFY2(std::abs(session.estimatedDelayMs() - 1.0f) < 0.1f,

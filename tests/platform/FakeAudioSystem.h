@@ -161,6 +161,10 @@ public:
     {
         locked([this] { return event_; })->set();
     }
+    void setDeviceDelay(uint32_t frames)
+    {
+        locked([&] { deviceDelay_ = frames; });
+    }
     void consume(uint32_t frames)
     {
         locked([&] { padding_ -= std::min(padding_, frames); });
@@ -213,6 +217,10 @@ public:
     {
         return give(frames, locked([this] { return padding_; }), "currentPadding");
     }
+    Result deviceDelay(uint32_t *frames) override
+    {
+        return give(frames, locked([this] { return deviceDelay_; }), "deviceDelay");
+    }
     Result renderClient(std::shared_ptr<platform::RenderClient> *client) override
     {
         return give(client, shared_from_this(), "renderClient");
@@ -260,6 +268,7 @@ private:
     std::shared_ptr<platform::Event> event_;
     uint32_t bufferFrames_ = 0;
     uint32_t padding_ = 0;
+    uint32_t deviceDelay_ = 0;
     QByteArray staging_;
     QByteArray rendered_;
     QList<Packet> packets_;

@@ -1,6 +1,7 @@
 #include "tests/support/LoopbackCard.h"
 
 #include "audio/Stream.h"
+#include "audio/StreamTiming.h"
 #include "common/RealTime.h"
 
 #include <QElapsedTimer>
@@ -152,6 +153,8 @@ void LoopbackCard::run()
 void LoopbackCard::tick()
 {
     const realtime::Lock lock(mutex_);
+    // Output and input share the card's clock: what a tick moves happens at one instant.
+    tickTime_ = std::chrono::steady_clock::now();
     renderPeriod(streams_);
     capturePeriod(streams_);
     frame_ += periodFrames();
@@ -169,7 +172,11 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
             continue;
         periodBuffer_.fill(0.0f, frames * s.channels);
         const qint64 wanted = qint64(periodBuffer_.size()) * qint64(sizeof(float));
-        s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
+        {
+            // What the card reads now comes back `baseLatency` frames later.
+            const audio::StreamTimingScope timing(baseLatency_, tickTime_);
+            s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
+        }
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
@@ -221,6 +228,7 @@ void LoopbackCard::capturePeriod(QList<OpenStream> &streams)
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
                 periodBuffer_[f * s.channels + c] = captured_[f * channels_ + c];
+        const audio::StreamTimingScope timing(0, tickTime_);
         s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
     }

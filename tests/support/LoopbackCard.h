@@ -7,6 +7,7 @@
 #include <QVector>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <random>
 #include <thread>
@@ -22,7 +23,8 @@ namespace snt::test {
 // the card's output, and writes a period to every open capture stream, whose channels are the
 // output channels fed back through a per-channel path (source channel, gain, delay, biquad,
 // added noise). Output and input share one sample clock, so the loop latency is constant:
-// `baseLatency` plus the path's delay, in frames. Streams follow the backend rules of the audio
+// `baseLatency` plus the path's delay, in frames; the card reports `baseLatency` as its render
+// streams' latency and none for its capture streams. Streams follow the backend rules of the audio
 // client: the card opens the QIODevice, and tears a stream down after its close(). The card
 // thread is a real-time section: it allocates nothing while it runs.
 class LoopbackCard : public audio::Plugin
@@ -108,6 +110,7 @@ private:
     QVector<float> periodBuffer_;
     QVector<float> captured_;
     qint64 frame_ = 0;
+    std::chrono::steady_clock::time_point tickTime_;
     std::mt19937 noise_{12345};
 
     bool failOpen_ = false;
