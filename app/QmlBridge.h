@@ -25,7 +25,7 @@ struct DisplaySource;
 // Every call arrives on the GUI thread. The members are spread over several source files, one
 // per area: QmlBridge.cpp (object, settings, theme, toast), QmlBridgeNavigation.cpp,
 // QmlBridgeAudioInput.cpp, QmlBridgeMeasuring.cpp, QmlBridgeCurves.cpp and QmlBridgeTuning.cpp
-// (what the measuring flow needs of the tuning workflows).
+// (what the measuring flow needs of the tuning workflows); further areas follow at the end.
 class QmlBridge : public QObject
 {
     Q_OBJECT
@@ -326,6 +326,7 @@ private:
     void averageCurves();
     void holdProgress();
     void updateProgress();
+    void takeLiveCurve(const snt::eq::Measured &live);
     void takePoint();
     void armRun();
     void clearFlow(bool lineArray);
@@ -348,7 +349,9 @@ private:
     void buildTargets();
     void prepareSelectedTarget();
     void restoreSchemeEntry(int index);
-    void handOverWorkflowCapture();
+    void captureSubMeasure();
+    void captureFillAlign();
+    void captureSubAlign();
 
     // Members in construction order: the core first, the tick timer before the processor
     // client, the client before the pack-save timer.
@@ -425,4 +428,21 @@ private:
 
     // Display curves kept while the lists they were made from stay the same.
     std::unique_ptr<CurveFeedCache> feeds_;
+
+    // Every further area declares its members in one block of its own under its heading below
+    // (properties, public members, signals, then private members, each with its access
+    // specifier) and defines them in a source file of its own, QmlBridge<Area>.cpp.
+
+    // Projects and curve packs
+
+    // Saving results as curve packs
+
+    // System audio check
+
+    // Update check
+
+    // Calibration files
+
+    // Tuning workflows: schemes and targets, bands and corners, delivery, fill and subwoofer
+    // alignment
 };

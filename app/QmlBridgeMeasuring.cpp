@@ -165,10 +165,7 @@ void QmlBridge::onMeasureTick()
     Measured live;
     session->transferFunction(live.freq, live.magnitude, live.coherence, &live.phase);
     if (!live.freq.isEmpty() && !live.magnitude.isEmpty()) {
-        core_->measuredFreq = live.freq;
-        core_->measuredMagnitude = live.magnitude;
-        core_->measuredCoherence = live.coherence;
-        core_->measuredPhase = live.phase;
+        takeLiveCurve(live);
         emit curveChanged();
     }
 
@@ -190,6 +187,21 @@ void QmlBridge::onMeasureTick()
     emit measureTick();
     if (armed_ && measureProgress_ >= 1.0)
         captureMeasurement();
+}
+
+// The measurement publishes every 80 ms, the tick polls every 33 ms: a list that did not change
+// since the last tick is kept as it is, so the chart feeds made from it are not made again.
+void QmlBridge::takeLiveCurve(const Measured &live)
+{
+    const auto take = [](QList<float> &kept, const QList<float> &fresh) {
+        // Two empty lists are not compared: Qt would compare their null data.
+        if (kept.size() != fresh.size() || (!kept.isEmpty() && kept != fresh))
+            kept = fresh;
+    };
+    take(core_->measuredFreq, live.freq);
+    take(core_->measuredMagnitude, live.magnitude);
+    take(core_->measuredCoherence, live.coherence);
+    take(core_->measuredPhase, live.phase);
 }
 
 void QmlBridge::updateProgress()
@@ -220,8 +232,14 @@ void QmlBridge::captureMeasurement()
     measuring_ = false;
     const bool wasArmed = armed_;
     armed_ = false;
+    // A run a tuning workflow started ends in that workflow's own capture.
     if (subCaptureMarker_ >= 0 || fillCaptureMarker_ >= 0 || subAlignCaptureMarker_ >= 0) {
-        handOverWorkflowCapture();
+        if (subCaptureMarker_ >= 0)
+            captureSubMeasure();
+        else if (fillCaptureMarker_ >= 0)
+            captureFillAlign();
+        else
+            captureSubAlign();
         emit measuringChanged();
         emit measureTick();
         return;

@@ -97,11 +97,20 @@ int QmlBridge::subStageIndex(const QString &name)
     return int(screens::subwooferStages.indexOf(name));
 }
 
-// A run the subwoofer measurement, the fill alignment or the subwoofer alignment started ends in
-// that workflow's own capture, chosen by the first marker set in that order, which takes the
-// session's result before it lets the session go. Without a workflow to take it, the run ends
-// without a result and frees the sound card.
-void QmlBridge::handOverWorkflowCapture()
+// The captures of the runs the subwoofer measurement, the fill alignment and the subwoofer
+// alignment start. Each takes the session's result itself before it lets the session go; until
+// a workflow takes its result, its run ends without one and frees the sound card.
+void QmlBridge::captureSubMeasure()
+{
+    core_->releaseSession();
+}
+
+void QmlBridge::captureFillAlign()
+{
+    core_->releaseSession();
+}
+
+void QmlBridge::captureSubAlign()
 {
     core_->releaseSession();
 }
