@@ -279,11 +279,17 @@ private slots:
         QVERIFY2(std::abs(mainLevel(1000.0) - mainLevel(3000.0) + 6.0) < 1.5,
                  qPrintable(QString::number(mainLevel(1000.0) - mainLevel(3000.0))));
 
-        // The meters far apart: the capture waits with its progress held.
+        // The calibration run becomes the capture without starting the audio again; with the
+        // meters far apart the capture waits, its progress held.
         setLoudspeaker(0.02f, 48, false);
+        bridge.subLevelCalibrate();
+        QVERIFY(bridge.measuring() && bridge.subCalibrating() && !bridge.autoMeasuring());
+        QTRY_COMPARE(card->openStreamCount(), 2); // playing and recording
+        const int opened = card->openCalls();
         bridge.subMeasure();
-        QVERIFY(bridge.autoMeasuring() && bridge.subWaitingForLevel());
+        QVERIFY(bridge.autoMeasuring() && !bridge.subCalibrating());
         QTest::qWait(2500);
+        QCOMPARE(card->openCalls(), opened);
         QVERIFY(bridge.measuring() && bridge.subWaitingForLevel());
         QCOMPARE(bridge.measureProgress(), 0.0);
         setLoudspeaker(subGain, 48, false);
