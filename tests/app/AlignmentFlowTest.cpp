@@ -227,14 +227,9 @@ private slots:
         QCOMPARE(bridge.fillAlignStep(), 0);
         QVERIFY(bridge.fillPulseMain().isEmpty());
 
-        bridge.loadFillAlignDemo(2, 3.2);
-        QCOMPARE(bridge.fillAlignDelayMs(), 3.2);
+        bridge.loadFillAlignDemo(2, 3.2); // both pulses in: nothing plays any more
         bridge.fillAlignPlay();
         QVERIFY(!bridge.measuring());
-        bridge.beginFillAlign();
-        QCOMPARE(bridge.fillAlignStep(), 0);
-        QVERIFY(bridge.fillPulseMain().isEmpty() && bridge.fillAlignDelayMs() == 0.0);
-        bridge.go(QStringLiteral("主页"));
     }
 
     // From a main pack to an aligned, saved subwoofer: the processed main curve as reference,
@@ -366,25 +361,6 @@ private slots:
         }
         QCOMPARE(bridge.core().curvePacks.size(), 2); // one alignment pack, replaced each time
         QVERIFY(fileLines(diagnostics::alignmentFile()).value(0).contains(" aligned=1 "));
-
-        // A capture that cannot be written: nothing is saved, and the engineer is told.
-        const QList<CurvePack> before = bridge.core().curvePacks;
-        const QString raw = rawDir();
-        QVERIFY(QDir(raw).removeRecursively());
-        QFile blocker(raw);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        bridge.subAlignRestart();
-        setLoudspeaker(1.0f, 48, true);
-        bridge.subAlignMeasure();
-        QTRY_COMPARE_WITH_TIMEOUT(bridge.subAlignStage(), 1, longWaitMs);
-        setLoudspeaker(subGain, 120, false);
-        bridge.subAlignMeasure();
-        QTRY_COMPARE_WITH_TIMEOUT(bridge.subAlignStage(), 2, longWaitMs);
-        QVERIFY(bridge.subAlignAligned());
-        QCOMPARE(bridge.toastText(), QStringLiteral("这次对齐没存下来：曲线文件写不进文档文件夹"));
-        QCOMPARE(bridge.core().curvePacks, before);
-        QVERIFY(QFile::remove(raw));
     }
 
     // Each demo step: the stage and screen, the designed demo curves with their two bands, the
