@@ -15,10 +15,16 @@ namespace {
 const QStringList packCurveLabels{QStringLiteral("全频"), QStringLiteral("超低"),
                                   QStringLiteral("耦合")};
 
-// The level a pack keeps of a capture: as measured when there is one per point, else smoothed.
-const QList<float> &storedLevel(const SubwooferCurve &curve)
+// A capture into one of a pack's two capture slots; the level as measured when there is one per
+// point, else the smoothed one (dB either way).
+void storeCapture(const SubwooferCurve &curve, int &points, QList<float> &freq, QList<float> &level,
+                  QList<float> &phase, QList<float> &coherence)
 {
-    return curve.rawDb.size() == curve.freq.size() ? curve.rawDb : curve.db;
+    points = int(curve.freq.size());
+    freq = curve.freq;
+    level = curve.rawDb.size() == curve.freq.size() ? curve.rawDb : curve.db;
+    phase = curve.phase;
+    coherence = curve.coherence;
 }
 
 qsizetype packIndex(const ProjectStore &store, const QString &name)
@@ -109,17 +115,9 @@ CurvePack SubwooferAlignment::packRecord(const CurvePack &base,
     // written and listed.
     pack.rawFile.clear();
     pack.rawFile2.clear();
-    pack.rawPoints = int(main.freq.size());
-    pack.freq = main.freq;
-    pack.level = storedLevel(main);
-    pack.phase = main.phase;
-    pack.coherence = main.coherence;
+    storeCapture(main, pack.rawPoints, pack.freq, pack.level, pack.phase, pack.coherence);
     pack.delayMs = mainDelayMs;
-    pack.rawPoints2 = int(sub.freq.size());
-    pack.freq2 = sub.freq;
-    pack.level2 = storedLevel(sub);
-    pack.phase2 = sub.phase;
-    pack.coherence2 = sub.coherence;
+    storeCapture(sub, pack.rawPoints2, pack.freq2, pack.level2, pack.phase2, pack.coherence2);
     pack.delayMs2 = subDelayMs;
     pack.pointsFile.clear();
     pack.pointCount = 0;

@@ -5,7 +5,7 @@
 // diagnostics), one subwoofer EQ edit followed by a read of every curve and figure the result
 // screen shows, and the fill alignment's pulse capture on a 16384-point impulse response.
 // Limits: 100 ms for each of the first two, 16 ms at the 95th percentile for the edit, 2 ms for
-// the pulse capture.
+// the pulse capture; each benchmark's label repeats its limit.
 #include "app/AlignmentDiagnostics.h"
 #include "app/ChartPoints.h"
 #include "app/FillAlignment.h"
@@ -66,28 +66,6 @@ SubwooferCrossover designed()
     return c;
 }
 
-void reportMs(benchmark::State &state, std::vector<double> ms, double limitMs)
-{
-    state.counters["median_ms"] = percentile(ms, 0.5);
-    state.counters["p95_ms"] = percentile(ms, 0.95);
-    state.counters["limit_ms"] = limitMs;
-}
-
-template<typename Step>
-void timeInMs(benchmark::State &state, double limitMs, Step step)
-{
-    std::vector<double> ms;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        step();
-        const double seconds
-                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        ms.push_back(seconds * 1e3);
-    }
-    reportMs(state, ms, limitMs);
-}
-
 void subAlignCapture(benchmark::State &state)
 {
     const Capture main = capture(false);
@@ -97,7 +75,7 @@ void subAlignCapture(benchmark::State &state)
     mainCaptured.takeCapture(SubwooferAlignment::MainCapture, main.freq, main.magnitude,
                              main.coherence, main.phase, 3.0);
     SubwooferAlignment alignment;
-    timeInMs(state, 100.0, [&] {
+    timeEachIteration(state, [&] {
         alignment = mainCaptured;
         snt::eq::CrossoverResult design = crossover.result;
         alignment.takeCapture(SubwooferAlignment::SubCapture, sub.freq, sub.magnitude,
@@ -105,7 +83,7 @@ void subAlignCapture(benchmark::State &state)
         alignment.align(design);
         diagnostics::writeAlignment(design, alignment);
     });
-    state.SetLabel(QStringLiteral("aligned %1: %2 ms")
+    state.SetLabel(QStringLiteral("limit 100 ms; aligned %1: %2 ms")
                            .arg(alignment.aligned)
                            .arg(alignment.delayMs)
                            .toStdString());
@@ -114,12 +92,13 @@ void subAlignCapture(benchmark::State &state)
 void subRecomputeAtAlignStage(benchmark::State &state)
 {
     SubwooferCrossover crossover = designed();
-    timeInMs(state, 100.0, [&] {
+    timeEachIteration(state, [&] {
         crossover.design(true);
         diagnostics::writeCrossover(crossover);
         benchmark::DoNotOptimize(crossover.result);
     });
-    state.SetLabel(crossover.result.aligned ? "designed and aligned" : "designed");
+    state.SetLabel(crossover.result.aligned ? "limit 100 ms; designed and aligned"
+                                            : "limit 100 ms; designed");
 }
 
 // What the result screen reads after each edit, through the functions behind the bridge's
@@ -140,10 +119,11 @@ void subEditCycle(benchmark::State &state)
 {
     SubwooferCrossover crossover = designed();
     int step = 0;
-    timeInMs(state, 16.0, [&] {
+    timeEachIteration(state, [&] {
         crossover.updateEq(0, 60.0 + (step++ % 40), 1.0, -3.0);
         benchmark::DoNotOptimize(readResultScreen(crossover));
     });
+    state.SetLabel("limit 16 ms at p95");
 }
 
 void fillPulseCapture(benchmark::State &state)
@@ -155,10 +135,11 @@ void fillPulseCapture(benchmark::State &state)
         timeMs[i] = float((i - points / 2) * 1000.0 / 48000.0);
         amplitude[i] = float(std::exp(-std::pow((i - 9000) / 6.0, 2.0)) + 0.001 * (i % 7));
     }
-    timeInMs(state, 2.0, [&] {
+    timeEachIteration(state, [&] {
         FillAlignment fill;
         benchmark::DoNotOptimize(fill.capture(FillAlignment::MeasureMain, timeMs, amplitude));
     });
+    state.SetLabel("limit 2 ms");
 }
 
 } // namespace

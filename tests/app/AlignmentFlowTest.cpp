@@ -5,8 +5,7 @@
 #include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
-#include "audio/Client.h"
-#include "tests/support/LoopbackCard.h"
+#include "tests/app/SessionCards.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
@@ -30,7 +29,8 @@ constexpr int longWaitMs = 60000;
 constexpr double crossoverHz = 100.0;
 constexpr float subGain = 2.0f; // the subwoofer's low band as loud as the reference's whole band
 
-std::shared_ptr<LoopbackCard> card;
+std::unique_ptr<SessionCards> cards;
+LoopbackCard *card = nullptr;
 
 // Linkwitz-Riley corners of order 2 (a first-order Butterworth squared), from the bilinear
 // transform: the low-pass minus the high-pass is an all-pass, their sum has a null at the corner.
@@ -145,24 +145,21 @@ class AlignmentFlowTest : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        card = std::make_shared<LoopbackCard>();
-        QVERIFY(audio::Client::setPluginFactories({[] {
-            return card;
-        }}));
-        QVERIFY(audio::Client::instance());
+        cards = std::make_unique<SessionCards>();
+        QVERIFY(cards->install());
+        card = cards->card.get();
     }
 
     void init()
     {
         QSettings settings;
         settings.clear();
+        settings.setValue("audio/inputDevice", "Loopback test card");
         settings.setValue("measure/signalType", 0); // pink noise
         QVERIFY(QDir(documentsRoot()).removeRecursively());
     }
 
-    void cleanupTestCase() { card.reset(); }
+    void cleanupTestCase() { cards.reset(); }
 
     // The main system and the fill whole samples apart, with noise on the path: the proposed
     // delay is the difference within one sample, either sign.
