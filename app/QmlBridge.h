@@ -463,7 +463,6 @@ signals:
     void fillAlignChanged();
 
 private:
-    void stopFillRun();
     FillAlignment fill_;
 
     // Subwoofer crossover and its time alignment (QmlBridgeSubwoofer.cpp)

@@ -27,17 +27,13 @@ QVariantList QmlBridge::fillPulseFill() const
     return fill_.fillPulse();
 }
 
-void QmlBridge::stopFillRun()
-{
-    stopRun();
-    emit measuringChanged();
-    emit measureTick();
-}
-
 void QmlBridge::beginFillAlign()
 {
-    if (measuring_)
-        stopFillRun();
+    if (measuring_) {
+        stopRun();
+        emit measuringChanged();
+        emit measureTick();
+    }
     fill_.reset();
     fillCaptureMarker_ = -1;
     emit fillAlignChanged();
