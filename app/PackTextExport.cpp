@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 
 namespace {
 
@@ -22,10 +24,18 @@ const QString aligned = QStringLiteral("对齐后");
 const QString measured = QStringLiteral("原始");
 const QString processed = QStringLiteral("处理后");
 
-QByteArray cell(const QList<float> &values, qsizetype i)
+// One value with 4 decimals, as printf's "%.4f" writes it, or "*" past the list's end.
+void appendCell(QByteArray &text, const QList<float> &values, qsizetype i)
 {
-    return i < values.size() ? QByteArray::number(double(values[i]), 'f', 4)
-                             : QByteArrayLiteral("*");
+    if (i >= values.size()) {
+        text += '*';
+        return;
+    }
+    std::array<char, 64> digits; // the largest float has 39 digits before the point
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), double(values[i]),
+                                   std::chars_format::fixed, 4)
+                             .ptr;
+    text.append(digits.data(), end - digits.data());
 }
 
 QList<float> turned(QList<float> phase, double byDegrees)
@@ -168,8 +178,14 @@ QByteArray PackTextExport::text(const Curve &curve)
     text += "# frequency_hz\tdb\tphase_deg\tcoherence\n";
     text.reserve(text.size() + curve.freq.size() * 40);
     for (qsizetype i = 0; i < curve.freq.size(); ++i) {
-        text += cell(curve.freq, i) + '\t' + cell(curve.level, i) + '\t' + cell(curve.phase, i)
-                + '\t' + cell(curve.coherence, i) + '\n';
+        appendCell(text, curve.freq, i);
+        text += '\t';
+        appendCell(text, curve.level, i);
+        text += '\t';
+        appendCell(text, curve.phase, i);
+        text += '\t';
+        appendCell(text, curve.coherence, i);
+        text += '\n';
     }
     return text;
 }
