@@ -101,7 +101,7 @@ bool QmlBridge::movePack(int from, int before, const QString &project)
     if (from < 0 || from >= count || before < -1 || before > count)
         return false;
     if (!core_->moveCurvePack(from, before, project)) {
-        toast(QStringLiteral("没移成：曲线文件写不进去"));
+        toast(QStringLiteral("没移成，请检查文档文件夹能否写入"));
         return false;
     }
     emit projectsChanged();
@@ -117,7 +117,7 @@ bool QmlBridge::deleteCurvePack(int index)
         return false;
     const QString name = core_->curvePacks[index].name;
     if (!core_->deleteCurvePack(index)) {
-        toast(QStringLiteral("没删掉：曲线文件写不进去"));
+        toast(QStringLiteral("没删掉，请检查文档文件夹能否写入"));
         return false;
     }
     if (name == savedPackName_) {
