@@ -41,23 +41,18 @@ class CalibrationFolderTest : public QObject
 private slots:
     void init() { QDir(documentsRoot()).removeRecursively(); }
 
-    void emptyFolderListsOnlyTheFixedChoices()
-    {
-        for (const int kind : {0, 1, 2}) {
-            const QVariantList entries = CalibrationFolder::pickerEntries(kind, QString());
-            QCOMPARE(entries.size(), 2);
-            QCOMPARE(entries[0].toMap(),
-                     (QVariantMap{{"value", ""}, {"label", "未选择"}, {"short", "未选择"}}));
-            QCOMPARE(entries[1].toMap().value("value").toString(), QStringLiteral("__import__"));
-            QCOMPARE(entries[1].toMap().value("label").toString(), QStringLiteral("导入校准文件…"));
-        }
-    }
-
-    // Files belong to a kind by sub-folder or name prefix; one entry per name without case, the
-    // sub-folder's copy preferred unless the other is the current one; entries in the order of
-    // their lower-case names; a current file that is gone stays, marked.
+    // Without files only the two fixed choices. Files belong to a kind by sub-folder or name
+    // prefix; one entry per name without case, the sub-folder's copy preferred unless the other
+    // is the current one; entries in the order of their lower-case names; a current file that is
+    // gone stays, marked.
     void filesAreListedByKindAndName()
     {
+        const QVariantList empty = CalibrationFolder::pickerEntries(0, QString());
+        QCOMPARE(empty,
+                 (QVariantList{QVariantMap{{"value", ""}, {"label", "未选择"}, {"short", "未选择"}},
+                               QVariantMap{{"value", "__import__"},
+                                           {"label", "导入校准文件…"},
+                                           {"short", "导入校准文件…"}}}));
         for (const char *file :
              {"测量麦/A.txt", "测量麦_B.cal", "手雷/C.csv", "other.txt", "测量麦_X.txt",
               "测量麦/测量麦_x.TXT", "测量麦/deep/D.txt", "测量麦/skip.doc"})
@@ -65,6 +60,7 @@ private slots:
         QCOMPARE(listed(0), (QStringList{"A.txt=测量麦/A.txt", "D.txt=deep/D.txt",
                                          "B.cal=校准/测量麦_B.cal", "x.TXT=测量麦/测量麦_x.TXT"}));
         QCOMPARE(listed(1), QStringList{"C.csv=手雷/C.csv"});
+        QVERIFY(listed(2).isEmpty());
         QCOMPARE(listed(0, inFolder("测量麦_X.txt")).last(),
                  QStringLiteral("X.txt=校准/测量麦_X.txt"));
 

@@ -2,39 +2,22 @@
 """Prints what a data folder holds, read with nothing but the file formats: every project file
 and the root file as parsed JSON, and every capture file of the raw folder decoded with struct.
 
-.raw:    b"SNTRAW3", int32 n, then n float32 each of frequency, level, phase, coherence.
-.points: b"SNTPTS1", int32 count, then per point int32 n and its four arrays of n float32.
-All numbers little-endian."""
+.raw: b"SNTRAW3", int32 n, then n float32 each of frequency, level, phase, coherence, all
+little-endian."""
 import json
 import os
 import struct
 import sys
 
-NAMES = ("freq", "level", "phase", "coherence")
-
-
-def arrays(data, offset, n):
-    values = {}
-    for name in NAMES:
-        values[name] = list(struct.unpack_from("<%df" % n, data, offset))
-        offset += 4 * n
-    return values, offset
-
 
 def capture(data):
-    if data[:7] == b"SNTRAW3":
-        (n,) = struct.unpack_from("<i", data, 7)
-        values, end = arrays(data, 11, n)
-        return dict(values, kind="raw", n=n, trailing=len(data) - end)
-    if data[:7] == b"SNTPTS1":
-        (count,) = struct.unpack_from("<i", data, 7)
-        offset, points = 11, []
-        for _ in range(count):
-            (n,) = struct.unpack_from("<i", data, offset)
-            values, offset = arrays(data, offset + 4, n)
-            points.append(dict(values, n=n))
-        return {"kind": "points", "points": points, "trailing": len(data) - offset}
-    return {"kind": "unknown", "size": len(data)}
+    if data[:7] != b"SNTRAW3":
+        return {"kind": "other", "size": len(data)}
+    (n,) = struct.unpack_from("<i", data, 7)
+    result = {"kind": "raw", "n": n, "trailing": len(data) - 11 - 16 * n}
+    for k, name in enumerate(("freq", "level", "phase", "coherence")):
+        result[name] = list(struct.unpack_from("<%df" % n, data, 11 + 4 * n * k))
+    return result
 
 
 def main(root):
