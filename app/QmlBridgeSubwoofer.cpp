@@ -6,6 +6,7 @@
 #include "app/AppCore.h"
 #include "app/ChartPoints.h"
 #include "app/MeasureSession.h"
+#include "app/PackCurves.h"
 #include "app/QmlBridge.h"
 #include "app/ScreenNames.h"
 #include "app/SubwooferDemo.h"
@@ -29,24 +30,6 @@ enum Stage { GuideStage = 0, MeasureStage = 1, ResultStage = 2, AlignStage = 3 }
 const QString &stageScreen(int stage)
 {
     return screens::subwooferStages[stage];
-}
-
-// The pack's first capture with its own EQ and corners: prepared for display, the processed
-// curve of the loudspeaker.
-snt::eq::CurveRecord processedPackRecord(const CurvePack &pack, int smoothBands)
-{
-    snt::eq::CurveRecord record;
-    record.freq = pack.freq;
-    record.levelDb = pack.level;
-    record.phaseDeg = pack.phase;
-    record.coherence = pack.coherence;
-    record.delayMs = pack.delayMs;
-    record.bands = pack.bands;
-    record.corners.highPass = pack.low;
-    record.corners.lowPass = pack.high;
-    record.corners.lowCutSuspect = pack.lcSuspect;
-    record.smoothBands = smoothBands;
-    return record;
 }
 
 // A curve with a value per frequency as the charts take it.
@@ -273,14 +256,13 @@ bool QmlBridge::subLoadMainPack(int index)
         toast(unreadablePackText);
         return false;
     }
-    const snt::eq::DisplayCurve unsmoothed
-            = snt::eq::prepareDisplayCurve(processedPackRecord(pack, 0));
+    const snt::eq::DisplayCurve unsmoothed = snt::eq::prepareDisplayCurve(packCurveRecord(pack, 0));
     if (!unsmoothed.valid) {
         toast(unreadablePackText);
         return false;
     }
-    subXover_.setMainReference(
-            unsmoothed, snt::eq::prepareDisplayCurve(processedPackRecord(pack, mainSmoothing)));
+    subXover_.setMainReference(unsmoothed,
+                               snt::eq::prepareDisplayCurve(packCurveRecord(pack, mainSmoothing)));
     subXover_.mainPackIndex = index;
     subXover_.mainName = pack.name;
     subXover_.mainProject = pack.project;
@@ -288,23 +270,6 @@ bool QmlBridge::subLoadMainPack(int index)
     emit subChanged();
     toast(QStringLiteral("已加载 %1（处理后）").arg(pack.name));
     return true;
-}
-
-// The summary the curve lists show of a pack.
-QVariantMap QmlBridge::packSummary(const CurvePack &pack, int index) const
-{
-    return {{QStringLiteral("index"), index},
-            {QStringLiteral("name"), pack.name},
-            {QStringLiteral("use"), pack.use},
-            {QStringLiteral("project"), pack.project},
-            {QStringLiteral("time"), pack.time},
-            {QStringLiteral("seq"), pack.seq},
-            {QStringLiteral("count"), pack.count},
-            {QStringLiteral("delayMs"), pack.delayMs},
-            {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
-            {QStringLiteral("smoothBands"), smoothingBands_},
-            {QStringLiteral("smoothingLabel"), smoothingLabel()},
-            {QStringLiteral("question"), pack.question}};
 }
 
 QVariantList QmlBridge::subMainPacks() const
@@ -316,7 +281,7 @@ QVariantList QmlBridge::subMainPacks() const
         for (qsizetype i = 0; i < packs.size(); ++i) {
             if (!belongs(packs[i]))
                 continue;
-            QVariantMap entry = packSummary(packs[i], int(i));
+            QVariantMap entry = curvePackSummary(packs[i], int(i));
             entry.insert(QStringLiteral("label"), labelWithProject ? QStringLiteral("%1 · %2").arg(
                                                           packs[i].project, packs[i].name)
                                                                    : packs[i].name);
