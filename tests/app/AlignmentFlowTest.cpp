@@ -357,6 +357,9 @@ private slots:
                          qPrintable(QString("%1: %2 dB").arg(row.name).arg(uncorrected)));
         }
         QCOMPARE(bridge.core().curvePacks.size(), 2); // one alignment pack, replaced each time
+        const QVariantMap detail = bridge.curvePackDetail(1); // as the curve window shows it
+        QVERIFY(detail.value("subAlign").toBool() && !detail.value("third").toList().isEmpty());
+        QCOMPARE(detail.value("curveLabels").toStringList(), (QStringList{"全频", "超低", "耦合"}));
         QVERIFY(fileLines(diagnostics::alignmentFile()).value(0).contains(" aligned=1 "));
     }
 
