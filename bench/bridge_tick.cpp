@@ -115,18 +115,15 @@ BENCHMARK(tickAndReadEveryFeed)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-    QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-    QSettings().setValue("measure/signalType", 0);
-    card = std::make_shared<snt::test::LoopbackCard>();
-    audio::Client::setPluginFactories({[] {
-        return card;
-    }});
-    const int result = runBenchmarks(argc, argv);
+    const int result = runBenchmarksInOwnHome(argc, argv, [] {
+        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+        QSettings().setValue("measure/signalType", 0);
+        card = std::make_shared<snt::test::LoopbackCard>();
+        audio::Client::setPluginFactories({[] {
+            return card;
+        }});
+    });
     card.reset();
     return result;
 }
