@@ -72,22 +72,13 @@ void editCycle(benchmark::State &state)
     state.SetLabel(label(*bridge));
     const snt::eq::SchemeBand first = bridge->core().schemes[0].bands.value(0);
     int step = 0;
-    std::vector<double> us;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
+    timeEachIteration(state, [&] {
         // A new gain every time, so every cycle makes the edited preview anew.
         bridge->updateEqBand(0, first.freq, first.q, -6.0 + 0.001 * (++step % 10000));
         benchmark::DoNotOptimize(bridge->corners().size() + bridge->eqBands().size()
                                  + bridge->schemeAfter().size() + bridge->schemeBefore().size()
                                  + bridge->schemeCoherence().size());
-        const double seconds
-                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        us.push_back(seconds * 1e6);
-    }
-    state.counters["median_us"] = percentile(us, 0.5);
-    state.counters["p95_us"] = percentile(us, 0.95);
-    state.counters["p99_us"] = percentile(us, 0.99);
+    });
 }
 
 } // namespace
@@ -101,12 +92,9 @@ BENCHMARK(editCycle)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-    QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-    audio::Client::setPluginFactories({});
-    return runBenchmarks(argc, argv);
+    return runBenchmarksInOwnHome(argc, argv, [] {
+        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+        audio::Client::setPluginFactories({});
+    });
 }
