@@ -236,12 +236,6 @@ private slots:
                         "3 PEQ 200 -1.5 2\n4 PEQ 300 -1.5 2\n5 PEQ 400 -1.5 2\n6 PEQ 500 -1.5 2\n"
                         "7 PEQ 600 -1.5 2\n8 PEQ 700 -1.5 2\n9 LPF LR 36 12000\n")
                 << 7;
-        QTest::newRow("ten bands, no corner: nine kept")
-                << 10 << false
-                << crlf("XTA OUTPUT FILTERS\n1 PEQ 100 -1.5 2\n2 PEQ 200 -1.5 2\n"
-                        "3 PEQ 300 -1.5 2\n4 PEQ 400 -1.5 2\n5 PEQ 500 -1.5 2\n6 PEQ 600 -1.5 2\n"
-                        "7 PEQ 700 -1.5 2\n8 PEQ 800 -1.5 2\n9 PEQ 900 -1.5 2\n")
-                << 9;
     }
 
     void xtaOnTheClipboardAfterTheConverterEnded()
