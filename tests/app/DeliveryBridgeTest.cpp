@@ -317,6 +317,22 @@ private slots:
         QVERIFY(text.startsWith("XTA OUTPUT FILTERS\r\n1 HPF LR 36 50\r\n2 PEQ "));
         QVERIFY(text.endsWith("9 LPF BUTTER 6 12000\r\n"));
     }
+
+    // Other programs read what the bridge put on the clipboard; the window system asks the
+    // program for it, so the event loop runs while xclip reads. Registered a second time on the
+    // X11 platform; the offscreen run checks the program's own clipboard only.
+    void clipboardServedToOtherPrograms()
+    {
+        bridge_->copyCurrentParams();
+        const QString text = QGuiApplication::clipboard()->text();
+        QVERIFY(text.startsWith("{\n    \"delay\": 0,"));
+        if (QGuiApplication::platformName() != "xcb")
+            return;
+        QProcess xclip;
+        xclip.start("xclip", {"-o", "-selection", "clipboard"});
+        QTRY_COMPARE(xclip.state(), QProcess::NotRunning);
+        QCOMPARE(xclip.readAllStandardOutput(), text.toUtf8());
+    }
 };
 
 SNT_GUI_TEST_MAIN(DeliveryBridgeTest)
