@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/ConverterExport.h"
 #include "app/FillAlignment.h"
 #include "app/LevelWindow.h"
+#include "app/SchemePreviews.h"
 #include "app/SubwooferAlignment.h"
 #include "app/SubwooferCrossover.h"
 #include "eq/Records.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -14,6 +17,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 class AppCore;
@@ -495,6 +499,64 @@ private:
     // Tuning workflows: schemes and targets, bands and corners, delivery, fill and subwoofer
     // alignment
 
+    // Scheme choice, band and corner editing, EQ delivery (QmlBridgeDelivery.cpp)
+    Q_PROPERTY(QVariantList schemes READ schemes NOTIFY schemesChanged)
+    Q_PROPERTY(int selectedScheme READ selectedScheme WRITE setSelectedScheme NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeBefore READ schemeBefore NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeAfter READ schemeAfter NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeTarget READ schemeTarget NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeCoherence READ schemeCoherence NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList eqBands READ eqBands NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantMap corners READ corners NOTIFY schemesChanged)
+
+public:
+    QVariantList schemes() const;
+    int selectedScheme() const;
+    void setSelectedScheme(int index);
+    QVariantList schemeBefore() const;
+    QVariantList schemeAfter() const;
+    QVariantList schemeTarget() const;
+    QVariantList schemeCoherence() const;
+    QVariantList eqBands() const;
+    QVariantMap corners() const;
+    Q_INVOKABLE void selectScheme(int index) { setSelectedScheme(index); }
+    Q_INVOKABLE void selectTarget(int index) { setSelectedTarget(index); }
+    Q_INVOKABLE QVariantMap schemeCurves(int index) const;
+    Q_INVOKABLE void enterScheme(int index);
+    Q_INVOKABLE void addEqBand();
+    Q_INVOKABLE void removeEqBand(int index);
+    Q_INVOKABLE void setEqBandEnabled(int index, bool enabled);
+    Q_INVOKABLE void updateEqBand(int index, double freq, double q, double gainDb);
+    Q_INVOKABLE void updateCorner(const QString &kind, double hz, double slopeDbOct);
+    Q_INVOKABLE void updateCornerType(const QString &kind, const QString &type);
+    Q_INVOKABLE void copyCurrentParams();
+    Q_INVOKABLE bool exportCurrentPack();
+    Q_INVOKABLE QVariantMap uploadEqToOfficial(bool isOut, int idx);
+    Q_INVOKABLE QVariantMap exportEqToProcessor(const QString &target);
+    // Where the converter program is looked for; the program's own folder by default.
+    void setConverterFolder(const QString &folder) { converter_.setConverterFolder(folder); }
+    // The processor list of the current screen's result; false with `error` naming `verb`.
+    bool collectProcessorEq(ProcessorEqList &list, const QString &verb, QString &error) const;
+
+private:
+    bool hasSelectedScheme() const;
+    snt::eq::Measured currentMeasurement() const;
+    QVariantMap schemePreviewMap(const snt::eq::Scheme &scheme) const;
+    QVariantMap selectedSchemeCurves() const;
+    QVariantList selectedCurve(const QString &key) const;
+    snt::eq::CornerEstimate shownCorners() const;
+    bool prepareCorners();
+    bool editSelectedBands(const std::function<bool(QList<snt::eq::SchemeBand> &)> &edit);
+    void editCorner(const QString &kind, const std::function<bool(snt::eq::Corner &)> &edit);
+    void applySelectedScheme();
+    void syncSchemeToPack();
+    QJsonObject currentPresetJson() const;
+    // Puts the preset on the clipboard as indented text and tells the engineer.
+    void copyPreset(const QJsonObject &preset);
+
+    mutable SchemePreviews previews_;
+    ConverterExport converter_;
+
     // Fill alignment (QmlBridgeFillAlignment.cpp)
     Q_PROPERTY(int fillAlignStep READ fillAlignStep NOTIFY fillAlignChanged)
     Q_PROPERTY(double fillAlignDelayMs READ fillAlignDelayMs NOTIFY fillAlignChanged)
@@ -597,6 +659,8 @@ public:
     Q_INVOKABLE void subAlignRestart();
     Q_INVOKABLE void subAlignMeasure();
     Q_INVOKABLE void loadSubXoverDemo(int step);
+    Q_INVOKABLE void copySubParams();
+    Q_INVOKABLE bool exportSubPack();
     // Saves the aligned result as a curve pack (also the start-up option that saves the demo).
     void saveSubAlignPack();
 
@@ -605,6 +669,7 @@ private:
     void showDesign();
     void recomputeSubXover();
     void resetSubAlignment();
+    QJsonObject subPresetJson() const;
     SubwooferCrossover subXover_;
     SubwooferAlignment subAlign_;
 };

@@ -5,6 +5,7 @@
 #include "app/AlignmentDiagnostics.h"
 #include "app/AppCore.h"
 #include "app/ChartPoints.h"
+#include "app/EqPreset.h"
 #include "app/MeasureSession.h"
 #include "app/PackCurves.h"
 #include "app/QmlBridge.h"
@@ -435,6 +436,40 @@ void QmlBridge::subUpdateCornerType(const QString &side, const QString &kind)
 {
     if (subXover_.updateCornerType(side, kind))
         emit subChanged();
+}
+
+// ---- delivery of the design --------------------------------------------------------------------
+
+// The EQ preset of the delivery with the subwoofer's gain and polarity; its delay stays 0, the
+// engineer enters it on the processor.
+QJsonObject QmlBridge::subPresetJson() const
+{
+    return eqpreset::presetJson(subXover_.deliveredBands(), subXover_.deliveredHighPass(),
+                                subXover_.deliveredLowPass(), subXover_.result.subGainDb,
+                                subXover_.result.alignInvert);
+}
+
+void QmlBridge::copySubParams()
+{
+    if (!subXover_.hasDesign())
+        toast(QStringLiteral("还没有分频结果"));
+    else
+        copyPreset(subPresetJson());
+}
+
+bool QmlBridge::exportSubPack()
+{
+    if (!subXover_.hasDesign()) {
+        toast(QStringLiteral("还没有可分频导出的结果"));
+        return false;
+    }
+    if (!eqpreset::writePresetFile(eqpreset::desktopFolder(), QStringLiteral("超低分频"),
+                                   subPresetJson())) {
+        toast(QStringLiteral("导出没成功"));
+        return false;
+    }
+    toast(QStringLiteral("超低分频参数已导出到桌面"));
+    return true;
 }
 
 // ---- time alignment ------------------------------------------------------------------------

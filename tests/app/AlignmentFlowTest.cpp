@@ -5,11 +5,15 @@
 #include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
+#include "processor/ProcessorClient.h"
 #include "tests/app/SessionCards.h"
+#include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -110,6 +114,60 @@ std::complex<double> response(const QVariantMap &capture, qsizetype i)
     const double db = capture.value("level").toList()[i].toDouble();
     const double degrees = capture.value("phase").toList()[i].toDouble();
     return std::polar(std::pow(10.0, db / 20.0), degrees * std::numbers::pi / 180.0);
+}
+
+// The subwoofer's preset as the format has it: keys in alphabetical order, four blanks a
+// level, numbers in their shortest form; the corners and the one band set by the test.
+QByteArray expectedPreset(const QVariantMap &info)
+{
+    return QStringLiteral(R"({
+    "delay": 0,
+    "fileMagic": "Kelvra",
+    "fileVer": 1,
+    "gain": %1,
+    "iir": [
+        {
+            "freq": 31,
+            "order": 4,
+            "type": "hpfButter"
+        },
+        {
+            "freq": 95,
+            "order": 4,
+            "type": "lpfLr"
+        },
+        {
+            "freq": 70,
+            "gain": -4,
+            "q": 2,
+            "type": "peak"
+        }
+    ],
+    "polar": %2
+}
+)")
+            .arg(QString::number(info.value("gainDb").toDouble(), 'g',
+                                 QLocale::FloatingPointShortest),
+                 info.value("invert").toBool() ? "true" : "false")
+            .toUtf8();
+}
+
+// Uploaded on the result screen into output 1 of the simulated processor: a Butterworth
+// high-pass of 24 dB/oct (type 3) and a Linkwitz-Riley low-pass of 24 dB/oct (type 13).
+void uploadsTheDesign(QmlBridge &bridge)
+{
+    snt::test::SimProcessor sim;
+    QVERIFY(sim.start());
+    auto *client = qobject_cast<ProcessorClient *>(bridge.processor());
+    QVERIFY(snt::test::connectTo(*client, sim));
+    const QVariantMap result = bridge.uploadEqToOfficial(true, 0);
+    QCOMPARE(result.value("message"), QVariant("EQ 已写进 OUT 1。"));
+    const QJsonObject body = sim.bodies().last();
+    QCOMPARE(body.value("HLPFtype4").toInt(), 3);
+    QCOMPARE(body.value("HLPFfreq4").toDouble(), 31.0);
+    QCOMPARE(body.value("HLPFtype16").toInt(), 13);
+    QCOMPARE(body.value("HLPFfreq16").toDouble(), 95.0);
+    client->disconnectDevice();
 }
 
 // The deepest dip of the in-phase sum below the louder of the two captures, in dB, over the
@@ -243,6 +301,8 @@ private slots:
         QCOMPARE(bridge.screen(), QStringLiteral("超低分频-测量"));
         bridge.subMeasure();
         QCOMPARE(bridge.toastText(), QStringLiteral("先选主扩曲线，再测超低"));
+        QVERIFY(!bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("还没有可分频导出的结果"));
 
         bridge.subTrySetMainFromPack(0); // not picking: ignored
         QVERIFY(bridge.subMainCurve().isEmpty());
@@ -304,6 +364,23 @@ private slots:
         const double lowPass = bridge.subInfo().value("lpFc").toDouble();
         bridge.subUpdateCorner(QStringLiteral("lpf"), qQNaN(), 24);
         QCOMPARE(bridge.subInfo().value("lpFc").toDouble(), lowPass);
+
+        // The design leaves as a preset on the desktop and the clipboard, and into the
+        // processor: the corners as set here, only the band switched on and not flat.
+        bridge.subUpdateCorner(QStringLiteral("hpf"), 31.0, 24);
+        bridge.subUpdateCornerType(QStringLiteral("lpf"), QStringLiteral("lr"));
+        bridge.subUpdateCorner(QStringLiteral("lpf"), 95.0, 24);
+        for (int i = 0; i < bands; ++i)
+            bridge.subSetEqEnabled(i, false);
+        QVERIFY(bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("超低分频参数已导出到桌面"));
+        QFile preset(QDir::homePath() + "/Desktop/超低分频.kvr");
+        QVERIFY(preset.open(QIODevice::ReadOnly));
+        const QByteArray written = preset.readAll();
+        QCOMPARE(written, expectedPreset(bridge.subInfo()));
+        bridge.copySubParams();
+        QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), written);
+        uploadsTheDesign(bridge);
 
         bridge.subGotoAlign();
         QCOMPARE(bridge.screen(), QStringLiteral("超低分频-对齐"));
@@ -442,7 +519,8 @@ private slots:
         }
     }
 
-    // The demo's alignment saved as the first alignment pack, as the start-up option asks.
+    // The demo's alignment saved as the first alignment pack, as the start-up option asks; a
+    // desktop that cannot be written to is told.
     void demoAlignmentSaves()
     {
         QmlBridge bridge;
@@ -451,8 +529,17 @@ private slots:
         const QVariantMap pack = readPack(QStringLiteral("超低对齐 01")).value("pack").toMap();
         QCOMPARE(pack.value("subAlign").toMap().value("delayMs").toDouble(), -1.4);
         QCOMPARE(pack.value("delayMs2").toDouble(), 10.0);
+
+        const QString desktop = QDir::homePath() + "/Desktop";
+        QVERIFY(QDir(desktop).removeRecursively());
+        QFile blocker(desktop);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(!bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("导出没成功"));
+        QVERIFY(QFile::remove(desktop));
     }
 };
 
-SNT_TEST_MAIN(AlignmentFlowTest)
+SNT_TEST_MAIN_WITH(QGuiApplication, AlignmentFlowTest)
 #include "AlignmentFlowTest.moc"
