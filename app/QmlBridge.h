@@ -661,8 +661,8 @@ public:
     Q_INVOKABLE void loadSubXoverDemo(int step);
     Q_INVOKABLE void copySubParams();
     Q_INVOKABLE bool exportSubPack();
-    // Saves the aligned result as a curve pack (also the start-up option that saves the demo).
-    void saveSubAlignPack();
+    // Saves the aligned result as a curve pack; also the start-up option that saves the demo.
+    Q_INVOKABLE void saveSubAlignPack();
 
 private:
     void showSubStage(int stage);
