@@ -43,7 +43,7 @@ QVariantList chartCurve(const QList<float> &freq, const QList<float> &values)
 
 } // namespace
 
-// ---- properties ----------------------------------------------------------------------------
+// ---- properties -----------------------------------------------------------------------------
 
 int QmlBridge::subLift() const
 {
@@ -159,7 +159,7 @@ QVariantList QmlBridge::subAlignCoupled() const
                                   : plotPoints(coupled.freq, coupled.values, chartBudget);
 }
 
-// ---- stages --------------------------------------------------------------------------------
+// ---- stages ---------------------------------------------------------------------------------
 
 void QmlBridge::beginSubXover()
 {
@@ -210,7 +210,7 @@ void QmlBridge::subGuideDone()
     showSubStage(MeasureStage);
 }
 
-// ---- main reference ------------------------------------------------------------------------
+// ---- main reference -------------------------------------------------------------------------
 
 void QmlBridge::subPickMain()
 {
@@ -295,7 +295,7 @@ QVariantList QmlBridge::subMainPacks() const
     return candidates;
 }
 
-// ---- subwoofer measurement and design ------------------------------------------------------
+// ---- subwoofer measurement and design -------------------------------------------------------
 
 void QmlBridge::subLevelCalibrate()
 {
@@ -438,7 +438,7 @@ void QmlBridge::subUpdateCornerType(const QString &side, const QString &kind)
         emit subChanged();
 }
 
-// ---- delivery of the design --------------------------------------------------------------------
+// ---- delivery of the design -----------------------------------------------------------------
 
 // The EQ preset of the delivery with the subwoofer's gain and polarity; its delay stays 0, the
 // engineer enters it on the processor.
@@ -472,7 +472,7 @@ bool QmlBridge::exportSubPack()
     return true;
 }
 
-// ---- time alignment ------------------------------------------------------------------------
+// ---- time alignment -------------------------------------------------------------------------
 
 void QmlBridge::resetSubAlignment()
 {
@@ -564,7 +564,7 @@ void QmlBridge::saveSubAlignPack()
     emit curvePacksChanged();
 }
 
-// ---- demo ----------------------------------------------------------------------------------
+// ---- demo -----------------------------------------------------------------------------------
 
 void QmlBridge::loadSubXoverDemo(int step)
 {
