@@ -266,7 +266,12 @@ private slots:
         QCOMPARE(bridge.fillAlignStep(), 0);
         QVERIFY(bridge.fillPulseMain().isEmpty());
 
-        bridge.loadFillAlignDemo(2, 3.2); // both pulses in: nothing plays any more
+        bridge.loadFillAlignDemo(1, 3.2); // the main pulse only
+        QVERIFY(bridge.fillAlignDelayMs() == 0.0 && bridge.fillPulseFill().isEmpty());
+        bridge.loadFillAlignDemo(5, 3.2); // as step 2: both pulses in, nothing plays any more
+        QCOMPARE(bridge.fillAlignStep(), 2);
+        QCOMPARE(bridge.fillAlignDelayMs(), 3.2);
+        QCOMPARE(bridge.fillPulseFill().size(), 128);
         bridge.fillAlignPlay();
         QVERIFY(!bridge.measuring());
     }
