@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # start RUNTIME: starts a user-space PulseAudio server with a float32 null sink "loop" (its
 #   monitor is a bit-exact loopback) with a sink "filtered" in front of it that runs a
-#   third-party one-pole low-pass at 1 kHz (a known filter between output and input), and a JACK
+#   third-party one-pole low-pass at 1 kHz (a known filter between output and input); a second
+#   one whose levels, defaults and modules the system check's test may change (a null sink
+#   "desk"), apart from the first so that no measurement hears those changes; and a JACK
 #   server without hardware (dummy driver, 48 kHz, 256-frame periods, two capture and two
 #   playback ports) under a name of its own, so test runs side by side do not share it; prints
 #   the environment the tests need.
@@ -50,12 +52,30 @@ EOF
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"
 }
 
+# The server for the system check's test, on a runtime folder of its own.
+start_settings_pulse() {
+  local folder="$runtime/settings"
+  mkdir -p "$folder/home"
+  HOME="$folder/home" XDG_RUNTIME_DIR="$folder" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$folder/pa.log" \
+      --use-pid-file=yes --disable-shm=yes \
+      --load="module-null-sink sink_name=desk rate=48000 format=float32le channels=2 sink_properties=device.description=Desk" \
+      --load="module-native-protocol-unix socket=$folder/pulse.sock" >/dev/null 2>&1
+  local server="unix:$folder/pulse.sock"
+  for _ in $(seq 50); do
+    PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  PULSE_SERVER=$server pactl set-default-sink desk
+  PULSE_SERVER=$server pactl set-default-source desk.monitor
+  echo "export SNT_TEST_SETTINGS_PULSE_SERVER=$server"
+}
+
 stop_pulse() {
   local pidfile
-  pidfile=$(find "$runtime" -name pid -path '*pulse*' 2>/dev/null | head -n 1)
-  if [ -n "$pidfile" ]; then
+  find "$runtime" -name pid -path '*pulse*' 2>/dev/null | while read -r pidfile; do
     kill "$(cat "$pidfile")" 2>/dev/null || true
-  fi
+  done
 }
 
 start_jack() {
@@ -87,7 +107,7 @@ stop_jack() {
 }
 
 case "$action" in
-  start) start_pulse; start_jack ;;
+  start) start_pulse; start_settings_pulse; start_jack ;;
   stop) stop_pulse; stop_jack ;;
   *) echo "usage: $0 start|stop RUNTIME" >&2; exit 2 ;;
 esac

@@ -93,6 +93,23 @@ Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *form
     return result::Ok;
 }
 
+Result testPcmFormat(const QString &pcmName, DataFlow flow, unsigned rate, unsigned channels)
+{
+    snd_pcm_t *pcm = nullptr;
+    const QByteArray name = pcmName.toLocal8Bit();
+    int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
+    if (error < 0)
+        return fail("test open", pcmName, error);
+    HwParams params = makeHwParams();
+    error = snd_pcm_hw_params_any(pcm, params.get());
+    const bool takes = error >= 0 && snd_pcm_hw_params_test_rate(pcm, params.get(), rate, 0) == 0
+                       && snd_pcm_hw_params_test_channels(pcm, params.get(), channels) == 0;
+    snd_pcm_close(pcm);
+    if (error < 0)
+        return fail("test format", pcmName, error);
+    return takes ? result::Ok : result::UnsupportedFormat;
+}
+
 Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **out)
 {
     const QByteArray name = QStringLiteral("plug:'%1'").arg(pcmName).toLocal8Bit();
