@@ -18,21 +18,32 @@ constexpr uint32_t fallbackRate = 48000;
 constexpr uint32_t sharedRates[] = {192000, 176400, 96000, 88200, 48000, 44100, 32000};
 constexpr uint32_t codecRates[] = {192000, 176400, 96000, 88200, 48000, 44100};
 
-const QString infoKey = QStringLiteral("info");
-const QString fixableKey = QStringLiteral("fixable");
-
-QVariantMap withFlags(QVariantMap item, bool info, bool fixable)
+// An item that asks for nothing; `fixable` where a fix would still improve it.
+QVariantMap passed(const QString &name, const QString &detail, bool fixable = false)
 {
-    if (info)
-        item.insert(infoKey, true);
+    QVariantMap item = makeCheckItem(name, true, detail, QString());
     if (fixable)
-        item.insert(fixableKey, true);
+        item.insert(QStringLiteral("fixable"), true);
     return item;
 }
 
-QVariantMap hintItem(const QString &name, const QString &detail, const QString &action = QString())
+QVariantMap needsAttention(const QString &name, const QString &detail, bool fixable = true)
 {
-    return withFlags(makeCheckItem(name, true, detail, action), true, false);
+    QVariantMap item = makeCheckItem(name, false, detail, QString());
+    if (fixable)
+        item.insert(QStringLiteral("fixable"), true);
+    return item;
+}
+
+// A hint: nothing to do, or nothing that could be read.
+QVariantMap hintItem(const QString &name, const QString &detail, const QString &action = QString(),
+                     bool fixable = false)
+{
+    QVariantMap item = makeCheckItem(name, true, detail, action);
+    item.insert(QStringLiteral("info"), true);
+    if (fixable)
+        item.insert(QStringLiteral("fixable"), true);
+    return item;
 }
 
 bool isAsio(const QString &pluginName)
@@ -132,21 +143,12 @@ QVariantMap SystemCheck::microphoneLevelItem(const Setup &setup, const QString &
                         level.error.isEmpty() ? QStringLiteral("读不到系统输入音量") : level.error);
     if (!level.muted && level.percent > 0) {
         if (level.percent >= 100)
-            return makeCheckItem(name, true, QStringLiteral("系统输入音量 %1%").arg(level.percent),
-                                 QString());
-        return withFlags(
-                makeCheckItem(
-                        name, false,
-                        QStringLiteral("系统输入音量 %1%，必须 100% 才能测").arg(level.percent),
-                        QString()),
-                false, true);
+            return passed(name, QStringLiteral("系统输入音量 %1%").arg(level.percent));
+        return needsAttention(
+                name, QStringLiteral("系统输入音量 %1%，必须 100% 才能测").arg(level.percent));
     }
-    return withFlags(
-            makeCheckItem(
-                    name, false,
-                    QStringLiteral("系统输入音量 %1% · 已静音，测量会没有信号").arg(level.percent),
-                    QString()),
-            false, true);
+    return needsAttention(
+            name, QStringLiteral("系统输入音量 %1% · 已静音，测量会没有信号").arg(level.percent));
 }
 
 QVariantMap SystemCheck::outputLevelItem() const
@@ -160,23 +162,15 @@ QVariantMap SystemCheck::outputLevelItem() const
     const QString suffix
             = endpointName.isEmpty() ? QString() : QStringLiteral(" · ") + endpointName;
     if (level.muted)
-        return withFlags(makeCheckItem(name, false,
-                                       QStringLiteral("系统输出音量 %1% · 已静音，测量信号放不出来")
-                                                       .arg(level.percent)
-                                               + suffix,
-                                       QString()),
-                         false, true);
+        return needsAttention(
+                name,
+                QStringLiteral("系统输出音量 %1% · 已静音，测量信号放不出来").arg(level.percent)
+                        + suffix);
     if (level.percent < 50)
-        return withFlags(
-                makeCheckItem(name, false,
-                              QStringLiteral("系统输出音量 %1%，不能低于 50%").arg(level.percent)
-                                      + suffix,
-                              QString()),
-                false, true);
-    return withFlags(makeCheckItem(name, true,
-                                   QStringLiteral("系统输出音量 %1%").arg(level.percent) + suffix,
-                                   QString()),
-                     false, level.percent < 100);
+        return needsAttention(
+                name, QStringLiteral("系统输出音量 %1%，不能低于 50%").arg(level.percent) + suffix);
+    return passed(name, QStringLiteral("系统输出音量 %1%").arg(level.percent) + suffix,
+                  level.percent < 100);
 }
 
 QVariantMap SystemCheck::formatItem(const Setup &setup) const
@@ -203,21 +197,21 @@ QVariantMap SystemCheck::formatItem(const Setup &setup) const
                                     .arg(outChannels)
                                     .arg(inRate)
                                     .arg(outRate);
-    const auto problem = [&name](const QString &detail, bool fixable) {
-        return withFlags(makeCheckItem(name, false, detail, QString()), false, fixable);
-    };
     if (inChannels < 2)
-        return problem(
+        return needsAttention(
+                name,
                 QStringLiteral("输入只有 %1 路；测量需要 2 路输入（参考 + 测量）").arg(inChannels),
                 !setup.asio);
     if (outChannels < 1)
-        return problem(QStringLiteral("输出没有可用通道；发生器至少要 1 路输出"), !setup.asio);
+        return needsAttention(name, QStringLiteral("输出没有可用通道；发生器至少要 1 路输出"),
+                              !setup.asio);
     if (inRate == 0 || outRate == 0)
-        return problem(QStringLiteral("读不到采样率；%1").arg(summary), true);
+        return needsAttention(name, QStringLiteral("读不到采样率；%1").arg(summary));
     if (inRate < 44100 || outRate < 44100)
-        return problem(QStringLiteral("采样率低于 44.1 kHz，高频测不满；%1").arg(summary), true);
+        return needsAttention(name,
+                              QStringLiteral("采样率低于 44.1 kHz，高频测不满；%1").arg(summary));
     if (inRate != outRate)
-        return problem(QStringLiteral("输入和输出采样率不一致；%1").arg(summary), true);
+        return needsAttention(name, QStringLiteral("输入和输出采样率不一致；%1").arg(summary));
     if (inRate == 44100) {
         const bool higherPossible = setup.inputId == devices_->defaultDevice(audio::Plugin::Input)
                                     && highestSharedRate(DataFlow::Capture, 2) >= 48000;
@@ -225,14 +219,12 @@ QVariantMap SystemCheck::formatItem(const Setup &setup) const
                 = higherPossible
                           ? QStringLiteral("44.1 kHz / 2 进 1 出；设备支持 48 kHz，可一键拉高")
                           : QStringLiteral("44.1 kHz / 2 进 1 出，够用；48 kHz 更好");
-        return withFlags(makeCheckItem(name, true, detail, QString()), true, higherPossible);
+        return hintItem(name, detail, QString(), higherPossible);
     }
-    return makeCheckItem(name, true,
-                         QStringLiteral("%1 kHz / %2 进 %3 出")
-                                 .arg(inRate / 1000)
-                                 .arg(inChannels)
-                                 .arg(outChannels),
-                         QString());
+    return passed(name, QStringLiteral("%1 kHz / %2 进 %3 出")
+                                .arg(inRate / 1000)
+                                .arg(inChannels)
+                                .arg(outChannels));
 }
 
 QVariantMap SystemCheck::duckingItem() const
@@ -240,17 +232,15 @@ QVariantMap SystemCheck::duckingItem() const
     const QString name = QStringLiteral("通信时降音量");
     const int preference = settings_->duckingPreference();
     if (preference == platform::ducking::DoNothing)
-        return makeCheckItem(name, true, QStringLiteral("不会在通话时自动压低声音"), QString());
+        return passed(name, QStringLiteral("不会在通话时自动压低声音"));
     const QString what = preference == platform::ducking::MuteOthers
                                  ? QStringLiteral("静音其他声音")
                          : preference == platform::ducking::LowerBy50 ? QStringLiteral("压低 50%")
                                                                       : QStringLiteral("压低 80%");
-    return withFlags(
-            makeCheckItem(name, true,
-                          QStringLiteral("Windows 会在通话/开会时把其他声音%1，测量中途一变就白测")
-                                  .arg(what),
-                          QString()),
-            true, true);
+    return hintItem(
+            name,
+            QStringLiteral("Windows 会在通话/开会时把其他声音%1，测量中途一变就白测").arg(what),
+            QString(), true);
 }
 
 QString SystemCheck::applySystemFixes(const QString &inputId) const

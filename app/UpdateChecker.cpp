@@ -101,7 +101,14 @@ UpdateChecker::UpdateChecker(Options options, QObject *parent)
     network_.setTransferTimeout(stalledTransferMs);
 }
 
-UpdateChecker::~UpdateChecker() = default;
+// A reply still under way must not reach the half-destroyed checker while the network manager
+// tears it down.
+UpdateChecker::~UpdateChecker()
+{
+    for (QNetworkReply *reply : {versionReply_, installerReply_})
+        if (reply)
+            reply->disconnect(this);
+}
 
 void UpdateChecker::checkForUpdates()
 {

@@ -18,21 +18,33 @@ description_of() {
     sub(/^[[:space:]]*Description: /, ""); print; exit }'
 }
 
-start_pulse() {
-  mkdir -p "$runtime/pulse-home"
+# Starts a PulseAudio server with runtime folder $1 and home $2 that loads the modules given
+# after them and listens on $1/pulse.sock; returns once it answers.
+launch_pulse() {
+  local folder=$1 home=$2
+  shift 2
+  local loads=()
+  for module in "$@"; do
+    loads+=(--load="$module")
+  done
+  mkdir -p "$home"
   # Audio goes over the socket, not shared memory: the server's shared-memory path has a known
   # fault that aborts it when a client stalls (memblock import assertion).
-  HOME="$runtime/pulse-home" XDG_RUNTIME_DIR="$runtime" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$runtime/pa.log" \
-      --use-pid-file=yes --disable-shm=yes \
-      --load="module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
-      --load="module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000" \
-      --load="module-native-protocol-unix socket=$runtime/pulse.sock" >/dev/null 2>&1
-  local server="unix:$runtime/pulse.sock"
+  HOME="$home" XDG_RUNTIME_DIR="$folder" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$folder/pa.log" \
+      --use-pid-file=yes --disable-shm=yes "${loads[@]}" \
+      --load="module-native-protocol-unix socket=$folder/pulse.sock" >/dev/null 2>&1
   for _ in $(seq 50); do
-    PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
+    PULSE_SERVER="unix:$folder/pulse.sock" pactl info >/dev/null 2>&1 && break
     sleep 0.1
   done
+}
+
+start_pulse() {
+  launch_pulse "$runtime" "$runtime/pulse-home" \
+    "module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
+    "module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000"
+  local server="unix:$runtime/pulse.sock"
   PULSE_SERVER=$server pactl set-default-sink loop
   PULSE_SERVER=$server pactl set-default-source loop.monitor
   # ALSA's default leads to the server; the sink and its monitor are also declared as PCMs of
@@ -55,17 +67,10 @@ EOF
 # The server for the system check's test, on a runtime folder of its own.
 start_settings_pulse() {
   local folder="$runtime/settings"
-  mkdir -p "$folder/home"
-  HOME="$folder/home" XDG_RUNTIME_DIR="$folder" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$folder/pa.log" \
-      --use-pid-file=yes --disable-shm=yes \
-      --load="module-null-sink sink_name=desk rate=48000 format=float32le channels=2 sink_properties=device.description=Desk" \
-      --load="module-native-protocol-unix socket=$folder/pulse.sock" >/dev/null 2>&1
+  mkdir -p "$folder"
+  launch_pulse "$folder" "$folder/home" \
+    "module-null-sink sink_name=desk rate=48000 format=float32le channels=2 sink_properties=device.description=Desk"
   local server="unix:$folder/pulse.sock"
-  for _ in $(seq 50); do
-    PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
-    sleep 0.1
-  done
   PULSE_SERVER=$server pactl set-default-sink desk
   PULSE_SERVER=$server pactl set-default-source desk.monitor
   echo "export SNT_TEST_SETTINGS_PULSE_SERVER=$server"
