@@ -1,4 +1,5 @@
 #include "app/UpdateChecker.h"
+#include "tests/app/UpdatePeer.h"
 #include "tests/support/TestMain.h"
 
 #include <QCryptographicHash>
@@ -6,7 +7,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -52,22 +52,11 @@ class UpdateCheckerTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(served_.isValid() && work_.isValid());
-        peer_.start(QStringLiteral("/usr/bin/python3"), {UPDATE_PEER_SCRIPT, served_.path()});
-        QVERIFY(peer_.waitForReadyRead(10000));
-        const QByteArray first = peer_.readLine().trimmed();
-        QVERIFY2(first.startsWith("PORT "), first.constData());
-        origin_ = QUrl(
-                QStringLiteral("http://127.0.0.1:%1").arg(QString::fromLatin1(first.mid(5))));
+        QVERIFY(work_.isValid());
+        origin_ = peer_.origin();
+        QVERIFY(origin_.isValid());
         payload_ = randomBytes(3 << 20);
-        QVERIFY(writeFile(served_.filePath("setup.bin"), payload_));
-    }
-
-    void cleanupTestCase()
-    {
-        peer_.closeWriteChannel();
-        if (!peer_.waitForFinished(5000))
-            peer_.kill();
+        QVERIFY(peer_.serve("setup.bin", payload_));
     }
 
     void init()
@@ -110,9 +99,9 @@ private slots:
     {
         QFETCH(QByteArray, body);
         QFETCH(bool, available);
-        QFile::remove(served_.filePath("version.json"));
+        peer_.remove("version.json");
         if (!body.isEmpty())
-            QVERIFY(writeFile(served_.filePath("version.json"), body));
+            QVERIFY(peer_.serve("version.json", body));
         UpdateChecker checker(options());
         QSignalSpy changed(&checker, &UpdateChecker::updateChanged);
         for (int check = 0; check < 2; ++check) { // the log keeps the latest check only
@@ -164,7 +153,7 @@ private slots:
         const QJsonObject file{{"version", "1.2.0"},
                                {"url", origin_.toString() + route + "setup.bin"},
                                {"sha256", digest}};
-        QVERIFY(writeFile(served_.filePath("version.json"), QJsonDocument(file).toJson()));
+        QVERIFY(peer_.serve("version.json", QJsonDocument(file).toJson()));
         UpdateChecker checker(options());
         checker.checkForUpdates();
         QVERIFY(QTest::qWaitFor([&] { return checker.updateAvailable(); }, 10000));
@@ -173,7 +162,7 @@ private slots:
             if (checker.updating())
                 progress << checker.updateProgress();
         });
-        peer_.readAll();
+        peer_.requests();
         checker.startUpdate();
         QVERIFY(QTest::qWaitFor([&] { return !checker.updating(); }, 30000));
         QCOMPARE(checker.updateError(), error);
@@ -186,7 +175,7 @@ private slots:
         QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
         QVERIFY(progress.isEmpty() || (progress.first() >= 0.0 && progress.last() <= 1.0));
         if (digest.isEmpty())
-            QVERIFY(!peer_.readAll().contains("setup.bin")); // nothing was fetched
+            QVERIFY(!peer_.requests().contains("setup.bin")); // nothing was fetched
         // The program leaves for the installer 0.8 s after it started, and only then.
         QTest::qWait(1200);
         QCOMPARE(quits_, error.isEmpty() ? 1 : 0);
@@ -257,9 +246,8 @@ private:
                                       }};
     }
 
-    QTemporaryDir served_;
     QTemporaryDir work_;
-    QProcess peer_;
+    UpdatePeer peer_;
     QUrl origin_;
     QByteArray payload_;
     QStringList launched_;
