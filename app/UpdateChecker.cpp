@@ -178,13 +178,17 @@ void UpdateChecker::startUpdate()
     // The save file appears under the installer's name only when committed.
     installerFile_ = std::make_unique<QSaveFile>(options_.installerPath);
     installerDigest_.reset();
+    installerBytes_ = 0;
     QDir().mkpath(QFileInfo(options_.installerPath).path());
     if (!installerFile_->open(QIODevice::WriteOnly)) {
         installerFile_.reset();
         fail(QStringLiteral("临时目录不可写，请手动下载"));
         return;
     }
-    installerReply_ = network_.get(QNetworkRequest(installerUrl_));
+    // Uncompressed, so that the announced length is the length of what arrives.
+    QNetworkRequest request(installerUrl_);
+    request.setRawHeader("Accept-Encoding", "identity");
+    installerReply_ = network_.get(request);
     connect(installerReply_, &QNetworkReply::readyRead, this, &UpdateChecker::onInstallerData);
     connect(installerReply_, &QNetworkReply::downloadProgress, this,
             &UpdateChecker::onInstallerProgress);
@@ -198,6 +202,7 @@ void UpdateChecker::onInstallerData()
     const QByteArray bytes = installerReply_->readAll();
     installerFile_->write(bytes);
     installerDigest_.addData(bytes);
+    installerBytes_ += bytes.size();
 }
 
 void UpdateChecker::onInstallerProgress(qint64 received, qint64 total)
@@ -214,9 +219,12 @@ void UpdateChecker::onInstallerReply()
 {
     if (!installerReply_)
         return;
-    const bool received = installerReply_->error() == QNetworkReply::NoError;
+    bool received = installerReply_->error() == QNetworkReply::NoError;
     if (received)
         onInstallerData();
+    // A connection that closes early can pass for the end of the download.
+    const QVariant length = installerReply_->header(QNetworkRequest::ContentLengthHeader);
+    received = received && (!length.isValid() || length.toLongLong() == installerBytes_);
     std::exchange(installerReply_, nullptr)->deleteLater();
     const std::unique_ptr<QSaveFile> file = std::move(installerFile_);
     if (!received) {

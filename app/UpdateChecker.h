@@ -78,6 +78,7 @@ private:
     QNetworkReply *installerReply_ = nullptr;
     std::unique_ptr<QSaveFile> installerFile_;
     QCryptographicHash installerDigest_{QCryptographicHash::Sha256};
+    qint64 installerBytes_ = 0;
     QUrl installerUrl_;
     QString expectedDigest_;
 
