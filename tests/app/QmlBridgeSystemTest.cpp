@@ -1,6 +1,7 @@
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "audio/wasapi/WasapiPlugin.h"
+#include "tests/app/SettingsServer.h"
 #include "tests/app/UpdatePeer.h"
 #include "tests/support/TestMain.h"
 
@@ -35,14 +36,8 @@ class QmlBridgeSystemTest : public QObject
 private slots:
     void initTestCase()
     {
-        const QByteArray server = qgetenv("SNT_TEST_SETTINGS_PULSE_SERVER");
-        if (server.isEmpty())
+        if (!useSettingsServer())
             SNT_SKIP("needs the test command's sound servers (scripts/test.sh)");
-        qputenv("PULSE_SERVER", server);
-        QFile rc(QDir::homePath() + "/.asoundrc");
-        QVERIFY(rc.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        rc.write("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
-        rc.close();
         QVERIFY(QDir().mkpath(QDir::homePath() + "/tmp"));
         qputenv("TMPDIR", (QDir::homePath() + "/tmp").toLocal8Bit());
         QCoreApplication::setOrganizationName("Halvo");

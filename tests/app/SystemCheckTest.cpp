@@ -2,11 +2,10 @@
 #include "audio/Client.h"
 #include "audio/wasapi/WasapiPlugin.h"
 #include "platform/SoundSettings.h"
+#include "tests/app/SettingsServer.h"
 #include "tests/audio/FakePlugin.h"
 #include "tests/support/TestMain.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 
 namespace {
@@ -31,9 +30,8 @@ QVariantMap item(const QVariantList &items, int index)
 }
 
 // "desk_in" leads straight to the sink's monitor; "plugged_in" reaches it through a plug.
-const char asoundrc[] = R"(pcm.!default { type pulse }
-ctl.!default { type pulse }
-pcm.desk_in { type asym capture.pcm { type pulse device "desk.monitor" } hint { show on description "Desk in" } }
+const char declarations[]
+        = R"(pcm.desk_in { type asym capture.pcm { type pulse device "desk.monitor" } hint { show on description "Desk in" } }
 pcm.plugged_in { type plug slave.pcm "desk_in" hint { show on description "Desk plugged" } }
 )";
 
@@ -48,14 +46,8 @@ class SystemCheckTest : public QObject
 private slots:
     void initTestCase()
     {
-        const QByteArray server = qgetenv("SNT_TEST_SETTINGS_PULSE_SERVER");
-        if (server.isEmpty())
+        if (!useSettingsServer(declarations))
             SNT_SKIP("needs the test command's sound servers (scripts/test.sh)");
-        qputenv("PULSE_SERVER", server);
-        QFile rc(QDir::homePath() + QStringLiteral("/.asoundrc"));
-        QVERIFY(rc.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        rc.write(asoundrc);
-        rc.close();
         client_ = std::make_shared<audio::Client>(QList<audio::Client::PluginFactory>{[] {
             return std::make_shared<audio::WasapiPlugin>();
         }});
