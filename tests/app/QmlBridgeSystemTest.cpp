@@ -1,7 +1,7 @@
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "audio/wasapi/WasapiPlugin.h"
-#include "tests/app/SettingsServer.h"
+#include "tests/app/SystemCheckSupport.h"
 #include "tests/app/UpdatePeer.h"
 #include "tests/support/TestMain.h"
 
@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMetaMethod>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -47,33 +46,6 @@ private slots:
         }}));
         QVERIFY(peer_.origin().isValid());
         QSettings().setValue("update/origin", peer_.origin().toString());
-    }
-
-    void namesTheScreensUse_data()
-    {
-        QTest::addColumn<QByteArray>("property");
-        QTest::addColumn<QByteArray>("notifier");
-        QTest::newRow("systemChecks")
-                << QByteArray("systemChecks") << QByteArray("systemChecksChanged");
-        for (const char *name : {"updateAvailable", "updateVersion", "updateDate", "updateNotes",
-                                 "updateError", "updating", "updateProgress"})
-            QTest::newRow(name) << QByteArray(name) << QByteArray("updateChanged");
-        QTest::newRow("updateDialogOpen")
-                << QByteArray("updateDialogOpen") << QByteArray("updateDialogOpenChanged");
-    }
-
-    void namesTheScreensUse()
-    {
-        QFETCH(QByteArray, property);
-        QFETCH(QByteArray, notifier);
-        const QMetaObject &meta = QmlBridge::staticMetaObject;
-        const QMetaProperty p = meta.property(meta.indexOfProperty(property));
-        QVERIFY(p.isValid());
-        QCOMPARE(p.notifySignal().name(), notifier);
-        for (const char *method :
-             {"runSystemCheck()", "applySystemFixes()", "openSystemAction(QString)",
-              "openMicPrivacySettings()", "checkForUpdates()", "startUpdate()"})
-            QVERIFY2(meta.indexOfMethod(method) >= 0, method);
     }
 
     void systemCheckThroughTheBridge()

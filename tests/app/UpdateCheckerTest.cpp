@@ -19,13 +19,6 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(bytes) == bytes.size();
-}
-
 // JSON written with single quotes, which stand for double ones.
 QByteArray json(const char *text)
 {
@@ -207,27 +200,6 @@ private slots:
         QCOMPARE(readFile(logPath()), log);
         checker.startUpdate();
         QVERIFY(!checker.updating() && !checker.updateAvailable());
-    }
-
-    // The program's own launcher starts a program and reports one that cannot start.
-    void programLauncher_data()
-    {
-        QTest::addColumn<QByteArray>("installer");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("a program") << QByteArray("#!/bin/sh\necho started > \"$0.ran\"\n") << true;
-        QTest::newRow("not a program") << randomBytes(4096) << false;
-    }
-
-    void programLauncher()
-    {
-        QFETCH(QByteArray, installer);
-        QFETCH(bool, starts);
-        const QString path = work_.filePath("Tovan-Update-Setup.exe");
-        QFile::remove(path + ".ran");
-        QVERIFY(writeFile(path, installer));
-        QCOMPARE(UpdateChecker::programOptions().launcher(path), starts);
-        if (starts)
-            QVERIFY(QTest::qWaitFor([&] { return readFile(path + ".ran") == "started\n"; }, 10000));
     }
 
 private:

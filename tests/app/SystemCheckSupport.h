@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
+#include <QVariantMap>
 
 // Points this process at the test command's second sound server, the one whose levels,
 // defaults and modules the system check's tests may change: the server's clients through
@@ -17,4 +19,15 @@ inline bool useSettingsServer(const QByteArray &declarations = QByteArray())
     return rc.open(QIODevice::WriteOnly | QIODevice::Truncate)
            && rc.write("pcm.!default { type pulse }\nctl.!default { type pulse }\n" + declarations)
                       > 0;
+}
+
+// A check item in one line: "ok" or "attention", "info" and "fixable" where set, the detail.
+inline QString describe(const QVariant &entry)
+{
+    const QVariantMap item = entry.toMap();
+    QStringList words{item.value("ok").toBool() ? "ok" : "attention"};
+    for (const char *flag : {"info", "fixable"})
+        if (item.value(flag).toBool())
+            words << flag;
+    return words.join(' ') + ": " + item.value("detail").toString();
 }
