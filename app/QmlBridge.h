@@ -460,7 +460,8 @@ private:
     void setSystemChecks(const QVariantList &items);
 
     QVariantList systemChecks_;
-    SystemCheckRunner *systemCheckRunner_ = makeSystemCheckRunner(); // a child of the bridge
+    // Made and wired as the bridge is built; a child of the bridge.
+    SystemCheckRunner *systemCheckRunner_ = makeSystemCheckRunner();
 
     // Update check
     Q_PROPERTY(bool updateAvailable READ updateAvailable NOTIFY updateChanged)
@@ -495,7 +496,8 @@ private:
     UpdateChecker *makeUpdateChecker();
 
     bool updateDialogOpen_ = false;
-    UpdateChecker *updateChecker_ = makeUpdateChecker(); // a child of the bridge
+    // Made and wired as the bridge is built; a child of the bridge.
+    UpdateChecker *updateChecker_ = makeUpdateChecker();
 
     // Calibration files
 
