@@ -5,21 +5,54 @@
 #include "audio/Stream.h"
 #include "common/Log.h"
 
+#include <QMetaMethod>
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QVarLengthArray>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace {
 const char *const kTag = "AudioInput:";
 const char *const kOpenFailedMessage = "无法打开音频输入设备";
+
+// Frames one block can hold: 100 ms, the backends' buffer; a longer write is split.
+qsizetype blockCapacity(unsigned sampleRate)
+{
+    return std::max<qsizetype>(sampleRate / 10, 1024);
+}
 } // namespace
 
-AudioInput::AudioInput(QObject *parent)
-    : QObject(parent)
+// What the blocks of one open stream are split into. Sized on the opening thread before the
+// stream's blocks are let in; afterwards only the stream's capture thread touches the lists.
+class AudioInput::Capture
 {
-    deviceId_ = audio::Client::instance()->defaultDevice(audio::Plugin::Input);
+public:
+    void prepare(const audio::Format &format)
+    {
+        capacity = blockCapacity(format.sampleRate);
+        data.reserve(capacity);
+        reference.reserve(capacity);
+        everyChannel = QList<QList<float>>(format.channelCount);
+        for (QList<float> &channel : everyChannel)
+            channel.reserve(capacity);
+        channels.store(int(format.channelCount), std::memory_order_release);
+    }
+    // Blocks from now on are dropped.
+    void stop() { channels.store(0, std::memory_order_release); }
+
+    std::atomic<int> channels{0}; // 0: blocks are not taken
+    qsizetype capacity = 0;
+    QList<float> data;
+    QList<float> reference;
+    QList<QList<float>> everyChannel;
+};
+
+AudioInput::AudioInput(std::shared_ptr<audio::Client> client, QObject *parent)
+    : QObject(parent)
+    , client_(std::move(client))
+{
+    deviceId_ = client_->defaultDevice(audio::Plugin::Input);
     sntInfo(kTag) << "default input device:" << deviceId_;
 }
 
@@ -35,28 +68,27 @@ QString AudioInput::deviceId() const
     return deviceId_;
 }
 
-InputDevice *AudioInput::makeSink()
+InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
 {
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     return new InputDevice(
-            [this, alive](const char *data, qint64 bytes) {
+            [this, alive, capture](const char *data, qint64 bytes) {
                 if (alive->load())
-                    handleBlock(data, bytes);
+                    handleBlock(*capture, data, bytes);
             },
             this);
 }
 
 audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool reopening)
 {
-    auto client = audio::Client::instance();
-    const audio::Format format = client->preferredInputFormat(id);
+    const audio::Format format = client_->preferredInputFormat(id);
     if (reopening)
         sntInfo(kTag) << "Reopening with device:" << id << "format:" << format.sampleRate
                       << "ch:" << format.channelCount;
     else
         sntInfo(kTag) << "Format - sampleRate:" << format.sampleRate
                       << "channelCount:" << format.channelCount;
-    return client->openInput(id, sink, format);
+    return client_->openInput(id, sink, format);
 }
 
 void AudioInput::watchSampleRate(audio::Stream *stream)
@@ -73,6 +105,18 @@ void AudioInput::watchSampleRate(audio::Stream *stream)
             Qt::DirectConnection);
 }
 
+void AudioInput::watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture)
+{
+    std::shared_ptr<std::atomic<bool>> alive = alive_;
+    connect(
+            stream, &audio::Stream::discontinuity, this,
+            [this, alive, capture](qint64 frames) {
+                if (alive->load() && active_.load() && capture->channels.load() > 0)
+                    emit discontinuity(frames);
+            },
+            Qt::DirectConnection);
+}
+
 void AudioInput::closeCurrent()
 {
     audio::Stream *stream = nullptr;
@@ -82,14 +126,16 @@ void AudioInput::closeCurrent()
         active_.store(false);
         stream = std::exchange(stream_, nullptr);
         sink = std::exchange(sink_, nullptr);
+        if (const std::shared_ptr<Capture> capture = std::exchange(capture_, nullptr))
+            capture->stop();
     }
     closeStream(stream, sink);
 }
 
 void AudioInput::closeStream(audio::Stream *stream, InputDevice *sink)
 {
-    // Never under the mutex: closing waits for the capture thread, which may be waiting for
-    // the mutex in the block handler.
+    // Never under the mutex: closing waits for the capture thread, and whoever the backend
+    // calls meanwhile must be able to ask us something.
     if (stream)
         stream->close();
     if (sink)
@@ -105,7 +151,8 @@ void AudioInput::failOpening(InputDevice *sink, const char *logLine)
 
 bool AudioInput::openAndStore(const QString &id, bool reopening)
 {
-    InputDevice *sink = makeSink();
+    const auto capture = std::make_shared<Capture>();
+    InputDevice *sink = makeSink(capture);
     // The backend's open may block on a thread of its own that is delivering a block to us,
     // so the stream is opened without our mutex and stored under it.
     audio::Stream *stream = openStream(id, sink, reopening);
@@ -117,8 +164,11 @@ bool AudioInput::openAndStore(const QString &id, bool reopening)
     QMutexLocker lock(&mutex_);
     stream_ = stream;
     sink_ = sink;
+    capture_ = capture;
     watchSampleRate(stream);
+    watchDiscontinuity(stream, capture);
     active_.store(true);
+    capture->prepare(stream->format());
     return true;
 }
 
@@ -157,14 +207,11 @@ unsigned AudioInput::sampleRate() const
     return stream_ ? stream_->format().sampleRate : 0;
 }
 
-void AudioInput::handleBlock(const char *bytes, qint64 size)
+void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
 {
     if (!active_.load())
         return;
-    QMutexLocker lock(&mutex_);
-    if (!stream_)
-        return;
-    const qsizetype channelCount = stream_->format().channelCount;
+    const qsizetype channelCount = capture.channels.load(std::memory_order_acquire);
     if (channelCount == 0)
         return;
     const qsizetype frames = (size / qint64(sizeof(float))) / channelCount;
@@ -174,22 +221,34 @@ void AudioInput::handleBlock(const char *bytes, qint64 size)
     const qsizetype fallbackReference = channelCount > 1 ? (measurement == 0 ? 1 : 0) : -1;
     const qsizetype referenceIndex
             = (reference >= 0 && reference < channelCount) ? reference : fallbackReference;
-    const bool hasMeasurement = measurement >= 0 && measurement < channelCount;
+    const qsizetype measurementIndex
+            = measurement >= 0 && measurement < channelCount ? measurement : -1;
+    static const QMetaMethod everyChannelSignal
+            = QMetaMethod::fromSignal(&AudioInput::allChannelsDataReady);
+    const bool everyChannel = isSignalConnected(everyChannelSignal);
 
-    QList<QList<float>> channels(channelCount, QList<float>(frames, 0.0f));
-    QVarLengthArray<float *, 16> channelOut(channelCount);
-    for (qsizetype c = 0; c < channelCount; ++c)
-        channelOut[c] = channels[c].data();
     const qsizetype frameBytes = channelCount * qsizetype(sizeof(float));
-    for (qsizetype f = 0; f < frames; ++f) {
-        const char *frame = bytes + f * frameBytes;
+    const auto split = [&](const char *block, qsizetype n, qsizetype channel, QList<float> &out) {
+        out.resize(n);
+        float *to = out.data();
+        if (channel < 0) {
+            std::fill_n(to, n, 0.0f);
+            return;
+        }
+        const char *from = block + channel * qsizetype(sizeof(float));
+        for (qsizetype f = 0; f < n; ++f)
+            std::memcpy(to + f, from + f * frameBytes, sizeof(float));
+    };
+    for (qsizetype done = 0; done < frames; done += capture.capacity) {
+        const qsizetype n = std::min(capture.capacity, frames - done);
+        const char *block = bytes + done * frameBytes;
+        split(block, n, measurementIndex, capture.data);
+        split(block, n, referenceIndex, capture.reference);
+        emit dataReady(capture.data, capture.reference);
+        if (!everyChannel)
+            continue;
         for (qsizetype c = 0; c < channelCount; ++c)
-            std::memcpy(channelOut[c] + f, frame + c * qsizetype(sizeof(float)), sizeof(float));
+            split(block, n, c, capture.everyChannel[c]);
+        emit allChannelsDataReady(capture.everyChannel);
     }
-    // Shared copies of the channel lists: no second pass over the block.
-    const QList<float> data = hasMeasurement ? channels[measurement] : QList<float>(frames, 0.0f);
-    const QList<float> ref
-            = referenceIndex >= 0 ? channels[referenceIndex] : QList<float>(frames, 0.0f);
-    emit dataReady(data, ref);
-    emit allChannelsDataReady(channels);
 }

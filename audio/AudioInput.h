@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/Client.h"
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -14,13 +16,17 @@ class InputDevice;
 
 // The recording front end of the measurement: opens one capture stream through the audio client
 // and splits every block into the microphone (measurement) channel and the reference channel.
-// Blocks arrive in the backend's thread; the signals are emitted there, under the front end's
-// mutex, so a directly connected receiver is serialised against opening and closing.
+// Blocks arrive in the backend's thread and the signals are emitted there. That thread takes no
+// lock and allocates nothing: each open stream has buffers of its own, sized when it opens, and
+// the split into every channel is made only while somebody listens for it. A receiver that
+// keeps the lists (a queued connection) costs the capture thread a copy of the next block.
 class AudioInput : public QObject
 {
     Q_OBJECT
 public:
-    explicit AudioInput(QObject *parent = nullptr);
+    // Records from the devices of `client`.
+    explicit AudioInput(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                        QObject *parent = nullptr);
     ~AudioInput() override;
 
     QString deviceId() const;
@@ -39,20 +45,28 @@ signals:
     void allChannelsDataReady(QList<QList<float>> channels);
     void errorOccurred(QString message);
     void sampleRateChanged(uint sampleRate);
+    // The capture lost `frames` frames (-1: nobody can tell how many) before the next block;
+    // emitted on the capture thread, before that block's dataReady.
+    void discontinuity(qint64 frames);
 
 private:
-    InputDevice *makeSink();
+    class Capture;
+
+    InputDevice *makeSink(const std::shared_ptr<Capture> &capture);
     audio::Stream *openStream(const QString &id, InputDevice *sink, bool reopening);
     void watchSampleRate(audio::Stream *stream);
+    void watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture);
     bool openAndStore(const QString &id, bool reopening);
     void closeCurrent();
     static void closeStream(audio::Stream *stream, InputDevice *sink);
     void failOpening(InputDevice *sink, const char *logLine);
-    void handleBlock(const char *bytes, qint64 size);
+    void handleBlock(Capture &capture, const char *bytes, qint64 size);
 
+    const std::shared_ptr<audio::Client> client_;
     QString deviceId_;
     audio::Stream *stream_ = nullptr;
     InputDevice *sink_ = nullptr;
+    std::shared_ptr<Capture> capture_;
     std::atomic<int> measurementChannel_{0};
     std::atomic<int> referenceChannel_{1};
     std::atomic<bool> active_{false};

@@ -1,8 +1,6 @@
 #include "audio/Client.h"
 
-#include "audio/ASIOPlugin.h"
 #include "audio/Stream.h"
-#include "audio/WasapiPlugin.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
 
@@ -20,7 +18,7 @@ struct Registry
 {
     std::once_flag once;
     std::shared_ptr<Client> client;
-    QList<Client::PluginFactory> factories = Client::defaultPluginFactories();
+    QList<Client::PluginFactory> factories;
     bool created = false;
     QMutex mutex;
 };
@@ -41,14 +39,6 @@ void registerIdAlias()
 }
 
 } // namespace
-
-QList<Client::PluginFactory> Client::defaultPluginFactories()
-{
-    return {[] { return std::make_shared<WasapiPlugin>(); },
-            [] {
-                return std::make_shared<ASIOPlugin>();
-            }};
-}
 
 bool Client::setPluginFactories(const QList<PluginFactory> &factories)
 {

@@ -30,12 +30,14 @@ public:
     // first asks for it.
     static std::shared_ptr<Client> instance();
 
-    // The backends the program creates, in order: WASAPI first, then ASIO.
-    static QList<PluginFactory> defaultPluginFactories();
-    // Replaces the backend list the client will create. Only effective before the first
-    // instance(); the program never calls it, tests use it to plug in a card of their own.
+    // The backends the client will create, in order. Only effective before the first
+    // instance(): the program gives the backends it is built with (audio::backendFactories())
+    // at its start, a test a card of its own. Without it the client has no backend.
     static bool setPluginFactories(const QList<PluginFactory> &factories);
 
+    // A registry of its own over the given backends, for a caller that passes it to what it
+    // builds instead of the process-wide one (as tests do).
+    explicit Client(const QList<PluginFactory> &factories);
     ~Client() override;
 
     void refreshAll();
@@ -56,7 +58,6 @@ signals:
     void deviceListChanged();
 
 private:
-    explicit Client(const QList<PluginFactory> &factories);
     void initPlugins(const QList<PluginFactory> &factories);
     void shutdown();
     static void shutdownAll();

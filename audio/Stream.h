@@ -28,10 +28,15 @@ public:
     // The format with the rate the stream really runs at (the driver may change it under us).
     Format format() const;
     void setSampleRate(unsigned rate);
+    // For a capture backend, on the thread that writes the blocks: `frames` frames were lost
+    // before the next block (-1 when nobody can tell how many).
+    void reportDiscontinuity(qint64 frames) { emit discontinuity(frames); }
 
 signals:
     void closeMe();
     void sampleRateChanged();
+    // Emitted on the capture thread, right before the block that follows the gap.
+    void discontinuity(qint64 frames);
 
 private:
     const Format format_;

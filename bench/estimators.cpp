@@ -1,10 +1,10 @@
 // Per-tick cost of the per-bin estimators at the measurement's bin counts (N/2 for N = 1024 to
 // 65536): the coherence update and one smoothing step of a complex filter per bin.
 #include "bench/BenchSupport.h"
-#include "engine/BesselLPF.h"
-#include "engine/BinRecord.h"
-#include "engine/Coherence.h"
-#include "engine/FourierTransform.h"
+#include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BinRecord.h"
+#include "engine/dsp/Coherence.h"
+#include "engine/dsp/FourierTransform.h"
 
 namespace {
 

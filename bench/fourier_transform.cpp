@@ -3,8 +3,8 @@
 // into two spectra; its runs print their time as a multiple of FFTW doing the same two real
 // transforms ("x_fftw") and of a single FFTW real transform ("x_fftw_one").
 #include "bench/BenchSupport.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
+#include "engine/dsp/Deconvolution.h"
+#include "engine/dsp/FourierTransform.h"
 
 #include <fftw3.h>
 

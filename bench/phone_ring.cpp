@@ -1,7 +1,7 @@
 // Times the phone sample ring on the paths a streaming phone keeps busy: appending frames,
 // random-access reads with many recorded gaps, the stream reader's resampled read, and a phone
 // that keeps restarting its capture at the highest rate.
-#include "audio/PhoneSampleRing.h"
+#include "audio/phone/PhoneSampleRing.h"
 #include "bench/BenchSupport.h"
 
 using audio::PhoneSampleRing;

@@ -1,10 +1,10 @@
 // Capture files of the largest size the readers accept, and the whole store of 500 packs in 20
 // projects written and read back, as the GUI thread does on every pack change.
-#include "app/CaptureFiles.h"
-#include "app/DataFolder.h"
-#include "app/ProjectStore.h"
+#include "app/store/CaptureFiles.h"
+#include "app/store/DataFolder.h"
+#include "app/store/ProjectStore.h"
 #include "bench/BenchSupport.h"
-#include "tests/app/StoreTestFiles.h"
+#include "tests/app/store/StoreTestFiles.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // quick: it reads the ALSA control interface and the user's declarations and never opens a PCM
 // whose format it already knows. Run with the test sound server's environment
 // (scripts/test-services.sh) to list its sink and monitor as well.
-#include "audio/WasapiPlugin.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "bench/BenchSupport.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // over the in-process audio layer, so only the backend's own work and the thread hand-off count;
 // the budget is one period, 10 ms.
 #include "audio/Stream.h"
-#include "audio/WasapiPlugin.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "bench/BenchSupport.h"
 #include "tests/platform/FakeAudioSystem.h"
 

@@ -1,10 +1,12 @@
-# snt_add_library(name folder SOURCES ... LIBS ...): one static library per source folder, so the
-# program, the tests and the benchmarks link exactly the same code.
+# snt_add_library(name SOURCES ... LIBS ... [PRIVATE_LIBS ...]): one static library per source
+# folder, so the program, the tests and the benchmarks link exactly the same code. LIBS are what
+# the library's headers need (passed on to whoever links it); PRIVATE_LIBS only its sources.
+# Which folders a folder may include is checked by scripts/check-layers.sh.
 function(snt_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
 
 # snt_add_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [FUNCTIONS ...]
@@ -17,7 +19,7 @@ endfunction()
 function(snt_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;FUNCTIONS;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt6::Test snt_testsupport ${ARG_LIBS})
+  target_link_libraries(${name} PRIVATE Qt6::Test snt_testmain ${ARG_LIBS})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()

@@ -3,7 +3,7 @@
 #include "audio/Client.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
-#include "engine/CalFileParser.h"
+#include "engine/dsp/CalFileParser.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

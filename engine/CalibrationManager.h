@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/DeviceInfo.h"
-#include "engine/CalCurve.h"
+#include "engine/dsp/CalCurve.h"
 
 #include <QDateTime>
 #include <QMap>

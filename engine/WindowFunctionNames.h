@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/WindowFunction.h"
+#include "engine/dsp/WindowFunction.h"
 
 #include <QMap>
 #include <QString>

@@ -1,5 +1,6 @@
 #include "eq/BandRules.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/CurveMath.h"
 
 #include <algorithm>
@@ -145,7 +146,7 @@ BandList protectNarrowDips(const BandList &bands, const QList<double> &m12,
     constexpr int probes = 11;
     double x[probes];
     double y[probes];
-    LogFrequencyReader read(grid.constData(), m12.constData(), n);
+    math::LogFrequencyReader read(grid.constData(), m12.constData(), n);
     for (int i = 0; i < probes; ++i) {
         x[i] = 1000.0 * std::pow(2.0, i / 6.0);
         y[i] = read(x[i]);

@@ -1,5 +1,6 @@
 #include "eq/CurvePreparation.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/CornerEstimation.h"
 #include "eq/CurveMath.h"
 #include "eq/OctaveSmoothing.h"
@@ -95,7 +96,7 @@ QList<float> resampleToGrid(const QList<float> &freq, const QList<float> &values
     QList<float> result(grid.size(), -100.0f);
     if (freq.size() < 2 || values.size() != freq.size())
         return result;
-    LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
+    math::LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
     for (qsizetype i = 0; i < grid.size(); ++i)
         result[i] = float(read(grid[i]));
     return result;
@@ -254,7 +255,7 @@ QString diagnoseHighEnd(const QList<float> &freq, const QList<float> &coherence)
     constexpr int points = 512;
     double x[points];
     double c[points];
-    LogFrequencyReader read(freq.constData(), coherence.constData(), n);
+    math::LogFrequencyReader read(freq.constData(), coherence.constData(), n);
     for (int k = 0; k < points; ++k) {
         x[k] = fLo * std::pow(fHi / fLo, k / double(points - 1));
         c[k] = read(x[k]);

@@ -1,5 +1,6 @@
 #include "eq/DisplayCurve.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/BandRules.h"
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
@@ -68,12 +69,12 @@ PhaseCurves unsmoothedPhases(const CurveRecord &record)
 
 // True when the smoothed phase cannot turn by half a turn between neighbouring frequencies: the
 // sum of its steps over the points spanning each neighbouring pair stays below that.
-bool turnsGently(const SmoothedPhase &phase, const QList<float> &freq)
+bool turnsGently(const math::Curve &phase, const QList<float> &freq)
 {
     const qsizetype m = phase.freq.size();
     std::vector<double> turned(size_t(m), 0.0); // sum of the absolute steps up to each point
     for (qsizetype k = 1; k < m; ++k)
-        turned[k] = turned[k - 1] + std::abs(double(phase.deg[k]) - phase.deg[k - 1]);
+        turned[k] = turned[k - 1] + std::abs(double(phase.values[k]) - phase.values[k - 1]);
     qsizetype below = 0; // the last point of the phase at or below the previous frequency
     for (qsizetype i = 0; i < freq.size(); ++i) {
         if (i > 0 && !(freq[i] >= freq[i - 1]))
@@ -91,7 +92,7 @@ bool turnsGently(const SmoothedPhase &phase, const QList<float> &freq)
 // The smoothed phase at the support points, unwrapped once more as the preview's phase curves
 // are. Unwrapping changes nothing unless the phase turns by half a turn between neighbouring
 // points of the record; only then is it read at every point.
-QList<float> unwrappedAt(const SmoothedPhase &phase, const QList<float> &freq,
+QList<float> unwrappedAt(const math::Curve &phase, const QList<float> &freq,
                          const QList<qsizetype> &support)
 {
     if (turnsGently(phase, freq))
@@ -130,12 +131,11 @@ PhaseCurves smoothedPhases(const CurveRecord &record, const QList<qsizetype> &su
         afterAt = {leading.after.last(), wrapped[last] + eqAtLast};
     }
     const int n = record.smoothBands;
-    const SmoothedPhase smoothedBefore
+    const math::Curve smoothedBefore
             = smoothedPhase(record.freq, before, beforeAt[0], beforeAt[1], n);
     if (smoothedBefore.freq.isEmpty())
         return {};
-    const SmoothedPhase smoothedAfter
-            = smoothedPhase(record.freq, after, afterAt[0], afterAt[1], n);
+    const math::Curve smoothedAfter = smoothedPhase(record.freq, after, afterAt[0], afterAt[1], n);
     return {unwrappedAt(smoothedBefore, record.freq, support),
             unwrappedAt(smoothedAfter, record.freq, support)};
 }
@@ -219,7 +219,7 @@ DisplayCurve prepareDisplayCurve(const CurveRecord &record)
     const int smoothing = record.smoothBands;
     // Reading a curve on the display grid touches only some of its points: the level curves are
     // worked out there alone.
-    const QList<qsizetype> support = readSupport(record.freq, displayFrequencyGrid());
+    const QList<qsizetype> support = math::readSupport(record.freq, displayFrequencyGrid());
     const QList<float> supportFreq = pick(record.freq, support);
     const Levels level = levels(record, support, supportFreq);
 

@@ -1,5 +1,6 @@
 #include "eq/DisplaySmoothing.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/CurveMath.h"
 #include "eq/OctaveSmoothing.h"
 
@@ -72,9 +73,9 @@ std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const Phasors &pha
 
 // A uniform cubic B-spline through the band phasors, sampled densely in log frequency; its angle
 // is the smoothed phase. Segment k runs between the centres of bands k-2 and k-1.
-SmoothedPhase splinePhase(const std::vector<BandPhasor> &bands)
+math::Curve splinePhase(const std::vector<BandPhasor> &bands)
 {
-    SmoothedPhase curve;
+    math::Curve curve;
     const size_t last = bands.size() - 1;
     for (size_t k = 3; k <= last; ++k) {
         const BandPhasor &p0 = bands[k - 3];
@@ -95,7 +96,7 @@ SmoothedPhase splinePhase(const std::vector<BandPhasor> &bands)
             const double c = w0 * p0.cos + w1 * p1.cos + w2 * p2.cos + w3 * p3.cos;
             const double sn = w0 * p0.sin + w1 * p1.sin + w2 * p2.sin + w3 * p3.sin;
             curve.freq.append(float(p1.hz * std::pow(span, t)));
-            curve.deg.append(float(quickAtan2(sn, c) * degreesPerRadian));
+            curve.values.append(float(quickAtan2(sn, c) * degreesPerRadian));
         }
     }
     return curve;
@@ -103,23 +104,23 @@ SmoothedPhase splinePhase(const std::vector<BandPhasor> &bands)
 
 // Pins the smoothed curve to the raw phase of the first and last points in the audible range,
 // where smoothing has too few neighbours on one side to be trusted.
-void anchorToAudibleEnds(SmoothedPhase &curve, const QList<float> &freq, float firstDeg,
+void anchorToAudibleEnds(math::Curve &curve, const QList<float> &freq, float firstDeg,
                          float lastDeg)
 {
     const auto [a, b] = phaseAnchors(freq);
     if (a < 0)
         return;
-    SmoothedPhase anchored;
+    math::Curve anchored;
     anchored.freq.append(freq[a]);
-    anchored.deg.append(firstDeg);
+    anchored.values.append(firstDeg);
     for (qsizetype k = 0; k < curve.freq.size(); ++k) {
         if (curve.freq[k] > freq[a] && curve.freq[k] < freq[b]) {
             anchored.freq.append(curve.freq[k]);
-            anchored.deg.append(curve.deg[k]);
+            anchored.values.append(curve.values[k]);
         }
     }
     anchored.freq.append(freq[b]);
-    anchored.deg.append(lastDeg);
+    anchored.values.append(lastDeg);
     curve = anchored;
 }
 
@@ -151,7 +152,7 @@ QList<float> resampleLogUniform(const QList<float> &freq, const QList<float> &va
         return values;
     QList<float> result;
     result.reserve(outFreq.size());
-    LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
+    math::LogFrequencyReader read(freq.constData(), values.constData(), freq.size());
     for (const float f : std::as_const(outFreq))
         result.append(float(read(f)));
     return result;
@@ -162,7 +163,7 @@ QList<qsizetype> smoothingSupport(const QList<float> &freq)
     const QList<float> fine = fineGrid(freq);
     QList<qsizetype> support;
     if (fine.size() >= minimumPoints)
-        support = readSupport(freq, fine);
+        support = math::readSupport(freq, fine);
     if (support.size() < minimumPoints) {
         support.clear();
         for (qsizetype i = 0; i < freq.size(); ++i)
@@ -193,7 +194,7 @@ QList<float> complexSmooth(const QList<float> &freq, const QList<float> &phaseDe
     if (!smoothable(freq, phaseDeg, n))
         return phaseDeg;
     const auto [a, b] = phaseAnchors(freq);
-    const SmoothedPhase smoothed = smoothedPhase(
+    const math::Curve smoothed = smoothedPhase(
             freq, unitPhasors(phaseDeg), a < 0 ? 0.0f : phaseDeg[a], b < 0 ? 0.0f : phaseDeg[b], n);
     return smoothed.freq.isEmpty() ? phaseDeg : readPhase(smoothed, freq);
 }
@@ -227,27 +228,28 @@ std::pair<qsizetype, qsizetype> phaseAnchors(const QList<float> &freq)
     return {a, b};
 }
 
-SmoothedPhase smoothedPhase(const QList<float> &freq, const Phasors &phasors, float firstAnchorDeg,
-                            float lastAnchorDeg, int n)
+math::Curve smoothedPhase(const QList<float> &freq, const Phasors &phasors, float firstAnchorDeg,
+                          float lastAnchorDeg, int n)
 {
     if (!smoothable(freq, phasors.cos, n) || phasors.sin.size() != freq.size())
         return {};
     const std::vector<BandPhasor> bands = bandPhasors(freq, phasors, n);
     if (bands.size() < 4)
         return {};
-    SmoothedPhase curve = splinePhase(bands);
+    math::Curve curve = splinePhase(bands);
     if (curve.freq.size() < 2)
         return {};
     anchorToAudibleEnds(curve, freq, firstAnchorDeg, lastAnchorDeg);
-    unwrapDegrees(curve.deg);
+    unwrapDegrees(curve.values);
     return curve;
 }
 
-QList<float> readPhase(const SmoothedPhase &phase, const QList<float> &freq)
+QList<float> readPhase(const math::Curve &phase, const QList<float> &freq)
 {
     QList<float> result(freq.size());
     float *out = result.data();
-    LogFrequencyReader read(phase.freq.constData(), phase.deg.constData(), phase.freq.size());
+    math::LogFrequencyReader read(phase.freq.constData(), phase.values.constData(),
+                                  phase.freq.size());
     for (qsizetype i = 0; i < freq.size(); ++i)
         out[i] = float(read(freq[i]));
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/dsp/Curve.h"
+
 #include <QList>
 
 #include <utility>
@@ -48,22 +50,15 @@ Phasors unitPhasors(const QList<float> &phaseDeg);
 // {-1, -1} unless there are two.
 std::pair<qsizetype, qsizetype> phaseAnchors(const QList<float> &freq);
 
-// The smoothed phase of complexSmooth before it is read at the curve's frequencies: points in
-// ascending frequency with their phase in degrees, unwrapped.
-struct SmoothedPhase
-{
-    QList<float> freq;
-    QList<float> deg;
-};
-
 // The smoothed phase of a phase known as unit phasors at every point and as angles only at its
 // anchors: the first as the phase list holds it, the second at any whole number of turns from
 // that. A caller that has the phasors (turned by an EQ's response, say) needs no angle per point.
-// Empty where complexSmooth leaves the phase as it is.
-SmoothedPhase smoothedPhase(const QList<float> &freq, const Phasors &phasors, float firstAnchorDeg,
-                            float lastAnchorDeg, int n);
+// Empty where complexSmooth leaves the phase as it is. The result holds points in ascending
+// frequency with their phase in degrees, unwrapped.
+math::Curve smoothedPhase(const QList<float> &freq, const Phasors &phasors, float firstAnchorDeg,
+                          float lastAnchorDeg, int n);
 
 // The smoothed phase read at ascending frequencies, by linear interpolation over log frequency.
-QList<float> readPhase(const SmoothedPhase &phase, const QList<float> &freq);
+QList<float> readPhase(const math::Curve &phase, const QList<float> &freq);
 
 } // namespace snt::eq

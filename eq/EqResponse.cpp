@@ -37,7 +37,7 @@ struct CornerFilter
 
     Complex at(float f) const
     {
-        return filterResponse(code, f, hz, order, cornerQ, 0.0f, false, 0.0f);
+        return filterResponse({.type = code, .fc = hz, .order = order, .q = cornerQ}, f);
     }
 
     // The response as a fraction; at 0 Hz and below, the response itself over 1.
@@ -74,7 +74,10 @@ double eqPhaseSum(const QList<SchemeBand> &bands, const std::array<CornerFilter,
     double rad = 0.0;
     for (const SchemeBand &b : bands) {
         if (applies(b))
-            rad += filterResponse(Peaking, f, b.freq, 1, b.q, b.gain, false, 0.0f).arg();
+            rad += filterResponse(
+                           {.type = Peaking, .fc = b.freq, .order = 1, .q = b.q, .gainDb = b.gain},
+                           f)
+                           .arg();
     }
     for (const CornerFilter &c : corners) {
         if (c.on)

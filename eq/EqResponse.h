@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Complex.h"
+#include "engine/dsp/Complex.h"
 #include "eq/DisplaySmoothing.h"
 #include "eq/Records.h"
 

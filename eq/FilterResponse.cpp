@@ -156,17 +156,17 @@ Complex prototypeResponse(int type, Complex s, unsigned int order, float q, floa
     }
 }
 
-Complex filterResponse(int type, float f, float fc, int order, float q, float gainDb, bool invert,
-                       float delayMs)
+Complex filterResponse(const FilterSpec &filter, float f)
 {
-    if (fc <= 0.0f)
+    if (filter.fc <= 0.0f)
         return Complex(1.0f);
     if (f <= 0.0f)
-        return Complex(passesNothingAtDc(type) ? 0.0f : 1.0f);
-    const Complex h = prototypeResponse(type, Complex(0.0f, f / fc), unsigned(std::max(order, 0)),
-                                        q, gainDb);
-    const double angle = (invert ? std::numbers::pi : 0.0)
-                         - 2.0 * std::numbers::pi * double(f) * double(delayMs) / 1000.0;
+        return Complex(passesNothingAtDc(filter.type) ? 0.0f : 1.0f);
+    const Complex h
+            = prototypeResponse(filter.type, Complex(0.0f, f / filter.fc),
+                                unsigned(std::max(filter.order, 0)), filter.q, filter.gainDb);
+    const double angle = (filter.inverted ? std::numbers::pi : 0.0)
+                         - 2.0 * std::numbers::pi * double(f) * double(filter.delayMs) / 1000.0;
     if (angle == 0.0)
         return h;
     return h * Complex(float(std::cos(angle)), float(std::sin(angle)));

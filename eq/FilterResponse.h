@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Complex.h"
+#include "engine/dsp/Complex.h"
 
 #include <QString>
 
@@ -41,9 +41,21 @@ inline ComplexFraction peakingFraction(Complex s, float amplitude, float q)
     return {s2 + s * (amplitude / q) + Complex(1.0f), s2 + s / (amplitude * q) + Complex(1.0f)};
 }
 
-// Response of one filter at f Hz, with optional polarity inversion and a pure delay.
-Complex filterResponse(int type, float f, float fc, int order, float q, float gainDb, bool invert,
-                       float delayMs);
+// One filter as a response is asked of it: its code and corner, the order of a corner filter, the
+// q and gain of the others, and what the signal path adds (polarity and a pure delay).
+struct FilterSpec
+{
+    int type = Peaking;
+    float fc = 0.0f; // Hz
+    int order = 0;
+    float q = 0.0f;
+    float gainDb = 0.0f;
+    bool inverted = false;
+    float delayMs = 0.0f;
+};
+
+// Response of one filter at f Hz.
+Complex filterResponse(const FilterSpec &filter, float f);
 
 // The normalised prototype at the complex frequency s (callers pass s = j·f/fc).
 Complex prototypeResponse(int type, Complex s, unsigned int order, float q, float gainDb);

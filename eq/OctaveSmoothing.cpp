@@ -1,5 +1,6 @@
 #include "eq/OctaveSmoothing.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/CurveMath.h"
 
 #include <algorithm>
@@ -86,12 +87,12 @@ OctaveBinCurve octaveBinSmooth(const QList<float> &freq, const QList<float> &val
     return result;
 }
 
-FloatCurve octaveBinSmoothFloat(const QList<float> &freq, const QList<float> &values, int n)
+math::Curve octaveBinSmoothFloat(const QList<float> &freq, const QList<float> &values, int n)
 {
     if (n <= 0)
         return {freq, values};
     const OctaveBinCurve smoothed = octaveBinSmooth(freq, values, n);
-    FloatCurve result;
+    math::Curve result;
     result.freq.reserve(smoothed.freq.size());
     result.values.reserve(smoothed.values.size());
     for (qsizetype i = 0; i < smoothed.freq.size(); ++i) {
@@ -122,7 +123,7 @@ QList<float> smoothToGrid(const QList<float> &freq, const QList<float> &values,
         }
     }
     QList<float> result(grid.size());
-    LogFrequencyReader read(f.constData(), v.constData(), f.size());
+    math::LogFrequencyReader read(f.constData(), v.constData(), f.size());
     for (qsizetype i = 0; i < grid.size(); ++i)
         result[i] = float(read(grid[i]));
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/dsp/Curve.h"
+
 #include <QList>
 
 // Fractional-octave (octave-bin) smoothing: the curve is averaged in bins 1/n octave wide that
@@ -12,18 +14,12 @@ struct OctaveBinCurve
     QList<double> values;
 };
 
-struct FloatCurve
-{
-    QList<float> freq;
-    QList<float> values;
-};
-
 // The smoothed curve at the bin centres (bin 0 only serves as a neighbour). Empty for fewer than
 // two usable points or fewer than two occupied bins.
 OctaveBinCurve octaveBinSmooth(const QList<float> &freq, const QList<float> &values, int n);
 
 // The same as float lists for n > 0; the input unchanged otherwise.
-FloatCurve octaveBinSmoothFloat(const QList<float> &freq, const QList<float> &values, int n);
+math::Curve octaveBinSmoothFloat(const QList<float> &freq, const QList<float> &values, int n);
 
 // The 1/n-octave smoothed curve (n ≤ 0: the curve itself) read on `grid` by linear
 // interpolation over log frequency, holding the end values. Unusable input gives -100 dB.

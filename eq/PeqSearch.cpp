@@ -28,6 +28,16 @@ constexpr double fineGainStep = 0.1;
 const int fineQs = int(std::floor(55.0)) + 1;
 constexpr double fineQStep = 0.1;
 
+Ladder coarseLadder(int sign)
+{
+    return {sign, sign * 1.0, coarseGainStep, coarseGains, coarseQStep, coarseQs};
+}
+
+Ladder fineLadder(int sign)
+{
+    return {sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs};
+}
+
 thread_local quint64 refinements = 0;
 
 struct ScoredCandidate
@@ -40,8 +50,7 @@ struct ScoredCandidate
 LadderResult refine(const QList<double> &r, double hz, int sign, const QList<float> &grid)
 {
     ++refinements;
-    return evaluateCandidate(r, hz, sign, sign * 1.0, fineGainStep, fineGains, fineQStep, fineQs,
-                             grid, false);
+    return evaluateCandidate(r, hz, fineLadder(sign), grid);
 }
 
 void addBandResponse(QList<double> &b, const QList<float> &grid, const Band &band)
@@ -283,59 +292,68 @@ constexpr int seedStride = 12;
 
 } // namespace
 
-LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, double g0, double gStep,
-                               int nG, double qStep, int nQ, const QList<float> &grid,
-                               bool preferSmall)
+namespace {
+
+// The pairs of one ladder by gain index i and Q index j, stored gain-major.
+struct LadderGrid
 {
-    if (nG <= 0 || nQ <= 0)
-        return {};
-    LadderScorer scorer(r, f, grid);
-    const auto gainAt = [&](int i) {
-        return g0 + i * sign * gStep;
-    };
-    const auto qAt = [&](int j) {
-        return 0.5 + j * qStep;
-    };
-    const size_t pairs = size_t(nG) * size_t(nQ);
-    const auto at = [&](int i, int j) {
-        return size_t(i) * size_t(nQ) + size_t(j);
-    };
+    const Ladder &ladder;
 
-    if (preferSmall) {
-        // Every pair's error is needed to look for the smallest Q close to the best.
-        std::vector<double> errors(pairs);
-        size_t leastAt = 0;
-        for (int i = 0; i < nG; ++i) {
-            for (int j = 0; j < nQ; ++j) {
-                errors[at(i, j)] = scorer.error(gainAt(i), qAt(j));
-                if (errors[at(i, j)] < errors[leastAt])
-                    leastAt = at(i, j);
-            }
-        }
-        const double limit = 1.05 * errors[leastAt];
-        for (int j = 0; j < nQ; ++j) {
-            bool qualifies = false;
-            size_t columnBest = at(0, j);
-            for (int i = 0; i < nG; ++i) {
-                if (std::abs(gainAt(i)) > gainEpsilon && errors[at(i, j)] <= limit)
-                    qualifies = true;
-                if (errors[at(i, j)] < errors[columnBest])
-                    columnBest = at(i, j);
-            }
-            if (qualifies) {
-                leastAt = columnBest;
-                break;
-            }
-        }
-        return {gainAt(int(leastAt / size_t(nQ))), qAt(int(leastAt % size_t(nQ))), errors[leastAt]};
+    double gainAt(int i) const { return ladder.firstGain + i * ladder.sign * ladder.gainStep; }
+    double qAt(int j) const { return 0.5 + j * ladder.qStep; }
+    size_t at(int i, int j) const { return size_t(i) * size_t(ladder.qs) + size_t(j); }
+    size_t pairs() const { return size_t(ladder.gains) * size_t(ladder.qs); }
+    LadderResult result(size_t index, double error) const
+    {
+        return {gainAt(int(index / size_t(ladder.qs))), qAt(int(index % size_t(ladder.qs))), error};
     }
+};
 
-    // Seeds: a sparse lattice, then downhill from its best pair to a local minimum.
-    std::vector<double> seeded(pairs, std::numeric_limits<double>::quiet_NaN());
+// Every pair scored; in the smallest Q column with a pair of real gain within 5 % of the least
+// error, that column's best pair; the least error overall when no column qualifies.
+LadderResult smallestQWithin(LadderScorer &scorer, const LadderGrid &grid)
+{
+    const int nG = grid.ladder.gains;
+    const int nQ = grid.ladder.qs;
+    std::vector<double> errors(grid.pairs());
+    size_t leastAt = 0;
+    for (int i = 0; i < nG; ++i) {
+        for (int j = 0; j < nQ; ++j) {
+            errors[grid.at(i, j)] = scorer.error(grid.gainAt(i), grid.qAt(j));
+            if (errors[grid.at(i, j)] < errors[leastAt])
+                leastAt = grid.at(i, j);
+        }
+    }
+    const double limit = 1.05 * errors[leastAt];
+    for (int j = 0; j < nQ; ++j) {
+        bool qualifies = false;
+        size_t columnBest = grid.at(0, j);
+        for (int i = 0; i < nG; ++i) {
+            if (std::abs(grid.gainAt(i)) > gainEpsilon && errors[grid.at(i, j)] <= limit)
+                qualifies = true;
+            if (errors[grid.at(i, j)] < errors[columnBest])
+                columnBest = grid.at(i, j);
+        }
+        if (qualifies) {
+            leastAt = columnBest;
+            break;
+        }
+    }
+    return grid.result(leastAt, errors[leastAt]);
+}
+
+// The least error, the first of equals in gain-major order. Seeds (a sparse lattice, then
+// downhill from its best pair to a local minimum) give a small threshold at once, so most pairs
+// are dropped by the scorer's bound before they are summed in full.
+LadderResult leastError(LadderScorer &scorer, const LadderGrid &grid)
+{
+    const int nG = grid.ladder.gains;
+    const int nQ = grid.ladder.qs;
+    std::vector<double> seeded(grid.pairs(), std::numeric_limits<double>::quiet_NaN());
     const auto seed = [&](int i, int j) {
-        if (std::isnan(seeded[at(i, j)]))
-            seeded[at(i, j)] = scorer.error(gainAt(i), qAt(j));
-        return seeded[at(i, j)];
+        if (std::isnan(seeded[grid.at(i, j)]))
+            seeded[grid.at(i, j)] = scorer.error(grid.gainAt(i), grid.qAt(j));
+        return seeded[grid.at(i, j)];
     };
     int bestI = 0;
     int bestJ = 0;
@@ -366,19 +384,32 @@ LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, doubl
     bool found = false;
     for (int i = 0; i < nG; ++i) {
         for (int j = 0; j < nQ; ++j) {
-            std::optional<double> error = seeded[at(i, j)];
+            std::optional<double> error = seeded[grid.at(i, j)];
             if (std::isnan(*error))
-                error = scorer.errorBelow(gainAt(i), qAt(j), threshold);
+                error = scorer.errorBelow(grid.gainAt(i), grid.qAt(j), threshold);
             if (!error)
                 continue;
             threshold = std::min(threshold, *error);
             if (!found || *error < best.error) {
-                best = {gainAt(i), qAt(j), *error};
+                best = {grid.gainAt(i), grid.qAt(j), *error};
                 found = true;
             }
         }
     }
     return best;
+}
+
+} // namespace
+
+LadderResult evaluateCandidate(const QList<double> &r, double f, const Ladder &ladder,
+                               const QList<float> &grid, LadderChoice choice)
+{
+    if (ladder.gains <= 0 || ladder.qs <= 0)
+        return {};
+    LadderScorer scorer(r, f, grid);
+    const LadderGrid pairs{ladder};
+    return choice == LadderChoice::SmallestQ ? smallestQWithin(scorer, pairs)
+                                             : leastError(scorer, pairs);
 }
 
 QList<int> candidateIndices(const QList<double> &r, double t)
@@ -462,9 +493,7 @@ QList<Band> searchPeq(const QList<float> &grid, const QList<double> &a, double f
             if (hz < fMin || hz > fMax)
                 continue;
             const int sign = c < 0.0 ? 1 : -1;
-            const LadderResult coarse
-                    = evaluateCandidate(r, hz, sign, sign * 1.0, coarseGainStep, coarseGains,
-                                        coarseQStep, coarseQs, grid, false);
+            const LadderResult coarse = evaluateCandidate(r, hz, coarseLadder(sign), grid);
             scored.append({coarse.error, hz, coarse.gain});
         }
         if (scored.isEmpty())

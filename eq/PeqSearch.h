@@ -33,11 +33,30 @@ QList<int> candidateIndices(const QList<double> &r, double t);
 QList<double> pruneCandidates(const QList<float> &grid, const QList<double> &r,
                               const QList<int> &indices, bool descending);
 
-// Best (gain, Q) of a band at f against the residual r on the ladder g0 + i·sign·gStep (nG
-// gains) × 0.5 + j·qStep (nQ values of Q), scored by the mean |band + r| over the grid.
-LadderResult evaluateCandidate(const QList<double> &r, double f, int sign, double g0, double gStep,
-                               int nG, double qStep, int nQ, const QList<float> &grid,
-                               bool preferSmall);
+// A gain × Q ladder: the gains firstGain + i·sign·gainStep for i below `gains`, and the Q values
+// 0.5 + j·qStep for j below `qs`.
+struct Ladder
+{
+    int sign = 1; // +1 boosts, -1 cuts
+    double firstGain = 1.0; // dB
+    double gainStep = 1.0;
+    int gains = 0;
+    double qStep = 0.1;
+    int qs = 0;
+};
+
+// How a ladder's winner is chosen: the least error (the first of equals in gain-major order), or
+// the least error in the smallest Q column that comes within 5 % of it.
+enum class LadderChoice {
+    LeastError,
+    SmallestQ,
+};
+
+// Best (gain, Q) of a band at f against the residual r on the ladder, scored by the mean
+// |band + r| over the grid.
+LadderResult evaluateCandidate(const QList<double> &r, double f, const Ladder &ladder,
+                               const QList<float> &grid,
+                               LadderChoice choice = LadderChoice::LeastError);
 
 // The number of fine-ladder refinements run so far on the calling thread; lets profiling relate
 // a lane's time to its work.

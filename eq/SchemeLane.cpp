@@ -1,5 +1,6 @@
 #include "eq/SchemeLane.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/BandRules.h"
 #include "eq/CornerEstimation.h"
 #include "eq/CurveMath.h"
@@ -63,8 +64,11 @@ double magnitudeDb(const Complex &h)
 
 Complex cornerAt(const Corner &corner, int side, float f)
 {
-    return filterResponse(side == 0 ? ButterworthHighPass : ButterworthLowPass, f, float(corner.hz),
-                          corner.order, cornerQ, 0.0f, false, 0.0f);
+    return filterResponse({.type = side == 0 ? ButterworthHighPass : ButterworthLowPass,
+                           .fc = float(corner.hz),
+                           .order = corner.order,
+                           .q = cornerQ},
+                          f);
 }
 
 // The corner filters' level on the grid. The fit always models them as Butterworth: the kind is
@@ -223,161 +227,191 @@ double pulledDownLowPass(double highBoostDb, double lowPassHz, double lo, double
     return roundToTenth(pulled);
 }
 
-LaneResult computeOne(const LaneContext &context, int laneIndex)
+namespace {
+
+// Where the lane fits: the corners estimated from the curve and the frequency range between them.
+struct UsableRange
 {
-    if (laneIndex < 0 || laneIndex >= context.targets.size())
-        return {};
-    LaneTrace &trace = laneTrace();
-    trace.on = traceEnabled() && laneIndex == 0;
-    trace.lines.clear();
+    Corner highPass;
+    Corner lowPass;
+    bool lowCutSuspect = false;
+    double lo = 0.0;
+    double hi = 0.0;
+    double lowPassPullDown = 0.0; // octaves the fit pulled the low-pass down by
 
-    const Target &target = context.targets[laneIndex];
+    bool tooNarrow() const { return 1.5 * lo >= hi; }
+};
+
+// The lane's curves on the grid, each named for what it holds (dB).
+struct LaneCurves
+{
+    QList<double> measured; // the 1/6-octave smoothed relative level
+    QList<float> target; // the target, 0 dB at 1 kHz, floored at -60 dB
+    QList<double> corners; // the corner filters' level
+    QList<double> aim; // what the bands aim for: the target with the corners
+    QList<double> deviation; // measured minus aim inside the range, 0 outside
+    QList<double> eq; // the bands' response
+    QList<double> predicted; // measured with the EQ and the corners
+    qsizetype fitted = 0; // points that the measured, the target and the grid all have
+};
+
+UsableRange usableRange(const LaneContext &context, const Target &target, int laneIndex)
+{
     const bool lineArray = context.options.lineArray;
-    const QList<float> &grid = context.grid;
-    const qsizetype n = grid.size();
-
-    Scheme s;
-    s.name = target.title;
-    s.kind = QStringLiteral("目标曲线");
-    s.targetIndex = lineArray ? -1 : laneIndex;
-    s.setting = context.options.setting;
-    s.level = context.level;
-    s.hasLevel = true;
-    s.freq = grid;
-    s.measured = context.measured;
-    s.measuredRaw = context.measuredRaw;
-    s.phase = context.phase;
-    if (!context.diagnosis.isEmpty())
-        return blocked(s, context.diagnosis);
-
-    // Usable range from the corner estimate.
     const QList<float> &freq = context.curve.freq;
-    const QList<float> &rel = context.relativeDb;
-    const CornerEstimate corners = designCorners(freq, rel, lineArray ? -1 : laneIndex,
-                                                 context.curve.coherence, lineArray ? 40.0 : 60.0);
-    Corner hp = corners.highPass;
-    Corner lp = corners.lowPass;
-    if (isActive(hp))
-        hp.hz = roundToTenth(hp.hz);
-    if (isActive(lp))
-        lp.hz = roundToTenth(lp.hz);
-    const FloatCurve smoothed = octaveBinSmoothFloat(freq, rel, 6);
+    const CornerEstimate corners
+            = designCorners(freq, context.relativeDb, lineArray ? -1 : laneIndex,
+                            context.curve.coherence, lineArray ? 40.0 : 60.0);
+    UsableRange range;
+    range.highPass = corners.highPass;
+    range.lowPass = corners.lowPass;
+    range.lowCutSuspect = corners.lowCutSuspect;
+    if (isActive(range.highPass))
+        range.highPass.hz = roundToTenth(range.highPass.hz);
+    if (isActive(range.lowPass))
+        range.lowPass.hz = roundToTenth(range.lowPass.hz);
+    const math::Curve smoothed = octaveBinSmoothFloat(freq, context.relativeDb, 6);
     const double fFirst = smoothed.freq.isEmpty() ? 20.5 : smoothed.freq.first();
     const double fLast = smoothed.freq.isEmpty() ? 24000.0 : smoothed.freq.last();
 
-    const double loHint = target.fitFloorHz > 0.0 ? target.fitFloorHz
-                          : isActive(hp)          ? hp.hz
-                          : lineArray             ? 40.0
-                                                  : 60.0;
-    double lo = std::max(std::max(20.0, fFirst), loHint);
-    if (corners.lowCutSuspect)
-        lo = std::max(lo, 100.0);
-    const double hiHint = isActive(lp) ? lp.hz : 24000.0;
-    double hi = std::min(std::min(24000.0, fLast), hiHint);
-    if (1.5 * lo >= hi)
-        return blocked(s, usableRangeTooNarrow());
+    const double loHint = target.fitFloorHz > 0.0    ? target.fitFloorHz
+                          : isActive(range.highPass) ? range.highPass.hz
+                          : lineArray                ? 40.0
+                                                     : 60.0;
+    range.lo = std::max(std::max(20.0, fFirst), loHint);
+    if (range.lowCutSuspect)
+        range.lo = std::max(range.lo, 100.0);
+    const double hiHint = isActive(range.lowPass) ? range.lowPass.hz : 24000.0;
+    range.hi = std::min(std::min(24000.0, fLast), hiHint);
+    return range;
+}
 
-    const QList<double> measured = toDoubles(context.measured);
-    const double base = baseLevel(grid, measured, lo, hi);
-
-    QList<float> t = resampleToGrid(target.freq, target.db, grid);
-    if (!t.isEmpty()) {
-        const float at1k = t[nearestTo1kHz(grid)];
-        for (float &v : t)
+// The target read on the grid and moved to 0 dB at 1 kHz, no lower than -60 dB.
+QList<float> targetOnGrid(const Target &target, const QList<float> &grid)
+{
+    QList<float> onGrid = resampleToGrid(target.freq, target.db, grid);
+    if (!onGrid.isEmpty()) {
+        const float at1k = onGrid[nearestTo1kHz(grid)];
+        for (float &v : onGrid)
             v = std::max(-60.0f, v - at1k);
     }
-    traceLine([&] {
-        return QStringLiteral("lo=%1 hi=%2 base=%3")
-                .arg(QString::number(lo, 'f', 3), QString::number(hi, 'f', 3),
-                     QString::number(base, 'f', 4));
-    });
-    traceLine([&] { return QStringLiteral("m=[%1]").arg(joined(context.measured)); });
-    traceLine([&] { return QStringLiteral("tgt=[%1]").arg(joined(t)); });
+    return onGrid;
+}
 
-    QString refusal = diagnoseSaggingMiddle(grid, context.measured, base, lo, hi);
-    if (refusal.isEmpty())
-        refusal = diagnoseLargeDip(grid, context.measured, lo, hi);
-    if (!refusal.isEmpty())
-        return blocked(s, refusal);
+// The aim and the deviation the bands are fitted to, for the corners as they stand.
+void aimAndDeviation(LaneCurves &curves, const UsableRange &range, const Target &target,
+                     const QList<float> &grid)
+{
+    curves.corners = cornerResponseDb(range.highPass, range.lowPass, grid);
+    for (qsizetype k = 0; k < curves.fitted; ++k) {
+        const double t = curves.target[k];
+        if (target.rollOff == 0)
+            curves.aim[k] = t + curves.corners[k];
+        else
+            curves.aim[k] = isActive(range.highPass)
+                                    ? t - magnitudeDb(cornerAt(range.highPass, 0, grid[k]))
+                                    : t;
+        curves.deviation[k] = grid[k] > range.lo && grid[k] < range.hi
+                                      ? curves.measured[k] - curves.aim[k]
+                                      : 0.0;
+    }
+}
 
-    // The fit: at most two passes, the second after pulling the low-pass down.
-    const qsizetype m = std::min({n, measured.size(), t.size()});
-    QList<double> c;
-    QList<double> u(n, 0.0);
-    QList<double> d(n, 0.0);
+// The band fit: at most two passes, the second after pulling the low-pass down when the first
+// boosts hard next to it.
+BandList fitBands(LaneCurves &curves, UsableRange &range, const Target &target,
+                  const QList<float> &grid, bool lineArray)
+{
     BandList bands;
-    double pullDown = 0.0;
     for (int pass = 0; pass < 2; ++pass) {
-        c = cornerResponseDb(hp, lp, grid);
-        for (qsizetype k = 0; k < m; ++k) {
-            if (target.rollOff == 0)
-                u[k] = t[k] + c[k];
-            else
-                u[k] = isActive(hp) ? t[k] - magnitudeDb(cornerAt(hp, 0, grid[k])) : t[k];
-            d[k] = grid[k] > lo && grid[k] < hi ? measured[k] - u[k] : 0.0;
-        }
-        bands = dropLowMidBoosts(dropWeakOrNarrowBoosts(
-                sanitizeBands(searchPeq(grid, d, lo, hi, bandBudget, lineArray))));
+        aimAndDeviation(curves, range, target, grid);
+        bands = dropLowMidBoosts(dropWeakOrNarrowBoosts(sanitizeBands(
+                searchPeq(grid, curves.deviation, range.lo, range.hi, bandBudget, lineArray))));
         if (pass == 1)
             break;
         double shift = 0.0;
         const double pulled = pulledDownLowPass(
-                highBoostNearLowPass(bands, isActive(lp) ? lp.hz : 0.0), lp.hz, lo, &shift);
+                highBoostNearLowPass(bands, isActive(range.lowPass) ? range.lowPass.hz : 0.0),
+                range.lowPass.hz, range.lo, &shift);
         if (pulled <= 0.0)
             break;
-        lp.hz = pulled;
-        hi = pulled;
-        pullDown = shift;
+        range.lowPass.hz = pulled;
+        range.hi = pulled;
+        range.lowPassPullDown = shift;
     }
+    return bands;
+}
 
-    const QList<double> m12 = toDoubles(smoothToGrid(freq, rel, grid, 12));
-    bands = protectNarrowDips(bands, m12, grid, freq, context.curve.coherence);
+// Drops boosts in unreliable narrow dips and bands too weak to keep; in line-array mode adds the
+// gentle residual bands and keeps the strongest within the budget.
+BandList cleanUp(BandList bands, const LaneCurves &curves, const UsableRange &range,
+                 const LaneContext &context)
+{
+    const QList<float> &grid = context.grid;
+    const QList<double> m12
+            = toDoubles(smoothToGrid(context.curve.freq, context.relativeDb, grid, 12));
+    bands = protectNarrowDips(bands, m12, grid, context.curve.freq, context.curve.coherence);
     bands.removeIf([](const Band &b) { return std::abs(b.gain) <= keptGainThreshold; });
-    if (lineArray) {
-        bands = residualPass(bands, measured, u, grid, lo, hi, isActive(hp) ? hp.hz : 0.0);
+    if (context.options.lineArray) {
+        bands = residualPass(bands, curves.measured, curves.aim, grid, range.lo, range.hi,
+                             isActive(range.highPass) ? range.highPass.hz : 0.0);
         bands = keepStrongest(bands, bandBudget);
     }
-    const double highBoost = highBoostNearLowPass(bands, isActive(lp) ? lp.hz : 0.0);
+    return bands;
+}
 
-    for (const Band &b : std::as_const(bands))
+// The scheme's bands (by frequency), and its predicted level, target and phase.
+void predict(Scheme &s, LaneCurves &curves, const BandList &bands, const UsableRange &range,
+             const Target &target, const LaneContext &context)
+{
+    const QList<float> &grid = context.grid;
+    for (const Band &b : bands)
         s.bands.append({float(b.hz), float(b.gain), float(b.q), true});
     std::stable_sort(s.bands.begin(), s.bands.end(),
                      [](const SchemeBand &x, const SchemeBand &y) { return x.freq < y.freq; });
 
-    const QList<double> e = bandsResponse(bands, grid);
-    QList<double> predicted(m);
+    curves.eq = bandsResponse(bands, grid);
+    const qsizetype m = curves.fitted;
+    curves.predicted = QList<double>(m);
     s.predicted = QList<float>(m);
     s.predictedRaw = QList<float>(std::min(m, context.measuredRaw.size()));
     for (qsizetype k = 0; k < m; ++k) {
-        predicted[k] = measured[k] + e[k] + c[k];
-        s.predicted[k] = float(predicted[k]);
+        curves.predicted[k] = curves.measured[k] + curves.eq[k] + curves.corners[k];
+        s.predicted[k] = float(curves.predicted[k]);
         if (k < s.predictedRaw.size())
-            s.predictedRaw[k] = float(context.measuredRaw[k] + e[k] + c[k]);
+            s.predictedRaw[k] = float(context.measuredRaw[k] + curves.eq[k] + curves.corners[k]);
     }
-    s.target = target.rollOff != 0 ? t : toFloats(u);
+    s.target = target.rollOff != 0 ? curves.target : toFloats(curves.aim);
 
     s.predictedPhase = context.phase;
     for (const SchemeBand &b : std::as_const(s.bands)) {
         if (b.enabled)
             addPhase(s.predictedPhase, grid, [&](float f) {
-                return filterResponse(Peaking, f, b.freq, 0, b.q, b.gain, false, 0.0f);
+                return filterResponse({.type = Peaking, .fc = b.freq, .q = b.q, .gainDb = b.gain},
+                                      f);
             });
     }
-    if (isActive(hp))
-        addPhase(s.predictedPhase, grid, [&](float f) { return cornerAt(hp, 0, f); });
-    if (isActive(lp))
-        addPhase(s.predictedPhase, grid, [&](float f) { return cornerAt(lp, 1, f); });
+    if (isActive(range.highPass))
+        addPhase(s.predictedPhase, grid, [&](float f) { return cornerAt(range.highPass, 0, f); });
+    if (isActive(range.lowPass))
+        addPhase(s.predictedPhase, grid, [&](float f) { return cornerAt(range.lowPass, 1, f); });
 
-    s.hpf = hp;
-    s.lpf = lp;
-    s.cornerFlag = corners.lowCutSuspect;
+    s.hpf = range.highPass;
+    s.lpf = range.lowPass;
+    s.cornerFlag = range.lowCutSuspect;
+}
 
+// The fit error inside the range, the largest boost and cut, the explanation and the log line.
+LaneResult describe(Scheme s, const LaneCurves &curves, const BandList &bands,
+                    const UsableRange &range, const Target &target, const QList<float> &grid)
+{
     double squares = 0.0;
     int counted = 0;
-    for (qsizetype k = 0; k < m; ++k) {
-        if (grid[k] >= lo && grid[k] <= hi) {
-            const double ref = target.rollOff != 0 ? u[k] + c[k] : u[k];
-            squares += (predicted[k] - ref) * (predicted[k] - ref);
+    for (qsizetype k = 0; k < curves.fitted; ++k) {
+        if (grid[k] >= range.lo && grid[k] <= range.hi) {
+            const double ref
+                    = target.rollOff != 0 ? curves.aim[k] + curves.corners[k] : curves.aim[k];
+            squares += (curves.predicted[k] - ref) * (curves.predicted[k] - ref);
             ++counted;
         }
     }
@@ -393,15 +427,81 @@ LaneResult computeOne(const LaneContext &context, int laneIndex)
     if (!target.note.isEmpty())
         s.explain += QStringLiteral(" %1。").arg(target.note);
 
+    const double highBoost
+            = highBoostNearLowPass(bands, isActive(range.lowPass) ? range.lowPass.hz : 0.0);
     const QString log
             = QStringLiteral(
                       "%1：%2 段 · 误差 %3 dB · %4–%5 Hz · 高频提升 %6 dB · 高切下收 %7 oct\n")
                       .arg(s.name, QString::number(s.bands.size()),
                            QString::number(s.fitError, 'f', 2),
-                           QString::number(qint64(std::round(lo))),
-                           QString::number(qint64(std::round(hi))),
-                           QString::number(highBoost, 'f', 2), QString::number(pullDown, 'f', 3));
+                           QString::number(qint64(std::round(range.lo))),
+                           QString::number(qint64(std::round(range.hi))),
+                           QString::number(highBoost, 'f', 2),
+                           QString::number(range.lowPassPullDown, 'f', 3));
     return {s, log};
+}
+
+Scheme startScheme(const LaneContext &context, const Target &target, int laneIndex)
+{
+    Scheme s;
+    s.name = target.title;
+    s.kind = QStringLiteral("目标曲线");
+    s.targetIndex = context.options.lineArray ? -1 : laneIndex;
+    s.setting = context.options.setting;
+    s.level = context.level;
+    s.hasLevel = true;
+    s.freq = context.grid;
+    s.measured = context.measured;
+    s.measuredRaw = context.measuredRaw;
+    s.phase = context.phase;
+    return s;
+}
+
+} // namespace
+
+LaneResult computeOne(const LaneContext &context, int laneIndex)
+{
+    if (laneIndex < 0 || laneIndex >= context.targets.size())
+        return {};
+    LaneTrace &trace = laneTrace();
+    trace.on = traceEnabled() && laneIndex == 0;
+    trace.lines.clear();
+
+    const Target &target = context.targets[laneIndex];
+    const QList<float> &grid = context.grid;
+    Scheme s = startScheme(context, target, laneIndex);
+    if (!context.diagnosis.isEmpty())
+        return blocked(s, context.diagnosis);
+
+    UsableRange range = usableRange(context, target, laneIndex);
+    if (range.tooNarrow())
+        return blocked(s, usableRangeTooNarrow());
+
+    LaneCurves curves;
+    curves.measured = toDoubles(context.measured);
+    const double base = baseLevel(grid, curves.measured, range.lo, range.hi);
+    curves.target = targetOnGrid(target, grid);
+    traceLine([&] {
+        return QStringLiteral("lo=%1 hi=%2 base=%3")
+                .arg(QString::number(range.lo, 'f', 3), QString::number(range.hi, 'f', 3),
+                     QString::number(base, 'f', 4));
+    });
+    traceLine([&] { return QStringLiteral("m=[%1]").arg(joined(context.measured)); });
+    traceLine([&] { return QStringLiteral("tgt=[%1]").arg(joined(curves.target)); });
+
+    QString refusal = diagnoseSaggingMiddle(grid, context.measured, base, range.lo, range.hi);
+    if (refusal.isEmpty())
+        refusal = diagnoseLargeDip(grid, context.measured, range.lo, range.hi);
+    if (!refusal.isEmpty())
+        return blocked(s, refusal);
+
+    curves.fitted = std::min({grid.size(), curves.measured.size(), curves.target.size()});
+    curves.aim = QList<double>(grid.size(), 0.0);
+    curves.deviation = QList<double>(grid.size(), 0.0);
+    BandList bands = fitBands(curves, range, target, grid, context.options.lineArray);
+    bands = cleanUp(bands, curves, range, context);
+    predict(s, curves, bands, range, target, context);
+    return describe(s, curves, bands, range, target, grid);
 }
 
 } // namespace snt::eq

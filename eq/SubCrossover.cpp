@@ -1,5 +1,6 @@
 #include "eq/SubCrossover.h"
 
+#include "engine/dsp/Curve.h"
 #include "eq/BandRules.h"
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
@@ -549,8 +550,8 @@ double crossoverGainDb(const QString &kind, int order, double fc, double f, bool
     const int type = linkwitzRiley ? (highPass ? LinkwitzRileyHighPass : LinkwitzRileyLowPass)
                                    : (highPass ? ButterworthHighPass : ButterworthLowPass);
     const int effectiveOrder = linkwitzRiley ? 2 * std::max(order / 2, 1) : order;
-    const Complex h
-            = filterResponse(type, float(f), float(fc), effectiveOrder, cornerQ, 0.0f, false, 0.0f);
+    const Complex h = filterResponse(
+            {.type = type, .fc = float(fc), .order = effectiveOrder, .q = cornerQ}, float(f));
     return 20.0 * std::log10(std::max(double(h.abs()), 1e-9));
 }
 
@@ -559,7 +560,8 @@ double subLiftDb(double f, int liftSetting)
     const size_t table = liftSetting == 6 ? 0 : liftSetting == 15 ? 1 : liftSetting == 20 ? 2 : 3;
     if (f >= liftHz.back())
         return 0.0;
-    return LogFrequencyReader(liftHz.data(), liftTables[table].data(), qsizetype(liftHz.size()))(f);
+    return math::LogFrequencyReader(liftHz.data(), liftTables[table].data(),
+                                    qsizetype(liftHz.size()))(f);
 }
 
 CrossoverResult designSubCrossover(const QList<float> &mainFreq, const QList<float> &mainDb,

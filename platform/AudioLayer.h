@@ -72,7 +72,13 @@ public:
     virtual ~CaptureClient() = default;
     // Frames of the oldest captured packet, 0 when none is waiting.
     virtual Result nextPacketSize(uint32_t *frames) = 0;
-    virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) = 0;
+    // The oldest packet: its samples, frames and flags, and the device position of its first
+    // frame (frames the device captured since the stream started, those lost included). A
+    // packet after a gap carries DataDiscontinuity, and TimestampError too when the position
+    // does not tell how long the gap was.
+    virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                          uint64_t *devicePosition)
+            = 0;
     virtual Result releaseBuffer(uint32_t frames) = 0;
 };
 
@@ -89,6 +95,9 @@ public:
     virtual Result bufferSize(uint32_t *frames) = 0;
     // Render: frames queued and not yet played. Capture: frames captured and not yet taken.
     virtual Result currentPadding(uint32_t *frames) = 0;
+    // Render: the device's own share of the latency, as last seen: frames the client has handed
+    // on that will play before the first frame of its buffer. Capture: 0.
+    virtual Result deviceDelay(uint32_t *frames) = 0;
     virtual Result renderClient(std::shared_ptr<RenderClient> *client) = 0;
     virtual Result captureClient(std::shared_ptr<CaptureClient> *client) = 0;
     virtual Result start() = 0;

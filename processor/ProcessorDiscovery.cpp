@@ -1,7 +1,7 @@
 #include "processor/JsonValues.h"
 #include "processor/ProcessorClient.h"
 
-#include "app/DataFolder.h"
+#include "app/store/DataFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "processor/JsonValues.h"
 #include "processor/ProcessorClient.h"
 
-#include "app/StoreFile.h"
+#include "app/store/StoreFile.h"
 
 #include <QDir>
 #include <QFile>

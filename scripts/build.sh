@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds one configuration: "release" (the program and the benchmarks, optimised)
-# or "test" (everything with AddressSanitizer and UndefinedBehaviorSanitizer, for the tests).
+# Configures and builds one configuration: "release" (the program and the benchmarks, optimised),
+# "test" (everything with AddressSanitizer and UndefinedBehaviorSanitizer, for the tests) or
+# "tsan" (only the concurrent parts and their tests, with ThreadSanitizer).
 # SNT_JOBS caps the parallel compile jobs (default: every core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +9,8 @@ config=${1:-release}
 case "$config" in
   release) flags=(-DCMAKE_BUILD_TYPE=Release -DSNT_SANITIZE=OFF -DSNT_BUILD_TESTS=OFF) ;;
   test)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNT_SANITIZE=ON -DSNT_BUILD_TESTS=ON -DSNT_BUILD_BENCH=OFF) ;;
-  *) echo "usage: $0 [release|test]" >&2; exit 2 ;;
+  tsan)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNT_TSAN=ON) ;;
+  *) echo "usage: $0 [release|test|tsan]" >&2; exit 2 ;;
 esac
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/sonetra-ccache}
 # Configuring again is quick and picks up folders that gained a CMakeLists.txt.

@@ -14,7 +14,7 @@ packages=(
   qml6-module-qt5compat-graphicaleffects qml6-module-qtwebsockets
   libasound2-dev libasound2-plugins alsa-utils
   libjack-jackd2-dev jackd2
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils cmt
   fonts-noto-cjk xvfb xauth libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux

@@ -4,10 +4,6 @@
 
 namespace audio::aes67 {
 
-// The output device id that sends a generator's signal to the network audio sender instead of
-// a sound card. No backend lists it: it reaches a generator only as an id a caller passes.
-inline constexpr char networkOutputDeviceId[] = "aes67-network-output";
-
 // A route whose stream key is this refers to the own sender rather than a stream found by SAP.
 inline constexpr char ownSenderStreamKey[] = "local-sender";
 

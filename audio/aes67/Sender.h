@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/NetworkSink.h"
 #include "audio/aes67/FrameRing.h"
 #include "audio/aes67/SenderConfig.h"
 #include "audio/aes67/Types.h"
@@ -24,7 +25,9 @@ class SapAnnouncer;
 // version raised whenever the description changes), follows the PTP clock, serves the same
 // description through the RTSP responder, and advertises the responder by mDNS. The stack is stopped when the application quits; the destructor, which
 // runs after that, touches no socket.
-class Sender : public QObject
+class Sender
+    : public QObject
+    , public NetworkSink
 {
     Q_OBJECT
 public:
@@ -68,7 +71,7 @@ public slots:
     // block that does not fit pushes out the oldest unread frames, which are counted as dropped.
     // The ring has room for one writer; a block arriving while another thread is inside push()
     // (two generators playing at once) is dropped and counted instead of corrupting the ring.
-    void push(const float *data, qlonglong frames, int channels, int sampleRate);
+    void push(const float *data, qlonglong frames, int channels, int sampleRate) override;
 
 signals:
     void runningChanged(bool running);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Complex.h"
+#include "engine/dsp/Complex.h"
 
 // One sample of the measurement's published impulse response; the value's imaginary part
 // stays 0.

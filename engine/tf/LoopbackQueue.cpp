@@ -14,12 +14,17 @@ void LoopbackQueue::clear()
     head_ = 0;
     size_ = 0;
     phase_ = 0.0;
+    skipping_ = 0;
 }
 
 void LoopbackQueue::push(float sample)
 {
     if (buffer_.empty())
         return;
+    if (skipping_ > 0) {
+        --skipping_;
+        return;
+    }
     if (size_ == buffer_.size()) {
         dropFront(1);
         phase_ = std::max(0.0, phase_ - 1.0);
@@ -54,6 +59,30 @@ float LoopbackQueue::next(double ratio)
     dropFront(passed);
     phase_ -= double(passed);
     return out;
+}
+
+void LoopbackQueue::skip(double samples)
+{
+    phase_ = std::max(0.0, phase_) + std::max(0.0, samples);
+    const double whole = std::floor(phase_);
+    const std::size_t now = std::min(size_, std::size_t(whole));
+    dropFront(now);
+    skipping_ += std::size_t(whole) - now;
+    phase_ -= whole;
+}
+
+void LoopbackQueue::shift(double samples)
+{
+    if (samples >= 0.0) {
+        skip(samples);
+        return;
+    }
+    const std::size_t silence
+            = std::min(std::size_t(std::llround(-samples)), buffer_.size() - size_);
+    head_ = (head_ + buffer_.size() - silence) % buffer_.size();
+    for (std::size_t i = 0; i < silence; ++i)
+        buffer_[(head_ + i) % buffer_.size()] = 0.0f;
+    size_ += silence;
 }
 
 void LoopbackQueue::dropFront(std::size_t count)

@@ -23,6 +23,12 @@ public:
     // The next reference sample for one input sample; `ratio` is loopback rate / input rate.
     // An empty queue yields 0.
     float next(double ratio);
+    // Passes over `samples` samples (a fraction moves the phase), as many as are queued now and
+    // the rest as they arrive: the input lost the frames they belong to.
+    void skip(double samples);
+    // Moves the reference against the input: a positive count skips that many samples, a
+    // negative one puts that many samples of silence (as far as there is room) before the queue.
+    void shift(double samples);
 
 private:
     float at(std::size_t i) const { return buffer_[(head_ + i) % buffer_.size()]; }
@@ -32,4 +38,5 @@ private:
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     double phase_ = 0.0;
+    std::size_t skipping_ = 0; // samples still to pass over as they arrive
 };

@@ -1,11 +1,10 @@
 #include "engine/tf/Measurement.h"
 
 #include "audio/AudioInput.h"
-#include "audio/AudioStreamServer.h"
 #include "common/Log.h"
-#include "engine/CalCurve.h"
-#include "engine/Weighting.h"
-#include "engine/WindowFunction.h"
+#include "engine/dsp/CalCurve.h"
+#include "engine/dsp/Weighting.h"
+#include "engine/dsp/WindowFunction.h"
 #include "engine/tf/Finite.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
@@ -18,14 +17,6 @@ namespace {
 const char *const tag = "[Measurement]";
 
 constexpr uint32_t fftSizes[Measurement::modeCount] = {1024, 2048, 4096, 8192, 16384, 32768, 65536};
-constexpr uint64_t coherenceDepth = 21;
-
-// The recording front end knows no loopback and no third channel: both read channel 0.
-int frontEndChannel(int channel)
-{
-    return channel == 2 || channel == -1 ? 0 : channel;
-}
-
 bool differs(float a, float b)
 {
     return std::abs(a - b) > 1e-6f;
@@ -48,30 +39,18 @@ uint32_t Measurement::fftSizeForMode(int mode)
     return mode >= 0 && mode < modeCount ? fftSizes[mode] : 0;
 }
 
-Measurement::Measurement(QObject *parent)
+Measurement::Measurement(std::shared_ptr<audio::Client> client, audio::AudioStreamServer *phones,
+                         QObject *parent)
     : QObject(parent)
-    , dataRing_(size_, 0.0f)
-    , referenceRing_(size_, 0.0f)
-    , records_(bins_)
-    , impulse_(size_)
-    , transform_(size_)
-    , impulseFinder_(size_)
-    , delayFinder_(delayFinderSize)
+    , analyser_(fftSizeForMode(mode_), inputRate_)
     , inputMeter_(Weighting::Flat, Meter::Fast)
     , referenceMeter_(Weighting::Flat, Meter::Fast)
     , soundLevelMeter_(Weighting::A, Meter::Slow)
+    , sources_(std::make_unique<MeasurementSources>(this, std::move(client), phones))
 {
-    const auto window = WindowFunction::Type(windowFunction_);
-    transform_.setSampleRate(inputRate_);
-    transform_.setWindowType(window);
-    transform_.prepare();
-    impulseFinder_.setWindowType(window);
-    delayFinder_.setWindowType(window);
-
-    averager_.setDepth(uint32_t(average_));
-    averager_.resize(bins_, size_);
-    coherence_.setDepth(coherenceDepth);
-    coherence_.setSize(bins_);
+    analyser_.setWindow(WindowFunction::Type(windowFunction_));
+    analyser_.setAverageType(averageType_);
+    analyser_.setAverageDepth(uint32_t(average_));
 
     for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
         meter->setSampleRate(inputRate_);
@@ -80,21 +59,14 @@ Measurement::Measurement(QObject *parent)
     timer_ = new QTimer(this);
     timer_->setInterval(analysisIntervalMs);
     connect(timer_, &QTimer::timeout, this, &Measurement::transform);
-
-    writeBinFrequencies();
 }
 
 Measurement::~Measurement()
 {
     timer_->stop();
-    disconnect(loopbackConnection_);
-    if (audioInput_) {
-        audioInput_->setActive(false);
-        delete audioInput_;
-    }
-    // A loopback sample already inside writeLoopbackSample on the render thread finishes
-    // before the members go.
-    QMutexLocker lock(&mutex_);
+    sources_.reset();
+    // A sample already on its way in on an audio thread arrives before the members go.
+    inputs_.close();
     active_ = false;
 }
 
@@ -120,11 +92,7 @@ void Measurement::setOffset(float offset)
 {
     if (!differs(offset, offset_))
         return;
-    {
-        // Read by the render thread for every loopback sample.
-        QMutexLocker lock(&mutex_);
-        offset_ = offset;
-    }
+    offset_ = offset;
     emit offsetChanged(offset);
 }
 
@@ -133,8 +101,7 @@ void Measurement::setDataChannel(int channel)
     if (channel == dataChannel_)
         return;
     dataChannel_ = channel;
-    if (audioInput_)
-        audioInput_->setMeasurementChannel(frontEndChannel(channel));
+    sources_->setChannels(dataChannel_, referenceChannel_);
     emit dataChannelChanged(channel);
 }
 
@@ -143,8 +110,7 @@ void Measurement::setReferenceChannel(int channel)
     if (channel == referenceChannel_)
         return;
     referenceChannel_ = channel;
-    if (audioInput_)
-        audioInput_->setReferenceChannel(frontEndChannel(channel));
+    sources_->setChannels(dataChannel_, referenceChannel_);
     emit referenceChannelChanged(channel);
 }
 
@@ -153,6 +119,7 @@ void Measurement::setDelay(int samples)
     if (samples == delay_)
         return;
     delay_ = samples;
+    analyser_.setDelay(samples);
     emit delayChanged(samples);
 }
 
@@ -161,7 +128,7 @@ void Measurement::setAverage(int depth)
     if (depth == average_)
         return;
     average_ = depth;
-    averager_.setDepth(uint32_t(std::max(depth, 1)));
+    analyser_.setAverageDepth(uint32_t(std::max(depth, 1)));
     emit averageChanged(depth);
 }
 
@@ -180,7 +147,7 @@ void Measurement::setAverageType(int type)
     if (type == averageType_)
         return;
     averageType_ = type;
-    averager_.clearCumulative();
+    analyser_.setAverageType(type);
     emit averageTypeChanged(type);
 }
 
@@ -189,14 +156,10 @@ void Measurement::setWindowFunction(int type)
     if (type == windowFunction_)
         return;
     windowFunction_ = type;
-    if (type >= int(WindowFunction::Rectangular) && type <= int(WindowFunction::Exponental)) {
-        const auto window = WindowFunction::Type(type);
-        QMutexLocker lock(&mutex_);
-        transform_.setWindowType(window);
-        impulseFinder_.setWindowType(window);
-        delayFinder_.setWindowType(window);
-        transform_.prepare();
-    }
+    // Nothing here is shared with an audio thread: the tables and the plan are rebuilt without
+    // holding anyone up.
+    if (type >= int(WindowFunction::Rectangular) && type <= int(WindowFunction::Exponental))
+        analyser_.setWindow(WindowFunction::Type(type));
     emit windowFunctionChanged(type);
 }
 
@@ -205,7 +168,7 @@ void Measurement::setFiltersFrequency(int preset)
     if (preset == filtersFrequency_)
         return;
     filtersFrequency_ = preset;
-    averager_.setFilterPreset(preset);
+    analyser_.setFilterPreset(preset);
     emit filtersFrequencyChanged(preset);
 }
 
@@ -221,42 +184,32 @@ void Measurement::setColor(const QColor &color)
 
 uint32_t Measurement::loopbackSampleRate() const
 {
-    QMutexLocker lock(&mutex_);
     return loopbackRate_;
+}
+
+AudioInput *Measurement::audioInput() const
+{
+    return sources_->audioInput();
 }
 
 void Measurement::setGenerator(GeneratorThread *generator)
 {
-    if (generator == generator_)
+    if (generator == sources_->generator())
         return;
-    if (generator_)
-        disconnect(generator_, &GeneratorThread::sampleRateChanged, this,
-                   &Measurement::setLoopbackSampleRate);
-    disconnect(loopbackConnection_);
-    generator_ = generator;
+    sources_->setGenerator(generator);
     if (!generator) {
         setLoopbackSampleRate(inputRate_);
         return;
     }
     setLoopbackSampleRate(generator->sampleRate());
-    connect(generator, &GeneratorThread::sampleRateChanged, this,
-            &Measurement::setLoopbackSampleRate, Qt::QueuedConnection);
     if (active_)
-        connectLoopback();
-}
-
-void Measurement::connectLoopback()
-{
-    // Direct: the slot runs on the thread that reads the test signal, once per frame.
-    loopbackConnection_ = connect(generator_, &GeneratorThread::sampleOut, this,
-                                  &Measurement::writeLoopbackSample, Qt::DirectConnection);
+        sources_->connectLoopback();
 }
 
 void Measurement::setDeviceId(const QString &id)
 {
     deviceId_ = id;
-    if (audioInput_)
-        audioInput_->setDeviceId(id);
+    sources_->setDeviceId(id);
 }
 
 void Measurement::setCalibrationCurve(std::shared_ptr<CalCurve> curve)
@@ -264,7 +217,7 @@ void Measurement::setCalibrationCurve(std::shared_ptr<CalCurve> curve)
     micCurve_ = std::move(curve);
     if (!hasPoints(micCurve_)) {
         sntWarning(tag) << "Calibration curve is empty or null";
-        refreshCalibrationGains();
+        analyser_.setCalibration(micCurve_, referenceCurve_);
         return;
     }
     sntInfo(tag) << "Calibration curve loaded:" << micCurve_->frequencies().size() << "points";
@@ -275,7 +228,7 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
 {
     referenceCurve_ = std::move(curve);
     if (!hasPoints(referenceCurve_)) {
-        refreshCalibrationGains();
+        analyser_.setCalibration(micCurve_, referenceCurve_);
         return;
     }
     sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->frequencies().size()
@@ -285,16 +238,14 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
 
 void Measurement::setLoopbackSampleRate(uint sampleRate)
 {
-    if (sampleRate == 0)
-        return;
-    QMutexLocker lock(&mutex_);
-    if (sampleRate == loopbackRate_)
+    if (sampleRate == 0 || sampleRate == loopbackRate_)
         return;
     sntInfo(tag) << "loopback sampleRate:" << loopbackRate_ << "->" << sampleRate << "(input"
                  << inputRate_ << ")";
     loopbackRate_ = sampleRate;
     // The queue holds four seconds at the new rate; resizing empties it and restarts the phase.
     loopback_.setCapacity(loopbackCapacity(sampleRate));
+    inputs_.discardLoopback();
 }
 
 void Measurement::setSampleRate(uint sampleRate)
@@ -302,17 +253,12 @@ void Measurement::setSampleRate(uint sampleRate)
     if (sampleRate == 0 || sampleRate == inputRate_)
         return;
     sntInfo(tag) << "setSampleRate:" << inputRate_ << "->" << sampleRate;
-    {
-        QMutexLocker lock(&mutex_);
-        inputRate_ = sampleRate;
-        loopback_.clear();
-        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
-            meter->setSampleRate(sampleRate);
-    }
-    transform_.setSampleRate(sampleRate);
-    transform_.prepare();
-    writeBinFrequencies();
-    buildCalibrationLut();
+    inputRate_ = sampleRate;
+    clearLoopback();
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        meter->setSampleRate(sampleRate);
+    analyser_.setSampleRate(sampleRate);
+    logCalibrationTable();
 }
 
 // ---- run control ----------------------------------------------------------------------------
@@ -329,62 +275,44 @@ void Measurement::setActive(bool active)
 
 void Measurement::activate()
 {
-    const bool phone = audio::AudioStreamServer::instance()->hasClient(deviceId_);
-    {
-        QMutexLocker lock(&mutex_);
-        phoneMode_ = phone;
-    }
-    if (generator_)
-        setLoopbackSampleRate(generator_->sampleRate());
+    GeneratorThread *generator = sources_->generator();
+    const bool phone = sources_->isPhone(deviceId_);
+    phoneMode_ = phone;
+    if (generator)
+        setLoopbackSampleRate(generator->sampleRate());
 
     if (phone) {
-        setSampleRate(generator_ ? generator_->sampleRate() : 48000);
+        setSampleRate(generator ? generator->sampleRate() : 48000);
         setBlockStatus(1);
     } else {
         setBlockStatus(0);
-        QMutexLocker lock(&mutex_);
-        loopback_.clear();
+        clearLoopback();
     }
+    // Whatever the last run left on its way in belongs to that run.
+    inputs_.discardPairs();
+    analyser_.forgetLosses();
+    loopbackAligned_ = false;
+    captureAnchor_.reset();
+    renderAnchor_.reset();
+    pairsAtOpen_ = inputs_.pairsTaken();
     active_ = true;
+    inputs_.open();
     if (!phone)
-        openAudioInput();
-    if (generator_)
-        connectLoopback();
-    {
-        QMutexLocker lock(&mutex_);
-        for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
-            meter->reset();
-    }
+        setSampleRate(sources_->openAudioInput(deviceId_, dataChannel_, referenceChannel_));
+    sources_->connectLoopback();
+    for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
+        meter->reset();
     timer_->start();
-}
-
-void Measurement::openAudioInput()
-{
-    if (!audioInput_) {
-        audioInput_ = new AudioInput(this);
-        if (!deviceId_.isEmpty())
-            audioInput_->setDeviceId(deviceId_);
-        connect(audioInput_, &AudioInput::dataReady, this, &Measurement::writeData);
-        connect(audioInput_, &AudioInput::sampleRateChanged, this, &Measurement::setSampleRate,
-                Qt::QueuedConnection);
-    }
-    audioInput_->setMeasurementChannel(frontEndChannel(dataChannel_));
-    audioInput_->setReferenceChannel(frontEndChannel(referenceChannel_));
-    audioInput_->setActive(true);
-    setSampleRate(audioInput_->sampleRate());
 }
 
 void Measurement::deactivate()
 {
     timer_->stop();
-    disconnect(loopbackConnection_);
-    if (audioInput_)
-        audioInput_->setActive(false);
-    {
-        QMutexLocker lock(&mutex_);
-        phoneMode_ = false;
-        active_ = false;
-    }
+    sources_->disconnectLoopback();
+    sources_->closeAudioInput();
+    inputs_.close();
+    phoneMode_ = false;
+    active_ = false;
     setBlockStatus(0);
 }
 
@@ -400,124 +328,44 @@ void Measurement::setBlockStatus(int status)
 
 void Measurement::resizeForMode()
 {
-    size_ = fftSizeForMode(mode_);
-    bins_ = size_ / 2;
-    {
-        QMutexLocker lock(&mutex_);
-        dataRing_.resize(size_, 0.0f);
-        referenceRing_.resize(size_, 0.0f);
-        // A shrunk ring would otherwise leave the write position outside it for good.
-        writePosition_ %= size_;
-        newSamples_ = 0;
-    }
-    transform_.setSize(size_);
-    transform_.setSampleRate(inputRate_);
-    transform_.prepare();
-    impulseFinder_.setSize(size_);
-    delayPeak_ = 0;
-
-    records_.resize(bins_);
-    impulse_.resize(size_);
-    averager_.resize(bins_, size_);
-    coherence_.setSize(bins_);
-    writeBinFrequencies();
-    buildCalibrationLut();
-}
-
-void Measurement::writeBinFrequencies()
-{
-    const double binWidth = double(inputRate_) / double(size_);
-    for (uint32_t i = 0; i < bins_; ++i)
-        records_[i].frequency = float(i * binWidth);
+    analyser_.setSize(fftSizeForMode(mode_));
+    logCalibrationTable();
 }
 
 void Measurement::buildCalibrationLut()
 {
-    if (bins_ > 0 && (hasPoints(micCurve_) || hasPoints(referenceCurve_))) {
-        QList<float> frequencies;
-        frequencies.reserve(bins_);
-        for (const BinRecord &record : records_)
-            frequencies.append(record.frequency);
-        for (const auto &curve : {micCurve_, referenceCurve_})
-            if (hasPoints(curve))
-                curve->buildLut(frequencies);
-        sntInfo(tag) << "Calibration LUT built for" << bins_ << "bins";
-    }
-    refreshCalibrationGains();
+    analyser_.setCalibration(micCurve_, referenceCurve_);
+    logCalibrationTable();
 }
 
-void Measurement::refreshCalibrationGains()
+void Measurement::logCalibrationTable() const
 {
-    const auto fill = [this](const std::shared_ptr<CalCurve> &curve, std::vector<float> &gains) {
-        if (!hasPoints(curve)) {
-            gains.clear();
-            return;
-        }
-        gains.resize(bins_);
-        for (uint32_t i = 0; i < bins_; ++i)
-            gains[i] = curve->gainForBin(int(i));
-    };
-    fill(micCurve_, micGains_);
-    fill(referenceCurve_, referenceGains_);
+    if (analyser_.bins() > 0 && (hasPoints(micCurve_) || hasPoints(referenceCurve_)))
+        sntInfo(tag) << "Calibration LUT built for" << analyser_.bins() << "bins";
 }
 
 // ---- sample inputs --------------------------------------------------------------------------
 
 void Measurement::writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer)
 {
-    if (!acceptsSamples())
-        return;
-    QMutexLocker lock(&mutex_);
-    if (dataRing_.empty() || referenceRing_.empty() || size_ == 0 || writePosition_ >= size_)
-        return;
     const qsizetype n = std::min(dataBuffer.size(), referenceBuffer.size());
-    for (qsizetype k = 0; k < n; ++k) {
-        float d = gain_ * dataBuffer[k];
-        if (polarity_)
-            d = -d;
-        d = finiteOrZero(d);
-        const float r = nextReferenceSample(referenceBuffer, k);
-        dataRing_[writePosition_] = d;
-        referenceRing_[writePosition_] = r;
-        writePosition_ = (writePosition_ + 1) % size_;
-        inputMeter_.add(d);
-        soundLevelMeter_.add(d);
-        referenceMeter_.add(r);
-        delayFinder_.add(d, r);
-        newSamples_ = std::min(newSamples_ + 1, size_);
-    }
+    inputs_.writePairs(dataBuffer.constData(), referenceBuffer.constData(), std::size_t(n));
 }
 
-float Measurement::nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k)
+void Measurement::writeDiscontinuity(qint64 frames)
 {
-    if (referenceChannel_ != -1)
-        return finiteOrZero(offset_ * referenceBuffer[k]);
-    if (inputRate_ == 0)
-        return 0.0f;
-    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
-    return loopback_.next(double(loopbackRate) / double(inputRate_));
+    inputs_.writeLoss(frames < 0 ? MeasurementInputs::unknownLoss : frames);
 }
 
 void Measurement::writeLoopbackSample(float sample)
 {
-    if (!acceptsSamples())
-        return;
-    QMutexLocker lock(&mutex_);
-    // Stopped while this sample waited for the lock.
-    if (!active_)
-        return;
-    const float x = finiteOrZero(offset_ * sample);
-    if (phoneMode_)
-        referenceMeter_.add(x);
-    else
-        loopback_.push(x);
+    inputs_.writeLoopback(sample);
 }
 
 void Measurement::feedStreamSamples(const float *data, qlonglong count)
 {
-    if (!acceptsSamples() || !phoneMode_ || !data || count < 1)
+    if (!active_ || !phoneMode_ || !data || count < 1)
         return;
-    QMutexLocker lock(&mutex_);
     for (qlonglong k = 0; k < count; ++k) {
         float v = gain_ * data[k];
         if (polarity_)
@@ -528,68 +376,142 @@ void Measurement::feedStreamSamples(const float *data, qlonglong count)
     }
 }
 
+void Measurement::drainInputs()
+{
+    if (!inputs_.takeLoopback([this](float sample) { takeLoopbackSample(sample); }))
+        restartAfterLoss(MeasurementInputs::unknownLoss);
+    alignLoopback();
+    inputs_.takePairs([this](const MeasurementInputs::Pair &pair) { takePair(pair); },
+                      [this](int64_t frames) { restartAfterLoss(frames); });
+    reportLosses();
+}
+
+void Measurement::takeLoopbackSample(float sample)
+{
+    const float x = finiteOrZero(offset_ * sample);
+    if (phoneMode_)
+        referenceMeter_.add(x);
+    else
+        loopback_.push(x);
+}
+
+void Measurement::takePair(const MeasurementInputs::Pair &pair)
+{
+    float d = gain_ * pair.data;
+    if (polarity_)
+        d = -d;
+    d = finiteOrZero(d);
+    const float r = referenceChannel_ == -1 ? nextLoopbackReference()
+                                            : finiteOrZero(offset_ * pair.reference);
+    analyser_.push(d, r);
+    inputMeter_.add(d);
+    soundLevelMeter_.add(d);
+    referenceMeter_.add(r);
+}
+
+double Measurement::loopbackSamplesPerInputSample() const
+{
+    const uint32_t loopbackRate = loopbackRate_ ? loopbackRate_ : inputRate_;
+    return double(loopbackRate) / double(inputRate_);
+}
+
+float Measurement::nextLoopbackReference()
+{
+    return inputRate_ == 0 ? 0.0f : loopback_.next(loopbackSamplesPerInputSample());
+}
+
+void Measurement::alignLoopback()
+{
+    if (loopbackAligned_ || phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
+        return;
+    // A sound server may hold both streams back for a while at their start: the pairing waits
+    // until they have run for a second. A block handed on late looks captured late, and a
+    // device delay seen a while before a block was read makes it look heard late: of the blocks
+    // seen on each side, the one that implies the earliest moment is the one that waited least.
+    keepEarliest(captureAnchor_, inputs_.captureAnchor(), -1.0, double(inputRate_));
+    keepEarliest(renderAnchor_, inputs_.loopbackAnchor(), 1.0,
+                 double(inputRate_) * loopbackSamplesPerInputSample());
+    const std::optional<StreamAnchor> &capture = captureAnchor_;
+    const std::optional<StreamAnchor> &render = renderAnchor_;
+    if (!capture || !render || inputs_.pairsTaken() < pairsAtOpen_ + inputRate_)
+        return;
+    // Pair each input sample with the loopback sample that left the output when it was
+    // captured: a sample is looped back when it is rendered, which is the output's whole latency
+    // before it is heard, and the two streams did not start at the same moment.
+    loopbackAligned_ = true;
+    const double loopbackRate = double(inputRate_) * loopbackSamplesPerInputSample();
+    const double wanted = loopbackPositionFor(inputs_.pairsTaken(), *capture, inputRate_, *render,
+                                              loopbackRate);
+    const double front
+            = double(inputs_.loopbackTaken()) - double(loopback_.size()) + loopback_.phase();
+    loopback_.shift(wanted - front);
+    // What was averaged before belongs to the old pairing.
+    analyser_.restartAfterLoss();
+    sntInfo(tag) << "loopback paired with the recording: output latency" << render->latencyFrames
+                 << "frames, reference moved by" << std::lround(front - wanted) << "samples";
+}
+
+void Measurement::keepEarliest(std::optional<StreamAnchor> &kept,
+                               const std::optional<StreamAnchor> &latest, double latencySign,
+                               double rate)
+{
+    // When the sample counted 0 met the outside world, by this anchor (seconds on its clock).
+    const auto origin = [latencySign, rate](const StreamAnchor &a) {
+        return std::chrono::duration<double>(a.at.time_since_epoch()).count()
+               + (latencySign * double(a.latencyFrames) - double(a.index)) / rate;
+    };
+    if (latest && (!kept || origin(*latest) < origin(*kept)))
+        kept = latest;
+}
+
+void Measurement::clearLoopback()
+{
+    loopback_.clear();
+    inputs_.discardLoopback();
+}
+
+void Measurement::restartAfterLoss(int64_t frames)
+{
+    // The loopback ran on while the capture lost those frames: skipping as many keeps the
+    // microphone where it was against its reference.
+    if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0)
+        loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
+    analyser_.restartAfterLoss();
+    ++losses_.count;
+    losses_.frames += std::max<int64_t>(frames, 0);
+    losses_.unknown = losses_.unknown || frames < 0;
+}
+
+void Measurement::reportLosses()
+{
+    if (losses_.count == 0)
+        return;
+    QString lost = QStringLiteral("%1 frames lost").arg(losses_.frames);
+    if (losses_.unknown)
+        lost += losses_.frames > 0 ? QStringLiteral(" and more")
+                                   : QStringLiteral(", how many unknown");
+    sntWarning(tag) << "input dropout:" << losses_.count << "gap(s)," << lost
+                    << "- the analysis skips the pairs around it until the transform is refilled"
+                    << "and the averages start again";
+    losses_ = LossReport();
+}
+
 // ---- analysis -------------------------------------------------------------------------------
 
 void Measurement::transform()
 {
     if (!active_)
         return;
-    if (!phoneMode_)
-        moveNewPairsToTransforms();
-    transform_.calculate();
-    analyseThisTick_ = averager_.readyFor(averageType_, size_);
-    if (analyseThisTick_)
-        averager_.beginTick(averageType_);
-    // The impulse response and the bins read the same spectra and share no other state: the
-    // impulse half runs on the helper thread meanwhile.
-    worker_.start(&Measurement::computeImpulse, this);
-    if (analyseThisTick_)
-        computeTransferFunction();
-    worker_.wait();
+    drainInputs();
+    analyser_.analyse();
     publishLevels();
     emit readyRead();
     emit levelChanged();
     emit referenceLevelChanged();
 }
 
-void Measurement::moveNewPairsToTransforms()
-{
-    QMutexLocker lock(&mutex_);
-    const uint32_t k = std::min(size_, newSamples_);
-    newSamples_ = 0;
-    const uint32_t start = (writePosition_ + size_ - k) % size_;
-    const int64_t n = size_;
-    const int64_t shift = ((int64_t(start) - delay_) % n + n) % n;
-    for (uint32_t j = 0; j < k; ++j) {
-        const uint32_t idx = (start + j) % size_;
-        const uint32_t ridx = uint32_t((shift + j) % n);
-        transform_.add(dataRing_[idx], referenceRing_[ridx]);
-        impulseFinder_.add(dataRing_[idx], referenceRing_[ridx]);
-    }
-    averager_.addFrames(k);
-}
-
-void Measurement::computeTransferFunction()
-{
-    const TransferAverager::Calibration calibration{
-            micGains_.empty() ? nullptr : micGains_.data(),
-            referenceGains_.empty() ? nullptr : referenceGains_.data()};
-    averager_.processBins(averageType_, transform_, calibration, records_.data());
-    coherence_.process(records_, transform_);
-}
-
-void Measurement::computeImpulse(void *context)
-{
-    auto *self = static_cast<Measurement *>(context);
-    self->impulseFinder_.calculate(&self->transform_);
-    if (self->analyseThisTick_)
-        self->averager_.processImpulse(self->averageType_, self->impulseFinder_,
-                                       1000.0f / float(self->inputRate_), self->impulse_.data());
-}
-
 void Measurement::publishLevels()
 {
-    QMutexLocker lock(&mutex_);
     level_ = float(inputMeter_.level());
     splLevel_ = float(soundLevelMeter_.level());
     referenceLevel_ = float(referenceMeter_.level());
@@ -599,28 +521,21 @@ void Measurement::publishLevels()
 
 void Measurement::resetAverage()
 {
-    busy_.store(true, std::memory_order_release);
-    // The averages belong to the GUI thread alone; only the rings, the loopback queue and the
-    // meters are shared with the render thread, so only they are cleared under the lock.
-    averager_.reset();
-    QMutexLocker lock(&mutex_);
-    std::fill(dataRing_.begin(), dataRing_.end(), 0.0f);
-    std::fill(referenceRing_.begin(), referenceRing_.end(), 0.0f);
-    loopback_.clear();
-    writePosition_ = 0;
-    newSamples_ = 0;
+    // Only this thread touches what is cleared here, so the audio threads go on writing. The
+    // loopback queue stays: it holds the reference for pairs still on their way in, and
+    // emptying it would shift the microphone against its reference.
+    analyser_.resetAverage();
     for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
         meter->reset();
-    busy_.store(false, std::memory_order_release);
 }
 
 void Measurement::updateEstimate()
 {
     if (!phoneMode_) {
-        // The delay finder is fed only by writeData, which runs on this thread too, so its rings
-        // cannot change while it transforms them and the render thread never waits for it.
-        delayFinder_.calculate(nullptr);
-        delayPeak_ = delayFinder_.peakIndex();
+        // The delay finder is fed only from this thread, so its rings cannot change while it
+        // transforms them and no audio thread ever waits for it.
+        drainInputs();
+        analyser_.estimateDelay();
     }
     emit estimatedChanged(estimatedDelayMs());
 }
@@ -630,8 +545,5 @@ float Measurement::estimatedDelayMs() const
     // A phone's samples never reach the delay finder through the live inputs.
     if (phoneMode_)
         return 0.0f;
-    int64_t peak = delayPeak_;
-    if (peak > int64_t(delayFinderSize / 2))
-        peak -= delayFinderSize;
-    return float(double(peak) * 1000.0 / double(inputRate_));
+    return float(double(analyser_.delayPairs()) * 1000.0 / double(inputRate_));
 }

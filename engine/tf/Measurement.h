@@ -1,23 +1,23 @@
 #pragma once
 
-#include "engine/BinRecord.h"
-#include "engine/Coherence.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
-#include "engine/Meter.h"
+#include "audio/Client.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/dsp/BinRecord.h"
+#include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/LoopbackQueue.h"
-#include "engine/tf/TransferAverager.h"
-#include "engine/tf/WorkerThread.h"
+#include "engine/tf/MeasurementInputs.h"
+#include "engine/tf/MeasurementSources.h"
+#include "engine/tf/TransferAnalyser.h"
 
 #include <QColor>
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <atomic>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AudioInput;
@@ -27,10 +27,15 @@ class QTimer;
 
 // One running transfer-function measurement: a microphone channel ("data") against a reference,
 // either a second input channel or the generator's own output looped back inside the program.
-// Lives on the GUI thread. Input blocks arrive from the recording front end (queued onto this
-// thread), loopback samples one by one on the thread that reads the test signal; one mutex
-// guards what both touch. Every 80 ms the analysis tick publishes per-bin records, the impulse
+// Lives on the GUI thread. Input blocks arrive on the capture thread of the recording front end,
+// loopback samples one by one on the thread that reads the test signal; both only drop what
+// they bring into fixed rings, which the GUI side takes at every tick, so an audio thread never
+// waits for this object. Every 80 ms the analysis tick publishes per-bin records, the impulse
 // response and the levels.
+//
+// A dropout is never silent: frames the capture lost are skipped on the loopback too (when their
+// number is known), the pairs around the gap are kept out of the analysis until the transform
+// holds none of them, the averages start again and the log says so once per tick.
 class Measurement : public QObject
 {
     Q_OBJECT
@@ -57,10 +62,14 @@ public:
     static constexpr int modeCount = 7;
     static uint32_t fftSizeForMode(int mode);
     // Pairs the delay finder looks at, whatever the FFT size.
-    static constexpr uint32_t delayFinderSize = 65536;
+    static constexpr uint32_t delayFinderSize = TransferAnalyser::delayFinderSize;
     static constexpr int analysisIntervalMs = 80;
 
-    explicit Measurement(QObject *parent = nullptr);
+    // Records from the devices of `client`; a device id that a phone streams under (to
+    // `phones`) measures that phone instead.
+    explicit Measurement(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                         audio::AudioStreamServer *phones = audio::AudioStreamServer::instance(),
+                         QObject *parent = nullptr);
     ~Measurement() override;
 
     bool active() const { return active_; }
@@ -97,16 +106,16 @@ public:
     float peak() const { return inputPeak_; }
     float referencePeak() const { return referencePeak_; }
     float splLevel() const { return splLevel_; }
-    const std::vector<BinRecord> &records() const { return records_; }
-    const std::vector<ImpulsePoint> &impulse() const { return impulse_; }
+    const std::vector<BinRecord> &records() const { return analyser_.records(); }
+    const std::vector<ImpulsePoint> &impulse() const { return analyser_.impulse(); }
 
     uint32_t sampleRate() const { return inputRate_; }
-    uint32_t fftSize() const { return size_; }
+    uint32_t fftSize() const { return analyser_.size(); }
     uint32_t loopbackSampleRate() const;
     bool phoneMode() const { return phoneMode_; }
     int blockStatus() const { return blockStatus_; }
     QString deviceId() const { return deviceId_; }
-    AudioInput *audioInput() const { return audioInput_; }
+    AudioInput *audioInput() const;
 
     void setGenerator(GeneratorThread *generator);
     void setDeviceId(const QString &id);
@@ -116,10 +125,18 @@ public:
     // The delay between measurement and reference in ms, positive when the measurement lags.
     float estimatedDelayMs() const;
 
+    // Takes what the audio threads handed over since the last call into the rings, the meters
+    // and the delay finder; the tick and the delay estimate do this first.
+    void drainInputs();
+
 public slots:
     void setLoopbackSampleRate(uint sampleRate);
     void setSampleRate(uint sampleRate);
+    // On the capture thread (connected directly) or any one thread at a time.
     void writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer);
+    // The capture lost `frames` frames before the next block; -1 when their number is unknown.
+    void writeDiscontinuity(qint64 frames);
+    // On the thread that reads the test signal.
     void writeLoopbackSample(float sample);
     void feedStreamSamples(const float *data, qlonglong count);
     void transform();
@@ -149,20 +166,24 @@ signals:
 private:
     void activate();
     void deactivate();
-    void openAudioInput();
-    void connectLoopback();
     void setBlockStatus(int status);
     void resizeForMode();
-    void writeBinFrequencies();
     void buildCalibrationLut();
-    void refreshCalibrationGains();
-    void clearLoopbackLocked();
-    float nextReferenceSample(const QList<float> &referenceBuffer, qsizetype k);
-    void moveNewPairsToTransforms();
-    void computeTransferFunction();
-    static void computeImpulse(void *context);
+    void logCalibrationTable() const;
+    void clearLoopback();
+    // Once per run, as soon as both streams could tell when they met the outside world.
+    void alignLoopback();
+    static void keepEarliest(std::optional<StreamAnchor> &kept,
+                             const std::optional<StreamAnchor> &latest, double latencySign,
+                             double rate);
+    void takeLoopbackSample(float sample);
+    void takePair(const MeasurementInputs::Pair &pair);
+    float nextLoopbackReference();
+    // The loopback's rate over the input's; the input rate must not be 0.
+    double loopbackSamplesPerInputSample() const;
+    void restartAfterLoss(int64_t frames);
+    void reportLosses();
     void publishLevels();
-    bool acceptsSamples() const { return active_ && !busy_.load(std::memory_order_acquire); }
 
     std::atomic<bool> active_{false};
     bool polarity_ = false;
@@ -178,29 +199,25 @@ private:
     int filtersFrequency_ = 0;
 
     uint32_t inputRate_ = 48000;
-    uint32_t size_ = 16384;
-    uint32_t bins_ = 8192;
 
-    std::vector<float> dataRing_;
-    std::vector<float> referenceRing_;
-    uint32_t writePosition_ = 0;
-    uint32_t newSamples_ = 0;
+    MeasurementInputs inputs_;
+    bool loopbackAligned_ = false;
+    uint64_t pairsAtOpen_ = 0;
+    // The best of each side seen before the pairing.
+    std::optional<StreamAnchor> captureAnchor_;
+    std::optional<StreamAnchor> renderAnchor_;
+    // Losses met by the current take, for its one log line.
+    struct LossReport
+    {
+        int count = 0;
+        int64_t frames = 0;
+        bool unknown = false;
+    } losses_;
 
     LoopbackQueue loopback_;
     uint32_t loopbackRate_ = 48000;
 
-    std::vector<BinRecord> records_;
-    std::vector<ImpulsePoint> impulse_;
-
-    FourierTransform transform_;
-    Deconvolution impulseFinder_;
-    Deconvolution delayFinder_;
-    uint32_t delayPeak_ = 0;
-
-    TransferAverager averager_;
-    Coherence coherence_;
-    bool analyseThisTick_ = false;
-    WorkerThread worker_;
+    TransferAnalyser analyser_;
 
     Meter inputMeter_;
     Meter referenceMeter_;
@@ -212,22 +229,16 @@ private:
     float referencePeak_ = -60.0f;
     float splLevel_ = -100.0f;
 
-    mutable QMutex mutex_;
-    std::atomic<bool> busy_{false};
-
     bool phoneMode_ = false;
     int blockStatus_ = 0;
 
     QTimer *timer_ = nullptr;
-    AudioInput *audioInput_ = nullptr;
-    QPointer<GeneratorThread> generator_;
-    QMetaObject::Connection loopbackConnection_;
     QString deviceId_;
     QColor color_;
 
     std::shared_ptr<CalCurve> micCurve_;
     std::shared_ptr<CalCurve> referenceCurve_;
-    // Per-bin calibration factors read by the tick; empty while the channel is uncalibrated.
-    std::vector<float> micGains_;
-    std::vector<float> referenceGains_;
+
+    // Last: it closes the front end and the loopback before the inputs above go.
+    std::unique_ptr<MeasurementSources> sources_;
 };

@@ -1,7 +1,7 @@
 #include "engine/tf/TransferAverager.h"
 
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
+#include "engine/dsp/Deconvolution.h"
+#include "engine/dsp/FourierTransform.h"
 #include "engine/tf/Finite.h"
 
 #include <algorithm>

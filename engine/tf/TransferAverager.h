@@ -1,9 +1,9 @@
 #pragma once
 
-#include "engine/BesselLPF.h"
-#include "engine/BinRecord.h"
-#include "engine/Complex.h"
-#include "engine/Meter.h"
+#include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BinRecord.h"
+#include "engine/dsp/Complex.h"
+#include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/MovingWindow.h"
 

@@ -11,7 +11,7 @@
 //
 // Usage: snt_make_music_noise <output.wav>
 
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Radix2Fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,15 @@
 #include "platform/alsa/AlsaAudioClient.h"
 
 #include "common/Log.h"
+#include "common/RealTime.h"
 #include "platform/Event.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 #include <poll.h>
+#include <pthread.h>
+#include <utility>
 
 namespace platform::alsa {
 namespace {
@@ -90,6 +92,9 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
     streamFlags_ = streamFlags;
     ring_.assign(size_t(bufferFrames_) * format.channels, 0.0f);
     staging_.assign(ring_.size(), 0.0f);
+    if (endpoint_.flow == DataFlow::Capture)
+        packets_.assign(std::max<size_t>(2, bufferFrames_ / periodFrames_),
+                        Packet{std::vector<float>(size_t(periodFrames_) * format.channels), 0, 0});
     initialized_ = true;
     return result::Ok;
 }
@@ -128,12 +133,28 @@ Result AlsaAudioClient::currentPadding(uint32_t *frames)
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    if (endpoint_.flow == DataFlow::Render)
-        *frames = ringFill_;
-    else
-        *frames = std::accumulate(packets_.cbegin(), packets_.cend(), 0u,
-                                  [](uint32_t sum, const Packet &p) { return sum + p.frames; });
+    *frames = endpoint_.flow == DataFlow::Render ? ringFill_
+                                                 : uint32_t(packetCount_) * periodFrames_;
     return result::Ok;
+}
+
+Result AlsaAudioClient::deviceDelay(uint32_t *frames)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (const Result r = usable(); !succeeded(r))
+            return r;
+    }
+    *frames = deviceDelay_.load(std::memory_order_relaxed);
+    return result::Ok;
+}
+
+void AlsaAudioClient::noteDeviceDelay()
+{
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) == 0)
+        deviceDelay_.store(uint32_t(std::max<snd_pcm_sframes_t>(delay, 0)),
+                           std::memory_order_relaxed);
 }
 
 Result AlsaAudioClient::serviceFor(DataFlow flow) const
@@ -171,12 +192,7 @@ Result AlsaAudioClient::start()
         return result::EventHandleNotSet;
     running_.store(true);
     started_ = true;
-    engine_ = std::thread([this] {
-        if (endpoint_.flow == DataFlow::Render)
-            renderLoop();
-        else
-            captureLoop();
-    });
+    engine_ = std::thread([this] { runEngine(); });
     return result::Ok;
 }
 
@@ -194,8 +210,10 @@ Result AlsaAudioClient::stop()
 void AlsaAudioClient::stopEngine()
 {
     running_.store(false);
-    if (engine_.joinable())
+    if (engine_.joinable()) {
         engine_.join();
+        logRecoveries();
+    }
     std::lock_guard lock(mutex_);
     if (started_ && pcm_) {
         snd_pcm_drop(pcm_);
@@ -246,27 +264,30 @@ Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    *frames = packets_.empty() ? 0 : packets_.front().frames;
+    *frames = packetCount_ > 0 ? periodFrames_ : 0;
     return result::Ok;
 }
 
-Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags)
+Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                               uint64_t *devicePosition)
 {
     std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (packetHeld_)
         return result::OutOfOrder;
-    if (packets_.empty()) {
+    if (packetCount_ == 0) {
         *data = nullptr;
         *frames = 0;
         *flags = 0;
+        *devicePosition = capturePosition_;
         return result::Ok;
     }
-    Packet &packet = packets_.front();
+    Packet &packet = packets_[packetHead_];
     *data = reinterpret_cast<uint8_t *>(packet.samples.data());
-    *frames = packet.frames;
+    *frames = periodFrames_;
     *flags = packet.flags;
+    *devicePosition = packet.position;
     packetHeld_ = true;
     return result::Ok;
 }
@@ -278,11 +299,13 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames)
         return r;
     if (!packetHeld_)
         return result::OutOfOrder;
-    if (frames != 0 && frames != packets_.front().frames)
+    if (frames != 0 && frames != periodFrames_)
         return result::InvalidSize;
     packetHeld_ = false;
-    if (frames != 0)
-        packets_.pop_front();
+    if (frames != 0) {
+        packetHead_ = (packetHead_ + 1) % packets_.size();
+        --packetCount_;
+    }
     return result::Ok;
 }
 
@@ -333,18 +356,28 @@ bool AlsaAudioClient::recover(int error)
 {
     const int r = snd_pcm_recover(pcm_, error, 1);
     if (r < 0) {
-        logAlsaError("unrecoverable", endpoint_.pcmName, r);
+        lostError_.store(r);
         invalidated_.store(true);
         signal();
         return false;
     }
-    sntDebug("[ALSA]") << "recovered from" << snd_strerror(error) << "on" << endpoint_.pcmName;
+    recoveries_.fetch_add(1);
+    lastRecoveredError_.store(error);
     if (endpoint_.flow == DataFlow::Capture) {
         std::lock_guard lock(mutex_);
-        discontinuity_ = true;
+        nextFlags_ |= bufferflags::DataDiscontinuity | bufferflags::TimestampError;
         snd_pcm_start(pcm_);
     }
     return true;
+}
+
+void AlsaAudioClient::logRecoveries()
+{
+    if (const int error = lostError_.exchange(0))
+        logAlsaError("unrecoverable", endpoint_.pcmName, error);
+    if (const int count = recoveries_.exchange(0))
+        sntDebug("[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
+                           << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 void AlsaAudioClient::takeRenderPeriod(float *out)
@@ -387,12 +420,23 @@ AlsaAudioClient::Step AlsaAudioClient::afterTransfer(snd_pcm_sframes_t result)
     return result < 0 ? recovered(int(result)) : Step::Ready;
 }
 
+void AlsaAudioClient::runEngine()
+{
+    const bool render = endpoint_.flow == DataFlow::Render;
+    pthread_setname_np(pthread_self(), render ? "alsa-render" : "alsa-capture");
+    if (render)
+        renderLoop();
+    else
+        captureLoop();
+}
+
 void AlsaAudioClient::renderLoop()
 {
     const uint32_t channels = config_.channels;
     std::vector<float> period(size_t(periodFrames_) * channels);
     uint32_t written = periodFrames_;
     lastSignal_ = std::chrono::steady_clock::now();
+    const realtime::Section section;
     while (running_.load()) {
         const Step ready = awaitFrames(periodFrames_);
         if (ready == Step::Lost)
@@ -411,30 +455,49 @@ void AlsaAudioClient::renderLoop()
         if (moved == Step::Retry)
             continue;
         written += uint32_t(n);
-        if (written == periodFrames_)
+        if (written == periodFrames_) {
+            noteDeviceDelay();
             signal();
+        }
     }
 }
 
 void AlsaAudioClient::pushPacket(const float *samples)
 {
     std::lock_guard lock(mutex_);
-    const size_t maxPackets = std::max<size_t>(1, bufferFrames_ / periodFrames_);
-    uint32_t flags = discontinuity_ ? bufferflags::DataDiscontinuity : 0;
-    discontinuity_ = false;
-    while (packets_.size() >= maxPackets) {
-        // The packet the user is reading stays; the next oldest goes.
-        const auto oldest = packets_.begin() + (packetHeld_ && packets_.size() > 1 ? 1 : 0);
-        if (packetHeld_ && packets_.size() == 1)
-            break;
-        packets_.erase(oldest);
-        flags |= bufferflags::DataDiscontinuity;
+    const uint64_t position = capturePosition_;
+    capturePosition_ += periodFrames_;
+    if (packetCount_ == packets_.size()) {
+        // The user reads the only packet there is: this one goes instead.
+        if (packetHeld_ && packetCount_ == 1) {
+            nextFlags_ |= bufferflags::DataDiscontinuity;
+            return;
+        }
+        dropOldestPacket();
     }
-    Packet packet;
-    packet.frames = periodFrames_;
-    packet.flags = flags;
-    packet.samples.assign(samples, samples + size_t(periodFrames_) * config_.channels);
-    packets_.push_back(std::move(packet));
+    Packet &packet = packets_[(packetHead_ + packetCount_) % packets_.size()];
+    std::copy_n(samples, packet.samples.size(), packet.samples.begin());
+    packet.position = position;
+    packet.flags = std::exchange(nextFlags_, 0);
+    ++packetCount_;
+}
+
+void AlsaAudioClient::dropOldestPacket()
+{
+    const std::size_t second = (packetHead_ + 1) % packets_.size();
+    // The packet the user holds stays where its samples are: it moves into the next slot
+    // (the buffers change places, the samples do not move) and that slot's packet goes.
+    if (packetHeld_)
+        std::swap(packets_[packetHead_], packets_[second]);
+    packetHead_ = second;
+    --packetCount_;
+    // The packet after the gap carries the flag.
+    const std::size_t unread = packetCount_ - (packetHeld_ ? 1 : 0);
+    if (unread > 0)
+        packets_[(packetHead_ + packetCount_ - unread) % packets_.size()].flags
+                |= bufferflags::DataDiscontinuity;
+    else
+        nextFlags_ |= bufferflags::DataDiscontinuity;
 }
 
 void AlsaAudioClient::captureLoop()
@@ -445,6 +508,7 @@ void AlsaAudioClient::captureLoop()
     if (const int e = snd_pcm_start(pcm_); e < 0 && !recover(e))
         return;
     lastSignal_ = std::chrono::steady_clock::now();
+    const realtime::Section section;
     while (running_.load()) {
         const Step ready = awaitFrames(periodFrames_ - filled);
         if (ready == Step::Lost)

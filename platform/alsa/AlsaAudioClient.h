@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,8 +19,13 @@ namespace platform::alsa {
 // signals the event after every period (and once per period of waiting while the PCM stalls).
 // Render: the user fills a ring of `bufferSize` frames
 // (padding = frames not yet handed to ALSA); the engine plays silence where the ring runs dry.
-// Capture: every period becomes a packet; when the user falls behind by a whole buffer, the
-// oldest packets are dropped and the next one carries the discontinuity flag.
+// Capture: every period becomes a packet in a fixed ring made at Initialize; when the user falls
+// behind by a whole buffer, the oldest packets are dropped and the next one carries the
+// discontinuity flag and a device position past the frames dropped. After an xrun nobody knows
+// how much the device lost: the next packet also carries the timestamp-error flag.
+// The engine thread allocates nothing and logs its recoveries only when it stops. Its lock is
+// shared with the stream's user, another audio thread, for a copy of one period at most; the
+// GUI thread takes it only while the engine does not run.
 class AlsaAudioClient
     : public AudioClient
     , public RenderClient
@@ -39,6 +43,7 @@ public:
     Result setEventHandle(std::shared_ptr<Event> event) override;
     Result bufferSize(uint32_t *frames) override;
     Result currentPadding(uint32_t *frames) override;
+    Result deviceDelay(uint32_t *frames) override;
     Result renderClient(std::shared_ptr<RenderClient> *client) override;
     Result captureClient(std::shared_ptr<CaptureClient> *client) override;
     Result start() override;
@@ -49,14 +54,15 @@ public:
     Result releaseBuffer(uint32_t frames, uint32_t flags) override;
     // CaptureClient
     Result nextPacketSize(uint32_t *frames) override;
-    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                  uint64_t *devicePosition) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
     struct Packet
     {
         std::vector<float> samples;
-        uint32_t frames = 0;
+        uint64_t position = 0;
         uint32_t flags = 0;
     };
 
@@ -64,8 +70,10 @@ private:
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
+    void runEngine();
     void renderLoop();
     void captureLoop();
+    void logRecoveries();
     // Returns true when the PCM runs again; otherwise the client is invalidated.
     bool recover(int error);
     // What the engine thread does next: move frames now, try again, or give the device up.
@@ -80,7 +88,10 @@ private:
     // when it needs recovery.
     int waitForPcm();
     void takeRenderPeriod(float *out);
+    void noteDeviceDelay();
     void pushPacket(const float *samples);
+    // Frees the slot of the oldest packet the user is not reading.
+    void dropOldestPacket();
 
     const EndpointInfo endpoint_;
     mutable std::mutex mutex_;
@@ -96,6 +107,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
     std::chrono::steady_clock::time_point lastSignal_; // engine thread only
+    // Render: frames written to the PCM that have not played, as the engine thread last saw it.
+    std::atomic<uint32_t> deviceDelay_{0};
 
     std::vector<float> ring_;
     uint32_t ringRead_ = 0;
@@ -103,9 +116,17 @@ private:
     std::vector<float> staging_;
     uint32_t stagingFrames_ = 0;
 
-    std::deque<Packet> packets_;
+    std::vector<Packet> packets_;
+    std::size_t packetHead_ = 0; // the oldest packet
+    std::size_t packetCount_ = 0;
     bool packetHeld_ = false;
-    bool discontinuity_ = false;
+    uint32_t nextFlags_ = 0;
+    uint64_t capturePosition_ = 0; // engine thread: frames captured, those dropped included
+
+    // What the engine thread met, logged once it has stopped.
+    std::atomic<int> recoveries_{0};
+    std::atomic<int> lastRecoveredError_{0};
+    std::atomic<int> lostError_{0};
 };
 
 } // namespace platform::alsa

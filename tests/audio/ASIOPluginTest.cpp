@@ -1,10 +1,11 @@
-#include "audio/ASIOPlugin.h"
-#include "audio/AsioSampleConversion.h"
+#include "audio/asio/ASIOPlugin.h"
 #include "audio/Stream.h"
+#include "audio/asio/AsioSampleConversion.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAsioDriver.h"
 #include "tests/support/TestMain.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <atomic>
 #include <cstring>
@@ -425,6 +426,35 @@ private slots:
                                                         .toHex());
         QTRY_COMPARE(sink.written(), (QList<float>{1.0f, float(1.0 / 32767), 0.0f, -1.0f}));
         render->close();
+        capture->close();
+    }
+
+    void blocksDroppedBehindAStalledSinkAreReportedAsAGap()
+    {
+        auto plugin = makePlugin({card("A", SampleType::Float32, 64)});
+        TestDevice sink;
+        QSemaphore entered, release;
+        bool first = true;
+        sink.onUse = [&] {
+            if (std::exchange(first, false)) {
+                entered.release();
+                release.acquire();
+            }
+        };
+        audio::Stream *capture = plugin->open("A", Plugin::Input, {}, &sink);
+        QSignalSpy gaps(capture, &audio::Stream::discontinuity);
+        FakeAsioDriver *driver = board_->current();
+        QVERIFY(driver->runPeriod());
+        QVERIFY(entered.tryAcquire(1, 5000)); // the ASIO thread now waits inside the sink
+        // Half a second of blocks fits the hand-off; a second's worth cannot.
+        const int periods = 48000 / 64;
+        for (int i = 0; i < periods; ++i)
+            QVERIFY(driver->runPeriod());
+        release.release();
+        QTRY_COMPARE(gaps.size(), 1);
+        const qint64 lost = gaps.first().first().toLongLong();
+        QVERIFY2(lost > 0 && lost % 64 == 0, qPrintable(QString::number(lost)));
+        QTRY_COMPARE(sink.written().size() / 2 + lost, qint64(periods + 1) * 64);
         capture->close();
     }
 

@@ -1,5 +1,6 @@
 #include "audio/Client.h"
 #include "audio/Stream.h"
+#include "audio/backends/Backends.h"
 #include "platform/jack/JackServers.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/audio/SignalDevice.h"
@@ -75,6 +76,8 @@ private slots:
                 QFAIL("the test command starts the JACK server; it is missing");
             QSKIP("needs the test JACK server (scripts/test.sh)");
         }
+        // The program's own backends, as it gives them to the client at its start.
+        QVERIFY(Client::setPluginFactories(audio::backendFactories()));
         QTRY_VERIFY_WITH_TIMEOUT(row(Client::instance()->devices(), driverName()), 10000);
     }
 

@@ -88,10 +88,12 @@ class AudioInputTest : public QObject
 {
     Q_OBJECT
 
+    std::shared_ptr<Client> client; // a registry of the test's own cards, passed to every input
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(Client::setPluginFactories({
+        client = std::make_shared<Client>(QList<Client::PluginFactory>{
                 [] {
                     auto p = std::make_shared<ManualCard>();
                     manual = p.get();
@@ -102,8 +104,7 @@ private slots:
                     loopback = p.get();
                     return p;
                 },
-        }));
-        Client::instance();
+        });
     }
 
     void blocksAreSplitIntoMeasurementAndReference_data()
@@ -130,7 +131,7 @@ private slots:
         QFETCH(int, reference);
         QFETCH(int, dataChannel);
         QFETCH(int, referenceChannel);
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId(device);
         input.setMeasurementChannel(measurement);
         input.setReferenceChannel(reference);
@@ -166,11 +167,46 @@ private slots:
         QVERIFY(!manual->stream);
     }
 
+    // The front end's lists have room for 100 ms: a longer write comes out as consecutive
+    // blocks holding every frame in order, and a gap the stream reports comes out between the
+    // blocks it falls between.
+    void blocksAndGapsKeepTheirOrder()
+    {
+        AudioInput input(client);
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        QStringList events;
+        QList<float> received;
+        connect(
+                &input, &AudioInput::dataReady, this,
+                [&](const QList<float> &data, const QList<float> &) {
+                    events << QString::number(data.size());
+                    received += data;
+                },
+                Qt::DirectConnection);
+        connect(
+                &input, &AudioInput::discontinuity, this,
+                [&](qint64 frames) { events << QString("gap %1").arg(frames); },
+                Qt::DirectConnection);
+        QList<float> interleaved;
+        for (int f = 0; f < 10000; ++f)
+            interleaved << float(f) << -float(f);
+        const QByteArray bytes(reinterpret_cast<const char *>(interleaved.constData()),
+                               interleaved.size() * qsizetype(sizeof(float)));
+        manual->sink->write(bytes.left(9000 * 2 * sizeof(float)));
+        manual->stream->reportDiscontinuity(960);
+        manual->sink->write(bytes.mid(9000 * 2 * sizeof(float)));
+        QCOMPARE(events, (QStringList{"4800", "4200", "gap 960", "1000"}));
+        for (int f = 0; f < 10000; ++f)
+            QCOMPARE(received[f], float(f));
+        input.setActive(false);
+    }
+
     // A stream is opened only while active, once per device: a new id while inactive waits for
     // the activation, the same id again neither closes nor reopens.
     void opensOnlyWhenActiveAndOnce()
     {
-        AudioInput input;
+        AudioInput input(client);
         QCOMPARE(input.deviceId(), QString("manual-2")); // the default input
         QCOMPARE(input.sampleRate(), 0u);
         const int opens = manual->opens;
@@ -189,7 +225,7 @@ private slots:
 
     void failedOpeningsReportOnceAndLeaveItInactive()
     {
-        AudioInput input;
+        AudioInput input(client);
         QSignalSpy errors(&input, &AudioInput::errorOccurred);
         manual->failNext = true;
         QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to open audio input!");
@@ -217,7 +253,7 @@ private slots:
     // A backend whose open waits on its own thread must not find the front end's lock taken.
     void backendOpenRunsWithoutTheFrontEndLock()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setDeviceId(loopback->deviceId());
         std::future<unsigned> reading; // outlives the hook, so a blocked read cannot hang it
         bool answered = false;
@@ -234,7 +270,7 @@ private slots:
     // The queued rate notice must not reach back into a stream that is gone by then.
     void rateChangeSurvivesTheStreamsDeletion()
     {
-        AudioInput input;
+        AudioInput input(client);
         input.setActive(true);
         QSignalSpy rate(&input, &AudioInput::sampleRateChanged);
         manual->stream->setSampleRate(44100);
@@ -255,11 +291,11 @@ private slots:
         delayed.delayFrames = 100;
         loopback->setPath(0, delayed);
         RampSource source;
-        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
-                                                               audio::Format{48000, 2});
+        audio::Stream *output
+                = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
         QList<float> data, reference;
-        AudioInput input;
+        AudioInput input(client);
         input.setActive(true);
         connect(&input, &AudioInput::dataReady, &input,
                 [&](const QList<float> &d, const QList<float> &r) {
@@ -297,11 +333,11 @@ private slots:
     void repeatedSwitchingWhileStreamingLeavesNothingOpen()
     {
         RampSource source;
-        audio::Stream *output = Client::instance()->openOutput(loopback->deviceId(), &source,
-                                                               audio::Format{48000, 2});
+        audio::Stream *output
+                = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
         {
-            AudioInput input;
+            AudioInput input(client);
             input.setDeviceId(loopback->deviceId());
             for (int i = 0; i < 50; ++i) {
                 input.setActive(true);

@@ -1,4 +1,4 @@
-#include "audio/PhoneSampleRing.h"
+#include "audio/phone/PhoneSampleRing.h"
 #include "tests/support/TestMain.h"
 
 #include <QObject>

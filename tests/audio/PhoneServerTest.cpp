@@ -1,4 +1,4 @@
-#include "audio/AudioStreamServer.h"
+#include "audio/phone/AudioStreamServer.h"
 #include "tests/support/TestMain.h"
 
 #include <QFile>
@@ -441,7 +441,7 @@ private slots:
     {
         const QString openssl = QStandardPaths::findExecutable("openssl");
         if (!QSslSocket::supportsSsl() || openssl.isEmpty())
-            QSKIP("a TLS backend and openssl are needed");
+            SNT_SKIP("a TLS backend and openssl are needed");
         QTemporaryDir dir;
         QProcess make;
         make.start(openssl,

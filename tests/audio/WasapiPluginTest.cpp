@@ -1,4 +1,4 @@
-#include "audio/WasapiPlugin.h"
+#include "audio/wasapi/WasapiPlugin.h"
 #include "audio/Stream.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAudioSystem.h"
@@ -302,6 +302,55 @@ private slots:
         QTRY_COMPARE(sink.samples(), expected);
         stream->close();
         QVERIFY(!sink.isOpen());
+    }
+
+    // Every gap in the device positions reaches the stream before the packet after it: with
+    // the frames lost, or -1 when the position cannot tell; a flag alone is a gap of none.
+    void captureGapsAreReportedBeforeThePacketAfterThem_data()
+    {
+        QTest::addColumn<uint32_t>("firstFlags");
+        QTest::addColumn<uint32_t>("lost");
+        QTest::addColumn<uint32_t>("secondFlags");
+        QTest::addColumn<QList<qint64>>("reported");
+        using namespace platform::bufferflags;
+        QTest::newRow("nothing lost") << 0u << 0u << 0u << QList<qint64>{};
+        QTest::newRow("frames lost") << 0u << 5u << 0u << QList<qint64>{5};
+        QTest::newRow("length unknown")
+                << 0u << 7u << (DataDiscontinuity | TimestampError) << QList<qint64>{-1};
+        QTest::newRow("flag alone") << 0u << 0u << DataDiscontinuity << QList<qint64>{0};
+        QTest::newRow("first packet flagged") << DataDiscontinuity << 0u << 0u << QList<qint64>{};
+    }
+
+    void captureGapsAreReportedBeforeThePacketAfterThem()
+    {
+        QFETCH(uint32_t, firstFlags);
+        QFETCH(uint32_t, lost);
+        QFETCH(uint32_t, secondFlags);
+        QFETCH(QList<qint64>, reported);
+        auto system = makeSystem();
+        WasapiPlugin plugin(system);
+        TestDevice sink;
+        audio::Stream *stream = openCapture(plugin, &sink);
+        QVERIFY(stream);
+        QList<qint64> gaps;
+        QList<qsizetype> writtenBefore;
+        connect(
+                stream, &audio::Stream::discontinuity, this,
+                [&](qint64 frames) {
+                    gaps << frames;
+                    writtenBefore << sink.samples().size();
+                },
+                Qt::DirectConnection);
+        auto client = system->lastClient();
+        client->pushPacket(floats({1, 2}), 1, firstFlags);
+        if (lost)
+            client->loseFrames(lost);
+        client->pushPacket(floats({3, 4}), 1, secondFlags);
+        client->tick();
+        QTRY_COMPARE(sink.samples().size(), 4);
+        stream->close();
+        QCOMPARE(gaps, reported);
+        QCOMPARE(writtenBefore, QList<qsizetype>(reported.size(), 2));
     }
 
     void streamThreadFailuresEndTheLoopWithTheirLabel_data()

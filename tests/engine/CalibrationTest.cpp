@@ -1,7 +1,7 @@
 #include "audio/Client.h"
-#include "engine/CalCurve.h"
-#include "engine/CalFileParser.h"
 #include "engine/CalibrationManager.h"
+#include "engine/dsp/CalCurve.h"
+#include "engine/dsp/CalFileParser.h"
 #include "tests/audio/FakePlugin.h"
 #include "tests/support/TestMain.h"
 

@@ -1,7 +1,7 @@
-#include "engine/BesselLPF.h"
-#include "engine/BinRecord.h"
-#include "engine/Coherence.h"
-#include "engine/FourierTransform.h"
+#include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BinRecord.h"
+#include "engine/dsp/Coherence.h"
+#include "engine/dsp/FourierTransform.h"
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
 

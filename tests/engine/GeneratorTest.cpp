@@ -2,8 +2,8 @@
 #include "SignalTools.h"
 #include "audio/Client.h"
 #include "audio/InputDevice.h"
+#include "audio/NetworkSink.h"
 #include "audio/Stream.h"
-#include "audio/aes67/Identifiers.h"
 #include "audio/aes67/Sender.h"
 #include "engine/tf/generator/PeriodicNoise.h"
 #include "tests/support/LoopbackCard.h"
@@ -11,6 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -104,6 +107,24 @@ private slots:
         for (int i = 0; i < 4800; ++i)
             tone.append(qint16(10000 * std::sin(2 * M_PI * 440.0 * i / 48000.0)));
         QVERIFY(writeFile(musicFile, wav(fmt(1, 1, 48000, 16), i16(tone))));
+    }
+
+    // A screen binds to the list of types as soon as the generator exists, before its thread
+    // has made the sources: the binding must follow once they are there.
+    void typesBindingFollowsTheSources()
+    {
+        Generator generator;
+        QQmlEngine engine;
+        engine.rootContext()->setContextProperty("generator", &generator);
+        QQmlComponent component(&engine);
+        component.setData(
+                "import QtQml\nQtObject { property string names: generator.types.join('|') }",
+                QUrl());
+        std::unique_ptr<QObject> screen(component.create());
+        QVERIFY2(screen, qPrintable(component.errorString()));
+        QCOMPARE(screen->property("names").toString(), QString());
+        QTRY_COMPARE(screen->property("names").toString(),
+                     QString("Pink|White|SineSweep|音频文件|PeriodicNoise"));
     }
 
     // The session names the file and switches the output on right after building the generator,
@@ -257,7 +278,7 @@ private slots:
         sender->ring().read(frames.data(), 8192);
 
         Collector loopback;
-        Generator generator;
+        Generator generator(audio::Client::instance(), sender);
         QVERIFY(waitReady(generator));
         GeneratorThread *thread = generator.generatorThread();
         thread->setFadeDuration(0.0f);
@@ -274,7 +295,7 @@ private slots:
         const qint64 dropped = sender->droppedFrames();
         QElapsedTimer clock;
         clock.start();
-        const QString network = QLatin1String(audio::aes67::networkOutputDeviceId);
+        const QString network = QLatin1String(audio::networkOutputDeviceId);
         generator.setDeviceId(network);
         QTRY_COMPARE(generator.deviceId(), network);
         QCOMPARE(cardB->openStreamCount(), 0);

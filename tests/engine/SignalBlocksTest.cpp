@@ -1,7 +1,7 @@
-#include "engine/BiQuad.h"
-#include "engine/Meter.h"
-#include "engine/Weighting.h"
-#include "engine/WindowFunction.h"
+#include "engine/dsp/BiQuad.h"
+#include "engine/dsp/Meter.h"
+#include "engine/dsp/Weighting.h"
+#include "engine/dsp/WindowFunction.h"
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
 

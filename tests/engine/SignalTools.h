@@ -1,7 +1,8 @@
 #pragma once
 
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Radix2Fft.h"
 #include "engine/tf/generator/OutputDevice.h"
+#include "tests/support/LoopbackCard.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -182,6 +183,17 @@ struct Path
         return y;
     }
 };
+
+// The test card's path for an input channel that plays output channel `source` through `path`.
+inline snt::test::LoopbackCard::Path cardPath(const Path &path, int source)
+{
+    snt::test::LoopbackCard::Path card;
+    card.sourceChannel = source;
+    card.gain = float(path.gain);
+    card.delayFrames = path.delay;
+    card.biquad = {path.bq.b0, path.bq.b1, path.bq.b2, path.bq.a1, path.bq.a2};
+    return card;
+}
 
 // Uniform white noise in [-amplitude, amplitude), reproducible; with `period` it repeats.
 inline std::vector<double> whiteNoise(std::size_t count, double amplitude, unsigned seed,

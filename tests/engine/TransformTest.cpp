@@ -1,7 +1,7 @@
-#include "engine/Complex.h"
-#include "engine/Deconvolution.h"
-#include "engine/FourierTransform.h"
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Complex.h"
+#include "engine/dsp/Deconvolution.h"
+#include "engine/dsp/FourierTransform.h"
+#include "engine/dsp/Radix2Fft.h"
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
 
@@ -162,6 +162,25 @@ private slots:
             spectral += double(t.dataBin(k).norm());
         QVERIFY2(std::abs(spectral - (energy - mean * mean)) < 1e-4 * (energy - mean * mean),
                  qPrintable(QStringLiteral("%1 vs %2").arg(spectral).arg(energy - mean * mean)));
+
+        // The same blocks kept in larger rings elsewhere, each from its own start and wrapping
+        // at the rings' end, transform to the same spectra bit for bit.
+        const quint32 ringSize = 4 * size;
+        const quint32 dataStart = ringSize - 1 - quint32(extra) % size;
+        const quint32 referenceStart = (dataStart + size + 3) % ringSize;
+        std::vector<float> dataRing(ringSize, 9.0f), referenceRing(ringSize, 9.0f);
+        for (quint32 i = 0; i < size; ++i) {
+            dataRing[(dataStart + i) % ringSize] = float(data[i]);
+            referenceRing[(referenceStart + i) % ringSize] = float(reference[i]);
+        }
+        FourierTransform fromRings(size);
+        fromRings.setWindowType(WindowFunction::Type(window));
+        fromRings.prepare();
+        fromRings.calculate(
+                {dataRing.data(), referenceRing.data(), ringSize, dataStart, referenceStart});
+        for (quint32 k = 0; k < size; ++k)
+            QVERIFY(fromRings.dataBin(k) == t.dataBin(k)
+                    && fromRings.referenceBin(k) == t.referenceBin(k));
         if (size > 4096)
             return; // the textbook transform would take too long
         const std::vector<cd> expectedData = naiveDft(windowed(data, t), +1.0, 1.0 / size);

@@ -8,11 +8,11 @@ using namespace snt::eq;
 
 namespace {
 
-Complex response(int type, double f, double fc, int order, double q = 0.707, double gainDb = 0.0,
-                 bool invert = false, double delayMs = 0.0)
+Complex response(int type, double f, double fc, int order, double q = 0.707, double gainDb = 0.0)
 {
-    return filterResponse(type, float(f), float(fc), order, float(q), float(gainDb), invert,
-                          float(delayMs));
+    return filterResponse(
+            {.type = type, .fc = float(fc), .order = order, .q = float(q), .gainDb = float(gainDb)},
+            float(f));
 }
 
 double db(const Complex &h)
@@ -181,13 +181,17 @@ private slots:
     void inversionAndDelay()
     {
         const Complex h = response(ButterworthLowPass, 300.0, 1000.0, 2);
-        const Complex inverted = response(ButterworthLowPass, 300.0, 1000.0, 2, 0.707, 0.0, true);
+        const Complex inverted = filterResponse({.type = ButterworthLowPass,
+                                                 .fc = 1000.0f,
+                                                 .order = 2,
+                                                 .q = 0.707f,
+                                                 .inverted = true},
+                                                300.0f);
         QVERIFY(std::abs(inverted.re + h.re) < 1e-6 && std::abs(inverted.im + h.im) < 1e-6);
         // 1 ms at 250 Hz lags by a quarter turn; at 1 kHz by a whole one.
-        QVERIFY(samePhase(degrees(response(Peaking, 250.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), -90.0,
-                          1e-3));
-        QVERIFY(samePhase(degrees(response(Peaking, 1000.0, 1000.0, 0, 1.0, 0.0, false, 1.0)), 0.0,
-                          1e-3));
+        const FilterSpec delayed{.type = Peaking, .fc = 1000.0f, .q = 1.0f, .delayMs = 1.0f};
+        QVERIFY(samePhase(degrees(filterResponse(delayed, 250.0f)), -90.0, 1e-3));
+        QVERIFY(samePhase(degrees(filterResponse(delayed, 1000.0f)), 0.0, 1e-3));
     }
 
     void cornerCodes()

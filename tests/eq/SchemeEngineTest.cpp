@@ -39,8 +39,10 @@ Measured resonanceWithPhase()
     Measured m = synthetic::curve({{1000, 6, 2}});
     m.delayMs = 2.0;
     for (const float f : std::as_const(m.freq)) {
-        const double own = filterResponse(Peaking, f, 1000.0f, 0, 2.0f, 6.0f, false, 0.0f).arg()
-                           * 180.0 / M_PI;
+        const double own
+                = filterResponse({.type = Peaking, .fc = 1000.0f, .q = 2.0f, .gainDb = 6.0f}, f)
+                          .arg()
+                  * 180.0 / M_PI;
         m.phase.append(float(std::remainder(own - 360.0 * f * 0.002, 360.0)));
     }
     return m;
@@ -64,23 +66,14 @@ QList<double> onGrid(const std::function<double(float)> &curve)
     return values;
 }
 
-struct Ladder
-{
-    int sign;
-    double g0, gStep;
-    int nG;
-    double qStep;
-    int nQ;
-};
-
 // The ladder scoring written the plain way, band by band through peakingGainDb.
 LadderResult plainLadder(const QList<double> &r, double f, const Ladder &l,
                          const QList<float> &grid)
 {
     LadderResult best{0, 0, INFINITY};
-    for (int i = 0; i < l.nG; ++i) {
-        for (int j = 0; j < l.nQ; ++j) {
-            const double g = l.g0 + i * l.sign * l.gStep;
+    for (int i = 0; i < l.gains; ++i) {
+        for (int j = 0; j < l.qs; ++j) {
+            const double g = l.firstGain + i * l.sign * l.gainStep;
             const double q = 0.5 + j * l.qStep;
             double sum = 0.0;
             for (qsizetype k = 0; k < grid.size(); ++k)
@@ -135,8 +128,7 @@ private slots:
             // The fine cut ladder and the coarse boost ladder.
             for (const Ladder &l :
                  {Ladder{-1, -1.0, 0.1, 91, 0.1, 56}, Ladder{1, 1.0, 1.0, 10, 0.3, 19}}) {
-                const LadderResult fast = evaluateCandidate(r, f, l.sign, l.g0, l.gStep, l.nG,
-                                                            l.qStep, l.nQ, grid, false);
+                const LadderResult fast = evaluateCandidate(r, f, l, grid);
                 const LadderResult plain = plainLadder(r, f, l, grid);
                 QVERIFY2(fast.gain == plain.gain && fast.q == plain.q && fast.error == plain.error,
                          qPrintable(QStringLiteral("%1 Hz: %2 %3 %4")

@@ -48,7 +48,10 @@ inline Measured curve(const QList<Feature> &features, double hpHz = 0.0, int hpO
             if (order > 0)
                 db += 20.0
                       * std::log10(
-                              filterResponse(type, f, float(hz), order, 0.707f, 0, false, 0).abs());
+                              filterResponse(
+                                      {.type = type, .fc = float(hz), .order = order, .q = 0.707f},
+                                      f)
+                                      .abs());
         }
         m.magnitude.append(float(std::pow(10.0, db / 20.0)));
     }

@@ -128,7 +128,8 @@ Result FakeAudioClient::releaseBuffer(uint32_t frames, uint32_t)
     return result::Ok;
 }
 
-Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags)
+Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                               uint64_t *devicePosition)
 {
     QMutexLocker lock(&mutex_);
     if (packets_.isEmpty())
@@ -137,6 +138,7 @@ Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags
     *data = reinterpret_cast<uint8_t *>(packet.samples.data());
     *frames = packet.frames;
     *flags = packet.flags;
+    *devicePosition = packet.position;
     lock.unlock();
     return system_->hit("buffer");
 }

@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace snt::test {
 
@@ -160,13 +161,30 @@ public:
     {
         locked([this] { return event_; })->set();
     }
+    void setDeviceDelay(uint32_t frames)
+    {
+        locked([&] { deviceDelay_ = frames; });
+    }
     void consume(uint32_t frames)
     {
         locked([&] { padding_ -= std::min(padding_, frames); });
     }
+    // Queues a packet at the device position after the last one (and after any frames lost).
     void pushPacket(const QByteArray &samples, uint32_t frames, uint32_t flags)
     {
-        locked([&] { packets_.append(Packet{samples, frames, flags}); });
+        locked([&] {
+            packets_.append(
+                    Packet{samples, frames, flags | std::exchange(nextFlags_, 0), position_});
+            position_ += frames;
+        });
+    }
+    // The engine loses `frames` frames: the next packet comes after them, flagged.
+    void loseFrames(uint32_t frames)
+    {
+        locked([&] {
+            position_ += frames;
+            nextFlags_ |= platform::bufferflags::DataDiscontinuity;
+        });
     }
     QByteArray rendered()
     {
@@ -199,6 +217,10 @@ public:
     {
         return give(frames, locked([this] { return padding_; }), "currentPadding");
     }
+    Result deviceDelay(uint32_t *frames) override
+    {
+        return give(frames, locked([this] { return deviceDelay_; }), "deviceDelay");
+    }
     Result renderClient(std::shared_ptr<platform::RenderClient> *client) override
     {
         return give(client, shared_from_this(), "renderClient");
@@ -216,7 +238,8 @@ public:
     {
         return give(frames, locked([this] { return packets_.value(0).frames; }), "nextPacketSize");
     }
-    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
+                  uint64_t *devicePosition) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
@@ -225,6 +248,7 @@ private:
         QByteArray samples;
         uint32_t frames = 0;
         uint32_t flags = 0;
+        uint64_t position = 0;
     };
     template<typename F>
     auto locked(F f) -> decltype(f())
@@ -244,9 +268,12 @@ private:
     std::shared_ptr<platform::Event> event_;
     uint32_t bufferFrames_ = 0;
     uint32_t padding_ = 0;
+    uint32_t deviceDelay_ = 0;
     QByteArray staging_;
     QByteArray rendered_;
     QList<Packet> packets_;
+    uint64_t position_ = 0;
+    uint32_t nextFlags_ = 0;
 };
 
 } // namespace snt::test

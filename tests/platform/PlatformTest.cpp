@@ -97,7 +97,7 @@ private slots:
     void initTestCase()
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            QSKIP("needs the test sound server (scripts/test.sh)");
+            SNT_SKIP("needs the test sound server (scripts/test.sh)");
     }
 
     void eventIsAutoResetAndCoalesces()
@@ -197,23 +197,32 @@ private slots:
         QTRY_VERIFY((capture->nextPacketSize(&packet), packet != 0));
         QCOMPARE(packet, 480u);
         // Nobody takes packets: the queue fills up to one buffer and then keeps the newest,
-        // marked as discontinuous.
+        // marked as discontinuous, at device positions that count the frames dropped.
         uint32_t padding = 0;
         QTRY_VERIFY_WITH_TIMEOUT((client->currentPadding(&padding), padding == 4800), 10000);
         QTest::qWait(500);
         QCOMPARE(client->currentPadding(&padding), result::Ok);
         QCOMPARE(padding, 4800u);
         bool discontinuity = false;
+        uint64_t first = 0, next = 0;
         for (uint32_t taken = 0; taken < padding; taken += packet) {
             uint8_t *data = nullptr;
             uint32_t frames = 0;
             uint32_t flags = 0;
-            QCOMPARE(capture->buffer(&data, &frames, &flags), result::Ok);
+            uint64_t position = 0;
+            QCOMPARE(capture->buffer(&data, &frames, &flags, &position), result::Ok);
             QCOMPARE(frames, 480u);
+            if (taken == 0)
+                first = position;
+            else
+                QCOMPARE(position, next); // the queue holds consecutive periods
+            next = position + frames;
             discontinuity |= (flags & bufferflags::DataDiscontinuity) != 0;
             QCOMPARE(capture->releaseBuffer(frames), result::Ok);
         }
         QVERIFY(discontinuity);
+        // Half a second and more went by with the queue full: that much was dropped before it.
+        QVERIFY2(first >= 24000 && first % 480 == 0, qPrintable(QString::number(first)));
         QCOMPARE(client->stop(), result::Ok);
     }
 

@@ -1,7 +1,7 @@
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
-#include "app/DataFolder.h"
+#include "app/store/DataFolder.h"
 
 #include <QFile>
 

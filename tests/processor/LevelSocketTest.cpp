@@ -116,8 +116,8 @@ private slots:
     {
         const QJsonObject cache = client_.paramCache();
         QSignalSpy levels(&client_, &ProcessorClient::levelsChanged);
-        for (const QString &text : {"not JSON", "[1,2]", "\"VUvu30\"", R"({"CPUload":3})",
-                                    R"({"data":{"vuvu30":-6,"gaingain28":1}})"})
+        for (const char *text : {"not JSON", "[1,2]", "\"VUvu30\"", R"({"CPUload":3})",
+                                 R"({"data":{"vuvu30":-6,"gaingain28":1}})"})
             pushAndSettle(text);
         QCOMPARE(levels.count(), 0);
         QJsonObject expected = cache;

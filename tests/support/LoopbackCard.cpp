@@ -1,6 +1,8 @@
 #include "tests/support/LoopbackCard.h"
 
 #include "audio/Stream.h"
+#include "audio/StreamTiming.h"
+#include "common/RealTime.h"
 
 #include <QElapsedTimer>
 #include <QIODevice>
@@ -8,6 +10,8 @@
 #include <QThread>
 #include <chrono>
 #include <cmath>
+#include <pthread.h>
+#include <utility>
 
 namespace snt::test {
 
@@ -21,6 +25,7 @@ LoopbackCard::LoopbackCard(const QString &pluginName, const QString &deviceId, i
     , historyFrames_(int(sampleRate) * 2)
     , paths_(channels)
     , history_(channels, QVector<float>(int(sampleRate) * 2, 0.0f))
+    , captured_(int(sampleRate / 100) * channels, 0.0f)
 {
     thread_ = std::thread([this] { run(); });
 }
@@ -73,6 +78,9 @@ audio::Stream *LoopbackCard::open(const QString &id, const Direction &direction,
             stream, &audio::Stream::closeMe, this, [this, stream] { teardown(stream); },
             Qt::DirectConnection);
     QMutexLocker lock(&mutex_);
+    // The card thread's scratch buffer grows here, never on the card thread.
+    periodBuffer_.reserve(std::max<qsizetype>(periodBuffer_.capacity(),
+                                              qsizetype(periodFrames()) * format.channelCount));
     streams_.append(OpenStream{stream, device, direction, int(format.channelCount)});
     lastStream_ = stream;
     return stream;
@@ -131,6 +139,8 @@ void LoopbackCard::run()
     using clock = std::chrono::steady_clock;
     const auto period = std::chrono::microseconds(10000);
     auto next = clock::now();
+    pthread_setname_np(pthread_self(), "loopback-card");
+    const realtime::Section section;
     while (running_.load()) {
         next += period;
         std::this_thread::sleep_until(next);
@@ -142,7 +152,9 @@ void LoopbackCard::run()
 
 void LoopbackCard::tick()
 {
-    QMutexLocker lock(&mutex_);
+    const realtime::Lock lock(mutex_);
+    // Output and input share the card's clock: what a tick moves happens at one instant.
+    tickTime_ = std::chrono::steady_clock::now();
     renderPeriod(streams_);
     capturePeriod(streams_);
     frame_ += periodFrames();
@@ -160,7 +172,11 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
             continue;
         periodBuffer_.fill(0.0f, frames * s.channels);
         const qint64 wanted = qint64(periodBuffer_.size()) * qint64(sizeof(float));
-        s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
+        {
+            // What the card reads now comes back `baseLatency` frames later.
+            const audio::StreamTimingScope timing(baseLatency_, tickTime_);
+            s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
+        }
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
@@ -189,21 +205,30 @@ float LoopbackCard::pathSample(int inputChannel, PathState &state, qint64 frame)
     return float(out);
 }
 
-void LoopbackCard::capturePeriod(const QList<OpenStream> &streams)
+void LoopbackCard::capturePeriod(QList<OpenStream> &streams)
 {
     const int frames = periodFrames();
-    QVector<float> captured(frames * channels_);
     for (int c = 0; c < channels_; ++c)
         for (int f = 0; f < frames; ++f)
-            captured[f * channels_ + c] = pathSample(c, paths_[c], frame_ + f);
-    for (const OpenStream &s : streams) {
+            captured_[f * channels_ + c] = pathSample(c, paths_[c], frame_ + f);
+    const bool dropped = capturePeriodsToDrop_.load() > 0;
+    if (dropped)
+        capturePeriodsToDrop_.fetch_sub(1);
+    for (OpenStream &s : streams) {
         if (s.direction != Input || !s.stream->isRunning())
             continue;
+        if (dropped) {
+            s.lostFrames += frames;
+            continue;
+        }
+        if (s.lostFrames > 0)
+            s.stream->reportDiscontinuity(std::exchange(s.lostFrames, 0));
         periodBuffer_.fill(0.0f, frames * s.channels);
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
-                periodBuffer_[f * s.channels + c] = captured[f * channels_ + c];
+                periodBuffer_[f * s.channels + c] = captured_[f * channels_ + c];
+        const audio::StreamTimingScope timing(0, tickTime_);
         s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
     }

@@ -7,6 +7,7 @@
 #include <QVector>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <random>
 #include <thread>
@@ -22,8 +23,10 @@ namespace snt::test {
 // the card's output, and writes a period to every open capture stream, whose channels are the
 // output channels fed back through a per-channel path (source channel, gain, delay, biquad,
 // added noise). Output and input share one sample clock, so the loop latency is constant:
-// `baseLatency` plus the path's delay, in frames. Streams follow the backend rules of the audio
-// client: the card opens the QIODevice, and tears a stream down after its close().
+// `baseLatency` plus the path's delay, in frames; the card reports `baseLatency` as its render
+// streams' latency and none for its capture streams. Streams follow the backend rules of the audio
+// client: the card opens the QIODevice, and tears a stream down after its close(). The card
+// thread is a real-time section: it allocates nothing while it runs.
 class LoopbackCard : public audio::Plugin
 {
     Q_OBJECT
@@ -57,6 +60,9 @@ public:
 
     void setPath(int inputChannel, const Path &path);
     void setFailOpen(bool fail) { failOpen_ = fail; }
+    // The next `periods` capture periods never reach the capture streams, as if the card had
+    // dropped them; each stream is told how many frames it lost before its next block.
+    void dropCapturePeriods(int periods) { capturePeriodsToDrop_.fetch_add(periods); }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
 
@@ -75,6 +81,7 @@ private:
         QIODevice *device;
         Direction direction;
         int channels;
+        qint64 lostFrames = 0;
     };
     struct PathState
     {
@@ -85,7 +92,7 @@ private:
     void run();
     void tick();
     void renderPeriod(const QList<OpenStream> &streams);
-    void capturePeriod(const QList<OpenStream> &streams);
+    void capturePeriod(QList<OpenStream> &streams);
     float pathSample(int inputChannel, PathState &state, qint64 frame);
     void teardown(audio::Stream *stream);
 
@@ -101,7 +108,9 @@ private:
     QVector<PathState> paths_;
     QVector<QVector<float>> history_; // per output channel, a ring indexed by absolute frame
     QVector<float> periodBuffer_;
+    QVector<float> captured_;
     qint64 frame_ = 0;
+    std::chrono::steady_clock::time_point tickTime_;
     std::mt19937 noise_{12345};
 
     bool failOpen_ = false;
@@ -110,6 +119,7 @@ private:
     std::atomic<int> openCalls_{0};
     std::atomic<int> teardowns_{0};
     std::atomic<qint64> ticks_{0};
+    std::atomic<int> capturePeriodsToDrop_{0};
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

@@ -1,4 +1,4 @@
-#include "tests/support/TestMain.h"
+#include "tests/support/GuiTestMain.h"
 #include "tests/ui/ChartProbes.h"
 #include "ui/CoverageRaster.h"
 #include "ui/PolylineThinning.h"

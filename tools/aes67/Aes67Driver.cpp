@@ -2,7 +2,7 @@
 // what they report: a tool for trying the stack against real devices and for the tests that run
 // it inside a network namespace. It quits after --seconds like the program does (through the
 // application's quit), so the stack's stop on quit is exercised too.
-#include "audio/aes67/Identifiers.h"
+#include "audio/NetworkSink.h"
 #include "audio/aes67/MdnsBrowser.h"
 #include "audio/aes67/PtpClock.h"
 #include "audio/aes67/RouteController.h"
@@ -166,7 +166,7 @@ void playTone(Generator &generator, int hz, double gainDb, int channels)
     generator.setEndFrequency(hz);
     generator.setGain(float(gainDb));
     generator.setChannels(all);
-    generator.setDeviceId(QLatin1String(networkOutputDeviceId));
+    generator.setDeviceId(QLatin1String(audio::networkOutputDeviceId));
     QTimer::singleShot(200, &generator, [&generator] { generator.setEnabled(true); });
 }
 
@@ -253,7 +253,7 @@ int main(int argc, char **argv)
         if (!responder->listen(address, port))
             return 1;
     }
-    Generator generator;
+    Generator generator(audio::Client::instance(), sender);
     if (send) {
         SenderConfig config = sender->config();
         if (parser.isSet(destinationOption))

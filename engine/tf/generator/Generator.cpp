@@ -2,8 +2,10 @@
 
 #include <QMetaObject>
 
-Generator::Generator(QObject *parent)
+Generator::Generator(std::shared_ptr<audio::Client> client, audio::NetworkSink *networkSink,
+                     QObject *parent)
     : QObject(parent)
+    , thread_(std::move(client), networkSink)
 {
     qRegisterMetaType<QSet<int>>();
     const auto queued = Qt::QueuedConnection;
@@ -20,6 +22,7 @@ Generator::Generator(QObject *parent)
     connect(&thread_, &GeneratorThread::durationChanged, this, &Generator::durationChanged, queued);
     connect(&thread_, &GeneratorThread::channelsChanged, this, &Generator::channelsChanged, queued);
     connect(&thread_, &GeneratorThread::audioFileLoaded, this, &Generator::audioFileLoaded, queued);
+    connect(&thread_, &GeneratorThread::typesChanged, this, &Generator::typesChanged, queued);
     thread_.start();
 }
 

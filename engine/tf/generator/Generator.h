@@ -15,7 +15,8 @@ class Generator : public QObject
     Q_OBJECT
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
     Q_PROPERTY(int type READ type WRITE setType NOTIFY typeChanged)
-    Q_PROPERTY(QVariant types READ types)
+    // Empty until the playback thread has built its sources; typesChanged tells when.
+    Q_PROPERTY(QVariant types READ types NOTIFY typesChanged)
     Q_PROPERTY(QString deviceId READ deviceId WRITE setDeviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(int frequency READ frequency WRITE setFrequency NOTIFY frequencyChanged)
     Q_PROPERTY(int startFrequency READ startFrequency WRITE setStartFrequency NOTIFY
@@ -24,7 +25,10 @@ class Generator : public QObject
     Q_PROPERTY(float gain READ gain WRITE setGain NOTIFY gainChanged)
     Q_PROPERTY(float duration READ duration WRITE setDuration NOTIFY durationChanged)
 public:
-    explicit Generator(QObject *parent = nullptr);
+    // The playback thread's collaborators: the device registry, and where the network output's
+    // frames go (see GeneratorThread).
+    explicit Generator(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                       audio::NetworkSink *networkSink = nullptr, QObject *parent = nullptr);
 
     // The playback thread: the measurement takes its loopback samples and rate from it.
     GeneratorThread *generatorThread() { return &thread_; }
@@ -63,6 +67,7 @@ signals:
     void durationChanged(float duration);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
+    void typesChanged();
 
 private:
     GeneratorThread thread_;

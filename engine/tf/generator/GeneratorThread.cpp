@@ -1,10 +1,9 @@
 #include "engine/tf/generator/GeneratorThread.h"
 
-#include "audio/Client.h"
+#include "audio/NetworkSink.h"
 #include "audio/Stream.h"
-#include "audio/aes67/Identifiers.h"
-#include "audio/aes67/Sender.h"
 #include "common/Log.h"
+#include "common/RealTime.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -38,7 +37,7 @@ constexpr qsizetype networkBufferFloats = maxFramesPerPull * networkChannels;
 
 bool isNetworkOutput(const QString &deviceId)
 {
-    return deviceId == QLatin1String(audio::aes67::networkOutputDeviceId);
+    return deviceId == QLatin1String(audio::networkOutputDeviceId);
 }
 
 // Qt's relative comparison: equal when the difference is below a hundred-thousandth of the
@@ -50,9 +49,12 @@ bool fuzzyEqual(float a, float b)
 
 } // namespace
 
-GeneratorThread::GeneratorThread(QObject *parent)
+GeneratorThread::GeneratorThread(std::shared_ptr<audio::Client> client,
+                                 audio::NetworkSink *networkSink, QObject *parent)
     : QThread(parent)
-    , deviceId_(audio::Client::instance()->defaultDevice(audio::Plugin::Output))
+    , client_(std::move(client))
+    , networkSink_(networkSink)
+    , deviceId_(client_->defaultDevice(audio::Plugin::Output))
 { }
 
 GeneratorThread::~GeneratorThread()
@@ -109,14 +111,19 @@ void GeneratorThread::init()
             pullTimer_, &QTimer::timeout, pullTimer_, [this] { pullNetworkFrames(); },
             Qt::DirectConnection);
 
-    audio::aes67::Sender *sender = audio::aes67::Sender::instance();
     for (OutputDevice *source : std::as_const(sources_)) {
         source->setFadeDuration(fadeDuration_);
         connect(source, &OutputDevice::sampleError, this, &GeneratorThread::deviceError);
         connect(source, &OutputDevice::sampleOut, this, &GeneratorThread::sampleOut,
                 Qt::DirectConnection);
-        connect(source, &OutputDevice::blockOut, sender, &audio::aes67::Sender::push,
-                Qt::DirectConnection);
+        if (networkSink_)
+            connect(
+                    source, &OutputDevice::blockOut, source,
+                    [sink = networkSink_](const float *data, qlonglong frames, int channels,
+                                          int sampleRate) {
+                        sink->push(data, frames, channels, sampleRate);
+                    },
+                    Qt::DirectConnection);
     }
 
     // Hand the sources over to the thread that configures them.
@@ -192,6 +199,7 @@ void GeneratorThread::pullNetworkFrames()
 void GeneratorThread::onSourcesReady()
 {
     sourcesReady_ = true;
+    emit typesChanged();
     // A fade length set while the sources were being built may have missed them.
     for (OutputDevice *source : std::as_const(sources_))
         source->setFadeDuration(fadeDuration_);
@@ -270,13 +278,12 @@ void GeneratorThread::openNetworkOutput(OutputDevice *source)
 
 void GeneratorThread::openDeviceOutput(OutputDevice *source)
 {
-    const std::shared_ptr<audio::Client> client = audio::Client::instance();
-    const audio::Format format = client->preferredOutputFormat(deviceId_);
+    const audio::Format format = client_->preferredOutputFormat(deviceId_);
     if (format.sampleRate != 0)
         storeSampleRate(format.sampleRate);
     source->setChanelCount(int(format.channelCount));
     source->setSamplerate(int(format.sampleRate));
-    stream_ = client->openOutput(deviceId_, source, format);
+    stream_ = client_->openOutput(deviceId_, source, format);
     if (!stream_) {
         emit deviceError();
         return;
@@ -354,7 +361,7 @@ audio::DeviceInfo::Id GeneratorThread::deviceId() const
 
 void GeneratorThread::setDeviceId(audio::DeviceInfo::Id deviceId)
 {
-    if (!isNetworkOutput(deviceId) && !audio::Client::instance()->hasDevice(deviceId)) {
+    if (!isNetworkOutput(deviceId) && !client_->hasDevice(deviceId)) {
         sntWarning(tag) << QStringLiteral("audio device not present ") + deviceId;
         return;
     }
@@ -448,7 +455,8 @@ void GeneratorThread::setFadeDuration(float seconds)
 
 QSet<int> GeneratorThread::channels() const
 {
-    QMutexLocker lock(&channelsLock_);
+    // Also asked by the render thread for every block.
+    const realtime::Lock lock(channelsLock_);
     return channels_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/Client.h"
 #include "audio/DeviceInfo.h"
 
 #include <QElapsedTimer>
@@ -14,8 +15,9 @@ class OutputDevice;
 class QTimer;
 
 namespace audio {
+class NetworkSink;
 class Stream;
-}
+} // namespace audio
 
 // The generator's playback thread. The thread object lives in the thread that creates it (the
 // GUI thread), where its setters and output restarts run; the thread it starts owns the five
@@ -31,7 +33,10 @@ class GeneratorThread : public QThread
 {
     Q_OBJECT
 public:
-    explicit GeneratorThread(QObject *parent = nullptr);
+    // Plays to the devices of `client`; a generator set to the network output hands its frames
+    // to `networkSink` (the network audio sender), or to nothing when there is none.
+    explicit GeneratorThread(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+                             audio::NetworkSink *networkSink = nullptr, QObject *parent = nullptr);
     // Ends the event loop and waits for the thread to tidy up (sources, timer, stream).
     ~GeneratorThread() override;
 
@@ -53,6 +58,8 @@ signals:
     void sampleOut(float sample);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
+    // The source list (getAvailableTypes) became available.
+    void typesChanged();
 
 public slots:
     void init();
@@ -96,6 +103,8 @@ private:
     void storeSampleRate(uint rate);
     void loadAudioFile(const QString &path);
 
+    const std::shared_ptr<audio::Client> client_;
+    audio::NetworkSink *const networkSink_;
     audio::DeviceInfo::Id deviceId_;
     audio::Stream *stream_ = nullptr;
     QList<OutputDevice *> sources_;

@@ -1,10 +1,10 @@
 #include "engine/tf/generator/OutputDevice.h"
 
+#include "common/RealTime.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
 #include <QMutexLocker>
 #include <QSet>
-#include <QVarLengthArray>
 #include <cmath>
 #include <cstring>
 
@@ -13,6 +13,19 @@ namespace {
 // A fade longer than this (about six minutes at 48 kHz) is cut short instead of growing a
 // table without bound.
 constexpr double longestFadeFrames = 1 << 24;
+
+// The fade-in gains, rising exponentially from 0 to just below 1; empty for no fade.
+QList<float> makeFadeTable(int sampleRate, float seconds)
+{
+    if (sampleRate < 1 || !(seconds > 0.0f))
+        return {};
+    const int length = int(std::min(double(float(sampleRate) * seconds), longestFadeFrames));
+    const float scale = std::exp(3.0f) - 1.0f;
+    QList<float> table(length);
+    for (int i = 0; i < length; ++i)
+        table[i] = (std::exp(3.0f * float(i) / float(length)) - 1.0f) / scale;
+    return table;
+}
 
 } // namespace
 
@@ -64,9 +77,7 @@ void OutputDevice::close()
 
 void OutputDevice::setSamplerate(int sampleRate)
 {
-    QMutexLocker lock(&stateLock_);
-    sampleRate_ = sampleRate;
-    rebuildFadeTable();
+    changeFade([this, sampleRate] { sampleRate_ = sampleRate; });
 }
 
 void OutputDevice::setGain(float gaindB)
@@ -78,32 +89,34 @@ void OutputDevice::setGain(float gaindB)
 
 void OutputDevice::setChanelCount(int count)
 {
+    std::vector<char> carries(std::max(count, 0));
     QMutexLocker lock(&stateLock_);
     channelCount_ = count;
+    carries_.swap(carries);
 }
 
 void OutputDevice::setFadeDuration(float seconds)
 {
-    QMutexLocker lock(&stateLock_);
-    fadeDuration_ = seconds;
-    rebuildFadeTable();
+    changeFade([this, seconds] { fadeDuration_ = seconds; });
 }
 
-void OutputDevice::rebuildFadeTable()
+template<typename Change>
+void OutputDevice::changeFade(Change change)
 {
-    // The fade position and the gain now applied stay as they are: a fade under way goes on
-    // with the new table.
-    if (sampleRate_ < 1 || !(fadeDuration_ > 0.0f)) {
-        fadeLength_ = 0;
-        fadeTable_.clear();
-        return;
+    int rate = 0;
+    float seconds = 0.0f;
+    {
+        QMutexLocker lock(&stateLock_);
+        change();
+        rate = sampleRate_;
+        seconds = fadeDuration_;
     }
-    const int length = int(std::min(double(float(sampleRate_) * fadeDuration_), longestFadeFrames));
-    const float scale = std::exp(3.0f) - 1.0f;
-    fadeTable_.resize(length);
-    for (int i = 0; i < length; ++i)
-        fadeTable_[i] = (std::exp(3.0f * float(i) / float(length)) - 1.0f) / scale;
-    fadeLength_ = length;
+    QList<float> table = makeFadeTable(rate, seconds);
+    // The fade position and the gain now applied stay as they are: a fade under way goes on
+    // with the new table. The table replaced is freed once the lock is released.
+    QMutexLocker lock(&stateLock_);
+    if (rate == sampleRate_ && seconds == fadeDuration_)
+        fadeTable_.swap(table);
 }
 
 void OutputDevice::resetFadeIn()
@@ -125,11 +138,10 @@ qint64 OutputDevice::readData(char *data, qint64 maxSize)
     std::memset(data, 0, size_t(maxSize));
     const QSet<int> channels = owner_ ? owner_->channels() : QSet<int>();
 
-    QMutexLocker lock(&stateLock_);
+    const realtime::Lock lock(stateLock_);
     // Which channels of a frame carry the signal, looked up once per block.
-    QVarLengthArray<bool, 64> carries(std::max(channelCount_, 0));
-    for (int c = 0; c < carries.size(); ++c)
-        carries[c] = owner_ && channels.contains(c);
+    for (std::size_t c = 0; c < carries_.size(); ++c)
+        carries_[c] = owner_ && channels.contains(int(c));
 
     const qint64 slotCount = maxSize / qint64(sizeof(float));
     int channel = channelCount_;
@@ -143,10 +155,10 @@ qint64 OutputDevice::readData(char *data, qint64 maxSize)
                 emit sampleError();
                 return 0;
             }
-            if (fadePosition_ < fadeLength_)
+            if (fadePosition_ < fadeTable_.size())
                 fadeGain_ = fadeTable_.at(fadePosition_++);
         }
-        if (channel < carries.size() && carries[channel]) {
+        if (std::size_t(channel) < carries_.size() && carries_[std::size_t(channel)]) {
             const float out = value * fadeGain_;
             std::memcpy(data + slot * qint64(sizeof(float)), &out, sizeof(float));
         }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <vector>
 
 class GeneratorThread;
 
@@ -16,8 +17,9 @@ class GeneratorThread;
 // The reading thread (a sound card's render thread, or the generator thread for the network
 // output) and the threads that configure a source (the generator thread for queued slots, the
 // GUI thread for direct calls) meet on one lock per source: readData holds it for the whole
-// block, every setter for its short update. Work that takes long (files, syntheses) is done
-// before the lock is taken, so a render thread never waits for it.
+// block, every setter for its short update. Work that takes long (tables, files, syntheses) is
+// done before the lock is taken and swapped in under it, and what it replaces is freed after,
+// so a render thread never waits for it.
 class OutputDevice : public QIODevice
 {
     Q_OBJECT
@@ -61,15 +63,18 @@ protected:
     void setName(const QString &name);
 
 private:
-    void rebuildFadeTable();
+    // Applies `change` to the fade's parameters, then builds the table they call for outside
+    // the lock and swaps it in (unless another change came first and built its own).
+    template<typename Change>
+    void changeFade(Change change);
 
     GeneratorThread *const owner_;
     QString name_ = QStringLiteral("Silent");
     int sampleRate_ = 0;
     int channelCount_ = 1;
+    std::vector<char> carries_ = std::vector<char>(1); // which channels of a frame carry the signal
     float gain_ = 1.0f;
     float fadeDuration_ = 1.0f;
-    int fadeLength_ = 0;
     int fadePosition_ = 0;
     QList<float> fadeTable_;
     float fadeGain_ = 1.0f;

@@ -1,6 +1,6 @@
 #include "engine/tf/generator/PeriodicNoise.h"
 
-#include "engine/Radix2Fft.h"
+#include "engine/dsp/Radix2Fft.h"
 
 #include <QMutexLocker>
 #include <cmath>

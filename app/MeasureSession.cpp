@@ -1,0 +1,372 @@
+#include "app/MeasureSession.h"
+
+#include "audio/Client.h"
+#include "audio/aes67/Sender.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/CalibrationManager.h"
+#include "engine/tf/Measurement.h"
+#include "engine/tf/generator/Generator.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Generator types of the three signals the settings offer.
+constexpr int pinkNoiseType = 0;
+constexpr int sineSweepType = 2;
+constexpr int audioFileType = 3;
+
+// The measurement's set-up for a run: 16384 points, per-bin smoothing 16 deep, Hann.
+constexpr int fftMode = 4;
+constexpr int smoothingAverage = 1;
+constexpr int averageDepth = 16;
+constexpr int filterPreset = 0;
+constexpr int hannWindow = 1;
+
+constexpr int sweepStartHz = 20;
+constexpr int sweepEndHz = 20000;
+constexpr float degreesPerRadian = 57.29578f;
+
+// The generator type for the saved signal choice: 0 pink noise, 1 the sweep, 2 (and above) the
+// music file; below 0 counts as pink noise.
+int generatorTypeForSignal(int signal)
+{
+    switch (std::clamp(signal, 0, 2)) {
+    case 0:
+        return pinkNoiseType;
+    case 1:
+        return sineSweepType;
+    default:
+        return audioFileType;
+    }
+}
+
+const audio::DeviceInfo *findRow(const audio::DeviceList &devices, const QString &id)
+{
+    const auto row = std::find_if(devices.cbegin(), devices.cend(),
+                                  [&id](const audio::DeviceInfo &d) { return d.id == id; });
+    return row == devices.cend() ? nullptr : &*row;
+}
+
+// The first row with this id that has input channels.
+const audio::DeviceInfo *findInputRow(const audio::DeviceList &devices, const QString &id)
+{
+    const auto row
+            = std::find_if(devices.cbegin(), devices.cend(), [&id](const audio::DeviceInfo &d) {
+                  return d.id == id && !d.inputChannels.isEmpty();
+              });
+    return row == devices.cend() ? nullptr : &*row;
+}
+
+} // namespace
+
+MeasureSession::MeasureSession(QObject *parent)
+    : QObject(parent)
+{ }
+
+MeasureSession::~MeasureSession()
+{
+    teardown();
+}
+
+// ---- run control ----------------------------------------------------------------------------
+
+bool MeasureSession::start(const QString &inputDeviceId, const QString &outputDeviceId,
+                           int dataChannel, int referenceChannel, float level,
+                           int extraOutputChannel)
+{
+    const std::shared_ptr<audio::Client> client = audio::Client::instance();
+    if (measurement_ || !client)
+        return false;
+    client->refreshAll();
+
+    QString input = inputDeviceId;
+    if (input.isEmpty())
+        input = preferredInputDevice();
+    if (input.isEmpty())
+        input = client->defaultDevice(audio::Plugin::Input);
+    if (input.isEmpty() || !client->hasDevice(input))
+        return false;
+    inputDeviceId_ = input;
+    chooseOutputDevice(outputDeviceId);
+    inputDeviceName_ = client->deviceName(inputDeviceId_);
+    outputDeviceName_ = outputDeviceId_.isEmpty() ? QString() : client->deviceName(outputDeviceId_);
+
+    dataChannel_ = dataChannel;
+    referenceChannel_
+            = referenceChannel == -2 ? defaultReferenceChannel(inputDeviceId_) : referenceChannel;
+    generatorLevel_ = level;
+    extraOutputChannel_ = extraOutputChannel;
+
+    buildGenerator();
+    buildMeasurement();
+    sampleRate_ = measurement_->sampleRate();
+    return true;
+}
+
+void MeasureSession::chooseOutputDevice(const QString &requested)
+{
+    const std::shared_ptr<audio::Client> client = audio::Client::instance();
+    outputDeviceId_ = requested;
+    if (!outputDeviceId_.isEmpty())
+        return;
+    // A duplex device plays where it records.
+    const audio::DeviceList devices = client->devices();
+    const bool duplex = std::any_of(devices.cbegin(), devices.cend(), [this](const auto &d) {
+        return d.id == inputDeviceId_ && !d.outputChannels.isEmpty();
+    });
+    outputDeviceId_ = duplex ? inputDeviceId_ : client->defaultDevice(audio::Plugin::Output);
+}
+
+void MeasureSession::buildGenerator()
+{
+    // The network output plays through the process-wide sender.
+    generator_ = new Generator(audio::Client::instance(), audio::aes67::Sender::instance(), this);
+    generator_->setStartFrequency(sweepStartHz);
+    generator_->setEndFrequency(sweepEndHz);
+    generator_->setDuration(sweepSeconds);
+    generator_->setGain(generatorLevel_);
+
+    const int type = generatorTypeForSignal(QSettings().value("measure/signalType", 2).toInt());
+    generator_->setType(type);
+    if (type == audioFileType)
+        generator_->setAudioFilePath(QCoreApplication::applicationDirPath()
+                                     + QStringLiteral("/Music-Noise.wav"));
+    if (!outputDeviceId_.isEmpty())
+        generator_->setDeviceId(outputDeviceId_);
+    generator_->setChannels({extraOutputChannel_, 0, 1});
+}
+
+void MeasureSession::buildMeasurement()
+{
+    measurement_ = new Measurement(audio::Client::instance(), audio::AudioStreamServer::instance(),
+                                   this);
+    measurement_->setMode(fftMode);
+    measurement_->setAverageType(smoothingAverage);
+    measurement_->setAverage(averageDepth);
+    measurement_->setFiltersFrequency(filterPreset);
+    measurement_->setWindowFunction(hannWindow);
+    measurement_->setDataChannel(dataChannel_);
+    measurement_->setReferenceChannel(referenceChannel_);
+    measurement_->setDeviceId(inputDeviceId_);
+    measurement_->setGenerator(generator_->generatorThread());
+
+    if (CalibrationManager *calibration = CalibrationManager::instance()) {
+        measurement_->setCalibrationCurve(
+                calibration->getCombinedCalCurve(inputDeviceId_, dataChannel_));
+        measurement_->setReferenceCalibrationCurve(
+                calibration->getCombinedCalCurve(inputDeviceId_, referenceChannel_));
+    }
+
+    connect(measurement_, &Measurement::readyRead, this, &MeasureSession::onReadyRead);
+    connect(measurement_, &Measurement::levelChanged, this, [this] { emit levelChanged(level()); });
+}
+
+void MeasureSession::onReadyRead()
+{
+    ++framesDone_;
+    emit frameReady(framesDone_);
+}
+
+void MeasureSession::resume()
+{
+    if (!generator_ || !measurement_)
+        return;
+    framesDone_ = 0;
+    runTimer_.restart();
+    generator_->setEnabled(true);
+    measurement_->setActive(true);
+    sampleRate_ = measurement_->sampleRate();
+}
+
+void MeasureSession::stop()
+{
+    if (!measurement_)
+        return;
+    measurement_->setActive(false);
+    if (generator_)
+        generator_->setEnabled(false);
+    if (runTimer_.isValid())
+        elapsedSeconds_ = double(runTimer_.elapsed()) / 1000.0;
+    sampleRate_ = measurement_->sampleRate();
+}
+
+void MeasureSession::teardown()
+{
+    // The generator falls silent first, so that no looped-back sample is still on its way into
+    // a measurement that is going away.
+    if (generator_)
+        generator_->setEnabled(false);
+    if (measurement_) {
+        measurement_->setActive(false);
+        measurement_->deleteLater();
+        measurement_ = nullptr;
+    }
+    if (generator_) {
+        generator_->deleteLater();
+        generator_ = nullptr;
+    }
+}
+
+void MeasureSession::setGeneratorGain(float db)
+{
+    generatorLevel_ = db;
+    if (generator_)
+        generator_->setGain(db);
+}
+
+void MeasureSession::updateDelayEstimate()
+{
+    if (measurement_)
+        measurement_->updateEstimate();
+}
+
+// ---- live values ----------------------------------------------------------------------------
+
+float MeasureSession::level() const
+{
+    return measurement_ ? measurement_->level() : silentLevelDb;
+}
+
+float MeasureSession::peak() const
+{
+    return measurement_ ? measurement_->peak() : silentLevelDb;
+}
+
+float MeasureSession::referenceLevel() const
+{
+    return measurement_ ? measurement_->referenceLevel() : silentLevelDb;
+}
+
+float MeasureSession::referencePeak() const
+{
+    return measurement_ ? measurement_->referencePeak() : silentLevelDb;
+}
+
+float MeasureSession::splLevel() const
+{
+    return measurement_ ? measurement_->splLevel() : silentSoundLevelDb;
+}
+
+float MeasureSession::estimatedDelayMs() const
+{
+    return measurement_ ? measurement_->estimatedDelayMs() : 0.0f;
+}
+
+void MeasureSession::transferFunction(QList<float> &freq, QList<float> &magnitude,
+                                      QList<float> &coherence, QList<float> *phase) const
+{
+    freq.clear();
+    magnitude.clear();
+    coherence.clear();
+    if (phase)
+        phase->clear();
+    if (!measurement_)
+        return;
+    const std::vector<BinRecord> &records = measurement_->records();
+    bool allZero = true;
+    for (const BinRecord &record : records) {
+        freq.append(record.frequency);
+        magnitude.append(record.magnitude);
+        coherence.append(record.coherence);
+        if (!phase)
+            continue;
+        phase->append(std::atan2(record.phaseIm, record.phaseRe) * degreesPerRadian);
+        allZero = allZero && record.phaseRe == 0.0f && record.phaseIm == 0.0f;
+    }
+    if (phase && allZero)
+        phase->clear();
+}
+
+void MeasureSession::spectrum(QList<float> &timeMs, QList<float> &magnitude) const
+{
+    timeMs.clear();
+    magnitude.clear();
+    if (!measurement_)
+        return;
+    for (const ImpulsePoint &point : measurement_->impulse()) {
+        timeMs.append(point.timeMs);
+        magnitude.append(std::hypot(point.value.re, point.value.im));
+    }
+}
+
+// ---- device questions -----------------------------------------------------------------------
+
+int MeasureSession::usableDataChannel(int savedChannel)
+{
+    return std::clamp(savedChannel, 0, highestDataChannel);
+}
+
+QStringList MeasureSession::inputDeviceNames()
+{
+    QStringList names;
+    if (const auto client = audio::Client::instance())
+        for (const audio::DeviceInfo &device : client->devices())
+            if (!device.inputChannels.isEmpty())
+                names.append(device.name);
+    return names;
+}
+
+audio::DeviceInfo::Id MeasureSession::findDevice(const QString &nameOrId)
+{
+    const auto client = audio::Client::instance();
+    if (nameOrId.isEmpty() || !client)
+        return {};
+    for (const audio::DeviceInfo &device : client->devices())
+        if (!device.inputChannels.isEmpty() && (device.name == nameOrId || device.id == nameOrId))
+            return device.id;
+    return {};
+}
+
+QStringList MeasureSession::inputChannelNames(const QString &nameOrId)
+{
+    const auto client = audio::Client::instance();
+    if (!client)
+        return {};
+    QString id = findDevice(nameOrId);
+    if (id.isEmpty())
+        id = client->defaultDevice(audio::Plugin::Input);
+    const audio::DeviceList devices = client->devices();
+    const audio::DeviceInfo *device = findInputRow(devices, id);
+    if (!device)
+        return {};
+    QStringList names = device->inputChannels;
+    for (qsizetype c = 0; c < names.size(); ++c)
+        if (names[c].trimmed().isEmpty())
+            names[c] = QStringLiteral("输入 %1").arg(c + 1);
+    return names;
+}
+
+audio::DeviceInfo::Id MeasureSession::preferredInputDevice()
+{
+    const QString saved = findDevice(QSettings().value("audio/inputDevice").toString());
+    if (!saved.isEmpty())
+        return saved;
+    const auto client = audio::Client::instance();
+    if (!client)
+        return {};
+    for (const audio::DeviceInfo &device : client->devices()) {
+        const QString name = device.name.toLower();
+        if (name.contains(QLatin1String("usb")) && name.contains(QLatin1String("codec"))
+            && !device.inputChannels.isEmpty())
+            return device.id;
+    }
+    return client->defaultDevice(audio::Plugin::Input);
+}
+
+int MeasureSession::defaultReferenceChannel(const QString &inputDeviceId)
+{
+    const auto client = audio::Client::instance();
+    if (!client)
+        return -1;
+    const QString id
+            = inputDeviceId.isEmpty() ? client->defaultDevice(audio::Plugin::Input) : inputDeviceId;
+    if (id.isEmpty())
+        return -1;
+    const audio::DeviceList devices = client->devices();
+    const audio::DeviceInfo *device = findRow(devices, id);
+    return device && device->inputChannels.size() >= 2 ? 1 : -1;
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "audio/DeviceInfo.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class Generator;
+class Measurement;
+
+// One measurement run on the chosen sound card: a test-signal generator and a transfer-function
+// measurement that takes the generator's own samples (or a second input channel) as its
+// reference, with the microphone and sound-card calibration applied. The caller switches the run
+// on and off and polls levels, delay, transfer function and impulse response; the session has no
+// timer or thread of its own. Everything runs on the GUI thread.
+//
+// The device questions of the settings screens (names, channels, the preferred input) need no
+// session and are static.
+class MeasureSession : public QObject
+{
+    Q_OBJECT
+public:
+    // The sine sweep's length, in seconds.
+    static constexpr float sweepSeconds = 10.0f;
+    // The highest microphone channel the settings can choose.
+    static constexpr int highestDataChannel = 31;
+    // Levels and peaks while nothing measures, and the sound level then.
+    static constexpr float silentLevelDb = -120.0f;
+    static constexpr float silentSoundLevelDb = -100.0f;
+
+    explicit MeasureSession(QObject *parent = nullptr);
+    ~MeasureSession() override;
+
+    // Builds the generator and the measurement on the given devices (empty ids: the preferred
+    // input and its duplex or default output), both switched off. False, building nothing, when
+    // already built or when no usable input device is found. A reference channel of -2 takes
+    // the device's default reference; -1 is the generator's own samples.
+    bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
+               int referenceChannel, float level, int extraOutputChannel);
+    void resume();
+    void stop();
+    void teardown();
+    void setGeneratorGain(float db);
+    void updateDelayEstimate();
+
+    float level() const;
+    float peak() const;
+    float referenceLevel() const;
+    float referencePeak() const;
+    float splLevel() const;
+    float estimatedDelayMs() const;
+
+    // One value per bin: frequency (Hz), calibrated magnitude (linear), coherence and, when
+    // `phase` is given, the phase in degrees (left empty when every bin is exactly zero).
+    void transferFunction(QList<float> &freq, QList<float> &magnitude, QList<float> &coherence,
+                          QList<float> *phase) const;
+    // The impulse response: time (ms) and magnitude of each point.
+    void spectrum(QList<float> &timeMs, QList<float> &magnitude) const;
+
+    QString inputDeviceId() const { return inputDeviceId_; }
+    QString outputDeviceId() const { return outputDeviceId_; }
+    QString inputDeviceName() const { return inputDeviceName_; }
+    QString outputDeviceName() const { return outputDeviceName_; }
+    int dataChannel() const { return dataChannel_; }
+    int referenceChannel() const { return referenceChannel_; }
+    int extraOutputChannel() const { return extraOutputChannel_; }
+    float generatorLevel() const { return generatorLevel_; }
+    int framesDone() const { return framesDone_; }
+    double elapsedSeconds() const { return elapsedSeconds_; }
+    unsigned sampleRate() const { return sampleRate_; }
+    // The objects of the run while it is built, for the workflows that tune them; null otherwise.
+    Generator *generator() const { return generator_; }
+    Measurement *measurement() const { return measurement_; }
+
+    // The microphone channel the session uses for a saved choice: the settings screen shows the
+    // same clamped value.
+    static int usableDataChannel(int savedChannel);
+    // Names of every device with input channels, in the audio client's order.
+    static QStringList inputDeviceNames();
+    // The id of the first device with inputs whose name or id is `nameOrId`; empty when none.
+    static audio::DeviceInfo::Id findDevice(const QString &nameOrId);
+    // Input channel names of the device (default input when not found), blank ones numbered.
+    static QStringList inputChannelNames(const QString &nameOrId);
+    // The saved input device, else a USB audio codec, else the default input device.
+    static audio::DeviceInfo::Id preferredInputDevice();
+    // 1 when the device (default input for an empty id) has two or more inputs, else -1.
+    static int defaultReferenceChannel(const QString &inputDeviceId);
+
+signals:
+    void frameReady(int framesDone);
+    void levelChanged(float db);
+
+private:
+    void chooseOutputDevice(const QString &requested);
+    void buildGenerator();
+    void buildMeasurement();
+    void onReadyRead();
+
+    Generator *generator_ = nullptr;
+    Measurement *measurement_ = nullptr;
+    audio::DeviceInfo::Id inputDeviceId_;
+    audio::DeviceInfo::Id outputDeviceId_;
+    QString inputDeviceName_;
+    QString outputDeviceName_;
+    int dataChannel_ = 0;
+    int extraOutputChannel_ = 0;
+    int referenceChannel_ = -1;
+    float generatorLevel_ = -20.0f;
+    int framesDone_ = 0;
+    double elapsedSeconds_ = 0.0;
+    QElapsedTimer runTimer_;
+    unsigned sampleRate_ = 48000;
+};

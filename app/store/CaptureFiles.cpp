@@ -1,0 +1,292 @@
+#include "app/store/CaptureFiles.h"
+
+#include "app/store/DataFolder.h"
+#include "app/store/StoreFile.h"
+#include "common/Log.h"
+
+#include <QFile>
+#include <QUuid>
+#include <QtEndian>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr char kRawMagic[] = "SNTRAW3";
+constexpr char kPointsMagic[] = "SNTPTS1";
+constexpr qint64 kMagicSize = 7;
+constexpr qint32 kMinValues = 8;
+constexpr qint32 kMaxValues = 2000000;
+constexpr qint32 kMaxPoints = 64;
+
+QString newFileName(const char *suffix)
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1String(suffix);
+}
+
+QString rawPath(const QString &name)
+{
+    return rawDir() + QLatin1Char('/') + name;
+}
+
+bool writeInt32(QIODevice &device, qint32 value)
+{
+    std::array<char, 4> bytes;
+    qToLittleEndian(value, bytes.data());
+    return store::writeAll(device, bytes.data(), qint64(bytes.size()));
+}
+
+// Writes exactly n values: the list's first n, then zeros where the list is shorter. Converts
+// through a fixed block so even the largest captures go out in a few large writes.
+bool writeFloatArray(QIODevice &device, const QList<float> &values, qsizetype n)
+{
+    constexpr qsizetype kBlock = 16384;
+    std::array<float, kBlock> block;
+    for (qsizetype start = 0; start < n; start += kBlock) {
+        const qsizetype size = std::min(kBlock, n - start);
+        const qsizetype fromList = std::clamp(values.size() - start, qsizetype(0), size);
+        if (fromList > 0)
+            qToLittleEndian<float>(values.constData() + start, fromList, block.data());
+        std::fill(block.begin() + fromList, block.begin() + size, 0.0f);
+        if (!store::writeAll(device, reinterpret_cast<const char *>(block.data()),
+                             qint64(size) * qint64(sizeof(float))))
+            return false;
+    }
+    return true;
+}
+
+bool writeCapture(QIODevice &device, const QList<float> &freq, const QList<float> &level,
+                  const QList<float> &phase, const QList<float> &coherence)
+{
+    const qsizetype n = freq.size();
+    return store::writeAll(device, kRawMagic, kMagicSize) && writeInt32(device, qint32(n))
+           && writeFloatArray(device, freq, n) && writeFloatArray(device, level, n)
+           && writeFloatArray(device, phase, n) && writeFloatArray(device, coherence, n);
+}
+
+// A capture is worth a file when it holds at least 8 values with a level for each.
+bool presentCapture(const QList<float> &freq, const QList<float> &level)
+{
+    return freq.size() >= kMinValues && level.size() == freq.size();
+}
+
+// Longer captures would be written but never read back; they are refused instead.
+bool readableSize(qsizetype n, const char *what)
+{
+    if (n <= kMaxValues)
+        return true;
+    sntWarning("[Store]") << what << "of" << n << "values is longer than a capture file holds";
+    return false;
+}
+
+bool writeCaptureFile(QString &fileName, const QList<float> &freq, const QList<float> &level,
+                      const QList<float> &phase, const QList<float> &coherence)
+{
+    if (!store::isPlainFileName(fileName)) {
+        if (!fileName.isEmpty())
+            sntWarning("[Store]") << "capture file name" << fileName << "replaced by a new one";
+        fileName = newFileName(".raw");
+    }
+    return store::saveAtomically(rawPath(fileName), [&](QIODevice &device) {
+        return writeCapture(device, freq, level, phase, coherence);
+    });
+}
+
+bool readInt32(QIODevice &device, qint32 &value)
+{
+    std::array<char, 4> bytes;
+    if (device.read(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
+        return false;
+    value = qFromLittleEndian<qint32>(bytes.data());
+    return true;
+}
+
+// Opens a capture file of the raw folder and checks its magic. Names that are not plain file
+// names are refused, so a copied project file cannot make the program read outside the folder.
+bool openCaptureFile(QFile &file, const QString &name, const char *magic)
+{
+    if (!store::isPlainFileName(name))
+        return false;
+    file.setFileName(rawPath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.read(kMagicSize) == QByteArray(magic, kMagicSize);
+}
+
+bool validValueCount(qsizetype n)
+{
+    return n >= kMinValues && n <= kMaxValues;
+}
+
+// Reads n values into each of the four lists, refusing early when the file is too short to hold
+// them (so a damaged count never makes us allocate for data that is not there).
+bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &level,
+                    QList<float> &phase, QList<float> &coherence)
+{
+    if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
+        return false;
+    return readFloatArray(file, freq, n) && readFloatArray(file, level, n)
+           && readFloatArray(file, phase, n) && readFloatArray(file, coherence, n);
+}
+
+bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &level,
+                     QList<float> &phase, QList<float> &coherence, int &count)
+{
+    QFile file;
+    qint32 n = 0;
+    if (!openCaptureFile(file, name, kRawMagic) || !readInt32(file, n) || !validValueCount(n))
+        return false;
+    if (!readFourArrays(file, n, freq, level, phase, coherence)) {
+        freq.clear();
+        level.clear();
+        phase.clear();
+        coherence.clear();
+        return false;
+    }
+    count = n;
+    return true;
+}
+
+QList<float> pointList(const QList<QList<float>> &lists, qsizetype index)
+{
+    return index < lists.size() ? lists.at(index) : QList<float>();
+}
+
+// The reader's limits, checked before writing so that a written file always reads back.
+bool readablePoints(const QList<QList<float>> &frequencies)
+{
+    if (frequencies.size() > kMaxPoints) {
+        sntWarning("[Store]") << frequencies.size() << "points are more than a points file holds";
+        return false;
+    }
+    for (const QList<float> &point : frequencies) {
+        if (!validValueCount(point.size())) {
+            sntWarning("[Store]") << "a point of" << point.size()
+                                  << "values cannot be kept in a points file";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writePoints(QIODevice &device, const QList<QList<float>> &frequencies,
+                 const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                 const QList<QList<float>> &coherences)
+{
+    if (!store::writeAll(device, kPointsMagic, kMagicSize)
+        || !writeInt32(device, qint32(frequencies.size())))
+        return false;
+    for (qsizetype i = 0; i < frequencies.size(); ++i) {
+        const qsizetype n = frequencies.at(i).size();
+        if (!writeInt32(device, qint32(n)) || !writeFloatArray(device, frequencies.at(i), n)
+            || !writeFloatArray(device, pointList(levels, i), n)
+            || !writeFloatArray(device, pointList(phases, i), n)
+            || !writeFloatArray(device, pointList(coherences, i), n))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeRawFile(CurvePack &pack)
+{
+    if (!presentCapture(pack.freq, pack.level) || !readableSize(pack.freq.size(), "capture"))
+        return false;
+    if (!writeCaptureFile(pack.rawFile, pack.freq, pack.level, pack.phase, pack.coherence))
+        return false;
+    pack.rawPoints = int(pack.freq.size());
+    if (!presentCapture(pack.freq2, pack.level2))
+        return true;
+    if (!readableSize(pack.freq2.size(), "second capture")
+        || !writeCaptureFile(pack.rawFile2, pack.freq2, pack.level2, pack.phase2, pack.coherence2))
+        return false;
+    pack.rawPoints2 = int(pack.freq2.size());
+    return true;
+}
+
+bool readRawFile(CurvePack &pack)
+{
+    if (!pack.freq.isEmpty() && (pack.rawFile2.isEmpty() || !pack.freq2.isEmpty()))
+        return true;
+    if (pack.freq.isEmpty()) {
+        if (pack.rawFile.isEmpty())
+            return false;
+        if (!readCaptureFile(pack.rawFile, pack.freq, pack.level, pack.phase, pack.coherence,
+                             pack.rawPoints))
+            return false;
+    }
+    if (pack.freq2.isEmpty() && !pack.rawFile2.isEmpty()) {
+        readCaptureFile(pack.rawFile2, pack.freq2, pack.level2, pack.phase2, pack.coherence2,
+                        pack.rawPoints2);
+    }
+    return true;
+}
+
+bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
+                     const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                     const QList<QList<float>> &coherences)
+{
+    if (frequencies.isEmpty()) {
+        pack.pointsFile.clear();
+        pack.pointCount = 0;
+        return false;
+    }
+    if (!readablePoints(frequencies))
+        return false;
+    if (!store::isPlainFileName(pack.pointsFile)) {
+        // Each pack gets a file of its own: packs without a capture have no raw name to derive
+        // one from, and must not share a single ".points" file.
+        pack.pointsFile = store::isPlainFileName(pack.rawFile)
+                                  ? pack.rawFile + QStringLiteral(".points")
+                                  : newFileName(".points");
+    }
+    if (!store::saveAtomically(rawPath(pack.pointsFile), [&](QIODevice &device) {
+            return writePoints(device, frequencies, levels, phases, coherences);
+        }))
+        return false;
+    pack.pointCount = int(frequencies.size());
+    return true;
+}
+
+bool readPointsFile(CurvePack &pack)
+{
+    if (!pack.pointFreq.isEmpty())
+        return true;
+    if (pack.pointCount < 1 || pack.pointsFile.isEmpty())
+        return false;
+    QFile file;
+    qint32 count = 0;
+    if (!openCaptureFile(file, pack.pointsFile, kPointsMagic) || !readInt32(file, count)
+        || count < 1 || count > kMaxPoints)
+        return false;
+    for (qint32 i = 0; i < count; ++i) {
+        qint32 n = 0;
+        QList<float> freq, level, phase, coherence;
+        if (!readInt32(file, n) || !validValueCount(n)
+            || !readFourArrays(file, n, freq, level, phase, coherence)) {
+            pack.pointFreq.clear();
+            pack.pointLevel.clear();
+            pack.pointPhase.clear();
+            pack.pointCoherence.clear();
+            return false;
+        }
+        pack.pointFreq.append(freq);
+        pack.pointLevel.append(level);
+        pack.pointPhase.append(phase);
+        pack.pointCoherence.append(coherence);
+    }
+    pack.pointCount = count;
+    return true;
+}
+
+bool readFloatArray(QIODevice &device, QList<float> &values, qsizetype n)
+{
+    values.fill(0.0f, n);
+    const qint64 bytes = qint64(n) * qint64(sizeof(float));
+    if (device.read(reinterpret_cast<char *>(values.data()), bytes) != bytes)
+        return false;
+    qFromLittleEndian<float>(values.constData(), n, values.data());
+    return true;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "app/store/CurvePack.h"
+
+#include <QIODevice>
+#include <QList>
+
+// The binary capture files of the raw folder (rawDir()), all numbers little-endian:
+//   ".raw":    "SNTRAW3", int32 n, then n float32 each of frequencies, levels, phases,
+//              coherences (11 + 16·n bytes);
+//   ".points": "SNTPTS1", int32 count, then per point int32 n and its four arrays of n float32.
+// Readers accept 8 ≤ n ≤ 2,000,000 values per array and 1 to 64 points. File names come from
+// pack JSON that users copy between machines, so only plain names inside the raw folder are used.
+
+// Writes capture 1 (and capture 2 when it holds at least 8 values). Names the files with fresh
+// UUIDs where the pack has no usable name yet; keeps the names it has otherwise. False when
+// capture 1 is shorter than 8 values or a file could not be written completely.
+bool writeRawFile(CurvePack &pack);
+
+// Loads capture 1 (and capture 2) unless already loaded. False when capture 1 cannot be read;
+// a second capture that cannot be read stays empty without changing the result.
+bool readRawFile(CurvePack &pack);
+
+// Writes the given per-point curves and sets pointsFile and pointCount. Shorter level, phase or
+// coherence lists are padded with zeros, longer ones cut to the point's frequency count.
+bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
+                     const QList<QList<float>> &levels, const QList<QList<float>> &phases,
+                     const QList<QList<float>> &coherences);
+
+// Loads the pack's per-point curves unless already loaded.
+bool readPointsFile(CurvePack &pack);
+
+// Reads n little-endian float32 values into `values` (first set to n zeros). False when the
+// device ended early or the read failed.
+bool readFloatArray(QIODevice &device, QList<float> &values, qsizetype n);

@@ -1,0 +1,192 @@
+#include "app/store/CurvePack.h"
+
+#include <cmath>
+
+namespace {
+
+QJsonArray bandsToJson(const QList<snt::eq::SchemeBand> &bands)
+{
+    QJsonArray array;
+    for (const snt::eq::SchemeBand &band : bands) {
+        array.append(QJsonObject{
+                {QStringLiteral("freq"), double(band.freq)},
+                {QStringLiteral("gain"), double(band.gain)},
+                {QStringLiteral("q"), double(band.q)},
+                {QStringLiteral("enabled"), band.enabled},
+        });
+    }
+    return array;
+}
+
+// Bands without a usable frequency are dropped: they cannot be applied anywhere.
+QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray &array)
+{
+    QList<snt::eq::SchemeBand> bands;
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        snt::eq::SchemeBand band;
+        band.freq = float(object.value(QStringLiteral("freq")).toDouble(0.0));
+        band.gain = float(object.value(QStringLiteral("gain")).toDouble(0.0));
+        band.q = float(object.value(QStringLiteral("q")).toDouble(0.0));
+        band.enabled = object.value(QStringLiteral("enabled")).toBool(true);
+        if (band.freq > 0.0f)
+            bands.append(band);
+    }
+    return bands;
+}
+
+} // namespace
+
+QJsonObject curvePackToJson(const CurvePack &pack)
+{
+    QJsonObject object{
+            {QStringLiteral("schema"), 3},
+            {QStringLiteral("name"), pack.name},
+            {QStringLiteral("use"), pack.use},
+            {QStringLiteral("seq"), pack.seq},
+            {QStringLiteral("time"), pack.time},
+            {QStringLiteral("count"), pack.count},
+            {QStringLiteral("rawFile"), pack.rawFile},
+            {QStringLiteral("rawPoints"), pack.rawPoints},
+            {QStringLiteral("delayMs"), pack.delayMs},
+            {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
+            {QStringLiteral("smoothBands"), pack.smoothBands},
+            {QStringLiteral("bands"), bandsToJson(pack.bands)},
+            {QStringLiteral("edges"),
+             QJsonObject{
+                     {QStringLiteral("low"), edgeFilterToJson(pack.low)},
+                     {QStringLiteral("high"), edgeFilterToJson(pack.high)},
+                     {QStringLiteral("lcSuspect"), pack.lcSuspect},
+             }},
+            {QStringLiteral("curves"), pointCurvesToJson(pack)},
+    };
+    if (pack.pointCount >= 1 && !pack.pointsFile.isEmpty()) {
+        object.insert(QStringLiteral("pointsFile"), pack.pointsFile);
+        object.insert(QStringLiteral("pointCount"), pack.pointCount);
+    }
+    if (!pack.rawFile2.isEmpty()) {
+        object.insert(QStringLiteral("rawFile2"), pack.rawFile2);
+        object.insert(QStringLiteral("rawPoints2"), pack.rawPoints2);
+        object.insert(QStringLiteral("delayMs2"), pack.delayMs2);
+    }
+    if (pack.levelRefSet) {
+        object.insert(QStringLiteral("levelRefDb"), double(pack.levelRefDb));
+        object.insert(QStringLiteral("levelRefSet"), true);
+    }
+    if (!pack.question.isEmpty())
+        object.insert(QStringLiteral("question"), pack.question);
+    if (!pack.subAlign.isEmpty())
+        object.insert(QStringLiteral("subAlign"), pack.subAlign);
+    return object;
+}
+
+CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
+{
+    const auto text = [&object](const char *key) {
+        return object.value(QLatin1String(key)).toString();
+    };
+    const auto whole = [&object](const char *key, int fallback) {
+        return object.value(QLatin1String(key)).toInt(fallback);
+    };
+    const auto number = [&object](const char *key, double fallback) {
+        return object.value(QLatin1String(key)).toDouble(fallback);
+    };
+    const auto flag = [&object](const char *key, bool fallback) {
+        return object.value(QLatin1String(key)).toBool(fallback);
+    };
+
+    CurvePack pack;
+    pack.name = text("name");
+    pack.use = text("use");
+    pack.project = project;
+    pack.time = text("time");
+    pack.seq = whole("seq", 0);
+    pack.count = whole("count", 2);
+
+    pack.rawFile = text("rawFile");
+    pack.rawPoints = whole("rawPoints", 0);
+    pack.pointsFile = text("pointsFile");
+    pack.pointCount = whole("pointCount", 0);
+    pack.delayMs = number("delayMs", 0.0);
+
+    pack.rawFile2 = text("rawFile2");
+    pack.rawPoints2 = whole("rawPoints2", 0);
+    pack.delayMs2 = number("delayMs2", 0.0);
+
+    pack.phaseCompensated = flag("phaseCompensated", true);
+    pack.smoothBands = whole("smoothBands", 6);
+    pack.levelRefDb = float(number("levelRefDb", 0.0));
+    pack.levelRefSet = flag("levelRefSet", false);
+    pack.question = text("question");
+
+    pack.bands = bandsFromJson(object.value(QStringLiteral("bands")).toArray());
+
+    const QJsonObject edges = object.value(QStringLiteral("edges")).toObject();
+    pack.low = edgeFilterFromJson(edges.value(QStringLiteral("low")).toObject());
+    pack.high = edgeFilterFromJson(edges.value(QStringLiteral("high")).toObject());
+    pack.lcSuspect = edges.value(QStringLiteral("lcSuspect")).toBool(false);
+
+    pack.subAlign = object.value(QStringLiteral("subAlign")).toObject();
+
+    const QJsonArray curves = object.value(QStringLiteral("curves")).toArray();
+    for (const QJsonValue &value : curves) {
+        const QJsonObject curve = value.toObject();
+        pack.curveLabels.append(curve.value(QStringLiteral("label")).toString());
+        pack.curves.append(jsonArrayToFloats(curve.value(QStringLiteral("points"))));
+    }
+    // The named curves, when there are any, are what the pack counts for.
+    if (!curves.isEmpty())
+        pack.count = int(curves.size());
+    if (pack.count <= 0)
+        pack.count = 2;
+    return pack;
+}
+
+QJsonObject edgeFilterToJson(const snt::eq::Corner &corner)
+{
+    return QJsonObject{
+            {QStringLiteral("on"), corner.on},
+            {QStringLiteral("kind"), corner.kind},
+            {QStringLiteral("order"), corner.order},
+            {QStringLiteral("hz"), corner.hz},
+    };
+}
+
+snt::eq::Corner edgeFilterFromJson(const QJsonObject &object)
+{
+    snt::eq::Corner corner;
+    corner.on = object.value(QStringLiteral("on")).toBool(false);
+    corner.kind = object.value(QStringLiteral("kind")).toString();
+    corner.order = object.value(QStringLiteral("order")).toInt(0);
+    corner.hz = object.value(QStringLiteral("hz")).toDouble(0.0);
+    return corner;
+}
+
+QJsonArray pointCurvesToJson(const CurvePack &pack)
+{
+    QJsonArray array;
+    for (qsizetype i = 0; i < pack.curves.size(); ++i) {
+        const QString label = i < pack.curveLabels.size() ? pack.curveLabels.at(i)
+                                                          : QStringLiteral("点位 %1").arg(i + 1);
+        QJsonArray points;
+        for (float value : pack.curves.at(i)) {
+            if (std::isfinite(value))
+                points.append(double(value));
+        }
+        array.append(
+                QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("points"), points}});
+    }
+    return array;
+}
+
+QList<float> jsonArrayToFloats(const QJsonValue &value)
+{
+    QList<float> values;
+    const QJsonArray array = value.toArray();
+    values.reserve(array.size());
+    for (const QJsonValue &element : array) {
+        if (element.isDouble())
+            values.append(float(element.toDouble()));
+    }
+    return values;
+}

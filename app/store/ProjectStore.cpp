@@ -1,0 +1,347 @@
+#include "app/store/ProjectStore.h"
+
+#include "app/store/DataFolder.h"
+#include "app/store/StoreFile.h"
+#include "common/Log.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+const QString kJsonSuffix = QStringLiteral(".json");
+
+// One store file as found on disk. `damaged` marks content that holds something but is not a
+// JSON object: it reads as empty, and must be kept aside before it is written over.
+struct JsonFile
+{
+    bool readable = false;
+    bool damaged = false;
+    QByteArray content;
+    QJsonObject object;
+};
+
+JsonFile readJsonFile(const QString &path)
+{
+    JsonFile result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    result.readable = true;
+    result.content = file.readAll();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
+    result.object = document.object();
+    result.damaged = !result.content.trimmed().isEmpty()
+                     && (error.error != QJsonParseError::NoError || !document.isObject());
+    if (result.damaged)
+        sntWarning("[Store]") << "unreadable store file" << path << "reads as empty";
+    return result;
+}
+
+// The project files, files only, with an exact ".json" ending.
+QFileInfoList projectFiles(QDir::SortFlags sort)
+{
+    return QDir(projectsDir())
+            .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
+}
+
+QString projectOfFile(const QFileInfo &file)
+{
+    return file.fileName().chopped(kJsonSuffix.size());
+}
+
+void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString &project)
+{
+    const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        if (object.value(QStringLiteral("schema")).toInt(0) < 3)
+            continue;
+        CurvePack pack = curvePackFromJson(object, project);
+        if (!pack.name.isEmpty())
+            packs.append(std::move(pack));
+    }
+}
+
+int countSum(const QJsonArray &packs)
+{
+    int sum = 0;
+    for (const QJsonValue &pack : packs)
+        sum += pack.toObject().value(QStringLiteral("count")).toInt(2);
+    return sum;
+}
+
+QByteArray toJsonText(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+// Writes a store file over an existing one, keeping a damaged earlier content aside first so
+// that one bad byte never turns into the loss of every pack the file held.
+bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
+{
+    if (earlier.damaged && !store::keepCorruptCopy(path, earlier.content))
+        return false;
+    return store::saveAtomically(path, content);
+}
+
+// As replaceStoreFile, but a file that already holds exactly this content is left alone: a
+// save after one edit then touches only the files that changed, each of which costs a flush to
+// disk, and the others keep their true modification times.
+bool updateStoreFile(const QString &path, const JsonFile &earlier, const QJsonObject &object)
+{
+    const QByteArray content = toJsonText(object);
+    return earlier.content == content || replaceStoreFile(path, earlier, content);
+}
+
+// The packs' objects grouped by project, each group in list order; groups in order of first
+// appearance.
+struct Grouping
+{
+    QJsonArray root;
+    QStringList order;
+    QHash<QString, QJsonArray> groups;
+};
+
+Grouping groupPacks(const QList<CurvePack> &packs)
+{
+    Grouping grouping;
+    for (const CurvePack &pack : packs) {
+        const QJsonObject object = curvePackToJson(pack);
+        if (pack.project.isEmpty()) {
+            grouping.root.append(object);
+            continue;
+        }
+        if (!grouping.groups.contains(pack.project))
+            grouping.order.append(pack.project);
+        grouping.groups[pack.project].append(object);
+    }
+    return grouping;
+}
+
+} // namespace
+
+void ProjectStore::listProjects()
+{
+    listProjects({});
+}
+
+void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
+{
+    projects.clear();
+    const QFileInfoList files = projectFiles(QDir::Time);
+    for (const QFileInfo &file : files) {
+        const auto knownObject = known.constFind(file.filePath());
+        QJsonObject object;
+        if (knownObject != known.cend()) {
+            object = *knownObject;
+        } else {
+            const JsonFile json = readJsonFile(file.filePath());
+            if (!json.readable)
+                continue;
+            object = json.object;
+        }
+        ProjectInfo info;
+        info.name = projectOfFile(file);
+        info.roomType = object.value(QStringLiteral("roomType")).toString(QStringLiteral("室内"));
+        info.roomHeight
+                = object.value(QStringLiteral("roomHeight")).toString(QStringLiteral("4 m"));
+        info.programType
+                = object.value(QStringLiteral("programType")).toString(QStringLiteral("Livehouse"));
+        info.curves = object.value(QStringLiteral("curves")).toInt(0);
+        info.modified = file.lastModified().toLocalTime().toString(QStringLiteral("MM-dd HH:mm"));
+        projects.append(info);
+    }
+    freshInstall = projects.isEmpty();
+}
+
+void ProjectStore::loadCurvePacks()
+{
+    curvePacks.clear();
+    const QFileInfoList files = projectFiles(QDir::Unsorted);
+    for (const QFileInfo &file : files) {
+        const JsonFile json = readJsonFile(file.filePath());
+        if (json.readable)
+            appendPacks(curvePacks, json.object, projectOfFile(file));
+    }
+    const JsonFile root = readJsonFile(curvePackRootFile());
+    if (root.readable)
+        appendPacks(curvePacks, root.object, QString());
+}
+
+bool ProjectStore::saveCurvePacks()
+{
+    Grouping grouping = groupPacks(curvePacks);
+    bool allWritten = true;
+    QHash<QString, QJsonObject> contents; // what each project file holds after this save
+
+    const QFileInfoList files = projectFiles(QDir::Unsorted);
+    for (const QFileInfo &file : files) {
+        const JsonFile json = readJsonFile(file.filePath());
+        if (!json.readable)
+            continue;
+        const QString project = projectOfFile(file);
+        const QJsonArray group = grouping.groups.value(project);
+        QJsonObject object = json.object;
+        object.insert(QStringLiteral("name"), project);
+        object.insert(QStringLiteral("packs"), group);
+        object.insert(QStringLiteral("curves"), countSum(group));
+        if (updateStoreFile(file.filePath(), json, object)) {
+            grouping.groups.remove(project);
+            contents.insert(file.filePath(), object);
+        } else {
+            contents.insert(file.filePath(), json.object);
+            // Its packs go to the root file rather than nowhere; they are then in no project.
+            sntWarning("[Store]") << "project file" << file.filePath() << "not written;"
+                                  << group.size() << "packs kept in the root file";
+            allWritten = false;
+        }
+    }
+
+    for (const QString &project : std::as_const(grouping.order)) {
+        const auto left = grouping.groups.constFind(project);
+        if (left == grouping.groups.cend())
+            continue;
+        for (const QJsonValue &pack : *left)
+            grouping.root.append(pack);
+    }
+
+    const QString rootPath = curvePackRootFile();
+    const JsonFile root = readJsonFile(rootPath);
+    if (!updateStoreFile(rootPath, root, QJsonObject{{QStringLiteral("packs"), grouping.root}})) {
+        sntWarning("[Store]") << "root file" << rootPath << "not written";
+        allWritten = false;
+    }
+    listProjects(contents);
+    return allWritten;
+}
+
+bool ProjectStore::saveProject(const QString &name, const QString &roomType,
+                               const QString &roomHeight, const QString &programType)
+{
+    const QString path = projectFilePath(name);
+    if (path.isEmpty()) {
+        if (!name.trimmed().isEmpty())
+            sntWarning("[Store]") << "project name refused:" << name;
+        return false;
+    }
+    QJsonArray packs;
+    for (const CurvePack &pack : std::as_const(curvePacks)) {
+        if (pack.project == name)
+            packs.append(curvePackToJson(pack));
+    }
+    const QJsonObject object{
+            {QStringLiteral("name"), name},
+            {QStringLiteral("roomType"), roomType},
+            {QStringLiteral("roomHeight"), roomHeight},
+            {QStringLiteral("programType"), programType},
+            {QStringLiteral("packs"), packs},
+            {QStringLiteral("curves"), countSum(packs)},
+    };
+    const JsonFile earlier = readJsonFile(path);
+    const bool written = replaceStoreFile(path, earlier, toJsonText(object));
+    listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
+                         : QHash<QString, QJsonObject>{});
+    return written;
+}
+
+bool ProjectStore::moveCurvePack(int from, int before, const QString &project)
+{
+    const int count = int(curvePacks.size());
+    if (from < 0 || from >= count || before < -1 || before > count)
+        return false;
+    const QList<CurvePack> earlier = curvePacks;
+    CurvePack pack = curvePacks.takeAt(from);
+    pack.project = project;
+    int position = before > from ? before - 1 : before;
+    if (position < 0 || position > curvePacks.size())
+        position = int(curvePacks.size());
+    curvePacks.insert(position, std::move(pack));
+    return saveOrRestore(earlier);
+}
+
+bool ProjectStore::deleteCurvePack(int index)
+{
+    if (index < 0 || index >= curvePacks.size())
+        return false;
+    const QList<CurvePack> earlier = curvePacks;
+    const CurvePack pack = curvePacks.takeAt(index);
+    // The captures go only once the files no longer list the pack: after a failed save the pack
+    // is still listed, and still has everything it needs.
+    if (!saveOrRestore(earlier))
+        return false;
+    removeCurvePackFiles(pack);
+    return true;
+}
+
+bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
+{
+    if (saveCurvePacks())
+        return true;
+    // Nothing may look done that the files may not hold; the next save writes the list again.
+    curvePacks = earlier;
+    return false;
+}
+
+void ProjectStore::removeCurvePackFiles(const CurvePack &pack)
+{
+    if (pack.rawFile.isEmpty())
+        return;
+    for (const QString &name : {pack.rawFile, pack.rawFile2}) {
+        if (name.isEmpty())
+            continue;
+        if (!store::isPlainFileName(name)) {
+            sntWarning("[Store]") << "capture file name" << name << "not deleted: not a file name";
+            continue;
+        }
+        QFile::remove(rawDir() + QLatin1Char('/') + name);
+    }
+}
+
+int ProjectStore::nextSeq(const QString &use) const
+{
+    if (curvePacks.isEmpty())
+        return 1;
+    static const QRegularExpression trailingNumber(QStringLiteral("(\\d+)\\s*$"));
+    int best = 0;
+    for (const CurvePack &pack : curvePacks) {
+        if (pack.use != use)
+            continue;
+        int seq = pack.seq;
+        if (seq < 1) {
+            const QRegularExpressionMatch match = trailingNumber.match(pack.name);
+            if (match.hasMatch())
+                seq = match.captured(1).toInt();
+        }
+        best = std::max(best, seq);
+    }
+    return best + 1;
+}
+
+QString ProjectStore::projectNameProblem(const QString &name)
+{
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("工程名不能为空");
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+        || name.contains(QLatin1String("..")) || name.contains(QChar(u'\0')))
+        return QStringLiteral("工程名不能包含“/”“\\”或“..”");
+    // A leading dot makes a hidden file, which the project list never shows.
+    if (name.startsWith(QLatin1Char('.')))
+        return QStringLiteral("工程名不能以“.”开头");
+    return QString();
+}
+
+QString ProjectStore::projectFilePath(const QString &name)
+{
+    if (!projectNameProblem(name).isEmpty())
+        return QString();
+    return projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
+}

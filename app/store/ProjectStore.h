@@ -1,0 +1,64 @@
+#pragma once
+
+#include "app/store/CurvePack.h"
+#include "app/store/ProjectInfo.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// The project files of the projects folder and the root file of the packs in no project. Every
+// pack of the store is in `curvePacks`; a pack's project is decided only by the file it is
+// stored in, and every save rewrites all files so they always hold the whole list. Runs on the
+// GUI thread; files are read and written whole.
+class ProjectStore
+{
+public:
+    QList<ProjectInfo> projects;
+    bool freshInstall = true;
+    QList<CurvePack> curvePacks;
+
+    // Rebuilds the project list from the project files, newest first.
+    void listProjects();
+
+    // Rebuilds the pack list: the packs of every project file, then those of the root file.
+    void loadCurvePacks();
+
+    // Writes every pack to its project file or to the root file (packs whose project has no
+    // writable file go to the root file, so no pack is ever written nowhere), then lists the
+    // projects again. False when a file could not be written.
+    bool saveCurvePacks();
+
+    // Writes the project file of `name` from scratch with the project's packs. False, writing
+    // nothing, for an empty or unusable name or when the file could not be written.
+    bool saveProject(const QString &name, const QString &roomType, const QString &roomHeight,
+                     const QString &programType);
+
+    // Moves the pack at `from` before position `before` (-1: to the end) into `project` and
+    // saves. False, with the list as it was, for a bad index or when the save fails.
+    bool moveCurvePack(int from, int before, const QString &project);
+
+    // Removes the pack, saves, and only then deletes its ".raw" files. False, with the list and
+    // the files as they were, for a bad index or when the save fails.
+    bool deleteCurvePack(int index);
+
+    // Deletes the pack's ".raw" files. Names that are not plain file names are skipped.
+    static void removeCurvePackFiles(const CurvePack &pack);
+
+    // The next sequence number for a new pack of `use`.
+    int nextSeq(const QString &use) const;
+
+    // Why `name` cannot name a project file (a text for the user), or empty when it can.
+    static QString projectNameProblem(const QString &name);
+
+    // The project file of `name`, or empty when the name cannot name a project file.
+    static QString projectFilePath(const QString &name);
+
+private:
+    // Saves the pack list; when that fails, puts `earlier` back and answers false.
+    bool saveOrRestore(const QList<CurvePack> &earlier);
+    // Lists the projects, taking the content of the files in `known` (by path) from there
+    // instead of reading them again right after a save.
+    void listProjects(const QHash<QString, QJsonObject> &known);
+};

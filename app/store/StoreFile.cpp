@@ -1,0 +1,78 @@
+#include "app/store/StoreFile.h"
+
+#include "common/Log.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace store {
+
+bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> &write)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        sntWarning("[Store]") << "cannot write" << path << ":" << file.errorString();
+        return false;
+    }
+    // Flushed here and checked: a flush that fails inside commit() leaves a truncated file that
+    // commit() still puts in place and reports as saved.
+    if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError) {
+        sntWarning("[Store]") << "writing" << path << "failed:" << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        sntWarning("[Store]") << "saving" << path << "failed:" << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool saveAtomically(const QString &path, const QByteArray &content)
+{
+    return saveAtomically(path, [&content](QIODevice &device) {
+        return writeAll(device, content.constData(), content.size());
+    });
+}
+
+bool writeAll(QIODevice &device, const char *data, qint64 size)
+{
+    return device.write(data, size) == size;
+}
+
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+           && !name.contains(QChar(u'\0')) && QFileInfo(name).fileName() == name;
+}
+
+bool keepCorruptCopy(const QString &path, const QByteArray &content)
+{
+    const QFileInfo info(path);
+    const QString prefix = info.fileName() + QStringLiteral(".corrupt-");
+    // Compared by prefix, not by a name pattern: project names may hold pattern characters.
+    const QFileInfoList siblings = info.dir().entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo &copy : siblings) {
+        if (!copy.fileName().startsWith(prefix) || copy.size() != content.size())
+            continue;
+        QFile file(copy.filePath());
+        if (file.open(QIODevice::ReadOnly) && file.readAll() == content)
+            return true;
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString target = info.filePath() + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = info.filePath() + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
+    if (!saveAtomically(target, content)) {
+        sntWarning("[Store]") << "could not keep a copy of the unreadable file" << path;
+        return false;
+    }
+    sntWarning("[Store]") << "unreadable file" << path << "kept as" << target;
+    return true;
+}
+
+} // namespace store

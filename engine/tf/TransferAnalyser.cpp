@@ -1,0 +1,209 @@
+#include "engine/tf/TransferAnalyser.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint64_t coherenceDepth = 21;
+
+bool hasPoints(const std::shared_ptr<CalCurve> &curve)
+{
+    return curve && !curve->isEmpty();
+}
+
+} // namespace
+
+TransferAnalyser::TransferAnalyser(uint32_t size, uint32_t sampleRate)
+    : size_(size)
+    , sampleRate_(sampleRate)
+    , transform_(size)
+    , impulseFinder_(size)
+    , delayFinder_(delayFinderSize)
+{
+    constexpr auto window = WindowFunction::Hann;
+    transform_.setSampleRate(sampleRate);
+    transform_.setWindowType(window);
+    transform_.prepare();
+    impulseFinder_.setWindowType(window);
+    delayFinder_.setWindowType(window);
+    // Coherence keeps its depth across size changes; it is set before the first size.
+    coherence_.setDepth(coherenceDepth);
+    setSize(size);
+}
+
+void TransferAnalyser::setSize(uint32_t size)
+{
+    size_ = size;
+    // Twice the longer of the two reads, so a reference read up to a whole transform back
+    // still finds its own pairs behind the oldest of the block.
+    ringSize_ = 2 * std::max(size, delayFinderSize);
+    // Zeros, as a fresh transform starts: the block fills with the pairs from now on.
+    dataRing_.assign(ringSize_, 0.0f);
+    referenceRing_.assign(ringSize_, 0.0f);
+    writePosition_ = 0;
+    newPairs_ = 0;
+    transform_.setSize(size);
+    transform_.setSampleRate(sampleRate_);
+    transform_.prepare();
+    impulseFinder_.setSize(size);
+    delayPeak_ = 0;
+    records_.resize(bins());
+    impulse_.resize(size);
+    averager_.resize(bins(), size);
+    coherence_.setSize(bins());
+    writeBinFrequencies();
+    buildCalibrationGains();
+}
+
+void TransferAnalyser::setSampleRate(uint32_t sampleRate)
+{
+    sampleRate_ = sampleRate;
+    transform_.setSampleRate(sampleRate);
+    transform_.prepare();
+    writeBinFrequencies();
+    buildCalibrationGains();
+}
+
+void TransferAnalyser::setWindow(WindowFunction::Type type)
+{
+    transform_.setWindowType(type);
+    impulseFinder_.setWindowType(type);
+    delayFinder_.setWindowType(type);
+    transform_.prepare();
+}
+
+void TransferAnalyser::setAverageType(int type)
+{
+    averageType_ = type;
+    averager_.clearCumulative();
+}
+
+void TransferAnalyser::setAverageDepth(uint32_t depth)
+{
+    averager_.setDepth(depth);
+}
+
+void TransferAnalyser::setFilterPreset(int preset)
+{
+    averager_.setFilterPreset(preset);
+}
+
+bool TransferAnalyser::setCalibration(std::shared_ptr<CalCurve> microphone,
+                                      std::shared_ptr<CalCurve> reference)
+{
+    microphoneCurve_ = std::move(microphone);
+    referenceCurve_ = std::move(reference);
+    buildCalibrationGains();
+    return !microphoneGains_.empty() || !referenceGains_.empty();
+}
+
+void TransferAnalyser::writeBinFrequencies()
+{
+    const double binWidth = double(sampleRate_) / double(size_);
+    for (uint32_t i = 0; i < bins(); ++i)
+        records_[i].frequency = float(i * binWidth);
+}
+
+void TransferAnalyser::buildCalibrationGains()
+{
+    QList<float> frequencies;
+    if (hasPoints(microphoneCurve_) || hasPoints(referenceCurve_)) {
+        frequencies.reserve(bins());
+        for (const BinRecord &record : records_)
+            frequencies.append(record.frequency);
+    }
+    for (const auto &[curve, gains] : {std::pair{microphoneCurve_.get(), &microphoneGains_},
+                                       std::pair{referenceCurve_.get(), &referenceGains_}}) {
+        if (!curve || curve->isEmpty() || bins() == 0) {
+            gains->clear();
+            continue;
+        }
+        curve->buildLut(frequencies);
+        gains->resize(bins());
+        for (uint32_t i = 0; i < bins(); ++i)
+            (*gains)[i] = curve->gainForBin(int(i));
+    }
+}
+
+void TransferAnalyser::push(float data, float reference)
+{
+    dataRing_[writePosition_] = data;
+    referenceRing_[writePosition_] = reference;
+    writePosition_ = (writePosition_ + 1) & (ringSize_ - 1);
+    newPairs_ = std::min(newPairs_ + 1, size_);
+    if (pairsSinceLoss_ < std::numeric_limits<uint32_t>::max())
+        ++pairsSinceLoss_;
+}
+
+void TransferAnalyser::restartAfterLoss()
+{
+    pairsSinceLoss_ = 0;
+    averager_.reset();
+}
+
+void TransferAnalyser::resetAverage()
+{
+    averager_.reset();
+    newPairs_ = 0;
+    pairsSinceLoss_ = std::numeric_limits<uint32_t>::max();
+}
+
+FourierTransform::RingBlock TransferAnalyser::lastPairs(uint32_t count, int64_t referenceBack) const
+{
+    const int64_t ring = ringSize_;
+    const uint32_t dataStart = uint32_t((writePosition_ + ring - count) % ring);
+    const uint32_t referenceStart = uint32_t(((dataStart - referenceBack) % ring + ring) % ring);
+    return {dataRing_.data(), referenceRing_.data(), ringSize_, dataStart, referenceStart};
+}
+
+bool TransferAnalyser::analyse()
+{
+    averager_.addFrames(newPairs_);
+    newPairs_ = 0;
+    // The delay counts in whole transforms of the pairs: any number of them more or less reads
+    // the same pairs.
+    const int64_t n = size_;
+    transform_.calculate(lastPairs(size_, (delay_ % n + n) % n));
+    analyseThisTick_ = averager_.readyFor(averageType_, size_) && pairsSinceLoss_ >= size_;
+    if (analyseThisTick_)
+        averager_.beginTick(averageType_);
+    // The impulse response and the bins read the same spectra and share no other state: the
+    // impulse half runs on the helper thread meanwhile.
+    worker_.start(&TransferAnalyser::computeImpulse, this);
+    if (analyseThisTick_)
+        computeTransferFunction();
+    worker_.wait();
+    return analyseThisTick_;
+}
+
+void TransferAnalyser::computeTransferFunction()
+{
+    const TransferAverager::Calibration calibration{
+            microphoneGains_.empty() ? nullptr : microphoneGains_.data(),
+            referenceGains_.empty() ? nullptr : referenceGains_.data()};
+    averager_.processBins(averageType_, transform_, calibration, records_.data());
+    coherence_.process(records_, transform_);
+}
+
+void TransferAnalyser::computeImpulse(void *context)
+{
+    auto *self = static_cast<TransferAnalyser *>(context);
+    self->impulseFinder_.calculate(&self->transform_);
+    if (self->analyseThisTick_)
+        self->averager_.processImpulse(self->averageType_, self->impulseFinder_,
+                                       1000.0f / float(self->sampleRate_), self->impulse_.data());
+}
+
+void TransferAnalyser::estimateDelay()
+{
+    delayFinder_.calculate(lastPairs(delayFinderSize, 0));
+    delayPeak_ = delayFinder_.peakIndex();
+}
+
+int64_t TransferAnalyser::delayPairs() const
+{
+    int64_t peak = delayPeak_;
+    if (peak > int64_t(delayFinderSize / 2))
+        peak -= delayFinderSize;
+    return peak;
+}

@@ -1,0 +1,248 @@
+#include "app/store/CaptureFiles.h"
+#include "app/store/DataFolder.h"
+#include "app/store/ProjectStore.h"
+#include "tests/app/store/StoreTestFiles.h"
+#include "tests/support/TestMain.h"
+
+#include <QRegularExpression>
+#include <QtEndian>
+
+#include <functional>
+
+namespace {
+
+using Points = QList<QList<float>>;
+
+QString rawPath(const QString &name)
+{
+    return rawDir() + QLatin1Char('/') + name;
+}
+
+QByteArray int32Bytes(qint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+CurvePack captured(qsizetype n, qsizetype n2 = 0)
+{
+    CurvePack pack;
+    pack.freq = ramp(n, 20.0f, 2.5f);
+    pack.level = ramp(n, -30.0f, 0.01f);
+    pack.phase = ramp(n, -180.0f, 0.3f);
+    pack.coherence = ramp(n, 0.5f, 1e-6f);
+    pack.freq2 = ramp(n2, 30.0f, 2.0f);
+    pack.level2 = ramp(n2, -20.0f, 0.02f);
+    pack.phase2 = ramp(n2, 10.0f, 0.1f);
+    pack.coherence2 = ramp(n2, 0.9f, 1e-5f);
+    return pack;
+}
+
+// Runs `write` while file writes of this process fail beyond 64 KiB, as on a full disk.
+bool failsOnAFullDisk(const std::function<bool()> &write)
+{
+    const FileSizeLimit fullDisk(64 * 1024);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("\\[Store\\] writing .* failed"));
+    return !write();
+}
+
+bool isUuidName(const QString &name)
+{
+    static const QRegularExpression uuid(
+            QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.raw$"));
+    return uuid.match(name).hasMatch();
+}
+
+} // namespace
+
+class CaptureFilesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QDir(rawDir()).removeRecursively(); }
+
+    void eightValuesGiveTheDocumentedBytes()
+    {
+        CurvePack pack;
+        pack.freq = {1000.0f, 1.0f, 2.0f, -2.0f, 0.5f, 0.25f, 100.0f, 1.0f};
+        pack.level = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, -2.0f};
+        pack.coherence = {0.5f};
+        QVERIFY(writeRawFile(pack) && isUuidName(pack.rawFile));
+        const QByteArray bytes = fileBytes(rawPath(pack.rawFile));
+        QCOMPARE(bytes.size(), 139);
+        // IEEE single precision, little-endian: 1000 = 447A0000, 1 = 3F800000, -2 = C0000000;
+        // no phase gives zeros, a short coherence list is padded with them.
+        QCOMPARE(bytes.left(19), QByteArray("SNTRAW3\x08\x00\x00\x00", 11)
+                                         + QByteArray::fromHex("00007a440000803f"));
+        QCOMPARE(bytes.mid(11 + 4 * 8 + 28, 4), QByteArray::fromHex("000000c0"));
+        QCOMPARE(bytes.mid(11 + 4 * 16, 40),
+                 QByteArray(32, '\0') + QByteArray::fromHex("0000003f00000000"));
+    }
+
+    void capturesRoundTrip_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("n2");
+        QTest::newRow("two captures") << 1000 << 4096;
+        QTest::newRow("largest capture") << 2000000 << 0;
+    }
+
+    // Read back exactly, written again under the same names.
+    void capturesRoundTrip()
+    {
+        QFETCH(int, n);
+        QFETCH(int, n2);
+        CurvePack pack = captured(n, n2);
+        pack.phase.resize(10); // padded with zeros
+        QVERIFY(writeRawFile(pack));
+        QCOMPARE(QFileInfo(rawPath(pack.rawFile)).size(), 11 + 16 * qint64(n));
+        QCOMPARE(isUuidName(pack.rawFile2), n2 > 0);
+        CurvePack read;
+        read.rawFile = pack.rawFile;
+        read.rawFile2 = pack.rawFile2;
+        QVERIFY(readRawFile(read));
+        pack.phase += QList<float>(n - 10, 0.0f);
+        QCOMPARE(read, pack);
+        QCOMPARE(read.rawPoints, n);
+        const QStringList names{pack.rawFile, pack.rawFile2};
+        QVERIFY(writeRawFile(pack));
+        QCOMPARE((QStringList{pack.rawFile, pack.rawFile2}), names);
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files).size(), n2 > 0 ? 2 : 1);
+    }
+
+    // Nothing is written that the reader would refuse.
+    void unreadableCapturesAreNotWritten()
+    {
+        CurvePack seven = captured(7), mismatched = captured(8), tooLong = captured(8), points;
+        mismatched.level.removeLast();
+        tooLong.freq2 = tooLong.level2 = QList<float>(2000001, 1.0f);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("longer than a capture file holds"));
+        QVERIFY(!writeRawFile(seven) && !writeRawFile(mismatched) && !writeRawFile(tooLong));
+        QVERIFY(seven.rawFile.isEmpty() && mismatched.rawFile.isEmpty()
+                && tooLong.rawFile2.isEmpty());
+        QVERIFY(!writePointsFile(points, Points(65, ramp(8, 1)), {}, {}, {}));
+        QVERIFY(!writePointsFile(points, {ramp(8, 1), ramp(7, 1)}, {}, {}, {}));
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{tooLong.rawFile});
+        points.pointsFile = QStringLiteral("x.points");
+        points.pointCount = 2;
+        QVERIFY(!writePointsFile(points, {}, {}, {}, {}));
+        QVERIFY(points.pointsFile.isEmpty() && points.pointCount == 0);
+    }
+
+    void badFilesReadAsFalse_data()
+    {
+        QTest::addColumn<bool>("points");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray body(16 * 8, '\x01'), raw("SNTRAW3"), pts("SNTPTS1");
+        const QByteArray point = int32Bytes(8) + body;
+        QTest::newRow("n 7") << false << raw + int32Bytes(7) + body;
+        QTest::newRow("n 2000001") << false << raw + int32Bytes(2000001) + body;
+        QTest::newRow("negative n") << false << raw + int32Bytes(-8) + body;
+        QTest::newRow("cut in coherence") << false << raw + point.left(124);
+        QTest::newRow("points magic") << false << pts + point;
+        QTest::newRow("short magic") << false << QByteArray("SNTRA");
+        QTest::newRow("count 0") << true << pts + int32Bytes(0) + point;
+        QTest::newRow("count 65") << true << pts + int32Bytes(65) + point;
+        QTest::newRow("raw magic") << true << raw + int32Bytes(1) + point;
+        QTest::newRow("second point cut") << true << pts + int32Bytes(2) + point + point.left(100);
+        QTest::newRow("point of 7") << true << pts + int32Bytes(2) + point + int32Bytes(7) + body;
+    }
+
+    void badFilesReadAsFalse()
+    {
+        QFETCH(bool, points);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(putBytes(rawPath("bad"), bytes));
+        CurvePack pack;
+        pack.rawFile = pack.pointsFile = QStringLiteral("bad");
+        pack.pointCount = 2;
+        const CurvePack unread = pack;
+        QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
+        QCOMPARE(pack, unread); // nothing half-read stays behind
+    }
+
+    // Packs without a capture used to share one ".points" file and overwrite each other.
+    void pointsRoundTripInFilesOfTheirOwn()
+    {
+        CurvePack pack, first, second;
+        pack.rawFile = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e.raw");
+        const Points freq{ramp(8, 1), ramp(20, 5, 2), ramp(9, 100, 10)};
+        const Points level{ramp(8, -1), ramp(25, 0)}; // none for the third
+        const Points coherence{ramp(8, 0, 0.1f), ramp(20, 0, 0.01f), ramp(9, 1, 0)};
+        QVERIFY(writePointsFile(pack, freq, level, {ramp(3, 7)}, coherence));
+        QVERIFY(writePointsFile(first, {ramp(8, 1)}, {ramp(8, 10)}, {}, {}));
+        QVERIFY(writePointsFile(second, {ramp(8, 2)}, {ramp(8, 20)}, {}, {}));
+        QCOMPARE(pack.pointsFile, pack.rawFile + ".points");
+        QVERIFY(first.pointsFile.endsWith(".points") && first.pointsFile != second.pointsFile);
+        QCOMPARE(QFileInfo(rawPath(pack.pointsFile)).size(),
+                 11 + (4 + 16 * 8) + (4 + 16 * 20) + (4 + 16 * 9));
+        CurvePack read, readFirst;
+        read.pointsFile = pack.pointsFile;
+        readFirst.pointsFile = first.pointsFile;
+        read.pointCount = readFirst.pointCount = 1;
+        QVERIFY(readPointsFile(read) && readPointsFile(readFirst));
+        QCOMPARE(read.pointCount, 3);
+        QCOMPARE(read.pointFreq, freq);
+        const QList<float> zeros20(20, 0.0f), zeros9(9, 0.0f);
+        QCOMPARE(read.pointLevel, (Points{level[0], level[1].mid(0, 20), zeros9}));
+        QCOMPARE(read.pointPhase, (Points{ramp(3, 7) + QList<float>(5, 0.0f), zeros20, zeros9}));
+        QCOMPARE(read.pointCoherence, coherence);
+        QCOMPARE(readFirst.pointLevel, Points{ramp(8, 10)});
+    }
+
+    // Names from copied project files must never reach outside the raw folder.
+    void namesWithPathsAreNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {"../../victim.raw", "%victim%", "..\\..\\victim.raw", "..", "."})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    void namesWithPathsAreNeverFollowed()
+    {
+        // A valid capture where the name leads: it must be neither read nor touched.
+        const QString victim = documentsRoot() + QStringLiteral("/victim.raw");
+        QFETCH(QString, name);
+        name.replace(QStringLiteral("%victim%"), victim);
+        const QByteArray victimBytes = "SNTRAW3" + int32Bytes(8) + QByteArray(128, '\x01');
+        QVERIFY(putBytes(victim, victimBytes));
+        CurvePack reading, secondReading = captured(8); // an unreadable second capture stays empty
+        reading.rawFile = reading.pointsFile = secondReading.rawFile2 = name;
+        reading.pointCount = 1;
+        QVERIFY(!readRawFile(reading) && !readPointsFile(reading) && reading.freq.isEmpty());
+        QVERIFY(readRawFile(secondReading) && secondReading.freq2.isEmpty());
+
+        CurvePack writing = captured(8, 8);
+        writing.rawFile = writing.rawFile2 = writing.pointsFile = name;
+        QVERIFY(writeRawFile(writing) && isUuidName(writing.rawFile)
+                && isUuidName(writing.rawFile2));
+        QVERIFY(writePointsFile(writing, {writing.freq}, {writing.level}, {}, {}));
+        QCOMPARE(writing.pointsFile, writing.rawFile + ".points");
+        CurvePack deleting;
+        deleting.rawFile = deleting.rawFile2 = name;
+        ProjectStore::removeCurvePackFiles(deleting);
+        QCOMPARE(fileBytes(victim), victimBytes);
+    }
+
+    // A write that fails part-way (disk full) must keep the earlier good file and say so.
+    void failedWriteKeepsTheEarlierFile()
+    {
+        CurvePack pack = captured(8), larger = captured(100000);
+        QVERIFY(writeRawFile(pack) && writePointsFile(pack, {ramp(8, 1)}, {}, {}, {}));
+        const QByteArray raw = fileBytes(rawPath(pack.rawFile)),
+                         points = fileBytes(rawPath(pack.pointsFile));
+        larger.rawFile = pack.rawFile;
+        QVERIFY(failsOnAFullDisk([&] { return writeRawFile(larger); }));
+        QVERIFY(failsOnAFullDisk(
+                [&] { return writePointsFile(pack, {ramp(50000, 1)}, {}, {}, {}); }));
+        QCOMPARE(fileBytes(rawPath(pack.rawFile)), raw);
+        QCOMPARE(fileBytes(rawPath(pack.pointsFile)), points);
+        QVERIFY(larger.rawPoints == 0 && pack.pointCount == 1);
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+};
+
+SNT_TEST_MAIN(CaptureFilesTest)
+#include "CaptureFilesTest.moc"

@@ -1,0 +1,448 @@
+#include "app/store/ProjectStore.h"
+#include "app/store/CaptureFiles.h"
+#include "app/store/DataFolder.h"
+#include "tests/app/store/StoreTestFiles.h"
+#include "tests/support/TestMain.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <limits>
+
+namespace {
+
+QString projectPath(const QString &name)
+{
+    return projectsDir() + QLatin1Char('/') + name + QStringLiteral(".json");
+}
+QJsonObject parse(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+QJsonObject fileObject(const QString &path)
+{
+    return parse(fileBytes(path));
+}
+
+CurvePack pack(const QString &name, const QString &project)
+{
+    CurvePack p;
+    p.name = name;
+    p.project = project;
+    p.use = QStringLiteral("主扩");
+    p.rawFile = name + QStringLiteral(".raw");
+    p.bands = {{100.0f, -3.0f, 1.4f, true}};
+    return p;
+}
+
+// "project:name" of every pack as the files hold them now, in load order.
+QStringList loadedNames()
+{
+    ProjectStore store;
+    store.loadCurvePacks();
+    QStringList list;
+    for (const CurvePack &p : std::as_const(store.curvePacks))
+        list.append(p.project + QLatin1Char(':') + p.name);
+    return list;
+}
+
+void setModified(const QString &path, const QDateTime &time)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite)
+            && file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
+// Every key a pack writes, each away from its default; the floats are exact in single precision.
+const QByteArray kFullPack = R"({"schema": 3, "name": "主扩 03", "use": "主扩", "seq": 3,
+    "time": "12-06 17:09", "count": 2, "rawFile": "0f8fad5b.raw", "rawPoints": 8193,
+    "delayMs": 12.3456789012345, "rawFile2": "7c9e6679.raw", "rawPoints2": 4097,
+    "delayMs2": -0.125, "phaseCompensated": false, "smoothBands": 24, "levelRefDb": 93.75,
+    "levelRefSet": true, "question": "低频是否被切？", "pointsFile": "0f8fad5b.raw.points",
+    "pointCount": 5, "subAlign": {"delayMs": 1.5, "invert": true, "notes": ["a", "b"]},
+    "bands": [{"freq": 63.5, "gain": -4.25, "q": 2.125, "enabled": true},
+              {"freq": 1000.5, "gain": 3.5, "q": 0.75, "enabled": false}],
+    "edges": {"low": {"on": true, "kind": "LR", "order": 4, "hz": 45.5},
+              "high": {"on": true, "kind": "BW", "order": 2, "hz": 16000.25}, "lcSuspect": true},
+    "curves": [{"label": "前", "points": [1, 0.5, -3.75]}, {"label": "后", "points": [2]}]})";
+
+} // namespace
+
+class ProjectStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QDir(documentsRoot()).removeRecursively(); }
+
+    // --- one pack as JSON ---
+
+    // Every key is read into its field and written back from it; the project is decided by the
+    // file a pack is found in and never written.
+    void everyKeySurvivesARoundTrip()
+    {
+        const CurvePack pack = curvePackFromJson(parse(kFullPack), QStringLiteral("大厅"));
+        QCOMPARE(curvePackToJson(pack), parse(kFullPack));
+        QCOMPARE(pack.project, QStringLiteral("大厅"));
+        QCOMPARE(pack.high, (snt::eq::Corner{true, QStringLiteral("BW"), 2, 16000.25}));
+        QCOMPARE(curvePackFromJson(parse(QJsonDocument(curvePackToJson(pack)).toJson()), "大厅"),
+                 pack);
+        // A reference level that is not set, or a point count without a file, is not written.
+        CurvePack partial = pack;
+        partial.levelRefSet = false;
+        partial.pointsFile.clear();
+        const QJsonObject object = curvePackToJson(partial);
+        for (const char *key : {"levelRefDb", "levelRefSet", "pointsFile", "pointCount"})
+            QVERIFY2(!object.contains(QLatin1String(key)), key);
+    }
+
+    // Values of another type take the default; bands without a usable frequency are dropped, as
+    // nothing could apply them; the count is that of the named curves when there are any.
+    void packReadingIsTolerant()
+    {
+        const CurvePack read = curvePackFromJson(parse(R"({
+            "schema": 3, "name": 7, "use": ["主扩"], "time": null, "seq": "4", "count": 2.5,
+            "rawFile": 12, "rawPoints": 1e12, "delayMs": "3", "rawFile2": {}, "delayMs2": true,
+            "phaseCompensated": 0, "smoothBands": 6.5, "levelRefDb": "80", "levelRefSet": 1,
+            "question": 5, "subAlign": "x", "curves": "none", "bands": [{"freq": 0, "gain": 3},
+                "junk", {"freq": -5}, {"freq": 1000, "gain": -2, "q": 4}, {"freq": 9, "q": "1"}],
+            "pointsFile": false, "pointCount": -0.5, "unknownKey": {"deep": [1, 2, 3]},
+            "edges": {"low": {"on": "yes", "kind": 4, "order": 2.5, "hz": "80"},
+                      "high": {"on": true, "kind": "BS", "order": 3, "hz": 12000, "extra": 1},
+                      "lcSuspect": "true"}
+        })"),
+                                                 QString());
+        CurvePack expected;
+        expected.high = {true, QStringLiteral("BS"), 3, 12000.0};
+        expected.bands = {{1000.0f, -2.0f, 4.0f, true}, {9.0f, 0.0f, 0.0f, true}};
+        QCOMPARE(read, expected);
+        QVERIFY(read.count == 2 && read.phaseCompensated && read.smoothBands == 6);
+        const QList<std::pair<const char *, int>> counts{
+                {R"({"count": 5, "curves": [{}, {}, {}]})", 3},
+                {R"({"count": 0})", 2},
+                {R"({"count": -4})", 2},
+                {R"({"count": 7, "curves": []})", 7}};
+        for (const auto &[json, count] : counts)
+            QVERIFY2(curvePackFromJson(parse(json), QString()).count == count, json);
+    }
+
+    // JSON has no value for NaN or infinity: such points are left out.
+    void namedCurvesKeepOnlyFiniteNumbers()
+    {
+        CurvePack pack;
+        pack.curveLabels = {QStringLiteral("主")};
+        const float inf = std::numeric_limits<float>::infinity();
+        pack.curves = {{1.0f, std::numeric_limits<float>::quiet_NaN(), 2.0f}, {-inf, 3.0f}};
+        QCOMPARE(pointCurvesToJson(pack),
+                 QJsonArray({QJsonObject{{"label", "主"}, {"points", QJsonArray{1.0, 2.0}}},
+                             QJsonObject{{"label", "点位 2"}, {"points", QJsonArray{3.0}}}}));
+        QCOMPARE(jsonArrayToFloats(QJsonDocument::fromJson(R"([1, "x", null, 2.5, true])").array()),
+                 (QList<float>{1.0f, 2.5f}));
+        QCOMPARE(jsonArrayToFloats(QJsonValue(QStringLiteral("1,2"))), QList<float>());
+    }
+
+    // --- the files of the store ---
+
+    // Packs come back from their project's file or the root file, grouped by file, the root file
+    // last, in list order within a file. Saving the packs keeps a project's own keys and empties
+    // projects left without packs; saving the project itself writes it from scratch.
+    void packsRoundTripThroughProjectAndRootFiles()
+    {
+        QVERIFY(putBytes(projectPath("Hall 2.0"),
+                         R"({"note": "舞台左侧", "roomType": "室外", "packs": []})"));
+        QVERIFY(putBytes(projectPath("leer"), R"({"packs": [{"schema": 3, "name": "gone"}]})"));
+        ProjectStore store;
+        store.curvePacks = {pack("a1", "大厅"), pack("r1", ""), pack("b1", "Hall 2.0"),
+                            pack("a2", "大厅"), pack("r2", "")};
+        store.curvePacks[1].subAlign = QJsonObject{{"delayMs", 2.5}};
+        QVERIFY(store.saveProject("大厅", "室外", "8 m", "演唱会"));
+        QVERIFY(store.saveCurvePacks());
+        ProjectStore read;
+        read.loadCurvePacks();
+        QCOMPARE(read.curvePacks.size(), 5);
+        for (const CurvePack &written : std::as_const(store.curvePacks))
+            QVERIFY(read.curvePacks.contains(written));
+        const QStringList names = loadedNames();
+        QCOMPARE(names.mid(3), (QStringList{":r1", ":r2"}));
+        QVERIFY(names.indexOf("大厅:a1") < names.indexOf("大厅:a2"));
+        const QJsonObject hall = fileObject(projectPath("大厅")),
+                          kept = fileObject(projectPath("Hall 2.0"));
+        QVERIFY(hall.value("roomType") == "室外" && hall.value("curves") == 4);
+        QVERIFY(kept.value("note") == "舞台左侧" && kept.value("name") == "Hall 2.0"
+                && kept.value("curves") == 2);
+        QCOMPARE(fileObject(projectPath("leer")).value("curves").toInt(), 0);
+        QVERIFY(fileBytes(curvePackRootFile()).contains("\n    ")); // indented
+        QVERIFY(store.saveProject("Hall 2.0", "室内", "4 m", "Livehouse"));
+        QVERIFY(!fileObject(projectPath("Hall 2.0")).contains("note"));
+        QVERIFY(loadedNames().contains("Hall 2.0:b1"));
+    }
+
+    // Newest first; keys missing or of another type take their defaults; the file names the
+    // project; only files ending exactly in ".json" are projects.
+    void projectsAreListedFromTheirFiles()
+    {
+        QVERIFY(putBytes(projectPath("a"), R"({"roomType": "室外", "curves": 2.5,
+            "name": "other", "programType": ["x"], "roomHeight": null})"));
+        QVERIFY(putBytes(projectPath("b"), R"({"roomHeight": "6 m", "curves": 4, "roomType": 5})"));
+        for (const char *other : {"/c.json.bak", "/UPPER.JSON", "/folder.json/x.json"})
+            QVERIFY(putBytes(projectsDir() + other, "{}"));
+        const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+        setModified(projectPath("a"), yesterday);
+        ProjectStore store;
+        store.listProjects();
+        QStringList listed;
+        for (const ProjectInfo &p : std::as_const(store.projects))
+            listed << p.name << p.roomType << p.roomHeight << p.programType
+                   << QString::number(p.curves);
+        QCOMPARE(listed, (QStringList{"b", "室内", "6 m", "Livehouse", "4", "a", "室外", "4 m",
+                                      "Livehouse", "0"}));
+        QCOMPARE(store.projects[1].modified, yesterday.toString("MM-dd HH:mm"));
+        QVERIFY(!store.freshInstall);
+    }
+
+    void loadKeepsOnlyNamedPacksOfSchemaThree()
+    {
+        QVERIFY(putBytes(curvePackRootFile(), R"({"packs": [
+            {"schema": 3, "name": "ok"}, {"schema": 2, "name": "old"}, {"name": "none"},
+            {"schema": 3, "name": ""}, {"schema": "3", "name": "text"}, 5,
+            {"schema": 4, "name": "newer", "future": true}]})"));
+        QVERIFY(putBytes(projectPath("odd"), R"({"packs": {"schema": 3, "name": "x"}})"));
+        QVERIFY(putBytes(projectPath("list"), R"([{"schema": 3, "name": "x"}])"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable store file .*list.json"));
+        QCOMPARE(loadedNames(), (QStringList{":ok", ":newer"}));
+    }
+
+    // A project without a writable file must not swallow its packs: they go to the root file.
+    // A file that cannot be written is reported and left as it was. Writes fail past 64 bytes,
+    // as on a full disk; a root file that already holds what the save would write is left alone.
+    void unwritableFilesKeepEveryPack_data()
+    {
+        QTest::addColumn<QString>("failing"); // the file whose write fails, if any
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QStringList>("loaded");
+        QTest::newRow("no project file") << ""
+                                         << "" << QStringList{":r", ":moved"};
+        QTest::newRow("project file not written")
+                << "project"
+                << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
+        QTest::newRow("root file not written") << "root"
+                                               << "root file .* not written" << QStringList{};
+    }
+
+    void unwritableFilesKeepEveryPack()
+    {
+        QFETCH(QString, failing);
+        QFETCH(QString, warning);
+        QFETCH(QStringList, loaded);
+        const QString path = failing == "root" ? curvePackRootFile() : projectPath("p");
+        const QByteArray before = R"({"packs": []})";
+        if (failing == "project") {
+            ProjectStore earlier; // the root file as this save will want it
+            earlier.curvePacks = {pack("r", ""), pack("moved", "")};
+            QVERIFY(earlier.saveCurvePacks());
+        }
+        if (!failing.isEmpty()) {
+            QVERIFY(putBytes(path, before));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(writing|saving) .* failed"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+        }
+        ProjectStore store;
+        store.curvePacks = {pack("moved", "p"), pack("r", "")};
+        bool saved = false;
+        {
+            const FileSizeLimit fullDisk(failing.isEmpty() ? RLIM_INFINITY : 64);
+            saved = store.saveCurvePacks();
+        }
+        QCOMPARE(saved, failing.isEmpty());
+        QCOMPARE(loadedNames(), loaded);
+        QCOMPARE(fileBytes(path), failing.isEmpty() ? QByteArray() : before);
+    }
+
+    // A save after one edit rewrites only what changed: a project file that stays the same is
+    // not written, so a write that would fail (past 4 KiB here) is no failure.
+    void unchangedFilesAreNotRewritten()
+    {
+        QVERIFY(putBytes(projectPath("big"), "{}") && putBytes(projectPath("open"), "{}"));
+        CurvePack big = pack("a", "big");
+        big.bands = QList<snt::eq::SchemeBand>(100, {100.0f, -3.0f, 1.4f, true});
+        ProjectStore store;
+        store.curvePacks = {big, pack("b", "open")};
+        QVERIFY(store.saveCurvePacks());
+        QVERIFY(QFileInfo(projectPath("big")).size() > 4096);
+        const QDateTime old = QDateTime::currentDateTime().addDays(-2);
+        setModified(projectPath("big"), old);
+        setModified(projectPath("open"), old);
+        store.curvePacks[1].delayMs = 4.0;
+        bool saved = false;
+        {
+            const FileSizeLimit fullDisk(4096);
+            saved = store.saveCurvePacks();
+        }
+        QVERIFY(saved);
+        QCOMPARE(QFileInfo(projectPath("big")).lastModified(), old);
+        QVERIFY(QFileInfo(projectPath("open")).lastModified() > old);
+        QCOMPARE(store.projects.first().name, QStringLiteral("open"));
+    }
+
+    // Moving or deleting a pack is done only once the files say so: a save that fails is
+    // reported, the list stays as it was, and a deleted pack keeps its captures.
+    void failedSavesUndoMovesAndDeletes_data()
+    {
+        QTest::addColumn<bool>("deleting");
+        QTest::newRow("move") << false;
+        QTest::newRow("delete") << true;
+    }
+
+    void failedSavesUndoMovesAndDeletes()
+    {
+        QFETCH(bool, deleting);
+        CurvePack measured = pack("m", "");
+        measured.rawFile.clear();
+        measured.freq = QList<float>(8, 100.0f);
+        measured.level = QList<float>(8, -3.0f);
+        QVERIFY(writeRawFile(measured));
+        QVERIFY(putBytes(projectPath("q"), "{}"));
+        ProjectStore store;
+        store.curvePacks = {measured, pack("keep", "")};
+        QVERIFY(store.saveCurvePacks());
+        const QList<CurvePack> listed = store.curvePacks;
+        const QStringList onDisk = loadedNames();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(writing|saving) .* failed"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not written"));
+        bool done = true;
+        {
+            const FileSizeLimit fullDisk(64);
+            done = deleting ? store.deleteCurvePack(0) : store.moveCurvePack(0, -1, "q");
+        }
+        QVERIFY(!done);
+        QCOMPARE(store.curvePacks, listed);
+        QCOMPARE(loadedNames(), onDisk);
+        QVERIFY(QFile::exists(rawDir() + "/" + measured.rawFile));
+        // Once the disk takes writes again, the same request goes through.
+        QVERIFY(deleting ? store.deleteCurvePack(0) : store.moveCurvePack(0, -1, "q"));
+        QCOMPARE(QFile::exists(rawDir() + "/" + measured.rawFile), !deleting);
+        const QStringList after = deleting ? QStringList{":keep"} : QStringList{"q:m", ":keep"};
+        QCOMPARE(loadedNames(), after);
+    }
+
+    // One damaged byte must not turn into the loss of every pack of the file at the next save.
+    void damagedFilesAreKeptAsideOnce_data()
+    {
+        QTest::addColumn<bool>("rootFile");
+        QTest::newRow("project") << false;
+        QTest::newRow("root") << true;
+    }
+
+    void damagedFilesAreKeptAsideOnce()
+    {
+        QFETCH(bool, rootFile);
+        const QString path = rootFile ? curvePackRootFile() : projectPath("kaputt");
+        const QByteArray damaged = R"({"packs": [{"schema": 3, "name": "lost"},)";
+        QVERIFY(putBytes(projectPath("leer"), "  \n")); // empty is not damaged
+        ProjectStore store;
+        for (int round = 0; round < 2; ++round) { // the same damage is kept only once
+            QVERIFY(putBytes(path, damaged));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unreadable store file"));
+            if (round == 0)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("kept as .*corrupt-"));
+            QVERIFY(store.saveCurvePacks());
+            QVERIFY(!fileObject(path).isEmpty()); // valid again
+        }
+        const QFileInfoList copies = QFileInfo(path).dir().entryInfoList(
+                {QFileInfo(path).fileName() + ".corrupt-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(fileBytes(copies[0].filePath()), damaged);
+        QVERIFY(QDir(projectsDir()).entryList({"leer.json.*"}, QDir::Files).isEmpty());
+    }
+
+    void moveCurvePack_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<QString>("order"); // empty: refused
+        QTest::newRow("forward") << 0 << 3 << "bcad";
+        QTest::newRow("to end") << 0 << -1 << "bcda";
+        QTest::newRow("before count") << 1 << 4 << "acdb";
+        QTest::newRow("backward") << 3 << 0 << "dabc";
+        QTest::newRow("before 5") << 0 << 5 << "";
+        QTest::newRow("before -2") << 0 << -2 << "";
+        QTest::newRow("from 4") << 4 << 0 << "";
+        QTest::newRow("from -1") << -1 << 0 << "";
+    }
+
+    void moveCurvePack()
+    {
+        QFETCH(int, from);
+        QFETCH(int, before);
+        QFETCH(QString, order);
+        QVERIFY(putBytes(projectPath("q"), "{}"));
+        ProjectStore store;
+        for (const char *name : {"a", "b", "c", "d"})
+            store.curvePacks.append(pack(name, ""));
+        QCOMPARE(store.moveCurvePack(from, before, "q"), !order.isEmpty());
+        QString actual;
+        for (const CurvePack &p : std::as_const(store.curvePacks))
+            actual += p.name;
+        QCOMPARE(actual, order.isEmpty() ? QStringLiteral("abcd") : order);
+        if (!order.isEmpty()) // saved at once, in its project's file
+            QVERIFY(loadedNames().contains(QStringLiteral("q:") + QChar('a' + from)));
+    }
+
+    // Deleting removes the pack and its captures, but not its per-point curves.
+    void deleteRemovesPackAndCaptures()
+    {
+        CurvePack measured = pack("m", "");
+        measured.rawFile.clear();
+        measured.freq = measured.freq2 = QList<float>(8, 100.0f);
+        measured.level = measured.level2 = QList<float>(8, -3.0f);
+        QVERIFY(writeRawFile(measured) && writePointsFile(measured, {measured.freq}, {}, {}, {}));
+        ProjectStore store;
+        store.curvePacks = {measured, pack("keep", "")};
+        QVERIFY(!store.deleteCurvePack(2) && store.deleteCurvePack(0));
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{measured.pointsFile});
+        QCOMPARE(loadedNames(), QStringList{":keep"});
+    }
+
+    void nextSeq()
+    {
+        ProjectStore store;
+        QCOMPARE(store.nextSeq("主扩"), 1);
+        store.curvePacks = {pack("主扩 01", ""), pack("主扩 07 ", ""), pack("补声 12", ""),
+                            pack("主扩 x", "")};
+        store.curvePacks[0].seq = 1;
+        store.curvePacks[2].use = "补声";
+        store.curvePacks[3].seq = -3;
+        QVERIFY(store.nextSeq("主扩") == 8 && store.nextSeq("补声") == 13
+                && store.nextSeq("超低") == 1);
+    }
+
+    void projectNamesThatLeaveTheFolderAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("plain") << "大厅" << true;
+        QTest::newRow("dotted") << "Hall 2.0" << true;
+        for (const char *name : {"../../x", "a/b", "a\\b", "..", ".x", "  "})
+            QTest::newRow(name) << QString::fromLatin1(name) << false;
+    }
+
+    void projectNamesThatLeaveTheFolderAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, usable);
+        QCOMPARE(ProjectStore::projectNameProblem(name).isEmpty(), usable);
+        QCOMPARE(ProjectStore::projectFilePath(name).isEmpty(), !usable);
+        ProjectStore store;
+        if (!usable && !name.trimmed().isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("project name refused"));
+        QCOMPARE(store.saveProject(name, "室内", "4 m", "Livehouse"), usable);
+        QVERIFY(!QFileInfo::exists(QDir::homePath() + "/x.json"));
+        QCOMPARE(store.projects.size(), usable ? 1 : 0);
+        if (usable)
+            QCOMPARE(store.projects[0].name, name);
+    }
+};
+
+SNT_TEST_MAIN(ProjectStoreTest)
+#include "ProjectStoreTest.moc"

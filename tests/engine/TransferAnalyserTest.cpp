@@ -1,0 +1,148 @@
+#include "engine/tf/TransferAnalyser.h"
+#include "SignalTools.h"
+#include "tests/support/TestMain.h"
+
+#include <algorithm>
+
+using namespace signaltest;
+
+namespace {
+
+constexpr double rate = 48000.0;
+
+// Pushes the pairs and analyses once: the transform sees the last of them.
+void pushAndAnalyse(TransferAnalyser &analyser, const std::vector<double> &data,
+                    const std::vector<double> &reference)
+{
+    for (std::size_t k = 0; k < data.size(); ++k)
+        analyser.push(float(data[k]), float(reference[k]));
+    analyser.analyse();
+}
+
+// The first bin whose magnitude, phase or coherence is off the path's response, or empty. Bins
+// where the noise stimulus is close to silent by chance carry little but rounding and are left out.
+QString mismatch(const TransferAnalyser &analyser, const Path &path, double tolerance,
+                 double phaseTolerance)
+{
+    const uint32_t size = analyser.size();
+    std::vector<float> stimulus;
+    for (const BinRecord &record : analyser.records())
+        stimulus.push_back(record.amplitude / record.magnitude);
+    std::vector<float> sorted(stimulus.begin() + 1, stimulus.end());
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    for (uint32_t bin = 1; bin < size / 2; ++bin) {
+        if (stimulus[bin] < 0.1f * sorted[sorted.size() / 2])
+            continue;
+        const BinRecord &record = analyser.records()[bin];
+        const auto expected = path.response(2.0 * std::numbers::pi * bin / size);
+        const std::complex<double> phasor(record.phaseRe, record.phaseIm);
+        if (std::abs(record.magnitude / std::abs(expected) - 1.0) >= tolerance
+            || std::abs(phasor - expected / std::abs(expected)) >= phaseTolerance
+            || record.coherence < 0.999f)
+            return QString("bin %1: %2").arg(bin).arg(record.magnitude);
+    }
+    return {};
+}
+
+} // namespace
+
+// The analysis alone, fed pairs directly: no application object, device or phone is involved.
+class TransferAnalyserTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void transferFunctionMatchesPath_data()
+    {
+        QTest::addColumn<uint32_t>("size");
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<int>("pathDelay");
+        QTest::addColumn<int>("delayProperty");
+        QTest::addColumn<double>("eqGainDb");
+        QTest::addColumn<bool>("periodic");
+        QTest::newRow("1024, gain only") << 1024u << 0.5 << 0 << 0 << 0.0 << true;
+        QTest::newRow("4096, 1 ms and +6 dB at 1 kHz") << 4096u << 0.5 << 48 << 0 << 6.0 << true;
+        QTest::newRow("16384, 2.5 ms and -9 dB at 1 kHz")
+                << 16384u << 2.0 << 120 << 0 << -9.0 << true;
+        // More pairs arrive between two ticks than the transform holds, and the reference is
+        // read 48 pairs back: the oldest pairs of the block need references from before it.
+        QTest::newRow("1024, 1 ms aligned by the delay")
+                << 1024u << 0.5 << 48 << 48 << 0.0 << false;
+    }
+
+    // Periodic noise whose period is the FFT size makes every block a whole period, so with the
+    // rectangular window D/R equals the path's response exactly at every bin; so does any noise
+    // through a pure gain once the reference is aligned with the delay.
+    void transferFunctionMatchesPath()
+    {
+        QFETCH(uint32_t, size);
+        QFETCH(double, gain);
+        QFETCH(int, pathDelay);
+        QFETCH(int, delayProperty);
+        QFETCH(double, eqGainDb);
+        QFETCH(bool, periodic);
+        TransferAnalyser analyser(size, uint32_t(rate));
+        analyser.setWindow(WindowFunction::Rectangular);
+        analyser.setAverageType(0);
+        analyser.setDelay(delayProperty);
+        const Path path{gain, pathDelay, Biquad::peaking(1000.0, eqGainDb, 1.0, rate)};
+        const auto reference = whiteNoise(4 * size, 0.5, 7, periodic ? size : 0);
+        pushAndAnalyse(analyser, path.apply(reference, periodic ? size : 0), reference);
+        const Path seen{gain, pathDelay - delayProperty, path.bq};
+        const QString off = mismatch(analyser, seen, 1e-3, 2e-3);
+        QVERIFY2(off.isEmpty(), qPrintable(off));
+        const auto peak = std::max_element(
+                analyser.impulse().begin(), analyser.impulse().end(),
+                [](auto &a, auto &b) { return std::abs(a.value.re) < std::abs(b.value.re); });
+        QCOMPARE(peak->timeMs, float((pathDelay - delayProperty) * 1000.0 / rate));
+    }
+
+    // The estimate looks at the pairs as they came, whatever the delay property.
+    void delayEstimate_data()
+    {
+        QTest::addColumn<int>("pathDelay");
+        QTest::newRow("measurement lags 48 pairs") << 48;
+        QTest::newRow("measurement leads 36 pairs") << -36;
+    }
+
+    void delayEstimate()
+    {
+        QFETCH(int, pathDelay);
+        TransferAnalyser analyser(16384, uint32_t(rate));
+        analyser.setDelay(pathDelay);
+        const auto reference = whiteNoise(70000, 0.3, 11);
+        pushAndAnalyse(analyser, Path{1.0, pathDelay, {}}.apply(reference), reference);
+        analyser.estimateDelay();
+        QCOMPARE(analyser.delayPairs(), int64_t(pathDelay));
+    }
+
+    void calibrationScalesEachBin()
+    {
+        // Microphone: 0 dB up to 100 Hz, 10 dB from 1 kHz, linear over log frequency between;
+        // reference: +6 dB. A microphone that reads high is divided out, a reference multiplied.
+        const auto curve = [](QList<CalCurve::Point> points) {
+            auto c = std::make_shared<CalCurve>();
+            c->setPoints(points);
+            return c;
+        };
+        TransferAnalyser analyser(4096, uint32_t(rate));
+        analyser.setWindow(WindowFunction::Rectangular);
+        analyser.setAverageType(0);
+        QVERIFY(analyser.setCalibration(curve({{100, 0}, {1000, 10}}),
+                                        curve({{20, 6.0206f}, {20000, 6.0206f}})));
+        const auto period = whiteNoise(2 * 4096, 0.5, 41, 4096);
+        pushAndAnalyse(analyser, period, period);
+        for (uint32_t bin = 1; bin < 2048; ++bin) {
+            const double f = analyser.records()[bin].frequency;
+            const double micDb = 10.0 * std::clamp(std::log10(f / 100.0), 0.0, 1.0);
+            const double expected = std::pow(10.0, (6.0206 - micDb) / 20.0);
+            QVERIFY2(
+                    std::abs(analyser.records()[bin].magnitude / expected - 1.0) < 1e-4,
+                    qPrintable(QString("%1 Hz: %2").arg(f).arg(analyser.records()[bin].magnitude)));
+        }
+        QVERIFY(!analyser.setCalibration(nullptr, std::make_shared<CalCurve>()));
+    }
+};
+
+SNT_TEST_MAIN(TransferAnalyserTest)
+#include "TransferAnalyserTest.moc"
