@@ -192,47 +192,69 @@ Window {
 
     Component {
         id: loginPage
-        LoginScreen {}
+        LoginScreen {
+            objectName: "LoginScreen"
+        }
     }
     Component {
         id: homePage
-        HomeScreen {}
+        HomeScreen {
+            objectName: "HomeScreen"
+        }
     }
     Component {
         id: micGuidePage
-        MicGuideScreen {}
+        MicGuideScreen {
+            objectName: "MicGuideScreen"
+        }
     }
     Component {
         id: measuringPage
-        MeasuringScreen {}
+        MeasuringScreen {
+            objectName: "MeasuringScreen"
+        }
     }
     Component {
         id: arrayMeasuringPage
-        ArrayMeasuringScreen {}
+        ArrayMeasuringScreen {
+            objectName: "ArrayMeasuringScreen"
+        }
     }
     Component {
         id: computePage
-        ComputeScreen {}
+        ComputeScreen {
+            objectName: "ComputeScreen"
+        }
     }
     Component {
         id: usePage
-        UseScreen {}
+        UseScreen {
+            objectName: "UseScreen"
+        }
     }
     Component {
         id: deliveryPage
-        DeliveryScreen {}
+        DeliveryScreen {
+            objectName: "DeliveryScreen"
+        }
     }
     Component {
         id: settingsPage
-        SettingsScreen {}
+        SettingsScreen {
+            objectName: "SettingsScreen"
+        }
     }
     Component {
         id: fillAlignPage
-        FillAlignScreen {}
+        FillAlignScreen {
+            objectName: "FillAlignScreen"
+        }
     }
     Component {
         id: subXoverPage
-        SubXoverScreen {}
+        SubXoverScreen {
+            objectName: "SubXoverScreen"
+        }
     }
 
     ParallelAnimation {

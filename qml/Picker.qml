@@ -33,23 +33,29 @@ Item {
         return String(value) + suffix
     }
 
-    // The menu's left edge in the picker's coordinates: under the picker, kept inside the window
-    // (with alignRight: right edges aligned). Worked out in window coordinates, where the window's
-    // edges are, then mapped back through any scale between the window and the picker.
-    function menuX() {
-        const window = picker.Window.window
-        if (!window)
-            return 0
+    // The scale between the window and the picker (a scaled stage): the menu is drawn at it too.
+    function windowScale() {
         const left = picker.mapToItem(null, 0, 0).x
         const right = picker.mapToItem(null, picker.width, 0).x
-        const scale = (right - left) / Math.max(1, picker.width)
+        return picker.width > 0 ? (right - left) / picker.width : 1
+    }
+
+    // The menu's left edge in the picker's coordinates: under the picker, kept inside the window
+    // (with alignRight: right edges aligned). Worked out in window coordinates, where the window's
+    // edges are.
+    function menuX() {
+        const window = picker.Window.window
+        const scale = menu.scale
+        if (!window || scale <= 0)
+            return 0
+        const left = picker.mapToItem(null, 0, 0).x
         const wide = menu.width * scale
         let x = left
         if (alignRight)
-            x = Math.min(left, right - wide)
+            x = Math.min(left, left + picker.width * scale - wide)
         else
             x = Math.max(0, Math.min(left, window.width - wide))
-        return (x - left) / Math.max(1e-9, scale)
+        return (x - left) / scale
     }
 
     implicitWidth: 120
@@ -65,6 +71,7 @@ Item {
 
     Text {
         id: shown
+        objectName: "pickerText"
         anchors.left: parent.left
         anchors.leftMargin: 12
         anchors.right: caret.left
@@ -94,6 +101,7 @@ Item {
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onClicked: {
+            menu.scale = picker.windowScale()
             menu.x = picker.menuX()
             menu.open()
         }
@@ -111,6 +119,7 @@ Item {
         height: Math.min(picker.menuMaxHeight, rows.contentHeight + 11)
         y: picker.openUp ? -5 - height : picker.height + 5
         padding: 0
+        transformOrigin: Popup.TopLeft
         modal: false
         focus: true
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
