@@ -1,9 +1,9 @@
-// Build-time tool: renders an SVG of the icon set into its PNG form, so that the two forms of an
-// icon never diverge. Usage: snt_render_png <in.svg> <out.png> <scale>; the PNG is the SVG's own
+// Build-time tool: renders an SVG of the project's pictures into its PNG form, so that the two
+// forms never diverge. Usage: snt_render_png <in.svg> <out.png> <scale>; the PNG is the SVG's own
 // size times the scale, with a transparent background.
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QStringList>
 #include <QSvgRenderer>
 
 #include <cmath>
@@ -11,11 +11,11 @@
 
 int main(int argc, char **argv)
 {
-    // Paths and numbers only, and drawing into an image: no application object and no display,
-    // since the tool runs during the build on machines without one.
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    // Text in a picture needs the fonts of an application object, but no display: the tool runs
+    // during the build on machines without one.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
     bool scaleOk = false;
     const double scale = args.size() == 4 ? args[3].toDouble(&scaleOk) : 0.0;
     if (!scaleOk || scale <= 0) {

@@ -24,7 +24,8 @@ QString errorsOf(const QQmlComponent &component)
 // What the program loads from its resources: every QML file compiles on this Qt with the engine
 // prepared as the program prepares it (so an import of a module this Qt lacks, or a component
 // that does not exist, fails here and not at start-up with no window), and the icons the shell
-// and the shared components draw are there in their forms.
+// and the shared components draw, and the pictures of the import guides, are there in their
+// forms.
 class QmlResourcesTest : public QObject
 {
     Q_OBJECT
@@ -72,26 +73,26 @@ private slots:
         QCOMPARE(component.status(), QQmlComponent::Error);
     }
 
-    // The PNG form, where a key has one, is the SVG drawn at twice its size.
-    void iconsHaveTheirForms_data()
+    // The PNG form, where a picture has one, is the SVG drawn at twice its size.
+    void picturesHaveTheirForms_data()
     {
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("png");
-        QTest::newRow("caret") << QStringLiteral("s-caret") << true;
-        QTest::newRow("home") << QStringLiteral("s-snt-home") << true;
-        QTest::newRow("warn") << QStringLiteral("s-snt-warn") << true;
-        QTest::newRow("rings") << QStringLiteral("s-rings") << true;
-        QTest::newRow("fine moire") << QStringLiteral("s-moireg-fine") << false;
-        QTest::newRow("dot grid") << QStringLiteral("s-dotgrid") << true;
+        for (const char *key :
+             {"s-caret", "s-snt-home", "s-snt-warn", "s-rings", "s-moireg-fine", "s-dotgrid"})
+            QTest::newRow(key) << QStringLiteral(":/icons/%1").arg(key)
+                               << (QLatin1String(key) != "s-moireg-fine");
+        for (const char *key : {"xta-curve", "xta-menu", "nst-curve", "nst-dialog", "nst-menu"})
+            QTest::newRow(key) << QStringLiteral(":/tutorial/%1").arg(key) << true;
     }
-    void iconsHaveTheirForms()
+    void picturesHaveTheirForms()
     {
-        QFETCH(QString, key);
+        QFETCH(QString, path);
         QFETCH(bool, png);
-        QSvgRenderer svg(QStringLiteral(":/icons/%1.svg").arg(key));
+        QSvgRenderer svg(path + QStringLiteral(".svg"));
         QVERIFY(svg.isValid());
         QVERIFY(!svg.defaultSize().isEmpty());
-        const QImage raster(QStringLiteral(":/icons/%1.png").arg(key));
+        const QImage raster(path + QStringLiteral(".png"));
         QCOMPARE(!raster.isNull(), png);
         if (png)
             QCOMPARE(raster.size(), svg.defaultSize() * 2);
