@@ -131,8 +131,11 @@ Item {
     // runs under the update pill.
     Text {
         objectName: "projectName"
-        readonly property real rightEdge: bar.showCheck ? checkSlot.x + (update.visible ? update.x : 0) - 16
-                                                        : bar.showHome ? home.x - 16 : bar.width - 33
+        readonly property real rightEdge: {
+            if (bar.showCheck)
+                return checkSlot.x + (update.visible ? update.x : 0) - 16
+            return bar.showHome ? home.x - 16 : bar.width - 33
+        }
         x: rightEdge - width
         anchors.verticalCenter: parent.verticalCenter
         width: Math.min(218, implicitWidth)
