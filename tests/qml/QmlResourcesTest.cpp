@@ -1,4 +1,4 @@
-#include "tests/support/TestMain.h"
+#include "tests/support/GuiTestMain.h"
 #include "ui/QmlSetup.h"
 
 #include <QDirIterator>
