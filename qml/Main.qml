@@ -349,9 +349,11 @@ Window {
         PlanDetailDialog {
             objectName: "planDetailDialog"
         }
-        // Shown on every screen: the subwoofer flow reports its failures only here.
+        // Shown on every screen: the subwoofer flow reports its failures only here. There it
+        // stands above the footer rule (y 1038), clear of the button row below it.
         Toast {
             objectName: "toast"
+            bottomMargin: bridge.screen.startsWith("超低分频") ? root.baseHeight - 1038 + 12 : 71
         }
     }
 

@@ -5,8 +5,8 @@ PlaceholderDialog {
     id: dialog
 
     function showDialog() {
-        bridge.runSystemCheck()
         open = true
+        bridge.runSystemCheck()
     }
 
     z: 300

@@ -6,6 +6,8 @@ Item {
     id: toast
 
     property bool suppressed: false
+    // From the bottom of the parent to the bottom of the box.
+    property real bottomMargin: 71
 
     anchors.fill: parent
     z: 1000
@@ -23,7 +25,7 @@ Item {
         objectName: "toastBox"
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 71
+        anchors.bottomMargin: toast.bottomMargin
         width: Math.min(toast.width - 60, natural.implicitWidth + 44)
         height: message.height + 26
         radius: Math.min(25, height / 2)
