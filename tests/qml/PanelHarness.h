@@ -1,0 +1,146 @@
+#pragma once
+
+#include "app/AppCore.h"
+#include "app/QmlBridge.h"
+#include "audio/Client.h"
+#include "processor/ProcessorClient.h"
+#include "tests/audio/FakePlugin.h"
+#include "tests/processor/SimProcessor.h"
+#include "ui/QmlSetup.h"
+
+#include <QImage>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace snt::test {
+
+// The processor panel as the program shows it: the real bridge with its processor client, the
+// panel window loaded from the resources, driven with the mouse and the keyboard.
+class PanelHarness
+{
+public:
+    PanelHarness()
+    {
+        QCoreApplication::setOrganizationName("Halvo");
+        QCoreApplication::setApplicationName("测量工作流");
+        static const auto plugin = std::make_shared<FakePlugin>("Fake");
+        audio::Client::setPluginFactories({[] {
+            return plugin;
+        }});
+        bridge = std::make_unique<QmlBridge>();
+        ui::setUpQmlEngine(engine);
+        engine.rootContext()->setContextProperty("bridge", bridge.get());
+    }
+
+    ~PanelHarness()
+    {
+        delete window;
+        client()->disconnectDevice();
+    }
+
+    // Loads and shows the panel at `width` (its content scale is width / 660).
+    bool show(int width = 660)
+    {
+        QQmlComponent component(&engine, QUrl("qrc:/qml/ProcessorPanel.qml"));
+        window = qobject_cast<QQuickWindow *>(component.create());
+        if (!window) {
+            qWarning() << component.errors();
+            return false;
+        }
+        window->setWidth(width);
+        window->setHeight(qRound(width * 620.0 / 792.0));
+        window->show();
+        return QTest::qWaitForWindowExposed(window);
+    }
+
+    ProcessorClient *client() { return qobject_cast<ProcessorClient *>(bridge->processor()); }
+    QVariant prop(const char *name) const { return window->property(name); }
+
+    // The item at `path`: object names separated by "/", each found anywhere below the last.
+    QQuickItem *item(const QString &path) const
+    {
+        QQuickItem *at = window->contentItem();
+        for (const QString &name : path.split('/')) {
+            at = find(at, name);
+            if (!at) {
+                qWarning() << "no item" << name << "in" << path;
+                return nullptr;
+            }
+        }
+        return at;
+    }
+
+    QPoint scenePoint(QQuickItem *target, QPointF local) const
+    {
+        return target->mapToScene(local).toPoint();
+    }
+    QPoint centre(QQuickItem *target) const
+    {
+        return scenePoint(target, {target->width() / 2, target->height() / 2});
+    }
+
+    void click(const QString &path) { clickAt(item(path)); }
+    void clickAt(QQuickItem *target)
+    {
+        QVERIFY(target);
+        QTest::mouseClick(window, Qt::LeftButton, {}, centre(target));
+        QTest::qWait(20);
+    }
+
+    // Clicks into the text field at `path`, replaces its text and presses Enter.
+    void type(const QString &path, const QString &text)
+    {
+        QQuickItem *field = item(path + "/input");
+        QVERIFY(field);
+        clickAt(field);
+        QVERIFY(field->hasActiveFocus());
+        QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_Backspace);
+        QTest::keyClicks(window, text);
+        QTest::keyClick(window, Qt::Key_Return);
+        QTest::qWait(20);
+    }
+
+    // A drag with the left button from `from` by `by` (scene pixels) in `steps` moves.
+    void drag(QPoint from, QPoint by, int steps = 10)
+    {
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        for (int i = 1; i <= steps; ++i) {
+            QTest::mouseMove(window, from + by * i / steps);
+            QTest::qWait(10);
+        }
+        QTest::mouseRelease(window, Qt::LeftButton, {}, from + by);
+        QTest::qWait(20);
+    }
+
+    QImage shot() const { return window->grabWindow(); }
+    QString text(const QString &path) const { return item(path)->property("text").toString(); }
+    QString toast() const { return bridge->toastText(); }
+
+    std::unique_ptr<QmlBridge> bridge;
+    QQmlEngine engine;
+    QQuickWindow *window = nullptr;
+
+private:
+    static QQuickItem *find(QQuickItem *in, const QString &name)
+    {
+        for (QQuickItem *child : in->childItems()) {
+            if (child->objectName() == name)
+                return child;
+        }
+        for (QQuickItem *child : in->childItems()) {
+            if (QQuickItem *found = find(child, name))
+                return found;
+        }
+        return nullptr;
+    }
+};
+
+} // namespace snt::test
