@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "EqChart.js" as EqChart
 
 // The compressor and limiter of one processor output: their static transfer curves, the values
 // computed from the loudspeaker's and the amplifier's ratings ("计算"), on/off switches, copy
@@ -384,7 +385,7 @@ Item {
             }
             ctx.stroke()
             ctx.fillStyle = rgba(0.72)
-            ctx.font = "18px \"Microsoft YaHei UI\""
+            ctx.font = "18px " + EqChart.fontFamilies
             for (let db = -80; db <= 20; db += 20) {
                 ctx.textAlign = "center"
                 ctx.fillText(String(db), xOf(db), plot.y + plot.height + 24)
@@ -402,7 +403,7 @@ Item {
             trace(ctx, x => dyn.compressed(x))
             ctx.strokeStyle = rgba(0.75)
             trace(ctx, x => Math.min(x, dyn.limThrd))
-            ctx.font = "18px \"Microsoft YaHei UI\""
+            ctx.font = "18px " + EqChart.fontFamilies
             ctx.textAlign = "left"
             ctx.fillStyle = dyn.accent
             ctx.fillRect(plot.x + 16, plot.y + 14, 24, 4)

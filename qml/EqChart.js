@@ -7,6 +7,8 @@
 var sampleRate = 96000
 // Filter order by corner type: Butterworth 6-48, Bessel 6-48, Linkwitz-Riley 12-48.
 var cornerOrders = [1, 2, 3, 4, 6, 8, 1, 2, 3, 4, 6, 8, 2, 4, 6, 8]
+// The screens' family first; Context2D knows no font substitutions, so the face it maps to follows.
+var fontFamilies = "\"Microsoft YaHei UI\", \"Noto Sans CJK SC\""
 var gridFrequencies = [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]
 
 function active(band) {
@@ -121,7 +123,7 @@ function paintGrid(ctx, plot, ink) {
     ctx.lineWidth = 1
     ctx.strokeStyle = rgba(ink, 0.14)
     ctx.fillStyle = rgba(ink, 0.72)
-    ctx.font = "18px \"Microsoft YaHei UI\""
+    ctx.font = "18px " + fontFamilies
     ctx.textAlign = "center"
     ctx.beginPath()
     for (var i = 0; i < gridFrequencies.length; ++i) {
@@ -168,7 +170,7 @@ function paintCurve(ctx, plot, bands, hpf, lpf) {
 }
 
 function paintDots(ctx, plot, bands, sel, ink) {
-    ctx.font = "bold 14px \"Microsoft YaHei UI\""
+    ctx.font = "bold 14px " + fontFamilies
     ctx.textAlign = "center"
     for (var i = 0; i < bands.length; ++i) {
         if (!active(bands[i]))

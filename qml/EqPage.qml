@@ -196,35 +196,23 @@ Item {
         x: 104
         y: 12
         spacing: 6
-        Repeater {
-            model: [{
-                    "name": "resetButton",
-                    "text": "重置",
-                    "tip": "重置 EQ",
-                    "run": () => eq.resetAll()
-                }, {
-                    "name": "copyButton",
-                    "text": "复制",
-                    "tip": "复制 EQ",
-                    "run": () => eq.copyAll()
-                }, {
-                    "name": "pasteButton",
-                    "text": "粘贴",
-                    "tip": "粘贴 EQ",
-                    "run": () => eq.pasteAll()
-                }]
-            PillButton {
-                required property var modelData
-                objectName: modelData.name
-                width: 52
-                height: 24
-                fontSize: 12
-                letterSpacing: 0.6
-                primary: false
-                text: modelData.text
-                tip: modelData.tip
-                onClicked: eq.runBusy("处理中…", modelData.run)
-            }
+        EqAction {
+            objectName: "resetButton"
+            text: "重置"
+            tip: "重置 EQ"
+            onClicked: eq.runBusy("处理中…", eq.resetAll)
+        }
+        EqAction {
+            objectName: "copyButton"
+            text: "复制"
+            tip: "复制 EQ"
+            onClicked: eq.runBusy("处理中…", eq.copyAll)
+        }
+        EqAction {
+            objectName: "pasteButton"
+            text: "粘贴"
+            tip: "粘贴 EQ"
+            onClicked: eq.runBusy("处理中…", eq.pasteAll)
         }
     }
 
@@ -456,6 +444,14 @@ Item {
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 14
         font.bold: true
+    }
+
+    component EqAction: PillButton {
+        width: 52
+        height: 24
+        fontSize: 12
+        letterSpacing: 0.6
+        primary: false
     }
 
     component BandColumn: Item {

@@ -39,6 +39,8 @@ Item {
         exportDelay.start()
     }
 
+    onTargetChanged: arrow.requestPaint()
+
     Timer {
         id: exportDelay
         interval: 60
@@ -185,12 +187,6 @@ Item {
                                         ? stepRows.itemAt(guide.arrowStep) : null
         readonly property real fromY: fromRow ? stepList.y + fromRow.y + fromRow.height / 2 : 0
         onFromYChanged: requestPaint()
-        Connections {
-            target: guide
-            function onTargetChanged() {
-                arrow.requestPaint()
-            }
-        }
         onPaint: {
             const ctx = getContext("2d")
             ctx.reset()

@@ -281,8 +281,8 @@ Window {
             w = left ? startGeometry.width - dx : startGeometry.width + dx
         else if (top || bottom)
             w = (top ? startGeometry.height - dy : startGeometry.height + dy) * ratio
-        w = Math.max(minimumWidth, Math.min(maximumWidth, w))
-        const h = Math.max(minimumHeight, Math.min(maximumHeight, w / ratio))
+        w = Math.round(Math.max(minimumWidth, Math.min(maximumWidth, w)))
+        const h = Math.round(Math.max(minimumHeight, Math.min(maximumHeight, w / ratio)))
         x = left ? startGeometry.x + startGeometry.width - w : startGeometry.x
         y = top ? startGeometry.y + startGeometry.height - h : startGeometry.y
         width = w

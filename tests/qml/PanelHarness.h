@@ -8,6 +8,9 @@
 #include "tests/processor/SimProcessor.h"
 #include "ui/QmlSetup.h"
 
+#include <QtTest/qtestkeyboard.h>
+#include <QtTest/qtestmouse.h>
+
 #include <QImage>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -77,6 +80,12 @@ public:
         return at;
     }
 
+    // The first visible item showing `text` (a button of a dialog, for example).
+    QQuickItem *itemWithText(const QString &text) const
+    {
+        return findText(window->contentItem(), text);
+    }
+
     QPoint scenePoint(QQuickItem *target, QPointF local) const
     {
         return target->mapToScene(local).toPoint();
@@ -90,6 +99,7 @@ public:
     void clickAt(QQuickItem *target)
     {
         QVERIFY(target);
+        QVERIFY2(target->isVisible(), qPrintable(target->objectName() + " is hidden"));
         QTest::mouseClick(window, Qt::LeftButton, {}, centre(target));
         QTest::qWait(20);
     }
@@ -103,9 +113,16 @@ public:
         QVERIFY(field->hasActiveFocus());
         QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(window, Qt::Key_Backspace);
-        QTest::keyClicks(window, text);
+        typeText(text);
         QTest::keyClick(window, Qt::Key_Return);
         QTest::qWait(20);
+    }
+
+    // Key presses for each character of `text` into the focused item.
+    void typeText(const QString &text)
+    {
+        for (QChar c : text)
+            QTest::keyClick(window, c.toLatin1());
     }
 
     // A drag with the left button from `from` by `by` (scene pixels) in `steps` moves.
@@ -129,6 +146,19 @@ public:
     QQuickWindow *window = nullptr;
 
 private:
+    static QQuickItem *findText(QQuickItem *in, const QString &text)
+    {
+        for (QQuickItem *child : in->childItems()) {
+            if (!child->isVisible())
+                continue;
+            if (child->property("text").toString() == text)
+                return child;
+            if (QQuickItem *found = findText(child, text))
+                return found;
+        }
+        return nullptr;
+    }
+
     static QQuickItem *find(QQuickItem *in, const QString &name)
     {
         for (QQuickItem *child : in->childItems()) {

@@ -6,8 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <complex>
@@ -78,10 +78,39 @@ class ProcessorPagesTest : public QObject
     {
         panel_->click("nameField");
         QTest::keyClick(panel_->window, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(panel_->window, name);
+        panel_->typeText(name);
     }
 
     QJsonObject channels() { return sim_->command("channels"); }
+
+    // Opens the import dialog, picks `name` among the files it lists and opens it; returns the
+    // names of the files listed.
+    QStringList pickFile(QObject *dialog, const QString &name)
+    {
+        panel_->click("presetPage/importButton");
+        QStringList listed;
+        QQuickItem *chosen = nullptr;
+        QTest::qWaitFor([&] { return panel_->item("fileDialogDelegate0") != nullptr; }, 5000);
+        for (int i = 0; QQuickItem *row = panel_->item("fileDialogDelegate" + QString::number(i));
+             ++i) {
+            const QString file = row->property("fileName").toString();
+            if (QFileInfo(folderOf(dialog) + "/" + file).isFile())
+                listed << file;
+            if (file == name)
+                chosen = row;
+        }
+        if (!chosen)
+            return listed;
+        panel_->clickAt(chosen);
+        QQuickItem *open = panel_->itemWithText("Open");
+        if (open)
+            panel_->clickAt(open);
+        return listed;
+    }
+    static QString folderOf(QObject *dialog)
+    {
+        return dialog->property("currentFolder").toUrl().toLocalFile();
+    }
 
     // Output 1 with one active peaking band (1 kHz, +9 dB, Q 1.4) and a 24 dB/oct Butterworth
     // high-pass at 100 Hz.
@@ -141,12 +170,13 @@ private slots:
         QVERIFY(!panel_->item("presetRow0/currentBadge")->isVisible());
         QCOMPARE(panel_->text("currentName"), QString("Sub"));
 
-        panel_->click("saveButton");
+        panel_->click("presetPage/saveButton");
         QCOMPARE(panel_->toast(), QString("先在左边选一格。"));
         panel_->click("presetRow1");
-        for (const auto &[button, toast] : {std::pair{"loadButton", "先在左边选一个预设。"},
-                                            {"exportButton", "先在左边选一个预设。"},
-                                            {"deleteButton", "这一格是空的。"}}) {
+        for (const auto &[button, toast] :
+             {std::pair{"presetPage/loadButton", "先在左边选一个预设。"},
+              {"presetPage/exportButton", "先在左边选一个预设。"},
+              {"presetPage/deleteButton", "这一格是空的。"}}) {
             panel_->click(button);
             QCOMPARE(panel_->toast(), QString(toast));
         }
@@ -154,7 +184,7 @@ private slots:
         QVERIFY(sim_->log("http").isEmpty());
 
         typeName("Gig");
-        panel_->click("saveButton");
+        panel_->click("presetPage/saveButton");
         QCOMPARE(panel_->toast(), QString("保存成功"));
         QCOMPARE(sim_->state().value("slots").toObject().value("3").toString(), QString("Gig"));
         QCOMPARE(panel_->item("presetPage")->property("selectedSlot").toInt(), 3);
@@ -163,7 +193,7 @@ private slots:
 
         sim_->command("clear_log");
         panel_->click("presetRow0");
-        QQuickItem *load = panel_->item("loadButton");
+        QQuickItem *load = panel_->item("presetPage/loadButton");
         QTest::mouseClick(panel_->window, Qt::LeftButton, {}, panel_->centre(load));
         QTest::mouseClick(panel_->window, Qt::LeftButton, {}, panel_->centre(load));
         QTRY_COMPARE(panel_->toast(), QString("加载成功"));
@@ -183,7 +213,7 @@ private slots:
         connectByHand();
         panel_->click("presetButton");
         panel_->click("presetRow0");
-        panel_->click("exportButton");
+        panel_->click("presetPage/exportButton");
         QTRY_COMPARE(panel_->toast(), QString("导出成功"));
         QFile exported(QDir::homePath() + "/Desktop/预设-3.Parm");
         QVERIFY(exported.open(QIODevice::ReadOnly));
@@ -198,17 +228,8 @@ private slots:
         }
         QObject *dialog = panel_->window->findChild<QObject *>("importDialog");
         QVERIFY(dialog);
-        QStringList patterns;
-        const QString filter = dialog->property("nameFilters").toStringList().first();
-        QCOMPARE(filter.left(5), QString("预设文件 "));
-        patterns = QRegularExpression(R"(\((.*)\))").match(filter).captured(1).split(' ');
-        QCOMPARE(QDir(folder.path()).entryList(patterns, QDir::Files),
-                 QStringList({"b.parm", "c.Parm", "My Set.PARM"}));
-
-        panel_->click("importButton");
-        QTRY_VERIFY(dialog->property("visible").toBool());
-        dialog->setProperty("selectedFile", QUrl::fromLocalFile(folder.filePath("My Set.PARM")));
-        QMetaObject::invokeMethod(dialog, "accept");
+        dialog->setProperty("currentFolder", QUrl::fromLocalFile(folder.path()));
+        QCOMPARE(pickFile(dialog, "My Set.PARM"), QStringList({"b.parm", "c.Parm", "My Set.PARM"}));
         QTRY_COMPARE(panel_->toast(), QString("已导入并载入：My Set"));
         QCOMPARE(sim_->state().value("params").toObject().value("GAINgain28").toDouble(), -3.0);
 
@@ -217,10 +238,7 @@ private slots:
             full.insert(QString::number(slot), "P" + QString::number(slot));
         sim_->command("slots", {{"slots", full}});
         panel_->client()->refreshAll();
-        panel_->click("importButton");
-        QTRY_VERIFY(dialog->property("visible").toBool());
-        dialog->setProperty("selectedFile", QUrl::fromLocalFile(folder.filePath("b.parm")));
-        QMetaObject::invokeMethod(dialog, "accept");
+        pickFile(dialog, "b.parm");
         QTRY_COMPARE(panel_->toast(), QString("导入进来了，但预设格满了，先删几条。"));
     }
 
@@ -253,32 +271,23 @@ private slots:
         }
     }
 
-    // While a point is dragged the processor follows on the live path; on release it gets one
-    // final write of where the point was let go.
+    // While a point is dragged the processor follows on the live path (posts that the client does
+    // not merge); on release it gets one final write (merged) of where the point was let go.
     void bandDrag()
     {
         seedOutputOne();
         connectByHand();
         openEq();
         const QPoint from = chartPoint(1000, 9).toPoint();
+        QSignalSpy merges(panel_->client(), &ProcessorClient::channelsChanged);
         panel_->drag(from, {40, -20}, 8);
         const QPointF end = chart()->mapFromScene(QPointF(from + QPoint(40, -20)));
         const double freq = std::round(20 * std::pow(1000.0, (end.x() - 60) / 1080));
         const double gain = std::round(((1 - (end.y() - 10) / 308) * 36 - 18) * 10) / 10;
-        QTRY_VERIFY(!sim_->log("http").isEmpty());
-        const QList<QJsonObject> entries = sim_->log("http");
-        const auto isLive = [](const QJsonObject &entry) {
-            return entry.value("headers").toObject().value("Connection").toString() == "close";
-        };
-        QVERIFY(isLive(entries.first()));
-        QList<QJsonObject> finals;
-        for (const QJsonObject &entry : entries) {
-            if (!isLive(entry))
-                finals << QJsonDocument::fromJson(entry.value("body").toString().toUtf8()).object();
-        }
-        QCOMPARE(finals.size(), 1);
-        QCOMPARE(finals.first().value("PEQfreq140").toDouble(), freq);
-        QCOMPARE(finals.first().value("PEQgain140").toDouble(), gain);
+        QTRY_COMPARE(sim_->state().value("params").toObject().value("PEQfreq140").toDouble(), freq);
+        QCOMPARE(sim_->state().value("params").toObject().value("PEQgain140").toDouble(), gain);
+        QVERIFY(sim_->log("http").size() >= 2);
+        QCOMPARE(merges.count(), 1);
     }
 
     void eqFields_data()
@@ -333,13 +342,13 @@ private slots:
         seedOutputOne();
         connectByHand();
         openEq();
-        panel_->click("pasteButton");
+        panel_->click("eqPage/pasteButton");
         QTest::qWait(150);
         QVERIFY(writes(*sim_).isEmpty());
-        panel_->click("copyButton");
+        panel_->click("eqPage/copyButton");
         QTRY_COMPARE(panel_->toast(), QString("已复制"));
         panel_->click("channelButtons/in0");
-        panel_->click("pasteButton");
+        panel_->click("eqPage/pasteButton");
         QTRY_COMPARE(panel_->toast(), QString("已粘贴"));
         QCOMPARE(writes(*sim_).size(), 17);
         const QJsonObject view = channels();
@@ -349,7 +358,7 @@ private slots:
         QCOMPARE(input.value("hpf"), output.value("hpf"));
         QCOMPARE(input.value("lpf"), output.value("lpf"));
 
-        panel_->click("resetButton");
+        panel_->click("eqPage/resetButton");
         QTRY_VERIFY(panel_->item("eqPage")->property("busyText").toString().isEmpty());
         const QJsonObject reset = channels().value("inputs").toArray().at(0).toObject();
         for (const QJsonValue &band : reset.value("bands").toArray())

@@ -1,11 +1,13 @@
 // The processor panel driven as the engineer drives it (clicks, keys, drags) against the real
 // bridge and the simulated processor on 127.0.0.1 (manual address), checked on what the
 // simulated processor received and on what the panel shows.
+#include "eq/CurvePreparation.h"
 #include "tests/qml/PanelHarness.h"
 #include "tests/support/GuiTestMain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QJsonArray>
 
 using snt::test::PanelHarness;
@@ -214,8 +216,6 @@ private slots:
         panel_->drag(panel_->centre(knob) + QPoint(0, 3), {0, 93});
         QTRY_COMPARE(writes(*sim_).last().value("GAINgain30").toDouble(), -27.5);
         QCOMPARE(panel_->item("out2/gainField")->property("shown").toString(), QString("-27.5"));
-        for (const QJsonObject &entry : sim_->log("http"))
-            QCOMPARE(entry.value("headers").toObject().value("Connection").toString(), "close");
 
         sim_->command("clear_log");
         QTest::mouseClick(panel_->window, Qt::LeftButton, {},
@@ -293,7 +293,8 @@ private slots:
         QCOMPARE(panel_->text("guideTitle"), QString("NST · 文件导入教程"));
         QVERIFY(!panel_->item("connectButton")->isVisible());
         panel_->bridge->setConverterFolder(EQ_EXPORT_FOLDER);
-        panel_->click("guidePage/exportButton");
+        QTest::mouseClick(panel_->window, Qt::LeftButton, {},
+                          panel_->centre(panel_->item("guidePage/exportButton")));
         QCOMPARE(panel_->text("guidePage/exportButton"), QString("正在生成…"));
         QTRY_COMPARE(panel_->prop("exportNoteText").toString(),
                      QString("请先测量音响并计算结果，再到这里生成。"));
