@@ -264,7 +264,7 @@ Item {
                 Text {
                     anchors.centerIn: parent
                     text: index + 1
-                    color: dyn.ink
+                    color: index === dyn.spkIndex ? "#FFFFFF" : dyn.ink
                     font.family: "Microsoft YaHei UI"
                     font.pixelSize: 11
                 }
@@ -473,7 +473,7 @@ Item {
                         Text {
                             anchors.centerIn: parent
                             text: parent.modelData[1]
-                            color: dyn.ink
+                            color: parent.current ? "#FFFFFF" : dyn.ink
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }

@@ -65,12 +65,14 @@ function response(bands, hpf, lpf, freqs) {
         if (s)
             sections.push(s)
     }
-    return freqs.map(function (f) {
-        var db = cornerDb(hpf, true, f) + cornerDb(lpf, false, f)
+    var result = new Array(freqs.length)
+    for (var k = 0; k < freqs.length; ++k) {
+        var db = cornerDb(hpf, true, freqs[k]) + cornerDb(lpf, false, freqs[k])
         for (var j = 0; j < sections.length; ++j)
-            db += sectionDb(sections[j], f)
-        return db
-    })
+            db += sectionDb(sections[j], freqs[k])
+        result[k] = db
+    }
+    return result
 }
 
 function xOf(plot, f) {
@@ -143,53 +145,35 @@ function paintGrid(ctx, plot, ink) {
     ctx.stroke()
 }
 
-// The curve from 20 Hz in steps of 3 % up to 20 kHz; parts beyond +-17.5 dB lift the pen.
-function paintCurve(ctx, plot, bands, hpf, lpf) {
-    var freqs = []
-    for (var f = 20; f <= 20000; f *= 1.03)
-        freqs.push(f)
+var curveFrequencyList = null
+
+// 20 Hz in steps of 3 % up to 20 kHz, made once.
+function curveFrequencies() {
+    if (!curveFrequencyList) {
+        curveFrequencyList = []
+        for (var f = 20; f <= 20000; f *= 1.03)
+            curveFrequencyList.push(f)
+    }
+    return curveFrequencyList
+}
+
+// The curve from 20 Hz in steps of 3 % up to 20 kHz as polylines of canvas points: parts beyond
+// +-17.5 dB are left out and the curve resumes where it comes back.
+function curveSegments(plot, bands, hpf, lpf) {
+    var freqs = curveFrequencies()
     var db = response(bands, hpf, lpf, freqs)
-    ctx.strokeStyle = "#4A8EFF"
-    ctx.lineWidth = 3
-    ctx.lineJoin = "round"
-    ctx.beginPath()
-    var penDown = false
+    var segments = []
+    var current = null
     for (var i = 0; i < freqs.length; ++i) {
         if (Math.abs(db[i]) > 17.5) {
-            penDown = false
+            current = null
             continue
         }
-        var x = xOf(plot, freqs[i]), y = yOf(plot, db[i])
-        if (penDown)
-            ctx.lineTo(x, y)
-        else
-            ctx.moveTo(x, y)
-        penDown = true
+        if (!current) {
+            current = []
+            segments.push(current)
+        }
+        current.push(Qt.point(xOf(plot, freqs[i]), yOf(plot, db[i])))
     }
-    ctx.stroke()
-}
-
-function paintDots(ctx, plot, bands, sel, ink) {
-    ctx.font = "bold 14px " + fontFamilies
-    ctx.textAlign = "center"
-    for (var i = 0; i < bands.length; ++i) {
-        if (!active(bands[i]))
-            continue
-        var dot = dotOf(plot, bands[i])
-        ctx.beginPath()
-        ctx.arc(dot.x, dot.y, 7, 0, 2 * Math.PI)
-        ctx.fillStyle = i === sel ? rgba(ink, 1) : "rgba(74,142,255,0.35)"
-        ctx.fill()
-        ctx.lineWidth = 2
-        ctx.strokeStyle = i === sel ? rgba(ink, 1) : "#4A8EFF"
-        ctx.stroke()
-        ctx.fillStyle = rgba(ink, 1)
-        ctx.fillText(String(i + 1), dot.x, dot.y - 12)
-    }
-}
-
-function paint(ctx, plot, bands, hpf, lpf, sel, ink) {
-    paintGrid(ctx, plot, ink)
-    paintCurve(ctx, plot, bands, hpf, lpf)
-    paintDots(ctx, plot, bands, sel, ink)
+    return segments
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Shapes
 import "EqChart.js" as EqChart
 
 // The EQ of one processor channel: 15 parametric bands and the two corners on a response chart
@@ -39,7 +40,6 @@ Item {
         lpf = channel.lpf || {}
         if (sel < 0 || sel >= bands.length)
             sel = 0
-        chart.requestPaint()
     }
 
     function bandAt(i) {
@@ -60,7 +60,6 @@ Item {
         bands = list
         if (write !== false)
             proc.setEqBand(isOut, chan, i, list[i])
-        chart.requestPaint()
     }
 
     function setFilter(highPass, patch) {
@@ -70,7 +69,6 @@ Item {
         else
             lpf = corner
         proc.setEqFilter(isOut, chan, highPass, corner)
-        chart.requestPaint()
     }
 
     function runBusy(text, action) {
@@ -142,7 +140,7 @@ Item {
     Connections {
         target: bridge
         function onThemeChanged() {
-            chart.requestPaint()
+            grid.requestPaint()
         }
     }
 
@@ -243,7 +241,7 @@ Item {
                         anchors.centerIn: parent
                         text: parent.parent.out ? String(parent.parent.number + 1)
                                                 : String.fromCharCode(65 + parent.parent.number)
-                        color: eq.ink
+                        color: parent.parent.current ? "#FFFFFF" : eq.ink
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 11
                     }
@@ -268,8 +266,26 @@ Item {
         border.color: eq.hair
     }
 
-    // Drawn at twice its shown size; every coordinate below is in canvas units.
+    // The grid and its labels, drawn at twice their shown size like the chart above them; they
+    // change only with the palette.
     Canvas {
+        id: grid
+        x: chart.x
+        y: chart.y
+        width: chart.width
+        height: chart.height
+        scale: 0.5
+        transformOrigin: Item.TopLeft
+        onPaint: {
+            const ctx = getContext("2d")
+            ctx.reset()
+            EqChart.paintGrid(ctx, chart.plot, eq.ink)
+        }
+    }
+
+    // The response curve (a path, so a drag only moves vertices) and the band points over the
+    // grid, in the grid's canvas units.
+    Item {
         id: chart
         objectName: "eqChart"
         x: 30
@@ -280,10 +296,50 @@ Item {
         transformOrigin: Item.TopLeft
         readonly property rect plot: Qt.rect(60, 10, 1080, 308)
 
-        onPaint: {
-            const ctx = getContext("2d")
-            ctx.reset()
-            EqChart.paint(ctx, plot, eq.bands, eq.hpf, eq.lpf, eq.sel, eq.ink)
+        Shape {
+            anchors.fill: parent
+            ShapePath {
+                strokeColor: "#4A8EFF"
+                strokeWidth: 3
+                fillColor: "transparent"
+                joinStyle: ShapePath.RoundJoin
+                capStyle: ShapePath.RoundCap
+                PathMultiline {
+                    paths: EqChart.curveSegments(chart.plot, eq.bands, eq.hpf, eq.lpf)
+                }
+            }
+        }
+
+        Repeater {
+            model: eq.bands.length
+            Item {
+                required property int index
+                readonly property var band: eq.bands[index]
+                readonly property var at: band ? EqChart.dotOf(chart.plot, band) : Qt.point(0, 0)
+                readonly property bool selected: index === eq.sel
+                visible: EqChart.active(band)
+                Rectangle {
+                    x: parent.at.x - 7
+                    y: parent.at.y - 7
+                    width: 14
+                    height: 14
+                    radius: 7
+                    color: parent.selected ? eq.ink : "#594A8EFF"
+                    border.width: 2
+                    border.color: parent.selected ? eq.ink : "#4A8EFF"
+                }
+                Text {
+                    x: parent.at.x - 20
+                    y: parent.at.y - 30
+                    width: 40
+                    horizontalAlignment: Text.AlignHCenter
+                    text: parent.index + 1
+                    color: eq.ink
+                    font.family: "Microsoft YaHei UI"
+                    font.pixelSize: 14
+                    font.bold: true
+                }
+            }
         }
 
         MouseArea {
@@ -294,10 +350,8 @@ Item {
             onPressed: mouse => {
                            const hit = EqChart.nearestDot(chart.plot, eq.bands, mouse.x, mouse.y, 18)
                            eq.dragging = hit
-                           if (hit >= 0) {
+                           if (hit >= 0)
                                eq.sel = hit
-                               chart.requestPaint()
-                           }
                        }
             onPositionChanged: mouse => {
                                    if (eq.dragging < 0)
@@ -469,10 +523,7 @@ Item {
             color: column.index === eq.sel ? Qt.rgba(0.29, 0.56, 1, 0.12) : "transparent"
             MouseArea {
                 anchors.fill: parent
-                onClicked: {
-                    eq.sel = column.index
-                    chart.requestPaint()
-                }
+                onClicked: eq.sel = column.index
             }
         }
         Text {
@@ -498,7 +549,8 @@ Item {
             fg: eq.ink
             options: eq.peqTypes.map((name, i) => ({
                                                        "value": i,
-                                                       "label": name
+                                                       "label": name,
+                                                       "short": ["参", "低", "高", "全1", "全2"][i]
                                                    }))
             value: column.band.type
             onPicked: value => eq.updateBand(column.index, {

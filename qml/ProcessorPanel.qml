@@ -487,7 +487,7 @@ Window {
                 height: 26
                 fontSize: 12
                 letterSpacing: 0.6
-                primary: !panel.proc.connected
+                primary: false
                 text: panel.connectText
                 onClicked: panel.pressConnect()
             }

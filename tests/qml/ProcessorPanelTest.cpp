@@ -344,16 +344,21 @@ private slots:
         QCOMPARE(panel_->window->height(), qRound(width * 620.0 / 792.0));
     }
 
-    // Both palettes paint their own background, and Chinese text uses the pinned CJK face.
+    // Every page in both palettes on its own background (the shots are kept in the temporary
+    // folder), and Chinese text in the pinned CJK face.
     void palettesAndFont()
     {
         for (bool dark : {true, false}) {
             panel_->bridge->setDarkMode(dark);
-            QTest::qWait(50);
-            const QImage shot = panel_->shot();
-            QCOMPARE(shot.pixelColor(300, 470),
-                     QColor(panel_->bridge->theme().value("bg").toString()));
-            shot.save(QDir::tempPath() + (dark ? "/panel-dark.png" : "/panel-light.png"));
+            for (const char *page : {"main", "eq", "dyn", "preset"}) {
+                panel_->window->setProperty("page", page);
+                QTest::qWait(100);
+                const QImage shot = panel_->shot();
+                QCOMPARE(shot.pixelColor(8, 470),
+                         QColor(panel_->bridge->theme().value("bg").toString()));
+                shot.save(QDir::tempPath()
+                          + QString("/panel-%1-%2.png").arg(page, dark ? "dark" : "light"));
+            }
         }
         QQuickItem *label = nullptr;
         for (QQuickItem *child : panel_->item("connectButton")->childItems()) {
