@@ -541,8 +541,6 @@ public:
     Q_INVOKABLE bool exportCurrentPack();
     Q_INVOKABLE QVariantMap uploadEqToOfficial(bool isOut, int idx);
     Q_INVOKABLE QVariantMap exportEqToProcessor(const QString &target);
-    // Stores the current result as a curve pack and binds it to the selected scheme.
-    Q_INVOKABLE void saveSelectedPack();
     // Where the converter program is looked for; the program's own folder by default.
     void setConverterFolder(const QString &folder) { converter_.setConverterFolder(folder); }
     // The processor list of the current screen's result; false with `error` naming `verb`.

@@ -24,6 +24,17 @@
 
 namespace snt::test {
 
+// The write requests (not the reads and probes of a connection) the simulator received.
+inline QList<QJsonObject> writes(SimProcessor &sim)
+{
+    QList<QJsonObject> result;
+    for (const QJsonObject &body : sim.bodies()) {
+        if (!body.contains("CURSOR") && !body.contains("DEVICEINFO") && !body.contains("login"))
+            result << body;
+    }
+    return result;
+}
+
 // The processor panel as the program shows it: the real bridge with its processor client, the
 // panel window loaded from the resources, driven with the mouse and the keyboard.
 class PanelHarness
@@ -61,6 +72,18 @@ public:
         window->setHeight(qRound(width * 620.0 / 792.0));
         window->show();
         return QTest::qWaitForWindowExposed(window);
+    }
+
+    // Manual mode, `sim`'s address typed in, "连接" pressed; returns with the level socket open
+    // and the simulator's log cleared.
+    void connectByHand(SimProcessor &sim)
+    {
+        window->setProperty("manualMode", true);
+        type("addressField", sim.address());
+        click("connectButton");
+        QTRY_VERIFY(client()->isConnected());
+        QTRY_COMPARE(sim.state().value("sockets").toInt(), 1);
+        sim.command("clear_log");
     }
 
     ProcessorClient *client() { return qobject_cast<ProcessorClient *>(bridge->processor()); }

@@ -40,16 +40,6 @@ double dbu(double volts)
     return 20 * std::log10(volts / 0.775);
 }
 
-QList<QJsonObject> writes(SimProcessor &sim)
-{
-    QList<QJsonObject> result;
-    for (const QJsonObject &body : sim.bodies()) {
-        if (!body.contains("CURSOR") && !body.contains("DEVICEINFO") && !body.contains("login"))
-            result << body;
-    }
-    return result;
-}
-
 bool isCurveBlue(QColor c)
 {
     return std::abs(c.red() - 0x4A) + std::abs(c.green() - 0x8E) + std::abs(c.blue() - 0xFF) < 90;
@@ -63,16 +53,6 @@ class ProcessorPagesTest : public QObject
 
     std::unique_ptr<PanelHarness> panel_;
     std::unique_ptr<SimProcessor> sim_;
-
-    void connectByHand()
-    {
-        panel_->window->setProperty("manualMode", true);
-        panel_->type("addressField", sim_->address());
-        panel_->click("connectButton");
-        QTRY_VERIFY(panel_->client()->isConnected());
-        QTRY_COMPARE(sim_->state().value("sockets").toInt(), 1);
-        sim_->command("clear_log");
-    }
 
     void typeName(const QString &name)
     {
@@ -161,7 +141,7 @@ private slots:
                       {{"slots",
                         QJsonObject{{"0", "默认"}, {"1", "出厂"}, {"2", "Main"}, {"5", "Sub"}}}});
         sim_->command("device", {{"running_name", "Sub"}});
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->click("presetButton");
         QCOMPARE(panel_->text("presetRow0/rowNumber"), QString("01"));
         QCOMPARE(panel_->text("presetRow0/rowName"), QString("Main"));
@@ -210,7 +190,7 @@ private slots:
     {
         sim_->command("slots",
                       {{"slots", QJsonObject{{"0", "默认"}, {"1", "出厂"}, {"2", "Main"}}}});
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->click("presetButton");
         panel_->click("presetRow0");
         panel_->click("presetPage/exportButton");
@@ -247,7 +227,7 @@ private slots:
     void chartPixels()
     {
         seedOutputOne();
-        connectByHand();
+        panel_->connectByHand(*sim_);
         openEq();
         QTest::qWait(100);
         const QImage shot = panel_->shot();
@@ -276,7 +256,7 @@ private slots:
     void bandDrag()
     {
         seedOutputOne();
-        connectByHand();
+        panel_->connectByHand(*sim_);
         openEq();
         const QPoint from = chartPoint(1000, 9).toPoint();
         QSignalSpy merges(panel_->client(), &ProcessorClient::channelsChanged);
@@ -322,10 +302,10 @@ private slots:
         QFETCH(QString, key);
         QFETCH(double, sent);
         seedOutputOne();
-        connectByHand();
+        panel_->connectByHand(*sim_);
         openEq();
         panel_->type(field, typed);
-        const QList<QJsonObject> sentWrites = writes(*sim_);
+        const QList<QJsonObject> sentWrites = snt::test::writes(*sim_);
         if (key.isEmpty()) {
             QVERIFY(sentWrites.isEmpty());
             QCOMPARE(panel_->item(field)->property("shown").toString(), QString("1000"));
@@ -340,17 +320,17 @@ private slots:
     void copyPasteAndReset()
     {
         seedOutputOne();
-        connectByHand();
+        panel_->connectByHand(*sim_);
         openEq();
         panel_->click("eqPage/pasteButton");
         QTest::qWait(150);
-        QVERIFY(writes(*sim_).isEmpty());
+        QVERIFY(snt::test::writes(*sim_).isEmpty());
         panel_->click("eqPage/copyButton");
         QTRY_COMPARE(panel_->toast(), QString("已复制"));
         panel_->click("channelButtons/in0");
         panel_->click("eqPage/pasteButton");
         QTRY_COMPARE(panel_->toast(), QString("已粘贴"));
-        QCOMPARE(writes(*sim_).size(), 17);
+        QCOMPARE(snt::test::writes(*sim_).size(), 17);
         const QJsonObject view = channels();
         const QJsonObject input = view.value("inputs").toArray().at(0).toObject();
         const QJsonObject output = view.value("outputs").toArray().at(0).toObject();
@@ -388,14 +368,14 @@ private slots:
         QFETCH(double, gain);
         QFETCH(int, attack);
         QFETCH(int, release);
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->click("dynamicsTab");
         if (byGain)
             panel_->click("byGain");
         panel_->type("lowCutField/entry", lowCut);
         panel_->click("calculateButton");
         QCOMPARE(panel_->toast(), QString("已写进设备。"));
-        const QJsonObject body = writes(*sim_).last();
+        const QJsonObject body = snt::test::writes(*sim_).last();
         const double rms = std::sqrt(400.0 * 8), peak = std::sqrt(4 * 400.0 * 8);
         QVERIFY(std::abs(body.value("COMPthrd4").toDouble() - dbu(rms / gain)) < 1e-9);
         QVERIFY(std::abs(body.value("LIMITERthrd0").toDouble() - dbu(peak / gain)) < 1e-9);
@@ -432,10 +412,10 @@ private slots:
                  QString("32"));
         QVERIFY(std::isfinite(panel_->item("dynPage")->property("compThrd").toDouble()));
 
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->click("dynPage/out2");
         panel_->click("compSwitch");
-        const QJsonObject body = writes(*sim_).last();
+        const QJsonObject body = snt::test::writes(*sim_).last();
         QCOMPARE(body.value("BYPASSbypass14").toInt(), 0);
         QCOMPARE(body.value("BYPASSbypass22").toInt(), 1);
         QCOMPARE(body.size(), 9);

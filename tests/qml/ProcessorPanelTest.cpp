@@ -15,15 +15,16 @@ using snt::test::SimProcessor;
 
 namespace {
 
-// The write requests (not the reads or commands of the connection) the simulator received.
-QList<QJsonObject> writes(SimProcessor &sim)
+// A result with `bands` on a flat level, as the delivery screen holds it.
+snt::eq::Scheme flatScheme(const QList<snt::eq::SchemeBand> &bands)
 {
-    QList<QJsonObject> result;
-    for (const QJsonObject &body : sim.bodies()) {
-        if (!body.contains("CURSOR") && !body.contains("DEVICEINFO") && !body.contains("login"))
-            result << body;
-    }
-    return result;
+    snt::eq::Scheme scheme;
+    scheme.name = "平直";
+    scheme.freq = snt::eq::standardGrid();
+    scheme.measuredRaw = QList<float>(scheme.freq.size(), 0.0f);
+    scheme.measured = scheme.target = scheme.measuredRaw;
+    scheme.bands = bands;
+    return scheme;
 }
 
 } // namespace
@@ -34,17 +35,6 @@ class ProcessorPanelTest : public QObject
 
     std::unique_ptr<PanelHarness> panel_;
     std::unique_ptr<SimProcessor> sim_;
-
-    // Manual mode, the simulator's address typed in, "连接" pressed.
-    void connectByHand()
-    {
-        panel_->window->setProperty("manualMode", true);
-        panel_->type("addressField", sim_->address());
-        panel_->click("connectButton");
-        QTRY_VERIFY(panel_->client()->isConnected());
-        QTRY_COMPARE(sim_->state().value("sockets").toInt(), 1);
-        sim_->command("clear_log");
-    }
 
     // The delivery screen with `scheme` as the chosen result.
     void useScheme(const snt::eq::Scheme &scheme)
@@ -111,7 +101,7 @@ private slots:
     // "断开" nothing is retried.
     void relinkAfterLostLink()
     {
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->bridge->clearToast();
         sim_->set({{"silent", true}});
         sim_->fault("DEVICEINFO", "status", {{"status", 503}, {"times", 2}});
@@ -197,12 +187,13 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QJsonObject, sent);
         sim_->seed({{"DELAYtime16", 5}, {"GAINgain16", 0}});
-        connectByHand();
+        panel_->connectByHand(*sim_);
         if (control.endsWith("Field"))
             panel_->type(control, typed);
         else
             panel_->click(control);
-        QCOMPARE(writes(*sim_), sent.isEmpty() ? QList<QJsonObject>{} : QList<QJsonObject>{sent});
+        QCOMPARE(snt::test::writes(*sim_),
+                 sent.isEmpty() ? QList<QJsonObject>{} : QList<QJsonObject>{sent});
         if (control == "in0/delayField" && sent.isEmpty())
             QCOMPARE(panel_->item("in0/delayField")->property("shown").toString(), QString("5.00"));
     }
@@ -211,24 +202,24 @@ private slots:
     // above the knob steps 0.1 dB up. Both go out on the live path.
     void faderDragAndClick()
     {
-        connectByHand();
+        panel_->connectByHand(*sim_);
         QQuickItem *knob = panel_->item("out2/knob");
         panel_->drag(panel_->centre(knob) + QPoint(0, 3), {0, 93});
-        QTRY_COMPARE(writes(*sim_).last().value("GAINgain30").toDouble(), -27.5);
+        QTRY_COMPARE(snt::test::writes(*sim_).last().value("GAINgain30").toDouble(), -27.5);
         QCOMPARE(panel_->item("out2/gainField")->property("shown").toString(), QString("-27.5"));
 
         sim_->command("clear_log");
         QTest::mouseClick(panel_->window, Qt::LeftButton, {},
                           panel_->scenePoint(panel_->item("out2/fader"), {13, 5}));
-        QTRY_COMPARE(writes(*sim_).size(), 1);
-        QCOMPARE(writes(*sim_).first().value("GAINgain30").toDouble(), -27.4);
+        QTRY_COMPARE(snt::test::writes(*sim_).size(), 1);
+        QCOMPARE(snt::test::writes(*sim_).first().value("GAINgain30").toDouble(), -27.4);
     }
 
     // A write the processor refuses is shown as a panel note and the strip shows the client's
     // state again; offline the controls send nothing and the route dots ask for a connection.
     void refusedAndOfflineWrites()
     {
-        connectByHand();
+        panel_->connectByHand(*sim_);
         sim_->fault("write", "status", {{"status", 500}});
         panel_->click("out4/muteButton");
         QVERIFY(panel_->text("panelNote").startsWith("没写进去："));
@@ -246,7 +237,7 @@ private slots:
     // Pushed levels fill the meters: an output at -6 dB to 90 %.
     void metersFromPushedLevels()
     {
-        connectByHand();
+        panel_->connectByHand(*sim_);
         sim_->push({{"data", QJsonObject{{"VUvu30", -6}, {"VUvu17", -6}}}});
         QQuickItem *fill = panel_->item("out2/meterFill");
         QTRY_COMPARE(fill->height(), 92 * 0.9);
@@ -256,13 +247,7 @@ private slots:
     // Online the result's EQ is written into the channel; offline the strip shows it as a demo.
     void uploadOnlineAndDemoOffline()
     {
-        snt::eq::Scheme scheme;
-        scheme.name = "平直";
-        scheme.freq = snt::eq::standardGrid();
-        scheme.measuredRaw = QList<float>(scheme.freq.size(), 0.0f);
-        scheme.measured = scheme.target = scheme.measuredRaw;
-        scheme.bands = {{1000, 6, 1, true}, {250, -4, 2, true}};
-        useScheme(scheme);
+        useScheme(flatScheme({{1000, 6, 1, true}, {250, -4, 2, true}}));
         panel_->click("out0/uploadButton");
         QCOMPARE(panel_->text("panelNote"),
                  QString("处理器不在线 · 本地演示模式，EQ 已显示在缩略窗"));
@@ -277,11 +262,11 @@ private slots:
                          == QColor("#FFC53D");
         QVERIFY(amber > 20);
 
-        connectByHand();
+        panel_->connectByHand(*sim_);
         panel_->click("out0/uploadButton");
         QCOMPARE(panel_->text("panelNote"), QString("EQ 已写进 OUT 1。"));
         QVERIFY(!panel_->prop("demoPeq").toMap().contains("o0"));
-        const QJsonObject body = writes(*sim_).last();
+        const QJsonObject body = snt::test::writes(*sim_).last();
         QCOMPARE(body.value("PEQfreq140").toDouble(), 1000.0);
         QCOMPARE(body.value("PEQgain141").toDouble(), -4.0);
     }
@@ -300,12 +285,7 @@ private slots:
                      QString("请先测量音响并计算结果，再到这里生成。"));
         QCOMPARE(panel_->prop("exportNoteWarning").toBool(), true);
 
-        snt::eq::Scheme scheme;
-        scheme.freq = snt::eq::standardGrid();
-        scheme.measuredRaw = QList<float>(scheme.freq.size(), 0.0f);
-        scheme.measured = scheme.target = scheme.measuredRaw;
-        scheme.bands = {{1000, 6, 1, true}};
-        useScheme(scheme);
+        useScheme(flatScheme({{1000, 6, 1, true}}));
         panel_->click("guidePage/exportButton");
         QTRY_COMPARE(panel_->prop("exportNoteText").toString(),
                      QString("预设已生成到桌面。去 NST 右键，选 Load Output Channel Settings。"));
