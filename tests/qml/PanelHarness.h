@@ -196,4 +196,14 @@ private:
     }
 };
 
+// A fresh simulated processor and panel for one test function.
+inline bool startPanel(std::unique_ptr<SimProcessor> &sim, std::unique_ptr<PanelHarness> &panel)
+{
+    sim = std::make_unique<SimProcessor>();
+    if (!sim->start())
+        return false;
+    panel = std::make_unique<PanelHarness>();
+    return panel->show();
+}
+
 } // namespace snt::test

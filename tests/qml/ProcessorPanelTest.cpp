@@ -45,13 +45,7 @@ class ProcessorPanelTest : public QObject
     }
 
 private slots:
-    void init()
-    {
-        sim_ = std::make_unique<SimProcessor>();
-        QVERIFY(sim_->start());
-        panel_ = std::make_unique<PanelHarness>();
-        QVERIFY(panel_->show());
-    }
+    void init() { QVERIFY(snt::test::startPanel(sim_, panel_)); }
     void cleanup()
     {
         panel_.reset();
