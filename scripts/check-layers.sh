@@ -28,8 +28,9 @@ declare -A below=(
   [app/store/]="common/ eq/Records.h"
   [processor/]="common/ app/store/"
   [ui/]="common/"
-  [app/]="common/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/ audio/backends/
-          audio/phone/ audio/aes67/ app/store/ processor/"
+  [icons/tools/]=""
+  [app/]="common/ platform/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/
+          audio/backends/ audio/phone/ audio/aes67/ app/store/ processor/"
 )
 # Folders whose files are not part of a library: they may include anything.
 unchecked='^(tests|bench|tools)/'
