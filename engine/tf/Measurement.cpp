@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -306,9 +307,8 @@ void Measurement::activate()
     inputs_.discardPairs();
     analyser_.forgetLosses();
     loopbackAligned_ = false;
-    captureAnchor_.reset();
-    renderAnchor_.reset();
-    pairsAtOpen_ = inputs_.pairsTaken();
+    pairingOff_.reset();
+    startPairingWindow();
     active_ = true;
     inputs_.open();
     if (!phone)
@@ -442,7 +442,7 @@ float Measurement::nextLoopbackReference()
 
 void Measurement::alignLoopback()
 {
-    if (loopbackAligned_ || phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
+    if (phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
         return;
     // A sound server may hold both streams back for a while at their start: the pairing waits
     // until they have run for a second. A block handed on late looks captured late, and a
@@ -453,22 +453,53 @@ void Measurement::alignLoopback()
                  double(inputRate_) * loopbackSamplesPerInputSample());
     const std::optional<StreamAnchor> &capture = captureAnchor_;
     const std::optional<StreamAnchor> &render = renderAnchor_;
-    if (!capture || !render || inputs_.pairsTaken() < pairsAtOpen_ + inputRate_)
+    if (!capture || !render || inputs_.pairsTaken() < windowStart_ + inputRate_)
         return;
     // Pair each input sample with the loopback sample that left the output when it was
     // captured: a sample is looped back when it is rendered, which is the output's whole latency
     // before it is heard, and the two streams did not start at the same moment.
-    loopbackAligned_ = true;
     const double loopbackRate = double(inputRate_) * loopbackSamplesPerInputSample();
     const double wanted = loopbackPositionFor(inputs_.pairsTaken(), *capture, inputRate_, *render,
                                               loopbackRate);
     const double front
             = double(inputs_.loopbackTaken()) - double(loopback_.size()) + loopback_.phase();
+    const int64_t latency = render->latencyFrames;
+    startPairingWindow();
+    if (loopbackAligned_ && !pairingMovedTwice(wanted - front, loopbackRate))
+        return;
     loopback_.shift(wanted - front);
     // What was averaged before belongs to the old pairing.
     analyser_.restartAfterLoss();
-    sntInfo(tag) << "loopback paired with the recording: output latency" << render->latencyFrames
-                 << "frames, reference moved by" << std::lround(front - wanted) << "samples";
+    if (loopbackAligned_)
+        sntWarning(tag) << "loopback re-paired: the streams' timing moved the reference by"
+                        << std::lround((front - wanted) * 1000.0 / loopbackRate) << "ms";
+    else
+        sntInfo(tag) << "loopback paired with the recording: output latency" << latency
+                     << "frames, reference moved by" << std::lround(front - wanted) << "samples";
+    loopbackAligned_ = true;
+}
+
+void Measurement::startPairingWindow()
+{
+    captureAnchor_.reset();
+    renderAnchor_.reset();
+    windowStart_ = inputs_.pairsTaken();
+}
+
+bool Measurement::pairingMovedTwice(double moved, double loopbackRate)
+{
+    // The timing a sound server reports wanders by a few milliseconds on a busy machine, and a
+    // whole second of blocks can be seen at a bad moment (a stream refilled after it ran dry, a
+    // device delay seen before the output fell behind): the pairing moves only when two seconds
+    // in a row agree that it is off, and by as much.
+    const double tolerance = pairingToleranceSeconds * loopbackRate;
+    const std::optional<double> previous = std::exchange(pairingOff_, std::nullopt);
+    if (std::abs(moved) <= tolerance)
+        return false;
+    if (previous && std::abs(moved - *previous) <= tolerance)
+        return true;
+    pairingOff_ = moved;
+    return false;
 }
 
 void Measurement::keepEarliest(std::optional<StreamAnchor> &kept,
@@ -497,6 +528,10 @@ void Measurement::restartAfterLoss(int64_t frames)
     if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0)
         loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
     analyser_.restartAfterLoss();
+    // The blocks before the gap tell nothing of the pairing after it; after a gap of unknown
+    // length the pairing is unknown too, and the next second decides it afresh.
+    startPairingWindow();
+    loopbackAligned_ = loopbackAligned_ && frames >= 0;
     ++losses_.count;
     losses_.frames += std::max<int64_t>(frames, 0);
     losses_.unknown = losses_.unknown || frames < 0;

@@ -176,8 +176,12 @@ private:
     void buildCalibrationLut();
     void logCalibrationTable() const;
     void clearLoopback();
-    // Once per run, as soon as both streams could tell when they met the outside world.
+    // Every second of pairs, once both streams could tell when they met the outside world:
+    // pairs the loopback with the recording the first time, and again whenever it drifted away.
     void alignLoopback();
+    void startPairingWindow();
+    // Whether the pairing is `moved` loopback samples off, as the second before also found.
+    bool pairingMovedTwice(double moved, double loopbackRate);
     static void keepEarliest(std::optional<StreamAnchor> &kept,
                              const std::optional<StreamAnchor> &latest, double latencySign,
                              double rate);
@@ -210,8 +214,11 @@ private:
 
     MeasurementInputs inputs_;
     bool loopbackAligned_ = false;
-    uint64_t pairsAtOpen_ = 0;
-    // The best of each side seen before the pairing.
+    // Pairing moves smaller than this are the reported timing's own wander.
+    static constexpr double pairingToleranceSeconds = 0.01;
+    uint64_t windowStart_ = 0; // the pair the current second of sightings began at
+    std::optional<double> pairingOff_; // how far off the last second found the pairing
+    // The best of each side seen in the current second.
     std::optional<StreamAnchor> captureAnchor_;
     std::optional<StreamAnchor> renderAnchor_;
     // Losses met by the current take, for its one log line.

@@ -2,6 +2,7 @@
 #include "SignalTools.h"
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
+#include "audio/StreamTiming.h"
 #include "audio/phone/AudioStreamServer.h"
 #include "audio/wasapi/WasapiPlugin.h"
 #include "engine/tf/LoopbackQueue.h"
@@ -542,6 +543,47 @@ private slots:
             QCOMPARE(m->estimatedDelayMs(), 0.0f);
             m->resetAverage();
         }
+    }
+
+    // A sound server that falls behind on a busy machine holds the output back: from a moment on
+    // every sample leaves a quarter second later than before, and the render side says so in its
+    // latency. The pairing follows, and says so, instead of pairing the recording a quarter
+    // second away from its reference for the rest of the run; one block whose latency was seen
+    // before the output fell behind moves nothing.
+    void pairingFollowsTheOutputLatency()
+    {
+        constexpr std::size_t block = 480, stallAt = 150 * block, stall = 12000,
+                              total = 1000 * block, staleBlock = 407;
+        constexpr int64_t latency = 4800;
+        auto m = synthetic(4, 0, 1);
+        m->setReferenceChannel(-1);
+        const auto reference = whiteNoise(total, 0.3, 29);
+        const auto start = std::chrono::steady_clock::now();
+        const auto timeOf = [start](std::size_t frames) {
+            return start + std::chrono::nanoseconds(std::llround(double(frames) / rate * 1e9));
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("loopback re-paired: .* 250 ms"));
+        for (std::size_t at = 0; at < total; at += block) {
+            {
+                const bool held = at >= stallAt && at / block != staleBlock;
+                const audio::StreamTimingScope timing(latency + (held ? int64_t(stall) : 0),
+                                                      timeOf(at));
+                for (std::size_t n = at; n < at + block; ++n)
+                    m->writeLoopbackSample(float(reference[n]));
+            }
+            // Captured as it leaves: the stall is heard as silence, then as the samples held.
+            QList<float> d;
+            for (std::size_t p = at; p < at + block; ++p)
+                d.append(p < stallAt           ? float(reference[p])
+                         : p < stallAt + stall ? 0.0f
+                                               : float(reference[p - stall]));
+            const audio::StreamTimingScope timing(0, timeOf(at + latency));
+            m->writeData(d, QList<float>(block, 0.0f));
+            if (at / block % 8 == 7)
+                m->drainInputs();
+        }
+        m->updateEstimate();
+        QCOMPARE(m->estimatedDelayMs(), 0.0f);
     }
 
     // Moving averages keep their sums in double and add them up afresh: a loud tick (a bin
