@@ -32,6 +32,7 @@ declare -A below=(
           audio/phone/ audio/aes67/ app/store/ processor/"
   # Start-up reaches the bridge only by its QML names, so it needs no library above common/.
   [startup/]="common/"
+  [selftest/]="common/"
 )
 # Folders whose files are not part of a library: they may include anything.
 unchecked='^(tests|bench|tools)/'
