@@ -52,6 +52,15 @@ bool BridgeCalls::hasMethod(const char *method) const
     return findMethod(target_, method, -1).has_value();
 }
 
+QMetaMethod BridgeCalls::notifySignal(const char *property) const
+{
+    if (!hasProperty(property))
+        return {};
+    return target_->metaObject()
+            ->property(target_->metaObject()->indexOfProperty(property))
+            .notifySignal();
+}
+
 QVariant BridgeCalls::read(const char *property) const
 {
     if (!hasProperty(property)) {

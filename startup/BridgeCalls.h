@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaMethod>
 #include <QPointer>
 #include <QVariant>
 #include <QVariantList>
@@ -28,6 +29,9 @@ public:
     // (invalid for none), or invalid with a warning when there is no such member or an argument
     // does not convert.
     QVariant call(const char *method, const QVariantList &arguments = {}) const;
+
+    // The property's change signal; invalid when it has none.
+    QMetaMethod notifySignal(const char *property) const;
 
     // Whether the target has the property, or an invokable member of that name.
     bool hasProperty(const char *property) const;

@@ -5,12 +5,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QMetaMethod>
 #include <QSaveFile>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -21,7 +23,7 @@ namespace {
 
 const char *const tag = "[EqBatch]";
 constexpr int eventSliceMs = 20;
-constexpr int idleSleepMs = 5;
+constexpr int checkIntervalMs = 20;
 
 const char *const requiredProperties[]
         = {"computing", "schemes", "schemeBefore", "schemeAfter", "corners", "eqBands"};
@@ -74,6 +76,24 @@ QJsonObject schemeObject(const QVariantMap &entry, const QVariantMap &corners,
             {"lpfOrder", cornerOrder(corners.value("lpfSlopeDb"))},
             {"bands", bandArray},
     };
+}
+
+// One result as it stands in the indented result array: its own indented text, every line moved
+// in by one level. Each result is turned into text once, not again with every later curve.
+QByteArray arrayEntryText(const QJsonObject &result)
+{
+    const QByteArray text = QJsonDocument(result).toJson(QJsonDocument::Indented);
+    const QByteArray indent = "    ";
+    QByteArray entry;
+    entry.reserve(text.size() + indent.size() * text.count('\n'));
+    for (qsizetype start = 0, end; start < text.size(); start = end + 1) {
+        end = text.indexOf('\n', start);
+        entry += indent;
+        entry += QByteArrayView(text).sliced(start, end - start);
+        if (end + 1 < text.size())
+            entry += '\n';
+    }
+    return entry;
 }
 
 } // namespace
@@ -147,14 +167,14 @@ int EqBatch::run()
         const QJsonObject result = runCurve(curves[i].toObject(), curveFile);
         if (result.isEmpty())
             continue;
-        results_.append(result);
+        resultTexts_.append(arrayEntryText(result));
         QFile::remove(curveFile);
         saveResults();
     }
     // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
     if (folder.isValid())
         QDir().rmdir(folder.path());
-    qInfo().noquote() << "EQBATCH done" << results_.size() << "curves ->" << settings_.output;
+    qInfo().noquote() << "EQBATCH done" << resultTexts_.size() << "curves ->" << settings_.output;
     return 0;
 }
 
@@ -229,27 +249,41 @@ bool EqBatch::computing() const
     return bridge_.read("computing").toBool();
 }
 
-// Processes events in short slices while a computation runs; true once none runs, false when
-// the limit passed first.
+// Runs a local event loop while a computation runs, so its queued signals arrive; it ends as
+// soon as the bridge reports the change of `computing`, else at the next check. True once no
+// computation runs, false when the limit passed first.
 bool EqBatch::waitWhileComputing(qint64 limitMs) const
 {
+    if (!computing())
+        return true;
+    QEventLoop loop;
     QElapsedTimer waited;
     waited.start();
-    while (computing()) {
-        if (waited.elapsed() >= limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, eventSliceMs);
-        QThread::msleep(idleSleepMs);
-    }
-    return true;
+    const auto check = [this, &loop, &waited, limitMs] {
+        if (!computing() || waited.elapsed() >= limitMs)
+            loop.quit();
+    };
+    QTimer everySlice;
+    QObject::connect(&everySlice, &QTimer::timeout, &loop, check);
+    everySlice.start(checkIntervalMs);
+    QTimer onChange;
+    onChange.setSingleShot(true);
+    onChange.setInterval(0);
+    QObject::connect(&onChange, &QTimer::timeout, &loop, check);
+    const QMetaMethod changed = bridge_.notifySignal("computing");
+    if (changed.isValid())
+        QObject::connect(
+                bridge_.target(), changed, &onChange,
+                onChange.metaObject()->method(onChange.metaObject()->indexOfSlot("start()")));
+    loop.exec();
+    return !computing();
 }
 
 void EqBatch::saveResults() const
 {
     QSaveFile file(settings_.output);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)
-        || file.write(QJsonDocument(results_).toJson(QJsonDocument::Indented)) < 0
-        || !file.commit())
+        || file.write("[\n" + resultTexts_.join(",\n") + "\n]\n") < 0 || !file.commit())
         sntWarning(tag) << "cannot write" << settings_.output;
 }
 

@@ -2,7 +2,6 @@
 
 #include "startup/BridgeCalls.h"
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -11,8 +10,10 @@ namespace snt::startup {
 // The headless EQ batch: feeds the curves of a JSON file, one after another, through the
 // bridge's normal path (load a curve file, start the EQ computation, read the schemes the user
 // interface would show) and writes every curve's schemes and EQ bands to a JSON result file.
-// It runs on the GUI thread before any event loop exists, so it processes events itself while a
-// computation runs on its worker threads.
+// It runs on the GUI thread before the program's event loop exists, so it runs a local one while
+// a computation runs on its worker threads. A computation that outlives the time-out, or one the
+// bridge did not start, leaves its curve with no schemes (and a log line); the next curve waits
+// until no computation runs, so no curve is ever given another's schemes.
 //
 // Input: {"curves": [{"name", "path" (optional), "curve": [[Hz, dB], ...],
 // "coh" (optional): [[Hz, 0..1], ...]}, ...]}. Result: an array with one object per loaded curve,
@@ -49,7 +50,7 @@ private:
 
     BridgeCalls bridge_;
     Settings settings_;
-    QJsonArray results_;
+    QList<QByteArray> resultTexts_; // the results so far, as they stand in the result file
 };
 
 // The curve text the bridge loads for one input curve: a header line, then per point of "curve"

@@ -39,7 +39,9 @@ class CoreBridge : public QObject
 public:
     explicit CoreBridge(EqWorker::Compute compute = snt::eq::computeSchemes)
         : core(nullptr, std::move(compute))
-    { }
+    {
+        connect(&core, &AppCore::computeFinished, this, &CoreBridge::changed);
+    }
 
     Q_INVOKABLE bool loadCurveFile(const QString &path)
     {

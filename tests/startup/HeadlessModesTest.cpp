@@ -154,6 +154,11 @@ private slots:
                     QVERIFY(scheme["hpf"].toDouble() == 120.0 && scheme["hpfOrder"].toInt() == 2);
             }
         }
+        QFile written(output);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QCOMPARE(text, QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented));
+
         // "--scheme" 7 of 6: the last scheme, whose curves the bridge still shows.
         const QJsonObject last = readResult(output)[1].toObject();
         const QVariantMap curvesOfLast = bridge.schemeCurves(5);
