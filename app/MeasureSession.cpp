@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -61,6 +62,14 @@ const audio::DeviceInfo *findInputRow(const audio::DeviceList &devices, const QS
     return row == devices.cend() ? nullptr : &*row;
 }
 
+std::optional<audio::PhoneClientInfo> connectedPhone(const QString &id)
+{
+    for (const audio::PhoneClientInfo &phone : audio::AudioStreamServer::instance()->clients())
+        if (phone.id == id)
+            return phone;
+    return std::nullopt;
+}
+
 } // namespace
 
 MeasureSession::MeasureSession(QObject *parent)
@@ -88,11 +97,14 @@ bool MeasureSession::start(const QString &inputDeviceId, const QString &outputDe
         input = preferredInputDevice();
     if (input.isEmpty())
         input = client->defaultDevice(audio::Plugin::Input);
-    if (input.isEmpty() || !client->hasDevice(input))
+    // Phones are no backend's devices: the phone-audio server knows them.
+    const std::optional<audio::PhoneClientInfo> phone = connectedPhone(input);
+    if (input.isEmpty() || !(phone || client->hasDevice(input)))
         return false;
     inputDeviceId_ = input;
+    phoneInput_ = phone.has_value();
     chooseOutputDevice(outputDeviceId);
-    inputDeviceName_ = client->deviceName(inputDeviceId_);
+    inputDeviceName_ = phone ? phone->name : client->deviceName(inputDeviceId_);
     outputDeviceName_ = outputDeviceId_.isEmpty() ? QString() : client->deviceName(outputDeviceId_);
 
     dataChannel_ = dataChannel;
@@ -127,10 +139,10 @@ void MeasureSession::buildGenerator()
     generator_ = new Generator(audio::Client::instance(), audio::aes67::Sender::instance(), this);
     generator_->setStartFrequency(sweepStartHz);
     generator_->setEndFrequency(sweepEndHz);
-    generator_->setDuration(sweepSeconds);
+    generator_->setDuration(phoneInput_ ? phoneSweepSeconds : sweepSeconds);
     generator_->setGain(generatorLevel_);
 
-    const int type = generatorTypeForSignal(QSettings().value("measure/signalType", 2).toInt());
+    const int type = generatorType();
     generator_->setType(type);
     if (type == audioFileType)
         generator_->setAudioFilePath(QCoreApplication::applicationDirPath()
@@ -138,6 +150,14 @@ void MeasureSession::buildGenerator()
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
+}
+
+int MeasureSession::generatorType() const
+{
+    // A phone is measured a sweep period at a time: noise or music could not be found in it.
+    if (phoneInput_)
+        return sineSweepType;
+    return generatorTypeForSignal(QSettings().value("measure/signalType", 2).toInt());
 }
 
 void MeasureSession::buildMeasurement()

@@ -25,6 +25,10 @@ class MeasureSession : public QObject
 public:
     // The sine sweep's length, in seconds.
     static constexpr float sweepSeconds = 10.0f;
+    // With a phone as the microphone the session always plays a sweep, and a shorter one: the
+    // phone's samples are measured a whole period at a time out of the phone's ring, and a read
+    // that holds a period and a quarter of a longer sweep no longer fits in what the ring keeps.
+    static constexpr float phoneSweepSeconds = 7.0f;
     // The highest microphone channel the settings can choose.
     static constexpr int highestDataChannel = 31;
     // Levels and peaks while nothing measures, and the sound level then.
@@ -35,8 +39,9 @@ public:
     ~MeasureSession() override;
 
     // Builds the generator and the measurement on the given devices (empty ids: the preferred
-    // input and its duplex or default output), both switched off. False, building nothing, when
-    // already built or when no usable input device is found. A reference channel of -2 takes
+    // input and its duplex or default output), both switched off. The input may be a sound card
+    // or a phone connected to the phone-audio server. False, building nothing, when already
+    // built or when no usable input device is found. A reference channel of -2 takes
     // the device's default reference; -1 is the generator's own samples.
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
@@ -71,6 +76,8 @@ public:
     int framesDone() const { return framesDone_; }
     double elapsedSeconds() const { return elapsedSeconds_; }
     unsigned sampleRate() const { return sampleRate_; }
+    // The input is a phone streaming its microphone.
+    bool phoneInput() const { return phoneInput_; }
     // The objects of the run while it is built, for the workflows that tune them; null otherwise.
     Generator *generator() const { return generator_; }
     Measurement *measurement() const { return measurement_; }
@@ -96,12 +103,14 @@ signals:
 private:
     void chooseOutputDevice(const QString &requested);
     void buildGenerator();
+    int generatorType() const;
     void buildMeasurement();
     void onReadyRead();
 
     Generator *generator_ = nullptr;
     Measurement *measurement_ = nullptr;
     audio::DeviceInfo::Id inputDeviceId_;
+    bool phoneInput_ = false;
     audio::DeviceInfo::Id outputDeviceId_;
     QString inputDeviceName_;
     QString outputDeviceName_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -67,11 +68,14 @@ inline int runBenchmarks(int argc, char **argv)
 }
 
 // The same for code that reads or writes the user's settings: the run gets a home of its own.
-inline int runBenchmarksInOwnHome(int argc, char **argv)
+// `prepare` runs once the application object exists (to name it, or to give it a sound card).
+inline int runBenchmarksInOwnHome(int argc, char **argv, const std::function<void()> &prepare = {})
 {
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
     qputenv("HOME", home.path().toLocal8Bit());
     qunsetenv("XDG_CONFIG_HOME");
     QCoreApplication app(argc, argv);
+    if (prepare)
+        prepare();
     return runBenchmarks(argc, argv);
 }

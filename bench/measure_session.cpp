@@ -49,15 +49,12 @@ BENCHMARK(BM_TickReadsTheSession)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    QCoreApplication app(argc, argv);
-    card = std::make_shared<snt::test::LoopbackCard>();
-    audio::Client::setPluginFactories({[] {
-        return card;
-    }});
-    const int result = runBenchmarks(argc, argv);
+    const int result = runBenchmarksInOwnHome(argc, argv, [] {
+        card = std::make_shared<snt::test::LoopbackCard>();
+        audio::Client::setPluginFactories({[] {
+            return card;
+        }});
+    });
     card.reset();
     return result;
 }

@@ -43,30 +43,40 @@ void Coherence::resizeRings()
     position_ %= depth_;
 }
 
-void Coherence::process(std::span<BinRecord> records, const FourierTransform &transform)
+void Coherence::advance()
 {
     if (++position_ >= depth_)
         position_ = 0;
+}
+
+void Coherence::process(std::span<BinRecord> records, const FourierTransform &transform)
+{
+    advance();
     const quint32 bins = quint32(std::min<std::size_t>({bins_, records.size(), transform.size()}));
     for (quint32 i = 0; i < bins; ++i) {
         const Complex r = transform.referenceBin(i);
         const Complex d = transform.dataBin(i);
-        const std::size_t row = std::size_t(i) * depth_;
-        // A non-finite entry would turn every sum over the ring into NaN for `depth` ticks.
-        referenceRing_[row + position_] = finiteOrZero(r.norm());
-        dataRing_[row + position_] = finiteOrZero(d.norm());
-        crossRing_[row + position_] = finiteOrZero(r.conj() * d);
-
-        double referenceSum = 0.0, dataSum = 0.0, crossRe = 0.0, crossIm = 0.0;
-        for (quint64 k = 0; k < depth_; ++k) {
-            referenceSum += referenceRing_[row + k];
-            dataSum += dataRing_[row + k];
-            crossRe += crossRing_[row + k].re;
-            crossIm += crossRing_[row + k].im;
-        }
-        const double x1 = dataSum * referenceSum;
-        const double x2 = crossRe * crossRe + crossIm * crossIm;
-        const double coherence = x1 > 0.0 && x2 > 0.0 ? std::sqrt(x2) / std::sqrt(x1) : 0.0;
-        records[i].coherence = float(std::clamp(coherence, 0.0, 1.0));
+        records[i].coherence = store(i, {r.norm(), d.norm(), r.conj() * d});
     }
+}
+
+float Coherence::store(quint32 i, const BandSums &entry)
+{
+    const std::size_t row = std::size_t(i) * depth_;
+    // A non-finite entry would turn every sum over the ring into NaN for `depth` ticks.
+    referenceRing_[row + position_] = finiteOrZero(entry.reference);
+    dataRing_[row + position_] = finiteOrZero(entry.data);
+    crossRing_[row + position_] = finiteOrZero(entry.cross);
+
+    double referenceSum = 0.0, dataSum = 0.0, crossRe = 0.0, crossIm = 0.0;
+    for (quint64 k = 0; k < depth_; ++k) {
+        referenceSum += referenceRing_[row + k];
+        dataSum += dataRing_[row + k];
+        crossRe += crossRing_[row + k].re;
+        crossIm += crossRing_[row + k].im;
+    }
+    const double x1 = dataSum * referenceSum;
+    const double x2 = crossRe * crossRe + crossIm * crossIm;
+    const double coherence = x1 > 0.0 && x2 > 0.0 ? std::sqrt(x2) / std::sqrt(x1) : 0.0;
+    return float(std::clamp(coherence, 0.0, 1.0));
 }

@@ -25,11 +25,32 @@ public:
     // One tick: stores the newest spectra and writes the coherence of each bin into its record.
     void process(std::span<BinRecord> records, const FourierTransform &transform);
 
+    // A bin's powers and cross power summed over a band of finer bins, in place of one bin of
+    // each spectrum.
+    struct BandSums
+    {
+        float reference = 0.0f; // Σ |R|²
+        float data = 0.0f; // Σ |D|²
+        Complex cross; // Σ conj(R)·D
+    };
+    // One tick from band sums, `sums(i)` giving bin i's.
+    template<typename Sums>
+    void process(std::span<BinRecord> records, Sums sums)
+    {
+        advance();
+        const auto bins = quint32(std::min<std::size_t>(bins_, records.size()));
+        for (quint32 i = 0; i < bins; ++i)
+            records[i].coherence = store(i, sums(i));
+    }
+
     quint64 depth() const { return depth_; }
     quint32 size() const { return bins_; }
 
 private:
     void resizeRings();
+    void advance();
+    // Stores bin i's newest entry and answers its coherence over the ring.
+    float store(quint32 i, const BandSums &entry);
 
     // Ring entry k of bin i is at [i·depth + k].
     Container::array<float> referenceRing_;

@@ -6,8 +6,11 @@
 #include "engine/dsp/Weighting.h"
 #include "engine/dsp/WindowFunction.h"
 #include "engine/tf/Finite.h"
+#include "engine/tf/PhoneServerSamples.h"
 #include "engine/tf/generator/GeneratorThread.h"
+#include "engine/tf/generator/PeriodicNoise.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -15,6 +18,7 @@
 namespace {
 
 const char *const tag = "[Measurement]";
+const char *const blockTag = "[TFBlock]";
 
 constexpr uint32_t fftSizes[Measurement::modeCount] = {1024, 2048, 4096, 8192, 16384, 32768, 65536};
 bool differs(float a, float b)
@@ -32,6 +36,12 @@ bool hasPoints(const std::shared_ptr<CalCurve> &curve)
     return curve && !curve->isEmpty();
 }
 
+std::vector<float> periodicNoise(int length, uint32_t seed, double rms)
+{
+    const QList<double> period = makePeriodicNoise(length, seed, rms);
+    return std::vector<float>(period.cbegin(), period.cend());
+}
+
 } // namespace
 
 uint32_t Measurement::fftSizeForMode(int mode)
@@ -46,6 +56,7 @@ Measurement::Measurement(std::shared_ptr<audio::Client> client, audio::AudioStre
     , inputMeter_(Weighting::Flat, Meter::Fast)
     , referenceMeter_(Weighting::Flat, Meter::Fast)
     , soundLevelMeter_(Weighting::A, Meter::Slow)
+    , blockPath_(&periodicNoise)
     , sources_(std::make_unique<MeasurementSources>(this, std::move(client), phones))
 {
     analyser_.setWindow(WindowFunction::Type(windowFunction_));
@@ -283,7 +294,10 @@ void Measurement::activate()
 
     if (phone) {
         setSampleRate(generator ? generator->sampleRate() : 48000);
-        setBlockStatus(1);
+        blockPath_.reset();
+        firstLoopbackMs_ = -1;
+        periodMeasured_ = false;
+        setBlockStatus(int(blockPath_.status()));
     } else {
         setBlockStatus(0);
         clearLoopback();
@@ -359,6 +373,12 @@ void Measurement::writeDiscontinuity(qint64 frames)
 
 void Measurement::writeLoopbackSample(float sample)
 {
+    // The phone path compares the phone's clock against when the generator began; one clock
+    // read per run, nothing that could wait.
+    if (firstLoopbackMs_.load(std::memory_order_relaxed) < 0) {
+        int64_t unset = -1;
+        firstLoopbackMs_.compare_exchange_strong(unset, QDateTime::currentMSecsSinceEpoch());
+    }
     inputs_.writeLoopback(sample);
 }
 
@@ -503,11 +523,56 @@ void Measurement::transform()
     if (!active_)
         return;
     drainInputs();
-    analyser_.analyse();
+    if (phoneMode_)
+        stepPhoneBlocks();
+    else
+        analyser_.analyse();
     publishLevels();
     emit readyRead();
     emit levelChanged();
     emit referenceLevelChanged();
+}
+
+void Measurement::stepPhoneBlocks()
+{
+    const PhoneServerSamples phone(*sources_->phones(), deviceId_);
+    const PhoneBlockPath::Settings settings{offset_, gain_, polarity_, analyser_.size()};
+    const PhoneBlockPath::Step step
+            = blockPath_.step(phone, generatorState(), settings, firstLoopbackMs_);
+    setSampleRate(step.generatorRate);
+    for (const PhoneBlockPath::LogLine &line : step.log) {
+        const QString text = QString::fromStdString(line.text);
+        if (line.warning)
+            sntWarning(blockTag) << deviceId_ << text;
+        else
+            sntInfo(blockTag) << deviceId_ << text;
+    }
+    if (step.measuredSamples > 0) {
+        analyser_.addPeriodPairs(uint64_t(step.measuredSamples));
+        periodMeasured_ = true;
+    }
+    // Until the next block the last one stands in for the transform's block, tick after tick.
+    if (periodMeasured_)
+        analyser_.analysePeriod(blockPath_.analysis());
+    setBlockStatus(int(blockPath_.status()));
+    if (step.runCompleted)
+        emit blockRunCompleted();
+    if (step.delayChanged)
+        emit estimatedChanged(blockPath_.delayMs());
+}
+
+PhoneBlockPath::Generator Measurement::generatorState() const
+{
+    const GeneratorThread *generator = sources_->generator();
+    if (!generator)
+        return {};
+    return {generator->enabled(),
+            generator->type(),
+            generator->sampleRate(),
+            float(generator->startFrequency()),
+            float(generator->endFrequency()),
+            generator->duration(),
+            generator->gain()};
 }
 
 void Measurement::publishLevels()
@@ -542,8 +607,9 @@ void Measurement::updateEstimate()
 
 float Measurement::estimatedDelayMs() const
 {
-    // A phone's samples never reach the delay finder through the live inputs.
+    // A phone's samples never reach the delay finder through the live inputs: its delay is the
+    // residual one of the blocks, which the alignment left.
     if (phoneMode_)
-        return 0.0f;
+        return blockPath_.delayMs();
     return float(double(analyser_.delayPairs()) * 1000.0 / double(inputRate_));
 }

@@ -8,6 +8,7 @@
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/MeasurementInputs.h"
 #include "engine/tf/MeasurementSources.h"
+#include "engine/tf/PhoneBlockPath.h"
 #include "engine/tf/TransferAnalyser.h"
 
 #include <QColor>
@@ -56,6 +57,7 @@ class Measurement : public QObject
     Q_PROPERTY(float level READ level NOTIFY levelChanged)
     Q_PROPERTY(float referenceLevel READ referenceLevel NOTIFY referenceLevelChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
+    Q_PROPERTY(int blockStatus READ blockStatus NOTIFY blockStatusChanged)
 
 public:
     // FFT sizes by `mode`.
@@ -124,6 +126,9 @@ public:
 
     // The delay between measurement and reference in ms, positive when the measurement lags.
     float estimatedDelayMs() const;
+    // With a phone as the input: its clock against the generator's in ppm, from the last block
+    // that lined up.
+    float phoneClockPpm() const { return blockPath_.lastPpm(); }
 
     // Takes what the audio threads handed over since the last call into the rings, the meters
     // and the delay finder; the tick and the delay estimate do this first.
@@ -182,6 +187,9 @@ private:
     // The loopback's rate over the input's; the input rate must not be 0.
     double loopbackSamplesPerInputSample() const;
     void restartAfterLoss(int64_t frames);
+    // The phone-capture block path's step of a tick; the records follow the last measured period.
+    void stepPhoneBlocks();
+    PhoneBlockPath::Generator generatorState() const;
     void reportLosses();
     void publishLevels();
 
@@ -231,6 +239,11 @@ private:
 
     bool phoneMode_ = false;
     int blockStatus_ = 0;
+    PhoneBlockPath blockPath_;
+    // When the generator's first sample of a run was played, in ms since the epoch; −1 until
+    // then. Written on the thread that reads the test signal.
+    std::atomic<int64_t> firstLoopbackMs_{-1};
+    bool periodMeasured_ = false; // the block path has measured a period this run
 
     QTimer *timer_ = nullptr;
     QString deviceId_;

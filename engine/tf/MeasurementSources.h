@@ -29,6 +29,8 @@ public:
 
     // A phone streams to the phone server under this device id.
     bool isPhone(const QString &deviceId) const;
+    // The phone server; null when the measurement reads no phones.
+    audio::AudioStreamServer *phones() const { return phones_; }
 
     AudioInput *audioInput() const { return audioInput_; }
     // Opens the front end on the device with the two channels; the rate its stream runs at, or 0.

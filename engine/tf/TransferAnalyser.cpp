@@ -176,13 +176,34 @@ bool TransferAnalyser::analyse()
     return analyseThisTick_;
 }
 
+TransferAverager::Calibration TransferAnalyser::calibration() const
+{
+    return {microphoneGains_.empty() ? nullptr : microphoneGains_.data(),
+            referenceGains_.empty() ? nullptr : referenceGains_.data()};
+}
+
 void TransferAnalyser::computeTransferFunction()
 {
-    const TransferAverager::Calibration calibration{
-            microphoneGains_.empty() ? nullptr : microphoneGains_.data(),
-            referenceGains_.empty() ? nullptr : referenceGains_.data()};
-    averager_.processBins(averageType_, transform_, calibration, records_.data());
+    averager_.processBins(averageType_, transform_, calibration(), records_.data());
     coherence_.process(records_, transform_);
+}
+
+bool TransferAnalyser::analysePeriod(const PeriodAnalysis &period)
+{
+    const std::vector<PeriodBin> &bins = period.bins();
+    if (bins.size() != this->bins() || period.impulseSize() != size_
+        || !averager_.readyFor(averageType_, size_))
+        return false;
+    averager_.beginTick(averageType_);
+    averager_.processPeriod(averageType_, bins, calibration(), records_.data());
+    // In the spectra's own sign convention, as the live path stores conj(R)·D.
+    coherence_.process(records_, [&bins](uint32_t i) {
+        const PeriodBin &bin = bins[i];
+        return Coherence::BandSums{bin.referencePower, bin.dataPower,
+                                   Complex(bin.cross.real(), -bin.cross.imag())};
+    });
+    averager_.processImpulse(averageType_, period, 1000.0f / float(sampleRate_), impulse_.data());
+    return true;
 }
 
 void TransferAnalyser::computeImpulse(void *context)

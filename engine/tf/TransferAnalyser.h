@@ -7,6 +7,7 @@
 #include "engine/dsp/FourierTransform.h"
 #include "engine/dsp/WindowFunction.h"
 #include "engine/tf/ImpulsePoint.h"
+#include "engine/tf/PeriodAnalysis.h"
 #include "engine/tf/TransferAverager.h"
 #include "engine/tf/WorkerThread.h"
 
@@ -61,6 +62,13 @@ public:
     // One tick. False when the records were left as they are (averages not ready yet, or the
     // block still reaches back past a gap); the impulse response is computed either way.
     bool analyse();
+    // A period measured whole (a phone's capture of the test signal, see PhoneBlockPath) stands
+    // for `pairs` pairs, as far as the cumulative average's count goes.
+    void addPeriodPairs(uint64_t pairs) { averager_.addFrames(pairs); }
+    // One tick over such a period's band sums and impulse response instead of the ring's
+    // block. False when the records were left as they are (averages not ready, or a period
+    // analysed for another transform size).
+    bool analysePeriod(const PeriodAnalysis &period);
     // The delay finder over the last 65536 pairs.
     void estimateDelay();
     // The lag found by the last estimate, positive when the measurement lags the reference.
@@ -73,6 +81,7 @@ private:
     FourierTransform::RingBlock lastPairs(uint32_t count, int64_t referenceBack) const;
     void writeBinFrequencies();
     void buildCalibrationGains();
+    TransferAverager::Calibration calibration() const;
     void computeTransferFunction();
     static void computeImpulse(void *context);
 

@@ -3,6 +3,7 @@
 #include "engine/dsp/Deconvolution.h"
 #include "engine/dsp/FourierTransform.h"
 #include "engine/tf/Finite.h"
+#include "engine/tf/PeriodAnalysis.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,39 +113,60 @@ void TransferAverager::beginTick(int averageType)
 void TransferAverager::processBins(int averageType, const FourierTransform &transform,
                                    const Calibration &calibration, BinRecord *records)
 {
-    switch (averageType) {
-    case None:
-        binLoop<None>(transform, calibration, records);
-        break;
-    case Smoothing:
-        binLoop<Smoothing>(transform, calibration, records);
-        break;
-    case Moving:
-        binLoop<Moving>(transform, calibration, records);
-        movingMagnitude_.advance();
-        movingAmplitude_.advance();
-        movingPhase_.advance();
-        break;
-    case Cumulative:
-        binLoop<Cumulative>(transform, calibration, records);
-        break;
-    default:
-        break;
-    }
-}
-
-template<int Type>
-void TransferAverager::binLoop(const FourierTransform &transform, const Calibration &calibration,
-                               BinRecord *records)
-{
-    for (uint32_t i = 0; i < bins_; ++i) {
+    processValues(averageType, calibration, records, [&transform](uint32_t i) {
         const Complex d = transform.dataBin(i);
         const Complex r = transform.referenceBin(i);
         BinValue value;
         value.amplitude = float(double(d.abs()) * std::numbers::sqrt2);
         const float referenceAmplitude = float(double(r.abs()) * std::numbers::sqrt2);
         value.phase = Complex::phaseDifference(r, d);
-        float ratio = value.amplitude / referenceAmplitude;
+        value.magnitude = value.amplitude / referenceAmplitude;
+        return value;
+    });
+}
+
+void TransferAverager::processPeriod(int averageType, const std::vector<PeriodBin> &period,
+                                     const Calibration &calibration, BinRecord *records)
+{
+    processValues(averageType, calibration, records, [&period](uint32_t i) {
+        const std::complex<float> h = period[i].transfer();
+        const Complex transfer(h.real(), h.imag());
+        return BinValue{transfer.abs(), period[i].amplitude(),
+                        Complex::phaseDifference(transfer, Complex(1.0f))};
+    });
+}
+
+template<typename Values>
+void TransferAverager::processValues(int averageType, const Calibration &calibration,
+                                     BinRecord *records, Values values)
+{
+    switch (averageType) {
+    case None:
+        binLoop<None>(values, calibration, records);
+        break;
+    case Smoothing:
+        binLoop<Smoothing>(values, calibration, records);
+        break;
+    case Moving:
+        binLoop<Moving>(values, calibration, records);
+        movingMagnitude_.advance();
+        movingAmplitude_.advance();
+        movingPhase_.advance();
+        break;
+    case Cumulative:
+        binLoop<Cumulative>(values, calibration, records);
+        break;
+    default:
+        break;
+    }
+}
+
+template<int Type, typename Values>
+void TransferAverager::binLoop(Values values, const Calibration &calibration, BinRecord *records)
+{
+    for (uint32_t i = 0; i < bins_; ++i) {
+        BinValue value = values(i);
+        float ratio = value.magnitude;
         if (!std::isfinite(ratio))
             ratio = 0.0f;
         if (calibration.microphone)
@@ -197,6 +219,19 @@ TransferAverager::BinValue TransferAverager::average(uint32_t i, BinValue &value
 
 void TransferAverager::processImpulse(int averageType, const Deconvolution &impulse,
                                       float msPerSample, ImpulsePoint *points)
+{
+    impulseLoop(averageType, impulse, msPerSample, points);
+}
+
+void TransferAverager::processImpulse(int averageType, const PeriodAnalysis &period,
+                                      float msPerSample, ImpulsePoint *points)
+{
+    impulseLoop(averageType, period, msPerSample, points);
+}
+
+template<typename Impulse>
+void TransferAverager::impulseLoop(int averageType, const Impulse &impulse, float msPerSample,
+                                   ImpulsePoint *points)
 {
     const auto run = [&](auto averageOf) {
         const uint32_t half = size_ / 2;

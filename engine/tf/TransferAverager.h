@@ -12,6 +12,8 @@
 
 class Deconvolution;
 class FourierTransform;
+class PeriodAnalysis;
+struct PeriodBin;
 
 // The per-bin half of the analysis tick: turns the two spectra of the main transform into
 // calibrated transfer-function values, averages them in one of four ways and writes them into
@@ -59,8 +61,14 @@ public:
     // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8).
     void processBins(int averageType, const FourierTransform &transform,
                      const Calibration &calibration, BinRecord *records);
+    // The same over the band sums of a whole measured period (a phone's capture of the test
+    // signal), one per record bin.
+    void processPeriod(int averageType, const std::vector<PeriodBin> &period,
+                       const Calibration &calibration, BinRecord *records);
     // One tick over the impulse response into `points` (ordered from lag −(N/2 − 1) to N/2).
     void processImpulse(int averageType, const Deconvolution &impulse, float msPerSample,
+                        ImpulsePoint *points);
+    void processImpulse(int averageType, const PeriodAnalysis &period, float msPerSample,
                         ImpulsePoint *points);
 
 private:
@@ -71,9 +79,15 @@ private:
         Complex phase;
     };
 
-    template<int Type>
-    void binLoop(const FourierTransform &transform, const Calibration &calibration,
-                 BinRecord *records);
+    // `values(i)` gives bin i's uncalibrated magnitude, amplitude and phase.
+    template<typename Values>
+    void processValues(int averageType, const Calibration &calibration, BinRecord *records,
+                       Values values);
+    template<int Type, typename Values>
+    void binLoop(Values values, const Calibration &calibration, BinRecord *records);
+    template<typename Impulse>
+    void impulseLoop(int averageType, const Impulse &impulse, float msPerSample,
+                     ImpulsePoint *points);
     // Averages one bin's values; the moving and cumulative types first clean `value` of NaN
     // and infinity, and the bin meter then gets the cleaned amplitude.
     template<int Type>

@@ -1,10 +1,12 @@
 #include "app/MeasureSession.h"
 #include "audio/Client.h"
+#include "audio/phone/AudioStreamServer.h"
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
 #include "tests/app/SessionCards.h"
 #include "tests/engine/SignalTools.h"
+#include "tests/support/PhoneEmulator.h"
 #include "tests/support/TestMain.h"
 
 #include <QSettings>
@@ -301,6 +303,46 @@ private slots:
         QCOMPARE(MeasureSession::preferredInputDevice(), QStringLiteral("line"));
         QSettings().setValue("audio/inputDevice", "USB Mic");
         QCOMPARE(MeasureSession::preferredInputDevice(), QStringLiteral("mic"));
+    }
+
+    // A phone as the microphone, whatever signal is saved: the session plays the sweep a phone's
+    // blocks can hold and measures what the phone emulator, on a clock 40 ppm fast, hears of it
+    // through a 6 dB peak at 1 kHz (at -12 dB against the sweep's level of -6 dB).
+    void phoneAsTheMicrophone()
+    {
+        audio::AudioStreamServer *server = audio::AudioStreamServer::instance();
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0, 0, 0));
+        const auto stopServer = qScopeGuard([server] { server->stop(); });
+        snt::test::PhoneEmulator phone(PHONE_EMULATOR_SCRIPT);
+        const QJsonObject peak{{"f0", 1000}, {"gain_db", 6}, {"q", 2}};
+        QVERIFY(phone.open(server->wsPort(), "phone-1"));
+        QVERIFY(phone.signal({{"kind", "sweep"},
+                              {"duration", MeasureSession::phoneSweepSeconds},
+                              {"offset", 6.0},
+                              {"amplitude", std::pow(10.0, -18.0 / 20.0)},
+                              {"ppm", 40.0},
+                              {"filter", peak}}));
+        QVERIFY(QTest::qWaitFor([server] { return server->hasClient("phone-1"); }));
+
+        QSettings().setValue("measure/signalType", 2);
+        MeasureSession session;
+        QVERIFY(session.start("phone-1", card->deviceId(), 0, -1, level, 0));
+        QVERIFY(session.phoneInput());
+        QCOMPARE(session.inputDeviceName(), QStringLiteral("Emulated phone"));
+        QCOMPARE(session.generator()->type(), 2);
+        QCOMPARE(session.generator()->generatorThread()->duration(),
+                 MeasureSession::phoneSweepSeconds);
+        session.resume();
+        QVERIFY(phone.stream(10.0, {}, 2.0) > 0);
+        QVERIFY(runFrames(session, 60));
+        QCOMPARE(session.measurement()->blockStatus(), 4);
+        const signaltest::Path heard{std::pow(10.0, -12.0 / 20.0), 0,
+                                     signaltest::Biquad::peaking(1000.0, 6.0, 2.0, rate)};
+        const Comparison c = compare(session, [&heard](double hz) {
+            return 20.0 * std::log10(std::abs(heard.response(2.0 * std::numbers::pi * hz / rate)));
+        });
+        QVERIFY2(c.withinHalfDb == c.bins && c.medianCoherence > 0.99, qPrintable(describe(c)));
+        session.stop();
     }
 
     void resultsWithoutAMeasurement()

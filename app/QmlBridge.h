@@ -1,0 +1,448 @@
+#pragma once
+
+#include "app/LevelWindow.h"
+#include "eq/Records.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <memory>
+
+class AppCore;
+class ProcessorClient;
+struct CurveFeedCache;
+struct DisplaySource;
+
+// The one object through which the QML interface reaches the program (the context property
+// `bridge`). It holds the application core and the processor client, keeps the state only the
+// screens need (current screen and its history, dialogs, toast, theme), reads and writes the
+// application settings, runs the measuring flows with their 33 ms tick and feeds the charts.
+// Every call arrives on the GUI thread. The members are spread over several source files, one
+// per area: QmlBridge.cpp (object, settings, theme, toast), QmlBridgeNavigation.cpp,
+// QmlBridgeAudioInput.cpp, QmlBridgeMeasuring.cpp, QmlBridgeCurves.cpp and QmlBridgeTuning.cpp
+// (what the measuring flow needs of the tuning workflows); further areas follow at the end.
+class QmlBridge : public QObject
+{
+    Q_OBJECT
+
+    // Object, settings and dialogs
+    Q_PROPERTY(QVariantMap theme READ theme NOTIFY themeChanged)
+    Q_PROPERTY(bool darkMode READ darkMode WRITE setDarkMode NOTIFY themeChanged)
+    Q_PROPERTY(QString projectName READ projectName WRITE setProjectName NOTIFY projectChanged)
+    Q_PROPERTY(QString roomType READ roomType NOTIFY projectChanged)
+    Q_PROPERTY(QString roomHeight READ roomHeight NOTIFY projectChanged)
+    Q_PROPERTY(QString programType READ programType NOTIFY projectChanged)
+    Q_PROPERTY(bool freshInstall READ freshInstall NOTIFY projectsChanged)
+    Q_PROPERTY(bool helpOn READ helpOn WRITE setHelpOn NOTIFY helpChanged)
+    Q_PROPERTY(int measureSignalType READ measureSignalType WRITE setMeasureSignalType NOTIFY
+                       measureSignalTypeChanged)
+    Q_PROPERTY(bool measureGuideHidden READ measureGuideHidden WRITE setMeasureGuideHidden NOTIFY
+                       measureGuideHiddenChanged)
+    Q_PROPERTY(bool subGuideHidden READ subGuideHidden WRITE setSubGuideHidden NOTIFY
+                       subGuideHiddenChanged)
+    Q_PROPERTY(bool pointGuideHidden READ pointGuideHidden WRITE setPointGuideHidden NOTIFY
+                       pointGuideHiddenChanged)
+    Q_PROPERTY(double measureSeconds READ measureSeconds WRITE setMeasureSeconds NOTIFY
+                       measureSettingsChanged)
+    Q_PROPERTY(double generatorGain READ generatorGain WRITE setGeneratorGain NOTIFY
+                       measureSettingsChanged)
+    Q_PROPERTY(
+            int smoothingBands READ smoothingBands WRITE setSmoothingBands NOTIFY smoothingChanged)
+    Q_PROPERTY(QString smoothingLabel READ smoothingLabel NOTIFY smoothingChanged)
+    Q_PROPERTY(QString toastText READ toastText NOTIFY toastTextChanged)
+    Q_PROPERTY(bool newProjectOpen READ newProjectOpen WRITE setNewProjectOpen NOTIFY
+                       newProjectOpenChanged)
+    Q_PROPERTY(bool micGuideOpen READ micGuideOpen WRITE setMicGuideOpen NOTIFY micGuideOpenChanged)
+    Q_PROPERTY(bool planDetailOpen READ planDetailOpen WRITE setPlanDetailOpen NOTIFY
+                       planDetailOpenChanged)
+    Q_PROPERTY(bool processorPanelOpen READ processorPanelOpen WRITE setProcessorPanelOpen NOTIFY
+                       processorPanelOpenChanged)
+    Q_PROPERTY(bool curveWindowOpen READ curveWindowOpen WRITE setCurveWindowOpen NOTIFY
+                       curveWindowOpenChanged)
+    Q_PROPERTY(bool fillMicGuideOpen READ fillMicGuideOpen WRITE setFillMicGuideOpen NOTIFY
+                       fillMicGuideOpenChanged)
+    Q_PROPERTY(int curveIndex READ curveIndex WRITE setCurveIndex NOTIFY curveIndexChanged)
+    Q_PROPERTY(QObject *processor READ processor CONSTANT)
+
+    // Navigation
+    Q_PROPERTY(QString screen READ screen NOTIFY screenChanged)
+
+    // Measuring flow
+    Q_PROPERTY(bool measuring READ measuring NOTIFY measuringChanged)
+    Q_PROPERTY(bool autoMeasuring READ autoMeasuring NOTIFY measuringChanged)
+    Q_PROPERTY(bool computing READ computing NOTIFY computingChanged)
+    Q_PROPERTY(QString computeLog READ computeLog NOTIFY computingChanged)
+    Q_PROPERTY(double computeProgress READ computeProgress NOTIFY computeProgressChanged)
+    Q_PROPERTY(double measureLevel READ measureLevel NOTIFY measureTick)
+    Q_PROPERTY(double referenceLevel READ referenceLevel NOTIFY measureTick)
+    Q_PROPERTY(double measurePeak READ measurePeak NOTIFY measureTick)
+    Q_PROPERTY(double referencePeak READ referencePeak NOTIFY measureTick)
+    Q_PROPERTY(double measureProgress READ measureProgress NOTIFY measureTick)
+    Q_PROPERTY(int measuredPointCount READ measuredPointCount NOTIFY measurePointsChanged)
+    Q_PROPERTY(int currentMeasurePoint READ measuredPointCount NOTIFY measurePointsChanged)
+    Q_PROPERTY(bool canCompute READ canCompute NOTIFY measurePointsChanged)
+    Q_PROPERTY(bool measureLevelReady READ measureLevelReady NOTIFY measureTick)
+    Q_PROPERTY(bool subLevelReady READ measureLevelReady NOTIFY measureTick)
+    Q_PROPERTY(double measureLevelGapDb READ measureLevelGapDb NOTIFY measureTick)
+    Q_PROPERTY(double subLevelDiffDb READ measureLevelGapDb NOTIFY measureTick)
+    Q_PROPERTY(bool subWaitingForLevel READ subWaitingForLevel NOTIFY measureTick)
+
+    // Chart feeds
+    Q_PROPERTY(QVariantList measuredCurve READ measuredCurve NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList measuringCurve READ measuredCurve NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList measuringCurveFlat READ measuringCurveFlat NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList measuringCoherence READ measuringCoherence NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList measuringCoherenceFlat READ measuringCoherenceFlat NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList latestMeasurementCurve READ latestMeasurementCurve NOTIFY curveChanged)
+    Q_PROPERTY(
+            QVariantList measurementHistoryCurves READ measurementHistoryCurves NOTIFY curveChanged)
+    Q_PROPERTY(QVariantList measurementPointCurves READ measurementPointCurves NOTIFY curveChanged)
+    Q_PROPERTY(
+            QVariantList averageMeasurementCurve READ averageMeasurementCurve NOTIFY curveChanged)
+    Q_PROPERTY(double measureCurveCenter READ measureCurveCenter NOTIFY curveChanged)
+
+    // Audio input settings
+    Q_PROPERTY(QStringList audioInputDevices READ audioInputDevices NOTIFY audioInputDevicesChanged)
+    Q_PROPERTY(QString selectedAudioDevice READ selectedAudioDevice WRITE setSelectedAudioDevice
+                       NOTIFY selectedAudioDeviceChanged)
+    Q_PROPERTY(QStringList audioInputChannels READ audioInputChannels NOTIFY audioChannelsChanged)
+    Q_PROPERTY(int audioDataChannel READ audioDataChannel WRITE setAudioDataChannel NOTIFY
+                       audioChannelsChanged)
+    Q_PROPERTY(int audioReferenceChannel READ audioReferenceChannel WRITE setAudioReferenceChannel
+                       NOTIFY audioChannelsChanged)
+    Q_PROPERTY(bool splCalibrated READ splCalibrated NOTIFY splCalibrationChanged)
+    Q_PROPERTY(QString splDeviceName READ splDeviceName NOTIFY splCalibrationChanged)
+    Q_PROPERTY(double splLevel READ splLevel NOTIFY measureTick)
+
+    // What the measuring flow shares with the tuning workflows
+    Q_PROPERTY(QVariantList targets READ targets NOTIFY targetsChanged)
+    Q_PROPERTY(int selectedTarget READ selectedTarget WRITE setSelectedTarget NOTIFY targetsChanged)
+    Q_PROPERTY(bool subPickingMain READ subPickingMain NOTIFY subPickingMainChanged)
+
+public:
+    explicit QmlBridge(QObject *parent = nullptr);
+    ~QmlBridge() override;
+
+    AppCore &core() { return *core_; }
+
+    // Object, settings and dialogs
+    QVariantMap theme() const;
+    bool darkMode() const { return darkMode_; }
+    void setDarkMode(bool dark);
+    QString projectName() const;
+    void setProjectName(const QString &name);
+    QString roomType() const;
+    QString roomHeight() const;
+    QString programType() const;
+    bool freshInstall() const;
+    bool helpOn() const;
+    void setHelpOn(bool on);
+    int measureSignalType() const;
+    void setMeasureSignalType(int type);
+    bool measureGuideHidden() const { return measureGuideHidden_; }
+    void setMeasureGuideHidden(bool hidden);
+    bool subGuideHidden() const { return subGuideHidden_; }
+    void setSubGuideHidden(bool hidden);
+    bool pointGuideHidden() const { return pointGuideHidden_; }
+    void setPointGuideHidden(bool hidden);
+    double measureSeconds() const;
+    void setMeasureSeconds(double seconds);
+    double generatorGain() const;
+    void setGeneratorGain(double db);
+    int smoothingBands() const { return smoothingBands_; }
+    void setSmoothingBands(int bands);
+    QString smoothingLabel() const;
+    QString toastText() const { return toastText_; }
+    bool newProjectOpen() const { return newProjectOpen_; }
+    void setNewProjectOpen(bool open);
+    bool micGuideOpen() const { return micGuideOpen_; }
+    void setMicGuideOpen(bool open);
+    bool planDetailOpen() const { return planDetailOpen_; }
+    void setPlanDetailOpen(bool open);
+    bool processorPanelOpen() const { return processorPanelOpen_; }
+    void setProcessorPanelOpen(bool open);
+    bool curveWindowOpen() const { return curveWindowOpen_; }
+    void setCurveWindowOpen(bool open);
+    bool fillMicGuideOpen() const { return fillMicGuideOpen_; }
+    void setFillMicGuideOpen(bool open);
+    int curveIndex() const { return curveIndex_; }
+    void setCurveIndex(int index);
+    QObject *processor() const;
+
+    Q_INVOKABLE void toast(const QString &text);
+    Q_INVOKABLE void clearToast();
+    Q_INVOKABLE void saveWindowState(const QString &key, double x, double y, double w, double h);
+    Q_INVOKABLE QVariantMap windowState(const QString &key) const;
+
+    // Navigation
+    QString screen() const { return screen_; }
+    Q_INVOKABLE void go(const QString &name);
+    Q_INVOKABLE void back();
+    Q_INVOKABLE void home();
+    QStringList history() const { return history_; }
+
+    // Measuring flow
+    bool measuring() const { return measuring_; }
+    bool autoMeasuring() const { return measuring_ && armed_; }
+    bool computing() const;
+    QString computeLog() const;
+    double computeProgress() const;
+    double measureLevel() const { return measureLevel_; }
+    double referenceLevel() const { return referenceLevel_; }
+    double measurePeak() const { return measurePeak_; }
+    double referencePeak() const { return referencePeak_; }
+    double measureProgress() const { return measureProgress_; }
+    int measuredPointCount() const { return int(points_.size()); }
+    bool canCompute() const { return points_.size() >= 3; }
+    bool measureLevelReady() const { return levelWindow_.ready(); }
+    double measureLevelGapDb() const { return levelWindow_.gapDb(); }
+    bool subWaitingForLevel() const { return subWaitingForLevel_; }
+    bool lineArrayMode() const { return lineArray_; }
+
+    Q_INVOKABLE void startMeasure();
+    Q_INVOKABLE void stopMeasure();
+    Q_INVOKABLE void measurePrimaryAction();
+    Q_INVOKABLE void levelCalibrate();
+    Q_INVOKABLE void arrayPrimaryAction();
+    Q_INVOKABLE void arrayStop();
+    Q_INVOKABLE void discardMeasurement();
+    Q_INVOKABLE void stopAnyAction();
+    Q_INVOKABLE void beginMeasurement();
+    Q_INVOKABLE void beginArrayMeasurement();
+    Q_INVOKABLE void startMeasureFlow();
+    Q_INVOKABLE void nextMeasurement();
+    Q_INVOKABLE void computeNow();
+    Q_INVOKABLE void startCompute();
+    Q_INVOKABLE QVariantMap coherenceQuality() const;
+
+    // Chart feeds
+    QVariantList measuredCurve() const;
+    QVariantList measuringCurveFlat() const;
+    QVariantList measuringCoherence() const;
+    QVariantList measuringCoherenceFlat() const;
+    QVariantList latestMeasurementCurve() const;
+    QVariantList measurementHistoryCurves() const;
+    QVariantList measurementPointCurves() const;
+    QVariantList averageMeasurementCurve() const;
+    double measureCurveCenter() const;
+
+    // Audio input settings
+    QStringList audioInputDevices() const;
+    QString selectedAudioDevice() const;
+    void setSelectedAudioDevice(const QString &name);
+    QStringList audioInputChannels() const;
+    int audioDataChannel() const;
+    void setAudioDataChannel(int channel);
+    int audioReferenceChannel() const;
+    void setAudioReferenceChannel(int channel);
+    bool splCalibrated() const { return splCalibrated_; }
+    QString splDeviceName() const { return splDeviceName_; }
+    double splLevel() const;
+    Q_INVOKABLE void refreshAudioDevices();
+
+    // What the measuring flow shares with the tuning workflows
+    QVariantList targets() const { return targets_; }
+    int selectedTarget() const;
+    void setSelectedTarget(int index);
+    bool subPickingMain() const { return subPickingMain_; }
+    static int subStageIndex(const QString &name);
+
+public slots:
+    // One poll of the running measurement; the tick timer calls it every 33 ms.
+    void onMeasureTick();
+
+signals:
+    void themeChanged();
+    void projectChanged();
+    void projectsChanged();
+    void helpChanged();
+    void measureSignalTypeChanged();
+    void measureGuideHiddenChanged();
+    void subGuideHiddenChanged();
+    void pointGuideHiddenChanged();
+    void measureSettingsChanged();
+    void smoothingChanged();
+    void toastTextChanged();
+    void newProjectOpenChanged();
+    void micGuideOpenChanged();
+    void planDetailOpenChanged();
+    void processorPanelOpenChanged();
+    void curveWindowOpenChanged();
+    void fillMicGuideOpenChanged();
+    void curveIndexChanged();
+    void screenChanged();
+    void measuringChanged();
+    void computingChanged();
+    void computeProgressChanged();
+    void measureTick();
+    void measurePointsChanged();
+    void curveChanged();
+    void schemesChanged();
+    void curvePacksChanged();
+    void subChanged();
+    void subPickingMainChanged();
+    void targetsChanged();
+    void audioInputDevicesChanged();
+    void selectedAudioDeviceChanged();
+    void audioChannelsChanged();
+    void splCalibrationChanged();
+    void calibrationChanged();
+
+private:
+    // The subwoofer workflow's live curves, each with its smoothed copy for the charts.
+    struct LiveCurve
+    {
+        QList<float> freq;
+        QList<float> raw;
+        QList<float> smoothed;
+    };
+
+    void connectCore();
+    void flushPendingPackSave();
+
+    // Navigation
+    void setScreen(const QString &name, bool push);
+    void leaveDeliveryScreen();
+    void endRunOnLeaving();
+    void stopFlowRun();
+    static bool isMeasuringScreen(const QString &name);
+    static bool isSubScreen(const QString &name);
+
+    // Measuring flow
+    void startMeasurementRun(bool armed);
+    void captureMeasurement();
+    void stopRun();
+    void endRunWithoutCapture();
+    void clearResult();
+    void clearPoints();
+    void resetLevels();
+    void resetRunState();
+    void forgetSavedPack();
+    void averageCurves();
+    void holdProgress();
+    void updateProgress();
+    void takeLiveCurve(const snt::eq::Measured &live);
+    void takePoint();
+    void armRun();
+    void clearFlow(bool lineArray);
+    void onComputeFinished();
+    bool hasMeasuredCurve() const;
+    qint64 now() const;
+
+    // Chart feeds
+    DisplaySource liveAbsoluteSource() const;
+    bool hasMeasuredCoherence() const;
+    QVariantList liveRelativeCurve() const;
+    QVariantList pointCurve(qsizetype index) const;
+    void resmoothLiveCurves();
+
+    // Audio input settings
+    void refreshSplCalibration();
+    QString currentSystemDeviceId(const QString &name) const;
+
+    // What the measuring flow shares with the tuning workflows
+    void buildTargets();
+    void prepareSelectedTarget();
+    void restoreSchemeEntry(int index);
+    void captureSubMeasure();
+    void captureFillAlign();
+    void captureSubAlign();
+
+    // Members in construction order: the core first, the tick timer before the processor
+    // client, the client before the pack-save timer.
+    std::unique_ptr<AppCore> core_;
+    QString screen_;
+    QStringList history_;
+
+    bool darkMode_ = true;
+    bool measuring_ = false;
+    bool cancelRequested_ = false;
+    bool armed_ = false;
+    bool lineArray_ = false;
+
+    int fillCaptureMarker_ = -1;
+
+    int subStep_ = 0;
+    bool subCalibrating_ = false;
+    bool subPickingMain_ = false;
+    bool subWaitingForLevel_ = false;
+    LevelWindow levelWindow_;
+    int subCaptureMarker_ = -1;
+    int subAlignCaptureMarker_ = -1;
+    LiveCurve subMain_;
+    LiveCurve subCurve_;
+    LiveCurve subAlignMain_;
+    LiveCurve subAlignSub_;
+
+    double measureLevel_ = -100.0;
+    double uncalibratedSpl_ = -100.0; // the sound level before the calibrated card's offset
+    bool splCalibrated_ = false;
+    QString splDeviceName_;
+    double referenceLevel_ = -100.0;
+    double measurePeak_ = -100.0;
+    double referencePeak_ = -100.0;
+    double measureProgress_ = 0.0;
+    qint64 runStart_ = 0;
+
+    QTimer tickTimer_;
+
+    QVariantList targets_;
+    QVariantList curveBundles_;
+    int curveIndex_ = 0;
+    bool measureGuideHidden_ = false;
+    bool subGuideHidden_ = false;
+
+    QList<snt::eq::Measured> points_;
+    QVariantList lineArrayAverage_;
+
+    bool savedPackValid_ = false;
+    int smoothingBands_ = 6;
+    QString toastText_;
+
+    bool newProjectOpen_ = false;
+    bool micGuideOpen_ = false;
+    bool pointGuideHidden_ = false;
+    bool planDetailOpen_ = false;
+    bool processorPanelOpen_ = false;
+
+    std::unique_ptr<ProcessorClient> processor_;
+
+    bool curveWindowOpen_ = false;
+    bool fillMicGuideOpen_ = false;
+    int bandEditMarker_ = 0;
+    snt::eq::CornerEstimate workingCorners_;
+    bool cornersPrepared_ = false;
+
+    QList<snt::eq::Scheme> savedSchemes_;
+    QString savedPackName_;
+    int savedPackScheme_ = -1;
+
+    snt::eq::Measured resultSnapshot_;
+
+    QTimer packSaveTimer_;
+
+    // Display curves kept while the lists they were made from stay the same.
+    std::unique_ptr<CurveFeedCache> feeds_;
+
+    // Every further area declares its members in one block of its own under its heading below
+    // (properties, public members, signals, then private members, each with its access
+    // specifier) and defines them in a source file of its own, QmlBridge<Area>.cpp.
+
+    // Projects and curve packs
+
+    // Saving results as curve packs
+
+    // System audio check
+
+    // Update check
+
+    // Calibration files
+
+    // Tuning workflows: schemes and targets, bands and corners, delivery, fill and subwoofer
+    // alignment
+};

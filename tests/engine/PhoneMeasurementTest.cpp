@@ -1,0 +1,217 @@
+#include "SignalTools.h"
+#include "audio/Client.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/tf/Measurement.h"
+#include "engine/tf/generator/Generator.h"
+#include "tests/audio/LogCapture.h"
+#include "tests/support/LoopbackCard.h"
+#include "tests/support/PhoneEmulator.h"
+#include "tests/support/TestMain.h"
+
+#include <QSignalSpy>
+
+using namespace signaltest;
+using snt::test::LoopbackCard;
+using snt::test::PhoneEmulator;
+
+namespace {
+
+constexpr double rate = 48000.0;
+const QString phoneId = QStringLiteral("phone-1");
+std::shared_ptr<LoopbackCard> card;
+
+// What the phone hears of the loudspeaker: a peaking filter, at half the generator's level.
+const Path heard{0.5, 0, Biquad::peaking(1000.0, 6.0, 2.0, rate)};
+
+QJsonObject heardSweep(float duration, double ppm, double offset = 0.0)
+{
+    return {{"kind", "sweep"},  {"duration", duration},
+            {"offset", offset}, {"amplitude", heard.gain},
+            {"ppm", ppm},       {"filter", QJsonObject{{"f0", 1000}, {"gain_db", 6}, {"q", 2}}}};
+}
+
+// The records against the heard path from `low` to `high` Hz: the largest level error in dB.
+double worstLevelError(const std::vector<BinRecord> &records, float low, float high)
+{
+    double worst = 0.0;
+    for (const BinRecord &record : records) {
+        if (record.frequency < low || record.frequency > high)
+            continue;
+        const double expected
+                = std::abs(heard.response(2.0 * std::numbers::pi * record.frequency / rate));
+        worst = std::max(worst, std::abs(20.0 * std::log10(record.magnitude / expected)));
+    }
+    return worst;
+}
+
+} // namespace
+
+// A measurement with a phone as its microphone, end to end: the generator plays a sweep into
+// the test card, the phone emulator (a WebSocket peer of its own) streams what a phone on a clock
+// of its own hears of that sweep through a known filter, and the measurement finds, aligns and
+// measures it block by block.
+class PhoneMeasurementTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    audio::AudioStreamServer *server_ = audio::AudioStreamServer::instance();
+
+    struct Run
+    {
+        QList<int> statuses;
+        QStringList log; // the "[TFBlock]" lines
+        int completions = 0;
+        float ppm = 0.0f;
+        std::vector<BinRecord> records;
+    };
+
+    // The generator plays a sweep of `duration` s while the phone streams `seconds` of it (phone
+    // time, `speed` times faster than real time) with `events`.
+    Run measure(float duration, const QJsonObject &signal, double seconds,
+                const QJsonArray &events = {}, double speed = 1.0)
+    {
+        Run run;
+        PhoneEmulator phone(PHONE_EMULATOR_SCRIPT);
+        if (!phone.open(server_->wsPort(), phoneId) || !phone.signal(signal)
+            || !snt::test::waitUntil([&] { return server_->hasClient(phoneId); },
+                                     PhoneEmulator::timeoutMs))
+            return run;
+        Generator generator;
+        generator.setType(2);
+        generator.setStartFrequency(20);
+        generator.setEndFrequency(20000);
+        generator.setDuration(duration);
+        generator.setGain(0.0f);
+        generator.setDeviceId(card->deviceId());
+        generator.setChannels({0});
+        if (!QTest::qWaitFor(
+                    [&] { return generator.generatorThread()->channels() == QSet<int>{0}; }))
+            return run;
+        Measurement m;
+        m.setDeviceId(phoneId);
+        m.setAverageType(0);
+        m.setGenerator(generator.generatorThread());
+        LogCapture log;
+        connect(&m, &Measurement::blockStatusChanged, &m,
+                [&run](int status) { run.statuses.append(status); });
+        connect(&m, &Measurement::blockRunCompleted, &m, [&run] { ++run.completions; });
+        generator.setEnabled(true);
+        m.setActive(true);
+        if (seconds > 0.0)
+            phone.stream(seconds, events, speed);
+        else
+            QTest::qWait(1000);
+        run.ppm = m.phoneClockPpm();
+        run.records = m.records();
+        run.log = log.lines().filter("[TFBlock] ");
+        m.setActive(false);
+        generator.setEnabled(false);
+        return run;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        card = std::make_shared<LoopbackCard>();
+        QVERIFY(audio::Client::setPluginFactories({[] {
+            return card;
+        }}));
+        QVERIFY(server_->listen(QHostAddress::LocalHost, 0, 0, 0));
+    }
+
+    void cleanupTestCase()
+    {
+        server_->stop();
+        card.reset();
+    }
+
+    // Eight valid blocks complete the run; the phone's clock offset and the heard filter are
+    // measured, and the blocks agree with each other (coherence).
+    void sweepRunThroughAPhone_data()
+    {
+        QTest::addColumn<double>("ppm");
+        QTest::newRow("0 ppm") << 0.0;
+        QTest::newRow("+50 ppm") << 50.0;
+        QTest::newRow("-120 ppm") << -120.0;
+        QTest::newRow("+300 ppm") << 300.0;
+    }
+
+    void sweepRunThroughAPhone()
+    {
+        QFETCH(double, ppm);
+        const Run run = measure(0.5f, heardSweep(0.5f, ppm), 6.5);
+        QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 11, 0}));
+        QCOMPARE(run.completions, 1);
+        QVERIFY2(run.log.contains("[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"),
+                 qPrintable(run.log.join('\n')));
+        QVERIFY2(std::abs(run.ppm - ppm) < 3.0, qPrintable(QString::number(run.ppm)));
+        const double worst = worstLevelError(run.records, 100.0f, 15000.0f);
+        QVERIFY2(worst < 0.3, qPrintable(QString::number(worst)));
+        float lowest = 1.0f;
+        for (const BinRecord &record : run.records)
+            if (record.frequency >= 100.0f && record.frequency <= 15000.0f)
+                lowest = std::min(lowest, record.coherence);
+        QVERIFY2(lowest > 0.99f, qPrintable(QString::number(lowest)));
+    }
+
+    // Lost samples, a silent microphone and a dropped connection void or interrupt blocks; the
+    // run still completes and counts the voided block.
+    void interruptionsAreReported_data()
+    {
+        QTest::addColumn<QJsonObject>("event");
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("gap")
+                << QJsonObject{{"at", 2.2}, {"kind", "gap"}, {"samples", 480}}
+                << QList<int>{1, 3, 4, 7, 3, 4, 11, 0}
+                << QStringList{"[TFBlock] phone-1 作废块: sampleIndex 有洞 (有效 3 / 作废 1)",
+                               "[TFBlock] phone-1 本轮完成: 有效 8 / 作废 1"};
+        QTest::newRow("silence")
+                << QJsonObject{{"at", 2.2}, {"kind", "silence"}, {"seconds", 0.2}}
+                << QList<int>{1, 3, 4, 10, 4, 11, 0}
+                << QStringList{
+                           "[TFBlock] phone-1 作废块: 信号中断（手机采集静默） (有效 3 / 作废 1)",
+                           "[TFBlock] phone-1 本轮完成: 有效 8 / 作废 1"};
+        QTest::newRow("reconnect")
+                << QJsonObject{{"at", 2.2}, {"kind", "reconnect"}, {"pause", 0.3}}
+                << QList<int>{1, 3, 4, 1, 3, 4, 11, 0}
+                << QStringList{"[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"};
+    }
+
+    void interruptionsAreReported()
+    {
+        QFETCH(QJsonObject, event);
+        QFETCH(QList<int>, statuses);
+        QFETCH(QStringList, lines);
+        const Run run = measure(0.5f, heardSweep(0.5f, 20.0), 7.5, {event});
+        QCOMPARE(run.statuses, statuses);
+        QStringList found = run.log.filter("作废块:") + run.log.filter("本轮完成:");
+        QCOMPARE(found, lines);
+    }
+
+    // A sweep the phone's ring cannot hold a period and a quarter of is refused at once, with
+    // one line saying why, instead of waiting for ever.
+    void tooLongSweepIsRefused()
+    {
+        const Run run = measure(10.0f, heardSweep(10.0f, 0.0), 0.0);
+        QCOMPARE(run.statuses, (QList<int>{1, 2, 0}));
+        QCOMPARE(run.log, QStringList{"[TFBlock] phone-1 扫频过长: 10.0 s 超出手机采集可对齐的上限 "
+                                      "7.2 s，无法测量"});
+    }
+
+    // The 7 s sweep a phone run uses fits: its first block (the phone's sweeps start 1 s into
+    // the stream, so the first full read holds a period's start) is measured over the whole
+    // period, the low end included. The phone streams twice as fast as real time.
+    void sevenSecondSweepFits()
+    {
+        const Run run = measure(7.0f, heardSweep(7.0f, 40.0, 6.0), 10.0, {}, 2.0);
+        QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 0}));
+        QVERIFY2(std::abs(run.ppm - 40.0) < 3.0, qPrintable(QString::number(run.ppm)));
+        const double worst = worstLevelError(run.records, 30.0f, 15000.0f);
+        QVERIFY2(worst < 0.3, qPrintable(QString::number(worst)));
+    }
+};
+
+SNT_TEST_MAIN(PhoneMeasurementTest)
+#include "PhoneMeasurementTest.moc"
