@@ -122,20 +122,18 @@ EqBatch::EqBatch(QObject *bridge, Settings settings)
 
 bool EqBatch::bridgeComplete() const
 {
-    bool complete = true;
+    QStringList missing;
     for (const char *property : requiredProperties) {
-        if (!bridge_.hasProperty(property)) {
-            qWarning().noquote() << "EQBATCH the bridge has no property" << property;
-            complete = false;
-        }
+        if (!bridge_.hasProperty(property))
+            missing.append(QString::fromLatin1(property));
     }
     for (const char *method : requiredMethods) {
-        if (!bridge_.hasMethod(method)) {
-            qWarning().noquote() << "EQBATCH the bridge has no operation" << method;
-            complete = false;
-        }
+        if (!bridge_.hasMethod(method))
+            missing.append(QString::fromLatin1(method) + QStringLiteral("()"));
     }
-    return complete;
+    if (!missing.isEmpty())
+        qWarning().noquote() << "EQBATCH the bridge lacks" << missing.join(QStringLiteral(", "));
+    return missing.isEmpty();
 }
 
 int EqBatch::run()

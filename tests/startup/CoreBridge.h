@@ -2,8 +2,6 @@
 
 #include "app/AppCore.h"
 
-#include <QFile>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QVariantList>
@@ -26,7 +24,7 @@ inline QVariantList points(const QList<float> &freq, const QList<float> &values)
 
 // The members the batch uses, by the bridge's names, over an application core: the schemes as
 // the engine returned them, each scheme's own corners, its measured and predicted curves as its
-// "before" and "after". Records the curve files it was given.
+// "before" and "after".
 class CoreBridge : public QObject
 {
     Q_OBJECT
@@ -45,9 +43,7 @@ public:
 
     Q_INVOKABLE bool loadCurveFile(const QString &path)
     {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            curveFiles.insert(path, file.readAll());
+        curveFiles.append(path);
         return core.importCurveText(path);
     }
     Q_INVOKABLE void startCompute()
@@ -65,11 +61,7 @@ public:
         if (index < 0 || index >= core.schemes.size())
             return {};
         const snt::eq::Scheme &s = core.schemes[index];
-        return {{"before", points(s.freq, s.measured)},
-                {"after", points(s.freq, s.predicted)},
-                {"phaseBefore", points(s.freq, s.phase)},
-                {"phaseAfter", points(s.freq, s.predictedPhase)},
-                {"coherence", QVariantList{}}};
+        return {{"before", points(s.freq, s.measured)}, {"after", points(s.freq, s.predicted)}};
     }
 
     bool computing() const { return core.computing(); }
@@ -112,7 +104,7 @@ public:
 
     AppCore core;
     bool refuseStart = false;
-    QHash<QString, QByteArray> curveFiles;
+    QStringList curveFiles; // the files it was asked to load
 signals:
     void changed();
 };
