@@ -1,5 +1,6 @@
 // The real program: its headless exit codes, and its main window on X servers with screens of
 // several sizes, as the X server reports it (xwininfo), with the settings left after quitting.
+#include "tests/startup/BatchFiles.h"
 #include "tests/support/TestMain.h"
 
 #include <QImage>
@@ -50,15 +51,27 @@ class ProgramTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // Without a display the headless modes choose the offscreen platform themselves.
-    void headlessExitCodes()
+    // Without a display the headless modes choose the offscreen platform themselves. The batch
+    // runs through the program's own bridge.
+    void headlessModes()
     {
         QTemporaryDir home;
         const QStringList noDisplay{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
-        const auto [code, log]
+        const QString input = home.filePath("in.json");
+        const QString output = home.filePath("out/result.json");
+        QVERIFY(snt::test::writeBatchInput(input, {snt::test::resonanceCurve("一号", 1000.0),
+                                                   snt::test::resonanceCurve("二号", 250.0)}));
+        auto [code, log]
+                = run(home.path(), {SNT_PROGRAM, "--eq-batch", input, output, "--scheme", "7"},
+                      noDisplay);
+        QVERIFY2(code == 0 && log.contains("EQBATCH done 2 curves -> " + output), qPrintable(log));
+        const QJsonArray curves = snt::test::readBatchResult(output);
+        QVERIFY(curves.size() == 2 && curves[1]["schemes"].toArray().size() == 6);
+
+        std::tie(code, log)
                 = run(home.path(), {SNT_PROGRAM, "--eq-batch", "/none/in.json"}, noDisplay);
         QVERIFY2(code == 2 && log.contains("EQBATCH cannot open /none/in.json"), qPrintable(log));
-        QCOMPARE(run(home.path(), {SNT_PROGRAM, "--export-test"}, noDisplay).first, 5);
+        QCOMPARE(run(home.path(), {SNT_PROGRAM, "--export-test"}, noDisplay).first, 5); // no pack
     }
 
     void windowOnScreens_data()
