@@ -29,8 +29,8 @@ declare -A below=(
   [processor/]="common/ app/store/"
   [ui/]="common/"
   [icons/tools/]=""
-  [app/]="common/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/ audio/backends/
-          audio/phone/ audio/aes67/ app/store/ processor/"
+  [app/]="common/ platform/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/
+          audio/backends/ audio/phone/ audio/aes67/ app/store/ processor/"
   # Start-up reaches the bridge only by its QML names, so it needs no library above common/.
   [startup/]="common/"
   [selftest/]="common/"
