@@ -157,7 +157,9 @@ Item {
                 const blue = dark ? "74,142,255" : "8,57,136"
                 const ink = dark ? "255,255,255" : "10,10,10"
                 ctx.lineWidth = 1.5
-                ctx.font = "12px 'Microsoft YaHei UI'"
+                // The canvas takes only installed families: the face the other texts are mapped to
+                // stands behind the asked one.
+                ctx.font = "12px 'Microsoft YaHei UI', 'Noto Sans CJK SC'"
                 ctx.textAlign = "center"
                 ctx.textBaseline = "middle"
                 for (let i = 0; i < n; ++i) {

@@ -111,6 +111,11 @@ Item {
                 id: listing
                 objectName: "listing"
 
+                // One listing height scrolled per turn.
+                property real phase: 0
+
+                y: -phase * height / 2
+
                 Repeater {
                     model: 2
 
@@ -123,14 +128,14 @@ Item {
                     }
                 }
 
-                SequentialAnimation on y {
-                    loops: Animation.Infinite
+                SequentialAnimation on phase {
                     PauseAnimation {
                         duration: 120
                     }
                     NumberAnimation {
+                        loops: Animation.Infinite
                         from: 0
-                        to: -listing.height / 2
+                        to: 1
                         duration: 2400
                         easing.type: Easing.Linear
                     }

@@ -66,9 +66,16 @@ Item {
         }
     }
 
+    // The row under the pointer, -1 for none.
+    property int hoveredRow: -1
+
     // Entering row i shifts it at once and the rows below it by a shrinking step after a growing
-    // delay; the rows above go back. Leaving a row sends every row back at once.
+    // delay; the rows above go back. Leaving the hovered row sends every row back at once (the
+    // leaving of a row the pointer already left for another changes nothing).
     function cascade(index, entered) {
+        if (!entered && index !== hoveredRow)
+            return
+        hoveredRow = entered ? index : -1
         for (let j = 0; j < rowList.count; ++j) {
             const row = rowList.itemAt(j)
             if (!entered || j < index) {
@@ -196,6 +203,7 @@ Item {
 
         Repeater {
             id: rowList
+            model: page.rows
 
             HomeRow {
                 required property var modelData

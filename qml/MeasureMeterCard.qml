@@ -135,7 +135,6 @@ UiCard {
                         height: parent.height
                         radius: parent.radius
                         width: track.width * Math.min(1, card.fraction(meterRow.level))
-                        visible: width > 0
                         gradient: Gradient {
                             orientation: Gradient.Horizontal
                             GradientStop {
