@@ -91,10 +91,7 @@ public:
         return loader ? loader->property("item").value<QQuickItem *>() : nullptr;
     }
     QQuickItem *find(const QString &name) { return named(page(), name); }
-    QQuickItem *findInWindow(const QString &name)
-    {
-        return named(window_->contentItem(), name);
-    }
+    QQuickItem *findInWindow(const QString &name) { return named(window_->contentItem(), name); }
 
     QPoint centreOf(QQuickItem *item) const
     {

@@ -16,8 +16,8 @@
 
 #include <cmath>
 
-using screentest::ScreenDriver;
 using screentest::named;
+using screentest::ScreenDriver;
 
 namespace {
 
@@ -152,11 +152,16 @@ private slots:
         QTest::addColumn<bool>("guideHidden");
         QTest::addColumn<QString>("screen");
         QTest::addColumn<QString>("toast");
-        QTest::newRow("point source") << 0 << false << "点声源-测量中" << "";
-        QTest::newRow("array, guide shown") << 1 << false << "测量引导" << "";
-        QTest::newRow("array, guide hidden") << 1 << true << "线阵列-测量中" << "";
-        QTest::newRow("room, beta") << 4 << false << "主页" << "这一条还在内测";
-        QTest::newRow("crossover, beta") << 5 << false << "主页" << "这一条还在内测";
+        QTest::newRow("point source") << 0 << false << "点声源-测量中"
+                                      << "";
+        QTest::newRow("array, guide shown") << 1 << false << "测量引导"
+                                            << "";
+        QTest::newRow("array, guide hidden") << 1 << true << "线阵列-测量中"
+                                             << "";
+        QTest::newRow("room, beta") << 4 << false << "主页"
+                                    << "这一条还在内测";
+        QTest::newRow("crossover, beta") << 5 << false << "主页"
+                                         << "这一条还在内测";
     }
     void homeRowActions()
     {
@@ -324,8 +329,7 @@ private slots:
             shown = next;
         }
         QVERIFY2(creeps >= 2, qPrintable(QString::number(creeps)));
-        QTRY_COMPARE_WITH_TIMEOUT(bridge.screen(), QStringLiteral("点声源-选用途"),
-                                  computeWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(bridge.screen(), QStringLiteral("点声源-选用途"), computeWaitMs);
     }
 
     // The use screen on computed schemes, then the delivery screen's editing as typed and picked.
@@ -335,8 +339,8 @@ private slots:
         ScreenDriver ui(bridge);
         QVERIFY(ui.ready());
         QVERIFY(computeFromTheScreen(
-                bridge, snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000,
-                                                  2)));
+                bridge,
+                snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000, 2)));
         const int count = int(bridge.schemes().size());
         QTRY_VERIFY(ui.find(QString("schemeCard%1").arg(count - 1)));
         QVERIFY(!ui.find("emptyText"));
@@ -399,14 +403,28 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<double>("stored"); // NaN: unchanged
-        QTest::addColumn<QString>("left");  // empty: the earlier value's text
-        QTest::newRow("freq below") << "freqField" << "freq" << "10" << double(NAN) << "";
-        QTest::newRow("freq top") << "freqField" << "freq" << "20000" << 20000.0 << "20000";
-        QTest::newRow("q below") << "qField" << "q" << "0.05" << double(NAN) << "";
-        QTest::newRow("q low end") << "qField" << "q" << "0.1" << 0.1 << "0.1";
-        QTest::newRow("gain above") << "gainField" << "gain" << "25" << 2.0 << "+2";
-        QTest::newRow("gain low end") << "gainField" << "gain" << "-18" << -18.0 << "-18";
-        QTest::newRow("not a number") << "gainField" << "gain" << "abc" << double(NAN) << "";
+        QTest::addColumn<QString>("left"); // empty: the earlier value's text
+        QTest::newRow("freq below") << "freqField"
+                                    << "freq"
+                                    << "10" << double(NAN) << "";
+        QTest::newRow("freq top") << "freqField"
+                                  << "freq"
+                                  << "20000" << 20000.0 << "20000";
+        QTest::newRow("q below") << "qField"
+                                 << "q"
+                                 << "0.05" << double(NAN) << "";
+        QTest::newRow("q low end") << "qField"
+                                   << "q"
+                                   << "0.1" << 0.1 << "0.1";
+        QTest::newRow("gain above") << "gainField"
+                                    << "gain"
+                                    << "25" << 2.0 << "+2";
+        QTest::newRow("gain low end") << "gainField"
+                                      << "gain"
+                                      << "-18" << -18.0 << "-18";
+        QTest::newRow("not a number") << "gainField"
+                                      << "gain"
+                                      << "abc" << double(NAN) << "";
     }
     void deliveryBandEditing()
     {
@@ -419,8 +437,8 @@ private slots:
         ScreenDriver ui(bridge);
         QVERIFY(ui.ready());
         QVERIFY(computeFromTheScreen(
-                bridge, snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000,
-                                                  2)));
+                bridge,
+                snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000, 2)));
         bridge.enterScheme(0);
         const auto band = [&](const QString &k) {
             return bridge.eqBands().at(0).toMap().value(k).toDouble();
@@ -476,11 +494,16 @@ private slots:
     {
         QTest::addColumn<QString>("screen");
         QTest::addColumn<QString>("title");
-        QTest::newRow("home") << "主页" << "title";
-        QTest::newRow("measuring") << "点声源-测量中" << "title";
-        QTest::newRow("array") << "线阵列-测量中" << "title";
-        QTest::newRow("use") << "点声源-选用途" << "title";
-        QTest::newRow("delivery") << "点声源-交付与复测" << "heading";
+        QTest::newRow("home") << "主页"
+                              << "title";
+        QTest::newRow("measuring") << "点声源-测量中"
+                                   << "title";
+        QTest::newRow("array") << "线阵列-测量中"
+                               << "title";
+        QTest::newRow("use") << "点声源-选用途"
+                             << "title";
+        QTest::newRow("delivery") << "点声源-交付与复测"
+                                  << "heading";
     }
     void titlesAreDrawnInTheCjkFace()
     {
@@ -506,7 +529,7 @@ private slots:
         for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x)
                 inked += std::abs(qRed(shown.pixel(x, y)) - ink.red()) < 8
-                                         && std::abs(qBlue(shown.pixel(x, y)) - ink.blue()) < 8;
+                         && std::abs(qBlue(shown.pixel(x, y)) - ink.blue()) < 8;
         QVERIFY2(inked > textOf(text).size() * 10, qPrintable(QString::number(inked)));
     }
 };
