@@ -59,6 +59,7 @@ public:
     int progressDone() const { return progressDone_; }
     int progressTotal() const { return progressTotal_; }
     QString computeLog() const { return computeLog_; }
+    void clearComputeLog() { computeLog_.clear(); }
 
     // The session, created and started from the saved input settings when there is none; null
     // (after a toast) when no usable sound card or microphone is found.

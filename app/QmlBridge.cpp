@@ -125,10 +125,7 @@ QmlBridge::QmlBridge(QObject *parent)
     connect(&tickTimer_, &QTimer::timeout, this, &QmlBridge::onMeasureTick);
     packSaveTimer_.setSingleShot(true);
     packSaveTimer_.setInterval(packSaveDelayMs);
-    connect(&packSaveTimer_, &QTimer::timeout, this, [this] {
-        if (!savedPackName_.isEmpty())
-            core_->saveCurvePacks();
-    });
+    connect(&packSaveTimer_, &QTimer::timeout, this, &QmlBridge::savePendingPacks);
     connectCore();
     connect(CalibrationManager::instance(), &CalibrationManager::warningRaised, this,
             [this](const QString &title, const QString &text) {
@@ -137,6 +134,7 @@ QmlBridge::QmlBridge(QObject *parent)
 
     core_->selectedTarget = 1;
     buildTargets();
+    rebuildPackCurves();
 
     if (const auto client = audio::Client::instance())
         connect(client.get(), &audio::Client::deviceListChanged, this,
@@ -159,15 +157,6 @@ void QmlBridge::connectCore()
     connect(core_.get(), &AppCore::toastRequested, this, &QmlBridge::toast);
     connect(core_.get(), &AppCore::soonRequested, this,
             [this] { toast(QStringLiteral("这一项还在内测")); });
-}
-
-void QmlBridge::flushPendingPackSave()
-{
-    if (!packSaveTimer_.isActive())
-        return;
-    packSaveTimer_.stop();
-    if (!savedPackName_.isEmpty())
-        core_->saveCurvePacks();
 }
 
 QVariantMap QmlBridge::theme() const
@@ -309,6 +298,7 @@ void QmlBridge::setSmoothingBands(int bands)
     emit smoothingChanged();
     resmoothLiveCurves();
     emit subChanged();
+    rebuildPackCurves();
     emit curveChanged();
     emit schemesChanged();
     emit curvePacksChanged();

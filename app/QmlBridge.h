@@ -20,6 +20,7 @@
 class AppCore;
 class ProcessorClient;
 struct CurveFeedCache;
+struct CurvePack;
 struct DisplaySource;
 
 // The one object through which the QML interface reaches the program (the context property
@@ -307,7 +308,6 @@ private:
     };
 
     void connectCore();
-    void flushPendingPackSave();
 
     // Navigation
     void setScreen(const QString &name, bool push);
@@ -438,14 +438,71 @@ private:
     // specifier) and defines them in a source file of its own, QmlBridge<Area>.cpp.
 
     // Projects and curve packs
+    Q_PROPERTY(QVariantList projects READ projects NOTIFY projectsChanged)
+    Q_PROPERTY(QVariantList rootPacks READ rootPacks NOTIFY curvePacksChanged)
+
+public:
+    QVariantList projects() const;
+    Q_INVOKABLE void openProject(int index);
+    Q_INVOKABLE void createProject(const QString &name);
+    Q_INVOKABLE bool createProjectInWindow(const QString &name);
+    Q_INVOKABLE bool renameProject(const QString &oldName, const QString &newName);
+    Q_INVOKABLE void deleteProject(int index);
+
+    QVariantList rootPacks() const;
+    Q_INVOKABLE QVariantMap curvePackDetail(int index);
+    Q_INVOKABLE bool movePack(int from, int before, const QString &project);
+    Q_INVOKABLE bool deleteCurvePack(int index);
+    Q_INVOKABLE void openCurveWindow();
+    Q_INVOKABLE bool exportCurvePack(int index);
+
+private:
+    bool isListedProject(const QString &name) const;
+    QString projectNameProblem(const QString &name) const;
+    bool refuseProjectName(const QString &name, bool takenToo);
+    bool saveProjectAs(const QString &name);
+    QVariantMap curvePackSummary(const CurvePack &pack, int index) const;
 
     // Saving results as curve packs
+    Q_PROPERTY(QVariantList curveBundles READ curveBundles NOTIFY curveBundlesChanged)
+
+public:
+    QVariantList curveBundles() const { return curveBundles_; }
+    Q_INVOKABLE void saveSelectedPack();
+    Q_INVOKABLE bool loadCurveFile(const QString &path);
+
+signals:
+    void curveBundlesChanged();
+
+private:
+    void takeArrayPoints(CurvePack &pack) const;
+    void savePendingPacks();
+    void flushPendingPackSave();
+    void rebuildPackCurves();
+    static QString localFilePath(const QString &path);
 
     // System audio check
 
     // Update check
 
     // Calibration files
+    Q_PROPERTY(QVariantMap calibrationInfo READ calibrationInfo NOTIFY calibrationChanged)
+    Q_PROPERTY(QVariantList calibrationMicFiles READ calibrationMicFiles NOTIFY calibrationChanged)
+    Q_PROPERTY(QVariantList calibrationCalFiles READ calibrationCalFiles NOTIFY calibrationChanged)
+    Q_PROPERTY(QString calibrationError READ calibrationError NOTIFY calibrationChanged)
+
+public:
+    QVariantMap calibrationInfo() const;
+    QVariantList calibrationMicFiles() const;
+    QVariantList calibrationCalFiles() const;
+    QString calibrationError() const { return calibrationError_; }
+    Q_INVOKABLE bool setCalibrationFile(int slot, const QString &path);
+    Q_INVOKABLE void clearCalibrationFile(int slot);
+
+private:
+    QString importCalibrationFile(int slot, const QString &path) const;
+
+    QString calibrationError_;
 
     // Tuning workflows: schemes and targets, bands and corners, delivery, fill and subwoofer
     // alignment
@@ -484,8 +541,6 @@ public:
     Q_INVOKABLE bool exportCurrentPack();
     Q_INVOKABLE QVariantMap uploadEqToOfficial(bool isOut, int idx);
     Q_INVOKABLE QVariantMap exportEqToProcessor(const QString &target);
-    // Stores the current result as a curve pack and binds it to the selected scheme.
-    Q_INVOKABLE void saveSelectedPack();
     // Where the converter program is looked for; the program's own folder by default.
     void setConverterFolder(const QString &folder) { converter_.setConverterFolder(folder); }
     // The processor list of the current screen's result; false with `error` naming `verb`.
@@ -495,7 +550,6 @@ private:
     bool hasSelectedScheme() const;
     snt::eq::Measured currentMeasurement() const;
     QVariantMap schemePreviewMap(const snt::eq::Scheme &scheme) const;
-    static QVariantMap curveSchemeMap(const snt::eq::DisplayCurve &preview);
     QVariantMap selectedSchemeCurves() const;
     QVariantList selectedCurve(const QString &key) const;
     snt::eq::CornerEstimate shownCorners() const;

@@ -3,21 +3,18 @@
 // the selected scheme and its bound curve pack, never the saved copy), and the ways the EQ
 // leaves the program: preset file, clipboard, processor upload and the converter program.
 #include "app/AppCore.h"
-#include "app/ChartPoints.h"
 #include "app/CurveFeeds.h"
 #include "app/EqPreset.h"
+#include "app/PackDetail.h"
 #include "app/QmlBridge.h"
 #include "app/SchemeEditing.h"
 #include "app/ScreenNames.h"
-#include "app/store/CaptureFiles.h"
 #include "eq/CornerEstimation.h"
 #include "eq/CurvePreparation.h"
 #include "processor/ProcessorClient.h"
 
 #include <QClipboard>
-#include <QDateTime>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 using snt::eq::Corner;
@@ -26,7 +23,6 @@ using snt::eq::SchemeBand;
 
 namespace {
 
-constexpr int previewBudget = 480;
 constexpr double lowestHighPassHz = 60.0;
 constexpr int packSmoothing = 6;
 
@@ -55,26 +51,9 @@ snt::eq::Measured QmlBridge::currentMeasurement() const
     return current;
 }
 
-QVariantMap QmlBridge::curveSchemeMap(const snt::eq::DisplayCurve &preview)
-{
-    if (!preview.valid || preview.freq.isEmpty())
-        return {};
-    const auto curve = [&preview](const QList<float> &values) {
-        return plotPoints(preview.freq, values, previewBudget);
-    };
-    QVariantMap map{{QStringLiteral("before"), curve(preview.before)},
-                    {QStringLiteral("after"), curve(preview.after)},
-                    {QStringLiteral("phaseBefore"), curve(preview.phaseBefore)},
-                    {QStringLiteral("phaseAfter"), curve(preview.phaseAfter)},
-                    {QStringLiteral("coherence"), curve(preview.coherence)}};
-    if (!preview.auxiliary.isEmpty())
-        map.insert(QStringLiteral("target"), curve(preview.auxiliary));
-    return map;
-}
-
 QVariantMap QmlBridge::schemePreviewMap(const Scheme &scheme) const
 {
-    return curveSchemeMap(previews_.preview(
+    return PackDetail::schemeCurves(previews_.preview(
             SchemePreviews::input(scheme, resultSnapshot_, currentMeasurement())));
 }
 
@@ -308,67 +287,6 @@ void QmlBridge::syncSchemeToPack()
     pack->levelRefSet = scheme.hasLevel;
     pack->question = scheme.blocked() ? questionText : QString();
     packSaveTimer_.start();
-}
-
-// Saving the result as a curve pack
-
-void QmlBridge::saveSelectedPack()
-{
-    if (core_->schemes.isEmpty())
-        return;
-    const int selected = core_->selectedScheme;
-    const Scheme &scheme = core_->schemes[std::clamp(selected, 0, int(core_->schemes.size()) - 1)];
-    static const QRegularExpression bandRemark(
-            QStringLiteral("\\s+(低频|高频)\\s*[+\\-−]?\\s*\\d+(\\.\\d+)?\\s*$"));
-    QString cleanName = QString(scheme.name).remove(bandRemark).trimmed();
-    if (cleanName.isEmpty())
-        cleanName = scheme.name;
-    const QString use = lineArray_ ? QStringLiteral("线阵列") : cleanName;
-
-    const auto found = savedPackName_.isEmpty()
-                               ? core_->curvePacks.end()
-                               : std::find_if(core_->curvePacks.begin(), core_->curvePacks.end(),
-                                              [this](const CurvePack &p) {
-                                                  return p.name == savedPackName_;
-                                              });
-    const bool exists = found != core_->curvePacks.end();
-    if (exists && savedPackValid_ && savedPackScheme_ == selected && found->use == use)
-        return;
-    CurvePack pack = exists ? *found : CurvePack();
-    if (!(lineArray_ && exists && found->use == use)) {
-        pack.use = use;
-        pack.seq = core_->nextSeq(use);
-        pack.name = QStringLiteral("%1 %2").arg(use).arg(pack.seq, 2, 10, QLatin1Char('0'));
-    }
-    pack.time = QDateTime::currentDateTime().toString(QStringLiteral("MM-dd HH:mm"));
-    pack.count = 2;
-    pack.delayMs = core_->measuredDelayMs > 0.0 ? core_->measuredDelayMs : core_->importedDelayMs;
-    pack.phaseCompensated = true;
-    pack.smoothBands = scheme.setting;
-    pack.levelRefDb = scheme.level;
-    pack.levelRefSet = scheme.hasLevel;
-    pack.question = scheme.blocked() ? questionText : QString();
-    pack.bands = scheme.bands;
-    pack.low = scheme.hpf;
-    pack.high = scheme.lpf;
-    pack.lcSuspect = scheme.cornerFlag;
-    fillPackCurves(pack, resultSnapshot_, &scheme);
-    if (!exists)
-        pack.project.clear();
-    writeRawFile(pack);
-    pack.pointsFile.clear();
-    pack.pointCount = 0;
-    if (exists)
-        *found = pack;
-    else
-        core_->curvePacks.append(pack);
-    core_->saveCurvePacks();
-    savedPackValid_ = true;
-    savedPackName_ = pack.name;
-    savedPackScheme_ = selected;
-    emit projectsChanged();
-    emit curvePacksChanged();
-    toast(exists ? QStringLiteral("这条曲线已更新") : QStringLiteral("曲线已放进「未归属」"));
 }
 
 // EQ delivery

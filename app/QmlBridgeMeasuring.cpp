@@ -499,6 +499,7 @@ void QmlBridge::onComputeFinished()
         forgetSavedPack();
         savedSchemes_ = core_->schemes;
         prepareSelectedTarget();
+        rebuildPackCurves();
     }
     emit computeProgressChanged();
     emit computingChanged();

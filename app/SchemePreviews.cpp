@@ -1,5 +1,7 @@
 #include "app/SchemePreviews.h"
 
+#include "app/CurveFeeds.h"
+#include "app/store/CurvePack.h"
 #include "eq/CurvePreparation.h"
 #include "eq/DisplayCurve.h"
 
@@ -11,7 +13,6 @@ namespace {
 
 constexpr int previewSmoothing = 6;
 constexpr qsizetype minimumPoints = 8;
-constexpr float levelFloorDb = -60.0f;
 
 bool sameInput(const CurveRecord &a, const CurveRecord &b)
 {
@@ -24,14 +25,11 @@ bool sameInput(const CurveRecord &a, const CurveRecord &b)
 
 void fromSnapshot(CurveRecord &record, const Scheme &scheme, const Measured &snapshot)
 {
-    const QList<float> db = toDb(snapshot.magnitude);
-    const double reference
-            = scheme.hasLevel ? double(scheme.level) : midbandMeanLevel(snapshot.freq, db);
+    // The levels relative to the scheme's level, as the scheme's curve pack keeps them.
+    CurvePack relative;
+    fillPackCurves(relative, snapshot, &scheme);
     record.freq = snapshot.freq;
-    record.levelDb.resize(db.size());
-    std::transform(db.cbegin(), db.cend(), record.levelDb.begin(), [reference](float value) {
-        return std::max(levelFloorDb, float(value - reference));
-    });
+    record.levelDb = relative.level;
     record.phaseDeg = snapshot.phase;
     record.coherence = snapshot.coherence;
     record.delayMs = snapshot.delayMs;

@@ -337,6 +337,19 @@ double CalibrationManager::splReference(const QString &deviceId, int channel) co
     return profile->splRefs.value(channel, defaultSplReference);
 }
 
+int CalibrationManager::referenceCount(const QString &path) const
+{
+    QMutexLocker lock(&mutex_);
+    int count = 0;
+    for (const Profile &profile : profiles_) {
+        for (const QStringList &files : profile.calFiles)
+            count += int(std::count(
+                    files.cbegin(),
+                    files.cbegin() + std::min<qsizetype>(files.size(), slotsPerChannel), path));
+    }
+    return count;
+}
+
 // ---- combined curve ----
 
 std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString &deviceId,

@@ -38,6 +38,8 @@ public:
     Profile getProfile(const QString &deviceId) const;
     void saveProfile(const Profile &profile);
     double splReference(const QString &deviceId, int channel) const;
+    // How many slots of all profiles name the file `path` (compared as stored).
+    int referenceCount(const QString &path) const;
     std::shared_ptr<CalCurve> getCombinedCalCurve(const QString &deviceId, int channel);
     double phoneMicSplOffset() const;
 

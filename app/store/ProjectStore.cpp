@@ -1,5 +1,6 @@
 #include "app/store/ProjectStore.h"
 
+#include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/StoreFile.h"
 #include "common/Log.h"
@@ -125,6 +126,25 @@ Grouping groupPacks(const QList<CurvePack> &packs)
         grouping.groups[pack.project].append(object);
     }
     return grouping;
+}
+
+// The ".raw" files a pack's deletion removes: both captures, but none when the first has no name.
+QStringList captureFiles(const CurvePack &pack)
+{
+    return pack.rawFile.isEmpty() ? QStringList() : QStringList{pack.rawFile, pack.rawFile2};
+}
+
+// Names read from pack JSON that users copy between machines: only plain names are deleted, so
+// a copied file can never make the store delete outside the raw folder.
+void removeRawFile(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    if (!store::isPlainFileName(name)) {
+        sntWarning("[Store]") << "capture file name" << name << "not deleted: not a file name";
+        return;
+    }
+    QFile::remove(rawDir() + QLatin1Char('/') + name);
 }
 
 } // namespace
@@ -278,7 +298,7 @@ bool ProjectStore::deleteCurvePack(int index)
     // is still listed, and still has everything it needs.
     if (!saveOrRestore(earlier))
         return false;
-    removeCurvePackFiles(pack);
+    removeUnusedFiles(captureFiles(pack));
     return true;
 }
 
@@ -293,17 +313,109 @@ bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
 
 void ProjectStore::removeCurvePackFiles(const CurvePack &pack)
 {
-    if (pack.rawFile.isEmpty())
-        return;
-    for (const QString &name : {pack.rawFile, pack.rawFile2}) {
-        if (name.isEmpty())
-            continue;
-        if (!store::isPlainFileName(name)) {
-            sntWarning("[Store]") << "capture file name" << name << "not deleted: not a file name";
-            continue;
-        }
-        QFile::remove(rawDir() + QLatin1Char('/') + name);
+    for (const QString &name : captureFiles(pack))
+        removeRawFile(name);
+}
+
+void ProjectStore::removeUnusedFiles(const QStringList &names) const
+{
+    for (const QString &name : names) {
+        if (!name.isEmpty() && !anyPackNames(name))
+            removeRawFile(name);
     }
+}
+
+bool ProjectStore::anyPackNames(const QString &file) const
+{
+    return std::any_of(curvePacks.cbegin(), curvePacks.cend(), [&file](const CurvePack &pack) {
+        return pack.rawFile == file || pack.rawFile2 == file || pack.pointsFile == file;
+    });
+}
+
+bool ProjectStore::isListed(const QString &project) const
+{
+    return std::any_of(projects.cbegin(), projects.cend(),
+                       [&project](const ProjectInfo &info) { return info.name == project; });
+}
+
+bool ProjectStore::savePack(CurvePack record, int replace)
+{
+    if (replace >= curvePacks.size())
+        return false;
+    const CurvePack replaced = replace >= 0 ? curvePacks.at(replace) : CurvePack();
+    CurvePack written = std::move(record);
+    const QString unwrittenSecond = written.rawFile2; // kept when there is no second capture
+    written.rawFile.clear();
+    written.rawFile2.clear();
+    written.pointsFile.clear();
+    written.pointCount = 0;
+    bool filesWritten = writeRawFile(written);
+    if (written.rawFile2.isEmpty())
+        written.rawFile2 = unwrittenSecond;
+    if (filesWritten && !written.pointFreq.isEmpty())
+        filesWritten = writePointsFile(written, written.pointFreq, written.pointLevel,
+                                       written.pointPhase, written.pointCoherence);
+    if (!filesWritten) {
+        // Nothing names the new files yet.
+        for (const QString &name : {written.rawFile, written.rawFile2, written.pointsFile}) {
+            if (name != unwrittenSecond)
+                removeRawFile(name);
+        }
+        return false;
+    }
+    const QList<CurvePack> earlier = curvePacks;
+    if (replace < 0)
+        curvePacks.append(std::move(written));
+    else
+        curvePacks[replace] = std::move(written);
+    // After a failed save the new files stay: a file that was written may already name them.
+    if (!saveOrRestore(earlier))
+        return false;
+    removeUnusedFiles({replaced.rawFile, replaced.rawFile2, replaced.pointsFile});
+    return true;
+}
+
+bool ProjectStore::deleteProject(const QString &name)
+{
+    if (!isListed(name))
+        return false;
+    const QString path = projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
+    if (!QFile::remove(path) && QFileInfo::exists(path)) {
+        sntWarning("[Store]") << "project file" << path << "could not be deleted";
+        return false;
+    }
+    QList<CurvePack> gone;
+    for (const CurvePack &pack : std::as_const(curvePacks)) {
+        if (pack.project == name)
+            gone.append(pack);
+    }
+    listProjects();
+    loadCurvePacks();
+    // Another project file (a copy the user made, say) may name the same captures.
+    for (const CurvePack &pack : std::as_const(gone))
+        removeUnusedFiles(captureFiles(pack));
+    return true;
+}
+
+bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
+{
+    const QString newPath = projectFilePath(newName);
+    if (!isListed(oldName) || newPath.isEmpty())
+        return false;
+    const QString oldPath = projectsDir() + QLatin1Char('/') + oldName + kJsonSuffix;
+    // QFile::rename never replaces an existing file.
+    if (!QFile::rename(oldPath, newPath)) {
+        sntWarning("[Store]") << "project file" << oldPath << "not renamed to" << newPath;
+        return false;
+    }
+    for (CurvePack &pack : curvePacks) {
+        if (pack.project == oldName)
+            pack.project = newName;
+    }
+    // The packs are in the renamed file whether or not this save succeeds; it brings its "name".
+    saveCurvePacks();
+    loadCurvePacks();
+    return true;
 }
 
 int ProjectStore::nextSeq(const QString &use) const

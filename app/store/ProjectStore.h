@@ -39,9 +39,29 @@ public:
     // saves. False, with the list as it was, for a bad index or when the save fails.
     bool moveCurvePack(int from, int before, const QString &project);
 
-    // Removes the pack, saves, and only then deletes its ".raw" files. False, with the list and
-    // the files as they were, for a bad index or when the save fails.
+    // Removes the pack, saves, and only then deletes those of its ".raw" files that no other
+    // pack names. False, with the list and the files as they were, for a bad index or when the
+    // save fails.
     bool deleteCurvePack(int index);
+
+    // Stores `record` as a new pack (`replace` < 0) or in place of the pack at `replace`, with its
+    // captures and, when `record.pointFreq` holds any, its per-point curves (without them the
+    // record names no points file). Every file is written under a new name first, so nothing the
+    // stored list names is touched until the list itself is saved; the files the replaced pack
+    // named and no pack names any more are deleted after that. False, with the list as it was,
+    // when a file could not be written or the list could not be saved.
+    bool savePack(CurvePack record, int replace);
+
+    // Deletes the file of the listed project `name`, then lists the projects and loads the packs
+    // again; only once the file is gone are the captures of its packs deleted (those no
+    // remaining pack names). False, changing nothing, for a name not listed or a file that could
+    // not be deleted.
+    bool deleteProject(const QString &name);
+
+    // Renames the file of the listed project `oldName` to that of `newName`, takes the project's
+    // packs along, saves, and lists and loads again. False, changing nothing, when `oldName` is
+    // not listed, `newName` cannot name a project file or the rename failed.
+    bool renameProject(const QString &oldName, const QString &newName);
 
     // Deletes the pack's ".raw" files. Names that are not plain file names are skipped.
     static void removeCurvePackFiles(const CurvePack &pack);
@@ -56,6 +76,10 @@ public:
     static QString projectFilePath(const QString &name);
 
 private:
+    // Deletes those of the named files of the raw folder that no pack of the list names.
+    void removeUnusedFiles(const QStringList &names) const;
+    bool anyPackNames(const QString &file) const;
+    bool isListed(const QString &project) const;
     // Saves the pack list; when that fails, puts `earlier` back and answers false.
     bool saveOrRestore(const QList<CurvePack> &earlier);
     // Lists the projects, taking the content of the files in `known` (by path) from there

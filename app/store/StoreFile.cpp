@@ -50,6 +50,12 @@ bool isPlainFileName(const QString &name)
            && !name.contains(QChar(u'\0')) && QFileInfo(name).fileName() == name;
 }
 
+const QRegularExpression &forbiddenNameCharacters()
+{
+    static const QRegularExpression forbidden(QStringLiteral(R"([\\/:*?"<>|])"));
+    return forbidden;
+}
+
 bool keepCorruptCopy(const QString &path, const QByteArray &content)
 {
     const QFileInfo info(path);

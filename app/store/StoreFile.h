@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QString>
 
 #include <functional>
@@ -25,6 +26,10 @@ bool writeAll(QIODevice &device, const char *data, qint64 size);
 // separator, not "." or "..". Names read from files users copy between machines go through it
 // before they are joined to a folder.
 bool isPlainFileName(const QString &name);
+
+// The characters Windows forbids in file names: \ / : * ? " < > |. Names users type for their
+// files are checked against it, so a project or an export names the same file everywhere.
+const QRegularExpression &forbiddenNameCharacters();
 
 // Keeps a copy of a damaged file as "<path>.corrupt-<yyyyMMddHHmmss>" before the store writes
 // over it. A file whose content is already kept in such a copy is not copied again. Returns

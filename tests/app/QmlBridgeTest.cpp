@@ -147,8 +147,10 @@ private slots:
                 << "point/guideHidden" << QVariant(true);
         QTest::newRow("sub guide") << QByteArray("subGuideHidden") << QVariant(true)
                                    << QVariant(true) << 1 << "sub/guideHidden" << QVariant(true);
-        QTest::newRow("curve index without bundles") << QByteArray("curveIndex") << QVariant(3)
-                                                     << QVariant(0) << 0 << QString() << QVariant();
+        // Without schemes there is one curve entry per target curve (six of them).
+        QTest::newRow("curve index past the entries")
+                << QByteArray("curveIndex") << QVariant(9) << QVariant(5) << 1 << QString()
+                << QVariant();
         QTest::newRow("project name") << QByteArray("projectName") << QVariant("剧场")
                                       << QVariant("剧场") << 1 << QString() << QVariant();
     }

@@ -389,7 +389,8 @@ private slots:
             QVERIFY(loadedNames().contains(QStringLiteral("q:") + QChar('a' + from)));
     }
 
-    // Deleting removes the pack and its captures, but not its per-point curves.
+    // Deleting removes the pack and its captures, but not its per-point curves, nor a capture
+    // that another pack (a copy) names.
     void deleteRemovesPackAndCaptures()
     {
         CurvePack measured = pack("m", "");
@@ -398,10 +399,87 @@ private slots:
         measured.level = measured.level2 = QList<float>(8, -3.0f);
         QVERIFY(writeRawFile(measured) && writePointsFile(measured, {measured.freq}, {}, {}, {}));
         ProjectStore store;
-        store.curvePacks = {measured, pack("keep", "")};
+        CurvePack copy = pack("keep", "");
+        copy.rawFile = measured.rawFile2;
+        store.curvePacks = {measured, copy};
         QVERIFY(!store.deleteCurvePack(2) && store.deleteCurvePack(0));
-        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{measured.pointsFile});
+        QStringList left{measured.pointsFile, measured.rawFile2};
+        left.sort();
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files, QDir::Name), left);
         QCOMPARE(loadedNames(), QStringList{":keep"});
+    }
+
+    // --- saving a result, deleting and renaming projects ---
+
+    // A saved pack's files get new names, so the files the stored list names are never touched
+    // before the list is saved; once it is, the replaced pack's files go, unless another pack
+    // (a copy) names them or they were not written again (a second capture not loaded).
+    void savedPacksReplaceTheirFilesOnlyOnceListed()
+    {
+        QVERIFY(putBytes(rawDir() + "/second.raw", "SNTRAW3"));
+        ProjectStore store;
+        CurvePack result = pack("主扩 01", "");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        result.rawFile2 = "second.raw";
+        result.pointFreq = {ramp(8, 100.0f)};
+        QVERIFY(store.savePack(result, -1));
+        const CurvePack first = store.curvePacks[0];
+        QVERIFY(first.rawFile != result.rawFile && first.rawFile2 == "second.raw");
+        QVERIFY(first.pointsFile == first.rawFile + ".points" && first.pointCount == 1);
+        result.pointFreq.clear();
+        QVERIFY(store.savePack(result, 0) && store.curvePacks[0].pointCount == 0);
+        QStringList expected{store.curvePacks[0].rawFile, "second.raw"};
+        expected.sort();
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files, QDir::Name), expected);
+        store.curvePacks.append(store.curvePacks[0]);
+        store.curvePacks.last().name = "copy";
+        QVERIFY(store.savePack(result, 0) && QFile::exists(rawDir() + "/" + expected[0]));
+
+        // Full disks: the capture cannot be written, or the list cannot.
+        const QList<CurvePack> listed = store.curvePacks;
+        const QStringList onDisk = loadedNames();
+        for (const rlim_t limit : {64, 400}) {
+            const QStringList files = QDir(rawDir()).entryList(QDir::Files);
+            bool saved = true;
+            {
+                const FileSizeLimit fullDisk(limit);
+                saved = store.savePack(result, 0) || store.savePack(result, -1);
+            }
+            QVERIFY(!saved);
+            QCOMPARE(store.curvePacks, listed);
+            QCOMPARE(loadedNames(), onDisk);
+            for (const QString &file : files)
+                QVERIFY2(QFile::exists(rawDir() + "/" + file), qPrintable(file));
+            if (limit == 64)
+                QCOMPARE(QDir(rawDir()).entryList(QDir::Files), files);
+        }
+    }
+
+    // A deleted project's captures go, but not those another project's file (a copy the user
+    // made) still names.
+    void deletedProjectsTakeOnlyTheirOwnCaptures()
+    {
+        ProjectStore store;
+        CurvePack shared = pack("shared", "大厅"), own = pack("own", "大厅");
+        for (CurvePack *p : {&shared, &own}) {
+            p->freq = ramp(8, 100.0f);
+            p->level = ramp(8, -3.0f);
+        }
+        QVERIFY(store.saveProject("大厅", "室内", "4 m", "Livehouse"));
+        QVERIFY(store.savePack(shared, -1));
+        QVERIFY(putBytes(projectPath("大厅 副本"), fileBytes(projectPath("大厅"))));
+        store.listProjects();
+        store.loadCurvePacks();
+        QVERIFY(store.savePack(own, -1));
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files).size(), 2);
+        QVERIFY(!store.deleteProject("未列出"));
+        QVERIFY(store.deleteProject("大厅"));
+        QVERIFY(!QFile::exists(projectPath("大厅")));
+        QCOMPARE(loadedNames(), QStringList{"大厅 副本:shared"});
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files),
+                 QStringList{store.curvePacks.first().rawFile});
+        QVERIFY(store.projects.size() == 1 && store.projects[0].name == "大厅 副本");
     }
 
     void nextSeq()

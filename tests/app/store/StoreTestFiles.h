@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 // Plain file access for the store tests, independent of the store's own writing code.
 inline bool putBytes(const QString &path, const QByteArray &bytes)
@@ -55,4 +56,46 @@ public:
 private:
     rlimit saved_{};
     void (*previousHandler_)(int) = nullptr;
+};
+
+// While it lives, files in `folder` can be read but not created, replaced, renamed or deleted,
+// as on a read-only disk. Permissions do not stop root, so root acts as the user "nobody" for
+// the time (and then nothing in the sandbox can be changed); another user loses write
+// permission on the folder.
+class ReadOnlyFolder
+{
+public:
+    explicit ReadOnlyFolder(const QString &folder)
+        : folder_(folder)
+        , permissions_(QFile::permissions(folder))
+    {
+        if (geteuid() == 0) {
+            // "nobody" (still in root's group) must reach and read what the sandbox holds.
+            QFile::setPermissions(QDir::homePath(),
+                                  QFile::permissions(QDir::homePath()) | QFileDevice::ReadGroup
+                                          | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                          | QFileDevice::ExeOther);
+            asNobody_ = seteuid(nobody) == 0;
+        } else {
+            QFile::setPermissions(folder,
+                                  permissions_
+                                          & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser
+                                              | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+        }
+    }
+    ~ReadOnlyFolder()
+    {
+        if (asNobody_)
+            (void)seteuid(0);
+        else
+            QFile::setPermissions(folder_, permissions_);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder &) = delete;
+    ReadOnlyFolder &operator=(const ReadOnlyFolder &) = delete;
+
+private:
+    static constexpr uid_t nobody = 65534;
+    QString folder_;
+    QFileDevice::Permissions permissions_;
+    bool asNobody_ = false;
 };

@@ -1,0 +1,441 @@
+#include "app/AppCore.h"
+#include "app/PackTextExport.h"
+#include "app/QmlBridge.h"
+#include "app/store/DataFolder.h"
+#include "audio/Client.h"
+#include "tests/app/store/StoreTestFiles.h"
+#include "tests/audio/FakePlugin.h"
+#include "tests/support/TestMain.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+constexpr int computeWaitMs = 60000;
+
+// The data folder as an independent reader sees it: project files, root file, decoded captures.
+QJsonObject filesOnDisk()
+{
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QFINDTESTDATA("store_snapshot.py"), documentsRoot()});
+    reader.waitForFinished(30000);
+    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+}
+
+QJsonArray rootPacksOnDisk()
+{
+    return filesOnDisk().value("root").toObject().value("packs").toArray();
+}
+
+QString desktop()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+QList<float> logGrid(int n, double from, double to)
+{
+    QList<float> f(n);
+    for (int i = 0; i < n; ++i)
+        f[i] = float(from * std::pow(to / from, double(i) / (n - 1)));
+    return f;
+}
+
+// A loudspeaker-like curve: second-order roll-offs at 70 Hz and 16 kHz, a 4 dB bump at 2 kHz.
+QList<float> speakerDb(const QList<float> &freq)
+{
+    QList<float> db;
+    for (const float f : freq) {
+        const double hp = 1.0 / std::sqrt(1.0 + std::pow(70.0 / f, 4.0));
+        const double lp = 1.0 / std::sqrt(1.0 + std::pow(f / 16000.0, 4.0));
+        const double bump = 4.0 * std::exp(-std::pow(std::log2(f / 2000.0) * 3.0, 2.0));
+        db.append(float(20.0 * std::log10(hp * lp) + bump));
+    }
+    return db;
+}
+
+// A pack stored as a result would be, with a capture of these levels (dB).
+CurvePack storedPack(AppCore &core, const QString &name, const QList<float> &freq,
+                     const QList<float> &level, const QString &project = QString())
+{
+    CurvePack pack;
+    pack.name = name;
+    pack.use = QStringLiteral("主扩");
+    pack.project = project;
+    pack.freq = freq;
+    pack.level = level;
+    pack.coherence = QList<float>(freq.size(), 1.0f);
+    pack.phase = QList<float>(freq.size(), 0.0f);
+    return core.savePack(pack, -1) ? core.curvePacks.last() : CurvePack();
+}
+
+// "f\tlevel\tphase\tcoherence" with 4 decimals, "*" past a list's end.
+QByteArray rows(const QList<float> &f, const QList<float> &d, const QList<float> &p,
+                const QList<float> &c)
+{
+    QByteArray text;
+    const auto cell = [](const QList<float> &list, qsizetype i) {
+        return i < list.size() ? QByteArray::number(list[i], 'f', 4) : QByteArray("*");
+    };
+    for (qsizetype i = 0; i < f.size(); ++i)
+        text += cell(f, i) + '\t' + cell(d, i) + '\t' + cell(p, i) + '\t' + cell(c, i) + '\n';
+    return text;
+}
+
+QByteArray header(const char *target, qsizetype points, const char *state)
+{
+    return QByteArray("\xEF\xBB\xBF# target: ") + target + "\n# points: "
+           + QByteArray::number(points) + "\n# smoothing: 不平滑\n# state: " + state
+           + "\n# frequency_hz\tdb\tphase_deg\tcoherence\n";
+}
+
+int projectIndex(const QmlBridge &bridge, const QString &name)
+{
+    const QVariantList projects = bridge.projects();
+    for (qsizetype i = 0; i < projects.size(); ++i) {
+        if (projects[i].toMap().value("name") == name)
+            return int(i);
+    }
+    return -1;
+}
+
+// Every point of a chart curve within 0.001 of `expected`, and there are points.
+bool allNear(const QVariant &points, double expected)
+{
+    const QVariantList list = points.toList();
+    return !list.isEmpty() && std::all_of(list.cbegin(), list.cend(), [&](const QVariant &p) {
+        return std::abs(p.toMap().value("d").toDouble() - expected) <= 1e-3;
+    });
+}
+
+} // namespace
+
+// What the bridge keeps of a user's work, checked on disk: results saved as packs, projects,
+// the packs' curves in the curve window, their text export and the calibration files.
+class StorageBridgeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+        static const auto plugin = std::make_shared<FakePlugin>(QStringLiteral("Fake"));
+        plugin->rows = {row("mic", "USB Mic", "Fake"), row("line", "Line In", "Fake")};
+        plugin->defaultInput = QStringLiteral("mic");
+        QVERIFY(audio::Client::setPluginFactories({[] {
+            return plugin;
+        }}));
+    }
+
+    void init()
+    {
+        QDir(documentsRoot()).removeRecursively();
+        QDir(desktop()).removeRecursively();
+        QSettings().clear();
+    }
+
+    // A computed result saved as a pack: the capture holds the loaded curve relative to the
+    // scheme's level; saving again changes nothing; another scheme updates the same pack under
+    // new capture files; a full disk saves nothing and says so; a deleted pack is saved anew.
+    void resultsAreSavedAsPacks()
+    {
+        const QList<float> freq = logGrid(400, 20.0, 20000.0), db = speakerDb(freq);
+        QByteArray text = "# Delay: 5 ms\n";
+        for (qsizetype i = 0; i < freq.size(); ++i)
+            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
+                    + " 0 0.95\n";
+        const QString curveFile = QDir::homePath() + "/curve one.txt";
+        QVERIFY(putBytes(curveFile, text));
+        QmlBridge bridge;
+        QVERIFY(!bridge.loadCurveFile(QDir::homePath() + "/missing.txt"));
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线文件读不进来"));
+        QVERIFY(bridge.loadCurveFile(QUrl::fromLocalFile(curveFile).toString()));
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        AppCore &core = bridge.core();
+        QVERIFY(core.schemes.size() >= 3);
+        QCOMPARE(bridge.property("curveBundles").toList().size(), core.schemes.size());
+
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+        QJsonArray packs = rootPacksOnDisk();
+        QCOMPARE(packs.size(), 1);
+        const QJsonObject first = packs[0].toObject();
+        QVERIFY(first.value("name").toString().endsWith(" 01"));
+        QCOMPARE(first.value("delayMs").toDouble(), 5.0);
+        const QJsonObject capture = filesOnDisk()
+                                            .value("captures")
+                                            .toObject()
+                                            .value(first.value("rawFile").toString())
+                                            .toObject();
+        QVERIFY(capture.value("n").toInt() == 400 && capture.value("trailing").toInt() == 0);
+        const QJsonArray level = capture.value("level").toArray();
+        const double reference = db[200] - level[200].toDouble(); // about 630 Hz, no floor there
+        for (qsizetype i = 0; i < freq.size(); ++i) {
+            QCOMPARE(float(capture.value("freq").toArray()[i].toDouble()), freq[i]);
+            QVERIFY(std::abs(level[i].toDouble() - std::max(db[i] - reference, -60.0)) < 1e-3);
+        }
+
+        bridge.clearToast();
+        bridge.saveSelectedPack();
+        QVERIFY(bridge.toastText().isEmpty());
+        QCOMPARE(rootPacksOnDisk(), packs);
+
+        core.selectedScheme = 1;
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("这条曲线已更新"));
+        packs = rootPacksOnDisk();
+        QCOMPARE(packs.size(), 1);
+        const QString rawFile = packs[0].toObject().value("rawFile").toString();
+        QVERIFY(rawFile != first.value("rawFile").toString());
+        QCOMPARE(filesOnDisk().value("captures").toObject().keys(), QStringList{rawFile});
+
+        core.selectedScheme = 2;
+        {
+            const FileSizeLimit fullDisk(1024);
+            bridge.saveSelectedPack();
+        }
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线没存上，请检查文档文件夹能否写入"));
+        QCOMPARE(rootPacksOnDisk(), packs);
+
+        QVERIFY(bridge.deleteCurvePack(0));
+        QVERIFY(bridge.toastText().endsWith(" 已删除"));
+        QVERIFY(filesOnDisk().value("captures").toObject().isEmpty());
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+        QCOMPARE(QmlBridge().rootPacks().size(), 1); // a bridge started afterwards reads it
+    }
+
+    // Names that would leave the projects folder or clash are refused with a toast; renaming
+    // takes only a listed project and keeps its packs; deleting goes file first and refuses a
+    // project file that cannot be deleted.
+    void projectsKeepToTheirFolder()
+    {
+        QmlBridge bridge;
+        bridge.createProject(QStringLiteral("  大厅 "));
+        QVERIFY(bridge.projectName() == "大厅" && !bridge.freshInstall());
+        for (const char *name : {"a/b", "../x", "a:b", "..\\y"}) {
+            bridge.createProject(QString::fromUtf8(name));
+            QCOMPARE(bridge.toastText(), QStringLiteral("工程名里不能有这些符号"));
+        }
+        const QList<std::pair<const char *, const char *>> refused{
+                {" ", "工程名不能空着"},
+                {"x|y", "工程名里不能有这些符号"},
+                {" 大厅", "这个工程已经有了"},
+                {".hidden", "工程名不能以“.”开头"}};
+        for (const auto &[name, toast] : refused) {
+            QVERIFY(!bridge.createProjectInWindow(QString::fromUtf8(name)));
+            QCOMPARE(bridge.toastText(), QString::fromUtf8(toast));
+        }
+        QCOMPARE(filesOnDisk().value("projects").toObject().keys(), QStringList{"大厅"});
+        QVERIFY(!QFileInfo::exists(documentsRoot() + "/x.json"));
+
+        const CurvePack pack = storedPack(bridge.core(), "主扩 01", logGrid(8, 100, 800),
+                                          QList<float>(8, 0.0f), "大厅");
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("剧场")));
+        bridge.clearToast();
+        QVERIFY(!bridge.renameProject("大厅", " 大厅 ") && bridge.toastText().isEmpty());
+        QVERIFY(!bridge.renameProject("../剧场", "新"));
+        QCOMPARE(bridge.toastText(), QStringLiteral("工程文件找不到了"));
+        QVERIFY(!bridge.renameProject("大厅", "剧场"));
+        QCOMPARE(bridge.toastText(), QStringLiteral("这个工程已经有了"));
+        bridge.openProject(projectIndex(bridge, "大厅"));
+        QVERIFY(bridge.projectName() == "大厅" && bridge.renameProject("大厅", "礼堂"));
+        QCOMPARE(bridge.projectName(), QStringLiteral("礼堂"));
+        QJsonObject projects = filesOnDisk().value("projects").toObject();
+        QCOMPARE(projects.keys(), (QStringList{"剧场", "礼堂"}));
+        QCOMPARE(projects.value("礼堂").toObject().value("packs").toArray()[0].toObject().value(
+                         "rawFile"),
+                 pack.rawFile);
+
+        const int listed = projectIndex(bridge, "礼堂");
+        {
+            const ReadOnlyFolder readOnly(projectsDir());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("could not be deleted"));
+            bridge.deleteProject(listed);
+        }
+        QCOMPARE(bridge.toastText(), QStringLiteral("工程没删掉，请检查文档文件夹能否写入"));
+        QVERIFY(filesOnDisk().value("captures").toObject().contains(pack.rawFile));
+        bridge.deleteProject(listed);
+        QCOMPARE(filesOnDisk().value("projects").toObject().keys(), QStringList{"剧场"});
+        QVERIFY(filesOnDisk().value("captures").toObject().isEmpty());
+        QVERIFY(bridge.projectName().isEmpty() && bridge.freshInstall());
+    }
+
+    // The summaries follow the chart's smoothing; moving a pack into a project and back; the
+    // detail curves of an ordinary pack, a subwoofer alignment and a line array against what
+    // their data say.
+    void packsShowTheirCurves()
+    {
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        // Wider than the display grid, which reads -100 dB outside a curve's range.
+        const QList<float> flat(400, 0.0f), freq = logGrid(400, 19.0, 21000.0);
+        storedPack(core, "主扩 01", freq, flat);
+        bridge.setSmoothingBands(12);
+        const QVariantMap summary = bridge.rootPacks().value(0).toMap();
+        QVERIFY(summary.value("smoothBands") == 12
+                && summary.value("smoothingLabel") == "1/12 OCT");
+        bridge.createProjectInWindow(QStringLiteral("大厅"));
+        QVERIFY(!bridge.movePack(0, 2, QString()) && bridge.movePack(0, -1, "大厅"));
+        QCOMPARE(bridge.toastText(), QStringLiteral("已移进「大厅」"));
+        QVERIFY(bridge.rootPacks().isEmpty());
+        QCOMPARE(bridge.projects()[0].toMap().value("curves").toInt(), 2);
+        QVERIFY(bridge.movePack(0, 1, QString()));
+        QCOMPARE(bridge.toastText(), QStringLiteral("已移到「未归属」"));
+        const QVariantMap ordinary = bridge.curvePackDetail(0);
+        QVERIFY(allNear(ordinary.value("after"), 0.0));
+        QVERIFY(!ordinary.contains("target") && !ordinary.contains("isArray"));
+
+        // A subwoofer alignment with both captures (flat, in phase, the subwoofer inverted).
+        bridge.setSmoothingBands(0);
+        CurvePack aligned = core.curvePacks[0];
+        aligned.freq2 = freq;
+        aligned.level2 = flat;
+        aligned.phase2 = aligned.phase;
+        aligned.subAlign = QJsonObject{{"delayMs", 0.0}, {"invert", true}};
+        QVERIFY(core.savePack(aligned, 0));
+        QVariantMap detail = bridge.curvePackDetail(0);
+        QVERIFY(allNear(detail.value("third"), 20.0 * std::log10(2.0)));
+        QVERIFY(allNear(detail.value("phaseBefore"), 180.0));
+        QVERIFY(allNear(detail.value("phaseAfter"), 0.0));
+
+        // A line array: a point of 7 values is left out.
+        CurvePack array = aligned;
+        array.subAlign = {};
+        array.use = QStringLiteral("线阵列");
+        array.freq = freq;
+        array.pointFreq = {freq.first(7), freq};
+        array.pointLevel = {QList<float>(7, 1.0f), QList<float>(400, 2.0f)};
+        core.curvePacks[0] = array; // a point of 7 values is never written to a file
+        detail = bridge.curvePackDetail(0);
+        QCOMPARE(detail.value("pointCount").toInt(), 1);
+        QVERIFY(allNear(detail.value("pointCurves").toList()[0].toMap().value("points"), 0.0));
+    }
+
+    // The export's files byte for byte: the measured curve with its delay put back, the
+    // curve with the EQ, a line array's usable points with their own numbers, and the
+    // alignment's three curves; a folder or file that cannot be written is reported.
+    void exportsWriteEveryCurveFile()
+    {
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        const QList<float> f = {100, 200, 300, 400, 500, 600, 700, 800},
+                           level = {-1.5f, -1, -0.5f, 0, 0.5f, 1, 1.5f, 2};
+        CurvePack pack = storedPack(core, "主扩/01", f, level);
+        pack.delayMs = 2.0;
+        for (qsizetype i = 0; i < f.size(); ++i)
+            pack.phase[i] = float(30.0 - f[i] * 0.72); // a 2 ms delay and 30°
+        pack.coherence = QList<float>(7, 0.5f);
+        pack.use = QStringLiteral("线阵列");
+        pack.pointFreq = {f.first(7), f};
+        pack.pointLevel = {QList<float>(7, 1.0f), QList<float>(8, 10.0f)};
+        core.curvePacks[0] = pack; // a point of 7 values is never written to a file
+        QVERIFY(bridge.exportCurvePack(0));
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已导出到桌面"));
+        const QString folder = desktop() + "/主扩_01_导出";
+        QCOMPARE(fileBytes(folder + "/平均.txt"),
+                 header("主扩/01 平均", 8, "原始")
+                         + rows(f, level, QList<float>(8, 30.0f), QList<float>(7, 0.5f)));
+        QVERIFY(fileBytes(folder + "/处理后.txt")
+                        .startsWith(header("主扩/01 处理后", 480, "处理后")));
+        QCOMPARE(QDir(folder + "/测点").entryList(QDir::Files), QStringList{"点2.txt"});
+        QCOMPARE(fileBytes(folder + "/测点/点2.txt"),
+                 header("主扩/01 点2", 8, "原始") + rows(f, QList<float>(8, 0.0f), {}, {}));
+
+        pack.subAlign = QJsonObject{{"delayMs", 1.0}};
+        pack.curves = {QList<float>(266, -3.0f), QList<float>(266, 1.0f), QList<float>(200, 2.0f)};
+        core.curvePacks[0] = pack;
+        QVERIFY(bridge.exportCurvePack(0));
+        const QList<QByteArray> lines = fileBytes(folder + "/耦合.txt").split('\n');
+        QVERIFY(lines.size() == 5 + 266 + 1 && lines[0].endsWith("# target: 主扩/01 耦合"));
+        QVERIFY(lines[5 + 199].endsWith("\t2.0000\t*\t*") && lines[5 + 200].endsWith("\t*\t*\t*"));
+
+        QVERIFY(putBytes(desktop() + "/主扩_01_导出/原始.txt/blocked", "a folder in the way"));
+        pack.subAlign = {};
+        pack.use = QStringLiteral("主扩");
+        core.curvePacks[0] = pack;
+        QVERIFY(QFile::remove(folder + "/处理后.txt"));
+        QVERIFY(!bridge.exportCurvePack(0));
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线没能全部导出，请检查桌面文件夹能否写入"));
+        QVERIFY(QFile::exists(folder + "/处理后.txt")); // the others are still written
+        QDir(folder).removeRecursively();
+        QVERIFY(putBytes(folder, "a file where the folder belongs"));
+        QVERIFY(!bridge.exportCurvePack(0));
+
+        core.curvePacks[0].freq.clear();
+        core.curvePacks[0].rawFile = QStringLiteral("gone.raw");
+        QVERIFY(!bridge.exportCurvePack(0));
+        QCOMPARE(bridge.toastText(), QStringLiteral("这个包还没有曲线"));
+        QCOMPARE(PackTextExport::folderFor(QString()), desktop() + "/曲线包_导出");
+        QCOMPARE(PackTextExport::folderFor("a\\b:c*d?\"<>|"), desktop() + "/a_b_c_d______导出");
+    }
+
+    // A subwoofer alignment's coupled curve: two flat captures in phase add up to +6.02 dB over
+    // the subwoofer's range.
+    void exportsTheCoupledAlignment()
+    {
+        CurvePack pack;
+        pack.name = QStringLiteral("超低");
+        pack.freq = logGrid(100, 20.0, 20000.0);
+        pack.level = QList<float>(100, 0.0f);
+        pack.freq2 = logGrid(50, 30.0, 200.0);
+        pack.level2 = QList<float>(50, 0.0f);
+        pack.subAlign = QJsonObject{{"invert", true}};
+        const QList<PackTextExport::Curve> curves = PackTextExport::curvesOf(pack);
+        QCOMPARE(curves.size(), 3);
+        QVERIFY(curves[1].phase.isEmpty() && curves[2].file == "耦合.txt");
+        QVERIFY(curves[2].freq.first() >= 30.0f && curves[2].freq.last() <= 200.0f);
+        for (const float level : curves[2].level)
+            QCOMPARE(QByteArray::number(level, 'f', 4), QByteArray("6.0206"));
+    }
+
+    // Calibration files are imported into the data folder and kept per device and channel in
+    // the settings; a copy another device uses is never replaced by a file of the same name.
+    void calibrationFilesPerDeviceAndChannel()
+    {
+        QmlBridge bridge;
+        const QString source = QDir::homePath() + "/maker/mic.txt";
+        QVERIFY(putBytes(source, "20\t-1.5\n1000\t0\n20000\t2.0\n"));
+        QVERIFY(bridge.setCalibrationFile(0, QUrl::fromLocalFile(source).toString()));
+        const QString copy = documentsRoot() + "/校准/测量麦/mic.txt";
+        QVariantMap info = bridge.calibrationInfo();
+        QVERIFY(info.value("micPath") == copy && info.value("micName") == "mic.txt");
+        QCOMPARE(info.value("splRef").toDouble(), 140.0);
+        QSettings stored(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                 + "/Halvo/测量工作流.conf",
+                         QSettings::IniFormat);
+        QCOMPARE(stored.value("Calibration/mic/calFile_0_0").toString(), copy);
+        QCOMPARE(bridge.calibrationMicFiles()[1].toMap().value("value").toString(), copy);
+
+        QVERIFY(putBytes(source, "100\t3\n"));
+        QVERIFY(!bridge.setCalibrationFile(0, source));
+        QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));
+        QVERIFY(!bridge.setCalibrationFile(2, copy));
+        QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));
+
+        QVERIFY(putBytes(source, "20\t4\n20000\t4\n"));
+        bridge.setSelectedAudioDevice(QStringLiteral("Line In"));
+        QVERIFY(bridge.setCalibrationFile(0, source) && bridge.calibrationError().isEmpty());
+        QCOMPARE(bridge.calibrationInfo().value("micPath").toString(),
+                 documentsRoot() + "/校准/测量麦/mic (2).txt");
+        QCOMPARE(fileBytes(copy), QByteArray("20\t-1.5\n1000\t0\n20000\t2.0\n"));
+        bridge.clearCalibrationFile(0);
+        QVERIFY(bridge.calibrationInfo().value("micPath").toString().isEmpty());
+        stored.sync();
+        QCOMPARE(stored.value("Calibration/line/calFile_0_0").toString(), QString());
+    }
+};
+
+SNT_TEST_MAIN(StorageBridgeTest)
+#include "StorageBridgeTest.moc"
