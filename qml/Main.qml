@@ -303,7 +303,10 @@ Window {
         objectName: "stage"
         width: root.baseWidth
         height: root.baseHeight
-        anchors.centerIn: parent
+        // Centred exactly (anchors would round an odd height's half), so that the scale about
+        // the centre fills the window.
+        x: (root.width - width) / 2
+        y: (root.height - height) / 2
         scale: root.uiScale
 
         Rectangle {
