@@ -178,7 +178,7 @@ function drawStage(ctx, cam, colors) {
     ctx.stroke()
     const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
     ctx.fillStyle = rgba(colors.line, 0.75)
-    ctx.font = "bold 12px \"Microsoft YaHei UI\""
+    ctx.font = "bold 12px \"" + colors.family + "\""
     ctx.textAlign = "center"
     ctx.textBaseline = "middle"
     ctx.fillText("舞台", label.x, label.y)
@@ -283,19 +283,21 @@ function drawMics(ctx, cam, colors) {
         ctx.strokeStyle = rgba(colors.blue, 0.95)
         ctx.stroke()
         ctx.fillStyle = mic.number === 1 ? "#FFFFFF" : colors.number
-        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"Microsoft YaHei UI\""
+        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"" + colors.family + "\""
         ctx.textAlign = "center"
         ctx.textBaseline = "middle"
         ctx.fillText(String(mic.number), badge.x, badge.y + 0.5)
     }
 }
 
-// The whole picture on a width x height canvas already scaled to design pixels.
-function paint(ctx, width, height, view, dark) {
+// The whole picture on a width x height canvas already scaled to design pixels, its texts in
+// the font `family`.
+function paint(ctx, width, height, view, dark, family) {
     const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
                            number: "#FFFFFF"}
                         : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
                            number: "#101216"}
+    colors.family = family
     const cam = camera(width, height, view)
     const list = cabinets()
     drawStage(ctx, cam, colors)
@@ -304,7 +306,7 @@ function paint(ctx, width, height, view, dark) {
     drawCabinets(ctx, cam, list, colors)
     drawMics(ctx, cam, colors)
     ctx.fillStyle = rgba(colors.line, 0.85)
-    ctx.font = "12px \"Microsoft YaHei UI\""
+    ctx.font = "12px \"" + colors.family + "\""
     ctx.textBaseline = "top"
     ctx.textAlign = "left"
     ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 14, 12)

@@ -27,6 +27,14 @@ Item {
 
     clip: true
 
+    // The face the font mapping gives the family every text asks for; the canvas takes only
+    // installed families.
+    Text {
+        id: face
+        visible: false
+        font.family: "Microsoft YaHei UI"
+    }
+
     Canvas {
         id: canvas
         objectName: "guideCanvas"
@@ -43,7 +51,8 @@ Item {
                 return
             ctx.scale(scene.renderScale, scene.renderScale)
             Scene.paint(ctx, scene.width, scene.height,
-                        {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom}, scene.dark)
+                        {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom}, scene.dark,
+                        face.fontInfo.family)
         }
         Component.onCompleted: requestPaint()
     }
