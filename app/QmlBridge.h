@@ -1,8 +1,11 @@
 #pragma once
 
+#include "app/ConverterExport.h"
 #include "app/LevelWindow.h"
+#include "app/SchemePreviews.h"
 #include "eq/Records.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -11,6 +14,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 class AppCore;
@@ -560,4 +564,60 @@ private:
 
     // Tuning workflows: schemes and targets, bands and corners, delivery, fill and subwoofer
     // alignment
+
+    // Scheme choice, band and corner editing, EQ delivery (QmlBridgeDelivery.cpp)
+    Q_PROPERTY(QVariantList schemes READ schemes NOTIFY schemesChanged)
+    Q_PROPERTY(int selectedScheme READ selectedScheme WRITE setSelectedScheme NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeBefore READ schemeBefore NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeAfter READ schemeAfter NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeTarget READ schemeTarget NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList schemeCoherence READ schemeCoherence NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantList eqBands READ eqBands NOTIFY schemesChanged)
+    Q_PROPERTY(QVariantMap corners READ corners NOTIFY schemesChanged)
+
+public:
+    QVariantList schemes() const;
+    int selectedScheme() const;
+    void setSelectedScheme(int index);
+    QVariantList schemeBefore() const;
+    QVariantList schemeAfter() const;
+    QVariantList schemeTarget() const;
+    QVariantList schemeCoherence() const;
+    QVariantList eqBands() const;
+    QVariantMap corners() const;
+    Q_INVOKABLE void selectScheme(int index) { setSelectedScheme(index); }
+    Q_INVOKABLE void selectTarget(int index) { setSelectedTarget(index); }
+    Q_INVOKABLE QVariantMap schemeCurves(int index) const;
+    Q_INVOKABLE void enterScheme(int index);
+    Q_INVOKABLE void addEqBand();
+    Q_INVOKABLE void removeEqBand(int index);
+    Q_INVOKABLE void setEqBandEnabled(int index, bool enabled);
+    Q_INVOKABLE void updateEqBand(int index, double freq, double q, double gainDb);
+    Q_INVOKABLE void updateCorner(const QString &kind, double hz, double slopeDbOct);
+    Q_INVOKABLE void updateCornerType(const QString &kind, const QString &type);
+    Q_INVOKABLE void copyCurrentParams();
+    Q_INVOKABLE bool exportCurrentPack();
+    Q_INVOKABLE QVariantMap uploadEqToOfficial(bool isOut, int idx);
+    Q_INVOKABLE QVariantMap exportEqToProcessor(const QString &target);
+    // Where the converter program is looked for; the program's own folder by default.
+    void setConverterFolder(const QString &folder) { converter_.setConverterFolder(folder); }
+    // The processor list of the current screen's result; false with `error` naming `verb`.
+    bool collectProcessorEq(ProcessorEqList &list, const QString &verb, QString &error) const;
+
+private:
+    bool hasSelectedScheme() const;
+    snt::eq::Measured currentMeasurement() const;
+    QVariantMap schemePreviewMap(const snt::eq::Scheme &scheme) const;
+    QVariantMap selectedSchemeCurves() const;
+    QVariantList selectedCurve(const QString &key) const;
+    snt::eq::CornerEstimate shownCorners() const;
+    bool prepareCorners();
+    bool editSelectedBands(const std::function<bool(QList<snt::eq::SchemeBand> &)> &edit);
+    void editCorner(const QString &kind, const std::function<bool(snt::eq::Corner &)> &edit);
+    void applySelectedScheme();
+    void syncSchemeToPack();
+    QJsonObject currentPresetJson() const;
+
+    mutable SchemePreviews previews_;
+    ConverterExport converter_;
 };

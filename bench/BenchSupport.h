@@ -32,8 +32,8 @@ inline double percentile(std::vector<double> values, double p)
     return values[std::min(std::size_t(p * double(values.size() - 1) + 0.5), values.size() - 1)];
 }
 
-// Times each iteration of `step` by hand (for UseManualTime) and reports the median and the
-// 99th percentile in microseconds as "median_us" and "p99_us".
+// Times each iteration of `step` by hand (for UseManualTime) and reports the median, the 95th and
+// the 99th percentile in microseconds as "median_us", "p95_us" and "p99_us".
 template<typename Step>
 void timeEachIteration(benchmark::State &state, Step step)
 {
@@ -47,6 +47,7 @@ void timeEachIteration(benchmark::State &state, Step step)
         us.push_back(seconds * 1e6);
     }
     state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p95_us"] = percentile(us, 0.95);
     state.counters["p99_us"] = percentile(us, 0.99);
 }
 

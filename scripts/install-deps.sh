@@ -19,6 +19,7 @@ packages=(
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
   linuxptp tshark ffmpeg python3-zeroconf curl
+  xclip wl-clipboard
 )
 
 missing=()
