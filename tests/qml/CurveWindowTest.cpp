@@ -135,8 +135,9 @@ class CurveWindowTest : public QObject
     QQuickItem *treeRow(const QString &name) const
     {
         QQuickItem *found = nullptr;
-        QTest::qWaitFor([&] { return (found = item(name)) && found->isVisible(); }, 2000);
-        return found;
+        const bool shown
+                = QTest::qWaitFor([&] { return (found = item(name)) && found->isVisible(); }, 2000);
+        return shown ? found : nullptr;
     }
 
 private slots:
