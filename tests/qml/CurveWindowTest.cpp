@@ -101,6 +101,9 @@ class CurveWindowTest : public QObject
     {
         m.bridge->openCurveWindow();
         QVERIFY(QTest::qWaitForWindowExposed(curves));
+        // Other tests' windows may share the X server: keys go to the active one.
+        curves->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(curves));
     }
 
     // Two projects of two and one packs and one pack outside: Spare is the newest.
@@ -151,6 +154,7 @@ private slots:
 
     void init()
     {
+        QMetaObject::invokeMethod(curves, "closeDialog");
         m.bridge->setCurveWindowOpen(false);
         m.window->setGeometry(designGeometry);
         QTRY_COMPARE(m.window->geometry(), designGeometry);
