@@ -91,8 +91,7 @@ Window {
         packView.resetPhase()
         loadDetail()
         // The subwoofer flow decides whether it takes this pack as its main reference.
-        if (typeof bridge.subTrySetMainFromPack === "function")
-            bridge.subTrySetMainFromPack(pack.index)
+        bridge.subTrySetMainFromPack(pack.index)
     }
 
     function loadDetail() {

@@ -279,6 +279,15 @@ private slots:
         QCOMPARE(m.bridge->toastText(), QString("Main L 已删除"));
     }
 
+    // While the subwoofer flow asks for its main reference, the pack the window selects
+    // becomes it: on opening, the newest.
+    void selectedPackOffersTheSubwooferFlowItsMain()
+    {
+        QVERIFY(QMetaObject::invokeMethod(m.bridge.get(), "subPickMain"));
+        QTRY_VERIFY(!m.bridge->property("subPickingMain").toBool());
+        QCOMPARE(m.bridge->toastText(), QString("已将「未归属 · Spare」设为主扩参考"));
+    }
+
     void packsMovedByDragging_data()
     {
         QTest::addColumn<QString>("pack");
