@@ -6,6 +6,8 @@ free port printed as the first line on stdout ("PORT <n>"):
   GET /<name>          the file, with its length
   GET /cut/<name>      the file's whole length announced, half its bytes sent, the connection closed
   GET /moved/<name>    a 302 redirect to /<name>
+  GET /stall/<name>    the file's whole length announced, a hundredth of its bytes sent, then
+                       nothing more until the client leaves
 A missing file is a 404. Every request's path is printed on stdout as "GET <path>".
 Ends when stdin closes.
 """
@@ -31,8 +33,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             return
         cut = path.startswith("/cut/")
-        if cut:
-            path = path[len("/cut"):]
+        stall = path.startswith("/stall/")
+        if cut or stall:
+            path = path[path.index("/", 1):]
         name = os.path.realpath(os.path.join(root, path.lstrip("/")))
         if not name.startswith(root + os.sep) or not os.path.isfile(name):
             self.send_error(404)
@@ -45,6 +48,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if cut:
             self.wfile.write(data[: len(data) // 2])
+            self.close_connection = True
+        elif stall:
+            self.wfile.write(data[: len(data) // 100])
+            self.wfile.flush()
+            try:
+                while self.connection.recv(4096):
+                    pass
+            except OSError:
+                pass
             self.close_connection = True
         else:
             self.wfile.write(data)
