@@ -42,3 +42,32 @@ function(snt_add_bench name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE benchmark::benchmark ${ARG_LIBS})
 endfunction()
+
+# snt_add_svg_resources(name PREFIX prefix [SVG_ONLY key ...]): the pictures of the current
+# source folder as resources under PREFIX: every SVG as drawn and, beside each (except the
+# SVG_ONLY keys), a PNG of the same name rendered from it at twice its size during the build, so
+# that the two forms never diverge. Resources only, kept as an object library so that their
+# registration is linked into every program and test that links the target directly.
+function(snt_add_svg_resources name)
+  cmake_parse_arguments(ARG "" "PREFIX" "SVG_ONLY" ${ARGN})
+  file(GLOB svg_files RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS *.svg)
+  set(png_files "")
+  foreach(svg ${svg_files})
+    get_filename_component(key ${svg} NAME_WE)
+    if(key IN_LIST ARG_SVG_ONLY)
+      continue()
+    endif()
+    set(png ${CMAKE_CURRENT_BINARY_DIR}/${key}.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+              $<TARGET_FILE:snt_render_png> ${CMAKE_CURRENT_SOURCE_DIR}/${svg} ${png} 2
+      DEPENDS snt_render_png ${CMAKE_CURRENT_SOURCE_DIR}/${svg}
+      COMMENT "Rendering ${key}.png")
+    list(APPEND png_files ${png})
+  endforeach()
+  add_library(${name} OBJECT)
+  qt_add_resources(${name} ${name}_svg PREFIX ${ARG_PREFIX} FILES ${svg_files})
+  qt_add_resources(${name} ${name}_png PREFIX ${ARG_PREFIX} BASE ${CMAKE_CURRENT_BINARY_DIR}
+    FILES ${png_files})
+  target_link_libraries(${name} PUBLIC Qt6::Core)
+endfunction()

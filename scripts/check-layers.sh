@@ -28,6 +28,7 @@ declare -A below=(
   [app/store/]="common/ eq/Records.h"
   [processor/]="common/ app/store/"
   [ui/]="common/"
+  [icons/tools/]=""
   [app/]="common/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/ audio/backends/
           audio/phone/ audio/aes67/ app/store/ processor/"
 )

@@ -1,0 +1,4 @@
+import QtQuick
+
+// Not built yet: shows the screen name.
+PlaceholderPage {}

@@ -1,0 +1,50 @@
+import QtQuick
+
+// A tab on the window's right edge, its label one character per line; rounded on the left only.
+Item {
+    id: tab
+
+    property string label
+    property bool locked: false
+    property bool active: false
+    readonly property bool hovered: area.containsMouse
+
+    signal clicked
+
+    implicitWidth: 35
+    implicitHeight: 76
+
+    readonly property color fill: active ? "#FFFFFF"
+                                         : hovered && !locked ? "#0A4AA8" : bridge.theme.blue
+
+    Rectangle {
+        anchors.fill: parent
+        radius: 8
+        color: tab.fill
+    }
+    Rectangle {
+        anchors.right: parent.right
+        width: parent.width / 2
+        height: parent.height
+        color: tab.fill
+    }
+
+    Text {
+        anchors.centerIn: parent
+        text: tab.label
+        horizontalAlignment: Text.AlignHCenter
+        color: tab.active ? bridge.theme.blue : "#FFFFFF"
+        opacity: tab.locked ? 0.55 : 1
+        font.family: "Microsoft YaHei UI"
+        font.pixelSize: 15
+        font.bold: true
+    }
+
+    MouseArea {
+        id: area
+        anchors.fill: parent
+        hoverEnabled: true
+        cursorShape: Qt.PointingHandCursor
+        onClicked: tab.clicked()
+    }
+}
