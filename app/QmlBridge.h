@@ -1,8 +1,11 @@
 #pragma once
 
 #include "app/ConverterExport.h"
+#include "app/FillAlignment.h"
 #include "app/LevelWindow.h"
 #include "app/SchemePreviews.h"
+#include "app/SubwooferAlignment.h"
+#include "app/SubwooferCrossover.h"
 #include "eq/Records.h"
 
 #include <QJsonObject>
@@ -30,7 +33,8 @@ struct DisplaySource;
 // Every call arrives on the GUI thread. The members are spread over several source files, one
 // per area: QmlBridge.cpp (object, settings, theme, toast), QmlBridgeNavigation.cpp,
 // QmlBridgeAudioInput.cpp, QmlBridgeMeasuring.cpp, QmlBridgeCurves.cpp and QmlBridgeTuning.cpp
-// (what the measuring flow needs of the tuning workflows); further areas follow at the end.
+// (what the measuring flow needs of the tuning workflows); further areas follow at the end, among
+// them QmlBridgeFillAlignment.cpp and QmlBridgeSubwoofer.cpp.
 class QmlBridge : public QObject
 {
     Q_OBJECT
@@ -299,14 +303,6 @@ signals:
     void calibrationChanged();
 
 private:
-    // The subwoofer workflow's live curves, each with its smoothed copy for the charts.
-    struct LiveCurve
-    {
-        QList<float> freq;
-        QList<float> raw;
-        QList<float> smoothed;
-    };
-
     void connectCore();
 
     // Navigation
@@ -378,10 +374,6 @@ private:
     LevelWindow levelWindow_;
     int subCaptureMarker_ = -1;
     int subAlignCaptureMarker_ = -1;
-    LiveCurve subMain_;
-    LiveCurve subCurve_;
-    LiveCurve subAlignMain_;
-    LiveCurve subAlignSub_;
 
     double measureLevel_ = -100.0;
     double uncalibratedSpl_ = -100.0; // the sound level before the calibrated card's offset
@@ -562,4 +554,117 @@ private:
 
     mutable SchemePreviews previews_;
     ConverterExport converter_;
+    // Fill alignment (QmlBridgeFillAlignment.cpp)
+    Q_PROPERTY(int fillAlignStep READ fillAlignStep NOTIFY fillAlignChanged)
+    Q_PROPERTY(double fillAlignDelayMs READ fillAlignDelayMs NOTIFY fillAlignChanged)
+    Q_PROPERTY(QVariantList fillPulseMain READ fillPulseMain NOTIFY fillAlignChanged)
+    Q_PROPERTY(QVariantList fillPulseFill READ fillPulseFill NOTIFY fillAlignChanged)
+    Q_PROPERTY(double fillPulseMainX READ fillPulseMainX NOTIFY fillAlignChanged)
+    Q_PROPERTY(double fillPulseFillX READ fillPulseFillX NOTIFY fillAlignChanged)
+
+public:
+    int fillAlignStep() const;
+    double fillAlignDelayMs() const;
+    QVariantList fillPulseMain() const;
+    QVariantList fillPulseFill() const;
+    double fillPulseMainX() const { return FillAlignment::mainPulseX; }
+    double fillPulseFillX() const { return FillAlignment::fillPulseX; }
+    Q_INVOKABLE void beginFillAlign();
+    Q_INVOKABLE void fillAlignPlay();
+    Q_INVOKABLE void fillAlignMeasure();
+    Q_INVOKABLE void fillAlignStop();
+    Q_INVOKABLE void loadFillAlignDemo(int step, double delayMs);
+
+signals:
+    void fillAlignChanged();
+
+private:
+    FillAlignment fill_;
+
+    // Subwoofer crossover and its time alignment (QmlBridgeSubwoofer.cpp)
+    Q_PROPERTY(int subStep READ subStep NOTIFY subChanged)
+    Q_PROPERTY(int subLift READ subLift NOTIFY subChanged)
+    Q_PROPERTY(int subMeasured READ subMeasured NOTIFY subChanged)
+    Q_PROPERTY(bool subCalibrating READ subCalibrating NOTIFY subChanged)
+    Q_PROPERTY(QVariantMap subInfo READ subInfo NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subMainPacks READ subMainPacks NOTIFY curvePacksChanged)
+    Q_PROPERTY(QVariantList subBefore READ subBefore NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subRaw READ subRaw NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subCalc READ subCalc NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAfter READ subAfter NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subTarget READ subTarget NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subMainCurve READ subMainCurve NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subMainCoherence READ subMainCoherence NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subSubCoherence READ subSubCoherence NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subEqBands READ subEqBands NOTIFY subChanged)
+    Q_PROPERTY(int subAlignStage READ subAlignStage NOTIFY subChanged)
+    Q_PROPERTY(bool subAlignAligned READ subAlignAligned NOTIFY subChanged)
+    Q_PROPERTY(double subAlignDelayMs READ subAlignDelayMs NOTIFY subChanged)
+    Q_PROPERTY(bool subAlignInvert READ subAlignInvert NOTIFY subChanged)
+    Q_PROPERTY(double subAlignMainDelayMs READ subAlignMainDelayMs NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAlignMainCurve READ subAlignMainCurve NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAlignMainCoherence READ subAlignMainCoherence NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAlignSubCurve READ subAlignSubCurve NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAlignSubCoherence READ subAlignSubCoherence NOTIFY subChanged)
+    Q_PROPERTY(QVariantList subAlignCoupled READ subAlignCoupled NOTIFY subChanged)
+
+public:
+    int subStep() const { return subStep_; }
+    int subLift() const;
+    int subMeasured() const;
+    bool subCalibrating() const { return subCalibrating_; }
+    QVariantMap subInfo() const;
+    QVariantList subMainPacks() const;
+    QVariantList subBefore() const;
+    QVariantList subRaw() const;
+    QVariantList subCalc() const;
+    QVariantList subAfter() const;
+    QVariantList subTarget() const;
+    QVariantList subMainCurve() const;
+    QVariantList subMainCoherence() const;
+    QVariantList subSubCoherence() const;
+    QVariantList subEqBands() const;
+    int subAlignStage() const;
+    bool subAlignAligned() const;
+    double subAlignDelayMs() const;
+    bool subAlignInvert() const;
+    double subAlignMainDelayMs() const;
+    QVariantList subAlignMainCurve() const;
+    QVariantList subAlignMainCoherence() const;
+    QVariantList subAlignSubCurve() const;
+    QVariantList subAlignSubCoherence() const;
+    QVariantList subAlignCoupled() const;
+
+    Q_INVOKABLE void beginSubXover();
+    Q_INVOKABLE void subRestart();
+    Q_INVOKABLE void subShowGuide();
+    Q_INVOKABLE void subGuideDone();
+    Q_INVOKABLE void subPickMain();
+    Q_INVOKABLE void subTrySetMainFromPack(int index);
+    Q_INVOKABLE bool subLoadMainPack(int index);
+    Q_INVOKABLE void subLevelCalibrate();
+    Q_INVOKABLE void subMeasure();
+    Q_INVOKABLE void subCompute();
+    Q_INVOKABLE void subSetLift(int lift);
+    Q_INVOKABLE void subStop();
+    Q_INVOKABLE void subAddEqBand();
+    Q_INVOKABLE void subSetEqEnabled(int index, bool enabled);
+    Q_INVOKABLE void subUpdateEq(int index, double freq, double q, double gainDb);
+    Q_INVOKABLE void subUpdateCorner(const QString &side, double hz, int slopeDb);
+    Q_INVOKABLE void subUpdateCornerType(const QString &side, const QString &kind);
+    Q_INVOKABLE void subGotoAlign();
+    Q_INVOKABLE void subAlignRestart();
+    Q_INVOKABLE void subAlignMeasure();
+    Q_INVOKABLE void loadSubXoverDemo(int step);
+    // Saves the aligned result as a curve pack (also the start-up option that saves the demo).
+    void saveSubAlignPack();
+
+private:
+    void showSubStage(int stage);
+    void showDesign();
+    void recomputeSubXover();
+    void resetSubAlignment();
+    QVariantMap packSummary(const CurvePack &pack, int index) const;
+    SubwooferCrossover subXover_;
+    SubwooferAlignment subAlign_;
 };

@@ -4,12 +4,8 @@
 #include "app/AppCore.h"
 #include "app/CurveFeedCache.h"
 #include "app/QmlBridge.h"
-#include "eq/DisplaySmoothing.h"
 
 namespace {
-
-constexpr int liveSmoothing = 6; // the subwoofer views always show 1/6 octave
-constexpr qsizetype leastSmoothedPoints = 8;
 
 using Form = DisplayCurveCache::Form;
 
@@ -119,12 +115,6 @@ double QmlBridge::measureCurveCenter() const
 
 void QmlBridge::resmoothLiveCurves()
 {
-    for (LiveCurve *curve : {&subMain_, &subCurve_, &subAlignMain_, &subAlignSub_}) {
-        if (curve->raw.isEmpty())
-            continue;
-        const bool smoothable = curve->freq.size() >= leastSmoothedPoints
-                                && curve->raw.size() == curve->freq.size();
-        curve->smoothed = smoothable ? snt::eq::smoothCurve(curve->freq, curve->raw, liveSmoothing)
-                                     : curve->raw;
-    }
+    for (SubwooferCurve *curve : {&subXover_.main, &subXover_.sub, &subAlign_.main, &subAlign_.sub})
+        curve->resmooth();
 }

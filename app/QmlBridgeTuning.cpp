@@ -1,6 +1,5 @@
 // What the measuring flow and the navigation use of the tuning workflows: the target list, the
-// saved copy of a scheme, the corners of the selected scheme, the subwoofer stages and the
-// hand-over of a run that a workflow started.
+// saved copy of a scheme, the corners of the selected scheme and the subwoofer stages.
 #include "app/AppCore.h"
 #include "app/ChartPoints.h"
 #include "app/CurveFeeds.h"
@@ -95,22 +94,4 @@ void QmlBridge::restoreSchemeEntry(int index)
 int QmlBridge::subStageIndex(const QString &name)
 {
     return int(screens::subwooferStages.indexOf(name));
-}
-
-// The captures of the runs the subwoofer measurement, the fill alignment and the subwoofer
-// alignment start. Each takes the session's result itself before it lets the session go; until
-// a workflow takes its result, its run ends without one and frees the sound card.
-void QmlBridge::captureSubMeasure()
-{
-    core_->releaseSession();
-}
-
-void QmlBridge::captureFillAlign()
-{
-    core_->releaseSession();
-}
-
-void QmlBridge::captureSubAlign()
-{
-    core_->releaseSession();
 }
