@@ -56,6 +56,16 @@ def moire_fine():
     return svg(400, body)
 
 
+def moire():
+    """The coarse moire of the login mark: two families of concentric circles 30 units apart,
+    wider spaced and heavier than the fine one."""
+    body = ""
+    for cx in (185, 215):
+        for r in range(10, 181, 10):
+            body += circle(cx, 200, r, 1.4)
+    return svg(400, body)
+
+
 def dot_grid():
     """A 15 x 15 grid of dots that shrink away from the centre."""
     body, step, n = "", 20, 15
@@ -72,5 +82,6 @@ def dot_grid():
 
 if __name__ == "__main__":
     for name, text in (("s-rings", rings()), ("s-moireg-fine", moire_fine()),
+                       ("s-moireg", moire()),
                        ("s-dotgrid", dot_grid())):
         (ICONS / f"{name}.svg").write_text(text)
