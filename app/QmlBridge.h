@@ -22,6 +22,8 @@
 
 class AppCore;
 class ProcessorClient;
+class SystemCheckRunner;
+class UpdateChecker;
 struct CurveFeedCache;
 struct CurvePack;
 struct DisplaySource;
@@ -474,8 +476,64 @@ private:
     static QString localFilePath(const QString &path);
 
     // System audio check
+    Q_PROPERTY(QVariantList systemChecks READ systemChecks NOTIFY systemChecksChanged)
+
+public:
+    QVariantList systemChecks() const { return systemChecks_; }
+    // The check and the fixes run on a thread of their own: the list arrives with
+    // systemChecksChanged when they are done, and a fix's outcome as a toast.
+    Q_INVOKABLE void runSystemCheck();
+    // Returns at once with a line for the screens to show while the fixes run.
+    Q_INVOKABLE QString applySystemFixes();
+    Q_INVOKABLE void openSystemAction(const QString &action);
+    Q_INVOKABLE void openMicPrivacySettings();
+
+signals:
+    void systemChecksChanged();
+
+private:
+    SystemCheckRunner *makeSystemCheckRunner();
+    void setSystemChecks(const QVariantList &items);
+
+    QVariantList systemChecks_;
+    // Made and wired as the bridge is built; a child of the bridge.
+    SystemCheckRunner *systemCheckRunner_ = makeSystemCheckRunner();
 
     // Update check
+    Q_PROPERTY(bool updateAvailable READ updateAvailable NOTIFY updateChanged)
+    Q_PROPERTY(QString updateVersion READ updateVersion NOTIFY updateChanged)
+    Q_PROPERTY(QString updateDate READ updateDate NOTIFY updateChanged)
+    Q_PROPERTY(QString updateNotes READ updateNotes NOTIFY updateChanged)
+    Q_PROPERTY(QString updateError READ updateError NOTIFY updateChanged)
+    Q_PROPERTY(bool updating READ updating NOTIFY updateChanged)
+    Q_PROPERTY(double updateProgress READ installerProgress NOTIFY updateChanged)
+    Q_PROPERTY(bool updateDialogOpen READ updateDialogOpen WRITE setUpdateDialogOpen NOTIFY
+                       updateDialogOpenChanged)
+
+public:
+    bool updateAvailable() const;
+    QString updateVersion() const;
+    QString updateDate() const;
+    QString updateNotes() const;
+    QString updateError() const;
+    bool updating() const;
+    double installerProgress() const;
+    bool updateDialogOpen() const { return updateDialogOpen_; }
+    void setUpdateDialogOpen(bool open);
+    // Also run once, 4 s after the bridge is made.
+    Q_INVOKABLE void checkForUpdates();
+    Q_INVOKABLE void startUpdate();
+
+signals:
+    void updateChanged();
+    void updateDialogOpenChanged();
+
+private:
+    UpdateChecker *makeUpdateChecker();
+
+    bool updateDialogOpen_ = false;
+    // Made and wired as the bridge is built; a child of the bridge.
+    UpdateChecker *updateChecker_ = makeUpdateChecker();
 
     // Calibration files
     Q_PROPERTY(QVariantMap calibrationInfo READ calibrationInfo NOTIFY calibrationChanged)

@@ -29,8 +29,8 @@ declare -A below=(
   [processor/]="common/ app/store/"
   [ui/]="common/"
   [icons/tools/]=""
-  [app/]="common/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/ audio/backends/
-          audio/phone/ audio/aes67/ app/store/ processor/"
+  [app/]="common/ platform/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/
+          audio/backends/ audio/phone/ audio/aes67/ app/store/ processor/"
 )
 # Folders whose files are not part of a library: they may include anything.
 unchecked='^(tests|bench|tools)/'

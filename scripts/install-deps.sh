@@ -12,7 +12,7 @@ packages=(
   qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtquick-shapes
   qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qttest
   qml6-module-qt5compat-graphicaleffects qml6-module-qtwebsockets
-  libasound2-dev libasound2-plugins alsa-utils
+  libasound2-dev libasound2-plugins alsa-utils libpulse-dev
   libjack-jackd2-dev jackd2
   pulseaudio pulseaudio-utils cmt
   fonts-noto-cjk fonts-dejavu-core xvfb xauth libgl1-mesa-dri libgl-dev

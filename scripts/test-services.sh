@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # start RUNTIME: starts a user-space PulseAudio server with a float32 null sink "loop" (its
 #   monitor is a bit-exact loopback) with a sink "filtered" in front of it that runs a
-#   third-party one-pole low-pass at 1 kHz (a known filter between output and input), and a JACK
+#   third-party one-pole low-pass at 1 kHz (a known filter between output and input); a second
+#   one whose levels, defaults and modules the system check's test may change (a null sink
+#   "desk"), apart from the first so that no measurement hears those changes; and a JACK
 #   server without hardware (dummy driver, 48 kHz, 256-frame periods, two capture and two
 #   playback ports) under a name of its own, so test runs side by side do not share it; prints
 #   the environment the tests need.
@@ -16,21 +18,33 @@ description_of() {
     sub(/^[[:space:]]*Description: /, ""); print; exit }'
 }
 
-start_pulse() {
-  mkdir -p "$runtime/pulse-home"
+# Starts a PulseAudio server with runtime folder $1 and home $2 that loads the modules given
+# after them and listens on $1/pulse.sock; returns once it answers.
+launch_pulse() {
+  local folder=$1 home=$2
+  shift 2
+  local loads=()
+  for module in "$@"; do
+    loads+=(--load="$module")
+  done
+  mkdir -p "$home"
   # Audio goes over the socket, not shared memory: the server's shared-memory path has a known
   # fault that aborts it when a client stalls (memblock import assertion).
-  HOME="$runtime/pulse-home" XDG_RUNTIME_DIR="$runtime" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$runtime/pa.log" \
-      --use-pid-file=yes --disable-shm=yes \
-      --load="module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
-      --load="module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000" \
-      --load="module-native-protocol-unix socket=$runtime/pulse.sock" >/dev/null 2>&1
-  local server="unix:$runtime/pulse.sock"
+  HOME="$home" XDG_RUNTIME_DIR="$folder" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$folder/pa.log" \
+      --use-pid-file=yes --disable-shm=yes "${loads[@]}" \
+      --load="module-native-protocol-unix socket=$folder/pulse.sock" >/dev/null 2>&1
   for _ in $(seq 50); do
-    PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
+    PULSE_SERVER="unix:$folder/pulse.sock" pactl info >/dev/null 2>&1 && break
     sleep 0.1
   done
+}
+
+start_pulse() {
+  launch_pulse "$runtime" "$runtime/pulse-home" \
+    "module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
+    "module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000"
+  local server="unix:$runtime/pulse.sock"
   PULSE_SERVER=$server pactl set-default-sink loop
   PULSE_SERVER=$server pactl set-default-source loop.monitor
   # ALSA's default leads to the server; the sink and its monitor are also declared as PCMs of
@@ -50,12 +64,23 @@ EOF
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"
 }
 
+# The server for the system check's test, on a runtime folder of its own.
+start_settings_pulse() {
+  local folder="$runtime/settings"
+  mkdir -p "$folder"
+  launch_pulse "$folder" "$folder/home" \
+    "module-null-sink sink_name=desk rate=48000 format=float32le channels=2 sink_properties=device.description=Desk"
+  local server="unix:$folder/pulse.sock"
+  PULSE_SERVER=$server pactl set-default-sink desk
+  PULSE_SERVER=$server pactl set-default-source desk.monitor
+  echo "export SNT_TEST_SETTINGS_PULSE_SERVER=$server"
+}
+
 stop_pulse() {
   local pidfile
-  pidfile=$(find "$runtime" -name pid -path '*pulse*' 2>/dev/null | head -n 1)
-  if [ -n "$pidfile" ]; then
+  find "$runtime" -name pid -path '*pulse*' 2>/dev/null | while read -r pidfile; do
     kill "$(cat "$pidfile")" 2>/dev/null || true
-  fi
+  done
 }
 
 start_jack() {
@@ -87,7 +112,7 @@ stop_jack() {
 }
 
 case "$action" in
-  start) start_pulse; start_jack ;;
+  start) start_pulse; start_settings_pulse; start_jack ;;
   stop) stop_pulse; stop_jack ;;
   *) echo "usage: $0 start|stop RUNTIME" >&2; exit 2 ;;
 esac

@@ -63,34 +63,72 @@ void installErrorHandler()
     std::call_once(once, [] { snd_lib_error_set_handler(&alsaErrorHandler); });
 }
 
+namespace {
+
+// A PCM opened without blocking, with its whole configuration space, for questions about what
+// it can do; closed again on leaving.
+struct PcmQuery
+{
+    PcmQuery(const QString &pcmName, DataFlow flow)
+    {
+        const QByteArray name = pcmName.toLocal8Bit();
+        openError = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
+        if (openError >= 0)
+            error = snd_pcm_hw_params_any(pcm, params.get());
+    }
+    ~PcmQuery()
+    {
+        if (pcm)
+            snd_pcm_close(pcm);
+    }
+    PcmQuery(const PcmQuery &) = delete;
+    PcmQuery &operator=(const PcmQuery &) = delete;
+
+    snd_pcm_t *pcm = nullptr;
+    HwParams params = makeHwParams();
+    int openError = 0;
+    int error = 0;
+};
+
+} // namespace
+
 Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format)
 {
-    snd_pcm_t *pcm = nullptr;
-    const QByteArray name = pcmName.toLocal8Bit();
-    int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
-    if (error < 0)
-        return fail("probe open", pcmName, error);
-    HwParams params = makeHwParams();
-    error = snd_pcm_hw_params_any(pcm, params.get());
+    PcmQuery query(pcmName, flow);
+    if (query.openError < 0)
+        return fail("probe open", pcmName, query.openError);
+    int error = query.error;
     unsigned channels = 2;
     if (error >= 0) {
-        if (snd_pcm_type(pcm) == SND_PCM_TYPE_HW) {
-            error = snd_pcm_hw_params_get_channels_max(params.get(), &channels);
+        if (snd_pcm_type(query.pcm) == SND_PCM_TYPE_HW) {
+            error = snd_pcm_hw_params_get_channels_max(query.params.get(), &channels);
             channels = std::min(channels, maxEngineChannels);
             if (error >= 0)
-                error = snd_pcm_hw_params_set_channels(pcm, params.get(), channels);
+                error = snd_pcm_hw_params_set_channels(query.pcm, query.params.get(), channels);
         } else {
-            error = snd_pcm_hw_params_set_channels_near(pcm, params.get(), &channels);
+            error = snd_pcm_hw_params_set_channels_near(query.pcm, query.params.get(), &channels);
         }
     }
     unsigned rate = 48000;
     if (error >= 0)
-        error = snd_pcm_hw_params_set_rate_near(pcm, params.get(), &rate, nullptr);
-    snd_pcm_close(pcm);
+        error = snd_pcm_hw_params_set_rate_near(query.pcm, query.params.get(), &rate, nullptr);
     if (error < 0)
         return fail("probe format", pcmName, error);
     *format = WaveFormat::extensibleFloat(rate, uint16_t(channels));
     return result::Ok;
+}
+
+Result testPcmFormat(const QString &pcmName, DataFlow flow, unsigned rate, unsigned channels)
+{
+    PcmQuery query(pcmName, flow);
+    if (query.openError < 0)
+        return fail("test open", pcmName, query.openError);
+    if (query.error < 0)
+        return fail("test format", pcmName, query.error);
+    const bool takes
+            = snd_pcm_hw_params_test_rate(query.pcm, query.params.get(), rate, 0) == 0
+              && snd_pcm_hw_params_test_channels(query.pcm, query.params.get(), channels) == 0;
+    return takes ? result::Ok : result::UnsupportedFormat;
 }
 
 Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **out)

@@ -20,6 +20,10 @@ void installErrorHandler();
 // without blocking and closes it again, so a busy device answers at once.
 Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format);
 
+// Ok when the PCM can run at the rate with the channel count as it is, without conversion.
+// Opens the PCM without blocking and closes it again.
+Result testPcmFormat(const QString &pcmName, DataFlow flow, unsigned rate, unsigned channels);
+
 // What the engine asks of a stream's PCM; the period and buffer sizes come back as granted.
 struct PcmConfig
 {

@@ -1,0 +1,313 @@
+.pragma library
+
+// The line-array guide's venue in metres (x to the right, y up, z from the stage into the
+// audience), its camera and its drawing on a 2-D canvas.
+
+// Six cabinets hung from (0, 6, 0): the first tilted down by 14.430453 degrees, each next one by
+// the one above plus these steps, each hanging from the bottom front of the one above.
+var splaySteps = [0, 1.5, 1.5, 3, 4.5, 7.5]
+var firstTiltDeg = 14.430453
+var cabinetSize = {width: 0.8, height: 0.31, depth: 0.46}
+var mics = [[-0.007, 5.967], [-0.860, 8.856], [0.882, 11.441], [-0.802, 13.765], [0.621, 16.001]]
+var stage = {x0: -4.5, x1: 4.5, z0: -4.0, z1: 0, top: 0.8}
+var audience = {x0: -4.1, x1: 4.4, z0: 0, z1: 18.1}
+
+function add(a, b) { return [a[0] + b[0], a[1] + b[1], a[2] + b[2]] }
+function sub(a, b) { return [a[0] - b[0], a[1] - b[1], a[2] - b[2]] }
+function mul(a, s) { return [a[0] * s, a[1] * s, a[2] * s] }
+function dot(a, b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] }
+function cross(a, b) {
+    return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
+}
+function unit(a) { return mul(a, 1 / Math.sqrt(dot(a, a))) }
+function clamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)) }
+
+// Each cabinet: its eight corners by face, its front centre and its aim (pointing forwards).
+function cabinets() {
+    const list = []
+    let hang = [0, 6.0, 0]
+    let tilt = firstTiltDeg
+    for (let i = 0; i < 6; ++i) {
+        tilt += splaySteps[i]
+        const a = tilt * Math.PI / 180
+        const up = [0, Math.cos(a), Math.sin(a)]
+        const forward = [0, -Math.sin(a), Math.cos(a)]
+        const at = (lx, ly, lz) => add(add(add(hang, [lx, 0, 0]), mul(up, ly)), mul(forward, lz))
+        const w = cabinetSize.width / 2, h = -cabinetSize.height, d = -cabinetSize.depth
+        const c = {
+            ftl: at(-w, 0, 0), ftr: at(w, 0, 0), fbl: at(-w, h, 0), fbr: at(w, h, 0),
+            btl: at(-w, 0, d), btr: at(w, 0, d), bbl: at(-w, h, d), bbr: at(w, h, d)
+        }
+        list.push({
+            tiltDeg: tilt,
+            faces: [
+                {shade: 0.13, front: true, points: [c.ftl, c.ftr, c.fbr, c.fbl]},
+                {shade: 0.02, points: [c.btl, c.btr, c.bbr, c.bbl]},
+                {shade: 0.05, points: [c.ftl, c.btl, c.bbl, c.fbl]},
+                {shade: 0.16, points: [c.ftr, c.btr, c.bbr, c.fbr]},
+                {shade: 0.25, points: [c.ftl, c.ftr, c.btr, c.btl]},
+                {shade: 0.02, points: [c.fbl, c.fbr, c.bbr, c.bbl]}
+            ],
+            corners: c,
+            frontCentre: at(0, h / 2, 0),
+            forward: forward
+        })
+        hang = at(0, h, 0)
+    }
+    return list
+}
+
+// From a cabinet's front centre along its aim down to a height of 1.2 m (1 to 20 m long), or
+// 16 m when it does not aim downwards.
+function aimRay(cabinet) {
+    const start = cabinet.frontCentre
+    const fall = -cabinet.forward[1]
+    const length = fall > 0 ? clamp((start[1] - 1.2) / fall, 1, 20) : 16
+    return [start, add(start, mul(cabinet.forward, length))]
+}
+
+// The points the camera frames.
+function keyPoints() {
+    const points = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
+                    [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
+    for (const m of mics)
+        points.push([m[0], 0.9, m[1]])
+    for (const s of [-1, 1]) {
+        points.push([0.5 * s, 6.1, -0.5], [0.5 * s, 4.0, -1.1], [4.5 * s, 0.8, -4.0],
+                    [4.5 * s, 0, -4.0])
+    }
+    points.push([0, 7.8, 0], [0, 7.8, 18.1])
+    return points
+}
+
+// A camera for a width x height view: azimuth -0.8 rad, the elevation following the pitch, a
+// 30 degree vertical field, fitted in seven passes so that the key points fill 88 % of the view
+// around their middle; then moved in by the zoom. Points are turned by the yaw about the
+// vertical through (0, -0.5) before they are projected.
+function camera(width, height, view) {
+    const elevation = clamp(0.235 + view.pitch, 0.10, 0.85)
+    const azimuth = -0.800
+    const focal = height / 2 / Math.tan(15 * Math.PI / 180)
+    const cam = {width: width, height: height, focal: focal, yaw: 0, target: [0.15, 2.4, 7.2],
+                 distance: 30}
+    const back = [Math.cos(elevation) * Math.sin(azimuth), Math.sin(elevation),
+                  Math.cos(elevation) * Math.cos(azimuth)]
+    const place = () => {
+        cam.eye = add(cam.target, mul(back, cam.distance))
+        cam.forward = mul(back, -1)
+        cam.right = unit(cross(cam.forward, [0, 1, 0]))
+        cam.up = cross(cam.right, cam.forward)
+    }
+    place()
+    const points = keyPoints()
+    for (let pass = 0; pass < 7; ++pass) {
+        let x0 = Infinity, x1 = -Infinity, y0 = Infinity, y1 = -Infinity
+        for (const p of points) {
+            const s = project(cam, p)
+            x0 = Math.min(x0, s.x); x1 = Math.max(x1, s.x)
+            y0 = Math.min(y0, s.y); y1 = Math.max(y1, s.y)
+        }
+        const perPixel = cam.distance / focal
+        cam.target = add(cam.target, add(mul(cam.right, ((x0 + x1) / 2 - width / 2) * perPixel),
+                                         mul(cam.up, -((y0 + y1) / 2 - height / 2) * perPixel)))
+        cam.distance *= Math.max((x1 - x0) / (0.88 * width), (y1 - y0) / (0.88 * height))
+        place()
+    }
+    cam.distance /= view.zoom
+    place()
+    cam.yaw = view.yaw
+    return cam
+}
+
+// A scene point on the view: x, y in pixels and its depth (at least 0.2).
+function project(cam, point) {
+    const c = Math.cos(cam.yaw), s = Math.sin(cam.yaw)
+    const x = point[0], z = point[2] + 0.5
+    const turned = [x * c - z * s, point[1], x * s + z * c - 0.5]
+    const v = sub(turned, cam.eye)
+    const depth = Math.max(0.2, dot(v, cam.forward))
+    return {
+        x: cam.width / 2 + cam.focal * dot(v, cam.right) / depth,
+        y: cam.height / 2 - cam.focal * dot(v, cam.up) / depth,
+        depth: depth
+    }
+}
+
+function depthOf(cam, points) {
+    let sum = 0
+    for (const p of points)
+        sum += project(cam, p).depth
+    return sum / points.length
+}
+
+function rgba(rgb, alpha) {
+    return "rgba(" + rgb + "," + alpha + ")"
+}
+
+function path(ctx, cam, points, close) {
+    ctx.beginPath()
+    points.forEach((p, i) => {
+        const s = project(cam, p)
+        if (i === 0)
+            ctx.moveTo(s.x, s.y)
+        else
+            ctx.lineTo(s.x, s.y)
+    })
+    if (close)
+        ctx.closePath()
+}
+
+function drawStage(ctx, cam, colors) {
+    const top = stage.top
+    const corners = (y) => [[stage.x0, y, stage.z0], [stage.x1, y, stage.z0],
+                            [stage.x1, y, stage.z1], [stage.x0, y, stage.z1]]
+    const upper = corners(top), lower = corners(0)
+    ctx.lineWidth = 1
+    ctx.strokeStyle = rgba(colors.blue, 0.55)
+    path(ctx, cam, upper, true)
+    ctx.fillStyle = rgba(colors.blue, 0.10)
+    ctx.fill()
+    ctx.stroke()
+    path(ctx, cam, [upper[3], upper[2], lower[2], lower[3]], true)
+    ctx.fillStyle = rgba(colors.blue, 0.045)
+    ctx.fill()
+    ctx.stroke()
+    path(ctx, cam, [upper[0], lower[0], lower[3], upper[3]], false)
+    ctx.stroke()
+    path(ctx, cam, [upper[1], lower[1], lower[2], upper[2]], false)
+    ctx.stroke()
+    const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
+    ctx.fillStyle = rgba(colors.line, 0.75)
+    ctx.font = "bold 12px \"Microsoft YaHei UI\""
+    ctx.textAlign = "center"
+    ctx.textBaseline = "middle"
+    ctx.fillText("舞台", label.x, label.y)
+}
+
+function drawFloor(ctx, cam, colors) {
+    ctx.lineWidth = 0.8
+    ctx.strokeStyle = rgba(colors.line, 0.09)
+    for (let x = -8; x <= 8; ++x) {
+        path(ctx, cam, [[x, 0, 0], [x, 0, 20]], false)
+        ctx.stroke()
+    }
+    for (let z = 0; z <= 20; ++z) {
+        path(ctx, cam, [[-8, 0, z], [8, 0, z]], false)
+        ctx.stroke()
+    }
+    const area = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
+                  [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
+    const ys = area.map(p => project(cam, p).y)
+    const gradient = ctx.createLinearGradient(0, Math.min(...ys), 0, Math.max(...ys))
+    gradient.addColorStop(0, rgba(colors.blue, 0.36))
+    gradient.addColorStop(1, rgba(colors.blue, 0.14))
+    path(ctx, cam, area, true)
+    ctx.fillStyle = gradient
+    ctx.fill()
+    ctx.lineWidth = 1
+    ctx.strokeStyle = rgba(colors.blue, 0.85)
+    ctx.stroke()
+}
+
+function drawRays(ctx, cam, list) {
+    ctx.lineWidth = 1.6
+    ctx.strokeStyle = "rgba(120,180,255,0.75)"
+    ctx.fillStyle = "rgba(120,180,255,0.95)"
+    for (const cabinet of list) {
+        const ray = aimRay(cabinet)
+        path(ctx, cam, ray, false)
+        ctx.stroke()
+        const end = project(cam, ray[1])
+        ctx.beginPath()
+        ctx.arc(end.x, end.y, 2.4, 0, 2 * Math.PI)
+        ctx.fill()
+    }
+}
+
+function drawCabinets(ctx, cam, list, colors) {
+    const sorted = list.slice().sort((a, b) => depthOf(cam, Object.values(b.corners))
+                                     - depthOf(cam, Object.values(a.corners)))
+    ctx.lineWidth = 1.4
+    for (const cabinet of sorted) {
+        const faces = cabinet.faces.slice().sort((a, b) => depthOf(cam, b.points)
+                                                 - depthOf(cam, a.points))
+        for (const face of faces) {
+            const tone = Math.round(32 + face.shade * 105)
+            path(ctx, cam, face.points, true)
+            ctx.fillStyle = "rgb(" + tone + "," + tone + "," + tone + ")"
+            ctx.fill()
+            ctx.strokeStyle = "rgba(210,215,225,0.55)"
+            ctx.stroke()
+        }
+        const c = cabinet.corners
+        ctx.strokeStyle = rgba(colors.blue, 0.9)
+        ctx.lineWidth = 1
+        for (let i = 1; i <= 6; ++i) {
+            const t = i / 7
+            path(ctx, cam, [add(c.ftl, mul(sub(c.fbl, c.ftl), t)),
+                            add(c.ftr, mul(sub(c.fbr, c.ftr), t))], false)
+            ctx.stroke()
+        }
+        ctx.lineWidth = 1.4
+    }
+}
+
+function drawMics(ctx, cam, colors) {
+    const order = mics.map((m, i) => ({x: m[0], z: m[1], number: i + 1}))
+    order.sort((a, b) => project(cam, [b.x, 0.5, b.z]).depth - project(cam, [a.x, 0.5, a.z]).depth)
+    for (const mic of order) {
+        const foot = project(cam, [mic.x, 0, mic.z])
+        const head = project(cam, [mic.x, 0.44, mic.z])
+        const badge = project(cam, [mic.x, 0.86, mic.z])
+        ctx.strokeStyle = "rgb(70,200,120)"
+        ctx.fillStyle = "rgb(70,200,120)"
+        ctx.lineWidth = 1.6
+        ctx.beginPath()
+        ctx.moveTo(foot.x, foot.y)
+        ctx.lineTo(head.x, head.y)
+        ctx.stroke()
+        const ring = 60 / foot.depth
+        ctx.beginPath()
+        ctx.ellipse(foot.x - ring, foot.y - ring * 0.35, 2 * ring, ring * 0.7)
+        ctx.stroke()
+        ctx.beginPath()
+        ctx.arc(head.x, head.y, 2.2, 0, 2 * Math.PI)
+        ctx.fill()
+
+        const radius = clamp(9.8 * 19 / badge.depth, 7.4, 12.8)
+        ctx.beginPath()
+        ctx.arc(badge.x, badge.y, radius, 0, 2 * Math.PI)
+        ctx.fillStyle = mic.number === 1 ? "rgb(8,57,136)" : colors.badge
+        ctx.fill()
+        ctx.lineWidth = 1.2
+        ctx.strokeStyle = rgba(colors.blue, 0.95)
+        ctx.stroke()
+        ctx.fillStyle = mic.number === 1 ? "#FFFFFF" : colors.number
+        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"Microsoft YaHei UI\""
+        ctx.textAlign = "center"
+        ctx.textBaseline = "middle"
+        ctx.fillText(String(mic.number), badge.x, badge.y + 0.5)
+    }
+}
+
+// The whole picture on a width x height canvas already scaled to design pixels.
+function paint(ctx, width, height, view, dark) {
+    const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
+                           number: "#FFFFFF"}
+                        : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
+                           number: "#101216"}
+    const cam = camera(width, height, view)
+    const list = cabinets()
+    drawStage(ctx, cam, colors)
+    drawFloor(ctx, cam, colors)
+    drawRays(ctx, cam, list)
+    drawCabinets(ctx, cam, list, colors)
+    drawMics(ctx, cam, colors)
+    ctx.fillStyle = rgba(colors.line, 0.85)
+    ctx.font = "12px \"Microsoft YaHei UI\""
+    ctx.textBaseline = "top"
+    ctx.textAlign = "left"
+    ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 14, 12)
+    ctx.textAlign = "right"
+    ctx.fillText("6 只音箱 · 5 个测点", width - 14, 12)
+}

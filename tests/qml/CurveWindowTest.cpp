@@ -1,0 +1,401 @@
+#include "app/AppCore.h"
+#include "tests/qml/ScreenTestSupport.h"
+#include "tests/support/LoopbackCard.h"
+
+#include <QDir>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cmath>
+
+using namespace snt::test;
+
+namespace {
+
+const QRect designGeometry(100, 50, 600, 1145);
+
+// A pack of a flat response with zero phase and full coherence.
+bool storePack(QmlBridge &bridge, const QString &name, const QString &project, int seq)
+{
+    CurvePack pack;
+    pack.name = name;
+    pack.use = QStringLiteral("主扩");
+    pack.project = project;
+    pack.seq = seq;
+    for (int i = 0; i < 240; ++i) {
+        pack.freq << float(20 * std::pow(1000.0, i / 239.0));
+        pack.level << -6.0f;
+        pack.phase << 0.0f;
+        pack.coherence << 1.0f;
+    }
+    return bridge.core().savePack(pack, -1);
+}
+
+// The tree as text: "P:name" for a project, "R" for the root group, "name" for a pack.
+QStringList treeText(const QObject *window)
+{
+    QStringList rows;
+    for (const QVariant &entry : window->property("treeRows").toList()) {
+        const QVariantMap row = entry.toMap();
+        const QString kind = row.value("kind").toString();
+        rows << (kind == "pack"   ? row.value("pack").toMap().value("name").toString()
+                 : kind == "root" ? QStringLiteral("R")
+                                  : "P:" + row.value("name").toString());
+    }
+    return rows;
+}
+
+// Pack names by group as the bridge lists them, projects by name: "Hall: a b | Theatre: c |
+// root: d".
+QString groups(const QmlBridge &bridge)
+{
+    QStringList parts;
+    const auto names = [](const QVariantList &packs) {
+        QStringList list;
+        for (const QVariant &pack : packs)
+            list << pack.toMap().value("name").toString();
+        return list.join(' ');
+    };
+    for (const QVariant &project : bridge.projects())
+        parts << project.toMap().value("name").toString() + ": "
+                         + names(project.toMap().value("packs").toList());
+    parts.sort();
+    parts << "root: " + names(bridge.rootPacks());
+    return parts.join(" | ");
+}
+
+// The row of a chart's area holding the most pixels near `color`, and how many it holds.
+std::pair<int, int> busiestRow(const QImage &image, const QRect &area, QColor color)
+{
+    std::pair<int, int> best{-1, 0};
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        int count = 0;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            count += std::abs(p.red() - color.red()) + std::abs(p.green() - color.green())
+                             + std::abs(p.blue() - color.blue())
+                     < 90;
+        }
+        if (count > best.second)
+            best = {y, count};
+    }
+    return best;
+}
+
+} // namespace
+
+// The curve window beside the main window over the real bridge and its store in the sandboxed
+// documents folder, on an X server of 1920 x 1280: placement, geometry kept in the settings, the
+// tree with its search, selection, drags and project dialogs, the pack's controls and charts.
+class CurveWindowTest : public QObject
+{
+    Q_OBJECT
+
+    MainWindowUnderTest m;
+    QQuickWindow *curves = nullptr;
+
+    QQuickItem *item(const QString &name) const { return m.find(name, curves); }
+
+    void showCurves()
+    {
+        m.bridge->openCurveWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(curves));
+    }
+
+    // Two projects of two and one packs and one pack outside: Spare is the newest.
+    void storeFixture()
+    {
+        for (const char *name : {"Hall", "Theatre"})
+            QVERIFY(m.bridge->createProjectInWindow(QString::fromLatin1(name)));
+        m.bridge->setProjectName(QString());
+        QVERIFY(storePack(*m.bridge, "Main L", "Hall", 1));
+        QVERIFY(storePack(*m.bridge, "Main R", "Hall", 2));
+        QVERIFY(storePack(*m.bridge, "Sub", "Theatre", 3));
+        QVERIFY(storePack(*m.bridge, "Spare", QString(), 4));
+        // Projects are listed newest first: Hall, then Theatre.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (const auto &[name, age] : {std::pair{"Hall", 0}, std::pair{"Theatre", 3600}}) {
+            QFile file(ProjectStore::projectFilePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+        }
+    }
+
+    // A pack's row (or its handle) by the pack's name: rows carry the pack's index.
+    QQuickItem *packItem(const QString &name, const char *prefix = "packRow") const
+    {
+        for (qsizetype i = 0; i < m.bridge->core().curvePacks.size(); ++i) {
+            if (m.bridge->core().curvePacks[i].name == name)
+                return treeRow(QString::fromLatin1(prefix) + QString::number(i));
+        }
+        return nullptr;
+    }
+
+    QQuickItem *treeRow(const QString &name) const
+    {
+        QQuickItem *found = nullptr;
+        QTest::qWaitFor([&] { return (found = item(name)) && found->isVisible(); }, 2000);
+        return found;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m.start([] { return std::make_shared<LoopbackCard>(); }));
+        QCOMPARE(m.window->screen()->size(), QSize(1920, 1280));
+        curves = m.find<QQuickWindow>("curveWindow");
+        QVERIFY(curves);
+    }
+
+    void init()
+    {
+        m.bridge->setCurveWindowOpen(false);
+        m.window->setGeometry(designGeometry);
+        QTRY_COMPARE(m.window->geometry(), designGeometry);
+        AppCore &core = m.bridge->core();
+        while (!core.curvePacks.isEmpty())
+            QVERIFY(core.deleteCurvePack(0));
+        while (!core.projects.isEmpty())
+            QVERIFY(core.deleteProject(core.projects.first().name));
+        QSettings().remove("window/curve");
+        curves->setProperty("expandedProjects", QVariantList{});
+        item("searchField")->setProperty("text", QString());
+        storeFixture();
+    }
+
+    void cleanupTestCase() { m.stop(); }
+
+    // Worked out by hand on the 1920 x 1280 screen with the preferred 702 x 580.
+    void placedBesideTheMainWindow_data()
+    {
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<QSize>("saved");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("right, bottoms aligned")
+                << designGeometry << QSize() << QRect(710, 615, 702, 580);
+        QTest::newRow("left, no room on the right")
+                << QRect(1300, 50, 600, 1145) << QSize() << QRect(588, 615, 702, 580);
+        QTest::newRow("left, narrowed to the room there")
+                << QRect(700, 100, 600, 1145) << QSize() << QRect(10, 665, 680, 580);
+        QTest::newRow("no room on either side: the screen's right edge")
+                << QRect(650, 50, 600, 1145) << QSize() << QRect(1208, 615, 702, 580);
+        QTest::newRow("kept 10 px above the screen's bottom")
+                << QRect(100, 700, 340, 649) << QSize() << QRect(450, 690, 702, 580);
+        QTest::newRow("the saved size")
+                << designGeometry << QSize(800, 640) << QRect(710, 555, 800, 640);
+    }
+    void placedBesideTheMainWindow()
+    {
+        QFETCH(QRect, main);
+        QFETCH(QSize, saved);
+        QFETCH(QRect, expected);
+        m.window->setGeometry(main);
+        QTRY_COMPARE(m.window->geometry(), main);
+        if (saved.isValid())
+            m.bridge->saveWindowState("curve", 0, 0, saved.width(), saved.height());
+        showCurves();
+        QTRY_COMPARE(curves->geometry(), expected);
+        // Placed once more 120 ms later, and then left alone when the main window moves.
+        QTest::qWait(200);
+        QCOMPARE(curves->geometry(), expected);
+        m.window->setGeometry(main.translated(0, -40));
+        QTest::qWait(200);
+        QCOMPARE(curves->geometry(), expected);
+    }
+
+    // A drag of the corner grip writes the settings once, 600 ms after the last step; hiding
+    // writes the position too.
+    void geometryKeptInTheSettings()
+    {
+        showCurves();
+        QTRY_COMPARE(curves->geometry(), QRect(710, 615, 702, 580));
+        const QPoint grip = middleOf(item("cornerGrip"));
+        drag(curves, grip, grip + QPoint(90, 40), 12);
+        QTRY_COMPARE(curves->size(), QSize(792, 620));
+        QSettings settings;
+        QVERIFY(!settings.contains("window/curve/w"));
+        QTRY_COMPARE(settings.value("window/curve/w").toInt(), 792);
+        QCOMPARE(settings.value("window/curve/h").toInt(), 620);
+        curves->setPosition(300, 400);
+        QTRY_COMPARE(curves->position(), QPoint(300, 400));
+        click(item("closeCurveWindow"));
+        QTRY_VERIFY(!m.bridge->curveWindowOpen());
+        QCOMPARE(settings.value("window/curve/x").toInt(), 300);
+        QCOMPARE(settings.value("window/curve/y").toInt(), 400);
+    }
+
+    void searchListsMatchingGroups_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("no query: the first project opened, the root group open")
+                << "" << QStringList{"P:Hall", "Main L", "Main R", "P:Theatre", "R", "Spare"};
+        QTest::newRow("a pack of a collapsed project") << "SUB" << QStringList{"P:Theatre", "Sub"};
+        QTest::newRow("a project name only") << "hall" << QStringList{"P:Hall"};
+        QTest::newRow("packs of two groups")
+                << "a" << QStringList{"P:Hall", "Main L", "Main R", "P:Theatre", "R", "Spare"};
+        QTest::newRow("nothing") << "zzz" << QStringList{};
+    }
+    void searchListsMatchingGroups()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, rows);
+        showCurves();
+        QQuickItem *field = item("searchField");
+        click(field);
+        QTest::keyClicks(curves, typed);
+        QTRY_COMPARE(treeText(curves), rows);
+        QTest::keyClick(curves, Qt::Key_Escape);
+        QTRY_COMPARE(field->property("text").toString(), QString());
+    }
+
+    // The newest pack is selected on opening; a selection survives a change that keeps it
+    // where it is, and gives way to the newest pack when it is deleted.
+    void selectionKeptOrReplacedByTheNewest()
+    {
+        showCurves();
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Spare"));
+        click(packItem("Main L"));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Main L"));
+        QCOMPARE(m.bridge->curveIndex(), curves->property("currentPackIndex").toInt());
+        // Appended outside any project, so that no listed pack moves.
+        QVERIFY(storePack(*m.bridge, "Newest", QString(), 9));
+        m.bridge->openCurveWindow();
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Main L"));
+        click(item("deletePack"));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Newest"));
+        QVERIFY(!groups(*m.bridge).contains("Main L"));
+        QCOMPARE(m.bridge->toastText(), QString("Main L 已删除"));
+    }
+
+    void packsMovedByDragging_data()
+    {
+        QTest::addColumn<QString>("pack");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("onto a pack: before it, in its project")
+                << "Spare"
+                << "Main R"
+                << "Hall: Main L Spare Main R | Theatre: Sub | root: ";
+        QTest::newRow("onto a collapsed project: at its end")
+                << "Main L"
+                << "projectHeader1"
+                << "Hall: Main R | Theatre: Sub Main L | root: Spare";
+        QTest::newRow("onto the root group: before its first pack")
+                << "Main L"
+                << "projectHeaderRoot"
+                << "Hall: Main R | Theatre: Sub | root: Main L Spare";
+    }
+    void packsMovedByDragging()
+    {
+        QFETCH(QString, pack);
+        QFETCH(QString, target);
+        QFETCH(QString, after);
+        showCurves();
+        QQuickItem *handle = packItem(pack, "packHandle");
+        QQuickItem *onto = target.startsWith("project") ? treeRow(target) : packItem(target);
+        QVERIFY(handle && onto);
+        drag(curves, middleOf(handle), middleOf(onto));
+        QTRY_COMPARE(groups(*m.bridge), after);
+    }
+
+    void projectsDeletedAndCreated()
+    {
+        showCurves();
+        // The menu, then the backdrop cancels; the second time the confirmation deletes.
+        click(treeRow("projectHeader0"), Qt::RightButton);
+        QTRY_VERIFY(item("projectMenu")->isVisible());
+        click(item("deleteProjectEntry"));
+        QTRY_VERIFY(item("confirmDeleteProject")->isVisible());
+        QTest::mouseClick(curves, Qt::LeftButton, {}, QPoint(20, 20));
+        QTRY_VERIFY(!item("confirmDeleteProject")->isVisible());
+        QCOMPARE(m.bridge->projects().size(), 2);
+        click(treeRow("projectHeader0"), Qt::RightButton);
+        click(item("deleteProjectEntry"));
+        click(item("confirmDelete"));
+        QTRY_COMPARE(groups(*m.bridge), QString("Theatre: Sub | root: Spare"));
+
+        click(item("newProjectButton"));
+        QTRY_VERIFY(item("projectNameInput")->hasActiveFocus());
+        QTest::keyClick(curves, Qt::Key_Return);
+        QTRY_COMPARE(item("newProjectError")->property("text").toString(),
+                     QString("工程名不能空着"));
+        QTest::keyClicks(curves, "Club/1");
+        QCOMPARE(item("newProjectError")->property("text").toString(), QString());
+        QTest::keyClick(curves, Qt::Key_Return);
+        QTRY_COMPARE(item("newProjectError")->property("text").toString(),
+                     QString("这个工程建不了"));
+        QTest::keyClick(curves, Qt::Key_Backspace);
+        QTest::keyClick(curves, Qt::Key_Backspace);
+        QTest::keyClick(curves, Qt::Key_Return);
+        QTRY_VERIFY(!item("newProjectDialog")->isVisible());
+        QTRY_VERIFY(curves->property("expandedProjects").toStringList().contains("Club"));
+        QVERIFY(QFile::exists(ProjectStore::projectFilePath("Club")));
+    }
+
+    void smoothingPickerWritesTheBridge()
+    {
+        showCurves();
+        QQuickItem *chip = treeRow("octChip");
+        QVERIFY(pick(chip, "1/12 OCT"));
+        QCOMPARE(m.bridge->smoothingBands(), 12);
+        QCOMPARE(QSettings().value("curve/smoothingBandsV2").toInt(), 12);
+        QTRY_COMPARE(m.find("pickerText", chip)->property("text").toString(), QString("1/12 OCT"));
+        QVERIFY(pick(chip, "1/6 OCT（默认）"));
+        QTRY_COMPARE(m.find("pickerText", chip)->property("text").toString(), QString("1/6 OCT"));
+    }
+
+    void exportLandsOnTheDesktop()
+    {
+        showCurves();
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Spare"));
+        click(item("exportPack"));
+        const QDir folder(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)
+                          + "/Spare_导出");
+        QTRY_VERIFY(folder.exists());
+        QVERIFY(!folder.entryList(QDir::Files).isEmpty());
+        QCOMPARE(m.bridge->toastText(), QString("曲线已导出到桌面"));
+    }
+
+    // A flat response draws a horizontal line in both charts: the phase of 0 degrees in the
+    // middle of +-180, moved to three quarters down by six notches up (the axis then centred on
+    // 90 degrees, 0 a quarter above its bottom), back in the middle for another pack.
+    void chartsDrawThePack()
+    {
+        showCurves();
+        QQuickItem *phase = treeRow("phaseChart");
+        QQuickItem *magnitude = item("magnitudeChart");
+        QTRY_VERIFY(!magnitude->property("points").toList().isEmpty());
+        const QColor line = m.bridge->theme().value("chartLine").value<QColor>();
+        const auto plot = [](QQuickItem *chart) {
+            return chart->mapRectToScene(QRectF(50, 16, chart->width() - 66, chart->height() - 48))
+                    .toRect();
+        };
+        const QRect phaseArea = plot(phase);
+        const QRect magnitudeArea = plot(magnitude);
+        QImage shot = curves->grabWindow();
+        QVERIFY(busiestRow(shot, magnitudeArea, line).second > magnitudeArea.width() * 0.8);
+        auto [row, count] = busiestRow(shot, phaseArea, line);
+        QVERIFY(count > phaseArea.width() * 0.8);
+        QVERIFY(std::abs(row - phaseArea.center().y()) <= 2);
+
+        const QPoint over = middleOf(phase);
+        for (int notch = 0; notch < 6; ++notch)
+            wheel(curves, over, 1);
+        QCOMPARE(phase->property("phaseCenter").toDouble(), 90.0);
+        QTRY_VERIFY(std::abs(busiestRow(curves->grabWindow(), phaseArea, line).first
+                             - (phaseArea.top() + 0.75 * phaseArea.height()))
+                    <= 3);
+        click(packItem("Main L"));
+        QCOMPARE(phase->property("phaseCenter").toDouble(), 0.0);
+    }
+};
+
+SNT_GUI_TEST_MAIN(CurveWindowTest)
+#include "CurveWindowTest.moc"

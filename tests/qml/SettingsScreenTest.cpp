@@ -1,0 +1,203 @@
+#include "tests/audio/FakePlugin.h"
+#include "tests/qml/ScreenTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+using namespace snt::test;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+const QByteArray calibration = "# microphone\n20\t-1.5\n1000\t0\n20000\t2.5\n";
+
+} // namespace
+
+// "设置" in the main window over the real bridge, with a sound card of scripted channel names:
+// the channel pickers' names, the calibration files through Qt's own file dialog (accepted,
+// refused and cancelled, from a working folder where a relative path leads nowhere), the palette
+// pills, and the Chinese text drawn.
+class SettingsScreenTest : public QObject
+{
+    Q_OBJECT
+
+    MainWindowUnderTest m;
+    QTemporaryDir files{QDir::homePath() + "/cal files XXXXXX"};
+    QTemporaryDir elsewhere;
+
+    QQuickItem *item(const QString &name) const { return m.find(name, m.page()); }
+    QObject *dialog() const { return m.find<QObject>("calibrationDialog", m.page()); }
+
+    QString micPath() const { return m.bridge->calibrationInfo().value("micPath").toString(); }
+
+    // Opens the microphone's file dialog from its picker, shows `folder` in it and opens `name`
+    // there as a user does: a click on its row, then the dialog's accept.
+    bool chooseFile(const QString &folder, const QString &name)
+    {
+        if (!pick(item("micFilePicker"), "导入校准文件…"))
+            return false;
+        QObject *files = dialog();
+        if (!QTest::qWaitFor([&] { return files->property("visible").toBool(); }))
+            return false;
+        files->setProperty("currentFolder", QUrl::fromLocalFile(folder));
+        QQuickItem *row = nullptr;
+        QTest::qWaitFor([&] {
+            for (QQuickItem *delegate : m.window->findChildren<QQuickItem *>()) {
+                if (delegate->objectName().startsWith("fileDialogDelegate")
+                    && delegate->property("fileName").toString() == name)
+                    row = delegate;
+            }
+            return row != nullptr;
+        });
+        if (!row)
+            return false;
+        click(row);
+        QMetaObject::invokeMethod(files, "accept");
+        return QTest::qWaitFor([&] { return !files->property("visible").toBool(); });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        auto card = std::make_shared<FakePlugin>("Fake");
+        card->rows = {
+                audio::DeviceInfo{"a", "Card A", 48000, "Fake", {"", "02", " Line 3 "}, {"1", "2"}},
+                audio::DeviceInfo{"b", "Card B", 48000, "Fake", {"Mic", "Ref"}, {"1", "2"}}};
+        card->defaultInput = "a";
+        card->defaultOutput = "a";
+        QVERIFY(m.start([card] { return card; }));
+        QVERIFY(files.isValid() && files.path().contains(' '));
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        m.bridge->go("设置");
+        QTRY_VERIFY(m.page() && m.page()->objectName() == "SettingsScreen");
+    }
+
+    void cleanupTestCase() { m.stop(); }
+
+    void channelPickersNameTheChannels_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QStringList>("data");
+        QTest::addColumn<QStringList>("reference");
+        QTest::newRow("empty, digits and a name")
+                << "Card A" << QStringList{"输入 1", "输入 2", "Line 3"}
+                << QStringList{"输入 1", "输入 2", "Line 3"};
+        QTest::newRow("names") << "Card B" << QStringList{"Mic", "Ref"}
+                               << QStringList{"Mic", "Ref"};
+    }
+    void channelPickersNameTheChannels()
+    {
+        QFETCH(QString, device);
+        QFETCH(QStringList, data);
+        QFETCH(QStringList, reference);
+        QVERIFY(pick(item("devicePicker"), device));
+        QCOMPARE(m.bridge->selectedAudioDevice(), device);
+        QCOMPARE(optionLabels(item("dataChannelPicker")), data);
+        QCOMPARE(optionLabels(item("referenceChannelPicker")), reference);
+        QVERIFY(pick(item("dataChannelPicker"), data.last()));
+        QCOMPARE(QSettings().value("audio/dataChannel").toInt(), data.size() - 1);
+        QVERIFY(pick(item("referenceChannelPicker"), reference.first()));
+        QCOMPARE(m.bridge->audioReferenceChannel(), 0);
+    }
+
+    // A device that is gone has no channels: "输入 1" stays offered for the measurement.
+    void deviceWithoutChannels()
+    {
+        m.bridge->setSelectedAudioDevice("Gone");
+        QTRY_COMPARE(optionLabels(item("dataChannelPicker")), QStringList{"输入 1"});
+        QCOMPARE(optionLabels(item("referenceChannelPicker")), QStringList{});
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QVERIFY(pick(item("dataChannelPicker"), "输入 1"));
+    }
+
+    // Upper-case names are offered by the calibration filter too.
+    void dialogListsCalibrationFilesOfEitherCase()
+    {
+        QVERIFY(writeFile(files.filePath("MIC.TXT"), calibration));
+        QVERIFY(writeFile(files.filePath("notes.doc"), "x"));
+        QVERIFY(pick(item("micFilePicker"), "导入校准文件…"));
+        QObject *files = dialog();
+        QTRY_VERIFY(files->property("visible").toBool());
+        QCOMPARE(files->property("title").toString(), QString("选择测量麦校准文件"));
+        files->setProperty("currentFolder", QUrl::fromLocalFile(this->files.path()));
+        auto *list = m.window->findChild<QQuickItem *>("fileDialogListView");
+        QVERIFY(list);
+        QTRY_COMPARE(list->property("count").toInt(), 1);
+        QMetaObject::invokeMethod(files, "reject");
+        QTRY_VERIFY(!files->property("visible").toBool());
+        QVERIFY(QFile::remove(this->files.filePath("notes.doc")));
+    }
+
+    // Set through the dialog from a folder whose name has a blank, cleared by "未选择", refused
+    // with the bridge's words as a toast; a cancelled dialog changes nothing.
+    void calibrationFileSetClearedAndRefused()
+    {
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QVERIFY(writeFile(files.filePath("mic 1.txt"), calibration));
+        QVERIFY(chooseFile(files.path(), "mic 1.txt"));
+        QTRY_VERIFY(micPath().endsWith("mic 1.txt"));
+        QVERIFY(m.bridge->toastText().isEmpty());
+        QTRY_COMPARE(m.find("pickerText", item("micFilePicker"))->property("text").toString(),
+                     QString("mic 1.txt"));
+        const QString chosen = micPath();
+
+        QVERIFY(pick(item("micFilePicker"), "导入校准文件…"));
+        QTRY_VERIFY(dialog()->property("visible").toBool());
+        QMetaObject::invokeMethod(dialog(), "reject");
+        QTRY_VERIFY(!dialog()->property("visible").toBool());
+        QCOMPARE(micPath(), chosen);
+
+        QVERIFY(writeFile(files.filePath("broken.txt"), "no numbers here\n"));
+        QVERIFY(chooseFile(files.path(), "broken.txt"));
+        QTRY_VERIFY(!m.bridge->toastText().isEmpty());
+        QCOMPARE(m.bridge->toastText(), m.bridge->calibrationError());
+        QCOMPARE(micPath(), chosen);
+
+        QVERIFY(pick(item("micFilePicker"), "未选择"));
+        QTRY_COMPARE(micPath(), QString());
+    }
+
+    // The pills switch the palette, its setting and the background; the heading is drawn in
+    // the CJK face (its pixels change with the palette too).
+    void palettePillsSwitchTheTheme()
+    {
+        const QPoint probe(30, 600);
+        for (const auto &[pill, dark, bg] : {std::tuple{"lightPill", false, QColor("#FFFFFF")},
+                                             std::tuple{"darkPill", true, QColor("#08090A")}}) {
+            click(item(pill));
+            QTRY_COMPARE(m.bridge->darkMode(), dark);
+            QCOMPARE(QSettings().value("ui/theme").toString(), QString(dark ? "dark" : "light"));
+            QTRY_COMPARE(m.window->grabWindow().pixelColor(probe), bg);
+        }
+    }
+
+    void chineseTextUsesTheCjkFace()
+    {
+        QQuickItem *heading = nullptr;
+        for (QQuickItem *text : m.page()->findChildren<QQuickItem *>()) {
+            if (text->property("text").toString() == "设置")
+                heading = text;
+        }
+        QVERIFY(heading);
+        const QFontInfo face(heading->property("font").value<QFont>());
+        QCOMPARE(face.family(), QString("Noto Sans CJK SC"));
+        // Drawn: the heading's box holds pixels of the text colour.
+        const QRect box = heading->mapRectToScene(heading->boundingRect()).toRect();
+        const QImage shot = m.window->grabWindow().copy(box);
+        int lit = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                lit += qGray(shot.pixel(x, y)) > 200;
+        QVERIFY(lit > 40);
+    }
+};
+
+SNT_GUI_TEST_MAIN(SettingsScreenTest)
+#include "SettingsScreenTest.moc"

@@ -1,0 +1,222 @@
+#include "tests/app/UpdatePeer.h"
+#include "tests/qml/ScreenTestSupport.h"
+#include "tests/support/LoopbackCard.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlComponent>
+#include <QQmlPropertyMap>
+#include <QSettings>
+#include <QSignalSpy>
+
+using namespace snt::test;
+
+namespace {
+
+QVariantMap entry(const char *name, bool ok, const char *flag = nullptr, const char *action = "")
+{
+    QVariantMap item{{"name", QString::fromLatin1(name)},
+                     {"ok", ok},
+                     {"detail", QStringLiteral("说明")},
+                     {"action", QString::fromLatin1(action)}};
+    if (flag)
+        item.insert(QString::fromLatin1(flag), true);
+    return item;
+}
+
+} // namespace
+
+// The main window's dialogs over the real bridge: the system check's re-check, the update offer
+// against an update server of our own on 127.0.0.1 that fails and that stalls, and the
+// point-source microphone guide; the check's entries of every kind with a stand-in bridge.
+class SideDialogsTest : public QObject
+{
+    Q_OBJECT
+
+    MainWindowUnderTest m;
+    UpdatePeer peer;
+    QByteArray installer = QByteArray(200 << 10, 'x');
+
+    QQuickItem *item(const QString &name) const { return m.find(name); }
+
+    bool offerUpdate(const QString &path)
+    {
+        const QJsonObject file{
+                {"version", "1.2.0"},
+                {"date", "2026-03-01"},
+                {"notes", "更稳的测量"},
+                {"url", peer.origin().toString() + path},
+                {"sha256",
+                 QString::fromLatin1(
+                         QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex())}};
+        if (!peer.serve("version.json", QJsonDocument(file).toJson()))
+            return false;
+        QMetaObject::invokeMethod(m.bridge.get(), "checkForUpdates");
+        return QTest::qWaitFor([&] { return m.bridge->property("updateAvailable").toBool(); },
+                               8000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(peer.origin().isValid());
+        QVERIFY(peer.serve("setup.bin", installer));
+        QCoreApplication::setOrganizationName("Halvo");
+        QCoreApplication::setApplicationName("测量工作流");
+        QSettings().setValue("update/origin", peer.origin().toString());
+        QVERIFY(m.start([] { return std::make_shared<LoopbackCard>(); }));
+    }
+
+    void cleanupTestCase() { m.stop(); }
+
+    void checkEntriesOfEveryKind_data()
+    {
+        QTest::addColumn<QVariantList>("entries");
+        QTest::addColumn<QStringList>("headings");
+        QTest::addColumn<bool>("fixOffered");
+        QTest::newRow("each kind")
+                << QVariantList{entry("A", true), entry("B", false, "fixable"),
+                                entry("C", true, "info", "micprivacy"), entry("D", false, "note")}
+                << QStringList{"正常 · A", "需要处理 · B", "提示 · C", "小贴士 · D"} << true;
+        QTest::newRow("hints and tips only")
+                << QVariantList{entry("C", true, "info"), entry("D", false, "note")}
+                << QStringList{"提示 · C", "小贴士 · D"} << false;
+        QTest::newRow("a hint that can be fixed")
+                << QVariantList{entry("C", true, "info"), entry("E", true, "fixable")}
+                << QStringList{"提示 · C", "正常 · E"} << true;
+    }
+    void checkEntriesOfEveryKind()
+    {
+        QFETCH(QVariantList, entries);
+        QFETCH(QStringList, headings);
+        QFETCH(bool, fixOffered);
+        QQmlPropertyMap standIn;
+        standIn.insert("theme", m.bridge->theme());
+        standIn.insert("darkMode", true);
+        standIn.insert("systemChecks", entries);
+        QQmlEngine engine;
+        snt::ui::setUpQmlEngine(engine);
+        engine.rootContext()->setContextProperty("bridge", &standIn);
+        QQmlComponent component(&engine);
+        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
+                          "SystemCheckDialog { open: true } }",
+                          QUrl("qrc:/qml/Probe.qml"));
+        std::unique_ptr<QObject> window(component.create());
+        QVERIFY2(window, qPrintable(component.errorString()));
+        QStringList shown;
+        QList<QQuickItem *> rows;
+        QTRY_COMPARE((rows = window->findChildren<QQuickItem *>("entryHeading")).size(),
+                     entries.size());
+        std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
+            return a->mapToScene({}).y() < b->mapToScene({}).y();
+        });
+        const QVariantMap theme = m.bridge->theme();
+        for (QQuickItem *heading : rows) {
+            shown << heading->property("text").toString();
+            const bool failed = shown.last().startsWith("需要处理");
+            QCOMPARE(heading->property("color").value<QColor>(),
+                     QColor(theme.value(failed ? "danger" : "text").toString()));
+            const bool note = shown.last().startsWith("小贴士");
+            QCOMPARE(heading->x(), note ? 0.0 : 20.0);
+            QQuickItem *dot = nullptr;
+            for (QQuickItem *sibling : heading->parentItem()->childItems())
+                if (sibling->objectName() == "entryDot")
+                    dot = sibling;
+            QCOMPARE(dot->isVisible(), !note);
+            const QString expectedDot = failed ? "#4a8eff"
+                                        : shown.last().startsWith("提示")
+                                                ? "#8a8f98"
+                                                : QColor(theme.value("text").toString()).name();
+            if (!note)
+                QCOMPARE(dot->property("color").value<QColor>().name(), expectedDot);
+        }
+        QCOMPARE(shown, headings);
+        QCOMPARE(window->findChild<QQuickItem *>("fixButton")->isVisible(), fixOffered);
+        const auto actions = window->findChildren<QQuickItem *>("openAction");
+        QCOMPARE(std::count_if(actions.cbegin(), actions.cend(),
+                               [](QQuickItem *a) { return a->isVisible(); }),
+                 qsizetype(QTest::currentDataTag() == QByteArray("each kind")));
+    }
+
+    // Opened from the top bar it checks once; two quick presses of "重新检查" check once more.
+    void recheckPressedTwiceChecksOnce()
+    {
+        QSignalSpy checked(m.bridge.get(), &QmlBridge::systemChecksChanged);
+        click(item("checkButton"));
+        QTRY_VERIFY(item("systemCheckDialog")->isVisible());
+        QVERIFY(checked.wait(10000));
+        checked.clear();
+        QQuickItem *again = item("recheckButton");
+        click(again);
+        QCOMPARE(again->property("text").toString(), QString("正在检查…"));
+        QTest::qWait(100);
+        click(again);
+        QVERIFY(checked.wait(10000));
+        QTRY_COMPARE(again->property("text").toString(), QString("重新检查"));
+        QTest::qWait(600);
+        QCOMPARE(checked.count(), 1);
+        click(item("closeCheck"));
+        QTRY_VERIFY(!item("systemCheckDialog")->isVisible());
+    }
+
+    // A download that fails shows its error; one that stalls at 1 % shows the bar at its 2 %
+    // floor, and neither the backdrop nor the buttons close the dialog.
+    void updateFailsThenStalls()
+    {
+        QVERIFY(offerUpdate("/missing.bin"));
+        click(item("updatePill"));
+        QTRY_VERIFY(item("updateDialog")->isVisible());
+        click(item("updateButton"));
+        QTRY_VERIFY(!m.bridge->property("updateError").toString().isEmpty());
+        QQuickItem *error = item("updateError");
+        QTRY_VERIFY(error->isVisible());
+        QCOMPARE(error->property("text"), m.bridge->property("updateError"));
+        QTest::mouseClick(m.window, Qt::LeftButton, {}, QPoint(20, 20));
+        QTRY_VERIFY(!m.bridge->property("updateDialogOpen").toBool());
+
+        QVERIFY(offerUpdate("/stall/setup.bin"));
+        m.bridge->setProperty("updateDialogOpen", true);
+        click(item("updateButton"));
+        QTRY_VERIFY(m.bridge->property("updateProgress").toDouble() > 0);
+        QCOMPARE(m.bridge->property("updateProgress").toDouble(), 0.01);
+        QQuickItem *track = item("updateTrack");
+        QTRY_VERIFY(track->isVisible());
+        QCOMPARE(item("updateFill")->width(), 0.02 * track->width());
+        QCOMPARE(item("updateButton")->property("text").toString(), QString("更新中…"));
+        QVERIFY(!item("updateButton")->isEnabled() && !item("laterButton")->isEnabled());
+        QTest::mouseClick(m.window, Qt::LeftButton, {}, QPoint(20, 20));
+        click(item("laterButton"));
+        QTest::qWait(100);
+        QVERIFY(m.bridge->property("updateDialogOpen").toBool());
+        QVERIFY(item("updateDialog")->isVisible());
+    }
+
+    // "不再显示" hides the guide for good without measuring; "开始测量" measures.
+    void micGuideButtons()
+    {
+        m.bridge->setProperty("updateDialogOpen", false);
+        m.bridge->setMicGuideOpen(true);
+        QTRY_VERIFY(item("micGuideDialog")->isVisible());
+        click(item("hideGuideButton"));
+        QTRY_VERIFY(!m.bridge->micGuideOpen());
+        QVERIFY(m.bridge->pointGuideHidden());
+        QVERIFY(QSettings().value("point/guideHidden").toBool());
+        QVERIFY(!m.bridge->measuring());
+
+        m.bridge->setMicGuideOpen(true);
+        click(item("closeGuide"));
+        QTRY_VERIFY(!m.bridge->micGuideOpen());
+        QVERIFY(!m.bridge->measuring());
+
+        m.bridge->setMicGuideOpen(true);
+        QTRY_VERIFY(item("micGuideDialog")->isVisible());
+        click(item("startMeasureButton"));
+        QTRY_VERIFY(!item("micGuideDialog")->isVisible());
+        QTRY_VERIFY(m.bridge->measuring());
+        m.bridge->stopAnyAction();
+    }
+};
+
+SNT_GUI_TEST_MAIN(SideDialogsTest)
+#include "SideDialogsTest.moc"
