@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the optimised program and starts it.
+# Installs what is missing, builds the optimised program and starts it. Arguments go to the
+# program (see "The command line" in the README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh release
-if [ -x build/release/sonetra ]; then
-  exec build/release/sonetra "$@"
-fi
-echo "Built. The program window is not part of this build yet."
+exec build/release/sonetra "$@"

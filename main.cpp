@@ -1,0 +1,113 @@
+// The program's entry: prepares Qt's environment from the command line, creates the application
+// and the bridge, applies the options that set the bridge's state, runs a headless mode (which
+// ends the program before any window exists) or loads the user interface, places the main window
+// and runs the event loop. Teardown runs in reverse order of creation: engine, bridge,
+// application.
+//
+// Two steps of the Windows program have no counterpart here: switching off the system's error
+// boxes (Linux shows none) and asking the window manager for rounded window corners (the
+// decoration is the desktop's choice).
+#include "app/QmlBridge.h"
+#include "app/store/DataFolder.h"
+#include "audio/Client.h"
+#include "audio/backends/Backends.h"
+#include "common/Log.h"
+#include "selftest/WindowShot.h"
+#include "startup/CommandLine.h"
+#include "startup/EqBatch.h"
+#include "startup/MainWindowGeometry.h"
+#include "startup/PackExportTest.h"
+#include "startup/QtEnvironment.h"
+#include "startup/StartupOptions.h"
+#include "ui/QmlSetup.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
+
+using namespace snt::startup;
+
+namespace {
+
+constexpr int autoComputeDelayMs = 500;
+constexpr int defaultShotWaitMs = 1200;
+const char *const tag = "[Startup]";
+
+QString defaultBatchOutput()
+{
+    return documentsRoot() + QStringLiteral("/临时/eq-batch-result.json");
+}
+
+// "--eq-batch" with an input file, else "--export-test"; -1 when neither runs.
+int runHeadlessMode(const CommandLine &options, QmlBridge &bridge)
+{
+    const QString batch = QStringLiteral("--eq-batch");
+    if (const std::optional<QString> input = options.plain(batch)) {
+        return EqBatch(&bridge,
+                       {*input, options.guarded(batch, 2).value_or(defaultBatchOutput()),
+                        CommandLine::integer(options.plain(QStringLiteral("--scheme")), 0)})
+                .run();
+    }
+    if (options.has(QStringLiteral("--export-test")))
+        return runPackExportTest(&bridge);
+    return -1;
+}
+
+// The window shot after "--wait" milliseconds (1200 when not given).
+void scheduleShot(const CommandLine &options, QQmlApplicationEngine &engine)
+{
+    const std::optional<QString> path = options.plain(QStringLiteral("--shot"));
+    if (!path)
+        return;
+    const bool curveWindow = options.has(QStringLiteral("--curve"));
+    const bool processorPanel
+            = options.has(QStringLiteral("--dialog")) && options.has(QStringLiteral("processor"));
+    runAfter(CommandLine::integer(options.plain(QStringLiteral("--wait")), defaultShotWaitMs),
+             &engine, [&engine, path = *path, curveWindow, processorPanel] {
+                 snt::selftest::runShot(engine, path, curveWindow, processorPanel);
+             });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList rawArguments;
+    for (int i = 1; i < argc; ++i)
+        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    prepareQtEnvironment(CommandLine(rawArguments));
+
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+    QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+    snt::log::install();
+    audio::Client::setPluginFactories(audio::backendFactories());
+
+    QmlBridge bridge;
+    const CommandLine options(QCoreApplication::arguments());
+    const QString curveFile = applyBridgeOptions(options, &bridge);
+    const bool curveLoaded = !curveFile.isEmpty() && loadCurveFile(&bridge, curveFile);
+    if (const int exitCode = runHeadlessMode(options, bridge); exitCode >= 0)
+        return exitCode;
+
+    QQmlApplicationEngine engine;
+    snt::ui::setUpQmlEngine(engine);
+    QQuickWindow::setTextRenderType(QQuickWindow::QtTextRendering);
+    engine.rootContext()->setContextProperty(QStringLiteral("bridge"), &bridge);
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+    if (engine.rootObjects().isEmpty()) {
+        sntCritical(tag) << "the user interface did not load";
+        return 1;
+    }
+
+    restoreMainWindowGeometry(engine, options.plain(QStringLiteral("--size")).value_or(QString()));
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
+                     [&engine] { saveMainWindowGeometryOnQuit(engine); });
+    if (curveLoaded && !options.has(QStringLiteral("--curve-test"))
+        && options.has(QStringLiteral("--curve-file")))
+        runAfter(autoComputeDelayMs, &bridge, [&bridge] { bridge.startCompute(); });
+    scheduleShot(options, engine);
+    return app.exec();
+}

@@ -1,0 +1,288 @@
+#include "startup/EqBatch.h"
+
+#include "common/Log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMetaMethod>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+namespace snt::startup {
+
+namespace {
+
+const char *const tag = "[EqBatch]";
+constexpr int eventSliceMs = 20;
+constexpr int checkIntervalMs = 20;
+
+const char *const requiredProperties[]
+        = {"computing", "schemes", "schemeBefore", "schemeAfter", "corners", "eqBands"};
+const char *const requiredMethods[]
+        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves"};
+
+// The detail block's curve keys, each with the key of the scheme's curve map it comes from.
+const std::pair<const char *, const char *> detailCurves[] = {
+        {"beforeRaw", "before"},      {"afterRaw", "after"},      {"phaseBefore", "phaseBefore"},
+        {"phaseAfter", "phaseAfter"}, {"coherence", "coherence"},
+};
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+QJsonArray pointList(const QVariant &points)
+{
+    return QJsonArray::fromVariantList(points.toList());
+}
+
+// A corner's order from its slope in dB per octave: whole 6 dB steps, truncated toward zero.
+int cornerOrder(const QVariant &slopeDb)
+{
+    return int(slopeDb.toDouble()) / 6;
+}
+
+QJsonObject schemeObject(const QVariantMap &entry, const QVariantMap &corners,
+                         const QVariantList &bands)
+{
+    QJsonArray bandArray;
+    for (const QVariant &band : bands) {
+        const QVariantMap b = band.toMap();
+        bandArray.append(QJsonObject{{"hz", b.value("freq").toDouble()},
+                                     {"gain", b.value("gain").toDouble()},
+                                     {"q", b.value("q").toDouble()}});
+    }
+    return QJsonObject{
+            {"name", entry.value("name").toString()},
+            {"targetIndex", entry.value("targetIndex").toInt()},
+            {"fit", entry.value("fitError").toDouble()},
+            {"maxGain", entry.value("maxGain").toDouble()},
+            {"maxCut", entry.value("maxCut").toDouble()},
+            {"blocked", entry.value("blocked").toBool()},
+            {"blockedReason", entry.value("blockedReason").toString()},
+            {"hpf", corners.value("hpfHz").toDouble()},
+            {"hpfOrder", cornerOrder(corners.value("hpfSlopeDb"))},
+            {"lpf", corners.value("lpfHz").toDouble()},
+            {"lpfOrder", cornerOrder(corners.value("lpfSlopeDb"))},
+            {"bands", bandArray},
+    };
+}
+
+// One result as it stands in the indented result array: its own indented text, every line moved
+// in by one level. Each result is turned into text once, not again with every later curve.
+QByteArray arrayEntryText(const QJsonObject &result)
+{
+    const QByteArray text = QJsonDocument(result).toJson(QJsonDocument::Indented);
+    const QByteArray indent = "    ";
+    QByteArray entry;
+    entry.reserve(text.size() + indent.size() * text.count('\n'));
+    for (qsizetype start = 0, end; start < text.size(); start = end + 1) {
+        end = text.indexOf('\n', start);
+        entry += indent;
+        entry += QByteArrayView(text).sliced(start, end - start);
+        if (end + 1 < text.size())
+            entry += '\n';
+    }
+    return entry;
+}
+
+} // namespace
+
+QByteArray batchCurveText(const QJsonObject &curve)
+{
+    QString text = QStringLiteral("# frequency_hz\tdb\tphase_deg\tcoherence\n");
+    const QJsonArray points = curve.value("curve").toArray();
+    const QJsonArray coherence = curve.value("coh").toArray();
+    for (qsizetype j = 0; j < points.size(); ++j) {
+        const QJsonArray point = points[j].toArray();
+        if (point.size() < 2)
+            continue;
+        const QJsonArray coh = j < coherence.size() ? coherence[j].toArray() : QJsonArray();
+        const double c = coh.size() >= 2 ? coh[1].toDouble(1.0) : 1.0;
+        text += number(point[0].toDouble()) + u'\t' + number(point[1].toDouble())
+                + QStringLiteral("\t0\t") + number(c) + u'\n';
+    }
+    return text.toUtf8();
+}
+
+EqBatch::EqBatch(QObject *bridge, Settings settings)
+    : bridge_(bridge)
+    , settings_(std::move(settings))
+{ }
+
+bool EqBatch::bridgeComplete() const
+{
+    QStringList missing;
+    for (const char *property : requiredProperties) {
+        if (!bridge_.hasProperty(property))
+            missing.append(QString::fromLatin1(property));
+    }
+    for (const char *method : requiredMethods) {
+        if (!bridge_.hasMethod(method))
+            missing.append(QString::fromLatin1(method) + QStringLiteral("()"));
+    }
+    if (!missing.isEmpty())
+        qWarning().noquote() << "EQBATCH the bridge lacks" << missing.join(QStringLiteral(", "));
+    return missing.isEmpty();
+}
+
+int EqBatch::run()
+{
+    QFile input(settings_.input);
+    if (!input.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "EQBATCH cannot open" << settings_.input;
+        return cannotOpenInput;
+    }
+    if (!bridgeComplete())
+        return bridgeIncomplete;
+    const QJsonArray curves
+            = QJsonDocument::fromJson(input.readAll()).object().value("curves").toArray();
+    QDir().mkpath(QFileInfo(settings_.output).absolutePath());
+
+    // The curve files live in a folder of this run's own, which no other user can redirect.
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/sonetra-eq-batch-XXXXXX"));
+    folder.setAutoRemove(false);
+    if (!folder.isValid())
+        sntWarning(tag) << "cannot create a folder for the curve files in" << QDir::tempPath();
+    for (qsizetype i = 0; i < curves.size(); ++i) {
+        const QString curveFile = folder.filePath(QStringLiteral("sonetra-eq-batch-%1.txt").arg(i));
+        QFile file(curveFile);
+        if (!folder.isValid()
+            || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text)
+            || file.write(batchCurveText(curves[i].toObject())) < 0 || !file.flush())
+            continue;
+        file.close();
+        const QJsonObject result = runCurve(curves[i].toObject(), curveFile);
+        if (result.isEmpty())
+            continue;
+        resultTexts_.append(arrayEntryText(result));
+        QFile::remove(curveFile);
+        saveResults();
+    }
+    // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
+    if (folder.isValid())
+        QDir().rmdir(folder.path());
+    qInfo().noquote() << "EQBATCH done" << resultTexts_.size() << "curves ->" << settings_.output;
+    return 0;
+}
+
+// One curve through the bridge; an empty object when the bridge could not load it.
+QJsonObject EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile)
+{
+    const QString name = curve.value("name").toString();
+    // A computation still running belongs to an earlier curve that timed out: its schemes must
+    // not be taken for this one's, and the bridge would refuse to start another. The engine
+    // always ends, so the wait does too.
+    if (computing()) {
+        sntInfo(tag) << "waiting for the computation of an earlier curve to end";
+        waitWhileComputing(std::numeric_limits<qint64>::max());
+    }
+    if (!bridge_.call("loadCurveFile", {curveFile}).toBool()) {
+        qWarning().noquote() << "EQBATCH load failed" << name << "(kept" << curveFile + u')';
+        return {};
+    }
+    bridge_.call("startCompute");
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    const bool started = computing();
+    const bool finished = started && waitWhileComputing(settings_.timeoutMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, eventSliceMs);
+
+    QJsonObject result{{"name", name},
+                       {"path", curve.value("path").toString()},
+                       {"elapsedMs", stopwatch.elapsed()}};
+    if (finished) {
+        readSchemes(result);
+        return result;
+    }
+    qWarning().noquote() << (started ? "EQBATCH timeout" : "EQBATCH not started") << name;
+    result.insert("schemes", QJsonArray());
+    for (const auto &[key, source] : detailCurves)
+        result.insert(key, QJsonArray());
+    result.insert("beforeSmooth", QJsonArray());
+    result.insert("afterSmooth", QJsonArray());
+    return result;
+}
+
+// The schemes with the bands and corners of each, then the detail block of the chosen scheme.
+// The chosen scheme is selected last, so that its smoothed curves describe it too.
+void EqBatch::readSchemes(QJsonObject &result)
+{
+    const QVariantList schemes = bridge_.read("schemes").toList();
+    QJsonArray schemeArray;
+    for (qsizetype k = 0; k < schemes.size(); ++k) {
+        bridge_.call("selectScheme", {int(k)});
+        schemeArray.append(schemeObject(schemes[k].toMap(), bridge_.read("corners").toMap(),
+                                        bridge_.read("eqBands").toList()));
+    }
+    result.insert("schemes", schemeArray);
+
+    int chosen = settings_.chosenScheme;
+    if (!schemes.isEmpty()) {
+        chosen = std::clamp(chosen, 0, int(schemes.size()) - 1);
+        bridge_.call("selectScheme", {chosen});
+        const QVariantMap entry = schemes[chosen].toMap();
+        result.insert("blocked", entry.value("blocked").toBool());
+        result.insert("blockedReason", entry.value("blockedReason").toString());
+    }
+    const QVariantMap curves = bridge_.call("schemeCurves", {chosen}).toMap();
+    for (const auto &[key, source] : detailCurves)
+        result.insert(key, pointList(curves.value(source)));
+    result.insert("beforeSmooth", pointList(bridge_.read("schemeBefore")));
+    result.insert("afterSmooth", pointList(bridge_.read("schemeAfter")));
+}
+
+bool EqBatch::computing() const
+{
+    return bridge_.read("computing").toBool();
+}
+
+// Runs a local event loop while a computation runs, so its queued signals arrive; it ends as
+// soon as the bridge reports the change of `computing`, else at the next check. True once no
+// computation runs, false when the limit passed first.
+bool EqBatch::waitWhileComputing(qint64 limitMs) const
+{
+    if (!computing())
+        return true;
+    QEventLoop loop;
+    QElapsedTimer waited;
+    waited.start();
+    const auto check = [this, &loop, &waited, limitMs] {
+        if (!computing() || waited.elapsed() >= limitMs)
+            loop.quit();
+    };
+    QTimer everySlice;
+    QObject::connect(&everySlice, &QTimer::timeout, &loop, check);
+    everySlice.start(checkIntervalMs);
+    QTimer onChange;
+    onChange.setSingleShot(true);
+    onChange.setInterval(0);
+    QObject::connect(&onChange, &QTimer::timeout, &loop, check);
+    const QMetaMethod changed = bridge_.notifySignal("computing");
+    if (changed.isValid())
+        QObject::connect(
+                bridge_.target(), changed, &onChange,
+                onChange.metaObject()->method(onChange.metaObject()->indexOfSlot("start()")));
+    loop.exec();
+    return !computing();
+}
+
+void EqBatch::saveResults() const
+{
+    QSaveFile file(settings_.output);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)
+        || file.write("[\n" + resultTexts_.join(",\n") + "\n]\n") < 0 || !file.commit())
+        sntWarning(tag) << "cannot write" << settings_.output;
+}
+
+} // namespace snt::startup

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace snt::startup {
+
+class CommandLine;
+
+// What Qt reads from the environment when its application object starts and the command line
+// decides, set before that object exists:
+// - the scripted runs "--shot", "--clicktest", "--measuretest", "--subcalibtest" and
+//   "--curve-test" get a fixed display scale of 1 (screenshots of one size on every machine),
+//   unless the user set QT_SCALE_FACTOR;
+// - the headless modes ("--eq-batch" with an input file, "--export-test") run on the offscreen
+//   platform when no display is set, so they work on a machine without one.
+void prepareQtEnvironment(const CommandLine &options);
+
+} // namespace snt::startup

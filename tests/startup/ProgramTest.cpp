@@ -1,0 +1,139 @@
+// The real program: its headless exit codes, and its main window on X servers with screens of
+// several sizes, as the X server reports it (xwininfo), with the settings left after quitting.
+#include "tests/support/TestMain.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString mainTitle = QStringLiteral("测量工作流");
+
+// Runs the program (or a launcher of it) with a home of its own; its exit code and log.
+std::pair<int, QString> run(const QString &home, const QStringList &command,
+                            const QStringList &environment)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    for (const QString &variable : environment)
+        env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(command.first(), command.mid(1));
+    if (!process.waitForFinished(60000))
+        process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
+}
+
+QRect reportedGeometry(const QString &report)
+{
+    QFile file(report);
+    const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "";
+    const auto field = [&text](const char *name) {
+        return QRegularExpression(QString(name) + ":\\s+(-?\\d+)").match(text).captured(1).toInt();
+    };
+    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+            field("Height")};
+}
+
+} // namespace
+
+class ProgramTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Without a display the headless modes choose the offscreen platform themselves.
+    void headlessExitCodes()
+    {
+        QTemporaryDir home;
+        const QStringList noDisplay{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+        const auto [code, log]
+                = run(home.path(), {SNT_PROGRAM, "--eq-batch", "/none/in.json"}, noDisplay);
+        QVERIFY2(code == 2 && log.contains("EQBATCH cannot open /none/in.json"), qPrintable(log));
+        QCOMPARE(run(home.path(), {SNT_PROGRAM, "--export-test"}, noDisplay).first, 5);
+    }
+
+    void windowOnScreens_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QVariantMap>("saved"); // "window/main" keys before the run
+        QTest::addColumn<QString>("sizeOption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("kept"); // "window/main" keys after it
+        QTest::newRow("first start, 1920x1040")
+                << "1920x1040" << QVariantMap{} << "" << QRect(700, 24, 520, 992) << "x=700 y=24";
+        QTest::newRow("first start, 1366x728")
+                << "1366x728" << QVariantMap{} << "" << QRect(505, 24, 356, 680) << "x=505 y=24";
+        QTest::newRow("first start, 2560x1440") << "2560x1440" << QVariantMap{} << ""
+                                                << QRect(980, 147, 600, 1145) << "x=980 y=147";
+        QTest::newRow("user's size")
+                << "1920x1040" << QVariantMap{{"x", 100}, {"y", 50},           {"w", 400},
+                                              {"h", 763}, {"userSized", true}, {"layoutVersion", 2}}
+                << "" << QRect(100, 50, 400, 763) << "h=763 userSized=true w=400 x=100 y=50";
+        QTest::newRow("off the screen") << "1920x1040" << QVariantMap{{"x", 5000}, {"y", 5000}}
+                                        << "" << QRect(1400, 48, 520, 992) << "x=1400 y=48";
+        // Not restored: the window stays where the window system put it, and the save on quit
+        // writes that position.
+        QTest::newRow("size option")
+                << "1920x1200" << QVariantMap{{"x", 30}, {"layoutVersion", 2}} << "500x954"
+                << QRect(0, 0, 500, 954) << "layoutVersion=2 x=0 y=0";
+    }
+
+    // The program opens its window, takes a shot of it and quits cleanly ("--shot").
+    void windowOnScreens()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QVariantMap, saved);
+        QFETCH(QString, sizeOption);
+        QTemporaryDir home;
+        const QString settingsFile = home.filePath(".config/Halvo/" + mainTitle + ".conf");
+        {
+            QSettings settings(settingsFile, QSettings::IniFormat);
+            for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+                settings.setValue("window/main/" + it.key(), it.value());
+        }
+        const QString report = home.filePath("xwininfo.txt");
+        const QString shot = home.filePath("shot.png");
+        QStringList command{QFINDTESTDATA("on_screen.sh"),
+                            screen,
+                            mainTitle,
+                            report,
+                            SNT_PROGRAM,
+                            "--shot",
+                            shot,
+                            "--wait",
+                            "2500"};
+        if (!sizeOption.isEmpty())
+            command << "--size" << sizeOption;
+        // Mesa's softpipe, which compiles no code while it runs: llvmpipe registers its compiled
+        // code's unwind tables under the unwinder's lock, on which AddressSanitizer's full
+        // unwinding at each allocation (the test command's setting) would wait for ever.
+        const auto [code, log]
+                = run(home.path(), command, {"GALLIUM_DRIVER=softpipe", "DRAW_USE_LLVM=0"});
+        QVERIFY2(code == 0, qPrintable(log));
+        QTEST(reportedGeometry(report), "geometry");
+        QFETCH(QRect, geometry);
+        const QImage image(shot);
+        QCOMPARE(image.size(), geometry.size());
+        QSet<QRgb> colours; // down the middle: the home screen drawn, not an empty frame
+        for (int y = 0; y < image.height(); y += 16)
+            colours.insert(image.pixel(image.width() / 2, y));
+        QVERIFY(colours.size() > 3);
+
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.beginGroup("window/main");
+        QStringList kept;
+        for (const QString &key : settings.childKeys())
+            kept << key + "=" + settings.value(key).toString();
+        QTEST(kept.join(' '), "kept");
+    }
+};
+
+SNT_TEST_MAIN(ProgramTest)
+#include "ProgramTest.moc"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs a program on an X server of its own with one screen of the given size (no window manager,
+# so windows sit where their program puts them), and records what the X server reports of the
+# program's window with the given title (one with a window class; Qt's hidden leader window bears
+# the title too): xwininfo's description of it, the last one seen before the program ended, in
+# the given file.
+# Exits with the program's exit code.
+# Usage: on_screen.sh WIDTHxHEIGHT TITLE REPORT PROGRAM [ARGUMENTS...]
+set -uo pipefail
+if [ "${ON_SCREEN_INNER:-}" != 1 ]; then
+  ON_SCREEN_INNER=1 exec xvfb-run -a -s "-screen 0 ${1}x24" "$0" "$@"
+fi
+title=$2
+report=$3
+shift 3
+QT_QPA_PLATFORM=xcb "$@" &
+program=$!
+while kill -0 "$program" 2>/dev/null; do
+  window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\": (\"" | awk '{print $1; exit}')
+  [ -n "$window" ] && xwininfo -id "$window" >"$report.seen" 2>/dev/null &&
+    mv "$report.seen" "$report"
+  sleep 0.1
+done
+rm -f "$report.seen"
+wait "$program"
