@@ -1,123 +1,13 @@
 import QtQuick
 import "MicGuideScene.js" as Scene
 
-// The line-array guide's small 3-D venue: dragged it turns (yaw) and tilts (pitch), the wheel
-// and the round buttons zoom, a double click puts it back. Drawn at the chart's render scale and
-// shown scaled back, and only again when the view, the size or the palette changes.
-Item {
+// The line-array guide's small 3-D venue, turned and zoomed by hand; drawn again when the
+// palette changes too.
+SceneFrame {
     id: scene
 
-    property real yaw: 0
-    property real pitch: 0
-    property real zoom: 1.0
-    property bool dark: true
-    property real renderScale: Window.window ? Math.max(1, Math.min(2, Math.min(
-                                                   Window.width / 600, Window.height / 1145))) : 1
-    property point dragFrom
-
-    function zoomBy(factor) {
-        zoom = Math.max(0.55, Math.min(2.4, zoom * factor))
-    }
-
-    function reset() {
-        yaw = 0
-        pitch = 0
-        zoom = 1.0
-    }
-
-    clip: true
-
-    Canvas {
-        id: canvas
-        objectName: "guideCanvas"
-        width: scene.width * scene.renderScale
-        height: scene.height * scene.renderScale
-        scale: 1 / scene.renderScale
-        transformOrigin: Item.TopLeft
-        renderStrategy: Canvas.Immediate
-
-        onPaint: {
-            const ctx = getContext("2d")
-            ctx.reset()
-            if (scene.width < 40 || scene.height < 40)
-                return
-            ctx.scale(scene.renderScale, scene.renderScale)
-            Scene.paint(ctx, scene.width, scene.height,
-                        {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom}, scene.dark)
-        }
-        Component.onCompleted: requestPaint()
-    }
-
-    onYawChanged: canvas.requestPaint()
-    onPitchChanged: canvas.requestPaint()
-    onZoomChanged: canvas.requestPaint()
-    onDarkChanged: canvas.requestPaint()
-    onWidthChanged: canvas.requestPaint()
-    onHeightChanged: canvas.requestPaint()
-    onRenderScaleChanged: canvas.requestPaint()
-
-    MouseArea {
-        objectName: "sceneArea"
-        anchors.fill: parent
-        preventStealing: true
-        onPressed: mouse => scene.dragFrom = Qt.point(mouse.x, mouse.y)
-        onPositionChanged: mouse => {
-                               let yaw = scene.yaw - 0.006 * (mouse.x - scene.dragFrom.x)
-                               if (yaw > Math.PI)
-                                   yaw -= 2 * Math.PI
-                               else if (yaw < -Math.PI)
-                                   yaw += 2 * Math.PI
-                               scene.yaw = yaw
-                               scene.pitch = Math.max(-1.2, Math.min(
-                                                          1.2, scene.pitch + 0.004
-                                                          * (mouse.y - scene.dragFrom.y)))
-                               scene.dragFrom = Qt.point(mouse.x, mouse.y)
-                           }
-        onDoubleClicked: scene.reset()
-        onWheel: wheel => scene.zoomBy(wheel.angleDelta.y > 0 ? 1.12 : 0.89)
-    }
-
-    component ZoomButton: Rectangle {
-        property string label
-        property real factor
-
-        width: 30
-        height: 30
-        radius: 15
-        color: scene.dark ? "#99111318" : "#CCFFFFFF"
-        border.width: 1
-        border.color: scene.dark ? "#40FFFFFF" : "#40000000"
-
-        Text {
-            anchors.centerIn: parent
-            text: parent.label
-            color: scene.dark ? "#FFFFFF" : "#101216"
-            font.family: "Microsoft YaHei UI"
-            font.pixelSize: 18
-            font.bold: true
-        }
-        MouseArea {
-            anchors.fill: parent
-            cursorShape: Qt.PointingHandCursor
-            onClicked: scene.zoomBy(parent.factor)
-        }
-    }
-
-    Row {
-        anchors.right: parent.right
-        anchors.bottom: parent.bottom
-        anchors.margins: 10
-        spacing: 8
-
-        ZoomButton {
-            objectName: "zoomOut"
-            label: "−"
-            factor: 0.85
-        }
-        ZoomButton {
-            objectName: "zoomIn"
-            label: "+"
-            factor: 1.18
-        }
-    }
+    canvasName: "guideCanvas"
+    painter: (ctx, width, height) => Scene.paint(ctx, width, height,
+                                                 {yaw: yaw, pitch: pitch, zoom: zoom}, dark)
+    onDarkChanged: repaint()
 }
