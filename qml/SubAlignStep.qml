@@ -22,7 +22,8 @@ Item {
                 + (bridge.subAlignInvert ? "，反转超低极性" : "")
     }
 
-    anchors.fill: parent
+    width: 600
+    height: 1038
 
     MeasureTitle {
         y: 110

@@ -11,7 +11,8 @@ Item {
         return (value >= 0 ? "+" : "") + value.toFixed(1) + " dB"
     }
 
-    anchors.fill: parent
+    width: 600
+    height: 1038
 
     BreathText {
         objectName: "heading"

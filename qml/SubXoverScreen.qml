@@ -106,7 +106,6 @@ Item {
 
     Loader {
         objectName: "stepLoader"
-        anchors.fill: parent
         sourceComponent: [guideStep, measureStep, resultStep, alignStep][Math.max(0, Math.min(
                                                                               3, page.step))]
     }
