@@ -609,6 +609,8 @@ private:
     void applySelectedScheme();
     void syncSchemeToPack();
     QJsonObject currentPresetJson() const;
+    // Puts the preset on the clipboard as indented text and tells the engineer.
+    void copyPreset(const QJsonObject &preset);
 
     mutable SchemePreviews previews_;
     ConverterExport converter_;
@@ -714,15 +716,17 @@ public:
     Q_INVOKABLE void subAlignRestart();
     Q_INVOKABLE void subAlignMeasure();
     Q_INVOKABLE void loadSubXoverDemo(int step);
-    // Saves the aligned result as a curve pack (also the start-up option that saves the demo).
-    void saveSubAlignPack();
+    Q_INVOKABLE void copySubParams();
+    Q_INVOKABLE bool exportSubPack();
+    // Saves the aligned result as a curve pack; also the start-up option that saves the demo.
+    Q_INVOKABLE void saveSubAlignPack();
 
 private:
     void showSubStage(int stage);
     void showDesign();
     void recomputeSubXover();
     void resetSubAlignment();
-    QVariantMap packSummary(const CurvePack &pack, int index) const;
+    QJsonObject subPresetJson() const;
     SubwooferCrossover subXover_;
     SubwooferAlignment subAlign_;
 };

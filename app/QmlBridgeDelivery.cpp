@@ -306,12 +306,17 @@ void QmlBridge::copyCurrentParams()
         toast(QStringLiteral("这条曲线不建议计算，没有 EQ 可以复制"));
         return;
     }
+    copyPreset(currentPresetJson());
+}
+
+void QmlBridge::copyPreset(const QJsonObject &preset)
+{
     auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
     if (!application) {
         toast(QStringLiteral("复制没成功"));
         return;
     }
-    application->clipboard()->setText(QString::fromUtf8(eqpreset::presetText(currentPresetJson())));
+    application->clipboard()->setText(QString::fromUtf8(eqpreset::presetText(preset)));
     toast(QStringLiteral("EQ 参数已复制"));
 }
 
@@ -352,6 +357,12 @@ bool QmlBridge::collectProcessorEq(ProcessorEqList &list, const QString &verb, Q
         return true;
     }
     if (screen_.startsWith(QStringLiteral("超低分频"))) {
+        if (subXover_.hasDesign()) {
+            list = ProcessorEqList::fromScheme(subXover_.deliveredBands(),
+                                               subXover_.deliveredHighPass(),
+                                               subXover_.deliveredLowPass());
+            return true;
+        }
         error = QStringLiteral("超低分频还没算完，先出结果再%1。").arg(verb);
         return false;
     }

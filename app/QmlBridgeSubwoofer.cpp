@@ -5,7 +5,9 @@
 #include "app/AlignmentDiagnostics.h"
 #include "app/AppCore.h"
 #include "app/ChartPoints.h"
+#include "app/EqPreset.h"
 #include "app/MeasureSession.h"
+#include "app/PackCurves.h"
 #include "app/QmlBridge.h"
 #include "app/ScreenNames.h"
 #include "app/SubwooferDemo.h"
@@ -31,24 +33,6 @@ const QString &stageScreen(int stage)
     return screens::subwooferStages[stage];
 }
 
-// The pack's first capture with its own EQ and corners: prepared for display, the processed
-// curve of the loudspeaker.
-snt::eq::CurveRecord processedPackRecord(const CurvePack &pack, int smoothBands)
-{
-    snt::eq::CurveRecord record;
-    record.freq = pack.freq;
-    record.levelDb = pack.level;
-    record.phaseDeg = pack.phase;
-    record.coherence = pack.coherence;
-    record.delayMs = pack.delayMs;
-    record.bands = pack.bands;
-    record.corners.highPass = pack.low;
-    record.corners.lowPass = pack.high;
-    record.corners.lowCutSuspect = pack.lcSuspect;
-    record.smoothBands = smoothBands;
-    return record;
-}
-
 // A curve with a value per frequency as the charts take it.
 QVariantList chartCurve(const QList<float> &freq, const QList<float> &values)
 {
@@ -59,7 +43,7 @@ QVariantList chartCurve(const QList<float> &freq, const QList<float> &values)
 
 } // namespace
 
-// ---- properties ----------------------------------------------------------------------------
+// ---- properties -----------------------------------------------------------------------------
 
 int QmlBridge::subLift() const
 {
@@ -175,7 +159,7 @@ QVariantList QmlBridge::subAlignCoupled() const
                                   : plotPoints(coupled.freq, coupled.values, chartBudget);
 }
 
-// ---- stages --------------------------------------------------------------------------------
+// ---- stages ---------------------------------------------------------------------------------
 
 void QmlBridge::beginSubXover()
 {
@@ -226,7 +210,7 @@ void QmlBridge::subGuideDone()
     showSubStage(MeasureStage);
 }
 
-// ---- main reference ------------------------------------------------------------------------
+// ---- main reference -------------------------------------------------------------------------
 
 void QmlBridge::subPickMain()
 {
@@ -273,14 +257,13 @@ bool QmlBridge::subLoadMainPack(int index)
         toast(unreadablePackText);
         return false;
     }
-    const snt::eq::DisplayCurve unsmoothed
-            = snt::eq::prepareDisplayCurve(processedPackRecord(pack, 0));
+    const snt::eq::DisplayCurve unsmoothed = snt::eq::prepareDisplayCurve(packCurveRecord(pack, 0));
     if (!unsmoothed.valid) {
         toast(unreadablePackText);
         return false;
     }
-    subXover_.setMainReference(
-            unsmoothed, snt::eq::prepareDisplayCurve(processedPackRecord(pack, mainSmoothing)));
+    subXover_.setMainReference(unsmoothed,
+                               snt::eq::prepareDisplayCurve(packCurveRecord(pack, mainSmoothing)));
     subXover_.mainPackIndex = index;
     subXover_.mainName = pack.name;
     subXover_.mainProject = pack.project;
@@ -288,23 +271,6 @@ bool QmlBridge::subLoadMainPack(int index)
     emit subChanged();
     toast(QStringLiteral("已加载 %1（处理后）").arg(pack.name));
     return true;
-}
-
-// The summary the curve lists show of a pack.
-QVariantMap QmlBridge::packSummary(const CurvePack &pack, int index) const
-{
-    return {{QStringLiteral("index"), index},
-            {QStringLiteral("name"), pack.name},
-            {QStringLiteral("use"), pack.use},
-            {QStringLiteral("project"), pack.project},
-            {QStringLiteral("time"), pack.time},
-            {QStringLiteral("seq"), pack.seq},
-            {QStringLiteral("count"), pack.count},
-            {QStringLiteral("delayMs"), pack.delayMs},
-            {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
-            {QStringLiteral("smoothBands"), smoothingBands_},
-            {QStringLiteral("smoothingLabel"), smoothingLabel()},
-            {QStringLiteral("question"), pack.question}};
 }
 
 QVariantList QmlBridge::subMainPacks() const
@@ -316,7 +282,7 @@ QVariantList QmlBridge::subMainPacks() const
         for (qsizetype i = 0; i < packs.size(); ++i) {
             if (!belongs(packs[i]))
                 continue;
-            QVariantMap entry = packSummary(packs[i], int(i));
+            QVariantMap entry = curvePackSummary(packs[i], int(i));
             entry.insert(QStringLiteral("label"), labelWithProject ? QStringLiteral("%1 · %2").arg(
                                                           packs[i].project, packs[i].name)
                                                                    : packs[i].name);
@@ -329,7 +295,7 @@ QVariantList QmlBridge::subMainPacks() const
     return candidates;
 }
 
-// ---- subwoofer measurement and design ------------------------------------------------------
+// ---- subwoofer measurement and design -------------------------------------------------------
 
 void QmlBridge::subLevelCalibrate()
 {
@@ -472,7 +438,41 @@ void QmlBridge::subUpdateCornerType(const QString &side, const QString &kind)
         emit subChanged();
 }
 
-// ---- time alignment ------------------------------------------------------------------------
+// ---- delivery of the design -----------------------------------------------------------------
+
+// The EQ preset of the delivery with the subwoofer's gain and polarity; its delay stays 0, the
+// engineer enters it on the processor.
+QJsonObject QmlBridge::subPresetJson() const
+{
+    return eqpreset::presetJson(subXover_.deliveredBands(), subXover_.deliveredHighPass(),
+                                subXover_.deliveredLowPass(), subXover_.result.subGainDb,
+                                subXover_.result.alignInvert);
+}
+
+void QmlBridge::copySubParams()
+{
+    if (!subXover_.hasDesign())
+        toast(QStringLiteral("还没有分频结果"));
+    else
+        copyPreset(subPresetJson());
+}
+
+bool QmlBridge::exportSubPack()
+{
+    if (!subXover_.hasDesign()) {
+        toast(QStringLiteral("还没有可分频导出的结果"));
+        return false;
+    }
+    if (!eqpreset::writePresetFile(eqpreset::desktopFolder(), QStringLiteral("超低分频"),
+                                   subPresetJson())) {
+        toast(QStringLiteral("导出没成功"));
+        return false;
+    }
+    toast(QStringLiteral("超低分频参数已导出到桌面"));
+    return true;
+}
+
+// ---- time alignment -------------------------------------------------------------------------
 
 void QmlBridge::resetSubAlignment()
 {
@@ -564,7 +564,7 @@ void QmlBridge::saveSubAlignPack()
     emit curvePacksChanged();
 }
 
-// ---- demo ----------------------------------------------------------------------------------
+// ---- demo -----------------------------------------------------------------------------------
 
 void QmlBridge::loadSubXoverDemo(int step)
 {

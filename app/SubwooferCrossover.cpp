@@ -144,3 +144,22 @@ bool SubwooferCrossover::updateCornerType(const QString &side, const QString &ki
     snt::eq::subResponse(result);
     return true;
 }
+
+QList<snt::eq::SchemeBand> SubwooferCrossover::deliveredBands() const
+{
+    QList<snt::eq::SchemeBand> bands;
+    for (const snt::eq::CrossoverBand &band : result.subEqBands)
+        bands.append({float(band.hz), float(band.gain), float(band.q), band.enabled});
+    return bands;
+}
+
+snt::eq::Corner SubwooferCrossover::deliveredHighPass() const
+{
+    return {result.subHighPassOrder > 0, result.subHighPassKind, result.subHighPassOrder,
+            result.subHighPassHz};
+}
+
+snt::eq::Corner SubwooferCrossover::deliveredLowPass() const
+{
+    return {result.lowPassOrder > 0, result.lowPassKind, result.lowPassOrder, result.lowPassHz};
+}

@@ -65,6 +65,11 @@ public:
     // Kind "LR", "BS" or (for anything else) "BW"; false when it is the corner's kind already.
     bool updateCornerType(const QString &side, const QString &kind);
 
+    // The design's EQ and corners in the form the EQ delivery takes; a corner of order 0 is off.
+    QList<snt::eq::SchemeBand> deliveredBands() const;
+    snt::eq::Corner deliveredHighPass() const;
+    snt::eq::Corner deliveredLowPass() const;
+
 private:
     struct CornerFields
     {

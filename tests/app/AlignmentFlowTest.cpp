@@ -5,14 +5,17 @@
 #include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
+#include "processor/ProcessorClient.h"
+#include "tests/app/AlignmentFiles.h"
 #include "tests/app/SessionCards.h"
+#include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
+#include <QGuiApplication>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -21,6 +24,9 @@
 #include <numbers>
 
 using snt::test::LoopbackCard;
+
+using alignmenttest::fileLines;
+using alignmenttest::readPack;
 
 namespace {
 
@@ -58,15 +64,6 @@ void setLoudspeaker(float gain, int delayFrames, std::optional<bool> highPass = 
     card->setPath(0, path);
 }
 
-QStringList fileLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QString text = QString::fromUtf8(file.readAll());
-    return text.chopped(text.endsWith('\n') ? 1 : 0).split('\n');
-}
-
 // A pack of the main system measured through the card, with a −6 dB band at 1 kHz as its EQ.
 bool saveMainPack()
 {
@@ -96,20 +93,65 @@ bool saveMainPack()
     return writeRawFile(store.curvePacks.last()) && store.saveCurvePacks();
 }
 
-QVariantMap readPack(const QString &name)
-{
-    QProcess reader;
-    reader.start(QStringLiteral("python3"), {QFINDTESTDATA("read_pack.py"), documentsRoot(), name});
-    if (!reader.waitForFinished(30000) || reader.exitCode() != 0)
-        return {};
-    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object().toVariantMap();
-}
-
 std::complex<double> response(const QVariantMap &capture, qsizetype i)
 {
     const double db = capture.value("level").toList()[i].toDouble();
     const double degrees = capture.value("phase").toList()[i].toDouble();
     return std::polar(std::pow(10.0, db / 20.0), degrees * std::numbers::pi / 180.0);
+}
+
+// The subwoofer's preset as the format has it: keys in alphabetical order, four blanks a
+// level, numbers in their shortest form; the corners and the one band set by the test.
+QByteArray expectedPreset(const QVariantMap &info)
+{
+    return QStringLiteral(R"({
+    "delay": 0,
+    "fileMagic": "Kelvra",
+    "fileVer": 1,
+    "gain": %1,
+    "iir": [
+        {
+            "freq": 31,
+            "order": 4,
+            "type": "hpfButter"
+        },
+        {
+            "freq": 95,
+            "order": 4,
+            "type": "lpfLr"
+        },
+        {
+            "freq": 70,
+            "gain": -4,
+            "q": 2,
+            "type": "peak"
+        }
+    ],
+    "polar": %2
+}
+)")
+            .arg(QString::number(info.value("gainDb").toDouble(), 'g',
+                                 QLocale::FloatingPointShortest),
+                 info.value("invert").toBool() ? "true" : "false")
+            .toUtf8();
+}
+
+// Uploaded on the result screen into output 1 of the simulated processor: a Butterworth
+// high-pass of 24 dB/oct (type 3) and a Linkwitz-Riley low-pass of 24 dB/oct (type 13).
+void uploadsTheDesign(QmlBridge &bridge)
+{
+    snt::test::SimProcessor sim;
+    QVERIFY(sim.start());
+    auto *client = qobject_cast<ProcessorClient *>(bridge.processor());
+    QVERIFY(snt::test::connectTo(*client, sim));
+    const QVariantMap result = bridge.uploadEqToOfficial(true, 0);
+    QCOMPARE(result.value("message"), QVariant("EQ 已写进 OUT 1。"));
+    const QJsonObject body = sim.bodies().last();
+    QCOMPARE(body.value("HLPFtype4").toInt(), 3);
+    QCOMPARE(body.value("HLPFfreq4").toDouble(), 31.0);
+    QCOMPARE(body.value("HLPFtype16").toInt(), 13);
+    QCOMPARE(body.value("HLPFfreq16").toDouble(), 95.0);
+    client->disconnectDevice();
 }
 
 // The deepest dip of the in-phase sum below the louder of the two captures, in dB, over the
@@ -224,7 +266,12 @@ private slots:
         QCOMPARE(bridge.fillAlignStep(), 0);
         QVERIFY(bridge.fillPulseMain().isEmpty());
 
-        bridge.loadFillAlignDemo(2, 3.2); // both pulses in: nothing plays any more
+        bridge.loadFillAlignDemo(1, 3.2); // the main pulse only
+        QVERIFY(bridge.fillAlignDelayMs() == 0.0 && bridge.fillPulseFill().isEmpty());
+        bridge.loadFillAlignDemo(5, 3.2); // as step 2: both pulses in, nothing plays any more
+        QCOMPARE(bridge.fillAlignStep(), 2);
+        QCOMPARE(bridge.fillAlignDelayMs(), 3.2);
+        QCOMPARE(bridge.fillPulseFill().size(), 128);
         bridge.fillAlignPlay();
         QVERIFY(!bridge.measuring());
     }
@@ -243,6 +290,8 @@ private slots:
         QCOMPARE(bridge.screen(), QStringLiteral("超低分频-测量"));
         bridge.subMeasure();
         QCOMPARE(bridge.toastText(), QStringLiteral("先选主扩曲线，再测超低"));
+        QVERIFY(!bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("还没有可分频导出的结果"));
 
         bridge.subTrySetMainFromPack(0); // not picking: ignored
         QVERIFY(bridge.subMainCurve().isEmpty());
@@ -294,16 +343,30 @@ private slots:
         QVERIFY(crossLo < crossoverHz && crossHi > crossoverHz);
         QVERIFY(QFile::exists(diagnostics::crossoverFile()));
 
-        // Edits: a band added and tuned, a corner frequency that is not a number ignored.
+        // Edits: a band added and tuned.
         const qsizetype bands = bridge.subEqBands().size();
         bridge.subAddEqBand();
         QCOMPARE(bridge.subEqBands().size(), bands + 1);
         bridge.subUpdateEq(int(bands), 70.04, 2.0, -4.0);
         QCOMPARE(bridge.subEqBands().last().toMap(),
                  (QVariantMap{{"freq", 70.0}, {"q", 2.0}, {"gain", -4.0}, {"enabled", true}}));
-        const double lowPass = bridge.subInfo().value("lpFc").toDouble();
-        bridge.subUpdateCorner(QStringLiteral("lpf"), qQNaN(), 24);
-        QCOMPARE(bridge.subInfo().value("lpFc").toDouble(), lowPass);
+
+        // The design leaves as a preset on the desktop and the clipboard, and into the
+        // processor: the corners as set here, only the band switched on and not flat.
+        bridge.subUpdateCorner(QStringLiteral("hpf"), 31.0, 24);
+        bridge.subUpdateCornerType(QStringLiteral("lpf"), QStringLiteral("lr"));
+        bridge.subUpdateCorner(QStringLiteral("lpf"), 95.0, 24);
+        for (int i = 0; i < bands; ++i)
+            bridge.subSetEqEnabled(i, false);
+        QVERIFY(bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("超低分频参数已导出到桌面"));
+        QFile preset(QDir::homePath() + "/Desktop/超低分频.kvr");
+        QVERIFY(preset.open(QIODevice::ReadOnly));
+        const QByteArray written = preset.readAll();
+        QCOMPARE(written, expectedPreset(bridge.subInfo()));
+        bridge.copySubParams();
+        QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), written);
+        uploadsTheDesign(bridge);
 
         bridge.subGotoAlign();
         QCOMPARE(bridge.screen(), QStringLiteral("超低分频-对齐"));
@@ -357,6 +420,9 @@ private slots:
                          qPrintable(QString("%1: %2 dB").arg(row.name).arg(uncorrected)));
         }
         QCOMPARE(bridge.core().curvePacks.size(), 2); // one alignment pack, replaced each time
+        const QVariantMap detail = bridge.curvePackDetail(1); // as the curve window shows it
+        QVERIFY(detail.value("subAlign").toBool() && !detail.value("third").toList().isEmpty());
+        QCOMPARE(detail.value("curveLabels").toStringList(), (QStringList{"全频", "超低", "耦合"}));
         QVERIFY(fileLines(diagnostics::alignmentFile()).value(0).contains(" aligned=1 "));
     }
 
@@ -439,7 +505,8 @@ private slots:
         }
     }
 
-    // The demo's alignment saved as the first alignment pack, as the start-up option asks.
+    // The demo's alignment saved as the first alignment pack, as the start-up option asks; a
+    // desktop that cannot be written to is told.
     void demoAlignmentSaves()
     {
         QmlBridge bridge;
@@ -448,8 +515,17 @@ private slots:
         const QVariantMap pack = readPack(QStringLiteral("超低对齐 01")).value("pack").toMap();
         QCOMPARE(pack.value("subAlign").toMap().value("delayMs").toDouble(), -1.4);
         QCOMPARE(pack.value("delayMs2").toDouble(), 10.0);
+
+        const QString desktop = QDir::homePath() + "/Desktop";
+        QVERIFY(QDir(desktop).removeRecursively());
+        QFile blocker(desktop);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(!bridge.exportSubPack());
+        QCOMPARE(bridge.toastText(), QStringLiteral("导出没成功"));
+        QVERIFY(QFile::remove(desktop));
     }
 };
 
-SNT_TEST_MAIN(AlignmentFlowTest)
+SNT_TEST_MAIN_WITH(QGuiApplication, AlignmentFlowTest)
 #include "AlignmentFlowTest.moc"
