@@ -1,13 +1,13 @@
 // The headless EQ batch over the application core and the real EQ engine, its result read back
 // by an independent reader (read_batch_result.py), and the export test over a recording bridge.
+#include "app/AppCore.h"
 #include "startup/EqBatch.h"
 #include "startup/PackExportTest.h"
-#include "tests/startup/CoreBridge.h"
+#include "tests/startup/BatchFiles.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -15,6 +15,101 @@ using namespace snt::startup;
 using namespace snt::test;
 
 namespace {
+
+QVariantList points(const QList<float> &freq, const QList<float> &values)
+{
+    QVariantList list;
+    for (qsizetype i = 0; i < std::min(freq.size(), values.size()); ++i)
+        list.append(QVariantMap{{"f", freq[i]}, {"d", values[i]}});
+    return list;
+}
+
+// The members the batch uses, by the bridge's names, over an application core: the schemes as
+// the engine returned them, each scheme's own corners, its measured and predicted curves as its
+// "before" and "after".
+class CoreBridge : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool computing READ computing NOTIFY changed)
+    Q_PROPERTY(QVariantList schemes READ schemes NOTIFY changed)
+    Q_PROPERTY(QVariantList schemeBefore READ schemeBefore NOTIFY changed)
+    Q_PROPERTY(QVariantList schemeAfter READ schemeAfter NOTIFY changed)
+    Q_PROPERTY(QVariantMap corners READ corners NOTIFY changed)
+    Q_PROPERTY(QVariantList eqBands READ eqBands NOTIFY changed)
+public:
+    explicit CoreBridge(EqWorker::Compute compute = snt::eq::computeSchemes)
+        : core(nullptr, std::move(compute))
+    {
+        connect(&core, &AppCore::computeFinished, this, &CoreBridge::changed);
+    }
+
+    Q_INVOKABLE bool loadCurveFile(const QString &path)
+    {
+        curveFiles.append(path);
+        return core.importCurveText(path);
+    }
+    Q_INVOKABLE void startCompute()
+    {
+        if (!core.computing() && !refuseStart)
+            core.startEqCompute();
+    }
+    Q_INVOKABLE void selectScheme(int index)
+    {
+        if (!core.schemes.isEmpty())
+            core.selectedScheme = std::clamp(index, 0, int(core.schemes.size()) - 1);
+    }
+    Q_INVOKABLE QVariantMap schemeCurves(int index) const
+    {
+        if (index < 0 || index >= core.schemes.size())
+            return {};
+        const snt::eq::Scheme &s = core.schemes[index];
+        return {{"before", points(s.freq, s.measured)}, {"after", points(s.freq, s.predicted)}};
+    }
+
+    bool computing() const { return core.computing(); }
+    QVariantList schemes() const
+    {
+        QVariantList list;
+        for (const snt::eq::Scheme &s : core.schemes)
+            list.append(QVariantMap{{"name", s.name},
+                                    {"targetIndex", s.targetIndex},
+                                    {"fitError", s.fitError},
+                                    {"maxGain", s.maxGain},
+                                    {"maxCut", s.maxCut},
+                                    {"blocked", s.blocked()},
+                                    {"blockedReason", s.blockedReason}});
+        return list;
+    }
+    QVariantList schemeBefore() const
+    {
+        return schemeCurves(core.selectedScheme).value("before").toList();
+    }
+    QVariantList schemeAfter() const
+    {
+        return schemeCurves(core.selectedScheme).value("after").toList();
+    }
+    QVariantMap corners() const
+    {
+        const snt::eq::Scheme &s = core.schemes.at(core.selectedScheme);
+        return {{"hpfHz", s.hpf.hz},
+                {"hpfSlopeDb", s.hpf.on ? s.hpf.order * 6 : 0},
+                {"lpfHz", s.lpf.hz},
+                {"lpfSlopeDb", s.lpf.on ? s.lpf.order * 6 : 0}};
+    }
+    QVariantList eqBands() const
+    {
+        QVariantList list;
+        for (const snt::eq::SchemeBand &b : core.schemes.at(core.selectedScheme).bands)
+            list.append(QVariantMap{{"freq", b.freq}, {"gain", b.gain}, {"q", b.q}});
+        return list;
+    }
+
+    AppCore core;
+    bool refuseStart = false;
+    QStringList curveFiles; // the files it was asked to load
+signals:
+    void changed();
+};
 
 // Names its one scheme after the number of points it was given; slow for 10 points.
 QList<snt::eq::Scheme> countingCompute(const snt::eq::Measured &measured, const snt::eq::Options &,
@@ -68,7 +163,7 @@ class HeadlessModesTest : public QObject
 
     QString input(const QJsonArray &curves)
     {
-        return input(QJsonDocument(QJsonObject{{"curves", curves}}).toJson());
+        return writeBatchInput(dir.filePath("in.json"), curves) ? dir.filePath("in.json") : "";
     }
 
     static QJsonArray result(const QString &path)
@@ -76,17 +171,6 @@ class HeadlessModesTest : public QObject
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).array()
                                               : QJsonArray();
-    }
-
-    // The independent reader's summary; empty when it rejects the file's form.
-    static QJsonArray readBack(const QString &path)
-    {
-        QProcess reader;
-        reader.start("python3", {QFINDTESTDATA("read_batch_result.py"), path});
-        reader.waitForFinished(30000);
-        if (reader.exitCode() != 0)
-            qWarning().noquote() << reader.readAllStandardError();
-        return QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
     }
 
 private slots:
@@ -117,7 +201,7 @@ private slots:
                          .run(),
                  0);
 
-        const QJsonArray curves = readBack(output);
+        const QJsonArray curves = readBatchResult(output);
         QCOMPARE(curves.size(), 2);
         QCOMPARE(curves[0]["path"].toString() + curves[1]["path"].toString(), "a/一号.txt");
         for (const auto &[curve, hz] : {std::pair{0, 1000.0}, std::pair{1, 250.0}}) {
@@ -160,7 +244,7 @@ private slots:
         const QJsonArray results = result(output);
         QCOMPARE(results[0]["schemes"].toArray(), QJsonArray());
         QCOMPARE(results[1]["schemes"][0]["name"].toString(), "12 points");
-        QCOMPARE(readBack(output).size(), 2);
+        QCOMPARE(readBatchResult(output).size(), 2);
 
         bridge.refuseStart = true;
         QTest::ignoreMessage(QtWarningMsg, "EQBATCH not started one");
