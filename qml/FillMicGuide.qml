@@ -1,4 +1,5 @@
 import QtQuick
+import "CanvasFont.js" as CanvasFont
 
 // Where the microphone goes for the fill alignment, over the screen while the bridge's
 // fillMicGuideOpen holds: a plan of the stage, both loudspeakers and the measuring point.
@@ -82,7 +83,7 @@ Item {
                 ctx.lineWidth = 1.4
                 ctx.fillRect(20, 40, 110, 175)
                 ctx.strokeRect(20, 40, 110, 175)
-                ctx.font = "13px \"Microsoft YaHei UI\""
+                ctx.font = CanvasFont.font(13)
                 ctx.textAlign = "center"
                 ctx.textBaseline = "middle"
                 ctx.fillStyle = "rgba(" + ink + ",0.8)"

@@ -1,4 +1,5 @@
 import QtQuick
+import "CanvasFont.js" as CanvasFont
 
 // The two captured pulses of the fill alignment as bars around their peaks, with the ruler and
 // the delay between them once both are in. Drawn in a 360 x 228 design space stretched to the
@@ -53,7 +54,7 @@ Item {
     // Texts are drawn in the item's own pixels so that they keep their shape when stretched.
     function drawText(ctx, text, x, y, size, color) {
         ctx.fillStyle = color
-        ctx.font = "bold " + size + "px \"Microsoft YaHei UI\""
+        ctx.font = CanvasFont.font(size, true)
         ctx.textAlign = "center"
         ctx.textBaseline = "middle"
         ctx.fillText(text, x, y)

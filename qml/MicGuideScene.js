@@ -1,4 +1,5 @@
 .pragma library
+.import "CanvasFont.js" as CanvasFont
 
 // The line-array guide's venue in metres (x to the right, y up, z from the stage into the
 // audience), its camera and its drawing on a 2-D canvas.
@@ -178,7 +179,7 @@ function drawStage(ctx, cam, colors) {
     ctx.stroke()
     const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
     ctx.fillStyle = rgba(colors.line, 0.75)
-    ctx.font = "bold 12px \"Microsoft YaHei UI\""
+    ctx.font = CanvasFont.font(12, true)
     ctx.textAlign = "center"
     ctx.textBaseline = "middle"
     ctx.fillText("舞台", label.x, label.y)
@@ -283,7 +284,7 @@ function drawMics(ctx, cam, colors) {
         ctx.strokeStyle = rgba(colors.blue, 0.95)
         ctx.stroke()
         ctx.fillStyle = mic.number === 1 ? "#FFFFFF" : colors.number
-        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"Microsoft YaHei UI\""
+        ctx.font = CanvasFont.font(radius * 1.15, true)
         ctx.textAlign = "center"
         ctx.textBaseline = "middle"
         ctx.fillText(String(mic.number), badge.x, badge.y + 0.5)
@@ -304,7 +305,7 @@ function paint(ctx, width, height, view, dark) {
     drawCabinets(ctx, cam, list, colors)
     drawMics(ctx, cam, colors)
     ctx.fillStyle = rgba(colors.line, 0.85)
-    ctx.font = "12px \"Microsoft YaHei UI\""
+    ctx.font = CanvasFont.font(12)
     ctx.textBaseline = "top"
     ctx.textAlign = "left"
     ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 14, 12)

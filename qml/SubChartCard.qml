@@ -69,6 +69,7 @@ UiCard {
             model: card.legend
 
             Row {
+                id: entry
                 required property var modelData
                 spacing: 5
 
@@ -76,11 +77,11 @@ UiCard {
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 2
                     Repeater {
-                        model: modelData.dashed ? 3 : 1
+                        model: entry.modelData.dashed ? 3 : 1
                         Rectangle {
-                            width: modelData.dashed ? 5 : 16
+                            width: entry.modelData.dashed ? 5 : 16
                             height: 2
-                            color: modelData.color
+                            color: entry.modelData.color
                         }
                     }
                 }

@@ -1,4 +1,5 @@
 .pragma library
+.import "CanvasFont.js" as CanvasFont
 
 // The subwoofer guide's venue drawn on a 2-D canvas: a perspective camera fitted to the scene,
 // turned about the main loudspeakers' middle, and the picture from the floor up.
@@ -156,7 +157,7 @@ function drawStage(ctx, cam, face) {
     for (const x of [b.x0, b.x1])
         strokePath(ctx, cam, [[x, h, b.z1], [x, 0, b.z1], [x, 0, b.z0], [x, h, b.z0]],
                    "rgba(120,170,255,0.38)", 1.1)
-    label(ctx, cam, [(b.x0 + b.x1) / 2, h / 2, b.z1], "舞台", "14px \"Microsoft YaHei UI\"")
+    label(ctx, cam, [(b.x0 + b.x1) / 2, h / 2, b.z1], "舞台", CanvasFont.font(14))
 }
 
 function drawFaces(ctx, cam, scene) {
@@ -221,7 +222,7 @@ function drawMain(ctx, cam, scene, main, model) {
     if (scene.rays)
         drawRay(ctx, cam, main)
     const text = main.label || (main.pos[0] < 0 ? "主扩 L" : "主扩 R")
-    label(ctx, cam, add(main.pos, [0, 0.78, 0]), text, "12px \"Microsoft YaHei UI\"")
+    label(ctx, cam, add(main.pos, [0, 0.78, 0]), text, CanvasFont.font(12))
 }
 
 // Subwoofers stacked or side by side share a label: each joins the first group whose running
@@ -271,7 +272,7 @@ function drawMic(ctx, cam, mic) {
     ctx.lineWidth = 1.4
     ctx.stroke()
     ctx.fillStyle = "#FFFFFF"
-    ctx.font = "bold " + Math.max(10, Math.round(1.05 * r)) + "px \"Microsoft YaHei UI\""
+    ctx.font = CanvasFont.font(Math.max(10, 1.05 * r), true)
     ctx.textAlign = "center"
     ctx.textBaseline = "middle"
     ctx.fillText("麦", head.x, head.y)
@@ -295,11 +296,11 @@ function paint(ctx, data, scene, width, height, view) {
             drawWireframe(ctx, cam, c.item, data.subwoofer, subStyles)
     }
     for (const group of subGroups(scene.subs))
-        label(ctx, cam, [group.x, group.y + 0.95, group.z], "超低", "12px \"Microsoft YaHei UI\"")
+        label(ctx, cam, [group.x, group.y + 0.95, group.z], "超低", CanvasFont.font(12))
     for (const mic of scene.mics)
         drawMic(ctx, cam, mic)
     ctx.fillStyle = "#FFFFFF"
-    ctx.font = "12px \"Microsoft YaHei UI\""
+    ctx.font = CanvasFont.font(12)
     ctx.textAlign = "left"
     ctx.textBaseline = "alphabetic"
     ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 16, 25)

@@ -1,8 +1,10 @@
+#include "tests/qml/ScreenDriver.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
 #include <QQmlComponent>
 #include <QQuickItemGrabResult>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -26,7 +28,12 @@ class AlignScreensTest : public QObject
     MainWindowUnderTest m;
     std::shared_ptr<LoopbackCard> card = std::make_shared<LoopbackCard>();
 
-    QQuickItem *item(const QString &name) const { return m.find(name, m.page()); }
+    // By name on the page, a repeater's rows too (they are the page's children only as items).
+    QQuickItem *item(const QString &name) const
+    {
+        QQuickItem *found = m.find(name, m.page());
+        return found ? found : screentest::named(m.page(), name);
+    }
     QString text(const QString &name) const { return item(name)->property("text").toString(); }
 
     // The measurement channel: the card's output 0 back through `gain` and `delayFrames`.
@@ -81,6 +88,8 @@ private slots:
         m.bridge->setMeasureSeconds(2.0);
         m.bridge->setMeasureSignalType(0); // pink noise: the default music file is not here
         setMicrophone(1.0f);
+        // Canvas texts are drawn in the CJK face only where the canvas takes the family asked.
+        QTest::failOnWarning(QRegularExpression("font families specified are invalid"));
     }
     void cleanupTestCase() { m.stop(); }
 
@@ -485,7 +494,7 @@ void AlignScreensTest::subCornerCards()
     type(lpfField, "1500");
     QTRY_COMPARE(info("lpFc").toDouble(), 1500.0);
     QCOMPARE(m.find("unit", lpf)->property("text").toString(), QString("kHz"));
-    click(item("eqHeader")); // leaves the field, which shows the value again
+    QTest::keyClick(m.window, Qt::Key_Return); // leaves the field, which shows the value again
     QTRY_COMPARE(lpfField->property("text").toString(), QString("1.5"));
 
     QVERIFY(pick(m.find("slopePicker", hpf), "Bypass"));
@@ -494,7 +503,7 @@ void AlignScreensTest::subCornerCards()
 }
 
 // The EQ table: a gain with a leading "+" is sent as soon as it parses, a gain or frequency out
-// of range is not and the field shows the band again when left; the switch turns a band off and
+// of range is not, and a field shows the band again when left; the switch turns a band off and
 // dims it; a new band resizes the table.
 void AlignScreensTest::subEqTable()
 {
@@ -508,18 +517,17 @@ void AlignScreensTest::subEqTable()
     QQuickItem *gain = m.find("gainField", row);
     type(gain, "+2.5");
     QTRY_COMPARE(band(0).value("gain").toDouble(), 2.5);
+    // Typed key by key: "1" on the way is a gain in range, 19 is not.
     type(gain, "19");
-    QTest::qWait(100);
-    QCOMPARE(band(0).value("gain").toDouble(), 2.5);
+    QTRY_COMPARE(band(0).value("gain").toDouble(), 1.0);
     QQuickItem *freq = m.find("freqField", row);
-    const double before = band(0).value("freq").toDouble();
     type(freq, "500");
-    QTest::qWait(100);
-    QCOMPARE(band(0).value("freq").toDouble(), before);
-    QCOMPARE(gain->property("text").toString(), QString("+2.5"));
+    QTRY_COMPARE(band(0).value("freq").toDouble(), 50.0);
+    QCOMPARE(gain->property("text").toString(), QString("+1"));
     type(freq, "70.25");
     QTRY_COMPARE(band(0).value("freq").toDouble(), 70.3);
-    click(item("eqHeader"));
+    QCOMPARE(freq->property("text").toString(), QString("70.25"));
+    QTest::keyClick(m.window, Qt::Key_Return);
     QTRY_COMPARE(freq->property("text").toString(), QString("70.3"));
 
     click(m.find("bandSwitch", row));

@@ -2,6 +2,7 @@
 
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
+#include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
 #include "ui/QmlSetup.h"
 
@@ -98,14 +99,13 @@ inline bool pick(const QQuickItem *picker, const QString &label)
     const auto *popup = picker->findChild<QObject *>(QStringLiteral("pickerMenu"));
     if (!popup || !QTest::qWaitFor([&] { return popup->property("opened").toBool(); }))
         return false;
-    auto *content = qvariant_cast<QQuickItem *>(popup->property("contentItem"));
-    const auto texts = content->findChildren<QQuickItem *>();
-    const auto row = std::find_if(texts.cbegin(), texts.cend(), [&](const QQuickItem *text) {
-        return text->property("text").toString() == label && text->isVisible();
-    });
-    if (row == texts.cend())
+    // The menu's rows are its list's delegates: below it as items, not as children.
+    const QQuickItem *row = screentest::findItem(
+            qvariant_cast<QQuickItem *>(popup->property("contentItem")),
+            [&](const QQuickItem *text) { return text->property("text").toString() == label; });
+    if (!row)
         return false;
-    click(*row);
+    click(row);
     return QTest::qWaitFor([&] { return !popup->property("visible").toBool(); });
 }
 
