@@ -10,6 +10,8 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <memory>
 
@@ -35,12 +37,22 @@ void BM_SubSceneFrame(benchmark::State &state)
     state.SetLabel(scenes[state.range(0)]);
     auto *scene = window->findChild<QQuickItem *>(QStringLiteral("scene"));
     scene->setProperty("renderScale", double(state.range(1)));
+    // A canvas paints only on a shown window; each frame must be a painted one.
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        state.SkipWithError("the window was never shown");
+        return;
+    }
     window->grabWindow();
+    QSignalSpy paints(window->findChild<QQuickItem *>(QStringLiteral("sceneCanvas")),
+                      SIGNAL(painted()));
     int step = 0;
     timeEachIteration(state, [&] {
         scene->setProperty("yaw", 0.01 * (++step % 300) - 1.5);
         benchmark::DoNotOptimize(window->grabWindow());
     });
+    if (paints.count() < step)
+        state.SkipWithError("a frame was grabbed without the canvas painted again");
 }
 BENCHMARK(BM_SubSceneFrame)
         ->ArgsProduct({{0, 1, 2}, {1, 2}})

@@ -53,6 +53,13 @@ class AlignScreensTest : public QObject
         QTRY_COMPARE(m.page()->opacity(), 1.0);
     }
 
+    void showFillDemo(int step, double delayMs)
+    {
+        m.bridge->beginFillAlign();
+        m.bridge->loadFillAlignDemo(step, delayMs);
+        showPage("FillAlignScreen");
+    }
+
     void showSubDemo(int step)
     {
         m.bridge->loadSubXoverDemo(step);
@@ -622,8 +629,8 @@ void AlignScreensTest::fillRealCaptures()
         QTRY_COMPARE(primary->property("text").toString(), QString("测量中…"));
         QVERIFY(!primary->isEnabled() && item("progress")->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(m.bridge->fillAlignStep(), step + 1, longWaitMs);
-        QCOMPARE(item("stepMark" + QString::number(step))->property("text").toString(),
-                 step == 0 ? QString("✓ 测主扩") : QString("✓ 测补声"));
+        if (step == 0) // the marks give way to the result once both are in
+            QCOMPARE(item("stepMark0")->property("text").toString(), QString("✓ 测主扩"));
     }
     const double delay = (mainFrames - fillFrames) * 1000.0 / rate;
     QVERIFY(std::abs(m.bridge->fillAlignDelayMs() - delay) <= 1000.0 / rate);
@@ -644,8 +651,7 @@ void AlignScreensTest::fillSignRuleAndPulseView()
     const QList<std::tuple<double, QString, QString>> nearZero{{-0.04, "补声延时", "0.0 ms"},
                                                                {-0.06, "主扩延时", "0.1 ms"}};
     for (const auto &[delay, label, value] : nearZero) {
-        m.bridge->loadFillAlignDemo(2, delay);
-        showPage("FillAlignScreen");
+        showFillDemo(2, delay);
         QTRY_COMPARE(text("resultLabel"), label);
         QCOMPARE(text("resultValue"), value);
     }
@@ -688,17 +694,18 @@ void AlignScreensTest::fillSignRuleAndPulseView()
 // The microphone guide opens from the link and closes by "知道了", the close button and the veil.
 void AlignScreensTest::fillGuideOverlay()
 {
-    m.bridge->loadFillAlignDemo(1, 0);
-    showPage("FillAlignScreen");
+    showFillDemo(1, 0);
     QQuickItem *guide = item("fillMicGuide");
-    for (const QString &closer : {"gotItButton", "closeButton", "veil"}) {
+    for (const char *closer : {"gotItButton", "closeButton", "veil"}) {
         click(item("guideLink"));
         QTRY_VERIFY(m.bridge->fillMicGuideOpen() && guide->isVisible());
-        if (closer == "veil")
-            QTest::mouseClick(m.window, Qt::LeftButton, {}, QPoint(20, 20));
-        else
+        if (QByteArray(closer) == "veil") { // left of the card
+            const QQuickItem *veil = m.find("veil", guide);
+            QTest::mouseClick(m.window, Qt::LeftButton, {},
+                              veil->mapToScene({10, veil->height() / 2}).toPoint());
+        } else
             click(m.find(closer, guide));
-        QTRY_VERIFY(!m.bridge->fillMicGuideOpen() && !guide->isVisible());
+        QTRY_VERIFY2(!m.bridge->fillMicGuideOpen() && !guide->isVisible(), closer);
     }
 }
 
