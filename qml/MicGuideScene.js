@@ -1,5 +1,4 @@
 .pragma library
-.import "CanvasFont.js" as CanvasFont
 
 // The line-array guide's venue in metres (x to the right, y up, z from the stage into the
 // audience), its camera and its drawing on a 2-D canvas.
@@ -179,7 +178,7 @@ function drawStage(ctx, cam, colors) {
     ctx.stroke()
     const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
     ctx.fillStyle = rgba(colors.line, 0.75)
-    ctx.font = CanvasFont.font(12, true)
+    ctx.font = "bold 12px \"" + colors.family + "\""
     ctx.textAlign = "center"
     ctx.textBaseline = "middle"
     ctx.fillText("舞台", label.x, label.y)
@@ -284,19 +283,21 @@ function drawMics(ctx, cam, colors) {
         ctx.strokeStyle = rgba(colors.blue, 0.95)
         ctx.stroke()
         ctx.fillStyle = mic.number === 1 ? "#FFFFFF" : colors.number
-        ctx.font = CanvasFont.font(radius * 1.15, true)
+        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"" + colors.family + "\""
         ctx.textAlign = "center"
         ctx.textBaseline = "middle"
         ctx.fillText(String(mic.number), badge.x, badge.y + 0.5)
     }
 }
 
-// The whole picture on a width x height canvas already scaled to design pixels.
-function paint(ctx, width, height, view, dark) {
+// The whole picture on a width x height canvas already scaled to design pixels, its texts in
+// the font `family`.
+function paint(ctx, width, height, view, dark, family) {
     const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
                            number: "#FFFFFF"}
                         : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
                            number: "#101216"}
+    colors.family = family
     const cam = camera(width, height, view)
     const list = cabinets()
     drawStage(ctx, cam, colors)
@@ -305,7 +306,7 @@ function paint(ctx, width, height, view, dark) {
     drawCabinets(ctx, cam, list, colors)
     drawMics(ctx, cam, colors)
     ctx.fillStyle = rgba(colors.line, 0.85)
-    ctx.font = CanvasFont.font(12)
+    ctx.font = "12px \"" + colors.family + "\""
     ctx.textBaseline = "top"
     ctx.textAlign = "left"
     ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 14, 12)

@@ -8,6 +8,15 @@ SceneFrame {
 
     canvasName: "guideCanvas"
     painter: (ctx, width, height) => Scene.paint(ctx, width, height,
-                                                 {yaw: yaw, pitch: pitch, zoom: zoom}, dark)
+                                                 {yaw: yaw, pitch: pitch, zoom: zoom}, dark,
+                                                 face.fontInfo.family)
     onDarkChanged: repaint()
+
+    // The face the font mapping gives the family every text asks for; the canvas takes only
+    // installed families.
+    Text {
+        id: face
+        visible: false
+        font.family: "Microsoft YaHei UI"
+    }
 }

@@ -1,4 +1,3 @@
-#include "tests/qml/ScreenDriver.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -28,12 +27,7 @@ class AlignScreensTest : public QObject
     MainWindowUnderTest m;
     std::shared_ptr<LoopbackCard> card = std::make_shared<LoopbackCard>();
 
-    // By name on the page, a repeater's rows too (they are the page's children only as items).
-    QQuickItem *item(const QString &name) const
-    {
-        QQuickItem *found = m.find(name, m.page());
-        return found ? found : screentest::named(m.page(), name);
-    }
+    QQuickItem *item(const QString &name) const { return m.find(name, m.page()); }
     QString text(const QString &name) const { return item(name)->property("text").toString(); }
 
     // The measurement channel: the card's output 0 back through `gain` and `delayFrames`.
@@ -71,8 +65,7 @@ class AlignScreensTest : public QObject
     {
         click(field);
         QTest::keyClick(m.window, Qt::Key_A, Qt::ControlModifier);
-        for (const QChar c : typed)
-            QTest::keyClick(m.window, c.toLatin1());
+        typeText(m.window, typed);
     }
 
     QImage grabItem(QQuickItem *view) const

@@ -2,7 +2,6 @@
 
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
-#include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
 #include "ui/QmlSetup.h"
 
@@ -17,6 +16,29 @@
 // The main window over the real bridge, for tests that drive its screens, dialogs and side
 // windows as a user would.
 namespace snt::test {
+
+inline QQuickItem *itemNamed(QQuickItem *root, const QString &name)
+{
+    for (QQuickItem *child : root->childItems()) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem *found = itemNamed(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// Every item of that name under `root`, in the item tree.
+inline QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
+{
+    QList<QQuickItem *> found;
+    for (QQuickItem *child : root->childItems()) {
+        if (child->objectName() == name)
+            found << child;
+        found << itemsNamed(child, name);
+    }
+    return found;
+}
 
 class MainWindowUnderTest
 {
@@ -46,10 +68,17 @@ public:
         bridge.reset();
     }
 
+    // An object by name under `in` (the window when none): in the object tree, or in the item
+    // tree where views put their delegates.
     template<typename T = QQuickItem>
     T *find(const QString &name, QObject *in = nullptr) const
     {
-        return (in ? in : window)->findChild<T *>(name);
+        in = in ? in : window;
+        if (T *found = in->findChild<T *>(name))
+            return found;
+        auto *window = qobject_cast<QQuickWindow *>(in);
+        auto *root = window ? window->contentItem() : qobject_cast<QQuickItem *>(in);
+        return root ? qobject_cast<T *>(itemNamed(root, name)) : nullptr;
     }
 
     // The page the main window shows now.
@@ -83,6 +112,13 @@ inline void wheel(QWindow *window, QPoint at, int notches)
     QCoreApplication::sendEvent(window, &event);
 }
 
+// Types Latin text into the window's focused item, key by key.
+inline void typeText(QWindow *window, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
+}
+
 // Presses at `from`, moves in `steps` steps to `to` and releases there, as a hand drags.
 inline void drag(QWindow *window, QPoint from, QPoint to, int steps = 8)
 {
@@ -99,10 +135,15 @@ inline bool pick(const QQuickItem *picker, const QString &label)
     const auto *popup = picker->findChild<QObject *>(QStringLiteral("pickerMenu"));
     if (!popup || !QTest::qWaitFor([&] { return popup->property("opened").toBool(); }))
         return false;
-    // The menu's rows are its list's delegates: below it as items, not as children.
-    const QQuickItem *row = screentest::findItem(
-            qvariant_cast<QQuickItem *>(popup->property("contentItem")),
-            [&](const QQuickItem *text) { return text->property("text").toString() == label; });
+    QQuickItem *row = nullptr;
+    const std::function<void(QQuickItem *)> look = [&](QQuickItem *item) {
+        for (QQuickItem *child : item->childItems()) {
+            if (child->property("text").toString() == label && child->isVisible())
+                row = child;
+            look(child);
+        }
+    };
+    look(qvariant_cast<QQuickItem *>(popup->property("contentItem")));
     if (!row)
         return false;
     click(row);

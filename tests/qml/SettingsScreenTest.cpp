@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -49,9 +50,9 @@ class SettingsScreenTest : public QObject
         files->setProperty("currentFolder", QUrl::fromLocalFile(folder));
         QQuickItem *row = nullptr;
         QTest::qWaitFor([&] {
-            for (QQuickItem *delegate : m.window->findChildren<QQuickItem *>()) {
-                if (delegate->objectName().startsWith("fileDialogDelegate")
-                    && delegate->property("fileName").toString() == name)
+            for (int i = 0;
+                 QQuickItem *delegate = m.find("fileDialogDelegate" + QString::number(i)); ++i) {
+                if (delegate->property("fileName").toString() == name)
                     row = delegate;
             }
             return row != nullptr;
@@ -127,7 +128,7 @@ private slots:
         QTRY_VERIFY(files->property("visible").toBool());
         QCOMPARE(files->property("title").toString(), QString("选择测量麦校准文件"));
         files->setProperty("currentFolder", QUrl::fromLocalFile(this->files.path()));
-        auto *list = m.window->findChild<QQuickItem *>("fileDialogListView");
+        QQuickItem *list = m.find("fileDialogListView");
         QVERIFY(list);
         QTRY_COMPARE(list->property("count").toInt(), 1);
         QMetaObject::invokeMethod(files, "reject");
