@@ -601,7 +601,7 @@ void AlignScreensTest::fillRealCaptures()
     QQuickItem *primary = item("primaryButton");
     const QStringList names{"主扩", "补声"};
     for (int step = 0; step < 2; ++step) {
-        setMicrophone(0.5f, step == 0 ? mainFrames : fillFrames);
+        setMicrophone(1.0f, step == 0 ? mainFrames : fillFrames);
         QCOMPARE(primary->property("text").toString(), "播放（" + names[step] + "）");
         QCOMPARE(text("status"), "先播放" + names[step]);
         click(primary);
