@@ -337,7 +337,7 @@ class Simulator:
         entry = {"kind": "http", "method": request.method, "path": request.path,
                  "query": request.query_string, "headers": dict(request.headers),
                  "body": body.decode("utf-8", "replace"),
-                 "body_b64": base64.b64encode(body).decode()}
+                 "body_b64": base64.b64encode(body).decode(), "time": time.time()}
         self.record(entry)
         return body
 

@@ -11,17 +11,17 @@ namespace {
 
 constexpr int stepTimeoutMs = 2000;
 
-WaveFormat formatOf(const pa_sample_spec &spec)
+WaveFormat formatOf(const pa_sample_spec &sample)
 {
-    if (spec.format == PA_SAMPLE_FLOAT32LE || spec.format == PA_SAMPLE_FLOAT32BE)
-        return WaveFormat::extensibleFloat(spec.rate, spec.channels);
-    WaveFormat f = WaveFormat::extensibleFloat(spec.rate, spec.channels);
-    const auto bytes = uint16_t(pa_sample_size(&spec));
+    if (sample.format == PA_SAMPLE_FLOAT32LE || sample.format == PA_SAMPLE_FLOAT32BE)
+        return WaveFormat::extensibleFloat(sample.rate, sample.channels);
+    WaveFormat f = WaveFormat::extensibleFloat(sample.rate, sample.channels);
+    const auto bytes = uint16_t(pa_sample_size(&sample));
     f.subFormat = WaveFormat::SubFormat::Pcm;
     f.bitsPerSample = uint16_t(bytes * 8);
     f.validBitsPerSample = f.bitsPerSample;
-    f.blockAlign = uint16_t(bytes * spec.channels);
-    f.avgBytesPerSec = spec.rate * f.blockAlign;
+    f.blockAlign = uint16_t(bytes * sample.channels);
+    f.avgBytesPerSec = sample.rate * f.blockAlign;
     return f;
 }
 

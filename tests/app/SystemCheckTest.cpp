@@ -131,8 +131,8 @@ private slots:
 
     void formatAsTheServerRunsIt_data()
     {
-        QTest::addColumn<QString>("outputSpec");
-        QTest::addColumn<QString>("inputSpec");
+        QTest::addColumn<QString>("outputArgs");
+        QTest::addColumn<QString>("inputArgs");
         QTest::addColumn<QString>("item");
         QTest::newRow("88.2 kHz") << "rate=88200 channels=2"
                                   << "rate=88200 channels=2"
@@ -159,9 +159,9 @@ private slots:
 
     void formatAsTheServerRunsIt()
     {
-        QFETCH(QString, outputSpec);
-        QFETCH(QString, inputSpec);
-        useDevices(outputSpec, inputSpec);
+        QFETCH(QString, outputArgs);
+        QFETCH(QString, inputArgs);
+        useDevices(outputArgs, inputArgs);
         QTEST(describe(check_->runSystemCheck(QString()).at(3)), "item");
     }
 
@@ -247,19 +247,19 @@ private:
         modules_ << index;
     }
 
-    void loadNullSink(const QString &name, const QString &spec)
+    void loadNullSink(const QString &name, const QString &args)
     {
         load(QStringList{"module-null-sink", "sink_name=" + name, "format=float32le",
                          "sink_properties=device.description=" + name}
-             + spec.split(' '));
+             + args.split(' '));
     }
 
     // A null sink "out" as the default output and another one's monitor "in.monitor" as the
     // default input, each at the given rate and channels.
-    void useDevices(const QString &outputSpec, const QString &inputSpec)
+    void useDevices(const QString &outputArgs, const QString &inputArgs)
     {
-        loadNullSink("out", outputSpec);
-        loadNullSink("in", inputSpec);
+        loadNullSink("out", outputArgs);
+        loadNullSink("in", inputArgs);
         QVERIFY(pactl({"set-default-sink", "out"}));
         QVERIFY(pactl({"set-default-source", "in.monitor"}));
     }
