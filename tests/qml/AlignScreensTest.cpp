@@ -88,6 +88,9 @@ private slots:
         m.bridge->setMeasureSeconds(2.0);
         m.bridge->setMeasureSignalType(0); // pink noise: the default music file is not here
         setMicrophone(1.0f);
+        // Keys go to the window the engineer works in, also after the curve window was open.
+        m.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m.window));
         // Canvas texts are drawn in the CJK face only where the canvas takes the family asked.
         QTest::failOnWarning(QRegularExpression("font families specified are invalid"));
     }
