@@ -614,7 +614,6 @@ private:
 
     mutable SchemePreviews previews_;
     ConverterExport converter_;
-
     // Fill alignment (QmlBridgeFillAlignment.cpp)
     Q_PROPERTY(int fillAlignStep READ fillAlignStep NOTIFY fillAlignChanged)
     Q_PROPERTY(double fillAlignDelayMs READ fillAlignDelayMs NOTIFY fillAlignChanged)

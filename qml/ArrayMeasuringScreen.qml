@@ -1,4 +1,5 @@
 import QtQuick
+import "CanvasFont.js" as CanvasFont
 
 // Measuring a line array point after point: the average curve over the points' curves, a badge
 // per point with the next one highlighted, the state of the run, the meters, and the buttons to
@@ -157,9 +158,7 @@ Item {
                 const blue = dark ? "74,142,255" : "8,57,136"
                 const ink = dark ? "255,255,255" : "10,10,10"
                 ctx.lineWidth = 1.5
-                // The canvas takes only installed families: the face the other texts are mapped to
-                // stands behind the asked one.
-                ctx.font = "12px 'Microsoft YaHei UI', 'Noto Sans CJK SC'"
+                ctx.font = CanvasFont.font(12)
                 ctx.textAlign = "center"
                 ctx.textBaseline = "middle"
                 for (let i = 0; i < n; ++i) {

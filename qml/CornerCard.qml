@@ -1,4 +1,5 @@
 import QtQuick
+import "CornerOptions.js" as CornerOptions
 
 // One corner filter of the delivery screen: its frequency (in kHz from 1 kHz, in Hz below), its
 // slope (Bypass switches it off) and its filter type.
@@ -13,19 +14,6 @@ UiCard {
     readonly property real hz: corners[side + "Hz"] || 0
     readonly property real slopeDb: corners[side + "SlopeDb"] || 0
     readonly property string type: corners[side + "Type"] || "BW"
-
-    // Bypass, then 6 to 48 dB/oct in steps of 6; a Linkwitz-Riley corner starts at 12.
-    function slopeOptions(type) {
-        const options = [{value: 0, label: "Bypass", short: "Bypass"}]
-        for (let v = type === "LR" ? 12 : 6; v <= 48; v += 6)
-            options.push({value: v, label: v + " dB/oct", short: String(v)})
-        return options
-    }
-
-    // The typed frequency in Hz: in kHz mode a value above 24 is already in Hz.
-    function typedHz(value, khz) {
-        return khz && value <= 24 ? value * 1000 : value
-    }
 
     width: 232
     height: 128
@@ -63,10 +51,10 @@ UiCard {
             width: 84
             height: 30
             enabled: card.on
-            shownText: card.hz >= 1000 ? (card.hz / 1000).toFixed(1) : String(Math.round(card.hz))
+            shownText: CornerOptions.frequencyText(card.hz)
             onRefreshed: khz = card.hz >= 1000
             onEdited: {
-                const hz = card.typedHz(number(), khz)
+                const hz = CornerOptions.typedHz(number(), khz)
                 if (hz >= 10 && hz <= 24000)
                     bridge.updateCorner(card.side, hz, card.slopeDb)
             }
@@ -92,7 +80,7 @@ UiCard {
         y: 78
         width: 92
         height: 30
-        options: card.slopeOptions(card.type)
+        options: CornerOptions.slopeOptions(card.type)
         value: card.slopeDb
         suffix: card.on ? "/oct" : ""
         onPicked: v => bridge.updateCorner(card.side, card.hz, v)
@@ -109,9 +97,7 @@ UiCard {
         y: 78
         width: 88
         height: 30
-        options: [{value: "BW", label: "BW · Butterworth", short: "BW"},
-            {value: "LR", label: "LR · Linkwitz-Riley", short: "LR"},
-            {value: "BS", label: "BS · Bessel", short: "BS"}]
+        options: CornerOptions.typeOptions
         value: card.type
         menuWidth: 180
         onPicked: v => bridge.updateCornerType(card.side, v)
