@@ -1,6 +1,6 @@
 // The line-array guide's 3-D venue as a drag redraws it: a new yaw, then a synchronous grab of
-// the window (the canvas painted by its script, then the frame rendered), at render scale 1 and
-// 2, with the median and 99th percentile per frame.
+// the shown window (the canvas painted by its script, then the frame rendered), at render scale
+// 1 and 2, with the median and 99th percentile per frame. Every timed frame must have painted.
 #include "bench/BenchSupport.h"
 #include "ui/QmlSetup.h"
 
@@ -9,6 +9,8 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <memory>
 
@@ -28,14 +30,24 @@ void BM_GuideSceneFrame(benchmark::State &state)
         state.SkipWithError(qPrintable(component.errorString()));
         return;
     }
+    // A canvas paints only on a shown window.
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        state.SkipWithError("the window was never shown");
+        return;
+    }
     auto *scene = window->findChild<QQuickItem *>(QStringLiteral("scene"));
     scene->setProperty("renderScale", double(state.range(0)));
     window->grabWindow();
+    QSignalSpy painted(window->findChild<QObject *>(QStringLiteral("guideCanvas")),
+                       SIGNAL(painted()));
     int step = 0;
     timeEachIteration(state, [&] {
         scene->setProperty("yaw", 0.01 * (++step % 300) - 1.5);
         benchmark::DoNotOptimize(window->grabWindow());
     });
+    if (painted.count() < step)
+        state.SkipWithError("a frame was grabbed without the canvas painted again");
 }
 BENCHMARK(BM_GuideSceneFrame)
         ->Arg(1)

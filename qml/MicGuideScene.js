@@ -187,14 +187,17 @@ function drawStage(ctx, cam, colors) {
 function drawFloor(ctx, cam, colors) {
     ctx.lineWidth = 0.8
     ctx.strokeStyle = rgba(colors.line, 0.09)
-    for (let x = -8; x <= 8; ++x) {
-        path(ctx, cam, [[x, 0, 0], [x, 0, 20]], false)
-        ctx.stroke()
+    ctx.beginPath()
+    const segment = (a, b) => {
+        const s = project(cam, a), e = project(cam, b)
+        ctx.moveTo(s.x, s.y)
+        ctx.lineTo(e.x, e.y)
     }
-    for (let z = 0; z <= 20; ++z) {
-        path(ctx, cam, [[-8, 0, z], [8, 0, z]], false)
-        ctx.stroke()
-    }
+    for (let x = -8; x <= 8; ++x)
+        segment([x, 0, 0], [x, 0, 20])
+    for (let z = 0; z <= 20; ++z)
+        segment([-8, 0, z], [8, 0, z])
+    ctx.stroke()
     const area = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
                   [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
     const ys = area.map(p => project(cam, p).y)
@@ -225,12 +228,13 @@ function drawRays(ctx, cam, list) {
 }
 
 function drawCabinets(ctx, cam, list, colors) {
-    const sorted = list.slice().sort((a, b) => depthOf(cam, Object.values(b.corners))
-                                     - depthOf(cam, Object.values(a.corners)))
+    // Far to near, each depth worked out once.
+    const farFirst = (items, points) => items.map(item => ({item: item, depth: depthOf(cam, points(item))}))
+                                             .sort((a, b) => b.depth - a.depth).map(entry => entry.item)
+    const sorted = farFirst(list, cabinet => Object.values(cabinet.corners))
     ctx.lineWidth = 1.4
     for (const cabinet of sorted) {
-        const faces = cabinet.faces.slice().sort((a, b) => depthOf(cam, b.points)
-                                                 - depthOf(cam, a.points))
+        const faces = farFirst(cabinet.faces, face => face.points)
         for (const face of faces) {
             const tone = Math.round(32 + face.shade * 105)
             path(ctx, cam, face.points, true)
@@ -242,19 +246,24 @@ function drawCabinets(ctx, cam, list, colors) {
         const c = cabinet.corners
         ctx.strokeStyle = rgba(colors.blue, 0.9)
         ctx.lineWidth = 1
+        ctx.beginPath()
         for (let i = 1; i <= 6; ++i) {
             const t = i / 7
-            path(ctx, cam, [add(c.ftl, mul(sub(c.fbl, c.ftl), t)),
-                            add(c.ftr, mul(sub(c.fbr, c.ftr), t))], false)
-            ctx.stroke()
+            const left = project(cam, add(c.ftl, mul(sub(c.fbl, c.ftl), t)))
+            const right = project(cam, add(c.ftr, mul(sub(c.fbr, c.ftr), t)))
+            ctx.moveTo(left.x, left.y)
+            ctx.lineTo(right.x, right.y)
         }
+        ctx.stroke()
         ctx.lineWidth = 1.4
     }
 }
 
 function drawMics(ctx, cam, colors) {
     const order = mics.map((m, i) => ({x: m[0], z: m[1], number: i + 1}))
-    order.sort((a, b) => project(cam, [b.x, 0.5, b.z]).depth - project(cam, [a.x, 0.5, a.z]).depth)
+    for (const mic of order)
+        mic.depth = project(cam, [mic.x, 0.5, mic.z]).depth
+    order.sort((a, b) => b.depth - a.depth)
     for (const mic of order) {
         const foot = project(cam, [mic.x, 0, mic.z])
         const head = project(cam, [mic.x, 0.44, mic.z])
