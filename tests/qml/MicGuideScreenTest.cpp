@@ -65,7 +65,8 @@ private slots:
         QTRY_VERIFY(m.page() && m.page()->objectName() == "ArrayMeasuringScreen");
     }
 
-    // Each row: what the hand does, and the view it leaves (yaw, pitch, zoom).
+    // Each row: what the hand does, and the view it leaves (yaw, pitch, zoom); a drag of 50 px
+    // turns by 0.3 rad, within the pointer's rounding on the scaled stage.
     void interactionStaysWithinItsLimits_data()
     {
         QTest::addColumn<QString>("gesture");
@@ -102,7 +103,7 @@ private slots:
         QVERIFY2(gesture.startsWith("wheel") || gesture == "plus" || gesture == "minus"
                                  || gesture == "reset"
                          ? yaw == 0
-                         : std::abs(yaw + 0.006 * 50) < 1e-9,
+                         : std::abs(yaw + 0.006 * 50) < 1e-3,
                  qPrintable(QString::number(yaw)));
     }
 

@@ -38,7 +38,8 @@ class SideDialogsTest : public QObject
     UpdatePeer peer;
     QByteArray installer = QByteArray(200 << 10, 'x');
 
-    QQuickItem *item(const QString &name) const { return m.find(name); }
+    // The one a user reaches: the top bars of the guides hold hidden twins of the page's.
+    QQuickItem *item(const QString &name) const { return itemNamed(m.window->contentItem(), name); }
 
     bool offerUpdate(const QString &path)
     {
@@ -168,7 +169,7 @@ private slots:
     void updateFailsThenStalls()
     {
         QVERIFY(offerUpdate("/missing.bin"));
-        click(item("updatePill"));
+        m.bridge->setProperty("updateDialogOpen", true);
         QTRY_VERIFY(item("updateDialog")->isVisible());
         click(item("updateButton"));
         QTRY_VERIFY(!m.bridge->property("updateError").toString().isEmpty());
