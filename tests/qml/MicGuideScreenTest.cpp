@@ -102,7 +102,7 @@ private slots:
         QVERIFY2(gesture.startsWith("wheel") || gesture == "plus" || gesture == "minus"
                                  || gesture == "reset"
                          ? yaw == 0
-                         : std::abs(yaw + 0.006 * 50) < 1e-9,
+                         : std::abs(yaw + 0.006 * 50) < 0.006 * 0.5, // on whole window pixels
                  qPrintable(QString::number(yaw)));
     }
 

@@ -17,17 +17,6 @@
 // windows as a user would.
 namespace snt::test {
 
-inline QQuickItem *itemNamed(QQuickItem *root, const QString &name)
-{
-    for (QQuickItem *child : root->childItems()) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = itemNamed(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 // Every item of that name under `root`, in the item tree.
 inline QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
 {
@@ -38,6 +27,17 @@ inline QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
         found << itemsNamed(child, name);
     }
     return found;
+}
+
+// The item of that name a user would reach: the first one shown, else the first one (pages keep
+// items of the same name, such as the update pill of the home page and of the top bar).
+inline QQuickItem *itemNamed(QQuickItem *root, const QString &name)
+{
+    const QList<QQuickItem *> found = itemsNamed(root, name);
+    for (QQuickItem *item : found)
+        if (item->isVisible())
+            return item;
+    return found.isEmpty() ? nullptr : found.first();
 }
 
 class MainWindowUnderTest
