@@ -60,18 +60,6 @@ bool hasPointCurves(const CurvePack &pack)
     return pack.use == lineArrayUse && !pack.pointFreq.isEmpty();
 }
 
-snt::eq::CurveRecord schemePreviewRecord(const snt::eq::Scheme &scheme,
-                                         const snt::eq::Measured &result, int smoothBands)
-{
-    CurvePack pack;
-    fillPackCurves(pack, result, &scheme);
-    pack.bands = scheme.bands;
-    pack.low = scheme.hpf;
-    pack.high = scheme.lpf;
-    pack.lcSuspect = scheme.cornerFlag;
-    return packCurveRecord(pack, smoothBands);
-}
-
 void loadPackCurves(CurvePack &pack)
 {
     readRawFile(pack);

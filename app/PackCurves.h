@@ -26,12 +26,6 @@ QList<float> bandRelativeDb(const QList<float> &freq, const QList<float> &magnit
 // 1/smoothBands octave, for a before/after preview.
 snt::eq::CurveRecord packCurveRecord(const CurvePack &pack, int smoothBands);
 
-// A scheme's preview over the measured result it was computed from: the scheme's bands and
-// corners and the result's curves as a saved pack keeps them (fillPackCurves); without a usable
-// result only the EQ.
-snt::eq::CurveRecord schemePreviewRecord(const snt::eq::Scheme &scheme,
-                                         const snt::eq::Measured &result, int smoothBands);
-
 // A line-array pack whose per-point curves are loaded.
 bool hasPointCurves(const CurvePack &pack);
 

@@ -5,7 +5,6 @@
 #include "app/AppCore.h"
 #include "app/CurveFeeds.h"
 #include "app/EqPreset.h"
-#include "app/PackDetail.h"
 #include "app/QmlBridge.h"
 #include "app/SchemeEditing.h"
 #include "app/ScreenNames.h"
@@ -53,8 +52,7 @@ snt::eq::Measured QmlBridge::currentMeasurement() const
 
 QVariantMap QmlBridge::schemePreviewMap(const Scheme &scheme) const
 {
-    return PackDetail::schemeCurves(previews_.preview(
-            SchemePreviews::input(scheme, resultSnapshot_, currentMeasurement())));
+    return previews_.curves(scheme, resultSnapshot_, currentMeasurement());
 }
 
 QVariantList QmlBridge::schemes() const

@@ -7,7 +7,6 @@
 #include "app/PackDetail.h"
 #include "app/PackTextExport.h"
 #include "app/QmlBridge.h"
-#include "eq/DisplayCurve.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -17,7 +16,6 @@
 
 namespace {
 
-constexpr int bundleSmoothing = 6;
 constexpr int defaultTarget = 1;
 
 QString shortTime()
@@ -245,8 +243,8 @@ void QmlBridge::rebuildPackCurves()
     } else {
         const QString time = shortTime();
         for (const snt::eq::Scheme &scheme : std::as_const(core_->schemes)) {
-            const QVariantMap curves = PackDetail::schemeCurves(snt::eq::prepareDisplayCurve(
-                    schemePreviewRecord(scheme, resultSnapshot_, bundleSmoothing)));
+            // The scheme's preview: made once here, then handed to the scheme cards as well.
+            const QVariantMap curves = schemePreviewMap(scheme);
             curveBundles_.append(
                     QVariantMap{{QStringLiteral("name"), scheme.name},
                                 {QStringLiteral("count"), 2},

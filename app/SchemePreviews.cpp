@@ -1,6 +1,7 @@
 #include "app/SchemePreviews.h"
 
 #include "app/CurveFeeds.h"
+#include "app/PackDetail.h"
 #include "app/store/CurvePack.h"
 #include "eq/CurvePreparation.h"
 #include "eq/DisplayCurve.h"
@@ -14,13 +15,17 @@ namespace {
 constexpr int previewSmoothing = 6;
 constexpr qsizetype minimumPoints = 8;
 
-bool sameInput(const CurveRecord &a, const CurveRecord &b)
+// The same curve: the kept copy still shares its data (any change would have detached it).
+bool sameCurve(const QList<float> &kept, const QList<float> &now)
 {
-    return a.delayMs == b.delayMs && a.smoothBands == b.smoothBands
-           && a.smoothEqOnly == b.smoothEqOnly && a.bands == b.bands
-           && a.corners.highPass == b.corners.highPass && a.corners.lowPass == b.corners.lowPass
-           && a.freq == b.freq && a.levelDb == b.levelDb && a.phaseDeg == b.phaseDeg
-           && a.coherence == b.coherence && a.auxiliary == b.auxiliary;
+    return kept.size() == now.size() && (kept.isEmpty() || kept.constData() == now.constData());
+}
+
+bool sameMeasured(const Measured &kept, const Measured &now)
+{
+    return sameCurve(kept.freq, now.freq) && sameCurve(kept.magnitude, now.magnitude)
+           && sameCurve(kept.coherence, now.coherence) && sameCurve(kept.phase, now.phase)
+           && kept.delayMs == now.delayMs;
 }
 
 void fromSnapshot(CurveRecord &record, const Scheme &scheme, const Measured &snapshot)
@@ -66,16 +71,32 @@ CurveRecord SchemePreviews::input(const Scheme &scheme, const Measured &snapshot
     return record;
 }
 
-DisplayCurve SchemePreviews::preview(const CurveRecord &input)
+bool SchemePreviews::sameSources(const Sources &kept, const Scheme &scheme,
+                                 const Measured &snapshot, const Measured &current)
 {
-    const auto found = std::find_if(kept_.begin(), kept_.end(),
-                                    [&input](const Kept &k) { return sameInput(k.input, input); });
+    const Scheme &k = kept.scheme;
+    return k.bands == scheme.bands && k.hpf == scheme.hpf && k.lpf == scheme.lpf
+           && k.hasLevel == scheme.hasLevel && k.level == scheme.level
+           && sameCurve(k.freq, scheme.freq) && sameCurve(k.measured, scheme.measured)
+           && sameCurve(k.measuredRaw, scheme.measuredRaw) && sameCurve(k.phase, scheme.phase)
+           && sameCurve(k.target, scheme.target) && sameMeasured(kept.snapshot, snapshot)
+           && sameMeasured(kept.current, current);
+}
+
+QVariantMap SchemePreviews::curves(const Scheme &scheme, const Measured &snapshot,
+                                   const Measured &current)
+{
+    const auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Kept &k) {
+        return sameSources(k.sources, scheme, snapshot, current);
+    });
     if (found != kept_.end()) {
         std::rotate(kept_.begin(), found, found + 1);
-        return kept_.first().curve;
+        return kept_.first().curves;
     }
-    kept_.prepend({input, prepareDisplayCurve(input)});
+    kept_.prepend(
+            {{scheme, snapshot, current},
+             PackDetail::schemeCurves(prepareDisplayCurve(input(scheme, snapshot, current)))});
     if (kept_.size() > keptPreviews)
         kept_.removeLast();
-    return kept_.first().curve;
+    return kept_.first().curves;
 }

@@ -3,11 +3,17 @@
 #include "eq/Records.h"
 
 #include <QList>
+#include <QVariantMap>
 
-// The before/after previews of the computed schemes. The screens read them again after every
-// edit, also during drags, and a preview over a measurement of tens of thousands of bins costs
-// milliseconds; so the last few previews are kept with the exact input they were made from and
-// handed out again only for an identical input.
+// The before/after previews of the computed schemes, as the screens draw them. The screens and
+// the headless batch read them again and again (every read of `schemes` lists all of them, and
+// every edit, also during drags, reads the selected one several times), while making one over a
+// measurement of tens of thousands of bins, and its point maps, costs milliseconds. So the last
+// few are kept with the sources they were made from: the scheme, the compute snapshot and the
+// current measurement. Curves are compared by identity: a kept copy shares the curve's data, so
+// any change to a curve detaches it and the kept preview no longer matches; small values (bands,
+// corners, levels, delays) are compared by value. A new result, another target, an edited band
+// or corner, a new measurement: each changes a source, so no stale preview is ever handed out.
 class SchemePreviews
 {
 public:
@@ -23,17 +29,28 @@ public:
                                       const snt::eq::Measured &snapshot,
                                       const snt::eq::Measured &current);
 
-    // prepareDisplayCurve(input), the kept result when this input was seen lately.
-    snt::eq::DisplayCurve preview(const snt::eq::CurveRecord &input);
+    // PackDetail::schemeCurves(prepareDisplayCurve(input(...))), the kept map when it was made
+    // lately from the same sources.
+    QVariantMap curves(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
+                       const snt::eq::Measured &current);
 
     void clear() { kept_.clear(); }
 
 private:
+    struct Sources
+    {
+        snt::eq::Scheme scheme;
+        snt::eq::Measured snapshot;
+        snt::eq::Measured current;
+    };
     struct Kept
     {
-        snt::eq::CurveRecord input;
-        snt::eq::DisplayCurve curve;
+        Sources sources;
+        QVariantMap curves;
     };
+    static bool sameSources(const Sources &kept, const snt::eq::Scheme &scheme,
+                            const snt::eq::Measured &snapshot, const snt::eq::Measured &current);
+
     // Enough for every scheme of a computation and one edited copy.
     static constexpr qsizetype keptPreviews = 8;
     QList<Kept> kept_; // most recently used first

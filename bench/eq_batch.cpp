@@ -1,8 +1,8 @@
 // Time per curve of the headless EQ batch, through the program's bridge, against the EQ engine
 // alone on the same curve (400 points with one resonance). The difference is the batch's own
 // share with the bridge's: the curve file, its import, the worker thread, the wait, reading the
-// schemes and their curves, and the result file, which is rewritten whole after every curve (so
-// a batch of 20 costs more per curve than a batch of one).
+// schemes and their curves, and the result file, saved after every curve (only the entries its
+// kept copy lacks are written, so a batch of 20 should cost no more per curve than a batch of one).
 #include "app/QmlBridge.h"
 #include "app/store/CurveTextImport.h"
 #include "bench/BenchSupport.h"

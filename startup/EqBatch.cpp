@@ -1,6 +1,8 @@
 #include "startup/EqBatch.h"
 
 #include "common/Log.h"
+#include "startup/BatchResultFile.h"
+#include "startup/IndentedJson.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaMethod>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -41,28 +42,23 @@ QString number(double value)
     return QString::number(value, 'g', 6);
 }
 
-QJsonArray pointList(const QVariant &points)
-{
-    return QJsonArray::fromVariantList(points.toList());
-}
-
 // A corner's order from its slope in dB per octave: whole 6 dB steps, truncated toward zero.
 int cornerOrder(const QVariant &slopeDb)
 {
     return int(slopeDb.toDouble()) / 6;
 }
 
-QJsonObject schemeObject(const QVariantMap &entry, const QVariantMap &corners,
+QVariantMap schemeObject(const QVariantMap &entry, const QVariantMap &corners,
                          const QVariantList &bands)
 {
-    QJsonArray bandArray;
+    QVariantList bandList;
     for (const QVariant &band : bands) {
         const QVariantMap b = band.toMap();
-        bandArray.append(QJsonObject{{"hz", b.value("freq").toDouble()},
-                                     {"gain", b.value("gain").toDouble()},
-                                     {"q", b.value("q").toDouble()}});
+        bandList.append(QVariantMap{{"hz", b.value("freq").toDouble()},
+                                    {"gain", b.value("gain").toDouble()},
+                                    {"q", b.value("q").toDouble()}});
     }
-    return QJsonObject{
+    return QVariantMap{
             {"name", entry.value("name").toString()},
             {"targetIndex", entry.value("targetIndex").toInt()},
             {"fit", entry.value("fitError").toDouble()},
@@ -74,25 +70,16 @@ QJsonObject schemeObject(const QVariantMap &entry, const QVariantMap &corners,
             {"hpfOrder", cornerOrder(corners.value("hpfSlopeDb"))},
             {"lpf", corners.value("lpfHz").toDouble()},
             {"lpfOrder", cornerOrder(corners.value("lpfSlopeDb"))},
-            {"bands", bandArray},
+            {"bands", bandList},
     };
 }
 
-// One result as it stands in the indented result array: its own indented text, every line moved
-// in by one level. Each result is turned into text once, not again with every later curve.
-QByteArray arrayEntryText(const QJsonObject &result)
+// One result as it stands in the indented result array, one level in. Each result is turned
+// into text once, not again with every later curve.
+QByteArray arrayEntryText(const QVariantMap &result)
 {
-    const QByteArray text = QJsonDocument(result).toJson(QJsonDocument::Indented);
-    const QByteArray indent = "    ";
-    QByteArray entry;
-    entry.reserve(text.size() + indent.size() * text.count('\n'));
-    for (qsizetype start = 0, end; start < text.size(); start = end + 1) {
-        end = text.indexOf('\n', start);
-        entry += indent;
-        entry += QByteArrayView(text).sliced(start, end - start);
-        if (end + 1 < text.size())
-            entry += '\n';
-    }
+    QByteArray entry = "    ";
+    appendIndentedJson(entry, result, 1);
     return entry;
 }
 
@@ -148,6 +135,7 @@ int EqBatch::run()
     const QJsonArray curves
             = QJsonDocument::fromJson(input.readAll()).object().value("curves").toArray();
     QDir().mkpath(QFileInfo(settings_.output).absolutePath());
+    BatchResultFile results(settings_.output);
 
     // The curve files live in a folder of this run's own, which no other user can redirect.
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/sonetra-eq-batch-XXXXXX"));
@@ -162,22 +150,22 @@ int EqBatch::run()
             || file.write(batchCurveText(curves[i].toObject())) < 0 || !file.flush())
             continue;
         file.close();
-        const QJsonObject result = runCurve(curves[i].toObject(), curveFile);
+        const QVariantMap result = runCurve(curves[i].toObject(), curveFile);
         if (result.isEmpty())
             continue;
-        resultTexts_.append(arrayEntryText(result));
         QFile::remove(curveFile);
-        saveResults();
+        if (!results.append(arrayEntryText(result)))
+            sntWarning(tag) << "cannot write" << settings_.output;
     }
     // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
     if (folder.isValid())
         QDir().rmdir(folder.path());
-    qInfo().noquote() << "EQBATCH done" << resultTexts_.size() << "curves ->" << settings_.output;
+    qInfo().noquote() << "EQBATCH done" << results.size() << "curves ->" << settings_.output;
     return 0;
 }
 
 // One curve through the bridge; an empty object when the bridge could not load it.
-QJsonObject EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile)
+QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile)
 {
     const QString name = curve.value("name").toString();
     // A computation still running belongs to an earlier curve that timed out: its schemes must
@@ -198,7 +186,7 @@ QJsonObject EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     const bool finished = started && waitWhileComputing(settings_.timeoutMs);
     QCoreApplication::processEvents(QEventLoop::AllEvents, eventSliceMs);
 
-    QJsonObject result{{"name", name},
+    QVariantMap result{{"name", name},
                        {"path", curve.value("path").toString()},
                        {"elapsedMs", stopwatch.elapsed()}};
     if (finished) {
@@ -206,26 +194,26 @@ QJsonObject EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
         return result;
     }
     qWarning().noquote() << (started ? "EQBATCH timeout" : "EQBATCH not started") << name;
-    result.insert("schemes", QJsonArray());
+    result.insert("schemes", QVariantList());
     for (const auto &[key, source] : detailCurves)
-        result.insert(key, QJsonArray());
-    result.insert("beforeSmooth", QJsonArray());
-    result.insert("afterSmooth", QJsonArray());
+        result.insert(key, QVariantList());
+    result.insert("beforeSmooth", QVariantList());
+    result.insert("afterSmooth", QVariantList());
     return result;
 }
 
 // The schemes with the bands and corners of each, then the detail block of the chosen scheme.
 // The chosen scheme is selected last, so that its smoothed curves describe it too.
-void EqBatch::readSchemes(QJsonObject &result)
+void EqBatch::readSchemes(QVariantMap &result)
 {
     const QVariantList schemes = bridge_.read("schemes").toList();
-    QJsonArray schemeArray;
+    QVariantList schemeList;
     for (qsizetype k = 0; k < schemes.size(); ++k) {
         bridge_.call("selectScheme", {int(k)});
-        schemeArray.append(schemeObject(schemes[k].toMap(), bridge_.read("corners").toMap(),
-                                        bridge_.read("eqBands").toList()));
+        schemeList.append(schemeObject(schemes[k].toMap(), bridge_.read("corners").toMap(),
+                                       bridge_.read("eqBands").toList()));
     }
-    result.insert("schemes", schemeArray);
+    result.insert("schemes", schemeList);
 
     int chosen = settings_.chosenScheme;
     if (!schemes.isEmpty()) {
@@ -237,9 +225,9 @@ void EqBatch::readSchemes(QJsonObject &result)
     }
     const QVariantMap curves = bridge_.call("schemeCurves", {chosen}).toMap();
     for (const auto &[key, source] : detailCurves)
-        result.insert(key, pointList(curves.value(source)));
-    result.insert("beforeSmooth", pointList(bridge_.read("schemeBefore")));
-    result.insert("afterSmooth", pointList(bridge_.read("schemeAfter")));
+        result.insert(key, curves.value(source).toList());
+    result.insert("beforeSmooth", bridge_.read("schemeBefore").toList());
+    result.insert("afterSmooth", bridge_.read("schemeAfter").toList());
 }
 
 bool EqBatch::computing() const
@@ -275,14 +263,6 @@ bool EqBatch::waitWhileComputing(qint64 limitMs) const
                 onChange.metaObject()->method(onChange.metaObject()->indexOfSlot("start()")));
     loop.exec();
     return !computing();
-}
-
-void EqBatch::saveResults() const
-{
-    QSaveFile file(settings_.output);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)
-        || file.write("[\n" + resultTexts_.join(",\n") + "\n]\n") < 0 || !file.commit())
-        sntWarning(tag) << "cannot write" << settings_.output;
 }
 
 } // namespace snt::startup

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QVariantMap>
 
 namespace snt::startup {
 
@@ -17,8 +18,8 @@ namespace snt::startup {
 //
 // Input: {"curves": [{"name", "path" (optional), "curve": [[Hz, dB], ...],
 // "coh" (optional): [[Hz, 0..1], ...]}, ...]}. Result: an array with one object per loaded curve,
-// rewritten (saved, then renamed over the old file) after every curve, so an interrupted batch
-// leaves the valid results of the curves finished so far.
+// saved after every curve (a complete copy renamed over the old file: BatchResultFile), so an
+// interrupted batch leaves the valid results of the curves finished so far.
 class EqBatch
 {
 public:
@@ -42,15 +43,13 @@ public:
 
 private:
     bool bridgeComplete() const;
-    QJsonObject runCurve(const QJsonObject &curve, const QString &curveFile);
-    void readSchemes(QJsonObject &result);
+    QVariantMap runCurve(const QJsonObject &curve, const QString &curveFile);
+    void readSchemes(QVariantMap &result);
     bool waitWhileComputing(qint64 limitMs) const;
     bool computing() const;
-    void saveResults() const;
 
     BridgeCalls bridge_;
     Settings settings_;
-    QList<QByteArray> resultTexts_; // the results so far, as they stand in the result file
 };
 
 // The curve text the bridge loads for one input curve: a header line, then per point of "curve"
