@@ -600,6 +600,7 @@ private:
     bool hasSelectedScheme() const;
     snt::eq::Measured currentMeasurement() const;
     QVariantMap schemePreviewMap(const snt::eq::Scheme &scheme) const;
+    QList<QVariantMap> schemePreviewMaps() const; // of every scheme, in order
     QVariantMap selectedSchemeCurves() const;
     QVariantList selectedCurve(const QString &key) const;
     snt::eq::CornerEstimate shownCorners() const;

@@ -55,11 +55,18 @@ QVariantMap QmlBridge::schemePreviewMap(const Scheme &scheme) const
     return previews_.curves(scheme, resultSnapshot_, currentMeasurement());
 }
 
+QList<QVariantMap> QmlBridge::schemePreviewMaps() const
+{
+    return previews_.curves(core_->schemes, resultSnapshot_, currentMeasurement());
+}
+
 QVariantList QmlBridge::schemes() const
 {
+    const QList<QVariantMap> previews = schemePreviewMaps();
     QVariantList list;
-    for (const Scheme &scheme : std::as_const(core_->schemes)) {
-        QVariantMap entry = schemePreviewMap(scheme);
+    for (qsizetype i = 0; i < core_->schemes.size(); ++i) {
+        const Scheme &scheme = core_->schemes[i];
+        QVariantMap entry = previews[i];
         entry.insert({{QStringLiteral("name"), scheme.name},
                       {QStringLiteral("kind"), scheme.kind},
                       {QStringLiteral("explain"), scheme.explain},

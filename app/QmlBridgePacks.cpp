@@ -242,11 +242,12 @@ void QmlBridge::rebuildPackCurves()
         }
     } else {
         const QString time = shortTime();
-        for (const snt::eq::Scheme &scheme : std::as_const(core_->schemes)) {
-            // The scheme's preview: made once here, then handed to the scheme cards as well.
-            const QVariantMap curves = schemePreviewMap(scheme);
+        // The schemes' previews: made once here, then handed to the scheme cards as well.
+        const QList<QVariantMap> previews = schemePreviewMaps();
+        for (qsizetype i = 0; i < core_->schemes.size(); ++i) {
+            const QVariantMap &curves = previews[i];
             curveBundles_.append(
-                    QVariantMap{{QStringLiteral("name"), scheme.name},
+                    QVariantMap{{QStringLiteral("name"), core_->schemes[i].name},
                                 {QStringLiteral("count"), 2},
                                 {QStringLiteral("time"), time},
                                 {QStringLiteral("before"), curves.value(QStringLiteral("before"))},

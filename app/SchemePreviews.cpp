@@ -6,7 +6,11 @@
 #include "eq/CurvePreparation.h"
 #include "eq/DisplayCurve.h"
 
+#include <QThread>
+
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 using namespace snt::eq;
 
@@ -83,20 +87,62 @@ bool SchemePreviews::sameSources(const Sources &kept, const Scheme &scheme,
            && sameMeasured(kept.current, current);
 }
 
+QList<SchemePreviews::Kept>::iterator
+SchemePreviews::find(const Scheme &scheme, const Measured &snapshot, const Measured &current)
+{
+    return std::find_if(kept_.begin(), kept_.end(), [&](const Kept &k) {
+        return sameSources(k.sources, scheme, snapshot, current);
+    });
+}
+
+SchemePreviews::Kept SchemePreviews::make(const Scheme &scheme, const Measured &snapshot,
+                                          const Measured &current)
+{
+    return {{scheme, snapshot, current},
+            PackDetail::schemeCurves(prepareDisplayCurve(input(scheme, snapshot, current)))};
+}
+
+void SchemePreviews::keep(Kept made)
+{
+    kept_.prepend(std::move(made));
+    if (kept_.size() > keptPreviews)
+        kept_.removeLast();
+}
+
 QVariantMap SchemePreviews::curves(const Scheme &scheme, const Measured &snapshot,
                                    const Measured &current)
 {
-    const auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Kept &k) {
-        return sameSources(k.sources, scheme, snapshot, current);
-    });
-    if (found != kept_.end()) {
+    const auto found = find(scheme, snapshot, current);
+    if (found != kept_.end())
         std::rotate(kept_.begin(), found, found + 1);
-        return kept_.first().curves;
-    }
-    kept_.prepend(
-            {{scheme, snapshot, current},
-             PackDetail::schemeCurves(prepareDisplayCurve(input(scheme, snapshot, current)))});
-    if (kept_.size() > keptPreviews)
-        kept_.removeLast();
+    else
+        keep(make(scheme, snapshot, current));
     return kept_.first().curves;
+}
+
+QList<QVariantMap> SchemePreviews::curves(const QList<Scheme> &schemes, const Measured &snapshot,
+                                          const Measured &current)
+{
+    QList<qsizetype> missing;
+    for (qsizetype i = 0; i < schemes.size(); ++i) {
+        if (find(schemes[i], snapshot, current) == kept_.end())
+            missing.append(i);
+    }
+    if (missing.size() > 1) {
+        std::vector<Kept> made(size_t(missing.size()));
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (size_t k = 0; k < made.size(); ++k)
+            threads.emplace_back(QThread::create(
+                    [&, k] { made[k] = make(schemes[missing[qsizetype(k)]], snapshot, current); }));
+        for (const auto &thread : threads)
+            thread->start();
+        for (const auto &thread : threads)
+            thread->wait();
+        for (Kept &kept : made)
+            keep(std::move(kept));
+    }
+    QList<QVariantMap> all;
+    for (const Scheme &scheme : schemes)
+        all.append(curves(scheme, snapshot, current));
+    return all;
 }

@@ -34,6 +34,11 @@ public:
     QVariantMap curves(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
                        const snt::eq::Measured &current);
 
+    // The previews of all the schemes of a result, in their order. Those not kept are made at
+    // once, one thread each, so a new result's previews cost about the time of one.
+    QList<QVariantMap> curves(const QList<snt::eq::Scheme> &schemes,
+                              const snt::eq::Measured &snapshot, const snt::eq::Measured &current);
+
     void clear() { kept_.clear(); }
 
 private:
@@ -48,6 +53,11 @@ private:
         Sources sources;
         QVariantMap curves;
     };
+    QList<Kept>::iterator find(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
+                               const snt::eq::Measured &current);
+    static Kept make(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
+                     const snt::eq::Measured &current);
+    void keep(Kept made);
     static bool sameSources(const Sources &kept, const snt::eq::Scheme &scheme,
                             const snt::eq::Measured &snapshot, const snt::eq::Measured &current);
 

@@ -5,6 +5,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 
 namespace snt::startup {
@@ -20,14 +22,26 @@ void indent(QByteArray &out, int level)
     out.append(qsizetype(level) * indentWidth, ' ');
 }
 
+// std::to_chars: no allocation, and for doubles the shortest digits that read back the same
+// number, in fixed or scientific form, whichever is shorter, which is Qt's own form below 2^53.
+template<typename Number>
+void appendChars(QByteArray &out, Number value)
+{
+    std::array<char, 32> text;
+    const std::to_chars_result end = std::to_chars(text.data(), text.data() + text.size(), value);
+    out.append(text.data(), end.ptr - text.data());
+}
+
 void appendNumber(QByteArray &out, double value)
 {
     if (!std::isfinite(value))
         out += "null";
-    else if (std::trunc(value) == value && std::abs(value) <= largestWholeNumber)
-        out += QByteArray::number(qint64(value));
-    else
+    else if (std::abs(value) > largestWholeNumber) // Qt writes zeros past the shortest digits
         out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    else if (std::trunc(value) == value)
+        appendChars(out, qint64(value));
+    else
+        appendChars(out, value);
 }
 
 bool needsNoEscape(const QString &text)
@@ -98,7 +112,7 @@ void appendIndentedJson(QByteArray &out, const QVariant &value, int level)
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-        out += QByteArray::number(value.toLongLong());
+        appendChars(out, value.toLongLong());
         return;
     case QMetaType::Float:
     case QMetaType::Double:

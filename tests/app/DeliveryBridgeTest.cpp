@@ -195,6 +195,25 @@ private slots:
         QVERIFY(QDir(QDir::homePath() + "/Desktop").isEmpty());
     }
 
+    // A kept preview is handed out again only while its sources stand: a target, a band or the
+    // coherence changed in place shows at the next read.
+    void previewsFollowTheirSources()
+    {
+        QmlBridge bridge;
+        bridge.core().schemes = {storedScheme(3)};
+        bridge.core().measuredFreq = snt::eq::standardGrid();
+        bridge.core().measuredCoherence = QList<float>(bridge.core().measuredFreq.size(), 0.5f);
+        QCOMPARE(bridge.schemes().first().toMap().value("after"),
+                 bridge.schemeCurves(0).value("after"));
+        Scheme &scheme = bridge.core().schemes[0];
+        scheme.target.fill(-2.0f);
+        QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("target"), 1000) + 2.0) < 0.01);
+        scheme.bands[0].gain = -4.0f;
+        QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("after"), 1000) + 4.0) < 0.3);
+        bridge.core().measuredCoherence.fill(0.25f);
+        QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("coherence"), 1000) - 0.25) < 0.01);
+    }
+
     // Edits change the selected scheme and, 350 ms later, the bound pack on disk; the same edit
     // again, a value that is not finite or an index outside the list changes nothing.
     void editsReachThePackFileAndGoOnReselect()
