@@ -15,11 +15,16 @@ number=$(mktemp)
 Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number" 2>/dev/null &
 server=$!
 trap 'kill "$server" 2>/dev/null; rm -f "$number" "$report.seen"' EXIT
-for _ in $(seq 100); do
-  [ -s "$number" ] && break
+# On a busy machine the server may take many seconds to come up: wait until it answers.
+for _ in $(seq 600); do
+  [ -s "$number" ] && xdpyinfo -display ":$(head -n1 "$number")" >/dev/null 2>&1 && break
   sleep 0.1
 done
 export DISPLAY=":$(head -n1 "$number")"
+if ! xdpyinfo >/dev/null 2>&1; then
+  echo "on_screen.sh: the X server did not come up" >&2
+  exit 125
+fi
 QT_QPA_PLATFORM=xcb "$@" &
 program=$!
 while kill -0 "$program" 2>/dev/null; do
