@@ -31,8 +31,7 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_supp
 # The software renderer starts a thread per processor it sees, not per processor it may use.
 export LP_NUM_THREADS=${LP_NUM_THREADS:-$jobs}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-xvfb-run -a -s "-screen 0 1920x1280x24" \
-  ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
+ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
 # Qt and the sound server's client libraries are not instrumented: what they do among their own
 # threads is theirs (and seen only in part), so calls from them are left alone.
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1} \
