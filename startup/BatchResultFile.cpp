@@ -59,13 +59,17 @@ bool BatchResultFile::append(const QByteArray &entryText)
 }
 
 // Writes the entries the copy lacks over its closing bracket, then the bracket again. The copy
-// is no file anyone reads under its spare name, so it may be incomplete meanwhile.
+// is no file anyone reads under its spare name, so it may be incomplete meanwhile. A copy not of
+// the length it was left with (the file was replaced by someone else between two saves) is not
+// taken.
 bool BatchResultFile::bringUpToDate(Copy &copy) const
 {
     if (copy.name.isEmpty())
         return false;
     QFile file(copy.name);
-    if (!file.open(QIODevice::ReadWrite) || !file.resize(copy.length) || !file.seek(copy.length))
+    const qint64 expected = copy.entries > 0 ? copy.length + closing.size() : 0;
+    if (!file.open(QIODevice::ReadWrite) || file.size() != expected || !file.resize(copy.length)
+        || !file.seek(copy.length))
         return false;
     for (qsizetype i = copy.entries; i < entries_.size(); ++i) {
         if (file.write(i == 0 ? "[\n" : ",\n") < 0 || file.write(entries_[i]) < 0)

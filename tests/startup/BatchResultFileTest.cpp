@@ -71,8 +71,9 @@ private slots:
         QCOMPARE(text + '\n', QJsonDocument(QJsonObject::fromVariantMap(object)).toJson());
     }
 
-    // An earlier, longer file is replaced; after every save the file is exactly the array so far,
-    // and at the end it is alone in its folder.
+    // An earlier, longer file is replaced, and so is one put in its place between two saves;
+    // after every save the file is exactly the array so far, and at the end it is alone in its
+    // folder.
     void everySaveLeavesTheWholeArray()
     {
         QTemporaryDir dir;
@@ -84,6 +85,11 @@ private slots:
         {
             BatchResultFile results(path);
             for (int i = 0; i < 6; ++i) {
+                if (i == 3) {
+                    QFile other(path);
+                    QVERIFY(QFile::remove(path) && other.open(QIODevice::WriteOnly));
+                    QVERIFY(other.write("[\n]\n") > 0);
+                }
                 entries.append("    {\n        \"n\": " + QByteArray::number(i) + ",\n"
                                + QByteArray(1000 * (i % 3), 'x') + "\n    }");
                 QVERIFY(results.append(entries.last()));
