@@ -4,7 +4,8 @@ import QtQuick
 // into -pi..pi) and tilts it (pitch, within +-1.2 rad), the wheel and the two round buttons zoom
 // (0.55 to 2.4 times), a double click puts it back. The canvas is drawn at the render scale and
 // shown scaled back; `painter(ctx, width, height)` draws in the item's own units, and only again
-// when the view, the size or the render scale changes, or on `repaint()`.
+// when the view, the size or the render scale changes, or on `repaint()`. Children of a frame lie
+// over the canvas and under the zoom buttons.
 Item {
     id: frame
 
@@ -19,6 +20,7 @@ Item {
     property var painter: null
     property string canvasName
     property point dragFrom
+    default property alias overlay: overlay.data
 
     function zoomBy(factor) {
         zoom = Math.max(0.55, Math.min(2.4, zoom * factor))
@@ -54,6 +56,11 @@ Item {
             frame.painter(ctx, frame.width, frame.height)
         }
         Component.onCompleted: requestPaint()
+    }
+
+    Item {
+        id: overlay
+        anchors.fill: parent
     }
 
     onYawChanged: repaint()
