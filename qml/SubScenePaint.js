@@ -89,49 +89,87 @@ function label(cam, point, text, size, bold) {
     return {text: text, x: s.x, y: s.y, size: size, bold: !!bold}
 }
 
-function drawStage(ctx, cam, face, labels) {
-    const b = bounds(face.points), h = 0.8
-    const top = [[b.x0, h, b.z0], [b.x1, h, b.z0], [b.x1, h, b.z1], [b.x0, h, b.z1]]
-    Space.path(ctx, cam, top, true)
-    ctx.fillStyle = "rgba(74,142,255,0.10)"
-    ctx.fill()
-    ctx.strokeStyle = "rgba(120,170,255,0.65)"
-    ctx.lineWidth = 1.4
-    ctx.stroke()
-    Space.path(ctx, cam, [[b.x0, h, b.z1], [b.x1, h, b.z1], [b.x1, 0, b.z1], [b.x0, 0, b.z1]],
-               true)
-    ctx.fillStyle = "rgba(74,142,255,0.045)"
-    ctx.fill()
-    ctx.strokeStyle = "rgba(120,170,255,0.55)"
-    ctx.stroke()
-    strokeLines(ctx, cam, [b.x0, b.x1].map(x => [[x, h, b.z1], [x, 0, b.z1], [x, 0, b.z0],
-                                                 [x, h, b.z0]]),
-                "rgba(120,170,255,0.38)", 1.1)
-    labels.push(label(cam, [(b.x0 + b.x1) / 2, h / 2, b.z1], "舞台", 14))
+// The camera of the last picture, for the layer drawn next with the same view.
+var lastCamera = null
+function cameraFor(scene, width, height, view) {
+    const key = [width, height, view.yaw, view.pitch, view.zoom]
+    if (!lastCamera || lastCamera.scene !== scene || lastCamera.key.some((v, i) => v !== key[i]))
+        lastCamera = {scene: scene, key: key, cam: camera(scene, width, height, view)}
+    return lastCamera.cam
 }
 
-function drawFaces(ctx, cam, scene) {
-    for (const face of scene.faces) {
-        if (face.kind === "listen_area" || face.kind === "")
-            continue
-        const base = face.kind === "listen_area_base"
-        Space.path(ctx, cam, face.points, true)
-        ctx.fillStyle = base ? "rgba(74,142,255,0.10)" : "rgba(255,255,255,0.035)"
-        ctx.fill()
-        ctx.strokeStyle = base ? "rgba(74,142,255,0.55)" : "rgba(255,255,255,0.28)"
-        ctx.lineWidth = 1.4
-        ctx.stroke()
+// The stage: the bounds of the face whose kind is empty, extruded to a box 0.8 m high.
+function stageBox(scene) {
+    const face = scene.faces.find(f => f.kind === "")
+    if (!face)
+        return null
+    const b = bounds(face.points), h = 0.8
+    return {
+        top: [[b.x0, h, b.z0], [b.x1, h, b.z0], [b.x1, h, b.z1], [b.x0, h, b.z1]],
+        front: [[b.x0, h, b.z1], [b.x1, h, b.z1], [b.x1, 0, b.z1], [b.x0, 0, b.z1]],
+        sides: [b.x0, b.x1].map(x => [[x, h, b.z1], [x, 0, b.z1], [x, 0, b.z0], [x, h, b.z0]]),
+        middle: [(b.x0 + b.x1) / 2, h / 2, b.z1]
     }
+}
+
+// The faces drawn besides the stage: the audience floor and any other kind.
+function floorFaces(scene) {
+    return scene.faces.filter(f => f.kind !== "listen_area" && f.kind !== "")
+}
+
+function fillPath(ctx, cam, points, style) {
+    Space.path(ctx, cam, points, true)
+    ctx.fillStyle = style
+    ctx.fill()
+}
+
+function strokePath(ctx, cam, points, style, width) {
+    Space.path(ctx, cam, points, true)
+    ctx.strokeStyle = style
+    ctx.lineWidth = width
+    ctx.stroke()
+}
+
+// Lines on every whole metre in x and in z over the audience floor, just above it.
+function floorGrid(scene) {
     const floor = scene.faces.find(f => f.kind === "listen_area_base")
     if (!floor)
-        return
+        return []
     const b = bounds(floor.points), y = 0.006
     const lines = []
     for (let x = Math.ceil(b.x0); x <= b.x1; ++x)
         lines.push([[x, y, b.z0], [x, y, b.z1]])
     for (let z = Math.ceil(b.z0); z <= b.z1; ++z)
         lines.push([[b.x0, y, z], [b.x1, y, z]])
-    strokeLines(ctx, cam, lines, "rgba(255,255,255,0.055)", 0.6)
+    return lines
+}
+
+// What lies beneath the rest and needs no smooth edges: the translucent fills of the stage and
+// the faces (their outlines are stroked over them) and the faint floor grid.
+function paintUnder(ctx, scene, width, height, view) {
+    const cam = cameraFor(scene, width, height, view)
+    const stage = stageBox(scene)
+    if (stage) {
+        fillPath(ctx, cam, stage.top, "rgba(74,142,255,0.10)")
+        fillPath(ctx, cam, stage.front, "rgba(74,142,255,0.045)")
+    }
+    for (const face of floorFaces(scene))
+        fillPath(ctx, cam, face.points, face.kind === "listen_area_base" ? "rgba(74,142,255,0.10)"
+                                                                         : "rgba(255,255,255,0.035)")
+    strokeLines(ctx, cam, floorGrid(scene), "rgba(255,255,255,0.055)", 0.6)
+}
+
+function drawOutlines(ctx, cam, scene, labels) {
+    const stage = stageBox(scene)
+    if (stage) {
+        strokePath(ctx, cam, stage.top, "rgba(120,170,255,0.65)", 1.4)
+        strokePath(ctx, cam, stage.front, "rgba(120,170,255,0.55)", 1.4)
+        strokeLines(ctx, cam, stage.sides, "rgba(120,170,255,0.38)", 1.1)
+        labels.push(label(cam, stage.middle, "舞台", 14))
+    }
+    for (const face of floorFaces(scene))
+        strokePath(ctx, cam, face.points, face.kind === "listen_area_base"
+                   ? "rgba(74,142,255,0.55)" : "rgba(255,255,255,0.28)", 1.4)
 }
 
 // The wireframes' styles by group: colour and line width, in the order they are stroked.
@@ -246,16 +284,13 @@ function drawMic(ctx, cam, mic, labels) {
                  bold: true})
 }
 
-// The whole picture of `scene` (models from `data`) on a width x height canvas in item units,
-// from the floor up; returns its texts ({text, x, y, size, bold}, centred on x, y), in the order
+// The picture of `scene` (models from `data`) over paintUnder()'s on a width x height canvas in
+// item units, from the floor up; returns its texts ({text, x, y, size, bold}, centred on x, y), in the order
 // they lie over each other.
 function paint(ctx, data, scene, width, height, view) {
-    const cam = camera(scene, width, height, view)
+    const cam = cameraFor(scene, width, height, view)
     const labels = []
-    const stage = scene.faces.find(f => f.kind === "")
-    if (stage)
-        drawStage(ctx, cam, stage, labels)
-    drawFaces(ctx, cam, scene)
+    drawOutlines(ctx, cam, scene, labels)
     const cabinets = scene.mains.map(m => ({item: m, main: true}))
                       .concat(scene.subs.map(s => ({item: s, main: false})))
     cabinets.forEach(c => c.depth = project(cam, c.item.pos).depth)

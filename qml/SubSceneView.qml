@@ -24,6 +24,12 @@ SceneFrame {
                      labelCount = labels.length
              }
 
+    underPainter: (ctx, width, height) => {
+                      if (sceneData)
+                          ScenePaint.paintUnder(ctx, sceneData, width, height,
+                                                {yaw: yaw, pitch: pitch, zoom: zoom})
+                  }
+
     onSceneDataChanged: repaint()
     Component.onCompleted: repaint()
 
