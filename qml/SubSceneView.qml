@@ -48,6 +48,7 @@ SceneFrame {
             model: view.labelCount
 
             Label {
+                objectName: "sceneLabel"
                 readonly property var spot: view.labels[index] || {text: "", x: 0, y: 0, size: 12}
 
                 x: spot.x - width / 2
