@@ -1,4 +1,5 @@
 .pragma library
+.import "Perspective.js" as Space
 
 // The line-array guide's venue in metres (x to the right, y up, z from the stage into the
 // audience), its camera and its drawing on a 2-D canvas.
@@ -12,15 +13,8 @@ var mics = [[-0.007, 5.967], [-0.860, 8.856], [0.882, 11.441], [-0.802, 13.765],
 var stage = {x0: -4.5, x1: 4.5, z0: -4.0, z1: 0, top: 0.8}
 var audience = {x0: -4.1, x1: 4.4, z0: 0, z1: 18.1}
 
-function add(a, b) { return [a[0] + b[0], a[1] + b[1], a[2] + b[2]] }
-function sub(a, b) { return [a[0] - b[0], a[1] - b[1], a[2] - b[2]] }
-function mul(a, s) { return [a[0] * s, a[1] * s, a[2] * s] }
-function dot(a, b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] }
-function cross(a, b) {
-    return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
-}
-function unit(a) { return mul(a, 1 / Math.sqrt(dot(a, a))) }
-function clamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)) }
+var add = Space.add, sub = Space.sub, mul = Space.mul, clamp = Space.clamp
+var project = Space.project, path = Space.path
 
 // Each cabinet: its eight corners by face, its front centre and its aim (pointing forwards).
 function cabinets() {
@@ -87,50 +81,15 @@ function keyPoints() {
 function camera(width, height, view) {
     const elevation = clamp(0.235 + view.pitch, 0.10, 0.85)
     const azimuth = -0.800
-    const focal = height / 2 / Math.tan(15 * Math.PI / 180)
-    const cam = {width: width, height: height, focal: focal, yaw: 0, target: [0.15, 2.4, 7.2],
-                 distance: 30}
-    const back = [Math.cos(elevation) * Math.sin(azimuth), Math.sin(elevation),
-                  Math.cos(elevation) * Math.cos(azimuth)]
-    const place = () => {
-        cam.eye = add(cam.target, mul(back, cam.distance))
-        cam.forward = mul(back, -1)
-        cam.right = unit(cross(cam.forward, [0, 1, 0]))
-        cam.up = cross(cam.right, cam.forward)
-    }
-    place()
-    const points = keyPoints()
-    for (let pass = 0; pass < 7; ++pass) {
-        let x0 = Infinity, x1 = -Infinity, y0 = Infinity, y1 = -Infinity
-        for (const p of points) {
-            const s = project(cam, p)
-            x0 = Math.min(x0, s.x); x1 = Math.max(x1, s.x)
-            y0 = Math.min(y0, s.y); y1 = Math.max(y1, s.y)
-        }
-        const perPixel = cam.distance / focal
-        cam.target = add(cam.target, add(mul(cam.right, ((x0 + x1) / 2 - width / 2) * perPixel),
-                                         mul(cam.up, -((y0 + y1) / 2 - height / 2) * perPixel)))
-        cam.distance *= Math.max((x1 - x0) / (0.88 * width), (y1 - y0) / (0.88 * height))
-        place()
-    }
+    const cam = {width: width, height: height, focal: height / 2 / Math.tan(15 * Math.PI / 180),
+                 yaw: 0, pivot: [0, -0.5], target: [0.15, 2.4, 7.2], distance: 30,
+                 back: [Math.cos(elevation) * Math.sin(azimuth), Math.sin(elevation),
+                        Math.cos(elevation) * Math.cos(azimuth)]}
+    Space.fit(cam, keyPoints(), 0.88)
     cam.distance /= view.zoom
-    place()
+    Space.place(cam)
     cam.yaw = view.yaw
     return cam
-}
-
-// A scene point on the view: x, y in pixels and its depth (at least 0.2).
-function project(cam, point) {
-    const c = Math.cos(cam.yaw), s = Math.sin(cam.yaw)
-    const x = point[0], z = point[2] + 0.5
-    const turned = [x * c - z * s, point[1], x * s + z * c - 0.5]
-    const v = sub(turned, cam.eye)
-    const depth = Math.max(0.2, dot(v, cam.forward))
-    return {
-        x: cam.width / 2 + cam.focal * dot(v, cam.right) / depth,
-        y: cam.height / 2 - cam.focal * dot(v, cam.up) / depth,
-        depth: depth
-    }
 }
 
 function depthOf(cam, points) {
@@ -142,19 +101,6 @@ function depthOf(cam, points) {
 
 function rgba(rgb, alpha) {
     return "rgba(" + rgb + "," + alpha + ")"
-}
-
-function path(ctx, cam, points, close) {
-    ctx.beginPath()
-    points.forEach((p, i) => {
-        const s = project(cam, p)
-        if (i === 0)
-            ctx.moveTo(s.x, s.y)
-        else
-            ctx.lineTo(s.x, s.y)
-    })
-    if (close)
-        ctx.closePath()
 }
 
 function drawStage(ctx, cam, colors) {

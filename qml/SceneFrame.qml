@@ -4,7 +4,10 @@ import QtQuick
 // into -pi..pi) and tilts it (pitch, within +-1.2 rad), the wheel and the two round buttons zoom
 // (0.55 to 2.4 times), a double click puts it back. The canvas is drawn at the render scale and
 // shown scaled back; `painter(ctx, width, height)` draws in the item's own units, and only again
-// when the view, the size or the render scale changes, or on `repaint()`.
+// when the view, the size or the render scale changes, or on `repaint()`. `underPainter`, when
+// set, draws a second canvas beneath without antialiasing: the raster engine smooths every edge
+// pixel by pixel, which costs most on large fills and long faint lines whose edges no one sees.
+// Children of a frame lie over the canvases and under the zoom buttons.
 Item {
     id: frame
 
@@ -17,8 +20,10 @@ Item {
     // Whether there is room to draw at all.
     property bool paintable: width >= 40 && height >= 40
     property var painter: null
+    property var underPainter: null
     property string canvasName
     property point dragFrom
+    default property alias overlay: overlay.data
 
     function zoomBy(factor) {
         zoom = Math.max(0.55, Math.min(2.4, zoom * factor))
@@ -32,13 +37,15 @@ Item {
 
     function repaint() {
         canvas.requestPaint()
+        if (underPainter)
+            under.requestPaint()
     }
 
     clip: true
 
-    Canvas {
-        id: canvas
-        objectName: frame.canvasName
+    component Layer: Canvas {
+        property var painter
+
         width: frame.width * frame.renderScale
         height: frame.height * frame.renderScale
         scale: 1 / frame.renderScale
@@ -48,12 +55,29 @@ Item {
         onPaint: {
             const ctx = getContext("2d")
             ctx.reset()
-            if (!frame.paintable || !frame.painter)
+            if (!frame.paintable || !painter)
                 return
             ctx.scale(frame.renderScale, frame.renderScale)
-            frame.painter(ctx, frame.width, frame.height)
+            painter(ctx, frame.width, frame.height)
         }
         Component.onCompleted: requestPaint()
+    }
+
+    Layer {
+        id: under
+        visible: !!painter
+        antialiasing: false
+        painter: frame.underPainter
+    }
+    Layer {
+        id: canvas
+        objectName: frame.canvasName
+        painter: frame.painter
+    }
+
+    Item {
+        id: overlay
+        anchors.fill: parent
     }
 
     onYawChanged: repaint()

@@ -1,17 +1,14 @@
 .pragma library
-.import "CanvasFont.js" as CanvasFont
+.import "Perspective.js" as Space
 
 // The subwoofer guide's venue drawn on a 2-D canvas: a perspective camera fitted to the scene,
-// turned about the main loudspeakers' middle, and the picture from the floor up.
+// turned about the main loudspeakers' middle, and the picture from the floor up. The texts are
+// not drawn here: paint() returns where they go, so that text items lay them over the canvas
+// (their glyphs do not change while the picture turns).
 
+var add = Space.add, sub = Space.sub, mul = Space.mul, clamp = Space.clamp
+var project = Space.project
 var fov = 30 * Math.PI / 180
-
-function add(a, b) { return [a[0] + b[0], a[1] + b[1], a[2] + b[2]] }
-function sub(a, b) { return [a[0] - b[0], a[1] - b[1], a[2] - b[2]] }
-function mul(a, s) { return [a[0] * s, a[1] * s, a[2] * s] }
-function dot(a, b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] }
-function unit(a) { return mul(a, 1 / Math.sqrt(dot(a, a))) }
-function clamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)) }
 
 // The point the picture turns about: the mains' mean x and z, else the subwoofers'.
 function pivot(scene) {
@@ -22,21 +19,6 @@ function pivot(scene) {
         z += item.pos[2]
     }
     return [x / list.length, z / list.length]
-}
-
-// A scene point on the view: x, y in pixels and its depth, never nearer than 0.2 m so that
-// points behind the camera still land somewhere.
-function project(cam, point) {
-    const px = point[0] - cam.pivot[0], pz = point[2] - cam.pivot[1]
-    const c = Math.cos(cam.yaw), s = Math.sin(cam.yaw)
-    const turned = [cam.pivot[0] + px * c - pz * s, point[1], cam.pivot[1] + px * s + pz * c]
-    const v = sub(turned, cam.eye)
-    const depth = Math.max(0.2, dot(v, cam.forward))
-    return {
-        x: cam.width / 2 + dot(v, cam.right) / depth * cam.focal,
-        y: cam.height / 2 - dot(v, cam.up) / depth * cam.focal,
-        depth: depth
-    }
 }
 
 function framePoints(scene) {
@@ -59,40 +41,20 @@ function framePoints(scene) {
 }
 
 // The camera for a width x height view: seen from azimuth -0.78 rad at the view's elevation,
-// fitted in seven rounds so that the scene's points fill 92 % of the view around their middle,
-// then moved in by the zoom.
+// fitted so that the scene's points fill 92 % of the view around their middle, then moved in by
+// the zoom.
 function camera(scene, width, height, view) {
     const elevation = clamp(0.16 + view.pitch, 0.05, 0.85)
     const azimuth = -0.78
-    const back = [Math.sin(azimuth) * Math.cos(elevation), Math.sin(elevation),
-                  Math.cos(azimuth) * Math.cos(elevation)]
     const cam = {
         width: width, height: height, yaw: view.yaw, pivot: pivot(scene),
         focal: height / 2 / Math.tan(fov / 2), target: scene.target || [0, 1.3, 3.4],
-        distance: 24, forward: mul(back, -1)
+        distance: 24, back: [Math.sin(azimuth) * Math.cos(elevation), Math.sin(elevation),
+                             Math.cos(azimuth) * Math.cos(elevation)]
     }
-    cam.right = unit([-cam.forward[2], 0, cam.forward[0]])
-    cam.up = [cam.right[1] * cam.forward[2] - cam.right[2] * cam.forward[1],
-              cam.right[2] * cam.forward[0] - cam.right[0] * cam.forward[2],
-              cam.right[0] * cam.forward[1] - cam.right[1] * cam.forward[0]]
-    const place = () => { cam.eye = add(cam.target, mul(back, cam.distance)) }
-    place()
-    const points = framePoints(scene)
-    for (let round = 0; round < 7; ++round) {
-        let x0 = Infinity, x1 = -Infinity, y0 = Infinity, y1 = -Infinity
-        for (const p of points) {
-            const s = project(cam, p)
-            x0 = Math.min(x0, s.x); x1 = Math.max(x1, s.x)
-            y0 = Math.min(y0, s.y); y1 = Math.max(y1, s.y)
-        }
-        const pixel = 2 * cam.distance * Math.tan(fov / 2) / height
-        cam.target = add(cam.target, add(mul(cam.right, ((x0 + x1) / 2 - width / 2) * pixel),
-                                         mul(cam.up, -((y0 + y1) / 2 - height / 2) * pixel)))
-        cam.distance *= Math.max((x1 - x0) / width, (y1 - y0) / height) / 0.92
-        place()
-    }
+    Space.fit(cam, framePoints(scene), 0.92)
     cam.distance /= view.zoom
-    place()
+    Space.place(cam)
     return cam
 }
 
@@ -106,21 +68,11 @@ function place(item, point) {
                           -point[0] * Math.sin(yaw) + z * Math.cos(yaw)])
 }
 
-function path(ctx, cam, points, close) {
+// The polylines as one path in one style: one stroke instead of one a line.
+function strokeLines(ctx, cam, lines, style, width) {
     ctx.beginPath()
-    points.forEach((p, i) => {
-        const s = project(cam, p)
-        if (i === 0)
-            ctx.moveTo(s.x, s.y)
-        else
-            ctx.lineTo(s.x, s.y)
-    })
-    if (close)
-        ctx.closePath()
-}
-
-function strokePath(ctx, cam, points, style, width) {
-    path(ctx, cam, points, false)
+    for (const line of lines)
+        Space.trace(ctx, cam, line, false)
     ctx.strokeStyle = style
     ctx.lineWidth = width
     ctx.stroke()
@@ -131,74 +83,130 @@ function bounds(points) {
     return {x0: Math.min(...xs), x1: Math.max(...xs), z0: Math.min(...zs), z1: Math.max(...zs)}
 }
 
-function label(ctx, cam, point, text, font) {
+// A text centred on the projected point.
+function label(cam, point, text, size, bold) {
     const s = project(cam, point)
-    ctx.font = font
-    ctx.fillStyle = "#FFFFFF"
-    ctx.textAlign = "center"
-    ctx.textBaseline = "middle"
-    ctx.fillText(text, s.x, s.y)
+    return {text: text, x: s.x, y: s.y, size: size, bold: !!bold}
 }
 
-function drawStage(ctx, cam, face) {
+// The camera of the last picture, for the layer drawn next with the same view.
+var lastCamera = null
+function cameraFor(scene, width, height, view) {
+    const key = [width, height, view.yaw, view.pitch, view.zoom]
+    if (!lastCamera || lastCamera.scene !== scene || lastCamera.key.some((v, i) => v !== key[i]))
+        lastCamera = {scene: scene, key: key, cam: camera(scene, width, height, view)}
+    return lastCamera.cam
+}
+
+// The stage: the bounds of the face whose kind is empty, extruded to a box 0.8 m high.
+function stageBox(scene) {
+    const face = scene.faces.find(f => f.kind === "")
+    if (!face)
+        return null
     const b = bounds(face.points), h = 0.8
-    const top = [[b.x0, h, b.z0], [b.x1, h, b.z0], [b.x1, h, b.z1], [b.x0, h, b.z1]]
-    path(ctx, cam, top, true)
-    ctx.fillStyle = "rgba(74,142,255,0.10)"
-    ctx.fill()
-    ctx.strokeStyle = "rgba(120,170,255,0.65)"
-    ctx.lineWidth = 1.4
-    ctx.stroke()
-    path(ctx, cam, [[b.x0, h, b.z1], [b.x1, h, b.z1], [b.x1, 0, b.z1], [b.x0, 0, b.z1]], true)
-    ctx.fillStyle = "rgba(74,142,255,0.045)"
-    ctx.fill()
-    ctx.strokeStyle = "rgba(120,170,255,0.55)"
-    ctx.stroke()
-    for (const x of [b.x0, b.x1])
-        strokePath(ctx, cam, [[x, h, b.z1], [x, 0, b.z1], [x, 0, b.z0], [x, h, b.z0]],
-                   "rgba(120,170,255,0.38)", 1.1)
-    label(ctx, cam, [(b.x0 + b.x1) / 2, h / 2, b.z1], "舞台", CanvasFont.font(14))
+    return {
+        top: [[b.x0, h, b.z0], [b.x1, h, b.z0], [b.x1, h, b.z1], [b.x0, h, b.z1]],
+        front: [[b.x0, h, b.z1], [b.x1, h, b.z1], [b.x1, 0, b.z1], [b.x0, 0, b.z1]],
+        sides: [b.x0, b.x1].map(x => [[x, h, b.z1], [x, 0, b.z1], [x, 0, b.z0], [x, h, b.z0]]),
+        middle: [(b.x0 + b.x1) / 2, h / 2, b.z1]
+    }
 }
 
-function drawFaces(ctx, cam, scene) {
-    for (const face of scene.faces) {
-        if (face.kind === "listen_area" || face.kind === "")
-            continue
-        const base = face.kind === "listen_area_base"
-        path(ctx, cam, face.points, true)
-        ctx.fillStyle = base ? "rgba(74,142,255,0.10)" : "rgba(255,255,255,0.035)"
-        ctx.fill()
-        ctx.strokeStyle = base ? "rgba(74,142,255,0.55)" : "rgba(255,255,255,0.28)"
-        ctx.lineWidth = 1.4
-        ctx.stroke()
-    }
+// The faces drawn besides the stage: the audience floor and any other kind.
+function floorFaces(scene) {
+    return scene.faces.filter(f => f.kind !== "listen_area" && f.kind !== "")
+}
+
+function fillPath(ctx, cam, points, style) {
+    Space.path(ctx, cam, points, true)
+    ctx.fillStyle = style
+    ctx.fill()
+}
+
+function strokePath(ctx, cam, points, style, width) {
+    Space.path(ctx, cam, points, true)
+    ctx.strokeStyle = style
+    ctx.lineWidth = width
+    ctx.stroke()
+}
+
+// Lines on every whole metre in x and in z over the audience floor, just above it.
+function floorGrid(scene) {
     const floor = scene.faces.find(f => f.kind === "listen_area_base")
     if (!floor)
-        return
+        return []
     const b = bounds(floor.points), y = 0.006
+    const lines = []
     for (let x = Math.ceil(b.x0); x <= b.x1; ++x)
-        strokePath(ctx, cam, [[x, y, b.z0], [x, y, b.z1]], "rgba(255,255,255,0.055)", 0.6)
+        lines.push([[x, y, b.z0], [x, y, b.z1]])
     for (let z = Math.ceil(b.z0); z <= b.z1; ++z)
-        strokePath(ctx, cam, [[b.x0, y, z], [b.x1, y, z]], "rgba(255,255,255,0.055)", 0.6)
+        lines.push([[b.x0, y, z], [b.x1, y, z]])
+    return lines
 }
 
-var mainStyles = {
-    hidden_edges: ["rgba(236,242,252,0.20)", 0.7],
-    front_drivers: ["rgba(120,170,255,0.82)", 0.9],
-    front_horn: ["rgba(120,170,255,0.82)", 0.9],
-    other: ["rgba(236,242,252,0.94)", 0.9]
+// What lies beneath the rest and needs no smooth edges: the translucent fills of the stage and
+// the faces (their outlines are stroked over them) and the faint floor grid.
+function paintUnder(ctx, scene, width, height, view) {
+    const cam = cameraFor(scene, width, height, view)
+    const stage = stageBox(scene)
+    if (stage) {
+        fillPath(ctx, cam, stage.top, "rgba(74,142,255,0.10)")
+        fillPath(ctx, cam, stage.front, "rgba(74,142,255,0.045)")
+    }
+    for (const face of floorFaces(scene))
+        fillPath(ctx, cam, face.points, face.kind === "listen_area_base" ? "rgba(74,142,255,0.10)"
+                                                                         : "rgba(255,255,255,0.035)")
+    strokeLines(ctx, cam, floorGrid(scene), "rgba(255,255,255,0.055)", 0.6)
 }
-var subStyles = {
-    driver: ["rgba(120,170,255,0.80)", 0.8],
-    driver_inner: ["rgba(120,170,255,0.55)", 0.9],
-    other: ["rgba(120,180,255,0.95)", 0.9]
+
+function drawOutlines(ctx, cam, scene, labels) {
+    const stage = stageBox(scene)
+    if (stage) {
+        strokePath(ctx, cam, stage.top, "rgba(120,170,255,0.65)", 1.4)
+        strokePath(ctx, cam, stage.front, "rgba(120,170,255,0.55)", 1.4)
+        strokeLines(ctx, cam, stage.sides, "rgba(120,170,255,0.38)", 1.1)
+        labels.push(label(cam, stage.middle, "舞台", 14))
+    }
+    for (const face of floorFaces(scene))
+        strokePath(ctx, cam, face.points, face.kind === "listen_area_base"
+                   ? "rgba(74,142,255,0.55)" : "rgba(255,255,255,0.28)", 1.4)
+}
+
+// The wireframes' styles by group: colour and line width, in the order they are stroked.
+var mainStyles = [
+    {groups: ["hidden_edges"], color: "rgba(236,242,252,0.20)", width: 0.7},
+    {groups: null, color: "rgba(236,242,252,0.94)", width: 0.9},
+    {groups: ["front_drivers", "front_horn"], color: "rgba(120,170,255,0.82)", width: 0.9}
+]
+var subStyles = [
+    {groups: null, color: "rgba(120,180,255,0.95)", width: 0.9},
+    {groups: ["driver"], color: "rgba(120,170,255,0.80)", width: 0.8},
+    {groups: ["driver_inner"], color: "rgba(120,170,255,0.55)", width: 0.9}
+]
+
+// A cabinet's polylines placed in the scene, grouped by style; they do not change while the
+// picture turns, so each cabinet is placed once.
+var placed = new WeakMap()
+function placedLines(item, model, styles) {
+    let batches = placed.get(item)
+    if (!batches) {
+        const named = styles.filter(style => style.groups).map(style => style.groups)
+        const styleOf = group => styles.find(style => style.groups
+                                             ? style.groups.indexOf(group) >= 0
+                                             : !named.some(groups => groups.indexOf(group) >= 0))
+        batches = styles.map(style => ({
+            color: style.color, width: style.width,
+            lines: model.polylines.filter(line => styleOf(line.group) === style)
+                                  .map(line => line.points.map(p => place(item, p)))
+        }))
+        placed.set(item, batches)
+    }
+    return batches
 }
 
 function drawWireframe(ctx, cam, item, model, styles) {
-    for (const line of model.polylines) {
-        const style = styles[line.group] || styles.other
-        strokePath(ctx, cam, line.points.map(p => place(item, p)), style[0], style[1])
-    }
+    for (const batch of placedLines(item, model, styles))
+        strokeLines(ctx, cam, batch.lines, batch.color, batch.width)
 }
 
 // The main's axis from the middle of its front down to listening height (1 to 20 m long; 20 m
@@ -208,7 +216,7 @@ function drawRay(ctx, cam, main) {
     const forward = sub(place(main, [0, 0.3245, 1.004]), start)
     const length = forward[1] < 0 ? clamp((start[1] - 1.2) / -forward[1], 1, 20) : 20
     const end = add(start, mul(forward, length))
-    strokePath(ctx, cam, [start, end], "rgba(120,170,255,0.88)", 1.6)
+    strokeLines(ctx, cam, [[start, end]], "rgba(120,170,255,0.88)", 1.6)
     const s = project(cam, end)
     ctx.beginPath()
     ctx.arc(s.x, s.y, 1.8, 0, 2 * Math.PI)
@@ -216,13 +224,14 @@ function drawRay(ctx, cam, main) {
     ctx.fill()
 }
 
-function drawMain(ctx, cam, scene, main, model) {
-    strokePath(ctx, cam, [[main.pos[0], 0, main.pos[2]], main.pos], "rgba(255,255,255,0.12)", 0.7)
+function drawMain(ctx, cam, scene, main, model, labels) {
+    strokeLines(ctx, cam, [[[main.pos[0], 0, main.pos[2]], main.pos]], "rgba(255,255,255,0.12)",
+                0.7)
     drawWireframe(ctx, cam, main, model, mainStyles)
     if (scene.rays)
         drawRay(ctx, cam, main)
     const text = main.label || (main.pos[0] < 0 ? "主扩 L" : "主扩 R")
-    label(ctx, cam, add(main.pos, [0, 0.78, 0]), text, CanvasFont.font(12))
+    labels.push(label(cam, add(main.pos, [0, 0.78, 0]), text, 12))
 }
 
 // Subwoofers stacked or side by side share a label: each joins the first group whose running
@@ -244,7 +253,7 @@ function subGroups(subs) {
     return groups
 }
 
-function drawMic(ctx, cam, mic) {
+function drawMic(ctx, cam, mic, labels) {
     const foot = project(cam, [mic[0], 0, mic[2]])
     const head = project(cam, mic)
     const green = "rgba(47,166,108,0.95)"
@@ -271,37 +280,30 @@ function drawMic(ctx, cam, mic) {
     ctx.strokeStyle = green
     ctx.lineWidth = 1.4
     ctx.stroke()
-    ctx.fillStyle = "#FFFFFF"
-    ctx.font = CanvasFont.font(Math.max(10, 1.05 * r), true)
-    ctx.textAlign = "center"
-    ctx.textBaseline = "middle"
-    ctx.fillText("麦", head.x, head.y)
+    labels.push({text: "麦", x: head.x, y: head.y, size: Math.max(10, Math.round(1.05 * r)),
+                 bold: true})
 }
 
-// The whole picture of `scene` (models from `data`) on a width x height canvas in item units.
+// The picture of `scene` (models from `data`) over paintUnder()'s on a width x height canvas in
+// item units, from the floor up; returns its texts ({text, x, y, size, bold}, centred on x, y), in the order
+// they lie over each other.
 function paint(ctx, data, scene, width, height, view) {
-    const cam = camera(scene, width, height, view)
-    const stage = scene.faces.find(f => f.kind === "")
-    if (stage)
-        drawStage(ctx, cam, stage)
-    drawFaces(ctx, cam, scene)
+    const cam = cameraFor(scene, width, height, view)
+    const labels = []
+    drawOutlines(ctx, cam, scene, labels)
     const cabinets = scene.mains.map(m => ({item: m, main: true}))
                       .concat(scene.subs.map(s => ({item: s, main: false})))
     cabinets.forEach(c => c.depth = project(cam, c.item.pos).depth)
     cabinets.sort((a, b) => b.depth - a.depth)
     for (const c of cabinets) {
         if (c.main)
-            drawMain(ctx, cam, scene, c.item, data.cabinet)
+            drawMain(ctx, cam, scene, c.item, data.cabinet, labels)
         else
             drawWireframe(ctx, cam, c.item, data.subwoofer, subStyles)
     }
     for (const group of subGroups(scene.subs))
-        label(ctx, cam, [group.x, group.y + 0.95, group.z], "超低", CanvasFont.font(12))
+        labels.push(label(cam, [group.x, group.y + 0.95, group.z], "超低", 12))
     for (const mic of scene.mics)
-        drawMic(ctx, cam, mic)
-    ctx.fillStyle = "#FFFFFF"
-    ctx.font = CanvasFont.font(12)
-    ctx.textAlign = "left"
-    ctx.textBaseline = "alphabetic"
-    ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 16, 25)
+        drawMic(ctx, cam, mic, labels)
+    return labels
 }

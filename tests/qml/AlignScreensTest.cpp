@@ -1,6 +1,7 @@
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
+#include <QFontInfo>
 #include <QQmlComponent>
 #include <QQuickItemGrabResult>
 #include <QRegularExpression>
@@ -141,20 +142,55 @@ bool nearColour(QColor a, QColor b, int tolerance = 40)
            < tolerance;
 }
 
+// The texts laid over a venue view, as shown: sorted, each in the CJK face the shell maps the
+// asked family to and inside the view.
+QStringList sceneLabels(QQuickItem *view)
+{
+    QStringList texts;
+    for (QQuickItem *label : itemsNamed(view, "sceneLabel")) {
+        if (!label->isVisible())
+            continue;
+        texts << label->property("text").toString();
+        if (QFontInfo(label->property("font").value<QFont>()).family() != "Noto Sans CJK SC")
+            texts << "(not in the CJK face)";
+        if (!view->boundingRect().contains(label->mapRectToItem(view, label->boundingRect())))
+            texts << "(outside)";
+    }
+    texts.sort();
+    return texts;
+}
+
 } // namespace
 
-// Label groups and the turning point, computed by the view's own script on the Part's scenes:
-// the two subwoofers of "center" (1.2 m apart) share a label, those of "side" (4.35 m apart) do
-// not, "point" has none; without mains the picture turns about the subwoofers' middle, which then
-// stays where it is on the view whatever the yaw. The guide draws both venues once and not again
-// while nothing changes; a new yaw or palette draws them again.
+// The camera's fit and the turning point, by the scripts both venues draw with: after the fit
+// the points framed lie around the middle of a 535 x 300 view and fill 92 % of it (88 % for the
+// line-array venue), and the fitted target lands in the middle; without mains the picture turns
+// about the subwoofers' middle, which then stays where it is on the view whatever the yaw. The
+// two subwoofers of "center" (1.2 m apart) share a label, those of "side" (4.35 m apart) do not.
+// The guide draws both venues once and not again while nothing changes; a new yaw or palette
+// draws them again.
 void AlignScreensTest::sceneView()
 {
     QQmlComponent probe(m.engine.get());
     probe.setData("import QtQuick\nimport \"SubSceneData.js\" as D\n"
-                  "import \"SubScenePaint.js\" as P\n"
+                  "import \"SubScenePaint.js\" as P\nimport \"MicGuideScene.js\" as G\n"
+                  "import \"Perspective.js\" as S\n"
                   "QtObject {\n"
-                  "  function groups(name) { return P.subGroups(D[name].subs).length }\n"
+                  "  function framing(name, yaw) {\n"
+                  "    const view = {yaw: yaw, pitch: 0.3, zoom: 1}\n"
+                  "    const cam = name === 'guide' ? G.camera(535, 300, view)\n"
+                  "                                 : P.camera(D[name], 535, 300, view)\n"
+                  "    if (name === 'guide') cam.yaw = 0\n"
+                  "    const points = name === 'guide' ? G.keyPoints() : P.framePoints(D[name])\n"
+                  "    const s = points.map(p => S.project(cam, p))\n"
+                  "    const xs = s.map(p => p.x), ys = s.map(p => p.y)\n"
+                  "    const x0 = Math.min(...xs), x1 = Math.max(...xs)\n"
+                  "    const y0 = Math.min(...ys), y1 = Math.max(...ys)\n"
+                  "    cam.yaw = 0\n"
+                  "    const t = S.project(cam, cam.target)\n"
+                  "    return [Math.hypot((x0 + x1) / 2 - 267.5, (y0 + y1) / 2 - 150),\n"
+                  "            Math.max((x1 - x0) / 535, (y1 - y0) / 300),\n"
+                  "            Math.hypot(t.x - 267.5, t.y - 150)] }\n"
                   "  function drift(x, z) {\n"
                   "    const scene = {faces: D.side.faces, mains: [], subs: D.side.subs,\n"
                   "                   mics: D.side.mics}\n"
@@ -166,25 +202,27 @@ void AlignScreensTest::sceneView()
                   QUrl(QStringLiteral("qrc:/qml/Probe.qml")));
     std::unique_ptr<QObject> script(probe.create());
     QVERIFY2(script, qPrintable(probe.errorString()));
-    const auto call = [&](const char *name, QVariant a, QVariant b = {}) {
+    const auto call = [&](const char *name, QVariant a, QVariant b) {
         QVariant result;
-        if (b.isValid())
-            QMetaObject::invokeMethod(script.get(), name, Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QVariant, a), Q_ARG(QVariant, b));
-        else
-            QMetaObject::invokeMethod(script.get(), name, Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QVariant, a));
-        return result.toDouble();
+        QMetaObject::invokeMethod(script.get(), name, Q_RETURN_ARG(QVariant, result),
+                                  Q_ARG(QVariant, a), Q_ARG(QVariant, b));
+        return result;
     };
-    QCOMPARE(call("groups", "center"), 1.0);
-    QCOMPARE(call("groups", "side"), 2.0);
-    QCOMPARE(call("groups", "point"), 0.0);
-    QVERIFY(call("drift", 0.0, -0.001) < 1e-6); // the side subwoofers' middle
-    QVERIFY(call("drift", 2.175, -0.001) > 10);
+    for (const auto &[name, fill] : {std::pair{"center", 0.92}, {"point", 0.92}, {"guide", 0.88}}) {
+        const QVariantList framed = call("framing", name, 0.0).toList();
+        QVERIFY2(framed[0].toDouble() < 1.0, name);
+        QVERIFY2(std::abs(framed[1].toDouble() - fill) < 0.005, name);
+        QVERIFY2(framed[2].toDouble() < 1e-6, name);
+    }
+    QVERIFY(call("drift", 0.0, -0.001).toDouble() < 1e-6); // the side subwoofers' middle
+    QVERIFY(call("drift", 2.175, -0.001).toDouble() > 10);
 
     showSubDemo(0);
     QQuickItem *view = item("centerScene");
     QVERIFY(view && item("sideScene"));
+    QCOMPARE(sceneLabels(view), QStringList({"主扩 L", "主扩 R", "舞台", "超低", "麦"}));
+    QCOMPARE(sceneLabels(item("sideScene")),
+             QStringList({"主扩 L", "主扩 R", "舞台", "超低", "超低", "麦"}));
     auto *canvas = m.find("sceneCanvas", view);
     QSignalSpy painted(canvas, SIGNAL(painted()));
     QTest::qWait(2000);
@@ -273,11 +311,14 @@ void AlignScreensTest::sceneViewSizes()
     };
     QTest::qWait(200);
     QCOMPARE(lit(), 0);
+    QCOMPARE(sceneLabels(window->findChild<QQuickItem *>("small")), QStringList());
     QCOMPARE(m.find<QQuickItem>("sceneCanvas", big)->width(), 535.0);
     window->resize(1200, 2290);
     QTRY_COMPARE(m.find<QQuickItem>("sceneCanvas", big)->width(), 1070.0);
     QCOMPARE(small->width(), 60.0);
     QTRY_VERIFY(lit() > 0);
+    // The microphone guide's scene has one main, with its own label, and no subwoofer.
+    QCOMPARE(sceneLabels(big), QStringList({"点声源", "舞台", "麦"}));
 }
 
 // Every row of the primary button's table, each state reached as the engineer reaches it: demo
@@ -629,7 +670,8 @@ void AlignScreensTest::fillRealCaptures()
             QCOMPARE(item("stepMark0")->property("text").toString(), QString("✓ 测主扩"));
     }
     const double delay = (mainFrames - fillFrames) * 1000.0 / rate;
-    QVERIFY(std::abs(m.bridge->fillAlignDelayMs() - delay) <= 1000.0 / rate);
+    QVERIFY2(std::abs(m.bridge->fillAlignDelayMs() - delay) <= 1000.0 / rate,
+             qPrintable(QString::number(m.bridge->fillAlignDelayMs(), 'f', 4)));
     QTRY_COMPARE(text("resultLabel"), label);
     QCOMPARE(text("resultValue"), QString("2.5 ms"));
     QCOMPARE(text("resultLine"), advice);

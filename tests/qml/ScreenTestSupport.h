@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQuickTest/quicktest.h>
 
 #include <memory>
 
@@ -98,9 +99,13 @@ inline QPoint middleOf(const QQuickItem *item)
     return item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
 }
 
-// Clicks the middle of an item as a user would, wherever it sits on its (scaled) window.
+// Clicks the middle of an item as a user would, wherever it sits on its (scaled) window. A user
+// sees a button only once it is placed: one that has just appeared in a row (a stop button next
+// to the primary one) takes its place at the window's next polish, and until then its middle may
+// lie on its neighbour.
 inline void click(const QQuickItem *item, Qt::MouseButton button = Qt::LeftButton)
 {
+    QVERIFY(QQuickTest::qWaitForPolish(item->window()));
     QTest::mouseClick(item->window(), button, {}, middleOf(item));
 }
 
