@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQuickTest/quicktest.h>
 
 #include <memory>
 
@@ -98,9 +99,24 @@ inline QPoint middleOf(const QQuickItem *item)
     return item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
 }
 
-// Clicks the middle of an item as a user would, wherever it sits on its (scaled) window.
+// True once neither the item nor any item holding it waits to be laid out. Rows, columns and
+// layouts place their children only at the polish before the next frame: until then an item just
+// shown sits where the user will never see it.
+inline bool laidOut(const QQuickItem *item)
+{
+    return QTest::qWaitFor([item] {
+        for (const QQuickItem *at = item; at; at = at->parentItem()) {
+            if (QQuickTest::qIsPolishScheduled(at))
+                return false;
+        }
+        return true;
+    });
+}
+
+// Clicks the middle of an item as a user would, where it is drawn on its (scaled) window.
 inline void click(const QQuickItem *item, Qt::MouseButton button = Qt::LeftButton)
 {
+    laidOut(item);
     QTest::mouseClick(item->window(), button, {}, middleOf(item));
 }
 
