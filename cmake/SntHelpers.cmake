@@ -10,18 +10,23 @@ function(snt_add_library name)
 endfunction()
 
 # snt_add_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [FUNCTIONS ...]
-#              [LAUNCHER program ...]): one Qt Test executable per area, registered with CTest.
+#              [LAUNCHER program ...] [X_SERVER]): one Qt Test executable per area, registered with
+# CTest.
 # Every test gets its own sandboxed HOME and XDG folders from the shared test main
 # (tests/support/TestMain.h), so no test touches a real user's settings or documents. With
 # FUNCTIONS, each named test function is a CTest entry of its own ("<name>_<function>"), so slow
 # ones run in parallel. LAUNCHER runs the executable through another program (for example one
-# that sets up a network namespace first).
+# that sets up a network namespace first). X_SERVER runs each entry on an X server of its own
+# (tests/support/own_x_server.sh), for tests that show windows or use the clipboard.
 function(snt_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;FUNCTIONS;LAUNCHER" ${ARGN})
+  cmake_parse_arguments(ARG "X_SERVER" "TIMEOUT" "SOURCES;LIBS;LABELS;FUNCTIONS;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test snt_testmain ${ARG_LIBS})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
+  endif()
+  if(ARG_X_SERVER)
+    list(PREPEND ARG_LAUNCHER ${SNT_OWN_X_SERVER})
   endif()
   set(entries ${name})
   if(ARG_FUNCTIONS)
@@ -35,6 +40,9 @@ function(snt_add_test name)
   endif()
   set_tests_properties(${entries} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
 endfunction()
+
+# The launcher that gives a test an X server of its own.
+set(SNT_OWN_X_SERVER ${PROJECT_SOURCE_DIR}/tests/support/own_x_server.sh)
 
 # snt_add_bench(name SOURCES ... LIBS ...): a Google Benchmark executable, run by hand.
 function(snt_add_bench name)

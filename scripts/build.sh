@@ -2,7 +2,7 @@
 # Configures and builds one configuration: "release" (the program and the benchmarks, optimised),
 # "test" (everything with AddressSanitizer and UndefinedBehaviorSanitizer, for the tests) or
 # "tsan" (only the concurrent parts and their tests, with ThreadSanitizer).
-# SNT_JOBS caps the parallel compile jobs (default: every core).
+# SNT_JOBS caps the parallel compile jobs (default: every processor the CPU quota allows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 config=${1:-release}
@@ -15,4 +15,4 @@ esac
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/sonetra-ccache}
 # Configuring again is quick and picks up folders that gained a CMakeLists.txt.
 cmake -S . -B "build/$config" -G Ninja "${flags[@]}" >/dev/null
-cmake --build "build/$config" --parallel "${SNT_JOBS:-$(nproc)}"
+cmake --build "build/$config" --parallel "${SNT_JOBS:-$(scripts/cpus.sh)}"

@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-format.sh
 scripts/check-layers.sh
+jobs=${SNT_JOBS:-$(scripts/cpus.sh)}
+export SNT_JOBS=$jobs
+echo "test.sh: $jobs parallel jobs"
 scripts/build.sh test
 scripts/build.sh tsan
 
@@ -25,10 +28,11 @@ source <(scripts/test-services.sh start "$runtime")
 # pointers), so that the few suppressions of library-owned memory can name the function.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+# The software renderer starts a thread per processor it sees, not per processor it may use.
+export LP_NUM_THREADS=${LP_NUM_THREADS:-$jobs}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-xvfb-run -a -s "-screen 0 1920x1280x24" \
-  ctest --test-dir build/test --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
+ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
 # Qt and the sound server's client libraries are not instrumented: what they do among their own
 # threads is theirs (and seen only in part), so calls from them are left alone.
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1} \
-  ctest --test-dir build/tsan --output-on-failure --parallel "${SNT_JOBS:-$(nproc)}" "$@"
+  ctest --test-dir build/tsan --output-on-failure --parallel "$jobs" "$@"

@@ -306,7 +306,7 @@ private slots:
                 "[NST OUTPUT CHANNEL]\r\nHPF=LR,36,50\r\nLPF=BUTTER,6,12000\r\n"));
 
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            SNT_SKIP("the clipboard needs an X display (the test command runs under xvfb-run)");
+            SNT_SKIP("the clipboard needs an X display (the test runs on an X server of its own)");
         const QVariantMap xta = bridge_->exportEqToProcessor(" XTA ");
         QCOMPARE(xta.value("warning"),
                  QVariant("XTA 只有 9 段。当前分频占用 2 段，只写进 7 段，5 段被裁掉。"));

@@ -24,6 +24,52 @@ double lowPassDb(double hz)
     return 20.0 * std::log10(std::abs((1.0 - a) / (1.0 - a * z1)));
 }
 
+// What one reading of the session found between 100 Hz and 15 kHz.
+struct Reading
+{
+    float delayMs = 0.0f;
+    float medianCoherence = 0.0f;
+    int bins = 0;
+    int close = 0; // within 0.5 dB of the filter
+
+    bool matchesTheFilter() const
+    {
+        return delayMs >= 0.0f && delayMs < 50.0f && medianCoherence > 0.99f
+               && close > bins * 95 / 100;
+    }
+    QString text() const
+    {
+        return QString("delay %1 ms, median coherence %2, %3 of %4 bins within 0.5 dB")
+                .arg(delayMs)
+                .arg(medianCoherence)
+                .arg(close)
+                .arg(bins);
+    }
+};
+
+Reading readSession(MeasureSession &session)
+{
+    session.updateDelayEstimate();
+    Reading reading;
+    reading.delayMs = session.estimatedDelayMs();
+    QList<float> freq, magnitude, coherence, phase;
+    session.transferFunction(freq, magnitude, coherence, &phase);
+    std::vector<float> coherences;
+    for (qsizetype i = 0; i < freq.size(); ++i) {
+        if (freq[i] < 100.0f || freq[i] > 15000.0f)
+            continue;
+        ++reading.bins;
+        reading.close += std::abs(20.0 * std::log10(magnitude[i]) - lowPassDb(freq[i])) < 0.5;
+        coherences.push_back(coherence[i]);
+    }
+    if (!coherences.empty()) {
+        const auto middle = coherences.begin() + std::ptrdiff_t(coherences.size() / 2);
+        std::nth_element(coherences.begin(), middle, coherences.end());
+        reading.medianCoherence = *middle;
+    }
+    return reading;
+}
+
 } // namespace
 
 // A whole session through a real sound server: the generator plays into a sink that filters
@@ -45,6 +91,9 @@ private slots:
         QVERIFY(audio::Client::setPluginFactories(audio::backendFactories()));
     }
 
+    // A server that runs dry once shifts the streams against each other; the session re-pairs
+    // and averages again. So the filter must be found in three readings a second apart, within
+    // half a minute of the first 100 frames: a pairing that is wrong for good never gets there.
     void loopbackMeetsTheRecording()
     {
         MeasureSession session;
@@ -53,32 +102,17 @@ private slots:
         QSignalSpy ready(&session, &MeasureSession::frameReady);
         session.resume();
         QVERIFY(QTest::qWaitFor([&] { return ready.count() >= 100; }, 60000));
-        session.updateDelayEstimate();
-        const float delayMs = session.estimatedDelayMs();
-
-        QList<float> freq, magnitude, coherence, phase;
-        session.transferFunction(freq, magnitude, coherence, &phase);
-        session.stop();
-        int bins = 0, close = 0;
-        std::vector<float> coherences;
-        for (qsizetype i = 0; i < freq.size(); ++i) {
-            if (freq[i] < 100.0f || freq[i] > 15000.0f)
-                continue;
-            ++bins;
-            close += std::abs(20.0 * std::log10(magnitude[i]) - lowPassDb(freq[i])) < 0.5;
-            coherences.push_back(coherence[i]);
+        Reading reading;
+        int inARow = 0;
+        for (int second = 0; second < 30 && inARow < 3; ++second) {
+            if (second > 0)
+                QTest::qWait(1000);
+            reading = readSession(session);
+            inARow = reading.matchesTheFilter() ? inARow + 1 : 0;
+            qInfo().noquote() << reading.text();
         }
-        std::nth_element(coherences.begin(), coherences.begin() + bins / 2, coherences.end());
-        const QString found = QString("delay %1 ms, median coherence %2, %3 of %4 bins within "
-                                      "0.5 dB")
-                                      .arg(delayMs)
-                                      .arg(coherences[bins / 2])
-                                      .arg(close)
-                                      .arg(bins);
-        qInfo().noquote() << found;
-        QVERIFY2(delayMs >= 0.0f && delayMs < 50.0f, qPrintable(found));
-        QVERIFY2(coherences[bins / 2] > 0.99f, qPrintable(found));
-        QVERIFY2(close > bins * 95 / 100, qPrintable(found));
+        session.stop();
+        QVERIFY2(inARow == 3, qPrintable(reading.text()));
     }
 };
 

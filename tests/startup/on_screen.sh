@@ -3,23 +3,17 @@
 # so windows sit where their program puts them), and records what the X server reports of the
 # program's window with the given title (one with a window class; Qt's hidden leader window bears
 # the title too): xwininfo's description of it, the last one seen before the program ended, in
-# the given file. The server picks a free display number itself, so runs side by side never share
-# one. Exits with the program's exit code.
+# the given file. Exits with the program's exit code.
 # Usage: on_screen.sh WIDTHxHEIGHT TITLE REPORT PROGRAM [ARGUMENTS...]
 set -uo pipefail
 size=$1
 title=$2
 report=$3
 shift 3
-number=$(mktemp)
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number" 2>/dev/null &
-server=$!
-trap 'kill "$server" 2>/dev/null; rm -f "$number" "$report.seen"' EXIT
-for _ in $(seq 100); do
-  [ -s "$number" ] && break
-  sleep 0.1
-done
-export DISPLAY=":$(head -n1 "$number")"
+# shellcheck source=../support/x_server.sh
+source "$(dirname "$0")/../support/x_server.sh"
+trap 'stop_x_server; rm -f "$report.seen"' EXIT
+start_x_server "$size" || exit 125
 QT_QPA_PLATFORM=xcb "$@" &
 program=$!
 while kill -0 "$program" 2>/dev/null; do

@@ -245,7 +245,7 @@ private slots:
         QFETCH(QByteArray, expected);
         QFETCH(int, supported);
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            SNT_SKIP("the clipboard needs an X display (the test command runs under xvfb-run)");
+            SNT_SKIP("the clipboard needs an X display (the test runs on an X server of its own)");
         QJsonObject request{{"target", "xta"}, {"filters", bands(bandCount)}};
         if (withCorners) {
             request.insert("hpf", corner(35.5, "butter6"));

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QUdpSocket>
+#include <algorithm>
+#include <limits>
 
 using namespace audio::aes67;
 
@@ -133,13 +135,18 @@ private slots:
         QTest::qWait(300);
         Sender::instance()->stop();
         netns::stopCapture(capture);
-        const auto first = netns::dissect(pcap, "rtp", {"rtp.timestamp", "frame.time_epoch"},
-                                          {"-d", "udp.port==5004,rtp"});
-        QVERIFY(!first.isEmpty());
-        const QStringList seconds = first.first().at(1).split('.');
-        const qint64 epochNs = seconds.at(0).toLongLong() * 1'000'000'000
-                               + seconds.at(1).leftJustified(9, '0').left(9).toLongLong();
-        const qint32 lead = qint32(first.first().at(0).toUInt() - rtpTimestampAt(epochNs));
+        const auto packets = netns::dissect(pcap, "rtp", {"rtp.timestamp", "frame.time_epoch"},
+                                            {"-d", "udp.port==5004,rtp"});
+        QVERIFY(!packets.isEmpty());
+        // A busy machine sends some packets late, never early: the packet that left closest to
+        // its time stamp tells where the stamps stand.
+        qint32 lead = std::numeric_limits<qint32>::min();
+        for (const QStringList &packet : packets) {
+            const QStringList seconds = packet.at(1).split('.');
+            const qint64 epochNs = seconds.at(0).toLongLong() * 1'000'000'000
+                                   + seconds.at(1).leftJustified(9, '0').left(9).toLongLong();
+            lead = std::max(lead, qint32(packet.at(0).toUInt() - rtpTimestampAt(epochNs)));
+        }
         QVERIFY2(qAbs(lead) < 48 * 2, qPrintable(QString::number(lead))); // within 2 ms
     }
 
