@@ -170,12 +170,17 @@ Window {
         if (visible) {
             shown()
         } else {
+            // Saved here, once: a save still pending would write the hidden window's geometry
+            // later, over whatever was stored meanwhile.
             secondPlacement.stop()
+            geometrySave.stop()
             saveGeometry()
         }
     }
-    onWidthChanged: geometrySave.restart()
-    onHeightChanged: geometrySave.restart()
+    // Late size reports of the window system also come in while it is hidden: only a shown
+    // window's size is the user's.
+    onWidthChanged: if (visible) geometrySave.restart()
+    onHeightChanged: if (visible) geometrySave.restart()
 
     Connections {
         target: bridge

@@ -130,9 +130,13 @@ function drawStage(ctx, cam, colors) {
     ctx.fillText("舞台", label.x, label.y)
 }
 
-function drawFloor(ctx, cam, colors) {
-    ctx.lineWidth = 0.8
-    ctx.strokeStyle = rgba(colors.line, 0.09)
+// The floor grid's 0.8 px lines, at most one device pixel wide with the ink of the wider line
+// in their alpha: a pen wider than a device pixel leaves the painter's hairline path, and the
+// grid then costs a third of a frame at render scale 2.
+function drawFloor(ctx, cam, colors, pixelScale) {
+    const inDevice = 0.8 * pixelScale
+    ctx.lineWidth = Math.min(inDevice, 1) / pixelScale
+    ctx.strokeStyle = rgba(colors.line, 0.09 * Math.max(1, inDevice))
     ctx.beginPath()
     const segment = (a, b) => {
         const s = project(cam, a), e = project(cam, b)
@@ -245,9 +249,9 @@ function drawMics(ctx, cam, colors) {
     }
 }
 
-// The whole picture on a width x height canvas already scaled to design pixels, its texts in
-// the font `family`.
-function paint(ctx, width, height, view, dark, family) {
+// The whole picture on a width x height canvas already scaled to design pixels (by
+// `pixelScale`), its texts in the font `family`.
+function paint(ctx, width, height, pixelScale, view, dark, family) {
     const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
                            number: "#FFFFFF"}
                         : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
@@ -256,7 +260,7 @@ function paint(ctx, width, height, view, dark, family) {
     const cam = camera(width, height, view)
     const list = cabinets()
     drawStage(ctx, cam, colors)
-    drawFloor(ctx, cam, colors)
+    drawFloor(ctx, cam, colors, pixelScale)
     drawRays(ctx, cam, list)
     drawCabinets(ctx, cam, list, colors)
     drawMics(ctx, cam, colors)

@@ -50,7 +50,7 @@ Item {
             if (scene.width < 40 || scene.height < 40)
                 return
             ctx.scale(scene.renderScale, scene.renderScale)
-            Scene.paint(ctx, scene.width, scene.height,
+            Scene.paint(ctx, scene.width, scene.height, scene.renderScale,
                         {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom}, scene.dark,
                         face.fontInfo.family)
         }

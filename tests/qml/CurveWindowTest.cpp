@@ -155,7 +155,17 @@ private slots:
     void init()
     {
         QMetaObject::invokeMethod(curves, "closeDialog");
+        // A toast still showing from the test before would end the next one early: a new text
+        // does not restart its clock.
+        m.bridge->clearToast();
+        // The window saves its geometry on hiding, on a later turn of the event loop: that save
+        // is awaited before the settings are cleared, so that it cannot land on a size a test
+        // writes next.
+        const bool shown = curves->isVisible();
+        QSettings().remove("window/curve");
         m.bridge->setCurveWindowOpen(false);
+        if (shown)
+            QTRY_VERIFY(QSettings().contains("window/curve/w"));
         m.window->setGeometry(designGeometry);
         QTRY_COMPARE(m.window->geometry(), designGeometry);
         AppCore &core = m.bridge->core();
@@ -229,6 +239,21 @@ private slots:
         QTRY_VERIFY(!m.bridge->curveWindowOpen());
         QCOMPARE(settings.value("window/curve/x").toInt(), 300);
         QCOMPARE(settings.value("window/curve/y").toInt(), 400);
+    }
+
+    // A resize just before hiding is saved by the hiding, and no save still pending writes the
+    // hidden window's geometry over what is stored afterwards.
+    void nothingSavedOnceHidden()
+    {
+        showCurves();
+        QTRY_COMPARE(curves->geometry(), QRect(710, 615, 702, 580));
+        curves->resize(760, 600);
+        QVERIFY(curves->findChild<QObject *>("geometrySave")->property("running").toBool());
+        m.bridge->setCurveWindowOpen(false);
+        QTRY_COMPARE(QSettings().value("window/curve/w").toInt(), 760);
+        m.bridge->saveWindowState("curve", 0, 0, 800, 640);
+        QTest::qWait(800);
+        QCOMPARE(QSettings().value("window/curve/w").toInt(), 800);
     }
 
     void searchListsMatchingGroups_data()
