@@ -1,5 +1,5 @@
 .pragma library
-.import "Perspective.js" as Space
+.import "VenueCamera.js" as Space
 
 // The line-array guide's venue in metres (x to the right, y up, z from the stage into the
 // audience), its camera and its drawing on a 2-D canvas.

@@ -1,5 +1,5 @@
 .pragma library
-.import "Perspective.js" as Space
+.import "VenueCamera.js" as Space
 
 // The subwoofer guide's venue drawn on a 2-D canvas: a perspective camera fitted to the scene,
 // turned about the main loudspeakers' middle, and the picture from the floor up. The texts are

@@ -174,7 +174,7 @@ void AlignScreensTest::sceneView()
     QQmlComponent probe(m.engine.get());
     probe.setData("import QtQuick\nimport \"SubSceneData.js\" as D\n"
                   "import \"SubScenePaint.js\" as P\nimport \"MicGuideScene.js\" as G\n"
-                  "import \"Perspective.js\" as S\n"
+                  "import \"VenueCamera.js\" as S\n"
                   "QtObject {\n"
                   "  function framing(name, yaw) {\n"
                   "    const view = {yaw: yaw, pitch: 0.3, zoom: 1}\n"

@@ -24,11 +24,11 @@ def sorted_object(pairs):
     return dict(pairs)
 
 
-def check(obj, spec, optional=None):
-    spec = {**spec, **{k: v for k, v in (optional or {}).items() if k in obj}}
-    if set(obj) != set(spec):
-        sys.exit("keys %s, expected %s" % (sorted(obj), sorted(spec)))
-    for key, kind in spec.items():
+def check(obj, kinds, optional=None):
+    kinds = {**kinds, **{k: v for k, v in (optional or {}).items() if k in obj}}
+    if set(obj) != set(kinds):
+        sys.exit("keys %s, expected %s" % (sorted(obj), sorted(kinds)))
+    for key, kind in kinds.items():
         if not isinstance(obj[key], kind) or (kind is int and isinstance(obj[key], bool)):
             sys.exit("%s is %r" % (key, obj[key]))
 
