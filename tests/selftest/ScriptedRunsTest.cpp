@@ -5,6 +5,8 @@
 #include "tests/selftest/CurveFiles.h"
 #include "tests/selftest/ProgramRuns.h"
 
+#include <QImage>
+
 using namespace selftesttest;
 
 namespace {
@@ -15,6 +17,17 @@ const QSize mainWindowSize(600, 1145);
 QString rootPackFile(const ProgramHome &home)
 {
     return home.filePath(QStringLiteral("Documents/Tovan测量工作流/曲线/curve_packs_root.json"));
+}
+
+// The share of an image's pixels in the home screen's blue.
+double homeBlueShare(const QString &path)
+{
+    const QImage image(path);
+    qsizetype blue = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            blue += (image.pixel(x, y) & 0xFFFFFF) == 0x083988;
+    return image.isNull() ? 0.0 : double(blue) / (image.width() * image.height());
 }
 
 QByteArray fileBytes(const QString &path)
@@ -237,6 +250,25 @@ private slots:
         QCOMPARE(unwritten.lines("CURVETEST FAIL"),
                  QStringList("CURVETEST FAIL summary " + folder + "/summary.txt"));
         QVERIFY(unwritten.lines("CURVETEST OK").isEmpty());
+    }
+
+    // The demo leaves the home screen for the delivery screen from its own timer and keeps the
+    // program running (the shot ends it); a curve it cannot read leaves the home screen shown.
+    // The scheme it opens is checked in the test process (tst_selftest's blockedDemo).
+    void blockedDemo()
+    {
+        const ProgramHome home(false);
+        const QString curve = home.filePath("dip.txt");
+        QVERIFY(writeDipCurve(curve));
+        const QString delivery = home.filePath("delivery.png");
+        const Run run = home.run({"--blocked-demo", curve, "--shot", delivery, "--wait", "4000"});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        QCOMPARE(imageSize(delivery), mainWindowSize);
+        QVERIFY(homeBlueShare(delivery) < 0.05); // the side tabs take about 1 %
+
+        const QString stays = home.filePath("home.png");
+        QCOMPARE(home.run({"--blocked-demo", "/nonexistent/curve.txt", "--shot", stays}).code, 0);
+        QVERIFY(homeBlueShare(stays) > 0.5); // about 90 %
     }
 
     // One screenshot of each window; a window asked for but not shown yet falls back to the
