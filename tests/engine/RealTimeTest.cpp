@@ -5,6 +5,7 @@
 #include "common/Log.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
+#include "engine/tf/generator/WhiteNoise.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
@@ -12,10 +13,13 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using snt::test::LoopbackCard;
 
@@ -177,6 +181,80 @@ private slots:
         QVERIFY(heapCallsOnAudioThread([&] { copy.reset(); }) > 0);
     }
 
+    // Settings changed by another thread while a source's block is being read: the change does
+    // not wait for the reader, the reader neither waits for it nor frees what it replaced (the
+    // channel set, the fade table), and the next block plays with it.
+    void settingsChangedWithinABlockReachTheNext()
+    {
+        GeneratorThread owner; // not started: the source's channels and loopback
+        owner.setChannels({0});
+        WhiteNoise source(&owner);
+        source.setChanelCount(2);
+        source.setSamplerate(48000);
+        source.setFadeDuration(0.001f); // 48 samples
+        source.resetFadeIn();
+        source.open(QIODevice::ReadOnly);
+
+        // The first samples looped back from the block under way set the change off, on a
+        // thread of its own, and wait (at most a second) for it to be done.
+        std::atomic<bool> go{false}, changed{false};
+        std::thread changer([&] {
+            while (!go.load())
+                std::this_thread::yield();
+            owner.setChannels({1});
+            source.setGain(-20.0f);
+            source.setFadeDuration(0.002f); // a new table, the old one to be freed
+            changed.store(true);
+        });
+        struct MidBlock : LoopbackSink
+        {
+            std::atomic<bool> *go = nullptr, *changed = nullptr;
+            bool waited = false;
+            bool changedMeanwhile = false;
+            void loopedBack(std::span<const float>) override
+            {
+                if (std::exchange(waited, true))
+                    return;
+                go->store(true);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                while (!changed->load() && std::chrono::steady_clock::now() < until)
+                    std::this_thread::yield();
+                changedMeanwhile = changed->load();
+            }
+        } midBlock;
+        midBlock.go = &go;
+        midBlock.changed = &changed;
+        owner.bindLoopback(&midBlock);
+
+        constexpr int frames = 2048;
+        std::vector<float> first(2 * frames), second(2 * frames);
+        realtime::resetViolations();
+        std::thread render([&] {
+            const realtime::Section section;
+            const auto read = [&source](std::vector<float> &block) {
+                source.read(reinterpret_cast<char *>(block.data()),
+                            qint64(block.size() * sizeof(float)));
+            };
+            read(first);
+            read(second);
+        });
+        render.join();
+        changer.join();
+        owner.unbindLoopback(&midBlock);
+        QVERIFY(midBlock.changedMeanwhile);
+        QCOMPARE(realtime::violations().heapCalls, 0u);
+        QCOMPARE(realtime::violations().lockWaits, 0u);
+        const auto peak = [](const std::vector<float> &block, int channel) {
+            float most = 0.0f;
+            for (std::size_t i = std::size_t(channel); i < block.size(); i += 2)
+                most = std::max(most, std::abs(block[i]));
+            return most;
+        };
+        // White noise at 0 dB peaks near 1, at −20 dB near 0.1.
+        QVERIFY(peak(first, 0) > 0.9f && peak(first, 1) == 0.0f);
+        QVERIFY(peak(second, 0) == 0.0f && peak(second, 1) > 0.09f && peak(second, 1) <= 0.1f);
+    }
+
     void streamingHasNoHeapCallsNorLockWaits_data()
     {
         QTest::addColumn<QString>("output");
@@ -206,6 +284,40 @@ private slots:
         QVERIFY(run.waitForSound());
         const realtime::Violations seen = run.streamAndCount([] {});
         QVERIFY(run.m.level() > -40.0f); // still streaming
+        QCOMPARE(seen.heapCalls, 0u);
+        QCOMPARE(seen.lockWaits, 0u);
+    }
+
+    // The generator's settings change thousands of times a second while it plays a sweep: the
+    // channels, the level and the sweep's range (from a thread of the test's own, so the
+    // changes come as fast as a render block passes), and the fade-in (from the GUI thread,
+    // which builds its table). The render thread takes each change without waiting for it and
+    // frees nothing it held.
+    void changingTheGeneratorWhileItPlaysCostsTheRenderThreadNothing()
+    {
+        Run run(card->deviceId(), card->deviceId(), 2);
+        QVERIFY(run.start());
+        QVERIFY(run.waitForSound());
+        GeneratorThread *thread = run.generator.generatorThread();
+        std::atomic<bool> changing{true};
+        std::atomic<int> changes{0};
+        std::thread changer([&] {
+            while (changing.load()) {
+                const bool odd = changes.fetch_add(1) % 2;
+                thread->setChannels(odd ? QSet<int>{0} : QSet<int>{0, 1});
+                thread->setGain(odd ? -7.0f : -6.0f);
+                thread->setStartFrequency(odd ? 30 : 20);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        QTimer fades;
+        connect(&fades, &QTimer::timeout, &fades,
+                [&] { thread->setFadeDuration(changes.load() % 2 ? 0.5f : 1.0f); });
+        const realtime::Violations seen = run.streamAndCount([&] { fades.start(20); });
+        changing.store(false);
+        changer.join();
+        QVERIFY2(changes.load() > 2000, qPrintable(QString::number(changes.load())));
+        QVERIFY(run.m.level() > -40.0f);
         QCOMPARE(seen.heapCalls, 0u);
         QCOMPARE(seen.lockWaits, 0u);
     }
