@@ -59,6 +59,18 @@ std::shared_ptr<AudioClient> prepare(const QString &id, const WaveFormat &format
     return client;
 }
 
+// A stereo capture client of the loop's monitor, prepared as above and started, with its
+// capture service; null if a step fails.
+std::shared_ptr<AudioClient> startCapture(std::shared_ptr<Event> *event,
+                                          std::shared_ptr<CaptureClient> *capture)
+{
+    auto client
+            = prepare("alsa:capture:loop_monitor", WaveFormat::extensibleFloat(48000, 2), event);
+    if (!client || !succeeded(client->captureClient(capture)) || !succeeded(client->start()))
+        return nullptr;
+    return client;
+}
+
 // Every endpoint's id and data flow, as the enumerator lists them.
 QHash<QString, DataFlow> listEndpoints(qsizetype *rows)
 {
@@ -188,12 +200,9 @@ private slots:
     void capturePacketsArriveOncePerPeriodAndOverflowIsFlagged()
     {
         std::shared_ptr<Event> event;
-        auto client = prepare("alsa:capture:loop_monitor", WaveFormat::extensibleFloat(48000, 2),
-                              &event);
-        QVERIFY(client);
         std::shared_ptr<CaptureClient> capture;
-        QCOMPARE(client->captureClient(&capture), result::Ok);
-        QCOMPARE(client->start(), result::Ok);
+        auto client = startCapture(&event, &capture);
+        QVERIFY(client);
         QCOMPARE(client->start(), result::NotStopped);
         QVERIFY(event->wait(5000));
         uint32_t packet = 0;
@@ -236,12 +245,9 @@ private slots:
     void captureRingHandsOverWithoutWaiting()
     {
         std::shared_ptr<Event> event;
-        auto client = prepare("alsa:capture:loop_monitor", WaveFormat::extensibleFloat(48000, 2),
-                              &event);
-        QVERIFY(client);
         std::shared_ptr<CaptureClient> capture;
-        QCOMPARE(client->captureClient(&capture), result::Ok);
-        QCOMPARE(client->start(), result::Ok);
+        auto client = startCapture(&event, &capture);
+        QVERIFY(client);
         realtime::resetViolations();
         int packets = 0, gaps = 0;
         std::optional<uint64_t> expected;
