@@ -2,8 +2,10 @@
 // input ports into the current half, the backend fills the outputs from one render stream,
 // converts every channel and hands the input block to the ASIO thread for two capture streams,
 // and the driver copies the output half to its ports. Reported as a share of the period's time
-// (goal: under 5 %), with the heap calls made on the real-time thread (goal: none). The
-// capture dispatch that follows in the ASIO thread is measured apart.
+// (goal: under 5 %), with the heap calls made on the real-time thread (goal: none of the
+// backend's; the fake driver notes every call in its call log, a string and now and then a
+// longer list, which the count takes in). The capture dispatch that follows in the ASIO thread
+// is measured apart.
 #include "audio/Stream.h"
 #include "audio/asio/ASIOPlugin.h"
 #include "audio/asio/AsioStreamTable.h"
