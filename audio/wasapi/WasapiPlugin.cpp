@@ -218,6 +218,7 @@ bool WasapiPlugin::prepareClient(const QString &id, const Format &format, Stream
     if (!check(c->audioClient->bufferSize(&c->bufferFrames), label("GetBufferSize", 245)))
         return false;
     c->frameBytes = streamFormat->blockAlign;
+    c->sampleRate = streamFormat->samplesPerSec;
     return true;
 }
 

@@ -566,8 +566,8 @@ private slots:
         for (std::size_t at = 0; at < total; at += block) {
             {
                 const bool held = at >= stallAt && at / block != staleBlock;
-                const audio::StreamTimingScope timing(latency + (held ? int64_t(stall) : 0),
-                                                      timeOf(at));
+                const audio::StreamTimingScope timing(
+                        {timeOf(at), latency + (held ? int64_t(stall) : 0), {}, 0});
                 for (std::size_t n = at; n < at + block; ++n)
                     m->writeLoopbackSample(float(reference[n]));
             }
@@ -577,7 +577,7 @@ private slots:
                 d.append(p < stallAt           ? float(reference[p])
                          : p < stallAt + stall ? 0.0f
                                                : float(reference[p - stall]));
-            const audio::StreamTimingScope timing(0, timeOf(at + latency));
+            const audio::StreamTimingScope timing({timeOf(at + latency), 0, {}, 0});
             m->writeData(d, QList<float>(block, 0.0f));
             if (at / block % 8 == 7)
                 m->drainInputs();
