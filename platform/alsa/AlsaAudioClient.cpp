@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
+#include <thread>
 #include <utility>
 
 namespace platform::alsa {
@@ -24,6 +26,8 @@ constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
 constexpr int pollTimeoutMs = 10;
+// How long the engine rests when its PCM's descriptors woke it at once for nothing.
+constexpr auto idleRest = std::chrono::milliseconds(1);
 constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
@@ -273,7 +277,25 @@ Result AlsaAudioClient::start()
     running_.store(true);
     started_ = true;
     engine_ = std::thread([this] { runEngine(); });
+    raiseEnginePriority();
     return result::Ok;
+}
+
+void AlsaAudioClient::raiseEnginePriority()
+{
+    // The engine stands in for a system's audio engine, which runs ahead of every program: a
+    // real-time priority where the system grants one. Without it a busy machine can keep the
+    // engine from its PCM for so long that the sound server behind it runs dry, and the sound
+    // slips against its loopback.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    if (const int e = pthread_setschedparam(engine_.native_handle(), SCHED_FIFO, &param)) {
+        static std::once_flag once;
+        std::call_once(once, [e] {
+            sntInfo("[ALSA]") << "the audio engine runs without real-time priority (" << strerror(e)
+                              << "): a busy machine may interrupt its sound";
+        });
+    }
 }
 
 Result AlsaAudioClient::stop()
@@ -503,8 +525,14 @@ AlsaAudioClient::Step AlsaAudioClient::awaitFrames(uint32_t frames)
         return recovered(int(avail));
     if (avail >= snd_pcm_sframes_t(frames))
         return Step::Ready;
-    const int waited = waitForPcm();
-    return waited < 0 ? recovered(waited) : Step::Retry;
+    const auto waitBegan = std::chrono::steady_clock::now();
+    if (const int waited = waitForPcm(); waited < 0)
+        return recovered(waited);
+    // A PCM whose descriptors wake the engine at once without frames or room must not keep it
+    // spinning, least of all at a real-time priority.
+    if (std::chrono::steady_clock::now() - waitBegan < idleRest)
+        std::this_thread::sleep_for(idleRest);
+    return Step::Retry;
 }
 
 AlsaAudioClient::Step AlsaAudioClient::afterTransfer(snd_pcm_sframes_t result)

@@ -31,7 +31,8 @@ namespace platform::alsa {
 // period's first frame will leave, as the device (or the sound server behind the PCM) tells
 // it. A PCM that tells no time is named in the log when the client opens it, and its packets and
 // periods carry none.
-// The engine thread allocates nothing and logs its recoveries only when it stops. It meets the
+// The engine thread runs at a real-time priority where the system grants one (as a system's
+// audio engine does), allocates nothing and logs its recoveries only when it stops. It meets the
 // stream's user, another audio thread, only in the two rings, which neither side locks: each
 // ring has one writer and one reader, and a packet the user holds is never dropped under it.
 // The lock is for Initialize, Start and Stop, which the engine never waits for.
@@ -109,6 +110,7 @@ private:
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
+    void raiseEnginePriority();
     void runEngine();
     void renderLoop();
     void captureLoop();

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -198,6 +200,33 @@ private slots:
         std::shared_ptr<RenderClient> render;
         QCOMPARE(client->renderClient(&render), result::WrongEndpointType);
         QCOMPARE(client->start(), result::EventHandleNotSet);
+    }
+
+    // The engine thread stands in for a system's audio engine: it runs at a real-time priority
+    // wherever this process may have one, and runs all the same where it may not.
+    void engineRunsAtARealTimePriorityWhereGranted()
+    {
+        bool granted = false;
+        std::thread([&granted] {
+            sched_param param{};
+            param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+            granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        }).join();
+        std::shared_ptr<Event> event;
+        std::shared_ptr<CaptureClient> capture;
+        auto client = startCapture(&event, &capture);
+        QVERIFY(client);
+        QVERIFY(event->wait(5000));
+        std::optional<int> policy;
+        for (const QString &task :
+             QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm("/proc/self/task/" + task + "/comm");
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "alsa-capture")
+                policy = sched_getscheduler(pid_t(task.toInt()));
+        }
+        QCOMPARE(client->stop(), result::Ok);
+        QVERIFY(policy);
+        QCOMPARE(*policy, granted ? SCHED_FIFO : SCHED_OTHER);
     }
 
     void capturePacketsArriveOncePerPeriodAndOverflowIsFlagged()
