@@ -24,6 +24,8 @@ constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
 constexpr int pollTimeoutMs = 10;
+// After a wake-up that brought no frames, a capture rests this long before it waits again.
+constexpr auto idleWakeRest = std::chrono::milliseconds(2);
 constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
@@ -510,18 +512,25 @@ void AlsaAudioClient::captureLoop()
     lastSignal_ = std::chrono::steady_clock::now();
     const realtime::Section section;
     while (running_.load()) {
-        const Step ready = awaitFrames(periodFrames_ - filled);
-        if (ready == Step::Lost)
-            return;
-        if (ready == Step::Retry)
+        // Waits, then reads whatever the PCM gives. Its available count is no guide: some
+        // plugin chains (a LADSPA plugin over a sound server) count nothing until read.
+        if (const int waited = waitForPcm(); waited < 0) {
+            if (!recover(waited))
+                return;
             continue;
+        }
         const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
                                                   periodFrames_ - filled);
-        const Step moved = afterTransfer(n);
-        if (moved == Step::Lost)
-            return;
-        if (moved == Step::Retry)
+        if (n == 0 || n == -EAGAIN) {
+            // A PCM whose descriptors stay ready without frames must not keep us spinning.
+            std::this_thread::sleep_for(idleWakeRest);
             continue;
+        }
+        if (n < 0) {
+            if (!recover(int(n)))
+                return;
+            continue;
+        }
         filled += uint32_t(n);
         if (filled == periodFrames_) {
             pushPacket(period.data());

@@ -33,8 +33,9 @@ struct PcmConfig
     snd_pcm_uframes_t bufferFrames = 3840;
 };
 
-// Opens `pcmName` behind ALSA's plug layer (so any channel count and the rate convert),
-// non-blocking, interleaved 32-bit float, and prepares it.
+// Opens `pcmName` non-blocking as interleaved 32-bit float at the configured rate and channels,
+// and prepares it: as it is when it takes that format, else behind ALSA's plug layer (so any
+// channel count and the rate convert). A format the PCM cannot be brought to fails the open.
 Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **pcm);
 
 } // namespace platform::alsa
