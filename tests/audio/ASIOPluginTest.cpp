@@ -5,6 +5,7 @@
 #include "tests/platform/FakeAsioDriver.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <atomic>
@@ -275,6 +276,32 @@ private slots:
         audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
         QVERIFY(stream);
         QCOMPARE(board_->callCount("init"), inits + 1);
+        stream->close();
+    }
+
+    // The ASIO thread busy for a second (a driver going away can keep it so): an open from
+    // another thread is given up within a fraction of that, says so, and neither starts the
+    // driver nor touches the device, then or later. Once the thread is free, opening works.
+    void anOpenTheBusyAsioThreadCannotTakeUpIsGivenUp()
+    {
+        auto plugin = makePlugin({card("A")});
+        QMetaObject::invokeMethod(
+                plugin.get(), [] { QThread::msleep(1000); }, Qt::QueuedConnection);
+        LogCapture log;
+        TestDevice source;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!plugin->open("A", Plugin::Output, {}, &source));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!log.lines()
+                          .filter("[ASIO] busy: the ASIO thread did not take up opening")
+                          .isEmpty(),
+                 log.text());
+        settle(*plugin); // the busy spell is over and the given-up open has had its turn
+        QVERIFY(!source.isOpen());
+        QCOMPARE(board_->callCount("init"), board_->callCount("exit"));
+        audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
+        QVERIFY(stream);
         stream->close();
     }
 
