@@ -1,6 +1,8 @@
 #pragma once
 
 #include "audio/DeviceInfo.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/tf/PhoneBlockPath.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -26,9 +28,10 @@ public:
     // The sine sweep's length, in seconds.
     static constexpr float sweepSeconds = 10.0f;
     // With a phone as the microphone the session always plays a sweep, and a shorter one: the
-    // phone's samples are measured a whole period at a time out of the phone's ring, and a read
-    // that holds a period and a quarter of a longer sweep no longer fits in what the ring keeps.
-    static constexpr float phoneSweepSeconds = 7.0f;
+    // phone's samples are measured a whole period at a time out of the phone's ring, and every
+    // block read while locked on must still be in what the ring keeps (6 s for its 10 s).
+    static constexpr float phoneSweepSeconds = float(
+            PhoneBlockPath::longestTrackedSweepSeconds(audio::AudioStreamServer::ringSeconds));
     // The highest microphone channel the settings can choose.
     static constexpr int highestDataChannel = 31;
     // Levels and peaks while nothing measures, and the sound level then.
