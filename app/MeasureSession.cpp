@@ -335,10 +335,13 @@ audio::DeviceInfo::Id MeasureSession::findDevice(const QString &nameOrId)
     const auto client = audio::Client::instance();
     if (nameOrId.isEmpty() || !client)
         return {};
-    for (const audio::DeviceInfo &device : client->devices())
+    const audio::DeviceList devices = client->devices();
+    for (const audio::DeviceInfo &device : devices)
         if (!device.inputChannels.isEmpty() && (device.name == nameOrId || device.id == nameOrId))
             return device.id;
-    return {};
+    // A device saved under an id it had before.
+    const QString current = client->currentDeviceId(nameOrId);
+    return findInputRow(devices, current) ? current : QString();
 }
 
 QStringList MeasureSession::inputChannelNames(const QString &nameOrId)

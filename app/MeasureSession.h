@@ -90,7 +90,8 @@ public:
     static int usableDataChannel(int savedChannel);
     // Names of every device with input channels, in the audio client's order.
     static QStringList inputDeviceNames();
-    // The id of the first device with inputs whose name or id is `nameOrId`; empty when none.
+    // The id of the first device with inputs whose name or id is `nameOrId` (or an id it had
+    // before); empty when none.
     static audio::DeviceInfo::Id findDevice(const QString &nameOrId);
     // Input channel names of the device (default input when not found), blank ones numbered.
     static QStringList inputChannelNames(const QString &nameOrId);

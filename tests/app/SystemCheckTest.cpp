@@ -121,9 +121,9 @@ private slots:
         loadNullSink("other", "rate=48000 channels=2");
         QVERIFY(pactl({"set-default-source", "other.monitor"}));
         QVERIFY(pactl({"set-source-volume", "desk.monitor", "55%"}));
-        QCOMPARE(describe(check_->runSystemCheck("alsa:capture:plugged_in").at(1)),
+        QCOMPARE(describe(check_->runSystemCheck("alsa:plugged_in").at(1)),
                  QString("attention fixable: 系统输入音量 55%，必须 100% 才能测"));
-        QCOMPARE(check_->applySystemFixes("alsa:capture:plugged_in"),
+        QCOMPARE(check_->applySystemFixes("alsa:plugged_in"),
                  QString("已把系统输入音量拉到 100% 并取消静音"));
         QVERIFY(pactl({"get-source-volume", "desk.monitor"}, &source));
         QVERIFY2(source.contains("/ 100% /"), qPrintable(source));

@@ -244,8 +244,8 @@ private slots:
         const auto client = Client::instance();
         const audio::DeviceList rows = client->devices();
         for (const auto &[id, kind, name, input] :
-             {std::tuple{"alsa:render:loop", "sinks", "loop", false},
-              std::tuple{"alsa:capture:loop_monitor", "sources", "loop.monitor", true}}) {
+             {std::tuple{"alsa:loop", "sinks", "loop", false},
+              std::tuple{"alsa:loop_monitor", "sources", "loop.monitor", true}}) {
             const ServerView server = serverView(kind, name);
             QVERIFY(!server.description.isEmpty());
             const audio::DeviceInfo *r = row(rows, id);
@@ -256,8 +256,16 @@ private slots:
             QCOMPARE((input ? r->inputChannels : r->outputChannels).size(), server.channels);
             QVERIFY((input ? r->outputChannels : r->inputChannels).isEmpty());
         }
-        QCOMPARE(client->defaultDevice(Plugin::Output), QStringLiteral("alsa:render:default"));
-        QCOMPARE(client->defaultDevice(Plugin::Input), QStringLiteral("alsa:capture:default"));
+        // ALSA's default plays and records: one device, the default in both directions.
+        QCOMPARE(client->defaultDevice(Plugin::Output), QStringLiteral("alsa:default"));
+        QCOMPARE(client->defaultDevice(Plugin::Input), QStringLiteral("alsa:default"));
+        const audio::DeviceInfo *duplex = row(rows, "alsa:default");
+        QVERIFY(duplex);
+        QCOMPARE(duplex->inputChannels.size(), serverView("sources", "loop.monitor").channels);
+        QCOMPARE(duplex->outputChannels.size(), serverView("sinks", "loop").channels);
+        QCOMPARE(std::count_if(rows.cbegin(), rows.cend(),
+                               [](const audio::DeviceInfo &d) { return d.id == "alsa:default"; }),
+                 1);
     }
 
     // Ten seconds of a known signal, played into the sink and recorded from its monitor, come
@@ -270,13 +278,12 @@ private slots:
         const auto client = Client::instance();
         SignalDevice sink;
         SignalDevice source;
-        const audio::Format inFormat = client->preferredInputFormat("alsa:capture:loop_monitor");
-        const audio::Format outFormat = client->preferredOutputFormat("alsa:render:loop");
+        const audio::Format inFormat = client->preferredInputFormat("alsa:loop_monitor");
+        const audio::Format outFormat = client->preferredOutputFormat("alsa:loop");
         QCOMPARE(inFormat, (audio::Format{rate, channels}));
         QCOMPARE(outFormat, (audio::Format{rate, channels}));
-        QPointer<audio::Stream> input
-                = client->openInput("alsa:capture:loop_monitor", &sink, inFormat);
-        QPointer<audio::Stream> output = client->openOutput("alsa:render:loop", &source, outFormat);
+        QPointer<audio::Stream> input = client->openInput("alsa:loop_monitor", &sink, inFormat);
+        QPointer<audio::Stream> output = client->openOutput("alsa:loop", &source, outFormat);
         const auto closeBoth = qScopeGuard([&] {
             if (output)
                 output->close();
@@ -372,10 +379,8 @@ private slots:
         const auto client = Client::instance();
         SignalDevice source;
         SignalDevice sink;
-        QPointer<audio::Stream> output
-                = client->openOutput("alsa:render:loop", &source, {rate, channels});
-        QPointer<audio::Stream> input
-                = client->openInput("alsa:capture:" + pcm, &sink, {rate, channels});
+        QPointer<audio::Stream> output = client->openOutput("alsa:loop", &source, {rate, channels});
+        QPointer<audio::Stream> input = client->openInput("alsa:" + pcm, &sink, {rate, channels});
         const auto closeBoth = qScopeGuard([&] {
             for (audio::Stream *s : {output.data(), input.data()})
                 if (s)
@@ -429,7 +434,7 @@ private slots:
         audio::WasapiPlugin plugin;
         SignalDevice source;
         QPointer<audio::Stream> stream
-                = plugin.open("alsa:render:doomed", Plugin::Output, {rate, channels}, &source);
+                = plugin.open("alsa:doomed", Plugin::Output, {rate, channels}, &source);
         QVERIFY(stream);
         const auto closeStream = qScopeGuard([&stream] {
             if (stream)
@@ -455,10 +460,10 @@ private slots:
         QTest::addColumn<bool>("listed");
         QTest::addColumn<QString>("logged");
         QTest::newRow("not declared")
-                << "alsa:render:nosuch" << false
+                << "alsa:nosuch" << false
                 << "^GetDevice 202 0x80070490 Unknown error 0x80070490 unknown$";
         QTest::newRow("declared, not on the server")
-                << "alsa:render:gone" << true << "^Initialize audio client 241 0x";
+                << "alsa:gone" << true << "^Initialize audio client 241 0x";
     }
     void openingAMissingDeviceFailsCleanly()
     {
