@@ -69,6 +69,7 @@ MeasureSession *AppCore::ensureSession()
         emit toastRequested(QStringLiteral("没找到可用的声卡 / 话筒"));
         return nullptr;
     }
+    connect(session_, &MeasureSession::deviceFailed, this, &AppCore::toastRequested);
     return session_;
 }
 

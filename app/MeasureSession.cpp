@@ -6,6 +6,7 @@
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
+#include "engine/tf/generator/GeneratorThread.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -150,6 +151,9 @@ void MeasureSession::buildGenerator()
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
+    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this, [this] {
+        emit deviceFailed(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡"));
+    });
 }
 
 int MeasureSession::generatorType() const
@@ -183,6 +187,7 @@ void MeasureSession::buildMeasurement()
 
     connect(measurement_, &Measurement::readyRead, this, &MeasureSession::onReadyRead);
     connect(measurement_, &Measurement::levelChanged, this, [this] { emit levelChanged(level()); });
+    connect(measurement_, &Measurement::inputError, this, &MeasureSession::deviceFailed);
 }
 
 void MeasureSession::onReadyRead()

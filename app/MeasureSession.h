@@ -103,6 +103,9 @@ public:
 signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
+    // The input or the output of the run failed (did not open, delivers or takes nothing): a
+    // sentence for the user.
+    void deviceFailed(QString message);
 
 private:
     void chooseOutputDevice(const QString &requested);

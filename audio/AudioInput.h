@@ -11,7 +11,8 @@
 
 namespace audio {
 class Stream;
-}
+class StreamWatch;
+} // namespace audio
 class InputDevice;
 
 // The recording front end of the measurement: opens one capture stream through the audio client
@@ -43,6 +44,7 @@ public:
 signals:
     void dataReady(QList<float> data, QList<float> reference);
     void allChannelsDataReady(QList<QList<float>> channels);
+    // Opening failed, or the open stream delivered nothing for two seconds.
     void errorOccurred(QString message);
     void sampleRateChanged(uint sampleRate);
     // The capture lost `frames` frames (-1: nobody can tell how many) before the next block;
@@ -56,6 +58,7 @@ private:
     audio::Stream *openStream(const QString &id, InputDevice *sink, bool reopening);
     void watchSampleRate(audio::Stream *stream);
     void watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture);
+    void watchFrames(const audio::Stream &stream, const QString &id);
     bool openAndStore(const QString &id, bool reopening);
     void closeCurrent();
     static void closeStream(audio::Stream *stream, InputDevice *sink);
@@ -67,6 +70,7 @@ private:
     audio::Stream *stream_ = nullptr;
     InputDevice *sink_ = nullptr;
     std::shared_ptr<Capture> capture_;
+    audio::StreamWatch *watch_ = nullptr; // the owner's thread only
     std::atomic<int> measurementChannel_{0};
     std::atomic<int> referenceChannel_{1};
     std::atomic<bool> active_{false};

@@ -76,7 +76,10 @@ bool StreamThread::renderPeriod()
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
     if (got < wanted)
         std::memset(data + got, 0, size_t(wanted - got));
-    return check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer"));
+    if (!check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer")))
+        return false;
+    c.stream->countFrames(free);
+    return true;
 }
 
 void StreamThread::writeSilence(qint64 bytes)
@@ -129,6 +132,7 @@ bool StreamThread::capturePackets()
         }
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
+        c.stream->countFrames(frames);
         QCoreApplication::processEvents();
         if (!c.keepRunning.load())
             return false;

@@ -51,6 +51,8 @@ unsigned MeasurementSources::openAudioInput(const QString &deviceId, int dataCha
                          &Measurement::writeDiscontinuity, Qt::DirectConnection);
         QObject::connect(audioInput_, &AudioInput::sampleRateChanged, measurement_,
                          &Measurement::setSampleRate, Qt::QueuedConnection);
+        QObject::connect(audioInput_, &AudioInput::errorOccurred, measurement_,
+                         &Measurement::inputError);
     }
     setChannels(dataChannel, referenceChannel);
     audioInput_->setActive(true);

@@ -1,4 +1,5 @@
 #include "app/AppCore.h"
+#include "app/MeasureSession.h"
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "tests/engine/SignalTools.h"
@@ -263,6 +264,24 @@ private slots:
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-测量中"));
         QVERIFY(tick.count() >= 1);
         QVERIFY(!bridge.core().session());
+    }
+
+    // A card that stops delivering under a running measurement is named on the measuring
+    // screen within three seconds.
+    void aCardThatDeliversNothingIsNamedWhileMeasuring()
+    {
+        QmlBridge bridge;
+        bridge.beginMeasurement();
+        bridge.startMeasure();
+        QVERIFY(bridge.measuring());
+        QTRY_VERIFY_WITH_TIMEOUT(bridge.core().session()->framesDone() > 10, longWaitMs);
+        bridge.clearToast();
+        card->dropCapturePeriods(300); // three seconds of nothing
+        QTRY_COMPARE_WITH_TIMEOUT(bridge.toastText(),
+                                  QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"), 3000);
+        QTest::qWait(1500); // the card delivers again before the next test
+        bridge.back();
+        QVERIFY(!bridge.measuring());
     }
 
     // The stop button during a computation drops its result when it arrives.

@@ -171,7 +171,9 @@ private slots:
             // server of the same name takes it back: one is started and stopped properly.
             QProcess again;
             again.start("jackd", serverArgs);
-            QTest::qWaitFor([&] { return !jackTool(doomed, "jack_lsp", {}).isEmpty(); }, 20000);
+            if (!QTest::qWaitFor([&] { return !jackTool(doomed, "jack_lsp", {}).isEmpty(); },
+                                 20000))
+                qWarning() << "the server" << doomed << "did not start again to free its place";
             again.terminate();
             again.waitForFinished(30000);
         });
@@ -185,6 +187,8 @@ private slots:
         QPointer<audio::Stream> capture = client->openInput(name, &sink, {});
         QVERIFY(render && capture);
         QTRY_VERIFY(!sink.recorded().empty());
+        // Both count the frames they move, as their owners' watches see them.
+        QTRY_VERIFY(render->framesMoved()->load() > 0 && capture->framesMoved()->load() > 0);
 
         jackd.kill();
         QVERIFY(jackd.waitForFinished(10000));

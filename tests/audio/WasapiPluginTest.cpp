@@ -309,6 +309,8 @@ private slots:
         const auto *samples = reinterpret_cast<const float *>(bytes.constData());
         for (int i = 0; i < (bufferFrames + 441) * 2; ++i)
             QCOMPARE(samples[i], i < delivered * 2 ? 0.5f : 0.0f);
+        // The frames the device took are counted (what its watch sees move).
+        QCOMPARE(stream->framesMoved()->load(), uint64_t(bufferFrames + 441));
         stream->close();
         QVERIFY(!source.isOpen());
         QCOMPARE(system->callCount("stop"), 1);
@@ -330,6 +332,7 @@ private slots:
         client->tick();
         const QList<float> expected{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 5, 6};
         QTRY_COMPARE(sink.samples(), expected);
+        QTRY_COMPARE(stream->framesMoved()->load(), uint64_t(6));
         stream->close();
         QVERIFY(!sink.isOpen());
     }

@@ -6,6 +6,7 @@
 #include "audio/Stream.h"
 #include "audio/aes67/Sender.h"
 #include "engine/tf/generator/PeriodicNoise.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
@@ -252,6 +253,30 @@ private slots:
         QCOMPARE(cardB->openStreamCount(), 0);
         QCOMPARE(cardA->openStreamCount(), 1);
         generator.setEnabled(false);
+    }
+
+    // An output that takes nothing for two seconds is named, once: the signal carries the
+    // device, the log says which it is.
+    void anOutputThatTakesNothingIsNamed()
+    {
+        Generator generator;
+        QVERIFY(waitReady(generator));
+        GeneratorThread *thread = generator.generatorThread();
+        generator.setChannels({0});
+        QTRY_COMPARE(thread->channels(), QSet<int>{0});
+        QSignalSpy stalled(thread, &GeneratorThread::outputStalled);
+        generator.setEnabled(true);
+        QVERIFY(cardA->waitTicks(3));
+        QTest::qWait(2500);
+        QCOMPARE(stalled.count(), 0);
+        LogCapture log;
+        cardA->stallRender(300);
+        QTRY_COMPARE_WITH_TIMEOUT(stalled.count(), 1, 3000);
+        QCOMPARE(stalled[0][0].toString(), cardA->deviceId());
+        QVERIFY2(!log.lines().filter("[Generator] the output loopback-card").isEmpty(), log.text());
+        QTest::qWait(1000); // the card takes again before the next test
+        generator.setEnabled(false);
+        QCOMPARE(stalled.count(), 1);
     }
 
     void destroyingAPlayingGeneratorClosesItsStream()
