@@ -68,6 +68,23 @@ class AsioJackTest : public QObject
 
     QString driverName() const { return "JACK " + server_; }
 
+    static QStringList serverArguments(const QString &server)
+    {
+        return {"--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "128"};
+    }
+
+    // Starts a server of the test's own in `jackd` and waits until the client lists it.
+    static bool startServer(QProcess &jackd, const QString &server)
+    {
+        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        jackd.start("jackd", serverArguments(server));
+        if (!QTest::qWaitFor([&] { return !jackTool(server, "jack_lsp", {}).isEmpty(); }, 10000))
+            return false;
+        const auto client = Client::instance();
+        client->refreshAll();
+        return QTest::qWaitFor([&] { return row(client->devices(), "JACK " + server); }, 10000);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -105,18 +122,13 @@ private slots:
         const QString doomed
                 = QStringLiteral("sntdoomed%1").arg(QCoreApplication::applicationPid());
         QProcess jackd;
-        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        jackd.start("jackd",
-                    {"--no-realtime", "-n", doomed, "-d", "dummy", "-r", "48000", "-p", "128"});
         const auto cleanUp = qScopeGuard([&] {
             jackd.terminate();
             jackd.waitForFinished(30000);
         });
-        QTRY_VERIFY_WITH_TIMEOUT(!jackTool(doomed, "jack_lsp", {}).isEmpty(), 10000);
+        QVERIFY(startServer(jackd, doomed));
         const auto client = Client::instance();
-        client->refreshAll();
         const QString name = "JACK " + doomed;
-        QTRY_VERIFY_WITH_TIMEOUT(row(client->devices(), name), 10000);
 
         SignalDevice source, sink1, sink2;
         QPointer<audio::Stream> render = client->openOutput(name, &source, {});
@@ -160,28 +172,20 @@ private slots:
         const QString doomed
                 = QStringLiteral("sntkilled%1").arg(QCoreApplication::applicationPid());
         QProcess jackd;
-        const QStringList serverArgs{"--no-realtime", "-n", doomed, "-d", "dummy", "-r",
-                                     "48000",         "-p", "128"};
-        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        jackd.start("jackd", serverArgs);
         const auto cleanUp = qScopeGuard([&] {
             jackd.kill();
             jackd.waitForFinished(30000);
             // A killed server keeps its place in JACK's machine-wide table of servers until a
             // server of the same name takes it back: one is started and stopped properly.
             QProcess again;
-            again.start("jackd", serverArgs);
-            if (!QTest::qWaitFor([&] { return !jackTool(doomed, "jack_lsp", {}).isEmpty(); },
-                                 20000))
+            if (!startServer(again, doomed))
                 qWarning() << "the server" << doomed << "did not start again to free its place";
             again.terminate();
             again.waitForFinished(30000);
         });
-        QTRY_VERIFY_WITH_TIMEOUT(!jackTool(doomed, "jack_lsp", {}).isEmpty(), 10000);
+        QVERIFY(startServer(jackd, doomed));
         const auto client = Client::instance();
-        client->refreshAll();
         const QString name = "JACK " + doomed;
-        QTRY_VERIFY_WITH_TIMEOUT(row(client->devices(), name), 10000);
         SignalDevice source, sink;
         QPointer<audio::Stream> render = client->openOutput(name, &source, {});
         QPointer<audio::Stream> capture = client->openInput(name, &sink, {});
