@@ -22,8 +22,9 @@ QString flowWord(DataFlow flow)
     return flow == DataFlow::Capture ? QStringLiteral("capture") : QStringLiteral("render");
 }
 
-// Ids of earlier versions named the side too: "alsa:render:<pcm>", "alsa:capture:<pcm>".
-QString earlierId(const EndpointInfo &e)
+// One side of a PCM: "alsa:render:<pcm>" or "alsa:capture:<pcm>". Earlier versions gave each
+// side this id; what is kept per side is kept under it.
+QString sideId(const EndpointInfo &e)
 {
     return idPrefix + flowWord(e.flow) + QLatin1Char(':') + e.pcmName;
 }
@@ -33,17 +34,11 @@ EndpointInfo makeEndpoint(DataFlow flow, const QString &pcmName, const QString &
     return EndpointInfo{idPrefix + pcmName, pcmName, flow, name};
 }
 
-// One side of a PCM, for what is kept per side.
-QString sideKey(const EndpointInfo &e)
-{
-    return earlierId(e);
-}
-
 bool answersTo(const EndpointInfo &e, const QString &id, DataFlow flow)
 {
     if (e.id == id)
         return flow == DataFlow::All || e.flow == flow;
-    return earlierId(e) == id;
+    return sideId(e) == id;
 }
 
 struct FormatCache
@@ -233,19 +228,19 @@ Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *for
     FormatCache &c = cache();
     {
         QMutexLocker lock(&c.mutex);
-        const auto known = c.formats.constFind(sideKey(endpoint));
+        const auto known = c.formats.constFind(sideId(endpoint));
         if (known != c.formats.cend()) {
             *format = *known;
             return result::Ok;
         }
-        if (c.held.value(sideKey(endpoint)) > 0)
+        if (c.held.value(sideId(endpoint)) > 0)
             return result::DeviceInUse;
     }
     WaveFormat probed;
     const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, &probed);
     if (succeeded(r)) {
         QMutexLocker lock(&c.mutex);
-        c.formats.insert(sideKey(endpoint), probed);
+        c.formats.insert(sideId(endpoint), probed);
         *format = probed;
     }
     return r;
@@ -255,7 +250,7 @@ void AlsaEndpoints::setHeld(const EndpointInfo &endpoint, bool held)
 {
     FormatCache &c = cache();
     QMutexLocker lock(&c.mutex);
-    const QString key = sideKey(endpoint);
+    const QString key = sideId(endpoint);
     int &count = c.held[key];
     count += held ? 1 : -1;
     if (count <= 0)
