@@ -81,21 +81,9 @@ Item {
         height: check.height
         visible: bar.showCheck
 
-        SequentialAnimation on opacity {
+        Blinking {
+            target: checkSlot
             running: checkSlot.blinking
-            loops: Animation.Infinite
-            onRunningChanged: if (!running) checkSlot.opacity = 1
-
-            NumberAnimation {
-                to: 0.45
-                duration: 700
-                easing.type: Easing.InOutSine
-            }
-            NumberAnimation {
-                to: 1.0
-                duration: 700
-                easing.type: Easing.InOutSine
-            }
         }
 
         IconButton {

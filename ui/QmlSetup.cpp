@@ -2,6 +2,7 @@
 
 #include "ui/CurveChartItem.h"
 #include "ui/IconImageProvider.h"
+#include "ui/StepClock.h"
 
 #include <QFont>
 #include <QQmlEngine>
@@ -21,6 +22,7 @@ void setUpProcess()
     QFont::insertSubstitution(QStringLiteral("Microsoft YaHei UI"),
                               QStringLiteral("Noto Sans CJK SC"));
     qmlRegisterType<CurveChartItem>("Sonetra", 1, 0, "CurveChartItem");
+    qmlRegisterType<StepClock>("Sonetra", 1, 0, "StepClock");
 }
 
 } // namespace

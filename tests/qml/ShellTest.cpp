@@ -3,7 +3,9 @@
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
 #include "ui/QmlSetup.h"
+#include "ui/StepClock.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -36,6 +38,18 @@ void click(QQuickItem *target)
 {
     const QPointF middle = target->mapToScene({target->width() / 2, target->height() / 2});
     QTest::mouseClick(target->window(), Qt::LeftButton, {}, middle.toPoint());
+}
+
+// The first item of that name in the item tree under `root` (views put their delegates there).
+QQuickItem *itemUnder(QQuickItem *root, const QString &name)
+{
+    for (QQuickItem *child : root->childItems()) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem *found = itemUnder(child, name))
+            return found;
+    }
+    return nullptr;
 }
 
 bool place(QWindow *window, const QRect &geometry)
@@ -418,6 +432,59 @@ private slots:
         m_bridge->home();
         QVERIFY(!m_bridge->measuring());
         QVERIFY(timer->property("running").toBool());
+    }
+
+    // Left alone, the window renders only the slow clock's steps (the rings keep turning, a
+    // failing check keeps blinking): at most 10 frames a second, counted over three seconds, on
+    // the home page and on the measuring page after a run was played and stopped.
+    void idleWindowRendersFewFrames_data()
+    {
+        QTest::addColumn<bool>("afterRun");
+        QTest::newRow("home") << false;
+        QTest::newRow("measuring, stopped") << true;
+    }
+    void idleWindowRendersFewFrames()
+    {
+        QFETCH(bool, afterRun);
+        if (afterRun) {
+            m_bridge->beginMeasurement();
+            m_bridge->measurePrimaryAction();
+            QVERIFY(m_bridge->measuring());
+            QVERIFY(card->waitTicks(10));
+            click(page(m_window)->findChild<QQuickItem *>(QStringLiteral("stopButton")));
+            QVERIFY(!m_bridge->measuring());
+        }
+        QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+        QTest::qWait(500);
+        QQuickItem *ring = itemUnder(page(m_window), QStringLiteral("background-s-rings"));
+        QVERIFY(ring);
+        const qreal turnedBefore = ring->rotation();
+        QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(3000);
+        const double seconds = clock.elapsed() / 1000.0;
+        QVERIFY2(frames.count() <= 10 * seconds,
+                 qPrintable(QStringLiteral("%1 frames in %2 s").arg(frames.count()).arg(seconds)));
+        QVERIFY(frames.count() > 0);
+        QVERIFY(ring->rotation() != turnedBefore);
+    }
+
+    // Hidden, the window runs no clock at all; shown again, the rings turn on.
+    void hiddenWindowRunsNoClock()
+    {
+        const auto running = [this] {
+            int count = 0;
+            for (const auto *clock : m_window->findChildren<snt::ui::StepClock *>())
+                count += clock->running();
+            return count;
+        };
+        QTRY_VERIFY(running() > 0);
+        m_window->hide();
+        QTRY_COMPARE(running(), 0);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QTRY_VERIFY(running() > 0);
     }
 
     // A picker opened near the window's right edge keeps its menu inside the window, also on a
