@@ -323,6 +323,7 @@ private:
     void clearResult();
     void clearPoints();
     void resetLevels();
+    void silenceMeters();
     void resetRunState();
     void forgetSavedPack();
     void averageCurves();

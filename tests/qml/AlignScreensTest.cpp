@@ -1,3 +1,5 @@
+#include "tests/qml/MeterProbe.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -394,10 +396,15 @@ void AlignScreensTest::subButtonTable()
     if (state == "align main in")
         QTRY_COMPARE_WITH_TIMEOUT(bridge.subAlignStage(), 1, longWaitMs);
     showPage("SubXoverScreen");
+    // A meter shows a level only while its run plays: after the main's capture it reads silent.
+    if (QQuickItem *meters = item("meterCard"); meters && !bridge.measuring())
+        QTRY_VERIFY(metersReadSilent(meters));
     QQuickItem *button = item("primaryButton");
     QTRY_COMPARE(button->property("text").toString(), label);
     QCOMPARE(button->isEnabled(), enabled);
     QCOMPARE(button->property("breath").toBool(), breathes);
+    if (enabled)
+        SNT_VERIFY_PRIMARY_FILL(bridge, button);
     QCOMPARE(item("stopButton")->isVisible(), bridge.measuring());
     QCOMPARE(item("hideGuideButton")->isVisible(), state == "guide");
     QCOMPARE(item("footerRule")->isVisible(), state != "result");
@@ -648,6 +655,7 @@ void AlignScreensTest::fillRealCaptures()
         setMicrophone(1.0f, step == 0 ? mainFrames : fillFrames);
         QCOMPARE(primary->property("text").toString(), "播放（" + names[step] + "）");
         QCOMPARE(text("status"), "先播放" + names[step]);
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, primary);
         click(primary);
         QTRY_VERIFY(m.bridge->measuring());
         QTRY_COMPARE(primary->property("text").toString(), "测量" + names[step]);
@@ -679,6 +687,12 @@ void AlignScreensTest::fillRealCaptures()
     QVERIFY(primary->isEnabled() && !item("stepMarks")->isVisible());
     click(primary);
     QTRY_COMPARE(m.bridge->fillAlignStep(), 0);
+    // The captures kept their pulses' levels; a measuring screen entered now shows its meters
+    // silent until it plays.
+    QVERIFY(!m.bridge->measuring());
+    m.bridge->go("点声源-测量中");
+    showPage("MeasuringScreen");
+    QVERIFY(metersReadSilent(item("meterCard")));
 }
 
 // Near zero the delay counts as the fill's: -0.04 ms reads "补声延时" 0.0 ms, -0.06 ms the main's.

@@ -3,6 +3,7 @@
 // one, a line array of three points, and the level status against real channel gains.
 #include "audio/Client.h"
 #include "tests/engine/SignalTools.h"
+#include "tests/qml/MeterProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
@@ -321,6 +322,32 @@ private slots:
         ui.click(ui.find("computeButton"));
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-计算"));
         QTRY_COMPARE_WITH_TIMEOUT(bridge.screen(), QStringLiteral("点声源-选用途"), longWaitMs);
+    }
+
+    // The meters show a level only while a run plays: on entering a measuring screen they read
+    // silent, rise with the signal, and read silent again the moment Stop ends the run, on the
+    // point-source and on the line-array screen.
+    void metersReadSilentAfterStop()
+    {
+        QmlBridge bridge;
+        bridge.setMeasureGuideHidden(true);
+        ScreenDriver ui(bridge);
+        QVERIFY(ui.ready());
+        for (const char *row : {"homeRow0", "homeRow1"}) {
+            QTRY_VERIFY(ui.find(row));
+            ui.click(ui.find(row));
+            QQuickItem *meters = ui.find("meterCard");
+            QVERIFY(snt::test::metersReadSilent(meters));
+            ui.click(ui.find("primaryButton"));
+            QVERIFY(bridge.measuring());
+            for (const QString meter : {"measureMeter", "referenceMeter"})
+                QTRY_VERIFY(screentest::named(screentest::named(meters, meter), "fill")->width()
+                            > 50);
+            ui.click(ui.find("stopButton"));
+            QVERIFY(!bridge.measuring());
+            QTRY_VERIFY(snt::test::metersReadSilent(meters));
+            bridge.home();
+        }
     }
 
     // The alignment status from the real gap between the two channels.
