@@ -29,6 +29,8 @@ Item {
         showBack: false
         showHome: false
         showProjectName: true
+        // The check button stands 10 px left of the close button, not under it.
+        endMargin: 33 + 38 + 10
     }
 
     IconButton {
