@@ -16,6 +16,7 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
+#include <QtQuickTest/quicktest.h>
 
 #include <memory>
 
@@ -389,6 +390,47 @@ private slots:
         QVERIFY(!toast->isVisible());
     }
 
+    // A side window placed over this one at the screen's edge stays where the rules put it, and
+    // the toast rises above it, where it can be read; back in its place once the window goes.
+    void toastStandsClearOfASideWindowOverIt_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("side");
+        QTest::newRow("processor panel") << "processorPanelOpen"
+                                         << "processorPanel";
+        QTest::newRow("curve window") << "curveWindowOpen"
+                                      << "curveWindow";
+    }
+    void toastStandsClearOfASideWindowOverIt()
+    {
+        QFETCH(QString, flag);
+        QFETCH(QString, side);
+        QVERIFY(place(m_window, QRect(650, 50, 600, 1145)));
+        m_bridge->setProperty(qPrintable(flag), true);
+        QQuickWindow *window = sideWindow(qPrintable(side));
+        QTRY_VERIFY(window->isVisible());
+        // No room beside the window: both are put at the screen's right edge, over this one.
+        QTRY_VERIFY2(window->geometry().right() >= 1920 - 12,
+                     qPrintable(QDebug::toString(window->geometry())));
+        QVERIFY(window->geometry().intersects(m_window->geometry()));
+        m_bridge->toast(
+                QStringLiteral("已把输入格式改成 2 通道 48000 Hz；已关掉通话时自动压低声音；"
+                               "已把系统输入音量拉到 100% 并取消静音"));
+        QQuickItem *box = item("toastBox");
+        const auto onScreen = [&] {
+            const QRectF inWindow = box->mapRectToScene(box->boundingRect());
+            return inWindow.translated(m_window->position()).toRect();
+        };
+        // Wide enough to reach under the side window at its place; placed as soon as laid out.
+        QTRY_VERIFY(box->width() > 500);
+        QVERIFY(QQuickTest::qWaitForPolish(m_window));
+        QVERIFY2(!m_bridge->toastText().isEmpty() && !onScreen().intersects(window->geometry()),
+                 qPrintable(QDebug::toString(onScreen())));
+        QVERIFY(onScreen().top() >= m_window->y() + 76);
+        m_bridge->setProperty(qPrintable(flag), false);
+        QTRY_COMPARE(box->y() + box->height(), 1145.0 - 71);
+    }
+
     // The page under the plan dialog is blurred and the dialog above it stays sharp, measured in
     // the page's top bar and in the dialog's title. The microphone guide blurs the page too, by
     // the same layer (it covers the whole stage itself, so no pixel of the page would show).
@@ -454,8 +496,9 @@ private slots:
             click(page(m_window)->findChild<QQuickItem *>(QStringLiteral("stopButton")));
             QVERIFY(!m_bridge->measuring());
         }
+        // The page's entry, and the home rows' staggered one (1.22 s), are over.
         QTRY_COMPARE(page(m_window)->opacity(), 1.0);
-        QTest::qWait(500);
+        QTest::qWait(1500);
         QQuickItem *ring = itemUnder(page(m_window), QStringLiteral("background-s-rings"));
         QVERIFY(ring);
         const qreal turnedBefore = ring->rotation();
