@@ -18,6 +18,37 @@ namespace {
 constexpr int longWaitMs = 60000;
 constexpr double rate = 48000.0;
 
+// The texts of a venue view that lie on one another (their lines' middle 70 %, where the glyphs
+// are), and the cabinet names that do not stand on their point (they never cover the cabinet
+// under them).
+QStringList crowdedLabels(QQuickItem *view)
+{
+    QStringList problems;
+    QList<QQuickItem *> labels;
+    for (QQuickItem *label : itemsNamed(view, "sceneLabel")) {
+        if (!label->isVisible())
+            continue;
+        labels << label;
+        const QVariantMap spot = label->property("spot").toMap();
+        const QString text = label->property("text").toString();
+        const bool cabinet = text.startsWith("主扩") || text == "超低" || text == "点声源";
+        if (cabinet
+            && (!spot.value("above").toBool()
+                || std::abs(label->y() + label->height() - spot.value("y").toDouble()) > 0.5))
+            problems << text + " does not stand on its point";
+    }
+    const auto ink = [view](QQuickItem *label) {
+        const QRectF box = label->mapRectToItem(view, label->boundingRect());
+        return box.adjusted(0, 0.15 * box.height(), 0, -0.15 * box.height());
+    };
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        for (qsizetype j = i + 1; j < labels.size(); ++j)
+            if (ink(labels[i]).intersects(ink(labels[j])))
+                problems << labels[i]->property("text").toString() + " on "
+                                    + labels[j]->property("text").toString();
+    return problems;
+}
+
 } // namespace
 
 // The fill alignment and subwoofer crossover screens in the main window over the real bridge,
@@ -225,6 +256,12 @@ void AlignScreensTest::sceneView()
     QCOMPARE(sceneLabels(view), QStringList({"主扩 L", "主扩 R", "舞台", "超低", "麦"}));
     QCOMPARE(sceneLabels(item("sideScene")),
              QStringList({"主扩 L", "主扩 R", "舞台", "超低", "超低", "麦"}));
+    // Each text readable on its own, and both venues clear of the side tabs at the window's edge.
+    const QRectF tabs = m.find("sideTabs")->mapRectToScene(m.find("sideTabs")->boundingRect());
+    for (QQuickItem *venue : {view, item("sideScene")}) {
+        QCOMPARE(crowdedLabels(venue), QStringList());
+        QVERIFY(venue->mapRectToScene(venue->boundingRect()).right() < tabs.left());
+    }
     auto *canvas = m.find("sceneCanvas", view);
     QSignalSpy painted(canvas, SIGNAL(painted()));
     QTest::qWait(2000);

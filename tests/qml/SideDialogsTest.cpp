@@ -283,6 +283,8 @@ private slots:
         QVERIFY(check && check->isVisible());
         QVERIFY(!onWindow(check).intersects(onWindow(item("closeGuide"))));
         QCOMPARE(onWindow(item("closeGuide")).left() - onWindow(check).right(), 10.0);
+        // Its venue stands clear of the side tabs at the window's edge.
+        QVERIFY(onWindow(item("pointScene")).right() < onWindow(m.find("sideTabs")).left());
         SNT_VERIFY_PRIMARY_FILL(*m.bridge, item("startMeasureButton"));
         click(item("startMeasureButton"));
         QTRY_VERIFY(!item("micGuideDialog")->isVisible());
