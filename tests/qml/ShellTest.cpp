@@ -14,6 +14,7 @@
 #include <QQmlPropertyMap>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
 #include <QtQuickTest/quicktest.h>
@@ -511,6 +512,62 @@ private slots:
                  qPrintable(QStringLiteral("%1 frames in %2 s").arg(frames.count()).arg(seconds)));
         QVERIFY(frames.count() > 0);
         QVERIFY(ring->rotation() != turnedBefore);
+    }
+
+    // A walk that shows tooltips and takes their items away while they show (the home page
+    // left by a click on the row under the pointer, a measuring page left for home after its
+    // button was pressed, an item unloaded under its tooltip) logs no script error.
+    void tooltipsOutliveTheirItemsQuietly()
+    {
+        QTest::failOnWarning(QRegularExpression("TypeError|ReferenceError"));
+        const auto hoverUntilTheTipShows = [](QWindow *window, QPoint at) {
+            QTest::mouseMove(window, at);
+            QTest::qWait(700); // the tooltips' delay is 500 ms
+        };
+        for (const char *row : {"homeRow0", "homeRow2"}) {
+            m_bridge->home();
+            QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+            QTest::qWait(1300); // the rows' entry
+            const QPoint at = itemUnder(page(m_window), QString::fromLatin1(row))
+                                      ->mapToScene({40, 30})
+                                      .toPoint();
+            hoverUntilTheTipShows(m_window, at);
+            QTest::mouseClick(m_window, Qt::LeftButton, {}, at);
+            QTRY_VERIFY(page(m_window)->objectName() != QStringLiteral("HomeScreen"));
+        }
+        for (const char *screen : {"点声源-测量中", "线阵列-测量中"}) {
+            m_bridge->go(QString::fromUtf8(screen));
+            QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+            QQuickItem *button = itemUnder(page(m_window), QStringLiteral("primaryButton"));
+            const QPoint at = button->mapToScene({button->width() / 2, 10}).toPoint();
+            hoverUntilTheTipShows(m_window, at);
+            QTest::mouseClick(m_window, Qt::LeftButton, {}, at);
+            QTest::qWait(700);
+            m_bridge->home();
+            QTRY_VERIFY(page(m_window)->objectName() == QStringLiteral("HomeScreen"));
+        }
+        const auto window = showComponent(*m_engine, R"(
+            import QtQuick
+            Window {
+                width: 300; height: 200
+                Loader {
+                    objectName: "loader"
+                    anchors.fill: parent
+                    sourceComponent: Item {
+                        PillButton { x: 50; y: 50; text: "播放"; tip: "播放信号" }
+                        IconButton { x: 200; y: 50; icon: "i-del"; tip: "删除" }
+                    }
+                }
+            })");
+        QVERIFY(window);
+        auto *loader = window->findChild<QObject *>(QStringLiteral("loader"));
+        for (const QPoint at : {QPoint(60, 60), QPoint(210, 60)}) {
+            hoverUntilTheTipShows(window.get(), at);
+            loader->setProperty("active", false);
+            QTest::qWait(200);
+            loader->setProperty("active", true);
+        }
+        QTest::mouseMove(m_window, QPoint(300, 20));
     }
 
     // Hidden, the window runs no clock at all; shown again, the rings turn on.
