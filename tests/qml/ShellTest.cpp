@@ -1,5 +1,6 @@
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
+#include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
 #include "ui/QmlSetup.h"
@@ -17,7 +18,6 @@
 #include <QRegularExpression>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
-#include <QtQuickTest/quicktest.h>
 
 #include <memory>
 
@@ -40,18 +40,6 @@ void click(QQuickItem *target)
 {
     const QPointF middle = target->mapToScene({target->width() / 2, target->height() / 2});
     QTest::mouseClick(target->window(), Qt::LeftButton, {}, middle.toPoint());
-}
-
-// The first item of that name in the item tree under `root` (views put their delegates there).
-QQuickItem *itemUnder(QQuickItem *root, const QString &name)
-{
-    for (QQuickItem *child : root->childItems()) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = itemUnder(child, name))
-            return found;
-    }
-    return nullptr;
 }
 
 bool place(QWindow *window, const QRect &geometry)
@@ -500,7 +488,8 @@ private slots:
         // The page's entry, and the home rows' staggered one (1.22 s), are over.
         QTRY_COMPARE(page(m_window)->opacity(), 1.0);
         QTest::qWait(1500);
-        QQuickItem *ring = itemUnder(page(m_window), QStringLiteral("background-s-rings"));
+        QQuickItem *ring
+                = snt::test::itemNamed(page(m_window), QStringLiteral("background-s-rings"));
         QVERIFY(ring);
         const qreal turnedBefore = ring->rotation();
         QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
@@ -528,7 +517,7 @@ private slots:
             m_bridge->home();
             QTRY_COMPARE(page(m_window)->opacity(), 1.0);
             QTest::qWait(1300); // the rows' entry
-            const QPoint at = itemUnder(page(m_window), QString::fromLatin1(row))
+            const QPoint at = snt::test::itemNamed(page(m_window), QString::fromLatin1(row))
                                       ->mapToScene({40, 30})
                                       .toPoint();
             hoverUntilTheTipShows(m_window, at);
@@ -538,7 +527,8 @@ private slots:
         for (const char *screen : {"点声源-测量中", "线阵列-测量中"}) {
             m_bridge->go(QString::fromUtf8(screen));
             QTRY_COMPARE(page(m_window)->opacity(), 1.0);
-            QQuickItem *button = itemUnder(page(m_window), QStringLiteral("primaryButton"));
+            QQuickItem *button
+                    = snt::test::itemNamed(page(m_window), QStringLiteral("primaryButton"));
             const QPoint at = button->mapToScene({button->width() / 2, 10}).toPoint();
             hoverUntilTheTipShows(m_window, at);
             QTest::mouseClick(m_window, Qt::LeftButton, {}, at);

@@ -26,6 +26,30 @@ QVariantMap entry(const char *name, bool ok, const char *flag = nullptr, const c
     return item;
 }
 
+// The check dialog alone, open, over a stand-in bridge whose checks are `entries`.
+struct CheckDialogOnItsOwn
+{
+    CheckDialogOnItsOwn(const QVariantMap &theme, const QVariantList &entries)
+    {
+        bridge.insert("theme", theme);
+        bridge.insert("darkMode", true);
+        bridge.insert("systemChecks", entries);
+        snt::ui::setUpQmlEngine(engine);
+        engine.rootContext()->setContextProperty("bridge", &bridge);
+        QQmlComponent component(&engine);
+        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
+                          "SystemCheckDialog { open: true } }",
+                          QUrl("qrc:/qml/Probe.qml"));
+        window.reset(qobject_cast<QQuickWindow *>(component.create()));
+        if (!window)
+            qWarning() << component.errorString();
+    }
+
+    QQmlPropertyMap bridge;
+    QQmlEngine engine;
+    std::unique_ptr<QQuickWindow> window;
+};
+
 } // namespace
 
 // The main window's dialogs over the real bridge: the system check's re-check, the update offer
@@ -96,24 +120,12 @@ private slots:
         QFETCH(QVariantList, entries);
         QFETCH(QStringList, headings);
         QFETCH(bool, fixOffered);
-        QQmlPropertyMap standIn;
-        standIn.insert("theme", m.bridge->theme());
-        standIn.insert("darkMode", true);
-        standIn.insert("systemChecks", entries);
-        QQmlEngine engine;
-        snt::ui::setUpQmlEngine(engine);
-        engine.rootContext()->setContextProperty("bridge", &standIn);
-        QQmlComponent component(&engine);
-        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
-                          "SystemCheckDialog { open: true } }",
-                          QUrl("qrc:/qml/Probe.qml"));
-        std::unique_ptr<QObject> window(component.create());
-        QVERIFY2(window, qPrintable(component.errorString()));
+        const CheckDialogOnItsOwn dialog(m.bridge->theme(), entries);
+        QQuickWindow *window = dialog.window.get();
+        QVERIFY(window);
         QStringList shown;
         QList<QQuickItem *> rows;
-        QTRY_COMPARE((rows = itemsNamed(qobject_cast<QQuickWindow *>(window.get())->contentItem(),
-                                        "entryHeading"))
-                             .size(),
+        QTRY_COMPARE((rows = itemsNamed(window->contentItem(), "entryHeading")).size(),
                      entries.size());
         std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
             return a->mapToScene({}).y() < b->mapToScene({}).y();
@@ -140,8 +152,7 @@ private slots:
         }
         QCOMPARE(shown, headings);
         QCOMPARE(window->findChild<QQuickItem *>("fixButton")->isVisible(), fixOffered);
-        const auto actions = itemsNamed(qobject_cast<QQuickWindow *>(window.get())->contentItem(),
-                                        "openAction");
+        const auto actions = itemsNamed(window->contentItem(), "openAction");
         QCOMPARE(std::count_if(actions.cbegin(), actions.cend(),
                                [](QQuickItem *a) { return a->isVisible(); }),
                  qsizetype(QTest::currentDataTag() == QByteArray("each kind")));
@@ -155,20 +166,9 @@ private slots:
         detailed.insert("detail", QString("声音设置 → 输入设备：启用「Monitor of Null Output with "
                                           "a long name」并取消静音，端口选接测量麦的那一路；")
                                           .repeated(2));
-        QQmlPropertyMap standIn;
-        standIn.insert("theme", m.bridge->theme());
-        standIn.insert("darkMode", true);
-        standIn.insert("systemChecks", QVariantList{detailed, entry("B", true)});
-        QQmlEngine engine;
-        snt::ui::setUpQmlEngine(engine);
-        engine.rootContext()->setContextProperty("bridge", &standIn);
-        QQmlComponent component(&engine);
-        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
-                          "SystemCheckDialog { open: true } }",
-                          QUrl("qrc:/qml/Probe.qml"));
-        std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow *>(component.create()));
-        QVERIFY2(window, qPrintable(component.errorString()));
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        CheckDialogOnItsOwn dialog(m.bridge->theme(), QVariantList{detailed, entry("B", true)});
+        QQuickWindow *window = dialog.window.get();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
         QList<QQuickItem *> details;
         QTRY_COMPARE((details = itemsNamed(window->contentItem(), "entryDetail")).size(), 2);
         std::sort(details.begin(), details.end(), [](QQuickItem *a, QQuickItem *b) {
@@ -187,8 +187,8 @@ private slots:
         QVERIFY(fix->isVisible());
         for (const bool dark : {true, false}) {
             m.bridge->setDarkMode(dark);
-            standIn.insert("theme", m.bridge->theme());
-            standIn.insert("darkMode", dark);
+            dialog.bridge.insert("theme", m.bridge->theme());
+            dialog.bridge.insert("darkMode", dark);
             const QString problem = primaryFillProblem(window->grabWindow(), fix);
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
         }
