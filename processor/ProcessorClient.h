@@ -181,6 +181,7 @@ private:
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
     // The outcome of a finished reply, which is released.
     static Exchange takeExchange(QNetworkReply *reply);
+    static bool endsBeforeAnnouncedLength(QNetworkReply *reply, const QByteArray &body);
     void settleLive(const QJsonObject &body, LivePath &path, bool taken);
     bool readAll(QString &error);
 
