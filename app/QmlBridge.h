@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -323,6 +324,7 @@ private:
     void clearResult();
     void clearPoints();
     void resetLevels();
+    void silenceMeters();
     void resetRunState();
     void forgetSavedPack();
     void averageCurves();
@@ -540,9 +542,12 @@ private:
     Q_PROPERTY(QVariantList calibrationMicFiles READ calibrationMicFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QVariantList calibrationCalFiles READ calibrationCalFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QString calibrationError READ calibrationError NOTIFY calibrationChanged)
+    // The data folder's calibration folder, where the file dialogs open.
+    Q_PROPERTY(QUrl calibrationFolder READ calibrationFolder CONSTANT)
 
 public:
     QVariantMap calibrationInfo() const;
+    QUrl calibrationFolder() const;
     QVariantList calibrationMicFiles() const;
     QVariantList calibrationCalFiles() const;
     QString calibrationError() const { return calibrationError_; }

@@ -7,7 +7,6 @@
 #include "common/RealTime.h"
 #include "platform/Event.h"
 
-#include <QCoreApplication>
 #include <QIODevice>
 #include <algorithm>
 #include <cstring>
@@ -133,7 +132,6 @@ bool StreamThread::capturePackets()
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
         c.stream->countFrames(frames);
-        QCoreApplication::processEvents();
         if (!c.keepRunning.load())
             return false;
         if (!check(c.captureClient->nextPacketSize(&packetFrames),

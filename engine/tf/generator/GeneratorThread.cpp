@@ -4,7 +4,6 @@
 #include "audio/Stream.h"
 #include "audio/StreamWatch.h"
 #include "common/Log.h"
-#include "common/RealTime.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -115,8 +114,6 @@ void GeneratorThread::init()
     for (OutputDevice *source : std::as_const(sources_)) {
         source->setFadeDuration(fadeDuration_);
         connect(source, &OutputDevice::sampleError, this, &GeneratorThread::deviceError);
-        connect(source, &OutputDevice::sampleOut, this, &GeneratorThread::sampleOut,
-                Qt::DirectConnection);
         if (networkSink_)
             connect(
                     source, &OutputDevice::blockOut, source,
@@ -344,7 +341,16 @@ void GeneratorThread::setEnabled(bool enable)
     enabled_ = enable;
     restartOutput();
     emit enabledChanged(enable);
-    if (enable && channels().isEmpty())
+    // The channels are set by a queued call (setChannels), often right before the output is
+    // switched on: whether they are missing is asked after the calls queued so far.
+    if (enable)
+        QMetaObject::invokeMethod(this, &GeneratorThread::warnWithoutChannels,
+                                  Qt::QueuedConnection);
+}
+
+void GeneratorThread::warnWithoutChannels()
+{
+    if (enabled_ && channels().isEmpty())
         sntWarning(tag) << "Output channels are not set";
 }
 
@@ -472,8 +478,7 @@ void GeneratorThread::setFadeDuration(float seconds)
 
 QSet<int> GeneratorThread::channels() const
 {
-    // Also asked by the render thread for every block.
-    const realtime::Lock lock(channelsLock_);
+    QMutexLocker lock(&channelsLock_);
     return channels_;
 }
 
@@ -483,7 +488,18 @@ void GeneratorThread::setChannels(QSet<int> channels)
     if (channels == channels_)
         return;
     channels_ = channels;
+    outputChannels_.store(channels);
     emit channelsChanged(channels);
+}
+
+void GeneratorThread::bindLoopback(LoopbackSink *sink)
+{
+    loopback_.bind(sink);
+}
+
+void GeneratorThread::unbindLoopback(LoopbackSink *sink)
+{
+    loopback_.unbind(sink);
 }
 
 void GeneratorThread::setAudioFilePath(QString path)
