@@ -146,6 +146,7 @@ QmlBridge::~QmlBridge()
 {
     tickTimer_.stop();
     flushPendingPackSave();
+    core_->waitForBackgroundSave();
     core_->releaseSession();
 }
 
@@ -155,6 +156,10 @@ void QmlBridge::connectCore()
     connect(core_.get(), &AppCore::computeProgressChanged, this,
             [this] { emit computeProgressChanged(); });
     connect(core_.get(), &AppCore::toastRequested, this, &QmlBridge::toast);
+    connect(core_.get(), &AppCore::curvePacksSaved, this, [this](bool allWritten) {
+        if (!allWritten)
+            toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+    });
     connect(core_.get(), &AppCore::soonRequested, this,
             [this] { toast(QStringLiteral("这一项还在内测")); });
 }
