@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 const char *const kTag = "AudioInput:";
@@ -24,15 +25,15 @@ qsizetype blockCapacity(unsigned sampleRate)
 } // namespace
 
 // What the blocks of one open stream are split into. Sized on the opening thread before the
-// stream's blocks are let in; afterwards only the stream's capture thread touches the lists.
+// stream's blocks are let in; afterwards only the stream's capture thread touches the buffers.
 class AudioInput::Capture
 {
 public:
     void prepare(const audio::Format &format)
     {
         capacity = blockCapacity(format.sampleRate);
-        data.reserve(capacity);
-        reference.reserve(capacity);
+        data.resize(std::size_t(capacity));
+        reference.resize(std::size_t(capacity));
         everyChannel = QList<QList<float>>(format.channelCount);
         for (QList<float> &channel : everyChannel)
             channel.reserve(capacity);
@@ -43,13 +44,15 @@ public:
 
     std::atomic<int> channels{0}; // 0: blocks are not taken
     qsizetype capacity = 0;
-    QList<float> data;
-    QList<float> reference;
+    std::vector<float> data;
+    std::vector<float> reference;
     QList<QList<float>> everyChannel;
 };
 
-AudioInput::AudioInput(std::shared_ptr<audio::Client> client, QObject *parent)
+AudioInput::AudioInput(audio::CaptureSink *sink, std::shared_ptr<audio::Client> client,
+                       QObject *parent)
     : QObject(parent)
+    , sink_(sink)
     , client_(std::move(client))
 {
     deviceId_ = client_->defaultDevice(audio::Plugin::Input);
@@ -68,7 +71,7 @@ QString AudioInput::deviceId() const
     return deviceId_;
 }
 
-InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
+InputDevice *AudioInput::makeDevice(const std::shared_ptr<Capture> &capture)
 {
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     return new InputDevice(
@@ -79,7 +82,7 @@ InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
             this);
 }
 
-audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool reopening)
+audio::Stream *AudioInput::openStream(const QString &id, InputDevice *device, bool reopening)
 {
     const audio::Format format = client_->preferredInputFormat(id);
     if (reopening)
@@ -88,7 +91,7 @@ audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool
     else
         sntInfo(kTag) << "Format - sampleRate:" << format.sampleRate
                       << "channelCount:" << format.channelCount;
-    return client_->openInput(id, sink, format);
+    return client_->openInput(id, device, format);
 }
 
 void AudioInput::watchSampleRate(audio::Stream *stream)
@@ -107,12 +110,14 @@ void AudioInput::watchSampleRate(audio::Stream *stream)
 
 void AudioInput::watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture)
 {
+    if (!sink_)
+        return;
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     connect(
             stream, &audio::Stream::discontinuity, this,
             [this, alive, capture](qint64 frames) {
                 if (alive->load() && active_.load() && capture->channels.load() > 0)
-                    emit discontinuity(frames);
+                    sink_->captureLost(frames);
             },
             Qt::DirectConnection);
 }
@@ -120,50 +125,50 @@ void AudioInput::watchDiscontinuity(audio::Stream *stream, const std::shared_ptr
 void AudioInput::closeCurrent()
 {
     audio::Stream *stream = nullptr;
-    InputDevice *sink = nullptr;
+    InputDevice *device = nullptr;
     {
         QMutexLocker lock(&mutex_);
         active_.store(false);
         stream = std::exchange(stream_, nullptr);
-        sink = std::exchange(sink_, nullptr);
+        device = std::exchange(device_, nullptr);
         if (const std::shared_ptr<Capture> capture = std::exchange(capture_, nullptr))
             capture->stop();
     }
-    closeStream(stream, sink);
+    closeStream(stream, device);
 }
 
-void AudioInput::closeStream(audio::Stream *stream, InputDevice *sink)
+void AudioInput::closeStream(audio::Stream *stream, InputDevice *device)
 {
     // Never under the mutex: closing waits for the capture thread, and whoever the backend
     // calls meanwhile must be able to ask us something.
     if (stream)
         stream->close();
-    if (sink)
-        sink->close();
+    if (device)
+        device->close();
 }
 
-void AudioInput::failOpening(InputDevice *sink, const char *logLine)
+void AudioInput::failOpening(InputDevice *device, const char *logLine)
 {
     sntWarning(kTag) << logLine;
-    delete sink;
+    delete device;
     emit errorOccurred(QString::fromUtf8(kOpenFailedMessage));
 }
 
 bool AudioInput::openAndStore(const QString &id, bool reopening)
 {
     const auto capture = std::make_shared<Capture>();
-    InputDevice *sink = makeSink(capture);
+    InputDevice *device = makeDevice(capture);
     // The backend's open may block on a thread of its own that is delivering a block to us,
     // so the stream is opened without our mutex and stored under it.
-    audio::Stream *stream = openStream(id, sink, reopening);
+    audio::Stream *stream = openStream(id, device, reopening);
     if (!stream) {
-        failOpening(sink, reopening ? "Failed to reopen with new device!"
-                                    : "Failed to open audio input!");
+        failOpening(device, reopening ? "Failed to reopen with new device!"
+                                      : "Failed to open audio input!");
         return false;
     }
     QMutexLocker lock(&mutex_);
     stream_ = stream;
-    sink_ = sink;
+    device_ = device;
     capture_ = capture;
     watchSampleRate(stream);
     watchDiscontinuity(stream, capture);
@@ -228,9 +233,7 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     const bool everyChannel = isSignalConnected(everyChannelSignal);
 
     const qsizetype frameBytes = channelCount * qsizetype(sizeof(float));
-    const auto split = [&](const char *block, qsizetype n, qsizetype channel, QList<float> &out) {
-        out.resize(n);
-        float *to = out.data();
+    const auto split = [&](const char *block, qsizetype n, qsizetype channel, float *to) {
         if (channel < 0) {
             std::fill_n(to, n, 0.0f);
             return;
@@ -242,13 +245,19 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     for (qsizetype done = 0; done < frames; done += capture.capacity) {
         const qsizetype n = std::min(capture.capacity, frames - done);
         const char *block = bytes + done * frameBytes;
-        split(block, n, measurementIndex, capture.data);
-        split(block, n, referenceIndex, capture.reference);
-        emit dataReady(capture.data, capture.reference);
+        if (sink_) {
+            split(block, n, measurementIndex, capture.data.data());
+            split(block, n, referenceIndex, capture.reference.data());
+            sink_->captured({capture.data.data(), std::size_t(n)},
+                            {capture.reference.data(), std::size_t(n)});
+        }
         if (!everyChannel)
             continue;
-        for (qsizetype c = 0; c < channelCount; ++c)
-            split(block, n, c, capture.everyChannel[c]);
+        for (qsizetype c = 0; c < channelCount; ++c) {
+            QList<float> &channel = capture.everyChannel[c];
+            channel.resize(n);
+            split(block, n, c, channel.data());
+        }
         emit allChannelsDataReady(capture.everyChannel);
     }
 }

@@ -142,6 +142,15 @@ Window {
                                   : expandedProjects.filter(n => n !== name)
     }
 
+    function openNewDialog() {
+        dialogs.openNewProject()
+    }
+
+    // The menu of the project at that position, beside its row.
+    function showProjectMenu(position) {
+        dialogs.openMenu(position, side.mapToItem(surface, 0, side.projectRowY(position)).y)
+    }
+
     function closeDialog() {
         dialogs.closeAll()
     }

@@ -5,6 +5,7 @@ import QtQuick
 Item {
     id: bar
 
+    objectName: "topBar"
     property string title
     property string projectName: bridge.projectName
     property bool showBack: true

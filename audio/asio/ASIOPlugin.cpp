@@ -369,11 +369,16 @@ void ASIOPlugin::takeHandOff()
 
 void ASIOPlugin::dispatchBlocks()
 {
-    while (const float *block = handOff_.frontBlock()) {
-        block_.resize(handOff_.blockFloats());
-        std::memcpy(block_.data(), block, std::size_t(block_.size()) * sizeof(float));
-        handOff_.popBlock();
-        emit runInputProcessing(block_);
+    {
+        // The capture streams' sinks (a measurement's input) run here: a real-time section
+        // like the period itself.
+        const realtime::Section section;
+        while (const float *block = handOff_.frontBlock()) {
+            block_.resize(handOff_.blockFloats());
+            std::memcpy(block_.data(), block, std::size_t(block_.size()) * sizeof(float));
+            handOff_.popBlock();
+            emit runInputProcessing(block_);
+        }
     }
     if (const qint64 dropped = handOff_.takeDroppedBlocks()) {
         sntWarning("[ASIO]") << dropped << "captured blocks dropped: the sinks fell behind";

@@ -1,6 +1,7 @@
 #include "audio/asio/AsioStreamTable.h"
 
 #include "audio/Stream.h"
+#include "common/RealTime.h"
 
 #include <QIODevice>
 #include <algorithm>
@@ -92,7 +93,7 @@ bool StreamTable::fill(float *out, qsizetype floats)
 
 void StreamTable::dispatch(const float *block, qsizetype floats)
 {
-    std::lock_guard lock(capture_.mutex);
+    const realtime::Lock lock(capture_.mutex);
     walk(capture_, [&](const Entry &entry) {
         if (entry.device->isWritable())
             entry.device->write(reinterpret_cast<const char *>(block),

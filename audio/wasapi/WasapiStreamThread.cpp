@@ -7,7 +7,6 @@
 #include "common/RealTime.h"
 #include "platform/Event.h"
 
-#include <QCoreApplication>
 #include <QIODevice>
 #include <algorithm>
 #include <cstring>
@@ -129,7 +128,6 @@ bool StreamThread::capturePackets()
         }
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
-        QCoreApplication::processEvents();
         if (!c.keepRunning.load())
             return false;
         if (!check(c.captureClient->nextPacketSize(&packetFrames),

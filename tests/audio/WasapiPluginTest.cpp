@@ -353,6 +353,38 @@ private slots:
         QCOMPARE(writtenBefore, QList<qsizetype>(reported.size(), 2));
     }
 
+    // The capture thread runs no events: a call posted to an object living there (one made by
+    // a handler while the stream wrote) never runs inside the thread's real-time section, where
+    // running it would allocate and free.
+    void captureThreadRunsNoEvents()
+    {
+        auto system = makeSystem();
+        WasapiPlugin plugin(system);
+        TestDevice sink;
+        audio::Stream *stream = openCapture(plugin, &sink);
+        QVERIFY(stream);
+        std::unique_ptr<QObject> onCaptureThread;
+        connect(
+                stream, &audio::Stream::discontinuity, this,
+                [&](qint64) { onCaptureThread = std::make_unique<QObject>(); },
+                Qt::DirectConnection);
+        auto client = system->lastClient();
+        client->pushPacket(floats({1, 2}), 1, 0);
+        client->loseFrames(1);
+        client->pushPacket(floats({3, 4}), 1, 0);
+        client->tick();
+        QTRY_COMPARE(sink.samples().size(), 4);
+        QVERIFY(onCaptureThread);
+        std::atomic<bool> ran{false};
+        QMetaObject::invokeMethod(
+                onCaptureThread.get(), [&ran] { ran.store(true); }, Qt::QueuedConnection);
+        client->pushPacket(floats({5, 6}), 1, 0);
+        client->tick();
+        QTRY_COMPARE(sink.samples().size(), 6);
+        stream->close();
+        QVERIFY(!ran.load());
+    }
+
     void streamThreadFailuresEndTheLoopWithTheirLabel_data()
     {
         QTest::addColumn<bool>("render");

@@ -29,7 +29,7 @@ LoopbackCard *cardB = nullptr;
 
 // Samples collected on whatever thread produces them: the generator's loopback signal, or one
 // channel of a card's capture of its own output.
-struct Collector
+struct Collector : LoopbackSink
 {
     QMutex mutex;
     std::vector<float> samples;
@@ -38,6 +38,11 @@ struct Collector
     {
         QMutexLocker lock(&mutex);
         samples.push_back(s);
+    }
+    void loopedBack(std::span<const float> block) override
+    {
+        QMutexLocker lock(&mutex);
+        samples.insert(samples.end(), block.begin(), block.end());
     }
     std::vector<float> take()
     {
@@ -49,12 +54,8 @@ struct Collector
         QMutexLocker lock(&mutex);
         return samples.size();
     }
-    void follow(GeneratorThread *thread)
-    {
-        QObject::connect(
-                thread, &GeneratorThread::sampleOut, thread, [this](float s) { add(s); },
-                Qt::DirectConnection);
-    }
+    // Bound for the rest of the generator's life: a collector outlives its generator.
+    void follow(GeneratorThread *thread) { thread->bindLoopback(this); }
 };
 
 struct Capture : Collector

@@ -24,7 +24,7 @@ LoopbackCard::LoopbackCard(const QString &pluginName, const QString &deviceId, i
     , baseLatency_(int(sampleRate / 100))
     , historyFrames_(int(sampleRate) * 2)
     , paths_(channels)
-    , history_(channels, QVector<float>(int(sampleRate) * 2, 0.0f))
+    , history_(std::size_t(channels), std::vector<float>(std::size_t(sampleRate) * 2, 0.0f))
     , captured_(int(sampleRate / 100) * channels, 0.0f)
 {
     thread_ = std::thread([this] { run(); });

@@ -11,6 +11,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace audio {
 class Stream;
@@ -106,7 +107,9 @@ private:
     mutable QMutex mutex_;
     QList<OpenStream> streams_;
     QVector<PathState> paths_;
-    QVector<QVector<float>> history_; // per output channel, a ring indexed by absolute frame
+    // Per output channel, a ring indexed by absolute frame; one block each (shared blocks, as
+    // copies of one QVector would be, would be copied on the card thread at their first write).
+    std::vector<std::vector<float>> history_;
     QVector<float> periodBuffer_;
     QVector<float> captured_;
     qint64 frame_ = 0;

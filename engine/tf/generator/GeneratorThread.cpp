@@ -3,7 +3,6 @@
 #include "audio/NetworkSink.h"
 #include "audio/Stream.h"
 #include "common/Log.h"
-#include "common/RealTime.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -114,8 +113,6 @@ void GeneratorThread::init()
     for (OutputDevice *source : std::as_const(sources_)) {
         source->setFadeDuration(fadeDuration_);
         connect(source, &OutputDevice::sampleError, this, &GeneratorThread::deviceError);
-        connect(source, &OutputDevice::sampleOut, this, &GeneratorThread::sampleOut,
-                Qt::DirectConnection);
         if (networkSink_)
             connect(
                     source, &OutputDevice::blockOut, source,
@@ -455,8 +452,7 @@ void GeneratorThread::setFadeDuration(float seconds)
 
 QSet<int> GeneratorThread::channels() const
 {
-    // Also asked by the render thread for every block.
-    const realtime::Lock lock(channelsLock_);
+    QMutexLocker lock(&channelsLock_);
     return channels_;
 }
 
@@ -466,7 +462,18 @@ void GeneratorThread::setChannels(QSet<int> channels)
     if (channels == channels_)
         return;
     channels_ = channels;
+    outputChannels_.store(channels);
     emit channelsChanged(channels);
+}
+
+void GeneratorThread::bindLoopback(LoopbackSink *sink)
+{
+    loopback_.bind(sink);
+}
+
+void GeneratorThread::unbindLoopback(LoopbackSink *sink)
+{
+    loopback_.unbind(sink);
 }
 
 void GeneratorThread::setAudioFilePath(QString path)
