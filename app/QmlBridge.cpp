@@ -5,6 +5,7 @@
 #include "app/MeasureSession.h"
 #include "audio/Client.h"
 #include "engine/CalibrationManager.h"
+#include "eq/SchemeEngine.h"
 #include "processor/ProcessorClient.h"
 
 #include <QSettings>
@@ -105,8 +106,12 @@ void setFlag(QmlBridge *bridge, bool &flag, bool value, Signal changed)
 } // namespace
 
 QmlBridge::QmlBridge(QObject *parent)
+    : QmlBridge(snt::eq::computeSchemes, parent)
+{ }
+
+QmlBridge::QmlBridge(EqWorker::Compute compute, QObject *parent)
     : QObject(parent)
-    , core_(std::make_unique<AppCore>())
+    , core_(std::make_unique<AppCore>(nullptr, std::move(compute)))
     , screen_(QStringLiteral("主页"))
     , processor_(std::make_unique<ProcessorClient>())
     , feeds_(std::make_unique<CurveFeedCache>())
