@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -326,6 +327,7 @@ private:
     void clearResult();
     void clearPoints();
     void resetLevels();
+    void silenceMeters();
     void resetRunState();
     void forgetSavedPack();
     void averageCurves();
@@ -543,9 +545,12 @@ private:
     Q_PROPERTY(QVariantList calibrationMicFiles READ calibrationMicFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QVariantList calibrationCalFiles READ calibrationCalFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QString calibrationError READ calibrationError NOTIFY calibrationChanged)
+    // The data folder's calibration folder, where the file dialogs open.
+    Q_PROPERTY(QUrl calibrationFolder READ calibrationFolder CONSTANT)
 
 public:
     QVariantMap calibrationInfo() const;
+    QUrl calibrationFolder() const;
     QVariantList calibrationMicFiles() const;
     QVariantList calibrationCalFiles() const;
     QString calibrationError() const { return calibrationError_; }

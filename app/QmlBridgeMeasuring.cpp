@@ -61,8 +61,16 @@ void QmlBridge::stopRun()
     measuring_ = false;
     armed_ = false;
     core_->releaseSession();
+    silenceMeters();
     if (endsArrayRun)
         endRunWithoutCapture();
+}
+
+// Live levels read silent while nothing measures: a meter never shows a run that has ended.
+void QmlBridge::silenceMeters()
+{
+    resetLevels();
+    emit measureTick();
 }
 
 // The tick keeps the core's measured curve on the live run. When a line-array run ends without
@@ -232,6 +240,7 @@ void QmlBridge::captureMeasurement()
     measuring_ = false;
     const bool wasArmed = armed_;
     armed_ = false;
+    resetLevels();
     // A run a tuning workflow started ends in that workflow's own capture.
     if (subCaptureMarker_ >= 0 || fillCaptureMarker_ >= 0 || subAlignCaptureMarker_ >= 0) {
         if (subCaptureMarker_ >= 0)

@@ -383,11 +383,13 @@ bool AlsaAudioClient::recover(int error)
 
 void AlsaAudioClient::logRecoveries()
 {
+    // A stream that could not be recovered has stopped: worth a line in any log.
     if (const int error = lostError_.exchange(0))
-        logAlsaError("unrecoverable", endpoint_.pcmName, error);
+        sntWarning("[ALSA]") << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
     if (const int count = recoveries_.exchange(0))
-        sntDebug("[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
-                           << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
+        qCDebug(lcAlsa).noquote() << "[ALSA]"
+                                  << "recovered" << count << "times on" << endpoint_.pcmName
+                                  << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 void AlsaAudioClient::takeRenderPeriod(float *out)

@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+Q_LOGGING_CATEGORY(lcAlsa, "snt.alsa", QtInfoMsg)
+
 namespace platform::alsa {
 namespace {
 
@@ -35,8 +37,9 @@ void alsaErrorHandler(const char *file, int line, const char *function, int erro
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    sntDebug("[ALSA]") << function << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
-                       << (error ? snd_strerror(error) : "");
+    qCDebug(lcAlsa).noquote() << "[ALSA]" << function
+                              << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
+                              << (error ? snd_strerror(error) : "");
 }
 
 Result fail(const char *what, const QString &pcmName, int error)
@@ -54,7 +57,7 @@ snd_pcm_stream_t streamOf(DataFlow flow)
 
 void logAlsaError(const char *what, const QString &pcmName, int error)
 {
-    sntDebug("[ALSA]") << what << pcmName << snd_strerror(error);
+    qCDebug(lcAlsa).noquote() << "[ALSA]" << what << pcmName << snd_strerror(error);
 }
 
 void installErrorHandler()

@@ -190,6 +190,19 @@ private slots:
         QCOMPARE(points.size(), 3);
         for (const QVariant &point : points)
             checkPointList(point);
+        // The points lie at 0, −6 and +6 dB: the average is drawn where their mean lies, on
+        // the 0 dB point, at every frequency the chart gets.
+        const QVariantList average = bridge.averageMeasurementCurve();
+        const QVariantList middle = points.first().toList();
+        QCOMPARE(average.size(), middle.size());
+        for (qsizetype i = 0; i + 1 < average.size(); i += 2) {
+            QCOMPARE(average[i].toDouble(), middle[i].toDouble());
+            QVERIFY2(std::abs(average[i + 1].toDouble() - middle[i + 1].toDouble()) < 0.2,
+                     qPrintable(QString("%1 Hz: %2 dB against %3 dB")
+                                        .arg(middle[i].toDouble())
+                                        .arg(average[i + 1].toDouble())
+                                        .arg(middle[i + 1].toDouble())));
+        }
         QCOMPARE(bridge.measurementHistoryCurves().size(), 2);
         checkPointList(bridge.property("latestMeasurementCurve"));
 

@@ -5,6 +5,7 @@
 #include "audio/Client.h"
 #include "eq/SchemeEngine.h"
 #include "tests/eq/SyntheticCurves.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
@@ -229,6 +230,9 @@ private slots:
         const QSet<QString> sockets = openSockets();
         bridge.go(QStringLiteral("登录"));
         QVERIFY(ui.find("phoneField"));
+        QTRY_COMPARE(ui.page()->opacity(), 1.0);
+        for (const char *button : {"sendCodeButton", "loginButton"})
+            SNT_VERIFY_PRIMARY_FILL(bridge, ui.find(button));
         ui.type(ui.find("phoneField"), "138-0013-8000 9999");
         QCOMPARE(textOf(ui.find("phoneField")), QStringLiteral("13800138000"));
         ui.type(ui.find("codeField"), "12ab345678");

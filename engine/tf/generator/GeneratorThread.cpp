@@ -324,7 +324,16 @@ void GeneratorThread::setEnabled(bool enable)
     enabled_ = enable;
     restartOutput();
     emit enabledChanged(enable);
-    if (enable && channels().isEmpty())
+    // The channels are set by a queued call (setChannels), often right before the output is
+    // switched on: whether they are missing is asked after the calls queued so far.
+    if (enable)
+        QMetaObject::invokeMethod(this, &GeneratorThread::warnWithoutChannels,
+                                  Qt::QueuedConnection);
+}
+
+void GeneratorThread::warnWithoutChannels()
+{
+    if (enabled_ && channels().isEmpty())
         sntWarning(tag) << "Output channels are not set";
 }
 

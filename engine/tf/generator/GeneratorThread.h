@@ -108,6 +108,7 @@ private:
     bool hasSources() const { return sourcesReady_; }
     OutputDevice *currentSource() const;
     void onSourcesReady();
+    void warnWithoutChannels();
     void restartOutput();
     void openNetworkOutput(OutputDevice *source);
     void openDeviceOutput(OutputDevice *source);
