@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ConverterExport.h"
+#include "app/EqWorker.h"
 #include "app/FillAlignment.h"
 #include "app/LevelWindow.h"
 #include "app/SchemePreviews.h"
@@ -138,6 +139,8 @@ class QmlBridge : public QObject
 
 public:
     explicit QmlBridge(QObject *parent = nullptr);
+    // With the EQ engine `compute` in place of snt::eq::computeSchemes.
+    explicit QmlBridge(EqWorker::Compute compute, QObject *parent = nullptr);
     ~QmlBridge() override;
 
     AppCore &core() { return *core_; }
