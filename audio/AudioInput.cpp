@@ -3,6 +3,7 @@
 #include "audio/Client.h"
 #include "audio/InputDevice.h"
 #include "audio/Stream.h"
+#include "audio/StreamWatch.h"
 #include "common/Log.h"
 
 #include <QMetaMethod>
@@ -16,6 +17,7 @@
 namespace {
 const char *const kTag = "AudioInput:";
 const char *const kOpenFailedMessage = "无法打开音频输入设备";
+const char *const kNoFramesMessage = "声卡没有送来声音，检查设备或换一个声卡";
 
 // Frames one block can hold: 100 ms, the backends' buffer; a longer write is split.
 qsizetype blockCapacity(unsigned sampleRate)
@@ -122,8 +124,21 @@ void AudioInput::watchDiscontinuity(audio::Stream *stream, const std::shared_ptr
             Qt::DirectConnection);
 }
 
+void AudioInput::watchFrames(const audio::Stream &stream, const QString &id)
+{
+    // A device that opened but delivers nothing (a dead card, a PCM that never starts) is named
+    // instead of leaving the measurement silent.
+    watch_ = new audio::StreamWatch(stream, this);
+    connect(watch_, &audio::StreamWatch::stalled, this, [this, id] {
+        sntWarning(kTag) << "no frames from" << id << client_->deviceName(id) << "for"
+                         << audio::StreamWatch::silenceLimit.count() << "ms";
+        emit errorOccurred(QString::fromUtf8(kNoFramesMessage));
+    });
+}
+
 void AudioInput::closeCurrent()
 {
+    delete std::exchange(watch_, nullptr);
     audio::Stream *stream = nullptr;
     InputDevice *device = nullptr;
     {
@@ -174,6 +189,7 @@ bool AudioInput::openAndStore(const QString &id, bool reopening)
     watchDiscontinuity(stream, capture);
     active_.store(true);
     capture->prepare(stream->format());
+    watchFrames(*stream, id);
     return true;
 }
 

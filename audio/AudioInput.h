@@ -12,7 +12,8 @@
 
 namespace audio {
 class Stream;
-}
+class StreamWatch;
+} // namespace audio
 class InputDevice;
 
 // The recording front end of the measurement: opens one capture stream through the audio client
@@ -46,6 +47,7 @@ public:
 
 signals:
     void allChannelsDataReady(QList<QList<float>> channels);
+    // Opening failed, or the open stream delivered nothing for two seconds.
     void errorOccurred(QString message);
     void sampleRateChanged(uint sampleRate);
 
@@ -56,6 +58,7 @@ private:
     audio::Stream *openStream(const QString &id, InputDevice *device, bool reopening);
     void watchSampleRate(audio::Stream *stream);
     void watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture);
+    void watchFrames(const audio::Stream &stream, const QString &id);
     bool openAndStore(const QString &id, bool reopening);
     void closeCurrent();
     static void closeStream(audio::Stream *stream, InputDevice *device);
@@ -68,6 +71,7 @@ private:
     audio::Stream *stream_ = nullptr;
     InputDevice *device_ = nullptr;
     std::shared_ptr<Capture> capture_;
+    audio::StreamWatch *watch_ = nullptr; // the owner's thread only
     std::atomic<int> measurementChannel_{0};
     std::atomic<int> referenceChannel_{1};
     std::atomic<bool> active_{false};

@@ -351,8 +351,8 @@ void BM_StreamingAllocations_PulseAudioLoop(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    streamAndCount(state, "PulseAudio loop", QStringLiteral("alsa:render:loop"),
-                   QStringLiteral("alsa:capture:loop_monitor"));
+    streamAndCount(state, "PulseAudio loop", QStringLiteral("alsa:loop"),
+                   QStringLiteral("alsa:loop_monitor"));
 }
 BENCHMARK(BM_StreamingAllocations_PulseAudioLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
 

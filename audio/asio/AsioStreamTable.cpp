@@ -8,6 +8,16 @@
 #include <cstring>
 
 namespace audio::asio {
+namespace {
+
+// `floats` interleaved samples of the stream's channels went through it.
+void countFrames(Stream &stream, qsizetype floats)
+{
+    if (const uint32_t channels = stream.format().channelCount)
+        stream.countFrames(uint64_t(floats) / channels);
+}
+
+} // namespace
 
 template<typename Use>
 void StreamTable::walk(Table &table, Use use)
@@ -87,6 +97,7 @@ bool StreamTable::fill(float *out, qsizetype floats)
                 = std::max<qint64>(0, entry.device->read(reinterpret_cast<char *>(out), bytes));
         // What the source did not deliver is silence, never the previous period again.
         std::memset(reinterpret_cast<char *>(out) + got, 0, std::size_t(bytes - got));
+        countFrames(*entry.stream, floats);
     });
     return true;
 }
@@ -98,6 +109,7 @@ void StreamTable::dispatch(const float *block, qsizetype floats)
         if (entry.device->isWritable())
             entry.device->write(reinterpret_cast<const char *>(block),
                                 floats * qint64(sizeof(float)));
+        countFrames(*entry.stream, floats);
     });
 }
 

@@ -28,7 +28,6 @@ const char *const kTag = "[PhoneAudio]";
 constexpr qint64 kHeaderSize = 18;
 constexpr quint32 kMaxFrameSamples = 0x100000;
 constexpr int kStatsIntervalMs = 5000;
-constexpr int kRingSeconds = 10;
 constexpr quint32 kMinSampleRate = 8000;
 constexpr quint32 kMaxSampleRate = 192000;
 constexpr quint32 kDefaultSampleRate = 48000;
@@ -265,7 +264,7 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     session->id = id;
     session->name = name;
     session->sampleRate = rate;
-    session->ring.setCapacity(qint64(rate) * kRingSeconds);
+    session->ring.setCapacity(qint64(rate) * ringSeconds);
     sessions_[id] = std::move(session);
     socketIds_.insert(socket, id);
     pendingSockets_.removeAll(socket);

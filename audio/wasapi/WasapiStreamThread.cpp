@@ -89,6 +89,7 @@ bool StreamThread::renderPeriod()
     if (!check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer")))
         return false;
     released_ += free;
+    c.stream->countFrames(free);
     return true;
 }
 
@@ -179,6 +180,7 @@ bool StreamThread::capturePackets()
         }
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
+        c.stream->countFrames(frames);
         if (!c.keepRunning.load())
             return false;
         if (!check(c.captureClient->nextPacketSize(&packetFrames),

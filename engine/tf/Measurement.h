@@ -177,6 +177,8 @@ signals:
     void estimatedChanged(float delayMs);
     void blockStatusChanged(int status);
     void blockRunCompleted();
+    // The input device failed to open or delivers nothing; a sentence for the user.
+    void inputError(QString message);
 
 private:
     void activate();

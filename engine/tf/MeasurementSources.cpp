@@ -47,6 +47,8 @@ unsigned MeasurementSources::openAudioInput(const QString &deviceId, int dataCha
             audioInput_->setDeviceId(deviceId);
         QObject::connect(audioInput_, &AudioInput::sampleRateChanged, measurement_,
                          &Measurement::setSampleRate, Qt::QueuedConnection);
+        QObject::connect(audioInput_, &AudioInput::errorOccurred, measurement_,
+                         &Measurement::inputError);
     }
     setChannels(dataChannel, referenceChannel);
     audioInput_->setActive(true);

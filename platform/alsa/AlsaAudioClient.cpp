@@ -26,8 +26,9 @@ constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
 constexpr int pollTimeoutMs = 10;
-// How long the engine rests when its PCM's descriptors woke it at once for nothing.
-constexpr auto idleRest = std::chrono::milliseconds(1);
+// After a wake-up that brought no frames (or, rendering, no room), the engine rests this long
+// before it waits again.
+constexpr auto idleWakeRest = std::chrono::milliseconds(2);
 constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
@@ -486,11 +487,13 @@ bool AlsaAudioClient::recover(int error)
 
 void AlsaAudioClient::logRecoveries()
 {
+    // A stream that could not be recovered has stopped: worth a line in any log.
     if (const int error = lostError_.exchange(0))
-        logAlsaError("unrecoverable", endpoint_.pcmName, error);
+        sntWarning("[ALSA]") << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
     if (const int count = recoveries_.exchange(0))
-        sntDebug("[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
-                           << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
+        qCDebug(lcAlsa).noquote() << "[ALSA]"
+                                  << "recovered" << count << "times on" << endpoint_.pcmName
+                                  << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 std::optional<uint64_t> AlsaAudioClient::takeRenderPeriod(float *out)
@@ -530,8 +533,8 @@ AlsaAudioClient::Step AlsaAudioClient::awaitFrames(uint32_t frames)
         return recovered(waited);
     // A PCM whose descriptors wake the engine at once without frames or room must not keep it
     // spinning, least of all at a real-time priority.
-    if (std::chrono::steady_clock::now() - waitBegan < idleRest)
-        std::this_thread::sleep_for(idleRest);
+    if (std::chrono::steady_clock::now() - waitBegan < idleWakeRest)
+        std::this_thread::sleep_for(idleWakeRest);
     return Step::Retry;
 }
 
@@ -632,20 +635,27 @@ void AlsaAudioClient::captureLoop()
     lastSignal_ = std::chrono::steady_clock::now();
     const realtime::Section section;
     while (running_.load()) {
-        const Step ready = awaitFrames(periodFrames_ - filled);
-        if (ready == Step::Lost)
-            return;
-        if (ready == Step::Retry)
+        // Waits, then reads whatever the PCM gives. Its available count is no guide: some
+        // plugin chains (a LADSPA plugin over a sound server) count nothing until read.
+        if (const int waited = waitForPcm(); waited < 0) {
+            if (!recover(waited))
+                return;
             continue;
+        }
         if (filled == 0)
             packetTime = captureTimeOfNextFrame();
         const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
                                                   periodFrames_ - filled);
-        const Step moved = afterTransfer(n);
-        if (moved == Step::Lost)
-            return;
-        if (moved == Step::Retry)
+        if (n == 0 || n == -EAGAIN) {
+            // A PCM whose descriptors stay ready without frames must not keep us spinning.
+            std::this_thread::sleep_for(idleWakeRest);
             continue;
+        }
+        if (n < 0) {
+            if (!recover(int(n)))
+                return;
+            continue;
+        }
         filled += uint32_t(n);
         if (filled == periodFrames_) {
             pushPacket(period.data(), packetTime);

@@ -1,12 +1,15 @@
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QMutex>
 #include <QSignalSpy>
+#include <QTimer>
 #include <future>
 
 using audio::Client;
@@ -278,6 +281,42 @@ private slots:
         QCOMPARE(errors.count(), 3);
         QVERIFY(!input.isActive());
         QVERIFY(!manual->stream);
+    }
+
+    // An input that opened but delivers nothing is named once it has been silent for two
+    // seconds: an error for the user and a log line with the device. Frames flowing again re-arm
+    // the watch; a stream that keeps delivering is never named.
+    void aDeviceThatDeliversNothingIsNamed()
+    {
+        AudioInput input(nullptr, client);
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        QVERIFY(manual->stream);
+        QSignalSpy errors(&input, &AudioInput::errorOccurred);
+        LogCapture log;
+        QTimer delivering; // the backend moving a 10 ms period at a time
+        connect(&delivering, &QTimer::timeout, [] { manual->stream->countFrames(480); });
+        delivering.start(10);
+        QTest::qWait(3000);
+        QCOMPARE(errors.count(), 0);
+
+        delivering.stop();
+        QElapsedTimer silent;
+        silent.start();
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 5000);
+        QVERIFY2(silent.elapsed() >= 2000 && silent.elapsed() < 3000,
+                 qPrintable(QString::number(silent.elapsed())));
+        QCOMPARE(errors[0][0].toString(), QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"));
+        QVERIFY2(log.contains("AudioInput: no frames from manual-2 Stereo for 2000 ms"),
+                 log.text());
+        QTest::qWait(1000);
+        QCOMPARE(errors.count(), 1);
+        manual->stream->countFrames(480);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 5000);
+        // Closed, it is watched no more.
+        input.setActive(false);
+        QTest::qWait(2500);
+        QCOMPARE(errors.count(), 2);
     }
 
     // A backend whose open waits on its own thread must not find the front end's lock taken.

@@ -260,8 +260,8 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("input");
         QTest::newRow("loopback card") << card->deviceId() << card->deviceId();
-        QTest::newRow("PulseAudio loop") << "alsa:render:loop"
-                                         << "alsa:capture:loop_monitor";
+        QTest::newRow("PulseAudio loop") << "alsa:loop"
+                                         << "alsa:loop_monitor";
         QTest::newRow("JACK dummy") << "JACK " + qEnvironmentVariable("SNT_TEST_JACK_SERVER")
                                     << "JACK " + qEnvironmentVariable("SNT_TEST_JACK_SERVER");
     }

@@ -55,7 +55,7 @@ public:
         QFile::copy(qEnvironmentVariable("SNT_TEST_ASOUNDRC"), dir_.filePath(".asoundrc"));
         QSettings settings(dir_.filePath(QStringLiteral(".config/Halvo/测量工作流.conf")),
                            QSettings::IniFormat);
-        settings.setValue("audio/inputDevice", "alsa:capture:loop_monitor");
+        settings.setValue("audio/inputDevice", "alsa:loop_monitor");
         settings.setValue("audio/dataChannel", 0);
         settings.setValue("audio/referenceChannel", 1);
         settings.setValue("measure/signalType", 0);

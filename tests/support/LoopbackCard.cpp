@@ -173,6 +173,10 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
     for (int c = 0; c < channels_; ++c)
         for (int f = 0; f < frames; ++f)
             history_[c][(frame_ + f) % historyFrames_] = 0.0f;
+    if (renderPeriodsToSkip_.load() > 0) {
+        renderPeriodsToSkip_.fetch_sub(1);
+        return;
+    }
     for (const OpenStream &s : streams) {
         if (s.direction != Output || !s.stream->isRunning())
             continue;
@@ -185,6 +189,7 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
                                                    baseLatency_ + frames});
             s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
         }
+        s.stream->countFrames(uint64_t(frames));
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
@@ -239,6 +244,7 @@ void LoopbackCard::capturePeriod(QList<OpenStream> &streams)
         const audio::StreamTimingScope timing({tickTime_, 0, tickTime_, frames});
         s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
+        s.stream->countFrames(uint64_t(frames));
     }
 }
 

@@ -64,6 +64,9 @@ public:
     // The next `periods` capture periods never reach the capture streams, as if the card had
     // dropped them; each stream is told how many frames it lost before its next block.
     void dropCapturePeriods(int periods) { capturePeriodsToDrop_.fetch_add(periods); }
+    // For the next `periods` periods the card takes nothing from the render streams, as a card
+    // that stalls; its output is silent meanwhile.
+    void stallRender(int periods) { renderPeriodsToSkip_.fetch_add(periods); }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
 
@@ -124,6 +127,7 @@ private:
     std::atomic<int> teardowns_{0};
     std::atomic<qint64> ticks_{0};
     std::atomic<int> capturePeriodsToDrop_{0};
+    std::atomic<int> renderPeriodsToSkip_{0};
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

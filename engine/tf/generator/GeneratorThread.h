@@ -20,6 +20,7 @@ class QTimer;
 namespace audio {
 class NetworkSink;
 class Stream;
+class StreamWatch;
 } // namespace audio
 
 // The generator's playback thread. The thread object lives in the thread that creates it (the
@@ -70,6 +71,8 @@ signals:
     void durationChanged(float duration);
     void deviceIdChanged(audio::DeviceInfo::Id deviceId);
     void deviceError();
+    // The open output took no frames for two seconds.
+    void outputStalled(audio::DeviceInfo::Id deviceId);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
     // The source list (getAvailableTypes) became available.
@@ -108,12 +111,14 @@ private:
     bool hasSources() const { return sourcesReady_; }
     OutputDevice *currentSource() const;
     void onSourcesReady();
+    void warnWithoutChannels();
     void restartOutput();
     void openNetworkOutput(OutputDevice *source);
     void openDeviceOutput(OutputDevice *source);
     void startPacing();
     void pullNetworkFrames();
     void onStreamRateChanged(audio::Stream *stream);
+    void closeStream();
     void storeSampleRate(uint rate);
     void loadAudioFile(const QString &path);
 
@@ -121,6 +126,7 @@ private:
     audio::NetworkSink *const networkSink_;
     audio::DeviceInfo::Id deviceId_;
     audio::Stream *stream_ = nullptr;
+    audio::StreamWatch *watch_ = nullptr; // made in this object's thread, for stream_
     QList<OutputDevice *> sources_;
     QSet<int> channels_;
     mutable QMutex channelsLock_;
