@@ -549,6 +549,9 @@ void AlsaAudioClient::runEngine()
 {
     const bool render = endpoint_.flow == DataFlow::Render;
     pthread_setname_np(pthread_self(), render ? "alsa-render" : "alsa-capture");
+    // A render engine fills the PCM's buffer before it starts; a capture engine takes what
+    // came in while it was held up.
+    pace_.start(config_.rate, 2 * uint64_t(config_.bufferFrames));
     if (render)
         renderLoop();
     else
@@ -582,6 +585,7 @@ void AlsaAudioClient::renderLoop()
             return;
         if (moved == Step::Retry)
             continue;
+        pace_.moved(uint64_t(n));
         written += uint32_t(n);
         if (written == periodFrames_) {
             noteDeviceDelay();
@@ -656,6 +660,7 @@ void AlsaAudioClient::captureLoop()
                 return;
             continue;
         }
+        pace_.moved(uint64_t(n));
         filled += uint32_t(n);
         if (filled == periodFrames_) {
             pushPacket(period.data(), packetTime);

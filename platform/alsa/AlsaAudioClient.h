@@ -4,6 +4,7 @@
 #include "platform/AudioLayer.h"
 #include "platform/alsa/AlsaEndpoints.h"
 #include "platform/alsa/AlsaPcm.h"
+#include "platform/alsa/EnginePace.h"
 
 #include <atomic>
 #include <chrono>
@@ -160,6 +161,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
     std::chrono::steady_clock::time_point lastSignal_; // engine thread only
+    EnginePace pace_; // engine thread only
     // Render: frames written to the PCM that have not played; capture: frames captured that
     // the engine had not read; as the engine thread last saw it.
     std::atomic<uint32_t> deviceDelay_{0};

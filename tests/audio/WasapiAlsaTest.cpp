@@ -226,6 +226,7 @@ private slots:
                  " path \"/usr/lib/ladspa\" plugins ["
                  " { label amp_mono policy duplicate input { controls [ 0.5 ] } } ]"
                  " hint { show on description \"Halved loop\" } }\n"
+                 "pcm.unpaced { type null hint { show on description \"Unpaced\" } }\n"
                  "pcm.loop_ladspa_plugged { type plug slave.pcm \"loop_ladspa\""
                  " hint { show on description \"Plugged halved inverted monitor\" } }\n");
         // A device on a second server of its own, which a test stops under a running stream.
@@ -448,6 +449,43 @@ private slots:
                              / double(sysconf(_SC_CLK_TCK)) / (double(clock.elapsed()) / 1000.0);
         QVERIFY2(share < 0.2,
                  qPrintable(QStringLiteral("render thread busy %1 %").arg(share * 100)));
+    }
+
+    // ALSA's null PCM takes and gives frames without pause: the engine keeps to the stream's
+    // rate by the clock instead, and rests in between.
+    void aPcmWithoutAClockIsPacedByTheEngine()
+    {
+        SignalDevice source;
+        SignalDevice sink;
+        const auto client = Client::instance();
+        QPointer<audio::Stream> output
+                = client->openOutput("alsa:unpaced", &source, {rate, channels});
+        QPointer<audio::Stream> input = client->openInput("alsa:unpaced", &sink, {rate, channels});
+        const auto closeBoth = qScopeGuard([&] {
+            for (audio::Stream *s : {output.data(), input.data()})
+                if (s)
+                    s->close();
+        });
+        QVERIFY(output && input);
+        QTRY_VERIFY(source.pos() > 0 && !sink.recorded().empty());
+        const qint64 renderBefore = threadTicks("alsa-render");
+        const qint64 captureBefore = threadTicks("alsa-capture");
+        const qint64 playedBefore = source.pos() / qint64(channels * sizeof(float));
+        const qint64 recordedBefore = qint64(sink.recorded().size()) / channels;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(2000);
+        const double seconds = double(clock.elapsed()) / 1000.0;
+        const auto share = [seconds](qint64 ticks) {
+            return double(ticks) / double(sysconf(_SC_CLK_TCK)) / seconds;
+        };
+        const double played
+                = double(source.pos() / qint64(channels * sizeof(float)) - playedBefore);
+        const double recorded = double(qint64(sink.recorded().size()) / channels - recordedBefore);
+        QVERIFY2(share(threadTicks("alsa-render") - renderBefore) < 0.2, "render thread spins");
+        QVERIFY2(share(threadTicks("alsa-capture") - captureBefore) < 0.2, "capture thread spins");
+        QVERIFY2(played < seconds * rate * 1.1, qPrintable(QString::number(played / seconds)));
+        QVERIFY2(recorded < seconds * rate * 1.1, qPrintable(QString::number(recorded / seconds)));
     }
 
     void aServerThatGoesAwayEndsTheStreamWithItsLabel()
