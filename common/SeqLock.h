@@ -49,7 +49,8 @@ public:
             std::atomic_thread_fence(std::memory_order_acquire);
             if (before % 2 == 0 && sequence_.load(std::memory_order_relaxed) == before) {
                 T value;
-                std::memcpy(&value, words.data(), sizeof(T));
+                // Trivially copyable, if not trivial (its members have initialisers).
+                std::memcpy(static_cast<void *>(&value), words.data(), sizeof(T));
                 return value;
             }
         }
