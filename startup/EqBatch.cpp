@@ -27,9 +27,9 @@ constexpr int eventSliceMs = 20;
 constexpr int checkIntervalMs = 20;
 
 const char *const requiredProperties[]
-        = {"computing", "schemes", "schemeBefore", "schemeAfter", "corners", "eqBands"};
+        = {"computing", "schemeBefore", "schemeAfter", "corners", "eqBands"};
 const char *const requiredMethods[]
-        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves"};
+        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves", "schemeSummaries"};
 
 // The detail block's curve keys, each with the key of the scheme's curve map it comes from.
 const std::pair<const char *, const char *> detailCurves[] = {
@@ -203,10 +203,12 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
 }
 
 // The schemes with the bands and corners of each, then the detail block of the chosen scheme.
-// The chosen scheme is selected last, so that its smoothed curves describe it too.
+// The chosen scheme is selected last, so that its smoothed curves describe it too. The entries
+// are read without their preview curves (the bridge's `schemes` with them would make the
+// previews of every scheme): only the chosen scheme's curves go into the result.
 void EqBatch::readSchemes(QVariantMap &result)
 {
-    const QVariantList schemes = bridge_.read("schemes").toList();
+    const QVariantList schemes = bridge_.call("schemeSummaries").toList();
     QVariantList schemeList;
     for (qsizetype k = 0; k < schemes.size(); ++k) {
         bridge_.call("selectScheme", {int(k)});

@@ -31,7 +31,6 @@ class CoreBridge : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool computing READ computing NOTIFY changed)
-    Q_PROPERTY(QVariantList schemes READ schemes NOTIFY changed)
     Q_PROPERTY(QVariantList schemeBefore READ schemeBefore NOTIFY changed)
     Q_PROPERTY(QVariantList schemeAfter READ schemeAfter NOTIFY changed)
     Q_PROPERTY(QVariantMap corners READ corners NOTIFY changed)
@@ -66,8 +65,7 @@ public:
         return {{"before", points(s.freq, s.measured)}, {"after", points(s.freq, s.predicted)}};
     }
 
-    bool computing() const { return core.computing(); }
-    QVariantList schemes() const
+    Q_INVOKABLE QVariantList schemeSummaries() const
     {
         QVariantList list;
         for (const snt::eq::Scheme &s : core.schemes)
@@ -80,6 +78,8 @@ public:
                                     {"blockedReason", s.blockedReason}});
         return list;
     }
+
+    bool computing() const { return core.computing(); }
     QVariantList schemeBefore() const
     {
         return schemeCurves(core.selectedScheme).value("before").toList();
@@ -264,9 +264,9 @@ private slots:
         }
         QObject incomplete;
         QTest::ignoreMessage(QtWarningMsg,
-                             "EQBATCH the bridge lacks computing, schemes, schemeBefore, "
-                             "schemeAfter, corners, eqBands, loadCurveFile(), startCompute(), "
-                             "selectScheme(), schemeCurves()");
+                             "EQBATCH the bridge lacks computing, schemeBefore, schemeAfter, "
+                             "corners, eqBands, loadCurveFile(), startCompute(), "
+                             "selectScheme(), schemeCurves(), schemeSummaries()");
         QCOMPARE(EqBatch(&incomplete, {input(QByteArray("{}")), output}).run(), 3);
         QVERIFY(!QFile::exists(output));
     }
