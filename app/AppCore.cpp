@@ -70,7 +70,7 @@ MeasureSession *AppCore::ensureSession()
         emit toastRequested(QStringLiteral("没找到可用的声卡 / 话筒"));
         return nullptr;
     }
-    connect(session_, &MeasureSession::deviceFailed, this, &AppCore::toastRequested);
+    connect(session_, &MeasureSession::deviceFailed, this, &AppCore::sessionFailed);
     return session_;
 }
 

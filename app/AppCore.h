@@ -85,6 +85,8 @@ signals:
     void computeProgressChanged(int done, int total);
     void soonRequested();
     void toastRequested(QString text);
+    // The running session's input or output failed: a sentence for the user.
+    void sessionFailed(QString message);
     void curvePacksSaved(bool allWritten);
 
 private:

@@ -151,9 +151,8 @@ void MeasureSession::buildGenerator()
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
-    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this, [this] {
-        emit deviceFailed(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡"));
-    });
+    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this,
+            [this] { fail(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡")); });
 }
 
 int MeasureSession::generatorType() const
@@ -187,7 +186,13 @@ void MeasureSession::buildMeasurement()
 
     connect(measurement_, &Measurement::readyRead, this, &MeasureSession::onReadyRead);
     connect(measurement_, &Measurement::levelChanged, this, [this] { emit levelChanged(level()); });
-    connect(measurement_, &Measurement::inputError, this, &MeasureSession::deviceFailed);
+    connect(measurement_, &Measurement::inputError, this, &MeasureSession::fail);
+}
+
+void MeasureSession::fail(const QString &message)
+{
+    failed_ = true;
+    emit deviceFailed(message);
 }
 
 void MeasureSession::onReadyRead()

@@ -49,6 +49,9 @@ public:
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
     void resume();
+    // True once the input or the output has failed in this session (deviceFailed was emitted),
+    // also when that happened inside resume().
+    bool failed() const { return failed_; }
     void stop();
     void teardown();
     void setGeneratorGain(float db);
@@ -113,11 +116,13 @@ private:
     int generatorType() const;
     void buildMeasurement();
     void onReadyRead();
+    void fail(const QString &message);
 
     Generator *generator_ = nullptr;
     Measurement *measurement_ = nullptr;
     audio::DeviceInfo::Id inputDeviceId_;
     bool phoneInput_ = false;
+    bool failed_ = false;
     audio::DeviceInfo::Id outputDeviceId_;
     QString inputDeviceName_;
     QString outputDeviceName_;

@@ -161,6 +161,9 @@ void QmlBridge::connectCore()
     connect(core_.get(), &AppCore::computeProgressChanged, this,
             [this] { emit computeProgressChanged(); });
     connect(core_.get(), &AppCore::toastRequested, this, &QmlBridge::toast);
+    // Queued: the session that failed is still emitting, and ending the run deletes it.
+    connect(core_.get(), &AppCore::sessionFailed, this, &QmlBridge::onSessionFailed,
+            Qt::QueuedConnection);
     connect(core_.get(), &AppCore::curvePacksSaved, this, [this](bool allWritten) {
         if (!allWritten)
             toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));

@@ -271,6 +271,7 @@ public:
 public slots:
     // One poll of the running measurement; the tick timer calls it every 33 ms.
     void onMeasureTick();
+    void onSessionFailed(const QString &message);
 
 signals:
     void themeChanged();

@@ -150,6 +150,10 @@ void QmlBridge::startMeasurementRun(bool armed)
     }
     session->setGeneratorGain(core_->generatorGain);
     session->resume();
+    if (session->failed()) { // said by onSessionFailed
+        core_->releaseSession();
+        return;
+    }
     armed_ = armed;
     runStart_ = now();
     measuring_ = true;
@@ -195,6 +199,27 @@ void QmlBridge::onMeasureTick()
     emit measureTick();
     if (armed_ && measureProgress_ >= 1.0)
         captureMeasurement();
+}
+
+// A run on a card that failed (did not open, delivers or takes nothing) ends at once without a
+// point: silence must never become a measured curve. The curve goes back to the points taken.
+void QmlBridge::onSessionFailed(const QString &message)
+{
+    toast(message);
+    const MeasureSession *session = core_->session();
+    if (!measuring_ || !session || !session->failed())
+        return;
+    stopRun();
+    if (!lineArray_) {
+        if (points_.isEmpty())
+            core_->clearMeasuredCurve();
+        else
+            averageCurves();
+    }
+    resetRunState();
+    emit measuringChanged();
+    emit measureTick();
+    emit curveChanged();
 }
 
 // The measurement publishes every 80 ms, the tick polls every 33 ms: a list that did not change

@@ -297,6 +297,53 @@ private slots:
         QVERIFY(!bridge.measuring());
     }
 
+    // A card that falls silent ends the run without a point, whichever flow measures: silence
+    // never becomes a measured curve.
+    void aRunOnACardThatFallsSilentEndsWithoutAPoint_data()
+    {
+        QTest::addColumn<bool>("lineArray");
+        QTest::newRow("point source") << false;
+        QTest::newRow("line array") << true;
+    }
+
+    void aRunOnACardThatFallsSilentEndsWithoutAPoint()
+    {
+        QFETCH(bool, lineArray);
+        QmlBridge bridge;
+        bridge.setMeasureSeconds(30.0);
+        if (lineArray) {
+            bridge.beginArrayMeasurement();
+            bridge.arrayPrimaryAction();
+            bridge.arrayPrimaryAction(); // armed: the run would take its point at its end
+        } else {
+            bridge.beginMeasurement();
+            bridge.startMeasure();
+        }
+        QVERIFY(bridge.measuring());
+        QTRY_VERIFY_WITH_TIMEOUT(bridge.core().session()->framesDone() > 10, longWaitMs);
+        card->dropCapturePeriods(500); // five seconds of nothing
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.measuring(), 5000);
+        QCOMPARE(bridge.toastText(), QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"));
+        QVERIFY(!bridge.core().session());
+        QCOMPARE(bridge.measuredPointCount(), 0);
+        QVERIFY(bridge.core().measuredMagnitude.isEmpty());
+        QVERIFY(card->waitTicks(300, 10000)); // the card delivers again before the next test
+    }
+
+    // An input that cannot be opened starts no run at all, and says why.
+    void anInputThatDoesNotOpenStartsNoRun()
+    {
+        QmlBridge bridge;
+        bridge.beginArrayMeasurement();
+        card->setFailOpen(true);
+        bridge.arrayPrimaryAction();
+        card->setFailOpen(false);
+        QVERIFY(!bridge.measuring());
+        QVERIFY(!bridge.core().session());
+        QTRY_COMPARE(bridge.toastText(), QStringLiteral("无法打开音频输入设备"));
+        QCOMPARE(bridge.measuredPointCount(), 0);
+    }
+
     // The stop button during a computation drops its result when it arrives.
     void cancelledComputationIsDropped()
     {
