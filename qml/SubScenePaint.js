@@ -154,17 +154,17 @@ function floorGrid(scene) {
     return lines
 }
 
-// What a scene holds that no view changes, made once a scene: the points the camera is fitted
-// to, the stage box, the faces besides it, the floor grid and the subwoofers' label groups.
-var shapes = new WeakMap()
+// What a scene holds that no view changes, made once for the scene drawn last: the points the
+// camera is fitted to, the stage box, the faces besides it, the floor grid and the subwoofers'
+// label groups. (Kept beside the scene, not in a WeakMap keyed by it: this engine's WeakMap can
+// crash once a key it holds has been collected.)
+var lastShapes = null
 function shapesOf(scene) {
-    let made = shapes.get(scene)
-    if (!made) {
-        made = {frame: framePoints(scene), stage: stageBox(scene), faces: floorFaces(scene),
-                grid: floorGrid(scene), groups: subGroups(scene.subs)}
-        shapes.set(scene, made)
-    }
-    return made
+    if (!lastShapes || lastShapes.scene !== scene)
+        lastShapes = {scene: scene, frame: framePoints(scene), stage: stageBox(scene),
+                      faces: floorFaces(scene), grid: floorGrid(scene),
+                      groups: subGroups(scene.subs)}
+    return lastShapes
 }
 
 // What lies beneath the rest and needs no smooth edges: the translucent fills of the stage and
