@@ -93,11 +93,13 @@ bool StreamTable::fill(float *out, qsizetype floats)
     walk(render_, [&](const Entry &entry) {
         if (!entry.device->isReadable())
             return;
+        // Counted before the read: a source may close its own stream inside it, and the stream
+        // is then deleted on the ASIO thread while this period goes on.
+        countFrames(*entry.stream, floats);
         const qint64 got
                 = std::max<qint64>(0, entry.device->read(reinterpret_cast<char *>(out), bytes));
         // What the source did not deliver is silence, never the previous period again.
         std::memset(reinterpret_cast<char *>(out) + got, 0, std::size_t(bytes - got));
-        countFrames(*entry.stream, floats);
     });
     return true;
 }
@@ -106,10 +108,11 @@ void StreamTable::dispatch(const float *block, qsizetype floats)
 {
     const realtime::Lock lock(capture_.mutex);
     walk(capture_, [&](const Entry &entry) {
+        // Counted before the write, which may close and so delete the stream (see fill).
+        countFrames(*entry.stream, floats);
         if (entry.device->isWritable())
             entry.device->write(reinterpret_cast<const char *>(block),
                                 floats * qint64(sizeof(float)));
-        countFrames(*entry.stream, floats);
     });
 }
 
