@@ -8,13 +8,13 @@
 // and the path of that text.
 struct MeasuredCurve
 {
-    QList<float> freq;
-    QList<float> magnitude;
-    QList<float> coherence;
-    QList<float> phase;
+    QList<float> freq{};
+    QList<float> magnitude{};
+    QList<float> coherence{};
+    QList<float> phase{};
     double delayMs = 0.0;
     double importedDelayMs = 0.0;
-    QString source;
+    QString source{};
 
     // Frequencies and magnitudes to work with.
     bool hasCurve() const { return !freq.isEmpty() && !magnitude.isEmpty(); }

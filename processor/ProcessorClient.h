@@ -139,6 +139,11 @@ public:
     Q_INVOKABLE void setRoute(int outIdx, int inIdx, bool on);
     Q_INVOKABLE QVariantMap readDynamics(int spkIdx) const;
     Q_INVOKABLE QVariantMap writeDynamics(int spkIdx, const QVariantMap &values);
+    // The dynamics page's design from the loudspeaker's and the amplifier's ratings and the
+    // compressor curve it draws (DynamicsDesign.h).
+    Q_INVOKABLE QVariantMap designDynamics(const QVariantMap &ratings) const;
+    Q_INVOKABLE double compressedLevel(double inputDb, double thresholdDb, double kneeDb,
+                                       double ratio) const;
     Q_INVOKABLE QVariantMap readEqChannel(bool isOut, int idx) const;
     Q_INVOKABLE QVariantMap setEqBand(bool isOut, int idx, int band, const QVariantMap &v);
     // Follows a dragged EQ point: coalesced per key and posted without waiting.

@@ -50,21 +50,7 @@ Item {
 
     // The dynamics that the ratings `r` call for (thresholds in dBu, times in ms).
     function design(r) {
-        const gainLinear = r.byGain ? Math.pow(10, r.gainDb / 20) : Math.sqrt(Math.max(1, r.ampPower) * Math.max(1, r.ampZ)) / Math.max(0.05, r.sensV)
-        const g = Math.max(0.0001, gainLinear)
-        const vRmsMax = Math.sqrt(Math.max(1, r.spkPower) * Math.max(1, r.spkZ))
-        const vPkMax = Math.sqrt(Math.max(1, r.spkPower) * 4 * Math.max(1, r.spkZ))
-        const limit = ms => Math.round(Math.max(0, Math.min(10000, ms)))
-        const release = r.lowCut > 0 ? limit(20000 / r.lowCut) : 200
-        return {
-            "compThrd": 20 * Math.log10(vRmsMax / g / 0.775),
-            "limThrd": 20 * Math.log10(vPkMax / g / 0.775),
-            "compAttack": r.lowCut > 0 ? limit(2000 / r.lowCut) : 20,
-            "compRelease": release,
-            "limRelease": release,
-            "compKnee": 30,
-            "compRatio": 20
-        }
+        return proc.designDynamics(r)
     }
 
     function ratings() {
@@ -162,15 +148,7 @@ Item {
 
     // Output level for input level x (dB) of the compressor with a soft knee.
     function compressed(x) {
-        const k = Math.max(0, compKnee), r = Math.max(1, compRatio), t = compThrd
-        if (k <= 0.001)
-            return x <= t ? x : t + (x - t) / r
-        const lo = t - k / 2, hi = t + k / 2
-        if (x <= lo)
-            return x
-        if (x >= hi)
-            return t + (x - t) / r
-        return x + (1 / r - 1) * (x - lo) * (x - lo) / (2 * k)
+        return proc.compressedLevel(x, compThrd, compKnee, compRatio)
     }
 
     width: 660

@@ -196,23 +196,7 @@ Window {
     // The EQ of the current result as a thumbnail (48 points from 20 Hz to 20 kHz, 0 to 1): the
     // bands as bell shapes one octave-ish wide, scaled into at least 6 dB of span.
     function demoEqCurve() {
-        const bands = bridge.screen.startsWith("超低分频") ? (bridge.subEqBands || []) : bridge.eqBands
-        const values = []
-        for (let i = 0; i < 48; ++i) {
-            const f = 20 * Math.pow(1000, i / 47)
-            let gain = 0
-            for (const band of bands) {
-                if (!band.enabled)
-                    continue
-                const oct = Math.log2(f / band.freq)
-                const w = 1 / Math.max(0.3, band.q || 1)
-                gain += band.gain * Math.exp(-oct * oct / (2 * w * w))
-            }
-            values.push(gain)
-        }
-        const min = Math.min(...values)
-        const span = Math.max(6, Math.max(...values) - min)
-        return values.map(v => Math.max(0, Math.min(1, (v - min + 1) / (span + 2))))
+        return bridge.demoEqCurve()
     }
 
     function stripKey(isOut, idx) {

@@ -77,7 +77,8 @@ private slots:
             return snt::eq::computeSchemes(m, o, log, progress);
         });
         const snt::eq::Measured curve = snt::eq::synthetic::curve({{1000.0, 6.0, 2.0}});
-        core.setMeasured({curve.freq, curve.magnitude, curve.coherence});
+        core.setMeasured(
+                {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
         QSignalSpy progress(&core, &AppCore::computeProgressChanged);
         QSignalSpy finished(&core, &AppCore::computeFinished);
         core.startEqCompute();

@@ -91,7 +91,8 @@ private slots:
         bridge_ = std::make_unique<QmlBridge>();
         const snt::eq::Measured curve
                 = snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000, 2);
-        core().setMeasured({curve.freq, curve.magnitude, curve.coherence});
+        core().setMeasured(
+                {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
         bridge_->startCompute();
         QTRY_COMPARE_WITH_TIMEOUT(bridge_->screen(), QString("点声源-选用途"), computeWaitMs);
         QCOMPARE(core().result().schemes.size(), 6);
