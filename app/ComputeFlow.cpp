@@ -63,13 +63,7 @@ void ComputeFlow::startCompute()
         return;
     }
     core_.forgetPack();
-    snt::eq::Measured snapshot;
-    snapshot.freq = measured.freq;
-    snapshot.magnitude = measured.magnitude;
-    snapshot.coherence = measured.coherence;
-    snapshot.phase = measured.phase;
-    snapshot.delayMs = measured.computationDelayMs();
-    core_.setSnapshot(snapshot);
+    core_.setSnapshot(measured.computationCurve());
     core_.clearComputedSchemes();
     core_.startEqCompute();
     emit computeProgressChanged();

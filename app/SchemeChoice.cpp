@@ -249,17 +249,23 @@ QVariantMap SchemeChoice::corners() const
 
 // ---- edits ----------------------------------------------------------------------------------
 
-void SchemeChoice::applySelectedScheme()
+snt::eq::CornerEstimate *SchemeChoice::preparedCorners()
 {
     if (!core_.result().hasSelection())
-        return;
+        return nullptr;
     if (!workingCorners_)
         prepareCorners();
-    if (!workingCorners_)
+    return workingCorners_ ? &*workingCorners_ : nullptr;
+}
+
+void SchemeChoice::applySelectedScheme()
+{
+    const snt::eq::CornerEstimate *corners = preparedCorners();
+    if (!corners)
         return;
     Scheme scheme = core_.result().selected();
-    scheme.hpf = workingCorners_->highPass;
-    scheme.lpf = workingCorners_->lowPass;
+    scheme.hpf = corners->highPass;
+    scheme.lpf = corners->lowPass;
     core_.setScheme(core_.result().selectedScheme, scheme);
     core_.setSelectedBands(scheme.bands);
     syncSchemeToPack();
@@ -308,13 +314,8 @@ void SchemeChoice::updateEqBand(int index, double freq, double q, double gainDb)
 
 void SchemeChoice::editCorner(const QString &kind, const std::function<bool(Corner &)> &edit)
 {
-    if (!core_.result().hasSelection())
-        return;
-    if (!workingCorners_)
-        prepareCorners();
-    if (!workingCorners_)
-        return;
-    if (!edit(isLowPass(kind) ? workingCorners_->lowPass : workingCorners_->highPass))
+    snt::eq::CornerEstimate *corners = preparedCorners();
+    if (!corners || !edit(isLowPass(kind) ? corners->lowPass : corners->highPass))
         return;
     applySelectedScheme();
     emit schemesChanged();

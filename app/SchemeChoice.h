@@ -70,6 +70,8 @@ private:
     QList<float> relativeMeasuredDb() const;
     bool editSelectedBands(const std::function<bool(QList<snt::eq::SchemeBand> &)> &edit);
     void editCorner(const QString &kind, const std::function<bool(snt::eq::Corner &)> &edit);
+    // The working corners, prepared where they are not yet; none without a selected scheme.
+    snt::eq::CornerEstimate *preparedCorners();
     void applySelectedScheme();
     void syncSchemeToPack();
 
