@@ -17,6 +17,7 @@
 #include "startup/EqBatch.h"
 #include "startup/MainWindowGeometry.h"
 #include "startup/PackExportTest.h"
+#include "startup/QmlWindowRules.h"
 #include "startup/QtEnvironment.h"
 #include "startup/StartupOptions.h"
 #include "ui/QmlSetup.h"
@@ -77,6 +78,7 @@ int main(int argc, char *argv[])
 
     QQmlApplicationEngine engine;
     snt::ui::setUpQmlEngine(engine);
+    registerQmlTypes();
     QQuickWindow::setTextRenderType(QQuickWindow::QtTextRendering);
     engine.rootContext()->setContextProperty(QStringLiteral("bridge"), &bridge);
     engine.addImportPath(QStringLiteral("qrc:/"));

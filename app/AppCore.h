@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/EqWorker.h"
+#include "app/MeasuredCurve.h"
+#include "app/SchemeResult.h"
 #include "app/store/ProjectStore.h"
 #include "eq/Records.h"
 #include "eq/SchemeEngine.h"
@@ -9,18 +11,28 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class MeasureSession;
 class QThread;
 
-// The application core: the current project's description, the measured curve the EQ
-// computation starts from, the last computation's schemes and selection, the store's project
-// and pack lists (it is the store), the one measurement session and, while one runs, the EQ
-// computation on a thread of its own. The bridge holds it for the whole run and reads and writes
-// its fields directly; everything here belongs to the GUI thread.
-class AppCore
-    : public QObject
-    , public ProjectStore
+// The current project's description.
+struct ProjectDescription
+{
+    QString name; // empty: no project
+    QString roomType = QStringLiteral("室内");
+    QString roomHeight = QStringLiteral("4 m");
+    QString programType = QStringLiteral("Livehouse");
+
+    friend bool operator==(const ProjectDescription &, const ProjectDescription &) = default;
+};
+
+// The application core: the current project, the measuring settings, the measured curve the EQ
+// computation starts from, the last computation's result with its selection, the project store
+// with the delayed writing of its packs, the one measurement session and, while one runs, the EQ
+// computation on a thread of its own. Its state changes through setters that signal; the
+// workflows above it share it. Everything here belongs to the GUI thread.
+class AppCore : public QObject
 {
     Q_OBJECT
 public:
@@ -30,55 +42,98 @@ public:
     // Releases the session and waits for every computation still running to end.
     ~AppCore() override;
 
-    QString projectName;
-    QString roomType = QStringLiteral("室内");
-    QString roomHeight = QStringLiteral("4 m");
-    QString programType = QStringLiteral("Livehouse");
-    QString use = QStringLiteral("主扩");
-    bool verifyRun = false;
-    float generatorGain = 0.0f; // dB
-    double measureSeconds = 10.0;
+    ProjectStore &store() { return store_; }
+    const ProjectStore &store() const { return store_; }
 
-    // The measured curve: Hz, linear magnitude, coherence 0..1, phase in degrees.
-    QList<float> measuredFreq;
-    QList<float> measuredMagnitude;
-    QList<float> measuredCoherence;
-    QList<float> measuredPhase;
-    double measuredDelayMs = 0.0;
-    double importedDelayMs = 0.0;
-    QString measuredSource;
+    // ---- the current project
+    const ProjectDescription &project() const { return project_; }
+    void setProject(const ProjectDescription &project);
+    void setProjectName(const QString &name);
+    // Writes the project file of `name` with the current room and programme, then lists the
+    // projects again; the current project's name is not changed.
+    bool saveProjectAs(const QString &name);
 
-    QList<snt::eq::Scheme> schemes;
-    int selectedScheme = 0;
-    int selectedTarget = 0;
-    int eqSmoothing = 6;
-    bool lineArray = false;
-    QList<snt::eq::SchemeBand> selectedBands;
+    // ---- measuring settings
+    // The two setters take a value that differs by more than a relative 1e-12 from the one
+    // kept. The generator's level is kept as a float and handed to the running session too.
+    float generatorGain() const { return generatorGain_; } // dB
+    void setGeneratorGain(double db);
+    double measureSeconds() const { return measureSeconds_; }
+    void setMeasureSeconds(double seconds);
 
+    // ---- what the computation is asked for
+    QString use() const { return use_; }
+    void setUse(const QString &use);
+    bool verifyRun() const { return verifyRun_; }
+    void setVerifyRun(bool verify);
+    int eqSmoothing() const { return eqSmoothing_; }
+    void setEqSmoothing(int bands);
+    bool lineArray() const { return lineArray_; }
+    void setLineArray(bool lineArray);
+
+    // ---- the measured curve
+    const MeasuredCurve &measured() const { return measured_; }
+    void setMeasured(MeasuredCurve curve);
+    void setMeasuredDelayMs(double delayMs);
+    // Empties the lists and both delays; the source path stays.
+    void clearMeasuredCurve();
+    void forgetMeasuredSource();
+    // Replaces the measured curve with the one in a curve text file and empties the result's
+    // schemes; false, changing nothing, when the file holds no usable curve.
+    bool importCurveText(const QString &path);
+
+    // ---- the result of the last computation
+    const SchemeResult &result() const { return result_; }
+    void setSelectedScheme(int index);
+    void setSelectedTarget(int index);
+    void setSelectedBands(const QList<snt::eq::SchemeBand> &bands);
+    void setScheme(int index, const snt::eq::Scheme &scheme);
+    // A result of schemes other than the computation's (a test's, a batch's).
+    void setSchemes(const QList<snt::eq::Scheme> &schemes);
+    // Empties the schemes and selects the first.
+    void clearSchemes();
+    // The copy of the schemes as computed, which edits never touch.
+    void keepComputedSchemes();
+    void clearComputedSchemes();
+    // Puts scheme `index` back as it was computed.
+    void restoreComputedScheme(int index);
+    void setSnapshot(const snt::eq::Measured &snapshot);
+    // Empties the schemes and their copy, the selected bands and the snapshot, and forgets the
+    // pack the result was saved as.
+    void clearResult();
+    void bindPack(const QString &name, int scheme);
+    // The bound pack was deleted: nothing is bound, but the result counts as saved.
+    void unbindPack();
+    void forgetPack();
+
+    // ---- the computation
     bool computing() const { return computing_; }
     int progressDone() const { return progressDone_; }
     int progressTotal() const { return progressTotal_; }
     QString computeLog() const { return computeLog_; }
     void clearComputeLog() { computeLog_.clear(); }
+    // Starts the EQ computation of the measured curve unless one runs.
+    void startEqCompute();
 
+    // ---- the session
     // The session, created and started from the saved input settings when there is none; null
     // (after a toast) when no usable sound card or microphone is found.
     MeasureSession *ensureSession();
     MeasureSession *session() const { return session_; }
     void releaseSession();
 
-    void clearMeasuredCurve();
-    // Replaces the measured curve with the one in a curve text file; false, changing nothing,
-    // when the file holds no usable curve.
-    bool importCurveText(const QString &path);
+    // ---- writing the packs
     // Writes the current project's file, then lists the projects again.
     bool saveProject();
     // Writes the pack list on a thread of its own (see ProjectStore); the projects are listed
     // again and curvePacksSaved() follows, on this object's thread, once it is written.
     void saveCurvePacksLater();
-
-    // Starts the EQ computation of the measured curve unless one runs.
-    void startEqCompute();
+    // Edits of the bound pack are written 350 ms after the last one, while a pack is bound.
+    void savePacksSoon();
+    // Writes a pending delayed save now.
+    void flushPendingPackSave();
+    // The whole list was just written: a pending delayed save is dropped.
+    void cancelPendingPackSave();
 
 signals:
     void computeFinished();
@@ -88,13 +143,29 @@ signals:
     // The running session's input or output failed: a sentence for the user.
     void sessionFailed(QString message);
     void curvePacksSaved(bool allWritten);
+    void projectChanged();
+    void measureSettingsChanged();
+    void measuredChanged();
+    void resultChanged();
 
 private:
-    snt::eq::Measured measuredRecord() const;
+    snt::eq::Measured computationInput() const;
     snt::eq::Options computeOptions() const;
     void onEqWorkerProgress(int done, int total);
     void finishEqCompute();
     void waitForComputations();
+    void savePendingPacks();
+
+    ProjectStore store_;
+    ProjectDescription project_;
+    float generatorGain_ = 0.0f;
+    double measureSeconds_ = 10.0;
+    QString use_ = QStringLiteral("主扩");
+    bool verifyRun_ = false;
+    int eqSmoothing_ = 6;
+    bool lineArray_ = false;
+    MeasuredCurve measured_;
+    SchemeResult result_;
 
     const EqWorker::Compute compute_;
     bool computing_ = false;
@@ -105,4 +176,5 @@ private:
     QThread *computeThread_ = nullptr;
     EqWorker *worker_ = nullptr;
     QList<QMetaObject::Connection> workerConnections_;
+    QTimer packSaveTimer_;
 };

@@ -2,7 +2,9 @@
 
 #include "app/store/StoreFile.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -93,6 +95,15 @@ bool writePresetFile(const QString &folder, const QString &baseName, const QJson
     return QDir().mkpath(folder)
            && store::saveAtomically(folder + QLatin1Char('/') + baseName + QStringLiteral(".kvr"),
                                     presetText(preset));
+}
+
+QString copyToClipboard(const QJsonObject &preset)
+{
+    auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!application)
+        return QStringLiteral("复制没成功");
+    application->clipboard()->setText(QString::fromUtf8(presetText(preset)));
+    return QStringLiteral("EQ 参数已复制");
 }
 
 } // namespace eqpreset

@@ -28,6 +28,10 @@ QJsonObject presetJson(const QList<snt::eq::SchemeBand> &bands, const snt::eq::C
 // The preset as the file and the clipboard get it: indented by four blanks, UTF-8.
 QByteArray presetText(const QJsonObject &preset);
 
+// Puts the preset on the clipboard as `presetText`; the line that tells the engineer: "EQ 参数已复制",
+// or "复制没成功" where there is no clipboard (no GUI application).
+QString copyToClipboard(const QJsonObject &preset);
+
 // The name without blanks, with \ / : * ? " < > | replaced by "_"; "EQ" when nothing is left.
 QString presetBaseName(const QString &name);
 

@@ -24,29 +24,25 @@ void FillAlignment::reset()
     *this = FillAlignment();
 }
 
-bool FillAlignment::capture(int target, const QList<float> &timeMs, const QList<float> &amplitude)
+bool FillAlignment::capture(Pulse pulse, const QList<float> &timeMs, const QList<float> &amplitude)
 {
     const double peak = impulsePeak(timeMs, amplitude);
     if (!(peak <= latestUsablePeakMs))
         return false;
-    if (target == MeasureMain) {
+    if (pulse == Pulse::Main) {
         mainPulse_ = impulseView(timeMs, amplitude);
         mainPeakMs_ = peak;
-        step_ = MeasureFill;
         delayMs_ = 0.0;
-    } else if (target == MeasureFill) {
+    } else {
         fillPulse_ = impulseView(timeMs, amplitude);
         fillPeakMs_ = peak;
         delayMs_ = mainPeakMs_ - fillPeakMs_;
-        step_ = Done;
     }
     return true;
 }
 
-void FillAlignment::loadDemo(int step, double delayMs)
+void FillAlignment::loadDemo(bool both, double delayMs)
 {
-    step_ = std::clamp(step, int(MeasureMain), int(Done));
-    const bool both = step_ == Done;
     delayMs_ = both ? delayMs : 0.0;
     mainPeakMs_ = 0.0;
     fillPeakMs_ = both ? -delayMs : 0.0;

@@ -3,15 +3,15 @@
 #include <QList>
 #include <QVariantList>
 
-// The fill-loudspeaker alignment: the microphone hears the main system's pulse, then the fill's,
-// and the fill is delayed by the difference of their arrival times so both arrive together. This
-// holds the flow's state and reads the pulses from the impulse responses of the runs; the bridge
-// plays, arms and stops the runs and keeps which step a run captures. Everything runs on the GUI
+// The fill-loudspeaker alignment's pulses: the microphone hears the main system's pulse, then
+// the fill's, and the fill is delayed by the difference of their arrival times so both arrive
+// together. This reads the pulses from the impulse responses of the runs and keeps them with the
+// delay; the fill flow (FillFlow) decides which pulse a run captures. Everything runs on the GUI
 // thread.
 class FillAlignment
 {
 public:
-    enum Step { MeasureMain = 0, MeasureFill = 1, Done = 2 };
+    enum class Pulse { Main, Fill };
 
     // Where the screen draws the two pulses, as fractions of the chart's width.
     static constexpr double mainPulseX = 0.33;
@@ -19,7 +19,6 @@ public:
     // What `impulsePeak` answers when there is no pulse.
     static constexpr double noPeak = 1e9;
 
-    int step() const { return step_; }
     // The fill's delay in ms: main peak − fill peak; negative when the main must wait instead.
     double delayMs() const { return delayMs_; }
     double mainPeakMs() const { return mainPeakMs_; }
@@ -27,13 +26,15 @@ public:
     const QVariantList &mainPulse() const { return mainPulse_; }
     const QVariantList &fillPulse() const { return fillPulse_; }
 
-    // Back to the main system's step with nothing captured.
+    // Nothing captured.
     void reset();
-    // Takes the impulse response (time in ms, amplitude) of a run that captured `target` (the
-    // main system's or the fill's step). False, changing nothing, when it holds no clear pulse.
-    bool capture(int target, const QList<float> &timeMs, const QList<float> &amplitude);
-    // Synthetic pulses for demos and screenshots: step 2 shows both with the given delay.
-    void loadDemo(int step, double delayMs);
+    // Takes the impulse response (time in ms, amplitude) of a run that captured `pulse`; the
+    // fill's pulse sets the delay, the main system's puts it back to 0. False, changing nothing,
+    // when it holds no clear pulse.
+    bool capture(Pulse pulse, const QList<float> &timeMs, const QList<float> &amplitude);
+    // Synthetic pulses for demos and screenshots: the main system's alone, or `both` with the
+    // given delay.
+    void loadDemo(bool both, double delayMs);
 
     // The time of the largest amplitude (non-finite ones count as 0, the first of equal maxima
     // wins), or `noPeak` for lists that are empty or of different lengths, with no amplitude
@@ -48,7 +49,6 @@ public:
     static QVariantList demoPulse(double width, double reflection);
 
 private:
-    int step_ = MeasureMain;
     double delayMs_ = 0.0;
     double mainPeakMs_ = 0.0;
     double fillPeakMs_ = 0.0;

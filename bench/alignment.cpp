@@ -137,7 +137,7 @@ void fillPulseCapture(benchmark::State &state)
     }
     timeEachIteration(state, [&] {
         FillAlignment fill;
-        benchmark::DoNotOptimize(fill.capture(FillAlignment::MeasureMain, timeMs, amplitude));
+        benchmark::DoNotOptimize(fill.capture(FillAlignment::Pulse::Main, timeMs, amplitude));
     });
     state.SetLabel("limit 2 ms");
 }

@@ -1,12 +1,15 @@
 // What the GUI thread does 30 times a second while a measuring screen is shown: one tick of the
-// bridge (levels, delay and the 8193-bin transfer function of a 16384-point measurement copied
-// out of the running session) and one read of every curve feed the measuring screens bind, with
-// 0, 3 and 10 line-array points captured; and, for scale, one display curve made afresh as each
-// read would make it without the cache. The measurement runs on the loopback test card; cycles
-// are 33 ms apart and the event loop runs between them, so the measurement publishes as it would.
+// measuring flow (levels, delay and the 8193-bin transfer function of a 16384-point measurement
+// copied out of the running session) and one read of every curve feed the measuring screens
+// bind, with 0, 3 and 10 line-array points captured; and, for scale, one display curve made
+// afresh as each read would make it without the cache. The flow and its feeds are made over one
+// core as the bridge makes them. The measurement runs on the loopback test card; cycles are 33 ms
+// apart and the event loop runs between them, so the measurement publishes as it would.
 #include "app/AppCore.h"
 #include "app/CurveFeeds.h"
-#include "app/QmlBridge.h"
+#include "app/MeasuringFeeds.h"
+#include "app/MeasuringFlow.h"
+#include "app/UiState.h"
 #include "audio/Client.h"
 #include "bench/BenchSupport.h"
 #include "tests/support/LoopbackCard.h"
@@ -27,41 +30,52 @@ void waitFor(const std::function<bool()> &done)
     }
 }
 
-// A bridge in line-array mode with `points` captured points and a free run going.
-std::unique_ptr<QmlBridge> measuringBridge(int points)
+// The measuring flow with the chart feeds over one core.
+struct Measuring
 {
-    auto bridge = std::make_unique<QmlBridge>();
-    bridge->beginArrayMeasurement();
+    AppCore core;
+    UiState ui;
+    MeasuringFlow flow{core, ui};
+    MeasuringFeeds feeds{core, flow};
+
+    bool hasCurve() const { return !core.measured().freq.isEmpty(); }
+};
+
+// In line-array mode with `points` captured points and a free run going.
+std::unique_ptr<Measuring> measuring(int points)
+{
+    auto m = std::make_unique<Measuring>();
+    m->flow.beginArrayMeasurement();
     for (int i = 0; i < points; ++i) {
-        bridge->startMeasure();
-        waitFor([&] { return !bridge->core().measuredFreq.isEmpty(); });
-        bridge->stopMeasure();
+        m->flow.startMeasure();
+        waitFor([&] { return m->hasCurve(); });
+        m->flow.stopMeasure();
     }
-    bridge->startMeasure();
-    waitFor([&] { return !bridge->core().measuredFreq.isEmpty(); });
-    return bridge;
+    m->flow.startMeasure();
+    waitFor([&] { return m->hasCurve(); });
+    return m;
 }
 
-qsizetype readEveryFeed(const QmlBridge &bridge)
+qsizetype readEveryFeed(const MeasuringFeeds &feeds)
 {
-    return bridge.measuredCurve().size() + bridge.measuringCurveFlat().size()
-           + bridge.measuringCoherence().size() + bridge.measuringCoherenceFlat().size()
-           + bridge.latestMeasurementCurve().size() + bridge.measurementHistoryCurves().size()
-           + bridge.measurementPointCurves().size() + bridge.averageMeasurementCurve().size()
-           + qsizetype(bridge.measureCurveCenter());
+    return feeds.measuredCurve().size() + feeds.measuringCurveFlat().size()
+           + feeds.measuringCoherence().size() + feeds.measuringCoherenceFlat().size()
+           + feeds.latestMeasurementCurve().size() + feeds.measurementHistoryCurves().size()
+           + feeds.measurementPointCurves().size() + feeds.averageMeasurementCurve().size()
+           + qsizetype(feeds.measureCurveCenter());
 }
 
 void tickAndReadEveryFeed(benchmark::State &state)
 {
     const int points = int(state.range(0));
-    std::unique_ptr<QmlBridge> bridge = measuringBridge(points);
-    if (bridge->measuredPointCount() != points || !bridge->measuring()) {
+    std::unique_ptr<Measuring> m = measuring(points);
+    if (m->flow.pointCount() != points || !m->flow.measuring()) {
         state.SkipWithError("the loopback card did not measure");
         return;
     }
     state.SetLabel(QStringLiteral("%1 points, %2 bins")
                            .arg(points)
-                           .arg(bridge->core().measuredFreq.size())
+                           .arg(m->core.measured().freq.size())
                            .toStdString());
     std::vector<double> us;
     auto nextTick = std::chrono::steady_clock::now();
@@ -74,8 +88,8 @@ void tickAndReadEveryFeed(benchmark::State &state)
             QThread::msleep(1);
         }
         const auto start = std::chrono::steady_clock::now();
-        bridge->onMeasureTick();
-        benchmark::DoNotOptimize(readEveryFeed(*bridge));
+        m->flow.onMeasureTick();
+        benchmark::DoNotOptimize(readEveryFeed(m->feeds));
         const double seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
@@ -90,15 +104,15 @@ void tickAndReadEveryFeed(benchmark::State &state)
 void displayCurveOfTheLiveCurve(benchmark::State &state)
 {
     const LevelScale scale = state.range(0) ? LevelScale::Relative : LevelScale::Absolute;
-    std::unique_ptr<QmlBridge> bridge = measuringBridge(0);
-    const AppCore &core = bridge->core();
+    std::unique_ptr<Measuring> m = measuring(0);
+    const MeasuredCurve &curve = m->core.measured();
     state.SetLabel(QStringLiteral("%1, %2 bins")
                            .arg(scale == LevelScale::Relative ? "relative" : "absolute")
-                           .arg(core.measuredFreq.size())
+                           .arg(curve.freq.size())
                            .toStdString());
     for (auto _ : state) {
-        benchmark::DoNotOptimize(displayCurve(core.measuredFreq, core.measuredMagnitude,
-                                              core.measuredCoherence, scale, Flow::LineArray));
+        benchmark::DoNotOptimize(
+                displayCurve(curve.freq, curve.magnitude, curve.coherence, scale, Flow::LineArray));
     }
 }
 

@@ -22,10 +22,8 @@ std::unique_ptr<QmlBridge> computedBridge()
     auto bridge = std::make_unique<QmlBridge>();
     const snt::eq::Measured curve
             = snt::eq::synthetic::curve(snt::eq::synthetic::roughFeatures(), 60.0, 4, 18000.0, 2);
-    AppCore &core = bridge->core();
-    core.measuredFreq = curve.freq;
-    core.measuredMagnitude = curve.magnitude;
-    core.measuredCoherence = curve.coherence;
+    bridge->core().setMeasured(
+            {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
     bridge->startCompute();
     for (int i = 0; i < 6000 && bridge->computing(); ++i) {
         QCoreApplication::processEvents();
@@ -38,8 +36,8 @@ std::unique_ptr<QmlBridge> computedBridge()
 std::string label(QmlBridge &bridge)
 {
     return QStringLiteral("%1 schemes, %2 bins")
-            .arg(bridge.core().schemes.size())
-            .arg(bridge.core().measuredFreq.size())
+            .arg(bridge.core().result().schemes.size())
+            .arg(bridge.core().measured().freq.size())
             .toStdString();
 }
 
@@ -53,15 +51,15 @@ void schemesRead(benchmark::State &state)
 void schemesReadWithNothingKept(benchmark::State &state)
 {
     std::unique_ptr<QmlBridge> bridge = computedBridge();
-    AppCore &core = bridge->core();
+    const AppCore &core = bridge->core();
     snt::eq::Measured snapshot;
-    snapshot.freq = core.measuredFreq;
-    snapshot.magnitude = core.measuredMagnitude;
-    snapshot.coherence = core.measuredCoherence;
+    snapshot.freq = core.measured().freq;
+    snapshot.magnitude = core.measured().magnitude;
+    snapshot.coherence = core.measured().coherence;
     state.SetLabel(label(*bridge));
     timeEachIteration(state, [&] {
         SchemePreviews fresh;
-        benchmark::DoNotOptimize(fresh.curves(core.schemes, snapshot, snapshot).size());
+        benchmark::DoNotOptimize(fresh.curves(core.result().schemes, snapshot, snapshot).size());
     });
 }
 
@@ -69,7 +67,7 @@ void editCycle(benchmark::State &state)
 {
     std::unique_ptr<QmlBridge> bridge = computedBridge();
     state.SetLabel(label(*bridge));
-    const snt::eq::SchemeBand first = bridge->core().schemes[0].bands.value(0);
+    const snt::eq::SchemeBand first = bridge->core().result().schemes[0].bands.value(0);
     int step = 0;
     timeEachIteration(state, [&] {
         // A new gain every time, so every cycle makes the edited preview anew.

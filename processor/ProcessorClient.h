@@ -25,6 +25,7 @@ class QTimer;
 class QUdpSocket;
 class QUrl;
 class QWebSocket;
+struct ProcessorEqList;
 
 // The client of the networked DSP loudspeaker processor: finds it on the network, connects and
 // logs in, keeps the link alive over the level WebSocket (live meters and parameter pushes),
@@ -115,8 +116,11 @@ public:
     // Corner filter name ("lr24", "butter18", "bessel6"...) to the processor's corner type; -1
     // for a name it has no type for.
     static int filterTypeCode(const QString &name);
-    // Writes a whole EQ scheme (up to 15 bands and both corners) into one channel in a single
-    // request: {"ok", "message"} and, on success, "truncated".
+    // Writes a whole EQ scheme (up to 15 enabled bands and both corners) into one channel in a
+    // single request: {"ok", "message"} and, on success, "truncated". A value that is not a
+    // finite number goes as 0.
+    QVariantMap uploadEqScheme(bool isOut, int idx, const ProcessorEqList &list);
+    // The same of the list's map form (ProcessorEqList::fromMaps).
     QVariantMap uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
                                const QVariantMap &hpf, const QVariantMap &lpf);
     bool presetValid(int slot) const;
@@ -139,6 +143,11 @@ public:
     Q_INVOKABLE void setRoute(int outIdx, int inIdx, bool on);
     Q_INVOKABLE QVariantMap readDynamics(int spkIdx) const;
     Q_INVOKABLE QVariantMap writeDynamics(int spkIdx, const QVariantMap &values);
+    // The dynamics page's design from the loudspeaker's and the amplifier's ratings and the
+    // compressor curve it draws (DynamicsDesign.h).
+    Q_INVOKABLE QVariantMap designDynamics(const QVariantMap &ratings) const;
+    Q_INVOKABLE double compressedLevel(double inputDb, double thresholdDb, double kneeDb,
+                                       double ratio) const;
     Q_INVOKABLE QVariantMap readEqChannel(bool isOut, int idx) const;
     Q_INVOKABLE QVariantMap setEqBand(bool isOut, int idx, int band, const QVariantMap &v);
     // Follows a dragged EQ point: coalesced per key and posted without waiting.

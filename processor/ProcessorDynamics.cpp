@@ -1,3 +1,4 @@
+#include "processor/DynamicsDesign.h"
 #include "processor/JsonValues.h"
 #include "processor/ParamKeys.h"
 #include "processor/ProcessorClient.h"
@@ -78,4 +79,15 @@ QVariantMap ProcessorClient::writeDynamics(int spkIdx, const QVariantMap &values
     if (result.value(QStringLiteral("ok")).toBool())
         result.insert(QStringLiteral("message"), QStringLiteral("已写进设备。"));
     return result;
+}
+
+QVariantMap ProcessorClient::designDynamics(const QVariantMap &ratings) const
+{
+    return dynamicsToMap(processor::designDynamics(ratingsFromMap(ratings)));
+}
+
+double ProcessorClient::compressedLevel(double inputDb, double thresholdDb, double kneeDb,
+                                        double ratio) const
+{
+    return processor::compressedLevel(inputDb, thresholdDb, kneeDb, ratio);
 }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import "EqChart.js" as EqChart
+import "Palette.js" as Palette
 
 // The compressor and limiter of one processor output: their static transfer curves, the values
 // computed from the loudspeaker's and the amplifier's ratings ("计算"), on/off switches, copy
@@ -40,31 +41,17 @@ Item {
         "ampZ", "gainDb"]
 
     readonly property bool dark: bridge.darkMode
-    readonly property color ink: dark ? "#FFFFFF" : "#0A0A0A"
-    readonly property color hair: dark ? "#40FFFFFF" : "#33000000"
-    readonly property color accent: dark ? "#4A8EFF" : "#2F5FD0"
-    readonly property color accentFill: dark ? "#083988" : "#0A3E8C"
-    readonly property color cardFill: dark ? "#9E131A29" : "#0A0A0A0A"
+    readonly property color ink: Palette.ink(dark)
+    readonly property color hair: Palette.hair(dark)
+    readonly property color accent: Palette.accent(dark)
+    readonly property color accentFill: Palette.accentFill(dark)
+    readonly property color cardFill: Palette.cardFill(dark)
 
     signal back
 
     // The dynamics that the ratings `r` call for (thresholds in dBu, times in ms).
     function design(r) {
-        const gainLinear = r.byGain ? Math.pow(10, r.gainDb / 20) : Math.sqrt(Math.max(1, r.ampPower) * Math.max(1, r.ampZ)) / Math.max(0.05, r.sensV)
-        const g = Math.max(0.0001, gainLinear)
-        const vRmsMax = Math.sqrt(Math.max(1, r.spkPower) * Math.max(1, r.spkZ))
-        const vPkMax = Math.sqrt(Math.max(1, r.spkPower) * 4 * Math.max(1, r.spkZ))
-        const limit = ms => Math.round(Math.max(0, Math.min(10000, ms)))
-        const release = r.lowCut > 0 ? limit(20000 / r.lowCut) : 200
-        return {
-            "compThrd": 20 * Math.log10(vRmsMax / g / 0.775),
-            "limThrd": 20 * Math.log10(vPkMax / g / 0.775),
-            "compAttack": r.lowCut > 0 ? limit(2000 / r.lowCut) : 20,
-            "compRelease": release,
-            "limRelease": release,
-            "compKnee": 30,
-            "compRatio": 20
-        }
+        return proc.designDynamics(r)
     }
 
     function ratings() {
@@ -162,15 +149,7 @@ Item {
 
     // Output level for input level x (dB) of the compressor with a soft knee.
     function compressed(x) {
-        const k = Math.max(0, compKnee), r = Math.max(1, compRatio), t = compThrd
-        if (k <= 0.001)
-            return x <= t ? x : t + (x - t) / r
-        const lo = t - k / 2, hi = t + k / 2
-        if (x <= lo)
-            return x
-        if (x >= hi)
-            return t + (x - t) / r
-        return x + (1 / r - 1) * (x - lo) * (x - lo) / (2 * k)
+        return proc.compressedLevel(x, compThrd, compKnee, compRatio)
     }
 
     width: 660
@@ -260,11 +239,11 @@ Item {
                 radius: 12
                 color: index === dyn.spkIndex ? dyn.accentFill : "transparent"
                 border.width: 1
-                border.color: index === dyn.spkIndex ? "#4A8EFF" : dyn.hair
+                border.color: index === dyn.spkIndex ? Palette.glowBlue : dyn.hair
                 Text {
                     anchors.centerIn: parent
                     text: index + 1
-                    color: index === dyn.spkIndex ? "#FFFFFF" : dyn.ink
+                    color: index === dyn.spkIndex ? Palette.white : dyn.ink
                     font.family: "Microsoft YaHei UI"
                     font.pixelSize: 11
                 }
@@ -469,11 +448,11 @@ Item {
                         radius: 12
                         color: current ? dyn.accentFill : "transparent"
                         border.width: 1
-                        border.color: current ? "#4A8EFF" : dyn.hair
+                        border.color: current ? Palette.glowBlue : dyn.hair
                         Text {
                             anchors.centerIn: parent
                             text: parent.modelData[1]
-                            color: parent.current ? "#FFFFFF" : dyn.ink
+                            color: parent.current ? Palette.white : dyn.ink
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }

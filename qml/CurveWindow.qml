@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import Sonetra
 import "CurveTree.js" as Tree
 
 // "工程管理": projects and their curve packs beside the main window. The engineer browses and
@@ -34,27 +35,7 @@ Window {
     // screen's right edge; bottoms aligned and kept 10 px inside the screen. Without a main
     // window at the screen's bottom right corner.
     function placement(main, screen, preferred) {
-        const edge = 10
-        const wantedW = Math.max(660, Math.min(preferred.width, screen.width - 2 * edge))
-        const wantedH = Math.max(minimumHeight, Math.min(preferred.height, screen.height - 2 * edge))
-        if (!main)
-            return Qt.rect(Math.round(screen.x + screen.width - wantedW - edge),
-                           Math.round(screen.y + screen.height - wantedH - edge),
-                           Math.round(wantedW), Math.round(wantedH))
-        let width = Math.min(wantedW, screen.width - 2 * edge)
-        let x = screen.x + screen.width - width - edge
-        const roomRight = screen.x + screen.width - (main.x + main.width) - 2 * edge
-        const roomLeft = main.x - screen.x - 2 * edge
-        if (roomRight >= 660) {
-            width = Math.min(wantedW, roomRight)
-            x = main.x + main.width + edge
-        } else if (roomLeft >= 660) {
-            width = Math.min(wantedW, roomLeft)
-            x = main.x - edge - width
-        }
-        const y = Math.max(screen.y + edge, Math.min(main.y + main.height - wantedH,
-                                                     screen.y + screen.height - wantedH - edge))
-        return Qt.rect(Math.round(x), Math.round(y), Math.round(width), Math.round(wantedH))
+        return WindowRules.curveWindowPlacement(main, screen, preferred, minimumHeight)
     }
 
     // Assigned outright: this replaces whatever position the creator bound, so between two

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Window
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // The processor panel: a frameless side window in which the engineer picks the processor in use.
 // For the networked processor it finds and connects the device, keeps the link, shows four input
@@ -68,9 +69,10 @@ Window {
     readonly property bool live: deviceIndex === 0
     readonly property string deviceMode: devices[deviceIndex].mode
     readonly property real contentScale: width / 660
-    readonly property string statusColor: proc.connected ? "#3DDC84"
-                                                         : searching || proc.busy ? "#FFC53D"
-                                                                                  : wantsConnection ? "#FF4D4D" : "#8A8F98"
+    readonly property string statusColor: proc.connected ? Palette.green
+                                                         : searching || proc.busy ? Palette.amber
+                                                         : wantsConnection ? Palette.red
+                                                                           : Palette.grey
     readonly property string connectText: searching ? "搜索中" : proc.connected ? "断开" : proc.busy ? "连接中"
                                                                                                  : wantsConnection && hadLink
                                                                                                    && !userDisconnected ? "重连中" : "连接"
@@ -196,23 +198,7 @@ Window {
     // The EQ of the current result as a thumbnail (48 points from 20 Hz to 20 kHz, 0 to 1): the
     // bands as bell shapes one octave-ish wide, scaled into at least 6 dB of span.
     function demoEqCurve() {
-        const bands = bridge.screen.startsWith("超低分频") ? (bridge.subEqBands || []) : bridge.eqBands
-        const values = []
-        for (let i = 0; i < 48; ++i) {
-            const f = 20 * Math.pow(1000, i / 47)
-            let gain = 0
-            for (const band of bands) {
-                if (!band.enabled)
-                    continue
-                const oct = Math.log2(f / band.freq)
-                const w = 1 / Math.max(0.3, band.q || 1)
-                gain += band.gain * Math.exp(-oct * oct / (2 * w * w))
-            }
-            values.push(gain)
-        }
-        const min = Math.min(...values)
-        const span = Math.max(6, Math.max(...values) - min)
-        return values.map(v => Math.max(0, Math.min(1, (v - min + 1) / (span + 2))))
+        return bridge.demoEqCurve()
     }
 
     function stripKey(isOut, idx) {
@@ -683,7 +669,7 @@ Window {
                             x: 10
                             anchors.verticalCenter: parent.verticalCenter
                             text: "设备 " + (index + 1) + "  " + modelData.ip + (modelData.ip === panel.failedIp ? "  连接失败" : "")
-                            color: modelData.ip === panel.failedIp ? "#FF4D4D" : bridge.theme.text
+                            color: modelData.ip === panel.failedIp ? Palette.red : bridge.theme.text
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }
@@ -707,7 +693,7 @@ Window {
             visible: false
             z: 100
             radius: 10
-            color: "#99000000"
+            color: Palette.black60
 
             MouseArea {
                 anchors.fill: parent

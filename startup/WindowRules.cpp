@@ -106,4 +106,37 @@ std::optional<QSize> parseSizeOption(const QString &value)
     return size;
 }
 
+QRect curveWindowPlacement(const std::optional<QRectF> &main, const QRectF &screen,
+                           QSizeF preferred, double minimumHeight)
+{
+    constexpr double edge = 10.0;
+    constexpr double narrowest = 660.0;
+    const auto pixels = [](double value) {
+        return int(std::floor(value + 0.5));
+    };
+    const double wantedW
+            = std::max(narrowest, std::min(preferred.width(), screen.width() - 2 * edge));
+    const double wantedH
+            = std::max(minimumHeight, std::min(preferred.height(), screen.height() - 2 * edge));
+    if (!main)
+        return {pixels(screen.x() + screen.width() - wantedW - edge),
+                pixels(screen.y() + screen.height() - wantedH - edge), pixels(wantedW),
+                pixels(wantedH)};
+    double width = std::min(wantedW, screen.width() - 2 * edge);
+    double x = screen.x() + screen.width() - width - edge;
+    const double roomRight = screen.x() + screen.width() - (main->x() + main->width()) - 2 * edge;
+    const double roomLeft = main->x() - screen.x() - 2 * edge;
+    if (roomRight >= narrowest) {
+        width = std::min(wantedW, roomRight);
+        x = main->x() + main->width() + edge;
+    } else if (roomLeft >= narrowest) {
+        width = std::min(wantedW, roomLeft);
+        x = main->x() - edge - width;
+    }
+    const double y
+            = std::max(screen.y() + edge, std::min(main->y() + main->height() - wantedH,
+                                                   screen.y() + screen.height() - wantedH - edge));
+    return {pixels(x), pixels(y), pixels(width), pixels(wantedH)};
+}
+
 } // namespace snt::startup::windowrules

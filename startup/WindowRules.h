@@ -3,7 +3,9 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QRectF>
 #include <QSize>
+#include <QSizeF>
 
 #include <optional>
 
@@ -54,6 +56,15 @@ QRect restoredGeometry(const SavedGeometry &saved, const QList<ScreenArea> &scre
 // while it fits the screen's default size and shrinks with its proportions when it does not; an
 // automatic size becomes the screen's default size.
 QSize sizeOnScreen(QSize current, bool userSized, const QRect &available);
+
+// Where the curve window goes beside the main window `main` (none: the screen's bottom right
+// corner, 10 px in), on the screen area `screen` (its virtual origin, its width and its available
+// height): to the right of the main window when 660 px fit there, else to its left, else at the
+// screen's right edge, 10 px from the main window and from the screen's edges; its bottom level
+// with the main window's and kept 10 px inside the screen. Its size is the preferred one, at most
+// the screen less 20 px, at least 660 px wide and `minimumHeight` high. Whole pixels, halves up.
+QRect curveWindowPlacement(const std::optional<QRectF> &main, const QRectF &screen,
+                           QSizeF preferred, double minimumHeight);
 
 // The value of "--size": width and height joined by a lower-case "x", both whole numbers above 0.
 std::optional<QSize> parseSizeOption(const QString &value);

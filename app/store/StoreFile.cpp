@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUrl>
 
 namespace store {
 
@@ -79,6 +80,12 @@ bool keepCorruptCopy(const QString &path, const QByteArray &content)
     }
     sntWarning("[Store]") << "unreadable file" << path << "kept as" << target;
     return true;
+}
+
+QString localFilePath(const QString &pathOrUrl)
+{
+    const QUrl url(pathOrUrl);
+    return url.isLocalFile() ? url.toLocalFile() : pathOrUrl;
 }
 
 } // namespace store

@@ -36,4 +36,7 @@ const QRegularExpression &forbiddenNameCharacters();
 // false when no copy could be made.
 bool keepCorruptCopy(const QString &path, const QByteArray &content);
 
+// The local path of a "file:" URL (as the file dialogs hand them over), else the text itself.
+QString localFilePath(const QString &pathOrUrl);
+
 } // namespace store

@@ -419,7 +419,8 @@ private slots:
                 QVERIFY2(uncorrected > 6.0,
                          qPrintable(QString("%1: %2 dB").arg(row.name).arg(uncorrected)));
         }
-        QCOMPARE(bridge.core().curvePacks.size(), 2); // one alignment pack, replaced each time
+        QCOMPARE(bridge.core().store().curvePacks.size(),
+                 2); // one alignment pack, replaced each time
         const QVariantMap detail = bridge.curvePackDetail(1); // as the curve window shows it
         QVERIFY(detail.value("subAlign").toBool() && !detail.value("third").toList().isEmpty());
         QCOMPARE(detail.value("curveLabels").toStringList(), (QStringList{"全频", "超低", "耦合"}));

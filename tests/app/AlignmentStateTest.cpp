@@ -86,9 +86,8 @@ private slots:
         const QList<float> timeMs{1.0f, 2.0f, 3.0f, 4.0f};
         QCOMPARE(FillAlignment::impulsePeak(timeMs, amplitude), peakMs);
         FillAlignment fill;
-        QCOMPARE(fill.capture(FillAlignment::MeasureMain, timeMs, amplitude),
+        QCOMPARE(fill.capture(FillAlignment::Pulse::Main, timeMs, amplitude),
                  peakMs != FillAlignment::noPeak);
-        QCOMPARE(fill.step(), peakMs != FillAlignment::noPeak ? 1 : 0);
         QCOMPARE(fill.mainPulse().isEmpty(), peakMs == FillAlignment::noPeak);
     }
 

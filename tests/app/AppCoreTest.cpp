@@ -77,9 +77,8 @@ private slots:
             return snt::eq::computeSchemes(m, o, log, progress);
         });
         const snt::eq::Measured curve = snt::eq::synthetic::curve({{1000.0, 6.0, 2.0}});
-        core.measuredFreq = curve.freq;
-        core.measuredMagnitude = curve.magnitude;
-        core.measuredCoherence = curve.coherence;
+        core.setMeasured(
+                {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
         QSignalSpy progress(&core, &AppCore::computeProgressChanged);
         QSignalSpy finished(&core, &AppCore::computeFinished);
         core.startEqCompute();
@@ -97,10 +96,11 @@ private slots:
         for (qsizetype i = 1; i < steps.size(); ++i)
             QVERIFY(steps[i].first >= steps[i - 1].first);
         QVERIFY(!core.computing());
-        QCOMPARE(core.schemes.size(), 6);
-        QCOMPARE(core.selectedBands, core.schemes.first().bands);
-        QCOMPARE(core.selectedTarget, core.schemes.first().targetIndex);
-        QVERIFY(!core.selectedBands.isEmpty());
+        const SchemeResult &result = core.result();
+        QCOMPARE(result.schemes.size(), 6);
+        QCOMPARE(result.selectedBands, result.schemes.first().bands);
+        QCOMPARE(result.selectedTarget, result.schemes.first().targetIndex);
+        QVERIFY(!result.selectedBands.isEmpty());
         QVERIFY(!core.computeLog().isEmpty());
     }
 
@@ -134,16 +134,14 @@ private slots:
         QFETCH(Progress, expected);
         ScriptedEngine engine{{{3, 6}, {2, 6}, {4, 0}}, {}, {}, {}};
         AppCore core(nullptr, engine.compute());
-        core.use = use;
-        core.verifyRun = verify;
-        core.importedDelayMs = imported;
-        core.measuredDelayMs = 7.0;
-        core.lineArray = lineArray;
-        core.eqSmoothing = 12;
-        core.measuredFreq = {100.0f, 200.0f};
-        core.selectedTarget = 4;
-        core.selectedBands = {snt::eq::SchemeBand{1000.0f, -3.0f, 2.0f, true}};
-        const QList<snt::eq::SchemeBand> bands = core.selectedBands;
+        core.setUse(use);
+        core.setVerifyRun(verify);
+        core.setLineArray(lineArray);
+        core.setEqSmoothing(12);
+        core.setMeasured({.freq = {100.0f, 200.0f}, .delayMs = 7.0, .importedDelayMs = imported});
+        core.setSelectedTarget(4);
+        core.setSelectedBands({snt::eq::SchemeBand{1000.0f, -3.0f, 2.0f, true}});
+        const QList<snt::eq::SchemeBand> bands = core.result().selectedBands;
 
         QSignalSpy progress(&core, &AppCore::computeProgressChanged);
         QSignalSpy finished(&core, &AppCore::computeFinished);
@@ -152,7 +150,7 @@ private slots:
         QCOMPARE(progressOf(progress), expected);
         QCOMPARE(engine.measured.label, label);
         QCOMPARE(engine.measured.delayMs, delay);
-        QCOMPARE(engine.measured.freq, core.measuredFreq);
+        QCOMPARE(engine.measured.freq, core.measured().freq);
         QVERIFY(!engine.measured.hasLevel);
         QCOMPARE(engine.options.use, use);
         QCOMPARE(engine.options.roomType, QStringLiteral("室内"));
@@ -160,9 +158,9 @@ private slots:
         QCOMPARE(engine.options.setting, 12);
         QCOMPARE(engine.options.lineArray, lineArray);
         // No schemes: the selection stays as it was.
-        QCOMPARE(core.selectedScheme, 0);
-        QCOMPARE(core.selectedTarget, 4);
-        QCOMPARE(core.selectedBands, bands);
+        QCOMPARE(core.result().selectedScheme, 0);
+        QCOMPARE(core.result().selectedTarget, 4);
+        QCOMPARE(core.result().selectedBands, bands);
         QCOMPARE(core.computeLog(), QStringLiteral("scripted"));
     }
 
@@ -210,7 +208,7 @@ private slots:
         settings.setValue("audio/dataChannel", saved);
         settings.setValue("audio/referenceChannel", -1);
         AppCore core;
-        core.generatorGain = -12.0f;
+        core.setGeneratorGain(-12.0);
         MeasureSession *session = core.ensureSession();
         QVERIFY(session);
         QCOMPARE(core.ensureSession(), session);
@@ -240,38 +238,44 @@ private slots:
     void storeAndImport()
     {
         QVERIFY(putBytes(projectsDir() + "/大厅.json", R"({"name":"大厅","roomHeight":"6 m"})"));
-        AppCore core;
-        QCOMPARE(core.projects.size(), 1);
-        QCOMPARE(core.projects.first().roomHeight, QStringLiteral("6 m"));
-        QVERIFY(!core.freshInstall);
+        ScriptedEngine engine{{}, {snt::eq::Scheme{}}, {}, {}};
+        AppCore core(nullptr, engine.compute());
+        QCOMPARE(core.store().projects.size(), 1);
+        QCOMPARE(core.store().projects.first().roomHeight, QStringLiteral("6 m"));
+        QVERIFY(!core.store().freshInstall);
 
-        core.schemes = {snt::eq::Scheme{}};
-        core.selectedScheme = 3;
-        core.selectedTarget = 2;
-        core.measuredDelayMs = 4.0;
+        core.setMeasured({.freq = {100.0f}, .magnitude = {1.0f}, .delayMs = 4.0});
+        QSignalSpy finished(&core, &AppCore::computeFinished);
+        core.startEqCompute();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(core.result().schemes.size(), 1);
+        core.setSelectedScheme(3);
+        core.setSelectedTarget(2);
         QTemporaryDir dir;
         QString text = "# Delay: 1.5 ms\n";
         for (int i = 1; i <= 8; ++i)
             text += QString("%1 -6.0206 10 0.5\n").arg(i * 100);
         QVERIFY(putBytes(dir.filePath("short.txt"), text.section('\n', 0, 7).toUtf8()));
         QVERIFY(!core.importCurveText(dir.filePath("short.txt")));
-        QCOMPARE(core.measuredDelayMs, 4.0);
+        QCOMPARE(core.measured().delayMs, 4.0);
         QVERIFY(putBytes(dir.filePath("curve.txt"), text.toUtf8()));
         QVERIFY(core.importCurveText(dir.filePath("curve.txt")));
-        QCOMPARE(core.measuredFreq.size(), 8);
-        QVERIFY(std::abs(core.measuredMagnitude.first() - 0.5f) < 1e-4f);
-        QCOMPARE(core.measuredPhase.last(), 10.0f);
-        QCOMPARE(core.measuredCoherence.first(), 0.5f);
-        QCOMPARE(core.importedDelayMs, 1.5);
-        QCOMPARE(core.measuredDelayMs, 0.0);
-        QCOMPARE(core.measuredSource, dir.filePath("curve.txt"));
-        QVERIFY(core.schemes.isEmpty());
-        QCOMPARE(core.selectedScheme, 0);
-        QCOMPARE(core.selectedTarget, 2);
+        const MeasuredCurve &measured = core.measured();
+        QCOMPARE(measured.freq.size(), 8);
+        QVERIFY(std::abs(measured.magnitude.first() - 0.5f) < 1e-4f);
+        QCOMPARE(measured.phase.last(), 10.0f);
+        QCOMPARE(measured.coherence.first(), 0.5f);
+        QCOMPARE(measured.importedDelayMs, 1.5);
+        QCOMPARE(measured.delayMs, 0.0);
+        QCOMPARE(measured.source, dir.filePath("curve.txt"));
+        QVERIFY(core.result().schemes.isEmpty());
+        QCOMPARE(core.result().selectedScheme, 0);
+        QCOMPARE(core.result().selectedTarget, 2);
 
         core.clearMeasuredCurve();
-        QVERIFY(core.measuredFreq.isEmpty() && core.measuredPhase.isEmpty());
-        QCOMPARE(core.importedDelayMs, 0.0);
+        QVERIFY(core.measured().freq.isEmpty() && core.measured().phase.isEmpty());
+        QCOMPARE(core.measured().importedDelayMs, 0.0);
+        QCOMPARE(core.measured().source, dir.filePath("curve.txt"));
     }
 };
 

@@ -91,12 +91,11 @@ private slots:
         bridge_ = std::make_unique<QmlBridge>();
         const snt::eq::Measured curve
                 = snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000, 2);
-        core().measuredFreq = curve.freq;
-        core().measuredMagnitude = curve.magnitude;
-        core().measuredCoherence = curve.coherence;
+        core().setMeasured(
+                {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
         bridge_->startCompute();
         QTRY_COMPARE_WITH_TIMEOUT(bridge_->screen(), QString("点声源-选用途"), computeWaitMs);
-        QCOMPARE(core().schemes.size(), 6);
+        QCOMPARE(core().result().schemes.size(), 6);
     }
 
     void cleanupTestCase() { bridge_.reset(); }
@@ -117,7 +116,7 @@ private slots:
         QSignalSpy schemes(bridge_.get(), &QmlBridge::schemesChanged);
         for (const auto &[position, coreIndex] : {std::pair{2, 3}, {2, 3}, {99, 5}, {-4, 0}}) {
             bridge_->selectTarget(position);
-            QCOMPARE(core().selectedTarget, coreIndex);
+            QCOMPARE(core().result().selectedTarget, coreIndex);
             QCOMPARE(bridge_->selectedTarget(), std::clamp(position, 0, 5));
         }
         QCOMPARE(targets.count(), 3);
@@ -129,10 +128,10 @@ private slots:
     void previewsFromTheComputeSnapshot()
     {
         const QVariantList schemes = bridge_->schemes();
-        QCOMPARE(schemes.size(), core().schemes.size());
+        QCOMPARE(schemes.size(), core().result().schemes.size());
         for (qsizetype i = 0; i < schemes.size(); ++i) {
             const QVariantMap entry = schemes[i].toMap();
-            const Scheme &scheme = core().schemes[i];
+            const Scheme &scheme = core().result().schemes[i];
             QCOMPARE(entry.value("name").toString(), scheme.name);
             QCOMPARE(entry.value("blocked").toBool(), scheme.blocked());
             for (const char *key : {"before", "after", "phaseBefore", "phaseAfter", "coherence"}) {
@@ -166,14 +165,14 @@ private slots:
         fallback.measuredRaw.clear();
         fallback.measured.fill(2.0f);
         fallback.blockedReason = "曲线太乱";
-        bridge.core().schemes = {storedScheme(3), fallback};
-        bridge.core().measuredFreq = snt::eq::standardGrid();
-        bridge.core().measuredCoherence = QList<float>(bridge.core().measuredFreq.size(), 0.5f);
+        bridge.core().setSchemes({storedScheme(3), fallback});
+        const QList<float> grid = snt::eq::standardGrid();
+        bridge.core().setMeasured({.freq = grid, .coherence = QList<float>(grid.size(), 0.5f)});
         bridge.selectScheme(0);
-        QCOMPARE(bridge.core().selectedTarget, 3);
+        QCOMPARE(bridge.core().result().selectedTarget, 3);
         bridge.selectScheme(7);
         QCOMPARE(bridge.selectedScheme(), 1);
-        QCOMPARE(bridge.core().selectedTarget, 3);
+        QCOMPARE(bridge.core().result().selectedTarget, 3);
         QCOMPARE(schemesChanged.count(), 2);
 
         const QVariantMap first = bridge.schemeCurves(0);
@@ -196,21 +195,26 @@ private slots:
     }
 
     // A kept preview is handed out again only while its sources stand: a target, a band or the
-    // coherence changed in place shows at the next read.
+    // coherence changed shows at the next read.
     void previewsFollowTheirSources()
     {
         QmlBridge bridge;
-        bridge.core().schemes = {storedScheme(3)};
-        bridge.core().measuredFreq = snt::eq::standardGrid();
-        bridge.core().measuredCoherence = QList<float>(bridge.core().measuredFreq.size(), 0.5f);
+        AppCore &core = bridge.core();
+        core.setSchemes({storedScheme(3)});
+        const QList<float> grid = snt::eq::standardGrid();
+        core.setMeasured({.freq = grid, .coherence = QList<float>(grid.size(), 0.5f)});
         QCOMPARE(bridge.schemes().first().toMap().value("after"),
                  bridge.schemeCurves(0).value("after"));
-        Scheme &scheme = bridge.core().schemes[0];
+        Scheme scheme = core.result().schemes[0];
         scheme.target.fill(-2.0f);
+        core.setScheme(0, scheme);
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("target"), 1000) + 2.0) < 0.01);
         scheme.bands[0].gain = -4.0f;
+        core.setScheme(0, scheme);
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("after"), 1000) + 4.0) < 0.3);
-        bridge.core().measuredCoherence.fill(0.25f);
+        MeasuredCurve measured = core.measured();
+        measured.coherence.fill(0.25f);
+        core.setMeasured(measured);
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("coherence"), 1000) - 0.25) < 0.01);
     }
 
@@ -219,16 +223,14 @@ private slots:
     void packCurvesShowTheResultAsComputed()
     {
         QmlBridge bridge;
-        bridge.core().measuredFreq = core().measuredFreq;
-        bridge.core().measuredMagnitude = core().measuredMagnitude;
-        bridge.core().measuredCoherence = core().measuredCoherence;
+        bridge.core().setMeasured(core().measured());
         bridge.startCompute();
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
-        const snt::eq::SchemeBand band = bridge.core().schemes[0].bands.value(0);
+        const snt::eq::SchemeBand band = bridge.core().result().schemes[0].bands.value(0);
         bridge.selectScheme(0);
         bridge.updateEqBand(0, band.freq, band.q, band.gain - 2.0);
         const QVariantList bundles = bridge.property("curveBundles").toList();
-        QCOMPARE(bundles.size(), bridge.core().schemes.size());
+        QCOMPARE(bundles.size(), bridge.core().result().schemes.size());
         QVERIFY(bundles[0].toMap().value("after") != bridge.schemeCurves(0).value("after"));
         bridge.updateEqBand(0, band.freq, band.q, band.gain);
         QCOMPARE(bundles[0].toMap().value("after"), bridge.schemeCurves(0).value("after"));
@@ -242,8 +244,8 @@ private slots:
         bridge_->enterScheme(0);
         QCOMPARE(bridge_->screen(), QString("点声源-交付与复测"));
         QCOMPARE(bridge_->toastText(), QString("曲线已放进「未归属」"));
-        const QString packName = core().curvePacks.last().name;
-        const QList<snt::eq::SchemeBand> computed = core().schemes[0].bands;
+        const QString packName = core().store().curvePacks.last().name;
+        const QList<snt::eq::SchemeBand> computed = core().result().schemes[0].bands;
         QVERIFY(!computed.isEmpty());
 
         QSignalSpy changed(bridge_.get(), &QmlBridge::schemesChanged);
@@ -263,16 +265,16 @@ private slots:
         QTRY_COMPARE(packOnDisk(packName).bands.value(0).freq, 20.0f);
 
         bridge_->selectScheme(0);
-        QCOMPARE(core().schemes[0].bands, computed);
+        QCOMPARE(core().result().schemes[0].bands, computed);
         QCOMPARE(packOnDisk(packName).bands.value(0).freq, 20.0f);
         bridge_->go("主页");
-        QCOMPARE(core().schemes[0].bands, computed);
+        QCOMPARE(core().result().schemes[0].bands, computed);
     }
 
     void bandLimitAndCornerRules()
     {
         bridge_->enterScheme(0);
-        while (core().schemes[0].bands.size() < 12)
+        while (core().result().schemes[0].bands.size() < 12)
             bridge_->addEqBand();
         QCOMPARE(bridge_->eqBands().size(), 12);
         bridge_->addEqBand();
@@ -288,14 +290,14 @@ private slots:
         bridge_->updateCorner("lpf", 8000, 0);
         QCOMPARE(bridge_->corners().value("lpfOn"), QVariant(false));
         QCOMPARE(bridge_->corners().value("lpfSlopeDb"), QVariant(0));
-        QCOMPARE(core().schemes[0].hpf, (snt::eq::Corner{true, "LR", 4, 10}));
+        QCOMPARE(core().result().schemes[0].hpf, (snt::eq::Corner{true, "LR", 4, 10}));
     }
 
     void presetFileAndClipboardCarryTheEditedScheme()
     {
         QVERIFY(bridge_->exportCurrentPack());
         QCOMPARE(bridge_->toastText(), QString("EQ 预设已导出到桌面"));
-        const QString name = QString(core().curvePacks.last().name).remove(' ');
+        const QString name = QString(core().store().curvePacks.last().name).remove(' ');
         QFile file(QDir::homePath() + "/Desktop/" + name + ".kvr");
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
@@ -303,7 +305,7 @@ private slots:
         QCOMPARE(iir.first().toObject(),
                  (QJsonObject{{"freq", 10}, {"order", 4}, {"type", "hpfLr"}}));
         int bands = 0;
-        for (const snt::eq::SchemeBand &band : core().schemes[0].bands)
+        for (const snt::eq::SchemeBand &band : core().result().schemes[0].bands)
             bands += band.enabled && std::abs(band.gain) >= 0.0001f;
         QCOMPARE(iir.size(), bands + 1);
 
@@ -329,7 +331,8 @@ private slots:
         QCOMPARE(body.value("HLPFfreq4").toDouble(), 50.0);
         QCOMPARE(body.value("HLPFtype16").toInt(), 0);
         QCOMPARE(body.value("HLPFfreq16").toDouble(), 12000.0);
-        QCOMPARE(body.value("PEQfreq140").toDouble(), double(core().schemes[0].bands[0].freq));
+        QCOMPARE(body.value("PEQfreq140").toDouble(),
+                 double(core().result().schemes[0].bands[0].freq));
         client->disconnectDevice();
     }
 

@@ -129,8 +129,8 @@ private slots:
         const AppCore &core = bridge.core();
         const signaltest::Path path = resonance(1.0, 1000.0, 6.0, 2.0);
         for (const double f : {200.0, 1000.0, 3000.0}) {
-            const double gap = levelAt(core.measuredFreq, core.measuredMagnitude, f)
-                               - levelAt(core.measuredFreq, core.measuredMagnitude, 100.0);
+            const double gap = levelAt(core.measured().freq, core.measured().magnitude, f)
+                               - levelAt(core.measured().freq, core.measured().magnitude, 100.0);
             QVERIFY2(std::abs(gap - (levelDb(path, f) - levelDb(path, 100.0))) < 0.5,
                      qPrintable(QString("%1 Hz: %2 dB").arg(f).arg(gap)));
         }
@@ -143,8 +143,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), longWaitMs);
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-选用途"));
         QCOMPARE(bridge.computeProgress(), 1.0);
-        QVERIFY(!core.schemes.isEmpty());
-        for (const snt::eq::Scheme &scheme : core.schemes) {
+        QVERIFY(!core.result().schemes.isEmpty());
+        for (const snt::eq::Scheme &scheme : core.result().schemes) {
             if (scheme.blocked())
                 continue;
             QVERIFY2(std::any_of(scheme.bands.cbegin(), scheme.bands.cend(),
@@ -182,8 +182,8 @@ private slots:
         QVERIFY(bridge.canCompute());
         const AppCore &core = bridge.core();
         const signaltest::Path path = resonance(1.0, 1000.0, 6.0, 2.0);
-        const double gap = levelAt(core.measuredFreq, core.measuredMagnitude, 1000.0)
-                           - levelAt(core.measuredFreq, core.measuredMagnitude, 100.0);
+        const double gap = levelAt(core.measured().freq, core.measured().magnitude, 1000.0)
+                           - levelAt(core.measured().freq, core.measured().magnitude, 100.0);
         QVERIFY2(std::abs(gap - (levelDb(path, 1000.0) - levelDb(path, 100.0))) < 0.5,
                  qPrintable(QString::number(gap)));
         checkPointList(bridge.property("averageMeasurementCurve"));
@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-计算"));
         bridge.startCompute();
         QTRY_COMPARE_WITH_TIMEOUT(bridge.screen(), QStringLiteral("点声源-选用途"), longWaitMs);
-        QVERIFY(!core.schemes.isEmpty());
+        QVERIFY(!core.result().schemes.isEmpty());
     }
 
     // A run that ends without a point (stopped, or left for another screen) must leave the
@@ -238,8 +238,8 @@ private slots:
                 bridge.arrayPrimaryAction();
             QTRY_COMPARE_WITH_TIMEOUT(bridge.measuredPointCount(), i + 1, longWaitMs);
         }
-        const QList<float> average = bridge.core().measuredMagnitude;
-        const double delay = bridge.core().measuredDelayMs;
+        const QList<float> average = bridge.core().measured().magnitude;
+        const double delay = bridge.core().measured().delayMs;
 
         // A fourth run on a very different path, ended before it is captured.
         setMeasuredPath(resonance(0.1, 3000.0, -12.0, 1.0));
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(bridge.autoMeasuring());
         QSignalSpy live(&bridge, &QmlBridge::curveChanged);
         QTRY_VERIFY_WITH_TIMEOUT(
-                live.count() > 10 && bridge.core().measuredMagnitude.size() == average.size(),
+                live.count() > 10 && bridge.core().measured().magnitude.size() == average.size(),
                 longWaitMs);
         if (ending == "stop")
             bridge.arrayStop();
@@ -259,8 +259,8 @@ private slots:
             bridge.computeNow();
         QVERIFY(!bridge.measuring());
         QCOMPARE(bridge.measuredPointCount(), 3);
-        QCOMPARE(bridge.core().measuredMagnitude, average);
-        QCOMPARE(bridge.core().measuredDelayMs, delay);
+        QCOMPARE(bridge.core().measured().magnitude, average);
+        QCOMPARE(bridge.core().measured().delayMs, delay);
     }
 
     void leavingForAnotherMeasuringScreenKeepsTheRun()
@@ -326,7 +326,7 @@ private slots:
         QCOMPARE(bridge.toastText(), QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"));
         QVERIFY(!bridge.core().session());
         QCOMPARE(bridge.measuredPointCount(), 0);
-        QVERIFY(bridge.core().measuredMagnitude.isEmpty());
+        QVERIFY(bridge.core().measured().magnitude.isEmpty());
         QVERIFY(card->waitTicks(300, 10000)); // the card delivers again before the next test
     }
 
@@ -362,7 +362,7 @@ private slots:
         QCOMPARE(bridge.measuredPointCount(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), longWaitMs);
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-测量中"));
-        QVERIFY(bridge.core().schemes.isEmpty());
+        QVERIFY(bridge.core().result().schemes.isEmpty());
     }
 };
 

@@ -74,7 +74,7 @@ CurvePack storedPack(AppCore &core, const QString &name, const QList<float> &fre
     pack.level = level;
     pack.coherence = QList<float>(freq.size(), 1.0f);
     pack.phase = QList<float>(freq.size(), 0.0f);
-    return core.savePack(pack, -1) ? core.curvePacks.last() : CurvePack();
+    return core.store().savePack(pack, -1) ? core.store().curvePacks.last() : CurvePack();
 }
 
 // "f\tlevel\tphase\tcoherence" with 4 decimals, "*" past a list's end.
@@ -163,8 +163,8 @@ private slots:
         bridge.startCompute();
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
         AppCore &core = bridge.core();
-        QVERIFY(core.schemes.size() >= 3);
-        QCOMPARE(bridge.property("curveBundles").toList().size(), core.schemes.size());
+        QVERIFY(core.result().schemes.size() >= 3);
+        QCOMPARE(bridge.property("curveBundles").toList().size(), core.result().schemes.size());
 
         bridge.saveSelectedPack();
         QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
@@ -191,7 +191,7 @@ private slots:
         QVERIFY(bridge.toastText().isEmpty());
         QCOMPARE(rootPacksOnDisk(), packs);
 
-        core.selectedScheme = 1;
+        core.setSelectedScheme(1);
         bridge.saveSelectedPack();
         QCOMPARE(bridge.toastText(), QStringLiteral("这条曲线已更新"));
         packs = rootPacksOnDisk();
@@ -200,7 +200,7 @@ private slots:
         QVERIFY(rawFile != first.value("rawFile").toString());
         QCOMPARE(filesOnDisk().value("captures").toObject().keys(), QStringList{rawFile});
 
-        core.selectedScheme = 2;
+        core.setSelectedScheme(2);
         {
             const FileSizeLimit fullDisk(1024);
             bridge.saveSelectedPack();
@@ -299,12 +299,12 @@ private slots:
 
         // A subwoofer alignment with both captures (flat, in phase, the subwoofer inverted).
         bridge.setSmoothingBands(0);
-        CurvePack aligned = core.curvePacks[0];
+        CurvePack aligned = core.store().curvePacks[0];
         aligned.freq2 = freq;
         aligned.level2 = flat;
         aligned.phase2 = aligned.phase;
         aligned.subAlign = QJsonObject{{"delayMs", 0.0}, {"invert", true}};
-        QVERIFY(core.savePack(aligned, 0));
+        QVERIFY(core.store().savePack(aligned, 0));
         QVariantMap detail = bridge.curvePackDetail(0);
         QVERIFY(allNear(detail.value("third"), 20.0 * std::log10(2.0)));
         QVERIFY(allNear(detail.value("phaseBefore"), 180.0));
@@ -317,7 +317,7 @@ private slots:
         array.freq = freq;
         array.pointFreq = {freq.first(7), freq};
         array.pointLevel = {QList<float>(7, 1.0f), QList<float>(400, 2.0f)};
-        core.curvePacks[0] = array; // a point of 7 values is never written to a file
+        core.store().curvePacks[0] = array; // a point of 7 values is never written to a file
         detail = bridge.curvePackDetail(0);
         QCOMPARE(detail.value("pointCount").toInt(), 1);
         QVERIFY(allNear(detail.value("pointCurves").toList()[0].toMap().value("points"), 0.0));
@@ -340,7 +340,7 @@ private slots:
         pack.use = QStringLiteral("线阵列");
         pack.pointFreq = {f.first(7), f};
         pack.pointLevel = {QList<float>(7, 1.0f), QList<float>(8, 10.0f)};
-        core.curvePacks[0] = pack; // a point of 7 values is never written to a file
+        core.store().curvePacks[0] = pack; // a point of 7 values is never written to a file
         QVERIFY(bridge.exportCurvePack(0));
         QCOMPARE(bridge.toastText(), QStringLiteral("曲线已导出到桌面"));
         const QString folder = desktop() + "/主扩_01_导出";
@@ -355,7 +355,7 @@ private slots:
 
         pack.subAlign = QJsonObject{{"delayMs", 1.0}};
         pack.curves = {QList<float>(266, -3.0f), QList<float>(266, 1.0f), QList<float>(200, 2.0f)};
-        core.curvePacks[0] = pack;
+        core.store().curvePacks[0] = pack;
         QVERIFY(bridge.exportCurvePack(0));
         const QList<QByteArray> lines = fileBytes(folder + "/耦合.txt").split('\n');
         QVERIFY(lines.size() == 5 + 266 + 1 && lines[0].endsWith("# target: 主扩/01 耦合"));
@@ -364,7 +364,7 @@ private slots:
         QVERIFY(putBytes(desktop() + "/主扩_01_导出/原始.txt/blocked", "a folder in the way"));
         pack.subAlign = {};
         pack.use = QStringLiteral("主扩");
-        core.curvePacks[0] = pack;
+        core.store().curvePacks[0] = pack;
         QVERIFY(QFile::remove(folder + "/处理后.txt"));
         QVERIFY(!bridge.exportCurvePack(0));
         QCOMPARE(bridge.toastText(), QStringLiteral("曲线没能全部导出，请检查桌面文件夹能否写入"));
@@ -373,8 +373,8 @@ private slots:
         QVERIFY(putBytes(folder, "a file where the folder belongs"));
         QVERIFY(!bridge.exportCurvePack(0));
 
-        core.curvePacks[0].freq.clear();
-        core.curvePacks[0].rawFile = QStringLiteral("gone.raw");
+        core.store().curvePacks[0].freq.clear();
+        core.store().curvePacks[0].rawFile = QStringLiteral("gone.raw");
         QVERIFY(!bridge.exportCurvePack(0));
         QCOMPARE(bridge.toastText(), QStringLiteral("这个包还没有曲线"));
         QCOMPARE(PackTextExport::folderFor(QString()), desktop() + "/曲线包_导出");

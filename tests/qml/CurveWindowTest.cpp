@@ -30,7 +30,7 @@ bool storePack(QmlBridge &bridge, const QString &name, const QString &project, i
         pack.phase << 0.0f;
         pack.coherence << 1.0f;
     }
-    return bridge.core().savePack(pack, -1);
+    return bridge.core().store().savePack(pack, -1);
 }
 
 // The tree as text: "P:name" for a project, "R" for the root group, "name" for a pack.
@@ -129,8 +129,8 @@ class CurveWindowTest : public QObject
     // A pack's row (or its handle) by the pack's name: rows carry the pack's index.
     QQuickItem *packItem(const QString &name, const char *prefix = "packRow") const
     {
-        for (qsizetype i = 0; i < m.bridge->core().curvePacks.size(); ++i) {
-            if (m.bridge->core().curvePacks[i].name == name)
+        for (qsizetype i = 0; i < m.bridge->core().store().curvePacks.size(); ++i) {
+            if (m.bridge->core().store().curvePacks[i].name == name)
                 return treeRow(QString::fromLatin1(prefix) + QString::number(i));
         }
         return nullptr;
@@ -169,11 +169,11 @@ private slots:
             QTRY_VERIFY(QSettings().contains("window/curve/w"));
         m.window->setGeometry(designGeometry);
         QTRY_COMPARE(m.window->geometry(), designGeometry);
-        AppCore &core = m.bridge->core();
-        while (!core.curvePacks.isEmpty())
-            QVERIFY(core.deleteCurvePack(0));
-        while (!core.projects.isEmpty())
-            QVERIFY(core.deleteProject(core.projects.first().name));
+        ProjectStore &store = m.bridge->core().store();
+        while (!store.curvePacks.isEmpty())
+            QVERIFY(store.deleteCurvePack(0));
+        while (!store.projects.isEmpty())
+            QVERIFY(store.deleteProject(store.projects.first().name));
         QSettings().remove("window/curve");
         curves->setProperty("preferredSize", QSizeF(702, 580));
         storeFixture();

@@ -40,8 +40,8 @@ class ProcessorPanelTest : public QObject
     // The delivery screen with `scheme` as the chosen result.
     void useScheme(const snt::eq::Scheme &scheme)
     {
-        panel_->bridge->core().schemes = {scheme};
-        panel_->bridge->core().selectedScheme = 0;
+        panel_->bridge->core().setSchemes({scheme});
+        panel_->bridge->core().setSelectedScheme(0);
         panel_->bridge->go("点声源-交付与复测");
     }
 

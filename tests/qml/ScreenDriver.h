@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/QmlBridge.h"
+#include "startup/QmlWindowRules.h"
 #include "ui/QmlSetup.h"
 
 #include <QQmlComponent>
@@ -50,6 +51,7 @@ public:
     explicit ScreenDriver(QmlBridge &bridge)
     {
         snt::ui::setUpQmlEngine(engine_);
+        snt::startup::registerQmlTypes();
         engine_.rootContext()->setContextProperty(QStringLiteral("bridge"), &bridge);
         load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
     }

@@ -2,6 +2,7 @@
 
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
+#include "startup/QmlWindowRules.h"
 #include "tests/support/GuiTestMain.h"
 #include "ui/QmlSetup.h"
 
@@ -55,6 +56,7 @@ public:
         bridge = std::make_unique<QmlBridge>();
         engine = std::make_unique<QQmlApplicationEngine>();
         snt::ui::setUpQmlEngine(*engine);
+        snt::startup::registerQmlTypes();
         engine->rootContext()->setContextProperty(QStringLiteral("bridge"), bridge.get());
         engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
         if (engine->rootObjects().size() != 1)

@@ -48,9 +48,8 @@ QSet<QString> openSockets()
 // Hands a measured curve to the bridge as if it had just been measured.
 void setMeasured(QmlBridge &bridge, const snt::eq::Measured &curve)
 {
-    bridge.core().measuredFreq = curve.freq;
-    bridge.core().measuredMagnitude = curve.magnitude;
-    bridge.core().measuredCoherence = curve.coherence;
+    bridge.core().setMeasured(
+            {.freq = curve.freq, .magnitude = curve.magnitude, .coherence = curve.coherence});
     emit bridge.curveChanged();
 }
 

@@ -134,6 +134,7 @@ private slots:
         m_bridge = std::make_unique<QmlBridge>();
         m_engine = std::make_unique<QQmlApplicationEngine>();
         snt::ui::setUpQmlEngine(*m_engine);
+        snt::startup::registerQmlTypes();
         m_engine->rootContext()->setContextProperty(QStringLiteral("bridge"), m_bridge.get());
         m_engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
         QCOMPARE(m_engine->rootObjects().size(), 1);

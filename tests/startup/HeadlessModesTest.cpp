@@ -54,21 +54,22 @@ public:
     }
     Q_INVOKABLE void selectScheme(int index)
     {
-        if (!core.schemes.isEmpty())
-            core.selectedScheme = std::clamp(index, 0, int(core.schemes.size()) - 1);
+        const QList<snt::eq::Scheme> &schemes = core.result().schemes;
+        if (!schemes.isEmpty())
+            core.setSelectedScheme(std::clamp(index, 0, int(schemes.size()) - 1));
     }
     Q_INVOKABLE QVariantMap schemeCurves(int index) const
     {
-        if (index < 0 || index >= core.schemes.size())
+        if (index < 0 || index >= core.result().schemes.size())
             return {};
-        const snt::eq::Scheme &s = core.schemes[index];
+        const snt::eq::Scheme &s = core.result().schemes[index];
         return {{"before", points(s.freq, s.measured)}, {"after", points(s.freq, s.predicted)}};
     }
 
     Q_INVOKABLE QVariantList schemeSummaries() const
     {
         QVariantList list;
-        for (const snt::eq::Scheme &s : core.schemes)
+        for (const snt::eq::Scheme &s : core.result().schemes)
             list.append(QVariantMap{{"name", s.name},
                                     {"targetIndex", s.targetIndex},
                                     {"fitError", s.fitError},
@@ -82,15 +83,15 @@ public:
     bool computing() const { return core.computing(); }
     QVariantList schemeBefore() const
     {
-        return schemeCurves(core.selectedScheme).value("before").toList();
+        return schemeCurves(core.result().selectedScheme).value("before").toList();
     }
     QVariantList schemeAfter() const
     {
-        return schemeCurves(core.selectedScheme).value("after").toList();
+        return schemeCurves(core.result().selectedScheme).value("after").toList();
     }
     QVariantMap corners() const
     {
-        const snt::eq::Scheme &s = core.schemes.at(core.selectedScheme);
+        const snt::eq::Scheme &s = core.result().schemes.at(core.result().selectedScheme);
         return {{"hpfHz", s.hpf.hz},
                 {"hpfSlopeDb", s.hpf.on ? s.hpf.order * 6 : 0},
                 {"lpfHz", s.lpf.hz},
@@ -99,7 +100,8 @@ public:
     QVariantList eqBands() const
     {
         QVariantList list;
-        for (const snt::eq::SchemeBand &b : core.schemes.at(core.selectedScheme).bands)
+        for (const snt::eq::SchemeBand &b :
+             core.result().schemes.at(core.result().selectedScheme).bands)
             list.append(QVariantMap{{"freq", b.freq}, {"gain", b.gain}, {"q", b.q}});
         return list;
     }
