@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
     engine.addImportPath(QStringLiteral("qrc:/"));
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
     if (engine.rootObjects().isEmpty()) {
-        sntCritical(tag) << "the user interface did not load";
+        sntCritical(lcStartup, tag) << "the user interface did not load";
         return 1;
     }
 

@@ -29,7 +29,7 @@ JsonFile readJsonFile(const QString &path)
     result.damaged = !result.content.trimmed().isEmpty()
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
-        sntWarning("[Store]") << "unreadable store file" << path << "reads as empty";
+        sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
     return result;
 }
 

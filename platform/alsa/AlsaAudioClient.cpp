@@ -387,11 +387,11 @@ void AlsaAudioClient::logRecoveries()
 {
     // A stream that could not be recovered has stopped: worth a line in any log.
     if (const int error = lostError_.exchange(0))
-        sntWarning("[ALSA]") << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
+        sntWarning(lcAlsa, "[ALSA]")
+                << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
     if (const int count = recoveries_.exchange(0))
-        qCDebug(lcAlsa).noquote() << "[ALSA]"
-                                  << "recovered" << count << "times on" << endpoint_.pcmName
-                                  << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
+        sntDebug(lcAlsa, "[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
+                                   << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 void AlsaAudioClient::takeRenderPeriod(float *out)

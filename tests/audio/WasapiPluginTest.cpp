@@ -5,6 +5,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QIODevice>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QSemaphore>
 #include <cstring>
@@ -119,6 +120,12 @@ class WasapiPluginTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The failed calls' step labels are the WASAPI area's debug lines, off unless asked for.
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("snt.wasapi.debug=true"));
+    }
+
     void listsEndpointsWithEngineFormats()
     {
         WasapiPlugin plugin(makeSystem());
