@@ -2,8 +2,8 @@
 
 #include "app/MeasureSession.h"
 #include "app/store/CurveTextImport.h"
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QSettings>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "app/UpdateChecker.h"
 
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

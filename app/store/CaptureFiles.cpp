@@ -1,8 +1,8 @@
 #include "app/store/CaptureFiles.h"
 
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QFile>
 #include <QUuid>

@@ -1,7 +1,7 @@
 #include "app/store/PackListFiles.h"
 
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QFileInfo>
 

@@ -1,10 +1,10 @@
 #include "app/store/ProjectStore.h"
 
 #include "app/store/CaptureFiles.h"
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
 #include "app/store/StoreJson.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include "common/Log.h"
 
