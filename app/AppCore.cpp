@@ -345,12 +345,7 @@ void AppCore::cancelPendingPackSave()
 
 snt::eq::Measured AppCore::computationInput() const
 {
-    snt::eq::Measured measured;
-    measured.freq = measured_.freq;
-    measured.magnitude = measured_.magnitude;
-    measured.coherence = measured_.coherence;
-    measured.phase = measured_.phase;
-    measured.delayMs = measured_.computationDelayMs();
+    snt::eq::Measured measured = measured_.computationCurve();
     measured.label = QStringLiteral("单只音箱");
     if (!use_.isEmpty())
         measured.label += QStringLiteral("·") + use_;

@@ -63,13 +63,7 @@ void ComputeFlow::startCompute()
         return;
     }
     core_.forgetPack();
-    snt::eq::Measured snapshot;
-    snapshot.freq = measured.freq;
-    snapshot.magnitude = measured.magnitude;
-    snapshot.coherence = measured.coherence;
-    snapshot.phase = measured.phase;
-    snapshot.delayMs = measured.computationDelayMs();
-    core_.setSnapshot(snapshot);
+    core_.setSnapshot(measured.computationCurve());
     core_.clearComputedSchemes();
     core_.startEqCompute();
     emit computeProgressChanged();
@@ -126,7 +120,7 @@ bool ComputeFlow::loadCurveFile(const QString &path)
 
 void ComputeFlow::setCurveIndex(int index)
 {
-    index = std::clamp(index, 0, std::max(int(curveBundles_.size()) - 1, 0));
+    index = std::clamp(index, 0, std::max(curveBundleCount() - 1, 0));
     if (index == curveIndex_)
         return;
     curveIndex_ = index;
@@ -136,6 +130,7 @@ void ComputeFlow::setCurveIndex(int index)
 void ComputeFlow::rebuildPackCurves()
 {
     curveBundles_.clear();
+    bundleSources_.reset();
     const QList<snt::eq::Scheme> &schemes = core_.result().schemes;
     if (schemes.isEmpty()) {
         for (const QVariant &target : choice_.targets()) {
@@ -149,20 +144,39 @@ void ComputeFlow::rebuildPackCurves()
                                 {QStringLiteral("after"), points}});
         }
     } else {
-        const QString time = QDateTime::currentDateTime().toString(QStringLiteral("MM-dd HH:mm"));
-        // The schemes' previews: made once here, then handed to the scheme cards as well.
-        const QList<QVariantMap> previews = choice_.previewMaps();
-        for (qsizetype i = 0; i < schemes.size(); ++i) {
-            const QVariantMap &curves = previews[i];
-            curveBundles_.append(
-                    QVariantMap{{QStringLiteral("name"), schemes[i].name},
-                                {QStringLiteral("count"), 2},
-                                {QStringLiteral("time"), time},
-                                {QStringLiteral("before"), curves.value(QStringLiteral("before"))},
-                                {QStringLiteral("after"), curves.value(QStringLiteral("after"))}});
-        }
+        // The schemes' previews are made when the bundles are first read, from the sources as
+        // they stand now; whichever of the bundles and the scheme cards is read first makes them
+        // for both.
+        bundleSources_ = BundleSources{
+                schemes, core_.result().snapshot, choice_.currentMeasurement(),
+                QDateTime::currentDateTime().toString(QStringLiteral("MM-dd HH:mm"))};
     }
-    curveIndex_ = std::clamp(curveIndex_, 0, std::max(int(curveBundles_.size()) - 1, 0));
+    curveIndex_ = std::clamp(curveIndex_, 0, std::max(curveBundleCount() - 1, 0));
     emit curveBundlesChanged();
     emit curveIndexChanged();
+}
+
+int ComputeFlow::curveBundleCount() const
+{
+    return bundleSources_ ? int(bundleSources_->schemes.size()) : int(curveBundles_.size());
+}
+
+QVariantList ComputeFlow::curveBundles() const
+{
+    if (!bundleSources_)
+        return curveBundles_;
+    const BundleSources &sources = *bundleSources_;
+    const QList<QVariantMap> previews
+            = choice_.previewMaps(sources.schemes, sources.snapshot, sources.current);
+    for (qsizetype i = 0; i < sources.schemes.size(); ++i) {
+        const QVariantMap &curves = previews[i];
+        curveBundles_.append(
+                QVariantMap{{QStringLiteral("name"), sources.schemes[i].name},
+                            {QStringLiteral("count"), 2},
+                            {QStringLiteral("time"), sources.time},
+                            {QStringLiteral("before"), curves.value(QStringLiteral("before"))},
+                            {QStringLiteral("after"), curves.value(QStringLiteral("after"))}});
+    }
+    bundleSources_.reset();
+    return curveBundles_;
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "eq/Records.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
+
+#include <optional>
 
 class AppCore;
 class MeasuringFlow;
@@ -29,7 +34,7 @@ public:
 
     bool loadCurveFile(const QString &path);
 
-    QVariantList curveBundles() const { return curveBundles_; }
+    QVariantList curveBundles() const;
     int curveIndex() const { return curveIndex_; }
     void setCurveIndex(int index);
     void rebuildPackCurves();
@@ -45,13 +50,26 @@ signals:
     void goRequested(const QString &screen);
 
 private:
+    // What the bundles of a result are made from, as it stood when they were last rebuilt: they
+    // are made when first read, since each scheme's preview costs milliseconds and a caller
+    // without screens (the headless batch) never reads them.
+    struct BundleSources
+    {
+        QList<snt::eq::Scheme> schemes;
+        snt::eq::Measured snapshot;
+        snt::eq::Measured current;
+        QString time;
+    };
+
     void onComputeFinished();
+    int curveBundleCount() const;
 
     AppCore &core_;
     const MeasuringFlow &measuring_;
     SchemeChoice &choice_;
     UiState &ui_;
     bool cancelRequested_ = false;
-    QVariantList curveBundles_;
+    mutable QVariantList curveBundles_;
+    mutable std::optional<BundleSources> bundleSources_;
     int curveIndex_ = 0;
 };

@@ -70,12 +70,12 @@ QString warningText(bool xta, int supported, int removed)
 QByteArray requestJson(const QString &target, const QString &desktop, const ProcessorEqList &list)
 {
     QJsonObject request{{QStringLiteral("desktop"), desktop},
-                        {QStringLiteral("filters"), list.filters},
+                        {QStringLiteral("filters"), list.filtersJson()},
                         {QStringLiteral("target"), target}};
-    if (!list.hpf.isEmpty())
-        request.insert(QStringLiteral("hpf"), list.hpf);
-    if (!list.lpf.isEmpty())
-        request.insert(QStringLiteral("lpf"), list.lpf);
+    if (const QJsonObject hpf = ProcessorEqList::cornerJson(list.highPass); !hpf.isEmpty())
+        request.insert(QStringLiteral("hpf"), hpf);
+    if (const QJsonObject lpf = ProcessorEqList::cornerJson(list.lowPass); !lpf.isEmpty())
+        request.insert(QStringLiteral("lpf"), lpf);
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
 

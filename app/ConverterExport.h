@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ProcessorEqList.h"
+#include "processor/ProcessorEqList.h"
 
 #include <QString>
 #include <QVariantMap>

@@ -5,8 +5,8 @@
 #include "app/EqPreset.h"
 #include "app/MeasuringFlow.h"
 #include "app/PackCurves.h"
-#include "app/ProcessorEqList.h"
 #include "app/SchemeChoice.h"
+#include "app/SchemeEqList.h"
 #include "app/ScreenNames.h"
 #include "app/UiState.h"
 #include "processor/ProcessorClient.h"
@@ -199,7 +199,7 @@ bool DeliveryFlow::schemeEq(ProcessorEqList &list, const QString &verb, QString 
         error = QStringLiteral("这条结果没有 EQ 段，不能%1。").arg(verb);
         return false;
     }
-    list = ProcessorEqList::fromScheme(scheme.bands, scheme.hpf, scheme.lpf);
+    list = schemeEqList(scheme.bands, scheme.hpf, scheme.lpf);
     return true;
 }
 
@@ -209,8 +209,7 @@ QVariantMap DeliveryFlow::upload(bool isOut, int idx, const ConverterExport::Col
     QString error;
     if (!collect(QStringLiteral("上传"), list, error))
         return failure(error);
-    return processor_.uploadEqScheme(isOut, idx, list.filterMaps(), list.hpf.toVariantMap(),
-                                     list.lpf.toVariantMap());
+    return processor_.uploadEqScheme(isOut, idx, list);
 }
 
 QVariantMap DeliveryFlow::exportToConverter(const QString &target,

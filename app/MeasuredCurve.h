@@ -1,5 +1,7 @@
 #pragma once
 
+#include "eq/Records.h"
+
 #include <QList>
 #include <QString>
 
@@ -22,4 +24,15 @@ struct MeasuredCurve
     double computationDelayMs() const { return importedDelayMs > 0.0 ? importedDelayMs : delayMs; }
     // The delay a saved result keeps: the measured one when there is one.
     double resultDelayMs() const { return delayMs > 0.0 ? delayMs : importedDelayMs; }
+    // The curve as the computation takes it, at the computation's delay, without a label.
+    snt::eq::Measured computationCurve() const
+    {
+        snt::eq::Measured curve;
+        curve.freq = freq;
+        curve.magnitude = magnitude;
+        curve.coherence = coherence;
+        curve.phase = phase;
+        curve.delayMs = computationDelayMs();
+        return curve;
+    }
 };

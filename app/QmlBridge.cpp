@@ -1,11 +1,11 @@
 #include "app/QmlBridge.h"
 
-#include "app/ProcessorEqList.h"
 #include "app/ScreenNames.h"
 #include "engine/CalibrationManager.h"
 #include "eq/SchemeEngine.h"
 #include "processor/EqThumbnail.h"
 #include "processor/ProcessorClient.h"
+#include "processor/ProcessorEqList.h"
 
 #include <QTimer>
 

@@ -327,6 +327,9 @@ public:
         return choice_.selectedCurve(QStringLiteral("coherence"));
     }
     Q_INVOKABLE QVariantMap schemeCurves(int index) const { return choice_.schemeCurves(index); }
+    // The entries of `schemes` without their preview curves, for a reader that needs only the
+    // figures (the headless batch): the previews are most of what a list costs.
+    Q_INVOKABLE QVariantList schemeSummaries() const { return choice_.schemeSummaries(); }
     Q_PROPERTY(QVariantList eqBands READ eqBands NOTIFY schemesChanged)
     QVariantList eqBands() const { return choice_.eqBands(); }
     Q_PROPERTY(QVariantMap corners READ corners NOTIFY schemesChanged)

@@ -89,7 +89,6 @@ void SchemeChoice::setSelectedTarget(int index)
 
 // ---- schemes and their previews -------------------------------------------------------------
 
-// The measurement the computation did not see: its coherence and the delay found for it.
 snt::eq::Measured SchemeChoice::currentMeasurement() const
 {
     const MeasuredCurve &measured = core_.measured();
@@ -107,28 +106,41 @@ QVariantMap SchemeChoice::previewMap(const Scheme &scheme) const
 
 QList<QVariantMap> SchemeChoice::previewMaps() const
 {
-    return previews_.curves(core_.result().schemes, core_.result().snapshot, currentMeasurement());
+    return previewMaps(core_.result().schemes, core_.result().snapshot, currentMeasurement());
+}
+
+QList<QVariantMap> SchemeChoice::previewMaps(const QList<Scheme> &schemes,
+                                             const snt::eq::Measured &snapshot,
+                                             const snt::eq::Measured &current) const
+{
+    return previews_.curves(schemes, snapshot, current);
+}
+
+QVariantList SchemeChoice::schemeSummaries() const
+{
+    QVariantList list;
+    for (const Scheme &scheme : core_.result().schemes)
+        list.append(QVariantMap{{QStringLiteral("name"), scheme.name},
+                                {QStringLiteral("kind"), scheme.kind},
+                                {QStringLiteral("explain"), scheme.explain},
+                                {QStringLiteral("targetIndex"), scheme.targetIndex},
+                                {QStringLiteral("fitError"), scheme.fitError},
+                                {QStringLiteral("maxGain"), scheme.maxGain},
+                                {QStringLiteral("maxCut"), scheme.maxCut},
+                                {QStringLiteral("valid"), scheme.valid},
+                                {QStringLiteral("blocked"), scheme.blocked()},
+                                {QStringLiteral("blockedReason"), scheme.blockedReason}});
+    return list;
 }
 
 QVariantList SchemeChoice::schemes() const
 {
-    const QList<Scheme> &schemes = core_.result().schemes;
     const QList<QVariantMap> previews = previewMaps();
-    QVariantList list;
-    for (qsizetype i = 0; i < schemes.size(); ++i) {
-        const Scheme &scheme = schemes[i];
+    QVariantList list = schemeSummaries();
+    for (qsizetype i = 0; i < list.size(); ++i) {
         QVariantMap entry = previews[i];
-        entry.insert({{QStringLiteral("name"), scheme.name},
-                      {QStringLiteral("kind"), scheme.kind},
-                      {QStringLiteral("explain"), scheme.explain},
-                      {QStringLiteral("targetIndex"), scheme.targetIndex},
-                      {QStringLiteral("fitError"), scheme.fitError},
-                      {QStringLiteral("maxGain"), scheme.maxGain},
-                      {QStringLiteral("maxCut"), scheme.maxCut},
-                      {QStringLiteral("valid"), scheme.valid},
-                      {QStringLiteral("blocked"), scheme.blocked()},
-                      {QStringLiteral("blockedReason"), scheme.blockedReason}});
-        list.append(entry);
+        entry.insert(list[i].toMap());
+        list[i] = entry;
     }
     return list;
 }
@@ -249,17 +261,23 @@ QVariantMap SchemeChoice::corners() const
 
 // ---- edits ----------------------------------------------------------------------------------
 
-void SchemeChoice::applySelectedScheme()
+snt::eq::CornerEstimate *SchemeChoice::preparedCorners()
 {
     if (!core_.result().hasSelection())
-        return;
+        return nullptr;
     if (!workingCorners_)
         prepareCorners();
-    if (!workingCorners_)
+    return workingCorners_ ? &*workingCorners_ : nullptr;
+}
+
+void SchemeChoice::applySelectedScheme()
+{
+    const snt::eq::CornerEstimate *corners = preparedCorners();
+    if (!corners)
         return;
     Scheme scheme = core_.result().selected();
-    scheme.hpf = workingCorners_->highPass;
-    scheme.lpf = workingCorners_->lowPass;
+    scheme.hpf = corners->highPass;
+    scheme.lpf = corners->lowPass;
     core_.setScheme(core_.result().selectedScheme, scheme);
     core_.setSelectedBands(scheme.bands);
     syncSchemeToPack();
@@ -308,13 +326,8 @@ void SchemeChoice::updateEqBand(int index, double freq, double q, double gainDb)
 
 void SchemeChoice::editCorner(const QString &kind, const std::function<bool(Corner &)> &edit)
 {
-    if (!core_.result().hasSelection())
-        return;
-    if (!workingCorners_)
-        prepareCorners();
-    if (!workingCorners_)
-        return;
-    if (!edit(isLowPass(kind) ? workingCorners_->lowPass : workingCorners_->highPass))
+    snt::eq::CornerEstimate *corners = preparedCorners();
+    if (!corners || !edit(isLowPass(kind) ? corners->lowPass : corners->highPass))
         return;
     applySelectedScheme();
     emit schemesChanged();

@@ -32,12 +32,21 @@ public:
     void setSelectedTarget(int index);
 
     QVariantList schemes() const;
+    // The entries of `schemes` without their preview curves.
+    QVariantList schemeSummaries() const;
     int selectedScheme() const;
     // Puts the scheme back as computed, selects it with its target and prepares its corners.
     void setSelectedScheme(int index);
     QVariantMap schemeCurves(int index) const;
     // The previews of every scheme, in order.
     QList<QVariantMap> previewMaps() const;
+    // The previews of `schemes` over `snapshot` and `current`; made once for any of their
+    // readers, as previewMaps makes them.
+    QList<QVariantMap> previewMaps(const QList<snt::eq::Scheme> &schemes,
+                                   const snt::eq::Measured &snapshot,
+                                   const snt::eq::Measured &current) const;
+    // The measurement the computation did not see: its coherence and the delay found for it.
+    snt::eq::Measured currentMeasurement() const;
     // A curve ("before", "after", "target", "coherence") of the selected scheme's preview.
     QVariantList selectedCurve(const QString &key) const;
     QVariantList eqBands() const;
@@ -65,11 +74,12 @@ signals:
 
 private:
     void buildTargets();
-    snt::eq::Measured currentMeasurement() const;
     QVariantMap previewMap(const snt::eq::Scheme &scheme) const;
     QList<float> relativeMeasuredDb() const;
     bool editSelectedBands(const std::function<bool(QList<snt::eq::SchemeBand> &)> &edit);
     void editCorner(const QString &kind, const std::function<bool(snt::eq::Corner &)> &edit);
+    // The working corners, prepared where they are not yet; none without a selected scheme.
+    snt::eq::CornerEstimate *preparedCorners();
     void applySelectedScheme();
     void syncSchemeToPack();
 

@@ -8,7 +8,7 @@
 #include "app/MeasuringFlow.h"
 #include "app/PackCurves.h"
 #include "app/PackLibrary.h"
-#include "app/ProcessorEqList.h"
+#include "app/SchemeEqList.h"
 #include "app/ScreenNames.h"
 #include "app/SubwooferDemo.h"
 #include "app/SubwooferViews.h"
@@ -429,8 +429,8 @@ bool SubwooferFlow::deliveredEq(ProcessorEqList &list, const QString &verb, QStr
         error = QStringLiteral("超低分频还没算完，先出结果再%1。").arg(verb);
         return false;
     }
-    list = ProcessorEqList::fromScheme(crossover_.deliveredBands(), crossover_.deliveredHighPass(),
-                                       crossover_.deliveredLowPass());
+    list = schemeEqList(crossover_.deliveredBands(), crossover_.deliveredHighPass(),
+                        crossover_.deliveredLowPass());
     return true;
 }
 

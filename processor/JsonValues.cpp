@@ -39,11 +39,16 @@ int paramInt(const QJsonValue &value, int def)
                    : def;
 }
 
+double finiteOr(double value, double def)
+{
+    return std::isfinite(value) ? value : def;
+}
+
 double mapDouble(const QVariantMap &map, const QString &key, double def)
 {
     bool ok = false;
     const double number = map.value(key).toDouble(&ok);
-    return ok && std::isfinite(number) ? number : def;
+    return ok ? finiteOr(number, def) : def;
 }
 
 int mapInt(const QVariantMap &map, const QString &key, int def)

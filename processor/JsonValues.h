@@ -16,6 +16,9 @@ qint64 paramInt64(const QJsonValue &value, qint64 def);
 // The same within the range of an int.
 int paramInt(const QJsonValue &value, int def);
 
+// `value` where it is finite, else `def`.
+double finiteOr(double value, double def);
+
 // A value handed in by the user interface: a finite number under `key`, else `def`.
 double mapDouble(const QVariantMap &map, const QString &key, double def);
 // The same, its integer part, within the range of an int.

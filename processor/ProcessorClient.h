@@ -25,6 +25,7 @@ class QTimer;
 class QUdpSocket;
 class QUrl;
 class QWebSocket;
+struct ProcessorEqList;
 
 // The client of the networked DSP loudspeaker processor: finds it on the network, connects and
 // logs in, keeps the link alive over the level WebSocket (live meters and parameter pushes),
@@ -115,8 +116,11 @@ public:
     // Corner filter name ("lr24", "butter18", "bessel6"...) to the processor's corner type; -1
     // for a name it has no type for.
     static int filterTypeCode(const QString &name);
-    // Writes a whole EQ scheme (up to 15 bands and both corners) into one channel in a single
-    // request: {"ok", "message"} and, on success, "truncated".
+    // Writes a whole EQ scheme (up to 15 enabled bands and both corners) into one channel in a
+    // single request: {"ok", "message"} and, on success, "truncated". A value that is not a
+    // finite number goes as 0.
+    QVariantMap uploadEqScheme(bool isOut, int idx, const ProcessorEqList &list);
+    // The same of the list's map form (ProcessorEqList::fromMaps).
     QVariantMap uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
                                const QVariantMap &hpf, const QVariantMap &lpf);
     bool presetValid(int slot) const;

@@ -2,6 +2,7 @@
 #include "processor/JsonValues.h"
 #include "processor/ParamKeys.h"
 #include "processor/ProcessorClient.h"
+#include "processor/ProcessorEqList.h"
 
 #include <utility>
 
@@ -16,7 +17,6 @@ const QString kMessage = QStringLiteral("message");
 const QString kFreq = QStringLiteral("freq");
 const QString kType = QStringLiteral("type");
 const QString kBypass = QStringLiteral("bypass");
-const QString kFrequencyHz = QStringLiteral("frequency_hz");
 
 // The corner types by name: family and slope in dB/oct. A 30 dB/oct Butterworth has no type of
 // its own and is sent as the 36 dB/oct one.
@@ -43,18 +43,15 @@ QJsonObject bandParams(bool isOut, int idx, int band, const QVariantMap &v)
 }
 
 // An uploaded corner: switched on with its type when its name has one, else switched off.
-void insertCorner(QJsonObject &scheme, const QVariantMap &corner, int index)
+void insertCorner(QJsonObject &scheme, const ProcessorEqList::Corner &corner, int index)
 {
-    const int code = corner.isEmpty()
-                             ? -1
-                             : ProcessorClient::filterTypeCode(
-                                     corner.value(QStringLiteral("filter_type")).toString());
+    const int code = ProcessorClient::filterTypeCode(corner.filterType);
     if (code < 0) {
         scheme.insert(paramKey("HLPFbps", index), 1);
         return;
     }
     scheme.insert(paramKey("HLPFbps", index), 0);
-    scheme.insert(paramKey("HLPFfreq", index), mapDouble(corner, kFrequencyHz, 0.0));
+    scheme.insert(paramKey("HLPFfreq", index), finiteOr(corner.frequencyHz, 0.0));
     scheme.insert(paramKey("HLPFtype", index), code);
 }
 
@@ -176,14 +173,18 @@ QVariantMap ProcessorClient::setEqFilter(bool isOut, int idx, bool highPass, con
 QVariantMap ProcessorClient::uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
                                             const QVariantMap &hpf, const QVariantMap &lpf)
 {
+    return uploadEqScheme(isOut, idx, ProcessorEqList::fromMaps(filters, hpf, lpf));
+}
+
+QVariantMap ProcessorClient::uploadEqScheme(bool isOut, int idx, const ProcessorEqList &list)
+{
     if (!connected_)
         return failure(QStringLiteral("先连接处理器再上传。"));
     if (!validChannel(isOut, idx))
         return failure(QStringLiteral("通道号不对。"));
-    QList<QVariantMap> kept;
-    for (const QVariant &filter : filters) {
-        const QVariantMap band = filter.toMap();
-        if (band.value(QStringLiteral("enabled"), true).toBool())
+    QList<ProcessorEqList::Band> kept;
+    for (const ProcessorEqList::Band &band : list.bands) {
+        if (band.enabled)
             kept.append(band);
     }
     const bool truncated = kept.size() > kBands;
@@ -195,13 +196,13 @@ QVariantMap ProcessorClient::uploadEqScheme(bool isOut, int idx, const QVariantL
         scheme.insert(paramKey("PEQbps", k), b < kept.size() ? 0 : 1);
         if (b >= kept.size())
             continue;
-        scheme.insert(paramKey("PEQfreq", k), mapDouble(kept[b], kFrequencyHz, 0.0));
-        scheme.insert(paramKey("PEQgain", k), mapDouble(kept[b], QStringLiteral("gain_db"), 0.0));
-        scheme.insert(paramKey("PEQq_value", k), mapDouble(kept[b], QStringLiteral("q"), 0.0));
+        scheme.insert(paramKey("PEQfreq", k), finiteOr(kept[b].frequencyHz, 0.0));
+        scheme.insert(paramKey("PEQgain", k), finiteOr(kept[b].gainDb, 0.0));
+        scheme.insert(paramKey("PEQq_value", k), finiteOr(kept[b].q, 0.0));
         scheme.insert(paramKey("PEQtype", k), 0);
     }
-    insertCorner(scheme, hpf, cornerIndex(isOut, idx, true));
-    insertCorner(scheme, lpf, cornerIndex(isOut, idx, false));
+    insertCorner(scheme, list.highPass, cornerIndex(isOut, idx, true));
+    insertCorner(scheme, list.lowPass, cornerIndex(isOut, idx, false));
 
     QJsonObject ignored;
     QString error;

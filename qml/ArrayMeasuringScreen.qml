@@ -1,5 +1,6 @@
 import QtQuick
 import "CanvasFont.js" as CanvasFont
+import "Palette.js" as Palette
 
 // Measuring a line array point after point: the average curve over the points' curves, a badge
 // per point with the next one highlighted, the state of the run, the meters, and the buttons to
@@ -90,7 +91,7 @@ Item {
         width: 480
         height: 136
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Text {
@@ -169,7 +170,7 @@ Item {
                     if (current) {
                         fill = "rgba(" + blue + ",0.95)"
                         stroke = "rgba(255,255,255,0.95)"
-                        label = "#FFFFFF"
+                        label = Palette.white
                     } else if (done) {
                         fill = dark ? "rgba(255,255,255,0.94)" : "rgba(20,20,20,0.94)"
                         stroke = dark ? "rgba(255,255,255,0.92)" : "rgba(20,20,20,0.92)"

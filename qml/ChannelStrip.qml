@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // One channel of the processor panel: route dots (outputs), EQ thumbnail, delay, polarity, mute,
 // live meter, fader, gain and the EQ upload. The strip shows its own copies of the channel's
@@ -109,10 +110,10 @@ Item {
                 width: 8
                 height: 8
                 radius: 4
-                color: strip.routes[index] ? "#4A8EFF" : "transparent"
+                color: strip.routes[index] ? Palette.glowBlue : "transparent"
                 border.width: 1
-                border.color: strip.routes[index] ? "#4A8EFF" : Qt.rgba(strip.ink.r, strip.ink.g,
-                                                                         strip.ink.b, 0.35)
+                border.color: strip.routes[index] ? Palette.glowBlue
+                                                  : Qt.rgba(strip.ink.r, strip.ink.g, strip.ink.b, 0.35)
                 MouseArea {
                     anchors.fill: parent
                     anchors.margins: -2
@@ -153,7 +154,7 @@ Item {
             let values = points
             if (values.length < 2)
                 values = [0.5, 0.5, 0.55, 0.7, 0.55, 0.5, 0.5]
-            ctx.strokeStyle = strip.demoCurve ? "#FFC53D" : "#4A8EFF"
+            ctx.strokeStyle = strip.demoCurve ? Palette.amber : Palette.glowBlue
             ctx.lineWidth = 1.5
             ctx.beginPath()
             for (let i = 0; i < values.length; ++i) {
@@ -192,7 +193,7 @@ Item {
             size: 20
             inset: 4
             icon: strip.inverted ? "s-minus" : "s-plus"
-            iconColor: strip.inverted ? "#FFC53D" : bridge.theme.icon
+            iconColor: strip.inverted ? Palette.amber : bridge.theme.icon
             onClicked: {
                 strip.inverted = !strip.inverted
                 strip.send(() => bridge.processor.setChannelPhase(strip.isOut, strip.idx,
@@ -204,8 +205,8 @@ Item {
             size: 20
             inset: 4
             icon: "i-snt-mute"
-            iconColor: strip.muted ? "#FF4D4D" : bridge.theme.icon
-            borderColor: strip.muted ? "#FF4D4D" : bridge.theme.line25
+            iconColor: strip.muted ? Palette.red : bridge.theme.icon
+            borderColor: strip.muted ? Palette.red : bridge.theme.line25
             onClicked: {
                 strip.muted = !strip.muted
                 strip.send(() => bridge.processor.setChannelMute(strip.isOut, strip.idx,
@@ -228,7 +229,7 @@ Item {
             anchors.bottom: parent.bottom
             width: parent.width
             height: parent.height * Math.max(0, Math.min(1, strip.level))
-            color: strip.level > 44 / 60 ? "#FFC53D" : "#3DDC84"
+            color: strip.level > 44 / 60 ? Palette.amber : Palette.green
         }
         Rectangle {
             y: parent.height * (1 - 44 / 60)
@@ -266,9 +267,9 @@ Item {
             width: 22
             height: 14
             radius: 3
-            color: strip.muted ? "#8A8F98" : "#4A8EFF"
+            color: strip.muted ? Palette.grey : Palette.glowBlue
             border.width: 1
-            border.color: "#FFFFFF"
+            border.color: Palette.white
         }
         MouseArea {
             anchors.fill: parent

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import "EqChart.js" as EqChart
+import "Palette.js" as Palette
 
 // The compressor and limiter of one processor output: their static transfer curves, the values
 // computed from the loudspeaker's and the amplifier's ratings ("计算"), on/off switches, copy
@@ -40,11 +41,11 @@ Item {
         "ampZ", "gainDb"]
 
     readonly property bool dark: bridge.darkMode
-    readonly property color ink: dark ? "#FFFFFF" : "#0A0A0A"
-    readonly property color hair: dark ? "#40FFFFFF" : "#33000000"
-    readonly property color accent: dark ? "#4A8EFF" : "#2F5FD0"
-    readonly property color accentFill: dark ? "#083988" : "#0A3E8C"
-    readonly property color cardFill: dark ? "#9E131A29" : "#0A0A0A0A"
+    readonly property color ink: Palette.ink(dark)
+    readonly property color hair: Palette.hair(dark)
+    readonly property color accent: Palette.accent(dark)
+    readonly property color accentFill: Palette.accentFill(dark)
+    readonly property color cardFill: Palette.cardFill(dark)
 
     signal back
 
@@ -238,11 +239,11 @@ Item {
                 radius: 12
                 color: index === dyn.spkIndex ? dyn.accentFill : "transparent"
                 border.width: 1
-                border.color: index === dyn.spkIndex ? "#4A8EFF" : dyn.hair
+                border.color: index === dyn.spkIndex ? Palette.glowBlue : dyn.hair
                 Text {
                     anchors.centerIn: parent
                     text: index + 1
-                    color: index === dyn.spkIndex ? "#FFFFFF" : dyn.ink
+                    color: index === dyn.spkIndex ? Palette.white : dyn.ink
                     font.family: "Microsoft YaHei UI"
                     font.pixelSize: 11
                 }
@@ -447,11 +448,11 @@ Item {
                         radius: 12
                         color: current ? dyn.accentFill : "transparent"
                         border.width: 1
-                        border.color: current ? "#4A8EFF" : dyn.hair
+                        border.color: current ? Palette.glowBlue : dyn.hair
                         Text {
                             anchors.centerIn: parent
                             text: parent.modelData[1]
-                            color: parent.current ? "#FFFFFF" : dyn.ink
+                            color: parent.current ? Palette.white : dyn.ink
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }

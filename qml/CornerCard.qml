@@ -1,5 +1,6 @@
 import QtQuick
 import "CornerOptions.js" as CornerOptions
+import "Palette.js" as Palette
 
 // One corner filter of the delivery screen: its frequency (in kHz from 1 kHz, in Hz below), its
 // slope (Bypass switches it off) and its filter type.
@@ -18,7 +19,7 @@ UiCard {
     width: 232
     height: 128
     cornerRadius: 27
-    fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+    fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
     strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
     component Label: Text {

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The curve window's overlays, one at a time: the project menu ("删除工程"), the confirmation
 // before a project and its packs are deleted, and the new-project dialog.
@@ -55,7 +56,7 @@ Item {
         objectName: "overlayBackdrop"
         anchors.fill: parent
         radius: 8
-        color: overlays.mode === "menu" ? "transparent" : "#80000000"
+        color: overlays.mode === "menu" ? "transparent" : Palette.black50
 
         MouseArea {
             anchors.fill: parent
@@ -148,7 +149,7 @@ Item {
                 CardText {
                     anchors.centerIn: parent
                     text: "删除"
-                    color: "#FFFFFF"
+                    color: Palette.white
                     font.pixelSize: 14
                     font.bold: true
                 }

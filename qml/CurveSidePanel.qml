@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import "CurveTree.js" as Tree
+import "Palette.js" as Palette
 
 // The curve window's side panel: the heading with "新建工程", the search field and the tree of
 // projects and packs. A pack is moved by dragging its handle onto another row; the bridge moves
@@ -78,7 +79,7 @@ Item {
         width: 92
         height: 28
         radius: 14
-        color: newArea.containsMouse ? "#0A4AA8" : bridge.theme.blue
+        color: newArea.containsMouse ? Palette.brandBlueHover : bridge.theme.blue
 
         Row {
             anchors.centerIn: parent
@@ -89,11 +90,11 @@ Item {
                 width: 14
                 height: 14
                 source: "qrc:/icons/s-plus.svg"
-                tint: "#FFFFFF"
+                tint: Palette.white
             }
             Text {
                 text: "新建工程"
-                color: "#FFFFFF"
+                color: Palette.white
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: 12
             }
@@ -227,7 +228,7 @@ Item {
                     width: 12
                     height: 12
                     source: "qrc:/icons/s-list.svg"
-                    tint: row.selected ? "#FFFFFF" : bridge.theme.text50
+                    tint: row.selected ? Palette.white : bridge.theme.text50
                 }
             }
             Text {
@@ -236,7 +237,7 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 text: row.isPack ? row.modelData.pack.name : row.modelData.name
                 elide: Text.ElideRight
-                color: row.selected ? "#FFFFFF" : bridge.theme.text
+                color: row.selected ? Palette.white : bridge.theme.text
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: row.isPack ? 13 : 14
                 font.bold: row.modelData.kind === "project"

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The chosen scheme on its way out: its effect on the curve, its corner filters and EQ bands to
 // edit, the way to the processor panel, and on to the next loudspeaker. A scheme the engine
@@ -42,7 +43,7 @@ Item {
         y: 153
         width: 480
         height: 262
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         CurveChart {
@@ -109,7 +110,7 @@ Item {
         width: 480
         height: 200
         visible: page.blocked
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Image {

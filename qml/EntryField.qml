@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // A small one-line text field. It shows `shown` (the owner's value as text); what the user
 // types goes out through committed(text) when editing ends (Enter or leaving the field), after
@@ -29,7 +30,7 @@ Rectangle {
     radius: 4
     color: "transparent"
     border.width: 1
-    border.color: input.activeFocus ? "#4A8EFF" : Qt.rgba(ink.r, ink.g, ink.b, 0.25)
+    border.color: input.activeFocus ? Palette.glowBlue : Qt.rgba(ink.r, ink.g, ink.b, 0.25)
     opacity: readOnly ? 0.6 : 1
 
     onShownChanged: if (!input.activeFocus || !edited)

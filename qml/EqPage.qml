@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Shapes
 import "EqChart.js" as EqChart
+import "Palette.js" as Palette
 
 // The EQ of one processor channel: 15 parametric bands and the two corners on a response chart
 // whose points can be dragged, a band strip, the corner cards, reset, copy and paste. Every
@@ -26,10 +27,10 @@ Item {
         "贝塞12", "贝塞18", "贝塞24", "贝塞36", "贝塞48", "LR12", "LR24", "LR36", "LR48"]
 
     readonly property bool dark: bridge.darkMode
-    readonly property color ink: dark ? "#FFFFFF" : "#0A0A0A"
-    readonly property color hair: dark ? "#40FFFFFF" : "#33000000"
-    readonly property color accentFill: dark ? "#083988" : "#0A3E8C"
-    readonly property color cardFill: dark ? "#9E131A29" : "#0A0A0A0A"
+    readonly property color ink: Palette.ink(dark)
+    readonly property color hair: Palette.hair(dark)
+    readonly property color accentFill: Palette.accentFill(dark)
+    readonly property color cardFill: Palette.cardFill(dark)
 
     signal back
 
@@ -236,12 +237,12 @@ Item {
                     radius: 12
                     color: parent.current ? eq.accentFill : "transparent"
                     border.width: 1
-                    border.color: parent.current ? "#4A8EFF" : eq.hair
+                    border.color: parent.current ? Palette.glowBlue : eq.hair
                     Text {
                         anchors.centerIn: parent
                         text: parent.parent.out ? String(parent.parent.number + 1)
                                                 : String.fromCharCode(65 + parent.parent.number)
-                        color: parent.parent.current ? "#FFFFFF" : eq.ink
+                        color: parent.parent.current ? Palette.white : eq.ink
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 11
                     }
@@ -299,7 +300,7 @@ Item {
         Shape {
             anchors.fill: parent
             ShapePath {
-                strokeColor: "#4A8EFF"
+                strokeColor: Palette.glowBlue
                 strokeWidth: 3
                 fillColor: "transparent"
                 joinStyle: ShapePath.RoundJoin
@@ -324,9 +325,9 @@ Item {
                     width: 14
                     height: 14
                     radius: 7
-                    color: parent.selected ? eq.ink : "#594A8EFF"
+                    color: parent.selected ? eq.ink : Palette.glowBlue35
                     border.width: 2
-                    border.color: parent.selected ? eq.ink : "#4A8EFF"
+                    border.color: parent.selected ? eq.ink : Palette.glowBlue
                 }
                 Text {
                     x: parent.at.x - 20
@@ -470,7 +471,7 @@ Item {
                 width: Math.max(30, parent.width * parent.ratio)
                 height: 4
                 radius: 2
-                color: "#4A8EFF"
+                color: Palette.glowBlue
             }
             MouseArea {
                 anchors.fill: parent

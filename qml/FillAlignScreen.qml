@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // "补声对齐": the main system's pulse, then the fill's, then the delay that makes the fill arrive
 // with the main. One button always offers the next step; the microphone guide opens over it.
@@ -74,7 +75,7 @@ Item {
         width: 480
         height: 307
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Line {
@@ -137,7 +138,7 @@ Item {
         height: 169
         visible: page.done
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Line {

@@ -1,5 +1,6 @@
 import QtQuick
 import "CanvasFont.js" as CanvasFont
+import "Palette.js" as Palette
 
 // Where the microphone goes for the fill alignment, over the screen while the bridge's
 // fillMicGuideOpen holds: a plan of the stage, both loudspeakers and the measuring point.
@@ -25,7 +26,7 @@ Item {
     Rectangle {
         objectName: "veil"
         anchors.fill: parent
-        color: "#B3000000"
+        color: Palette.black70
 
         MouseArea {
             anchors.fill: parent
@@ -95,8 +96,8 @@ Item {
                     ctx.fillStyle = "rgba(" + ink + ",0.9)"
                     ctx.fillText(label, x, y + 30)
                 }
-                speaker(145, 70, "主扩", dark ? "#FFFFFF" : "#0A0A0A")
-                speaker(250, 170, "补声", dark ? "#8FB4FF" : "#2F5FD0")
+                speaker(145, 70, "主扩", Palette.ink(dark))
+                speaker(250, 170, "补声", dark ? Palette.paleBlue : Palette.accentLight)
                 ctx.strokeStyle = "rgba(" + ink + ",0.35)"
                 ctx.setLineDash([4, 4])
                 ctx.beginPath()

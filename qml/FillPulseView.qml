@@ -1,5 +1,6 @@
 import QtQuick
 import "CanvasFont.js" as CanvasFont
+import "Palette.js" as Palette
 
 // The two captured pulses of the fill alignment as bars around their peaks, with the ruler and
 // the delay between them once both are in. Drawn in a 360 x 228 design space stretched to the
@@ -18,10 +19,12 @@ Item {
     property real renderScale: Window.window ? Math.max(1, Math.min(2, Math.min(
                                                    Window.width / 600, Window.height / 1145))) : 1
 
-    readonly property var colors: dark ? {main: "#FFFFFF", fill: "#8FB4FF", axis: "#2EFFFFFF",
-                                          ruler: "#B3FFFFFF", ticks: "#73FFFFFF"}
-                                       : {main: "#0A0A0A", fill: "#2F5FD0", axis: "#3D000000",
-                                          ruler: "#B3000000", ticks: "#73000000"}
+    readonly property var colors: dark ? {main: Palette.white, fill: Palette.paleBlue,
+                                          axis: Palette.white18, ruler: Palette.white70,
+                                          ticks: Palette.white45}
+                                       : {main: Palette.nearBlack, fill: Palette.accentLight,
+                                          axis: Palette.black24, ruler: Palette.black70,
+                                          ticks: Palette.black45}
 
     // Bars of one pulse (pairs of time in ms and amplitude) about the design x `centre`.
     function drawPulse(ctx, pulse, centre, color) {

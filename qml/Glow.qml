@@ -1,11 +1,12 @@
 import QtQuick
 import "Glows.js" as Glows
+import "Palette.js" as Palette
 
 // A soft round glow filling its area; its opacity is the strength.
 Canvas {
     id: glow
 
-    property color glowColor: "#4A8EFF"
+    property color glowColor: Palette.glowBlue
     property real strength: 1.0
     property real spread: 1.0
 

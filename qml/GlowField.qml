@@ -1,11 +1,12 @@
 import QtQuick
 import "Glows.js" as Glows
+import "Palette.js" as Palette
 
 // A broad elliptical glow behind a screen's content.
 Canvas {
     id: field
 
-    property color glowColor: "#4A8EFF"
+    property color glowColor: Palette.glowBlue
     property real strength: 1
     property real centerX: 0.5
     property real centerY: 0.55

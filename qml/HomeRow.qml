@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // One workflow of the home list: its icon, name and badge, sliding in from the left once after
 // `enterDelay` and shifting right while it or a row above it is hovered. The glow behind it fades
@@ -123,7 +124,7 @@ Item {
             width: row.iconSize
             height: row.iconSize
             source: "qrc:/icons/" + row.icon + ".svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
             oversample: 2
         }
     }
@@ -137,7 +138,7 @@ Item {
             objectName: "rowName"
             anchors.bottom: parent.bottom
             text: row.name
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 20
             font.bold: true
@@ -153,13 +154,13 @@ Item {
             radius: 12
             color: "transparent"
             border.width: 1
-            border.color: "#40FFFFFF"
+            border.color: Palette.white25
 
             Text {
                 id: badgeText
                 anchors.centerIn: parent
                 text: row.badge
-                color: "#FFFFFF"
+                color: Palette.white
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: 14
                 font.letterSpacing: 1.64

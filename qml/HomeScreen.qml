@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // The home page: the six workflows over the blue background, the window buttons with the check
 // and update markers, and the way to the settings. Its layout tightens on short pages.
@@ -120,8 +121,8 @@ Item {
 
     component WindowButton: IconButton {
         inset: 8
-        borderColor: "#40FFFFFF"
-        iconColor: "#FFFFFF"
+        borderColor: Palette.white25
+        iconColor: Palette.white
     }
 
     Row {
@@ -139,14 +140,14 @@ Item {
             primary: false
             text: "新版本"
             fontSize: 12
-            outlineColor: "#40FFFFFF"
+            outlineColor: Palette.white25
             onClicked: bridge.updateDialogOpen = true
         }
         WindowButton {
             id: check
             objectName: "checkButton"
             icon: "s-snt-warn"
-            iconColor: page.checksFail ? bridge.theme.danger : "#FFFFFF"
+            iconColor: page.checksFail ? bridge.theme.danger : Palette.white
             onClicked: {
                 const window = page.Window.window
                 if (window && typeof window.openSystemCheck === "function")
@@ -175,7 +176,7 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: page.layout.titleTop
         text: "别紧张 想干啥就点啥"
-        color: "#FFFFFF"
+        color: Palette.white
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 44
         font.bold: true
@@ -225,7 +226,7 @@ Item {
             anchors.fill: parent
             opacity: 0.9
             source: "qrc:/icons/h-seal.svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
 
         MouseArea {
@@ -255,12 +256,12 @@ Item {
             height: 16
             opacity: 0.8
             source: "qrc:/icons/h-reg.svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: "EST. 2026"
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 14
             font.letterSpacing: 2.73

@@ -1,11 +1,12 @@
 import QtQuick
 import "Glows.js" as Glows
+import "Palette.js" as Palette
 
 // The round glow inside a card, clipped to the card's rounded shape, its alphas times strength.
 Canvas {
     id: glow
 
-    property color glowColor: "#4A8EFF"
+    property color glowColor: Palette.glowBlue
     property real strength: 1.0
     property real radius: 27
 

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Window
 import Sonetra 1.0
+import "Palette.js" as Palette
 
 // The sign-in page: a phone number and a verification code over the brand mark. It is a form
 // only: nothing is checked or sent anywhere, and every way out leads back.
@@ -29,7 +30,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
-        color: "#083988"
+        color: Palette.brandBlue
     }
 
     component TurningImage: UiImage {
@@ -39,7 +40,7 @@ Item {
         property bool backwards: false
 
         height: width
-        tint: "#FFFFFF"
+        tint: Palette.white
         oversample: Math.max(1, page.pixelScale)
 
         rotation: {
@@ -78,8 +79,8 @@ Item {
         y: 33
         icon: "s-caret"
         iconRotation: 90
-        iconColor: "#FFFFFF"
-        borderColor: "#40FFFFFF"
+        iconColor: Palette.white
+        borderColor: Palette.white25
         onClicked: bridge.back()
     }
 
@@ -94,7 +95,7 @@ Item {
             anchors.fill: parent
             opacity: 0.30
             source: "qrc:/icons/s-rings.svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
         UiImage {
             anchors.centerIn: parent
@@ -102,14 +103,14 @@ Item {
             height: 164
             opacity: 0.34
             source: "qrc:/icons/s-moireg.svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
         UiImage {
             anchors.centerIn: parent
             width: 220
             height: 220
             source: "qrc:/icons/h-glyph.svg"
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
     }
 
@@ -117,7 +118,7 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: 274 + 228 - 357 / 2
         text: "Halvo声音研究所"
-        color: "#FFFFFF"
+        color: Palette.white
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 46
         font.bold: true
@@ -128,7 +129,7 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: 607
         text: "Lumaro"
-        color: "#FFFFFF"
+        color: Palette.white
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 20
         font.letterSpacing: 3.68
@@ -142,9 +143,9 @@ Item {
         width: 382
         height: 57
         radius: 29
-        color: "#0FFFFFFF"
+        color: Palette.white6
         border.width: 1
-        border.color: "#1FFFFFFF"
+        border.color: Palette.white12
 
         UiImage {
             id: rowIcon
@@ -152,7 +153,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             width: 20
             height: 20
-            tint: "#FFFFFF"
+            tint: Palette.white
         }
 
         TextInput {
@@ -160,7 +161,7 @@ Item {
             x: 60
             anchors.verticalCenter: parent.verticalCenter
             width: parent.width - 84
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 17
             inputMethodHints: Qt.ImhDigitsOnly
@@ -173,7 +174,7 @@ Item {
                 id: hint
                 anchors.verticalCenter: parent.verticalCenter
                 visible: input.text === ""
-                color: "#80FFFFFF"
+                color: Palette.white50
                 font: input.font
             }
         }
@@ -229,7 +230,7 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: 1088
         text: "EST. 2026"
-        color: "#FFFFFF"
+        color: Palette.white
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 16
         font.letterSpacing: 3.95

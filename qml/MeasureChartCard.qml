@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The live chart card of the measuring screens: the curve, the earlier points dashed, and the
 // coherence band at the top.
@@ -10,7 +11,7 @@ UiCard {
     width: 480
     height: 307
     cornerRadius: 27
-    fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+    fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
 
     CurveChart {
         id: chart

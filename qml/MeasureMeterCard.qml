@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The two input meters of the measuring screens, "测量" over "参考", on a -90 .. 0 dBFS scale that
 // widens towards the top, with two warning marks and an optional header and progress bar.
@@ -7,7 +8,7 @@ UiCard {
 
     property real measureDb: bridge.measurePeak
     property real referenceDb: bridge.referencePeak
-    property color cardFillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+    property color cardFillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
     property bool centerRows: false
     property real rowGap: 33
     property string header
@@ -128,7 +129,7 @@ UiCard {
                     width: meterRow.width - 145
                     height: 23
                     radius: 12
-                    color: card.dark ? "#0BFFFFFF" : "#0B000000"
+                    color: card.dark ? Palette.white4 : Palette.black4
 
                     Rectangle {
                         objectName: "fill"
@@ -143,11 +144,11 @@ UiCard {
                             }
                             GradientStop {
                                 position: 0.48
-                                color: card.dark ? "#EBFFFFFF" : "#D90A0A0A"
+                                color: card.dark ? Palette.white92 : Palette.nearBlack85
                             }
                             GradientStop {
                                 position: 1.0
-                                color: card.dark ? "#8CFFFFFF" : "#800A0A0A"
+                                color: card.dark ? Palette.white55 : Palette.nearBlack50
                             }
                         }
                     }
@@ -161,7 +162,7 @@ UiCard {
                             x: Math.round(track.width * card.fraction(modelData.db))
                             width: 1
                             height: track.height
-                            color: card.dark ? "#59FFFFFF" : "#59000000"
+                            color: card.dark ? Palette.white35 : Palette.black35
                         }
                     }
                 }

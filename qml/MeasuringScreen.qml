@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // Measuring one point-source loudspeaker: one button that always offers the next step (play,
 // then, once the meters agree, measure and compute), the live curve, the level alignment and
@@ -108,7 +109,7 @@ Item {
         width: 480
         height: 92
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Text {

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // "话筒怎么摆": before a point-source measurement, where the microphone goes, over the whole stage.
 // Open exactly while the bridge's micGuideOpen is true.
@@ -60,7 +61,7 @@ Item {
         width: 520
         height: 300
         radius: 20
-        color: bridge.darkMode ? "#0B0D12" : bridge.theme.cardSolid
+        color: bridge.darkMode ? Palette.night : bridge.theme.cardSolid
         border.width: bridge.darkMode ? 0 : 1
         border.color: bridge.theme.line
         clip: true

@@ -1,5 +1,6 @@
 .pragma library
 .import "VenueCamera.js" as Space
+.import "Palette.js" as Palette
 
 // The line-array guide's venue in metres (x to the right, y up, z from the stage into the
 // audience), its camera and its drawing on a 2-D canvas.
@@ -256,7 +257,7 @@ function drawMics(ctx, cam, colors, labels) {
         ctx.stroke()
         labels.push({text: String(mic.number), x: badge.x, y: badge.y + 0.5,
                      size: Math.round(radius * 1.15), bold: true,
-                     color: mic.number === 1 ? "#FFFFFF" : colors.number})
+                     color: mic.number === 1 ? Palette.white : colors.number})
     }
 }
 
@@ -265,10 +266,10 @@ function drawMics(ctx, cam, colors, labels) {
 // bold, color}, centred on x, y), so that text items lay them over the canvas, and the two
 // fixed lines at the top are text items of their own.
 function paint(ctx, width, height, pixelScale, view, dark) {
-    const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
-                           number: "#FFFFFF"}
-                        : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
-                           number: "#101216"}
+    const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: Palette.nightCard,
+                           number: Palette.white}
+                        : {line: "16,18,22", blue: "8,57,136", badge: Palette.white,
+                           number: Palette.nightBadge}
     const cam = camera(width, height, view)
     const list = cabinets()
     const labels = []

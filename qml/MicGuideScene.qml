@@ -1,5 +1,6 @@
 import QtQuick
 import "MicGuideScene.js" as Scene
+import "Palette.js" as Palette
 
 // The line-array guide's small 3-D venue: dragged it turns (yaw) and tilts (pitch), the wheel
 // and the round buttons zoom, a double click puts it back. Drawn at the chart's render scale and
@@ -73,7 +74,8 @@ Item {
             Label {
                 objectName: "sceneLabel"
                 readonly property var spot: scene.labels[index]
-                                            || {text: "", x: 0, y: 0, size: 12, color: "#FFFFFF"}
+                                            || {text: "", x: 0, y: 0, size: 12,
+                                                color: Palette.white}
 
                 x: spot.x - width / 2
                 y: spot.y - height / 2
@@ -134,14 +136,14 @@ Item {
         width: 30
         height: 30
         radius: 15
-        color: scene.dark ? "#99111318" : "#CCFFFFFF"
+        color: scene.dark ? Palette.nightGlass : Palette.white80
         border.width: 1
-        border.color: scene.dark ? "#40FFFFFF" : "#40000000"
+        border.color: scene.dark ? Palette.white25 : Palette.black25
 
         Text {
             anchors.centerIn: parent
             text: parent.label
-            color: scene.dark ? "#FFFFFF" : "#101216"
+            color: scene.dark ? Palette.white : Palette.nightBadge
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 18
             font.bold: true

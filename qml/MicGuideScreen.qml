@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // "测量引导": before a line-array measurement, how to spread the microphone positions over the
 // audience area, with a small 3-D venue; its button starts the line-array measurement.
@@ -45,7 +46,7 @@ Item {
         width: 520
         height: 300
         radius: 20
-        color: bridge.darkMode ? "#0B0D12" : bridge.theme.cardSolid
+        color: bridge.darkMode ? Palette.night : bridge.theme.cardSolid
         border.width: bridge.darkMode ? 0 : 1
         border.color: bridge.theme.line
         clip: true
@@ -143,7 +144,7 @@ Item {
         Text {
             anchors.centerIn: parent
             text: "不再显示"
-            color: bridge.measureGuideHidden ? "#FFFFFF" : bridge.theme.text
+            color: bridge.measureGuideHidden ? Palette.white : bridge.theme.text
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 14
         }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // A compact choice: shows the current option and opens a menu of all options below (or above)
 // itself. Picking a row emits picked(value); the owner decides whether `value` changes.
@@ -184,7 +185,7 @@ Item {
                 width: 3
                 height: Math.max(18, rows.visibleArea.heightRatio * track)
                 radius: 1.5
-                color: "#99FFFFFF"
+                color: Palette.white60
             }
         }
     }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // The fully rounded text button: primary (a white-to-accent gradient with black bold text) or
 // secondary (outlined). Disabled it shows at 40 % and takes no clicks.
@@ -55,7 +56,7 @@ Item {
             id: primaryFill
             GradientStop {
                 position: 0
-                color: "#FFFFFF"
+                color: Palette.white
             }
             GradientStop {
                 position: 1
@@ -69,7 +70,7 @@ Item {
         anchors.centerIn: parent
         anchors.horizontalCenterOffset: pill.labelShift
         text: pill.text
-        color: pill.primary ? "#000000" : bridge.theme.text
+        color: pill.primary ? Palette.black : bridge.theme.text
         font.family: "Microsoft YaHei UI"
         font.pixelSize: pill.fontSize
         font.bold: pill.primary

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // Stands for an overlay dialog that is not built yet: a veil over the stage that takes the
 // clicks, and a card with the dialog's title and a button that asks to close it.
@@ -15,7 +16,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
-        color: "#A0000000"
+        color: Palette.backdrop
 
         MouseArea {
             anchors.fill: parent

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // One scheme's before and after curves over the screen, while the bridge asks for it. A click on
 // the veil closes it; clicks on the card do not.
@@ -16,7 +17,7 @@ Item {
     Rectangle {
         objectName: "veil"
         anchors.fill: parent
-        color: "#A0000000"
+        color: Palette.backdrop
 
         MouseArea {
             anchors.fill: parent
@@ -43,7 +44,7 @@ Item {
             width: parent.width - 27 - 60
             text: dialog.scheme ? dialog.scheme.name : "方案说明"
             elide: Text.ElideRight
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 20
             font.bold: true
@@ -55,8 +56,8 @@ Item {
             anchors.rightMargin: 20
             y: 16
             icon: "i-del"
-            iconColor: "#FFFFFF"
-            borderColor: "#40FFFFFF"
+            iconColor: Palette.white
+            borderColor: Palette.white25
             onClicked: bridge.planDetailOpen = false
         }
 
@@ -77,12 +78,12 @@ Item {
             showFill: true
             fillPrimary: true
             referenceFills: true
-            lineColor: "#FFFFFF"
-            line2Color: "#B3FFFFFF"
-            gridColor: "#1FFFFFFF"
-            axisColor: "#40FFFFFF"
-            labelColor: "#FFFFFF"
-            coherenceColor: "#FFFFFF"
+            lineColor: Palette.white
+            line2Color: Palette.white70
+            gridColor: Palette.white12
+            axisColor: Palette.white25
+            labelColor: Palette.white
+            coherenceColor: Palette.white
         }
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Dialogs
+import "Palette.js" as Palette
 
 // The processor's presets: the slots on the left, the running preset, a name field and six
 // actions on the right. Outcomes go to the main window's toast. Long actions show a busy text
@@ -14,12 +15,12 @@ Item {
     property string busyText
 
     readonly property bool dark: bridge.darkMode
-    readonly property color ink: dark ? "#FFFFFF" : "#0A0A0A"
-    readonly property color softInk: dark ? "#80FFFFFF" : "#80000000"
-    readonly property color hair: dark ? "#40FFFFFF" : "#33000000"
-    readonly property color accent: dark ? "#4A8EFF" : "#2F5FD0"
-    readonly property color accentFill: dark ? "#083988" : "#0A3E8C"
-    readonly property color cardFill: dark ? "#9E131A29" : "#0A0A0A0A"
+    readonly property color ink: Palette.ink(dark)
+    readonly property color softInk: Palette.softInk(dark)
+    readonly property color hair: Palette.hair(dark)
+    readonly property color accent: Palette.accent(dark)
+    readonly property color accentFill: Palette.accentFill(dark)
+    readonly property color cardFill: Palette.cardFill(dark)
 
     signal back
 

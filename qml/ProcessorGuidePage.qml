@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The import guide for a processor make whose own software takes the EQ (XTA by pasting, NST from
 // a file): an export button that runs the converter, its note, the numbered steps and a picture
@@ -20,13 +21,15 @@ Item {
     readonly property var steps: xta ? ["在本软件点上面的「复制 EQ」。",
                                         "打开 XTA 控制软件，点 Output PEQ，选目标输出通道。",
                                         "在 XTA 里点鼠标右键，选 Paste Output Channel Filters"
-                                        + "<font color=\"#FF4D4D\">（只粘贴 EQ，别点上面那条 Paste Output Channel）</font>。",
+                                        + "<font color=\"" + Palette.red + "\">"
+                                        + "（只粘贴 EQ，别点上面那条 Paste Output Channel）</font>。",
                                         "看曲线，确认这一段 EQ 已经写进处理器。"]
                                      : ["在本软件点上面的「生成预设」，文件会生成在桌面。",
                                         "打开 NST 控制软件，目标通道点右键，选 Load Output Channel Settings。",
                                         "在文件对话框里选中桌面刚生成的文件，点打开。",
                                         "看曲线，确认这一段 EQ 已经写进处理器。",
-                                        "<font color=\"#FF4D4D\">此方式会默认让推子处在 -20dB，导入完成之后，推回原位即可。</font>"]
+                                        "<font color=\"" + Palette.red + "\">"
+                                        + "此方式会默认让推子处在 -20dB，导入完成之后，推回原位即可。</font>"]
     // The step the arrow starts from, and where it points on the picture.
     readonly property int arrowStep: xta ? 2 : 1
     readonly property point arrowTip: xta ? Qt.point(403, 300) : Qt.point(330, 261)
@@ -85,7 +88,7 @@ Item {
         verticalAlignment: Text.AlignVCenter
         wrapMode: Text.WordWrap
         text: guide.noteText
-        color: guide.noteWarning ? "#FFC53D" : guide.ink
+        color: guide.noteWarning ? Palette.amber : guide.ink
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 12
         SequentialAnimation on opacity {
@@ -121,11 +124,11 @@ Item {
                     width: 20
                     height: 20
                     radius: 10
-                    color: "#4A8EFF"
+                    color: Palette.glowBlue
                     Text {
                         anchors.centerIn: parent
                         text: index + 1
-                        color: "#FFFFFF"
+                        color: Palette.white
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 11
                         font.bold: true
@@ -170,7 +173,8 @@ Item {
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             textFormat: Text.RichText
-            text: guide.xta ? "只点 Paste Output Channel Filters<font color=\"#FF4D4D\">（只粘贴 EQ）</font>"
+            text: guide.xta ? "只点 Paste Output Channel Filters<font color=\"" + Palette.red
+                              + "\">（只粘贴 EQ）</font>"
                             : "NST 右键：Load Output Channel Settings"
             color: guide.ink
             font.family: "Microsoft YaHei UI"
@@ -195,8 +199,8 @@ Item {
             const x0 = 292, y0 = fromY
             const x1 = guide.arrowTip.x, y1 = guide.arrowTip.y
             const angle = Math.atan2(y1 - y0, x1 - x0)
-            ctx.strokeStyle = "#2F6BFF"
-            ctx.fillStyle = "#2F6BFF"
+            ctx.strokeStyle = Palette.guideBlue
+            ctx.fillStyle = Palette.guideBlue
             ctx.lineWidth = 3
             ctx.lineCap = "round"
             ctx.lineJoin = "round"

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Window
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // The processor panel: a frameless side window in which the engineer picks the processor in use.
 // For the networked processor it finds and connects the device, keeps the link, shows four input
@@ -68,9 +69,10 @@ Window {
     readonly property bool live: deviceIndex === 0
     readonly property string deviceMode: devices[deviceIndex].mode
     readonly property real contentScale: width / 660
-    readonly property string statusColor: proc.connected ? "#3DDC84"
-                                                         : searching || proc.busy ? "#FFC53D"
-                                                                                  : wantsConnection ? "#FF4D4D" : "#8A8F98"
+    readonly property string statusColor: proc.connected ? Palette.green
+                                                         : searching || proc.busy ? Palette.amber
+                                                         : wantsConnection ? Palette.red
+                                                                           : Palette.grey
     readonly property string connectText: searching ? "搜索中" : proc.connected ? "断开" : proc.busy ? "连接中"
                                                                                                  : wantsConnection && hadLink
                                                                                                    && !userDisconnected ? "重连中" : "连接"
@@ -667,7 +669,7 @@ Window {
                             x: 10
                             anchors.verticalCenter: parent.verticalCenter
                             text: "设备 " + (index + 1) + "  " + modelData.ip + (modelData.ip === panel.failedIp ? "  连接失败" : "")
-                            color: modelData.ip === panel.failedIp ? "#FF4D4D" : bridge.theme.text
+                            color: modelData.ip === panel.failedIp ? Palette.red : bridge.theme.text
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }
@@ -691,7 +693,7 @@ Window {
             visible: false
             z: 100
             radius: 10
-            color: "#99000000"
+            color: Palette.black60
 
             MouseArea {
                 anchors.fill: parent

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // A small 3-D picture on a canvas that the hand turns and zooms: dragging turns it (yaw, wrapped
 // into -pi..pi) and tilts it (pitch, within +-1.2 rad), the wheel and the two round buttons zoom
@@ -118,14 +119,14 @@ Item {
         width: 30
         height: 30
         radius: 15
-        color: frame.dark ? "#99111318" : "#CCFFFFFF"
+        color: frame.dark ? Palette.nightGlass : Palette.white80
         border.width: 1
-        border.color: frame.dark ? "#40FFFFFF" : "#40000000"
+        border.color: frame.dark ? Palette.white25 : Palette.black25
 
         Text {
             anchors.centerIn: parent
             text: parent.label
-            color: frame.dark ? "#FFFFFF" : "#101216"
+            color: frame.dark ? Palette.white : Palette.nightBadge
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 18
             font.bold: true

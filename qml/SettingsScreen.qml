@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Dialogs
+import "Palette.js" as Palette
 
 // "设置": the input sound card with its measurement and reference channels, the test signal, the
 // calibration files of the measurement microphone and of the calibrator ("手雷"), and the
@@ -266,7 +267,7 @@ Item {
         height: screen.height - 185
         radius: 3
         visible: range > 0
-        color: "#12FFFFFF"
+        color: Palette.white7
 
         Rectangle {
             readonly property real share: scroller.height / Math.max(1, scroller.contentHeight)
@@ -274,7 +275,7 @@ Item {
             height: Math.max(34, share * parent.height)
             y: parent.range > 0 ? scroller.contentY / parent.range * (parent.height - height) : 0
             radius: 3
-            color: "#40FFFFFF"
+            color: Palette.white25
         }
 
         MouseArea {

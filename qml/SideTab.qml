@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // A tab on the window's right edge, its label one character per line; rounded on the left only.
 Item {
@@ -14,8 +15,9 @@ Item {
     implicitWidth: 35
     implicitHeight: 76
 
-    readonly property color fill: active ? "#FFFFFF"
-                                         : hovered && !locked ? "#0A4AA8" : bridge.theme.blue
+    readonly property color fill: active ? Palette.white
+                                         : hovered && !locked ? Palette.brandBlueHover
+                                                              : bridge.theme.blue
 
     Rectangle {
         anchors.fill: parent
@@ -33,7 +35,7 @@ Item {
         anchors.centerIn: parent
         text: tab.label
         horizontalAlignment: Text.AlignHCenter
-        color: tab.active ? bridge.theme.blue : "#FFFFFF"
+        color: tab.active ? bridge.theme.blue : Palette.white
         opacity: tab.locked ? 0.55 : 1
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 15

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // Aligning the subwoofer with the main: the main captured, then the subwoofer, then the delay and
 // polarity that make them add up in the crossover region, with their sum.
@@ -73,7 +74,7 @@ Item {
         height: 150
         visible: step.stage >= 2
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+        fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
         strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
         Text {

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // A level chart of the subwoofer screen: a fixed 36 dB window around its own centre, which the
 // wheel (2 dB a notch) and a drag move within -30..+30 dB and a double tap puts back at 0. The
@@ -18,7 +19,7 @@ UiCard {
 
     width: 480
     cornerRadius: 27
-    fillColor: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+    fillColor: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
     strokeColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
     CurveChart {
@@ -37,7 +38,7 @@ UiCard {
         padLeft: 55
         padRight: 14
         lineColor: bridge.theme.chartLine
-        line2Color: "#8FB4FF"
+        line2Color: Palette.paleBlue
         line3Color: bridge.theme.chartLine2
         targetColor: bridge.theme.chartTarget
         gridColor: bridge.theme.chartGrid

@@ -1,5 +1,6 @@
 import QtQuick
 import "CornerOptions.js" as CornerOptions
+import "Palette.js" as Palette
 
 // One corner of the subwoofer channel: its frequency (in kHz from 1 kHz, in Hz below; only while
 // the corner is on), its slope (Bypass switches it off) and its filter type. Edits go out as
@@ -20,7 +21,7 @@ GlowCard {
     height: 104
     radius: 27
     glowVisible: false
-    color: bridge.darkMode ? "#9E131A29" : bridge.theme.cardSolid
+    color: bridge.darkMode ? Palette.darkCard : bridge.theme.cardSolid
     borderColor: bridge.darkMode ? "transparent" : bridge.theme.line
 
     component Label: Text {

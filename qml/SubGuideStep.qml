@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // The subwoofer flow's guide: where the microphone goes, with the two venues and four tips.
 Flickable {
@@ -45,7 +46,7 @@ Flickable {
             width: 520
             height: 300
             radius: 20
-            color: "#0B0D12"
+            color: Palette.night
             clip: true
 
             SubSceneView {

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // Measuring the subwoofer against the main reference: the lift, the chart of both, the meters
 // with what to do about their levels, and the calibration state.
@@ -124,16 +125,16 @@ Flickable {
                 width: 112
                 height: 65
                 radius: 18
-                color: chosen ? "#083988" : "transparent"
+                color: chosen ? Palette.brandBlue : "transparent"
                 border.width: 1
-                border.color: chosen ? "#4A8EFF" : bridge.theme.line25
+                border.color: chosen ? Palette.glowBlue : bridge.theme.line25
 
                 Column {
                     anchors.centerIn: parent
                     Text {
                         anchors.horizontalCenter: parent.horizontalCenter
                         text: "+" + modelData.value
-                        color: chosen ? "#FFFFFF" : bridge.theme.text
+                        color: chosen ? Palette.white : bridge.theme.text
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 18
                         font.bold: true
@@ -141,7 +142,7 @@ Flickable {
                     Text {
                         anchors.horizontalCenter: parent.horizontalCenter
                         text: modelData.text
-                        color: chosen ? "#FFFFFF" : bridge.theme.text70
+                        color: chosen ? Palette.white : bridge.theme.text70
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 13
                     }
@@ -176,8 +177,8 @@ Flickable {
         height: 131
         visible: bridge.subWaitingForLevel && bridge.subStep === 1
         cornerRadius: 27
-        fillColor: bridge.darkMode ? "#F2131A29" : bridge.theme.cardSolid
-        strokeColor: "#4A8EFF"
+        fillColor: bridge.darkMode ? Palette.darkCardSolid : bridge.theme.cardSolid
+        strokeColor: Palette.glowBlue
 
         Line {
             x: 25

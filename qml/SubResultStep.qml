@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The crossover result: the curves before and after, the two corners, the gain and polarity, the
 // EQ bands, and the way to the processor.
@@ -79,13 +80,13 @@ Item {
         width: 480
         height: 58
         cornerRadius: 22
-        fillColor: "#083988"
+        fillColor: Palette.brandBlue
 
         Text {
             x: 25
             anchors.verticalCenter: parent.verticalCenter
             text: "增益"
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 16
             font.bold: true
@@ -95,7 +96,7 @@ Item {
             x: 90
             anchors.verticalCenter: parent.verticalCenter
             text: step.signedDb(step.info.gainDb || 0)
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 20
             font.bold: true
@@ -107,7 +108,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             visible: !!step.info.invert
             text: "反相"
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 16
             font.bold: true

@@ -1,6 +1,7 @@
 import QtQuick
 import "SubSceneData.js" as SceneData
 import "SubScenePaint.js" as ScenePaint
+import "Palette.js" as Palette
 
 // The subwoofer guide's small venue (stage, audience area, mains, subwoofers and the measuring
 // microphone), turned and zoomed by hand. `scene` is one of SubSceneData's scenes, or its name.
@@ -35,7 +36,7 @@ SceneFrame {
     Component.onCompleted: repaint()
 
     component Label: Text {
-        color: "#FFFFFF"
+        color: Palette.white
         font.family: "Microsoft YaHei UI"
         font.pixelSize: 12
     }

@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The subwoofer crossover and alignment, one screen for the four stages of the flow (guide,
 // measure, result, alignment) by the bridge's subStep. One button always offers the next step.
@@ -153,12 +154,12 @@ Item {
         visible: page.step === 0
         color: bridge.subGuideHidden ? bridge.theme.blue : "transparent"
         border.width: 1
-        border.color: bridge.subGuideHidden ? "#4A8EFF" : bridge.theme.line25
+        border.color: bridge.subGuideHidden ? Palette.glowBlue : bridge.theme.line25
 
         Text {
             anchors.centerIn: parent
             text: "不再显示"
-            color: bridge.subGuideHidden ? "#FFFFFF" : bridge.theme.text
+            color: bridge.subGuideHidden ? Palette.white : bridge.theme.text
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 14
         }
@@ -209,9 +210,9 @@ Item {
         height: tipText.implicitHeight + 28
         radius: 16
         visible: false
-        color: "#083988"
+        color: Palette.brandBlue
         border.width: 1
-        border.color: "#4A8EFF"
+        border.color: Palette.glowBlue
 
         Text {
             id: tipText
@@ -220,7 +221,7 @@ Item {
             width: parent.width - 32
             wrapMode: Text.WordWrap
             text: "在右侧「工程」里选一条处理好的主扩曲线作参考；还没处理的话，先用点声源或线阵列把主扩处理完。"
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 14
             lineHeight: 1.3

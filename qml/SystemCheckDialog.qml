@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // "检查系统配置": the results of the audio set-up check, each with its state and detail, an
 // "打开" button where the system has a page for it, "一键修复" while something fails or can be
@@ -45,7 +46,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
-        color: "#A0000000"
+        color: Palette.backdrop
 
         MouseArea {
             anchors.fill: parent
@@ -167,7 +168,8 @@ Item {
             width: 10
             height: 10
             radius: 5
-            color: entry.failed ? "#4A8EFF" : entry.modelData.info ? "#8A8F98" : bridge.theme.text
+            color: entry.failed ? Palette.glowBlue
+                                : entry.modelData.info ? Palette.grey : bridge.theme.text
         }
 
         Text {

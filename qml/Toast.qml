@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // The bridge's toast text in a box near the bottom, above everything. The bridge text is cleared
 // 4 s after it appeared; a new text while one shows does not restart the clock. Where other
@@ -46,7 +47,7 @@ Item {
         width: Math.min(toast.width - 60, natural.implicitWidth + 44)
         height: message.height + 26
         radius: Math.min(25, height / 2)
-        color: "#E61A1A20"
+        color: Palette.toastFill
         border.width: 1
         border.color: bridge.theme.line25
 
@@ -57,7 +58,7 @@ Item {
             text: bridge.toastText
             wrapMode: Text.WordWrap
             horizontalAlignment: Text.AlignHCenter
-            color: "#FFFFFF"
+            color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 16
         }

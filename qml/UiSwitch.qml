@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import "Palette.js" as Palette
 
 // An on/off switch. Clicking only emits toggled(); the owner flips `checked`.
 Item {
@@ -16,9 +17,10 @@ Item {
     Rectangle {
         anchors.fill: parent
         radius: height / 2
-        color: control.checked ? "#083988" : "transparent"
+        color: control.checked ? Palette.brandBlue : "transparent"
         border.width: 1
-        border.color: control.checked ? "#4A8EFF" : bridge.darkMode ? "#40FFFFFF" : "#4D000000"
+        border.color: control.checked ? Palette.glowBlue
+                                      : bridge.darkMode ? Palette.white25 : Palette.black30
     }
 
     Rectangle {
@@ -29,7 +31,7 @@ Item {
         radius: diameter / 2
         x: control.checked ? control.width - 2.5 - diameter : 2.5
         anchors.verticalCenter: parent.verticalCenter
-        color: control.checked || bridge.darkMode ? "#FFFFFF" : "#0A0A0A"
+        color: control.checked || bridge.darkMode ? Palette.white : Palette.nearBlack
 
         Behavior on x {
             NumberAnimation {

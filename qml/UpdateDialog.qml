@@ -1,4 +1,5 @@
 import QtQuick
+import "Palette.js" as Palette
 
 // "发现新版本": the offer of a newer version with its date and notes, and its download. While
 // the download runs the dialog cannot be closed and both buttons rest.
@@ -12,7 +13,7 @@ Item {
     Rectangle {
         objectName: "updateBackdrop"
         anchors.fill: parent
-        color: "#A0000000"
+        color: Palette.backdrop
 
         MouseArea {
             anchors.fill: parent
@@ -102,7 +103,7 @@ Item {
             width: card.width - 60
             text: bridge.updateError
             wrapMode: Text.WordWrap
-            color: "#FF4D4D"
+            color: Palette.red
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 13
         }

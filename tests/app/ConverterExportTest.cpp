@@ -2,6 +2,7 @@
 // the converter's name) that answer well, cut bands, print nothing or garbage, refuse, crash,
 // hang with a child of their own, cannot run or are missing.
 #include "app/ConverterExport.h"
+#include "app/SchemeEqList.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
@@ -20,7 +21,7 @@ const QString failed = "导出没成功：转换程序出错";
 
 ProcessorEqList sampleList()
 {
-    return ProcessorEqList::fromScheme({{1000, -3.5f, 1.414f, true}}, {true, "LR", 4, 80}, {});
+    return schemeEqList({{1000, -3.5f, 1.414f, true}}, {true, "LR", 4, 80}, {});
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 // down for the engineer (the preset files byte for byte against hand-written fixtures, the
 // corner names against the processor client's own table of filter types).
 #include "app/EqPreset.h"
-#include "app/ProcessorEqList.h"
 #include "app/SchemeEditing.h"
+#include "app/SchemeEqList.h"
 #include "processor/ProcessorClient.h"
 #include "tests/support/TestMain.h"
 
@@ -204,20 +204,22 @@ private slots:
 
     void processorListKeepsEveryBand()
     {
-        const ProcessorEqList list
-                = ProcessorEqList::fromScheme({{1000, -3.5f, 1.414f, true}, {250, 0, 2, false}},
-                                              {false, "LR", 4, 80}, {true, "BW", 2, 12000});
-        QCOMPARE(list.filters.size(), 2);
-        QCOMPARE(list.filters[0].toObject(), (QJsonObject{{"enabled", true},
-                                                          {"filter_type", "peak"},
-                                                          {"frequency_hz", 1000},
-                                                          {"gain_db", -3.5},
-                                                          {"q", 1.414}}));
-        QCOMPARE(list.filters[1].toObject().value("enabled"), QJsonValue(false));
-        QVERIFY(list.hpf.isEmpty());
-        QCOMPARE(list.lpf, (QJsonObject{{"filter_type", "butter12"}, {"frequency_hz", 12000}}));
-        QVERIFY(ProcessorEqList::fromScheme({}, {true, "BW", 0, 80}, {true, "BW", 2, 0})
-                        .hpf.isEmpty());
+        const ProcessorEqList list = schemeEqList({{1000, -3.5f, 1.414f, true}, {250, 0, 2, false}},
+                                                  {false, "LR", 4, 80}, {true, "BW", 2, 12000});
+        const QJsonArray filters = list.filtersJson();
+        QCOMPARE(filters.size(), 2);
+        QCOMPARE(filters[0].toObject(), (QJsonObject{{"enabled", true},
+                                                     {"filter_type", "peak"},
+                                                     {"frequency_hz", 1000},
+                                                     {"gain_db", -3.5},
+                                                     {"q", 1.414}}));
+        QCOMPARE(filters[1].toObject().value("enabled"), QJsonValue(false));
+        QVERIFY(ProcessorEqList::cornerJson(list.highPass).isEmpty());
+        QCOMPARE(ProcessorEqList::cornerJson(list.lowPass),
+                 (QJsonObject{{"filter_type", "butter12"}, {"frequency_hz", 12000}}));
+        QVERIFY(ProcessorEqList::cornerJson(
+                        schemeEqList({}, {true, "BW", 0, 80}, {true, "BW", 2, 0}).highPass)
+                        .isEmpty());
     }
 
     // A corner goes into the preset file exactly when it goes to the processor: one that is on
@@ -235,9 +237,10 @@ private slots:
                 const Corner lowCorner = highPass ? Corner{} : corner;
                 const QJsonArray iir
                         = eqpreset::presetJson({}, highCorner, lowCorner)["iir"].toArray();
-                const ProcessorEqList list = ProcessorEqList::fromScheme({}, highCorner, lowCorner);
+                const ProcessorEqList list = schemeEqList({}, highCorner, lowCorner);
                 QCOMPARE(iir.size(), delivered ? 1 : 0);
-                QCOMPARE((highPass ? list.hpf : list.lpf).isEmpty(), !delivered);
+                QCOMPARE((highPass ? list.highPass : list.lowPass).filterType.isEmpty(),
+                         !delivered);
             }
         }
     }

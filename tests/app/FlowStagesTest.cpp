@@ -141,6 +141,79 @@ private slots:
         QTRY_COMPARE(flows.ui.toastText(), QStringLiteral("无法打开音频输入设备"));
     }
 
+    // A line array: the first press starts a free run and the second arms it, a point's run ends
+    // on the measuring screen; later points start armed. Stopping an armed run keeps the points
+    // taken, and fewer than three points are not computed.
+    void lineArrayRunStages()
+    {
+        Flows flows;
+        MeasuringFlow &measuring = flows.measuring;
+        measuring.setMeasureSeconds(2.0);
+        measuring.beginArrayMeasurement();
+        QCOMPARE(flows.navigation.screen(), QStringLiteral("线阵列-测量中"));
+        QVERIFY(measuring.lineArray());
+        QSignalSpy screens(&measuring, &MeasuringFlow::goRequested);
+
+        measuring.arrayPrimaryAction();
+        QCOMPARE(measuring.run(), Run::Checking);
+        measuring.arrayPrimaryAction();
+        QCOMPARE(measuring.run(), Run::Capturing);
+        measuring.arrayPrimaryAction(); // capturing: nothing
+        QCOMPARE(measuring.run(), Run::Capturing);
+        QTRY_COMPARE_WITH_TIMEOUT(measuring.run(), Run::Idle, longWaitMs);
+        QCOMPARE(measuring.pointCount(), 1);
+        QVERIFY(!flows.core.session());
+        QCOMPARE(screens.count(), 0);
+
+        measuring.arrayPrimaryAction();
+        QCOMPARE(measuring.run(), Run::Capturing);
+        measuring.arrayStop();
+        QCOMPARE(measuring.run(), Run::Idle);
+        QCOMPARE(measuring.pointCount(), 1);
+        QVERIFY(!flows.core.session());
+
+        measuring.computeNow();
+        QCOMPARE(flows.ui.toastText(), QStringLiteral("至少测 3 个点再计算"));
+        QCOMPARE(screens.count(), 0);
+        measuring.nextMeasurement(); // a new line array: no points
+        QCOMPARE(measuring.pointCount(), 0);
+        QVERIFY(measuring.lineArray());
+    }
+
+    // Screens go onto the history, at most 24 of them; back returns along it. Leaving a
+    // measuring screen ends its run, and back from the choice of use returns to the measuring
+    // screen of the flow; home ends whatever plays.
+    void navigationStages()
+    {
+        Flows flows;
+        Navigation &navigation = flows.navigation;
+        QCOMPARE(navigation.screen(), QStringLiteral("主页"));
+        for (int i = 1; i <= 30; ++i)
+            navigation.go(QStringLiteral("screen %1").arg(i));
+        QCOMPARE(navigation.history().size(), 24);
+        QCOMPARE(navigation.history().last(), QStringLiteral("screen 29"));
+        navigation.back();
+        QCOMPARE(navigation.screen(), QStringLiteral("screen 29"));
+        navigation.home();
+        QCOMPARE(navigation.screen(), QStringLiteral("主页"));
+
+        flows.measuring.setMeasureSeconds(2.0);
+        flows.measuring.beginMeasurement();
+        QCOMPARE(navigation.screen(), QStringLiteral("点声源-测量中"));
+        flows.measuring.startMeasure();
+        QCOMPARE(flows.measuring.run(), Run::Checking);
+        navigation.go(QStringLiteral("点声源-选用途"));
+        QCOMPARE(flows.measuring.run(), Run::Idle);
+        QVERIFY(!flows.core.session());
+        navigation.back();
+        QCOMPARE(navigation.screen(), QStringLiteral("点声源-测量中"));
+
+        flows.measuring.startMeasure();
+        navigation.home();
+        QCOMPARE(flows.measuring.run(), Run::Idle);
+        QVERIFY(!flows.core.session());
+    }
+
     // A run armed for a workflow's capture ends in that workflow, not as a point; while the
     // workflow holds the run for the levels, its progress waits for them; throwing the run
     // away, or leaving it for home, drops every pending capture.

@@ -2,9 +2,11 @@
 // parsed it, and afterwards the client's view against the device's own reading of its keys, so
 // a key at a wrong index shows as a disagreement.
 #include "processor/EqSections.h"
+#include "processor/ProcessorEqList.h"
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <type_traits>
@@ -538,6 +540,45 @@ private slots:
             expected.insert(QString("PEQq_value%1").arg(b), b + 1);
             expected.insert(QString("PEQtype%1").arg(b), 0);
         }
+        QCOMPARE(bodies(), QList{expected});
+        expectAgreement();
+    }
+
+    // The typed list and its map form send the same request: disabled bands are left out, a
+    // value that is not a finite number goes as 0, a corner without a type is switched off.
+    void typedListAndItsMapFormUploadAlike()
+    {
+        ProcessorEqList list;
+        list.bands = {{100, 2, 1, true}, {200, -4, 2, false}, {300, 1.5, 3, true}};
+        list.highPass = {"lr24", 80};
+        QCOMPARE(
+                ProcessorEqList::fromMaps(list.filtersJson().toVariantList(),
+                                          ProcessorEqList::cornerJson(list.highPass).toVariantMap(),
+                                          ProcessorEqList::cornerJson(list.lowPass).toVariantMap()),
+                list);
+
+        list.bands[2].gainDb = NAN;
+        QJsonObject expected{
+                {"HLPFbps0", 0}, {"HLPFfreq0", 80}, {"HLPFtype0", 13}, {"HLPFbps12", 1}};
+        const QList<std::array<double, 3>> sent{{100, 2, 1}, {300, 0, 3}};
+        for (int b = 0; b < 15; ++b) {
+            expected.insert(QString("PEQbps%1").arg(b), b < 2 ? 0 : 1);
+            if (b >= 2)
+                continue;
+            expected.insert(QString("PEQfreq%1").arg(b), sent[b][0]);
+            expected.insert(QString("PEQgain%1").arg(b), sent[b][1]);
+            expected.insert(QString("PEQq_value%1").arg(b), sent[b][2]);
+            expected.insert(QString("PEQtype%1").arg(b), 0);
+        }
+        sim_.command("clear_log");
+        QCOMPARE(client_.uploadEqScheme(false, 0, list)["ok"], QVariant(true));
+        QCOMPARE(bodies(), QList{expected});
+        sim_.command("clear_log");
+        QCOMPARE(client_.uploadEqScheme(
+                         false, 0, list.filtersJson().toVariantList(),
+                         ProcessorEqList::cornerJson(list.highPass).toVariantMap(),
+                         ProcessorEqList::cornerJson(list.lowPass).toVariantMap())["ok"],
+                 QVariant(true));
         QCOMPARE(bodies(), QList{expected});
         expectAgreement();
     }

@@ -401,6 +401,7 @@ void paperRoad(const QString &out)
     for (int i = 0; i < schemes; ++i)
         road.call("schemeCurves", {i});
     road.call("schemeCurves", {schemes});
+    road.call("schemeSummaries");
     road.call("selectTarget", {3});
     road.call("selectTarget", {99});
     road.set("selectedTarget", 1);
