@@ -8,10 +8,10 @@
 // boxes (Linux shows none) and asking the window manager for rounded window corners (the
 // decoration is the desktop's choice).
 #include "app/QmlBridge.h"
-#include "app/store/DataFolder.h"
 #include "audio/Client.h"
 #include "audio/backends/Backends.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 #include "selftest/ScriptedRuns.h"
 #include "startup/CommandLine.h"
 #include "startup/EqBatch.h"
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
     engine.addImportPath(QStringLiteral("qrc:/"));
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
     if (engine.rootObjects().isEmpty()) {
-        sntCritical(tag) << "the user interface did not load";
+        sntCritical(lcStartup, tag) << "the user interface did not load";
         return 1;
     }
 

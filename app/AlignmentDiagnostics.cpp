@@ -2,7 +2,7 @@
 
 #include "app/SubwooferAlignment.h"
 #include "app/SubwooferCrossover.h"
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "app/MeasureSession.h"
 #include "app/store/CurveTextImport.h"
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QSettings>
 #include <QThread>
@@ -58,10 +58,10 @@ void AppCore::waitForComputations()
         thread->quit();
         if (thread->wait(computeJoinTimeoutMs))
             continue;
-        sntWarning(tag) << "an EQ computation is still running after" << computeJoinTimeoutMs
-                        << "ms; waiting for it to end before closing";
+        sntWarning(lcApp, tag) << "an EQ computation is still running after" << computeJoinTimeoutMs
+                               << "ms; waiting for it to end before closing";
         thread->wait();
-        sntInfo(tag) << "the EQ computation has ended";
+        sntInfo(lcApp, tag) << "the EQ computation has ended";
     }
 }
 

@@ -6,10 +6,10 @@
 #include "app/SystemCheck.h"
 #include "app/SystemCheckRunner.h"
 #include "app/UiState.h"
-#include "app/store/StoreFile.h"
 #include "audio/Client.h"
 #include "engine/CalibrationManager.h"
 #include "engine/dsp/CalFileParser.h"
+#include "files/StoreFile.h"
 #include "platform/SoundSettings.h"
 
 #include <QFileInfo>

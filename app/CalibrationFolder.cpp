@@ -1,7 +1,7 @@
 #include "app/CalibrationFolder.h"
 
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QCollator>
 #include <QDir>

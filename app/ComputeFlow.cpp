@@ -5,7 +5,7 @@
 #include "app/SchemeChoice.h"
 #include "app/ScreenNames.h"
 #include "app/UiState.h"
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include <QDateTime>
 

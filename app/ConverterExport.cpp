@@ -1,12 +1,13 @@
 #include "app/ConverterExport.h"
 
+#include "common/Log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryFile>
@@ -14,8 +15,6 @@
 
 #include <csignal>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcExport, "snt.export")
 
 namespace {
 
@@ -108,10 +107,9 @@ void killGroup(QProcess &converter)
 
 void logFailure(const char *what, const QProcess &converter, const QByteArray &errorOutput)
 {
-    qCWarning(lcExport).noquote() << "[EqExport]" << what << "exit status"
-                                  << int(converter.exitStatus()) << "exit code"
-                                  << converter.exitCode()
-                                  << "stderr:" << QString::fromUtf8(errorOutput).trimmed();
+    sntWarning(lcExport, "[EqExport]")
+            << what << "exit status" << int(converter.exitStatus()) << "exit code"
+            << converter.exitCode() << "stderr:" << QString::fromUtf8(errorOutput).trimmed();
 }
 
 } // namespace
@@ -155,8 +153,7 @@ QVariantMap ConverterExport::exportEq(const QString &target, const QString &desk
     converter.setChildProcessModifier([] { ::setpgid(0, 0); });
     converter.start(program, {request.fileName()});
     if (!converter.waitForStarted(startTimeoutMs)) {
-        qCWarning(lcExport).noquote()
-                << "[EqExport] cannot start" << program << converter.errorString();
+        sntWarning(lcExport, "[EqExport] cannot start") << program << converter.errorString();
         killGroup(converter);
         return quietFailure(QStringLiteral("导出没成功：转换程序启动不了"));
     }

@@ -1,6 +1,6 @@
 #include "app/EqPreset.h"
 
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "app/PackTextExport.h"
 #include "app/ScreenNames.h"
 #include "app/UiState.h"
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include <QFileInfo>
 

@@ -2,10 +2,10 @@
 
 #include "app/PackCurves.h"
 #include "app/store/CurvePack.h"
-#include "app/store/StoreFile.h"
 #include "eq/CurveMath.h"
 #include "eq/CurvePreparation.h"
 #include "eq/DisplayCurve.h"
+#include "files/StoreFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -57,8 +57,9 @@ void noteHintsOnly()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        sntInfo("[SystemCheck]") << "no microphone privacy switch or sound enhancements are "
-                                    "readable here; both are shown as hints";
+        sntInfo(lcSystemCheck, "[SystemCheck]")
+                << "no microphone privacy switch or sound enhancements are "
+                   "readable here; both are shown as hints";
     });
 }
 

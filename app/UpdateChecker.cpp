@@ -1,7 +1,7 @@
 #include "app/UpdateChecker.h"
 
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -120,7 +120,7 @@ void UpdateChecker::checkForUpdates()
                                     : QStringLiteral("update server %1 not used: HTTPS only, or "
                                                      "HTTP on this machine")
                                               .arg(options_.origin.toString());
-        sntInfo("[Update]") << why;
+        sntInfo(lcUpdate, "[Update]") << why;
         writeLog(QStringLiteral("err=") + why);
         return;
     }
@@ -151,7 +151,7 @@ void UpdateChecker::onVersionReply()
     if (version.isEmpty() || url.isEmpty() || !isNewer(version, programVersion))
         return;
     if (!isDownloadUrl(url)) {
-        sntWarning("[Update]") << "installer address is not an HTTP(S) address:" << url;
+        sntWarning(lcUpdate, "[Update]") << "installer address is not an HTTP(S) address:" << url;
         return;
     }
     updateVersion_ = version;

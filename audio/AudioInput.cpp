@@ -58,7 +58,7 @@ AudioInput::AudioInput(audio::CaptureSink *sink, std::shared_ptr<audio::Client> 
     , client_(std::move(client))
 {
     deviceId_ = client_->defaultDevice(audio::Plugin::Input);
-    sntInfo(kTag) << "default input device:" << deviceId_;
+    sntInfo(lcAudio, kTag) << "default input device:" << deviceId_;
 }
 
 AudioInput::~AudioInput()
@@ -88,11 +88,11 @@ audio::Stream *AudioInput::openStream(const QString &id, InputDevice *device, bo
 {
     const audio::Format format = client_->preferredInputFormat(id);
     if (reopening)
-        sntInfo(kTag) << "Reopening with device:" << id << "format:" << format.sampleRate
-                      << "ch:" << format.channelCount;
+        sntInfo(lcAudio, kTag) << "Reopening with device:" << id << "format:" << format.sampleRate
+                               << "ch:" << format.channelCount;
     else
-        sntInfo(kTag) << "Format - sampleRate:" << format.sampleRate
-                      << "channelCount:" << format.channelCount;
+        sntInfo(lcAudio, kTag) << "Format - sampleRate:" << format.sampleRate
+                               << "channelCount:" << format.channelCount;
     return client_->openInput(id, device, format);
 }
 
@@ -130,8 +130,8 @@ void AudioInput::watchFrames(const audio::Stream &stream, const QString &id)
     // instead of leaving the measurement silent.
     watch_ = new audio::StreamWatch(stream, this);
     connect(watch_, &audio::StreamWatch::stalled, this, [this, id] {
-        sntWarning(kTag) << "no frames from" << id << client_->deviceName(id) << "for"
-                         << audio::StreamWatch::silenceLimit.count() << "ms";
+        sntWarning(lcAudio, kTag) << "no frames from" << id << client_->deviceName(id) << "for"
+                                  << audio::StreamWatch::silenceLimit.count() << "ms";
         emit errorOccurred(QString::fromUtf8(kNoFramesMessage));
     });
 }
@@ -164,7 +164,7 @@ void AudioInput::closeStream(audio::Stream *stream, InputDevice *device)
 
 void AudioInput::failOpening(InputDevice *device, const char *logLine)
 {
-    sntWarning(kTag) << logLine;
+    sntWarning(lcAudio, kTag) << logLine;
     delete device;
     emit errorOccurred(QString::fromUtf8(kOpenFailedMessage));
 }
@@ -202,9 +202,9 @@ void AudioInput::setActive(bool active)
         return;
     }
     const QString id = deviceId();
-    sntInfo(kTag) << "Opening input device:" << id;
+    sntInfo(lcAudio, kTag) << "Opening input device:" << id;
     if (openAndStore(id, false))
-        sntInfo(kTag) << "Successfully opened";
+        sntInfo(lcAudio, kTag) << "Successfully opened";
 }
 
 void AudioInput::setDeviceId(const QString &id)
@@ -213,7 +213,7 @@ void AudioInput::setDeviceId(const QString &id)
         QMutexLocker lock(&mutex_);
         if (id == deviceId_)
             return;
-        sntInfo(kTag) << "Changing device from" << deviceId_ << "to" << id;
+        sntInfo(lcAudio, kTag) << "Changing device from" << deviceId_ << "to" << id;
         deviceId_ = id;
     }
     const bool wasActive = active_.exchange(false);

@@ -2,9 +2,9 @@
 // projects written and read back: a save after one edit (as the bridge's delayed save makes
 // after every scheme edit), a save with every pack changed, and a load.
 #include "app/store/CaptureFiles.h"
-#include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
 #include "bench/BenchSupport.h"
+#include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
 
 #include <QCoreApplication>

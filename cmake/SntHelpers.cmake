@@ -1,11 +1,37 @@
+# snt_export_headers(target header ...): the include root the target exports, a folder of the
+# build tree that holds only these headers (as links, at their paths from the source root, so
+# "eq/Records.h" is still written so). A source sees the roots of its own library and of the
+# libraries it links, never the whole source tree: a header of a layer the library does not link
+# fails to compile. scripts/check-layers.sh checks the same per folder, which tells apart the
+# folders of one library.
+function(snt_export_headers target)
+  set(root ${CMAKE_BINARY_DIR}/include-roots/${target})
+  file(REMOVE_RECURSE ${root})
+  foreach(header ${ARGN})
+    get_filename_component(source ${header} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    file(RELATIVE_PATH path ${PROJECT_SOURCE_DIR} ${source})
+    get_filename_component(folder ${root}/${path} DIRECTORY)
+    file(MAKE_DIRECTORY ${folder})
+    file(CREATE_LINK ${source} ${root}/${path} SYMBOLIC)
+  endforeach()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
 # snt_add_library(name SOURCES ... LIBS ... [PRIVATE_LIBS ...]): one static library per source
 # folder, so the program, the tests and the benchmarks link exactly the same code. LIBS are what
-# the library's headers need (passed on to whoever links it); PRIVATE_LIBS only its sources.
-# Which folders a folder may include is checked by scripts/check-layers.sh.
+# the library's headers need (passed on to whoever links it); PRIVATE_LIBS only its sources. The
+# library exports the root of its own headers (those among SOURCES) and passes on those of LIBS.
 function(snt_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  set(headers ${ARG_SOURCES})
+  list(FILTER headers INCLUDE REGEX "\\.h$")
+  snt_export_headers(${name} ${headers})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
 
@@ -21,6 +47,8 @@ endfunction()
 function(snt_add_test name)
   cmake_parse_arguments(ARG "X_SERVER" "TIMEOUT" "SOURCES;LIBS;LABELS;FUNCTIONS;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  # A test may include any header of the tree, as the layer check lets it.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE Qt6::Test snt_testmain ${ARG_LIBS})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
@@ -48,6 +76,7 @@ set(SNT_OWN_X_SERVER ${PROJECT_SOURCE_DIR}/tests/support/own_x_server.sh)
 function(snt_add_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE benchmark::benchmark ${ARG_LIBS})
 endfunction()
 

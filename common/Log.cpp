@@ -7,6 +7,24 @@
 
 #include <cstdio>
 
+Q_LOGGING_CATEGORY(lcAlsa, "snt.alsa", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcJack, "snt.jack", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcWasapi, "snt.wasapi", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAsio, "snt.asio", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAudio, "snt.audio")
+Q_LOGGING_CATEGORY(lcPhone, "snt.phone")
+Q_LOGGING_CATEGORY(lcAes67, "snt.aes67")
+Q_LOGGING_CATEGORY(lcGenerator, "snt.generator")
+Q_LOGGING_CATEGORY(lcMeasurement, "snt.measurement")
+Q_LOGGING_CATEGORY(lcCalibration, "snt.calibration")
+Q_LOGGING_CATEGORY(lcStore, "snt.store")
+Q_LOGGING_CATEGORY(lcApp, "snt.app")
+Q_LOGGING_CATEGORY(lcSystemCheck, "snt.systemcheck")
+Q_LOGGING_CATEGORY(lcUpdate, "snt.update")
+Q_LOGGING_CATEGORY(lcExport, "snt.export")
+Q_LOGGING_CATEGORY(lcStartup, "snt.startup")
+Q_LOGGING_CATEGORY(lcSelfTest, "snt.selftest")
+
 namespace snt::log {
 namespace {
 
@@ -39,6 +57,7 @@ const char *levelName(QtMsgType type)
     return "?";
 }
 
+// The category stays out of the line: the tag at the start of every message names the component.
 void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     const QString line = formatLine(type, message);

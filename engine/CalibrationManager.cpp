@@ -206,8 +206,8 @@ void CalibrationManager::migrateLegacyIds(const audio::DeviceList &devices)
             ++skipped;
     }
     if (moved > 0 || skipped > 0)
-        sntInfo(tag) << "legacy id 迁移完成：成功" << moved << "跳过" << skipped
-                     << "（跳过原因：名称为空/多设备重名/目标 UID 已存在）";
+        sntInfo(lcCalibration, tag) << "legacy id 迁移完成：成功" << moved << "跳过" << skipped
+                                    << "（跳过原因：名称为空/多设备重名/目标 UID 已存在）";
     moveRenamedProfiles(devices);
     QSettings().sync();
 }
@@ -249,7 +249,8 @@ void CalibrationManager::moveProfile(const QString &from, const QString &to)
     Profile profile = profiles_.take(from);
     profile.deviceId = to;
     profiles_.insert(to, profile);
-    sntInfo(tag) << QStringLiteral("迁移校准配置: %1 (%2) → %3").arg(from, profile.deviceName, to);
+    sntInfo(lcCalibration, tag)
+            << QStringLiteral("迁移校准配置: %1 (%2) → %3").arg(from, profile.deviceName, to);
 }
 
 bool CalibrationManager::moveLegacyProfile(const QString &legacyId,
@@ -312,7 +313,8 @@ void CalibrationManager::removeMissingFiles()
                             + fileKey(m.channel, m.slot));
         settings.sync();
     }
-    sntWarning(tag) << "Removed" << missing.size() << "missing calibration file reference(s)";
+    sntWarning(lcCalibration, tag)
+            << "Removed" << missing.size() << "missing calibration file reference(s)";
     const QString text
             = QStringLiteral("以下校准文件已不存在，已自动移除关联：%1。请在校准设置里重新指定。")
                       .arg(lines.join(QStringLiteral("；")));
@@ -331,7 +333,7 @@ CalibrationManager::Profile CalibrationManager::getProfile(const QString &device
 void CalibrationManager::saveProfile(const Profile &profile)
 {
     if (profile.deviceId.isEmpty()) {
-        sntWarning(tag) << "Cannot save profile with empty deviceId";
+        sntWarning(lcCalibration, tag) << "Cannot save profile with empty deviceId";
         return;
     }
     {
@@ -380,18 +382,19 @@ std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString 
                                                                   int channel)
 {
     QMutexLocker lock(&mutex_);
-    sntDebug(tag) << "getCombinedCalCurve - deviceId:" << deviceId << "channel:" << channel;
+    sntDebug(lcCalibration, tag) << "getCombinedCalCurve - deviceId:" << deviceId
+                                 << "channel:" << channel;
     const auto profile = profiles_.constFind(deviceId);
     if (profile == profiles_.cend()) {
-        sntWarning(tag) << "No profile found for device:" << deviceId;
+        sntWarning(lcCalibration, tag) << "No profile found for device:" << deviceId;
         return std::make_shared<CalCurve>();
     }
     const QString file1 = profile->calFile(channel, 0);
     const QString file2 = profile->calFile(channel, 1);
-    sntDebug(tag) << "calFile1:" << file1;
-    sntDebug(tag) << "calFile2:" << file2;
+    sntDebug(lcCalibration, tag) << "calFile1:" << file1;
+    sntDebug(lcCalibration, tag) << "calFile2:" << file2;
     if (file1.isEmpty() && file2.isEmpty()) {
-        sntDebug(tag) << "Both calibration files are empty";
+        sntDebug(lcCalibration, tag) << "Both calibration files are empty";
         return std::make_shared<CalCurve>();
     }
 
@@ -409,11 +412,11 @@ std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString 
     }
 
     if (file2.isEmpty()) {
-        sntDebug(tag) << "Loaded file1 with" << parsed[0].points.size() << "points";
+        sntDebug(lcCalibration, tag) << "Loaded file1 with" << parsed[0].points.size() << "points";
         return curveFrom(parsed[0].points);
     }
     if (file1.isEmpty()) {
-        sntDebug(tag) << "Loaded file2 with" << parsed[1].points.size() << "points";
+        sntDebug(lcCalibration, tag) << "Loaded file2 with" << parsed[1].points.size() << "points";
         return curveFrom(parsed[1].points);
     }
 
@@ -427,14 +430,15 @@ std::shared_ptr<CalCurve> CalibrationManager::getCombinedCalCurve(const QString 
     merged.reserve(frequencies.size());
     for (const float f : frequencies)
         merged.append({f, first->gainDbAt(f) + second->gainDbAt(f)});
-    sntDebug(tag) << "Merged curve with" << merged.size() << "points";
+    sntDebug(lcCalibration, tag) << "Merged curve with" << merged.size() << "points";
     return curveFrom(merged);
 }
 
 void CalibrationManager::dropBrokenFile(const QString &deviceId, int channel, int slot,
                                         const QString &error)
 {
-    sntWarning(tag) << (slot == 0 ? "Failed to parse file1:" : "Failed to parse file2:") << error;
+    sntWarning(lcCalibration, tag)
+            << (slot == 0 ? "Failed to parse file1:" : "Failed to parse file2:") << error;
     emit warningRaised(QStringLiteral("校准文件解析失败"), error);
     Profile profile = getProfile(deviceId);
     profile.clearCalFile(channel, slot);

@@ -1,7 +1,7 @@
 #include "processor/JsonValues.h"
 #include "processor/ProcessorClient.h"
 
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "processor/JsonValues.h"
 #include "processor/ProcessorClient.h"
 
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include <QDir>
 #include <QFile>

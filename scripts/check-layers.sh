@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Fails, naming the file and line, when a source file includes a header of a folder that is not
-# below its own. Each folder is one library; the table says which folders (or single headers)
-# its files may include besides their own folder, so the libraries stay a one-way stack. A new
-# source folder needs a line here before its files pass.
+# below its own, in quotes or in angle brackets. Each folder belongs to one library; the table
+# says which folders (or single headers) its files may include besides their own folder, so the
+# libraries stay a one-way stack. The build enforces the same per library (each exports only its
+# own headers' root); this check also tells apart the folders of one library. A new source folder
+# needs a line here before its files pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 declare -A below=(
   [common/]=""
+  [files/]="common/"
   [platform/]="common/"
   [platform/alsa/]="common/ platform/"
   # One library: the ASIO host lists the JACK servers as its installed drivers.
@@ -25,11 +28,11 @@ declare -A below=(
   [engine/tools/]="engine/dsp/"
   [engine/tf/generator/]="common/ engine/dsp/ audio/"
   [engine/tf/]="common/ engine/dsp/ engine/ engine/tf/generator/ audio/ audio/phone/"
-  [app/store/]="common/ eq/Records.h"
-  [processor/]="common/ app/store/"
+  [app/store/]="common/ files/ eq/Records.h"
+  [processor/]="common/ files/"
   [ui/]="common/"
   [icons/tools/]=""
-  [app/]="common/ platform/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/
+  [app/]="common/ files/ platform/ engine/dsp/ engine/ engine/tf/ engine/tf/generator/ eq/ audio/
           audio/backends/ audio/phone/ audio/aes67/ app/store/ processor/"
   # Start-up reaches the bridge only by its QML names, so it needs no library above common/.
   [startup/]="common/"
@@ -38,6 +41,9 @@ declare -A below=(
 )
 # Folders whose files are not part of a library: they may include anything.
 unchecked='^(tests|bench|tools)/'
+# An include in angle brackets names one of ours when its first folder is one of the table's;
+# any other (<QString>, <alsa/asoundlib.h>) is a system or Qt header.
+ours="^($(printf '%s\n' "${!below[@]}" | cut -d/ -f1 | sort -u | paste -sd'|'))/"
 
 failures=0
 fail() {
@@ -57,8 +63,9 @@ while IFS= read -r file; do
   fi
   # A table entry may run over several lines.
   read -r -d "" -a allowed <<<"${below[$folder]}" || true
-  while IFS=: read -r line header; do
+  while IFS=: read -r line bracket header; do
     [[ "$header" == */* ]] || continue # beside the file, as a generated .moc
+    [[ "$bracket" == '<' && ! "$header" =~ $ours ]] && continue
     [ "${header%/*}/" == "$folder" ] && continue
     ok=false
     for entry in "${allowed[@]}"; do
@@ -67,9 +74,11 @@ while IFS= read -r file; do
         break
       fi
     done
-    $ok || fail "$file:$line: includes \"$header\", but $folder may include only ${below[$folder]:-its own folder}"
-  done < <(grep -n -o -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]+"' "$file" |
-             sed -E 's/^([0-9]+):.*"([^"]+)"$/\1:\2/')
+    shown="\"$header\""
+    [ "$bracket" == '<' ] && shown="<$header>"
+    $ok || fail "$file:$line: includes $shown, but $folder may include only ${below[$folder]:-its own folder}"
+  done < <(grep -n -o -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*("[^"]+"|<[^>]+>)' "$file" |
+             sed -E 's/^([0-9]+):[^"<]*(["<])([^">]+)[">]$/\1:\2:\3/')
 done < <(git ls-files -co --exclude-standard '*.cpp' '*.h')
 
 if [ "$failures" -gt 0 ]; then

@@ -1,5 +1,6 @@
 #include "selftest/ClickTest.h"
 
+#include "common/Log.h"
 #include "selftest/Walk.h"
 #include "selftest/Windows.h"
 
@@ -120,7 +121,7 @@ void checkCurveWindow(Walk &walk)
     Walk::wait(curveWindowWaitMs);
     QQuickWindow *window = shownWindowTitled(QStringLiteral("工程管理"));
     if (!window) {
-        qWarning().noquote() << "CLICK curve window not found";
+        qCWarning(lcSelfTest).noquote() << "CLICK curve window not found";
         walk.fail(3);
         return;
     }
@@ -133,7 +134,7 @@ void checkCurveWindow(Walk &walk)
     walk.click(window, {{QStringLiteral("closeCurveWindow")}, {window->width() - 42, 33}});
     Walk::wait(curveWindowStepMs);
     const bool stillOpen = walk.flag("curveWindowOpen");
-    qInfo().noquote() << "CLICK curveWindowOpen" << (stillOpen ? "FAIL" : "OK");
+    qCInfo(lcSelfTest).noquote() << "CLICK curveWindowOpen" << (stillOpen ? "FAIL" : "OK");
     if (stillOpen)
         walk.fail(3);
 }

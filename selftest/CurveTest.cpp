@@ -1,5 +1,6 @@
 #include "selftest/CurveTest.h"
 
+#include "common/Log.h"
 #include "selftest/CurvePoints.h"
 #include "selftest/CurveTestStages.h"
 #include "selftest/Walk.h"
@@ -27,7 +28,7 @@ constexpr std::array probeFrequencies{20.5,   25.0,   31.5,   40.0,   50.0,   63
 bool compute(const Walk &walk, const CurveTestOptions &options)
 {
     if (!options.curveLoaded) {
-        qInfo().noquote() << "CURVETEST FAIL load";
+        qCInfo(lcSelfTest).noquote() << "CURVETEST FAIL load";
         QCoreApplication::exit(3);
         return false;
     }
@@ -37,12 +38,13 @@ bool compute(const Walk &walk, const CurveTestOptions &options)
     for (int poll = 0; poll < computePolls && walk.screen() != useScreen; ++poll)
         Walk::wait(computePollMs);
     if (walk.screen() != useScreen) {
-        qInfo().noquote() << "CURVETEST FAIL compute screen" << walk.screen();
+        qCInfo(lcSelfTest).noquote() << "CURVETEST FAIL compute screen" << walk.screen();
         QCoreApplication::exit(4);
         return false;
     }
     Walk::wait(500);
-    qInfo().noquote() << "COMPUTE LOG" << walk.bridge().read("computeLog").toString().trimmed();
+    qCInfo(lcSelfTest).noquote() << "COMPUTE LOG"
+                                 << walk.bridge().read("computeLog").toString().trimmed();
     walk.shot(QStringLiteral("real-curve-use.png"));
     return true;
 }
@@ -63,10 +65,11 @@ void recordScheme(const Walk &walk, int index, const QVariantMap &scheme, QStrin
     const auto number = [&scheme](const char *key) {
         return scheme.value(QLatin1String(key)).toDouble();
     };
-    qInfo().noquote() << "CURVETEST scheme" << index << name << "fit" << number("fitError")
-                      << "maxGain" << number("maxGain") << "maxCut" << number("maxCut") << "HPF"
-                      << joined(corners, {"hpfValue", "hpfUnit", "hpfSlope"}) << "LPF"
-                      << joined(corners, {"lpfValue", "lpfUnit"});
+    qCInfo(lcSelfTest).noquote() << "CURVETEST scheme" << index << name << "fit"
+                                 << number("fitError") << "maxGain" << number("maxGain") << "maxCut"
+                                 << number("maxCut") << "HPF"
+                                 << joined(corners, {"hpfValue", "hpfUnit", "hpfSlope"}) << "LPF"
+                                 << joined(corners, {"lpfValue", "lpfUnit"});
     const auto corner = [&corners](const char *key) {
         return corners.value(QLatin1String(key)).toString();
     };
@@ -94,8 +97,8 @@ void recordScheme(const Walk &walk, int index, const QVariantMap &scheme, QStrin
     for (const double frequency : probeFrequencies) {
         const CurvePoint b = nearestCurvePoint(before, frequency);
         const CurvePoint a = nearestCurvePoint(after, frequency);
-        qInfo().noquote() << "CURVETEST probe" << frequency << "f" << b.f << "before" << b.d
-                          << "after" << a.d;
+        qCInfo(lcSelfTest).noquote() << "CURVETEST probe" << frequency << "f" << b.f << "before"
+                                     << b.d << "after" << a.d;
         summary << QStringLiteral("  PROBE %1 f=%2 before=%3 after=%4")
                            .arg(general(frequency), fixed(b.f, 1), fixed(b.d, 2), fixed(a.d, 2));
     }
@@ -106,7 +109,7 @@ void recordSchemes(const Walk &walk, QStringList &summary)
 {
     const QVariantList schemes = walk.bridge().read("schemes").toList();
     summary << QStringLiteral("schemes %1").arg(schemes.size());
-    qInfo().noquote() << "CURVETEST schemes" << schemes.size();
+    qCInfo(lcSelfTest).noquote() << "CURVETEST schemes" << schemes.size();
     for (qsizetype i = 0; i < schemes.size(); ++i)
         recordScheme(walk, int(i), schemes[i].toMap(), summary);
 
@@ -134,7 +137,7 @@ bool writeSummary(const Walk &walk, const QStringList &summary)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()
         || !file.flush()) {
-        qInfo().noquote() << "CURVETEST FAIL summary" << path;
+        qCInfo(lcSelfTest).noquote() << "CURVETEST FAIL summary" << path;
         return false;
     }
     return true;
@@ -167,7 +170,7 @@ void runCurveTest(const QQmlApplicationEngine &engine, QObject *bridge,
         QCoreApplication::exit(3);
         return;
     }
-    qInfo().noquote() << "CURVETEST OK" << options.outputFolder;
+    qCInfo(lcSelfTest).noquote() << "CURVETEST OK" << options.outputFolder;
     QCoreApplication::exit(0);
 }
 

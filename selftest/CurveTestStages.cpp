@@ -1,5 +1,6 @@
 #include "selftest/CurveTestStages.h"
 
+#include "common/Log.h"
 #include "selftest/CurvePoints.h"
 #include "selftest/CurveTest.h"
 #include "selftest/Walk.h"
@@ -87,9 +88,10 @@ int checkBandAndCornerEdits(const Walk &walk, QStringList &summary)
                       : valueAt1k(packs.last().toMap().value(QStringLiteral("after")).toList());
     const double lpfHz = numberOf(edges, "lpfHz");
     const int lpfSlope = edges.value(QStringLiteral("lpfSlopeDb")).toInt();
-    qInfo().noquote() << "RESULTEDIT"
-                      << "base" << base << "edited" << edited << "delta" << edited - base << "bands"
-                      << c0 << c1 << c2 << c3 << "pack" << pack << "lpf" << lpfHz << lpfSlope;
+    qCInfo(lcSelfTest).noquote() << "RESULTEDIT"
+                                 << "base" << base << "edited" << edited << "delta" << edited - base
+                                 << "bands" << c0 << c1 << c2 << c3 << "pack" << pack << "lpf"
+                                 << lpfHz << lpfSlope;
     summary << QStringLiteral("RESULTEDIT base=%1 edited=%2 delta=%3 bands=%4/%5/%6/%7 pack=%8 "
                               "lpf=%9/%10")
                        .arg(fixed(base, 3), fixed(edited, 3), fixed(edited - base, 3),
@@ -108,14 +110,14 @@ void checkBandToggle(const Walk &walk, QStringList &summary)
     const bool off = !firstBand(walk).value(QStringLiteral("enabled")).toBool();
     const qsizetype bandCount = bands(walk).size();
     const qsizetype afterPts = schemeAfter(walk).size();
-    qInfo().noquote() << "TOGGLE off" << off << "bands" << bandCount << "beforePts" << beforePts
-                      << "afterPts" << afterPts;
+    qCInfo(lcSelfTest).noquote() << "TOGGLE off" << off << "bands" << bandCount << "beforePts"
+                                 << beforePts << "afterPts" << afterPts;
     walk.shot(QStringLiteral("real-curve-delivery-off.png"));
     walk.bridge().call("setEqBandEnabled", {0, true});
     Walk::wait(700);
     const bool restore = firstBand(walk).value(QStringLiteral("enabled")).toBool();
     const QVariantList after = schemeAfter(walk);
-    qInfo().noquote() << "TOGGLE on" << restore << "afterPts" << after.size();
+    qCInfo(lcSelfTest).noquote() << "TOGGLE on" << restore << "afterPts" << after.size();
     double least = 1e9;
     double greatest = -1e9;
     for (const QVariant &point : after) {
@@ -151,7 +153,8 @@ void checkLowPassBypass(const Walk &walk, QStringList &summary)
     const QVariantMap restored = lowPass(hz, slope);
     const bool on = restored.value(QStringLiteral("lpfOn")).toBool()
                     && restored.value(QStringLiteral("lpfSlopeDb")).toInt() == slope;
-    qInfo().noquote() << "BYPASS off" << off << "on" << on << "hz" << numberOf(restored, "lpfHz");
+    qCInfo(lcSelfTest).noquote() << "BYPASS off" << off << "on" << on << "hz"
+                                 << numberOf(restored, "lpfHz");
     summary << QStringLiteral("BYPASS off=%1 on=%2 hz=%3")
                        .arg(QLatin1String(asDigit(off)), QLatin1String(asDigit(on)),
                             fixed(numberOf(restored, "lpfHz"), 1));
@@ -179,8 +182,8 @@ void checkSchemeReset(const Walk &walk, int bandsAtStart, QStringList &summary)
     const QVariantMap reset = firstBand(walk);
     const bool ok = applied && near(numberOf(reset, "freq"), numberOf(computed, "freq"))
                     && near(numberOf(reset, "gain"), numberOf(computed, "gain"));
-    qInfo().noquote() << "AUTORESET ok" << ok << "applied" << applied << "freq"
-                      << numberOf(reset, "freq") << "gain" << numberOf(reset, "gain");
+    qCInfo(lcSelfTest).noquote() << "AUTORESET ok" << ok << "applied" << applied << "freq"
+                                 << numberOf(reset, "freq") << "gain" << numberOf(reset, "gain");
     summary << QStringLiteral("AUTORESET ok=%1 applied=%2 bands=%3")
                        .arg(QLatin1String(asDigit(ok)), QLatin1String(asDigit(applied)))
                        .arg(bands(walk).size());
@@ -253,7 +256,7 @@ void checkSmoothingPicker(const Walk &walk, QQuickWindow *window, QStringList &s
     const bool ok = a == 12 && b == 3;
     pick(chip, 6);
     Walk::wait(200);
-    qInfo().noquote() << "MGMT oct" << a << b << (ok ? "OK" : "FAIL");
+    qCInfo(lcSelfTest).noquote() << "MGMT oct" << a << b << (ok ? "OK" : "FAIL");
     summary << QStringLiteral("MGMT oct 1/12=%1 1/3=%2 ok=%3")
                        .arg(a)
                        .arg(b)
@@ -302,7 +305,7 @@ void shootManagementStates(const Walk &walk, QQuickWindow *window)
     const bool e1 = projectExistsByName(walk, renamed);
     const bool r2 = walk.bridge().call("renameProject", {renamed, testProject}).toBool();
     const bool e2 = projectExistsByName(walk, testProject);
-    qInfo().noquote() << "MGMT rename" << r1 << e1 << r2 << e2;
+    qCInfo(lcSelfTest).noquote() << "MGMT rename" << r1 << e1 << r2 << e2;
 }
 
 } // namespace

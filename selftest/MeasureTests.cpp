@@ -1,5 +1,6 @@
 #include "selftest/MeasureTests.h"
 
+#include "common/Log.h"
 #include "selftest/Walk.h"
 
 #include <QCoreApplication>
@@ -44,8 +45,8 @@ const char *asDigit(bool value)
 void reportMeasureTestFailure(const Walk &walk, const QString &reason)
 {
     const bool measuring = walk.flag("measuring");
-    qInfo().noquote() << "MEASURETEST FAIL" << reason << "screen" << walk.screen() << "measuring"
-                      << measuring;
+    qCInfo(lcSelfTest).noquote() << "MEASURETEST FAIL" << reason << "screen" << walk.screen()
+                                 << "measuring" << measuring;
     walk.shot(QStringLiteral("measure-fail.png"));
     QFile file(walk.outputFolder() + QStringLiteral("/fail.txt"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -67,7 +68,7 @@ bool measureCheck(const Walk &walk, bool failed, const QString &reason)
 
 bool passedStep(const Walk &walk, const char *step, const QString &shot)
 {
-    qInfo().noquote() << "MEASURETEST" << step << "OK";
+    qCInfo(lcSelfTest).noquote() << "MEASURETEST" << step << "OK";
     walk.shot(shot);
     return true;
 }
@@ -143,8 +144,9 @@ void recordArrayStep(const Walk &walk, const char *step, const QString &shot)
 
 void reportSubcalibTestFailure(const Walk &walk, const QString &reason)
 {
-    qWarning().noquote() << "SUBCALIB FAIL" << reason << "screen" << walk.screen() << "measuring"
-                         << walk.flag("measuring") << "calibrating" << walk.flag("subCalibrating");
+    qCWarning(lcSelfTest).noquote()
+            << "SUBCALIB FAIL" << reason << "screen" << walk.screen() << "measuring"
+            << walk.flag("measuring") << "calibrating" << walk.flag("subCalibrating");
     walk.shot(QStringLiteral("subcalib-fail.png"));
     QCoreApplication::exit(3);
 }
@@ -184,10 +186,10 @@ bool inlineCalibration(const Walk &walk)
     const int measuredBefore = walk.number("subMeasured");
     walk.click(pageControl("primaryButton", {243, 1087}));
     Walk::wait(1500);
-    qInfo().noquote() << "SUBCALIB live measuring=" << walk.flag("measuring")
-                      << "calibrating=" << walk.flag("subCalibrating")
-                      << "curve=" << walk.bridge().read("measuringCurveFlat").toList().size()
-                      << "measured=" << walk.number("subMeasured");
+    qCInfo(lcSelfTest).noquote() << "SUBCALIB live measuring=" << walk.flag("measuring")
+                                 << "calibrating=" << walk.flag("subCalibrating") << "curve="
+                                 << walk.bridge().read("measuringCurveFlat").toList().size()
+                                 << "measured=" << walk.number("subMeasured");
     walk.shot(QStringLiteral("subcalib-02-live.png"));
     if (!subCheck(walk, !walk.flag("measuring") || !walk.flag("subCalibrating"),
                   QStringLiteral("电平校准没起信号"))
@@ -203,7 +205,7 @@ bool inlineCalibration(const Walk &walk)
         || !subCheck(walk, walk.screen() != subMeasureScreen, QStringLiteral("停止后跳页")))
         return false;
     walk.shot(QStringLiteral("subcalib-04-back.png"));
-    qInfo().noquote() << "SUBCALIB inline OK screen=" << walk.screen();
+    qCInfo(lcSelfTest).noquote() << "SUBCALIB inline OK screen=" << walk.screen();
     return true;
 }
 
@@ -212,7 +214,7 @@ bool inlineCalibration(const Walk &walk)
 void mergedMeasurement(const Walk &walk)
 {
     if (walk.bridge().read("subMainPacks").toList().isEmpty()) {
-        qInfo().noquote() << "SUBCALIB merged result SKIP: no main pack";
+        qCInfo(lcSelfTest).noquote() << "SUBCALIB merged result SKIP: no main pack";
         QCoreApplication::exit(0);
         return;
     }
@@ -223,17 +225,18 @@ void mergedMeasurement(const Walk &walk)
         return;
     Walk::wait(150);
     walk.shot(QStringLiteral("subcalib-05a-wait.png"));
-    qInfo().noquote() << "SUBCALIB wait-level" << (walk.flag("subWaitingForLevel") ? "ON" : "OFF")
-                      << "progress" << walk.bridge().read("measureProgress").toDouble();
+    qCInfo(lcSelfTest).noquote() << "SUBCALIB wait-level"
+                                 << (walk.flag("subWaitingForLevel") ? "ON" : "OFF") << "progress"
+                                 << walk.bridge().read("measureProgress").toDouble();
     Walk::wait(runWaitMs(walk, 2600));
     walk.shot(QStringLiteral("subcalib-05-result.png"));
     if (walk.flag("measuring") || walk.flag("subWaitingForLevel")) {
-        qInfo().noquote() << "SUBCALIB waiting-level; result check skipped";
+        qCInfo(lcSelfTest).noquote() << "SUBCALIB waiting-level; result check skipped";
         QCoreApplication::exit(0);
         return;
     }
     if (subCheck(walk, walk.screen() != subResultScreen, QStringLiteral("测完没直接进结果页"))) {
-        qInfo().noquote() << "SUBCALIB merged result OK screen=" << walk.screen();
+        qCInfo(lcSelfTest).noquote() << "SUBCALIB merged result OK screen=" << walk.screen();
         QCoreApplication::exit(0);
     }
 }

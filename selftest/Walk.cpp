@@ -1,5 +1,6 @@
 #include "selftest/Walk.h"
 
+#include "common/Log.h"
 #include "selftest/Windows.h"
 
 #include <QCoreApplication>
@@ -137,7 +138,8 @@ void Walk::goThroughBridge(const QString &target) const
 {
     if (screen() == target)
         return;
-    qInfo().noquote() << "CLICK go" << target << "through the bridge: no control leads there";
+    qCInfo(lcSelfTest).noquote() << "CLICK go" << target
+                                 << "through the bridge: no control leads there";
     bridge_.call("go", {target});
 }
 
@@ -145,7 +147,8 @@ void Walk::expectScreen(const QString &expected)
 {
     const QString current = screen();
     const bool same = current == expected;
-    qInfo().noquote() << "CLICK" << current << "expect" << expected << (same ? "OK" : "FAIL");
+    qCInfo(lcSelfTest).noquote() << "CLICK" << current << "expect" << expected
+                                 << (same ? "OK" : "FAIL");
     if (!same)
         fail(3);
 }

@@ -28,12 +28,12 @@ void runShot(const QQmlApplicationEngine &engine, const QString &imagePath, bool
             target = found;
     }
     if (!target) {
-        sntWarning(tag) << "no window to shoot";
+        sntWarning(lcSelfTest, tag) << "no window to shoot";
         QCoreApplication::exit(2);
         return;
     }
     if (!target->grabWindow().save(imagePath)) {
-        sntWarning(tag) << "the shot could not be saved:" << imagePath;
+        sntWarning(lcSelfTest, tag) << "the shot could not be saved:" << imagePath;
         QCoreApplication::exit(3);
         return;
     }

@@ -64,7 +64,7 @@ QMetaMethod BridgeCalls::notifySignal(const char *property) const
 QVariant BridgeCalls::read(const char *property) const
 {
     if (!hasProperty(property)) {
-        sntWarning(tag) << targetName(target_) << "has no property" << property;
+        sntWarning(lcStartup, tag) << targetName(target_) << "has no property" << property;
         return {};
     }
     return target_->property(property);
@@ -73,14 +73,14 @@ QVariant BridgeCalls::read(const char *property) const
 bool BridgeCalls::write(const char *property, const QVariant &value) const
 {
     if (!hasProperty(property)) {
-        sntWarning(tag) << targetName(target_) << "has no property" << property;
+        sntWarning(lcStartup, tag) << targetName(target_) << "has no property" << property;
         return false;
     }
     const QMetaProperty meta
             = target_->metaObject()->property(target_->metaObject()->indexOfProperty(property));
     if (meta.write(target_, value))
         return true;
-    sntWarning(tag) << "cannot write" << property << "of" << targetName(target_);
+    sntWarning(lcStartup, tag) << "cannot write" << property << "of" << targetName(target_);
     return false;
 }
 
@@ -88,8 +88,8 @@ QVariant BridgeCalls::call(const char *method, const QVariantList &arguments) co
 {
     const std::optional<QMetaMethod> found = findMethod(target_, method, arguments.size());
     if (!found || arguments.size() > maxArguments) {
-        sntWarning(tag) << targetName(target_) << "has no operation" << method << "taking"
-                        << arguments.size() << "arguments";
+        sntWarning(lcStartup, tag) << targetName(target_) << "has no operation" << method
+                                   << "taking" << arguments.size() << "arguments";
         return {};
     }
     // Each argument in the member's own type; a member taking QVariant gets the value as it is.
@@ -98,7 +98,8 @@ QVariant BridgeCalls::call(const char *method, const QVariantList &arguments) co
     for (qsizetype i = 0; i < converted.size(); ++i) {
         const QMetaType type = found->parameterMetaType(int(i));
         if (type != QMetaType::fromType<QVariant>() && !converted[i].convert(type)) {
-            sntWarning(tag) << "argument" << i + 1 << "of" << method << "is no" << type.name();
+            sntWarning(lcStartup, tag)
+                    << "argument" << i + 1 << "of" << method << "is no" << type.name();
             return {};
         }
         passed[size_t(i)] = type == QMetaType::fromType<QVariant>()
@@ -117,7 +118,8 @@ QVariant BridgeCalls::call(const char *method, const QVariantList &arguments) co
     if (!found->invoke(target_, Qt::DirectConnection, returned, passed[0], passed[1], passed[2],
                        passed[3], passed[4], passed[5], passed[6], passed[7], passed[8],
                        passed[9])) {
-        sntWarning(tag) << "calling" << method << "of" << targetName(target_) << "failed";
+        sntWarning(lcStartup, tag)
+                << "calling" << method << "of" << targetName(target_) << "failed";
         return {};
     }
     return result;

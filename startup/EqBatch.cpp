@@ -142,7 +142,8 @@ bool EqBatch::bridgeComplete() const
             missing.append(QString::fromLatin1(method) + QStringLiteral("()"));
     }
     if (!missing.isEmpty())
-        qWarning().noquote() << "EQBATCH the bridge lacks" << missing.join(QStringLiteral(", "));
+        qCWarning(lcStartup).noquote()
+                << "EQBATCH the bridge lacks" << missing.join(QStringLiteral(", "));
     return missing.isEmpty();
 }
 
@@ -150,7 +151,7 @@ int EqBatch::run()
 {
     QFile input(settings_.input);
     if (!input.open(QIODevice::ReadOnly)) {
-        qWarning().noquote() << "EQBATCH cannot open" << settings_.input;
+        qCWarning(lcStartup).noquote() << "EQBATCH cannot open" << settings_.input;
         return cannotOpenInput;
     }
     if (!bridgeComplete())
@@ -164,7 +165,8 @@ int EqBatch::run()
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/sonetra-eq-batch-XXXXXX"));
     folder.setAutoRemove(false);
     if (!folder.isValid())
-        sntWarning(tag) << "cannot create a folder for the curve files in" << QDir::tempPath();
+        sntWarning(lcStartup, tag)
+                << "cannot create a folder for the curve files in" << QDir::tempPath();
     for (qsizetype i = 0; i < curves.size(); ++i) {
         const QString curveFile = folder.filePath(QStringLiteral("sonetra-eq-batch-%1.txt").arg(i));
         QFile file(curveFile);
@@ -178,12 +180,13 @@ int EqBatch::run()
             continue;
         QFile::remove(curveFile);
         if (!results.append(arrayEntryText(result)))
-            sntWarning(tag) << "cannot write" << settings_.output;
+            sntWarning(lcStartup, tag) << "cannot write" << settings_.output;
     }
     // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
     if (folder.isValid())
         QDir().rmdir(folder.path());
-    qInfo().noquote() << "EQBATCH done" << results.size() << "curves ->" << settings_.output;
+    qCInfo(lcStartup).noquote() << "EQBATCH done" << results.size() << "curves ->"
+                                << settings_.output;
     return 0;
 }
 
@@ -195,11 +198,12 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     // not be taken for this one's, and the bridge would refuse to start another. The engine
     // always ends, so the wait does too.
     if (computing()) {
-        sntInfo(tag) << "waiting for the computation of an earlier curve to end";
+        sntInfo(lcStartup, tag) << "waiting for the computation of an earlier curve to end";
         waitWhileComputing(std::numeric_limits<qint64>::max());
     }
     if (!bridge_.call("loadCurveFile", {curveFile}).toBool()) {
-        qWarning().noquote() << "EQBATCH load failed" << name << "(kept" << curveFile + u')';
+        qCWarning(lcStartup).noquote()
+                << "EQBATCH load failed" << name << "(kept" << curveFile + u')';
         return {};
     }
     bridge_.call("startCompute");
@@ -216,7 +220,7 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
         readSchemes(result);
         return result;
     }
-    qWarning().noquote() << (started ? "EQBATCH timeout" : "EQBATCH not started") << name;
+    qCWarning(lcStartup).noquote() << (started ? "EQBATCH timeout" : "EQBATCH not started") << name;
     result.insert("schemes", QVariantList());
     for (const auto &[key, source] : detailCurves)
         result.insert(key, QVariantList());

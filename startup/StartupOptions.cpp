@@ -1,5 +1,6 @@
 #include "startup/StartupOptions.h"
 
+#include "common/Log.h"
 #include "startup/BridgeCalls.h"
 #include "startup/CommandLine.h"
 
@@ -113,11 +114,11 @@ bool loadCurveFile(QObject *bridgeObject, const QString &path)
 {
     const BridgeCalls bridge(bridgeObject);
     if (!bridge.call("loadCurveFile", {path}).toBool()) {
-        qWarning().noquote() << "CURVE load failed" << path;
+        qCWarning(lcStartup).noquote() << "CURVE load failed" << path;
         return false;
     }
-    qInfo().noquote() << "CURVE loaded" << path << "points"
-                      << bridge.read("measuredCurve").toList().size();
+    qCInfo(lcStartup).noquote() << "CURVE loaded" << path << "points"
+                                << bridge.read("measuredCurve").toList().size();
     return true;
 }
 

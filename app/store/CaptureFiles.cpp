@@ -1,8 +1,8 @@
 #include "app/store/CaptureFiles.h"
 
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QFile>
 #include <QUuid>
@@ -76,7 +76,8 @@ bool readableSize(qsizetype n, const char *what)
 {
     if (n <= kMaxValues)
         return true;
-    sntWarning("[Store]") << what << "of" << n << "values is longer than a capture file holds";
+    sntWarning(lcStore, "[Store]")
+            << what << "of" << n << "values is longer than a capture file holds";
     return false;
 }
 
@@ -85,7 +86,8 @@ bool writeCaptureFile(QString &fileName, const QList<float> &freq, const QList<f
 {
     if (!store::isPlainFileName(fileName)) {
         if (!fileName.isEmpty())
-            sntWarning("[Store]") << "capture file name" << fileName << "replaced by a new one";
+            sntWarning(lcStore, "[Store]")
+                    << "capture file name" << fileName << "replaced by a new one";
         fileName = newFileName(".raw");
     }
     return store::saveAtomically(rawPath(fileName), [&](QIODevice &device) {
@@ -157,13 +159,14 @@ QList<float> pointList(const QList<QList<float>> &lists, qsizetype index)
 bool readablePoints(const QList<QList<float>> &frequencies)
 {
     if (frequencies.size() > kMaxPoints) {
-        sntWarning("[Store]") << frequencies.size() << "points are more than a points file holds";
+        sntWarning(lcStore, "[Store]")
+                << frequencies.size() << "points are more than a points file holds";
         return false;
     }
     for (const QList<float> &point : frequencies) {
         if (!validValueCount(point.size())) {
-            sntWarning("[Store]") << "a point of" << point.size()
-                                  << "values cannot be kept in a points file";
+            sntWarning(lcStore, "[Store]")
+                    << "a point of" << point.size() << "values cannot be kept in a points file";
             return false;
         }
     }

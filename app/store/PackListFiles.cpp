@@ -1,7 +1,7 @@
 #include "app/store/PackListFiles.h"
 
-#include "app/store/DataFolder.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
 
 #include <QFileInfo>
 
@@ -227,8 +227,9 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
     const auto writeProject = [&](Planned &planned) {
         if (write(planned))
             return;
-        sntWarning("[Store]") << "project file" << planned.path << "not written;"
-                              << planned.group.packs.size() << "packs kept in the root file";
+        sntWarning(lcStore, "[Store]")
+                << "project file" << planned.path << "not written;" << planned.group.packs.size()
+                << "packs kept in the root file";
         unwritten.insert(store::projectOfFile(QFileInfo(planned.path)), planned.group);
         allWritten = false;
     };
@@ -244,7 +245,7 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
         Planned planned{path, &known(path), QJsonObject(), everything};
         if (write(planned))
             return true;
-        sntWarning("[Store]") << "root file" << path << "not written";
+        sntWarning(lcStore, "[Store]") << "root file" << path << "not written";
         return false;
     };
 

@@ -1,10 +1,10 @@
 #include "app/store/ProjectStore.h"
 
 #include "app/store/CaptureFiles.h"
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
 #include "app/store/StoreJson.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -51,7 +51,8 @@ void removeRawFile(const QString &name)
     if (name.isEmpty())
         return;
     if (!store::isPlainFileName(name)) {
-        sntWarning("[Store]") << "capture file name" << name << "not deleted: not a file name";
+        sntWarning(lcStore, "[Store]")
+                << "capture file name" << name << "not deleted: not a file name";
         return;
     }
     QFile::remove(rawDir() + QLatin1Char('/') + name);
@@ -150,7 +151,7 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
     const QString path = projectFilePath(name);
     if (path.isEmpty()) {
         if (!name.trimmed().isEmpty())
-            sntWarning("[Store]") << "project name refused:" << name;
+            sntWarning(lcStore, "[Store]") << "project name refused:" << name;
         return false;
     }
     QJsonArray packs;
@@ -283,7 +284,7 @@ bool ProjectStore::deleteProject(const QString &name)
     waitForBackgroundSave();
     const QString path = projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
     if (!QFile::remove(path) && QFileInfo::exists(path)) {
-        sntWarning("[Store]") << "project file" << path << "could not be deleted";
+        sntWarning(lcStore, "[Store]") << "project file" << path << "could not be deleted";
         return false;
     }
     QList<CurvePack> gone;
@@ -308,7 +309,7 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
     const QString oldPath = projectsDir() + QLatin1Char('/') + oldName + kJsonSuffix;
     // QFile::rename never replaces an existing file.
     if (!QFile::rename(oldPath, newPath)) {
-        sntWarning("[Store]") << "project file" << oldPath << "not renamed to" << newPath;
+        sntWarning(lcStore, "[Store]") << "project file" << oldPath << "not renamed to" << newPath;
         return false;
     }
     for (CurvePack &pack : curvePacks) {

@@ -1,8 +1,8 @@
 #include "app/store/StoreJson.h"
 
-#include "app/store/DataFolder.h"
-#include "app/store/StoreFile.h"
 #include "common/Log.h"
+#include "files/DataFolder.h"
+#include "files/StoreFile.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -29,7 +29,7 @@ JsonFile readJsonFile(const QString &path)
     result.damaged = !result.content.trimmed().isEmpty()
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
-        sntWarning("[Store]") << "unreadable store file" << path << "reads as empty";
+        sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
     return result;
 }
 

@@ -106,7 +106,7 @@ bool MdnsAdvertiser::start(const QNetworkInterface &interface, const QHostAddres
     impl_->socket = openGroupReceiver(mdnsPort, {QHostAddress(QLatin1String(mdnsGroup))}, interface,
                                       this, &error);
     if (!impl_->socket) {
-        sntWarning("[Mdns]") << "cannot advertise:" << error;
+        sntWarning(lcAes67, "[Mdns]") << "cannot advertise:" << error;
         return false;
     }
     setMulticastRoute(*impl_->socket, interface, 255);

@@ -101,7 +101,7 @@ bool PtpClock::start(const QNetworkInterface &interface)
     generalSocket_ = new StampedUdpSocket(this);
     if (!eventSocket_->open(ptpEventPort, group, interface, ttl, &error)
         || !generalSocket_->open(ptpGeneralPort, group, interface, ttl, &error)) {
-        sntWarning(tag) << "cannot listen:" << error;
+        sntWarning(lcAes67, tag) << "cannot listen:" << error;
         stop();
         return false;
     }
@@ -248,7 +248,7 @@ void PtpClock::handleDelayResp(const ptp::Message &m)
     const qint64 t4 = ptp::timestampNs(m.timestamp) - m.correctionNs();
     const qint64 d = ((toMaster(t2_) - t1_) + (t4 - toMaster(t3_))) / 2;
     if (d < 0 || d > maxPathDelayNs) {
-        sntWarning(tag) << "implausible mpd" << d << "ns, ignored";
+        sntWarning(lcAes67, tag) << "implausible mpd" << d << "ns, ignored";
         return;
     }
     meanPathDelay_ = meanPathDelay_ > 0 ? meanPathDelay_ * 2.0 / 3.0 + double(d) / 3.0 : double(d);
@@ -296,7 +296,7 @@ void PtpClock::selectGrandmaster()
     twoStepSeen_ = awaitingFollowUp_ = syncProcessed_ = servoRan_ = false;
     delayRequestPending_ = false;
     emit grandmasterChanged(grandmasterIdentity_);
-    sntInfo(tag) << "grandmaster selected:" << grandmasterIdentity_ << "domain" << domain_;
+    sntInfo(lcAes67, tag) << "grandmaster selected:" << grandmasterIdentity_ << "domain" << domain_;
     setState(Locking);
 }
 
@@ -332,12 +332,12 @@ void PtpClock::runServo(qint64 t1, qint64 t2)
 
     if (state() == Locking && lockCount_ >= lockSteps) {
         setState(Locked);
-        sntInfo(tag) << "LOCKED to" << grandmasterIdentity_ << "offset" << lastMedian_ << "ns, mpd"
-                     << meanPathDelay_ << "ns";
+        sntInfo(lcAes67, tag) << "LOCKED to" << grandmasterIdentity_ << "offset" << lastMedian_
+                              << "ns, mpd" << meanPathDelay_ << "ns";
     } else if (state() == Locked) {
         degradeCount_ = std::abs(lastMedian_) > degradeThresholdNs ? degradeCount_ + 1 : 0;
         if (degradeCount_ >= degradeSteps) {
-            sntWarning(tag) << "degraded (offset" << lastMedian_ << "ns), back to Locking";
+            sntWarning(lcAes67, tag) << "degraded (offset" << lastMedian_ << "ns), back to Locking";
             lockCount_ = degradeCount_ = 0;
             setState(Locking);
         }

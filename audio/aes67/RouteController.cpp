@@ -88,7 +88,7 @@ void RouteController::onConnectFinished(const QString &id, bool ok, const QStrin
         return;
     if (!ok && retryBudget_.value(id) >= 1) {
         --retryBudget_[id];
-        sntWarning(tag) << "connect failed, retrying once:" << id << error;
+        sntWarning(lcAes67, tag) << "connect failed, retrying once:" << id << error;
         QTimer::singleShot(retryDelayMs_, this, [this, id] { retry(id); });
         return;
     }
@@ -138,7 +138,7 @@ void RouteController::onPeerAppeared()
         }
     }
     for (const RouteSubscription &sub : std::as_const(restorable)) {
-        sntInfo(tag) << "restoring subscription:" << sub.id;
+        sntInfo(lcAes67, tag) << "restoring subscription:" << sub.id;
         upsertSubscription(sub);
     }
 }

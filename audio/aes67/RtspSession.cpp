@@ -108,7 +108,7 @@ void RtspSession::onReadyRead()
         if (parsed == rtsp::Parse::TooLarge) {
             // The stream's framing is lost with the refused body: fail and start afresh.
             const QString length = rtsp::findHeader(response.headers, "Content-Length");
-            sntWarning(tag) << "response body too large, Content-Length" << length;
+            sntWarning(lcAes67, tag) << "response body too large, Content-Length" << length;
             failAll(QStringLiteral("RTSP 响应过长（Content-Length %1）").arg(length));
             close();
             return;
@@ -119,10 +119,10 @@ void RtspSession::onReadyRead()
         if (inFlight_ && !queue_.isEmpty())
             finishFirst(response);
         else
-            sntWarning(tag) << "unexpected response, ignored:" << response.statusCode;
+            sntWarning(lcAes67, tag) << "unexpected response, ignored:" << response.statusCode;
     }
     if (buffer_.size() > maxBuffer) {
-        sntWarning(tag) << "response buffer overflow, resetting";
+        sntWarning(lcAes67, tag) << "response buffer overflow, resetting";
         buffer_.clear();
     }
 }
@@ -133,11 +133,11 @@ void RtspSession::finishFirst(const rtsp::Response &response)
     stopRequest();
     const qint32 cseq = rtsp::findHeader(response.headers, "CSeq").toInt();
     if (cseq != done.request.cseq)
-        sntWarning(tag) << "CSeq mismatch: sent" << done.request.cseq << "got" << cseq;
+        sntWarning(lcAes67, tag) << "CSeq mismatch: sent" << done.request.cseq << "got" << cseq;
     if (!succeeded(response))
-        sntWarning(tag) << "non-2xx response to" << done.request.method << done.request.url
-                        << "status" << response.statusCode << response.reason
-                        << "body:" << response.body.left(512);
+        sntWarning(lcAes67, tag) << "non-2xx response to" << done.request.method << done.request.url
+                                 << "status" << response.statusCode << response.reason
+                                 << "body:" << response.body.left(512);
     emit requestFinished(done.id, response);
     sendNext();
 }

@@ -244,8 +244,8 @@ Stream *ASIOPlugin::open(const QString &id, const Direction &direction, const Fo
             Qt::QueuedConnection);
     Stream *stream = nullptr;
     if (!request->await(openPickUpTime, &stream))
-        sntWarning("[ASIO]") << "busy: the ASIO thread did not take up opening" << id << "within"
-                             << openPickUpTime.count() << "ms";
+        sntWarning(lcAsio, "[ASIO]") << "busy: the ASIO thread did not take up opening" << id
+                                     << "within" << openPickUpTime.count() << "ms";
     return stream;
 }
 
@@ -289,7 +289,7 @@ bool ASIOPlugin::startDriver(const QString &name)
     const std::optional<DeviceInfo> row = deviceRow(name);
     if (!row || !host_->loadDriver(name)) {
         currentDriver_.clear();
-        sntCritical("ASIO: can't load driver") << name;
+        sntCritical(lcAsio, "ASIO: can't load driver") << name;
         return false;
     }
     int minimum = 0;
@@ -326,7 +326,7 @@ bool ASIOPlugin::prepareChannels(const DeviceInfo &row)
         host_->channelInfo(&channelInfos_[i]);
         // A driver with a format we cannot convert would start and then never deliver.
         if (!asio::isKnownSampleType(channelInfos_[i].type)) {
-            sntCritical(unknownSampleTypeLine(int(channelInfos_[i].type), isInput));
+            sntCritical(lcAsio, unknownSampleTypeLine(int(channelInfos_[i].type), isInput));
             return false;
         }
     }
@@ -362,7 +362,7 @@ void ASIOPlugin::logOutputReady(Error error)
         return;
     lastOutputReady_ = error;
     if (error != error::Ok)
-        sntDebug("ASIOOutputReady not supported by this driver (result:") << error << ")";
+        sntDebug(lcAsio, "ASIOOutputReady not supported by this driver (result:") << error << ")";
 }
 
 // ---- what the driver's threads hand over ---------------------------------------------------
@@ -394,7 +394,7 @@ void ASIOPlugin::dispatchBlocks()
         }
     }
     if (const qint64 dropped = handOff_.takeDroppedBlocks()) {
-        sntWarning("[ASIO]") << dropped << "captured blocks dropped: the sinks fell behind";
+        sntWarning(lcAsio, "[ASIO]") << dropped << "captured blocks dropped: the sinks fell behind";
         // The lost blocks lie between the ones just dispatched and the next: every capture
         // stream learns how many frames are missing there, so a measurement can realign.
         streams_->reportCaptureGap(dropped * qint64(bufferSize_));
@@ -412,7 +412,7 @@ void ASIOPlugin::applyStopRequest()
     if (!request)
         return;
     if (request->unknownSampleType != 0)
-        sntCritical(unknownSampleTypeLine(request->unknownSampleType, request->inputSide));
+        sntCritical(lcAsio, unknownSampleTypeLine(request->unknownSampleType, request->inputSide));
     streams_->stopAll();
     stopDriver();
 }

@@ -25,7 +25,7 @@ bool check(platform::asio::Error error, const QString &label)
 {
     if (error == platform::asio::error::Ok)
         return true;
-    sntCritical(label) << error << errorText(error);
+    sntCritical(lcAsio, label) << error << errorText(error);
     return false;
 }
 

@@ -86,7 +86,7 @@ AudioStreamServer::AudioStreamServer()
     }
     connect(tlsServer_, &QWebSocketServer::sslErrors, this, [](const QList<QSslError> &errors) {
         for (const QSslError &error : errors)
-            sntWarning(kTag) << "TLS error:" << error.errorString();
+            sntWarning(lcPhone, kTag) << "TLS error:" << error.errorString();
     });
     statsTimer_.setInterval(kStatsIntervalMs);
     connect(&statsTimer_, &QTimer::timeout, this, &AudioStreamServer::logStats);
@@ -107,17 +107,17 @@ bool AudioStreamServer::listen(const QHostAddress &address, quint16 wsPort, quin
                                quint16 discoveryPort, const QSslConfiguration &tls)
 {
     if (isListening()) {
-        sntWarning(kTag) << "already listening on ws port" << this->wsPort();
+        sntWarning(lcPhone, kTag) << "already listening on ws port" << this->wsPort();
         return false;
     }
     if (!plainServer_->listen(address, wsPort)) {
-        sntWarning(kTag) << "cannot listen on" << address.toString() << wsPort << ":"
-                         << plainServer_->errorString();
+        sntWarning(lcPhone, kTag) << "cannot listen on" << address.toString() << wsPort << ":"
+                                  << plainServer_->errorString();
         return false;
     }
     if (!discoverySocket_->bind(address, discoveryPort)) {
-        sntWarning(kTag) << "cannot bind discovery socket on" << address.toString() << discoveryPort
-                         << ":" << discoverySocket_->errorString();
+        sntWarning(lcPhone, kTag) << "cannot bind discovery socket on" << address.toString()
+                                  << discoveryPort << ":" << discoverySocket_->errorString();
         plainServer_->close();
         return false;
     }
@@ -127,9 +127,9 @@ bool AudioStreamServer::listen(const QHostAddress &address, quint16 wsPort, quin
         return false;
     }
     statsTimer_.start();
-    sntInfo(kTag) << "audio stream server listening on" << address.toString()
-                  << "ws:" << this->wsPort() << "wss:" << this->wssPort()
-                  << "discovery:" << this->discoveryPort();
+    sntInfo(lcPhone, kTag) << "audio stream server listening on" << address.toString()
+                           << "ws:" << this->wsPort() << "wss:" << this->wssPort()
+                           << "discovery:" << this->discoveryPort();
     return true;
 }
 
@@ -137,17 +137,17 @@ bool AudioStreamServer::startTls(const QHostAddress &address, quint16 port,
                                  const QSslConfiguration &tls)
 {
     if (tls.localCertificate().isNull() || tls.privateKey().isNull()) {
-        sntInfo(kTag) << "no TLS certificate, secure server stays off";
+        sntInfo(lcPhone, kTag) << "no TLS certificate, secure server stays off";
         return true;
     }
     if (!QSslSocket::supportsSsl()) {
-        sntWarning(kTag) << "TLS is not available here, secure server stays off";
+        sntWarning(lcPhone, kTag) << "TLS is not available here, secure server stays off";
         return true;
     }
     tlsServer_->setSslConfiguration(tls);
     if (!tlsServer_->listen(address, port)) {
-        sntWarning(kTag) << "cannot listen (TLS) on" << address.toString() << port << ":"
-                         << tlsServer_->errorString();
+        sntWarning(lcPhone, kTag) << "cannot listen (TLS) on" << address.toString() << port << ":"
+                                  << tlsServer_->errorString();
         return false;
     }
     return true;
@@ -188,7 +188,7 @@ void AudioStreamServer::stop()
     tlsServer_->close();
     if (discoverySocket_->state() == QAbstractSocket::BoundState)
         discoverySocket_->close();
-    sntInfo(kTag) << "audio stream server stopped";
+    sntInfo(lcPhone, kTag) << "audio stream server stopped";
 }
 
 void AudioStreamServer::onDiscoveryReadyRead()
@@ -199,7 +199,7 @@ void AudioStreamServer::onDiscoveryReadyRead()
             continue;
         discoverySocket_->writeDatagram(announce(), datagram.senderAddress(),
                                         quint16(datagram.senderPort()));
-        sntInfo(kTag) << "discovery reply ->" << datagram.senderAddress().toString();
+        sntInfo(lcPhone, kTag) << "discovery reply ->" << datagram.senderAddress().toString();
     }
 }
 
@@ -247,7 +247,7 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     const QJsonObject hello = document.object();
     const QString id = hello.value("id").toString();
     if (!document.isObject() || hello.value("type").toString() != "audio-hello" || id.isEmpty()) {
-        sntWarning(kTag) << "invalid handshake from" << peerOf(socket) + ", closing";
+        sntWarning(lcPhone, kTag) << "invalid handshake from" << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
@@ -255,7 +255,7 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     const QString name = handshakeName(hello);
     const quint32 rate = handshakeSampleRate(hello);
     if (sessions_.count(id)) {
-        sntInfo(kTag) << "duplicate id reconnect, replacing old session:" << name;
+        sntInfo(lcPhone, kTag) << "duplicate id reconnect, replacing old session:" << name;
         closeSession(id, QStringLiteral("replaced by reconnect"));
     }
 
@@ -269,8 +269,8 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     socketIds_.insert(socket, id);
     pendingSockets_.removeAll(socket);
 
-    sntInfo(kTag) << "phone connected:" << name << "id:" << id.left(8) + "..."
-                  << "sampleRate:" << rate << "from" << peerOf(socket);
+    sntInfo(lcPhone, kTag) << "phone connected:" << name << "id:" << id.left(8) + "..."
+                           << "sampleRate:" << rate << "from" << peerOf(socket);
     emit clientConnected(id);
 }
 
@@ -280,13 +280,14 @@ void AudioStreamServer::onBinaryMessage(QWebSocket *socket, const QByteArray &me
         return;
     PhoneSession *session = sessionOf(socket);
     if (!session) {
-        sntWarning(kTag) << "binary frame before handshake from" << peerOf(socket) + ", closing";
+        sntWarning(lcPhone, kTag) << "binary frame before handshake from"
+                                  << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
     const char *data = message.constData();
     if (message.size() < kHeaderSize || data[0] != 'Q' || data[1] != 'K') {
-        sntWarning(kTag) << "bad magic from" << session->name + ", closing";
+        sntWarning(lcPhone, kTag) << "bad magic from" << session->name + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
@@ -297,10 +298,10 @@ void AudioStreamServer::onBinaryMessage(QWebSocket *socket, const QByteArray &me
     const quint64 lastIndexAllowed = quint64(std::numeric_limits<qint64>::max()) - sampleCount;
     if (sampleCount > kMaxFrameSamples || message.size() < kHeaderSize + 2 * qint64(sampleCount)
         || sampleIndex > lastIndexAllowed) {
-        sntWarning(kTag) << "malformed frame from" << session->name
-                         << QStringLiteral("(sampleCount: %1, size: %2), closing")
-                                    .arg(sampleCount)
-                                    .arg(message.size());
+        sntWarning(lcPhone, kTag) << "malformed frame from" << session->name
+                                  << QStringLiteral("(sampleCount: %1, size: %2), closing")
+                                             .arg(sampleCount)
+                                             .arg(message.size());
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
@@ -323,7 +324,7 @@ void AudioStreamServer::countSampleIndex(PhoneSession &session, quint64 sampleIn
             session.sampleGaps += sampleIndex - session.expectedSampleIndex;
         } else {
             session.sampleGaps += 1;
-            sntInfo(kTag) << session.name << "sampleIndex regressed (capture restarted)";
+            sntInfo(lcPhone, kTag) << session.name << "sampleIndex regressed (capture restarted)";
         }
     }
     session.expectedSampleIndex = sampleIndex + sampleCount;
@@ -363,7 +364,7 @@ void AudioStreamServer::onDisconnected(QWebSocket *socket)
         it->second->socket = nullptr;
         closeSession(id, QStringLiteral("socket disconnected ") + reason);
     } else {
-        sntInfo(kTag) << "pending socket closed before handshake:" << reason;
+        sntInfo(lcPhone, kTag) << "pending socket closed before handshake:" << reason;
     }
     socket->deleteLater();
 }
@@ -380,9 +381,9 @@ void AudioStreamServer::closeSession(QString id, const QString &reason)
         pendingSockets_.removeAll(session->socket);
         closeSocket(session->socket);
     }
-    sntInfo(kTag) << "phone disconnected:" << session->name << "(" + reason + ")"
-                  << "frames:" << session->frames << "seqGaps:" << session->seqGaps
-                  << "sampleGaps:" << session->sampleGaps;
+    sntInfo(lcPhone, kTag) << "phone disconnected:" << session->name << "(" + reason + ")"
+                           << "frames:" << session->frames << "seqGaps:" << session->seqGaps
+                           << "sampleGaps:" << session->sampleGaps;
     emit clientDisconnected(id);
 }
 
@@ -400,11 +401,11 @@ void AudioStreamServer::logStats()
         const PhoneSampleRing &ring = session->ring;
         const qint64 bufferedMs
                 = session->sampleRate ? ring.available() * 1000 / qint64(session->sampleRate) : 0;
-        sntInfo(kTag) << session->name << "frames:" << session->frames
-                      << "samples:" << session->samples << "seqGaps:" << session->seqGaps
-                      << "sampleGaps:" << session->sampleGaps
-                      << "bufferDropped:" << session->bufferDropped << "buffered:" << bufferedMs
-                      << "ms";
+        sntInfo(lcPhone, kTag) << session->name << "frames:" << session->frames
+                               << "samples:" << session->samples << "seqGaps:" << session->seqGaps
+                               << "sampleGaps:" << session->sampleGaps
+                               << "bufferDropped:" << session->bufferDropped
+                               << "buffered:" << bufferedMs << "ms";
     }
 }
 

@@ -55,14 +55,14 @@ Stream *PhoneAudioPlugin::open(const QString &id, const Direction &direction, co
     if (direction != Input || !device)
         return nullptr;
     if (!server_->hasClient(id)) {
-        sntWarning(tag) << "open failed, phone not connected:" << id;
+        sntWarning(lcPhone, tag) << "open failed, phone not connected:" << id;
         return nullptr;
     }
     if (!device->isOpen())
         device->open(QIODevice::WriteOnly);
     const Format format{server_->sampleRate(id), 1};
-    sntInfo(tag) << "input stream opened for" << id.left(8) + "..." << format.sampleRate
-                 << "Hz mono";
+    sntInfo(lcPhone, tag) << "input stream opened for" << id.left(8) + "..." << format.sampleRate
+                          << "Hz mono";
     return new PhoneInputStream(format, id, device, server_);
 }
 

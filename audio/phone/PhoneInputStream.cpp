@@ -74,8 +74,9 @@ void PhoneInputStream::onClose()
     pumpTimer_.stop();
     if (sink_)
         sink_->close();
-    sntInfo(tag) << "input stream closed:" << shortId(phoneId_)
-                 << "underflowSamples:" << underflowSamples_ << "flushEvents:" << flushEvents_;
+    sntInfo(lcPhone, tag) << "input stream closed:" << shortId(phoneId_)
+                          << "underflowSamples:" << underflowSamples_
+                          << "flushEvents:" << flushEvents_;
     deleteLater();
 }
 
@@ -224,11 +225,13 @@ void PhoneInputStream::logStatus()
     const auto oneDecimal = [](double value) {
         return QString::number(value, 'f', 1);
     };
-    sntInfo(tag) << "pump" << shortId(phoneId_)
-                 << "buffered:" << server_->available(phoneId_) * 1000 / rate() << "ms"
-                 << "waterF:" << oneDecimal(waterF_) << "waterS:" << oneDecimal(waterS_)
-                 << "slopePpm:" << oneDecimal(slopePpm()) << "ratePpm:" << oneDecimal(ratePpm_)
-                 << "underflowSamples:" << underflowSamples_ << "flushEvents:" << flushEvents_;
+    sntInfo(lcPhone, tag) << "pump" << shortId(phoneId_)
+                          << "buffered:" << server_->available(phoneId_) * 1000 / rate() << "ms"
+                          << "waterF:" << oneDecimal(waterF_) << "waterS:" << oneDecimal(waterS_)
+                          << "slopePpm:" << oneDecimal(slopePpm())
+                          << "ratePpm:" << oneDecimal(ratePpm_)
+                          << "underflowSamples:" << underflowSamples_
+                          << "flushEvents:" << flushEvents_;
 }
 
 } // namespace audio

@@ -29,7 +29,7 @@ QString label(const char *text, int number)
 
 void logNoEnumerator()
 {
-    sntCritical("no enumerator");
+    sntCritical(lcWasapi, "no enumerator");
 }
 
 QStringList channelNames(uint16_t count)
@@ -258,7 +258,7 @@ Stream *WasapiPlugin::open(const QString &id, const Direction &direction, const 
     auto context = std::make_shared<StreamContext>();
     context->event = system_->createEvent();
     if (!context->event) {
-        sntCritical("can't start stream without event handle");
+        sntCritical(lcWasapi, "can't start stream without event handle");
         return nullptr;
     }
     context->device = device;

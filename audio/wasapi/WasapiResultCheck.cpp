@@ -30,8 +30,8 @@ bool check(platform::Result result, const QString &label,
     if (std::find(accepted.begin(), accepted.end(), result) != accepted.end())
         return true;
     const QString name = platform::resultName(result);
-    sntDebug(label) << QStringLiteral("0x") + hex(result, 8) << resultMessage(result)
-                    << (name.isEmpty() ? QStringLiteral("unknown") : name);
+    sntDebug(lcWasapi, label) << QStringLiteral("0x") + hex(result, 8) << resultMessage(result)
+                              << (name.isEmpty() ? QStringLiteral("unknown") : name);
     return false;
 }
 

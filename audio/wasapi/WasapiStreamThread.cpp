@@ -44,8 +44,8 @@ void StreamThread::run()
         }
     }
     if (timedOut)
-        sntDebug("[WASAPI]") << "no period event within" << eventTimeoutMs
-                             << "ms; the stream stays silent until it is closed";
+        sntDebug(lcWasapi, "[WASAPI]") << "no period event within" << eventTimeoutMs
+                                       << "ms; the stream stays silent until it is closed";
     check(context_->audioClient->stop(), QStringLiteral("stop client"));
 }
 

@@ -46,7 +46,7 @@ CalFileParser::Result CalFileParser::parse(const QString &path)
         if (readPoint(fields(line), point)) {
             result.points.append(point);
         } else {
-            sntWarning(tag) << "Skipping line" << lineNumber << ":" << line;
+            sntWarning(lcCalibration, tag) << "Skipping line" << lineNumber << ":" << line;
             ++result.skippedLines;
         }
     }

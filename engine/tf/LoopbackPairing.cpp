@@ -161,11 +161,12 @@ void LoopbackPairing::refuse(const Estimate &e, double held)
     lastLead_.reset();
     if (std::exchange(refusing_, true))
         return;
-    sntWarning(tag) << "loopback pairing left as it is: the streams' timing would pair the"
-                    << "recording with loopback samples that came in"
-                    << std::abs(milliseconds(held)) << "ms" << (held < 0.0 ? "after" : "before")
-                    << "it, where the devices hold a sample" << milliseconds(e.bound)
-                    << "ms at most; a misreading, decided again from the next second";
+    sntWarning(lcMeasurement, tag)
+            << "loopback pairing left as it is: the streams' timing would pair the"
+            << "recording with loopback samples that came in" << std::abs(milliseconds(held))
+            << "ms" << (held < 0.0 ? "after" : "before") << "it, where the devices hold a sample"
+            << milliseconds(e.bound)
+            << "ms at most; a misreading, decided again from the next second";
 }
 
 bool LoopbackPairing::agreesWithLastSecond(double lead)
@@ -179,11 +180,13 @@ void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)
     paired_ = true;
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
-    sntInfo(tag) << "loopback paired with the recording: output latency"
-                 << render_.lastLatencyFrames() << "frames, reference moved by"
-                 << std::lround(-move * loopbackRate) << "samples, two seconds in a row"
-                 << (e.deviceTimed ? "timed by the devices' clocks"
-                                   : "timed by the hand-over (the devices tell no time)");
+    sntInfo(lcMeasurement, tag) << "loopback paired with the recording: output latency"
+                                << render_.lastLatencyFrames() << "frames, reference moved by"
+                                << std::lround(-move * loopbackRate)
+                                << "samples, two seconds in a row"
+                                << (e.deviceTimed
+                                            ? "timed by the devices' clocks"
+                                            : "timed by the hand-over (the devices tell no time)");
 }
 
 void LoopbackPairing::repair(const Estimate &e, double move)
@@ -195,7 +198,8 @@ void LoopbackPairing::repair(const Estimate &e, double move)
         why << moveOf("the input records", input);
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
-    sntWarning(tag) << "loopback re-paired: the streams' timing moved the reference by"
-                    << milliseconds(-move) << "ms, two seconds in a row:"
-                    << (why.isEmpty() ? QString("the streams drifted") : why.join(" and "));
+    sntWarning(lcMeasurement, tag)
+            << "loopback re-paired: the streams' timing moved the reference by"
+            << milliseconds(-move) << "ms, two seconds in a row:"
+            << (why.isEmpty() ? QString("the streams drifted") : why.join(" and "));
 }

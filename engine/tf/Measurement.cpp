@@ -228,11 +228,12 @@ void Measurement::setCalibrationCurve(std::shared_ptr<CalCurve> curve)
 {
     micCurve_ = std::move(curve);
     if (!hasPoints(micCurve_)) {
-        sntWarning(tag) << "Calibration curve is empty or null";
+        sntWarning(lcMeasurement, tag) << "Calibration curve is empty or null";
         analyser_.setCalibration(micCurve_, referenceCurve_);
         return;
     }
-    sntInfo(tag) << "Calibration curve loaded:" << micCurve_->frequencies().size() << "points";
+    sntInfo(lcMeasurement, tag) << "Calibration curve loaded:" << micCurve_->frequencies().size()
+                                << "points";
     buildCalibrationLut();
 }
 
@@ -243,8 +244,8 @@ void Measurement::setReferenceCalibrationCurve(std::shared_ptr<CalCurve> curve)
         analyser_.setCalibration(micCurve_, referenceCurve_);
         return;
     }
-    sntInfo(tag) << "Reference calibration curve loaded:" << referenceCurve_->frequencies().size()
-                 << "points";
+    sntInfo(lcMeasurement, tag) << "Reference calibration curve loaded:"
+                                << referenceCurve_->frequencies().size() << "points";
     buildCalibrationLut();
 }
 
@@ -252,8 +253,8 @@ void Measurement::setLoopbackSampleRate(uint sampleRate)
 {
     if (sampleRate == 0 || sampleRate == loopbackRate_)
         return;
-    sntInfo(tag) << "loopback sampleRate:" << loopbackRate_ << "->" << sampleRate << "(input"
-                 << inputRate_ << ")";
+    sntInfo(lcMeasurement, tag) << "loopback sampleRate:" << loopbackRate_ << "->" << sampleRate
+                                << "(input" << inputRate_ << ")";
     loopbackRate_ = sampleRate;
     // The queue holds four seconds at the new rate; resizing empties it and restarts the phase.
     loopback_.setCapacity(loopbackCapacity(sampleRate));
@@ -264,7 +265,7 @@ void Measurement::setSampleRate(uint sampleRate)
 {
     if (sampleRate == 0 || sampleRate == inputRate_)
         return;
-    sntInfo(tag) << "setSampleRate:" << inputRate_ << "->" << sampleRate;
+    sntInfo(lcMeasurement, tag) << "setSampleRate:" << inputRate_ << "->" << sampleRate;
     inputRate_ = sampleRate;
     clearLoopback();
     for (Meter *meter : {&inputMeter_, &referenceMeter_, &soundLevelMeter_})
@@ -353,7 +354,7 @@ void Measurement::buildCalibrationLut()
 void Measurement::logCalibrationTable() const
 {
     if (analyser_.bins() > 0 && (hasPoints(micCurve_) || hasPoints(referenceCurve_)))
-        sntInfo(tag) << "Calibration LUT built for" << analyser_.bins() << "bins";
+        sntInfo(lcMeasurement, tag) << "Calibration LUT built for" << analyser_.bins() << "bins";
 }
 
 // ---- sample inputs --------------------------------------------------------------------------
@@ -497,9 +498,10 @@ void Measurement::reportLosses()
     if (losses_.unknown)
         lost += losses_.frames > 0 ? QStringLiteral(" and more")
                                    : QStringLiteral(", how many unknown");
-    sntWarning(tag) << "input dropout:" << losses_.count << "gap(s)," << lost
-                    << "- the analysis skips the pairs around it until the transform is refilled"
-                    << "and the averages start again";
+    sntWarning(lcMeasurement, tag)
+            << "input dropout:" << losses_.count << "gap(s)," << lost
+            << "- the analysis skips the pairs around it until the transform is refilled"
+            << "and the averages start again";
     losses_ = LossReport();
 }
 
@@ -530,9 +532,9 @@ void Measurement::stepPhoneBlocks()
     for (const PhoneBlockPath::LogLine &line : step.log) {
         const QString text = QString::fromStdString(line.text);
         if (line.warning)
-            sntWarning(blockTag) << deviceId_ << text;
+            sntWarning(lcMeasurement, blockTag) << deviceId_ << text;
         else
-            sntInfo(blockTag) << deviceId_ << text;
+            sntInfo(lcMeasurement, blockTag) << deviceId_ << text;
     }
     if (step.measuredSamples > 0) {
         analyser_.addPeriodPairs(uint64_t(step.measuredSamples));

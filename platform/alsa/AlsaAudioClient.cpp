@@ -116,9 +116,10 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
     AlsaEndpoints::setHeld(endpoint_, true);
     timed_ = config_.timestamped && statusTellsTime();
     if (!timed_)
-        sntInfo("[ALSA]") << endpoint_.pcmName
-                          << "tells no time with its status: its stream is timed by when its"
-                          << "blocks are handed over";
+        sntInfo(lcAlsa, "[ALSA]")
+                << endpoint_.pcmName
+                << "tells no time with its status: its stream is timed by when its"
+                << "blocks are handed over";
     streamFlags_ = streamFlags;
     ring_.assign(size_t(bufferFrames_) * format.channels, 0.0f);
     staging_.assign(ring_.size(), 0.0f);
@@ -293,8 +294,8 @@ void AlsaAudioClient::raiseEnginePriority()
     if (const int e = pthread_setschedparam(engine_.native_handle(), SCHED_FIFO, &param)) {
         static std::once_flag once;
         std::call_once(once, [e] {
-            sntInfo("[ALSA]") << "the audio engine runs without real-time priority (" << strerror(e)
-                              << "): a busy machine may interrupt its sound";
+            sntInfo(lcAlsa, "[ALSA]") << "the audio engine runs without real-time priority ("
+                                      << strerror(e) << "): a busy machine may interrupt its sound";
         });
     }
 }
@@ -489,11 +490,11 @@ void AlsaAudioClient::logRecoveries()
 {
     // A stream that could not be recovered has stopped: worth a line in any log.
     if (const int error = lostError_.exchange(0))
-        sntWarning("[ALSA]") << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
+        sntWarning(lcAlsa, "[ALSA]")
+                << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
     if (const int count = recoveries_.exchange(0))
-        qCDebug(lcAlsa).noquote() << "[ALSA]"
-                                  << "recovered" << count << "times on" << endpoint_.pcmName
-                                  << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
+        sntDebug(lcAlsa, "[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
+                                   << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 std::optional<uint64_t> AlsaAudioClient::takeRenderPeriod(float *out)

@@ -8,8 +8,6 @@
 #include <memory>
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcAlsa, "snt.alsa", QtInfoMsg)
-
 namespace platform::alsa {
 namespace {
 
@@ -37,9 +35,8 @@ void alsaErrorHandler(const char *file, int line, const char *function, int erro
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    qCDebug(lcAlsa).noquote() << "[ALSA]" << function
-                              << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
-                              << (error ? snd_strerror(error) : "");
+    sntDebug(lcAlsa, "[ALSA]") << function << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
+                               << (error ? snd_strerror(error) : "");
 }
 
 Result fail(const char *what, const QString &pcmName, int error)
@@ -57,7 +54,7 @@ snd_pcm_stream_t streamOf(DataFlow flow)
 
 void logAlsaError(const char *what, const QString &pcmName, int error)
 {
-    qCDebug(lcAlsa).noquote() << "[ALSA]" << what << pcmName << snd_strerror(error);
+    sntDebug(lcAlsa, "[ALSA]") << what << pcmName << snd_strerror(error);
 }
 
 void installErrorHandler()

@@ -2,13 +2,11 @@
 
 #include "platform/AudioLayer.h"
 
-#include <QLoggingCategory>
 #include <alsa/asoundlib.h>
 
-// ALSA's own diagnostics and the failed calls behind them: looking for devices tries PCMs that
-// may not exist, so these are noise unless a sound problem is being chased. Debug lines, off by
-// default; QT_LOGGING_RULES="snt.alsa.debug=true" turns them on.
-Q_DECLARE_LOGGING_CATEGORY(lcAlsa)
+// ALSA's own diagnostics and the failed calls behind them are debug lines of lcAlsa
+// ("snt.alsa", common/Log.h): looking for devices tries PCMs that may not exist, so they are
+// noise unless a sound problem is being chased, and off unless QT_LOGGING_RULES turns them on.
 
 namespace platform::alsa {
 

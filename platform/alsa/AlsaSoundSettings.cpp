@@ -137,8 +137,9 @@ Result AlsaSoundSettings::deviceFormat(const QString &id, DataFlow flow, WaveFor
 
 Result AlsaSoundSettings::setDeviceFormat(const QString &id, DataFlow, const WaveFormat &)
 {
-    sntDebug("[SystemCheck]") << "no program may set the format of" << id
-                              << "; the sound server's configuration or the stream decides it";
+    sntDebug(lcAlsa, "[SystemCheck]")
+            << "no program may set the format of" << id
+            << "; the sound server's configuration or the stream decides it";
     return result::Fail;
 }
 
@@ -165,7 +166,8 @@ int AlsaSoundSettings::duckingPreference()
 {
     SoundServer server;
     if (!server.connected()) {
-        sntDebug("[SystemCheck]") << "no sound server: nothing lowers other sounds during calls";
+        sntDebug(lcAlsa, "[SystemCheck]")
+                << "no sound server: nothing lowers other sounds during calls";
         return ducking::DoNothing;
     }
     int preference = ducking::DoNothing;

@@ -20,7 +20,7 @@ thread_local bool insideProcess = false;
 
 void logJack(const char *text)
 {
-    sntDebug("[JACK]") << text;
+    sntDebug(lcJack, "[JACK]") << text;
 }
 
 // The library prints its own complaints (a server that is not there, a refused connection) on

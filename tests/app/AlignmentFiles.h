@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "app/AppCore.h"
 #include "app/MeasureSession.h"
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/app/SessionCards.h"
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/eq/SyntheticCurves.h"

@@ -1,5 +1,5 @@
 #include "app/CalibrationFolder.h"
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 

@@ -4,10 +4,10 @@
 // simulated processor logs it, and the real converter's outputs.
 #include "app/AppCore.h"
 #include "app/QmlBridge.h"
-#include "app/store/DataFolder.h"
 #include "audio/Client.h"
 #include "eq/BandRules.h"
 #include "eq/CurvePreparation.h"
+#include "files/DataFolder.h"
 #include "tests/audio/FakePlugin.h"
 #include "tests/eq/SyntheticCurves.h"
 #include "tests/processor/SimProcessor.h"

@@ -198,6 +198,10 @@ class WasapiAlsaTest : public QObject
 {
     Q_OBJECT
 
+    // The failed calls' step labels, which these tests look for, are the WASAPI area's debug
+    // lines, off unless asked for.
+    static inline const QString wasapiSteps = QStringLiteral("snt.wasapi.debug=true");
+
     QString doomedSocket() const { return serverDir_.filePath("pulse.sock"); }
 
     QTemporaryDir serverDir_;
@@ -206,6 +210,7 @@ class WasapiAlsaTest : public QObject
 private slots:
     void initTestCase()
     {
+        QLoggingCategory::setFilterRules(wasapiSteps);
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             SNT_SKIP("needs the test sound server (scripts/test.sh)");
         // A device declared to ALSA whose sink the server does not have, as after an unplug.
@@ -550,8 +555,8 @@ private slots:
     }
 
     // Opening a device the server lacks makes ALSA and its pulse plugin complain; those lines
-    // stay off the default log (the open still fails with its step label) and come back when
-    // the ALSA category is turned on.
+    // stay off the log (the open still fails with its step label, a WASAPI line this test turns
+    // on) and come back when the ALSA category is turned on as well.
     void alsaChatterOnlyWhenAskedFor()
     {
         audio::WasapiPlugin plugin;
@@ -566,8 +571,8 @@ private slots:
                      log.text());
             QVERIFY2(alsaLines(log).isEmpty(), log.text());
         }
-        QLoggingCategory::setFilterRules(QStringLiteral("snt.alsa.debug=true"));
-        const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+        QLoggingCategory::setFilterRules(wasapiSteps + QStringLiteral("\nsnt.alsa.debug=true"));
+        const auto testRules = qScopeGuard([] { QLoggingCategory::setFilterRules(wasapiSteps); });
         LogCapture log;
         SignalDevice source;
         QVERIFY(!plugin.open("alsa:gone", Plugin::Output, {rate, channels}, &source));

@@ -6,6 +6,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QIODevice>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QSemaphore>
 #include <cstring>
@@ -137,6 +138,12 @@ class WasapiPluginTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The failed calls' step labels are the WASAPI area's debug lines, off unless asked for.
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("snt.wasapi.debug=true"));
+    }
+
     void listsEndpointsWithEngineFormats()
     {
         WasapiPlugin plugin(makeSystem());

@@ -168,8 +168,9 @@ private slots:
     {
         QVERIFY(heapCallsOnAudioThread([] { const QList<float> block(480); }) >= 2);
         QVERIFY(heapCallsOnAudioThread([] { const QString s = QString::number(480); }) >= 2);
-        QVERIFY(heapCallsOnAudioThread(
-                        [] { sntInfo("[RealTimeTest]") << "a log line from an audio thread"; })
+        QVERIFY(heapCallsOnAudioThread([] {
+                    sntInfo(lcMeasurement, "[RealTimeTest]") << "a log line from an audio thread";
+                })
                 > 0);
 
         // Copying a set only shares it; but when its owner replaces it meanwhile, the audio

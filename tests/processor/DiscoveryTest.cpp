@@ -1,7 +1,7 @@
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
+#include "files/DataFolder.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>

@@ -62,8 +62,8 @@ GeneratorThread::~GeneratorThread()
     quit();
     if (!wait(joinTimeoutMs)) {
         // finish() still uses the sources and the stream: the members must outlive it.
-        sntWarning(tag) << "generator thread did not end within" << joinTimeoutMs
-                        << "ms; waiting for it";
+        sntWarning(lcGenerator, tag)
+                << "generator thread did not end within" << joinTimeoutMs << "ms; waiting for it";
         wait();
     }
 }
@@ -291,8 +291,9 @@ void GeneratorThread::openDeviceOutput(OutputDevice *source)
     // no signal: it is named instead of leaving the measurement waiting.
     watch_ = new audio::StreamWatch(*stream, this);
     connect(watch_, &audio::StreamWatch::stalled, this, [this, id = deviceId_] {
-        sntWarning(tag) << "the output" << id << client_->deviceName(id) << "took no frames for"
-                        << audio::StreamWatch::silenceLimit.count() << "ms";
+        sntWarning(lcGenerator, tag)
+                << "the output" << id << client_->deviceName(id) << "took no frames for"
+                << audio::StreamWatch::silenceLimit.count() << "ms";
         emit outputStalled(id);
     });
 }
@@ -351,7 +352,7 @@ void GeneratorThread::setEnabled(bool enable)
 void GeneratorThread::warnWithoutChannels()
 {
     if (enabled_ && channels().isEmpty())
-        sntWarning(tag) << "Output channels are not set";
+        sntWarning(lcGenerator, tag) << "Output channels are not set";
 }
 
 int GeneratorThread::type() const
@@ -367,7 +368,7 @@ void GeneratorThread::setType(int type)
         return;
     }
     if (type < 0 || type >= sources_.size()) {
-        sntWarning(tag) << "type out of range";
+        sntWarning(lcGenerator, tag) << "type out of range";
         return;
     }
     if (type == type_)
@@ -385,7 +386,7 @@ audio::DeviceInfo::Id GeneratorThread::deviceId() const
 void GeneratorThread::setDeviceId(audio::DeviceInfo::Id deviceId)
 {
     if (!isNetworkOutput(deviceId) && !client_->hasDevice(deviceId)) {
-        sntWarning(tag) << QStringLiteral("audio device not present ") + deviceId;
+        sntWarning(lcGenerator, tag) << QStringLiteral("audio device not present ") + deviceId;
         return;
     }
     if (deviceId == deviceId_)

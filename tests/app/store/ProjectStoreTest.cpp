@@ -1,6 +1,6 @@
 #include "app/store/ProjectStore.h"
 #include "app/store/CaptureFiles.h"
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 

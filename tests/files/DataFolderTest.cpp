@@ -1,4 +1,4 @@
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 

@@ -1,4 +1,4 @@
-#include "app/store/DataFolder.h"
+#include "files/DataFolder.h"
 
 #include "common/Log.h"
 
@@ -46,9 +46,9 @@ QString documentsRoot()
     const QString older = documents + QLatin1Char('/') + kOlderRootName;
     if (!QFileInfo::exists(root) && QFileInfo(older).isDir()) {
         if (QDir().rename(older, root))
-            sntInfo("[Store]") << "moved the older data folder" << older << "to" << root;
+            sntInfo(lcStore, "[Store]") << "moved the older data folder" << older << "to" << root;
         else
-            sntWarning("[Store]") << "could not move the older data folder" << older;
+            sntWarning(lcStore, "[Store]") << "could not move the older data folder" << older;
     }
     QDir().mkpath(root);
     return root;
@@ -88,7 +88,7 @@ void initStorageFolders()
     const QString legacyRootFile = legacy + QLatin1Char('/') + kRootFileName;
     if (QFileInfo::exists(rootFile) || !QFileInfo::exists(legacyRootFile))
         return;
-    sntInfo("[Store]") << "importing curve packs from" << legacy;
+    sntInfo(lcStore, "[Store]") << "importing curve packs from" << legacy;
     copyFileIfPresent(legacyRootFile, rootFile);
     copyFolderFiles(legacy + QStringLiteral("/projects"), root + QStringLiteral("/工程"));
     copyFolderFiles(legacy + QStringLiteral("/raw"), root + QStringLiteral("/曲线/raw"));

@@ -1,4 +1,4 @@
-#include "app/store/StoreFile.h"
+#include "files/StoreFile.h"
 
 #include "common/Log.h"
 
@@ -15,18 +15,18 @@ bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> 
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        sntWarning("[Store]") << "cannot write" << path << ":" << file.errorString();
+        sntWarning(lcStore, "[Store]") << "cannot write" << path << ":" << file.errorString();
         return false;
     }
     // Flushed here and checked: a flush that fails inside commit() leaves a truncated file that
     // commit() still puts in place and reports as saved.
     if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError) {
-        sntWarning("[Store]") << "writing" << path << "failed:" << file.errorString();
+        sntWarning(lcStore, "[Store]") << "writing" << path << "failed:" << file.errorString();
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        sntWarning("[Store]") << "saving" << path << "failed:" << file.errorString();
+        sntWarning(lcStore, "[Store]") << "saving" << path << "failed:" << file.errorString();
         return false;
     }
     return true;
@@ -75,10 +75,10 @@ bool keepCorruptCopy(const QString &path, const QByteArray &content)
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = info.filePath() + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
     if (!saveAtomically(target, content)) {
-        sntWarning("[Store]") << "could not keep a copy of the unreadable file" << path;
+        sntWarning(lcStore, "[Store]") << "could not keep a copy of the unreadable file" << path;
         return false;
     }
-    sntWarning("[Store]") << "unreadable file" << path << "kept as" << target;
+    sntWarning(lcStore, "[Store]") << "unreadable file" << path << "kept as" << target;
     return true;
 }
 
