@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <atomic>
@@ -649,9 +650,20 @@ private slots:
         audio::Stream *anchor = plugin->open("A", Plugin::Input, {}, &keepAlive);
         FakeAsioDriver *driver = board_->current();
         std::atomic<bool> stop{false};
+        // Periods come about as often as a driver with a short buffer calls: flat out, their
+        // dispatches would queue up on the ASIO thread faster than a loaded machine runs them,
+        // and no open could ever be taken up in time.
         std::thread periods([&] {
-            while (!stop.load())
+            while (!stop.load()) {
                 driver->runPeriod();
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        // A failed check returns early: the thread must not outlive the test.
+        const auto joinPeriods = qScopeGuard([&] {
+            stop.store(true);
+            if (periods.joinable())
+                periods.join();
         });
         // Owners delete their devices right after close(): a fill or dispatch still using one
         // would be a use after free.
