@@ -20,23 +20,25 @@ namespace {
 
 constexpr double smallestGainDb = 0.0001;
 
-// The corner as the card of the delivery screen shows it: its frequency, or the end of the
-// audio band where it has none.
 void appendCorner(QJsonArray &iir, const Corner &corner, bool highPass)
 {
-    const double hz = corner.hz > 0.0 ? corner.hz : (highPass ? 20.0 : 24000.0);
-    if (!corner.on || corner.order <= 0)
+    if (!deliveredCorner(corner))
         return;
     const QString side = highPass ? QStringLiteral("hpf") : QStringLiteral("lpf");
     const QString family = corner.kind == QLatin1String("LR")   ? QStringLiteral("Lr")
                            : corner.kind == QLatin1String("BS") ? QStringLiteral("Bessel")
                                                                 : QStringLiteral("Butter");
-    iir.append(QJsonObject{{QStringLiteral("freq"), hz},
+    iir.append(QJsonObject{{QStringLiteral("freq"), corner.hz},
                            {QStringLiteral("order"), corner.order},
                            {QStringLiteral("type"), side + family}});
 }
 
 } // namespace
+
+bool deliveredCorner(const Corner &corner)
+{
+    return corner.on && corner.order > 0 && corner.hz > 0.0;
+}
 
 double shortestDecimal(float value)
 {

@@ -13,10 +13,14 @@
 // and polarity.
 namespace eqpreset {
 
+// Whether a corner leaves the program, in the preset as in the processor's list: only when it
+// is on, with an order of 1 or more, at a frequency above 0. A frequency made up for a corner
+// without one would put a filter into the file that the processor never gets.
+bool deliveredCorner(const snt::eq::Corner &corner);
+
 // {"delay": 0, "fileMagic": "Kelvra", "fileVer": 1, "gain", "iir", "polar"}, keys in
-// alphabetical order. "iir" lists the high-pass corner, the low-pass corner (each only when it
-// is on with an order of 1 or more) and then every enabled band of |gain| ≥ 0.0001 dB as a
-// "peak". A corner's "type" follows its kind exactly: "LR" → "…Lr", "BS" → "…Bessel", else
+// alphabetical order. "iir" lists the high-pass corner, the low-pass corner (each only when
+// `deliveredCorner`) and then every enabled band of |gain| ≥ 0.0001 dB as a "peak". A corner's "type" follows its kind exactly: "LR" → "…Lr", "BS" → "…Bessel", else
 // "…Butter".
 QJsonObject presetJson(const QList<snt::eq::SchemeBand> &bands, const snt::eq::Corner &highPass,
                        const snt::eq::Corner &lowPass, double gainDb = 0.0, bool polar = false);

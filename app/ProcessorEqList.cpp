@@ -10,7 +10,7 @@ constexpr int otherSlopes[] = {48, 36, 24, 18, 12, 6};
 
 QJsonObject processorCorner(const snt::eq::Corner &corner)
 {
-    if (!corner.on || corner.order < 1 || !(corner.hz > 0.0))
+    if (!eqpreset::deliveredCorner(corner))
         return {};
     return {{QStringLiteral("filter_type"), ProcessorEqList::filterType(corner.kind, corner.order)},
             {QStringLiteral("frequency_hz"), corner.hz}};

@@ -121,6 +121,9 @@ void ProcessorClient::mergeParams(const QJsonObject &update)
     std::array<bool, kInputs + kOutputs> curves{};
     for (auto it = update.constBegin(); it != update.constEnd(); ++it) {
         paramCache_.insert(it.key(), it.value());
+        // The processor's own value: a live post that fails later has nothing older to restore.
+        gainPath_.confirmed.remove(it.key());
+        eqPath_.confirmed.remove(it.key());
         if (const int curve = eqCurveOf(it.key()); curve >= 0)
             curves[curve] = true;
     }
@@ -136,6 +139,8 @@ void ProcessorClient::mergeParams(const QJsonObject &update)
 void ProcessorClient::replaceCache(const QJsonObject &everything)
 {
     paramCache_ = everything;
+    gainPath_.confirmed.clear();
+    eqPath_.confirmed.clear();
     // Every strip shows what the device holds: a fader left at 0 dB here would make the next
     // step jump by the difference on a live system.
     takeChannelFields(paramCache_);
@@ -199,9 +204,9 @@ QVariantMap ProcessorClient::writeParams(const QJsonObject &params)
         return failure(QStringLiteral("先连接处理器。"));
     QJsonObject ignored;
     QString error;
-    if (!postJson(params, ignored, error, kWriteTimeoutMs, QStringLiteral("/test.fcgi")))
+    if (!postAccepted(params, ignored, error, kWriteTimeoutMs))
         return failure(QStringLiteral("没写进去：") + friendlyError(error));
-    // What was sent is what the device now holds; the reply may say anything.
+    // What was sent is what the device now holds; the rest of the reply may say anything.
     mergeParams(params);
     return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), QString()}};
 }
@@ -287,9 +292,7 @@ void ProcessorClient::flushLiveGain()
         return;
     QJsonObject body;
     for (auto it = pendingGains_.constBegin(); it != pendingGains_.constEnd(); ++it) {
-        const QString key = paramKey("GAINgain", it.key());
-        body.insert(key, it.value());
-        paramCache_.insert(key, it.value());
+        body.insert(paramKey("GAINgain", it.key()), it.value());
         const bool isOut = it.key() >= channelIndex(true, 0);
         channel(isOut, it.key() - channelIndex(isOut, 0)).gain = it.value();
     }

@@ -2,7 +2,9 @@
 
 #include "processor/ChannelState.h"
 
+#include <QHash>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QMap>
 #include <QObject>
 #include <QSharedPointer>
@@ -45,12 +47,14 @@ class ProcessorClient : public QObject
 
 public:
     // One live path (a fader or an EQ point being dragged): its coalescing timer, whether a post
-    // is out, and whether values are still waiting to be sent.
+    // is out, whether values are still waiting to be sent, and for each key sent but not yet
+    // taken by the processor the value it held before (undefined where the cache had none).
     struct LivePath
     {
         QTimer *timer = nullptr;
         bool inFlight = false;
         std::function<bool()> hasPending;
+        QHash<QString, QJsonValue> confirmed;
     };
 
     static constexpr int kLevelSlots = 52;
@@ -81,9 +85,15 @@ public:
     // `whole` (when given) the whole object. False: `error` is set and nothing else changes.
     bool postJson(const QJsonObject &request, QJsonObject &result, QString &error, int timeoutMs,
                   const QString &path, QJsonObject *whole = nullptr);
+    // postJson of a command or a write to "/test.fcgi": a reply that refuses it ("status":
+    // "error", inside "data" or beside it) is a failure too, with the error "设备没接受这条操作。".
+    bool postAccepted(const QJsonObject &request, QJsonObject &result, QString &error,
+                      int timeoutMs);
     // The envelope of the preset commands: {"ok", "message"}; reply keys go into the cache.
     QVariantMap postCommand(const QJsonObject &command, const QString &successText);
-    // Sends `body` without waiting (800 ms); the reply only frees the path for its next flush.
+    // Puts `body` into the cache and sends it without waiting (800 ms). The reply frees the path
+    // for its next flush; where the processor did not take the values, the cache and the
+    // channels get back what it held before.
     void postLive(const QJsonObject &body, LivePath &path);
 
     // Stores every key of `update` in the cache, takes the channel fields it names, recomputes
@@ -165,6 +175,9 @@ private:
     QUrl processorUrl(const QString &path, bool withWsi) const;
     QNetworkRequest commandRequest(const QString &path, int timeoutMs) const;
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
+    // The outcome of a finished reply, which is released.
+    static Exchange takeExchange(QNetworkReply *reply);
+    void settleLive(const QJsonObject &body, LivePath &path, bool taken);
     bool readAll(QString &error);
 
     ChannelState &channel(bool isOut, int idx);

@@ -156,10 +156,7 @@ void ProcessorClient::flushLiveEqBand()
 {
     if (eqPath_.inFlight || pendingEqKeys_.isEmpty() || ip_.isEmpty() || !connected_)
         return;
-    const QJsonObject body = std::exchange(pendingEqKeys_, QJsonObject());
-    for (auto it = body.constBegin(); it != body.constEnd(); ++it)
-        paramCache_.insert(it.key(), it.value());
-    postLive(body, eqPath_);
+    postLive(std::exchange(pendingEqKeys_, QJsonObject()), eqPath_);
 }
 
 // A low-pass without a frequency opens at 20 kHz: at the high-pass's 20 Hz it would silence
@@ -208,7 +205,7 @@ QVariantMap ProcessorClient::uploadEqScheme(bool isOut, int idx, const QVariantL
 
     QJsonObject ignored;
     QString error;
-    if (!postJson(scheme, ignored, error, kUploadTimeoutMs, QStringLiteral("/test.fcgi")))
+    if (!postAccepted(scheme, ignored, error, kUploadTimeoutMs))
         return failure(QStringLiteral("上传失败：") + friendlyError(error));
     mergeParams(scheme);
     QString text = QStringLiteral("EQ 已写进 %1 %2。")

@@ -15,6 +15,10 @@
 #include <QThread>
 #include <QUrl>
 
+#include <cmath>
+#include <limits>
+#include <optional>
+
 using processor::paramInt64;
 using processor::valueText;
 
@@ -29,6 +33,9 @@ constexpr int kDeleteWords = 10;
 constexpr int kExportTimeoutMs = 10000;
 constexpr int kImportTimeoutMs = 15000;
 constexpr unsigned long kImportSettleMs = 200;
+// firstFreeSlot: every slot of the range holds a preset, or the processor has not said.
+constexpr int kNoFreeSlot = -1;
+constexpr int kUnknownSlots = -2;
 
 const QString kOk = QStringLiteral("ok");
 const QString kMessage = QStringLiteral("message");
@@ -46,10 +53,18 @@ QString nameKey(int slot)
     return QStringLiteral("PRESETNAMEname%1").arg(slot);
 }
 
-// Words arrive signed or unsigned, as numbers or texts: only the low 32 bits carry slots.
-quint32 wordValue(const QJsonValue &value)
+// Words arrive signed or unsigned, as numbers or texts: only the low 32 bits carry slots. A
+// value that is no whole number (a text of words, null, an array, a fraction) says nothing
+// about the slots: reading it as 0 would show every slot free.
+std::optional<quint32> knownWord(const QJsonValue &value)
 {
-    return quint32(paramInt64(value, 0) & 0xFFFFFFFF);
+    constexpr qint64 unknown = std::numeric_limits<qint64>::min();
+    if (value.isDouble() && value.toDouble() != std::trunc(value.toDouble()))
+        return std::nullopt;
+    const qint64 word = paramInt64(value, unknown);
+    if (word == unknown)
+        return std::nullopt;
+    return quint32(word & 0xFFFFFFFF);
 }
 
 // A preset is never stored without a name.
@@ -64,6 +79,16 @@ QVariantMap success(const QString &text)
     return {{kOk, true}, {kMessage, text}};
 }
 
+// A file name as a form-data header carries it (RFC 7578, section 4.2, as browsers send it):
+// UTF-8 with the three bytes that would end the quoted name or the header line percent-encoded.
+// Linux allows all three in a file name.
+QByteArray formFileName(const QString &name)
+{
+    QByteArray encoded = name.toUtf8();
+    encoded.replace('"', "%22").replace('\r', "%0D").replace('\n', "%0A");
+    return encoded;
+}
+
 QJsonObject slotCommand(const char *command, int slot)
 {
     return {{QLatin1String(command), QJsonObject{{QStringLiteral("id"), slot}}}};
@@ -75,17 +100,21 @@ bool ProcessorClient::presetValid(int slot) const
 {
     if (slot < 0 || slot >= kSlots)
         return false;
-    const QString key = validityKey(slot / 32);
-    return paramCache_.contains(key) && (wordValue(paramCache_.value(key)) >> (slot % 32) & 1u);
+    const std::optional<quint32> word = knownWord(paramCache_.value(validityKey(slot / 32)));
+    return word && (*word >> (slot % 32) & 1u);
 }
 
+// The first slot known to be free; a slot whose word the processor did not give (or gave as no
+// number) is not free, for it may hold the user's preset.
 int ProcessorClient::firstFreeSlot(int first, int last) const
 {
     for (int slot = first; slot <= last; ++slot) {
+        if (!knownWord(paramCache_.value(validityKey(slot / 32))))
+            return kUnknownSlots;
         if (!presetValid(slot))
             return slot;
     }
-    return -1;
+    return kNoFreeSlot;
 }
 
 QVariantMap ProcessorClient::readPresets() const
@@ -122,12 +151,13 @@ QVariantMap ProcessorClient::savePreset(int slot, const QString &name)
 }
 
 // The processor need not answer a save with its validity words; the slot is taken all the
-// same, so the cache says so, and the next "free" slot is really free.
+// same, so the cache says so, and the next "free" slot is really free. A word the cache does
+// not know stays unknown: one bit set in it would show the other slots free.
 void ProcessorClient::markPresetSaved(int slot, const QString &name)
 {
     const QString key = validityKey(slot / 32);
-    const quint32 word = wordValue(paramCache_.value(key)) | (1u << (slot % 32));
-    paramCache_.insert(key, double(word));
+    if (const std::optional<quint32> word = knownWord(paramCache_.value(key)))
+        paramCache_.insert(key, double(*word | (1u << (slot % 32))));
     paramCache_.insert(nameKey(slot), name);
 }
 
@@ -136,7 +166,9 @@ QVariantMap ProcessorClient::saveNewPreset(const QString &name)
     if (!connected_)
         return failure(QStringLiteral("先连接处理器。"));
     const int slot = firstFreeSlot(kFirstUserSlot, kSlots - 1);
-    if (slot < 0)
+    if (slot == kUnknownSlots)
+        return failure(QStringLiteral("设备没报告哪些预设格是空的，没存。"));
+    if (slot == kNoFreeSlot)
         return failure(QStringLiteral("预设位置满了，先删几个。"));
     const QString stored = presetName(name);
     const QVariantMap result = savePreset(slot, stored);
@@ -186,7 +218,7 @@ QVariantMap ProcessorClient::deletePreset(int slot)
     if (!readAll(error))
         return failure(QStringLiteral("没成功：") + friendlyError(error));
     for (int w = 0; w < kValidityWords; ++w) {
-        if (!paramCache_.contains(validityKey(w)))
+        if (!knownWord(paramCache_.value(validityKey(w))))
             return failure(QStringLiteral("设备没报告哪些预设格有预设，没删。"));
     }
     if (!presetValid(slot))
@@ -258,10 +290,8 @@ QVariantMap ProcessorClient::importPreset(const QString &path)
     const QFileInfo info(local);
     auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     QHttpPart part;
-    part.setRawHeader("Content-Disposition",
-                      QStringLiteral("form-data; name=\"file\"; filename=\"%1\"")
-                              .arg(info.fileName())
-                              .toUtf8());
+    part.setRawHeader("Content-Disposition", "form-data; name=\"file\"; filename=\""
+                                                     + formFileName(info.fileName()) + '"');
     part.setBodyDevice(file);
     file->setParent(form);
     form->append(part);
@@ -286,7 +316,9 @@ QVariantMap ProcessorClient::importPreset(const QString &path)
     QThread::msleep(kImportSettleMs);
 
     const int slot = firstFreeSlot(kFirstUserSlot, kLastListedSlot);
-    if (slot < 0)
+    if (slot == kUnknownSlots)
+        return success(QStringLiteral("导入进来了，但设备没报告哪些预设格是空的，没存进预设格。"));
+    if (slot == kNoFreeSlot)
         return success(QStringLiteral("导入进来了，但预设格满了，先删几条。"));
     QString name = info.completeBaseName().trimmed();
     if (name.isEmpty())
@@ -302,15 +334,22 @@ QVariantMap ProcessorClient::importPreset(const QString &path)
     return result;
 }
 
-// An import answer that lacks the preset slots' words or names says nothing about them: the
-// slots keep what the cache knew, so choosing a free slot does not overwrite a preset.
+// An import answer that lacks the preset slots' words or names, or gives a word as no number,
+// says nothing about them: the slots keep what the cache knew, so choosing a free slot does not
+// overwrite a preset. A word known neither way stays unknown.
 void ProcessorClient::keepPresetKeys(QJsonObject &imported) const
 {
+    for (int w = 0; w < kValidityWords; ++w) {
+        const QString key = validityKey(w);
+        if (knownWord(imported.value(key)))
+            continue;
+        if (knownWord(paramCache_.value(key)))
+            imported.insert(key, paramCache_.value(key));
+        else
+            imported.remove(key);
+    }
     for (auto it = paramCache_.constBegin(); it != paramCache_.constEnd(); ++it) {
-        const QString &key = it.key();
-        if ((key.startsWith(QLatin1String("PRESETINFOpreset_valid"))
-             || key.startsWith(QLatin1String("PRESETNAMEname")))
-            && !imported.contains(key))
-            imported.insert(key, it.value());
+        if (it.key().startsWith(QLatin1String("PRESETNAMEname")) && !imported.contains(it.key()))
+            imported.insert(it.key(), it.value());
     }
 }

@@ -14,6 +14,18 @@ using processor::valueText;
 namespace {
 
 const QString kTimedOut = QStringLiteral("超时");
+const QString kRefused = QStringLiteral("设备没接受这条操作。");
+
+bool saysError(const QJsonObject &object)
+{
+    return valueText(object.value(QLatin1String("status"))) == QLatin1String("error");
+}
+
+// The processor refuses a command or a write with "status":"error", inside "data" or beside it.
+bool refuses(const QJsonObject &reply)
+{
+    return saysError(reply) || saysError(reply.value(QLatin1String("data")).toObject());
+}
 
 } // namespace
 
@@ -45,13 +57,19 @@ ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, in
     if (!reply->isFinished())
         loop.exec();
 
-    Exchange exchange;
     if (!reply->isFinished()) {
         reply->abort();
         reply->deleteLater();
+        Exchange exchange;
         exchange.error = kTimedOut;
         return exchange;
     }
+    return takeExchange(reply);
+}
+
+ProcessorClient::Exchange ProcessorClient::takeExchange(QNetworkReply *reply)
+{
+    Exchange exchange;
     exchange.body = reply->readAll();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
@@ -59,7 +77,8 @@ ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, in
     reply->deleteLater();
 
     // The transfer time-out has the length of the local timer and may fire first; Qt then
-    // reports a cancelled operation, which to the user is the same time-out.
+    // reports a cancelled operation, which to the user is the same time-out. A body that ends
+    // before the length its head announced is an error of the network layer itself.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
         exchange.error = kTimedOut;
     else if (error != QNetworkReply::NoError || status == 0)
@@ -101,6 +120,18 @@ bool ProcessorClient::postJson(const QJsonObject &request, QJsonObject &result, 
     return true;
 }
 
+bool ProcessorClient::postAccepted(const QJsonObject &request, QJsonObject &result, QString &error,
+                                   int timeoutMs)
+{
+    QJsonObject whole;
+    if (!postJson(request, result, error, timeoutMs, QStringLiteral("/test.fcgi"), &whole))
+        return false;
+    if (!refuses(whole))
+        return true;
+    error = kRefused;
+    return false;
+}
+
 void ProcessorClient::storeWsi(const QJsonValue &value)
 {
     wsiQuery_ = valueText(value).remove(QLatin1Char('?'));
@@ -131,16 +162,10 @@ QVariantMap ProcessorClient::postCommand(const QJsonObject &command, const QStri
     if (!connected_)
         return failure(QStringLiteral("先连接处理器。"));
     QJsonObject reply;
-    QJsonObject whole;
     QString error;
-    if (!postJson(command, reply, error, 6000, QStringLiteral("/test.fcgi"), &whole))
-        return failure(QStringLiteral("没成功：") + friendlyError(error));
-    // A refusal counts wherever the processor put it: inside "data" or beside it.
-    const auto refused = [](const QJsonObject &object) {
-        return valueText(object.value(QLatin1String("status"))) == QLatin1String("error");
-    };
-    if (refused(reply) || refused(whole))
-        return failure(QStringLiteral("设备没接受这条操作。"));
+    if (!postAccepted(command, reply, error, 6000))
+        return failure(error == kRefused ? kRefused
+                                         : QStringLiteral("没成功：") + friendlyError(error));
     if (!reply.isEmpty()) {
         for (auto it = reply.begin(); it != reply.end(); ++it)
             paramCache_.insert(it.key(), it.value());
@@ -154,17 +179,43 @@ QVariantMap ProcessorClient::failure(const QString &text)
     return {{QStringLiteral("ok"), false}, {QStringLiteral("message"), text}};
 }
 
+// The cache takes the sent values at once (the views follow the hand); until the processor
+// takes them, the path keeps the values it held before, and a post it did not take puts those
+// back, so the next step starts from what the processor really holds.
 void ProcessorClient::postLive(const QJsonObject &body, LivePath &path)
 {
+    for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
+        if (!path.confirmed.contains(it.key()))
+            path.confirmed.insert(it.key(), paramCache_.value(it.key()));
+        paramCache_.insert(it.key(), it.value());
+    }
     QNetworkReply *reply = network_->post(commandRequest(QStringLiteral("/test.fcgi"), 800),
                                           QJsonDocument(body).toJson(QJsonDocument::Compact));
     path.inFlight = true;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, &path] {
-        reply->readAll();
-        reply->deleteLater();
+    connect(reply, &QNetworkReply::finished, this, [this, reply, body, &path] {
+        const Exchange exchange = takeExchange(reply);
         path.inFlight = false;
+        settleLive(body, path,
+                   exchange.ok && !refuses(QJsonDocument::fromJson(exchange.body).object()));
         if (path.hasPending && path.hasPending() && connected_ && path.timer
             && !path.timer->isActive())
             path.timer->start();
     });
+}
+
+void ProcessorClient::settleLive(const QJsonObject &body, LivePath &path, bool taken)
+{
+    QJsonObject restored;
+    for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
+        const auto held = path.confirmed.constFind(it.key());
+        if (held == path.confirmed.constEnd())
+            continue;
+        if (!taken && held->isUndefined())
+            paramCache_.remove(it.key());
+        else if (!taken)
+            restored.insert(it.key(), *held);
+        path.confirmed.erase(held);
+    }
+    if (!restored.isEmpty())
+        mergeParams(restored);
 }

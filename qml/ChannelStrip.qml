@@ -53,8 +53,9 @@ Item {
         sync()
     }
 
+    // The fader's gain in the 0.1 dB steps the strip shows: the processor gets the value read.
     function sendLiveGain(db) {
-        gain = Math.max(-40, Math.min(15, db))
+        gain = Math.max(-40, Math.min(15, Math.round(db * 10) / 10))
         if (connected)
             bridge.processor.setChannelGainLive(isOut, idx, gain)
     }

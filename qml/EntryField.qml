@@ -2,11 +2,15 @@ import QtQuick
 
 // A small one-line text field. It shows `shown` (the owner's value as text); what the user
 // types goes out through committed(text) when editing ends (Enter or leaving the field), after
-// which the field shows the owner's value again, so a refused entry simply disappears.
+// which the field shows the owner's value again, so a refused entry simply disappears. Only
+// typed text goes out: leaving a field without typing sends nothing, and while nothing is typed
+// a focused field follows the owner's value too (a point dragged on a chart, say), so leaving it
+// never writes an older value back.
 Rectangle {
     id: field
 
     property string shown
+    property bool edited: false
     property int fontSize: 11
     property color ink: bridge.theme.text
     property alias readOnly: input.readOnly
@@ -28,7 +32,7 @@ Rectangle {
     border.color: input.activeFocus ? "#4A8EFF" : Qt.rgba(ink.r, ink.g, ink.b, 0.25)
     opacity: readOnly ? 0.6 : 1
 
-    onShownChanged: if (!input.activeFocus)
+    onShownChanged: if (!input.activeFocus || !edited)
                         restore()
 
     TextInput {
@@ -47,8 +51,12 @@ Rectangle {
         Component.onCompleted: text = field.shown
         onActiveFocusChanged: if (activeFocus)
                                   selectAll()
+        onTextEdited: field.edited = true
         onEditingFinished: {
-            field.committed(text)
+            if (field.edited) {
+                field.edited = false
+                field.committed(text)
+            }
             field.restore()
         }
     }

@@ -347,8 +347,11 @@ Item {
             anchors.fill: parent
             hoverEnabled: true
             preventStealing: true
+            // The press (on the point as it was shown) ends any editing in a field, so what was
+            // typed goes out before the drag and the drag, coming later, is what stays.
             onPressed: mouse => {
                            const hit = EqChart.nearestDot(chart.plot, eq.bands, mouse.x, mouse.y, 18)
+                           chartArea.forceActiveFocus()
                            eq.dragging = hit
                            if (hit >= 0)
                                eq.sel = hit

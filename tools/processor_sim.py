@@ -278,6 +278,16 @@ class Device:
         return None
 
 
+def shaped(result, fault):
+    """The result of a command or an import as a "strip" (keys with the prefixes left out) or an
+    "override" (the keys of "values" replaced or added) fault gives it; None for other faults."""
+    if fault["kind"] == "strip":
+        return {k: v for k, v in result.items() if not k.startswith(tuple(fault["prefixes"]))}
+    if fault["kind"] == "override":
+        return dict(result, **fault["values"])
+    return None
+
+
 def reply_object(device, result):
     wsi = device.knobs["wsi"]
     if device.knobs["wrap"] == "flat":
@@ -318,6 +328,23 @@ async def faulty_response(request, fault, normal):
         await asyncio.sleep(0.05)
         request.transport.close()
         raise ConnectionResetError("truncated by the simulated processor")
+    if kind == "cut":
+        # The head announces the whole answer ("length": its length by default, null for none),
+        # the first "bytes" of the body follow, then the connection ends: "end" "reset" (the
+        # default) or "close", a clean end.
+        whole = normal().body
+        length = fault.get("length", len(whole))
+        head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        if length is not None:
+            head += "Content-Length: %d\r\n" % length
+        request.transport.write((head + "Connection: close\r\n\r\n").encode()
+                                + whole[:fault.get("bytes", 0)])
+        await asyncio.sleep(0.05)
+        if fault.get("end", "reset") == "reset":
+            abort_with_reset(request)
+        else:
+            request.transport.close()
+        raise ConnectionResetError("cut by the simulated processor")
     if kind == "status":
         return web.Response(status=fault["status"], body=fault.get("body", "").encode())
     if kind == "body":
@@ -373,12 +400,9 @@ class Simulator:
             reply = reply_object(self.device, {"done": 1})
             reply["status"] = "error"
             return json_response(reply)
-        if fault["kind"] == "strip":
-            def stripped():
-                result = {k: v for k, v in self.device.command(body).items()
-                          if not k.startswith(tuple(fault["prefixes"]))}
-                return json_response(reply_object(self.device, result))
-            return stripped()
+        if fault["kind"] in ("strip", "override"):
+            return json_response(reply_object(self.device,
+                                              shaped(self.device.command(body), fault)))
         return await faulty_response(request, fault, normal)
 
     async def page(self, request):
@@ -399,8 +423,8 @@ class Simulator:
 
     async def import_preset(self, request):
         raw = await self.log_request(request)
-        filename, content = parse_upload(request.headers.get("Content-Type", ""), raw)
-        self.record({"kind": "import", "filename": filename,
+        filename, headers, content = parse_upload(request.headers.get("Content-Type", ""), raw)
+        self.record({"kind": "import", "filename": filename, "part_headers": headers,
                      "content_b64": base64.b64encode(content or b"").decode()})
 
         def normal():
@@ -410,9 +434,8 @@ class Simulator:
             return json_response(reply_object(self.device, result))
 
         fault = self.device.take_fault([request.path, "*"])
-        if fault is not None and fault["kind"] == "strip":
-            result = self.device.import_file(content or b"") or {}
-            result = {k: v for k, v in result.items() if not k.startswith(tuple(fault["prefixes"]))}
+        if fault is not None and fault["kind"] in ("strip", "override"):
+            result = shaped(self.device.import_file(content or b"") or {}, fault)
             return json_response(reply_object(self.device, result))
         if fault is None:
             return normal()
@@ -464,23 +487,27 @@ class Simulator:
 
 
 def parse_upload(content_type, raw):
-    """The filename and content of the "file" part of a multipart/form-data body, read by hand
-    so the raw bytes of the part header (UTF-8 names included) are what the client sent."""
+    """The filename, the header lines and the content of the "file" part of a multipart/form-data
+    body, read by hand so the raw bytes of the part header (UTF-8 names included) are what the
+    client sent. The name is the quoted text up to the next double quote, as a form reader
+    takes it: a quote inside a name ends it there, a line break inside it ends the header line."""
     marker = "boundary="
     if marker not in content_type:
-        return None, None
+        return None, [], None
     boundary = content_type.split(marker, 1)[1].split(";")[0].strip().strip('"').encode()
     for part in raw.split(b"--" + boundary):
         head, sep, body = part.partition(b"\r\n\r\n")
         if not sep or b'name="file"' not in head:
             continue
+        lines = [line for line in head.split(b"\r\n") if line]
         filename = None
-        for line in head.split(b"\r\n"):
+        for line in lines:
             if line.lower().startswith(b"content-disposition:") and b'filename="' in line:
-                filename = line.split(b'filename="', 1)[1].rsplit(b'"', 1)[0].decode("utf-8",
-                                                                                  "replace")
-        return filename, body[:-2] if body.endswith(b"\r\n") else body
-    return None, None
+                filename = line.split(b'filename="', 1)[1].split(b'"', 1)[0].decode("utf-8",
+                                                                                 "replace")
+        headers = [line.decode("utf-8", "replace") for line in lines]
+        return filename, headers, body[:-2] if body.endswith(b"\r\n") else body
+    return None, [], None
 
 
 class DiscoveryResponder(asyncio.DatagramProtocol):
@@ -506,7 +533,8 @@ def control(device, cmd):
       {"op": "device", "name", "login_user", "login_flags", "password", "running_name"}
       {"op": "slots", "slots": {"5": "name", ...}}   replace the preset slots
       {"op": "fault", "match", "kind", "times", ...} kinds: delay (ms), never, reset, truncate,
-          status (status, body), body (body), error, error_outside, strip (prefixes)
+          cut (bytes, length, end), status (status, body), body (body), error, error_outside,
+          strip (prefixes), override (values)
       {"op": "clear_faults"}
       {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket,
           "after_ms": N sends it later and answers at once

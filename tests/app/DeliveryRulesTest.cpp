@@ -155,9 +155,9 @@ private slots:
                          {63.5f, 4.25f, 5, true}}
                 << Corner{true, "LR", 4, 80} << Corner{true, "BS", 2, 16000} << 0.0 << false
                 << fixture("lr-bessel.kvr");
-        QTest::newRow("high-pass off, low-pass at no frequency, gain and polarity")
+        QTest::newRow("high-pass off, low-pass on at no frequency, gain and polarity")
                 << Bands{{120, 6, 0.7f, true}} << Corner{false, "LR", 4, 80}
-                << Corner{true, "", 1, 0} << -2.5 << true << fixture("one-butterworth-corner.kvr");
+                << Corner{true, "", 1, 0} << -2.5 << true << fixture("corners-left-out.kvr");
     }
 
     void presetFilesByteForByte()
@@ -218,6 +218,28 @@ private slots:
         QCOMPARE(list.lpf, (QJsonObject{{"filter_type", "butter12"}, {"frequency_hz", 12000}}));
         QVERIFY(ProcessorEqList::fromScheme({}, {true, "BW", 0, 80}, {true, "BW", 2, 0})
                         .hpf.isEmpty());
+    }
+
+    // A corner goes into the preset file exactly when it goes to the processor: one that is on
+    // but at no frequency goes to neither, on either side.
+    void cornersLeaveByOneRule()
+    {
+        const QList<std::pair<Corner, bool>> corners{{{true, "LR", 4, 80}, true},
+                                                     {{true, "BW", 2, 0}, false},
+                                                     {{true, "BS", 3, -20}, false},
+                                                     {{true, "BW", 0, 80}, false},
+                                                     {{false, "LR", 4, 80}, false}};
+        for (const auto &[corner, delivered] : corners) {
+            for (const bool highPass : {true, false}) {
+                const Corner highCorner = highPass ? corner : Corner{};
+                const Corner lowCorner = highPass ? Corner{} : corner;
+                const QJsonArray iir
+                        = eqpreset::presetJson({}, highCorner, lowCorner)["iir"].toArray();
+                const ProcessorEqList list = ProcessorEqList::fromScheme({}, highCorner, lowCorner);
+                QCOMPARE(iir.size(), delivered ? 1 : 0);
+                QCOMPARE((highPass ? list.hpf : list.lpf).isEmpty(), !delivered);
+            }
+        }
     }
 
     // The order rounding of every kind is checked against the processor below; here the

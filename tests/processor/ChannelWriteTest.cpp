@@ -297,6 +297,17 @@ private slots:
             [](auto &c) { return c.writeDynamics(0, {}); });
         row("upload failed", "failing", "上传失败：HTTP 204",
             [bands](auto &c) { return c.uploadEqScheme(true, 0, bands, {}, {}); });
+        row("gain refused", "refusing", "没写进去：设备没接受这条操作。|warning",
+            [](auto &c) { c.setChannelGain(true, 1, -12); });
+        row("route refused beside its data", "refusing beside",
+            "没写进去：设备没接受这条操作。|warning", [](auto &c) { c.setRoute(1, 3, true); });
+        row("band refused", "refusing", "没写进去：设备没接受这条操作。", [](auto &c) {
+            return c.setEqBand(true, 0, 0, {{"gain", 6}});
+        });
+        row("dynamics refused beside their data", "refusing beside",
+            "没写进去：设备没接受这条操作。", [](auto &c) { return c.writeDynamics(0, {}); });
+        row("upload refused", "refusing", "上传失败：设备没接受这条操作。",
+            [bands](auto &c) { return c.uploadEqScheme(true, 0, bands, {}, {}); });
     }
 
     void refusalsAndFailuresChangeNothing()
@@ -308,6 +319,10 @@ private slots:
             client_.disconnectDevice();
         if (state == "failing")
             sim_.fault("write", "status", {{"status", 204}});
+        if (state == "refusing")
+            sim_.fault("write", "error");
+        if (state == "refusing beside")
+            sim_.fault("write", "error_outside");
         QSignalSpy warnings(&client_, &ProcessorClient::message);
         QSignalSpy changed(&client_, &ProcessorClient::channelsChanged);
         const QJsonObject cache = client_.paramCache();
@@ -315,7 +330,7 @@ private slots:
         const QVariantMap result = action(client_);
         QCOMPARE(result.isEmpty() ? messages(warnings).join(',') : result["message"].toString(),
                  text);
-        QVERIFY(settleAt(state == "failing" ? 1 : 0));
+        QVERIFY(settleAt(state == "failing" || state.startsWith("refusing") ? 1 : 0));
         QCOMPARE(client_.paramCache(), cache);
         QCOMPARE(client_.outputs(), outputs);
         QCOMPARE(changed.count(), 0);
@@ -341,6 +356,56 @@ private slots:
         QCOMPARE(changed.count(), 0);
         QCOMPARE(client_.inputs()[0].toMap()["gain"], QVariant(2.0));
         QCOMPARE(client_.paramCache()["GAINgain29"].toDouble(), -7.0);
+        expectAgreement();
+    }
+
+    // A live gain the processor did not take stays neither in the cache nor on the strip: both
+    // hold the last gain it took again, from which the next step starts.
+    void liveGainNotTakenIsUndone_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QJsonObject>("fields");
+        QTest::newRow("HTTP 500") << "status" << QJsonObject{{"status", 500}};
+        QTest::newRow("refused") << "error" << QJsonObject();
+        QTest::newRow("refused beside its data") << "error_outside" << QJsonObject();
+        QTest::newRow("no answer within 800 ms") << "never" << QJsonObject();
+    }
+
+    void liveGainNotTakenIsUndone()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QJsonObject, fields);
+        client_.setChannelGainLive(true, 2, -12.0);
+        QVERIFY(settleAt(1));
+        QSignalSpy changed(&client_, &ProcessorClient::channelsChanged);
+        fields["times"] = 1;
+        sim_.fault("write", kind, fields);
+        client_.setChannelGainLive(true, 2, -3.0);
+        QVERIFY(settleAt(2));
+        QTRY_COMPARE(client_.outputs()[2].toMap()["gain"], QVariant(-12.0));
+        QCOMPARE(client_.paramCache()["GAINgain30"].toDouble(), -12.0);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(sim_.state().value("params").toObject().value("GAINgain30").toDouble(), -12.0);
+        expectAgreement();
+
+        // A newer value the processor takes is kept as before.
+        client_.setChannelGainLive(true, 2, -11.9);
+        QVERIFY(settleAt(3));
+        QCOMPARE(client_.paramCache()["GAINgain30"].toDouble(), -11.9);
+        expectAgreement();
+    }
+
+    // A final write that lands while a live post is out is the processor's value: the late
+    // failure of the older live post does not undo it.
+    void finalWriteOutlivesAFailedLivePost()
+    {
+        sim_.fault("write", "never", {{"times", 1}});
+        client_.setEqBandLive(true, 0, 1, {{"freq", 300}, {"gain", 4}});
+        QVERIFY(QTest::qWaitFor([&] { return bodies().size() == 1; }, 10000));
+        QVERIFY(client_.setEqBand(true, 0, 1, {{"freq", 310}, {"gain", 5}})["ok"].toBool());
+        QVERIFY(settleAt(2));
+        QTest::qWait(1000);
+        QCOMPARE(client_.paramCache()["PEQgain141"].toDouble(), 5.0);
         expectAgreement();
     }
 

@@ -20,7 +20,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
+#include <utility>
 
 namespace snt::test {
 
@@ -158,6 +160,21 @@ public:
         }
         QTest::mouseRelease(window, Qt::LeftButton, {}, from + by);
         QTest::qWait(20);
+    }
+
+    // The scene point of `f` Hz and `db` dB on the EQ page's chart: its plot spans 60, 10,
+    // 1080 x 308 canvas units, 20 Hz to 20 kHz on a log scale and +18 to -18 dB.
+    QPointF eqChartPoint(double f, double db) const
+    {
+        return item("eqChart")->mapToScene(
+                {60 + std::log(f / 20) / std::log(1000.0) * 1080, 10 + (1 - (db + 18) / 36) * 308});
+    }
+    // The band a point dragged to `scene` gets on the chart: whole Hz and 0.1 dB.
+    std::pair<double, double> eqChartValue(QPointF scene) const
+    {
+        const QPointF at = item("eqChart")->mapFromScene(scene);
+        return {std::round(20 * std::pow(1000.0, (at.x() - 60) / 1080)),
+                std::round(((1 - (at.y() - 10) / 308) * 36 - 18) * 10) / 10};
     }
 
     QImage shot() const { return window->grabWindow(); }

@@ -112,13 +112,6 @@ class ProcessorPagesTest : public QObject
         QVERIFY(panel_->item("eqPage")->isVisible());
     }
 
-    QQuickItem *chart() { return panel_->item("eqChart"); }
-    QPointF chartPoint(double f, double db)
-    {
-        return chart()->mapToScene(
-                {60 + std::log(f / 20) / std::log(1000.0) * 1080, 10 + (1 - (db + 18) / 36) * 308});
-    }
-
 private slots:
     void init() { QVERIFY(snt::test::startPanel(sim_, panel_)); }
     void cleanup()
@@ -227,9 +220,10 @@ private slots:
         const QImage shot = panel_->shot();
         for (double f : {40.0, 60.0, 70.0, 100.0, 200.0, 500.0, 800.0, 1300.0, 3000.0, 10000.0}) {
             const double expected = peakingDb(f, 1000, 9, 1.4) + butterworthHighPassDb(f, 100, 4);
-            const QPointF at = chartPoint(f, std::clamp(expected, -18.0, 18.0));
+            const QPointF at = panel_->eqChartPoint(f, std::clamp(expected, -18.0, 18.0));
             QList<int> rows;
-            const int top = qRound(chartPoint(f, 18).y()), bottom = qRound(chartPoint(f, -18).y());
+            const int top = qRound(panel_->eqChartPoint(f, 18).y()),
+                      bottom = qRound(panel_->eqChartPoint(f, -18).y());
             for (int y = top; y <= bottom; ++y) {
                 if (isCurveBlue(shot.pixelColor(qRound(at.x()), y)))
                     rows << y;
@@ -252,12 +246,10 @@ private slots:
         seedOutputOne();
         panel_->connectByHand(*sim_);
         openEq();
-        const QPoint from = chartPoint(1000, 9).toPoint();
+        const QPoint from = panel_->eqChartPoint(1000, 9).toPoint();
         QSignalSpy merges(panel_->client(), &ProcessorClient::channelsChanged);
         panel_->drag(from, {40, -20}, 8);
-        const QPointF end = chart()->mapFromScene(QPointF(from + QPoint(40, -20)));
-        const double freq = std::round(20 * std::pow(1000.0, (end.x() - 60) / 1080));
-        const double gain = std::round(((1 - (end.y() - 10) / 308) * 36 - 18) * 10) / 10;
+        const auto [freq, gain] = panel_->eqChartValue(from + QPoint(40, -20));
         QTRY_COMPARE(sim_->state().value("params").toObject().value("PEQfreq140").toDouble(), freq);
         QCOMPARE(sim_->state().value("params").toObject().value("PEQgain140").toDouble(), gain);
         QVERIFY(sim_->log("http").size() >= 2);

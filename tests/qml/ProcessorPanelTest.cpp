@@ -209,6 +209,43 @@ private slots:
         QCOMPARE(snt::test::writes(*sim_).first().value("GAINgain30").toDouble(), -27.4);
     }
 
+    // A drag goes out in the 0.1 dB steps the strip shows: 37 px of the 186 px travel are
+    // -10.94 dB, sent and shown as -10.9.
+    void faderSendsWhatItShows()
+    {
+        panel_->connectByHand(*sim_);
+        QQuickItem *knob = panel_->item("out1/knob");
+        panel_->drag(panel_->centre(knob) + QPoint(0, 3), {0, 37});
+        QTRY_VERIFY(!snt::test::writes(*sim_).isEmpty());
+        QTest::qWait(200);
+        for (const QJsonObject &body : snt::test::writes(*sim_)) {
+            const double sent = body.value("GAINgain29").toDouble();
+            QVERIFY2(std::abs(sent * 10 - std::round(sent * 10)) < 1e-9,
+                     qPrintable(QString::number(sent, 'g', 17)));
+        }
+        QCOMPARE(snt::test::writes(*sim_).last().value("GAINgain29").toDouble(), -10.9);
+        QCOMPARE(panel_->item("out1/gainField")->property("shown").toString(), QString("-10.9"));
+    }
+
+    // A step the processor did not take goes back on the strip: the next click steps from the
+    // gain the processor holds.
+    void faderStepsFromTheProcessorsGain()
+    {
+        panel_->connectByHand(*sim_);
+        const QPoint above = panel_->scenePoint(panel_->item("out2/fader"), {13, 5});
+        QTest::mouseClick(panel_->window, Qt::LeftButton, {}, above);
+        QTRY_COMPARE(snt::test::writes(*sim_).size(), 1);
+        sim_->fault("write", "status", {{"status", 500}, {"times", 1}});
+        QTest::mouseClick(panel_->window, Qt::LeftButton, {}, above);
+        QTRY_COMPARE(snt::test::writes(*sim_).size(), 2);
+        QCOMPARE(snt::test::writes(*sim_).last().value("GAINgain30").toDouble(), 0.2);
+        QTRY_COMPARE(panel_->item("out2/gainField")->property("shown").toString(), QString("0.1"));
+        QTest::mouseClick(panel_->window, Qt::LeftButton, {}, above);
+        QTRY_COMPARE(snt::test::writes(*sim_).size(), 3);
+        QCOMPARE(snt::test::writes(*sim_).last().value("GAINgain30").toDouble(), 0.2);
+        QCOMPARE(sim_->state().value("params").toObject().value("GAINgain30").toDouble(), 0.2);
+    }
+
     // A write the processor refuses is shown as a panel note and the strip shows the client's
     // state again; offline the controls send nothing and the route dots ask for a connection.
     void refusedAndOfflineWrites()
