@@ -185,7 +185,8 @@ private slots:
     {
         // Two ptp4l grandmasters announcing every second; the clock follows the better one. When
         // it stops, the clock turns to the other within the announce receipt time-out (3 s, seen
-        // by a once-a-second watch), and the sender's SAP announcement names the new one once it
+        // by a once-a-second watch; a busy machine may add a little), and the sender's SAP
+        // announcement names the new one once it
         // is locked; when that one stops too, no grandmaster is left and the announcement says
         // the stream's clock is only traceable.
         netns::Peer worse, better;
@@ -204,7 +205,7 @@ private slots:
         silence.start();
         QTRY_COMPARE_WITH_TIMEOUT(clock->grandmasterIdentity(),
                                   QStringLiteral("02-AA-AA-FF-FE-00-00-07"), 8000);
-        QVERIFY2(silence.elapsed() < 5000, qPrintable(QString::number(silence.elapsed())));
+        QVERIFY2(silence.elapsed() < 6000, qPrintable(QString::number(silence.elapsed())));
         QTRY_COMPARE_WITH_TIMEOUT(announcedRefclk(listener),
                                   QStringLiteral("ptp=IEEE1588-2008:02-AA-AA-FF-FE-00-00-07:0"),
                                   10000);
@@ -212,7 +213,7 @@ private slots:
         worse.stop();
         silence.restart();
         QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::NoGrandmaster, 8000);
-        QVERIFY2(silence.elapsed() < 5000, qPrintable(QString::number(silence.elapsed())));
+        QVERIFY2(silence.elapsed() < 6000, qPrintable(QString::number(silence.elapsed())));
         QVERIFY(clock->grandmasterIdentity().isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(announcedRefclk(listener), QStringLiteral("ptp=traceable"), 2000);
         Sender::instance()->stop();
