@@ -12,7 +12,7 @@
 #include "audio/Client.h"
 #include "audio/backends/Backends.h"
 #include "common/Log.h"
-#include "selftest/WindowShot.h"
+#include "selftest/ScriptedRuns.h"
 #include "startup/CommandLine.h"
 #include "startup/EqBatch.h"
 #include "startup/MainWindowGeometry.h"
@@ -31,7 +31,6 @@ using namespace snt::startup;
 namespace {
 
 constexpr int autoComputeDelayMs = 500;
-constexpr int defaultShotWaitMs = 1200;
 const char *const tag = "[Startup]";
 
 QString defaultBatchOutput()
@@ -52,21 +51,6 @@ int runHeadlessMode(const CommandLine &options, QmlBridge &bridge)
     if (options.has(QStringLiteral("--export-test")))
         return runPackExportTest(&bridge);
     return -1;
-}
-
-// The window shot after "--wait" milliseconds (1200 when not given).
-void scheduleShot(const CommandLine &options, QQmlApplicationEngine &engine)
-{
-    const std::optional<QString> path = options.plain(QStringLiteral("--shot"));
-    if (!path)
-        return;
-    const bool curveWindow = options.has(QStringLiteral("--curve"));
-    const bool processorPanel
-            = options.has(QStringLiteral("--dialog")) && options.has(QStringLiteral("processor"));
-    runAfter(CommandLine::integer(options.plain(QStringLiteral("--wait")), defaultShotWaitMs),
-             &engine, [&engine, path = *path, curveWindow, processorPanel] {
-                 snt::selftest::runShot(engine, path, curveWindow, processorPanel);
-             });
 }
 
 } // namespace
@@ -105,9 +89,12 @@ int main(int argc, char *argv[])
     restoreMainWindowGeometry(engine, options.plain(QStringLiteral("--size")).value_or(QString()));
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
                      [&engine] { saveMainWindowGeometryOnQuit(engine); });
+    // The scripted runs write into the data root's temporary folder unless given one.
+    const QString runsFolder = documentsRoot() + QStringLiteral("/临时");
+    snt::selftest::scheduleCurveTest(options, engine, &bridge, curveLoaded, runsFolder);
     if (curveLoaded && !options.has(QStringLiteral("--curve-test"))
         && options.has(QStringLiteral("--curve-file")))
         runAfter(autoComputeDelayMs, &bridge, [&bridge] { bridge.startCompute(); });
-    scheduleShot(options, engine);
+    snt::selftest::scheduleScriptedRuns(options, engine, &bridge, runsFolder);
     return app.exec();
 }

@@ -32,6 +32,7 @@ AppCore::~AppCore()
 {
     releaseSession();
     waitForComputations();
+    waitForBackgroundSave();
 }
 
 void AppCore::waitForComputations()
@@ -69,6 +70,7 @@ MeasureSession *AppCore::ensureSession()
         emit toastRequested(QStringLiteral("没找到可用的声卡 / 话筒"));
         return nullptr;
     }
+    connect(session_, &MeasureSession::deviceFailed, this, &AppCore::sessionFailed);
     return session_;
 }
 
@@ -115,6 +117,20 @@ bool AppCore::importCurveText(const QString &path)
 bool AppCore::saveProject()
 {
     return ProjectStore::saveProject(projectName, roomType, roomHeight, programType);
+}
+
+void AppCore::saveCurvePacksLater()
+{
+    saveCurvePacksInBackground([this](SaveOutcome outcome) {
+        // Runs on the saving thread; what follows belongs to this object's.
+        QMetaObject::invokeMethod(
+                this,
+                [this, outcome = std::move(outcome)] {
+                    listProjects(outcome);
+                    emit curvePacksSaved(outcome.allWritten);
+                },
+                Qt::QueuedConnection);
+    });
 }
 
 // ---- EQ computation -------------------------------------------------------------------------

@@ -73,6 +73,9 @@ public:
     bool importCurveText(const QString &path);
     // Writes the current project's file, then lists the projects again.
     bool saveProject();
+    // Writes the pack list on a thread of its own (see ProjectStore); the projects are listed
+    // again and curvePacksSaved() follows, on this object's thread, once it is written.
+    void saveCurvePacksLater();
 
     // Starts the EQ computation of the measured curve unless one runs.
     void startEqCompute();
@@ -82,6 +85,9 @@ signals:
     void computeProgressChanged(int done, int total);
     void soonRequested();
     void toastRequested(QString text);
+    // The running session's input or output failed: a sentence for the user.
+    void sessionFailed(QString message);
+    void curvePacksSaved(bool allWritten);
 
 private:
     snt::eq::Measured measuredRecord() const;

@@ -125,6 +125,10 @@ Measured averagePoints(const QList<Measured> &points, Flow flow)
                                ? bandLevelDb(point.freq, point.magnitude, bandLowHz, bandHighHz)
                                : 0.0);
     }
+    // Referred to their band levels the points average by shape alone; the mean of those levels
+    // puts the average back where the points lie, so identical points average to themselves.
+    const double commonLevel
+            = std::accumulate(offsets.cbegin(), offsets.cend(), 0.0) / double(offsets.size());
     Measured average;
     average.freq = points.first().freq;
     average.magnitude.fill(0.0f, n);
@@ -145,7 +149,8 @@ Measured averagePoints(const QList<Measured> &points, Flow flow)
             weights.append(c);
         }
         if (weightSum > 0.0)
-            average.magnitude[k] = float(std::pow(10.0, weightedDb / weightSum / 20.0));
+            average.magnitude[k]
+                    = float(std::pow(10.0, (weightedDb / weightSum + commonLevel) / 20.0));
         if (weights.isEmpty())
             continue;
         average.coherence[k]

@@ -37,7 +37,8 @@ double bandLevelDb(const QList<float> &freq, const QList<float> &magnitude, doub
 
 // The captured points averaged on the first point's frequencies: per bin the coherence-weighted
 // mean of the points' dB levels (weight max(c, 0.05), c = 0.5 where a point has no coherence),
-// line-array points first referred to their 225–8800 Hz band level; the coherence is the
+// line-array points first referred to their 225–8800 Hz band level and the average then raised
+// by the mean of those band levels, so that it lies among its points; the coherence is the
 // points' median for a line array, else their mean; the phase is the latest point's that fits
 // the grid. Empty without points.
 snt::eq::Measured averagePoints(const QList<snt::eq::Measured> &points, Flow flow);

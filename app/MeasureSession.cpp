@@ -6,6 +6,7 @@
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
+#include "engine/tf/generator/GeneratorThread.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -150,6 +151,8 @@ void MeasureSession::buildGenerator()
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
+    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this,
+            [this] { fail(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡")); });
 }
 
 int MeasureSession::generatorType() const
@@ -183,6 +186,13 @@ void MeasureSession::buildMeasurement()
 
     connect(measurement_, &Measurement::readyRead, this, &MeasureSession::onReadyRead);
     connect(measurement_, &Measurement::levelChanged, this, [this] { emit levelChanged(level()); });
+    connect(measurement_, &Measurement::inputError, this, &MeasureSession::fail);
+}
+
+void MeasureSession::fail(const QString &message)
+{
+    failed_ = true;
+    emit deviceFailed(message);
 }
 
 void MeasureSession::onReadyRead()
@@ -335,10 +345,13 @@ audio::DeviceInfo::Id MeasureSession::findDevice(const QString &nameOrId)
     const auto client = audio::Client::instance();
     if (nameOrId.isEmpty() || !client)
         return {};
-    for (const audio::DeviceInfo &device : client->devices())
+    const audio::DeviceList devices = client->devices();
+    for (const audio::DeviceInfo &device : devices)
         if (!device.inputChannels.isEmpty() && (device.name == nameOrId || device.id == nameOrId))
             return device.id;
-    return {};
+    // A device saved under an id it had before.
+    const QString current = client->currentDeviceId(nameOrId);
+    return findInputRow(devices, current) ? current : QString();
 }
 
 QStringList MeasureSession::inputChannelNames(const QString &nameOrId)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "audio/DeviceInfo.h"
+#include "audio/phone/AudioStreamServer.h"
+#include "engine/tf/PhoneBlockPath.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -26,9 +28,10 @@ public:
     // The sine sweep's length, in seconds.
     static constexpr float sweepSeconds = 10.0f;
     // With a phone as the microphone the session always plays a sweep, and a shorter one: the
-    // phone's samples are measured a whole period at a time out of the phone's ring, and a read
-    // that holds a period and a quarter of a longer sweep no longer fits in what the ring keeps.
-    static constexpr float phoneSweepSeconds = 7.0f;
+    // phone's samples are measured a whole period at a time out of the phone's ring, and every
+    // block read while locked on must still be in what the ring keeps (6 s for its 10 s).
+    static constexpr float phoneSweepSeconds = float(
+            PhoneBlockPath::longestTrackedSweepSeconds(audio::AudioStreamServer::ringSeconds));
     // The highest microphone channel the settings can choose.
     static constexpr int highestDataChannel = 31;
     // Levels and peaks while nothing measures, and the sound level then.
@@ -46,6 +49,9 @@ public:
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
     void resume();
+    // True once the input or the output has failed in this session (deviceFailed was emitted),
+    // also when that happened inside resume().
+    bool failed() const { return failed_; }
     void stop();
     void teardown();
     void setGeneratorGain(float db);
@@ -87,7 +93,8 @@ public:
     static int usableDataChannel(int savedChannel);
     // Names of every device with input channels, in the audio client's order.
     static QStringList inputDeviceNames();
-    // The id of the first device with inputs whose name or id is `nameOrId`; empty when none.
+    // The id of the first device with inputs whose name or id is `nameOrId` (or an id it had
+    // before); empty when none.
     static audio::DeviceInfo::Id findDevice(const QString &nameOrId);
     // Input channel names of the device (default input when not found), blank ones numbered.
     static QStringList inputChannelNames(const QString &nameOrId);
@@ -99,6 +106,9 @@ public:
 signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
+    // The input or the output of the run failed (did not open, delivers or takes nothing): a
+    // sentence for the user.
+    void deviceFailed(QString message);
 
 private:
     void chooseOutputDevice(const QString &requested);
@@ -106,11 +116,13 @@ private:
     int generatorType() const;
     void buildMeasurement();
     void onReadyRead();
+    void fail(const QString &message);
 
     Generator *generator_ = nullptr;
     Measurement *measurement_ = nullptr;
     audio::DeviceInfo::Id inputDeviceId_;
     bool phoneInput_ = false;
+    bool failed_ = false;
     audio::DeviceInfo::Id outputDeviceId_;
     QString inputDeviceName_;
     QString outputDeviceName_;

@@ -5,6 +5,7 @@
 #include "app/MeasureSession.h"
 #include "audio/Client.h"
 #include "engine/CalibrationManager.h"
+#include "eq/SchemeEngine.h"
 #include "processor/ProcessorClient.h"
 
 #include <QSettings>
@@ -105,8 +106,12 @@ void setFlag(QmlBridge *bridge, bool &flag, bool value, Signal changed)
 } // namespace
 
 QmlBridge::QmlBridge(QObject *parent)
+    : QmlBridge(snt::eq::computeSchemes, parent)
+{ }
+
+QmlBridge::QmlBridge(EqWorker::Compute compute, QObject *parent)
     : QObject(parent)
-    , core_(std::make_unique<AppCore>())
+    , core_(std::make_unique<AppCore>(nullptr, std::move(compute)))
     , screen_(QStringLiteral("主页"))
     , processor_(std::make_unique<ProcessorClient>())
     , feeds_(std::make_unique<CurveFeedCache>())
@@ -146,6 +151,7 @@ QmlBridge::~QmlBridge()
 {
     tickTimer_.stop();
     flushPendingPackSave();
+    core_->waitForBackgroundSave();
     core_->releaseSession();
 }
 
@@ -155,6 +161,13 @@ void QmlBridge::connectCore()
     connect(core_.get(), &AppCore::computeProgressChanged, this,
             [this] { emit computeProgressChanged(); });
     connect(core_.get(), &AppCore::toastRequested, this, &QmlBridge::toast);
+    // Queued: the session that failed is still emitting, and ending the run deletes it.
+    connect(core_.get(), &AppCore::sessionFailed, this, &QmlBridge::onSessionFailed,
+            Qt::QueuedConnection);
+    connect(core_.get(), &AppCore::curvePacksSaved, this, [this](bool allWritten) {
+        if (!allWritten)
+            toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+    });
     connect(core_.get(), &AppCore::soonRequested, this,
             [this] { toast(QStringLiteral("这一项还在内测")); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ConverterExport.h"
+#include "app/EqWorker.h"
 #include "app/FillAlignment.h"
 #include "app/LevelWindow.h"
 #include "app/SchemePreviews.h"
@@ -14,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -137,6 +139,8 @@ class QmlBridge : public QObject
 
 public:
     explicit QmlBridge(QObject *parent = nullptr);
+    // With the EQ engine `compute` in place of snt::eq::computeSchemes.
+    explicit QmlBridge(EqWorker::Compute compute, QObject *parent = nullptr);
     ~QmlBridge() override;
 
     AppCore &core() { return *core_; }
@@ -266,6 +270,7 @@ public:
 public slots:
     // One poll of the running measurement; the tick timer calls it every 33 ms.
     void onMeasureTick();
+    void onSessionFailed(const QString &message);
 
 signals:
     void themeChanged();
@@ -323,6 +328,7 @@ private:
     void clearResult();
     void clearPoints();
     void resetLevels();
+    void silenceMeters();
     void resetRunState();
     void forgetSavedPack();
     void averageCurves();
@@ -540,9 +546,12 @@ private:
     Q_PROPERTY(QVariantList calibrationMicFiles READ calibrationMicFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QVariantList calibrationCalFiles READ calibrationCalFiles NOTIFY calibrationChanged)
     Q_PROPERTY(QString calibrationError READ calibrationError NOTIFY calibrationChanged)
+    // The data folder's calibration folder, where the file dialogs open.
+    Q_PROPERTY(QUrl calibrationFolder READ calibrationFolder CONSTANT)
 
 public:
     QVariantMap calibrationInfo() const;
+    QUrl calibrationFolder() const;
     QVariantList calibrationMicFiles() const;
     QVariantList calibrationCalFiles() const;
     QString calibrationError() const { return calibrationError_; }

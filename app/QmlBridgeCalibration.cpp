@@ -8,6 +8,7 @@
 #include "engine/dsp/CalFileParser.h"
 
 #include <QFileInfo>
+#include <QUrl>
 
 namespace {
 
@@ -17,6 +18,11 @@ bool isSlot(int slot)
 }
 
 } // namespace
+
+QUrl QmlBridge::calibrationFolder() const
+{
+    return QUrl::fromLocalFile(CalibrationFolder::path());
+}
 
 QVariantMap QmlBridge::calibrationInfo() const
 {

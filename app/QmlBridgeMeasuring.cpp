@@ -61,8 +61,16 @@ void QmlBridge::stopRun()
     measuring_ = false;
     armed_ = false;
     core_->releaseSession();
+    silenceMeters();
     if (endsArrayRun)
         endRunWithoutCapture();
+}
+
+// Live levels read silent while nothing measures: a meter never shows a run that has ended.
+void QmlBridge::silenceMeters()
+{
+    resetLevels();
+    emit measureTick();
 }
 
 // The tick keeps the core's measured curve on the live run. When a line-array run ends without
@@ -142,6 +150,10 @@ void QmlBridge::startMeasurementRun(bool armed)
     }
     session->setGeneratorGain(core_->generatorGain);
     session->resume();
+    if (session->failed()) { // said by onSessionFailed
+        core_->releaseSession();
+        return;
+    }
     armed_ = armed;
     runStart_ = now();
     measuring_ = true;
@@ -189,6 +201,27 @@ void QmlBridge::onMeasureTick()
         captureMeasurement();
 }
 
+// A run on a card that failed (did not open, delivers or takes nothing) ends at once without a
+// point: silence must never become a measured curve. The curve goes back to the points taken.
+void QmlBridge::onSessionFailed(const QString &message)
+{
+    toast(message);
+    const MeasureSession *session = core_->session();
+    if (!measuring_ || !session || !session->failed())
+        return;
+    stopRun();
+    if (!lineArray_) {
+        if (points_.isEmpty())
+            core_->clearMeasuredCurve();
+        else
+            averageCurves();
+    }
+    resetRunState();
+    emit measuringChanged();
+    emit measureTick();
+    emit curveChanged();
+}
+
 // The measurement publishes every 80 ms, the tick polls every 33 ms: a list that did not change
 // since the last tick is kept as it is, so the chart feeds made from it are not made again.
 void QmlBridge::takeLiveCurve(const Measured &live)
@@ -232,6 +265,7 @@ void QmlBridge::captureMeasurement()
     measuring_ = false;
     const bool wasArmed = armed_;
     armed_ = false;
+    resetLevels();
     // A run a tuning workflow started ends in that workflow's own capture.
     if (subCaptureMarker_ >= 0 || fillCaptureMarker_ >= 0 || subAlignCaptureMarker_ >= 0) {
         if (subCaptureMarker_ >= 0)

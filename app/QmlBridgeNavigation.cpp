@@ -36,6 +36,9 @@ void QmlBridge::setScreen(const QString &name, bool push)
     else if (name == screens::pointMeasuring)
         lineArray_ = false;
     core_->lineArray = lineArray_;
+    // A screen with meters shows them silent until its own run plays.
+    if (!measuring_ && (isMeasuringScreen(name) || isSubScreen(name)))
+        silenceMeters();
     screen_ = name;
     emit screenChanged();
 }

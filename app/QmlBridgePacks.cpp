@@ -214,8 +214,9 @@ void QmlBridge::takeArrayPoints(CurvePack &pack) const
 
 void QmlBridge::savePendingPacks()
 {
-    if (!savedPackName_.isEmpty() && !core_->saveCurvePacks())
-        toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+    // Off the GUI thread: the outcome comes back through AppCore::curvePacksSaved.
+    if (!savedPackName_.isEmpty())
+        core_->saveCurvePacksLater();
 }
 
 void QmlBridge::flushPendingPackSave()

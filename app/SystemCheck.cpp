@@ -100,19 +100,38 @@ QVariantList SystemCheck::runSystemCheck(const QString &inputId) const
 {
     noteHintsOnly();
     const Setup setup = readSetup(inputId);
-    return {hintItem(QStringLiteral("麦克风隐私"),
-                     QStringLiteral(
-                             "设置 → 隐私和安全性 → 麦克风：打开「麦克风访问权限」和「让桌面应用"
-                             "访问麦克风」"),
-                     QStringLiteral("micprivacy")),
+    return {microphoneAccessItem(setup),
             microphoneLevelItem(setup, inputId),
             outputLevelItem(),
             formatItem(setup),
             duckingItem(),
-            hintItem(QStringLiteral("音频增强 / 空间音效"),
-                     QStringLiteral(
-                             "设备属性 → 增强功能：勾选「禁用所有增强功能」；空间音效选「关闭」"),
-                     QStringLiteral("soundprops"))};
+            enhancementsItem(setup)};
+}
+
+// No privacy switch stands between a program and the sound server here: what keeps the
+// microphone from the measurement is its input being disabled, muted or on the wrong port, all
+// of which the sound settings program shows.
+QVariantMap SystemCheck::microphoneAccessItem(const Setup &setup) const
+{
+    const QString source = settings_->friendlyName(setup.inputId, DataFlow::Capture);
+    return hintItem(QStringLiteral("麦克风隐私"),
+                    QStringLiteral("声音设置 → 输入设备：启用%1并取消静音，端口选接测量麦的那一路")
+                            .arg(source.isEmpty() ? QStringLiteral("声音服务器的默认输入")
+                                                  : QStringLiteral("「%1」").arg(source)),
+                    QStringLiteral("micprivacy"));
+}
+
+// Enhancements live in the sound server: the card's profile and the effect modules (equaliser,
+// echo cancelling, virtual surround) loaded into it.
+QVariantMap SystemCheck::enhancementsItem(const Setup &setup) const
+{
+    const QString sink = settings_->friendlyName(setup.outputId, DataFlow::Render);
+    return hintItem(QStringLiteral("音频增强 / 空间音效"),
+                    QStringLiteral("声音设置 → 配置：%1选普通的模拟立体声；声音服务器里的均衡、"
+                                   "回声消除和虚拟环绕请关掉")
+                            .arg(sink.isEmpty() ? QStringLiteral("输出声卡")
+                                                : QStringLiteral("「%1」").arg(sink)),
+                    QStringLiteral("soundprops"));
 }
 
 SystemCheck::Setup SystemCheck::readSetup(const QString &inputId) const
@@ -136,7 +155,7 @@ QVariantMap SystemCheck::microphoneLevelItem(const Setup &setup, const QString &
 {
     const QString name = QStringLiteral("麦克风音量");
     if (setup.asio)
-        return hintItem(name, QStringLiteral("ASIO 没有 Windows 音量端点，跳过"));
+        return hintItem(name, QStringLiteral("ASIO 声卡没有系统音量，跳过"));
     const EndpointLevel level = readEndpointLevel(DataFlow::Capture, inputId);
     if (!level.ok)
         return hintItem(name,
@@ -239,7 +258,7 @@ QVariantMap SystemCheck::duckingItem() const
                                                                       : QStringLiteral("压低 80%");
     return hintItem(
             name,
-            QStringLiteral("Windows 会在通话/开会时把其他声音%1，测量中途一变就白测").arg(what),
+            QStringLiteral("声音服务器会在通话/开会时把其他声音%1，测量中途一变就白测").arg(what),
             QString(), true);
 }
 

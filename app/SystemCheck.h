@@ -57,10 +57,12 @@ private:
     struct Setup;
 
     Setup readSetup(const QString &inputId) const;
+    QVariantMap microphoneAccessItem(const Setup &setup) const;
     QVariantMap microphoneLevelItem(const Setup &setup, const QString &inputId) const;
     QVariantMap outputLevelItem() const;
     QVariantMap formatItem(const Setup &setup) const;
     QVariantMap duckingItem() const;
+    QVariantMap enhancementsItem(const Setup &setup) const;
 
     void fixFormats(const QString &inputId, QStringList *messages) const;
     void fixOutputFormat(const QString &outputId, const DeviceFormat &output, uint32_t target,

@@ -3,6 +3,7 @@
 #include "audio/Client.h"
 #include "audio/InputDevice.h"
 #include "audio/Stream.h"
+#include "audio/StreamWatch.h"
 #include "common/Log.h"
 
 #include <QMetaMethod>
@@ -11,10 +12,12 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 const char *const kTag = "AudioInput:";
 const char *const kOpenFailedMessage = "无法打开音频输入设备";
+const char *const kNoFramesMessage = "声卡没有送来声音，检查设备或换一个声卡";
 
 // Frames one block can hold: 100 ms, the backends' buffer; a longer write is split.
 qsizetype blockCapacity(unsigned sampleRate)
@@ -24,15 +27,15 @@ qsizetype blockCapacity(unsigned sampleRate)
 } // namespace
 
 // What the blocks of one open stream are split into. Sized on the opening thread before the
-// stream's blocks are let in; afterwards only the stream's capture thread touches the lists.
+// stream's blocks are let in; afterwards only the stream's capture thread touches the buffers.
 class AudioInput::Capture
 {
 public:
     void prepare(const audio::Format &format)
     {
         capacity = blockCapacity(format.sampleRate);
-        data.reserve(capacity);
-        reference.reserve(capacity);
+        data.resize(std::size_t(capacity));
+        reference.resize(std::size_t(capacity));
         everyChannel = QList<QList<float>>(format.channelCount);
         for (QList<float> &channel : everyChannel)
             channel.reserve(capacity);
@@ -43,13 +46,15 @@ public:
 
     std::atomic<int> channels{0}; // 0: blocks are not taken
     qsizetype capacity = 0;
-    QList<float> data;
-    QList<float> reference;
+    std::vector<float> data;
+    std::vector<float> reference;
     QList<QList<float>> everyChannel;
 };
 
-AudioInput::AudioInput(std::shared_ptr<audio::Client> client, QObject *parent)
+AudioInput::AudioInput(audio::CaptureSink *sink, std::shared_ptr<audio::Client> client,
+                       QObject *parent)
     : QObject(parent)
+    , sink_(sink)
     , client_(std::move(client))
 {
     deviceId_ = client_->defaultDevice(audio::Plugin::Input);
@@ -68,7 +73,7 @@ QString AudioInput::deviceId() const
     return deviceId_;
 }
 
-InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
+InputDevice *AudioInput::makeDevice(const std::shared_ptr<Capture> &capture)
 {
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     return new InputDevice(
@@ -79,7 +84,7 @@ InputDevice *AudioInput::makeSink(const std::shared_ptr<Capture> &capture)
             this);
 }
 
-audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool reopening)
+audio::Stream *AudioInput::openStream(const QString &id, InputDevice *device, bool reopening)
 {
     const audio::Format format = client_->preferredInputFormat(id);
     if (reopening)
@@ -88,7 +93,7 @@ audio::Stream *AudioInput::openStream(const QString &id, InputDevice *sink, bool
     else
         sntInfo(kTag) << "Format - sampleRate:" << format.sampleRate
                       << "channelCount:" << format.channelCount;
-    return client_->openInput(id, sink, format);
+    return client_->openInput(id, device, format);
 }
 
 void AudioInput::watchSampleRate(audio::Stream *stream)
@@ -107,68 +112,84 @@ void AudioInput::watchSampleRate(audio::Stream *stream)
 
 void AudioInput::watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture)
 {
+    if (!sink_)
+        return;
     std::shared_ptr<std::atomic<bool>> alive = alive_;
     connect(
             stream, &audio::Stream::discontinuity, this,
             [this, alive, capture](qint64 frames) {
                 if (alive->load() && active_.load() && capture->channels.load() > 0)
-                    emit discontinuity(frames);
+                    sink_->captureLost(frames);
             },
             Qt::DirectConnection);
 }
 
+void AudioInput::watchFrames(const audio::Stream &stream, const QString &id)
+{
+    // A device that opened but delivers nothing (a dead card, a PCM that never starts) is named
+    // instead of leaving the measurement silent.
+    watch_ = new audio::StreamWatch(stream, this);
+    connect(watch_, &audio::StreamWatch::stalled, this, [this, id] {
+        sntWarning(kTag) << "no frames from" << id << client_->deviceName(id) << "for"
+                         << audio::StreamWatch::silenceLimit.count() << "ms";
+        emit errorOccurred(QString::fromUtf8(kNoFramesMessage));
+    });
+}
+
 void AudioInput::closeCurrent()
 {
+    delete std::exchange(watch_, nullptr);
     audio::Stream *stream = nullptr;
-    InputDevice *sink = nullptr;
+    InputDevice *device = nullptr;
     {
         QMutexLocker lock(&mutex_);
         active_.store(false);
         stream = std::exchange(stream_, nullptr);
-        sink = std::exchange(sink_, nullptr);
+        device = std::exchange(device_, nullptr);
         if (const std::shared_ptr<Capture> capture = std::exchange(capture_, nullptr))
             capture->stop();
     }
-    closeStream(stream, sink);
+    closeStream(stream, device);
 }
 
-void AudioInput::closeStream(audio::Stream *stream, InputDevice *sink)
+void AudioInput::closeStream(audio::Stream *stream, InputDevice *device)
 {
     // Never under the mutex: closing waits for the capture thread, and whoever the backend
     // calls meanwhile must be able to ask us something.
     if (stream)
         stream->close();
-    if (sink)
-        sink->close();
+    if (device)
+        device->close();
 }
 
-void AudioInput::failOpening(InputDevice *sink, const char *logLine)
+void AudioInput::failOpening(InputDevice *device, const char *logLine)
 {
     sntWarning(kTag) << logLine;
-    delete sink;
+    delete device;
     emit errorOccurred(QString::fromUtf8(kOpenFailedMessage));
 }
 
 bool AudioInput::openAndStore(const QString &id, bool reopening)
 {
     const auto capture = std::make_shared<Capture>();
-    InputDevice *sink = makeSink(capture);
+    InputDevice *device = makeDevice(capture);
     // The backend's open may block on a thread of its own that is delivering a block to us,
     // so the stream is opened without our mutex and stored under it.
-    audio::Stream *stream = openStream(id, sink, reopening);
+    audio::Stream *stream = openStream(id, device, reopening);
     if (!stream) {
-        failOpening(sink, reopening ? "Failed to reopen with new device!"
-                                    : "Failed to open audio input!");
+        failOpening(device, reopening ? "Failed to reopen with new device!"
+                                      : "Failed to open audio input!");
         return false;
     }
     QMutexLocker lock(&mutex_);
     stream_ = stream;
-    sink_ = sink;
+    device_ = device;
     capture_ = capture;
     watchSampleRate(stream);
     watchDiscontinuity(stream, capture);
     active_.store(true);
     capture->prepare(stream->format());
+    watchFrames(*stream, id);
     return true;
 }
 
@@ -228,9 +249,7 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     const bool everyChannel = isSignalConnected(everyChannelSignal);
 
     const qsizetype frameBytes = channelCount * qsizetype(sizeof(float));
-    const auto split = [&](const char *block, qsizetype n, qsizetype channel, QList<float> &out) {
-        out.resize(n);
-        float *to = out.data();
+    const auto split = [&](const char *block, qsizetype n, qsizetype channel, float *to) {
         if (channel < 0) {
             std::fill_n(to, n, 0.0f);
             return;
@@ -242,13 +261,19 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     for (qsizetype done = 0; done < frames; done += capture.capacity) {
         const qsizetype n = std::min(capture.capacity, frames - done);
         const char *block = bytes + done * frameBytes;
-        split(block, n, measurementIndex, capture.data);
-        split(block, n, referenceIndex, capture.reference);
-        emit dataReady(capture.data, capture.reference);
+        if (sink_) {
+            split(block, n, measurementIndex, capture.data.data());
+            split(block, n, referenceIndex, capture.reference.data());
+            sink_->captured({capture.data.data(), std::size_t(n)},
+                            {capture.reference.data(), std::size_t(n)});
+        }
         if (!everyChannel)
             continue;
-        for (qsizetype c = 0; c < channelCount; ++c)
-            split(block, n, c, capture.everyChannel[c]);
+        for (qsizetype c = 0; c < channelCount; ++c) {
+            QList<float> &channel = capture.everyChannel[c];
+            channel.resize(n);
+            split(block, n, c, channel.data());
+        }
         emit allChannelsDataReady(capture.everyChannel);
     }
 }

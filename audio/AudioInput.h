@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/CaptureSink.h"
 #include "audio/Client.h"
 
 #include <QList>
@@ -11,21 +12,25 @@
 
 namespace audio {
 class Stream;
-}
+class StreamWatch;
+} // namespace audio
 class InputDevice;
 
 // The recording front end of the measurement: opens one capture stream through the audio client
-// and splits every block into the microphone (measurement) channel and the reference channel.
-// Blocks arrive in the backend's thread and the signals are emitted there. That thread takes no
-// lock and allocates nothing: each open stream has buffers of its own, sized when it opens, and
-// the split into every channel is made only while somebody listens for it. A receiver that
-// keeps the lists (a queued connection) costs the capture thread a copy of the next block.
+// and splits every block into the microphone (measurement) channel and the reference channel,
+// which it hands to its sink as views of buffers made when the stream opened, along with the
+// places where the capture lost frames. Blocks arrive in the backend's thread and go on from
+// there. That thread takes no lock and allocates nothing, as long as nobody listens for the
+// split into every channel: that signal's lists are made only while somebody does, and a
+// receiver that keeps them (a queued connection) costs the capture thread a copy of the next
+// block.
 class AudioInput : public QObject
 {
     Q_OBJECT
 public:
-    // Records from the devices of `client`.
-    explicit AudioInput(std::shared_ptr<audio::Client> client = audio::Client::instance(),
+    // Records from the devices of `client` into `sink` (null: the blocks go nowhere).
+    explicit AudioInput(audio::CaptureSink *sink,
+                        std::shared_ptr<audio::Client> client = audio::Client::instance(),
                         QObject *parent = nullptr);
     ~AudioInput() override;
 
@@ -41,32 +46,32 @@ public:
     unsigned sampleRate() const;
 
 signals:
-    void dataReady(QList<float> data, QList<float> reference);
     void allChannelsDataReady(QList<QList<float>> channels);
+    // Opening failed, or the open stream delivered nothing for two seconds.
     void errorOccurred(QString message);
     void sampleRateChanged(uint sampleRate);
-    // The capture lost `frames` frames (-1: nobody can tell how many) before the next block;
-    // emitted on the capture thread, before that block's dataReady.
-    void discontinuity(qint64 frames);
 
 private:
     class Capture;
 
-    InputDevice *makeSink(const std::shared_ptr<Capture> &capture);
-    audio::Stream *openStream(const QString &id, InputDevice *sink, bool reopening);
+    InputDevice *makeDevice(const std::shared_ptr<Capture> &capture);
+    audio::Stream *openStream(const QString &id, InputDevice *device, bool reopening);
     void watchSampleRate(audio::Stream *stream);
     void watchDiscontinuity(audio::Stream *stream, const std::shared_ptr<Capture> &capture);
+    void watchFrames(const audio::Stream &stream, const QString &id);
     bool openAndStore(const QString &id, bool reopening);
     void closeCurrent();
-    static void closeStream(audio::Stream *stream, InputDevice *sink);
-    void failOpening(InputDevice *sink, const char *logLine);
+    static void closeStream(audio::Stream *stream, InputDevice *device);
+    void failOpening(InputDevice *device, const char *logLine);
     void handleBlock(Capture &capture, const char *bytes, qint64 size);
 
+    audio::CaptureSink *const sink_;
     const std::shared_ptr<audio::Client> client_;
     QString deviceId_;
     audio::Stream *stream_ = nullptr;
-    InputDevice *sink_ = nullptr;
+    InputDevice *device_ = nullptr;
     std::shared_ptr<Capture> capture_;
+    audio::StreamWatch *watch_ = nullptr; // the owner's thread only
     std::atomic<int> measurementChannel_{0};
     std::atomic<int> referenceChannel_{1};
     std::atomic<bool> active_{false};

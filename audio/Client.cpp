@@ -184,6 +184,18 @@ std::shared_ptr<Plugin> Client::pluginForDevice(const QString &id) const
     return nullptr;
 }
 
+DeviceInfo::Id Client::currentDeviceId(const QString &savedId) const
+{
+    if (savedId.isEmpty() || hasDevice(savedId))
+        return savedId;
+    for (const auto &plugin : plugins_) {
+        const DeviceInfo::Id id = plugin->currentId(savedId);
+        if (!id.isEmpty() && hasDevice(id))
+            return id;
+    }
+    return DeviceInfo::Id();
+}
+
 Format Client::preferredFormat(const QString &id, const Plugin::Direction &direction) const
 {
     if (const auto plugin = pluginForDevice(id))

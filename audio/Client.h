@@ -46,6 +46,9 @@ public:
     QString deviceName(const QString &id) const;
     DeviceInfo::Id defaultDevice(const Plugin::Direction &direction) const;
     std::shared_ptr<Plugin> pluginForDevice(const QString &id) const;
+    // The id a device saved as `savedId` (in a setting, a calibration profile) is listed under
+    // now, asking the backends about ids of earlier versions; empty when no backend lists it.
+    DeviceInfo::Id currentDeviceId(const QString &savedId) const;
     Format preferredInputFormat(const QString &id) const;
     Format preferredOutputFormat(const QString &id) const;
     Stream *openInput(const QString &id, QIODevice *sink, const Format &format);

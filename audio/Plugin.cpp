@@ -1,5 +1,7 @@
 #include "audio/Plugin.h"
 
+#include <algorithm>
+
 namespace audio {
 
 Plugin::Plugin(QObject *parent)
@@ -9,6 +11,14 @@ Plugin::Plugin(QObject *parent)
 void Plugin::reloadDeviceList()
 {
     emit deviceListChanged();
+}
+
+DeviceInfo::Id Plugin::currentId(const DeviceInfo::Id &savedId)
+{
+    const DeviceList rows = devices();
+    const bool listed = std::any_of(rows.cbegin(), rows.cend(),
+                                    [&savedId](const DeviceInfo &d) { return d.id == savedId; });
+    return listed ? savedId : DeviceInfo::Id();
 }
 
 bool Plugin::isValidDirection(const Direction &direction)

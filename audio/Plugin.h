@@ -37,6 +37,10 @@ public:
     virtual Stream *open(const QString &id, const Direction &direction, const Format &format,
                          QIODevice *device)
             = 0;
+    // The id under which this backend lists, now, the device that a saved choice names by
+    // `savedId` (an id it had in an earlier version, or its id now); empty when it lists none.
+    // The base knows only the ids it lists.
+    virtual DeviceInfo::Id currentId(const DeviceInfo::Id &savedId);
 
     static bool isValidDirection(const Direction &direction);
 

@@ -32,6 +32,16 @@ public:
     // before the next block (-1 when nobody can tell how many).
     void reportDiscontinuity(qint64 frames) { emit discontinuity(frames); }
 
+    // For the backend, on its audio thread (wait-free): `frames` frames went between the device
+    // and the stream's QIODevice.
+    void countFrames(uint64_t frames)
+    {
+        framesMoved_->fetch_add(frames, std::memory_order_relaxed);
+    }
+    // Frames moved so far, readable from any thread for as long as its holder keeps it, even
+    // after the stream is gone.
+    std::shared_ptr<const std::atomic<uint64_t>> framesMoved() const { return framesMoved_; }
+
 signals:
     void closeMe();
     void sampleRateChanged();
@@ -50,6 +60,8 @@ private:
             = std::make_shared<std::recursive_mutex>();
     // Written from driver threads, read from the GUI and measurement threads.
     std::atomic<uint32_t> actualSampleRate_;
+    const std::shared_ptr<std::atomic<uint64_t>> framesMoved_
+            = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 } // namespace audio

@@ -68,13 +68,26 @@ inline int runBenchmarks(int argc, char **argv)
     return 0;
 }
 
-// The same for code that reads or writes the user's settings: the run gets a home of its own.
-// `prepare` runs once the application object exists (to name it, or to give it a sound card).
+// A home folder of its own for the run, for code that reads or writes the user's settings;
+// made before the application object, removed at the end.
+class OwnHome
+{
+public:
+    OwnHome()
+    {
+        qputenv("HOME", home_.path().toLocal8Bit());
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+private:
+    QTemporaryDir home_{QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX")};
+};
+
+// The benchmarks run in a home of their own. `prepare` runs once the application object exists
+// (to name it, or to give it a sound card).
 inline int runBenchmarksInOwnHome(int argc, char **argv, const std::function<void()> &prepare = {})
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/snt-bench-XXXXXX"));
-    qputenv("HOME", home.path().toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
+    const OwnHome home;
     QCoreApplication app(argc, argv);
     if (prepare)
         prepare();

@@ -1,7 +1,8 @@
 // Per-tick cost of the per-bin estimators at the measurement's bin counts (N/2 for N = 1024 to
-// 65536): the coherence update and one smoothing step of a complex filter per bin.
+// 65536): the coherence update and one smoothing step of a complex filter per bin, as the
+// measurement runs them (a bank of filters side by side).
 #include "bench/BenchSupport.h"
-#include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BesselBank.h"
 #include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Coherence.h"
 #include "engine/dsp/FourierTransform.h"
@@ -30,13 +31,16 @@ void BM_CoherenceProcess(benchmark::State &state)
 
 void BM_ComplexSmoothingPerBin(benchmark::State &state)
 {
-    const std::size_t bins = std::size_t(state.range(0)) / 2;
-    std::vector<Filter::BesselLPF<Complex>> filters(bins);
-    std::vector<Complex> values(bins, Complex(0.5f, -0.25f));
+    const quint32 bins = quint32(state.range(0)) / 2;
+    Filter::BesselBank filters(2);
+    filters.resize(bins);
+    std::vector<float> re(bins, 0.5f), im(bins, -0.25f), outRe(bins), outIm(bins);
+    const float *input[] = {re.data(), im.data()};
+    float *output[] = {outRe.data(), outIm.data()};
     for (auto _ : state) {
-        for (std::size_t i = 0; i < bins; ++i)
-            values[i] = filters[i].process(values[i]);
-        benchmark::DoNotOptimize(values[1]);
+        filters.beginTick();
+        filters.process(0, bins, input, output);
+        benchmark::DoNotOptimize(outRe[1]);
     }
 }
 

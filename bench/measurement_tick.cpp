@@ -1,7 +1,7 @@
 // One analysis tick at every FFT size and averaging type, the analyser driven on its own, with its
 // median and 99th percentile and the heap allocations it makes; and the per-frame cost of the
-// measurement's sample inputs with the generator loopback connected the way the generator
-// connects it.
+// measurement's sample inputs with the generator loopback handed over the way the generator
+// hands it.
 #include "audio/Client.h"
 #include "bench/BenchSupport.h"
 #include "engine/tf/Measurement.h"
@@ -101,35 +101,17 @@ BENCHMARK(BM_AnalysisTick)
         ->Iterations(300)
         ->Unit(benchmark::kMillisecond);
 
-// Emits samples the way the generator thread does: one signal per frame, connected directly.
-class LoopbackEmitter : public QObject
-{
-    Q_OBJECT
-signals:
-    void sampleOut(float sample);
-
-public:
-    void play(const QList<float> &samples)
-    {
-        for (float s : samples)
-            emit sampleOut(s);
-    }
-};
-
-// Per frame, 480 frames (10 ms) a block: the loopback sample through the direct connection
-// (render thread) plus the input block that consumes it (GUI thread); or the render thread's
-// share alone, the input block left out of the time.
+// Per frame, 480 frames (10 ms) a block: the loopback block handed to the measurement as the
+// generator hands it (render thread) plus the input block that consumes it (GUI thread); or the
+// render thread's share alone, the input block left out of the time.
 void BM_PerFrame(benchmark::State &state, bool renderShareOnly)
 {
     const auto m = makeMeasurement(4, 1);
     m->setReferenceChannel(-1);
-    LoopbackEmitter generator;
-    QObject::connect(&generator, &LoopbackEmitter::sampleOut, m.get(),
-                     &Measurement::writeLoopbackSample, Qt::DirectConnection);
     const QList<float> block = noise(480, 3);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        generator.play(block);
+        m->loopedBack({block.constData(), std::size_t(block.size())});
         const auto played = std::chrono::steady_clock::now();
         m->writeData(block, block);
         const auto end = renderShareOnly ? played : std::chrono::steady_clock::now();
@@ -193,5 +175,3 @@ int main(int argc, char **argv)
     snt::test::setAllocationHook(&countOnThisThread);
     return runBenchmarks(argc, argv);
 }
-
-#include "measurement_tick.moc"

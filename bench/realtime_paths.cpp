@@ -175,17 +175,14 @@ void BM_InputPath(benchmark::State &state)
 }
 BENCHMARK(BM_InputPath)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// A source connected the way the generator connects it, every sample through the generator
-// thread's signal and from there (directly) into an active measurement of `mode` that takes the
-// loopback as its reference.
+// A source of a generator whose loopback goes, as in a run, to an active measurement of `mode`
+// that takes the loopback as its reference.
 struct LoopbackRig
 {
     explicit LoopbackRig(int mode)
         : measurement(makeMeasurement(QStringLiteral("bench-capture"), mode, -1))
     {
         owner.setChannels({0, 1});
-        QObject::connect(&source, &OutputDevice::sampleOut, &owner, &GeneratorThread::sampleOut,
-                         Qt::DirectConnection);
         source.setChanelCount(2);
         source.setSamplerate(48000);
         source.resetFadeIn();
@@ -207,8 +204,8 @@ struct LoopbackRig
 };
 
 // The loopback path: the render thread reads 10 ms blocks of white noise from a source; every
-// sample goes on to the measurement, as the generator connects it. Per frame, the render
-// thread's time, and the GUI thread's for taking the samples.
+// sample goes on to the measurement, bound to the generator as its loopback sink. Per frame,
+// the render thread's time, and the GUI thread's for taking the samples.
 void BM_LoopbackPath(benchmark::State &state)
 {
     LoopbackRig rig(4);
@@ -270,10 +267,29 @@ void BM_RenderThreadDuringTicks(benchmark::State &state)
 }
 BENCHMARK(BM_RenderThreadDuringTicks)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// A measurement that notes the threads its sinks are called on.
+class ThreadNotingMeasurement : public Measurement
+{
+public:
+    void captured(std::span<const float> data, std::span<const float> reference) override
+    {
+        captureThread.store(pthread_self());
+        Measurement::captured(data, reference);
+    }
+    void loopedBack(std::span<const float> samples) override
+    {
+        renderThread.store(pthread_self());
+        Measurement::loopedBack(samples);
+    }
+
+    std::atomic<pthread_t> renderThread{}, captureThread{};
+};
+
 // A whole measurement streams for two seconds after half a second to settle: the generator
 // plays white noise into `output`, the measurement records `input` against the loopback with
-// ticks at 65536 points. Allocations per second on the render and the capture thread (found by
-// what they emit), and on every other thread but the GUI thread, listed by name.
+// ticks at 65536 points. Heap allocations per second on the render and the capture thread
+// (found by the measurement's sinks), and on every other thread but the GUI thread, listed by
+// name.
 void streamAndCount(benchmark::State &state, const char *path, const QString &output,
                     const QString &input)
 {
@@ -282,26 +298,20 @@ void streamAndCount(benchmark::State &state, const char *path, const QString &ou
         generator.setType(1);
         generator.setDeviceId(output);
         generator.setChannels({0, 1});
-        const auto m = makeMeasurement(input, 6, -1);
-        m->setGenerator(generator.generatorThread());
-        std::atomic<pthread_t> renderThread{}, captureThread{};
-        QObject::connect(
-                generator.generatorThread(), &GeneratorThread::sampleOut,
-                generator.generatorThread(), [&](float) { renderThread.store(pthread_self()); },
-                Qt::DirectConnection);
+        ThreadNotingMeasurement m;
+        m.setDeviceId(input);
+        m.setMode(6);
+        m.setAverageType(1);
+        m.setReferenceChannel(-1);
+        m.setGenerator(generator.generatorThread());
+        std::atomic<pthread_t> &renderThread = m.renderThread, &captureThread = m.captureThread;
         runEventLoop(100);
         generator.setEnabled(true);
-        m->setActive(true);
-        if (!m->audioInput() || !m->audioInput()->isActive()) {
+        m.setActive(true);
+        if (!m.audioInput() || !m.audioInput()->isActive()) {
             state.SkipWithError("the input did not open");
             break;
         }
-        QObject::connect(
-                m->audioInput(), &AudioInput::dataReady, m->audioInput(),
-                [&](const QList<float> &, const QList<float> &) {
-                    captureThread.store(pthread_self());
-                },
-                Qt::DirectConnection);
         runEventLoop(500);
         startCounting();
         constexpr double seconds = 2.0;
@@ -322,7 +332,7 @@ void streamAndCount(benchmark::State &state, const char *path, const QString &ou
                          pthread_equal(thread, pthread_self()) ? "GUI" : "other", i, name,
                          count / seconds);
         }
-        m->setActive(false);
+        m.setActive(false);
         generator.setEnabled(false);
         runEventLoop(100);
     }
@@ -341,8 +351,8 @@ void BM_StreamingAllocations_PulseAudioLoop(benchmark::State &state)
         for (auto _ : state) { }
         return;
     }
-    streamAndCount(state, "PulseAudio loop", QStringLiteral("alsa:render:loop"),
-                   QStringLiteral("alsa:capture:loop_monitor"));
+    streamAndCount(state, "PulseAudio loop", QStringLiteral("alsa:loop"),
+                   QStringLiteral("alsa:loop_monitor"));
 }
 BENCHMARK(BM_StreamingAllocations_PulseAudioLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
 

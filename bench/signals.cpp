@@ -1,5 +1,5 @@
 // The per-sample and per-block paths of the test signal: a source's readData with its loopback
-// samples taken by a locked consumer (as the measurement takes them), the network sender's push
+// samples handed in blocks to a locked consumer, the network sender's push
 // at the block sizes the generator's pacing produces, and the once-per-rate synthesis of the
 // periodic noise.
 #include "audio/aes67/FrameRing.h"
@@ -15,18 +15,20 @@
 
 namespace {
 
-// Stands in for the measurement's loopback input: one lock and one store per sample.
-struct LoopbackConsumer
+// Stands in for the measurement's loopback input: one lock per block, one store per sample.
+struct LoopbackConsumer : LoopbackSink
 {
     QMutex mutex;
     std::vector<float> ring = std::vector<float>(65536);
     size_t next = 0;
 
-    void add(float s)
+    void loopedBack(std::span<const float> samples) override
     {
         QMutexLocker lock(&mutex);
-        ring[next] = s;
-        next = (next + 1) & 65535;
+        for (const float s : samples) {
+            ring[next] = s;
+            next = (next + 1) & 65535;
+        }
     }
 };
 
@@ -46,14 +48,13 @@ void readBlocks(benchmark::State &state)
     source.resetFadeIn();
     source.open(QIODevice::ReadOnly);
     LoopbackConsumer consumer;
-    QObject::connect(
-            &source, &OutputDevice::sampleOut, &source, [&consumer](float s) { consumer.add(s); },
-            Qt::DirectConnection);
+    owner.bindLoopback(&consumer);
     std::vector<float> buffer(size_t(frames * channels));
     for (auto _ : state) {
         source.read(reinterpret_cast<char *>(buffer.data()), qint64(buffer.size() * sizeof(float)));
         benchmark::DoNotOptimize(buffer.data());
     }
+    owner.unbindLoopback(&consumer);
     reportPerFrame(state, frames);
 }
 

@@ -1,5 +1,6 @@
-// Capture files of the largest size the readers accept, and the whole store of 500 packs in 20
-// projects written and read back, as the GUI thread does on every pack change.
+// Capture files of the largest size the readers accept, and stores of 50 to 20,000 packs in 20
+// projects written and read back: a save after one edit (as the bridge's delayed save makes
+// after every scheme edit), a save with every pack changed, and a load.
 #include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/ProjectStore.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr qsizetype kCaptureValues = 2000000;
 constexpr int kProjects = 20;
-constexpr int kPacks = 500;
 
 CurvePack largeCapture()
 {
@@ -54,13 +54,15 @@ void BM_ReadCapture(benchmark::State &state)
 BENCHMARK(BM_ReadCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A store as an engineer fills it, saved: packs with EQ bands, corners and a few named curves.
-ProjectStore savedStore()
+// The store's files of an earlier run are removed first.
+void savedStore(ProjectStore &store, int packCount)
 {
-    ProjectStore store;
+    QDir(projectsDir()).removeRecursively();
+    QFile::remove(curvePackRootFile());
     for (int p = 0; p < kProjects; ++p)
         putBytes(projectsDir() + QStringLiteral("/工程 %1.json").arg(p),
                  "{\"roomType\": \"室内\"}");
-    for (int i = 0; i < kPacks; ++i) {
+    for (int i = 0; i < packCount; ++i) {
         CurvePack pack;
         pack.name = QStringLiteral("主扩 %1").arg(i + 1);
         pack.use = QStringLiteral("主扩");
@@ -79,37 +81,46 @@ ProjectStore savedStore()
         store.curvePacks.append(pack);
     }
     store.saveCurvePacks();
-    return store;
 }
 
 // The usual save, one pack edited so one project file changes; or the worst case, every pack
 // changed so every project file and the root file are rewritten.
 void BM_SavePacks(benchmark::State &state, bool allChanged)
 {
-    ProjectStore store = savedStore();
+    const int packs = int(state.range(0));
+    ProjectStore store;
+    savedStore(store, packs);
     int edit = 0;
     for (auto _ : state) {
-        for (int i = 0; i < (allChanged ? kPacks : 1); ++i)
-            store.curvePacks[edit++ % kPacks].delayMs += 0.5;
+        for (int i = 0; i < (allChanged ? packs : 1); ++i)
+            store.curvePacks[edit++ % packs].delayMs += 0.5;
         if (!store.saveCurvePacks())
             state.SkipWithError("save failed");
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+    state.SetItemsProcessed(int64_t(state.iterations()) * packs);
 }
-BENCHMARK_CAPTURE(BM_SavePacks, AfterOneEdit, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_SavePacks, AllChanged, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void packCounts(benchmark::internal::Benchmark *b)
+{
+    b->Arg(50)->Arg(500)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK_CAPTURE(BM_SavePacks, AfterOneEdit, false)->Apply(packCounts);
+BENCHMARK_CAPTURE(BM_SavePacks, AllChanged, true)->Apply(packCounts);
 
 void BM_LoadPacks(benchmark::State &state)
 {
-    ProjectStore store = savedStore();
+    const int packs = int(state.range(0));
+    ProjectStore store;
+    savedStore(store, packs);
     for (auto _ : state) {
         store.loadCurvePacks();
-        if (store.curvePacks.size() != kPacks)
+        if (store.curvePacks.size() != packs)
             state.SkipWithError("packs lost");
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kPacks);
+    state.SetItemsProcessed(int64_t(state.iterations()) * packs);
 }
-BENCHMARK(BM_LoadPacks)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadPacks)->Apply(packCounts);
 
 } // namespace
 

@@ -6,7 +6,7 @@ namespace realtime {
 namespace {
 
 thread_local int depth = 0;
-std::atomic<uint64_t> allocations{0};
+std::atomic<uint64_t> heapCalls{0};
 std::atomic<uint64_t> lockWaits{0};
 
 } // namespace
@@ -28,18 +28,18 @@ bool inSection()
 
 Violations violations()
 {
-    return {allocations.load(), lockWaits.load()};
+    return {heapCalls.load(), lockWaits.load()};
 }
 
 void resetViolations()
 {
-    allocations.store(0);
+    heapCalls.store(0);
     lockWaits.store(0);
 }
 
-void countAllocation()
+void countHeapCall()
 {
-    allocations.fetch_add(1, std::memory_order_relaxed);
+    heapCalls.fetch_add(1, std::memory_order_relaxed);
 }
 
 void countLockWait()

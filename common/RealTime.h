@@ -4,9 +4,9 @@
 
 // Audio threads never allocate, never wait for a lock that other code may hold, and never log
 // while audio runs: one late period is an audible dropout and a shifted measurement. Their loops
-// mark themselves with a Section; what happens inside one is counted (allocations by a counting
-// allocator that test programs install, lock waits by the checked locks below), so a test can
-// stream audio and prove the paths clean.
+// mark themselves with a Section; what happens inside one is counted (heap calls by the counting
+// heap functions that test programs install, lock waits by the checked locks below), so a test
+// can stream audio and prove the paths clean.
 namespace realtime {
 
 // Marks the calling thread as running audio for the section's lifetime; sections nest.
@@ -24,14 +24,15 @@ bool inSection();
 // What happened inside sections, over all threads, since the last reset.
 struct Violations
 {
-    uint64_t allocations = 0;
+    uint64_t heapCalls = 0; // allocations and frees
     uint64_t lockWaits = 0;
 };
 Violations violations();
 void resetViolations();
 
-// Counts one allocation made inside a section; called by a counting allocator.
-void countAllocation();
+// Counts one heap call (an allocation or a free) made inside a section; called by the counting
+// heap functions.
+void countHeapCall();
 void countLockWait();
 
 // Takes `mutex`. Inside a section a mutex that another thread holds counts as a wait before it

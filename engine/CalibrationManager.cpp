@@ -205,10 +205,51 @@ void CalibrationManager::migrateLegacyIds(const audio::DeviceList &devices)
         else
             ++skipped;
     }
-    QSettings().sync();
     if (moved > 0 || skipped > 0)
         sntInfo(tag) << "legacy id 迁移完成：成功" << moved << "跳过" << skipped
                      << "（跳过原因：名称为空/多设备重名/目标 UID 已存在）";
+    moveRenamedProfiles(devices);
+    QSettings().sync();
+}
+
+void CalibrationManager::moveRenamedProfiles(const audio::DeviceList &devices)
+{
+    // A backend may list a device under another id than it once had (both sides of an ALSA PCM
+    // have one id now); a profile saved under the old id follows the device.
+    const auto listed = [&devices](const QString &id) {
+        return std::any_of(devices.cbegin(), devices.cend(),
+                           [&id](const audio::DeviceInfo &d) { return d.id == id; });
+    };
+    const std::shared_ptr<audio::Client> client = audio::Client::instance();
+    const QStringList savedIds = profiles_.keys();
+    for (const QString &savedId : savedIds) {
+        if (isLegacyId(savedId) || listed(savedId))
+            continue;
+        const QString currentId = client->currentDeviceId(savedId);
+        if (currentId.isEmpty() || currentId == savedId || profiles_.contains(currentId))
+            continue;
+        moveProfile(savedId, currentId);
+    }
+}
+
+void CalibrationManager::moveProfile(const QString &from, const QString &to)
+{
+    QSettings settings;
+    settings.beginGroup(deviceGroup(from));
+    QList<QPair<QString, QVariant>> values;
+    for (const QString &key : settings.allKeys())
+        values.append({key, settings.value(key)});
+    settings.endGroup();
+    settings.remove(deviceGroup(from));
+    settings.beginGroup(deviceGroup(to));
+    for (const auto &[key, value] : values)
+        settings.setValue(key, value);
+    settings.endGroup();
+
+    Profile profile = profiles_.take(from);
+    profile.deviceId = to;
+    profiles_.insert(to, profile);
+    sntInfo(tag) << QStringLiteral("迁移校准配置: %1 (%2) → %3").arg(from, profile.deviceName, to);
 }
 
 bool CalibrationManager::moveLegacyProfile(const QString &legacyId,
@@ -225,24 +266,7 @@ bool CalibrationManager::moveLegacyProfile(const QString &legacyId,
     const QString newId = std::find_if(devices.cbegin(), devices.cend(), sameName)->id;
     if (newId.isEmpty() || newId == legacyId || profiles_.contains(newId))
         return false;
-
-    QSettings settings;
-    settings.beginGroup(deviceGroup(legacyId));
-    QList<QPair<QString, QVariant>> values;
-    for (const QString &key : settings.allKeys())
-        values.append({key, settings.value(key)});
-    settings.endGroup();
-    settings.remove(deviceGroup(legacyId));
-    settings.beginGroup(deviceGroup(newId));
-    for (const auto &[key, value] : values)
-        settings.setValue(key, value);
-    settings.endGroup();
-
-    profiles_.remove(legacyId);
-    profile.deviceId = newId;
-    profiles_.insert(newId, profile);
-    sntInfo(tag) << QStringLiteral("迁移校准配置: %1 (%2) → %3")
-                            .arg(legacyId, profile.deviceName, newId);
+    moveProfile(legacyId, newId);
     return true;
 }
 

@@ -68,6 +68,8 @@ private:
     void onDevicesChanged(const audio::DeviceList &devices);
     void migrateLegacyIds(const audio::DeviceList &devices);
     bool moveLegacyProfile(const QString &legacyId, const audio::DeviceList &devices);
+    void moveRenamedProfiles(const audio::DeviceList &devices);
+    void moveProfile(const QString &from, const QString &to);
     void removeMissingFiles();
     QList<MissingFile> findMissingFiles() const;
     std::shared_ptr<CalCurve> combine(const QString &file1, const QString &file2);

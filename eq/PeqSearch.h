@@ -9,6 +9,8 @@
 // fills the remaining budget with cuts at the largest remaining excess.
 namespace snt::eq {
 
+class LadderResponseCache;
+
 struct LadderResult
 {
     double gain = 0.0;
@@ -18,9 +20,10 @@ struct LadderResult
 
 // Fits up to `budget` bands to the deviation `a` (dB on `grid`, positive where the measured level
 // lies above the target) inside fMin..fMax. keepGoing (line-array mode) skips candidates whose
-// refined gain is within ±1 dB instead of ending the search there.
+// refined gain is within ±1 dB instead of ending the search there. `responses`, when given, holds
+// the bands' responses on this grid that other searches computed, and keeps this one's.
 QList<Band> searchPeq(const QList<float> &grid, const QList<double> &a, double fMin, double fMax,
-                      int budget, bool keepGoing);
+                      int budget, bool keepGoing, LadderResponseCache *responses = nullptr);
 
 // Signed candidate frequencies: peaks of r (positive, to be cut) then troughs (negated, to be
 // boosted), at most 10 of each.

@@ -4,10 +4,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // The records that cross the EQ engine's boundary: its input (a measured curve and the options),
 // its result (one scheme per target curve), the target curves, the corner filters and the
 // subwoofer crossover design. Plain value types with implicitly shared containers.
 namespace snt::eq {
+
+class LadderResponseCache;
 
 // One measured transfer function, as the application core hands it to the engine.
 struct Measured
@@ -130,6 +134,8 @@ struct LaneContext
     QString diagnosis; // non-empty: every lane is refused with it
     Measured curve; // the measured record, ascending and finite
     QList<float> relativeDb; // relative level on the measured frequencies
+    // The band responses on the grid that the lanes' searches computed, shared by all of them.
+    std::shared_ptr<LadderResponseCache> responses;
 };
 
 // The result slot of one lane: its scheme and its log text.

@@ -1,6 +1,7 @@
 #include "eq/SchemeEngine.h"
 
 #include "eq/CurvePreparation.h"
+#include "eq/LadderSearch.h"
 #include "eq/OctaveSmoothing.h"
 #include "eq/SchemeLane.h"
 #include "eq/TargetPresets.h"
@@ -113,6 +114,7 @@ LaneContext prepareLaneContext(const Measured &measured, const Options &options)
                                 ? usableRangeTooNarrow()
                                 : diagnoseCurve(curve.freq, context.relativeDb, curve.coherence);
     context.targets = options.lineArray ? lineArrayTargets() : targetPresets();
+    context.responses = std::make_shared<LadderResponseCache>(context.grid);
     return context;
 }
 

@@ -320,13 +320,15 @@ void aimAndDeviation(LaneCurves &curves, const UsableRange &range, const Target 
 // The band fit: at most two passes, the second after pulling the low-pass down when the first
 // boosts hard next to it.
 BandList fitBands(LaneCurves &curves, UsableRange &range, const Target &target,
-                  const QList<float> &grid, bool lineArray)
+                  const LaneContext &context)
 {
+    const QList<float> &grid = context.grid;
     BandList bands;
     for (int pass = 0; pass < 2; ++pass) {
         aimAndDeviation(curves, range, target, grid);
-        bands = dropLowMidBoosts(dropWeakOrNarrowBoosts(sanitizeBands(
-                searchPeq(grid, curves.deviation, range.lo, range.hi, bandBudget, lineArray))));
+        bands = dropLowMidBoosts(dropWeakOrNarrowBoosts(
+                sanitizeBands(searchPeq(grid, curves.deviation, range.lo, range.hi, bandBudget,
+                                        context.options.lineArray, context.responses.get()))));
         if (pass == 1)
             break;
         double shift = 0.0;
@@ -498,7 +500,7 @@ LaneResult computeOne(const LaneContext &context, int laneIndex)
     curves.fitted = std::min({grid.size(), curves.measured.size(), curves.target.size()});
     curves.aim = QList<double>(grid.size(), 0.0);
     curves.deviation = QList<double>(grid.size(), 0.0);
-    BandList bands = fitBands(curves, range, target, grid, context.options.lineArray);
+    BandList bands = fitBands(curves, range, target, context);
     bands = cleanUp(bands, curves, range, context);
     predict(s, curves, bands, range, target, context);
     return describe(s, curves, bands, range, target, grid);

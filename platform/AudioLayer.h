@@ -131,7 +131,10 @@ public:
             = 0;
     virtual Result defaultAudioEndpoint(DataFlow flow, Role role, std::shared_ptr<Device> *device)
             = 0;
-    virtual Result device(const QString &id, std::shared_ptr<Device> *device) = 0;
+    // The two sides of one device (it plays and records) may share an id: `flow` chooses the
+    // side, DataFlow::All either. An id the device had before may also find it; its id() then
+    // gives the one it has now.
+    virtual Result device(const QString &id, DataFlow flow, std::shared_ptr<Device> *device) = 0;
 };
 
 // The entry point: makes enumerators and the events the audio clients signal.

@@ -10,6 +10,7 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QVariantList>
 #include <QVariantMap>
 #include <QVector>
@@ -44,6 +45,8 @@ class ProcessorClient : public QObject
     Q_PROPERTY(QVariantList outputs READ outputs NOTIFY channelsChanged)
     Q_PROPERTY(QVariantList levelsIn READ levelsIn NOTIFY levelsChanged)
     Q_PROPERTY(QVariantList levelsOut READ levelsOut NOTIFY levelsChanged)
+    // Where exported preset files are written (the desktop), as a URL for the file dialogs.
+    Q_PROPERTY(QUrl presetFolder READ presetFolder CONSTANT)
 
 public:
     // One live path (a fader or an EQ point being dragged): its coalescing timer, whether a post
@@ -149,6 +152,7 @@ public:
     Q_INVOKABLE QVariantMap deletePreset(int slot);
     Q_INVOKABLE QVariantMap setStartupPreset(int slot);
     Q_INVOKABLE QVariantMap exportPreset(int slot);
+    QUrl presetFolder() const;
     Q_INVOKABLE QVariantMap importPreset(const QString &path);
 
 signals:
@@ -177,6 +181,7 @@ private:
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
     // The outcome of a finished reply, which is released.
     static Exchange takeExchange(QNetworkReply *reply);
+    static bool endsBeforeAnnouncedLength(QNetworkReply *reply, const QByteArray &body);
     void settleLive(const QJsonObject &body, LivePath &path, bool taken);
     bool readAll(QString &error);
 

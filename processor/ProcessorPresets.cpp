@@ -259,6 +259,11 @@ QVariantMap ProcessorClient::exportPreset(int slot)
     return writeExport(slot, waitForReply(network_->get(request), kExportTimeoutMs));
 }
 
+QUrl ProcessorClient::presetFolder() const
+{
+    return QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+}
+
 // Only a whole answer reaches the desktop, and through a renamed temporary file: an error page,
 // a cut or empty body never replaces an earlier export.
 QVariantMap ProcessorClient::writeExport(int slot, const Exchange &file)
@@ -267,10 +272,10 @@ QVariantMap ProcessorClient::writeExport(int slot, const Exchange &file)
         return failure(QStringLiteral("导出失败：") + friendlyError(file.error));
     if (file.body.isEmpty())
         return failure(QStringLiteral("导出失败：设备给的导出文件是空的。"));
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    QDir().mkpath(desktop);
+    const QString folder = presetFolder().toLocalFile();
+    QDir().mkpath(folder);
     const QString fileName = QStringLiteral("预设-%1.Parm").arg(slot + 1);
-    if (!store::saveAtomically(desktop + QLatin1Char('/') + fileName, file.body))
+    if (!store::saveAtomically(folder + QLatin1Char('/') + fileName, file.body))
         return failure(QStringLiteral("导出失败：桌面写不进去。"));
     return success(QStringLiteral("已导出到桌面：") + fileName);
 }

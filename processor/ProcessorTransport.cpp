@@ -74,20 +74,33 @@ ProcessorClient::Exchange ProcessorClient::takeExchange(QNetworkReply *reply)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
+    const bool cut = endsBeforeAnnouncedLength(reply, exchange.body);
     reply->deleteLater();
 
     // The transfer time-out has the length of the local timer and may fire first; Qt then
-    // reports a cancelled operation, which to the user is the same time-out. A body that ends
-    // before the length its head announced is an error of the network layer itself.
+    // reports a cancelled operation, which to the user is the same time-out.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
         exchange.error = kTimedOut;
     else if (error != QNetworkReply::NoError || status == 0)
         exchange.error = errorText.isEmpty() ? QStringLiteral("连不上") : errorText;
     else if (status != 200)
         exchange.error = QStringLiteral("HTTP %1").arg(status);
+    else if (cut)
+        exchange.error = QStringLiteral("Connection closed before the whole answer arrived");
     else
         exchange.ok = true;
     return exchange;
+}
+
+// Qt's network layer usually fails a body shorter than its Content-Length, but when the last
+// bytes and the peer's close are read in one go (a busy machine) it reports a clean finish. A
+// compressed body is left to Qt: its length counts the bytes before decompression.
+bool ProcessorClient::endsBeforeAnnouncedLength(QNetworkReply *reply, const QByteArray &body)
+{
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!announced.isValid() || reply->hasRawHeader("Content-Encoding"))
+        return false;
+    return body.size() < announced.toLongLong();
 }
 
 bool ProcessorClient::postJson(const QJsonObject &request, QJsonObject &result, QString &error,

@@ -1,8 +1,12 @@
 import QtQuick
+import QtQuick.Window
+import Sonetra 1.0
 
 // The decoration behind a screen: large ring images turning slowly (one turn in 110 s forwards
-// or 160 s backwards), and a dot grid. A run started with "--shot" keeps them still, so that
-// screenshots repeat.
+// or 160 s backwards), and a dot grid. The rim of the largest ring travels about 18 px a second,
+// a fraction of a pixel per display frame: the rings turn in the slow clock's steps, eight a
+// second (about 2 px at that rim), each a new frame, and not at all while the window is hidden
+// or minimised. A run started with "--shot" keeps them still, so that screenshots repeat.
 Item {
     id: background
 
@@ -12,6 +16,8 @@ Item {
     property string variant: "default"
 
     readonly property bool still: Qt.application.arguments.indexOf("--shot") >= 0
+    readonly property bool shown: Window.visibility !== Window.Hidden
+                                  && Window.visibility !== Window.Minimized
     readonly property color tint: blue ? "transparent" : bridge.theme.icon
 
     // One entry per image: key, size, position, opacity, turn (1 forwards, -1 backwards, 0 none).
@@ -39,6 +45,12 @@ Item {
 
     anchors.fill: parent
 
+    StepClock {
+        id: clock
+        objectName: "ringClock"
+        running: !background.still && background.shown
+    }
+
     Repeater {
         model: background.layers
 
@@ -55,13 +67,12 @@ Item {
             tint: background.variant === "measuring" && !background.approvedHome
                   ? bridge.theme.icon : background.tint
             oversample: 2
-
-            NumberAnimation on rotation {
-                running: layer.modelData.turn !== 0 && !background.still
-                from: layer.modelData.turn > 0 ? 0 : 360
-                to: layer.modelData.turn > 0 ? 360 : 0
-                duration: layer.modelData.turn > 0 ? 110000 : 160000
-                loops: Animation.Infinite
+            rotation: {
+                const turn = layer.modelData.turn
+                if (turn === 0)
+                    return 0
+                const degrees = 360 * clock.seconds / (turn > 0 ? 110 : 160) % 360
+                return turn > 0 ? degrees : 360 - degrees
             }
         }
     }

@@ -20,7 +20,7 @@ Item {
     ]
 
     signal coherenceToggled
-    signal packDeleted
+    signal deleteClicked
 
     function resetPhase() {
         phaseChart.phaseCenter = 0
@@ -111,10 +111,7 @@ Item {
                 inset: 5
                 icon: "i-del"
                 tip: "删除曲线"
-                onClicked: {
-                    bridge.deleteCurvePack(view.packIndex)
-                    view.packDeleted()
-                }
+                onClicked: view.deleteClicked()
             }
         }
     }

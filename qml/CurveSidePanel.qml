@@ -32,6 +32,16 @@ Item {
         return tree.indexAt(x + tree.contentX, y + tree.contentY)
     }
 
+    // The top of the row of the project at that position, in the panel; 0 when it is not shown.
+    function projectRowY(position) {
+        const rows = tree.contentItem.children
+        for (let i = 0; i < rows.length; ++i) {
+            if (rows[i].objectName === "projectHeader" + position)
+                return rows[i].mapToItem(panel, 0, 0).y
+        }
+        return 0
+    }
+
     function dragTo(x, y) {
         dragPoint = Qt.point(x, y)
         dropRow = rowAt(x, y)

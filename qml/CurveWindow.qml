@@ -16,6 +16,9 @@ Window {
     property string query: ""
     property var currentPack: ({})
     property int currentPackIndex: -1
+    // Set when the engineer deleted the selected pack: nothing is selected again until a pack is
+    // picked or the window is shown anew, so a second click on delete cannot take the next pack.
+    property bool selectionDeleted: false
     property bool showProjectCoherence: true
     property size preferredSize: Qt.size(702, 580)
     readonly property var treeRows: Tree.rows(bridge.projects, bridge.rootPacks, expandedProjects,
@@ -75,6 +78,7 @@ Window {
     }
 
     function shown() {
+        selectionDeleted = false
         readPreferredSize()
         snapToMain()
         // Once more after the system has positioned the new window.
@@ -85,6 +89,7 @@ Window {
     }
 
     function pickPack(pack) {
+        selectionDeleted = false
         currentPackIndex = pack.index
         currentPack = pack
         bridge.curveIndex = pack.index
@@ -107,6 +112,14 @@ Window {
         currentPack = {}
     }
 
+    // The selection goes first, so that the refresh the deletion brings selects nothing.
+    function deleteSelectedPack() {
+        const index = currentPackIndex
+        selectionDeleted = true
+        clearSelection()
+        bridge.deleteCurvePack(index)
+    }
+
     function selectPackByName(name) {
         const pack = Tree.packNamed(bridge.projects, bridge.rootPacks, name)
         if (pack)
@@ -124,7 +137,8 @@ Window {
             expandedProjects = expandedProjects.concat([name])
     }
 
-    // Keeps a selected pack found again at its index with its name, else selects the newest.
+    // Keeps a selected pack found again at its index with its name, else selects the newest
+    // (none after the selected pack was deleted).
     function refreshSelection() {
         expandProject(bridge.projectName)
         if (expandedProjects.length === 0 && bridge.projects.length > 0)
@@ -133,13 +147,23 @@ Window {
         if (same && same.name === currentPack.name)
             return
         clearSelection()
-        selectLastPack()
+        if (!selectionDeleted)
+            selectLastPack()
     }
 
     function toggleProject(name) {
         const at = expandedProjects.indexOf(name)
         expandedProjects = at < 0 ? expandedProjects.concat([name])
                                   : expandedProjects.filter(n => n !== name)
+    }
+
+    function openNewDialog() {
+        dialogs.openNewProject()
+    }
+
+    // The menu of the project at that position, beside its row.
+    function showProjectMenu(position) {
+        dialogs.openMenu(position, side.mapToItem(surface, 0, side.projectRowY(position)).y)
     }
 
     function closeDialog() {
@@ -322,10 +346,7 @@ Window {
             packIndex: window.currentPackIndex
             showCoherence: window.showProjectCoherence
             onCoherenceToggled: window.showProjectCoherence = !window.showProjectCoherence
-            onPackDeleted: {
-                window.clearSelection()
-                window.refreshSelection()
-            }
+            onDeleteClicked: window.deleteSelectedPack()
         }
 
         CurveProjectDialogs {

@@ -153,21 +153,9 @@ Item {
                     window.openSystemCheck()
             }
 
-            SequentialAnimation on opacity {
+            Blinking {
+                target: check
                 running: page.checksFail
-                loops: Animation.Infinite
-                onRunningChanged: if (!running) check.opacity = 1
-
-                NumberAnimation {
-                    to: 0.45
-                    duration: 700
-                    easing.type: Easing.InOutSine
-                }
-                NumberAnimation {
-                    to: 1.0
-                    duration: 700
-                    easing.type: Easing.InOutSine
-                }
             }
         }
         WindowButton {

@@ -1,4 +1,6 @@
 import QtQuick
+import QtQuick.Window
+import Sonetra 1.0
 
 // The sign-in page: a phone number and a verification code over the brand mark. It is a form
 // only: nothing is checked or sent anywhere, and every way out leads back.
@@ -13,8 +15,17 @@ Item {
         return stage * Screen.devicePixelRatio
     }
 
+    // The rings turn in the slow clock's steps, as the screens' backgrounds do (Background.qml).
+    readonly property bool shown: Window.visibility !== Window.Hidden
+                                  && Window.visibility !== Window.Minimized
+
     width: 600
     height: 1145
+
+    StepClock {
+        id: clock
+        running: Qt.application.arguments.indexOf("--shot") < 0 && page.shown
+    }
 
     Rectangle {
         anchors.fill: parent
@@ -31,12 +42,9 @@ Item {
         tint: "#FFFFFF"
         oversample: Math.max(1, page.pixelScale)
 
-        NumberAnimation on rotation {
-            running: Qt.application.arguments.indexOf("--shot") < 0
-            from: turning.backwards ? 360 : 0
-            to: turning.backwards ? 0 : 360
-            duration: turning.turnSeconds * 1000
-            loops: Animation.Infinite
+        rotation: {
+            const degrees = 360 * clock.seconds / turning.turnSeconds % 360
+            return turning.backwards ? 360 - degrees : degrees
         }
     }
 

@@ -81,6 +81,13 @@ Window {
         return Math.round(y)
     }
 
+    // A rectangle of the screen (global coordinates) in the stage's coordinates.
+    function stageRect(x, y, w, h) {
+        const left = baseWidth / 2 + (x - root.x - root.width / 2) / uiScale
+        const top = baseHeight / 2 + (y - root.y - root.height / 2) / uiScale
+        return Qt.rect(left, top, w / uiScale, h / uiScale)
+    }
+
     function beginResize(mode, globalX, globalY) {
         dragMode = mode
         dragGlobal = Qt.point(globalX, globalY)
@@ -354,9 +361,13 @@ Window {
         }
         // Shown on every screen: the subwoofer flow reports its failures only here. There it
         // stands above the footer rule (y 1038), clear of the button row below it.
+        // The side windows' placement may put them over this window (at the screen's edge):
+        // the toast then stands where it can be read.
         Toast {
             objectName: "toast"
             bottomMargin: bridge.screen.startsWith("超低分频") ? root.baseHeight - 1038 + 12 : 71
+            covers: [processorPanel, curveWindow].filter(side => side.visible).map(
+                        side => root.stageRect(side.x, side.y, side.width, side.height))
         }
     }
 
@@ -482,6 +493,7 @@ Window {
     // The side windows. The panel follows this window through its bindings; the curve window
     // starts docked and, once built, places itself whenever it is shown.
     ProcessorPanel {
+        id: processorPanel
         objectName: "processorPanel"
         transientParent: root
         visible: bridge.processorPanelOpen
@@ -491,6 +503,7 @@ Window {
                               bridge.processorPanelOpen = false
     }
     CurveWindow {
+        id: curveWindow
         objectName: "curveWindow"
         transientParent: root
         uiScale: root.uiScale

@@ -29,6 +29,8 @@ Item {
         showBack: false
         showHome: false
         showProjectName: true
+        // The check button stands 10 px left of the close button, not under it.
+        endMargin: 33 + 38 + 10
     }
 
     IconButton {
@@ -51,10 +53,11 @@ Item {
         font.bold: true
     }
 
+    // Clear of the side tabs at the window's right edge (up to 40 px wide when active).
     Rectangle {
         x: 33
         y: 145
-        width: 535
+        width: 520
         height: 300
         radius: 20
         color: bridge.darkMode ? "#0B0D12" : bridge.theme.cardSolid

@@ -17,7 +17,15 @@ var add = Space.add, sub = Space.sub, mul = Space.mul, clamp = Space.clamp
 var project = Space.project, path = Space.path
 
 // Each cabinet: its eight corners by face, its front centre and its aim (pointing forwards).
+// They hang where they hang: worked out once.
+var hung = null
 function cabinets() {
+    if (!hung)
+        hung = hangCabinets()
+    return hung
+}
+
+function hangCabinets() {
     const list = []
     let hang = [0, 6.0, 0]
     let tilt = firstTiltDeg
@@ -77,8 +85,17 @@ function keyPoints() {
 // A camera for a width x height view: azimuth -0.8 rad, the elevation following the pitch, a
 // 30 degree vertical field, fitted in seven passes so that the key points fill 88 % of the view
 // around their middle; then moved in by the zoom. Points are turned by the yaw about the
-// vertical through (0, -0.5) before they are projected.
+// vertical through (0, -0.5) before they are projected, so the fit does not depend on the yaw:
+// while the venue turns, the last fit is used again.
+var lastFit = null
 function camera(width, height, view) {
+    const key = [width, height, view.pitch, view.zoom]
+    if (!lastFit || lastFit.key.some((v, i) => v !== key[i]))
+        lastFit = {key: key, cam: fittedCamera(width, height, view)}
+    return Object.assign({}, lastFit.cam, {yaw: view.yaw})
+}
+
+function fittedCamera(width, height, view) {
     const elevation = clamp(0.235 + view.pitch, 0.10, 0.85)
     const azimuth = -0.800
     const cam = {width: width, height: height, focal: height / 2 / Math.tan(15 * Math.PI / 180),
@@ -88,7 +105,6 @@ function camera(width, height, view) {
     Space.fit(cam, keyPoints(), 0.88)
     cam.distance /= view.zoom
     Space.place(cam)
-    cam.yaw = view.yaw
     return cam
 }
 
@@ -103,7 +119,7 @@ function rgba(rgb, alpha) {
     return "rgba(" + rgb + "," + alpha + ")"
 }
 
-function drawStage(ctx, cam, colors) {
+function drawStage(ctx, cam, colors, labels) {
     const top = stage.top
     const corners = (y) => [[stage.x0, y, stage.z0], [stage.x1, y, stage.z0],
                             [stage.x1, y, stage.z1], [stage.x0, y, stage.z1]]
@@ -123,11 +139,8 @@ function drawStage(ctx, cam, colors) {
     path(ctx, cam, [upper[1], lower[1], lower[2], upper[2]], false)
     ctx.stroke()
     const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
-    ctx.fillStyle = rgba(colors.line, 0.75)
-    ctx.font = "bold 12px \"" + colors.family + "\""
-    ctx.textAlign = "center"
-    ctx.textBaseline = "middle"
-    ctx.fillText("舞台", label.x, label.y)
+    labels.push({text: "舞台", x: label.x, y: label.y, size: 12, bold: true,
+                 color: rgba(colors.line, 0.75)})
 }
 
 // The floor grid's 0.8 px lines, at most one device pixel wide with the ink of the wider line
@@ -209,7 +222,7 @@ function drawCabinets(ctx, cam, list, colors) {
     }
 }
 
-function drawMics(ctx, cam, colors) {
+function drawMics(ctx, cam, colors, labels) {
     const order = mics.map((m, i) => ({x: m[0], z: m[1], number: i + 1}))
     for (const mic of order)
         mic.depth = project(cam, [mic.x, 0.5, mic.z]).depth
@@ -241,34 +254,33 @@ function drawMics(ctx, cam, colors) {
         ctx.lineWidth = 1.2
         ctx.strokeStyle = rgba(colors.blue, 0.95)
         ctx.stroke()
-        ctx.fillStyle = mic.number === 1 ? "#FFFFFF" : colors.number
-        ctx.font = "bold " + Math.round(radius * 1.15) + "px \"" + colors.family + "\""
-        ctx.textAlign = "center"
-        ctx.textBaseline = "middle"
-        ctx.fillText(String(mic.number), badge.x, badge.y + 0.5)
+        labels.push({text: String(mic.number), x: badge.x, y: badge.y + 0.5,
+                     size: Math.round(radius * 1.15), bold: true,
+                     color: mic.number === 1 ? "#FFFFFF" : colors.number})
     }
 }
 
 // The whole picture on a width x height canvas already scaled to design pixels (by
-// `pixelScale`), its texts in the font `family`.
-function paint(ctx, width, height, pixelScale, view, dark, family) {
+// `pixelScale`). The texts are not drawn here: paint() returns where they go ({text, x, y, size,
+// bold, color}, centred on x, y), so that text items lay them over the canvas, and the two
+// fixed lines at the top are text items of their own.
+function paint(ctx, width, height, pixelScale, view, dark) {
     const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: "#111318",
                            number: "#FFFFFF"}
                         : {line: "16,18,22", blue: "8,57,136", badge: "#FFFFFF",
                            number: "#101216"}
-    colors.family = family
     const cam = camera(width, height, view)
     const list = cabinets()
-    drawStage(ctx, cam, colors)
+    const labels = []
+    drawStage(ctx, cam, colors, labels)
     drawFloor(ctx, cam, colors, pixelScale)
     drawRays(ctx, cam, list)
     drawCabinets(ctx, cam, list, colors)
-    drawMics(ctx, cam, colors)
-    ctx.fillStyle = rgba(colors.line, 0.85)
-    ctx.font = "12px \"" + colors.family + "\""
-    ctx.textBaseline = "top"
-    ctx.textAlign = "left"
-    ctx.fillText("拖动旋转 · 滚轮缩放 · 双击复位", 14, 12)
-    ctx.textAlign = "right"
-    ctx.fillText("6 只音箱 · 5 个测点", width - 14, 12)
+    drawMics(ctx, cam, colors, labels)
+    return labels
+}
+
+// The colour of the fixed lines at the top.
+function hintColor(dark) {
+    return dark ? "rgba(255,255,255,0.85)" : "rgba(16,18,22,0.85)"
 }

@@ -3,7 +3,8 @@ import "MicGuideScene.js" as Scene
 
 // The line-array guide's small 3-D venue: dragged it turns (yaw) and tilts (pitch), the wheel
 // and the round buttons zoom, a double click puts it back. Drawn at the chart's render scale and
-// shown scaled back, and only again when the view, the size or the palette changes.
+// shown scaled back, and only again when the view, the size or the palette changes. At a render
+// scale of 2 the showing at half size smooths the edges, so the drawing itself need not.
 Item {
     id: scene
 
@@ -14,6 +15,9 @@ Item {
     property real renderScale: Window.window ? Math.max(1, Math.min(2, Math.min(
                                                    Window.width / 600, Window.height / 1145))) : 1
     property point dragFrom
+    // The texts of the last picture ({text, x, y, size, bold, color}, centred on x, y).
+    property var labels: []
+    property int labelCount: 0
 
     function zoomBy(factor) {
         zoom = Math.max(0.55, Math.min(2.4, zoom * factor))
@@ -27,14 +31,6 @@ Item {
 
     clip: true
 
-    // The face the font mapping gives the family every text asks for; the canvas takes only
-    // installed families.
-    Text {
-        id: face
-        visible: false
-        font.family: "Microsoft YaHei UI"
-    }
-
     Canvas {
         id: canvas
         objectName: "guideCanvas"
@@ -43,6 +39,7 @@ Item {
         scale: 1 / scene.renderScale
         transformOrigin: Item.TopLeft
         renderStrategy: Canvas.Immediate
+        antialiasing: scene.renderScale < 2
 
         onPaint: {
             const ctx = getContext("2d")
@@ -50,11 +47,55 @@ Item {
             if (scene.width < 40 || scene.height < 40)
                 return
             ctx.scale(scene.renderScale, scene.renderScale)
-            Scene.paint(ctx, scene.width, scene.height, scene.renderScale,
-                        {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom}, scene.dark,
-                        face.fontInfo.family)
+            scene.labels = Scene.paint(ctx, scene.width, scene.height, scene.renderScale,
+                                       {yaw: scene.yaw, pitch: scene.pitch, zoom: scene.zoom},
+                                       scene.dark)
+            if (scene.labelCount !== scene.labels.length)
+                scene.labelCount = scene.labels.length
         }
         Component.onCompleted: requestPaint()
+    }
+
+    component Label: Text {
+        font.family: "Microsoft YaHei UI"
+        font.pixelSize: 12
+    }
+
+    // The texts lie over the picture: their glyphs are laid out by text items, not drawn as
+    // outlines into the canvas again as it turns.
+    Item {
+        anchors.fill: parent
+        visible: scene.width >= 40 && scene.height >= 40
+
+        Repeater {
+            model: scene.labelCount
+
+            Label {
+                objectName: "sceneLabel"
+                readonly property var spot: scene.labels[index]
+                                            || {text: "", x: 0, y: 0, size: 12, color: "#FFFFFF"}
+
+                x: spot.x - width / 2
+                y: spot.y - height / 2
+                text: spot.text
+                color: spot.color
+                font.pixelSize: spot.size
+                font.bold: !!spot.bold
+            }
+        }
+        Label {
+            x: 14
+            y: 12
+            color: Scene.hintColor(scene.dark)
+            text: "拖动旋转 · 滚轮缩放 · 双击复位"
+        }
+        Label {
+            anchors.right: parent.right
+            anchors.rightMargin: 14
+            y: 12
+            color: Scene.hintColor(scene.dark)
+            text: "6 只音箱 · 5 个测点"
+        }
     }
 
     onYawChanged: canvas.requestPaint()

@@ -42,8 +42,11 @@ Item {
     Rectangle {
         anchors.fill: parent
         radius: height / 2
-        color: !pill.primary && pill.hovered && pill.hoverEffect ? bridge.theme.line06
-                                                                 : "transparent"
+        // A primary pill is filled by its gradient. Its colour must not be transparent though:
+        // Qt Quick draws nothing at all for a transparent rectangle without a border, gradient
+        // or not, which left the dark palette's primary pills unfilled.
+        color: pill.primary ? bridge.theme.accent
+                            : pill.hovered && pill.hoverEffect ? bridge.theme.line06 : "transparent"
         gradient: pill.primary ? primaryFill : null
         border.width: !pill.primary || !bridge.darkMode ? 1 : 0
         border.color: pill.outlineColor

@@ -147,6 +147,8 @@ Item {
         id: importDialog
         objectName: "importDialog"
         title: "选择预设文件"
+        // Where the page's own exports land.
+        currentFolder: presets.proc.presetFolder
         // The slot files come with the extension in any letter case.
         nameFilters: ["预设文件 (*.[Pp][Aa][Rr][Mm])", "所有文件 (*)"]
         onAccepted: presets.doImport(selectedFile.toString())

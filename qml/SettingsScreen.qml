@@ -294,6 +294,7 @@ Item {
         objectName: "calibrationDialog"
         property int slot: 0
         title: slot === 0 ? "选择测量麦校准文件" : "选择手雷校准文件"
+        currentFolder: bridge.calibrationFolder
         // Linux names are case-sensitive: the upper-case forms are listed too.
         nameFilters: ["校准文件 (*.txt *.cal *.csv *.TXT *.CAL *.CSV)", "所有文件 (*)"]
         onAccepted: screen.setCalibration(slot, screen.localPath(selectedFile))

@@ -40,8 +40,9 @@ Flickable {
 
         spacing: 10
 
+        // Clear of the side tabs at the window's right edge (up to 40 px wide when active).
         Rectangle {
-            width: 535
+            width: 520
             height: 300
             radius: 20
             color: "#0B0D12"

@@ -89,6 +89,12 @@ function label(cam, point, text, size, bold) {
     return {text: text, x: s.x, y: s.y, size: size, bold: !!bold}
 }
 
+// A cabinet's name, standing on the projected point (centred across it), so that it never covers
+// the cabinet under it or the stage's name in front of it.
+function nameAbove(cam, point, text) {
+    return Object.assign(label(cam, point, text, 12), {above: true})
+}
+
 // The camera of the last picture, for the layer drawn next with the same view.
 var lastCamera = null
 function cameraFor(scene, width, height, view) {
@@ -231,7 +237,7 @@ function drawMain(ctx, cam, scene, main, model, labels) {
     if (scene.rays)
         drawRay(ctx, cam, main)
     const text = main.label || (main.pos[0] < 0 ? "主扩 L" : "主扩 R")
-    labels.push(label(cam, add(main.pos, [0, 0.78, 0]), text, 12))
+    labels.push(nameAbove(cam, add(main.pos, [0, 0.78, 0]), text))
 }
 
 // Subwoofers stacked or side by side share a label: each joins the first group whose running
@@ -285,8 +291,8 @@ function drawMic(ctx, cam, mic, labels) {
 }
 
 // The picture of `scene` (models from `data`) over paintUnder()'s on a width x height canvas in
-// item units, from the floor up; returns its texts ({text, x, y, size, bold}, centred on x, y), in the order
-// they lie over each other.
+// item units, from the floor up; returns its texts ({text, x, y, size, bold, above}: centred on
+// x, y, or with `above` standing on it), in the order they lie over each other.
 function paint(ctx, data, scene, width, height, view) {
     const cam = cameraFor(scene, width, height, view)
     const labels = []
@@ -302,7 +308,7 @@ function paint(ctx, data, scene, width, height, view) {
             drawWireframe(ctx, cam, c.item, data.subwoofer, subStyles)
     }
     for (const group of subGroups(scene.subs))
-        labels.push(label(cam, [group.x, group.y + 0.95, group.z], "超低", 12))
+        labels.push(nameAbove(cam, [group.x, group.y + 0.95, group.z], "超低"))
     for (const mic of scene.mics)
         drawMic(ctx, cam, mic, labels)
     return labels

@@ -9,7 +9,8 @@ SceneFrame {
 
     property var scene: SceneData.center
     readonly property var sceneData: typeof scene === "string" ? SceneData[scene] : scene
-    // The texts of the last picture ({text, x, y, size, bold}, centred on x, y in item units).
+    // The texts of the last picture ({text, x, y, size, bold, above}, centred on x, y in item
+    // units, or with `above` standing on that point).
     property var labels: []
     property int labelCount: 0
 
@@ -52,7 +53,7 @@ SceneFrame {
                 readonly property var spot: view.labels[index] || {text: "", x: 0, y: 0, size: 12}
 
                 x: spot.x - width / 2
-                y: spot.y - height / 2
+                y: spot.above ? spot.y - height : spot.y - height / 2
                 text: spot.text
                 font.pixelSize: spot.size
                 font.bold: !!spot.bold

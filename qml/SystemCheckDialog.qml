@@ -157,7 +157,8 @@ Item {
         readonly property bool failed: !modelData.ok && !modelData.info && !modelData.note
         readonly property bool hasAction: (modelData.action || "") !== ""
 
-        height: 74
+        // 74 high, taller where a long detail needs more lines: it wraps, never cut short.
+        height: Math.max(74, detail.y + detail.height + 12)
 
         Rectangle {
             objectName: "entryDot"
@@ -185,13 +186,13 @@ Item {
         }
 
         Text {
+            id: detail
+            objectName: "entryDetail"
             x: entry.modelData.note ? 0 : 20
             y: 32
             width: parent.width - x - (entry.hasAction ? 76 : 0)
-            height: 34
             text: entry.modelData.detail || ""
-            wrapMode: Text.WordWrap
-            elide: Text.ElideRight
+            wrapMode: Text.Wrap
             color: bridge.theme.text70
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 13

@@ -5,6 +5,7 @@ import QtQuick
 Item {
     id: bar
 
+    objectName: "topBar"
     property string title
     property string projectName: bridge.projectName
     property bool showBack: true
@@ -12,6 +13,9 @@ Item {
     property bool showProjectName: false
     property bool showCheck: true
     property color textColor: bridge.theme.text
+    // From the bar's right edge to its right-hand group; a screen that puts a button of its own
+    // there (a dialog's close button) moves the group left of it.
+    property real endMargin: 33
 
     // Failed checks; hints ("info") and tips ("note") are no failures.
     readonly property int failCount: {
@@ -62,7 +66,7 @@ Item {
         id: home
         objectName: "homeButton"
         anchors.right: parent.right
-        anchors.rightMargin: 33
+        anchors.rightMargin: bar.endMargin
         anchors.verticalCenter: parent.verticalCenter
         visible: bar.showHome
         icon: "s-snt-home"
@@ -75,27 +79,15 @@ Item {
         objectName: "checkSlot"
         readonly property bool blinking: bar.failCount > 0
         anchors.right: bar.showHome ? home.left : parent.right
-        anchors.rightMargin: bar.showHome ? 10 : 33
+        anchors.rightMargin: bar.showHome ? 10 : bar.endMargin
         anchors.verticalCenter: parent.verticalCenter
         width: check.width
         height: check.height
         visible: bar.showCheck
 
-        SequentialAnimation on opacity {
+        Blinking {
+            target: checkSlot
             running: checkSlot.blinking
-            loops: Animation.Infinite
-            onRunningChanged: if (!running) checkSlot.opacity = 1
-
-            NumberAnimation {
-                to: 0.45
-                duration: 700
-                easing.type: Easing.InOutSine
-            }
-            NumberAnimation {
-                to: 1.0
-                duration: 700
-                easing.type: Easing.InOutSine
-            }
         }
 
         IconButton {
@@ -134,7 +126,7 @@ Item {
         readonly property real rightEdge: {
             if (bar.showCheck)
                 return checkSlot.x + (update.visible ? update.x : 0) - 16
-            return bar.showHome ? home.x - 16 : bar.width - 33
+            return bar.showHome ? home.x - 16 : bar.width - bar.endMargin
         }
         x: rightEdge - width
         anchors.verticalCenter: parent.verticalCenter

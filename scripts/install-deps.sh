@@ -14,8 +14,9 @@ packages=(
   qml6-module-qt5compat-graphicaleffects qml6-module-qtwebsockets
   libasound2-dev libasound2-plugins alsa-utils libpulse-dev
   libjack-jackd2-dev jackd2
-  pulseaudio pulseaudio-utils cmt
-  fonts-noto-cjk fonts-dejavu-core xvfb xauth x11-utils libgl1-mesa-dri libgl-dev
+  pulseaudio pulseaudio-utils cmt ladspa-sdk swh-plugins
+  fonts-noto-cjk fonts-dejavu-core qt6-translations-l10n
+  xvfb xauth x11-utils libgl1-mesa-dri libgl-dev
   libbenchmark-dev libfftw3-dev
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
   linuxptp tshark ffmpeg python3-zeroconf curl

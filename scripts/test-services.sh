@@ -48,7 +48,8 @@ start_pulse() {
   PULSE_SERVER=$server pactl set-default-sink loop
   PULSE_SERVER=$server pactl set-default-source loop.monitor
   # ALSA's default leads to the server; the sink and its monitor are also declared as PCMs of
-  # their own, one-sided, under the server's descriptions, so ALSA can list them.
+  # their own, one-sided, under the server's descriptions, so ALSA can list them, and as one
+  # PCM that plays into the filtering sink and records the monitor, as a duplex card does.
   local sink_name filtered_name monitor_name
   sink_name=$(PULSE_SERVER=$server pactl list sinks | description_of loop)
   filtered_name=$(PULSE_SERVER=$server pactl list sinks | description_of filtered)
@@ -59,6 +60,7 @@ ctl.!default { type pulse }
 pcm.loop { type asym playback.pcm { type pulse device "loop" } hint { show on description "$sink_name" } }
 pcm.loop_filtered { type asym playback.pcm { type pulse device "filtered" } hint { show on description "$filtered_name" } }
 pcm.loop_monitor { type asym capture.pcm { type pulse device "loop.monitor" } hint { show on description "$monitor_name" } }
+pcm.loop_duplex { type asym playback.pcm { type pulse device "filtered" } capture.pcm { type pulse device "loop.monitor" } hint { show on description "Filtered loop" } }
 EOF
   echo "export PULSE_SERVER=$server"
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"

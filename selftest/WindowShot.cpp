@@ -1,40 +1,42 @@
 #include "selftest/WindowShot.h"
 
+#include "common/Log.h"
+#include "selftest/Windows.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QImage>
-#include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
 namespace snt::selftest {
 
 namespace {
 
-QQuickWindow *windowTitled(const QString &title)
-{
-    for (QWindow *window : QGuiApplication::topLevelWindows()) {
-        if (window->title() == title)
-            return qobject_cast<QQuickWindow *>(window);
-    }
-    return nullptr;
-}
+const char *const tag = "[SelfTest]";
 
 } // namespace
 
-void runShot(QQmlApplicationEngine &engine, const QString &imagePath, bool curveWindow,
+void runShot(const QQmlApplicationEngine &engine, const QString &imagePath, bool curveWindow,
              bool processorPanel)
 {
-    QQuickWindow *target = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    QQuickWindow *target = mainWindow(engine);
     if (curveWindow) {
-        if (QQuickWindow *found = windowTitled(QStringLiteral("工程管理")))
+        if (QQuickWindow *found = shownWindowTitled(QStringLiteral("工程管理")))
             target = found;
     }
     if (processorPanel) {
-        if (QQuickWindow *found = windowTitled(QStringLiteral("处理器")))
+        if (QQuickWindow *found = shownWindowTitled(QStringLiteral("处理器")))
             target = found;
     }
-    if (target)
-        target->grabWindow().save(imagePath);
+    if (!target) {
+        sntWarning(tag) << "no window to shoot";
+        QCoreApplication::exit(2);
+        return;
+    }
+    if (!target->grabWindow().save(imagePath)) {
+        sntWarning(tag) << "the shot could not be saved:" << imagePath;
+        QCoreApplication::exit(3);
+        return;
+    }
     QCoreApplication::quit();
 }
 

@@ -2,10 +2,14 @@
 
 #include "ui/CurveChartItem.h"
 #include "ui/IconImageProvider.h"
+#include "ui/StepClock.h"
 
+#include <QCoreApplication>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QTranslator>
 
 #include <mutex>
 
@@ -15,12 +19,48 @@ namespace {
 
 const QString iconProvider = QStringLiteral("icon");
 
+// The two labels of Qt Quick's file dialog that Qt's catalogue does not translate yet.
+class FileDialogLabels : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        if (qstrcmp(context, "FileDialog") != 0)
+            return QString();
+        if (qstrcmp(source, "File name") == 0)
+            return QStringLiteral("文件名");
+        if (qstrcmp(source, "Filter") == 0)
+            return QStringLiteral("文件类型");
+        return QString();
+    }
+};
+
+// Qt's own texts (the file dialogs' buttons and labels, the text fields' menus) in the
+// interface's language, whatever the system's: Qt's installed Simplified Chinese catalogue ("qt",
+// which pulls in "qtbase" with the standard buttons), and the file dialog's labels it lacks. A
+// missing catalogue leaves Qt's texts in English.
+void installQtTranslations()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    auto *qt = new QTranslator(app);
+    if (qt->load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+    QCoreApplication::installTranslator(new FileDialogLabels(app));
+}
+
 void setUpProcess()
 {
+    installQtTranslations();
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     QFont::insertSubstitution(QStringLiteral("Microsoft YaHei UI"),
                               QStringLiteral("Noto Sans CJK SC"));
     qmlRegisterType<CurveChartItem>("Sonetra", 1, 0, "CurveChartItem");
+    qmlRegisterType<StepClock>("Sonetra", 1, 0, "StepClock");
 }
 
 } // namespace

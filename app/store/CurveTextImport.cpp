@@ -25,7 +25,7 @@ double delayNote(const QString &text)
 }
 
 // A finite number in the C format, or nothing. "1,000" is not a number there.
-bool readNumber(const QString &field, float &value)
+bool readNumber(QStringView field, float &value)
 {
     static const QLocale cNumbers = [] {
         QLocale locale = QLocale::c();
@@ -37,25 +37,45 @@ bool readNumber(const QString &field, float &value)
     return ok && std::isfinite(value);
 }
 
-void readLine(QString line, ImportedCurve &curve)
+// The fields of a line, separated by runs of the white space a regular expression's \s takes
+// (space, tab, line and page breaks); at most `count` of them are wanted.
+qsizetype splitFields(QStringView line, QStringView *fields, qsizetype count)
+{
+    const auto isSpace = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f';
+    };
+    qsizetype found = 0;
+    for (qsizetype i = 0; i < line.size() && found < count;) {
+        while (i < line.size() && isSpace(line[i]))
+            ++i;
+        const qsizetype start = i;
+        while (i < line.size() && !isSpace(line[i]))
+            ++i;
+        if (i > start)
+            fields[found++] = line.sliced(start, i - start);
+    }
+    return found;
+}
+
+void readLine(QStringView line, ImportedCurve &curve)
 {
     if (line.startsWith(QChar(0xFEFF)))
-        line.remove(0, 1);
+        line = line.sliced(1);
     line = line.trimmed();
     if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
         return;
-    static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
-    const QStringList fields = line.split(whiteSpace, Qt::SkipEmptyParts);
+    QStringView fields[4];
+    const qsizetype fieldCount = splitFields(line, fields, 4);
     float frequency = 0.0f;
     float level = 0.0f;
-    if (fields.size() < 2 || !readNumber(fields.at(0), frequency)
-        || !readNumber(fields.at(1), level) || frequency <= 0.0f)
+    if (fieldCount < 2 || !readNumber(fields[0], frequency) || !readNumber(fields[1], level)
+        || frequency <= 0.0f)
         return;
     float phase = 0.0f;
-    if (fields.size() < 3 || !readNumber(fields.at(2), phase))
+    if (fieldCount < 3 || !readNumber(fields[2], phase))
         phase = 0.0f;
     float coherence = 1.0f;
-    if (fields.size() < 4 || !readNumber(fields.at(3), coherence))
+    if (fieldCount < 4 || !readNumber(fields[3], coherence))
         coherence = 1.0f;
     curve.freq.append(frequency);
     curve.magnitude.append(std::pow(10.0f, level / 20.0f));
@@ -76,8 +96,7 @@ bool importCurveText(const QString &path, ImportedCurve &curve)
 
     ImportedCurve read;
     read.delayMs = delayNote(text);
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString &line : lines)
+    for (const QStringView line : QStringView(text).tokenize(QLatin1Char('\n')))
         readLine(line, read);
     if (read.freq.size() < kMinLines)
         return false;

@@ -3,6 +3,7 @@
 #include "app/store/CaptureFiles.h"
 #include "app/store/DataFolder.h"
 #include "app/store/StoreFile.h"
+#include "app/store/StoreJson.h"
 #include "common/Log.h"
 
 #include <QDateTime>
@@ -19,45 +20,10 @@ namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
 
-// One store file as found on disk. `damaged` marks content that holds something but is not a
-// JSON object: it reads as empty, and must be kept aside before it is written over.
-struct JsonFile
-{
-    bool readable = false;
-    bool damaged = false;
-    QByteArray content;
-    QJsonObject object;
-};
-
-JsonFile readJsonFile(const QString &path)
-{
-    JsonFile result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    result.readable = true;
-    result.content = file.readAll();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
-    result.object = document.object();
-    result.damaged = !result.content.trimmed().isEmpty()
-                     && (error.error != QJsonParseError::NoError || !document.isObject());
-    if (result.damaged)
-        sntWarning("[Store]") << "unreadable store file" << path << "reads as empty";
-    return result;
-}
-
-// The project files, files only, with an exact ".json" ending.
-QFileInfoList projectFiles(QDir::SortFlags sort)
-{
-    return QDir(projectsDir())
-            .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
-}
-
-QString projectOfFile(const QFileInfo &file)
-{
-    return file.fileName().chopped(kJsonSuffix.size());
-}
+using store::JsonFile;
+using store::projectFiles;
+using store::projectOfFile;
+using store::readJsonFile;
 
 void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString &project)
 {
@@ -70,62 +36,6 @@ void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString
         if (!pack.name.isEmpty())
             packs.append(std::move(pack));
     }
-}
-
-int countSum(const QJsonArray &packs)
-{
-    int sum = 0;
-    for (const QJsonValue &pack : packs)
-        sum += pack.toObject().value(QStringLiteral("count")).toInt(2);
-    return sum;
-}
-
-QByteArray toJsonText(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
-}
-
-// Writes a store file over an existing one, keeping a damaged earlier content aside first so
-// that one bad byte never turns into the loss of every pack the file held.
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
-{
-    if (earlier.damaged && !store::keepCorruptCopy(path, earlier.content))
-        return false;
-    return store::saveAtomically(path, content);
-}
-
-// As replaceStoreFile, but a file that already holds exactly this content is left alone: a
-// save after one edit then touches only the files that changed, each of which costs a flush to
-// disk, and the others keep their true modification times.
-bool updateStoreFile(const QString &path, const JsonFile &earlier, const QJsonObject &object)
-{
-    const QByteArray content = toJsonText(object);
-    return earlier.content == content || replaceStoreFile(path, earlier, content);
-}
-
-// The packs' objects grouped by project, each group in list order; groups in order of first
-// appearance.
-struct Grouping
-{
-    QJsonArray root;
-    QStringList order;
-    QHash<QString, QJsonArray> groups;
-};
-
-Grouping groupPacks(const QList<CurvePack> &packs)
-{
-    Grouping grouping;
-    for (const CurvePack &pack : packs) {
-        const QJsonObject object = curvePackToJson(pack);
-        if (pack.project.isEmpty()) {
-            grouping.root.append(object);
-            continue;
-        }
-        if (!grouping.groups.contains(pack.project))
-            grouping.order.append(pack.project);
-        grouping.groups[pack.project].append(object);
-    }
-    return grouping;
 }
 
 // The ".raw" files a pack's deletion removes: both captures, but none when the first has no name.
@@ -151,11 +61,12 @@ void removeRawFile(const QString &name)
 
 void ProjectStore::listProjects()
 {
-    listProjects({});
+    listProjects(QHash<QString, QJsonObject>());
 }
 
 void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
 {
+    waitForBackgroundSave();
     projects.clear();
     const QFileInfoList files = projectFiles(QDir::Time);
     for (const QFileInfo &file : files) {
@@ -185,6 +96,7 @@ void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
 
 void ProjectStore::loadCurvePacks()
 {
+    waitForBackgroundSave();
     curvePacks.clear();
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo &file : files) {
@@ -199,54 +111,42 @@ void ProjectStore::loadCurvePacks()
 
 bool ProjectStore::saveCurvePacks()
 {
-    Grouping grouping = groupPacks(curvePacks);
-    bool allWritten = true;
+    waitForBackgroundSave();
+    ++saves_;
     QHash<QString, QJsonObject> contents; // what each project file holds after this save
-
-    const QFileInfoList files = projectFiles(QDir::Unsorted);
-    for (const QFileInfo &file : files) {
-        const JsonFile json = readJsonFile(file.filePath());
-        if (!json.readable)
-            continue;
-        const QString project = projectOfFile(file);
-        const QJsonArray group = grouping.groups.value(project);
-        QJsonObject object = json.object;
-        object.insert(QStringLiteral("name"), project);
-        object.insert(QStringLiteral("packs"), group);
-        object.insert(QStringLiteral("curves"), countSum(group));
-        if (updateStoreFile(file.filePath(), json, object)) {
-            grouping.groups.remove(project);
-            contents.insert(file.filePath(), object);
-        } else {
-            contents.insert(file.filePath(), json.object);
-            // Its packs go to the root file rather than nowhere; they are then in no project.
-            sntWarning("[Store]") << "project file" << file.filePath() << "not written;"
-                                  << group.size() << "packs kept in the root file";
-            allWritten = false;
-        }
-    }
-
-    for (const QString &project : std::as_const(grouping.order)) {
-        const auto left = grouping.groups.constFind(project);
-        if (left == grouping.groups.cend())
-            continue;
-        for (const QJsonValue &pack : *left)
-            grouping.root.append(pack);
-    }
-
-    const QString rootPath = curvePackRootFile();
-    const JsonFile root = readJsonFile(rootPath);
-    if (!updateStoreFile(rootPath, root, QJsonObject{{QStringLiteral("packs"), grouping.root}})) {
-        sntWarning("[Store]") << "root file" << rootPath << "not written";
-        allWritten = false;
-    }
+    const bool allWritten = packListFiles_->save(curvePacks, &contents);
     listProjects(contents);
     return allWritten;
+}
+
+void ProjectStore::saveCurvePacksInBackground(std::function<void(SaveOutcome)> done)
+{
+    waitForBackgroundSave();
+    backgroundSave_ = std::jthread(
+            [files = packListFiles_, packs = curvePacks, save = ++saves_, done = std::move(done)] {
+                SaveOutcome outcome;
+                outcome.save = save;
+                outcome.allWritten = files->save(packs, &outcome.contents);
+                done(std::move(outcome));
+            });
+}
+
+void ProjectStore::listProjects(const SaveOutcome &outcome)
+{
+    if (outcome.save == saves_)
+        listProjects(outcome.contents);
+}
+
+void ProjectStore::waitForBackgroundSave()
+{
+    if (backgroundSave_.joinable())
+        backgroundSave_.join();
 }
 
 bool ProjectStore::saveProject(const QString &name, const QString &roomType,
                                const QString &roomHeight, const QString &programType)
 {
+    waitForBackgroundSave();
     const QString path = projectFilePath(name);
     if (path.isEmpty()) {
         if (!name.trimmed().isEmpty())
@@ -264,10 +164,11 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
             {QStringLiteral("roomHeight"), roomHeight},
             {QStringLiteral("programType"), programType},
             {QStringLiteral("packs"), packs},
-            {QStringLiteral("curves"), countSum(packs)},
+            {QStringLiteral("curves"), store::countSum(packs)},
     };
     const JsonFile earlier = readJsonFile(path);
-    const bool written = replaceStoreFile(path, earlier, toJsonText(object));
+    const bool written = store::replaceStoreFile(path, earlier, store::toJsonText(object));
+    packListFiles_->forget(path);
     listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
                          : QHash<QString, QJsonObject>{});
     return written;
@@ -379,6 +280,7 @@ bool ProjectStore::deleteProject(const QString &name)
 {
     if (!isListed(name))
         return false;
+    waitForBackgroundSave();
     const QString path = projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
     if (!QFile::remove(path) && QFileInfo::exists(path)) {
         sntWarning("[Store]") << "project file" << path << "could not be deleted";
@@ -402,6 +304,7 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
     const QString newPath = projectFilePath(newName);
     if (!isListed(oldName) || newPath.isEmpty())
         return false;
+    waitForBackgroundSave();
     const QString oldPath = projectsDir() + QLatin1Char('/') + oldName + kJsonSuffix;
     // QFile::rename never replaces an existing file.
     if (!QFile::rename(oldPath, newPath)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/CurvePack.h"
+#include "app/store/PackListFiles.h"
 #include "app/store/ProjectInfo.h"
 
 #include <QHash>
@@ -8,10 +9,15 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <thread>
+
 // The project files of the projects folder and the root file of the packs in no project. Every
 // pack of the store is in `curvePacks`; a pack's project is decided only by the file it is
-// stored in, and every save rewrites all files so they always hold the whole list. Runs on the
-// GUI thread; files are read and written whole.
+// stored in, and every save brings all files up to the whole list (writing those that change).
+// Runs on the GUI thread, but for the saves it hands to a thread of its own; every other
+// operation first waits for such a save to end. Files are read and written whole.
 class ProjectStore
 {
 public:
@@ -29,6 +35,23 @@ public:
     // writable file go to the root file, so no pack is ever written nowhere), then lists the
     // projects again. False when a file could not be written.
     bool saveCurvePacks();
+
+    // What a save in the background did: whether every file was written, which save it was,
+    // and the object of each project file as it now stands.
+    struct SaveOutcome
+    {
+        bool allWritten = true;
+        quint64 save = 0;
+        QHash<QString, QJsonObject> contents;
+    };
+    // saveCurvePacks() for the list as it stands now, on a thread of its own; returns at once.
+    // `done` runs on that thread once the files are written. Any later operation on the store
+    // waits for it.
+    void saveCurvePacksInBackground(std::function<void(SaveOutcome)> done);
+    // Returns once no save runs in the background.
+    void waitForBackgroundSave();
+    // Lists the projects after a save in the background, unless a later save listed them.
+    void listProjects(const SaveOutcome &outcome);
 
     // Writes the project file of `name` from scratch with the project's packs. False, writing
     // nothing, for an empty or unusable name or when the file could not be written.
@@ -82,7 +105,12 @@ private:
     bool isListed(const QString &project) const;
     // Saves the pack list; when that fails, puts `earlier` back and answers false.
     bool saveOrRestore(const QList<CurvePack> &earlier);
+
     // Lists the projects, taking the content of the files in `known` (by path) from there
     // instead of reading them again right after a save.
     void listProjects(const QHash<QString, QJsonObject> &known);
+
+    std::shared_ptr<PackListFiles> packListFiles_ = std::make_shared<PackListFiles>();
+    std::jthread backgroundSave_;
+    quint64 saves_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "audio/asio/ASIOPlugin.h"
 
 #include "audio/Stream.h"
+#include "audio/asio/AsioOpenRequest.h"
 #include "audio/asio/AsioResultCheck.h"
 #include "audio/asio/AsioSampleConversion.h"
 #include "audio/asio/AsioStreamTable.h"
@@ -27,6 +28,8 @@ const QString pluginNameText = QStringLiteral("ASIO");
 // Captured blocks may wait this long for the ASIO thread before they are dropped.
 constexpr double handOffSeconds = 0.5;
 constexpr int minHandOffBlocks = 8;
+// How long an open from another thread waits for the ASIO thread to take it up.
+constexpr std::chrono::milliseconds openPickUpTime{100};
 
 // The selectors a driver may ask about and gets a yes for.
 constexpr int answeredSelectors[] = {2, 3, 5, 6, 7, 8, 10};
@@ -228,11 +231,21 @@ Stream *ASIOPlugin::open(const QString &id, const Direction &direction, const Fo
 {
     if (QThread::currentThread() == &thread_)
         return openHere(id, direction, device);
+    if (!thread_.isRunning())
+        return nullptr;
+    // The caller (often the GUI thread) never waits long for a thread that is busy elsewhere.
+    const auto request = std::make_shared<asio::OpenRequest>();
+    QMetaObject::invokeMethod(
+            this,
+            [this, request, id, direction, device] {
+                if (request->take())
+                    request->finish(openHere(id, direction, device));
+            },
+            Qt::QueuedConnection);
     Stream *stream = nullptr;
-    if (thread_.isRunning())
-        QMetaObject::invokeMethod(
-                this, [&] { stream = openHere(id, direction, device); },
-                Qt::BlockingQueuedConnection);
+    if (!request->await(openPickUpTime, &stream))
+        sntWarning("[ASIO]") << "busy: the ASIO thread did not take up opening" << id << "within"
+                             << openPickUpTime.count() << "ms";
     return stream;
 }
 
@@ -369,11 +382,16 @@ void ASIOPlugin::takeHandOff()
 
 void ASIOPlugin::dispatchBlocks()
 {
-    while (const float *block = handOff_.frontBlock()) {
-        block_.resize(handOff_.blockFloats());
-        std::memcpy(block_.data(), block, std::size_t(block_.size()) * sizeof(float));
-        handOff_.popBlock();
-        emit runInputProcessing(block_);
+    {
+        // The capture streams' sinks (a measurement's input) run here: a real-time section
+        // like the period itself.
+        const realtime::Section section;
+        while (const float *block = handOff_.frontBlock()) {
+            block_.resize(handOff_.blockFloats());
+            std::memcpy(block_.data(), block, std::size_t(block_.size()) * sizeof(float));
+            handOff_.popBlock();
+            emit runInputProcessing(block_);
+        }
     }
     if (const qint64 dropped = handOff_.takeDroppedBlocks()) {
         sntWarning("[ASIO]") << dropped << "captured blocks dropped: the sinks fell behind";

@@ -44,6 +44,8 @@ public:
     DeviceInfo::Id defaultDevice(const Direction &direction) override;
     Format preferredFormat(const DeviceInfo::Id &id, const Direction &direction) override;
     // The format argument is not used: a stream always gets preferredFormat(id, direction).
+    // From another thread the open runs in the ASIO thread; when that thread is busy for longer
+    // than a tenth of a second, the open is given up (logged as busy) and answers null.
     Stream *open(const QString &id, const Direction &direction, const Format &format,
                  QIODevice *device) override;
 

@@ -1,12 +1,23 @@
 #include "audio/asio/AsioStreamTable.h"
 
 #include "audio/Stream.h"
+#include "common/RealTime.h"
 
 #include <QIODevice>
 #include <algorithm>
 #include <cstring>
 
 namespace audio::asio {
+namespace {
+
+// `floats` interleaved samples of the stream's channels went through it.
+void countFrames(Stream &stream, qsizetype floats)
+{
+    if (const uint32_t channels = stream.format().channelCount)
+        stream.countFrames(uint64_t(floats) / channels);
+}
+
+} // namespace
 
 template<typename Use>
 void StreamTable::walk(Table &table, Use use)
@@ -86,17 +97,19 @@ bool StreamTable::fill(float *out, qsizetype floats)
                 = std::max<qint64>(0, entry.device->read(reinterpret_cast<char *>(out), bytes));
         // What the source did not deliver is silence, never the previous period again.
         std::memset(reinterpret_cast<char *>(out) + got, 0, std::size_t(bytes - got));
+        countFrames(*entry.stream, floats);
     });
     return true;
 }
 
 void StreamTable::dispatch(const float *block, qsizetype floats)
 {
-    std::lock_guard lock(capture_.mutex);
+    const realtime::Lock lock(capture_.mutex);
     walk(capture_, [&](const Entry &entry) {
         if (entry.device->isWritable())
             entry.device->write(reinterpret_cast<const char *>(block),
                                 floats * qint64(sizeof(float)));
+        countFrames(*entry.stream, floats);
     });
 }
 

@@ -23,7 +23,6 @@ namespace {
 const char *const kTag = "[PhoneAudio]";
 
 constexpr int kStatsIntervalMs = 5000;
-constexpr int kRingSeconds = 10;
 
 void stopAtExit()
 {
@@ -238,7 +237,7 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     session->id = id;
     session->name = hello.name;
     session->sampleRate = hello.sampleRate;
-    session->ring.setCapacity(qint64(hello.sampleRate) * kRingSeconds);
+    session->ring.setCapacity(qint64(hello.sampleRate) * ringSeconds);
     sessions_[id] = std::move(session);
     socketIds_.insert(socket, id);
     pendingSockets_.removeAll(socket);

@@ -31,6 +31,9 @@ class AudioStreamServer : public QObject
 {
     Q_OBJECT
 public:
+    // How much of a phone's stream its ring keeps.
+    static constexpr int ringSeconds = 10;
+
     static AudioStreamServer *instance();
     ~AudioStreamServer() override;
 

@@ -40,6 +40,16 @@ QStringList channelNames(uint16_t count)
     return names;
 }
 
+QStringList &channelsOf(DeviceInfo &row, DataFlow flow)
+{
+    return flow == DataFlow::Capture ? row.inputChannels : row.outputChannels;
+}
+
+DataFlow flowOf(Plugin::Direction direction)
+{
+    return direction == Plugin::Input ? DataFlow::Capture : DataFlow::Render;
+}
+
 // The engine's mix format turned into the stream's: the engine rate, the requested channels,
 // 32-bit float. A plain format becomes plain float; an extensible one stays extensible.
 platform::WaveFormat streamFormatFrom(const platform::WaveFormat &mix, uint32_t channels)
@@ -132,10 +142,12 @@ bool WasapiPlugin::appendEndpoint(platform::DeviceCollection &collection, uint32
         return false;
 
     DeviceInfo row{id, QString(), unknownRate, pluginNameText, {}, {}};
-    const bool listed = std::any_of(rows->cbegin(), rows->cend(), [&row](const DeviceInfo &r) {
+    // The two sides of a device that plays and records share its id and make one row; a side
+    // listed again is skipped.
+    const auto listed = std::find_if(rows->begin(), rows->end(), [&row](const DeviceInfo &r) {
         return r.id == row.id && r.pluginName == row.pluginName;
     });
-    if (listed)
+    if (listed != rows->end() && !channelsOf(*listed, flow).isEmpty())
         return true;
 
     std::shared_ptr<platform::PropertyStore> store;
@@ -158,7 +170,11 @@ bool WasapiPlugin::appendEndpoint(platform::DeviceCollection &collection, uint32
     }
     if (flow == DataFlow::Render)
         channels = std::min(channels, maxRenderChannels);
-    (flow == DataFlow::Capture ? row.inputChannels : row.outputChannels) = channelNames(channels);
+    if (listed != rows->end()) {
+        channelsOf(*listed, flow) = channelNames(channels);
+        return true;
+    }
+    channelsOf(row, flow) = channelNames(channels);
     rows->append(row);
     return true;
 }
@@ -167,9 +183,9 @@ DeviceInfo::Id WasapiPlugin::defaultDevice(const Direction &direction)
 {
     if (!hasEnumerator() || !isValidDirection(direction))
         return DeviceInfo::Id();
-    const DataFlow flow = direction == Input ? DataFlow::Capture : DataFlow::Render;
     std::shared_ptr<platform::Device> device;
-    if (!check(enumerator_->defaultAudioEndpoint(flow, platform::Role::Multimedia, &device),
+    if (!check(enumerator_->defaultAudioEndpoint(flowOf(direction), platform::Role::Multimedia,
+                                                 &device),
                label("GetDefaultAudioEndpoint", 153)))
         return DeviceInfo::Id();
     QString id;
@@ -190,11 +206,21 @@ Format WasapiPlugin::preferredFormat(const DeviceInfo::Id &id, const Direction &
     return Format{};
 }
 
-bool WasapiPlugin::prepareClient(const QString &id, const Format &format, StreamContext *c,
-                                 platform::WaveFormat *streamFormat)
+DeviceInfo::Id WasapiPlugin::currentId(const DeviceInfo::Id &savedId)
 {
     std::shared_ptr<platform::Device> device;
-    if (!check(enumerator_->device(id, &device), label("GetDevice", 202)))
+    QString id;
+    if (!enumerator_ || !platform::succeeded(enumerator_->device(savedId, DataFlow::All, &device))
+        || !platform::succeeded(device->id(&id)))
+        return DeviceInfo::Id();
+    return id;
+}
+
+bool WasapiPlugin::prepareClient(const QString &id, DataFlow flow, const Format &format,
+                                 StreamContext *c, platform::WaveFormat *streamFormat)
+{
+    std::shared_ptr<platform::Device> device;
+    if (!check(enumerator_->device(id, flow, &device), label("GetDevice", 202)))
         return false;
     if (!check(device->activateAudioClient(&c->audioClient), label("Activate IAudioClient", 205)))
         return false;
@@ -236,7 +262,9 @@ Stream *WasapiPlugin::open(const QString &id, const Direction &direction, const 
     }
     context->device = device;
     platform::WaveFormat streamFormat;
-    if (!prepareClient(id, format, context.get(), &streamFormat))
+    // Any other direction fails once the client is prepared, as no stream can be made of it.
+    const DataFlow flow = isValidDirection(direction) ? flowOf(direction) : DataFlow::All;
+    if (!prepareClient(id, flow, format, context.get(), &streamFormat))
         return nullptr;
     if (direction == Output)
         return startRender(context, streamFormat.samplesPerSec, format);

@@ -31,12 +31,14 @@ public:
     Format preferredFormat(const DeviceInfo::Id &id, const Direction &direction) override;
     Stream *open(const QString &id, const Direction &direction, const Format &format,
                  QIODevice *device) override;
+    // The platform finds an endpoint by an id it had before too, and names it as it is now.
+    DeviceInfo::Id currentId(const DeviceInfo::Id &savedId) override;
 
 private:
     bool hasEnumerator() const;
     bool appendEndpoint(platform::DeviceCollection &collection, uint32_t index, DeviceList *rows);
-    bool prepareClient(const QString &id, const Format &format, wasapi::StreamContext *context,
-                       platform::WaveFormat *streamFormat);
+    bool prepareClient(const QString &id, platform::DataFlow flow, const Format &format,
+                       wasapi::StreamContext *context, platform::WaveFormat *streamFormat);
     Stream *startRender(const std::shared_ptr<wasapi::StreamContext> &context, uint32_t rate,
                         const Format &format);
     Stream *startCapture(const std::shared_ptr<wasapi::StreamContext> &context, uint32_t rate,

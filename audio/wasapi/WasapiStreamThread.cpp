@@ -7,7 +7,6 @@
 #include "common/RealTime.h"
 #include "platform/Event.h"
 
-#include <QCoreApplication>
 #include <QIODevice>
 #include <algorithm>
 #include <cstring>
@@ -76,7 +75,10 @@ bool StreamThread::renderPeriod()
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
     if (got < wanted)
         std::memset(data + got, 0, size_t(wanted - got));
-    return check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer"));
+    if (!check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer")))
+        return false;
+    c.stream->countFrames(free);
+    return true;
 }
 
 void StreamThread::writeSilence(qint64 bytes)
@@ -129,7 +131,7 @@ bool StreamThread::capturePackets()
         }
         if (!check(c.captureClient->releaseBuffer(frames), QStringLiteral("ReleaseBuffer")))
             return false;
-        QCoreApplication::processEvents();
+        c.stream->countFrames(frames);
         if (!c.keepRunning.load())
             return false;
         if (!check(c.captureClient->nextPacketSize(&packetFrames),

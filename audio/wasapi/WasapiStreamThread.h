@@ -34,8 +34,10 @@ struct StreamContext
 // The thread of one stream: woken by the audio client's event once per period, it moves audio
 // between the client and the stream's QIODevice until told to stop, until no event comes for a
 // second, or until a call fails; then it stops the audio client. Its loop is a real-time
-// section: it allocates nothing and logs only when it ends. A capture thread tells the stream
-// about every gap in the device positions before it writes the packet after it.
+// section: it allocates nothing and logs only when it ends. It runs no events: no object lives
+// on this thread, and an event posted to one that did would be run (and freed) inside the
+// section. A capture thread tells the stream about every gap in the device positions before it
+// writes the packet after it.
 class StreamThread : public QThread
 {
     Q_OBJECT

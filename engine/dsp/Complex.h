@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 // A single-precision complex value: the element of every spectrum, filter response and EQ
 // computation. Eight bytes, stored contiguously in arrays.
@@ -62,6 +63,29 @@ struct Complex
         return {re * c - im * s, re * s + im * c};
     }
 
-    // The unit phasor e^(i·(arg a − arg b)), without trigonometric calls.
-    static Complex phaseDifference(const Complex &a, const Complex &b);
+    // The unit phasor e^(i·(arg a − arg b)), without trigonometric calls. Branch-free, so that
+    // a loop over many bins runs in vector registers.
+    static Complex phaseDifference(const Complex &a, const Complex &b)
+    {
+        const Complex pa = unitPhasor(a);
+        const Complex pb = unitPhasor(b);
+        return {pa.im * pb.im + pa.re * pb.re, pa.im * pb.re - pb.im * pa.re};
+    }
+
+    // cos and sin of arg(v), as re and im, from the ratio im/re. A value on the imaginary axis
+    // has no finite ratio: it points straight up or down. Only (0, 0) has no direction (NaN).
+    static Complex unitPhasor(const Complex &v)
+    {
+        const float t = v.im / v.re;
+        const float c = (v.re >= 0.0f ? 1.0f : -1.0f) / std::sqrt(t * t + 1.0f);
+        const bool onAxis = v.re == 0.0f;
+        const bool origin = onAxis && v.im == 0.0f;
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        return {origin   ? nan
+                : onAxis ? 0.0f
+                         : c,
+                origin   ? nan
+                : onAxis ? (v.im > 0.0f ? 1.0f : -1.0f)
+                         : c * t};
+    }
 };

@@ -24,7 +24,11 @@ public:
     void calculate(const FourierTransform::RingBlock &block);
 
     // h[i], with a NaN read as 0.
-    float impulseAt(quint32 i) const;
+    float impulseAt(quint32 i) const
+    {
+        const float h = impulse_[i];
+        return h != h ? 0.0f : h;
+    }
     quint32 peakIndex() const { return peakIndex_; }
     quint32 size() const { return size_; }
 
@@ -35,6 +39,7 @@ private:
     quint32 peakIndex_ = 0;
     float inverseSize_;
     Container::array<float> impulse_;
+    Container::array<Complex> ratio_; // D/R of bins 0 … N/2
     FourierTransform forward_;
     FourierTransform inverse_;
 };

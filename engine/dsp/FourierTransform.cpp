@@ -1,15 +1,11 @@
 #include "engine/dsp/FourierTransform.h"
 
+#include "engine/dsp/WideVectors.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
-
-// Multiversioning needs the GNU toolchain on an ELF platform; elsewhere the baseline build runs.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
-#define WIDE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define WIDE_VECTOR_CLONES
-#endif
 
 namespace {
 
@@ -108,10 +104,13 @@ inline void stagePair(float *re, float *im, const float *twiddleRe, const float 
 
 // Entries per block of the early butterfly stages: 32 KiB of work area, the first-level cache.
 constexpr quint32 cacheBlock = 4096;
+// From this size on the first three stages run as eight-point transforms while the input is
+// gathered (eight runs of eight lanes).
+constexpr quint32 gatheredSize = 64;
 
 // Decimation-in-time stages over a work area that holds its input in bit-reversed order,
-// starting at the stage of half-length `firstHalf` (1, or 16 when the gather below has run the
-// first four). The forward kernel is e^(+2πi·k·n/N); the inverse one is its conjugate. No
+// starting at the stage of half-length `firstHalf` (1, or 8 when the gather below has run the
+// first three). The forward kernel is e^(+2πi·k·n/N); the inverse one is its conjugate. No
 // scaling here. Where the compiler can, it also builds a copy for processors with 256-bit
 // vectors and picks one at load time; the results agree to float rounding.
 template<bool Inverse>
@@ -125,20 +124,21 @@ WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const float *twidd
     // The early stages only mix entries within blocks of 2h: run all of them block by block
     // while a block fits the first-level cache, then the later stages over the whole area.
     const quint32 block = std::min(n, cacheBlock);
+    quint32 blockEnd = firstHalf == 1 ? 4 : firstHalf;
+    while (4 * blockEnd <= block)
+        blockEnd *= 4;
     for (quint32 start = 0; start < n; start += block) {
         quint32 h = firstHalf;
         if (h == 1) {
             firstTwoStages<Inverse>(re + start, im + start, block);
             h = 4;
         }
-        for (; 4 * h <= block; h *= 4)
+        for (; h < blockEnd; h *= 4)
             for (quint32 g = start; g < start + block; g += 4 * h)
                 stagePair<Inverse>(re + g, im + g, twiddleRe, twiddleIm, h);
     }
-    quint32 h = 1;
-    while (4 * h <= block)
-        h *= 4;
     // Two stages per pass while two remain, so the data crosses the cache half as often.
+    quint32 h = blockEnd;
     for (; 4 * h <= n; h *= 4)
         for (quint32 g = 0; g < n; g += 4 * h)
             stagePair<Inverse>(re + g, im + g, twiddleRe, twiddleIm, h);
@@ -146,103 +146,234 @@ WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const float *twidd
         butterflyRun<Inverse>(re, im, re + h, im + h, twiddleRe + h, twiddleIm + h, h);
 }
 
-// Side of the square tiles of the gather: 16 floats, one cache line.
-constexpr quint32 tileSide = 16;
-// Stages the gather runs itself: those within runs of tileSide entries.
-constexpr quint32 gatherStagesEnd = tileSide;
+// Eight floats in one vector register (two halves of one on processors without 256-bit
+// vectors). They are passed by reference only: by value they would cross the baseline calling
+// convention.
+using Vec8 = float __attribute__((vector_size(32)));
+
+inline void load8(Vec8 &v, const float *p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+inline void store8(float *p, const Vec8 &v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Eight floats of a ring from `position` on, wrapping at its end.
+inline void load8(Vec8 &v, const float *ring, quint32 position, quint32 ringSize)
+{
+    if (position + 8 <= ringSize) {
+        load8(v, ring + position);
+        return;
+    }
+    float run[8];
+    for (quint32 c = 0; c < 8; ++c)
+        run[c] = ring[(position + c) & (ringSize - 1)];
+    load8(v, run);
+}
+
+// Rows become columns: r[i][j] ← r[j][i].
+inline void transpose8(Vec8 r[8])
+{
+    const Vec8 t0 = __builtin_shufflevector(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Vec8 t1 = __builtin_shufflevector(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Vec8 t2 = __builtin_shufflevector(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Vec8 t3 = __builtin_shufflevector(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Vec8 t4 = __builtin_shufflevector(r[4], r[5], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Vec8 t5 = __builtin_shufflevector(r[4], r[5], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Vec8 t6 = __builtin_shufflevector(r[6], r[7], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Vec8 t7 = __builtin_shufflevector(r[6], r[7], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Vec8 u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec8 u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec8 u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec8 u3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec8 u4 = __builtin_shufflevector(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec8 u5 = __builtin_shufflevector(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec8 u6 = __builtin_shufflevector(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec8 u7 = __builtin_shufflevector(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
+    r[0] = __builtin_shufflevector(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11);
+    r[1] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
+    r[2] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
+    r[3] = __builtin_shufflevector(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11);
+    r[4] = __builtin_shufflevector(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15);
+    r[5] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
+    r[6] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
+    r[7] = __builtin_shufflevector(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+// Eight-point transforms, one per lane: x[s] → X[k] = Σ x[s]·w^(k·s) with w = e^(+2πi/8)
+// forward and its conjugate inverse, in place. As the first three decimation-in-time stages
+// compute them: two-point sums, then i, then the eighth roots.
+template<bool Inverse>
+inline void eightPoint(Vec8 re[8], Vec8 im[8])
+{
+    constexpr float root = 0.707106781186547524f; // cos π/4 = sin π/4
+    const auto timesI = [](Vec8 &r, Vec8 &i) { // by i forward, by −i inverse
+        const Vec8 t = r;
+        r = Inverse ? i : -i;
+        i = Inverse ? -t : t;
+    };
+    // Stage 1: pairs s, s + 4.
+    Vec8 ar[8], ai[8];
+#pragma GCC unroll 8
+    for (int s = 0; s < 4; ++s) {
+        ar[2 * s] = re[s] + re[s + 4];
+        ai[2 * s] = im[s] + im[s + 4];
+        ar[2 * s + 1] = re[s] - re[s + 4];
+        ai[2 * s + 1] = im[s] - im[s + 4];
+    }
+    // ar[0..1]: s = 0, 4; ar[2..3]: s = 1, 5; ar[4..5]: s = 2, 6; ar[6..7]: s = 3, 7.
+    // Stage 2: the four-point transforms of the even and of the odd samples.
+    Vec8 er[4], ei[4], orr[4], oi[4];
+#pragma GCC unroll 8
+    for (int half = 0; half < 2; ++half) {
+        Vec8 *pr = half == 0 ? er : orr;
+        Vec8 *pi = half == 0 ? ei : oi;
+        const int a = half; // pairs (0, 4)+(2, 6) for even samples, (1, 5)+(3, 7) for odd
+        Vec8 dr = ar[2 * (a + 2) + 1], di = ai[2 * (a + 2) + 1];
+        timesI(dr, di);
+        pr[0] = ar[2 * a] + ar[2 * (a + 2)];
+        pi[0] = ai[2 * a] + ai[2 * (a + 2)];
+        pr[2] = ar[2 * a] - ar[2 * (a + 2)];
+        pi[2] = ai[2 * a] - ai[2 * (a + 2)];
+        pr[1] = ar[2 * a + 1] + dr;
+        pi[1] = ai[2 * a + 1] + di;
+        pr[3] = ar[2 * a + 1] - dr;
+        pi[3] = ai[2 * a + 1] - di;
+    }
+    // Stage 3: X[k] = E[k] + w^k·O[k], X[k + 4] = E[k] − w^k·O[k].
+    const float sign = Inverse ? -1.0f : 1.0f;
+    Vec8 wr[4], wi[4];
+    wr[0] = orr[0];
+    wi[0] = oi[0];
+    wr[1] = root * (orr[1] - sign * oi[1]);
+    wi[1] = root * (oi[1] + sign * orr[1]);
+    wr[2] = orr[2];
+    wi[2] = oi[2];
+    timesI(wr[2], wi[2]);
+    wr[3] = root * (-orr[3] - sign * oi[3]);
+    wi[3] = root * (-oi[3] + sign * orr[3]);
+#pragma GCC unroll 8
+    for (int k = 0; k < 4; ++k) {
+        re[k] = er[k] + wr[k];
+        im[k] = ei[k] + wi[k];
+        re[k + 4] = er[k] - wr[k];
+        im[k + 4] = ei[k] - wi[k];
+    }
+}
+
+// The rearrangement of eight runs of eight lanes into the work area: lane j of run b (b a
+// multiple of 8) belongs to the group of eight entries at bitReverse[b] + rev3(j)·N/8.
+inline void storeGroups(Vec8 re[8], Vec8 im[8], float *workRe, float *workIm, quint32 first,
+                        quint32 eighth)
+{
+    static constexpr quint32 rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    transpose8(re);
+    transpose8(im);
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        store8(workRe + first + rev3[j] * eighth, re[j]);
+        store8(workIm + first + rev3[j] * eighth, im[j]);
+    }
+}
 
 struct GatherInput
 {
     FourierTransform::RingBlock block;
     const float *window;
     const quint32 *bitReverse;
-    const float *twiddleRe;
-    const float *twiddleIm;
     quint32 size;
 };
 
-// The windowed rings (data as real, reference as imaginary part) in bit-reversed order, with
-// the first four forward stages already run. Sample m = a·S + b·T + c (T = tileSide,
-// S = N/T) belongs at rev(c)·S + rev(b·T) + rev(a); for one b, a T × T tile is read as T runs
-// of T consecutive samples, and each of its T output runs (one cache line, fixed c) is a
-// group of the first four stages, so those run on the tile, T groups side by side.
+// The windowed rings (data as real, reference as imaginary part) in bit-reversed order with the
+// first three forward stages run, for N of at least 64. In bit-reversed order the first three
+// stages make, of each group of eight entries g, the eight-point transform of the samples
+// rev(g) + s·N/8: so eight consecutive bases are read as eight runs of eight samples, transformed
+// lane by lane and turned round into their eight groups.
 WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput &in, float *re, float *im)
 {
-    const quint32 n = in.size;
-    const quint32 ringSize = in.block.ringSize;
-    const quint32 ringMask = ringSize - 1;
-    const quint32 stride = n / tileSide;
-    // tile[p][c]: entry p of the output run of column c.
-    float tileRe[tileSide][tileSide];
-    float tileIm[tileSide][tileSide];
-    for (quint32 b = 0; b < stride / tileSide; ++b) {
-        for (quint32 a = 0; a < tileSide; ++a) {
-            const quint32 first = a * stride + b * tileSide;
-            const quint32 p = in.bitReverse[a * stride];
-            const quint32 dataPosition = (in.block.dataStart + first) & ringMask;
-            const quint32 referencePosition = (in.block.referenceStart + first) & ringMask;
-            const float *window = in.window + first;
-            if (dataPosition + tileSide <= ringSize && referencePosition + tileSide <= ringSize) {
-                const float *data = in.block.data + dataPosition;
-                const float *reference = in.block.reference + referencePosition;
-                for (quint32 c = 0; c < tileSide; ++c) {
-                    tileRe[p][c] = data[c] * window[c];
-                    tileIm[p][c] = reference[c] * window[c];
-                }
-            } else {
-                for (quint32 c = 0; c < tileSide; ++c) {
-                    tileRe[p][c] = in.block.data[(dataPosition + c) & ringMask] * window[c];
-                    tileIm[p][c]
-                            = in.block.reference[(referencePosition + c) & ringMask] * window[c];
-                }
-            }
+    const quint32 eighth = in.size / 8;
+    const FourierTransform::RingBlock &ring = in.block;
+    for (quint32 b = 0; b < eighth; b += 8) {
+        Vec8 xr[8], xi[8];
+#pragma GCC unroll 8
+        for (quint32 s = 0; s < 8; ++s) {
+            const quint32 m = b + s * eighth;
+            Vec8 w;
+            load8(w, in.window + m);
+            load8(xr[s], ring.data, (ring.dataStart + m) & (ring.ringSize - 1), ring.ringSize);
+            load8(xi[s], ring.reference, (ring.referenceStart + m) & (ring.ringSize - 1),
+                  ring.ringSize);
+            xr[s] *= w;
+            xi[s] *= w;
         }
-        for (quint32 h = 1; h < gatherStagesEnd; h *= 2) {
-            for (quint32 g = 0; g < tileSide; g += 2 * h) {
-                for (quint32 j = 0; j < h; ++j) {
-                    const float wr = in.twiddleRe[h + j], wi = in.twiddleIm[h + j];
-                    float *lr = tileRe[g + j];
-                    float *li = tileIm[g + j];
-                    float *hr = tileRe[g + j + h];
-                    float *hi = tileIm[g + j + h];
-                    for (quint32 c = 0; c < tileSide; ++c) {
-                        const float tr = hr[c] * wr - hi[c] * wi;
-                        const float ti = hr[c] * wi + hi[c] * wr;
-                        hr[c] = lr[c] - tr;
-                        hi[c] = li[c] - ti;
-                        lr[c] = lr[c] + tr;
-                        li[c] = li[c] + ti;
-                    }
-                }
+        eightPoint<false>(xr, xi);
+        storeGroups(xr, xi, re, im, in.bitReverse[b], eighth);
+    }
+}
+
+// The same for the inverse pass over a spectrum of conjugate symmetry, `bins` holding bins
+// 0 … N/2.
+WIDE_VECTOR_CLONES void gatherConjugateSymmetric(const Complex *bins, const quint32 *bitReverse,
+                                                 quint32 n, float *re, float *im)
+{
+    const quint32 eighth = n / 8;
+    for (quint32 b = 0; b < eighth; b += 8) {
+        Vec8 xr[8], xi[8];
+#pragma GCC unroll 8
+        for (quint32 s = 0; s < 8; ++s) {
+            float runRe[8], runIm[8];
+            for (quint32 c = 0; c < 8; ++c) {
+                const quint32 m = b + s * eighth + c;
+                const bool mirrored = m > n / 2;
+                const Complex &bin = bins[mirrored ? n - m : m];
+                runRe[c] = bin.re;
+                runIm[c] = mirrored ? -bin.im : bin.im;
             }
+            load8(xr[s], runRe);
+            load8(xi[s], runIm);
         }
-        const quint32 middle = in.bitReverse[b * tileSide];
-        for (quint32 c = 0; c < tileSide; ++c) {
-            const quint32 row = in.bitReverse[c] + middle;
-            for (quint32 p = 0; p < tileSide; ++p) {
-                re[row + p] = tileRe[p][c];
-                im[row + p] = tileIm[p][c];
-            }
-        }
+        eightPoint<true>(xr, xi);
+        storeGroups(xr, xi, re, im, bitReverse[b], eighth);
     }
 }
 
 // With Z = D + i·R and D, R the transforms of real blocks: D[k] = (Z[k] + conj Z[N−k]) / 2
 // and R[k] = (Z[k] − conj Z[N−k]) / 2i; the bins above N/2 are the conjugates of those below.
-// Bins 1 … N−1 of both spectra, scaled by 2·halfScale.
+// Bins 1 … N/2 − 1 of both spectra, scaled by 2·halfScale, eight at a time while eight remain.
 WIDE_VECTOR_CLONES void separateChannels(const float *__restrict re, const float *__restrict im,
                                          quint32 n, float halfScale, Complex *__restrict data,
                                          Complex *__restrict reference)
 {
-    for (quint32 k = 1; k < n / 2; ++k) {
+    quint32 k = 1;
+    for (; k + 8 <= n / 2; k += 8) {
+        Vec8 ar, ai, mirrorRe, mirrorIm;
+        load8(ar, re + k);
+        load8(ai, im + k);
+        load8(mirrorRe, re + n - k - 7);
+        load8(mirrorIm, im + n - k - 7);
+        // Z[N − k − 7 … N − k], turned round to run with k.
+        const Vec8 br = __builtin_shufflevector(mirrorRe, mirrorRe, 7, 6, 5, 4, 3, 2, 1, 0);
+        const Vec8 bi = __builtin_shufflevector(mirrorIm, mirrorIm, 7, 6, 5, 4, 3, 2, 1, 0);
+        const Vec8 dr = (ar + br) * halfScale, di = (ai - bi) * halfScale;
+        const Vec8 rr = (ai + bi) * halfScale, ri = (br - ar) * halfScale;
+        // Interleaved as (re, im) pairs.
+        const Vec8 dLow = __builtin_shufflevector(dr, di, 0, 8, 1, 9, 2, 10, 3, 11);
+        const Vec8 dHigh = __builtin_shufflevector(dr, di, 4, 12, 5, 13, 6, 14, 7, 15);
+        const Vec8 rLow = __builtin_shufflevector(rr, ri, 0, 8, 1, 9, 2, 10, 3, 11);
+        const Vec8 rHigh = __builtin_shufflevector(rr, ri, 4, 12, 5, 13, 6, 14, 7, 15);
+        store8(&data[k].re, dLow);
+        store8(&data[k + 4].re, dHigh);
+        store8(&reference[k].re, rLow);
+        store8(&reference[k + 4].re, rHigh);
+    }
+    for (; k < n / 2; ++k) {
         const quint32 mirror = n - k;
         const float ar = re[k], ai = im[k], br = re[mirror], bi = im[mirror];
-        const float dr = (ar + br) * halfScale, di = (ai - bi) * halfScale;
-        const float rr = (ai + bi) * halfScale, ri = (br - ar) * halfScale;
-        data[k] = {dr, di};
-        reference[k] = {rr, ri};
-        data[mirror] = {dr, -di};
-        reference[mirror] = {rr, -ri};
+        data[k] = {(ar + br) * halfScale, (ai - bi) * halfScale};
+        reference[k] = {(ai + bi) * halfScale, (br - ar) * halfScale};
     }
 }
 
@@ -359,16 +490,15 @@ void FourierTransform::calculate(const RingBlock &block)
 
     // Both real channels travel through one complex transform: data as the real part,
     // reference as the imaginary part; they are separated again by symmetry below.
-    if (n < 4 * tileSide * tileSide) {
+    if (n < gatheredSize) {
         for (quint32 i = 0; i < n; ++i) {
             re[bitReverse[i]] = block.data[(block.dataStart + i) & ringMask] * window[i];
             im[bitReverse[i]] = block.reference[(block.referenceStart + i) & ringMask] * window[i];
         }
         butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
     } else {
-        const GatherInput input{block, window, bitReverse, twiddleRe_.data(), twiddleIm_.data(), n};
-        gatherWithFirstStages(input, re, im);
-        butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, gatherStagesEnd);
+        gatherWithFirstStages({block, window, bitReverse, n}, re, im);
+        butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 8);
     }
 
     // Bin 0 of the unscaled transform is the sum of the windowed block.
@@ -385,12 +515,14 @@ void FourierTransform::calculate(const RingBlock &block)
     // bin 0 shows it: S·(1 − N)/N.
     data[0] = {dataSum * scale - dataSum, 0.0f};
     reference[0] = {referenceSum * scale - referenceSum, 0.0f};
+    upperHalfStored_ = false;
 }
 
 void FourierTransform::butterflies(bool inverse)
 {
     if (!isPrepared())
         return;
+    storeUpperHalf();
     const quint32 n = size_;
     Complex *spectrum = dataSpectrum_.data();
     float *re = workRe_.data();
@@ -408,10 +540,48 @@ void FourierTransform::butterflies(bool inverse)
         spectrum[i] = {re[i] * scale, im[i] * scale};
 }
 
+void FourierTransform::storeUpperHalf()
+{
+    if (upperHalfStored_)
+        return;
+    for (quint32 i = size_ / 2 + 1; i < size_; ++i) {
+        dataSpectrum_[i] = dataSpectrum_[size_ - i].conj();
+        referenceSpectrum_[i] = referenceSpectrum_[size_ - i].conj();
+    }
+    upperHalfStored_ = true;
+}
+
+void FourierTransform::inverseOfConjugateSymmetric(const Complex *bins, float *real)
+{
+    if (!isPrepared())
+        return;
+    const quint32 n = size_;
+    const quint32 half = n / 2;
+    const quint32 *bitReverse = bitReverse_.data();
+    float *re = workRe_.data();
+    float *im = workIm_.data();
+    if (n < gatheredSize) {
+        for (quint32 i = 0; i <= half; ++i) {
+            re[bitReverse[i]] = bins[i].re;
+            im[bitReverse[i]] = bins[i].im;
+        }
+        for (quint32 i = 1; i < half; ++i) {
+            re[bitReverse[n - i]] = bins[i].re;
+            im[bitReverse[n - i]] = -bins[i].im;
+        }
+        butterflyStages<true>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
+    } else {
+        gatherConjugateSymmetric(bins, bitReverse, n, re, im);
+        butterflyStages<true>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 8);
+    }
+    std::copy_n(re, n, real);
+}
+
 void FourierTransform::setBins(quint32 i, const Complex &a, const Complex &b)
 {
     if (!isPrepared() || i >= size_)
         return;
+    storeUpperHalf();
     dataSpectrum_[bitReverse_[i]] = a;
     referenceSpectrum_[bitReverse_[i]] = b;
 }

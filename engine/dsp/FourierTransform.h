@@ -53,10 +53,18 @@ public:
     // and does not scale.
     void butterflies(bool inverse);
 
-    const Complex &dataBin(quint32 i) const { return dataSpectrum_[i]; }
-    const Complex &referenceBin(quint32 i) const { return referenceSpectrum_[i]; }
+    Complex dataBin(quint32 i) const { return bin(dataSpectrum_, i); }
+    Complex referenceBin(quint32 i) const { return bin(referenceSpectrum_, i); }
+    // Bins 0 … N/2 of each spectrum, one after the other.
+    const Complex *dataBins() const { return dataSpectrum_.data(); }
+    const Complex *referenceBins() const { return referenceSpectrum_.data(); }
     // Stores a and b at the bit-reversed position of bin i (to feed butterflies()).
     void setBins(quint32 i, const Complex &a, const Complex &b);
+    // The real part of the inverse pass (conjugate kernel, no scaling) over a spectrum whose
+    // bins above N/2 are the conjugates of those below, as a real block's are: `bins` holds
+    // bins 0 … N/2, `real` receives N values. The same values butterflies(true) gives for the
+    // whole spectrum set with setBins(), without going through the stored spectra.
+    void inverseOfConjugateSymmetric(const Complex *bins, float *real);
     // N/2 bin frequencies i · sampleRate / N.
     QList<float> frequencyList() const;
 
@@ -69,6 +77,14 @@ private:
     // The own rings take memory only once something is added or transformed from them: an owner
     // that hands in blocks of its own rings needs none.
     void makeRings();
+    // After calculate() the spectra hold bins 0 … N/2 only: those above are the conjugates of
+    // those below, as for any real block.
+    Complex bin(const Container::array<Complex> &spectrum, quint32 i) const
+    {
+        return upperHalfStored_ || i <= size_ / 2 ? spectrum[i] : spectrum[size_ - i].conj();
+    }
+    // Writes the conjugates above N/2 into the spectra, before they are changed bin by bin.
+    void storeUpperHalf();
 
     quint32 size_;
     quint32 writePosition_ = 0;
@@ -87,4 +103,5 @@ private:
     Container::array<float> workRe_;
     Container::array<float> workIm_;
     quint32 planSize_ = 0;
+    bool upperHalfStored_ = true;
 };

@@ -41,21 +41,7 @@ void Meter::add(double x)
     window_[position_] = v;
     if (++position_ >= length_)
         position_ = 0;
-
-    const double s = sum_ - old;
-    double t = s + v;
-    if (v > s)
-        t = t - (s - (t - v));
-    sum_ = t;
-
-    // The peak is followed approximately: when the value leaving the window is the peak, the
-    // newest value takes its place.
-    const bool peakLeaves
-            = std::min(std::abs(peak_), std::abs(old)) >= std::abs(peak_ - old) * 1e12;
-    const double candidate = peakLeaves ? v : peak_;
-    peak_ = std::max(v, candidate);
-    if (sum_ < 0.0)
-        sum_ = 0.0;
+    slide(sum_, peak_, old, v);
     if (count_ < length_)
         ++count_;
 }

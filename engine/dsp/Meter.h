@@ -4,6 +4,8 @@
 #include "engine/dsp/Weighting.h"
 
 #include <QtGlobal>
+#include <algorithm>
+#include <cmath>
 
 // A level meter over a sliding window of squared (optionally weighted) samples: the window is
 // 125 ms (mode 0) or one second (mode 1) once a sample rate is set, or a fixed length.
@@ -28,6 +30,23 @@ public:
 
     quint64 length() const { return length_; }
     quint32 count() const { return count_; }
+
+    // One step of a window's running sum and peak: the square `leaving` drops out, `v` comes in.
+    static void slide(double &sum, double &peak, double leaving, double v)
+    {
+        const double s = sum - leaving;
+        double t = s + v;
+        if (v > s)
+            t = t - (s - (t - v));
+        sum = t < 0.0 ? 0.0 : t;
+
+        // The peak is followed approximately: when the value leaving the window is the peak,
+        // the newest value takes its place.
+        const bool peakLeaves
+                = std::min(std::abs(peak), std::abs(leaving)) >= std::abs(peak - leaving) * 1e12;
+        const double candidate = peakLeaves ? v : peak;
+        peak = std::max(v, candidate);
+    }
 
 private:
     quint64 length_;

@@ -19,9 +19,8 @@ double cosineSum(double x, std::initializer_list<double> coefficients)
 
 } // namespace
 
-WindowFunction::WindowFunction(Type type, QObject *parent)
-    : QObject(parent)
-    , type_(type)
+WindowFunction::WindowFunction(Type type)
+    : type_(type)
 { }
 
 float WindowFunction::calculate(float n, quint32 size) const
@@ -62,9 +61,9 @@ float WindowFunction::calculate(Type type, float n, quint32 size)
 
 void WindowFunction::resize(quint32 size)
 {
-    if (size == size_)
+    if (size == this->size())
         return;
-    size_ = size;
+    table_.resize(size);
     rebuild();
 }
 
@@ -76,15 +75,15 @@ void WindowFunction::setType(Type type)
 
 void WindowFunction::rebuild()
 {
-    table_.resize(size_);
-    if (size_ == 0)
+    const quint32 n = size();
+    if (n == 0)
         return;
     float sum = 0.0f;
-    for (quint32 n = 0; n < size_; ++n) {
-        table_[n] = calculate(float(n), size_);
-        sum += table_[n];
+    for (quint32 i = 0; i < n; ++i) {
+        table_[i] = calculate(float(i), n);
+        sum += table_[i];
     }
-    mean_ = sum / float(size_);
-    for (quint32 n = 0; n < size_; ++n)
-        table_[n] /= mean_;
+    mean_ = sum / float(n);
+    for (quint32 i = 0; i < n; ++i)
+        table_[i] /= mean_;
 }

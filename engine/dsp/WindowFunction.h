@@ -4,12 +4,13 @@
 
 #include <QObject>
 
-// The window that shapes every transform block. The table is normalised to a mean of 1, so a
-// windowed sine keeps its amplitude in its bin whatever the window (coherent gain 1). Windows
-// are periodic: position n of N runs over x = 2πn/N.
-class WindowFunction : public QObject
+// The window that shapes every transform block: a plain value, its kind and its table (copies
+// carry both). The table is normalised to a mean of 1, so a windowed sine keeps its amplitude
+// in its bin whatever the window (coherent gain 1). Windows are periodic: position n of N runs
+// over x = 2πn/N.
+class WindowFunction
 {
-    Q_OBJECT
+    Q_GADGET
 public:
     enum Type : quint32 {
         Rectangular = 0,
@@ -22,7 +23,7 @@ public:
     };
     Q_ENUM(Type)
 
-    explicit WindowFunction(Type type = Rectangular, QObject *parent = nullptr);
+    explicit WindowFunction(Type type = Rectangular);
 
     // The raw (unnormalised) window value at position n of a block of `size`.
     float calculate(float n, quint32 size) const;
@@ -34,7 +35,7 @@ public:
     void setType(Type type);
 
     Type type() const { return type_; }
-    quint32 size() const { return size_; }
+    quint32 size() const { return quint32(table_.size()); }
     // Mean of the raw window over the table (1.0 before the first build).
     float mean() const { return mean_; }
     // Entry n of the normalised table.
@@ -45,7 +46,6 @@ private:
     void rebuild();
 
     Type type_;
-    quint32 size_ = 0;
     Container::array<float> table_;
     float mean_ = 1.0f;
 };

@@ -360,18 +360,17 @@ void Measurement::logCalibrationTable() const
 
 // ---- sample inputs --------------------------------------------------------------------------
 
-void Measurement::writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer)
+void Measurement::captured(std::span<const float> data, std::span<const float> reference)
 {
-    const qsizetype n = std::min(dataBuffer.size(), referenceBuffer.size());
-    inputs_.writePairs(dataBuffer.constData(), referenceBuffer.constData(), std::size_t(n));
+    inputs_.writePairs(data.data(), reference.data(), std::min(data.size(), reference.size()));
 }
 
-void Measurement::writeDiscontinuity(qint64 frames)
+void Measurement::captureLost(qint64 frames)
 {
     inputs_.writeLoss(frames < 0 ? MeasurementInputs::unknownLoss : frames);
 }
 
-void Measurement::writeLoopbackSample(float sample)
+void Measurement::loopedBack(std::span<const float> samples)
 {
     // The phone path compares the phone's clock against when the generator began; one clock
     // read per run, nothing that could wait.
@@ -379,7 +378,18 @@ void Measurement::writeLoopbackSample(float sample)
         int64_t unset = -1;
         firstLoopbackMs_.compare_exchange_strong(unset, QDateTime::currentMSecsSinceEpoch());
     }
-    inputs_.writeLoopback(sample);
+    inputs_.writeLoopback(samples.data(), samples.size());
+}
+
+void Measurement::writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer)
+{
+    captured({dataBuffer.constData(), std::size_t(dataBuffer.size())},
+             {referenceBuffer.constData(), std::size_t(referenceBuffer.size())});
+}
+
+void Measurement::writeLoopbackSample(float sample)
+{
+    loopedBack({&sample, 1});
 }
 
 void Measurement::feedStreamSamples(const float *data, qlonglong count)

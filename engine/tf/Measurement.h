@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/CaptureSink.h"
 #include "audio/Client.h"
 #include "audio/phone/AudioStreamServer.h"
 #include "engine/dsp/BinRecord.h"
@@ -10,6 +11,7 @@
 #include "engine/tf/MeasurementSources.h"
 #include "engine/tf/PhoneBlockPath.h"
 #include "engine/tf/TransferAnalyser.h"
+#include "engine/tf/generator/LoopbackSink.h"
 
 #include <QColor>
 #include <QList>
@@ -28,16 +30,19 @@ class QTimer;
 
 // One running transfer-function measurement: a microphone channel ("data") against a reference,
 // either a second input channel or the generator's own output looped back inside the program.
-// Lives on the GUI thread. Input blocks arrive on the capture thread of the recording front end,
-// loopback samples one by one on the thread that reads the test signal; both only drop what
-// they bring into fixed rings, which the GUI side takes at every tick, so an audio thread never
-// waits for this object. Every 80 ms the analysis tick publishes per-bin records, the impulse
+// Lives on the GUI thread. Input blocks arrive on the capture thread of the recording front end
+// (as its sink), loopback samples in blocks on the thread that reads the test signal (as the
+// generator's loopback sink); both only drop what they bring into fixed rings, which the GUI
+// side takes at every tick, so an audio thread never waits for this object. Every 80 ms the analysis tick publishes per-bin records, the impulse
 // response and the levels.
 //
 // A dropout is never silent: frames the capture lost are skipped on the loopback too (when their
 // number is known), the pairs around the gap are kept out of the analysis until the transform
 // holds none of them, the averages start again and the log says so once per tick.
-class Measurement : public QObject
+class Measurement
+    : public QObject
+    , public audio::CaptureSink
+    , public LoopbackSink
 {
     Q_OBJECT
     Q_PROPERTY(bool polarity READ polarity WRITE setPolarity NOTIFY polarityChanged)
@@ -134,14 +139,18 @@ public:
     // and the delay finder; the tick and the delay estimate do this first.
     void drainInputs();
 
+    // The recording front end's sink: on the capture thread, or any one thread at a time.
+    void captured(std::span<const float> data, std::span<const float> reference) override;
+    void captureLost(qint64 frames) override;
+    // The generator's loopback sink: on the thread that reads the test signal.
+    void loopedBack(std::span<const float> samples) override;
+
 public slots:
     void setLoopbackSampleRate(uint sampleRate);
     void setSampleRate(uint sampleRate);
-    // On the capture thread (connected directly) or any one thread at a time.
+    // One block as captured() takes it, the longer list cut to the shorter.
     void writeData(const QList<float> &dataBuffer, const QList<float> &referenceBuffer);
-    // The capture lost `frames` frames before the next block; -1 when their number is unknown.
-    void writeDiscontinuity(qint64 frames);
-    // On the thread that reads the test signal.
+    // One sample as loopedBack() takes it.
     void writeLoopbackSample(float sample);
     void feedStreamSamples(const float *data, qlonglong count);
     void transform();
@@ -167,6 +176,8 @@ signals:
     void estimatedChanged(float delayMs);
     void blockStatusChanged(int status);
     void blockRunCompleted();
+    // The input device failed to open or delivers nothing; a sentence for the user.
+    void inputError(QString message);
 
 private:
     void activate();

@@ -83,14 +83,14 @@ void MeasurementInputs::writeLoss(int64_t frames)
     captureBusy_.store(false, std::memory_order_release);
 }
 
-void MeasurementInputs::writeLoopback(float sample)
+void MeasurementInputs::writeLoopback(const float *samples, std::size_t count)
 {
     const Entry entry(renderInside_, open_);
-    if (!entry)
+    if (!entry || count == 0)
         return;
     loopbackAnchor_.takeSample(loopback_.written());
-    if (!loopback_.push(sample))
-        loopbackLost_.fetch_add(1, std::memory_order_release);
+    if (const std::size_t stored = loopback_.push(samples, count); stored < count)
+        loopbackLost_.fetch_add(count - stored, std::memory_order_release);
 }
 
 void MeasurementInputs::discardPairs()

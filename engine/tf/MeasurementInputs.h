@@ -43,7 +43,8 @@ public:
 
     // ---- render side ----
 
-    void writeLoopback(float sample);
+    // A block of looped-back samples, in order.
+    void writeLoopback(const float *samples, std::size_t count);
 
     // ---- consumer (the measurement's thread) ----
 

@@ -25,7 +25,7 @@ MeasurementSources::MeasurementSources(Measurement *measurement,
 
 MeasurementSources::~MeasurementSources()
 {
-    QObject::disconnect(loopbackConnection_);
+    disconnectLoopback();
     if (audioInput_) {
         audioInput_->setActive(false);
         delete audioInput_;
@@ -41,16 +41,14 @@ unsigned MeasurementSources::openAudioInput(const QString &deviceId, int dataCha
                                             int referenceChannel)
 {
     if (!audioInput_) {
-        audioInput_ = new AudioInput(client_, measurement_);
+        // The blocks only drop into the input rings, on the capture thread.
+        audioInput_ = new AudioInput(measurement_, client_, measurement_);
         if (!deviceId.isEmpty())
             audioInput_->setDeviceId(deviceId);
-        // Directly, on the capture thread: the blocks only drop into the input rings there.
-        QObject::connect(audioInput_, &AudioInput::dataReady, measurement_, &Measurement::writeData,
-                         Qt::DirectConnection);
-        QObject::connect(audioInput_, &AudioInput::discontinuity, measurement_,
-                         &Measurement::writeDiscontinuity, Qt::DirectConnection);
         QObject::connect(audioInput_, &AudioInput::sampleRateChanged, measurement_,
                          &Measurement::setSampleRate, Qt::QueuedConnection);
+        QObject::connect(audioInput_, &AudioInput::errorOccurred, measurement_,
+                         &Measurement::inputError);
     }
     setChannels(dataChannel, referenceChannel);
     audioInput_->setActive(true);
@@ -90,14 +88,13 @@ void MeasurementSources::setGenerator(GeneratorThread *generator)
 
 void MeasurementSources::connectLoopback()
 {
-    if (!generator_)
-        return;
-    // Direct: the slot runs on the thread that reads the test signal, once per frame.
-    loopbackConnection_ = QObject::connect(generator_, &GeneratorThread::sampleOut, measurement_,
-                                           &Measurement::writeLoopbackSample, Qt::DirectConnection);
+    // The samples come in blocks, on the thread that reads the test signal.
+    if (generator_)
+        generator_->bindLoopback(measurement_);
 }
 
 void MeasurementSources::disconnectLoopback()
 {
-    QObject::disconnect(loopbackConnection_);
+    if (generator_)
+        generator_->unbindLoopback(measurement_);
 }

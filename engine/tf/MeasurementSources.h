@@ -16,9 +16,10 @@ class AudioStreamServer;
 }
 
 // Where a measurement's samples come from: the recording front end (made on first use, on the
-// measurement's device registry), a phone streaming to the phone server, and the generator whose
-// output comes back as the loopback reference. It only makes and breaks the connections into the
-// measurement's input slots; the measurement owns it and decides when.
+// measurement's device registry, with the measurement as its sink), a phone streaming to the
+// phone server, and the generator whose output comes back as the loopback reference. It only
+// makes and breaks the ways into the measurement's inputs; the measurement owns it and decides
+// when.
 class MeasurementSources
 {
 public:
@@ -54,5 +55,4 @@ private:
     AudioInput *audioInput_ = nullptr;
     QPointer<GeneratorThread> generator_;
     QMetaObject::Connection rateConnection_;
-    QMetaObject::Connection loopbackConnection_;
 };

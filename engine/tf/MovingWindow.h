@@ -9,7 +9,7 @@
 
 // Per-column moving averages over the last `depth` ticks, kept as running sums so that one tick
 // costs one subtraction and one addition per column. The ring holds column i of row r at
-// i · depth + r, so a column's history is contiguous.
+// r · width + i, so a tick reads and writes one row from one end to the other.
 //
 // The sums are kept in double and each column's sum is computed afresh from the ring once per
 // `depth` ticks: a single loud value (a bin whose reference all but vanished for one tick) must
@@ -45,7 +45,7 @@ public:
     // this one included.
     T push(uint32_t i, T value)
     {
-        T &slot = ring_[std::size_t(i) * depth_ + row_];
+        T &slot = ring_[std::size_t(row_) * width_ + i];
         sums_[i] += widened(value) - widened(slot);
         slot = value;
         return mean(sums_[i], held());
@@ -73,10 +73,9 @@ private:
         const uint32_t share = (width_ + depth_ - 1) / depth_;
         const uint32_t end = std::min(width_, nextResummed_ + share);
         for (uint32_t i = nextResummed_; i < end; ++i) {
-            const T *column = &ring_[std::size_t(i) * depth_];
             Sum sum{};
             for (uint32_t r = 0; r < depth_; ++r)
-                sum += widened(column[r]);
+                sum += widened(ring_[std::size_t(r) * width_ + i]);
             sums_[i] = sum;
         }
         nextResummed_ = end < width_ ? end : 0;

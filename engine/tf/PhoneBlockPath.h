@@ -50,6 +50,14 @@ public:
     static constexpr int runBlocks = 8;
     // The phone ring keeps 10 s; a block never reads more than 9 s of it.
     static constexpr int64_t maxReadSeconds = 9;
+    // A block once locked on is read when a period and a quarter past its expected start have
+    // arrived, from a quarter period before it: a period and a half back from the newest
+    // sample, later by up to a step's worth of samples. The longest sweep whose blocks a ring
+    // of `ringSeconds` still holds then, with a second to spare for late steps and bursts.
+    static constexpr double longestTrackedSweepSeconds(double ringSeconds)
+    {
+        return (ringSeconds - 1.0) / 1.5;
+    }
 
     // One period of periodic noise: (length, seed, RMS) -> samples.
     using NoiseMaker = std::function<std::vector<float>(int, uint32_t, double)>;

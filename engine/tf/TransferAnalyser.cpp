@@ -74,8 +74,7 @@ void TransferAnalyser::setWindow(WindowFunction::Type type)
 
 void TransferAnalyser::setAverageType(int type)
 {
-    averageType_ = type;
-    averager_.clearCumulative();
+    averager_.setAverageType(type);
 }
 
 void TransferAnalyser::setAverageDepth(uint32_t depth)
@@ -164,9 +163,9 @@ bool TransferAnalyser::analyse()
     // the same pairs.
     const int64_t n = size_;
     transform_.calculate(lastPairs(size_, (delay_ % n + n) % n));
-    analyseThisTick_ = averager_.readyFor(averageType_, size_) && pairsSinceLoss_ >= size_;
+    analyseThisTick_ = averager_.readyFor(size_) && pairsSinceLoss_ >= size_;
     if (analyseThisTick_)
-        averager_.beginTick(averageType_);
+        averager_.beginTick();
     // The impulse response and the bins read the same spectra and share no other state: the
     // impulse half runs on the helper thread meanwhile.
     worker_.start(&TransferAnalyser::computeImpulse, this);
@@ -184,25 +183,23 @@ TransferAverager::Calibration TransferAnalyser::calibration() const
 
 void TransferAnalyser::computeTransferFunction()
 {
-    averager_.processBins(averageType_, transform_, calibration(), records_.data());
-    coherence_.process(records_, transform_);
+    averager_.processBins(transform_, calibration(), coherence_, records_.data());
 }
 
 bool TransferAnalyser::analysePeriod(const PeriodAnalysis &period)
 {
     const std::vector<PeriodBin> &bins = period.bins();
-    if (bins.size() != this->bins() || period.impulseSize() != size_
-        || !averager_.readyFor(averageType_, size_))
+    if (bins.size() != this->bins() || period.impulseSize() != size_ || !averager_.readyFor(size_))
         return false;
-    averager_.beginTick(averageType_);
-    averager_.processPeriod(averageType_, bins, calibration(), records_.data());
+    averager_.beginTick();
+    averager_.processPeriod(bins, calibration(), records_.data());
     // In the spectra's own sign convention, as the live path stores conj(R)·D.
     coherence_.process(records_, [&bins](uint32_t i) {
         const PeriodBin &bin = bins[i];
         return Coherence::BandSums{bin.referencePower, bin.dataPower,
                                    Complex(bin.cross.real(), -bin.cross.imag())};
     });
-    averager_.processImpulse(averageType_, period, 1000.0f / float(sampleRate_), impulse_.data());
+    averager_.processImpulse(period, 1000.0f / float(sampleRate_), impulse_.data());
     return true;
 }
 
@@ -211,8 +208,8 @@ void TransferAnalyser::computeImpulse(void *context)
     auto *self = static_cast<TransferAnalyser *>(context);
     self->impulseFinder_.calculate(&self->transform_);
     if (self->analyseThisTick_)
-        self->averager_.processImpulse(self->averageType_, self->impulseFinder_,
-                                       1000.0f / float(self->sampleRate_), self->impulse_.data());
+        self->averager_.processImpulse(self->impulseFinder_, 1000.0f / float(self->sampleRate_),
+                                       self->impulse_.data());
 }
 
 void TransferAnalyser::estimateDelay()

@@ -87,7 +87,6 @@ private:
 
     uint32_t size_;
     uint32_t sampleRate_;
-    int averageType_ = 1;
     int64_t delay_ = 0;
 
     // The pairs, oldest overwritten first.

@@ -1,7 +1,9 @@
 #include "engine/tf/TransferAverager.h"
 
+#include "engine/dsp/Coherence.h"
 #include "engine/dsp/Deconvolution.h"
 #include "engine/dsp/FourierTransform.h"
+#include "engine/dsp/WideVectors.h"
 #include "engine/tf/Finite.h"
 #include "engine/tf/PeriodAnalysis.h"
 
@@ -12,81 +14,177 @@
 namespace {
 
 // Length of the per-bin meters' windows, in ticks.
-constexpr quint64 binMeterWindow = 100;
+constexpr uint32_t binMeterWindow = 100;
 
-template<typename Filters>
-void recreate(Filters &filters, uint32_t count)
+} // namespace
+
+// The values of a block of bins, a field at a time.
+struct TransferAverager::Block
 {
-    if (filters.size() != count)
-        filters = Filters(count);
+    static constexpr uint32_t capacity = 256;
+
+    uint32_t count = 0;
+    // The transfer function's magnitude (calibrated once calibrate() ran) and unit phasor, and
+    // the measurement's amplitude.
+    float magnitude[capacity];
+    float amplitude[capacity];
+    float phaseRe[capacity];
+    float phaseIm[capacity];
+    // What the coherence takes from the spectra, and gives.
+    float referencePower[capacity];
+    float dataPower[capacity];
+    float crossRe[capacity];
+    float crossIm[capacity];
+    float coherence[capacity];
+    // The bin meters' readings.
+    float peak[capacity];
+    float mean[capacity];
+};
+
+namespace {
+
+// A block's values from its bins of the two spectra: amplitude A = |D|·√2 (√2 in double), the
+// ratio A/B with B = |R|·√2, the phasor of R against D, and the coherence's powers.
+WIDE_VECTOR_CLONES void spectraBlock(const Complex *__restrict data,
+                                     const Complex *__restrict reference,
+                                     TransferAverager::Block &block)
+{
+    for (uint32_t k = 0; k < block.count; ++k) {
+        const Complex d = data[k];
+        const Complex r = reference[k];
+        const float amplitude = float(double(d.abs()) * std::numbers::sqrt2);
+        const float referenceAmplitude = float(double(r.abs()) * std::numbers::sqrt2);
+        const Complex phase = Complex::phaseDifference(r, d);
+        const Complex cross = r.conj() * d;
+        block.magnitude[k] = amplitude / referenceAmplitude;
+        block.amplitude[k] = amplitude;
+        block.phaseRe[k] = phase.re;
+        block.phaseIm[k] = phase.im;
+        block.referencePower[k] = r.norm();
+        block.dataPower[k] = d.norm();
+        block.crossRe[k] = cross.re;
+        block.crossIm[k] = cross.im;
+    }
 }
 
-template<typename Filters>
-void applyPreset(Filters &filters, int preset)
+// A ratio that is no number is 0; the measurement is divided by the microphone's gain and
+// multiplied by the reference channel's, where they have one.
+WIDE_VECTOR_CLONES void calibrate(TransferAverager::Block &block, const float *microphone,
+                                  const float *reference)
 {
-    for (auto &filter : filters)
-        filter.setPreset(preset);
+    for (uint32_t k = 0; k < block.count; ++k) {
+        float ratio = block.magnitude[k];
+        if (!std::isfinite(ratio))
+            ratio = 0.0f;
+        if (microphone)
+            ratio = ratio / microphone[k];
+        if (reference)
+            ratio = reference[k] * ratio;
+        block.magnitude[k] = ratio;
+    }
 }
 
-template<typename Filters>
-void clearHistories(Filters &filters)
+// The points of impulse samples [from, from + count) of a response of `size` samples: sample i
+// is lag i up to N/2 and lag i − N above, and the points run from lag −(N/2 − 1) to N/2.
+void placeImpulse(ImpulsePoint *points, uint32_t size, uint32_t from, uint32_t count,
+                  const float *values, float msPerSample)
 {
-    for (auto &filter : filters)
-        filter.clear();
+    const uint32_t half = size / 2;
+    const uint32_t to = from + count;
+    const uint32_t wrap = std::min(to, half + 1);
+    for (uint32_t i = from; i < wrap; ++i)
+        points[i + half - 1] = {float(int64_t(i)) * msPerSample, Complex(values[i - from])};
+    for (uint32_t i = std::max(from, half + 1); i < to; ++i)
+        points[i - half - 1]
+                = {float(int64_t(i) - int64_t(size)) * msPerSample, Complex(values[i - from])};
 }
 
 } // namespace
 
 void TransferAverager::resize(uint32_t bins, uint32_t size)
 {
+    const bool newCount = bins != bins_ || size != size_;
     bins_ = bins;
     size_ = size;
-    movingMagnitude_.resize(depth_, bins);
-    movingAmplitude_.resize(depth_, bins);
-    movingPhase_.resize(depth_, bins);
-    movingImpulse_.resize(depth_, size);
-    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_})
-        sums->assign(bins, 0.0);
-    sumImpulse_.assign(size, 0.0);
     cumulativeFrames_ = 0;
     framesSinceReset_ = 0;
+    // The moving windows and sums start again; the other types' are made again when chosen.
+    for (auto *window : {&movingMagnitude_, &movingAmplitude_})
+        window->resize(depth_, 0);
+    movingPhase_.resize(depth_, 0);
+    movingImpulse_.resize(depth_, 0);
+    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
+        *sums = std::vector<double>();
+    // Filters of a new count start from preset 0 with empty histories; those of the same count
+    // keep theirs.
+    if (newCount) {
+        preset_ = 0;
+        for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
+            bank->resize(0);
+    }
+    if (binMeters_.bins() != bins)
+        binMeters_.resize(bins, binMeterWindow);
+    makeState();
+}
 
-    // Recreated filters start from preset 0 with empty histories.
-    recreate(smoothMagnitude_, bins);
-    recreate(smoothAmplitude_, bins);
-    recreate(smoothPhase_, bins);
-    recreate(smoothImpulse_, size);
-    if (binMeters_.size() != bins) {
-        binMeters_.clear();
-        binMeters_.reserve(bins);
-        for (uint32_t i = 0; i < bins; ++i)
-            binMeters_.emplace_back(binMeterWindow);
+void TransferAverager::setAverageType(int type)
+{
+    type_ = type;
+    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
+        std::fill(sums->begin(), sums->end(), 0.0);
+    cumulativeFrames_ = 0;
+    framesSinceReset_ = 0;
+    makeState();
+}
+
+void TransferAverager::makeState()
+{
+    switch (type_) {
+    case Smoothing:
+        if (smoothMagnitude_.size() != bins_) {
+            for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_})
+                bank->resize(bins_);
+            smoothImpulse_.resize(size_);
+            for (auto *bank :
+                 {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
+                bank->setPreset(preset_);
+        }
+        break;
+    case Moving:
+        if (movingMagnitude_.width() != bins_) {
+            movingMagnitude_.resize(depth_, bins_);
+            movingAmplitude_.resize(depth_, bins_);
+            movingPhase_.resize(depth_, bins_);
+            movingImpulse_.resize(depth_, size_);
+        }
+        break;
+    case Cumulative:
+        if (sumMagnitude_.size() != bins_) {
+            for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_})
+                sums->assign(bins_, 0.0);
+            sumImpulse_.assign(size_, 0.0);
+        }
+        break;
+    default:
+        break;
     }
 }
 
 void TransferAverager::setDepth(uint32_t depth)
 {
     depth_ = std::max<uint32_t>(depth, 1);
-    movingMagnitude_.resize(depth_, bins_);
-    movingAmplitude_.resize(depth_, bins_);
-    movingPhase_.resize(depth_, bins_);
-    movingImpulse_.resize(depth_, size_);
+    movingMagnitude_.resize(depth_, movingMagnitude_.width());
+    movingAmplitude_.resize(depth_, movingAmplitude_.width());
+    movingPhase_.resize(depth_, movingPhase_.width());
+    movingImpulse_.resize(depth_, movingImpulse_.width());
 }
 
 void TransferAverager::setFilterPreset(int preset)
 {
-    applyPreset(smoothMagnitude_, preset);
-    applyPreset(smoothAmplitude_, preset);
-    applyPreset(smoothPhase_, preset);
-    applyPreset(smoothImpulse_, preset);
-}
-
-void TransferAverager::clearCumulative()
-{
-    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
-        std::fill(sums->begin(), sums->end(), 0.0);
-    cumulativeFrames_ = 0;
-    framesSinceReset_ = 0;
+    if (preset >= 0 && preset < 3)
+        preset_ = preset;
+    for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
+        bank->setPreset(preset);
 }
 
 void TransferAverager::reset()
@@ -95,52 +193,56 @@ void TransferAverager::reset()
     movingAmplitude_.clear();
     movingPhase_.clear();
     movingImpulse_.clear();
-    clearCumulative();
-    clearHistories(smoothMagnitude_);
-    clearHistories(smoothAmplitude_);
-    clearHistories(smoothPhase_);
-    clearHistories(smoothImpulse_);
-    for (auto &meter : binMeters_)
-        meter.reset();
+    for (auto *sums : {&sumMagnitude_, &sumAmplitude_, &sumPhaseRe_, &sumPhaseIm_, &sumImpulse_})
+        std::fill(sums->begin(), sums->end(), 0.0);
+    cumulativeFrames_ = 0;
+    framesSinceReset_ = 0;
+    for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
+        bank->clear();
+    binMeters_.reset();
 }
 
-void TransferAverager::beginTick(int averageType)
+void TransferAverager::beginTick()
 {
-    if (averageType == Cumulative)
+    if (type_ == Cumulative)
         ++cumulativeFrames_;
 }
 
-void TransferAverager::processBins(int averageType, const FourierTransform &transform,
-                                   const Calibration &calibration, BinRecord *records)
+void TransferAverager::processBins(const FourierTransform &transform,
+                                   const Calibration &calibration, Coherence &coherence,
+                                   BinRecord *records)
 {
-    processValues(averageType, calibration, records, [&transform](uint32_t i) {
-        const Complex d = transform.dataBin(i);
-        const Complex r = transform.referenceBin(i);
-        BinValue value;
-        value.amplitude = float(double(d.abs()) * std::numbers::sqrt2);
-        const float referenceAmplitude = float(double(r.abs()) * std::numbers::sqrt2);
-        value.phase = Complex::phaseDifference(r, d);
-        value.magnitude = value.amplitude / referenceAmplitude;
-        return value;
+    coherence.beginTick();
+    processValues(calibration, records, [&](uint32_t from, Block &block) {
+        spectraBlock(transform.dataBins() + from, transform.referenceBins() + from, block);
+        coherence.store(from, block.count, block.referencePower, block.dataPower, block.crossRe,
+                        block.crossIm, block.coherence);
+        for (uint32_t k = 0; k < block.count; ++k)
+            records[from + k].coherence = block.coherence[k];
     });
 }
 
-void TransferAverager::processPeriod(int averageType, const std::vector<PeriodBin> &period,
+void TransferAverager::processPeriod(const std::vector<PeriodBin> &period,
                                      const Calibration &calibration, BinRecord *records)
 {
-    processValues(averageType, calibration, records, [&period](uint32_t i) {
-        const std::complex<float> h = period[i].transfer();
-        const Complex transfer(h.real(), h.imag());
-        return BinValue{transfer.abs(), period[i].amplitude(),
-                        Complex::phaseDifference(transfer, Complex(1.0f))};
+    processValues(calibration, records, [&period](uint32_t from, Block &block) {
+        for (uint32_t k = 0; k < block.count; ++k) {
+            const std::complex<float> h = period[from + k].transfer();
+            const Complex transfer(h.real(), h.imag());
+            const Complex phase = Complex::phaseDifference(transfer, Complex(1.0f));
+            block.magnitude[k] = transfer.abs();
+            block.amplitude[k] = period[from + k].amplitude();
+            block.phaseRe[k] = phase.re;
+            block.phaseIm[k] = phase.im;
+        }
     });
 }
 
 template<typename Values>
-void TransferAverager::processValues(int averageType, const Calibration &calibration,
-                                     BinRecord *records, Values values)
+void TransferAverager::processValues(const Calibration &calibration, BinRecord *records,
+                                     Values values)
 {
-    switch (averageType) {
+    switch (type_) {
     case None:
         binLoop<None>(values, calibration, records);
         break;
@@ -164,102 +266,130 @@ void TransferAverager::processValues(int averageType, const Calibration &calibra
 template<int Type, typename Values>
 void TransferAverager::binLoop(Values values, const Calibration &calibration, BinRecord *records)
 {
-    for (uint32_t i = 0; i < bins_; ++i) {
-        BinValue value = values(i);
-        float ratio = value.magnitude;
-        if (!std::isfinite(ratio))
-            ratio = 0.0f;
-        if (calibration.microphone)
-            ratio = ratio / calibration.microphone[i];
-        if (calibration.reference)
-            ratio = calibration.reference[i] * ratio;
-        value.magnitude = ratio;
-
-        const BinValue out = average<Type>(i, value);
-        BinRecord &record = records[i];
-        record.magnitude = out.magnitude;
-        record.amplitude = out.amplitude;
-        record.phaseRe = out.phase.re;
-        record.phaseIm = out.phase.im;
-
-        // `value` holds the amplitude as cleaned by the moving and cumulative averages.
-        Meter &meter = binMeters_[i];
-        meter.add(value.amplitude);
-        record.peak = float(meter.peak());
-        record.mean = float(meter.mean());
+    binMeters_.beginTick();
+    if constexpr (Type == Smoothing) {
+        for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_})
+            bank->beginTick();
+    }
+    Block block;
+    Block averaged;
+    for (uint32_t from = 0; from < bins_; from += Block::capacity) {
+        block.count = averaged.count = std::min(Block::capacity, bins_ - from);
+        values(from, block);
+        calibrate(block, calibration.microphone ? calibration.microphone + from : nullptr,
+                  calibration.reference ? calibration.reference + from : nullptr);
+        average<Type>(from, block, averaged);
+        // `block` holds the amplitudes as cleaned by the moving and cumulative averages.
+        binMeters_.add(from, block.count, block.amplitude, averaged.peak, averaged.mean);
+        for (uint32_t k = 0; k < block.count; ++k) {
+            BinRecord &record = records[from + k];
+            record.magnitude = averaged.magnitude[k];
+            record.amplitude = averaged.amplitude[k];
+            record.phaseRe = averaged.phaseRe[k];
+            record.phaseIm = averaged.phaseIm[k];
+            record.peak = averaged.peak[k];
+            record.mean = averaged.mean[k];
+        }
     }
 }
 
 template<int Type>
-TransferAverager::BinValue TransferAverager::average(uint32_t i, BinValue &value)
+void TransferAverager::average(uint32_t from, Block &values, Block &averaged)
 {
+    const uint32_t count = values.count;
     if constexpr (Type == None) {
-        return value;
+        averaged = values;
     } else if constexpr (Type == Smoothing) {
-        return {smoothMagnitude_[i].process(value.magnitude),
-                smoothAmplitude_[i].process(value.amplitude), smoothPhase_[i].process(value.phase)};
+        const float *magnitude[] = {values.magnitude};
+        float *smoothedMagnitude[] = {averaged.magnitude};
+        smoothMagnitude_.process(from, count, magnitude, smoothedMagnitude);
+        const float *amplitude[] = {values.amplitude};
+        float *smoothedAmplitude[] = {averaged.amplitude};
+        smoothAmplitude_.process(from, count, amplitude, smoothedAmplitude);
+        const float *phase[] = {values.phaseRe, values.phaseIm};
+        float *smoothedPhase[] = {averaged.phaseRe, averaged.phaseIm};
+        smoothPhase_.process(from, count, phase, smoothedPhase);
     } else {
-        value.magnitude = finiteOrZero(value.magnitude);
-        value.amplitude = finiteOrZero(value.amplitude);
-        value.phase = finiteOrZero(value.phase);
-        if constexpr (Type == Moving) {
-            return {movingMagnitude_.push(i, value.magnitude),
-                    movingAmplitude_.push(i, value.amplitude), movingPhase_.push(i, value.phase)};
-        } else {
-            sumMagnitude_[i] += value.magnitude;
-            sumAmplitude_[i] += value.amplitude;
-            sumPhaseRe_[i] += value.phase.re;
-            sumPhaseIm_[i] += value.phase.im;
-            const double frames = double(cumulativeFrames_);
-            return {float(sumMagnitude_[i] / frames), float(sumAmplitude_[i] / frames),
-                    Complex(float(sumPhaseRe_[i] / frames), float(sumPhaseIm_[i] / frames))};
+        const double frames = double(cumulativeFrames_);
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t i = from + k;
+            const float magnitude = values.magnitude[k] = finiteOrZero(values.magnitude[k]);
+            const float amplitude = values.amplitude[k] = finiteOrZero(values.amplitude[k]);
+            const Complex phase = finiteOrZero(Complex(values.phaseRe[k], values.phaseIm[k]));
+            values.phaseRe[k] = phase.re;
+            values.phaseIm[k] = phase.im;
+            Complex out;
+            if constexpr (Type == Moving) {
+                averaged.magnitude[k] = movingMagnitude_.push(i, magnitude);
+                averaged.amplitude[k] = movingAmplitude_.push(i, amplitude);
+                out = movingPhase_.push(i, phase);
+            } else {
+                sumMagnitude_[i] += magnitude;
+                sumAmplitude_[i] += amplitude;
+                sumPhaseRe_[i] += phase.re;
+                sumPhaseIm_[i] += phase.im;
+                averaged.magnitude[k] = float(sumMagnitude_[i] / frames);
+                averaged.amplitude[k] = float(sumAmplitude_[i] / frames);
+                out = Complex(float(sumPhaseRe_[i] / frames), float(sumPhaseIm_[i] / frames));
+            }
+            averaged.phaseRe[k] = out.re;
+            averaged.phaseIm[k] = out.im;
         }
     }
 }
 
-void TransferAverager::processImpulse(int averageType, const Deconvolution &impulse,
-                                      float msPerSample, ImpulsePoint *points)
+void TransferAverager::processImpulse(const Deconvolution &impulse, float msPerSample,
+                                      ImpulsePoint *points)
 {
-    impulseLoop(averageType, impulse, msPerSample, points);
+    impulseLoop(impulse, msPerSample, points);
 }
 
-void TransferAverager::processImpulse(int averageType, const PeriodAnalysis &period,
-                                      float msPerSample, ImpulsePoint *points)
+void TransferAverager::processImpulse(const PeriodAnalysis &period, float msPerSample,
+                                      ImpulsePoint *points)
 {
-    impulseLoop(averageType, period, msPerSample, points);
+    impulseLoop(period, msPerSample, points);
 }
 
 template<typename Impulse>
-void TransferAverager::impulseLoop(int averageType, const Impulse &impulse, float msPerSample,
-                                   ImpulsePoint *points)
+void TransferAverager::impulseLoop(const Impulse &impulse, float msPerSample, ImpulsePoint *points)
 {
-    const auto run = [&](auto averageOf) {
-        const uint32_t half = size_ / 2;
-        for (uint32_t i = 0; i < size_; ++i) {
-            const int64_t lag = i <= half ? int64_t(i) : int64_t(i) - int64_t(size_);
-            ImpulsePoint &point = points[(i + half - 1) % size_];
-            point.timeMs = float(lag) * msPerSample;
-            point.value = Complex(averageOf(i, impulse.impulseAt(i)));
-        }
-    };
-    switch (averageType) {
-    case None:
-        run([](uint32_t, float h) { return h; });
-        break;
-    case Smoothing:
-        run([this](uint32_t i, float h) { return smoothImpulse_[i].process(h); });
-        break;
-    case Moving:
-        run([this](uint32_t i, float h) { return movingImpulse_.push(i, finiteOrZero(h)); });
+    if (type_ == Smoothing)
+        smoothImpulse_.beginTick();
+    float h[Block::capacity];
+    float averaged[Block::capacity];
+    for (uint32_t from = 0; from < size_; from += Block::capacity) {
+        const uint32_t count = std::min(Block::capacity, size_ - from);
+        for (uint32_t k = 0; k < count; ++k)
+            h[k] = impulse.impulseAt(from + k);
+        averageImpulse(from, count, h, averaged);
+        placeImpulse(points, size_, from, count, averaged, msPerSample);
+    }
+    if (type_ == Moving)
         movingImpulse_.advance();
+}
+
+void TransferAverager::averageImpulse(uint32_t from, uint32_t count, const float *h,
+                                      float *averaged)
+{
+    switch (type_) {
+    case Smoothing: {
+        const float *input[] = {h};
+        float *output[] = {averaged};
+        smoothImpulse_.process(from, count, input, output);
+        break;
+    }
+    case Moving:
+        for (uint32_t k = 0; k < count; ++k)
+            averaged[k] = movingImpulse_.push(from + k, finiteOrZero(h[k]));
         break;
     case Cumulative:
-        run([this](uint32_t i, float h) {
-            sumImpulse_[i] += finiteOrZero(h);
-            return float(sumImpulse_[i] / double(cumulativeFrames_));
-        });
+        for (uint32_t k = 0; k < count; ++k) {
+            sumImpulse_[from + k] += finiteOrZero(h[k]);
+            averaged[k] = float(sumImpulse_[from + k] / double(cumulativeFrames_));
+        }
         break;
     default:
+        std::copy_n(h, count, averaged);
         break;
     }
 }

@@ -1,15 +1,16 @@
 #pragma once
 
-#include "engine/dsp/BesselLPF.h"
+#include "engine/dsp/BesselBank.h"
 #include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Complex.h"
-#include "engine/dsp/Meter.h"
+#include "engine/tf/BinMeters.h"
 #include "engine/tf/ImpulsePoint.h"
 #include "engine/tf/MovingWindow.h"
 
 #include <cstdint>
 #include <vector>
 
+class Coherence;
 class Deconvolution;
 class FourierTransform;
 class PeriodAnalysis;
@@ -17,8 +18,10 @@ struct PeriodBin;
 
 // The per-bin half of the analysis tick: turns the two spectra of the main transform into
 // calibrated transfer-function values, averages them in one of four ways and writes them into
-// the published records, and does the same for the impulse response. Every array is sized when
-// the FFT size changes, so a tick allocates nothing.
+// the published records, and does the same for the impulse response. The state of an averaging
+// type is made when that type is first chosen and sized with the FFT size, so a tick allocates
+// nothing; a tick passes over the bins once, a block of them at a time, each state laid out by
+// bin so that a block's values are worked on side by side.
 class TransferAverager
 {
 public:
@@ -36,12 +39,14 @@ public:
     // cumulative sums are cleared; filters and bin meters are recreated only when their count
     // changes.
     void resize(uint32_t bins, uint32_t size);
+    // 0 none, 1 per-bin Bessel smoothing, 2 moving window, 3 cumulative. Forgets the cumulative
+    // sums and both frame counters; makes the type's state if it has none yet.
+    void setAverageType(int type);
+    int averageType() const { return type_; }
     // Depth of the moving windows (0 counts as 1); clears them.
     void setDepth(uint32_t depth);
     // Coefficient preset 0, 1 or 2 of every smoothing filter; any value clears their histories.
     void setFilterPreset(int preset);
-    // Forgets the cumulative sums and both frame counters.
-    void clearCumulative();
     // Clears every average: windows, sums, counters, filter histories and bin meters.
     void reset();
 
@@ -50,52 +55,48 @@ public:
     uint64_t framesSinceReset() const { return framesSinceReset_; }
     uint64_t cumulativeFrames() const { return cumulativeFrames_; }
     // The cumulative average starts only once the transform was refilled after a reset.
-    bool readyFor(int averageType, uint32_t size) const
-    {
-        return averageType != Cumulative || framesSinceReset_ >= size;
-    }
+    bool readyFor(uint32_t size) const { return type_ != Cumulative || framesSinceReset_ >= size; }
 
     // Starts an analysed tick; must precede processBins and processImpulse, which may then run
     // side by side on two threads (they share no state).
-    void beginTick(int averageType);
-    // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8).
-    void processBins(int averageType, const FourierTransform &transform,
-                     const Calibration &calibration, BinRecord *records);
+    void beginTick();
+    // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8), with the
+    // coherence of each bin (field 6) in the same pass.
+    void processBins(const FourierTransform &transform, const Calibration &calibration,
+                     Coherence &coherence, BinRecord *records);
     // The same over the band sums of a whole measured period (a phone's capture of the test
     // signal), one per record bin.
-    void processPeriod(int averageType, const std::vector<PeriodBin> &period,
-                       const Calibration &calibration, BinRecord *records);
+    void processPeriod(const std::vector<PeriodBin> &period, const Calibration &calibration,
+                       BinRecord *records);
     // One tick over the impulse response into `points` (ordered from lag −(N/2 − 1) to N/2).
-    void processImpulse(int averageType, const Deconvolution &impulse, float msPerSample,
-                        ImpulsePoint *points);
-    void processImpulse(int averageType, const PeriodAnalysis &period, float msPerSample,
-                        ImpulsePoint *points);
+    void processImpulse(const Deconvolution &impulse, float msPerSample, ImpulsePoint *points);
+    void processImpulse(const PeriodAnalysis &period, float msPerSample, ImpulsePoint *points);
+
+    struct Block;
 
 private:
-    struct BinValue
-    {
-        float magnitude;
-        float amplitude;
-        Complex phase;
-    };
-
-    // `values(i)` gives bin i's uncalibrated magnitude, amplitude and phase.
+    // Makes the state of the chosen type for the present sizes, where it has none.
+    void makeState();
+    // `values(from, block)` fills the block of bins from `from` on with their uncalibrated
+    // magnitudes, amplitudes and phases.
     template<typename Values>
-    void processValues(int averageType, const Calibration &calibration, BinRecord *records,
-                       Values values);
+    void processValues(const Calibration &calibration, BinRecord *records, Values values);
     template<int Type, typename Values>
     void binLoop(Values values, const Calibration &calibration, BinRecord *records);
-    template<typename Impulse>
-    void impulseLoop(int averageType, const Impulse &impulse, float msPerSample,
-                     ImpulsePoint *points);
-    // Averages one bin's values; the moving and cumulative types first clean `value` of NaN
-    // and infinity, and the bin meter then gets the cleaned amplitude.
+    // Averages a block of bins from `from` on; the moving and cumulative types first clean the
+    // values of NaN and infinity, and the bin meters then get the cleaned amplitudes.
     template<int Type>
-    BinValue average(uint32_t i, BinValue &value);
+    void average(uint32_t from, Block &values, Block &averaged);
+    template<typename Impulse>
+    void impulseLoop(const Impulse &impulse, float msPerSample, ImpulsePoint *points);
+    // Averages impulse samples [from, from + count) of `h` into `averaged`.
+    void averageImpulse(uint32_t from, uint32_t count, const float *h, float *averaged);
 
+    int type_ = Smoothing;
     uint32_t bins_ = 0;
     uint32_t size_ = 0;
     uint32_t depth_ = 1;
+    int preset_ = 0;
 
     MovingWindow<float> movingMagnitude_;
     MovingWindow<float> movingAmplitude_;
@@ -110,10 +111,10 @@ private:
     uint64_t cumulativeFrames_ = 0;
     uint64_t framesSinceReset_ = 0;
 
-    std::vector<Filter::BesselLPF<float>> smoothMagnitude_;
-    std::vector<Filter::BesselLPF<float>> smoothAmplitude_;
-    std::vector<Filter::BesselLPF<Complex>> smoothPhase_;
-    std::vector<Filter::BesselLPF<float>> smoothImpulse_;
+    Filter::BesselBank smoothMagnitude_{1};
+    Filter::BesselBank smoothAmplitude_{1};
+    Filter::BesselBank smoothPhase_{2};
+    Filter::BesselBank smoothImpulse_{1};
 
-    std::vector<Meter> binMeters_;
+    BinMeters binMeters_;
 };

@@ -1,5 +1,7 @@
 #include "engine/tf/WorkerThread.h"
 
+#include <utility>
+
 WorkerThread::WorkerThread()
     : thread_([this] { loop(); })
 { }
@@ -27,6 +29,13 @@ void WorkerThread::start(Job job, void *context)
 void WorkerThread::wait()
 {
     std::unique_lock lock(mutex_);
+    if (job_ != nullptr && !running_) {
+        // Not begun yet (on a busy machine the helper may wait for a processor): done here.
+        const Job job = std::exchange(job_, nullptr);
+        lock.unlock();
+        job(context_);
+        return;
+    }
     changed_.wait(lock, [this] { return job_ == nullptr; });
 }
 
@@ -37,11 +46,13 @@ void WorkerThread::loop()
         changed_.wait(lock, [this] { return quit_ || job_ != nullptr; });
         if (job_ == nullptr)
             return;
+        running_ = true;
         const Job job = job_;
         void *const context = context_;
         lock.unlock();
         job(context);
         lock.lock();
+        running_ = false;
         job_ = nullptr;
         changed_.notify_all();
     }

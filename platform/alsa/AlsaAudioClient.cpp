@@ -24,6 +24,8 @@ constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
 constexpr int pollTimeoutMs = 10;
+// After a wake-up that brought no frames, a capture rests this long before it waits again.
+constexpr auto idleWakeRest = std::chrono::milliseconds(2);
 constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
@@ -95,7 +97,7 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
     if (endpoint_.flow == DataFlow::Capture)
         packets_.assign(std::max<size_t>(2, bufferFrames_ / periodFrames_),
                         Packet{std::vector<float>(size_t(periodFrames_) * format.channels), 0, 0});
-    initialized_ = true;
+    initialized_.store(true);
     return result::Ok;
 }
 
@@ -130,21 +132,22 @@ Result AlsaAudioClient::bufferSize(uint32_t *frames)
 
 Result AlsaAudioClient::currentPadding(uint32_t *frames)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    *frames = endpoint_.flow == DataFlow::Render ? ringFill_
-                                                 : uint32_t(packetCount_) * periodFrames_;
+    if (endpoint_.flow == DataFlow::Render) {
+        *frames = uint32_t(ringWritten_.load(std::memory_order_acquire)
+                           - ringRead_.load(std::memory_order_acquire));
+        return result::Ok;
+    }
+    const uint64_t read = PacketRead::from(packetRead_.load(std::memory_order_acquire)).index;
+    *frames = uint32_t(packetsWritten_.load(std::memory_order_acquire) - read) * periodFrames_;
     return result::Ok;
 }
 
 Result AlsaAudioClient::deviceDelay(uint32_t *frames)
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (const Result r = usable(); !succeeded(r))
-            return r;
-    }
+    if (const Result r = usable(); !succeeded(r))
+        return r;
     *frames = deviceDelay_.load(std::memory_order_relaxed);
     return result::Ok;
 }
@@ -224,10 +227,11 @@ void AlsaAudioClient::stopEngine()
 
 Result AlsaAudioClient::buffer(uint32_t frames, uint8_t **data)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    if (frames > bufferFrames_ - ringFill_)
+    const uint64_t fill = ringWritten_.load(std::memory_order_relaxed)
+                          - ringRead_.load(std::memory_order_acquire);
+    if (frames > bufferFrames_ - fill)
         return result::BufferTooLarge;
     stagingFrames_ = frames;
     *data = reinterpret_cast<uint8_t *>(staging_.data());
@@ -236,14 +240,15 @@ Result AlsaAudioClient::buffer(uint32_t frames, uint8_t **data)
 
 Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
     if (frames > stagingFrames_)
         return result::InvalidSize;
     const uint32_t channels = config_.channels;
     const uint32_t capacity = bufferFrames_;
-    uint32_t write = (ringRead_ + ringFill_) % capacity;
+    // The room was there when the buffer was handed out; the engine only ever makes more.
+    const uint64_t written = ringWritten_.load(std::memory_order_relaxed);
+    uint32_t write = uint32_t(written % capacity);
     for (uint32_t done = 0; done < frames;) {
         const uint32_t chunk = std::min(frames - done, capacity - write);
         float *to = ring_.data() + size_t(write) * channels;
@@ -254,58 +259,66 @@ Result AlsaAudioClient::releaseBuffer(uint32_t frames, uint32_t flags)
         done += chunk;
         write = (write + chunk) % capacity;
     }
-    ringFill_ += frames;
+    ringWritten_.store(written + frames, std::memory_order_release);
     stagingFrames_ = 0;
     return result::Ok;
 }
 
 Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    *frames = packetCount_ > 0 ? periodFrames_ : 0;
+    const uint64_t read = PacketRead::from(packetRead_.load(std::memory_order_acquire)).index;
+    *frames = packetsWritten_.load(std::memory_order_acquire) > read ? periodFrames_ : 0;
     return result::Ok;
 }
 
 Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
                                uint64_t *devicePosition)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    if (packetHeld_)
+    uint64_t word = packetRead_.load(std::memory_order_acquire);
+    PacketRead read = PacketRead::from(word);
+    if (read.held)
         return result::OutOfOrder;
-    if (packetCount_ == 0) {
-        *data = nullptr;
-        *frames = 0;
-        *flags = 0;
-        *devicePosition = capturePosition_;
-        return result::Ok;
+    // Holding the oldest packet keeps the engine from dropping it; the engine may drop it just
+    // before, and then the next one is the oldest.
+    for (;;) {
+        if (packetsWritten_.load(std::memory_order_acquire) == read.index) {
+            *data = nullptr;
+            *frames = 0;
+            *flags = 0;
+            *devicePosition = capturePosition_.load(std::memory_order_acquire);
+            return result::Ok;
+        }
+        PacketRead holding = read;
+        holding.held = true;
+        if (packetRead_.compare_exchange_weak(word, holding.word(), std::memory_order_acq_rel))
+            break;
+        read = PacketRead::from(word);
     }
-    Packet &packet = packets_[packetHead_];
+    Packet &packet = packets_[read.index % packets_.size()];
     *data = reinterpret_cast<uint8_t *>(packet.samples.data());
     *frames = periodFrames_;
-    *flags = packet.flags;
+    *flags = packet.flags | (read.afterDrop ? bufferflags::DataDiscontinuity : 0);
     *devicePosition = packet.position;
-    packetHeld_ = true;
     return result::Ok;
 }
 
 Result AlsaAudioClient::releaseBuffer(uint32_t frames)
 {
-    std::lock_guard lock(mutex_);
     if (const Result r = usable(); !succeeded(r))
         return r;
-    if (!packetHeld_)
+    // While the user holds a packet, only the user changes the read side.
+    const PacketRead read = PacketRead::from(packetRead_.load(std::memory_order_acquire));
+    if (!read.held)
         return result::OutOfOrder;
     if (frames != 0 && frames != periodFrames_)
         return result::InvalidSize;
-    packetHeld_ = false;
-    if (frames != 0) {
-        packetHead_ = (packetHead_ + 1) % packets_.size();
-        --packetCount_;
-    }
+    const PacketRead next = frames != 0 ? PacketRead{read.index + 1, false, false}
+                                        : PacketRead{read.index, read.afterDrop, false};
+    packetRead_.store(next.word(), std::memory_order_release);
     return result::Ok;
 }
 
@@ -364,7 +377,6 @@ bool AlsaAudioClient::recover(int error)
     recoveries_.fetch_add(1);
     lastRecoveredError_.store(error);
     if (endpoint_.flow == DataFlow::Capture) {
-        std::lock_guard lock(mutex_);
         nextFlags_ |= bufferflags::DataDiscontinuity | bufferflags::TimestampError;
         snd_pcm_start(pcm_);
     }
@@ -373,26 +385,30 @@ bool AlsaAudioClient::recover(int error)
 
 void AlsaAudioClient::logRecoveries()
 {
+    // A stream that could not be recovered has stopped: worth a line in any log.
     if (const int error = lostError_.exchange(0))
-        logAlsaError("unrecoverable", endpoint_.pcmName, error);
+        sntWarning("[ALSA]") << "stream lost on" << endpoint_.pcmName << snd_strerror(error);
     if (const int count = recoveries_.exchange(0))
-        sntDebug("[ALSA]") << "recovered" << count << "times on" << endpoint_.pcmName
-                           << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
+        qCDebug(lcAlsa).noquote() << "[ALSA]"
+                                  << "recovered" << count << "times on" << endpoint_.pcmName
+                                  << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
 void AlsaAudioClient::takeRenderPeriod(float *out)
 {
-    std::lock_guard lock(mutex_);
     const uint32_t channels = config_.channels;
-    const uint32_t frames = std::min(ringFill_, periodFrames_);
+    const uint64_t read = ringRead_.load(std::memory_order_relaxed);
+    const uint32_t frames = uint32_t(
+            std::min<uint64_t>(ringWritten_.load(std::memory_order_acquire) - read, periodFrames_));
+    uint32_t from = uint32_t(read % bufferFrames_);
     for (uint32_t done = 0; done < frames;) {
-        const uint32_t chunk = std::min(frames - done, bufferFrames_ - ringRead_);
-        std::copy_n(ring_.data() + size_t(ringRead_) * channels, size_t(chunk) * channels,
+        const uint32_t chunk = std::min(frames - done, bufferFrames_ - from);
+        std::copy_n(ring_.data() + size_t(from) * channels, size_t(chunk) * channels,
                     out + size_t(done) * channels);
         done += chunk;
-        ringRead_ = (ringRead_ + chunk) % bufferFrames_;
+        from = (from + chunk) % bufferFrames_;
     }
-    ringFill_ -= frames;
+    ringRead_.store(read + frames, std::memory_order_release);
     // Where the user has not delivered, the engine plays silence.
     std::fill(out + size_t(frames) * channels, out + size_t(periodFrames_) * channels, 0.0f);
 }
@@ -464,40 +480,35 @@ void AlsaAudioClient::renderLoop()
 
 void AlsaAudioClient::pushPacket(const float *samples)
 {
-    std::lock_guard lock(mutex_);
-    const uint64_t position = capturePosition_;
-    capturePosition_ += periodFrames_;
-    if (packetCount_ == packets_.size()) {
-        // The user reads the only packet there is: this one goes instead.
-        if (packetHeld_ && packetCount_ == 1) {
-            nextFlags_ |= bufferflags::DataDiscontinuity;
-            return;
-        }
-        dropOldestPacket();
+    const uint64_t position = capturePosition_.load(std::memory_order_relaxed);
+    capturePosition_.store(position + periodFrames_, std::memory_order_release);
+    if (!makeRoomForPacket()) {
+        nextFlags_ |= bufferflags::DataDiscontinuity;
+        return;
     }
-    Packet &packet = packets_[(packetHead_ + packetCount_) % packets_.size()];
+    const uint64_t written = packetsWritten_.load(std::memory_order_relaxed);
+    Packet &packet = packets_[written % packets_.size()];
     std::copy_n(samples, packet.samples.size(), packet.samples.begin());
     packet.position = position;
     packet.flags = std::exchange(nextFlags_, 0);
-    ++packetCount_;
+    packetsWritten_.store(written + 1, std::memory_order_release);
 }
 
-void AlsaAudioClient::dropOldestPacket()
+bool AlsaAudioClient::makeRoomForPacket()
 {
-    const std::size_t second = (packetHead_ + 1) % packets_.size();
-    // The packet the user holds stays where its samples are: it moves into the next slot
-    // (the buffers change places, the samples do not move) and that slot's packet goes.
-    if (packetHeld_)
-        std::swap(packets_[packetHead_], packets_[second]);
-    packetHead_ = second;
-    --packetCount_;
-    // The packet after the gap carries the flag.
-    const std::size_t unread = packetCount_ - (packetHeld_ ? 1 : 0);
-    if (unread > 0)
-        packets_[(packetHead_ + packetCount_ - unread) % packets_.size()].flags
-                |= bufferflags::DataDiscontinuity;
-    else
-        nextFlags_ |= bufferflags::DataDiscontinuity;
+    const uint64_t written = packetsWritten_.load(std::memory_order_relaxed);
+    uint64_t word = packetRead_.load(std::memory_order_acquire);
+    for (;;) {
+        const PacketRead read = PacketRead::from(word);
+        if (written - read.index < packets_.size())
+            return true;
+        if (read.held)
+            return false;
+        // The packet after the one dropped follows a gap; the user learns it when it takes it.
+        const PacketRead dropped{read.index + 1, true, false};
+        if (packetRead_.compare_exchange_weak(word, dropped.word(), std::memory_order_acq_rel))
+            return true;
+    }
 }
 
 void AlsaAudioClient::captureLoop()
@@ -510,18 +521,25 @@ void AlsaAudioClient::captureLoop()
     lastSignal_ = std::chrono::steady_clock::now();
     const realtime::Section section;
     while (running_.load()) {
-        const Step ready = awaitFrames(periodFrames_ - filled);
-        if (ready == Step::Lost)
-            return;
-        if (ready == Step::Retry)
+        // Waits, then reads whatever the PCM gives. Its available count is no guide: some
+        // plugin chains (a LADSPA plugin over a sound server) count nothing until read.
+        if (const int waited = waitForPcm(); waited < 0) {
+            if (!recover(waited))
+                return;
             continue;
+        }
         const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
                                                   periodFrames_ - filled);
-        const Step moved = afterTransfer(n);
-        if (moved == Step::Lost)
-            return;
-        if (moved == Step::Retry)
+        if (n == 0 || n == -EAGAIN) {
+            // A PCM whose descriptors stay ready without frames must not keep us spinning.
+            std::this_thread::sleep_for(idleWakeRest);
             continue;
+        }
+        if (n < 0) {
+            if (!recover(int(n)))
+                return;
+            continue;
+        }
         filled += uint32_t(n);
         if (filled == periodFrames_) {
             pushPacket(period.data());

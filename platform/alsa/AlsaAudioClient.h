@@ -20,12 +20,14 @@ namespace platform::alsa {
 // Render: the user fills a ring of `bufferSize` frames
 // (padding = frames not yet handed to ALSA); the engine plays silence where the ring runs dry.
 // Capture: every period becomes a packet in a fixed ring made at Initialize; when the user falls
-// behind by a whole buffer, the oldest packets are dropped and the next one carries the
-// discontinuity flag and a device position past the frames dropped. After an xrun nobody knows
-// how much the device lost: the next packet also carries the timestamp-error flag.
-// The engine thread allocates nothing and logs its recoveries only when it stops. Its lock is
-// shared with the stream's user, another audio thread, for a copy of one period at most; the
-// GUI thread takes it only while the engine does not run.
+// behind by a whole buffer, the oldest packet the user is not reading is dropped and the next
+// one carries the discontinuity flag and a device position past the frames dropped. After an
+// xrun nobody knows how much the device lost: the next packet also carries the timestamp-error
+// flag.
+// The engine thread allocates nothing and logs its recoveries only when it stops. It meets the
+// stream's user, another audio thread, only in the two rings, which neither side locks: each
+// ring has one writer and one reader, and a packet the user holds is never dropped under it.
+// The lock is for Initialize, Start and Stop, which the engine never waits for.
 class AlsaAudioClient
     : public AudioClient
     , public RenderClient
@@ -65,8 +67,23 @@ private:
         uint64_t position = 0;
         uint32_t flags = 0;
     };
+    // The capture ring's read side in one word, which the user and the engine both change:
+    // the oldest packet not yet released, whether it follows a packet the engine dropped, and
+    // whether the user holds it.
+    struct PacketRead
+    {
+        uint64_t index = 0;
+        bool afterDrop = false;
+        bool held = false;
 
-    Result usable() const; // requires the mutex
+        static PacketRead from(uint64_t word)
+        {
+            return {word >> 2, (word & 2) != 0, (word & 1) != 0};
+        }
+        uint64_t word() const { return index << 2 | uint64_t(afterDrop) << 1 | uint64_t(held); }
+    };
+
+    Result usable() const;
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
@@ -90,12 +107,13 @@ private:
     void takeRenderPeriod(float *out);
     void noteDeviceDelay();
     void pushPacket(const float *samples);
-    // Frees the slot of the oldest packet the user is not reading.
-    void dropOldestPacket();
+    // Makes room for one packet: drops the oldest unless the user holds it. False when the
+    // user holds it and the new packet has to go instead.
+    bool makeRoomForPacket();
 
     const EndpointInfo endpoint_;
     mutable std::mutex mutex_;
-    bool initialized_ = false;
+    std::atomic<bool> initialized_{false};
     bool started_ = false;
     uint32_t streamFlags_ = 0;
     snd_pcm_t *pcm_ = nullptr;
@@ -110,18 +128,21 @@ private:
     // Render: frames written to the PCM that have not played, as the engine thread last saw it.
     std::atomic<uint32_t> deviceDelay_{0};
 
+    // Render: frame n of the stream lives at n % bufferFrames_; the user writes, the engine
+    // reads.
     std::vector<float> ring_;
-    uint32_t ringRead_ = 0;
-    uint32_t ringFill_ = 0;
-    std::vector<float> staging_;
-    uint32_t stagingFrames_ = 0;
+    std::atomic<uint64_t> ringWritten_{0};
+    std::atomic<uint64_t> ringRead_{0};
+    std::vector<float> staging_; // the user's
+    uint32_t stagingFrames_ = 0; // the user's
 
+    // Capture: packet n lives at n % packets_.size(); the engine writes, the user reads.
     std::vector<Packet> packets_;
-    std::size_t packetHead_ = 0; // the oldest packet
-    std::size_t packetCount_ = 0;
-    bool packetHeld_ = false;
-    uint32_t nextFlags_ = 0;
-    uint64_t capturePosition_ = 0; // engine thread: frames captured, those dropped included
+    std::atomic<uint64_t> packetsWritten_{0};
+    std::atomic<uint64_t> packetRead_{0}; // a PacketRead word
+    uint32_t nextFlags_ = 0; // the engine's: the flags of the next packet it writes
+    // Frames captured, those dropped included; written by the engine only.
+    std::atomic<uint64_t> capturePosition_{0};
 
     // What the engine thread met, logged once it has stopped.
     std::atomic<int> recoveries_{0};

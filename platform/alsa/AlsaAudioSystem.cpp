@@ -134,9 +134,9 @@ public:
         return result::NotFound;
     }
 
-    Result device(const QString &id, std::shared_ptr<Device> *device) override
+    Result device(const QString &id, DataFlow flow, std::shared_ptr<Device> *device) override
     {
-        const std::optional<EndpointInfo> endpoint = AlsaEndpoints::find(id);
+        const std::optional<EndpointInfo> endpoint = AlsaEndpoints::find(id, flow);
         if (!endpoint)
             return result::NotFound;
         *device = std::make_shared<AlsaDevice>(*endpoint);

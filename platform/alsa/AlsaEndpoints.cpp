@@ -15,19 +15,30 @@ namespace {
 
 const QString defaultPcm = QStringLiteral("default");
 
+const QString idPrefix = QStringLiteral("alsa:");
+
 QString flowWord(DataFlow flow)
 {
     return flow == DataFlow::Capture ? QStringLiteral("capture") : QStringLiteral("render");
 }
 
-QString endpointId(DataFlow flow, const QString &pcmName)
+// One side of a PCM: "alsa:render:<pcm>" or "alsa:capture:<pcm>". Earlier versions gave each
+// side this id; what is kept per side is kept under it.
+QString sideId(const EndpointInfo &e)
 {
-    return QStringLiteral("alsa:%1:%2").arg(flowWord(flow), pcmName);
+    return idPrefix + flowWord(e.flow) + QLatin1Char(':') + e.pcmName;
 }
 
 EndpointInfo makeEndpoint(DataFlow flow, const QString &pcmName, const QString &name)
 {
-    return EndpointInfo{endpointId(flow, pcmName), pcmName, flow, name};
+    return EndpointInfo{idPrefix + pcmName, pcmName, flow, name};
+}
+
+bool answersTo(const EndpointInfo &e, const QString &id, DataFlow flow)
+{
+    if (e.id == id)
+        return flow == DataFlow::All || e.flow == flow;
+    return sideId(e) == id;
 }
 
 struct FormatCache
@@ -45,8 +56,9 @@ FormatCache &cache()
 
 void appendDefaults(QList<EndpointInfo> *out)
 {
-    out->append(makeEndpoint(DataFlow::Render, defaultPcm, QStringLiteral("ALSA default output")));
-    out->append(makeEndpoint(DataFlow::Capture, defaultPcm, QStringLiteral("ALSA default input")));
+    const QString name = QStringLiteral("ALSA default");
+    out->append(makeEndpoint(DataFlow::Render, defaultPcm, name));
+    out->append(makeEndpoint(DataFlow::Capture, defaultPcm, name));
 }
 
 bool pcmDeviceHas(snd_ctl_t *ctl, int device, snd_pcm_stream_t stream, QString *pcmName)
@@ -175,8 +187,9 @@ bool definedForThisProcess(snd_config_t *top, const QString &pcmName)
 void appendUnique(const QList<EndpointInfo> &found, snd_config_t *top, QList<EndpointInfo> *out)
 {
     for (const EndpointInfo &e : found) {
-        const bool known = std::any_of(out->cbegin(), out->cend(),
-                                       [&e](const EndpointInfo &o) { return o.id == e.id; });
+        const bool known = std::any_of(out->cbegin(), out->cend(), [&e](const EndpointInfo &o) {
+            return o.id == e.id && o.flow == e.flow;
+        });
         if (!known && definedForThisProcess(top, e.pcmName))
             out->append(e);
     }
@@ -202,10 +215,10 @@ QList<EndpointInfo> AlsaEndpoints::list()
     return endpoints;
 }
 
-std::optional<EndpointInfo> AlsaEndpoints::find(const QString &id)
+std::optional<EndpointInfo> AlsaEndpoints::find(const QString &id, DataFlow flow)
 {
     for (const EndpointInfo &e : list())
-        if (e.id == id)
+        if (answersTo(e, id, flow))
             return e;
     return std::nullopt;
 }
@@ -215,19 +228,19 @@ Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *for
     FormatCache &c = cache();
     {
         QMutexLocker lock(&c.mutex);
-        const auto known = c.formats.constFind(endpoint.id);
+        const auto known = c.formats.constFind(sideId(endpoint));
         if (known != c.formats.cend()) {
             *format = *known;
             return result::Ok;
         }
-        if (c.held.value(endpoint.id) > 0)
+        if (c.held.value(sideId(endpoint)) > 0)
             return result::DeviceInUse;
     }
     WaveFormat probed;
     const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, &probed);
     if (succeeded(r)) {
         QMutexLocker lock(&c.mutex);
-        c.formats.insert(endpoint.id, probed);
+        c.formats.insert(sideId(endpoint), probed);
         *format = probed;
     }
     return r;
@@ -237,10 +250,11 @@ void AlsaEndpoints::setHeld(const EndpointInfo &endpoint, bool held)
 {
     FormatCache &c = cache();
     QMutexLocker lock(&c.mutex);
-    int &count = c.held[endpoint.id];
+    const QString key = sideId(endpoint);
+    int &count = c.held[key];
     count += held ? 1 : -1;
     if (count <= 0)
-        c.held.remove(endpoint.id);
+        c.held.remove(key);
 }
 
 } // namespace platform::alsa

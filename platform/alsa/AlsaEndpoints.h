@@ -25,13 +25,15 @@ struct EndpointInfo
 //   (/etc/asound.conf) declares with a hint description, in both directions, or, for an "asym"
 //   PCM, in the directions it defines. Its name is the hint description. Declarations made
 //   after ALSA read its configuration in this process are left out until the next start.
-// Ids read "alsa:render:<pcm>" or "alsa:capture:<pcm>"; PCM names holding "/" are left out, so
-// an id can serve as a settings group name.
+// Both sides of a PCM have one id, "alsa:<pcm>", as a duplex card is one device; PCM names
+// holding "/" are left out, so an id can serve as a settings group name.
 class AlsaEndpoints
 {
 public:
     static QList<EndpointInfo> list();
-    static std::optional<EndpointInfo> find(const QString &id);
+    // The endpoint of the id on the side `flow` (any side for DataFlow::All). An id of an
+    // earlier version, which named the side ("alsa:capture:<pcm>"), finds that side.
+    static std::optional<EndpointInfo> find(const QString &id, DataFlow flow);
 
     // The engine format of an endpoint: probed once and remembered, and never probed while a
     // stream of this program holds the endpoint (the remembered format answers then).

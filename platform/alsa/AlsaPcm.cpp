@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+Q_LOGGING_CATEGORY(lcAlsa, "snt.alsa", QtInfoMsg)
+
 namespace platform::alsa {
 namespace {
 
@@ -35,8 +37,9 @@ void alsaErrorHandler(const char *file, int line, const char *function, int erro
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    sntDebug("[ALSA]") << function << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
-                       << (error ? snd_strerror(error) : "");
+    qCDebug(lcAlsa).noquote() << "[ALSA]" << function
+                              << QStringLiteral("(%1:%2)").arg(file).arg(line) << text
+                              << (error ? snd_strerror(error) : "");
 }
 
 Result fail(const char *what, const QString &pcmName, int error)
@@ -54,7 +57,7 @@ snd_pcm_stream_t streamOf(DataFlow flow)
 
 void logAlsaError(const char *what, const QString &pcmName, int error)
 {
-    sntDebug("[ALSA]") << what << pcmName << snd_strerror(error);
+    qCDebug(lcAlsa).noquote() << "[ALSA]" << what << pcmName << snd_strerror(error);
 }
 
 void installErrorHandler()
@@ -131,9 +134,54 @@ Result testPcmFormat(const QString &pcmName, DataFlow flow, unsigned rate, unsig
     return takes ? result::Ok : result::UnsupportedFormat;
 }
 
+namespace {
+
+// Narrows the configuration space to the stream's format, each value only after the space was
+// found to hold it: setting a value the space lacks can leave alsa-lib an empty space, which
+// some plugin chains assert on later instead of failing.
+int restrictToStreamFormat(snd_pcm_t *pcm, snd_pcm_hw_params_t *hw, const PcmConfig &config,
+                           const char **step)
+{
+    // The test comes first; the value is set only where it passed.
+    const auto narrow = [step](const char *name, int tested, const auto &set) {
+        *step = name;
+        return tested < 0 ? tested : set();
+    };
+    constexpr snd_pcm_access_t access = SND_PCM_ACCESS_RW_INTERLEAVED;
+    constexpr snd_pcm_format_t format = SND_PCM_FORMAT_FLOAT_LE;
+    int e = narrow("access", snd_pcm_hw_params_test_access(pcm, hw, access),
+                   [&] { return snd_pcm_hw_params_set_access(pcm, hw, access); });
+    if (e >= 0)
+        e = narrow("format", snd_pcm_hw_params_test_format(pcm, hw, format),
+                   [&] { return snd_pcm_hw_params_set_format(pcm, hw, format); });
+    if (e >= 0)
+        e = narrow("channels", snd_pcm_hw_params_test_channels(pcm, hw, config.channels),
+                   [&] { return snd_pcm_hw_params_set_channels(pcm, hw, config.channels); });
+    if (e >= 0)
+        e = narrow("rate", snd_pcm_hw_params_test_rate(pcm, hw, config.rate, 0),
+                   [&] { return snd_pcm_hw_params_set_rate(pcm, hw, config.rate, 0); });
+    return e;
+}
+
+// Whether the PCM takes a stream's access, sample format, channels and rate as it is.
+bool takesStreamFormat(const QString &pcmName, DataFlow flow, const PcmConfig &config)
+{
+    PcmQuery query(pcmName, flow);
+    const char *step = "";
+    return query.openError >= 0 && query.error >= 0
+           && restrictToStreamFormat(query.pcm, query.params.get(), config, &step) >= 0;
+}
+
+} // namespace
+
 Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **out)
 {
-    const QByteArray name = QStringLiteral("plug:'%1'").arg(pcmName).toLocal8Bit();
+    // A PCM that takes the stream's format runs as it is. Any other goes behind ALSA's plug
+    // layer, which converts; a plug around a chain that already converts (a plug over a LADSPA
+    // plugin over a sound server) can make alsa-lib assert instead of failing.
+    const bool direct = takesStreamFormat(pcmName, flow, *config);
+    const QByteArray name
+            = (direct ? pcmName : QStringLiteral("plug:'%1'").arg(pcmName)).toLocal8Bit();
     snd_pcm_t *pcm = nullptr;
     int error = snd_pcm_open(&pcm, name.constData(), streamOf(flow), SND_PCM_NONBLOCK);
     if (error < 0)
@@ -147,10 +195,10 @@ Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, s
         }
     };
     check(snd_pcm_hw_params_any(pcm, hw.get()), "hw params");
-    check(snd_pcm_hw_params_set_access(pcm, hw.get(), SND_PCM_ACCESS_RW_INTERLEAVED), "access");
-    check(snd_pcm_hw_params_set_format(pcm, hw.get(), SND_PCM_FORMAT_FLOAT_LE), "format");
-    check(snd_pcm_hw_params_set_channels(pcm, hw.get(), config->channels), "channels");
-    check(snd_pcm_hw_params_set_rate(pcm, hw.get(), config->rate, 0), "rate");
+    if (error >= 0) {
+        const char *step = "";
+        check(restrictToStreamFormat(pcm, hw.get(), *config, &step), step);
+    }
     if (error < 0) {
         snd_pcm_close(pcm);
         return error == -EINVAL ? result::UnsupportedFormat : resultFromAlsaError(error);

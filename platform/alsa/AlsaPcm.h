@@ -2,16 +2,24 @@
 
 #include "platform/AudioLayer.h"
 
+#include <QLoggingCategory>
 #include <alsa/asoundlib.h>
+
+// ALSA's own diagnostics and the failed calls behind them: looking for devices tries PCMs that
+// may not exist, so these are noise unless a sound problem is being chased. Debug lines, off by
+// default; QT_LOGGING_RULES="snt.alsa.debug=true" turns them on.
+Q_DECLARE_LOGGING_CATEGORY(lcAlsa)
 
 namespace platform::alsa {
 
 snd_pcm_stream_t streamOf(DataFlow flow);
 
-// Logs an ALSA failure with the PCM it concerns, at debug level (the caller reports the result).
+// Logs an ALSA failure with the PCM it concerns as a debug line of lcAlsa (the caller reports
+// the result).
 void logAlsaError(const char *what, const QString &pcmName, int error);
 
-// Routes ALSA's own diagnostics into the program log instead of stderr. Idempotent.
+// Routes ALSA's own diagnostics into the program log (as lcAlsa's debug lines) instead of
+// stderr. Idempotent.
 void installErrorHandler();
 
 // The format the engine runs the PCM at when nothing asks otherwise: for a hardware device its
@@ -33,8 +41,9 @@ struct PcmConfig
     snd_pcm_uframes_t bufferFrames = 3840;
 };
 
-// Opens `pcmName` behind ALSA's plug layer (so any channel count and the rate convert),
-// non-blocking, interleaved 32-bit float, and prepares it.
+// Opens `pcmName` non-blocking as interleaved 32-bit float at the configured rate and channels,
+// and prepares it: as it is when it takes that format, else behind ALSA's plug layer (so any
+// channel count and the rate convert). A format the PCM cannot be brought to fails the open.
 Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, snd_pcm_t **pcm);
 
 } // namespace platform::alsa

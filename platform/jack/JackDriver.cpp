@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "platform/jack/JackServers.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -83,12 +84,17 @@ QStringList JackDriver::physicalPorts(unsigned long direction) const
 
 asio::Error JackDriver::exit()
 {
-    if (serverGone_.load())
+    const bool gone = client_ && serverGone_.load();
+    if (gone)
         waitForServerToLeave();
     disposeBuffers();
+    const QByteArray name = client_ ? QByteArray(jack_get_client_name(client_)) : QByteArray();
     if (client_)
         jack_client_close(client_);
     client_ = nullptr;
+    // Our client's semaphore is the server's to remove; one that went away leaves it behind.
+    if (gone)
+        QFile::remove(clientSemaphore(server_, QString::fromUtf8(name)));
     return Ok;
 }
 
@@ -96,15 +102,17 @@ void JackDriver::waitForServerToLeave() const
 {
     // A server that is shutting down still writes to its clients; one that closed its
     // connection by then ends it by a broken pipe before it has unregistered from JACK's
-    // machine-wide table of servers, whose few places then stay taken. It removes its socket
-    // file late in its shutdown and writes its last notes to clients a little after that. (A
-    // server that was killed outright leaves the file: that costs the whole wait.)
+    // machine-wide table of servers, whose few places then stay taken. It stops listening and
+    // removes its socket file late in its shutdown, and writes its last notes to clients a
+    // little after that. A server that was killed leaves the file with nobody listening on it:
+    // there is nothing to wait for.
     constexpr int stepMs = 100;
     constexpr int longestMs = 3000;
     const QString socket = serverSocket(server_);
-    for (int waited = 0; waited < longestMs && QFileInfo::exists(socket); waited += stepMs)
+    for (int waited = 0; waited < longestMs && isListening(socket); waited += stepMs)
         QThread::msleep(stepMs);
-    QThread::msleep(500);
+    if (!QFileInfo::exists(socket))
+        QThread::msleep(500);
 }
 
 asio::Error JackDriver::channels(int *inputs, int *outputs)

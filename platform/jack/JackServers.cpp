@@ -25,6 +25,12 @@ QString serverSocket(const QString &name)
             .arg(QLatin1String(serverDirectory), name, QString::number(getuid()));
 }
 
+QString clientSemaphore(const QString &server, const QString &client)
+{
+    return QStringLiteral("%1/jack_sem.%2_%3_%4")
+            .arg(QLatin1String(serverDirectory), QString::number(getuid()), server, client);
+}
+
 bool isListening(const QString &socket)
 {
     // The kernel's table of Unix sockets names the path of every socket bound to one.

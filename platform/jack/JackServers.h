@@ -14,6 +14,8 @@ constexpr const char *serverDirectory = "/dev/shm";
 QString serverSocket(const QString &name);
 // Whether a server still listens on `socket` (a server that died leaves the file behind).
 bool isListening(const QString &socket);
+// The semaphore file through which the server `server` wakes its client `client`.
+QString clientSemaphore(const QString &server, const QString &client);
 
 // The JACK servers of this user that have a socket in `directory`, one driver each: the default
 // server (JACK_DEFAULT_SERVER, else "default") first, then the others by name. Described as

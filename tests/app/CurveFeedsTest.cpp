@@ -169,29 +169,50 @@ private slots:
             points.append(p);
         }
         const Measured average = averagePoints(points, Flow(flow));
-        // A line array refers every point to its own band level first: equal shapes coincide.
-        const double expectedDb
-                = Flow(flow) == Flow::LineArray ? 0.0 : (0.2 * -6.0 + 0.9 * 0.0 + 0.5 * 3.0) / 1.6;
+        // A line array refers every point to its own band level first (equal shapes coincide),
+        // and the average lies at the mean of those levels.
+        const double expectedDb = Flow(flow) == Flow::LineArray
+                                          ? (-6.0 + 0.0 + 3.0) / 3.0
+                                          : (0.2 * -6.0 + 0.9 * 0.0 + 0.5 * 3.0) / 1.6;
         for (int k = 0; k < 16; ++k) {
             QVERIFY(std::abs(db(average.magnitude[k]) - expectedDb) < 1e-4);
             QVERIFY(std::abs(average.coherence[k] - coherence) < 1e-6);
         }
     }
 
-    // Three line-array points that differ by gain only average to their common shape referred
-    // to its 225–8800 Hz level; the phase is the latest point's that fits the grid.
-    void lineArrayPointsCancelTheirBandOffsets()
+    // Three line-array points that differ by gain only (−6, 0 and +6 dB) average to their common
+    // shape at their mean level, the 0 dB one; the phase is the latest point's that fits the grid.
+    void lineArrayPointsAverageToTheirShape()
     {
         QList<Measured> points{fftCurve(1.0, 1.0f), fftCurve(0.5, 0.8f), fftCurve(2.0, 0.6f)};
         points[2].phase.removeLast();
         const Measured shape = fftCurve(1.0, 1.0f);
-        const double band = bandLevelDb(shape.freq, shape.magnitude, 225.0, 8800.0);
         const Measured average = averagePoints(points, Flow::LineArray);
         QCOMPARE(average.freq, shape.freq);
         for (qsizetype k = 1; k < shape.freq.size(); k += 97)
-            QVERIFY(std::abs(db(average.magnitude[k]) - (db(shape.magnitude[k]) - band)) < 1e-3);
+            QVERIFY(std::abs(db(average.magnitude[k]) - db(shape.magnitude[k])) < 1e-3);
         QCOMPARE(average.phase, points[1].phase);
         QCOMPARE(averagePoints({}, Flow::LineArray).freq.size(), 0);
+    }
+
+    // The average of identical points is each of them, bin by bin, whatever their level.
+    void identicalPointsAverageToThemselves_data()
+    {
+        QTest::addColumn<double>("gain");
+        QTest::newRow("0 dB") << 1.0;
+        QTest::newRow("-12 dB") << 0.25;
+        QTest::newRow("+20 dB") << 10.0;
+    }
+    void identicalPointsAverageToThemselves()
+    {
+        QFETCH(double, gain);
+        const Measured point = fftCurve(gain, 0.7f);
+        for (const Flow flow : {Flow::LineArray, Flow::PointSource}) {
+            const Measured average = averagePoints({point, point, point}, flow);
+            for (qsizetype k = 1; k < point.freq.size(); ++k)
+                QVERIFY2(std::abs(db(average.magnitude[k]) - db(point.magnitude[k])) < 1e-4,
+                         qPrintable(QString("bin %1").arg(k)));
+        }
     }
 
     void levelWindow_data()

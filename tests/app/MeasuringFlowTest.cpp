@@ -1,4 +1,5 @@
 #include "app/AppCore.h"
+#include "app/MeasureSession.h"
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "tests/engine/SignalTools.h"
@@ -190,6 +191,19 @@ private slots:
         QCOMPARE(points.size(), 3);
         for (const QVariant &point : points)
             checkPointList(point);
+        // The points lie at 0, −6 and +6 dB: the average is drawn where their mean lies, on
+        // the 0 dB point, at every frequency the chart gets.
+        const QVariantList average = bridge.averageMeasurementCurve();
+        const QVariantList middle = points.first().toList();
+        QCOMPARE(average.size(), middle.size());
+        for (qsizetype i = 0; i + 1 < average.size(); i += 2) {
+            QCOMPARE(average[i].toDouble(), middle[i].toDouble());
+            QVERIFY2(std::abs(average[i + 1].toDouble() - middle[i + 1].toDouble()) < 0.2,
+                     qPrintable(QString("%1 Hz: %2 dB against %3 dB")
+                                        .arg(middle[i].toDouble())
+                                        .arg(average[i + 1].toDouble())
+                                        .arg(middle[i + 1].toDouble())));
+        }
         QCOMPARE(bridge.measurementHistoryCurves().size(), 2);
         checkPointList(bridge.property("latestMeasurementCurve"));
 
@@ -263,6 +277,71 @@ private slots:
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-测量中"));
         QVERIFY(tick.count() >= 1);
         QVERIFY(!bridge.core().session());
+    }
+
+    // A card that stops delivering under a running measurement is named on the measuring
+    // screen once it has been silent for two seconds.
+    void aCardThatDeliversNothingIsNamedWhileMeasuring()
+    {
+        QmlBridge bridge;
+        bridge.beginMeasurement();
+        bridge.startMeasure();
+        QVERIFY(bridge.measuring());
+        QTRY_VERIFY_WITH_TIMEOUT(bridge.core().session()->framesDone() > 10, longWaitMs);
+        bridge.clearToast();
+        card->dropCapturePeriods(500); // five seconds of nothing
+        QTRY_COMPARE_WITH_TIMEOUT(bridge.toastText(),
+                                  QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"), 5000);
+        QVERIFY(card->waitTicks(300, 10000)); // the card delivers again before the next test
+        bridge.back();
+        QVERIFY(!bridge.measuring());
+    }
+
+    // A card that falls silent ends the run without a point, whichever flow measures: silence
+    // never becomes a measured curve.
+    void aRunOnACardThatFallsSilentEndsWithoutAPoint_data()
+    {
+        QTest::addColumn<bool>("lineArray");
+        QTest::newRow("point source") << false;
+        QTest::newRow("line array") << true;
+    }
+
+    void aRunOnACardThatFallsSilentEndsWithoutAPoint()
+    {
+        QFETCH(bool, lineArray);
+        QmlBridge bridge;
+        bridge.setMeasureSeconds(30.0);
+        if (lineArray) {
+            bridge.beginArrayMeasurement();
+            bridge.arrayPrimaryAction();
+            bridge.arrayPrimaryAction(); // armed: the run would take its point at its end
+        } else {
+            bridge.beginMeasurement();
+            bridge.startMeasure();
+        }
+        QVERIFY(bridge.measuring());
+        QTRY_VERIFY_WITH_TIMEOUT(bridge.core().session()->framesDone() > 10, longWaitMs);
+        card->dropCapturePeriods(500); // five seconds of nothing
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.measuring(), 5000);
+        QCOMPARE(bridge.toastText(), QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"));
+        QVERIFY(!bridge.core().session());
+        QCOMPARE(bridge.measuredPointCount(), 0);
+        QVERIFY(bridge.core().measuredMagnitude.isEmpty());
+        QVERIFY(card->waitTicks(300, 10000)); // the card delivers again before the next test
+    }
+
+    // An input that cannot be opened starts no run at all, and says why.
+    void anInputThatDoesNotOpenStartsNoRun()
+    {
+        QmlBridge bridge;
+        bridge.beginArrayMeasurement();
+        card->setFailOpen(true);
+        bridge.arrayPrimaryAction();
+        card->setFailOpen(false);
+        QVERIFY(!bridge.measuring());
+        QVERIFY(!bridge.core().session());
+        QTRY_COMPARE(bridge.toastText(), QStringLiteral("无法打开音频输入设备"));
+        QCOMPARE(bridge.measuredPointCount(), 0);
     }
 
     // The stop button during a computation drops its result when it arrives.

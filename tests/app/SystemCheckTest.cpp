@@ -6,6 +6,9 @@
 #include "tests/audio/FakePlugin.h"
 #include "tests/support/TestMain.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -30,6 +33,19 @@ const char declarations[]
         = R"(pcm.desk_in { type asym capture.pcm { type pulse device "desk.monitor" } hint { show on description "Desk in" } }
 pcm.plugged_in { type plug slave.pcm "desk_in" hint { show on description "Desk plugged" } }
 )";
+
+// The description the server gives its sink or source of that name.
+QString description(const QString &kind, const QString &name)
+{
+    QString listed;
+    if (!pactl({"-f", "json", "list", kind}, &listed))
+        return QString();
+    for (const QJsonValue &device : QJsonDocument::fromJson(listed.toUtf8()).array()) {
+        if (device["name"].toString() == name)
+            return device["description"].toString();
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -101,6 +117,26 @@ private slots:
         QTEST(describe(items.at(2)), "speaker");
     }
 
+    // The two hints name what the check found: the server's input and output devices as the
+    // server describes them (pactl's view), and its sound settings, not another system's menus.
+    void hintsNameTheServersDevices()
+    {
+        const QVariantList items = check_->runSystemCheck(QString());
+        const QString source = description("sources", "desk.monitor");
+        const QString sink = description("sinks", "desk");
+        QVERIFY(!source.isEmpty() && !sink.isEmpty());
+        QCOMPARE(describe(items.at(0)),
+                 QString("ok info: 声音设置 → "
+                         "输入设备：启用「%1」并取消静音，端口选接测量麦的那一路")
+                         .arg(source));
+        QCOMPARE(items.at(0).toMap().value("action").toString(), QString("micprivacy"));
+        QCOMPARE(describe(items.at(5)),
+                 QString("ok info: 声音设置 → 配置：「%1」选普通的模拟立体声；声音服务器里的均衡、"
+                         "回声消除和虚拟环绕请关掉")
+                         .arg(sink));
+        QCOMPARE(items.at(5).toMap().value("action").toString(), QString("soundprops"));
+    }
+
     // A named endpoint is read and raised where its definition leads (through a plug to the
     // desk's monitor), not at the server's default source; a fix unmutes as it raises.
     void fixesRaiseAndUnmute()
@@ -121,9 +157,9 @@ private slots:
         loadNullSink("other", "rate=48000 channels=2");
         QVERIFY(pactl({"set-default-source", "other.monitor"}));
         QVERIFY(pactl({"set-source-volume", "desk.monitor", "55%"}));
-        QCOMPARE(describe(check_->runSystemCheck("alsa:capture:plugged_in").at(1)),
+        QCOMPARE(describe(check_->runSystemCheck("alsa:plugged_in").at(1)),
                  QString("attention fixable: 系统输入音量 55%，必须 100% 才能测"));
-        QCOMPARE(check_->applySystemFixes("alsa:capture:plugged_in"),
+        QCOMPARE(check_->applySystemFixes("alsa:plugged_in"),
                  QString("已把系统输入音量拉到 100% 并取消静音"));
         QVERIFY(pactl({"get-source-volume", "desk.monitor"}, &source));
         QVERIFY2(source.contains("/ 100% /"), qPrintable(source));
@@ -184,7 +220,7 @@ private slots:
         QTest::addColumn<QString>("module");
         QTest::addColumn<QString>("item");
         const QString ducked
-                = "ok info fixable: Windows 会在通话/开会时把其他声音%1，测量中途一变就白测";
+                = "ok info fixable: 声音服务器会在通话/开会时把其他声音%1，测量中途一变就白测";
         QTest::newRow("none") << QString() << "ok: 不会在通话时自动压低声音";
         QTest::newRow("cork") << "module-role-cork" << ducked.arg("静音其他声音");
         QTest::newRow("ducking") << "module-role-ducking" << ducked.arg("压低 80%");
@@ -223,7 +259,7 @@ private slots:
         useDevices("rate=48000 channels=2", "rate=44100 channels=2");
         setLevels(50, false, 70, false);
         const QVariantList items = check.runSystemCheck("asio:in");
-        QCOMPARE(describe(items.at(1)), QString("ok info: ASIO 没有 Windows 音量端点，跳过"));
+        QCOMPARE(describe(items.at(1)), QString("ok info: ASIO 声卡没有系统音量，跳过"));
         QCOMPARE(describe(items.at(2)), QString("ok fixable: 系统输出音量 70% · out"));
         QCOMPARE(describe(items.at(3)),
                  QString("attention: 输入只有 1 路；测量需要 2 路输入（参考 + 测量）"));

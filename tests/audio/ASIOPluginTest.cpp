@@ -5,6 +5,7 @@
 #include "tests/platform/FakeAsioDriver.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <atomic>
@@ -111,6 +112,16 @@ void settle(ASIOPlugin &plugin)
 {
     QMetaObject::invokeMethod(
             &plugin, [] {}, Qt::BlockingQueuedConnection);
+}
+
+// Opens, asking again while the ASIO thread is too busy to take the open up (periods that run
+// flat out keep it dispatching).
+audio::Stream *openOnceTakenUp(ASIOPlugin &plugin, Plugin::Direction direction, QIODevice *device)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+        if (audio::Stream *stream = plugin.open("A", direction, {}, device))
+            return stream;
+    return nullptr;
 }
 
 } // namespace
@@ -275,6 +286,32 @@ private slots:
         audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
         QVERIFY(stream);
         QCOMPARE(board_->callCount("init"), inits + 1);
+        stream->close();
+    }
+
+    // The ASIO thread busy for a second (a driver going away can keep it so): an open from
+    // another thread is given up within a fraction of that, says so, and neither starts the
+    // driver nor touches the device, then or later. Once the thread is free, opening works.
+    void anOpenTheBusyAsioThreadCannotTakeUpIsGivenUp()
+    {
+        auto plugin = makePlugin({card("A")});
+        QMetaObject::invokeMethod(
+                plugin.get(), [] { QThread::msleep(1000); }, Qt::QueuedConnection);
+        LogCapture log;
+        TestDevice source;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!plugin->open("A", Plugin::Output, {}, &source));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!log.lines()
+                          .filter("[ASIO] busy: the ASIO thread did not take up opening")
+                          .isEmpty(),
+                 log.text());
+        settle(*plugin); // the busy spell is over and the given-up open has had its turn
+        QVERIFY(!source.isOpen());
+        QCOMPARE(board_->callCount("init"), board_->callCount("exit"));
+        audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
+        QVERIFY(stream);
         stream->close();
     }
 
@@ -618,8 +655,8 @@ private slots:
             auto *source = new TestDevice;
             auto *sink = new TestDevice;
             source->queue(QList<float>(64, 0.5f));
-            audio::Stream *render = plugin->open("A", Plugin::Output, {}, source);
-            audio::Stream *capture = plugin->open("A", Plugin::Input, {}, sink);
+            audio::Stream *render = openOnceTakenUp(*plugin, Plugin::Output, source);
+            audio::Stream *capture = openOnceTakenUp(*plugin, Plugin::Input, sink);
             QVERIFY(render && capture);
             std::this_thread::yield();
             render->close();

@@ -7,6 +7,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -67,6 +68,23 @@ class AsioJackTest : public QObject
 
     QString driverName() const { return "JACK " + server_; }
 
+    static QStringList serverArguments(const QString &server)
+    {
+        return {"--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "128"};
+    }
+
+    // Starts a server of the test's own in `jackd` and waits until the client lists it.
+    static bool startServer(QProcess &jackd, const QString &server)
+    {
+        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        jackd.start("jackd", serverArguments(server));
+        if (!QTest::qWaitFor([&] { return !jackTool(server, "jack_lsp", {}).isEmpty(); }, 10000))
+            return false;
+        const auto client = Client::instance();
+        client->refreshAll();
+        return QTest::qWaitFor([&] { return row(client->devices(), "JACK " + server); }, 10000);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -104,22 +122,13 @@ private slots:
         const QString doomed
                 = QStringLiteral("sntdoomed%1").arg(QCoreApplication::applicationPid());
         QProcess jackd;
-        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        jackd.start("jackd",
-                    {"--no-realtime", "-n", doomed, "-d", "dummy", "-r", "48000", "-p", "128"});
         const auto cleanUp = qScopeGuard([&] {
             jackd.terminate();
             jackd.waitForFinished(30000);
-            // Our client's semaphore outlives a server that went away under it.
-            const QDir shm(platform::jack::serverDirectory);
-            for (const QString &file : shm.entryList({"jack_sem.*_" + doomed + "_*"}, QDir::Files))
-                QFile::remove(shm.filePath(file));
         });
-        QTRY_VERIFY_WITH_TIMEOUT(!jackTool(doomed, "jack_lsp", {}).isEmpty(), 10000);
+        QVERIFY(startServer(jackd, doomed));
         const auto client = Client::instance();
-        client->refreshAll();
         const QString name = "JACK " + doomed;
-        QTRY_VERIFY_WITH_TIMEOUT(row(client->devices(), name), 10000);
 
         SignalDevice source, sink1, sink2;
         QPointer<audio::Stream> render = client->openOutput(name, &source, {});
@@ -137,16 +146,73 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(jackd.state() == QProcess::NotRunning, 30000);
         // Our client let the server finish its shutdown (a broken pipe would have ended it).
         QCOMPARE(jackd.exitStatus(), QProcess::NormalExit);
-        // The server is no longer there to be opened again.
+        // The server is no longer there to be opened again. While the backend lets it finish its
+        // shutdown, an open is given up as busy instead of waiting.
         LogCapture log;
         SignalDevice again;
-        QVERIFY(!client->openInput(name, &again, {}));
-        QVERIFY2(log.contains("ASIO: can't load driver " + name), log.text());
+        QTRY_VERIFY2_WITH_TIMEOUT(!client->openInput(name, &again, {})
+                                          && log.contains("ASIO: can't load driver " + name),
+                                  log.text(), 10000);
         for (audio::Stream *s : {render.data(), capture1.data(), capture2.data()})
             s->close();
         QTRY_VERIFY(!render && !capture1 && !capture2);
         client->refreshAll();
         QTRY_VERIFY_WITH_TIMEOUT(!row(client->devices(), name), 10000);
+        // The server could not remove our client's semaphore any more; we did.
+        const QDir shm(platform::jack::serverDirectory);
+        QCOMPARE(shm.entryList({"jack_sem.*_" + doomed + "_Sonetra*"}, QDir::System | QDir::Files),
+                 QStringList());
+    }
+
+    // A server killed outright leaves its socket file with nobody listening: the backend sees
+    // it is gone at once. Opening its driver again fails within a second (the caller is the
+    // GUI thread), the streams on it have ended, and our client leaves nothing in /dev/shm.
+    void aKilledServerIsKnownGoneAtOnce()
+    {
+        const QString doomed
+                = QStringLiteral("sntkilled%1").arg(QCoreApplication::applicationPid());
+        QProcess jackd;
+        const auto cleanUp = qScopeGuard([&] {
+            jackd.kill();
+            jackd.waitForFinished(30000);
+            // A killed server keeps its place in JACK's machine-wide table of servers until a
+            // server of the same name takes it back: one is started and stopped properly.
+            QProcess again;
+            if (!startServer(again, doomed))
+                qWarning() << "the server" << doomed << "did not start again to free its place";
+            again.terminate();
+            again.waitForFinished(30000);
+        });
+        QVERIFY(startServer(jackd, doomed));
+        const auto client = Client::instance();
+        const QString name = "JACK " + doomed;
+        SignalDevice source, sink;
+        QPointer<audio::Stream> render = client->openOutput(name, &source, {});
+        QPointer<audio::Stream> capture = client->openInput(name, &sink, {});
+        QVERIFY(render && capture);
+        QTRY_VERIFY(!sink.recorded().empty());
+        // Both count the frames they move, as their owners' watches see them.
+        QTRY_VERIFY(render->framesMoved()->load() > 0 && capture->framesMoved()->load() > 0);
+
+        jackd.kill();
+        QVERIFY(jackd.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!render->isRunning() && !capture->isRunning(), 5000);
+        render->close();
+        capture->close();
+        LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
+        SignalDevice again;
+        QPointer<audio::Stream> reopened = client->openInput(name, &again, {});
+        const qint64 took = clock.elapsed();
+        if (reopened)
+            reopened->close();
+        QVERIFY(!reopened);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QVERIFY2(log.contains("ASIO: can't load driver " + name), log.text());
+        const QDir shm(platform::jack::serverDirectory);
+        QCOMPARE(shm.entryList({"jack_sem.*_" + doomed + "_Sonetra*"}, QDir::System | QDir::Files),
+                 QStringList());
     }
 
     // Runs after the server that went away: the backend goes on with the next one.

@@ -1,11 +1,15 @@
 #include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/Stream.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QIODevice>
+#include <QMutex>
 #include <QSignalSpy>
+#include <QTimer>
 #include <future>
 
 using audio::Client;
@@ -79,6 +83,46 @@ private:
     qint64 frame_ = 0;
 };
 
+// What the front end hands its sink, on whatever thread: the blocks' sizes and the gaps in the
+// order they came, and the two channels joined.
+class RecordingSink : public audio::CaptureSink
+{
+public:
+    void captured(std::span<const float> d, std::span<const float> r) override
+    {
+        QMutexLocker lock(&mutex_);
+        events_ << QString::number(d.size());
+        data_.append(QList<float>(d.begin(), d.end()));
+        reference_.append(QList<float>(r.begin(), r.end()));
+    }
+    void captureLost(qint64 frames) override
+    {
+        QMutexLocker lock(&mutex_);
+        events_ << QString("gap %1").arg(frames);
+    }
+    QStringList events() const
+    {
+        QMutexLocker lock(&mutex_);
+        return events_;
+    }
+    QList<float> data() const
+    {
+        QMutexLocker lock(&mutex_);
+        return data_;
+    }
+    QList<float> reference() const
+    {
+        QMutexLocker lock(&mutex_);
+        return reference_;
+    }
+
+private:
+    mutable QMutex mutex_;
+    QStringList events_;
+    QList<float> data_;
+    QList<float> reference_;
+};
+
 ManualCard *manual = nullptr;
 LoopbackCard *loopback = nullptr;
 
@@ -131,7 +175,8 @@ private slots:
         QFETCH(int, reference);
         QFETCH(int, dataChannel);
         QFETCH(int, referenceChannel);
-        AudioInput input(client);
+        RecordingSink sink;
+        AudioInput input(&sink, client);
         input.setDeviceId(device);
         input.setMeasurementChannel(measurement);
         input.setReferenceChannel(reference);
@@ -145,14 +190,13 @@ private slots:
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < channels; ++c)
                 interleaved << expected(c, f);
-        QSignalSpy blocks(&input, &AudioInput::dataReady);
         QSignalSpy all(&input, &AudioInput::allChannelsDataReady);
         manual->sink->write(QByteArray(reinterpret_cast<const char *>(interleaved.constData()),
                                        interleaved.size() * qsizetype(sizeof(float)))
                             + QByteArray(channels * qsizetype(sizeof(float)) - 2, '\x7f'));
-        QCOMPARE(blocks.count(), 1);
-        const auto data = blocks[0][0].value<QList<float>>();
-        const auto ref = blocks[0][1].value<QList<float>>();
+        QCOMPARE(sink.events(), QStringList{QString::number(frames)});
+        const QList<float> data = sink.data();
+        const QList<float> ref = sink.reference();
         const auto split = all[0][0].value<QList<QList<float>>>();
         QCOMPARE(data.size(), frames);
         QCOMPARE(ref.size(), frames);
@@ -167,27 +211,15 @@ private slots:
         QVERIFY(!manual->stream);
     }
 
-    // The front end's lists have room for 100 ms: a longer write comes out as consecutive
+    // The front end's buffers have room for 100 ms: a longer write comes out as consecutive
     // blocks holding every frame in order, and a gap the stream reports comes out between the
     // blocks it falls between.
     void blocksAndGapsKeepTheirOrder()
     {
-        AudioInput input(client);
+        RecordingSink sink;
+        AudioInput input(&sink, client);
         input.setDeviceId("manual-2");
         input.setActive(true);
-        QStringList events;
-        QList<float> received;
-        connect(
-                &input, &AudioInput::dataReady, this,
-                [&](const QList<float> &data, const QList<float> &) {
-                    events << QString::number(data.size());
-                    received += data;
-                },
-                Qt::DirectConnection);
-        connect(
-                &input, &AudioInput::discontinuity, this,
-                [&](qint64 frames) { events << QString("gap %1").arg(frames); },
-                Qt::DirectConnection);
         QList<float> interleaved;
         for (int f = 0; f < 10000; ++f)
             interleaved << float(f) << -float(f);
@@ -196,7 +228,8 @@ private slots:
         manual->sink->write(bytes.left(9000 * 2 * sizeof(float)));
         manual->stream->reportDiscontinuity(960);
         manual->sink->write(bytes.mid(9000 * 2 * sizeof(float)));
-        QCOMPARE(events, (QStringList{"4800", "4200", "gap 960", "1000"}));
+        QCOMPARE(sink.events(), (QStringList{"4800", "4200", "gap 960", "1000"}));
+        const QList<float> received = sink.data();
         for (int f = 0; f < 10000; ++f)
             QCOMPARE(received[f], float(f));
         input.setActive(false);
@@ -206,7 +239,7 @@ private slots:
     // the activation, the same id again neither closes nor reopens.
     void opensOnlyWhenActiveAndOnce()
     {
-        AudioInput input(client);
+        AudioInput input(nullptr, client);
         QCOMPARE(input.deviceId(), QString("manual-2")); // the default input
         QCOMPARE(input.sampleRate(), 0u);
         const int opens = manual->opens;
@@ -225,7 +258,7 @@ private slots:
 
     void failedOpeningsReportOnceAndLeaveItInactive()
     {
-        AudioInput input(client);
+        AudioInput input(nullptr, client);
         QSignalSpy errors(&input, &AudioInput::errorOccurred);
         manual->failNext = true;
         QTest::ignoreMessage(QtWarningMsg, "AudioInput: Failed to open audio input!");
@@ -250,10 +283,46 @@ private slots:
         QVERIFY(!manual->stream);
     }
 
+    // An input that opened but delivers nothing is named once it has been silent for two
+    // seconds: an error for the user and a log line with the device. Frames flowing again re-arm
+    // the watch; a stream that keeps delivering is never named.
+    void aDeviceThatDeliversNothingIsNamed()
+    {
+        AudioInput input(nullptr, client);
+        input.setDeviceId("manual-2");
+        input.setActive(true);
+        QVERIFY(manual->stream);
+        QSignalSpy errors(&input, &AudioInput::errorOccurred);
+        LogCapture log;
+        QTimer delivering; // the backend moving a 10 ms period at a time
+        connect(&delivering, &QTimer::timeout, [] { manual->stream->countFrames(480); });
+        delivering.start(10);
+        QTest::qWait(3000);
+        QCOMPARE(errors.count(), 0);
+
+        delivering.stop();
+        QElapsedTimer silent;
+        silent.start();
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 5000);
+        QVERIFY2(silent.elapsed() >= 2000 && silent.elapsed() < 3000,
+                 qPrintable(QString::number(silent.elapsed())));
+        QCOMPARE(errors[0][0].toString(), QStringLiteral("声卡没有送来声音，检查设备或换一个声卡"));
+        QVERIFY2(log.contains("AudioInput: no frames from manual-2 Stereo for 2000 ms"),
+                 log.text());
+        QTest::qWait(1000);
+        QCOMPARE(errors.count(), 1);
+        manual->stream->countFrames(480);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 5000);
+        // Closed, it is watched no more.
+        input.setActive(false);
+        QTest::qWait(2500);
+        QCOMPARE(errors.count(), 2);
+    }
+
     // A backend whose open waits on its own thread must not find the front end's lock taken.
     void backendOpenRunsWithoutTheFrontEndLock()
     {
-        AudioInput input(client);
+        AudioInput input(nullptr, client);
         input.setDeviceId(loopback->deviceId());
         std::future<unsigned> reading; // outlives the hook, so a blocked read cannot hang it
         bool answered = false;
@@ -270,7 +339,7 @@ private slots:
     // The queued rate notice must not reach back into a stream that is gone by then.
     void rateChangeSurvivesTheStreamsDeletion()
     {
-        AudioInput input(client);
+        AudioInput input(nullptr, client);
         input.setActive(true);
         QSignalSpy rate(&input, &AudioInput::sampleRateChanged);
         manual->stream->setSampleRate(44100);
@@ -294,21 +363,16 @@ private slots:
         audio::Stream *output
                 = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
-        QList<float> data, reference;
-        AudioInput input(client);
+        RecordingSink sink;
+        AudioInput input(&sink, client);
         input.setActive(true);
-        connect(&input, &AudioInput::dataReady, &input,
-                [&](const QList<float> &d, const QList<float> &r) {
-                    data += d;
-                    reference += r;
-                });
         const int teardowns = loopback->teardowns();
         input.setDeviceId(loopback->deviceId());
         QVERIFY(input.isActive());
         QVERIFY(!manual->stream);
         QCOMPARE(loopback->openStreamCount(), 2);
         // More than one period of the ramp, so its start is in there whatever the timing.
-        QTRY_VERIFY_WITH_TIMEOUT(data.size() > 70000, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(sink.data().size() > 70000, 20000);
         input.setDeviceId("manual-1");
         QVERIFY(input.isActive());
         QTRY_COMPARE(loopback->teardowns(), teardowns + 1);
@@ -316,6 +380,8 @@ private slots:
         loopback->setPath(0, LoopbackCard::Path{});
         QTRY_COMPARE(loopback->openStreamCount(), 0);
 
+        const QList<float> data = sink.data();
+        const QList<float> reference = sink.reference();
         qsizetype start = 1; // where the ramp (or a wrap of it) begins: 0, then -1/65536
         while (start < reference.size()
                && !(reference[start] == -RampSource::ramp(1) && reference[start - 1] == 0.0f))
@@ -337,7 +403,7 @@ private slots:
                 = client->openOutput(loopback->deviceId(), &source, audio::Format{48000, 2});
         QVERIFY(output);
         {
-            AudioInput input(client);
+            AudioInput input(nullptr, client);
             input.setDeviceId(loopback->deviceId());
             for (int i = 0; i < 50; ++i) {
                 input.setActive(true);

@@ -3,6 +3,8 @@
 #include "audio/Plugin.h"
 #include "audio/Stream.h"
 
+#include <QHash>
+
 // A backend with a scripted device list, for the client's merge and routing rules. It remembers
 // the last request that reached it.
 class FakePlugin : public audio::Plugin
@@ -33,8 +35,14 @@ public:
         lastDirection = direction;
         return new audio::Stream(f, this);
     }
+    audio::DeviceInfo::Id currentId(const audio::DeviceInfo::Id &savedId) override
+    {
+        return renamedIds.value(savedId, Plugin::currentId(savedId));
+    }
 
     audio::DeviceList rows;
+    // Ids the devices had before: saved id -> the id listed now.
+    QHash<QString, QString> renamedIds;
     QString defaultInput, defaultOutput;
     audio::Format format{44100, 4};
     QString lastId;

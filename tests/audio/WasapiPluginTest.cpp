@@ -138,6 +138,37 @@ private slots:
         QCOMPARE(plugin.preferredFormat("nothing", Plugin::Input), audio::Format{});
     }
 
+    // A device that plays and records has one id for both its sides: one row with both channel
+    // lists, and each direction opens its own side (their mix rates tell them apart). The id a
+    // backend lists is its id now.
+    void aDeviceThatPlaysAndRecordsIsOneRowOpenedOnEitherSide()
+    {
+        auto system = makeSystem();
+        const WaveFormat out = WaveFormat::extensibleFloat(44100, 2);
+        const WaveFormat in = WaveFormat::extensibleFloat(96000, 4);
+        system->addEndpoint({"desk", "Desk interface", DataFlow::Render, out, out});
+        system->addEndpoint({"desk", "Desk interface", DataFlow::Capture, in, in});
+        WasapiPlugin plugin(system);
+        const audio::DeviceList rows = plugin.devices();
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows.last(), (audio::DeviceInfo{"desk",
+                                                 "Desk interface",
+                                                 44100,
+                                                 "WASAPI",
+                                                 {"1", "2", "3", "4"},
+                                                 {"1", "2"}}));
+        TestDevice source, sink;
+        audio::Stream *render = plugin.open("desk", Plugin::Output, {44100, 2}, &source);
+        audio::Stream *capture = plugin.open("desk", Plugin::Input, {44100, 4}, &sink);
+        QVERIFY(render && capture);
+        QCOMPARE(render->format(), (audio::Format{44100, 2}));
+        QCOMPARE(capture->format(), (audio::Format{96000, 4}));
+        render->close();
+        capture->close();
+        QCOMPARE(plugin.currentId("desk"), QStringLiteral("desk"));
+        QCOMPARE(plugin.currentId("nothing"), QString());
+    }
+
     void streamRunsAtTheMixRateWithTheRequestedChannels_data()
     {
         QTest::addColumn<QString>("id");
@@ -146,9 +177,8 @@ private slots:
         QTest::addColumn<WaveFormat>("expected");
         QTest::newRow("extensible stays extensible")
                 << "render-8ch" << true << 2u << extensible(44100, 2, 0x3);
-        // Not a capture endpoint, but the backend asks for the capture service and gets it.
         QTest::newRow("plain becomes plain float")
-                << "render-plain" << false << 3u
+                << "capture-empty" << false << 3u
                 << WaveFormat{WaveFormat::IeeeFloat, 3, 48000, 576000, 12, 32};
         QTest::newRow("wide mask does not overflow")
                 << "capture-4ch" << false << 32u << extensible(96000, 32, 0xFFFFFFFF);
@@ -279,6 +309,8 @@ private slots:
         const auto *samples = reinterpret_cast<const float *>(bytes.constData());
         for (int i = 0; i < (bufferFrames + 441) * 2; ++i)
             QCOMPARE(samples[i], i < delivered * 2 ? 0.5f : 0.0f);
+        // The frames the device took are counted (what its watch sees move).
+        QCOMPARE(stream->framesMoved()->load(), uint64_t(bufferFrames + 441));
         stream->close();
         QVERIFY(!source.isOpen());
         QCOMPARE(system->callCount("stop"), 1);
@@ -300,6 +332,7 @@ private slots:
         client->tick();
         const QList<float> expected{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 5, 6};
         QTRY_COMPARE(sink.samples(), expected);
+        QTRY_COMPARE(stream->framesMoved()->load(), uint64_t(6));
         stream->close();
         QVERIFY(!sink.isOpen());
     }
@@ -351,6 +384,38 @@ private slots:
         stream->close();
         QCOMPARE(gaps, reported);
         QCOMPARE(writtenBefore, QList<qsizetype>(reported.size(), 2));
+    }
+
+    // The capture thread runs no events: a call posted to an object living there (one made by
+    // a handler while the stream wrote) never runs inside the thread's real-time section, where
+    // running it would allocate and free.
+    void captureThreadRunsNoEvents()
+    {
+        auto system = makeSystem();
+        WasapiPlugin plugin(system);
+        TestDevice sink;
+        audio::Stream *stream = openCapture(plugin, &sink);
+        QVERIFY(stream);
+        std::unique_ptr<QObject> onCaptureThread;
+        connect(
+                stream, &audio::Stream::discontinuity, this,
+                [&](qint64) { onCaptureThread = std::make_unique<QObject>(); },
+                Qt::DirectConnection);
+        auto client = system->lastClient();
+        client->pushPacket(floats({1, 2}), 1, 0);
+        client->loseFrames(1);
+        client->pushPacket(floats({3, 4}), 1, 0);
+        client->tick();
+        QTRY_COMPARE(sink.samples().size(), 4);
+        QVERIFY(onCaptureThread);
+        std::atomic<bool> ran{false};
+        QMetaObject::invokeMethod(
+                onCaptureThread.get(), [&ran] { ran.store(true); }, Qt::QueuedConnection);
+        client->pushPacket(floats({5, 6}), 1, 0);
+        client->tick();
+        QTRY_COMPARE(sink.samples().size(), 6);
+        stream->close();
+        QVERIFY(!ran.load());
     }
 
     void streamThreadFailuresEndTheLoopWithTheirLabel_data()

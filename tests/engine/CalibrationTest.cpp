@@ -57,7 +57,7 @@ private slots:
         missingFile = dir.filePath("gone.txt");
 
         // What earlier runs left in the settings: a profile under an old numeric id, one whose
-        // name two devices share, one whose id holds both separators and refers to a file that
+        // name two devices share, one under an id its backend has since renamed, one whose id holds both separators and refers to a file that
         // no longer exists, and the phone offset.
         QSettings settings;
         settings.setValue("Calibration/3/deviceName", "Solo Mic");
@@ -67,6 +67,8 @@ private slots:
         settings.setValue("Calibration/alsa%2Fusb%5Cmic/deviceName", "Slashed");
         settings.setValue("Calibration/alsa%2Fusb%5Cmic/calFile_1_0", missingFile);
         settings.setValue("Calibration/alsa%2Fusb%5Cmic/calFile_1_1", secondFile);
+        settings.setValue("Calibration/alsa:capture:desk/deviceName", "Desk");
+        settings.setValue("Calibration/alsa:capture:desk/splRef_1", 118.0);
         settings.setValue("Calibration/phoneMicSplOffset", 3.5);
         settings.sync();
     }
@@ -237,12 +239,20 @@ private slots:
         QCOMPARE(manager->getProfile("3").deviceName, QStringLiteral("Solo Mic"));
 
         card->rows = {row("uid-solo", "Solo Mic", "WASAPI"), row("uid-twin-a", "Twin", "WASAPI"),
-                      row("uid-twin-b", "Twin", "WASAPI")};
+                      row("uid-twin-b", "Twin", "WASAPI"), row("alsa:desk", "Desk", "WASAPI")};
+        card->renamedIds = {{"alsa:capture:desk", "alsa:desk"}};
         QTest::ignoreMessage(QtInfoMsg,
                              "[CalibrationManager] 迁移校准配置: 3 (Solo Mic) → uid-solo");
         QTest::ignoreMessage(QtInfoMsg, "[CalibrationManager] legacy id 迁移完成：成功 1 跳过 1 "
                                         "（跳过原因：名称为空/多设备重名/目标 UID 已存在）");
+        QTest::ignoreMessage(QtInfoMsg, "[CalibrationManager] 迁移校准配置: alsa:capture:desk "
+                                        "(Desk) → alsa:desk");
         audio::Client::instance()->reloadDevices();
+        // The renamed device's profile follows it.
+        QCOMPARE(manager->getProfile("alsa:capture:desk").deviceId, QString());
+        QCOMPARE(manager->splReference("alsa:desk", 1), 118.0);
+        QCOMPARE(QSettings().value("Calibration/alsa:desk/deviceName").toString(),
+                 QStringLiteral("Desk"));
 
         QCOMPARE(manager->getProfile("3").deviceId, QString());
         QCOMPARE(manager->getProfile("uid-solo").calFile(0, 0), micFile);

@@ -1,9 +1,14 @@
+#include "engine/dsp/BesselBank.h"
 #include "engine/dsp/BesselLPF.h"
 #include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Coherence.h"
 #include "engine/dsp/FourierTransform.h"
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
+
+#include <algorithm>
+#include <array>
+#include <random>
 
 namespace {
 
@@ -131,6 +136,65 @@ private slots:
         QCOMPARE(scalar.process(1.0f), first);
     }
 
+    // A bank of filters run a block at a time is each filter alone: the recurrence written out
+    // here, step by step, with a NaN in one channel holding that filter (and only it) as it was.
+    void bankFiltersRunAsFiltersOfTheirOwn()
+    {
+        constexpr quint32 filters = 300;
+        constexpr int ticks = 40;
+        constexpr float gain = 350.802368f; // preset 2
+        constexpr float c[5]
+                = {0.0448577888f, -0.369009912f, 1.27194595f, -2.32192183f, 2.28290844f};
+        Filter::BesselBank bank(2);
+        bank.resize(filters);
+        bank.setPreset(2);
+        std::vector<std::array<std::array<float, 6>, 2>> x(filters), y(filters);
+        std::mt19937 generator(5);
+        std::normal_distribution<float> noise(0.0f, 1.0f);
+        std::vector<float> re(filters), im(filters), outRe(filters), outIm(filters);
+        for (int tick = 0; tick < ticks; ++tick) {
+            for (quint32 i = 0; i < filters; ++i) {
+                re[i] = noise(generator);
+                im[i] = (i + tick) % 37 == 0 ? std::nanf("") : noise(generator);
+            }
+            bank.beginTick();
+            // Blocks of uneven lengths, as a caller's passes may cut them.
+            for (quint32 from = 0; from < filters;) {
+                const quint32 count = std::min(filters - from, 1 + (from * 7 + tick) % 61);
+                const float *input[] = {re.data() + from, im.data() + from};
+                float *output[] = {outRe.data() + from, outIm.data() + from};
+                bank.process(from, count, input, output);
+                from += count;
+            }
+            for (quint32 i = 0; i < filters; ++i) {
+                const bool hold = std::isnan(re[i]) || std::isnan(im[i]);
+                for (int channel = 0; channel < 2; ++channel) {
+                    auto &in = x[i][channel];
+                    auto &out = y[i][channel];
+                    const float expected = hold ? out[0] : [&] {
+                        const float v = (channel == 0 ? re[i] : im[i]) / gain;
+                        const float feedForward = v + in[0] * 5.0f + in[1] * 10.0f + in[2] * 10.0f
+                                                  + in[3] * 5.0f + in[4];
+                        const float feedBack = out[4] * c[0] + out[3] * c[1] + out[2] * c[2]
+                                               + out[1] * c[3] + out[0] * c[4];
+                        std::rotate(in.rbegin(), in.rbegin() + 1, in.rend());
+                        std::rotate(out.rbegin(), out.rbegin() + 1, out.rend());
+                        in[0] = v;
+                        out[0] = feedForward + feedBack;
+                        return out[0];
+                    }();
+                    const float got = channel == 0 ? outRe[i] : outIm[i];
+                    QVERIFY2(got == expected || (std::isnan(got) && std::isnan(expected)),
+                             qPrintable(QStringLiteral("tick %1 filter %2: %3 vs %4")
+                                                .arg(tick)
+                                                .arg(i)
+                                                .arg(got)
+                                                .arg(expected)));
+                }
+            }
+        }
+    }
+
     // Magnitude coherence of d = a·r + b·n (n independent of r) is a / sqrt(a² + b²); with 21
     // ticks the estimate is biased up a little, most for independent signals, where its mean
     // is about sqrt(π/(4·21)) ≈ 0.19. A silent reference gives no coherence at all.
@@ -185,6 +249,50 @@ private slots:
         QVERIFY(rig.inUnitRange);
         QVERIFY2(std::abs(rig.meanCoherence() - independent) < 0.05,
                  qPrintable(QString::number(rig.meanCoherence())));
+    }
+
+    // The running sums read what sums formed afresh over the last 21 ticks read, to float
+    // rounding: through a long loud stretch followed by one 160 dB quieter (whose powers are far
+    // below the rounding of the loud sums), and through levels that jump from tick to tick.
+    void runningSumsAgreeWithSumsFormedAfresh()
+    {
+        constexpr quint32 bins = 96;
+        constexpr int depth = 21;
+        Coherence coherence;
+        coherence.setDepth(depth);
+        coherence.setSize(bins);
+        std::vector<BinRecord> records(bins);
+        std::mt19937 generator(11);
+        std::normal_distribution<float> noise(0.0f, 1.0f);
+        std::uniform_int_distribution<int> level(-60, 60);
+        std::vector<std::vector<Coherence::BandSums>> history(bins);
+        double worst = 0.0;
+        for (int tick = 0; tick < 400; ++tick) {
+            const float scale = tick < 100   ? 1e4f
+                                : tick < 200 ? 1e-4f
+                                             : std::pow(10.0f, float(level(generator)) / 20.0f);
+            coherence.process(records, [&](quint32 i) {
+                const Complex r(scale * noise(generator), scale * noise(generator));
+                const Complex d = r * 0.7f + Complex(noise(generator), noise(generator)) * scale;
+                const Coherence::BandSums sums{r.norm(), d.norm(), r.conj() * d};
+                history[i].push_back(sums);
+                return sums;
+            });
+            for (quint32 i = 0; i < bins; ++i) {
+                double reference = 0.0, data = 0.0, crossRe = 0.0, crossIm = 0.0;
+                const std::size_t first
+                        = history[i].size() - std::min<std::size_t>(history[i].size(), depth);
+                for (std::size_t k = first; k < history[i].size(); ++k) {
+                    reference += history[i][k].reference;
+                    data += history[i][k].data;
+                    crossRe += history[i][k].cross.re;
+                    crossIm += history[i][k].cross.im;
+                }
+                const double expected = std::hypot(crossRe, crossIm) / std::sqrt(reference * data);
+                worst = std::max(worst, std::abs(records[i].coherence - expected));
+            }
+        }
+        QVERIFY2(worst < 1e-6, qPrintable(QString::number(worst)));
     }
 
     // A non-finite spectrum counts as silence in the ring: the estimate reads the good ticks at

@@ -75,11 +75,12 @@ private slots:
         inputs.writePairs(data + 10, data + 10, 2);
         take(inputs, taken);
         QCOMPARE(taken, (Taken{1, 2, 3, 4, 5, 6, 7, 8, -1004, 11, 12}));
-        for (int i = 0; i < 9; ++i)
-            inputs.writeLoopback(float(i));
+        const float looped[] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+        inputs.writeLoopback(looped, 5);
+        inputs.writeLoopback(looped + 5, 4); // 1 does not fit
         std::vector<float> loopback;
         QVERIFY(!inputs.takeLoopback([&loopback](float s) { loopback.push_back(s); }));
-        QCOMPARE(loopback.size(), std::size_t(8));
+        QCOMPARE(loopback, (std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7}));
         QVERIFY(inputs.takeLoopback([](float) {})); // nothing lost since
     }
 
@@ -105,8 +106,14 @@ private slots:
             --running;
         });
         std::thread render([&] {
-            for (int n = 0; n < blocks * frames; ++n)
-                inputs.writeLoopback(float(n));
+            // Blocks of another length than the capture's.
+            std::vector<float> block(441);
+            for (int n = 0; n < blocks * frames; n += int(block.size())) {
+                const int count = std::min(int(block.size()), blocks * frames - n);
+                for (int i = 0; i < count; ++i)
+                    block[size_t(i)] = float(n + i);
+                inputs.writeLoopback(block.data(), size_t(count));
+            }
             --running;
         });
         Taken taken;
@@ -141,8 +148,9 @@ private slots:
         std::atomic<bool> running{true};
         std::atomic<long> written{0};
         std::thread render([&] {
+            const float one = 1.0f;
             while (running) {
-                inputs.writeLoopback(1.0f);
+                inputs.writeLoopback(&one, 1);
                 ++written;
             }
         });

@@ -63,6 +63,7 @@ private:
         QStringList log; // the "[TFBlock]" lines
         int completions = 0;
         float ppm = 0.0f;
+        QList<float> blockPpms; // the clock offset found by each block that lined up
         std::vector<BinRecord> records;
     };
 
@@ -96,6 +97,8 @@ private:
         connect(&m, &Measurement::blockStatusChanged, &m,
                 [&run](int status) { run.statuses.append(status); });
         connect(&m, &Measurement::blockRunCompleted, &m, [&run] { ++run.completions; });
+        connect(&m, &Measurement::estimatedChanged, &m,
+                [&run, &m] { run.blockPpms.append(m.phoneClockPpm()); });
         generator.setEnabled(true);
         m.setActive(true);
         if (seconds > 0.0)
@@ -200,14 +203,34 @@ private slots:
                                       "7.2 s，无法测量"});
     }
 
-    // The 7 s sweep a phone run uses fits: its first block (the phone's sweeps start 1 s into
-    // the stream, so the first full read holds a period's start) is measured over the whole
-    // period, the low end included. The phone streams twice as fast as real time.
-    void sevenSecondSweepFits()
+    // The sweep a phone run plays (6 s for the phone's 10 s ring): every block read once locked
+    // on is still in the ring, so a phone that loses nothing has no block voided, whatever its
+    // clock, and each of those blocks finds the clock within 1 ppm. The first block is measured
+    // over the whole period, the low end included (the phone's sweeps start 1 s into the
+    // stream). The phone streams four times as fast as real time.
+    void phoneSweepBlocksStayInTheRing_data()
     {
-        const Run run = measure(7.0f, heardSweep(7.0f, 40.0, 6.0), 10.0, {}, 2.0);
-        QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 0}));
-        QVERIFY2(std::abs(run.ppm - 40.0) < 3.0, qPrintable(QString::number(run.ppm)));
+        QTest::addColumn<double>("ppm");
+        for (const double ppm : {-150.0, -50.0, 0.0, 80.0})
+            QTest::addRow("%+.0f ppm", ppm) << ppm;
+    }
+    void phoneSweepBlocksStayInTheRing()
+    {
+        QFETCH(double, ppm);
+        const auto sweep = float(
+                PhoneBlockPath::longestTrackedSweepSeconds(audio::AudioStreamServer::ringSeconds));
+        QCOMPARE(sweep, 6.0f);
+        QJsonObject signal = heardSweep(sweep, ppm, sweep - 1.0);
+        const Run run = measure(sweep, signal, 9.5 + 7 * sweep, {}, 4.0);
+        QVERIFY2(run.log.contains("[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"),
+                 qPrintable(run.log.join('\n')));
+        QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 11, 0}));
+        QCOMPARE(run.blockPpms.size(), PhoneBlockPath::runBlocks);
+        for (qsizetype block = 1; block < run.blockPpms.size(); ++block)
+            QVERIFY2(std::abs(run.blockPpms[block] - ppm) < 1.0,
+                     qPrintable(QStringLiteral("block %1: %2 ppm")
+                                        .arg(block)
+                                        .arg(run.blockPpms[block])));
         const double worst = worstLevelError(run.records, 30.0f, 15000.0f);
         QVERIFY2(worst < 0.3, qPrintable(QString::number(worst)));
     }

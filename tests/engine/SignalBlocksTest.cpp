@@ -5,8 +5,10 @@
 #include "tests/engine/EngineChecks.h"
 #include "tests/support/TestMain.h"
 
+#include <QMetaEnum>
 #include <complex>
 #include <limits>
+#include <type_traits>
 
 using snt::test::twoPi;
 
@@ -68,6 +70,27 @@ private slots:
         QTest::newRow("HFT223D") << int(WindowFunction::HFT223D) << 1.0 << 5.3888;
         QTest::newRow("Exponental") << int(WindowFunction::Exponental) << (1.0 - e7) / 7.0
                                     << 7.0 * (1.0 - e14) / (2.0 * (1.0 - e7) * (1.0 - e7));
+    }
+
+    // A window is a plain value: a copy carries its kind and its table, and changing the copy
+    // leaves the original as it was. Its kinds stay known to the meta-object system by name.
+    void windowsAreValues()
+    {
+        static_assert(!std::is_base_of_v<QObject, WindowFunction>);
+        WindowFunction hann(WindowFunction::Hann);
+        hann.resize(1024);
+        WindowFunction copy = hann;
+        QCOMPARE(copy.type(), WindowFunction::Hann);
+        QCOMPARE(copy.size(), 1024u);
+        QCOMPARE(copy.mean(), hann.mean());
+        for (quint32 n = 0; n < 1024; ++n)
+            QCOMPARE(copy.value(n), hann.value(n));
+        copy.setType(WindowFunction::Rectangular);
+        QCOMPARE(copy.value(0), 1.0f);
+        QCOMPARE(hann.value(0), 0.0f);
+        QCOMPARE(hann.type(), WindowFunction::Hann);
+        QCOMPARE(QMetaEnum::fromType<WindowFunction::Type>().valueToKey(WindowFunction::FlatTop),
+                 "FlatTop");
     }
 
     // The table is normalised: its own coherent gain is 1 (to the float accumulation of the

@@ -34,6 +34,16 @@ std::unique_ptr<Source> openSource(GeneratorThread *owner, int channels = 1)
     return source;
 }
 
+// The samples a source loops back, kept in order.
+struct LoopbackRecord : LoopbackSink
+{
+    std::vector<float> samples;
+    void loopedBack(std::span<const float> block) override
+    {
+        samples.insert(samples.end(), block.begin(), block.end());
+    }
+};
+
 } // namespace
 
 // The test signals against independent truths: spectra and levels of the noises, the sweep's
@@ -63,27 +73,36 @@ private slots:
     void channelPlacement_data()
     {
         QTest::addColumn<bool>("withOwner");
+        QTest::addColumn<int>("width");
         QTest::addColumn<QSet<int>>("channels");
-        QTest::newRow("both") << true << QSet<int>{0, 1};
-        QTest::newRow("right only") << true << QSet<int>{1};
-        QTest::newRow("extra channel beyond the frame") << true << QSet<int>{0, 5};
-        QTest::newRow("no owner") << false << QSet<int>{0, 1};
+        QTest::newRow("both") << true << 2 << QSet<int>{0, 1};
+        QTest::newRow("right only") << true << 2 << QSet<int>{1};
+        QTest::newRow("extra channel beyond the frame") << true << 2 << QSet<int>{0, 5};
+        QTest::newRow("a wide card's channels past 64") << true << 130 << QSet<int>{0, 64, 129};
+        QTest::newRow("no owner") << false << 2 << QSet<int>{0, 1};
     }
 
+    // Two frames: the owner's channels carry the sample, the others stay silent, and the
+    // owner's loopback sink gets exactly the two samples, nothing read ahead.
     void channelPlacement()
     {
         QFETCH(bool, withOwner);
+        QFETCH(int, width);
         QFETCH(QSet<int>, channels);
         GeneratorThread local;
         local.setChannels(channels);
-        auto source = openSource<WhiteNoise>(withOwner ? &local : nullptr, 2);
-        QSignalSpy samples(source.get(), &OutputDevice::sampleOut);
-        float out[4] = {9, 9, 9, 9};
-        QCOMPARE(source->read(reinterpret_cast<char *>(out), 16), 16);
-        QCOMPARE(samples.count(), 2); // exactly the frames asked for: nothing read ahead
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(out[i],
-                     withOwner && channels.contains(i % 2) ? samples[i / 2][0].toFloat() : 0.0f);
+        LoopbackRecord looped;
+        local.bindLoopback(&looped);
+        auto source = openSource<WhiteNoise>(withOwner ? &local : nullptr, width);
+        std::vector<float> out(size_t(2 * width), 9.0f);
+        const qint64 bytes = qint64(out.size() * sizeof(float));
+        QCOMPARE(source->read(reinterpret_cast<char *>(out.data()), bytes), bytes);
+        QCOMPARE(looped.samples.size(), withOwner ? size_t(2) : size_t(0));
+        for (int i = 0; i < 2 * width; ++i)
+            QCOMPARE(out[size_t(i)], withOwner && channels.contains(i % width)
+                                             ? looped.samples[size_t(i / width)]
+                                             : 0.0f);
+        local.unbindLoopback(&looped);
     }
 
     // Uniform white noise: RMS 1/√3 and +3.01 dB per octave. Pink noise: the same power in every

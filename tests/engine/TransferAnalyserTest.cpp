@@ -1,8 +1,11 @@
 #include "engine/tf/TransferAnalyser.h"
 #include "SignalTools.h"
+#include "engine/dsp/Meter.h"
+#include "engine/tf/BinMeters.h"
 #include "tests/support/TestMain.h"
 
 #include <algorithm>
+#include <random>
 
 using namespace signaltest;
 
@@ -52,6 +55,36 @@ class TransferAnalyserTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The bins' meters, kept a row per tick, read what a meter of 100 values of its own reads,
+    // to the bit: its running peak and mean, through silence, loud ticks and non-finite values.
+    void binMetersReadAsMetersOfTheirOwn()
+    {
+        constexpr uint32_t bins = 50;
+        BinMeters meters;
+        meters.resize(bins, 100);
+        std::vector<Meter> alone;
+        for (uint32_t i = 0; i < bins; ++i)
+            alone.emplace_back(quint64(100));
+        std::mt19937 generator(3);
+        std::exponential_distribution<float> level(1.0f);
+        std::vector<float> values(bins), peak(bins), mean(bins);
+        for (int tick = 0; tick < 260; ++tick) {
+            for (uint32_t i = 0; i < bins; ++i) {
+                values[i] = tick % 97 == 5 ? 1e6f : level(generator);
+                if ((tick * 7 + i) % 83 == 0)
+                    values[i] = std::nanf("");
+            }
+            meters.beginTick();
+            meters.add(0, 20, values.data(), peak.data(), mean.data());
+            meters.add(20, bins - 20, values.data() + 20, peak.data() + 20, mean.data() + 20);
+            for (uint32_t i = 0; i < bins; ++i) {
+                alone[i].add(values[i]);
+                QCOMPARE(peak[i], float(alone[i].peak()));
+                QCOMPARE(mean[i], float(alone[i].mean()));
+            }
+        }
+    }
+
     void transferFunctionMatchesPath_data()
     {
         QTest::addColumn<uint32_t>("size");

@@ -135,6 +135,7 @@ private slots:
         QTest::newRow("1024 hann") << 1024u << int(WindowFunction::Hann) << 0;
         QTest::newRow("2048 exponental") << 2048u << int(WindowFunction::Exponental) << 1001;
         QTest::newRow("4096 hft223d") << 4096u << int(WindowFunction::HFT223D) << 4095;
+        QTest::newRow("16384 hann") << 16384u << int(WindowFunction::Hann) << 3;
         QTest::newRow("65536 rectangular") << 65536u << int(WindowFunction::Rectangular) << 5;
     }
 

@@ -72,13 +72,14 @@ Result FakeAudioSystem::enumAudioEndpoints(DataFlow flow, uint32_t,
 }
 
 Result FakeAudioSystem::deviceWithId(const QString &call, const QString &id,
-                                     std::shared_ptr<platform::Device> *device)
+                                     std::shared_ptr<platform::Device> *device,
+                                     platform::DataFlow flow)
 {
     if (const Result r = hit(call); !platform::succeeded(r))
         return r;
     const auto endpoints = locked([this] { return endpoints_; });
     for (const auto &e : endpoints) {
-        if (e.id == id) {
+        if (e.id == id && (flow == platform::DataFlow::All || e.flow == flow)) {
             *device = std::make_shared<FakeDevice>(this, e);
             return result::Ok;
         }

@@ -101,11 +101,12 @@ public:
                                 std::shared_ptr<platform::Device> *device) override
     {
         const QString id = locked([&] { return defaults_.value(int(flow)); });
-        return deviceWithId("defaultAudioEndpoint", id, device);
+        return deviceWithId("defaultAudioEndpoint", id, device, flow);
     }
-    Result device(const QString &id, std::shared_ptr<platform::Device> *device) override
+    Result device(const QString &id, platform::DataFlow flow,
+                  std::shared_ptr<platform::Device> *device) override
     {
-        return deviceWithId("device", id, device);
+        return deviceWithId("device", id, device, flow);
     }
     Result count(uint32_t *count) override
     {
@@ -120,8 +121,10 @@ private:
     {
         return lockedCall(mutex_, f);
     }
+    // The endpoint with the id on the side `flow` (either for DataFlow::All).
     Result deviceWithId(const QString &call, const QString &id,
-                        std::shared_ptr<platform::Device> *device);
+                        std::shared_ptr<platform::Device> *device,
+                        platform::DataFlow flow = platform::DataFlow::All);
 
     QMutex mutex_;
     QList<EndpointSpec> endpoints_;

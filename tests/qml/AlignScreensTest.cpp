@@ -1,3 +1,5 @@
+#include "tests/qml/MeterProbe.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -15,6 +17,37 @@ namespace {
 
 constexpr int longWaitMs = 60000;
 constexpr double rate = 48000.0;
+
+// The texts of a venue view that lie on one another (their lines' middle 70 %, where the glyphs
+// are), and the cabinet names that do not stand on their point (they never cover the cabinet
+// under them).
+QStringList crowdedLabels(QQuickItem *view)
+{
+    QStringList problems;
+    QList<QQuickItem *> labels;
+    for (QQuickItem *label : itemsNamed(view, "sceneLabel")) {
+        if (!label->isVisible())
+            continue;
+        labels << label;
+        const QVariantMap spot = label->property("spot").toMap();
+        const QString text = label->property("text").toString();
+        const bool cabinet = text.startsWith("主扩") || text == "超低" || text == "点声源";
+        if (cabinet
+            && (!spot.value("above").toBool()
+                || std::abs(label->y() + label->height() - spot.value("y").toDouble()) > 0.5))
+            problems << text + " does not stand on its point";
+    }
+    const auto ink = [view](QQuickItem *label) {
+        const QRectF box = label->mapRectToItem(view, label->boundingRect());
+        return box.adjusted(0, 0.15 * box.height(), 0, -0.15 * box.height());
+    };
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        for (qsizetype j = i + 1; j < labels.size(); ++j)
+            if (ink(labels[i]).intersects(ink(labels[j])))
+                problems << labels[i]->property("text").toString() + " on "
+                                    + labels[j]->property("text").toString();
+    return problems;
+}
 
 } // namespace
 
@@ -223,6 +256,12 @@ void AlignScreensTest::sceneView()
     QCOMPARE(sceneLabels(view), QStringList({"主扩 L", "主扩 R", "舞台", "超低", "麦"}));
     QCOMPARE(sceneLabels(item("sideScene")),
              QStringList({"主扩 L", "主扩 R", "舞台", "超低", "超低", "麦"}));
+    // Each text readable on its own, and both venues clear of the side tabs at the window's edge.
+    const QRectF tabs = m.find("sideTabs")->mapRectToScene(m.find("sideTabs")->boundingRect());
+    for (QQuickItem *venue : {view, item("sideScene")}) {
+        QCOMPARE(crowdedLabels(venue), QStringList());
+        QVERIFY(venue->mapRectToScene(venue->boundingRect()).right() < tabs.left());
+    }
     auto *canvas = m.find("sceneCanvas", view);
     QSignalSpy painted(canvas, SIGNAL(painted()));
     QTest::qWait(2000);
@@ -394,10 +433,15 @@ void AlignScreensTest::subButtonTable()
     if (state == "align main in")
         QTRY_COMPARE_WITH_TIMEOUT(bridge.subAlignStage(), 1, longWaitMs);
     showPage("SubXoverScreen");
+    // A meter shows a level only while its run plays: after the main's capture it reads silent.
+    if (QQuickItem *meters = item("meterCard"); meters && !bridge.measuring())
+        QTRY_VERIFY(metersReadSilent(meters));
     QQuickItem *button = item("primaryButton");
     QTRY_COMPARE(button->property("text").toString(), label);
     QCOMPARE(button->isEnabled(), enabled);
     QCOMPARE(button->property("breath").toBool(), breathes);
+    if (enabled)
+        SNT_VERIFY_PRIMARY_FILL(bridge, button);
     QCOMPARE(item("stopButton")->isVisible(), bridge.measuring());
     QCOMPARE(item("hideGuideButton")->isVisible(), state == "guide");
     QCOMPARE(item("footerRule")->isVisible(), state != "result");
@@ -648,6 +692,7 @@ void AlignScreensTest::fillRealCaptures()
         setMicrophone(1.0f, step == 0 ? mainFrames : fillFrames);
         QCOMPARE(primary->property("text").toString(), "播放（" + names[step] + "）");
         QCOMPARE(text("status"), "先播放" + names[step]);
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, primary);
         click(primary);
         QTRY_VERIFY(m.bridge->measuring());
         QTRY_COMPARE(primary->property("text").toString(), "测量" + names[step]);
@@ -679,6 +724,12 @@ void AlignScreensTest::fillRealCaptures()
     QVERIFY(primary->isEnabled() && !item("stepMarks")->isVisible());
     click(primary);
     QTRY_COMPARE(m.bridge->fillAlignStep(), 0);
+    // The captures kept their pulses' levels; a measuring screen entered now shows its meters
+    // silent until it plays.
+    QVERIFY(!m.bridge->measuring());
+    m.bridge->go("点声源-测量中");
+    showPage("MeasuringScreen");
+    QVERIFY(metersReadSilent(item("meterCard")));
 }
 
 // Near zero the delay counts as the fill's: -0.04 ms reads "补声延时" 0.0 ms, -0.06 ms the main's.

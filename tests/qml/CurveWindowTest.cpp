@@ -1,4 +1,5 @@
 #include "app/AppCore.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -282,8 +283,9 @@ private slots:
     }
 
     // The newest pack is selected on opening; a selection survives a change that keeps it
-    // where it is, and gives way to the newest pack when it is deleted.
-    void selectionKeptOrReplacedByTheNewest()
+    // where it is. Deleting it leaves nothing selected, so a second click where the delete
+    // button was takes no other pack with it; the next showing selects the newest again.
+    void selectionKeptOrClearedByItsDeletion()
     {
         showCurves();
         QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
@@ -297,11 +299,25 @@ private slots:
         m.bridge->openCurveWindow();
         QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
                      QString("Main L"));
-        click(item("deletePack"));
+        QQuickItem *deleteButton = item("deletePack");
+        const QPoint deleteAt = middleOf(deleteButton);
+        click(deleteButton);
+        QTRY_VERIFY(!groups(*m.bridge).contains("Main L"));
+        QCOMPARE(m.bridge->toastText(), QString("Main L 已删除"));
+        QCOMPARE(curves->property("currentPackIndex").toInt(), -1);
+        QVERIFY(curves->property("currentPack").toMap().isEmpty());
+        const QString left = groups(*m.bridge);
+        QVERIFY(QQuickTest::qWaitForPolish(curves));
+        QTest::mouseClick(curves, Qt::LeftButton, {}, deleteAt);
+        QTest::qWait(200);
+        QCOMPARE(groups(*m.bridge), left);
+        QCOMPARE(curves->property("currentPackIndex").toInt(), -1);
+
+        m.bridge->setCurveWindowOpen(false);
+        QTRY_VERIFY(!curves->isVisible());
+        showCurves();
         QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
                      QString("Newest"));
-        QVERIFY(!groups(*m.bridge).contains("Main L"));
-        QCOMPARE(m.bridge->toastText(), QString("Main L 已删除"));
     }
 
     // While the subwoofer flow asks for its main reference, the pack the window selects
@@ -362,6 +378,7 @@ private slots:
 
         click(item("newProjectButton"));
         QTRY_VERIFY(item("projectNameInput")->hasActiveFocus());
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, item("confirmNewProject"));
         QTest::keyClick(curves, Qt::Key_Return);
         QTRY_COMPARE(item("newProjectError")->property("text").toString(),
                      QString("工程名不能空着"));

@@ -3,6 +3,8 @@
 // one, a line array of three points, and the level status against real channel gains.
 #include "audio/Client.h"
 #include "tests/engine/SignalTools.h"
+#include "tests/qml/MeterProbe.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
@@ -61,6 +63,29 @@ double curveRow(const QImage &shown, QQuickItem *chart, double f)
         }
     }
     return rows > 0 ? sum / rows : -1;
+}
+
+// The window row at which the chart draws a level of `db`.
+double levelRow(QQuickItem *chart, double db)
+{
+    const double top = chart->mapToScene(QPointF(0, 0)).y() + chart->property("padTop").toDouble();
+    const double plotHeight = chart->height() - chart->property("padTop").toDouble()
+                              - chart->property("padBottom").toDouble();
+    const double yMin = chart->property("yMin").toDouble();
+    const double yMax = chart->property("yMax").toDouble();
+    return top + (yMax - db) / (yMax - yMin) * plotHeight;
+}
+
+// The value of a flat point list at the listed frequency nearest to f.
+double valueNear(const QVariantList &flat, double f)
+{
+    qsizetype best = 0;
+    for (qsizetype i = 0; i + 1 < flat.size(); i += 2) {
+        if (std::abs(std::log(flat[i].toDouble() / f))
+            < std::abs(std::log(flat[best].toDouble() / f)))
+            best = i;
+    }
+    return flat[best + 1].toDouble();
 }
 
 // Whether the drawn curve rises from 250 Hz to 1 kHz by what the path's response gives.
@@ -146,6 +171,8 @@ private slots:
         QQuickItem *primary = ui.find("primaryButton");
         QCOMPARE(textOf(primary), QStringLiteral("播放（全频）"));
         QVERIFY(!ui.find("stopButton"));
+        QTRY_COMPARE(ui.page()->opacity(), 1.0);
+        SNT_VERIFY_PRIMARY_FILL(bridge, primary);
         ui.click(primary);
         QVERIFY(bridge.measuring());
         QTRY_VERIFY(ui.find("stopButton"));
@@ -159,6 +186,7 @@ private slots:
                                   longWaitMs);
         QCOMPARE(textOf(primary), QStringLiteral("自动测量计算"));
         QVERIFY(primary->isEnabled());
+        SNT_VERIFY_PRIMARY_FILL(bridge, primary);
         QTRY_VERIFY_WITH_TIMEOUT(curveFollowsThePath(ui, peak(1.0, 6.0)), longWaitMs);
 
         ui.click(primary);
@@ -206,6 +234,8 @@ private slots:
         QCOMPARE(bridge.eqBands().at(0).toMap().value("gain").toDouble(), -2.5);
         QCOMPARE(textOf(gain), QStringLiteral("-2.5"));
 
+        QTRY_COMPARE(ui.page()->opacity(), 1.0);
+        SNT_VERIFY_PRIMARY_FILL(bridge, ui.find("nextButton"));
         ui.click(ui.find("nextButton"));
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-测量中"));
         QCOMPARE(bridge.measuredPointCount(), 0);
@@ -237,6 +267,8 @@ private slots:
                                                                           : "open");
         };
         QCOMPARE(textOf(primary), QStringLiteral("播放线阵列"));
+        QTRY_COMPARE(ui.page()->opacity(), 1.0);
+        SNT_VERIFY_PRIMARY_FILL(bridge, primary);
         QCOMPARE(textOf(ui.find("stateText")), QStringLiteral("先播放线阵列，再对齐两个表头"));
         QCOMPARE(ui.find("progressFill")->width(), 0.0);
         QCOMPARE(ui.find("stopButton")->opacity(), 0.0);
@@ -251,6 +283,7 @@ private slots:
                 QCOMPARE(textOf(ui.find("stateText")),
                          QStringLiteral("信号已开，对齐表头后测第 1 点"));
                 QCOMPARE(textOf(primary), QString("测量第 %1 点").arg(point));
+                SNT_VERIFY_PRIMARY_FILL(bridge, primary);
                 ui.click(primary);
             }
             QVERIFY(bridge.autoMeasuring());
@@ -269,13 +302,52 @@ private slots:
             checkBadges(point);
         }
         QQuickItem *chart = ui.find("measureChart");
-        QCOMPARE(chart->property("historyCurves").toList().size(), 3);
+        const QVariantList history = chart->property("historyCurves").toList();
+        QCOMPARE(history.size(), 3);
         QVERIFY(!chart->property("points").toList().isEmpty());
-        QVERIFY(curveRow(ui.grab(), chart, 1000.0) > 0);
+        // Three points through one path: the average is drawn on them, within a row.
+        const QImage shown = ui.grab();
+        for (const double f : {200.0, 1000.0, 5000.0}) {
+            double pointsDb = 0;
+            for (const QVariant &point : history)
+                pointsDb += valueNear(point.toList(), f) / history.size();
+            const double drawn = curveRow(shown, chart, f);
+            QVERIFY2(std::abs(drawn - levelRow(chart, pointsDb)) < 1.0,
+                     qPrintable(QString("%1 Hz: average drawn at row %2, the points at %3")
+                                        .arg(f)
+                                        .arg(drawn)
+                                        .arg(levelRow(chart, pointsDb))));
+        }
 
         ui.click(ui.find("computeButton"));
         QCOMPARE(bridge.screen(), QStringLiteral("点声源-计算"));
         QTRY_COMPARE_WITH_TIMEOUT(bridge.screen(), QStringLiteral("点声源-选用途"), longWaitMs);
+    }
+
+    // The meters show a level only while a run plays: on entering a measuring screen they read
+    // silent, rise with the signal, and read silent again the moment Stop ends the run, on the
+    // point-source and on the line-array screen.
+    void metersReadSilentAfterStop()
+    {
+        QmlBridge bridge;
+        bridge.setMeasureGuideHidden(true);
+        ScreenDriver ui(bridge);
+        QVERIFY(ui.ready());
+        for (const char *row : {"homeRow0", "homeRow1"}) {
+            QTRY_VERIFY(ui.find(row));
+            ui.click(ui.find(row));
+            QQuickItem *meters = ui.find("meterCard");
+            QVERIFY(snt::test::metersReadSilent(meters));
+            ui.click(ui.find("primaryButton"));
+            QVERIFY(bridge.measuring());
+            for (const QString meter : {"measureMeter", "referenceMeter"})
+                QTRY_VERIFY(screentest::named(screentest::named(meters, meter), "fill")->width()
+                            > 50);
+            ui.click(ui.find("stopButton"));
+            QVERIFY(!bridge.measuring());
+            QTRY_VERIFY(snt::test::metersReadSilent(meters));
+            bridge.home();
+        }
     }
 
     // The alignment status from the real gap between the two channels.

@@ -1,3 +1,4 @@
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -58,8 +59,14 @@ private slots:
         }
     }
 
+    // The venue stands clear of the side tabs; "开始测量" is filled in both palettes and leads to
+    // the line-array measurement.
     void startLeadsToTheArrayMeasurement()
     {
+        QQuickItem *tabs = m.find("sideTabs");
+        QVERIFY(scene()->mapRectToScene(scene()->boundingRect()).right()
+                < tabs->mapRectToScene(tabs->boundingRect()).left());
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, item("startArrayButton"));
         click(item("startArrayButton"));
         QTRY_COMPARE(m.bridge->screen(), QString("线阵列-测量中"));
         QTRY_VERIFY(m.page() && m.page()->objectName() == "ArrayMeasuringScreen");

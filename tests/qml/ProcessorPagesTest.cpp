@@ -2,6 +2,7 @@
 // against the real bridge and the simulated processor on 127.0.0.1, checked on what the
 // simulated processor received and holds, and on the EQ chart's pixels.
 #include "tests/qml/PanelHarness.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/support/GuiTestMain.h"
 
 #include <QDir>
@@ -82,7 +83,8 @@ class ProcessorPagesTest : public QObject
         if (!chosen)
             return listed;
         panel_->clickAt(chosen);
-        QQuickItem *open = panel_->itemWithText("Open");
+        // Qt's dialog speaks the interface's language.
+        QQuickItem *open = panel_->itemWithText("打开");
         if (open)
             panel_->clickAt(open);
         return listed;
@@ -137,6 +139,7 @@ private slots:
         QVERIFY(!panel_->item("presetRow0/currentBadge")->isVisible());
         QCOMPARE(panel_->text("currentName"), QString("Sub"));
 
+        SNT_VERIFY_PRIMARY_FILL(*panel_->bridge, panel_->item("presetPage/saveButton"));
         panel_->click("presetPage/saveButton");
         QCOMPARE(panel_->toast(), QString("先在左边选一格。"));
         panel_->click("presetRow1");
@@ -195,6 +198,9 @@ private slots:
         }
         QObject *dialog = panel_->window->findChild<QObject *>("importDialog");
         QVERIFY(dialog);
+        // It opens where the exports land.
+        QCOMPARE(dialog->property("currentFolder").toUrl(),
+                 QUrl::fromLocalFile(QDir::homePath() + "/Desktop"));
         dialog->setProperty("currentFolder", QUrl::fromLocalFile(folder.path()));
         QCOMPARE(pickFile(dialog, "My Set.PARM"), QStringList({"b.parm", "c.Parm", "My Set.PARM"}));
         QTRY_COMPARE(panel_->toast(), QString("已导入并载入：My Set"));
@@ -359,6 +365,7 @@ private slots:
         if (byGain)
             panel_->click("byGain");
         panel_->type("lowCutField/entry", lowCut);
+        SNT_VERIFY_PRIMARY_FILL(*panel_->bridge, panel_->item("calculateButton"));
         panel_->click("calculateButton");
         QCOMPARE(panel_->toast(), QString("已写进设备。"));
         const QJsonObject body = snt::test::writes(*sim_).last();

@@ -3,6 +3,7 @@
 // simulated processor received and on what the panel shows.
 #include "eq/CurvePreparation.h"
 #include "tests/qml/PanelHarness.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/support/GuiTestMain.h"
 
 #include <QDir>
@@ -135,6 +136,7 @@ private slots:
         panel_->type("addressField", sim_->address());
         panel_->click("connectButton");
         QTRY_VERIFY(panel_->item("resetDialog")->isVisible());
+        SNT_VERIFY_PRIMARY_FILL(*panel_->bridge, panel_->item("agreeReset"));
         panel_->click(agree ? "agreeReset" : "declineReset");
         QTRY_VERIFY(!panel_->item("resetDialog")->isVisible());
         QCOMPARE(panel_->client()->isConnected(), agree);
@@ -309,6 +311,7 @@ private slots:
         QCOMPARE(panel_->text("guideTitle"), QString("NST · 文件导入教程"));
         QVERIFY(!panel_->item("connectButton")->isVisible());
         panel_->bridge->setConverterFolder(EQ_EXPORT_FOLDER);
+        SNT_VERIFY_PRIMARY_FILL(*panel_->bridge, panel_->item("guidePage/exportButton"));
         QTest::mouseClick(panel_->window, Qt::LeftButton, {},
                           panel_->centre(panel_->item("guidePage/exportButton")));
         QCOMPARE(panel_->text("guidePage/exportButton"), QString("正在生成…"));

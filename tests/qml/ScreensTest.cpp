@@ -3,7 +3,9 @@
 // screen's bar, and the use and delivery screens on curves computed from known shapes.
 #include "app/AppCore.h"
 #include "audio/Client.h"
+#include "eq/SchemeEngine.h"
 #include "tests/eq/SyntheticCurves.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
@@ -14,6 +16,7 @@
 #include <QRawFont>
 #include <QSet>
 #include <QSettings>
+#include <QThread>
 
 #include <cmath>
 
@@ -227,6 +230,9 @@ private slots:
         const QSet<QString> sockets = openSockets();
         bridge.go(QStringLiteral("登录"));
         QVERIFY(ui.find("phoneField"));
+        QTRY_COMPARE(ui.page()->opacity(), 1.0);
+        for (const char *button : {"sendCodeButton", "loginButton"})
+            SNT_VERIFY_PRIMARY_FILL(bridge, ui.find(button));
         ui.type(ui.find("phoneField"), "138-0013-8000 9999");
         QCOMPARE(textOf(ui.find("phoneField")), QStringLiteral("13800138000"));
         ui.type(ui.find("codeField"), "12ab345678");
@@ -293,9 +299,14 @@ private slots:
 
     // Without a measured curve nothing starts and the bar stays full; with one, the bar creeps
     // between the engine's reports, never backwards, never past 95 %, never behind the engine.
+    // The engine here takes its time first, so the bar has time to creep.
     void computeScreenBar()
     {
-        QmlBridge bridge;
+        QmlBridge bridge([](const snt::eq::Measured &measured, const snt::eq::Options &options,
+                            QString *log, const std::function<void(int, int)> &progress) {
+            QThread::msleep(700);
+            return snt::eq::computeSchemes(measured, options, log, progress);
+        });
         ScreenDriver ui(bridge);
         QVERIFY(ui.ready());
         bridge.go(QStringLiteral("点声源-计算"));

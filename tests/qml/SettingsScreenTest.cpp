@@ -1,4 +1,5 @@
 #include "tests/audio/FakePlugin.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 
 #include <QDir>
@@ -81,6 +82,33 @@ private slots:
     }
 
     void cleanupTestCase() { m.stop(); }
+
+    // Qt's file dialog speaks the interface's language and opens where the calibration files
+    // are kept, not in the program's working folder.
+    void fileDialogSpeaksChineseInTheCalibrationFolder()
+    {
+        QVERIFY(pick(item("micFilePicker"), "导入校准文件…"));
+        QObject *files = dialog();
+        QTRY_VERIFY(files->property("visible").toBool());
+        QCOMPARE(files->property("currentFolder").toUrl(),
+                 QUrl::fromLocalFile(QDir::homePath() + "/Documents/Tovan测量工作流/校准"));
+        // The texts shown, the dialog's among them.
+        QStringList texts;
+        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *under) {
+            for (QQuickItem *child : under->childItems()) {
+                if (child->isVisible() && child->inherits("QQuickText"))
+                    texts << child->property("text").toString();
+                collect(child);
+            }
+        };
+        QTRY_VERIFY((collect(m.window->contentItem()), texts.contains("取消")));
+        for (const QString &shown : {"打开", "取消", "文件类型"})
+            QVERIFY2(texts.contains(shown), qPrintable(texts.join(' ')));
+        for (const QString &english : {"Open", "Cancel", "Filter", "File name"})
+            QVERIFY2(!texts.contains(english), qPrintable(texts.join(' ')));
+        QMetaObject::invokeMethod(files, "reject");
+        QTRY_VERIFY(!files->property("visible").toBool());
+    }
 
     void channelPickersNameTheChannels_data()
     {
@@ -176,6 +204,10 @@ private slots:
             QTRY_COMPARE(m.bridge->darkMode(), dark);
             QCOMPARE(QSettings().value("ui/theme").toString(), QString(dark ? "dark" : "light"));
             QTRY_COMPARE(m.window->grabWindow().pixelColor(probe), bg);
+            // The chosen palette's pill is the primary one, filled in that palette.
+            QVERIFY(item(pill)->property("primary").toBool());
+            const QString fill = primaryFillProblem(m.window->grabWindow(), item(pill));
+            QVERIFY2(fill.isEmpty(), qPrintable(fill));
         }
     }
 

@@ -1,9 +1,12 @@
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
+#include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
 #include "ui/QmlSetup.h"
+#include "ui/StepClock.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -12,6 +15,7 @@
 #include <QQmlPropertyMap>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
 
@@ -375,6 +379,47 @@ private slots:
         QVERIFY(!toast->isVisible());
     }
 
+    // A side window placed over this one at the screen's edge stays where the rules put it, and
+    // the toast rises above it, where it can be read; back in its place once the window goes.
+    void toastStandsClearOfASideWindowOverIt_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("side");
+        QTest::newRow("processor panel") << "processorPanelOpen"
+                                         << "processorPanel";
+        QTest::newRow("curve window") << "curveWindowOpen"
+                                      << "curveWindow";
+    }
+    void toastStandsClearOfASideWindowOverIt()
+    {
+        QFETCH(QString, flag);
+        QFETCH(QString, side);
+        QVERIFY(place(m_window, QRect(650, 50, 600, 1145)));
+        m_bridge->setProperty(qPrintable(flag), true);
+        QQuickWindow *window = sideWindow(qPrintable(side));
+        QTRY_VERIFY(window->isVisible());
+        // No room beside the window: both are put at the screen's right edge, over this one.
+        QTRY_VERIFY2(window->geometry().right() >= 1920 - 12,
+                     qPrintable(QDebug::toString(window->geometry())));
+        QVERIFY(window->geometry().intersects(m_window->geometry()));
+        m_bridge->toast(
+                QStringLiteral("已把输入格式改成 2 通道 48000 Hz；已关掉通话时自动压低声音；"
+                               "已把系统输入音量拉到 100% 并取消静音"));
+        QQuickItem *box = item("toastBox");
+        const auto onScreen = [&] {
+            const QRectF inWindow = box->mapRectToScene(box->boundingRect());
+            return inWindow.translated(m_window->position()).toRect();
+        };
+        // Wide enough to reach under the side window at its place; placed as soon as laid out.
+        QTRY_VERIFY(box->width() > 500);
+        QVERIFY(QQuickTest::qWaitForPolish(m_window));
+        QVERIFY2(!m_bridge->toastText().isEmpty() && !onScreen().intersects(window->geometry()),
+                 qPrintable(QDebug::toString(onScreen())));
+        QVERIFY(onScreen().top() >= m_window->y() + 76);
+        m_bridge->setProperty(qPrintable(flag), false);
+        QTRY_COMPARE(box->y() + box->height(), 1145.0 - 71);
+    }
+
     // The page under the plan dialog is blurred and the dialog above it stays sharp, measured in
     // the page's top bar and in the dialog's title. The microphone guide blurs the page too, by
     // the same layer (it covers the whole stage itself, so no pixel of the page would show).
@@ -418,6 +463,118 @@ private slots:
         m_bridge->home();
         QVERIFY(!m_bridge->measuring());
         QVERIFY(timer->property("running").toBool());
+    }
+
+    // Left alone, the window renders only the slow clock's steps (the rings keep turning, a
+    // failing check keeps blinking): at most 10 frames a second, counted over three seconds, on
+    // the home page and on the measuring page after a run was played and stopped.
+    void idleWindowRendersFewFrames_data()
+    {
+        QTest::addColumn<bool>("afterRun");
+        QTest::newRow("home") << false;
+        QTest::newRow("measuring, stopped") << true;
+    }
+    void idleWindowRendersFewFrames()
+    {
+        QFETCH(bool, afterRun);
+        if (afterRun) {
+            m_bridge->beginMeasurement();
+            m_bridge->measurePrimaryAction();
+            QVERIFY(m_bridge->measuring());
+            QVERIFY(card->waitTicks(10));
+            click(page(m_window)->findChild<QQuickItem *>(QStringLiteral("stopButton")));
+            QVERIFY(!m_bridge->measuring());
+        }
+        // The page's entry, and the home rows' staggered one (1.22 s), are over.
+        QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+        QTest::qWait(1500);
+        QQuickItem *ring
+                = snt::test::itemNamed(page(m_window), QStringLiteral("background-s-rings"));
+        QVERIFY(ring);
+        const qreal turnedBefore = ring->rotation();
+        QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(3000);
+        const double seconds = clock.elapsed() / 1000.0;
+        QVERIFY2(frames.count() <= 10 * seconds,
+                 qPrintable(QStringLiteral("%1 frames in %2 s").arg(frames.count()).arg(seconds)));
+        QVERIFY(frames.count() > 0);
+        QVERIFY(ring->rotation() != turnedBefore);
+    }
+
+    // A walk that shows tooltips and takes their items away while they show (the home page
+    // left by a click on the row under the pointer, a measuring page left for home after its
+    // button was pressed, an item unloaded under its tooltip) logs no script error.
+    void tooltipsOutliveTheirItemsQuietly()
+    {
+        QTest::failOnWarning(QRegularExpression("TypeError|ReferenceError"));
+        const auto hoverUntilTheTipShows = [](QWindow *window, QPoint at) {
+            QTest::mouseMove(window, at);
+            QTest::qWait(700); // the tooltips' delay is 500 ms
+        };
+        for (const char *row : {"homeRow0", "homeRow2"}) {
+            m_bridge->home();
+            QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+            QTest::qWait(1300); // the rows' entry
+            const QPoint at = snt::test::itemNamed(page(m_window), QString::fromLatin1(row))
+                                      ->mapToScene({40, 30})
+                                      .toPoint();
+            hoverUntilTheTipShows(m_window, at);
+            QTest::mouseClick(m_window, Qt::LeftButton, {}, at);
+            QTRY_VERIFY(page(m_window)->objectName() != QStringLiteral("HomeScreen"));
+        }
+        for (const char *screen : {"点声源-测量中", "线阵列-测量中"}) {
+            m_bridge->go(QString::fromUtf8(screen));
+            QTRY_COMPARE(page(m_window)->opacity(), 1.0);
+            QQuickItem *button
+                    = snt::test::itemNamed(page(m_window), QStringLiteral("primaryButton"));
+            const QPoint at = button->mapToScene({button->width() / 2, 10}).toPoint();
+            hoverUntilTheTipShows(m_window, at);
+            QTest::mouseClick(m_window, Qt::LeftButton, {}, at);
+            QTest::qWait(700);
+            m_bridge->home();
+            QTRY_VERIFY(page(m_window)->objectName() == QStringLiteral("HomeScreen"));
+        }
+        const auto window = showComponent(*m_engine, R"(
+            import QtQuick
+            Window {
+                width: 300; height: 200
+                Loader {
+                    objectName: "loader"
+                    anchors.fill: parent
+                    sourceComponent: Item {
+                        PillButton { x: 50; y: 50; text: "播放"; tip: "播放信号" }
+                        IconButton { x: 200; y: 50; icon: "i-del"; tip: "删除" }
+                    }
+                }
+            })");
+        QVERIFY(window);
+        auto *loader = window->findChild<QObject *>(QStringLiteral("loader"));
+        for (const QPoint at : {QPoint(60, 60), QPoint(210, 60)}) {
+            hoverUntilTheTipShows(window.get(), at);
+            loader->setProperty("active", false);
+            QTest::qWait(200);
+            loader->setProperty("active", true);
+        }
+        QTest::mouseMove(m_window, QPoint(300, 20));
+    }
+
+    // Hidden, the window runs no clock at all; shown again, the rings turn on.
+    void hiddenWindowRunsNoClock()
+    {
+        const auto running = [this] {
+            int count = 0;
+            for (const auto *clock : m_window->findChildren<snt::ui::StepClock *>())
+                count += clock->running();
+            return count;
+        };
+        QTRY_VERIFY(running() > 0);
+        m_window->hide();
+        QTRY_COMPARE(running(), 0);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QTRY_VERIFY(running() > 0);
     }
 
     // A picker opened near the window's right edge keeps its menu inside the window, also on a

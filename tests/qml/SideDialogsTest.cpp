@@ -1,4 +1,5 @@
 #include "tests/app/UpdatePeer.h"
+#include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
 
@@ -24,6 +25,30 @@ QVariantMap entry(const char *name, bool ok, const char *flag = nullptr, const c
         item.insert(QString::fromLatin1(flag), true);
     return item;
 }
+
+// The check dialog alone, open, over a stand-in bridge whose checks are `entries`.
+struct CheckDialogOnItsOwn
+{
+    CheckDialogOnItsOwn(const QVariantMap &theme, const QVariantList &entries)
+    {
+        bridge.insert("theme", theme);
+        bridge.insert("darkMode", true);
+        bridge.insert("systemChecks", entries);
+        snt::ui::setUpQmlEngine(engine);
+        engine.rootContext()->setContextProperty("bridge", &bridge);
+        QQmlComponent component(&engine);
+        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
+                          "SystemCheckDialog { open: true } }",
+                          QUrl("qrc:/qml/Probe.qml"));
+        window.reset(qobject_cast<QQuickWindow *>(component.create()));
+        if (!window)
+            qWarning() << component.errorString();
+    }
+
+    QQmlPropertyMap bridge;
+    QQmlEngine engine;
+    std::unique_ptr<QQuickWindow> window;
+};
 
 } // namespace
 
@@ -95,24 +120,12 @@ private slots:
         QFETCH(QVariantList, entries);
         QFETCH(QStringList, headings);
         QFETCH(bool, fixOffered);
-        QQmlPropertyMap standIn;
-        standIn.insert("theme", m.bridge->theme());
-        standIn.insert("darkMode", true);
-        standIn.insert("systemChecks", entries);
-        QQmlEngine engine;
-        snt::ui::setUpQmlEngine(engine);
-        engine.rootContext()->setContextProperty("bridge", &standIn);
-        QQmlComponent component(&engine);
-        component.setData("import QtQuick\nWindow { width: 600; height: 1145; visible: true\n"
-                          "SystemCheckDialog { open: true } }",
-                          QUrl("qrc:/qml/Probe.qml"));
-        std::unique_ptr<QObject> window(component.create());
-        QVERIFY2(window, qPrintable(component.errorString()));
+        const CheckDialogOnItsOwn dialog(m.bridge->theme(), entries);
+        QQuickWindow *window = dialog.window.get();
+        QVERIFY(window);
         QStringList shown;
         QList<QQuickItem *> rows;
-        QTRY_COMPARE((rows = itemsNamed(qobject_cast<QQuickWindow *>(window.get())->contentItem(),
-                                        "entryHeading"))
-                             .size(),
+        QTRY_COMPARE((rows = itemsNamed(window->contentItem(), "entryHeading")).size(),
                      entries.size());
         std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
             return a->mapToScene({}).y() < b->mapToScene({}).y();
@@ -139,11 +152,47 @@ private slots:
         }
         QCOMPARE(shown, headings);
         QCOMPARE(window->findChild<QQuickItem *>("fixButton")->isVisible(), fixOffered);
-        const auto actions = itemsNamed(qobject_cast<QQuickWindow *>(window.get())->contentItem(),
-                                        "openAction");
+        const auto actions = itemsNamed(window->contentItem(), "openAction");
         QCOMPARE(std::count_if(actions.cbegin(), actions.cend(),
                                [](QQuickItem *a) { return a->isVisible(); }),
                  qsizetype(QTest::currentDataTag() == QByteArray("each kind")));
+    }
+
+    // A detail longer than two lines is shown whole, its entry taller; "一键修复" is filled in
+    // both palettes.
+    void longDetailsWrapAndTheFixIsFilled()
+    {
+        QVariantMap detailed = entry("A", false, "fixable");
+        detailed.insert("detail", QString("声音设置 → 输入设备：启用「Monitor of Null Output with "
+                                          "a long name」并取消静音，端口选接测量麦的那一路；")
+                                          .repeated(2));
+        CheckDialogOnItsOwn dialog(m.bridge->theme(), QVariantList{detailed, entry("B", true)});
+        QQuickWindow *window = dialog.window.get();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        QList<QQuickItem *> details;
+        QTRY_COMPARE((details = itemsNamed(window->contentItem(), "entryDetail")).size(), 2);
+        std::sort(details.begin(), details.end(), [](QQuickItem *a, QQuickItem *b) {
+            return a->mapToScene({}).y() < b->mapToScene({}).y();
+        });
+        QQuickItem *longOne = details.first();
+        QVERIFY(longOne->property("lineCount").toInt() >= 3);
+        QVERIFY(!longOne->property("truncated").toBool());
+        QVERIFY(longOne->parentItem()->height() >= longOne->y() + longOne->height());
+        QCOMPARE(details.last()->parentItem()->height(), 74.0);
+        // The next entry starts below the long one's last line.
+        QVERIFY(details.last()->mapToScene({}).y()
+                > longOne->mapToScene({0, longOne->height()}).y());
+
+        QQuickItem *fix = window->findChild<QQuickItem *>("fixButton");
+        QVERIFY(fix->isVisible());
+        for (const bool dark : {true, false}) {
+            m.bridge->setDarkMode(dark);
+            dialog.bridge.insert("theme", m.bridge->theme());
+            dialog.bridge.insert("darkMode", dark);
+            const QString problem = primaryFillProblem(window->grabWindow(), fix);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+        m.bridge->setDarkMode(true);
     }
 
     // Opened from the top bar it checks once; two quick presses of "重新检查" check once more.
@@ -177,6 +226,7 @@ private slots:
         QTRY_VERIFY(pill->isVisible() && pill->isEnabled());
         click(pill);
         QTRY_VERIFY(item("updateDialog")->isVisible());
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, item("updateButton"));
         click(item("updateButton"));
         QTRY_VERIFY(!m.bridge->property("updateError").toString().isEmpty());
         QQuickItem *error = item("updateError");
@@ -225,6 +275,17 @@ private slots:
 
         m.bridge->setMicGuideOpen(true);
         QTRY_VERIFY(item("micGuideDialog")->isVisible());
+        // The bar's check button stands clear of the guide's close button.
+        const auto onWindow = [](const QQuickItem *i) {
+            return i->mapRectToScene(i->boundingRect());
+        };
+        QQuickItem *check = itemNamed(item("micGuideDialog"), "checkButton");
+        QVERIFY(check && check->isVisible());
+        QVERIFY(!onWindow(check).intersects(onWindow(item("closeGuide"))));
+        QCOMPARE(onWindow(item("closeGuide")).left() - onWindow(check).right(), 10.0);
+        // Its venue stands clear of the side tabs at the window's edge.
+        QVERIFY(onWindow(item("pointScene")).right() < onWindow(m.find("sideTabs")).left());
+        SNT_VERIFY_PRIMARY_FILL(*m.bridge, item("startMeasureButton"));
         click(item("startMeasureButton"));
         QTRY_VERIFY(!item("micGuideDialog")->isVisible());
         QTRY_VERIFY(m.bridge->measuring());

@@ -24,7 +24,7 @@ LoopbackCard::LoopbackCard(const QString &pluginName, const QString &deviceId, i
     , baseLatency_(int(sampleRate / 100))
     , historyFrames_(int(sampleRate) * 2)
     , paths_(channels)
-    , history_(channels, QVector<float>(int(sampleRate) * 2, 0.0f))
+    , history_(std::size_t(channels), std::vector<float>(std::size_t(sampleRate) * 2, 0.0f))
     , captured_(int(sampleRate / 100) * channels, 0.0f)
 {
     thread_ = std::thread([this] { run(); });
@@ -167,6 +167,10 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
     for (int c = 0; c < channels_; ++c)
         for (int f = 0; f < frames; ++f)
             history_[c][(frame_ + f) % historyFrames_] = 0.0f;
+    if (renderPeriodsToSkip_.load() > 0) {
+        renderPeriodsToSkip_.fetch_sub(1);
+        return;
+    }
     for (const OpenStream &s : streams) {
         if (s.direction != Output || !s.stream->isRunning())
             continue;
@@ -177,6 +181,7 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
             const audio::StreamTimingScope timing(baseLatency_, tickTime_);
             s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
         }
+        s.stream->countFrames(uint64_t(frames));
         const int shared = std::min(s.channels, channels_);
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
@@ -231,6 +236,7 @@ void LoopbackCard::capturePeriod(QList<OpenStream> &streams)
         const audio::StreamTimingScope timing(0, tickTime_);
         s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
+        s.stream->countFrames(uint64_t(frames));
     }
 }
 

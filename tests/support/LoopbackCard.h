@@ -11,6 +11,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace audio {
 class Stream;
@@ -63,6 +64,9 @@ public:
     // The next `periods` capture periods never reach the capture streams, as if the card had
     // dropped them; each stream is told how many frames it lost before its next block.
     void dropCapturePeriods(int periods) { capturePeriodsToDrop_.fetch_add(periods); }
+    // For the next `periods` periods the card takes nothing from the render streams, as a card
+    // that stalls; its output is silent meanwhile.
+    void stallRender(int periods) { renderPeriodsToSkip_.fetch_add(periods); }
     // Called inside open(), before the stream exists: lets a test look at the world from there.
     void setOpenHook(std::function<void()> hook) { openHook_ = std::move(hook); }
 
@@ -106,7 +110,9 @@ private:
     mutable QMutex mutex_;
     QList<OpenStream> streams_;
     QVector<PathState> paths_;
-    QVector<QVector<float>> history_; // per output channel, a ring indexed by absolute frame
+    // Per output channel, a ring indexed by absolute frame; one block each (shared blocks, as
+    // copies of one QVector would be, would be copied on the card thread at their first write).
+    std::vector<std::vector<float>> history_;
     QVector<float> periodBuffer_;
     QVector<float> captured_;
     qint64 frame_ = 0;
@@ -120,6 +126,7 @@ private:
     std::atomic<int> teardowns_{0};
     std::atomic<qint64> ticks_{0};
     std::atomic<int> capturePeriodsToDrop_{0};
+    std::atomic<int> renderPeriodsToSkip_{0};
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

@@ -1,6 +1,6 @@
 #include "engine/tf/generator/AudioFilePlayer.h"
 
-#include <QMutexLocker>
+#include "engine/tf/generator/WavFile.h"
 
 AudioFilePlayer::AudioFilePlayer(GeneratorThread *owner, QObject *parent)
     : OutputDevice(owner, parent)
@@ -10,64 +10,49 @@ AudioFilePlayer::AudioFilePlayer(GeneratorThread *owner, QObject *parent)
 
 bool AudioFilePlayer::isLoaded() const
 {
-    QMutexLocker lock(&stateLock());
-    return loaded_;
+    return file_.latest().ok;
 }
 
 void AudioFilePlayer::loadFile(QString path)
 {
-    QList<float> previous;
-    {
-        QMutexLocker lock(&stateLock());
-        loaded_ = false;
-        previous.swap(buffer_); // freed outside the lock
-        position_ = 0.0;
-    }
-    previous.clear();
-
-    // The file is read without the lock: the render thread plays silence meanwhile instead of
-    // waiting for the disk.
+    // Silent at once; the file before is freed here, never on the reading thread.
+    file_.change([](Loaded &f) { f = Loaded{{}, 0, false, f.changes + 1}; });
+    // The file is read meanwhile: the reading thread plays silence instead of waiting for the
+    // disk.
     WavFile file;
     const bool ok = readWavFile(path, file);
-    {
-        QMutexLocker lock(&stateLock());
-        if (ok) {
-            buffer_.swap(file.samples);
-            fileRate_ = file.sampleRate;
-            loaded_ = true;
-            updateRatio();
-        }
-        file_ = file;
-    }
+    if (ok)
+        file_.change([&file](Loaded &f) {
+            f = Loaded{std::move(file.samples), file.sampleRate, true, f.changes + 1};
+        });
     emit fileLoaded(ok, ok ? QString() : file.error);
 }
 
-void AudioFilePlayer::setSamplerate(int sampleRate)
+void AudioFilePlayer::beginBlock()
 {
-    OutputDevice::setSamplerate(sampleRate);
-    QMutexLocker lock(&stateLock());
-    updateRatio();
-}
-
-void AudioFilePlayer::updateRatio()
-{
-    const int rate = sampleRateLocked();
-    ratio_ = fileRate_ >= 1 && rate >= 1 ? double(fileRate_) / double(rate) : 1.0;
+    const Loaded &file = file_.take();
+    if (file.changes != changesSeen_) {
+        changesSeen_ = file.changes;
+        position_ = 0.0;
+    }
+    const int rate = playingRate();
+    ratio_ = file.sampleRate >= 1 && rate >= 1 ? double(file.sampleRate) / double(rate) : 1.0;
 }
 
 float AudioFilePlayer::sample()
 {
-    const qsizetype n = buffer_.size();
-    if (!loaded_ || n <= 0)
+    const Loaded &file = file_.current();
+    const qsizetype n = file.samples.size();
+    if (!file.ok || n <= 0)
         return 0.0f;
     qsizetype i = qsizetype(position_);
     if (i >= n)
         i = 0;
     const float f = float(position_ - double(i));
     // The last sample leads into the first: the loop has no seam.
-    const float s = (1.0f - f) * buffer_.at(i) + f * buffer_.at(i + 1 < n ? i + 1 : 0);
+    const float s = (1.0f - f) * file.samples.at(i) + f * file.samples.at(i + 1 < n ? i + 1 : 0);
     position_ += ratio_;
     if (position_ >= double(n))
         position_ -= double(n);
-    return s * gainLocked();
+    return s * playingGain();
 }

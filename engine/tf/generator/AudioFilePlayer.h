@@ -1,7 +1,8 @@
 #pragma once
 
 #include "engine/tf/generator/OutputDevice.h"
-#include "engine/tf/generator/WavFile.h"
+
+#include <QList>
 
 // Generator type 3: a WAV file played in a seamless loop, mixed to mono and resampled to the
 // output rate by linear interpolation, at the level it is stored at.
@@ -19,18 +20,23 @@ signals:
 public slots:
     // Silent from the call on; plays the new file once it is read. A failed load stays silent.
     void loadFile(QString path);
-    void setSamplerate(int sampleRate) override;
 
 protected:
+    void beginBlock() override;
     float sample() override;
 
 private:
-    void updateRatio();
+    struct Loaded
+    {
+        QList<float> samples; // mono
+        int sampleRate = 0;
+        bool ok = false;
+        int changes = 0; // each change starts the file from its beginning
+    };
 
-    WavFile file_; // the last file read, without its samples (they moved into buffer_)
-    QList<float> buffer_;
+    realtime::Published<Loaded> file_;
+    // The reading thread's own.
     double position_ = 0.0;
-    double ratio_ = 1.0;
-    int fileRate_ = 0;
-    bool loaded_ = false;
+    double ratio_ = 1.0; // file samples per output sample
+    int changesSeen_ = 0;
 };

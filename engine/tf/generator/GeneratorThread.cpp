@@ -2,8 +2,8 @@
 
 #include "audio/NetworkSink.h"
 #include "audio/Stream.h"
+#include "audio/StreamWatch.h"
 #include "common/Log.h"
-#include "common/RealTime.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -114,8 +114,6 @@ void GeneratorThread::init()
     for (OutputDevice *source : std::as_const(sources_)) {
         source->setFadeDuration(fadeDuration_);
         connect(source, &OutputDevice::sampleError, this, &GeneratorThread::deviceError);
-        connect(source, &OutputDevice::sampleOut, this, &GeneratorThread::sampleOut,
-                Qt::DirectConnection);
         if (networkSink_)
             connect(
                     source, &OutputDevice::blockOut, source,
@@ -142,10 +140,7 @@ void GeneratorThread::finish()
         delete pullTimer_;
         pullTimer_ = nullptr;
     }
-    if (stream_) {
-        stream_->close();
-        stream_ = nullptr;
-    }
+    closeStream();
     {
         QMutexLocker lock(&networkLock_);
         networkOpen_ = false;
@@ -239,10 +234,7 @@ void GeneratorThread::restartOutput()
             networkSource_ = nullptr;
         }
     }
-    if (stream_) {
-        stream_->close();
-        stream_ = nullptr;
-    }
+    closeStream();
 
     OutputDevice *source = currentSource();
     if (!enabled_ || !source)
@@ -295,6 +287,28 @@ void GeneratorThread::openDeviceOutput(OutputDevice *source)
     audio::Stream *stream = stream_;
     connect(stream, &audio::Stream::sampleRateChanged, this,
             [this, stream] { onStreamRateChanged(stream); });
+    // An output that takes nothing (a device that stopped, a sound server that stalls) plays
+    // no signal: it is named instead of leaving the measurement waiting.
+    watch_ = new audio::StreamWatch(*stream, this);
+    connect(watch_, &audio::StreamWatch::stalled, this, [this, id = deviceId_] {
+        sntWarning(tag) << "the output" << id << client_->deviceName(id) << "took no frames for"
+                        << audio::StreamWatch::silenceLimit.count() << "ms";
+        emit outputStalled(id);
+    });
+}
+
+void GeneratorThread::closeStream()
+{
+    if (watch_) {
+        // Possibly from the generator thread while ending: the watch goes in its own thread.
+        watch_->disconnect(this);
+        watch_->deleteLater();
+        watch_ = nullptr;
+    }
+    if (stream_) {
+        stream_->close();
+        stream_ = nullptr;
+    }
 }
 
 void GeneratorThread::onStreamRateChanged(audio::Stream *stream)
@@ -327,7 +341,16 @@ void GeneratorThread::setEnabled(bool enable)
     enabled_ = enable;
     restartOutput();
     emit enabledChanged(enable);
-    if (enable && channels().isEmpty())
+    // The channels are set by a queued call (setChannels), often right before the output is
+    // switched on: whether they are missing is asked after the calls queued so far.
+    if (enable)
+        QMetaObject::invokeMethod(this, &GeneratorThread::warnWithoutChannels,
+                                  Qt::QueuedConnection);
+}
+
+void GeneratorThread::warnWithoutChannels()
+{
+    if (enabled_ && channels().isEmpty())
         sntWarning(tag) << "Output channels are not set";
 }
 
@@ -455,8 +478,7 @@ void GeneratorThread::setFadeDuration(float seconds)
 
 QSet<int> GeneratorThread::channels() const
 {
-    // Also asked by the render thread for every block.
-    const realtime::Lock lock(channelsLock_);
+    QMutexLocker lock(&channelsLock_);
     return channels_;
 }
 
@@ -466,7 +488,18 @@ void GeneratorThread::setChannels(QSet<int> channels)
     if (channels == channels_)
         return;
     channels_ = channels;
+    outputChannels_.store(channels);
     emit channelsChanged(channels);
+}
+
+void GeneratorThread::bindLoopback(LoopbackSink *sink)
+{
+    loopback_.bind(sink);
+}
+
+void GeneratorThread::unbindLoopback(LoopbackSink *sink)
+{
+    loopback_.unbind(sink);
 }
 
 void GeneratorThread::setAudioFilePath(QString path)

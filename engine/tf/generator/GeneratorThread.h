@@ -2,6 +2,9 @@
 
 #include "audio/Client.h"
 #include "audio/DeviceInfo.h"
+#include "common/RealTimeBinding.h"
+#include "engine/tf/generator/ChannelMask.h"
+#include "engine/tf/generator/LoopbackSink.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -17,6 +20,7 @@ class QTimer;
 namespace audio {
 class NetworkSink;
 class Stream;
+class StreamWatch;
 } // namespace audio
 
 // The generator's playback thread. The thread object lives in the thread that creates it (the
@@ -24,7 +28,9 @@ class Stream;
 // test-signal sources (index = generator type: pink, white, sweep, audio file, periodic noise)
 // and, for the network output, paces the network sender with a 5 ms timer. The sources are read
 // by the sound card's render thread, or by this thread for the network output; every sample
-// read is also reported through sampleOut() as the measurement's loopback reference.
+// read also goes to the loopback sink bound to the generator (the measurement's reference).
+// What the reading thread needs of the generator, the output channels and the sink, it reads
+// without a lock.
 //
 // The sources exist once the thread has built them and the GUI thread has been told so; until
 // then the setters only store their values, and a file path or an enabled output asked for
@@ -44,6 +50,16 @@ public:
     // ahead, minus what was sent, at most 4800 (100 ms) per tick and never negative.
     static qint64 networkFramesDue(qint64 elapsedMs, qint64 framesSent);
 
+    // Every sample the sources play goes to `sink` from now on; the one bound before is no
+    // longer called once this returns. Null: to nothing.
+    void bindLoopback(LoopbackSink *sink);
+    // Unbinds `sink` if it is the one bound; it is no longer called once this returns.
+    void unbindLoopback(LoopbackSink *sink);
+
+    // The sources' side, read on the reading thread once per block.
+    const ChannelMask &outputChannels() const { return outputChannels_; }
+    realtime::Binding<LoopbackSink> &loopback() { return loopback_; }
+
 signals:
     void enabledChanged(bool enabled);
     void typeChanged(int type);
@@ -55,7 +71,8 @@ signals:
     void durationChanged(float duration);
     void deviceIdChanged(audio::DeviceInfo::Id deviceId);
     void deviceError();
-    void sampleOut(float sample);
+    // The open output took no frames for two seconds.
+    void outputStalled(audio::DeviceInfo::Id deviceId);
     void channelsChanged(QSet<int> channels);
     void audioFileLoaded(bool success, QString error);
     // The source list (getAvailableTypes) became available.
@@ -94,12 +111,14 @@ private:
     bool hasSources() const { return sourcesReady_; }
     OutputDevice *currentSource() const;
     void onSourcesReady();
+    void warnWithoutChannels();
     void restartOutput();
     void openNetworkOutput(OutputDevice *source);
     void openDeviceOutput(OutputDevice *source);
     void startPacing();
     void pullNetworkFrames();
     void onStreamRateChanged(audio::Stream *stream);
+    void closeStream();
     void storeSampleRate(uint rate);
     void loadAudioFile(const QString &path);
 
@@ -107,9 +126,12 @@ private:
     audio::NetworkSink *const networkSink_;
     audio::DeviceInfo::Id deviceId_;
     audio::Stream *stream_ = nullptr;
+    audio::StreamWatch *watch_ = nullptr; // made in this object's thread, for stream_
     QList<OutputDevice *> sources_;
     QSet<int> channels_;
     mutable QMutex channelsLock_;
+    ChannelMask outputChannels_;
+    realtime::Binding<LoopbackSink> loopback_;
     QTimer *pullTimer_ = nullptr;
 
     // The network output's state, shared by the GUI thread (restarts) and this thread (pulls).

@@ -1,10 +1,7 @@
 #include "engine/tf/generator/OutputDevice.h"
 
-#include "common/RealTime.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
-#include <QMutexLocker>
-#include <QSet>
 #include <cmath>
 #include <cstring>
 
@@ -49,20 +46,17 @@ void OutputDevice::setName(const QString &name)
 
 float OutputDevice::gain() const
 {
-    QMutexLocker lock(&stateLock_);
-    return gain_;
+    return settings_.latest().gain;
 }
 
 int OutputDevice::sampleRate() const
 {
-    QMutexLocker lock(&stateLock_);
-    return sampleRate_;
+    return settings_.latest().sampleRate;
 }
 
 int OutputDevice::channelCount() const
 {
-    QMutexLocker lock(&stateLock_);
-    return channelCount_;
+    return settings_.latest().channelCount;
 }
 
 bool OutputDevice::open(OpenMode mode)
@@ -77,53 +71,52 @@ void OutputDevice::close()
 
 void OutputDevice::setSamplerate(int sampleRate)
 {
-    changeFade([this, sampleRate] { sampleRate_ = sampleRate; });
+    changeFade([sampleRate](Settings &s) { s.sampleRate = sampleRate; });
 }
 
 void OutputDevice::setGain(float gaindB)
 {
     const float linear = std::pow(10.0f, gaindB / 20.0f);
-    QMutexLocker lock(&stateLock_);
-    gain_ = linear;
+    settings_.change([linear](Settings &s) { s.gain = linear; });
 }
 
 void OutputDevice::setChanelCount(int count)
 {
-    std::vector<char> carries(std::max(count, 0));
-    QMutexLocker lock(&stateLock_);
-    channelCount_ = count;
-    carries_.swap(carries);
+    settings_.change([count](Settings &s) { s.channelCount = count; });
 }
 
 void OutputDevice::setFadeDuration(float seconds)
 {
-    changeFade([this, seconds] { fadeDuration_ = seconds; });
+    changeFade([seconds](Settings &s) { s.fadeDuration = seconds; });
 }
 
 template<typename Change>
 void OutputDevice::changeFade(Change change)
 {
-    int rate = 0;
-    float seconds = 0.0f;
-    {
-        QMutexLocker lock(&stateLock_);
-        change();
-        rate = sampleRate_;
-        seconds = fadeDuration_;
-    }
-    QList<float> table = makeFadeTable(rate, seconds);
+    Settings next = settings_.latest();
+    change(next);
+    const QList<float> table = makeFadeTable(next.sampleRate, next.fadeDuration);
     // The fade position and the gain now applied stay as they are: a fade under way goes on
-    // with the new table. The table replaced is freed once the lock is released.
-    QMutexLocker lock(&stateLock_);
-    if (rate == sampleRate_ && seconds == fadeDuration_)
-        fadeTable_.swap(table);
+    // with the new table.
+    settings_.change([&](Settings &s) {
+        change(s);
+        if (s.sampleRate == next.sampleRate && s.fadeDuration == next.fadeDuration)
+            s.fadeTable = table;
+    });
 }
 
 void OutputDevice::resetFadeIn()
 {
-    QMutexLocker lock(&stateLock_);
+    settings_.change([](Settings &s) { ++s.fadeRestarts; });
+}
+
+void OutputDevice::restartFadeIfAsked(const Settings &settings)
+{
+    if (settings.fadeRestarts == fadeRestartsSeen_)
+        return;
+    fadeRestartsSeen_ = settings.fadeRestarts;
     fadePosition_ = 0;
-    fadeGain_ = fadeTable_.isEmpty() ? 1.0f : 0.0f;
+    fadeGain_ = settings.fadeTable.isEmpty() ? 1.0f : 0.0f;
 }
 
 float OutputDevice::sample()
@@ -136,40 +129,52 @@ qint64 OutputDevice::readData(char *data, qint64 maxSize)
     if (maxSize <= 0)
         return 0;
     std::memset(data, 0, size_t(maxSize));
-    const QSet<int> channels = owner_ ? owner_->channels() : QSet<int>();
+    const Settings &settings = settings_.take();
+    beginBlock();
+    restartFadeIfAsked(settings);
+    // Which channels carry the signal, and where the loopback goes, looked up once per block.
+    const ChannelMask::Bits carried
+            = owner_ ? owner_->outputChannels().load() : ChannelMask::Bits{};
+    const realtime::Binding<LoopbackSink>::Use sink(owner_ ? &owner_->loopback() : nullptr);
+    std::size_t looped = 0;
+    const auto handOn = [&] {
+        if (sink && looped > 0)
+            sink->loopedBack({loopedBack_.data(), looped});
+        looped = 0;
+    };
 
-    const realtime::Lock lock(stateLock_);
-    // Which channels of a frame carry the signal, looked up once per block.
-    for (std::size_t c = 0; c < carries_.size(); ++c)
-        carries_[c] = owner_ && channels.contains(int(c));
-
+    const int channelCount = settings.channelCount;
     const qint64 slotCount = maxSize / qint64(sizeof(float));
-    int channel = channelCount_;
+    int channel = channelCount;
     float value = 0.0f;
     for (qint64 slot = 0; slot < slotCount; ++slot) {
-        if (channel >= channelCount_) {
+        if (channel >= channelCount) {
             channel = 0;
             value = sample();
-            emit sampleOut(value);
+            loopedBack_[looped++] = value;
+            if (looped == loopedBack_.size())
+                handOn();
             if (std::isnan(value)) {
+                handOn();
                 emit sampleError();
                 return 0;
             }
-            if (fadePosition_ < fadeTable_.size())
-                fadeGain_ = fadeTable_.at(fadePosition_++);
+            if (fadePosition_ < settings.fadeTable.size())
+                fadeGain_ = settings.fadeTable.at(fadePosition_++);
         }
-        if (std::size_t(channel) < carries_.size() && carries_[std::size_t(channel)]) {
+        if (ChannelMask::contains(carried, channel)) {
             const float out = value * fadeGain_;
             std::memcpy(data + slot * qint64(sizeof(float)), &out, sizeof(float));
         }
         ++channel;
     }
+    handOn();
 
     const qint64 bytes = slotCount * qint64(sizeof(float));
-    if (bytes > 0 && channelCount_ > 0)
+    if (bytes > 0 && channelCount > 0)
         emit blockOut(reinterpret_cast<const float *>(data),
-                      bytes / (qint64(channelCount_) * qint64(sizeof(float))), channelCount_,
-                      sampleRate_);
+                      bytes / (qint64(channelCount) * qint64(sizeof(float))), channelCount,
+                      settings.sampleRate);
     return bytes;
 }
 

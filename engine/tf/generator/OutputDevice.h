@@ -1,25 +1,26 @@
 #pragma once
 
+#include "common/RealTimePublished.h"
+
 #include <QIODevice>
 #include <QList>
-#include <QMutex>
 #include <QString>
-#include <vector>
+#include <array>
 
 class GeneratorThread;
 
 // The base of the test-signal sources: a read-only device that synthesises interleaved 32-bit
 // float frames on demand. A subclass makes one mono sample at a time; the base applies the
-// fade-in, places the sample on the owner's output channels, and reports every sample (the
-// measurement's loopback reference) and every finished block (the network sender's input) on
-// the reading thread.
+// fade-in, places the sample on the owner's output channels, hands every sample to the owner's
+// loopback sink (the measurement's reference) and reports every finished block (the network
+// sender's input) on the reading thread.
 //
 // The reading thread (a sound card's render thread, or the generator thread for the network
-// output) and the threads that configure a source (the generator thread for queued slots, the
-// GUI thread for direct calls) meet on one lock per source: readData holds it for the whole
-// block, every setter for its short update. Work that takes long (tables, files, syntheses) is
-// done before the lock is taken and swapped in under it, and what it replaces is freed after,
-// so a render thread never waits for it.
+// output) never waits for the threads that configure a source (the generator thread for queued
+// slots, the GUI thread for direct calls): settings are published to it, and it takes the
+// latest at the start of each block unless a setter is publishing right then, in which case the
+// block plays on with the settings before (see realtime::Published). Work that takes long
+// (tables, files, syntheses) is done by the setters; the reading thread only reads.
 class OutputDevice : public QIODevice
 {
     Q_OBJECT
@@ -27,6 +28,7 @@ public:
     explicit OutputDevice(GeneratorThread *owner, QObject *parent = nullptr);
 
     QString name() const;
+    // Linear.
     float gain() const;
     int sampleRate() const;
     int channelCount() const;
@@ -38,7 +40,6 @@ public:
 
 signals:
     void sampleError();
-    void sampleOut(float sample);
     void blockOut(const float *data, qlonglong frames, int channels, int sampleRate);
 
 public slots:
@@ -49,34 +50,45 @@ public slots:
     void resetFadeIn();
 
 protected:
-    // The next mono sample, gain included. Runs on the reading thread with the state lock held.
+    // On the reading thread at the start of every block, after the base has taken its settings:
+    // a subclass takes its own here.
+    virtual void beginBlock() { }
+    // The next mono sample, gain included. Runs on the reading thread.
     virtual float sample();
 
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 size) override;
 
-    // Guards every field a subclass reads in sample().
-    QMutex &stateLock() const { return stateLock_; }
-    // Both read with the state lock held.
-    float gainLocked() const { return gain_; }
-    int sampleRateLocked() const { return sampleRate_; }
+    // What the block being read plays with; on the reading thread only.
+    float playingGain() const { return settings_.current().gain; }
+    int playingRate() const { return settings_.current().sampleRate; }
     void setName(const QString &name);
 
 private:
-    // Applies `change` to the fade's parameters, then builds the table they call for outside
-    // the lock and swaps it in (unless another change came first and built its own).
+    struct Settings
+    {
+        int sampleRate = 0;
+        int channelCount = 1;
+        float gain = 1.0f; // linear
+        float fadeDuration = 1.0f;
+        QList<float> fadeTable; // empty: no fade
+        int fadeRestarts = 0; // resetFadeIn() calls so far
+    };
+
+    // Applies `change` to the fade's parameters with the table they call for, built beforehand
+    // (unless another change came first and builds its own).
     template<typename Change>
     void changeFade(Change change);
+    void restartFadeIfAsked(const Settings &settings);
 
     GeneratorThread *const owner_;
     QString name_ = QStringLiteral("Silent");
-    int sampleRate_ = 0;
-    int channelCount_ = 1;
-    std::vector<char> carries_ = std::vector<char>(1); // which channels of a frame carry the signal
-    float gain_ = 1.0f;
-    float fadeDuration_ = 1.0f;
+    realtime::Published<Settings> settings_;
+
+    // The reading thread's own.
     int fadePosition_ = 0;
-    QList<float> fadeTable_;
     float fadeGain_ = 1.0f;
-    mutable QMutex stateLock_;
+    int fadeRestartsSeen_ = 0;
+    // Looped-back samples gathered for the sink, handed on whenever full and at the block's end.
+    std::array<float, 256> loopedBack_{};
 };

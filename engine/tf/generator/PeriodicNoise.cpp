@@ -2,7 +2,6 @@
 
 #include "engine/dsp/Radix2Fft.h"
 
-#include <QMutexLocker>
 #include <cmath>
 #include <complex>
 #include <random>
@@ -56,38 +55,43 @@ PeriodicNoise::PeriodicNoise(GeneratorThread *owner, QObject *parent)
 void PeriodicNoise::setSamplerate(int sampleRate)
 {
     OutputDevice::setSamplerate(sampleRate);
-    bool haveEmptyPeriod;
-    {
-        QMutexLocker lock(&stateLock());
-        if (sampleRate < 1) {
-            period_.clear();
-            position_ = 0;
-            return;
-        }
-        haveEmptyPeriod = period_.isEmpty();
-    }
-    // The period does not depend on the rate, so it is made once, outside the lock.
-    if (!haveEmptyPeriod)
+    if (sampleRate < 1) {
+        period_.change([](Period &p) {
+            p.samples = {};
+            ++p.restarts;
+        });
         return;
-    QList<double> period = makePeriodicNoise(periodLength, seed, 1.0);
-    QMutexLocker lock(&stateLock());
-    period_.swap(period);
-    if (position_ >= period_.size())
-        position_ = 0;
+    }
+    // The period does not depend on the rate, so it is made once.
+    if (!period_.latest().samples.isEmpty())
+        return;
+    const QList<double> period = makePeriodicNoise(periodLength, seed, 1.0);
+    period_.change([&period](Period &p) { p.samples = period; });
 }
 
 void PeriodicNoise::enabledChanged(bool)
 {
-    QMutexLocker lock(&stateLock());
-    position_ = 0;
+    period_.change([](Period &p) { ++p.restarts; });
+}
+
+void PeriodicNoise::beginBlock()
+{
+    const Period &period = period_.take();
+    if (period.restarts != restartsSeen_) {
+        restartsSeen_ = period.restarts;
+        position_ = 0;
+    }
+    if (position_ >= period.samples.size())
+        position_ = 0;
 }
 
 float PeriodicNoise::sample()
 {
-    if (period_.isEmpty())
+    const QList<double> &period = period_.current().samples;
+    if (period.isEmpty())
         return 0.0f;
-    const double v = period_.at(position_);
-    if (++position_ >= period_.size())
+    const double v = period.at(position_);
+    if (++position_ >= period.size())
         position_ = 0;
-    return float(v) * gainLocked();
+    return float(v) * playingGain();
 }

@@ -27,9 +27,18 @@ public slots:
     void enabledChanged(bool enabled);
 
 protected:
+    void beginBlock() override;
     float sample() override;
 
 private:
-    QList<double> period_;
+    struct Period
+    {
+        QList<double> samples; // empty without a rate
+        int restarts = 0; // each restart plays from the beginning
+    };
+
+    realtime::Published<Period> period_;
+    // The reading thread's own.
     qint64 position_ = 0;
+    int restartsSeen_ = 0;
 };

@@ -17,7 +17,7 @@ float PinkNoise::sample()
     b5_ = -0.7616f * b5_ - w * 0.0168980f;
     // b6 still holds the previous sample's term here.
     const float out
-            = (b1_ + b0_ + b2_ + b3_ + b4_ + b5_ + b6_ + w * 0.5362f) * gainLocked() * 0.11f;
+            = (b1_ + b0_ + b2_ + b3_ + b4_ + b5_ + b6_ + w * 0.5362f) * playingGain() * 0.11f;
     b6_ = w * 0.115926f;
     return out;
 }

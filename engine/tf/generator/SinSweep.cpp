@@ -1,6 +1,5 @@
 #include "engine/tf/generator/SinSweep.h"
 
-#include <QMutexLocker>
 #include <cmath>
 
 namespace {
@@ -17,56 +16,65 @@ SinSweep::SinSweep(GeneratorThread *owner, QObject *parent)
 
 void SinSweep::setStart(int start)
 {
-    QMutexLocker lock(&stateLock());
-    start_ = float(start);
-    frequency_ = float(start);
+    sweep_.change([start](Sweep &s) {
+        s.start = float(start);
+        s.frequency = float(start);
+    });
 }
 
 void SinSweep::setEnd(int end)
 {
-    QMutexLocker lock(&stateLock());
-    frequency_ = start_;
-    end_ = float(end);
+    sweep_.change([end](Sweep &s) {
+        s.frequency = s.start;
+        s.end = float(end);
+    });
 }
 
 void SinSweep::setFrequency(int frequency)
 {
-    QMutexLocker lock(&stateLock());
-    frequency_ = float(frequency);
+    sweep_.change([frequency](Sweep &s) { s.frequency = float(frequency); });
 }
 
 void SinSweep::setDuration(float duration)
 {
-    QMutexLocker lock(&stateLock());
-    duration_ = duration;
+    sweep_.change([duration](Sweep &s) { s.duration = duration; });
 }
 
 void SinSweep::enabledChanged(bool)
 {
-    QMutexLocker lock(&stateLock());
-    time_ = 0.0;
+    sweep_.change([](Sweep &s) { ++s.restarts; });
+}
+
+void SinSweep::beginBlock()
+{
+    const Sweep &sweep = sweep_.take();
+    if (sweep.restarts != restartsSeen_) {
+        restartsSeen_ = sweep.restarts;
+        time_ = 0.0;
+    }
 }
 
 float SinSweep::sample()
 {
-    const int rate = sampleRateLocked();
+    const int rate = playingRate();
     if (rate < 1)
         return 0.0f;
+    const Sweep &s = sweep_.current();
     const double t = time_;
     time_ = t + 1.0 / double(rate);
     float x;
-    if (std::abs(end_ - start_) < 1.0f) {
-        x = (frequency_ * twoPi) * float(t);
+    if (std::abs(s.end - s.start) < 1.0f) {
+        x = (s.frequency * twoPi) * float(t);
         // Whole seconds hold whole cycles of a whole-hertz tone, so the wrap keeps the phase
         // continuous while the float phase stays small.
         if (time_ >= 1.0)
             time_ -= 1.0;
     } else {
-        const float logRatio = std::log(end_ / start_);
-        const float factor = start_ * twoPi * duration_ / logRatio;
-        x = float((std::exp(double(logRatio) * t / double(duration_)) - 1.0) * double(factor));
-        if (time_ >= double(duration_))
+        const float logRatio = std::log(s.end / s.start);
+        const float factor = s.start * twoPi * s.duration / logRatio;
+        x = float((std::exp(double(logRatio) * t / double(s.duration)) - 1.0) * double(factor));
+        if (time_ >= double(s.duration))
             time_ = 0.0;
     }
-    return std::sin(x) * gainLocked();
+    return std::sin(x) * playingGain();
 }

@@ -22,12 +22,21 @@ public slots:
     void enabledChanged(bool enabled);
 
 protected:
+    void beginBlock() override;
     float sample() override;
 
 private:
-    float frequency_ = 20.0f;
+    struct Sweep
+    {
+        float frequency = 20.0f;
+        float start = 20.0f;
+        float end = 20000.0f;
+        float duration = 1.0f;
+        int restarts = 0; // enabledChanged() calls so far
+    };
+
+    realtime::Published<Sweep> sweep_;
+    // The reading thread's own.
     double time_ = 0.0;
-    float start_ = 20.0f;
-    float end_ = 20000.0f;
-    float duration_ = 1.0f;
+    int restartsSeen_ = 0;
 };

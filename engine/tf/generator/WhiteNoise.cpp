@@ -8,5 +8,5 @@ WhiteNoise::WhiteNoise(GeneratorThread *owner, QObject *parent)
 
 float WhiteNoise::sample()
 {
-    return random_.nextUniform() * gainLocked();
+    return random_.nextUniform() * playingGain();
 }

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -283,6 +284,83 @@ private slots:
         QCOMPARE(QFileInfo(projectPath("big")).lastModified(), old);
         QVERIFY(QFileInfo(projectPath("open")).lastModified() > old);
         QCOMPARE(store.projects.first().name, QStringLiteral("open"));
+    }
+
+    // A save writes only the packs that changed and puts the files together from their texts:
+    // every file must still be, byte for byte, what Qt writes for the whole object.
+    void filesAreWhatQtWritesForTheirObjects()
+    {
+        QVERIFY(putBytes(projectPath("大厅"), R"({"roomType": "室外", "note": "第二层"})"));
+        QVERIFY(putBytes(projectPath("empty"), "{}"));
+        ProjectStore store;
+        CurvePack full = curvePackFromJson(parse(kFullPack), QStringLiteral("大厅"));
+        store.curvePacks = {full, pack("b", "大厅"), pack("c", ""), pack("d", "大厅")};
+        store.curvePacks[1].curveLabels = {QStringLiteral("前 \\ \"引号\"\n")};
+        store.curvePacks[1].curves = {{1.5f, -0.25f, 3e-7f}};
+        const auto expectFiles = [&] {
+            QJsonArray hall, root;
+            for (const CurvePack &p : std::as_const(store.curvePacks))
+                (p.project.isEmpty() ? root : hall).append(curvePackToJson(p));
+            const QJsonObject hallFile{{"roomType", "室外"},
+                                       {"note", "第二层"},
+                                       {"name", "大厅"},
+                                       {"packs", hall},
+                                       {"curves", 6}};
+            const QJsonObject emptyFile{{"name", "empty"}, {"packs", QJsonArray()}, {"curves", 0}};
+            QCOMPARE(fileBytes(projectPath("大厅")), QJsonDocument(hallFile).toJson());
+            QCOMPARE(fileBytes(projectPath("empty")), QJsonDocument(emptyFile).toJson());
+            QCOMPARE(fileBytes(curvePackRootFile()),
+                     QJsonDocument(QJsonObject{{"packs", root}}).toJson());
+        };
+        QVERIFY(store.saveCurvePacks());
+        expectFiles();
+        store.curvePacks[3].bands.append({2000.0f, 1.5f, 2.0f, false});
+        QVERIFY(store.saveCurvePacks());
+        expectFiles();
+        QVERIFY(store.moveCurvePack(2, 1, QStringLiteral("大厅")));
+        QVERIFY(store.moveCurvePack(0, -1, QString()));
+        expectFiles();
+    }
+
+    // A pack that moves is written into the file it goes to before it leaves the one it was
+    // in: when the root file cannot take it, the project file keeps it.
+    void aMovedPackIsNeverOnlyInTheFileThatFailed()
+    {
+        QVERIFY(putBytes(projectPath("p"), "{}"));
+        ProjectStore store;
+        store.curvePacks = {pack("moving", "p")};
+        QVERIFY(store.saveCurvePacks());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(writing|saving) .* failed"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("root file .* not written"));
+        bool moved = true;
+        {
+            // The project file without the pack is small enough to be written; the root file
+            // with it is not.
+            const FileSizeLimit fullDisk(64);
+            moved = store.moveCurvePack(0, -1, QString());
+        }
+        QVERIFY(!moved);
+        QCOMPARE(loadedNames(), QStringList{"p:moving"});
+    }
+
+    // The bridge's delayed save writes the list as it stood when asked, on a thread of its own;
+    // the store's next operation waits for it.
+    void backgroundSavesWriteOffTheCallingThread()
+    {
+        ProjectStore store;
+        store.curvePacks = {pack("a", "")};
+        std::thread::id savingThread;
+        ProjectStore::SaveOutcome outcome;
+        store.saveCurvePacksInBackground([&](ProjectStore::SaveOutcome done) {
+            savingThread = std::this_thread::get_id();
+            outcome = std::move(done);
+        });
+        store.curvePacks.append(pack("b", ""));
+        store.loadCurvePacks();
+        QVERIFY(savingThread != std::thread::id() && savingThread != std::this_thread::get_id());
+        QVERIFY(outcome.allWritten);
+        QCOMPARE(loadedNames(), QStringList{":a"});
+        QCOMPARE(store.curvePacks.size(), 1);
     }
 
     // Moving or deleting a pack is done only once the files say so: a save that fails is

@@ -1,0 +1,268 @@
+#include "app/store/PackListFiles.h"
+
+#include "app/store/DataFolder.h"
+#include "common/Log.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString packsKey = QStringLiteral("packs");
+// The "packs" array's first element as QJsonDocument writes it in a top-level object: a file's
+// frame is written with this string in place of the packs, which then take its place.
+const QByteArray packsPlaceholder = "\"packs\": [\n        \"packs\"";
+const QByteArray packsOpening = "\"packs\": [\n";
+const QByteArray elementIndent = "        ";
+
+QString packIdentity(const QString &rawFile, const QString &name)
+{
+    return rawFile + QLatin1Char('\n') + name;
+}
+
+QSet<QString> packsIn(const QJsonObject &file)
+{
+    QSet<QString> packs;
+    for (const QJsonValue &value : file.value(packsKey).toArray()) {
+        const QJsonObject pack = value.toObject();
+        packs.insert(packIdentity(pack.value(QStringLiteral("rawFile")).toString(),
+                                  pack.value(QStringLiteral("name")).toString()));
+    }
+    return packs;
+}
+
+// A pack's object as an element of a top-level "packs" array: its own document's lines, two
+// levels in, without the last line break.
+QByteArray elementText(const CurvePack &pack)
+{
+    const QByteArray alone = store::toJsonText(curvePackToJson(pack));
+    QByteArray text;
+    text.reserve(alone.size() + alone.count('\n') * elementIndent.size());
+    for (qsizetype from = 0; from < alone.size();) {
+        const qsizetype end = alone.indexOf('\n', from);
+        if (from > 0)
+            text += '\n';
+        text += elementIndent;
+        text += QByteArrayView(alone).sliced(from, end - from);
+        from = end + 1;
+    }
+    return text;
+}
+
+// The text of `object` with `packs` as its "packs" array, exactly as QJsonDocument writes it.
+QByteArray fileText(QJsonObject object, const QList<QByteArray> &packs)
+{
+    if (packs.isEmpty()) {
+        object.insert(packsKey, QJsonArray());
+        return store::toJsonText(object);
+    }
+    object.insert(packsKey, QJsonArray{packsKey});
+    const QByteArray frame = store::toJsonText(object);
+    const qsizetype at = frame.indexOf(packsPlaceholder);
+    qsizetype size = frame.size();
+    for (const QByteArray &pack : packs)
+        size += pack.size() + 2;
+    QByteArray text;
+    text.reserve(size);
+    text += QByteArrayView(frame).first(at + packsOpening.size());
+    for (qsizetype i = 0; i < packs.size(); ++i) {
+        if (i > 0)
+            text += ",\n";
+        text += packs[i];
+    }
+    text += QByteArrayView(frame).sliced(at + packsPlaceholder.size());
+    return text;
+}
+
+} // namespace
+
+// One file of a save: what it is to hold and whether it gains a pack.
+struct PackListFiles::Planned
+{
+    QString path;
+    KnownFile *file;
+    QJsonObject object; // without the packs
+    Group group;
+    bool gains = false;
+};
+
+PackListFiles::KnownFile &PackListFiles::known(const QString &path)
+{
+    const QFileInfo info(path);
+    KnownFile &file = files_[path];
+    if (file.size == info.size() && file.modified == info.lastModified() && info.exists())
+        return file;
+    file = KnownFile();
+    file.json = store::readJsonFile(path);
+    file.packs = packsIn(file.json.object);
+    file.json.object.remove(packsKey);
+    file.size = info.exists() ? info.size() : -1;
+    file.modified = info.lastModified();
+    return file;
+}
+
+PackListFiles::PackText PackListFiles::textFor(const CurvePack &pack, const PackText *earlier) const
+{
+    const QString identity = packIdentity(pack.rawFile, pack.name);
+    if (earlier && earlier->pack == pack)
+        return *earlier;
+    return {pack, identity, elementText(pack)};
+}
+
+void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived)
+{
+    const auto arrives = [&](qsizetype i, const PackText *earlier) {
+        if (!earlier || earlier->pack.project != packs[i].project
+            || earlier->identity != texts_[i].identity)
+            arrived->append(i);
+    };
+    // Usually the list keeps its places and only a few packs change: those are compared with
+    // the pack at the same place. Otherwise every pack is looked up by its identity.
+    if (texts_.size() == packs.size()) {
+        for (qsizetype i = 0; i < packs.size(); ++i) {
+            if (texts_[i].pack == packs[i])
+                continue;
+            const PackText earlier = texts_[i];
+            texts_[i] = textFor(packs[i], &earlier);
+            arrives(i, &earlier);
+        }
+        return;
+    }
+    QHash<QString, qsizetype> byIdentity;
+    byIdentity.reserve(texts_.size());
+    for (qsizetype i = 0; i < texts_.size(); ++i)
+        byIdentity.insert(texts_[i].identity, i);
+    const QList<PackText> earlier = std::exchange(texts_, {});
+    texts_.reserve(packs.size());
+    for (qsizetype i = 0; i < packs.size(); ++i) {
+        const auto found = byIdentity.constFind(packIdentity(packs[i].rawFile, packs[i].name));
+        const PackText *match = found != byIdentity.cend() ? &earlier[*found] : nullptr;
+        texts_.append(textFor(packs[i], match));
+        arrives(i, match);
+    }
+}
+
+bool PackListFiles::write(Planned &planned)
+{
+    KnownFile &file = *planned.file;
+    const QJsonObject &object = planned.object;
+    QList<const char *> texts;
+    texts.reserve(planned.group.packs.size());
+    for (const qsizetype i : std::as_const(planned.group.packs))
+        texts.append(texts_[i].text.constData());
+    // Put together only when something it is made of changed.
+    if (file.texts == texts && object == file.json.object)
+        return true;
+    QList<QByteArray> packTexts;
+    packTexts.reserve(planned.group.packs.size());
+    for (const qsizetype i : std::as_const(planned.group.packs))
+        packTexts.append(texts_[i].text);
+    const QByteArray text = fileText(object, packTexts);
+    if (file.json.readable && text == file.json.content) {
+        file.texts = texts;
+        return true;
+    }
+    if (!store::replaceStoreFile(planned.path, file.json, text))
+        return false;
+    const QFileInfo written(planned.path);
+    file.json = {true, false, text, object};
+    file.packs.clear();
+    for (const qsizetype i : std::as_const(planned.group.packs))
+        file.packs.insert(texts_[i].identity);
+    file.texts = texts;
+    file.size = written.size();
+    file.modified = written.lastModified();
+    return true;
+}
+
+void PackListFiles::listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents)
+{
+    for (const Planned &planned : projects)
+        contents->insert(planned.path, planned.file->json.object);
+}
+
+bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents)
+{
+    QList<qsizetype> arrived;
+    updateTexts(packs, &arrived);
+    // The packs grouped by project, each group in list order, groups in order of first
+    // appearance.
+    Group root;
+    QHash<QString, Group> groups;
+    QStringList order;
+    for (qsizetype i = 0; i < packs.size(); ++i) {
+        const CurvePack &pack = packs[i];
+        Group *group = &root;
+        if (!pack.project.isEmpty()) {
+            auto found = groups.find(pack.project);
+            if (found == groups.end()) {
+                order.append(pack.project);
+                found = groups.insert(pack.project, Group());
+            }
+            group = &*found;
+        }
+        group->packs.append(i);
+        group->curves += pack.count;
+    }
+
+    QList<Planned> projects;
+    for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
+        KnownFile &file = known(info.filePath());
+        if (!file.json.readable)
+            continue;
+        const QString project = store::projectOfFile(info);
+        Planned planned{info.filePath(), &file, file.json.object, groups.take(project)};
+        planned.object.insert(QStringLiteral("name"), project);
+        planned.object.insert(QStringLiteral("curves"), planned.group.curves);
+        for (const qsizetype i : std::as_const(arrived)) {
+            if (packs[i].project == project && !file.packs.contains(texts_[i].identity))
+                planned.gains = true;
+        }
+        projects.append(planned);
+    }
+
+    bool allWritten = true;
+    // Packs whose project has no writable file go to the root file rather than nowhere; they are
+    // then in no project.
+    QHash<QString, Group> unwritten;
+    const auto writeProject = [&](Planned &planned) {
+        if (write(planned))
+            return;
+        sntWarning("[Store]") << "project file" << planned.path << "not written;"
+                              << planned.group.packs.size() << "packs kept in the root file";
+        unwritten.insert(store::projectOfFile(QFileInfo(planned.path)), planned.group);
+        allWritten = false;
+    };
+    const auto writeRoot = [&] {
+        Group everything = root;
+        for (const QString &project : std::as_const(order)) {
+            const Group left
+                    = groups.contains(project) ? groups.value(project) : unwritten.value(project);
+            everything.packs += left.packs;
+            everything.curves += left.curves;
+        }
+        const QString path = curvePackRootFile();
+        Planned planned{path, &known(path), QJsonObject(), everything};
+        if (write(planned))
+            return true;
+        sntWarning("[Store]") << "root file" << path << "not written";
+        return false;
+    };
+
+    for (Planned &planned : projects) {
+        if (planned.gains)
+            writeProject(planned);
+    }
+    // The files left may give packs to the root file: they keep them unless it was written.
+    if (!writeRoot()) {
+        listed(projects, contents);
+        return false;
+    }
+    const qsizetype unwrittenBefore = unwritten.size();
+    for (Planned &planned : projects) {
+        if (!planned.gains)
+            writeProject(planned);
+    }
+    allWritten = allWritten && (unwritten.size() == unwrittenBefore || writeRoot());
+    listed(projects, contents);
+    return allWritten;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/store/CurvePack.h"
+#include "app/store/StoreJson.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
+// The pack list as the project files and the root file hold it (see ProjectStore's
+// saveCurvePacks). What each file holds is kept from one save to the next, and so is each pack's
+// text, so a save turns only the packs that changed into text and writes only the files whose
+// text changes: after one edit, one pack and one file. The text of a file is exactly what
+// QJsonDocument writes for it, put together from the packs' texts. A file changed by anyone else
+// (its size or modification time differ) is read again.
+//
+// A crash part way through a save loses no pack: the files that gain a pack are written first,
+// then the root file, then the files that only keep or lose packs. A pack that moves is then on
+// disk twice for a moment, never nowhere.
+class PackListFiles
+{
+public:
+    // Writes `packs` to their project files and the rest to the root file. `contents` receives,
+    // by path, the object of every readable project file as it stands afterwards (its packs left
+    // out). False when a file could not be written.
+    bool save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
+
+    // The file at `path` was written by other means: it is read again at the next save.
+    void forget(const QString &path) { files_.remove(path); }
+
+private:
+    struct KnownFile
+    {
+        QDateTime modified;
+        qint64 size = -1;
+        store::JsonFile json; // the object without its packs
+        QSet<QString> packs; // the identities of the packs it holds
+        // The pack texts its content was put together from, once it was.
+        std::optional<QList<const char *>> texts;
+    };
+    // The packs of one file (their places in the list), in list order.
+    struct Group
+    {
+        QList<qsizetype> packs;
+        int curves = 0;
+    };
+    struct Planned;
+    struct PackText
+    {
+        CurvePack pack;
+        QString identity;
+        QByteArray text;
+    };
+
+    KnownFile &known(const QString &path);
+    // Brings `texts_` up to `packs`, keeping the text of every pack that did not change;
+    // `arrived` receives the places of the packs that are new to their file.
+    void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
+    PackText textFor(const CurvePack &pack, const PackText *earlier) const;
+    // Writes the planned file if its text changed; false when that failed.
+    bool write(Planned &file);
+    // Each project file's object as it stands, by path.
+    static void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents);
+
+    QHash<QString, KnownFile> files_;
+    QList<PackText> texts_; // the packs of the last save, in list order
+};

@@ -1,0 +1,201 @@
+// The scripted runs inside a test process, where their state can be read: a walk started without
+// a main window ends at once with code 2 and writes nothing; the blocked demo opens the delivery
+// screen on the scheme the EQ engine refused, or only raises its toast for a file it cannot read.
+#include "selftest/BlockedDemo.h"
+#include "selftest/ClickTest.h"
+#include "selftest/CurvePoints.h"
+#include "selftest/CurveTest.h"
+#include "selftest/MeasureTests.h"
+#include "selftest/Walk.h"
+#include "selftest/WindowShot.h"
+#include "tests/audio/FakePlugin.h"
+#include "tests/qml/ScreenTestSupport.h"
+#include "tests/selftest/CurveFiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// The exit code a scripted run asks the program for, run as start-up runs it: from a timer of
+// the application's event loop.
+int exitCodeOf(const std::function<void()> &run)
+{
+    QTimer::singleShot(0, qApp, run);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
+    limit.start(10000);
+    return QCoreApplication::exec();
+}
+
+// What the click test's curve-window part reads and calls of the bridge.
+class CurveWindowBridge : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString screen READ screen CONSTANT)
+    Q_PROPERTY(bool curveWindowOpen MEMBER open NOTIFY openChanged)
+public:
+    QString screen() const { return QStringLiteral("工程"); }
+    Q_INVOKABLE void openCurveWindow()
+    {
+        open = true;
+        emit openChanged();
+    }
+    bool open = false;
+signals:
+    void openChanged();
+};
+
+// A main window and, hidden from the start as the program's, a side window with that title,
+// shown while the bridge says so, with or without a close button.
+const char *const sideWindowQml = R"(
+import QtQuick
+import QtQuick.Window
+Window {
+    title: "测量工作流"
+    width: 600
+    height: 400
+    Window {
+        title: sideTitle
+        width: 702
+        height: 580
+        visible: bridge.curveWindowOpen
+        Rectangle {
+            objectName: "closeCurveWindow"
+            visible: closable
+            x: parent.width - 44
+            y: 16
+            width: 32
+            height: 32
+            MouseArea {
+                anchors.fill: parent
+                onClicked: bridge.curveWindowOpen = false
+            }
+        }
+    }
+}
+)";
+
+} // namespace
+
+class HarnessTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void walksWithoutAWindow()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+        QVERIFY(audio::Client::setPluginFactories({[] {
+            return std::make_shared<FakePlugin>(QStringLiteral("Fake"));
+        }}));
+        QmlBridge bridge;
+        const QQmlApplicationEngine engine; // nothing loaded: no root window
+        QTemporaryDir out;
+        const QString folder = out.path();
+        using namespace snt::selftest;
+        QCOMPARE(exitCodeOf([&] { runClickTest(engine, &bridge, folder); }), 2);
+        QCOMPARE(exitCodeOf([&] { runMeasureTest(engine, &bridge, folder); }), 2);
+        QCOMPARE(exitCodeOf([&] { runArrayTest(engine, &bridge, folder); }), 2);
+        QCOMPARE(exitCodeOf([&] { runSubcalibTest(engine, &bridge, folder); }), 2);
+        QCOMPARE(exitCodeOf([&] {
+                     runCurveTest(engine, &bridge, {.outputFolder = folder, .curveLoaded = true});
+                 }),
+                 2);
+        QCOMPARE(exitCodeOf([&] { runShot(engine, folder + "/shot.png", true, true); }), 2);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(bridge.screen(), QStringLiteral("主页")); // nothing was driven
+    }
+
+    void curveWindowPart_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("closable");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<int>("shots");
+        QTest::newRow("closed by its button")
+                << "工程管理" << true << 0 << "CLICK curveWindowOpen OK" << 2;
+        QTest::newRow("stays open")
+                << "工程管理" << false << 3 << "CLICK curveWindowOpen FAIL" << 2;
+        QTest::newRow("not there")
+                << "别的窗口" << true << 3 << "CLICK curve window not found" << 0;
+    }
+
+    // The click test's last part finds the curve window among the shown windows only, and a
+    // window it cannot find or close fails the walk.
+    void curveWindowPart()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, closable);
+        QFETCH(QString, verdict);
+        CurveWindowBridge bridge;
+        QQmlApplicationEngine engine;
+        engine.rootContext()->setContextProperty(QStringLiteral("bridge"), &bridge);
+        engine.rootContext()->setContextProperty(QStringLiteral("sideTitle"), title);
+        engine.rootContext()->setContextProperty(QStringLiteral("closable"), closable);
+        engine.loadData(sideWindowQml);
+        QTemporaryDir out;
+        QTest::ignoreMessage(verdict.endsWith("found") ? QtWarningMsg : QtInfoMsg,
+                             qPrintable(verdict));
+        const int code = exitCodeOf([&] {
+            snt::selftest::Walk walk(engine, &bridge, out.path());
+            if (walk.start()) {
+                snt::selftest::checkCurveWindow(walk);
+                walk.end();
+            }
+        });
+        QTEST(code, "code");
+        QTEST(int(QDir(out.path()).entryList({"click-1*.png"}).size()), "shots");
+    }
+
+    void blockedDemo()
+    {
+        snt::test::MainWindowUnderTest m;
+        QVERIFY(m.start([] { return std::make_shared<FakePlugin>(QStringLiteral("Fake")); }));
+        QmlBridge &bridge = *m.bridge;
+
+        snt::selftest::runBlockedDemo(&bridge, QStringLiteral("/nonexistent/curve.txt"));
+        QCOMPARE(bridge.toastText(), QStringLiteral("这条演示曲线读不进来"));
+        QCOMPARE(bridge.screen(), QStringLiteral("主页"));
+
+        QTemporaryDir dir;
+        const QString curve = dir.filePath("dip.txt");
+        QVERIFY(selftesttest::writeDipCurve(curve));
+        snt::selftest::runBlockedDemo(&bridge, curve);
+        QCOMPARE(bridge.screen(), QStringLiteral("点声源-交付与复测"));
+        QList<bool> blocked;
+        for (const QVariant &scheme : bridge.schemes())
+            blocked << scheme.toMap().value("blocked").toBool();
+        QCOMPARE(blocked, QList<bool>({false, false, false, false, true, true}));
+        QCOMPARE(bridge.selectedScheme(), 4);
+        QVERIFY(bridge.corners().value("blocked").toBool());
+        QTRY_VERIFY(m.page() && m.page()->objectName() == QStringLiteral("DeliveryScreen"));
+        const QQuickItem *card = m.find(QStringLiteral("blockedCard"), m.page());
+        QVERIFY(card && card->isVisible());
+        m.stop();
+    }
+
+    // Nearest on a log-frequency axis: 290 Hz lies nearer 400 than 200 there (not on a linear
+    // one); points at or below 0 Hz never count; of two equally near points the first wins.
+    void nearestCurvePoint()
+    {
+        const auto point = [](double f, double d) {
+            return QVariantMap{{"f", f}, {"d", d}};
+        };
+        const QVariantList curve{point(-5.0, 9.0),  point(0.0, 8.0),    point(200.0, 1.0),
+                                 point(400.0, 2.0), point(1000.0, 3.0), point(4000.0, 4.0)};
+        using snt::selftest::curveValueNearFrequency;
+        QCOMPARE(curveValueNearFrequency(curve, 290.0), 2.0);
+        QCOMPARE(curveValueNearFrequency(curve, 2000.0), 3.0); // 1000 and 4000 are one octave off
+        QCOMPARE(snt::selftest::nearestCurvePoint({point(0.0, 7.0)}, 100.0).f, 0.0);
+        QCOMPARE(curveValueNearFrequency({QVariantMap{{"f", 90.0}}}, 100.0), 0.0);
+    }
+};
+
+SNT_GUI_TEST_MAIN(HarnessTest)
+#include "HarnessTest.moc"

@@ -1,0 +1,346 @@
+// The program's scripted runs, each in the built program on an X server of its own (one test
+// function, one CTest entry, per run). Every run passes on the program as it is; every test also
+// breaks one thing its run checks and expects the run's failing code, so that no run passes
+// whatever happens.
+#include "tests/selftest/CurveFiles.h"
+#include "tests/selftest/ProgramRuns.h"
+
+#include <QImage>
+
+using namespace selftesttest;
+
+namespace {
+
+const QSize mainWindowSize(600, 1145);
+
+// The home's data root, where the program keeps its packs.
+QString rootPackFile(const ProgramHome &home)
+{
+    return home.filePath(QStringLiteral("Documents/Tovan测量工作流/曲线/curve_packs_root.json"));
+}
+
+// The share of an image's pixels in the home screen's blue.
+double homeBlueShare(const QString &path)
+{
+    const QImage image(path);
+    qsizetype blue = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            blue += (image.pixel(x, y) & 0xFFFFFF) == 0x083988;
+    return image.isNull() ? 0.0 : double(blue) / (image.width() * image.height());
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The walks that play measure on the test command's sound server.
+#define REQUIRE_SOUND_SERVER() \
+    do { \
+        if (qEnvironmentVariableIsEmpty("SNT_TEST_ASOUNDRC")) \
+            SNT_SKIP("needs the test sound server (scripts/test.sh)"); \
+    } while (false)
+
+class ScriptedRunsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+
+    // From the login screen through a measurement, its schemes and back, each screen where the
+    // step expects it, then the curve window; started on the home screen its first check fails.
+    void clickTest()
+    {
+        REQUIRE_SOUND_SERVER();
+        const ProgramHome home(true);
+        const QString out = home.filePath("out");
+        const Run run = home.run({"--screen", "登录", "--clicktest", out});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        const QString via = QStringLiteral("through the bridge: no control leads there");
+        QCOMPARE(run.lines("CLICK"),
+                 QStringList({"CLICK 登录 expect 登录 OK", "CLICK go 工程 " + via,
+                              "CLICK 工程 expect 工程 OK", "CLICK go 主页 " + via,
+                              "CLICK 主页 expect 主页 OK",
+                              "CLICK 点声源-测量中 expect 点声源-测量中 OK",
+                              "CLICK 点声源-选用途 expect 点声源-选用途 OK",
+                              "CLICK 点声源-交付与复测 expect 点声源-交付与复测 OK",
+                              "CLICK 主页 expect 主页 OK", "CLICK 设置 expect 设置 OK",
+                              "CLICK go 工程 " + via, "CLICK 工程 expect 工程 OK",
+                              "CLICK curveWindowOpen OK"}));
+        const QMap<QString, QSize> shots = shotSizes(out);
+        QCOMPARE(shots.size(), 15);
+        for (int step = 1; step <= 13; ++step) {
+            const auto shot
+                    = std::find_if(shots.keyBegin(), shots.keyEnd(), [step](const QString &n) {
+                          return n.startsWith(
+                                  QStringLiteral("click-%1-").arg(step, 2, 10, QLatin1Char('0')));
+                      });
+            QVERIFY(shot != shots.keyEnd());
+            QCOMPARE(shots.value(*shot), mainWindowSize);
+        }
+        QCOMPARE(shots.value("click-14-curve.png"), QSize(702, 580)); // its first size
+        QCOMPARE(shots.value("click-15-curve-resized.png"), QSize(820, 560));
+
+        const ProgramHome broken(true);
+        const Run onHome = broken.run({"--clicktest", broken.filePath("out")});
+        QCOMPARE(onHome.code, 3);
+        QCOMPARE(onHome.lines("CLICK").value(0), QStringLiteral("CLICK 主页 expect 登录 FAIL"));
+    }
+
+    // The point-source screen's buttons from idle to the computation. With the sound server out
+    // of reach the input does not open, so play starts no run.
+    void measureTest()
+    {
+        REQUIRE_SOUND_SERVER();
+        const ProgramHome home(true);
+        const QString out = home.filePath("out");
+        const Run run = home.run({"--measuretest", out});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        QCOMPARE(run.lines("MEASURETEST"),
+                 QStringList({"MEASURETEST idle OK", "MEASURETEST play OK", "MEASURETEST stop OK",
+                              "MEASURETEST auto-start OK", "MEASURETEST auto-finish OK"}));
+        QCOMPARE(shotSizes(out),
+                 (QMap<QString, QSize>{{"measure-01-idle.png", mainWindowSize},
+                                       {"measure-02-play.png", mainWindowSize},
+                                       {"measure-03-stop.png", mainWindowSize},
+                                       {"measure-04-auto-start.png", mainWindowSize},
+                                       {"measure-05-compute.png", mainWindowSize}}));
+        QVERIFY(!QFile::exists(out + "/fail.txt"));
+
+        const ProgramHome silent(false);
+        const QString failed = silent.filePath("out");
+        const Run noSignal = silent.run({"--measuretest", failed});
+        QCOMPARE(noSignal.code, 4);
+        QCOMPARE(noSignal.lines("MEASURETEST").mid(1),
+                 QStringList("MEASURETEST FAIL 播放没有起信号或跳页 screen 点声源-测量中 "
+                             "measuring false"));
+        // One line, without a line end, carrying the point count the log line does not.
+        QCOMPARE(QString::fromUtf8(fileBytes(failed + "/fail.txt")),
+                 QStringLiteral("播放没有起信号或跳页 | screen=点声源-测量中 | measuring=0 | "
+                                "points=0"));
+        QCOMPARE(imageSize(failed + "/measure-fail.png"), mainWindowSize);
+    }
+
+    // The line array over its points, recorded step by step after the lines an earlier run left
+    // in the same folder (the log is only ever appended to).
+    void arrayTest()
+    {
+        REQUIRE_SOUND_SERVER();
+        const ProgramHome home(true);
+        const QString out = home.filePath("out");
+        QVERIFY(QDir().mkpath(out));
+        const QByteArray earlier = "idle screen=主页 measuring=0 points=0 live=0 avg=0\n"
+                                   "compute screen=主页 measuring=0 points=0 live=0 avg=0\n";
+        QFile log(out + "/array-log.txt");
+        QVERIFY(log.open(QIODevice::WriteOnly) && log.write(earlier) == earlier.size());
+        log.close();
+        const Run run = home.run({"--arraytest", out});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+
+        const QString screen = QStringLiteral("screen=线阵列-测量中 ");
+        QCOMPARE(QString::fromUtf8(fileBytes(out + "/array-log.txt")),
+                 QString::fromUtf8(earlier)
+                         + QStringList({"idle " + screen + "measuring=0 points=0 live=0 avg=0",
+                                        "live-3s " + screen + "measuring=1 points=0 live=1 avg=0",
+                                        "point1 " + screen + "measuring=1 points=0 live=1 avg=0",
+                                        "point2 " + screen + "measuring=0 points=1 live=1 avg=0",
+                                        "point3 " + screen + "measuring=0 points=2 live=2 avg=0",
+                                        "compute " + screen + "measuring=0 points=2 live=2 avg=0",
+                                        ""})
+                                   .join('\n'));
+        const QMap<QString, QSize> shots = shotSizes(out);
+        QCOMPARE(shots.keys(), QStringList({"array-01-idle.png", "array-02-live.png",
+                                            "array-03-point1.png", "array-04-point2.png",
+                                            "array-05-point3.png", "array-06-compute.png"}));
+        for (const QSize &size : shots)
+            QCOMPARE(size, mainWindowSize);
+    }
+
+    // The subwoofer flow's level calibration inline, then the merged measurement to the result
+    // page against a main loudspeaker's pack; with no pack the calibration never starts.
+    void subcalibTest()
+    {
+        REQUIRE_SOUND_SERVER();
+        const ProgramHome home(true);
+        QVERIFY(home.seedMainPack());
+        const QString out = home.filePath("out");
+        const Run run = home.run({"--subcalibtest", out});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        const QStringList lines = run.lines("SUBCALIB");
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(QRegularExpression(
+                         "^SUBCALIB live measuring= true calibrating= true curve= [1-9]\\d* "
+                         "measured= 1$")
+                         .match(lines[0])
+                         .hasMatch(),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral("SUBCALIB inline OK screen= 超低分频-测量"));
+        QVERIFY2(lines[2].startsWith("SUBCALIB wait-level OFF progress "), qPrintable(lines[2]));
+        QCOMPARE(lines[3], QStringLiteral("SUBCALIB merged result OK screen= 超低分频-结果"));
+        const QMap<QString, QSize> shots = shotSizes(out);
+        QCOMPARE(shots.keys(), QStringList({"subcalib-01-idle.png", "subcalib-01a-main-menu.png",
+                                            "subcalib-02-live.png", "subcalib-03-stop.png",
+                                            "subcalib-04-back.png", "subcalib-05-result.png",
+                                            "subcalib-05a-wait.png"}));
+        for (const QSize &size : shots)
+            QCOMPARE(size, mainWindowSize);
+
+        const ProgramHome empty(true);
+        const QString failed = empty.filePath("out");
+        const Run noPack = empty.run({"--subcalibtest", failed});
+        QCOMPARE(noPack.code, 3);
+        QCOMPARE(noPack.lines("SUBCALIB"),
+                 QStringList({"SUBCALIB live measuring= false calibrating= false curve= 0 "
+                              "measured= 0",
+                              "SUBCALIB FAIL 电平校准没起信号 screen 超低分频-测量 measuring false "
+                              "calibrating false"}));
+        QCOMPARE(shotSizes(failed).keys(),
+                 QStringList({"subcalib-01-idle.png", "subcalib-01a-main-menu.png",
+                              "subcalib-02-live.png", "subcalib-fail.png"}));
+    }
+
+    // The computation of a curve with a known resonance, every scheme recorded, the delivery
+    // screen's edits and the curve window's states; an unreadable curve and an unwritable
+    // summary fail it.
+    void curveTest()
+    {
+        const ProgramHome home(false);
+        QVERIFY(home.seedMainPack()); // the pack the curve window's delete button takes
+        const QString curve = home.filePath("resonance.txt");
+        QVERIFY(writeResonanceCurve(curve));
+        const QString out = home.filePath("out");
+        const Run run
+                = home.run({"--curve-test", curve, out, "--result-edit-check",
+                            "--management-project", "--management-ui-shots", "--management-last"});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        QCOMPARE(run.lines("CURVETEST OK"), QStringList("CURVETEST OK " + out));
+        QCOMPARE(run.lines("MGMT"),
+                 QStringList({"MGMT oct 12 3 OK", "MGMT rename true true true true"}));
+        checkSummary(out + "/summary.txt");
+        QVERIFY(!fileBytes(rootPackFile(home)).contains("主扩 01"));
+        QMap<QString, QSize> shots = shotSizes(out);
+        for (const char *name : {"real-curve-use.png", "real-curve-plan.png",
+                                 "real-curve-delivery.png", "real-curve-delivery-off.png",
+                                 "real-curve-delivery-edit.png", "real-curve-delivery-bypass.png"})
+            QCOMPARE(shots.take(name), mainWindowSize);
+        QCOMPARE(shots.keys(), QStringList({"management-after-delete.png",
+                                            "management-collapsed.png", "management-new-dialog.png",
+                                            "management-oct-12.png", "management-oct-3.png",
+                                            "management-project-menu.png", "management.png"}));
+        for (const QSize &size : shots)
+            QCOMPARE(size, QSize(702, 580));
+
+        const ProgramHome unreadable(false);
+        const Run noCurve = unreadable.run(
+                {"--curve-test", "/nonexistent/curve.txt", unreadable.filePath("out")});
+        QCOMPARE(noCurve.code, 3);
+        QCOMPARE(noCurve.lines("CURVE"),
+                 QStringList({"CURVE load failed /nonexistent/curve.txt", "CURVETEST FAIL load"}));
+
+        const ProgramHome blockedSummary(false);
+        const QString folder = blockedSummary.filePath("out");
+        QVERIFY(QDir().mkpath(folder + "/summary.txt")); // a folder where the file would go
+        QVERIFY(writeResonanceCurve(blockedSummary.filePath("resonance.txt")));
+        const Run unwritten = blockedSummary.run(
+                {"--curve-test", blockedSummary.filePath("resonance.txt"), folder});
+        QCOMPARE(unwritten.code, 3);
+        QCOMPARE(unwritten.lines("CURVETEST FAIL"),
+                 QStringList("CURVETEST FAIL summary " + folder + "/summary.txt"));
+        QVERIFY(unwritten.lines("CURVETEST OK").isEmpty());
+    }
+
+    // The demo leaves the home screen for the delivery screen from its own timer and keeps the
+    // program running (the shot ends it); a curve it cannot read leaves the home screen shown.
+    // The scheme it opens is checked in the test process (tst_selftest's blockedDemo).
+    void blockedDemo()
+    {
+        const ProgramHome home(false);
+        const QString curve = home.filePath("dip.txt");
+        QVERIFY(writeDipCurve(curve));
+        const QString delivery = home.filePath("delivery.png");
+        const Run run = home.run({"--blocked-demo", curve, "--shot", delivery, "--wait", "4000"});
+        QVERIFY2(run.code == 0, qPrintable(run.log));
+        QCOMPARE(imageSize(delivery), mainWindowSize);
+        QVERIFY(homeBlueShare(delivery) < 0.05); // the side tabs take about 1 %
+
+        const QString stays = home.filePath("home.png");
+        QCOMPARE(home.run({"--blocked-demo", "/nonexistent/curve.txt", "--shot", stays}).code, 0);
+        QVERIFY(homeBlueShare(stays) > 0.5); // about 90 %
+    }
+
+    // One screenshot of each window; a window asked for but not shown yet falls back to the
+    // main window; an image that cannot be saved ends the run with 3.
+    void windowShots()
+    {
+        const ProgramHome home(false);
+        const auto shot = [&home](const QString &name, const QStringList &options) {
+            const QString path = home.filePath(name);
+            const Run run = home.run(options + QStringList{"--shot", path});
+            return run.code == 0 ? imageSize(path) : QSize(-run.code, -run.code);
+        };
+        QCOMPARE(shot("main.png", {}), mainWindowSize);
+        QCOMPARE(shot("curve.png", {"--curve"}), QSize(702, 580));
+        QCOMPARE(shot("panel.png", {"--dialog", "processor", "--wait", "2500"}), QSize(792, 620));
+        // Asked for ("--dialog" and a "processor" argument) but never opened: the panel exists
+        // hidden, and the main window is shot.
+        QCOMPARE(shot("hidden.png", {"--dialog", "new", "--project", "processor"}), mainWindowSize);
+
+        const Run unsaved = home.run({"--shot", "/nonexistent/folder/shot.png"});
+        QCOMPARE(unsaved.code, 3);
+        QCOMPARE(unsaved.lines("[SelfTest]"),
+                 QStringList(
+                         "[SelfTest] the shot could not be saved: /nonexistent/folder/shot.png"));
+    }
+
+private:
+    // "schemes 6", each scheme's line followed by its bands, 8 coherence and 22 probe lines, in
+    // which every scheme takes out most of the 9 dB resonance at 2 kHz; the result-edit and
+    // curve-window lines; then the computation's log, which gives the time it took.
+    static void checkSummary(const QString &path)
+    {
+        const QStringList parts = QString::fromUtf8(fileBytes(path)).split("\n\nCOMPUTE LOG\n");
+        QCOMPARE(parts.size(), 2);
+        const QStringList lines = parts[0].split('\n');
+        QCOMPARE(lines.value(0), QStringLiteral("schemes 6"));
+        static const QRegularExpression probe2k("^  PROBE 2000 f=\\S+ before=(\\S+) after=(\\S+)$");
+        qsizetype at = 1;
+        for (int scheme = 0; scheme < 6; ++scheme) {
+            QVERIFY2(lines.value(at++).startsWith(QStringLiteral("SCHEME %1 ").arg(scheme)),
+                     qPrintable(lines.value(at - 1)));
+            QVERIFY(lines.value(at).startsWith("  EQ "));
+            while (lines.value(at).startsWith("  EQ "))
+                ++at;
+            for (int i = 0; i < 8; ++i)
+                QVERIFY2(lines.value(at++).startsWith("  COH "), qPrintable(lines.value(at - 1)));
+            bool probed = false;
+            for (int i = 0; i < 22; ++i) {
+                const QString line = lines.value(at++);
+                QVERIFY2(line.startsWith("  PROBE "), qPrintable(line));
+                if (const auto m = probe2k.match(line); m.hasMatch()) {
+                    const double before = m.captured(1).toDouble();
+                    const double after = m.captured(2).toDouble();
+                    QVERIFY2(before > 6.0 && std::abs(after) < 0.25 * before, qPrintable(line));
+                    probed = true;
+                }
+            }
+            QVERIFY(probed);
+        }
+        const QStringList rest = lines.mid(at);
+        QCOMPARE(rest.size(), 6);
+        QVERIFY2(rest[0].startsWith("RESULTEDIT base="), qPrintable(rest[0]));
+        QVERIFY2(rest[1].startsWith("TOGGLE range="), qPrintable(rest[1]));
+        QVERIFY2(rest[2].startsWith("TOGGLE off="), qPrintable(rest[2]));
+        QCOMPARE(rest[3], QStringLiteral("BYPASS off=1 on=1 hz=8000.0"));
+        QVERIFY2(rest[4].startsWith("AUTORESET ok="), qPrintable(rest[4]));
+        QCOMPARE(rest[5], QStringLiteral("MGMT oct 1/12=12 1/3=3 ok=1"));
+        const auto time = QRegularExpression("用时 (\\d+) ms").match(parts[1]);
+        QVERIFY2(time.hasMatch(), qPrintable(parts[1]));
+        qInfo().noquote() << "the resonance curve's schemes took" << time.captured(1) << "ms";
+    }
+};
+
+SNT_TEST_MAIN(ScriptedRunsTest)
+#include "ScriptedRunsTest.moc"
