@@ -40,7 +40,7 @@ public:
 
     // One received packet at wall-clock time `nowMs` (ms since the epoch).
     void handlePacket(const SapPacket &packet, qint64 nowMs);
-    // Removes the streams whose time-out has run out by `nowMs`. Runs every 10 s while listening.
+    // Removes the streams whose time-out has run out by `nowMs`. Runs every second while listening.
     void expire(qint64 nowMs);
 
 public slots:
