@@ -67,6 +67,21 @@ class FloodPeersTest : public QObject
                  qPrintable(QStringLiteral("%1 kB more").arg(after - before)));
     }
 
+    // A client that sends `bytes` of pipelined DESCRIBEs and reads no answer: true once the
+    // responder has cut it off, which it does when the answers have waited 5 s to drain.
+    bool pipelineWithoutReading(qint64 bytes)
+    {
+        netns::Peer client;
+        client.start("/usr/bin/python3",
+                     {QFINDTESTDATA("flood_peer.py"), "rtsp", netns::address().toString(), "8554",
+                      QString::number(bytes)},
+                     true);
+        if (client.waitFor("closed", 30000))
+            return true;
+        qWarning().noquote() << client.output();
+        return false;
+    }
+
 private slots:
     void initTestCase() { SNT_REQUIRE_NETNS(); }
     void cleanup() { driver.stop(); }
@@ -106,19 +121,16 @@ private slots:
     {
         startDriver({"--send", "--address", netns::address().toString()});
         QVERIFY(driver.waitFor("rtsp listening", 10000));
+        // A first client that does the same warms the responder up; what is measured is what a
+        // second one adds.
+        QVERIFY(pipelineWithoutReading(4 * 1024 * 1024));
         const qint64 before = residentKb();
-        netns::Peer client;
-        client.start("/usr/bin/python3",
-                     {QFINDTESTDATA("flood_peer.py"), "rtsp", netns::address().toString(), "8554",
-                      QString::number(4 * 1024 * 1024)},
-                     true);
-        // Cut off once its answers have waited 5 s to drain.
-        QVERIFY2(client.waitFor("closed", 30000), qPrintable(client.output()));
+        QVERIFY(pipelineWithoutReading(4 * 1024 * 1024));
         const qint64 after = residentKb();
         qInfo() << "driver resident" << before << "kB before," << after << "kB after the flood";
         QVERIFY2(after - before < boundKb,
                  qPrintable(QStringLiteral("%1 kB more").arg(after - before)));
-        QVERIFY(driver.output().contains("does not read its answers, disconnecting"));
+        QCOMPARE(driver.output().count("does not read its answers, disconnecting"), 2);
     }
 };
 
