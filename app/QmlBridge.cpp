@@ -372,7 +372,7 @@ void QmlBridge::setFillMicGuideOpen(bool open)
 
 void QmlBridge::setCurveIndex(int index)
 {
-    index = std::clamp(index, 0, std::max(int(curveBundles_.size()) - 1, 0));
+    index = std::clamp(index, 0, std::max(curveBundleCount() - 1, 0));
     if (index == curveIndex_)
         return;
     curveIndex_ = index;

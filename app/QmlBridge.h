@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AppCore;
 class ProcessorClient;
@@ -396,7 +397,6 @@ private:
     QTimer tickTimer_;
 
     QVariantList targets_;
-    QVariantList curveBundles_;
     int curveIndex_ = 0;
     bool measureGuideHidden_ = false;
     bool subGuideHidden_ = false;
@@ -467,7 +467,7 @@ private:
     Q_PROPERTY(QVariantList curveBundles READ curveBundles NOTIFY curveBundlesChanged)
 
 public:
-    QVariantList curveBundles() const { return curveBundles_; }
+    QVariantList curveBundles() const;
     Q_INVOKABLE void saveSelectedPack();
     Q_INVOKABLE bool loadCurveFile(const QString &path);
 
@@ -479,6 +479,21 @@ private:
     void savePendingPacks();
     void flushPendingPackSave();
     void rebuildPackCurves();
+    int curveBundleCount() const;
+
+    // What the bundles of a result are made from, as it stood when they were last rebuilt: they
+    // are made when first read, since each scheme's preview costs milliseconds and a caller
+    // without screens (the headless batch) never reads them.
+    struct BundleSources
+    {
+        QList<snt::eq::Scheme> schemes;
+        snt::eq::Measured snapshot;
+        snt::eq::Measured current;
+        QString time;
+    };
+    mutable QVariantList curveBundles_;
+    mutable std::optional<BundleSources> bundleSources_;
+
     static QString localFilePath(const QString &path);
 
     // System audio check
@@ -589,6 +604,9 @@ public:
     Q_INVOKABLE void selectScheme(int index) { setSelectedScheme(index); }
     Q_INVOKABLE void selectTarget(int index) { setSelectedTarget(index); }
     Q_INVOKABLE QVariantMap schemeCurves(int index) const;
+    // The entries of `schemes` without their preview curves, for a reader that needs only the
+    // figures (the headless batch): the previews are most of what a list costs.
+    Q_INVOKABLE QVariantList schemeSummaries() const;
     Q_INVOKABLE void enterScheme(int index);
     Q_INVOKABLE void addEqBand();
     Q_INVOKABLE void removeEqBand(int index);

@@ -60,24 +60,31 @@ QList<QVariantMap> QmlBridge::schemePreviewMaps() const
     return previews_.curves(core_->schemes, resultSnapshot_, currentMeasurement());
 }
 
+QVariantList QmlBridge::schemeSummaries() const
+{
+    QVariantList list;
+    for (const Scheme &scheme : std::as_const(core_->schemes))
+        list.append(QVariantMap{{QStringLiteral("name"), scheme.name},
+                                {QStringLiteral("kind"), scheme.kind},
+                                {QStringLiteral("explain"), scheme.explain},
+                                {QStringLiteral("targetIndex"), scheme.targetIndex},
+                                {QStringLiteral("fitError"), scheme.fitError},
+                                {QStringLiteral("maxGain"), scheme.maxGain},
+                                {QStringLiteral("maxCut"), scheme.maxCut},
+                                {QStringLiteral("valid"), scheme.valid},
+                                {QStringLiteral("blocked"), scheme.blocked()},
+                                {QStringLiteral("blockedReason"), scheme.blockedReason}});
+    return list;
+}
+
 QVariantList QmlBridge::schemes() const
 {
     const QList<QVariantMap> previews = schemePreviewMaps();
-    QVariantList list;
-    for (qsizetype i = 0; i < core_->schemes.size(); ++i) {
-        const Scheme &scheme = core_->schemes[i];
+    QVariantList list = schemeSummaries();
+    for (qsizetype i = 0; i < list.size(); ++i) {
         QVariantMap entry = previews[i];
-        entry.insert({{QStringLiteral("name"), scheme.name},
-                      {QStringLiteral("kind"), scheme.kind},
-                      {QStringLiteral("explain"), scheme.explain},
-                      {QStringLiteral("targetIndex"), scheme.targetIndex},
-                      {QStringLiteral("fitError"), scheme.fitError},
-                      {QStringLiteral("maxGain"), scheme.maxGain},
-                      {QStringLiteral("maxCut"), scheme.maxCut},
-                      {QStringLiteral("valid"), scheme.valid},
-                      {QStringLiteral("blocked"), scheme.blocked()},
-                      {QStringLiteral("blockedReason"), scheme.blockedReason}});
-        list.append(entry);
+        entry.insert(list[i].toMap());
+        list[i] = entry;
     }
     return list;
 }

@@ -230,6 +230,7 @@ void QmlBridge::flushPendingPackSave()
 void QmlBridge::rebuildPackCurves()
 {
     curveBundles_.clear();
+    bundleSources_.reset();
     if (core_->schemes.isEmpty()) {
         for (const QVariant &target : std::as_const(targets_)) {
             const QVariantMap map = target.toMap();
@@ -242,22 +243,40 @@ void QmlBridge::rebuildPackCurves()
                                 {QStringLiteral("after"), points}});
         }
     } else {
-        const QString time = shortTime();
-        // The schemes' previews: made once here, then handed to the scheme cards as well.
-        const QList<QVariantMap> previews = schemePreviewMaps();
-        for (qsizetype i = 0; i < core_->schemes.size(); ++i) {
-            const QVariantMap &curves = previews[i];
-            curveBundles_.append(
-                    QVariantMap{{QStringLiteral("name"), core_->schemes[i].name},
-                                {QStringLiteral("count"), 2},
-                                {QStringLiteral("time"), time},
-                                {QStringLiteral("before"), curves.value(QStringLiteral("before"))},
-                                {QStringLiteral("after"), curves.value(QStringLiteral("after"))}});
-        }
+        // The schemes' previews are made when the bundles are first read, from the sources as
+        // they stand now; whichever of the bundles and the scheme cards is read first makes them
+        // for both.
+        bundleSources_
+                = BundleSources{core_->schemes, resultSnapshot_, currentMeasurement(), shortTime()};
     }
-    curveIndex_ = std::clamp(curveIndex_, 0, std::max(int(curveBundles_.size()) - 1, 0));
+    curveIndex_ = std::clamp(curveIndex_, 0, std::max(curveBundleCount() - 1, 0));
     emit curveBundlesChanged();
     emit curveIndexChanged();
+}
+
+int QmlBridge::curveBundleCount() const
+{
+    return bundleSources_ ? int(bundleSources_->schemes.size()) : int(curveBundles_.size());
+}
+
+QVariantList QmlBridge::curveBundles() const
+{
+    if (!bundleSources_)
+        return curveBundles_;
+    const BundleSources &sources = *bundleSources_;
+    const QList<QVariantMap> previews
+            = previews_.curves(sources.schemes, sources.snapshot, sources.current);
+    for (qsizetype i = 0; i < sources.schemes.size(); ++i) {
+        const QVariantMap &curves = previews[i];
+        curveBundles_.append(
+                QVariantMap{{QStringLiteral("name"), sources.schemes[i].name},
+                            {QStringLiteral("count"), 2},
+                            {QStringLiteral("time"), sources.time},
+                            {QStringLiteral("before"), curves.value(QStringLiteral("before"))},
+                            {QStringLiteral("after"), curves.value(QStringLiteral("after"))}});
+    }
+    bundleSources_.reset();
+    return curveBundles_;
 }
 
 bool QmlBridge::loadCurveFile(const QString &path)

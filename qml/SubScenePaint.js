@@ -4,7 +4,9 @@
 // The subwoofer guide's venue drawn on a 2-D canvas: a perspective camera fitted to the scene,
 // turned about the main loudspeakers' middle, and the picture from the floor up. The texts are
 // not drawn here: paint() returns where they go, so that text items lay them over the canvas
-// (their glyphs do not change while the picture turns).
+// (their glyphs do not change while the picture turns). What the view does not change is made
+// once a scene, and the code run for every picture loops by index: each object left behind
+// brings the garbage collector's next run, which doubles its frame, nearer.
 
 var add = Space.add, sub = Space.sub, mul = Space.mul, clamp = Space.clamp
 var project = Space.project
@@ -52,7 +54,7 @@ function camera(scene, width, height, view) {
         distance: 24, back: [Math.sin(azimuth) * Math.cos(elevation), Math.sin(elevation),
                              Math.cos(azimuth) * Math.cos(elevation)]
     }
-    Space.fit(cam, framePoints(scene), 0.92)
+    Space.fit(cam, shapesOf(scene).frame, 0.92)
     cam.distance /= view.zoom
     Space.place(cam)
     return cam
@@ -71,8 +73,8 @@ function place(item, point) {
 // The polylines as one path in one style: one stroke instead of one a line.
 function strokeLines(ctx, cam, lines, style, width) {
     ctx.beginPath()
-    for (const line of lines)
-        Space.trace(ctx, cam, line, false)
+    for (let i = 0; i < lines.length; ++i)
+        Space.trace(ctx, cam, lines[i], false)
     ctx.strokeStyle = style
     ctx.lineWidth = width
     ctx.stroke()
@@ -98,9 +100,11 @@ function nameAbove(cam, point, text) {
 // The camera of the last picture, for the layer drawn next with the same view.
 var lastCamera = null
 function cameraFor(scene, width, height, view) {
-    const key = [width, height, view.yaw, view.pitch, view.zoom]
-    if (!lastCamera || lastCamera.scene !== scene || lastCamera.key.some((v, i) => v !== key[i]))
-        lastCamera = {scene: scene, key: key, cam: camera(scene, width, height, view)}
+    const last = lastCamera
+    if (!last || last.scene !== scene || last.width !== width || last.height !== height
+            || last.yaw !== view.yaw || last.pitch !== view.pitch || last.zoom !== view.zoom)
+        lastCamera = {scene: scene, width: width, height: height, yaw: view.yaw,
+                      pitch: view.pitch, zoom: view.zoom, cam: camera(scene, width, height, view)}
     return lastCamera.cam
 }
 
@@ -150,31 +154,44 @@ function floorGrid(scene) {
     return lines
 }
 
+// What a scene holds that no view changes, made once for the scene drawn last: the points the
+// camera is fitted to, the stage box, the faces besides it, the floor grid and the subwoofers'
+// label groups. (Kept beside the scene, not in a WeakMap keyed by it: this engine's WeakMap can
+// crash once a key it holds has been collected.)
+var lastShapes = null
+function shapesOf(scene) {
+    if (!lastShapes || lastShapes.scene !== scene)
+        lastShapes = {scene: scene, frame: framePoints(scene), stage: stageBox(scene),
+                      faces: floorFaces(scene), grid: floorGrid(scene),
+                      groups: subGroups(scene.subs)}
+    return lastShapes
+}
+
 // What lies beneath the rest and needs no smooth edges: the translucent fills of the stage and
 // the faces (their outlines are stroked over them) and the faint floor grid.
 function paintUnder(ctx, scene, width, height, view) {
     const cam = cameraFor(scene, width, height, view)
-    const stage = stageBox(scene)
+    const {stage, faces, grid} = shapesOf(scene)
     if (stage) {
         fillPath(ctx, cam, stage.top, "rgba(74,142,255,0.10)")
         fillPath(ctx, cam, stage.front, "rgba(74,142,255,0.045)")
     }
-    for (const face of floorFaces(scene))
-        fillPath(ctx, cam, face.points, face.kind === "listen_area_base" ? "rgba(74,142,255,0.10)"
-                                                                         : "rgba(255,255,255,0.035)")
-    strokeLines(ctx, cam, floorGrid(scene), "rgba(255,255,255,0.055)", 0.6)
+    for (let i = 0; i < faces.length; ++i)
+        fillPath(ctx, cam, faces[i].points, faces[i].kind === "listen_area_base"
+                 ? "rgba(74,142,255,0.10)" : "rgba(255,255,255,0.035)")
+    strokeLines(ctx, cam, grid, "rgba(255,255,255,0.055)", 0.6)
 }
 
 function drawOutlines(ctx, cam, scene, labels) {
-    const stage = stageBox(scene)
+    const {stage, faces} = shapesOf(scene)
     if (stage) {
         strokePath(ctx, cam, stage.top, "rgba(120,170,255,0.65)", 1.4)
         strokePath(ctx, cam, stage.front, "rgba(120,170,255,0.55)", 1.4)
         strokeLines(ctx, cam, stage.sides, "rgba(120,170,255,0.38)", 1.1)
         labels.push(label(cam, stage.middle, "舞台", 14))
     }
-    for (const face of floorFaces(scene))
-        strokePath(ctx, cam, face.points, face.kind === "listen_area_base"
+    for (let i = 0; i < faces.length; ++i)
+        strokePath(ctx, cam, faces[i].points, faces[i].kind === "listen_area_base"
                    ? "rgba(74,142,255,0.55)" : "rgba(255,255,255,0.28)", 1.4)
 }
 
@@ -211,8 +228,9 @@ function placedLines(item, model, styles) {
 }
 
 function drawWireframe(ctx, cam, item, model, styles) {
-    for (const batch of placedLines(item, model, styles))
-        strokeLines(ctx, cam, batch.lines, batch.color, batch.width)
+    const batches = placedLines(item, model, styles)
+    for (let i = 0; i < batches.length; ++i)
+        strokeLines(ctx, cam, batches[i].lines, batches[i].color, batches[i].width)
 }
 
 // The main's axis from the middle of its front down to listening height (1 to 20 m long; 20 m
@@ -244,8 +262,8 @@ function drawMain(ctx, cam, scene, main, model, labels) {
 // middle lies within 2.0 m across and 1.5 m in depth, else starts its own.
 function subGroups(subs) {
     const groups = []
-    for (const item of subs) {
-        const [x, y, z] = item.pos
+    for (let i = 0; i < subs.length; ++i) {
+        const x = subs[i].pos[0], y = subs[i].pos[1], z = subs[i].pos[2]
         const group = groups.find(g => Math.abs(g.x - x) <= 2.0 && Math.abs(g.z - z) <= 1.5)
         if (group) {
             group.x = (group.x * group.count + x) / (group.count + 1)
@@ -299,17 +317,19 @@ function paint(ctx, data, scene, width, height, view) {
     drawOutlines(ctx, cam, scene, labels)
     const cabinets = scene.mains.map(m => ({item: m, main: true}))
                       .concat(scene.subs.map(s => ({item: s, main: false})))
-    cabinets.forEach(c => c.depth = project(cam, c.item.pos).depth)
+    for (let i = 0; i < cabinets.length; ++i)
+        cabinets[i].depth = Space.projectInto(cam, cabinets[i].item.pos, Space.spot).depth
     cabinets.sort((a, b) => b.depth - a.depth)
-    for (const c of cabinets) {
-        if (c.main)
-            drawMain(ctx, cam, scene, c.item, data.cabinet, labels)
+    for (let i = 0; i < cabinets.length; ++i) {
+        if (cabinets[i].main)
+            drawMain(ctx, cam, scene, cabinets[i].item, data.cabinet, labels)
         else
-            drawWireframe(ctx, cam, c.item, data.subwoofer, subStyles)
+            drawWireframe(ctx, cam, cabinets[i].item, data.subwoofer, subStyles)
     }
-    for (const group of subGroups(scene.subs))
-        labels.push(nameAbove(cam, [group.x, group.y + 0.95, group.z], "超低"))
-    for (const mic of scene.mics)
-        drawMic(ctx, cam, mic, labels)
+    const groups = shapesOf(scene).groups
+    for (let i = 0; i < groups.length; ++i)
+        labels.push(nameAbove(cam, [groups[i].x, groups[i].y + 0.95, groups[i].z], "超低"))
+    for (let i = 0; i < scene.mics.length; ++i)
+        drawMic(ctx, cam, scene.mics[i], labels)
     return labels
 }

@@ -16,6 +16,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <limits>
 
 namespace snt::startup {
@@ -27,9 +29,9 @@ constexpr int eventSliceMs = 20;
 constexpr int checkIntervalMs = 20;
 
 const char *const requiredProperties[]
-        = {"computing", "schemes", "schemeBefore", "schemeAfter", "corners", "eqBands"};
+        = {"computing", "schemeBefore", "schemeAfter", "corners", "eqBands"};
 const char *const requiredMethods[]
-        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves"};
+        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves", "schemeSummaries"};
 
 // The detail block's curve keys, each with the key of the scheme's curve map it comes from.
 const std::pair<const char *, const char *> detailCurves[] = {
@@ -37,9 +39,26 @@ const std::pair<const char *, const char *> detailCurves[] = {
         {"phaseAfter", "phaseAfter"}, {"coherence", "coherence"},
 };
 
-QString number(double value)
+// `value` as QString::number(value, 'g', 6) writes it (6 significant digits, the shorter of
+// fixed and scientific form), appended to `out`. std::to_chars writes the same many times
+// quicker, except where Qt rounds a value lying exactly halfway between two such numbers away
+// from zero and to_chars to even: so a value whose seventh significant digit is a 5 (the only
+// ones that can lie halfway), zero (Qt writes no sign) and the non-finite go through Qt.
+void appendNumber(QByteArray &out, double value)
 {
-    return QString::number(value, 'g', 6);
+    if (value != 0.0 && std::isfinite(value)) {
+        char text[32];
+        const char *begin = text;
+        const char *end
+                = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 6)
+                          .ptr;
+        if (*(std::find(begin, end, 'e') - 1) != '5') {
+            end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6).ptr;
+            out.append(text, end - text);
+            return;
+        }
+    }
+    out += QString::number(value, 'g', 6).toLatin1();
 }
 
 // A corner's order from its slope in dB per octave: whole 6 dB steps, truncated toward zero.
@@ -87,7 +106,7 @@ QByteArray arrayEntryText(const QVariantMap &result)
 
 QByteArray batchCurveText(const QJsonObject &curve)
 {
-    QString text = QStringLiteral("# frequency_hz\tdb\tphase_deg\tcoherence\n");
+    QByteArray text = "# frequency_hz\tdb\tphase_deg\tcoherence\n";
     const QJsonArray points = curve.value("curve").toArray();
     const QJsonArray coherence = curve.value("coh").toArray();
     for (qsizetype j = 0; j < points.size(); ++j) {
@@ -96,10 +115,14 @@ QByteArray batchCurveText(const QJsonObject &curve)
             continue;
         const QJsonArray coh = j < coherence.size() ? coherence[j].toArray() : QJsonArray();
         const double c = coh.size() >= 2 ? coh[1].toDouble(1.0) : 1.0;
-        text += number(point[0].toDouble()) + u'\t' + number(point[1].toDouble())
-                + QStringLiteral("\t0\t") + number(c) + u'\n';
+        appendNumber(text, point[0].toDouble());
+        text += '\t';
+        appendNumber(text, point[1].toDouble());
+        text += "\t0\t";
+        appendNumber(text, c);
+        text += '\n';
     }
-    return text.toUtf8();
+    return text;
 }
 
 EqBatch::EqBatch(QObject *bridge, Settings settings)
@@ -203,10 +226,12 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
 }
 
 // The schemes with the bands and corners of each, then the detail block of the chosen scheme.
-// The chosen scheme is selected last, so that its smoothed curves describe it too.
+// The chosen scheme is selected last, so that its smoothed curves describe it too. The entries
+// are read without their preview curves (the bridge's `schemes` with them would make the
+// previews of every scheme): only the chosen scheme's curves go into the result.
 void EqBatch::readSchemes(QVariantMap &result)
 {
-    const QVariantList schemes = bridge_.read("schemes").toList();
+    const QVariantList schemes = bridge_.call("schemeSummaries").toList();
     QVariantList schemeList;
     for (qsizetype k = 0; k < schemes.size(); ++k) {
         bridge_.call("selectScheme", {int(k)});

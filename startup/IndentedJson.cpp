@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <string>
 
 namespace snt::startup {
 
@@ -17,27 +18,31 @@ constexpr int indentWidth = 4;
 // Above this a double no longer holds every whole number, and the reader's form changes.
 constexpr double largestWholeNumber = 9007199254740992.0; // 2^53
 
-void indent(QByteArray &out, int level)
+// The text is put together in a std::string, whose small appends are inlined, and handed to the
+// caller's array once.
+void appendValue(std::string &out, const QVariant &value, int level);
+
+void indent(std::string &out, int level)
 {
-    out.append(qsizetype(level) * indentWidth, ' ');
+    out.append(size_t(level) * indentWidth, ' ');
 }
 
 // std::to_chars: no allocation, and for doubles the shortest digits that read back the same
 // number, in fixed or scientific form, whichever is shorter, which is Qt's own form below 2^53.
 template<typename Number>
-void appendChars(QByteArray &out, Number value)
+void appendChars(std::string &out, Number value)
 {
     std::array<char, 32> text;
     const std::to_chars_result end = std::to_chars(text.data(), text.data() + text.size(), value);
-    out.append(text.data(), end.ptr - text.data());
+    out.append(text.data(), end.ptr);
 }
 
-void appendNumber(QByteArray &out, double value)
+void appendNumber(std::string &out, double value)
 {
     if (!std::isfinite(value))
         out += "null";
     else if (std::abs(value) > largestWholeNumber) // Qt writes zeros past the shortest digits
-        out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+        out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest).toStdString();
     else if (std::trunc(value) == value)
         appendChars(out, qint64(value));
     else
@@ -53,7 +58,7 @@ bool needsNoEscape(const QString &text)
 
 // Keys and plain words are written as they are; any other string's escapes are left to Qt's
 // own writer (such strings are few: names and messages).
-void appendString(QByteArray &out, const QString &text)
+void appendString(std::string &out, const QString &text)
 {
     if (needsNoEscape(text)) {
         out += '"';
@@ -63,45 +68,44 @@ void appendString(QByteArray &out, const QString &text)
         return;
     }
     const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    out += QByteArrayView(quoted).sliced(1, quoted.size() - 2);
+    out.append(quoted.constData() + 1, size_t(quoted.size() - 2));
 }
 
-void appendMap(QByteArray &out, const QVariantMap &map, int level)
+void appendMap(std::string &out, const QVariantMap &map, int level)
 {
     out += "{\n";
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         indent(out, level + 1);
         appendString(out, it.key());
         out += ": ";
-        appendIndentedJson(out, it.value(), level + 1);
+        appendValue(out, it.value(), level + 1);
         out += std::next(it) == map.cend() ? "\n" : ",\n";
     }
     indent(out, level);
     out += '}';
 }
 
-void appendList(QByteArray &out, const QVariantList &list, int level)
+void appendList(std::string &out, const QVariantList &list, int level)
 {
     out += "[\n";
     for (qsizetype i = 0; i < list.size(); ++i) {
         indent(out, level + 1);
-        appendIndentedJson(out, list[i], level + 1);
+        appendValue(out, list[i], level + 1);
         out += i + 1 == list.size() ? "\n" : ",\n";
     }
     indent(out, level);
     out += ']';
 }
 
-} // namespace
-
-void appendIndentedJson(QByteArray &out, const QVariant &value, int level)
+// Maps and lists are read in place, not copied out of their variants.
+void appendValue(std::string &out, const QVariant &value, int level)
 {
     switch (value.typeId()) {
     case QMetaType::QVariantMap:
-        appendMap(out, value.toMap(), level);
+        appendMap(out, *static_cast<const QVariantMap *>(value.constData()), level);
         return;
     case QMetaType::QVariantList:
-        appendList(out, value.toList(), level);
+        appendList(out, *static_cast<const QVariantList *>(value.constData()), level);
         return;
     case QMetaType::QString:
         appendString(out, value.toString());
@@ -121,6 +125,15 @@ void appendIndentedJson(QByteArray &out, const QVariant &value, int level)
     default:
         out += "null";
     }
+}
+
+} // namespace
+
+void appendIndentedJson(QByteArray &out, const QVariant &value, int level)
+{
+    std::string text;
+    appendValue(text, value, level);
+    out.append(text.data(), qsizetype(text.size()));
 }
 
 } // namespace snt::startup

@@ -16,7 +16,7 @@ bool isUsableSize(quint32 n)
 
 // The first two stages of a group of four: their twiddles are 1 and ±i.
 template<bool Inverse>
-inline void firstTwoStages(float *__restrict re, float *__restrict im, quint32 n)
+WIDE_VECTOR_INLINE inline void firstTwoStages(float *__restrict re, float *__restrict im, quint32 n)
 {
     for (quint32 g = 0; g < n; g += 4) {
         const float a0r = re[g] + re[g + 1], a0i = im[g] + im[g + 1];
@@ -39,9 +39,9 @@ inline void firstTwoStages(float *__restrict re, float *__restrict im, quint32 n
 
 // One butterfly column: (l, h) ← (l + w·h, l − w·h) over `count` contiguous entries.
 template<bool Inverse>
-inline void butterflyRun(float *__restrict lr, float *__restrict li, float *__restrict hr,
-                         float *__restrict hi, const float *__restrict wr,
-                         const float *__restrict wi, std::size_t count)
+WIDE_VECTOR_INLINE inline void
+butterflyRun(float *__restrict lr, float *__restrict li, float *__restrict hr, float *__restrict hi,
+             const float *__restrict wr, const float *__restrict wi, std::size_t count)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const float twr = wr[j];
@@ -56,57 +56,70 @@ inline void butterflyRun(float *__restrict lr, float *__restrict li, float *__re
     }
 }
 
+// The factors of the butterfly stages, split into real and imaginary parts: `re`/`im` hold those
+// of the stage of half-length h, e^(+iπ·j/h), at [h, 2h); `tripleRe`/`tripleIm` hold at [h, 2h)
+// the cubes of the next stage's first h factors, e^(+iπ·3j/2h), for the two stages together.
+struct Twiddles
+{
+    const float *re;
+    const float *im;
+    const float *tripleRe;
+    const float *tripleIm;
+};
+
 // Stages of half-length h and 2h together over the four quarters of a group of 4h entries,
-// each entry read and written once. Every pointer is a parameter of its own, marked restrict,
-// so that the loop vectorises without run-time alias checks.
+// each entry read and written once. With w = e^(+iπ·j/2h) (its conjugate inverse) and the
+// quarters' entries a0 … a3, the two stages give
+//   a0 + b1 ± (b2 + b3) and a0 − b1 ± i·(b2 − b3),  with b1 = w²·a1, b2 = w·a2, b3 = w³·a3,
+// three products where the stages one by one take four. Every pointer is a parameter of its
+// own, marked restrict, so that the loop vectorises without run-time alias checks.
 template<bool Inverse>
-inline void radix4Run(float *__restrict r0, float *__restrict i0, float *__restrict r1,
-                      float *__restrict i1, float *__restrict r2, float *__restrict i2,
-                      float *__restrict r3, float *__restrict i3, const float *__restrict w1r,
-                      const float *__restrict w1i, const float *__restrict w2r,
-                      const float *__restrict w2i, const float *__restrict w3r,
-                      const float *__restrict w3i, std::size_t h)
+WIDE_VECTOR_INLINE inline void
+radix4Run(float *__restrict r0, float *__restrict i0, float *__restrict r1, float *__restrict i1,
+          float *__restrict r2, float *__restrict i2, float *__restrict r3, float *__restrict i3,
+          const float *__restrict w1r, const float *__restrict w1i, const float *__restrict w2r,
+          const float *__restrict w2i, const float *__restrict w3r, const float *__restrict w3i,
+          std::size_t h)
 {
     const float sign = Inverse ? -1.0f : 1.0f;
     for (std::size_t j = 0; j < h; ++j) {
+        // w² (the first stage's factor), w and w³.
         const float ar = w1r[j], ai = sign * w1i[j];
-        const float t1r = r1[j] * ar - i1[j] * ai, t1i = r1[j] * ai + i1[j] * ar;
-        const float t3r = r3[j] * ar - i3[j] * ai, t3i = r3[j] * ai + i3[j] * ar;
-        const float y0r = r0[j] + t1r, y0i = i0[j] + t1i;
-        const float y1r = r0[j] - t1r, y1i = i0[j] - t1i;
-        const float y2r = r2[j] + t3r, y2i = i2[j] + t3i;
-        const float y3r = r2[j] - t3r, y3i = i2[j] - t3i;
-
         const float br = w2r[j], bi = sign * w2i[j];
         const float cr = w3r[j], ci = sign * w3i[j];
-        const float u2r = y2r * br - y2i * bi, u2i = y2r * bi + y2i * br;
-        const float u3r = y3r * cr - y3i * ci, u3i = y3r * ci + y3i * cr;
-        r0[j] = y0r + u2r;
-        i0[j] = y0i + u2i;
-        r2[j] = y0r - u2r;
-        i2[j] = y0i - u2i;
-        r1[j] = y1r + u3r;
-        i1[j] = y1i + u3i;
-        r3[j] = y1r - u3r;
-        i3[j] = y1i - u3i;
+        const float b1r = r1[j] * ar - i1[j] * ai, b1i = r1[j] * ai + i1[j] * ar;
+        const float b2r = r2[j] * br - i2[j] * bi, b2i = r2[j] * bi + i2[j] * br;
+        const float b3r = r3[j] * cr - i3[j] * ci, b3i = r3[j] * ci + i3[j] * cr;
+        const float sr = r0[j] + b1r, si = i0[j] + b1i;
+        const float dr = r0[j] - b1r, di = i0[j] - b1i;
+        const float pr = b2r + b3r, pi = b2i + b3i;
+        // i·(b2 − b3) forward, −i·(b2 − b3) inverse.
+        const float qr = sign * (b3i - b2i), qi = sign * (b2r - b3r);
+        r0[j] = sr + pr;
+        i0[j] = si + pi;
+        r2[j] = sr - pr;
+        i2[j] = si - pi;
+        r1[j] = dr + qr;
+        i1[j] = di + qi;
+        r3[j] = dr - qr;
+        i3[j] = di - qi;
     }
 }
 
-// The twiddle tables hold the factors of half-length h at [h, 2h).
 template<bool Inverse>
-inline void stagePair(float *re, float *im, const float *twiddleRe, const float *twiddleIm,
-                      std::size_t h)
+WIDE_VECTOR_INLINE inline void stagePair(float *re, float *im, const Twiddles &twiddles,
+                                         std::size_t h)
 {
     radix4Run<Inverse>(re, im, re + h, im + h, re + 2 * h, im + 2 * h, re + 3 * h, im + 3 * h,
-                       twiddleRe + h, twiddleIm + h, twiddleRe + 2 * h, twiddleIm + 2 * h,
-                       twiddleRe + 3 * h, twiddleIm + 3 * h, h);
+                       twiddles.re + h, twiddles.im + h, twiddles.re + 2 * h, twiddles.im + 2 * h,
+                       twiddles.tripleRe + h, twiddles.tripleIm + h, h);
 }
 
 // Entries per block of the early butterfly stages: 32 KiB of work area, the first-level cache.
 constexpr quint32 cacheBlock = 4096;
 // From this size on the first three stages run as eight-point transforms while the input is
-// gathered (eight runs of eight lanes).
-constexpr quint32 gatheredSize = 64;
+// gathered (eight runs of eight lanes, two or four bases at a time).
+constexpr quint32 gatheredSize = 128;
 
 // Decimation-in-time stages over a work area that holds its input in bit-reversed order,
 // starting at the stage of half-length `firstHalf` (1, or 8 when the gather below has run the
@@ -114,11 +127,11 @@ constexpr quint32 gatheredSize = 64;
 // scaling here. Where the compiler can, it also builds a copy for processors with 256-bit
 // vectors and picks one at load time; the results agree to float rounding.
 template<bool Inverse>
-WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const float *twiddleRe,
-                                        const float *twiddleIm, quint32 n, quint32 firstHalf)
+WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const Twiddles &twiddles, quint32 n,
+                                        quint32 firstHalf)
 {
     if (n < 4) {
-        butterflyRun<Inverse>(re, im, re + 1, im + 1, twiddleRe + 1, twiddleIm + 1, 1);
+        butterflyRun<Inverse>(re, im, re + 1, im + 1, twiddles.re + 1, twiddles.im + 1, 1);
         return;
     }
     // The early stages only mix entries within blocks of 2h: run all of them block by block
@@ -135,15 +148,15 @@ WIDE_VECTOR_CLONES void butterflyStages(float *re, float *im, const float *twidd
         }
         for (; h < blockEnd; h *= 4)
             for (quint32 g = start; g < start + block; g += 4 * h)
-                stagePair<Inverse>(re + g, im + g, twiddleRe, twiddleIm, h);
+                stagePair<Inverse>(re + g, im + g, twiddles, h);
     }
     // Two stages per pass while two remain, so the data crosses the cache half as often.
     quint32 h = blockEnd;
     for (; 4 * h <= n; h *= 4)
         for (quint32 g = 0; g < n; g += 4 * h)
-            stagePair<Inverse>(re + g, im + g, twiddleRe, twiddleIm, h);
+            stagePair<Inverse>(re + g, im + g, twiddles, h);
     if (2 * h == n)
-        butterflyRun<Inverse>(re, im, re + h, im + h, twiddleRe + h, twiddleIm + h, h);
+        butterflyRun<Inverse>(re, im, re + h, im + h, twiddles.re + h, twiddles.im + h, h);
 }
 
 // Eight floats in one vector register (two halves of one on processors without 256-bit
@@ -264,65 +277,153 @@ inline void eightPoint(Vec8 re[8], Vec8 im[8])
     }
 }
 
-// The rearrangement of eight runs of eight lanes into the work area: lane j of run b (b a
-// multiple of 8) belongs to the group of eight entries at bitReverse[b] + rev3(j)·N/8.
-inline void storeGroups(Vec8 re[8], Vec8 im[8], float *workRe, float *workIm, quint32 first,
-                        quint32 eighth)
+// Counts 0, 1, 2, … with the bits of each count turned round, over log2(count) bits.
+class BitReversedCounter
+{
+public:
+    explicit BitReversedCounter(quint32 count)
+        : top_(count / 2)
+    { }
+    quint32 value() const { return value_; }
+    void next()
+    {
+        quint32 bit = top_;
+        while (value_ & bit) {
+            value_ ^= bit;
+            bit >>= 1;
+        }
+        value_ |= bit;
+    }
+
+private:
+    quint32 top_;
+    quint32 value_ = 0;
+};
+
+// Eight runs of eight lanes, as the eight-point transforms leave them.
+struct Runs
+{
+    Vec8 re[8];
+    Vec8 im[8];
+};
+
+// Two sets of runs into the work area. Lane j of the runs from base b (a multiple of 8) belongs
+// to the group of eight entries at rev(b) + rev3(j)·N/8; the second set's bases lie N/16 after
+// the first's, so its groups follow the first's at once: each of the sixteen cache-line-sized
+// stretches (eight entries of each set) is written whole at once.
+WIDE_VECTOR_INLINE inline void storeNeighbouringGroups(Runs &first, Runs &second, float *workRe,
+                                                       float *workIm, quint32 start, quint32 eighth)
 {
     static constexpr quint32 rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    transpose8(re);
-    transpose8(im);
+    transpose8(first.re);
+    transpose8(first.im);
+    transpose8(second.re);
+    transpose8(second.im);
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
-        store8(workRe + first + rev3[j] * eighth, re[j]);
-        store8(workIm + first + rev3[j] * eighth, im[j]);
+        const quint32 at = start + rev3[j] * eighth;
+        store8(workRe + at, first.re[j]);
+        store8(workRe + at + 8, second.re[j]);
+        store8(workIm + at, first.im[j]);
+        store8(workIm + at + 8, second.im[j]);
     }
 }
 
-struct GatherInput
+// Samples each run of the gather reads at a time: 8 below this size, 16 from it on. From there
+// the runs (N/8 apart, a power of two, at least 4 KiB) compete for the same few lines of the
+// first-level cache, so each line must be used whole while it is at hand; below, the smaller
+// step keeps more in registers.
+constexpr quint32 wideGatherSize = 8192;
+
+quint32 gatherWidth(quint32 n)
 {
-    FourierTransform::RingBlock block;
-    const float *window;
-    const quint32 *bitReverse;
-    quint32 size;
-};
+    return n >= wideGatherSize ? 16 : 8;
+}
+
+// Where the window's runs for base b begin in the gathered window (the window in the order the
+// gather reads it): per step, the eight runs of `width` entries of base b, then those of base
+// b + N/16.
+inline quint32 gatheredWindowOffset(quint32 b, quint32 n, quint32 width)
+{
+    const quint32 sixteenth = n / 16;
+    return b < sixteenth ? 16 * b : 16 * (b - sixteenth) + 8 * width;
+}
+
+// In bit-reversed order the first three stages make, of each group of eight entries g, the
+// eight-point transform of the samples rev(g) + s·N/8: so eight consecutive bases b are read as
+// eight runs of eight samples, transformed lane by lane and turned round into their eight
+// groups. Each run is read `Width` samples at a time (`transformRuns(b, sets)` fills the sets of
+// bases b, b + 8, …), and the sets of bases b and b + N/16 are written together, their groups
+// being neighbours: each cache line of the work area is written whole at once. For N of at least
+// 16 · Width.
+template<quint32 Width, typename TransformRuns>
+WIDE_VECTOR_INLINE inline void gatherInGroups(quint32 n, float *re, float *im,
+                                              TransformRuns &&transformRuns)
+{
+    constexpr quint32 sets = Width / 8;
+    const quint32 eighth = n / 8;
+    const quint32 sixteenth = n / 16;
+    // rev(b) for b = Width·m is Width·rev(m), m turned round over log2(N/Width²) bits; base
+    // b + 8 goes to rev(b) + N/16.
+    BitReversedCounter group(n / (Width * Width));
+    for (quint32 b = 0; b < sixteenth; b += Width, group.next()) {
+        Runs low[sets], high[sets];
+        transformRuns(b, low);
+        transformRuns(b + sixteenth, high);
+#pragma GCC unroll 2
+        for (quint32 set = 0; set < sets; ++set)
+            storeNeighbouringGroups(low[set], high[set], re, im,
+                                    Width * group.value() + set * sixteenth, eighth);
+    }
+}
 
 // The windowed rings (data as real, reference as imaginary part) in bit-reversed order with the
-// first three forward stages run, for N of at least 64. In bit-reversed order the first three
-// stages make, of each group of eight entries g, the eight-point transform of the samples
-// rev(g) + s·N/8: so eight consecutive bases are read as eight runs of eight samples, transformed
-// lane by lane and turned round into their eight groups.
-WIDE_VECTOR_CLONES void gatherWithFirstStages(const GatherInput &in, float *re, float *im)
+// first three forward stages run; `window` is the gathered window.
+template<quint32 Width>
+WIDE_VECTOR_INLINE inline void gatherRings(const FourierTransform::RingBlock &ring,
+                                           const float *window, quint32 n, float *re, float *im)
 {
-    const quint32 eighth = in.size / 8;
-    const FourierTransform::RingBlock &ring = in.block;
-    for (quint32 b = 0; b < eighth; b += 8) {
-        Vec8 xr[8], xi[8];
+    const quint32 eighth = n / 8;
+    const quint32 mask = ring.ringSize - 1;
+    gatherInGroups<Width>(n, re, im, [&](quint32 b, Runs *sets) WIDE_VECTOR_INLINE {
+        const float *windowRuns = window + gatheredWindowOffset(b, n, Width);
 #pragma GCC unroll 8
         for (quint32 s = 0; s < 8; ++s) {
-            const quint32 m = b + s * eighth;
-            Vec8 w;
-            load8(w, in.window + m);
-            load8(xr[s], ring.data, (ring.dataStart + m) & (ring.ringSize - 1), ring.ringSize);
-            load8(xi[s], ring.reference, (ring.referenceStart + m) & (ring.ringSize - 1),
-                  ring.ringSize);
-            xr[s] *= w;
-            xi[s] *= w;
+#pragma GCC unroll 2
+            for (quint32 set = 0; set < Width / 8; ++set) {
+                const quint32 m = b + s * eighth + 8 * set;
+                Vec8 w;
+                load8(w, windowRuns + Width * s + 8 * set);
+                load8(sets[set].re[s], ring.data, (ring.dataStart + m) & mask, ring.ringSize);
+                load8(sets[set].im[s], ring.reference, (ring.referenceStart + m) & mask,
+                      ring.ringSize);
+                sets[set].re[s] *= w;
+                sets[set].im[s] *= w;
+            }
         }
-        eightPoint<false>(xr, xi);
-        storeGroups(xr, xi, re, im, in.bitReverse[b], eighth);
-    }
+#pragma GCC unroll 2
+        for (quint32 set = 0; set < Width / 8; ++set)
+            eightPoint<false>(sets[set].re, sets[set].im);
+    });
+}
+
+WIDE_VECTOR_CLONES void gatherWithFirstStages(const FourierTransform::RingBlock &ring,
+                                              const float *window, quint32 n, float *re, float *im)
+{
+    if (gatherWidth(n) == 16)
+        gatherRings<16>(ring, window, n, re, im);
+    else
+        gatherRings<8>(ring, window, n, re, im);
 }
 
 // The same for the inverse pass over a spectrum of conjugate symmetry, `bins` holding bins
-// 0 … N/2.
-WIDE_VECTOR_CLONES void gatherConjugateSymmetric(const Complex *bins, const quint32 *bitReverse,
-                                                 quint32 n, float *re, float *im)
+// 0 … N/2. Its runs are put together value by value (those above N/2 mirrored), so the narrower
+// step serves every size.
+WIDE_VECTOR_CLONES void gatherConjugateSymmetric(const Complex *bins, quint32 n, float *re,
+                                                 float *im)
 {
     const quint32 eighth = n / 8;
-    for (quint32 b = 0; b < eighth; b += 8) {
-        Vec8 xr[8], xi[8];
-#pragma GCC unroll 8
+    gatherInGroups<8>(n, re, im, [&](quint32 b, Runs *set) WIDE_VECTOR_INLINE {
         for (quint32 s = 0; s < 8; ++s) {
             float runRe[8], runIm[8];
             for (quint32 c = 0; c < 8; ++c) {
@@ -332,12 +433,11 @@ WIDE_VECTOR_CLONES void gatherConjugateSymmetric(const Complex *bins, const quin
                 runRe[c] = bin.re;
                 runIm[c] = mirrored ? -bin.im : bin.im;
             }
-            load8(xr[s], runRe);
-            load8(xi[s], runIm);
+            load8(set->re[s], runRe);
+            load8(set->im[s], runIm);
         }
-        eightPoint<true>(xr, xi);
-        storeGroups(xr, xi, re, im, bitReverse[b], eighth);
-    }
+        eightPoint<true>(set->re, set->im);
+    });
 }
 
 // With Z = D + i·R and D, R the transforms of real blocks: D[k] = (Z[k] + conj Z[N−k]) / 2
@@ -403,6 +503,21 @@ void FourierTransform::makeRings()
 void FourierTransform::setWindowType(WindowFunction::Type type)
 {
     window_.setType(type);
+    gatherWindow();
+}
+
+void FourierTransform::gatherWindow()
+{
+    const quint32 n = window_.size();
+    gatheredWindow_.resize(n < gatheredSize ? 0 : n);
+    if (n < gatheredSize)
+        return;
+    const quint32 width = gatherWidth(n);
+    for (quint32 b = 0; b < n / 8; b += width)
+        for (quint32 s = 0; s < 8; ++s)
+            for (quint32 c = 0; c < width; ++c)
+                gatheredWindow_[gatheredWindowOffset(b, n, width) + width * s + c]
+                        = window_.value(b + s * (n / 8) + c);
 }
 
 bool FourierTransform::isPrepared() const
@@ -420,6 +535,7 @@ void FourierTransform::prepare()
     referenceSpectrum_.resize(n);
     bitReverse_.resize(n);
     window_.resize(n);
+    gatherWindow();
     workRe_.resize(n);
     workIm_.resize(n);
 
@@ -454,7 +570,30 @@ void FourierTransform::prepare()
             twiddleIm_[h + j] = twiddleIm_[half + j * stride];
         }
     }
+    // The cubes e^(+iπ·3j/2h) = e^(+iπ·m/half) with m = 3j·stride/2, taken from the same table
+    // (e^(iπ·m/half) = −e^(iπ·(m − half)/half) for m of half or more).
+    tripleRe_.resize(half);
+    tripleIm_.resize(half);
+    for (quint32 h = half / 2; h >= 1; h /= 2) {
+        const quint32 stride = half / h;
+        for (quint32 j = 0; j < h; ++j) {
+            const quint32 m = 3 * j * stride / 2;
+            const float flip = m < half ? 1.0f : -1.0f;
+            tripleRe_[h + j] = flip * twiddleRe_[half + m % half];
+            tripleIm_[h + j] = flip * twiddleIm_[half + m % half];
+        }
+    }
     planSize_ = n;
+}
+
+void FourierTransform::runStages(bool inverse, quint32 firstHalf)
+{
+    const Twiddles twiddles{twiddleRe_.data(), twiddleIm_.data(), tripleRe_.data(),
+                            tripleIm_.data()};
+    if (inverse)
+        butterflyStages<true>(workRe_.data(), workIm_.data(), twiddles, size_, firstHalf);
+    else
+        butterflyStages<false>(workRe_.data(), workIm_.data(), twiddles, size_, firstHalf);
 }
 
 void FourierTransform::add(float data, float reference)
@@ -483,7 +622,7 @@ void FourierTransform::calculate(const RingBlock &block)
         return;
     const quint32 n = size_;
     const quint32 ringMask = block.ringSize - 1;
-    const float *window = window_.table();
+    const float *window = n < gatheredSize ? window_.table() : gatheredWindow_.data();
     const quint32 *bitReverse = bitReverse_.data();
     float *re = workRe_.data();
     float *im = workIm_.data();
@@ -495,10 +634,10 @@ void FourierTransform::calculate(const RingBlock &block)
             re[bitReverse[i]] = block.data[(block.dataStart + i) & ringMask] * window[i];
             im[bitReverse[i]] = block.reference[(block.referenceStart + i) & ringMask] * window[i];
         }
-        butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
+        runStages(false, 1);
     } else {
-        gatherWithFirstStages({block, window, bitReverse, n}, re, im);
-        butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 8);
+        gatherWithFirstStages(block, window, n, re, im);
+        runStages(false, 8);
     }
 
     // Bin 0 of the unscaled transform is the sum of the windowed block.
@@ -531,10 +670,7 @@ void FourierTransform::butterflies(bool inverse)
         re[i] = spectrum[i].re;
         im[i] = spectrum[i].im;
     }
-    if (inverse)
-        butterflyStages<true>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
-    else
-        butterflyStages<false>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
+    runStages(inverse, 1);
     const float scale = inverse ? 1.0f : 1.0f / float(n);
     for (quint32 i = 0; i < n; ++i)
         spectrum[i] = {re[i] * scale, im[i] * scale};
@@ -569,10 +705,10 @@ void FourierTransform::inverseOfConjugateSymmetric(const Complex *bins, float *r
             re[bitReverse[n - i]] = bins[i].re;
             im[bitReverse[n - i]] = -bins[i].im;
         }
-        butterflyStages<true>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 1);
+        runStages(true, 1);
     } else {
-        gatherConjugateSymmetric(bins, bitReverse, n, re, im);
-        butterflyStages<true>(re, im, twiddleRe_.data(), twiddleIm_.data(), n, 8);
+        gatherConjugateSymmetric(bins, n, re, im);
+        runStages(true, 8);
     }
     std::copy_n(re, n, real);
 }

@@ -85,11 +85,18 @@ private:
     }
     // Writes the conjugates above N/2 into the spectra, before they are changed bin by bin.
     void storeUpperHalf();
+    // Copies the window table in the order the gather of calculate() reads it.
+    void gatherWindow();
+    // The butterfly stages over the work area, from the stage of half-length firstHalf on.
+    void runStages(bool inverse, quint32 firstHalf);
 
     quint32 size_;
     quint32 writePosition_ = 0;
     quint32 sampleRate_ = 1;
     WindowFunction window_;
+    // The window table in the order the gather reads it, one run after the other; empty below
+    // the gathered sizes.
+    Container::array<float> gatheredWindow_;
     Container::array<float> dataRing_;
     Container::array<float> referenceRing_;
     Container::array<quint32> bitReverse_;
@@ -99,6 +106,10 @@ private:
     // h factors e^(+2πi·j/2h) at [h, 2h).
     Container::array<float> twiddleRe_;
     Container::array<float> twiddleIm_;
+    // For two stages of half-lengths h and 2h together: at [h, 2h) the cubes e^(+iπ·3j/2h) of the
+    // second one's first h factors.
+    Container::array<float> tripleRe_;
+    Container::array<float> tripleIm_;
     // Work area of the butterflies, split like the twiddles so the stages vectorise.
     Container::array<float> workRe_;
     Container::array<float> workIm_;

@@ -9,3 +9,12 @@
 #else
 #define WIDE_VECTOR_CLONES
 #endif
+
+// For helpers (functions and lambdas) of such a function: always inlined into it, so they are
+// built for each copy's processor. A helper the compiler left out of line would be built for the
+// baseline alone.
+#if defined(__GNUC__)
+#define WIDE_VECTOR_INLINE __attribute__((always_inline))
+#else
+#define WIDE_VECTOR_INLINE
+#endif

@@ -214,6 +214,27 @@ private slots:
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("coherence"), 1000) - 0.25) < 0.01);
     }
 
+    // The pack curves show the result as it was computed, whenever they are first read: an edit
+    // made before that does not reach them, as it does the scheme's own preview.
+    void packCurvesShowTheResultAsComputed()
+    {
+        QmlBridge bridge;
+        bridge.core().measuredFreq = core().measuredFreq;
+        bridge.core().measuredMagnitude = core().measuredMagnitude;
+        bridge.core().measuredCoherence = core().measuredCoherence;
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        const snt::eq::SchemeBand band = bridge.core().schemes[0].bands.value(0);
+        bridge.selectScheme(0);
+        bridge.updateEqBand(0, band.freq, band.q, band.gain - 2.0);
+        const QVariantList bundles = bridge.property("curveBundles").toList();
+        QCOMPARE(bundles.size(), bridge.core().schemes.size());
+        QVERIFY(bundles[0].toMap().value("after") != bridge.schemeCurves(0).value("after"));
+        bridge.updateEqBand(0, band.freq, band.q, band.gain);
+        QCOMPARE(bundles[0].toMap().value("after"), bridge.schemeCurves(0).value("after"));
+        QCOMPARE(bundles[0].toMap().value("before"), bridge.schemeCurves(0).value("before"));
+    }
+
     // Edits change the selected scheme and, 350 ms later, the bound pack on disk; the same edit
     // again, a value that is not finite or an index outside the list changes nothing.
     void editsReachThePackFileAndGoOnReselect()

@@ -2,6 +2,8 @@
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 
+#include <QLocale>
+
 #include <cmath>
 
 namespace {
@@ -85,6 +87,49 @@ private slots:
         QCOMPARE(curve.phase.first(2), (QList<float>{45.0f, 0.0f})); // bad phase falls back
         QCOMPARE(curve.coherence.first(2), (QList<float>{1.0f, 0.0f})); // clamped
         QVERIFY(!importCurveText(QDir::homePath() + QStringLiteral("/none.txt"), curve));
+    }
+
+    // Numbers in every spelling are read as the C locale reads them: first rounded to double,
+    // then to float (the first spelling lies just above halfway between two floats, so rounding
+    // straight to float would give the upper one), refused when float cannot hold them.
+    void numbersReadAsTheCLocaleReadsThem()
+    {
+        const QStringList spellings{"1.0000000596046447753906251",
+                                    "16777217",
+                                    "007",
+                                    "1e5",
+                                    "1E+05",
+                                    "2.5e-3",
+                                    "0.123457",
+                                    "1000.125",
+                                    "123456789012345678901234567890",
+                                    "1.0000001e30",
+                                    "9.99999e-31",
+                                    "0000000000000000000000000000000001",
+                                    "+5",
+                                    "5.",
+                                    ".5",
+                                    "1e-40",
+                                    "3.5e38",
+                                    "1e",
+                                    "1.2.3",
+                                    "0x10"};
+        QByteArray text;
+        QList<float> expected;
+        QLocale c = QLocale::c();
+        c.setNumberOptions(QLocale::RejectGroupSeparator);
+        for (const QString &spelling : spellings) {
+            text += spelling.toLatin1() + " -6\n";
+            bool ok = false;
+            const float value = c.toFloat(spelling, &ok);
+            if (ok && std::isfinite(value) && value > 0.0f)
+                expected << value;
+        }
+        ImportedCurve curve;
+        QVERIFY(importCurveText(writeCurve(text + lines(8)), curve));
+        QVERIFY(expected.size() >= 12);
+        QCOMPARE(curve.freq.first(expected.size()), expected);
+        QCOMPARE(curve.freq.size(), expected.size() + 8);
     }
 
     void delayNote_data()
