@@ -11,9 +11,8 @@ const StreamTiming *currentStreamTiming()
     return current;
 }
 
-StreamTimingScope::StreamTimingScope(int64_t latencyFrames,
-                                     std::chrono::steady_clock::time_point at)
-    : timing_{at, latencyFrames}
+StreamTimingScope::StreamTimingScope(const StreamTiming &timing)
+    : timing_(timing)
     , outer_(current)
 {
     current = &timing_;

@@ -2,22 +2,37 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 namespace audio {
 
 // When the frames a backend's stream thread is moving right now meet the outside world, as the
-// backend knows it. For a render stream's read from its source: how many frames will still play
-// before the first frame read (queued in the backend's buffer plus the device's own delay). For
-// a capture stream's write to its sink: how many frames ago the first frame written was
-// captured, as far as the backend can tell (0: the input's own latency stays part of what is
-// measured). Code that runs inside that read or write, on that thread (a test signal reporting
-// the samples it makes, the recording front end handing on a block), reads it to pair what it
-// sees with the moment the sound left the output or reached the input. A per-thread value:
-// nothing is locked or allocated.
+// backend knows it. For a render stream's read from its source: when the first frame read
+// leaves the output. For a capture stream's write to its sink: when the first frame written
+// was captured. Code that runs inside that read or write, on that thread (a test signal
+// reporting the samples it makes, the recording front end handing on a block), reads it to pair
+// what it sees with the moment the sound left the output or reached the input. A per-thread
+// value: nothing is locked or allocated.
+//
+// Two answers travel side by side. The device's own, where it tells one: the moment its clock
+// gives for the frame's position. And the estimate from when the read or write began and what
+// is queued, which any backend can make but a busy machine spoils: a block handed on late looks
+// captured late. The reach says how far apart the two may honestly lie.
 struct StreamTiming
 {
-    std::chrono::steady_clock::time_point at; // when the read or write began
+    using Clock = std::chrono::steady_clock;
+
+    Clock::time_point at; // when the read or write began
+    // Frames between `at` and the first frame meeting the outside world, as estimated from what
+    // is queued. Render: frames that play before it. Capture: frames since it was captured
+    // (0: its age is not known without the device's clock).
     int64_t latencyFrames = 0;
+    // When the first frame meets the outside world by the device's clock; none where the device
+    // tells no time.
+    std::optional<Clock::time_point> deviceAt;
+    // Frames that may lie between `at` and that moment: what the stream's buffer holds and the
+    // latency the device reports.
+    int64_t reachFrames = 0;
 };
 
 // The timing of the read or write under way on this thread; null outside one, and inside one of
@@ -28,10 +43,7 @@ const StreamTiming *currentStreamTiming();
 class StreamTimingScope
 {
 public:
-    // `at`: when the read or write began, if not now (a backend that moves several streams at
-    // one instant of its clock).
-    explicit StreamTimingScope(int64_t latencyFrames, std::chrono::steady_clock::time_point at
-                                                      = std::chrono::steady_clock::now());
+    explicit StreamTimingScope(const StreamTiming &timing);
     ~StreamTimingScope();
     StreamTimingScope(const StreamTimingScope &) = delete;
     StreamTimingScope &operator=(const StreamTimingScope &) = delete;

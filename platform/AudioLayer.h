@@ -4,6 +4,7 @@
 #include "platform/WaveFormat.h"
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <variant>
@@ -27,6 +28,22 @@ constexpr uint32_t deviceStateActive = 0x1;
 // Time in units of 100 ns, as buffer durations and periods are given.
 using RefTime = int64_t;
 constexpr RefTime refTimePerSecond = 10'000'000;
+
+// A moment as the audio clients give it (a performance-counter position): the steady clock
+// (CLOCK_MONOTONIC) in units of 100 ns; 0 where the device tells no time.
+using QpcTime = uint64_t;
+using QpcTicks = std::chrono::duration<int64_t, std::ratio<1, refTimePerSecond>>;
+
+inline QpcTime qpcFrom(std::chrono::steady_clock::time_point t)
+{
+    return QpcTime(std::chrono::duration_cast<QpcTicks>(t.time_since_epoch()).count());
+}
+
+inline std::chrono::steady_clock::time_point timeOfQpc(QpcTime qpc)
+{
+    return std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(QpcTicks(qpc)));
+}
 
 namespace streamflags {
 constexpr uint32_t EventCallback = 0x00040000;
@@ -72,12 +89,13 @@ public:
     virtual ~CaptureClient() = default;
     // Frames of the oldest captured packet, 0 when none is waiting.
     virtual Result nextPacketSize(uint32_t *frames) = 0;
-    // The oldest packet: its samples, frames and flags, and the device position of its first
-    // frame (frames the device captured since the stream started, those lost included). A
+    // The oldest packet: its samples, frames and flags, the device position of its first frame
+    // (frames the device captured since the stream started, those lost included) and when
+    // that frame was captured by the device's clock (0 where the device told no time). A
     // packet after a gap carries DataDiscontinuity, and TimestampError too when the position
     // does not tell how long the gap was.
     virtual Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
-                          uint64_t *devicePosition)
+                          uint64_t *devicePosition, QpcTime *qpcPosition)
             = 0;
     virtual Result releaseBuffer(uint32_t frames) = 0;
 };
@@ -95,9 +113,15 @@ public:
     virtual Result bufferSize(uint32_t *frames) = 0;
     // Render: frames queued and not yet played. Capture: frames captured and not yet taken.
     virtual Result currentPadding(uint32_t *frames) = 0;
-    // Render: the device's own share of the latency, as last seen: frames the client has handed
-    // on that will play before the first frame of its buffer. Capture: 0.
+    // The device's own share of the latency, as last seen. Render: frames the client has handed
+    // on that will play before the first frame of its buffer. Capture: frames the device had
+    // captured that the client had not yet taken.
     virtual Result deviceDelay(uint32_t *frames) = 0;
+    // Render: when a frame of the stream leaves the device, by the device's clock as last read:
+    // the frame `position` (frames released into the buffer since the start, counted from 0)
+    // at `qpcPosition`, which may lie ahead. Both 0 until the device has told a time, and for
+    // a device that tells none. Capture: both 0 (packets carry their own time).
+    virtual Result clock(uint64_t *position, QpcTime *qpcPosition) = 0;
     virtual Result renderClient(std::shared_ptr<RenderClient> *client) = 0;
     virtual Result captureClient(std::shared_ptr<CaptureClient> *client) = 0;
     virtual Result start() = 0;

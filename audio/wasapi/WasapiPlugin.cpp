@@ -244,6 +244,7 @@ bool WasapiPlugin::prepareClient(const QString &id, DataFlow flow, const Format 
     if (!check(c->audioClient->bufferSize(&c->bufferFrames), label("GetBufferSize", 245)))
         return false;
     c->frameBytes = streamFormat->blockAlign;
+    c->sampleRate = streamFormat->samplesPerSec;
     return true;
 }
 

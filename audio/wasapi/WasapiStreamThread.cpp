@@ -12,6 +12,15 @@
 #include <cstring>
 
 namespace audio::wasapi {
+namespace {
+
+StreamTiming::Clock::duration durationOf(int64_t frames, uint32_t rate)
+{
+    return std::chrono::duration_cast<StreamTiming::Clock::duration>(
+            std::chrono::duration<double>(double(frames) / double(rate)));
+}
+
+} // namespace
 
 StreamThread::StreamThread(std::shared_ptr<StreamContext> context)
     : context_(std::move(context))
@@ -65,11 +74,13 @@ bool StreamThread::renderPeriod()
     uint8_t *data = nullptr;
     if (!check(c.renderClient->buffer(free, &data), QStringLiteral("GetBuffer")))
         return false;
+    StreamTiming timing;
+    if (!renderTiming(padding, deviceDelay, &timing))
+        return false;
     const qint64 wanted = qint64(free) * c.frameBytes;
     qint64 got = 0;
     {
-        // The first frame read plays after what is queued here and in the device.
-        const StreamTimingScope timing(int64_t(padding) + deviceDelay);
+        const StreamTimingScope scope(timing);
         got = std::max<qint64>(0, c.device->read(reinterpret_cast<char *>(data), wanted));
     }
     // Whatever the source did not deliver plays as silence, never as stale buffer memory.
@@ -77,7 +88,43 @@ bool StreamThread::renderPeriod()
         std::memset(data + got, 0, size_t(wanted - got));
     if (!check(c.renderClient->releaseBuffer(free, 0), QStringLiteral("ReleaseBuffer")))
         return false;
+    released_ += free;
     c.stream->countFrames(free);
+    return true;
+}
+
+bool StreamThread::renderTiming(uint32_t padding, uint32_t deviceDelay, StreamTiming *timing)
+{
+    StreamContext &c = *context_;
+    timing->at = StreamTiming::Clock::now();
+    // The first frame read plays after what is queued here and in the device.
+    timing->latencyFrames = int64_t(padding) + deviceDelay;
+    timing->reachFrames = int64_t(c.bufferFrames) + deviceDelay;
+    uint64_t position = 0;
+    platform::QpcTime qpc = 0;
+    if (!check(c.audioClient->clock(&position, &qpc), QStringLiteral("GetPosition")))
+        return false;
+    // The device's clock tells when one frame leaves; the first frame read follows it at the
+    // stream's rate.
+    if (qpc != 0 && c.sampleRate > 0)
+        timing->deviceAt = platform::timeOfQpc(qpc)
+                           + durationOf(int64_t(released_) - int64_t(position), c.sampleRate);
+    return true;
+}
+
+bool StreamThread::captureTiming(platform::QpcTime qpc, StreamTiming *timing)
+{
+    StreamContext &c = *context_;
+    uint32_t deviceDelay = 0;
+    if (!check(c.audioClient->deviceDelay(&deviceDelay), QStringLiteral("GetDeviceDelay")))
+        return false;
+    // Without the device's clock, when the packet is handed on: its age is the input's own
+    // latency, which then stays part of what is measured.
+    timing->at = StreamTiming::Clock::now();
+    timing->latencyFrames = 0;
+    timing->reachFrames = int64_t(c.bufferFrames) + deviceDelay;
+    if (qpc != 0)
+        timing->deviceAt = platform::timeOfQpc(qpc);
     return true;
 }
 
@@ -113,16 +160,18 @@ bool StreamThread::capturePackets()
         uint32_t frames = 0;
         uint32_t flags = 0;
         uint64_t position = 0;
-        if (!check(c.captureClient->buffer(&data, &frames, &flags, &position),
+        platform::QpcTime qpc = 0;
+        if (!check(c.captureClient->buffer(&data, &frames, &flags, &position, &qpc),
                    QStringLiteral("GetBuffer")))
             return false;
         reportGap(flags, position);
         expectedPosition_ = position + frames;
         const qint64 bytes = qint64(frames) * c.frameBytes;
+        StreamTiming timing;
+        if (!captureTiming(qpc, &timing))
+            return false;
         {
-            // When the packet is handed on; its age is the input's own latency, which stays part
-            // of what is measured (a sound server's monitor tells it wrongly).
-            const StreamTimingScope timing(0);
+            const StreamTimingScope scope(timing);
             // A silent packet is time that passed in silence: it keeps its place in the timeline.
             if (flags & platform::bufferflags::Silent)
                 writeSilence(bytes);

@@ -12,6 +12,7 @@ class QIODevice;
 namespace audio {
 
 class Stream;
+struct StreamTiming;
 
 namespace wasapi {
 
@@ -25,6 +26,7 @@ struct StreamContext
     QIODevice *device = nullptr;
     uint32_t bufferFrames = 0;
     uint32_t frameBytes = 0;
+    uint32_t sampleRate = 0;
     std::atomic<bool> keepRunning{true};
     std::atomic<bool> tornDown{false};
     QThread *thread = nullptr;
@@ -37,7 +39,9 @@ struct StreamContext
 // section: it allocates nothing and logs only when it ends. It runs no events: no object lives
 // on this thread, and an event posted to one that did would be run (and freed) inside the
 // section. A capture thread tells the stream about every gap in the device positions before it
-// writes the packet after it.
+// writes the packet after it. Around each read and write it says when the frames meet the
+// outside world (audio/StreamTiming.h): by the device's clock where the audio client tells it,
+// and by when the read or write began.
 class StreamThread : public QThread
 {
     Q_OBJECT
@@ -55,12 +59,19 @@ private:
     bool renderPeriod();
     bool capturePackets();
     void reportGap(uint32_t flags, uint64_t position);
+    // The timing of a render read that begins at stream frame `released_`; false when a call
+    // fails.
+    bool renderTiming(uint32_t padding, uint32_t deviceDelay, StreamTiming *timing);
+    // The timing of a capture packet's write.
+    bool captureTiming(platform::QpcTime qpc, StreamTiming *timing);
     void writeSilence(qint64 bytes);
 
     const std::shared_ptr<StreamContext> context_;
     QByteArray zeros_;
     // Where the next capture packet should start; none before the first.
     std::optional<uint64_t> expectedPosition_;
+    // Render: frames released into the buffer so far.
+    uint64_t released_ = 0;
 };
 
 } // namespace wasapi

@@ -306,9 +306,7 @@ void Measurement::activate()
     // Whatever the last run left on its way in belongs to that run.
     inputs_.discardPairs();
     analyser_.forgetLosses();
-    loopbackAligned_ = false;
-    pairingOff_.reset();
-    startPairingWindow();
+    pairing_.restart(inputs_.pairsTaken());
     active_ = true;
     inputs_.open();
     if (!phone)
@@ -454,75 +452,22 @@ void Measurement::alignLoopback()
 {
     if (phoneMode_ || referenceChannel_ != -1 || inputRate_ == 0)
         return;
-    // A sound server may hold both streams back for a while at their start: the pairing waits
-    // until they have run for a second. A block handed on late looks captured late, and a
-    // device delay seen a while before a block was read makes it look heard late: of the blocks
-    // seen on each side, the one that implies the earliest moment is the one that waited least.
-    keepEarliest(captureAnchor_, inputs_.captureAnchor(), -1.0, double(inputRate_));
-    keepEarliest(renderAnchor_, inputs_.loopbackAnchor(), 1.0,
-                 double(inputRate_) * loopbackSamplesPerInputSample());
-    const std::optional<StreamAnchor> &capture = captureAnchor_;
-    const std::optional<StreamAnchor> &render = renderAnchor_;
-    if (!capture || !render || inputs_.pairsTaken() < windowStart_ + inputRate_)
-        return;
-    // Pair each input sample with the loopback sample that left the output when it was
-    // captured: a sample is looped back when it is rendered, which is the output's whole latency
-    // before it is heard, and the two streams did not start at the same moment.
-    const double loopbackRate = double(inputRate_) * loopbackSamplesPerInputSample();
-    const double wanted = loopbackPositionFor(inputs_.pairsTaken(), *capture, inputRate_, *render,
-                                              loopbackRate);
-    const double front
+    const LoopbackPairing::Rates rates{double(inputRate_),
+                                       double(inputRate_) * loopbackSamplesPerInputSample()};
+    LoopbackPairing::Counts counts;
+    counts.nextPair = inputs_.pairsTaken();
+    // The loopback sample the next pair would meet now.
+    counts.pairedPosition
             = double(inputs_.loopbackTaken()) - double(loopback_.size()) + loopback_.phase();
-    const int64_t latency = render->latencyFrames;
-    startPairingWindow();
-    if (loopbackAligned_ && !pairingMovedTwice(wanted - front, loopbackRate))
+    counts.pairsIn = inputs_.pairsWritten();
+    counts.loopbackIn = inputs_.loopbackWritten();
+    const std::optional<double> move
+            = pairing_.step(inputs_.captureAnchor(), inputs_.loopbackAnchor(), counts, rates);
+    if (!move)
         return;
-    loopback_.shift(wanted - front);
+    loopback_.shift(*move);
     // What was averaged before belongs to the old pairing.
     analyser_.restartAfterLoss();
-    if (loopbackAligned_)
-        sntWarning(tag) << "loopback re-paired: the streams' timing moved the reference by"
-                        << std::lround((front - wanted) * 1000.0 / loopbackRate) << "ms";
-    else
-        sntInfo(tag) << "loopback paired with the recording: output latency" << latency
-                     << "frames, reference moved by" << std::lround(front - wanted) << "samples";
-    loopbackAligned_ = true;
-}
-
-void Measurement::startPairingWindow()
-{
-    captureAnchor_.reset();
-    renderAnchor_.reset();
-    windowStart_ = inputs_.pairsTaken();
-}
-
-bool Measurement::pairingMovedTwice(double moved, double loopbackRate)
-{
-    // The timing a sound server reports wanders by a few milliseconds on a busy machine, and a
-    // whole second of blocks can be seen at a bad moment (a stream refilled after it ran dry, a
-    // device delay seen before the output fell behind): the pairing moves only when two seconds
-    // in a row agree that it is off, and by as much.
-    const double tolerance = pairingToleranceSeconds * loopbackRate;
-    const std::optional<double> previous = std::exchange(pairingOff_, std::nullopt);
-    if (std::abs(moved) <= tolerance)
-        return false;
-    if (previous && std::abs(moved - *previous) <= tolerance)
-        return true;
-    pairingOff_ = moved;
-    return false;
-}
-
-void Measurement::keepEarliest(std::optional<StreamAnchor> &kept,
-                               const std::optional<StreamAnchor> &latest, double latencySign,
-                               double rate)
-{
-    // When the sample counted 0 met the outside world, by this anchor (seconds on its clock).
-    const auto origin = [latencySign, rate](const StreamAnchor &a) {
-        return std::chrono::duration<double>(a.at.time_since_epoch()).count()
-               + (latencySign * double(a.latencyFrames) - double(a.index)) / rate;
-    };
-    if (latest && (!kept || origin(*latest) < origin(*kept)))
-        kept = latest;
 }
 
 void Measurement::clearLoopback()
@@ -538,10 +483,7 @@ void Measurement::restartAfterLoss(int64_t frames)
     if (frames > 0 && referenceChannel_ == -1 && inputRate_ > 0)
         loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
     analyser_.restartAfterLoss();
-    // The blocks before the gap tell nothing of the pairing after it; after a gap of unknown
-    // length the pairing is unknown too, and the next second decides it afresh.
-    startPairingWindow();
-    loopbackAligned_ = loopbackAligned_ && frames >= 0;
+    pairing_.inputLost(frames, inputs_.pairsTaken(), double(inputRate_));
     ++losses_.count;
     losses_.frames += std::max<int64_t>(frames, 0);
     losses_.unknown = losses_.unknown || frames < 0;

@@ -6,6 +6,7 @@
 #include "engine/dsp/BinRecord.h"
 #include "engine/dsp/Meter.h"
 #include "engine/tf/ImpulsePoint.h"
+#include "engine/tf/LoopbackPairing.h"
 #include "engine/tf/LoopbackQueue.h"
 #include "engine/tf/MeasurementInputs.h"
 #include "engine/tf/MeasurementSources.h"
@@ -190,12 +191,6 @@ private:
     // Every second of pairs, once both streams could tell when they met the outside world:
     // pairs the loopback with the recording the first time, and again whenever it drifted away.
     void alignLoopback();
-    void startPairingWindow();
-    // Whether the pairing is `moved` loopback samples off, as the second before also found.
-    bool pairingMovedTwice(double moved, double loopbackRate);
-    static void keepEarliest(std::optional<StreamAnchor> &kept,
-                             const std::optional<StreamAnchor> &latest, double latencySign,
-                             double rate);
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
@@ -224,14 +219,7 @@ private:
     uint32_t inputRate_ = 48000;
 
     MeasurementInputs inputs_;
-    bool loopbackAligned_ = false;
-    // Pairing moves smaller than this are the reported timing's own wander.
-    static constexpr double pairingToleranceSeconds = 0.01;
-    uint64_t windowStart_ = 0; // the pair the current second of sightings began at
-    std::optional<double> pairingOff_; // how far off the last second found the pairing
-    // The best of each side seen in the current second.
-    std::optional<StreamAnchor> captureAnchor_;
-    std::optional<StreamAnchor> renderAnchor_;
+    LoopbackPairing pairing_;
     // Losses met by the current take, for its one log line.
     struct LossReport
     {

@@ -62,6 +62,9 @@ public:
     // Pairs and looped-back samples taken or discarded so far, counted as the anchors count.
     uint64_t pairsTaken() const { return pairs_.taken(); }
     uint64_t loopbackTaken() const { return loopback_.taken(); }
+    // Pairs and looped-back samples handed over so far.
+    uint64_t pairsWritten() const { return pairs_.written(); }
+    uint64_t loopbackWritten() const { return loopback_.written(); }
     // Where each stream last met the outside world, as far as its audio thread could tell from
     // the audio layer's timing since the last open(): the latest capture block, and the latest
     // whole block of looped-back samples.

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
+#include <thread>
 #include <utility>
 
 namespace platform::alsa {
@@ -24,13 +26,34 @@ constexpr snd_pcm_uframes_t alsaBufferPeriods = 16;
 // server that stalls for a moment): the user's thread must not take a stall for a dead device.
 constexpr auto heartbeat = std::chrono::milliseconds(10);
 constexpr int pollTimeoutMs = 10;
-// After a wake-up that brought no frames, a capture rests this long before it waits again.
+// After a wake-up that brought no frames (or, rendering, no room), the engine rests this long
+// before it waits again.
 constexpr auto idleWakeRest = std::chrono::milliseconds(2);
 constexpr int maxPollDescriptors = 16;
 
 uint32_t framesOf(RefTime duration, uint32_t rate)
 {
     return uint32_t(duration * RefTime(rate) / refTimePerSecond);
+}
+
+int64_t ticksOf(int64_t frames, uint32_t rate)
+{
+    return frames * refTimePerSecond / int64_t(rate);
+}
+
+// When the status held: the device's stamp of its last position update where it gives one,
+// else the moment the status was taken (a plugin's, whose delay is as of then).
+QpcTime statusTime(const snd_pcm_status_t *status)
+{
+    snd_htimestamp_t t{};
+    snd_pcm_status_get_htstamp(status, &t);
+    if (t.tv_sec == 0 && t.tv_nsec == 0) {
+        snd_timestamp_t coarse{};
+        snd_pcm_status_get_tstamp(status, &coarse);
+        t.tv_sec = coarse.tv_sec;
+        t.tv_nsec = coarse.tv_usec * 1000;
+    }
+    return QpcTime(t.tv_sec) * QpcTime(refTimePerSecond) + QpcTime(t.tv_nsec / 100);
 }
 
 } // namespace
@@ -91,6 +114,11 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
         !succeeded(r))
         return r;
     AlsaEndpoints::setHeld(endpoint_, true);
+    timed_ = config_.timestamped && statusTellsTime();
+    if (!timed_)
+        sntInfo("[ALSA]") << endpoint_.pcmName
+                          << "tells no time with its status: its stream is timed by when its"
+                          << "blocks are handed over";
     streamFlags_ = streamFlags;
     ring_.assign(size_t(bufferFrames_) * format.channels, 0.0f);
     staging_.assign(ring_.size(), 0.0f);
@@ -152,6 +180,59 @@ Result AlsaAudioClient::deviceDelay(uint32_t *frames)
     return result::Ok;
 }
 
+bool AlsaAudioClient::statusTellsTime()
+{
+    snd_pcm_status_t *status = nullptr;
+    snd_pcm_status_alloca(&status);
+    if (snd_pcm_status(pcm_, status) < 0)
+        return false;
+    // A stamp on another clock than ours (or none) is no time to pair by.
+    const auto apart = platform::timeOfQpc(statusTime(status)) - std::chrono::steady_clock::now();
+    return std::chrono::abs(apart) < std::chrono::seconds(1);
+}
+
+std::optional<AlsaAudioClient::StatusTime> AlsaAudioClient::readStatus()
+{
+    if (!timed_)
+        return std::nullopt;
+    snd_pcm_status_t *status = nullptr;
+    snd_pcm_status_alloca(&status);
+    // Before the PCM runs, its delay does not yet hold what the device will add.
+    if (snd_pcm_status(pcm_, status) < 0
+        || snd_pcm_status_get_state(status) != SND_PCM_STATE_RUNNING)
+        return std::nullopt;
+    const QpcTime at = statusTime(status);
+    if (at == 0)
+        return std::nullopt;
+    return StatusTime{at, int64_t(snd_pcm_status_get_delay(status))};
+}
+
+QpcTime AlsaAudioClient::captureTimeOfNextFrame()
+{
+    const std::optional<StatusTime> status = readStatus();
+    if (!status)
+        return 0;
+    deviceDelay_.store(uint32_t(std::max<int64_t>(status->delay, 0)), std::memory_order_relaxed);
+    return QpcTime(int64_t(status->at) - ticksOf(status->delay, config_.rate));
+}
+
+void AlsaAudioClient::noteRenderClock(uint64_t position)
+{
+    if (const std::optional<StatusTime> status = readStatus())
+        renderClock_.store(RenderClock{
+                position, QpcTime(int64_t(status->at) + ticksOf(status->delay, config_.rate))});
+}
+
+Result AlsaAudioClient::clock(uint64_t *position, QpcTime *qpcPosition)
+{
+    if (const Result r = usable(); !succeeded(r))
+        return r;
+    const RenderClock clock = renderClock_.load().value_or(RenderClock{});
+    *position = clock.position;
+    *qpcPosition = clock.qpc;
+    return result::Ok;
+}
+
 void AlsaAudioClient::noteDeviceDelay()
 {
     snd_pcm_sframes_t delay = 0;
@@ -193,10 +274,29 @@ Result AlsaAudioClient::start()
         return result::NotStopped;
     if ((streamFlags_ & streamflags::EventCallback) && !event_)
         return result::EventHandleNotSet;
+    renderClock_.reset();
     running_.store(true);
     started_ = true;
     engine_ = std::thread([this] { runEngine(); });
+    raiseEnginePriority();
     return result::Ok;
+}
+
+void AlsaAudioClient::raiseEnginePriority()
+{
+    // The engine stands in for a system's audio engine, which runs ahead of every program: a
+    // real-time priority where the system grants one. Without it a busy machine can keep the
+    // engine from its PCM for so long that the sound server behind it runs dry, and the sound
+    // slips against its loopback.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    if (const int e = pthread_setschedparam(engine_.native_handle(), SCHED_FIFO, &param)) {
+        static std::once_flag once;
+        std::call_once(once, [e] {
+            sntInfo("[ALSA]") << "the audio engine runs without real-time priority (" << strerror(e)
+                              << "): a busy machine may interrupt its sound";
+        });
+    }
 }
 
 Result AlsaAudioClient::stop()
@@ -274,7 +374,7 @@ Result AlsaAudioClient::nextPacketSize(uint32_t *frames)
 }
 
 Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
-                               uint64_t *devicePosition)
+                               uint64_t *devicePosition, QpcTime *qpcPosition)
 {
     if (const Result r = usable(); !succeeded(r))
         return r;
@@ -290,6 +390,7 @@ Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags
             *frames = 0;
             *flags = 0;
             *devicePosition = capturePosition_.load(std::memory_order_acquire);
+            *qpcPosition = 0;
             return result::Ok;
         }
         PacketRead holding = read;
@@ -303,6 +404,7 @@ Result AlsaAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags
     *frames = periodFrames_;
     *flags = packet.flags | (read.afterDrop ? bufferflags::DataDiscontinuity : 0);
     *devicePosition = packet.position;
+    *qpcPosition = packet.qpc;
     return result::Ok;
 }
 
@@ -394,7 +496,7 @@ void AlsaAudioClient::logRecoveries()
                                   << "(last:" << snd_strerror(lastRecoveredError_.load()) << ")";
 }
 
-void AlsaAudioClient::takeRenderPeriod(float *out)
+std::optional<uint64_t> AlsaAudioClient::takeRenderPeriod(float *out)
 {
     const uint32_t channels = config_.channels;
     const uint64_t read = ringRead_.load(std::memory_order_relaxed);
@@ -411,6 +513,7 @@ void AlsaAudioClient::takeRenderPeriod(float *out)
     ringRead_.store(read + frames, std::memory_order_release);
     // Where the user has not delivered, the engine plays silence.
     std::fill(out + size_t(frames) * channels, out + size_t(periodFrames_) * channels, 0.0f);
+    return frames > 0 ? std::optional(read) : std::nullopt;
 }
 
 AlsaAudioClient::Step AlsaAudioClient::recovered(int error)
@@ -425,8 +528,14 @@ AlsaAudioClient::Step AlsaAudioClient::awaitFrames(uint32_t frames)
         return recovered(int(avail));
     if (avail >= snd_pcm_sframes_t(frames))
         return Step::Ready;
-    const int waited = waitForPcm();
-    return waited < 0 ? recovered(waited) : Step::Retry;
+    const auto waitBegan = std::chrono::steady_clock::now();
+    if (const int waited = waitForPcm(); waited < 0)
+        return recovered(waited);
+    // A PCM whose descriptors wake the engine at once without frames or room must not keep it
+    // spinning, least of all at a real-time priority.
+    if (std::chrono::steady_clock::now() - waitBegan < idleWakeRest)
+        std::this_thread::sleep_for(idleWakeRest);
+    return Step::Retry;
 }
 
 AlsaAudioClient::Step AlsaAudioClient::afterTransfer(snd_pcm_sframes_t result)
@@ -440,6 +549,9 @@ void AlsaAudioClient::runEngine()
 {
     const bool render = endpoint_.flow == DataFlow::Render;
     pthread_setname_np(pthread_self(), render ? "alsa-render" : "alsa-capture");
+    // A render engine fills the PCM's buffer before it starts; a capture engine takes what
+    // came in while it was held up.
+    pace_.start(config_.rate, 2 * uint64_t(config_.bufferFrames));
     if (render)
         renderLoop();
     else
@@ -451,6 +563,7 @@ void AlsaAudioClient::renderLoop()
     const uint32_t channels = config_.channels;
     std::vector<float> period(size_t(periodFrames_) * channels);
     uint32_t written = periodFrames_;
+    std::optional<uint64_t> periodStart; // the stream position the period begins at
     lastSignal_ = std::chrono::steady_clock::now();
     const realtime::Section section;
     while (running_.load()) {
@@ -460,9 +573,11 @@ void AlsaAudioClient::renderLoop()
         if (ready == Step::Retry)
             continue;
         if (written == periodFrames_) {
-            takeRenderPeriod(period.data());
+            periodStart = takeRenderPeriod(period.data());
             written = 0;
         }
+        if (written == 0 && periodStart)
+            noteRenderClock(*periodStart);
         const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, period.data() + size_t(written) * channels,
                                                    periodFrames_ - written);
         const Step moved = afterTransfer(n);
@@ -470,6 +585,7 @@ void AlsaAudioClient::renderLoop()
             return;
         if (moved == Step::Retry)
             continue;
+        pace_.moved(uint64_t(n));
         written += uint32_t(n);
         if (written == periodFrames_) {
             noteDeviceDelay();
@@ -478,7 +594,7 @@ void AlsaAudioClient::renderLoop()
     }
 }
 
-void AlsaAudioClient::pushPacket(const float *samples)
+void AlsaAudioClient::pushPacket(const float *samples, QpcTime qpc)
 {
     const uint64_t position = capturePosition_.load(std::memory_order_relaxed);
     capturePosition_.store(position + periodFrames_, std::memory_order_release);
@@ -490,6 +606,7 @@ void AlsaAudioClient::pushPacket(const float *samples)
     Packet &packet = packets_[written % packets_.size()];
     std::copy_n(samples, packet.samples.size(), packet.samples.begin());
     packet.position = position;
+    packet.qpc = qpc;
     packet.flags = std::exchange(nextFlags_, 0);
     packetsWritten_.store(written + 1, std::memory_order_release);
 }
@@ -516,6 +633,7 @@ void AlsaAudioClient::captureLoop()
     const uint32_t channels = config_.channels;
     std::vector<float> period(size_t(periodFrames_) * channels);
     uint32_t filled = 0;
+    QpcTime packetTime = 0; // when the packet's first frame was captured
     if (const int e = snd_pcm_start(pcm_); e < 0 && !recover(e))
         return;
     lastSignal_ = std::chrono::steady_clock::now();
@@ -528,6 +646,8 @@ void AlsaAudioClient::captureLoop()
                 return;
             continue;
         }
+        if (filled == 0)
+            packetTime = captureTimeOfNextFrame();
         const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, period.data() + size_t(filled) * channels,
                                                   periodFrames_ - filled);
         if (n == 0 || n == -EAGAIN) {
@@ -540,9 +660,10 @@ void AlsaAudioClient::captureLoop()
                 return;
             continue;
         }
+        pace_.moved(uint64_t(n));
         filled += uint32_t(n);
         if (filled == periodFrames_) {
-            pushPacket(period.data());
+            pushPacket(period.data(), packetTime);
             filled = 0;
             signal();
         }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "common/SeqLock.h"
 #include "platform/AudioLayer.h"
 #include "platform/alsa/AlsaEndpoints.h"
 #include "platform/alsa/AlsaPcm.h"
+#include "platform/alsa/EnginePace.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -24,7 +27,13 @@ namespace platform::alsa {
 // one carries the discontinuity flag and a device position past the frames dropped. After an
 // xrun nobody knows how much the device lost: the next packet also carries the timestamp-error
 // flag.
-// The engine thread allocates nothing and logs its recoveries only when it stops. It meets the
+// Times come from the PCM's status, read with each transfer: its time stamp (on the steady
+// clock) and its delay give when a capture packet's first frame was captured and when a render
+// period's first frame will leave, as the device (or the sound server behind the PCM) tells
+// it. A PCM that tells no time is named in the log when the client opens it, and its packets and
+// periods carry none.
+// The engine thread runs at a real-time priority where the system grants one (as a system's
+// audio engine does), allocates nothing and logs its recoveries only when it stops. It meets the
 // stream's user, another audio thread, only in the two rings, which neither side locks: each
 // ring has one writer and one reader, and a packet the user holds is never dropped under it.
 // The lock is for Initialize, Start and Stop, which the engine never waits for.
@@ -46,6 +55,7 @@ public:
     Result bufferSize(uint32_t *frames) override;
     Result currentPadding(uint32_t *frames) override;
     Result deviceDelay(uint32_t *frames) override;
+    Result clock(uint64_t *position, QpcTime *qpcPosition) override;
     Result renderClient(std::shared_ptr<RenderClient> *client) override;
     Result captureClient(std::shared_ptr<CaptureClient> *client) override;
     Result start() override;
@@ -56,8 +66,8 @@ public:
     Result releaseBuffer(uint32_t frames, uint32_t flags) override;
     // CaptureClient
     Result nextPacketSize(uint32_t *frames) override;
-    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
-                  uint64_t *devicePosition) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags, uint64_t *devicePosition,
+                  QpcTime *qpcPosition) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
@@ -65,7 +75,21 @@ private:
     {
         std::vector<float> samples;
         uint64_t position = 0;
+        QpcTime qpc = 0; // when its first frame was captured
         uint32_t flags = 0;
+    };
+    // Render: the frame `position` of the stream leaves the device at `qpc`.
+    struct RenderClock
+    {
+        uint64_t position = 0;
+        QpcTime qpc = 0;
+    };
+    // What the PCM's status tells: at `at`, `delay` frames lay between the next frame the
+    // engine transfers and the device (render: queued before it; capture: captured since it).
+    struct StatusTime
+    {
+        QpcTime at = 0;
+        int64_t delay = 0;
     };
     // The capture ring's read side in one word, which the user and the engine both change:
     // the oldest packet not yet released, whether it follows a packet the engine dropped, and
@@ -87,6 +111,7 @@ private:
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
+    void raiseEnginePriority();
     void runEngine();
     void renderLoop();
     void captureLoop();
@@ -104,9 +129,19 @@ private:
     // Waits up to a poll timeout for the PCM; 0 when it may be ready, a negative ALSA error
     // when it needs recovery.
     int waitForPcm();
-    void takeRenderPeriod(float *out);
+    // Whether the PCM's status tells a time; asked once the PCM is open.
+    bool statusTellsTime();
+    // The PCM's status while it runs; none when it tells no time.
+    std::optional<StatusTime> readStatus();
+    // When the next frame a capture read takes was captured; 0 when the PCM cannot tell.
+    QpcTime captureTimeOfNextFrame();
+    // Render: the next frame written, the stream's frame `position`, leaves when the PCM says.
+    void noteRenderClock(uint64_t position);
+    // Fills one period from the user's ring; the stream position of its first frame, none when
+    // the user gave nothing and the period is all silence.
+    std::optional<uint64_t> takeRenderPeriod(float *out);
     void noteDeviceDelay();
-    void pushPacket(const float *samples);
+    void pushPacket(const float *samples, QpcTime qpc);
     // Makes room for one packet: drops the oldest unless the user holds it. False when the
     // user holds it and the new packet has to go instead.
     bool makeRoomForPacket();
@@ -118,6 +153,7 @@ private:
     uint32_t streamFlags_ = 0;
     snd_pcm_t *pcm_ = nullptr;
     PcmConfig config_;
+    bool timed_ = false; // the PCM's status tells a time
     uint32_t periodFrames_ = 0;
     uint32_t bufferFrames_ = 0;
     std::shared_ptr<Event> event_;
@@ -125,8 +161,11 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> invalidated_{false};
     std::chrono::steady_clock::time_point lastSignal_; // engine thread only
-    // Render: frames written to the PCM that have not played, as the engine thread last saw it.
+    EnginePace pace_; // engine thread only
+    // Render: frames written to the PCM that have not played; capture: frames captured that
+    // the engine had not read; as the engine thread last saw it.
     std::atomic<uint32_t> deviceDelay_{0};
+    realtime::SeqLock<RenderClock> renderClock_;
 
     // Render: frame n of the stream lives at n % bufferFrames_; the user writes, the engine
     // reads.

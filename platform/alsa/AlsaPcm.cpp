@@ -216,6 +216,11 @@ Result openStreamPcm(const QString &pcmName, DataFlow flow, PcmConfig *config, s
         // Playback starts once a period is queued; capture is started explicitly.
         check(snd_pcm_sw_params_set_start_threshold(pcm, sw, config->periodFrames),
               "start threshold");
+        // Status time stamps on the steady clock, which the stream's users pair by; a PCM
+        // that refuses them still runs, without them.
+        config->timestamped
+                = snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE) >= 0
+                  && snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC) >= 0;
         check(snd_pcm_sw_params(pcm, sw), "install sw params");
     }
     check(snd_pcm_prepare(pcm), "prepare");

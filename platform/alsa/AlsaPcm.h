@@ -39,6 +39,8 @@ struct PcmConfig
     unsigned channels = 2;
     snd_pcm_uframes_t periodFrames = 480;
     snd_pcm_uframes_t bufferFrames = 3840;
+    // Whether its status time stamps were set to the steady clock.
+    bool timestamped = false;
 };
 
 // Opens `pcmName` non-blocking as interleaved 32-bit float at the configured rate and channels,

@@ -215,12 +215,18 @@ private slots:
         rc.write("pcm.gone { type asym playback.pcm { type pulse device \"gone\" }"
                  " hint { show on description \"Unplugged\" } }\n");
         // The loop's monitor through alsa-lib's LADSPA plugin (halved, then inverted; both
-        // exact in float), and the same chain behind a plug of its own.
+        // exact in float), and the same chain behind a plug of its own; and the loop's sink
+        // through the plugin (halved).
         rc.write("pcm.loop_ladspa { type ladspa slave.pcm \"plug:loop_monitor\""
                  " path \"/usr/lib/ladspa\" plugins ["
                  " { label amp_mono policy duplicate input { controls [ 0.5 ] } }"
                  " { label inv policy duplicate } ]"
                  " hint { show on description \"Halved inverted monitor\" } }\n"
+                 "pcm.loop_ladspa_out { type ladspa slave.pcm \"plug:loop\""
+                 " path \"/usr/lib/ladspa\" plugins ["
+                 " { label amp_mono policy duplicate input { controls [ 0.5 ] } } ]"
+                 " hint { show on description \"Halved loop\" } }\n"
+                 "pcm.unpaced { type null hint { show on description \"Unpaced\" } }\n"
                  "pcm.loop_ladspa_plugged { type plug slave.pcm \"loop_ladspa\""
                  " hint { show on description \"Plugged halved inverted monitor\" } }\n");
         // A device on a second server of its own, which a test stops under a running stream.
@@ -419,6 +425,67 @@ private slots:
         QVERIFY2(theirStart >= 0, "arecord recorded silence");
         QVERIFY2(holdsPlayedSignal(theirs, theirStart, rate / 5, played, chainGain),
                  "arecord's recording differs");
+    }
+
+    // The same plugin chain to play into wakes the engine at once while it has no room; the
+    // engine, at a real-time priority where granted, must rest between wake-ups rather than
+    // keep a processor to itself.
+    void aLadspaChainToPlayIntoLeavesTheEngineResting()
+    {
+        SignalDevice source;
+        QPointer<audio::Stream> output
+                = Client::instance()->openOutput("alsa:loop_ladspa_out", &source, {rate, channels});
+        QVERIFY(output);
+        const auto close = qScopeGuard([&output] {
+            if (output)
+                output->close();
+        });
+        QTRY_VERIFY(source.pos() > 0);
+        const qint64 ticksBefore = threadTicks("alsa-render");
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(2000);
+        const double share = double(threadTicks("alsa-render") - ticksBefore)
+                             / double(sysconf(_SC_CLK_TCK)) / (double(clock.elapsed()) / 1000.0);
+        QVERIFY2(share < 0.2,
+                 qPrintable(QStringLiteral("render thread busy %1 %").arg(share * 100)));
+    }
+
+    // ALSA's null PCM takes and gives frames without pause: the engine keeps to the stream's
+    // rate by the clock instead, and rests in between.
+    void aPcmWithoutAClockIsPacedByTheEngine()
+    {
+        SignalDevice source;
+        SignalDevice sink;
+        const auto client = Client::instance();
+        QPointer<audio::Stream> output
+                = client->openOutput("alsa:unpaced", &source, {rate, channels});
+        QPointer<audio::Stream> input = client->openInput("alsa:unpaced", &sink, {rate, channels});
+        const auto closeBoth = qScopeGuard([&] {
+            for (audio::Stream *s : {output.data(), input.data()})
+                if (s)
+                    s->close();
+        });
+        QVERIFY(output && input);
+        QTRY_VERIFY(source.pos() > 0 && !sink.recorded().empty());
+        const qint64 renderBefore = threadTicks("alsa-render");
+        const qint64 captureBefore = threadTicks("alsa-capture");
+        const qint64 playedBefore = source.pos() / qint64(channels * sizeof(float));
+        const qint64 recordedBefore = qint64(sink.recorded().size()) / channels;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(2000);
+        const double seconds = double(clock.elapsed()) / 1000.0;
+        const auto share = [seconds](qint64 ticks) {
+            return double(ticks) / double(sysconf(_SC_CLK_TCK)) / seconds;
+        };
+        const double played
+                = double(source.pos() / qint64(channels * sizeof(float)) - playedBefore);
+        const double recorded = double(qint64(sink.recorded().size()) / channels - recordedBefore);
+        QVERIFY2(share(threadTicks("alsa-render") - renderBefore) < 0.2, "render thread spins");
+        QVERIFY2(share(threadTicks("alsa-capture") - captureBefore) < 0.2, "capture thread spins");
+        QVERIFY2(played < seconds * rate * 1.1, qPrintable(QString::number(played / seconds)));
+        QVERIFY2(recorded < seconds * rate * 1.1, qPrintable(QString::number(recorded / seconds)));
     }
 
     void aServerThatGoesAwayEndsTheStreamWithItsLabel()

@@ -1,5 +1,6 @@
 #include "audio/wasapi/WasapiPlugin.h"
 #include "audio/Stream.h"
+#include "audio/StreamTiming.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/platform/FakeAudioSystem.h"
 #include "tests/support/TestMain.h"
@@ -8,6 +9,7 @@
 #include <QPointer>
 #include <QSemaphore>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -42,10 +44,17 @@ public:
         QMutexLocker lock(&mutex_);
         return samples_;
     }
+    // The stream timing each read or write met, in order.
+    QList<audio::StreamTiming> timings() const
+    {
+        QMutexLocker lock(&mutex_);
+        return timings_;
+    }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
+        noteTiming();
         if (std::exchange(blockFirstRead, false)) {
             entered.release();
             release.tryAcquire(1, 10000);
@@ -59,6 +68,7 @@ protected:
     }
     qint64 writeData(const char *data, qint64 size) override
     {
+        noteTiming();
         QMutexLocker lock(&mutex_);
         const auto *f = reinterpret_cast<const float *>(data);
         samples_.append(QList<float>(f, f + size / qint64(sizeof(float))));
@@ -66,10 +76,18 @@ protected:
     }
 
 private:
+    void noteTiming()
+    {
+        QMutexLocker lock(&mutex_);
+        if (const audio::StreamTiming *timing = audio::currentStreamTiming())
+            timings_.append(*timing);
+    }
+
     qint64 left_;
     const float value_;
     mutable QMutex mutex_;
     QList<float> samples_;
+    QList<audio::StreamTiming> timings_;
 };
 
 QByteArray floats(const QList<float> &values)
@@ -316,6 +334,69 @@ private slots:
         QCOMPARE(system->callCount("stop"), 1);
     }
 
+    // Each read says when its first frame leaves: by the device's clock, from the frame the
+    // clock last timed, at the stream's rate; and by the read's start with what is queued. The
+    // reach is the buffer and the device's latency.
+    void renderReadsCarryTheDevicesTime()
+    {
+        auto system = makeSystem();
+        WasapiPlugin plugin(system);
+        TestDevice source(1 << 20, 0.5f);
+        audio::Stream *stream = plugin.open("render-8ch", Plugin::Output, {44100, 2}, &source);
+        QVERIFY(stream);
+        auto client = system->lastClient();
+        const platform::QpcTime played = 5'000'000'000; // 500 s on the steady clock
+        client->setDeviceDelay(300);
+        client->setClock(441, played); // frame 441 leaves then
+        client->tick();
+        QTRY_COMPARE(source.timings().size(), 1);
+        client->consume(441);
+        client->tick();
+        QTRY_COMPARE(source.timings().size(), 2);
+        stream->close();
+        const QList<audio::StreamTiming> reads = source.timings();
+        const auto leaves = [played](double seconds) {
+            return platform::timeOfQpc(played)
+                   + std::chrono::duration_cast<audio::StreamTiming::Clock::duration>(
+                           std::chrono::duration<double>(seconds));
+        };
+        // Frame 0 leaves 441 frames before frame 441; the second read begins at frame 4410.
+        QCOMPARE(reads[0].deviceAt, std::optional(leaves(-0.01)));
+        QCOMPARE(reads[1].deviceAt, std::optional(leaves(0.09)));
+        QCOMPARE(reads[0].latencyFrames, 300);
+        QCOMPARE(reads[1].latencyFrames, 4410 - 441 + 300);
+        QCOMPARE(reads[1].reachFrames, 4410 + 300);
+        QVERIFY(reads[0].at <= reads[1].at);
+    }
+
+    // Each packet's write says when the device captured its first frame, where the device
+    // tells it; without, it says when it was handed on.
+    void captureWritesCarryTheDevicesTime()
+    {
+        auto system = makeSystem();
+        WasapiPlugin plugin(system);
+        TestDevice sink;
+        audio::Stream *stream = openCapture(plugin, &sink);
+        QVERIFY(stream);
+        auto client = system->lastClient();
+        const platform::QpcTime captured = 7'000'000'000;
+        client->setDeviceDelay(96);
+        client->pushPacket(floats({1, 2}), 1, 0, captured);
+        client->pushPacket(floats({3, 4}), 1, 0);
+        const auto before = audio::StreamTiming::Clock::now();
+        client->tick();
+        QTRY_COMPARE(sink.timings().size(), 2);
+        stream->close();
+        const QList<audio::StreamTiming> writes = sink.timings();
+        QCOMPARE(writes[0].deviceAt, std::optional(platform::timeOfQpc(captured)));
+        QCOMPARE(writes[1].deviceAt, std::nullopt);
+        for (const audio::StreamTiming &write : writes) {
+            QVERIFY(write.at >= before);
+            QCOMPARE(write.latencyFrames, 0);
+            QCOMPARE(write.reachFrames, 9600 + 96); // 100 ms at 96 kHz and the device's
+        }
+    }
+
     void captureWritesSilentPacketsAsZerosAndDrainsTheBacklog()
     {
         auto system = makeSystem();
@@ -429,6 +510,12 @@ private slots:
                                        << "GetBuffer";
         QTest::newRow("render release") << true << "releaseBuffer"
                                         << "ReleaseBuffer";
+        QTest::newRow("render latency") << true << "deviceDelay"
+                                        << "GetDeviceDelay";
+        QTest::newRow("render clock") << true << "clock"
+                                      << "GetPosition";
+        QTest::newRow("capture latency") << false << "deviceDelay"
+                                         << "GetDeviceDelay";
         QTest::newRow("packet size") << false << "nextPacketSize"
                                      << "GetNextPacketSize";
         QTest::newRow("capture buffer") << false << "buffer"

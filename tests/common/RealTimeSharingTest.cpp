@@ -1,6 +1,7 @@
 #include "common/RealTime.h"
 #include "common/RealTimeBinding.h"
 #include "common/RealTimePublished.h"
+#include "common/SeqLock.h"
 #include "tests/support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -69,6 +70,45 @@ private slots:
         QVERIFY(blocks > 1);
         QCOMPARE(last, versions);
         QCOMPARE(values.latest().version, versions);
+    }
+
+    // An audio thread stores records of several words without pause while another thread
+    // reads them: every record read is one that was stored, whole, never older than the one
+    // read before; nothing is read before the first store or after a reset.
+    void seqLockedRecordsAreReadWhole()
+    {
+        struct Record
+        {
+            uint64_t version = 0;
+            int64_t twice = 0;
+            double half = 0.0;
+        };
+        realtime::SeqLock<Record> latest;
+        QVERIFY(!latest.load());
+        std::atomic<bool> reading{true};
+        std::atomic<uint64_t> stored{0};
+        std::thread audio([&] {
+            for (uint64_t v = 1; reading.load(std::memory_order_relaxed); ++v) {
+                latest.store(Record{v, int64_t(2 * v), double(v) / 2.0});
+                stored.store(v, std::memory_order_relaxed);
+            }
+        });
+        uint64_t last = 0;
+        bool whole = true;
+        for (int reads = 0; reads < 20000;) {
+            if (const std::optional<Record> r = latest.load()) {
+                whole = whole && r->twice == int64_t(2 * r->version)
+                        && r->half == double(r->version) / 2.0 && r->version >= last;
+                last = r->version;
+                ++reads;
+            }
+        }
+        reading.store(false);
+        audio.join();
+        QVERIFY(whole);
+        QCOMPARE(latest.load()->version, stored.load());
+        latest.reset();
+        QVERIFY(!latest.load());
     }
 
     // While a setter is publishing, the audio thread does not wait for it: the block runs on the

@@ -130,7 +130,7 @@ Result FakeAudioClient::releaseBuffer(uint32_t frames, uint32_t)
 }
 
 Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
-                               uint64_t *devicePosition)
+                               uint64_t *devicePosition, platform::QpcTime *qpc)
 {
     QMutexLocker lock(&mutex_);
     if (packets_.isEmpty())
@@ -140,6 +140,7 @@ Result FakeAudioClient::buffer(uint8_t **data, uint32_t *frames, uint32_t *flags
     *frames = packet.frames;
     *flags = packet.flags;
     *devicePosition = packet.position;
+    *qpc = packet.qpc;
     lock.unlock();
     return system_->hit("buffer");
 }

@@ -172,14 +172,21 @@ public:
     {
         locked([&] { padding_ -= std::min(padding_, frames); });
     }
-    // Queues a packet at the device position after the last one (and after any frames lost).
-    void pushPacket(const QByteArray &samples, uint32_t frames, uint32_t flags)
+    // Queues a packet at the device position after the last one (and after any frames lost),
+    // captured at `qpc` (0: the device tells no time).
+    void pushPacket(const QByteArray &samples, uint32_t frames, uint32_t flags,
+                    platform::QpcTime qpc = 0)
     {
         locked([&] {
             packets_.append(
-                    Packet{samples, frames, flags | std::exchange(nextFlags_, 0), position_});
+                    Packet{samples, frames, flags | std::exchange(nextFlags_, 0), position_, qpc});
             position_ += frames;
         });
+    }
+    // Render: the stream's frame `position` leaves the device at `qpc`.
+    void setClock(uint64_t position, platform::QpcTime qpc)
+    {
+        locked([&] { clock_ = {position, qpc}; });
     }
     // The engine loses `frames` frames: the next packet comes after them, flagged.
     void loseFrames(uint32_t frames)
@@ -224,6 +231,12 @@ public:
     {
         return give(frames, locked([this] { return deviceDelay_; }), "deviceDelay");
     }
+    Result clock(uint64_t *position, platform::QpcTime *qpc) override
+    {
+        const auto [at, when] = locked([this] { return clock_; });
+        *position = at;
+        return give(qpc, when, "clock");
+    }
     Result renderClient(std::shared_ptr<platform::RenderClient> *client) override
     {
         return give(client, shared_from_this(), "renderClient");
@@ -241,8 +254,8 @@ public:
     {
         return give(frames, locked([this] { return packets_.value(0).frames; }), "nextPacketSize");
     }
-    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags,
-                  uint64_t *devicePosition) override;
+    Result buffer(uint8_t **data, uint32_t *frames, uint32_t *flags, uint64_t *devicePosition,
+                  platform::QpcTime *qpc) override;
     Result releaseBuffer(uint32_t frames) override;
 
 private:
@@ -252,6 +265,7 @@ private:
         uint32_t frames = 0;
         uint32_t flags = 0;
         uint64_t position = 0;
+        platform::QpcTime qpc = 0;
     };
     template<typename F>
     auto locked(F f) -> decltype(f())
@@ -272,6 +286,7 @@ private:
     uint32_t bufferFrames_ = 0;
     uint32_t padding_ = 0;
     uint32_t deviceDelay_ = 0;
+    std::pair<uint64_t, platform::QpcTime> clock_{0, 0};
     QByteArray staging_;
     QByteArray rendered_;
     QList<Packet> packets_;

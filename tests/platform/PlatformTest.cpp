@@ -11,8 +11,13 @@
 #include <QSet>
 #include <QSettings>
 #include <QThread>
+#include <algorithm>
+#include <atomic>
 #include <optional>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
+#include <vector>
 
 using namespace platform;
 
@@ -224,6 +229,33 @@ private slots:
         QCOMPARE(client->start(), result::EventHandleNotSet);
     }
 
+    // The engine thread stands in for a system's audio engine: it runs at a real-time priority
+    // wherever this process may have one, and runs all the same where it may not.
+    void engineRunsAtARealTimePriorityWhereGranted()
+    {
+        bool granted = false;
+        std::thread([&granted] {
+            sched_param param{};
+            param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+            granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        }).join();
+        std::shared_ptr<Event> event;
+        std::shared_ptr<CaptureClient> capture;
+        auto client = startCapture(&event, &capture);
+        QVERIFY(client);
+        QVERIFY(event->wait(5000));
+        std::optional<int> policy;
+        for (const QString &task :
+             QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm("/proc/self/task/" + task + "/comm");
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "alsa-capture")
+                policy = sched_getscheduler(pid_t(task.toInt()));
+        }
+        QCOMPARE(client->stop(), result::Ok);
+        QVERIFY(policy);
+        QCOMPARE(*policy, granted ? SCHED_FIFO : SCHED_OTHER);
+    }
+
     void capturePacketsArriveOncePerPeriodAndOverflowIsFlagged()
     {
         std::shared_ptr<Event> event;
@@ -249,7 +281,8 @@ private slots:
             uint32_t frames = 0;
             uint32_t flags = 0;
             uint64_t position = 0;
-            QCOMPARE(capture->buffer(&data, &frames, &flags, &position), result::Ok);
+            QpcTime qpc = 0;
+            QCOMPARE(capture->buffer(&data, &frames, &flags, &position, &qpc), result::Ok);
             QCOMPARE(frames, 480u);
             if (taken == 0)
                 first = position;
@@ -288,7 +321,8 @@ private slots:
             uint8_t *data = nullptr;
             uint32_t frames = 0, flags = 0;
             uint64_t position = 0;
-            QCOMPARE(capture->buffer(&data, &frames, &flags, &position), result::Ok);
+            QpcTime qpc = 0;
+            QCOMPARE(capture->buffer(&data, &frames, &flags, &position, &qpc), result::Ok);
             QCOMPARE(frames, 480u);
             if (expected && position != *expected) {
                 QVERIFY2(flags & bufferflags::DataDiscontinuity,
@@ -307,6 +341,93 @@ private slots:
         QCOMPARE(realtime::violations().lockWaits, 0u);
     }
 
+    // The clocks the two sides report meet where the loop returns the sound: a click released
+    // into the render buffer leaves, by the render clock, when the capture packet that brings it
+    // back says it was captured. Through the sound server's loop, once the server has told its
+    // first, unsettled times (a second and a half).
+    void clocksMeetWhereTheLoopReturns()
+    {
+        constexpr uint32_t rate = 48000, clickEvery = 24000, settled = 72000;
+        std::shared_ptr<Event> renderEvent, captureEvent;
+        std::shared_ptr<CaptureClient> capture;
+        auto renderClient = prepare("alsa:loop", DataFlow::Render,
+                                    WaveFormat::extensibleFloat(rate, 2), &renderEvent);
+        QVERIFY(renderClient);
+        std::shared_ptr<RenderClient> render;
+        QCOMPARE(renderClient->renderClient(&render), result::Ok);
+        QCOMPARE(renderClient->start(), result::Ok);
+        auto captureClient = startCapture(&captureEvent, &capture);
+        QVERIFY(captureClient);
+        const auto seconds = [](QpcTime qpc) {
+            return double(qpc) / double(refTimePerSecond);
+        };
+        std::vector<double> leaves; // when each click leaves, by the render clock
+        std::atomic<bool> playing{true};
+        std::thread player([&] {
+            uint64_t released = 0;
+            std::vector<uint64_t> clicks;
+            while (playing.load()) {
+                uint32_t padding = 0;
+                uint8_t *data = nullptr;
+                if (!renderEvent->wait(1000) || !succeeded(renderClient->currentPadding(&padding))
+                    || !succeeded(render->buffer(4800 - padding, &data)))
+                    break;
+                auto *out = reinterpret_cast<float *>(data);
+                for (uint32_t f = 0; f < 4800 - padding; ++f, ++released) {
+                    const bool click
+                            = released >= settled && released % clickEvery == clickEvery / 2;
+                    out[2 * f] = out[2 * f + 1] = click ? 0.9f : 0.0f;
+                    if (click)
+                        clicks.push_back(released);
+                }
+                render->releaseBuffer(4800 - padding, 0);
+                uint64_t position = 0;
+                QpcTime qpc = 0;
+                renderClient->clock(&position, &qpc);
+                // Each click is timed by the first reading of a period at or after its own.
+                while (qpc != 0 && !clicks.empty() && clicks.front() < position + 480) {
+                    leaves.push_back(seconds(qpc)
+                                     + (double(clicks.front()) - double(position)) / rate);
+                    clicks.erase(clicks.begin());
+                }
+            }
+        });
+        std::vector<double> captured; // when each click came in, by the capture packets
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && captureEvent->wait(1000)) {
+            uint32_t size = 0;
+            while (succeeded(capture->nextPacketSize(&size)) && size != 0) {
+                uint8_t *data = nullptr;
+                uint32_t frames = 0, flags = 0;
+                uint64_t position = 0;
+                QpcTime qpc = 0;
+                QCOMPARE(capture->buffer(&data, &frames, &flags, &position, &qpc), result::Ok);
+                const auto *in = reinterpret_cast<const float *>(data);
+                for (uint32_t f = 0; f < frames; ++f)
+                    if (in[2 * f] > 0.5f && qpc != 0)
+                        captured.push_back(seconds(qpc) + double(f) / rate);
+                QCOMPARE(capture->releaseBuffer(frames), result::Ok);
+            }
+        }
+        playing.store(false);
+        player.join();
+        QCOMPARE(renderClient->stop(), result::Ok);
+        QCOMPARE(captureClient->stop(), result::Ok);
+        QVERIFY2(captured.size() >= 3, qPrintable(QString::number(captured.size())));
+        for (const double in : captured) {
+            const auto nearest
+                    = std::min_element(leaves.begin(), leaves.end(), [in](double a, double b) {
+                          return std::abs(a - in) < std::abs(b - in);
+                      });
+            QVERIFY(nearest != leaves.end());
+            QVERIFY2(std::abs(in - *nearest) < 0.005,
+                     qPrintable(QString("came in %1 ms after it left").arg((in - *nearest) * 1e3)));
+        }
+    }
+
+    // Last: it runs pactl, and under ThreadSanitizer no thread of this process may start once a
+    // child process has been started (it dies saying so).
     void renderDrainsWholePeriodsAndEventsKeepComingWhileTheServerStalls()
     {
         std::shared_ptr<Event> event;

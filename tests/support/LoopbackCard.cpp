@@ -161,6 +161,12 @@ void LoopbackCard::tick()
     ticks_.fetch_add(1);
 }
 
+std::chrono::steady_clock::duration LoopbackCard::framesAsTime(int frames) const
+{
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(double(frames) / double(sampleRate_)));
+}
+
 void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
 {
     const int frames = periodFrames();
@@ -178,7 +184,9 @@ void LoopbackCard::renderPeriod(const QList<OpenStream> &streams)
         const qint64 wanted = qint64(periodBuffer_.size()) * qint64(sizeof(float));
         {
             // What the card reads now comes back `baseLatency` frames later.
-            const audio::StreamTimingScope timing(baseLatency_, tickTime_);
+            const audio::StreamTimingScope timing({tickTime_, baseLatency_,
+                                                   tickTime_ + framesAsTime(baseLatency_),
+                                                   baseLatency_ + frames});
             s.device->read(reinterpret_cast<char *>(periodBuffer_.data()), wanted);
         }
         s.stream->countFrames(uint64_t(frames));
@@ -233,7 +241,7 @@ void LoopbackCard::capturePeriod(QList<OpenStream> &streams)
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < shared; ++c)
                 periodBuffer_[f * s.channels + c] = captured_[f * channels_ + c];
-        const audio::StreamTimingScope timing(0, tickTime_);
+        const audio::StreamTimingScope timing({tickTime_, 0, tickTime_, frames});
         s.device->write(reinterpret_cast<const char *>(periodBuffer_.constData()),
                         qint64(periodBuffer_.size()) * qint64(sizeof(float)));
         s.stream->countFrames(uint64_t(frames));

@@ -25,7 +25,7 @@ namespace snt::test {
 // output channels fed back through a per-channel path (source channel, gain, delay, biquad,
 // added noise). Output and input share one sample clock, so the loop latency is constant:
 // `baseLatency` plus the path's delay, in frames; the card reports `baseLatency` as its render
-// streams' latency and none for its capture streams. Streams follow the backend rules of the audio
+// streams' latency and none for its capture streams, and its clock's times of both. Streams follow the backend rules of the audio
 // client: the card opens the QIODevice, and tears a stream down after its close(). The card
 // thread is a real-time section: it allocates nothing while it runs.
 class LoopbackCard : public audio::Plugin
@@ -98,6 +98,7 @@ private:
     void renderPeriod(const QList<OpenStream> &streams);
     void capturePeriod(QList<OpenStream> &streams);
     float pathSample(int inputChannel, PathState &state, qint64 frame);
+    std::chrono::steady_clock::duration framesAsTime(int frames) const;
     void teardown(audio::Stream *stream);
 
     const QString pluginName_;

@@ -1,0 +1,201 @@
+#include "engine/tf/LoopbackPairing.h"
+
+#include "common/Log.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+const char *const tag = "[Measurement]";
+
+double seconds(audio::StreamTiming::Clock::time_point t)
+{
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+long milliseconds(double s)
+{
+    return std::lround(s * 1000.0);
+}
+
+// "the output plays 250 ms later", for a stream whose origin moved by `moved` seconds.
+QString moveOf(const char *stream, double moved)
+{
+    return QString("%1 %2 ms %3")
+            .arg(stream)
+            .arg(std::abs(milliseconds(moved)))
+            .arg(moved > 0.0 ? "later" : "earlier");
+}
+
+} // namespace
+
+void LoopbackPairing::Sightings::clear()
+{
+    deviceCount_ = 0;
+    handed_.reset();
+    reach_ = 0.0;
+}
+
+void LoopbackPairing::Sightings::add(const StreamAnchor &anchor, double rate, bool render)
+{
+    const audio::StreamTiming &t = anchor.timing;
+    const double index = double(anchor.index);
+    // A render block's sound leaves after what is queued; a capture block's was captured before.
+    const double latency = double(render ? t.latencyFrames : -t.latencyFrames);
+    const double handed = seconds(t.at) + (latency - index) / rate;
+    // A block handed on late looks captured late, and a latency seen a while before a block was
+    // read makes it look heard late: the earliest is the one that waited least.
+    handed_ = handed_ ? std::min(*handed_, handed) : handed;
+    reach_ = std::max(reach_, double(t.reachFrames) / rate);
+    lastLatencyFrames_ = t.latencyFrames;
+    if (t.deviceAt && deviceCount_ < deviceOrigins_.size()) {
+        deviceOrigins_[deviceCount_++] = seconds(*t.deviceAt) - index / rate;
+        lastLatencyFrames_ = std::llround(std::abs(seconds(*t.deviceAt) - seconds(t.at)) * rate);
+    }
+}
+
+double LoopbackPairing::Sightings::origin() const
+{
+    if (deviceCount_ == 0)
+        return *handed_;
+    // The clocks wander a little both ways; the middle of a second's readings holds.
+    std::array<double, 64> sorted = deviceOrigins_;
+    const auto middle = sorted.begin() + std::ptrdiff_t(deviceCount_ / 2);
+    std::nth_element(sorted.begin(), middle, sorted.begin() + std::ptrdiff_t(deviceCount_));
+    return *middle;
+}
+
+void LoopbackPairing::restart(uint64_t nextPair)
+{
+    paired_ = false;
+    lastLead_.reset();
+    refusing_ = false;
+    startWindow(nextPair);
+}
+
+void LoopbackPairing::inputLost(int64_t frames, uint64_t nextPair, double inputRate)
+{
+    // The blocks before the gap tell nothing of the pairing after it.
+    startWindow(nextPair);
+    lastLead_.reset();
+    if (frames < 0)
+        paired_ = false;
+    else if (inputRate > 0.0)
+        pairedCapture_ += double(frames) / inputRate;
+}
+
+void LoopbackPairing::startWindow(uint64_t nextPair)
+{
+    capture_.clear();
+    render_.clear();
+    windowStart_ = nextPair;
+}
+
+std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &capture,
+                                            const std::optional<StreamAnchor> &render,
+                                            const Counts &counts, Rates rates)
+{
+    if (capture)
+        capture_.add(*capture, rates.input, false);
+    if (render)
+        render_.add(*render, rates.loopback, true);
+    if (capture_.empty() || render_.empty()
+        || double(counts.nextPair) < double(windowStart_) + rates.input)
+        return std::nullopt;
+    const Estimate e = estimate();
+    startWindow(counts.nextPair);
+    // The lead the reference has now, and how far the estimate would move it.
+    const double current
+            = counts.pairedPosition / rates.loopback - double(counts.nextPair) / rates.input;
+    const double move = e.lead() - current;
+    const double held = heldFor(e, counts, rates);
+    if (!plausible(e, held)) {
+        refuse(e, held);
+        return std::nullopt;
+    }
+    refusing_ = false;
+    // The clocks wander by a few milliseconds on a busy machine, and a whole second of blocks
+    // can be seen at a bad moment (a stream refilled after it ran dry, a server's first
+    // reports): the pairing is made, or moved, only when two seconds in a row agree.
+    if (!agreesWithLastSecond(e.lead()))
+        return std::nullopt;
+    if (!paired_) {
+        pair(e, move, rates.loopback);
+        return move * rates.loopback;
+    }
+    if (std::abs(move) <= toleranceSeconds)
+        return std::nullopt;
+    repair(e, move);
+    return move * rates.loopback;
+}
+
+LoopbackPairing::Estimate LoopbackPairing::estimate() const
+{
+    Estimate e;
+    e.capture = capture_.origin();
+    e.render = render_.origin();
+    e.bound = capture_.reach() + render_.reach() + marginSeconds;
+    e.deviceTimed = capture_.deviceTimed() || render_.deviceTimed();
+    return e;
+}
+
+double LoopbackPairing::heldFor(const Estimate &e, const Counts &counts, Rates rates)
+{
+    // The loopback sample the newest pair would be paired with, against the newest loopback
+    // sample; both streams have just handed them over.
+    const double paired = (e.lead() + double(counts.pairsIn) / rates.input) * rates.loopback;
+    return (double(counts.loopbackIn) - paired) / rates.loopback;
+}
+
+bool LoopbackPairing::plausible(const Estimate &e, double held)
+{
+    return held >= -marginSeconds && held <= e.bound;
+}
+
+void LoopbackPairing::refuse(const Estimate &e, double held)
+{
+    // Agreement starts again after a misreading.
+    lastLead_.reset();
+    if (std::exchange(refusing_, true))
+        return;
+    sntWarning(tag) << "loopback pairing left as it is: the streams' timing would pair the"
+                    << "recording with loopback samples that came in"
+                    << std::abs(milliseconds(held)) << "ms" << (held < 0.0 ? "after" : "before")
+                    << "it, where the devices hold a sample" << milliseconds(e.bound)
+                    << "ms at most; a misreading, decided again from the next second";
+}
+
+bool LoopbackPairing::agreesWithLastSecond(double lead)
+{
+    const std::optional<double> previous = std::exchange(lastLead_, lead);
+    return previous && std::abs(lead - *previous) <= toleranceSeconds;
+}
+
+void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)
+{
+    paired_ = true;
+    pairedCapture_ = e.capture;
+    pairedRender_ = e.render;
+    sntInfo(tag) << "loopback paired with the recording: output latency"
+                 << render_.lastLatencyFrames() << "frames, reference moved by"
+                 << std::lround(-move * loopbackRate) << "samples, two seconds in a row"
+                 << (e.deviceTimed ? "timed by the devices' clocks"
+                                   : "timed by the hand-over (the devices tell no time)");
+}
+
+void LoopbackPairing::repair(const Estimate &e, double move)
+{
+    QStringList why;
+    if (const double output = e.render - pairedRender_; std::abs(output) >= 0.001)
+        why << moveOf("the output plays", output);
+    if (const double input = e.capture - pairedCapture_; std::abs(input) >= 0.001)
+        why << moveOf("the input records", input);
+    pairedCapture_ = e.capture;
+    pairedRender_ = e.render;
+    sntWarning(tag) << "loopback re-paired: the streams' timing moved the reference by"
+                    << milliseconds(-move) << "ms, two seconds in a row:"
+                    << (why.isEmpty() ? QString("the streams drifted") : why.join(" and "));
+}

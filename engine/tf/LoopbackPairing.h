@@ -1,0 +1,115 @@
+#pragma once
+
+#include "engine/tf/StreamAnchor.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+// Pairs the generator's looped-back samples with the recording: each input sample with the
+// loopback sample that left the output when it was captured. It learns when each stream met
+// the outside world from the anchors the audio threads leave, a second of blocks at a time: by
+// the devices' clocks where they tell, else by when the blocks were handed over.
+//
+// A pairing it cannot trust is not applied. A loopback sample reaches the measurement before
+// its sound does, and no longer before than the two streams' buffers hold plus the latencies
+// the devices report: a pairing outside that (with a margin) is a misreading, and so no pairing
+// moves further than that either. A misreading is logged, left out, and the next second
+// decides again. The first pairing and every re-pairing need two seconds in a row to agree (a sound
+// server's clock tells nonsense for a moment after a stream starts), and the log says which
+// stream moved.
+class LoopbackPairing
+{
+public:
+    struct Rates
+    {
+        double input = 48000.0;
+        double loopback = 48000.0;
+    };
+    // Where the streams stand at a tick, in samples as their rings count them.
+    struct Counts
+    {
+        uint64_t nextPair = 0; // the next pair to be taken
+        // The loopback position (fractions included) the next pair would be paired with now.
+        double pairedPosition = 0.0;
+        uint64_t pairsIn = 0; // pairs handed over so far
+        uint64_t loopbackIn = 0; // loopback samples handed over so far
+    };
+    // Moves smaller than this are the timing's own wander.
+    static constexpr double toleranceSeconds = 0.01;
+    // What the devices can delay beyond their buffers and reported latencies: where a busy
+    // machine's threads read their clocks and hand their blocks on.
+    static constexpr double marginSeconds = 0.1;
+
+    // A new run: nothing paired; the first second begins at pair `nextPair`.
+    void restart(uint64_t nextPair);
+    // The input lost `frames` frames before pair `nextPair` (negative: nobody knows how many),
+    // which the loopback skips. The next second decides afresh; after a loss of unknown length
+    // the pairing is unknown, and the next one is a first pairing again.
+    void inputLost(int64_t frames, uint64_t nextPair, double inputRate);
+    bool paired() const { return paired_; }
+
+    // At every tick, with the latest anchors of both streams. Once a second of pairs has come,
+    // returns by how many loopback samples to move the reference (positive: to later samples)
+    // when the pairing is made or changed.
+    std::optional<double> step(const std::optional<StreamAnchor> &capture,
+                               const std::optional<StreamAnchor> &render, const Counts &counts,
+                               Rates rates);
+
+private:
+    // When the sample counted 0 of one stream met the outside world, in seconds on the steady
+    // clock, as the anchors of one second tell it.
+    class Sightings
+    {
+    public:
+        void clear();
+        void add(const StreamAnchor &anchor, double rate, bool render);
+        bool empty() const { return handed_ == std::nullopt; }
+        bool deviceTimed() const { return deviceCount_ > 0; }
+        // By the devices' clocks (the middle of what they told), else by the hand-over.
+        double origin() const;
+        // How long the stream may hold a sample: its buffer and reported latency, in seconds.
+        double reach() const { return reach_; }
+        // Frames between the last anchor's read or write and its sound.
+        int64_t lastLatencyFrames() const { return lastLatencyFrames_; }
+
+    private:
+        std::array<double, 64> deviceOrigins_{};
+        std::size_t deviceCount_ = 0;
+        std::optional<double> handed_; // the block that waited least
+        double reach_ = 0.0;
+        int64_t lastLatencyFrames_ = 0;
+    };
+    // What one second of sightings says.
+    struct Estimate
+    {
+        double capture = 0.0; // origins
+        double render = 0.0;
+        double bound = 0.0; // the most the devices can delay, with the margin
+        bool deviceTimed = false;
+
+        // How long after the loopback's sample 0 left the input's sample 0 was captured.
+        double lead() const { return capture - render; }
+    };
+    Estimate estimate() const;
+    void startWindow(uint64_t nextPair);
+    // How long before its sound came in the pairing has each loopback sample come in.
+    static double heldFor(const Estimate &e, const Counts &counts, Rates rates);
+    static bool plausible(const Estimate &e, double held);
+    void refuse(const Estimate &e, double held);
+    // Whether the second before found the same lead, within the tolerance.
+    bool agreesWithLastSecond(double lead);
+    void pair(const Estimate &e, double move, double loopbackRate);
+    void repair(const Estimate &e, double move);
+
+    bool paired_ = false;
+    uint64_t windowStart_ = 0; // the pair the current second of sightings began at
+    Sightings capture_;
+    Sightings render_;
+    std::optional<double> lastLead_; // the lead the last second found
+    bool refusing_ = false; // the last second's pairing was a misreading
+    // The origins of the pairing in force, the capture's moved on by the frames lost since.
+    double pairedCapture_ = 0.0;
+    double pairedRender_ = 0.0;
+};
