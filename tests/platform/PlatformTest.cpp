@@ -293,8 +293,9 @@ private slots:
             QCOMPARE(capture->releaseBuffer(frames), result::Ok);
         }
         QVERIFY(discontinuity);
-        // Half a second and more went by with the queue full: that much was dropped before it.
-        QVERIFY2(first >= 24000 && first % 480 == 0, qPrintable(QString::number(first)));
+        // Half a second went by with the queue full: about that much was dropped before it (a
+        // loaded machine's sound server may deliver a period or two behind the wall clock).
+        QVERIFY2(first >= 24000 - 4 * 480 && first % 480 == 0, qPrintable(QString::number(first)));
         QCOMPARE(client->stop(), result::Ok);
     }
 
