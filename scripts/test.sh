@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the two sanitizer configurations and runs every test: the
-# whole suite under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer, then the
-# concurrent parts under ThreadSanitizer, where a data race fails the run. The sound servers the
+# Installs what is missing, builds the two sanitizer configurations and the fuzzing tree and runs
+# every test: the whole suite under AddressSanitizer, UndefinedBehaviorSanitizer and
+# LeakSanitizer, then the concurrent parts under ThreadSanitizer, where a data race fails the run,
+# then every fuzz target for a bounded time (SNT_FUZZ_SECONDS, 10 s each). The sound servers the
 # tests need run on a runtime folder of their own and are stopped at the end, also when a test
 # fails. Extra arguments go to ctest (for example -R audio).
 set -euo pipefail
@@ -14,6 +15,7 @@ export SNT_JOBS=$jobs
 echo "test.sh: $jobs parallel jobs"
 scripts/build.sh test
 scripts/build.sh tsan
+scripts/build.sh fuzz
 
 runtime=$(mktemp -d /tmp/snt-test-run.XXXXXX)
 cleanup() {
@@ -36,3 +38,4 @@ ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
 # threads is theirs (and seen only in part), so calls from them are left alone.
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1} \
   ctest --test-dir build/tsan --output-on-failure --parallel "$jobs" "$@"
+ctest --test-dir build/fuzz --output-on-failure --parallel "$jobs" "$@"

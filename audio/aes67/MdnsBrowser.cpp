@@ -2,6 +2,7 @@
 #include "audio/aes67/DnsMessage.h"
 #include "audio/aes67/Identifiers.h"
 #include "audio/aes67/MulticastSocket.h"
+#include "audio/aes67/TableLimit.h"
 #include "common/MainThread.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,12 @@ namespace {
 constexpr int firstQueryIntervalMs = 1000;
 constexpr int longestQueryIntervalMs = 60'000;
 constexpr int mdnsTtl = 255;
+constexpr char tag[] = "[MdnsBrowser]";
+
+qint64 expiry(qint64 nowMs, quint32 ttlSeconds)
+{
+    return nowMs + qint64(ttlSeconds) * 1000;
+}
 
 dns::Name serviceName()
 {
@@ -34,10 +41,17 @@ struct MdnsBrowser::Impl
 {
     struct Instance
     {
+        qint64 heardMs = 0;
         qint64 expiresMs = 0;
         dns::Name host;
         quint16 port = 0;
         QMap<QString, QString> txt;
+    };
+    struct Host
+    {
+        QHostAddress address;
+        qint64 heardMs = 0;
+        qint64 expiresMs = 0;
     };
 
     QUdpSocket *socket = nullptr;
@@ -46,7 +60,9 @@ struct MdnsBrowser::Impl
     QElapsedTimer clock;
     int queryIntervalMs = firstQueryIntervalMs;
     QMap<QString, Instance> instances; // by instance label
-    QMap<QString, QHostAddress> hosts; // by lower-case host name
+    QMap<QString, Host> hosts; // by lower-case host name
+    TableLimit instanceLimit{tag, "service instances", maxInstances};
+    TableLimit hostLimit{tag, "host addresses", maxHosts};
 };
 
 MdnsBrowser *MdnsBrowser::instance()
@@ -131,15 +147,19 @@ void MdnsBrowser::handleMessage(const dns::Message &message, qint64 nowMs)
                 forget(instance);
                 continue;
             }
-            impl_->instances[instance].expiresMs = nowMs + qint64(r.ttl) * 1000;
+            heardInstance(instance, r.ttl, nowMs);
             touched.append(instance);
         } else if (r.type == dns::A && !r.address.isNull()) {
-            impl_->hosts.insert(hostKey(r.name), r.address);
+            if (r.ttl == 0) {
+                impl_->hosts.remove(hostKey(r.name));
+                continue;
+            }
+            heardHost(hostKey(r.name), r.address, r.ttl, nowMs);
             for (auto it = impl_->instances.cbegin(); it != impl_->instances.cend(); ++it) {
                 if (dns::sameName(it->host, r.name))
                     touched.append(it.key());
             }
-        } else if ((r.type == dns::SRV || r.type == dns::TXT) && r.name.size() > 1
+        } else if ((r.type == dns::SRV || r.type == dns::TXT) && r.ttl > 0 && r.name.size() > 1
                    && dns::sameName(r.name.mid(1), serviceName())) {
             auto it = impl_->instances.find(r.name.first());
             if (it == impl_->instances.end())
@@ -163,6 +183,27 @@ void MdnsBrowser::handleMessage(const dns::Message &message, qint64 nowMs)
         resolve(instance);
 }
 
+void MdnsBrowser::heardInstance(const QString &instance, quint32 ttl, qint64 nowMs)
+{
+    if (!impl_->instances.contains(instance))
+        impl_->instanceLimit.makeRoom(
+                impl_->instances, [](const Impl::Instance &i) { return i.heardMs; },
+                [this](const QString &oldest) { forget(oldest); });
+    Impl::Instance &heard = impl_->instances[instance];
+    heard.heardMs = nowMs;
+    heard.expiresMs = expiry(nowMs, ttl);
+}
+
+void MdnsBrowser::heardHost(const QString &key, const QHostAddress &address, quint32 ttl,
+                            qint64 nowMs)
+{
+    if (!impl_->hosts.contains(key))
+        impl_->hostLimit.makeRoom(
+                impl_->hosts, [](const Impl::Host &h) { return h.heardMs; },
+                [this](const QString &oldest) { impl_->hosts.remove(oldest); });
+    impl_->hosts[key] = {address, nowMs, expiry(nowMs, ttl)};
+}
+
 void MdnsBrowser::resolve(const QString &instance)
 {
     const auto it = impl_->instances.constFind(instance);
@@ -184,7 +225,7 @@ void MdnsBrowser::resolve(const QString &instance)
     }
     MdnsDevice device;
     device.key = instance;
-    device.host = impl_->hosts.value(hostKey(it->host)).toString();
+    device.host = impl_->hosts.value(hostKey(it->host)).address.toString();
     device.port = it->port;
     device.serviceType = QLatin1String(rtspServiceType);
     device.txt = it->txt;
@@ -212,6 +253,17 @@ void MdnsBrowser::expire(qint64 nowMs)
     }
     for (const QString &instance : std::as_const(gone))
         forget(instance);
+    impl_->hosts.removeIf([nowMs](const auto &it) { return it->expiresMs <= nowMs; });
+}
+
+qsizetype MdnsBrowser::instanceCount() const
+{
+    return impl_->instances.size();
+}
+
+qsizetype MdnsBrowser::hostCount() const
+{
+    return impl_->hosts.size();
 }
 
 } // namespace audio::aes67

@@ -15,11 +15,16 @@ struct Message;
 
 // The process-wide holder of the RTSP devices ("_rtsp._tcp") that mDNS reports on one network
 // interface. A device is listed once its service instance is resolved to an IPv4 address and a
-// port; it goes away with its goodbye or when its pointer record's time to live runs out.
+// port; it goes away with its goodbye or when its pointer record's time to live runs out. Host
+// addresses are kept for their records' time to live too. At most 1024 service instances and
+// 1024 host addresses are kept: spoofed answers beyond that push out the least recently heard.
 class MdnsBrowser : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr qsizetype maxInstances = 1024;
+    static constexpr qsizetype maxHosts = 1024;
+
     static MdnsBrowser *instance();
     ~MdnsBrowser() override;
 
@@ -34,8 +39,11 @@ public:
 
     // One received mDNS message at local time `nowMs` (for time-to-live bookkeeping).
     void handleMessage(const dns::Message &message, qint64 nowMs);
-    // Drops instances whose time to live has run out by `nowMs`.
+    // Drops instances and host addresses whose time to live has run out by `nowMs`.
     void expire(qint64 nowMs);
+    // How many service instances and host addresses are kept, resolved or not.
+    qsizetype instanceCount() const;
+    qsizetype hostCount() const;
 
 signals:
     void deviceAppeared(audio::aes67::MdnsDevice device);
@@ -46,6 +54,8 @@ private:
     struct Impl;
 
     MdnsBrowser();
+    void heardInstance(const QString &instance, quint32 ttl, qint64 nowMs);
+    void heardHost(const QString &hostKey, const QHostAddress &address, quint32 ttl, qint64 nowMs);
     void resolve(const QString &instance);
     void forget(const QString &instance);
     void query();

@@ -25,6 +25,21 @@ constexpr qint64 degradeThresholdNs = 500'000;
 constexpr int degradeSteps = 4;
 constexpr qint64 maxPathDelayNs = 100'000'000;
 constexpr int delayRequestIntervalMs = 1000;
+constexpr int announceWatchIntervalMs = 1000;
+// The announce receipt time-out: this many announce intervals of the master, but never less than
+// the floor, and of intervals within the range a master may really announce at (1/16 s to 16 s).
+constexpr int announceReceiptIntervals = 3;
+constexpr qint64 minReceiptTimeoutNs = 3'000'000'000;
+constexpr int minLogAnnounceInterval = -4;
+constexpr int maxLogAnnounceInterval = 4;
+
+qint64 receiptTimeoutNs(qint8 logAnnounceInterval)
+{
+    const int log2
+            = std::clamp(int(logAnnounceInterval), minLogAnnounceInterval, maxLogAnnounceInterval);
+    const qint64 intervalNs = log2 >= 0 ? 1'000'000'000LL << log2 : 1'000'000'000LL >> -log2;
+    return std::max(announceReceiptIntervals * intervalNs, minReceiptTimeoutNs);
+}
 
 // EUI-64 from the first usable hardware address, with the universal/local bit flipped; random
 // (locally administered) when the machine has none.
@@ -112,6 +127,10 @@ bool PtpClock::start(const QNetworkInterface &interface)
     delayRequestTimer_->setInterval(delayRequestIntervalMs);
     connect(delayRequestTimer_, &QTimer::timeout, this, &PtpClock::sendDelayRequest);
     delayRequestTimer_->start();
+    announceWatch_ = new QTimer(this);
+    announceWatch_->setInterval(announceWatchIntervalMs);
+    connect(announceWatch_, &QTimer::timeout, this, [this] { expireMasters(monotonicNs()); });
+    announceWatch_->start();
     return true;
 }
 
@@ -119,6 +138,8 @@ void PtpClock::stop()
 {
     delete delayRequestTimer_;
     delayRequestTimer_ = nullptr;
+    delete announceWatch_;
+    announceWatch_ = nullptr;
     delete eventSocket_;
     eventSocket_ = nullptr;
     delete generalSocket_;
@@ -196,7 +217,7 @@ void PtpClock::processEventDatagram(const QByteArray &datagram, qint64 receivedN
         awaitingFollowUp_ = false;
         lastSyncSequence_ = m.sequenceId;
         syncProcessed_ = true;
-        runServo(ptp::timestampNs(m.timestamp) + m.correctionNs(), receivedNs);
+        runServo(m.timeNs + m.correctionNs(), receivedNs);
         return;
     }
     if (twoStepSeen_ && awaitingFollowUp_ && pendingSyncSequence_ == m.sequenceId)
@@ -207,7 +228,7 @@ void PtpClock::processEventDatagram(const QByteArray &datagram, qint64 receivedN
     twoStepSeen_ = awaitingFollowUp_ = true;
 }
 
-void PtpClock::processGeneralDatagram(const QByteArray &datagram, qint64 /*receivedNs*/)
+void PtpClock::processGeneralDatagram(const QByteArray &datagram, qint64 receivedNs)
 {
     ptp::Message m;
     if (!ptp::parseMessage(datagram, m) || m.sourcePortIdentity.clockIdentity == clockIdentity_)
@@ -220,7 +241,7 @@ void PtpClock::processGeneralDatagram(const QByteArray &datagram, qint64 /*recei
         handleDelayResp(m);
         break;
     case ptp::Announce:
-        handleAnnounce(m);
+        handleAnnounce(m, receivedNs);
         break;
     default:
         break;
@@ -235,7 +256,7 @@ void PtpClock::handleFollowUp(const ptp::Message &m)
     awaitingFollowUp_ = false;
     lastSyncSequence_ = m.sequenceId;
     syncProcessed_ = true;
-    const qint64 t1 = ptp::timestampNs(m.timestamp) + pendingSyncCorrectionNs_ + m.correctionNs();
+    const qint64 t1 = m.timeNs + pendingSyncCorrectionNs_ + m.correctionNs();
     runServo(t1, pendingSyncReceivedNs_);
 }
 
@@ -245,7 +266,7 @@ void PtpClock::handleDelayResp(const ptp::Message &m)
         || !delayRequestPending_ || m.sequenceId != delayRequestSequence_ || !servoRan_)
         return;
     delayRequestPending_ = false;
-    const qint64 t4 = ptp::timestampNs(m.timestamp) - m.correctionNs();
+    const qint64 t4 = m.timeNs - m.correctionNs();
     const qint64 d = ((toMaster(t2_) - t1_) + (t4 - toMaster(t3_))) / 2;
     if (d < 0 || d > maxPathDelayNs) {
         sntWarning(lcAes67, tag) << "implausible mpd" << d << "ns, ignored";
@@ -254,21 +275,42 @@ void PtpClock::handleDelayResp(const ptp::Message &m)
     meanPathDelay_ = meanPathDelay_ > 0 ? meanPathDelay_ * 2.0 / 3.0 + double(d) / 3.0 : double(d);
 }
 
-void PtpClock::handleAnnounce(const ptp::Message &m)
+void PtpClock::handleAnnounce(const ptp::Message &m, qint64 receivedNs)
 {
     if (!m.hasAnnounce || m.domainNumber != domain_)
         return;
     const QString key = ptp::clockIdentityToString(m.announce.grandmasterIdentity);
     if (key.isEmpty())
         return;
+    if (!foreignMasters_.contains(key))
+        masterLimit_.makeRoom(
+                foreignMasters_, [](const ForeignMaster &f) { return f.heardNs; },
+                [this](const QString &oldest) { foreignMasters_.remove(oldest); }, selectedKey_);
     ForeignMaster &master = foreignMasters_[key];
     master.originTimestamp = m.timestamp;
     master.announce = m.announce;
     master.domainNumber = m.domainNumber;
     master.port = m.sourcePortIdentity;
+    master.heardNs = receivedNs;
+    master.receiptTimeoutNs = receiptTimeoutNs(m.logMessageInterval);
     if (key == selectedKey_)
         selectedPort_ = master.port;
     selectGrandmaster();
+}
+
+void PtpClock::expireMasters(qint64 nowNs)
+{
+    QStringList gone;
+    for (auto it = foreignMasters_.cbegin(); it != foreignMasters_.cend(); ++it) {
+        if (nowNs - it->heardNs > it->receiptTimeoutNs)
+            gone.append(it.key());
+    }
+    for (const QString &key : std::as_const(gone)) {
+        sntInfo(lcAes67, tag) << "master" << key << "stopped announcing, dropped";
+        foreignMasters_.remove(key);
+    }
+    if (!gone.isEmpty())
+        selectGrandmaster();
 }
 
 void PtpClock::selectGrandmaster()

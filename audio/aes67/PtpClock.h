@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/aes67/PtpMessage.h"
+#include "audio/aes67/TableLimit.h"
 #include "audio/aes67/Types.h"
 
 #include <QMap>
@@ -23,6 +24,11 @@ class StampedUdpSocket;
 // Only the selected master's port is listened to for Sync, Follow_Up and Delay_Resp: a second
 // master on the network would otherwise feed another timebase into the mapping. All times are
 // 64-bit integer nanoseconds; only the rate ratio is a double.
+//
+// A master that stops announcing is gone once three of its announce intervals (at least 3 s)
+// have passed without one, as IEEE 1588's announce receipt time-out has it: the best remaining
+// master is chosen, or the clock has no grandmaster. At most 64 masters are kept; spoofed
+// announcements beyond that push out the least recently heard, never the selected one.
 class PtpClock : public QObject
 {
     Q_OBJECT
@@ -36,7 +42,11 @@ public:
         ptp::AnnounceFields announce;
         quint8 domainNumber = 0;
         ptp::PortIdentity port; // the port that announced it: the only one followed
+        qint64 heardNs = 0; // local time of its latest Announce
+        qint64 receiptTimeoutNs = 0; // silence after which it is gone
     };
+
+    static constexpr qsizetype maxForeignMasters = 64;
 
     static PtpClock *instance();
     ~PtpClock() override;
@@ -71,6 +81,10 @@ public:
     // The next Delay_Req to send, recorded as pending with its send time; empty until a Sync of
     // the selected master has been followed.
     QByteArray nextDelayRequest(qint64 sentNs);
+    // Drops the masters whose announce receipt time-out has run out by local time `nowNs`, and
+    // chooses again when one of them was the grandmaster. Runs every second while started.
+    void expireMasters(qint64 nowNs);
+    QStringList foreignMasters() const { return foreignMasters_.keys(); }
 
     static qint64 monotonicNs();
 
@@ -87,7 +101,7 @@ private:
 
     void handleFollowUp(const ptp::Message &m);
     void handleDelayResp(const ptp::Message &m);
-    void handleAnnounce(const ptp::Message &m);
+    void handleAnnounce(const ptp::Message &m, qint64 receivedNs);
     bool fromSelectedMaster(const ptp::Message &m) const;
     void selectGrandmaster();
     void runServo(qint64 t1, qint64 t2);
@@ -100,9 +114,11 @@ private:
     StampedUdpSocket *eventSocket_ = nullptr;
     StampedUdpSocket *generalSocket_ = nullptr;
     QTimer *delayRequestTimer_ = nullptr;
+    QTimer *announceWatch_ = nullptr;
     QNetworkInterface interface_;
 
     QMap<QString, ForeignMaster> foreignMasters_;
+    TableLimit masterLimit_{"[PtpClock]", "foreign masters", maxForeignMasters};
     QString selectedKey_;
     QString grandmasterIdentity_;
     ptp::PortIdentity selectedPort_;

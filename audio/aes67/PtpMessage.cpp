@@ -45,6 +45,11 @@ AnnounceFields readAnnounce(const QByteArray &data)
     return a;
 }
 
+bool timeIsUsed(quint8 type)
+{
+    return type == Sync || type == DelayReq || type == FollowUp || type == DelayResp;
+}
+
 int minimumLength(quint8 type)
 {
     switch (type) {
@@ -84,6 +89,12 @@ bool parseMessage(const QByteArray &data, Message &m)
         return false;
     if (m.messageLength >= timestampedBytes)
         m.timestamp = readTimestamp(data, 34);
+    if (timeIsUsed(m.messageType)) {
+        const std::optional<qint64> ns = timestampNs(m.timestamp);
+        if (!ns || qAbs(m.correctionNs()) > maxRealCorrectionNs)
+            return false;
+        m.timeNs = *ns;
+    }
     if (m.messageType == DelayResp)
         m.requestingPortIdentity = readPortIdentity(data, 44);
     if (m.messageType == Announce) {
@@ -107,6 +118,13 @@ QByteArray buildDelayReq(const PortIdentity &source, quint8 domain, quint16 sequ
     p[32] = 1; // controlField of a Delay_Req
     p[33] = char(0x7F); // logMessageInterval: not used in a request
     return packet;
+}
+
+std::optional<qint64> timestampNs(const Timestamp &t)
+{
+    if (t.seconds > maxRealSeconds || t.nanoseconds >= 1'000'000'000)
+        return std::nullopt;
+    return qint64(t.seconds) * 1'000'000'000 + qint64(t.nanoseconds);
 }
 
 QString clockIdentityToString(const QByteArray &identity)

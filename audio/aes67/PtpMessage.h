@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 namespace audio::aes67::ptp {
 
@@ -19,6 +20,13 @@ struct Timestamp
     quint64 seconds = 0; // 48 bits on the wire
     quint32 nanoseconds = 0;
 };
+
+// What a master can really send. Seconds past 2^32 (the year 2106 of the PTP epoch) and
+// nanoseconds of 10^9 or more come from damaged or forged messages, and no transparent clock or
+// path asymmetry corrects by a second. Within these bounds every sum and difference the clock
+// forms of master times stays far inside 64-bit nanoseconds.
+inline constexpr quint64 maxRealSeconds = 0xFFFF'FFFF;
+inline constexpr qint64 maxRealCorrectionNs = 1'000'000'000;
 
 struct PortIdentity
 {
@@ -58,6 +66,9 @@ struct Message
     // originTimestamp (Sync, Delay_Req, Announce), preciseOriginTimestamp (Follow_Up) or
     // receiveTimestamp (Delay_Resp): they share the wire position.
     Timestamp timestamp;
+    // The timestamp in nanoseconds since the PTP epoch, for the types whose time the clock uses
+    // (Sync, Delay_Req, Follow_Up, Delay_Resp); 0 for the others.
+    qint64 timeNs = 0;
     PortIdentity requestingPortIdentity; // Delay_Resp
     bool hasAnnounce = false;
     AnnounceFields announce;
@@ -68,16 +79,15 @@ struct Message
 };
 
 // False for datagrams shorter than a header, of another version, shorter than their stated
-// length, or whose stated length is too short for their type. Unknown types parse as a header.
+// length, or whose stated length is too short for their type, and for Sync, Delay_Req, Follow_Up
+// and Delay_Resp whose timestamp or correction cannot be real. Unknown types parse as a header.
 bool parseMessage(const QByteArray &datagram, Message &message);
 
 // A Delay_Req from `source` in `domain`: 44 bytes, origin timestamp zero.
 QByteArray buildDelayReq(const PortIdentity &source, quint8 domain, quint16 sequenceId);
 
-inline qint64 timestampNs(const Timestamp &t)
-{
-    return qint64(t.seconds) * 1'000'000'000 + qint64(t.nanoseconds);
-}
+// Seconds × 10^9 + nanoseconds; nothing for a timestamp that cannot be real.
+std::optional<qint64> timestampNs(const Timestamp &t);
 
 // "02-1D-C1-FF-FE-12-34-56"; empty unless exactly 8 bytes.
 QString clockIdentityToString(const QByteArray &identity);

@@ -17,7 +17,8 @@ struct RouteRequest
 };
 
 // Makes and undoes routes on devices for the route controller. Every connect and every
-// disconnect ends in one connectFinished or disconnectFinished for its subscription id.
+// disconnect ends in one connectFinished or disconnectFinished for its subscription id; a route
+// that was made and whose device then ends the connection by itself is reported by routeLost.
 class RouteBackend : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,7 @@ public:
 signals:
     void connectFinished(QString subscriptionId, bool ok, QString error);
     void disconnectFinished(QString subscriptionId, bool ok, QString error);
+    void routeLost(QString subscriptionId);
 };
 
 } // namespace audio::aes67

@@ -34,6 +34,8 @@ RouteController::RouteController(RouteBackend *backend, QObject *parent)
     subscriptions_ = loadSubscriptions(settings);
     connect(MdnsBrowser::instance(), &MdnsBrowser::deviceAppeared, this,
             &RouteController::onPeerAppeared);
+    connect(MdnsBrowser::instance(), &MdnsBrowser::deviceRemoved, this,
+            &RouteController::onDeviceRemoved);
     connect(SapListener::instance(), &SapListener::streamAppeared, this,
             &RouteController::onPeerAppeared);
     connect(Sender::instance(), &Sender::runningChanged, this, [this](bool running) {
@@ -57,6 +59,7 @@ void RouteController::useBackend(RouteBackend *backend)
     connect(backend, &RouteBackend::connectFinished, this, &RouteController::onConnectFinished);
     connect(backend, &RouteBackend::disconnectFinished, this,
             &RouteController::onDisconnectFinished);
+    connect(backend, &RouteBackend::routeLost, this, &RouteController::onRouteLost);
 }
 
 void RouteController::upsertSubscription(const RouteSubscription &sub)
@@ -143,14 +146,41 @@ void RouteController::onPeerAppeared()
     }
 }
 
-bool RouteController::resolvePeer(RouteSubscription &sub) const
+void RouteController::onDeviceRemoved()
+{
+    QStringList gone;
+    for (const RouteSubscription &sub : std::as_const(subscriptions_)) {
+        if (sub.state == RouteSubscription::Connected && !deviceListed(sub))
+            gone.append(sub.id);
+    }
+    for (const QString &id : std::as_const(gone))
+        onRouteLost(id);
+}
+
+void RouteController::onRouteLost(const QString &id)
+{
+    const auto sub = subscriptions_.find(id);
+    if (sub == subscriptions_.end() || sub->state != RouteSubscription::Connected)
+        return;
+    sntInfo(lcAes67, tag) << "route lost, waiting for its device:" << id;
+    sub->state = RouteSubscription::Idle;
+    sub->pendingRestore = true;
+    const RouteSubscription changed = *sub;
+    emit subscriptionChanged(changed);
+}
+
+bool RouteController::deviceListed(const RouteSubscription &sub) const
 {
     const QList<MdnsDevice> devices = MdnsBrowser::instance()->devices();
-    const bool deviceFound = std::any_of(devices.begin(), devices.end(), [&](const MdnsDevice &d) {
+    return std::any_of(devices.begin(), devices.end(), [&](const MdnsDevice &d) {
         return d.serviceType == QLatin1String(rtspServiceType) && d.host == sub.deviceHost
                && d.port == sub.deviceRtspPort;
     });
-    if (!deviceFound)
+}
+
+bool RouteController::resolvePeer(RouteSubscription &sub) const
+{
+    if (!deviceListed(sub))
         return false;
     if (sub.streamKey == QLatin1String(ownSenderStreamKey)) {
         // The saved SDP names the session of the sender that ran when the route was made.

@@ -16,6 +16,10 @@ class RouteBackend;
 // device is found by mDNS and their stream is there (the own sender running, or a SAP stream of
 // the same name); then they are connected again. The controller looks for them right after it is
 // made and whenever a device or stream appears or the sender starts.
+//
+// A connected route whose device leaves (its mDNS goodbye, or its records' time to live running
+// out) or ends the RTSP connection is no longer connected: it goes back to Idle, waiting like a
+// saved one, and is made again once its device appears again. No error is shown for it.
 class RouteController : public QObject
 {
     Q_OBJECT
@@ -46,6 +50,8 @@ public slots:
     void onConnectFinished(const QString &id, bool ok, const QString &error);
     void onDisconnectFinished(const QString &id, bool ok, const QString &error);
     void onPeerAppeared();
+    void onDeviceRemoved();
+    void onRouteLost(const QString &id);
 
 signals:
     void subscriptionChanged(audio::aes67::RouteSubscription sub);
@@ -54,6 +60,7 @@ signals:
 private:
     void useBackend(RouteBackend *backend);
     void retry(const QString &id);
+    bool deviceListed(const RouteSubscription &sub) const;
     void save() const;
 
     RouteBackend *backend_ = nullptr;

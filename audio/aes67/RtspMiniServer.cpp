@@ -3,15 +3,19 @@
 #include "audio/aes67/RtspCodec.h"
 #include "audio/aes67/Sdp.h"
 #include "audio/aes67/Sender.h"
+#include "common/Log.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace audio::aes67 {
 
 namespace {
 
-// A head that has not ended within this many bytes is thrown away.
+constexpr char tag[] = "[RtspMiniServer]";
+// A head that has not ended within this many bytes is thrown away; beyond as many bytes read and
+// not yet taken, a client's requests wait in the kernel.
 constexpr qsizetype maxBuffer = 65536;
 
 const rtsp::Headers publicMethods
@@ -56,11 +60,11 @@ void RtspMiniServer::stop()
 {
     if (!server_)
         return;
-    for (QTcpSocket *socket : buffers_.keys()) {
+    for (QTcpSocket *socket : clients_.keys()) {
         disconnect(socket, nullptr, this, nullptr);
         socket->disconnectFromHost();
     }
-    buffers_.clear();
+    clients_.clear();
     server_->close();
     delete server_; // and with it the client sockets, its children
     server_ = nullptr;
@@ -69,53 +73,92 @@ void RtspMiniServer::stop()
 void RtspMiniServer::onNewConnection()
 {
     while (QTcpSocket *socket = server_->nextPendingConnection()) {
-        buffers_.insert(socket, QByteArray());
+        clients_.insert(socket, Client());
+        socket->setReadBufferSize(maxBuffer);
         connect(socket, &QTcpSocket::readyRead, this, &RtspMiniServer::onReadyRead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &RtspMiniServer::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, this, &RtspMiniServer::onClientDisconnected);
     }
 }
 
 void RtspMiniServer::onReadyRead()
 {
+    serve(qobject_cast<QTcpSocket *>(sender()));
+}
+
+void RtspMiniServer::onBytesWritten()
+{
     auto *socket = qobject_cast<QTcpSocket *>(sender());
-    const auto buffer = buffers_.find(socket);
-    if (buffer == buffers_.end())
+    const auto client = clients_.find(socket);
+    if (client == clients_.end() || !client->stalled || socket->bytesToWrite() > maxUnsentBytes)
         return;
-    buffer->append(socket->readAll());
-    while (handleRequest(socket)) { }
+    client->stalled = false;
+    serve(socket);
 }
 
 void RtspMiniServer::onClientDisconnected()
 {
     auto *socket = qobject_cast<QTcpSocket *>(sender());
-    buffers_.remove(socket);
+    clients_.remove(socket);
     socket->deleteLater();
+}
+
+void RtspMiniServer::serve(QTcpSocket *socket)
+{
+    const auto client = clients_.find(socket);
+    if (client == clients_.end() || client->stalled)
+        return;
+    client->buffer.append(socket->readAll());
+    while (handleRequest(socket)) {
+        if (socket->bytesToWrite() > maxUnsentBytes) {
+            stall(socket);
+            return;
+        }
+    }
+}
+
+void RtspMiniServer::stall(QTcpSocket *socket)
+{
+    const auto client = clients_.find(socket);
+    if (client == clients_.end())
+        return;
+    client->stalled = true;
+    const quint64 stall = ++client->stalls;
+    QTimer::singleShot(drainTimeoutMs, socket, [this, socket, stall] {
+        const auto stalled = clients_.constFind(socket);
+        if (stalled == clients_.cend() || !stalled->stalled || stalled->stalls != stall)
+            return;
+        sntWarning(lcAes67, tag) << "client" << socket->peerAddress().toString()
+                                 << "does not read its answers, disconnecting";
+        socket->abort();
+    });
 }
 
 bool RtspMiniServer::handleRequest(QTcpSocket *socket)
 {
-    const auto buffer = buffers_.find(socket);
-    if (buffer == buffers_.end())
+    const auto client = clients_.find(socket);
+    if (client == clients_.end())
         return false;
+    QByteArray &buffer = client->buffer;
     rtsp::Request request;
     qsizetype consumed = 0;
-    switch (rtsp::parseRequest(*buffer, rtsp::maxRequestBody, request, consumed)) {
+    switch (rtsp::parseRequest(buffer, rtsp::maxRequestBody, request, consumed)) {
     case rtsp::Parse::Incomplete:
-        if (buffer->size() > maxBuffer)
-            buffer->clear();
+        if (buffer.size() > maxBuffer)
+            buffer.clear();
         return false;
     case rtsp::Parse::Malformed:
-        buffer->remove(0, consumed);
+        buffer.remove(0, consumed);
         sendResponse(socket, request.cseq, 400, {}, {});
         return true;
     case rtsp::Parse::TooLarge:
         // The body cannot be skipped safely, so the connection goes.
-        buffer->clear();
+        buffer.clear();
         sendResponse(socket, request.cseq, 400, {}, {});
         socket->disconnectFromHost();
         return false;
     case rtsp::Parse::Complete:
-        buffer->remove(0, consumed);
+        buffer.remove(0, consumed);
         answer(socket, request);
         return true;
     }

@@ -49,6 +49,8 @@ void RtspRouteBackend::connectSubscription(const RouteRequest &request)
     connect(job.session, &RtspSession::connectedChanged, this, [this, id](bool connected) {
         if (connected)
             sendStep(id);
+        else
+            onConnectionEnded(id);
     });
     jobs_.insert(id, job);
     job.session->connectToPeer(request.host, quint16(request.port));
@@ -121,6 +123,16 @@ void RtspRouteBackend::sendStep(const QString &id)
     }
     job->awaiting = true;
     job->session->enqueue(id, request);
+}
+
+void RtspRouteBackend::onConnectionEnded(const QString &id)
+{
+    // A step under way or a disconnect asked for ends through the failed request instead. The
+    // job stays: a disconnect asked for later reports that no TEARDOWN can be sent.
+    const auto job = jobs_.constFind(id);
+    if (job == jobs_.cend() || job->step != Play || job->awaiting || job->disconnecting)
+        return;
+    emit routeLost(id);
 }
 
 void RtspRouteBackend::onStepFinished(const QString &id, const rtsp::Response &response)

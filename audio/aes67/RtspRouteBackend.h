@@ -12,6 +12,7 @@ class RtspSession;
 // Makes routes over RTSP, one session per subscription: ANNOUNCE with the stream's SDP, SETUP for
 // multicast, PLAY; TEARDOWN undoes a route. A disconnect asked for while a step is under way waits
 // for that step's answer, sends no further step, and reports what the TEARDOWN itself brought.
+// A made route whose connection the device ends is lost, which routeLost says.
 class RtspRouteBackend : public RouteBackend
 {
     Q_OBJECT
@@ -41,6 +42,7 @@ private:
     };
 
     void sendStep(const QString &id);
+    void onConnectionEnded(const QString &id);
     void onStepFinished(const QString &id, const rtsp::Response &response);
     // Ends a job with a failure, reported as a disconnect's once one was asked for.
     void finishJob(const QString &id, const QString &error);

@@ -1,5 +1,6 @@
 #include "audio/phone/AudioStreamServer.h"
 
+#include "audio/phone/PhoneMessages.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
 
@@ -8,7 +9,6 @@
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QSslKey>
 #include <QSslSocket>
@@ -16,22 +16,13 @@
 #include <QUdpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
-#include <QtEndian>
-#include <algorithm>
-#include <limits>
 
 namespace audio {
 namespace {
 
 const char *const kTag = "[PhoneAudio]";
 
-constexpr qint64 kHeaderSize = 18;
-constexpr quint32 kMaxFrameSamples = 0x100000;
 constexpr int kStatsIntervalMs = 5000;
-constexpr quint32 kMinSampleRate = 8000;
-constexpr quint32 kMaxSampleRate = 192000;
-constexpr quint32 kDefaultSampleRate = 48000;
-constexpr qsizetype kMaxNameLength = 64;
 
 void stopAtExit()
 {
@@ -42,21 +33,6 @@ void stopAtExit()
 QString peerOf(const QWebSocket *socket)
 {
     return socket->peerAddress().toString();
-}
-
-QString handshakeName(const QJsonObject &hello)
-{
-    QString name = hello.value("name").toString().trimmed();
-    if (name.isEmpty())
-        name = QStringLiteral("Phone");
-    return name.left(kMaxNameLength);
-}
-
-quint32 handshakeSampleRate(const QJsonObject &hello)
-{
-    // Taken as an unsigned 32-bit number, so -1 is a huge rate and ends up at the top limit.
-    const auto rate = quint32(hello.value("sampleRate").toInteger(kDefaultSampleRate));
-    return std::clamp(rate, kMinSampleRate, kMaxSampleRate);
 }
 
 // The host name as a JSON string literal, quotes and escapes included.
@@ -243,34 +219,31 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
 {
     if (!isTracked(socket) || sessionOf(socket))
         return;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
-    const QJsonObject hello = document.object();
-    const QString id = hello.value("id").toString();
-    if (!document.isObject() || hello.value("type").toString() != "audio-hello" || id.isEmpty()) {
+    PhoneHello hello;
+    if (!parsePhoneHello(message, hello)) {
         sntWarning(lcPhone, kTag) << "invalid handshake from" << peerOf(socket) + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
 
-    const QString name = handshakeName(hello);
-    const quint32 rate = handshakeSampleRate(hello);
+    const QString id = hello.id;
     if (sessions_.count(id)) {
-        sntInfo(lcPhone, kTag) << "duplicate id reconnect, replacing old session:" << name;
+        sntInfo(lcPhone, kTag) << "duplicate id reconnect, replacing old session:" << hello.name;
         closeSession(id, QStringLiteral("replaced by reconnect"));
     }
 
     auto session = std::make_unique<PhoneSession>();
     session->socket = socket;
     session->id = id;
-    session->name = name;
-    session->sampleRate = rate;
-    session->ring.setCapacity(qint64(rate) * ringSeconds);
+    session->name = hello.name;
+    session->sampleRate = hello.sampleRate;
+    session->ring.setCapacity(qint64(hello.sampleRate) * ringSeconds);
     sessions_[id] = std::move(session);
     socketIds_.insert(socket, id);
     pendingSockets_.removeAll(socket);
 
-    sntInfo(lcPhone, kTag) << "phone connected:" << name << "id:" << id.left(8) + "..."
-                           << "sampleRate:" << rate << "from" << peerOf(socket);
+    sntInfo(lcPhone, kTag) << "phone connected:" << hello.name << "id:" << id.left(8) + "..."
+                           << "sampleRate:" << hello.sampleRate << "from" << peerOf(socket);
     emit clientConnected(id);
 }
 
@@ -285,27 +258,23 @@ void AudioStreamServer::onBinaryMessage(QWebSocket *socket, const QByteArray &me
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
     }
-    const char *data = message.constData();
-    if (message.size() < kHeaderSize || data[0] != 'Q' || data[1] != 'K') {
+    PhoneFrame frame;
+    switch (parsePhoneFrame(message, frame)) {
+    case PhoneFrameCheck::BadMagic:
         sntWarning(lcPhone, kTag) << "bad magic from" << session->name + ", closing";
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
-    }
-    const auto seq = qFromLittleEndian<quint32>(data + 2);
-    const auto sampleIndex = qFromLittleEndian<quint64>(data + 6);
-    const auto sampleCount = qFromLittleEndian<quint32>(data + 14);
-    // Indices stay below 2^63 so that every reader can do its arithmetic in signed 64 bits.
-    const quint64 lastIndexAllowed = quint64(std::numeric_limits<qint64>::max()) - sampleCount;
-    if (sampleCount > kMaxFrameSamples || message.size() < kHeaderSize + 2 * qint64(sampleCount)
-        || sampleIndex > lastIndexAllowed) {
+    case PhoneFrameCheck::Malformed:
         sntWarning(lcPhone, kTag) << "malformed frame from" << session->name
                                   << QStringLiteral("(sampleCount: %1, size: %2), closing")
-                                             .arg(sampleCount)
+                                             .arg(frame.sampleCount)
                                              .arg(message.size());
         socket->close(QWebSocketProtocol::CloseCodeNormal);
         return;
+    case PhoneFrameCheck::Ok:
+        acceptFrame(*session, frame);
+        return;
     }
-    acceptFrame(*session, seq, sampleIndex, data + kHeaderSize, sampleCount);
 }
 
 void AudioStreamServer::countSequence(PhoneSession &session, quint32 seq)
@@ -331,24 +300,23 @@ void AudioStreamServer::countSampleIndex(PhoneSession &session, quint64 sampleIn
     session.hasExpectedSampleIndex = true;
 }
 
-void AudioStreamServer::acceptFrame(PhoneSession &session, quint32 seq, quint64 sampleIndex,
-                                    const char *samples, quint32 sampleCount)
+void AudioStreamServer::acceptFrame(PhoneSession &session, const PhoneFrame &frame)
 {
-    countSequence(session, seq);
-    countSampleIndex(session, sampleIndex, sampleCount);
+    countSequence(session, frame.seq);
+    countSampleIndex(session, frame.sampleIndex, frame.sampleCount);
 
-    frameSamples_.resize(sampleCount);
-    for (quint32 i = 0; i < sampleCount; ++i)
-        frameSamples_[i] = float(qFromLittleEndian<qint16>(samples + 2 * i)) * (1.0f / 32768.0f);
-    session.ring.append(frameSamples_.constData(), sampleCount, sampleIndex);
+    frameSamples_.resize(frame.sampleCount);
+    for (quint32 i = 0; i < frame.sampleCount; ++i)
+        frameSamples_[i] = phoneSample(frame, i);
+    session.ring.append(frameSamples_.constData(), frame.sampleCount, frame.sampleIndex);
 
     session.lastFrameTimeMs = QDateTime::currentMSecsSinceEpoch();
     session.frames += 1;
-    session.samples += sampleCount;
+    session.samples += frame.sampleCount;
     session.bufferDropped = session.ring.dropped();
     // Counted before the emission: a receiver may close the session while it runs.
     const QString id = session.id;
-    emit samplesAppended(id, frameSamples_.constData(), sampleCount);
+    emit samplesAppended(id, frameSamples_.constData(), frame.sampleCount);
 }
 
 void AudioStreamServer::onDisconnected(QWebSocket *socket)
@@ -428,7 +396,7 @@ bool AudioStreamServer::hasClient(const QString &id) const
 quint32 AudioStreamServer::sampleRate(const QString &id) const
 {
     const PhoneSession *phone = session(id);
-    return phone ? phone->sampleRate : kDefaultSampleRate;
+    return phone ? phone->sampleRate : phoneDefaultSampleRate;
 }
 
 qint64 AudioStreamServer::lastPacketTime(const QString &id) const

@@ -18,6 +18,8 @@ class QWebSocketServer;
 
 namespace audio {
 
+struct PhoneFrame;
+
 // The process-wide server for phones used as wireless measurement microphones. A phone finds it
 // by a UDP discovery datagram, connects over WebSocket (plain or TLS), introduces itself with a
 // JSON "audio-hello" and then streams 16-bit mono frames that land in its PhoneSampleRing. The
@@ -90,8 +92,7 @@ private:
     void onDisconnected(QWebSocket *socket);
     bool isTracked(QWebSocket *socket) const;
     PhoneSession *sessionOf(QWebSocket *socket) const;
-    void acceptFrame(PhoneSession &session, quint32 seq, quint64 sampleIndex, const char *samples,
-                     quint32 sampleCount);
+    void acceptFrame(PhoneSession &session, const PhoneFrame &frame);
     void countSequence(PhoneSession &session, quint32 seq);
     void countSampleIndex(PhoneSession &session, quint64 sampleIndex, quint32 sampleCount);
     // Takes the id by value: callers may pass a reference into the session map.

@@ -86,20 +86,37 @@ void reportMdns()
     });
 }
 
-// Once a second: the clock's offset, path delay and rate, and the stream's counters.
-void reportEverySecond(QObject *owner, bool ptp, bool send)
+// What the driver reports once a second.
+struct Reports
+{
+    bool ptp = false;
+    bool send = false;
+    bool sap = false;
+    bool mdns = false;
+};
+
+// Once a second: the clock's offset, path delay, rate and masters, the stream's counters, and
+// the sizes of the tables that what is heard on the network fills.
+void reportEverySecond(QObject *owner, const Reports &reports)
 {
     auto *timer = new QTimer(owner);
-    QObject::connect(timer, &QTimer::timeout, [ptp, send] {
+    QObject::connect(timer, &QTimer::timeout, [reports] {
         PtpClock *clock = PtpClock::instance();
-        if (ptp)
-            print(QStringLiteral("ptp offset %1 mpd %2 rate %3 syncs %4")
+        if (reports.ptp)
+            print(QStringLiteral("ptp offset %1 mpd %2 rate %3 syncs %4 masters %5")
                           .arg(clock->lastMedian())
                           .arg(qint64(clock->meanPathDelay()))
                           .arg(clock->rateRatio(), 0, 'f', 7)
-                          .arg(clock->syncsFollowed()));
+                          .arg(clock->syncsFollowed())
+                          .arg(clock->foreignMasters().size()));
+        if (reports.sap)
+            print(QStringLiteral("sap streams %1").arg(SapListener::instance()->streams().size()));
+        if (reports.mdns)
+            print(QStringLiteral("mdns instances %1 hosts %2")
+                          .arg(MdnsBrowser::instance()->instanceCount())
+                          .arg(MdnsBrowser::instance()->hostCount()));
         Sender *sender = Sender::instance();
-        if (send)
+        if (reports.send)
             print(QStringLiteral("send packets %1 underruns %2 dropped %3")
                           .arg(sender->packetsSent())
                           .arg(sender->underruns())
@@ -278,7 +295,7 @@ int main(int argc, char **argv)
     if (parser.isSet(routesOption) || parser.isSet(routeAddOption)
         || parser.isSet(routeRemoveOption))
         runRoutes(&app, address, parser.value(routeAddOption), parser.value(routeRemoveOption));
-    reportEverySecond(&app, ptp, send);
+    reportEverySecond(&app, {ptp, send, parser.isSet(sapOption), parser.isSet(mdnsOption)});
     if (parser.isSet(secondsOption))
         QTimer::singleShot(int(parser.value(secondsOption).toDouble() * 1000), &app,
                            &QCoreApplication::quit);

@@ -6,6 +6,7 @@
 #include "audio/aes67/SapPacket.h"
 #include "audio/aes67/SavedRoutes.h"
 #include "audio/aes67/Sdp.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QFile>
@@ -297,6 +298,66 @@ private slots:
         QVERIFY(listener->streams().isEmpty());
     }
 
+    void listenerAgesStreamsOut()
+    {
+        // Ten announcement intervals without an announcement, at most an hour (RFC 2974); the
+        // copy of an announcement sent to the other group is no interval.
+        SapListener *listener = SapListener::instance();
+        QSignalSpy removed(listener, &SapListener::streamRemoved);
+        const auto announce = [listener](quint16 hash, qint64 atMs) {
+            listener->handlePacket(
+                    parseSapPacket(buildSapPacket(false, hash, QHostAddress("169.254.77.2"), sdp)),
+                    atMs);
+        };
+        const qint64 start = 1'700'000'000'000;
+        announce(1, start); // every 30 s
+        announce(1, start + 30'000);
+        announce(1, start + 30'000 + 1);
+        announce(2, start); // once
+        announce(3, start); // every 10 min
+        announce(3, start + 600'000);
+        const auto listed = [listener] {
+            QStringList keys;
+            for (const Aes67StreamInfo &info : listener->streams())
+                keys << info.key.section('@', 0, 0);
+            return keys;
+        };
+        listener->expire(start + 30'001 + 300'000);
+        QCOMPARE(listed(), QStringList({"1", "2", "3"}));
+        listener->expire(start + 30'001 + 300'001);
+        QCOMPARE(listed(), QStringList({"2", "3"}));
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(removed.at(0).at(0).value<Aes67StreamInfo>().key,
+                 QStringLiteral("1@169.254.77.2"));
+        listener->expire(start + SapListener::longestTimeoutMs + 1);
+        QCOMPARE(listed(), QStringList({"3"}));
+        listener->expire(start + 600'000 + SapListener::longestTimeoutMs);
+        QCOMPARE(listed(), QStringList({"3"}));
+        listener->expire(start + 600'000 + SapListener::longestTimeoutMs + 1);
+        QVERIFY(listener->streams().isEmpty());
+        QCOMPARE(removed.count(), 3);
+    }
+
+    void listenerTableIsBounded()
+    {
+        SapListener *listener = SapListener::instance();
+        QSignalSpy removed(listener, &SapListener::streamRemoved);
+        LogCapture log;
+        for (int n = 1; n <= 1100; ++n)
+            listener->handlePacket(parseSapPacket(buildSapPacket(
+                                           false, quint16(n), QHostAddress("169.254.77.2"), sdp)),
+                                   n);
+        QCOMPARE(listener->streams().size(), SapListener::maxStreams);
+        QCOMPARE(removed.count(), 1100 - SapListener::maxStreams);
+        QCOMPARE(removed.first().at(0).value<Aes67StreamInfo>().key,
+                 QStringLiteral("1@169.254.77.2"));
+        QCOMPARE(removed.last().at(0).value<Aes67StreamInfo>().key,
+                 QStringLiteral("76@169.254.77.2"));
+        QCOMPARE(log.lines().filter("[SapListener] more than 1024 announced streams").size(), 1);
+        listener->expire(std::numeric_limits<qint64>::max() / 2);
+        QVERIFY(listener->streams().isEmpty());
+    }
+
     void rtpPacketOfL24Samples()
     {
         // Two frames of three stream channels from ring frames of eight slots, of which the
@@ -354,6 +415,54 @@ private slots:
         browser->handleMessage(message, 1);
         QCOMPARE(removed.count(), 2);
         QVERIFY(browser->devices().isEmpty());
+    }
+
+    void mdnsHostsLiveTheirTimeToLive()
+    {
+        MdnsBrowser *browser = MdnsBrowser::instance();
+        dns::Record a;
+        a.name = dns::nameFromText("desk-2.local");
+        a.type = dns::A;
+        a.ttl = 120;
+        a.address = QHostAddress("169.254.77.7");
+        dns::Message message;
+        message.response = true;
+        message.records = {a};
+        browser->handleMessage(message, 5000);
+        QCOMPARE(browser->hostCount(), 1);
+        browser->expire(5000 + 119'999);
+        QCOMPARE(browser->hostCount(), 1);
+        browser->expire(5000 + 120'000);
+        QCOMPARE(browser->hostCount(), 0);
+        browser->handleMessage(message, 200'000);
+        message.records.first().ttl = 0; // goodbye
+        browser->handleMessage(message, 200'001);
+        QCOMPARE(browser->hostCount(), 0);
+    }
+
+    void mdnsTablesAreBounded()
+    {
+        // Spoofed answers naming ever new services and hosts.
+        MdnsBrowser *browser = MdnsBrowser::instance();
+        LogCapture log;
+        const dns::Name service = dns::nameFromText("_rtsp._tcp.local");
+        for (int n = 0; n < 1100; ++n) {
+            dns::Record ptr, a;
+            ptr.name = service, ptr.type = dns::PTR, ptr.ttl = 4500;
+            ptr.target = dns::Name{QStringLiteral("Spoof %1").arg(n)} + service;
+            a.name = dns::nameFromText(QStringLiteral("spoof-%1.local").arg(n));
+            a.type = dns::A, a.ttl = 120, a.address = QHostAddress(quint32(0xA9FE0000 + n));
+            dns::Message message;
+            message.response = true;
+            message.records = {ptr, a};
+            browser->handleMessage(message, n);
+        }
+        QCOMPARE(browser->instanceCount(), MdnsBrowser::maxInstances);
+        QCOMPARE(browser->hostCount(), MdnsBrowser::maxHosts);
+        QCOMPARE(log.lines().filter("[MdnsBrowser] more than 1024 service instances").size(), 1);
+        QCOMPARE(log.lines().filter("[MdnsBrowser] more than 1024 host addresses").size(), 1);
+        browser->expire(std::numeric_limits<qint64>::max() / 2);
+        QCOMPARE(browser->instanceCount() + browser->hostCount(), 0);
     }
 
     void mdnsRecordsForZeroconf()

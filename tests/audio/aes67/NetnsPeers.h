@@ -91,6 +91,8 @@ public:
         return text_;
     }
     int exitCode() const { return process_.exitCode(); }
+    // For a peer started here (not in the child namespace): its own process id.
+    qint64 processId() const { return process_.processId(); }
 
 private:
     QProcess process_;

@@ -5,6 +5,7 @@
 #include "audio/aes67/Sender.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QUdpSocket>
@@ -16,20 +17,30 @@ using namespace audio::aes67;
 namespace {
 
 // ptp4l as a grandmaster on the child's end: software time stamps over UDP, Sync every 1/8 s
-// (or faster), never a slave.
-QString writeMasterConfig(const QTemporaryDir &dir, int index, int priority1, int logSync)
+// (or faster), Announce every 2^logAnnounce s, never a slave.
+QString writeMasterConfig(const QTemporaryDir &dir, int index, int priority1, int logSync,
+                          int logAnnounce = 1)
 {
     const QString path = dir.filePath(QStringLiteral("gm%1.cfg").arg(index));
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     file.write(QStringLiteral("[global]\nmasterOnly 1\nlogSyncInterval %1\npriority1 %2\n"
-                              "clockIdentity 02AAAA.FFFE.00000%3\nuds_address %4\n")
+                              "clockIdentity 02AAAA.FFFE.00000%3\nuds_address %4\n"
+                              "logAnnounceInterval %5\n")
                        .arg(logSync)
                        .arg(priority1)
                        .arg(index)
                        .arg(dir.filePath(QStringLiteral("gm%1.sock").arg(index)))
+                       .arg(logAnnounce)
                        .toUtf8());
     return path;
+}
+
+// The reference clock the SAP-announced description of the own stream names.
+QString announcedRefclk(SapListener *listener)
+{
+    const QString sdp = QString::fromUtf8(listener->streams().value(0).sdp);
+    return QRegularExpression("a=ts-refclk:(\\S+)").match(sdp).captured(1);
 }
 
 void startMaster(netns::Peer &peer, const QString &config)
@@ -148,6 +159,65 @@ private slots:
             lead = std::max(lead, qint32(packet.at(0).toUInt() - rtpTimestampAt(epochNs)));
         }
         QVERIFY2(qAbs(lead) < 48 * 2, qPrintable(QString::number(lead))); // within 2 ms
+    }
+
+    void forgedTimesAreRefusedWhileLocked()
+    {
+        // ptp4l is the grandmaster; a forger in the network sends Syncs and Follow_Ups in its
+        // name whose times no master can send. The clock goes on following ptp4l, locked.
+        netns::Peer master, forger;
+        startMaster(master, writeMasterConfig(dir, 6, 127, -3));
+        QVERIFY(clock->start(netns::interface()));
+        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 20000);
+        forger.start("/usr/bin/python3",
+                     {QFINDTESTDATA("flood_peer.py"), "ptp-forged", "02aaaafffe000006"}, true);
+        QVERIFY2(forger.waitFor("done", 10000), qPrintable(forger.output()));
+        const int followed = clock->syncsFollowed();
+        QTest::qWait(1000);
+        QCOMPARE(clock->state(), PtpClock::Locked);
+        QVERIFY(clock->syncsFollowed() >= followed + 4);
+        QVERIFY2(qAbs(clock->lastMedian()) < 50'000,
+                 qPrintable(QString::number(clock->lastMedian())));
+        clock->stop();
+    }
+
+    void silentMasterGivesWayAndTheStreamSaysSo()
+    {
+        // Two ptp4l grandmasters announcing every second; the clock follows the better one. When
+        // it stops, the clock turns to the other within the announce receipt time-out (3 s, seen
+        // by a once-a-second watch; a busy machine may add a little), and the sender's SAP
+        // announcement names the new one once it
+        // is locked; when that one stops too, no grandmaster is left and the announcement says
+        // the stream's clock is only traceable.
+        netns::Peer worse, better;
+        SapListener *listener = SapListener::instance();
+        QVERIFY(listener->start(netns::interface()));
+        startMaster(worse, writeMasterConfig(dir, 7, 128, -3, 0));
+        startMaster(better, writeMasterConfig(dir, 8, 127, -3, 0));
+        QVERIFY(clock->start(netns::interface()));
+        QVERIFY(Sender::instance()->start(netns::interface(), netns::address()));
+        QTRY_COMPARE_WITH_TIMEOUT(announcedRefclk(listener),
+                                  QStringLiteral("ptp=IEEE1588-2008:02-AA-AA-FF-FE-00-00-08:0"),
+                                  25000);
+
+        QElapsedTimer silence;
+        better.stop();
+        silence.start();
+        QTRY_COMPARE_WITH_TIMEOUT(clock->grandmasterIdentity(),
+                                  QStringLiteral("02-AA-AA-FF-FE-00-00-07"), 8000);
+        QVERIFY2(silence.elapsed() < 6000, qPrintable(QString::number(silence.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(announcedRefclk(listener),
+                                  QStringLiteral("ptp=IEEE1588-2008:02-AA-AA-FF-FE-00-00-07:0"),
+                                  10000);
+
+        worse.stop();
+        silence.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::NoGrandmaster, 8000);
+        QVERIFY2(silence.elapsed() < 6000, qPrintable(QString::number(silence.elapsed())));
+        QVERIFY(clock->grandmasterIdentity().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(announcedRefclk(listener), QStringLiteral("ptp=traceable"), 2000);
+        Sender::instance()->stop();
+        listener->stop();
     }
 
     void lockingReannouncesWithoutAStaleListing()

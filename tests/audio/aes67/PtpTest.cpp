@@ -6,9 +6,11 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <limits>
 #include <random>
 
 using audio::aes67::PtpClock;
+using audio::aes67::StreamDescription;
 namespace ptp = audio::aes67::ptp;
 
 namespace {
@@ -391,6 +393,167 @@ private slots:
         QCOMPARE(clock->meanPathDelay(), double(path));
         exchange(masterA, self, 60'000); // smoothed: 2/3 of the old plus 1/3 of the new
         QCOMPARE(clock->meanPathDelay(), 40'000.0 * 2 / 3 + 70'000.0 / 3);
+    }
+
+    // Every time field at its extremes, in each message whose time the clock uses. What no
+    // master can send is refused; what may be real is taken without any arithmetic overflowing
+    // (which the sanitizers would stop the run for).
+    void extremeTimesAreRefusedOrSurvived_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint64>("seconds");
+        QTest::addColumn<quint32>("nanoseconds");
+        QTest::addColumn<qint64>("correctionField"); // ns × 2^16
+        QTest::addColumn<bool>("real");
+        constexpr quint64 today = 1'796'588'487;
+        constexpr qint64 second = 1'000'000'000LL << 16;
+        const std::pair<int, const char *> types[] = {
+                {ptp::Sync, "Sync"}, {ptp::FollowUp, "Follow_Up"}, {ptp::DelayResp, "Delay_Resp"}};
+        for (const auto &[type, name] : types) {
+            const auto row = [&](const char *what) -> QTestData & {
+                return QTest::addRow("%s: %s", name, what);
+            };
+            row("seconds 2^48 - 1") << type << 0xFFFF'FFFF'FFFFULL << 0u << 0LL << false;
+            row("seconds 2^32") << type << 0x1'0000'0000ULL << 0u << 0LL << false;
+            row("the latest real time") << type << 0xFFFF'FFFFULL << 999'999'999u << 0LL << true;
+            row("nanoseconds 10^9") << type << today << 1'000'000'000u << 0LL << false;
+            row("nanoseconds 2^32 - 1") << type << today << 0xFFFF'FFFFu << 0LL << false;
+            row("correction at the top")
+                    << type << today << 0u << std::numeric_limits<qint64>::max() << false;
+            row("correction at the bottom")
+                    << type << today << 0u << std::numeric_limits<qint64>::min() << false;
+            row("a correction of a second") << type << today << 0u << second << true;
+            row("a correction of minus a second") << type << today << 0u << -second << true;
+            row("just over a second") << type << today << 0u << second + 65536 << false;
+            row("time zero") << type << 0ULL << 0u << 0LL << true;
+        }
+    }
+
+    void extremeTimesAreRefusedOrSurvived()
+    {
+        QFETCH(int, type);
+        QFETCH(quint64, seconds);
+        QFETCH(quint32, nanoseconds);
+        QFETCH(qint64, correctionField);
+        QFETCH(bool, real);
+        selectMaster(masterA);
+        for (int n = 1; n <= 10; ++n)
+            feedSync(clock, masterA, quint16(n), masterEpochNs + n * syncIntervalNs,
+                     localStartNs + n * syncIntervalNs);
+        QCOMPARE(clock->state(), PtpClock::Locked);
+        const qint64 local = localStartNs + 11 * syncIntervalNs;
+
+        const int length = type == ptp::DelayResp ? 54 : 44;
+        const quint16 flags = 0; // a one-step Sync
+        quint16 sequence = 11;
+        if (type == ptp::FollowUp)
+            clock->processEventDatagram(ptpwire::sync(masterA, sequence, 0, true), local);
+        if (type == ptp::DelayResp) {
+            ptp::Message request;
+            QVERIFY(ptp::parseMessage(clock->nextDelayRequest(local), request));
+            sequence = request.sequenceId;
+        }
+        QByteArray forged = ptpwire::header(quint8(type), length, 0, flags, correctionField,
+                                            masterA, sequence, 0);
+        ptpwire::putRawTimestamp(forged, 34, seconds, nanoseconds);
+        if (type == ptp::DelayResp)
+            memcpy(forged.data() + 44, clock->clockIdentity().constData(), 8), forged[53] = 1;
+        ptp::Message m;
+        QCOMPARE(ptp::parseMessage(forged, m), real);
+
+        const int followed = clock->syncsFollowed();
+        if (real && type == ptp::DelayResp)
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("^\\[PtpClock\\] implausible mpd"));
+        if (type == ptp::Sync)
+            clock->processEventDatagram(forged, local);
+        else
+            clock->processGeneralDatagram(forged, local);
+        if (!real) {
+            QCOMPARE(clock->syncsFollowed(), followed);
+            QCOMPARE(clock->state(), PtpClock::Locked);
+        }
+        QCOMPARE(clock->meanPathDelay(), 0.0);
+        // The clock goes on following its master.
+        feedSync(clock, masterA, 12, masterEpochNs + 12 * syncIntervalNs,
+                 localStartNs + 12 * syncIntervalNs);
+        QVERIFY(clock->syncsFollowed() > followed);
+    }
+
+    // IEEE 1588's announce receipt time-out: three announce intervals of each master, never less
+    // than 3 s, for intervals from 1/16 s to 16 s.
+    void silentMastersAreDropped_data()
+    {
+        QTest::addColumn<int>("logInterval");
+        QTest::addColumn<qint64>("timeoutMs");
+        QTest::newRow("every 2 s") << 1 << qint64(6000);
+        QTest::newRow("every second: 3 s") << 0 << qint64(3000);
+        QTest::newRow("every 16 s") << 4 << qint64(48'000);
+        QTest::newRow("8 per second: at least 3 s") << -3 << qint64(3000);
+        QTest::newRow("an interval beyond 16 s counts as 16 s") << 127 << qint64(48'000);
+        QTest::newRow("an interval below 1/16 s counts as 1/16 s") << -128 << qint64(3000);
+    }
+
+    void silentMastersAreDropped()
+    {
+        QFETCH(int, logInterval);
+        QFETCH(qint64, timeoutMs);
+        QSignalSpy grandmaster(clock, &PtpClock::grandmasterChanged);
+        QSignalSpy states(clock, &PtpClock::stateChanged);
+        ptpwire::Quality worse;
+        worse.priority1 = 200;
+        const qint64 heardA = localStartNs, heardB = heardA + (timeoutMs - 1000) * 1'000'000;
+        clock->processGeneralDatagram(ptpwire::announce(masterA, 1, {}, 0, qint8(logInterval)),
+                                      heardA);
+        clock->processGeneralDatagram(ptpwire::announce(masterB, 1, worse, 0, 1), heardB);
+        for (int n = 1; n <= 10; ++n)
+            feedSync(clock, masterA, quint16(n), masterEpochNs + n * syncIntervalNs,
+                     localStartNs + n * syncIntervalNs);
+        QCOMPARE(clock->state(), PtpClock::Locked);
+
+        // A's time runs out; the best remaining master, B, takes over.
+        clock->expireMasters(heardA + timeoutMs * 1'000'000);
+        QCOMPARE(clock->grandmasterIdentity(), QStringLiteral("02-AA-AA-FF-FE-00-00-01"));
+        QTest::ignoreMessage(
+                QtInfoMsg, "[PtpClock] master 02-AA-AA-FF-FE-00-00-01 stopped announcing, dropped");
+        clock->expireMasters(heardA + timeoutMs * 1'000'000 + 1);
+        QCOMPARE(clock->grandmasterIdentity(), QStringLiteral("02-AA-AA-FF-FE-00-00-02"));
+        QCOMPARE(clock->state(), PtpClock::Locking);
+        StreamDescription description;
+        clock->fillStreamClock(description);
+        QVERIFY(description.grandmasterIdentity.isEmpty());
+
+        // B, announcing every 2 s, goes 6 s after it was last heard: no grandmaster is left.
+        clock->expireMasters(heardB + 6'000'000'001);
+        QVERIFY(clock->grandmasterIdentity().isEmpty());
+        QCOMPARE(clock->state(), PtpClock::NoGrandmaster);
+        QVERIFY(clock->foreignMasters().isEmpty());
+        QCOMPARE(grandmaster.count(), 3);
+        QCOMPARE(grandmaster.last().at(0).toString(), QString());
+        QCOMPARE(states.last().at(0).value<PtpClock::State>(), PtpClock::NoGrandmaster);
+    }
+
+    void masterTableIsBounded()
+    {
+        // The selected master first, then a flood of worse ones: the least recently heard go,
+        // the selected one stays, and the flood is logged once.
+        selectMaster(masterA);
+        ptpwire::Quality worse;
+        worse.priority1 = 250;
+        QTest::ignoreMessage(QtWarningMsg, "[PtpClock] more than 64 foreign masters at once; the "
+                                           "least recently heard are dropped");
+        for (int n = 1; n <= 200; ++n) {
+            QByteArray identity = QByteArray::fromHex("0200000000000000");
+            qToBigEndian(quint32(n), identity.data() + 4);
+            clock->processGeneralDatagram(ptpwire::announce({identity, 1}, 1, worse), n);
+        }
+        const QStringList kept = clock->foreignMasters();
+        QCOMPARE(kept.size(), PtpClock::maxForeignMasters);
+        QVERIFY(kept.contains(QStringLiteral("02-AA-AA-FF-FE-00-00-01")));
+        QVERIFY(kept.contains(QStringLiteral("02-00-00-00-00-00-00-C8"))); // the last heard
+        QVERIFY(!kept.contains(QStringLiteral("02-00-00-00-00-00-00-89"))); // 137, pushed out
+        QVERIFY(kept.contains(QStringLiteral("02-00-00-00-00-00-00-8A"))); // 138, the oldest kept
+        QCOMPARE(clock->grandmasterIdentity(), QStringLiteral("02-AA-AA-FF-FE-00-00-01"));
     }
 };
 

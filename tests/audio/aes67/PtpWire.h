@@ -33,12 +33,17 @@ inline QByteArray header(quint8 type, int length, quint8 domain, quint16 flags, 
     return m;
 }
 
-inline void putTimestamp(QByteArray &m, int offset, qint64 ns)
+// Any 48-bit seconds and 32-bit nanoseconds, real or not.
+inline void putRawTimestamp(QByteArray &m, int offset, quint64 seconds, quint32 nanoseconds)
 {
-    const quint64 seconds = quint64(ns / 1'000'000'000);
     qToBigEndian(quint16(seconds >> 32), m.data() + offset);
     qToBigEndian(quint32(seconds), m.data() + offset + 2);
-    qToBigEndian(quint32(ns % 1'000'000'000), m.data() + offset + 6);
+    qToBigEndian(nanoseconds, m.data() + offset + 6);
+}
+
+inline void putTimestamp(QByteArray &m, int offset, qint64 ns)
+{
+    putRawTimestamp(m, offset, quint64(ns / 1'000'000'000), quint32(ns % 1'000'000'000));
 }
 
 // correctionNs goes into correctionField as nanoseconds times 2^16.
@@ -78,11 +83,13 @@ struct Quality
     quint8 priority2 = 128;
 };
 
+// `logInterval` is the master's announce interval, log2 of seconds.
 inline QByteArray announce(const Port &source, quint16 sequence, const Quality &q,
-                           quint8 domain = 0)
+                           quint8 domain = 0, qint8 logInterval = 1)
 {
     QByteArray m = header(11, 64, domain, 0, 0, source, sequence, 5);
     char *p = m.data();
+    p[33] = char(logInterval);
     qToBigEndian(qint16(37), p + 44);
     p[47] = char(q.priority1);
     p[48] = char(q.clockClass);

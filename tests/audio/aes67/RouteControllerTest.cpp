@@ -266,6 +266,63 @@ private slots:
         QCOMPARE(writes.count(), 1);
     }
 
+    // A connected route whose device says goodbye, whose records run out, or whose RTSP
+    // connection ends goes back to waiting, without an error, and is made again when the device
+    // appears again; a route still being made is left to its own result.
+    void lostRouteComesBackWithItsDevice_data()
+    {
+        QTest::addColumn<QString>("loss");
+        QTest::newRow("mDNS goodbye") << "goodbye";
+        QTest::newRow("time to live run out") << "expiry";
+        QTest::newRow("RTSP connection ended") << "connection";
+    }
+
+    void lostRouteComesBackWithItsDevice()
+    {
+        QFETCH(QString, loss);
+        MdnsBrowser *browser = MdnsBrowser::instance();
+        browser->handleMessage(deskRecords(deskHost, 8554, 120), 0);
+        Sender::instance()->setRunning(true);
+        FakeBackend backend;
+        RouteController controller(&backend);
+        controller.upsertSubscription(route(ownSenderStreamKey, "Pelmar"));
+        RouteSubscription other = route(ownSenderStreamKey, "Pelmar");
+        other.deviceKey = "desk-2";
+        controller.upsertSubscription(other); // still being made when the device goes
+        emit backend.connectFinished("local-sender|desk", true, QString());
+        QSignalSpy changed(&controller, &RouteController::subscriptionChanged);
+        WriteCounter writes(settingsPath);
+
+        if (loss == "goodbye")
+            browser->handleMessage(deskRecords(deskHost, 8554, 0), 1000);
+        else if (loss == "expiry")
+            browser->expire(120'000);
+        else
+            emit backend.routeLost("local-sender|desk");
+        QCOMPARE(changed.count(), 1);
+        const RouteSubscription lost = changed.at(0).at(0).value<RouteSubscription>();
+        QCOMPARE(lost.id, QStringLiteral("local-sender|desk"));
+        QCOMPARE(lost.state, RouteSubscription::Idle);
+        QVERIFY(lost.pendingRestore);
+        QVERIFY(lost.lastError.isEmpty());
+        QCOMPARE(controller.subscriptions().value("local-sender|desk-2").state,
+                 RouteSubscription::Connecting);
+        QCOMPARE(writes.count(), 0);
+
+        // The device appears again (after its goodbye, when the connection was what ended).
+        if (loss == "connection")
+            browser->handleMessage(deskRecords(deskHost, 8554, 0), 1000);
+        QCOMPARE(backend.connects.size(), 2);
+        browser->handleMessage(deskRecords(deskHost, 8554, 120), 200'000);
+        QCOMPARE(backend.connects.size(), 3);
+        QCOMPARE(backend.connects.last().id, QStringLiteral("local-sender|desk"));
+        QCOMPARE(controller.subscriptions().value("local-sender|desk").state,
+                 RouteSubscription::Connecting);
+        emit backend.connectFinished("local-sender|desk", true, QString());
+        QCOMPARE(controller.subscriptions().value("local-sender|desk").state,
+                 RouteSubscription::Connected);
+    }
+
     void removalFollowsTheBackend_data()
     {
         QTest::addColumn<bool>("ok");

@@ -191,6 +191,45 @@ private slots:
                                  .arg(announced.first().at(0), announced.first().at(1))),
                  qPrintable(sdp));
     }
+
+    void routeComesBackAfterItsDeviceSaysGoodbye()
+    {
+        // The device leaves (python3-zeroconf's goodbye) and comes back: the route stops being
+        // connected when it leaves and is made again, by itself, when it is back.
+        RtspPeer device;
+        QVERIFY(device.start(
+                netns::peerAddress(),
+                {{"SETUP", QJsonObject({{"headers", QJsonObject{{"Session", "b1;timeout=60"}}}})}},
+                8554, true));
+        MdnsBrowser *browser = MdnsBrowser::instance();
+        QVERIFY(browser->start(netns::interface()));
+        netns::Peer first, second;
+        first.start(
+                "/usr/bin/python3",
+                {QFINDTESTDATA("mdns_peer.py"), "register", netns::peerAddress(), "Desk 1", "4"},
+                true);
+        QTRY_COMPARE_WITH_TIMEOUT(browser->devices().size(), 1, 10000);
+        QVERIFY(Sender::instance()->start(netns::interface(), netns::address()));
+        RouteController controller;
+        QSignalSpy changed(&controller, &RouteController::subscriptionChanged);
+        controller.upsertSubscription(ownStreamToDesk());
+        QTRY_COMPARE_WITH_TIMEOUT(lastState(changed), RouteSubscription::Connected, 5000);
+
+        QVERIFY2(first.waitFor("unregistered", 10000), qPrintable(first.output()));
+        QTRY_COMPARE_WITH_TIMEOUT(lastState(changed), RouteSubscription::Idle, 5000);
+        QVERIFY(changed.last().at(0).value<RouteSubscription>().lastError.isEmpty());
+        QCOMPARE(device.methods(), QStringList({"ANNOUNCE", "SETUP", "PLAY"}));
+
+        second.start(
+                "/usr/bin/python3",
+                {QFINDTESTDATA("mdns_peer.py"), "register", netns::peerAddress(), "Desk 1", "30"},
+                true);
+        QTRY_COMPARE_WITH_TIMEOUT(lastState(changed), RouteSubscription::Connected, 10000);
+        QCOMPARE(device.methods(),
+                 QStringList({"ANNOUNCE", "SETUP", "PLAY", "ANNOUNCE", "SETUP", "PLAY"}));
+        Sender::instance()->stop();
+        browser->stop();
+    }
 };
 
 SNT_TEST_MAIN(RoutePeersTest)

@@ -178,6 +178,29 @@ private slots:
         QCOMPARE(disconnected.count(), 1);
     }
 
+    void routeIsLostWhenTheDeviceEndsTheConnection()
+    {
+        RtspPeer peer;
+        QVERIFY(peer.start("127.0.0.1"));
+        RtspRouteBackend backend;
+        QSignalSpy connected(&backend, &RouteBackend::connectFinished);
+        QSignalSpy disconnected(&backend, &RouteBackend::disconnectFinished);
+        QSignalSpy lost(&backend, &RouteBackend::routeLost);
+        backend.connectSubscription(route(peer.port()));
+        QVERIFY(connected.wait(5000));
+        QCOMPARE(lost.count(), 0);
+        peer.stop();
+        QVERIFY(lost.wait(5000));
+        QCOMPARE(lost.at(0), QVariantList({id}));
+        // Undoing it finds no connection to send the TEARDOWN over.
+        backend.disconnectSubscription(id);
+        QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(disconnected.at(0),
+                 QVariantList({id, false, "RTSP 连接已断开，无法发送 TEARDOWN"}));
+        QCOMPARE(connected.count(), 1);
+        QCOMPARE(lost.count(), 1);
+    }
+
     void hostileStreamNameStaysInItsSegment()
     {
         RtspPeer peer;

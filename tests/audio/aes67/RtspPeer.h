@@ -27,6 +27,8 @@ public:
 
     quint16 port() const { return port_; }
     QString output() { return peer_.output(); }
+    // Ends the device, and with it every connection to it.
+    void stop() { peer_.stop(); }
 
     QList<QJsonObject> requests()
     {

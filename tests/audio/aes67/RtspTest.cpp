@@ -2,6 +2,7 @@
 #include "audio/aes67/RtspMiniServer.h"
 #include "audio/aes67/RtspRouteBackend.h"
 #include "audio/aes67/Sender.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QProcess>
@@ -357,6 +358,68 @@ private slots:
         QCOMPARE(exchange(responder->port(), {request}, 1000, &closed),
                  QByteArray("RTSP/1.0 400 Bad Request\r\nCSeq: 8\r\n\r\n"));
         QVERIFY(closed);
+    }
+
+    void clientThatNeverReadsIsCutOff()
+    {
+        // Pipelined DESCRIBEs, each answered with the whole SDP, and nothing read: the responder
+        // stops taking requests once its answers pile up, and drops the client when they never
+        // drain.
+        Sender::instance()->setRunning(true);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, responder->port());
+        QVERIFY(client.waitForConnected(3000));
+        client.setReadBufferSize(1); // leaves the answers in the kernel, as a client not reading
+        QByteArray requests;
+        for (int cseq = 1; cseq <= 100'000; ++cseq)
+            requests += "DESCRIBE rtsp://h/ RTSP/1.0\r\nCSeq: " + QByteArray::number(cseq)
+                        + "\r\n\r\n";
+        client.write(requests);
+        LogCapture log;
+        const QString cutOff = QStringLiteral(
+                "[RtspMiniServer] client 127.0.0.1 does not read its answers, disconnecting");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(cutOff), RtspMiniServer::drainTimeoutMs + 10'000);
+        client.setReadBufferSize(0);
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QTcpSocket::UnconnectedState, 5000);
+    }
+
+    void slowReaderGetsEveryAnswer()
+    {
+        // More answers than the connection's buffers hold: the responder waits while the client
+        // does not read, then answers every request in order once it does.
+        Sender::instance()->setRunning(true);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, responder->port());
+        QVERIFY(client.waitForConnected(3000));
+        constexpr int count = 30'000;
+        QByteArray requests;
+        for (int cseq = 1; cseq <= count; ++cseq)
+            requests += "DESCRIBE rtsp://h/ RTSP/1.0\r\nCSeq: " + QByteArray::number(cseq)
+                        + "\r\n\r\n";
+        client.setReadBufferSize(1);
+        client.write(requests);
+        QTest::qWait(1000);
+        client.setReadBufferSize(0);
+        QByteArray replies;
+        int answered = 0;
+        bool inOrder = true;
+        QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    replies += client.readAll();
+                    rtsp::Response response;
+                    qsizetype used = 0;
+                    while (rtsp::parseResponse(replies, rtsp::maxResponseBody, response, used)
+                           == rtsp::Parse::Complete) {
+                        replies.remove(0, used);
+                        ++answered;
+                        inOrder = inOrder && response.statusCode == 200
+                                  && rtsp::findHeader(response.headers, "CSeq").toInt() == answered;
+                    }
+                    return answered == count;
+                }(),
+                30'000);
+        QVERIFY(inOrder);
+        QCOMPARE(client.state(), QTcpSocket::ConnectedState);
     }
 
     void curlGetsOptions()
