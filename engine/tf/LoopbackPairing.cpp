@@ -71,8 +71,9 @@ double LoopbackPairing::Sightings::origin() const
 void LoopbackPairing::restart(uint64_t nextPair)
 {
     paired_ = false;
-    lastLead_.reset();
+    lastSecond_.reset();
     refusing_ = false;
+    startingSecond_ = true;
     startWindow(nextPair);
 }
 
@@ -80,7 +81,7 @@ void LoopbackPairing::inputLost(int64_t frames, uint64_t nextPair, double inputR
 {
     // The blocks before the gap tell nothing of the pairing after it.
     startWindow(nextPair);
-    lastLead_.reset();
+    lastSecond_.reset();
     if (frames < 0)
         paired_ = false;
     else if (inputRate > 0.0)
@@ -107,10 +108,10 @@ std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &c
         return std::nullopt;
     const Estimate e = estimate();
     startWindow(counts.nextPair);
-    // The lead the reference has now, and how far the estimate would move it.
-    const double current
-            = counts.pairedPosition / rates.loopback - double(counts.nextPair) / rates.input;
-    const double move = e.lead() - current;
+    // While the streams start, a sound server reports its latency before it holds: whatever the
+    // first second says is not to be agreed with.
+    if (std::exchange(startingSecond_, false))
+        return std::nullopt;
     const double held = heldFor(e, counts, rates);
     if (!plausible(e, held)) {
         refuse(e, held);
@@ -120,15 +121,20 @@ std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &c
     // The clocks wander by a few milliseconds on a busy machine, and a whole second of blocks
     // can be seen at a bad moment (a stream refilled after it ran dry, a server's first
     // reports): the pairing is made, or moved, only when two seconds in a row agree.
-    if (!agreesWithLastSecond(e.lead()))
+    const std::optional<Estimate> agreed = earlierOfTwoAgreeing(e);
+    if (!agreed)
         return std::nullopt;
+    // The lead the reference has now, and how far the estimate moves it.
+    const double current
+            = counts.pairedPosition / rates.loopback - double(counts.nextPair) / rates.input;
+    const double move = agreed->lead() - current;
     if (!paired_) {
-        pair(e, move, rates.loopback);
+        pair(*agreed, move, rates.loopback);
         return move * rates.loopback;
     }
     if (std::abs(move) <= toleranceSeconds)
         return std::nullopt;
-    repair(e, move);
+    repair(*agreed, move);
     return move * rates.loopback;
 }
 
@@ -158,7 +164,7 @@ bool LoopbackPairing::plausible(const Estimate &e, double held)
 void LoopbackPairing::refuse(const Estimate &e, double held)
 {
     // Agreement starts again after a misreading.
-    lastLead_.reset();
+    lastSecond_.reset();
     if (std::exchange(refusing_, true))
         return;
     sntWarning(lcMeasurement, tag)
@@ -169,10 +175,15 @@ void LoopbackPairing::refuse(const Estimate &e, double held)
             << "ms at most; a misreading, decided again from the next second";
 }
 
-bool LoopbackPairing::agreesWithLastSecond(double lead)
+std::optional<LoopbackPairing::Estimate> LoopbackPairing::earlierOfTwoAgreeing(const Estimate &e)
 {
-    const std::optional<double> previous = std::exchange(lastLead_, lead);
-    return previous && std::abs(lead - *previous) <= toleranceSeconds;
+    const std::optional<Estimate> previous = std::exchange(lastSecond_, e);
+    if (!previous || std::abs(e.lead() - previous->lead()) > toleranceSeconds)
+        return std::nullopt;
+    // A sound server smooths the latency it reports, and on a busy machine that estimate wanders
+    // off by milliseconds over a stream's first seconds before it slowly comes back: of two
+    // seconds that agree, the earlier was read nearer the stream's start, and has wandered least.
+    return previous;
 }
 
 void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)

@@ -16,9 +16,9 @@
 // its sound does, and no longer before than the two streams' buffers hold plus the latencies
 // the devices report: a pairing outside that (with a margin) is a misreading, and so no pairing
 // moves further than that either. A misreading is logged, left out, and the next second
-// decides again. The first pairing and every re-pairing need two seconds in a row to agree (a sound
-// server's clock tells nonsense for a moment after a stream starts), and the log says which
-// stream moved.
+// decides again. The first pairing and every re-pairing need two seconds in a row to agree, and
+// take the earlier of the two (a sound server's clock tells nonsense for a moment after a stream
+// starts, and then wanders); the log says which stream moved.
 class LoopbackPairing
 {
 public:
@@ -98,8 +98,8 @@ private:
     static double heldFor(const Estimate &e, const Counts &counts, Rates rates);
     static bool plausible(const Estimate &e, double held);
     void refuse(const Estimate &e, double held);
-    // Whether the second before found the same lead, within the tolerance.
-    bool agreesWithLastSecond(double lead);
+    // The second before, when it found the same lead as this one within the tolerance.
+    std::optional<Estimate> earlierOfTwoAgreeing(const Estimate &e);
     void pair(const Estimate &e, double move, double loopbackRate);
     void repair(const Estimate &e, double move);
 
@@ -107,8 +107,9 @@ private:
     uint64_t windowStart_ = 0; // the pair the current second of sightings began at
     Sightings capture_;
     Sightings render_;
-    std::optional<double> lastLead_; // the lead the last second found
+    std::optional<Estimate> lastSecond_; // what the last second found
     bool refusing_ = false; // the last second's pairing was a misreading
+    bool startingSecond_ = true; // the run's first second, which spans the streams' start
     // The origins of the pairing in force, the capture's moved on by the frames lost since.
     double pairedCapture_ = 0.0;
     double pairedRender_ = 0.0;
