@@ -40,30 +40,43 @@ function setVector(v, x, y, z) {
     return v
 }
 
-// A scene point on the view: x, y in pixels and its depth, never nearer than 0.2 m so that
-// points behind the camera still land somewhere.
+// How near the eye a point may lie: a path is cut where it comes nearer, and a single point
+// nearer than this is projected as if it lay this far ahead, so that it still lands somewhere.
+var near = 0.2
+
+// A scene point on the view: x, y in pixels, its depth (never nearer than `near`) and z, how far
+// ahead of the eye it really lies (negative behind it).
 function project(cam, point) {
-    return projectInto(cam, point, {x: 0, y: 0, depth: 0})
+    return projectInto(cam, point, {x: 0, y: 0, depth: 0, z: 0})
 }
 
 // The same written into `out`: the loops over every point of a picture use one object over and
 // over.
 function projectInto(cam, point, out) {
+    toCamera(cam, point, out)
+    const depth = Math.max(near, out.z)
+    out.x = cam.width / 2 + out.x / depth * cam.focal
+    out.y = cam.height / 2 - out.y / depth * cam.focal
+    out.depth = depth
+    return out
+}
+
+// The point in the camera's own axes, written into `out`: x to the right, y up and z ahead.
+function toCamera(cam, point, out) {
     const c = Math.cos(cam.yaw), s = Math.sin(cam.yaw)
     const px = point[0] - cam.pivot[0], pz = point[2] - cam.pivot[1]
     const vx = cam.pivot[0] + px * c - pz * s - cam.eye[0]
     const vy = point[1] - cam.eye[1]
     const vz = cam.pivot[1] + px * s + pz * c - cam.eye[2]
     const f = cam.forward, r = cam.right, u = cam.up
-    const depth = Math.max(0.2, vx * f[0] + vy * f[1] + vz * f[2])
-    out.x = cam.width / 2 + (vx * r[0] + vy * r[1] + vz * r[2]) / depth * cam.focal
-    out.y = cam.height / 2 - (vx * u[0] + vy * u[1] + vz * u[2]) / depth * cam.focal
-    out.depth = depth
+    out.x = vx * r[0] + vy * r[1] + vz * r[2]
+    out.y = vx * u[0] + vy * u[1] + vz * u[2]
+    out.z = vx * f[0] + vy * f[1] + vz * f[2]
     return out
 }
 
 // The point the loops project into.
-var spot = {x: 0, y: 0, depth: 0}
+var spot = {x: 0, y: 0, depth: 0, z: 0}
 
 // Seven rounds that move the target by the screen offset of the points' middle and the eye in or
 // out until the points fill `fill` of the view; the camera is placed afterwards.
@@ -89,17 +102,146 @@ function fit(cam, points, fill) {
     }
 }
 
-// Adds the projected polyline to the canvas's current path.
+// How far beyond the view a path may run. The raster engine's smoothing walks every pixel along
+// an edge, also off the canvas, and a floor that reaches behind the eye runs tens of thousands of
+// pixels out; so paths are cut this far out, where neither the cut edges nor their joins show.
+var guard = 32
+
+// The last path's points on the view, x and y by turns, kept from path to path.
+var screen = []
+
+// Adds the projected polyline to the canvas's current path: as it is when it lies ahead of the
+// eye and within the guard around the view, else cut to both.
 function trace(ctx, cam, points, close) {
+    let inside = true
     for (let i = 0; i < points.length; ++i) {
         const s = projectInto(cam, points[i], spot)
+        screen[2 * i] = s.x
+        screen[2 * i + 1] = s.y
+        inside = inside && s.z >= near && withinGuard(cam, s.x, s.y)
+    }
+    if (!inside) {
+        traceCut(ctx, cam, points, close)
+        return
+    }
+    for (let i = 0; i < points.length; ++i) {
         if (i === 0)
-            ctx.moveTo(s.x, s.y)
+            ctx.moveTo(screen[0], screen[1])
         else
-            ctx.lineTo(s.x, s.y)
+            ctx.lineTo(screen[2 * i], screen[2 * i + 1])
     }
     if (close)
         ctx.closePath()
+}
+
+function withinGuard(cam, x, y) {
+    return x >= -guard && x <= cam.width + guard && y >= -guard && y <= cam.height + guard
+}
+
+// A polygon is cut to the part ahead of the near plane, then to the guard around the view; a
+// polyline segment by segment, starting a new line wherever a cut segment does not go on from
+// the last.
+function traceCut(ctx, cam, points, close) {
+    const ahead = points.map(p => toCamera(cam, p, {x: 0, y: 0, z: 0}))
+    if (close) {
+        const shape = cutToView(cam, cutToNear(ahead).map(p => onView(cam, p)))
+        for (let i = 0; i < shape.length; ++i) {
+            if (i === 0)
+                ctx.moveTo(shape[0][0], shape[0][1])
+            else
+                ctx.lineTo(shape[i][0], shape[i][1])
+        }
+        if (shape.length > 0)
+            ctx.closePath()
+        return
+    }
+    let last = null
+    for (let i = 1; i < ahead.length; ++i) {
+        const segment = cutSegment(cam, ahead[i - 1], ahead[i])
+        if (!segment)
+            continue
+        if (!last || last[0] !== segment[0][0] || last[1] !== segment[0][1])
+            ctx.moveTo(segment[0][0], segment[0][1])
+        ctx.lineTo(segment[1][0], segment[1][1])
+        last = segment[1]
+    }
+}
+
+// A camera point ([x, y] in pixels) on a view it lies ahead of.
+function onView(cam, p) {
+    return [cam.width / 2 + p.x / p.z * cam.focal, cam.height / 2 - p.y / p.z * cam.focal]
+}
+
+function between(a, b, t) {
+    return {x: a.x + (b.x - a.x) * t, y: a.y + (b.y - a.y) * t, z: a.z + (b.z - a.z) * t}
+}
+
+// The polygon (camera points) cut to where z >= near, by Sutherland and Hodgman.
+function cutToNear(polygon) {
+    const kept = []
+    for (let i = 0; i < polygon.length; ++i) {
+        const a = polygon[i], b = polygon[(i + 1) % polygon.length]
+        if (a.z >= near)
+            kept.push(a)
+        if ((a.z >= near) !== (b.z >= near))
+            kept.push(between(a, b, (near - a.z) / (b.z - a.z)))
+    }
+    return kept
+}
+
+// The sides of the guard around the view, each as the axis it bounds, the bound and the side
+// kept (+1: above the bound, -1: below it).
+function guardSides(cam) {
+    return [[0, -guard, 1], [0, cam.width + guard, -1], [1, -guard, 1], [1, cam.height + guard, -1]]
+}
+
+// The polygon ([x, y] points on the view) cut to the guard around the view, one side at a time.
+function cutToView(cam, polygon) {
+    const sides = guardSides(cam)
+    for (let k = 0; k < sides.length && polygon.length > 0; ++k) {
+        const [axis, bound, keep] = sides[k]
+        const input = polygon
+        polygon = []
+        for (let i = 0; i < input.length; ++i) {
+            const a = input[i], b = input[(i + 1) % input.length]
+            const aIn = (a[axis] - bound) * keep >= 0, bIn = (b[axis] - bound) * keep >= 0
+            if (aIn)
+                polygon.push(a)
+            if (aIn !== bIn) {
+                const t = (bound - a[axis]) / (b[axis] - a[axis])
+                polygon.push([a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t])
+            }
+        }
+    }
+    return polygon
+}
+
+// The segment between two camera points cut to the near plane, projected and cut to the guard
+// around the view (Liang and Barsky): its two ends on the view, or null when nothing is left.
+function cutSegment(cam, a, b) {
+    if (a.z < near && b.z < near)
+        return null
+    if (a.z < near)
+        a = between(a, b, (near - a.z) / (b.z - a.z))
+    else if (b.z < near)
+        b = between(b, a, (near - b.z) / (a.z - b.z))
+    const p = onView(cam, a), q = onView(cam, b)
+    let t0 = 0, t1 = 1
+    const sides = guardSides(cam)
+    for (let k = 0; k < sides.length; ++k) {
+        const [axis, bound, keep] = sides[k]
+        const from = (p[axis] - bound) * keep, to = (q[axis] - bound) * keep
+        if (from < 0 && to < 0)
+            return null
+        if (from < 0)
+            t0 = Math.max(t0, from / (from - to))
+        else if (to < 0)
+            t1 = Math.min(t1, from / (from - to))
+    }
+    if (t0 > t1)
+        return null
+    const at = t => [p[0] + (q[0] - p[0]) * t, p[1] + (q[1] - p[1]) * t]
+    return [t0 > 0 ? at(t0) : p, t1 < 1 ? at(t1) : q]
 }
 
 // A new canvas path through the projected points.

@@ -135,6 +135,7 @@ private slots:
     void sceneViewInteraction_data();
     void sceneViewInteraction();
     void sceneViewSizes();
+    void venueCutsWhatLiesBehindTheEye();
 
     // Subwoofer screen
     void subButtonTable_data();
@@ -323,6 +324,118 @@ void AlignScreensTest::sceneViewInteraction()
     QVERIFY(std::abs(view->property("zoom").toDouble() - zoom) < 0.01);
     QVERIFY2(std::abs(view->property("yaw").toDouble() - yaw) < 0.01,
              qPrintable(view->property("yaw").toString()));
+}
+
+// Turned far enough, the audience floor of the microphone guide's venue reaches behind the eye.
+// Its outline is then the part ahead of the eye, cut to a narrow band around the view: a view
+// pixel lies inside it exactly where the ray from the eye through that pixel meets the floor
+// ahead (checked on a 7-pixel grid), and no corner lies more than 32 pixels outside the view.
+// Each floor grid line keeps to the guard too and runs along its line's own projection.
+void AlignScreensTest::venueCutsWhatLiesBehindTheEye()
+{
+    QQmlComponent probe(m.engine.get());
+    probe.setData(R"(import QtQuick
+import "SubSceneData.js" as D
+import "SubScenePaint.js" as P
+import "VenueCamera.js" as S
+QtObject {
+    function traced(cam, points, close) {
+        const lines = []
+        const ctx = {moveTo: (x, y) => lines.push([[x, y]]),
+                     lineTo: (x, y) => lines[lines.length - 1].push([x, y]), closePath: () => {}}
+        S.trace(ctx, cam, points, close)
+        return lines
+    }
+    function reach(lines) {
+        let far = 0
+        for (const line of lines)
+            for (const p of line)
+                far = Math.max(far, -p[0], p[0] - 535, -p[1], p[1] - 300)
+        return far
+    }
+    function insideOf(shape, x, y) {
+        let inside = false
+        for (let i = 0, j = shape.length - 1; i < shape.length; j = i++)
+            if ((shape[i][1] > y) !== (shape[j][1] > y)
+                    && x < shape[j][0] + (shape[i][0] - shape[j][0]) * (y - shape[j][1])
+                                         / (shape[i][1] - shape[j][1]))
+                inside = !inside
+        return inside
+    }
+    // Where the ray from the eye through a view pixel meets the floor (y = 0), in the scene's
+    // own metres, or null when it meets it behind the near plane or not at all.
+    function floorUnder(cam, px, py) {
+        const a = (px - 267.5) / cam.focal, b = -(py - 150) / cam.focal
+        const d = [0, 1, 2].map(k => cam.forward[k] + a * cam.right[k] + b * cam.up[k])
+        const t = d[1] < 0 ? -cam.eye[1] / d[1] : -1
+        if (t < S.near)
+            return null
+        const c = Math.cos(cam.yaw), s = Math.sin(cam.yaw), pivot = cam.pivot
+        const qx = cam.eye[0] + t * d[0] - pivot[0], qz = cam.eye[2] + t * d[2] - pivot[1]
+        return [pivot[0] + qx * c + qz * s, pivot[1] - qx * s + qz * c]
+    }
+    function floorCut(yaw) {
+        const cam = P.camera(D.point, 535, 300, {yaw: yaw, pitch: 0, zoom: 1})
+        const floor = D.point.faces.find(f => f.kind === "listen_area_base").points
+        const shape = traced(cam, floor, true)[0]
+        const xs = floor.map(p => p[0]), zs = floor.map(p => p[2])
+        let wrong = 0, behind = 0
+        for (const p of floor)
+            behind += S.project(cam, p).z < S.near
+        for (let py = 0.5; py < 300; py += 7)
+            for (let px = 0.5; px < 535; px += 7) {
+                const at = floorUnder(cam, px, py)
+                const onFloor = !!at && at[0] > Math.min(...xs) && at[0] < Math.max(...xs)
+                                && at[1] > Math.min(...zs) && at[1] < Math.max(...zs)
+                wrong += onFloor !== insideOf(shape, px, py)
+            }
+        return [behind, wrong, reach([shape])]
+    }
+    // How far the grid lines' cut pieces lie off their projected lines, and outside the view.
+    function gridCut(yaw) {
+        const cam = P.camera(D.point, 535, 300, {yaw: yaw, pitch: 0, zoom: 1})
+        let off = 0, far = 0
+        for (const line of P.shapesOf(D.point).grid) {
+            const pieces = traced(cam, line, false)
+            far = Math.max(far, reach(pieces))
+            const ahead = []
+            for (let t = 0; t <= 1; t += 0.01) {
+                const p = S.project(cam, line[0].map((v, k) => v + (line[1][k] - v) * t))
+                if (p.z > 1)
+                    ahead.push(p)
+            }
+            if (ahead.length < 2)
+                continue
+            const a = ahead[0], b = ahead[ahead.length - 1]
+            const length = Math.hypot(b.x - a.x, b.y - a.y)
+            for (const piece of pieces)
+                for (const p of piece)
+                    off = Math.max(off, Math.abs((b.x - a.x) * (p[1] - a.y)
+                                                 - (b.y - a.y) * (p[0] - a.x)) / length)
+        }
+        return [off, far]
+    }
+})", QUrl(QStringLiteral("qrc:/qml/CutProbe.qml")));
+    std::unique_ptr<QObject> script(probe.create());
+    QVERIFY2(script, qPrintable(probe.errorString()));
+    const auto call = [&](const char *name, double yaw) {
+        QVariant result;
+        QMetaObject::invokeMethod(script.get(), name, Q_RETURN_ARG(QVariant, result),
+                                  Q_ARG(QVariant, yaw));
+        return result.toList();
+    };
+    int turnedBehind = 0;
+    for (double yaw = 0; yaw <= 1.5; yaw += 0.05) {
+        const QVariantList floor = call("floorCut", yaw);
+        const QString at = QString::number(yaw);
+        turnedBehind += floor[0].toInt() > 0;
+        QVERIFY2(floor[1].toInt() == 0, qPrintable(at + ": " + floor[1].toString()));
+        QVERIFY2(floor[2].toDouble() <= 32.001, qPrintable(at + ": " + floor[2].toString()));
+        const QVariantList grid = call("gridCut", yaw);
+        QVERIFY2(grid[0].toDouble() < 0.01, qPrintable(at + ": " + grid[0].toString()));
+        QVERIFY2(grid[1].toDouble() <= 32.001, qPrintable(at + ": " + grid[1].toString()));
+    }
+    QVERIFY(turnedBehind >= 5);
 }
 
 // Nothing is drawn on a canvas under 40 x 40 pixels; a window twice the design size doubles the
