@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QThreadPool>
 #include <QTranslator>
 
 #include <mutex>
@@ -53,9 +54,21 @@ void installQtTranslations()
     QCoreApplication::installTranslator(new FileDialogLabels(app));
 }
 
+// Qt's raster painting (every canvas and image, and frames rendered in software) hands each fill
+// of 96 spans or more to the global thread pool in up to four parts and waits for them. On
+// pictures the size of these screens a hand-off costs more than the fill, and on a busy machine
+// the frame waits until four threads find a core (a turning venue with every core busy: 8 ms a
+// frame instead of 3). With one pool thread the part runs where the waiting thread has just made
+// room. The program runs nothing of its own on the global pool.
+void limitPaintingHelpers()
+{
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
+}
+
 void setUpProcess()
 {
     installQtTranslations();
+    limitPaintingHelpers();
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     QFont::insertSubstitution(QStringLiteral("Microsoft YaHei UI"),
                               QStringLiteral("Noto Sans CJK SC"));

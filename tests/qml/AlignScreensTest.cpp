@@ -415,7 +415,8 @@ QtObject {
         }
         return [off, far]
     }
-})", QUrl(QStringLiteral("qrc:/qml/CutProbe.qml")));
+})",
+                  QUrl(QStringLiteral("qrc:/qml/CutProbe.qml")));
     std::unique_ptr<QObject> script(probe.create());
     QVERIFY2(script, qPrintable(probe.errorString()));
     const auto call = [&](const char *name, double yaw) {
