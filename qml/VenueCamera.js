@@ -120,17 +120,21 @@ function trace(ctx, cam, points, close) {
         screen[2 * i + 1] = s.y
         inside = inside && s.z >= near && withinGuard(cam, s.x, s.y)
     }
-    if (!inside) {
+    if (inside)
+        traceScreen(ctx, points.length, close)
+    else
         traceCut(ctx, cam, points, close)
-        return
-    }
-    for (let i = 0; i < points.length; ++i) {
+}
+
+// Adds the first `count` points of `screen` to the canvas's current path.
+function traceScreen(ctx, count, close) {
+    for (let i = 0; i < count; ++i) {
         if (i === 0)
             ctx.moveTo(screen[0], screen[1])
         else
             ctx.lineTo(screen[2 * i], screen[2 * i + 1])
     }
-    if (close)
+    if (close && count > 0)
         ctx.closePath()
 }
 
@@ -146,13 +150,10 @@ function traceCut(ctx, cam, points, close) {
     if (close) {
         const shape = cutToView(cam, cutToNear(ahead).map(p => onView(cam, p)))
         for (let i = 0; i < shape.length; ++i) {
-            if (i === 0)
-                ctx.moveTo(shape[0][0], shape[0][1])
-            else
-                ctx.lineTo(shape[i][0], shape[i][1])
+            screen[2 * i] = shape[i][0]
+            screen[2 * i + 1] = shape[i][1]
         }
-        if (shape.length > 0)
-            ctx.closePath()
+        traceScreen(ctx, shape.length, true)
         return
     }
     let last = null
