@@ -144,7 +144,7 @@ function withinGuard(cam, x, y) {
 
 // A polygon is cut to the part ahead of the near plane, then to the guard around the view; a
 // polyline segment by segment, starting a new line wherever a cut segment does not go on from
-// the last.
+// the last. Its points are new objects: only the few paths that leave the view come here.
 function traceCut(ctx, cam, points, close) {
     const ahead = points.map(p => toCamera(cam, p, {x: 0, y: 0, z: 0}))
     if (close) {
