@@ -108,6 +108,15 @@ QVariantList plotPoints(const QList<float> &freq, const QList<float> &values, in
     return points;
 }
 
+QList<QPointF> chartPoints(const QList<float> &freq, const QList<float> &values, int budget)
+{
+    QList<QPointF> points;
+    visitChartPoints(freq, values, budget, [&points](double f, double d) {
+        points.append({f, d});
+    });
+    return points;
+}
+
 QVariantList flatPairs(const QList<float> &freq, const QList<float> &values, int budget)
 {
     QVariantList points;

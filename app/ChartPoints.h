@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointF>
 #include <QVariantList>
 
 // Curves cross into the screens as point lists the chart item reads: a list of maps
@@ -16,6 +17,10 @@ QList<int> makeChartPoints(const QList<float> &freq, qsizetype n, int budget);
 
 // The thinned curve in map form {"f", "d"}, over the shorter of the two lists.
 QVariantList plotPoints(const QList<float> &freq, const QList<float> &values, int budget);
+
+// The same as points (x the frequency, y the value), for readers that are not screens: no
+// variant per point.
+QList<QPointF> chartPoints(const QList<float> &freq, const QList<float> &values, int budget);
 
 // The same in flat form.
 QVariantList flatPairs(const QList<float> &freq, const QList<float> &values, int budget);

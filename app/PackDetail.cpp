@@ -173,6 +173,23 @@ QVariantList arrayPointCurves(const CurvePack &pack, int smoothBands)
     return curves;
 }
 
+// The curves of a preview by their keys, each in the form `points` gives it; none when the
+// preview is not valid.
+template<typename Points>
+QVariantMap previewCurves(const snt::eq::DisplayCurve &preview, Points points)
+{
+    if (!preview.valid)
+        return {};
+    QVariantMap map{{QStringLiteral("before"), points(preview.freq, preview.before)},
+                    {QStringLiteral("after"), points(preview.freq, preview.after)},
+                    {QStringLiteral("phaseBefore"), points(preview.freq, preview.phaseBefore)},
+                    {QStringLiteral("phaseAfter"), points(preview.freq, preview.phaseAfter)},
+                    {QStringLiteral("coherence"), points(preview.freq, preview.coherence)}};
+    if (!preview.auxiliary.isEmpty())
+        map.insert(QStringLiteral("target"), points(preview.freq, preview.auxiliary));
+    return map;
+}
+
 } // namespace
 
 QVariantMap PackDetail::curves(const CurvePack &pack, int smoothBands)
@@ -198,17 +215,16 @@ QVariantMap PackDetail::curves(const CurvePack &pack, int smoothBands)
 
 QVariantMap PackDetail::schemeCurves(const snt::eq::DisplayCurve &preview)
 {
-    if (!preview.valid)
-        return {};
-    QVariantMap map{
-            {QStringLiteral("before"), plotPoints(preview.freq, preview.before, budget)},
-            {QStringLiteral("after"), plotPoints(preview.freq, preview.after, budget)},
-            {QStringLiteral("phaseBefore"), plotPoints(preview.freq, preview.phaseBefore, budget)},
-            {QStringLiteral("phaseAfter"), plotPoints(preview.freq, preview.phaseAfter, budget)},
-            {QStringLiteral("coherence"), plotPoints(preview.freq, preview.coherence, budget)}};
-    if (!preview.auxiliary.isEmpty())
-        map.insert(QStringLiteral("target"), plotPoints(preview.freq, preview.auxiliary, budget));
-    return map;
+    return previewCurves(preview, [](const QList<float> &freq, const QList<float> &values) {
+        return QVariant(plotPoints(freq, values, budget));
+    });
+}
+
+QVariantMap PackDetail::schemeCurvePoints(const snt::eq::DisplayCurve &preview)
+{
+    return previewCurves(preview, [](const QList<float> &freq, const QList<float> &values) {
+        return QVariant::fromValue(chartPoints(freq, values, budget));
+    });
 }
 
 QVariantList PackDetail::capturePhase(const QList<float> &freq, const QList<float> &phase,

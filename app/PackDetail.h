@@ -21,6 +21,8 @@ public:
     // "coherence" over its grid, and "target" when it has an auxiliary curve. Empty when the
     // preview is not valid.
     static QVariantMap schemeCurves(const snt::eq::DisplayCurve &preview);
+    // The same curves as QList<QPointF> (x the frequency, y the value).
+    static QVariantMap schemeCurvePoints(const snt::eq::DisplayCurve &preview);
 
     // A capture's phase (at least 8 points) with the delay put back and an offset taken off,
     // unwrapped and smoothed at 1/smoothBands octave, as one point per frequency.

@@ -327,6 +327,12 @@ public:
         return choice_.selectedCurve(QStringLiteral("coherence"));
     }
     Q_INVOKABLE QVariantMap schemeCurves(int index) const { return choice_.schemeCurves(index); }
+    // The same curves as QList<QPointF> (x in Hz), for a reader that is no screen (the headless
+    // batch): a map per point is most of what `schemeCurves` costs.
+    Q_INVOKABLE QVariantMap schemeCurvePoints(int index) const
+    {
+        return choice_.schemeCurvePoints(index);
+    }
     // The entries of `schemes` without their preview curves, for a reader that needs only the
     // figures (the headless batch): the previews are most of what a list costs.
     Q_INVOKABLE QVariantList schemeSummaries() const { return choice_.schemeSummaries(); }

@@ -177,6 +177,14 @@ QVariantMap SchemeChoice::schemeCurves(int index) const
     return previewMap(core_.result().schemes[index]);
 }
 
+QVariantMap SchemeChoice::schemeCurvePoints(int index) const
+{
+    if (index < 0 || index >= core_.result().schemes.size())
+        return {};
+    return previews_.points(core_.result().schemes[index], core_.result().snapshot,
+                            currentMeasurement());
+}
+
 QVariantList SchemeChoice::selectedCurve(const QString &key) const
 {
     return core_.result().hasSelection()

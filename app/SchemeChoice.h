@@ -38,6 +38,8 @@ public:
     // Puts the scheme back as computed, selects it with its target and prepares its corners.
     void setSelectedScheme(int index);
     QVariantMap schemeCurves(int index) const;
+    // The same curves as point lists (PackDetail::schemeCurvePoints).
+    QVariantMap schemeCurvePoints(int index) const;
     // The previews of every scheme, in order.
     QList<QVariantMap> previewMaps() const;
     // The previews of `schemes` over `snapshot` and `current`; made once for any of their

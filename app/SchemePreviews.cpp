@@ -99,7 +99,15 @@ SchemePreviews::Kept SchemePreviews::make(const Scheme &scheme, const Measured &
                                           const Measured &current)
 {
     return {{scheme, snapshot, current},
-            PackDetail::schemeCurves(prepareDisplayCurve(input(scheme, snapshot, current)))};
+            prepareDisplayCurve(input(scheme, snapshot, current)),
+            std::nullopt};
+}
+
+const QVariantMap &SchemePreviews::curvesOf(Kept &kept)
+{
+    if (!kept.curves)
+        kept.curves = PackDetail::schemeCurves(kept.preview);
+    return *kept.curves;
 }
 
 void SchemePreviews::keep(Kept made)
@@ -109,15 +117,27 @@ void SchemePreviews::keep(Kept made)
         kept_.removeLast();
 }
 
-QVariantMap SchemePreviews::curves(const Scheme &scheme, const Measured &snapshot,
-                                   const Measured &current)
+SchemePreviews::Kept &SchemePreviews::kept(const Scheme &scheme, const Measured &snapshot,
+                                           const Measured &current)
 {
     const auto found = find(scheme, snapshot, current);
     if (found != kept_.end())
         std::rotate(kept_.begin(), found, found + 1);
     else
         keep(make(scheme, snapshot, current));
-    return kept_.first().curves;
+    return kept_.first();
+}
+
+QVariantMap SchemePreviews::curves(const Scheme &scheme, const Measured &snapshot,
+                                   const Measured &current)
+{
+    return curvesOf(kept(scheme, snapshot, current));
+}
+
+QVariantMap SchemePreviews::points(const Scheme &scheme, const Measured &snapshot,
+                                   const Measured &current)
+{
+    return PackDetail::schemeCurvePoints(kept(scheme, snapshot, current).preview);
 }
 
 QList<QVariantMap> SchemePreviews::curves(const QList<Scheme> &schemes, const Measured &snapshot,
@@ -132,8 +152,10 @@ QList<QVariantMap> SchemePreviews::curves(const QList<Scheme> &schemes, const Me
         std::vector<Kept> made(size_t(missing.size()));
         std::vector<std::unique_ptr<QThread>> threads;
         for (size_t k = 0; k < made.size(); ++k)
-            threads.emplace_back(QThread::create(
-                    [&, k] { made[k] = make(schemes[missing[qsizetype(k)]], snapshot, current); }));
+            threads.emplace_back(QThread::create([&, k] {
+                made[k] = make(schemes[missing[qsizetype(k)]], snapshot, current);
+                curvesOf(made[k]);
+            }));
         for (const auto &thread : threads)
             thread->start();
         for (const auto &thread : threads)

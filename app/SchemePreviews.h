@@ -5,6 +5,8 @@
 #include <QList>
 #include <QVariantMap>
 
+#include <optional>
+
 // The before/after previews of the computed schemes, as the screens draw them. The screens and
 // the headless batch read them again and again (every read of `schemes` lists all of them, and
 // every edit, also during drags, reads the selected one several times), while making one over a
@@ -14,6 +16,8 @@
 // any change to a curve detaches it and the kept preview no longer matches; small values (bands,
 // corners, levels, delays) are compared by value. A new result, another target, an edited band
 // or corner, a new measurement: each changes a source, so no stale preview is ever handed out.
+// A kept preview's point maps are made when they are first read: a reader of point lists (the
+// headless batch) never needs them.
 class SchemePreviews
 {
 public:
@@ -34,6 +38,11 @@ public:
     QVariantMap curves(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
                        const snt::eq::Measured &current);
 
+    // The same curves in PackDetail::schemeCurvePoints's form, from the same kept preview; the
+    // maps per point are not made for them.
+    QVariantMap points(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
+                       const snt::eq::Measured &current);
+
     // The previews of all the schemes of a result, in their order. Those not kept are made at
     // once, one thread each, so a new result's previews cost about the time of one.
     QList<QVariantMap> curves(const QList<snt::eq::Scheme> &schemes,
@@ -51,12 +60,17 @@ private:
     struct Kept
     {
         Sources sources;
-        QVariantMap curves;
+        snt::eq::DisplayCurve preview;
+        std::optional<QVariantMap> curves; // made when first read
     };
     QList<Kept>::iterator find(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
                                const snt::eq::Measured &current);
+    // The kept preview of these sources, made when there is none, now the most recently used.
+    Kept &kept(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
+               const snt::eq::Measured &current);
     static Kept make(const snt::eq::Scheme &scheme, const snt::eq::Measured &snapshot,
                      const snt::eq::Measured &current);
+    static const QVariantMap &curvesOf(Kept &kept);
     void keep(Kept made);
     static bool sameSources(const Sources &kept, const snt::eq::Scheme &scheme,
                             const snt::eq::Measured &snapshot, const snt::eq::Measured &current);

@@ -28,15 +28,17 @@ const char *const tag = "[EqBatch]";
 constexpr int eventSliceMs = 20;
 constexpr int checkIntervalMs = 20;
 
-const char *const requiredProperties[]
-        = {"computing", "schemeBefore", "schemeAfter", "corners", "eqBands"};
+const char *const requiredProperties[] = {"computing", "corners", "eqBands"};
 const char *const requiredMethods[]
-        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurves", "schemeSummaries"};
+        = {"loadCurveFile", "startCompute", "selectScheme", "schemeCurvePoints", "schemeSummaries"};
 
-// The detail block's curve keys, each with the key of the scheme's curve map it comes from.
+// The detail block's curve keys, each with the key of the scheme's curve map it comes from. The
+// chosen scheme is the selected one, so its smoothed curves, which the screens show as
+// `schemeBefore` and `schemeAfter`, are its preview's "before" and "after" too.
 const std::pair<const char *, const char *> detailCurves[] = {
-        {"beforeRaw", "before"},      {"afterRaw", "after"},      {"phaseBefore", "phaseBefore"},
-        {"phaseAfter", "phaseAfter"}, {"coherence", "coherence"},
+        {"beforeRaw", "before"},    {"afterRaw", "after"},          {"beforeSmooth", "before"},
+        {"afterSmooth", "after"},   {"phaseBefore", "phaseBefore"}, {"phaseAfter", "phaseAfter"},
+        {"coherence", "coherence"},
 };
 
 // `value` as QString::number(value, 'g', 6) writes it (6 significant digits, the shorter of
@@ -224,15 +226,13 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     result.insert("schemes", QVariantList());
     for (const auto &[key, source] : detailCurves)
         result.insert(key, QVariantList());
-    result.insert("beforeSmooth", QVariantList());
-    result.insert("afterSmooth", QVariantList());
     return result;
 }
 
-// The schemes with the bands and corners of each, then the detail block of the chosen scheme.
-// The chosen scheme is selected last, so that its smoothed curves describe it too. The entries
-// are read without their preview curves (the bridge's `schemes` with them would make the
-// previews of every scheme): only the chosen scheme's curves go into the result.
+// The schemes with the bands and corners of each, then the detail block of the chosen scheme,
+// which is selected last. The entries are read without their preview curves (the bridge's
+// `schemes` with them would make the previews of every scheme): only the chosen scheme's curves
+// go into the result, as point lists, which are written as the screens' point maps.
 void EqBatch::readSchemes(QVariantMap &result)
 {
     const QVariantList schemes = bridge_.call("schemeSummaries").toList();
@@ -252,11 +252,9 @@ void EqBatch::readSchemes(QVariantMap &result)
         result.insert("blocked", entry.value("blocked").toBool());
         result.insert("blockedReason", entry.value("blockedReason").toString());
     }
-    const QVariantMap curves = bridge_.call("schemeCurves", {chosen}).toMap();
+    const QVariantMap curves = bridge_.call("schemeCurvePoints", {chosen}).toMap();
     for (const auto &[key, source] : detailCurves)
-        result.insert(key, curves.value(source).toList());
-    result.insert("beforeSmooth", bridge_.read("schemeBefore").toList());
-    result.insert("afterSmooth", bridge_.read("schemeAfter").toList());
+        result.insert(key, curves.value(source, QVariantList()));
 }
 
 bool EqBatch::computing() const

@@ -10,7 +10,8 @@ namespace snt::startup {
 // null), written straight from the variant: a batch result holds thousands of curve points, and
 // turning each into a QJsonObject and then into text costs more than the text itself. `level`
 // is the nesting the value starts at; the first line is not indented, as after a key or a comma.
-// Maps, lists, strings, booleans and numbers are written; any other value as null.
+// Maps, lists, strings, booleans and numbers are written, and chart point lists (QList<QPointF>)
+// as the lists of point maps {"d": y, "f": x} the screens read; any other value as null.
 void appendIndentedJson(QByteArray &out, const QVariant &value, int level);
 
 } // namespace snt::startup

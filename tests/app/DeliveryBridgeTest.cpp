@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointF>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -27,6 +28,19 @@ namespace {
 constexpr int computeWaitMs = 120000;
 
 // The value of a curve point list at the point nearest to `hz`.
+// Curves given as point lists, in the map form the screens read.
+QVariantMap asPointMaps(const QVariantMap &curves)
+{
+    QVariantMap maps;
+    for (auto it = curves.cbegin(); it != curves.cend(); ++it) {
+        QVariantList list;
+        for (const QPointF &point : it.value().value<QList<QPointF>>())
+            list.append(QVariantMap{{"f", point.x()}, {"d", point.y()}});
+        maps.insert(it.key(), list);
+    }
+    return maps;
+}
+
 double valueAt(const QVariant &points, double hz)
 {
     double best = 1e9;
@@ -211,6 +225,9 @@ private slots:
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("target"), 1000) + 2.0) < 0.01);
         scheme.bands[0].gain = -4.0f;
         core.setScheme(0, scheme);
+        // Read first as points, the kept preview then gives its maps: the same curves.
+        const QVariantMap points = bridge.schemeCurvePoints(0);
+        QCOMPARE(asPointMaps(points), bridge.schemeCurves(0));
         QVERIFY(std::abs(valueAt(bridge.schemeCurves(0).value("after"), 1000) + 4.0) < 0.3);
         MeasuredCurve measured = core.measured();
         measured.coherence.fill(0.25f);

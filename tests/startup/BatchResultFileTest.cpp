@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointF>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -69,6 +70,34 @@ private slots:
         QByteArray text;
         appendIndentedJson(text, object, 0);
         QCOMPARE(text + '\n', QJsonDocument(QJsonObject::fromVariantMap(object)).toJson());
+    }
+
+    // Chart point lists (x in Hz) stand in the file as the point maps {"f", "d"} the screens
+    // read: widened floats, whole numbers, values that are not finite, an empty list, one list
+    // under two keys and again one level deeper.
+    void pointListsAsTheirMaps()
+    {
+        const double nan = std::nan("");
+        const QList<QPointF> points{{20.0, double(-69.05811f)},
+                                    {double(20.29051f), 1e-7},
+                                    {1000.0, -0.0},
+                                    {19999.5, nan},
+                                    {double(16000.1f), 123456789.0}};
+        QVariantList maps;
+        for (const QPointF &point : points)
+            maps.append(QVariantMap{{"f", point.x()}, {"d", point.y()}});
+        const QVariant shared = QVariant::fromValue(points);
+        const QVariantMap object{{"a", shared},
+                                 {"b", QVariant::fromValue(QList<QPointF>())},
+                                 {"c", QVariantList{QVariant::fromValue(points.first(1)), shared}},
+                                 {"d", shared}};
+        const QVariantMap asMaps{{"a", maps},
+                                 {"b", QVariantList()},
+                                 {"c", QVariantList{QVariant(maps.first(1)), QVariant(maps)}},
+                                 {"d", maps}};
+        QByteArray text;
+        appendIndentedJson(text, object, 0);
+        QCOMPARE(text + '\n', QJsonDocument(QJsonObject::fromVariantMap(asMaps)).toJson());
     }
 
     // An earlier, longer file is replaced, and so is one put in its place between two saves;
