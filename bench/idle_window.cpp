@@ -5,9 +5,9 @@
 // the program's own backends on the sound server the environment names (PULSE_SERVER, and the
 // ALSA configuration SNT_TEST_ASOUNDRC as scripts/test-services.sh prints them), whose system
 // check then reports what a real set-up reports. Run it on an X server (Xvfb) with the software
-// renderer, as the program runs on a machine without a graphics driver:
-//   QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software tests/support/own_x_server.sh \
-//       build/release/bench/bench_idle_window
+// renderer, as the program runs on a machine without a graphics driver, with
+// QT_QPA_PLATFORM=xcb and QT_QUICK_BACKEND=software in the environment:
+//   tests/support/own_x_server.sh build/release/bench/bench_idle_window
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "audio/backends/Backends.h"
