@@ -2,8 +2,9 @@
 // EQ engine alone on the same curve (400 points with one resonance), in the time of all threads
 // (the engine runs its lanes on threads of its own). The difference is the batch's own share with
 // the bridge's: the curve file, its import, the worker thread, the wait, reading the schemes and
-// their curves, and the result file, saved after every curve (only the entries its kept copy
-// lacks are written, so a batch of 20 should cost no more per curve than a batch of one).
+// their curves, and the result file, saved after every curve. A batch of one saves once; in a
+// longer batch every save writes the two entries its kept copy lacks, and every entry stays in
+// memory for a complete copy, so a batch of 20 costs a little more per curve.
 // The two run turn by turn: one after the other, each met the machine in a state of its own (the
 // allocator's free memory, the caches, other load), and their ratio moved from run to run by more
 // than the batch's whole share.
