@@ -142,12 +142,14 @@ function withinGuard(cam, x, y) {
     return x >= -guard && x <= cam.width + guard && y >= -guard && y <= cam.height + guard
 }
 
-// A polygon is cut to the part ahead of the near plane, then to the guard around the view; a
-// polyline segment by segment, starting a new line wherever a cut segment does not go on from
-// the last. Its points are new objects: only the few paths that leave the view come here.
+// A polygon is cut to the part ahead of the near plane, then to the guard around the view; its
+// points are new objects, but the few faces that leave the view are all that come here. A
+// polyline is cut segment by segment, starting a new line wherever a cut segment does not go on
+// from the last; the floor grid's lines leave the view in most turned pictures, so their
+// segments are cut in kept objects.
 function traceCut(ctx, cam, points, close) {
-    const ahead = points.map(p => toCamera(cam, p, {x: 0, y: 0, z: 0}))
     if (close) {
+        const ahead = points.map(p => toCamera(cam, p, {x: 0, y: 0, z: 0}))
         const shape = cutToView(cam, cutToNear(ahead).map(p => onView(cam, p)))
         for (let i = 0; i < shape.length; ++i) {
             screen[2 * i] = shape[i][0]
@@ -156,21 +158,30 @@ function traceCut(ctx, cam, points, close) {
         traceScreen(ctx, shape.length, true)
         return
     }
-    let last = null
-    for (let i = 1; i < ahead.length; ++i) {
-        const segment = cutSegment(cam, ahead[i - 1], ahead[i])
-        if (!segment)
+    let lastX = NaN, lastY = NaN
+    for (let i = 1; i < points.length; ++i) {
+        toCamera(cam, points[i - 1], segmentStart)
+        toCamera(cam, points[i], segmentEnd)
+        if (!cutSegment(cam, segmentStart, segmentEnd))
             continue
-        if (!last || last[0] !== segment[0][0] || last[1] !== segment[0][1])
-            ctx.moveTo(segment[0][0], segment[0][1])
-        ctx.lineTo(segment[1][0], segment[1][1])
-        last = segment[1]
+        if (lastX !== cutEnds[0] || lastY !== cutEnds[1])
+            ctx.moveTo(cutEnds[0], cutEnds[1])
+        ctx.lineTo(cutEnds[2], cutEnds[3])
+        lastX = cutEnds[2]
+        lastY = cutEnds[3]
     }
 }
 
 // A camera point ([x, y] in pixels) on a view it lies ahead of.
 function onView(cam, p) {
-    return [cam.width / 2 + p.x / p.z * cam.focal, cam.height / 2 - p.y / p.z * cam.focal]
+    return onViewInto(cam, p, [0, 0], 0)
+}
+
+// The same written into out[at] and out[at + 1].
+function onViewInto(cam, p, out, at) {
+    out[at] = cam.width / 2 + p.x / p.z * cam.focal
+    out[at + 1] = cam.height / 2 - p.y / p.z * cam.focal
+    return out
 }
 
 function between(a, b, t) {
@@ -190,17 +201,18 @@ function cutToNear(polygon) {
     return kept
 }
 
-// The sides of the guard around the view, each as the axis it bounds, the bound and the side
-// kept (+1: above the bound, -1: below it).
-function guardSides(cam) {
-    return [[0, -guard, 1], [0, cam.width + guard, -1], [1, -guard, 1], [1, cam.height + guard, -1]]
+// The four sides of the guard around the view, by index: the axis each bounds, the bound and
+// the side kept (+1: above the bound, -1: below it).
+var guardAxis = [0, 0, 1, 1]
+var guardKeep = [1, -1, 1, -1]
+function guardBound(cam, k) {
+    return k % 2 === 0 ? -guard : (k === 1 ? cam.width : cam.height) + guard
 }
 
 // The polygon ([x, y] points on the view) cut to the guard around the view, one side at a time.
 function cutToView(cam, polygon) {
-    const sides = guardSides(cam)
-    for (let k = 0; k < sides.length && polygon.length > 0; ++k) {
-        const [axis, bound, keep] = sides[k]
+    for (let k = 0; k < 4 && polygon.length > 0; ++k) {
+        const axis = guardAxis[k], bound = guardBound(cam, k), keep = guardKeep[k]
         const input = polygon
         polygon = []
         for (let i = 0; i < input.length; ++i) {
@@ -217,32 +229,49 @@ function cutToView(cam, polygon) {
     return polygon
 }
 
-// The segment between two camera points cut to the near plane, projected and cut to the guard
-// around the view (Liang and Barsky): its two ends on the view, or null when nothing is left.
+// The camera points a segment is cut in, its ends on the view (x, y of the first, then of the
+// second) and the cut ends, kept from segment to segment.
+var segmentStart = {x: 0, y: 0, z: 0}
+var segmentEnd = {x: 0, y: 0, z: 0}
+var segmentView = [0, 0, 0, 0]
+var cutEnds = [0, 0, 0, 0]
+
+// Moves camera point `a` the fraction t of the way to `b`.
+function moveTowards(a, b, t) {
+    a.x = a.x + (b.x - a.x) * t
+    a.y = a.y + (b.y - a.y) * t
+    a.z = a.z + (b.z - a.z) * t
+}
+
+// The segment between camera points `a` and `b` (both moved where they lie behind the near
+// plane) cut to the near plane, projected and cut to the guard around the view (Liang and
+// Barsky): true with its two ends on the view in cutEnds, false when nothing is left.
 function cutSegment(cam, a, b) {
     if (a.z < near && b.z < near)
-        return null
+        return false
     if (a.z < near)
-        a = between(a, b, (near - a.z) / (b.z - a.z))
+        moveTowards(a, b, (near - a.z) / (b.z - a.z))
     else if (b.z < near)
-        b = between(b, a, (near - b.z) / (a.z - b.z))
-    const p = onView(cam, a), q = onView(cam, b)
+        moveTowards(b, a, (near - b.z) / (a.z - b.z))
+    const v = onViewInto(cam, b, onViewInto(cam, a, segmentView, 0), 2)
     let t0 = 0, t1 = 1
-    const sides = guardSides(cam)
-    for (let k = 0; k < sides.length; ++k) {
-        const [axis, bound, keep] = sides[k]
-        const from = (p[axis] - bound) * keep, to = (q[axis] - bound) * keep
+    for (let k = 0; k < 4; ++k) {
+        const axis = guardAxis[k], bound = guardBound(cam, k), keep = guardKeep[k]
+        const from = (v[axis] - bound) * keep, to = (v[2 + axis] - bound) * keep
         if (from < 0 && to < 0)
-            return null
+            return false
         if (from < 0)
             t0 = Math.max(t0, from / (from - to))
         else if (to < 0)
             t1 = Math.min(t1, from / (from - to))
     }
     if (t0 > t1)
-        return null
-    const at = t => [p[0] + (q[0] - p[0]) * t, p[1] + (q[1] - p[1]) * t]
-    return [t0 > 0 ? at(t0) : p, t1 < 1 ? at(t1) : q]
+        return false
+    cutEnds[0] = t0 > 0 ? v[0] + (v[2] - v[0]) * t0 : v[0]
+    cutEnds[1] = t0 > 0 ? v[1] + (v[3] - v[1]) * t0 : v[1]
+    cutEnds[2] = t1 < 1 ? v[0] + (v[2] - v[0]) * t1 : v[2]
+    cutEnds[3] = t1 < 1 ? v[1] + (v[3] - v[1]) * t1 : v[3]
+    return true
 }
 
 // A new canvas path through the projected points.
