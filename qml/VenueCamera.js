@@ -44,6 +44,15 @@ function setVector(v, x, y, z) {
 // nearer than this is projected as if it lay this far ahead, so that it still lands somewhere.
 var near = 0.2
 
+// Where a camera point `depth` ahead of the eye lands on the view: x across, y down, in pixels.
+function viewX(cam, x, depth) {
+    return cam.width / 2 + x / depth * cam.focal
+}
+
+function viewY(cam, y, depth) {
+    return cam.height / 2 - y / depth * cam.focal
+}
+
 // A scene point on the view: x, y in pixels, its depth (never nearer than `near`) and z, how far
 // ahead of the eye it really lies (negative behind it).
 function project(cam, point) {
@@ -51,7 +60,7 @@ function project(cam, point) {
 }
 
 // The same written into `out`: the loops over every point of a picture use one object over and
-// over.
+// over. viewX() and viewY() are written out here, as this runs for every point of every picture.
 function projectInto(cam, point, out) {
     toCamera(cam, point, out)
     const depth = Math.max(near, out.z)
@@ -142,20 +151,18 @@ function withinGuard(cam, x, y) {
     return x >= -guard && x <= cam.width + guard && y >= -guard && y <= cam.height + guard
 }
 
-// A polygon is cut to the part ahead of the near plane, then to the guard around the view; its
-// points are new objects, but the few faces that leave the view are all that come here. A
-// polyline is cut segment by segment, starting a new line wherever a cut segment does not go on
-// from the last; the floor grid's lines leave the view in most turned pictures, so their
-// segments are cut in kept objects.
+// A path that leaves the view is cut: a polygon to the part ahead of the near plane, then to the
+// guard around the view; a polyline segment by segment, starting a new line wherever a cut
+// segment does not go on from the last. The faces and the floor grid leave the view in most
+// turned pictures, so the cuts work in kept buffers and objects.
 function traceCut(ctx, cam, points, close) {
     if (close) {
-        const ahead = points.map(p => toCamera(cam, p, {x: 0, y: 0, z: 0}))
-        const shape = cutToView(cam, cutToNear(ahead).map(p => onView(cam, p)))
-        for (let i = 0; i < shape.length; ++i) {
-            screen[2 * i] = shape[i][0]
-            screen[2 * i + 1] = shape[i][1]
+        const shape = cutPolygon(cam, points)
+        for (let i = 0; i < shape.count; ++i) {
+            screen[2 * i] = shape.x[i]
+            screen[2 * i + 1] = shape.y[i]
         }
-        traceScreen(ctx, shape.length, true)
+        traceScreen(ctx, shape.count, true)
         return
     }
     let lastX = NaN, lastY = NaN
@@ -172,33 +179,58 @@ function traceCut(ctx, cam, points, close) {
     }
 }
 
-// A camera point ([x, y] in pixels) on a view it lies ahead of.
-function onView(cam, p) {
-    return onViewInto(cam, p, [0, 0], 0)
-}
-
-// The same written into out[at] and out[at + 1].
+// A camera point on the view it lies ahead of, written into out[at] (x in pixels) and
+// out[at + 1] (y).
 function onViewInto(cam, p, out, at) {
-    out[at] = cam.width / 2 + p.x / p.z * cam.focal
-    out[at + 1] = cam.height / 2 - p.y / p.z * cam.focal
+    out[at] = viewX(cam, p.x, p.z)
+    out[at + 1] = viewY(cam, p.y, p.z)
     return out
 }
 
-function between(a, b, t) {
-    return {x: a.x + (b.x - a.x) * t, y: a.y + (b.y - a.y) * t, z: a.z + (b.z - a.z) * t}
+// The two buffers a polygon is cut between: its points as lists of x, y and z, of which the
+// first `count` hold.
+var polygonA = {x: [], y: [], z: [], count: 0}
+var polygonB = {x: [], y: [], z: [], count: 0}
+
+function addPoint(polygon, x, y, z) {
+    const n = polygon.count++
+    polygon.x[n] = x
+    polygon.y[n] = y
+    polygon.z[n] = z
 }
 
-// The polygon (camera points) cut to where z >= near, by Sutherland and Hodgman.
-function cutToNear(polygon) {
-    const kept = []
-    for (let i = 0; i < polygon.length; ++i) {
-        const a = polygon[i], b = polygon[(i + 1) % polygon.length]
-        if (a.z >= near)
-            kept.push(a)
-        if ((a.z >= near) !== (b.z >= near))
-            kept.push(between(a, b, (near - a.z) / (b.z - a.z)))
+// The scene polygon `points` cut to where it lies ahead of the near plane, on the view, cut to
+// the guard around it; in one of the buffers.
+function cutPolygon(cam, points) {
+    const ahead = polygonA
+    ahead.count = 0
+    for (let i = 0; i < points.length; ++i) {
+        toCamera(cam, points[i], spot)
+        addPoint(ahead, spot.x, spot.y, spot.z)
     }
-    return kept
+    const shape = cutToNear(ahead, polygonB)
+    for (let i = 0; i < shape.count; ++i) {
+        shape.x[i] = viewX(cam, shape.x[i], shape.z[i])
+        shape.y[i] = viewY(cam, shape.y[i], shape.z[i])
+    }
+    return cutToView(cam, shape, ahead)
+}
+
+// The polygon (camera points) cut to where z >= near, by Sutherland and Hodgman, into `out`.
+function cutToNear(polygon, out) {
+    out.count = 0
+    const n = polygon.count, x = polygon.x, y = polygon.y, z = polygon.z
+    for (let i = 0; i < n; ++i) {
+        const j = (i + 1) % n
+        if (z[i] >= near)
+            addPoint(out, x[i], y[i], z[i])
+        if ((z[i] >= near) !== (z[j] >= near)) {
+            const t = (near - z[i]) / (z[j] - z[i])
+            addPoint(out, x[i] + (x[j] - x[i]) * t, y[i] + (y[j] - y[i]) * t,
+                     z[i] + (z[j] - z[i]) * t)
+        }
+    }
+    return out
 }
 
 // The four sides of the guard around the view, by index: the axis each bounds, the bound and
@@ -209,20 +241,24 @@ function guardBound(cam, k) {
     return k % 2 === 0 ? -guard : (k === 1 ? cam.width : cam.height) + guard
 }
 
-// The polygon ([x, y] points on the view) cut to the guard around the view, one side at a time.
-function cutToView(cam, polygon) {
-    for (let k = 0; k < 4 && polygon.length > 0; ++k) {
-        const axis = guardAxis[k], bound = guardBound(cam, k), keep = guardKeep[k]
-        const input = polygon
-        polygon = []
-        for (let i = 0; i < input.length; ++i) {
-            const a = input[i], b = input[(i + 1) % input.length]
-            const aIn = (a[axis] - bound) * keep >= 0, bIn = (b[axis] - bound) * keep >= 0
+// The polygon (x, y on the view) cut to the guard around the view, one side at a time, between
+// it and `spare`; returns the one that holds the result.
+function cutToView(cam, polygon, spare) {
+    for (let k = 0; k < 4 && polygon.count > 0; ++k) {
+        const bound = guardBound(cam, k), keep = guardKeep[k]
+        const input = polygon, x = input.x, y = input.y, n = input.count
+        const along = guardAxis[k] === 0 ? x : y
+        polygon = spare
+        spare = input
+        polygon.count = 0
+        for (let i = 0; i < n; ++i) {
+            const j = (i + 1) % n
+            const aIn = (along[i] - bound) * keep >= 0, bIn = (along[j] - bound) * keep >= 0
             if (aIn)
-                polygon.push(a)
+                addPoint(polygon, x[i], y[i], 0)
             if (aIn !== bIn) {
-                const t = (bound - a[axis]) / (b[axis] - a[axis])
-                polygon.push([a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t])
+                const t = (bound - along[i]) / (along[j] - along[i])
+                addPoint(polygon, x[i] + (x[j] - x[i]) * t, y[i] + (y[j] - y[i]) * t, 0)
             }
         }
     }
