@@ -87,14 +87,16 @@ function bounds(points) {
 
 // A text centred on the projected point.
 function label(cam, point, text, size, bold) {
-    const s = project(cam, point)
+    const s = Space.projectInto(cam, point, Space.spot)
     return {text: text, x: s.x, y: s.y, size: size, bold: !!bold}
 }
 
 // A cabinet's name, standing on the projected point (centred across it), so that it never covers
 // the cabinet under it or the stage's name in front of it.
 function nameAbove(cam, point, text) {
-    return Object.assign(label(cam, point, text, 12), {above: true})
+    const name = label(cam, point, text, 12)
+    name.above = true
+    return name
 }
 
 // The camera of the last picture, for the layer drawn next with the same view.
@@ -155,15 +157,19 @@ function floorGrid(scene) {
 }
 
 // What a scene holds that no view changes, made once for the scene drawn last: the points the
-// camera is fitted to, the stage box, the faces besides it, the floor grid and the subwoofers'
-// label groups. (Kept beside the scene, not in a WeakMap keyed by it: this engine's WeakMap can
-// crash once a key it holds has been collected.)
+// camera is fitted to, the stage box, the faces besides it, the floor grid, the cabinets (mains
+// first) with the mains' stands, names and rays, and where the subwoofers' label groups stand.
+// (Kept beside the scene, not in a WeakMap keyed by it: this engine's WeakMap can crash once a
+// key it holds has been collected.)
 var lastShapes = null
 function shapesOf(scene) {
-    if (!lastShapes || lastShapes.scene !== scene)
+    if (!lastShapes || lastShapes.scene !== scene) {
+        const cabinets = scene.mains.map(m => ({item: m, main: mainShapes(m), depth: 0}))
+                          .concat(scene.subs.map(s => ({item: s, main: null, depth: 0})))
         lastShapes = {scene: scene, frame: framePoints(scene), stage: stageBox(scene),
-                      faces: floorFaces(scene), grid: floorGrid(scene),
-                      groups: subGroups(scene.subs)}
+                      faces: floorFaces(scene), grid: floorGrid(scene), cabinets: cabinets,
+                      order: cabinets.slice(), groupNames: groupNamePoints(scene.subs)}
+    }
     return lastShapes
 }
 
@@ -235,27 +241,36 @@ function drawWireframe(ctx, cam, item, model, styles) {
 
 // The main's axis from the middle of its front down to listening height (1 to 20 m long; 20 m
 // when it does not point downwards).
-function drawRay(ctx, cam, main) {
+function mainRay(main) {
     const start = place(main, [0, 0.3245, 0.004])
     const forward = sub(place(main, [0, 0.3245, 1.004]), start)
     const length = forward[1] < 0 ? clamp((start[1] - 1.2) / -forward[1], 1, 20) : 20
-    const end = add(start, mul(forward, length))
-    strokeLines(ctx, cam, [[start, end]], "rgba(120,170,255,0.88)", 1.6)
-    const s = project(cam, end)
+    return [start, add(start, mul(forward, length))]
+}
+
+// A main's lines and points that no view changes: its stand down to the floor, where its name
+// stands, its axis.
+function mainShapes(main) {
+    return {stand: [[[main.pos[0], 0, main.pos[2]], main.pos]],
+            name: add(main.pos, [0, 0.78, 0]), ray: [mainRay(main)]}
+}
+
+function drawRay(ctx, cam, ray) {
+    strokeLines(ctx, cam, ray, "rgba(120,170,255,0.88)", 1.6)
+    const s = Space.projectInto(cam, ray[0][1], Space.spot)
     ctx.beginPath()
     ctx.arc(s.x, s.y, 1.8, 0, 2 * Math.PI)
     ctx.fillStyle = "rgba(120,170,255,0.88)"
     ctx.fill()
 }
 
-function drawMain(ctx, cam, scene, main, model, labels) {
-    strokeLines(ctx, cam, [[[main.pos[0], 0, main.pos[2]], main.pos]], "rgba(255,255,255,0.12)",
-                0.7)
+function drawMain(ctx, cam, scene, main, shapes, model, labels) {
+    strokeLines(ctx, cam, shapes.stand, "rgba(255,255,255,0.12)", 0.7)
     drawWireframe(ctx, cam, main, model, mainStyles)
     if (scene.rays)
-        drawRay(ctx, cam, main)
+        drawRay(ctx, cam, shapes.ray)
     const text = main.label || (main.pos[0] < 0 ? "主扩 L" : "主扩 R")
-    labels.push(nameAbove(cam, add(main.pos, [0, 0.78, 0]), text))
+    labels.push(nameAbove(cam, shapes.name, text))
 }
 
 // Subwoofers stacked or side by side share a label: each joins the first group whose running
@@ -277,9 +292,18 @@ function subGroups(subs) {
     return groups
 }
 
+// Where each group's shared label stands.
+function groupNamePoints(subs) {
+    return subGroups(subs).map(g => [g.x, g.y + 0.95, g.z])
+}
+
+// The projected foot and head of the microphone.
+var micFoot = {x: 0, y: 0, depth: 0, z: 0}
+var micHead = {x: 0, y: 0, depth: 0, z: 0}
+
 function drawMic(ctx, cam, mic, labels) {
-    const foot = project(cam, [mic[0], 0, mic[2]])
-    const head = project(cam, mic)
+    const foot = Space.projectInto(cam, [mic[0], 0, mic[2]], micFoot)
+    const head = Space.projectInto(cam, mic, micHead)
     const green = "rgba(47,166,108,0.95)"
     ctx.beginPath()
     ctx.moveTo(foot.x, foot.y)
@@ -308,6 +332,10 @@ function drawMic(ctx, cam, mic, labels) {
                  bold: true})
 }
 
+function fartherFirst(a, b) {
+    return b.depth - a.depth
+}
+
 // The picture of `scene` (models from `data`) over paintUnder()'s on a width x height canvas in
 // item units, from the floor up; returns its texts ({text, x, y, size, bold, above}: centred on
 // x, y, or with `above` standing on it), in the order they lie over each other.
@@ -315,20 +343,23 @@ function paint(ctx, data, scene, width, height, view) {
     const cam = cameraFor(scene, width, height, view)
     const labels = []
     drawOutlines(ctx, cam, scene, labels)
-    const cabinets = scene.mains.map(m => ({item: m, main: true}))
-                      .concat(scene.subs.map(s => ({item: s, main: false})))
-    for (let i = 0; i < cabinets.length; ++i)
-        cabinets[i].depth = Space.projectInto(cam, cabinets[i].item.pos, Space.spot).depth
-    cabinets.sort((a, b) => b.depth - a.depth)
-    for (let i = 0; i < cabinets.length; ++i) {
-        if (cabinets[i].main)
-            drawMain(ctx, cam, scene, cabinets[i].item, data.cabinet, labels)
-        else
-            drawWireframe(ctx, cam, cabinets[i].item, data.subwoofer, subStyles)
+    const shapes = shapesOf(scene)
+    // Far to near; sorted from the scene's own order every time, as a new list would be.
+    const order = shapes.order
+    for (let i = 0; i < order.length; ++i) {
+        order[i] = shapes.cabinets[i]
+        order[i].depth = Space.projectInto(cam, order[i].item.pos, Space.spot).depth
     }
-    const groups = shapesOf(scene).groups
-    for (let i = 0; i < groups.length; ++i)
-        labels.push(nameAbove(cam, [groups[i].x, groups[i].y + 0.95, groups[i].z], "超低"))
+    order.sort(fartherFirst)
+    for (let i = 0; i < order.length; ++i) {
+        if (order[i].main)
+            drawMain(ctx, cam, scene, order[i].item, order[i].main, data.cabinet, labels)
+        else
+            drawWireframe(ctx, cam, order[i].item, data.subwoofer, subStyles)
+    }
+    const groupNames = shapes.groupNames
+    for (let i = 0; i < groupNames.length; ++i)
+        labels.push(nameAbove(cam, groupNames[i], "超低"))
     for (let i = 0; i < scene.mics.length; ++i)
         drawMic(ctx, cam, scene.mics[i], labels)
     return labels
