@@ -15,10 +15,11 @@ var stage = {x0: -4.5, x1: 4.5, z0: -4.0, z1: 0, top: 0.8}
 var audience = {x0: -4.1, x1: 4.4, z0: 0, z1: 18.1}
 
 var add = Space.add, sub = Space.sub, mul = Space.mul, clamp = Space.clamp
-var project = Space.project, path = Space.path
+var path = Space.path
 
-// Each cabinet: its eight corners by face, its front centre and its aim (pointing forwards).
-// They hang where they hang: worked out once.
+// Each cabinet: its eight corners by face, its front centre and its aim (pointing forwards), and
+// what is drawn of it that no view changes: the corners as a list, the faces' fills, the six
+// stripes across the front and the aim's ray. They hang where they hang: worked out once.
 var hung = null
 function cabinets() {
     if (!hung)
@@ -41,7 +42,7 @@ function hangCabinets() {
             ftl: at(-w, 0, 0), ftr: at(w, 0, 0), fbl: at(-w, h, 0), fbr: at(w, h, 0),
             btl: at(-w, 0, d), btr: at(w, 0, d), bbl: at(-w, h, d), bbr: at(w, h, d)
         }
-        list.push({
+        const cabinet = {
             tiltDeg: tilt,
             faces: [
                 {shade: 0.13, front: true, points: [c.ftl, c.ftr, c.fbr, c.fbl]},
@@ -52,12 +53,30 @@ function hangCabinets() {
                 {shade: 0.02, points: [c.fbl, c.fbr, c.bbr, c.bbl]}
             ],
             corners: c,
+            cornerList: Object.values(c),
+            stripes: frontStripes(c),
             frontCentre: at(0, h / 2, 0),
             forward: forward
-        })
+        }
+        for (const face of cabinet.faces) {
+            const tone = Math.round(32 + face.shade * 105)
+            face.fill = "rgb(" + tone + "," + tone + "," + tone + ")"
+        }
+        cabinet.ray = aimRay(cabinet)
+        list.push(cabinet)
         hang = at(0, h, 0)
     }
     return list
+}
+
+// Six lines across a cabinet's front, at sevenths of its height.
+function frontStripes(c) {
+    const stripes = []
+    for (let i = 1; i <= 6; ++i) {
+        const t = i / 7
+        stripes.push([add(c.ftl, mul(sub(c.fbl, c.ftl), t)), add(c.ftr, mul(sub(c.fbr, c.ftr), t))])
+    }
+    return stripes
 }
 
 // From a cabinet's front centre along its aim down to a height of 1.2 m (1 to 20 m long), or
@@ -87,13 +106,18 @@ function keyPoints() {
 // 30 degree vertical field, fitted in seven passes so that the key points fill 88 % of the view
 // around their middle; then moved in by the zoom. Points are turned by the yaw about the
 // vertical through (0, -0.5) before they are projected, so the fit does not depend on the yaw:
-// while the venue turns, the last fit is used again.
+// while the venue turns, the last fit is used again: the camera returned is kept with it and
+// turned to each picture's yaw in place.
 var lastFit = null
 function camera(width, height, view) {
-    const key = [width, height, view.pitch, view.zoom]
-    if (!lastFit || lastFit.key.some((v, i) => v !== key[i]))
-        lastFit = {key: key, cam: fittedCamera(width, height, view)}
-    return Object.assign({}, lastFit.cam, {yaw: view.yaw})
+    const last = lastFit
+    if (!last || last.width !== width || last.height !== height || last.pitch !== view.pitch
+            || last.zoom !== view.zoom) {
+        lastFit = {width: width, height: height, pitch: view.pitch, zoom: view.zoom,
+                   turned: fittedCamera(width, height, view)}
+    }
+    lastFit.turned.yaw = view.yaw
+    return lastFit.turned
 }
 
 function fittedCamera(width, height, view) {
@@ -111,8 +135,8 @@ function fittedCamera(width, height, view) {
 
 function depthOf(cam, points) {
     let sum = 0
-    for (const p of points)
-        sum += project(cam, p).depth
+    for (let i = 0; i < points.length; ++i)
+        sum += Space.projectInto(cam, points[i], Space.spot).depth
     return sum / points.length
 }
 
@@ -120,26 +144,33 @@ function rgba(rgb, alpha) {
     return "rgba(" + rgb + "," + alpha + ")"
 }
 
-function drawStage(ctx, cam, colors, labels) {
-    const top = stage.top
+// The stage box's top, front and sides, and where its name goes.
+var stageBox = (() => {
     const corners = (y) => [[stage.x0, y, stage.z0], [stage.x1, y, stage.z0],
                             [stage.x1, y, stage.z1], [stage.x0, y, stage.z1]]
-    const upper = corners(top), lower = corners(0)
+    const upper = corners(stage.top), lower = corners(0)
+    return {top: upper, front: [upper[3], upper[2], lower[2], lower[3]],
+            left: [upper[0], lower[0], lower[3], upper[3]],
+            right: [upper[1], lower[1], lower[2], upper[2]],
+            middle: [(stage.x0 + stage.x1) / 2, stage.top / 2, stage.z1]}
+})()
+
+function drawStage(ctx, cam, colors, labels) {
     ctx.lineWidth = 1
     ctx.strokeStyle = rgba(colors.blue, 0.55)
-    path(ctx, cam, upper, true)
+    path(ctx, cam, stageBox.top, true)
     ctx.fillStyle = rgba(colors.blue, 0.10)
     ctx.fill()
     ctx.stroke()
-    path(ctx, cam, [upper[3], upper[2], lower[2], lower[3]], true)
+    path(ctx, cam, stageBox.front, true)
     ctx.fillStyle = rgba(colors.blue, 0.045)
     ctx.fill()
     ctx.stroke()
-    path(ctx, cam, [upper[0], lower[0], lower[3], upper[3]], false)
+    path(ctx, cam, stageBox.left, false)
     ctx.stroke()
-    path(ctx, cam, [upper[1], lower[1], lower[2], upper[2]], false)
+    path(ctx, cam, stageBox.right, false)
     ctx.stroke()
-    const label = project(cam, [(stage.x0 + stage.x1) / 2, top / 2, stage.z1])
+    const label = Space.projectInto(cam, stageBox.middle, Space.spot)
     labels.push({text: "舞台", x: label.x, y: label.y, size: 12, bold: true,
                  color: rgba(colors.line, 0.75)})
 }
@@ -147,25 +178,38 @@ function drawStage(ctx, cam, colors, labels) {
 // The floor grid's 0.8 px lines, at most one device pixel wide with the ink of the wider line
 // in their alpha: a pen wider than a device pixel leaves the painter's hairline path, and the
 // grid then costs a third of a frame at render scale 2.
+// The floor grid's lines every metre and the audience area.
+var floorGrid = (() => {
+    const lines = []
+    for (let x = -8; x <= 8; ++x)
+        lines.push([[x, 0, 0], [x, 0, 20]])
+    for (let z = 0; z <= 20; ++z)
+        lines.push([[-8, 0, z], [8, 0, z]])
+    return lines
+})()
+var audienceArea = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
+                    [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
+
 function drawFloor(ctx, cam, colors, pixelScale) {
     const inDevice = 0.8 * pixelScale
     ctx.lineWidth = Math.min(inDevice, 1) / pixelScale
     ctx.strokeStyle = rgba(colors.line, 0.09 * Math.max(1, inDevice))
     ctx.beginPath()
-    const segment = (a, b) => {
-        const s = project(cam, a), e = project(cam, b)
+    for (let i = 0; i < floorGrid.length; ++i) {
+        const s = Space.projectInto(cam, floorGrid[i][0], Space.spot)
         ctx.moveTo(s.x, s.y)
+        const e = Space.projectInto(cam, floorGrid[i][1], Space.spot)
         ctx.lineTo(e.x, e.y)
     }
-    for (let x = -8; x <= 8; ++x)
-        segment([x, 0, 0], [x, 0, 20])
-    for (let z = 0; z <= 20; ++z)
-        segment([-8, 0, z], [8, 0, z])
     ctx.stroke()
-    const area = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
-                  [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
-    const ys = area.map(p => project(cam, p).y)
-    const gradient = ctx.createLinearGradient(0, Math.min(...ys), 0, Math.max(...ys))
+    const area = audienceArea
+    let top = Infinity, bottom = -Infinity
+    for (let i = 0; i < area.length; ++i) {
+        const y = Space.projectInto(cam, area[i], Space.spot).y
+        top = Math.min(top, y)
+        bottom = Math.max(bottom, y)
+    }
+    const gradient = ctx.createLinearGradient(0, top, 0, bottom)
     gradient.addColorStop(0, rgba(colors.blue, 0.36))
     gradient.addColorStop(1, rgba(colors.blue, 0.14))
     path(ctx, cam, area, true)
@@ -180,42 +224,45 @@ function drawRays(ctx, cam, list) {
     ctx.lineWidth = 1.6
     ctx.strokeStyle = "rgba(120,180,255,0.75)"
     ctx.fillStyle = "rgba(120,180,255,0.95)"
-    for (const cabinet of list) {
-        const ray = aimRay(cabinet)
+    for (let i = 0; i < list.length; ++i) {
+        const ray = list[i].ray
         path(ctx, cam, ray, false)
         ctx.stroke()
-        const end = project(cam, ray[1])
+        const end = Space.projectInto(cam, ray[1], Space.spot)
         ctx.beginPath()
         ctx.arc(end.x, end.y, 2.4, 0, 2 * Math.PI)
         ctx.fill()
     }
 }
 
+// The cabinets and their faces far to near, each depth worked out once a picture, in kept lists.
+var cabinetOrder = []
+var faceOrder = []
+
 function drawCabinets(ctx, cam, list, colors) {
-    // Far to near, each depth worked out once.
-    const farFirst = (items, points) => items.map(item => ({item: item, depth: depthOf(cam, points(item))}))
-                                             .sort((a, b) => b.depth - a.depth).map(entry => entry.item)
-    const sorted = farFirst(list, cabinet => Object.values(cabinet.corners))
+    for (let i = 0; i < list.length; ++i)
+        list[i].depth = depthOf(cam, list[i].cornerList)
+    const sorted = Space.farFirst(list, cabinetOrder)
     ctx.lineWidth = 1.4
-    for (const cabinet of sorted) {
-        const faces = farFirst(cabinet.faces, face => face.points)
-        for (const face of faces) {
-            const tone = Math.round(32 + face.shade * 105)
-            path(ctx, cam, face.points, true)
-            ctx.fillStyle = "rgb(" + tone + "," + tone + "," + tone + ")"
+    for (let i = 0; i < sorted.length; ++i) {
+        const cabinet = sorted[i]
+        for (let k = 0; k < cabinet.faces.length; ++k)
+            cabinet.faces[k].depth = depthOf(cam, cabinet.faces[k].points)
+        const faces = Space.farFirst(cabinet.faces, faceOrder)
+        for (let k = 0; k < faces.length; ++k) {
+            path(ctx, cam, faces[k].points, true)
+            ctx.fillStyle = faces[k].fill
             ctx.fill()
             ctx.strokeStyle = "rgba(210,215,225,0.55)"
             ctx.stroke()
         }
-        const c = cabinet.corners
         ctx.strokeStyle = rgba(colors.blue, 0.9)
         ctx.lineWidth = 1
         ctx.beginPath()
-        for (let i = 1; i <= 6; ++i) {
-            const t = i / 7
-            const left = project(cam, add(c.ftl, mul(sub(c.fbl, c.ftl), t)))
-            const right = project(cam, add(c.ftr, mul(sub(c.fbr, c.ftr), t)))
+        for (let k = 0; k < cabinet.stripes.length; ++k) {
+            const left = Space.projectInto(cam, cabinet.stripes[k][0], Space.spot)
             ctx.moveTo(left.x, left.y)
+            const right = Space.projectInto(cam, cabinet.stripes[k][1], Space.spot)
             ctx.lineTo(right.x, right.y)
         }
         ctx.stroke()
@@ -223,15 +270,25 @@ function drawCabinets(ctx, cam, list, colors) {
     }
 }
 
+// The microphones with their numbers and the points drawn of them, made once; their order far to
+// near and their projected points, kept.
+var micMarks = mics.map((m, i) => ({number: i + 1, text: String(i + 1), depth: 0,
+                                    middle: [m[0], 0.5, m[1]], foot: [m[0], 0, m[1]],
+                                    head: [m[0], 0.44, m[1]], badge: [m[0], 0.86, m[1]]}))
+var micOrder = []
+var micFoot = {x: 0, y: 0, depth: 0, z: 0}
+var micHead = {x: 0, y: 0, depth: 0, z: 0}
+var micBadge = {x: 0, y: 0, depth: 0, z: 0}
+
 function drawMics(ctx, cam, colors, labels) {
-    const order = mics.map((m, i) => ({x: m[0], z: m[1], number: i + 1}))
-    for (const mic of order)
-        mic.depth = project(cam, [mic.x, 0.5, mic.z]).depth
-    order.sort((a, b) => b.depth - a.depth)
-    for (const mic of order) {
-        const foot = project(cam, [mic.x, 0, mic.z])
-        const head = project(cam, [mic.x, 0.44, mic.z])
-        const badge = project(cam, [mic.x, 0.86, mic.z])
+    for (let i = 0; i < micMarks.length; ++i)
+        micMarks[i].depth = Space.projectInto(cam, micMarks[i].middle, Space.spot).depth
+    const order = Space.farFirst(micMarks, micOrder)
+    for (let i = 0; i < order.length; ++i) {
+        const mic = order[i]
+        const foot = Space.projectInto(cam, mic.foot, micFoot)
+        const head = Space.projectInto(cam, mic.head, micHead)
+        const badge = Space.projectInto(cam, mic.badge, micBadge)
         ctx.strokeStyle = "rgb(70,200,120)"
         ctx.fillStyle = "rgb(70,200,120)"
         ctx.lineWidth = 1.6
@@ -255,7 +312,7 @@ function drawMics(ctx, cam, colors, labels) {
         ctx.lineWidth = 1.2
         ctx.strokeStyle = rgba(colors.blue, 0.95)
         ctx.stroke()
-        labels.push({text: String(mic.number), x: badge.x, y: badge.y + 0.5,
+        labels.push({text: mic.text, x: badge.x, y: badge.y + 0.5,
                      size: Math.round(radius * 1.15), bold: true,
                      color: mic.number === 1 ? Palette.white : colors.number})
     }

@@ -168,7 +168,7 @@ function shapesOf(scene) {
                           .concat(scene.subs.map(s => ({item: s, main: null, depth: 0})))
         lastShapes = {scene: scene, frame: framePoints(scene), stage: stageBox(scene),
                       faces: floorFaces(scene), grid: floorGrid(scene), cabinets: cabinets,
-                      order: cabinets.slice(), groupNames: groupNamePoints(scene.subs)}
+                      order: [], groupNames: groupNamePoints(scene.subs)}
     }
     return lastShapes
 }
@@ -332,10 +332,6 @@ function drawMic(ctx, cam, mic, labels) {
                  bold: true})
 }
 
-function fartherFirst(a, b) {
-    return b.depth - a.depth
-}
-
 // The picture of `scene` (models from `data`) over paintUnder()'s on a width x height canvas in
 // item units, from the floor up; returns its texts ({text, x, y, size, bold, above}: centred on
 // x, y, or with `above` standing on it), in the order they lie over each other.
@@ -344,13 +340,10 @@ function paint(ctx, data, scene, width, height, view) {
     const labels = []
     drawOutlines(ctx, cam, scene, labels)
     const shapes = shapesOf(scene)
-    // Far to near; sorted from the scene's own order every time, as a new list would be.
-    const order = shapes.order
-    for (let i = 0; i < order.length; ++i) {
-        order[i] = shapes.cabinets[i]
-        order[i].depth = Space.projectInto(cam, order[i].item.pos, Space.spot).depth
-    }
-    order.sort(fartherFirst)
+    const cabinets = shapes.cabinets
+    for (let i = 0; i < cabinets.length; ++i)
+        cabinets[i].depth = Space.projectInto(cam, cabinets[i].item.pos, Space.spot).depth
+    const order = Space.farFirst(cabinets, shapes.order)
     for (let i = 0; i < order.length; ++i) {
         if (order[i].main)
             drawMain(ctx, cam, scene, order[i].item, order[i].main, data.cabinet, labels)

@@ -310,6 +310,18 @@ function cutSegment(cam, a, b) {
     return true
 }
 
+// The entries ({depth, ...}) far to near in the kept list `order`. They are sorted from their
+// own order every time, as a new list would be, so equal depths come out as they always did.
+function farFirst(entries, order) {
+    for (let i = 0; i < entries.length; ++i)
+        order[i] = entries[i]
+    return order.sort(fartherFirst)
+}
+
+function fartherFirst(a, b) {
+    return b.depth - a.depth
+}
+
 // A new canvas path through the projected points.
 function path(ctx, cam, points, close) {
     ctx.beginPath()
