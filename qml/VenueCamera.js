@@ -313,6 +313,7 @@ function cutSegment(cam, a, b) {
 // The entries ({depth, ...}) far to near in the kept list `order`. They are sorted from their
 // own order every time, as a new list would be, so equal depths come out as they always did.
 function farFirst(entries, order) {
+    order.length = entries.length
     for (let i = 0; i < entries.length; ++i)
         order[i] = entries[i]
     return order.sort(fartherFirst)
