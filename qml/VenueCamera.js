@@ -179,14 +179,6 @@ function traceCut(ctx, cam, points, close) {
     }
 }
 
-// A camera point on the view it lies ahead of, written into out[at] (x in pixels) and
-// out[at + 1] (y).
-function onViewInto(cam, p, out, at) {
-    out[at] = viewX(cam, p.x, p.z)
-    out[at + 1] = viewY(cam, p.y, p.z)
-    return out
-}
-
 // The two buffers a polygon is cut between: its points as lists of x, y and z, of which the
 // first `count` hold.
 var polygonA = {x: [], y: [], z: [], count: 0}
@@ -289,7 +281,11 @@ function cutSegment(cam, a, b) {
         moveTowards(a, b, (near - a.z) / (b.z - a.z))
     else if (b.z < near)
         moveTowards(b, a, (near - b.z) / (a.z - b.z))
-    const v = onViewInto(cam, b, onViewInto(cam, a, segmentView, 0), 2)
+    const v = segmentView
+    v[0] = viewX(cam, a.x, a.z)
+    v[1] = viewY(cam, a.y, a.z)
+    v[2] = viewX(cam, b.x, b.z)
+    v[3] = viewY(cam, b.y, b.z)
     let t0 = 0, t1 = 1
     for (let k = 0; k < 4; ++k) {
         const axis = guardAxis[k], bound = guardBound(cam, k), keep = guardKeep[k]
