@@ -536,8 +536,7 @@ void FourierTransform::prepare()
     bitReverse_.resize(n);
     window_.resize(n);
     gatherWindow();
-    workRe_.resize(n);
-    workIm_.resize(n);
+    tables_.resize({n, n, n, n, n / 2, n / 2});
 
     for (quint32 i = 0; i < n; ++i)
         bitReverse_[i] = i;
@@ -555,32 +554,32 @@ void FourierTransform::prepare()
     // Every twiddle comes straight from its angle (in double), so the error does not grow along
     // a stage as it would with a running product. The stage of half-length h uses e^(+iπ·j/h),
     // the entries j·(n/2)/h of the last stage's table.
-    twiddleRe_.resize(n);
-    twiddleIm_.resize(n);
+    float *twiddleRe = tables_[TwiddleRe];
+    float *twiddleIm = tables_[TwiddleIm];
     const quint32 half = n / 2;
     for (quint32 j = 0; j < half; ++j) {
         const double angle = std::numbers::pi * double(j) / double(half);
-        twiddleRe_[half + j] = float(std::cos(angle));
-        twiddleIm_[half + j] = float(std::sin(angle));
+        twiddleRe[half + j] = float(std::cos(angle));
+        twiddleIm[half + j] = float(std::sin(angle));
     }
     for (quint32 h = half / 2; h >= 1; h /= 2) {
         const quint32 stride = half / h;
         for (quint32 j = 0; j < h; ++j) {
-            twiddleRe_[h + j] = twiddleRe_[half + j * stride];
-            twiddleIm_[h + j] = twiddleIm_[half + j * stride];
+            twiddleRe[h + j] = twiddleRe[half + j * stride];
+            twiddleIm[h + j] = twiddleIm[half + j * stride];
         }
     }
     // The cubes e^(+iπ·3j/2h) = e^(+iπ·m/half) with m = 3j·stride/2, taken from the same table
     // (e^(iπ·m/half) = −e^(iπ·(m − half)/half) for m of half or more).
-    tripleRe_.resize(half);
-    tripleIm_.resize(half);
+    float *tripleRe = tables_[TripleRe];
+    float *tripleIm = tables_[TripleIm];
     for (quint32 h = half / 2; h >= 1; h /= 2) {
         const quint32 stride = half / h;
         for (quint32 j = 0; j < h; ++j) {
             const quint32 m = 3 * j * stride / 2;
             const float flip = m < half ? 1.0f : -1.0f;
-            tripleRe_[h + j] = flip * twiddleRe_[half + m % half];
-            tripleIm_[h + j] = flip * twiddleIm_[half + m % half];
+            tripleRe[h + j] = flip * twiddleRe[half + m % half];
+            tripleIm[h + j] = flip * twiddleIm[half + m % half];
         }
     }
     planSize_ = n;
@@ -588,12 +587,12 @@ void FourierTransform::prepare()
 
 void FourierTransform::runStages(bool inverse, quint32 firstHalf)
 {
-    const Twiddles twiddles{twiddleRe_.data(), twiddleIm_.data(), tripleRe_.data(),
-                            tripleIm_.data()};
+    const Twiddles twiddles{tables_[TwiddleRe], tables_[TwiddleIm], tables_[TripleRe],
+                            tables_[TripleIm]};
     if (inverse)
-        butterflyStages<true>(workRe_.data(), workIm_.data(), twiddles, size_, firstHalf);
+        butterflyStages<true>(tables_[WorkRe], tables_[WorkIm], twiddles, size_, firstHalf);
     else
-        butterflyStages<false>(workRe_.data(), workIm_.data(), twiddles, size_, firstHalf);
+        butterflyStages<false>(tables_[WorkRe], tables_[WorkIm], twiddles, size_, firstHalf);
 }
 
 void FourierTransform::add(float data, float reference)
@@ -624,8 +623,8 @@ void FourierTransform::calculate(const RingBlock &block)
     const quint32 ringMask = block.ringSize - 1;
     const float *window = n < gatheredSize ? window_.table() : gatheredWindow_.data();
     const quint32 *bitReverse = bitReverse_.data();
-    float *re = workRe_.data();
-    float *im = workIm_.data();
+    float *re = tables_[WorkRe];
+    float *im = tables_[WorkIm];
 
     // Both real channels travel through one complex transform: data as the real part,
     // reference as the imaginary part; they are separated again by symmetry below.
@@ -664,8 +663,8 @@ void FourierTransform::butterflies(bool inverse)
     storeUpperHalf();
     const quint32 n = size_;
     Complex *spectrum = dataSpectrum_.data();
-    float *re = workRe_.data();
-    float *im = workIm_.data();
+    float *re = tables_[WorkRe];
+    float *im = tables_[WorkIm];
     for (quint32 i = 0; i < n; ++i) {
         re[i] = spectrum[i].re;
         im[i] = spectrum[i].im;
@@ -694,8 +693,8 @@ void FourierTransform::inverseOfConjugateSymmetric(const Complex *bins, float *r
     const quint32 n = size_;
     const quint32 half = n / 2;
     const quint32 *bitReverse = bitReverse_.data();
-    float *re = workRe_.data();
-    float *im = workIm_.data();
+    float *re = tables_[WorkRe];
+    float *im = tables_[WorkIm];
     if (n < gatheredSize) {
         for (quint32 i = 0; i <= half; ++i) {
             re[bitReverse[i]] = bins[i].re;

@@ -2,6 +2,7 @@
 
 #include "engine/dsp/Complex.h"
 #include "engine/dsp/Container.h"
+#include "engine/dsp/StaggeredArrays.h"
 #include "engine/dsp/WindowFunction.h"
 
 #include <QList>
@@ -102,17 +103,15 @@ private:
     Container::array<quint32> bitReverse_;
     Container::array<Complex> dataSpectrum_;
     Container::array<Complex> referenceSpectrum_;
-    // Stage twiddles, split into real and imaginary parts: the stage of half-length h keeps its
-    // h factors e^(+2πi·j/2h) at [h, 2h).
-    Container::array<float> twiddleRe_;
-    Container::array<float> twiddleIm_;
-    // For two stages of half-lengths h and 2h together: at [h, 2h) the cubes e^(+iπ·3j/2h) of the
-    // second one's first h factors.
-    Container::array<float> tripleRe_;
-    Container::array<float> tripleIm_;
-    // Work area of the butterflies, split like the twiddles so the stages vectorise.
-    Container::array<float> workRe_;
-    Container::array<float> workIm_;
+    // The butterflies' tables, split into real and imaginary parts so the stages vectorise:
+    // - the work area, `WorkRe` and `WorkIm`, n entries each;
+    // - the stage twiddles, `TwiddleRe` and `TwiddleIm`, n entries each: the stage of
+    //   half-length h keeps its h factors e^(+2πi·j/2h) at [h, 2h);
+    // - for two stages of half-lengths h and 2h together, `TripleRe` and `TripleIm`, n/2 entries
+    //   each: at [h, 2h) the cubes e^(+iπ·3j/2h) of the second one's first h factors.
+    // The butterflies walk all six in step at power-of-two distances, so they are staggered.
+    enum Table { WorkRe, WorkIm, TwiddleRe, TwiddleIm, TripleRe, TripleIm, TableCount };
+    StaggeredArrays<TableCount> tables_;
     quint32 planSize_ = 0;
     bool upperHalfStored_ = true;
 };
