@@ -144,26 +144,42 @@ void Coherence::store(quint32 from, quint32 count, const float *reference, const
               crossImRing_.data() + row, referenceSum_.data() + first, dataSum_.data() + first,
               crossReSum_.data() + first, crossImSum_.data() + first, coherence + done,
               inaccurate_.data());
+        // This tick's share of the bins summed afresh, then any other whose sums lost their
+        // accuracy.
+        const quint32 shareFrom = std::clamp(resumFrom_, first, first + n);
+        const quint32 shareTo = std::clamp(resumTo_, first, first + n);
+        if (shareFrom < shareTo)
+            resum(shareFrom, shareTo, coherence + done + (shareFrom - first));
         for (quint32 k = 0; k < n; ++k) {
             const quint32 i = first + k;
-            if (inaccurate_[k] || (i >= resumFrom_ && i < resumTo_))
-                coherence[done + k] = resum(i);
+            if (inaccurate_[k] && (i < shareFrom || i >= shareTo))
+                resum(i, i + 1, coherence + done + k);
         }
     }
 }
 
-float Coherence::resum(quint32 i)
+// A bin's ring entries lie a whole row apart, all in the same cache sets: summed bin by bin, each
+// bin would fetch every line again. So the bins are summed side by side, a row at a time; each
+// bin's entries are added in ring order either way, so its sums are the same to the bit.
+void Coherence::resum(quint32 from, quint32 to, float *coherence)
 {
-    double reference = 0.0, data = 0.0, crossRe = 0.0, crossIm = 0.0;
-    for (std::size_t slot = i; slot < referenceRing_.size(); slot += bins_) {
-        reference += referenceRing_[slot];
-        data += dataRing_[slot];
-        crossRe += crossReRing_[slot];
-        crossIm += crossImRing_[slot];
+    const quint32 n = to - from;
+    double reference[blockBins], data[blockBins], crossRe[blockBins], crossIm[blockBins];
+    for (double *sums : {reference, data, crossRe, crossIm})
+        std::fill_n(sums, n, 0.0);
+    for (std::size_t row = from; row < referenceRing_.size(); row += bins_) {
+        for (quint32 k = 0; k < n; ++k) {
+            reference[k] += referenceRing_[row + k];
+            data[k] += dataRing_[row + k];
+            crossRe[k] += crossReRing_[row + k];
+            crossIm[k] += crossImRing_[row + k];
+        }
     }
-    referenceSum_[i] = reference;
-    dataSum_[i] = data;
-    crossReSum_[i] = crossRe;
-    crossImSum_[i] = crossIm;
-    return coherenceOf(reference, data, crossRe, crossIm);
+    for (quint32 k = 0; k < n; ++k) {
+        referenceSum_[from + k] = reference[k];
+        dataSum_[from + k] = data[k];
+        crossReSum_[from + k] = crossRe[k];
+        crossImSum_[from + k] = crossIm[k];
+        coherence[k] = coherenceOf(reference[k], data[k], crossRe[k], crossIm[k]);
+    }
 }

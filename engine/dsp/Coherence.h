@@ -60,8 +60,9 @@ public:
 
 private:
     void resizeRings();
-    // Forms bin i's sums afresh from its ring and answers its coherence.
-    float resum(quint32 i);
+    // Forms the sums of bins [from, to), at most a block of them, afresh from their rings and
+    // writes their coherences to `coherence`.
+    void resum(quint32 from, quint32 to, float *coherence);
 
     // Ring row k holds every bin's entry of one tick: bin i at [k·bins + i].
     Container::array<float> referenceRing_;

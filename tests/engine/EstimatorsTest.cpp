@@ -253,15 +253,21 @@ private slots:
 
     // The running sums read what sums formed afresh over the last 21 ticks read, to float
     // rounding: through a long loud stretch followed by one 160 dB quieter (whose powers are far
-    // below the rounding of the loud sums), and through levels that jump from tick to tick.
+    // below the rounding of the loud sums), and through levels that jump from tick to tick. Both
+    // when the bins are stored one by one and when all are stored as one block (where the bins
+    // whose turn it is are summed afresh side by side).
     void runningSumsAgreeWithSumsFormedAfresh()
     {
         constexpr quint32 bins = 96;
         constexpr int depth = 21;
-        Coherence coherence;
-        coherence.setDepth(depth);
-        coherence.setSize(bins);
+        Coherence coherence, blockwise;
+        for (Coherence *c : {&coherence, &blockwise}) {
+            c->setDepth(depth);
+            c->setSize(bins);
+        }
         std::vector<BinRecord> records(bins);
+        std::array<std::array<float, bins>, 4> block;
+        std::array<float, bins> blockCoherence;
         std::mt19937 generator(11);
         std::normal_distribution<float> noise(0.0f, 1.0f);
         std::uniform_int_distribution<int> level(-60, 60);
@@ -276,8 +282,15 @@ private slots:
                 const Complex d = r * 0.7f + Complex(noise(generator), noise(generator)) * scale;
                 const Coherence::BandSums sums{r.norm(), d.norm(), r.conj() * d};
                 history[i].push_back(sums);
+                block[0][i] = sums.reference;
+                block[1][i] = sums.data;
+                block[2][i] = sums.cross.re;
+                block[3][i] = sums.cross.im;
                 return sums;
             });
+            blockwise.beginTick();
+            blockwise.store(0, bins, block[0].data(), block[1].data(), block[2].data(),
+                            block[3].data(), blockCoherence.data());
             for (quint32 i = 0; i < bins; ++i) {
                 double reference = 0.0, data = 0.0, crossRe = 0.0, crossIm = 0.0;
                 const std::size_t first
@@ -289,7 +302,8 @@ private slots:
                     crossIm += history[i][k].cross.im;
                 }
                 const double expected = std::hypot(crossRe, crossIm) / std::sqrt(reference * data);
-                worst = std::max(worst, std::abs(records[i].coherence - expected));
+                worst = std::max({worst, std::abs(records[i].coherence - expected),
+                                  std::abs(blockCoherence[i] - expected)});
             }
         }
         QVERIFY2(worst < 1e-6, qPrintable(QString::number(worst)));
