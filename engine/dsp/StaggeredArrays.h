@@ -9,12 +9,13 @@
 // `Count` float arrays in one allocation, each starting at a different place within a 4 KiB
 // page: the first at its start, the others spread evenly over the page.
 //
-// Why: the allocator hands out every large block at the same place within its pages, so arrays
-// of power-of-two lengths allocated one by one all start there. The first-level cache picks a
-// line's set from its address bits below 4 KiB: a loop that walks several such arrays in step
-// (the butterflies read four quarters of the real and four of the imaginary work area, and three
-// factor tables, all at power-of-two distances) then meets all its lines in one set, more than
-// the set holds, and evicts its own lines on every step. Staggered, each array's lines go to
+// Why: arrays of power-of-two lengths allocated one by one start at nearly the same place within
+// their pages: large ones are mapped page by page, and those of a page or more taken from the
+// heap lie whole pages and a few bytes of the allocator's bookkeeping apart. The first-level cache
+// picks a line's set from its address bits below 4 KiB: a loop that walks several such arrays in
+// step (the butterflies read four quarters of the real and four of the imaginary work area, and
+// three factor tables, all at power-of-two distances) then meets all its lines in one set, more
+// than the set holds, and evicts its own lines on every step. Staggered, each array's lines go to
 // sets of their own.
 template<std::size_t Count>
 class StaggeredArrays
