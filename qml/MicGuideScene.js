@@ -175,9 +175,6 @@ function drawStage(ctx, cam, colors, labels) {
                  color: rgba(colors.line, 0.75)})
 }
 
-// The floor grid's 0.8 px lines, at most one device pixel wide with the ink of the wider line
-// in their alpha: a pen wider than a device pixel leaves the painter's hairline path, and the
-// grid then costs a third of a frame at render scale 2.
 // The floor grid's lines every metre and the audience area.
 var floorGrid = (() => {
     const lines = []
@@ -190,6 +187,9 @@ var floorGrid = (() => {
 var audienceArea = [[audience.x0, 0, audience.z0], [audience.x1, 0, audience.z0],
                     [audience.x1, 0, audience.z1], [audience.x0, 0, audience.z1]]
 
+// The floor grid's 0.8 px lines, at most one device pixel wide with the ink of the wider line
+// in their alpha: a pen wider than a device pixel leaves the painter's hairline path, and the
+// grid then costs a third of a frame at render scale 2.
 function drawFloor(ctx, cam, colors, pixelScale) {
     const inDevice = 0.8 * pixelScale
     ctx.lineWidth = Math.min(inDevice, 1) / pixelScale
