@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "startup/BatchResultFile.h"
 #include "startup/IndentedJson.h"
+#include "startup/SixDigitNumber.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,8 +17,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <limits>
 
 namespace snt::startup {
@@ -40,28 +39,6 @@ const std::pair<const char *, const char *> detailCurves[] = {
         {"afterSmooth", "after"},   {"phaseBefore", "phaseBefore"}, {"phaseAfter", "phaseAfter"},
         {"coherence", "coherence"},
 };
-
-// `value` as QString::number(value, 'g', 6) writes it (6 significant digits, the shorter of
-// fixed and scientific form), appended to `out`. std::to_chars writes the same many times
-// quicker, except where Qt rounds a value lying exactly halfway between two such numbers away
-// from zero and to_chars to even: so a value whose seventh significant digit is a 5 (the only
-// ones that can lie halfway), zero (Qt writes no sign) and the non-finite go through Qt.
-void appendNumber(QByteArray &out, double value)
-{
-    if (value != 0.0 && std::isfinite(value)) {
-        char text[32];
-        const char *begin = text;
-        const char *end
-                = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 6)
-                          .ptr;
-        if (*(std::find(begin, end, 'e') - 1) != '5') {
-            end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6).ptr;
-            out.append(text, end - text);
-            return;
-        }
-    }
-    out += QString::number(value, 'g', 6).toLatin1();
-}
 
 // A corner's order from its slope in dB per octave: whole 6 dB steps, truncated toward zero.
 int cornerOrder(const QVariant &slopeDb)
@@ -117,11 +94,11 @@ QByteArray batchCurveText(const QJsonObject &curve)
             continue;
         const QJsonArray coh = j < coherence.size() ? coherence[j].toArray() : QJsonArray();
         const double c = coh.size() >= 2 ? coh[1].toDouble(1.0) : 1.0;
-        appendNumber(text, point[0].toDouble());
+        appendSixDigitNumber(text, point[0].toDouble());
         text += '\t';
-        appendNumber(text, point[1].toDouble());
+        appendSixDigitNumber(text, point[1].toDouble());
         text += "\t0\t";
-        appendNumber(text, c);
+        appendSixDigitNumber(text, c);
         text += '\n';
     }
     return text;

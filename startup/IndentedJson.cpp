@@ -28,9 +28,10 @@ bool needsNoEscape(const QString &text)
 }
 
 // The text of one value. It is put together in a std::string, whose small appends are inlined,
-// and handed to the caller's array once. A point list that stands in the value more than once
-// at one level (the batch gives a scheme's curves under two names) is written once and its text
-// copied: its numbers are most of the work.
+// and handed to the caller's array once. Numbers are most of the work, so none is written twice
+// where its text can be copied: a point list that stands in the value more than once at one level
+// (the batch gives a scheme's curves under two names) is written once, and point lists drawn on
+// one frequency grid (every curve of a preview) copy each frequency from the list before.
 class IndentedWriter
 {
 public:
@@ -51,6 +52,13 @@ private:
         size_t begin;
         size_t end;
     };
+    // A number of the last point list at one position, and where its text stands.
+    struct WrittenNumber
+    {
+        double value;
+        size_t begin;
+        size_t end;
+    };
 
     void indent(int level) { text_.append(size_t(level) * indentWidth, ' '); }
     template<typename Number>
@@ -61,10 +69,13 @@ private:
     template<typename List, typename Item>
     void list(const List &list, int level, Item item);
     void point(const QPointF &point, int level);
+    void frequency(double value);
     void points(const QList<QPointF> &points, int level);
 
     std::string &text_;
     std::vector<WrittenList> writtenLists_;
+    std::vector<WrittenNumber> frequencies_; // of the last point list written
+    size_t nextPoint_ = 0; // the position in the point list being written
 };
 
 // std::to_chars: no allocation, and for doubles the shortest digits that read back the same
@@ -141,10 +152,28 @@ void IndentedWriter::point(const QPointF &point, int level)
     text_ += ",\n";
     indent(level + 1);
     text_ += "\"f\": ";
-    number(point.x());
+    frequency(point.x());
     text_ += '\n';
     indent(level);
     text_ += '}';
+}
+
+// Equal numbers have equal texts (0 and -0 are both written "0").
+void IndentedWriter::frequency(double value)
+{
+    const size_t position = nextPoint_++;
+    if (position < frequencies_.size() && frequencies_[position].value == value) {
+        const WrittenNumber &written = frequencies_[position];
+        text_.append(text_, written.begin, written.end - written.begin);
+        return;
+    }
+    const size_t begin = text_.size();
+    number(value);
+    const WrittenNumber written{value, begin, text_.size()};
+    if (position < frequencies_.size())
+        frequencies_[position] = written;
+    else
+        frequencies_.push_back(written);
 }
 
 void IndentedWriter::points(const QList<QPointF> &points, int level)
@@ -159,6 +188,7 @@ void IndentedWriter::points(const QList<QPointF> &points, int level)
         return;
     }
     const size_t begin = text_.size();
+    nextPoint_ = 0;
     list(points, level, &IndentedWriter::point);
     writtenLists_.push_back({points.constData(), points.size(), level, begin, text_.size()});
 }

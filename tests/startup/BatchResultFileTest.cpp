@@ -74,7 +74,9 @@ private slots:
 
     // Chart point lists (x in Hz) stand in the file as the point maps {"f", "d"} the screens
     // read: widened floats, whole numbers, values that are not finite, an empty list, one list
-    // under two keys and again one level deeper.
+    // under two keys and again one level deeper, another on the same frequencies, and one whose
+    // frequencies differ from those before it in places (a signed zero, a value not finite, one
+    // point more).
     void pointListsAsTheirMaps()
     {
         const double nan = std::nan("");
@@ -83,18 +85,36 @@ private slots:
                                     {1000.0, -0.0},
                                     {19999.5, nan},
                                     {double(16000.1f), 123456789.0}};
-        QVariantList maps;
+        QList<QPointF> sameFrequencies;
         for (const QPointF &point : points)
-            maps.append(QVariantMap{{"f", point.x()}, {"d", point.y()}});
+            sameFrequencies.append({point.x(), double(float(point.x() / 7.0))});
+        QList<QPointF> otherFrequencies = sameFrequencies;
+        otherFrequencies[0].setX(-0.0);
+        otherFrequencies[2].setX(1000.5);
+        otherFrequencies[3].setX(nan);
+        otherFrequencies.append({double(20001.3f), 0.5});
+        const auto asPointMaps = [](const QList<QPointF> &list) {
+            QVariantList maps;
+            for (const QPointF &point : list)
+                maps.append(QVariantMap{{"f", point.x()}, {"d", point.y()}});
+            return maps;
+        };
+        const QVariantList maps = asPointMaps(points);
         const QVariant shared = QVariant::fromValue(points);
         const QVariantMap object{{"a", shared},
                                  {"b", QVariant::fromValue(QList<QPointF>())},
                                  {"c", QVariantList{QVariant::fromValue(points.first(1)), shared}},
-                                 {"d", shared}};
+                                 {"d", shared},
+                                 {"e", QVariant::fromValue(sameFrequencies)},
+                                 {"f", QVariant::fromValue(otherFrequencies)},
+                                 {"g", QVariant::fromValue(points)}};
         const QVariantMap asMaps{{"a", maps},
                                  {"b", QVariantList()},
                                  {"c", QVariantList{QVariant(maps.first(1)), QVariant(maps)}},
-                                 {"d", maps}};
+                                 {"d", maps},
+                                 {"e", asPointMaps(sameFrequencies)},
+                                 {"f", asPointMaps(otherFrequencies)},
+                                 {"g", maps}};
         QByteArray text;
         appendIndentedJson(text, object, 0);
         QCOMPARE(text + '\n', QJsonDocument(QJsonObject::fromVariantMap(asMaps)).toJson());
