@@ -71,21 +71,59 @@ std::vector<BandPhasor> bandPhasors(const QList<float> &freq, const Phasors &pha
     return bands;
 }
 
+// Segment k of the spline runs between the centres of bands k-2 and k-1, sampled in this many
+// steps.
+int segmentSteps(const std::vector<BandPhasor> &bands, size_t k)
+{
+    return std::max(8, int(400.0 * std::abs(std::log(bands[k - 1].hz / bands[k - 2].hz))));
+}
+
+// The last step a segment is sampled at: its end is the next one's start, except for the last.
+int segmentEnd(const std::vector<BandPhasor> &bands, size_t k, int steps)
+{
+    return k == bands.size() - 1 ? steps : steps - 1;
+}
+
+// The frequencies the spline is sampled at, evenly in log frequency within each segment. They
+// depend on the band centres alone, which every phase smoothed on one curve's frequencies shares
+// (a preview smooths two, an edit the same ones again), so the last ones are kept per thread.
+QList<float> splineFrequencies(const std::vector<BandPhasor> &bands)
+{
+    thread_local std::vector<double> keptCentres;
+    thread_local QList<float> kept;
+    const auto sameCentre = [](double centre, const BandPhasor &band) {
+        return centre == band.hz;
+    };
+    if (std::equal(keptCentres.cbegin(), keptCentres.cend(), bands.cbegin(), bands.cend(),
+                   sameCentre))
+        return kept;
+    keptCentres.clear();
+    for (const BandPhasor &band : bands)
+        keptCentres.push_back(band.hz);
+    kept.clear();
+    for (size_t k = 3; k < bands.size(); ++k) {
+        const double span = bands[k - 1].hz / bands[k - 2].hz;
+        const int steps = segmentSteps(bands, k);
+        for (int s = 0; s <= segmentEnd(bands, k, steps); ++s)
+            kept.append(float(bands[k - 2].hz * std::pow(span, double(s) / steps)));
+    }
+    return kept;
+}
+
 // A uniform cubic B-spline through the band phasors, sampled densely in log frequency; its angle
-// is the smoothed phase. Segment k runs between the centres of bands k-2 and k-1.
+// is the smoothed phase.
 math::Curve splinePhase(const std::vector<BandPhasor> &bands)
 {
     math::Curve curve;
-    const size_t last = bands.size() - 1;
-    for (size_t k = 3; k <= last; ++k) {
+    curve.freq = splineFrequencies(bands);
+    curve.values.reserve(curve.freq.size());
+    for (size_t k = 3; k < bands.size(); ++k) {
         const BandPhasor &p0 = bands[k - 3];
         const BandPhasor &p1 = bands[k - 2];
         const BandPhasor &p2 = bands[k - 1];
         const BandPhasor &p3 = bands[k];
-        const double span = p2.hz / p1.hz;
-        const int steps = std::max(8, int(400.0 * std::abs(std::log(span))));
-        const int end = k == last ? steps : steps - 1;
-        for (int s = 0; s <= end; ++s) {
+        const int steps = segmentSteps(bands, k);
+        for (int s = 0; s <= segmentEnd(bands, k, steps); ++s) {
             const double t = double(s) / steps;
             const double t2 = t * t;
             const double t3 = t2 * t;
@@ -95,7 +133,6 @@ math::Curve splinePhase(const std::vector<BandPhasor> &bands)
             const double w3 = t3 / 6.0;
             const double c = w0 * p0.cos + w1 * p1.cos + w2 * p2.cos + w3 * p3.cos;
             const double sn = w0 * p0.sin + w1 * p1.sin + w2 * p2.sin + w3 * p3.sin;
-            curve.freq.append(float(p1.hz * std::pow(span, t)));
             curve.values.append(float(quickAtan2(sn, c) * degreesPerRadian));
         }
     }
