@@ -2,20 +2,23 @@
 # Installs what is missing, builds the two sanitizer configurations and the fuzzing tree and runs
 # every test: the whole suite under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer, then the concurrent parts under ThreadSanitizer, where a data race fails the run,
-# then every fuzz target for a bounded time (SNT_FUZZ_SECONDS, 10 s each). The sound servers the
-# tests need run on a runtime folder of their own and are stopped at the end, also when a test
-# fails. Extra arguments go to ctest (for example -R audio).
-set -euo pipefail
+# then every fuzz target for a bounded time (SNT_FUZZ_SECONDS, 10 s each). Every stage runs
+# whatever an earlier one did; the failed ones are listed at the end and make the exit code
+# non-zero. The sound servers the tests need run on a runtime folder of their own and are stopped
+# at the end. Extra arguments go to ctest (for example -R audio).
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/check-format.sh
-scripts/check-layers.sh
+source scripts/stages.sh
+
+stage dependencies scripts/install-deps.sh
+stage format scripts/check-format.sh
+stage layers scripts/check-layers.sh
 jobs=${SNT_JOBS:-$(scripts/cpus.sh)}
 export SNT_JOBS=$jobs
 echo "test.sh: $jobs parallel jobs"
-scripts/build.sh test
-scripts/build.sh tsan
-scripts/build.sh fuzz
+stage "build test" scripts/build.sh test
+stage "build tsan" scripts/build.sh tsan
+stage "build fuzz" scripts/build.sh fuzz
 
 runtime=$(mktemp -d /tmp/snt-test-run.XXXXXX)
 cleanup() {
@@ -23,8 +26,12 @@ cleanup() {
   rm -rf "$runtime"
 }
 trap cleanup EXIT
-# shellcheck disable=SC1090
-source <(scripts/test-services.sh start "$runtime")
+start_services() {
+  local environment
+  environment=$(scripts/test-services.sh start "$runtime") || return
+  eval "$environment"
+}
+stage "test services" start_services
 
 # Leaks fail the run. Allocation stacks are unwound in full (the libraries have no frame
 # pointers), so that the few suppressions of library-owned memory can name the function.
@@ -33,9 +40,13 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_supp
 # The software renderer starts a thread per processor it sees, not per processor it may use.
 export LP_NUM_THREADS=${LP_NUM_THREADS:-$jobs}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
+stage_after "build test" "tests under ASan and UBSan" \
+  ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
 # Qt and the sound server's client libraries are not instrumented: what they do among their own
 # threads is theirs (and seen only in part), so calls from them are left alone.
-TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1} \
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1}
+stage_after "build tsan" "tests under TSan" \
   ctest --test-dir build/tsan --output-on-failure --parallel "$jobs" "$@"
-ctest --test-dir build/fuzz --output-on-failure --parallel "$jobs" "$@"
+stage_after "build fuzz" "fuzz targets" \
+  ctest --test-dir build/fuzz --output-on-failure --parallel "$jobs" "$@"
+stages_summary
