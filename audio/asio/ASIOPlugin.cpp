@@ -28,8 +28,8 @@ const QString pluginNameText = QStringLiteral("ASIO");
 // Captured blocks may wait this long for the ASIO thread before they are dropped.
 constexpr double handOffSeconds = 0.5;
 constexpr int minHandOffBlocks = 8;
-// How long an open from another thread waits for the ASIO thread to take it up.
-constexpr std::chrono::milliseconds openPickUpTime{100};
+// How long an open from another thread waits while the ASIO thread lets a driver go.
+constexpr std::chrono::milliseconds openPatience{100};
 
 // The selectors a driver may ask about and gets a yes for.
 constexpr int answeredSelectors[] = {2, 3, 5, 6, 7, 8, 10};
@@ -233,19 +233,22 @@ Stream *ASIOPlugin::open(const QString &id, const Direction &direction, const Fo
         return openHere(id, direction, device);
     if (!thread_.isRunning())
         return nullptr;
-    // The caller (often the GUI thread) never waits long for a thread that is busy elsewhere.
     const auto request = std::make_shared<asio::OpenRequest>();
     QMetaObject::invokeMethod(
             this,
             [this, request, id, direction, device] {
+                // A reset the driver asked for is carried out before the request is taken, so
+                // that the asker may give up while it lasts.
+                applyStopRequest();
                 if (request->take())
                     request->finish(openHere(id, direction, device));
             },
             Qt::QueuedConnection);
     Stream *stream = nullptr;
-    if (!request->await(openPickUpTime, &stream))
-        sntWarning(lcAsio, "[ASIO]") << "busy: the ASIO thread did not take up opening" << id
-                                     << "within" << openPickUpTime.count() << "ms";
+    if (!request->await([this] { return lettingDriverGo_.load(); }, openPatience, &stream))
+        sntWarning(lcAsio, "[ASIO]") << "busy: the ASIO thread is letting a driver go and did not "
+                                        "take up opening"
+                                     << id << "within" << openPatience.count() << "ms";
     return stream;
 }
 
@@ -413,6 +416,8 @@ void ASIOPlugin::applyStopRequest()
         return;
     if (request->unknownSampleType != 0)
         sntCritical(lcAsio, unknownSampleTypeLine(request->unknownSampleType, request->inputSide));
+    lettingDriverGo_.store(true);
+    const auto done = qScopeGuard([this] { lettingDriverGo_.store(false); });
     streams_->stopAll();
     stopDriver();
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMutex>
 #include <QThread>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -44,8 +45,10 @@ public:
     DeviceInfo::Id defaultDevice(const Direction &direction) override;
     Format preferredFormat(const DeviceInfo::Id &id, const Direction &direction) override;
     // The format argument is not used: a stream always gets preferredFormat(id, direction).
-    // From another thread the open runs in the ASIO thread; when that thread is busy for longer
-    // than a tenth of a second, the open is given up (logged as busy) and answers null.
+    // From another thread the open runs in the ASIO thread, after the work queued there before
+    // it. When that thread is letting a driver go that asked to be reset (a server shutting
+    // down) for longer than a tenth of a second, the open is given up (logged as busy) and
+    // answers null.
     Stream *open(const QString &id, const Direction &direction, const Format &format,
                  QIODevice *device) override;
 
@@ -99,6 +102,8 @@ private:
     std::vector<float> inputBuffer_;
     std::vector<float> outputBuffer_;
     QMutex driverMutex_;
+    // Set while the ASIO thread stops a driver that asked to be reset.
+    std::atomic<bool> lettingDriverGo_{false};
     asio::HandOff handOff_;
     QSocketNotifier *wakeNotifier_ = nullptr;
     QList<float> block_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace audio {
@@ -10,11 +11,12 @@ class Stream;
 
 namespace asio {
 
-// An open that another thread asks of the ASIO thread. The asker waits only a short while for
-// the ASIO thread to take it up: that thread may be busy for seconds with a driver that is going
-// away. Once taken, the open runs to its end and the asker waits for it (a driver start fails
-// fast). A request given up before it was taken is never carried out, so the asker's device is
-// never touched after it left.
+// An open that another thread asks of the ASIO thread. The asker waits for the ASIO thread's
+// work to end (a probe of every driver, a period's hand-off, another open): that work ends, and an
+// open given up behind it would fail a healthy card. It gives up only while the ASIO thread is
+// letting go of a driver that asked to be reset: a sound server that is shutting down can keep
+// that up for seconds, and the asker is often the GUI thread. A request given up before it was
+// taken is never carried out, so the asker's device is never touched after it left.
 class OpenRequest
 {
 public:
@@ -22,9 +24,10 @@ public:
     bool take();
     // ASIO thread: the open's outcome (null on failure).
     void finish(Stream *stream);
-    // The asker: the stream, or null when the open failed. False when the ASIO thread did not
-    // take the request within `pickUp`; the request is given up then.
-    bool await(std::chrono::milliseconds pickUp, Stream **stream);
+    // The asker: the stream, or null when the open failed. False when `stalled()` held for
+    // `patience` on end while the request waited to be taken; the request is given up then.
+    bool await(const std::function<bool()> &stalled, std::chrono::milliseconds patience,
+               Stream **stream);
 
 private:
     std::mutex mutex_;

@@ -116,16 +116,6 @@ void settle(ASIOPlugin &plugin)
             &plugin, [] {}, Qt::BlockingQueuedConnection);
 }
 
-// Opens, asking again while the ASIO thread is too busy to take the open up (periods that run
-// flat out keep it dispatching).
-audio::Stream *openOnceTakenUp(ASIOPlugin &plugin, Plugin::Direction direction, QIODevice *device)
-{
-    for (int attempt = 0; attempt < 100; ++attempt)
-        if (audio::Stream *stream = plugin.open("A", direction, {}, device))
-            return stream;
-    return nullptr;
-}
-
 } // namespace
 
 class ASIOPluginTest : public QObject
@@ -294,14 +284,33 @@ private slots:
         stream->close();
     }
 
-    // The ASIO thread busy for a second (a driver going away can keep it so): an open from
-    // another thread is given up within a fraction of that, says so, and neither starts the
-    // driver nor touches the device, then or later. Once the thread is free, opening works.
-    void anOpenTheBusyAsioThreadCannotTakeUpIsGivenUp()
+    // A probe queued before the open (every measuring session asks for one first) keeps the
+    // ASIO thread a while with each driver; the open waits for it and opens.
+    void anOpenWaitsForAProbeQueuedBeforeIt()
+    {
+        auto plugin = makePlugin({card("A"), card("B"), card("C")});
+        board_->delayCall("init", 150);
+        LogCapture log;
+        TestDevice source;
+        plugin->reloadDeviceList();
+        audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
+        QVERIFY2(stream, qPrintable(log.text()));
+        QVERIFY(source.isOpen());
+        stream->close();
+    }
+
+    // The ASIO thread letting go of a driver that asked to be reset, for a second (a server
+    // shutting down can keep it so): an open from another thread is given up within a fraction
+    // of that, says so, and neither starts the driver nor touches the device, then or later.
+    // Once the thread is free, opening works.
+    void anOpenIsGivenUpWhileADriverIsLetGo()
     {
         auto plugin = makePlugin({card("A")});
-        QMetaObject::invokeMethod(
-                plugin.get(), [] { QThread::msleep(1000); }, Qt::QueuedConnection);
+        TestDevice first;
+        audio::Stream *running = plugin->open("A", Plugin::Output, {}, &first);
+        QVERIFY(running);
+        board_->delayCall("exit", 1000);
+        QCOMPARE(board_->current()->sendMessage(platform::asio::message::ResetRequest, 0), 1);
         LogCapture log;
         TestDevice source;
         QElapsedTimer clock;
@@ -309,15 +318,17 @@ private slots:
         QVERIFY(!plugin->open("A", Plugin::Output, {}, &source));
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(!log.lines()
-                          .filter("[ASIO] busy: the ASIO thread did not take up opening")
+                          .filter("[ASIO] busy: the ASIO thread is letting a driver go")
                           .isEmpty(),
                  log.text());
-        settle(*plugin); // the busy spell is over and the given-up open has had its turn
+        settle(*plugin); // the reset is over and the given-up open has had its turn
         QVERIFY(!source.isOpen());
         QCOMPARE(board_->callCount("init"), board_->callCount("exit"));
+        board_->delayCall("exit", 0);
         audio::Stream *stream = plugin->open("A", Plugin::Output, {}, &source);
         QVERIFY(stream);
-        stream->close();
+        for (audio::Stream *s : {running, stream})
+            s->close();
     }
 
     void outputReadyUnsupportedIsOnlyLogged()
@@ -652,7 +663,7 @@ private slots:
         std::atomic<bool> stop{false};
         // Periods come about as often as a driver with a short buffer calls: flat out, their
         // dispatches would queue up on the ASIO thread faster than a loaded machine runs them,
-        // and no open could ever be taken up in time.
+        // and an open queued behind them would wait without end.
         std::thread periods([&] {
             while (!stop.load()) {
                 driver->runPeriod();
@@ -671,8 +682,8 @@ private slots:
             auto *source = new TestDevice;
             auto *sink = new TestDevice;
             source->queue(QList<float>(64, 0.5f));
-            audio::Stream *render = openOnceTakenUp(*plugin, Plugin::Output, source);
-            audio::Stream *capture = openOnceTakenUp(*plugin, Plugin::Input, sink);
+            audio::Stream *render = plugin->open("A", Plugin::Output, {}, source);
+            audio::Stream *capture = plugin->open("A", Plugin::Input, {}, sink);
             QVERIFY(render && capture);
             std::this_thread::yield();
             render->close();

@@ -2,6 +2,7 @@
 #include "audio/Stream.h"
 #include "audio/backends/Backends.h"
 #include "platform/jack/JackServers.h"
+#include "tests/audio/JackServerProcess.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/audio/SignalDevice.h"
 #include "tests/support/TestMain.h"
@@ -39,20 +40,9 @@ class AsioJackTest : public QObject
 
     QString server_;
 
-    // Runs one of JACK's tools against `server` and answers its output.
-    static QString jackTool(const QString &server, const QString &program, const QStringList &args)
-    {
-        QProcess tool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("JACK_DEFAULT_SERVER", server);
-        tool.setProcessEnvironment(env);
-        tool.start(program, args);
-        tool.waitForFinished(10000);
-        return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
-    }
     QString jackTool(const QString &program, const QStringList &args = {}) const
     {
-        return jackTool(server_, program, args);
+        return jacktest::jackTool(server_, program, args);
     }
 
     // The short names of the server's physical ports of one kind ("output" ports capture).
@@ -68,17 +58,10 @@ class AsioJackTest : public QObject
 
     QString driverName() const { return "JACK " + server_; }
 
-    static QStringList serverArguments(const QString &server)
-    {
-        return {"--no-realtime", "-n", server, "-d", "dummy", "-r", "48000", "-p", "128"};
-    }
-
     // Starts a server of the test's own in `jackd` and waits until the client lists it.
     static bool startServer(QProcess &jackd, const QString &server)
     {
-        jackd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        jackd.start("jackd", serverArguments(server));
-        if (!QTest::qWaitFor([&] { return !jackTool(server, "jack_lsp", {}).isEmpty(); }, 10000))
+        if (!jacktest::startServer(jackd, server))
             return false;
         const auto client = Client::instance();
         client->refreshAll();
@@ -122,10 +105,7 @@ private slots:
         const QString doomed
                 = QStringLiteral("sntdoomed%1").arg(QCoreApplication::applicationPid());
         QProcess jackd;
-        const auto cleanUp = qScopeGuard([&] {
-            jackd.terminate();
-            jackd.waitForFinished(30000);
-        });
+        const auto cleanUp = qScopeGuard([&] { jacktest::stopServer(jackd); });
         QVERIFY(startServer(jackd, doomed));
         const auto client = Client::instance();
         const QString name = "JACK " + doomed;
@@ -165,8 +145,9 @@ private slots:
     }
 
     // A server killed outright leaves its socket file with nobody listening: the backend sees
-    // it is gone at once. Opening its driver again fails within a second (the caller is the
-    // GUI thread), the streams on it have ended, and our client leaves nothing in /dev/shm.
+    // it is gone at once: the streams on it end, our client leaves nothing in /dev/shm, and once
+    // the backend has let the driver go, opening it again fails within a second (the caller is
+    // the GUI thread) because the server is not there, not because the backend is busy.
     void aKilledServerIsKnownGoneAtOnce()
     {
         const QString doomed
@@ -180,8 +161,7 @@ private slots:
             QProcess again;
             if (!startServer(again, doomed))
                 qWarning() << "the server" << doomed << "did not start again to free its place";
-            again.terminate();
-            again.waitForFinished(30000);
+            jacktest::stopServer(again);
         });
         QVERIFY(startServer(jackd, doomed));
         const auto client = Client::instance();
@@ -199,6 +179,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!render->isRunning() && !capture->isRunning(), 5000);
         render->close();
         capture->close();
+        // The server could not remove our client's semaphore any more; the backend does, as the
+        // last step of letting the dead server's driver go.
+        const QDir shm(platform::jack::serverDirectory);
+        QTRY_COMPARE(
+                shm.entryList({"jack_sem.*_" + doomed + "_Sonetra*"}, QDir::System | QDir::Files),
+                QStringList());
         LogCapture log;
         QElapsedTimer clock;
         clock.start();
@@ -210,9 +196,6 @@ private slots:
         QVERIFY(!reopened);
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
         QVERIFY2(log.contains("ASIO: can't load driver " + name), log.text());
-        const QDir shm(platform::jack::serverDirectory);
-        QCOMPARE(shm.entryList({"jack_sem.*_" + doomed + "_Sonetra*"}, QDir::System | QDir::Files),
-                 QStringList());
     }
 
     // Runs after the server that went away: the backend goes on with the next one.

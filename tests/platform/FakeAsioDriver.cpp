@@ -1,6 +1,7 @@
 #include "tests/platform/FakeAsioDriver.h"
 
 #include <QMutexLocker>
+#include <QThread>
 #include <cstring>
 
 namespace snt::test {
@@ -62,11 +63,20 @@ FakeAsioDriver *FakeAsioBoard::current() const
     return current_;
 }
 
+void FakeAsioBoard::delayCall(const QString &call, int milliseconds)
+{
+    QMutexLocker lock(&mutex_);
+    delays_.insert(call, milliseconds);
+}
+
 Error FakeAsioBoard::hit(const DriverSpec &spec, const QString &call)
 {
     QMutexLocker lock(&mutex_);
     calls_.append(call);
     const Error injected = faults_.value({call, ++counts_[call]}, error::Ok);
+    const int delay = delays_.value(call);
+    lock.unlock();
+    QThread::msleep(ulong(delay));
     return injected != error::Ok ? injected : spec.failures.value(call, error::Ok);
 }
 

@@ -19,8 +19,9 @@ class FakeAsioDriver;
 
 // The installed drivers of a test machine: scripted drivers listed in order, a log of every host
 // call that reaches one of them, and failures on demand: failCall("start", code, n) makes the
-// n-th start from now answer `code`; a driver's own `failures` make every such call of it fail. Calls are
-// named after the driver's methods, plus "load" for loading.
+// n-th start from now answer `code`; a driver's own `failures` make every such call of it fail;
+// delayCall("exit", 1000) makes every exit from now take a second, as a driver busy with its
+// hardware or its server does. Calls are named after the driver's methods, plus "load" for loading.
 class FakeAsioBoard
 {
 public:
@@ -53,6 +54,7 @@ public:
     std::shared_ptr<platform::asio::Host> makeHost();
 
     void failCall(const QString &call, Error code, int occurrence = 1);
+    void delayCall(const QString &call, int milliseconds);
     QStringList calls() const;
     int callCount(const QString &call) const;
     // The loaded driver, or null.
@@ -67,6 +69,7 @@ private:
     QList<DriverSpec> drivers_;
     QHash<std::pair<QString, int>, Error> faults_;
     QHash<QString, int> counts_;
+    QHash<QString, int> delays_;
     QStringList calls_;
     FakeAsioDriver *current_ = nullptr;
 };
