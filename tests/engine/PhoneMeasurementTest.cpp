@@ -207,11 +207,14 @@ private slots:
     // on is still in the ring, so a phone that loses nothing has no block voided, whatever its
     // clock, and each of those blocks finds the clock within 1 ppm. The first block is measured
     // over the whole period, the low end included (the phone's sweeps start 1 s into the
-    // stream). The phone streams four times as fast as real time.
+    // stream). The phone streams in real time, as a phone does: a block is read while the ring
+    // still has 4 s of audio to spare, which a busy machine always gives; streamed four times as
+    // fast, the spare second was not always there, and blocks were voided as overwritten. The
+    // clock's range is taken at both ends.
     void phoneSweepBlocksStayInTheRing_data()
     {
         QTest::addColumn<double>("ppm");
-        for (const double ppm : {-150.0, -50.0, 0.0, 80.0})
+        for (const double ppm : {-150.0, 80.0})
             QTest::addRow("%+.0f ppm", ppm) << ppm;
     }
     void phoneSweepBlocksStayInTheRing()
@@ -221,7 +224,7 @@ private slots:
                 PhoneBlockPath::longestTrackedSweepSeconds(audio::AudioStreamServer::ringSeconds));
         QCOMPARE(sweep, 6.0f);
         QJsonObject signal = heardSweep(sweep, ppm, sweep - 1.0);
-        const Run run = measure(sweep, signal, 9.5 + 7 * sweep, {}, 4.0);
+        const Run run = measure(sweep, signal, 9.5 + 7 * sweep);
         QVERIFY2(run.log.contains("[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"),
                  qPrintable(run.log.join('\n')));
         QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 11, 0}));
