@@ -418,6 +418,15 @@ private slots:
         QCOMPARE(stored.value("Calibration/mic/calFile_0_0").toString(), copy);
         QCOMPARE(bridge.calibrationMicFiles()[1].toMap().value("value").toString(), copy);
 
+        // Values that are not numbers, or no calibration, are refused line by line.
+        QVERIFY(putBytes(source, "20\t1e30\n1000\tnan\n20000\t-1e30\n"));
+        for (int line = 1; line <= 3; ++line)
+            QTest::ignoreMessage(
+                    QtWarningMsg,
+                    QRegularExpression(
+                            QString("^\\[CalFileParser\\] Skipping line %1 ").arg(line)));
+        QVERIFY(!bridge.setCalibrationFile(0, source));
+        QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));
         QVERIFY(putBytes(source, "100\t3\n"));
         QVERIFY(!bridge.setCalibrationFile(0, source));
         QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));
