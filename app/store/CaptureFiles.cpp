@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -71,14 +72,38 @@ bool presentCapture(const QList<float> &freq, const QList<float> &level)
     return freq.size() >= kMinValues && level.size() == freq.size();
 }
 
-// Longer captures would be written but never read back; they are refused instead.
-bool readableSize(qsizetype n, const char *what)
+// Whether the first n values of the list (those a file holds) are all finite numbers.
+bool finiteUpTo(const QList<float> &values, qsizetype n)
 {
-    if (n <= kMaxValues)
-        return true;
-    sntWarning(lcStore, "[Store]")
-            << what << "of" << n << "values is longer than a capture file holds";
-    return false;
+    const auto end = values.cbegin() + std::min(n, values.size());
+    return std::all_of(values.cbegin(), end, [](float value) { return std::isfinite(value); });
+}
+
+// A value that is not a finite number would reach every curve and text export made from the
+// capture, so the reader refuses a file that holds one.
+bool finiteCapture(const QList<float> &freq, const QList<float> &level, const QList<float> &phase,
+                   const QList<float> &coherence)
+{
+    const qsizetype n = freq.size();
+    return finiteUpTo(freq, n) && finiteUpTo(level, n) && finiteUpTo(phase, n)
+           && finiteUpTo(coherence, n);
+}
+
+// Captures the reader would refuse are not written: longer ones than a file holds, and those
+// with a value that is not a finite number.
+bool readableCapture(const QList<float> &freq, const QList<float> &level, const QList<float> &phase,
+                     const QList<float> &coherence, const char *what)
+{
+    if (freq.size() > kMaxValues) {
+        sntWarning(lcStore, "[Store]")
+                << what << "of" << freq.size() << "values is longer than a capture file holds";
+        return false;
+    }
+    if (!finiteCapture(freq, level, phase, coherence)) {
+        sntWarning(lcStore, "[Store]") << what << "holds values that are not finite numbers";
+        return false;
+    }
+    return true;
 }
 
 bool writeCaptureFile(QString &fileName, const QList<float> &freq, const QList<float> &level,
@@ -122,14 +147,21 @@ bool validValueCount(qsizetype n)
 }
 
 // Reads n values into each of the four lists, refusing early when the file is too short to hold
-// them (so a damaged count never makes us allocate for data that is not there).
+// them (so a damaged count never makes us allocate for data that is not there), and refusing
+// values that are not finite numbers.
 bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &level,
                     QList<float> &phase, QList<float> &coherence)
 {
     if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
         return false;
-    return readFloatArray(file, freq, n) && readFloatArray(file, level, n)
-           && readFloatArray(file, phase, n) && readFloatArray(file, coherence, n);
+    if (!readFloatArray(file, freq, n) || !readFloatArray(file, level, n)
+        || !readFloatArray(file, phase, n) || !readFloatArray(file, coherence, n))
+        return false;
+    if (finiteCapture(freq, level, phase, coherence))
+        return true;
+    sntWarning(lcStore, "[Store]") << "capture file" << file.fileName()
+                                   << "holds values that are not finite numbers, not read";
+    return false;
 }
 
 bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &level,
@@ -140,10 +172,8 @@ bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &leve
     if (!openCaptureFile(file, name, kRawMagic) || !readInt32(file, n) || !validValueCount(n))
         return false;
     if (!readFourArrays(file, n, freq, level, phase, coherence)) {
-        freq.clear();
-        level.clear();
-        phase.clear();
-        coherence.clear();
+        // Emptied with their memory: a refused capture may have been read whole.
+        freq = level = phase = coherence = QList<float>();
         return false;
     }
     count = n;
@@ -156,17 +186,25 @@ QList<float> pointList(const QList<QList<float>> &lists, qsizetype index)
 }
 
 // The reader's limits, checked before writing so that a written file always reads back.
-bool readablePoints(const QList<QList<float>> &frequencies)
+bool readablePoints(const QList<QList<float>> &frequencies, const QList<QList<float>> &levels,
+                    const QList<QList<float>> &phases, const QList<QList<float>> &coherences)
 {
     if (frequencies.size() > kMaxPoints) {
         sntWarning(lcStore, "[Store]")
                 << frequencies.size() << "points are more than a points file holds";
         return false;
     }
-    for (const QList<float> &point : frequencies) {
+    for (qsizetype i = 0; i < frequencies.size(); ++i) {
+        const QList<float> &point = frequencies.at(i);
         if (!validValueCount(point.size())) {
             sntWarning(lcStore, "[Store]")
                     << "a point of" << point.size() << "values cannot be kept in a points file";
+            return false;
+        }
+        if (!finiteCapture(point, pointList(levels, i), pointList(phases, i),
+                           pointList(coherences, i))) {
+            sntWarning(lcStore, "[Store]")
+                    << "point" << i + 1 << "holds values that are not finite numbers";
             return false;
         }
     }
@@ -195,14 +233,15 @@ bool writePoints(QIODevice &device, const QList<QList<float>> &frequencies,
 
 bool writeRawFile(CurvePack &pack)
 {
-    if (!presentCapture(pack.freq, pack.level) || !readableSize(pack.freq.size(), "capture"))
+    if (!presentCapture(pack.freq, pack.level)
+        || !readableCapture(pack.freq, pack.level, pack.phase, pack.coherence, "capture"))
         return false;
     if (!writeCaptureFile(pack.rawFile, pack.freq, pack.level, pack.phase, pack.coherence))
         return false;
     pack.rawPoints = int(pack.freq.size());
     if (!presentCapture(pack.freq2, pack.level2))
         return true;
-    if (!readableSize(pack.freq2.size(), "second capture")
+    if (!readableCapture(pack.freq2, pack.level2, pack.phase2, pack.coherence2, "second capture")
         || !writeCaptureFile(pack.rawFile2, pack.freq2, pack.level2, pack.phase2, pack.coherence2))
         return false;
     pack.rawPoints2 = int(pack.freq2.size());
@@ -236,7 +275,7 @@ bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
         pack.pointCount = 0;
         return false;
     }
-    if (!readablePoints(frequencies))
+    if (!readablePoints(frequencies, levels, phases, coherences))
         return false;
     if (!store::isPlainFileName(pack.pointsFile)) {
         // Each pack gets a file of its own: packs without a capture have no raw name to derive

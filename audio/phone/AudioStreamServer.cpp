@@ -35,6 +35,14 @@ QString peerOf(const QWebSocket *socket)
     return socket->peerAddress().toString();
 }
 
+// Qt closes a connection whose message grows beyond `bytes`, with close code 1009, as soon as a
+// frame header or the message so far says so: before the message is held whole.
+void limitMessages(QWebSocket *socket, quint64 bytes)
+{
+    socket->setMaxAllowedIncomingFrameSize(bytes);
+    socket->setMaxAllowedIncomingMessageSize(bytes);
+}
+
 // The host name as a JSON string literal, quotes and escapes included.
 QByteArray jsonString(const QString &text)
 {
@@ -191,6 +199,9 @@ void AudioStreamServer::onNewConnection(QWebSocketServer *server)
 {
     while (server->hasPendingConnections()) {
         QWebSocket *socket = server->nextPendingConnection();
+        limitMessages(socket, phoneHelloLimitBytes);
+        if (pendingSockets_.size() >= maxPendingSockets)
+            closeLongestPending();
         pendingSockets_.append(socket);
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &message) { onTextMessage(socket, message); });
@@ -199,6 +210,15 @@ void AudioStreamServer::onNewConnection(QWebSocketServer *server)
         connect(socket, &QWebSocket::disconnected, this,
                 [this, socket] { onDisconnected(socket); });
     }
+}
+
+void AudioStreamServer::closeLongestPending()
+{
+    QWebSocket *socket = pendingSockets_.takeFirst();
+    sntWarning(lcPhone, kTag) << maxPendingSockets
+                              << "connections wait for a hello, closing the oldest from"
+                              << peerOf(socket);
+    closeSocket(socket);
 }
 
 bool AudioStreamServer::isTracked(QWebSocket *socket) const
@@ -227,6 +247,12 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     }
 
     const QString id = hello.id;
+    if (refusesNewSession(id)) {
+        sntWarning(lcPhone, kTag) << maxSessions << "phones connected, refusing" << hello.name
+                                  << "from" << peerOf(socket) + ", closing";
+        socket->close(QWebSocketProtocol::CloseCodeNormal);
+        return;
+    }
     if (sessions_.count(id)) {
         sntInfo(lcPhone, kTag) << "duplicate id reconnect, replacing old session:" << hello.name;
         closeSession(id, QStringLiteral("replaced by reconnect"));
@@ -241,10 +267,17 @@ void AudioStreamServer::onTextMessage(QWebSocket *socket, const QString &message
     sessions_[id] = std::move(session);
     socketIds_.insert(socket, id);
     pendingSockets_.removeAll(socket);
+    limitMessages(socket, phoneFrameLimitBytes);
 
     sntInfo(lcPhone, kTag) << "phone connected:" << hello.name << "id:" << id.left(8) + "..."
                            << "sampleRate:" << hello.sampleRate << "from" << peerOf(socket);
     emit clientConnected(id);
+}
+
+// A phone that reconnects under its id takes its own place; only a new one can be one too many.
+bool AudioStreamServer::refusesNewSession(const QString &id) const
+{
+    return !sessions_.count(id) && sessions_.size() >= size_t(maxSessions);
 }
 
 void AudioStreamServer::onBinaryMessage(QWebSocket *socket, const QByteArray &message)
@@ -328,7 +361,12 @@ void AudioStreamServer::onDisconnected(QWebSocket *socket)
     // Forgotten here in every case: a later socket may be allocated at the same address.
     const QString id = socketIds_.take(socket);
     const auto it = sessions_.find(id);
-    if (!id.isEmpty() && it != sessions_.end() && it->second->socket == socket) {
+    const bool ownsSession = !id.isEmpty() && it != sessions_.end() && it->second->socket == socket;
+    if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+        sntWarning(lcPhone, kTag) << "message over the size limit from"
+                                  << (ownsSession ? it->second->name : peerOf(socket)) + ", closed";
+    }
+    if (ownsSession) {
         it->second->socket = nullptr;
         closeSession(id, QStringLiteral("socket disconnected ") + reason);
     } else {

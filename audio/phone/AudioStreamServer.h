@@ -33,6 +33,14 @@ class AudioStreamServer : public QObject
 public:
     // How much of a phone's stream its ring keeps.
     static constexpr int ringSeconds = 10;
+    // A measurement listens to one phone, and a few more may be connected around it. Sixteen is
+    // far above that, and holds the rings to at most 16 × 7.7 MB (10 s at 192 kHz) together:
+    // a phone beyond it is refused.
+    static constexpr int maxSessions = 16;
+    // A phone sends its hello as soon as it is connected, so hardly ever are two connections
+    // waiting for one. Beyond sixteen the one that has waited longest is closed: a flood of
+    // silent connections then cannot keep a phone out, nor take the process's file handles.
+    static constexpr int maxPendingSockets = 16;
 
     static AudioStreamServer *instance();
     ~AudioStreamServer() override;
@@ -85,12 +93,14 @@ private:
     AudioStreamServer();
 
     void onNewConnection(QWebSocketServer *server);
+    void closeLongestPending();
     void onDiscoveryReadyRead();
     QByteArray announce() const;
     void onTextMessage(QWebSocket *socket, const QString &message);
     void onBinaryMessage(QWebSocket *socket, const QByteArray &message);
     void onDisconnected(QWebSocket *socket);
     bool isTracked(QWebSocket *socket) const;
+    bool refusesNewSession(const QString &id) const;
     PhoneSession *sessionOf(QWebSocket *socket) const;
     void acceptFrame(PhoneSession &session, const PhoneFrame &frame);
     void countSequence(PhoneSession &session, quint32 seq);

@@ -10,8 +10,6 @@ namespace audio {
 
 namespace {
 
-constexpr qint64 headerSize = 18;
-constexpr quint32 maxFrameSamples = 0x100000;
 constexpr quint32 minSampleRate = 8000;
 constexpr quint32 maxSampleRate = 192000;
 constexpr qsizetype maxNameLength = 64;
@@ -49,17 +47,17 @@ bool parsePhoneHello(const QString &text, PhoneHello &hello)
 PhoneFrameCheck parsePhoneFrame(const QByteArray &message, PhoneFrame &frame)
 {
     const char *data = message.constData();
-    if (message.size() < headerSize || data[0] != 'Q' || data[1] != 'K')
+    if (message.size() < phoneFrameHeaderSize || data[0] != 'Q' || data[1] != 'K')
         return PhoneFrameCheck::BadMagic;
     frame.seq = qFromLittleEndian<quint32>(data + 2);
     frame.sampleIndex = qFromLittleEndian<quint64>(data + 6);
     frame.sampleCount = qFromLittleEndian<quint32>(data + 14);
-    frame.samples = data + headerSize;
+    frame.samples = data + phoneFrameHeaderSize;
     // Indices stay below 2^63 so that every reader can do its arithmetic in signed 64 bits.
     const quint64 lastIndexAllowed
             = quint64(std::numeric_limits<qint64>::max()) - frame.sampleCount;
-    if (frame.sampleCount > maxFrameSamples
-        || message.size() < headerSize + 2 * qint64(frame.sampleCount)
+    if (frame.sampleCount > phoneMaxFrameSamples
+        || message.size() < phoneFrameHeaderSize + 2 * qint64(frame.sampleCount)
         || frame.sampleIndex > lastIndexAllowed)
         return PhoneFrameCheck::Malformed;
     return PhoneFrameCheck::Ok;

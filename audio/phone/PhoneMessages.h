@@ -13,6 +13,22 @@ namespace audio {
 // The rate of a phone that names none.
 inline constexpr quint32 phoneDefaultSampleRate = 48000;
 
+// An audio frame's header, and the most samples a frame may carry.
+inline constexpr qint64 phoneFrameHeaderSize = 18;
+inline constexpr quint32 phoneMaxFrameSamples = 0x100000;
+
+// The largest message the server takes from a phone, which bounds what one connection can make
+// it hold while a message is still arriving. Before its hello a phone sends nothing but the hello:
+// a JSON object of a type, an id, a name and a rate, a few hundred bytes, so 64 KiB is far above
+// it.
+inline constexpr quint64 phoneHelloLimitBytes = 64 * 1024;
+// After it, audio frames: the largest the format allows is the header and 0x100000 samples of
+// two bytes, 18 + 2 × 1048576 = 2,097,170 bytes (over 5 s of audio even at 192 kHz, where a
+// phone sends a few milliseconds a frame). Twice that still takes such a frame with the bytes
+// after its samples that the format lets a frame carry.
+inline constexpr quint64 phoneFrameLimitBytes
+        = 2 * (quint64(phoneFrameHeaderSize) + 2 * quint64(phoneMaxFrameSamples));
+
 struct PhoneHello
 {
     QString id;

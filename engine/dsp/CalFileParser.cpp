@@ -11,6 +11,10 @@ namespace {
 
 const char *const tag = "[CalFileParser]";
 constexpr int minimumPoints = 2;
+// Microphone and sound-card corrections are a few dB, a few tens at the very most. ±200 dB is far
+// beyond any real one and still keeps the gain of two such files added, 10^(400/20), well inside
+// single precision; a value past it comes from a broken file, not from a calibration.
+constexpr float maxGainDb = 200.0f;
 
 } // namespace
 
@@ -86,10 +90,10 @@ bool CalFileParser::readPoint(const QStringList &parts, Point &point)
     bool gainOk = false;
     const float frequency = parts[0].trimmed().toFloat(&frequencyOk);
     const float gain = parts[1].trimmed().toFloat(&gainOk);
-    // The number reader also takes "inf" and "nan"; such a point would poison every gain
-    // interpolated from it, so it counts as a refused line.
+    // The number reader also takes "inf" and "nan"; such a point, or a gain no calibration has,
+    // would poison every gain interpolated from it, so it counts as a refused line.
     if (!frequencyOk || !gainOk || !std::isfinite(frequency) || !std::isfinite(gain)
-        || frequency <= 0.0f)
+        || frequency <= 0.0f || std::abs(gain) > maxGainDb)
         return false;
     point = Point(frequency, gain);
     return true;

@@ -6,7 +6,8 @@
 
 // Reads a microphone or sound-card calibration text file: one point per line, frequency in Hz
 // then gain in dB, separated by tabs, commas or white space; further columns are ignored; lines
-// that do not start with a digit, "-" or "+" are comments.
+// that do not start with a digit, "-" or "+" are comments. A data line is refused (and counted)
+// unless both its numbers are finite, the frequency is above 0 and the gain within ±200 dB.
 class CalFileParser
 {
 public:

@@ -7,6 +7,7 @@
 #include "tests/audio/FakePlugin.h"
 #include "tests/support/TestMain.h"
 
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -381,6 +383,62 @@ private slots:
         QCOMPARE(PackTextExport::folderFor("a\\b:c*d?\"<>|"), desktop() + "/a_b_c_d______导出");
     }
 
+    // Capture files holding values that are not finite numbers are refused where they are read,
+    // so nothing of them reaches an exported file: a pack whose capture holds a NaN has no curve
+    // to export, a line array whose point holds an infinity goes out without that point.
+    void nonFiniteCapturesReachNoExport()
+    {
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        const QList<float> f = logGrid(16, 100.0, 10000.0);
+        const CurvePack single = storedPack(core, "坏曲线", f, QList<float>(16, -3.0f));
+        CurvePack array;
+        array.name = QStringLiteral("坏测点");
+        array.use = QStringLiteral("线阵列");
+        array.freq = f;
+        array.level = QList<float>(16, 1.0f);
+        array.pointFreq = {f, f};
+        array.pointLevel = {QList<float>(16, 1.0f), QList<float>(16, 2.0f)};
+        QVERIFY(!single.rawFile.isEmpty() && core.store().savePack(array, -1));
+        const QString pointsFile = rawDir() + "/" + core.store().curvePacks.last().pointsFile;
+
+        // A NaN level in the capture, an infinite level in the second point (after the first
+        // point's 4 + 16 · 16 bytes), as a damaged copy of the files may hold them.
+        const auto spoil = [](const QString &path, qsizetype offset, float value) {
+            QByteArray bytes = fileBytes(path);
+            qToLittleEndian(value, bytes.data() + offset);
+            return putBytes(path, bytes);
+        };
+        QVERIFY(spoil(rawDir() + "/" + single.rawFile, 11 + 4 * 16 + 4 * 5, NAN));
+        QVERIFY(spoil(pointsFile, 11 + (4 + 16 * 16) + 4 + 4 * 16 + 4 * 2, INFINITY));
+        core.store().loadCurvePacks(); // the captures unread again, as after a start
+        const auto indexOf = [&core](const QString &name) {
+            const QList<CurvePack> &packs = core.store().curvePacks;
+            return int(std::find_if(packs.cbegin(), packs.cend(),
+                                    [&name](const CurvePack &pack) { return pack.name == name; })
+                       - packs.cbegin());
+        };
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[Store\\] capture file .*\\.raw holds values "
+                                                "that are not finite numbers, not read$"));
+        QVERIFY(!bridge.exportCurvePack(indexOf("坏曲线")));
+        QCOMPARE(bridge.toastText(), QStringLiteral("这个包还没有曲线"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[Store\\] capture file .*\\.points holds "
+                                                "values that are not finite numbers, not read$"));
+        QVERIFY(bridge.exportCurvePack(indexOf("坏测点")));
+        const QString folder = desktop() + "/坏测点_导出";
+        QVERIFY(QFile::exists(folder + "/原始.txt")); // no longer the average of its points
+        QVERIFY(QDir(folder + "/测点").entryList(QDir::Files).isEmpty());
+        QVERIFY(!QFileInfo::exists(desktop() + "/坏曲线_导出"));
+        QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QByteArray text = fileBytes(files.next()).toLower();
+            QVERIFY2(!text.contains("nan") && !text.contains("inf"), qPrintable(files.filePath()));
+        }
+    }
+
     // A subwoofer alignment's coupled curve: two flat captures in phase add up to +6.02 dB over
     // the subwoofer's range.
     void exportsTheCoupledAlignment()
@@ -418,6 +476,15 @@ private slots:
         QCOMPARE(stored.value("Calibration/mic/calFile_0_0").toString(), copy);
         QCOMPARE(bridge.calibrationMicFiles()[1].toMap().value("value").toString(), copy);
 
+        // Values that are not numbers, or no calibration, are refused line by line.
+        QVERIFY(putBytes(source, "20\t1e30\n1000\tnan\n20000\t-1e30\n"));
+        for (int line = 1; line <= 3; ++line)
+            QTest::ignoreMessage(
+                    QtWarningMsg,
+                    QRegularExpression(
+                            QString("^\\[CalFileParser\\] Skipping line %1 ").arg(line)));
+        QVERIFY(!bridge.setCalibrationFile(0, source));
+        QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));
         QVERIFY(putBytes(source, "100\t3\n"));
         QVERIFY(!bridge.setCalibrationFile(0, source));
         QCOMPARE(bridge.calibrationError(), QStringLiteral("校准文件至少需要 2 个数据点"));

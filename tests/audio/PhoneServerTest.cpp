@@ -1,4 +1,5 @@
 #include "audio/phone/AudioStreamServer.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QFile>
@@ -88,6 +89,26 @@ public:
 private:
     QProcess process_;
 };
+
+// The process's resident memory in KiB, as the kernel counts it.
+qint64 residentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+qsizetype countLines(const QStringList &lines, const QRegularExpression &pattern)
+{
+    return std::count_if(lines.cbegin(), lines.cend(), [&pattern](const QString &line) {
+        return pattern.match(line).hasMatch();
+    });
+}
 
 QJsonArray ramp(int count, int first = 0)
 {
@@ -330,6 +351,115 @@ private slots:
         QCOMPARE(server_->readResampled("phone-1", stored.data(), 6, 1.0, &phase), qint64(5));
         QCOMPARE(stored.first(5), expected.first(5));
         QCOMPARE(server_->available("phone-1"), qint64(1));
+    }
+
+    // The largest frame the format allows, with bytes after its samples, is taken like any other.
+    void theLargestFrameIsTaken()
+    {
+        const PhoneSession *session = connectPhone("a");
+        QVERIFY(session);
+        QVERIFY(peer_->send("frame", "a",
+                            {{"seq", 0},
+                             {"index", 0},
+                             {"samples", QJsonArray{-16384}},
+                             {"repeat", 0x100000},
+                             {"extra", 1000}}));
+        WAIT_FOR(session->frames == 1);
+        QCOMPARE(session->samples, quint64(0x100000));
+        float last = 0.0f;
+        QCOMPARE(server_->read("phone-1", 0x100000 - 1, 1, &last), 0);
+        QCOMPARE(last, -0.5f);
+    }
+
+    // A flood of phones is held to the session limit: the rest are closed with a warning each,
+    // memory grows by no more than the limit's rings, the phone that streamed before goes on
+    // and one that comes after the flood is taken.
+    void aFloodOfPhonesIsHeldToTheLimit()
+    {
+        LogCapture log;
+        const PhoneSession *real = connectPhone("real", "real-phone");
+        QVERIFY(real);
+        const qint64 before = residentKiB();
+        constexpr int flood = 150;
+        QVERIFY(peer_->send("flood", "flood",
+                            {{"url", url()}, {"count", flood}, {"rate", 192000}}));
+        // Every flood connection has been taken by now; settled once none waits for its hello.
+        WAIT_FOR(server_->trackedSocketCount() == server_->clients().size());
+        const qint64 grownKiB = residentKiB() - before;
+        const int sessions = int(server_->clients().size());
+        qInfo() << flood << "phones at 192 kHz flooding:" << sessions
+                << "sessions, resident memory grew by" << grownKiB / 1024 << "MiB";
+        QVERIFY(sessions <= AudioStreamServer::maxSessions && server_->hasClient("real-phone"));
+        // The limit's rings of 10 s of floats at 192 kHz, and room for the connections.
+        constexpr qint64 ringKiB = 192000 * 10 * sizeof(float) / 1024;
+        QVERIFY(grownKiB < AudioStreamServer::maxSessions * ringKiB + 64 * 1024);
+        const QJsonObject group = peer_->command("group", "flood", {{"open", sessions - 1}});
+        QCOMPARE(group.value("open").toInt(), sessions - 1);
+        QCOMPARE(group.value("codes").toObject(), (QJsonObject{{"1000", flood - sessions + 1}}));
+        const QRegularExpression closed(
+                QString("^\\[PhoneAudio\\] (%1 phones connected, refusing flood\\d+ from "
+                        "127\\.0\\.0\\.1, closing|%2 connections wait for a hello, closing the "
+                        "oldest from 127\\.0\\.0\\.1)$")
+                        .arg(AudioStreamServer::maxSessions)
+                        .arg(AudioStreamServer::maxPendingSockets));
+        QCOMPARE(countLines(log.lines(), closed), flood - sessions + 1);
+
+        QVERIFY(peer_->frame("real", 0, 0, ramp(100)));
+        WAIT_FOR(real->frames == 1);
+        QVERIFY(peer_->send("close_group", "flood"));
+        WAIT_FOR(server_->trackedSocketCount() == 1);
+        const PhoneSession *late = connectPhone("late", "late-phone");
+        QVERIFY(late);
+        QVERIFY(peer_->frame("late", 0, 0, ramp(10, 5)));
+        WAIT_FOR(late->frames == 1);
+        float first = 0.0f;
+        QCOMPARE(server_->read("late-phone", 0, 1, &first), 0);
+        QCOMPARE(first, 5.0f / 32768.0f);
+    }
+
+    // A message that never ends is cut, close code 1009 and a warning, once it outgrows what a
+    // phone can send: before its hello that is a hello, after it the largest frame. Until then
+    // the server holds only what has come.
+    void endlessMessagesAreCut_data()
+    {
+        QTest::addColumn<bool>("hello"); // whether the connection introduced itself first
+        QTest::addColumn<int>("opcode"); // 1 text, 2 binary
+        QTest::addColumn<int>("fragment"); // bytes a fragment; 0: one frame of about 2 GB
+        QTest::newRow("a frame that announces 2 GB") << true << 2 << 0;
+        QTest::newRow("fragments without end") << true << 2 << 65536;
+        QTest::newRow("a hello without end") << false << 1 << 4096;
+    }
+
+    void endlessMessagesAreCut()
+    {
+        QFETCH(bool, hello);
+        QFETCH(int, opcode);
+        QFETCH(int, fragment);
+        LogCapture log;
+        const PhoneSession *real = connectPhone("real", "real-phone");
+        QVERIFY(real);
+        const qint64 before = residentKiB();
+        constexpr qint64 budget = 256 << 20;
+        QJsonObject fields{{"url", url()},
+                           {"opcode", opcode},
+                           {"fragment", fragment},
+                           {"declared", 0x7ffffff0},
+                           {"budget", budget}};
+        if (hello)
+            fields["hello"] = R"({"type":"audio-hello","id":"endless","name":"Endless"})";
+        const QJsonObject answer = peer_->command("unfinished", "raw", fields);
+        const qint64 grownKiB = residentKiB() - before;
+        qInfo() << "sent" << qint64(answer.value("sent").toDouble()) / 1024
+                << "KiB, resident memory grew by" << grownKiB / 1024 << "MiB";
+        QCOMPARE(answer.value("code").toInt(), 1009);
+        QVERIFY(answer.value("sent").toDouble() < budget / 4);
+        QVERIFY(grownKiB < 64 * 1024);
+        const QString warning = QString("[PhoneAudio] message over the size limit from %1, closed")
+                                        .arg(hello ? "Endless" : "127.0.0.1");
+        WAIT_FOR(log.contains(warning));
+        WAIT_FOR(server_->trackedSocketCount() == 1);
+        QVERIFY(peer_->frame("real", 0, 0, ramp(100)));
+        WAIT_FOR(real->frames == 1);
     }
 
     // Missing sequence numbers and sample indices are counted; a restarted capture counts one

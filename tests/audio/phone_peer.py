@@ -5,30 +5,159 @@ Reads one JSON command per line on stdin and answers each with one JSON line on 
   {"op": "open", "conn": NAME, "url": "ws://..." | "wss://..."}
   {"op": "text", "conn": NAME, "text": "..."}
   {"op": "frame", "conn": NAME, "seq": N, "index": N, "samples": [int16, ...],
-   "extra": N (trailing bytes)}
+   "repeat": N (the samples N times over), "extra": N (trailing bytes)}
   {"op": "bytes", "conn": NAME, "hex": "..."}
   {"op": "wait_closed", "conn": NAME, "timeout": SECONDS}  -> {"ok": true, "code": N}
   {"op": "close", "conn": NAME}
+Floods, as a phone would never send them:
+  {"op": "flood", "conn": PREFIX, "url": ..., "count": N, "rate": N}
+        opens N connections PREFIX0 ... at once, each introducing itself as a phone of its own
+  {"op": "group", "conn": PREFIX, "open": N, "timeout": SECONDS}
+        waits until N connections of the flood are open -> {"open": N, "codes": {CODE: COUNT}}
+  {"op": "close_group", "conn": PREFIX}
+  {"op": "unfinished", "url": ..., "hello": TEXT (optional), "opcode": 1 | 2,
+   "fragment": BYTES, "declared": BYTES, "budget": BYTES, "timeout": SECONDS}
+        on a connection of its own, written from RFC 6455 by hand: after the hello, a message
+        that never ends, as fragments of "fragment" bytes or (fragment 0) as one frame whose
+        header announces "declared" bytes; stops at "budget" bytes or when the server closes
+        -> {"sent": BYTES, "code": the server's close code or -1}
 Every answer has "ok"; failures carry "error". The script ends when stdin closes.
 """
 
 import asyncio
+import base64
+import collections
 import json
+import os
 import ssl
 import struct
 import sys
+import urllib.parse
 
 import websockets
 
 
 def frame_bytes(cmd):
-    samples = cmd["samples"]
+    samples = cmd["samples"] * cmd.get("repeat", 1)
     header = b"QK" + struct.pack("<IQI", cmd["seq"], cmd["index"], len(samples))
     return header + struct.pack("<%dh" % len(samples), *samples) + b"\xa5" * cmd.get("extra", 0)
 
 
+async def flood(conns, cmd):
+    async def one(i):
+        name = "%s%d" % (cmd["conn"], i)
+        conns[name] = await websockets.connect(cmd["url"], open_timeout=30, ping_interval=None)
+        hello = {"type": "audio-hello", "id": name, "name": name, "sampleRate": cmd["rate"]}
+        try:
+            await conns[name].send(json.dumps(hello))
+        except websockets.ConnectionClosed:
+            pass  # closed by the server before its hello
+    await asyncio.gather(*(one(i) for i in range(cmd["count"])))
+
+
+def group_of(conns, prefix):
+    return {name: ws for name, ws in conns.items() if name.startswith(prefix)}
+
+
+async def group_state(conns, cmd):
+    group = group_of(conns, cmd["conn"]).values()
+    loop = asyncio.get_running_loop()
+    deadline = loop.time() + cmd.get("timeout", 30)
+    while sum(ws.open for ws in group) != cmd["open"] and loop.time() < deadline:
+        await asyncio.sleep(0.01)
+    codes = collections.Counter(str(ws.close_code) for ws in group if not ws.open)
+    return {"ok": True, "open": sum(ws.open for ws in group), "codes": codes}
+
+
+async def raw_connect(url):
+    address = urllib.parse.urlsplit(url)
+    reader, writer = await asyncio.open_connection(address.hostname, address.port)
+    key = base64.b64encode(os.urandom(16)).decode()
+    writer.write(("GET / HTTP/1.1\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n"
+                  % (address.netloc, key)).encode())
+    response = await reader.readuntil(b"\r\n\r\n")
+    if not response.startswith(b"HTTP/1.1 101"):
+        raise ConnectionError("no upgrade: " + response.decode(errors="replace"))
+    return reader, writer
+
+
+def client_frame(opcode, payload, fin=True, declared=None):
+    """A client frame; the mask key 0 (clients must mask) leaves the payload as it is."""
+    length = len(payload) if declared is None else declared
+    head = bytes([(0x80 if fin else 0) | opcode])
+    if length < 126:
+        head += bytes([0x80 | length])
+    elif length < 65536:
+        head += bytes([0x80 | 126]) + struct.pack(">H", length)
+    else:
+        head += bytes([0x80 | 127]) + struct.pack(">Q", length)
+    return head + b"\0\0\0\0" + payload
+
+
+async def read_close_code(reader, closed):
+    """Reads the server's frames until its close frame; its code, or -1 when it ends without."""
+    try:
+        while True:
+            head = await reader.readexactly(2)
+            length = head[1] & 0x7F
+            if length == 126:
+                length = struct.unpack(">H", await reader.readexactly(2))[0]
+            elif length == 127:
+                length = struct.unpack(">Q", await reader.readexactly(8))[0]
+            payload = await reader.readexactly(length)
+            if head[0] & 0x0F == 8:
+                closed.set_result(struct.unpack(">H", payload[:2])[0] if length >= 2 else -1)
+                return
+    except (asyncio.IncompleteReadError, ConnectionError):
+        if not closed.done():
+            closed.set_result(-1)
+
+
+async def unfinished(cmd):
+    reader, writer = await raw_connect(cmd["url"])
+    if "hello" in cmd:
+        writer.write(client_frame(1, cmd["hello"].encode()))
+    closed = asyncio.get_running_loop().create_future()
+    watcher = asyncio.create_task(read_close_code(reader, closed))
+    fragment = cmd.get("fragment", 0)
+    chunk = bytes(fragment or 65536)
+    if not fragment:
+        writer.write(client_frame(cmd["opcode"], b"", declared=cmd["declared"]))
+    sent = 0
+    try:
+        while sent < cmd["budget"] and not closed.done():
+            if fragment:
+                writer.write(client_frame(cmd["opcode"] if sent == 0 else 0, chunk, fin=False))
+            else:
+                writer.write(chunk)
+            sent += len(chunk)
+            await writer.drain()
+    except ConnectionError:
+        pass  # the server reset the connection: its close frame may still be read
+    try:
+        code = await asyncio.wait_for(asyncio.shield(closed), cmd.get("timeout", 30))
+    except asyncio.TimeoutError:
+        code = -1
+    watcher.cancel()
+    writer.close()
+    return {"ok": True, "sent": sent, "code": code}
+
+
 async def run_command(conns, cmd):
     op = cmd["op"]
+    if op == "flood":
+        await flood(conns, cmd)
+        return {"ok": True}
+    if op == "group":
+        return await group_state(conns, cmd)
+    if op == "close_group":
+        for name, ws in group_of(conns, cmd["conn"]).items():
+            await ws.close()
+            del conns[name]
+        return {"ok": True}
+    if op == "unfinished":
+        return await unfinished(cmd)
     if op == "open":
         context = None
         if cmd["url"].startswith("wss:"):

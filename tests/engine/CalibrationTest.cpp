@@ -103,6 +103,14 @@ private slots:
                 << QByteArray("+inf 0\n20\t-1.5\n1000 nan\n1000\t0\n-inf 1\n100 +inf\n"
                               "1e40 2\n20000\t2\n")
                 << three << 5;
+        // So are gains no calibration has, from a broken file; ±200 dB still read.
+        QTest::newRow("gains beyond 200 dB are counted")
+                << QByteArray("20\t-1.5\n100 1e30\n1000\t0\n500 -1e30\n2000 200.01\n"
+                              "3000 -3e38\n20000\t2\n")
+                << three << 4;
+        QTest::newRow("200 dB is still a gain")
+                << QByteArray("20 -200\n20000 200\n")
+                << Points{{20.0f, -200.0f}, {20000.0f, 200.0f}} << 0;
     }
 
     void parse()
@@ -127,6 +135,18 @@ private slots:
         const CalFileParser::Result one = CalFileParser::parse(oneLineFile);
         QVERIFY(!one.ok);
         QCOMPARE(one.error, QStringLiteral("校准文件至少需要 2 个数据点"));
+        // A file whose every value is no number, or no calibration, is refused with the message.
+        const QString broken
+                = writeFile(dir, "broken.txt", "20\tnan\n100\tinf\n1000\t1e30\n20000\t-1e30\n");
+        for (int line = 1; line <= 4; ++line)
+            QTest::ignoreMessage(
+                    QtWarningMsg,
+                    QRegularExpression(
+                            QString("^\\[CalFileParser\\] Skipping line %1 : ").arg(line)));
+        const CalFileParser::Result refused = CalFileParser::parse(broken);
+        QVERIFY(!refused.ok && refused.points.isEmpty());
+        QCOMPARE(refused.error, QStringLiteral("校准文件至少需要 2 个数据点"));
+        QCOMPARE(refused.skippedLines, 4);
         const CalFileParser::Result none = CalFileParser::parse(missingFile);
         QVERIFY(!none.ok);
         QCOMPARE(none.error, QStringLiteral("无法打开文件: %1").arg(missingFile));

@@ -272,6 +272,17 @@ private slots:
         // Float widths other than 32 and 64 bits are refused instead of playing silence.
         QTest::newRow("16-bit float")
                 << wav(fmt(3, 1, 48000, 16), data) << QStringLiteral("不支持的位深: 16");
+        // Samples that are not finite numbers, named with the file they came in.
+        const QString notFinite
+                = QStringLiteral("音频文件含有无效的采样值 (NaN 或无穷大): bad.wav");
+        QTest::newRow("float NaN")
+                << wav(fmt(3, 1, 48000, 32), f32({0.5f, NAN, 0.5f})) << notFinite;
+        QTest::newRow("float infinity in one channel")
+                << wav(fmt(3, 2, 48000, 32), f32({0.5f, 0.5f, -INFINITY, 0.5f})) << notFinite;
+        QTest::newRow("extensible float NaN")
+                << wav(fmt(0, 1, 48000, 32, 3), f32({NAN})) << notFinite;
+        QTest::newRow("double beyond single precision")
+                << wav(fmt(3, 1, 48000, 64), littleEndian<double>({0.25, 1e300})) << notFinite;
     }
 
     void wavFailures()
@@ -310,8 +321,9 @@ private slots:
         }
     }
 
-    // Whatever the player cannot play reaches no output: a format it cannot decode is reported
-    // and plays silence, a sample that is not a number stops the read.
+    // Whatever the player cannot play reaches no output: a format it cannot decode and samples
+    // that are not numbers are reported and play silence; a sample that is not a number all the
+    // same (here through the gain) stops the read.
     void playerRefusesWhatItCannotPlay()
     {
         auto player = openSource<AudioFilePlayer>(owner.get());
@@ -321,9 +333,18 @@ private slots:
         QVERIFY(!player->isLoaded());
         for (const float v : play(*player, 100))
             QCOMPARE(v, 0.0f);
-
         player->loadFile(write("nan.wav", wav(fmt(3, 1, 48000, 32), f32({0.5f, NAN}))));
+        QCOMPARE(
+                loaded.at(1),
+                QVariantList({false,
+                              QStringLiteral("音频文件含有无效的采样值 (NaN 或无穷大): nan.wav")}));
+        QVERIFY(!player->isLoaded());
+        for (const float v : play(*player, 100))
+            QCOMPARE(v, 0.0f);
+
+        player->loadFile(write("plain.wav", wav(fmt(3, 1, 48000, 32), f32({0.5f, 0.25f}))));
         QVERIFY(player->isLoaded());
+        player->setGain(NAN);
         QSignalSpy errors(player.get(), &OutputDevice::sampleError);
         QSignalSpy blocks(player.get(), &OutputDevice::blockOut);
         float out[2];

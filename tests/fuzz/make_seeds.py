@@ -210,6 +210,7 @@ def calibration_seeds():
         "tabs": b"\xef\xbb\xbf\"Sens Factor =-28.5dB\"\r\nHz\tdB\r\n20\t-1.5\r\n1000\t0\r\n"
                 b"20000\t2.0\r\n",
         "commas-and-comments": b"# maker's curve\n20,-1.5,90\n1kHz,0\n1000,0\n+2.0e4 , 2\n",
+        "values-beyond": b"20\t-1.5\n100\t1e30\n500\tnan\n1000\t-inf\n20000\t200\n",
     }
 
 
@@ -248,7 +249,8 @@ def captures_seeds():
     arrays = [[20.0 * 2 ** i for i in range(n)], [-3.0] * n, [45.0] * n, [0.9] * n]
     raw = b"SNTRAW3" + struct.pack("<i", n) + b"".join(struct.pack("<%df" % n, *a) for a in arrays)
     points = b"SNTPTS1" + struct.pack("<i", 1) + struct.pack("<i", n) + raw[11:]
-    return {"raw": raw, "points": points}
+    not_a_number = raw[:11 + 4 * n] + struct.pack("<f", float("nan")) + raw[15 + 4 * n:]
+    return {"raw": raw, "points": points, "raw-not-a-number": not_a_number}
 
 
 def eq_batch_seeds():
@@ -281,6 +283,8 @@ def wav_seeds():
                                      (b"data", struct.pack("<4f", 0.5, -0.5, 1.0, -1.0))]),
         "extensible-pcm24": riff([(b"fmt ", extensible), (b"data", b"\x00\x00\x80\xff\xff\x7f")]),
         "pcm8": riff([(b"fmt ", fmt(1, 1, 8000, 8)), (b"data", bytes(range(0, 256, 17)))]),
+        "float64-beyond": riff([(b"fmt ", fmt(3, 1, 48000, 64)),
+                                (b"data", struct.pack("<3d", 0.5, 1e300, float("nan")))]),
     }
 
 

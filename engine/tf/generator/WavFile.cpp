@@ -2,7 +2,9 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -195,6 +197,11 @@ bool readWavFile(const QString &path, WavFile &file)
             sum += value;
         }
         file.samples[f] = float(sum / format.channels);
+        // Float files can hold values that are not numbers, or too large for single precision:
+        // played, a NaN would stop the output and an infinity drive it to full scale.
+        if (!std::isfinite(file.samples[f]))
+            return fail(file, QStringLiteral("音频文件含有无效的采样值 (NaN 或无穷大): %1")
+                                      .arg(QFileInfo(path).fileName()));
     }
     file.ok = true;
     return true;

@@ -25,6 +25,14 @@ QByteArray int32Bytes(qint32 value)
     return bytes;
 }
 
+QByteArray floatBytes(const QList<float> &values)
+{
+    QByteArray bytes(4 * values.size(), '\0');
+    for (qsizetype i = 0; i < values.size(); ++i)
+        qToLittleEndian(values[i], bytes.data() + 4 * i);
+    return bytes;
+}
+
 CurvePack captured(qsizetype n, qsizetype n2 = 0)
 {
     CurvePack pack;
@@ -161,6 +169,67 @@ private slots:
         const CurvePack unread = pack;
         QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
         QCOMPARE(pack, unread); // nothing half-read stays behind
+    }
+
+    // A value that is not a finite number, in any of the four arrays, refuses the whole file
+    // with a warning that names it.
+    void nonFiniteCapturesAreNotRead_data()
+    {
+        QTest::addColumn<bool>("points");
+        QTest::addColumn<int>("array"); // 0 frequencies, 1 levels, 2 phases, 3 coherences
+        QTest::addColumn<float>("value");
+        QTest::newRow("NaN level") << false << 1 << NAN;
+        QTest::newRow("infinite frequency") << false << 0 << INFINITY;
+        QTest::newRow("negative infinite coherence") << false << 3 << -INFINITY;
+        QTest::newRow("NaN phase of a second point") << true << 2 << NAN;
+    }
+
+    void nonFiniteCapturesAreNotRead()
+    {
+        QFETCH(bool, points);
+        QFETCH(int, array);
+        QFETCH(float, value);
+        QList<float> spoilt = ramp(32, 1.0f);
+        spoilt[8 * array + 5] = value;
+        const QByteArray good = int32Bytes(8) + floatBytes(ramp(32, 1.0f));
+        const QByteArray bad = int32Bytes(8) + floatBytes(spoilt);
+        QVERIFY(putBytes(rawPath("bad"),
+                         points ? "SNTPTS1" + int32Bytes(2) + good + bad : "SNTRAW3" + bad));
+        CurvePack pack;
+        pack.rawFile = pack.pointsFile = QStringLiteral("bad");
+        pack.pointCount = 2;
+        const CurvePack unread = pack;
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable("[Store] capture file " + rawPath("bad")
+                                        + " holds values that are not finite numbers, not read"));
+        QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
+        QCOMPARE(pack, unread);
+    }
+
+    // Nor are such values written, so that every file written reads back; what lies beyond the
+    // values a file holds does not matter.
+    void nonFiniteCapturesAreNotWritten()
+    {
+        CurvePack first = captured(8), second = captured(8, 8), points, longer = captured(8);
+        first.phase[3] = NAN;
+        second.level2[7] = INFINITY;
+        longer.coherence.append(NAN);
+        QTest::ignoreMessage(QtWarningMsg,
+                             "[Store] capture holds values that are not finite numbers");
+        QVERIFY(!writeRawFile(first) && first.rawFile.isEmpty());
+        QTest::ignoreMessage(QtWarningMsg,
+                             "[Store] second capture holds values that are not finite numbers");
+        QVERIFY(!writeRawFile(second) && second.rawFile2.isEmpty());
+        QTest::ignoreMessage(QtWarningMsg,
+                             "[Store] point 2 holds values that are not finite numbers");
+        QVERIFY(!writePointsFile(points, {ramp(8, 1), ramp(8, 1)}, {}, {},
+                                 {ramp(8, 1), {0.5f, -INFINITY}}));
+        QVERIFY(points.pointsFile.isEmpty() && points.pointCount == 0);
+        QCOMPARE(QDir(rawDir()).entryList(QDir::Files), QStringList{second.rawFile});
+        QVERIFY(writeRawFile(longer));
+        CurvePack read;
+        read.rawFile = longer.rawFile;
+        QVERIFY(readRawFile(read));
     }
 
     // Packs without a capture used to share one ".points" file and overwrite each other.
