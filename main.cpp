@@ -63,7 +63,7 @@ int main(int argc, char *argv[])
         rawArguments.append(QString::fromLocal8Bit(argv[i]));
     prepareQtEnvironment(CommandLine(rawArguments));
 
-    QGuiApplication app(argc, argv);
+    const std::unique_ptr<QGuiApplication> app = startGuiApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
     QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
     snt::log::install();
@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
     }
 
     restoreMainWindowGeometry(engine, options.plain(QStringLiteral("--size")).value_or(QString()));
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &engine,
                      [&engine] { saveMainWindowGeometryOnQuit(engine); });
     // The scripted runs write into the data root's temporary folder unless given one.
     const QString runsFolder = documentsRoot() + QStringLiteral("/临时");
@@ -98,5 +98,5 @@ int main(int argc, char *argv[])
         && options.has(QStringLiteral("--curve-file")))
         runAfter(autoComputeDelayMs, &bridge, [&bridge] { bridge.startCompute(); });
     snt::selftest::scheduleScriptedRuns(options, engine, &bridge, runsFolder);
-    return app.exec();
+    return app->exec();
 }

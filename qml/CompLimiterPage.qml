@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import "EqChart.js" as EqChart
 import "Palette.js" as Palette
 
@@ -254,9 +253,10 @@ Item {
                     cursorShape: Qt.PointingHandCursor
                     onClicked: dyn.loadChannel(parent.index)
                 }
-                ToolTip.visible: channelArea.containsMouse
-                ToolTip.delay: 500
-                ToolTip.text: "选择通道"
+                HoverTip {
+                    wanted: channelArea.containsMouse
+                    text: "选择通道"
+                }
             }
         }
     }

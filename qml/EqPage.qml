@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Shapes
 import "EqChart.js" as EqChart
 import "Palette.js" as Palette
@@ -383,9 +382,10 @@ Item {
                                        })
                      }
         }
-        ToolTip.visible: chartArea.containsMouse && eq.dragging < 0
-        ToolTip.delay: 500
-        ToolTip.text: "频点：拖动改频率和增益"
+        HoverTip {
+            wanted: chartArea.containsMouse && eq.dragging < 0
+            text: "频点：拖动改频率和增益"
+        }
     }
 
     CornerCard {

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import "Palette.js" as Palette
 
 // One workflow of the home list: its icon, name and badge, sliding in from the left once after
@@ -177,7 +176,8 @@ Item {
         onClicked: row.clicked()
     }
 
-    ToolTip.visible: tip !== "" && isHovered
-    ToolTip.delay: 500
-    ToolTip.text: tip
+    HoverTip {
+        wanted: row.isHovered
+        text: row.tip
+    }
 }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import "Palette.js" as Palette
 
 // The home page: the six workflows over the blue background, the window buttons with the check
@@ -238,9 +237,10 @@ Item {
             onClicked: bridge.go("设置")
         }
 
-        ToolTip.visible: sealArea.containsMouse
-        ToolTip.delay: 500
-        ToolTip.text: "设置"
+        HoverTip {
+            wanted: sealArea.containsMouse
+            text: "设置"
+        }
     }
 
     Row {

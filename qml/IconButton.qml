@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 
 // A round button showing one tinted icon of the set.
 Item {
@@ -48,7 +47,8 @@ Item {
         onClicked: button.clicked()
     }
 
-    ToolTip.visible: tip !== "" && hovered
-    ToolTip.delay: 500
-    ToolTip.text: tip
+    HoverTip {
+        wanted: button.hovered
+        text: button.tip
+    }
 }

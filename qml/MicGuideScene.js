@@ -172,7 +172,7 @@ function drawStage(ctx, cam, colors, labels) {
     ctx.stroke()
     const label = Space.projectInto(cam, stageBox.middle, Space.spot)
     labels.push({text: "舞台", x: label.x, y: label.y, size: 12, bold: true,
-                 color: rgba(colors.line, 0.75)})
+                 color: colors.stageName})
 }
 
 // The floor grid's lines every metre and the audience area.
@@ -323,10 +323,12 @@ function drawMics(ctx, cam, colors, labels) {
 // bold, color}, centred on x, y), so that text items lay them over the canvas, and the two
 // fixed lines at the top are text items of their own.
 function paint(ctx, width, height, pixelScale, view, dark) {
+    // The canvas reads "r,g,b" triples with an alpha (rgba()); the text items laid over it take
+    // Qt's own colour strings, in which "rgba(...)" reads as black.
     const colors = dark ? {line: "255,255,255", blue: "74,142,255", badge: Palette.nightCard,
-                           number: Palette.white}
+                           number: Palette.white, stageName: Palette.white75}
                         : {line: "16,18,22", blue: "8,57,136", badge: Palette.white,
-                           number: Palette.nightBadge}
+                           number: Palette.nightBadge, stageName: Palette.nightBadge75}
     const cam = camera(width, height, view)
     const list = cabinets()
     const labels = []
@@ -340,5 +342,5 @@ function paint(ctx, width, height, pixelScale, view, dark) {
 
 // The colour of the fixed lines at the top.
 function hintColor(dark) {
-    return dark ? "rgba(255,255,255,0.85)" : "rgba(16,18,22,0.85)"
+    return dark ? Palette.white85 : Palette.nightBadge85
 }

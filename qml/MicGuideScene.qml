@@ -86,12 +86,14 @@ Item {
             }
         }
         Label {
+            objectName: "sceneHint"
             x: 14
             y: 12
             color: Scene.hintColor(scene.dark)
             text: "拖动旋转 · 滚轮缩放 · 双击复位"
         }
         Label {
+            objectName: "sceneHint"
             anchors.right: parent.right
             anchors.rightMargin: 14
             y: 12

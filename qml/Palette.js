@@ -9,6 +9,8 @@ var black = "#000000"
 var nearBlack = "#0A0A0A"
 var night = "#0B0D12" // dialog and guide surfaces of the dark palette
 var nightBadge = "#101216"
+var nightBadge85 = "#D9101216"
+var nightBadge75 = "#BF101216"
 var nightCard = "#111318"
 var nightGlass = "#99111318"
 var toastFill = "#E61A1A20"
@@ -36,7 +38,9 @@ var lightCard = "#0A0A0A0A"
 
 // White and black at an opacity
 var white92 = "#EBFFFFFF"
+var white85 = "#D9FFFFFF"
 var white80 = "#CCFFFFFF"
+var white75 = "#BFFFFFFF"
 var white70 = "#B3FFFFFF"
 var white60 = "#99FFFFFF"
 var white55 = "#8CFFFFFF"

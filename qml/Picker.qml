@@ -108,9 +108,10 @@ Item {
         }
     }
 
-    ToolTip.visible: tip !== "" && area.containsMouse && !menu.visible
-    ToolTip.delay: 500
-    ToolTip.text: tip
+    HoverTip {
+        wanted: area.containsMouse && !menu.visible
+        text: picker.tip
+    }
 
     Popup {
         id: menu

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import "Palette.js" as Palette
 
 // The fully rounded text button: primary (a white-to-accent gradient with black bold text) or
@@ -85,7 +84,8 @@ Item {
         onClicked: pill.clicked()
     }
 
-    ToolTip.visible: tip !== "" && hovered
-    ToolTip.delay: 500
-    ToolTip.text: tip
+    HoverTip {
+        wanted: pill.hovered
+        text: pill.tip
+    }
 }

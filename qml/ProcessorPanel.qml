@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Window
-import QtQuick.Controls
 import "Palette.js" as Palette
 
 // The processor panel: a frameless side window in which the engineer picks the processor in use.
@@ -568,9 +567,10 @@ Window {
                         cursorShape: Qt.PointingHandCursor
                         onClicked: panel.openDynamics()
                     }
-                    ToolTip.visible: dynArea.containsMouse
-                    ToolTip.delay: 500
-                    ToolTip.text: "压缩 / 限幅"
+                    HoverTip {
+                        wanted: dynArea.containsMouse
+                        text: "压缩 / 限幅"
+                    }
                 }
                 StripCard {
                     objectName: "outputCard"

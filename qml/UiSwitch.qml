@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import "Palette.js" as Palette
 
 // An on/off switch. Clicking only emits toggled(); the owner flips `checked`.
@@ -49,7 +48,8 @@ Item {
         onClicked: control.toggled()
     }
 
-    ToolTip.visible: tip !== "" && area.containsMouse
-    ToolTip.delay: 500
-    ToolTip.text: tip
+    HoverTip {
+        wanted: area.containsMouse
+        text: control.tip
+    }
 }

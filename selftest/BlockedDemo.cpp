@@ -1,5 +1,6 @@
 #include "selftest/BlockedDemo.h"
 
+#include "common/Log.h"
 #include "startup/BridgeCalls.h"
 
 #include <QEventLoop>
@@ -12,6 +13,7 @@ namespace snt::selftest {
 
 namespace {
 
+const char *const tag = "[SelfTest]";
 constexpr int computePollMs = 60;
 constexpr int computeLimitMs = 60000;
 
@@ -46,6 +48,7 @@ void runBlockedDemo(QObject *bridgeObject, const QString &curvePath)
 {
     const startup::BridgeCalls bridge(bridgeObject);
     if (!bridge.call("loadCurveFile", {curvePath}).toBool()) {
+        sntWarning(lcSelfTest, tag) << "the blocked demo's curve file cannot be read:" << curvePath;
         bridge.call("toast", {QStringLiteral("这条演示曲线读不进来")});
         return;
     }

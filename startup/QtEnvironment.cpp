@@ -1,8 +1,12 @@
 #include "startup/QtEnvironment.h"
 
+#include "common/Log.h"
 #include "startup/CommandLine.h"
 
 #include <QtGlobal>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace snt::startup {
 
@@ -30,6 +34,33 @@ bool displaySet()
            || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+QtMessageHandler messagesBeforeTheApplication = nullptr;
+
+QString environmentValue(const char *name)
+{
+    return QStringLiteral("%1=\"%2\"").arg(QLatin1String(name), qEnvironmentVariable(name));
+}
+
+// Qt reports a platform that cannot start as a fatal message from the application object's
+// constructor and then aborts. Nothing of the program exists yet at that point, so ending the
+// process here instead loses nothing.
+void endWithoutDisplay(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        messagesBeforeTheApplication(type, context, message);
+        return;
+    }
+    const QString line
+            = QStringLiteral("[Startup] no display could be opened (%1, %2, %3): "
+                             "start the program in a desktop session; only --eq-batch "
+                             "and --export-test run without one")
+                      .arg(environmentValue("DISPLAY"), environmentValue("WAYLAND_DISPLAY"),
+                           environmentValue("QT_QPA_PLATFORM"));
+    std::fputs(qUtf8Printable(snt::log::formatLine(QtCriticalMsg, line) + QLatin1Char('\n')),
+               stderr);
+    std::_Exit(2);
+}
+
 } // namespace
 
 void prepareQtEnvironment(const CommandLine &options)
@@ -41,6 +72,14 @@ void prepareQtEnvironment(const CommandLine &options)
     }
     if (runsHeadless(options) && !displaySet() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+std::unique_ptr<QGuiApplication> startGuiApplication(int &argc, char **argv)
+{
+    messagesBeforeTheApplication = qInstallMessageHandler(endWithoutDisplay);
+    auto application = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(messagesBeforeTheApplication);
+    return application;
 }
 
 } // namespace snt::startup

@@ -6,6 +6,28 @@
 
 using namespace snt::test;
 
+namespace {
+
+// Relative luminance and contrast ratio as WCAG 2 defines them.
+double luminance(QRgb pixel)
+{
+    const auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel))
+           + 0.0722 * linear(qBlue(pixel));
+}
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
 // "测量引导" in the main window over the real bridge: the "不再显示" toggle and its setting, the
 // way to the line-array measuring screen, and the 3-D venue driven by drags, the wheel, its
 // buttons and a double click, with its limits seen in the pictures it draws.
@@ -37,6 +59,33 @@ class MicGuideScreenTest : public QObject
     {
         const QPoint from = middleOf(scene());
         drag(m.window, from, from + QPoint(dx, dy), 10);
+    }
+
+    // Switches the palette and waits until the venue's card shows its fill: in the dark palette
+    // its own, in the light one the theme's solid card colour.
+    void showPalette(bool dark)
+    {
+        m.bridge->setDarkMode(dark);
+        const QColor card = dark ? QColor("#0B0D12")
+                                 : QColor(m.bridge->theme().value("cardSolid").toString());
+        QImage shot;
+        QTRY_COMPARE((shot = picture()).pixelColor(shot.width() / 2, 3), card);
+    }
+
+    // The biggest contrast ratio by which the text changes a pixel of the window's picture:
+    // grabbed with the text shown and without it, every other pixel stays the same.
+    double textContrast(QQuickItem *text) const
+    {
+        const QRect area = text->mapRectToScene(text->boundingRect()).toAlignedRect();
+        const QImage shown = m.window->grabWindow().copy(area);
+        text->setVisible(false);
+        const QImage ground = m.window->grabWindow().copy(area);
+        text->setVisible(true);
+        double most = 1;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                most = std::max(most, contrast(shown.pixel(x, y), ground.pixel(x, y)));
+        return most;
     }
 
 private slots:
@@ -145,11 +194,8 @@ private slots:
     void bothPalettesDraw()
     {
         for (const bool dark : {false, true}) {
-            m.bridge->setDarkMode(dark);
-            const QColor card = dark ? QColor("#0B0D12")
-                                     : QColor(m.bridge->theme().value("cardSolid").toString());
-            QImage shot;
-            QTRY_COMPARE((shot = picture()).pixelColor(shot.width() / 2, 3), card);
+            showPalette(dark);
+            const QImage shot = picture();
             int blue = 0;
             for (int y = 0; y < shot.height(); ++y)
                 for (int x = 0; x < shot.width(); ++x) {
@@ -157,6 +203,28 @@ private slots:
                     blue += p.blue() - std::max(p.red(), p.green()) > 40;
                 }
             QVERIFY2(blue > shot.width() * shot.height() / 50, qPrintable(QString::number(blue)));
+        }
+    }
+
+    // The two hints at the top and the stage's name can be read in both palettes: where their
+    // glyphs are solid they stand out from what lies under them by at least the contrast ratio
+    // of 4.5 that WCAG 2 asks of body text.
+    void textsStandOutInBothPalettes()
+    {
+        for (const bool dark : {true, false}) {
+            showPalette(dark);
+            QList<QQuickItem *> texts = itemsNamed(scene(), "sceneHint");
+            for (QQuickItem *label : itemsNamed(scene(), "sceneLabel"))
+                if (label->property("text").toString() == "舞台")
+                    texts << label;
+            QCOMPARE(texts.size(), 3);
+            for (QQuickItem *text : texts) {
+                const double ratio = textContrast(text);
+                QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 %2: %3")
+                                                          .arg(dark ? "dark" : "light",
+                                                               text->property("text").toString(),
+                                                               QString::number(ratio))));
+            }
         }
     }
 };

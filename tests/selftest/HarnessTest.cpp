@@ -159,6 +159,9 @@ private slots:
         QVERIFY(m.start([] { return std::make_shared<FakePlugin>(QStringLiteral("Fake")); }));
         QmlBridge &bridge = *m.bridge;
 
+        QTest::ignoreMessage(
+                QtWarningMsg,
+                "[SelfTest] the blocked demo's curve file cannot be read: /nonexistent/curve.txt");
         snt::selftest::runBlockedDemo(&bridge, QStringLiteral("/nonexistent/curve.txt"));
         QCOMPARE(bridge.toastText(), QStringLiteral("这条演示曲线读不进来"));
         QCOMPARE(bridge.screen(), QStringLiteral("主页"));

@@ -253,7 +253,8 @@ private slots:
     }
 
     // The demo leaves the home screen for the delivery screen from its own timer and keeps the
-    // program running (the shot ends it); a curve it cannot read leaves the home screen shown.
+    // program running (the shot ends it); a curve it cannot read leaves the home screen shown
+    // and is named in the log.
     // The scheme it opens is checked in the test process (tst_selftest's blockedDemo).
     void blockedDemo()
     {
@@ -267,8 +268,13 @@ private slots:
         QVERIFY(homeBlueShare(delivery) < 0.05); // the side tabs take about 1 %
 
         const QString stays = home.filePath("home.png");
-        QCOMPARE(home.run({"--blocked-demo", "/nonexistent/curve.txt", "--shot", stays}).code, 0);
+        const Run unreadable
+                = home.run({"--blocked-demo", "/nonexistent/curve.txt", "--shot", stays});
+        QCOMPARE(unreadable.code, 0);
         QVERIFY(homeBlueShare(stays) > 0.5); // about 90 %
+        QCOMPARE(unreadable.lines("[SelfTest]"),
+                 QStringList("[SelfTest] the blocked demo's curve file cannot be read: "
+                             "/nonexistent/curve.txt"));
     }
 
     // One screenshot of each window; a window asked for but not shown yet falls back to the

@@ -74,6 +74,38 @@ private slots:
         QCOMPARE(run(home.path(), {SNT_PROGRAM, "--export-test"}, noDisplay).first, 5); // no pack
     }
 
+    // Without a display to open the program ends at once with code 2 (as the scripted runs end
+    // when they find no window) and says why on stderr, whether no display is named at all or
+    // the one named has no X server behind it; a scripted run leaves no shot behind.
+    void noDisplayEndsWithCodeTwo_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("none named") << "" << QStringList{};
+        QTest::newRow("none named, a shot") << "" << QStringList{"--screen", "设置", "--shot"};
+        QTest::newRow("no X server there") << ":4711" << QStringList{"--shot"};
+    }
+    void noDisplayEndsWithCodeTwo()
+    {
+        QFETCH(QString, display);
+        QFETCH(QStringList, options);
+        QVERIFY(!QFile::exists("/tmp/.X11-unix/X4711"));
+        QTemporaryDir home;
+        const QString shot = home.filePath("shot.png");
+        if (options.contains("--shot"))
+            options << shot;
+        const auto [code, log]
+                = run(home.path(), QStringList{SNT_PROGRAM} + options,
+                      {"DISPLAY=" + display, "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+        QVERIFY2(code == 2, qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("critical [Startup] no display could be opened "
+                                             "(DISPLAY=\"%1\", WAYLAND_DISPLAY=\"\", "
+                                             "QT_QPA_PLATFORM=\"\")")
+                                      .arg(display)),
+                 qPrintable(log));
+        QVERIFY(!QFile::exists(shot));
+    }
+
     void windowOnScreens_data()
     {
         QTest::addColumn<QString>("screen");
