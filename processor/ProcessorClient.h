@@ -187,6 +187,9 @@ private:
     static QVariantMap failure(const QString &text);
     QUrl processorUrl(const QString &path, bool withWsi) const;
     QNetworkRequest commandRequest(const QString &path, int timeoutMs) const;
+    // Closes the reply's connection once its body grows beyond `limit` bytes (a log line says
+    // so); its exchange then fails with a text for the user.
+    static QNetworkReply *limited(QNetworkReply *reply, qint64 limit);
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
     // The outcome of a finished reply, which is released.
     static Exchange takeExchange(QNetworkReply *reply);

@@ -1,4 +1,5 @@
 #include "processor/JsonValues.h"
+#include "processor/MessageLimits.h"
 #include "processor/ProcessorClient.h"
 
 #include "files/StoreFile.h"
@@ -256,7 +257,9 @@ QVariantMap ProcessorClient::exportPreset(int slot)
                   kExportTimeoutMs, QStringLiteral("/save0_export.cgi")))
         return failure(QStringLiteral("导出失败：") + friendlyError(error));
     const QNetworkRequest request(processorUrl(QStringLiteral("/data_export/SAVE0.txt"), false));
-    return writeExport(slot, waitForReply(network_->get(request), kExportTimeoutMs));
+    return writeExport(slot,
+                       waitForReply(limited(network_->get(request), processor::kExportFileLimit),
+                                    kExportTimeoutMs));
 }
 
 QUrl ProcessorClient::presetFolder() const
@@ -302,7 +305,7 @@ QVariantMap ProcessorClient::importPreset(const QString &path)
     form->append(part);
     QNetworkRequest request(processorUrl(QStringLiteral("/test.fcgi/api/preset/import"), true));
     request.setTransferTimeout(kImportTimeoutMs);
-    QNetworkReply *reply = network_->post(request, form);
+    QNetworkReply *reply = limited(network_->post(request, form), processor::kCommandReplyLimit);
     form->setParent(reply);
     const Exchange exchange = waitForReply(reply, kImportTimeoutMs);
 
