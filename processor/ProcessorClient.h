@@ -124,6 +124,7 @@ public:
     QVariantMap uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
                                const QVariantMap &hpf, const QVariantMap &lpf);
     bool presetValid(int slot) const;
+    bool presetKnown(int slot) const;
     // Handles one text message of the level socket: levels, WSI and parameter pushes.
     void handleLevelMessage(const QString &text);
 
@@ -228,6 +229,8 @@ private:
     static bool ipLessThan(const QVariant &a, const QVariant &b);
     void logDiscovery(const QString &text, bool truncate = false);
 
+    QString storedName(int slot) const;
+    QString unknownSlotText(int slot) const;
     void markPresetSaved(int slot, const QString &name);
     void keepPresetKeys(QJsonObject &imported) const;
     int firstFreeSlot(int first, int last) const;

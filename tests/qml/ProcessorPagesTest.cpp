@@ -215,6 +215,36 @@ private slots:
         QTRY_COMPARE(panel_->toast(), QString("导入进来了，但预设格满了，先删几条。"));
     }
 
+    // After a full read whose validity words are no numbers, no slot reads as empty: each says
+    // its state is unknown, with the name it last had; a save into one is refused, naming the
+    // preset it may hold, and the processor gets no save.
+    void presetSlotsOfUnknownState()
+    {
+        sim_->command("slots",
+                      {{"slots", QJsonObject{{"0", "默认"}, {"1", "出厂"}, {"2", "ShowA"}}}});
+        sim_->fault("CURSOR", "override",
+                    {{"values", QJsonObject{{"PRESETINFOpreset_valid10", "?"},
+                                            {"PRESETINFOpreset_valid20", "n/a"},
+                                            {"PRESETINFOpreset_valid30", QJsonValue::Null}}}});
+        panel_->connectByHand(*sim_);
+        panel_->click("presetButton");
+        QCOMPARE(panel_->text("presetRow0/rowName"), QString("ShowA（状态未知）"));
+        QCOMPARE(panel_->text("presetRow1/rowName"), QString("状态未知"));
+
+        for (const auto &[row, toast] :
+             {std::pair{"presetRow0",
+                        "设备没报告这一格是不是空的，里面可能存着预设「ShowA」，没存。"},
+              {"presetRow1", "设备没报告这一格是不是空的，里面可能存着一个预设，没存。"}}) {
+            panel_->click(row);
+            typeName("SAVENAME");
+            panel_->click("presetPage/saveButton");
+            QCOMPARE(panel_->toast(), QString(toast));
+        }
+        for (const QJsonObject &body : sim_->bodies())
+            QVERIFY(!body.contains("SAVENAME"));
+        QCOMPARE(sim_->state().value("slots").toObject().value("2").toString(), QString("ShowA"));
+    }
+
     // The chart draws the cookbook peaking band plus the Butterworth-shaped high-pass; where the
     // sum leaves +-17.5 dB nothing is drawn.
     void chartPixels()
