@@ -201,7 +201,9 @@ private:
     ChannelState &channel(bool isOut, int idx);
     void takeChannelFields(const QJsonObject &update);
     void recomputeRoutes();
-    void writeOrWarn(const QJsonObject &params);
+    // writeParams, and a failed write said through `message` as well, for the views that show
+    // what the processor refused.
+    QVariantMap writeOrWarn(const QJsonObject &params);
     void scheduleLiveFlush(LivePath &path, void (ProcessorClient::*flush)());
     void flushLiveGain();
     void flushLiveEqBand();

@@ -41,6 +41,8 @@ double dbu(double volts)
     return 20 * std::log10(volts / 0.775);
 }
 
+const QString kRefused = QStringLiteral("没写进去：设备没接受这条操作。");
+
 bool isCurveBlue(QColor c)
 {
     return std::abs(c.red() - 0x4A) + std::abs(c.green() - 0x8E) + std::abs(c.blue() - 0xFF) < 90;
@@ -106,6 +108,17 @@ class ProcessorPagesTest : public QObject
                     {"HLPFfreq4", 100},
                     {"HLPFtype4", 3},
                     {"HLPFbps4", 0}});
+    }
+
+    // The refusal was said and the field shows the processor's value again; the toast is cleared
+    // for the next edit.
+    void verifyRefusedThenShows(const QString &field, const QString &shown)
+    {
+        QCOMPARE(panel_->toast(), kRefused);
+        // A dragged value the processor did not take comes back when its answer does.
+        QTRY_COMPARE(panel_->item(field)->property("shown").toString(), shown);
+        QCOMPARE(panel_->item(field + "/input")->property("text").toString(), shown);
+        panel_->bridge->clearToast();
     }
 
     void openEq()
@@ -370,6 +383,40 @@ private slots:
         QCOMPARE(reset.value("lpf").toObject().value("bypass").toInt(), 1);
     }
 
+    // With the processor refusing every write, each edit of the EQ page, typed, clicked or
+    // dragged, says so and shows the processor's own value again.
+    void refusedEqWritesGoBack()
+    {
+        seedOutputOne();
+        panel_->connectByHand(*sim_);
+        openEq();
+        sim_->fault("write", "error");
+        panel_->type("band1/gainField", "-9");
+        verifyRefusedThenShows("band1/gainField", "0.0");
+        if (QTest::currentTestFailed())
+            return;
+        panel_->type("hpfCard/cornerFreq", "200");
+        verifyRefusedThenShows("hpfCard/cornerFreq", "100");
+        if (QTest::currentTestFailed())
+            return;
+        panel_->click("band1/bandSwitch");
+        QCOMPARE(panel_->toast(), kRefused);
+        QCOMPARE(panel_->item("band1/bandSwitch")->property("checked").toBool(), false);
+        panel_->bridge->clearToast();
+
+        panel_->drag(panel_->eqChartPoint(1000, 9).toPoint(), {40, -20}, 8);
+        verifyRefusedThenShows("band0/freqField", "1000");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(panel_->item("band0/gainField")->property("shown").toString(), QString("9.0"));
+
+        const QJsonObject output = channels().value("outputs").toArray().at(0).toObject();
+        const QJsonObject band1 = output.value("bands").toArray().at(1).toObject();
+        QCOMPARE(band1.value("gain").toDouble(), 0.0);
+        QCOMPARE(band1.value("bypass").toInt(), 1);
+        QCOMPARE(output.value("hpf").toObject().value("freq").toDouble(), 100.0);
+    }
+
     // "计算" from the ratings, written to the processor: thresholds from the dBu definition.
     void dynamicsCalculation_data()
     {
@@ -442,6 +489,30 @@ private slots:
         QCOMPARE(body.value("BYPASSbypass14").toInt(), 0);
         QCOMPARE(body.value("BYPASSbypass22").toInt(), 1);
         QCOMPARE(body.size(), 9);
+    }
+
+    // With the processor refusing every write, a switch flipped and a calculation both say so,
+    // and the page shows the processor's own dynamics again (compressor off, threshold 0 dBu,
+    // ratio 4:1, knee 0 dB, limiter at 10 dBu).
+    void refusedDynamicsWritesGoBack()
+    {
+        panel_->connectByHand(*sim_);
+        panel_->click("dynamicsTab");
+        sim_->fault("write", "error");
+        panel_->click("compSwitch");
+        QCOMPARE(panel_->toast(), kRefused);
+        QCOMPARE(panel_->item("compSwitch")->property("checked").toBool(), false);
+        panel_->bridge->clearToast();
+
+        panel_->click("calculateButton");
+        QCOMPARE(panel_->toast(), kRefused);
+        for (const auto &[row, value] : {std::pair{"result_压缩阈值", "0.0 dBu"},
+                                         {"result_压缩比", "4:1"},
+                                         {"result_拐点", "0 dB"},
+                                         {"result_峰值阈值", "10.0 dBu"}})
+            QCOMPARE(panel_->item(row)->property("value").toString(), QString(value));
+        QCOMPARE(panel_->item("compSwitch")->property("checked").toBool(), false);
+        QCOMPARE(panel_->item("limSwitch")->property("checked").toBool(), false);
     }
 };
 
