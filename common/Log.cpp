@@ -22,6 +22,7 @@ Q_LOGGING_CATEGORY(lcApp, "snt.app")
 Q_LOGGING_CATEGORY(lcSystemCheck, "snt.systemcheck")
 Q_LOGGING_CATEGORY(lcUpdate, "snt.update")
 Q_LOGGING_CATEGORY(lcExport, "snt.export")
+Q_LOGGING_CATEGORY(lcProcessor, "snt.processor")
 Q_LOGGING_CATEGORY(lcStartup, "snt.startup")
 Q_LOGGING_CATEGORY(lcSelfTest, "snt.selftest")
 

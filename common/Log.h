@@ -49,6 +49,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcSystemCheck)
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate)
 // "snt.export": [EqExport].
 Q_DECLARE_LOGGING_CATEGORY(lcExport)
+// "snt.processor": [ProcessorClient].
+Q_DECLARE_LOGGING_CATEGORY(lcProcessor)
 // "snt.startup": [Startup], [EqBatch], EQBATCH, CURVE.
 Q_DECLARE_LOGGING_CATEGORY(lcStartup)
 // "snt.selftest": [SelfTest] and the scripted runs' verdict lines.

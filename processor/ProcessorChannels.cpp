@@ -211,11 +211,12 @@ QVariantMap ProcessorClient::writeParams(const QJsonObject &params)
     return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), QString()}};
 }
 
-void ProcessorClient::writeOrWarn(const QJsonObject &params)
+QVariantMap ProcessorClient::writeOrWarn(const QJsonObject &params)
 {
     const QVariantMap result = writeParams(params);
     if (!result.value(QStringLiteral("ok")).toBool())
         emit message(result.value(QStringLiteral("message")).toString(), true);
+    return result;
 }
 
 // A value that is not a number never reaches the device: bounded, it would read as the top of

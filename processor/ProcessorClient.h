@@ -124,6 +124,7 @@ public:
     QVariantMap uploadEqScheme(bool isOut, int idx, const QVariantList &filters,
                                const QVariantMap &hpf, const QVariantMap &lpf);
     bool presetValid(int slot) const;
+    bool presetKnown(int slot) const;
     // Handles one text message of the level socket: levels, WSI and parameter pushes.
     void handleLevelMessage(const QString &text);
 
@@ -187,6 +188,9 @@ private:
     static QVariantMap failure(const QString &text);
     QUrl processorUrl(const QString &path, bool withWsi) const;
     QNetworkRequest commandRequest(const QString &path, int timeoutMs) const;
+    // Closes the reply's connection once its body grows beyond `limit` bytes (a log line says
+    // so); its exchange then fails with a text for the user.
+    static QNetworkReply *limited(QNetworkReply *reply, qint64 limit);
     Exchange waitForReply(QNetworkReply *reply, int timeoutMs);
     // The outcome of a finished reply, which is released.
     static Exchange takeExchange(QNetworkReply *reply);
@@ -197,7 +201,9 @@ private:
     ChannelState &channel(bool isOut, int idx);
     void takeChannelFields(const QJsonObject &update);
     void recomputeRoutes();
-    void writeOrWarn(const QJsonObject &params);
+    // writeParams, and a failed write said through `message` as well, for the views that show
+    // what the processor refused.
+    QVariantMap writeOrWarn(const QJsonObject &params);
     void scheduleLiveFlush(LivePath &path, void (ProcessorClient::*flush)());
     void flushLiveGain();
     void flushLiveEqBand();
@@ -225,6 +231,8 @@ private:
     static bool ipLessThan(const QVariant &a, const QVariant &b);
     void logDiscovery(const QString &text, bool truncate = false);
 
+    QString storedName(int slot) const;
+    QString unknownSlotText(int slot) const;
     void markPresetSaved(int slot, const QString &name);
     void keepPresetKeys(QJsonObject &imported) const;
     int firstFreeSlot(int first, int last) const;

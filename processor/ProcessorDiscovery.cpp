@@ -1,4 +1,5 @@
 #include "processor/JsonValues.h"
+#include "processor/MessageLimits.h"
 #include "processor/ProcessorClient.h"
 
 #include "files/DataFolder.h"
@@ -99,7 +100,9 @@ QVariantList ProcessorClient::discoverDevices()
         request.setTransferTimeout(kNameQueryTimeoutMs);
         const QJsonObject query{{QStringLiteral("DEVICEINFO"), QJsonObject()}};
         const Exchange exchange = waitForReply(
-                network_->post(request, QJsonDocument(query).toJson(QJsonDocument::Compact)),
+                limited(network_->post(request,
+                                       QJsonDocument(query).toJson(QJsonDocument::Compact)),
+                        processor::kCommandReplyLimit),
                 kNameQueryTimeoutMs);
         const QJsonObject data = QJsonDocument::fromJson(exchange.body)
                                          .object()
@@ -191,7 +194,7 @@ void ProcessorClient::finishDiscovery()
     for (const QString &candidate : std::as_const(candidates)) {
         QNetworkRequest request(QUrl(QStringLiteral("http://%1/").arg(candidate)));
         request.setTransferTimeout(kProbeTransferTimeoutMs);
-        QNetworkReply *reply = network_->get(request);
+        QNetworkReply *reply = limited(network_->get(request), processor::kConsolePageLimit);
         // The reply is the timer's context: once the reply is gone the timer is gone too, and a
         // reply that already finished is left alone.
         QTimer::singleShot(kProbeAbortMs, reply, [reply] {

@@ -75,7 +75,7 @@ QVariantMap ProcessorClient::writeDynamics(int spkIdx, const QVariantMap &values
         const bool on = values.value(QLatin1String(s.name)).toBool();
         params.insert(paramKey("BYPASSbypass", spkIdx + s.offset), on ? 0 : 1);
     }
-    QVariantMap result = writeParams(params);
+    QVariantMap result = writeOrWarn(params);
     if (result.value(QStringLiteral("ok")).toBool())
         result.insert(QStringLiteral("message"), QStringLiteral("已写进设备。"));
     return result;

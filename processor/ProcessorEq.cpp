@@ -135,7 +135,7 @@ QVariantMap ProcessorClient::setEqBand(bool isOut, int idx, int band, const QVar
         return failure(QStringLiteral("通道号不对。"));
     if (band < 0 || band >= kBands)
         return failure(QStringLiteral("频点不对。"));
-    return writeParams(bandParams(isOut, idx, band, v));
+    return writeOrWarn(bandParams(isOut, idx, band, v));
 }
 
 void ProcessorClient::setEqBandLive(bool isOut, int idx, int band, const QVariantMap &v)
@@ -165,7 +165,7 @@ QVariantMap ProcessorClient::setEqFilter(bool isOut, int idx, bool highPass, con
     if (!validChannel(isOut, idx))
         return failure(QStringLiteral("通道号不对。"));
     const int k = cornerIndex(isOut, idx, highPass);
-    return writeParams({{paramKey("HLPFfreq", k), mapDouble(v, kFreq, highPass ? 20.0 : 20000.0)},
+    return writeOrWarn({{paramKey("HLPFfreq", k), mapDouble(v, kFreq, highPass ? 20.0 : 20000.0)},
                         {paramKey("HLPFtype", k), mapInt(v, kType, 1)},
                         {paramKey("HLPFbps", k), v.value(kBypass).toBool() ? 1 : 0}});
 }

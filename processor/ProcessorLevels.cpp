@@ -1,5 +1,8 @@
 #include "processor/JsonValues.h"
+#include "processor/MessageLimits.h"
 #include "processor/ProcessorClient.h"
+
+#include "common/Log.h"
 
 #include <QJsonDocument>
 #include <QNetworkProxy>
@@ -67,6 +70,10 @@ void ProcessorClient::openLevelSocket()
     if (!levelSocket_) {
         levelSocket_ = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
         levelSocket_->setProxy(QNetworkProxy::NoProxy);
+        // Qt closes the connection (code 1009) at a frame or a message above the limit, before
+        // it holds the rest in memory.
+        levelSocket_->setMaxAllowedIncomingFrameSize(processor::kLevelMessageLimit);
+        levelSocket_->setMaxAllowedIncomingMessageSize(processor::kLevelMessageLimit);
         connect(levelSocket_, &QWebSocket::connected, this, &ProcessorClient::onSocketConnected);
         connect(levelSocket_, &QWebSocket::pong, this, &ProcessorClient::stampActivity);
         connect(levelSocket_, &QWebSocket::textMessageReceived, this,
@@ -89,6 +96,10 @@ void ProcessorClient::onSocketConnected()
 
 void ProcessorClient::onSocketDisconnected()
 {
+    if (levelSocket_->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        sntWarning(lcProcessor, "[ProcessorClient]")
+                << "level socket closed: a message of more than" << processor::kLevelMessageLimit
+                << "bytes";
     if (connected_)
         reconnectTimer_->start();
 }

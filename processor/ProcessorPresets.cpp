@@ -1,4 +1,5 @@
 #include "processor/JsonValues.h"
+#include "processor/MessageLimits.h"
 #include "processor/ProcessorClient.h"
 
 #include "files/StoreFile.h"
@@ -96,6 +97,12 @@ QJsonObject slotCommand(const char *command, int slot)
 
 } // namespace
 
+// Whether the processor said if the slot holds a preset: its validity word is a number.
+bool ProcessorClient::presetKnown(int slot) const
+{
+    return slot >= 0 && slot < kSlots && knownWord(paramCache_.value(validityKey(slot / 32)));
+}
+
 bool ProcessorClient::presetValid(int slot) const
 {
     if (slot < 0 || slot >= kSlots)
@@ -109,7 +116,7 @@ bool ProcessorClient::presetValid(int slot) const
 int ProcessorClient::firstFreeSlot(int first, int last) const
 {
     for (int slot = first; slot <= last; ++slot) {
-        if (!knownWord(paramCache_.value(validityKey(slot / 32))))
+        if (!presetKnown(slot))
             return kUnknownSlots;
         if (!presetValid(slot))
             return slot;
@@ -119,16 +126,18 @@ int ProcessorClient::firstFreeSlot(int first, int last) const
 
 QVariantMap ProcessorClient::readPresets() const
 {
-    const QString current = valueText(paramCache_.value(nameKey(0))).trimmed();
+    const QString current = storedName(0);
     QVariantList list;
     for (int slot = kFirstUserSlot; slot <= kLastListedSlot; ++slot) {
+        const bool known = presetKnown(slot);
         const bool valid = presetValid(slot);
-        const QString name
-                = valid ? valueText(paramCache_.value(nameKey(slot))).trimmed() : QString();
+        // A slot the processor said nothing about may still hold the preset named last.
+        const QString name = valid || !known ? storedName(slot) : QString();
         list.append(QVariantMap{
                 {kSlot, slot},
                 {QStringLiteral("name"), name},
                 {QStringLiteral("valid"), valid},
+                {QStringLiteral("known"), known},
                 {QStringLiteral("current"), valid && !current.isEmpty() && name == current}});
     }
     return {{kOk, true}, {QStringLiteral("list"), list}, {QStringLiteral("current"), current}};
@@ -140,6 +149,8 @@ QVariantMap ProcessorClient::savePreset(int slot, const QString &name)
         return failure(QStringLiteral("先连接处理器。"));
     if (slot < 0 || slot >= kSlots)
         return failure(QStringLiteral("预设号不对。"));
+    if (!presetKnown(slot))
+        return failure(unknownSlotText(slot));
     const QString stored = presetName(name);
     const QJsonObject command{
             {QStringLiteral("SAVENAME"),
@@ -148,6 +159,21 @@ QVariantMap ProcessorClient::savePreset(int slot, const QString &name)
     if (result.value(kOk).toBool())
         markPresetSaved(slot, stored);
     return result;
+}
+
+QString ProcessorClient::storedName(int slot) const
+{
+    return valueText(paramCache_.value(nameKey(slot))).trimmed();
+}
+
+// Saving into a slot the processor said nothing about could overwrite a preset: the refusal
+// names the one it may hold.
+QString ProcessorClient::unknownSlotText(int slot) const
+{
+    const QString name = storedName(slot);
+    const QString held
+            = name.isEmpty() ? QStringLiteral("一个预设") : QStringLiteral("预设「%1」").arg(name);
+    return QStringLiteral("设备没报告这一格是不是空的，里面可能存着%1，没存。").arg(held);
 }
 
 // The processor need not answer a save with its validity words; the slot is taken all the
@@ -256,7 +282,9 @@ QVariantMap ProcessorClient::exportPreset(int slot)
                   kExportTimeoutMs, QStringLiteral("/save0_export.cgi")))
         return failure(QStringLiteral("导出失败：") + friendlyError(error));
     const QNetworkRequest request(processorUrl(QStringLiteral("/data_export/SAVE0.txt"), false));
-    return writeExport(slot, waitForReply(network_->get(request), kExportTimeoutMs));
+    return writeExport(slot,
+                       waitForReply(limited(network_->get(request), processor::kExportFileLimit),
+                                    kExportTimeoutMs));
 }
 
 QUrl ProcessorClient::presetFolder() const
@@ -302,7 +330,7 @@ QVariantMap ProcessorClient::importPreset(const QString &path)
     form->append(part);
     QNetworkRequest request(processorUrl(QStringLiteral("/test.fcgi/api/preset/import"), true));
     request.setTransferTimeout(kImportTimeoutMs);
-    QNetworkReply *reply = network_->post(request, form);
+    QNetworkReply *reply = limited(network_->post(request, form), processor::kCommandReplyLimit);
     form->setParent(reply);
     const Exchange exchange = waitForReply(reply, kImportTimeoutMs);
 

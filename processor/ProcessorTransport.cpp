@@ -1,5 +1,8 @@
 #include "processor/JsonValues.h"
+#include "processor/MessageLimits.h"
 #include "processor/ProcessorClient.h"
+
+#include "common/Log.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -15,6 +18,9 @@ namespace {
 
 const QString kTimedOut = QStringLiteral("超时");
 const QString kRefused = QStringLiteral("设备没接受这条操作。");
+const QString kTooLarge = QStringLiteral("设备回的数据大得不正常，已断开");
+// Marks a reply that `limited` cut off.
+const char *const kCutProperty = "sntCutAtLimit";
 
 bool saysError(const QJsonObject &object)
 {
@@ -46,6 +52,30 @@ QNetworkRequest ProcessorClient::commandRequest(const QString &path, int timeout
     return request;
 }
 
+// Checked as the body arrives and as its length is announced; a reply beyond the limit is
+// aborted, which drops what it holds and closes the connection. Qt's network thread reads no
+// further ahead than the reply's buffer, so the rest of a flood waits at the peer. It may stop
+// up to a block (64 KiB) short of a full buffer: the buffer ends well beyond the limit, where a
+// flood is sure to have passed it.
+QNetworkReply *ProcessorClient::limited(QNetworkReply *reply, qint64 limit)
+{
+    constexpr qint64 kBeyondLimit = 256 * 1024;
+    reply->setReadBufferSize(limit + kBeyondLimit);
+    const auto cutWhenAbove = [reply, limit] {
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (qMax(reply->bytesAvailable(), announced.toLongLong()) <= limit
+            || reply->property(kCutProperty).toBool())
+            return;
+        reply->setProperty(kCutProperty, true);
+        sntWarning(lcProcessor, "[ProcessorClient]") << "answer of" << reply->url().toString()
+                                                     << "cut off: more than" << limit << "bytes";
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, cutWhenAbove);
+    connect(reply, &QNetworkReply::readyRead, reply, cutWhenAbove);
+    return reply;
+}
+
 ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, int timeoutMs)
 {
     QEventLoop loop;
@@ -70,12 +100,16 @@ ProcessorClient::Exchange ProcessorClient::waitForReply(QNetworkReply *reply, in
 ProcessorClient::Exchange ProcessorClient::takeExchange(QNetworkReply *reply)
 {
     Exchange exchange;
+    reply->deleteLater();
+    if (reply->property(kCutProperty).toBool()) {
+        exchange.error = kTooLarge;
+        return exchange;
+    }
     exchange.body = reply->readAll();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
     const bool cut = endsBeforeAnnouncedLength(reply, exchange.body);
-    reply->deleteLater();
 
     // The transfer time-out has the length of the local timer and may fire first; Qt then
     // reports a cancelled operation, which to the user is the same time-out.
@@ -112,7 +146,9 @@ bool ProcessorClient::postJson(const QJsonObject &request, QJsonObject &result, 
     }
     const QByteArray body = QJsonDocument(request).toJson(QJsonDocument::Compact);
     const Exchange exchange
-            = waitForReply(network_->post(commandRequest(path, timeoutMs), body), timeoutMs);
+            = waitForReply(limited(network_->post(commandRequest(path, timeoutMs), body),
+                                   processor::kCommandReplyLimit),
+                           timeoutMs);
     if (!exchange.ok) {
         error = exchange.error;
         return false;
@@ -202,8 +238,10 @@ void ProcessorClient::postLive(const QJsonObject &body, LivePath &path)
             path.confirmed.insert(it.key(), paramCache_.value(it.key()));
         paramCache_.insert(it.key(), it.value());
     }
-    QNetworkReply *reply = network_->post(commandRequest(QStringLiteral("/test.fcgi"), 800),
-                                          QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply
+            = limited(network_->post(commandRequest(QStringLiteral("/test.fcgi"), 800),
+                                     QJsonDocument(body).toJson(QJsonDocument::Compact)),
+                      processor::kCommandReplyLimit);
     path.inFlight = true;
     connect(reply, &QNetworkReply::finished, this, [this, reply, body, &path] {
         const Exchange exchange = takeExchange(reply);

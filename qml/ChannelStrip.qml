@@ -6,7 +6,7 @@ import "Palette.js" as Palette
 // live meter, fader, gain and the EQ upload. The strip shows its own copies of the channel's
 // values, taken again from the client's channel map whenever that changes and after every write,
 // so a write the processor refused does not stay on screen. Controls send only while connected,
-// through `runWrite` (the panel's wrapper around a write).
+// through `runWrite` (the panel's wrapper around a write, which then has the strip sync).
 Item {
     id: strip
 
@@ -16,7 +16,7 @@ Item {
     property real level: 0
     property bool connected: false
     property var demoCurve: null
-    property var runWrite: action => action()
+    required property var runWrite
 
     // The copies shown.
     property bool muted: false
@@ -48,10 +48,7 @@ Item {
 
     // Runs one final write while connected, then shows what the client holds again.
     function send(action) {
-        if (!connected)
-            return
-        runWrite(action)
-        sync()
+        runWrite(action, sync)
     }
 
     // The fader's gain in the 0.1 dB steps the strip shows: the processor gets the value read.

@@ -33,6 +33,8 @@ Item {
     property real gainDb: 32
 
     property var clip: null
+    // The panel's wrapper around a write, which says what the processor refused.
+    required property var runWrite
 
     readonly property var valueKeys: ["compEnabled", "limEnabled", "compThrd", "limThrd", "compKnee",
         "compRatio", "compAttack", "compRelease", "limRelease"]
@@ -103,8 +105,14 @@ Item {
         chart.requestPaint()
     }
 
-    function write(v) {
-        return proc.writeDynamics(spkIndex, v)
+    // Writes the nine values `v`, then shows what the processor holds: after a refusal, which
+    // the panel says, its own values again. `sayDone`: a write it took is said too.
+    function write(v, sayDone) {
+        runWrite(() => {
+                     const result = proc.writeDynamics(spkIndex, v)
+                     if (result.ok && sayDone)
+                         bridge.toast(result.message)
+                 }, () => loadChannel(spkIndex))
     }
 
     function applyDynamics() {
@@ -112,9 +120,7 @@ Item {
             bridge.toast("先连接处理器。")
             return
         }
-        const result = write(values())
-        if (!result.ok)
-            bridge.toast(result.message)
+        write(values(), false)
     }
 
     function copyValues() {
@@ -132,7 +138,7 @@ Item {
             bridge.toast("已粘贴，未连接处理器")
             return
         }
-        bridge.toast(write(clip).message)
+        write(clip, true)
     }
 
     function calculate() {
@@ -143,7 +149,7 @@ Item {
             bridge.toast("先连接处理器，参数已算好。")
             return
         }
-        bridge.toast(write(values()).message)
+        write(values(), true)
     }
 
     // Output level for input level x (dB) of the compressor with a soft knee.

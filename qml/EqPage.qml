@@ -5,8 +5,9 @@ import "Palette.js" as Palette
 
 // The EQ of one processor channel: 15 parametric bands and the two corners on a response chart
 // whose points can be dragged, a band strip, the corner cards, reset, copy and paste. Every
-// change is written to the processor at once; while a point is dragged the processor follows
-// through the client's live path and gets one final write on release.
+// change is written to the processor at once (a change it refuses is said and goes back); while
+// a point is dragged the processor follows through the client's live path and gets one final
+// write on release.
 Item {
     id: eq
 
@@ -20,6 +21,8 @@ Item {
     property var clip: null
     property string busyText
     property int dragging: -1
+    // The panel's wrapper around a write, which says what the processor refused.
+    required property var runWrite
 
     readonly property var peqTypes: ["参量", "低架", "高架", "全通一阶", "全通二阶"]
     readonly property var hlpTypes: ["巴特6", "巴特12", "巴特18", "巴特24", "巴特36", "巴特48", "贝塞6",
@@ -52,6 +55,12 @@ Item {
                                                         }
     }
 
+    // Runs one write, then shows the channel as the client holds it: a value the processor
+    // refused (the panel says so) goes back to the processor's own.
+    function send(action) {
+        runWrite(action, loadChannel)
+    }
+
     function updateBand(i, patch, write) {
         if (i < 0 || i >= bands.length)
             return
@@ -59,7 +68,7 @@ Item {
         list[i] = Object.assign({}, list[i], patch)
         bands = list
         if (write !== false)
-            proc.setEqBand(isOut, chan, i, list[i])
+            send(() => proc.setEqBand(isOut, chan, i, list[i]))
     }
 
     function setFilter(highPass, patch) {
@@ -68,7 +77,7 @@ Item {
             hpf = corner
         else
             lpf = corner
-        proc.setEqFilter(isOut, chan, highPass, corner)
+        send(() => proc.setEqFilter(isOut, chan, highPass, corner))
     }
 
     function runBusy(text, action) {
@@ -141,6 +150,17 @@ Item {
         target: bridge
         function onThemeChanged() {
             grid.requestPaint()
+        }
+    }
+
+    // The channel as the client holds it whenever that changes (a value pushed by the processor,
+    // a dragged value it did not take), except under the hand dragging a point.
+    Connections {
+        target: eq.proc
+        enabled: eq.visible
+        function onChannelsChanged() {
+            if (eq.dragging < 0)
+                eq.loadChannel()
         }
     }
 
@@ -369,7 +389,8 @@ Item {
                                }
             onReleased: {
                 if (eq.dragging >= 0)
-                    eq.proc.setEqBand(eq.isOut, eq.chan, eq.dragging, eq.bands[eq.dragging])
+                    eq.send(() => eq.proc.setEqBand(eq.isOut, eq.chan, eq.dragging,
+                                                    eq.bands[eq.dragging]))
                 eq.dragging = -1
             }
             onWheel: wheel => {

@@ -45,6 +45,11 @@ Item {
         return row ? row.valid : false
     }
 
+    // A slot the processor did not say anything about, with the preset it may hold.
+    function unknownText(name) {
+        return name ? name + "（状态未知）" : "状态未知"
+    }
+
     function currentName() {
         const row = rows.find(row => row.current)
         return row ? row.name : "出厂默认"
@@ -69,9 +74,10 @@ Item {
             return
         }
         const slot = selectedSlot
-        const ok = proc.savePreset(slot, nameText).ok
-        bridge.toast(ok ? "保存成功" : "保存失败")
-        if (ok)
+        const result = proc.savePreset(slot, nameText)
+        // A slot whose state the processor did not report is refused with what it may hold.
+        bridge.toast(result.ok ? "保存成功" : rowOf(slot).known ? "保存失败" : result.message)
+        if (result.ok)
             refresh(slot)
     }
 
@@ -251,7 +257,8 @@ Item {
                 width: parent.width - 40 - (currentBadge.visible ? 52 : 10)
                 anchors.verticalCenter: parent.verticalCenter
                 elide: Text.ElideRight
-                text: modelData.valid ? (modelData.name || "未命名") : "空"
+                text: modelData.valid ? (modelData.name || "未命名")
+                                      : modelData.known ? "空" : presets.unknownText(modelData.name)
                 color: modelData.valid || parent.selected ? presets.ink : presets.softInk
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: 12

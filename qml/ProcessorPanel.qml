@@ -62,8 +62,9 @@ Window {
     property string exportNoteText
     property bool exportNoteWarning: false
     property var demoPeq: ({})
-    // True while a strip's write runs: a message the client sends then is that write's refusal.
-    property bool stripWriting: false
+    // True while a write of a strip or a page runs: a message the client sends then is that
+    // write's refusal.
+    property bool writing: false
 
     readonly property bool live: deviceIndex === 0
     readonly property string deviceMode: devices[deviceIndex].mode
@@ -188,10 +189,25 @@ Window {
         exportNoteTimer.restart()
     }
 
-    function runStripWrite(action) {
-        stripWriting = true
+    // Runs one write of a strip or a page while connected, then has the control show what the
+    // client holds (`reread`): a value the processor refused goes back to the processor's own.
+    // Offline nothing is sent and the control keeps the edit.
+    function runWrite(action, reread) {
+        if (!proc.connected)
+            return
+        writing = true
         action()
-        stripWriting = false
+        writing = false
+        reread()
+    }
+
+    // A refused write is said under the strips, or over a page in the toast (the note under the
+    // strips is hidden there).
+    function tellRefusal(text) {
+        if (page === "main")
+            showPanelNote(text)
+        else
+            bridge.toast(text)
     }
 
     // The EQ of the current result as a thumbnail (48 points from 20 Hz to 20 kHz, 0 to 1): the
@@ -309,8 +325,8 @@ Window {
             if (panel.firstConnectAttempt) {
                 panel.firstConnectAttempt = false
                 bridge.toast(text)
-            } else if (panel.stripWriting) {
-                panel.showPanelNote(text)
+            } else if (panel.writing) {
+                panel.tellRefusal(text)
             }
         }
         function onResetRequired() {
@@ -609,6 +625,7 @@ Window {
             id: eqPage
             objectName: "eqPage"
             y: 48
+            runWrite: panel.runWrite
             visible: panel.page === "eq"
             onBack: panel.page = "main"
         }
@@ -616,6 +633,7 @@ Window {
             id: dynPage
             objectName: "dynPage"
             y: 48
+            runWrite: panel.runWrite
             visible: panel.page === "dyn"
             onBack: panel.page = "main"
         }
@@ -795,7 +813,7 @@ Window {
                     level: card.levels[index] || 0
                     connected: panel.proc.connected
                     demoCurve: panel.demoPeq[panel.stripKey(card.isOut, index)] || null
-                    runWrite: panel.runStripWrite
+                    runWrite: panel.runWrite
                     onOpenEq: panel.openEqPage(card.isOut, index)
                     onUploadEq: panel.uploadEq(card.isOut, index)
                     onNeedConnection: bridge.toast("先连接处理器。")

@@ -1,3 +1,5 @@
+#include "tests/processor/FloodPeer.h"
+#include "tests/processor/LogCatcher.h"
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
 
@@ -124,6 +126,21 @@ private slots:
         QCOMPARE(found.first().first().toList(),
                  (QVariantList{device(local.address()), device(kFirst), device(kSecond)}));
         QVERIFY(discoveryLog().startsWith("candidates=254\n"));
+    }
+
+    // A page flooded far beyond a console's start page is cut at its limit and logged; its
+    // address is not listed, the others are, and the memory rises by a fraction of the flood.
+    void floodedPageIsCut()
+    {
+        snt::test::FloodPeer flood; // in this namespace, on loopback: the current address
+        QVERIFY(flood.start("page"));
+        client_->setIp(flood.address());
+        snt::test::LogCatcher log;
+        snt::test::MemoryWatch memory;
+        QVERIFY(memory.valid());
+        QCOMPARE(searchInBackground(), (QVariantList{device(kFirst), device(kSecond)}));
+        snt::test::verifyFloodCut(flood, memory);
+        QVERIFY(log.contains("[ProcessorClient] answer of http://" + flood.address()));
     }
 
     void blockingSearchNames_data()

@@ -396,6 +396,10 @@ private slots:
                  result(true, "导入进来了，但设备没报告哪些预设格是空的，没存进预设格。"));
         QCOMPARE(client_.paramCache().value("GAINgain16").toInt(), -9);
         QCOMPARE(client_.saveNewPreset("x"), result(false, "设备没报告哪些预设格是空的，没存。"));
+        QCOMPARE(client_.savePreset(2, "x"),
+                 result(false, "设备没报告这一格是不是空的，里面可能存着预设「P2」，没存。"));
+        QCOMPARE(client_.savePreset(4, "x"),
+                 result(false, "设备没报告这一格是不是空的，里面可能存着一个预设，没存。"));
         QCOMPARE(client_.deletePreset(5), result(false, "这一格还没有预设。"));
         QCOMPARE(commandNames(), QStringList());
         QCOMPARE(sim_.state().value("slots").toObject(), slotNames({0, 1, 2, 3, 5}));

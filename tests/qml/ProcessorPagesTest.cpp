@@ -41,6 +41,8 @@ double dbu(double volts)
     return 20 * std::log10(volts / 0.775);
 }
 
+const QString kRefused = QStringLiteral("没写进去：设备没接受这条操作。");
+
 bool isCurveBlue(QColor c)
 {
     return std::abs(c.red() - 0x4A) + std::abs(c.green() - 0x8E) + std::abs(c.blue() - 0xFF) < 90;
@@ -106,6 +108,17 @@ class ProcessorPagesTest : public QObject
                     {"HLPFfreq4", 100},
                     {"HLPFtype4", 3},
                     {"HLPFbps4", 0}});
+    }
+
+    // The refusal was said and the field shows the processor's value again; the toast is cleared
+    // for the next edit.
+    void verifyRefusedThenShows(const QString &field, const QString &shown)
+    {
+        QCOMPARE(panel_->toast(), kRefused);
+        // A dragged value the processor did not take comes back when its answer does.
+        QTRY_COMPARE(panel_->item(field)->property("shown").toString(), shown);
+        QCOMPARE(panel_->item(field + "/input")->property("text").toString(), shown);
+        panel_->bridge->clearToast();
     }
 
     void openEq()
@@ -213,6 +226,36 @@ private slots:
         panel_->client()->refreshAll();
         pickFile(dialog, "b.parm");
         QTRY_COMPARE(panel_->toast(), QString("导入进来了，但预设格满了，先删几条。"));
+    }
+
+    // After a full read whose validity words are no numbers, no slot reads as empty: each says
+    // its state is unknown, with the name it last had; a save into one is refused, naming the
+    // preset it may hold, and the processor gets no save.
+    void presetSlotsOfUnknownState()
+    {
+        sim_->command("slots",
+                      {{"slots", QJsonObject{{"0", "默认"}, {"1", "出厂"}, {"2", "ShowA"}}}});
+        sim_->fault("CURSOR", "override",
+                    {{"values", QJsonObject{{"PRESETINFOpreset_valid10", "?"},
+                                            {"PRESETINFOpreset_valid20", "n/a"},
+                                            {"PRESETINFOpreset_valid30", QJsonValue::Null}}}});
+        panel_->connectByHand(*sim_);
+        panel_->click("presetButton");
+        QCOMPARE(panel_->text("presetRow0/rowName"), QString("ShowA（状态未知）"));
+        QCOMPARE(panel_->text("presetRow1/rowName"), QString("状态未知"));
+
+        for (const auto &[row, toast] :
+             {std::pair{"presetRow0",
+                        "设备没报告这一格是不是空的，里面可能存着预设「ShowA」，没存。"},
+              {"presetRow1", "设备没报告这一格是不是空的，里面可能存着一个预设，没存。"}}) {
+            panel_->click(row);
+            typeName("SAVENAME");
+            panel_->click("presetPage/saveButton");
+            QCOMPARE(panel_->toast(), QString(toast));
+        }
+        for (const QJsonObject &body : sim_->bodies())
+            QVERIFY(!body.contains("SAVENAME"));
+        QCOMPARE(sim_->state().value("slots").toObject().value("2").toString(), QString("ShowA"));
     }
 
     // The chart draws the cookbook peaking band plus the Butterworth-shaped high-pass; where the
@@ -340,6 +383,40 @@ private slots:
         QCOMPARE(reset.value("lpf").toObject().value("bypass").toInt(), 1);
     }
 
+    // With the processor refusing every write, each edit of the EQ page, typed, clicked or
+    // dragged, says so and shows the processor's own value again.
+    void refusedEqWritesGoBack()
+    {
+        seedOutputOne();
+        panel_->connectByHand(*sim_);
+        openEq();
+        sim_->fault("write", "error");
+        panel_->type("band1/gainField", "-9");
+        verifyRefusedThenShows("band1/gainField", "0.0");
+        if (QTest::currentTestFailed())
+            return;
+        panel_->type("hpfCard/cornerFreq", "200");
+        verifyRefusedThenShows("hpfCard/cornerFreq", "100");
+        if (QTest::currentTestFailed())
+            return;
+        panel_->click("band1/bandSwitch");
+        QCOMPARE(panel_->toast(), kRefused);
+        QCOMPARE(panel_->item("band1/bandSwitch")->property("checked").toBool(), false);
+        panel_->bridge->clearToast();
+
+        panel_->drag(panel_->eqChartPoint(1000, 9).toPoint(), {40, -20}, 8);
+        verifyRefusedThenShows("band0/freqField", "1000");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(panel_->item("band0/gainField")->property("shown").toString(), QString("9.0"));
+
+        const QJsonObject output = channels().value("outputs").toArray().at(0).toObject();
+        const QJsonObject band1 = output.value("bands").toArray().at(1).toObject();
+        QCOMPARE(band1.value("gain").toDouble(), 0.0);
+        QCOMPARE(band1.value("bypass").toInt(), 1);
+        QCOMPARE(output.value("hpf").toObject().value("freq").toDouble(), 100.0);
+    }
+
     // "计算" from the ratings, written to the processor: thresholds from the dBu definition.
     void dynamicsCalculation_data()
     {
@@ -412,6 +489,30 @@ private slots:
         QCOMPARE(body.value("BYPASSbypass14").toInt(), 0);
         QCOMPARE(body.value("BYPASSbypass22").toInt(), 1);
         QCOMPARE(body.size(), 9);
+    }
+
+    // With the processor refusing every write, a switch flipped and a calculation both say so,
+    // and the page shows the processor's own dynamics again (compressor off, threshold 0 dBu,
+    // ratio 4:1, knee 0 dB, limiter at 10 dBu).
+    void refusedDynamicsWritesGoBack()
+    {
+        panel_->connectByHand(*sim_);
+        panel_->click("dynamicsTab");
+        sim_->fault("write", "error");
+        panel_->click("compSwitch");
+        QCOMPARE(panel_->toast(), kRefused);
+        QCOMPARE(panel_->item("compSwitch")->property("checked").toBool(), false);
+        panel_->bridge->clearToast();
+
+        panel_->click("calculateButton");
+        QCOMPARE(panel_->toast(), kRefused);
+        for (const auto &[row, value] : {std::pair{"result_压缩阈值", "0.0 dBu"},
+                                         {"result_压缩比", "4:1"},
+                                         {"result_拐点", "0 dB"},
+                                         {"result_峰值阈值", "10.0 dBu"}})
+            QCOMPARE(panel_->item(row)->property("value").toString(), QString(value));
+        QCOMPARE(panel_->item("compSwitch")->property("checked").toBool(), false);
+        QCOMPARE(panel_->item("limSwitch")->property("checked").toBool(), false);
     }
 };
 
