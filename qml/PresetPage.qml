@@ -106,7 +106,8 @@ Item {
 
     function doDelete() {
         if (!slotValid(selectedSlot)) {
-            bridge.toast("这一格是空的。")
+            const row = rowOf(selectedSlot)
+            bridge.toast(row && !row.known ? "设备没报告这一格是不是空的，没删。" : "这一格是空的。")
             return
         }
         const slot = selectedSlot

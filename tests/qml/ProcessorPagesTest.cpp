@@ -252,9 +252,12 @@ private slots:
             typeName("SAVENAME");
             panel_->click("presetPage/saveButton");
             QCOMPARE(panel_->toast(), QString(toast));
+            // Nor is such a slot called empty when asked to delete it.
+            panel_->click("presetPage/deleteButton");
+            QCOMPARE(panel_->toast(), QString("设备没报告这一格是不是空的，没删。"));
         }
         for (const QJsonObject &body : sim_->bodies())
-            QVERIFY(!body.contains("SAVENAME"));
+            QVERIFY(!body.contains("SAVENAME") && !body.contains("SAVEDELETE"));
         QCOMPARE(sim_->state().value("slots").toObject().value("2").toString(), QString("ShowA"));
     }
 
