@@ -9,6 +9,7 @@
 #include "engine/tf/generator/GeneratorThread.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
 #include <algorithm>
 #include <cmath>
@@ -44,6 +45,12 @@ int generatorTypeForSignal(int signal)
     default:
         return audioFileType;
     }
+}
+
+// The music signal, beside the program.
+QString musicSignalPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/Music-Noise.wav");
 }
 
 const audio::DeviceInfo *findRow(const audio::DeviceList &devices, const QString &id)
@@ -145,14 +152,41 @@ void MeasureSession::buildGenerator()
 
     const int type = generatorType();
     generator_->setType(type);
-    if (type == audioFileType)
-        generator_->setAudioFilePath(QCoreApplication::applicationDirPath()
-                                     + QStringLiteral("/Music-Noise.wav"));
+    const QString audioFile = type == audioFileType ? musicSignalPath() : QString();
+    if (!audioFile.isEmpty())
+        generator_->setAudioFilePath(audioFile);
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
-    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this,
+    watchGenerator(audioFile);
+}
+
+// A test signal that cannot play fails the run as a card that fails does: the screens would
+// otherwise wait on silence.
+void MeasureSession::watchGenerator(const QString &audioFile)
+{
+    GeneratorThread *thread = generator_->generatorThread();
+    connect(thread, &GeneratorThread::outputStalled, this,
             [this] { fail(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡")); });
+    connect(thread, &GeneratorThread::outputNotOpened, this, &MeasureSession::onOutputNotOpened);
+    connect(thread, &GeneratorThread::audioFileLoaded, this,
+            [this, audioFile](bool loaded, const QString &error) {
+                if (!loaded)
+                    fail(QStringLiteral("测试信号文件 %1 放不了（%2），请把它放回程序文件夹，"
+                                        "或在设置里改用粉红噪声或扫频")
+                                 .arg(QFileInfo(audioFile).fileName(), error));
+            });
+}
+
+void MeasureSession::onOutputNotOpened(const QString &deviceId)
+{
+    // Until it has taken the output chosen here, the generator may try its own default first:
+    // only the chosen output's failure ends the run.
+    if (!outputDeviceId_.isEmpty() && deviceId != outputDeviceId_)
+        return;
+    const QString name = audio::Client::instance()->deviceName(deviceId);
+    fail(QStringLiteral("输出设备「%1」打不开，测试信号放不出来，检查输出设备或换一个声卡")
+                 .arg(name.isEmpty() ? deviceId : name));
 }
 
 int MeasureSession::generatorType() const

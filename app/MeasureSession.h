@@ -49,8 +49,8 @@ public:
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
     void resume();
-    // True once the input or the output has failed in this session (deviceFailed was emitted),
-    // also when that happened inside resume().
+    // True once this session could not measure (deviceFailed was emitted), also when that
+    // happened inside resume().
     bool failed() const { return failed_; }
     void stop();
     void teardown();
@@ -106,13 +106,15 @@ public:
 signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
-    // The input or the output of the run failed (did not open, delivers or takes nothing): a
-    // sentence for the user.
+    // The run cannot measure: its input or output failed (did not open, delivers or takes
+    // nothing), or the test signal cannot be played. A sentence for the user.
     void deviceFailed(QString message);
 
 private:
     void chooseOutputDevice(const QString &requested);
     void buildGenerator();
+    void watchGenerator(const QString &audioFile);
+    void onOutputNotOpened(const QString &deviceId);
     int generatorType() const;
     void buildMeasurement();
     void onReadyRead();

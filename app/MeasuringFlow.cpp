@@ -279,8 +279,9 @@ void MeasuringFlow::holdProgress()
     runStart_ = now() - qint64(measureProgress_ * core_.measureSeconds() * 1000.0);
 }
 
-// A run on a card that failed (did not open, delivers or takes nothing) ends at once without a
-// point: silence must never become a measured curve. The curve goes back to the points taken.
+// A run that cannot measure (a card that did not open, delivers or takes nothing, a test signal
+// that cannot play) ends at once without a point: silence must never become a measured curve.
+// The curve goes back to the points taken.
 void MeasuringFlow::onSessionFailed(const QString &message)
 {
     ui_.toast(message);
