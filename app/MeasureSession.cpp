@@ -3,6 +3,7 @@
 #include "audio/Client.h"
 #include "audio/aes67/Sender.h"
 #include "audio/phone/AudioStreamServer.h"
+#include "common/Log.h"
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
@@ -235,10 +236,40 @@ void MeasureSession::onReadyRead()
     emit frameReady(framesDone_);
 }
 
+// A reference read from the inputs needs a channel of its own: measured against a copy of
+// itself (one channel read twice, or a mono source the sound server copies into two), a
+// microphone reads a flat 0 dB that looks like a perfect loudspeaker. The generator's own
+// samples (-1) and a phone's path need no input. Empty when the reference is sound.
+QString MeasureSession::referenceProblem() const
+{
+    if (phoneInput_ || referenceChannel_ < 0)
+        return {};
+    const audio::DeviceList devices = audio::Client::instance()->devices();
+    const audio::DeviceInfo *input = findInputRow(devices, inputDeviceId_);
+    const qsizetype inputs = input ? input->inputChannels.size() : 0;
+    if (inputs < 2)
+        return QStringLiteral("「%1」只有 %2 路输入，测不了：参考信号要单独占一路输入，"
+                              "请换一个至少两路输入的声卡")
+                .arg(inputDeviceName_)
+                .arg(inputs);
+    if (referenceChannel_ == dataChannel_)
+        return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
+                              "请在设置里换一路参考");
+    return {};
+}
+
 void MeasureSession::resume()
 {
     if (!generator_ || !measurement_)
         return;
+    if (const QString problem = referenceProblem(); !problem.isEmpty()) {
+        sntWarning(lcMeasurement, "[Measurement]")
+                << "not measuring on" << inputDeviceId_ << "with the microphone on input"
+                << dataChannel_ + 1 << "and the reference on input" << referenceChannel_ + 1 << ":"
+                << problem;
+        fail(problem);
+        return;
+    }
     framesDone_ = 0;
     runTimer_.restart();
     generator_->setEnabled(true);

@@ -48,6 +48,8 @@ public:
     // the device's default reference; -1 is the generator's own samples.
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
+    // Plays and measures; refuses (deviceFailed) without playing when the reference is to be
+    // read from an input channel that is not one of its own.
     void resume();
     // True once this session could not measure (deviceFailed was emitted), also when that
     // happened inside resume().
@@ -107,7 +109,8 @@ signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
     // The run cannot measure: its input or output failed (did not open, delivers or takes
-    // nothing), or the test signal cannot be played. A sentence for the user.
+    // nothing), the test signal cannot be played, or the reference has no input of its own. A
+    // sentence for the user.
     void deviceFailed(QString message);
 
 private:
@@ -116,6 +119,7 @@ private:
     void watchGenerator(const QString &audioFile);
     void onOutputNotOpened(const QString &deviceId);
     int generatorType() const;
+    QString referenceProblem() const;
     void buildMeasurement();
     void onReadyRead();
     void fail(const QString &message);
