@@ -140,7 +140,8 @@ signals:
     void computeProgressChanged(int done, int total);
     void soonRequested();
     void toastRequested(QString text);
-    // The running session's input or output failed: a sentence for the user.
+    // The running session cannot measure (MeasureSession::deviceFailed): a sentence for the
+    // user.
     void sessionFailed(QString message);
     void curvePacksSaved(bool allWritten);
     void projectChanged();

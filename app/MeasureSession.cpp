@@ -3,12 +3,14 @@
 #include "audio/Client.h"
 #include "audio/aes67/Sender.h"
 #include "audio/phone/AudioStreamServer.h"
+#include "common/Log.h"
 #include "engine/CalibrationManager.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
 #include "engine/tf/generator/GeneratorThread.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
 #include <algorithm>
 #include <cmath>
@@ -44,6 +46,12 @@ int generatorTypeForSignal(int signal)
     default:
         return audioFileType;
     }
+}
+
+// The music signal, beside the program.
+QString musicSignalPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/Music-Noise.wav");
 }
 
 const audio::DeviceInfo *findRow(const audio::DeviceList &devices, const QString &id)
@@ -145,14 +153,41 @@ void MeasureSession::buildGenerator()
 
     const int type = generatorType();
     generator_->setType(type);
-    if (type == audioFileType)
-        generator_->setAudioFilePath(QCoreApplication::applicationDirPath()
-                                     + QStringLiteral("/Music-Noise.wav"));
+    const QString audioFile = type == audioFileType ? musicSignalPath() : QString();
+    if (!audioFile.isEmpty())
+        generator_->setAudioFilePath(audioFile);
     if (!outputDeviceId_.isEmpty())
         generator_->setDeviceId(outputDeviceId_);
     generator_->setChannels({extraOutputChannel_, 0, 1});
-    connect(generator_->generatorThread(), &GeneratorThread::outputStalled, this,
+    watchGenerator(audioFile);
+}
+
+// A test signal that cannot play fails the run as a card that fails does: the screens would
+// otherwise wait on silence.
+void MeasureSession::watchGenerator(const QString &audioFile)
+{
+    GeneratorThread *thread = generator_->generatorThread();
+    connect(thread, &GeneratorThread::outputStalled, this,
             [this] { fail(QStringLiteral("声卡不接收测试信号，检查输出设备或换一个声卡")); });
+    connect(thread, &GeneratorThread::outputNotOpened, this, &MeasureSession::onOutputNotOpened);
+    connect(thread, &GeneratorThread::audioFileLoaded, this,
+            [this, audioFile](bool loaded, const QString &error) {
+                if (!loaded)
+                    fail(QStringLiteral("测试信号文件 %1 放不了（%2），请把它放回程序文件夹，"
+                                        "或在设置里改用粉红噪声或扫频")
+                                 .arg(QFileInfo(audioFile).fileName(), error));
+            });
+}
+
+void MeasureSession::onOutputNotOpened(const QString &deviceId)
+{
+    // Until it has taken the output chosen here, the generator may try its own default first:
+    // only the chosen output's failure ends the run.
+    if (!outputDeviceId_.isEmpty() && deviceId != outputDeviceId_)
+        return;
+    const QString name = audio::Client::instance()->deviceName(deviceId);
+    fail(QStringLiteral("输出设备「%1」打不开，测试信号放不出来，检查输出设备或换一个声卡")
+                 .arg(name.isEmpty() ? deviceId : name));
 }
 
 int MeasureSession::generatorType() const
@@ -201,10 +236,40 @@ void MeasureSession::onReadyRead()
     emit frameReady(framesDone_);
 }
 
+// A reference read from the inputs needs a channel of its own: measured against a copy of
+// itself (one channel read twice, or a mono source the sound server copies into two), a
+// microphone reads a flat 0 dB that looks like a perfect loudspeaker. The generator's own
+// samples (-1) and a phone's path need no input. Empty when the reference is sound.
+QString MeasureSession::referenceProblem() const
+{
+    if (phoneInput_ || referenceChannel_ < 0)
+        return {};
+    const audio::DeviceList devices = audio::Client::instance()->devices();
+    const audio::DeviceInfo *input = findInputRow(devices, inputDeviceId_);
+    const qsizetype inputs = input ? input->inputChannels.size() : 0;
+    if (inputs < 2)
+        return QStringLiteral("「%1」只有 %2 路输入，测不了：参考信号要单独占一路输入，"
+                              "请换一个至少两路输入的声卡")
+                .arg(inputDeviceName_)
+                .arg(inputs);
+    if (referenceChannel_ == dataChannel_)
+        return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
+                              "请在设置里换一路参考");
+    return {};
+}
+
 void MeasureSession::resume()
 {
     if (!generator_ || !measurement_)
         return;
+    if (const QString problem = referenceProblem(); !problem.isEmpty()) {
+        sntWarning(lcMeasurement, "[Measurement]")
+                << "not measuring on" << inputDeviceId_ << "with the microphone on input"
+                << dataChannel_ + 1 << "and the reference on input" << referenceChannel_ + 1 << ":"
+                << problem;
+        fail(problem);
+        return;
+    }
     framesDone_ = 0;
     runTimer_.restart();
     generator_->setEnabled(true);

@@ -48,9 +48,11 @@ public:
     // the device's default reference; -1 is the generator's own samples.
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
+    // Plays and measures; refuses (deviceFailed) without playing when the reference is to be
+    // read from an input channel that is not one of its own.
     void resume();
-    // True once the input or the output has failed in this session (deviceFailed was emitted),
-    // also when that happened inside resume().
+    // True once this session could not measure (deviceFailed was emitted), also when that
+    // happened inside resume().
     bool failed() const { return failed_; }
     void stop();
     void teardown();
@@ -106,14 +108,18 @@ public:
 signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
-    // The input or the output of the run failed (did not open, delivers or takes nothing): a
+    // The run cannot measure: its input or output failed (did not open, delivers or takes
+    // nothing), the test signal cannot be played, or the reference has no input of its own. A
     // sentence for the user.
     void deviceFailed(QString message);
 
 private:
     void chooseOutputDevice(const QString &requested);
     void buildGenerator();
+    void watchGenerator(const QString &audioFile);
+    void onOutputNotOpened(const QString &deviceId);
     int generatorType() const;
+    QString referenceProblem() const;
     void buildMeasurement();
     void onReadyRead();
     void fail(const QString &message);

@@ -279,8 +279,10 @@ void MeasuringFlow::holdProgress()
     runStart_ = now() - qint64(measureProgress_ * core_.measureSeconds() * 1000.0);
 }
 
-// A run on a card that failed (did not open, delivers or takes nothing) ends at once without a
-// point: silence must never become a measured curve. The curve goes back to the points taken.
+// A run that cannot measure (a card that did not open, delivers or takes nothing, a test signal
+// that cannot play, a reference without an input of its own) ends at once without a point:
+// silence, or a microphone read against itself, must never become a measured curve. The curve
+// goes back to the points taken.
 void MeasuringFlow::onSessionFailed(const QString &message)
 {
     ui_.toast(message);

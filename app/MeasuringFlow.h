@@ -104,7 +104,8 @@ public:
 public slots:
     // One poll of the running measurement; the tick timer calls it every 33 ms.
     void onMeasureTick();
-    // A run on a card that failed ends at once, without a point.
+    // A run that cannot measure (a card that failed, a signal that cannot play, a reference
+    // without an input of its own) ends at once, without a point.
     void onSessionFailed(const QString &message);
 
 signals:

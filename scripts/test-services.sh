@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # start RUNTIME: starts a user-space PulseAudio server with a float32 null sink "loop" (its
 #   monitor is a bit-exact loopback) with a sink "filtered" in front of it that runs a
-#   third-party one-pole low-pass at 1 kHz (a known filter between output and input); a second
+#   third-party one-pole low-pass at 1 kHz (a known filter between output and input), and a
+#   one-channel null sink "mono" whose monitor stands for a mono microphone; a second
 #   one whose levels, defaults and modules the system check's test may change (a null sink
 #   "desk"), apart from the first so that no measurement hears those changes; and a JACK
 #   server without hardware (dummy driver, 48 kHz, 256-frame periods, two capture and two
@@ -43,17 +44,20 @@ launch_pulse() {
 start_pulse() {
   launch_pulse "$runtime" "$runtime/pulse-home" \
     "module-null-sink sink_name=loop rate=48000 format=float32le channels=2" \
-    "module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000"
+    "module-ladspa-sink sink_name=filtered master=loop plugin=cmt label=lpf control=1000" \
+    "module-null-sink sink_name=mono rate=48000 format=float32le channels=1 sink_properties=device.description=Mono"
   local server="unix:$runtime/pulse.sock"
   PULSE_SERVER=$server pactl set-default-sink loop
   PULSE_SERVER=$server pactl set-default-source loop.monitor
   # ALSA's default leads to the server; the sink and its monitor are also declared as PCMs of
   # their own, one-sided, under the server's descriptions, so ALSA can list them, and as one
-  # PCM that plays into the filtering sink and records the monitor, as a duplex card does.
-  local sink_name filtered_name monitor_name
+  # PCM that plays into the filtering sink and records the monitor, as a duplex card does. The
+  # mono monitor is declared as a microphone of its own.
+  local sink_name filtered_name monitor_name mono_name
   sink_name=$(PULSE_SERVER=$server pactl list sinks | description_of loop)
   filtered_name=$(PULSE_SERVER=$server pactl list sinks | description_of filtered)
   monitor_name=$(PULSE_SERVER=$server pactl list sources | description_of loop.monitor)
+  mono_name=$(PULSE_SERVER=$server pactl list sources | description_of mono.monitor)
   cat > "$runtime/asoundrc" <<EOF
 pcm.!default { type pulse }
 ctl.!default { type pulse }
@@ -61,6 +65,7 @@ pcm.loop { type asym playback.pcm { type pulse device "loop" } hint { show on de
 pcm.loop_filtered { type asym playback.pcm { type pulse device "filtered" } hint { show on description "$filtered_name" } }
 pcm.loop_monitor { type asym capture.pcm { type pulse device "loop.monitor" } hint { show on description "$monitor_name" } }
 pcm.loop_duplex { type asym playback.pcm { type pulse device "filtered" } capture.pcm { type pulse device "loop.monitor" } hint { show on description "Filtered loop" } }
+pcm.mono_mic { type asym capture.pcm { type pulse device "mono.monitor" } hint { show on description "$mono_name" } }
 EOF
   echo "export PULSE_SERVER=$server"
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"

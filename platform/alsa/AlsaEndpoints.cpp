@@ -1,6 +1,7 @@
 #include "platform/alsa/AlsaEndpoints.h"
 
 #include "platform/alsa/AlsaPcm.h"
+#include "platform/alsa/PcmRoute.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,6 +53,17 @@ FormatCache &cache()
 {
     static FormatCache c;
     return c;
+}
+
+// The channels a software PCM is probed with: where it leads to the sound server, those the
+// server runs its sink or source at (such a PCM takes any count, and a mono microphone asked
+// for two comes as two copies of itself); else stereo.
+unsigned softwareChannels(const EndpointInfo &endpoint)
+{
+    constexpr unsigned stereo = 2;
+    const std::optional<ServerDevice> device
+            = PcmRoute::of(endpoint.pcmName, endpoint.flow).askServer(endpoint.flow);
+    return device && device->format.channels > 0 ? device->format.channels : stereo;
 }
 
 void appendDefaults(QList<EndpointInfo> *out)
@@ -237,7 +249,8 @@ Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *for
             return result::DeviceInUse;
     }
     WaveFormat probed;
-    const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, &probed);
+    const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, softwareChannels(endpoint),
+                                       &probed);
     if (succeeded(r)) {
         QMutexLocker lock(&c.mutex);
         c.formats.insert(sideId(endpoint), probed);

@@ -36,7 +36,9 @@ public:
     static std::optional<EndpointInfo> find(const QString &id, DataFlow flow);
 
     // The engine format of an endpoint: probed once and remembered, and never probed while a
-    // stream of this program holds the endpoint (the remembered format answers then).
+    // stream of this program holds the endpoint (the remembered format answers then). An
+    // endpoint that leads to the sound server has the channels the server runs its sink or
+    // source at.
     static Result engineFormat(const EndpointInfo &endpoint, WaveFormat *format);
     // Streams announce when they hold and release a PCM, so listing never opens it meanwhile.
     static void setHeld(const EndpointInfo &endpoint, bool held);

@@ -92,13 +92,14 @@ struct PcmQuery
 
 } // namespace
 
-Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format)
+Result probeEngineFormat(const QString &pcmName, DataFlow flow, unsigned softwareChannels,
+                         WaveFormat *format)
 {
     PcmQuery query(pcmName, flow);
     if (query.openError < 0)
         return fail("probe open", pcmName, query.openError);
     int error = query.error;
-    unsigned channels = 2;
+    unsigned channels = softwareChannels;
     if (error >= 0) {
         if (snd_pcm_type(query.pcm) == SND_PCM_TYPE_HW) {
             error = snd_pcm_hw_params_get_channels_max(query.params.get(), &channels);

@@ -22,9 +22,10 @@ void installErrorHandler();
 
 // The format the engine runs the PCM at when nothing asks otherwise: for a hardware device its
 // widest channel set at 48 kHz (or the nearest rate it has); for a software PCM (a sound
-// server, a plug or mixing layer) 48 kHz stereo or the nearest it accepts. Opens the PCM
-// without blocking and closes it again, so a busy device answers at once.
-Result probeEngineFormat(const QString &pcmName, DataFlow flow, WaveFormat *format);
+// server, a plug or mixing layer) 48 kHz with `softwareChannels`, or the nearest it accepts.
+// Opens the PCM without blocking and closes it again, so a busy device answers at once.
+Result probeEngineFormat(const QString &pcmName, DataFlow flow, unsigned softwareChannels,
+                         WaveFormat *format);
 
 // Ok when the PCM can run at the rate with the channel count as it is, without conversion.
 // Opens the PCM without blocking and closes it again.

@@ -37,12 +37,6 @@ std::optional<EndpointInfo> endpointOf(const QString &id, DataFlow flow)
     return fallback;
 }
 
-std::optional<ServerDevice> serverDevice(const PcmRoute &route, DataFlow flow)
-{
-    SoundServer server;
-    return server.device(flow, route.serverDevice);
-}
-
 // The share of its level a ducked stream keeps, from module-role-ducking's "volume" argument
 // (a percentage, a dB value or a raw volume; PulseAudio's default is 20 %).
 double duckedShare(const QString &argument)
@@ -102,12 +96,9 @@ QString AlsaSoundSettings::friendlyName(const QString &id, DataFlow flow)
     const std::optional<EndpointInfo> endpoint = endpointOf(id, flow);
     if (!endpoint)
         return QString();
-    if (endpoint->pcmName == defaultPcm) {
-        const PcmRoute route = PcmRoute::of(endpoint->pcmName, flow);
-        if (route.kind == PcmRoute::SoundServer)
-            if (const auto device = serverDevice(route, flow))
-                return device->description;
-    }
+    if (endpoint->pcmName == defaultPcm)
+        if (const auto device = PcmRoute::of(endpoint->pcmName, flow).askServer(flow))
+            return device->description;
     return endpoint->friendlyName;
 }
 
@@ -128,7 +119,7 @@ Result AlsaSoundSettings::deviceFormat(const QString &id, DataFlow flow, WaveFor
     const PcmRoute route = PcmRoute::of(endpoint->pcmName, flow);
     if (route.kind != PcmRoute::SoundServer)
         return AlsaEndpoints::engineFormat(*endpoint, format);
-    const std::optional<ServerDevice> device = serverDevice(route, flow);
+    const std::optional<ServerDevice> device = route.askServer(flow);
     if (!device)
         return result::ServiceNotRunning;
     *format = device->format;
@@ -154,7 +145,7 @@ Result AlsaSoundSettings::sharedFormatSupported(const QString &id, DataFlow flow
     const PcmRoute route = PcmRoute::of(endpoint->pcmName, flow);
     if (route.kind != PcmRoute::SoundServer)
         return testPcmFormat(endpoint->pcmName, flow, format.samplesPerSec, format.channels);
-    const std::optional<ServerDevice> device = serverDevice(route, flow);
+    const std::optional<ServerDevice> device = route.askServer(flow);
     if (!device)
         return result::ServiceNotRunning;
     const bool same = device->format.samplesPerSec == format.samplesPerSec

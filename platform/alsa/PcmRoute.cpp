@@ -89,4 +89,12 @@ PcmRoute PcmRoute::of(const QString &pcmName, DataFlow flow)
     return route;
 }
 
+std::optional<ServerDevice> PcmRoute::askServer(DataFlow flow) const
+{
+    if (kind != SoundServer)
+        return std::nullopt;
+    alsa::SoundServer server;
+    return server.device(flow, serverDevice);
+}
+
 } // namespace platform::alsa

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/AudioLayer.h"
+#include "platform/alsa/SoundServer.h"
 
 #include <QString>
+#include <optional>
 
 namespace platform::alsa {
 
@@ -21,6 +23,10 @@ struct PcmRoute
     // pass the sound on (plug, asym sides, dmix, dsnoop, softvol, route and the like) to the
     // first one that ends it.
     static PcmRoute of(const QString &pcmName, DataFlow flow);
+
+    // SoundServer: the sink or source as the server runs it, asked afresh. None for a card, or
+    // when the server does not answer.
+    std::optional<ServerDevice> askServer(DataFlow flow) const;
 };
 
 } // namespace platform::alsa

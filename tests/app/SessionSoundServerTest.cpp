@@ -1,4 +1,6 @@
+#include "app/AppCore.h"
 #include "app/MeasureSession.h"
+#include "app/QmlBridge.h"
 #include "audio/backends/Backends.h"
 #include "engine/tf/LoopbackPairing.h"
 #include "tests/audio/LogCapture.h"
@@ -243,7 +245,8 @@ PairedRun runUntilThreeSecondsAfterThePairing()
 // A whole session through a real sound server: the generator plays into a sink that filters
 // and feeds a null sink, whose monitor is the input; the reference is the generator's own
 // output looped back inside the program. Nothing is set by hand: the loopback must meet the
-// recording where the sound left the output, whatever the server and the audio layer queue.
+// recording where the sound left the output, whatever the server and the audio layer queue. An
+// input that leaves the reference no channel of its own measures nothing.
 class SessionSoundServerTest : public QObject
 {
     Q_OBJECT
@@ -295,6 +298,48 @@ private slots:
         const auto forget = qScopeGuard([] { QSettings().remove("audio/inputDevice"); });
         QCOMPARE(MeasureSession::preferredInputDevice(), QStringLiteral("alsa:loop_duplex"));
         QCOMPARE(MeasureSession::findDevice("alsa:render:loop"), QString()); // plays only
+    }
+
+    // A reference read from an input that is not one of its own is refused before anything
+    // plays, with the reason on the screen and no curve: a mono source behind the server,
+    // offered with the one channel it has, or the microphone's own channel as the reference.
+    void aReferenceWithoutAnInputOfItsOwnIsRefused_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("reference");
+        QTest::addColumn<QStringList>("channels");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("mono source")
+                << "alsa:mono_mic" << 1 << QStringList{"1"}
+                << QString("「%1」只有 1 路输入，测不了：参考信号要单独占一路输入，"
+                           "请换一个至少两路输入的声卡")
+                           .arg(audio::Client::instance()->deviceName("alsa:mono_mic"));
+        QTest::newRow("the microphone's own channel")
+                << "alsa:loop_monitor" << 0 << QStringList{"1", "2"}
+                << "测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，请在设置里换一路参"
+                   "考";
+    }
+    void aReferenceWithoutAnInputOfItsOwnIsRefused()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, reference);
+        QFETCH(QStringList, channels);
+        QFETCH(QString, reason);
+        QSettings settings;
+        settings.setValue("audio/inputDevice", input);
+        settings.setValue("audio/referenceChannel", reference);
+        const auto forget = qScopeGuard([] {
+            QSettings().remove("audio/inputDevice");
+            QSettings().remove("audio/referenceChannel");
+        });
+        QmlBridge bridge;
+        QCOMPARE(bridge.audioInputChannels(), channels);
+        bridge.beginMeasurement();
+        bridge.measurePrimaryAction();
+        QTRY_COMPARE(bridge.toastText(), reason);
+        QVERIFY(!bridge.measuring());
+        QVERIFY(!bridge.core().session());
+        QVERIFY(bridge.measuringCurveFlat().isEmpty());
     }
 
     // With every processor kept busy beside it, a session still pairs the loopback where a

@@ -255,9 +255,12 @@ private slots:
     {
         const auto client = Client::instance();
         const audio::DeviceList rows = client->devices();
+        // A mono source (a USB microphone) keeps its one channel: asked for two, the server
+        // would copy it into both.
         for (const auto &[id, kind, name, input] :
              {std::tuple{"alsa:loop", "sinks", "loop", false},
-              std::tuple{"alsa:loop_monitor", "sources", "loop.monitor", true}}) {
+              std::tuple{"alsa:loop_monitor", "sources", "loop.monitor", true},
+              std::tuple{"alsa:mono_mic", "sources", "mono.monitor", true}}) {
             const ServerView server = serverView(kind, name);
             QVERIFY(!server.description.isEmpty());
             const audio::DeviceInfo *r = row(rows, id);

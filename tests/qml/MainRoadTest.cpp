@@ -1,7 +1,9 @@
 // The main road in the program's window, driven as a user would, through the loopback test card
 // with a known filter on the measured channel: one loudspeaker from the home page to the next
-// one, a line array of three points, and the level status against real channel gains.
+// one, a line array of three points, a signal that cannot play, and the level status against
+// real channel gains.
 #include "audio/Client.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/engine/SignalTools.h"
 #include "tests/qml/MeterProbe.h"
 #include "tests/qml/PillProbe.h"
@@ -9,7 +11,9 @@
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/LoopbackCard.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <cmath>
@@ -348,6 +352,57 @@ private slots:
             QTRY_VERIFY(snt::test::metersReadSilent(meters));
             bridge.home();
         }
+    }
+
+    // A test signal that cannot play ends the run at once, named in the toast and the log: the
+    // music file missing beside the program (as beside this test), or a card whose playback
+    // side does not open. The screen offers to play again and draws no curve.
+    void aSignalThatCannotPlayIsNamed_data()
+    {
+        QTest::addColumn<int>("signalType");
+        QTest::addColumn<bool>("refusePlayback");
+        QTest::addColumn<QString>("toast");
+        QTest::addColumn<QString>("logLine");
+        const QString musicFile = QCoreApplication::applicationDirPath() + "/Music-Noise.wav";
+        QTest::newRow("music file missing")
+                << 2 << false << "测试信号文件 Music-Noise.wav 放不了（无法打开文件: "
+                << "[Generator] the test signal file " + musicFile + " cannot be played";
+        QTest::newRow("playback refused")
+                << 0 << true << "输出设备「Loopback test card」打不开，测试信号放不出来"
+                << "[Generator] the output loopback-card Loopback test card did not open";
+    }
+    void aSignalThatCannotPlayIsNamed()
+    {
+        QFETCH(int, signalType);
+        QFETCH(bool, refusePlayback);
+        QFETCH(QString, toast);
+        QFETCH(QString, logLine);
+        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/Music-Noise.wav"));
+        QSettings().setValue("measure/signalType", signalType);
+        card->setRefusePlayback(refusePlayback);
+        const auto playAgain = qScopeGuard([] { card->setRefusePlayback(false); });
+        const LogCapture log;
+        QmlBridge bridge;
+        ScreenDriver ui(bridge);
+        QVERIFY(ui.ready());
+        bridge.go(QStringLiteral("点声源-测量中"));
+        QQuickItem *primary = ui.find("primaryButton");
+        ui.click(primary);
+
+        QQuickItem *toastBox = ui.findInWindow("toastBox");
+        QTRY_VERIFY(toastBox && screentest::findItem(toastBox, [&](QQuickItem *item) {
+                        return item->property("text").toString().startsWith(toast);
+                    }));
+        QVERIFY(!bridge.measuring());
+        QVERIFY(!bridge.core().session());
+        QCOMPARE(textOf(primary), QStringLiteral("播放（全频）"));
+        QVERIFY(primary->isEnabled());
+        QTRY_VERIFY(!ui.find("stopButton"));
+        QVERIFY2(std::any_of(log.lines().cbegin(), log.lines().cend(),
+                             [&](const QString &line) { return line.startsWith(logLine); }),
+                 log.text());
+        QVERIFY(bridge.measuringCurveFlat().isEmpty());
+        QCOMPARE(curveRow(ui.grab(), ui.find("measureChart"), 1000.0), -1.0);
     }
 
     // The alignment status from the real gap between the two channels.

@@ -91,6 +91,7 @@ private slots:
         QCoreApplication::setOrganizationName("Halvo");
         QCoreApplication::setApplicationName("测量工作流");
         QSettings().setValue("update/origin", peer.origin().toString());
+        QSettings().setValue("measure/signalType", 0); // pink noise: the music file is not here
         QVERIFY(m.start([] { return std::make_shared<LoopbackCard>(); }));
         // Checks are counted below: the start-up one is let finish, the periodic one stopped.
         QTRY_VERIFY_WITH_TIMEOUT(!m.bridge->property("systemChecks").toList().isEmpty(), 10000);

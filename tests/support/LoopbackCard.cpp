@@ -66,8 +66,8 @@ audio::Stream *LoopbackCard::open(const QString &id, const Direction &direction,
     openCalls_.fetch_add(1);
     if (openHook_)
         openHook_();
-    if (failOpen_ || id != deviceId_ || !isValidDirection(direction) || !device
-        || format.channelCount == 0)
+    if (failOpen_ || (refusePlayback_ && direction == Output) || id != deviceId_
+        || !isValidDirection(direction) || !device || format.channelCount == 0)
         return nullptr;
     const QIODevice::OpenMode mode
             = direction == Input ? QIODevice::WriteOnly : QIODevice::ReadOnly;

@@ -61,6 +61,9 @@ public:
 
     void setPath(int inputChannel, const Path &path);
     void setFailOpen(bool fail) { failOpen_ = fail; }
+    // Render streams do not open, as on a card whose playback side is held or gone; capture
+    // streams still do.
+    void setRefusePlayback(bool refuse) { refusePlayback_ = refuse; }
     // The next `periods` capture periods never reach the capture streams, as if the card had
     // dropped them; each stream is told how many frames it lost before its next block.
     void dropCapturePeriods(int periods) { capturePeriodsToDrop_.fetch_add(periods); }
@@ -121,6 +124,7 @@ private:
     std::mt19937 noise_{12345};
 
     bool failOpen_ = false;
+    bool refusePlayback_ = false;
     std::function<void()> openHook_;
     audio::Stream *lastStream_ = nullptr;
     std::atomic<int> openCalls_{0};

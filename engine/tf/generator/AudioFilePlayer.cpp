@@ -1,5 +1,6 @@
 #include "engine/tf/generator/AudioFilePlayer.h"
 
+#include "common/Log.h"
 #include "engine/tf/generator/WavFile.h"
 
 AudioFilePlayer::AudioFilePlayer(GeneratorThread *owner, QObject *parent)
@@ -25,6 +26,9 @@ void AudioFilePlayer::loadFile(QString path)
         file_.change([&file](Loaded &f) {
             f = Loaded{std::move(file.samples), file.sampleRate, true, f.changes + 1};
         });
+    else
+        sntWarning(lcGenerator, "[Generator]")
+                << "the test signal file" << path << "cannot be played:" << file.error;
     emit fileLoaded(ok, ok ? QString() : file.error);
 }
 

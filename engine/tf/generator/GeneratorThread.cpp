@@ -277,7 +277,10 @@ void GeneratorThread::openDeviceOutput(OutputDevice *source)
     source->setSamplerate(int(format.sampleRate));
     stream_ = client_->openOutput(deviceId_, source, format);
     if (!stream_) {
+        sntWarning(lcGenerator, tag)
+                << "the output" << deviceId_ << client_->deviceName(deviceId_) << "did not open";
         emit deviceError();
+        emit outputNotOpened(deviceId_);
         return;
     }
     const uint actualRate = stream_->format().sampleRate;

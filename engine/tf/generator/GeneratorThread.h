@@ -71,6 +71,8 @@ signals:
     void durationChanged(float duration);
     void deviceIdChanged(audio::DeviceInfo::Id deviceId);
     void deviceError();
+    // The output could not be opened (deviceError is emitted as well).
+    void outputNotOpened(audio::DeviceInfo::Id deviceId);
     // The open output took no frames for two seconds.
     void outputStalled(audio::DeviceInfo::Id deviceId);
     void channelsChanged(QSet<int> channels);
