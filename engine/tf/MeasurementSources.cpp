@@ -7,10 +7,13 @@
 
 namespace {
 
-// The recording front end knows no loopback and no third channel: both read channel 0.
+// The recording front end knows no loopback: a reference taken from the generator reads
+// channel 0 there, and is not used. Every input channel, the third among them, is read where
+// it was chosen: a card's third input passed on as its first measured the microphone against
+// itself.
 int frontEndChannel(int channel)
 {
-    return channel == 2 || channel == -1 ? 0 : channel;
+    return channel == -1 ? 0 : channel;
 }
 
 } // namespace

@@ -225,13 +225,14 @@ std::pair<int, int> binsNearPath(const Measurement &m, const Path &path)
     return {good, total};
 }
 
-// Interleaves two channels into the bytes of one capture packet.
-QByteArray stereoPacket(const std::vector<double> &left, const std::vector<double> &right,
-                        std::size_t from, std::size_t frames)
+// Interleaves channels into the bytes of one capture packet.
+QByteArray interleavedPacket(std::initializer_list<const std::vector<double> *> channels,
+                             std::size_t from, std::size_t frames)
 {
     QList<float> samples;
     for (std::size_t f = from; f < from + frames; ++f)
-        samples << float(left[f]) << float(right[f]);
+        for (const std::vector<double> *channel : channels)
+            samples << float((*channel)[f]);
     return QByteArray(reinterpret_cast<const char *>(samples.constData()),
                       samples.size() * qsizetype(sizeof(float)));
 }
@@ -252,6 +253,9 @@ private slots:
         const auto stereo = platform::WaveFormat::extensibleFloat(48000, 2);
         fakeSystem->addEndpoint(
                 {"fake-capture", "Fake capture", platform::DataFlow::Capture, stereo, stereo});
+        const auto quad = platform::WaveFormat::extensibleFloat(48000, 4);
+        fakeSystem->addEndpoint(
+                {"fake-quad", "Fake four inputs", platform::DataFlow::Capture, quad, quad});
         QVERIFY(audio::Client::setPluginFactories({[] { return card; },
                                                    [] {
                                                        return std::make_shared<audio::WasapiPlugin>(
@@ -600,7 +604,8 @@ private slots:
                 continue;
             }
             client->pushPacket(
-                    stereoPacket(at < gapStart ? dataBefore : dataAfter, silence, at, packet),
+                    interleavedPacket({at < gapStart ? &dataBefore : &dataAfter, &silence}, at,
+                                      packet),
                     packet, 0);
             client->tick();
             ++released;
@@ -616,6 +621,51 @@ private slots:
                                         .arg(beforeMismatch, afterMismatch)));
         }
         compareWithPath(m, after, 1.0, 1e-3, 2e-3, 0.0f);
+    }
+
+    // On a card with four inputs every input can carry the microphone or the reference, the
+    // third among them: the microphone on input 1 at 0.5 against the reference on input 3 reads
+    // 0.5, and the other way round 2, never the one input against itself.
+    void theThirdInputIsReadWhereChosen_data()
+    {
+        QTest::addColumn<int>("dataChannel");
+        QTest::addColumn<int>("referenceChannel");
+        QTest::addColumn<double>("magnitude");
+        QTest::newRow("reference on input 3") << 0 << 2 << 0.5;
+        QTest::newRow("microphone on input 3") << 2 << 0 << 2.0;
+    }
+    void theThirdInputIsReadWhereChosen()
+    {
+        QFETCH(int, dataChannel);
+        QFETCH(int, referenceChannel);
+        QFETCH(double, magnitude);
+        constexpr std::size_t packet = 480, size = 4096;
+        const auto louder = whiteNoise(4 * size, 0.5, 23);
+        std::vector<double> softer(louder.size()), silence(louder.size(), 0.0);
+        std::transform(louder.cbegin(), louder.cend(), softer.begin(),
+                       [](double x) { return 0.5 * x; });
+        Measurement m;
+        m.setDeviceId(QStringLiteral("fake-quad"));
+        m.setMode(2);
+        m.setAverageType(0);
+        m.setWindowFunction(0);
+        m.setDataChannel(dataChannel);
+        m.setReferenceChannel(referenceChannel);
+        m.setActive(true);
+        QVERIFY(m.audioInput()->isActive());
+        auto client = fakeSystem->lastClient();
+        int released = fakeSystem->callCount("releaseBuffer");
+        for (std::size_t at = 0; at + packet <= louder.size(); at += packet) {
+            client->pushPacket(
+                    interleavedPacket({&softer, &silence, &louder, &silence}, at, packet), packet,
+                    0);
+            client->tick();
+            ++released;
+            QTRY_COMPARE(fakeSystem->callCount("releaseBuffer"), released);
+        }
+        m.transform();
+        compareWithPath(m, Path{magnitude, 0, {}}, 1.0, 1e-3, 2e-3, 0.0f);
+        m.setActive(false);
     }
 
     // A reset starts the averages and the rings afresh, but the loopback samples already
