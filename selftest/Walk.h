@@ -45,7 +45,8 @@ public:
 
     // Keeps processing the application's events for that long.
     static void wait(int ms);
-    // Saves the main window's rendered content as outputFolder/fileName.
+    // Saves the main window's rendered content as outputFolder/fileName, once it shows its
+    // screen drawn.
     void shot(const QString &fileName) const;
 
     void click(QPoint at) const;
@@ -77,8 +78,9 @@ private:
     int exitCode_ = 0;
 };
 
-// Grabs the window's rendered content and saves it as folder/fileName in the format of its
-// extension; a failed save is skipped silently.
+// Grabs the window's rendered content once the window shows what its state asks for (its page
+// and pictures loaded, a frame drawn after them; a warning after 10 s without) and saves it as
+// folder/fileName in the format of its extension; a failed save is skipped silently.
 void grabWindowToFile(QQuickWindow *window, const QString &folder, const QString &fileName);
 
 } // namespace snt::selftest

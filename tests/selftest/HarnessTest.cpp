@@ -1,6 +1,7 @@
 // The scripted runs inside a test process, where their state can be read: a walk started without
-// a main window ends at once with code 2 and writes nothing; the blocked demo opens the delivery
-// screen on the scheme the EQ engine refused, or only raises its toast for a file it cannot read.
+// a main window ends at once with code 2 and writes nothing; a shot shows the screen it names
+// drawn; the blocked demo opens the delivery screen on the scheme the EQ engine refused, or only
+// raises its toast for a file it cannot read.
 #include "selftest/BlockedDemo.h"
 #include "selftest/ClickTest.h"
 #include "selftest/CurvePoints.h"
@@ -11,6 +12,8 @@
 #include "tests/audio/FakePlugin.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/selftest/CurveFiles.h"
+#include "tests/selftest/ShotPixels.h"
+#include "tests/support/BusyLoops.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -30,6 +33,11 @@ int exitCodeOf(const std::function<void()> &run)
     QObject::connect(&limit, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
     limit.start(10000);
     return QCoreApplication::exec();
+}
+
+std::shared_ptr<audio::Plugin> fakeCard()
+{
+    return std::make_shared<FakePlugin>(QStringLiteral("Fake"));
 }
 
 // What the click test's curve-window part reads and calls of the bridge.
@@ -90,9 +98,7 @@ private slots:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
         QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        QVERIFY(audio::Client::setPluginFactories({[] {
-            return std::make_shared<FakePlugin>(QStringLiteral("Fake"));
-        }}));
+        QVERIFY(audio::Client::setPluginFactories({fakeCard}));
         QmlBridge bridge;
         const QQmlApplicationEngine engine; // nothing loaded: no root window
         QTemporaryDir out;
@@ -153,10 +159,32 @@ private slots:
         QTEST(int(QDir(out.path()).entryList({"click-1*.png"}).size()), "shots");
     }
 
+    // A shot taken at once after the screen changed shows that screen's page drawn, not the bare
+    // stage the page fades in over; also with every processor busy beside the walk, since the
+    // shot waits for the page and not for a time.
+    void shotShowsItsScreenDrawn()
+    {
+        snt::test::MainWindowUnderTest m;
+        QVERIFY(m.start(fakeCard));
+        QTemporaryDir out;
+        snt::selftest::Walk walk(*m.engine, m.bridge.get(), out.path());
+        QVERIFY(walk.start());
+        const BusyLoops busy(processorsOfTheRun());
+        QVERIFY(busy.count() > 0);
+        for (const QString screen : {"登录", "工程", "设置", "主页"}) {
+            walk.goThroughBridge(screen);
+            walk.shot(screen + ".png");
+            const double bare = selftesttest::colourShare(QImage(out.filePath(screen + ".png")),
+                                                          selftesttest::bareStage);
+            QVERIFY2(bare < 0.9, qPrintable(screen + QString(" %1").arg(bare)));
+        }
+        m.stop();
+    }
+
     void blockedDemo()
     {
         snt::test::MainWindowUnderTest m;
-        QVERIFY(m.start([] { return std::make_shared<FakePlugin>(QStringLiteral("Fake")); }));
+        QVERIFY(m.start(fakeCard));
         QmlBridge &bridge = *m.bridge;
 
         snt::selftest::runBlockedDemo(&bridge, QStringLiteral("/nonexistent/curve.txt"));

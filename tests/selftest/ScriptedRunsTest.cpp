@@ -4,6 +4,7 @@
 // whatever happens.
 #include "tests/selftest/CurveFiles.h"
 #include "tests/selftest/ProgramRuns.h"
+#include "tests/selftest/ShotPixels.h"
 
 #include <QImage>
 
@@ -22,12 +23,19 @@ QString rootPackFile(const ProgramHome &home)
 // The share of an image's pixels in the home screen's blue.
 double homeBlueShare(const QString &path)
 {
-    const QImage image(path);
-    qsizetype blue = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            blue += (image.pixel(x, y) & 0xFFFFFF) == 0x083988;
-    return image.isNull() ? 0.0 : double(blue) / (image.width() * image.height());
+    return colourShare(QImage(path), 0x083988);
+}
+
+// A shot of the main window shows a page drawn: over a tenth of it at least is something other
+// than the bare stage (a page not drawn yet leaves 97 % bare; the thinnest drawn page, the
+// microphone guide over its blurred page, 70 %).
+bool showsAPage(const QString &path)
+{
+    const double bare = colourShare(QImage(path), bareStage);
+    if (bare < 0.9)
+        return true;
+    qWarning().noquote() << path << "is" << bare * 100 << "% bare stage";
+    return false;
 }
 
 QByteArray fileBytes(const QString &path)
@@ -51,7 +59,9 @@ class ScriptedRunsTest : public QObject
 private slots:
 
     // From the login screen through a measurement, its schemes and back, each screen where the
-    // step expects it, then the curve window; started on the home screen its first check fails.
+    // step expects it and each shot showing its screen drawn, also the screens reached through
+    // the bridge at once; then the curve window. Started on the home screen its first check
+    // fails.
     void clickTest()
     {
         REQUIRE_SOUND_SERVER();
@@ -80,6 +90,7 @@ private slots:
                       });
             QVERIFY(shot != shots.keyEnd());
             QCOMPARE(shots.value(*shot), mainWindowSize);
+            QVERIFY2(showsAPage(out + '/' + *shot), qPrintable(*shot));
         }
         QCOMPARE(shots.value("click-14-curve.png"), QSize(702, 580)); // its first size
         QCOMPARE(shots.value("click-15-curve-resized.png"), QSize(820, 560));
