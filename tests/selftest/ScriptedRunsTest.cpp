@@ -44,6 +44,12 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The share of pixels in which two shots in one folder differ.
+double shotsDiffer(const QString &folder, const QString &a, const QString &b)
+{
+    return differingShare(QImage(folder + '/' + a), QImage(folder + '/' + b));
+}
+
 } // namespace
 
 // The walks that play measure on the test command's sound server.
@@ -243,6 +249,24 @@ private slots:
                                             "management-project-menu.png", "management.png"}));
         for (const QSize &size : shots)
             QCOMPARE(size, QSize(702, 580));
+        // Each state of the curve window shows in its picture, unlike every other; the side
+        // panel, which this window keeps open, changes nothing.
+        const QStringList states{"management.png",
+                                 "management-oct-12.png",
+                                 "management-oct-3.png",
+                                 "management-new-dialog.png",
+                                 "management-project-menu.png",
+                                 "management-after-delete.png"};
+        for (qsizetype a = 0; a < states.size(); ++a) {
+            for (qsizetype b = a + 1; b < states.size(); ++b) {
+                const double share = shotsDiffer(out, states[a], states[b]);
+                QVERIFY2(share > 0.0005,
+                         qPrintable(
+                                 QStringLiteral("%1 %2 %3").arg(states[a], states[b]).arg(share)));
+            }
+        }
+        const double collapsed = shotsDiffer(out, "management.png", "management-collapsed.png");
+        QVERIFY2(collapsed < 0.0001, qPrintable(QString::number(collapsed)));
 
         const ProgramHome unreadable(false);
         const Run noCurve = unreadable.run(
@@ -251,16 +275,23 @@ private slots:
         QCOMPARE(noCurve.lines("CURVE"),
                  QStringList({"CURVE load failed /nonexistent/curve.txt", "CURVETEST FAIL load"}));
 
+        // A home without packs: the curve window shows none, so its pictures of a smoothing and
+        // of a deletion are left out rather than showing the same empty window.
         const ProgramHome blockedSummary(false);
         const QString folder = blockedSummary.filePath("out");
         QVERIFY(QDir().mkpath(folder + "/summary.txt")); // a folder where the file would go
         QVERIFY(writeResonanceCurve(blockedSummary.filePath("resonance.txt")));
-        const Run unwritten = blockedSummary.run(
-                {"--curve-test", blockedSummary.filePath("resonance.txt"), folder});
+        const Run unwritten
+                = blockedSummary.run({"--curve-test", blockedSummary.filePath("resonance.txt"),
+                                      folder, "--management-ui-shots"});
         QCOMPARE(unwritten.code, 3);
         QCOMPARE(unwritten.lines("CURVETEST FAIL"),
                  QStringList("CURVETEST FAIL summary " + folder + "/summary.txt"));
         QVERIFY(unwritten.lines("CURVETEST OK").isEmpty());
+        QVERIFY(unwritten.lines("MGMT").isEmpty());
+        QCOMPARE(QDir(folder).entryList({"management*.png"}),
+                 QStringList({"management-collapsed.png", "management-new-dialog.png",
+                              "management-project-menu.png", "management.png"}));
     }
 
     // The demo leaves the home screen for the delivery screen from its own timer and keeps the

@@ -19,4 +19,16 @@ inline double colourShare(const QImage &image, QRgb colour)
     return image.isNull() ? 0.0 : double(same) / (qsizetype(image.width()) * image.height());
 }
 
+// The share of pixels in which two images of one size differ; 1 for images of other sizes.
+inline double differingShare(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1.0;
+    qsizetype differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            differing += a.pixel(x, y) != b.pixel(x, y);
+    return double(differing) / (qsizetype(a.width()) * a.height());
+}
+
 } // namespace selftesttest
