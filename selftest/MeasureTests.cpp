@@ -42,9 +42,10 @@ const char *asDigit(bool value)
 
 // ---- point-source measuring walk ------------------------------------------------------------
 
-void reportMeasureTestFailure(const Walk &walk, const QString &reason)
+void reportMeasureTestFailure(const Walk &walk, const QString &check)
 {
     const bool measuring = walk.flag("measuring");
+    const QString reason = walk.withCause(check);
     qCInfo(lcSelfTest).noquote() << "MEASURETEST FAIL" << reason << "screen" << walk.screen()
                                  << "measuring" << measuring;
     walk.shot(QStringLiteral("measure-fail.png"));
@@ -142,10 +143,10 @@ void recordArrayStep(const Walk &walk, const char *step, const QString &shot)
 
 // ---- subwoofer calibration walk -------------------------------------------------------------
 
-void reportSubcalibTestFailure(const Walk &walk, const QString &reason)
+void reportSubcalibTestFailure(const Walk &walk, const QString &check)
 {
     qCWarning(lcSelfTest).noquote()
-            << "SUBCALIB FAIL" << reason << "screen" << walk.screen() << "measuring"
+            << "SUBCALIB FAIL" << walk.withCause(check) << "screen" << walk.screen() << "measuring"
             << walk.flag("measuring") << "calibrating" << walk.flag("subCalibrating");
     walk.shot(QStringLiteral("subcalib-fail.png"));
     QCoreApplication::exit(3);

@@ -8,7 +8,9 @@ class QQmlApplicationEngine;
 namespace snt::selftest {
 
 // The measuring walks, on the real audio path. Each saves screenshots of the main window into
-// `outputFolder` and ends the program (code 2 without a main window).
+// `outputFolder` and ends the program (code 2 without a main window). The reason of a failed
+// check ends with the last message the program showed its user, which names the cause where the
+// program knew it.
 
 // "--measuretest": the point-source screen's primary and stop buttons, from idle through play,
 // stop and the automatic run to the computation. Logs "MEASURETEST <step> OK" per step; the first

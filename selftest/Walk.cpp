@@ -43,6 +43,7 @@ QPoint centreInWindow(const QQuickItem *item)
 Walk::Walk(const QQmlApplicationEngine &engine, QObject *bridge, QString outputFolder)
     : engine_(engine)
     , bridge_(bridge)
+    , messages_(bridge)
     , outputFolder_(std::move(outputFolder))
 { }
 
@@ -126,6 +127,12 @@ void Walk::goThroughBridge(const QString &target) const
     qCInfo(lcSelfTest).noquote() << "CLICK go" << target
                                  << "through the bridge: no control leads there";
     bridge_.call("go", {target});
+}
+
+QString Walk::withCause(const QString &reason) const
+{
+    const QString cause = messages_.last();
+    return cause.isEmpty() ? reason : reason + QStringLiteral("：") + cause;
 }
 
 void Walk::expectScreen(const QString &expected)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "selftest/UserMessages.h"
 #include "startup/BridgeCalls.h"
 
 #include <QPoint>
@@ -61,6 +62,10 @@ public:
     // expect it, and logs that it did; nothing when the walk is there already.
     void goThroughBridge(const QString &screen) const;
 
+    // The reason of a failed check, followed by the last message the program showed its user,
+    // which names the cause where the program knew it.
+    QString withCause(const QString &reason) const;
+
     // Logs "CLICK <screen> expect <expected> OK|FAIL"; a mismatch fails the walk with code 3.
     void expectScreen(const QString &expected);
     // Marks the walk failed; its end then requests `code` (the first failure's code stays).
@@ -73,6 +78,7 @@ private:
 
     const QQmlApplicationEngine &engine_;
     startup::BridgeCalls bridge_;
+    UserMessages messages_;
     QString outputFolder_;
     QQuickWindow *window_ = nullptr;
     int exitCode_ = 0;

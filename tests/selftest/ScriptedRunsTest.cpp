@@ -108,7 +108,7 @@ private slots:
     }
 
     // The point-source screen's buttons from idle to the computation. With the sound server out
-    // of reach the input does not open, so play starts no run.
+    // of reach the input does not open, so play starts no run, and the failure says so.
     void measureTest()
     {
         REQUIRE_SOUND_SERVER();
@@ -132,12 +132,13 @@ private slots:
         const Run noSignal = silent.run({"--measuretest", failed});
         QCOMPARE(noSignal.code, 4);
         QCOMPARE(noSignal.lines("MEASURETEST").mid(1),
-                 QStringList("MEASURETEST FAIL 播放没有起信号或跳页 screen 点声源-测量中 "
-                             "measuring false"));
+                 QStringList("MEASURETEST FAIL 播放没有起信号或跳页：无法打开音频输入设备 "
+                             "screen 点声源-测量中 measuring false"));
         // One line, without a line end, carrying the point count the log line does not.
         QCOMPARE(QString::fromUtf8(fileBytes(failed + "/fail.txt")),
-                 QStringLiteral("播放没有起信号或跳页 | screen=点声源-测量中 | measuring=0 | "
-                                "points=0"));
+                 QStringLiteral(
+                         "播放没有起信号或跳页：无法打开音频输入设备 | screen=点声源-测量中 | "
+                         "measuring=0 | points=0"));
         QCOMPARE(imageSize(failed + "/measure-fail.png"), mainWindowSize);
     }
 
