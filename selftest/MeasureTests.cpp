@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QVariantList>
+#include <QVariantMap>
 
 namespace snt::selftest {
 
@@ -164,6 +165,19 @@ bool signalRuns(const Walk &walk)
     return walk.flag("measuring") || walk.flag("subCalibrating");
 }
 
+// The level calibration by the page's primary button. That button offers the main-reference
+// pick ("选择主扩") instead until a reference is loaded, as on a fresh install, though the
+// calibration needs none.
+void startLevelCalibration(const Walk &walk)
+{
+    const QVariantMap info = walk.bridge().read("subInfo").toMap();
+    if (info.value(QStringLiteral("mainLoaded")).toBool())
+        walk.click(pageControl("primaryButton", {243, 1087}));
+    else
+        walk.callThroughBridge("subLevelCalibrate", {},
+                               QStringLiteral("no control starts it without a main reference"));
+}
+
 // Steps 2 to 10: the measuring page idle after the main-reference pick, the level calibration
 // started and stopped inline.
 bool inlineCalibration(const Walk &walk)
@@ -182,10 +196,10 @@ bool inlineCalibration(const Walk &walk)
         || !subCheck(walk, signalRuns(walk), QStringLiteral("进页就出信号")))
         return false;
 
-    // The level run needs the main reference the pick above loaded, which counts as one
-    // measured curve already: the calibration must add none.
+    // A main reference the pick above loaded counts as one measured curve already: the
+    // calibration must add none.
     const int measuredBefore = walk.number("subMeasured");
-    walk.click(pageControl("primaryButton", {243, 1087}));
+    startLevelCalibration(walk);
     Walk::wait(1500);
     qCInfo(lcSelfTest).noquote() << "SUBCALIB live measuring=" << walk.flag("measuring")
                                  << "calibrating=" << walk.flag("subCalibrating") << "curve="

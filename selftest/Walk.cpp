@@ -120,13 +120,21 @@ void Walk::pressEscape() const
     QTest::keyClick(window_, Qt::Key_Escape);
 }
 
+void Walk::callThroughBridge(const char *method, const QVariantList &arguments,
+                             const QString &why) const
+{
+    QStringList call{QLatin1String(method)};
+    for (const QVariant &argument : arguments)
+        call << argument.toString();
+    qCInfo(lcSelfTest).noquote() << "CLICK" << call.join(QLatin1Char(' '))
+                                 << "through the bridge:" << why;
+    bridge_.call(method, arguments);
+}
+
 void Walk::goThroughBridge(const QString &target) const
 {
-    if (screen() == target)
-        return;
-    qCInfo(lcSelfTest).noquote() << "CLICK go" << target
-                                 << "through the bridge: no control leads there";
-    bridge_.call("go", {target});
+    if (screen() != target)
+        callThroughBridge("go", {target}, QStringLiteral("no control leads there"));
 }
 
 QString Walk::withCause(const QString &reason) const

@@ -58,6 +58,10 @@ public:
     void pressUntilArmed(const ClickTarget &primary) const;
     void pressEscape() const;
 
+    // Calls a bridge operation that no control of the screen shown offers in this state, as the
+    // walk's step expects it done, and logs that it did and why.
+    void callThroughBridge(const char *method, const QVariantList &arguments,
+                           const QString &why) const;
     // Goes to a screen that no control of the user interface leads to, as the walk's steps
     // expect it, and logs that it did; nothing when the walk is there already.
     void goThroughBridge(const QString &screen) const;
