@@ -142,6 +142,42 @@ void recordArrayStep(const Walk &walk, const char *step, const QString &shot)
     walk.shot(shot);
 }
 
+void reportArrayTestFailure(Walk &walk, const QString &check)
+{
+    qCWarning(lcSelfTest).noquote()
+            << "ARRAYTEST FAIL" << walk.withCause(check) << "screen" << walk.screen() << "measuring"
+            << walk.flag("measuring") << "points" << walk.number("measuredPointCount");
+    walk.fail(3);
+    walk.end();
+}
+
+// Steps 2 to 6: the signal started and armed into the first point, then the second point
+// measured at once. False, after the failure report, when nothing played or no point came.
+bool arrayPoints(Walk &walk, const ClickTarget &primary)
+{
+    recordArrayStep(walk, "idle", QStringLiteral("array-01-idle.png"));
+    walk.click(primary);
+    Walk::wait(3000);
+    recordArrayStep(walk, "live-3s", QStringLiteral("array-02-live.png"));
+    if (!walk.flag("measuring")) {
+        reportArrayTestFailure(walk, QStringLiteral("播放线阵列没有起信号"));
+        return false;
+    }
+    Walk::wait(9000);
+    recordArrayStep(walk, "point1", QStringLiteral("array-03-point1.png"));
+    walk.click(primary);
+    Walk::wait(11000);
+    recordArrayStep(walk, "point2", QStringLiteral("array-04-point2.png"));
+    walk.click(primary);
+    Walk::wait(11000);
+    recordArrayStep(walk, "point3", QStringLiteral("array-05-point3.png"));
+    if (walk.number("measuredPointCount") == 0) {
+        reportArrayTestFailure(walk, QStringLiteral("一个测点也没测到"));
+        return false;
+    }
+    return true;
+}
+
 // ---- subwoofer calibration walk -------------------------------------------------------------
 
 void reportSubcalibTestFailure(const Walk &walk, const QString &check)
@@ -277,21 +313,10 @@ void runArrayTest(const QQmlApplicationEngine &engine, QObject *bridge, const QS
     Walk walk(engine, bridge, outputFolder);
     if (!walk.start())
         return;
-    const ClickTarget primary = pageControl("primaryButton", {154, 797});
     walk.bridge().call("beginArrayMeasurement");
     Walk::wait(500);
-    recordArrayStep(walk, "idle", QStringLiteral("array-01-idle.png"));
-    walk.click(primary);
-    Walk::wait(3000);
-    recordArrayStep(walk, "live-3s", QStringLiteral("array-02-live.png"));
-    Walk::wait(9000);
-    recordArrayStep(walk, "point1", QStringLiteral("array-03-point1.png"));
-    walk.click(primary);
-    Walk::wait(11000);
-    recordArrayStep(walk, "point2", QStringLiteral("array-04-point2.png"));
-    walk.click(primary);
-    Walk::wait(11000);
-    recordArrayStep(walk, "point3", QStringLiteral("array-05-point3.png"));
+    if (!arrayPoints(walk, pageControl("primaryButton", {154, 797})))
+        return;
     walk.click(pageControl("computeButton", {314, 797}));
     Walk::wait(4000);
     recordArrayStep(walk, "compute", QStringLiteral("array-06-compute.png"));

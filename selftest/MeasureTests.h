@@ -19,8 +19,10 @@ namespace snt::selftest {
 void runMeasureTest(const QQmlApplicationEngine &engine, QObject *bridge,
                     const QString &outputFolder);
 
-// "--arraytest": the line-array flow over its points, only recorded: one line per step appended
-// to "array-log.txt" and a screenshot per step. Ends with 0.
+// "--arraytest": the line-array flow: the signal, two points captured and the compute button,
+// which asks for a third. One line per step appended to "array-log.txt" and a screenshot per
+// step. A walk that measured nothing has failed: when no signal plays or no point is captured it
+// warns "ARRAYTEST FAIL …" and ends with 3; else 0.
 void runArrayTest(const QQmlApplicationEngine &engine, QObject *bridge,
                   const QString &outputFolder);
 

@@ -1,7 +1,7 @@
 // The scripted runs inside a test process, where their state can be read: a walk started without
 // a main window ends at once with code 2 and writes nothing; a shot shows the screen it names
-// drawn; the blocked demo opens the delivery screen on the scheme the EQ engine refused, or only
-// raises its toast for a file it cannot read.
+// drawn; the array walk fails when it captured no point; the blocked demo opens the delivery
+// screen on the scheme the EQ engine refused, or only raises its toast for a file it cannot read.
 #include "selftest/BlockedDemo.h"
 #include "selftest/ClickTest.h"
 #include "selftest/CurvePoints.h"
@@ -14,8 +14,10 @@
 #include "tests/selftest/CurveFiles.h"
 #include "tests/selftest/ShotPixels.h"
 #include "tests/support/BusyLoops.h"
+#include "tests/support/LoopbackCard.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,13 +27,13 @@ namespace {
 
 // The exit code a scripted run asks the program for, run as start-up runs it: from a timer of
 // the application's event loop.
-int exitCodeOf(const std::function<void()> &run)
+int exitCodeOf(const std::function<void()> &run, int limitMs = 10000)
 {
     QTimer::singleShot(0, qApp, run);
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
-    limit.start(10000);
+    limit.start(limitMs);
     return QCoreApplication::exec();
 }
 
@@ -178,6 +180,32 @@ private slots:
                                                           selftesttest::bareStage);
             QVERIFY2(bare < 0.9, qPrintable(screen + QString(" %1").arg(bare)));
         }
+        m.stop();
+    }
+
+    // With runs longer than the walk waits for them (the settings allow a minute), the array
+    // walk plays through a working loop but ends without a point: it has measured nothing, and
+    // fails after its last point.
+    void arrayWalkWithoutAPoint()
+    {
+        snt::test::MainWindowUnderTest m;
+        QVERIFY(m.start([] { return std::make_shared<snt::test::LoopbackCard>(); }));
+        m.bridge->setMeasureSeconds(60.0);
+        QTemporaryDir out;
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ARRAYTEST FAIL 一个测点也没测到 screen 线阵列-测量中 measuring true "
+                             "points 0");
+        const int code = exitCodeOf(
+                [&] { snt::selftest::runArrayTest(*m.engine, m.bridge.get(), out.path()); }, 60000);
+        QCOMPARE(code, 3);
+        QFile log(out.filePath("array-log.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 6); // five steps and the end of the last line: no compute step
+        QVERIFY2(lines[1].startsWith("live-3s screen=线阵列-测量中 measuring=1 points=0"),
+                 lines[1].constData());
+        QVERIFY2(lines[4].startsWith("point3 screen=线阵列-测量中 measuring=1 points=0"),
+                 lines[4].constData());
         m.stop();
     }
 

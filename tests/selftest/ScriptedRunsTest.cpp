@@ -38,12 +38,6 @@ bool showsAPage(const QString &path)
     return false;
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The subwoofer walk's "SUBCALIB live" line while its level calibration plays a live curve,
 // beside `measured` measured curves (a loaded main reference counts as one).
 bool calibrationLive(const QString &line, int measured)
@@ -59,6 +53,12 @@ bool calibrationLive(const QString &line, int measured)
 double shotsDiffer(const QString &folder, const QString &a, const QString &b)
 {
     return differingShare(QImage(folder + '/' + a), QImage(folder + '/' + b));
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -153,8 +153,9 @@ private slots:
         QCOMPARE(imageSize(failed + "/measure-fail.png"), mainWindowSize);
     }
 
-    // The line array over its points, recorded step by step after the lines an earlier run left
-    // in the same folder (the log is only ever appended to).
+    // The line array: the signal, two points and the compute button, recorded step by step after
+    // the lines an earlier run left in the same folder (the log is only ever appended to). With
+    // the sound server out of reach nothing plays, and the walk fails saying why.
     void arrayTest()
     {
         REQUIRE_SOUND_SERVER();
@@ -186,6 +187,18 @@ private slots:
                                             "array-05-point3.png", "array-06-compute.png"}));
         for (const QSize &size : shots)
             QCOMPARE(size, mainWindowSize);
+        QVERIFY(run.lines("ARRAYTEST").isEmpty());
+
+        const ProgramHome silent(false);
+        const QString failed = silent.filePath("out");
+        const Run noSignal = silent.run({"--arraytest", failed});
+        QCOMPARE(noSignal.code, 3);
+        QCOMPARE(noSignal.lines("ARRAYTEST"),
+                 QStringList("ARRAYTEST FAIL 播放线阵列没有起信号：无法打开音频输入设备 "
+                             "screen 线阵列-测量中 measuring false points 0"));
+        QCOMPARE(QString::fromUtf8(fileBytes(failed + "/array-log.txt")),
+                 "idle " + screen + "measuring=0 points=0 live=0 avg=0\n" + "live-3s " + screen
+                         + "measuring=0 points=0 live=0 avg=0\n");
     }
 
     // The subwoofer flow's level calibration inline, then the merged measurement to the result
