@@ -222,9 +222,16 @@ QWindow *shownPopupBeside(const QWindow *window)
     return nullptr;
 }
 
+// Closes the menu a picker opened inside its window, as choosing one of its rows does.
+void closePickerMenu(QQuickItem *picker)
+{
+    if (QObject *menu = picker->findChild<QObject *>(QStringLiteral("pickerMenu")))
+        QMetaObject::invokeMethod(menu, "close");
+}
+
 // Clicks the picker's centre and chooses the entry `index` of the list it opens: in a popup
 // window where the picker opens one, else through the picker's own "picked" with that entry's
-// smoothing value.
+// smoothing value, its menu closed as a chosen row closes it.
 void clickItemAndPick(QQuickItem *item, QQuickWindow *window, int index)
 {
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
@@ -237,13 +244,15 @@ void clickItemAndPick(QQuickItem *item, QQuickWindow *window, int index)
         Walk::wait(300);
         return;
     }
+    closePickerMenu(item);
     pick(item, smoothingForPick(index));
     Walk::wait(200);
 }
 
+// The chip shows only with a pack: without one its pictures would show no smoothing.
 void checkSmoothingPicker(const Walk &walk, QQuickWindow *window, QStringList &summary)
 {
-    auto *chip = window->findChild<QQuickItem *>(QStringLiteral("octChip"));
+    QQuickItem *chip = shownItemNamed(window->contentItem(), QStringLiteral("octChip"));
     if (!chip)
         return;
     const QString folder = walk.outputFolder();
@@ -294,9 +303,13 @@ void shootManagementStates(const Walk &walk, QQuickWindow *window)
     shoot("management-project-menu.png");
     calls.call("closeProjectMenu");
     Walk::wait(200);
-    walk.click(window, {{QStringLiteral("deletePack")}, {window->width() - 26, 74}});
-    Walk::wait(450);
-    shoot("management-after-delete.png");
+    // Without a pack shown there is nothing to delete, and no picture of a deletion.
+    const QString deletePack = QStringLiteral("deletePack");
+    if (shownItemNamed(window->contentItem(), deletePack)) {
+        walk.click(window, {{deletePack}, {window->width() - 26, 74}});
+        Walk::wait(450);
+        shoot("management-after-delete.png");
+    }
 
     if (!projectExistsByName(walk, testProject))
         return;

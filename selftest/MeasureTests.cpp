@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QVariantList>
+#include <QVariantMap>
 
 namespace snt::selftest {
 
@@ -42,9 +43,10 @@ const char *asDigit(bool value)
 
 // ---- point-source measuring walk ------------------------------------------------------------
 
-void reportMeasureTestFailure(const Walk &walk, const QString &reason)
+void reportMeasureTestFailure(const Walk &walk, const QString &check)
 {
     const bool measuring = walk.flag("measuring");
+    const QString reason = walk.withCause(check);
     qCInfo(lcSelfTest).noquote() << "MEASURETEST FAIL" << reason << "screen" << walk.screen()
                                  << "measuring" << measuring;
     walk.shot(QStringLiteral("measure-fail.png"));
@@ -140,12 +142,48 @@ void recordArrayStep(const Walk &walk, const char *step, const QString &shot)
     walk.shot(shot);
 }
 
-// ---- subwoofer calibration walk -------------------------------------------------------------
-
-void reportSubcalibTestFailure(const Walk &walk, const QString &reason)
+void reportArrayTestFailure(Walk &walk, const QString &check)
 {
     qCWarning(lcSelfTest).noquote()
-            << "SUBCALIB FAIL" << reason << "screen" << walk.screen() << "measuring"
+            << "ARRAYTEST FAIL" << walk.withCause(check) << "screen" << walk.screen() << "measuring"
+            << walk.flag("measuring") << "points" << walk.number("measuredPointCount");
+    walk.fail(3);
+    walk.end();
+}
+
+// Steps 2 to 6: the signal started and armed into the first point, then the second point
+// measured at once. False, after the failure report, when nothing played or no point came.
+bool arrayPoints(Walk &walk, const ClickTarget &primary)
+{
+    recordArrayStep(walk, "idle", QStringLiteral("array-01-idle.png"));
+    walk.click(primary);
+    Walk::wait(3000);
+    recordArrayStep(walk, "live-3s", QStringLiteral("array-02-live.png"));
+    if (!walk.flag("measuring")) {
+        reportArrayTestFailure(walk, QStringLiteral("播放线阵列没有起信号"));
+        return false;
+    }
+    Walk::wait(9000);
+    recordArrayStep(walk, "point1", QStringLiteral("array-03-point1.png"));
+    walk.click(primary);
+    Walk::wait(11000);
+    recordArrayStep(walk, "point2", QStringLiteral("array-04-point2.png"));
+    walk.click(primary);
+    Walk::wait(11000);
+    recordArrayStep(walk, "point3", QStringLiteral("array-05-point3.png"));
+    if (walk.number("measuredPointCount") == 0) {
+        reportArrayTestFailure(walk, QStringLiteral("一个测点也没测到"));
+        return false;
+    }
+    return true;
+}
+
+// ---- subwoofer calibration walk -------------------------------------------------------------
+
+void reportSubcalibTestFailure(const Walk &walk, const QString &check)
+{
+    qCWarning(lcSelfTest).noquote()
+            << "SUBCALIB FAIL" << walk.withCause(check) << "screen" << walk.screen() << "measuring"
             << walk.flag("measuring") << "calibrating" << walk.flag("subCalibrating");
     walk.shot(QStringLiteral("subcalib-fail.png"));
     QCoreApplication::exit(3);
@@ -161,6 +199,19 @@ bool subCheck(const Walk &walk, bool failed, const QString &reason)
 bool signalRuns(const Walk &walk)
 {
     return walk.flag("measuring") || walk.flag("subCalibrating");
+}
+
+// The level calibration by the page's primary button. That button offers the main-reference
+// pick ("选择主扩") instead until a reference is loaded, as on a fresh install, though the
+// calibration needs none.
+void startLevelCalibration(const Walk &walk)
+{
+    const QVariantMap info = walk.bridge().read("subInfo").toMap();
+    if (info.value(QStringLiteral("mainLoaded")).toBool())
+        walk.click(pageControl("primaryButton", {243, 1087}));
+    else
+        walk.callThroughBridge("subLevelCalibrate", {},
+                               QStringLiteral("no control starts it without a main reference"));
 }
 
 // Steps 2 to 10: the measuring page idle after the main-reference pick, the level calibration
@@ -181,10 +232,10 @@ bool inlineCalibration(const Walk &walk)
         || !subCheck(walk, signalRuns(walk), QStringLiteral("进页就出信号")))
         return false;
 
-    // The level run needs the main reference the pick above loaded, which counts as one
-    // measured curve already: the calibration must add none.
+    // A main reference the pick above loaded counts as one measured curve already: the
+    // calibration must add none.
     const int measuredBefore = walk.number("subMeasured");
-    walk.click(pageControl("primaryButton", {243, 1087}));
+    startLevelCalibration(walk);
     Walk::wait(1500);
     qCInfo(lcSelfTest).noquote() << "SUBCALIB live measuring=" << walk.flag("measuring")
                                  << "calibrating=" << walk.flag("subCalibrating") << "curve="
@@ -262,21 +313,10 @@ void runArrayTest(const QQmlApplicationEngine &engine, QObject *bridge, const QS
     Walk walk(engine, bridge, outputFolder);
     if (!walk.start())
         return;
-    const ClickTarget primary = pageControl("primaryButton", {154, 797});
     walk.bridge().call("beginArrayMeasurement");
     Walk::wait(500);
-    recordArrayStep(walk, "idle", QStringLiteral("array-01-idle.png"));
-    walk.click(primary);
-    Walk::wait(3000);
-    recordArrayStep(walk, "live-3s", QStringLiteral("array-02-live.png"));
-    Walk::wait(9000);
-    recordArrayStep(walk, "point1", QStringLiteral("array-03-point1.png"));
-    walk.click(primary);
-    Walk::wait(11000);
-    recordArrayStep(walk, "point2", QStringLiteral("array-04-point2.png"));
-    walk.click(primary);
-    Walk::wait(11000);
-    recordArrayStep(walk, "point3", QStringLiteral("array-05-point3.png"));
+    if (!arrayPoints(walk, pageControl("primaryButton", {154, 797})))
+        return;
     walk.click(pageControl("computeButton", {314, 797}));
     Walk::wait(4000);
     recordArrayStep(walk, "compute", QStringLiteral("array-06-compute.png"));

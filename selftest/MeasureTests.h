@@ -8,7 +8,9 @@ class QQmlApplicationEngine;
 namespace snt::selftest {
 
 // The measuring walks, on the real audio path. Each saves screenshots of the main window into
-// `outputFolder` and ends the program (code 2 without a main window).
+// `outputFolder` and ends the program (code 2 without a main window). The reason of a failed
+// check ends with the last message the program showed its user, which names the cause where the
+// program knew it.
 
 // "--measuretest": the point-source screen's primary and stop buttons, from idle through play,
 // stop and the automatic run to the computation. Logs "MEASURETEST <step> OK" per step; the first
@@ -17,8 +19,10 @@ namespace snt::selftest {
 void runMeasureTest(const QQmlApplicationEngine &engine, QObject *bridge,
                     const QString &outputFolder);
 
-// "--arraytest": the line-array flow over its points, only recorded: one line per step appended
-// to "array-log.txt" and a screenshot per step. Ends with 0.
+// "--arraytest": the line-array flow: the signal, two points captured and the compute button,
+// which asks for a third. One line per step appended to "array-log.txt" and a screenshot per
+// step. A walk that measured nothing has failed: when no signal plays or no point is captured it
+// warns "ARRAYTEST FAIL …" and ends with 3; else 0.
 void runArrayTest(const QQmlApplicationEngine &engine, QObject *bridge,
                   const QString &outputFolder);
 

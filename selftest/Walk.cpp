@@ -1,6 +1,7 @@
 #include "selftest/Walk.h"
 
 #include "common/Log.h"
+#include "selftest/Frames.h"
 #include "selftest/Windows.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,6 @@
 #include <QQuickWindow>
 #include <QTest>
 
-#include <tuple>
-
 namespace snt::selftest {
 
 namespace {
@@ -19,7 +18,8 @@ namespace {
 constexpr int settleMs = 300;
 constexpr int controlWaitMs = 3000;
 constexpr int controlPollMs = 50;
-constexpr int frameWaitMs = 1000;
+// Under a busy machine a page with its pictures may take seconds to come.
+constexpr int drawnWaitMs = 10000;
 
 // The item at the end of `path`, each name looked for among the shown items below the last.
 QQuickItem *shownItemAt(QQuickItem *root, const QStringList &path)
@@ -33,21 +33,6 @@ QQuickItem *shownItemAt(QQuickItem *root, const QStringList &path)
     return item;
 }
 
-// Until the window has drawn a frame asked for now: a control that has just appeared takes its
-// place in its row or column at the window's next polish, and until then its centre may lie on
-// a neighbour.
-void waitForFrame(QQuickWindow *window)
-{
-    QObject receiver;
-    bool drawn = false;
-    QObject::connect(
-            window, &QQuickWindow::frameSwapped, &receiver, [&drawn] { drawn = true; },
-            Qt::QueuedConnection);
-    window->update();
-    // A window that draws nothing within the time is clicked as it stands.
-    std::ignore = QTest::qWaitFor([&drawn] { return drawn; }, frameWaitMs);
-}
-
 QPoint centreInWindow(const QQuickItem *item)
 {
     return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
@@ -58,6 +43,7 @@ QPoint centreInWindow(const QQuickItem *item)
 Walk::Walk(const QQmlApplicationEngine &engine, QObject *bridge, QString outputFolder)
     : engine_(engine)
     , bridge_(bridge)
+    , messages_(bridge)
     , outputFolder_(std::move(outputFolder))
 { }
 
@@ -134,13 +120,27 @@ void Walk::pressEscape() const
     QTest::keyClick(window_, Qt::Key_Escape);
 }
 
+void Walk::callThroughBridge(const char *method, const QVariantList &arguments,
+                             const QString &why) const
+{
+    QStringList call{QLatin1String(method)};
+    for (const QVariant &argument : arguments)
+        call << argument.toString();
+    qCInfo(lcSelfTest).noquote() << "CLICK" << call.join(QLatin1Char(' '))
+                                 << "through the bridge:" << why;
+    bridge_.call(method, arguments);
+}
+
 void Walk::goThroughBridge(const QString &target) const
 {
-    if (screen() == target)
-        return;
-    qCInfo(lcSelfTest).noquote() << "CLICK go" << target
-                                 << "through the bridge: no control leads there";
-    bridge_.call("go", {target});
+    if (screen() != target)
+        callThroughBridge("go", {target}, QStringLiteral("no control leads there"));
+}
+
+QString Walk::withCause(const QString &reason) const
+{
+    const QString cause = messages_.last();
+    return cause.isEmpty() ? reason : reason + QStringLiteral("：") + cause;
 }
 
 void Walk::expectScreen(const QString &expected)
@@ -172,6 +172,8 @@ QQuickItem *Walk::waitForControl(QQuickWindow *window, const QStringList &path) 
     do {
         QQuickItem *control = shownItemAt(window->contentItem(), path);
         if (control && control->isEnabled()) {
+            // A control that has just appeared takes its place in its row or column at the
+            // window's next polish; until then its centre may lie on a neighbour.
             waitForFrame(window);
             // The frame may have replaced it (a list's delegate, a page).
             return shownItemAt(window->contentItem(), path);
@@ -183,8 +185,11 @@ QQuickItem *Walk::waitForControl(QQuickWindow *window, const QStringList &path) 
 
 void grabWindowToFile(QQuickWindow *window, const QString &folder, const QString &fileName)
 {
-    if (window)
-        window->grabWindow().save(folder + QLatin1Char('/') + fileName);
+    if (!window)
+        return;
+    if (!waitUntilDrawn(window, drawnWaitMs))
+        qCWarning(lcSelfTest).noquote() << "SHOT" << fileName << "taken before it was drawn";
+    window->grabWindow().save(folder + QLatin1Char('/') + fileName);
 }
 
 } // namespace snt::selftest

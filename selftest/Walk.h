@@ -1,5 +1,6 @@
 #pragma once
 
+#include "selftest/UserMessages.h"
 #include "startup/BridgeCalls.h"
 
 #include <QPoint>
@@ -45,7 +46,8 @@ public:
 
     // Keeps processing the application's events for that long.
     static void wait(int ms);
-    // Saves the main window's rendered content as outputFolder/fileName.
+    // Saves the main window's rendered content as outputFolder/fileName, once it shows its
+    // screen drawn.
     void shot(const QString &fileName) const;
 
     void click(QPoint at) const;
@@ -56,9 +58,17 @@ public:
     void pressUntilArmed(const ClickTarget &primary) const;
     void pressEscape() const;
 
+    // Calls a bridge operation that no control of the screen shown offers in this state, as the
+    // walk's step expects it done, and logs that it did and why.
+    void callThroughBridge(const char *method, const QVariantList &arguments,
+                           const QString &why) const;
     // Goes to a screen that no control of the user interface leads to, as the walk's steps
     // expect it, and logs that it did; nothing when the walk is there already.
     void goThroughBridge(const QString &screen) const;
+
+    // The reason of a failed check, followed by the last message the program showed its user,
+    // which names the cause where the program knew it.
+    QString withCause(const QString &reason) const;
 
     // Logs "CLICK <screen> expect <expected> OK|FAIL"; a mismatch fails the walk with code 3.
     void expectScreen(const QString &expected);
@@ -72,13 +82,15 @@ private:
 
     const QQmlApplicationEngine &engine_;
     startup::BridgeCalls bridge_;
+    UserMessages messages_;
     QString outputFolder_;
     QQuickWindow *window_ = nullptr;
     int exitCode_ = 0;
 };
 
-// Grabs the window's rendered content and saves it as folder/fileName in the format of its
-// extension; a failed save is skipped silently.
+// Grabs the window's rendered content once the window shows what its state asks for (its page
+// and pictures loaded, a frame drawn after them; a warning after 10 s without) and saves it as
+// folder/fileName in the format of its extension; a failed save is skipped silently.
 void grabWindowToFile(QQuickWindow *window, const QString &folder, const QString &fileName);
 
 } // namespace snt::selftest

@@ -4,6 +4,7 @@
 #include "audio/backends/Backends.h"
 #include "engine/tf/LoopbackPairing.h"
 #include "tests/audio/LogCapture.h"
+#include "tests/support/BusyLoops.h"
 #include "tests/support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -12,13 +13,10 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <csignal>
 #include <numbers>
-#include <sys/prctl.h>
 
 namespace {
 
@@ -139,45 +137,6 @@ bool findsTheFilter(MeasureSession &session, Reading *reading,
 bool startOnTheLoop(MeasureSession &session)
 {
     return session.start("alsa:loop_monitor", "alsa:loop_filtered", 0, -1, -12.0f, 0);
-}
-
-// Programs that keep every processor busy beside the test, each in a session of its own as
-// other work on the machine would be (a kernel that shares processor time out by session
-// gives each its share), for as long as this lives.
-class BusyLoops
-{
-public:
-    explicit BusyLoops(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            auto loop = std::make_unique<QProcess>();
-            // A test that aborts must not leave them spinning through the rest of the suite.
-            loop->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-            loop->start("setsid", {"sh", "-c", "while :; do :; done"});
-            if (loop->waitForStarted())
-                loops_.push_back(std::move(loop));
-        }
-    }
-    ~BusyLoops()
-    {
-        for (const auto &loop : loops_) {
-            loop->kill();
-            loop->waitForFinished();
-        }
-    }
-    int count() const { return int(loops_.size()); }
-
-private:
-    std::vector<std::unique_ptr<QProcess>> loops_;
-};
-
-// As many busy loops as the test run may use processors (the test command says how many), else
-// as many as the machine has.
-int processorsOfTheRun()
-{
-    bool ok = false;
-    const int jobs = qEnvironmentVariableIntValue("SNT_JOBS", &ok);
-    return ok && jobs > 0 ? jobs : QThread::idealThreadCount();
 }
 
 // One session from its start to three seconds after the loopback was first paired.

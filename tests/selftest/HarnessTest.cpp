@@ -1,5 +1,6 @@
 // The scripted runs inside a test process, where their state can be read: a walk started without
-// a main window ends at once with code 2 and writes nothing; the blocked demo opens the delivery
+// a main window ends at once with code 2 and writes nothing; a shot shows the screen it names
+// drawn; the array walk fails when it captured no point; the blocked demo opens the delivery
 // screen on the scheme the EQ engine refused, or only raises its toast for a file it cannot read.
 #include "selftest/BlockedDemo.h"
 #include "selftest/ClickTest.h"
@@ -11,8 +12,12 @@
 #include "tests/audio/FakePlugin.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/selftest/CurveFiles.h"
+#include "tests/selftest/ShotPixels.h"
+#include "tests/support/BusyLoops.h"
+#include "tests/support/LoopbackCard.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -22,14 +27,19 @@ namespace {
 
 // The exit code a scripted run asks the program for, run as start-up runs it: from a timer of
 // the application's event loop.
-int exitCodeOf(const std::function<void()> &run)
+int exitCodeOf(const std::function<void()> &run, int limitMs = 10000)
 {
     QTimer::singleShot(0, qApp, run);
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
-    limit.start(10000);
+    limit.start(limitMs);
     return QCoreApplication::exec();
+}
+
+std::shared_ptr<audio::Plugin> fakeCard()
+{
+    return std::make_shared<FakePlugin>(QStringLiteral("Fake"));
 }
 
 // What the click test's curve-window part reads and calls of the bridge.
@@ -90,9 +100,7 @@ private slots:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
         QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        QVERIFY(audio::Client::setPluginFactories({[] {
-            return std::make_shared<FakePlugin>(QStringLiteral("Fake"));
-        }}));
+        QVERIFY(audio::Client::setPluginFactories({fakeCard}));
         QmlBridge bridge;
         const QQmlApplicationEngine engine; // nothing loaded: no root window
         QTemporaryDir out;
@@ -153,10 +161,58 @@ private slots:
         QTEST(int(QDir(out.path()).entryList({"click-1*.png"}).size()), "shots");
     }
 
+    // A shot taken at once after the screen changed shows that screen's page drawn, not the bare
+    // stage the page fades in over; also with every processor busy beside the walk, since the
+    // shot waits for the page and not for a time.
+    void shotShowsItsScreenDrawn()
+    {
+        snt::test::MainWindowUnderTest m;
+        QVERIFY(m.start(fakeCard));
+        QTemporaryDir out;
+        snt::selftest::Walk walk(*m.engine, m.bridge.get(), out.path());
+        QVERIFY(walk.start());
+        const BusyLoops busy(processorsOfTheRun());
+        QVERIFY(busy.count() > 0);
+        for (const QString screen : {"登录", "工程", "设置", "主页"}) {
+            walk.goThroughBridge(screen);
+            walk.shot(screen + ".png");
+            const double bare = selftesttest::colourShare(QImage(out.filePath(screen + ".png")),
+                                                          selftesttest::bareStage);
+            QVERIFY2(bare < 0.9, qPrintable(screen + QString(" %1").arg(bare)));
+        }
+        m.stop();
+    }
+
+    // With runs longer than the walk waits for them (the settings allow a minute), the array
+    // walk plays through a working loop but ends without a point: it has measured nothing, and
+    // fails after its last point.
+    void arrayWalkWithoutAPoint()
+    {
+        snt::test::MainWindowUnderTest m;
+        QVERIFY(m.start([] { return std::make_shared<snt::test::LoopbackCard>(); }));
+        m.bridge->setMeasureSeconds(60.0);
+        QTemporaryDir out;
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ARRAYTEST FAIL 一个测点也没测到 screen 线阵列-测量中 measuring true "
+                             "points 0");
+        const int code = exitCodeOf(
+                [&] { snt::selftest::runArrayTest(*m.engine, m.bridge.get(), out.path()); }, 60000);
+        QCOMPARE(code, 3);
+        QFile log(out.filePath("array-log.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 6); // five steps and the end of the last line: no compute step
+        QVERIFY2(lines[1].startsWith("live-3s screen=线阵列-测量中 measuring=1 points=0"),
+                 lines[1].constData());
+        QVERIFY2(lines[4].startsWith("point3 screen=线阵列-测量中 measuring=1 points=0"),
+                 lines[4].constData());
+        m.stop();
+    }
+
     void blockedDemo()
     {
         snt::test::MainWindowUnderTest m;
-        QVERIFY(m.start([] { return std::make_shared<FakePlugin>(QStringLiteral("Fake")); }));
+        QVERIFY(m.start(fakeCard));
         QmlBridge &bridge = *m.bridge;
 
         QTest::ignoreMessage(
