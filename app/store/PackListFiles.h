@@ -57,7 +57,9 @@ private:
         QByteArray text;
     };
 
-    KnownFile &known(const QString &path);
+    // The file at `path` as it stands, read again only when it changed. The reference is good
+    // until the next call: a new path may move the others within the hash.
+    const KnownFile &known(const QString &path);
     // Brings `texts_` up to `packs`, keeping the text of every pack that did not change;
     // `arrived` receives the places of the packs that are new to their file.
     void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
@@ -65,7 +67,7 @@ private:
     // Writes the planned file if its text changed; false when that failed.
     bool write(Planned &file);
     // Each project file's object as it stands, by path.
-    static void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents);
+    void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents) const;
 
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order

@@ -48,6 +48,23 @@ QStringList loadedNames()
     return list;
 }
 
+// "project:" and the JSON of every pack, sorted: the list as the files must hold it, or as they
+// hold it (`store` null).
+QStringList packTexts(const ProjectStore *store = nullptr)
+{
+    ProjectStore read;
+    if (!store) {
+        read.loadCurvePacks();
+        store = &read;
+    }
+    QStringList texts;
+    for (const CurvePack &p : std::as_const(store->curvePacks))
+        texts.append(p.project + QLatin1Char(':')
+                     + QJsonDocument(curvePackToJson(p)).toJson(QJsonDocument::Compact));
+    texts.sort();
+    return texts;
+}
+
 void setModified(const QString &path, const QDateTime &time)
 {
     QFile file(path);
@@ -432,6 +449,46 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(fileBytes(copies[0].filePath()), damaged);
         QVERIFY(QDir(projectsDir()).entryList({"leer.json.*"}, QDir::Files).isEmpty());
+    }
+
+    // Far more project files than the store's tables start with: every operation that saves
+    // leaves each pack in its file, and no healthy file is taken for a damaged one.
+    void everySaveKeepsManyProjectFilesWhole()
+    {
+        QTest::failOnWarning(QRegularExpression("unreadable|kept as|could not|not written"));
+        constexpr int projects = 120;
+        for (int i = 0; i < projects; ++i) {
+            const QJsonObject one = curvePackToJson(pack(QStringLiteral("主扩 %1").arg(i), ""));
+            QVERIFY(putBytes(projectPath(QStringLiteral("工程 %1").arg(i)),
+                             QJsonDocument(QJsonObject{{"packs", QJsonArray{one}}}).toJson()));
+        }
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), projects);
+
+        CurvePack result = pack("补声 01", "工程 7");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        QVERIFY(store.savePack(result, -1));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.moveCurvePack(0, -1, "工程 99"));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.deleteCurvePack(5));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.renameProject("工程 3", "工程 三"));
+        QCOMPARE(packTexts(), packTexts(&store));
+        // The delayed save after an edit, on its own thread.
+        store.curvePacks[10].bands.append({1000.0f, 2.0f, 1.0f, true});
+        ProjectStore::SaveOutcome outcome;
+        store.saveCurvePacksInBackground(
+                [&outcome](ProjectStore::SaveOutcome done) { outcome = std::move(done); });
+        store.waitForBackgroundSave();
+        store.listProjects(outcome);
+        QVERIFY(outcome.allWritten);
+        QCOMPARE(packTexts(), packTexts(&store));
+        QCOMPARE(store.projects.size(), projects);
+        QCOMPARE(QDir(projectsDir()).entryList(QDir::Files).size(), projects); // nothing beside
     }
 
     void moveCurvePack_data()
