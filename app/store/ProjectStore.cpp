@@ -60,6 +60,10 @@ void removeRawFile(const QString &name)
 
 } // namespace
 
+ProjectStore::ProjectStore(store::TellUser tellUser)
+    : tellUser_(std::move(tellUser))
+{ }
+
 void ProjectStore::listProjects()
 {
     listProjects(QHash<QString, QJsonObject>());
@@ -99,15 +103,20 @@ void ProjectStore::loadCurvePacks()
 {
     waitForBackgroundSave();
     curvePacks.clear();
-    const QFileInfoList files = projectFiles(QDir::Unsorted);
-    for (const QFileInfo &file : files) {
-        const JsonFile json = readJsonFile(file.filePath());
+    QStringList refusals;
+    const auto load = [&](const QString &path, const QString &project) {
+        const JsonFile json = readJsonFile(path);
         if (json.readable)
-            appendPacks(curvePacks, json.object, projectOfFile(file));
-    }
-    const JsonFile root = readJsonFile(curvePackRootFile());
-    if (root.readable)
-        appendPacks(curvePacks, root.object, QString());
+            appendPacks(curvePacks, json.object, project);
+        if (!json.refusal.isEmpty())
+            refusals.append(json.refusal);
+    };
+    const QFileInfoList files = projectFiles(QDir::Unsorted);
+    for (const QFileInfo &file : files)
+        load(file.filePath(), projectOfFile(file));
+    load(curvePackRootFile(), QString());
+    if (!refusals.isEmpty() && tellUser_)
+        tellUser_(refusals.join(QStringLiteral("；")));
 }
 
 bool ProjectStore::saveCurvePacks()

@@ -3,6 +3,7 @@
 #include "app/store/CurvePack.h"
 #include "app/store/PackListFiles.h"
 #include "app/store/ProjectInfo.h"
+#include "app/store/StoreJson.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -21,6 +22,9 @@
 class ProjectStore
 {
 public:
+    // `tellUser` hears of files the store refused to read.
+    explicit ProjectStore(store::TellUser tellUser = {});
+
     QList<ProjectInfo> projects;
     bool freshInstall = true;
     QList<CurvePack> curvePacks;
@@ -28,7 +32,8 @@ public:
     // Rebuilds the project list from the project files, newest first.
     void listProjects();
 
-    // Rebuilds the pack list: the packs of every project file, then those of the root file.
+    // Rebuilds the pack list: the packs of every project file, then those of the root file. The
+    // user hears of the files it refused to read.
     void loadCurvePacks();
 
     // Writes every pack to its project file or to the root file (packs whose project has no
@@ -110,6 +115,7 @@ private:
     // instead of reading them again right after a save.
     void listProjects(const QHash<QString, QJsonObject> &known);
 
+    store::TellUser tellUser_;
     std::shared_ptr<PackListFiles> packListFiles_ = std::make_shared<PackListFiles>();
     std::jthread backgroundSave_;
     quint64 saves_ = 0;

@@ -2,9 +2,9 @@
 
 #include "common/Log.h"
 #include "files/DataFolder.h"
+#include "files/RegularFile.h"
 #include "files/StoreFile.h"
 
-#include <QFile>
 #include <QJsonDocument>
 
 namespace store {
@@ -12,17 +12,20 @@ namespace store {
 namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
+// Far above any store file a sound engineer keeps (a pack takes a few kilobytes), far below what
+// parsing would need too much memory for.
+constexpr qint64 kMaxStoreFileBytes = qint64(64) << 20;
 
 } // namespace
 
 JsonFile readJsonFile(const QString &path)
 {
     JsonFile result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileRead read = readRegularFile(path, kMaxStoreFileBytes, result.content);
+    result.refusal = read.refusal;
+    if (!read.opened)
         return result;
     result.readable = true;
-    result.content = file.readAll();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
     result.object = document.object();
@@ -35,8 +38,11 @@ JsonFile readJsonFile(const QString &path)
 
 QFileInfoList projectFiles(QDir::SortFlags sort)
 {
+    // Devices, FIFOs and links to them are listed too: reading refuses them with a message,
+    // where left out of the list they would be passed over unseen.
     return QDir(projectsDir())
-            .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
+            .entryInfoList({QStringLiteral("*.json")},
+                           QDir::Files | QDir::System | QDir::CaseSensitive, sort);
 }
 
 QString projectOfFile(const QFileInfo &file)
@@ -59,6 +65,10 @@ QByteArray toJsonText(const QJsonObject &object)
 
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
 {
+    if (!earlier.refusal.isEmpty()) {
+        sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
+        return false;
+    }
     if (earlier.damaged && !keepCorruptCopy(path, earlier.content))
         return false;
     return saveAtomically(path, content);

@@ -9,23 +9,32 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
+
 // How the store reads and writes its JSON files: shared by the pack list's saves and the
 // project store's other operations.
 namespace store {
 
 // One store file as found on disk. `damaged` marks content that holds something but is not a
-// JSON object: it reads as empty, and must be kept aside before it is written over.
+// JSON object: it reads as empty, and must be kept aside before it is written over. `refusal`
+// is set (a sentence for the user) when something other than a store file lies at the path; it
+// is neither read nor written over.
 struct JsonFile
 {
     bool readable = false;
     bool damaged = false;
     QByteArray content;
     QJsonObject object;
+    QString refusal;
 };
 
 JsonFile readJsonFile(const QString &path);
 
-// The project files, files only, with an exact ".json" ending.
+// Tells the user something about the store's files: a sentence. Called on whichever thread
+// reads or writes them.
+using TellUser = std::function<void(const QString &)>;
+
+// The project files: every entry but folders with an exact ".json" ending.
 QFileInfoList projectFiles(QDir::SortFlags sort);
 QString projectOfFile(const QFileInfo &file);
 
@@ -36,7 +45,8 @@ int countSum(const QJsonArray &packs);
 QByteArray toJsonText(const QJsonObject &object);
 
 // Writes a store file over an existing one, keeping a damaged earlier content aside first so
-// that one bad byte never turns into the loss of every pack the file held.
+// that one bad byte never turns into the loss of every pack the file held. False, writing
+// nothing, when that fails or `earlier` was refused.
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content);
 
 } // namespace store

@@ -323,6 +323,36 @@ private slots:
         QVERIFY(allNear(detail.value("pointCurves").toList()[0].toMap().value("points"), 0.0));
     }
 
+    // What lies in the data folder need not be a file of ours (a FIFO, a link to a device): the
+    // start is not held up, the rest loads, and a toast names what was passed over; a pack whose
+    // capture is such a file says so when it is opened.
+    void specialFilesArePassedOverAndNamed()
+    {
+        QString rawFile;
+        {
+            QmlBridge first;
+            rawFile = storedPack(first.core(), "主扩 01", logGrid(8, 100, 800),
+                                 QList<float>(8, 0.0f))
+                              .rawFile;
+            QVERIFY(first.createProjectInWindow(QStringLiteral("大厅")));
+        }
+        QVERIFY(QFile::remove(rawDir() + "/" + rawFile) && putFifo(rawDir() + "/" + rawFile));
+        QVERIFY(putFifo(projectsDir() + QStringLiteral("/管道.json")));
+        QmlBridge bridge;
+        QTRY_VERIFY2(bridge.toastText().contains(QStringLiteral("「管道.json」")),
+                     qPrintable(bridge.toastText()));
+        QCOMPARE(bridge.projects().size(), 1);
+        QCOMPARE(bridge.rootPacks().size(), 1);
+        QVERIFY(bridge.curvePackDetail(0).value("after").toList().isEmpty());
+        QVERIFY(bridge.toastText().contains("「" + rawFile + "」"));
+
+        QVERIFY(QFile::remove(curvePackRootFile()) && putEndlessLink(curvePackRootFile()));
+        QmlBridge again;
+        QTRY_VERIFY(again.toastText().contains(QStringLiteral("「curve_packs_root.json」")));
+        QVERIFY(again.toastText().contains(QStringLiteral("「管道.json」")));
+        QVERIFY(again.projects().size() == 1 && again.rootPacks().isEmpty());
+    }
+
     // The export's files byte for byte: the measured curve with its delay put back, the
     // curve with the EQ, a line array's usable points with their own numbers, and the
     // alignment's three curves; a folder or file that cannot be written is reported.

@@ -2,6 +2,7 @@
 #include "app/store/CaptureFiles.h"
 #include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QDateTime>
@@ -489,6 +490,54 @@ private slots:
         QCOMPARE(packTexts(), packTexts(&store));
         QCOMPARE(store.projects.size(), projects);
         QCOMPARE(QDir(projectsDir()).entryList(QDir::Files).size(), projects); // nothing beside
+    }
+
+    // What lies in the data folder need not be a file of ours: a FIFO or a link to a device is
+    // refused with a log line and a message that name it, everything else loads, and a save
+    // writes through neither.
+    void specialFilesAreRefused_data()
+    {
+        QTest::addColumn<bool>("fifo"); // else a link to an endless device
+        QTest::addColumn<bool>("rootFile");
+        QTest::newRow("FIFO as project file") << true << false;
+        QTest::newRow("endless link as project file") << false << false;
+        QTest::newRow("FIFO as root file") << true << true;
+        QTest::newRow("endless link as root file") << false << true;
+    }
+
+    void specialFilesAreRefused()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(bool, rootFile);
+        QVERIFY(putBytes(projectPath("好"), "{}"));
+        ProjectStore earlier;
+        earlier.curvePacks = {pack("p", "好"), pack("r", "")};
+        QVERIFY(earlier.saveCurvePacks());
+        const QString path = rootFile ? curvePackRootFile() : projectPath("特殊");
+        QFile::remove(path);
+        QVERIFY(fifo ? putFifo(path) : putEndlessLink(path));
+        const QString name = QFileInfo(path).fileName();
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.listProjects();
+        store.loadCurvePacks();
+        const QStringList loaded = rootFile ? QStringList{"好:p"} : QStringList{"好:p", ":r"};
+        QStringList names;
+        for (const CurvePack &p : std::as_const(store.curvePacks))
+            names.append(p.project + ':' + p.name);
+        QCOMPARE(names, loaded);
+        QCOMPARE(store.projects.size(), 1);
+        QVERIFY2(log.lines().filter(QRegularExpression("refused to read .*" + name)).size() >= 1,
+                 log.text());
+        QVERIFY(told.size() == 1 && told[0].contains(name));
+
+        QCOMPARE(store.saveCurvePacks(), !rootFile);
+        const QFileInfo after(path);
+        QVERIFY(fifo ? !after.isSymLink() && !after.isFile() && after.exists()
+                     : after.isSymLink() && !after.isFile());
+        QCOMPARE(loadedNames(), loaded);
     }
 
     void moveCurvePack_data()
