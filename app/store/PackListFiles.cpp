@@ -161,7 +161,7 @@ bool PackListFiles::write(Planned &planned)
         file.texts = texts;
         return true;
     }
-    if (!store::replaceStoreFile(planned.path, file.json, text))
+    if (!store::replaceStoreFile(planned.path, file.json, text, tellUser_))
         return false;
     const QFileInfo written(planned.path);
     file.json = {true, false, text, object};

@@ -25,6 +25,11 @@
 class PackListFiles
 {
 public:
+    // `tellUser` hears of the old packs a save sets aside (see store::replaceStoreFile).
+    explicit PackListFiles(store::TellUser tellUser)
+        : tellUser_(std::move(tellUser))
+    { }
+
     // Writes `packs` to their project files and the rest to the root file. `contents` receives,
     // by path, the object of every readable project file as it stands afterwards (its packs left
     // out). False when a file could not be written.
@@ -69,6 +74,7 @@ private:
     // Each project file's object as it stands, by path.
     void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents) const;
 
+    store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order
 };

@@ -30,7 +30,7 @@ void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString
     const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
     for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
-        if (object.value(QStringLiteral("schema")).toInt(0) < 3)
+        if (!store::isCurrentPack(object))
             continue;
         CurvePack pack = curvePackFromJson(object, project);
         if (!pack.name.isEmpty())
@@ -62,6 +62,7 @@ void removeRawFile(const QString &name)
 
 ProjectStore::ProjectStore(store::TellUser tellUser)
     : tellUser_(std::move(tellUser))
+    , packListFiles_(std::make_shared<PackListFiles>(tellUser_))
 { }
 
 void ProjectStore::listProjects()
@@ -177,7 +178,8 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
             {QStringLiteral("curves"), store::countSum(packs)},
     };
     const JsonFile earlier = readJsonFile(path);
-    const bool written = store::replaceStoreFile(path, earlier, store::toJsonText(object));
+    const bool written
+            = store::replaceStoreFile(path, earlier, store::toJsonText(object), tellUser_);
     packListFiles_->forget(path);
     listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
                          : QHash<QString, QJsonObject>{});

@@ -22,7 +22,8 @@
 class ProjectStore
 {
 public:
-    // `tellUser` hears of files the store refused to read.
+    // `tellUser` hears of files the store refused to read and of packs it set aside; it may be
+    // called on the thread of a save in the background.
     explicit ProjectStore(store::TellUser tellUser = {});
 
     QList<ProjectInfo> projects;
@@ -116,7 +117,7 @@ private:
     void listProjects(const QHash<QString, QJsonObject> &known);
 
     store::TellUser tellUser_;
-    std::shared_ptr<PackListFiles> packListFiles_ = std::make_shared<PackListFiles>();
+    std::shared_ptr<PackListFiles> packListFiles_;
     std::jthread backgroundSave_;
     quint64 saves_ = 0;
 };

@@ -5,6 +5,7 @@
 #include "files/RegularFile.h"
 #include "files/StoreFile.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace store {
@@ -12,9 +13,44 @@ namespace store {
 namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
+const QString kPacksKey = QStringLiteral("packs");
 // Far above any store file a sound engineer keeps (a pack takes a few kilobytes), far below what
 // parsing would need too much memory for.
 constexpr qint64 kMaxStoreFileBytes = qint64(64) << 20;
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+bool keepDamagedContent(const QString &path, const QByteArray &content)
+{
+    const QString copy = keepCopyBeside(path, QStringLiteral("corrupt"), content);
+    if (!copy.isEmpty())
+        sntWarning(lcStore, "[Store]") << "unreadable file" << path << "kept as" << copy;
+    return !copy.isEmpty();
+}
+
+// The old packs go into a file of the root file's form, so they can be read as packs again.
+bool keepOldPacks(const QString &path, const QJsonArray &packs, const TellUser &tellUser)
+{
+    const QString copy = keepCopyBeside(path, QStringLiteral("old-packs"),
+                                        toJsonText(QJsonObject{{kPacksKey, packs}}));
+    if (copy.isEmpty())
+        return false;
+    QStringList names;
+    for (const QJsonValue &pack : packs) {
+        const QString name = pack.toObject().value(QStringLiteral("name")).toString();
+        names.append(name.isEmpty() ? QStringLiteral("（无名）") : name);
+    }
+    sntWarning(lcStore, "[Store]")
+            << "packs of an older format left out of" << path << "and kept in" << copy << ":"
+            << names.join(QStringLiteral(", "));
+    if (tellUser)
+        tellUser(QStringLiteral("旧格式的曲线包「%1」已从「%2」移出，另存在「%3」")
+                         .arg(names.join(QStringLiteral("」「")), fileName(path), fileName(copy)));
+    return true;
+}
 
 } // namespace
 
@@ -33,7 +69,16 @@ JsonFile readJsonFile(const QString &path)
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
         sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
+    for (const QJsonValue &pack : result.object.value(kPacksKey).toArray()) {
+        if (pack.isObject() && !isCurrentPack(pack.toObject()))
+            result.oldPacks.append(pack);
+    }
     return result;
+}
+
+bool isCurrentPack(const QJsonObject &pack)
+{
+    return pack.value(QStringLiteral("schema")).toInt(0) >= 3;
 }
 
 QFileInfoList projectFiles(QDir::SortFlags sort)
@@ -63,13 +108,16 @@ QByteArray toJsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
+bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                      const TellUser &tellUser)
 {
     if (!earlier.refusal.isEmpty()) {
         sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
         return false;
     }
-    if (earlier.damaged && !keepCorruptCopy(path, earlier.content))
+    if (earlier.damaged && !keepDamagedContent(path, earlier.content))
+        return false;
+    if (!earlier.oldPacks.isEmpty() && !keepOldPacks(path, earlier.oldPacks, tellUser))
         return false;
     return saveAtomically(path, content);
 }

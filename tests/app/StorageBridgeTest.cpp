@@ -353,6 +353,25 @@ private slots:
         QVERIFY(again.projects().size() == 1 && again.rootPacks().isEmpty());
     }
 
+    // A save drops the packs of an older format from their file, as ever, but only once a copy
+    // beside it holds them, and a toast names them.
+    void oldPacksAreNamedWhenSetAside()
+    {
+        QVERIFY(putBytes(curvePackRootFile(), R"({"packs": [{"schema": 2, "name": "旧 01"},
+                                                  {"schema": 3, "name": "新 01"}]})"));
+        QmlBridge bridge;
+        QCOMPARE(bridge.rootPacks().size(), 1);
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("大厅")));
+        QVERIFY(bridge.movePack(0, -1, QStringLiteral("大厅")));
+        QTRY_VERIFY2(bridge.toastText().contains(QStringLiteral("「旧 01」")),
+                     qPrintable(bridge.toastText()));
+        const QDir curves(documentsRoot() + QStringLiteral("/曲线"));
+        const QStringList copies = curves.entryList({"curve_packs_root.json.old-packs-*"});
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(bridge.toastText().contains(copies[0]));
+        QVERIFY(fileBytes(curves.filePath(copies[0])).contains("旧 01"));
+    }
+
     // The export's files byte for byte: the measured curve with its delay put back, the
     // curve with the EQ, a line array's usable points with their own numbers, and the
     // alignment's three curves; a folder or file that cannot be written is reported.

@@ -540,6 +540,71 @@ private slots:
         QCOMPARE(loadedNames(), loaded);
     }
 
+    // Packs of a schema the store no longer reads are dropped from their file at the next save,
+    // as ever, but only once a copy beside the file holds them; the user hears which, once.
+    void oldPacksAreKeptAsideWhenDropped_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("project file") << "project";
+        QTest::newRow("root file") << "root";
+        QTest::newRow("project file written from scratch") << "saveProject";
+    }
+
+    void oldPacksAreKeptAsideWhenDropped()
+    {
+        QFETCH(QString, file);
+        const bool root = file == "root";
+        const QString path = root ? curvePackRootFile() : projectPath("大厅");
+        const QJsonArray old{parse(R"({"schema": 2, "name": "主扩 01", "rawFile": "a.raw",
+                                       "bands": [{"freq": 125, "gain": -3}], "x": [1, "二"]})"),
+                             parse(R"({"name": "补声 02", "count": 5, "delayMs": 1.25})")};
+        const QJsonObject current = curvePackToJson(pack("主扩 02", ""));
+        QJsonObject before{{"packs", QJsonArray{old[0], current, old[1], 7}}};
+        if (!root)
+            before.insert("note", "二楼");
+        QVERIFY(putBytes(path, QJsonDocument(before).toJson()));
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), 1);
+        if (file == "saveProject")
+            QVERIFY(store.saveProject("大厅", "室内", "4 m", "Livehouse"));
+        else
+            QVERIFY(store.saveCurvePacks());
+
+        // The file is what it would have been without the copy.
+        QJsonObject expected{{"packs", QJsonArray{current}}};
+        if (file == "project")
+            expected = {{"note", "二楼"},
+                        {"name", "大厅"},
+                        {"packs", QJsonArray{current}},
+                        {"curves", 2}};
+        if (file == "saveProject")
+            expected = {{"name", "大厅"},
+                        {"roomType", "室内"},
+                        {"roomHeight", "4 m"},
+                        {"programType", "Livehouse"},
+                        {"packs", QJsonArray{current}},
+                        {"curves", 2}};
+        QCOMPARE(fileBytes(path), QJsonDocument(expected).toJson());
+        const QStringList copies = QFileInfo(path).dir().entryList(
+                {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(fileObject(QFileInfo(path).dir().filePath(copies[0])),
+                 QJsonObject({{"packs", old}}));
+        const QStringList lines = log.lines().filter("older format");
+        QVERIFY2(lines.size() == 1 && lines[0].contains(path) && lines[0].contains("主扩 01")
+                         && lines[0].contains("补声 02"),
+                 log.text());
+        QVERIFY(told.size() == 1 && told[0].contains("「主扩 01」")
+                && told[0].contains("「补声 02」") && told[0].contains(copies[0]));
+        QVERIFY(store.saveCurvePacks());
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(QFileInfo(path).dir().entryList({"*.old-packs-*"}, QDir::Files), copies);
+    }
+
     void moveCurvePack_data()
     {
         QTest::addColumn<int>("from");
