@@ -193,8 +193,6 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     if (computing()) {
         sntInfo(lcStartup, tag) << "waiting for the computation of an earlier curve to end";
         waitWhileComputing(std::numeric_limits<qint64>::max());
-        if (termination_.requested())
-            return {};
     }
     if (!bridge_.call("loadCurveFile", {curveFile}).toBool()) {
         qCWarning(lcStartup).noquote()
@@ -207,6 +205,8 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     const bool started = computing();
     const bool finished = started && waitWhileComputing(settings_.timeoutMs);
     QCoreApplication::processEvents(QEventLoop::AllEvents, eventSliceMs);
+    if (termination_.requested())
+        return {}; // cut short, neither timed out nor refused
 
     QVariantMap result{{"name", name},
                        {"path", curve.value("path").toString()},
