@@ -29,6 +29,12 @@ bool fuzzyEqual(double a, double b)
 
 AppCore::AppCore(QObject *parent, EqWorker::Compute compute)
     : QObject(parent)
+    // Queued: a save in the background tells from its own thread, and the store's first load
+    // from here, before anyone listens for toasts.
+    , store_([this](const QString &text) {
+        QMetaObject::invokeMethod(
+                this, [this, text] { emit toastRequested(text); }, Qt::QueuedConnection);
+    })
     , compute_(std::move(compute))
 {
     initStorageFolders();

@@ -60,9 +60,11 @@ bool hasPointCurves(const CurvePack &pack)
     return pack.use == lineArrayUse && !pack.pointFreq.isEmpty();
 }
 
-void loadPackCurves(CurvePack &pack)
+QString loadPackCurves(CurvePack &pack)
 {
-    readRawFile(pack);
+    QString refusal;
+    readRawFile(pack, &refusal);
     if (pack.use == lineArrayUse && pack.pointCount >= 1 && pack.pointFreq.isEmpty())
-        readPointsFile(pack);
+        readPointsFile(pack, &refusal);
+    return refusal;
 }

@@ -30,5 +30,6 @@ snt::eq::CurveRecord packCurveRecord(const CurvePack &pack, int smoothBands);
 bool hasPointCurves(const CurvePack &pack);
 
 // Loads what the pack keeps in files and does not hold yet: its captures and, for a line array,
-// its per-point curves. What cannot be read stays empty.
-void loadPackCurves(CurvePack &pack);
+// its per-point curves. What cannot be read stays empty. Returns, for a file refused as no
+// regular file, a sentence for the user that names it; else empty.
+QString loadPackCurves(CurvePack &pack);

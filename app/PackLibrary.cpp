@@ -255,7 +255,8 @@ QVariantMap PackLibrary::curvePackDetail(int index)
     if (index < 0 || index >= core_.store().curvePacks.size())
         return {};
     CurvePack &pack = core_.store().curvePacks[index];
-    loadPackCurves(pack);
+    if (const QString refusal = loadPackCurves(pack); !refusal.isEmpty())
+        ui_.toast(refusal);
     QVariantMap detail = summary(pack, index);
     detail.insert(PackDetail::curves(pack, ui_.smoothingBands()));
     return detail;
@@ -310,9 +311,9 @@ bool PackLibrary::exportCurvePack(int index)
     if (index < 0 || index >= core_.store().curvePacks.size())
         return false;
     CurvePack pack = core_.store().curvePacks[index];
-    loadPackCurves(pack);
+    const QString refusal = loadPackCurves(pack);
     if (pack.freq.isEmpty()) {
-        ui_.toast(QStringLiteral("这个包还没有曲线"));
+        ui_.toast(refusal.isEmpty() ? QStringLiteral("这个包还没有曲线") : refusal);
         return false;
     }
     if (!PackTextExport::write(PackTextExport::folderFor(pack.name),

@@ -270,9 +270,10 @@ bool SubwooferFlow::loadMainPack(int index)
         return false;
     }
     CurvePack &pack = core_.store().curvePacks[index];
-    readRawFile(pack);
+    QString refusal;
+    readRawFile(pack, &refusal);
     if (pack.freq.size() < leastMainPoints || pack.level.size() != pack.freq.size()) {
-        ui_.toast(unreadablePackText);
+        ui_.toast(refusal.isEmpty() ? unreadablePackText : refusal);
         return false;
     }
     const snt::eq::DisplayCurve unsmoothed = snt::eq::prepareDisplayCurve(packCurveRecord(pack, 0));

@@ -115,8 +115,15 @@ void migrateSettingsPaths()
 
 void copyFileIfPresent(const QString &source, const QString &target)
 {
-    if (!QFileInfo::exists(source))
+    const QFileInfo info(source);
+    if (!info.exists())
         return;
+    // A FIFO would hold up the start until someone writes into it, and a link to a device would
+    // be copied without end.
+    if (!info.isFile()) {
+        sntWarning(lcStore, "[Store]") << "not copying" << source << ": not a regular file";
+        return;
+    }
     QDir().mkpath(QFileInfo(target).absolutePath());
     QFile::copy(source, target);
 }

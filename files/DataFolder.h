@@ -32,5 +32,6 @@ void initStorageFolders();
 void migrateSettingsPaths();
 
 // Copies source to target when the source exists, creating the target's folder. An existing
-// target is never overwritten; a failed copy is not reported.
+// target is never overwritten; a failed copy is not reported. A source that is no regular file
+// (a FIFO, a link to a device) is not copied, with a log line.
 void copyFileIfPresent(const QString &source, const QString &target);

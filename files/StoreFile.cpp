@@ -57,10 +57,10 @@ const QRegularExpression &forbiddenNameCharacters()
     return forbidden;
 }
 
-bool keepCorruptCopy(const QString &path, const QByteArray &content)
+QString keepCopyBeside(const QString &path, const QString &kind, const QByteArray &content)
 {
     const QFileInfo info(path);
-    const QString prefix = info.fileName() + QStringLiteral(".corrupt-");
+    const QString prefix = info.fileName() + QLatin1Char('.') + kind + QLatin1Char('-');
     // Compared by prefix, not by a name pattern: project names may hold pattern characters.
     const QFileInfoList siblings = info.dir().entryInfoList(QDir::Files | QDir::Hidden);
     for (const QFileInfo &copy : siblings) {
@@ -68,18 +68,18 @@ bool keepCorruptCopy(const QString &path, const QByteArray &content)
             continue;
         QFile file(copy.filePath());
         if (file.open(QIODevice::ReadOnly) && file.readAll() == content)
-            return true;
+            return copy.filePath();
     }
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    QString target = info.filePath() + QStringLiteral(".corrupt-") + stamp;
+    const QString first = info.dir().filePath(prefix + stamp);
+    QString target = first;
     for (int n = 2; QFileInfo::exists(target); ++n)
-        target = info.filePath() + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
+        target = first + QStringLiteral("-%1").arg(n);
     if (!saveAtomically(target, content)) {
-        sntWarning(lcStore, "[Store]") << "could not keep a copy of the unreadable file" << path;
-        return false;
+        sntWarning(lcStore, "[Store]") << "could not keep a copy of" << path << "beside it";
+        return QString();
     }
-    sntWarning(lcStore, "[Store]") << "unreadable file" << path << "kept as" << target;
-    return true;
+    return target;
 }
 
 QString localFilePath(const QString &pathOrUrl)

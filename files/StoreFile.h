@@ -31,10 +31,11 @@ bool isPlainFileName(const QString &name);
 // files are checked against it, so a project or an export names the same file everywhere.
 const QRegularExpression &forbiddenNameCharacters();
 
-// Keeps a copy of a damaged file as "<path>.corrupt-<yyyyMMddHHmmss>" before the store writes
-// over it. A file whose content is already kept in such a copy is not copied again. Returns
-// false when no copy could be made.
-bool keepCorruptCopy(const QString &path, const QByteArray &content);
+// Keeps `content`, something the file at `path` held that the store is about to write over, in
+// a copy beside it, "<path>.<kind>-<yyyyMMddHHmmss>" (kind "corrupt" for a damaged file, say).
+// Content already kept in a copy of that kind is not copied again. Returns the copy's path, or
+// empty when no copy could be made.
+QString keepCopyBeside(const QString &path, const QString &kind, const QByteArray &content);
 
 // The local path of a "file:" URL (as the file dialogs hand them over), else the text itself.
 QString localFilePath(const QString &pathOrUrl);

@@ -1,7 +1,12 @@
 #include "startup/BatchResultFile.h"
 
+#include "common/Log.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <filesystem>
 #include <system_error>
@@ -11,6 +16,8 @@ namespace snt::startup {
 namespace {
 
 const QByteArray closing = "\n]\n";
+// What a spare's name adds to the file's, before a random part.
+const QString spareMark = QStringLiteral(".spare-");
 constexpr int maxNameAttempts = 16;
 
 std::filesystem::path fsPath(const QString &name)
@@ -22,7 +29,9 @@ std::filesystem::path fsPath(const QString &name)
 
 BatchResultFile::BatchResultFile(QString path)
     : path_(std::move(path))
-{ }
+{
+    removeStaleSpares();
+}
 
 BatchResultFile::~BatchResultFile()
 {
@@ -58,6 +67,23 @@ bool BatchResultFile::append(const QByteArray &entryText)
     return true;
 }
 
+void BatchResultFile::removeStaleSpares() const
+{
+    const QFileInfo result(path_);
+    const QRegularExpression spareName(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(result.fileName() + spareMark)
+            + QStringLiteral("[0-9a-z]+")));
+    const QFileInfoList entries = result.dir().entryInfoList(QDir::Files | QDir::Hidden);
+    int removed = 0;
+    for (const QFileInfo &entry : entries) {
+        if (spareName.match(entry.fileName()).hasMatch() && QFile::remove(entry.filePath()))
+            ++removed;
+    }
+    if (removed > 0)
+        sntInfo(lcStartup, "[EqBatch]")
+                << "removed" << removed << "spare copies an interrupted batch left beside" << path_;
+}
+
 // Writes the entries the copy lacks over its closing bracket, then the bracket again. The copy
 // is no file anyone reads under its spare name, so it may be incomplete meanwhile. A copy not of
 // the length it was left with (the file was replaced by someone else between two saves) is not
@@ -88,7 +114,7 @@ bool BatchResultFile::bringUpToDate(Copy &copy) const
 bool BatchResultFile::createCopy(Copy &copy) const
 {
     for (int attempt = 0; attempt < maxNameAttempts; ++attempt) {
-        QFile file(path_ + u'.' + QString::number(QRandomGenerator::global()->generate(), 36));
+        QFile file(path_ + spareMark + QString::number(QRandomGenerator::global()->generate(), 36));
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             continue;
         copy = {file.fileName(), 0, 0};

@@ -12,11 +12,13 @@ namespace snt::startup {
 // saved array whole. Rewriting the whole array for every curve would cost the square of the
 // batch's length, so the copy the file held before is kept under a spare name (a second link to
 // it) and brought up to date in place at the next save: only the entries it lacks (two, as a
-// rule) are written. The spare lives beside the file (a rename cannot cross file systems) and is
-// removed when this object goes; only an interrupted batch leaves it behind.
+// rule) are written. The spare lives beside the file (a rename cannot cross file systems), named
+// "<file>.spare-<random>", and is removed when this object goes. A batch killed outright leaves
+// its spare behind: the next one writing the same file removes every spare of that file first.
 class BatchResultFile
 {
 public:
+    // Removes the spares of `path` that earlier batches left behind.
     explicit BatchResultFile(QString path);
     ~BatchResultFile();
     BatchResultFile(const BatchResultFile &) = delete;
@@ -37,6 +39,7 @@ private:
         qint64 length = 0;
     };
 
+    void removeStaleSpares() const;
     bool bringUpToDate(Copy &copy) const;
     bool createCopy(Copy &copy) const;
     void discardSpare();

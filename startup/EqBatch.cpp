@@ -137,6 +137,18 @@ int EqBatch::run()
         return bridgeIncomplete;
     const QJsonArray curves
             = QJsonDocument::fromJson(input.readAll()).object().value("curves").toArray();
+    const qsizetype written = runCurves(curves);
+    if (termination_.requested()) {
+        qCWarning(lcStartup).noquote() << "EQBATCH stopped by a signal after" << written
+                                       << "curves ->" << settings_.output;
+        termination_.end();
+    }
+    qCInfo(lcStartup).noquote() << "EQBATCH done" << written << "curves ->" << settings_.output;
+    return 0;
+}
+
+qsizetype EqBatch::runCurves(const QJsonArray &curves)
+{
     QDir().mkpath(QFileInfo(settings_.output).absolutePath());
     BatchResultFile results(settings_.output);
 
@@ -146,7 +158,7 @@ int EqBatch::run()
     if (!folder.isValid())
         sntWarning(lcStartup, tag)
                 << "cannot create a folder for the curve files in" << QDir::tempPath();
-    for (qsizetype i = 0; i < curves.size(); ++i) {
+    for (qsizetype i = 0; i < curves.size() && !termination_.requested(); ++i) {
         const QString curveFile = folder.filePath(QStringLiteral("sonetra-eq-batch-%1.txt").arg(i));
         QFile file(curveFile);
         if (!folder.isValid()
@@ -155,6 +167,10 @@ int EqBatch::run()
             continue;
         file.close();
         const QVariantMap result = runCurve(curves[i].toObject(), curveFile);
+        if (termination_.requested()) {
+            QFile::remove(curveFile); // the curve was cut short, not refused
+            break;
+        }
         if (result.isEmpty())
             continue;
         QFile::remove(curveFile);
@@ -164,9 +180,7 @@ int EqBatch::run()
     // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
     if (folder.isValid())
         QDir().rmdir(folder.path());
-    qCInfo(lcStartup).noquote() << "EQBATCH done" << results.size() << "curves ->"
-                                << settings_.output;
-    return 0;
+    return results.size();
 }
 
 // One curve through the bridge; an empty object when the bridge could not load it.
@@ -191,6 +205,8 @@ QVariantMap EqBatch::runCurve(const QJsonObject &curve, const QString &curveFile
     const bool started = computing();
     const bool finished = started && waitWhileComputing(settings_.timeoutMs);
     QCoreApplication::processEvents(QEventLoop::AllEvents, eventSliceMs);
+    if (termination_.requested())
+        return {}; // cut short, neither timed out nor refused
 
     QVariantMap result{{"name", name},
                        {"path", curve.value("path").toString()},
@@ -241,7 +257,7 @@ bool EqBatch::computing() const
 
 // Runs a local event loop while a computation runs, so its queued signals arrive; it ends as
 // soon as the bridge reports the change of `computing`, else at the next check. True once no
-// computation runs, false when the limit passed first.
+// computation runs, false when the limit passed or a signal asked to stop first.
 bool EqBatch::waitWhileComputing(qint64 limitMs) const
 {
     if (!computing())
@@ -250,7 +266,7 @@ bool EqBatch::waitWhileComputing(qint64 limitMs) const
     QElapsedTimer waited;
     waited.start();
     const auto check = [this, &loop, &waited, limitMs] {
-        if (!computing() || waited.elapsed() >= limitMs)
+        if (!computing() || waited.elapsed() >= limitMs || termination_.requested())
             loop.quit();
     };
     QTimer everySlice;

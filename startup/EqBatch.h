@@ -1,6 +1,7 @@
 #pragma once
 
 #include "startup/BridgeCalls.h"
+#include "startup/TerminationRequest.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -19,7 +20,9 @@ namespace snt::startup {
 // Input: {"curves": [{"name", "path" (optional), "curve": [[Hz, dB], ...],
 // "coh" (optional): [[Hz, 0..1], ...]}, ...]}. Result: an array with one object per loaded curve,
 // saved after every curve (a complete copy renamed over the old file: BatchResultFile), so an
-// interrupted batch leaves the valid results of the curves finished so far.
+// interrupted batch leaves the valid results of the curves finished so far. SIGTERM or SIGINT
+// stop the batch at its next check (within one event slice while a curve computes): the files
+// are put in order, the curve that was computing is left out, and the program ends by the signal.
 class EqBatch
 {
 public:
@@ -43,6 +46,8 @@ public:
 
 private:
     bool bridgeComplete() const;
+    // Runs the curves into the result file; the number of results written.
+    qsizetype runCurves(const QJsonArray &curves);
     QVariantMap runCurve(const QJsonObject &curve, const QString &curveFile);
     void readSchemes(QVariantMap &result);
     bool waitWhileComputing(qint64 limitMs) const;
@@ -50,6 +55,7 @@ private:
 
     BridgeCalls bridge_;
     Settings settings_;
+    TerminationRequest termination_;
 };
 
 // The curve text the bridge loads for one input curve: a header line, then per point of "curve"

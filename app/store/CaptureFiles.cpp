@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "files/DataFolder.h"
+#include "files/RegularFile.h"
 #include "files/StoreFile.h"
 
 #include <QFile>
@@ -20,6 +21,10 @@ constexpr qint64 kMagicSize = 7;
 constexpr qint32 kMinValues = 8;
 constexpr qint32 kMaxValues = 2000000;
 constexpr qint32 kMaxPoints = 64;
+// The largest files the readers accept: one capture, or every point, of the most values.
+constexpr qint64 kMaxArraysBytes = 4 * qint64(kMaxValues) * qint64(sizeof(float));
+constexpr qint64 kMaxRawBytes = kMagicSize + 4 + kMaxArraysBytes;
+constexpr qint64 kMaxPointsBytes = kMagicSize + 4 + kMaxPoints * (4 + kMaxArraysBytes);
 
 QString newFileName(const char *suffix)
 {
@@ -130,15 +135,18 @@ bool readInt32(QIODevice &device, qint32 &value)
 }
 
 // Opens a capture file of the raw folder and checks its magic. Names that are not plain file
-// names are refused, so a copied project file cannot make the program read outside the folder.
-bool openCaptureFile(QFile &file, const QString &name, const char *magic)
+// names are refused, so a copied project file cannot make the program read outside the folder;
+// so is anything but a regular file (`refusal`, when given, then receives a sentence for the
+// user).
+bool openCaptureFile(QFile &file, const QString &name, const char *magic, qint64 maxBytes,
+                     QString *refusal)
 {
     if (!store::isPlainFileName(name))
         return false;
-    file.setFileName(rawPath(name));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return file.read(kMagicSize) == QByteArray(magic, kMagicSize);
+    const store::FileRead opened = store::openRegularFile(file, rawPath(name), maxBytes);
+    if (refusal && !opened.refusal.isEmpty())
+        *refusal = opened.refusal;
+    return opened.opened && file.read(kMagicSize) == QByteArray(magic, kMagicSize);
 }
 
 bool validValueCount(qsizetype n)
@@ -165,11 +173,12 @@ bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &lev
 }
 
 bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &level,
-                     QList<float> &phase, QList<float> &coherence, int &count)
+                     QList<float> &phase, QList<float> &coherence, int &count, QString *refusal)
 {
     QFile file;
     qint32 n = 0;
-    if (!openCaptureFile(file, name, kRawMagic) || !readInt32(file, n) || !validValueCount(n))
+    if (!openCaptureFile(file, name, kRawMagic, kMaxRawBytes, refusal) || !readInt32(file, n)
+        || !validValueCount(n))
         return false;
     if (!readFourArrays(file, n, freq, level, phase, coherence)) {
         // Emptied with their memory: a refused capture may have been read whole.
@@ -248,7 +257,7 @@ bool writeRawFile(CurvePack &pack)
     return true;
 }
 
-bool readRawFile(CurvePack &pack)
+bool readRawFile(CurvePack &pack, QString *refusal)
 {
     if (!pack.freq.isEmpty() && (pack.rawFile2.isEmpty() || !pack.freq2.isEmpty()))
         return true;
@@ -256,12 +265,12 @@ bool readRawFile(CurvePack &pack)
         if (pack.rawFile.isEmpty())
             return false;
         if (!readCaptureFile(pack.rawFile, pack.freq, pack.level, pack.phase, pack.coherence,
-                             pack.rawPoints))
+                             pack.rawPoints, refusal))
             return false;
     }
     if (pack.freq2.isEmpty() && !pack.rawFile2.isEmpty()) {
         readCaptureFile(pack.rawFile2, pack.freq2, pack.level2, pack.phase2, pack.coherence2,
-                        pack.rawPoints2);
+                        pack.rawPoints2, refusal);
     }
     return true;
 }
@@ -292,7 +301,7 @@ bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
     return true;
 }
 
-bool readPointsFile(CurvePack &pack)
+bool readPointsFile(CurvePack &pack, QString *refusal)
 {
     if (!pack.pointFreq.isEmpty())
         return true;
@@ -300,8 +309,8 @@ bool readPointsFile(CurvePack &pack)
         return false;
     QFile file;
     qint32 count = 0;
-    if (!openCaptureFile(file, pack.pointsFile, kPointsMagic) || !readInt32(file, count)
-        || count < 1 || count > kMaxPoints)
+    if (!openCaptureFile(file, pack.pointsFile, kPointsMagic, kMaxPointsBytes, refusal)
+        || !readInt32(file, count) || count < 1 || count > kMaxPoints)
         return false;
     for (qint32 i = 0; i < count; ++i) {
         qint32 n = 0;

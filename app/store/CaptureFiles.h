@@ -20,8 +20,10 @@
 bool writeRawFile(CurvePack &pack);
 
 // Loads capture 1 (and capture 2) unless already loaded. False when capture 1 cannot be read;
-// a second capture that cannot be read stays empty without changing the result.
-bool readRawFile(CurvePack &pack);
+// a second capture that cannot be read stays empty without changing the result. A capture file
+// that is no regular file (a FIFO, a link to a device) is refused without waiting on it, and
+// `refusal`, when given, receives a sentence for the user that names it.
+bool readRawFile(CurvePack &pack, QString *refusal = nullptr);
 
 // Writes the given per-point curves and sets pointsFile and pointCount. Shorter level, phase or
 // coherence lists are padded with zeros, longer ones cut to the point's frequency count. False,
@@ -30,8 +32,8 @@ bool writePointsFile(CurvePack &pack, const QList<QList<float>> &frequencies,
                      const QList<QList<float>> &levels, const QList<QList<float>> &phases,
                      const QList<QList<float>> &coherences);
 
-// Loads the pack's per-point curves unless already loaded.
-bool readPointsFile(CurvePack &pack);
+// Loads the pack's per-point curves unless already loaded; a refused file as for readRawFile().
+bool readPointsFile(CurvePack &pack, QString *refusal = nullptr);
 
 // Reads n little-endian float32 values into `values` (first set to n zeros). False when the
 // device ended early or the read failed.

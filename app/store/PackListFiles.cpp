@@ -75,17 +75,17 @@ QByteArray fileText(QJsonObject object, const QList<QByteArray> &packs)
 
 } // namespace
 
-// One file of a save: what it is to hold and whether it gains a pack.
+// One file of a save: what it is to hold and whether it gains a pack. The file is found again
+// by its path in `files_`.
 struct PackListFiles::Planned
 {
     QString path;
-    KnownFile *file;
     QJsonObject object; // without the packs
     Group group;
     bool gains = false;
 };
 
-PackListFiles::KnownFile &PackListFiles::known(const QString &path)
+const PackListFiles::KnownFile &PackListFiles::known(const QString &path)
 {
     const QFileInfo info(path);
     KnownFile &file = files_[path];
@@ -143,7 +143,7 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
 
 bool PackListFiles::write(Planned &planned)
 {
-    KnownFile &file = *planned.file;
+    KnownFile &file = *files_.find(planned.path);
     const QJsonObject &object = planned.object;
     QList<const char *> texts;
     texts.reserve(planned.group.packs.size());
@@ -161,7 +161,7 @@ bool PackListFiles::write(Planned &planned)
         file.texts = texts;
         return true;
     }
-    if (!store::replaceStoreFile(planned.path, file.json, text))
+    if (!store::replaceStoreFile(planned.path, file.json, text, tellUser_))
         return false;
     const QFileInfo written(planned.path);
     file.json = {true, false, text, object};
@@ -174,10 +174,11 @@ bool PackListFiles::write(Planned &planned)
     return true;
 }
 
-void PackListFiles::listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents)
+void PackListFiles::listed(const QList<Planned> &projects,
+                           QHash<QString, QJsonObject> *contents) const
 {
     for (const Planned &planned : projects)
-        contents->insert(planned.path, planned.file->json.object);
+        contents->insert(planned.path, files_.constFind(planned.path)->json.object);
 }
 
 bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents)
@@ -206,11 +207,11 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
 
     QList<Planned> projects;
     for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
-        KnownFile &file = known(info.filePath());
+        const KnownFile &file = known(info.filePath());
         if (!file.json.readable)
             continue;
         const QString project = store::projectOfFile(info);
-        Planned planned{info.filePath(), &file, file.json.object, groups.take(project)};
+        Planned planned{info.filePath(), file.json.object, groups.take(project)};
         planned.object.insert(QStringLiteral("name"), project);
         planned.object.insert(QStringLiteral("curves"), planned.group.curves);
         for (const qsizetype i : std::as_const(arrived)) {
@@ -242,7 +243,8 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
             everything.curves += left.curves;
         }
         const QString path = curvePackRootFile();
-        Planned planned{path, &known(path), QJsonObject(), everything};
+        known(path);
+        Planned planned{path, QJsonObject(), everything};
         if (write(planned))
             return true;
         sntWarning(lcStore, "[Store]") << "root file" << path << "not written";

@@ -25,6 +25,11 @@
 class PackListFiles
 {
 public:
+    // `tellUser` hears of the old packs a save sets aside (see store::replaceStoreFile).
+    explicit PackListFiles(store::TellUser tellUser)
+        : tellUser_(std::move(tellUser))
+    { }
+
     // Writes `packs` to their project files and the rest to the root file. `contents` receives,
     // by path, the object of every readable project file as it stands afterwards (its packs left
     // out). False when a file could not be written.
@@ -57,7 +62,9 @@ private:
         QByteArray text;
     };
 
-    KnownFile &known(const QString &path);
+    // The file at `path` as it stands, read again only when it changed. The reference is good
+    // until the next call: a new path may move the others within the hash.
+    const KnownFile &known(const QString &path);
     // Brings `texts_` up to `packs`, keeping the text of every pack that did not change;
     // `arrived` receives the places of the packs that are new to their file.
     void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
@@ -65,8 +72,9 @@ private:
     // Writes the planned file if its text changed; false when that failed.
     bool write(Planned &file);
     // Each project file's object as it stands, by path.
-    static void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents);
+    void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents) const;
 
+    store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order
 };

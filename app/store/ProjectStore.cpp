@@ -30,7 +30,7 @@ void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString
     const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
     for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
-        if (object.value(QStringLiteral("schema")).toInt(0) < 3)
+        if (!store::isCurrentPack(object))
             continue;
         CurvePack pack = curvePackFromJson(object, project);
         if (!pack.name.isEmpty())
@@ -59,6 +59,11 @@ void removeRawFile(const QString &name)
 }
 
 } // namespace
+
+ProjectStore::ProjectStore(store::TellUser tellUser)
+    : tellUser_(std::move(tellUser))
+    , packListFiles_(std::make_shared<PackListFiles>(tellUser_))
+{ }
 
 void ProjectStore::listProjects()
 {
@@ -99,15 +104,20 @@ void ProjectStore::loadCurvePacks()
 {
     waitForBackgroundSave();
     curvePacks.clear();
-    const QFileInfoList files = projectFiles(QDir::Unsorted);
-    for (const QFileInfo &file : files) {
-        const JsonFile json = readJsonFile(file.filePath());
+    QStringList refusals;
+    const auto load = [&](const QString &path, const QString &project) {
+        const JsonFile json = readJsonFile(path);
         if (json.readable)
-            appendPacks(curvePacks, json.object, projectOfFile(file));
-    }
-    const JsonFile root = readJsonFile(curvePackRootFile());
-    if (root.readable)
-        appendPacks(curvePacks, root.object, QString());
+            appendPacks(curvePacks, json.object, project);
+        if (!json.refusal.isEmpty())
+            refusals.append(json.refusal);
+    };
+    const QFileInfoList files = projectFiles(QDir::Unsorted);
+    for (const QFileInfo &file : files)
+        load(file.filePath(), projectOfFile(file));
+    load(curvePackRootFile(), QString());
+    if (!refusals.isEmpty() && tellUser_)
+        tellUser_(refusals.join(QStringLiteral("；")));
 }
 
 bool ProjectStore::saveCurvePacks()
@@ -168,7 +178,8 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
             {QStringLiteral("curves"), store::countSum(packs)},
     };
     const JsonFile earlier = readJsonFile(path);
-    const bool written = store::replaceStoreFile(path, earlier, store::toJsonText(object));
+    const bool written
+            = store::replaceStoreFile(path, earlier, store::toJsonText(object), tellUser_);
     packListFiles_->forget(path);
     listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
                          : QHash<QString, QJsonObject>{});

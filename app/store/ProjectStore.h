@@ -3,6 +3,7 @@
 #include "app/store/CurvePack.h"
 #include "app/store/PackListFiles.h"
 #include "app/store/ProjectInfo.h"
+#include "app/store/StoreJson.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -21,6 +22,10 @@
 class ProjectStore
 {
 public:
+    // `tellUser` hears of files the store refused to read and of packs it set aside; it may be
+    // called on the thread of a save in the background.
+    explicit ProjectStore(store::TellUser tellUser = {});
+
     QList<ProjectInfo> projects;
     bool freshInstall = true;
     QList<CurvePack> curvePacks;
@@ -28,7 +33,8 @@ public:
     // Rebuilds the project list from the project files, newest first.
     void listProjects();
 
-    // Rebuilds the pack list: the packs of every project file, then those of the root file.
+    // Rebuilds the pack list: the packs of every project file, then those of the root file. The
+    // user hears of the files it refused to read.
     void loadCurvePacks();
 
     // Writes every pack to its project file or to the root file (packs whose project has no
@@ -110,7 +116,8 @@ private:
     // instead of reading them again right after a save.
     void listProjects(const QHash<QString, QJsonObject> &known);
 
-    std::shared_ptr<PackListFiles> packListFiles_ = std::make_shared<PackListFiles>();
+    store::TellUser tellUser_;
+    std::shared_ptr<PackListFiles> packListFiles_;
     std::jthread backgroundSave_;
     quint64 saves_ = 0;
 };

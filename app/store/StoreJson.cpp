@@ -2,9 +2,10 @@
 
 #include "common/Log.h"
 #include "files/DataFolder.h"
+#include "files/RegularFile.h"
 #include "files/StoreFile.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace store {
@@ -12,17 +13,55 @@ namespace store {
 namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
+const QString kPacksKey = QStringLiteral("packs");
+// Far above any store file a sound engineer keeps (a pack takes a few kilobytes), far below what
+// parsing would need too much memory for.
+constexpr qint64 kMaxStoreFileBytes = qint64(64) << 20;
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+bool keepDamagedContent(const QString &path, const QByteArray &content)
+{
+    const QString copy = keepCopyBeside(path, QStringLiteral("corrupt"), content);
+    if (!copy.isEmpty())
+        sntWarning(lcStore, "[Store]") << "unreadable file" << path << "kept as" << copy;
+    return !copy.isEmpty();
+}
+
+// The old packs go into a file of the root file's form, so they can be read as packs again.
+bool keepOldPacks(const QString &path, const QJsonArray &packs, const TellUser &tellUser)
+{
+    const QString copy = keepCopyBeside(path, QStringLiteral("old-packs"),
+                                        toJsonText(QJsonObject{{kPacksKey, packs}}));
+    if (copy.isEmpty())
+        return false;
+    QStringList names;
+    for (const QJsonValue &pack : packs) {
+        const QString name = pack.toObject().value(QStringLiteral("name")).toString();
+        names.append(name.isEmpty() ? QStringLiteral("（无名）") : name);
+    }
+    sntWarning(lcStore, "[Store]")
+            << "packs of an older format left out of" << path << "and kept in" << copy << ":"
+            << names.join(QStringLiteral(", "));
+    if (tellUser)
+        tellUser(QStringLiteral("旧格式的曲线包「%1」已从「%2」移出，另存在「%3」")
+                         .arg(names.join(QStringLiteral("」「")), fileName(path), fileName(copy)));
+    return true;
+}
 
 } // namespace
 
 JsonFile readJsonFile(const QString &path)
 {
     JsonFile result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileRead read = readRegularFile(path, kMaxStoreFileBytes, result.content);
+    result.refusal = read.refusal;
+    if (!read.opened)
         return result;
     result.readable = true;
-    result.content = file.readAll();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
     result.object = document.object();
@@ -30,13 +69,25 @@ JsonFile readJsonFile(const QString &path)
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
         sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
+    for (const QJsonValue &pack : result.object.value(kPacksKey).toArray()) {
+        if (pack.isObject() && !isCurrentPack(pack.toObject()))
+            result.oldPacks.append(pack);
+    }
     return result;
+}
+
+bool isCurrentPack(const QJsonObject &pack)
+{
+    return pack.value(QStringLiteral("schema")).toInt(0) >= 3;
 }
 
 QFileInfoList projectFiles(QDir::SortFlags sort)
 {
+    // Devices, FIFOs and links to them are listed too: reading refuses them with a message,
+    // where left out of the list they would be passed over unseen.
     return QDir(projectsDir())
-            .entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::CaseSensitive, sort);
+            .entryInfoList({QStringLiteral("*.json")},
+                           QDir::Files | QDir::System | QDir::CaseSensitive, sort);
 }
 
 QString projectOfFile(const QFileInfo &file)
@@ -57,9 +108,16 @@ QByteArray toJsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content)
+bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                      const TellUser &tellUser)
 {
-    if (earlier.damaged && !keepCorruptCopy(path, earlier.content))
+    if (!earlier.refusal.isEmpty()) {
+        sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
+        return false;
+    }
+    if (earlier.damaged && !keepDamagedContent(path, earlier.content))
+        return false;
+    if (!earlier.oldPacks.isEmpty() && !keepOldPacks(path, earlier.oldPacks, tellUser))
         return false;
     return saveAtomically(path, content);
 }

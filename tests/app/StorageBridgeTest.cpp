@@ -325,6 +325,55 @@ private slots:
         QVERIFY(allNear(detail.value("pointCurves").toList()[0].toMap().value("points"), 0.0));
     }
 
+    // What lies in the data folder need not be a file of ours (a FIFO, a link to a device): the
+    // start is not held up, the rest loads, and a toast names what was passed over; a pack whose
+    // capture is such a file says so when it is opened.
+    void specialFilesArePassedOverAndNamed()
+    {
+        QString rawFile;
+        {
+            QmlBridge first;
+            rawFile = storedPack(first.core(), "主扩 01", logGrid(8, 100, 800),
+                                 QList<float>(8, 0.0f))
+                              .rawFile;
+            QVERIFY(first.createProjectInWindow(QStringLiteral("大厅")));
+        }
+        QVERIFY(QFile::remove(rawDir() + "/" + rawFile) && putFifo(rawDir() + "/" + rawFile));
+        QVERIFY(putFifo(projectsDir() + QStringLiteral("/管道.json")));
+        QmlBridge bridge;
+        QTRY_VERIFY2(bridge.toastText().contains(QStringLiteral("「管道.json」")),
+                     qPrintable(bridge.toastText()));
+        QCOMPARE(bridge.projects().size(), 1);
+        QCOMPARE(bridge.rootPacks().size(), 1);
+        QVERIFY(bridge.curvePackDetail(0).value("after").toList().isEmpty());
+        QVERIFY(bridge.toastText().contains("「" + rawFile + "」"));
+
+        QVERIFY(QFile::remove(curvePackRootFile()) && putEndlessLink(curvePackRootFile()));
+        QmlBridge again;
+        QTRY_VERIFY(again.toastText().contains(QStringLiteral("「curve_packs_root.json」")));
+        QVERIFY(again.toastText().contains(QStringLiteral("「管道.json」")));
+        QVERIFY(again.projects().size() == 1 && again.rootPacks().isEmpty());
+    }
+
+    // A save drops the packs of an older format from their file, as ever, but only once a copy
+    // beside it holds them, and a toast names them.
+    void oldPacksAreNamedWhenSetAside()
+    {
+        QVERIFY(putBytes(curvePackRootFile(), R"({"packs": [{"schema": 2, "name": "旧 01"},
+                                                  {"schema": 3, "name": "新 01"}]})"));
+        QmlBridge bridge;
+        QCOMPARE(bridge.rootPacks().size(), 1);
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("大厅")));
+        QVERIFY(bridge.movePack(0, -1, QStringLiteral("大厅")));
+        QTRY_VERIFY2(bridge.toastText().contains(QStringLiteral("「旧 01」")),
+                     qPrintable(bridge.toastText()));
+        const QDir curves(documentsRoot() + QStringLiteral("/曲线"));
+        const QStringList copies = curves.entryList({"curve_packs_root.json.old-packs-*"});
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(bridge.toastText().contains(copies[0]));
+        QVERIFY(fileBytes(curves.filePath(copies[0])).contains("旧 01"));
+    }
+
     // The export's files byte for byte: the measured curve with its delay put back, the
     // curve with the EQ, a line array's usable points with their own numbers, and the
     // alignment's three curves; a folder or file that cannot be written is reported.

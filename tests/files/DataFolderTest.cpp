@@ -2,6 +2,7 @@
 #include "tests/app/store/StoreTestFiles.h"
 #include "tests/support/TestMain.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -100,6 +101,39 @@ private slots:
         QVERIFY(putBytes(legacy + QStringLiteral("/projects/new.json"), "{}"));
         initStorageFolders();
         QVERIFY(!QFileInfo::exists(projectsDir() + QStringLiteral("/new.json")));
+    }
+
+    // A FIFO would hold up the start, a link to a device would be copied without end: the
+    // import copies regular files only, and names what it passed over in the log.
+    void legacySpecialFilesAreNotCopied_data()
+    {
+        QTest::addColumn<bool>("fifo"); // else a link to an endless device
+        QTest::addColumn<QString>("name");
+        QTest::newRow("FIFO as root file") << true << "/curve_packs_root.json";
+        QTest::newRow("endless link as project") << false << "/projects/特殊.json";
+        QTest::newRow("endless link as capture") << false << "/raw/b.raw";
+    }
+
+    void legacySpecialFilesAreNotCopied()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(QString, name);
+        const QString legacy = legacyDataDir();
+        for (const char *file : {"/curve_packs_root.json", "/projects/大厅.json", "/raw/a.raw"}) {
+            if (name != QLatin1String(file))
+                QVERIFY(putBytes(legacy + file, "{}"));
+        }
+        QVERIFY(fifo ? putFifo(legacy + name) : putEndlessLink(legacy + name));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("not copying .*" + QRegularExpression::escape(name)
+                                                + " : not a regular file"));
+        initStorageFolders();
+        QVERIFY(QFileInfo::exists(projectsDir() + QStringLiteral("/大厅.json")));
+        QVERIFY(QFileInfo::exists(rawDir() + QStringLiteral("/a.raw")));
+        const QString copied = name.startsWith("/projects/") ? projectsDir() + name.mid(9)
+                               : name.startsWith("/raw/")    ? rawDir() + name.mid(4)
+                                                             : curvePackRootFile();
+        QVERIFY(!QFileInfo::exists(copied));
     }
 
     void settingsPathsMoveToTheNewRoot()

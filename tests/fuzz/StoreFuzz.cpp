@@ -1,6 +1,7 @@
-// A project file, as users copy them between machines, also standing as the root file of the
-// packs in no project: listed and loaded as the store does at start, then saved and loaded again,
-// which must give the same packs (what was read once is written back unchanged).
+// A project file, as users copy them between machines, standing as each of many project files
+// (far more than the store's tables start with) and as the root file of the packs in no project:
+// listed and loaded as the store does at start, then saved and loaded again, which must give the
+// same packs (what was read once is written back unchanged).
 #include "app/store/CurvePack.h"
 #include "app/store/ProjectStore.h"
 #include "files/DataFolder.h"
@@ -10,6 +11,8 @@
 #include <QJsonDocument>
 
 namespace {
+
+constexpr int projectFiles = 100;
 
 QByteArray packsText(const QList<CurvePack> &packs)
 {
@@ -25,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     QDir(documentsRoot()).removeRecursively(); // nothing of the last input stays
     const QByteArray input = snt::fuzz::bytes(data, size);
-    snt::fuzz::writeFile(projectsDir() + QStringLiteral("/现场.json"), input);
+    for (int i = 0; i < projectFiles; ++i)
+        snt::fuzz::writeFile(projectsDir() + QStringLiteral("/现场 %1.json").arg(i), input);
     snt::fuzz::writeFile(curvePackRootFile(), input);
     ProjectStore store;
     store.listProjects();

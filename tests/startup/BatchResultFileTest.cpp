@@ -150,6 +150,28 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.json"});
     }
 
+    // A batch killed outright leaves its spare behind: the next one writing the same file
+    // removes every spare of that file, and nothing else.
+    void staleSparesOfTheFileAreRemoved()
+    {
+        QTemporaryDir dir;
+        const QStringList stale{"out.json.spare-0", "out.json.spare-1x9k2p"};
+        QStringList kept{"out.json",          "out.json.bak",       "out.json.spare-",
+                         "out.json.spare-X1", "out.json.spare-a.b", "other.json.spare-1x9k2p"};
+        for (const QString &name : stale + kept) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[\n]\n") > 0);
+        }
+        {
+            BatchResultFile results(dir.filePath("out.json"));
+            kept.sort();
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), kept);
+            QVERIFY(results.append("    1") && results.append("    2"));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), kept);
+        QCOMPARE(fileText(dir.filePath("out.json")), "[\n    1,\n    2\n]\n");
+    }
+
     // Where no file can be put, the save fails and leaves nothing behind; the entry stays for the
     // next save.
     void aSaveThatFailsKeepsTheEntry()

@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 namespace {
 
 const QString mainTitle = QStringLiteral("测量工作流");
@@ -32,6 +34,20 @@ std::pair<int, QString> run(const QString &home, const QStringList &command,
     process.waitForFinished();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAll())};
+}
+
+// The batch's result file as a reader finds it at any moment: the number of results, or -1 when
+// it is there but no whole JSON array.
+int batchResults(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    return error.error == QJsonParseError::NoError && document.isArray()
+                   ? int(document.array().size())
+                   : -1;
 }
 
 QRect reportedGeometry(const QString &report)
@@ -104,6 +120,82 @@ private slots:
                                       .arg(display)),
                  qPrintable(log));
         QVERIFY(!QFile::exists(shot));
+    }
+
+    // A batch killed outright leaves a spare copy beside its result; the next batch writing that
+    // result removes it, so spares never pile up. SIGTERM stops the batch without leaving one,
+    // nor a curve file. Whenever it is read, the result is a whole array.
+    void batchLeavesNoSpares()
+    {
+        QTemporaryDir home;
+        const QString input = home.filePath("in.json"), output = home.filePath("out/result.json");
+        QJsonArray curves;
+        for (int i = 0; i < 40; ++i)
+            curves.append(snt::test::resonanceCurve(QString("曲线 %1").arg(i), 100.0 + 50.0 * i));
+        QVERIFY(snt::test::writeBatchInput(input, curves));
+        QVERIFY(QDir().mkpath(home.filePath("tmp")));
+        const auto spares = [&] {
+            return QDir(home.filePath("out")).entryList({"result.json.*"}, QDir::Files);
+        };
+        // Runs the batch until its result holds two curves (from then on a spare lies beside
+        // it), then sends `signal`.
+        struct Interrupted
+        {
+            bool midRun = false; // at two curves or more, the result whole before and after
+            QString log;
+        };
+        const auto interrupt = [&](int signal) -> Interrupted {
+            QProcess batch;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("HOME", home.path());
+            env.insert("TMPDIR", home.filePath("tmp"));
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            batch.setProcessEnvironment(env);
+            batch.setProcessChannelMode(QProcess::MergedChannels);
+            QFile::remove(output); // the results counted are this run's
+            batch.start(SNT_PROGRAM, {"--eq-batch", input, output});
+            int results = 0;
+            const bool running = QTest::qWaitFor(
+                    [&] {
+                        results = batchResults(output);
+                        return results < 0 || results >= 2;
+                    },
+                    120000);
+            ::kill(pid_t(batch.processId()), signal);
+            batch.waitForFinished(120000);
+            return {running && results >= 2 && batch.exitStatus() == QProcess::CrashExit
+                            && batchResults(output) >= 2,
+                    QStringLiteral("%1 results, exit status %2, then %3 results:\n")
+                                    .arg(results)
+                                    .arg(batch.exitStatus())
+                                    .arg(batchResults(output))
+                            + QString::fromUtf8(batch.readAll())};
+        };
+
+        for (int kill = 0; kill < 3; ++kill) {
+            const Interrupted killed = interrupt(SIGKILL);
+            QVERIFY2(killed.midRun, qPrintable(killed.log));
+            const int left = int(spares().size());
+            QVERIFY2(left >= 1 && left <= 2, qPrintable(spares().join(' ')));
+        }
+        QVERIFY(snt::test::writeBatchInput(home.filePath("one.json"), QJsonArray{curves.first()}));
+        const auto [code, log]
+                = run(home.path(), {SNT_PROGRAM, "--eq-batch", home.filePath("one.json"), output},
+                      {"QT_QPA_PLATFORM=offscreen"});
+        QVERIFY2(code == 0 && log.contains("removed"), qPrintable(log));
+        QCOMPARE(spares(), QStringList());
+        QCOMPARE(batchResults(output), 1);
+
+        const auto temporary = [&] {
+            return QDir(home.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        };
+        const QStringList temporaryBefore = temporary(); // what the killed runs left there
+        const Interrupted stopped = interrupt(SIGTERM);
+        QCOMPARE(spares(), QStringList());
+        QVERIFY2(stopped.midRun && stopped.log.contains("EQBATCH stopped by a signal after")
+                         && !stopped.log.contains("EQBATCH timeout"),
+                 qPrintable(stopped.log));
+        QCOMPARE(temporary(), temporaryBefore);
     }
 
     void windowOnScreens_data()

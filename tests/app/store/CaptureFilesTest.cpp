@@ -2,6 +2,7 @@
 #include "app/store/ProjectStore.h"
 #include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QRegularExpression>
@@ -230,6 +231,42 @@ private slots:
         CurvePack read;
         read.rawFile = longer.rawFile;
         QVERIFY(readRawFile(read));
+    }
+
+    // A FIFO or a link to a device in the raw folder is refused at once, with a log line and a
+    // sentence for the user that name it; a refused second capture leaves the first one read.
+    void specialFilesAreRefused_data()
+    {
+        QTest::addColumn<bool>("fifo"); // else a link to an endless device
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"raw", "second raw", "points"}) {
+            QTest::newRow(QByteArray("FIFO as ") + kind) << true << kind;
+            QTest::newRow(QByteArray("endless link as ") + kind) << false << kind;
+        }
+    }
+
+    void specialFilesAreRefused()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(QString, kind);
+        const QString name = QStringLiteral("特殊.raw");
+        QVERIFY(fifo ? putFifo(rawPath(name)) : putEndlessLink(rawPath(name)));
+        CurvePack pack = captured(8);
+        QVERIFY(writeRawFile(pack));
+        pack.freq.clear();
+        if (kind == "second raw")
+            pack.rawFile2 = name;
+        else
+            pack.rawFile = pack.pointsFile = name;
+        pack.pointCount = 1;
+        const LogCapture log;
+        QString refusal;
+        const bool read
+                = kind == "points" ? readPointsFile(pack, &refusal) : readRawFile(pack, &refusal);
+        QCOMPARE(read, kind == "second raw");
+        QVERIFY(pack.freq2.isEmpty() && pack.pointFreq.isEmpty());
+        QVERIFY2(refusal.contains("「" + name + "」"), qPrintable(refusal));
+        QCOMPARE(log.lines().filter(QRegularExpression("refused to read .*" + name)).size(), 1);
     }
 
     // Packs without a capture used to share one ".points" file and overwrite each other.

@@ -2,6 +2,7 @@
 #include "app/store/CaptureFiles.h"
 #include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/audio/LogCapture.h"
 #include "tests/support/TestMain.h"
 
 #include <QDateTime>
@@ -46,6 +47,23 @@ QStringList loadedNames()
     for (const CurvePack &p : std::as_const(store.curvePacks))
         list.append(p.project + QLatin1Char(':') + p.name);
     return list;
+}
+
+// "project:" and the JSON of every pack, sorted: the list as the files must hold it, or as they
+// hold it (`store` null).
+QStringList packTexts(const ProjectStore *store = nullptr)
+{
+    ProjectStore read;
+    if (!store) {
+        read.loadCurvePacks();
+        store = &read;
+    }
+    QStringList texts;
+    for (const CurvePack &p : std::as_const(store->curvePacks))
+        texts.append(p.project + QLatin1Char(':')
+                     + QJsonDocument(curvePackToJson(p)).toJson(QJsonDocument::Compact));
+    texts.sort();
+    return texts;
 }
 
 void setModified(const QString &path, const QDateTime &time)
@@ -432,6 +450,159 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(fileBytes(copies[0].filePath()), damaged);
         QVERIFY(QDir(projectsDir()).entryList({"leer.json.*"}, QDir::Files).isEmpty());
+    }
+
+    // Far more project files than the store's tables start with: every operation that saves
+    // leaves each pack in its file, and no healthy file is taken for a damaged one.
+    void everySaveKeepsManyProjectFilesWhole()
+    {
+        QTest::failOnWarning(QRegularExpression("unreadable|kept as|could not|not written"));
+        constexpr int projects = 120;
+        for (int i = 0; i < projects; ++i) {
+            const QJsonObject one = curvePackToJson(pack(QStringLiteral("主扩 %1").arg(i), ""));
+            QVERIFY(putBytes(projectPath(QStringLiteral("工程 %1").arg(i)),
+                             QJsonDocument(QJsonObject{{"packs", QJsonArray{one}}}).toJson()));
+        }
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), projects);
+
+        CurvePack result = pack("补声 01", "工程 7");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        QVERIFY(store.savePack(result, -1));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.moveCurvePack(0, -1, "工程 99"));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.deleteCurvePack(5));
+        QCOMPARE(packTexts(), packTexts(&store));
+        QVERIFY(store.renameProject("工程 3", "工程 三"));
+        QCOMPARE(packTexts(), packTexts(&store));
+        // The delayed save after an edit, on its own thread.
+        store.curvePacks[10].bands.append({1000.0f, 2.0f, 1.0f, true});
+        ProjectStore::SaveOutcome outcome;
+        store.saveCurvePacksInBackground(
+                [&outcome](ProjectStore::SaveOutcome done) { outcome = std::move(done); });
+        store.waitForBackgroundSave();
+        store.listProjects(outcome);
+        QVERIFY(outcome.allWritten);
+        QCOMPARE(packTexts(), packTexts(&store));
+        QCOMPARE(store.projects.size(), projects);
+        QCOMPARE(QDir(projectsDir()).entryList(QDir::Files).size(), projects); // nothing beside
+    }
+
+    // What lies in the data folder need not be a file of ours: a FIFO or a link to a device is
+    // refused with a log line and a message that name it, everything else loads, and a save
+    // writes through neither.
+    void specialFilesAreRefused_data()
+    {
+        QTest::addColumn<bool>("fifo"); // else a link to an endless device
+        QTest::addColumn<bool>("rootFile");
+        QTest::newRow("FIFO as project file") << true << false;
+        QTest::newRow("endless link as project file") << false << false;
+        QTest::newRow("FIFO as root file") << true << true;
+        QTest::newRow("endless link as root file") << false << true;
+    }
+
+    void specialFilesAreRefused()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(bool, rootFile);
+        QVERIFY(putBytes(projectPath("好"), "{}"));
+        ProjectStore earlier;
+        earlier.curvePacks = {pack("p", "好"), pack("r", "")};
+        QVERIFY(earlier.saveCurvePacks());
+        const QString path = rootFile ? curvePackRootFile() : projectPath("特殊");
+        QFile::remove(path);
+        QVERIFY(fifo ? putFifo(path) : putEndlessLink(path));
+        const QString name = QFileInfo(path).fileName();
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.listProjects();
+        store.loadCurvePacks();
+        const QStringList loaded = rootFile ? QStringList{"好:p"} : QStringList{"好:p", ":r"};
+        QStringList names;
+        for (const CurvePack &p : std::as_const(store.curvePacks))
+            names.append(p.project + ':' + p.name);
+        QCOMPARE(names, loaded);
+        QCOMPARE(store.projects.size(), 1);
+        QVERIFY2(log.lines().filter(QRegularExpression("refused to read .*" + name)).size() >= 1,
+                 log.text());
+        QVERIFY(told.size() == 1 && told[0].contains(name));
+
+        QCOMPARE(store.saveCurvePacks(), !rootFile);
+        const QFileInfo after(path);
+        QVERIFY(fifo ? !after.isSymLink() && !after.isFile() && after.exists()
+                     : after.isSymLink() && !after.isFile());
+        QCOMPARE(loadedNames(), loaded);
+    }
+
+    // Packs of a schema the store no longer reads are dropped from their file at the next save,
+    // as ever, but only once a copy beside the file holds them; the user hears which, once.
+    void oldPacksAreKeptAsideWhenDropped_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("project file") << "project";
+        QTest::newRow("root file") << "root";
+        QTest::newRow("project file written from scratch") << "saveProject";
+    }
+
+    void oldPacksAreKeptAsideWhenDropped()
+    {
+        QFETCH(QString, file);
+        const bool root = file == "root";
+        const QString path = root ? curvePackRootFile() : projectPath("大厅");
+        const QJsonArray old{parse(R"({"schema": 2, "name": "主扩 01", "rawFile": "a.raw",
+                                       "bands": [{"freq": 125, "gain": -3}], "x": [1, "二"]})"),
+                             parse(R"({"name": "补声 02", "count": 5, "delayMs": 1.25})")};
+        const QJsonObject current = curvePackToJson(pack("主扩 02", ""));
+        QJsonObject before{{"packs", QJsonArray{old[0], current, old[1], 7}}};
+        if (!root)
+            before.insert("note", "二楼");
+        QVERIFY(putBytes(path, QJsonDocument(before).toJson()));
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), 1);
+        if (file == "saveProject")
+            QVERIFY(store.saveProject("大厅", "室内", "4 m", "Livehouse"));
+        else
+            QVERIFY(store.saveCurvePacks());
+
+        // The file is what it would have been without the copy.
+        QJsonObject expected{{"packs", QJsonArray{current}}};
+        if (file == "project")
+            expected = {{"note", "二楼"},
+                        {"name", "大厅"},
+                        {"packs", QJsonArray{current}},
+                        {"curves", 2}};
+        if (file == "saveProject")
+            expected = {{"name", "大厅"},
+                        {"roomType", "室内"},
+                        {"roomHeight", "4 m"},
+                        {"programType", "Livehouse"},
+                        {"packs", QJsonArray{current}},
+                        {"curves", 2}};
+        QCOMPARE(fileBytes(path), QJsonDocument(expected).toJson());
+        const QStringList copies = QFileInfo(path).dir().entryList(
+                {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(fileObject(QFileInfo(path).dir().filePath(copies[0])),
+                 QJsonObject({{"packs", old}}));
+        const QStringList lines = log.lines().filter("older format");
+        QVERIFY2(lines.size() == 1 && lines[0].contains(path) && lines[0].contains("主扩 01")
+                         && lines[0].contains("补声 02"),
+                 log.text());
+        QVERIFY(told.size() == 1 && told[0].contains("「主扩 01」")
+                && told[0].contains("「补声 02」") && told[0].contains(copies[0]));
+        QVERIFY(store.saveCurvePacks());
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(QFileInfo(path).dir().entryList({"*.old-packs-*"}, QDir::Files), copies);
     }
 
     void moveCurvePack_data()

@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // Plain file access for the store tests, independent of the store's own writing code.
@@ -22,6 +24,29 @@ inline QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A FIFO at `path`: opening it for reading waits until someone opens it for writing.
+inline bool putFifo(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// A link at `path` to a device that reads zeros without end. As root, the device is one of the
+// sandbox's own, so that code which wrongly wrote through the link could replace nothing of the
+// system's; a user gets /dev/zero, which only root can replace.
+inline bool putEndlessLink(const QString &path)
+{
+    QString device = QStringLiteral("/dev/zero");
+    if (geteuid() == 0) {
+        device = QDir::homePath() + QStringLiteral("/zero-device");
+        if (!QFileInfo::exists(device)
+            && mknod(QFile::encodeName(device).constData(), S_IFCHR | 0444, makedev(1, 5)) != 0)
+            return false;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFile::link(device, path);
 }
 
 inline QList<float> ramp(qsizetype n, float start, float step = 1.0f)
