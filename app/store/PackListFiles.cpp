@@ -100,12 +100,12 @@ const PackListFiles::KnownFile &PackListFiles::known(const QString &path)
     return file;
 }
 
-PackListFiles::PackText PackListFiles::textFor(const CurvePack &pack, const PackText *earlier) const
+PackListFiles::PackText PackListFiles::textFor(const CurvePack &pack, const PackText *earlier)
 {
     const QString identity = packIdentity(pack.rawFile, pack.name);
     if (earlier && earlier->pack == pack)
         return *earlier;
-    return {pack, identity, elementText(pack)};
+    return {pack, identity, elementText(pack), ++lastSerial_};
 }
 
 void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived)
@@ -145,10 +145,10 @@ bool PackListFiles::write(Planned &planned)
 {
     KnownFile &file = *files_.find(planned.path);
     const QJsonObject &object = planned.object;
-    QList<const char *> texts;
+    QList<quint64> texts;
     texts.reserve(planned.group.packs.size());
     for (const qsizetype i : std::as_const(planned.group.packs))
-        texts.append(texts_[i].text.constData());
+        texts.append(texts_[i].serial);
     // Put together only when something it is made of changed.
     if (file.texts == texts && object == file.json.object)
         return true;

@@ -45,8 +45,10 @@ private:
         qint64 size = -1;
         store::JsonFile json; // the object without its packs
         QSet<QString> packs; // the identities of the packs it holds
-        // The pack texts its content was put together from, once it was.
-        std::optional<QList<const char *>> texts;
+        // The serial numbers of the pack texts its content was put together from, once it was.
+        // A number is never given twice, where the address of a text that went could be given
+        // to a new one and make a changed file look unchanged.
+        std::optional<QList<quint64>> texts;
     };
     // The packs of one file (their places in the list), in list order.
     struct Group
@@ -60,6 +62,7 @@ private:
         CurvePack pack;
         QString identity;
         QByteArray text;
+        quint64 serial = 0;
     };
 
     // The file at `path` as it stands, read again only when it changed. The reference is good
@@ -68,7 +71,7 @@ private:
     // Brings `texts_` up to `packs`, keeping the text of every pack that did not change;
     // `arrived` receives the places of the packs that are new to their file.
     void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
-    PackText textFor(const CurvePack &pack, const PackText *earlier) const;
+    PackText textFor(const CurvePack &pack, const PackText *earlier);
     // Writes the planned file if its text changed; false when that failed.
     bool write(Planned &file);
     // Each project file's object as it stands, by path.
@@ -77,4 +80,5 @@ private:
     store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order
+    quint64 lastSerial_ = 0;
 };
