@@ -79,6 +79,8 @@ public:
 
 private:
     FourierTransform::RingBlock lastPairs(uint32_t count, int64_t referenceBack) const;
+    // Whether any reference of a block of size_ pairs is not silent.
+    bool carriesReference(const FourierTransform::RingBlock &block) const;
     void writeBinFrequencies();
     void buildCalibrationGains();
     TransferAverager::Calibration calibration() const;
