@@ -1,6 +1,7 @@
 #include "engine/tf/TransferAnalyser.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -233,8 +234,26 @@ void TransferAnalyser::estimateDelay()
 
 int64_t TransferAnalyser::delayPairs() const
 {
-    int64_t peak = delayPeak_;
-    if (peak > int64_t(delayFinderSize / 2))
-        peak -= delayFinderSize;
-    return peak;
+    return lagOf(delayPeak_);
+}
+
+std::optional<int64_t> TransferAnalyser::heardLag()
+{
+    delayFinder_.calculate(lastPairs(delayFinderSize, 0));
+    const uint32_t peak = delayFinder_.peakIndex();
+    double power = 0.0;
+    for (uint32_t i = 0; i < delayFinderSize; ++i)
+        power += double(delayFinder_.impulseAt(i)) * double(delayFinder_.impulseAt(i));
+    const double rms = std::sqrt(power / double(delayFinderSize));
+    // Over 65536 lags, unrelated noise peaks at about four and a half times its RMS.
+    constexpr double clearPeak = 10.0;
+    if (!(std::abs(double(delayFinder_.impulseAt(peak))) > clearPeak * rms))
+        return std::nullopt;
+    return lagOf(peak);
+}
+
+int64_t TransferAnalyser::lagOf(uint32_t peak)
+{
+    const int64_t lag = peak;
+    return lag > int64_t(delayFinderSize / 2) ? lag - delayFinderSize : lag;
 }

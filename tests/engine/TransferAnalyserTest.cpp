@@ -214,6 +214,21 @@ private slots:
         QCOMPARE(analyser.delayPairs(), int64_t(pathDelay));
     }
 
+    // The lag the sound shows, without touching the published estimate: the path's delay when
+    // the recording is the reference through the path, none when it is noise of its own.
+    void heardLagOnlyWhereTheSoundShowsOne()
+    {
+        TransferAnalyser analyser(16384, uint32_t(rate));
+        const auto reference = whiteNoise(70000, 0.3, 13);
+        pushAndAnalyse(analyser,
+                       Path{0.5, 48, Biquad::peaking(1000.0, 6.0, 1.0, rate)}.apply(reference),
+                       reference);
+        QCOMPARE(analyser.heardLag(), std::optional<int64_t>(48));
+        QCOMPARE(analyser.delayPairs(), int64_t(0));
+        pushAndAnalyse(analyser, whiteNoise(70000, 0.3, 14), whiteNoise(70000, 0.3, 15));
+        QCOMPARE(analyser.heardLag(), std::nullopt);
+    }
+
     void calibrationScalesEachBin()
     {
         // Microphone: 0 dB up to 100 Hz, 10 dB from 1 kHz, linear over log frequency between;
