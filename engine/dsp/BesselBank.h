@@ -39,6 +39,11 @@ public:
     // from + k, output[c][k] receives its output (the two do not overlap). Each filter steps
     // once per tick.
     void process(quint32 from, quint32 count, const float *const *input, float *const *output);
+    // Gives filters [from, from + count) the histories they would have after taking input[c][k]
+    // for ever, so that this tick's step reads it at once (times the DC gain) instead of rising
+    // to it from nothing; a filter with a NaN among its inputs is left as it is. Within a tick,
+    // before its process().
+    void settle(quint32 from, quint32 count, const float *const *input);
 
 private:
     static constexpr int slotCount = 6;

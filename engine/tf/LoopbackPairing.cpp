@@ -10,6 +10,9 @@
 namespace {
 
 const char *const tag = "[Measurement]";
+// The sound shows the recording's lag to the sample: readings closer than this stand at one
+// place, and a move smaller than this is none.
+constexpr double soundPrecisionSeconds = 0.001;
 
 double seconds(audio::StreamTiming::Clock::time_point t)
 {
@@ -74,6 +77,8 @@ void LoopbackPairing::restart(uint64_t nextPair)
     lastSecond_.reset();
     refusing_ = false;
     startingSecond_ = true;
+    pairedSound_.reset();
+    lastSound_.reset();
     startWindow(nextPair);
 }
 
@@ -82,10 +87,13 @@ void LoopbackPairing::inputLost(int64_t frames, uint64_t nextPair, double inputR
     // The blocks before the gap tell nothing of the pairing after it.
     startWindow(nextPair);
     lastSecond_.reset();
-    if (frames < 0)
+    lastSound_.reset();
+    if (frames < 0) {
         paired_ = false;
-    else if (inputRate > 0.0)
+        pairedSound_.reset();
+    } else if (inputRate > 0.0) {
         pairedCapture_ += double(frames) / inputRate;
+    }
 }
 
 void LoopbackPairing::startWindow(uint64_t nextPair)
@@ -97,14 +105,14 @@ void LoopbackPairing::startWindow(uint64_t nextPair)
 
 std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &capture,
                                             const std::optional<StreamAnchor> &render,
-                                            const Counts &counts, Rates rates)
+                                            const Counts &counts, Rates rates,
+                                            std::optional<double> soundLag)
 {
     if (capture)
         capture_.add(*capture, rates.input, false);
     if (render)
         render_.add(*render, rates.loopback, true);
-    if (capture_.empty() || render_.empty()
-        || double(counts.nextPair) < double(windowStart_) + rates.input)
+    if (capture_.empty() || render_.empty() || !secondComplete(counts.nextPair, rates.input))
         return std::nullopt;
     const Estimate e = estimate();
     startWindow(counts.nextPair);
@@ -122,20 +130,81 @@ std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &c
     // can be seen at a bad moment (a stream refilled after it ran dry, a server's first
     // reports): the pairing is made, or moved, only when two seconds in a row agree.
     const std::optional<Estimate> agreed = earlierOfTwoAgreeing(e);
-    if (!agreed)
-        return std::nullopt;
-    // The lead the reference has now, and how far the estimate moves it.
+    // The lead the reference has now.
     const double current
             = counts.pairedPosition / rates.loopback - double(counts.nextPair) / rates.input;
-    const double move = agreed->lead() - current;
-    if (!paired_) {
-        pair(*agreed, move, rates.loopback);
-        return move * rates.loopback;
+    const std::optional<double> move
+            = agreed ? moveTo(*agreed, current, soundLag, rates.loopback) : std::nullopt;
+    if (move) {
+        // What the sound showed was read before this move.
+        lastSound_.reset();
+        return *move * rates.loopback;
     }
-    if (std::abs(move) <= toleranceSeconds)
+    keepSound(soundLag, e.lead() - current);
+    return std::nullopt;
+}
+
+std::optional<double> LoopbackPairing::moveTo(const Estimate &agreed, double current,
+                                              std::optional<double> soundLag, double loopbackRate)
+{
+    const double timingMove = agreed.lead() - current;
+    if (!paired_) {
+        pair(agreed, timingMove, loopbackRate);
+        return timingMove;
+    }
+    if (std::abs(timingMove) <= toleranceSeconds) {
+        unheeding_ = false;
         return std::nullopt;
-    repair(*agreed, move);
-    return move * rates.loopback;
+    }
+    if (!pairedSound_) {
+        repair(agreed, timingMove, timingMove);
+        return timingMove;
+    }
+    // While the sound moves from one place to another, or cannot be read yet (the pairs since
+    // the last move are too few, or the recording is unrelated noise), a later second tells.
+    if (!soundLag || !lastSound_ || std::abs(*soundLag - *lastSound_) > soundPrecisionSeconds)
+        return std::nullopt;
+    const std::optional<double> heard = heardMove(timingMove, *soundLag);
+    if (!heard) {
+        leaveUnheeded(timingMove, *soundLag);
+        return std::nullopt;
+    }
+    repair(agreed, *heard, timingMove);
+    return heard;
+}
+
+std::optional<double> LoopbackPairing::heardMove(double timingMove, double soundLag) const
+{
+    // A recording that lags its reference by more than it did needs an earlier reference.
+    const double heard = *pairedSound_ - soundLag;
+    if (std::abs(heard) <= soundPrecisionSeconds || heard * timingMove < 0.0)
+        return std::nullopt;
+    return heard;
+}
+
+void LoopbackPairing::keepSound(std::optional<double> soundLag, double timingMove)
+{
+    const std::optional<double> last = std::exchange(lastSound_, soundLag);
+    if (!paired_ || !soundLag)
+        return;
+    if (!pairedSound_) {
+        pairedSound_ = soundLag;
+        return;
+    }
+    // Where this second's timing would put the recording against its reference, beside where
+    // the pairing put it: a stream that really moved moves the timing and the sound alike, so
+    // what is left is the timing's own wander.
+    if (last && std::abs(*soundLag - *last) <= soundPrecisionSeconds)
+        wander_ = std::max(wander_, std::abs(*soundLag - *pairedSound_ + timingMove));
+}
+
+void LoopbackPairing::reportWander() const
+{
+    if (wander_ >= soundPrecisionSeconds)
+        sntWarning(lcMeasurement, tag)
+                << "the streams' timing wandered by up to" << milliseconds(wander_)
+                << "ms against the sound while the loopback was paired: the delay read may be"
+                << "off by as much";
 }
 
 LoopbackPairing::Estimate LoopbackPairing::estimate() const
@@ -191,6 +260,9 @@ void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)
     paired_ = true;
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
+    pairedSound_.reset();
+    unheeding_ = false;
+    wander_ = 0.0;
     sntInfo(lcMeasurement, tag) << "loopback paired with the recording: output latency"
                                 << render_.lastLatencyFrames() << "frames, reference moved by"
                                 << std::lround(-move * loopbackRate)
@@ -200,7 +272,7 @@ void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)
                                             : "timed by the hand-over (the devices tell no time)");
 }
 
-void LoopbackPairing::repair(const Estimate &e, double move)
+void LoopbackPairing::repair(const Estimate &e, double move, double timingMove)
 {
     QStringList why;
     if (const double output = e.render - pairedRender_; std::abs(output) >= 0.001)
@@ -209,8 +281,26 @@ void LoopbackPairing::repair(const Estimate &e, double move)
         why << moveOf("the input records", input);
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
+    unheeding_ = false;
+    const QString by = move == timingMove
+                               ? QString("the streams' timing moved the reference by %1 ms,")
+                                         .arg(milliseconds(-move))
+                               : QString("the sound moved the reference by %1 ms (the streams' "
+                                         "timing by %2 ms),")
+                                         .arg(milliseconds(-move))
+                                         .arg(milliseconds(-timingMove));
     sntWarning(lcMeasurement, tag)
-            << "loopback re-paired: the streams' timing moved the reference by"
-            << milliseconds(-move) << "ms, two seconds in a row:"
+            << "loopback re-paired:" << by << "two seconds in a row:"
             << (why.isEmpty() ? QString("the streams drifted") : why.join(" and "));
+}
+
+void LoopbackPairing::leaveUnheeded(double timingMove, double soundLag)
+{
+    if (std::exchange(unheeding_, true))
+        return;
+    sntWarning(lcMeasurement, tag)
+            << "loopback pairing left as it is: the streams' timing moved the reference by"
+            << milliseconds(-timingMove) << "ms, two seconds in a row, but the sound moved it by"
+            << milliseconds(soundLag - *pairedSound_)
+            << "ms - the timing wanders, the pairing follows it only where the sound moves too";
 }

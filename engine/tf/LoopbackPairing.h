@@ -19,6 +19,15 @@
 // decides again. The first pairing and every re-pairing need two seconds in a row to agree, and
 // take the earlier of the two (a sound server's clock tells nonsense for a moment after a stream
 // starts, and then wanders); the log says which stream moved.
+//
+// Once paired, the sound itself tells whether the streams really moved: the lag at which the
+// recording follows its reference stays where the pairing left it (the path's own delay) until
+// a stream moves. A sound server that smooths the latency it reports wanders off for seconds on
+// a busy machine, and after it ran dry overshoots before it comes back: when the timing moves
+// the pairing beyond the tolerance, it is moved only if the sound moved the same way, standing
+// at one place two seconds in a row, and by what the sound shows, to the sample.
+// Timing that moves while the sound stays is logged once and left unheeded. Until the sound
+// has been heard after a pairing, the timing alone decides, as it does for the first pairing.
 class LoopbackPairing
 {
 public:
@@ -49,13 +58,24 @@ public:
     // the pairing is unknown, and the next one is a first pairing again.
     void inputLost(int64_t frames, uint64_t nextPair, double inputRate);
     bool paired() const { return paired_; }
+    // Logs how far the streams' timing wandered against the sound since the first pairing, when
+    // it wandered by a millisecond or more: the pairing, made by that timing, can be as far off.
+    void reportWander() const;
 
-    // At every tick, with the latest anchors of both streams. Once a second of pairs has come,
-    // returns by how many loopback samples to move the reference (positive: to later samples)
-    // when the pairing is made or changed.
+    // Whether the tick with the next pair at `nextPair` completes a second of pairs.
+    bool secondComplete(uint64_t nextPair, double inputRate) const
+    {
+        return double(nextPair) >= double(windowStart_) + inputRate;
+    }
+
+    // At every tick, with the latest anchors of both streams and, at a tick that completes a
+    // second while paired, the lag in seconds at which the recording followed its reference
+    // over the pairs since the last move, where the sound shows one (positive: the recording
+    // lags). Once a second of pairs has come, returns by how many loopback samples to move the
+    // reference (positive: to later samples) when the pairing is made or changed.
     std::optional<double> step(const std::optional<StreamAnchor> &capture,
                                const std::optional<StreamAnchor> &render, const Counts &counts,
-                               Rates rates);
+                               Rates rates, std::optional<double> soundLag = std::nullopt);
 
 private:
     // When the sample counted 0 of one stream met the outside world, in seconds on the steady
@@ -100,8 +120,20 @@ private:
     void refuse(const Estimate &e, double held);
     // The second before, when it found the same lead as this one within the tolerance.
     std::optional<Estimate> earlierOfTwoAgreeing(const Estimate &e);
+    // By how many seconds to move the reference, given two seconds that agree; none when the
+    // pairing stays.
+    std::optional<double> moveTo(const Estimate &agreed, double current,
+                                 std::optional<double> soundLag, double loopbackRate);
     void pair(const Estimate &e, double move, double loopbackRate);
-    void repair(const Estimate &e, double move);
+    // Where the timing moved the pairing by `timingMove` seconds and the sound stands at
+    // `soundLag` (this second as the last): how far the sound says to move the pairing, when it
+    // moved the same way by a millisecond or more; none when it stayed.
+    std::optional<double> heardMove(double timingMove, double soundLag) const;
+    // The sound's reading of a second without a move, when the second's timing would have moved
+    // the pairing by `timingMove`; the first one after a pairing is where the pairing left it.
+    void keepSound(std::optional<double> soundLag, double timingMove);
+    void repair(const Estimate &e, double move, double timingMove);
+    void leaveUnheeded(double timingMove, double soundLag);
 
     bool paired_ = false;
     uint64_t windowStart_ = 0; // the pair the current second of sightings began at
@@ -113,4 +145,10 @@ private:
     // The origins of the pairing in force, the capture's moved on by the frames lost since.
     double pairedCapture_ = 0.0;
     double pairedRender_ = 0.0;
+    // The recording's lag behind its reference as the sound showed it once paired, and at the
+    // last second.
+    std::optional<double> pairedSound_;
+    std::optional<double> lastSound_;
+    bool unheeding_ = false; // the timing's move is being left unheeded
+    double wander_ = 0.0; // the farthest the timing stood from the pairing, the sound's moves aside
 };

@@ -308,6 +308,7 @@ void Measurement::activate()
     inputs_.discardPairs();
     analyser_.forgetLosses();
     pairing_.restart(inputs_.pairsTaken());
+    pairsSinceMove_ = 0;
     active_ = true;
     inputs_.open();
     if (!phone)
@@ -321,6 +322,8 @@ void Measurement::activate()
 void Measurement::deactivate()
 {
     timer_->stop();
+    if (!phoneMode_ && referenceChannel_ == -1)
+        pairing_.reportWander();
     sources_->disconnectLoopback();
     sources_->closeAudioInput();
     inputs_.close();
@@ -433,6 +436,7 @@ void Measurement::takePair(const MeasurementInputs::Pair &pair)
     const float r = referenceChannel_ == -1 ? nextLoopbackReference()
                                             : finiteOrZero(offset_ * pair.reference);
     analyser_.push(d, r);
+    ++pairsSinceMove_;
     inputMeter_.add(d);
     soundLevelMeter_.add(d);
     referenceMeter_.add(r);
@@ -463,12 +467,24 @@ void Measurement::alignLoopback()
     counts.pairsIn = inputs_.pairsWritten();
     counts.loopbackIn = inputs_.loopbackWritten();
     const std::optional<double> move
-            = pairing_.step(inputs_.captureAnchor(), inputs_.loopbackAnchor(), counts, rates);
+            = pairing_.step(inputs_.captureAnchor(), inputs_.loopbackAnchor(), counts, rates,
+                            heardLag(counts.nextPair, rates.input));
     if (!move)
         return;
     loopback_.shift(*move);
     // What was averaged before belongs to the old pairing.
     analyser_.restartAfterLoss();
+    pairsSinceMove_ = 0;
+}
+
+std::optional<double> Measurement::heardLag(uint64_t nextPair, double inputRate)
+{
+    // Once a second while paired, over pairs that all came after the last move or gap.
+    if (!pairing_.paired() || !pairing_.secondComplete(nextPair, inputRate)
+        || pairsSinceMove_ < delayFinderSize)
+        return std::nullopt;
+    const std::optional<int64_t> lag = analyser_.heardLag();
+    return lag ? std::optional(double(*lag) / inputRate) : std::nullopt;
 }
 
 void Measurement::clearLoopback()
@@ -485,6 +501,7 @@ void Measurement::restartAfterLoss(int64_t frames)
         loopback_.skip(double(frames) * loopbackSamplesPerInputSample());
     analyser_.restartAfterLoss();
     pairing_.inputLost(frames, inputs_.pairsTaken(), double(inputRate_));
+    pairsSinceMove_ = 0;
     ++losses_.count;
     losses_.frames += std::max<int64_t>(frames, 0);
     losses_.unknown = losses_.unknown || frames < 0;

@@ -191,6 +191,9 @@ private:
     // Every second of pairs, once both streams could tell when they met the outside world:
     // pairs the loopback with the recording the first time, and again whenever it drifted away.
     void alignLoopback();
+    // Where the sound shows the recording against its reference, in seconds, when the pairing
+    // asks for it this tick.
+    std::optional<double> heardLag(uint64_t nextPair, double inputRate);
     void takeLoopbackSample(float sample);
     void takePair(const MeasurementInputs::Pair &pair);
     float nextLoopbackReference();
@@ -220,6 +223,7 @@ private:
 
     MeasurementInputs inputs_;
     LoopbackPairing pairing_;
+    uint64_t pairsSinceMove_ = 0; // pairs analysed since the loopback last moved or had a gap
     // Losses met by the current take, for its one log line.
     struct LossReport
     {

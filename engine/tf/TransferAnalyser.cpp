@@ -1,6 +1,7 @@
 #include "engine/tf/TransferAnalyser.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -162,10 +163,12 @@ bool TransferAnalyser::analyse()
     // The delay counts in whole transforms of the pairs: any number of them more or less reads
     // the same pairs.
     const int64_t n = size_;
-    transform_.calculate(lastPairs(size_, (delay_ % n + n) % n));
+    const FourierTransform::RingBlock block = lastPairs(size_, (delay_ % n + n) % n);
+    transform_.calculate(block);
     analyseThisTick_ = averager_.readyFor(size_) && pairsSinceLoss_ >= size_;
     if (analyseThisTick_)
-        averager_.beginTick();
+        averager_.beginTick(averager_.settling() && averager_.framesSinceReset() >= size_
+                            && carriesReference(block));
     // The impulse response and the bins read the same spectra and share no other state: the
     // impulse half runs on the helper thread meanwhile.
     worker_.start(&TransferAnalyser::computeImpulse, this);
@@ -173,6 +176,16 @@ bool TransferAnalyser::analyse()
         computeTransferFunction();
     worker_.wait();
     return analyseThisTick_;
+}
+
+bool TransferAnalyser::carriesReference(const FourierTransform::RingBlock &block) const
+{
+    const auto heard = [&block](uint32_t from, uint32_t count) {
+        return std::any_of(block.reference + from, block.reference + from + count,
+                           [](float v) { return v != 0.0f; });
+    };
+    const uint32_t beforeWrap = std::min(size_, block.ringSize - block.referenceStart);
+    return heard(block.referenceStart, beforeWrap) || heard(0, size_ - beforeWrap);
 }
 
 TransferAverager::Calibration TransferAnalyser::calibration() const
@@ -191,7 +204,8 @@ bool TransferAnalyser::analysePeriod(const PeriodAnalysis &period)
     const std::vector<PeriodBin> &bins = period.bins();
     if (bins.size() != this->bins() || period.impulseSize() != size_ || !averager_.readyFor(size_))
         return false;
-    averager_.beginTick();
+    // A period is measured whole, against the test signal itself.
+    averager_.beginTick(true);
     averager_.processPeriod(bins, calibration(), records_.data());
     // In the spectra's own sign convention, as the live path stores conj(R)·D.
     coherence_.process(records_, [&bins](uint32_t i) {
@@ -220,8 +234,26 @@ void TransferAnalyser::estimateDelay()
 
 int64_t TransferAnalyser::delayPairs() const
 {
-    int64_t peak = delayPeak_;
-    if (peak > int64_t(delayFinderSize / 2))
-        peak -= delayFinderSize;
-    return peak;
+    return lagOf(delayPeak_);
+}
+
+std::optional<int64_t> TransferAnalyser::heardLag()
+{
+    delayFinder_.calculate(lastPairs(delayFinderSize, 0));
+    const uint32_t peak = delayFinder_.peakIndex();
+    double power = 0.0;
+    for (uint32_t i = 0; i < delayFinderSize; ++i)
+        power += double(delayFinder_.impulseAt(i)) * double(delayFinder_.impulseAt(i));
+    const double rms = std::sqrt(power / double(delayFinderSize));
+    // Over 65536 lags, unrelated noise peaks at about four and a half times its RMS.
+    constexpr double clearPeak = 10.0;
+    if (!(std::abs(double(delayFinder_.impulseAt(peak))) > clearPeak * rms))
+        return std::nullopt;
+    return lagOf(peak);
+}
+
+int64_t TransferAnalyser::lagOf(uint32_t peak)
+{
+    const int64_t lag = peak;
+    return lag > int64_t(delayFinderSize / 2) ? lag - delayFinderSize : lag;
 }

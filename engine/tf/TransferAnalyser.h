@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The transfer-function analysis of one measurement, apart from where its samples come from.
@@ -73,12 +74,19 @@ public:
     void estimateDelay();
     // The lag found by the last estimate, positive when the measurement lags the reference.
     int64_t delayPairs() const;
+    // The lag over the last 65536 pairs where the sound shows one, leaving the last estimate
+    // as it is: the impulse response's peak stands clear of the rest, as no peak of two
+    // unrelated signals does.
+    std::optional<int64_t> heardLag();
 
     const std::vector<BinRecord> &records() const { return records_; }
     const std::vector<ImpulsePoint> &impulse() const { return impulse_; }
 
 private:
     FourierTransform::RingBlock lastPairs(uint32_t count, int64_t referenceBack) const;
+    static int64_t lagOf(uint32_t peak);
+    // Whether any reference of a block of size_ pairs is not silent.
+    bool carriesReference(const FourierTransform::RingBlock &block) const;
     void writeBinFrequencies();
     void buildCalibrationGains();
     TransferAverager::Calibration calibration() const;

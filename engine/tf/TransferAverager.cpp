@@ -121,6 +121,7 @@ void TransferAverager::resize(uint32_t bins, uint32_t size)
         preset_ = 0;
         for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
             bank->resize(0);
+        smoothingSettled_ = false;
     }
     if (binMeters_.bins() != bins)
         binMeters_.resize(bins, binMeterWindow);
@@ -148,6 +149,7 @@ void TransferAverager::makeState()
             for (auto *bank :
                  {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
                 bank->setPreset(preset_);
+            smoothingSettled_ = false;
         }
         break;
     case Moving:
@@ -185,6 +187,7 @@ void TransferAverager::setFilterPreset(int preset)
         preset_ = preset;
     for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
         bank->setPreset(preset);
+    smoothingSettled_ = false;
 }
 
 void TransferAverager::reset()
@@ -199,13 +202,16 @@ void TransferAverager::reset()
     framesSinceReset_ = 0;
     for (auto *bank : {&smoothMagnitude_, &smoothAmplitude_, &smoothPhase_, &smoothImpulse_})
         bank->clear();
+    smoothingSettled_ = false;
     binMeters_.reset();
 }
 
-void TransferAverager::beginTick()
+void TransferAverager::beginTick(bool settles)
 {
     if (type_ == Cumulative)
         ++cumulativeFrames_;
+    settleThisTick_ = settles && settling();
+    smoothingSettled_ = smoothingSettled_ || settleThisTick_;
 }
 
 void TransferAverager::processBins(const FourierTransform &transform,
@@ -302,13 +308,13 @@ void TransferAverager::average(uint32_t from, Block &values, Block &averaged)
     } else if constexpr (Type == Smoothing) {
         const float *magnitude[] = {values.magnitude};
         float *smoothedMagnitude[] = {averaged.magnitude};
-        smoothMagnitude_.process(from, count, magnitude, smoothedMagnitude);
+        smooth(smoothMagnitude_, from, count, magnitude, smoothedMagnitude);
         const float *amplitude[] = {values.amplitude};
         float *smoothedAmplitude[] = {averaged.amplitude};
-        smoothAmplitude_.process(from, count, amplitude, smoothedAmplitude);
+        smooth(smoothAmplitude_, from, count, amplitude, smoothedAmplitude);
         const float *phase[] = {values.phaseRe, values.phaseIm};
         float *smoothedPhase[] = {averaged.phaseRe, averaged.phaseIm};
-        smoothPhase_.process(from, count, phase, smoothedPhase);
+        smooth(smoothPhase_, from, count, phase, smoothedPhase);
     } else {
         const double frames = double(cumulativeFrames_);
         for (uint32_t k = 0; k < count; ++k) {
@@ -350,6 +356,14 @@ void TransferAverager::processImpulse(const PeriodAnalysis &period, float msPerS
     impulseLoop(period, msPerSample, points);
 }
 
+void TransferAverager::smooth(Filter::BesselBank &bank, uint32_t from, uint32_t count,
+                              const float *const *input, float *const *output)
+{
+    if (settleThisTick_)
+        bank.settle(from, count, input);
+    bank.process(from, count, input, output);
+}
+
 template<typename Impulse>
 void TransferAverager::impulseLoop(const Impulse &impulse, float msPerSample, ImpulsePoint *points)
 {
@@ -375,7 +389,7 @@ void TransferAverager::averageImpulse(uint32_t from, uint32_t count, const float
     case Smoothing: {
         const float *input[] = {h};
         float *output[] = {averaged};
-        smoothImpulse_.process(from, count, input, output);
+        smooth(smoothImpulse_, from, count, input, output);
         break;
     }
     case Moving:

@@ -57,9 +57,15 @@ public:
     // The cumulative average starts only once the transform was refilled after a reset.
     bool readyFor(uint32_t size) const { return type_ != Cumulative || framesSinceReset_ >= size; }
 
+    // Whether the smoothing waits for a tick to take its level from: its histories were cleared
+    // (a reset, a new count, a preset) and no tick has settled them since.
+    bool settling() const { return type_ == Smoothing && !smoothingSettled_; }
     // Starts an analysed tick; must precede processBins and processImpulse, which may then run
-    // side by side on two threads (they share no state).
-    void beginTick();
+    // side by side on two threads (they share no state). `settles`: the tick's block is a
+    // measurement through and through (only pairs since the reset, a reference that carries
+    // sound); a smoothing that is settling then takes this tick's values as the level it has
+    // always had, instead of rising to them from nothing over some forty ticks.
+    void beginTick(bool settles);
     // One tick over the spectra of `transform` into `records` (fields 2 to 5, 7 and 8), with the
     // coherence of each bin (field 6) in the same pass.
     void processBins(const FourierTransform &transform, const Calibration &calibration,
@@ -89,6 +95,10 @@ private:
     void average(uint32_t from, Block &values, Block &averaged);
     template<typename Impulse>
     void impulseLoop(const Impulse &impulse, float msPerSample, ImpulsePoint *points);
+    // One smoothing step of filters [from, from + count) of `bank`, settled first on the tick
+    // that settles.
+    void smooth(Filter::BesselBank &bank, uint32_t from, uint32_t count, const float *const *input,
+                float *const *output);
     // Averages impulse samples [from, from + count) of `h` into `averaged`.
     void averageImpulse(uint32_t from, uint32_t count, const float *h, float *averaged);
 
@@ -110,6 +120,8 @@ private:
     std::vector<double> sumImpulse_;
     uint64_t cumulativeFrames_ = 0;
     uint64_t framesSinceReset_ = 0;
+    bool smoothingSettled_ = false;
+    bool settleThisTick_ = false; // set before a tick's two halves run, read by both
 
     Filter::BesselBank smoothMagnitude_{1};
     Filter::BesselBank smoothAmplitude_{1};

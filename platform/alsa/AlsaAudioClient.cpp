@@ -56,6 +56,23 @@ QpcTime statusTime(const snd_pcm_status_t *status)
     return QpcTime(t.tv_sec) * QpcTime(refTimePerSecond) + QpcTime(t.tv_nsec / 100);
 }
 
+// The engine stands in for a system's audio engine, which runs ahead of every program: a
+// real-time priority where the system grants one. Without it a busy machine can keep the
+// engine from its PCM for so long that the sound server behind it runs dry, and the sound
+// slips against its loopback.
+void raiseToEnginePriority(pthread_t thread)
+{
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    if (const int e = pthread_setschedparam(thread, SCHED_FIFO, &param)) {
+        static std::once_flag once;
+        std::call_once(once, [e] {
+            sntInfo(lcAlsa, "[ALSA]") << "the audio engine runs without real-time priority ("
+                                      << strerror(e) << "): a busy machine may interrupt its sound";
+        });
+    }
+}
+
 } // namespace
 
 AlsaAudioClient::AlsaAudioClient(EndpointInfo endpoint)
@@ -110,9 +127,17 @@ Result AlsaAudioClient::initialize(ShareMode mode, uint32_t streamFlags, RefTime
     bufferFrames_ = std::max(framesOf(bufferDuration, format.samplesPerSec), 2 * periodFrames_);
     config_ = PcmConfig{format.samplesPerSec, format.channels, periodFrames_,
                         periodFrames_ * alsaBufferPeriods};
-    if (const Result r = openStreamPcm(endpoint_.pcmName, endpoint_.flow, &config_, &pcm_);
-        !succeeded(r))
-        return r;
+    // A sound server's plugin starts threads of its own for the PCM (its client's main loop,
+    // which takes the server's timing reports), and they inherit the priority of the thread
+    // that opens it: one a busy machine keeps waiting reports latencies that wander by tens of
+    // milliseconds. The PCM is opened from a thread at the engine's priority.
+    Result opened = result::Ok;
+    std::thread([&] {
+        raiseToEnginePriority(pthread_self());
+        opened = openStreamPcm(endpoint_.pcmName, endpoint_.flow, &config_, &pcm_);
+    }).join();
+    if (!succeeded(opened))
+        return opened;
     AlsaEndpoints::setHeld(endpoint_, true);
     timed_ = config_.timestamped && statusTellsTime();
     if (!timed_)
@@ -279,25 +304,8 @@ Result AlsaAudioClient::start()
     running_.store(true);
     started_ = true;
     engine_ = std::thread([this] { runEngine(); });
-    raiseEnginePriority();
+    raiseToEnginePriority(engine_.native_handle());
     return result::Ok;
-}
-
-void AlsaAudioClient::raiseEnginePriority()
-{
-    // The engine stands in for a system's audio engine, which runs ahead of every program: a
-    // real-time priority where the system grants one. Without it a busy machine can keep the
-    // engine from its PCM for so long that the sound server behind it runs dry, and the sound
-    // slips against its loopback.
-    sched_param param{};
-    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
-    if (const int e = pthread_setschedparam(engine_.native_handle(), SCHED_FIFO, &param)) {
-        static std::once_flag once;
-        std::call_once(once, [e] {
-            sntInfo(lcAlsa, "[ALSA]") << "the audio engine runs without real-time priority ("
-                                      << strerror(e) << "): a busy machine may interrupt its sound";
-        });
-    }
 }
 
 Result AlsaAudioClient::stop()

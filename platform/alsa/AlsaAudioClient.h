@@ -33,9 +33,11 @@ namespace platform::alsa {
 // it. A PCM that tells no time is named in the log when the client opens it, and its packets and
 // periods carry none.
 // The engine thread runs at a real-time priority where the system grants one (as a system's
-// audio engine does), allocates nothing and logs its recoveries only when it stops. It meets the
-// stream's user, another audio thread, only in the two rings, which neither side locks: each
-// ring has one writer and one reader, and a packet the user holds is never dropped under it.
+// audio engine does), and so do the threads a sound server's plugin starts for the PCM (whose
+// timing the engine reads); the engine allocates nothing and logs its recoveries only when it
+// stops. It meets the stream's user, another audio thread, only in the two rings, which neither
+// side locks: each ring has one writer and one reader, and a packet the user holds is never
+// dropped under it.
 // The lock is for Initialize, Start and Stop, which the engine never waits for.
 class AlsaAudioClient
     : public AudioClient
@@ -111,7 +113,6 @@ private:
     // Whether the render or capture service of this client may be handed out.
     Result serviceFor(DataFlow flow) const;
     void stopEngine();
-    void raiseEnginePriority();
     void runEngine();
     void renderLoop();
     void captureLoop();

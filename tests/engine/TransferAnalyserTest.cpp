@@ -130,6 +130,71 @@ private slots:
         QCOMPARE(peak->timeMs, float((pathDelay - delayProperty) * 1000.0 / rate));
     }
 
+    // The smoothing a session measures with (16384 points, Hann window, per-bin Bessel
+    // smoothing, preset 0) reads the path's level as soon as the transform holds a block of the
+    // run, however many ticks came before the point is taken: a busy machine gives a run of
+    // two seconds fewer ticks than a quiet one, and the points of one path must not differ by
+    // it. The sound comes in after a moment of silence, as it does through a device, and a
+    // reset (as after a dropout or a re-pairing) starts the level afresh from the next block.
+    void smoothedLevelDoesNotDependOnTheTicks_data()
+    {
+        QTest::addColumn<int>("silentTicks");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("a busy machine's few ticks") << 0 << 6;
+        QTest::newRow("a quiet machine's two seconds") << 0 << 25;
+        QTest::newRow("sound after four silent ticks") << 4 << 10;
+    }
+
+    void smoothedLevelDoesNotDependOnTheTicks()
+    {
+        QFETCH(int, silentTicks);
+        QFETCH(int, ticks);
+        constexpr uint32_t size = 16384;
+        constexpr std::size_t tick = 3840; // 80 ms at 48 kHz
+        TransferAnalyser analyser(size, uint32_t(rate));
+        analyser.setAverageType(1);
+        analyser.setFilterPreset(0);
+        const Path path{1.0, 0, Biquad::peaking(1000.0, 6.0, 1.4, rate)};
+        const auto reference = whiteNoise(tick * std::size_t(2 * ticks), 0.3, 17);
+        const auto data = path.apply(reference);
+        const auto feed = [&](int count, std::size_t from, bool silent) {
+            for (int t = 0; t < count; ++t) {
+                for (std::size_t k = from + std::size_t(t) * tick;
+                     k < from + std::size_t(t + 1) * tick; ++k)
+                    analyser.push(silent ? 0.0f : float(data[k]),
+                                  silent ? 0.0f : float(reference[k]));
+                analyser.analyse();
+            }
+        };
+        // Mean level over a sixth of an octave around f, read and expected.
+        const auto bandOff = [&](double f) {
+            double read = 0.0, expected = 0.0;
+            int bins = 0;
+            for (const BinRecord &record : analyser.records()) {
+                if (std::abs(std::log2(record.frequency / f)) > 1.0 / 12.0)
+                    continue;
+                read += 20.0 * std::log10(double(record.magnitude));
+                expected += 20.0
+                            * std::log10(std::abs(path.response(2.0 * std::numbers::pi
+                                                                * record.frequency / rate)));
+                ++bins;
+            }
+            return (read - expected) / bins;
+        };
+        feed(silentTicks, 0, true);
+        feed(ticks, 0, false);
+        for (const double f : {200.0, 1000.0, 5000.0})
+            QVERIFY2(std::abs(bandOff(f)) < 0.2,
+                     qPrintable(QString("%1 Hz: %2 dB off after %3 ticks")
+                                        .arg(f)
+                                        .arg(bandOff(f))
+                                        .arg(ticks)));
+        analyser.resetAverage();
+        feed(6, tick * std::size_t(ticks), false);
+        QVERIFY2(std::abs(bandOff(1000.0)) < 0.2,
+                 qPrintable(QString("%1 dB off after a reset").arg(bandOff(1000.0))));
+    }
+
     // The estimate looks at the pairs as they came, whatever the delay property.
     void delayEstimate_data()
     {
@@ -147,6 +212,21 @@ private slots:
         pushAndAnalyse(analyser, Path{1.0, pathDelay, {}}.apply(reference), reference);
         analyser.estimateDelay();
         QCOMPARE(analyser.delayPairs(), int64_t(pathDelay));
+    }
+
+    // The lag the sound shows, without touching the published estimate: the path's delay when
+    // the recording is the reference through the path, none when it is noise of its own.
+    void heardLagOnlyWhereTheSoundShowsOne()
+    {
+        TransferAnalyser analyser(16384, uint32_t(rate));
+        const auto reference = whiteNoise(70000, 0.3, 13);
+        pushAndAnalyse(analyser,
+                       Path{0.5, 48, Biquad::peaking(1000.0, 6.0, 1.0, rate)}.apply(reference),
+                       reference);
+        QCOMPARE(analyser.heardLag(), std::optional<int64_t>(48));
+        QCOMPARE(analyser.delayPairs(), int64_t(0));
+        pushAndAnalyse(analyser, whiteNoise(70000, 0.3, 14), whiteNoise(70000, 0.3, 15));
+        QCOMPARE(analyser.heardLag(), std::nullopt);
     }
 
     void calibrationScalesEachBin()
