@@ -157,8 +157,8 @@ bool validValueCount(qsizetype n)
 // Reads n values into each of the four lists, refusing early when the file is too short to hold
 // them (so a damaged count never makes us allocate for data that is not there), and refusing
 // values that are not finite numbers.
-bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &level,
-                    QList<float> &phase, QList<float> &coherence)
+bool readFourArrays(QFile &file, const QString &name, qint32 n, QList<float> &freq,
+                    QList<float> &level, QList<float> &phase, QList<float> &coherence)
 {
     if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
         return false;
@@ -167,7 +167,7 @@ bool readFourArrays(QFile &file, qint32 n, QList<float> &freq, QList<float> &lev
         return false;
     if (finiteCapture(freq, level, phase, coherence))
         return true;
-    sntWarning(lcStore, "[Store]") << "capture file" << file.fileName()
+    sntWarning(lcStore, "[Store]") << "capture file" << rawPath(name)
                                    << "holds values that are not finite numbers, not read";
     return false;
 }
@@ -180,7 +180,7 @@ bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &leve
     if (!openCaptureFile(file, name, kRawMagic, kMaxRawBytes, refusal) || !readInt32(file, n)
         || !validValueCount(n))
         return false;
-    if (!readFourArrays(file, n, freq, level, phase, coherence)) {
+    if (!readFourArrays(file, name, n, freq, level, phase, coherence)) {
         // Emptied with their memory: a refused capture may have been read whole.
         freq = level = phase = coherence = QList<float>();
         return false;
@@ -316,7 +316,7 @@ bool readPointsFile(CurvePack &pack, QString *refusal)
         qint32 n = 0;
         QList<float> freq, level, phase, coherence;
         if (!readInt32(file, n) || !validValueCount(n)
-            || !readFourArrays(file, n, freq, level, phase, coherence)) {
+            || !readFourArrays(file, pack.pointsFile, n, freq, level, phase, coherence)) {
             pack.pointFreq.clear();
             pack.pointLevel.clear();
             pack.pointPhase.clear();
