@@ -245,13 +245,14 @@ QString MeasureSession::referenceProblem() const
     if (phoneInput_ || referenceChannel_ < 0)
         return {};
     const audio::DeviceList devices = audio::Client::instance()->devices();
+    // An input that lists no channel at all (a sound server that is not there) cannot be
+    // opened: the open says so, which is the cause to name.
     const audio::DeviceInfo *input = findInputRow(devices, inputDeviceId_);
-    const qsizetype inputs = input ? input->inputChannels.size() : 0;
-    if (inputs < 2)
+    if (input && input->inputChannels.size() < 2)
         return QStringLiteral("「%1」只有 %2 路输入，测不了：参考信号要单独占一路输入，"
                               "请换一个至少两路输入的声卡")
                 .arg(inputDeviceName_)
-                .arg(inputs);
+                .arg(input->inputChannels.size());
     if (referenceChannel_ == dataChannel_)
         return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
                               "请在设置里换一路参考");
