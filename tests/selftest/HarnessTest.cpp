@@ -191,6 +191,7 @@ private slots:
         snt::test::MainWindowUnderTest m;
         QVERIFY(m.start([] { return std::make_shared<snt::test::LoopbackCard>(); }));
         m.bridge->setMeasureSeconds(60.0);
+        m.bridge->setMeasureSignalType(0); // pink noise: the music file is not beside the test
         QTemporaryDir out;
         QTest::ignoreMessage(QtWarningMsg,
                              "ARRAYTEST FAIL 一个测点也没测到 screen 线阵列-测量中 measuring true "
