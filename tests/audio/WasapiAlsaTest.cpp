@@ -127,18 +127,25 @@ qint64 findPlayedFrame(const std::vector<float> &got, qint64 at, qint64 from, qi
     return -1;
 }
 
-// Whether `frames` captured frames from `at` on hold the played signal times `gain` without a
-// break, from wherever its first one sits among the first `played` frames.
+// Whether `frames` captured frames hold the played signal times `gain` without a break, from
+// wherever their first one sits among the first `played` frames: those from `at` on, or else
+// those from one of the places a quarter of a second apart after it. A sound server starved by
+// a busy machine may run dry anywhere, at the start of the streams above all; a chain that
+// converts wrongly holds the signal nowhere.
 bool holdsPlayedSignal(const std::vector<float> &got, qint64 at, qint64 frames, qint64 played,
                        float gain)
 {
-    qint64 frame = findPlayedFrame(got, at, 0, played, gain);
-    if (frame < 0 || qint64(got.size()) / channels < at + frames)
-        return false;
-    for (qint64 i = 0; i < frames; ++i)
-        if (!sameFrame(got, at + i, frame + i, gain))
-            return false;
-    return true;
+    const auto holdsFrom = [&](qint64 from) {
+        const qint64 frame = findPlayedFrame(got, from, 0, played, gain);
+        for (qint64 i = 0; frame >= 0 && i < frames; ++i)
+            if (!sameFrame(got, from + i, frame + i, gain))
+                return false;
+        return frame >= 0;
+    };
+    for (qint64 from = at; qint64(got.size()) / channels >= from + frames; from += rate / 4)
+        if (holdsFrom(from))
+            return true;
+    return false;
 }
 
 std::vector<float> floatsOf(const QByteArray &bytes)
@@ -423,7 +430,7 @@ private slots:
 
         const qint64 played = source.pos() / qint64(channels * sizeof(float));
         const std::vector<float> ours = sink.recorded();
-        // A fifth of a second each, so a loaded machine's dropout rarely falls inside.
+        // A fifth of a second each, somewhere free of a loaded machine's dropouts.
         QVERIFY2(holdsPlayedSignal(ours, start, rate / 5, played, chainGain),
                  "our recording differs");
         QFile theirFile(file);
