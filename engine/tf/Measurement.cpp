@@ -410,11 +410,16 @@ void Measurement::feedStreamSamples(const float *data, qlonglong count)
 
 void Measurement::drainInputs()
 {
+    // Only the pairs written before the looped-back samples are taken: a sound is handed to the
+    // output before it is recorded, so their reference samples are surely among those taken. A
+    // pair written while this thread takes them may need a sample that comes after; it would
+    // meet an empty queue, and every later pair a reference one sample late per such pair.
+    const uint64_t pairsBeforeLoopback = inputs_.pairsWritten();
     if (!inputs_.takeLoopback([this](float sample) { takeLoopbackSample(sample); }))
         restartAfterLoss(MeasurementInputs::unknownLoss);
     alignLoopback();
     inputs_.takePairs([this](const MeasurementInputs::Pair &pair) { takePair(pair); },
-                      [this](int64_t frames) { restartAfterLoss(frames); });
+                      [this](int64_t frames) { restartAfterLoss(frames); }, pairsBeforeLoopback);
     reportLosses();
 }
 

@@ -48,11 +48,12 @@ public:
 
     // ---- consumer (the measurement's thread) ----
 
-    // Hands every pair written since the last call, oldest first, to onPair(const Pair &), and
-    // every loss to onLoss(int64_t frames) at its place among them. Losses that have no place
-    // (a ring that overflowed unnoticed, two writers at once) come last, as unknownLoss.
+    // Hands every pair written since the last call and before the count `upTo` (a
+    // pairsWritten() read earlier), oldest first, to onPair(const Pair &), and every loss to
+    // onLoss(int64_t frames) at its place among them. Losses that have no place (a ring that
+    // overflowed unnoticed, two writers at once) come last, as unknownLoss.
     template<typename OnPair, typename OnLoss>
-    void takePairs(OnPair onPair, OnLoss onLoss);
+    void takePairs(OnPair onPair, OnLoss onLoss, uint64_t upTo = UINT64_MAX);
     // Hands every looped-back sample written since the last call to onSample(float); returns
     // false when some were lost on the way (the ring was full).
     template<typename OnSample>
@@ -95,10 +96,10 @@ private:
 };
 
 template<typename OnPair, typename OnLoss>
-void MeasurementInputs::takePairs(OnPair onPair, OnLoss onLoss)
+void MeasurementInputs::takePairs(OnPair onPair, OnLoss onLoss, uint64_t upTo)
 {
     // The pair count first: a loss recorded before those pairs is then surely visible too.
-    const uint64_t end = pairs_.written();
+    const uint64_t end = std::min(upTo, pairs_.written());
     for (;;) {
         const Loss *loss = losses_.front();
         const uint64_t at = pairs_.taken();
