@@ -1,7 +1,9 @@
 #include "selftest/Frames.h"
 
+#include "common/Log.h"
 #include "selftest/Windows.h"
 
+#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -14,6 +16,8 @@ namespace snt::selftest {
 namespace {
 
 constexpr int frameWaitMs = 1000;
+// Under a busy machine a page with its pictures may take seconds to come.
+constexpr int drawnWaitMs = 10000;
 // Loader.Loading and Image.Loading alike.
 constexpr int loadingStatus = 2;
 
@@ -42,6 +46,13 @@ bool pageShown(QQuickItem *root)
     return page && page->opacity() >= 1.0;
 }
 
+// Until the window system has confirmed the window's last resize, the scene keeps its former size
+// and a grab shows the window as it was.
+bool sceneTakesWindowSize(const QQuickWindow *window)
+{
+    return window->contentItem()->size() == QSizeF(window->size());
+}
+
 } // namespace
 
 void waitForFrame(QQuickWindow *window)
@@ -58,10 +69,20 @@ void waitForFrame(QQuickWindow *window)
 bool waitUntilDrawn(QQuickWindow *window, int timeoutMs)
 {
     QQuickItem *root = window->contentItem();
-    const bool ready
-            = QTest::qWaitFor([root] { return pageShown(root) && !stillLoading(root); }, timeoutMs);
+    const bool ready = QTest::qWaitFor(
+            [window, root] {
+                return sceneTakesWindowSize(window) && pageShown(root) && !stillLoading(root);
+            },
+            timeoutMs);
     waitForFrame(window);
     return ready;
+}
+
+bool saveDrawnWindow(QQuickWindow *window, const QString &path)
+{
+    if (!waitUntilDrawn(window, drawnWaitMs))
+        qCWarning(lcSelfTest).noquote() << "SHOT" << path << "taken before it was drawn";
+    return window->grabWindow().save(path);
 }
 
 } // namespace snt::selftest

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -18,8 +17,6 @@ namespace {
 constexpr int settleMs = 300;
 constexpr int controlWaitMs = 3000;
 constexpr int controlPollMs = 50;
-// Under a busy machine a page with its pictures may take seconds to come.
-constexpr int drawnWaitMs = 10000;
 
 // The item at the end of `path`, each name looked for among the shown items below the last.
 QQuickItem *shownItemAt(QQuickItem *root, const QStringList &path)
@@ -185,11 +182,8 @@ QQuickItem *Walk::waitForControl(QQuickWindow *window, const QStringList &path) 
 
 void grabWindowToFile(QQuickWindow *window, const QString &folder, const QString &fileName)
 {
-    if (!window)
-        return;
-    if (!waitUntilDrawn(window, drawnWaitMs))
-        qCWarning(lcSelfTest).noquote() << "SHOT" << fileName << "taken before it was drawn";
-    window->grabWindow().save(folder + QLatin1Char('/') + fileName);
+    if (window)
+        saveDrawnWindow(window, folder + QLatin1Char('/') + fileName);
 }
 
 } // namespace snt::selftest

@@ -1,10 +1,10 @@
 #include "selftest/WindowShot.h"
 
 #include "common/Log.h"
+#include "selftest/Frames.h"
 #include "selftest/Windows.h"
 
 #include <QCoreApplication>
-#include <QImage>
 #include <QQuickWindow>
 
 namespace snt::selftest {
@@ -32,7 +32,7 @@ void runShot(const QQmlApplicationEngine &engine, const QString &imagePath, bool
         QCoreApplication::exit(2);
         return;
     }
-    if (!target->grabWindow().save(imagePath)) {
+    if (!saveDrawnWindow(target, imagePath)) {
         sntWarning(lcSelfTest, tag) << "the shot could not be saved:" << imagePath;
         QCoreApplication::exit(3);
         return;

@@ -9,6 +9,7 @@
 #include "selftest/MeasureTests.h"
 #include "selftest/Walk.h"
 #include "selftest/WindowShot.h"
+#include "selftest/Windows.h"
 #include "tests/audio/FakePlugin.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/selftest/CurveFiles.h"
@@ -181,6 +182,32 @@ private slots:
             QVERIFY2(bare < 0.9, qPrintable(screen + QString(" %1").arg(bare)));
         }
         m.stop();
+    }
+
+    // A window resized just before its shot (the curve window places itself once shown) is shot
+    // at its new size: the window system confirms a resize later, and a grab before that shows
+    // the window as it was.
+    void aResizedWindowIsShotAtItsNewSize()
+    {
+        CurveWindowBridge bridge;
+        QQmlApplicationEngine engine;
+        engine.rootContext()->setContextProperty(QStringLiteral("bridge"), &bridge);
+        engine.rootContext()->setContextProperty(QStringLiteral("sideTitle"), "工程管理");
+        engine.rootContext()->setContextProperty(QStringLiteral("closable"), true);
+        engine.loadData(sideWindowQml);
+        qobject_cast<QQuickWindow *>(engine.rootObjects().value(0))->show();
+        bridge.openCurveWindow();
+        QQuickWindow *side = nullptr;
+        QTRY_VERIFY((side = snt::selftest::shownWindowTitled(QStringLiteral("工程管理"))));
+        QVERIFY(QTest::qWaitForWindowExposed(side));
+        QTemporaryDir out;
+        const QString path = out.filePath("side.png");
+        const int code = exitCodeOf([&] {
+            side->resize(660, 620);
+            snt::selftest::runShot(engine, path, true, false);
+        });
+        QCOMPARE(code, 0);
+        QCOMPARE(QImage(path).size(), QSize(660, 620));
     }
 
     // With runs longer than the walk waits for them (the settings allow a minute), the array
