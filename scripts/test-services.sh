@@ -30,9 +30,10 @@ launch_pulse() {
   done
   mkdir -p "$home"
   # Audio goes over the socket, not shared memory: the server's shared-memory path has a known
-  # fault that aborts it when a client stalls (memblock import assertion).
+  # fault that aborts it when a client stalls (memblock import assertion). It logs at debug
+  # level: only there does it say how far it rewound a sink, which the tests read.
   HOME="$home" XDG_RUNTIME_DIR="$folder" \
-    pulseaudio -D -n --exit-idle-time=-1 --log-target="file:$folder/pa.log" \
+    pulseaudio -D -n --exit-idle-time=-1 --log-level=debug --log-target="file:$folder/pa.log" \
       --use-pid-file=yes --disable-shm=yes "${loads[@]}" \
       --load="module-native-protocol-unix socket=$folder/pulse.sock" >/dev/null 2>&1
   for _ in $(seq 50); do
@@ -69,6 +70,7 @@ pcm.mono_mic { type asym capture.pcm { type pulse device "mono.monitor" } hint {
 EOF
   echo "export PULSE_SERVER=$server"
   echo "export SNT_TEST_ASOUNDRC=$runtime/asoundrc"
+  echo "export SNT_TEST_PULSE_LOG=$runtime/pa.log"
 }
 
 # The server for the system check's test, on a runtime folder of its own.
