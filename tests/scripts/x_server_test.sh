@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tests' own X servers: each comes up on a number no other server uses, a number stays taken
 # until its server has ended (not only until it stopped answering), and servers started and
-# stopped side by side on a busy machine answer for as long as they run.
+# stopped side by side on a busy machine answer every client for as long as they run.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../support/x_server.sh
@@ -37,12 +37,15 @@ fi
 kill "$foreign"
 wait "$foreign" 2>/dev/null
 
-# Side by side on a busy machine: every server answers a while after it came up.
+# Side by side on a busy machine: every server answers a while after it came up, and to clients
+# that come one right after another (each leaving it without clients).
 cycles() {
   for _ in $(seq 15); do
     start_x_server 320x240 || { echo "no server"; continue; }
     sleep "0.$((RANDOM % 4))"
-    xdpyinfo >/dev/null 2>&1 || echo "$DISPLAY stopped answering while its server ran"
+    for _ in $(seq 10); do
+      xdpyinfo >/dev/null 2>&1 || { echo "$DISPLAY stopped answering while its server ran"; break; }
+    done
     stop_x_server
   done
 }

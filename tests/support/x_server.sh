@@ -9,6 +9,8 @@
 # unreachable. So each number is taken under a lock that only the server holds (it inherits the
 # descriptor), which is released when that server has fully ended, and the server is told its
 # number. A number some other X server uses makes ours exit at once; the next number is tried.
+# The server does not reset when its last client leaves: while it resets it refuses connections,
+# and a program started right after another (or after the check that it answers) found no server.
 x_server_locks=${TMPDIR:-/tmp}/snt-x-displays
 
 start_x_server() {
@@ -18,7 +20,8 @@ start_x_server() {
     exec {lock}>"$x_server_locks/$number"
     if flock -n "$lock"; then
       x_server_ready=$(mktemp)
-      Xvfb ":$number" -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$x_server_ready" 2>/dev/null &
+      Xvfb ":$number" -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset \
+        3>"$x_server_ready" 2>/dev/null &
       x_server_pid=$!
       exec {lock}>&-
       x_server_answers ":$number" && return 0
