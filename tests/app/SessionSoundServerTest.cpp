@@ -123,9 +123,8 @@ public:
     }
 
     // How far the server rewound its sinks short of what it was asked since this was made (or
-    // last asked), in ms of the loop's float32 stereo stream at 48 kHz. Lines the
-    // server's threads write at once may run into each other, so the text is searched as a
-    // whole.
+    // last asked), in ms of the loop's float32 stereo stream at 48 kHz. Lines the server's
+    // threads write at once may run into each other, so the text is searched as a whole.
     double partialRewindsMs()
     {
         static const QRegularExpression rewind("(Requested to rewind|Rewound) (\\d+) bytes");
@@ -199,7 +198,7 @@ struct ServerSigns
     // Whether a pairing `errorMs` off lies within what the server's report lets a pairing be:
     // one that held still after the pairing was still seen up to 3.7 ms off at a busy stream's
     // start (in 19 runs beside eight busy loops), which nothing after the pairing can measure,
-    // so 5 ms; beyond that, what it was seen to wander.
+    // so 5 ms; beyond that, what it was seen to wander and its sink to be rewound short.
     bool excuses(double errorMs) const { return errorMs < 5.0 || explains(errorMs); }
     // Whether the run's failure tells nothing of the program: the sound path stood still; or
     // the pairing lies as far off as the server's report was seen to wander and its sink to be
