@@ -1,4 +1,7 @@
 #include "app/AppCore.h"
+#include "app/PackCurves.h"
+#include "tests/qml/ChartGeometry.h"
+#include "tests/qml/ContrastProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
@@ -8,6 +11,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace snt::test;
@@ -16,14 +20,17 @@ namespace {
 
 const QRect designGeometry(100, 50, 600, 1145);
 
-// A pack of a flat response with zero phase and full coherence.
-bool storePack(QmlBridge &bridge, const QString &name, const QString &project, int seq)
+// A pack of a flat response with zero phase and full coherence, for `use` with the EQ `bands`.
+bool storePack(QmlBridge &bridge, const QString &name, const QString &project, int seq,
+               const QString &use = QStringLiteral("主扩"),
+               const QList<snt::eq::SchemeBand> &bands = {})
 {
     CurvePack pack;
     pack.name = name;
-    pack.use = QStringLiteral("主扩");
+    pack.use = use;
     pack.project = project;
     pack.seq = seq;
+    pack.bands = bands;
     for (int i = 0; i < 240; ++i) {
         pack.freq << float(20 * std::pow(1000.0, i / 239.0));
         pack.level << -6.0f;
@@ -82,6 +89,20 @@ std::pair<int, int> busiestRow(const QImage &image, const QRect &area, QColor co
             best = {y, count};
     }
     return best;
+}
+
+// The value of a point list of maps {"f", "d"} at its frequency nearest to f.
+double valueNear(const QVariantList &points, double f)
+{
+    const auto distance = [f](const QVariant &point) {
+        return std::abs(std::log(point.toMap().value("f").toDouble() / f));
+    };
+    return std::min_element(
+                   points.cbegin(), points.cend(),
+                   [&](const QVariant &a, const QVariant &b) { return distance(a) < distance(b); })
+            ->toMap()
+            .value("d")
+            .toDouble();
 }
 
 } // namespace
@@ -451,6 +472,34 @@ private slots:
                     <= 3);
         click(packItem("Main L"));
         QCOMPARE(phase->property("phaseCenter").toDouble(), 0.0);
+    }
+
+    // A line-array pack draws its measured curve solid and lighter than the curve with its EQ:
+    // where the EQ's 9 dB cut at 1 kHz parts the two, the measured one stands out from the
+    // window in both palettes by at least the contrast ratio of 3 that WCAG 2 asks of graphics.
+    void arrayPackMeasuredCurveStandsOut()
+    {
+        QVERIFY(storePack(*m.bridge, "Array", QString(), 9, lineArrayUse,
+                          {{1000.0f, -9.0f, 1.0f, true}}));
+        showCurves();
+        click(packItem("Array"));
+        QQuickItem *magnitude = item("magnitudeChart");
+        QTRY_VERIFY(magnitude->property("secondSolid").toBool());
+        const QVariantList measured = magnitude->property("points2").toList();
+        const QVariantList equalised = magnitude->property("points").toList();
+        QVERIFY(valueNear(measured, 1000) - valueNear(equalised, 1000) > 8);
+        for (const bool dark : {false, true}) {
+            m.bridge->setDarkMode(dark);
+            for (const double f : {800.0, 1000.0, 1250.0}) {
+                const int row = int(levelRow(magnitude, valueNear(measured, f)));
+                const QRect around(plotColumn(magnitude, f) - 6, row - 5, 13, 11);
+                const double ratio = itemContrast(magnitude, around);
+                QVERIFY2(ratio >= 3.0, qPrintable(QString("%1 palette, %2 Hz: contrast %3")
+                                                          .arg(dark ? "dark" : "light")
+                                                          .arg(f)
+                                                          .arg(ratio)));
+            }
+        }
     }
 };
 
