@@ -1,7 +1,7 @@
 // The device listing runs under the audio client's mutex at every refresh, so it must stay
 // quick: it reads the ALSA control interface and the user's declarations, never opens a PCM
-// whose format it already knows, and asks the sound server (one short connection per PCM that
-// leads there) for the channels of its sink or source. Run with the test sound server's
+// whose format it already knows, and asks the sound server, over one short connection, for the
+// channels of the sinks and sources the PCMs lead to. Run with the test sound server's
 // environment (scripts/test-services.sh) to list its sinks and monitors as well.
 #include "audio/wasapi/WasapiPlugin.h"
 #include "bench/BenchSupport.h"

@@ -60,10 +60,10 @@ FormatCache &cache()
 // The channels the sound server runs the sink or source a PCM leads to at, asked now; 0 for a
 // PCM that leads elsewhere, or while the server does not answer. Such a PCM takes any count, and
 // a mono microphone asked for two comes as two copies of itself.
-unsigned serverChannelsNow(const EndpointInfo &endpoint)
+unsigned serverChannelsNow(const EndpointInfo &endpoint, ServerDevices &server)
 {
     const std::optional<ServerDevice> device
-            = PcmRoute::of(endpoint.pcmName, endpoint.flow).askServer(endpoint.flow);
+            = PcmRoute::of(endpoint.pcmName, endpoint.flow).askServer(endpoint.flow, server);
     return device ? device->format.channels : 0;
 }
 
@@ -263,10 +263,17 @@ std::optional<EndpointInfo> AlsaEndpoints::find(const QString &id, DataFlow flow
 
 Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *format)
 {
+    ServerDevices server;
+    return engineFormat(endpoint, server, format);
+}
+
+Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, ServerDevices &server,
+                                   WaveFormat *format)
+{
     // The sink or source behind a PCM that leads to the sound server changes while the program
     // runs (a microphone plugged in and made the default source): its channels are asked every
     // time, never remembered.
-    const unsigned channels = serverChannelsNow(endpoint);
+    const unsigned channels = serverChannelsNow(endpoint, server);
     WaveFormat known;
     const Result r = rememberedFormat(endpoint, channels > 0 ? channels : stereo, &known);
     if (succeeded(r))
