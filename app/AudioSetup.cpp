@@ -6,6 +6,7 @@
 #include "app/SystemCheck.h"
 #include "app/SystemCheckRunner.h"
 #include "app/UiState.h"
+#include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "engine/CalibrationManager.h"
 #include "engine/dsp/CalFileParser.h"
@@ -125,9 +126,13 @@ void AudioSetup::setAudioDataChannel(int channel)
     emit calibrationChanged();
 }
 
+// The stored index stays as it was chosen (a device that has it may be chosen again); shown is
+// what a run on the selected device reads, so the screen never names a channel that its menu
+// does not offer.
 int AudioSetup::audioReferenceChannel() const
 {
-    return storedReferenceChannel();
+    return AudioInput::referenceChannelRead(storedReferenceChannel(), audioDataChannel(),
+                                            int(audioInputChannels().size()));
 }
 
 void AudioSetup::setAudioReferenceChannel(int channel)

@@ -26,6 +26,9 @@ public:
     QStringList audioInputChannels() const;
     int audioDataChannel() const;
     void setAudioDataChannel(int channel);
+    // The reference channel a run reads on the selected device: the stored one where the device
+    // has it, else the one the recording front end reads instead; -1 (none) where the device has
+    // fewer than two inputs and the stored one is not among them.
     int audioReferenceChannel() const;
     void setAudioReferenceChannel(int channel);
     void refreshAudioDevices();

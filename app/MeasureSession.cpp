@@ -244,15 +244,18 @@ QString MeasureSession::referenceProblem() const
 {
     if (phoneInput_ || referenceChannel_ < 0)
         return {};
-    const audio::DeviceList devices = audio::Client::instance()->devices();
-    // An input that lists no channel at all (a sound server that is not there) cannot be
+    // The channels the input opens with, asked now, as the run opens it: a device behind the
+    // sound server has those of the server's source, which can change while the program runs
+    // (a mono microphone plugged in and made the default), so the list made earlier may no
+    // longer hold. An input with no channel at all (a sound server that is not there) cannot be
     // opened: the open says so, which is the cause to name.
-    const audio::DeviceInfo *input = findInputRow(devices, inputDeviceId_);
-    if (input && input->inputChannels.size() < 2)
+    const uint32_t inputs
+            = audio::Client::instance()->preferredInputFormat(inputDeviceId_).channelCount;
+    if (inputs == 1)
         return QStringLiteral("「%1」只有 %2 路输入，测不了：参考信号要单独占一路输入，"
                               "请换一个至少两路输入的声卡")
                 .arg(inputDeviceName_)
-                .arg(input->inputChannels.size());
+                .arg(inputs);
     if (referenceChannel_ == dataChannel_)
         return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
                               "请在设置里换一路参考");

@@ -146,6 +146,7 @@ Item {
                         alignRight: true
                         options: screen.channelOptions(bridge.audioInputChannels, false)
                         value: bridge.audioReferenceChannel
+                        noneText: "未选择"
                         tip: "请选择声卡输入2通道"
                         onPicked: value => bridge.audioReferenceChannel = value
                     }

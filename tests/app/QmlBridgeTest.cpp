@@ -332,6 +332,36 @@ private slots:
                 << "USB Mic" << QByteArray("audioDataChannel") << 40 << 40;
     }
 
+    // The reference read, as a run on the selected device reads it: the stored channel where
+    // the device has it, else the other of its first two inputs, and none (-1) on a device with
+    // fewer than two inputs. The stored channel stays as it was.
+    void referenceReadIsTheOneARunReads_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("read");
+        QTest::newRow("on the device") << "USB Mic" << 0 << 1 << 1;
+        QTest::newRow("beyond two inputs") << "USB Mic" << 0 << 5 << 1;
+        QTest::newRow("beyond, microphone on input 2") << "USB Mic" << 1 << 5 << 0;
+        QTest::newRow("one input") << "Codec Line In" << 0 << 1 << -1;
+        QTest::newRow("one input, chosen as it is") << "Codec Line In" << 0 << 0 << 0;
+        QTest::newRow("a missing card") << "Gone" << 0 << 1 << -1;
+    }
+    void referenceReadIsTheOneARunReads()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, data);
+        QFETCH(int, stored);
+        QFETCH(int, read);
+        storedSettings().setValue("audio/inputDevice", device);
+        storedSettings().setValue("audio/dataChannel", data);
+        storedSettings().setValue("audio/referenceChannel", stored);
+        QmlBridge bridge;
+        QCOMPARE(bridge.audioReferenceChannel(), read);
+        QCOMPARE(storedSettings().value("audio/referenceChannel").toInt(), stored);
+    }
+
     void channelChoicesAreKeptInRange()
     {
         QFETCH(QString, device);
