@@ -108,18 +108,26 @@ QByteArray toJsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
+bool mayReplace(const QString &path, const JsonFile &earlier)
+{
+    if (earlier.refusal.isEmpty())
+        return true;
+    sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
+    return false;
+}
+
+bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser)
+{
+    if (earlier.damaged && !keepDamagedContent(path, earlier.content))
+        return false;
+    return earlier.oldPacks.isEmpty() || keepOldPacks(path, earlier.oldPacks, tellUser);
+}
+
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
                       const TellUser &tellUser)
 {
-    if (!earlier.refusal.isEmpty()) {
-        sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
-        return false;
-    }
-    if (earlier.damaged && !keepDamagedContent(path, earlier.content))
-        return false;
-    if (!earlier.oldPacks.isEmpty() && !keepOldPacks(path, earlier.oldPacks, tellUser))
-        return false;
-    return saveAtomically(path, content);
+    return mayReplace(path, earlier) && keepAside(path, earlier, tellUser)
+           && saveAtomically(path, content);
 }
 
 } // namespace store

@@ -49,9 +49,17 @@ int countSum(const QJsonArray &packs);
 // The text of a store file: indented JSON.
 QByteArray toJsonText(const QJsonObject &object);
 
-// Writes a store file over an existing one. A damaged earlier content, and the old packs it
-// held, are kept aside first (the user is told of the packs), so that one bad byte or an old
-// pack never turns into a loss. False, writing nothing, when that fails or `earlier` was refused.
+// Whether the file found as `earlier` may be written over: not when the store refused to read
+// it (something other than a store file lies there), with a log line.
+bool mayReplace(const QString &path, const JsonFile &earlier);
+
+// Keeps aside what a rewrite of the file found as `earlier` would drop: a damaged content, and
+// the old packs it held (the user is told of the packs), so that one bad byte or an old pack never
+// turns into a loss. False when that failed.
+bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser);
+
+// Writes a store file over an existing one, once mayReplace() and keepAside() allow. False,
+// writing nothing, when either failed or the file could not be written.
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
                       const TellUser &tellUser);
 

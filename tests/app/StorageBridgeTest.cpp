@@ -218,6 +218,103 @@ private slots:
         QCOMPARE(QmlBridge().rootPacks().size(), 1); // a bridge started afterwards reads it
     }
 
+    // With a project file that cannot be written (another program wrote it, so every save
+    // rewrites it, and the disk has no room for it) and a root file that can, every save fails
+    // and changes no file: what the screens show after saving a result, deleting and moving a
+    // pack, renaming the project and editing the saved pack's bands is what a restart reads.
+    void failedSavesShowWhatTheFilesHold()
+    {
+        const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
+        QByteArray text;
+        for (qsizetype i = 0; i < freq.size(); ++i)
+            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
+                    + '\n';
+        QVERIFY(putBytes(QDir::homePath() + "/curve.txt", text));
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        QVERIFY(bridge.loadCurveFile(QDir::homePath() + "/curve.txt"));
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("大厅")));
+        CurvePack large;
+        large.name = QStringLiteral("大厅 01");
+        large.project = QStringLiteral("大厅");
+        large.freq = logGrid(8, 100, 800);
+        large.level = QList<float>(8, 0.0f);
+        large.bands = QList<snt::eq::SchemeBand>(500, {100.0f, -3.0f, 1.4f, true});
+        QVERIFY(core.store().savePack(large, -1));
+        storedPack(core, "主扩 01", logGrid(8, 100, 800), QList<float>(8, 0.0f));
+        const QString hall = projectsDir() + QStringLiteral("/大厅.json");
+        QVERIFY(putBytes(hall,
+                         QJsonDocument::fromJson(fileBytes(hall)).toJson(QJsonDocument::Compact)));
+        QVERIFY(QFileInfo(hall).size() > 16384);
+
+        // Every pack on the screens: its project, name and curve with its EQ.
+        const auto shown = [](QmlBridge &screens) {
+            QVariantList summaries = screens.rootPacks();
+            for (const QVariant &project : screens.projects())
+                summaries += project.toMap().value("packs").toList();
+            QStringList packs;
+            for (const QVariant &summary : std::as_const(summaries)) {
+                const QVariantMap pack = summary.toMap();
+                const QVariantList after = screens.curvePackDetail(pack.value("index").toInt())
+                                                   .value("after")
+                                                   .toList();
+                packs.append(QStringLiteral("%1|%2|%3")
+                                     .arg(pack.value("project").toString(),
+                                          pack.value("name").toString(),
+                                          QJsonDocument::fromVariant(after).toJson(
+                                                  QJsonDocument::Compact)));
+            }
+            packs.sort();
+            return packs;
+        };
+        const auto restarted = [&shown] {
+            QmlBridge again;
+            return shown(again);
+        };
+        const auto indexOf = [&bridge](const QString &name) {
+            for (const QVariant &pack : bridge.rootPacks()) {
+                if (pack.toMap().value("name") == name)
+                    return pack.toMap().value("index").toInt();
+            }
+            return -1;
+        };
+        const auto unchanged = [&, before = fileBytes(curvePackRootFile())] {
+            return fileBytes(curvePackRootFile()) == before;
+        };
+        {
+            const FileSizeLimit fullDisk(16384);
+            bridge.saveSelectedPack();
+            QCOMPARE(bridge.toastText(), QStringLiteral("曲线没存上，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(!bridge.deleteCurvePack(indexOf("主扩 01")));
+            QCOMPARE(bridge.toastText(), QStringLiteral("没删掉，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(!bridge.movePack(indexOf("主扩 01"), -1, QStringLiteral("大厅")));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(unchanged());
+            QVERIFY(bridge.renameProject(QStringLiteral("大厅"), QStringLiteral("礼堂")));
+            QCOMPARE(shown(bridge), restarted());
+        }
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+        QVERIFY(putBytes(projectsDir() + QStringLiteral("/礼堂.json"),
+                         QJsonDocument::fromJson(fileBytes(projectsDir() + "/礼堂.json"))
+                                 .toJson(QJsonDocument::Compact)));
+        const QStringList saved = shown(bridge);
+        {
+            const FileSizeLimit fullDisk(16384);
+            const QVariantMap band = bridge.eqBands().value(0).toMap();
+            bridge.updateEqBand(0, band.value("freq").toDouble(), band.value("q").toDouble(),
+                                band.value("gain").toDouble() - 2.0);
+            QTRY_COMPARE(bridge.toastText(),
+                         QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), saved);
+            QCOMPARE(restarted(), saved);
+        }
+    }
+
     // Names that would leave the projects folder or clash are refused with a toast; renaming
     // takes only a listed project and keeps its packs; deleting goes file first and refuses a
     // project file that cannot be deleted.
