@@ -182,7 +182,8 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
     };
     store::StagedFiles staged;
     for (const Planned *planned : files) {
-        if (!store::mayReplace(planned->path, files_.constFind(planned->path)->json)
+        if (!store::mayReplace(planned->path, files_.constFind(planned->path)->json, planned->text,
+                               tellUser_)
             || !staged.stage(planned->path, planned->text))
             return unwritten(planned);
     }

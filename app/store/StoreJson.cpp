@@ -14,9 +14,6 @@ namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
 const QString kPacksKey = QStringLiteral("packs");
-// Far above any store file a sound engineer keeps (a pack takes a few kilobytes), far below what
-// parsing would need too much memory for.
-constexpr qint64 kMaxStoreFileBytes = qint64(64) << 20;
 
 QString fileName(const QString &path)
 {
@@ -57,7 +54,7 @@ bool keepOldPacks(const QString &path, const QJsonArray &packs, const TellUser &
 JsonFile readJsonFile(const QString &path)
 {
     JsonFile result;
-    const FileRead read = readRegularFile(path, kMaxStoreFileBytes, result.content);
+    const FileRead read = readRegularFile(path, maxStoreFileBytes, result.content);
     result.refusal = read.refusal;
     if (!read.opened)
         return result;
@@ -108,11 +105,22 @@ QByteArray toJsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-bool mayReplace(const QString &path, const JsonFile &earlier)
+bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                const TellUser &tellUser)
 {
-    if (earlier.refusal.isEmpty())
+    if (!earlier.refusal.isEmpty()) {
+        sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
+        return false;
+    }
+    if (content.size() <= maxStoreFileBytes)
         return true;
-    sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
+    sntWarning(lcStore, "[Store]") << "not writing" << content.size() << "bytes to" << path
+                                   << ": more than a store file that is read holds";
+    if (tellUser)
+        tellUser(QStringLiteral("「%1」再大就读不回来了（上限 %2 MB），这次的改动没有存；"
+                                "请把一些曲线包移到别处或删掉")
+                         .arg(fileName(path))
+                         .arg(maxStoreFileBytes >> 20));
     return false;
 }
 
@@ -126,7 +134,7 @@ bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tel
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
                       const TellUser &tellUser)
 {
-    return mayReplace(path, earlier) && keepAside(path, earlier, tellUser)
+    return mayReplace(path, earlier, content, tellUser) && keepAside(path, earlier, tellUser)
            && saveAtomically(path, content);
 }
 

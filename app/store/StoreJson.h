@@ -30,6 +30,11 @@ struct JsonFile
     QJsonArray oldPacks;
 };
 
+// The largest store file that is read: far above what a sound engineer keeps (a pack takes a few
+// kilobytes, so some 20,000 packs fill it), far below what parsing would need too much memory
+// for. Nothing larger is written, so that every file written is read again.
+constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
+
 JsonFile readJsonFile(const QString &path);
 
 // Whether the loader takes a pack object: those of schema 3 or later.
@@ -49,9 +54,11 @@ int countSum(const QJsonArray &packs);
 // The text of a store file: indented JSON.
 QByteArray toJsonText(const QJsonObject &object);
 
-// Whether the file found as `earlier` may be written over: not when the store refused to read
-// it (something other than a store file lies there), with a log line.
-bool mayReplace(const QString &path, const JsonFile &earlier);
+// Whether the file found as `earlier` may be written over with `content`: not when the store
+// refused to read it (something other than a store file lies there), nor with more than it
+// reads (the user is told). Refusals are logged.
+bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                const TellUser &tellUser);
 
 // Keeps aside what a rewrite of the file found as `earlier` would drop: a damaged content, and
 // the old packs it held (the user is told of the packs), so that one bad byte or an old pack never

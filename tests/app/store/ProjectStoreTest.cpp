@@ -548,6 +548,47 @@ private slots:
         QCOMPARE(loadedNames(), (QStringList{"大厅:h1", "大厅:r2", ":新"}));
     }
 
+    // The store reads no file beyond its limit, so it writes none: with the root file a few
+    // hundred bytes short of it, saving one more result fails with a message that names the
+    // file, and a restart lists every pack. Deleting one, which makes the file smaller, goes
+    // through.
+    void everyFileWrittenIsRead()
+    {
+        constexpr qsizetype limit = qsizetype(64) << 20;
+        // Two packs as the store writes them, the question of the first filling the file.
+        QJsonArray packs{curvePackToJson(pack("主扩 01", "")),
+                         curvePackToJson(pack("主扩 02", ""))};
+        QJsonObject first = packs[0].toObject();
+        first.insert("question", "?");
+        packs[0] = first;
+        const QByteArray text = QJsonDocument(QJsonObject{{"packs", packs}}).toJson();
+        const qsizetype mark = text.indexOf("\"?\"") + 1;
+        QVERIFY(putBytes(curvePackRootFile(), text.first(mark)
+                                                      + QByteArray(limit - 299 - text.size(), 'x')
+                                                      + text.sliced(mark + 1)));
+        QCOMPARE(QFileInfo(curvePackRootFile()).size(), limit - 300);
+        const QStringList all{":主扩 01", ":主扩 02"};
+        QCOMPARE(loadedNames(), all);
+        releaseFreedMemory();
+
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        CurvePack result = pack("主扩 05", "");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not writing .* bytes to "));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("root file .* not written"));
+        QVERIFY(!store.savePack(result, -1));
+        QVERIFY(told.size() == 1 && told[0].contains("「curve_packs_root.json」"));
+        releaseFreedMemory();
+        QCOMPARE(loadedNames(), all);
+        QVERIFY(QDir(rawDir()).entryList(QDir::Files).isEmpty());
+        releaseFreedMemory();
+        QVERIFY(store.deleteCurvePack(1));
+        QCOMPARE(loadedNames(), all.first(1));
+    }
+
     // One damaged byte must not turn into the loss of every pack of the file at the next save.
     void damagedFilesAreKeptAsideOnce_data()
     {
