@@ -27,7 +27,7 @@
 class PackListFiles
 {
 public:
-    // `tellUser` hears of the old packs a save sets aside (see store::replaceStoreFile).
+    // `tellUser` hears of the packs a save sets aside (see store::replaceStoreFile).
     explicit PackListFiles(store::TellUser tellUser)
         : tellUser_(std::move(tellUser))
     { }

@@ -29,12 +29,8 @@ void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString
 {
     const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
     for (const QJsonValue &value : array) {
-        const QJsonObject object = value.toObject();
-        if (!store::isCurrentPack(object))
-            continue;
-        CurvePack pack = curvePackFromJson(object, project);
-        if (!pack.name.isEmpty())
-            packs.append(std::move(pack));
+        if (store::isLoadedPack(value))
+            packs.append(curvePackFromJson(value.toObject(), project));
     }
 }
 

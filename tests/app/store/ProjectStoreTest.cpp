@@ -785,7 +785,7 @@ private slots:
                 {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
         QCOMPARE(fileObject(QFileInfo(path).dir().filePath(copies[0])),
-                 QJsonObject({{"packs", old}}));
+                 QJsonObject({{"packs", old + 7}}));
         const QStringList lines = log.lines().filter("older format");
         QVERIFY2(lines.size() == 1 && lines[0].contains(path) && lines[0].contains("主扩 01")
                          && lines[0].contains("补声 02"),
@@ -795,6 +795,45 @@ private slots:
         QVERIFY(store.saveCurvePacks());
         QCOMPARE(told.size(), 1);
         QCOMPARE(QFileInfo(path).dir().entryList({"*.old-packs-*"}, QDir::Files), copies);
+    }
+
+    // Whatever else the loader drops from a file's "packs" goes into the same copy before a save
+    // leaves it out, and the log names it: a current pack without a name, entries that are no
+    // pack objects, and a "packs" that is no array.
+    void everyPackTheLoaderDropsIsKeptAside()
+    {
+        const QJsonArray dropped{parse(R"({"schema": 3, "name": "", "rawFile": "a.raw"})"),
+                                 parse(R"({"schema": 4, "name": 5})"), 7, "文字", QJsonValue()};
+        QJsonArray rootPacks{curvePackToJson(pack("主扩 02", ""))};
+        for (const QJsonValue &entry : dropped)
+            rootPacks.append(entry);
+        QVERIFY(putBytes(curvePackRootFile(),
+                         QJsonDocument(QJsonObject{{"packs", rootPacks}}).toJson()));
+        const QJsonObject single = parse(R"({"schema": 3, "name": "单个", "seq": 1})");
+        QVERIFY(putBytes(projectPath("大厅"),
+                         QJsonDocument(QJsonObject{{"note", "二楼"}, {"packs", single}}).toJson()));
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        QVERIFY(store.saveCurvePacks());
+        QCOMPARE(loadedNames(), QStringList{":主扩 02"});
+        const auto copyOf = [](const QString &path) {
+            const QStringList copies = QFileInfo(path).dir().entryList(
+                    {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
+            return copies.size() == 1 ? fileObject(QFileInfo(path).dir().filePath(copies[0]))
+                                      : QJsonObject();
+        };
+        QCOMPARE(copyOf(curvePackRootFile()), QJsonObject({{"packs", dropped}}));
+        QCOMPARE(copyOf(projectPath("大厅")), QJsonObject({{"packs", QJsonArray{single}}}));
+        const QStringList lines = log.lines().filter("left out of");
+        QVERIFY2(lines.size() == 2, qPrintable(log.text()));
+        const QString rootLine = lines.filter("curve_packs_root.json").value(0);
+        for (const char *named : {"（无名）, （无名）, 7, \"文字\", null"})
+            QVERIFY2(rootLine.contains(QString::fromUtf8(named)), qPrintable(rootLine));
+        QVERIFY2(lines.filter("大厅.json").value(0).contains("单个"), qPrintable(log.text()));
+        QCOMPARE(told.size(), 2);
     }
 
     void moveCurvePack_data()
