@@ -325,6 +325,8 @@ bool PackLibrary::exportCurvePack(int index)
         ui_.toast(QStringLiteral("曲线没能全部导出，请检查桌面文件夹能否写入"));
         return false;
     }
-    ui_.toast(QStringLiteral("曲线已导出到桌面"));
+    // A file passed over (a line array's points, say) is named beside the success.
+    ui_.toast(refusal.isEmpty() ? QStringLiteral("曲线已导出到桌面")
+                                : QStringLiteral("曲线已导出到桌面；%1").arg(refusal));
     return true;
 }

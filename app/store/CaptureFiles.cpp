@@ -21,10 +21,20 @@ constexpr qint64 kMagicSize = 7;
 constexpr qint32 kMinValues = 8;
 constexpr qint32 kMaxValues = 2000000;
 constexpr qint32 kMaxPoints = 64;
-// The largest files the readers accept: one capture, or every point, of the most values.
-constexpr qint64 kMaxArraysBytes = 4 * qint64(kMaxValues) * qint64(sizeof(float));
-constexpr qint64 kMaxRawBytes = kMagicSize + 4 + kMaxArraysBytes;
-constexpr qint64 kMaxPointsBytes = kMagicSize + 4 + kMaxPoints * (4 + kMaxArraysBytes);
+// The most values a measured point has: the measurement's largest transform, of 65536 samples,
+// gives 32768 bins. A line array's points are such measurements.
+constexpr qint64 kMostBinsMeasured = 32768;
+constexpr qint64 arraysBytes(qint64 values)
+{
+    return 4 * values * qint64(sizeof(float));
+}
+// The largest files the readers accept: one capture of the most values, or every point with as
+// many values as a measurement has bins. A points file beyond that was not written by the
+// program, and reading it could hold the window for long (64 points of 2,000,000 values are
+// 2 GB).
+constexpr qint64 kMaxRawBytes = kMagicSize + 4 + arraysBytes(kMaxValues);
+constexpr qint64 kMaxPointsBytes
+        = kMagicSize + 4 + kMaxPoints * (4 + arraysBytes(kMostBinsMeasured));
 
 QString newFileName(const char *suffix)
 {
@@ -160,7 +170,7 @@ bool validValueCount(qsizetype n)
 bool readFourArrays(QFile &file, const QString &name, qint32 n, QList<float> &freq,
                     QList<float> &level, QList<float> &phase, QList<float> &coherence)
 {
-    if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
+    if (file.size() - file.pos() < arraysBytes(n))
         return false;
     if (!readFloatArray(file, freq, n) || !readFloatArray(file, level, n)
         || !readFloatArray(file, phase, n) || !readFloatArray(file, coherence, n))
@@ -201,6 +211,14 @@ bool readablePoints(const QList<QList<float>> &frequencies, const QList<QList<fl
     if (frequencies.size() > kMaxPoints) {
         sntWarning(lcStore, "[Store]")
                 << frequencies.size() << "points are more than a points file holds";
+        return false;
+    }
+    qint64 bytes = kMagicSize + 4;
+    for (const QList<float> &point : frequencies)
+        bytes += 4 + arraysBytes(point.size());
+    if (bytes > kMaxPointsBytes) {
+        sntWarning(lcStore, "[Store]") << "points of" << bytes << "bytes are more than the"
+                                       << kMaxPointsBytes << "a points file holds";
         return false;
     }
     for (qsizetype i = 0; i < frequencies.size(); ++i) {

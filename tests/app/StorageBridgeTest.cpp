@@ -529,6 +529,44 @@ private slots:
         QCOMPARE(PackTextExport::folderFor("a\\b:c*d?\"<>|"), desktop() + "/a_b_c_d______导出");
     }
 
+    // A line array's points file larger than 64 points of a measurement's bins fill (here two
+    // points of 1,100,000 values, each within a point's limit) is no file the program wrote: it
+    // is refused at once when the pack is opened and when it is exported, and a toast names it.
+    void oversizedPointsFilesAreRefusedAndNamed()
+    {
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        CurvePack array;
+        array.name = QStringLiteral("大阵列");
+        array.use = QStringLiteral("线阵列");
+        array.freq = logGrid(16, 100.0, 10000.0);
+        array.level = QList<float>(16, 0.0f);
+        array.pointFreq = {array.freq};
+        array.pointLevel = {QList<float>(16, 1.0f)};
+        QVERIFY(core.store().savePack(array, -1));
+        const QString name = core.store().curvePacks.last().pointsFile;
+        const qint64 n = 1100000;
+        QFile file(rawDir() + "/" + name); // sparse: zeros but for the counts
+        QByteArray header("SNTPTS1\x02\0\0\0", 11);
+        header += QByteArray(4, '\0');
+        qToLittleEndian(qint32(n), header.data() + 7 + 4);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(header) == 15
+                && file.seek(11 + 4 + 16 * n) && file.write(header.last(4)) == 4
+                && file.resize(11 + 2 * (4 + 16 * n)));
+        file.close();
+        core.store().loadCurvePacks(); // the points unread again, as after a start
+
+        const QVariantMap detail = bridge.curvePackDetail(0);
+        QVERIFY(detail.value("pointCurves").toList().isEmpty());
+        QVERIFY2(bridge.toastText().contains("「" + name + "」"), qPrintable(bridge.toastText()));
+        bridge.clearToast();
+        QVERIFY(bridge.exportCurvePack(0));
+        QVERIFY2(bridge.toastText().startsWith(QStringLiteral("曲线已导出到桌面"))
+                         && bridge.toastText().contains("「" + name + "」"),
+                 qPrintable(bridge.toastText()));
+        QVERIFY(QDir(desktop() + "/大阵列_导出/测点").entryList(QDir::Files).isEmpty());
+    }
+
     // Capture files holding values that are not finite numbers are refused where they are read,
     // so nothing of them reaches an exported file: a pack whose capture holds a NaN has no curve
     // to export, a line array whose point holds an infinity goes out without that point.

@@ -269,6 +269,39 @@ private slots:
         QCOMPARE(log.lines().filter(QRegularExpression("refused to read .*" + name)).size(), 1);
     }
 
+    // A points file holds at most 64 points of as many values as a measurement has bins (a
+    // 65536-point transform gives 32768): so many read back. A larger file, which the program
+    // never writes, is refused at once with a sentence that names it, before anything of it is
+    // read (each of its points within the limit of a point).
+    void pointsFilesHoldWhatAMeasurementGives()
+    {
+        CurvePack most;
+        const Points full(64, ramp(32768, 20.0f, 0.5f));
+        QVERIFY(writePointsFile(most, full, full, {}, {}));
+        CurvePack read;
+        read.pointsFile = most.pointsFile;
+        read.pointCount = 1;
+        QVERIFY(readPointsFile(read) && read.pointFreq == full && read.pointLevel == full);
+
+        CurvePack larger;
+        const qint32 n = 1100000;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bytes are more than the"));
+        QVERIFY(!writePointsFile(larger, Points(2, ramp(n, 1.0f)), {}, {}, {}));
+        QVERIFY(larger.pointsFile.isEmpty() && QDir(rawDir()).entryList(QDir::Files).size() == 1);
+        QFile file(rawPath("大.points")); // sparse: zeros but for the two counts
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("SNTPTS1" + int32Bytes(2))
+                && file.write(int32Bytes(n)) == 4 && file.seek(11 + 4 + 16 * qint64(n))
+                && file.write(int32Bytes(n)) == 4 && file.resize(11 + 2 * (4 + 16 * qint64(n))));
+        file.close();
+        larger.pointsFile = file.fileName().section('/', -1);
+        larger.pointCount = 2;
+        const LogCapture log;
+        QString refusal;
+        QVERIFY(!readPointsFile(larger, &refusal) && larger.pointFreq.isEmpty());
+        QVERIFY2(refusal.contains("「大.points」"), qPrintable(refusal));
+        QCOMPARE(log.lines().filter(QRegularExpression("refused to read .*大.points")).size(), 1);
+    }
+
     // Packs without a capture used to share one ".points" file and overwrite each other.
     void pointsRoundTripInFilesOfTheirOwn()
     {
