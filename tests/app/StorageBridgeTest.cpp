@@ -567,15 +567,18 @@ private slots:
         QVERIFY(QDir(desktop() + "/大阵列_导出/测点").entryList(QDir::Files).isEmpty());
     }
 
-    // Capture files holding values that are not finite numbers are refused where they are read,
-    // so nothing of them reaches an exported file: a pack whose capture holds a NaN has no curve
-    // to export, a line array whose point holds an infinity goes out without that point.
+    // Capture files holding values that are not finite numbers, or levels no measurement gives,
+    // are refused where they are read, so nothing of them reaches an exported file: a pack whose
+    // capture holds a NaN, or a level of 3.0e38 dB, has no curve to open or export, and a toast
+    // names the file and why; a line array whose point holds an infinity goes out without that
+    // point.
     void nonFiniteCapturesReachNoExport()
     {
         QmlBridge bridge;
         AppCore &core = bridge.core();
         const QList<float> f = logGrid(16, 100.0, 10000.0);
         const CurvePack single = storedPack(core, "坏曲线", f, QList<float>(16, -3.0f));
+        const CurvePack loud = storedPack(core, "响曲线", f, QList<float>(16, -3.0f));
         CurvePack array;
         array.name = QStringLiteral("坏测点");
         array.use = QStringLiteral("线阵列");
@@ -594,6 +597,7 @@ private slots:
             return putBytes(path, bytes);
         };
         QVERIFY(spoil(rawDir() + "/" + single.rawFile, 11 + 4 * 16 + 4 * 5, NAN));
+        QVERIFY(spoil(rawDir() + "/" + loud.rawFile, 11 + 4 * 16 + 4 * 5, 3.0e38f));
         QVERIFY(spoil(pointsFile, 11 + (4 + 16 * 16) + 4 + 4 * 16 + 4 * 2, INFINITY));
         core.store().loadCurvePacks(); // the captures unread again, as after a start
         const auto indexOf = [&core](const QString &name) {
@@ -607,7 +611,18 @@ private slots:
                              QRegularExpression("^\\[Store\\] capture file .*\\.raw holds values "
                                                 "that are not finite numbers, not read$"));
         QVERIFY(!bridge.exportCurvePack(indexOf("坏曲线")));
-        QCOMPARE(bridge.toastText(), QStringLiteral("这个包还没有曲线"));
+        QCOMPARE(bridge.toastText(),
+                 "「" + single.rawFile
+                         + QStringLiteral("」里有无效的数值（NaN 或无穷大），已跳过"));
+        const QString tooLoud
+                = "「" + loud.rawFile
+                  + QStringLiteral("」里有超出 ±200 dB 的电平，不像测量得出的，已跳过");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("holds levels beyond 200 dB"));
+        QVERIFY(bridge.curvePackDetail(indexOf("响曲线")).value("after").toList().isEmpty());
+        QCOMPARE(bridge.toastText(), tooLoud);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("holds levels beyond 200 dB"));
+        QVERIFY(!bridge.exportCurvePack(indexOf("响曲线")));
+        QCOMPARE(bridge.toastText(), tooLoud);
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression("^\\[Store\\] capture file .*\\.points holds "
                                                 "values that are not finite numbers, not read$"));
@@ -616,6 +631,7 @@ private slots:
         QVERIFY(QFile::exists(folder + "/原始.txt")); // no longer the average of its points
         QVERIFY(QDir(folder + "/测点").entryList(QDir::Files).isEmpty());
         QVERIFY(!QFileInfo::exists(desktop() + "/坏曲线_导出"));
+        QVERIFY(!QFileInfo::exists(desktop() + "/响曲线_导出"));
         QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             const QByteArray text = fileBytes(files.next()).toLower();
