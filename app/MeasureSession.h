@@ -90,8 +90,8 @@ public:
     Generator *generator() const { return generator_; }
     Measurement *measurement() const { return measurement_; }
 
-    // The microphone channel the session uses for a saved choice: the settings screen shows the
-    // same clamped value.
+    // The microphone channel the session uses for a saved choice; the settings screen shows it
+    // where the selected device has it.
     static int usableDataChannel(int savedChannel);
     // Names of every device with input channels, in the audio client's order.
     static QStringList inputDeviceNames();
