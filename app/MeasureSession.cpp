@@ -262,7 +262,9 @@ QString MeasureSession::channelProblem() const
 // A reference read from the inputs needs a channel of its own: measured against a copy of
 // itself (one channel read twice, or a mono source the sound server copies into two), a
 // microphone reads a flat 0 dB that looks like a perfect loudspeaker. The generator's own
-// samples (-1) need no input.
+// samples (-1) need no input. The channels are compared as the recording reads them, not as
+// they are stored: a reference chosen beyond the card's inputs is read from another input, and
+// one stored on the microphone's index is no copy of it where the card lacks that index.
 QString MeasureSession::referenceProblem(int inputs) const
 {
     if (referenceChannel_ < 0)
@@ -272,7 +274,8 @@ QString MeasureSession::referenceProblem(int inputs) const
                               "请换一个至少两路输入的声卡")
                 .arg(inputDeviceName_)
                 .arg(inputs);
-    if (referenceChannel_ == dataChannel_)
+    if (AudioInput::referenceChannelRead(referenceChannel_, dataChannel_, inputs)
+        == AudioInput::measurementChannelRead(dataChannel_, inputs))
         return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
                               "请在设置里换一路参考");
     return {};

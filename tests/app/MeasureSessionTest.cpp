@@ -283,6 +283,43 @@ private slots:
         QCOMPARE(session.dataChannel(), 2); // the choice is kept as it was made
     }
 
+    // The reference is refused as the microphone's own input by the channels the recording
+    // reads, on the two-input test card: both stored as input 3 are not one input (the reference
+    // is read from input 1 there), and the run is refused for the microphone's missing channel;
+    // a reference beyond the card is read from the input the microphone leaves, and measures.
+    void aReferenceIsComparedAsTheRunReadsIt_data()
+    {
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("reference");
+        QTest::addColumn<QString>("refusal"); // empty: the run measures
+        QTest::newRow("both stored as input 3") << 2 << 2 << missingInput3;
+        QTest::newRow("both on input 1")
+                << 0 << 0
+                << QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
+                                  "请在设置里换一路参考");
+        QTest::newRow("the reference beyond the card, read from input 1") << 1 << 4 << QString();
+    }
+
+    void aReferenceIsComparedAsTheRunReadsIt()
+    {
+        QFETCH(int, data);
+        QFETCH(int, reference);
+        QFETCH(QString, refusal);
+        MeasureSession session;
+        QSignalSpy failed(&session, &MeasureSession::deviceFailed);
+        QVERIFY(session.start({}, {}, data, reference, level, 0));
+        session.resume();
+        if (!refusal.isEmpty()) {
+            QCOMPARE(failed.count(), 1);
+            QCOMPARE(failed.first().first().toString(), refusal);
+            QVERIFY(!session.measurement()->active());
+            return;
+        }
+        QVERIFY(runFrames(session, 2));
+        QCOMPARE(failed.count(), 0);
+        session.stop();
+    }
+
     // "measure/signalType" beyond 0..2 counts as its nearer end.
     void signalChoice_data()
     {

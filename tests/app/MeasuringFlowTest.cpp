@@ -346,11 +346,13 @@ private slots:
 
     // With input 3 chosen as the microphone and the two-input test card in use, the measuring
     // button starts no run: the screen names the card and the channel it lacks, rather than
-    // measuring silence as the loudspeaker, and the choice stays stored for a card that has it.
+    // measuring silence as the loudspeaker, and the choices stay stored for a card that has them.
     void aMicrophoneChannelTheCardLacksStartsNoRun_data()
     {
         QTest::addColumn<int>("reference");
         QTest::newRow("reference on input 2") << 1;
+        // Not the microphone's own input: the recording reads the reference from input 1.
+        QTest::newRow("reference stored as input 3 too") << 2;
     }
 
     void aMicrophoneChannelTheCardLacksStartsNoRun()
