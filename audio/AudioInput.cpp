@@ -240,8 +240,7 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     const int reference = referenceChannel_.load();
     const qsizetype referenceIndex
             = referenceChannelRead(reference, measurement, int(channelCount));
-    const qsizetype measurementIndex
-            = measurement >= 0 && measurement < channelCount ? measurement : -1;
+    const qsizetype measurementIndex = measurementChannelRead(measurement, int(channelCount));
     static const QMetaMethod everyChannelSignal
             = QMetaMethod::fromSignal(&AudioInput::allChannelsDataReady);
     const bool everyChannel = isSignalConnected(everyChannelSignal);

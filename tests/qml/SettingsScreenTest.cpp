@@ -25,7 +25,7 @@ const QByteArray calibration = "# microphone\n20\t-1.5\n1000\t0\n20000\t2.5\n";
 // "设置" in the main window over the real bridge, with sound cards of scripted channel names:
 // the channel pickers' names, the calibration files through Qt's own file dialog (accepted,
 // refused and cancelled, from a working folder where a relative path leads nowhere), the palette
-// pills, the Chinese text drawn, and the reference shown on a card that lacks the stored one.
+// pills, the Chinese text drawn, and the channels shown on a card that lacks the stored ones.
 class SettingsScreenTest : public QObject
 {
     Q_OBJECT
@@ -235,6 +235,27 @@ private slots:
             for (int x = 0; x < shot.width(); ++x)
                 lit += qGray(shot.pixel(x, y)) > 200;
         QVERIFY(lit > 40);
+    }
+
+    // The measurement channel shown is one a run reads, never the stored index as a number: on a
+    // card without the stored channel, that none is chosen; back on a card that has it, that
+    // channel again, as the choice is kept.
+    void measurementShownIsOneTheMenuOffers()
+    {
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QVERIFY(pick(item("dataChannelPicker"), "Line 3"));
+        QVERIFY(pick(item("devicePicker"), "Card B"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("未选择"));
+        QCOMPARE(QSettings().value("audio/dataChannel").toInt(), 2);
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("Line 3"));
+
+        QVERIFY(pick(item("devicePicker"), "Card B"));
+        QVERIFY(pick(item("dataChannelPicker"), "Ref"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("Ref"));
+        QVERIFY(pick(item("devicePicker"), "Mono Mic"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("未选择"));
+        QCOMPARE(optionLabels(item("dataChannelPicker")), QStringList{"输入 1"});
     }
 
     // The reference shown is one a run reads, never the stored index as a number: on a card
