@@ -25,8 +25,9 @@ public:
     // Holds until the measurement has shown as many statuses as `caughtUp` lists.
     HeldPhoneStream &waitFor(const QList<int> &caughtUp)
     {
-        ok_ = ok_ && waitUntil([&] { return statuses_.size() >= caughtUp.size(); },
-                               PhoneEmulator::timeoutMs);
+        ok_ = ok_
+              && waitUntil([&] { return statuses_.size() >= caughtUp.size(); },
+                           PhoneEmulator::timeoutMs);
         return *this;
     }
 

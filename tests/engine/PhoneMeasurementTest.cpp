@@ -1,9 +1,9 @@
+#include "HeldPhoneStream.h"
 #include "SignalTools.h"
 #include "audio/Client.h"
 #include "audio/phone/AudioStreamServer.h"
 #include "engine/tf/Measurement.h"
 #include "engine/tf/generator/Generator.h"
-#include "HeldPhoneStream.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/PhoneEmulator.h"
@@ -149,15 +149,15 @@ private slots:
     void sweepRunThroughAPhone()
     {
         QFETCH(double, ppm);
-        const Run run = measure(0.5f, heardSweep(0.5f, ppm), [](PhoneEmulator &phone,
-                                                                  const QList<int> &statuses) {
-            HeldPhoneStream(phone, statuses)
-                    .waitFor({1, 3})
-                    .sendAtOnce(firstBlockRead(0.5))
-                    .waitFor({1, 3, 4})
-                    .stream(6.5)
-                    .waitFor({1, 3, 4, 11});
-        });
+        const Run run = measure(0.5f, heardSweep(0.5f, ppm),
+                                [](PhoneEmulator &phone, const QList<int> &statuses) {
+                                    HeldPhoneStream(phone, statuses)
+                                            .waitFor({1, 3})
+                                            .sendAtOnce(firstBlockRead(0.5))
+                                            .waitFor({1, 3, 4})
+                                            .stream(6.5)
+                                            .waitFor({1, 3, 4, 11});
+                                });
         QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 11, 0}));
         QCOMPARE(run.completions, 1);
         QVERIFY2(run.log.contains("[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"),
@@ -202,19 +202,19 @@ private slots:
         QFETCH(QList<int>, statuses);
         QFETCH(QStringList, lines);
         const QList<int> held = statuses.first(statuses.size() - 3); // before measuring again
-        const Run run = measure(0.5f, heardSweep(0.5f, 20.0), [&](PhoneEmulator &phone,
-                                                                   const QList<int> &shown) {
-            HeldPhoneStream(phone, shown)
-                    .waitFor({1, 3})
-                    .sendAtOnce(firstBlockRead(0.5))
-                    .waitFor({1, 3, 4})
-                    .stream(2.65, {event})
-                    .waitFor(held)
-                    .sendAtOnce(3.2)
-                    .waitFor(held + QList<int>{4})
-                    .stream(7.5)
-                    .waitFor(held + QList<int>{4, 11});
-        });
+        const Run run = measure(0.5f, heardSweep(0.5f, 20.0),
+                                [&](PhoneEmulator &phone, const QList<int> &shown) {
+                                    HeldPhoneStream(phone, shown)
+                                            .waitFor({1, 3})
+                                            .sendAtOnce(firstBlockRead(0.5))
+                                            .waitFor({1, 3, 4})
+                                            .stream(2.65, {event})
+                                            .waitFor(held)
+                                            .sendAtOnce(3.2)
+                                            .waitFor(held + QList<int>{4})
+                                            .stream(7.5)
+                                            .waitFor(held + QList<int>{4, 11});
+                                });
         QCOMPARE(run.statuses, statuses);
         QStringList found = run.log.filter("作废块:") + run.log.filter("本轮完成:");
         QCOMPARE(found, lines);
@@ -226,22 +226,22 @@ private slots:
     // phone sends up to where the newest read holds the seventh period whole and streams on.
     void aDroppedConnectionVoidsNoBlock()
     {
-        const Run run = measure(0.5f, heardSweep(0.5f, 20.0), [this](PhoneEmulator &phone,
-                                                                      const QList<int> &shown) {
-            HeldPhoneStream(phone, shown)
-                    .waitFor({1, 3})
-                    .sendAtOnce(firstBlockRead(0.5))
-                    .waitFor({1, 3, 4})
-                    .stream(2.2)
-                    .drop()
-                    .waitFor({1, 3, 4, 1})
-                    .comeBack(server_->wsPort(), phoneId, 0.3, int(rate))
-                    .waitFor({1, 3, 4, 1, 3})
-                    .sendAtOnce(3.625)
-                    .waitFor({1, 3, 4, 1, 3, 4})
-                    .stream(7.5)
-                    .waitFor({1, 3, 4, 1, 3, 4, 11});
-        });
+        const Run run = measure(0.5f, heardSweep(0.5f, 20.0),
+                                [this](PhoneEmulator &phone, const QList<int> &shown) {
+                                    HeldPhoneStream(phone, shown)
+                                            .waitFor({1, 3})
+                                            .sendAtOnce(firstBlockRead(0.5))
+                                            .waitFor({1, 3, 4})
+                                            .stream(2.2)
+                                            .drop()
+                                            .waitFor({1, 3, 4, 1})
+                                            .comeBack(server_->wsPort(), phoneId, 0.3, int(rate))
+                                            .waitFor({1, 3, 4, 1, 3})
+                                            .sendAtOnce(3.625)
+                                            .waitFor({1, 3, 4, 1, 3, 4})
+                                            .stream(7.5)
+                                            .waitFor({1, 3, 4, 1, 3, 4, 11});
+                                });
         QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 1, 3, 4, 11, 0}));
         QCOMPARE(run.log.filter("作废块:") + run.log.filter("本轮完成:"),
                  QStringList{"[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"});
@@ -281,15 +281,15 @@ private slots:
         QJsonObject signal = heardSweep(sweep, ppm, sweep - 1.0);
         // Held after 9.9 s, the newest read (a period and a half) begins just before the sweep
         // that starts at 1 s.
-        const Run run = measure(sweep, signal, [sweep](PhoneEmulator &phone,
-                                                       const QList<int> &statuses) {
-            HeldPhoneStream(phone, statuses)
-                    .waitFor({1, 3})
-                    .sendAtOnce(9.9)
-                    .waitFor({1, 3, 4})
-                    .stream(9.5 + 7 * sweep)
-                    .waitFor({1, 3, 4, 11});
-        });
+        const Run run
+                = measure(sweep, signal, [sweep](PhoneEmulator &phone, const QList<int> &statuses) {
+                      HeldPhoneStream(phone, statuses)
+                              .waitFor({1, 3})
+                              .sendAtOnce(9.9)
+                              .waitFor({1, 3, 4})
+                              .stream(9.5 + 7 * sweep)
+                              .waitFor({1, 3, 4, 11});
+                  });
         QVERIFY2(run.log.contains("[TFBlock] phone-1 本轮完成: 有效 8 / 作废 0"),
                  qPrintable(run.log.join('\n')));
         QCOMPARE(run.statuses, (QList<int>{1, 3, 4, 11, 0}));
