@@ -1,6 +1,7 @@
 #include "audio/aes67/RtpSendThread.h"
 #include "audio/aes67/FrameRing.h"
 #include "audio/aes67/RtpPacket.h"
+#include "common/ThreadPriority.h"
 
 #include <QThread>
 #include <arpa/inet.h>
@@ -41,9 +42,7 @@ void sleepUntil(qint64 ns)
 void tightenTiming()
 {
     prctl(PR_SET_TIMERSLACK, 1UL);
-    sched_param param{};
-    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    realtime::raiseToAudioPriority(pthread_self());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "common/RealTime.h"
+#include "common/ThreadPriority.h"
 #include "platform/Event.h"
 
 #include <algorithm>
@@ -62,9 +63,7 @@ QpcTime statusTime(const snd_pcm_status_t *status)
 // slips against its loopback.
 void raiseToEnginePriority(pthread_t thread)
 {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
-    if (const int e = pthread_setschedparam(thread, SCHED_FIFO, &param)) {
+    if (const int e = realtime::raiseToAudioPriority(thread)) {
         static std::once_flag once;
         std::call_once(once, [e] {
             sntInfo(lcAlsa, "[ALSA]") << "the audio engine runs without real-time priority ("

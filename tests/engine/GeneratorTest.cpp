@@ -9,6 +9,7 @@
 #include "tests/audio/LogCapture.h"
 #include "tests/support/LoopbackCard.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ThreadPolicies.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -331,9 +332,14 @@ private slots:
         QCOMPARE(cardB->openStreamCount(), 0);
         QCOMPARE(rateSpy.count(), 1);
         QCOMPARE(thread->sampleRate(), 48000u);
+        // It renders ahead of the sender's deadlines at the sender's priority, and only while
+        // it does.
+        const QList<int> ordinary{SCHED_OTHER};
+        QTRY_COMPARE(policiesOfThreads("GeneratorThread"), QList<int>{audioThreadPolicy()});
 
         QTest::qWait(1000);
         generator.setEnabled(false); // no block reaches the sender after this returns
+        QTRY_COMPARE(policiesOfThreads("GeneratorThread"), ordinary);
         const qint64 elapsed = clock.elapsed();
         const qint64 pushed = sender->ring().writeCount() - written;
         // 48 frames per ms plus 10 ms ahead, never more; under load it may lag, not lead.

@@ -2,6 +2,7 @@
 #include "platform/AudioLayer.h"
 #include "platform/Event.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ThreadPolicies.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -81,23 +82,6 @@ std::shared_ptr<AudioClient> startCapture(std::shared_ptr<Event> *event,
     if (!client || !succeeded(client->captureClient(capture)) || !succeeded(client->start()))
         return nullptr;
     return client;
-}
-
-// The scheduling policies of this process's threads named `name`, each once, in order.
-QList<int> policiesOfThreads(const QByteArray &name)
-{
-    QList<int> policies;
-    for (const QString &task :
-         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm("/proc/self/task/" + task + "/comm");
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name)
-            continue;
-        const int policy = sched_getscheduler(pid_t(task.toInt()));
-        if (!policies.contains(policy))
-            policies.append(policy);
-    }
-    std::sort(policies.begin(), policies.end());
-    return policies;
 }
 
 using Side = QPair<QString, DataFlow>;
@@ -252,12 +236,7 @@ private slots:
     // reports: libpulse's main loop ("threaded-ml").
     void engineRunsAtARealTimePriorityWhereGranted()
     {
-        bool granted = false;
-        std::thread([&granted] {
-            sched_param param{};
-            param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
-            granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-        }).join();
+        const QList<int> expected{audioThreadPolicy()};
         std::shared_ptr<Event> event;
         std::shared_ptr<CaptureClient> capture;
         auto client = startCapture(&event, &capture);
@@ -266,7 +245,6 @@ private slots:
         const QList<int> engine = policiesOfThreads("alsa-capture");
         const QList<int> serverClient = policiesOfThreads("threaded-ml");
         QCOMPARE(client->stop(), result::Ok);
-        const QList<int> expected{granted ? SCHED_FIFO : SCHED_OTHER};
         QCOMPARE(engine, expected);
         QCOMPARE(serverClient, expected);
     }

@@ -4,6 +4,7 @@
 #include "audio/Stream.h"
 #include "audio/StreamWatch.h"
 #include "common/Log.h"
+#include "common/ThreadPriority.h"
 #include "engine/tf/generator/AudioFilePlayer.h"
 #include "engine/tf/generator/OutputDevice.h"
 #include "engine/tf/generator/PeriodicNoise.h"
@@ -162,7 +163,17 @@ void GeneratorThread::startPacing()
         framesSent_ = 0;
         pullClock_.restart();
     }
+    // The sender sends on its deadlines, at a real-time priority, what this thread rendered
+    // 10 ms ahead of them: at an ordinary priority a busy machine kept this thread away for
+    // longer, and the stream carried silence.
+    realtime::raiseToAudioPriority(pthread_self());
     pullTimer_->start();
+}
+
+void GeneratorThread::stopPacing()
+{
+    pullTimer_->stop();
+    realtime::returnToOrdinaryPriority();
 }
 
 qint64 GeneratorThread::networkFramesDue(qint64 elapsedMs, qint64 framesSent)
@@ -221,9 +232,10 @@ void GeneratorThread::restartOutput()
         return;
     if (pullTimer_) {
         if (onOwnThread)
-            pullTimer_->stop();
+            stopPacing();
         else
-            QMetaObject::invokeMethod(pullTimer_, &QTimer::stop, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                    pullTimer_, [this] { stopPacing(); }, Qt::QueuedConnection);
     }
     {
         QMutexLocker lock(&networkLock_);

@@ -118,6 +118,7 @@ private:
     void openNetworkOutput(OutputDevice *source);
     void openDeviceOutput(OutputDevice *source);
     void startPacing();
+    void stopPacing();
     void pullNetworkFrames();
     void onStreamRateChanged(audio::Stream *stream);
     void closeStream();
