@@ -4,6 +4,7 @@
 #include "app/PackCurves.h"
 #include "app/PackDetail.h"
 #include "app/PackTextExport.h"
+#include "app/PackTree.h"
 #include "app/ScreenNames.h"
 #include "app/UiState.h"
 #include "files/StoreFile.h"
@@ -25,6 +26,7 @@ PackLibrary::PackLibrary(AppCore &core, UiState &ui, QObject *parent)
     : QObject(parent)
     , core_(core)
     , ui_(ui)
+    , tree_(new PackTree(core.store(), *this, this))
 { }
 
 // ---- the current project --------------------------------------------------------------------

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import Sonetra
-import "CurveTree.js" as Tree
 
 // "工程管理": projects and their curve packs beside the main window. The engineer browses and
 // searches the tree, opens a pack's phase and magnitude curves, exports or deletes a pack,
@@ -22,8 +21,8 @@ Window {
     property bool selectionDeleted: false
     property bool showProjectCoherence: true
     property size preferredSize: Qt.size(702, 580)
-    readonly property var treeRows: Tree.rows(bridge.projects, bridge.rootPacks, expandedProjects,
-                                              rootExpanded, query)
+    // The tree of projects and packs: the bridge's, shown as this window expands and searches it.
+    readonly property var tree: bridge.packTree
 
     // The screen as the placement sees it: its virtual origin, width and available height.
     function screenArea() {
@@ -101,16 +100,17 @@ Window {
         bridge.deleteCurvePack(index)
     }
 
-    function selectPackByName(name) {
-        const pack = Tree.packNamed(bridge.projects, bridge.rootPacks, name)
-        if (pack)
+    function pickIfFound(pack) {
+        if (pack.name !== undefined)
             pickPack(pack)
     }
 
+    function selectPackByName(name) {
+        pickIfFound(tree.packNamed(name))
+    }
+
     function selectLastPack() {
-        const pack = Tree.latestPack(bridge.projects, bridge.rootPacks)
-        if (pack)
-            pickPack(pack)
+        pickIfFound(tree.latestPack())
     }
 
     function expandProject(name) {
@@ -122,10 +122,10 @@ Window {
     // (none after the selected pack was deleted).
     function refreshSelection() {
         expandProject(bridge.projectName)
-        if (expandedProjects.length === 0 && bridge.projects.length > 0)
-            expandProject(bridge.projects[0].name)
-        const same = Tree.packAt(bridge.projects, bridge.rootPacks, currentPackIndex)
-        if (same && same.name === currentPack.name)
+        if (expandedProjects.length === 0)
+            expandProject(tree.firstProject())
+        const same = tree.packAt(currentPackIndex)
+        if (same.name !== undefined && same.name === currentPack.name)
             return
         clearSelection()
         if (!selectionDeleted)
@@ -186,6 +186,22 @@ Window {
     // window's size is the user's.
     onWidthChanged: if (visible) geometrySave.restart()
     onHeightChanged: if (visible) geometrySave.restart()
+
+    Binding {
+        target: window.tree
+        property: "expandedProjects"
+        value: window.expandedProjects
+    }
+    Binding {
+        target: window.tree
+        property: "rootExpanded"
+        value: window.rootExpanded
+    }
+    Binding {
+        target: window.tree
+        property: "query"
+        value: window.query
+    }
 
     Connections {
         target: bridge
@@ -278,11 +294,10 @@ Window {
             y: titleBar.height
             width: window.sideWidth
             height: parent.height - titleBar.height
-            rows: window.treeRows
+            packTree: window.tree
             currentIndex: window.currentPackIndex
-            rootExpanded: window.rootExpanded
             onQueryEdited: text => window.query = text
-            onPackPicked: pack => window.pickPack(pack)
+            onPackPicked: index => window.pickPack(window.tree.packAt(index))
             onProjectToggled: name => window.toggleProject(name)
             onRootToggled: window.rootExpanded = !window.rootExpanded
             onProjectMenuRequested: (position, rowY) => dialogs.openMenu(

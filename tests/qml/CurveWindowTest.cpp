@@ -1,4 +1,5 @@
 #include "app/AppCore.h"
+#include "tests/app/store/StoreFolder.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
@@ -16,33 +17,26 @@ namespace {
 
 const QRect designGeometry(100, 50, 600, 1145);
 
-// A pack of a flat response with zero phase and full coherence.
 bool storePack(QmlBridge &bridge, const QString &name, const QString &project, int seq)
 {
-    CurvePack pack;
-    pack.name = name;
-    pack.use = QStringLiteral("主扩");
-    pack.project = project;
-    pack.seq = seq;
-    for (int i = 0; i < 240; ++i) {
-        pack.freq << float(20 * std::pow(1000.0, i / 239.0));
-        pack.level << -6.0f;
-        pack.phase << 0.0f;
-        pack.coherence << 1.0f;
-    }
-    return bridge.core().store().savePack(pack, -1);
+    return bridge.core().store().savePack(storetest::flatPack(name, project, seq), -1);
 }
 
-// The tree as text: "P:name" for a project, "R" for the root group, "name" for a pack.
-QStringList treeText(const QObject *window)
+// The tree as the window shows it, as text: "P:name" for a project, "R" for the root group,
+// "name" for a pack.
+QStringList treeText(const QmlBridge &bridge)
 {
+    const auto *tree = qobject_cast<const QAbstractItemModel *>(bridge.packTree());
+    const QHash<int, QByteArray> roles = tree->roleNames();
+    const auto role = [&roles](const char *name) {
+        return roles.key(name);
+    };
     QStringList rows;
-    for (const QVariant &entry : window->property("treeRows").toList()) {
-        const QVariantMap row = entry.toMap();
-        const QString kind = row.value("kind").toString();
-        rows << (kind == "pack"   ? row.value("pack").toMap().value("name").toString()
-                 : kind == "root" ? QStringLiteral("R")
-                                  : "P:" + row.value("name").toString());
+    for (int row = 0; row < tree->rowCount(); ++row) {
+        const QModelIndex at = tree->index(row, 0);
+        const QString kind = at.data(role("kind")).toString();
+        const QString name = at.data(role("name")).toString();
+        rows << (kind == "pack" ? name : kind == "root" ? QStringLiteral("R") : "P:" + name);
     }
     return rows;
 }
@@ -277,7 +271,7 @@ private slots:
         QQuickItem *field = item("searchField");
         click(field);
         typeText(curves, typed);
-        QTRY_VERIFY2(treeText(curves) == rows, qPrintable(treeText(curves).join(',')));
+        QTRY_VERIFY2(treeText(*m.bridge) == rows, qPrintable(treeText(*m.bridge).join(',')));
         QTest::keyClick(curves, Qt::Key_Escape);
         QTRY_COMPARE(field->property("text").toString(), QString());
     }
