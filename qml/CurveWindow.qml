@@ -63,7 +63,9 @@ Window {
         snapToMain()
         // Once more after the system has positioned the new window.
         secondPlacement.restart()
-        refreshSelection()
+        // What changed while hidden is shown now: the changes were not followed meanwhile.
+        if (refreshSelection())
+            loadDetail()
         raise()
         requestActivate()
     }
@@ -118,18 +120,19 @@ Window {
             expandedProjects = expandedProjects.concat([name])
     }
 
-    // Keeps a selected pack found again at its index with its name, else selects the newest
-    // (none after the selected pack was deleted).
+    // Keeps a selected pack found again at its index with its name (and says so), else selects
+    // the newest (none after the selected pack was deleted).
     function refreshSelection() {
         expandProject(bridge.projectName)
         if (expandedProjects.length === 0)
             expandProject(tree.firstProject())
         const same = tree.packAt(currentPackIndex)
         if (same.name !== undefined && same.name === currentPack.name)
-            return
+            return true
         clearSelection()
         if (!selectionDeleted)
             selectLastPack()
+        return false
     }
 
     function toggleProject(name) {
@@ -203,17 +206,22 @@ Window {
         value: window.query
     }
 
+    // Followed while shown; shown() catches up with what changed while hidden.
     Connections {
         target: bridge
         function onProjectsChanged() {
-            window.refreshSelection()
+            if (window.visible)
+                window.refreshSelection()
         }
         function onCurvePacksChanged() {
+            if (!window.visible)
+                return
             window.refreshSelection()
             window.loadDetail()
         }
         function onSmoothingChanged() {
-            window.loadDetail()
+            if (window.visible)
+                window.loadDetail()
         }
     }
 

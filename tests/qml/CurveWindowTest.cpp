@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -445,6 +446,29 @@ private slots:
                     <= 3);
         click(packItem("Main L"));
         QCOMPARE(phase->property("phaseCenter").toDouble(), 0.0);
+    }
+
+    // Hidden, the window follows no change (nobody would see it): shown again, it shows the
+    // selected pack as it then stands.
+    void aHiddenWindowCatchesUpWhenShown()
+    {
+        showCurves();
+        click(packItem("Main L"));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Main L"));
+        m.bridge->setCurveWindowOpen(false);
+        QTRY_VERIFY(!curves->isVisible());
+        QSignalSpy reloads(curves, SIGNAL(currentPackChanged()));
+        // Every change signal the bridge has for packs: smoothingChanged, curvePacksChanged and
+        // projectsChanged.
+        m.bridge->setSmoothingBands(12);
+        QTest::qWait(100);
+        QCOMPARE(reloads.size(), 0);
+        showCurves();
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("smoothBands").toInt(), 12);
+        QCOMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                 QString("Main L"));
+        m.bridge->setSmoothingBands(6);
     }
 };
 
