@@ -69,14 +69,13 @@ bool PackLibrary::freshInstall() const
 QVariantList PackLibrary::projects() const
 {
     const QList<CurvePack> &packs = core_.store().curvePacks;
+    const QHash<QString, QList<int>> groups = packsByGroup(packs);
     QVariantList list;
     for (const ProjectInfo &info : std::as_const(core_.store().projects)) {
         QVariantList summaries;
         int curves = 0;
-        for (qsizetype i = 0; i < packs.size(); ++i) {
-            if (packs[i].project != info.name)
-                continue;
-            summaries.append(summary(packs[i], int(i)));
+        for (const int i : groups.value(info.name)) {
+            summaries.append(summary(packs[i], i));
             curves += packs[i].count;
         }
         list.append(QVariantMap{{QStringLiteral("name"), info.name},
