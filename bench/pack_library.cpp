@@ -19,6 +19,7 @@
 #include "files/DataFolder.h"
 #include "startup/MainWindowGeometry.h"
 #include "startup/QmlWindowRules.h"
+#include "tests/app/store/StoreFolder.h"
 #include "tests/selftest/CurveFiles.h"
 #include "tests/support/LoopbackCard.h"
 #include "ui/QmlSetup.h"
@@ -27,8 +28,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
@@ -43,11 +42,6 @@ namespace {
 constexpr int kProjects = 400;
 constexpr int kCaptureValues = 256;
 constexpr int kFrameTimeoutMs = 600000;
-
-QString projectName(int i)
-{
-    return QStringLiteral("工程 %1").arg(i, 3, 10, QLatin1Char('0'));
-}
 
 // A capture file as the store writes one: "SNTRAW3", the value count, then frequency, level,
 // phase and coherence as little-endian floats.
@@ -90,13 +84,6 @@ CurvePack storedPack(int i)
     return pack;
 }
 
-bool writeJson(const QString &path, const QJsonObject &object)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly)
-           && file.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) > 0;
-}
-
 // A fresh data folder: `packs` packs in the root file, or spread evenly over `projects` project
 // files.
 bool writeDataFolder(int packs, int projects)
@@ -111,14 +98,10 @@ bool writeDataFolder(int packs, int projects)
         groups[projects > 0 ? i % projects : projects].append(curvePackToJson(pack));
     }
     for (int p = 0; p < projects; ++p) {
-        const QJsonObject project{{QStringLiteral("name"), projectName(p)},
-                                  {QStringLiteral("roomType"), QStringLiteral("室内")},
-                                  {QStringLiteral("packs"), groups[p]},
-                                  {QStringLiteral("curves"), 2 * int(groups[p].size())}};
-        if (!writeJson(projectsDir() + QLatin1Char('/') + projectName(p) + ".json", project))
+        if (!storetest::writePackFile(storetest::numberedProject(p), groups[p]))
             return false;
     }
-    return writeJson(curvePackRootFile(), {{QStringLiteral("packs"), groups[projects]}});
+    return storetest::writePackFile(QString(), groups[projects]);
 }
 
 // Runs the event loop until `window` has drawn a frame after now.
@@ -406,7 +389,8 @@ void movePack(benchmark::State &state)
         return;
     QmlBridge &bridge = program->bridge;
     const bool inProjects = projectsOf(state) > 0;
-    const QStringList groups = inProjects ? QStringList{projectName(0), projectName(kProjects - 1)}
+    const QStringList groups = inProjects ? QStringList{storetest::numberedProject(0),
+                                                        storetest::numberedProject(kProjects - 1)}
                                           : QStringList{QString(), QString()};
     int moves = 0;
     timeAction(state, program->curves, [&] {
@@ -424,7 +408,7 @@ void movePack(benchmark::State &state)
 // A project of the folder renamed and back; in the root-group folder one made for it.
 void renameProject(benchmark::State &state)
 {
-    const QString name = projectName(kProjects / 2);
+    const QString name = storetest::numberedProject(kProjects / 2);
     const auto program = started(state, [&](Program &p) {
         return (projectsOf(state) > 0 || p.bridge.createProjectInWindow(name)) && p.openCurves();
     });
