@@ -134,6 +134,7 @@ void QmlBridge::relaySignals()
 
     connect(&choice_, &SchemeChoice::targetsChanged, this, &QmlBridge::targetsChanged);
     connect(&choice_, &SchemeChoice::schemesChanged, this, &QmlBridge::schemesChanged);
+    connect(&choice_, &SchemeChoice::curvePacksChanged, this, &QmlBridge::curvePacksChanged);
 
     connect(&compute_, &ComputeFlow::computingChanged, this, &QmlBridge::computingChanged);
     connect(&compute_, &ComputeFlow::computeProgressChanged, this,

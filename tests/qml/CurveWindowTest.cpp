@@ -2,6 +2,7 @@
 #include "tests/app/store/StoreFolder.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
+#include "tests/selftest/CurveFiles.h"
 #include "tests/support/LoopbackCard.h"
 
 #include <QDir>
@@ -59,6 +60,22 @@ QString groups(const QmlBridge &bridge)
     parts.sort();
     parts << "root: " + names(bridge.rootPacks());
     return parts.join(" | ");
+}
+
+// The value a chart curve (points {"f", "d"}) draws nearest to `frequency` on its log axis.
+double drawnNear(const QVariantList &curve, double frequency)
+{
+    double best = -1.0;
+    double value = std::nan("");
+    for (const QVariant &entry : curve) {
+        const QVariantMap point = entry.toMap();
+        const double distance = std::abs(std::log(point.value("f").toDouble() / frequency));
+        if (best < 0.0 || distance < best) {
+            best = distance;
+            value = point.value("d").toDouble();
+        }
+    }
+    return value;
 }
 
 // The row of a chart's area holding the most pixels near `color`, and how many it holds.
@@ -469,6 +486,53 @@ private slots:
         QCOMPARE(curves->property("currentPack").toMap().value("name").toString(),
                  QString("Main L"));
         m.bridge->setSmoothingBands(6);
+    }
+
+    // The pack the window shows is the result saved on the delivery screen; a band's gain typed
+    // there raised by 3.7 dB: at once the window draws the pack's response 3.7 dB higher at that
+    // band's frequency (unsmoothed, where a peaking band gives exactly its gain), as stored.
+    void theShownPackFollowsAnEditOfItsEq()
+    {
+        const QString curve = QDir::home().filePath("resonance.txt");
+        QVERIFY(selftesttest::writeResonanceCurve(curve));
+        QVERIFY(m.bridge->loadCurveFile(curve));
+        m.bridge->startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.bridge->computing(), 60000);
+        QVERIFY(!m.bridge->core().result().schemes.isEmpty());
+        m.bridge->enterScheme(0);
+        QCOMPARE(m.bridge->screen(), QStringLiteral("点声源-交付与复测"));
+        const QString saved = m.bridge->core().result().pack.name;
+        QVERIFY(!saved.isEmpty());
+
+        showCurves();
+        QVERIFY(QMetaObject::invokeMethod(curves, "selectPackByName", Q_ARG(QVariant, saved)));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(), saved);
+        QVERIFY(pick(item("octChip"), "不平滑"));
+        QQuickItem *magnitude = item("magnitudeChart");
+        const QVariantMap band = m.bridge->eqBands().value(0).toMap();
+        const double frequency = band.value("freq").toDouble();
+        const double gain = band.value("gain").toDouble();
+        QTRY_VERIFY(!magnitude->property("points").toList().isEmpty());
+        const double drawn = drawnNear(magnitude->property("points").toList(), frequency);
+
+        m.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m.window));
+        QQuickItem *field = m.find("gainField", m.find("bandRow0"));
+        click(field);
+        QTest::keyClick(m.window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(m.window, Qt::Key_Backspace);
+        typeText(m.window, QString::number(gain + 3.7, 'f', 1));
+        QTest::keyClick(m.window, Qt::Key_Return);
+        const double typed = QString::number(gain + 3.7, 'f', 1).toDouble();
+        QVERIFY(std::abs(m.bridge->eqBands().value(0).toMap().value("gain").toDouble() - typed)
+                < 1e-4);
+        QTRY_VERIFY2(
+                std::abs(drawnNear(magnitude->property("points").toList(), frequency) - drawn
+                         - (typed - gain))
+                        < 0.2,
+                qPrintable(QString::number(
+                        drawnNear(magnitude->property("points").toList(), frequency) - drawn)));
+        m.bridge->go(QStringLiteral("主页"));
     }
 };
 
