@@ -315,7 +315,7 @@ void AppCore::saveCurvePacksLater()
         QMetaObject::invokeMethod(
                 this,
                 [this, outcome = std::move(outcome)] {
-                    store_.listProjects(outcome);
+                    store_.finishBackgroundSave(outcome);
                     emit curvePacksSaved(outcome.allWritten);
                 },
                 Qt::QueuedConnection);

@@ -6,6 +6,7 @@
 #include "app/SystemCheck.h"
 #include "app/SystemCheckRunner.h"
 #include "app/UiState.h"
+#include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "engine/CalibrationManager.h"
 #include "engine/dsp/CalFileParser.h"
@@ -111,23 +112,36 @@ QStringList AudioSetup::audioInputChannels() const
     return MeasureSession::inputChannelNames(device);
 }
 
+// As with the reference below: the stored index stays as it was chosen, and shown is what a run
+// on the selected device reads, so the screen never names a channel that its menu does not offer.
 int AudioSetup::audioDataChannel() const
+{
+    return AudioInput::measurementChannelRead(chosenDataChannel(),
+                                              int(audioInputChannels().size()));
+}
+
+// The microphone channel a run is given: the stored one, kept to those the settings can choose.
+int AudioSetup::chosenDataChannel() const
 {
     return MeasureSession::usableDataChannel(QSettings().value(dataChannelKey, 0).toInt());
 }
 
 void AudioSetup::setAudioDataChannel(int channel)
 {
-    if (channel == audioDataChannel())
+    if (channel == chosenDataChannel())
         return;
     QSettings().setValue(dataChannelKey, channel);
     emit audioChannelsChanged();
     emit calibrationChanged();
 }
 
+// The stored index stays as it was chosen (a device that has it may be chosen again); shown is
+// what a run on the selected device reads, so the screen never names a channel that its menu
+// does not offer.
 int AudioSetup::audioReferenceChannel() const
 {
-    return storedReferenceChannel();
+    return AudioInput::referenceChannelRead(storedReferenceChannel(), chosenDataChannel(),
+                                            int(audioInputChannels().size()));
 }
 
 void AudioSetup::setAudioReferenceChannel(int channel)
@@ -207,7 +221,7 @@ QVariantMap AudioSetup::calibrationInfo() const
         return info;
     CalibrationManager *manager = CalibrationManager::instance();
     const CalibrationManager::Profile profile = manager->getProfile(id);
-    const int channel = audioDataChannel();
+    const int channel = chosenDataChannel();
     const QString mic = profile.calFile(channel, CalibrationFolder::Microphone);
     const QString second = profile.calFile(channel, CalibrationFolder::Second);
     info.insert(QVariantMap{{QStringLiteral("micPath"), mic},
@@ -255,7 +269,7 @@ bool AudioSetup::setCalibrationFile(int slot, const QString &path)
     profile.deviceId = id;
     if (profile.deviceName.isEmpty())
         profile.deviceName = name;
-    profile.setCalFile(audioDataChannel(), slot, importCalibrationFile(slot, source));
+    profile.setCalFile(chosenDataChannel(), slot, importCalibrationFile(slot, source));
     manager->saveProfile(profile);
     calibrationError_.clear();
     emit calibrationChanged();
@@ -270,7 +284,7 @@ void AudioSetup::clearCalibrationFile(int slot)
     CalibrationManager *manager = CalibrationManager::instance();
     CalibrationManager::Profile profile = manager->getProfile(id);
     profile.deviceId = id;
-    profile.setCalFile(audioDataChannel(), slot, QString());
+    profile.setCalFile(chosenDataChannel(), slot, QString());
     manager->saveProfile(profile);
     calibrationError_.clear();
     emit calibrationChanged();
@@ -283,7 +297,7 @@ QString AudioSetup::importCalibrationFile(int slot, const QString &path) const
 {
     const QString id = currentSystemDeviceId(selectedAudioDevice());
     const QString replaced
-            = CalibrationManager::instance()->getProfile(id).calFile(audioDataChannel(), slot);
+            = CalibrationManager::instance()->getProfile(id).calFile(chosenDataChannel(), slot);
     return CalibrationFolder::import(slot, path, [&replaced](const QString &copy) {
         const int ownReference = copy == replaced ? 1 : 0;
         return CalibrationManager::instance()->referenceCount(copy) > ownReference;

@@ -24,8 +24,13 @@ public:
     QString selectedAudioDevice() const;
     void setSelectedAudioDevice(const QString &name);
     QStringList audioInputChannels() const;
+    // The microphone channel a run reads on the selected device: the stored one where the device
+    // has it, else -1 (none: the run would measure silence).
     int audioDataChannel() const;
     void setAudioDataChannel(int channel);
+    // The reference channel a run reads on the selected device: the stored one where the device
+    // has it, else the one the recording front end reads instead; -1 (none) where the device has
+    // fewer than two inputs and the stored one is not among them.
     int audioReferenceChannel() const;
     void setAudioReferenceChannel(int channel);
     void refreshAudioDevices();
@@ -66,6 +71,8 @@ private:
     // The device a name stands for: the recording device of that name or id, else the preferred
     // input device, else the system's default input.
     QString currentSystemDeviceId(const QString &name) const;
+    // The stored microphone channel as a run is given it; its calibration files are kept under it.
+    int chosenDataChannel() const;
     QString importCalibrationFile(int slot, const QString &path) const;
     void setSystemChecks(const QVariantList &items);
 

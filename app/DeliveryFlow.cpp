@@ -110,14 +110,18 @@ void DeliveryFlow::saveSelectedPack()
         return;
     }
     const QString name = record.name;
-    if (!core_.store().savePack(std::move(record), found)) {
+    const bool saved = core_.store().savePack(std::move(record), found);
+    if (saved) {
+        core_.cancelPendingPackSave(); // the whole list was just written
+        core_.bindPack(name, core_.result().selectedScheme);
+    }
+    // Also after a failure: the list then shows what the files hold.
+    emit projectsChanged();
+    emit curvePacksChanged();
+    if (!saved) {
         ui_.toast(QStringLiteral("曲线没存上，请检查文档文件夹能否写入"));
         return;
     }
-    core_.cancelPendingPackSave(); // the whole list was just written
-    core_.bindPack(name, core_.result().selectedScheme);
-    emit projectsChanged();
-    emit curvePacksChanged();
     ui_.toast(found < 0 ? QStringLiteral("曲线已放进「未归属」")
                         : QStringLiteral("这条曲线已更新"));
 }

@@ -1,5 +1,6 @@
 #include "app/MeasureSession.h"
 
+#include "audio/AudioInput.h"
 #include "audio/Client.h"
 #include "audio/aes67/Sender.h"
 #include "audio/phone/AudioStreamServer.h"
@@ -236,34 +237,69 @@ void MeasureSession::onReadyRead()
     emit frameReady(framesDone_);
 }
 
+// The channels a run reads must be inputs of the card, each its own, or the run measures
+// something that is no loudspeaker: silence, where the microphone's channel is not on the card,
+// or a flat 0 dB, where the microphone is measured against itself. A phone's path reads no card.
+// Asked of the channels the input opens with, now, as the run opens it: a device behind the
+// sound server has those of the server's source, which can change while the program runs (a
+// mono microphone plugged in and made the default), so the list made earlier may no longer
+// hold. Empty when the run can measure.
+QString MeasureSession::channelProblem() const
+{
+    if (phoneInput_)
+        return {};
+    const int inputs
+            = int(audio::Client::instance()->preferredInputFormat(inputDeviceId_).channelCount);
+    // An input with no channel at all (a sound server that is not there) cannot be opened: the
+    // open says so, which is the cause to name.
+    if (inputs == 0)
+        return {};
+    if (const QString problem = referenceProblem(inputs); !problem.isEmpty())
+        return problem;
+    return microphoneProblem(inputs);
+}
+
 // A reference read from the inputs needs a channel of its own: measured against a copy of
 // itself (one channel read twice, or a mono source the sound server copies into two), a
 // microphone reads a flat 0 dB that looks like a perfect loudspeaker. The generator's own
-// samples (-1) and a phone's path need no input. Empty when the reference is sound.
-QString MeasureSession::referenceProblem() const
+// samples (-1) need no input. The channels are compared as the recording reads them, not as
+// they are stored: a reference chosen beyond the card's inputs is read from another input, and
+// one stored on the microphone's index is no copy of it where the card lacks that index.
+QString MeasureSession::referenceProblem(int inputs) const
 {
-    if (phoneInput_ || referenceChannel_ < 0)
+    if (referenceChannel_ < 0)
         return {};
-    const audio::DeviceList devices = audio::Client::instance()->devices();
-    // An input that lists no channel at all (a sound server that is not there) cannot be
-    // opened: the open says so, which is the cause to name.
-    const audio::DeviceInfo *input = findInputRow(devices, inputDeviceId_);
-    if (input && input->inputChannels.size() < 2)
+    if (inputs == 1)
         return QStringLiteral("「%1」只有 %2 路输入，测不了：参考信号要单独占一路输入，"
                               "请换一个至少两路输入的声卡")
                 .arg(inputDeviceName_)
-                .arg(input->inputChannels.size());
-    if (referenceChannel_ == dataChannel_)
+                .arg(inputs);
+    if (AudioInput::referenceChannelRead(referenceChannel_, dataChannel_, inputs)
+        == AudioInput::measurementChannelRead(dataChannel_, inputs))
         return QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
                               "请在设置里换一路参考");
     return {};
+}
+
+// A microphone channel the card does not have records nothing: the run would show silence as
+// the loudspeaker's response. The choice stays stored (its calibration files are kept under it,
+// and the card that has it may come back); the run on this card is refused.
+QString MeasureSession::microphoneProblem(int inputs) const
+{
+    if (AudioInput::measurementChannelRead(dataChannel_, inputs) >= 0)
+        return {};
+    return QStringLiteral("「%1」只有 %2 路输入，没有测量通道选的输入 %3，测不了："
+                          "请在设置里重新选测量通道")
+            .arg(inputDeviceName_)
+            .arg(inputs)
+            .arg(dataChannel_ + 1);
 }
 
 void MeasureSession::resume()
 {
     if (!generator_ || !measurement_)
         return;
-    if (const QString problem = referenceProblem(); !problem.isEmpty()) {
+    if (const QString problem = channelProblem(); !problem.isEmpty()) {
         sntWarning(lcMeasurement, "[Measurement]")
                 << "not measuring on" << inputDeviceId_ << "with the microphone on input"
                 << dataChannel_ + 1 << "and the reference on input" << referenceChannel_ + 1 << ":"

@@ -48,8 +48,9 @@ public:
     // the device's default reference; -1 is the generator's own samples.
     bool start(const QString &inputDeviceId, const QString &outputDeviceId, int dataChannel,
                int referenceChannel, float level, int extraOutputChannel);
-    // Plays and measures; refuses (deviceFailed) without playing when the reference is to be
-    // read from an input channel that is not one of its own.
+    // Plays and measures; refuses (deviceFailed) without playing when the input does not have
+    // the microphone's channel, or the reference is to be read from an input channel that is
+    // not one of its own.
     void resume();
     // True once this session could not measure (deviceFailed was emitted), also when that
     // happened inside resume().
@@ -90,8 +91,8 @@ public:
     Generator *generator() const { return generator_; }
     Measurement *measurement() const { return measurement_; }
 
-    // The microphone channel the session uses for a saved choice: the settings screen shows the
-    // same clamped value.
+    // The microphone channel the session uses for a saved choice; the settings screen shows it
+    // where the selected device has it.
     static int usableDataChannel(int savedChannel);
     // Names of every device with input channels, in the audio client's order.
     static QStringList inputDeviceNames();
@@ -109,8 +110,8 @@ signals:
     void frameReady(int framesDone);
     void levelChanged(float db);
     // The run cannot measure: its input or output failed (did not open, delivers or takes
-    // nothing), the test signal cannot be played, or the reference has no input of its own. A
-    // sentence for the user.
+    // nothing), the test signal cannot be played, the input lacks the microphone's channel, or
+    // the reference has no input of its own. A sentence for the user.
     void deviceFailed(QString message);
 
 private:
@@ -119,7 +120,9 @@ private:
     void watchGenerator(const QString &audioFile);
     void onOutputNotOpened(const QString &deviceId);
     int generatorType() const;
-    QString referenceProblem() const;
+    QString channelProblem() const;
+    QString referenceProblem(int inputs) const;
+    QString microphoneProblem(int inputs) const;
     void buildMeasurement();
     void onReadyRead();
     void fail(const QString &message);

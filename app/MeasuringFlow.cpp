@@ -280,9 +280,9 @@ void MeasuringFlow::holdProgress()
 }
 
 // A run that cannot measure (a card that did not open, delivers or takes nothing, a test signal
-// that cannot play, a reference without an input of its own) ends at once without a point:
-// silence, or a microphone read against itself, must never become a measured curve. The curve
-// goes back to the points taken.
+// that cannot play, a microphone channel the card lacks, a reference without an input of its
+// own) ends at once without a point: silence, or a microphone read against itself, must never
+// become a measured curve. The curve goes back to the points taken.
 void MeasuringFlow::onSessionFailed(const QString &message)
 {
     ui_.toast(message);

@@ -268,12 +268,14 @@ bool PackLibrary::movePack(int from, int before, const QString &project)
     const int count = int(core_.store().curvePacks.size());
     if (from < 0 || from >= count || before < -1 || before > count)
         return false;
-    if (!core_.store().moveCurvePack(from, before, project)) {
+    const bool moved = core_.store().moveCurvePack(from, before, project);
+    // Also after a failure: the list then shows what the files hold.
+    emit projectsChanged();
+    emit curvePacksChanged();
+    if (!moved) {
         ui_.toast(QStringLiteral("没移成，请检查文档文件夹能否写入"));
         return false;
     }
-    emit projectsChanged();
-    emit curvePacksChanged();
     ui_.toast(project.isEmpty() ? QStringLiteral("已移到「未归属」")
                                 : QStringLiteral("已移进「%1」").arg(project));
     return true;
@@ -284,14 +286,16 @@ bool PackLibrary::deleteCurvePack(int index)
     if (index < 0 || index >= core_.store().curvePacks.size())
         return false;
     const QString name = core_.store().curvePacks[index].name;
-    if (!core_.store().deleteCurvePack(index)) {
+    const bool deleted = core_.store().deleteCurvePack(index);
+    if (deleted && name == core_.result().pack.name)
+        core_.unbindPack();
+    // Also after a failure: the list then shows what the files hold.
+    emit projectsChanged();
+    emit curvePacksChanged();
+    if (!deleted) {
         ui_.toast(QStringLiteral("没删掉，请检查文档文件夹能否写入"));
         return false;
     }
-    if (name == core_.result().pack.name)
-        core_.unbindPack();
-    emit projectsChanged();
-    emit curvePacksChanged();
     ui_.toast(name + QStringLiteral(" 已删除"));
     return true;
 }
@@ -322,6 +326,8 @@ bool PackLibrary::exportCurvePack(int index)
         ui_.toast(QStringLiteral("曲线没能全部导出，请检查桌面文件夹能否写入"));
         return false;
     }
-    ui_.toast(QStringLiteral("曲线已导出到桌面"));
+    // A file passed over (a line array's points, say) is named beside the success.
+    ui_.toast(refusal.isEmpty() ? QStringLiteral("曲线已导出到桌面")
+                                : QStringLiteral("曲线已导出到桌面；%1").arg(refusal));
     return true;
 }

@@ -52,8 +52,12 @@ QmlBridge::QmlBridge(EqWorker::Compute compute, QObject *parent)
     connect(&core_, &AppCore::sessionFailed, &measuring_, &MeasuringFlow::onSessionFailed,
             Qt::QueuedConnection);
     connect(&core_, &AppCore::curvePacksSaved, this, [this](bool allWritten) {
-        if (!allWritten)
-            toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+        if (allWritten)
+            return;
+        toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+        // The list was read again: it shows what the files hold.
+        emit projectsChanged();
+        emit curvePacksChanged();
     });
     connect(&core_, &AppCore::soonRequested, this,
             [this] { toast(QStringLiteral("这一项还在内测")); });

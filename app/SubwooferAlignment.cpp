@@ -151,23 +151,9 @@ bool SubwooferAlignment::save(ProjectStore &store, const snt::eq::CrossoverResul
         base.seq = store.nextSeq(packUse);
         base.name = QStringLiteral("%1 %2").arg(packUse).arg(base.seq, 2, 10, QLatin1Char('0'));
     }
-    CurvePack pack = packRecord(base, design, lift);
-    if (!writeRawFile(pack)) {
-        ProjectStore::removeCurvePackFiles(pack);
+    const CurvePack pack = packRecord(base, design, lift);
+    if (!store.savePack(pack, int(replaced)))
         return false;
-    }
-    const QList<CurvePack> earlier = store.curvePacks;
-    if (replaced >= 0)
-        store.curvePacks[replaced] = pack;
-    else
-        store.curvePacks.append(pack);
-    if (!store.saveCurvePacks()) {
-        // Some pack file may already list the new captures, so they stay on disk.
-        store.curvePacks = earlier;
-        return false;
-    }
-    if (replaced >= 0)
-        ProjectStore::removeCurvePackFiles(base);
     lastPackName = pack.name;
     return true;
 }

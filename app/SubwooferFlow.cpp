@@ -542,12 +542,12 @@ void SubwooferFlow::saveAlignPack()
 {
     if (!alignment_.canSave(crossover_.result))
         return;
-    if (!alignment_.save(core_.store(), crossover_.result, crossover_.lift)) {
-        ui_.toast(QStringLiteral("这次对齐没存下来：曲线文件写不进文档文件夹"));
-        return;
-    }
+    const bool saved = alignment_.save(core_.store(), crossover_.result, crossover_.lift);
+    // Also after a failure: the list then shows what the files hold.
     emit projectsChanged();
     emit curvePacksChanged();
+    if (!saved)
+        ui_.toast(QStringLiteral("这次对齐没存下来：曲线文件写不进文档文件夹"));
 }
 
 // ---- the run's capture ----------------------------------------------------------------------

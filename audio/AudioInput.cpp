@@ -238,12 +238,9 @@ void AudioInput::handleBlock(Capture &capture, const char *bytes, qint64 size)
     const qsizetype frames = (size / qint64(sizeof(float))) / channelCount;
     const int measurement = measurementChannel_.load();
     const int reference = referenceChannel_.load();
-    // An out-of-range reference falls back to the "other" channel of a multichannel stream.
-    const qsizetype fallbackReference = channelCount > 1 ? (measurement == 0 ? 1 : 0) : -1;
     const qsizetype referenceIndex
-            = (reference >= 0 && reference < channelCount) ? reference : fallbackReference;
-    const qsizetype measurementIndex
-            = measurement >= 0 && measurement < channelCount ? measurement : -1;
+            = referenceChannelRead(reference, measurement, int(channelCount));
+    const qsizetype measurementIndex = measurementChannelRead(measurement, int(channelCount));
     static const QMetaMethod everyChannelSignal
             = QMetaMethod::fromSignal(&AudioInput::allChannelsDataReady);
     const bool everyChannel = isSignalConnected(everyChannelSignal);

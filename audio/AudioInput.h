@@ -44,6 +44,21 @@ public:
     void setActive(bool active);
     // The rate the open stream really runs at, or 0 without a stream.
     unsigned sampleRate() const;
+    // The channel read as the measurement of a stream with `channels` channels: the one chosen
+    // where the stream has it, else none (-1), and the measurement hears silence.
+    static constexpr int measurementChannelRead(int chosen, int channels)
+    {
+        return chosen >= 0 && chosen < channels ? chosen : -1;
+    }
+    // The channel read as the reference of a stream with `channels` channels: the one chosen
+    // where the stream has it; else the other of the first two of a multichannel stream (the
+    // one the measurement channel leaves), and none (-1) of a mono one.
+    static constexpr int referenceChannelRead(int chosen, int measurementChannel, int channels)
+    {
+        if (chosen >= 0 && chosen < channels)
+            return chosen;
+        return channels > 1 ? (measurementChannel == 0 ? 1 : 0) : -1;
+    }
 
 signals:
     void allChannelsDataReady(QList<QList<float>> channels);

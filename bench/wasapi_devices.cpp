@@ -1,7 +1,8 @@
 // The device listing runs under the audio client's mutex at every refresh, so it must stay
-// quick: it reads the ALSA control interface and the user's declarations and never opens a PCM
-// whose format it already knows. Run with the test sound server's environment
-// (scripts/test-services.sh) to list its sink and monitor as well.
+// quick: it reads the ALSA control interface and the user's declarations, never opens a PCM
+// whose format it already knows, and asks the sound server, over one short connection, for the
+// channels of the sinks and sources the PCMs lead to. Run with the test sound server's
+// environment (scripts/test-services.sh) to list its sinks and monitors as well.
 #include "audio/wasapi/WasapiPlugin.h"
 #include "bench/BenchSupport.h"
 

@@ -1,42 +1,26 @@
 #include "files/StoreFile.h"
 
 #include "common/Log.h"
+#include "files/StagedFiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace store {
 
 bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> &write)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        sntWarning(lcStore, "[Store]") << "cannot write" << path << ":" << file.errorString();
-        return false;
-    }
-    // Flushed here and checked: a flush that fails inside commit() leaves a truncated file that
-    // commit() still puts in place and reports as saved.
-    if (!write(file) || !file.flush() || file.error() != QFileDevice::NoError) {
-        sntWarning(lcStore, "[Store]") << "writing" << path << "failed:" << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        sntWarning(lcStore, "[Store]") << "saving" << path << "failed:" << file.errorString();
-        return false;
-    }
-    return true;
+    StagedFiles file;
+    return file.stage(path, write) && file.commit() == 1;
 }
 
 bool saveAtomically(const QString &path, const QByteArray &content)
 {
-    return saveAtomically(path, [&content](QIODevice &device) {
-        return writeAll(device, content.constData(), content.size());
-    });
+    StagedFiles file;
+    return file.stage(path, content) && file.commit() == 1;
 }
 
 bool writeAll(QIODevice &device, const char *data, qint64 size)

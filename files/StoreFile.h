@@ -9,7 +9,8 @@
 
 // How every store file reaches the disk: written in full to a temporary file next to the target
 // and renamed over it only when every write succeeded, so a full disk or a crash never leaves a
-// cut or empty file where the user's data was.
+// cut or empty file where the user's data was. Files that must change together go through
+// StagedFiles, which renames none of them before all were written.
 namespace store {
 
 // Runs `write` on a fresh temporary file and replaces `path` with it when `write` returns true

@@ -19,6 +19,7 @@ namespace {
 const QString kTimedOut = QStringLiteral("超时");
 const QString kRefused = QStringLiteral("设备没接受这条操作。");
 const QString kTooLarge = QStringLiteral("设备回的数据大得不正常，已断开");
+const QString kNotJson = QStringLiteral("设备回的不是 JSON");
 // Marks a reply that `limited` cut off.
 const char *const kCutProperty = "sntCutAtLimit";
 
@@ -115,10 +116,16 @@ ProcessorClient::Exchange ProcessorClient::takeExchange(QNetworkReply *reply)
     // reports a cancelled operation, which to the user is the same time-out.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
         exchange.error = kTimedOut;
+    // Whether or not Qt counts the status as an error: its own text for one names the whole
+    // request, the processor's session key among it, and that belongs in no message.
+    else if (status != 0 && status != 200)
+        exchange.error = QStringLiteral("HTTP %1").arg(status);
+    // A body Qt could not decode: a compressed one inflating beyond Qt's safety check, or a
+    // broken stream. What the processor sent is no JSON object.
+    else if (error == QNetworkReply::UnknownContentError)
+        exchange.error = kNotJson;
     else if (error != QNetworkReply::NoError || status == 0)
         exchange.error = errorText.isEmpty() ? QStringLiteral("连不上") : errorText;
-    else if (status != 200)
-        exchange.error = QStringLiteral("HTTP %1").arg(status);
     else if (cut)
         exchange.error = QStringLiteral("Connection closed before the whole answer arrived");
     else
@@ -156,7 +163,7 @@ bool ProcessorClient::postJson(const QJsonObject &request, QJsonObject &result, 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(exchange.body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        error = QStringLiteral("设备回的不是 JSON");
+        error = kNotJson;
         return false;
     }
     const QJsonObject reply = document.object();

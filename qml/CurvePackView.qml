@@ -11,6 +11,7 @@ Item {
     property bool showCoherence: true
     readonly property bool subAlignPack: pack.subAlign === true
     readonly property bool arrayPack: pack.isArray === true
+    readonly property color chartLine: bridge.theme.chartLine
     readonly property var smoothingOptions: [
         {value: 3, label: "1/3 OCT", short: "1/3 OCT"},
         {value: 6, label: "1/6 OCT（默认）", short: "1/6 OCT"},
@@ -205,7 +206,10 @@ Item {
             fillPrimary: !view.subAlignPack
             fillThird: view.subAlignPack
             lineColor: view.subAlignPack ? bridge.theme.chartLine2 : bridge.theme.chartLine
-            line2Color: view.arrayPack ? Qt.rgba(1, 1, 1, 0.62) : bridge.theme.chartLine2
+            // A line array's measured curve: the palette's curve colour, lighter.
+            line2Color: view.arrayPack ? Qt.rgba(view.chartLine.r, view.chartLine.g,
+                                                 view.chartLine.b, 0.62)
+                                       : bridge.theme.chartLine2
         }
 
         Text {

@@ -28,6 +28,7 @@ UiCard {
         padRight: 24
         lineColor: bridge.theme.chartLine
         line2Color: bridge.theme.chartLine2
+        historyColor: bridge.theme.chartLine
         gridColor: bridge.theme.chartGrid
         axisColor: bridge.theme.chartAxis
         labelColor: bridge.theme.chartLabel

@@ -20,6 +20,9 @@ Item {
     property real rowHeight: 33
     property int menuFontSize: 15
     property string tip
+    // Shown, where not empty, when no option has the value (nothing chosen); otherwise the
+    // value itself is shown.
+    property string noneText
     readonly property alias menuOpen: menu.visible
 
     signal picked(var value)
@@ -31,7 +34,7 @@ Item {
             if (option.value == value)
                 return (option.short || option.label) + suffix
         }
-        return String(value) + suffix
+        return noneText !== "" ? noneText : String(value) + suffix
     }
 
     // The scale between the window and the picker (a scaled stage): the menu is drawn at it too.

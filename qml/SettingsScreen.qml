@@ -131,6 +131,7 @@ Item {
                         alignRight: true
                         options: screen.channelOptions(bridge.audioInputChannels, true)
                         value: bridge.audioDataChannel
+                        noneText: "未选择"
                         tip: "请选择声卡输入1通道"
                         onPicked: value => bridge.audioDataChannel = value
                     }
@@ -146,6 +147,7 @@ Item {
                         alignRight: true
                         options: screen.channelOptions(bridge.audioInputChannels, false)
                         value: bridge.audioReferenceChannel
+                        noneText: "未选择"
                         tip: "请选择声卡输入2通道"
                         onPicked: value => bridge.audioReferenceChannel = value
                     }

@@ -1,6 +1,7 @@
 #include "startup/EqBatch.h"
 
 #include "common/Log.h"
+#include "startup/BatchCurveFolder.h"
 #include "startup/BatchResultFile.h"
 #include "startup/IndentedJson.h"
 #include "startup/SixDigitNumber.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaMethod>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -152,9 +152,7 @@ qsizetype EqBatch::runCurves(const QJsonArray &curves)
     QDir().mkpath(QFileInfo(settings_.output).absolutePath());
     BatchResultFile results(settings_.output);
 
-    // The curve files live in a folder of this run's own, which no other user can redirect.
-    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/sonetra-eq-batch-XXXXXX"));
-    folder.setAutoRemove(false);
+    const BatchCurveFolder folder;
     if (!folder.isValid())
         sntWarning(lcStartup, tag)
                 << "cannot create a folder for the curve files in" << QDir::tempPath();
@@ -177,9 +175,6 @@ qsizetype EqBatch::runCurves(const QJsonArray &curves)
         if (!results.append(arrayEntryText(result)))
             sntWarning(lcStartup, tag) << "cannot write" << settings_.output;
     }
-    // Only curve files the bridge could not load stay, in the folder; an empty folder goes.
-    if (folder.isValid())
-        QDir().rmdir(folder.path());
     return results.size();
 }
 

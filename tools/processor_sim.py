@@ -23,6 +23,7 @@ import socket
 import struct
 import sys
 import time
+import zlib
 
 from aiohttp import web, WSMsgType
 
@@ -304,6 +305,18 @@ def json_response(body, status=200):
                         content_type="application/json")
 
 
+def gzipped(data, blanks):
+    """`data` followed by `blanks` blanks, as one gzip stream, compressed piece by piece."""
+    packer = zlib.compressobj(9, zlib.DEFLATED, 16 + zlib.MAX_WBITS)
+    parts = [packer.compress(data)]
+    piece = b" " * (1 << 20)
+    while blanks > 0:
+        parts.append(packer.compress(piece[:blanks]))
+        blanks -= len(piece)
+    parts.append(packer.flush())
+    return b"".join(parts)
+
+
 def abort_with_reset(request):
     sock = request.transport.get_extra_info("socket")
     if sock is not None:
@@ -347,6 +360,15 @@ async def faulty_response(request, fault, normal):
         raise ConnectionResetError("cut by the simulated processor")
     if kind == "status":
         return web.Response(status=fault["status"], body=fault.get("body", "").encode())
+    if kind == "gzip":
+        # The usual answer gzip-compressed, as "Content-Encoding: gzip"; with "inflated" it is
+        # padded with blanks (white space, which JSON allows after a value) to that many bytes
+        # before compression, so that a body of a few kilobytes inflates to it.
+        whole = normal().body
+        pad = max(0, fault.get("inflated", 0) - len(whole))
+        return web.Response(status=200, body=gzipped(whole, pad),
+                            headers={"Content-Type": "application/json",
+                                     "Content-Encoding": "gzip"})
     if kind == "body":
         return web.Response(status=200, body=fault["body"].encode(), content_type="application/json")
     raise ValueError("unknown fault " + kind)
@@ -533,8 +555,8 @@ def control(device, cmd):
       {"op": "device", "name", "login_user", "login_flags", "password", "running_name"}
       {"op": "slots", "slots": {"5": "name", ...}}   replace the preset slots
       {"op": "fault", "match", "kind", "times", ...} kinds: delay (ms), never, reset, truncate,
-          cut (bytes, length, end), status (status, body), body (body), error, error_outside,
-          strip (prefixes), override (values)
+          cut (bytes, length, end), status (status, body), body (body), gzip (inflated),
+          error, error_outside, strip (prefixes), override (values)
       {"op": "clear_faults"}
       {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket,
           "after_ms": N sends it later and answers at once

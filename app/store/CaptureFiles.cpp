@@ -21,10 +21,29 @@ constexpr qint64 kMagicSize = 7;
 constexpr qint32 kMinValues = 8;
 constexpr qint32 kMaxValues = 2000000;
 constexpr qint32 kMaxPoints = 64;
-// The largest files the readers accept: one capture, or every point, of the most values.
-constexpr qint64 kMaxArraysBytes = 4 * qint64(kMaxValues) * qint64(sizeof(float));
-constexpr qint64 kMaxRawBytes = kMagicSize + 4 + kMaxArraysBytes;
-constexpr qint64 kMaxPointsBytes = kMagicSize + 4 + kMaxPoints * (4 + kMaxArraysBytes);
+// The most values a measured point has: the measurement's largest transform, of 65536 samples,
+// gives 32768 bins. A line array's points are such measurements.
+constexpr qint64 kMostBinsMeasured = 32768;
+constexpr qint64 arraysBytes(qint64 values)
+{
+    return 4 * values * qint64(sizeof(float));
+}
+// The largest files the readers accept: one capture of the most values, or every point with as
+// many values as a measurement has bins. A points file beyond that was not written by the
+// program, and reading it could hold the window for long (64 points of 2,000,000 values are
+// 2 GB).
+constexpr qint64 kMaxRawBytes = kMagicSize + 4 + arraysBytes(kMaxValues);
+constexpr qint64 kMaxPointsBytes
+        = kMagicSize + 4 + kMaxPoints * (4 + arraysBytes(kMostBinsMeasured));
+// Levels no measurement gives, either way: ±200 dB is far beyond any real one, as for the
+// calibration files. A capture's levels are in dB; a point's are linear magnitudes, which the same
+// bound limits to 10^10. A value past it comes from a damaged file and would reach every curve and
+// export made from it (a level of 3.0e38 dB is exported as a number of 39 digits).
+constexpr float kMaxLevelDb = 200.0f;
+constexpr float kMaxMagnitude = 1e10f;
+
+// What keeps a capture's values from being read, if anything.
+enum class Values { Plausible, NotFinite, LevelBeyondBound };
 
 QString newFileName(const char *suffix)
 {
@@ -77,25 +96,39 @@ bool presentCapture(const QList<float> &freq, const QList<float> &level)
     return freq.size() >= kMinValues && level.size() == freq.size();
 }
 
-// Whether the first n values of the list (those a file holds) are all finite numbers.
-bool finiteUpTo(const QList<float> &values, qsizetype n)
+// Whether each of the first n values of the list (those a file holds) meets `fits`.
+template<typename Fits>
+bool allUpTo(const QList<float> &values, qsizetype n, Fits fits)
 {
-    const auto end = values.cbegin() + std::min(n, values.size());
-    return std::all_of(values.cbegin(), end, [](float value) { return std::isfinite(value); });
+    return std::all_of(values.cbegin(), values.cbegin() + std::min(n, values.size()), fits);
 }
 
-// A value that is not a finite number would reach every curve and text export made from the
-// capture, so the reader refuses a file that holds one.
-bool finiteCapture(const QList<float> &freq, const QList<float> &level, const QList<float> &phase,
-                   const QList<float> &coherence)
+// A value that is not a finite number, or a level beyond `maxLevel` either way, would reach every
+// curve and text export made from the capture, so the reader refuses a file that holds one.
+Values checkValues(const QList<float> &freq, const QList<float> &level, const QList<float> &phase,
+                   const QList<float> &coherence, float maxLevel)
 {
     const qsizetype n = freq.size();
-    return finiteUpTo(freq, n) && finiteUpTo(level, n) && finiteUpTo(phase, n)
-           && finiteUpTo(coherence, n);
+    const auto finite = [](float value) {
+        return std::isfinite(value);
+    };
+    if (!allUpTo(freq, n, finite) || !allUpTo(level, n, finite) || !allUpTo(phase, n, finite)
+        || !allUpTo(coherence, n, finite))
+        return Values::NotFinite;
+    if (!allUpTo(level, n, [maxLevel](float value) { return std::abs(value) <= maxLevel; }))
+        return Values::LevelBeyondBound;
+    return Values::Plausible;
+}
+
+// Why the values are refused, for the log.
+const char *whyRefused(Values values)
+{
+    return values == Values::NotFinite ? "holds values that are not finite numbers"
+                                       : "holds levels beyond 200 dB either way";
 }
 
 // Captures the reader would refuse are not written: longer ones than a file holds, and those
-// with a value that is not a finite number.
+// with values it refuses.
 bool readableCapture(const QList<float> &freq, const QList<float> &level, const QList<float> &phase,
                      const QList<float> &coherence, const char *what)
 {
@@ -104,8 +137,9 @@ bool readableCapture(const QList<float> &freq, const QList<float> &level, const 
                 << what << "of" << freq.size() << "values is longer than a capture file holds";
         return false;
     }
-    if (!finiteCapture(freq, level, phase, coherence)) {
-        sntWarning(lcStore, "[Store]") << what << "holds values that are not finite numbers";
+    const Values values = checkValues(freq, level, phase, coherence, kMaxLevelDb);
+    if (values != Values::Plausible) {
+        sntWarning(lcStore, "[Store]") << what << whyRefused(values);
         return false;
     }
     return true;
@@ -156,19 +190,28 @@ bool validValueCount(qsizetype n)
 
 // Reads n values into each of the four lists, refusing early when the file is too short to hold
 // them (so a damaged count never makes us allocate for data that is not there), and refusing
-// values that are not finite numbers.
-bool readFourArrays(QFile &file, const QString &name, qint32 n, QList<float> &freq,
-                    QList<float> &level, QList<float> &phase, QList<float> &coherence)
+// values that are not finite numbers or levels beyond `maxLevel` (`refusal`, when given, then
+// receives a sentence for the user that names the file and why).
+bool readFourArrays(QFile &file, const QString &name, qint32 n, float maxLevel, QList<float> &freq,
+                    QList<float> &level, QList<float> &phase, QList<float> &coherence,
+                    QString *refusal)
 {
-    if (file.size() - file.pos() < 4 * qint64(n) * qint64(sizeof(float)))
+    if (file.size() - file.pos() < arraysBytes(n))
         return false;
     if (!readFloatArray(file, freq, n) || !readFloatArray(file, level, n)
         || !readFloatArray(file, phase, n) || !readFloatArray(file, coherence, n))
         return false;
-    if (finiteCapture(freq, level, phase, coherence))
+    const Values values = checkValues(freq, level, phase, coherence, maxLevel);
+    if (values == Values::Plausible)
         return true;
     sntWarning(lcStore, "[Store]") << "capture file" << rawPath(name)
-                                   << "holds values that are not finite numbers, not read";
+                                   << QStringLiteral("%1, not read").arg(whyRefused(values));
+    if (refusal)
+        *refusal = (values == Values::NotFinite
+                            ? QStringLiteral("「%1」里有无效的数值（NaN 或无穷大），已跳过")
+                            : QStringLiteral(
+                                    "「%1」里有超出 ±200 dB 的电平，不像测量得出的，已跳过"))
+                           .arg(name);
     return false;
 }
 
@@ -180,7 +223,7 @@ bool readCaptureFile(const QString &name, QList<float> &freq, QList<float> &leve
     if (!openCaptureFile(file, name, kRawMagic, kMaxRawBytes, refusal) || !readInt32(file, n)
         || !validValueCount(n))
         return false;
-    if (!readFourArrays(file, name, n, freq, level, phase, coherence)) {
+    if (!readFourArrays(file, name, n, kMaxLevelDb, freq, level, phase, coherence, refusal)) {
         // Emptied with their memory: a refused capture may have been read whole.
         freq = level = phase = coherence = QList<float>();
         return false;
@@ -203,6 +246,14 @@ bool readablePoints(const QList<QList<float>> &frequencies, const QList<QList<fl
                 << frequencies.size() << "points are more than a points file holds";
         return false;
     }
+    qint64 bytes = kMagicSize + 4;
+    for (const QList<float> &point : frequencies)
+        bytes += 4 + arraysBytes(point.size());
+    if (bytes > kMaxPointsBytes) {
+        sntWarning(lcStore, "[Store]") << "points of" << bytes << "bytes are more than the"
+                                       << kMaxPointsBytes << "a points file holds";
+        return false;
+    }
     for (qsizetype i = 0; i < frequencies.size(); ++i) {
         const QList<float> &point = frequencies.at(i);
         if (!validValueCount(point.size())) {
@@ -210,10 +261,10 @@ bool readablePoints(const QList<QList<float>> &frequencies, const QList<QList<fl
                     << "a point of" << point.size() << "values cannot be kept in a points file";
             return false;
         }
-        if (!finiteCapture(point, pointList(levels, i), pointList(phases, i),
-                           pointList(coherences, i))) {
-            sntWarning(lcStore, "[Store]")
-                    << "point" << i + 1 << "holds values that are not finite numbers";
+        const Values values = checkValues(point, pointList(levels, i), pointList(phases, i),
+                                          pointList(coherences, i), kMaxMagnitude);
+        if (values != Values::Plausible) {
+            sntWarning(lcStore, "[Store]") << "point" << i + 1 << whyRefused(values);
             return false;
         }
     }
@@ -316,7 +367,8 @@ bool readPointsFile(CurvePack &pack, QString *refusal)
         qint32 n = 0;
         QList<float> freq, level, phase, coherence;
         if (!readInt32(file, n) || !validValueCount(n)
-            || !readFourArrays(file, pack.pointsFile, n, freq, level, phase, coherence)) {
+            || !readFourArrays(file, pack.pointsFile, n, kMaxMagnitude, freq, level, phase,
+                               coherence, refusal)) {
             pack.pointFreq.clear();
             pack.pointLevel.clear();
             pack.pointPhase.clear();

@@ -9,7 +9,8 @@
 //   ".raw":    "SNTRAW3", int32 n, then n float32 each of frequencies, levels, phases,
 //              coherences (11 + 16·n bytes);
 //   ".points": "SNTPTS1", int32 count, then per point int32 n and its four arrays of n float32.
-// Readers accept 8 ≤ n ≤ 2,000,000 values per array and 1 to 64 points, and only finite
+// Readers accept 8 ≤ n ≤ 2,000,000 values per array and 1 to 64 points, a ".points" file no larger
+// than 64 points of as many values as a measurement has bins (32768) fill, and only finite
 // numbers (a file holding a NaN or an infinity is not read). File names come from
 // pack JSON that users copy between machines, so only plain names inside the raw folder are used.
 

@@ -12,6 +12,10 @@ namespace {
 
 constexpr qsizetype kDelayNoteReach = 200;
 constexpr qsizetype kMinLines = 8;
+// Levels no measurement gives: ±200 dB is far beyond any real one, as for the calibration files.
+// A line past it comes from a broken file; its magnitude could not even be held (10^50 for
+// 1000 dB) and would reach the EQ computation.
+constexpr float kMaxLevelDb = 200.0f;
 
 double delayNote(const QString &text)
 {
@@ -120,7 +124,7 @@ void readLine(QStringView line, ImportedCurve &curve)
     float frequency = 0.0f;
     float level = 0.0f;
     if (fieldCount < 2 || !readNumber(fields[0], frequency) || !readNumber(fields[1], level)
-        || frequency <= 0.0f)
+        || frequency <= 0.0f || std::abs(level) > kMaxLevelDb)
         return;
     float phase = 0.0f;
     if (fieldCount < 3 || !readNumber(fields[2], phase))

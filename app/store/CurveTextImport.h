@@ -14,8 +14,9 @@ struct ImportedCurve
     double delayMs = 0.0;
 };
 
-// Reads the curve text at `path` into `curve`. False, leaving `curve` untouched, when the file
-// cannot be read or holds fewer than 8 usable lines.
+// Reads the curve text at `path` into `curve`. A line is usable when its frequency is a number
+// above 0 and its level a number within 200 dB either way. False, leaving `curve` untouched, when
+// the file cannot be read or holds fewer than 8 usable lines.
 bool importCurveText(const QString &path, ImportedCurve &curve);
 
 // Unwraps phases in place: each value moves by whole turns until it lies within (-180, 180]

@@ -11,12 +11,8 @@ QList<CurvePack> currentPacks(const QJsonObject &file, const QString &project)
 {
     QList<CurvePack> packs;
     for (const QJsonValue &value : file.value(QStringLiteral("packs")).toArray()) {
-        const QJsonObject object = value.toObject();
-        if (!store::isCurrentPack(object))
-            continue;
-        CurvePack pack = curvePackFromJson(object, project);
-        if (!pack.name.isEmpty())
-            packs.append(std::move(pack));
+        if (store::isLoadedPack(value))
+            packs.append(curvePackFromJson(value.toObject(), project));
     }
     return packs;
 }

@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "files/DataFolder.h"
+#include "files/StagedFiles.h"
 
 #include <QFileInfo>
 
@@ -81,10 +82,18 @@ QByteArray fileText(QJsonObject object, const QList<QByteArray> &packs)
 // by its path in `files_`.
 struct PackListFiles::Planned
 {
+    Planned(QString path, QJsonObject object, Group group)
+        : path(std::move(path))
+        , object(std::move(object))
+        , group(std::move(group))
+    { }
+
     QString path;
     QJsonObject object; // without the packs
     Group group;
     bool gains = false;
+    QList<quint64> texts; // the serial numbers of its packs' texts
+    QByteArray text; // its text, once it must be written
 };
 
 const PackListFiles::KnownFile &PackListFiles::known(const QString &path)
@@ -151,37 +160,69 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
     }
 }
 
-bool PackListFiles::write(Planned &planned)
+bool PackListFiles::needsWriting(Planned &planned)
 {
     KnownFile &file = *files_.find(planned.path);
-    const QJsonObject &object = planned.object;
-    QList<quint64> texts;
-    texts.reserve(planned.group.packs.size());
+    planned.texts.clear();
+    planned.texts.reserve(planned.group.packs.size());
     for (const qsizetype i : std::as_const(planned.group.packs))
-        texts.append(texts_[i].serial);
+        planned.texts.append(texts_[i].serial);
     // Put together only when something it is made of changed.
-    if (file.texts == texts && object == file.json.object)
-        return true;
+    if (file.texts == planned.texts && planned.object == file.json.object)
+        return false;
     QList<QByteArray> packTexts;
     packTexts.reserve(planned.group.packs.size());
     for (const qsizetype i : std::as_const(planned.group.packs))
         packTexts.append(texts_[i].text);
-    const QByteArray text = fileText(object, packTexts);
-    if (file.json.readable && text == file.json.content) {
-        file.texts = texts;
-        return true;
-    }
-    if (!store::replaceStoreFile(planned.path, file.json, text, tellUser_))
+    planned.text = fileText(planned.object, packTexts);
+    if (file.json.readable && planned.text == file.json.content) {
+        file.texts = planned.texts;
         return false;
+    }
+    return true;
+}
+
+PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &files)
+{
+    const auto unwritten = [](const Planned *planned) {
+        sntWarning(lcStore, "[Store]")
+                << (planned->path == curvePackRootFile() ? "root file" : "project file")
+                << planned->path << "not written; the save changed no file";
+        return Written::Nothing;
+    };
+    store::StagedFiles staged;
+    for (const Planned *planned : files) {
+        if (!store::mayReplace(planned->path, files_.constFind(planned->path)->json, planned->text,
+                               tellUser_)
+            || !staged.stage(planned->path, planned->text))
+            return unwritten(planned);
+    }
+    // Only now, with every file written, is what a rewrite drops kept aside.
+    for (const Planned *planned : files) {
+        if (!store::keepAside(planned->path, files_.constFind(planned->path)->json, tellUser_))
+            return unwritten(planned);
+    }
+    const qsizetype committed = staged.commit();
+    for (qsizetype i = 0; i < committed; ++i)
+        noteWritten(*files[i]);
+    if (committed == files.size())
+        return Written::All;
+    sntWarning(lcStore, "[Store]") << "only" << committed << "of the" << files.size()
+                                   << "files of the save were put in place";
+    return committed == 0 ? Written::Nothing : Written::Part;
+}
+
+void PackListFiles::noteWritten(const Planned &planned)
+{
+    KnownFile &file = *files_.find(planned.path);
     const QFileInfo written(planned.path);
-    file.json = {true, false, text, object};
+    file.json = {true, false, planned.text, planned.object, QString(), QJsonArray()};
     file.packs.clear();
     for (const qsizetype i : std::as_const(planned.group.packs))
         file.packs.insert(texts_[i].identity);
-    file.texts = texts;
+    file.texts = planned.texts;
     file.size = written.size();
     file.modified = written.lastModified();
-    return true;
 }
 
 void PackListFiles::listed(const QList<Planned> &projects,
@@ -191,7 +232,8 @@ void PackListFiles::listed(const QList<Planned> &projects,
         contents->insert(planned.path, files_.constFind(planned.path)->json.object);
 }
 
-bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents)
+PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
+                                           QHash<QString, QJsonObject> *contents)
 {
     QList<qsizetype> arrived;
     updateTexts(packs, &arrived);
@@ -221,7 +263,7 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
         if (!file.json.readable)
             continue;
         const QString project = store::projectOfFile(info);
-        Planned planned{info.filePath(), file.json.object, groups.take(project)};
+        Planned planned(info.filePath(), file.json.object, groups.take(project));
         planned.object.insert(QStringLiteral("name"), project);
         planned.object.insert(QStringLiteral("curves"), planned.group.curves);
         for (const qsizetype i : std::as_const(arrived)) {
@@ -231,51 +273,34 @@ bool PackListFiles::save(const QList<CurvePack> &packs, QHash<QString, QJsonObje
         projects.append(planned);
     }
 
-    bool allWritten = true;
-    // Packs whose project has no writable file go to the root file rather than nowhere; they are
+    // Packs whose project has no readable file go to the root file rather than nowhere; they are
     // then in no project.
-    QHash<QString, Group> unwritten;
-    const auto writeProject = [&](Planned &planned) {
-        if (write(planned))
-            return;
-        sntWarning(lcStore, "[Store]")
-                << "project file" << planned.path << "not written;" << planned.group.packs.size()
-                << "packs kept in the root file";
-        unwritten.insert(store::projectOfFile(QFileInfo(planned.path)), planned.group);
-        allWritten = false;
-    };
-    const auto writeRoot = [&] {
-        Group everything = root;
-        for (const QString &project : std::as_const(order)) {
-            const Group left
-                    = groups.contains(project) ? groups.value(project) : unwritten.value(project);
-            everything.packs += left.packs;
-            everything.curves += left.curves;
-        }
-        const QString path = curvePackRootFile();
-        known(path);
-        Planned planned{path, QJsonObject(), everything};
-        if (write(planned))
-            return true;
-        sntWarning(lcStore, "[Store]") << "root file" << path << "not written";
-        return false;
-    };
+    Group everything = root;
+    for (const QString &project : std::as_const(order)) {
+        const auto left = groups.constFind(project);
+        if (left == groups.cend())
+            continue;
+        everything.packs += left->packs;
+        everything.curves += left->curves;
+    }
+    Planned rootFile(curvePackRootFile(), QJsonObject(), everything);
+    known(rootFile.path);
 
+    QList<Planned *> changed;
+    const auto plan = [&](Planned &planned) {
+        if (needsWriting(planned))
+            changed.append(&planned);
+    };
     for (Planned &planned : projects) {
         if (planned.gains)
-            writeProject(planned);
+            plan(planned);
     }
-    // The files left may give packs to the root file: they keep them unless it was written.
-    if (!writeRoot()) {
-        listed(projects, contents);
-        return false;
-    }
-    const qsizetype unwrittenBefore = unwritten.size();
+    plan(rootFile);
     for (Planned &planned : projects) {
         if (!planned.gains)
-            writeProject(planned);
+            plan(planned);
     }
-    allWritten = allWritten && (unwritten.size() == unwrittenBefore || writeRoot());
+    const Written written = writeTogether(changed);
     listed(projects, contents);
-    return allWritten;
+    return written;
 }

@@ -19,21 +19,28 @@
 // QJsonDocument writes for it, put together from the packs' texts. A file changed by anyone else
 // (its size or modification time differ) is read again.
 //
-// A crash part way through a save loses no pack: the files that gain a pack are written first,
-// then the root file, then the files that only keep or lose packs. A pack that moves is then on
-// disk twice for a moment, never nowhere.
+// A save changes every file it has to or none: each is written beside its target first, and only
+// once all were written are they put in place, so a save that fails leaves the files as they
+// were. They are put in place in an order that loses no pack even when that is cut short (a
+// crash): the files that gain a pack first, then the root file, then the files that only keep or
+// lose packs. A pack that moves is then on disk twice for a moment, never nowhere.
 class PackListFiles
 {
 public:
-    // `tellUser` hears of the old packs a save sets aside (see store::replaceStoreFile).
+    // `tellUser` hears of the packs a save sets aside (see store::replaceStoreFile).
     explicit PackListFiles(store::TellUser tellUser)
         : tellUser_(std::move(tellUser))
     { }
 
+    // What a save did to the files: every file holds its part of the list, no file changed, or
+    // a file could not be put in place after others were (a folder changed under the save), so
+    // that the files hold neither the list nor what they held before.
+    enum class Written { All, Nothing, Part };
+
     // Writes `packs` to their project files and the rest to the root file. `contents` receives,
     // by path, the object of every readable project file as it stands afterwards (its packs left
-    // out). False when a file could not be written.
-    bool save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
+    // out).
+    Written save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
 
     // The file at `path` was written by other means: it is read again at the next save.
     void forget(const QString &path) { files_.remove(path); }
@@ -72,8 +79,12 @@ private:
     // `arrived` receives the places of the packs that are new to their file.
     void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
     PackText textFor(const CurvePack &pack, const PackText *earlier);
-    // Writes the planned file if its text changed; false when that failed.
-    bool write(Planned &file);
+    // Whether the planned file must be written: its text differs from what it holds.
+    bool needsWriting(Planned &file);
+    // Writes the files together, in the order given.
+    Written writeTogether(const QList<Planned *> &files);
+    // Notes that the planned file now holds its text.
+    void noteWritten(const Planned &file);
     // Each project file's object as it stands, by path.
     void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents) const;
 

@@ -102,42 +102,56 @@ void ProjectStore::loadCurvePacks()
     for (const QFileInfo &file : files)
         load(file.filePath(), projectOfFile(file));
     load(curvePackRootFile(), QString());
+    filesBehind_ = false;
     if (!refusals.isEmpty() && tellUser_)
         tellUser_(refusals.join(QStringLiteral("；")));
 }
 
 bool ProjectStore::saveCurvePacks()
 {
+    return writePackList() == PackListFiles::Written::All;
+}
+
+PackListFiles::Written ProjectStore::writePackList()
+{
     waitForBackgroundSave();
     ++saves_;
     QHash<QString, QJsonObject> contents; // what each project file holds after this save
-    const bool allWritten = packListFiles_->save(curvePacks, &contents);
+    const PackListFiles::Written written = packListFiles_->save(curvePacks, &contents);
+    filesBehind_ = written != PackListFiles::Written::All;
     listProjects(contents);
-    return allWritten;
+    return written;
 }
 
 void ProjectStore::saveCurvePacksInBackground(std::function<void(SaveOutcome)> done)
 {
     waitForBackgroundSave();
-    backgroundSave_ = std::jthread(
-            [files = packListFiles_, packs = curvePacks, save = ++saves_, done = std::move(done)] {
-                SaveOutcome outcome;
-                outcome.save = save;
-                outcome.allWritten = files->save(packs, &outcome.contents);
-                done(std::move(outcome));
-            });
+    backgroundSave_ = std::jthread([this, files = packListFiles_, packs = curvePacks,
+                                    save = ++saves_, done = std::move(done)] {
+        SaveOutcome outcome;
+        outcome.save = save;
+        backgroundWritten_ = files->save(packs, &outcome.contents);
+        outcome.allWritten = backgroundWritten_ == PackListFiles::Written::All;
+        done(std::move(outcome));
+    });
 }
 
-void ProjectStore::listProjects(const SaveOutcome &outcome)
+void ProjectStore::finishBackgroundSave(const SaveOutcome &outcome)
 {
-    if (outcome.save == saves_)
-        listProjects(outcome.contents);
+    if (outcome.save != saves_)
+        return;
+    waitForBackgroundSave();
+    if (filesBehind_)
+        loadCurvePacks();
+    listProjects(outcome.contents);
 }
 
 void ProjectStore::waitForBackgroundSave()
 {
-    if (backgroundSave_.joinable())
-        backgroundSave_.join();
+    if (!backgroundSave_.joinable())
+        return;
+    backgroundSave_.join();
+    filesBehind_ = backgroundWritten_ != PackListFiles::Written::All;
 }
 
 bool ProjectStore::saveProject(const QString &name, const QString &roomType,
@@ -193,20 +207,27 @@ bool ProjectStore::deleteCurvePack(int index)
         return false;
     const QList<CurvePack> earlier = curvePacks;
     const CurvePack pack = curvePacks.takeAt(index);
-    // The captures go only once the files no longer list the pack: after a failed save the pack
-    // is still listed, and still has everything it needs.
-    if (!saveOrRestore(earlier))
-        return false;
+    const bool deleted = saveOrRestore(earlier);
+    // The captures go only once no listed pack names them: a failed save leaves the pack listed
+    // with everything it needs, unless the files no longer hold it.
     removeUnusedFiles(captureFiles(pack));
-    return true;
+    return deleted;
 }
 
 bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
 {
-    if (saveCurvePacks())
+    waitForBackgroundSave();
+    const bool filesHeldEarlier = !filesBehind_;
+    const PackListFiles::Written written = writePackList();
+    if (written == PackListFiles::Written::All)
         return true;
-    // Nothing may look done that the files may not hold; the next save writes the list again.
-    curvePacks = earlier;
+    // Nothing may show that the files do not hold.
+    if (written == PackListFiles::Written::Nothing && filesHeldEarlier) {
+        curvePacks = earlier;
+        filesBehind_ = false;
+    } else {
+        loadCurvePacks();
+    }
     return false;
 }
 
@@ -248,30 +269,29 @@ bool ProjectStore::savePack(CurvePack record, int replace)
     written.rawFile2.clear();
     written.pointsFile.clear();
     written.pointCount = 0;
-    bool filesWritten = writeRawFile(written);
+    bool saved = writeRawFile(written);
     if (written.rawFile2.isEmpty())
         written.rawFile2 = unwrittenSecond;
-    if (filesWritten && !written.pointFreq.isEmpty())
-        filesWritten = writePointsFile(written, written.pointFreq, written.pointLevel,
-                                       written.pointPhase, written.pointCoherence);
-    if (!filesWritten) {
-        // Nothing names the new files yet.
-        for (const QString &name : {written.rawFile, written.rawFile2, written.pointsFile}) {
-            if (name != unwrittenSecond)
-                removeRawFile(name);
-        }
-        return false;
+    if (saved && !written.pointFreq.isEmpty())
+        saved = writePointsFile(written, written.pointFreq, written.pointLevel, written.pointPhase,
+                                written.pointCoherence);
+    // Once the list is saved or not, the files no listed pack names are of no use: the new ones
+    // when it was not, the replaced pack's when it was.
+    QStringList unused{replaced.rawFile, replaced.rawFile2, replaced.pointsFile};
+    for (const QString &name : {written.rawFile, written.rawFile2, written.pointsFile}) {
+        if (name != unwrittenSecond)
+            unused.append(name);
     }
-    const QList<CurvePack> earlier = curvePacks;
-    if (replace < 0)
-        curvePacks.append(std::move(written));
-    else
-        curvePacks[replace] = std::move(written);
-    // After a failed save the new files stay: a file that was written may already name them.
-    if (!saveOrRestore(earlier))
-        return false;
-    removeUnusedFiles({replaced.rawFile, replaced.rawFile2, replaced.pointsFile});
-    return true;
+    if (saved) {
+        const QList<CurvePack> earlier = curvePacks;
+        if (replace < 0)
+            curvePacks.append(std::move(written));
+        else
+            curvePacks[replace] = std::move(written);
+        saved = saveOrRestore(earlier);
+    }
+    removeUnusedFiles(unused);
+    return saved;
 }
 
 bool ProjectStore::deleteProject(const QString &name)

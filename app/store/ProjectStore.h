@@ -39,8 +39,9 @@ public:
     void loadCurvePacks();
 
     // Writes every pack to its project file or to the root file (packs whose project has no
-    // writable file go to the root file, so no pack is ever written nowhere), then lists the
-    // projects again. False when a file could not be written.
+    // readable file go to the root file, so no pack is ever written nowhere), then lists the
+    // projects again. False when the files could not all be written; they are then as they were
+    // (or, when a folder changed under the save, partly written: see PackListFiles).
     bool saveCurvePacks();
 
     // What a save in the background did: whether every file was written, which save it was,
@@ -57,8 +58,10 @@ public:
     void saveCurvePacksInBackground(std::function<void(SaveOutcome)> done);
     // Returns once no save runs in the background.
     void waitForBackgroundSave();
-    // Lists the projects after a save in the background, unless a later save listed them.
-    void listProjects(const SaveOutcome &outcome);
+    // Takes the outcome of a save in the background, unless a later save was started: lists the
+    // projects, and after a save that did not write every file reads the packs again, so the list
+    // shows what the files hold.
+    void finishBackgroundSave(const SaveOutcome &outcome);
 
     // Writes the project file of `name` from scratch with the project's packs. False, writing
     // nothing, for an empty or unusable name or when the file could not be written.
@@ -66,20 +69,22 @@ public:
                      const QString &programType);
 
     // Moves the pack at `from` before position `before` (-1: to the end) into `project` and
-    // saves. False, with the list as it was, for a bad index or when the save fails.
+    // saves. False for a bad index or when the save fails; the list then shows what the files
+    // hold, as it was unless a folder changed under the save.
     bool moveCurvePack(int from, int before, const QString &project);
 
-    // Removes the pack, saves, and only then deletes those of its ".raw" files that no other
-    // pack names. False, with the list and the files as they were, for a bad index or when the
-    // save fails.
+    // Removes the pack, saves, and only then deletes those of its ".raw" files that no listed
+    // pack names. False for a bad index or when the save fails, the list showing what the files
+    // hold as for moveCurvePack().
     bool deleteCurvePack(int index);
 
     // Stores `record` as a new pack (`replace` < 0) or in place of the pack at `replace`, with its
     // captures and, when `record.pointFreq` holds any, its per-point curves (without them the
     // record names no points file). Every file is written under a new name first, so nothing the
     // stored list names is touched until the list itself is saved; the files the replaced pack
-    // named and no pack names any more are deleted after that. False, with the list as it was,
-    // when a file could not be written or the list could not be saved.
+    // named and no pack names any more are deleted after that. False when a file could not be
+    // written or the list could not be saved, the list showing what the files hold as for
+    // moveCurvePack() (and the new files gone unless a file names them).
     bool savePack(CurvePack record, int replace);
 
     // Deletes the file of the listed project `name`, then lists the projects and loads the packs
@@ -110,7 +115,10 @@ private:
     void removeUnusedFiles(const QStringList &names) const;
     bool anyPackNames(const QString &file) const;
     bool isListed(const QString &project) const;
-    // Saves the pack list; when that fails, puts `earlier` back and answers false.
+    // Writes the pack list, then lists the projects again.
+    PackListFiles::Written writePackList();
+    // Saves the pack list. When that fails the list is made what the files hold: `earlier` again
+    // when the files held it and the save changed none, else as read from the files.
     bool saveOrRestore(const QList<CurvePack> &earlier);
 
     // Lists the projects, taking the content of the files in `known` (by path) from there
@@ -121,6 +129,9 @@ private:
     // Listing and loading read only the files that changed since they last did.
     LoadedFiles loaded_;
     std::shared_ptr<PackListFiles> packListFiles_;
+    PackListFiles::Written backgroundWritten_ = PackListFiles::Written::All; // by the thread below
     std::jthread backgroundSave_;
     quint64 saves_ = 0;
+    // The last save did not write every file: the list may hold what the files do not.
+    bool filesBehind_ = false;
 };

@@ -14,9 +14,6 @@ namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
 const QString kPacksKey = QStringLiteral("packs");
-// Far above any store file a sound engineer keeps (a pack takes a few kilobytes), far below what
-// parsing would need too much memory for.
-constexpr qint64 kMaxStoreFileBytes = qint64(64) << 20;
 
 QString fileName(const QString &path)
 {
@@ -31,23 +28,35 @@ bool keepDamagedContent(const QString &path, const QByteArray &content)
     return !copy.isEmpty();
 }
 
-// The old packs go into a file of the root file's form, so they can be read as packs again.
-bool keepOldPacks(const QString &path, const QJsonArray &packs, const TellUser &tellUser)
+// A dropped entry as the user and the log see it: a pack by its name, anything else by its text.
+QString describeDropped(const QJsonValue &entry)
+{
+    constexpr qsizetype kLongest = 40;
+    if (entry.isObject()) {
+        const QString name = entry.toObject().value(QStringLiteral("name")).toString();
+        return name.isEmpty() ? QStringLiteral("（无名）") : name;
+    }
+    const QString text = QString::fromUtf8(
+            QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact).chopped(1).sliced(1));
+    return text.size() <= kLongest ? text : text.first(kLongest) + QStringLiteral("…");
+}
+
+// The dropped entries go into a file of the root file's form, so they can be read as packs again.
+bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUser &tellUser)
 {
     const QString copy = keepCopyBeside(path, QStringLiteral("old-packs"),
                                         toJsonText(QJsonObject{{kPacksKey, packs}}));
     if (copy.isEmpty())
         return false;
     QStringList names;
-    for (const QJsonValue &pack : packs) {
-        const QString name = pack.toObject().value(QStringLiteral("name")).toString();
-        names.append(name.isEmpty() ? QStringLiteral("（无名）") : name);
-    }
+    for (const QJsonValue &pack : packs)
+        names.append(describeDropped(pack));
     sntWarning(lcStore, "[Store]")
-            << "packs of an older format left out of" << path << "and kept in" << copy << ":"
-            << names.join(QStringLiteral(", "));
+            << "packs of an older format, without a name or not packs at all left out of" << path
+            << "and kept in" << copy << ":" << names.join(QStringLiteral(", "));
     if (tellUser)
-        tellUser(QStringLiteral("旧格式的曲线包「%1」已从「%2」移出，另存在「%3」")
+        tellUser(QStringLiteral("读不了的曲线包（旧格式、无名或不是曲线包）「%1」已从「%2」移出，"
+                                "另存在「%3」")
                          .arg(names.join(QStringLiteral("」「")), fileName(path), fileName(copy)));
     return true;
 }
@@ -57,7 +66,7 @@ bool keepOldPacks(const QString &path, const QJsonArray &packs, const TellUser &
 JsonFile readJsonFile(const QString &path)
 {
     JsonFile result;
-    const FileRead read = readRegularFile(path, kMaxStoreFileBytes, result.content);
+    const FileRead read = readRegularFile(path, maxStoreFileBytes, result.content);
     result.refusal = read.refusal;
     if (!read.opened)
         return result;
@@ -69,16 +78,23 @@ JsonFile readJsonFile(const QString &path)
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
         sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
-    for (const QJsonValue &pack : result.object.value(kPacksKey).toArray()) {
-        if (pack.isObject() && !isCurrentPack(pack.toObject()))
-            result.oldPacks.append(pack);
+    const QJsonValue packs = result.object.value(kPacksKey);
+    if (packs.isArray()) {
+        for (const QJsonValue &pack : packs.toArray()) {
+            if (!isLoadedPack(pack))
+                result.droppedPacks.append(pack);
+        }
+    } else if (!packs.isUndefined() && !packs.isNull()) {
+        result.droppedPacks.append(packs);
     }
     return result;
 }
 
-bool isCurrentPack(const QJsonObject &pack)
+bool isLoadedPack(const QJsonValue &pack)
 {
-    return pack.value(QStringLiteral("schema")).toInt(0) >= 3;
+    const QJsonObject object = pack.toObject();
+    return pack.isObject() && object.value(QStringLiteral("schema")).toInt(0) >= 3
+           && !object.value(QStringLiteral("name")).toString().isEmpty();
 }
 
 QFileInfoList projectFiles(QDir::SortFlags sort)
@@ -108,18 +124,37 @@ QByteArray toJsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
-                      const TellUser &tellUser)
+bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                const TellUser &tellUser)
 {
     if (!earlier.refusal.isEmpty()) {
         sntWarning(lcStore, "[Store]") << "not writing over" << path << ": not a store file";
         return false;
     }
+    if (content.size() <= maxStoreFileBytes)
+        return true;
+    sntWarning(lcStore, "[Store]") << "not writing" << content.size() << "bytes to" << path
+                                   << ": more than a store file that is read holds";
+    if (tellUser)
+        tellUser(QStringLiteral("「%1」再大就读不回来了（上限 %2 MB），这次的改动没有存；"
+                                "请把一些曲线包移到别处或删掉")
+                         .arg(fileName(path))
+                         .arg(maxStoreFileBytes >> 20));
+    return false;
+}
+
+bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser)
+{
     if (earlier.damaged && !keepDamagedContent(path, earlier.content))
         return false;
-    if (!earlier.oldPacks.isEmpty() && !keepOldPacks(path, earlier.oldPacks, tellUser))
-        return false;
-    return saveAtomically(path, content);
+    return earlier.droppedPacks.isEmpty() || keepDroppedPacks(path, earlier.droppedPacks, tellUser);
+}
+
+bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                      const TellUser &tellUser)
+{
+    return mayReplace(path, earlier, content, tellUser) && keepAside(path, earlier, tellUser)
+           && saveAtomically(path, content);
 }
 
 } // namespace store

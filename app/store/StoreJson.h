@@ -18,8 +18,9 @@ namespace store {
 // One store file as found on disk. `damaged` marks content that holds something but is not a
 // JSON object: it reads as empty, and must be kept aside before it is written over. `refusal`
 // is set (a sentence for the user) when something other than a store file lies at the path; it
-// is neither read nor written over. `oldPacks` are the pack objects of a schema the store no
-// longer reads, which a rewrite leaves out and so keeps aside first.
+// is neither read nor written over. `droppedPacks` are the entries of its "packs" the store does
+// not load (packs of an older schema or without a name, entries that are no packs at all, or a
+// "packs" that is no array as one entry), which a rewrite leaves out and so keeps aside first.
 struct JsonFile
 {
     bool readable = false;
@@ -27,13 +28,19 @@ struct JsonFile
     QByteArray content;
     QJsonObject object;
     QString refusal;
-    QJsonArray oldPacks;
+    QJsonArray droppedPacks;
 };
+
+// The largest store file that is read: far above what a sound engineer keeps (a pack takes a few
+// kilobytes, so some 20,000 packs fill it), far below what parsing would need too much memory
+// for. Nothing larger is written, so that every file written is read again.
+constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
 
 JsonFile readJsonFile(const QString &path);
 
-// Whether the loader takes a pack object: those of schema 3 or later.
-bool isCurrentPack(const QJsonObject &pack);
+// Whether the loader takes an entry of a file's "packs": pack objects of schema 3 or later that
+// have a name.
+bool isLoadedPack(const QJsonValue &pack);
 
 // Tells the user something about the store's files: a sentence. Called on whichever thread
 // reads or writes them.
@@ -49,9 +56,19 @@ int countSum(const QJsonArray &packs);
 // The text of a store file: indented JSON.
 QByteArray toJsonText(const QJsonObject &object);
 
-// Writes a store file over an existing one. A damaged earlier content, and the old packs it
-// held, are kept aside first (the user is told of the packs), so that one bad byte or an old
-// pack never turns into a loss. False, writing nothing, when that fails or `earlier` was refused.
+// Whether the file found as `earlier` may be written over with `content`: not when the store
+// refused to read it (something other than a store file lies there), nor with more than it
+// reads (the user is told). Refusals are logged.
+bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,
+                const TellUser &tellUser);
+
+// Keeps aside what a rewrite of the file found as `earlier` would drop: a damaged content, and
+// the packs it held that the store does not load (the user is told of them), so that one bad
+// byte or an old pack never turns into a loss. False when that failed.
+bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser);
+
+// Writes a store file over an existing one, once mayReplace() and keepAside() allow. False,
+// writing nothing, when either failed or the file could not be written.
 bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
                       const TellUser &tellUser);
 

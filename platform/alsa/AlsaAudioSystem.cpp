@@ -4,6 +4,7 @@
 #include "platform/alsa/AlsaAudioClient.h"
 #include "platform/alsa/AlsaEndpoints.h"
 #include "platform/alsa/AlsaPcm.h"
+#include "platform/alsa/ServerDevices.h"
 
 namespace platform::alsa {
 namespace {
@@ -24,11 +25,15 @@ private:
     const DataFlow flow_;
 };
 
+// What the devices of one look ask the sound server (their channels) goes over one connection.
+using SharedServer = std::shared_ptr<ServerDevices>;
+
 class AlsaPropertyStore : public PropertyStore
 {
 public:
-    explicit AlsaPropertyStore(EndpointInfo endpoint)
+    AlsaPropertyStore(EndpointInfo endpoint, SharedServer server)
         : endpoint_(std::move(endpoint))
+        , server_(std::move(server))
     { }
     Result value(PropertyKey key, PropertyValue *value) override
     {
@@ -38,7 +43,7 @@ public:
         }
         // A format that cannot be learnt now (the device is busy elsewhere) reads as empty.
         WaveFormat format;
-        if (succeeded(AlsaEndpoints::engineFormat(endpoint_, &format)))
+        if (succeeded(AlsaEndpoints::engineFormat(endpoint_, *server_, &format)))
             *value = format;
         else
             *value = std::monostate();
@@ -47,13 +52,16 @@ public:
 
 private:
     const EndpointInfo endpoint_;
+    const SharedServer server_;
 };
 
 class AlsaDevice : public Device
 {
 public:
-    explicit AlsaDevice(EndpointInfo endpoint)
+    explicit AlsaDevice(EndpointInfo endpoint,
+                        SharedServer server = std::make_shared<ServerDevices>())
         : endpoint_(std::move(endpoint))
+        , server_(std::move(server))
     { }
     Result id(QString *id) override
     {
@@ -67,7 +75,7 @@ public:
     }
     Result openPropertyStore(std::shared_ptr<PropertyStore> *store) override
     {
-        *store = std::make_shared<AlsaPropertyStore>(endpoint_);
+        *store = std::make_shared<AlsaPropertyStore>(endpoint_, server_);
         return result::Ok;
     }
     Result activateAudioClient(std::shared_ptr<AudioClient> *client) override
@@ -78,6 +86,7 @@ public:
 
 private:
     const EndpointInfo endpoint_;
+    const SharedServer server_;
 };
 
 class AlsaDeviceCollection : public DeviceCollection
@@ -95,12 +104,13 @@ public:
     {
         if (index >= uint32_t(endpoints_.size()))
             return result::InvalidArg;
-        *device = std::make_shared<AlsaDevice>(endpoints_.at(index));
+        *device = std::make_shared<AlsaDevice>(endpoints_.at(index), server_);
         return result::Ok;
     }
 
 private:
     const QList<EndpointInfo> endpoints_;
+    const SharedServer server_ = std::make_shared<ServerDevices>();
 };
 
 class AlsaDeviceEnumerator : public DeviceEnumerator

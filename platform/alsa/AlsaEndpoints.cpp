@@ -18,6 +18,8 @@ const QString defaultPcm = QStringLiteral("default");
 
 const QString idPrefix = QStringLiteral("alsa:");
 
+constexpr unsigned stereo = 2;
+
 QString flowWord(DataFlow flow)
 {
     return flow == DataFlow::Capture ? QStringLiteral("capture") : QStringLiteral("render");
@@ -55,15 +57,14 @@ FormatCache &cache()
     return c;
 }
 
-// The channels a software PCM is probed with: where it leads to the sound server, those the
-// server runs its sink or source at (such a PCM takes any count, and a mono microphone asked
-// for two comes as two copies of itself); else stereo.
-unsigned softwareChannels(const EndpointInfo &endpoint)
+// The channels the sound server runs the sink or source a PCM leads to at, asked now; 0 for a
+// PCM that leads elsewhere, or while the server does not answer. Such a PCM takes any count, and
+// a mono microphone asked for two comes as two copies of itself.
+unsigned serverChannelsNow(const EndpointInfo &endpoint, ServerDevices &server)
 {
-    constexpr unsigned stereo = 2;
     const std::optional<ServerDevice> device
-            = PcmRoute::of(endpoint.pcmName, endpoint.flow).askServer(endpoint.flow);
-    return device && device->format.channels > 0 ? device->format.channels : stereo;
+            = PcmRoute::of(endpoint.pcmName, endpoint.flow).askServer(endpoint.flow, server);
+    return device ? device->format.channels : 0;
 }
 
 void appendDefaults(QList<EndpointInfo> *out)
@@ -207,6 +208,31 @@ void appendUnique(const QList<EndpointInfo> &found, snd_config_t *top, QList<End
     }
 }
 
+// The engine format probed once and remembered, for a software PCM with `softwareChannels`;
+// never probed while a stream of this program holds the PCM.
+Result rememberedFormat(const EndpointInfo &endpoint, unsigned softwareChannels, WaveFormat *format)
+{
+    FormatCache &c = cache();
+    {
+        QMutexLocker lock(&c.mutex);
+        const auto known = c.formats.constFind(sideId(endpoint));
+        if (known != c.formats.cend()) {
+            *format = *known;
+            return result::Ok;
+        }
+        if (c.held.value(sideId(endpoint)) > 0)
+            return result::DeviceInUse;
+    }
+    WaveFormat probed;
+    const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, softwareChannels, &probed);
+    if (succeeded(r)) {
+        QMutexLocker lock(&c.mutex);
+        c.formats.insert(sideId(endpoint), probed);
+        *format = probed;
+    }
+    return r;
+}
+
 } // namespace
 
 QList<EndpointInfo> AlsaEndpoints::list()
@@ -237,25 +263,23 @@ std::optional<EndpointInfo> AlsaEndpoints::find(const QString &id, DataFlow flow
 
 Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, WaveFormat *format)
 {
-    FormatCache &c = cache();
-    {
-        QMutexLocker lock(&c.mutex);
-        const auto known = c.formats.constFind(sideId(endpoint));
-        if (known != c.formats.cend()) {
-            *format = *known;
-            return result::Ok;
-        }
-        if (c.held.value(sideId(endpoint)) > 0)
-            return result::DeviceInUse;
-    }
-    WaveFormat probed;
-    const Result r = probeEngineFormat(endpoint.pcmName, endpoint.flow, softwareChannels(endpoint),
-                                       &probed);
-    if (succeeded(r)) {
-        QMutexLocker lock(&c.mutex);
-        c.formats.insert(sideId(endpoint), probed);
-        *format = probed;
-    }
+    ServerDevices server;
+    return engineFormat(endpoint, server, format);
+}
+
+Result AlsaEndpoints::engineFormat(const EndpointInfo &endpoint, ServerDevices &server,
+                                   WaveFormat *format)
+{
+    // The sink or source behind a PCM that leads to the sound server changes while the program
+    // runs (a microphone plugged in and made the default source): its channels are asked every
+    // time, never remembered.
+    const unsigned channels = serverChannelsNow(endpoint, server);
+    WaveFormat known;
+    const Result r = rememberedFormat(endpoint, channels > 0 ? channels : stereo, &known);
+    if (succeeded(r))
+        *format = channels > 0
+                          ? WaveFormat::extensibleFloat(known.samplesPerSec, uint16_t(channels))
+                          : known;
     return r;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioLayer.h"
+#include "platform/alsa/ServerDevices.h"
 
 #include <QList>
 #include <QString>
@@ -38,7 +39,11 @@ public:
     // The engine format of an endpoint: probed once and remembered, and never probed while a
     // stream of this program holds the endpoint (the remembered format answers then). An
     // endpoint that leads to the sound server has the channels the server runs its sink or
-    // source at.
+    // source at as it answers now: the server's default source can change while the program
+    // runs, and "default" then leads to another source.
+    // `server` answers for the sound server, so that the endpoints of one listing share it.
+    static Result engineFormat(const EndpointInfo &endpoint, ServerDevices &server,
+                               WaveFormat *format);
     static Result engineFormat(const EndpointInfo &endpoint, WaveFormat *format);
     // Streams announce when they hold and release a PCM, so listing never opens it meanwhile.
     static void setHeld(const EndpointInfo &endpoint, bool held);

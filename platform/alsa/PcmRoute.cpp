@@ -91,9 +91,14 @@ PcmRoute PcmRoute::of(const QString &pcmName, DataFlow flow)
 
 std::optional<ServerDevice> PcmRoute::askServer(DataFlow flow) const
 {
+    ServerDevices server;
+    return askServer(flow, server);
+}
+
+std::optional<ServerDevice> PcmRoute::askServer(DataFlow flow, ServerDevices &server) const
+{
     if (kind != SoundServer)
         return std::nullopt;
-    alsa::SoundServer server;
     return server.device(flow, serverDevice);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/AudioLayer.h"
-#include "platform/alsa/SoundServer.h"
+#include "platform/alsa/ServerDevices.h"
 
 #include <QString>
 #include <optional>
@@ -24,9 +24,10 @@ struct PcmRoute
     // first one that ends it.
     static PcmRoute of(const QString &pcmName, DataFlow flow);
 
-    // SoundServer: the sink or source as the server runs it, asked afresh. None for a card, or
-    // when the server does not answer.
+    // SoundServer: the sink or source as the server runs it, asked afresh (of `server`, or on a
+    // connection of its own). None for a card, or when the server does not answer.
     std::optional<ServerDevice> askServer(DataFlow flow) const;
+    std::optional<ServerDevice> askServer(DataFlow flow, ServerDevices &server) const;
 };
 
 } // namespace platform::alsa

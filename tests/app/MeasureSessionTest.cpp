@@ -45,6 +45,10 @@ double pathGainOnPinkDb()
     return 10.0 * std::log10(sum / steps);
 }
 
+// The refusal of a run whose microphone is input 3 of the two-input test card.
+const QString missingInput3 = QStringLiteral("「Loopback test card」只有 2 路输入，没有测量通道选的"
+                                             "输入 3，测不了：请在设置里重新选测量通道");
+
 void reloadDevices()
 {
     audio::Client::instance()->reloadDevices();
@@ -250,6 +254,70 @@ private slots:
         MeasureSession unusable;
         QVERIFY(!unusable.start({}, {}, 0, 1, level, 0));
         QVERIFY(!unusable.measurement() && !unusable.generator());
+    }
+
+    // A microphone channel the card does not have records nothing, and the run would show that
+    // silence as the loudspeaker: on the two-input test card, input 3 as the microphone is
+    // refused before anything plays or records, with the card and the channel named, whatever
+    // the reference.
+    void aMicrophoneChannelTheCardLacksIsRefused_data()
+    {
+        QTest::addColumn<int>("reference");
+        QTest::newRow("reference on input 2") << 1;
+        QTest::newRow("the generator's own samples as the reference") << -1;
+    }
+
+    void aMicrophoneChannelTheCardLacksIsRefused()
+    {
+        QFETCH(int, reference);
+        MeasureSession session;
+        QSignalSpy failed(&session, &MeasureSession::deviceFailed);
+        QVERIFY(session.start({}, {}, 2, reference, level, 0));
+        const int opened = card->openCalls();
+        session.resume();
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(), missingInput3);
+        QVERIFY(session.failed());
+        QVERIFY(!session.measurement()->active());
+        QCOMPARE(card->openCalls(), opened);
+        QCOMPARE(session.dataChannel(), 2); // the choice is kept as it was made
+    }
+
+    // The reference is refused as the microphone's own input by the channels the recording
+    // reads, on the two-input test card: both stored as input 3 are not one input (the reference
+    // is read from input 1 there), and the run is refused for the microphone's missing channel;
+    // a reference beyond the card is read from the input the microphone leaves, and measures.
+    void aReferenceIsComparedAsTheRunReadsIt_data()
+    {
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("reference");
+        QTest::addColumn<QString>("refusal"); // empty: the run measures
+        QTest::newRow("both stored as input 3") << 2 << 2 << missingInput3;
+        QTest::newRow("both on input 1")
+                << 0 << 0
+                << QStringLiteral("测量和参考选了同一路输入，测不了：参考信号要单独占一路输入，"
+                                  "请在设置里换一路参考");
+        QTest::newRow("the reference beyond the card, read from input 1") << 1 << 4 << QString();
+    }
+
+    void aReferenceIsComparedAsTheRunReadsIt()
+    {
+        QFETCH(int, data);
+        QFETCH(int, reference);
+        QFETCH(QString, refusal);
+        MeasureSession session;
+        QSignalSpy failed(&session, &MeasureSession::deviceFailed);
+        QVERIFY(session.start({}, {}, data, reference, level, 0));
+        session.resume();
+        if (!refusal.isEmpty()) {
+            QCOMPARE(failed.count(), 1);
+            QCOMPARE(failed.first().first().toString(), refusal);
+            QVERIFY(!session.measurement()->active());
+            return;
+        }
+        QVERIFY(runFrames(session, 2));
+        QCOMPARE(failed.count(), 0);
+        session.stop();
     }
 
     // "measure/signalType" beyond 0..2 counts as its nearer end.

@@ -344,6 +344,39 @@ private slots:
         QCOMPARE(bridge.measuredPointCount(), 0);
     }
 
+    // With input 3 chosen as the microphone and the two-input test card in use, the measuring
+    // button starts no run: the screen names the card and the channel it lacks, rather than
+    // measuring silence as the loudspeaker, and the choices stay stored for a card that has them.
+    void aMicrophoneChannelTheCardLacksStartsNoRun_data()
+    {
+        QTest::addColumn<int>("reference");
+        QTest::newRow("reference on input 2") << 1;
+        // Not the microphone's own input: the recording reads the reference from input 1.
+        QTest::newRow("reference stored as input 3 too") << 2;
+    }
+
+    void aMicrophoneChannelTheCardLacksStartsNoRun()
+    {
+        QFETCH(int, reference);
+        QSettings settings;
+        settings.setValue("audio/dataChannel", 2);
+        settings.setValue("audio/referenceChannel", reference);
+        QmlBridge bridge;
+        bridge.beginMeasurement();
+        const int opened = card->openCalls();
+        bridge.measurePrimaryAction();
+        QTRY_COMPARE(bridge.toastText(),
+                     QStringLiteral("「Loopback test card」只有 2 路输入，没有测量通道选的输入 3，"
+                                    "测不了：请在设置里重新选测量通道"));
+        QVERIFY(!bridge.measuring());
+        QVERIFY(!bridge.core().session());
+        QCOMPARE(card->openCalls(), opened);
+        QCOMPARE(bridge.measuredPointCount(), 0);
+        QVERIFY(bridge.measuringCurveFlat().isEmpty());
+        QCOMPARE(settings.value("audio/dataChannel").toInt(), 2);
+        QCOMPARE(settings.value("audio/referenceChannel").toInt(), reference);
+    }
+
     // The stop button during a computation drops its result when it arrives.
     void cancelledComputationIsDropped()
     {

@@ -24,6 +24,15 @@ audio::DeviceInfo device(const QString &id, const QString &name, const QStringLi
     return audio::DeviceInfo{id, name, 48000, QStringLiteral("Fake"), inputs, {"1", "2"}};
 }
 
+// Inputs named "1" to "n".
+QStringList numberedInputs(int n)
+{
+    QStringList names;
+    for (int c = 1; c <= n; ++c)
+        names.append(QString::number(c));
+    return names;
+}
+
 std::shared_ptr<FakePlugin> plugin;
 
 // The signal a property announces its changes with.
@@ -50,7 +59,8 @@ private slots:
         plugin->rows
                 = {device("mic", "USB Mic", {"L", "R"}), device("line", "Codec Line In", {"1"}),
                    device("out", "USB Audio CODEC Out", {}),
-                   device("codec", "USB Audio CODEC", {"", " ", "Mic 3"})};
+                   device("codec", "USB Audio CODEC", {"", " ", "Mic 3"}),
+                   device("desk", "Stage Desk", numberedInputs(40))};
         plugin->defaultInput = QStringLiteral("mic");
         QVERIFY(audio::Client::setPluginFactories({[] {
             return plugin;
@@ -85,7 +95,7 @@ private slots:
         QTest::newRow("signal type -1") << "measure/signalType" << QVariant(-1)
                                         << QByteArray("measureSignalType") << QVariant(0);
         QTest::newRow("data channel 40") << "audio/dataChannel" << QVariant(40)
-                                         << QByteArray("audioDataChannel") << QVariant(31);
+                                         << QByteArray("audioDataChannel") << QVariant(-1);
         QTest::newRow("data channel -2") << "audio/dataChannel" << QVariant(-2)
                                          << QByteArray("audioDataChannel") << QVariant(0);
         QTest::newRow("reference -4") << "audio/referenceChannel" << QVariant(-4)
@@ -297,7 +307,7 @@ private slots:
     {
         QmlBridge bridge;
         QCOMPARE(bridge.audioInputDevices(),
-                 (QStringList{"USB Mic", "Codec Line In", "USB Audio CODEC"}));
+                 (QStringList{"USB Mic", "Codec Line In", "USB Audio CODEC", "Stage Desk"}));
         // Without a saved choice the USB codec with inputs is preferred over the first device.
         QCOMPARE(bridge.selectedAudioDevice(), QStringLiteral("USB Audio CODEC"));
         QCOMPARE(bridge.audioInputChannels(), (QStringList{"输入 1", "输入 2", "Mic 3"}));
@@ -330,6 +340,64 @@ private slots:
                 << "Gone" << QByteArray("audioReferenceChannel") << -3 << 1;
         QTest::newRow("data 40 is written as it is")
                 << "USB Mic" << QByteArray("audioDataChannel") << 40 << 40;
+    }
+
+    // The reference read, as a run on the selected device reads it: the stored channel where
+    // the device has it, else the other of its first two inputs, and none (-1) on a device with
+    // fewer than two inputs. The stored channel stays as it was.
+    void referenceReadIsTheOneARunReads_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("read");
+        QTest::newRow("on the device") << "USB Mic" << 0 << 1 << 1;
+        QTest::newRow("beyond two inputs") << "USB Mic" << 0 << 5 << 1;
+        QTest::newRow("beyond, microphone on input 2") << "USB Mic" << 1 << 5 << 0;
+        QTest::newRow("one input") << "Codec Line In" << 0 << 1 << -1;
+        QTest::newRow("one input, chosen as it is") << "Codec Line In" << 0 << 0 << 0;
+        QTest::newRow("a missing card") << "Gone" << 0 << 1 << -1;
+    }
+    void referenceReadIsTheOneARunReads()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, data);
+        QFETCH(int, stored);
+        QFETCH(int, read);
+        storedSettings().setValue("audio/inputDevice", device);
+        storedSettings().setValue("audio/dataChannel", data);
+        storedSettings().setValue("audio/referenceChannel", stored);
+        QmlBridge bridge;
+        QCOMPARE(bridge.audioReferenceChannel(), read);
+        QCOMPARE(storedSettings().value("audio/referenceChannel").toInt(), stored);
+    }
+
+    // The microphone channel read, as a run on the selected device reads it: the stored channel
+    // (kept to the 32 the settings can choose) where the device has it, else none (-1). The
+    // stored channel stays as it was.
+    void dataChannelReadIsTheOneARunReads_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("read");
+        QTest::newRow("on the device") << "USB Mic" << 1 << 1;
+        QTest::newRow("input 3 of two") << "USB Mic" << 2 << -1;
+        QTest::newRow("below the first input") << "USB Mic" << -2 << 0;
+        QTest::newRow("one input") << "Codec Line In" << 1 << -1;
+        QTest::newRow("one input, chosen as it is") << "Codec Line In" << 0 << 0;
+        QTest::newRow("beyond the 32 on a wide card") << "Stage Desk" << 39 << 31;
+        QTest::newRow("a missing card") << "Gone" << 0 << -1;
+    }
+    void dataChannelReadIsTheOneARunReads()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, stored);
+        QFETCH(int, read);
+        storedSettings().setValue("audio/inputDevice", device);
+        storedSettings().setValue("audio/dataChannel", stored);
+        QmlBridge bridge;
+        QCOMPARE(bridge.audioDataChannel(), read);
+        QCOMPARE(storedSettings().value("audio/dataChannel").toInt(), stored);
     }
 
     void channelChoicesAreKeptInRange()

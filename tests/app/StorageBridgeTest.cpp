@@ -218,6 +218,103 @@ private slots:
         QCOMPARE(QmlBridge().rootPacks().size(), 1); // a bridge started afterwards reads it
     }
 
+    // With a project file that cannot be written (another program wrote it, so every save
+    // rewrites it, and the disk has no room for it) and a root file that can, every save fails
+    // and changes no file: what the screens show after saving a result, deleting and moving a
+    // pack, renaming the project and editing the saved pack's bands is what a restart reads.
+    void failedSavesShowWhatTheFilesHold()
+    {
+        const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
+        QByteArray text;
+        for (qsizetype i = 0; i < freq.size(); ++i)
+            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
+                    + '\n';
+        QVERIFY(putBytes(QDir::homePath() + "/curve.txt", text));
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        QVERIFY(bridge.loadCurveFile(QDir::homePath() + "/curve.txt"));
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("大厅")));
+        CurvePack large;
+        large.name = QStringLiteral("大厅 01");
+        large.project = QStringLiteral("大厅");
+        large.freq = logGrid(8, 100, 800);
+        large.level = QList<float>(8, 0.0f);
+        large.bands = QList<snt::eq::SchemeBand>(500, {100.0f, -3.0f, 1.4f, true});
+        QVERIFY(core.store().savePack(large, -1));
+        storedPack(core, "主扩 01", logGrid(8, 100, 800), QList<float>(8, 0.0f));
+        const QString hall = projectsDir() + QStringLiteral("/大厅.json");
+        QVERIFY(putBytes(hall,
+                         QJsonDocument::fromJson(fileBytes(hall)).toJson(QJsonDocument::Compact)));
+        QVERIFY(QFileInfo(hall).size() > 16384);
+
+        // Every pack on the screens: its project, name and curve with its EQ.
+        const auto shown = [](QmlBridge &screens) {
+            QVariantList summaries = screens.rootPacks();
+            for (const QVariant &project : screens.projects())
+                summaries += project.toMap().value("packs").toList();
+            QStringList packs;
+            for (const QVariant &summary : std::as_const(summaries)) {
+                const QVariantMap pack = summary.toMap();
+                const QVariantList after = screens.curvePackDetail(pack.value("index").toInt())
+                                                   .value("after")
+                                                   .toList();
+                packs.append(QStringLiteral("%1|%2|%3")
+                                     .arg(pack.value("project").toString(),
+                                          pack.value("name").toString(),
+                                          QJsonDocument::fromVariant(after).toJson(
+                                                  QJsonDocument::Compact)));
+            }
+            packs.sort();
+            return packs;
+        };
+        const auto restarted = [&shown] {
+            QmlBridge again;
+            return shown(again);
+        };
+        const auto indexOf = [&bridge](const QString &name) {
+            for (const QVariant &pack : bridge.rootPacks()) {
+                if (pack.toMap().value("name") == name)
+                    return pack.toMap().value("index").toInt();
+            }
+            return -1;
+        };
+        const auto unchanged = [&, before = fileBytes(curvePackRootFile())] {
+            return fileBytes(curvePackRootFile()) == before;
+        };
+        {
+            const FileSizeLimit fullDisk(16384);
+            bridge.saveSelectedPack();
+            QCOMPARE(bridge.toastText(), QStringLiteral("曲线没存上，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(!bridge.deleteCurvePack(indexOf("主扩 01")));
+            QCOMPARE(bridge.toastText(), QStringLiteral("没删掉，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(!bridge.movePack(indexOf("主扩 01"), -1, QStringLiteral("大厅")));
+            QCOMPARE(shown(bridge), restarted());
+            QVERIFY(unchanged());
+            QVERIFY(bridge.renameProject(QStringLiteral("大厅"), QStringLiteral("礼堂")));
+            QCOMPARE(shown(bridge), restarted());
+        }
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+        QVERIFY(putBytes(projectsDir() + QStringLiteral("/礼堂.json"),
+                         QJsonDocument::fromJson(fileBytes(projectsDir() + "/礼堂.json"))
+                                 .toJson(QJsonDocument::Compact)));
+        const QStringList saved = shown(bridge);
+        {
+            const FileSizeLimit fullDisk(16384);
+            const QVariantMap band = bridge.eqBands().value(0).toMap();
+            bridge.updateEqBand(0, band.value("freq").toDouble(), band.value("q").toDouble(),
+                                band.value("gain").toDouble() - 2.0);
+            QTRY_COMPARE(bridge.toastText(),
+                         QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+            QCOMPARE(shown(bridge), saved);
+            QCOMPARE(restarted(), saved);
+        }
+    }
+
     // Names that would leave the projects folder or clash are refused with a toast; renaming
     // takes only a listed project and keeps its packs; deleting goes file first and refuses a
     // project file that cannot be deleted.
@@ -432,15 +529,56 @@ private slots:
         QCOMPARE(PackTextExport::folderFor("a\\b:c*d?\"<>|"), desktop() + "/a_b_c_d______导出");
     }
 
-    // Capture files holding values that are not finite numbers are refused where they are read,
-    // so nothing of them reaches an exported file: a pack whose capture holds a NaN has no curve
-    // to export, a line array whose point holds an infinity goes out without that point.
+    // A line array's points file larger than 64 points of a measurement's bins fill (here two
+    // points of 1,100,000 values, each within a point's limit) is no file the program wrote: it
+    // is refused at once when the pack is opened and when it is exported, and a toast names it.
+    void oversizedPointsFilesAreRefusedAndNamed()
+    {
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        CurvePack array;
+        array.name = QStringLiteral("大阵列");
+        array.use = QStringLiteral("线阵列");
+        array.freq = logGrid(16, 100.0, 10000.0);
+        array.level = QList<float>(16, 0.0f);
+        array.pointFreq = {array.freq};
+        array.pointLevel = {QList<float>(16, 1.0f)};
+        QVERIFY(core.store().savePack(array, -1));
+        const QString name = core.store().curvePacks.last().pointsFile;
+        const qint64 n = 1100000;
+        QFile file(rawDir() + "/" + name); // sparse: zeros but for the counts
+        QByteArray header("SNTPTS1\x02\0\0\0", 11);
+        header += QByteArray(4, '\0');
+        qToLittleEndian(qint32(n), header.data() + 7 + 4);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(header) == 15
+                && file.seek(11 + 4 + 16 * n) && file.write(header.last(4)) == 4
+                && file.resize(11 + 2 * (4 + 16 * n)));
+        file.close();
+        core.store().loadCurvePacks(); // the points unread again, as after a start
+
+        const QVariantMap detail = bridge.curvePackDetail(0);
+        QVERIFY(detail.value("pointCurves").toList().isEmpty());
+        QVERIFY2(bridge.toastText().contains("「" + name + "」"), qPrintable(bridge.toastText()));
+        bridge.clearToast();
+        QVERIFY(bridge.exportCurvePack(0));
+        QVERIFY2(bridge.toastText().startsWith(QStringLiteral("曲线已导出到桌面"))
+                         && bridge.toastText().contains("「" + name + "」"),
+                 qPrintable(bridge.toastText()));
+        QVERIFY(QDir(desktop() + "/大阵列_导出/测点").entryList(QDir::Files).isEmpty());
+    }
+
+    // Capture files holding values that are not finite numbers, or levels no measurement gives,
+    // are refused where they are read, so nothing of them reaches an exported file: a pack whose
+    // capture holds a NaN, or a level of 3.0e38 dB, has no curve to open or export, and a toast
+    // names the file and why; a line array whose point holds an infinity goes out without that
+    // point.
     void nonFiniteCapturesReachNoExport()
     {
         QmlBridge bridge;
         AppCore &core = bridge.core();
         const QList<float> f = logGrid(16, 100.0, 10000.0);
         const CurvePack single = storedPack(core, "坏曲线", f, QList<float>(16, -3.0f));
+        const CurvePack loud = storedPack(core, "响曲线", f, QList<float>(16, -3.0f));
         CurvePack array;
         array.name = QStringLiteral("坏测点");
         array.use = QStringLiteral("线阵列");
@@ -459,6 +597,7 @@ private slots:
             return putBytes(path, bytes);
         };
         QVERIFY(spoil(rawDir() + "/" + single.rawFile, 11 + 4 * 16 + 4 * 5, NAN));
+        QVERIFY(spoil(rawDir() + "/" + loud.rawFile, 11 + 4 * 16 + 4 * 5, 3.0e38f));
         QVERIFY(spoil(pointsFile, 11 + (4 + 16 * 16) + 4 + 4 * 16 + 4 * 2, INFINITY));
         core.store().loadCurvePacks(); // the captures unread again, as after a start
         const auto indexOf = [&core](const QString &name) {
@@ -472,7 +611,18 @@ private slots:
                              QRegularExpression("^\\[Store\\] capture file .*\\.raw holds values "
                                                 "that are not finite numbers, not read$"));
         QVERIFY(!bridge.exportCurvePack(indexOf("坏曲线")));
-        QCOMPARE(bridge.toastText(), QStringLiteral("这个包还没有曲线"));
+        QCOMPARE(bridge.toastText(),
+                 "「" + single.rawFile
+                         + QStringLiteral("」里有无效的数值（NaN 或无穷大），已跳过"));
+        const QString tooLoud
+                = "「" + loud.rawFile
+                  + QStringLiteral("」里有超出 ±200 dB 的电平，不像测量得出的，已跳过");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("holds levels beyond 200 dB"));
+        QVERIFY(bridge.curvePackDetail(indexOf("响曲线")).value("after").toList().isEmpty());
+        QCOMPARE(bridge.toastText(), tooLoud);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("holds levels beyond 200 dB"));
+        QVERIFY(!bridge.exportCurvePack(indexOf("响曲线")));
+        QCOMPARE(bridge.toastText(), tooLoud);
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression("^\\[Store\\] capture file .*\\.points holds "
                                                 "values that are not finite numbers, not read$"));
@@ -481,6 +631,7 @@ private slots:
         QVERIFY(QFile::exists(folder + "/原始.txt")); // no longer the average of its points
         QVERIFY(QDir(folder + "/测点").entryList(QDir::Files).isEmpty());
         QVERIFY(!QFileInfo::exists(desktop() + "/坏曲线_导出"));
+        QVERIFY(!QFileInfo::exists(desktop() + "/响曲线_导出"));
         QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             const QByteArray text = fileBytes(files.next()).toLower();

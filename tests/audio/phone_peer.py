@@ -29,9 +29,11 @@ import base64
 import collections
 import json
 import os
+import socket
 import ssl
 import struct
 import sys
+import threading
 import urllib.parse
 
 import websockets
@@ -69,17 +71,24 @@ async def group_state(conns, cmd):
     return {"ok": True, "open": sum(ws.open for ws in group), "codes": codes}
 
 
-async def raw_connect(url):
+def raw_connect(url, timeout):
     address = urllib.parse.urlsplit(url)
-    reader, writer = await asyncio.open_connection(address.hostname, address.port)
+    sock = socket.create_connection((address.hostname, address.port), timeout=timeout)
     key = base64.b64encode(os.urandom(16)).decode()
-    writer.write(("GET / HTTP/1.1\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    sock.sendall(("GET / HTTP/1.1\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                   "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n"
                   % (address.netloc, key)).encode())
-    response = await reader.readuntil(b"\r\n\r\n")
+    response = b""
+    while b"\r\n\r\n" not in response:
+        data = sock.recv(4096)
+        if not data:
+            raise ConnectionError("closed during the upgrade")
+        response += data
     if not response.startswith(b"HTTP/1.1 101"):
         raise ConnectionError("no upgrade: " + response.decode(errors="replace"))
-    return reader, writer
+    # The server speaks only after it has read something: nothing of a frame came with the answer.
+    sock.settimeout(None)
+    return sock
 
 
 def client_frame(opcode, payload, fin=True, declared=None):
@@ -95,53 +104,68 @@ def client_frame(opcode, payload, fin=True, declared=None):
     return head + b"\0\0\0\0" + payload
 
 
-async def read_close_code(reader, closed):
-    """Reads the server's frames until its close frame; its code, or -1 when it ends without."""
+def server_close_code(stream):
+    """The code of the first close frame in the bytes the server sent, or -1 when there is none."""
+    while len(stream) >= 2:
+        length, at = stream[1] & 0x7F, 2
+        if length == 126:
+            length, at = struct.unpack(">H", stream[2:4])[0], 4
+        elif length == 127:
+            length, at = struct.unpack(">Q", stream[2:10])[0], 10
+        if stream[0] & 0x0F == 8:
+            payload = stream[at:at + length]
+            return struct.unpack(">H", payload[:2])[0] if len(payload) >= 2 else -1
+        stream = stream[at + length:]
+    return -1
+
+
+def read_until_closed(sock, received, closed):
+    """Takes everything the server sends until it closes the connection. A reset ends the
+    connection but keeps what arrived before it readable: a server that closes while our data is
+    still unread resets the connection right after its close frame, and the frame is read here."""
     try:
         while True:
-            head = await reader.readexactly(2)
-            length = head[1] & 0x7F
-            if length == 126:
-                length = struct.unpack(">H", await reader.readexactly(2))[0]
-            elif length == 127:
-                length = struct.unpack(">Q", await reader.readexactly(8))[0]
-            payload = await reader.readexactly(length)
-            if head[0] & 0x0F == 8:
-                closed.set_result(struct.unpack(">H", payload[:2])[0] if length >= 2 else -1)
-                return
-    except (asyncio.IncompleteReadError, ConnectionError):
-        if not closed.done():
-            closed.set_result(-1)
+            data = sock.recv(65536)
+            if not data:
+                break
+            received.extend(data)
+            if server_close_code(bytes(received)) != -1:
+                break
+    except OSError:
+        pass
+    closed.set()
 
 
-async def unfinished(cmd):
-    reader, writer = await raw_connect(cmd["url"])
-    if "hello" in cmd:
-        writer.write(client_frame(1, cmd["hello"].encode()))
-    closed = asyncio.get_running_loop().create_future()
-    watcher = asyncio.create_task(read_close_code(reader, closed))
+def unfinished(cmd):
+    timeout = cmd.get("timeout", 30)
+    sock = raw_connect(cmd["url"], timeout)
+    received, closed = bytearray(), threading.Event()
+    reader = threading.Thread(target=read_until_closed, args=(sock, received, closed))
+    reader.start()
     fragment = cmd.get("fragment", 0)
     chunk = bytes(fragment or 65536)
-    if not fragment:
-        writer.write(client_frame(cmd["opcode"], b"", declared=cmd["declared"]))
     sent = 0
     try:
-        while sent < cmd["budget"] and not closed.done():
+        if "hello" in cmd:
+            sock.sendall(client_frame(1, cmd["hello"].encode()))
+        if not fragment:
+            sock.sendall(client_frame(cmd["opcode"], b"", declared=cmd["declared"]))
+        while sent < cmd["budget"] and not closed.is_set():
             if fragment:
-                writer.write(client_frame(cmd["opcode"] if sent == 0 else 0, chunk, fin=False))
+                sock.sendall(client_frame(cmd["opcode"] if sent == 0 else 0, chunk, fin=False))
             else:
-                writer.write(chunk)
+                sock.sendall(chunk)
             sent += len(chunk)
-            await writer.drain()
-    except ConnectionError:
-        pass  # the server reset the connection: its close frame may still be read
+    except OSError:
+        pass  # the server reset the connection: the reader still reads its close frame
+    reader.join(timeout)
     try:
-        code = await asyncio.wait_for(asyncio.shield(closed), cmd.get("timeout", 30))
-    except asyncio.TimeoutError:
-        code = -1
-    watcher.cancel()
-    writer.close()
-    return {"ok": True, "sent": sent, "code": code}
+        sock.shutdown(socket.SHUT_RDWR)  # wakes a reader still waiting for a close
+    except OSError:
+        pass
+    reader.join()
+    sock.close()
+    return {"ok": True, "sent": sent, "code": server_close_code(bytes(received))}
 
 
 async def run_command(conns, cmd):
@@ -157,7 +181,7 @@ async def run_command(conns, cmd):
             del conns[name]
         return {"ok": True}
     if op == "unfinished":
-        return await unfinished(cmd)
+        return await asyncio.to_thread(unfinished, cmd)
     if op == "open":
         context = None
         if cmd["url"].startswith("wss:"):

@@ -231,6 +231,9 @@ private slots:
         QByteArray cut = wav(fmt(1, 1, 48000, 16), i16({16384, -16384, 0, 0}));
         cut.chop(4); // the data chunk claims more than the file holds
         QTest::newRow("data chunk cut short") << cut << QList<float>{0.5f, -0.5f};
+        // Beyond full scale, as float files may be, up to +200 dBFS.
+        QTest::newRow("float beyond full scale")
+                << wav(fmt(3, 1, 48000, 32), f32({4.0f, -1e10f})) << QList<float>{4.0f, -1e10f};
     }
 
     void wavFormats()
@@ -283,6 +286,13 @@ private slots:
                 << wav(fmt(0, 1, 48000, 32, 3), f32({NAN})) << notFinite;
         QTest::newRow("double beyond single precision")
                 << wav(fmt(3, 1, 48000, 64), littleEndian<double>({0.25, 1e300})) << notFinite;
+        // Samples no test signal holds (beyond +200 dBFS), though their channels mix to silence.
+        const QString beyond
+                = QStringLiteral("音频文件含有超出范围的采样值 (超过 +200 dBFS): bad.wav");
+        QTest::newRow("float of 1e30")
+                << wav(fmt(3, 1, 48000, 32), f32({0.5f, 1e30f, 0.5f})) << beyond;
+        QTest::newRow("opposite floats of 1e11 in two channels")
+                << wav(fmt(3, 2, 48000, 32), f32({0.5f, 0.5f, 1e11f, -1e11f})) << beyond;
     }
 
     void wavFailures()

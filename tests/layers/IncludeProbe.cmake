@@ -7,6 +7,8 @@ foreach(folder ${includes})
   list(APPEND flags -I${folder})
 endforeach()
 file(MAKE_DIRECTORY ${WORK})
+# Two runs of one probe side by side take turns: neither compiles the other's half-written source.
+file(LOCK ${WORK}/probe.lock)
 file(WRITE ${WORK}/probe.cpp "#include <${HEADER}>\n")
 execute_process(COMMAND ${COMPILER} -std=c++20 -fPIC -fsyntax-only ${flags} ${WORK}/probe.cpp
   RESULT_VARIABLE result ERROR_VARIABLE errors)

@@ -274,8 +274,8 @@ private slots:
         QTest::newRow("trigger refused")
                 << "/save0_export.cgi"
                 << "status" << QJsonObject{{"status", 204}} << "导出失败：HTTP 204";
-        QTest::newRow("file missing") << file << "status" << QJsonObject{{"status", 404}}
-                                      << "导出失败：Error transferring";
+        QTest::newRow("file missing")
+                << file << "status" << QJsonObject{{"status", 404}} << "导出失败：HTTP 404";
         QTest::newRow("file empty") << file << "status" << QJsonObject{{"status", 200}}
                                     << "导出失败：设备给的导出文件是空的。";
         QTest::newRow("file cut off")
@@ -460,9 +460,9 @@ private slots:
         QTest::newRow("answer not JSON")
                 << R"({"a":1})"
                 << "body" << QJsonObject{{"body", "<html>"}} << "这个文件设备不认。";
-        QTest::newRow("server error")
-                << R"({"a":1})"
-                << "status" << QJsonObject{{"status", 500}, {"body", "{}"}} << "导入没成功：";
+        QTest::newRow("server error") << R"({"a":1})"
+                                      << "status" << QJsonObject{{"status", 500}, {"body", "{}"}}
+                                      << "导入没成功：HTTP 500";
     }
 
     void importFailures()

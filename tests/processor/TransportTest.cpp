@@ -94,6 +94,20 @@ private slots:
         QCOMPARE(QJsonDocument(got).toJson(QJsonDocument::Compact), result.toUtf8());
     }
 
+    // A compressed answer is read as the processor meant it, also one that inflates to a
+    // megabyte (blanks after the object, within every limit).
+    void compressedAnswerIsRead()
+    {
+        for (const int inflated : {0, 1 << 20}) {
+            sim_.fault("CURSOR", "gzip", {{"inflated", inflated}, {"times", 1}});
+            QJsonObject result;
+            QString error;
+            QVERIFY2(post({{"CURSOR", QJsonObject()}}, result, error), qPrintable(error));
+            QCOMPARE(result.value("DEVINFOdev_name0").toString(), QString("Moriat DP48"));
+        }
+        QCOMPARE(sim_.log("http").size(), 2);
+    }
+
     // Every way a request can fail gives its own text, and leaves the cache and WSI alone.
     void transportErrors_data()
     {
@@ -108,11 +122,15 @@ private slots:
                 << "truncate" << QJsonObject() << "连接被设备断开，重试一下";
         QTest::newRow("204") << "status" << QJsonObject{{"status", 204}} << "HTTP 204";
         QTest::newRow("404") << "status" << QJsonObject{{"status", 404}, {"body", "no"}}
-                             << "server replied: Not Found";
+                             << "HTTP 404";
         QTest::newRow("500") << "status" << QJsonObject{{"status", 500}, {"body", "x"}}
-                             << "server replied: Internal Server Error";
+                             << "HTTP 500";
         QTest::newRow("not JSON") << "body" << QJsonObject{{"body", "<html>busy</html>"}}
                                   << "设备回的不是 JSON";
+        // Qt gives up on a compressed body that inflates beyond 10 MiB at more than 40 times
+        // its size, before the client's own limit sees it.
+        QTest::newRow("gzip inflating to 16 MiB")
+                << "gzip" << QJsonObject{{"inflated", 16 << 20}} << "设备回的不是 JSON";
         QTest::newRow("JSON array")
                 << "body" << QJsonObject{{"body", "[1,2]"}} << "设备回的不是 JSON";
         QTest::newRow("refused") << "refused" << QJsonObject() << "设备拒绝了连接，检查 IP 和网线";
@@ -140,6 +158,8 @@ private slots:
         QVERIFY(!post({{"GAINgain28", -6}}, result, error, "/test.fcgi", 1000));
         const QString text = ProcessorClient::friendlyError(error);
         QVERIFY2(text.contains(friendly), qPrintable(error + " -> " + text));
+        // The request's address and the session key it carries are no words for the user.
+        QVERIFY2(!text.contains("127.0.0.1") && !text.contains("1a2b"), qPrintable(text));
         QCOMPARE(result, (QJsonObject{{"untouched", true}}));
         QCOMPARE(client_.paramCache(), cacheBefore);
         QCOMPARE(client_.wsiQuery(), wsiBefore);

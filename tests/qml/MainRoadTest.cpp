@@ -5,6 +5,8 @@
 #include "audio/Client.h"
 #include "tests/audio/LogCapture.h"
 #include "tests/engine/SignalTools.h"
+#include "tests/qml/ChartGeometry.h"
+#include "tests/qml/ContrastProbe.h"
 #include "tests/qml/MeterProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
@@ -20,7 +22,9 @@
 #include <numbers>
 
 using screentest::ScreenDriver;
+using snt::test::levelRow;
 using snt::test::LoopbackCard;
+using snt::test::plotColumn;
 
 namespace {
 
@@ -52,9 +56,7 @@ double levelDb(const signaltest::Path &path, double f)
 double curveRow(const QImage &shown, QQuickItem *chart, double f)
 {
     const QPointF origin = chart->mapToScene(QPointF(0, 0));
-    const double left = chart->property("padLeft").toDouble();
-    const double plotWidth = chart->width() - left - chart->property("padRight").toDouble();
-    const int x = int(origin.x() + left + plotWidth * std::log10(f / 20.0) / 3.0);
+    const int x = plotColumn(chart, f);
     const int top = int(origin.y() + chart->property("padTop").toDouble());
     const int bottom = int(origin.y() + chart->height() - chart->property("padBottom").toDouble());
     double sum = 0;
@@ -67,17 +69,6 @@ double curveRow(const QImage &shown, QQuickItem *chart, double f)
         }
     }
     return rows > 0 ? sum / rows : -1;
-}
-
-// The window row at which the chart draws a level of `db`.
-double levelRow(QQuickItem *chart, double db)
-{
-    const double top = chart->mapToScene(QPointF(0, 0)).y() + chart->property("padTop").toDouble();
-    const double plotHeight = chart->height() - chart->property("padTop").toDouble()
-                              - chart->property("padBottom").toDouble();
-    const double yMin = chart->property("yMin").toDouble();
-    const double yMax = chart->property("yMax").toDouble();
-    return top + (yMax - db) / (yMax - yMin) * plotHeight;
 }
 
 // The value of a flat point list at the listed frequency nearest to f.
@@ -108,6 +99,30 @@ bool curveFollowsThePath(ScreenDriver &ui, const signaltest::Path &path)
               / plotHeight;
     const double drawn = (low - high) * dbPerRow;
     return std::abs(drawn - (levelDb(path, 1000.0) - levelDb(path, 250.0))) < 1.0;
+}
+
+// The points' curves on the line-array chart, while no average covers them, stand out from the
+// card in both palettes: between grid lines at three frequencies, where each point's curve runs,
+// they change the card's pixels by at least the contrast ratio of 3 that WCAG 2 asks of graphics.
+void verifyPointCurvesStandOut(QmlBridge &bridge, QQuickItem *chart)
+{
+    const QVariantList points = chart->property("historyCurves").toList();
+    QVERIFY(!points.isEmpty());
+    QVERIFY(chart->property("points").toList().isEmpty());
+    for (const bool dark : {false, true}) {
+        bridge.setDarkMode(dark);
+        for (const double f : {150.0, 1500.0, 7500.0}) {
+            for (const QVariant &point : points) {
+                const int row = int(levelRow(chart, valueNear(point.toList(), f)));
+                const QRect around(plotColumn(chart, f) - 8, row - 6, 17, 13);
+                const double ratio = snt::test::itemContrast(chart, around);
+                QVERIFY2(ratio >= 3.0, qPrintable(QString("%1 palette, %2 Hz: contrast %3")
+                                                          .arg(dark ? "dark" : "light")
+                                                          .arg(f)
+                                                          .arg(ratio)));
+            }
+        }
+    }
 }
 
 QString textOf(QQuickItem *item)
@@ -246,8 +261,8 @@ private slots:
         QVERIFY(!bridge.measuring());
     }
 
-    // Three points, with the badges, state, progress and compute button after each, and the
-    // points' curves drawn under their average.
+    // Three points, with the badges, state, progress and compute button after each, the points'
+    // curves standing out in both palettes before the average, and drawn under their average.
     void lineArrayRoad()
     {
         QmlBridge bridge;
@@ -304,6 +319,10 @@ private slots:
             QTRY_COMPARE(ui.find("progressFill")->width(), 480.0);
             QCOMPARE(ui.find("computeButton")->isEnabled(), point >= 3);
             checkBadges(point);
+            if (point == 2)
+                verifyPointCurvesStandOut(bridge, ui.find("measureChart"));
+            if (QTest::currentTestFailed())
+                return;
         }
         QQuickItem *chart = ui.find("measureChart");
         const QVariantList history = chart->property("historyCurves").toList();

@@ -1,3 +1,4 @@
+#include "tests/qml/ContrastProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
 #include "tests/support/LoopbackCard.h"
@@ -5,28 +6,6 @@
 #include <QSettings>
 
 using namespace snt::test;
-
-namespace {
-
-// Relative luminance and contrast ratio as WCAG 2 defines them.
-double luminance(QRgb pixel)
-{
-    const auto linear = [](int channel) {
-        const double c = channel / 255.0;
-        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel))
-           + 0.0722 * linear(qBlue(pixel));
-}
-
-double contrast(QRgb a, QRgb b)
-{
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-} // namespace
 
 // "测量引导" in the main window over the real bridge: the "不再显示" toggle and its setting, the
 // way to the line-array measuring screen, and the 3-D venue driven by drags, the wheel, its
@@ -70,22 +49,6 @@ class MicGuideScreenTest : public QObject
                                  : QColor(m.bridge->theme().value("cardSolid").toString());
         QImage shot;
         QTRY_COMPARE((shot = picture()).pixelColor(shot.width() / 2, 3), card);
-    }
-
-    // The biggest contrast ratio by which the text changes a pixel of the window's picture:
-    // grabbed with the text shown and without it, every other pixel stays the same.
-    double textContrast(QQuickItem *text) const
-    {
-        const QRect area = text->mapRectToScene(text->boundingRect()).toAlignedRect();
-        const QImage shown = m.window->grabWindow().copy(area);
-        text->setVisible(false);
-        const QImage ground = m.window->grabWindow().copy(area);
-        text->setVisible(true);
-        double most = 1;
-        for (int y = 0; y < shown.height(); ++y)
-            for (int x = 0; x < shown.width(); ++x)
-                most = std::max(most, contrast(shown.pixel(x, y), ground.pixel(x, y)));
-        return most;
     }
 
 private slots:
@@ -219,7 +182,7 @@ private slots:
                     texts << label;
             QCOMPARE(texts.size(), 3);
             for (QQuickItem *text : texts) {
-                const double ratio = textContrast(text);
+                const double ratio = itemContrast(text);
                 QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 %2: %3")
                                                           .arg(dark ? "dark" : "light",
                                                                text->property("text").toString(),

@@ -418,6 +418,13 @@ private slots:
         QCOMPARE(band1.value("gain").toDouble(), 0.0);
         QCOMPARE(band1.value("bypass").toInt(), 1);
         QCOMPARE(output.value("hpf").toObject().value("freq").toDouble(), 100.0);
+
+        // A server error is said in the client's words, without the request's address.
+        sim_->command("clear_faults");
+        sim_->fault("write", "status", {{"status", 500}});
+        panel_->bridge->clearToast();
+        panel_->click("band1/bandSwitch");
+        QCOMPARE(panel_->toast(), QString("没写进去：HTTP 500"));
     }
 
     // "计算" from the ratings, written to the processor: thresholds from the dBu definition.

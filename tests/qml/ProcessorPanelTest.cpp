@@ -92,6 +92,31 @@ private slots:
         QCOMPARE(toastSpy.count(), 1);
     }
 
+    // A processor answering the connect's probe with a server error or with a body no client
+    // can inflate is told in the client's words, without the address the probe went to.
+    void probeFailuresToldInTheClientsWords_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QJsonObject>("fields");
+        QTest::addColumn<QString>("toast");
+        QTest::newRow("server error")
+                << "status" << QJsonObject{{"status", 500}} << "连不上处理器：HTTP 500";
+        QTest::newRow("gzip inflating to 16 MiB") << "gzip" << QJsonObject{{"inflated", 16 << 20}}
+                                                  << "连不上处理器：设备回的不是 JSON";
+    }
+    void probeFailuresToldInTheClientsWords()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QJsonObject, fields);
+        QFETCH(QString, toast);
+        sim_->fault("DEVICEINFO", kind, fields);
+        panel_->window->setProperty("manualMode", true);
+        panel_->type("addressField", sim_->address());
+        panel_->click("connectButton");
+        QTRY_COMPARE(panel_->toast(), toast);
+        QVERIFY(!panel_->client()->isConnected());
+    }
+
     // A link the watch gave up is retried every 5 s at the last address, silently; after
     // "断开" nothing is retried.
     void relinkAfterLostLink()
@@ -255,7 +280,7 @@ private slots:
         panel_->connectByHand(*sim_);
         sim_->fault("write", "status", {{"status", 500}});
         panel_->click("out4/muteButton");
-        QVERIFY(panel_->text("panelNote").startsWith("没写进去："));
+        QCOMPARE(panel_->text("panelNote"), QString("没写进去：HTTP 500"));
         QCOMPARE(panel_->item("out4")->property("muted").toBool(), false);
 
         panel_->click("connectButton");

@@ -150,8 +150,12 @@ inline bool pick(const QQuickItem *picker, const QString &label)
             look(child);
         }
     };
-    look(qvariant_cast<QQuickItem *>(popup->property("contentItem")));
-    if (!row)
+    // A menu whose options grew while it was closed grows to them as it opens, a layout pass at a
+    // time, and makes the rows that come into view on the way.
+    if (!QTest::qWaitFor([&] {
+            look(qvariant_cast<QQuickItem *>(popup->property("contentItem")));
+            return row != nullptr;
+        }))
         return false;
     click(row);
     return QTest::qWaitFor([&] { return !popup->property("visible").toBool(); });

@@ -22,19 +22,25 @@ const QByteArray calibration = "# microphone\n20\t-1.5\n1000\t0\n20000\t2.5\n";
 
 } // namespace
 
-// "设置" in the main window over the real bridge, with a sound card of scripted channel names:
+// "设置" in the main window over the real bridge, with sound cards of scripted channel names:
 // the channel pickers' names, the calibration files through Qt's own file dialog (accepted,
 // refused and cancelled, from a working folder where a relative path leads nowhere), the palette
-// pills, and the Chinese text drawn.
+// pills, the Chinese text drawn, and the channels shown on a card that lacks the stored ones.
 class SettingsScreenTest : public QObject
 {
     Q_OBJECT
 
     MainWindowUnderTest m;
+    std::shared_ptr<FakePlugin> card_ = std::make_shared<FakePlugin>("Fake");
     QTemporaryDir files{QDir::homePath() + "/cal files XXXXXX"};
     QTemporaryDir elsewhere;
 
     QQuickItem *item(const QString &name) const { return m.find(name, m.page()); }
+    // The text a picker shows for its value.
+    QString shown(const QString &picker) const
+    {
+        return m.find("pickerText", item(picker))->property("text").toString();
+    }
     QObject *dialog() const { return m.find<QObject>("calibrationDialog", m.page()); }
 
     QString micPath() const { return m.bridge->calibrationInfo().value("micPath").toString(); }
@@ -68,13 +74,13 @@ class SettingsScreenTest : public QObject
 private slots:
     void initTestCase()
     {
-        auto card = std::make_shared<FakePlugin>("Fake");
-        card->rows = {
+        card_->rows = {
                 audio::DeviceInfo{"a", "Card A", 48000, "Fake", {"", "02", " Line 3 "}, {"1", "2"}},
-                audio::DeviceInfo{"b", "Card B", 48000, "Fake", {"Mic", "Ref"}, {"1", "2"}}};
-        card->defaultInput = "a";
-        card->defaultOutput = "a";
-        QVERIFY(m.start([card] { return card; }));
+                audio::DeviceInfo{"b", "Card B", 48000, "Fake", {"Mic", "Ref"}, {"1", "2"}},
+                audio::DeviceInfo{"c", "Mono Mic", 48000, "Fake", {"1"}, {}}};
+        card_->defaultInput = "a";
+        card_->defaultOutput = "a";
+        QVERIFY(m.start([card = card_] { return card; }));
         QVERIFY(files.isValid() && files.path().contains(' '));
         QVERIFY(QDir::setCurrent(elsewhere.path()));
         m.bridge->go("设置");
@@ -229,6 +235,52 @@ private slots:
             for (int x = 0; x < shot.width(); ++x)
                 lit += qGray(shot.pixel(x, y)) > 200;
         QVERIFY(lit > 40);
+    }
+
+    // The measurement channel shown is one a run reads, never the stored index as a number: on a
+    // card without the stored channel, that none is chosen; back on a card that has it, that
+    // channel again, as the choice is kept.
+    void measurementShownIsOneTheMenuOffers()
+    {
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QVERIFY(pick(item("dataChannelPicker"), "Line 3"));
+        QVERIFY(pick(item("devicePicker"), "Card B"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("未选择"));
+        QCOMPARE(QSettings().value("audio/dataChannel").toInt(), 2);
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("Line 3"));
+
+        QVERIFY(pick(item("devicePicker"), "Card B"));
+        QVERIFY(pick(item("dataChannelPicker"), "Ref"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("Ref"));
+        QVERIFY(pick(item("devicePicker"), "Mono Mic"));
+        QTRY_COMPARE(shown("dataChannelPicker"), QString("未选择"));
+        QCOMPARE(optionLabels(item("dataChannelPicker")), QStringList{"输入 1"});
+    }
+
+    // The reference shown is one a run reads, never the stored index as a number: on a card
+    // without the stored channel the one the recording reads instead, and on a one-input card
+    // (the system's default, nothing chosen yet) that none is chosen.
+    void referenceShownIsOneTheMenuOffers()
+    {
+        QVERIFY(pick(item("devicePicker"), "Card A"));
+        QVERIFY(pick(item("dataChannelPicker"), "输入 1"));
+        QVERIFY(pick(item("referenceChannelPicker"), "Line 3"));
+        QVERIFY(pick(item("devicePicker"), "Card B"));
+        QTRY_COMPARE(shown("referenceChannelPicker"), QString("Ref"));
+        QCOMPARE(QSettings().value("audio/referenceChannel").toInt(), 2);
+
+        QSettings().remove("audio/inputDevice");
+        QSettings().remove("audio/referenceChannel");
+        card_->defaultInput = "c";
+        m.bridge->go("主页");
+        QTRY_VERIFY(m.page() && m.page()->objectName() != "SettingsScreen");
+        m.bridge->go("设置");
+        QTRY_VERIFY(m.page() && m.page()->objectName() == "SettingsScreen");
+        QTRY_COMPARE(shown("devicePicker"), QString("Mono Mic"));
+        QCOMPARE(shown("dataChannelPicker"), QString("输入 1"));
+        QCOMPARE(optionLabels(item("referenceChannelPicker")), QStringList{"输入 1"});
+        QCOMPARE(shown("referenceChannelPicker"), QString("未选择"));
     }
 };
 

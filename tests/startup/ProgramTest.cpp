@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
 
 namespace {
 
@@ -122,9 +123,10 @@ private slots:
         QVERIFY(!QFile::exists(shot));
     }
 
-    // A batch killed outright leaves a spare copy beside its result; the next batch writing that
-    // result removes it, so spares never pile up. SIGTERM stops the batch without leaving one,
-    // nor a curve file. Whenever it is read, the result is a whole array.
+    // A batch killed outright leaves a spare copy beside its result and its folder of curve files
+    // in the temporary folder; the next batch removes both (the folder whatever result it
+    // writes), so neither piles up, but never the folder of a batch that runs. SIGTERM stops the
+    // batch without leaving either. Whenever it is read, the result is a whole array.
     void batchLeavesNoSpares()
     {
         QTemporaryDir home;
@@ -138,13 +140,14 @@ private slots:
             return QDir(home.filePath("out")).entryList({"result.json.*"}, QDir::Files);
         };
         // Runs the batch until its result holds two curves (from then on a spare lies beside
-        // it), then sends `signal`.
+        // it), then runs `meanwhile` and sends `signal`.
         struct Interrupted
         {
             bool midRun = false; // at two curves or more, the result whole before and after
             QString log;
         };
-        const auto interrupt = [&](int signal) -> Interrupted {
+        const auto interrupt
+                = [&](int signal, const std::function<void()> &meanwhile = {}) -> Interrupted {
             QProcess batch;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("HOME", home.path());
@@ -161,6 +164,8 @@ private slots:
                         return results < 0 || results >= 2;
                     },
                     120000);
+            if (meanwhile)
+                meanwhile();
             ::kill(pid_t(batch.processId()), signal);
             batch.waitForFinished(120000);
             return {running && results >= 2 && batch.exitStatus() == QProcess::CrashExit
@@ -172,45 +177,66 @@ private slots:
                             + QString::fromUtf8(batch.readAll())};
         };
 
+        // The batches' folders of curve files in the temporary folder.
+        const auto curveFolders = [&] {
+            return QDir(home.filePath("tmp"))
+                    .entryList({"sonetra-eq-batch-*"}, QDir::AllEntries | QDir::Hidden);
+        };
         for (int kill = 0; kill < 3; ++kill) {
             const Interrupted killed = interrupt(SIGKILL);
             QVERIFY2(killed.midRun, qPrintable(killed.log));
             const int left = int(spares().size());
             QVERIFY2(left >= 1 && left <= 2, qPrintable(spares().join(' ')));
         }
+        // Each killed batch removed the folder of the one killed before it.
+        QCOMPARE(curveFolders().size(), 1);
         QVERIFY(snt::test::writeBatchInput(home.filePath("one.json"), QJsonArray{curves.first()}));
-        const auto [code, log]
-                = run(home.path(), {SNT_PROGRAM, "--eq-batch", home.filePath("one.json"), output},
-                      {"QT_QPA_PLATFORM=offscreen"});
-        QVERIFY2(code == 0 && log.contains("removed"), qPrintable(log));
+        const QStringList oneCurve{SNT_PROGRAM, "--eq-batch", home.filePath("one.json"), output};
+        const QStringList environment{"QT_QPA_PLATFORM=offscreen",
+                                      "TMPDIR=" + home.filePath("tmp")};
+        const auto [code, log] = run(home.path(), oneCurve, environment);
+        QVERIFY2(code == 0 && log.contains("spare copies")
+                         && log.contains("removed 1 curve folders"),
+                 qPrintable(log));
         QCOMPARE(spares(), QStringList());
         QCOMPARE(batchResults(output), 1);
+        QCOMPARE(curveFolders(), QStringList());
 
-        const auto temporary = [&] {
-            return QDir(home.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        };
-        const QStringList temporaryBefore = temporary(); // what the killed runs left there
-        const Interrupted stopped = interrupt(SIGTERM);
+        // A batch that starts while another runs leaves the other's folder alone.
+        QStringList running;
+        const Interrupted stopped = interrupt(SIGTERM, [&] {
+            running = curveFolders();
+            const auto other
+                    = run(home.path(), oneCurve.first(3) + QStringList{home.filePath("other.json")},
+                          environment);
+            QVERIFY2(other.first == 0 && !other.second.contains("curve folders"),
+                     qPrintable(other.second));
+            QCOMPARE(curveFolders(), running);
+        });
+        QCOMPARE(running.size(), 1);
         QCOMPARE(spares(), QStringList());
         QVERIFY2(stopped.midRun && stopped.log.contains("EQBATCH stopped by a signal after")
                          && !stopped.log.contains("EQBATCH timeout"),
                  qPrintable(stopped.log));
-        QCOMPARE(temporary(), temporaryBefore);
+        QCOMPARE(curveFolders(), QStringList());
     }
 
-    void windowOnScreens_data()
+    void firstStartFitsTheScreen_data()
     {
-        QTest::addColumn<QString>("screen");
-        QTest::addColumn<QVariantMap>("saved"); // "window/main" keys before the run
-        QTest::addColumn<QString>("sizeOption");
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<QString>("kept"); // "window/main" keys after it
+        addWindowColumns();
         QTest::newRow("first start, 1920x1040")
                 << "1920x1040" << QVariantMap{} << "" << QRect(700, 24, 520, 992) << "x=700 y=24";
         QTest::newRow("first start, 1366x728")
                 << "1366x728" << QVariantMap{} << "" << QRect(505, 24, 356, 680) << "x=505 y=24";
         QTest::newRow("first start, 2560x1440") << "2560x1440" << QVariantMap{} << ""
                                                 << QRect(980, 147, 600, 1145) << "x=980 y=147";
+    }
+
+    void firstStartFitsTheScreen() { windowOnScreen(); }
+
+    void savedPlaceIsRestored_data()
+    {
+        addWindowColumns();
         QTest::newRow("user's size")
                 << "1920x1040" << QVariantMap{{"x", 100}, {"y", 50},           {"w", 400},
                                               {"h", 763}, {"userSized", true}, {"layoutVersion", 2}}
@@ -224,8 +250,22 @@ private slots:
                 << QRect(0, 0, 500, 954) << "layoutVersion=2 x=0 y=0";
     }
 
+    void savedPlaceIsRestored() { windowOnScreen(); }
+
+private:
+    // Each row starts the whole program under AddressSanitizer with a software renderer, tens of
+    // seconds on a busy machine: the rows are split in two groups, each a test entry of its own.
+    static void addWindowColumns()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QVariantMap>("saved"); // "window/main" keys before the run
+        QTest::addColumn<QString>("sizeOption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("kept"); // "window/main" keys after it
+    }
+
     // The program opens its window, takes a shot of it and quits cleanly ("--shot").
-    void windowOnScreens()
+    void windowOnScreen()
     {
         QFETCH(QString, screen);
         QFETCH(QVariantMap, saved);

@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -13,6 +14,9 @@ constexpr quint16 formatPcm = 1;
 constexpr quint16 formatFloat = 3;
 constexpr quint16 formatExtensible = 0xFFFE;
 constexpr quint32 extensibleFmtSize = 40;
+// Samples no test signal holds: +200 dBFS (10^10) is far beyond any real one, as ±200 dB is for
+// the calibration files. Played, such a sample only drives the output to full scale.
+constexpr double maxSample = 1e10;
 constexpr qint64 subFormatOffset = 24;
 // Bytes 4 … 15 of every standard sub-format GUID (the first two bytes carry the format).
 constexpr unsigned char guidTail[12]
@@ -194,14 +198,19 @@ bool readWavFile(const QString &path, WavFile &file)
         for (int c = 0; c < format.channels; ++c) {
             double value = 0.0;
             decode(format, bytes + f * frameBytes + qint64(c) * sampleBytes, value);
+            // Float files can hold values that are not numbers, or too large for single
+            // precision: played, a NaN would stop the output and an infinity drive it to full
+            // scale.
+            if (!std::isfinite(value) || std::abs(value) > std::numeric_limits<float>::max())
+                return fail(file, QStringLiteral("音频文件含有无效的采样值 (NaN 或无穷大): %1")
+                                          .arg(QFileInfo(path).fileName()));
+            if (std::abs(value) > maxSample)
+                return fail(file,
+                            QStringLiteral("音频文件含有超出范围的采样值 (超过 +200 dBFS): %1")
+                                    .arg(QFileInfo(path).fileName()));
             sum += value;
         }
         file.samples[f] = float(sum / format.channels);
-        // Float files can hold values that are not numbers, or too large for single precision:
-        // played, a NaN would stop the output and an infinity drive it to full scale.
-        if (!std::isfinite(file.samples[f]))
-            return fail(file, QStringLiteral("音频文件含有无效的采样值 (NaN 或无穷大): %1")
-                                      .arg(QFileInfo(path).fileName()));
     }
     file.ok = true;
     return true;

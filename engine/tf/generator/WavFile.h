@@ -16,6 +16,6 @@ struct WavFile
 
 // Reads PCM (8, 16, 24, 32 bits) and IEEE float (32, 64 bits) files, plain or extensible, and
 // walks every chunk (odd chunks skip their pad byte; a later "data" chunk replaces an earlier
-// one). A file with a sample that is not a finite number is refused. Fills `file` and returns
-// its ok.
+// one). A file with a sample that is not a finite number, or beyond +200 dBFS (10^10), is
+// refused. Fills `file` and returns its ok.
 bool readWavFile(const QString &path, WavFile &file);

@@ -38,7 +38,7 @@ CurvePack captured(qsizetype n, qsizetype n2 = 0)
 {
     CurvePack pack;
     pack.freq = ramp(n, 20.0f, 2.5f);
-    pack.level = ramp(n, -30.0f, 0.01f);
+    pack.level = ramp(n, -30.0f, 1e-4f); // below 200 dB, as any measured level
     pack.phase = ramp(n, -180.0f, 0.3f);
     pack.coherence = ramp(n, 0.5f, 1e-6f);
     pack.freq2 = ramp(n2, 30.0f, 2.0f);
@@ -172,24 +172,37 @@ private slots:
         QCOMPARE(pack, unread); // nothing half-read stays behind
     }
 
-    // A value that is not a finite number, in any of the four arrays, refuses the whole file
-    // with a warning that names it.
-    void nonFiniteCapturesAreNotRead_data()
+    // A value that is not a finite number, in any of the four arrays, or a level no measurement
+    // gives (beyond 200 dB either way: a capture's levels are in dB, a point's are magnitudes),
+    // refuses the whole file with a warning and a sentence for the user that name it and why.
+    void implausibleCapturesAreNotRead_data()
     {
         QTest::addColumn<bool>("points");
         QTest::addColumn<int>("array"); // 0 frequencies, 1 levels, 2 phases, 3 coherences
         QTest::addColumn<float>("value");
-        QTest::newRow("NaN level") << false << 1 << NAN;
-        QTest::newRow("infinite frequency") << false << 0 << INFINITY;
-        QTest::newRow("negative infinite coherence") << false << 3 << -INFINITY;
-        QTest::newRow("NaN phase of a second point") << true << 2 << NAN;
+        QTest::addColumn<QString>("why"); // the log's words
+        QTest::addColumn<QString>("sentence"); // the user's
+        const QString notFinite = "holds values that are not finite numbers";
+        const QString nan = QStringLiteral("NaN 或无穷大");
+        QTest::newRow("NaN level") << false << 1 << NAN << notFinite << nan;
+        QTest::newRow("infinite frequency") << false << 0 << INFINITY << notFinite << nan;
+        QTest::newRow("negative infinite coherence") << false << 3 << -INFINITY << notFinite << nan;
+        QTest::newRow("NaN phase of a second point") << true << 2 << NAN << notFinite << nan;
+        const QString beyond = "holds levels beyond 200 dB either way";
+        const QString tooLoud = QStringLiteral("超出 ±200 dB 的电平");
+        QTest::newRow("level of 3.0e38 dB") << false << 1 << 3.0e38f << beyond << tooLoud;
+        QTest::newRow("level of -200.5 dB") << false << 1 << -200.5f << beyond << tooLoud;
+        QTest::newRow("magnitude of 1.1e10 in a second point")
+                << true << 1 << 1.1e10f << beyond << tooLoud;
     }
 
-    void nonFiniteCapturesAreNotRead()
+    void implausibleCapturesAreNotRead()
     {
         QFETCH(bool, points);
         QFETCH(int, array);
         QFETCH(float, value);
+        QFETCH(QString, why);
+        QFETCH(QString, sentence);
         QList<float> spoilt = ramp(32, 1.0f);
         spoilt[8 * array + 5] = value;
         const QByteArray good = int32Bytes(8) + floatBytes(ramp(32, 1.0f));
@@ -200,11 +213,12 @@ private slots:
         pack.rawFile = pack.pointsFile = QStringLiteral("bad");
         pack.pointCount = 2;
         const CurvePack unread = pack;
-        QTest::ignoreMessage(QtWarningMsg,
-                             qPrintable("[Store] capture file " + rawPath("bad")
-                                        + " holds values that are not finite numbers, not read"));
-        QVERIFY(points ? !readPointsFile(pack) : !readRawFile(pack));
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("[Store] capture file " + rawPath("bad") + " "
+                                                      + why + ", not read"));
+        QString refusal;
+        QVERIFY(points ? !readPointsFile(pack, &refusal) : !readRawFile(pack, &refusal));
         QCOMPARE(pack, unread);
+        QVERIFY2(refusal.startsWith("「bad」") && refusal.contains(sentence), qPrintable(refusal));
     }
 
     // Nor are such values written, so that every file written reads back; what lies beyond the
@@ -231,6 +245,30 @@ private slots:
         CurvePack read;
         read.rawFile = longer.rawFile;
         QVERIFY(readRawFile(read));
+    }
+
+    // Nor levels no measurement gives; up to 200 dB either way they are written and read back.
+    void implausibleLevelsAreNotWritten()
+    {
+        CurvePack loud = captured(8), points, most = captured(8), read;
+        loud.level[2] = 200.5f;
+        QTest::ignoreMessage(QtWarningMsg, "[Store] capture holds levels beyond 200 dB either way");
+        QVERIFY(!writeRawFile(loud) && loud.rawFile.isEmpty());
+        QList<float> magnitudes = ramp(8, 1.0f);
+        magnitudes[7] = -2e10f;
+        QTest::ignoreMessage(QtWarningMsg, "[Store] point 1 holds levels beyond 200 dB either way");
+        QVERIFY(!writePointsFile(points, {ramp(8, 1)}, {magnitudes}, {}, {}));
+        QVERIFY(QDir(rawDir()).entryList(QDir::Files).isEmpty());
+
+        most.level[0] = -200.0f;
+        most.level[1] = 200.0f;
+        magnitudes[7] = 1e10f;
+        QVERIFY(writeRawFile(most) && writePointsFile(most, {ramp(8, 1)}, {magnitudes}, {}, {}));
+        read.rawFile = most.rawFile;
+        read.pointsFile = most.pointsFile;
+        read.pointCount = 1;
+        QVERIFY(readRawFile(read) && readPointsFile(read));
+        QVERIFY(read.level == most.level && read.pointLevel == QList<QList<float>>{magnitudes});
     }
 
     // A FIFO or a link to a device in the raw folder is refused at once, with a log line and a
@@ -267,6 +305,39 @@ private slots:
         QVERIFY(pack.freq2.isEmpty() && pack.pointFreq.isEmpty());
         QVERIFY2(refusal.contains("「" + name + "」"), qPrintable(refusal));
         QCOMPARE(log.lines().filter(QRegularExpression("refused to read .*" + name)).size(), 1);
+    }
+
+    // A points file holds at most 64 points of as many values as a measurement has bins (a
+    // 65536-point transform gives 32768): so many read back. A larger file, which the program
+    // never writes, is refused at once with a sentence that names it, before anything of it is
+    // read (each of its points within the limit of a point).
+    void pointsFilesHoldWhatAMeasurementGives()
+    {
+        CurvePack most;
+        const Points full(64, ramp(32768, 20.0f, 0.5f));
+        QVERIFY(writePointsFile(most, full, full, {}, {}));
+        CurvePack read;
+        read.pointsFile = most.pointsFile;
+        read.pointCount = 1;
+        QVERIFY(readPointsFile(read) && read.pointFreq == full && read.pointLevel == full);
+
+        CurvePack larger;
+        const qint32 n = 1100000;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bytes are more than the"));
+        QVERIFY(!writePointsFile(larger, Points(2, ramp(n, 1.0f)), {}, {}, {}));
+        QVERIFY(larger.pointsFile.isEmpty() && QDir(rawDir()).entryList(QDir::Files).size() == 1);
+        QFile file(rawPath("大.points")); // sparse: zeros but for the two counts
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("SNTPTS1" + int32Bytes(2))
+                && file.write(int32Bytes(n)) == 4 && file.seek(11 + 4 + 16 * qint64(n))
+                && file.write(int32Bytes(n)) == 4 && file.resize(11 + 2 * (4 + 16 * qint64(n))));
+        file.close();
+        larger.pointsFile = file.fileName().section('/', -1);
+        larger.pointCount = 2;
+        const LogCapture log;
+        QString refusal;
+        QVERIFY(!readPointsFile(larger, &refusal) && larger.pointFreq.isEmpty());
+        QVERIFY2(refusal.contains("「大.points」"), qPrintable(refusal));
+        QCOMPARE(log.lines().filter(QRegularExpression("refused to read .*大.points")).size(), 1);
     }
 
     // Packs without a capture used to share one ".points" file and overwrite each other.

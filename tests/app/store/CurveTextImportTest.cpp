@@ -75,13 +75,16 @@ private slots:
 
     void unusableLinesAreSkipped()
     {
+        // Levels beyond 200 dB either way no measurement gives.
         const QByteArray bad
-                = "1000,-6\n1,000 -3\n0 -3\n-5 -3\n100 inf\nnan 3\n200 x\n300\n1e39 1\n";
+                = "1000,-6\n1,000 -3\n0 -3\n-5 -3\n100 inf\nnan 3\n200 x\n300\n1e39 1\n"
+                  "200 3e38\n300 -200.5\n";
         ImportedCurve curve;
-        QVERIFY(importCurveText(
-                writeCurve(bad + "1000 -6.02 45 1.7\n400 -3 bogus -0.5\n" + lines(7, "\t", 2)),
-                curve));
-        QCOMPARE(curve.freq.size(), 9);
+        QVERIFY(importCurveText(writeCurve(bad + "1000 -6.02 45 1.7\n400 -3 bogus -0.5\n"
+                                           + lines(7, "\t", 2) + "500 200\n"),
+                                curve));
+        QCOMPARE(curve.freq.size(), 10);
+        QCOMPARE(curve.magnitude.last(), 1e10f);
         QCOMPARE(curve.freq.first(2), (QList<float>{1000.0f, 400.0f}));
         QVERIFY(std::abs(curve.magnitude[0] - 0.5f) < 1e-3f); // -6.02 dB is about one half
         QCOMPARE(curve.phase.first(2), (QList<float>{45.0f, 0.0f})); // bad phase falls back

@@ -272,9 +272,10 @@ private slots:
         QCOMPARE(loadedNames(), (QStringList{":ok", ":newer"}));
     }
 
-    // A project without a writable file must not swallow its packs: they go to the root file.
-    // A file that cannot be written is reported and left as it was. Writes fail past 64 bytes,
-    // as on a full disk; a root file that already holds what the save would write is left alone.
+    // A project without a file must not swallow its packs: they go to the root file. A file that
+    // cannot be written is reported and fails the save, which then changes no file. Writes fail
+    // past 64 bytes, as on a full disk; a root file that already holds what the save would write
+    // is left alone.
     void unwritableFilesKeepEveryPack_data()
     {
         QTest::addColumn<QString>("failing"); // the file whose write fails, if any
@@ -284,7 +285,8 @@ private slots:
                                          << "" << QStringList{":r", ":moved"};
         QTest::newRow("project file not written")
                 << "project"
-                << "p.json not written; 1 packs" << QStringList{":r", ":moved"};
+                << "project file .*p.json not written; the save changed no file"
+                << QStringList{":r", ":moved"};
         QTest::newRow("root file not written") << "root"
                                                << "root file .* not written" << QStringList{};
     }
@@ -462,6 +464,131 @@ private slots:
         QCOMPARE(loadedNames(), after);
     }
 
+    // A save that cannot write one of its files changes none, so the list the store shows after
+    // a failure is what a restart reads: here the project file (which every save rewrites, as
+    // another program wrote it) is too large for the disk, or the copy of the old pack its
+    // rewrite drops is, while the root file can be written. Saving a result and deleting a pack
+    // of the root file, moving one into the project, and the delayed save of an edit all fail,
+    // leaving every file as it was; with room on the disk again each goes through.
+    void failedSavesChangeNoFile_data()
+    {
+        QTest::addColumn<bool>("oldPack");
+        QTest::newRow("project file too large") << false;
+        QTest::newRow("copy of an old pack too large") << true;
+    }
+
+    void failedSavesChangeNoFile()
+    {
+        QFETCH(bool, oldPack);
+        const QList<snt::eq::SchemeBand> manyBands(250, {100.0f, -3.0f, 1.4f, true});
+        ProjectStore earlier;
+        earlier.curvePacks = {pack("r1", ""), pack("r2", "")};
+        QVERIFY(earlier.saveCurvePacks());
+        CurvePack hall = pack("h1", "大厅");
+        QJsonObject old = curvePackToJson(hall);
+        old.insert("schema", 2);
+        old.insert("name", "旧");
+        CurvePack large = hall;
+        large.bands = manyBands;
+        if (oldPack)
+            old.insert("bands", curvePackToJson(large).value("bands"));
+        else
+            hall = large;
+        const QJsonArray hallPacks = oldPack ? QJsonArray{curvePackToJson(hall), old}
+                                             : QJsonArray{curvePackToJson(hall)};
+        QVERIFY(putBytes(
+                projectPath("大厅"),
+                QJsonDocument(QJsonObject{{"packs", hallPacks}}).toJson(QJsonDocument::Compact)));
+        const auto files = [] {
+            return QStringList{QString::fromUtf8(fileBytes(projectPath("大厅"))),
+                               QString::fromUtf8(fileBytes(curvePackRootFile()))}
+                   + QDir(projectsDir()).entryList(QDir::Files | QDir::Hidden)
+                   + QDir(QFileInfo(curvePackRootFile()).path())
+                             .entryList(QDir::Files | QDir::Hidden);
+        };
+        const QStringList before = files();
+
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        const auto indexOf = [&store](const QString &name) {
+            for (qsizetype i = 0; i < store.curvePacks.size(); ++i) {
+                if (store.curvePacks[i].name == name)
+                    return int(i);
+            }
+            return -1;
+        };
+        CurvePack result = pack("新", "");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        const auto tryEach = [&](bool room) {
+            QCOMPARE(store.savePack(result, -1), room);
+            QCOMPARE(packTexts(&store), packTexts());
+            QCOMPARE(store.deleteCurvePack(indexOf("r1")), room);
+            QCOMPARE(packTexts(&store), packTexts());
+            QCOMPARE(store.moveCurvePack(indexOf("r2"), -1, "大厅"), room);
+            QCOMPARE(packTexts(&store), packTexts());
+            store.curvePacks[indexOf("h1")].bands[0].gain = -4.5f;
+            ProjectStore::SaveOutcome outcome;
+            store.saveCurvePacksInBackground(
+                    [&outcome](ProjectStore::SaveOutcome done) { outcome = std::move(done); });
+            store.waitForBackgroundSave();
+            store.finishBackgroundSave(outcome);
+            QCOMPARE(outcome.allWritten, room);
+            QCOMPARE(packTexts(&store), packTexts());
+        };
+        {
+            QTest::failOnWarning(QRegularExpression("only .* put in place"));
+            const FileSizeLimit fullDisk(4096);
+            tryEach(false);
+        }
+        QCOMPARE(files(), before);
+        QVERIFY(QDir(rawDir()).entryList(QDir::Files).isEmpty());
+        tryEach(true);
+        QCOMPARE(loadedNames(), (QStringList{"大厅:h1", "大厅:r2", ":新"}));
+    }
+
+    // The store reads no file beyond its limit, so it writes none: with the root file a few
+    // hundred bytes short of it, saving one more result fails with a message that names the
+    // file, and a restart lists every pack. Deleting one, which makes the file smaller, goes
+    // through.
+    void everyFileWrittenIsRead()
+    {
+        constexpr qsizetype limit = qsizetype(64) << 20;
+        // Two packs as the store writes them, the question of the first filling the file.
+        QJsonArray packs{curvePackToJson(pack("主扩 01", "")),
+                         curvePackToJson(pack("主扩 02", ""))};
+        QJsonObject first = packs[0].toObject();
+        first.insert("question", "?");
+        packs[0] = first;
+        const QByteArray text = QJsonDocument(QJsonObject{{"packs", packs}}).toJson();
+        const qsizetype mark = text.indexOf("\"?\"") + 1;
+        QVERIFY(putBytes(curvePackRootFile(), text.first(mark)
+                                                      + QByteArray(limit - 299 - text.size(), 'x')
+                                                      + text.sliced(mark + 1)));
+        QCOMPARE(QFileInfo(curvePackRootFile()).size(), limit - 300);
+        const QStringList all{":主扩 01", ":主扩 02"};
+        QCOMPARE(loadedNames(), all);
+        releaseFreedMemory();
+
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        CurvePack result = pack("主扩 05", "");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not writing .* bytes to "));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("root file .* not written"));
+        QVERIFY(!store.savePack(result, -1));
+        QVERIFY(told.size() == 1 && told[0].contains("「curve_packs_root.json」"));
+        releaseFreedMemory();
+        QCOMPARE(loadedNames(), all);
+        QVERIFY(QDir(rawDir()).entryList(QDir::Files).isEmpty());
+        releaseFreedMemory();
+        QVERIFY(store.deleteCurvePack(1));
+        QCOMPARE(loadedNames(), all.first(1));
+    }
+
     // One damaged byte must not turn into the loss of every pack of the file at the next save.
     void damagedFilesAreKeptAsideOnce_data()
     {
@@ -525,7 +652,7 @@ private slots:
         store.saveCurvePacksInBackground(
                 [&outcome](ProjectStore::SaveOutcome done) { outcome = std::move(done); });
         store.waitForBackgroundSave();
-        store.listProjects(outcome);
+        store.finishBackgroundSave(outcome);
         QVERIFY(outcome.allWritten);
         QCOMPARE(packTexts(), packTexts(&store));
         QCOMPARE(store.projects.size(), projects);
@@ -658,7 +785,7 @@ private slots:
                 {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
         QCOMPARE(fileObject(QFileInfo(path).dir().filePath(copies[0])),
-                 QJsonObject({{"packs", old}}));
+                 QJsonObject({{"packs", old + 7}}));
         const QStringList lines = log.lines().filter("older format");
         QVERIFY2(lines.size() == 1 && lines[0].contains(path) && lines[0].contains("主扩 01")
                          && lines[0].contains("补声 02"),
@@ -668,6 +795,45 @@ private slots:
         QVERIFY(store.saveCurvePacks());
         QCOMPARE(told.size(), 1);
         QCOMPARE(QFileInfo(path).dir().entryList({"*.old-packs-*"}, QDir::Files), copies);
+    }
+
+    // Whatever else the loader drops from a file's "packs" goes into the same copy before a save
+    // leaves it out, and the log names it: a current pack without a name, entries that are no
+    // pack objects, and a "packs" that is no array.
+    void everyPackTheLoaderDropsIsKeptAside()
+    {
+        const QJsonArray dropped{parse(R"({"schema": 3, "name": "", "rawFile": "a.raw"})"),
+                                 parse(R"({"schema": 4, "name": 5})"), 7, "文字", QJsonValue()};
+        QJsonArray rootPacks{curvePackToJson(pack("主扩 02", ""))};
+        for (const QJsonValue &entry : dropped)
+            rootPacks.append(entry);
+        QVERIFY(putBytes(curvePackRootFile(),
+                         QJsonDocument(QJsonObject{{"packs", rootPacks}}).toJson()));
+        const QJsonObject single = parse(R"({"schema": 3, "name": "单个", "seq": 1})");
+        QVERIFY(putBytes(projectPath("大厅"),
+                         QJsonDocument(QJsonObject{{"note", "二楼"}, {"packs", single}}).toJson()));
+
+        const LogCapture log;
+        QStringList told;
+        ProjectStore store([&told](const QString &text) { told.append(text); });
+        store.loadCurvePacks();
+        QVERIFY(store.saveCurvePacks());
+        QCOMPARE(loadedNames(), QStringList{":主扩 02"});
+        const auto copyOf = [](const QString &path) {
+            const QStringList copies = QFileInfo(path).dir().entryList(
+                    {QFileInfo(path).fileName() + ".old-packs-*"}, QDir::Files);
+            return copies.size() == 1 ? fileObject(QFileInfo(path).dir().filePath(copies[0]))
+                                      : QJsonObject();
+        };
+        QCOMPARE(copyOf(curvePackRootFile()), QJsonObject({{"packs", dropped}}));
+        QCOMPARE(copyOf(projectPath("大厅")), QJsonObject({{"packs", QJsonArray{single}}}));
+        const QStringList lines = log.lines().filter("left out of");
+        QVERIFY2(lines.size() == 2, qPrintable(log.text()));
+        const QString rootLine = lines.filter("curve_packs_root.json").value(0);
+        for (const char *named : {"（无名）, （无名）, 7, \"文字\", null"})
+            QVERIFY2(rootLine.contains(QString::fromUtf8(named)), qPrintable(rootLine));
+        QVERIFY2(lines.filter("大厅.json").value(0).contains("单个"), qPrintable(log.text()));
+        QCOMPARE(told.size(), 2);
     }
 
     void moveCurvePack_data()
