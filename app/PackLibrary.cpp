@@ -4,6 +4,7 @@
 #include "app/PackCurves.h"
 #include "app/PackDetail.h"
 #include "app/PackTextExport.h"
+#include "app/PackTree.h"
 #include "app/ScreenNames.h"
 #include "app/UiState.h"
 #include "files/StoreFile.h"
@@ -25,6 +26,7 @@ PackLibrary::PackLibrary(AppCore &core, UiState &ui, QObject *parent)
     : QObject(parent)
     , core_(core)
     , ui_(ui)
+    , tree_(new PackTree(core.store(), *this, this))
 { }
 
 // ---- the current project --------------------------------------------------------------------
@@ -67,14 +69,13 @@ bool PackLibrary::freshInstall() const
 QVariantList PackLibrary::projects() const
 {
     const QList<CurvePack> &packs = core_.store().curvePacks;
+    const QHash<QString, QList<int>> groups = packsByGroup(packs);
     QVariantList list;
     for (const ProjectInfo &info : std::as_const(core_.store().projects)) {
         QVariantList summaries;
         int curves = 0;
-        for (qsizetype i = 0; i < packs.size(); ++i) {
-            if (packs[i].project != info.name)
-                continue;
-            summaries.append(summary(packs[i], int(i)));
+        for (const int i : groups.value(info.name)) {
+            summaries.append(summary(packs[i], i));
             curves += packs[i].count;
         }
         list.append(QVariantMap{{QStringLiteral("name"), info.name},

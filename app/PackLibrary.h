@@ -6,6 +6,7 @@
 #include <QVariantMap>
 
 class AppCore;
+class PackTree;
 class UiState;
 struct CurvePack;
 
@@ -44,6 +45,10 @@ public:
     void openCurveWindow();
     bool exportCurvePack(int index);
 
+    // The curve window's tree of projects and packs, a child of this object. It follows the
+    // store when told to (PackTree::refresh).
+    PackTree *tree() const { return tree_; }
+
 signals:
     void projectChanged();
     void projectsChanged();
@@ -58,4 +63,5 @@ private:
 
     AppCore &core_;
     UiState &ui_;
+    PackTree *const tree_;
 };

@@ -1,5 +1,6 @@
 #include "app/QmlBridge.h"
 
+#include "app/PackTree.h"
 #include "app/ScreenNames.h"
 #include "engine/CalibrationManager.h"
 #include "eq/SchemeEngine.h"
@@ -42,6 +43,9 @@ QmlBridge::QmlBridge(EqWorker::Compute compute, QObject *parent)
     measuring_.addCaptureOwner(&fill_);
     connect(&measuring_, &MeasuringFlow::flowStarted, &fill_, &FillFlow::dropCapture);
     relaySignals();
+    // Before any screen hears of a change, so that the tree it reads is up to date.
+    connect(this, &QmlBridge::projectsChanged, library_.tree(), &PackTree::refresh);
+    connect(this, &QmlBridge::curvePacksChanged, library_.tree(), &PackTree::refresh);
 
     connect(&core_, &AppCore::toastRequested, &ui_, &UiState::toast);
     // Queued: the session that failed is still emitting, and ending the run deletes it.
@@ -134,6 +138,7 @@ void QmlBridge::relaySignals()
 
     connect(&choice_, &SchemeChoice::targetsChanged, this, &QmlBridge::targetsChanged);
     connect(&choice_, &SchemeChoice::schemesChanged, this, &QmlBridge::schemesChanged);
+    connect(&choice_, &SchemeChoice::curvePacksChanged, this, &QmlBridge::curvePacksChanged);
 
     connect(&compute_, &ComputeFlow::computingChanged, this, &QmlBridge::computingChanged);
     connect(&compute_, &ComputeFlow::computeProgressChanged, this,
@@ -150,6 +155,11 @@ void QmlBridge::relaySignals()
     connect(&delivery_, &DeliveryFlow::goRequested, &navigation_, &Navigation::go);
 
     connect(updateChecker_, &UpdateChecker::updateChanged, this, &QmlBridge::updateChanged);
+}
+
+QObject *QmlBridge::packTree() const
+{
+    return library_.tree();
 }
 
 QObject *QmlBridge::processor() const

@@ -286,6 +286,10 @@ public:
     Q_INVOKABLE bool deleteCurvePack(int index) { return library_.deleteCurvePack(index); }
     Q_INVOKABLE void openCurveWindow() { library_.openCurveWindow(); }
     Q_INVOKABLE bool exportCurvePack(int index) { return library_.exportCurvePack(index); }
+    // The curve window's tree of projects and packs (PackTree), brought up to the store on every
+    // projectsChanged and curvePacksChanged.
+    Q_PROPERTY(QObject *packTree READ packTree CONSTANT)
+    QObject *packTree() const;
 
     // ---- the result: computation, curve file, curve entries
     Q_PROPERTY(bool computing READ computing NOTIFY computingChanged)

@@ -376,4 +376,5 @@ void SchemeChoice::syncSchemeToPack()
     pack->levelRefSet = scheme.hasLevel;
     pack->question = scheme.blocked() ? QStringLiteral("有疑问") : QString();
     core_.savePacksSoon();
+    emit curvePacksChanged();
 }

@@ -73,6 +73,8 @@ public:
 signals:
     void targetsChanged();
     void schemesChanged();
+    // The bound pack took an edit of its scheme: what the curve window shows of it changed.
+    void curvePacksChanged();
 
 private:
     void buildTargets();

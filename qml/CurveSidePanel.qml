@@ -1,17 +1,16 @@
 import QtQuick
 import QtQuick.Controls
-import "CurveTree.js" as Tree
 import "Palette.js" as Palette
 
 // The curve window's side panel: the heading with "新建工程", the search field and the tree of
-// projects and packs. A pack is moved by dragging its handle onto another row; the bridge moves
-// it and the tree follows its change signals.
+// projects and packs (the bridge's PackTree, whose rows change one by one, so the delegates of
+// the rows that stay are kept). A pack is moved by dragging its handle onto another row; the
+// bridge moves it and the tree follows its change signals.
 Item {
     id: panel
 
-    property var rows: []
+    property var packTree: null
     property int currentIndex: -1
-    property bool rootExpanded: true
     // The drag of a pack: its index (-1 while idle), the row under the pointer, the pointer, the
     // label, and the list edge it is near (-1 top, 1 bottom, 0 none).
     property int dragSource: -1
@@ -21,7 +20,7 @@ Item {
     property int dragEdge: 0
 
     signal queryEdited(string text)
-    signal packPicked(var pack)
+    signal packPicked(int index)
     signal projectToggled(string name)
     signal rootToggled
     signal projectMenuRequested(int position, real rowY)
@@ -50,12 +49,12 @@ Item {
     }
 
     function endDrag(drop) {
-        const target = drop ? Tree.dropTarget(rows, dropRow) : null
+        const target = drop ? packTree.dropTarget(dropRow) : {}
         const from = dragSource
         dragSource = -1
         dropRow = -1
         dragEdge = 0
-        if (target)
+        if (target.project !== undefined)
             bridge.movePack(from, target.before, target.project)
     }
 
@@ -162,21 +161,24 @@ Item {
         spacing: 1
         boundsBehavior: Flickable.StopAtBounds
         interactive: panel.dragSource < 0
-        model: panel.rows
+        model: panel.packTree
         ScrollBar.vertical: ScrollBar {
             policy: ScrollBar.AsNeeded
         }
 
         delegate: Item {
             id: row
-            required property var modelData
             required property int index
-            readonly property bool isPack: modelData.kind === "pack"
-            readonly property bool selected: isPack && modelData.pack.index === panel.currentIndex
+            required property string kind
+            required property string name
+            required property int position
+            required property bool expanded
+            required property int packIndex
+            readonly property bool isPack: kind === "pack"
+            readonly property bool selected: isPack && packIndex === panel.currentIndex
 
-            objectName: modelData.kind === "root" ? "projectHeaderRoot"
-                        : modelData.kind === "project" ? "projectHeader" + modelData.position
-                                                       : "packRow" + modelData.pack.index
+            objectName: kind === "root" ? "projectHeaderRoot"
+                        : kind === "project" ? "projectHeader" + position : "packRow" + packIndex
             width: ListView.view.width
             height: isPack ? 30 : 34
 
@@ -202,7 +204,7 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 width: 14
                 height: 14
-                rotation: row.modelData.expanded ? 0 : -90
+                rotation: row.expanded ? 0 : -90
                 source: "qrc:/icons/s-caret.svg"
                 tint: bridge.theme.text70
             }
@@ -216,7 +218,7 @@ Item {
                 tint: bridge.theme.text70
             }
             Item {
-                objectName: row.isPack ? "packHandle" + row.modelData.pack.index : ""
+                objectName: row.isPack ? "packHandle" + row.packIndex : ""
                 visible: row.isPack
                 x: 18
                 anchors.verticalCenter: parent.verticalCenter
@@ -235,12 +237,12 @@ Item {
                 x: row.isPack ? 40 : 44
                 width: parent.width - x - 8
                 anchors.verticalCenter: parent.verticalCenter
-                text: row.isPack ? row.modelData.pack.name : row.modelData.name
+                text: row.name
                 elide: Text.ElideRight
                 color: row.selected ? Palette.white : bridge.theme.text
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: row.isPack ? 13 : 14
-                font.bold: row.modelData.kind === "project"
+                font.bold: row.kind === "project"
             }
 
             MouseArea {
@@ -250,18 +252,17 @@ Item {
                 hoverEnabled: true
                 acceptedButtons: Qt.LeftButton | Qt.RightButton
                 onClicked: mouse => {
-                               const data = row.modelData
-                               if (data.kind === "pack") {
+                               if (row.isPack) {
                                    if (mouse.button === Qt.LeftButton)
-                                       panel.packPicked(data.pack)
+                                       panel.packPicked(row.packIndex)
                                } else if (mouse.button === Qt.RightButton) {
-                                   if (data.kind === "project")
-                                       panel.projectMenuRequested(data.position,
+                                   if (row.kind === "project")
+                                       panel.projectMenuRequested(row.position,
                                                                   row.mapToItem(panel, 0, 0).y)
-                               } else if (data.kind === "root") {
+                               } else if (row.kind === "root") {
                                    panel.rootToggled()
                                } else {
-                                   panel.projectToggled(data.name)
+                                   panel.projectToggled(row.name)
                                }
                            }
             }
@@ -276,13 +277,13 @@ Item {
         preventStealing: true
         onPressed: mouse => {
                        const at = tree.indexAt(mouse.x + tree.contentX, mouse.y + tree.contentY)
-                       const data = at >= 0 ? panel.rows[at] : null
-                       if (!data || data.kind !== "pack" || mouse.x < 18 || mouse.x >= 36) {
+                       const row = at >= 0 ? tree.itemAtIndex(at) : null
+                       if (!row || !row.isPack || mouse.x < 18 || mouse.x >= 36) {
                            mouse.accepted = false
                            return
                        }
-                       panel.dragLabel = data.pack.name
-                       panel.dragSource = data.pack.index
+                       panel.dragLabel = row.name
+                       panel.dragSource = row.packIndex
                        panel.dragTo(mouse.x, mouse.y)
                    }
         onPositionChanged: mouse => panel.dragTo(mouse.x, mouse.y)

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import Sonetra
-import "CurveTree.js" as Tree
 
 // "工程管理": projects and their curve packs beside the main window. The engineer browses and
 // searches the tree, opens a pack's phase and magnitude curves, exports or deletes a pack,
@@ -22,8 +21,8 @@ Window {
     property bool selectionDeleted: false
     property bool showProjectCoherence: true
     property size preferredSize: Qt.size(702, 580)
-    readonly property var treeRows: Tree.rows(bridge.projects, bridge.rootPacks, expandedProjects,
-                                              rootExpanded, query)
+    // The tree of projects and packs: the bridge's, shown as this window expands and searches it.
+    readonly property var tree: bridge.packTree
 
     // The screen as the placement sees it: its virtual origin, width and available height.
     function screenArea() {
@@ -64,7 +63,9 @@ Window {
         snapToMain()
         // Once more after the system has positioned the new window.
         secondPlacement.restart()
-        refreshSelection()
+        // What changed while hidden is shown now: the changes were not followed meanwhile.
+        if (refreshSelection())
+            loadDetail()
         raise()
         requestActivate()
     }
@@ -101,16 +102,17 @@ Window {
         bridge.deleteCurvePack(index)
     }
 
-    function selectPackByName(name) {
-        const pack = Tree.packNamed(bridge.projects, bridge.rootPacks, name)
-        if (pack)
+    function pickIfFound(pack) {
+        if (pack.name !== undefined)
             pickPack(pack)
     }
 
+    function selectPackByName(name) {
+        pickIfFound(tree.packNamed(name))
+    }
+
     function selectLastPack() {
-        const pack = Tree.latestPack(bridge.projects, bridge.rootPacks)
-        if (pack)
-            pickPack(pack)
+        pickIfFound(tree.latestPack())
     }
 
     function expandProject(name) {
@@ -118,18 +120,19 @@ Window {
             expandedProjects = expandedProjects.concat([name])
     }
 
-    // Keeps a selected pack found again at its index with its name, else selects the newest
-    // (none after the selected pack was deleted).
+    // Keeps a selected pack found again at its index with its name (and says so), else selects
+    // the newest (none after the selected pack was deleted).
     function refreshSelection() {
         expandProject(bridge.projectName)
-        if (expandedProjects.length === 0 && bridge.projects.length > 0)
-            expandProject(bridge.projects[0].name)
-        const same = Tree.packAt(bridge.projects, bridge.rootPacks, currentPackIndex)
-        if (same && same.name === currentPack.name)
-            return
+        if (expandedProjects.length === 0)
+            expandProject(tree.firstProject())
+        const same = tree.packAt(currentPackIndex)
+        if (same.name !== undefined && same.name === currentPack.name)
+            return true
         clearSelection()
         if (!selectionDeleted)
             selectLastPack()
+        return false
     }
 
     function toggleProject(name) {
@@ -187,17 +190,38 @@ Window {
     onWidthChanged: if (visible) geometrySave.restart()
     onHeightChanged: if (visible) geometrySave.restart()
 
+    Binding {
+        target: window.tree
+        property: "expandedProjects"
+        value: window.expandedProjects
+    }
+    Binding {
+        target: window.tree
+        property: "rootExpanded"
+        value: window.rootExpanded
+    }
+    Binding {
+        target: window.tree
+        property: "query"
+        value: window.query
+    }
+
+    // Followed while shown; shown() catches up with what changed while hidden.
     Connections {
         target: bridge
         function onProjectsChanged() {
-            window.refreshSelection()
+            if (window.visible)
+                window.refreshSelection()
         }
         function onCurvePacksChanged() {
+            if (!window.visible)
+                return
             window.refreshSelection()
             window.loadDetail()
         }
         function onSmoothingChanged() {
-            window.loadDetail()
+            if (window.visible)
+                window.loadDetail()
         }
     }
 
@@ -278,11 +302,10 @@ Window {
             y: titleBar.height
             width: window.sideWidth
             height: parent.height - titleBar.height
-            rows: window.treeRows
+            packTree: window.tree
             currentIndex: window.currentPackIndex
-            rootExpanded: window.rootExpanded
             onQueryEdited: text => window.query = text
-            onPackPicked: pack => window.pickPack(pack)
+            onPackPicked: index => window.pickPack(window.tree.packAt(index))
             onProjectToggled: name => window.toggleProject(name)
             onRootToggled: window.rootExpanded = !window.rootExpanded
             onProjectMenuRequested: (position, rowY) => dialogs.openMenu(

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QString packsKey = QStringLiteral("packs");
@@ -125,8 +127,16 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
             arrived->append(i);
     };
     // Usually the list keeps its places and only a few packs change: those are compared with
-    // the pack at the same place. Otherwise every pack is looked up by its identity.
-    if (texts_.size() == packs.size()) {
+    // the pack at the same place. Otherwise (a pack came, went or moved) every pack is looked up
+    // by its identity, so that packs that only changed places keep their texts and arrive
+    // nowhere.
+    const bool samePlaces = texts_.size() == packs.size()
+                            && std::equal(texts_.cbegin(), texts_.cend(), packs.cbegin(),
+                                          [](const PackText &text, const CurvePack &pack) {
+                                              return text.pack.name == pack.name
+                                                     && text.pack.rawFile == pack.rawFile;
+                                          });
+    if (samePlaces) {
         for (qsizetype i = 0; i < packs.size(); ++i) {
             if (texts_[i].pack == packs[i])
                 continue;

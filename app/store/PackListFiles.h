@@ -45,6 +45,10 @@ public:
     // The file at `path` was written by other means: it is read again at the next save.
     void forget(const QString &path) { files_.remove(path); }
 
+    // How many pack texts the saves made so far: one for each pack the first time, then one for
+    // each pack that changed.
+    quint64 textsMade() const { return lastSerial_; }
+
 private:
     struct KnownFile
     {

@@ -25,15 +25,6 @@ using store::projectFiles;
 using store::projectOfFile;
 using store::readJsonFile;
 
-void appendPacks(QList<CurvePack> &packs, const QJsonObject &file, const QString &project)
-{
-    const QJsonArray array = file.value(QStringLiteral("packs")).toArray();
-    for (const QJsonValue &value : array) {
-        if (store::isLoadedPack(value))
-            packs.append(curvePackFromJson(value.toObject(), project));
-    }
-}
-
 // The ".raw" files a pack's deletion removes: both captures, but none when the first has no name.
 QStringList captureFiles(const CurvePack &pack)
 {
@@ -77,10 +68,10 @@ void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
         if (knownObject != known.cend()) {
             object = *knownObject;
         } else {
-            const JsonFile json = readJsonFile(file.filePath());
-            if (!json.readable)
+            const LoadedFiles::File &loaded = loaded_.file(file.filePath(), projectOfFile(file));
+            if (!loaded.readable)
                 continue;
-            object = json.object;
+            object = loaded.object;
         }
         ProjectInfo info;
         info.name = projectOfFile(file);
@@ -102,11 +93,10 @@ void ProjectStore::loadCurvePacks()
     curvePacks.clear();
     QStringList refusals;
     const auto load = [&](const QString &path, const QString &project) {
-        const JsonFile json = readJsonFile(path);
-        if (json.readable)
-            appendPacks(curvePacks, json.object, project);
-        if (!json.refusal.isEmpty())
-            refusals.append(json.refusal);
+        const LoadedFiles::File &file = loaded_.file(path, project);
+        curvePacks += file.packs;
+        if (!file.refusal.isEmpty())
+            refusals.append(file.refusal);
     };
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo &file : files)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/CurvePack.h"
+#include "app/store/LoadedFiles.h"
 #include "app/store/PackListFiles.h"
 #include "app/store/ProjectInfo.h"
 #include "app/store/StoreJson.h"
@@ -125,6 +126,8 @@ private:
     void listProjects(const QHash<QString, QJsonObject> &known);
 
     store::TellUser tellUser_;
+    // Listing and loading read only the files that changed since they last did.
+    LoadedFiles loaded_;
     std::shared_ptr<PackListFiles> packListFiles_;
     PackListFiles::Written backgroundWritten_ = PackListFiles::Written::All; // by the thread below
     std::jthread backgroundSave_;

@@ -1,14 +1,17 @@
 #include "app/AppCore.h"
 #include "app/PackCurves.h"
+#include "tests/app/store/StoreFolder.h"
 #include "tests/qml/ChartGeometry.h"
 #include "tests/qml/ContrastProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
+#include "tests/selftest/CurveFiles.h"
 #include "tests/support/LoopbackCard.h"
 
 #include <QDir>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -25,31 +28,27 @@ bool storePack(QmlBridge &bridge, const QString &name, const QString &project, i
                const QString &use = QStringLiteral("主扩"),
                const QList<snt::eq::SchemeBand> &bands = {})
 {
-    CurvePack pack;
-    pack.name = name;
+    CurvePack pack = storetest::flatPack(name, project, seq);
     pack.use = use;
-    pack.project = project;
-    pack.seq = seq;
     pack.bands = bands;
-    for (int i = 0; i < 240; ++i) {
-        pack.freq << float(20 * std::pow(1000.0, i / 239.0));
-        pack.level << -6.0f;
-        pack.phase << 0.0f;
-        pack.coherence << 1.0f;
-    }
     return bridge.core().store().savePack(pack, -1);
 }
 
-// The tree as text: "P:name" for a project, "R" for the root group, "name" for a pack.
-QStringList treeText(const QObject *window)
+// The tree as the window shows it, as text: "P:name" for a project, "R" for the root group,
+// "name" for a pack.
+QStringList treeText(const QmlBridge &bridge)
 {
+    const auto *tree = qobject_cast<const QAbstractItemModel *>(bridge.packTree());
+    const QHash<int, QByteArray> roles = tree->roleNames();
+    const auto role = [&roles](const char *name) {
+        return roles.key(name);
+    };
     QStringList rows;
-    for (const QVariant &entry : window->property("treeRows").toList()) {
-        const QVariantMap row = entry.toMap();
-        const QString kind = row.value("kind").toString();
-        rows << (kind == "pack"   ? row.value("pack").toMap().value("name").toString()
-                 : kind == "root" ? QStringLiteral("R")
-                                  : "P:" + row.value("name").toString());
+    for (int row = 0; row < tree->rowCount(); ++row) {
+        const QModelIndex at = tree->index(row, 0);
+        const QString kind = at.data(role("kind")).toString();
+        const QString name = at.data(role("name")).toString();
+        rows << (kind == "pack" ? name : kind == "root" ? QStringLiteral("R") : "P:" + name);
     }
     return rows;
 }
@@ -298,7 +297,7 @@ private slots:
         QQuickItem *field = item("searchField");
         click(field);
         typeText(curves, typed);
-        QTRY_VERIFY2(treeText(curves) == rows, qPrintable(treeText(curves).join(',')));
+        QTRY_VERIFY2(treeText(*m.bridge) == rows, qPrintable(treeText(*m.bridge).join(',')));
         QTest::keyClick(curves, Qt::Key_Escape);
         QTRY_COMPARE(field->property("text").toString(), QString());
     }
@@ -472,6 +471,76 @@ private slots:
                     <= 3);
         click(packItem("Main L"));
         QCOMPARE(phase->property("phaseCenter").toDouble(), 0.0);
+    }
+
+    // Hidden, the window follows no change (nobody would see it): shown again, it shows the
+    // selected pack as it then stands.
+    void aHiddenWindowCatchesUpWhenShown()
+    {
+        showCurves();
+        click(packItem("Main L"));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Main L"));
+        m.bridge->setCurveWindowOpen(false);
+        QTRY_VERIFY(!curves->isVisible());
+        QSignalSpy reloads(curves, SIGNAL(currentPackChanged()));
+        // Every change signal the bridge has for packs: smoothingChanged, curvePacksChanged and
+        // projectsChanged.
+        m.bridge->setSmoothingBands(12);
+        QTest::qWait(100);
+        QCOMPARE(reloads.size(), 0);
+        showCurves();
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("smoothBands").toInt(), 12);
+        QCOMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                 QString("Main L"));
+        m.bridge->setSmoothingBands(6);
+    }
+
+    // The pack the window shows is the result saved on the delivery screen; a band's gain typed
+    // there raised by 3.7 dB: at once the window draws the pack's response 3.7 dB higher at that
+    // band's frequency (unsmoothed, where a peaking band gives exactly its gain), as stored.
+    void theShownPackFollowsAnEditOfItsEq()
+    {
+        const QString curve = QDir::home().filePath("resonance.txt");
+        QVERIFY(selftesttest::writeResonanceCurve(curve));
+        QVERIFY(m.bridge->loadCurveFile(curve));
+        m.bridge->startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.bridge->computing(), 60000);
+        QVERIFY(!m.bridge->core().result().schemes.isEmpty());
+        m.bridge->enterScheme(0);
+        QCOMPARE(m.bridge->screen(), QStringLiteral("点声源-交付与复测"));
+        const QString saved = m.bridge->core().result().pack.name;
+        QVERIFY(!saved.isEmpty());
+
+        showCurves();
+        QVERIFY(QMetaObject::invokeMethod(curves, "selectPackByName", Q_ARG(QVariant, saved)));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(), saved);
+        QVERIFY(pick(item("octChip"), "不平滑"));
+        QQuickItem *magnitude = item("magnitudeChart");
+        const QVariantMap band = m.bridge->eqBands().value(0).toMap();
+        const double frequency = band.value("freq").toDouble();
+        const double gain = band.value("gain").toDouble();
+        QTRY_VERIFY(!magnitude->property("points").toList().isEmpty());
+        const double drawn = valueNear(magnitude->property("points").toList(), frequency);
+
+        m.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m.window));
+        QQuickItem *field = m.find("gainField", m.find("bandRow0"));
+        click(field);
+        QTest::keyClick(m.window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(m.window, Qt::Key_Backspace);
+        typeText(m.window, QString::number(gain + 3.7, 'f', 1));
+        QTest::keyClick(m.window, Qt::Key_Return);
+        const double typed = QString::number(gain + 3.7, 'f', 1).toDouble();
+        QVERIFY(std::abs(m.bridge->eqBands().value(0).toMap().value("gain").toDouble() - typed)
+                < 1e-4);
+        QTRY_VERIFY2(
+                std::abs(valueNear(magnitude->property("points").toList(), frequency) - drawn
+                         - (typed - gain))
+                        < 0.2,
+                qPrintable(QString::number(
+                        valueNear(magnitude->property("points").toList(), frequency) - drawn)));
+        m.bridge->go(QStringLiteral("主页"));
     }
 
     // A line-array pack draws its measured curve solid and lighter than the curve with its EQ:

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/store/CurvePack.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// The store's files as they were last read, by path: what listing the projects and loading the
+// packs take from each, read and parsed again only when the file's size or modification time
+// differ from when it was read. Listing and loading after a change then read the files that
+// changed (one, after an edit), not the whole store. A file that could not be read, or was
+// refused, is not kept: it is tried again, and its refusal told again, every time.
+class LoadedFiles
+{
+public:
+    struct File
+    {
+        bool readable = false;
+        QString refusal; // why the file was refused (a sentence for the user), when it was
+        QJsonObject object; // its object, without its "packs"
+        QList<CurvePack> packs; // its current packs, of the project the file stands for
+    };
+
+    // The file at `path`, whose packs belong to `project` (empty for the root file).
+    const File &file(const QString &path, const QString &project);
+
+private:
+    struct Kept
+    {
+        qint64 size = -1;
+        QDateTime modified;
+        File file;
+    };
+
+    QHash<QString, Kept> files_;
+    File unkept_;
+};
