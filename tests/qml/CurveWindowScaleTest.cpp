@@ -5,6 +5,7 @@
 #include "tests/support/LoopbackCard.h"
 
 #include <QPointer>
+#include <QQmlIncubationController>
 
 using namespace snt::test;
 
@@ -72,10 +73,41 @@ class CurveWindowScaleTest : public QObject
         return rows;
     }
 
-    // How many rows the tree made since `before` (once it has placed its rows).
+    // Whether the rows the tree made reach the edges of its cache on both sides (or the ends of
+    // its list).
+    bool cacheFilled() const
+    {
+        const double cache = tree->property("cacheBuffer").toDouble();
+        const double originY = tree->property("originY").toDouble();
+        const double contentY = tree->property("contentY").toDouble();
+        const double top = std::max(contentY - cache, originY);
+        const double bottom = std::min(contentY + tree->height() + cache,
+                                       originY + tree->property("contentHeight").toDouble());
+        double first = bottom, last = top;
+        for (QQuickItem *row : rowsMade().keys()) {
+            if (!row->isVisible())
+                continue;
+            first = std::min(first, row->y());
+            last = std::max(last, row->y() + row->height());
+        }
+        return first <= top + 1 && last >= bottom - 1;
+    }
+
+    // Whether the tree has made and placed every row its view and cache ask for: the view makes
+    // the rows of its cache a pause after a scroll, and asynchronously, so on a busy machine they
+    // come frames after the scroll's own polish.
+    bool rowsSettled() const
+    {
+        return QTest::qWaitFor([this] {
+            return QQuickTest::qWaitForPolish(curves)
+                   && curves->incubationController()->incubatingObjectCount() == 0 && cacheFilled();
+        });
+    }
+
+    // How many rows the tree made since `before` (once it has made and placed its rows).
     int rowsMadeSince(const QHash<QQuickItem *, QPointer<QQuickItem>> &before) const
     {
-        if (!QQuickTest::qWaitForPolish(curves))
+        if (!rowsSettled())
             return -1;
         int made = 0;
         const auto now = rowsMade();
@@ -118,6 +150,7 @@ class CurveWindowScaleTest : public QObject
         const int index = packIndexOf(rows[2]);
         click(rows[2]);
         QTRY_COMPARE(curves->property("currentPackIndex").toInt(), index);
+        QVERIFY(rowsSettled());
     }
 
 private slots:
