@@ -156,11 +156,18 @@ class CurveWindowTest : public QObject
         return nullptr;
     }
 
+    // A row of the tree where a user sees it: once the tree has placed its rows. Until its next
+    // polish a row may stand where it stood before a change, and a row it lets go of then is
+    // deleted, so a row found before the polish may be gone when it is clicked.
     QQuickItem *treeRow(const QString &name) const
     {
         QQuickItem *found = nullptr;
-        const bool shown
-                = QTest::qWaitFor([&] { return (found = item(name)) && found->isVisible(); }, 2000);
+        const bool shown = QTest::qWaitFor(
+                [&] {
+                    return QQuickTest::qWaitForPolish(curves) && (found = item(name))
+                           && found->isVisible();
+                },
+                2000);
         return shown ? found : nullptr;
     }
 
