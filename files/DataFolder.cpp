@@ -1,6 +1,7 @@
 #include "files/DataFolder.h"
 
 #include "common/Log.h"
+#include "files/StagedFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,8 +79,11 @@ QString legacyDataDir()
 void initStorageFolders()
 {
     const QString root = documentsRoot();
-    for (const char *name : {"校准", "工程", "曲线", "曲线/raw", "临时"})
-        QDir().mkpath(root + QLatin1Char('/') + QString::fromUtf8(name));
+    for (const char *name : {"校准", "工程", "曲线", "曲线/raw", "临时"}) {
+        const QString folder = root + QLatin1Char('/') + QString::fromUtf8(name);
+        QDir().mkpath(folder);
+        store::removeStagingLeftovers(folder);
+    }
 
     // The root file doubles as the "already imported" mark: once it exists the store is in use
     // and the legacy folder is never looked at again.

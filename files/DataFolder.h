@@ -23,8 +23,9 @@ QString curvePackRootFile();
 // "~/.sonetra" where the platform reports none).
 QString legacyDataDir();
 
-// Creates the sub-folders of the root and, once, copies the packs, projects and captures of the
-// legacy data folder into it. Nothing in the legacy folder is changed or deleted.
+// Creates the sub-folders of the root, removes from them the staged files of saves that were cut
+// short, and, once, copies the packs, projects and captures of the legacy data folder into it.
+// Nothing in the legacy folder is changed or deleted.
 void initStorageFolders();
 
 // Rewrites saved settings values that still point into the older root so they point into the

@@ -5,18 +5,17 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <vector>
-
-class QSaveFile;
 
 namespace store {
 
 // Files that are written together, so that either every one of them changes or none does:
-// each is written in full to a temporary file beside its target first, and no target is replaced
-// before every file was written. A temporary file has no name until it is put in place, so a
-// crash leaves nothing behind; until then each holds an open descriptor. Whatever was not put
-// in place is discarded when the object goes.
+// each is written in full to a staged file beside its target first, synced and closed, and no
+// target is replaced before every file was written. A save holds one open file at a time, however
+// many it writes. Staged files carry names only this class gives (".sonetra-staged-", the
+// process and the machine), so that those a save left behind when it was cut short (a kill, a
+// power cut) are found and removed (removeStagingLeftovers) and no file of the user's is ever
+// taken for one. Whatever was not put in place is removed when the object goes.
 class StagedFiles
 {
 public:
@@ -25,18 +24,33 @@ public:
     StagedFiles(const StagedFiles &) = delete;
     StagedFiles &operator=(const StagedFiles &) = delete;
 
-    // Writes the file for `path` through `write` into a temporary file beside it. False, with a
-    // log line, when that failed (an existing file that is read-only counts as a failure).
+    // Writes the file for `path` through `write` into a staged file beside it (beside the file a
+    // link at `path` leads to). False, with a log line, when that failed (an existing file that
+    // is read-only counts as a failure). The staged file keeps the permissions of the file it
+    // replaces.
     bool stage(const QString &path, const std::function<bool(QIODevice &)> &write);
     bool stage(const QString &path, const QByteArray &content);
 
     // Puts the staged files in place, in the order they were staged, each with one rename over
-    // its target. Stops at the first that cannot be, discarding it and those after it (with a
-    // log line). Returns how many were put in place.
+    // its target. Stops at the first that cannot be, removing it and those after it (with a log
+    // line). Returns how many were put in place.
     qsizetype commit();
 
 private:
-    std::vector<std::unique_ptr<QSaveFile>> files_;
+    struct Staged
+    {
+        QString target;
+        QString staged;
+    };
+
+    void discardFrom(std::size_t first);
+
+    std::vector<Staged> files_;
 };
+
+// Removes the staged files that saves cut short left in `folder`: those of processes of this
+// machine that no longer run. A running program's (this one's or another's) are left alone, and
+// so is every file this class did not name.
+void removeStagingLeftovers(const QString &folder);
 
 } // namespace store
