@@ -2,7 +2,6 @@
 
 #include "app/store/StoreJson.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 
 namespace {
@@ -21,21 +20,26 @@ QList<CurvePack> currentPacks(const QJsonObject &file, const QString &project)
 
 const LoadedFiles::File &LoadedFiles::file(const QString &path, const QString &project)
 {
-    // Taken before the read: a change made while reading shows at the next look.
-    const QFileInfo info(path);
-    const auto kept = files_.constFind(path);
-    if (kept != files_.cend() && info.exists() && kept->size == info.size()
-        && kept->modified == info.lastModified())
+    const auto kept = files_.find(path);
+    Kept entry;
+    if (kept != files_.end())
+        entry.stamp = kept->stamp;
+    std::optional<store::JsonFile> json = store::readJsonFileAgain(
+            path, entry.stamp, kept != files_.end() ? &kept->content : nullptr);
+    if (!json) {
+        kept->stamp = entry.stamp;
         return kept->file;
-    const store::JsonFile json = store::readJsonFile(path);
-    File file{json.readable, json.refusal, json.object, currentPacks(json.object, project)};
+    }
+    File file{json->readable, json->refusal, json->object, currentPacks(json->object, project)};
     file.object.remove(QStringLiteral("packs"));
     if (!file.readable) {
         files_.remove(path);
         unkept_ = std::move(file);
         return unkept_;
     }
-    Kept &entry = files_[path];
-    entry = {info.size(), info.lastModified(), std::move(file)};
-    return entry.file;
+    entry.content = std::move(json->content);
+    entry.file = std::move(file);
+    Kept &stored = files_[path];
+    stored = std::move(entry);
+    return stored.file;
 }

@@ -1,18 +1,20 @@
 #pragma once
 
 #include "app/store/CurvePack.h"
+#include "app/store/FileStamp.h"
 
-#include <QDateTime>
+#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 
 // The store's files as they were last read, by path: what listing the projects and loading the
-// packs take from each, read and parsed again only when the file's size or modification time
-// differ from when it was read. Listing and loading after a change then read the files that
-// changed (one, after an edit), not the whole store. A file that could not be read, or was
-// refused, is not kept: it is tried again, and its refusal told again, every time.
+// packs take from each, read again only when a look at the file does not prove it unchanged (see
+// store::FileStamp), and parsed again only when it holds something else. Listing and loading
+// after a change then read the files that changed (one, after an edit), not the whole store. A
+// file that could not be read, or was refused, is not kept: it is tried again, and its refusal
+// told again, every time.
 class LoadedFiles
 {
 public:
@@ -30,8 +32,8 @@ public:
 private:
     struct Kept
     {
-        qint64 size = -1;
-        QDateTime modified;
+        store::FileStamp stamp;
+        QByteArray content;
         File file;
     };
 

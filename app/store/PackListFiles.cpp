@@ -5,6 +5,7 @@
 #include "files/StagedFiles.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <algorithm>
 
@@ -98,16 +99,17 @@ struct PackListFiles::Planned
 
 const PackListFiles::KnownFile &PackListFiles::known(const QString &path)
 {
-    const QFileInfo info(path);
     KnownFile &file = files_[path];
-    if (file.size == info.size() && file.modified == info.lastModified() && info.exists())
+    std::optional<store::JsonFile> json = store::readJsonFileAgain(
+            path, file.stamp, file.json.readable ? &file.json.content : nullptr);
+    if (!json)
         return file;
+    const store::FileStamp stamp = file.stamp;
     file = KnownFile();
-    file.json = store::readJsonFile(path);
+    file.stamp = stamp;
+    file.json = std::move(*json);
     file.packs = packsIn(file.json.object);
     file.json.object.remove(packsKey);
-    file.size = info.exists() ? info.size() : -1;
-    file.modified = info.lastModified();
     return file;
 }
 
@@ -160,6 +162,28 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
     }
 }
 
+QJsonObject PackListFiles::wholeObject(const Planned &planned) const
+{
+    QJsonArray packs;
+    for (const qsizetype i : std::as_const(planned.group.packs))
+        packs.append(curvePackToJson(texts_[i].pack));
+    QJsonObject object = planned.object;
+    object.insert(packsKey, packs);
+    return object;
+}
+
+bool PackListFiles::holdsAlready(const KnownFile &file, const Planned &planned) const
+{
+    if (!file.json.readable || file.json.damaged)
+        return false;
+    if (planned.text == file.json.content)
+        return true;
+    // Another writer's layout (its key order, white space or number format) of the same content
+    // needs no rewrite: that would only move the file to the top of the project list, or make
+    // it too large to be read back.
+    return QJsonDocument::fromJson(file.json.content).object() == wholeObject(planned);
+}
+
 bool PackListFiles::needsWriting(Planned &planned)
 {
     KnownFile &file = *files_.find(planned.path);
@@ -175,10 +199,12 @@ bool PackListFiles::needsWriting(Planned &planned)
     for (const qsizetype i : std::as_const(planned.group.packs))
         packTexts.append(texts_[i].text);
     planned.text = fileText(planned.object, packTexts);
-    if (file.json.readable && planned.text == file.json.content) {
+    if (holdsAlready(file, planned)) {
         file.texts = planned.texts;
         return false;
     }
+    if (planned.text.size() > store::maxStoreFileBytes)
+        planned.text = store::toJsonText(wholeObject(planned));
     return true;
 }
 
@@ -215,14 +241,12 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
 void PackListFiles::noteWritten(const Planned &planned)
 {
     KnownFile &file = *files_.find(planned.path);
-    const QFileInfo written(planned.path);
     file.json = {true, false, planned.text, planned.object, QString(), QJsonArray()};
     file.packs.clear();
     for (const qsizetype i : std::as_const(planned.group.packs))
         file.packs.insert(texts_[i].identity);
     file.texts = planned.texts;
-    file.size = written.size();
-    file.modified = written.lastModified();
+    file.stamp = store::FileStamp::of(planned.path);
 }
 
 void PackListFiles::listed(const QList<Planned> &projects,

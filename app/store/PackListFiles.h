@@ -3,7 +3,6 @@
 #include "app/store/CurvePack.h"
 #include "app/store/StoreJson.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -17,7 +16,7 @@
 // text, so a save turns only the packs that changed into text and writes only the files whose
 // text changes: after one edit, one pack and one file. The text of a file is exactly what
 // QJsonDocument writes for it, put together from the packs' texts. A file changed by anyone else
-// (its size or modification time differ) is read again.
+// is read again (see store::FileStamp).
 //
 // A save changes every file it has to or none: each is written beside its target first, and only
 // once all were written are they put in place, so a save that fails leaves the files as they
@@ -52,8 +51,7 @@ public:
 private:
     struct KnownFile
     {
-        QDateTime modified;
-        qint64 size = -1;
+        store::FileStamp stamp; // of the look that read or wrote it
         store::JsonFile json; // the object without its packs
         QSet<QString> packs; // the identities of the packs it holds
         // The serial numbers of the pack texts its content was put together from, once it was.
@@ -83,8 +81,12 @@ private:
     // `arrived` receives the places of the packs that are new to their file.
     void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
     PackText textFor(const CurvePack &pack, const PackText *earlier);
-    // Whether the planned file must be written: its text differs from what it holds.
+    // Whether the planned file must be written: what it is to hold differs from what it holds.
     bool needsWriting(Planned &file);
+    // Whether the file holds what is planned for it, in the store's text or in another layout.
+    bool holdsAlready(const KnownFile &file, const Planned &planned) const;
+    // The object the planned file is to hold, its packs included.
+    QJsonObject wholeObject(const Planned &planned) const;
     // Writes the files together, in the order given.
     Written writeTogether(const QList<Planned *> &files);
     // Notes that the planned file now holds its text.

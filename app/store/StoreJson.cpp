@@ -61,12 +61,10 @@ bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUs
     return true;
 }
 
-} // namespace
-
-JsonFile readJsonFile(const QString &path)
+JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content)
 {
     JsonFile result;
-    const FileRead read = readRegularFile(path, maxStoreFileBytes, result.content);
+    result.content = std::move(content);
     result.refusal = read.refusal;
     if (!read.opened)
         return result;
@@ -88,6 +86,30 @@ JsonFile readJsonFile(const QString &path)
         result.droppedPacks.append(packs);
     }
     return result;
+}
+
+} // namespace
+
+JsonFile readJsonFile(const QString &path)
+{
+    QByteArray content;
+    const FileRead read = readRegularFile(path, maxStoreFileBytes, content);
+    return parsedJsonFile(path, read, std::move(content));
+}
+
+std::optional<JsonFile> readJsonFileAgain(const QString &path, FileStamp &stamp,
+                                          const QByteArray *earlier)
+{
+    // Taken before the read: a change made while reading shows at the next look.
+    const FileStamp now = FileStamp::of(path);
+    if (earlier && stamp.provesUnchanged(now))
+        return std::nullopt;
+    QByteArray content;
+    const FileRead read = readRegularFile(path, maxStoreFileBytes, content);
+    stamp = now;
+    if (earlier && read.opened && content == *earlier)
+        return std::nullopt;
+    return parsedJsonFile(path, read, std::move(content));
 }
 
 bool isLoadedPack(const QJsonValue &pack)
@@ -121,7 +143,11 @@ int countSum(const QJsonArray &packs)
 
 QByteArray toJsonText(const QJsonObject &object)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    const QJsonDocument document(object);
+    QByteArray text = document.toJson(QJsonDocument::Indented);
+    if (text.size() > maxStoreFileBytes)
+        text = document.toJson(QJsonDocument::Compact);
+    return text;
 }
 
 bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,

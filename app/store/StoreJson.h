@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/CurvePack.h"
+#include "app/store/FileStamp.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // How the store reads and writes its JSON files: shared by the pack list's saves and the
 // project store's other operations.
@@ -38,6 +40,13 @@ constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
 
 JsonFile readJsonFile(const QString &path);
 
+// The file at `path` read again, unless it is what was read before: nothing when the look at it
+// (`stamp`, of the read that gave `earlier`) proves it unchanged, or when it still holds
+// `earlier`. `stamp` then becomes the look taken now. Without `earlier` (no readable file was
+// read) the file is always read.
+std::optional<JsonFile> readJsonFileAgain(const QString &path, FileStamp &stamp,
+                                          const QByteArray *earlier);
+
 // Whether the loader takes an entry of a file's "packs": pack objects of schema 3 or later that
 // have a name.
 bool isLoadedPack(const QJsonValue &pack);
@@ -53,7 +62,9 @@ QString projectOfFile(const QFileInfo &file);
 // The sum of the packs' "count" values (2 where one has none).
 int countSum(const QJsonArray &packs);
 
-// The text of a store file: indented JSON.
+// The text of a store file: indented JSON, or compact JSON where the indented text would be
+// larger than a store file that is read (a file another program wrote compactly, say): the
+// indentation must not be what keeps a file from being written, or written and read back.
 QByteArray toJsonText(const QJsonObject &object);
 
 // Whether the file found as `earlier` may be written over with `content`: not when the store

@@ -218,8 +218,8 @@ private slots:
         QCOMPARE(QmlBridge().rootPacks().size(), 1); // a bridge started afterwards reads it
     }
 
-    // With a project file that cannot be written (another program wrote it, so every save
-    // rewrites it, and the disk has no room for it) and a root file that can, every save fails
+    // With a project file that cannot be written (an earlier version wrote it without its curve
+    // count, so every save rewrites it, and the disk has no room for it) and a root file that can, every save fails
     // and changes no file: what the screens show after saving a result, deleting and moving a
     // pack, renaming the project and editing the saved pack's bands is what a restart reads.
     void failedSavesShowWhatTheFilesHold()
@@ -245,8 +245,9 @@ private slots:
         QVERIFY(core.store().savePack(large, -1));
         storedPack(core, "主扩 01", logGrid(8, 100, 800), QList<float>(8, 0.0f));
         const QString hall = projectsDir() + QStringLiteral("/大厅.json");
-        QVERIFY(putBytes(hall,
-                         QJsonDocument::fromJson(fileBytes(hall)).toJson(QJsonDocument::Compact)));
+        QJsonObject olderHall = QJsonDocument::fromJson(fileBytes(hall)).object();
+        olderHall.remove("curves");
+        QVERIFY(putBytes(hall, QJsonDocument(olderHall).toJson(QJsonDocument::Compact)));
         QVERIFY(QFileInfo(hall).size() > 16384);
 
         // Every pack on the screens: its project, name and curve with its EQ.
@@ -299,9 +300,11 @@ private slots:
         }
         bridge.saveSelectedPack();
         QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+        QJsonObject olderAuditorium
+                = QJsonDocument::fromJson(fileBytes(projectsDir() + "/礼堂.json")).object();
+        olderAuditorium.remove("curves");
         QVERIFY(putBytes(projectsDir() + QStringLiteral("/礼堂.json"),
-                         QJsonDocument::fromJson(fileBytes(projectsDir() + "/礼堂.json"))
-                                 .toJson(QJsonDocument::Compact)));
+                         QJsonDocument(olderAuditorium).toJson(QJsonDocument::Compact)));
         const QStringList saved = shown(bridge);
         {
             const FileSizeLimit fullDisk(16384);

@@ -1,0 +1,376 @@
+#include "app/store/CaptureFiles.h"
+#include "app/store/FileStamp.h"
+#include "app/store/ProjectStore.h"
+#include "files/DataFolder.h"
+#include "tests/app/store/StoreFolder.h"
+#include "tests/app/store/StoreTestFiles.h"
+#include "tests/support/TestMain.h"
+
+#include <QProcess>
+
+#include <algorithm>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr qint64 storeLimit = qint64(64) << 20; // the largest file the store reads
+
+QString projectPath(const QString &name)
+{
+    return projectsDir() + QLatin1Char('/') + name + QStringLiteral(".json");
+}
+
+// JSON as another program writes it: keys in reverse order, numbers with 17 significant digits,
+// `indent` spaces a level, or with no indent all on one line, with a space after every comma and
+// colon.
+QByteArray otherLayout(const QJsonValue &value, int indent = 0, int depth = 0)
+{
+    const QByteArray lineBreak = indent > 0 ? '\n' + QByteArray(indent * (depth + 1), ' ') : "";
+    const QByteArray closing = indent > 0 ? '\n' + QByteArray(indent * depth, ' ') : "";
+    const QByteArray separator = indent > 0 ? QByteArray(",") : QByteArray(", ");
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        QStringList keys = object.keys();
+        std::reverse(keys.begin(), keys.end());
+        QByteArrayList members;
+        for (const QString &key : std::as_const(keys))
+            members << lineBreak
+                               + QJsonDocument(QJsonArray{key})
+                                         .toJson(QJsonDocument::Compact)
+                                         .chopped(1)
+                                         .sliced(1)
+                               + ": " + otherLayout(object.value(key), indent, depth + 1);
+        return members.isEmpty() ? "{}" : '{' + members.join(separator) + closing + '}';
+    }
+    if (value.isArray()) {
+        QByteArrayList elements;
+        for (const QJsonValue &element : value.toArray())
+            elements << lineBreak + otherLayout(element, indent, depth + 1);
+        return elements.isEmpty() ? "[]" : '[' + elements.join(separator) + closing + ']';
+    }
+    if (value.isDouble() && value.toDouble() != double(value.toInteger()))
+        return QByteArray::number(value.toDouble(), 'g', 17);
+    return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
+}
+
+CurvePack pack(const QString &name, const QString &project, float gain = -3.5f)
+{
+    CurvePack p;
+    p.name = name;
+    p.project = project;
+    p.use = QStringLiteral("主扩");
+    p.rawFile = name + QStringLiteral(".raw");
+    p.bands = {{125.0f, gain, 1.4f, true}, {2000.0f, -1.25f, 2.0f, true}};
+    return p;
+}
+
+// A project file (`project` empty: the root file) as the store would hold these packs.
+QJsonObject fileObject(const QString &project, const QList<CurvePack> &packs,
+                       const QJsonObject &keys = {})
+{
+    QJsonArray array;
+    for (const CurvePack &p : packs)
+        array.append(curvePackToJson(p));
+    QJsonObject object = keys;
+    object.insert("packs", array);
+    if (!project.isEmpty()) {
+        object.insert("name", project);
+        object.insert("curves", int(packs.size()) * 2);
+    }
+    return object;
+}
+
+QString fileOf(const QString &project)
+{
+    return project.isEmpty() ? curvePackRootFile() : projectPath(project);
+}
+
+// "project:name" of every pack a store started now reads.
+QStringList packsAfterARestart()
+{
+    ProjectStore store;
+    store.listProjects();
+    store.loadCurvePacks();
+    QStringList names;
+    for (const CurvePack &p : std::as_const(store.curvePacks))
+        names.append(p.project + QLatin1Char(':') + p.name);
+    names.sort();
+    return names;
+}
+
+int indexOf(const ProjectStore &store, const QString &name)
+{
+    for (qsizetype i = 0; i < store.curvePacks.size(); ++i) {
+        if (store.curvePacks[i].name == name)
+            return int(i);
+    }
+    return -1;
+}
+
+timespec modifiedTime(const QString &path)
+{
+    struct stat status
+    { };
+    stat(QFile::encodeName(path).constData(), &status);
+    return status.st_mtim;
+}
+
+bool sameTime(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
+}
+
+} // namespace
+
+// The data folder is the user's: other programs (a sync client, a restored backup, an older
+// version, a text editor) write its files too. The store reads what they wrote, writes over
+// nothing it has not read, rewrites only what its save changes, and keeps working whatever the
+// size or the number of their files.
+class OtherWritersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QDir(documentsRoot()).removeRecursively(); }
+
+    // A project file replaced by another version of the same size and modification time, as
+    // `cp -p` over it or an rsync -t that renames its copy over it leaves it, right after the
+    // store read it or long after: the curve window reopened shows the new version, and the
+    // next save (a pack moved in) keeps it.
+    void aFileReplacedWithItsSizeAndTimeIsReadAgain_data()
+    {
+        QTest::addColumn<bool>("renamedOver");
+        QTest::addColumn<bool>("settled");
+        QTest::newRow("copied over at once") << false << false;
+        QTest::newRow("copied over, settled") << false << true;
+        QTest::newRow("renamed over at once") << true << false;
+        QTest::newRow("renamed over, settled") << true << true;
+    }
+
+    void aFileReplacedWithItsSizeAndTimeIsReadAgain()
+    {
+        QFETCH(bool, renamedOver);
+        QFETCH(bool, settled);
+        const QString path = projectPath("甲");
+        const QJsonObject before = fileObject("甲", {pack("甲一", "甲"), pack("甲二", "甲", -2.5f)},
+                                              {{"roomType", "室内"}});
+        const QJsonObject after = fileObject("甲", {pack("甲一", "甲"), pack("甲三", "甲", -4.5f)},
+                                             {{"roomType", "室外"}});
+        QVERIFY(putBytes(path, QJsonDocument(before).toJson()));
+        QVERIFY(putBytes(curvePackRootFile(),
+                         QJsonDocument(fileObject("", {pack("根一", "")})).toJson()));
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        if (settled)
+            QTRY_VERIFY_WITH_TIMEOUT(store::FileStamp::of(path).settled(), 10000);
+
+        const QString copy = QDir::homePath() + QStringLiteral("/甲.json.new");
+        const QString beside = path + QStringLiteral(".part");
+        QVERIFY(putBytes(renamedOver ? beside : copy, QJsonDocument(after).toJson()));
+        QCOMPARE(QFileInfo(renamedOver ? beside : copy).size(), QFileInfo(path).size());
+        const timespec time = modifiedTime(path);
+        QVERIFY(run("touch", {"-r", path, renamedOver ? beside : copy}));
+        if (renamedOver)
+            QCOMPARE(::rename(QFile::encodeName(beside).constData(),
+                              QFile::encodeName(path).constData()),
+                     0);
+        else
+            QVERIFY(run("cp", {"-p", copy, path}));
+        QVERIFY(sameTime(modifiedTime(path), time));
+
+        store.listProjects(); // the curve window opens
+        store.loadCurvePacks();
+        QVERIFY(indexOf(store, "甲三") >= 0 && indexOf(store, "甲二") < 0);
+        QCOMPARE(store.curvePacks[indexOf(store, "甲三")].bands[0].gain, -4.5f);
+        QCOMPARE(store.projects.first().roomType, QStringLiteral("室外"));
+        QVERIFY(store.moveCurvePack(indexOf(store, "根一"), -1, "甲"));
+        QJsonObject expected = after;
+        QJsonArray packs = expected.value("packs").toArray();
+        packs.append(curvePackToJson(pack("根一", "")));
+        expected.insert("packs", packs);
+        expected.insert("curves", 6);
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(path)).object(), expected);
+    }
+
+    // The projects folder swapped for another whose file of the same name has the same size and
+    // modification time (a backup put back in place): read again, and kept by the next save.
+    void aSwappedProjectsFolderIsReadAgain()
+    {
+        const QJsonObject before = fileObject("甲", {pack("甲一", "甲"), pack("甲二", "甲")});
+        const QJsonObject after = fileObject("甲", {pack("甲一", "甲"), pack("甲三", "甲", -4.5f)});
+        QVERIFY(putBytes(projectPath("甲"), QJsonDocument(before).toJson()));
+        QVERIFY(putBytes(curvePackRootFile(),
+                         QJsonDocument(fileObject("", {pack("根一", "")})).toJson()));
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        QTRY_VERIFY_WITH_TIMEOUT(store::FileStamp::of(projectPath("甲")).settled(), 10000);
+
+        const QString backup = documentsRoot() + QStringLiteral("/工程备份");
+        QVERIFY(putBytes(backup + QStringLiteral("/甲.json"), QJsonDocument(after).toJson()));
+        QVERIFY(run("touch", {"-r", projectPath("甲"), backup + QStringLiteral("/甲.json")}));
+        QVERIFY(QDir().rename(projectsDir(), documentsRoot() + QStringLiteral("/工程旧")));
+        QVERIFY(QDir().rename(backup, documentsRoot() + QStringLiteral("/工程")));
+
+        store.listProjects();
+        store.loadCurvePacks();
+        QVERIFY(indexOf(store, "甲三") >= 0 && indexOf(store, "甲二") < 0);
+        QVERIFY(store.moveCurvePack(indexOf(store, "根一"), -1, "甲"));
+        QCOMPARE(packsAfterARestart(), (QStringList{"甲:根一", "甲:甲一", "甲:甲三"}));
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(projectPath("甲")))
+                         .object()["packs"][1]["bands"][0]["gain"]
+                         .toDouble(),
+                 -4.5);
+    }
+
+    // 400 project files in another writer's layout, holding what the store would write: a
+    // deletion writes the one file it changes, a move the two, and the project list (newest
+    // first) keeps the order of the others.
+    void filesInAnotherLayoutAreWrittenOnlyWhenTheirContentChanges()
+    {
+        constexpr int projects = 400;
+        const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+        for (int p = 0; p < projects; ++p) {
+            const QString project = storetest::numberedProject(p);
+            const QList<CurvePack> packs{pack(project + " 一", project, -1.0f - p / 100.0f),
+                                         pack(project + " 二", project)};
+            QVERIFY(putBytes(projectPath(project),
+                             otherLayout(fileObject(project, packs, {{"roomType", "室外"}}),
+                                         p % 2 == 0 ? 2 : 0)));
+            QFile file(projectPath(project));
+            QVERIFY(file.open(QIODevice::ReadWrite)
+                    && file.setFileTime(start.addSecs(p * 60), QFileDevice::FileModificationTime));
+        }
+        QHash<QString, QByteArray> texts;
+        for (int p = 0; p < projects; ++p)
+            texts.insert(projectPath(storetest::numberedProject(p)),
+                         fileBytes(projectPath(storetest::numberedProject(p))));
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), projects * 2);
+        const auto order = [&store] {
+            QStringList names;
+            for (const ProjectInfo &info : std::as_const(store.projects))
+                names << info.name;
+            return names;
+        };
+        QStringList listed = order();
+        QCOMPARE(listed.first(), storetest::numberedProject(projects - 1));
+
+        const auto written = [&texts] {
+            QStringList paths;
+            for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
+                if (fileBytes(it.key()) != it.value())
+                    paths << QFileInfo(it.key()).completeBaseName();
+            }
+            paths.sort();
+            return paths;
+        };
+        QVERIFY(store.deleteCurvePack(indexOf(store, "工程 200 二")));
+        QCOMPARE(written(), QStringList{"工程 200"});
+        listed.move(listed.indexOf("工程 200"), 0);
+        QCOMPARE(order(), listed);
+        QVERIFY(store.moveCurvePack(indexOf(store, "工程 017 一"), -1, "工程 300"));
+        QCOMPARE(written(), (QStringList{"工程 017", "工程 200", "工程 300"}));
+        QCOMPARE(packsAfterARestart().size(), projects * 2 - 1);
+    }
+
+    // A root file or a project file just under the store's limit, written compactly by another
+    // program, would grow past the limit in the store's indented text. A move between two
+    // other projects leaves it alone; deleting one of its packs and moving one out write it (as
+    // compact text where the indented would be too large), and a restart reads every file back.
+    void aFileNearTheLimitTakesEveryChange_data()
+    {
+        QTest::addColumn<QString>("large"); // the project of the large file; empty: root file
+        QTest::newRow("root file") << "";
+        QTest::newRow("project file") << "大";
+    }
+
+    void aFileNearTheLimitTakesEveryChange()
+    {
+        QFETCH(QString, large);
+        QList<CurvePack> packs;
+        for (const char *name : {"大一", "大二", "大三", "大四", "大五"})
+            packs << pack(QString::fromUtf8(name), large);
+        packs[0].question = QStringLiteral("?");
+        QByteArray text = otherLayout(fileObject(large, packs));
+        // The store's own text of it is the larger by more than the room left.
+        QVERIFY(QJsonDocument(fileObject(large, packs)).toJson().size() - text.size() > 1500);
+        const qsizetype mark = text.indexOf("\"?\"") + 1;
+        text = text.first(mark) + QByteArray(storeLimit - 1500 - text.size() + 1, 'x')
+               + text.sliced(mark + 1);
+        QVERIFY(putBytes(fileOf(large), text));
+        QCOMPARE(QFileInfo(fileOf(large)).size(), storeLimit - 1500);
+        for (const QString &project : {QStringLiteral("乙"), QStringLiteral("丙")})
+            QVERIFY(putBytes(
+                    projectPath(project),
+                    QJsonDocument(fileObject(project, {pack(project + "一", project)})).toJson()));
+        if (!large.isEmpty())
+            QVERIFY(putBytes(curvePackRootFile(), "{\"packs\": []}"));
+
+        QStringList told;
+        ProjectStore store([&told](const QString &sentence) { told << sentence; });
+        store.listProjects();
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), 7);
+        QVERIFY(store.moveCurvePack(indexOf(store, "乙一"), -1, "丙"));
+        QCOMPARE(fileBytes(fileOf(large)), text);
+        QVERIFY(store.deleteCurvePack(indexOf(store, "大二")));
+        QVERIFY(store.moveCurvePack(indexOf(store, "大三"), -1, "乙"));
+        QCOMPARE(told, QStringList());
+        QVERIFY(QFileInfo(fileOf(large)).size() <= storeLimit);
+        const QString in = large + QLatin1Char(':');
+        QStringList expected{in + "大一", in + "大四", in + "大五",
+                             "乙:大三",   "丙:丙一",   "丙:乙一"};
+        expected.sort();
+        QCOMPARE(packsAfterARestart(), expected);
+    }
+
+    // A data folder of 1,100 projects that an earlier version wrote without their curve counts,
+    // so that every save rewrites them all, with the usual limit of 1,024 open files: a move
+    // and a new result are both written and read back.
+    void aSaveOfManyFilesFitsTheOpenFileLimit()
+    {
+        constexpr int projects = 1100;
+        for (int p = 0; p < projects; ++p) {
+            const QString project = storetest::numberedProject(p, 4);
+            QJsonObject object = fileObject(project, {pack(project + " 一", project)});
+            object.remove("curves");
+            QVERIFY(putBytes(projectPath(project), QJsonDocument(object).toJson()));
+        }
+        rlimit saved{};
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit usual = saved;
+        usual.rlim_cur = 1024;
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &usual), 0);
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        const bool moved = store.moveCurvePack(indexOf(store, "工程 0007 一"), -1, "工程 0900");
+        CurvePack result = pack("新", "工程 0012");
+        result.freq = ramp(8, 100.0f);
+        result.level = ramp(8, -3.0f);
+        const bool added = store.savePack(result, -1);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(moved && added);
+        const QStringList read = packsAfterARestart();
+        QCOMPARE(read.size(), projects + 1);
+        QVERIFY(read.contains("工程 0900:工程 0007 一") && read.contains("工程 0012:新"));
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(projectPath("工程 0500"))).object()["curves"],
+                 QJsonValue(2));
+    }
+};
+
+SNT_TEST_MAIN(OtherWritersTest)
+#include "OtherWritersTest.moc"
