@@ -316,7 +316,7 @@ void AppCore::saveCurvePacksLater()
                 this,
                 [this, outcome = std::move(outcome)] {
                     store_.finishBackgroundSave(outcome);
-                    emit curvePacksSaved(outcome.allWritten);
+                    emit curvePacksSaved(outcome.allWritten, outcome.toldWhy);
                 },
                 Qt::QueuedConnection);
     });

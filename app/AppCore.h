@@ -143,7 +143,8 @@ signals:
     // The running session cannot measure (MeasureSession::deviceFailed): a sentence for the
     // user.
     void sessionFailed(QString message);
-    void curvePacksSaved(bool allWritten);
+    // `toldWhy`: the user was already told why the files were not all written.
+    void curvePacksSaved(bool allWritten, bool toldWhy);
     void projectChanged();
     void measureSettingsChanged();
     void measuredChanged();

@@ -216,10 +216,17 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
                 << planned->path << "not written; the save changed no file";
         return Written::Nothing;
     };
+    // What the user is told here is why the save writes nothing.
+    toldWhy_ = false;
+    const store::TellUser tellWhy = [this](const QString &text) {
+        toldWhy_ = true;
+        if (tellUser_)
+            tellUser_(text);
+    };
     store::StagedFiles staged;
     for (const Planned *planned : files) {
         if (!store::mayReplace(planned->path, files_.constFind(planned->path)->json, planned->text,
-                               tellUser_)
+                               tellWhy)
             || !staged.stage(planned->path, planned->text))
             return unwritten(planned);
     }

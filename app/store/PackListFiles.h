@@ -41,6 +41,10 @@ public:
     // out).
     Written save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
 
+    // Whether the user was told why the last save wrote nothing (a file it would have made too
+    // large to be read back, say).
+    bool toldWhy() const { return toldWhy_; }
+
     // The file at `path` was written by other means: it is read again at the next save.
     void forget(const QString &path) { files_.remove(path); }
 
@@ -98,4 +102,5 @@ private:
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order
     quint64 lastSerial_ = 0;
+    bool toldWhy_ = false;
 };

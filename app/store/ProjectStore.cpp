@@ -132,6 +132,7 @@ void ProjectStore::saveCurvePacksInBackground(std::function<void(SaveOutcome)> d
         outcome.save = save;
         backgroundWritten_ = files->save(packs, &outcome.contents);
         outcome.allWritten = backgroundWritten_ == PackListFiles::Written::All;
+        outcome.toldWhy = files->toldWhy();
         done(std::move(outcome));
     });
 }

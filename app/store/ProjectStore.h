@@ -44,11 +44,12 @@ public:
     // (or, when a folder changed under the save, partly written: see PackListFiles).
     bool saveCurvePacks();
 
-    // What a save in the background did: whether every file was written, which save it was,
-    // and the object of each project file as it now stands.
+    // What a save in the background did: whether every file was written, whether the user was
+    // told why not, which save it was, and the object of each project file as it now stands.
     struct SaveOutcome
     {
         bool allWritten = true;
+        bool toldWhy = false;
         quint64 save = 0;
         QHash<QString, QJsonObject> contents;
     };

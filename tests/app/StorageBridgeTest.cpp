@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QtEndian>
@@ -316,6 +317,56 @@ private slots:
             QCOMPARE(shown(bridge), saved);
             QCOMPARE(restarted(), saved);
         }
+    }
+
+    // The delayed save of an edit that would make its file too large to be read back is refused,
+    // and the toast left shown is the store's reason, not a guess at an unwritable folder.
+    void aRefusedSaveKeepsItsReasonShown()
+    {
+        const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
+        QByteArray text;
+        for (qsizetype i = 0; i < freq.size(); ++i)
+            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
+                    + '\n';
+        QVERIFY(putBytes(QDir::homePath() + "/curve.txt", text));
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        QVERIFY(bridge.loadCurveFile(QDir::homePath() + "/curve.txt"));
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        bridge.saveSelectedPack();
+        QCOMPARE(bridge.toastText(), QStringLiteral("曲线已放进「未归属」"));
+
+        // A pack whose notes fill the root file, as compact as JSON is, to 20 bytes short of the
+        // store's limit.
+        constexpr qsizetype limit = qsizetype(64) << 20;
+        QJsonObject root = QJsonDocument::fromJson(fileBytes(curvePackRootFile())).object();
+        QJsonObject notes = root.value("packs")[0].toObject();
+        notes.insert("name", "备注");
+        notes.insert("rawFile", "");
+        notes.insert("question", "");
+        QJsonArray packs = root.value("packs").toArray();
+        packs.append(notes);
+        root.insert("packs", packs);
+        const qsizetype fill
+                = limit - 20 - QJsonDocument(root).toJson(QJsonDocument::Compact).size();
+        notes.insert("question", QString(fill, QLatin1Char('x')));
+        packs[1] = notes;
+        root.insert("packs", packs);
+        QVERIFY(putBytes(curvePackRootFile(), QJsonDocument(root).toJson(QJsonDocument::Compact)));
+        QCOMPARE(QFileInfo(curvePackRootFile()).size(), limit - 20);
+        core.store().loadCurvePacks();
+        QCOMPARE(core.store().curvePacks.size(), 2);
+
+        const QSignalSpy saved(&core, &AppCore::curvePacksSaved);
+        const qsizetype bands = bridge.eqBands().size();
+        bridge.addEqBand();
+        QCOMPARE(bridge.eqBands().size(), bands + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.size(), 1, 30000);
+        QVERIFY(!saved[0][0].toBool());
+        QVERIFY2(bridge.toastText().startsWith("「curve_packs_root.json」再大就读不回来了"),
+                 qPrintable(bridge.toastText()));
+        QCOMPARE(QFileInfo(curvePackRootFile()).size(), limit - 20);
     }
 
     // Names that would leave the projects folder or clash are refused with a toast; renaming
