@@ -93,7 +93,7 @@ stop_pulse() {
 }
 
 start_jack() {
-  scripts/reclaim-jack-places.sh
+  "$(dirname "$0")/reclaim-jack-places.sh"
   local name="snt$$$(printf '%04x' $((RANDOM)))"
   jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$runtime/jackd.log" 2>&1 &
   echo $! >"$runtime/jackd.pid"

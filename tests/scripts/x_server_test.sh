@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tests' own X servers: each comes up on a number no other server uses, a number stays taken
-# until its server has ended (not only until it stopped answering), and servers started and
-# stopped side by side on a busy machine answer every client for as long as they run.
+# until its server has ended (not only until it stopped answering), servers started and stopped
+# side by side on a busy machine answer every client for as long as they run, and a display that
+# takes connections without answering is passed over while it holds its number.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../support/x_server.sh
@@ -12,6 +13,49 @@ fail() {
   failed=1
 }
 
+# Run by the last part inside namespaces of its own (see there). A server that takes connections
+# and never answers, listening on its socket file alone as a server in another network namespace
+# is seen: ours starts on another number while it holds its own, and leaves its socket alone.
+# Then a server of ours that wrote its number but never answers: it is stopped and the next
+# number tried while it would still hold.
+silent_numbers() {
+  local silent=$repo/tests/scripts/silent_x_server.py started holds=60
+  /usr/bin/python3 "$silent" 100 "$holds" &
+  local holder=$!
+  for _ in $(seq 100); do [ -e /tmp/.X100-lock ] && break; sleep 0.1; done
+  [ -e /tmp/.X100-lock ] || fail "the silent server did not start"
+  started=$SECONDS
+  if start_x_server 320x240; then
+    [ "$DISPLAY" != :100 ] || fail "started on the number a silent server holds"
+    stop_x_server
+  else
+    fail "no server came up beside a silent one"
+  fi
+  ((SECONDS - started < holds)) || fail "waited until the silent server let its number go"
+  [ -S /tmp/.X11-unix/X100 ] || fail "the silent server's socket was taken away"
+  kill "$holder"
+  wait "$holder"
+
+  mkdir /tmp/stand-ins
+  # shellcheck disable=SC2016 # the stand-in's own arguments
+  printf '#!/bin/sh\n[ "$1" = :100 ] && exec /usr/bin/python3 "%s" 100 %s 3\nexec "%s" "$@"\n' \
+    "$silent" "$holds" "$(command -v Xvfb)" >/tmp/stand-ins/Xvfb
+  chmod +x /tmp/stand-ins/Xvfb
+  started=$SECONDS
+  if PATH=/tmp/stand-ins:$PATH start_x_server 320x240; then
+    [ "$DISPLAY" != :100 ] || fail "took a server that never answered for one that came up"
+    stop_x_server
+  else
+    fail "no server came up after one that never answered"
+  fi
+  ((SECONDS - started < holds)) || fail "waited until the server that never answered let go"
+}
+if [ "${1:-}" = silent-numbers ]; then
+  mount -t tmpfs tmpfs /tmp || exit 1
+  silent_numbers
+  exit $failed
+fi
+
 # A server that is not ours sits on the first number we would try: ours goes past it.
 first_free=100
 while ! flock -n "$x_server_locks/$first_free" true 2>/dev/null &&
@@ -21,7 +65,7 @@ done
 Xvfb ":$first_free" -screen 0 320x240x24 -nolisten tcp 2>/dev/null &
 foreign=$!
 trap 'kill "$foreign" 2>/dev/null' EXIT
-for _ in $(seq 100); do xdpyinfo -display ":$first_free" >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do x_display_held ":$first_free" && break; sleep 0.1; done
 mkdir -p "$x_server_locks"
 if start_x_server 640x480; then
   [ "$DISPLAY" != ":$first_free" ] || fail "started on the number a foreign server holds"
@@ -44,7 +88,7 @@ cycles() {
     start_x_server 320x240 || { echo "no server"; continue; }
     sleep "0.$((RANDOM % 4))"
     for _ in $(seq 10); do
-      xdpyinfo >/dev/null 2>&1 || { echo "$DISPLAY stopped answering while its server ran"; break; }
+      x_display_probe "$DISPLAY" || { echo "$DISPLAY stopped answering while its server ran"; break; }
     done
     stop_x_server
   done
@@ -58,4 +102,18 @@ trap 'kill "${busy[@]}" 2>/dev/null' EXIT
 outcomes=$(for _ in $(seq 12); do cycles & done; wait)
 kill "${busy[@]}"
 [ -z "$outcomes" ] || fail "$outcomes"
+
+# Silent servers, in a mount and network namespace of its own with a /tmp of its own: there the
+# first number tried is known, and a number held there meets no other test's server (X servers
+# are found by socket files in /tmp and by abstract socket names, which belong to a network
+# namespace).
+namespaces=(--mount --net)
+[ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user "${namespaces[@]}")
+if unshare "${namespaces[@]}" true 2>/dev/null; then
+  env -u TMPDIR unshare "${namespaces[@]}" "$0" silent-numbers || failed=1
+else
+  echo "silent servers not tried: this machine refuses namespaces (unshare ${namespaces[*]})" >&2
+  [ "${CI:-}" = true ] && exit 1
+  ((failed)) || exit 77
+fi
 exit $failed
