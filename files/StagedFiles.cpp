@@ -103,7 +103,7 @@ bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, QStrin
         *error = errno != 0 ? systemError() : file.errorString();
     file.close();
     // A file system that cannot sync (EINVAL) has nothing more to write.
-    if (written && ::fsync(fd) != 0 && errno != EINVAL) {
+    if (written && ::fdatasync(fd) != 0 && errno != EINVAL) {
         written = false;
         *error = systemError();
     }
