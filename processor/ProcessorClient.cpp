@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QNetworkRequest>
 #include <QSettings>
 #include <QTimer>
 #include <QWebSocket>
@@ -66,6 +67,11 @@ ProcessorClient::ProcessorClient(QObject *parent)
     };
     // The processor sits on the local network: never reach it through a proxy.
     network_->setProxy(QNetworkProxy::NoProxy);
+    // Every request of ours is meant for the processor alone. Qt would follow a redirect to
+    // wherever it points and, for 301 and 302, turn the POST into a GET without its body, so
+    // whatever answers there would seem to take a command the processor never ran. A redirect
+    // is therefore an answer like any other status but 200: the request failed.
+    network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     ip_ = QSettings(kSettingsOrganisation, kSettingsApplication).value(kIpKey).toString();
     watchdog_->setInterval(kWatchdogMs);
     connect(watchdog_, &QTimer::timeout, this, &ProcessorClient::checkLink);

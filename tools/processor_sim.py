@@ -359,7 +359,8 @@ async def faulty_response(request, fault, normal):
             request.transport.close()
         raise ConnectionResetError("cut by the simulated processor")
     if kind == "status":
-        return web.Response(status=fault["status"], body=fault.get("body", "").encode())
+        return web.Response(status=fault["status"], body=fault.get("body", "").encode(),
+                            headers=fault.get("headers"))
     if kind == "gzip":
         # The usual answer gzip-compressed, as "Content-Encoding: gzip"; with "inflated" it is
         # padded with blanks (white space, which JSON allows after a value) to that many bytes
@@ -555,7 +556,7 @@ def control(device, cmd):
       {"op": "device", "name", "login_user", "login_flags", "password", "running_name"}
       {"op": "slots", "slots": {"5": "name", ...}}   replace the preset slots
       {"op": "fault", "match", "kind", "times", ...} kinds: delay (ms), never, reset, truncate,
-          cut (bytes, length, end), status (status, body), body (body), gzip (inflated),
+          cut (bytes, length, end), status (status, body, headers), body (body), gzip (inflated),
           error, error_outside, strip (prefixes), override (values)
       {"op": "clear_faults"}
       {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket,

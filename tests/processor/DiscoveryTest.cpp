@@ -1,4 +1,5 @@
 #include "tests/processor/FloodPeer.h"
+#include "tests/processor/JsonPeer.h"
 #include "tests/processor/LogCatcher.h"
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/TestMain.h"
@@ -9,6 +10,8 @@
 
 #include <memory>
 
+using snt::test::addRedirectRows;
+using snt::test::JsonPeer;
 using snt::test::SimProcessor;
 
 namespace {
@@ -38,6 +41,9 @@ class DiscoveryTest : public QObject
 private:
     SimProcessor sim_;
     std::unique_ptr<ProcessorClient> client_;
+    // In this namespace, on loopback: where redirects point. Its answer is a name and a page
+    // with the marker, so that a search that went there would list or name what it found.
+    JsonPeer elsewhere_{R"({"data":{"DEVINFOdev_name0":"Moriat elsewhere"}})"};
 
     QVariantList searchInBackground()
     {
@@ -56,6 +62,7 @@ private slots:
         QVERIFY2(!child.isEmpty(), "run through scripts/netns-run.sh");
         QVERIFY(sim_.start({"--host", "0.0.0.0", "--port", "80", "--udp-port", "50002"},
                            {"nsenter", "--net=/proc/" + child + "/ns/net"}));
+        QVERIFY(elsewhere_.listen());
     }
 
     void init()
@@ -64,6 +71,7 @@ private slots:
         sim_.command("clear_log");
         QFile::remove(documentsRoot() + "/临时/discover.log");
         client_ = std::make_unique<ProcessorClient>();
+        elsewhere_.clear();
     }
 
     void portEightyByDefault()
@@ -143,6 +151,27 @@ private slots:
         QVERIFY(log.contains("[ProcessorClient] answer of http://" + flood.address()));
     }
 
+    // The page probe is not sent on to where a redirect points: the redirecting address is not
+    // listed, and the address it names is not asked.
+    void consoleProbeFollowsNoRedirect_data() { addRedirectRows(); }
+
+    void consoleProbeFollowsNoRedirect()
+    {
+        QFETCH(int, status);
+        SimProcessor local; // in this namespace, on loopback: the current address
+        QVERIFY(local.start());
+        local.redirect("/", status, QString("http://%1/").arg(elsewhere_.address()));
+        client_->setIp(local.address());
+        // Whether the two in the other namespace answer in time is the sweep's own test.
+        const QStringList swept{kFirst, kSecond};
+        for (const QVariant &found : searchInBackground())
+            QVERIFY2(swept.contains(found.toMap().value("ip").toString()),
+                     qPrintable(found.toMap().value("ip").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(local.log("http").value(0).value("path").toString(), QString("/"),
+                                  snt::test::kPeerTimeoutMs);
+        QCOMPARE(elsewhere_.connections(), 0);
+    }
+
     void blockingSearchNames_data()
     {
         QTest::addColumn<QString>("fault");
@@ -163,6 +192,21 @@ private slots:
         QCOMPARE(query.value("query").toString(), QString());
         QVERIFY(query.value("headers").toObject().value("Connection").toString() != "close");
         QCOMPARE(sim_.log("udp").size(), 1);
+        sim_.command("clear_faults");
+    }
+
+    // The name query is not sent on to where a redirect points: the device is listed without a
+    // name, and the address the redirect names is not asked.
+    void blockingNameQueryFollowsNoRedirect_data() { addRedirectRows(); }
+
+    void blockingNameQueryFollowsNoRedirect()
+    {
+        QFETCH(int, status);
+        sim_.redirect("DEVICEINFO", status,
+                      QString("http://%1/test.fcgi").arg(elsewhere_.address()));
+        QCOMPARE(client_->discoverDevices(), QVariantList{device(kFirst)});
+        QTRY_COMPARE_WITH_TIMEOUT(sim_.log("http").size(), 1, snt::test::kPeerTimeoutMs);
+        QCOMPARE(elsewhere_.connections(), 0);
         sim_.command("clear_faults");
     }
 };

@@ -66,6 +66,12 @@ public:
         command("fault", fields);
     }
     void push(const QJsonObject &message) { command("push", {{"message", message}}); }
+    // From now on requests that `match` are answered with `status` and a Location header.
+    void redirect(const QString &match, int status, const QString &location)
+    {
+        fault(match, "status",
+              {{"status", status}, {"headers", QJsonObject{{"Location", location}}}});
+    }
 
     // Every logged event of `kind` ("http", "ws_text", "ws_ping", "ws_open", "udp", "import").
     QList<QJsonObject> log(const QString &kind)
@@ -110,6 +116,16 @@ inline QStringList messages(const QSignalSpy &spy)
     for (const QList<QVariant> &args : spy)
         lines << args[0].toString() + (args[1].toBool() ? "|warning" : "");
     return lines;
+}
+
+// The redirect statuses, as rows of an int column "status".
+inline void addRedirectRows()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("301 Moved Permanently") << 301;
+    QTest::newRow("302 Found") << 302;
+    QTest::newRow("307 Temporary Redirect") << 307;
+    QTest::newRow("308 Permanent Redirect") << 308;
 }
 
 // Connects `client` to `sim` and waits until its level socket is open.
