@@ -24,6 +24,7 @@ Item {
     // value itself is shown.
     property string noneText
     readonly property alias menuOpen: menu.visible
+    readonly property font menuFont: Qt.font({family: "Microsoft YaHei UI", pixelSize: menuFontSize})
 
     signal picked(var value)
 
@@ -62,8 +63,33 @@ Item {
         return (x - left) / scale
     }
 
+    // The widest option label as a menu row draws it.
+    function widestLabel() {
+        let widest = 0
+        for (let i = 0; i < labelMeasures.count; ++i)
+            widest = Math.max(widest, labelMeasures.itemAt(i).implicitWidth)
+        return widest
+    }
+
     implicitWidth: 120
     implicitHeight: 30
+
+    // Every option's label in the rows' font, never shown: the menu is measured by all of them,
+    // also by the rows it makes only once they scroll into view.
+    Item {
+        visible: false
+
+        Repeater {
+            id: labelMeasures
+            model: picker.options
+
+            Text {
+                required property var modelData
+                text: modelData.label
+                font: picker.menuFont
+            }
+        }
+    }
 
     Rectangle {
         anchors.fill: parent
@@ -120,7 +146,15 @@ Item {
         id: menu
         objectName: "pickerMenu"
 
-        width: Math.max(picker.menuWidth, picker.width + 22)
+        // Wide enough for the widest label with its row's insets, so that no row is cut, unless
+        // the window has no room for that: there the rows elide.
+        readonly property real rowTextInset: 12
+        readonly property real labelsWidth: Math.ceil(picker.widestLabel())
+                                            + 2 * (rowTextInset + rows.anchors.margins)
+        readonly property real roomInWindow: picker.Window.window
+                                             ? picker.Window.window.width / scale : labelsWidth
+
+        width: Math.max(picker.menuWidth, picker.width + 22, Math.min(labelsWidth, roomInWindow))
         height: Math.min(picker.menuMaxHeight, rows.contentHeight + 11)
         y: picker.openUp ? -5 - height : picker.height + 5
         padding: 0
@@ -157,15 +191,14 @@ Item {
 
                     Text {
                         anchors.left: parent.left
-                        anchors.leftMargin: 12
+                        anchors.leftMargin: menu.rowTextInset
                         anchors.right: parent.right
-                        anchors.rightMargin: 12
+                        anchors.rightMargin: menu.rowTextInset
                         anchors.verticalCenter: parent.verticalCenter
                         text: row.modelData.label
                         elide: Text.ElideRight
                         color: bridge.theme.text
-                        font.family: "Microsoft YaHei UI"
-                        font.pixelSize: picker.menuFontSize
+                        font: picker.menuFont
                     }
 
                     MouseArea {

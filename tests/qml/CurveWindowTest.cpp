@@ -9,6 +9,7 @@
 #include "tests/support/LoopbackCard.h"
 
 #include <QDir>
+#include <QFontMetricsF>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
@@ -78,12 +79,8 @@ std::pair<int, int> busiestRow(const QImage &image, const QRect &area, QColor co
     std::pair<int, int> best{-1, 0};
     for (int y = area.top(); y <= area.bottom(); ++y) {
         int count = 0;
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QColor p = image.pixelColor(x, y);
-            count += std::abs(p.red() - color.red()) + std::abs(p.green() - color.green())
-                             + std::abs(p.blue() - color.blue())
-                     < 90;
-        }
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += distance(image.pixel(x, y), color.rgb()) < 90;
         if (count > best.second)
             best = {y, count};
     }
@@ -176,6 +173,36 @@ class CurveWindowTest : public QObject
                 },
                 2000);
         return shown ? found : nullptr;
+    }
+
+    // Whether a menu row's text ending in "）" shows that bracket's ink where the whole text puts
+    // it: within the bracket's width before the text's natural end, ink (told from the row's own
+    // fill right of the text) spanning most of the font's height. An elided text ends earlier,
+    // in a "…" only a dot high.
+    bool bracketDrawn(const QQuickItem *text) const
+    {
+        const QFont font = text->property("font").value<QFont>();
+        const QFontMetricsF metrics(font);
+        const qreal bracket = metrics.horizontalAdvance(QStringLiteral("）"));
+        const QImage shot = curves->grabWindow();
+        const qreal ratio = shot.devicePixelRatio();
+        const QRect cell = QRectF(text->mapToScene({text->implicitWidth() - bracket, 0}) * ratio,
+                                  QSizeF(bracket, text->height()) * ratio)
+                                   .toAlignedRect();
+        const QQuickItem *row = text->parentItem();
+        const QRgb fill = shot.pixel(
+                (row->mapToScene({row->width() - 4, row->height() / 2}) * ratio).toPoint());
+        int top = cell.bottom();
+        int bottom = cell.top();
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                if (distance(shot.pixel(x, y), fill) > 120) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        return bottom - top + 1 >= 0.6 * font.pixelSize() * ratio;
     }
 
 private slots:
@@ -439,6 +466,44 @@ private slots:
         QTRY_COMPARE(m.find("pickerText", chip)->property("text").toString(), QString("1/12 OCT"));
         QVERIFY(pick(chip, "1/6 OCT（默认）"));
         QTRY_COMPARE(m.find("pickerText", chip)->property("text").toString(), QString("1/6 OCT"));
+    }
+
+    // Opened in either palette, the smoothing menu shows each entry whole: no text elided or
+    // past the menu, and the default's closing bracket drawn where the whole text puts it. The
+    // picker stays 92 wide with the short text, "1/6 OCT".
+    void smoothingMenuShowsEveryEntryWhole()
+    {
+        showCurves();
+        QQuickItem *chip = treeRow("octChip");
+        QVERIFY(chip);
+        QCOMPARE(chip->width(), 92.0);
+        QCOMPARE(m.bridge->smoothingBands(), 6);
+        const bool darkBefore = m.bridge->darkMode();
+        for (const bool dark : {false, true}) {
+            m.bridge->setDarkMode(dark);
+            const QObject *menu = openMenu(chip);
+            QVERIFY(menu);
+            const auto *inside = qvariant_cast<QQuickItem *>(menu->property("contentItem"));
+            QHash<QString, QQuickItem *> entries;
+            for (const QString &label : optionLabels(chip))
+                QVERIFY2((entries[label] = menuRow(menu, label)), qPrintable(label));
+            QVERIFY(QQuickTest::qWaitForPolish(curves));
+            const QRectF menuArea = inside->mapRectToScene(inside->boundingRect());
+            for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry) {
+                const QQuickItem *text = entry.value();
+                const QString where = (dark ? "dark: " : "light: ") + entry.key();
+                QVERIFY2(!text->property("truncated").toBool(), qPrintable(where));
+                QVERIFY2(text->implicitWidth() <= text->width(), qPrintable(where));
+                const QRectF drawn = text->mapRectToScene({0, 0, text->implicitWidth(), 1});
+                QVERIFY2(menuArea.contains(drawn), qPrintable(where));
+            }
+            QVERIFY2(bracketDrawn(entries.value("1/6 OCT（默认）")), dark ? "dark" : "light");
+            QCOMPARE(chip->width(), 92.0);
+            QCOMPARE(m.find("pickerText", chip)->property("text").toString(), QString("1/6 OCT"));
+            QTest::keyClick(curves, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->property("visible").toBool());
+        }
+        m.bridge->setDarkMode(darkBefore);
     }
 
     void exportLandsOnTheDesktop()

@@ -135,13 +135,19 @@ inline void drag(QWindow *window, QPoint from, QPoint to, int steps = 8)
     QTest::mouseRelease(window, Qt::LeftButton, {}, to, 10);
 }
 
-// Opens the picker's menu by a click and clicks the row with this text.
-inline bool pick(const QQuickItem *picker, const QString &label)
+// Opens the picker's menu by a click: the menu once it is open, else nullptr.
+inline QObject *openMenu(const QQuickItem *picker)
 {
     click(picker);
-    const auto *popup = picker->findChild<QObject *>(QStringLiteral("pickerMenu"));
+    auto *popup = picker->findChild<QObject *>(QStringLiteral("pickerMenu"));
     if (!popup || !QTest::qWaitFor([&] { return popup->property("opened").toBool(); }))
-        return false;
+        return nullptr;
+    return popup;
+}
+
+// The shown text of the open menu's row with this text, once the menu has made it; else nullptr.
+inline QQuickItem *menuRow(const QObject *popup, const QString &label)
+{
     QQuickItem *row = nullptr;
     const std::function<void(QQuickItem *)> look = [&](QQuickItem *item) {
         for (QQuickItem *child : item->childItems()) {
@@ -152,10 +158,19 @@ inline bool pick(const QQuickItem *picker, const QString &label)
     };
     // A menu whose options grew while it was closed grows to them as it opens, a layout pass at a
     // time, and makes the rows that come into view on the way.
-    if (!QTest::qWaitFor([&] {
-            look(qvariant_cast<QQuickItem *>(popup->property("contentItem")));
-            return row != nullptr;
-        }))
+    const bool made = QTest::qWaitFor([&] {
+        look(qvariant_cast<QQuickItem *>(popup->property("contentItem")));
+        return row != nullptr;
+    });
+    return made ? row : nullptr;
+}
+
+// Opens the picker's menu by a click and clicks the row with this text.
+inline bool pick(const QQuickItem *picker, const QString &label)
+{
+    const QObject *popup = openMenu(picker);
+    QQuickItem *row = popup ? menuRow(popup, label) : nullptr;
+    if (!row)
         return false;
     click(row);
     return QTest::qWaitFor([&] { return !popup->property("visible").toBool(); });

@@ -617,19 +617,24 @@ private slots:
     }
 
     // A picker opened near the window's right edge keeps its menu inside the window, also on a
-    // stage scaled to half; picking a row reports the value and leaves `value` to its owner.
+    // stage scaled to half and with a label wider than the window; picking a row reports the
+    // value and leaves `value` to its owner.
     void pickerMenuStaysInsideTheWindow_data()
     {
         QTest::addColumn<double>("scale");
         QTest::addColumn<bool>("alignRight");
-        QTest::newRow("unscaled") << 1.0 << false;
-        QTest::newRow("half-scaled stage") << 0.5 << false;
-        QTest::newRow("right-aligned") << 1.0 << true;
+        QTest::addColumn<QString>("label");
+        QTest::newRow("unscaled") << 1.0 << false << "二";
+        QTest::newRow("half-scaled stage") << 0.5 << false << "二";
+        QTest::newRow("right-aligned") << 1.0 << true << "二";
+        QTest::newRow("a label wider than the window")
+                << 1.0 << false << QString(60, QChar(0x4E8C));
     }
     void pickerMenuStaysInsideTheWindow()
     {
         QFETCH(double, scale);
         QFETCH(bool, alignRight);
+        QFETCH(QString, label);
         const auto window = showComponent(*m_engine, QStringLiteral(R"(
             import QtQuick
             Window {
@@ -641,7 +646,7 @@ private slots:
                         objectName: "picker"
                         x: parent.width - 70; y: 20; width: 60; height: 30
                         alignRight: %2
-                        options: [{value: 1, label: "一"}, {value: 2, label: "二"}]
+                        options: [{value: 1, label: "一"}, {value: 2, label: "%3"}]
                         value: 1
                         property var got
                         onPicked: v => got = v
@@ -650,6 +655,7 @@ private slots:
             })")
                                                              .arg(scale)
                                                              .arg(alignRight ? "true" : "false")
+                                                             .arg(label)
                                                              .toUtf8());
         QVERIFY(window);
         auto *picker = window->findChild<QQuickItem *>(QStringLiteral("picker"));
