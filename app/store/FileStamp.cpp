@@ -31,7 +31,8 @@ FileStamp FileStamp::of(const QString &path)
     stamp.size_ = status.st_size;
     stamp.modifiedNs_ = nanoseconds(status.st_mtim);
     stamp.changedNs_ = nanoseconds(status.st_ctim);
-    stamp.settled_ = nanoseconds(now) - stamp.changedNs_ >= settleMs * 1000000;
+    const qint64 settleNs = (status.st_ctim.tv_nsec != 0 ? fineSettleMs : settleMs) * 1000000;
+    stamp.settled_ = nanoseconds(now) - stamp.changedNs_ >= settleNs;
     return stamp;
 }
 

@@ -17,9 +17,11 @@ namespace store {
 class FileStamp
 {
 public:
-    // How long after a file's last change a look at it proves that no later change went unseen:
-    // above the two-second steps of FAT's time stamps, with a second to spare for a file server
-    // whose clock differs a little from this machine's.
+    // How long after a file's last change a look at it proves that no later change went unseen.
+    // A file system whose time stamps hold fractions of a second moves them at least every
+    // kernel tick (10 ms at most); a tenth of a second also covers a file server whose clock
+    // differs a little from this machine's. One with whole seconds may step by two (FAT): three.
+    static constexpr qint64 fineSettleMs = 100;
     static constexpr qint64 settleMs = 3000;
 
     // The file at `path` as it stands now (following links).

@@ -178,6 +178,8 @@ bool PackListFiles::holdsAlready(const KnownFile &file, const Planned &planned) 
         return false;
     if (planned.text == file.json.content)
         return true;
+    if (file.ownText)
+        return false;
     // Another writer's layout (its key order, white space or number format) of the same content
     // needs no rewrite: that would only move the file to the top of the project list, or make
     // it too large to be read back.
@@ -199,12 +201,13 @@ bool PackListFiles::needsWriting(Planned &planned)
     for (const qsizetype i : std::as_const(planned.group.packs))
         packTexts.append(texts_[i].text);
     planned.text = fileText(planned.object, packTexts);
-    if (holdsAlready(file, planned)) {
-        file.texts = planned.texts;
-        return false;
-    }
     if (planned.text.size() > store::maxStoreFileBytes)
         planned.text = store::toJsonText(wholeObject(planned));
+    if (holdsAlready(file, planned)) {
+        file.texts = planned.texts;
+        file.ownText = planned.text == file.json.content;
+        return false;
+    }
     return true;
 }
 
@@ -253,6 +256,7 @@ void PackListFiles::noteWritten(const Planned &planned)
     for (const qsizetype i : std::as_const(planned.group.packs))
         file.packs.insert(texts_[i].identity);
     file.texts = planned.texts;
+    file.ownText = true;
     file.stamp = store::FileStamp::of(planned.path);
 }
 

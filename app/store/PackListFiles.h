@@ -62,6 +62,9 @@ private:
         // A number is never given twice, where the address of a text that went could be given
         // to a new one and make a changed file look unchanged.
         std::optional<QList<quint64>> texts;
+        // Its content is the store's own text of what it holds, so that another text of the
+        // store's means other content.
+        bool ownText = false;
     };
     // The packs of one file (their places in the list), in list order.
     struct Group
