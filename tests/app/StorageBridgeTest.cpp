@@ -80,6 +80,18 @@ CurvePack storedPack(AppCore &core, const QString &name, const QList<float> &fre
     return core.store().savePack(pack, -1) ? core.store().curvePacks.last() : CurvePack();
 }
 
+// A text file of a loudspeaker curve at 100 frequencies, as a user loads one: its path.
+QString writeSpeakerCurve()
+{
+    const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
+    QByteArray text;
+    for (qsizetype i = 0; i < freq.size(); ++i)
+        text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
+                + '\n';
+    const QString path = QDir::homePath() + QStringLiteral("/curve.txt");
+    return putBytes(path, text) ? path : QString();
+}
+
 // "f\tlevel\tphase\tcoherence" with 4 decimals, "*" past a list's end.
 QByteArray rows(const QList<float> &f, const QList<float> &d, const QList<float> &p,
                 const QList<float> &c)
@@ -220,20 +232,16 @@ private slots:
     }
 
     // With a project file that cannot be written (an earlier version wrote it without its curve
-    // count, so every save rewrites it, and the disk has no room for it) and a root file that can, every save fails
-    // and changes no file: what the screens show after saving a result, deleting and moving a
-    // pack, renaming the project and editing the saved pack's bands is what a restart reads.
+    // count, so every save rewrites it, and the disk has no room for it) and a root file that
+    // can, every save fails and changes no file: what the screens show after saving a result,
+    // deleting and moving a pack, renaming the project and editing the saved pack's bands is what
+    // a restart reads.
     void failedSavesShowWhatTheFilesHold()
     {
-        const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
-        QByteArray text;
-        for (qsizetype i = 0; i < freq.size(); ++i)
-            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
-                    + '\n';
-        QVERIFY(putBytes(QDir::homePath() + "/curve.txt", text));
+        const QString curve = writeSpeakerCurve();
         QmlBridge bridge;
         AppCore &core = bridge.core();
-        QVERIFY(bridge.loadCurveFile(QDir::homePath() + "/curve.txt"));
+        QVERIFY(bridge.loadCurveFile(curve));
         bridge.startCompute();
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
         QVERIFY(bridge.createProjectInWindow(QStringLiteral("大厅")));
@@ -323,15 +331,10 @@ private slots:
     // and the toast left shown is the store's reason, not a guess at an unwritable folder.
     void aRefusedSaveKeepsItsReasonShown()
     {
-        const QList<float> freq = logGrid(100, 20.0, 20000.0), db = speakerDb(freq);
-        QByteArray text;
-        for (qsizetype i = 0; i < freq.size(); ++i)
-            text += QByteArray::number(freq[i], 'g', 9) + ' ' + QByteArray::number(db[i], 'g', 9)
-                    + '\n';
-        QVERIFY(putBytes(QDir::homePath() + "/curve.txt", text));
+        const QString curve = writeSpeakerCurve();
         QmlBridge bridge;
         AppCore &core = bridge.core();
-        QVERIFY(bridge.loadCurveFile(QDir::homePath() + "/curve.txt"));
+        QVERIFY(bridge.loadCurveFile(curve));
         bridge.startCompute();
         QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
         bridge.saveSelectedPack();
