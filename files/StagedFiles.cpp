@@ -128,6 +128,10 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
     const QString target = finalTarget(path);
     struct stat existing;
     const bool replaces = ::stat(QFile::encodeName(target).constData(), &existing) == 0;
+    if (replaces && S_ISDIR(existing.st_mode)) {
+        sntWarning(lcStore, "[Store]") << "cannot write" << path << ": a folder stands there";
+        return false;
+    }
     if (replaces && !QFileInfo(target).isWritable()) {
         sntWarning(lcStore, "[Store]") << "cannot write" << path << ": the file is read-only";
         return false;

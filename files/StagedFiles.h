@@ -25,9 +25,9 @@ public:
     StagedFiles &operator=(const StagedFiles &) = delete;
 
     // Writes the file for `path` through `write` into a staged file beside it (beside the file a
-    // link at `path` leads to). False, with a log line, when that failed (an existing file that
-    // is read-only counts as a failure). The staged file keeps the permissions of the file it
-    // replaces.
+    // link at `path` leads to). False, with a log line, when that failed (a file that is
+    // read-only, or a folder, where the file would go counts as a failure). The staged file keeps
+    // the permissions of the file it replaces.
     bool stage(const QString &path, const std::function<bool(QIODevice &)> &write);
     bool stage(const QString &path, const QByteArray &content);
 
