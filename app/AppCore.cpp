@@ -315,8 +315,8 @@ void AppCore::saveCurvePacksLater()
         QMetaObject::invokeMethod(
                 this,
                 [this, outcome = std::move(outcome)] {
-                    store_.finishBackgroundSave(outcome);
-                    emit curvePacksSaved(outcome.allWritten, outcome.toldWhy);
+                    const bool readAgain = store_.finishBackgroundSave(outcome);
+                    emit curvePacksSaved(outcome.allWritten, outcome.toldWhy, readAgain);
                 },
                 Qt::QueuedConnection);
     });

@@ -143,8 +143,9 @@ signals:
     // The running session cannot measure (MeasureSession::deviceFailed): a sentence for the
     // user.
     void sessionFailed(QString message);
-    // `toldWhy`: the user was already told why the files were not all written.
-    void curvePacksSaved(bool allWritten, bool toldWhy);
+    // `toldWhy`: the user was already told why the files were not all written. `readAgain`: the
+    // lists were read from the files again (they held what the list did not).
+    void curvePacksSaved(bool allWritten, bool toldWhy, bool readAgain);
     void projectChanged();
     void measureSettingsChanged();
     void measuredChanged();

@@ -51,16 +51,18 @@ QmlBridge::QmlBridge(EqWorker::Compute compute, QObject *parent)
     // Queued: the session that failed is still emitting, and ending the run deletes it.
     connect(&core_, &AppCore::sessionFailed, &measuring_, &MeasuringFlow::onSessionFailed,
             Qt::QueuedConnection);
-    connect(&core_, &AppCore::curvePacksSaved, this, [this](bool allWritten, bool toldWhy) {
-        if (allWritten)
-            return;
-        // A reason the store gave stays shown; only without one is the folder the likely cause.
-        if (!toldWhy)
-            toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
-        // The list was read again: it shows what the files hold.
-        emit projectsChanged();
-        emit curvePacksChanged();
-    });
+    connect(&core_, &AppCore::curvePacksSaved, this,
+            [this](bool allWritten, bool toldWhy, bool readAgain) {
+                // A reason the store gave stays shown; only without one is the folder the likely
+                // cause.
+                if (!allWritten && !toldWhy)
+                    toast(QStringLiteral("曲线的改动没存上，请检查文档文件夹能否写入"));
+                // The list was read again: it shows what the files hold.
+                if (readAgain) {
+                    emit projectsChanged();
+                    emit curvePacksChanged();
+                }
+            });
     connect(&core_, &AppCore::soonRequested, this,
             [this] { toast(QStringLiteral("这一项还在内测")); });
     connect(CalibrationManager::instance(), &CalibrationManager::warningRaised, this,

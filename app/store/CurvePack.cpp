@@ -1,17 +1,32 @@
 #include "app/store/CurvePack.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace {
+
+// A float as JSON writes it: the double nearest to the float's shortest decimal text, so that
+// -3.3f is written "-3.3" and not "-3.299999952316284". Read back as a float it is the same
+// value, and another program writing the short text writes the same number.
+QJsonValue floatValue(float value)
+{
+    char text[32];
+    const std::to_chars_result shortest = std::to_chars(text, text + sizeof text, value);
+    double number = value;
+    if (shortest.ec == std::errc() && std::from_chars(text, shortest.ptr, number).ec == std::errc()
+        && float(number) == value)
+        return number;
+    return double(value);
+}
 
 QJsonArray bandsToJson(const QList<snt::eq::SchemeBand> &bands)
 {
     QJsonArray array;
     for (const snt::eq::SchemeBand &band : bands) {
         array.append(QJsonObject{
-                {QStringLiteral("freq"), double(band.freq)},
-                {QStringLiteral("gain"), double(band.gain)},
-                {QStringLiteral("q"), double(band.q)},
+                {QStringLiteral("freq"), floatValue(band.freq)},
+                {QStringLiteral("gain"), floatValue(band.gain)},
+                {QStringLiteral("q"), floatValue(band.q)},
                 {QStringLiteral("enabled"), band.enabled},
         });
     }
@@ -70,7 +85,7 @@ QJsonObject curvePackToJson(const CurvePack &pack)
         object.insert(QStringLiteral("delayMs2"), pack.delayMs2);
     }
     if (pack.levelRefSet) {
-        object.insert(QStringLiteral("levelRefDb"), double(pack.levelRefDb));
+        object.insert(QStringLiteral("levelRefDb"), floatValue(pack.levelRefDb));
         object.insert(QStringLiteral("levelRefSet"), true);
     }
     if (!pack.question.isEmpty())
@@ -171,7 +186,7 @@ QJsonArray pointCurvesToJson(const CurvePack &pack)
         QJsonArray points;
         for (float value : pack.curves.at(i)) {
             if (std::isfinite(value))
-                points.append(double(value));
+                points.append(floatValue(value));
         }
         array.append(
                 QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("points"), points}});

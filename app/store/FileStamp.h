@@ -13,7 +13,11 @@ namespace store {
 // every change of the file moves to the time of that change and which no program can set back.
 // That time moves in steps, though (milliseconds, or seconds on some file systems), so a change
 // made in the same step as the look would go unseen: a stamp taken soon after the file last
-// changed proves nothing, and the file must be read again to know.
+// changed proves nothing, and the file must be read again to know. Nor does a stamp prove anything
+// on a file system that does not keep a status-change time of its own or may show stale ones:
+// FAT and exFAT have none (their drivers report the modification time), SFTP carries none, and
+// FUSE and network file systems cache what they report for a while. Only the local file systems
+// of Linux that keep one are trusted.
 class FileStamp
 {
 public:
@@ -28,7 +32,8 @@ public:
     static FileStamp of(const QString &path);
 
     bool exists() const { return exists_; }
-    // Whether the look was taken long enough after the file's last change (see settleMs).
+    // Whether the look was taken long enough after the file's last change (see settleMs), on a
+    // file system whose stamps can prove anything.
     bool settled() const { return settled_; }
 
     // True when the file, found as `later`, cannot have changed since this look.

@@ -9,10 +9,8 @@ namespace {
 QList<CurvePack> currentPacks(const QJsonObject &file, const QString &project)
 {
     QList<CurvePack> packs;
-    for (const QJsonValue &value : file.value(QStringLiteral("packs")).toArray()) {
-        if (store::isLoadedPack(value))
-            packs.append(curvePackFromJson(value.toObject(), project));
-    }
+    for (const QJsonValue &value : store::loadedPacks(file))
+        packs.append(curvePackFromJson(value.toObject(), project));
     return packs;
 }
 
@@ -25,19 +23,23 @@ const LoadedFiles::File &LoadedFiles::file(const QString &path, const QString &p
     if (kept != files_.end())
         entry.stamp = kept->stamp;
     std::optional<store::JsonFile> json = store::readJsonFileAgain(
-            path, entry.stamp, kept != files_.end() ? &kept->content : nullptr);
+            path, entry.stamp, kept != files_.end() ? &kept->file.content : nullptr);
     if (!json) {
         kept->stamp = entry.stamp;
         return kept->file;
     }
-    File file{json->readable, json->refusal, json->object, currentPacks(json->object, project)};
+    File file{json->readable,
+              json->refusal,
+              std::move(json->content),
+              json->damaged || !json->droppedPacks.isEmpty(),
+              json->object,
+              currentPacks(json->object, project)};
     file.object.remove(QStringLiteral("packs"));
     if (!file.readable) {
         files_.remove(path);
         unkept_ = std::move(file);
         return unkept_;
     }
-    entry.content = std::move(json->content);
     entry.file = std::move(file);
     Kept &stored = files_[path];
     stored = std::move(entry);

@@ -22,6 +22,10 @@ public:
     {
         bool readable = false;
         QString refusal; // why the file was refused (a sentence for the user), when it was
+        QByteArray content;
+        // It holds what the loader leaves out (damaged content, packs of an older format), which
+        // the next save drops from it (keeping it aside).
+        bool holdsUnloaded = false;
         QJsonObject object; // its object, without its "packs"
         QList<CurvePack> packs; // its current packs, of the project the file stands for
     };
@@ -33,7 +37,6 @@ private:
     struct Kept
     {
         store::FileStamp stamp;
-        QByteArray content;
         File file;
     };
 

@@ -1,11 +1,14 @@
 #include "app/store/PackListFiles.h"
 
+#include "app/store/PackMerge.h"
 #include "common/Log.h"
 #include "files/DataFolder.h"
+#include "files/RegularFile.h"
 #include "files/StagedFiles.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSet>
 
 #include <algorithm>
 
@@ -17,22 +20,8 @@ const QString packsKey = QStringLiteral("packs");
 const QByteArray packsPlaceholder = "\"packs\": [\n        \"packs\"";
 const QByteArray packsOpening = "\"packs\": [\n";
 const QByteArray elementIndent = "        ";
-
-QString packIdentity(const QString &rawFile, const QString &name)
-{
-    return rawFile + QLatin1Char('\n') + name;
-}
-
-QSet<QString> packsIn(const QJsonObject &file)
-{
-    QSet<QString> packs;
-    for (const QJsonValue &value : file.value(packsKey).toArray()) {
-        const QJsonObject pack = value.toObject();
-        packs.insert(packIdentity(pack.value(QStringLiteral("rawFile")).toString(),
-                                  pack.value(QStringLiteral("name")).toString()));
-    }
-    return packs;
-}
+// How often a save reads its files again when other programs keep changing them under it.
+constexpr int preparations = 3;
 
 // A pack's object as an element of a top-level "packs" array: its own document's lines, two
 // levels in, without the last line break.
@@ -77,61 +66,90 @@ QByteArray fileText(QJsonObject object, const QList<QByteArray> &packs)
     return text;
 }
 
+bool samePacks(const QList<CurvePack> &a, const QList<CurvePack> &b)
+{
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), store::sameStoredPack);
+}
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
 } // namespace
 
-// One file of a save: what it is to hold and whether it gains a pack. The file is found again
-// by its path in `files_`.
+// One file of a save: what the list holds for it, and once prepared, what it held then and the
+// text it is to hold.
 struct PackListFiles::Planned
 {
-    Planned(QString path, QJsonObject object, Group group)
-        : path(std::move(path))
-        , object(std::move(object))
-        , group(std::move(group))
-    { }
-
     QString path;
-    QJsonObject object; // without the packs
-    Group group;
+    QString project; // empty: the root file
+    QJsonObject object; // without the packs; "name" and "curves" set for a project file
+    bool keepsOtherKeys = true; // keys another program put in the file stay
+    bool always = false; // written even when the list changed nothing
+    QList<CurvePack> packs;
+    QList<QByteArray> packTexts; // the packs' texts, where the save made them
+    QList<quint64> texts; // their serial numbers
     bool gains = false;
-    QList<quint64> texts; // the serial numbers of its packs' texts
-    QByteArray text; // its text, once it must be written
+
+    store::JsonFile found; // what the file held when prepared
+    bool foundFile = false;
+    bool needed = true; // the file does not hold its text already
+    QByteArray text;
+    QJsonObject objectAfter; // without the packs
+    QList<CurvePack> packsAfter;
+    bool assembled = false; // `text` was put together from `packTexts`
+    bool done = false; // the file holds its text
+    QString conflictingPack; // when the change could not be applied to what the file holds
 };
 
-const PackListFiles::KnownFile &PackListFiles::known(const QString &path)
+void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
 {
-    KnownFile &file = files_[path];
-    std::optional<store::JsonFile> json = store::readJsonFileAgain(
-            path, file.stamp, file.json.readable ? &file.json.content : nullptr);
-    if (!json)
-        return file;
-    const store::FileStamp stamp = file.stamp;
-    file = KnownFile();
-    file.stamp = stamp;
-    file.json = std::move(*json);
-    file.packs = packsIn(file.json.object);
-    file.json.object.remove(packsKey);
-    return file;
+    QHash<QString, KnownFile> known;
+    known.reserve(files.size());
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        const auto earlier = files_.constFind(file.key());
+        // What a save made of the same content stays known: its texts and that they are its own.
+        if (earlier != files_.cend() && earlier->content == file->content)
+            known.insert(file.key(), *earlier);
+        else
+            known.insert(file.key(), {file->content, file->holdsUnloaded, file->object, file->packs,
+                                      std::nullopt, false});
+    }
+    files_ = std::move(known);
+}
+
+void PackListFiles::renamed(const QString &from, const QString &to)
+{
+    const auto file = files_.constFind(from);
+    if (file == files_.cend())
+        return;
+    const KnownFile moved = *file;
+    files_.remove(from);
+    files_.insert(to, moved);
+}
+
+bool PackListFiles::holdsWhatWasRead(const QString &path) const
+{
+    const auto known = files_.constFind(path);
+    QByteArray content;
+    const store::FileRead read = store::readRegularFile(path, store::maxStoreFileBytes, content);
+    return known != files_.cend() && read.opened && content == known->content;
 }
 
 PackListFiles::PackText PackListFiles::textFor(const CurvePack &pack, const PackText *earlier)
 {
-    const QString identity = packIdentity(pack.rawFile, pack.name);
+    const QString identity = store::packIdentity(pack.rawFile, pack.name);
     if (earlier && earlier->pack == pack)
         return *earlier;
     return {pack, identity, elementText(pack), ++lastSerial_};
 }
 
-void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived)
+void PackListFiles::updateTexts(const QList<CurvePack> &packs)
 {
-    const auto arrives = [&](qsizetype i, const PackText *earlier) {
-        if (!earlier || earlier->pack.project != packs[i].project
-            || earlier->identity != texts_[i].identity)
-            arrived->append(i);
-    };
     // Usually the list keeps its places and only a few packs change: those are compared with
     // the pack at the same place. Otherwise (a pack came, went or moved) every pack is looked up
-    // by its identity, so that packs that only changed places keep their texts and arrive
-    // nowhere.
+    // by its identity, so that packs that only changed places keep their texts.
     const bool samePlaces = texts_.size() == packs.size()
                             && std::equal(texts_.cbegin(), texts_.cend(), packs.cbegin(),
                                           [](const PackText &text, const CurvePack &pack) {
@@ -140,11 +158,8 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
                                           });
     if (samePlaces) {
         for (qsizetype i = 0; i < packs.size(); ++i) {
-            if (texts_[i].pack == packs[i])
-                continue;
-            const PackText earlier = texts_[i];
-            texts_[i] = textFor(packs[i], &earlier);
-            arrives(i, &earlier);
+            if (!(texts_[i].pack == packs[i]))
+                texts_[i] = textFor(packs[i], &texts_[i]);
         }
         return;
     }
@@ -155,63 +170,169 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs, QList<qsizetype> 
     const QList<PackText> earlier = std::exchange(texts_, {});
     texts_.reserve(packs.size());
     for (qsizetype i = 0; i < packs.size(); ++i) {
-        const auto found = byIdentity.constFind(packIdentity(packs[i].rawFile, packs[i].name));
-        const PackText *match = found != byIdentity.cend() ? &earlier[*found] : nullptr;
-        texts_.append(textFor(packs[i], match));
-        arrives(i, match);
+        const auto found
+                = byIdentity.constFind(store::packIdentity(packs[i].rawFile, packs[i].name));
+        texts_.append(textFor(packs[i], found != byIdentity.cend() ? &earlier[*found] : nullptr));
     }
 }
 
-QJsonObject PackListFiles::wholeObject(const Planned &planned) const
+PackListFiles::Planned PackListFiles::plan(const QString &path, QJsonObject object,
+                                           const QList<qsizetype> &places) const
 {
-    QJsonArray packs;
-    for (const qsizetype i : std::as_const(planned.group.packs))
-        packs.append(curvePackToJson(texts_[i].pack));
-    QJsonObject object = planned.object;
-    object.insert(packsKey, packs);
-    return object;
-}
-
-bool PackListFiles::holdsAlready(const KnownFile &file, const Planned &planned) const
-{
-    if (!file.json.readable || file.json.damaged)
-        return false;
-    if (planned.text == file.json.content)
-        return true;
-    if (file.ownText)
-        return false;
-    // Another writer's layout (its key order, white space or number format) of the same content
-    // needs no rewrite: that would only move the file to the top of the project list, or make
-    // it too large to be read back.
-    return QJsonDocument::fromJson(file.json.content).object() == wholeObject(planned);
+    Planned planned;
+    planned.path = path;
+    planned.object = std::move(object);
+    for (const qsizetype i : places) {
+        planned.packs.append(texts_[i].pack);
+        planned.packTexts.append(texts_[i].text);
+        planned.texts.append(texts_[i].serial);
+    }
+    return planned;
 }
 
 bool PackListFiles::needsWriting(Planned &planned)
 {
-    KnownFile &file = *files_.find(planned.path);
-    planned.texts.clear();
-    planned.texts.reserve(planned.group.packs.size());
-    for (const qsizetype i : std::as_const(planned.group.packs))
-        planned.texts.append(texts_[i].serial);
-    // Put together only when something it is made of changed.
-    if (file.texts == planned.texts && planned.object == file.json.object)
+    const auto known = files_.find(planned.path);
+    // A file the list was not read from is brought into the store's form, keeping its packs.
+    if (known == files_.end()) {
+        planned.gains = !planned.packs.isEmpty();
+        return true;
+    }
+    if (!planned.always && !known->holdsUnloaded && planned.object == known->object) {
+        if (known->texts == planned.texts)
+            return false;
+        if (samePacks(known->packs, planned.packs)) {
+            if (known->ownText)
+                known->texts = planned.texts;
+            return false;
+        }
+    }
+    QSet<QString> held;
+    for (const CurvePack &pack : std::as_const(known->packs))
+        held.insert(store::packIdentity(pack.rawFile, pack.name));
+    planned.gains = std::any_of(planned.packs.cbegin(), planned.packs.cend(), [&](const auto &p) {
+        return !held.contains(store::packIdentity(p.rawFile, p.name));
+    });
+    return true;
+}
+
+bool PackListFiles::prepare(Planned &planned)
+{
+    static const KnownFile none;
+    const auto entry = files_.constFind(planned.path);
+    const KnownFile &known = entry != files_.cend() ? *entry : none;
+    QByteArray content;
+    const store::FileRead read
+            = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
+    planned.foundFile = read.opened;
+    const bool asKnown = read.opened == (entry != files_.cend()) && content == known.content;
+    if (asKnown && known.ownText && planned.packTexts.size() == planned.packs.size()) {
+        planned.found = {true, false, std::move(content), known.object, QString(), QJsonArray()};
+        planned.text = fileText(planned.object, planned.packTexts);
+        if (planned.text.size() > store::maxStoreFileBytes) {
+            QJsonObject whole = planned.object;
+            QJsonArray packs;
+            for (const CurvePack &pack : std::as_const(planned.packs))
+                packs.append(curvePackToJson(pack));
+            whole.insert(packsKey, packs);
+            planned.text = store::toJsonText(whole);
+        }
+        planned.objectAfter = planned.object;
+        planned.packsAfter = planned.packs;
+        planned.assembled = true;
+        planned.needed = true;
+        return true;
+    }
+    planned.found = store::parsedJsonFile(planned.path, read, std::move(content));
+    // A damaged file is kept aside before it is written over; what the store read there stands
+    // in for it.
+    const QJsonObject source = planned.found.damaged
+                                       ? QJsonDocument::fromJson(known.content).object()
+                                       : planned.found.object;
+    const store::MergedPacks merged
+            = store::mergePacks(known.packs, planned.packs, store::loadedPacks(source));
+    if (!merged.applied) {
+        metOtherWriters_ = true;
+        planned.conflictingPack = merged.conflictingPack;
+        sntWarning(lcStore, "[Store]")
+                << "not writing" << planned.path << ": pack" << merged.conflictingPack
+                << "was changed here and by another program";
         return false;
-    QList<QByteArray> packTexts;
-    packTexts.reserve(planned.group.packs.size());
-    for (const qsizetype i : std::as_const(planned.group.packs))
-        packTexts.append(texts_[i].text);
-    planned.text = fileText(planned.object, packTexts);
-    if (planned.text.size() > store::maxStoreFileBytes)
-        planned.text = store::toJsonText(wholeObject(planned));
-    if (holdsAlready(file, planned)) {
-        file.texts = planned.texts;
-        file.ownText = planned.text == file.json.content;
-        return false;
+    }
+    QJsonObject object = planned.object;
+    if (planned.keepsOtherKeys) {
+        object = source;
+        object.remove(packsKey);
+        object.insert(QStringLiteral("name"), planned.project);
+    }
+    if (!planned.project.isEmpty())
+        object.insert(QStringLiteral("curves"), store::countSum(merged.packs));
+    planned.objectAfter = object;
+    planned.packsAfter.clear();
+    for (const QJsonValue &pack : merged.packs)
+        planned.packsAfter.append(curvePackFromJson(pack.toObject(), planned.project));
+    object.insert(packsKey, merged.packs);
+    planned.text = store::toJsonText(object);
+    planned.assembled = false;
+    planned.needed = planned.always || !planned.found.readable || planned.found.damaged
+                     || !planned.found.droppedPacks.isEmpty() || object != planned.found.object;
+    if (!samePacks(planned.packsAfter, planned.packs)) {
+        metOtherWriters_ = true;
+        sntInfo(lcStore, "[Store]") << planned.path << "was changed by another program since it"
+                                    << "was read; the save keeps what that program wrote";
     }
     return true;
 }
 
+bool PackListFiles::unchangedSincePrepared(const QList<Planned *> &files) const
+{
+    return std::all_of(files.cbegin(), files.cend(), [](const Planned *planned) {
+        QByteArray content;
+        const store::FileRead read
+                = store::readRegularFile(planned->path, store::maxStoreFileBytes, content);
+        return read.opened == planned->foundFile && content == planned->found.content;
+    });
+}
+
 PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &files)
+{
+    // What the user is told here is why the save writes nothing.
+    const store::TellUser tellWhy = [this](const QString &text) {
+        toldWhy_ = true;
+        if (tellUser_)
+            tellUser_(text);
+    };
+    for (int round = 0; round < preparations; ++round) {
+        for (Planned *planned : files) {
+            if (prepare(*planned))
+                continue;
+            tellWhy(QStringLiteral("「%1」刚被别的程序改过，曲线包「%2」这次的改动和它对不上，"
+                                   "没有存；列表已按文件重新读出")
+                            .arg(fileName(planned->path), planned->conflictingPack));
+            return Written::Nothing;
+        }
+        QList<Planned *> needed;
+        std::copy_if(files.cbegin(), files.cend(), std::back_inserter(needed),
+                     [](const Planned *planned) { return planned->needed; });
+        const std::optional<Written> written = stageAndCommit(needed, tellWhy);
+        if (!written)
+            continue;
+        if (*written == Written::All) {
+            for (Planned *planned : files) {
+                if (!planned->needed)
+                    noteWritten(*planned);
+            }
+        }
+        return *written;
+    }
+    sntWarning(lcStore, "[Store]") << "other programs kept changing the files of the save";
+    tellWhy(QStringLiteral("别的程序一直在改「%1」，这次的改动没有存，请稍后再试")
+                    .arg(fileName(files.first()->path)));
+    return Written::Nothing;
+}
+
+std::optional<PackListFiles::Written> PackListFiles::stageAndCommit(const QList<Planned *> &files,
+                                                                    const store::TellUser &tellWhy)
 {
     const auto unwritten = [](const Planned *planned) {
         sntWarning(lcStore, "[Store]")
@@ -219,23 +340,19 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
                 << planned->path << "not written; the save changed no file";
         return Written::Nothing;
     };
-    // What the user is told here is why the save writes nothing.
-    toldWhy_ = false;
-    const store::TellUser tellWhy = [this](const QString &text) {
-        toldWhy_ = true;
-        if (tellUser_)
-            tellUser_(text);
-    };
     store::StagedFiles staged;
     for (const Planned *planned : files) {
-        if (!store::mayReplace(planned->path, files_.constFind(planned->path)->json, planned->text,
-                               tellWhy)
+        if (!store::mayReplace(planned->path, planned->found, planned->text, tellWhy)
             || !staged.stage(planned->path, planned->text))
             return unwritten(planned);
     }
+    // Another program may have written a file while the save wrote its own: then the save reads
+    // them all again.
+    if (!unchangedSincePrepared(files))
+        return std::nullopt;
     // Only now, with every file written, is what a rewrite drops kept aside.
     for (const Planned *planned : files) {
-        if (!store::keepAside(planned->path, files_.constFind(planned->path)->json, tellUser_))
+        if (!store::keepAside(planned->path, planned->found, tellUser_))
             return unwritten(planned);
     }
     const qsizetype committed = staged.commit();
@@ -248,94 +365,101 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
     return committed == 0 ? Written::Nothing : Written::Part;
 }
 
-void PackListFiles::noteWritten(const Planned &planned)
+void PackListFiles::noteWritten(Planned &planned)
 {
-    KnownFile &file = *files_.find(planned.path);
-    file.json = {true, false, planned.text, planned.object, QString(), QJsonArray()};
-    file.packs.clear();
-    for (const qsizetype i : std::as_const(planned.group.packs))
-        file.packs.insert(texts_[i].identity);
-    file.texts = planned.texts;
-    file.ownText = true;
-    file.stamp = store::FileStamp::of(planned.path);
-}
-
-void PackListFiles::listed(const QList<Planned> &projects,
-                           QHash<QString, QJsonObject> *contents) const
-{
-    for (const Planned &planned : projects)
-        contents->insert(planned.path, files_.constFind(planned.path)->json.object);
+    KnownFile &file = files_[planned.path];
+    file.content = planned.needed ? planned.text : planned.found.content;
+    file.holdsUnloaded = false;
+    file.object = planned.objectAfter;
+    file.packs = planned.packsAfter;
+    file.texts = planned.assembled ? std::optional(planned.texts) : std::nullopt;
+    file.ownText = file.content == planned.text;
+    planned.done = true;
 }
 
 PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
                                            QHash<QString, QJsonObject> *contents)
 {
-    QList<qsizetype> arrived;
-    updateTexts(packs, &arrived);
-    // The packs grouped by project, each group in list order, groups in order of first
-    // appearance.
-    Group root;
-    QHash<QString, Group> groups;
+    toldWhy_ = false;
+    metOtherWriters_ = false;
+    updateTexts(packs);
+    // The packs' places grouped by project, each group in list order.
+    QList<qsizetype> root;
+    QHash<QString, QList<qsizetype>> groups;
     QStringList order;
     for (qsizetype i = 0; i < packs.size(); ++i) {
-        const CurvePack &pack = packs[i];
-        Group *group = &root;
-        if (!pack.project.isEmpty()) {
-            auto found = groups.find(pack.project);
-            if (found == groups.end()) {
-                order.append(pack.project);
-                found = groups.insert(pack.project, Group());
-            }
-            group = &*found;
+        const QString &project = packs[i].project;
+        if (project.isEmpty()) {
+            root.append(i);
+            continue;
         }
-        group->packs.append(i);
-        group->curves += pack.count;
+        if (!groups.contains(project))
+            order.append(project);
+        groups[project].append(i);
     }
 
     QList<Planned> projects;
     for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
-        const KnownFile &file = known(info.filePath());
-        if (!file.json.readable)
+        // A file that cannot be read is not written: its packs go to the root file.
+        QFile readable;
+        if (!store::openRegularFile(readable, info.filePath(), store::maxStoreFileBytes).opened)
             continue;
         const QString project = store::projectOfFile(info);
-        Planned planned(info.filePath(), file.json.object, groups.take(project));
-        planned.object.insert(QStringLiteral("name"), project);
-        planned.object.insert(QStringLiteral("curves"), planned.group.curves);
-        for (const qsizetype i : std::as_const(arrived)) {
-            if (packs[i].project == project && !file.packs.contains(texts_[i].identity))
-                planned.gains = true;
-        }
-        projects.append(planned);
+        const QList<qsizetype> group = groups.take(project);
+        const auto known = files_.constFind(info.filePath());
+        QJsonObject object = known != files_.cend() ? known->object : QJsonObject();
+        object.insert(QStringLiteral("name"), project);
+        int curves = 0;
+        for (const qsizetype i : group)
+            curves += packs[i].count;
+        object.insert(QStringLiteral("curves"), curves);
+        projects.append(plan(info.filePath(), object, group));
+        projects.last().project = project;
     }
 
     // Packs whose project has no readable file go to the root file rather than nowhere; they are
     // then in no project.
-    Group everything = root;
-    for (const QString &project : std::as_const(order)) {
-        const auto left = groups.constFind(project);
-        if (left == groups.cend())
-            continue;
-        everything.packs += left->packs;
-        everything.curves += left->curves;
-    }
-    Planned rootFile(curvePackRootFile(), QJsonObject(), everything);
-    known(rootFile.path);
+    for (const QString &project : std::as_const(order))
+        root += groups.value(project);
+    Planned rootFile = plan(curvePackRootFile(), QJsonObject(), root);
+    rootFile.keepsOtherKeys = false;
 
-    QList<Planned *> changed;
-    const auto plan = [&](Planned &planned) {
+    // The files that gain a pack are put in place first, then the root file, then the rest.
+    QList<Planned *> gaining;
+    QList<Planned *> keeping;
+    for (Planned &planned : projects) {
         if (needsWriting(planned))
-            changed.append(&planned);
-    };
-    for (Planned &planned : projects) {
-        if (planned.gains)
-            plan(planned);
+            (planned.gains ? gaining : keeping).append(&planned);
     }
-    plan(rootFile);
-    for (Planned &planned : projects) {
-        if (!planned.gains)
-            plan(planned);
+    QList<Planned *> changed = gaining;
+    if (needsWriting(rootFile))
+        changed.append(&rootFile);
+    changed += keeping;
+    const Written written = changed.isEmpty() ? Written::All : writeTogether(changed);
+    for (const Planned &planned : std::as_const(projects)) {
+        if (planned.done)
+            contents->insert(planned.path, planned.objectAfter);
     }
-    const Written written = writeTogether(changed);
-    listed(projects, contents);
     return written;
+}
+
+PackListFiles::Written PackListFiles::saveProjectFile(const QString &path,
+                                                      const QJsonObject &object,
+                                                      const QList<CurvePack> &packs,
+                                                      const QString &project)
+{
+    toldWhy_ = false;
+    metOtherWriters_ = false;
+    Planned planned;
+    planned.path = path;
+    planned.project = project;
+    planned.object = object;
+    planned.keepsOtherKeys = false;
+    planned.always = true;
+    for (const CurvePack &pack : packs) {
+        if (pack.project == project)
+            planned.packs.append(pack);
+    }
+    needsWriting(planned);
+    return writeTogether({&planned});
 }

@@ -6,17 +6,23 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
-#include <QSet>
 #include <QString>
 
 #include <optional>
 
 // The pack list as the project files and the root file hold it (see ProjectStore's
-// saveCurvePacks). What each file holds is kept from one save to the next, and so is each pack's
-// text, so a save turns only the packs that changed into text and writes only the files whose
-// text changes: after one edit, one pack and one file. The text of a file is exactly what
-// QJsonDocument writes for it, put together from the packs' texts. A file changed by anyone else
-// is read again (see store::FileStamp).
+// saveCurvePacks). The store remembers what it read from each file, or last wrote there, and a
+// save writes only the files whose packs or keys the list changed: after one edit, one file. Each
+// pack's text is kept from one save to the next, so a save turns only the packs that changed
+// into text.
+//
+// Other programs write these files too (a sync client, a second copy, a hand edit). Right before
+// a save replaces a file it reads what the file holds now; where that is not what the store read
+// or wrote there, the save applies its own change (the packs it edited, added, moved in or out,
+// deleted) to what the file holds now and keeps all else, and where its change meets one of the
+// other program's it writes nothing and tells the user which file and pack. The files are read
+// once more right before they are put in place, and a save whose files changed meanwhile starts
+// again.
 //
 // A save changes every file it has to or none: each is written beside its target first, and only
 // once all were written are they put in place, so a save that fails leaves the files as they
@@ -26,7 +32,7 @@
 class PackListFiles
 {
 public:
-    // `tellUser` hears of the packs a save sets aside (see store::replaceStoreFile).
+    // `tellUser` hears of the packs a save sets aside and of the saves it refuses.
     explicit PackListFiles(store::TellUser tellUser)
         : tellUser_(std::move(tellUser))
     { }
@@ -36,17 +42,43 @@ public:
     // that the files hold neither the list nor what they held before.
     enum class Written { All, Nothing, Part };
 
+    // One file as the store's list was read from it: its content, whether that holds what the
+    // loader leaves out, its object without the packs, and the packs it loaded from it in their
+    // order.
+    struct ReadFile
+    {
+        QByteArray content;
+        bool holdsUnloaded = false;
+        QJsonObject object;
+        QList<CurvePack> packs;
+    };
+
+    // The list was read from these files (by path) and from no other: what a save changes is
+    // reckoned from them.
+    void listWasRead(const QHash<QString, ReadFile> &files);
+
+    // The file at `from` is now at `to` (a project renamed).
+    void renamed(const QString &from, const QString &to);
+
+    // Whether the file at `path` holds, by its content, what the store read or wrote there.
+    bool holdsWhatWasRead(const QString &path) const;
+
     // Writes `packs` to their project files and the rest to the root file. `contents` receives,
-    // by path, the object of every readable project file as it stands afterwards (its packs left
-    // out).
+    // by path, the object (its packs left out) of every project file the save wrote.
     Written save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
 
+    // Writes the project file at `path` anew: `object` (its packs left out) with those of `packs`
+    // that belong to `project`, and the packs another program put there since the store read it.
+    Written saveProjectFile(const QString &path, const QJsonObject &object,
+                            const QList<CurvePack> &packs, const QString &project);
+
     // Whether the user was told why the last save wrote nothing (a file it would have made too
-    // large to be read back, say).
+    // large to be read back, a change another program's met, say).
     bool toldWhy() const { return toldWhy_; }
 
-    // The file at `path` was written by other means: it is read again at the next save.
-    void forget(const QString &path) { files_.remove(path); }
+    // Whether the last save found that another program had changed a file since the store read
+    // it: the files may then hold what the list does not.
+    bool metOtherWriters() const { return metOtherWriters_; }
 
     // How many pack texts the saves made so far: one for each pack the first time, then one for
     // each pack that changed.
@@ -55,22 +87,16 @@ public:
 private:
     struct KnownFile
     {
-        store::FileStamp stamp; // of the look that read or wrote it
-        store::JsonFile json; // the object without its packs
-        QSet<QString> packs; // the identities of the packs it holds
+        QByteArray content; // as read or written
+        bool holdsUnloaded = false; // which the next save drops (see ReadFile)
+        QJsonObject object; // without the packs
+        QList<CurvePack> packs;
         // The serial numbers of the pack texts its content was put together from, once it was.
         // A number is never given twice, where the address of a text that went could be given
         // to a new one and make a changed file look unchanged.
         std::optional<QList<quint64>> texts;
-        // Its content is the store's own text of what it holds, so that another text of the
-        // store's means other content.
+        // Its content is the store's own text of its object and packs.
         bool ownText = false;
-    };
-    // The packs of one file (their places in the list), in list order.
-    struct Group
-    {
-        QList<qsizetype> packs;
-        int curves = 0;
     };
     struct Planned;
     struct PackText
@@ -81,29 +107,32 @@ private:
         quint64 serial = 0;
     };
 
-    // The file at `path` as it stands, read again only when it changed. The reference is good
-    // until the next call: a new path may move the others within the hash.
-    const KnownFile &known(const QString &path);
-    // Brings `texts_` up to `packs`, keeping the text of every pack that did not change;
-    // `arrived` receives the places of the packs that are new to their file.
-    void updateTexts(const QList<CurvePack> &packs, QList<qsizetype> *arrived);
+    // Brings `texts_` up to `packs`, keeping the text of every pack that did not change.
+    void updateTexts(const QList<CurvePack> &packs);
     PackText textFor(const CurvePack &pack, const PackText *earlier);
-    // Whether the planned file must be written: what it is to hold differs from what it holds.
-    bool needsWriting(Planned &file);
-    // Whether the file holds what is planned for it, in the store's text or in another layout.
-    bool holdsAlready(const KnownFile &file, const Planned &planned) const;
-    // The object the planned file is to hold, its packs included.
-    QJsonObject wholeObject(const Planned &planned) const;
-    // Writes the files together, in the order given.
+    // The planned file for `path`, to hold the packs at `places` of the save's list.
+    Planned plan(const QString &path, QJsonObject object, const QList<qsizetype> &places) const;
+    // Whether the planned file must be written: what it is to hold differs from what was read.
+    bool needsWriting(Planned &planned);
+    // Reads the planned file as it is now and works out the text it is to hold. False when the
+    // change cannot be applied to it any more (the user is told).
+    bool prepare(Planned &planned);
+    // Whether every planned file still holds what it was prepared from.
+    bool unchangedSincePrepared(const QList<Planned *> &files) const;
+    // Writes the files together, in the order given, preparing them again while other programs
+    // change them under the save.
     Written writeTogether(const QList<Planned *> &files);
+    // Writes the prepared files beside their places and puts them in place; nothing when a file
+    // changed while the save wrote its own (they are prepared again then).
+    std::optional<Written> stageAndCommit(const QList<Planned *> &files,
+                                          const store::TellUser &tellWhy);
     // Notes that the planned file now holds its text.
-    void noteWritten(const Planned &file);
-    // Each project file's object as it stands, by path.
-    void listed(const QList<Planned> &projects, QHash<QString, QJsonObject> *contents) const;
+    void noteWritten(Planned &file);
 
     store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
     QList<PackText> texts_; // the packs of the last save, in list order
     quint64 lastSerial_ = 0;
     bool toldWhy_ = false;
+    bool metOtherWriters_ = false;
 };

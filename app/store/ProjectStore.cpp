@@ -20,10 +20,8 @@ namespace {
 
 const QString kJsonSuffix = QStringLiteral(".json");
 
-using store::JsonFile;
 using store::projectFiles;
 using store::projectOfFile;
-using store::readJsonFile;
 
 // The ".raw" files a pack's deletion removes: both captures, but none when the first has no name.
 QStringList captureFiles(const CurvePack &pack)
@@ -92,16 +90,20 @@ void ProjectStore::loadCurvePacks()
     waitForBackgroundSave();
     curvePacks.clear();
     QStringList refusals;
+    QHash<QString, PackListFiles::ReadFile> read;
     const auto load = [&](const QString &path, const QString &project) {
         const LoadedFiles::File &file = loaded_.file(path, project);
         curvePacks += file.packs;
         if (!file.refusal.isEmpty())
             refusals.append(file.refusal);
+        if (file.readable)
+            read.insert(path, {file.content, file.holdsUnloaded, file.object, file.packs});
     };
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo &file : files)
         load(file.filePath(), projectOfFile(file));
     load(curvePackRootFile(), QString());
+    packListFiles_->listWasRead(read);
     filesBehind_ = false;
     if (!refusals.isEmpty() && tellUser_)
         tellUser_(refusals.join(QStringLiteral("；")));
@@ -109,16 +111,19 @@ void ProjectStore::loadCurvePacks()
 
 bool ProjectStore::saveCurvePacks()
 {
-    return writePackList() == PackListFiles::Written::All;
+    const PackListFiles::Written written = writePackList();
+    if (packListFiles_->metOtherWriters())
+        loadCurvePacks();
+    return written == PackListFiles::Written::All;
 }
 
 PackListFiles::Written ProjectStore::writePackList()
 {
     waitForBackgroundSave();
     ++saves_;
-    QHash<QString, QJsonObject> contents; // what each project file holds after this save
+    QHash<QString, QJsonObject> contents; // what each project file the save wrote holds now
     const PackListFiles::Written written = packListFiles_->save(curvePacks, &contents);
-    filesBehind_ = written != PackListFiles::Written::All;
+    filesBehind_ = written != PackListFiles::Written::All || packListFiles_->metOtherWriters();
     listProjects(contents);
     return written;
 }
@@ -130,21 +135,24 @@ void ProjectStore::saveCurvePacksInBackground(std::function<void(SaveOutcome)> d
                                     save = ++saves_, done = std::move(done)] {
         SaveOutcome outcome;
         outcome.save = save;
-        backgroundWritten_ = files->save(packs, &outcome.contents);
-        outcome.allWritten = backgroundWritten_ == PackListFiles::Written::All;
+        const PackListFiles::Written written = files->save(packs, &outcome.contents);
+        outcome.allWritten = written == PackListFiles::Written::All;
         outcome.toldWhy = files->toldWhy();
+        filesBehindInBackground_ = !outcome.allWritten || files->metOtherWriters();
         done(std::move(outcome));
     });
 }
 
-void ProjectStore::finishBackgroundSave(const SaveOutcome &outcome)
+bool ProjectStore::finishBackgroundSave(const SaveOutcome &outcome)
 {
     if (outcome.save != saves_)
-        return;
+        return false;
     waitForBackgroundSave();
-    if (filesBehind_)
+    const bool readAgain = filesBehind_;
+    if (readAgain)
         loadCurvePacks();
     listProjects(outcome.contents);
+    return readAgain;
 }
 
 void ProjectStore::waitForBackgroundSave()
@@ -152,7 +160,7 @@ void ProjectStore::waitForBackgroundSave()
     if (!backgroundSave_.joinable())
         return;
     backgroundSave_.join();
-    filesBehind_ = backgroundWritten_ != PackListFiles::Written::All;
+    filesBehind_ = filesBehindInBackground_;
 }
 
 bool ProjectStore::saveProject(const QString &name, const QString &roomType,
@@ -165,25 +173,18 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
             sntWarning(lcStore, "[Store]") << "project name refused:" << name;
         return false;
     }
-    QJsonArray packs;
-    for (const CurvePack &pack : std::as_const(curvePacks)) {
-        if (pack.project == name)
-            packs.append(curvePackToJson(pack));
-    }
     const QJsonObject object{
             {QStringLiteral("name"), name},
             {QStringLiteral("roomType"), roomType},
             {QStringLiteral("roomHeight"), roomHeight},
             {QStringLiteral("programType"), programType},
-            {QStringLiteral("packs"), packs},
-            {QStringLiteral("curves"), store::countSum(packs)},
     };
-    const JsonFile earlier = readJsonFile(path);
-    const bool written
-            = store::replaceStoreFile(path, earlier, store::toJsonText(object), tellUser_);
-    packListFiles_->forget(path);
-    listProjects(written ? QHash<QString, QJsonObject>{{path, object}}
-                         : QHash<QString, QJsonObject>{});
+    const bool written = packListFiles_->saveProjectFile(path, object, curvePacks, name)
+                         == PackListFiles::Written::All;
+    // The packs another program put in the file since are shown with the rest.
+    if (packListFiles_->metOtherWriters())
+        loadCurvePacks();
+    listProjects();
     return written;
 }
 
@@ -220,16 +221,17 @@ bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
     waitForBackgroundSave();
     const bool filesHeldEarlier = !filesBehind_;
     const PackListFiles::Written written = writePackList();
-    if (written == PackListFiles::Written::All)
+    if (!filesBehind_)
         return true;
     // Nothing may show that the files do not hold.
-    if (written == PackListFiles::Written::Nothing && filesHeldEarlier) {
+    if (written == PackListFiles::Written::Nothing && filesHeldEarlier
+        && !packListFiles_->metOtherWriters()) {
         curvePacks = earlier;
         filesBehind_ = false;
     } else {
         loadCurvePacks();
     }
-    return false;
+    return written == PackListFiles::Written::All;
 }
 
 void ProjectStore::removeCurvePackFiles(const CurvePack &pack)
@@ -301,6 +303,18 @@ bool ProjectStore::deleteProject(const QString &name)
         return false;
     waitForBackgroundSave();
     const QString path = projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
+    // Packs another program put in the file since it was read would go unseen with it.
+    if (!packListFiles_->holdsWhatWasRead(path)) {
+        sntWarning(lcStore, "[Store]") << "project file" << path << "not deleted: it changed"
+                                       << "since it was read";
+        if (tellUser_)
+            tellUser_(QStringLiteral("「%1」刚被别的程序改过，工程没有删；列表已按文件重新读出，"
+                                     "请看过再删")
+                              .arg(name + kJsonSuffix));
+        listProjects();
+        loadCurvePacks();
+        return false;
+    }
     if (!QFile::remove(path) && QFileInfo::exists(path)) {
         sntWarning(lcStore, "[Store]") << "project file" << path << "could not be deleted";
         return false;
@@ -330,6 +344,7 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
         sntWarning(lcStore, "[Store]") << "project file" << oldPath << "not renamed to" << newPath;
         return false;
     }
+    packListFiles_->renamed(oldPath, newPath);
     for (CurvePack &pack : curvePacks) {
         if (pack.project == oldName)
             pack.project = newName;

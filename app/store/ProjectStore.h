@@ -41,7 +41,9 @@ public:
     // Writes every pack to its project file or to the root file (packs whose project has no
     // readable file go to the root file, so no pack is ever written nowhere), then lists the
     // projects again. False when the files could not all be written; they are then as they were
-    // (or, when a folder changed under the save, partly written: see PackListFiles).
+    // (or, when a folder changed under the save, partly written: see PackListFiles). Where
+    // another program changed a file since it was read, the save keeps what that program wrote
+    // and reads the packs again.
     bool saveCurvePacks();
 
     // What a save in the background did: whether every file was written, whether the user was
@@ -60,12 +62,13 @@ public:
     // Returns once no save runs in the background.
     void waitForBackgroundSave();
     // Takes the outcome of a save in the background, unless a later save was started: lists the
-    // projects, and after a save that did not write every file reads the packs again, so the list
-    // shows what the files hold.
-    void finishBackgroundSave(const SaveOutcome &outcome);
+    // projects, and after a save that did not write every file, or that kept what another program
+    // wrote, reads the packs again, so the list shows what the files hold. True when it did.
+    bool finishBackgroundSave(const SaveOutcome &outcome);
 
-    // Writes the project file of `name` from scratch with the project's packs. False, writing
-    // nothing, for an empty or unusable name or when the file could not be written.
+    // Writes the project file of `name` anew: the settings and the project's packs, with the packs
+    // another program put there since it was read (the packs are then read again). False,
+    // writing nothing, for an empty or unusable name or when the file could not be written.
     bool saveProject(const QString &name, const QString &roomType, const QString &roomHeight,
                      const QString &programType);
 
@@ -90,8 +93,9 @@ public:
 
     // Deletes the file of the listed project `name`, then lists the projects and loads the packs
     // again; only once the file is gone are the captures of its packs deleted (those no
-    // remaining pack names). False, changing nothing, for a name not listed or a file that could
-    // not be deleted.
+    // remaining pack names). False, changing nothing, for a name not listed, a file that could
+    // not be deleted, or one another program changed since it was read (the user is told, and the
+    // lists are read again to show what it holds).
     bool deleteProject(const QString &name);
 
     // Renames the file of the listed project `oldName` to that of `newName`, takes the project's
@@ -130,9 +134,10 @@ private:
     // Listing and loading read only the files that changed since they last did.
     LoadedFiles loaded_;
     std::shared_ptr<PackListFiles> packListFiles_;
-    PackListFiles::Written backgroundWritten_ = PackListFiles::Written::All; // by the thread below
+    bool filesBehindInBackground_ = false; // set by the thread below
     std::jthread backgroundSave_;
     quint64 saves_ = 0;
-    // The last save did not write every file: the list may hold what the files do not.
+    // The last save did not write every file, or kept what another program wrote: the list may
+    // hold what the files do not, and the files what the list does not.
     bool filesBehind_ = false;
 };

@@ -61,6 +61,8 @@ bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUs
     return true;
 }
 
+} // namespace
+
 JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content)
 {
     JsonFile result;
@@ -87,8 +89,6 @@ JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray co
     }
     return result;
 }
-
-} // namespace
 
 JsonFile readJsonFile(const QString &path)
 {
@@ -117,6 +117,16 @@ bool isLoadedPack(const QJsonValue &pack)
     const QJsonObject object = pack.toObject();
     return pack.isObject() && object.value(QStringLiteral("schema")).toInt(0) >= 3
            && !object.value(QStringLiteral("name")).toString().isEmpty();
+}
+
+QJsonArray loadedPacks(const QJsonObject &file)
+{
+    QJsonArray packs;
+    for (const QJsonValue &pack : file.value(kPacksKey).toArray()) {
+        if (isLoadedPack(pack))
+            packs.append(pack);
+    }
+    return packs;
 }
 
 QFileInfoList projectFiles(QDir::SortFlags sort)

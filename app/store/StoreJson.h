@@ -17,6 +17,8 @@
 // project store's other operations.
 namespace store {
 
+struct FileRead;
+
 // One store file as found on disk. `damaged` marks content that holds something but is not a
 // JSON object: it reads as empty, and must be kept aside before it is written over. `refusal`
 // is set (a sentence for the user) when something other than a store file lies at the path; it
@@ -40,6 +42,9 @@ constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
 
 JsonFile readJsonFile(const QString &path);
 
+// The store file at `path` from what reading it gave: `content`, when `read` opened it.
+JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content);
+
 // The file at `path` read again, unless it is what was read before: nothing when the look at it
 // (`stamp`, of the read that gave `earlier`) proves it unchanged, or when it still holds
 // `earlier`. `stamp` then becomes the look taken now. Without `earlier` (no readable file was
@@ -50,6 +55,9 @@ std::optional<JsonFile> readJsonFileAgain(const QString &path, FileStamp &stamp,
 // Whether the loader takes an entry of a file's "packs": pack objects of schema 3 or later that
 // have a name.
 bool isLoadedPack(const QJsonValue &pack);
+
+// The entries of a file's "packs" that the loader takes, in their order.
+QJsonArray loadedPacks(const QJsonObject &file);
 
 // Tells the user something about the store's files: a sentence. Called on whichever thread
 // reads or writes them.

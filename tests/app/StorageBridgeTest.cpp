@@ -232,8 +232,8 @@ private slots:
     }
 
     // With a project file that cannot be written (an earlier version wrote it without its curve
-    // count, so every save rewrites it, and the disk has no room for it) and a root file that
-    // can, every save fails and changes no file: what the screens show after saving a result,
+    // count, so once the store read it every save rewrites it, and the disk has no room for it)
+    // and a root file that can, every save fails and changes no file: what the screens show after saving a result,
     // deleting and moving a pack, renaming the project and editing the saved pack's bands is what
     // a restart reads.
     void failedSavesShowWhatTheFilesHold()
@@ -258,6 +258,7 @@ private slots:
         olderHall.remove("curves");
         QVERIFY(putBytes(hall, QJsonDocument(olderHall).toJson(QJsonDocument::Compact)));
         QVERIFY(QFileInfo(hall).size() > 16384);
+        bridge.openCurveWindow();
 
         // Every pack on the screens: its project, name and curve with its EQ.
         const auto shown = [](QmlBridge &screens) {
@@ -314,6 +315,7 @@ private slots:
         olderAuditorium.remove("curves");
         QVERIFY(putBytes(projectsDir() + QStringLiteral("/礼堂.json"),
                          QJsonDocument(olderAuditorium).toJson(QJsonDocument::Compact)));
+        bridge.openCurveWindow();
         const QStringList saved = shown(bridge);
         {
             const FileSizeLimit fullDisk(16384);
