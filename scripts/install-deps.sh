@@ -21,6 +21,7 @@ packages=(
   python3 python3-websockets python3-aiohttp openssl iproute2 util-linux
   linuxptp tshark ffmpeg python3-zeroconf curl
   xclip wl-clipboard
+  bindfs fuse
 )
 
 missing=()

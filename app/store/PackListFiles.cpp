@@ -24,14 +24,16 @@ const QByteArray elementIndent = "        ";
 constexpr int preparations = 3;
 
 // A pack's object as an element of a top-level "packs" array: its own document's lines, two
-// levels in, without the last line break.
+// levels in, without the last line break. A pack too large to be indented is one line.
 QByteArray elementText(const CurvePack &pack)
 {
     const QByteArray alone = store::toJsonText(curvePackToJson(pack));
     QByteArray text;
     text.reserve(alone.size() + alone.count('\n') * elementIndent.size());
     for (qsizetype from = 0; from < alone.size();) {
-        const qsizetype end = alone.indexOf('\n', from);
+        qsizetype end = alone.indexOf('\n', from);
+        if (end < 0)
+            end = alone.size();
         if (from > 0)
             text += '\n';
         text += elementIndent;
