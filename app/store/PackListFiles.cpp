@@ -101,6 +101,7 @@ struct PackListFiles::Planned
     QJsonObject objectAfter; // without the packs
     QList<CurvePack> packsAfter;
     bool assembled = false; // `text` was put together from `packTexts`
+    bool othersKept = false; // it is to hold packs (or versions of them) the list has not
     bool done = false; // the file holds its text
     QString conflictingPack; // when the change could not be applied to what the file holds
 };
@@ -204,8 +205,7 @@ bool PackListFiles::needsWriting(Planned &planned)
         if (known->texts == planned.texts)
             return false;
         if (samePacks(known->packs, planned.packs)) {
-            if (known->ownText)
-                known->texts = planned.texts;
+            known->texts = planned.texts;
             return false;
         }
     }
@@ -224,9 +224,13 @@ bool PackListFiles::prepare(Planned &planned)
     const auto entry = files_.constFind(planned.path);
     const KnownFile &known = entry != files_.cend() ? *entry : none;
     QByteArray content;
-    const store::FileRead read
-            = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
+    store::FileRead read = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
     planned.foundFile = read.opened;
+    // A file that is there but could not be read is not written over: what it holds is unknown.
+    if (!read.opened && read.refusal.isEmpty() && QFileInfo::exists(planned.path)) {
+        sntWarning(lcStore, "[Store]") << "not writing" << planned.path << ": it cannot be read";
+        read.refusal = QStringLiteral("「%1」读不出来，没有改它").arg(fileName(planned.path));
+    }
     const bool asKnown = read.opened == (entry != files_.cend()) && content == known.content;
     if (asKnown && known.ownText && planned.packTexts.size() == planned.packs.size()) {
         planned.found = {true, false, std::move(content), known.object, QString(), QJsonArray()};
@@ -242,6 +246,7 @@ bool PackListFiles::prepare(Planned &planned)
         planned.objectAfter = planned.object;
         planned.packsAfter = planned.packs;
         planned.assembled = true;
+        planned.othersKept = false;
         planned.needed = true;
         return true;
     }
@@ -278,7 +283,8 @@ bool PackListFiles::prepare(Planned &planned)
     planned.assembled = false;
     planned.needed = planned.always || !planned.found.readable || planned.found.damaged
                      || !planned.found.droppedPacks.isEmpty() || object != planned.found.object;
-    if (!samePacks(planned.packsAfter, planned.packs)) {
+    planned.othersKept = !samePacks(planned.packsAfter, planned.packs);
+    if (planned.othersKept) {
         metOtherWriters_ = true;
         sntInfo(lcStore, "[Store]") << planned.path << "was changed by another program since it"
                                     << "was read; the save keeps what that program wrote";
@@ -374,7 +380,8 @@ void PackListFiles::noteWritten(Planned &planned)
     file.holdsUnloaded = false;
     file.object = planned.objectAfter;
     file.packs = planned.packsAfter;
-    file.texts = planned.assembled ? std::optional(planned.texts) : std::nullopt;
+    const bool listed = !planned.othersKept && planned.texts.size() == planned.packs.size();
+    file.texts = listed ? std::optional(planned.texts) : std::nullopt;
     file.ownText = file.content == planned.text;
     planned.done = true;
 }

@@ -91,9 +91,9 @@ private:
         bool holdsUnloaded = false; // which the next save drops (see ReadFile)
         QJsonObject object; // without the packs
         QList<CurvePack> packs;
-        // The serial numbers of the pack texts its content was put together from, once it was.
-        // A number is never given twice, where the address of a text that went could be given
-        // to a new one and make a changed file look unchanged.
+        // The serial numbers of the texts of the list's packs it holds, once known: the same
+        // numbers mean the same packs. A number is never given twice, where the address of a
+        // text that went could be given to a new one and make a changed file look unchanged.
         std::optional<QList<quint64>> texts;
         // Its content is the store's own text of its object and packs.
         bool ownText = false;
