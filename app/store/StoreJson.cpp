@@ -90,13 +90,6 @@ JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray co
     return result;
 }
 
-JsonFile readJsonFile(const QString &path)
-{
-    QByteArray content;
-    const FileRead read = readRegularFile(path, maxStoreFileBytes, content);
-    return parsedJsonFile(path, read, std::move(content));
-}
-
 std::optional<JsonFile> readJsonFileAgain(const QString &path, FileStamp &stamp,
                                           const QByteArray *earlier)
 {
@@ -184,13 +177,6 @@ bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tel
     if (earlier.damaged && !keepDamagedContent(path, earlier.content))
         return false;
     return earlier.droppedPacks.isEmpty() || keepDroppedPacks(path, earlier.droppedPacks, tellUser);
-}
-
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
-                      const TellUser &tellUser)
-{
-    return mayReplace(path, earlier, content, tellUser) && keepAside(path, earlier, tellUser)
-           && saveAtomically(path, content);
 }
 
 } // namespace store

@@ -40,8 +40,6 @@ struct JsonFile
 // for. Nothing larger is written, so that every file written is read again.
 constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
 
-JsonFile readJsonFile(const QString &path);
-
 // The store file at `path` from what reading it gave: `content`, when `read` opened it.
 JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content);
 
@@ -85,10 +83,5 @@ bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &
 // the packs it held that the store does not load (the user is told of them), so that one bad
 // byte or an old pack never turns into a loss. False when that failed.
 bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser);
-
-// Writes a store file over an existing one, once mayReplace() and keepAside() allow. False,
-// writing nothing, when either failed or the file could not be written.
-bool replaceStoreFile(const QString &path, const JsonFile &earlier, const QByteArray &content,
-                      const TellUser &tellUser);
 
 } // namespace store
