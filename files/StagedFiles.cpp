@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSysInfo>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -24,25 +24,38 @@ namespace {
 
 const QString stagedPrefix = QStringLiteral(".sonetra-staged-");
 
-// The machine's name as it may stand in a file name.
-QString machineName()
+// How long a staged file may wait for its save to end. A save writes its files one after the
+// other and renames them at once, which takes seconds even for hundreds of files on a slow
+// network drive; a day leaves room for that and for the clock of a machine sharing the folder
+// being off by hours (one that keeps local time in its hardware clock is off by up to 14).
+constexpr qint64 longestSaveSeconds = 24 * 60 * 60;
+
+// Where process numbers mean the same processes as in this one: the kernel's boot and this
+// process's PID namespace, "<boot id>.<namespace>". A copy of the program in a container or a
+// sandbox, or on another machine sharing the folder, has another, whatever its host's name;
+// "_" where the system does not tell, which matches no one. Not kept: a child a fork made may
+// run in a namespace of its own.
+QString processNamespace()
 {
-    static const QString name = [] {
-        QString host = QSysInfo::machineHostName();
-        host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));
-        return host.isEmpty() ? QStringLiteral("_") : host;
+    static const QByteArray boot = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().replace('-', "")
+                                              : QByteArray();
     }();
-    return name;
+    struct stat pids;
+    if (boot.isEmpty() || ::stat("/proc/self/ns/pid", &pids) != 0)
+        return QStringLiteral("_");
+    return QString::fromLatin1(boot) + QLatin1Char('.') + QString::number(pids.st_ino);
 }
 
-// ".sonetra-staged-<process>-<machine>-<random>": the process and the machine tell whether the
-// save that staged it still runs.
+// ".sonetra-staged-<process>-<namespace>-<random>": the process and where its number holds tell
+// whether the save that staged it still runs.
 QString stagedName()
 {
     return stagedPrefix
            + QStringLiteral("%1-%2-%3")
                      .arg(::getpid())
-                     .arg(machineName())
+                     .arg(processNamespace())
                      .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
 }
 
@@ -54,13 +67,27 @@ bool processRuns(qint64 process)
     return ::kill(pid_t(process), 0) == 0 || errno != ESRCH;
 }
 
-// Whether the staged file of that name belongs to a save of this machine that no longer runs.
-bool isLeftover(const QString &name)
+// Whether the staged file at `path` can no longer belong to a save that runs. Its process's end
+// proves it where the number means the same process as here (a kill: the next start removes what
+// it left). Anywhere else the number proves nothing, and a lock proves little: locks taken on one
+// machine are not seen on another over several network file systems (sshfs and other FUSE
+// mounts, SMB mounted without byte-range locks) and an NFS server drops those of a client that
+// sleeps, while a lock lasting until the save's renames needs a file of its own beside the
+// staged ones. So there it is the file's age: older than any save takes. Files that earlier
+// versions named after the host are judged so too.
+bool isLeftover(const QString &path)
 {
     static const QRegularExpression pattern(QStringLiteral(R"(^(\d{1,10})-(.+)-[0-9a-f]{8}$)"));
+    const QString name = QFileInfo(path).fileName();
     const QRegularExpressionMatch match = pattern.match(name.sliced(stagedPrefix.size()));
-    return match.hasMatch() && match.captured(2) == machineName()
-           && !processRuns(match.captured(1).toLongLong());
+    if (!match.hasMatch())
+        return false;
+    const QString here = processNamespace();
+    if (here != QLatin1String("_") && match.captured(2) == here)
+        return !processRuns(match.captured(1).toLongLong());
+    struct stat file;
+    return ::lstat(QFile::encodeName(path).constData(), &file) == 0
+           && ::time(nullptr) - file.st_mtime > longestSaveSeconds;
 }
 
 // The file that writing to `path` replaces: the end of a chain of links, as an editor saving
@@ -191,7 +218,7 @@ void removeStagingLeftovers(const QString &folder)
                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     int removed = 0;
     for (const QString &name : names) {
-        if (isLeftover(name) && QFile::remove(dir.filePath(name)))
+        if (isLeftover(dir.filePath(name)) && QFile::remove(dir.filePath(name)))
             ++removed;
     }
     if (removed > 0)

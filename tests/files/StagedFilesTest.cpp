@@ -2,80 +2,68 @@
 #include "files/DataFolder.h"
 #include "files/StoreFile.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/files/CutShortSaves.h"
 #include "tests/support/TestMain.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstddef>
-#include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <functional>
+#include <sched.h>
+#include <sys/stat.h>
 
 namespace {
 
-// Makes every later open with O_TMPFILE in this process fail as it does on file systems without
-// unnamed files (NFS, many FUSE file systems): EOPNOTSUPP.
-bool refuseUnnamedFiles()
+// Where a process of the test runs, as a copy of the program in a container or a sandbox, or on
+// another machine sharing the folder, would: with processes of its own (a PID namespace of its
+// own, where this test's process numbers mean nothing) and a host name of its own (unless empty).
+struct Elsewhere
 {
-    constexpr unsigned unnamedFlag = O_TMPFILE & ~O_DIRECTORY;
-    sock_filter filter[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
-            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, unnamedFlag, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-           && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    bool ownProcesses = false;
+    QByteArray hostName;
+};
+
+constexpr int namespacesRefused = 77;
+
+int exitCodeOf(pid_t process)
+{
+    int status = 0;
+    if (process <= 0 || waitpid(process, &status, 0) != process)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Whether O_TMPFILE works in `folder` for this process.
-bool unnamedFilesWork(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
-}
-
-// A program saving `targets` together that is killed once every file was written beside its
-// target and before any was put in place, as by a power cut or the task manager. True once it
-// died so.
-bool saveKilledBeforeItsRenames(const QStringList &targets, bool unnamedFiles)
+// Starts a child process that runs `work` there and exits with what it returns, or with
+// namespacesRefused when the system gives no such namespaces.
+pid_t startElsewhere(const Elsewhere &where, const std::function<int()> &work)
 {
     const pid_t child = fork();
-    if (child == 0) {
-        if (!unnamedFiles && !refuseUnnamedFiles())
-            _exit(3);
-        store::StagedFiles staged;
-        for (const QString &target : targets) {
-            if (!staged.stage(target, QByteArray("{\"packs\": []}\n")))
-                _exit(4);
-        }
-        raise(SIGKILL);
-        _exit(5);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status)
-           && WTERMSIG(status) == SIGKILL;
+    if (child != 0)
+        return child;
+    const int flags = (where.ownProcesses ? CLONE_NEWPID : 0)
+                      | (where.hostName.isEmpty() ? 0 : CLONE_NEWUTS);
+    if (flags != 0
+        && (unshare(CLONE_NEWUSER | flags) != 0
+            || (!where.hostName.isEmpty()
+                && sethostname(where.hostName.constData(), where.hostName.size()) != 0)))
+        _exit(namespacesRefused);
+    // unshare() puts the children forked after it in the new PID namespace, not the caller.
+    const pid_t worker = where.ownProcesses ? fork() : 0;
+    _exit(worker == 0 ? work() : exitCodeOf(worker));
 }
 
-// Every file in `folder`, hidden ones included.
-QStringList filesIn(const QString &folder)
+// Sets the file's modification time `seconds` back from now.
+bool makeOlder(const QString &path, qint64 seconds)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const timespec then{time(nullptr) - seconds, 0};
+    const timespec times[2] = {then, then};
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
 } // namespace
 
 // Files written together reach the disk whole or not at all; what a save cut short leaves is
-// removed at the next start, and nothing else is.
+// removed once no save can need it any more, and nothing else is.
 class StagedFilesTest : public QObject
 {
     Q_OBJECT
@@ -133,6 +121,112 @@ private slots:
         QCOMPARE(running.commit(), 1);
         QCOMPARE(filesIn(projectsDir()), projectsBefore);
         QCOMPARE(fileBytes(project), QByteArray("{}"));
+    }
+
+    // A start never removes the staged files of a save that still runs, wherever that save
+    // runs: here the start runs in a PID namespace of its own, where the save's process number
+    // means nothing (as a copy of the program in a sandbox or a container, or on another machine
+    // sharing the folder), and with a host name that reads the same as the save's in a file
+    // name. The save then puts its file in place.
+    void aRunningSaveKeepsItsFilesThroughAnotherStart_data()
+    {
+        QTest::addColumn<QByteArray>("savingHost");
+        QTest::addColumn<QByteArray>("startingHost");
+        QTest::newRow("start in another PID namespace") << QByteArray() << QByteArray();
+        QTest::newRow("host names alike in a file name")
+                << QByteArray("studio_1") << QByteArray("studio-1");
+    }
+
+    void aRunningSaveKeepsItsFilesThroughAnotherStart()
+    {
+        QFETCH(QByteArray, savingHost);
+        QFETCH(QByteArray, startingHost);
+        const QString project = projectsDir() + QStringLiteral("/甲.json");
+        const QByteArray saved = R"({"name": "甲", "packs": [], "curves": 0})";
+        QVERIFY(putBytes(project, "{}"));
+        int staged[2];
+        int go[2];
+        QVERIFY(pipe(staged) == 0 && pipe(go) == 0);
+        const pid_t save = startElsewhere({false, savingHost}, [&] {
+            close(staged[0]);
+            close(go[1]);
+            store::StagedFiles files;
+            char sign = 0;
+            if (!files.stage(project, saved) || write(staged[1], "s", 1) != 1
+                || read(go[0], &sign, 1) != 1)
+                return 1;
+            return files.commit() == 1 ? 0 : 2;
+        });
+        close(staged[1]);
+        close(go[0]);
+        char sign = 0;
+        const bool savingRuns = read(staged[0], &sign, 1) == 1;
+        const QStringList during = filesIn(projectsDir());
+        const int start = exitCodeOf(startElsewhere({true, startingHost}, [] {
+            initStorageFolders();
+            return 0;
+        }));
+        const QStringList afterTheStart = filesIn(projectsDir());
+        const bool toldToCommit = savingRuns && write(go[1], "g", 1) == 1;
+        close(go[1]);
+        close(staged[0]);
+        const int saving = exitCodeOf(save);
+        if (saving == namespacesRefused || start == namespacesRefused)
+            SNT_SKIP("the system gives no user, PID and UTS namespaces");
+
+        QVERIFY(savingRuns && toldToCommit);
+        QCOMPARE(during.size(), 2); // the project and the save's staged file
+        QCOMPARE(start, 0);
+        QCOMPARE(afterTheStart, during);
+        QCOMPARE(saving, 0);
+        QCOMPARE(fileBytes(project), saved);
+        QCOMPARE(filesIn(projectsDir()), QStringList{"甲.json"});
+    }
+
+    // Where a start cannot tell whether the process that staged a file still runs (another PID
+    // namespace, another machine, an earlier version that named files after the host), the file
+    // goes once it is older than any save takes, and not before.
+    void leftoversFromElsewhereGoOnceADayOld_data()
+    {
+        QTest::addColumn<bool>("earlierVersion");
+        QTest::newRow("killed in another PID namespace") << false;
+        QTest::newRow("named by an earlier version") << true;
+    }
+
+    void leftoversFromElsewhereGoOnceADayOld()
+    {
+        QFETCH(bool, earlierVersion);
+        const QString folder = projectsDir();
+        const pid_t ended = fork();
+        if (ended == 0)
+            _exit(0);
+        QCOMPARE(exitCodeOf(ended), 0);
+        for (int save = 0; save < 2; ++save) {
+            if (earlierVersion) {
+                const QString name = QStringLiteral(".sonetra-staged-%1-%2-0123abc%3")
+                                             .arg(ended)
+                                             .arg(QSysInfo::machineHostName().replace(
+                                                     QRegularExpression("[^A-Za-z0-9.]"), "_"))
+                                             .arg(save);
+                QVERIFY(putBytes(folder + QLatin1Char('/') + name, "{}"));
+                continue;
+            }
+            const int killed = exitCodeOf(startElsewhere({true, {}}, [&folder]() -> int {
+                store::StagedFiles files;
+                // Ends without a word, as a kill would: its staged file stays.
+                _exit(files.stage(folder + QStringLiteral("/甲.json"), QByteArray("{}")) ? 0 : 1);
+            }));
+            if (killed == namespacesRefused)
+                SNT_SKIP("the system gives no user and PID namespaces");
+            QCOMPARE(killed, 0);
+        }
+        const QStringList left = stagedFilesIn(folder);
+        QCOMPARE(left.size(), 2);
+        QVERIFY(makeOlder(folder + QLatin1Char('/') + left[0], 24 * 3600 + 60));
+        QVERIFY(makeOlder(folder + QLatin1Char('/') + left[1], 23 * 3600));
+
+        initStorageFolders();
+        QCOMPARE(stagedFilesIn(folder), QStringList{left[1]});
     }
 
     // However many files a save writes together, it holds no more than one of them open at a

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "files/StagedFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+// Saves cut short by a kill, made in a child process so that the test sees what they leave.
+
+// Installs `filter` on this process for good.
+inline bool installSyscallFilter(std::vector<sock_filter> filter)
+{
+    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+           && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Makes every later open with O_TMPFILE in this process fail as it does on file systems without
+// unnamed files (NFS, many FUSE file systems): EOPNOTSUPP.
+inline bool refuseUnnamedFiles()
+{
+    constexpr unsigned unnamedFlag = O_TMPFILE & ~O_DIRECTORY;
+    return installSyscallFilter({
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, unnamedFlag, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    });
+}
+
+// Whether O_TMPFILE works in `folder` for this process.
+inline bool unnamedFilesWork(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+// A program saving `targets` together that is killed once every file was written beside its
+// target and before any was put in place. True once it died so.
+inline bool saveKilledBeforeItsRenames(const QStringList &targets, bool unnamedFiles)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!unnamedFiles && !refuseUnnamedFiles())
+            _exit(3);
+        store::StagedFiles staged;
+        for (const QString &target : targets) {
+            if (!staged.stage(target, QByteArray("{\"packs\": []}\n")))
+                _exit(4);
+        }
+        raise(SIGKILL);
+        _exit(5);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status)
+           && WTERMSIG(status) == SIGKILL;
+}
+
+// Every file in `folder`, hidden ones included.
+inline QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// The staged files in `folder`.
+inline QStringList stagedFilesIn(const QString &folder)
+{
+    return filesIn(folder).filter(QStringLiteral(".sonetra-staged-"));
+}
