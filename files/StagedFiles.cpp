@@ -100,17 +100,52 @@ QString finalTarget(const QString &path)
     return file.isSymLink() ? path : file.filePath();
 }
 
-// A new staged file in `folder`, opened for writing; -1 with errno set when none could be made.
-int createStagedFile(const QString &folder, QString *path)
+// Tries fresh staged names in `folder` with `make` until one is not taken yet; the name it made
+// stays in `path`. False with errno set when none could be made.
+bool makeStagedName(const QString &folder, QString *path,
+                    const std::function<bool(const QByteArray &)> &make)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         *path = folder + QLatin1Char('/') + stagedName();
-        const int fd = ::open(QFile::encodeName(*path).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (make(QFile::encodeName(*path)))
+            return true;
+        if (errno != EEXIST)
+            break;
     }
-    return -1;
+    path->clear();
+    return false;
+}
+
+// The file a staged file is written into, in `folder` and open for writing: one without a name
+// where the file system gives such files (O_TMPFILE) and /proc lets this process name it later,
+// so that a save cut short while it writes leaves nothing behind (a kill during an export leaves
+// nothing on the desktop); else one under a staged name, set in `path`. -1 with errno set when
+// none could be made.
+int openStagedFile(const QString &folder, QString *path)
+{
+    static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+    path->clear();
+    int fd = canName ? ::open(QFile::encodeName(folder).constData(),
+                              O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                     : -1;
+    if (fd < 0) {
+        makeStagedName(folder, path, [&fd](const QByteArray &name) {
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return fd >= 0;
+        });
+    }
+    return fd;
+}
+
+// Gives the unnamed file open at `fd` a staged name in `folder`, set in `path`.
+bool nameStagedFile(int fd, const QString &folder, QString *path)
+{
+    const QByteArray unnamed = "/proc/self/fd/" + QByteArray::number(fd);
+    return makeStagedName(folder, path, [&unnamed](const QByteArray &name) {
+        return ::linkat(AT_FDCWD, unnamed.constData(), AT_FDCWD, name.constData(),
+                        AT_SYMLINK_FOLLOW)
+               == 0;
+    });
 }
 
 QString systemError()
@@ -118,8 +153,10 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Writes the whole file through `write`, then syncs and closes it: false when any of it failed.
-bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, QString *error)
+// Writes the whole file through `write`, syncs it, names it (`path`, in `folder`) when it has
+// no name yet and closes it: false when any of it failed.
+bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, const QString &folder,
+                   QString *path, QString *error)
 {
     QFile file;
     errno = 0;
@@ -131,6 +168,10 @@ bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, QStrin
     file.close();
     // A file system that cannot sync (EINVAL) has nothing more to write.
     if (written && ::fdatasync(fd) != 0 && errno != EINVAL) {
+        written = false;
+        *error = systemError();
+    }
+    if (written && path->isEmpty() && !nameStagedFile(fd, folder, path)) {
         written = false;
         *error = systemError();
     }
@@ -163,8 +204,9 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
         sntWarning(lcStore, "[Store]") << "cannot write" << path << ": the file is read-only";
         return false;
     }
+    const QString folder = QFileInfo(target).path();
     QString staged;
-    const int fd = createStagedFile(QFileInfo(target).path(), &staged);
+    const int fd = openStagedFile(folder, &staged);
     if (fd < 0) {
         sntWarning(lcStore, "[Store]") << "cannot write" << path << ":" << systemError();
         return false;
@@ -172,9 +214,10 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
     if (replaces)
         ::fchmod(fd, existing.st_mode & 07777);
     QString error;
-    if (!writeAndClose(fd, write, &error)) {
+    if (!writeAndClose(fd, write, folder, &staged, &error)) {
         sntWarning(lcStore, "[Store]") << "writing" << path << "failed:" << error;
-        QFile::remove(staged);
+        if (!staged.isEmpty())
+            QFile::remove(staged);
         return false;
     }
     files_.push_back({target, staged});

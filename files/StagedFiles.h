@@ -12,10 +12,12 @@ namespace store {
 // Files that are written together, so that either every one of them changes or none does:
 // each is written in full beside its target first, synced and closed, and no target is replaced
 // before every file was written. A save holds one open file at a time, however many it writes.
-// Staged files carry names only this class gives (".sonetra-staged-", the process and where its
-// number holds), so that those a save left behind when it was cut short (a kill, a power cut)
-// are found and removed (removeStagingLeftovers) and no file of the user's is ever taken for
-// one. Whatever was not put in place is removed when the object goes.
+// Each is written into a file without a name where the file system gives such files, so that a
+// save cut short while writing leaves nothing, and is named once whole (elsewhere it is named
+// from the start). Staged files carry names only this class gives (".sonetra-staged-", the
+// process and where its number holds), so that those a save left behind when it was cut short
+// (a kill, a power cut) are found and removed (removeStagingLeftovers) and no file of the user's
+// is ever taken for one. Whatever was not put in place is removed when the object goes.
 class StagedFiles
 {
 public:

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstddef>
 #include <fcntl.h>
+#include <initializer_list>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
@@ -42,6 +43,21 @@ inline bool refuseUnnamedFiles()
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     });
+}
+
+// Kills this process, as the task manager or a power cut would, the moment it makes one of
+// `calls` (without a core file).
+inline bool killAtSystemCalls(std::initializer_list<long> calls)
+{
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+    for (const long call : calls) {
+        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(call), 0, 1));
+        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    return installSyscallFilter(filter);
 }
 
 // Whether O_TMPFILE works in `folder` for this process.

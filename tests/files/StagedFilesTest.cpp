@@ -6,6 +6,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSysInfo>
 
 #include <functional>
@@ -24,6 +25,12 @@ struct Elsewhere
 };
 
 constexpr int namespacesRefused = 77;
+
+#ifdef __NR_rename
+constexpr long renameCall = __NR_rename;
+#else
+constexpr long renameCall = __NR_renameat2; // systems without it call renameat2
+#endif
 
 int exitCodeOf(pid_t process)
 {
@@ -60,6 +67,11 @@ bool makeOlder(const QString &path, qint64 seconds)
     return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
+QString desktop()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
 } // namespace
 
 // Files written together reach the disk whole or not at all; what a save cut short leaves is
@@ -72,6 +84,7 @@ private slots:
     void init()
     {
         QDir(documentsRoot()).removeRecursively();
+        QDir(desktop()).removeRecursively();
         initStorageFolders();
     }
 
@@ -227,6 +240,48 @@ private slots:
 
         initStorageFolders();
         QCOMPARE(stagedFilesIn(folder), QStringList{left[1]});
+    }
+
+    // An export to the desktop killed while it writes leaves nothing there where the file system
+    // gives unnamed files; killed after that (or where it gives none) it leaves a staged file,
+    // which the next export into that folder removes. The earlier export stays as it was.
+    void aKilledExportLeavesNothingAfterTheNextOne_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::addColumn<bool>("killedWhileWriting");
+        QTest::newRow("while writing, with O_TMPFILE") << true << true;
+        QTest::newRow("while writing, without O_TMPFILE") << false << true;
+        QTest::newRow("before its rename, with O_TMPFILE") << true << false;
+        QTest::newRow("before its rename, without O_TMPFILE") << false << false;
+    }
+
+    void aKilledExportLeavesNothingAfterTheNextOne()
+    {
+        QFETCH(bool, unnamedFiles);
+        QFETCH(bool, killedWhileWriting);
+        const QString preset = desktop() + QStringLiteral("/主扩.kvr");
+        QVERIFY(QDir().mkpath(desktop()));
+        if (unnamedFiles && !unnamedFilesWork(desktop()))
+            SNT_SKIP("this file system gives no unnamed files (O_TMPFILE)");
+        QVERIFY(store::saveExport(preset, "earlier"));
+        const pid_t exporting = fork();
+        if (exporting == 0) {
+            if ((!unnamedFiles && !refuseUnnamedFiles())
+                || !(killedWhileWriting
+                             ? killAtSystemCalls({__NR_fdatasync, __NR_fsync})
+                             : killAtSystemCalls({renameCall, __NR_renameat, __NR_renameat2})))
+                _exit(3);
+            store::saveExport(preset, "cut short");
+            _exit(4);
+        }
+        QCOMPARE(exitCodeOf(exporting), 128 + SIGSYS);
+        QCOMPARE(fileBytes(preset), QByteArray("earlier"));
+        if (unnamedFiles && killedWhileWriting)
+            QCOMPARE(filesIn(desktop()), QStringList{"主扩.kvr"});
+
+        QVERIFY(store::saveExport(desktop() + QStringLiteral("/超低.kvr"), "next"));
+        QCOMPARE(filesIn(desktop()), (QStringList{"主扩.kvr", "超低.kvr"}));
+        QCOMPARE(fileBytes(preset), QByteArray("earlier"));
     }
 
     // However many files a save writes together, it holds no more than one of them open at a
