@@ -69,6 +69,15 @@ inline bool unnamedFilesWork(const QString &folder)
     return fd >= 0;
 }
 
+// How the child `process` ended: its exit code, or 128 + the signal that killed it.
+inline int exitCodeOf(pid_t process)
+{
+    int status = 0;
+    if (process <= 0 || waitpid(process, &status, 0) != process)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // A program saving `targets` together that is killed once every file was written beside its
 // target and before any was put in place. True once it died so.
 inline bool saveKilledBeforeItsRenames(const QStringList &targets, bool unnamedFiles)
@@ -85,9 +94,7 @@ inline bool saveKilledBeforeItsRenames(const QStringList &targets, bool unnamedF
         raise(SIGKILL);
         _exit(5);
     }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status)
-           && WTERMSIG(status) == SIGKILL;
+    return exitCodeOf(child) == 128 + SIGKILL;
 }
 
 // Every file in `folder`, hidden ones included.
