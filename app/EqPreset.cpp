@@ -93,8 +93,8 @@ QString desktopFolder()
 bool writePresetFile(const QString &folder, const QString &baseName, const QJsonObject &preset)
 {
     return QDir().mkpath(folder)
-           && store::saveAtomically(folder + QLatin1Char('/') + baseName + QStringLiteral(".kvr"),
-                                    presetText(preset));
+           && store::saveExport(folder + QLatin1Char('/') + baseName + QStringLiteral(".kvr"),
+                                presetText(preset));
 }
 
 QString copyToClipboard(const QJsonObject &preset)

@@ -197,8 +197,7 @@ bool PackTextExport::write(const QString &folder, const QList<Curve> &curves)
     bool all = true;
     for (const Curve &curve : curves) {
         const QString path = folder + QLatin1Char('/') + curve.file;
-        all = QDir().mkpath(QFileInfo(path).path()) && store::saveAtomically(path, text(curve))
-              && all;
+        all = QDir().mkpath(QFileInfo(path).path()) && store::saveExport(path, text(curve)) && all;
     }
     return all;
 }

@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSysInfo>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -24,25 +24,38 @@ namespace {
 
 const QString stagedPrefix = QStringLiteral(".sonetra-staged-");
 
-// The machine's name as it may stand in a file name.
-QString machineName()
+// How long a staged file may wait for its save to end. A save writes its files one after the
+// other and renames them at once, which takes seconds even for hundreds of files on a slow
+// network drive; a day leaves room for that and for the clock of a machine sharing the folder
+// being off by hours (one that keeps local time in its hardware clock is off by up to 14).
+constexpr qint64 longestSaveSeconds = 24 * 60 * 60;
+
+// Where process numbers mean the same processes as in this one: the kernel's boot and this
+// process's PID namespace, "<boot id>.<namespace>". A copy of the program in a container or a
+// sandbox, or on another machine sharing the folder, has another, whatever its host's name;
+// "_" where the system does not tell, which matches no one. Not kept: a child a fork made may
+// run in a namespace of its own.
+QString processNamespace()
 {
-    static const QString name = [] {
-        QString host = QSysInfo::machineHostName();
-        host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));
-        return host.isEmpty() ? QStringLiteral("_") : host;
+    static const QByteArray boot = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().replace('-', "")
+                                              : QByteArray();
     }();
-    return name;
+    struct stat pids;
+    if (boot.isEmpty() || ::stat("/proc/self/ns/pid", &pids) != 0)
+        return QStringLiteral("_");
+    return QString::fromLatin1(boot) + QLatin1Char('.') + QString::number(pids.st_ino);
 }
 
-// ".sonetra-staged-<process>-<machine>-<random>": the process and the machine tell whether the
-// save that staged it still runs.
+// ".sonetra-staged-<process>-<namespace>-<random>": the process and where its number holds tell
+// whether the save that staged it still runs.
 QString stagedName()
 {
     return stagedPrefix
            + QStringLiteral("%1-%2-%3")
                      .arg(::getpid())
-                     .arg(machineName())
+                     .arg(processNamespace())
                      .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
 }
 
@@ -54,13 +67,27 @@ bool processRuns(qint64 process)
     return ::kill(pid_t(process), 0) == 0 || errno != ESRCH;
 }
 
-// Whether the staged file of that name belongs to a save of this machine that no longer runs.
-bool isLeftover(const QString &name)
+// Whether the staged file at `path` can no longer belong to a save that runs. Its process's end
+// proves it where the number means the same process as here (a kill: the next start removes what
+// it left). Anywhere else the number proves nothing, and a lock proves little: locks taken on one
+// machine are not seen on another over several network file systems (sshfs and other FUSE
+// mounts, SMB mounted without byte-range locks) and an NFS server drops those of a client that
+// sleeps, while a lock lasting until the save's renames needs a file of its own beside the
+// staged ones. So there it is the file's age: older than any save takes. Files that earlier
+// versions named after the host are judged so too.
+bool isLeftover(const QString &path)
 {
     static const QRegularExpression pattern(QStringLiteral(R"(^(\d{1,10})-(.+)-[0-9a-f]{8}$)"));
+    const QString name = QFileInfo(path).fileName();
     const QRegularExpressionMatch match = pattern.match(name.sliced(stagedPrefix.size()));
-    return match.hasMatch() && match.captured(2) == machineName()
-           && !processRuns(match.captured(1).toLongLong());
+    if (!match.hasMatch())
+        return false;
+    const QString here = processNamespace();
+    if (here != QLatin1String("_") && match.captured(2) == here)
+        return !processRuns(match.captured(1).toLongLong());
+    struct stat file;
+    return ::lstat(QFile::encodeName(path).constData(), &file) == 0
+           && ::time(nullptr) - file.st_mtime > longestSaveSeconds;
 }
 
 // The file that writing to `path` replaces: the end of a chain of links, as an editor saving
@@ -73,17 +100,52 @@ QString finalTarget(const QString &path)
     return file.isSymLink() ? path : file.filePath();
 }
 
-// A new staged file in `folder`, opened for writing; -1 with errno set when none could be made.
-int createStagedFile(const QString &folder, QString *path)
+// Tries fresh staged names in `folder` with `make` until one is not taken yet; the name it made
+// stays in `path`. False with errno set when none could be made.
+bool makeStagedName(const QString &folder, QString *path,
+                    const std::function<bool(const QByteArray &)> &make)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         *path = folder + QLatin1Char('/') + stagedName();
-        const int fd = ::open(QFile::encodeName(*path).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (make(QFile::encodeName(*path)))
+            return true;
+        if (errno != EEXIST)
+            break;
     }
-    return -1;
+    path->clear();
+    return false;
+}
+
+// The file a staged file is written into, in `folder` and open for writing: one without a name
+// where the file system gives such files (O_TMPFILE) and /proc lets this process name it later,
+// so that a save cut short while it writes leaves nothing behind (a kill during an export leaves
+// nothing on the desktop); else one under a staged name, set in `path`. -1 with errno set when
+// none could be made.
+int openStagedFile(const QString &folder, QString *path)
+{
+    static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+    path->clear();
+    int fd = canName ? ::open(QFile::encodeName(folder).constData(),
+                              O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                     : -1;
+    if (fd < 0) {
+        makeStagedName(folder, path, [&fd](const QByteArray &name) {
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return fd >= 0;
+        });
+    }
+    return fd;
+}
+
+// Gives the unnamed file open at `fd` a staged name in `folder`, set in `path`.
+bool nameStagedFile(int fd, const QString &folder, QString *path)
+{
+    const QByteArray unnamed = "/proc/self/fd/" + QByteArray::number(fd);
+    return makeStagedName(folder, path, [&unnamed](const QByteArray &name) {
+        return ::linkat(AT_FDCWD, unnamed.constData(), AT_FDCWD, name.constData(),
+                        AT_SYMLINK_FOLLOW)
+               == 0;
+    });
 }
 
 QString systemError()
@@ -91,8 +153,10 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Writes the whole file through `write`, then syncs and closes it: false when any of it failed.
-bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, QString *error)
+// Writes the whole file through `write`, syncs it, names it (`path`, in `folder`) when it has
+// no name yet and closes it: false when any of it failed.
+bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, const QString &folder,
+                   QString *path, QString *error)
 {
     QFile file;
     errno = 0;
@@ -104,6 +168,10 @@ bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, QStrin
     file.close();
     // A file system that cannot sync (EINVAL) has nothing more to write.
     if (written && ::fdatasync(fd) != 0 && errno != EINVAL) {
+        written = false;
+        *error = systemError();
+    }
+    if (written && path->isEmpty() && !nameStagedFile(fd, folder, path)) {
         written = false;
         *error = systemError();
     }
@@ -136,8 +204,9 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
         sntWarning(lcStore, "[Store]") << "cannot write" << path << ": the file is read-only";
         return false;
     }
+    const QString folder = QFileInfo(target).path();
     QString staged;
-    const int fd = createStagedFile(QFileInfo(target).path(), &staged);
+    const int fd = openStagedFile(folder, &staged);
     if (fd < 0) {
         sntWarning(lcStore, "[Store]") << "cannot write" << path << ":" << systemError();
         return false;
@@ -145,9 +214,10 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
     if (replaces)
         ::fchmod(fd, existing.st_mode & 07777);
     QString error;
-    if (!writeAndClose(fd, write, &error)) {
+    if (!writeAndClose(fd, write, folder, &staged, &error)) {
         sntWarning(lcStore, "[Store]") << "writing" << path << "failed:" << error;
-        QFile::remove(staged);
+        if (!staged.isEmpty())
+            QFile::remove(staged);
         return false;
     }
     files_.push_back({target, staged});
@@ -191,7 +261,7 @@ void removeStagingLeftovers(const QString &folder)
                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     int removed = 0;
     for (const QString &name : names) {
-        if (isLeftover(name) && QFile::remove(dir.filePath(name)))
+        if (isLeftover(dir.filePath(name)) && QFile::remove(dir.filePath(name)))
             ++removed;
     }
     if (removed > 0)

@@ -10,12 +10,14 @@
 namespace store {
 
 // Files that are written together, so that either every one of them changes or none does:
-// each is written in full to a staged file beside its target first, synced and closed, and no
-// target is replaced before every file was written. A save holds one open file at a time, however
-// many it writes. Staged files carry names only this class gives (".sonetra-staged-", the
-// process and the machine), so that those a save left behind when it was cut short (a kill, a
-// power cut) are found and removed (removeStagingLeftovers) and no file of the user's is ever
-// taken for one. Whatever was not put in place is removed when the object goes.
+// each is written in full beside its target first, synced and closed, and no target is replaced
+// before every file was written. A save holds one open file at a time, however many it writes.
+// Each is written into a file without a name where the file system gives such files, so that a
+// save cut short while writing leaves nothing, and is named once whole (elsewhere it is named
+// from the start). Staged files carry names only this class gives (".sonetra-staged-", the
+// process and where its number holds), so that those a save left behind when it was cut short
+// (a kill, a power cut) are found and removed (removeStagingLeftovers) and no file of the user's
+// is ever taken for one. Whatever was not put in place is removed when the object goes.
 class StagedFiles
 {
 public:
@@ -48,9 +50,11 @@ private:
     std::vector<Staged> files_;
 };
 
-// Removes the staged files that saves cut short left in `folder`: those of processes of this
-// machine that no longer run. A running program's (this one's or another's) are left alone, and
-// so is every file this class did not name.
+// Removes the staged files that saves cut short left in `folder`: those of processes that ran
+// where this one runs (the same machine, container or sandbox) and no longer do, and those of
+// any other save once they are older than any save takes (a day). A save that still runs, in a
+// container or on another machine sharing the folder too, keeps its files, and so does every
+// file this class did not name.
 void removeStagingLeftovers(const QString &folder);
 
 } // namespace store

@@ -23,6 +23,12 @@ bool saveAtomically(const QString &path, const QByteArray &content)
     return file.stage(path, content) && file.commit() == 1;
 }
 
+bool saveExport(const QString &path, const QByteArray &content)
+{
+    removeStagingLeftovers(QFileInfo(path).path());
+    return saveAtomically(path, content);
+}
+
 bool writeAll(QIODevice &device, const char *data, qint64 size)
 {
     return device.write(data, size) == size;

@@ -20,6 +20,10 @@ bool saveAtomically(const QString &path, const std::function<bool(QIODevice &)> 
 
 bool saveAtomically(const QString &path, const QByteArray &content);
 
+// Writes a file of an export outside the data folder (to the desktop, say) as saveAtomically
+// does, first removing what exports cut short left in its folder: no start looks there.
+bool saveExport(const QString &path, const QByteArray &content);
+
 // Writes `size` bytes, true only when all of them were accepted.
 bool writeAll(QIODevice &device, const char *data, qint64 size);
 

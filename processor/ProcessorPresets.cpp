@@ -303,7 +303,7 @@ QVariantMap ProcessorClient::writeExport(int slot, const Exchange &file)
     const QString folder = presetFolder().toLocalFile();
     QDir().mkpath(folder);
     const QString fileName = QStringLiteral("预设-%1.Parm").arg(slot + 1);
-    if (!store::saveAtomically(folder + QLatin1Char('/') + fileName, file.body))
+    if (!store::saveExport(folder + QLatin1Char('/') + fileName, file.body))
         return failure(QStringLiteral("导出失败：桌面写不进去。"));
     return success(QStringLiteral("已导出到桌面：") + fileName);
 }

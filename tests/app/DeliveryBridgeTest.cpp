@@ -3,6 +3,7 @@
 // to the pack file on disk, the preset on the desktop and the clipboard, the upload as the
 // simulated processor logs it, and the real converter's outputs.
 #include "app/AppCore.h"
+#include "app/PackTextExport.h"
 #include "app/QmlBridge.h"
 #include "audio/Client.h"
 #include "eq/BandRules.h"
@@ -10,6 +11,7 @@
 #include "files/DataFolder.h"
 #include "tests/audio/FakePlugin.h"
 #include "tests/eq/SyntheticCurves.h"
+#include "tests/files/CutShortSaves.h"
 #include "tests/processor/SimProcessor.h"
 #include "tests/support/GuiTestMain.h"
 
@@ -376,6 +378,45 @@ private slots:
         const QByteArray text = xclip.readAllStandardOutput();
         QVERIFY(text.startsWith("XTA OUTPUT FILTERS\r\n1 HPF LR 36 50\r\n2 PEQ "));
         QVERIFY(text.endsWith("9 LPF BUTTER 6 12000\r\n"));
+    }
+
+    // Every export to the desktop first removes what an export cut short by a kill left in its
+    // folder, as no start looks there: the EQ preset, a pack's curve files and the processor's
+    // own preset.
+    void exportsRemoveWhatACutShortOneLeft_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("EQ preset") << "preset";
+        QTest::newRow("curve files") << "curves";
+        QTest::newRow("processor preset") << "processor";
+    }
+
+    void exportsRemoveWhatACutShortOneLeft()
+    {
+        QFETCH(QString, kind);
+        const qsizetype last = core().store().curvePacks.size() - 1;
+        const QString folder
+                = kind == "curves"
+                          ? PackTextExport::folderFor(core().store().curvePacks.last().name)
+                          : QDir::homePath() + "/Desktop";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(saveKilledBeforeItsRenames({folder + "/上次.txt"}, true));
+        QCOMPARE(stagedFilesIn(folder).size(), 1);
+        if (kind == "preset") {
+            QVERIFY(bridge_->exportCurrentPack());
+        } else if (kind == "curves") {
+            QVERIFY(bridge_->exportCurvePack(int(last)));
+        } else {
+            snt::test::SimProcessor sim;
+            QVERIFY(sim.start());
+            auto *client = qobject_cast<ProcessorClient *>(bridge_->processor());
+            QVERIFY(snt::test::connectTo(*client, sim));
+            sim.set({{"export", QString(QByteArray("preset").toBase64())}});
+            const bool exported = client->exportPreset(0).value("ok").toBool();
+            client->disconnectDevice();
+            QVERIFY(exported);
+        }
+        QCOMPARE(stagedFilesIn(folder), QStringList());
     }
 
     // Other programs read what the bridge put on the clipboard; the window system asks the

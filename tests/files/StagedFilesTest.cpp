@@ -2,80 +2,70 @@
 #include "files/DataFolder.h"
 #include "files/StoreFile.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/files/CutShortSaves.h"
 #include "tests/support/TestMain.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstddef>
-#include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
+#include <QStandardPaths>
+
+#include <functional>
+#include <sched.h>
+#include <sys/stat.h>
 
 namespace {
 
-// Makes every later open with O_TMPFILE in this process fail as it does on file systems without
-// unnamed files (NFS, many FUSE file systems): EOPNOTSUPP.
-bool refuseUnnamedFiles()
+// Where a process of the test runs, as a copy of the program in a container or a sandbox, or on
+// another machine sharing the folder, would: with processes of its own (a PID namespace of its
+// own, where this test's process numbers mean nothing) and a host name of its own (unless empty).
+struct Elsewhere
 {
-    constexpr unsigned unnamedFlag = O_TMPFILE & ~O_DIRECTORY;
-    sock_filter filter[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
-            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, unnamedFlag, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-           && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
+    bool ownProcesses = false;
+    QByteArray hostName;
+};
 
-// Whether O_TMPFILE works in `folder` for this process.
-bool unnamedFilesWork(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
-}
+constexpr int namespacesRefused = 77;
 
-// A program saving `targets` together that is killed once every file was written beside its
-// target and before any was put in place, as by a power cut or the task manager. True once it
-// died so.
-bool saveKilledBeforeItsRenames(const QStringList &targets, bool unnamedFiles)
+#ifdef __NR_rename
+constexpr long renameCall = __NR_rename;
+#else
+constexpr long renameCall = __NR_renameat2; // systems without it call renameat2
+#endif
+
+// Starts a child process that runs `work` there and exits with what it returns, or with
+// namespacesRefused when the system gives no such namespaces.
+pid_t startElsewhere(const Elsewhere &where, const std::function<int()> &work)
 {
     const pid_t child = fork();
-    if (child == 0) {
-        if (!unnamedFiles && !refuseUnnamedFiles())
-            _exit(3);
-        store::StagedFiles staged;
-        for (const QString &target : targets) {
-            if (!staged.stage(target, QByteArray("{\"packs\": []}\n")))
-                _exit(4);
-        }
-        raise(SIGKILL);
-        _exit(5);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status)
-           && WTERMSIG(status) == SIGKILL;
+    if (child != 0)
+        return child;
+    const int flags = (where.ownProcesses ? CLONE_NEWPID : 0)
+                      | (where.hostName.isEmpty() ? 0 : CLONE_NEWUTS);
+    if (flags != 0
+        && (unshare(CLONE_NEWUSER | flags) != 0
+            || (!where.hostName.isEmpty()
+                && sethostname(where.hostName.constData(), where.hostName.size()) != 0)))
+        _exit(namespacesRefused);
+    // unshare() puts the children forked after it in the new PID namespace, not the caller.
+    const pid_t worker = where.ownProcesses ? fork() : 0;
+    _exit(worker == 0 ? work() : exitCodeOf(worker));
 }
 
-// Every file in `folder`, hidden ones included.
-QStringList filesIn(const QString &folder)
+// Sets the file's modification time `seconds` back from now.
+bool makeOlder(const QString &path, qint64 seconds)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const timespec then{time(nullptr) - seconds, 0};
+    const timespec times[2] = {then, then};
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+QString desktop()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }
 
 } // namespace
 
 // Files written together reach the disk whole or not at all; what a save cut short leaves is
-// removed at the next start, and nothing else is.
+// removed once no save can need it any more, and nothing else is.
 class StagedFilesTest : public QObject
 {
     Q_OBJECT
@@ -84,6 +74,7 @@ private slots:
     void init()
     {
         QDir(documentsRoot()).removeRecursively();
+        QDir(desktop()).removeRecursively();
         initStorageFolders();
     }
 
@@ -133,6 +124,133 @@ private slots:
         QCOMPARE(running.commit(), 1);
         QCOMPARE(filesIn(projectsDir()), projectsBefore);
         QCOMPARE(fileBytes(project), QByteArray("{}"));
+    }
+
+    // A start never removes the staged files of a save that still runs, wherever that save
+    // runs: here the start runs in a PID namespace of its own, where the save's process number
+    // means nothing (as a copy of the program in a sandbox or a container, or on another machine
+    // sharing the folder), and with a host name that reads the same as the save's in a file
+    // name. The save then puts its file in place.
+    void aRunningSaveKeepsItsFilesThroughAnotherStart_data()
+    {
+        QTest::addColumn<QByteArray>("savingHost");
+        QTest::addColumn<QByteArray>("startingHost");
+        QTest::newRow("start in another PID namespace") << QByteArray() << QByteArray();
+        QTest::newRow("host names alike in a file name")
+                << QByteArray("studio_1") << QByteArray("studio-1");
+    }
+
+    void aRunningSaveKeepsItsFilesThroughAnotherStart()
+    {
+        QFETCH(QByteArray, savingHost);
+        QFETCH(QByteArray, startingHost);
+        const QString project = projectsDir() + QStringLiteral("/甲.json");
+        const QByteArray saved = R"({"name": "甲", "packs": [], "curves": 0})";
+        QVERIFY(putBytes(project, "{}"));
+        int staged[2];
+        int go[2];
+        QVERIFY(pipe(staged) == 0 && pipe(go) == 0);
+        const pid_t save = startElsewhere({false, savingHost}, [&] {
+            close(staged[0]);
+            close(go[1]);
+            store::StagedFiles files;
+            char sign = 0;
+            if (!files.stage(project, saved) || write(staged[1], "s", 1) != 1
+                || read(go[0], &sign, 1) != 1)
+                return 1;
+            return files.commit() == 1 ? 0 : 2;
+        });
+        close(staged[1]);
+        close(go[0]);
+        char sign = 0;
+        const bool savingRuns = read(staged[0], &sign, 1) == 1;
+        const QStringList during = filesIn(projectsDir());
+        const int start = exitCodeOf(startElsewhere({true, startingHost}, [] {
+            initStorageFolders();
+            return 0;
+        }));
+        const QStringList afterTheStart = filesIn(projectsDir());
+        const bool toldToCommit = savingRuns && write(go[1], "g", 1) == 1;
+        close(go[1]);
+        close(staged[0]);
+        const int saving = exitCodeOf(save);
+        if (saving == namespacesRefused || start == namespacesRefused)
+            SNT_SKIP("the system gives no user, PID and UTS namespaces");
+
+        QVERIFY(savingRuns && toldToCommit);
+        QCOMPARE(during.size(), 2); // the project and the save's staged file
+        QCOMPARE(start, 0);
+        QCOMPARE(afterTheStart, during);
+        QCOMPARE(saving, 0);
+        QCOMPARE(fileBytes(project), saved);
+        QCOMPARE(filesIn(projectsDir()), QStringList{"甲.json"});
+    }
+
+    // Where a start cannot tell whether the process that staged a file still runs (another PID
+    // namespace, another machine), the file goes once it is older than any save takes, and not
+    // before.
+    void leftoversFromElsewhereGoOnceADayOld()
+    {
+        const QString folder = projectsDir();
+        for (int save = 0; save < 2; ++save) {
+            const int killed = exitCodeOf(startElsewhere({true, {}}, [&folder]() -> int {
+                store::StagedFiles files;
+                // Ends without a word, as a kill would: its staged file stays.
+                _exit(files.stage(folder + QStringLiteral("/甲.json"), QByteArray("{}")) ? 0 : 1);
+            }));
+            if (killed == namespacesRefused)
+                SNT_SKIP("the system gives no user and PID namespaces");
+            QCOMPARE(killed, 0);
+        }
+        const QStringList left = stagedFilesIn(folder);
+        QCOMPARE(left.size(), 2);
+        QVERIFY(makeOlder(folder + QLatin1Char('/') + left[0], 24 * 3600 + 60));
+        QVERIFY(makeOlder(folder + QLatin1Char('/') + left[1], 23 * 3600));
+
+        initStorageFolders();
+        QCOMPARE(stagedFilesIn(folder), QStringList{left[1]});
+    }
+
+    // An export to the desktop killed while it writes leaves nothing there where the file system
+    // gives unnamed files; killed after that (or where it gives none) it leaves a staged file,
+    // which the next export into that folder removes. The earlier export stays as it was.
+    void aKilledExportLeavesNothingAfterTheNextOne_data()
+    {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::addColumn<bool>("killedWhileWriting");
+        QTest::newRow("while writing, with O_TMPFILE") << true << true;
+        QTest::newRow("while writing, without O_TMPFILE") << false << true;
+        QTest::newRow("before its rename, with O_TMPFILE") << true << false;
+        QTest::newRow("before its rename, without O_TMPFILE") << false << false;
+    }
+
+    void aKilledExportLeavesNothingAfterTheNextOne()
+    {
+        QFETCH(bool, unnamedFiles);
+        QFETCH(bool, killedWhileWriting);
+        const QString preset = desktop() + QStringLiteral("/主扩.kvr");
+        QVERIFY(QDir().mkpath(desktop()));
+        if (unnamedFiles && !unnamedFilesWork(desktop()))
+            SNT_SKIP("this file system gives no unnamed files (O_TMPFILE)");
+        QVERIFY(store::saveExport(preset, "earlier"));
+        const pid_t exporting = fork();
+        if (exporting == 0) {
+            if ((!unnamedFiles && !refuseUnnamedFiles())
+                || !(killedWhileWriting
+                             ? killAtSystemCalls({__NR_fdatasync})
+                             : killAtSystemCalls({renameCall, __NR_renameat, __NR_renameat2})))
+                _exit(3);
+            store::saveExport(preset, "cut short");
+            _exit(4);
+        }
+        QCOMPARE(exitCodeOf(exporting), 128 + SIGSYS);
+        QCOMPARE(fileBytes(preset), QByteArray("earlier"));
+        if (unnamedFiles && killedWhileWriting)
+            QCOMPARE(filesIn(desktop()), QStringList{"主扩.kvr"});
+
+        QVERIFY(store::saveExport(desktop() + QStringLiteral("/超低.kvr"), "next"));
+        QCOMPARE(filesIn(desktop()), (QStringList{"主扩.kvr", "超低.kvr"}));
+        QCOMPARE(fileBytes(preset), QByteArray("earlier"));
     }
 
     // However many files a save writes together, it holds no more than one of them open at a
