@@ -102,7 +102,11 @@ bool playAndStop(const Walk &walk)
 
 bool automaticRun(const Walk &walk)
 {
-    walk.pressUntilArmed(pageControl("primaryButton", walk.fromRight(125, 793)));
+    const bool pressed
+            = walk.pressUntilArmed(pageControl("primaryButton", walk.fromRight(125, 793)));
+    if (!measureCheck(walk, !pressed,
+                      QStringLiteral("表头 %1 秒内没有对齐").arg(Walk::levelWaitSeconds)))
+        return false;
     Walk::wait(500);
     if (!measureCheck(walk, !walk.flag("measuring") || walk.screen() != pointScreen,
                       QStringLiteral("自动测量没有起信号或提前跳页"))
@@ -271,6 +275,7 @@ void mergedMeasurement(const Walk &walk)
     }
     walk.bridge().call("subLoadMainPack", {0});
     Walk::wait(300);
+    // Meters that never agree leave the run checking them, which the skip below reports.
     walk.pressUntilArmed(pageControl("primaryButton", {429, 1087}));
     if (!subCheck(walk, !walk.flag("measuring"), QStringLiteral("超低测量分频没起测量")))
         return;

@@ -105,11 +105,22 @@ void Walk::click(QQuickWindow *window, const ClickTarget &target) const
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
 }
 
-void Walk::pressUntilArmed(const ClickTarget &primary) const
+bool Walk::pressUntilArmed(const ClickTarget &primary) const
 {
     click(primary);
-    if (flag("measuring") && !flag("autoMeasuring"))
+    if (!flag("measuring") || flag("autoMeasuring"))
+        return true;
+    // The meters agree seconds after the signal starts: the sound has to come back, and the two
+    // levels have to stay together for a while.
+    const bool settled
+            = QTest::qWaitFor([this] { return !flag("measuring") || flag("measureLevelReady"); },
+                              levelWaitSeconds * 1000);
+    if (!settled)
+        return false;
+    // A run that ended meanwhile is left to the caller's checks, which name its cause.
+    if (flag("measuring"))
         click(primary);
+    return true;
 }
 
 void Walk::pressEscape() const

@@ -54,8 +54,13 @@ public:
     void click(const ClickTarget &target) const;
     void click(QQuickWindow *window, const ClickTarget &target) const;
     // Presses the primary control of a measuring screen as a user does to start an automatic
-    // measurement: once, and once more when that only started the signal (play, then measure).
-    void pressUntilArmed(const ClickTarget &primary) const;
+    // measurement: once, and, when that only started the signal for the level check (play, then
+    // measure), once more as soon as the two meters agree (the bridge's `measureLevelReady`, which
+    // the control waits for), at most `levelWaitSeconds` later. False when they never agreed in
+    // that time: the second press is not made and the signal plays on. A run that ends while
+    // the walk waits is not started again.
+    bool pressUntilArmed(const ClickTarget &primary) const;
+    static constexpr int levelWaitSeconds = 10;
     void pressEscape() const;
 
     // Calls a bridge operation that no control of the screen shown offers in this state, as the

@@ -2,6 +2,7 @@
 
 #include "app/store/ProjectStore.h"
 #include "files/DataFolder.h"
+#include "tests/support/OwnSoundServer.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
@@ -53,12 +54,24 @@ public:
         if (!sound)
             return;
         QFile::copy(qEnvironmentVariable("SNT_TEST_ASOUNDRC"), dir_.filePath(".asoundrc"));
-        QSettings settings(dir_.filePath(QStringLiteral(".config/Halvo/测量工作流.conf")),
-                           QSettings::IniFormat);
+        QSettings settings(settingsFile(), QSettings::IniFormat);
         settings.setValue("audio/inputDevice", "alsa:loop_monitor");
         settings.setValue("audio/dataChannel", 0);
         settings.setValue("audio/referenceChannel", 1);
         settings.setValue("measure/signalType", 0);
+    }
+
+    // The same on a sound server of the test's own, which has the same null sink "loop".
+    explicit ProgramHome(const OwnSoundServer &server)
+        : ProgramHome(true)
+    {
+        soundServer_ = server.address();
+    }
+
+    // The reference channel of the settings; -1 takes the generator's own signal as the reference.
+    void setReferenceChannel(int channel) const
+    {
+        QSettings(settingsFile(), QSettings::IniFormat).setValue("audio/referenceChannel", channel);
     }
 
     QString path() const { return dir_.path(); }
@@ -80,6 +93,8 @@ public:
         env.insert("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1");
         if (!sound_)
             env.insert("PULSE_SERVER", "unix:/nonexistent/pulse");
+        else if (!soundServer_.isEmpty())
+            env.insert("PULSE_SERVER", soundServer_);
         QProcess process;
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
@@ -119,8 +134,14 @@ public:
     bool sound() const { return sound_; }
 
 private:
+    QString settingsFile() const
+    {
+        return dir_.filePath(QStringLiteral(".config/Halvo/测量工作流.conf"));
+    }
+
     QTemporaryDir dir_;
     bool sound_;
+    QString soundServer_;
 };
 
 inline QSize imageSize(const QString &path)
