@@ -184,6 +184,7 @@ private:
         QString error;
     };
     struct DiscoveryRun;
+    struct ConsoleProbe;
 
     static QVariantMap failure(const QString &text);
     QUrl processorUrl(const QString &path, bool withWsi) const;
@@ -226,8 +227,8 @@ private:
 
     void onUdpReadyRead(QUdpSocket *socket);
     void finishDiscovery();
-    void onProbeReply(QNetworkReply *reply, const QString &candidate,
-                      const QSharedPointer<DiscoveryRun> &run);
+    void askForConsolePage(const QUrl &page, const ConsoleProbe &probe);
+    void onProbeReply(QNetworkReply *reply, ConsoleProbe probe);
     static bool ipLessThan(const QVariant &a, const QVariant &b);
     void logDiscovery(const QString &text, bool truncate = false);
 
