@@ -103,6 +103,21 @@ void takeFields(ChannelState &channel, const QJsonObject &update, const ChannelK
         channel.delay = paramDouble(*delay, channel.delay);
 }
 
+// The fields whose keys the cache dropped show as on a channel never read, as after a full read
+// without them.
+void forgetFields(ChannelState &channel, const QStringList &dropped, const ChannelKeys &keys)
+{
+    const ChannelState neverRead;
+    if (dropped.contains(keys.gain))
+        channel.gain = neverRead.gain;
+    if (dropped.contains(keys.firstMute) || dropped.contains(keys.mute))
+        channel.muted = neverRead.muted;
+    if (dropped.contains(keys.phase))
+        channel.phaseNormal = neverRead.phaseNormal;
+    if (dropped.contains(keys.delay))
+        channel.delay = neverRead.delay;
+}
+
 QVariantList curvePoints(const QVariantList &response)
 {
     static const QVariantList flat(kThumbnailPoints, 0.5);
@@ -118,16 +133,28 @@ ChannelState &ProcessorClient::channel(bool isOut, int idx)
 
 void ProcessorClient::mergeParams(const QJsonObject &update)
 {
+    changeParams(update, {});
+}
+
+void ProcessorClient::changeParams(const QJsonObject &update, const QStringList &dropped)
+{
     std::array<bool, kInputs + kOutputs> curves{};
+    const auto markCurve = [&curves](const QString &key) {
+        if (const int curve = eqCurveOf(key); curve >= 0)
+            curves[curve] = true;
+    };
     for (auto it = update.constBegin(); it != update.constEnd(); ++it) {
         paramCache_.insert(it.key(), it.value());
         // The processor's own value: a live post that fails later has nothing older to restore.
         gainPath_.confirmed.remove(it.key());
         eqPath_.confirmed.remove(it.key());
-        if (const int curve = eqCurveOf(it.key()); curve >= 0)
-            curves[curve] = true;
+        markCurve(it.key());
     }
-    takeChannelFields(update);
+    for (const QString &key : dropped) {
+        paramCache_.remove(key);
+        markCurve(key);
+    }
+    takeChannelFields(update, dropped);
     recomputeRoutes();
     for (int n = 0; n < int(curves.size()); ++n) {
         if (curves[n])
@@ -142,8 +169,11 @@ void ProcessorClient::replaceCache(const QJsonObject &everything)
     gainPath_.confirmed.clear();
     eqPath_.confirmed.clear();
     // Every strip shows what the device holds: a fader left at 0 dB here would make the next
-    // step jump by the difference on a live system.
-    takeChannelFields(paramCache_);
+    // step jump by the difference on a live system. What the device does not report shows as on
+    // a channel never read, not as an earlier read left it.
+    inputChannels_.fill(ChannelState());
+    outputChannels_.fill(ChannelState());
+    takeChannelFields(paramCache_, {});
     recomputeRoutes();
     for (int i = 0; i < kInputs; ++i)
         rebuildEqResponse(false, i);
@@ -152,14 +182,15 @@ void ProcessorClient::replaceCache(const QJsonObject &everything)
     emit channelsChanged();
 }
 
-void ProcessorClient::takeChannelFields(const QJsonObject &update)
+void ProcessorClient::takeChannelFields(const QJsonObject &update, const QStringList &dropped)
 {
-    if (update.isEmpty())
+    if (update.isEmpty() && dropped.isEmpty())
         return;
-    for (int i = 0; i < kInputs; ++i)
-        takeFields(inputChannels_[i], update, channelKeys()[i]);
-    for (int o = 0; o < kOutputs; ++o)
-        takeFields(outputChannels_[o], update, channelKeys()[kInputs + o]);
+    for (int n = 0; n < kInputs + kOutputs; ++n) {
+        ChannelState &state = n < kInputs ? inputChannels_[n] : outputChannels_[n - kInputs];
+        takeFields(state, update, channelKeys()[n]);
+        forgetFields(state, dropped, channelKeys()[n]);
+    }
 }
 
 void ProcessorClient::recomputeRoutes()

@@ -97,14 +97,15 @@ public:
     QVariantMap postCommand(const QJsonObject &command, const QString &successText);
     // Puts `body` into the cache and sends it without waiting (800 ms). The reply frees the path
     // for its next flush; where the processor did not take the values, the cache and the
-    // channels get back what it held before.
+    // channels get back what it held before, and a value it held none of leaves the cache.
     void postLive(const QJsonObject &body, LivePath &path);
 
     // Stores every key of `update` in the cache, takes the channel fields it names, recomputes
     // the routes from the whole cache, rebuilds the EQ curves its keys touch and tells the views.
     void mergeParams(const QJsonObject &update);
     // The one step of every full read (connect, refresh, preset import): the cache becomes
-    // `everything`, every channel takes its fields and its EQ curve from it, then one signal.
+    // `everything`, every channel takes its fields and its EQ curve from it (a field it does not
+    // hold shows as on a channel never read), then one signal.
     void replaceCache(const QJsonObject &everything);
     // The channel maps the panel shows: inputs A to D, or outputs 1 to 8.
     QVariantList channelList(bool isOut) const;
@@ -184,6 +185,7 @@ private:
         QString error;
     };
     struct DiscoveryRun;
+    struct ConsoleProbe;
 
     static QVariantMap failure(const QString &text);
     QUrl processorUrl(const QString &path, bool withWsi) const;
@@ -199,7 +201,10 @@ private:
     bool readAll(QString &error);
 
     ChannelState &channel(bool isOut, int idx);
-    void takeChannelFields(const QJsonObject &update);
+    // mergeParams of `update`, which also drops the keys of `dropped` from the cache; the fields
+    // they name show as on a channel never read. One signal for both.
+    void changeParams(const QJsonObject &update, const QStringList &dropped);
+    void takeChannelFields(const QJsonObject &update, const QStringList &dropped);
     void recomputeRoutes();
     // writeParams, and a failed write said through `message` as well, for the views that show
     // what the processor refused.
@@ -226,8 +231,8 @@ private:
 
     void onUdpReadyRead(QUdpSocket *socket);
     void finishDiscovery();
-    void onProbeReply(QNetworkReply *reply, const QString &candidate,
-                      const QSharedPointer<DiscoveryRun> &run);
+    void askForConsolePage(const QUrl &page, const ConsoleProbe &probe);
+    void onProbeReply(QNetworkReply *reply, ConsoleProbe probe);
     static bool ipLessThan(const QVariant &a, const QVariant &b);
     void logDiscovery(const QString &text, bool truncate = false);
 

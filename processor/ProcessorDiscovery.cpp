@@ -30,6 +30,9 @@ constexpr int kNameQueryTimeoutMs = 900;
 constexpr int kUdpPhaseMs = 800;
 constexpr int kProbeTransferTimeoutMs = 700;
 constexpr int kProbeAbortMs = 900;
+// A console page is reached in a redirect or two; each one followed is another request with
+// its own time limit, so the bound also bounds how long a looping address holds up the result.
+constexpr int kProbeRedirects = 3;
 
 // Any answer counts; only where it came from matters. Our own machine is never a processor.
 bool isUsableSender(const QString &address)
@@ -64,6 +67,23 @@ void forEachIpv4Entry(Visit visit)
     }
 }
 
+bool isRedirect(const QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 300 && status < 400;
+}
+
+// Where a redirect leads when that is another page of the address probed: the same scheme, host
+// and port. Anywhere else is some other machine's page, not this one's console; empty then.
+QUrl pageOfSameAddress(const QNetworkReply *reply)
+{
+    const QUrl from = reply->url();
+    const QUrl to = from.resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
+    const bool same = to.scheme() == from.scheme() && to.host() == from.host()
+                      && to.port(80) == from.port(80);
+    return same ? to : QUrl();
+}
+
 } // namespace
 
 // The state of one background search's probe phase, shared by its probes; a second search
@@ -73,6 +93,14 @@ struct ProcessorClient::DiscoveryRun
     QVariantList found;
     int pending = 0;
     int total = 0;
+};
+
+// One candidate's page probe and the redirects it followed so far.
+struct ProcessorClient::ConsoleProbe
+{
+    QString candidate;
+    QSharedPointer<DiscoveryRun> run;
+    int redirects = 0;
 };
 
 QVariantList ProcessorClient::discoverDevices()
@@ -191,30 +219,44 @@ void ProcessorClient::finishDiscovery()
     }
     auto run = QSharedPointer<DiscoveryRun>::create();
     run->pending = run->total = int(candidates.size());
-    for (const QString &candidate : std::as_const(candidates)) {
-        QNetworkRequest request(QUrl(QStringLiteral("http://%1/").arg(candidate)));
-        request.setTransferTimeout(kProbeTransferTimeoutMs);
-        QNetworkReply *reply = limited(network_->get(request), processor::kConsolePageLimit);
-        // The reply is the timer's context: once the reply is gone the timer is gone too, and a
-        // reply that already finished is left alone.
-        QTimer::singleShot(kProbeAbortMs, reply, [reply] {
-            if (reply->isRunning())
-                reply->abort();
-        });
-        connect(reply, &QNetworkReply::finished, this,
-                [this, reply, candidate, run] { onProbeReply(reply, candidate, run); });
-    }
+    for (const QString &candidate : std::as_const(candidates))
+        askForConsolePage(QUrl(QStringLiteral("http://%1/").arg(candidate)), {candidate, run, 0});
 }
 
-void ProcessorClient::onProbeReply(QNetworkReply *reply, const QString &candidate,
-                                   const QSharedPointer<DiscoveryRun> &run)
+void ProcessorClient::askForConsolePage(const QUrl &page, const ConsoleProbe &probe)
 {
-    if (reply->error() == QNetworkReply::NoError) {
+    QNetworkRequest request(page);
+    request.setTransferTimeout(kProbeTransferTimeoutMs);
+    QNetworkReply *reply = limited(network_->get(request), processor::kConsolePageLimit);
+    // The reply is the timer's context: once the reply is gone the timer is gone too, and a
+    // reply that already finished is left alone.
+    QTimer::singleShot(kProbeAbortMs, reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, probe] { onProbeReply(reply, probe); });
+}
+
+// Only a page the address serves is searched for the marker; a redirect's own body is not that
+// page. A redirect to another page of the same address is followed, as a browser typing the
+// address would; one anywhere else ends the probe.
+void ProcessorClient::onProbeReply(QNetworkReply *reply, ConsoleProbe probe)
+{
+    reply->deleteLater();
+    if (reply->error() == QNetworkReply::NoError && isRedirect(reply)) {
+        const QUrl next = pageOfSameAddress(reply);
+        if (!next.isEmpty() && probe.redirects < kProbeRedirects) {
+            ++probe.redirects;
+            askForConsolePage(next, probe);
+            return;
+        }
+    } else if (reply->error() == QNetworkReply::NoError) {
         const QByteArray page = reply->readAll();
         if (page.contains("Moriat") || page.contains("moriat"))
-            run->found.append(found(candidate, QString()));
+            probe.run->found.append(found(probe.candidate, QString()));
     }
-    reply->deleteLater();
+    const QSharedPointer<DiscoveryRun> run = probe.run;
     if (--run->pending >= 1)
         return;
     std::sort(run->found.begin(), run->found.end(), &ProcessorClient::ipLessThan);

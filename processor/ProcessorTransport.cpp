@@ -237,7 +237,9 @@ QVariantMap ProcessorClient::failure(const QString &text)
 
 // The cache takes the sent values at once (the views follow the hand); until the processor
 // takes them, the path keeps the values it held before, and a post it did not take puts those
-// back, so the next step starts from what the processor really holds.
+// back, so the next step starts from what the processor really holds. A value it never reported
+// leaves the cache again, and its channel shows it as one never read does: a value the
+// processor refused is never shown as its own.
 void ProcessorClient::postLive(const QJsonObject &body, LivePath &path)
 {
     for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
@@ -264,16 +266,17 @@ void ProcessorClient::postLive(const QJsonObject &body, LivePath &path)
 void ProcessorClient::settleLive(const QJsonObject &body, LivePath &path, bool taken)
 {
     QJsonObject restored;
+    QStringList dropped;
     for (auto it = body.constBegin(); it != body.constEnd(); ++it) {
         const auto held = path.confirmed.constFind(it.key());
         if (held == path.confirmed.constEnd())
             continue;
         if (!taken && held->isUndefined())
-            paramCache_.remove(it.key());
+            dropped.append(it.key());
         else if (!taken)
             restored.insert(it.key(), *held);
         path.confirmed.erase(held);
     }
-    if (!restored.isEmpty())
-        mergeParams(restored);
+    if (!restored.isEmpty() || !dropped.isEmpty())
+        changeParams(restored, dropped);
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A simulated DSP loudspeaker processor, written from the processor's protocol description.
 
-It serves, on one TCP port, the HTTP JSON commands ("/test.fcgi"), the web page ("/"), the
-preset export ("/save0_export.cgi", "/data_export/SAVE0.txt"), the preset upload
-("/test.fcgi/api/preset/import") and the level WebSocket ("/server1"), and answers the UDP
+It serves, on one TCP port, the HTTP JSON commands ("/test.fcgi"), the web page ("/" and
+"/index.html"), the preset export ("/save0_export.cgi", "/data_export/SAVE0.txt"), the preset
+upload ("/test.fcgi/api/preset/import") and the level WebSocket ("/server1"), and answers the UDP
 discovery query "ST" on its own port. Its store is seeded with a full device: every channel
 parameter of the current layout, a neutral old layer, 80 preset slots and the login keys.
 
@@ -430,7 +430,7 @@ class Simulator:
 
     async def page(self, request):
         await self.log_request(request)
-        return await self.answer(request, ["/", "*"], lambda: web.Response(
+        return await self.answer(request, [request.path, "*"], lambda: web.Response(
             body=self.device.knobs["page"].encode(), content_type="text/html"))
 
     async def export_trigger(self, request):
@@ -643,6 +643,7 @@ async def main():
     sim = Simulator(device)
     app = web.Application(client_max_size=64 * 1024 * 1024)
     app.router.add_get("/", sim.page)
+    app.router.add_get("/index.html", sim.page)
     app.router.add_post("/test.fcgi", sim.command)
     app.router.add_post("/test.fcgi/api/preset/import", sim.import_preset)
     app.router.add_post("/save0_export.cgi", sim.export_trigger)

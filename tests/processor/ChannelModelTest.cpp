@@ -97,6 +97,23 @@ private slots:
         QCOMPARE(strip(client, isOut, idx).value(field), expected);
     }
 
+    // A full read is the device's whole state: a setting it does not report shows as on a
+    // channel never read, not as an earlier read left it.
+    void fullReadShowsUnreportedSettingsAsNeverRead()
+    {
+        ProcessorClient client;
+        client.replaceCache({{"GAINgain16", -20},
+                             {"GAINmute17", 1},
+                             {"DELAYtime19", 3},
+                             {"GAINmute20", 1},
+                             {"GAINphase30", 0},
+                             {"DELAYtime35", 2.5}});
+        client.replaceCache({});
+        const ProcessorClient neverRead;
+        QCOMPARE(client.inputs(), neverRead.inputs());
+        QCOMPARE(client.outputs(), neverRead.outputs());
+    }
+
     void keysRebuildOnlyTheirCurve()
     {
         ProcessorClient client;

@@ -397,6 +397,47 @@ private slots:
         expectAgreement();
     }
 
+    // A live gain the processor did not take is never shown as its value: the strip shows again
+    // the gain its full read reported, or, where that read reported none, what a channel never
+    // read shows, as it did before the move.
+    void refusedLiveGainIsNotShown_data()
+    {
+        QTest::addColumn<bool>("reported");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QJsonObject>("fields");
+        const QJsonObject moved{{"status", 301},
+                                {"headers", QJsonObject{{"Location", "http://127.0.0.1:1/"}}}};
+        for (const bool reported : {true, false}) {
+            const char *read = reported ? "key in the full read" : "key absent";
+            QTest::addRow("%s, redirected", read) << reported << "status" << moved;
+            QTest::addRow("%s, HTTP 500", read)
+                    << reported << "status" << QJsonObject{{"status", 500}};
+            QTest::addRow("%s, refused", read) << reported << "error" << QJsonObject();
+        }
+    }
+
+    void refusedLiveGainIsNotShown()
+    {
+        QFETCH(bool, reported);
+        QFETCH(QString, kind);
+        QFETCH(QJsonObject, fields);
+        if (!reported) {
+            sim_.command("remove", {{"keys", QJsonArray{"GAINgain16"}}});
+            client_.refreshAll();
+            sim_.command("clear_log");
+        }
+        QCOMPARE(client_.paramCache().contains("GAINgain16"), reported);
+        QSignalSpy changed(&client_, &ProcessorClient::channelsChanged);
+        fields["times"] = 1;
+        sim_.fault("write", kind, fields);
+        client_.setChannelGainLive(false, 0, -7.0);
+        QVERIFY(settleAt(1));
+        QTRY_COMPARE(client_.inputs()[0].toMap()["gain"], QVariant(0.0));
+        QCOMPARE(client_.paramCache().contains("GAINgain16"), reported);
+        QCOMPARE(changed.count(), 1);
+        expectAgreement();
+    }
+
     // A final write that lands while a live post is out is the processor's value: the late
     // failure of the older live post does not undo it.
     void finalWriteOutlivesAFailedLivePost()

@@ -151,24 +151,55 @@ private slots:
         QVERIFY(log.contains("[ProcessorClient] answer of http://" + flood.address()));
     }
 
-    // The page probe is not sent on to where a redirect points: the redirecting address is not
-    // listed, and the address it names is not asked.
-    void consoleProbeFollowsNoRedirect_data() { addRedirectRows(); }
+    // The page probe follows a redirect only to another page of the address probed (scheme,
+    // host and port), a bounded number of times, and never takes a redirect's own body for the
+    // page: each redirect here carries the marker, and so does every page it may lead to.
+    void consoleProbeRedirects_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("location"); // %self: the address probed, %elsewhere, %port
+        QTest::addColumn<bool>("listed");
+        for (const int status : {301, 302, 303, 307, 308})
+            QTest::addRow("%d to another port", status) << status << "http://%elsewhere/" << false;
+        QTest::newRow("302 to its own page") << 302 << "/index.html" << true;
+        QTest::newRow("308 to its own page by address") << 308 << "http://%self/index.html" << true;
+        QTest::newRow("to itself over and over") << 302 << "/" << false;
+        QTest::newRow("to another scheme") << 301 << "https://%self/index.html" << false;
+        QTest::newRow("to another host name")
+                << 302 << "http://localhost:%port/index.html" << false;
+    }
 
-    void consoleProbeFollowsNoRedirect()
+    void consoleProbeRedirects()
     {
         QFETCH(int, status);
+        QFETCH(QString, location);
+        QFETCH(bool, listed);
         SimProcessor local; // in this namespace, on loopback: the current address
         QVERIFY(local.start());
-        local.redirect("/", status, QString("http://%1/").arg(elsewhere_.address()));
+        location.replace("%self", local.address())
+                .replace("%elsewhere", elsewhere_.address())
+                .replace("%port", QString::number(local.port()));
+        local.fault("/", "status",
+                    {{"status", status},
+                     {"body", "<p>Moriat</p>"},
+                     {"headers", QJsonObject{{"Location", location}}}});
         client_->setIp(local.address());
         // Whether the two in the other namespace answer in time is the sweep's own test.
-        const QStringList swept{kFirst, kSecond};
-        for (const QVariant &found : searchInBackground())
-            QVERIFY2(swept.contains(found.toMap().value("ip").toString()),
-                     qPrintable(found.toMap().value("ip").toString()));
-        QTRY_COMPARE_WITH_TIMEOUT(local.log("http").value(0).value("path").toString(), QString("/"),
-                                  snt::test::kPeerTimeoutMs);
+        QStringList found;
+        for (const QVariant &device : searchInBackground())
+            found << device.toMap().value("ip").toString();
+        QCOMPARE(found.contains(local.address()), listed);
+        found.removeAll(local.address());
+        for (const QString &address : std::as_const(found))
+            QVERIFY2(address == kFirst || address == kSecond, qPrintable(address));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!local.log("http").isEmpty(), snt::test::kPeerTimeoutMs);
+        QStringList asked;
+        for (const QJsonObject &request : local.log("http"))
+            asked << request.value("path").toString();
+        QCOMPARE(asked.value(0), QString("/"));
+        QCOMPARE(asked.contains("/index.html"), listed);
+        QVERIFY2(asked.size() < 10, qPrintable(asked.join(' ')));
         QCOMPARE(elsewhere_.connections(), 0);
     }
 

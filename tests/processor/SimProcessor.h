@@ -124,6 +124,7 @@ inline void addRedirectRows()
     QTest::addColumn<int>("status");
     QTest::newRow("301 Moved Permanently") << 301;
     QTest::newRow("302 Found") << 302;
+    QTest::newRow("303 See Other") << 303;
     QTest::newRow("307 Temporary Redirect") << 307;
     QTest::newRow("308 Permanent Redirect") << 308;
 }
