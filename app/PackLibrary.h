@@ -42,6 +42,8 @@ public:
     QVariantMap curvePackDetail(int index);
     bool movePack(int from, int before, const QString &project);
     bool deleteCurvePack(int index);
+    // Writes the pending delayed pack save, reads the projects and packs again from the files
+    // and opens the curve window. Every way of opening the window comes here.
     void openCurveWindow();
     bool exportCurvePack(int index);
 

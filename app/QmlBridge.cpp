@@ -185,11 +185,17 @@ void QmlBridge::setSmoothingBands(int bands)
     emit projectsChanged();
 }
 
+// Opened, the window lists what the files hold then: another program may have changed them
+// while it was closed.
 void QmlBridge::setCurveWindowOpen(bool open)
 {
-    if (!open)
-        subwoofer_.endPickingMain();
-    ui_.setCurveWindowOpen(open);
+    if (open) {
+        if (!ui_.curveWindowOpen())
+            library_.openCurveWindow();
+        return;
+    }
+    subwoofer_.endPickingMain();
+    ui_.setCurveWindowOpen(false);
 }
 
 void QmlBridge::stopAnyAction()

@@ -99,7 +99,9 @@ public:
     Q_PROPERTY(bool curveWindowOpen READ curveWindowOpen WRITE setCurveWindowOpen NOTIFY
                        curveWindowOpenChanged)
     bool curveWindowOpen() const { return ui_.curveWindowOpen(); }
-    // Closing the curve window ends the subwoofer flow's picking of its main curve.
+    // Opening the curve window reads the lists again as openCurveWindow does; setting it open
+    // while it is open reads nothing. Closing it ends the subwoofer flow's picking of its main
+    // curve.
     void setCurveWindowOpen(bool open);
     Q_PROPERTY(bool fillMicGuideOpen READ fillMicGuideOpen WRITE setFillMicGuideOpen NOTIFY
                        fillMicGuideOpenChanged)

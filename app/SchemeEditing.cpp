@@ -33,6 +33,14 @@ bool sameValue(float stored, double wanted)
     return std::abs(double(stored) - wanted) < valueTolerance;
 }
 
+// What an edit stores: the band's own value where the edit leaves it as it is (the screen sends
+// the fields not edited as they are, and a computed band may lie above 20 kHz), else the wanted
+// value within its range.
+double editedValue(float stored, double wanted, double lowest, double highest)
+{
+    return sameValue(stored, wanted) ? double(stored) : std::clamp(wanted, lowest, highest);
+}
+
 // A Linkwitz-Riley filter is two Butterworths in series: its order is even.
 int evenForLinkwitzRiley(const QString &kind, int order)
 {
@@ -89,10 +97,10 @@ bool updateBand(QList<SchemeBand> &bands, int index, double freq, double q, doub
     if (!inList(bands, index) || !std::isfinite(freq) || !std::isfinite(q)
         || !std::isfinite(gainDb))
         return false;
-    freq = std::clamp(freq, 20.0, 20000.0);
-    q = std::clamp(q, 0.1, 20.0);
-    gainDb = std::clamp(gainDb, -18.0, 18.0);
     SchemeBand &band = bands[index];
+    freq = editedValue(band.freq, freq, 20.0, 20000.0);
+    q = editedValue(band.q, q, 0.1, 20.0);
+    gainDb = editedValue(band.gain, gainDb, -18.0, 18.0);
     if (sameValue(band.freq, freq) && sameValue(band.q, q) && sameValue(band.gain, gainDb))
         return false;
     band.freq = float(freq);

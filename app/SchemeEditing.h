@@ -22,7 +22,8 @@ bool addBand(QList<snt::eq::SchemeBand> &bands);
 bool removeBand(QList<snt::eq::SchemeBand> &bands, int index);
 bool setBandEnabled(QList<snt::eq::SchemeBand> &bands, int index, bool enabled);
 // Stores the values clamped to 20 … 20000 Hz, Q 0.1 … 20 and ±18 dB; a change below 0.0001 in
-// all three is no edit.
+// all three is no edit. A value within 0.0001 of the band's own is left as the band holds it,
+// clamped or not: an edit of one field changes that field only.
 bool updateBand(QList<snt::eq::SchemeBand> &bands, int index, double freq, double q, double gainDb);
 
 // A slope of 0 or below switches the corner off. Otherwise the corner is switched on at `hz`

@@ -227,13 +227,7 @@ void SubwooferFlow::stop()
 void SubwooferFlow::pickMain()
 {
     pickingMain_ = true;
-    core_.flushPendingPackSave();
-    core_.store().listProjects();
-    core_.store().loadCurvePacks();
-    emit projectsChanged();
-    emit curvePacksChanged();
-    ui_.setProcessorPanelOpen(false);
-    ui_.setCurveWindowOpen(true);
+    library_.openCurveWindow();
     emit subPickingMainChanged();
 }
 

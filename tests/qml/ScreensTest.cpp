@@ -4,6 +4,8 @@
 #include "app/AppCore.h"
 #include "audio/Client.h"
 #include "eq/SchemeEngine.h"
+#include "files/DataFolder.h"
+#include "processor/ProcessorEqList.h"
 #include "tests/eq/SyntheticCurves.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenDriver.h"
@@ -12,6 +14,9 @@
 
 #include <QDir>
 #include <QFontInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QRawFont>
 #include <QSet>
@@ -76,6 +81,38 @@ bool computeFromTheScreen(QmlBridge &bridge, const snt::eq::Measured &curve)
     bridge.go(QStringLiteral("点声源-计算"));
     return QTest::qWaitFor([&] { return bridge.screen() == QStringLiteral("点声源-选用途"); },
                            computeWaitMs);
+}
+
+// Puts the first band of the first computed scheme at `hz`, as the computation may: its grid
+// reaches 22 kHz. False when that scheme has no band.
+bool computeFirstBandAt(QmlBridge &bridge, float hz)
+{
+    AppCore &core = bridge.core();
+    snt::eq::Scheme scheme = core.result().schemes.value(0);
+    if (scheme.bands.isEmpty())
+        return false;
+    scheme.bands[0].freq = hz;
+    core.setScheme(0, scheme);
+    core.keepComputedSchemes();
+    return true;
+}
+
+// The first band of the pack of that name as the root file holds it; none when the file does
+// not hold that pack.
+snt::eq::SchemeBand storedFirstBand(const QString &name)
+{
+    QFile file(curvePackRootFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonArray packs = QJsonDocument::fromJson(file.readAll()).object()["packs"].toArray();
+    for (const QJsonValue &pack : packs) {
+        if (pack["name"].toString() != name)
+            continue;
+        const QJsonObject band = pack["bands"][0].toObject();
+        return {float(band["freq"].toDouble()), float(band["gain"].toDouble()),
+                float(band["q"].toDouble()), band["enabled"].toBool(true)};
+    }
+    return {};
 }
 
 // The row of an open picker menu that reads `label`.
@@ -416,27 +453,35 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<double>("stored"); // NaN: unchanged
         QTest::addColumn<QString>("left"); // empty: the earlier value's text
+        QTest::addColumn<float>("bandHz"); // 0: the band as computed
         QTest::newRow("freq below") << "freqField"
                                     << "freq"
-                                    << "10" << double(NAN) << "";
+                                    << "10" << double(NAN) << "" << 0.0f;
         QTest::newRow("freq top") << "freqField"
                                   << "freq"
-                                  << "20000" << 20000.0 << "20000";
+                                  << "20000" << 20000.0 << "20000" << 0.0f;
         QTest::newRow("q below") << "qField"
                                  << "q"
-                                 << "0.05" << double(NAN) << "";
+                                 << "0.05" << double(NAN) << "" << 0.0f;
         QTest::newRow("q low end") << "qField"
                                    << "q"
-                                   << "0.1" << 0.1 << "0.1";
+                                   << "0.1" << 0.1 << "0.1" << 0.0f;
         QTest::newRow("gain above") << "gainField"
                                     << "gain"
-                                    << "25" << 2.0 << "+2";
+                                    << "25" << 2.0 << "+2" << 0.0f;
         QTest::newRow("gain low end") << "gainField"
                                       << "gain"
-                                      << "-18" << -18.0 << "-18";
+                                      << "-18" << -18.0 << "-18" << 0.0f;
         QTest::newRow("not a number") << "gainField"
                                       << "gain"
-                                      << "abc" << double(NAN) << "";
+                                      << "abc" << double(NAN) << "" << 0.0f;
+        // The schemes' grid reaches 22 kHz, above what a typed frequency may be.
+        QTest::newRow("gain of a band at 22 kHz") << "gainField"
+                                                  << "gain"
+                                                  << "-2" << -2.0 << "-2" << 22000.0f;
+        QTest::newRow("q of a band at 22 kHz") << "qField"
+                                               << "q"
+                                               << "2.5" << 2.5 << "2.5" << 22000.0f;
     }
     void deliveryBandEditing()
     {
@@ -445,12 +490,15 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(double, stored);
         QFETCH(QString, left);
+        QFETCH(float, bandHz);
         QmlBridge bridge;
         ScreenDriver ui(bridge);
         QVERIFY(ui.ready());
         QVERIFY(computeFromTheScreen(
                 bridge,
                 snt::eq::synthetic::curve({{1000, 6, 1}, {250, -4, 1.5}}, 60, 4, 18000, 2)));
+        if (bandHz > 0.0f)
+            QVERIFY(computeFirstBandAt(bridge, bandHz));
         bridge.enterScheme(0);
         const auto band = [&](const QString &k) {
             return bridge.eqBands().at(0).toMap().value(k).toDouble();
@@ -458,12 +506,32 @@ private slots:
         if (bridge.eqBands().isEmpty())
             ui.click(ui.find("addBandButton"));
         QTRY_VERIFY(ui.find("bandRow0"));
-        const double before = band(key);
+        const QVariantMap earlierBand = bridge.eqBands().at(0).toMap();
+        const double before = earlierBand.value(key).toDouble();
         QQuickItem *box = named(ui.find("bandRow0"), field);
         const QString earlier = textOf(box);
         ui.type(box, typed, false);
         QVERIFY(std::abs(band(key) - (std::isnan(stored) ? before : stored)) < 1e-4);
+        // The two fields not edited keep their values exactly.
+        for (const QString other : {"freq", "q", "gain"}) {
+            if (other != key)
+                QCOMPARE(band(other), earlierBand.value(other).toDouble());
+        }
         QCOMPARE(textOf(box), typed);
+
+        // What the processor is sent and what the pack file holds carry the band as shown.
+        const snt::eq::SchemeBand shown = bridge.core().result().selected().bands[0];
+        ProcessorEqList delivered;
+        QString error;
+        QVERIFY2(bridge.collectProcessorEq(delivered, QStringLiteral("上传"), error),
+                 qPrintable(error));
+        const ProcessorEqList::Band sent = delivered.bands[0];
+        QCOMPARE((snt::eq::SchemeBand{float(sent.frequencyHz), float(sent.gainDb), float(sent.q),
+                                      sent.enabled}),
+                 shown);
+        if (bandHz > 0.0f)
+            QCOMPARE(sent.frequencyHz, double(bandHz));
+        QTRY_COMPARE(storedFirstBand(bridge.core().result().pack.name), shown);
         QTest::keyClick(ui.window(), Qt::Key_Return);
         QCOMPARE(textOf(box), left.isEmpty() ? earlier : left);
 
