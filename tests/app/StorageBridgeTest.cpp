@@ -122,6 +122,61 @@ int projectIndex(const QmlBridge &bridge, const QString &name)
     return -1;
 }
 
+// The names of the packs the store file at `path` holds, in their order.
+QStringList packNamesIn(const QString &path)
+{
+    QStringList names;
+    for (const QJsonValue &pack :
+         QJsonDocument::fromJson(fileBytes(path)).object().value("packs").toArray())
+        names << pack.toObject().value("name").toString();
+    return names;
+}
+
+// Another program (a second copy, a sync client) adds a pack to the store file at `path` in its
+// own layout: on one line, its numbers as short decimals.
+bool addForeignPack(const QString &path, const QString &name, double gain = -3.3)
+{
+    QJsonObject file = QJsonDocument::fromJson(fileBytes(path)).object();
+    QJsonArray packs = file.value("packs").toArray();
+    packs.append(QJsonObject{
+            {"schema", 3},
+            {"name", name},
+            {"use", "补声"},
+            {"bands", QJsonArray{QJsonObject{{"freq", 250}, {"gain", gain}, {"q", 1.4}}}}});
+    file.insert("packs", packs);
+    return putBytes(path, QJsonDocument(file).toJson(QJsonDocument::Compact));
+}
+
+// The names of the packs the curve window lists in `project` (empty: 未归属), in their order.
+QStringList listedIn(const QmlBridge &bridge, const QString &project)
+{
+    QVariantList packs = bridge.rootPacks();
+    if (!project.isEmpty()) {
+        packs.clear();
+        for (const QVariant &listed : bridge.projects()) {
+            if (listed.toMap().value("name") == project)
+                packs = listed.toMap().value("packs").toList();
+        }
+    }
+    QStringList names;
+    for (const QVariant &pack : std::as_const(packs))
+        names << pack.toMap().value("name").toString();
+    return names;
+}
+
+// The place of the pack of that name in the store's list, as the curve window has it.
+int listIndex(const QmlBridge &bridge, const QString &name)
+{
+    QVariantList packs = bridge.rootPacks();
+    for (const QVariant &project : bridge.projects())
+        packs += project.toMap().value("packs").toList();
+    for (const QVariant &pack : std::as_const(packs)) {
+        if (pack.toMap().value("name") == name)
+            return pack.toMap().value("index").toInt();
+    }
+    return -1;
+}
+
 // Every point of a chart curve within 0.001 of `expected`, and there are points.
 bool allNear(const QVariant &points, double expected)
 {
@@ -233,9 +288,9 @@ private slots:
 
     // With a project file that cannot be written (an earlier version wrote it without its curve
     // count, so once the store read it every save rewrites it, and the disk has no room for it)
-    // and a root file that can, every save fails and changes no file: what the screens show after saving a result,
-    // deleting and moving a pack, renaming the project and editing the saved pack's bands is what
-    // a restart reads.
+    // and a root file that can, every save fails and changes no file: what the screens show after
+    // saving a result, deleting and moving a pack, renaming the project and editing the saved
+    // pack's bands is what a restart reads.
     void failedSavesShowWhatTheFilesHold()
     {
         const QString curve = writeSpeakerCurve();
@@ -327,6 +382,143 @@ private slots:
             QCOMPARE(shown(bridge), saved);
             QCOMPARE(restarted(), saved);
         }
+    }
+
+    // Another program adds a pack to the root file or to a project file while the program runs
+    // with the curve window open. Whatever the user does next that writes the file (a band edit
+    // of a pack there, saved a moment later in the background; a new result; a deletion; a move
+    // in or out) keeps that pack, and the window lists what the file holds, as a restart does.
+    void packsAnotherProgramAddsAreKept_data()
+    {
+        QTest::addColumn<QString>("project"); // of the file; empty: the root file
+        QTest::addColumn<QString>("action");
+        for (const QString &project : {QString(), QStringLiteral("甲")}) {
+            for (const char *action :
+                 {"band edit", "new result", "deletion", "move in", "move out"})
+                QTest::addRow("%s, %s", project.isEmpty() ? "root file" : "project file", action)
+                        << project << QString::fromLatin1(action);
+        }
+    }
+
+    void packsAnotherProgramAddsAreKept()
+    {
+        QFETCH(QString, project);
+        QFETCH(QString, action);
+        const QString curve = writeSpeakerCurve();
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("甲")));
+        const auto computeAndSave = [&] {
+            QVERIFY(bridge.loadCurveFile(curve));
+            bridge.startCompute();
+            QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+            bridge.saveSelectedPack();
+        };
+        computeAndSave();
+        const QString bound = core.result().pack.name;
+        QVERIFY(!storedPack(core, "根二", logGrid(8, 100, 800), QList<float>(8, 0.0f))
+                         .name.isEmpty());
+        QVERIFY(!storedPack(core, "甲一", logGrid(8, 100, 800), QList<float>(8, 0.0f), "甲")
+                         .name.isEmpty());
+        if (!project.isEmpty())
+            QVERIFY(bridge.movePack(listIndex(bridge, bound), -1, project));
+        bridge.setCurveWindowOpen(true);
+        const QString path = project.isEmpty() ? curvePackRootFile()
+                                               : projectsDir() + QStringLiteral("/甲.json");
+        QVERIFY(addForeignPack(path, QStringLiteral("外来 01")));
+
+        const QString here = project.isEmpty() ? QStringLiteral("根二") : QStringLiteral("甲一");
+        const QString there = project.isEmpty() ? QStringLiteral("甲一") : QStringLiteral("根二");
+        const QString elsewhere = project.isEmpty() ? QStringLiteral("甲") : QString();
+        QStringList expected = packNamesIn(path);
+        if (action == "band edit") {
+            const QSignalSpy saved(&core, &AppCore::curvePacksSaved);
+            const QVariantMap band = bridge.eqBands().value(0).toMap();
+            bridge.updateEqBand(0, band.value("freq").toDouble(), band.value("q").toDouble(),
+                                band.value("gain").toDouble() - 2.0);
+            QTRY_COMPARE_WITH_TIMEOUT(saved.size(), 1, 30000);
+            QVERIFY(saved[0][0].toBool());
+            const QJsonArray packs = QJsonDocument::fromJson(fileBytes(path))["packs"].toArray();
+            const QJsonValue edited = packs[expected.indexOf(bound)]["bands"][0]["gain"];
+            QCOMPARE(float(edited.toDouble()), float(band.value("gain").toDouble() - 2.0));
+        } else if (action == "new result") {
+            computeAndSave();
+            if (project.isEmpty())
+                expected << core.result().pack.name;
+        } else if (action == "deletion") {
+            QVERIFY(bridge.deleteCurvePack(listIndex(bridge, here)));
+            expected.removeOne(here);
+        } else if (action == "move in") {
+            QVERIFY(bridge.movePack(listIndex(bridge, there), -1, project));
+            expected << there;
+        } else {
+            QVERIFY(bridge.movePack(listIndex(bridge, here), -1, elsewhere));
+            expected.removeOne(here);
+        }
+        QVERIFY(expected.contains(QStringLiteral("外来 01")));
+        QCOMPARE(packNamesIn(path), expected);
+        // A save that wrote the file read it again; one that did not touch it leaves the list
+        // as it was until the window is opened again.
+        if (project.isEmpty() || action != "new result")
+            QCOMPARE(listedIn(bridge, project), expected);
+        bridge.setCurveWindowOpen(false);
+        bridge.setCurveWindowOpen(true);
+        QCOMPARE(listedIn(bridge, project), expected);
+        QCOMPARE(listedIn(QmlBridge(), project), expected);
+    }
+
+    // Another program changes the bands of a pack the user then edits, or moves into a project.
+    // The save writes no file, not even the project file the move would have filled; the user is
+    // told which file and pack, and the window shows the other program's version.
+    void aChangeThatMeetsAnotherProgramsIsNotSaved_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::newRow("band edit") << false;
+        QTest::newRow("move into a project") << true;
+    }
+
+    void aChangeThatMeetsAnotherProgramsIsNotSaved()
+    {
+        QFETCH(bool, move);
+        const QString curve = writeSpeakerCurve();
+        QmlBridge bridge;
+        AppCore &core = bridge.core();
+        QVERIFY(bridge.createProjectInWindow(QStringLiteral("甲")));
+        QVERIFY(bridge.loadCurveFile(curve));
+        bridge.startCompute();
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge.computing(), computeWaitMs);
+        bridge.saveSelectedPack();
+        const QString bound = core.result().pack.name;
+        QJsonObject root = QJsonDocument::fromJson(fileBytes(curvePackRootFile())).object();
+        QJsonArray packs = root.value("packs").toArray();
+        QJsonObject theirs = packs[0].toObject();
+        theirs.insert("bands", QJsonArray{QJsonObject{{"freq", 500}, {"gain", -6.5}, {"q", 2}}});
+        packs[0] = theirs;
+        root.insert("packs", packs);
+        QVERIFY(putBytes(curvePackRootFile(), QJsonDocument(root).toJson(QJsonDocument::Compact)));
+        const QByteArray rootText = fileBytes(curvePackRootFile());
+        const QString project = projectsDir() + QStringLiteral("/甲.json");
+        const QByteArray projectText = fileBytes(project);
+
+        if (move) {
+            QVERIFY(!bridge.movePack(listIndex(bridge, bound), -1, QStringLiteral("甲")));
+        } else {
+            const QSignalSpy saved(&core, &AppCore::curvePacksSaved);
+            const QVariantMap band = bridge.eqBands().value(0).toMap();
+            bridge.updateEqBand(0, band.value("freq").toDouble(), band.value("q").toDouble(),
+                                band.value("gain").toDouble() - 2.0);
+            QTRY_COMPARE_WITH_TIMEOUT(saved.size(), 1, 30000);
+            QVERIFY(!saved[0][0].toBool());
+        }
+        QCOMPARE(fileBytes(curvePackRootFile()), rootText);
+        QCOMPARE(fileBytes(project), projectText);
+        QTRY_COMPARE(bridge.toastText(),
+                     QStringLiteral("「curve_packs_root.json」刚被别的程序改过，曲线包「%1」这次的"
+                                    "改动和它对不上，没有存；列表已按文件重新读出")
+                             .arg(bound));
+        QCOMPARE(listedIn(bridge, QString()), QStringList{bound});
+        const CurvePack &shown = core.store().curvePacks[listIndex(bridge, bound)];
+        QVERIFY(shown.bands.size() == 1 && shown.bands[0].gain == -6.5f);
     }
 
     // The delayed save of an edit that would make its file too large to be read back is refused,
