@@ -53,8 +53,8 @@ void BM_ReadCapture(benchmark::State &state)
 }
 BENCHMARK(BM_ReadCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A store as an engineer fills it, saved: packs with EQ bands, corners and a few named curves.
-// The store's files of an earlier run are removed first.
+// A store as an engineer fills it, saved and read back: packs with EQ bands, corners and a few
+// named curves. The store's files of an earlier run are removed first.
 void savedStore(ProjectStore &store, int packCount)
 {
     QDir(projectsDir()).removeRecursively();
@@ -81,6 +81,9 @@ void savedStore(ProjectStore &store, int packCount)
         store.curvePacks.append(pack);
     }
     store.saveCurvePacks();
+    // Read back as the program reads its store at start, before any edit.
+    store.listProjects();
+    store.loadCurvePacks();
 }
 
 // The usual save, one pack edited so one project file changes; or the worst case, every pack

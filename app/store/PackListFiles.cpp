@@ -89,9 +89,7 @@ struct PackListFiles::Planned
     QJsonObject object; // without the packs; "name" and "curves" set for a project file
     bool keepsOtherKeys = true; // keys another program put in the file stay
     bool always = false; // written even when the list changed nothing
-    QList<CurvePack> packs;
-    QList<QByteArray> packTexts; // the packs' texts, where the save made them
-    QList<quint64> texts; // their serial numbers
+    QList<qsizetype> places; // of its packs in the list of the save
     bool gains = false;
 
     store::JsonFile found; // what the file held when prepared
@@ -100,7 +98,6 @@ struct PackListFiles::Planned
     QByteArray text;
     QJsonObject objectAfter; // without the packs
     QList<CurvePack> packsAfter;
-    bool assembled = false; // `text` was put together from `packTexts`
     bool othersKept = false; // it is to hold packs (or versions of them) the list has not
     bool done = false; // the file holds its text
     QString conflictingPack; // when the change could not be applied to what the file holds
@@ -113,9 +110,15 @@ void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         const auto earlier = files_.constFind(file.key());
         // What a save made of the same content stays known: its texts and that they are its own.
-        if (earlier != files_.cend() && earlier->content == file->content)
-            known.insert(file.key(), *earlier);
-        else
+        // The content read is kept instead of the same bytes written, so that the next reading,
+        // which hands over the same buffer while the file does not change, compares no bytes.
+        if (earlier != files_.cend()
+            && (earlier->content.isSharedWith(file->content)
+                || earlier->content == file->content)) {
+            KnownFile same = *earlier;
+            same.content = file->content;
+            known.insert(file.key(), same);
+        } else
             known.insert(file.key(), {file->content, file->holdsUnloaded, file->object, file->packs,
                                       std::nullopt, false});
     }
@@ -179,18 +182,39 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs)
     }
 }
 
-PackListFiles::Planned PackListFiles::plan(const QString &path, QJsonObject object,
-                                           const QList<qsizetype> &places) const
+QList<CurvePack> PackListFiles::packsOf(const Planned &planned) const
 {
-    Planned planned;
-    planned.path = path;
-    planned.object = std::move(object);
-    for (const qsizetype i : places) {
-        planned.packs.append(texts_[i].pack);
-        planned.packTexts.append(texts_[i].text);
-        planned.texts.append(texts_[i].serial);
+    QList<CurvePack> packs;
+    packs.reserve(planned.places.size());
+    for (const qsizetype i : planned.places)
+        packs.append(texts_[i].pack);
+    return packs;
+}
+
+QList<quint64> PackListFiles::serialsOf(const Planned &planned) const
+{
+    QList<quint64> serials;
+    serials.reserve(planned.places.size());
+    for (const qsizetype i : planned.places)
+        serials.append(texts_[i].serial);
+    return serials;
+}
+
+bool PackListFiles::holdsItsPacks(const KnownFile &known, const Planned &planned) const
+{
+    const QList<CurvePack> &held = known.packs;
+    if (held.size() != planned.places.size())
+        return false;
+    // Where the texts are known, only the packs whose texts changed can differ.
+    const QList<quint64> serials = serialsOf(planned);
+    const bool textsKnown = known.texts && known.texts->size() == serials.size();
+    for (qsizetype i = 0; i < held.size(); ++i) {
+        if (textsKnown && known.texts->at(i) == serials[i])
+            continue;
+        if (!store::sameStoredPack(held[i], texts_[planned.places[i]].pack))
+            return false;
     }
-    return planned;
+    return true;
 }
 
 bool PackListFiles::needsWriting(Planned &planned)
@@ -198,23 +222,19 @@ bool PackListFiles::needsWriting(Planned &planned)
     const auto known = files_.find(planned.path);
     // A file the list was not read from is brought into the store's form, keeping its packs.
     if (known == files_.end()) {
-        planned.gains = !planned.packs.isEmpty();
+        planned.gains = !planned.places.isEmpty();
         return true;
     }
-    if (!planned.always && !known->holdsUnloaded && planned.object == known->object) {
-        if (known->texts == planned.texts)
-            return false;
-        if (samePacks(known->packs, planned.packs)) {
-            known->texts = planned.texts;
-            return false;
-        }
+    if (!planned.always && !known->holdsUnloaded && planned.object == known->object
+        && holdsItsPacks(*known, planned)) {
+        known->texts = serialsOf(planned);
+        return false;
     }
     QSet<QString> held;
     for (const CurvePack &pack : std::as_const(known->packs))
         held.insert(store::packIdentity(pack.rawFile, pack.name));
-    planned.gains = std::any_of(planned.packs.cbegin(), planned.packs.cend(), [&](const auto &p) {
-        return !held.contains(store::packIdentity(p.rawFile, p.name));
-    });
+    planned.gains = std::any_of(planned.places.cbegin(), planned.places.cend(),
+                                [&](qsizetype i) { return !held.contains(texts_[i].identity); });
     return true;
 }
 
@@ -232,20 +252,24 @@ bool PackListFiles::prepare(Planned &planned)
         read.refusal = QStringLiteral("「%1」读不出来，没有改它").arg(fileName(planned.path));
     }
     const bool asKnown = read.opened == (entry != files_.cend()) && content == known.content;
-    if (asKnown && known.ownText && planned.packTexts.size() == planned.packs.size()) {
+    const QList<CurvePack> listed = packsOf(planned);
+    if (asKnown && known.ownText) {
         planned.found = {true, false, std::move(content), known.object, QString(), QJsonArray()};
-        planned.text = fileText(planned.object, planned.packTexts);
+        QList<QByteArray> packTexts;
+        packTexts.reserve(planned.places.size());
+        for (const qsizetype i : std::as_const(planned.places))
+            packTexts.append(texts_[i].text);
+        planned.text = fileText(planned.object, packTexts);
         if (planned.text.size() > store::maxStoreFileBytes) {
             QJsonObject whole = planned.object;
             QJsonArray packs;
-            for (const CurvePack &pack : std::as_const(planned.packs))
+            for (const CurvePack &pack : listed)
                 packs.append(curvePackToJson(pack));
             whole.insert(packsKey, packs);
             planned.text = store::toJsonText(whole);
         }
         planned.objectAfter = planned.object;
-        planned.packsAfter = planned.packs;
-        planned.assembled = true;
+        planned.packsAfter = listed;
         planned.othersKept = false;
         planned.needed = true;
         return true;
@@ -257,7 +281,7 @@ bool PackListFiles::prepare(Planned &planned)
                                        ? QJsonDocument::fromJson(known.content).object()
                                        : planned.found.object;
     const store::MergedPacks merged
-            = store::mergePacks(known.packs, planned.packs, store::loadedPacks(source));
+            = store::mergePacks(known.packs, listed, store::loadedPacks(source));
     if (!merged.applied) {
         metOtherWriters_ = true;
         planned.conflictingPack = merged.conflictingPack;
@@ -280,10 +304,9 @@ bool PackListFiles::prepare(Planned &planned)
         planned.packsAfter.append(curvePackFromJson(pack.toObject(), planned.project));
     object.insert(packsKey, merged.packs);
     planned.text = store::toJsonText(object);
-    planned.assembled = false;
     planned.needed = planned.always || !planned.found.readable || planned.found.damaged
                      || !planned.found.droppedPacks.isEmpty() || object != planned.found.object;
-    planned.othersKept = !samePacks(planned.packsAfter, planned.packs);
+    planned.othersKept = !samePacks(planned.packsAfter, listed);
     if (planned.othersKept) {
         metOtherWriters_ = true;
         sntInfo(lcStore, "[Store]") << planned.path << "was changed by another program since it"
@@ -380,8 +403,7 @@ void PackListFiles::noteWritten(Planned &planned)
     file.holdsUnloaded = false;
     file.object = planned.objectAfter;
     file.packs = planned.packsAfter;
-    const bool listed = !planned.othersKept && planned.texts.size() == planned.packs.size();
-    file.texts = listed ? std::optional(planned.texts) : std::nullopt;
+    file.texts = planned.othersKept ? std::nullopt : std::optional(serialsOf(planned));
     file.ownText = file.content == planned.text;
     planned.done = true;
 }
@@ -422,16 +444,15 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
         for (const qsizetype i : group)
             curves += packs[i].count;
         object.insert(QStringLiteral("curves"), curves);
-        projects.append(plan(info.filePath(), object, group));
-        projects.last().project = project;
+        projects.append(
+                {.path = info.filePath(), .project = project, .object = object, .places = group});
     }
 
     // Packs whose project has no readable file go to the root file rather than nowhere; they are
     // then in no project.
     for (const QString &project : std::as_const(order))
         root += groups.value(project);
-    Planned rootFile = plan(curvePackRootFile(), QJsonObject(), root);
-    rootFile.keepsOtherKeys = false;
+    Planned rootFile{.path = curvePackRootFile(), .keepsOtherKeys = false, .places = root};
 
     // The files that gain a pack are put in place first, then the root file, then the rest.
     QList<Planned *> gaining;
@@ -459,15 +480,15 @@ PackListFiles::Written PackListFiles::saveProjectFile(const QString &path,
 {
     toldWhy_ = false;
     metOtherWriters_ = false;
-    Planned planned;
-    planned.path = path;
-    planned.project = project;
-    planned.object = object;
-    planned.keepsOtherKeys = false;
-    planned.always = true;
-    for (const CurvePack &pack : packs) {
-        if (pack.project == project)
-            planned.packs.append(pack);
+    updateTexts(packs);
+    Planned planned{.path = path,
+                    .project = project,
+                    .object = object,
+                    .keepsOtherKeys = false,
+                    .always = true};
+    for (qsizetype i = 0; i < packs.size(); ++i) {
+        if (packs[i].project == project)
+            planned.places.append(i);
     }
     needsWriting(planned);
     return writeTogether({&planned});

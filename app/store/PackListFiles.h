@@ -110,8 +110,11 @@ private:
     // Brings `texts_` up to `packs`, keeping the text of every pack that did not change.
     void updateTexts(const QList<CurvePack> &packs);
     PackText textFor(const CurvePack &pack, const PackText *earlier);
-    // The planned file for `path`, to hold the packs at `places` of the save's list.
-    Planned plan(const QString &path, QJsonObject object, const QList<qsizetype> &places) const;
+    // The packs the planned file is to hold, and the serial numbers of their texts.
+    QList<CurvePack> packsOf(const Planned &planned) const;
+    QList<quint64> serialsOf(const Planned &planned) const;
+    // Whether the file, as known, holds the packs planned for it.
+    bool holdsItsPacks(const KnownFile &known, const Planned &planned) const;
     // Whether the planned file must be written: what it is to hold differs from what was read.
     bool needsWriting(Planned &planned);
     // Reads the planned file as it is now and works out the text it is to hold. False when the
