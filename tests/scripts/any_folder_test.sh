@@ -2,7 +2,8 @@
 # What the test command reads by the clone's path works from a clone in any folder: run from
 # copies of those scripts in folders under /tmp, the sanitizers read the leak suppressions the
 # test command names (through a path with spaces and Chinese characters, the colons and commas
-# their option strings are split at, and either quote).
+# their option strings are split at, and either quote), and the X server test's part in a /tmp of
+# its own finds its silent server from a clone under /tmp.
 # Usage: any_folder_test.sh LEAK_PROBE (tests/scripts/LeakProbe.cpp, built with the sanitizers)
 set -uo pipefail
 probe=$1
@@ -18,8 +19,11 @@ fail() {
 # Copies the scripts of the clone that these checks run into a clone's tree at $1, with leak
 # suppressions that name the probe's allocation.
 copy_clone() {
-  mkdir -p "$1/scripts" "$1/tests"
+  mkdir -p "$1/scripts" "$1/tests/scripts" "$1/tests/support"
   cp "$repo/scripts/sanitizer-options.sh" "$1/scripts/"
+  cp "$repo/tests/scripts/x_server_test.sh" "$repo/tests/scripts/silent_x_server.py" \
+    "$1/tests/scripts/"
+  cp "$repo/tests/support/x_server.sh" "$1/tests/support/"
   echo "leak:sntLeakProbeAllocation" >"$1/tests/lsan.supp"
 }
 
@@ -42,4 +46,9 @@ done
 copy_clone "$place/plain"
 : >"$place/plain/tests/lsan.supp"
 probe_in "$place/plain" >/dev/null 2>&1 && fail "the leak probe's leak went unseen"
+
+status=0
+"$place/克隆 测试/src/tests/scripts/x_server_test.sh" silent || status=$?
+((status == 0 || status == 77)) || fail "the X server test's silent servers failed from /tmp"
+((failed == 0 && status == 77)) && exit 77
 exit $failed
