@@ -33,18 +33,11 @@ start_services() {
 }
 stage "test services" start_services
 
-# Leaks fail the run. Allocation stacks are unwound in full (the libraries have no frame
-# pointers), so that the few suppressions of library-owned memory can name the function.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0}
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+source scripts/sanitizer-options.sh "$PWD"
 # The software renderer starts a thread per processor it sees, not per processor it may use.
 export LP_NUM_THREADS=${LP_NUM_THREADS:-$jobs}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 stage_after "build test" "tests under ASan and UBSan" \
   ctest --test-dir build/test --output-on-failure --parallel "$jobs" "$@"
-# Qt and the sound server's client libraries are not instrumented: what they do among their own
-# threads is theirs (and seen only in part), so calls from them are left alone.
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1}
 stage_after "build tsan" "tests under TSan" \
   ctest --test-dir build/tsan --output-on-failure --parallel "$jobs" "$@"
 stage_after "build fuzz" "fuzz targets" \

@@ -8,7 +8,8 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree/scripts" "$tree/bin"
-cp "$repo/scripts/test.sh" "$repo/scripts/stages.sh" "$tree/scripts/"
+cp "$repo/scripts/test.sh" "$repo/scripts/stages.sh" "$repo/scripts/sanitizer-options.sh" \
+  "$tree/scripts/"
 ran="$tree/ran.txt"
 
 # A stand-in notes its name and arguments; it fails when that line starts with a line of

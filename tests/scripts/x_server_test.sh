@@ -13,13 +13,13 @@ fail() {
   failed=1
 }
 
-# Run by the last part inside namespaces of its own (see there). A server that takes connections
-# and never answers, listening on its socket file alone as a server in another network namespace
-# is seen: ours starts on another number while it holds its own, and leaves its socket alone.
-# Then a server of ours that wrote its number but never answers: it is stopped and the next
-# number tried while it would still hold.
+# Run by the last part inside namespaces of its own (see there), with the silent server copied to
+# /tmp/silent_x_server.py. A server that takes connections and never answers, listening on its
+# socket file alone as a server in another network namespace is seen: ours starts on another
+# number while it holds its own, and leaves its socket alone. Then a server of ours that wrote its
+# number but never answers: it is stopped and the next number tried while it would still hold.
 silent_numbers() {
-  local silent=$repo/tests/scripts/silent_x_server.py started holds=60
+  local silent=/tmp/silent_x_server.py started holds=60
   /usr/bin/python3 "$silent" 100 "$holds" &
   local holder=$!
   for _ in $(seq 100); do [ -e /tmp/.X100-lock ] && break; sleep 0.1; done
@@ -50,41 +50,38 @@ silent_numbers() {
   fi
   ((SECONDS - started < holds)) || fail "waited until the server that never answered let go"
 }
-if [ "${1:-}" = silent-numbers ]; then
-  mount -t tmpfs tmpfs /tmp || exit 1
-  silent_numbers
-  exit $failed
-fi
 
 # A server that is not ours sits on the first number we would try: ours goes past it.
-first_free=100
-while ! flock -n "$x_server_locks/$first_free" true 2>/dev/null &&
-  [ -e "$x_server_locks/$first_free" ]; do
-  first_free=$((first_free + 1))
-done
-Xvfb ":$first_free" -screen 0 320x240x24 -nolisten tcp 2>/dev/null &
-foreign=$!
-trap 'kill "$foreign" 2>/dev/null' EXIT
-for _ in $(seq 100); do x_display_held ":$first_free" && break; sleep 0.1; done
-# The numbers' locks of this part are its own: a test beside it may take a number the moment our
-# server lets it go, which would look as if ours still held it.
-shared_locks=$x_server_locks
-x_server_locks=$(mktemp -d)
-if start_x_server 640x480; then
-  [ "$DISPLAY" != ":$first_free" ] || fail "started on the number a foreign server holds"
-  number=${DISPLAY#:}
-  kill -STOP "$x_server_pid" # a server that no longer answers still holds its number
-  flock -n "$x_server_locks/$number" true && fail "the number of a running server is free"
-  kill -CONT "$x_server_pid"
-  stop_x_server
-  flock -n "$x_server_locks/$number" true || fail "the number of an ended server stays taken"
-else
-  fail "no server came up beside a foreign one"
-fi
-kill "$foreign"
-wait "$foreign" 2>/dev/null
-rm -r "$x_server_locks"
-x_server_locks=$shared_locks
+foreign_server() {
+  local first_free=100 shared_locks number
+  while ! flock -n "$x_server_locks/$first_free" true 2>/dev/null &&
+    [ -e "$x_server_locks/$first_free" ]; do
+    first_free=$((first_free + 1))
+  done
+  Xvfb ":$first_free" -screen 0 320x240x24 -nolisten tcp 2>/dev/null &
+  foreign=$!
+  trap 'kill "$foreign" 2>/dev/null' EXIT
+  for _ in $(seq 100); do x_display_held ":$first_free" && break; sleep 0.1; done
+  # The numbers' locks of this part are its own: a test beside it may take a number the moment
+  # our server lets it go, which would look as if ours still held it.
+  shared_locks=$x_server_locks
+  x_server_locks=$(mktemp -d)
+  if start_x_server 640x480; then
+    [ "$DISPLAY" != ":$first_free" ] || fail "started on the number a foreign server holds"
+    number=${DISPLAY#:}
+    kill -STOP "$x_server_pid" # a server that no longer answers still holds its number
+    flock -n "$x_server_locks/$number" true && fail "the number of a running server is free"
+    kill -CONT "$x_server_pid"
+    stop_x_server
+    flock -n "$x_server_locks/$number" true || fail "the number of an ended server stays taken"
+  else
+    fail "no server came up beside a foreign one"
+  fi
+  kill "$foreign"
+  wait "$foreign" 2>/dev/null
+  rm -r "$x_server_locks"
+  x_server_locks=$shared_locks
+}
 
 # Side by side on a busy machine: every server answers a while after it came up, and to clients
 # that come one right after another (each leaving it without clients).
@@ -98,27 +95,49 @@ cycles() {
     stop_x_server
   done
 }
-busy=()
-for _ in $(seq "$(nproc)"); do
-  sh -c 'while :; do :; done' &
-  busy+=($!)
-done
-trap 'kill "${busy[@]}" 2>/dev/null' EXIT
-outcomes=$(for _ in $(seq 12); do cycles & done; wait)
-kill "${busy[@]}"
-[ -z "$outcomes" ] || fail "$outcomes"
+side_by_side() {
+  local outcomes
+  busy=()
+  for _ in $(seq "$(nproc)"); do
+    sh -c 'while :; do :; done' &
+    busy+=($!)
+  done
+  trap 'kill "${busy[@]}" 2>/dev/null' EXIT
+  outcomes=$(for _ in $(seq 12); do cycles & done; wait)
+  kill "${busy[@]}"
+  [ -z "$outcomes" ] || fail "$outcomes"
+}
 
 # Silent servers, in a mount and network namespace of its own with a /tmp of its own: there the
 # first number tried is known, and a number held there meets no other test's server (X servers
 # are found by socket files in /tmp and by abstract socket names, which belong to a network
-# namespace).
-namespaces=(--mount --net)
-[ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user "${namespaces[@]}")
-if unshare "${namespaces[@]}" true 2>/dev/null; then
-  env -u TMPDIR unshare "${namespaces[@]}" "$0" silent-numbers || failed=1
-else
-  echo "silent servers not tried: this machine refuses namespaces (unshare ${namespaces[*]})" >&2
-  [ "${CI:-}" = true ] && exit 1
-  ((failed)) || exit 77
-fi
+# namespace). The clone may lie under /tmp, which that /tmp hides: the silent server goes in on
+# standard input, opened before the mount.
+silent_servers() {
+  local namespaces=(--mount --net)
+  [ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user "${namespaces[@]}")
+  if unshare "${namespaces[@]}" true 2>/dev/null; then
+    env -u TMPDIR unshare "${namespaces[@]}" "$0" in-namespaces \
+      <"$repo/tests/scripts/silent_x_server.py" || failed=1
+  else
+    echo "silent servers not tried: this machine refuses namespaces (unshare ${namespaces[*]})" >&2
+    [ "${CI:-}" = true ] && exit 1
+    ((failed)) || exit 77
+  fi
+}
+
+# "silent" runs the last part alone.
+case "${1:-}" in
+  in-namespaces)
+    mount -t tmpfs tmpfs /tmp || exit 1
+    cat >/tmp/silent_x_server.py
+    silent_numbers
+    ;;
+  silent) silent_servers ;;
+  *)
+    foreign_server
+    side_by_side
+    silent_servers
+    ;;
+esac
 exit $failed
