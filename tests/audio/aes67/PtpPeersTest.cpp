@@ -48,6 +48,22 @@ void startMaster(netns::Peer &peer, const QString &config)
     peer.start("ptp4l", {"-i", "v1", "-S", "-4", "-m", "-f", config}, true);
 }
 
+// What the servo last saw, for a lock that did not come.
+QByteArray servoState(const PtpClock *clock)
+{
+    return QStringLiteral("median %1 ns, rate ratio %2, mpd %3 ns, %4 Syncs followed")
+            .arg(clock->lastMedian())
+            .arg(clock->rateRatio(), 0, 'f', 9)
+            .arg(clock->meanPathDelay())
+            .arg(clock->syncsFollowed())
+            .toUtf8();
+}
+
+// Waits for the lock, naming the servo's state when it does not come.
+#define SNT_TRY_LOCKED(clock, ms) \
+    QTRY_VERIFY2_WITH_TIMEOUT((clock)->state() == PtpClock::Locked, servoState(clock).constData(), \
+                              ms)
+
 } // namespace
 
 // The slave clock against ptp4l grandmasters in the child namespace, and the sender's
@@ -90,7 +106,7 @@ private slots:
                  qPrintable(master.output()));
         QTRY_COMPARE_WITH_TIMEOUT(clock->grandmasterIdentity(),
                                   QStringLiteral("02-AA-AA-FF-FE-00-00-01"), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 10000);
+        SNT_TRY_LOCKED(clock, 10000);
         // ptp4l answers our delay requests: a path delay appears, far under a millisecond on a
         // veth pair.
         QTRY_VERIFY_WITH_TIMEOUT(clock->meanPathDelay() > 0, 5000);
@@ -123,7 +139,7 @@ private slots:
         startMaster(better, writeMasterConfig(dir, 3, 127, -3));
         QTRY_COMPARE_WITH_TIMEOUT(clock->grandmasterIdentity(),
                                   QStringLiteral("02-AA-AA-FF-FE-00-00-03"), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 10000);
+        SNT_TRY_LOCKED(clock, 10000);
         const int before = clock->syncsFollowed();
         QTest::qWait(4000);
         const int followed = clock->syncsFollowed() - before;
@@ -141,7 +157,7 @@ private slots:
         QVERIFY(netns::startCapture(capture, pcap, "udp port 5004"));
         startMaster(master, writeMasterConfig(dir, 5, 127, -3));
         QVERIFY(clock->start(netns::interface()));
-        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 20000);
+        SNT_TRY_LOCKED(clock, 20000);
         QVERIFY(Sender::instance()->start(netns::interface(), netns::address()));
         QTest::qWait(300);
         Sender::instance()->stop();
@@ -168,7 +184,7 @@ private slots:
         netns::Peer master, forger;
         startMaster(master, writeMasterConfig(dir, 6, 127, -3));
         QVERIFY(clock->start(netns::interface()));
-        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 20000);
+        SNT_TRY_LOCKED(clock, 20000);
         forger.start("/usr/bin/python3",
                      {QFINDTESTDATA("flood_peer.py"), "ptp-forged", "02aaaafffe000006"}, true);
         QVERIFY2(forger.waitFor("done", 10000), qPrintable(forger.output()));
@@ -240,7 +256,7 @@ private slots:
         QVERIFY(sender->start(netns::interface(), netns::address()));
         QTRY_COMPARE_WITH_TIMEOUT(listener->streams().size(), 1, 5000);
         QVERIFY(!listener->streams().first().sdp.contains("IEEE1588"));
-        QTRY_COMPARE_WITH_TIMEOUT(clock->state(), PtpClock::Locked, 20000);
+        SNT_TRY_LOCKED(clock, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(listener->streams().value(0).sdp.contains(
                                          "a=ts-refclk:ptp=IEEE1588-2008:02-AA-AA-FF-FE-00-00-04:0"),
                                  5000);
