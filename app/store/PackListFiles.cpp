@@ -182,31 +182,23 @@ void PackListFiles::updateTexts(const QList<CurvePack> &packs)
     }
 }
 
-QList<CurvePack> PackListFiles::packsOf(const Planned &planned) const
+template<typename Field>
+QList<Field> PackListFiles::plannedField(const Planned &planned, Field PackText::*field) const
 {
-    QList<CurvePack> packs;
-    packs.reserve(planned.places.size());
+    QList<Field> values;
+    values.reserve(planned.places.size());
     for (const qsizetype i : planned.places)
-        packs.append(texts_[i].pack);
-    return packs;
+        values.append(texts_[i].*field);
+    return values;
 }
 
-QList<quint64> PackListFiles::serialsOf(const Planned &planned) const
-{
-    QList<quint64> serials;
-    serials.reserve(planned.places.size());
-    for (const qsizetype i : planned.places)
-        serials.append(texts_[i].serial);
-    return serials;
-}
-
-bool PackListFiles::holdsItsPacks(const KnownFile &known, const Planned &planned) const
+bool PackListFiles::holdsItsPacks(const KnownFile &known, const Planned &planned,
+                                  const QList<quint64> &serials) const
 {
     const QList<CurvePack> &held = known.packs;
     if (held.size() != planned.places.size())
         return false;
     // Where the texts are known, only the packs whose texts changed can differ.
-    const QList<quint64> serials = serialsOf(planned);
     const bool textsKnown = known.texts && known.texts->size() == serials.size();
     for (qsizetype i = 0; i < held.size(); ++i) {
         if (textsKnown && known.texts->at(i) == serials[i])
@@ -225,10 +217,12 @@ bool PackListFiles::needsWriting(Planned &planned)
         planned.gains = !planned.places.isEmpty();
         return true;
     }
-    if (!planned.always && !known->holdsUnloaded && planned.object == known->object
-        && holdsItsPacks(*known, planned)) {
-        known->texts = serialsOf(planned);
-        return false;
+    if (!planned.always && !known->holdsUnloaded && planned.object == known->object) {
+        const QList<quint64> serials = plannedField(planned, &PackText::serial);
+        if (holdsItsPacks(*known, planned, serials)) {
+            known->texts = serials;
+            return false;
+        }
     }
     QSet<QString> held;
     for (const CurvePack &pack : std::as_const(known->packs))
@@ -252,14 +246,10 @@ bool PackListFiles::prepare(Planned &planned)
         read.refusal = QStringLiteral("「%1」读不出来，没有改它").arg(fileName(planned.path));
     }
     const bool asKnown = read.opened == (entry != files_.cend()) && content == known.content;
-    const QList<CurvePack> listed = packsOf(planned);
+    const QList<CurvePack> listed = plannedField(planned, &PackText::pack);
     if (asKnown && known.ownText) {
         planned.found = {true, false, std::move(content), known.object, QString(), QJsonArray()};
-        QList<QByteArray> packTexts;
-        packTexts.reserve(planned.places.size());
-        for (const qsizetype i : std::as_const(planned.places))
-            packTexts.append(texts_[i].text);
-        planned.text = fileText(planned.object, packTexts);
+        planned.text = fileText(planned.object, plannedField(planned, &PackText::text));
         if (planned.text.size() > store::maxStoreFileBytes) {
             QJsonObject whole = planned.object;
             QJsonArray packs;
@@ -403,7 +393,8 @@ void PackListFiles::noteWritten(Planned &planned)
     file.holdsUnloaded = false;
     file.object = planned.objectAfter;
     file.packs = planned.packsAfter;
-    file.texts = planned.othersKept ? std::nullopt : std::optional(serialsOf(planned));
+    file.texts = planned.othersKept ? std::nullopt
+                                    : std::optional(plannedField(planned, &PackText::serial));
     file.ownText = file.content == planned.text;
     planned.done = true;
 }
@@ -444,15 +435,21 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
         for (const qsizetype i : group)
             curves += packs[i].count;
         object.insert(QStringLiteral("curves"), curves);
-        projects.append(
-                {.path = info.filePath(), .project = project, .object = object, .places = group});
+        Planned &file = projects.emplace_back();
+        file.path = info.filePath();
+        file.project = project;
+        file.object = object;
+        file.places = group;
     }
 
     // Packs whose project has no readable file go to the root file rather than nowhere; they are
     // then in no project.
     for (const QString &project : std::as_const(order))
         root += groups.value(project);
-    Planned rootFile{.path = curvePackRootFile(), .keepsOtherKeys = false, .places = root};
+    Planned rootFile;
+    rootFile.path = curvePackRootFile();
+    rootFile.keepsOtherKeys = false;
+    rootFile.places = root;
 
     // The files that gain a pack are put in place first, then the root file, then the rest.
     QList<Planned *> gaining;
@@ -481,11 +478,12 @@ PackListFiles::Written PackListFiles::saveProjectFile(const QString &path,
     toldWhy_ = false;
     metOtherWriters_ = false;
     updateTexts(packs);
-    Planned planned{.path = path,
-                    .project = project,
-                    .object = object,
-                    .keepsOtherKeys = false,
-                    .always = true};
+    Planned planned;
+    planned.path = path;
+    planned.project = project;
+    planned.object = object;
+    planned.keepsOtherKeys = false;
+    planned.always = true;
     for (qsizetype i = 0; i < packs.size(); ++i) {
         if (packs[i].project == project)
             planned.places.append(i);

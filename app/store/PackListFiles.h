@@ -110,11 +110,13 @@ private:
     // Brings `texts_` up to `packs`, keeping the text of every pack that did not change.
     void updateTexts(const QList<CurvePack> &packs);
     PackText textFor(const CurvePack &pack, const PackText *earlier);
-    // The packs the planned file is to hold, and the serial numbers of their texts.
-    QList<CurvePack> packsOf(const Planned &planned) const;
-    QList<quint64> serialsOf(const Planned &planned) const;
-    // Whether the file, as known, holds the packs planned for it.
-    bool holdsItsPacks(const KnownFile &known, const Planned &planned) const;
+    // One field of the texts of the packs the planned file is to hold, in its order.
+    template<typename Field>
+    QList<Field> plannedField(const Planned &planned, Field PackText::*field) const;
+    // Whether the file, as known, holds the packs planned for it, whose texts' serial numbers
+    // are `serials`.
+    bool holdsItsPacks(const KnownFile &known, const Planned &planned,
+                       const QList<quint64> &serials) const;
     // Whether the planned file must be written: what it is to hold differs from what was read.
     bool needsWriting(Planned &planned);
     // Reads the planned file as it is now and works out the text it is to hold. False when the
