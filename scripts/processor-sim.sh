@@ -4,5 +4,5 @@
 # ten times a second (--levels HZ) and prints the address to connect to. Ctrl+C ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 exec /usr/bin/python3 tools/processor_sim.py --levels 10 "$@"

@@ -3,6 +3,6 @@
 # program (see "The command line" in the README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh run
 scripts/build.sh release
 exec build/release/sonetra "$@"

@@ -10,7 +10,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/stages.sh
 
-stage dependencies scripts/install-deps.sh
+stage dependencies scripts/install-deps.sh test
 stage format scripts/check-format.sh
 stage layers scripts/check-layers.sh
 jobs=${SNT_JOBS:-$(scripts/cpus.sh)}
