@@ -65,7 +65,10 @@ if [ "${1:-}" = "--list" ]; then
   exit 0
 fi
 [ $# -le 1 ] || usage
-mapfile -t missing < <(list_for "${1:-run}" | missing_of)
+# Read here, not in the process substitution below, whose exit would not end the script: an
+# unknown list name fails rather than finding nothing missing.
+entries=$(list_for "${1:-run}")
+mapfile -t missing < <(missing_of <<<"$entries")
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

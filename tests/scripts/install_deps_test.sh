@@ -100,3 +100,7 @@ run_installer "$removing" test \
 [ ! -s "$ran" ] || fail "the installer ran apt-get with everything there" "$ran"
 [ ! -s "$tree/out.txt" ] && [ ! -s "$tree/err.txt" ] \
   || fail "the installer printed with everything there" "$tree/out.txt" "$tree/err.txt"
+
+# A mistyped list, from a caller's stage, fails rather than installing nothing.
+run_installer "" tset && fail "the installer passed with an unknown list" "$tree/err.txt"
+[ ! -s "$ran" ] || fail "the installer ran apt-get with an unknown list" "$ran"
