@@ -44,8 +44,10 @@ list_for() {
     *) usage ;;
   esac
 }
+# The status is "<wanted> ok installed": the wanted state is "install", or "hold" for a package
+# the user keeps at its version, which asking apt for would upgrade.
 installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q ' ok installed'
 }
 # The first package of each entry none of whose alternatives is installed.
 missing_of() {
