@@ -248,7 +248,7 @@ Item {
                 Text {
                     anchors.centerIn: parent
                     text: index + 1
-                    color: index === dyn.spkIndex ? Palette.white : dyn.ink
+                    color: index === dyn.spkIndex ? Palette.selectedInk : dyn.ink
                     font.family: "Microsoft YaHei UI"
                     font.pixelSize: 11
                 }
@@ -458,7 +458,7 @@ Item {
                         Text {
                             anchors.centerIn: parent
                             text: parent.modelData[1]
-                            color: parent.current ? Palette.white : dyn.ink
+                            color: parent.current ? Palette.selectedInk : dyn.ink
                             font.family: "Microsoft YaHei UI"
                             font.pixelSize: 12
                         }

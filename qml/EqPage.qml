@@ -261,7 +261,7 @@ Item {
                         anchors.centerIn: parent
                         text: parent.parent.out ? String(parent.parent.number + 1)
                                                 : String.fromCharCode(65 + parent.parent.number)
-                        color: parent.parent.current ? Palette.white : eq.ink
+                        color: parent.parent.current ? Palette.selectedInk : eq.ink
                         font.family: "Microsoft YaHei UI"
                         font.pixelSize: 11
                     }

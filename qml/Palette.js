@@ -87,3 +87,7 @@ function accentFill(dark) {
 function cardFill(dark) {
     return dark ? darkCard : lightCard
 }
+// Text on the accent fill of a chosen row or option, the same in both palettes: either fill is a
+// deep blue, on which the light palette's dark ink would hardly show.
+var selectedInk = white
+var selectedSoftInk = white75

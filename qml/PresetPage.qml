@@ -248,7 +248,7 @@ Item {
                 x: 10
                 anchors.verticalCenter: parent.verticalCenter
                 text: String(index + 1).padStart(2, "0")
-                color: presets.softInk
+                color: parent.selected ? Palette.selectedSoftInk : presets.softInk
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: 12
             }
@@ -260,12 +260,14 @@ Item {
                 elide: Text.ElideRight
                 text: modelData.valid ? (modelData.name || "未命名")
                                       : modelData.known ? "空" : presets.unknownText(modelData.name)
-                color: modelData.valid || parent.selected ? presets.ink : presets.softInk
+                color: parent.selected ? Palette.selectedInk
+                                       : modelData.valid ? presets.ink : presets.softInk
                 font.family: "Microsoft YaHei UI"
                 font.pixelSize: 12
             }
             Rectangle {
                 id: currentBadge
+                readonly property color tone: parent.selected ? Palette.selectedInk : presets.accent
                 objectName: "currentBadge"
                 visible: modelData.current
                 anchors.right: parent.right
@@ -276,11 +278,12 @@ Item {
                 radius: 9
                 color: "transparent"
                 border.width: 1
-                border.color: presets.accent
+                border.color: tone
                 Text {
+                    objectName: "badgeText"
                     anchors.centerIn: parent
                     text: "当前"
-                    color: presets.accent
+                    color: currentBadge.tone
                     font.family: "Microsoft YaHei UI"
                     font.pixelSize: 10
                 }
