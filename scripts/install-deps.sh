@@ -73,7 +73,6 @@ entries=$(list_for "${1:-run}")
 mapfile -t missing < <(missing_of <<<"$entries")
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 export DEBIAN_FRONTEND=noninteractive
@@ -90,5 +89,6 @@ if [ -n "$removed" ]; then
     $removed "- nothing was installed; install the rest by hand or remove those first" >&2
   exit 1
 fi
+echo "Installing: ${missing[*]}"
 # --no-remove holds even where the simulation and the install see different package lists.
 $sudo_cmd apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}" >/dev/null
