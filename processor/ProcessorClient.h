@@ -233,6 +233,7 @@ private:
     void finishDiscovery();
     void askForConsolePage(const QUrl &page, const ConsoleProbe &probe);
     void onProbeReply(QNetworkReply *reply, ConsoleProbe probe);
+    void endConsoleProbe(const QSharedPointer<DiscoveryRun> &run);
     static bool ipLessThan(const QVariant &a, const QVariant &b);
     void logDiscovery(const QString &text, bool truncate = false);
 

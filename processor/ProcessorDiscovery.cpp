@@ -4,6 +4,7 @@
 
 #include "files/DataFolder.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,9 +30,10 @@ constexpr int kBlockingPollMs = 120;
 constexpr int kNameQueryTimeoutMs = 900;
 constexpr int kUdpPhaseMs = 800;
 constexpr int kProbeTransferTimeoutMs = 700;
+// A probe's whole time, the redirects it follows included: the search reports once every probe
+// ended, so a slow chain of redirects must not hold up the result beyond it.
 constexpr int kProbeAbortMs = 900;
-// A console page is reached in a redirect or two; each one followed is another request with
-// its own time limit, so the bound also bounds how long a looping address holds up the result.
+// A console page is reached in a redirect or two; more is taken for an address that loops.
 constexpr int kProbeRedirects = 3;
 
 // Any answer counts; only where it came from matters. Our own machine is never a processor.
@@ -95,12 +97,13 @@ struct ProcessorClient::DiscoveryRun
     int total = 0;
 };
 
-// One candidate's page probe and the redirects it followed so far.
+// One candidate's page probe, the redirects it followed so far and when its time is up.
 struct ProcessorClient::ConsoleProbe
 {
     QString candidate;
     QSharedPointer<DiscoveryRun> run;
     int redirects = 0;
+    QDeadlineTimer deadline;
 };
 
 QVariantList ProcessorClient::discoverDevices()
@@ -219,18 +222,27 @@ void ProcessorClient::finishDiscovery()
     }
     auto run = QSharedPointer<DiscoveryRun>::create();
     run->pending = run->total = int(candidates.size());
-    for (const QString &candidate : std::as_const(candidates))
-        askForConsolePage(QUrl(QStringLiteral("http://%1/").arg(candidate)), {candidate, run, 0});
+    for (const QString &candidate : std::as_const(candidates)) {
+        askForConsolePage(QUrl(QStringLiteral("http://%1/").arg(candidate)),
+                          {candidate, run, 0, QDeadlineTimer(kProbeAbortMs)});
+    }
 }
 
+// Each request of a probe has what is left of the probe's time; with nothing left the probe
+// ends without a processor.
 void ProcessorClient::askForConsolePage(const QUrl &page, const ConsoleProbe &probe)
 {
+    const qint64 leftMs = probe.deadline.remainingTime();
+    if (leftMs <= 0) {
+        endConsoleProbe(probe.run);
+        return;
+    }
     QNetworkRequest request(page);
-    request.setTransferTimeout(kProbeTransferTimeoutMs);
+    request.setTransferTimeout(int(std::min<qint64>(kProbeTransferTimeoutMs, leftMs)));
     QNetworkReply *reply = limited(network_->get(request), processor::kConsolePageLimit);
     // The reply is the timer's context: once the reply is gone the timer is gone too, and a
     // reply that already finished is left alone.
-    QTimer::singleShot(kProbeAbortMs, reply, [reply] {
+    QTimer::singleShot(int(leftMs), reply, [reply] {
         if (reply->isRunning())
             reply->abort();
     });
@@ -256,7 +268,12 @@ void ProcessorClient::onProbeReply(QNetworkReply *reply, ConsoleProbe probe)
         if (page.contains("Moriat") || page.contains("moriat"))
             probe.run->found.append(found(probe.candidate, QString()));
     }
-    const QSharedPointer<DiscoveryRun> run = probe.run;
+    endConsoleProbe(probe.run);
+}
+
+// The last probe of a run to end reports the run's result.
+void ProcessorClient::endConsoleProbe(const QSharedPointer<DiscoveryRun> &run)
+{
     if (--run->pending >= 1)
         return;
     std::sort(run->found.begin(), run->found.end(), &ProcessorClient::ipLessThan);

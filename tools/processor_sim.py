@@ -325,10 +325,11 @@ def abort_with_reset(request):
 
 
 async def faulty_response(request, fault, normal):
-    """The answer a fault turns `normal` (a callable giving the usual response) into."""
+    """The answer a fault turns `normal` (a callable giving the usual response) into, given after
+    "ms" milliseconds when the fault names them (a slow redirect, for example)."""
     kind = fault["kind"]
+    await asyncio.sleep(fault.get("ms", 0) / 1000)
     if kind == "delay":
-        await asyncio.sleep(fault.get("ms", 0) / 1000)
         return normal()
     if kind == "never":
         await asyncio.sleep(3600)
@@ -557,7 +558,8 @@ def control(device, cmd):
       {"op": "slots", "slots": {"5": "name", ...}}   replace the preset slots
       {"op": "fault", "match", "kind", "times", ...} kinds: delay (ms), never, reset, truncate,
           cut (bytes, length, end), status (status, body, headers), body (body), gzip (inflated),
-          error, error_outside, strip (prefixes), override (values)
+          error, error_outside, strip (prefixes), override (values); "ms" also delays the
+          answers of never, reset, truncate, cut, status, body and gzip
       {"op": "clear_faults"}
       {"op": "push", "message": {...}} or {"op": "push", "text": "..."}   to every WebSocket,
           "after_ms": N sends it later and answers at once
