@@ -87,6 +87,13 @@ void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
 
 void ProjectStore::loadCurvePacks()
 {
+    const QStringList unread = readCurvePacks();
+    if (!unread.isEmpty() && tellUser_)
+        tellUser_(unread.join(QStringLiteral("；")));
+}
+
+QStringList ProjectStore::readCurvePacks()
+{
     waitForBackgroundSave();
     curvePacks.clear();
     QStringList refusals;
@@ -111,15 +118,14 @@ void ProjectStore::loadCurvePacks()
     load(curvePackRootFile(), QString());
     packListFiles_->listWasRead(read);
     filesBehind_ = false;
-    if (!refusals.isEmpty() && tellUser_)
-        tellUser_(refusals.join(QStringLiteral("；")));
+    return refusals;
 }
 
 bool ProjectStore::saveCurvePacks()
 {
     const PackListFiles::Written written = writePackList();
     if (packListFiles_->metOtherWriters())
-        loadCurvePacks();
+        readCurvePacks();
     return written == PackListFiles::Written::All;
 }
 
@@ -157,7 +163,7 @@ bool ProjectStore::finishBackgroundSave(const SaveOutcome &outcome)
     waitForBackgroundSave();
     const bool readAgain = filesBehind_;
     if (readAgain)
-        loadCurvePacks();
+        readCurvePacks();
     listProjects(outcome.contents);
     return readAgain;
 }
@@ -190,7 +196,7 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
                          == PackListFiles::Written::All;
     // The packs another program put in the file since are shown with the rest.
     if (packListFiles_->metOtherWriters())
-        loadCurvePacks();
+        readCurvePacks();
     listProjects();
     return written;
 }
@@ -237,7 +243,7 @@ bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier,
         curvePacks = earlier;
         filesBehind_ = false;
     } else {
-        loadCurvePacks();
+        readCurvePacks();
     }
     return written == PackListFiles::Written::All;
 }
@@ -366,7 +372,7 @@ bool ProjectStore::deleteProject(const QString &name)
         if (tellUser_)
             tellUser_(problem);
         listProjects();
-        loadCurvePacks();
+        readCurvePacks();
         return false;
     }
     if (!QFile::remove(path) && QFileInfo::exists(path)) {
@@ -379,7 +385,7 @@ bool ProjectStore::deleteProject(const QString &name)
             gone.append(pack);
     }
     listProjects();
-    loadCurvePacks();
+    readCurvePacks();
     // Another project file (a copy the user made, say) may name the same captures.
     for (const CurvePack &pack : std::as_const(gone))
         removeUnusedFiles(captureFiles(pack));
@@ -405,7 +411,7 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
     }
     // The packs are in the renamed file whether or not this save succeeds; it brings its "name".
     saveCurvePacks();
-    loadCurvePacks();
+    readCurvePacks();
     return true;
 }
 

@@ -120,6 +120,10 @@ public:
     static QString projectFilePath(const QString &name);
 
 private:
+    // Rebuilds the pack list as loadCurvePacks() does, after a change of the store's own: the
+    // files it refused or could not read, named for the user when the window opened, are
+    // returned rather than told again.
+    QStringList readCurvePacks();
     // Deletes those of the named files of the raw folder that no pack names, of the list or of
     // the store's files as they are now.
     void removeUnusedFiles(const QStringList &names);
