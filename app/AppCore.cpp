@@ -315,7 +315,10 @@ void AppCore::saveCurvePacksLater()
         QMetaObject::invokeMethod(
                 this,
                 [this, outcome = std::move(outcome)] {
-                    const bool readAgain = store_.finishBackgroundSave(outcome);
+                    // Edits made while it ran wait for a save of their own, made against what
+                    // this one wrote; reading the packs again now would drop them.
+                    const bool editsWait = outcome.allWritten && packSaveTimer_.isActive();
+                    const bool readAgain = !editsWait && store_.finishBackgroundSave(outcome);
                     emit curvePacksSaved(outcome.allWritten, outcome.toldWhy, readAgain);
                 },
                 Qt::QueuedConnection);

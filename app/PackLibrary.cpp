@@ -209,6 +209,10 @@ void PackLibrary::deleteProject(int index)
     const QString name = core_.store().projects[index].name;
     core_.flushPendingPackSave();
     if (!core_.store().deleteProject(name)) {
+        // The lists may have been read again: the window shows what the files hold, so that
+        // nothing is deleted unseen and every row names the pack it shows.
+        emit projectsChanged();
+        emit curvePacksChanged();
         ui_.toast(QStringLiteral("工程没删掉，请检查文档文件夹能否写入"));
         return;
     }

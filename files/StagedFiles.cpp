@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -153,6 +154,37 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// Whether the regular file at `path` holds exactly `content`. Opened without waiting, as a FIFO
+// another program left there would make a plain open wait.
+bool holdsExactly(const QString &path, const QByteArray &content)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    QFile file;
+    const bool same = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+                      && status.st_size == content.size()
+                      && file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
+                      && file.readAll() == content;
+    file.close();
+    ::close(fd);
+    return same;
+}
+
+// File systems that cannot exchange two files in one step (FUSE file systems that do not pass
+// it on, NFS, FAT) refuse the flag.
+bool cannotExchange(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+int renameWith(const QString &from, const QString &to, unsigned flags)
+{
+    return ::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                       QFile::encodeName(to).constData(), flags);
+}
+
 // Writes the whole file through `write`, syncs it, names it (`path`, in `folder`) when it has
 // no name yet and closes it: false when any of it failed.
 bool writeAndClose(int fd, const std::function<bool(QIODevice &)> &write, const QString &folder,
@@ -231,21 +263,100 @@ bool StagedFiles::stage(const QString &path, const QByteArray &content)
     });
 }
 
+bool StagedFiles::stage(const QString &path, const QByteArray &content, const Target &before)
+{
+    if (!stage(path, content))
+        return false;
+    files_.back().before = before;
+    return true;
+}
+
 qsizetype StagedFiles::commit()
 {
+    targetChanged_ = false;
     std::size_t committed = 0;
     for (; committed < files_.size(); ++committed) {
-        const Staged &file = files_[committed];
-        if (::rename(QFile::encodeName(file.staged).constData(),
-                     QFile::encodeName(file.target).constData())
-            != 0) {
-            sntWarning(lcStore, "[Store]") << "saving" << file.target << "failed:" << systemError();
-            break;
+        const Outcome outcome = putInPlace(files_[committed]);
+        if (outcome == Outcome::Placed)
+            continue;
+        if (outcome == Outcome::TargetChanged) {
+            targetChanged_ = true;
+            takeBack();
+            committed = 0;
         }
+        break;
+    }
+    // What an exchange moved aside is the file it replaced.
+    for (std::size_t i = 0; i < committed; ++i) {
+        if (files_[i].placed == Placed::Exchanged)
+            QFile::remove(files_[i].staged);
     }
     discardFrom(committed);
     files_.clear();
     return qsizetype(committed);
+}
+
+StagedFiles::Outcome StagedFiles::putInPlace(Staged &file)
+{
+    if (file.before)
+        return putInPlaceChecked(file);
+    if (renameWith(file.staged, file.target, 0) == 0)
+        return Outcome::Placed;
+    sntWarning(lcStore, "[Store]") << "saving" << file.target << "failed:" << systemError();
+    return Outcome::Failed;
+}
+
+StagedFiles::Outcome StagedFiles::putInPlaceChecked(Staged &file)
+{
+    const Target &before = *file.before;
+    const unsigned flags = before.exists ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (renameWith(file.staged, file.target, flags) == 0) {
+        file.placed = before.exists ? Placed::Exchanged : Placed::Created;
+        if (before.exists && !holdsExactly(file.staged, before.content))
+            return Outcome::TargetChanged;
+        return Outcome::Placed;
+    }
+    const int error = errno;
+    if (error == (before.exists ? ENOENT : EEXIST))
+        return Outcome::TargetChanged;
+    if (!cannotExchange(error)) {
+        sntWarning(lcStore, "[Store]") << "saving" << file.target << "failed:" << systemError();
+        return Outcome::Failed;
+    }
+    // Checked right before the rename: a write in between is not seen.
+    const bool holdsBefore = before.exists ? holdsExactly(file.target, before.content)
+                                           : !QFileInfo::exists(file.target);
+    if (!holdsBefore)
+        return Outcome::TargetChanged;
+    if (renameWith(file.staged, file.target, 0) != 0) {
+        sntWarning(lcStore, "[Store]") << "saving" << file.target << "failed:" << systemError();
+        return Outcome::Failed;
+    }
+    file.placed = before.exists ? Placed::Replaced : Placed::Created;
+    return Outcome::Placed;
+}
+
+void StagedFiles::takeBack()
+{
+    for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
+        bool back = true;
+        switch (std::exchange(file->placed, Placed::Not)) {
+        case Placed::Not:
+            continue;
+        case Placed::Exchanged:
+            back = renameWith(file->staged, file->target, RENAME_EXCHANGE) == 0;
+            break;
+        case Placed::Replaced:
+            back = saveAtomically(file->target, file->before->content);
+            break;
+        case Placed::Created:
+            back = QFile::remove(file->target);
+            break;
+        }
+        if (!back)
+            sntWarning(lcStore, "[Store]")
+                    << "could not give" << file->target << "back what it held:" << systemError();
+    }
 }
 
 void StagedFiles::discardFrom(std::size_t first)

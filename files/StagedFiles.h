@@ -5,13 +5,16 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace store {
 
 // Files that are written together, so that either every one of them changes or none does:
 // each is written in full beside its target first, synced and closed, and no target is replaced
-// before every file was written. A save holds one open file at a time, however many it writes.
+// before every file was written. A file made from what its target held is put in place only while
+// the target still holds that: another program's write is never replaced unseen, and when one
+// shows, the files already put in place go back to what they were. A save holds one open file at a time, however many it writes.
 // Each is written into a file without a name where the file system gives such files, so that a
 // save cut short while writing leaves nothing, and is named once whole (elsewhere it is named
 // from the start). Staged files carry names only this class gives (".sonetra-staged-", the
@@ -21,6 +24,13 @@ namespace store {
 class StagedFiles
 {
 public:
+    // What a target held when the content staged for it was made from it.
+    struct Target
+    {
+        bool exists = false;
+        QByteArray content;
+    };
+
     StagedFiles();
     ~StagedFiles();
     StagedFiles(const StagedFiles &) = delete;
@@ -32,22 +42,43 @@ public:
     // the permissions of the file it replaces.
     bool stage(const QString &path, const std::function<bool(QIODevice &)> &write);
     bool stage(const QString &path, const QByteArray &content);
+    // Stages `content` for the file at `path`, made from what it held (`before`): it replaces only
+    // that.
+    bool stage(const QString &path, const QByteArray &content, const Target &before);
 
     // Puts the staged files in place, in the order they were staged, each with one rename over
-    // its target. Stops at the first that cannot be, removing it and those after it (with a log
-    // line). Returns how many were put in place.
+    // its target. A target staged with what it held is checked as it is replaced: exchanged with
+    // its staged file in one step where the file system can (Linux's RENAME_EXCHANGE), and what
+    // was moved aside compared with what it held, else compared right before the rename. Where
+    // one holds something else (another program wrote it), the targets already replaced get back
+    // what they held, nothing is put in place, and targetChanged() tells. Otherwise stops at the
+    // first that cannot be put in place, removing it and those after it (with a log line).
+    // Returns how many were put in place.
     qsizetype commit();
 
+    // Whether the last commit found a target that no longer held what it was staged from.
+    bool targetChanged() const { return targetChanged_; }
+
 private:
+    // How a staged file was put in place, so that it can be taken back.
+    enum class Placed { Not, Exchanged, Replaced, Created };
+    enum class Outcome { Placed, TargetChanged, Failed };
     struct Staged
     {
         QString target;
         QString staged;
+        std::optional<Target> before;
+        Placed placed = Placed::Not;
     };
 
+    Outcome putInPlace(Staged &file);
+    Outcome putInPlaceChecked(Staged &file);
+    // Gives the targets put in place back what they held, the last first.
+    void takeBack();
     void discardFrom(std::size_t first);
 
     std::vector<Staged> files_;
+    bool targetChanged_ = false;
 };
 
 // Removes the staged files that saves cut short left in `folder`: those of processes that ran

@@ -94,9 +94,16 @@ Window {
         currentPack = {}
     }
 
-    // The selection goes first, so that the refresh the deletion brings selects nothing.
+    // The selection goes first, so that the refresh the deletion brings selects nothing. Only the
+    // pack shown is deleted: where the list holds another at its place now, the window shows
+    // what it holds instead.
     function deleteSelectedPack() {
         const index = currentPackIndex
+        if (tree.packAt(index).name !== currentPack.name) {
+            if (refreshSelection())
+                loadDetail()
+            return
+        }
         selectionDeleted = true
         clearSelection()
         bridge.deleteCurvePack(index)

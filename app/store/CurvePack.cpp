@@ -1,9 +1,31 @@
 #include "app/store/CurvePack.h"
 
+#include <QSet>
+
 #include <charconv>
 #include <cmath>
 
 namespace {
+
+// Every key curvePackToJson() may write; any other key of a pack's object is another program's.
+bool isOwnKey(const QString &key)
+{
+    static const QSet<QString> own{
+            QStringLiteral("schema"),      QStringLiteral("name"),
+            QStringLiteral("use"),         QStringLiteral("seq"),
+            QStringLiteral("time"),        QStringLiteral("count"),
+            QStringLiteral("rawFile"),     QStringLiteral("rawPoints"),
+            QStringLiteral("delayMs"),     QStringLiteral("phaseCompensated"),
+            QStringLiteral("smoothBands"), QStringLiteral("bands"),
+            QStringLiteral("edges"),       QStringLiteral("curves"),
+            QStringLiteral("pointsFile"),  QStringLiteral("pointCount"),
+            QStringLiteral("rawFile2"),    QStringLiteral("rawPoints2"),
+            QStringLiteral("delayMs2"),    QStringLiteral("levelRefDb"),
+            QStringLiteral("levelRefSet"), QStringLiteral("question"),
+            QStringLiteral("subAlign"),
+    };
+    return own.contains(key);
+}
 
 // A float as JSON writes it: the double nearest to the float's shortest decimal text, so that
 // -3.3f is written "-3.3" and not "-3.299999952316284". Read back as a float it is the same
@@ -54,27 +76,26 @@ QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray &array)
 
 QJsonObject curvePackToJson(const CurvePack &pack)
 {
-    QJsonObject object{
-            {QStringLiteral("schema"), 3},
-            {QStringLiteral("name"), pack.name},
-            {QStringLiteral("use"), pack.use},
-            {QStringLiteral("seq"), pack.seq},
-            {QStringLiteral("time"), pack.time},
-            {QStringLiteral("count"), pack.count},
-            {QStringLiteral("rawFile"), pack.rawFile},
-            {QStringLiteral("rawPoints"), pack.rawPoints},
-            {QStringLiteral("delayMs"), pack.delayMs},
-            {QStringLiteral("phaseCompensated"), pack.phaseCompensated},
-            {QStringLiteral("smoothBands"), pack.smoothBands},
-            {QStringLiteral("bands"), bandsToJson(pack.bands)},
-            {QStringLiteral("edges"),
-             QJsonObject{
-                     {QStringLiteral("low"), edgeFilterToJson(pack.low)},
-                     {QStringLiteral("high"), edgeFilterToJson(pack.high)},
-                     {QStringLiteral("lcSuspect"), pack.lcSuspect},
-             }},
-            {QStringLiteral("curves"), pointCurvesToJson(pack)},
-    };
+    QJsonObject object = pack.otherKeys;
+    object.insert(QStringLiteral("schema"), 3);
+    object.insert(QStringLiteral("name"), pack.name);
+    object.insert(QStringLiteral("use"), pack.use);
+    object.insert(QStringLiteral("seq"), pack.seq);
+    object.insert(QStringLiteral("time"), pack.time);
+    object.insert(QStringLiteral("count"), pack.count);
+    object.insert(QStringLiteral("rawFile"), pack.rawFile);
+    object.insert(QStringLiteral("rawPoints"), pack.rawPoints);
+    object.insert(QStringLiteral("delayMs"), pack.delayMs);
+    object.insert(QStringLiteral("phaseCompensated"), pack.phaseCompensated);
+    object.insert(QStringLiteral("smoothBands"), pack.smoothBands);
+    object.insert(QStringLiteral("bands"), bandsToJson(pack.bands));
+    object.insert(QStringLiteral("edges"),
+                  QJsonObject{
+                          {QStringLiteral("low"), edgeFilterToJson(pack.low)},
+                          {QStringLiteral("high"), edgeFilterToJson(pack.high)},
+                          {QStringLiteral("lcSuspect"), pack.lcSuspect},
+                  });
+    object.insert(QStringLiteral("curves"), pointCurvesToJson(pack));
     if (pack.pointCount >= 1 && !pack.pointsFile.isEmpty()) {
         object.insert(QStringLiteral("pointsFile"), pack.pointsFile);
         object.insert(QStringLiteral("pointCount"), pack.pointCount);
@@ -154,6 +175,11 @@ CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
         pack.count = int(curves.size());
     if (pack.count <= 0)
         pack.count = 2;
+
+    for (auto key = object.constBegin(); key != object.constEnd(); ++key) {
+        if (!isOwnKey(key.key()))
+            pack.otherKeys.insert(key.key(), key.value());
+    }
     return pack;
 }
 

@@ -58,14 +58,20 @@ struct CurvePack
     QList<QList<float>> pointPhase;
     QList<QList<float>> pointCoherence;
 
+    // Keys of the pack's object that this program does not write (another program's notes, say),
+    // with their values as read: written back with the pack, so that a save keeps them.
+    QJsonObject otherKeys;
+
     friend bool operator==(const CurvePack &, const CurvePack &) = default;
 };
 
-// The pack's JSON object, "schema" 3. Capture arrays and per-point curves are not part of it.
+// The pack's JSON object, "schema" 3, with the keys of `otherKeys`. Capture arrays and per-point
+// curves are not part of it.
 QJsonObject curvePackToJson(const CurvePack &pack);
 
 // Reads a pack object; never fails: a missing key or a value of another type takes the key's
-// default. `project` is the project of the file the object was found in.
+// default, and keys curvePackToJson() never writes go to `otherKeys`. `project` is the project of
+// the file the object was found in.
 CurvePack curvePackFromJson(const QJsonObject &object, const QString &project);
 
 QJsonObject edgeFilterToJson(const snt::eq::Corner &corner);

@@ -31,7 +31,8 @@ const LoadedFiles::File &LoadedFiles::file(const QString &path, const QString &p
     File file{json->readable,
               json->refusal,
               std::move(json->content),
-              json->damaged || !json->droppedPacks.isEmpty(),
+              json->damaged,
+              !json->droppedPacks.isEmpty(),
               json->object,
               currentPacks(json->object, project)};
     file.object.remove(QStringLiteral("packs"));

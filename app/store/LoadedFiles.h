@@ -23,8 +23,10 @@ public:
         bool readable = false;
         QString refusal; // why the file was refused (a sentence for the user), when it was
         QByteArray content;
-        // It holds what the loader leaves out (damaged content, packs of an older format), which
-        // the next save drops from it (keeping it aside).
+        // It holds something that is no JSON object: it lists as empty, and no save writes it.
+        bool damaged = false;
+        // It holds packs the loader leaves out (of an older format, say), which the next save
+        // that writes it drops from it (keeping them aside).
         bool holdsUnloaded = false;
         QJsonObject object; // its object, without its "packs"
         QList<CurvePack> packs; // its current packs, of the project the file stands for

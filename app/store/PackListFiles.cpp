@@ -78,6 +78,32 @@ QString fileName(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// The keys the store works out itself rather than takes from a change: the project a file stands
+// for and its packs' curves.
+bool isDerivedKey(const QString &key)
+{
+    return key == QLatin1String("name") || key == QLatin1String("curves");
+}
+
+// A file's object (its packs left out) with the store's change of its settings made on what the
+// file holds now (`found`): each key the store set otherwise than it had it (`read` to `ours`)
+// is set so, and every other key stays as found. Nothing where the other program set such a key
+// otherwise too.
+std::optional<QJsonObject> withSettings(const QJsonObject &read, const QJsonObject &ours,
+                                        QJsonObject found)
+{
+    for (auto key = ours.constBegin(); key != ours.constEnd(); ++key) {
+        const QJsonValue was = read.value(key.key());
+        if (isDerivedKey(key.key()) || key.value() == was)
+            continue;
+        const QJsonValue now = found.value(key.key());
+        if (now != was && now != key.value())
+            return std::nullopt;
+        found.insert(key.key(), key.value());
+    }
+    return found;
+}
+
 } // namespace
 
 // One file of a save: what the list holds for it, and once prepared, what it held then and the
@@ -87,7 +113,6 @@ struct PackListFiles::Planned
     QString path;
     QString project; // empty: the root file
     QJsonObject object; // without the packs; "name" and "curves" set for a project file
-    bool keepsOtherKeys = true; // keys another program put in the file stay
     bool always = false; // written even when the list changed nothing
     QList<qsizetype> places; // of its packs in the list of the save
     bool gains = false;
@@ -99,8 +124,9 @@ struct PackListFiles::Planned
     QJsonObject objectAfter; // without the packs
     QList<CurvePack> packsAfter;
     bool othersKept = false; // it is to hold packs (or versions of them) the list has not
+    bool ownText = false; // its text is the store's own text of its object and packs
     bool done = false; // the file holds its text
-    QString conflictingPack; // when the change could not be applied to what the file holds
+    QString refusal; // why the change could not be applied to what the file holds
 };
 
 void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
@@ -112,15 +138,17 @@ void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
         // What a save made of the same content stays known: its texts and that they are its own.
         // The content read is kept instead of the same bytes written, so that the next reading,
         // which hands over the same buffer while the file does not change, compares no bytes.
-        if (earlier != files_.cend()
+        // The list is made from what was read, also where a save kept another program's packs.
+        const bool noObject = file->damaged || file->content.trimmed().isEmpty();
+        KnownFile read{file->content, noObject, file->holdsUnloaded, file->object, file->packs,
+                       std::nullopt,  false};
+        if (earlier != files_.cend() && earlier->ownText
             && (earlier->content.isSharedWith(file->content)
                 || earlier->content == file->content)) {
-            KnownFile same = *earlier;
-            same.content = file->content;
-            known.insert(file.key(), same);
-        } else
-            known.insert(file.key(), {file->content, file->holdsUnloaded, file->object, file->packs,
-                                      std::nullopt, false});
+            read.texts = earlier->texts;
+            read.ownText = earlier->ownText;
+        }
+        known.insert(file.key(), read);
     }
     files_ = std::move(known);
 }
@@ -135,12 +163,21 @@ void PackListFiles::renamed(const QString &from, const QString &to)
     files_.insert(to, moved);
 }
 
-bool PackListFiles::holdsWhatWasRead(const QString &path) const
+QString PackListFiles::deletionProblem(const QString &path) const
 {
     const auto known = files_.constFind(path);
     QByteArray content;
     const store::FileRead read = store::readRegularFile(path, store::maxStoreFileBytes, content);
-    return known != files_.cend() && read.opened && content == known->content;
+    if (known == files_.cend() || !read.opened || content != known->content)
+        return QStringLiteral(
+                       "「%1」刚被别的程序改过，工程没有删；列表已按文件重新读出，请看过再删")
+                .arg(fileName(path));
+    // What cannot be read may be another program's write in progress, which a deletion loses.
+    const store::JsonFile file = store::parsedJsonFile(path, read, content);
+    if (file.damaged || content.trimmed().isEmpty())
+        return QStringLiteral("「%1」是空的或读不出来，可能正被别的程序写入，工程没有删")
+                .arg(fileName(path));
+    return QString();
 }
 
 PackListFiles::PackText PackListFiles::textFor(const CurvePack &pack, const PackText *earlier)
@@ -212,15 +249,21 @@ bool PackListFiles::holdsItsPacks(const KnownFile &known, const Planned &planned
 bool PackListFiles::needsWriting(Planned &planned)
 {
     const auto known = files_.find(planned.path);
-    // A file the list was not read from is brought into the store's form, keeping its packs.
+    // A file the list was not read from (planned only where the list names its project) is
+    // brought into the store's form, keeping its packs.
     if (known == files_.end()) {
         planned.gains = !planned.places.isEmpty();
         return true;
     }
-    if (!planned.always && !known->holdsUnloaded && planned.object == known->object) {
+    // Where no object was read there is nothing of the store's to bring up to date: only a
+    // change of the list's own makes a save try to write there.
+    const bool settingsKept
+            = known->noObject || (!known->holdsUnloaded && planned.object == known->object);
+    if (!planned.always && settingsKept) {
         const QList<quint64> serials = plannedField(planned, &PackText::serial);
         if (holdsItsPacks(*known, planned, serials)) {
-            known->texts = serials;
+            if (!known->noObject)
+                known->texts = serials;
             return false;
         }
     }
@@ -232,11 +275,56 @@ bool PackListFiles::needsWriting(Planned &planned)
     return true;
 }
 
+void PackListFiles::prepareOwnText(Planned &planned, const KnownFile &known)
+{
+    const QList<CurvePack> listed = plannedField(planned, &PackText::pack);
+    // The file holds what the store read or wrote: its settings change on that, with no one
+    // else's change to meet.
+    QJsonObject object = *withSettings(known.object, planned.object, known.object);
+    if (!planned.project.isEmpty()) {
+        int curves = 0;
+        for (const CurvePack &pack : listed)
+            curves += pack.count;
+        object.insert(QStringLiteral("name"), planned.project);
+        object.insert(QStringLiteral("curves"), curves);
+    }
+    planned.text = fileText(object, plannedField(planned, &PackText::text));
+    if (planned.text.size() > store::maxStoreFileBytes) {
+        QJsonObject whole = object;
+        QJsonArray packs;
+        for (const CurvePack &pack : listed)
+            packs.append(curvePackToJson(pack));
+        whole.insert(packsKey, packs);
+        planned.text = store::toJsonText(whole);
+    }
+    planned.objectAfter = object;
+    planned.packsAfter = listed;
+    planned.othersKept = false;
+    planned.ownText = true;
+    planned.needed = true;
+}
+
+QString PackListFiles::unfinishedWrite(const Planned &planned, const KnownFile *known) const
+{
+    const store::JsonFile &found = planned.found;
+    QString state;
+    if (known && !found.readable && found.refusal.isEmpty())
+        state = QStringLiteral("不见了");
+    else if (found.readable && found.content.trimmed().isEmpty())
+        state = QStringLiteral("是空的");
+    else if (found.damaged)
+        state = QStringLiteral("读不出来");
+    if (state.isEmpty())
+        return QString();
+    return QStringLiteral("「%1」%2（可能正被别的程序写入），这次的改动没有存，也没有改它；"
+                          "列表已按文件重新读出")
+            .arg(fileName(planned.path), state);
+}
+
 bool PackListFiles::prepare(Planned &planned)
 {
-    static const KnownFile none;
     const auto entry = files_.constFind(planned.path);
-    const KnownFile &known = entry != files_.cend() ? *entry : none;
+    const KnownFile *known = entry != files_.cend() ? &*entry : nullptr;
     QByteArray content;
     store::FileRead read = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
     planned.foundFile = read.opened;
@@ -245,74 +333,64 @@ bool PackListFiles::prepare(Planned &planned)
         sntWarning(lcStore, "[Store]") << "not writing" << planned.path << ": it cannot be read";
         read.refusal = QStringLiteral("「%1」读不出来，没有改它").arg(fileName(planned.path));
     }
-    const bool asKnown = read.opened == (entry != files_.cend()) && content == known.content;
-    const QList<CurvePack> listed = plannedField(planned, &PackText::pack);
-    if (asKnown && known.ownText) {
-        planned.found = {true, false, std::move(content), known.object, QString(), QJsonArray()};
-        planned.text = fileText(planned.object, plannedField(planned, &PackText::text));
-        if (planned.text.size() > store::maxStoreFileBytes) {
-            QJsonObject whole = planned.object;
-            QJsonArray packs;
-            for (const CurvePack &pack : listed)
-                packs.append(curvePackToJson(pack));
-            whole.insert(packsKey, packs);
-            planned.text = store::toJsonText(whole);
-        }
-        planned.objectAfter = planned.object;
-        planned.packsAfter = listed;
-        planned.othersKept = false;
-        planned.needed = true;
+    if (known && known->ownText && read.opened && content == known->content) {
+        planned.found = {true, false, std::move(content), known->object, QString(), QJsonArray()};
+        prepareOwnText(planned, *known);
         return true;
     }
     planned.found = store::parsedJsonFile(planned.path, read, std::move(content));
-    // A damaged file is kept aside before it is written over; what the store read there stands
-    // in for it.
-    const QJsonObject source = planned.found.damaged
-                                       ? QJsonDocument::fromJson(known.content).object()
-                                       : planned.found.object;
-    const store::MergedPacks merged
-            = store::mergePacks(known.packs, listed, store::loadedPacks(source));
-    if (!merged.applied) {
+    planned.refusal = unfinishedWrite(planned, known);
+    if (!planned.refusal.isEmpty()) {
         metOtherWriters_ = true;
-        planned.conflictingPack = merged.conflictingPack;
-        sntWarning(lcStore, "[Store]")
-                << "not writing" << planned.path << ": pack" << merged.conflictingPack
-                << "was changed here and by another program";
+        sntWarning(lcStore, "[Store]") << "not writing" << planned.path
+                                       << ": missing, empty or no JSON object since it was read";
         return false;
     }
-    QJsonObject object = planned.object;
-    if (planned.keepsOtherKeys) {
-        object = source;
-        object.remove(packsKey);
-        object.insert(QStringLiteral("name"), planned.project);
+    const QList<CurvePack> listed = plannedField(planned, &PackText::pack);
+    const store::MergedPacks merged
+            = store::mergePacks(known ? known->packs : QList<CurvePack>(), listed,
+                                store::loadedPacks(planned.found.object), replacements_);
+    QJsonObject found = planned.found.object;
+    found.remove(packsKey);
+    const std::optional<QJsonObject> settings
+            = withSettings(known ? known->object : QJsonObject(), planned.object, found);
+    if (!merged.applied || !settings) {
+        metOtherWriters_ = true;
+        const QString what = merged.applied
+                                     ? QStringLiteral("工程设置")
+                                     : QStringLiteral("曲线包「%1」").arg(merged.conflictingPack);
+        planned.refusal = QStringLiteral("「%1」刚被别的程序改过，%2这次的改动和它对不上，"
+                                         "没有存；列表已按文件重新读出")
+                                  .arg(fileName(planned.path), what);
+        sntWarning(lcStore, "[Store]") << "not writing" << planned.path << ":" << what
+                                       << "was changed here and by another program";
+        return false;
     }
-    if (!planned.project.isEmpty())
+    QJsonObject object = *settings;
+    if (!planned.project.isEmpty()) {
+        object.insert(QStringLiteral("name"), planned.project);
         object.insert(QStringLiteral("curves"), store::countSum(merged.packs));
+    }
     planned.objectAfter = object;
     planned.packsAfter.clear();
     for (const QJsonValue &pack : merged.packs)
         planned.packsAfter.append(curvePackFromJson(pack.toObject(), planned.project));
     object.insert(packsKey, merged.packs);
     planned.text = store::toJsonText(object);
-    planned.needed = planned.always || !planned.found.readable || planned.found.damaged
+    planned.needed = planned.always || !planned.found.readable
                      || !planned.found.droppedPacks.isEmpty() || object != planned.found.object;
     planned.othersKept = !samePacks(planned.packsAfter, listed);
+    // Where the file is to hold the list's packs alone, its text may be the store's own.
+    planned.ownText
+            = !planned.othersKept
+              && planned.text
+                         == fileText(planned.objectAfter, plannedField(planned, &PackText::text));
     if (planned.othersKept) {
         metOtherWriters_ = true;
         sntInfo(lcStore, "[Store]") << planned.path << "was changed by another program since it"
                                     << "was read; the save keeps what that program wrote";
     }
     return true;
-}
-
-bool PackListFiles::unchangedSincePrepared(const QList<Planned *> &files) const
-{
-    return std::all_of(files.cbegin(), files.cend(), [](const Planned *planned) {
-        QByteArray content;
-        const store::FileRead read
-                = store::readRegularFile(planned->path, store::maxStoreFileBytes, content);
-        return read.opened == planned->foundFile && content == planned->found.content;
-    });
 }
 
 PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &files)
@@ -327,9 +405,7 @@ PackListFiles::Written PackListFiles::writeTogether(const QList<Planned *> &file
         for (Planned *planned : files) {
             if (prepare(*planned))
                 continue;
-            tellWhy(QStringLiteral("「%1」刚被别的程序改过，曲线包「%2」这次的改动和它对不上，"
-                                   "没有存；列表已按文件重新读出")
-                            .arg(fileName(planned->path), planned->conflictingPack));
+            tellWhy(planned->refusal);
             return Written::Nothing;
         }
         QList<Planned *> needed;
@@ -364,19 +440,19 @@ std::optional<PackListFiles::Written> PackListFiles::stageAndCommit(const QList<
     store::StagedFiles staged;
     for (const Planned *planned : files) {
         if (!store::mayReplace(planned->path, planned->found, planned->text, tellWhy)
-            || !staged.stage(planned->path, planned->text))
+            || !staged.stage(planned->path, planned->text,
+                             {planned->foundFile, planned->found.content}))
             return unwritten(planned);
     }
-    // Another program may have written a file while the save wrote its own: then the save reads
-    // them all again.
-    if (!unchangedSincePrepared(files))
-        return std::nullopt;
     // Only now, with every file written, is what a rewrite drops kept aside.
     for (const Planned *planned : files) {
         if (!store::keepAside(planned->path, planned->found, tellUser_))
             return unwritten(planned);
     }
     const qsizetype committed = staged.commit();
+    // Another program wrote a file while the save wrote its own: the save reads them again.
+    if (staged.targetChanged())
+        return std::nullopt;
     for (qsizetype i = 0; i < committed; ++i)
         noteWritten(*files[i]);
     if (committed == files.size())
@@ -390,20 +466,23 @@ void PackListFiles::noteWritten(Planned &planned)
 {
     KnownFile &file = files_[planned.path];
     file.content = planned.needed ? planned.text : planned.found.content;
+    file.noObject = false;
     file.holdsUnloaded = false;
     file.object = planned.objectAfter;
-    file.packs = planned.packsAfter;
-    file.texts = planned.othersKept ? std::nullopt
-                                    : std::optional(plannedField(planned, &PackText::serial));
-    file.ownText = file.content == planned.text;
+    // The next change is reckoned from what the list holds now, whatever else the file holds.
+    file.packs = plannedField(planned, &PackText::pack);
+    file.texts = plannedField(planned, &PackText::serial);
+    file.ownText = planned.ownText && file.content == planned.text;
     planned.done = true;
 }
 
 PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
-                                           QHash<QString, QJsonObject> *contents)
+                                           QHash<QString, QJsonObject> *contents,
+                                           const store::Replacements &replacements)
 {
     toldWhy_ = false;
     metOtherWriters_ = false;
+    replacements_ = replacements;
     updateTexts(packs);
     // The packs' places grouped by project, each group in list order.
     QList<qsizetype> root;
@@ -421,14 +500,10 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
     }
 
     QList<Planned> projects;
-    for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
-        // A file that cannot be read is not written: its packs go to the root file.
-        QFile readable;
-        if (!store::openRegularFile(readable, info.filePath(), store::maxStoreFileBytes).opened)
-            continue;
-        const QString project = store::projectOfFile(info);
+    QSet<QString> plannedPaths;
+    const auto plan = [&](const QString &path, const QString &project) {
         const QList<qsizetype> group = groups.take(project);
-        const auto known = files_.constFind(info.filePath());
+        const auto known = files_.constFind(path);
         QJsonObject object = known != files_.cend() ? known->object : QJsonObject();
         object.insert(QStringLiteral("name"), project);
         int curves = 0;
@@ -436,19 +511,38 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
             curves += packs[i].count;
         object.insert(QStringLiteral("curves"), curves);
         Planned &file = projects.emplace_back();
-        file.path = info.filePath();
+        file.path = path;
         file.project = project;
         file.object = object;
         file.places = group;
+        plannedPaths.insert(path);
+    };
+    for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
+        // A file that cannot be read is not written: its packs go to the root file.
+        QFile readable;
+        if (!store::openRegularFile(readable, info.filePath(), store::maxStoreFileBytes).opened)
+            continue;
+        // Nor is a file the list was not read from and does not name (another program may be
+        // writing it).
+        const QString project = store::projectOfFile(info);
+        if (files_.contains(info.filePath()) || groups.contains(project))
+            plan(info.filePath(), project);
+    }
+    // A file the list was read from that is gone may be another program's file written anew:
+    // its packs stay its own, and a save that would change them writes nothing.
+    const QString rootPath = curvePackRootFile();
+    for (auto known = files_.cbegin(); known != files_.cend(); ++known) {
+        if (known.key() != rootPath && !plannedPaths.contains(known.key())
+            && !QFileInfo::exists(known.key()))
+            plan(known.key(), store::projectOfFile(QFileInfo(known.key())));
     }
 
-    // Packs whose project has no readable file go to the root file rather than nowhere; they are
-    // then in no project.
+    // Packs whose project has no file go to the root file rather than nowhere; they are then in
+    // no project.
     for (const QString &project : std::as_const(order))
         root += groups.value(project);
     Planned rootFile;
-    rootFile.path = curvePackRootFile();
-    rootFile.keepsOtherKeys = false;
+    rootFile.path = rootPath;
     rootFile.places = root;
 
     // The files that gain a pack are put in place first, then the root file, then the rest.
@@ -471,18 +565,18 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
 }
 
 PackListFiles::Written PackListFiles::saveProjectFile(const QString &path,
-                                                      const QJsonObject &object,
+                                                      const QJsonObject &settings,
                                                       const QList<CurvePack> &packs,
                                                       const QString &project)
 {
     toldWhy_ = false;
     metOtherWriters_ = false;
+    replacements_.clear();
     updateTexts(packs);
     Planned planned;
     planned.path = path;
     planned.project = project;
-    planned.object = object;
-    planned.keepsOtherKeys = false;
+    planned.object = settings;
     planned.always = true;
     for (qsizetype i = 0; i < packs.size(); ++i) {
         if (packs[i].project == project)

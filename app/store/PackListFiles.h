@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/CurvePack.h"
+#include "app/store/PackMerge.h"
 #include "app/store/StoreJson.h"
 
 #include <QHash>
@@ -18,11 +19,18 @@
 //
 // Other programs write these files too (a sync client, a second copy, a hand edit). Right before
 // a save replaces a file it reads what the file holds now; where that is not what the store read
-// or wrote there, the save applies its own change (the packs it edited, added, moved in or out,
-// deleted) to what the file holds now and keeps all else, and where its change meets one of the
-// other program's it writes nothing and tells the user which file and pack. The files are read
-// once more right before they are put in place, and a save whose files changed meanwhile starts
-// again.
+// or wrote there, the save applies its own change (the packs it edited, added, replaced, moved in
+// or out, deleted, and the settings it changed) to what the file holds now and keeps all else, and
+// where its change meets one of the other program's it writes nothing and tells the user which
+// file and pack. Packs and keys the save does not change stay as the file holds them. A change is
+// reckoned against what the list was made from, which after a save is what the list held then:
+// packs another program put in a file since stay there, though the list shows them only once it
+// is read again. A file the store read that is now missing, empty or no JSON object, or one that
+// is empty or no JSON object where the store never read it, is taken for another program's write
+// in progress (or a file the store cannot read) and is never written over: a save that would
+// write it writes nothing and tells the user. A file the store never read and the list does not
+// name is not written at all. Each file is checked once more as it is put in place, and a save
+// whose files changed meanwhile starts again.
 //
 // A save changes every file it has to or none: each is written beside its target first, and only
 // once all were written are they put in place, so a save that fails leaves the files as they
@@ -42,12 +50,13 @@ public:
     // that the files hold neither the list nor what they held before.
     enum class Written { All, Nothing, Part };
 
-    // One file as the store's list was read from it: its content, whether that holds what the
-    // loader leaves out, its object without the packs, and the packs it loaded from it in their
-    // order.
+    // One file as the store's list was read from it: its content, whether that is no JSON
+    // object, whether it holds packs the loader leaves out, its object without the packs, and the
+    // packs it loaded from it in their order.
     struct ReadFile
     {
         QByteArray content;
+        bool damaged = false;
         bool holdsUnloaded = false;
         QJsonObject object;
         QList<CurvePack> packs;
@@ -60,16 +69,20 @@ public:
     // The file at `from` is now at `to` (a project renamed).
     void renamed(const QString &from, const QString &to);
 
-    // Whether the file at `path` holds, by its content, what the store read or wrote there.
-    bool holdsWhatWasRead(const QString &path) const;
+    // Why the file at `path` may not be deleted (a sentence for the user), or empty: it must
+    // hold, by its content, what the store read or wrote there, and be a JSON object.
+    QString deletionProblem(const QString &path) const;
 
-    // Writes `packs` to their project files and the rest to the root file. `contents` receives,
-    // by path, the object (its packs left out) of every project file the save wrote.
-    Written save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents);
+    // Writes `packs` to their project files and the rest to the root file; the packs of
+    // `replacements` took the places of others. `contents` receives, by path, the object (its
+    // packs left out) of every project file the save wrote.
+    Written save(const QList<CurvePack> &packs, QHash<QString, QJsonObject> *contents,
+                 const store::Replacements &replacements = {});
 
-    // Writes the project file at `path` anew: `object` (its packs left out) with those of `packs`
-    // that belong to `project`, and the packs another program put there since the store read it.
-    Written saveProjectFile(const QString &path, const QJsonObject &object,
+    // Writes the project file at `path`: `settings` (its keys other than the packs) with those of
+    // `packs` that belong to `project`, and what another program put there since the store read
+    // it.
+    Written saveProjectFile(const QString &path, const QJsonObject &settings,
                             const QList<CurvePack> &packs, const QString &project);
 
     // Whether the user was told why the last save wrote nothing (a file it would have made too
@@ -88,8 +101,11 @@ private:
     struct KnownFile
     {
         QByteArray content; // as read or written
+        bool noObject = false; // empty or damaged when read: it held no JSON object
         bool holdsUnloaded = false; // which the next save drops (see ReadFile)
         QJsonObject object; // without the packs
+        // What the list was made from: the packs read, or those the list held at the last save
+        // that wrote the file (the file may hold others' packs besides).
         QList<CurvePack> packs;
         // The serial numbers of the texts of the list's packs it holds, once known: the same
         // numbers mean the same packs. A number is never given twice, where the address of a
@@ -120,10 +136,13 @@ private:
     // Whether the planned file must be written: what it is to hold differs from what was read.
     bool needsWriting(Planned &planned);
     // Reads the planned file as it is now and works out the text it is to hold. False when the
-    // change cannot be applied to it any more (the user is told).
+    // change cannot be applied to it (`refusal` says why).
     bool prepare(Planned &planned);
-    // Whether every planned file still holds what it was prepared from.
-    bool unchangedSincePrepared(const QList<Planned *> &files) const;
+    // The text of the planned file from the store's own texts of its packs.
+    void prepareOwnText(Planned &planned, const KnownFile &known);
+    // Why the file found cannot be written over (another program's write in progress, or a
+    // file the store cannot read), in words for the user; empty when it can.
+    QString unfinishedWrite(const Planned &planned, const KnownFile *known) const;
     // Writes the files together, in the order given, preparing them again while other programs
     // change them under the save.
     Written writeTogether(const QList<Planned *> &files);
@@ -136,6 +155,7 @@ private:
 
     store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
+    store::Replacements replacements_; // of the save under way
     QList<PackText> texts_; // the packs of the last save, in list order
     quint64 lastSerial_ = 0;
     bool toldWhy_ = false;

@@ -1,7 +1,9 @@
 #include "app/store/PackMerge.h"
 
-#include <QHash>
 #include <QSet>
+
+#include <algorithm>
+#include <functional>
 
 namespace store {
 
@@ -28,6 +30,12 @@ QStringList keysOf(const QList<CurvePack> &packs)
                   [&packs](qsizetype i) { return packIdentity(packs[i].rawFile, packs[i].name); });
 }
 
+// The key of the first pack of an identity.
+QString firstKey(const QString &identity)
+{
+    return identity + QStringLiteral("\n0");
+}
+
 QHash<QString, qsizetype> placesOf(const QStringList &keys)
 {
     QHash<QString, qsizetype> places;
@@ -51,41 +59,83 @@ CurvePack withoutCaptures(CurvePack pack)
     return pack;
 }
 
+// Whether `a` holds what `b` holds but for keys this program does not know.
+bool differsInOtherKeysOnly(CurvePack a, const CurvePack &b)
+{
+    a.otherKeys = b.otherKeys;
+    return sameStoredPack(a, b);
+}
+
+bool rising(const QList<qsizetype> &places)
+{
+    return std::adjacent_find(places.cbegin(), places.cend(), std::greater_equal<qsizetype>())
+           == places.cend();
+}
+
 // One merge: the three versions of the file's packs and what the merge has decided so far.
 class Merge
 {
 public:
-    Merge(const QList<CurvePack> &read, const QList<CurvePack> &listed, const QJsonArray &found)
+    Merge(const QList<CurvePack> &read, const QList<CurvePack> &listed, const QJsonArray &found,
+          const Replacements &replacements)
         : read_(read)
         , listed_(listed)
         , found_(found)
         , readKeys_(keysOf(read))
         , listedKeys_(keysOf(listed))
         , readAt_(placesOf(readKeys_))
-        , listedAt_(placesOf(listedKeys_))
     {
         foundPacks_.reserve(found.size());
         for (const QJsonValue &pack : found)
             foundPacks_.append(curvePackFromJson(pack.toObject(), QString()));
         foundKeys_ = keysOf(foundPacks_);
         foundAt_ = placesOf(foundKeys_);
+        const QSet<QString> listedKeys(listedKeys_.cbegin(), listedKeys_.cend());
+        for (qsizetype i = 0; i < listed.size(); ++i)
+            baseKeys_.append(baseKey(i, listedKeys, replacements));
+        continued_ = QSet<QString>(baseKeys_.cbegin(), baseKeys_.cend());
     }
 
     MergedPacks run()
     {
         for (qsizetype i = 0; i < listed_.size() && result_.applied; ++i)
             takeListed(i);
-        for (qsizetype i = 0; i < read_.size() && result_.applied; ++i) {
-            if (!listedAt_.contains(readKeys_[i]))
-                checkRemoval(i);
+        for (qsizetype r = 0; r < read_.size() && result_.applied; ++r) {
+            if (!continued_.contains(readKeys_[r]))
+                checkRemoval(r);
         }
-        if (!result_.applied)
-            return result_;
-        placeOthers();
+        if (result_.applied)
+            takeOthers();
+        if (result_.applied)
+            placeAll();
         return result_;
     }
 
 private:
+    // One pack of the result: its object and where it stands in the listed, found and read
+    // packs (-1 where it does not).
+    struct Entry
+    {
+        QJsonValue pack;
+        qsizetype listedAt = -1;
+        qsizetype foundAt = -1;
+        qsizetype readAt = -1;
+    };
+
+    // The key of the pack read that the listed pack at `i` continues: its own, or that of the
+    // pack it replaced where the file held that one and the list holds it no more.
+    QString baseKey(qsizetype i, const QSet<QString> &listedKeys,
+                    const Replacements &replacements) const
+    {
+        const QString &own = listedKeys_[i];
+        const auto replaced
+                = replacements.constFind(packIdentity(listed_[i].rawFile, listed_[i].name));
+        if (replaced == replacements.cend() || readAt_.contains(own))
+            return own;
+        const QString earlier = firstKey(*replaced);
+        return readAt_.contains(earlier) && !listedKeys.contains(earlier) ? earlier : own;
+    }
+
     void conflict(const QString &pack)
     {
         result_.applied = false;
@@ -94,26 +144,45 @@ private:
 
     // The store's pack at `i` of its list, as its change decides: kept as the file holds it now
     // when the store did not change it (gone when the other program removed it), else the
-    // store's, unless the other program changed it otherwise.
+    // store's, unless the other program changed it otherwise. Keys this program does not know
+    // that the other program changed go along with the store's change.
     void takeListed(qsizetype i)
     {
         const CurvePack &pack = listed_[i];
-        const qsizetype r = readAt_.value(listedKeys_[i], -1);
-        const qsizetype f = foundAt_.value(listedKeys_[i], -1);
-        const bool changed = r < 0 || !sameStoredPack(pack, read_[r]);
-        if (!changed) {
-            if (f >= 0)
-                keep(listedKeys_[i], found_[f]);
+        const bool replacing = baseKeys_[i] != listedKeys_[i];
+        const qsizetype r = readAt_.value(baseKeys_[i], -1);
+        const qsizetype f = foundAt_.value(baseKeys_[i], -1);
+        Entry entry{QJsonValue(), i, f, r};
+        if (r >= 0 && !replacing && sameStoredPack(pack, read_[r])) {
+            if (f >= 0) {
+                entry.pack = found_[f];
+                entries_.append(entry);
+            }
             return;
         }
-        if (f >= 0) {
-            const bool otherChanged = r < 0 || !sameStoredPack(foundPacks_[f], read_[r]);
-            if (otherChanged && !sameStoredPack(foundPacks_[f], pack))
-                return conflict(pack.name);
-        } else if (r >= 0) {
-            return conflict(pack.name); // changed here, removed there
+        CurvePack written = pack;
+        if (r >= 0) {
+            if (f < 0)
+                return conflict(pack.name); // changed here, removed there
+            const CurvePack &theirs = foundPacks_[f];
+            if (!sameStoredPack(theirs, read_[r])) {
+                if (differsInOtherKeysOnly(theirs, read_[r]))
+                    written.otherKeys = theirs.otherKeys;
+                else if (replacing || !sameStoredPack(theirs, pack))
+                    return conflict(pack.name);
+            }
         }
-        keep(listedKeys_[i], curvePackToJson(pack));
+        if (r < 0 || replacing) {
+            const qsizetype added = foundAt_.value(listedKeys_[i], -1);
+            if (added >= 0 && !sameStoredPack(foundPacks_[added], pack))
+                return conflict(pack.name); // added on both sides, otherwise
+            if (added >= 0)
+                alsoTheirs_.insert(added);
+            if (r < 0)
+                entry.foundAt = added;
+        }
+        entry.pack = curvePackToJson(written);
+        entries_.append(entry);
     }
 
     // A pack the store removed from the file (deleted or moved out) goes, unless the other
@@ -125,35 +194,94 @@ private:
             conflict(read_[r].name);
     }
 
-    void keep(const QString &key, const QJsonValue &pack)
+    // The packs only the other program has: those it added.
+    void takeOthers()
     {
-        order_.append(key);
-        kept_.insert(key, pack);
+        for (qsizetype f = 0; f < found_.size(); ++f) {
+            if (!readAt_.contains(foundKeys_[f]) && !alsoTheirs_.contains(f))
+                entries_.append({found_[f], -1, f, -1});
+        }
     }
 
-    // The other program's own packs, each after the pack it followed in the file (the first at
-    // the start).
-    void placeOthers()
+    // The order of the result. Where neither side ordered the packs they share anew, or only the
+    // store did, the store's order holds and each pack only the other program has follows the
+    // pack it followed in the file; where only the other program did, its order holds and each
+    // pack only the store has follows the pack it follows in the list. Orders made anew on both
+    // sides meet unless they agree.
+    void placeAll()
     {
-        const QSet<QString> placed(order_.cbegin(), order_.cend());
-        QHash<QString, QList<qsizetype>> after; // by the placed pack they follow; "" the start
-        QString anchor;
-        for (qsizetype f = 0; f < foundKeys_.size(); ++f) {
-            const QString &key = foundKeys_[f];
-            if (placed.contains(key))
-                anchor = key;
-            else if (!readAt_.contains(key) && !listedAt_.contains(key))
-                after[anchor].append(f);
+        QList<qsizetype> oursRead;
+        for (const Entry &entry : std::as_const(entries_)) {
+            if (entry.listedAt >= 0 && entry.readAt >= 0)
+                oursRead.append(entry.readAt);
         }
-        const auto appendFollowers = [&](const QString &key) {
-            for (const qsizetype f : after.value(key))
-                result_.packs.append(found_[f]);
+        QList<qsizetype> theirsRead;
+        for (const QString &key : std::as_const(foundKeys_)) {
+            if (readAt_.contains(key))
+                theirsRead.append(readAt_.value(key));
+        }
+        const bool oursAnew = !rising(oursRead);
+        const bool theirsAnew = !rising(theirsRead);
+        if (oursAnew && theirsAnew && !sharedOrderAgrees())
+            return;
+        if (theirsAnew && !oursAnew)
+            placeBy(&Entry::foundAt, &Entry::listedAt);
+        else
+            placeBy(&Entry::listedAt, &Entry::foundAt);
+    }
+
+    // Whether the packs both sides hold stand in the same order in the list and in the file;
+    // where not, the first pack out of its place meets the other program's order.
+    bool sharedOrderAgrees()
+    {
+        qsizetype last = -1;
+        for (const Entry &entry : std::as_const(entries_)) {
+            if (entry.listedAt < 0 || entry.foundAt < 0 || entry.readAt < 0)
+                continue;
+            if (entry.foundAt < last) {
+                conflict(entry.pack[QLatin1String("name")].toString());
+                return false;
+            }
+            last = entry.foundAt;
+        }
+        return true;
+    }
+
+    // The entries placed by `leading` (the list's or the file's places) in that order, each
+    // entry without such a place after the nearest entry before it by `following`, or first.
+    void placeBy(qsizetype Entry::*leading, qsizetype Entry::*following)
+    {
+        QHash<qsizetype, QList<qsizetype>> after; // by the leading entry they follow; -1 first
+        qsizetype anchor = -1;
+        for (const qsizetype e : sortedBy(following)) {
+            if (entries_[e].*leading >= 0)
+                anchor = e;
+            else
+                after[anchor].append(e);
+        }
+        const auto appendAfter = [&](qsizetype e) {
+            for (const qsizetype next : after.value(e))
+                result_.packs.append(entries_[next].pack);
         };
-        appendFollowers(QString());
-        for (const QString &key : std::as_const(order_)) {
-            result_.packs.append(kept_.value(key));
-            appendFollowers(key);
+        appendAfter(-1);
+        for (const qsizetype e : sortedBy(leading)) {
+            result_.packs.append(entries_[e].pack);
+            appendAfter(e);
         }
+    }
+
+    // The entries that have a place of that kind, in its order.
+    QList<qsizetype> sortedBy(qsizetype Entry::*place) const
+    {
+        QList<qsizetype> order;
+        for (qsizetype e = 0; e < entries_.size(); ++e) {
+            if (entries_[e].*place >= 0)
+                order.append(e);
+        }
+        std::stable_sort(order.begin(), order.end(), [this, place](qsizetype a, qsizetype b) {
+            return entries_[a].*place < entries_[b].*place;
+        });
+        return order;
     }
 
     const QList<CurvePack> &read_;
@@ -163,11 +291,12 @@ private:
     QStringList readKeys_;
     QStringList listedKeys_;
     QStringList foundKeys_;
+    QStringList baseKeys_; // of the listed packs
     QHash<QString, qsizetype> readAt_;
-    QHash<QString, qsizetype> listedAt_;
     QHash<QString, qsizetype> foundAt_;
-    QStringList order_;
-    QHash<QString, QJsonValue> kept_;
+    QSet<QString> continued_; // the keys of the read packs the list continues
+    QSet<qsizetype> alsoTheirs_; // found packs the store added too, the same
+    QList<Entry> entries_;
     MergedPacks result_;
 };
 
@@ -189,9 +318,9 @@ bool sameStoredPack(const CurvePack &a, const CurvePack &b)
 }
 
 MergedPacks mergePacks(const QList<CurvePack> &read, const QList<CurvePack> &listed,
-                       const QJsonArray &found)
+                       const QJsonArray &found, const Replacements &replacements)
 {
-    return Merge(read, listed, found).run();
+    return Merge(read, listed, found, replacements).run();
 }
 
 } // namespace store

@@ -87,6 +87,13 @@ void ProjectStore::listProjects(const QHash<QString, QJsonObject> &known)
 
 void ProjectStore::loadCurvePacks()
 {
+    const QStringList unread = readCurvePacks();
+    if (!unread.isEmpty() && tellUser_)
+        tellUser_(unread.join(QStringLiteral("；")));
+}
+
+QStringList ProjectStore::readCurvePacks()
+{
     waitForBackgroundSave();
     curvePacks.clear();
     QStringList refusals;
@@ -96,8 +103,14 @@ void ProjectStore::loadCurvePacks()
         curvePacks += file.packs;
         if (!file.refusal.isEmpty())
             refusals.append(file.refusal);
+        if (file.damaged)
+            refusals.append(QStringLiteral("「%1」读不出来（不是完整的 JSON，或有 NaN、Infinity "
+                                           "这类 JSON 里没有的数），里面的曲线包没有列出，保存时"
+                                           "也不会改它")
+                                    .arg(QFileInfo(path).fileName()));
         if (file.readable)
-            read.insert(path, {file.content, file.holdsUnloaded, file.object, file.packs});
+            read.insert(path,
+                        {file.content, file.damaged, file.holdsUnloaded, file.object, file.packs});
     };
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo &file : files)
@@ -105,24 +118,24 @@ void ProjectStore::loadCurvePacks()
     load(curvePackRootFile(), QString());
     packListFiles_->listWasRead(read);
     filesBehind_ = false;
-    if (!refusals.isEmpty() && tellUser_)
-        tellUser_(refusals.join(QStringLiteral("；")));
+    return refusals;
 }
 
 bool ProjectStore::saveCurvePacks()
 {
     const PackListFiles::Written written = writePackList();
     if (packListFiles_->metOtherWriters())
-        loadCurvePacks();
+        readCurvePacks();
     return written == PackListFiles::Written::All;
 }
 
-PackListFiles::Written ProjectStore::writePackList()
+PackListFiles::Written ProjectStore::writePackList(const store::Replacements &replacements)
 {
     waitForBackgroundSave();
     ++saves_;
     QHash<QString, QJsonObject> contents; // what each project file the save wrote holds now
-    const PackListFiles::Written written = packListFiles_->save(curvePacks, &contents);
+    const PackListFiles::Written written
+            = packListFiles_->save(curvePacks, &contents, replacements);
     filesBehind_ = written != PackListFiles::Written::All || packListFiles_->metOtherWriters();
     listProjects(contents);
     return written;
@@ -150,7 +163,7 @@ bool ProjectStore::finishBackgroundSave(const SaveOutcome &outcome)
     waitForBackgroundSave();
     const bool readAgain = filesBehind_;
     if (readAgain)
-        loadCurvePacks();
+        readCurvePacks();
     listProjects(outcome.contents);
     return readAgain;
 }
@@ -183,7 +196,7 @@ bool ProjectStore::saveProject(const QString &name, const QString &roomType,
                          == PackListFiles::Written::All;
     // The packs another program put in the file since are shown with the rest.
     if (packListFiles_->metOtherWriters())
-        loadCurvePacks();
+        readCurvePacks();
     listProjects();
     return written;
 }
@@ -216,11 +229,12 @@ bool ProjectStore::deleteCurvePack(int index)
     return deleted;
 }
 
-bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
+bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier,
+                                 const store::Replacements &replacements)
 {
     waitForBackgroundSave();
     const bool filesHeldEarlier = !filesBehind_;
-    const PackListFiles::Written written = writePackList();
+    const PackListFiles::Written written = writePackList(replacements);
     if (!filesBehind_)
         return true;
     // Nothing may show that the files do not hold.
@@ -229,7 +243,7 @@ bool ProjectStore::saveOrRestore(const QList<CurvePack> &earlier)
         curvePacks = earlier;
         filesBehind_ = false;
     } else {
-        loadCurvePacks();
+        readCurvePacks();
     }
     return written == PackListFiles::Written::All;
 }
@@ -240,12 +254,51 @@ void ProjectStore::removeCurvePackFiles(const CurvePack &pack)
         removeRawFile(name);
 }
 
-void ProjectStore::removeUnusedFiles(const QStringList &names) const
+QStringList ProjectStore::unlistedFiles(const QStringList &names) const
 {
+    QStringList unlisted;
     for (const QString &name : names) {
         if (!name.isEmpty() && !anyPackNames(name))
+            unlisted.append(name);
+    }
+    return unlisted;
+}
+
+void ProjectStore::removeUnusedFiles(const QStringList &names)
+{
+    const QStringList unlisted = unlistedFiles(names);
+    if (unlisted.isEmpty())
+        return;
+    // Another program may have put packs in the files since they were read.
+    const std::optional<QSet<QString>> named = filesNamedInStoreFiles();
+    if (!named) {
+        sntInfo(lcStore, "[Store]") << "capture files" << unlisted
+                                    << "kept: a store file that cannot be read may name them";
+        return;
+    }
+    for (const QString &name : unlisted) {
+        if (!named->contains(name))
             removeRawFile(name);
     }
+}
+
+std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
+{
+    QSet<QString> named;
+    const auto add = [&](const QString &path, const QString &project) {
+        const LoadedFiles::File &file = loaded_.file(path, project);
+        for (const CurvePack &pack : file.packs)
+            named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
+        return !file.damaged && !file.holdsUnloaded;
+    };
+    const QFileInfoList files = projectFiles(QDir::Unsorted);
+    for (const QFileInfo &file : files) {
+        if (!add(file.filePath(), projectOfFile(file)))
+            return std::nullopt;
+    }
+    if (!add(curvePackRootFile(), QString()))
+        return std::nullopt;
+    return named;
 }
 
 bool ProjectStore::anyPackNames(const QString &file) const
@@ -278,22 +331,30 @@ bool ProjectStore::savePack(CurvePack record, int replace)
     if (saved && !written.pointFreq.isEmpty())
         saved = writePointsFile(written, written.pointFreq, written.pointLevel, written.pointPhase,
                                 written.pointCoherence);
-    // Once the list is saved or not, the files no listed pack names are of no use: the new ones
-    // when it was not, the replaced pack's when it was.
-    QStringList unused{replaced.rawFile, replaced.rawFile2, replaced.pointsFile};
+    // Once the list is saved or not, the files no pack names are of no use: the new ones when it
+    // was not (no file can name them), the replaced pack's when it was.
+    QStringList made;
     for (const QString &name : {written.rawFile, written.rawFile2, written.pointsFile}) {
         if (name != unwrittenSecond)
-            unused.append(name);
+            made.append(name);
     }
     if (saved) {
         const QList<CurvePack> earlier = curvePacks;
+        // A pack saved again under a new name continues the one it replaces: a save that meets
+        // another program's change of that one writes nothing.
+        store::Replacements replacements;
+        if (replace >= 0)
+            replacements.insert(store::packIdentity(written.rawFile, written.name),
+                                store::packIdentity(replaced.rawFile, replaced.name));
         if (replace < 0)
             curvePacks.append(std::move(written));
         else
             curvePacks[replace] = std::move(written);
-        saved = saveOrRestore(earlier);
+        saved = saveOrRestore(earlier, replacements);
     }
-    removeUnusedFiles(unused);
+    for (const QString &name : unlistedFiles(made))
+        removeRawFile(name);
+    removeUnusedFiles({replaced.rawFile, replaced.rawFile2, replaced.pointsFile});
     return saved;
 }
 
@@ -303,16 +364,15 @@ bool ProjectStore::deleteProject(const QString &name)
         return false;
     waitForBackgroundSave();
     const QString path = projectsDir() + QLatin1Char('/') + name + kJsonSuffix;
-    // Packs another program put in the file since it was read would go unseen with it.
-    if (!packListFiles_->holdsWhatWasRead(path)) {
+    // Packs another program put in the file since it was read would go unseen with it, and
+    // so would a write of another program's in progress.
+    if (const QString problem = packListFiles_->deletionProblem(path); !problem.isEmpty()) {
         sntWarning(lcStore, "[Store]") << "project file" << path << "not deleted: it changed"
-                                       << "since it was read";
+                                       << "since it was read, or holds no JSON object";
         if (tellUser_)
-            tellUser_(QStringLiteral("「%1」刚被别的程序改过，工程没有删；列表已按文件重新读出，"
-                                     "请看过再删")
-                              .arg(name + kJsonSuffix));
+            tellUser_(problem);
         listProjects();
-        loadCurvePacks();
+        readCurvePacks();
         return false;
     }
     if (!QFile::remove(path) && QFileInfo::exists(path)) {
@@ -325,7 +385,7 @@ bool ProjectStore::deleteProject(const QString &name)
             gone.append(pack);
     }
     listProjects();
-    loadCurvePacks();
+    readCurvePacks();
     // Another project file (a copy the user made, say) may name the same captures.
     for (const CurvePack &pack : std::as_const(gone))
         removeUnusedFiles(captureFiles(pack));
@@ -351,7 +411,7 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
     }
     // The packs are in the renamed file whether or not this save succeeds; it brings its "name".
     saveCurvePacks();
-    loadCurvePacks();
+    readCurvePacks();
     return true;
 }
 

@@ -11,8 +11,11 @@
 #include <QList>
 #include <QString>
 
+#include <QSet>
+
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 // The project files of the projects folder and the root file of the packs in no project. Every
@@ -35,7 +38,7 @@ public:
     void listProjects();
 
     // Rebuilds the pack list: the packs of every project file, then those of the root file. The
-    // user hears of the files it refused to read.
+    // user hears of the files it refused or could not read.
     void loadCurvePacks();
 
     // Writes every pack to its project file or to the root file (packs whose project has no
@@ -66,9 +69,10 @@ public:
     // wrote, reads the packs again, so the list shows what the files hold. True when it did.
     bool finishBackgroundSave(const SaveOutcome &outcome);
 
-    // Writes the project file of `name` anew: the settings and the project's packs, with the packs
-    // another program put there since it was read (the packs are then read again). False,
-    // writing nothing, for an empty or unusable name or when the file could not be written.
+    // Writes the project file of `name`: the settings and the project's packs, keeping what
+    // another program put there since it was read (keys of its own, packs: these are then read
+    // again). False, writing nothing, for an empty or unusable name, when the file could not be
+    // written or when another program changed a setting otherwise (the user is told).
     bool saveProject(const QString &name, const QString &roomType, const QString &roomHeight,
                      const QString &programType);
 
@@ -77,9 +81,9 @@ public:
     // hold, as it was unless a folder changed under the save.
     bool moveCurvePack(int from, int before, const QString &project);
 
-    // Removes the pack, saves, and only then deletes those of its ".raw" files that no listed
-    // pack names. False for a bad index or when the save fails, the list showing what the files
-    // hold as for moveCurvePack().
+    // Removes the pack, saves, and only then deletes those of its ".raw" files that no pack
+    // names, listed or in the files. False for a bad index or when the save fails, the list
+    // showing what the files hold as for moveCurvePack().
     bool deleteCurvePack(int index);
 
     // Stores `record` as a new pack (`replace` < 0) or in place of the pack at `replace`, with its
@@ -94,8 +98,8 @@ public:
     // Deletes the file of the listed project `name`, then lists the projects and loads the packs
     // again; only once the file is gone are the captures of its packs deleted (those no
     // remaining pack names). False, changing nothing, for a name not listed, a file that could
-    // not be deleted, or one another program changed since it was read (the user is told, and the
-    // lists are read again to show what it holds).
+    // not be deleted, or one another program changed since it was read or may be writing (empty
+    // or no JSON object): the user is told, and the lists are read again to show what it holds.
     bool deleteProject(const QString &name);
 
     // Renames the file of the listed project `oldName` to that of `newName`, takes the project's
@@ -116,15 +120,26 @@ public:
     static QString projectFilePath(const QString &name);
 
 private:
-    // Deletes those of the named files of the raw folder that no pack of the list names.
-    void removeUnusedFiles(const QStringList &names) const;
+    // Rebuilds the pack list as loadCurvePacks() does, after a change of the store's own: the
+    // files it refused or could not read, named for the user when the window opened, are
+    // returned rather than told again.
+    QStringList readCurvePacks();
+    // Deletes those of the named files of the raw folder that no pack names, of the list or of
+    // the store's files as they are now.
+    void removeUnusedFiles(const QStringList &names);
+    // Those of the named files that no pack of the list names.
+    QStringList unlistedFiles(const QStringList &names) const;
     bool anyPackNames(const QString &file) const;
+    // The capture and points files the packs of the store's files name; nothing where a file
+    // holds what the store cannot read, which may name any.
+    std::optional<QSet<QString>> filesNamedInStoreFiles();
     bool isListed(const QString &project) const;
     // Writes the pack list, then lists the projects again.
-    PackListFiles::Written writePackList();
+    PackListFiles::Written writePackList(const store::Replacements &replacements = {});
     // Saves the pack list. When that fails the list is made what the files hold: `earlier` again
     // when the files held it and the save changed none, else as read from the files.
-    bool saveOrRestore(const QList<CurvePack> &earlier);
+    bool saveOrRestore(const QList<CurvePack> &earlier,
+                       const store::Replacements &replacements = {});
 
     // Lists the projects, taking the content of the files in `known` (by path) from there
     // instead of reading them again right after a save.

@@ -76,9 +76,10 @@ QString groups(const QmlBridge &bridge)
     return parts.join(" | ");
 }
 
-// Appends a pack of that name to the project's file as another program would: the file read,
-// the pack added to its list and the whole written back. False unless the file grew.
-bool appendPackAsAnotherProgram(const QString &project, const QString &name)
+// Adds a pack of that name to the project's file as another program would: the file read, the
+// pack put in its list (at `at`, or at the end) and the whole written back. False unless the
+// file grew.
+bool appendPackAsAnotherProgram(const QString &project, const QString &name, int at = -1)
 {
     const QString path = ProjectStore::projectFilePath(project);
     const qint64 before = QFileInfo(path).size();
@@ -88,7 +89,8 @@ bool appendPackAsAnotherProgram(const QString &project, const QString &name)
     QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
     file.close();
     QJsonArray packs = object.value("packs").toArray();
-    packs.append(QJsonObject{{"schema", 3}, {"name", name}, {"use", "主扩"}, {"seq", 50}});
+    packs.insert(at < 0 ? packs.size() : at,
+                 QJsonObject{{"schema", 3}, {"name", name}, {"use", "主扩"}, {"seq", 50}});
     object.insert("packs", packs);
     const QByteArray text = QJsonDocument(object).toJson();
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
@@ -440,6 +442,34 @@ private slots:
             click(tab);
             QTRY_VERIFY(!curves->isVisible());
         }
+    }
+
+    // Another program puts a pack first in Hall.json while the window shows Main R: deleting the
+    // project is refused, and the window then shows what the files hold, the other program's
+    // pack too, so that a project deleted next is deleted seen. A pack deleted next is the one
+    // the window shows selected, though the packs' places moved.
+    void aRefusedProjectDeletionShowsWhatTheFilesHold()
+    {
+        showCurves();
+        curves->setProperty("expandedProjects", QVariantList{"Hall"});
+        click(packItem("Main R"));
+        QTRY_COMPARE(curves->property("currentPack").toMap().value("name").toString(),
+                     QString("Main R"));
+        QVERIFY(appendPackAsAnotherProgram("Hall", "外来 01", 0));
+        click(treeRow("projectHeader0"), Qt::RightButton);
+        click(item("deleteProjectEntry"));
+        click(item("confirmDelete"));
+        QTRY_VERIFY2(m.bridge->toastText().startsWith("「Hall.json」刚被别的程序改过"),
+                     qPrintable(m.bridge->toastText()));
+        QTRY_VERIFY2(treeText(*m.bridge).contains("外来 01"),
+                     qPrintable(treeText(*m.bridge).join(',')));
+        QVERIFY(packItem("外来 01"));
+
+        const QString shown = curves->property("currentPack").toMap().value("name").toString();
+        const QString before = groups(*m.bridge);
+        QVERIFY(before.contains(shown));
+        click(item("deletePack"));
+        QTRY_COMPARE(groups(*m.bridge), QString(before).remove(' ' + shown));
     }
 
     void packsMovedByDragging_data()

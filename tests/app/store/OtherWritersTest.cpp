@@ -425,6 +425,78 @@ private slots:
         QCOMPARE(packsAfterARestart(), expected);
     }
 
+    // A file near the limit of packs as another program writes them, with the few keys it knows:
+    // the store's own text of them would not fit. After a save that kept another program's pack
+    // there, every later deletion and move-out still goes through, the packs the save leaves
+    // staying as the file holds them.
+    void aFileNearTheLimitTakesChangesAfterAMerge_data()
+    {
+        QTest::addColumn<QString>("large"); // the project of the large file; empty: root file
+        QTest::newRow("root file") << "";
+        QTest::newRow("project file") << "大";
+    }
+
+    void aFileNearTheLimitTakesChangesAfterAMerge()
+    {
+        QFETCH(QString, large);
+        const auto minimal = [](const QString &name) {
+            return QJsonObject{{"schema", 3},
+                               {"name", name},
+                               {"rawFile", name + ".raw"},
+                               {"bands", QJsonArray{QJsonObject{{"freq", 250}, {"gain", -3.3}}}}};
+        };
+        QJsonArray packs;
+        for (int i = 0; i < 40; ++i)
+            packs.append(minimal(QStringLiteral("大%1").arg(i, 2, 10, QLatin1Char('0'))));
+        QJsonObject padded = packs[0].toObject();
+        padded.insert("question", "?");
+        packs[0] = padded;
+        const auto text = [&large](const QJsonArray &packs) {
+            QJsonObject file{{"packs", packs}};
+            if (!large.isEmpty())
+                file.insert("name", large);
+            return QJsonDocument(file).toJson(QJsonDocument::Compact);
+        };
+        QByteArray written = text(packs);
+        const qsizetype mark = written.indexOf("\"?\"") + 1;
+        written = written.first(mark) + QByteArray(storeLimit - 1500 - written.size() + 1, 'x')
+                  + written.sliced(mark + 1);
+        QVERIFY(putBytes(fileOf(large), written));
+        QVERIFY(putBytes(projectPath("乙"), QJsonDocument(fileObject("乙", {})).toJson()));
+
+        QStringList told;
+        ProjectStore store([&told](const QString &sentence) { told << sentence; });
+        store.listProjects();
+        store.loadCurvePacks();
+        QCOMPARE(store.curvePacks.size(), 40);
+        QJsonObject file = QJsonDocument::fromJson(fileBytes(fileOf(large))).object();
+        packs = file.value("packs").toArray();
+        packs.append(minimal(QStringLiteral("外来 01")));
+        file.insert("packs", packs);
+        QVERIFY(putBytes(fileOf(large), QJsonDocument(file).toJson(QJsonDocument::Compact)));
+        // The packs the saves leave, as that program wrote them.
+        const auto held = [&large](const QString &name) {
+            const QJsonArray packs
+                    = QJsonDocument::fromJson(fileBytes(fileOf(large)))["packs"].toArray();
+            for (const QJsonValue &pack : packs) {
+                if (pack["name"] == name)
+                    return pack.toObject();
+            }
+            return QJsonObject();
+        };
+        for (const char *name : {"大01", "大02", "大03"}) {
+            QVERIFY2(store.deleteCurvePack(indexOf(store, QString::fromUtf8(name))),
+                     qPrintable(told.join('\n')));
+            QCOMPARE(held("大39"), minimal("大39"));
+            QCOMPARE(held("外来 01"), minimal("外来 01"));
+        }
+        QVERIFY(store.moveCurvePack(indexOf(store, "大04"), -1, "乙"));
+        QCOMPARE(told, QStringList());
+        QCOMPARE(packsAfterARestart().filter(QStringLiteral(":大")).size(), 37);
+        QVERIFY(packsAfterARestart().contains(large + ":外来 01"));
+        QVERIFY(packsAfterARestart().contains("乙:大04"));
+    }
+
     // A data folder of 1,100 projects that an earlier version wrote without their curve counts,
     // so that every save rewrites them all, with the usual limit of 1,024 open files: a move
     // and a new result are both written and read back.

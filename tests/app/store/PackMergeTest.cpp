@@ -4,15 +4,25 @@
 namespace {
 
 // Packs written as "name:gain" separated by spaces: each with a capture file of its name and one
-// band of that gain.
-QList<CurvePack> packs(const QString &text)
+// band of that gain; "+note" gives it a key of another program's, "x-note": "note"; "new<old:gain"
+// is pack new saved again in place of pack old.
+QList<CurvePack> packs(const QString &text, store::Replacements *replacements = nullptr)
 {
     QList<CurvePack> list;
     for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString names = item.section(QLatin1Char(':'), 0, 0);
+        const QString value = item.section(QLatin1Char(':'), 1);
         CurvePack pack;
-        pack.name = item.section(QLatin1Char(':'), 0, 0);
+        pack.name = names.section(QLatin1Char('<'), 0, 0);
         pack.rawFile = pack.name + QStringLiteral(".raw");
-        pack.bands = {{1000.0f, item.section(QLatin1Char(':'), 1).toFloat(), 1.4f, true}};
+        pack.bands = {{1000.0f, value.section(QLatin1Char('+'), 0, 0).toFloat(), 1.4f, true}};
+        if (value.contains(QLatin1Char('+')))
+            pack.otherKeys.insert("x-note", value.section(QLatin1Char('+'), 1));
+        if (names.contains(QLatin1Char('<')) && replacements) {
+            const QString old = names.section(QLatin1Char('<'), 1);
+            replacements->insert(store::packIdentity(pack.rawFile, pack.name),
+                                 store::packIdentity(old + QStringLiteral(".raw"), old));
+        }
         list.append(pack);
     }
     return list;
@@ -29,14 +39,21 @@ QJsonArray objects(const QString &text)
 // The merge in the same notation, or "!name" for the pack whose changes met.
 QString merged(const QString &read, const QString &listed, const QString &found)
 {
-    const store::MergedPacks result = store::mergePacks(packs(read), packs(listed), objects(found));
+    store::Replacements replacements;
+    const QList<CurvePack> ours = packs(listed, &replacements);
+    const store::MergedPacks result
+            = store::mergePacks(packs(read), ours, objects(found), replacements);
     if (!result.applied)
         return QLatin1Char('!') + result.conflictingPack;
     QStringList items;
-    for (const QJsonValue &pack : result.packs)
-        items << QStringLiteral("%1:%2")
-                         .arg(pack["name"].toString())
-                         .arg(pack["bands"][0]["gain"].toDouble());
+    for (const QJsonValue &pack : result.packs) {
+        QString item = QStringLiteral("%1:%2")
+                               .arg(pack["name"].toString())
+                               .arg(pack["bands"][0]["gain"].toDouble());
+        if (pack.toObject().contains("x-note"))
+            item += QLatin1Char('+') + pack["x-note"].toString();
+        items << item;
+    }
     return items.join(QLatin1Char(' '));
 }
 
@@ -99,6 +116,53 @@ private slots:
                                                         << "a:1"
                                                         << "a:2"
                                                         << "!a";
+        // Keys this program does not know, added by the other program.
+        QTest::newRow("their key beside our edit") << "a:1"
+                                                   << "a:2"
+                                                   << "a:1+n"
+                                                   << "a:2+n";
+        QTest::newRow("their key on a pack we left") << "a:1 b:1"
+                                                     << "a:1 b:2"
+                                                     << "a:1+n b:1"
+                                                     << "a:1+n b:2";
+        QTest::newRow("their key and edit beside ours") << "a:1"
+                                                        << "a:2"
+                                                        << "a:3+n"
+                                                        << "!a";
+        // A pack saved again under a new name.
+        QTest::newRow("saved again under a new name") << "a:1 b:2"
+                                                      << "c<a:1 b:2"
+                                                      << "a:1 b:2"
+                                                      << "c:1 b:2";
+        QTest::newRow("renamed here, removed there") << "a:1 b:2"
+                                                     << "c<a:1 b:2"
+                                                     << "b:2"
+                                                     << "!c";
+        QTest::newRow("renamed on both sides") << "a:1"
+                                               << "c<a:1"
+                                               << "d:1"
+                                               << "!c";
+        QTest::newRow("renamed here, edited there") << "a:1"
+                                                    << "c<a:1"
+                                                    << "a:5"
+                                                    << "!c";
+        // The order of the packs.
+        QTest::newRow("their order beside our edit") << "a:1 b:2 c:3"
+                                                     << "a:1 b:2 c:9"
+                                                     << "c:3 a:1 b:2"
+                                                     << "c:9 a:1 b:2";
+        QTest::newRow("our new pack in their order") << "a:1 b:2"
+                                                     << "a:1 b:2 d:4"
+                                                     << "b:2 a:1"
+                                                     << "b:2 d:4 a:1";
+        QTest::newRow("ordered alike on both sides") << "a:1 b:2"
+                                                     << "b:2 a:1"
+                                                     << "b:2 a:1"
+                                                     << "b:2 a:1";
+        QTest::newRow("ordered otherwise on both sides") << "a:1 b:2 c:3"
+                                                         << "c:3 a:1 b:2"
+                                                         << "b:2 c:3 a:1"
+                                                         << "!b";
     }
 
     void theOtherProgramsWorkStays()
