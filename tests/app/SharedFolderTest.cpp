@@ -1,9 +1,7 @@
 #include "app/AppCore.h"
 #include "app/QmlBridge.h"
-#include "audio/Client.h"
 #include "files/DataFolder.h"
 #include "tests/app/StoreBridgeSupport.h"
-#include "tests/audio/FakePlugin.h"
 #include "tests/support/RenameHook.h"
 #include "tests/support/TestMain.h"
 
@@ -130,17 +128,7 @@ class SharedFolderTest : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
-        QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
-        static const auto plugin = std::make_shared<FakePlugin>(QStringLiteral("Fake"));
-        plugin->rows = {row("mic", "USB Mic", "Fake")};
-        plugin->defaultInput = QStringLiteral("mic");
-        QVERIFY(audio::Client::setPluginFactories({[] {
-            return plugin;
-        }}));
-    }
+    void initTestCase() { QVERIFY(storebridge::useProgramSettingsAndOneMicrophone()); }
 
     void init()
     {

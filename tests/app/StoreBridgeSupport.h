@@ -2,8 +2,12 @@
 
 #include "app/AppCore.h"
 #include "app/QmlBridge.h"
+#include "audio/Client.h"
 #include "files/DataFolder.h"
 #include "tests/app/store/StoreTestFiles.h"
+#include "tests/audio/FakePlugin.h"
+
+#include <QCoreApplication>
 
 #include <QDir>
 #include <QJsonArray>
@@ -17,6 +21,20 @@
 namespace storebridge {
 
 constexpr int computeWaitMs = 60000;
+
+// The program's settings scope, and one microphone as the only sound device. False when the
+// device could not be set.
+inline bool useProgramSettingsAndOneMicrophone()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Halvo"));
+    QCoreApplication::setApplicationName(QStringLiteral("测量工作流"));
+    static const auto plugin = std::make_shared<FakePlugin>(QStringLiteral("Fake"));
+    plugin->rows = {row("mic", "USB Mic", "Fake")};
+    plugin->defaultInput = QStringLiteral("mic");
+    return audio::Client::setPluginFactories({[] {
+        return plugin;
+    }});
+}
 
 inline QList<float> logGrid(int n, double from, double to)
 {
