@@ -37,7 +37,7 @@ bool isPlainFileName(const QString &name);
 const QRegularExpression &forbiddenNameCharacters();
 
 // Keeps `content`, something the file at `path` held that the store is about to write over, in
-// a copy beside it, "<path>.<kind>-<yyyyMMddHHmmss>" (kind "corrupt" for a damaged file, say).
+// a copy beside it, "<path>.<kind>-<yyyyMMddHHmmss>" (kind "old-packs" for packs it drops, say).
 // Content already kept in a copy of that kind is not copied again. Returns the copy's path, or
 // empty when no copy could be made.
 QString keepCopyBeside(const QString &path, const QString &kind, const QByteArray &content);

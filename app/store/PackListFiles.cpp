@@ -135,10 +135,10 @@ void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
     known.reserve(files.size());
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         const auto earlier = files_.constFind(file.key());
-        // What a save made of the same content stays known: its texts and that they are its own.
-        // The content read is kept instead of the same bytes written, so that the next reading,
-        // which hands over the same buffer while the file does not change, compares no bytes.
-        // The list is made from what was read, also where a save kept another program's packs.
+        // The list is made from what was read, also where a save kept another program's packs
+        // there. The content read is kept instead of the same bytes written, so that the next
+        // reading, which hands over the same buffer while the file does not change, compares no
+        // bytes; where that is the store's own text, its texts stay known.
         const bool noObject = file->damaged || file->content.trimmed().isEmpty();
         KnownFile read{file->content, noObject, file->holdsUnloaded, file->object, file->packs,
                        std::nullopt,  false};

@@ -289,7 +289,10 @@ std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
         const LoadedFiles::File &file = loaded_.file(path, project);
         for (const CurvePack &pack : file.packs)
             named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
-        return !file.damaged && !file.holdsUnloaded;
+        // Something that is no store file (a FIFO, say) names nothing; a store file the store
+        // may not read may name anything.
+        const bool unread = !file.readable && file.refusal.isEmpty() && QFileInfo::exists(path);
+        return !unread && !file.damaged && !file.holdsUnloaded;
     };
     const QFileInfoList files = projectFiles(QDir::Unsorted);
     for (const QFileInfo &file : files) {

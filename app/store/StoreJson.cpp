@@ -20,14 +20,6 @@ QString fileName(const QString &path)
     return QFileInfo(path).fileName();
 }
 
-bool keepDamagedContent(const QString &path, const QByteArray &content)
-{
-    const QString copy = keepCopyBeside(path, QStringLiteral("corrupt"), content);
-    if (!copy.isEmpty())
-        sntWarning(lcStore, "[Store]") << "unreadable file" << path << "kept as" << copy;
-    return !copy.isEmpty();
-}
-
 // A dropped entry as the user and the log see it: a pack by its name, anything else by its text.
 QString describeDropped(const QJsonValue &entry)
 {
@@ -174,8 +166,6 @@ bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &
 
 bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser)
 {
-    if (earlier.damaged && !keepDamagedContent(path, earlier.content))
-        return false;
     return earlier.droppedPacks.isEmpty() || keepDroppedPacks(path, earlier.droppedPacks, tellUser);
 }
 

@@ -20,7 +20,8 @@ namespace store {
 struct FileRead;
 
 // One store file as found on disk. `damaged` marks content that holds something but is not a
-// JSON object: it reads as empty, and must be kept aside before it is written over. `refusal`
+// JSON object (cut short, say, or holding a NaN): it reads as empty, and no save writes over it,
+// as it may be another program's write in progress and holds what cannot be read. `refusal`
 // is set (a sentence for the user) when something other than a store file lies at the path; it
 // is neither read nor written over. `droppedPacks` are the entries of its "packs" the store does
 // not load (packs of an older schema or without a name, entries that are no packs at all, or a
@@ -79,9 +80,9 @@ QByteArray toJsonText(const QJsonObject &object);
 bool mayReplace(const QString &path, const JsonFile &earlier, const QByteArray &content,
                 const TellUser &tellUser);
 
-// Keeps aside what a rewrite of the file found as `earlier` would drop: a damaged content, and
-// the packs it held that the store does not load (the user is told of them), so that one bad
-// byte or an old pack never turns into a loss. False when that failed.
+// Keeps aside what a rewrite of the file found as `earlier` would drop: the packs it held that
+// the store does not load (the user is told of them), so that an old pack never turns into a
+// loss. False when that failed.
 bool keepAside(const QString &path, const JsonFile &earlier, const TellUser &tellUser);
 
 } // namespace store
