@@ -497,6 +497,45 @@ private slots:
         QVERIFY(packsAfterARestart().contains("乙:大04"));
     }
 
+    // A pack saved again under a new name (a result saved for another scheme) while another
+    // program removed it from its file, or renamed it there: the save writes nothing and says so,
+    // where it once brought the pack back, or kept it twice.
+    void aPackSavedAgainMeetsAnotherProgramsRemoval_data()
+    {
+        QTest::addColumn<QString>("theirs"); // the other program's name for it; empty: removed
+        QTest::newRow("removed there") << QString();
+        QTest::newRow("renamed there") << "主扩 09";
+    }
+
+    void aPackSavedAgainMeetsAnotherProgramsRemoval()
+    {
+        QFETCH(QString, theirs);
+        QVERIFY(putBytes(projectPath("甲"), QJsonDocument(fileObject("甲", {pack("主扩 01", "甲"),
+                                                                            pack("甲二", "甲")}))
+                                                    .toJson()));
+        QStringList told;
+        ProjectStore store([&told](const QString &sentence) { told << sentence; });
+        store.listProjects();
+        store.loadCurvePacks();
+        QList<CurvePack> left{pack("甲二", "甲")};
+        if (!theirs.isEmpty())
+            left.prepend(pack(theirs, "甲"));
+        const QByteArray text = QJsonDocument(fileObject("甲", left)).toJson();
+        QVERIFY(putBytes(projectPath("甲"), text));
+
+        CurvePack again = store.curvePacks[indexOf(store, "主扩 01")];
+        again.name = QStringLiteral("主扩 02");
+        again.freq = ramp(8, 100.0f);
+        again.level = ramp(8, -3.0f);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not writing .*甲.json"));
+        QVERIFY(!store.savePack(again, indexOf(store, "主扩 01")));
+        QCOMPARE(fileBytes(projectPath("甲")), text);
+        QVERIFY2(told.size() == 1 && told[0].contains("「甲.json」刚被别的程序改过")
+                         && told[0].contains("「主扩 02」"),
+                 qPrintable(told.join('\n')));
+        QVERIFY(QDir(rawDir()).entryList(QDir::Files).isEmpty());
+    }
+
     // A data folder of 1,100 projects that an earlier version wrote without their curve counts,
     // so that every save rewrites them all, with the usual limit of 1,024 open files: a move
     // and a new result are both written and read back.
