@@ -462,8 +462,25 @@ std::optional<PackListFiles::Written> PackListFiles::stageAndCommit(const QList<
     return committed == 0 ? Written::Nothing : Written::Part;
 }
 
+std::optional<QSet<QString>> PackListFiles::filesNamedInWhatItWrote(const QString &path) const
+{
+    const auto named = namedInWritten_.constFind(path);
+    if (named == namedInWritten_.cend())
+        return std::nullopt;
+    QByteArray content;
+    const store::FileRead read = store::readRegularFile(path, store::maxStoreFileBytes, content);
+    if (!read.opened || content != files_.value(path).content)
+        return std::nullopt;
+    return *named;
+}
+
 void PackListFiles::noteWritten(Planned &planned)
 {
+    if (planned.needed) {
+        QSet<QString> &named = namedInWritten_[planned.path];
+        for (const CurvePack &pack : std::as_const(planned.packsAfter))
+            named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
+    }
     KnownFile &file = files_[planned.path];
     file.content = planned.needed ? planned.text : planned.found.content;
     file.noObject = false;
@@ -482,6 +499,7 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
 {
     toldWhy_ = false;
     metOtherWriters_ = false;
+    namedInWritten_.clear();
     replacements_ = replacements;
     updateTexts(packs);
     // The packs' places grouped by project, each group in list order.
@@ -571,6 +589,7 @@ PackListFiles::Written PackListFiles::saveProjectFile(const QString &path,
 {
     toldWhy_ = false;
     metOtherWriters_ = false;
+    namedInWritten_.clear();
     replacements_.clear();
     updateTexts(packs);
     Planned planned;

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -93,6 +94,11 @@ public:
     // it: the files may then hold what the list does not.
     bool metOtherWriters() const { return metOtherWriters_; }
 
+    // The capture and points files the packs of the file at `path` name, where the last save
+    // wrote that file and it still holds what it wrote (its bytes are compared); nothing
+    // otherwise. Spares reading back what the save has just written.
+    std::optional<QSet<QString>> filesNamedInWhatItWrote(const QString &path) const;
+
     // How many pack texts the saves made so far: one for each pack the first time, then one for
     // each pack that changed.
     quint64 textsMade() const { return lastSerial_; }
@@ -156,6 +162,8 @@ private:
     store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
     store::Replacements replacements_; // of the save under way
+    // The files the last save wrote, with the capture and points files their packs name.
+    QHash<QString, QSet<QString>> namedInWritten_;
     QList<PackText> texts_; // the packs of the last save, in list order
     quint64 lastSerial_ = 0;
     bool toldWhy_ = false;

@@ -286,6 +286,10 @@ std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
 {
     QSet<QString> named;
     const auto add = [&](const QString &path, const QString &project) {
+        if (const auto written = packListFiles_->filesNamedInWhatItWrote(path)) {
+            named += *written;
+            return true;
+        }
         const LoadedFiles::File &file = loaded_.file(path, project);
         for (const CurvePack &pack : file.packs)
             named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
