@@ -26,11 +26,19 @@ QString rootPackFile(const ProgramHome &home)
 // A sound server for the measure walk: the null sink "loop", on whose monitor the program
 // measures; "late" in front of it, which passes on what is played into it 3 s later (a LADSPA
 // delay line, which the server clears when a stream starts, so nothing of an earlier run comes
-// late); and "aside", a null sink the measurement does not hear.
+// late); "cable", one channel in front of the right one of "loop" alone, the second input,
+// which a loopback cable feeds while the microphone on the first hears nothing; and "aside", a
+// null sink the measurement does not hear.
 const QStringList measuringSinks{
         "module-null-sink sink_name=loop rate=48000 format=float32le channels=2",
         "module-ladspa-sink sink_name=late sink_master=loop plugin=cmt label=delay_5s control=3,1",
+        "module-remap-sink sink_name=cable master=loop channels=1 channel_map=mono "
+        "master_channel_map=front-right remix=no",
         "module-null-sink sink_name=aside rate=48000 format=float32le channels=2"};
+
+// Where the measure walk's program plays and records: the test command's shared server (its
+// null sink "loop", the default), a server of the test's own with the sinks above, or none.
+enum class SoundServer { Shared, Own, None };
 
 // The measure walk's screenshot of each step it passed.
 const QMap<QString, QString> measureShots{{"idle", "measure-01-idle.png"},
@@ -137,44 +145,59 @@ private slots:
         QCOMPARE(onHome.lines("CLICK").value(0), QStringLiteral("CLICK 主页 expect 登录 FAIL"));
     }
 
-    // The point-source screen's buttons from idle to the computation, measured against the
-    // generator's own signal: the automatic run is armed once the two meters agree, which takes
-    // seconds, and the longer the sound takes to come back the later. A measurement input that
-    // hears nothing never agrees, and the walk fails saying so; with the sound server out of reach
-    // the input does not open, so play starts no run, and the failure says that.
+    // The point-source screen's buttons from idle to the computation: the automatic run is armed
+    // once the two meters agree. With the reference on the input that carries the loopback copy
+    // of the output, as a loopback cable gives it, on the test command's shared server, they agree
+    // as soon as the sound comes back. Against the generator's own signal this takes seconds, and
+    // the longer the sound takes to come back the later. A measurement input that hears nothing
+    // never agrees, and the walk fails saying so; with the sound server out of reach the input
+    // does not open, so play starts no run, and the failure says that.
     void measureTest_data()
     {
-        QTest::addColumn<QString>("sink"); // where the program plays; empty: no sound server
+        QTest::addColumn<SoundServer>("server");
+        QTest::addColumn<QString>("sink"); // where the program plays on a server of its own
+        QTest::addColumn<int>("referenceChannel"); // -1: the generator's own signal
         QTest::addColumn<QStringList>("passedSteps");
         QTest::addColumn<QString>("failure"); // empty: the walk passes
         QTest::addColumn<bool>("measuringAtFailure");
         const QStringList allSteps{"idle", "play", "stop", "auto-start", "auto-finish"};
         const QStringList untilStop = allSteps.mid(0, 3);
-        QTest::newRow("levels agree") << "loop" << allSteps << QString() << false;
-        QTest::newRow("levels agree late") << "late" << allSteps << QString() << false;
+        const QString neverAgree
+                = QStringLiteral("表头 10 秒内没有对齐：把「测量」和「参考」两个表头调到齐平");
+        QTest::newRow("loopback reference")
+                << SoundServer::Shared << QString() << 1 << allSteps << QString() << false;
+        QTest::newRow("loopback reference late")
+                << SoundServer::Own << "late" << 1 << allSteps << QString() << false;
+        QTest::newRow("loopback reference, microphone silent")
+                << SoundServer::Own << "cable" << 1 << untilStop << neverAgree << true;
+        QTest::newRow("levels agree")
+                << SoundServer::Own << "loop" << -1 << allSteps << QString() << false;
+        QTest::newRow("levels agree late")
+                << SoundServer::Own << "late" << -1 << allSteps << QString() << false;
         QTest::newRow("measurement input silent")
-                << "aside" << untilStop
-                << "表头 10 秒内没有对齐：把「测量」和「参考」两个表头调到齐平" << true;
+                << SoundServer::Own << "aside" << -1 << untilStop << neverAgree << true;
         QTest::newRow("sound server out of reach")
-                << QString() << QStringList("idle") << "播放没有起信号或跳页：无法打开音频输入设备"
-                << false;
+                << SoundServer::None << QString() << -1 << QStringList("idle")
+                << "播放没有起信号或跳页：无法打开音频输入设备" << false;
     }
     void measureTest()
     {
         REQUIRE_SOUND_SERVER();
+        QFETCH(SoundServer, server);
         QFETCH(QString, sink);
+        QFETCH(int, referenceChannel);
         QFETCH(QStringList, passedSteps);
         QFETCH(QString, failure);
         QFETCH(bool, measuringAtFailure);
-        std::optional<OwnSoundServer> server;
-        if (!sink.isEmpty()) {
-            server.emplace(measuringSinks);
-            QVERIFY(server->answers());
-            QVERIFY(server->pactl({"set-default-sink", sink}));
+        std::optional<OwnSoundServer> own;
+        if (server == SoundServer::Own) {
+            own.emplace(measuringSinks);
+            QVERIFY(own->answers());
+            QVERIFY(own->pactl({"set-default-sink", sink}));
         }
-        const auto home = server ? std::make_unique<ProgramHome>(*server)
-                                 : std::make_unique<ProgramHome>(false);
-        home->setReferenceChannel(-1);
+        const auto home = own ? std::make_unique<ProgramHome>(*own)
+                              : std::make_unique<ProgramHome>(server == SoundServer::Shared);
+        home->setReferenceChannel(referenceChannel);
         const QString out = home->filePath("out");
         const Run run = home->run({"--measuretest", out});
 
