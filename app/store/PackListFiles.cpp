@@ -139,7 +139,7 @@ void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
         // there. The content read is kept instead of the same bytes written, so that the next
         // reading, which hands over the same buffer while the file does not change, compares no
         // bytes; where that is the store's own text, its texts stay known.
-        const bool noObject = file->damaged || file->content.trimmed().isEmpty();
+        const bool noObject = file->damaged || store::isBlank(file->content);
         KnownFile read{file->content, noObject, file->holdsUnloaded, file->object, file->packs,
                        std::nullopt,  false};
         if (earlier != files_.cend() && earlier->ownText
@@ -174,7 +174,7 @@ QString PackListFiles::deletionProblem(const QString &path) const
                 .arg(fileName(path));
     // What cannot be read may be another program's write in progress, which a deletion loses.
     const store::JsonFile file = store::parsedJsonFile(path, read, content);
-    if (file.damaged || content.trimmed().isEmpty())
+    if (file.damaged || store::isBlank(content))
         return QStringLiteral("「%1」是空的或读不出来，可能正被别的程序写入，工程没有删")
                 .arg(fileName(path));
     return QString();
@@ -310,7 +310,7 @@ QString PackListFiles::unfinishedWrite(const Planned &planned, const KnownFile *
     QString state;
     if (known && !found.readable && found.refusal.isEmpty())
         state = QStringLiteral("不见了");
-    else if (found.readable && found.content.trimmed().isEmpty())
+    else if (found.readable && store::isBlank(found.content))
         state = QStringLiteral("是空的");
     else if (found.damaged)
         state = QStringLiteral("读不出来");

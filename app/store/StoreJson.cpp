@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace store {
 
 namespace {
@@ -55,6 +57,12 @@ bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUs
 
 } // namespace
 
+bool isBlank(const QByteArray &content)
+{
+    return std::all_of(content.cbegin(), content.cend(),
+                       [](char c) { return QChar::isSpace(uchar(c)); });
+}
+
 JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content)
 {
     JsonFile result;
@@ -66,7 +74,7 @@ JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray co
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
     result.object = document.object();
-    result.damaged = !result.content.trimmed().isEmpty()
+    result.damaged = !isBlank(result.content)
                      && (error.error != QJsonParseError::NoError || !document.isObject());
     if (result.damaged)
         sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";

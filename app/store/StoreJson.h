@@ -41,6 +41,10 @@ struct JsonFile
 // for. Nothing larger is written, so that every file written is read again.
 constexpr qint64 maxStoreFileBytes = qint64(64) << 20;
 
+// Whether `content` holds nothing but white space (an empty file, say). Looks no further than
+// the first other character, where trimming would copy a file of megabytes.
+bool isBlank(const QByteArray &content);
+
 // The store file at `path` from what reading it gave: `content`, when `read` opened it.
 JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content);
 
