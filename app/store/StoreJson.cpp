@@ -59,8 +59,10 @@ bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUs
 
 bool isBlank(const QByteArray &content)
 {
+    // ASCII white space only, as JSON and trimming have it: bytes such as Latin-1's no-break
+    // space are text that cannot be read, not an empty file.
     return std::all_of(content.cbegin(), content.cend(),
-                       [](char c) { return QChar::isSpace(uchar(c)); });
+                       [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
 }
 
 JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray content)

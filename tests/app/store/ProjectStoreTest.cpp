@@ -611,6 +611,7 @@ private slots:
         QTest::newRow("project file cut short") << false << cut;
         QTest::newRow("root file cut short") << true << cut;
         QTest::newRow("project file with NaN") << false << nan;
+        QTest::newRow("project file of Latin-1 spaces") << false << QByteArray("\xa0\x85 \n");
     }
 
     void damagedFilesAreNeverWrittenOver()
