@@ -116,6 +116,21 @@ QJsonObject curvePackToJson(const CurvePack &pack)
     return object;
 }
 
+QStringList rawFilesOf(const CurvePack &pack)
+{
+    return {pack.rawFile, pack.rawFile2, pack.pointsFile};
+}
+
+QSet<QString> rawFilesNamedBy(const QList<CurvePack> &packs)
+{
+    QSet<QString> named;
+    for (const CurvePack &pack : packs) {
+        for (const QString &name : rawFilesOf(pack))
+            named.insert(name);
+    }
+    return named;
+}
+
 CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
 {
     const auto text = [&object](const char *key) {

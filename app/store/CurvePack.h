@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -73,6 +74,13 @@ QJsonObject curvePackToJson(const CurvePack &pack);
 // default, and keys curvePackToJson() never writes go to `otherKeys`. `project` is the project of
 // the file the object was found in.
 CurvePack curvePackFromJson(const QJsonObject &object, const QString &project);
+
+// The files in the raw folder the pack names: its captures and its per-point curves (a name may
+// be empty where the pack has no such file).
+QStringList rawFilesOf(const CurvePack &pack);
+
+// The files in the raw folder any of `packs` names.
+QSet<QString> rawFilesNamedBy(const QList<CurvePack> &packs);
 
 QJsonObject edgeFilterToJson(const snt::eq::Corner &corner);
 snt::eq::Corner edgeFilterFromJson(const QJsonObject &object);

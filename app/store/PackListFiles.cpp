@@ -476,11 +476,8 @@ std::optional<QSet<QString>> PackListFiles::filesNamedInWhatItWrote(const QStrin
 
 void PackListFiles::noteWritten(Planned &planned)
 {
-    if (planned.needed) {
-        QSet<QString> &named = namedInWritten_[planned.path];
-        for (const CurvePack &pack : std::as_const(planned.packsAfter))
-            named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
-    }
+    if (planned.needed)
+        namedInWritten_[planned.path] = rawFilesNamedBy(planned.packsAfter);
     KnownFile &file = files_[planned.path];
     file.content = planned.needed ? planned.text : planned.found.content;
     file.noObject = false;

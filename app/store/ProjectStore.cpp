@@ -291,8 +291,7 @@ std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
             return true;
         }
         const LoadedFiles::File &file = loaded_.file(path, project);
-        for (const CurvePack &pack : file.packs)
-            named << pack.rawFile << pack.rawFile2 << pack.pointsFile;
+        named += rawFilesNamedBy(file.packs);
         // Something that is no store file (a FIFO, say) names nothing; a store file the store
         // may not read may name anything.
         const bool unread = !file.readable && file.refusal.isEmpty() && QFileInfo::exists(path);
@@ -341,7 +340,7 @@ bool ProjectStore::savePack(CurvePack record, int replace)
     // Once the list is saved or not, the files no pack names are of no use: the new ones when it
     // was not (no file can name them), the replaced pack's when it was.
     QStringList made;
-    for (const QString &name : {written.rawFile, written.rawFile2, written.pointsFile}) {
+    for (const QString &name : rawFilesOf(written)) {
         if (name != unwrittenSecond)
             made.append(name);
     }
@@ -361,7 +360,7 @@ bool ProjectStore::savePack(CurvePack record, int replace)
     }
     for (const QString &name : unlistedFiles(made))
         removeRawFile(name);
-    removeUnusedFiles({replaced.rawFile, replaced.rawFile2, replaced.pointsFile});
+    removeUnusedFiles(rawFilesOf(replaced));
     return saved;
 }
 
