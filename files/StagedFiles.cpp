@@ -252,7 +252,10 @@ bool StagedFiles::stage(const QString &path, const std::function<bool(QIODevice 
             QFile::remove(staged);
         return false;
     }
-    files_.push_back({target, staged});
+    Staged file;
+    file.target = target;
+    file.staged = staged;
+    files_.push_back(std::move(file));
     return true;
 }
 
@@ -268,6 +271,7 @@ bool StagedFiles::stage(const QString &path, const QByteArray &content, const Ta
     if (!stage(path, content))
         return false;
     files_.back().before = before;
+    files_.back().content = content;
     return true;
 }
 
@@ -339,24 +343,42 @@ StagedFiles::Outcome StagedFiles::putInPlaceChecked(Staged &file)
 void StagedFiles::takeBack()
 {
     for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
-        bool back = true;
-        switch (std::exchange(file->placed, Placed::Not)) {
-        case Placed::Not:
-            continue;
-        case Placed::Exchanged:
-            back = renameWith(file->staged, file->target, RENAME_EXCHANGE) == 0;
-            break;
-        case Placed::Replaced:
-            back = saveAtomically(file->target, file->before->content);
-            break;
-        case Placed::Created:
-            back = QFile::remove(file->target);
-            break;
-        }
-        if (!back)
-            sntWarning(lcStore, "[Store]")
-                    << "could not give" << file->target << "back what it held:" << systemError();
+        if (!takeBack(*file))
+            sntInfo(lcStore, "[Store]")
+                    << file->target << "keeps what another program wrote there after this save";
     }
+}
+
+bool StagedFiles::takeBack(Staged &file)
+{
+    const auto failed = [&file] {
+        sntWarning(lcStore, "[Store]")
+                << "could not give" << file.target << "back what it held:" << systemError();
+        return true;
+    };
+    switch (std::exchange(file.placed, Placed::Not)) {
+    case Placed::Not:
+        return true;
+    case Placed::Exchanged:
+        // Exchanged back first and compared after: a write that came in between is in what was
+        // moved aside, and goes back in place.
+        if (renameWith(file.staged, file.target, RENAME_EXCHANGE) != 0)
+            return failed();
+        if (holdsExactly(file.staged, file.content))
+            return true;
+        if (renameWith(file.staged, file.target, RENAME_EXCHANGE) != 0)
+            failed();
+        return false;
+    case Placed::Replaced:
+    case Placed::Created:
+        // Compared right before it is replaced or removed: a write in between is not seen.
+        if (!holdsExactly(file.target, file.content))
+            return false;
+        if (file.before->exists)
+            return saveAtomically(file.target, file.before->content) || failed();
+        return QFile::remove(file.target) || failed();
+    }
+    return true;
 }
 
 void StagedFiles::discardFrom(std::size_t first)

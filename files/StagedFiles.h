@@ -14,7 +14,8 @@ namespace store {
 // each is written in full beside its target first, synced and closed, and no target is replaced
 // before every file was written. A file made from what its target held is put in place only while
 // the target still holds that: another program's write is never replaced unseen, and when one
-// shows, the files already put in place go back to what they were. A save holds one open file at a time, however many it writes.
+// shows, the files already put in place go back to what they were, each only while it still holds
+// what the save put there. A save holds one open file at a time, however many it writes.
 // Each is written into a file without a name where the file system gives such files, so that a
 // save cut short while writing leaves nothing, and is named once whole (elsewhere it is named
 // from the start). Staged files carry names only this class gives (".sonetra-staged-", the
@@ -51,9 +52,11 @@ public:
     // its staged file in one step where the file system can (Linux's RENAME_EXCHANGE), and what
     // was moved aside compared with what it held, else compared right before the rename. Where
     // one holds something else (another program wrote it), the targets already replaced get back
-    // what they held, nothing is put in place, and targetChanged() tells. Otherwise stops at the
-    // first that cannot be put in place, removing it and those after it (with a log line).
-    // Returns how many were put in place.
+    // what they held, nothing more is put in place, and targetChanged() tells. A target that
+    // another program wrote into since it was put in place keeps that write (and so what the
+    // save put there): the caller makes its save again on what the files hold then. Otherwise
+    // stops at the first that cannot be put in place, removing it and those after it (with a log
+    // line). Returns how many were put in place.
     qsizetype commit();
 
     // Whether the last commit found a target that no longer held what it was staged from.
@@ -68,13 +71,17 @@ private:
         QString target;
         QString staged;
         std::optional<Target> before;
+        QByteArray content; // what a checked target is to hold
         Placed placed = Placed::Not;
     };
 
     Outcome putInPlace(Staged &file);
     Outcome putInPlaceChecked(Staged &file);
-    // Gives the targets put in place back what they held, the last first.
+    // Gives the targets put in place back what they held, the last first, where they still hold
+    // what the save put there.
     void takeBack();
+    // Gives `file` back what it held; false where another program wrote it since (it stays).
+    bool takeBack(Staged &file);
     void discardFrom(std::size_t first);
 
     std::vector<Staged> files_;
