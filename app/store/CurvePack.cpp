@@ -7,26 +7,6 @@
 
 namespace {
 
-// Every key curvePackToJson() may write; any other key of a pack's object is another program's.
-bool isOwnKey(const QString &key)
-{
-    static const QSet<QString> own{
-            QStringLiteral("schema"),      QStringLiteral("name"),
-            QStringLiteral("use"),         QStringLiteral("seq"),
-            QStringLiteral("time"),        QStringLiteral("count"),
-            QStringLiteral("rawFile"),     QStringLiteral("rawPoints"),
-            QStringLiteral("delayMs"),     QStringLiteral("phaseCompensated"),
-            QStringLiteral("smoothBands"), QStringLiteral("bands"),
-            QStringLiteral("edges"),       QStringLiteral("curves"),
-            QStringLiteral("pointsFile"),  QStringLiteral("pointCount"),
-            QStringLiteral("rawFile2"),    QStringLiteral("rawPoints2"),
-            QStringLiteral("delayMs2"),    QStringLiteral("levelRefDb"),
-            QStringLiteral("levelRefSet"), QStringLiteral("question"),
-            QStringLiteral("subAlign"),
-    };
-    return own.contains(key);
-}
-
 // A float as JSON writes it: the double nearest to the float's shortest decimal text, so that
 // -3.3f is written "-3.3" and not "-3.299999952316284". Read back as a float it is the same
 // value, and another program writing the short text writes the same number.
@@ -72,11 +52,124 @@ QList<snt::eq::SchemeBand> bandsFromJson(const QJsonArray &array)
     return bands;
 }
 
-} // namespace
+QJsonValue keptAsStored(const QJsonValue &ours, const QJsonValue &asRead, const QJsonValue &stored);
 
-QJsonObject curvePackToJson(const CurvePack &pack)
+// Whether the reader takes this element of a "bands" array.
+bool isReadBand(const QJsonValue &band)
 {
-    QJsonObject object = pack.otherKeys;
+    return !bandsFromJson(QJsonArray{band}).isEmpty();
+}
+
+// For each band read (`asRead`), the place in `ours` of the band that continues it, or -1 where
+// it was removed: as many bands as can be, in order, match one left as it was, and between those,
+// bands in the same place count as one edited.
+QList<qsizetype> continuedBands(const QJsonArray &ours, const QJsonArray &asRead)
+{
+    const qsizetype n = ours.size();
+    const qsizetype m = asRead.size();
+    // unchanged(i, j): how many of the bands of `ours` from i and of `asRead` from j can match.
+    std::vector<int> table(std::size_t((n + 1) * (m + 1)), 0);
+    const auto unchanged = [&](qsizetype i, qsizetype j) -> int & {
+        return table[std::size_t(i * (m + 1) + j)];
+    };
+    for (qsizetype i = n - 1; i >= 0; --i) {
+        for (qsizetype j = m - 1; j >= 0; --j)
+            unchanged(i, j) = ours[i] == asRead[j]
+                                      ? unchanged(i + 1, j + 1) + 1
+                                      : std::max(unchanged(i + 1, j), unchanged(i, j + 1));
+    }
+    QList<qsizetype> continued(m, -1);
+    for (qsizetype i = 0, j = 0; i < n && j < m;) {
+        if (unchanged(i + 1, j + 1) + (ours[i] == asRead[j] ? 1 : 0) == unchanged(i, j))
+            continued[j++] = i++;
+        else if (unchanged(i + 1, j) >= unchanged(i, j + 1))
+            ++i; // added
+        else
+            ++j; // removed
+    }
+    return continued;
+}
+
+// The bands to write where the pack's bands changed: each band read that is still there keeps
+// what it held beyond its four values, and the elements the reader passed over stay in place.
+QJsonArray keptBands(const QJsonArray &ours, const QJsonArray &asRead, const QJsonArray &stored)
+{
+    // No engineer sets more; a longer list that changed is written as it stands.
+    constexpr qsizetype matchedAtMost = 256;
+    if (ours.size() > matchedAtMost || asRead.size() > matchedAtMost)
+        return ours;
+    const QList<qsizetype> continued = continuedBands(ours, asRead);
+    QJsonArray bands;
+    qsizetype next = 0; // the first band of `ours` not written yet
+    qsizetype read = 0;
+    for (const QJsonValue &band : stored) {
+        if (!isReadBand(band)) {
+            bands.append(band);
+            continue;
+        }
+        const qsizetype i = read < continued.size() ? continued[read] : -1;
+        if (i >= 0) {
+            for (; next < i; ++next)
+                bands.append(ours[next]);
+            bands.append(keptAsStored(ours[i], asRead[read], band));
+            next = i + 1;
+        }
+        ++read;
+    }
+    for (; next < ours.size(); ++next)
+        bands.append(ours[next]);
+    return bands;
+}
+
+// The object to write where the program writes `ours` now and `asRead` for what it read
+// (`stored`): key by key, what was read wherever the two agree.
+QJsonObject keptInObject(const QJsonObject &ours, const QJsonObject &asRead,
+                         const QJsonObject &stored, bool packLevel)
+{
+    QJsonObject kept = stored;
+    QStringList keys = ours.keys() + asRead.keys();
+    keys.removeDuplicates();
+    for (const QString &key : std::as_const(keys)) {
+        const QJsonValue now = ours.value(key);
+        const QJsonValue was = stored.value(key);
+        const QJsonValue value
+                = packLevel && key == QLatin1String("bands") && now != asRead.value(key)
+                                  && now.isArray() && was.isArray()
+                          ? keptBands(now.toArray(), asRead.value(key).toArray(), was.toArray())
+                          : keptAsStored(now, asRead.value(key), was);
+        if (value.isUndefined())
+            kept.remove(key);
+        else
+            kept.insert(key, value);
+    }
+    return kept;
+}
+
+// The value to write where the program writes `ours` now and `asRead` for what it read
+// (`stored`): what was read where the two agree, else `ours`, looked into where both are
+// objects, or arrays of as many elements.
+QJsonValue keptAsStored(const QJsonValue &ours, const QJsonValue &asRead, const QJsonValue &stored)
+{
+    if (ours == asRead)
+        return stored;
+    if (ours.isObject() && asRead.isObject() && stored.isObject())
+        return keptInObject(ours.toObject(), asRead.toObject(), stored.toObject(), false);
+    const QJsonArray oursArray = ours.toArray();
+    const QJsonArray readArray = asRead.toArray();
+    const QJsonArray storedArray = stored.toArray();
+    if (!ours.isArray() || !asRead.isArray() || !stored.isArray()
+        || oursArray.size() != readArray.size() || readArray.size() != storedArray.size())
+        return ours;
+    QJsonArray kept;
+    for (qsizetype i = 0; i < oursArray.size(); ++i)
+        kept.append(keptAsStored(oursArray[i], readArray[i], storedArray[i]));
+    return kept;
+}
+
+// The pack's object as this program writes its fields.
+QJsonObject fieldsToJson(const CurvePack &pack)
+{
+    QJsonObject object;
     object.insert(QStringLiteral("schema"), 3);
     object.insert(QStringLiteral("name"), pack.name);
     object.insert(QStringLiteral("use"), pack.use);
@@ -114,6 +207,19 @@ QJsonObject curvePackToJson(const CurvePack &pack)
     if (!pack.subAlign.isEmpty())
         object.insert(QStringLiteral("subAlign"), pack.subAlign);
     return object;
+}
+
+} // namespace
+
+QJsonObject curvePackToJson(const CurvePack &pack)
+{
+    const QJsonObject ours = fieldsToJson(pack);
+    if (pack.stored.isEmpty())
+        return ours;
+    const QJsonObject asRead = fieldsToJson(curvePackFromJson(pack.stored, QString()));
+    if (ours == asRead)
+        return pack.stored;
+    return keptInObject(ours, asRead, pack.stored, true);
 }
 
 QStringList rawFilesOf(const CurvePack &pack)
@@ -190,11 +296,9 @@ CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
         pack.count = int(curves.size());
     if (pack.count <= 0)
         pack.count = 2;
-
-    for (auto key = object.constBegin(); key != object.constEnd(); ++key) {
-        if (!isOwnKey(key.key()))
-            pack.otherKeys.insert(key.key(), key.value());
-    }
+    // Most packs were written by this program and hold all their object holds: nothing to keep.
+    if (fieldsToJson(pack) != object)
+        pack.stored = object;
     return pack;
 }
 

@@ -59,20 +59,24 @@ struct CurvePack
     QList<QList<float>> pointPhase;
     QList<QList<float>> pointCoherence;
 
-    // Keys of the pack's object that this program does not write (another program's notes, say),
-    // with their values as read: written back with the pack, so that a save keeps them.
-    QJsonObject otherKeys;
+    // The object the pack was read from, where that is not just what this program writes for the
+    // fields (another program's pack, say); else empty, as for a pack this program made. What the
+    // program does not hold of it (keys it does not know, numbers beyond its types, keys inside a
+    // band) is written back from there, and so is every value the pack still holds as it read it:
+    // moving a pack changes where it is, not what it holds, and an edit changes only what was
+    // edited.
+    QJsonObject stored;
 
     friend bool operator==(const CurvePack &, const CurvePack &) = default;
 };
 
-// The pack's JSON object, "schema" 3, with the keys of `otherKeys`. Capture arrays and per-point
-// curves are not part of it.
+// The pack's JSON object, "schema" 3: its fields as this program writes them, over what it was
+// read from (see `stored`). Capture arrays and per-point curves are not part of it.
 QJsonObject curvePackToJson(const CurvePack &pack);
 
-// Reads a pack object; never fails: a missing key or a value of another type takes the key's
-// default, and keys curvePackToJson() never writes go to `otherKeys`. `project` is the project of
-// the file the object was found in.
+// Reads a pack object, kept whole in `stored` where it holds more than the fields; never fails: a
+// missing key or a value of another type takes the key's default. `project` is the project of the
+// file the object was found in.
 CurvePack curvePackFromJson(const QJsonObject &object, const QString &project);
 
 // The files in the raw folder the pack names: its captures and its per-point curves (a name may

@@ -59,10 +59,11 @@ CurvePack withoutCaptures(CurvePack pack)
     return pack;
 }
 
-// Whether `a` holds what `b` holds but for keys this program does not know.
-bool differsInOtherKeysOnly(CurvePack a, const CurvePack &b)
+// Whether `a` holds what `b` holds but for what this program does not hold of a pack (keys it
+// does not know, numbers beyond its types, keys inside a band).
+bool differsUnseenOnly(CurvePack a, const CurvePack &b)
 {
-    a.otherKeys = b.otherKeys;
+    a.stored = b.stored;
     return sameStoredPack(a, b);
 }
 
@@ -144,8 +145,8 @@ private:
 
     // The store's pack at `i` of its list, as its change decides: kept as the file holds it now
     // when the store did not change it (gone when the other program removed it), else the
-    // store's, unless the other program changed it otherwise. Keys this program does not know
-    // that the other program changed go along with the store's change.
+    // store's, unless the other program changed it otherwise. What the other program changed
+    // that this program does not hold of a pack goes along with the store's change.
     void takeListed(qsizetype i)
     {
         const CurvePack &pack = listed_[i];
@@ -166,8 +167,8 @@ private:
                 return conflict(pack.name); // changed here, removed there
             const CurvePack &theirs = foundPacks_[f];
             if (!sameStoredPack(theirs, read_[r])) {
-                if (differsInOtherKeysOnly(theirs, read_[r]))
-                    written.otherKeys = theirs.otherKeys;
+                if (differsUnseenOnly(theirs, read_[r]))
+                    written.stored = theirs.stored;
                 else if (replacing || !sameStoredPack(theirs, pack))
                     return conflict(pack.name);
             }

@@ -104,9 +104,9 @@ QStringList ProjectStore::readCurvePacks()
         if (!file.refusal.isEmpty())
             refusals.append(file.refusal);
         if (file.damaged)
-            refusals.append(QStringLiteral("「%1」读不出来（不是完整的 JSON，或有 NaN、Infinity "
-                                           "这类 JSON 里没有的数），里面的曲线包没有列出，保存时"
-                                           "也不会改它")
+            refusals.append(QStringLiteral("「%1」读不出来（不是完整的 JSON、同一处有重名的键，"
+                                           "或有 NaN、Infinity 这类 JSON 里没有的数），里面的曲线包"
+                                           "没有列出，保存时也不会改它")
                                     .arg(QFileInfo(path).fileName()));
         if (file.readable)
             read.insert(path,

@@ -9,6 +9,9 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <deque>
+#include <string_view>
+#include <vector>
 
 namespace store {
 
@@ -55,6 +58,67 @@ bool keepDroppedPacks(const QString &path, const QJsonArray &packs, const TellUs
     return true;
 }
 
+// Whether an object of `json`, valid JSON text, holds a key twice: the parser keeps the last, and
+// a file written from what was read would lose the others without a word.
+bool holdsAKeyTwice(QByteArrayView json)
+{
+    std::vector<std::vector<std::string_view>> keysByLevel; // the keys of each open object
+    std::vector<bool> isObject;
+    std::deque<QByteArray> unescaped; // keys written with escapes, as their text reads
+    bool expectKey = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+        case '[':
+            isObject.push_back(json[i] == '{');
+            if (keysByLevel.size() < isObject.size())
+                keysByLevel.emplace_back();
+            keysByLevel[isObject.size() - 1].clear();
+            expectKey = isObject.back();
+            break;
+        case '}': {
+            std::vector<std::string_view> &keys = keysByLevel[isObject.size() - 1];
+            std::sort(keys.begin(), keys.end());
+            if (std::adjacent_find(keys.begin(), keys.end()) != keys.end())
+                return true;
+            isObject.pop_back();
+            break;
+        }
+        case ']':
+            isObject.pop_back();
+            break;
+        case ',':
+            expectKey = !isObject.empty() && isObject.back();
+            break;
+        case '"': {
+            const qsizetype start = ++i;
+            bool escaped = false;
+            for (; json[i] != '"'; ++i) {
+                if (json[i] == '\\') {
+                    escaped = true;
+                    ++i;
+                }
+            }
+            if (!expectKey)
+                break;
+            expectKey = false;
+            QByteArrayView key = json.sliced(start, i - start);
+            if (escaped) {
+                const QByteArray quoted
+                        = '[' + json.sliced(start - 1, i - start + 2).toByteArray() + ']';
+                key = unescaped.emplace_back(
+                        QJsonDocument::fromJson(quoted).array().at(0).toString().toUtf8());
+            }
+            keysByLevel[isObject.size() - 1].emplace_back(key.data(), std::size_t(key.size()));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool isBlank(const QByteArray &content)
@@ -77,9 +141,12 @@ JsonFile parsedJsonFile(const QString &path, const FileRead &read, QByteArray co
     const QJsonDocument document = QJsonDocument::fromJson(result.content, &error);
     result.object = document.object();
     result.damaged = !isBlank(result.content)
-                     && (error.error != QJsonParseError::NoError || !document.isObject());
-    if (result.damaged)
+                     && (error.error != QJsonParseError::NoError || !document.isObject()
+                         || holdsAKeyTwice(result.content));
+    if (result.damaged) {
+        result.object = QJsonObject();
         sntWarning(lcStore, "[Store]") << "unreadable store file" << path << "reads as empty";
+    }
     const QJsonValue packs = result.object.value(kPacksKey);
     if (packs.isArray()) {
         for (const QJsonValue &pack : packs.toArray()) {

@@ -20,7 +20,8 @@ namespace store {
 struct FileRead;
 
 // One store file as found on disk. `damaged` marks content that holds something but is not a
-// JSON object (cut short, say, or holding a NaN): it reads as empty, and no save writes over it,
+// JSON object (cut short, say, or holding a NaN), or one with a key twice in an object, of which
+// the parser keeps only the last: it reads as empty, and no save writes over it,
 // as it may be another program's write in progress and holds what cannot be read. `refusal`
 // is set (a sentence for the user) when something other than a store file lies at the path; it
 // is neither read nor written over. `droppedPacks` are the entries of its "packs" the store does

@@ -3,21 +3,26 @@
 
 namespace {
 
-// Packs written as "name:gain" separated by spaces: each with a capture file of its name and one
-// band of that gain; "+note" gives it a key of another program's, "x-note": "note"; "new<old:gain"
-// is pack new saved again in place of pack old.
+// Packs written as "name:gain" separated by spaces: each with a capture file of its name (or of
+// the name after "@": "a@b" is pack a with b's capture file) and one band of that gain; "+note"
+// gives it a key of another program's, "x-note": "note"; "new<old:gain" is pack new saved again
+// in place of pack old.
 QList<CurvePack> packs(const QString &text, store::Replacements *replacements = nullptr)
 {
     QList<CurvePack> list;
     for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString names = item.section(QLatin1Char(':'), 0, 0);
+        const QString names = item.section(QLatin1Char(':'), 0, 0).section(QLatin1Char('@'), 0, 0);
+        const QString capture = item.section(QLatin1Char(':'), 0, 0).section(QLatin1Char('@'), 1);
         const QString value = item.section(QLatin1Char(':'), 1);
         CurvePack pack;
         pack.name = names.section(QLatin1Char('<'), 0, 0);
-        pack.rawFile = pack.name + QStringLiteral(".raw");
+        pack.rawFile = (capture.isEmpty() ? pack.name : capture) + QStringLiteral(".raw");
         pack.bands = {{1000.0f, value.section(QLatin1Char('+'), 0, 0).toFloat(), 1.4f, true}};
-        if (value.contains(QLatin1Char('+')))
-            pack.otherKeys.insert("x-note", value.section(QLatin1Char('+'), 1));
+        if (value.contains(QLatin1Char('+'))) {
+            QJsonObject read = curvePackToJson(pack);
+            read.insert("x-note", value.section(QLatin1Char('+'), 1));
+            pack = curvePackFromJson(read, QString());
+        }
         if (names.contains(QLatin1Char('<')) && replacements) {
             const QString old = names.section(QLatin1Char('<'), 1);
             replacements->insert(store::packIdentity(pack.rawFile, pack.name),
