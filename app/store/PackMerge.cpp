@@ -91,6 +91,10 @@ public:
             foundPacks_.append(curvePackFromJson(pack.toObject(), QString()));
         foundKeys_ = keysOf(foundPacks_);
         foundAt_ = placesOf(foundKeys_);
+        for (qsizetype f = 0; f < foundPacks_.size(); ++f) {
+            if (!readAt_.contains(foundKeys_[f]))
+                namesTheyGave_.insert(foundPacks_[f].name);
+        }
         const QSet<QString> listedKeys(listedKeys_.cbegin(), listedKeys_.cend());
         for (qsizetype i = 0; i < listed.size(); ++i)
             baseKeys_.append(baseKey(i, listedKeys, replacements));
@@ -177,6 +181,8 @@ private:
             const qsizetype added = foundAt_.value(listedKeys_[i], -1);
             if (added >= 0 && !sameStoredPack(foundPacks_[added], pack))
                 return conflict(pack.name); // added on both sides, otherwise
+            if (added < 0 && namesTheyGave_.contains(pack.name))
+                return conflict(pack.name); // one name for two packs added on each side
             if (added >= 0)
                 alsoTheirs_.insert(added);
             if (r < 0)
@@ -187,11 +193,12 @@ private:
     }
 
     // A pack the store removed from the file (deleted or moved out) goes, unless the other
-    // program changed it since.
+    // program changed it since, or removed it (deleted or moved it elsewhere, or removed one of
+    // two copies the store cannot tell apart): a removal meets that change.
     void checkRemoval(qsizetype r)
     {
         const qsizetype f = foundAt_.value(readKeys_[r], -1);
-        if (f >= 0 && !sameStoredPack(foundPacks_[f], read_[r]))
+        if (f < 0 || !sameStoredPack(foundPacks_[f], read_[r]))
             conflict(read_[r].name);
     }
 
@@ -297,6 +304,7 @@ private:
     QHash<QString, qsizetype> foundAt_;
     QSet<QString> continued_; // the keys of the read packs the list continues
     QSet<qsizetype> alsoTheirs_; // found packs the store added too, the same
+    QSet<QString> namesTheyGave_; // the names of the packs the other program added
     QList<Entry> entries_;
     MergedPacks result_;
 };

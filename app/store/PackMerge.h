@@ -27,8 +27,9 @@ struct MergedPacks
 {
     // False when a change of the store's meets one of the other program's: both changed the
     // same pack, the store changed or replaced a pack the other removed (or replaced), removed
-    // or moved out a pack the other changed, added a pack the other added otherwise, or both
-    // ordered the packs anew, each its own way. Nothing is merged then.
+    // or moved out a pack the other changed or removed too, added a pack the other added
+    // otherwise or under the name of one the other added, or both ordered the packs anew, each
+    // its own way. Nothing is merged then.
     bool applied = true;
     QString conflictingPack; // the name of the first such pack
     QJsonArray packs; // the file's packs after the change: the found objects where unchanged

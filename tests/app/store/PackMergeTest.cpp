@@ -168,6 +168,25 @@ private slots:
                                                          << "c:3 a:1 b:2"
                                                          << "b:2 c:3 a:1"
                                                          << "!b";
+        // A removal (a deletion, a move out) of a pack the other program removed too: a second
+        // copy of the program moved or deleted it. A deletion is never undone.
+        QTest::newRow("removed on both sides") << "a:1 b:2"
+                                               << "b:2"
+                                               << "b:2"
+                                               << "!a";
+        QTest::newRow("one of two copies removed on each side") << "a:1 a:1 b:2"
+                                                                << "a:1 b:2"
+                                                                << "a:1 b:2"
+                                                                << "!a";
+        QTest::newRow("one of two copies removed here") << "a:1 a:1 b:2"
+                                                        << "a:1 b:2"
+                                                        << "a:1 a:1 b:2"
+                                                        << "a:1 b:2";
+        // A new pack under the name of one the other program added, with another capture.
+        QTest::newRow("one new name on both sides") << "b:2"
+                                                    << "b:2 a:1"
+                                                    << "b:2 a@x:1"
+                                                    << "!a";
     }
 
     void theOtherProgramsWorkStays()

@@ -702,6 +702,54 @@ private slots:
                  QStringList());
     }
 
+    // Two copies of the program on one data folder, each having read it: a move or a deletion of
+    // 甲一 by the second after the first moved or deleted it writes nothing and says so, and 甲一
+    // stays where the first left it.
+    void twoCopiesMeetOverOnePack_data()
+    {
+        QTest::addColumn<QString>("first"); // "move" (to 乙) or "delete"
+        QTest::addColumn<QString>("second"); // "move" (to 丙) or "delete"
+        QTest::addColumn<QStringList>("left"); // the files' packs afterwards
+        QTest::newRow("moved by both") << "move"
+                                       << "move" << QStringList{"乙:甲一", "甲:甲二"};
+        QTest::newRow("deleted, then moved") << "delete"
+                                             << "move" << QStringList{"甲:甲二"};
+        QTest::newRow("moved, then deleted") << "move"
+                                             << "delete" << QStringList{"乙:甲一", "甲:甲二"};
+    }
+
+    void twoCopiesMeetOverOnePack()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QStringList, left);
+        for (const char *project : {"甲", "乙", "丙"})
+            QVERIFY(putBytes(projectPath(QString::fromUtf8(project)), "{}"));
+        ProjectStore setUp;
+        setUp.curvePacks = {pack("甲一", "甲"), pack("甲二", "甲")};
+        QVERIFY(setUp.saveCurvePacks());
+        QStringList told;
+        ProjectStore copies[2]{ProjectStore(),
+                               ProjectStore([&told](const QString &text) { told.append(text); })};
+        for (ProjectStore &copy : copies)
+            copy.loadCurvePacks();
+        const auto act = [](ProjectStore &store, const QString &action, const QString &to) {
+            int at = 0;
+            while (at < store.curvePacks.size() && store.curvePacks[at].name != "甲一")
+                ++at;
+            return action == "move" ? store.moveCurvePack(at, -1, to) : store.deleteCurvePack(at);
+        };
+        QVERIFY(act(copies[0], first, "乙"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("was changed here and by another program"));
+        QVERIFY(!act(copies[1], second, "丙"));
+        QVERIFY2(told.size() == 1 && told[0].contains("「甲.json」") && told[0].contains("甲一"),
+                 qPrintable(told.join('\n')));
+        QStringList packs = loadedNames();
+        packs.sort();
+        QCOMPARE(packs, left);
+    }
+
     // Far more project files than the store's tables start with: every operation that saves
     // leaves each pack in its file, and no healthy file is taken for a damaged one.
     void everySaveKeepsManyProjectFilesWhole()
