@@ -78,6 +78,17 @@ QString fileName(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// Why a file that is there could not be read, in a word for the user.
+QString unreadableReason(const QString &path)
+{
+    const QFileInfo file(path);
+    if (!file.isFile())
+        return QStringLiteral("不是普通文件");
+    if (file.size() > store::maxStoreFileBytes)
+        return QStringLiteral("太大，超过 %1 MB").arg(store::maxStoreFileBytes >> 20);
+    return QStringLiteral("没有读它的权限");
+}
+
 // The keys the store works out itself rather than takes from a change: the project a file stands
 // for and its packs' curves.
 bool isDerivedKey(const QString &key)
@@ -129,8 +140,9 @@ struct PackListFiles::Planned
     QString refusal; // why the change could not be applied to what the file holds
 };
 
-void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
+QStringList PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
 {
+    const QStringList emptied = noteOutOfSight(files);
     QHash<QString, KnownFile> known;
     known.reserve(files.size());
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
@@ -151,16 +163,70 @@ void PackListFiles::listWasRead(const QHash<QString, ReadFile> &files)
         known.insert(file.key(), read);
     }
     files_ = std::move(known);
+    return emptied;
+}
+
+QStringList PackListFiles::noteOutOfSight(const QHash<QString, ReadFile> &files)
+{
+    QStringList paths = files_.keys() + outOfSight_.keys();
+    paths.removeDuplicates();
+    QStringList emptied;
+    for (const QString &path : std::as_const(paths)) {
+        const auto now = files.constFind(path);
+        if (now != files.cend() && !now->damaged && !store::isBlank(now->content)) {
+            outOfSight_.remove(path);
+            continue;
+        }
+        const auto earlier = files_.constFind(path);
+        if (!outOfSight_.contains(path) && earlier != files_.cend() && !earlier->noObject)
+            outOfSight_.insert(path, earlier->packs);
+        if (outOfSight_.contains(path) && now != files.cend() && !now->damaged)
+            emptied.append(QStringLiteral("「%1」是空的（可能正被别的程序写入），里面原有的曲线包"
+                                          "这次没有列出；等那个程序写完，再打开曲线窗口看看")
+                                   .arg(fileName(path)));
+    }
+    return emptied;
 }
 
 void PackListFiles::renamed(const QString &from, const QString &to)
 {
-    const auto file = files_.constFind(from);
-    if (file == files_.cend())
-        return;
-    const KnownFile moved = *file;
-    files_.remove(from);
-    files_.insert(to, moved);
+    if (files_.contains(from))
+        files_.insert(to, files_.take(from));
+    if (outOfSight_.contains(from))
+        outOfSight_.insert(to, outOfSight_.take(from));
+}
+
+void PackListFiles::deleted(const QString &path)
+{
+    files_.remove(path);
+    outOfSight_.remove(path);
+}
+
+QList<CurvePack> PackListFiles::packsOutOfSight() const
+{
+    QList<CurvePack> packs;
+    for (const QList<CurvePack> &unseen : outOfSight_)
+        packs += unseen;
+    return packs;
+}
+
+bool PackListFiles::mayHoldUnseenPacks(const QStringList &blankNow) const
+{
+    if (!outOfSight_.isEmpty())
+        return true;
+    for (auto known = files_.cbegin(); known != files_.cend(); ++known) {
+        if (!known->noObject && !QFileInfo::exists(known.key()))
+            return true;
+    }
+    return std::any_of(blankNow.cbegin(), blankNow.cend(), [this](const QString &path) {
+        const auto known = files_.constFind(path);
+        return known == files_.cend() || !readEmpty(path, *known);
+    });
+}
+
+bool PackListFiles::readEmpty(const QString &path, const KnownFile &known) const
+{
+    return known.noObject && store::isBlank(known.content) && !outOfSight_.contains(path);
 }
 
 QString PackListFiles::deletionProblem(const QString &path) const
@@ -173,9 +239,13 @@ QString PackListFiles::deletionProblem(const QString &path) const
                        "「%1」刚被别的程序改过，工程没有删；列表已按文件重新读出，请看过再删")
                 .arg(fileName(path));
     // What cannot be read may be another program's write in progress, which a deletion loses.
-    const store::JsonFile file = store::parsedJsonFile(path, read, content);
-    if (file.damaged || store::isBlank(content))
-        return QStringLiteral("「%1」是空的或读不出来，可能正被别的程序写入，工程没有删")
+    if (store::isBlank(content) && !readEmpty(path, *known))
+        return QStringLiteral("「%1」是空的（可能正被别的程序写入），工程没有删；"
+                              "等那个程序写完再删")
+                .arg(fileName(path));
+    if (store::parsedJsonFile(path, read, content).damaged)
+        return QStringLiteral("「%1」读不出来（可能正被别的程序写入），工程没有删；等那个程序"
+                              "写完再删，要是没有程序在写，请修好或移走这个文件")
                 .arg(fileName(path));
     return QString();
 }
@@ -304,21 +374,37 @@ void PackListFiles::prepareOwnText(Planned &planned, const KnownFile &known)
     planned.needed = true;
 }
 
-QString PackListFiles::unfinishedWrite(const Planned &planned, const KnownFile *known) const
+std::optional<PackListFiles::Unwritable> PackListFiles::unwritable(const Planned &planned,
+                                                                   const KnownFile *known) const
 {
     const store::JsonFile &found = planned.found;
+    const QString file = fileName(planned.path);
+    if (!found.readable && QFileInfo::exists(planned.path))
+        return Unwritable{QStringLiteral("「%1」读不了（%2），这次的改动没有存，也没有改它")
+                                  .arg(file, unreadableReason(planned.path)),
+                          false};
+    const bool unchanged = known && found.readable && found.content == known->content;
+    if (unchanged && store::isBlank(found.content) && readEmpty(planned.path, *known))
+        return std::nullopt;
+    if (unchanged && found.damaged && !outOfSight_.contains(planned.path))
+        return Unwritable{
+                QStringLiteral("「%1」读不出来（不是完整的 JSON 对象），这次的改动没有存，"
+                               "也没有改它；请修好或移走这个文件")
+                        .arg(file),
+                false};
     QString state;
-    if (known && !found.readable && found.refusal.isEmpty())
+    if (!found.readable && known)
         state = QStringLiteral("不见了");
     else if (found.readable && store::isBlank(found.content))
         state = QStringLiteral("是空的");
     else if (found.damaged)
         state = QStringLiteral("读不出来");
     if (state.isEmpty())
-        return QString();
-    return QStringLiteral("「%1」%2（可能正被别的程序写入），这次的改动没有存，也没有改它；"
-                          "列表已按文件重新读出")
-            .arg(fileName(planned.path), state);
+        return std::nullopt;
+    return Unwritable{QStringLiteral("「%1」%2（可能正被别的程序写入），这次的改动没有存，也没有改"
+                                     "它；等那个程序写完再做一次")
+                              .arg(file, state),
+                      true};
 }
 
 bool PackListFiles::prepare(Planned &planned)
@@ -326,24 +412,23 @@ bool PackListFiles::prepare(Planned &planned)
     const auto entry = files_.constFind(planned.path);
     const KnownFile *known = entry != files_.cend() ? &*entry : nullptr;
     QByteArray content;
-    store::FileRead read = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
+    const store::FileRead read
+            = store::readRegularFile(planned.path, store::maxStoreFileBytes, content);
     planned.foundFile = read.opened;
-    // A file that is there but could not be read is not written over: what it holds is unknown.
-    if (!read.opened && read.refusal.isEmpty() && QFileInfo::exists(planned.path)) {
-        sntWarning(lcStore, "[Store]") << "not writing" << planned.path << ": it cannot be read";
-        read.refusal = QStringLiteral("「%1」读不出来，没有改它").arg(fileName(planned.path));
-    }
     if (known && known->ownText && read.opened && content == known->content) {
         planned.found = {true, false, std::move(content), known->object, QString(), QJsonArray()};
         prepareOwnText(planned, *known);
         return true;
     }
     planned.found = store::parsedJsonFile(planned.path, read, std::move(content));
-    planned.refusal = unfinishedWrite(planned, known);
-    if (!planned.refusal.isEmpty()) {
-        metOtherWriters_ = true;
-        sntWarning(lcStore, "[Store]") << "not writing" << planned.path
-                                       << ": missing, empty or no JSON object since it was read";
+    if (const std::optional<Unwritable> refused = unwritable(planned, known)) {
+        planned.refusal = refused->sentence;
+        metOtherWriters_ = metOtherWriters_ || refused->anotherProgramsWrite;
+        sntWarning(lcStore, "[Store]")
+                << "not writing" << planned.path
+                << (refused->anotherProgramsWrite
+                            ? ": missing, empty or no JSON object since it was read"
+                            : ": it cannot be read, or held no JSON object when read");
         return false;
     }
     const QList<CurvePack> listed = plannedField(planned, &PackText::pack);
@@ -533,12 +618,9 @@ PackListFiles::Written PackListFiles::save(const QList<CurvePack> &packs,
         plannedPaths.insert(path);
     };
     for (const QFileInfo &info : store::projectFiles(QDir::Unsorted)) {
-        // A file that cannot be read is not written: its packs go to the root file.
-        QFile readable;
-        if (!store::openRegularFile(readable, info.filePath(), store::maxStoreFileBytes).opened)
-            continue;
-        // Nor is a file the list was not read from and does not name (another program may be
-        // writing it).
+        // A file the list was not read from and does not name is not written (another program
+        // may be writing it). One it was read from or names stays where its packs are, also
+        // where it cannot be read now: a save that would change it then writes nothing.
         const QString project = store::projectOfFile(info);
         if (files_.contains(info.filePath()) || groups.contains(project))
             plan(info.filePath(), project);

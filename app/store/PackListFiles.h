@@ -29,8 +29,14 @@
 // is read again. A file the store read that is now missing, empty or no JSON object, or one that
 // is empty or no JSON object where the store never read it, is taken for another program's write
 // in progress (or a file the store cannot read) and is never written over: a save that would
-// write it writes nothing and tells the user. A file the store never read and the list does not
-// name is not written at all. Each file is checked once more as it is put in place, and a save
+// write it writes nothing and tells the user what to do. So is a file that exists but cannot be
+// read (too large, say, or not readable for this user): its packs stay its own, and a save that
+// would change them writes nothing. A file read empty that still is (left by `touch`, or by a
+// writer that gave up) is the store's to write or delete, unless it held packs before: the
+// packs last read from a file that was emptied, deleted or made unreadable since are kept out of
+// sight (their names are not given to new packs, and their captures stay), and such a file is
+// named whenever the list is read. A file the store never read and the list does not name is not
+// written at all. Each file is checked once more as it is put in place, and a save
 // whose files changed meanwhile starts again.
 //
 // A save changes every file it has to or none: each is written beside its target first, and only
@@ -64,14 +70,27 @@ public:
     };
 
     // The list was read from these files (by path) and from no other: what a save changes is
-    // reckoned from them.
-    void listWasRead(const QHash<QString, ReadFile> &files);
+    // reckoned from them. Returns a sentence for the user for each file that was read empty
+    // after it held packs, whose packs are out of sight.
+    QStringList listWasRead(const QHash<QString, ReadFile> &files);
 
     // The file at `from` is now at `to` (a project renamed).
     void renamed(const QString &from, const QString &to);
 
+    // The store deleted the file at `path` (a project deleted).
+    void deleted(const QString &path);
+
+    // The packs last read from files that were emptied, deleted or made unreadable since.
+    QList<CurvePack> packsOutOfSight() const;
+
+    // Whether a file the store reads may hold packs the list does not show: some are out of
+    // sight, or a file it read (or last wrote) holding a JSON object is now missing, or one of
+    // `blankNow` (files found empty now) was not read empty.
+    bool mayHoldUnseenPacks(const QStringList &blankNow) const;
+
     // Why the file at `path` may not be deleted (a sentence for the user), or empty: it must
-    // hold, by its content, what the store read or wrote there, and be a JSON object.
+    // hold, by its content, what the store read or wrote there, and be a JSON object or a file
+    // read empty (see above).
     QString deletionProblem(const QString &path) const;
 
     // Writes `packs` to their project files and the rest to the root file; the packs of
@@ -146,9 +165,19 @@ private:
     bool prepare(Planned &planned);
     // The text of the planned file from the store's own texts of its packs.
     void prepareOwnText(Planned &planned, const KnownFile &known);
-    // Why the file found cannot be written over (another program's write in progress, or a
-    // file the store cannot read), in words for the user; empty when it can.
-    QString unfinishedWrite(const Planned &planned, const KnownFile *known) const;
+    // Why a file found cannot be written over, in words that tell the user what to do, and
+    // whether that may be another program's write in progress (else the file cannot be read).
+    struct Unwritable
+    {
+        QString sentence;
+        bool anotherProgramsWrite = true;
+    };
+    std::optional<Unwritable> unwritable(const Planned &planned, const KnownFile *known) const;
+    // Notes which files went out of sight since the list was last read (see listWasRead).
+    QStringList noteOutOfSight(const QHash<QString, ReadFile> &files);
+    // Whether the store read the file at `path` empty and found it so since, and it held no
+    // packs before: a file of the store's to write.
+    bool readEmpty(const QString &path, const KnownFile &known) const;
     // Writes the files together, in the order given, preparing them again while other programs
     // change them under the save.
     Written writeTogether(const QList<Planned *> &files);
@@ -161,6 +190,8 @@ private:
 
     store::TellUser tellUser_;
     QHash<QString, KnownFile> files_;
+    // The packs last read from each file that was emptied, deleted or made unreadable since.
+    QHash<QString, QList<CurvePack>> outOfSight_;
     store::Replacements replacements_; // of the save under way
     // The files the last save wrote, with the capture and points files their packs name.
     QHash<QString, QSet<QString>> namedInWritten_;

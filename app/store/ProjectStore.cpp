@@ -116,7 +116,7 @@ QStringList ProjectStore::readCurvePacks()
     for (const QFileInfo &file : files)
         load(file.filePath(), projectOfFile(file));
     load(curvePackRootFile(), QString());
-    packListFiles_->listWasRead(read);
+    refusals += packListFiles_->listWasRead(read);
     filesBehind_ = false;
     return refusals;
 }
@@ -223,9 +223,11 @@ bool ProjectStore::deleteCurvePack(int index)
     const QList<CurvePack> earlier = curvePacks;
     const CurvePack pack = curvePacks.takeAt(index);
     const bool deleted = saveOrRestore(earlier);
-    // The captures go only once no listed pack names them: a failed save leaves the pack listed
-    // with everything it needs, unless the files no longer hold it.
-    removeUnusedFiles(captureFiles(pack));
+    // The captures go only with the pack, and only once no pack names them: a save that wrote
+    // nothing leaves the pack where it was, listed or not (a file may be another program's write
+    // in progress).
+    if (deleted)
+        removeUnusedFiles(captureFiles(pack));
     return deleted;
 }
 
@@ -285,6 +287,7 @@ void ProjectStore::removeUnusedFiles(const QStringList &names)
 std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
 {
     QSet<QString> named;
+    QStringList blank;
     const auto add = [&](const QString &path, const QString &project) {
         if (const auto written = packListFiles_->filesNamedInWhatItWrote(path)) {
             named += *written;
@@ -292,6 +295,8 @@ std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
         }
         const LoadedFiles::File &file = loaded_.file(path, project);
         named += rawFilesNamedBy(file.packs);
+        if (file.readable && store::isBlank(file.content))
+            blank.append(path);
         // Something that is no store file (a FIFO, say) names nothing; a store file the store
         // may not read may name anything.
         const bool unread = !file.readable && file.refusal.isEmpty() && QFileInfo::exists(path);
@@ -303,6 +308,9 @@ std::optional<QSet<QString>> ProjectStore::filesNamedInStoreFiles()
             return std::nullopt;
     }
     if (!add(curvePackRootFile(), QString()))
+        return std::nullopt;
+    // A file emptied or gone since it was read may be another program's write in progress.
+    if (packListFiles_->mayHoldUnseenPacks(blank))
         return std::nullopt;
     return named;
 }
@@ -360,7 +368,8 @@ bool ProjectStore::savePack(CurvePack record, int replace)
     }
     for (const QString &name : unlistedFiles(made))
         removeRawFile(name);
-    removeUnusedFiles(rawFilesOf(replaced));
+    if (saved)
+        removeUnusedFiles(rawFilesOf(replaced));
     return saved;
 }
 
@@ -385,6 +394,7 @@ bool ProjectStore::deleteProject(const QString &name)
         sntWarning(lcStore, "[Store]") << "project file" << path << "could not be deleted";
         return false;
     }
+    packListFiles_->deleted(path);
     QList<CurvePack> gone;
     for (const CurvePack &pack : std::as_const(curvePacks)) {
         if (pack.project == name)
@@ -423,20 +433,24 @@ bool ProjectStore::renameProject(const QString &oldName, const QString &newName)
 
 int ProjectStore::nextSeq(const QString &use) const
 {
-    if (curvePacks.isEmpty())
+    // The packs of a file out of sight come back once its writer is done: their names stay taken.
+    const QList<CurvePack> unseen = packListFiles_->packsOutOfSight();
+    if (curvePacks.isEmpty() && unseen.isEmpty())
         return 1;
     static const QRegularExpression trailingNumber(QStringLiteral("(\\d+)\\s*$"));
     int best = 0;
-    for (const CurvePack &pack : curvePacks) {
-        if (pack.use != use)
-            continue;
-        int seq = pack.seq;
-        if (seq < 1) {
-            const QRegularExpressionMatch match = trailingNumber.match(pack.name);
-            if (match.hasMatch())
-                seq = match.captured(1).toInt();
+    for (const QList<CurvePack> *packs : {&curvePacks, &unseen}) {
+        for (const CurvePack &pack : *packs) {
+            if (pack.use != use)
+                continue;
+            int seq = pack.seq;
+            if (seq < 1) {
+                const QRegularExpressionMatch match = trailingNumber.match(pack.name);
+                if (match.hasMatch())
+                    seq = match.captured(1).toInt();
+            }
+            best = std::max(best, seq);
         }
-        best = std::max(best, seq);
     }
     return best + 1;
 }

@@ -81,16 +81,17 @@ public:
     // hold, as it was unless a folder changed under the save.
     bool moveCurvePack(int from, int before, const QString &project);
 
-    // Removes the pack, saves, and only then deletes those of its ".raw" files that no pack
-    // names, listed or in the files. False for a bad index or when the save fails, the list
-    // showing what the files hold as for moveCurvePack().
+    // Removes the pack, saves, and only once the save wrote deletes those of its ".raw" files that
+    // no pack names, listed or in the files (none while a file may be another program's write in
+    // progress). False for a bad index or when the save fails, the list showing what the files
+    // hold as for moveCurvePack().
     bool deleteCurvePack(int index);
 
     // Stores `record` as a new pack (`replace` < 0) or in place of the pack at `replace`, with its
     // captures and, when `record.pointFreq` holds any, its per-point curves (without them the
     // record names no points file). Every file is written under a new name first, so nothing the
     // stored list names is touched until the list itself is saved; the files the replaced pack
-    // named and no pack names any more are deleted after that. False when a file could not be
+    // named and no pack names any more are deleted once it was. False when a file could not be
     // written or the list could not be saved, the list showing what the files hold as for
     // moveCurvePack() (and the new files gone unless a file names them).
     bool savePack(CurvePack record, int replace);
@@ -110,7 +111,8 @@ public:
     // Deletes the pack's ".raw" files. Names that are not plain file names are skipped.
     static void removeCurvePackFiles(const CurvePack &pack);
 
-    // The next sequence number for a new pack of `use`.
+    // The next sequence number for a new pack of `use`, past the packs listed and those of files
+    // out of sight (see PackListFiles), so that a new name never repeats one a file holds.
     int nextSeq(const QString &use) const;
 
     // Why `name` cannot name a project file (a text for the user), or empty when it can.
