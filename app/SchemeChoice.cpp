@@ -6,6 +6,7 @@
 #include "app/MeasuringFlow.h"
 #include "app/SchemeEditing.h"
 #include "app/UiState.h"
+#include "common/Log.h"
 #include "eq/CornerEstimation.h"
 #include "eq/TargetPresets.h"
 
@@ -296,8 +297,11 @@ bool SchemeChoice::editSelectedBands(const std::function<bool(QList<SchemeBand> 
     if (!core_.result().hasSelection())
         return false;
     Scheme scheme = core_.result().selected();
-    if (!edit(scheme.bands))
+    // A value typed again as the screen shows it still brings the pack up to the scheme.
+    if (!edit(scheme.bands)) {
+        syncSchemeToPack();
         return false;
+    }
     core_.setScheme(core_.result().selectedScheme, scheme);
     applySelectedScheme();
     emit schemesChanged();
@@ -335,8 +339,10 @@ void SchemeChoice::updateEqBand(int index, double freq, double q, double gainDb)
 void SchemeChoice::editCorner(const QString &kind, const std::function<bool(Corner &)> &edit)
 {
     snt::eq::CornerEstimate *corners = preparedCorners();
-    if (!corners || !edit(isLowPass(kind) ? corners->lowPass : corners->highPass))
+    if (!corners || !edit(isLowPass(kind) ? corners->lowPass : corners->highPass)) {
+        syncSchemeToPack();
         return;
+    }
     applySelectedScheme();
     emit schemesChanged();
 }
@@ -354,7 +360,9 @@ void SchemeChoice::updateCornerType(const QString &kind, const QString &type)
 }
 
 // The bound pack follows every edit of the scheme it was saved for; the write waits until the
-// edits pause.
+// edits pause. Where the pack is not listed (the files were read while another program was
+// writing its file), the user is told that the edit was not saved; the next edit once it is
+// listed again brings the pack up to the scheme, earlier edits included.
 void SchemeChoice::syncSchemeToPack()
 {
     const SchemeResult &result = core_.result();
@@ -365,16 +373,26 @@ void SchemeChoice::syncSchemeToPack()
     const auto pack = std::find_if(packs.begin(), packs.end(), [&](const CurvePack &candidate) {
         return candidate.name == result.pack.name;
     });
-    if (pack == packs.end())
+    if (pack == packs.end()) {
+        sntWarning(lcApp, "[Delivery]")
+                << "edit not saved: the pack" << result.pack.name << "is not listed";
+        ui_.toast(QStringLiteral("曲线包「%1」现在不在列表里（它的文件可能正被别的程序写入），"
+                                 "这次的改动没有存；等那个程序写完，打开曲线窗口后再改一次")
+                          .arg(result.pack.name));
         return;
+    }
     const Scheme &scheme = result.selected();
-    pack->bands = scheme.bands;
-    pack->low = scheme.hpf;
-    pack->high = scheme.lpf;
-    pack->smoothBands = packSmoothing;
-    pack->levelRefDb = scheme.level;
-    pack->levelRefSet = scheme.hasLevel;
-    pack->question = scheme.blocked() ? QStringLiteral("有疑问") : QString();
+    CurvePack edited = *pack;
+    edited.bands = scheme.bands;
+    edited.low = scheme.hpf;
+    edited.high = scheme.lpf;
+    edited.smoothBands = packSmoothing;
+    edited.levelRefDb = scheme.level;
+    edited.levelRefSet = scheme.hasLevel;
+    edited.question = scheme.blocked() ? QStringLiteral("有疑问") : QString();
+    if (edited == *pack)
+        return;
+    *pack = std::move(edited);
     core_.savePacksSoon();
     emit curvePacksChanged();
 }
