@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 using namespace storebridge;
@@ -125,6 +126,22 @@ class SharedFolderTest : public QObject
     {
         bridge.setCurveWindowOpen(false);
         bridge.setCurveWindowOpen(true);
+    }
+
+    // The lists are read while the root file is emptied: as the window opens, or after the
+    // delayed save of an edit to `gain` met the file so.
+    static void readWhileEmptied(QmlBridge &bridge, bool byRefusal, double gain)
+    {
+        if (!byRefusal) {
+            reopenWindow(bridge);
+            QTRY_VERIFY2(bridge.toastText().startsWith("「curve_packs_root.json」是空的"),
+                         qPrintable(bridge.toastText()));
+            return;
+        }
+        const QSignalSpy saved(&bridge.core(), &AppCore::curvePacksSaved);
+        editGain(bridge, gain);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.size(), 1, 30000);
+        QVERIFY(!saved[0][0].toBool());
     }
 
 private slots:
@@ -387,30 +404,228 @@ private slots:
                          .isEmpty());
     }
 
+    // The files are read while another program has emptied the root file, which holds the
+    // delivery screen's pack: as the curve window opens, or after the delayed save of an edit was
+    // refused. Each edit until the other program is done is refused aloud; once the file is whole
+    // again, typing again the value the screen shows saves it. A result saved while the file is
+    // emptied again takes a name it does not hold.
+    void editsAfterAReadMidWriteAreSavedOrRefusedAloud_data()
+    {
+        QTest::addColumn<bool>("byRefusal");
+        QTest::newRow("read as the window opened") << false;
+        QTest::newRow("read after a refused save") << true;
+    }
+
+    void editsAfterAReadMidWriteAreSavedOrRefusedAloud()
+    {
+        QFETCH(bool, byRefusal);
+        QmlBridge bridge;
+        saveResult(bridge);
+        const QString bound = bridge.core().result().pack.name;
+        const QString root = fileOf(QString());
+        const QSignalSpy saved(&bridge.core(), &AppCore::curvePacksSaved);
+        const double typed = firstGain(bridge) - 2.0;
+        {
+            InPlaceWriter writer(root, fileBytes(root), InPlaceWriter::Start::Emptied);
+            readWhileEmptied(bridge, byRefusal, typed + 1.0);
+            QCOMPARE(listedIn(bridge, QString()), QStringList());
+            bridge.clearToast();
+            editGain(bridge, typed);
+            QVERIFY2(bridge.toastText().contains("「" + bound + "」")
+                             && bridge.toastText().contains("没有存"),
+                     qPrintable(bridge.toastText()));
+            QVERIFY(writer.finish());
+        }
+        reopenWindow(bridge);
+        QCOMPARE(listedIn(bridge, QString()), QStringList{bound});
+        editGain(bridge, typed);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.size(), byRefusal ? 2 : 1, 30000);
+        QVERIFY(saved.last()[0].toBool());
+        QCOMPARE(float(packIn(root, bound)["bands"][0]["gain"].toDouble()), float(typed));
+
+        InPlaceWriter writer(root, fileBytes(root), InPlaceWriter::Start::Emptied);
+        reopenWindow(bridge);
+        bridge.core().forgetPack();
+        bridge.saveSelectedPack();
+        QVERIFY(!bridge.core().result().pack.bound());
+        QVERIFY(writer.finish());
+        bridge.saveSelectedPack();
+        const QStringList names = packNamesIn(root);
+        QCOMPARE(names.size(), 2);
+        QVERIFY2(names[0] == bound && names[1] != bound, qPrintable(names.join(", ")));
+    }
+
+    // 甲.json grows past what the store reads, or this user may no longer read it: a move of
+    // 根一 into 乙 leaves 甲's packs where they are, and a move into 甲 writes nothing and says
+    // why. Once 甲.json can be read again, each pack is listed once, where it was.
+    void aFileThatCannotBeReadKeepsItsPacks_data()
+    {
+        QTest::addColumn<bool>("tooLarge");
+        QTest::newRow("grown past the size read") << true;
+        QTest::newRow("not readable for this user") << false;
+    }
+
+    void aFileThatCannotBeReadKeepsItsPacks()
+    {
+        QFETCH(bool, tooLarge);
+        QmlBridge bridge;
+        fillFolder(bridge);
+        const QByteArray first = fileBytes(fileOf("甲"));
+        {
+            std::optional<UnreadableFile> unreadable;
+            if (tooLarge)
+                QVERIFY(putBytes(fileOf("甲"), first + QByteArray(65 << 20, ' ')));
+            else
+                unreadable.emplace(fileOf("甲"));
+            QVERIFY(bridge.movePack(listIndex(bridge, "根一"), -1, QStringLiteral("乙")));
+            QCOMPARE(packNamesIn(fileOf(QString())), QStringList());
+            bridge.clearToast();
+            QVERIFY(!bridge.movePack(listIndex(bridge, "乙一"), -1, QStringLiteral("甲")));
+            QTRY_VERIFY2(bridge.toastText().startsWith("「甲.json」读不了"),
+                         qPrintable(bridge.toastText()));
+            QCOMPARE(packNamesIn(fileOf("乙")), (QStringList{"乙一", "根一"}));
+            QCOMPARE(packNamesIn(fileOf(QString())), QStringList());
+        }
+        if (tooLarge)
+            QVERIFY(putBytes(fileOf("甲"), first));
+        reopenWindow(bridge);
+        QCOMPARE(listedIn(bridge, "甲"), (QStringList{"甲一", "甲二"}));
+        QCOMPARE(listedIn(bridge, "乙"), (QStringList{"乙一", "根一"}));
+        QCOMPARE(listedIn(bridge, QString()), QStringList());
+    }
+
+    // A project file of no bytes or only white space (left by `touch`, or by a writer that gave
+    // up) that the window read so is the program's: it takes a move and the project's settings,
+    // and its deletion removes it. 乙.json emptied after the window read it takes no change, and
+    // is named when the window opens again.
+    void aBlankProjectFileIsTheProgramsToWrite_data()
+    {
+        QTest::addColumn<QByteArray>("blank");
+        QTest::newRow("no bytes") << QByteArray();
+        QTest::newRow("white space") << QByteArray(" \n\t\n");
+    }
+
+    void aBlankProjectFileIsTheProgramsToWrite()
+    {
+        QFETCH(QByteArray, blank);
+        QmlBridge bridge;
+        fillFolder(bridge);
+        for (const char *project : {"丙", "丁", "戊"})
+            QVERIFY(putBytes(fileOf(project), blank));
+        reopenWindow(bridge);
+        QVERIFY(bridge.movePack(listIndex(bridge, "根一"), -1, QStringLiteral("丙")));
+        QCOMPARE(packNamesIn(fileOf("丙")), QStringList{"根一"});
+        bridge.createProject(QStringLiteral("丁"));
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(fileOf("丁")))["roomType"],
+                 QJsonValue(bridge.roomType()));
+        bridge.deleteProject(projectIndex(bridge, "戊"));
+        QVERIFY(!QFile::exists(fileOf("戊")));
+
+        QVERIFY(putBytes(fileOf("乙"), blank));
+        for (int round = 0; round < 2; ++round) {
+            bridge.clearToast();
+            QVERIFY(!bridge.movePack(listIndex(bridge, "甲一"), -1, QStringLiteral("乙")));
+            QTRY_VERIFY2(bridge.toastText().startsWith("「乙.json」是空的")
+                                 && bridge.toastText().contains("等那个程序写完再做一次"),
+                         qPrintable(bridge.toastText()));
+            bridge.clearToast();
+            reopenWindow(bridge);
+            QTRY_VERIFY2(bridge.toastText().startsWith("「乙.json」是空的"),
+                         qPrintable(bridge.toastText()));
+        }
+        QCOMPARE(fileBytes(fileOf("乙")), blank);
+        QCOMPARE(listedIn(bridge, "甲"), (QStringList{"甲一", "甲二"}));
+    }
+
     // Another program writes 乙.json right after the save of a move put 甲.json in place and
     // before it puts 乙.json in place: what it wrote is kept, with or without exchanges of files.
+    // A sync client applying a batch writes 乙.json and then 甲.json into the save as well: what
+    // it wrote into 甲.json after the save put it there stays, beside the move.
     void aWriteBetweenTheRenamesOfASaveIsKept_data()
     {
         QTest::addColumn<bool>("exchanges");
-        QTest::newRow("exchanged") << true;
-        QTest::newRow("renamed after a check") << false;
+        QTest::addColumn<bool>("intoBoth");
+        QTest::newRow("exchanged") << true << false;
+        QTest::newRow("renamed after a check") << false << false;
+        QTest::newRow("exchanged, a batch into both") << true << true;
+        QTest::newRow("renamed after a check, a batch into both") << false << true;
     }
 
     void aWriteBetweenTheRenamesOfASaveIsKept()
     {
         QFETCH(bool, exchanges);
+        QFETCH(bool, intoBoth);
         QmlBridge bridge;
         fillFolder(bridge);
         renamehook::refuseExchanges(!exchanges);
-        renamehook::afterNextRename(QStringLiteral("/甲.json"), [] {
+        renamehook::afterNextRename(QStringLiteral("/甲.json"), [intoBoth] {
             QVERIFY(addForeignPack(fileOf("乙"), QStringLiteral("外来 01")));
+            if (intoBoth)
+                QVERIFY(addForeignPack(fileOf("甲"), QStringLiteral("外来 02")));
         });
         const bool moved = bridge.movePack(listIndex(bridge, "乙一"), -1, QStringLiteral("甲"));
         renamehook::refuseExchanges(false);
         QVERIFY(moved);
-        QCOMPARE(packNamesIn(fileOf("甲")), (QStringList{"甲一", "甲二", "乙一"}));
+        QStringList first{"甲一", "甲二", "乙一"};
+        if (intoBoth)
+            first << "外来 02";
+        QCOMPARE(packNamesIn(fileOf("甲")), first);
         QCOMPARE(packNamesIn(fileOf("乙")), QStringList{"外来 01"});
         QCOMPARE(listedIn(bridge, "乙"), QStringList{"外来 01"});
+    }
+
+    // Another program is in the middle of writing 甲.json (emptied, or deleted to be written
+    // anew) while the user deletes 甲二, or saves the result kept as 甲三 again for another
+    // scheme: the change writes nothing, so it removes nothing, and once the other program is
+    // done the pack shows its curves. Deleting 根一 while another program writes 乙.json anew with
+    // a copy of 根一 keeps the capture that copy names.
+    void aRefusedChangeRemovesNoCapture_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("start");
+        using Start = InPlaceWriter::Start;
+        for (const char *action : {"deletion", "saved again"}) {
+            QTest::addRow("%s, 甲 emptied", action) << action << int(Start::Emptied);
+            QTest::addRow("%s, 甲 deleted", action) << action << int(Start::Deleted);
+        }
+        QTest::newRow("deletion of 根一, 乙 emptied") << "copy" << int(Start::Emptied);
+    }
+
+    void aRefusedChangeRemovesNoCapture()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, start);
+        QmlBridge bridge;
+        fillFolder(bridge);
+        QString pack = action == "copy" ? QStringLiteral("根一") : QStringLiteral("甲二");
+        if (action == "saved again") {
+            saveResult(bridge);
+            pack = bridge.core().result().pack.name;
+            QVERIFY(bridge.movePack(listIndex(bridge, pack), -1, QStringLiteral("甲")));
+        }
+        const QString written = action == "copy" ? QStringLiteral("乙") : QStringLiteral("甲");
+        QJsonObject copy = packIn(fileOf(QString()), "根一");
+        copy.insert("name", "根一 副本");
+        const QString there = action == "copy" ? copy.value("name").toString() : pack;
+        const QString capture
+                = rawDir() + QLatin1Char('/')
+                  + packIn(fileOf(action == "copy" ? "" : "甲"), pack)["rawFile"].toString();
+        InPlaceWriter writer(
+                fileOf(written),
+                withPackAdded(fileOf(written), action == "copy" ? copy : foreignPack("外来 01")),
+                InPlaceWriter::Start(start));
+        if (action == "saved again")
+            bridge.enterScheme(1);
+        else
+            QCOMPARE(bridge.deleteCurvePack(listIndex(bridge, pack)), action == "copy");
+        QVERIFY(QFile::exists(capture));
+        QVERIFY(writer.finish());
+        reopenWindow(bridge);
+        QVERIFY(listedIn(bridge, written).contains(there));
+        QVERIFY(!bridge.curvePackDetail(listIndex(bridge, there))
+                         .value("before")
+                         .toList()
+                         .isEmpty());
     }
 };
 

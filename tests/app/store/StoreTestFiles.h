@@ -7,8 +7,10 @@
 #include <QList>
 
 #include <csignal>
+#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -123,4 +125,38 @@ private:
     QString folder_;
     QFileDevice::Permissions permissions_;
     bool asNobody_ = false;
+};
+
+// While it lives, the file at `path` cannot be read by this thread (its mode is 000), as a file of
+// another user's. Root reads every file whatever its mode, so the thread gives up that power (its
+// effective capabilities to pass over file permissions) for the time.
+class UnreadableFile
+{
+public:
+    explicit UnreadableFile(const QString &path)
+        : path_(path)
+        , permissions_(QFile::permissions(path))
+    {
+        QFile::setPermissions(path, {});
+        if (syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        reduced_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~UnreadableFile()
+    {
+        if (reduced_)
+            syscall(SYS_capset, &header_, saved_);
+        QFile::setPermissions(path_, permissions_);
+    }
+    UnreadableFile(const UnreadableFile &) = delete;
+    UnreadableFile &operator=(const UnreadableFile &) = delete;
+
+private:
+    QString path_;
+    QFileDevice::Permissions permissions_;
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool reduced_ = false;
 };
