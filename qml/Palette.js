@@ -72,8 +72,9 @@ var nearBlack50 = "#800A0A0A"
 function ink(dark) {
     return dark ? white : nearBlack
 }
+// Softer ink stands out from either card by the 4.5:1 (WCAG 2) that text of 11 and 12 px needs.
 function softInk(dark) {
-    return dark ? white50 : black50
+    return dark ? white50 : black60
 }
 function hair(dark) {
     return dark ? white25 : black20

@@ -403,6 +403,7 @@ Item {
         }
 
         Text {
+            objectName: "hint"
             x: 20
             y: 290
             width: 280

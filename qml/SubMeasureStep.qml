@@ -68,9 +68,10 @@ Flickable {
         text: "响差 +" + bridge.subLift + " dB"
     }
     Line {
+        objectName: "mainStatus"
         x: 60
         y: 136
-        text: "请先用点声源或线阵列处理主扩"
+        text: step.info.mainLoaded ? "主扩参考已选好，接下来测超低" : "请先用点声源或线阵列处理主扩"
         opacity: 0.6
         font.pixelSize: 14
     }

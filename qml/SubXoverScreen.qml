@@ -74,7 +74,7 @@ Item {
     }
 
     function showMainTip() {
-        mainTip.visible = true
+        mainTip.asked = true
         mainTipTimer.restart()
     }
 
@@ -171,6 +171,7 @@ Item {
     }
 
     Row {
+        id: buttonRow
         anchors.right: parent.right
         anchors.rightMargin: 60
         y: 1061
@@ -200,16 +201,21 @@ Item {
         }
     }
 
+    // The tip about the pick, beside the button while that offers the pick: below the footer rule,
+    // where it lies on no text of the page and the toast (above the rule) never lies on it. It
+    // goes once a reference is chosen, and while the stop button takes the footer's room.
     Rectangle {
         id: mainTip
         objectName: "mainTip"
-        anchors.right: parent.right
-        anchors.rightMargin: 60
-        y: 1061 - 14 - height
-        width: 300
-        height: tipText.implicitHeight + 28
+        property bool asked: false
+        anchors.left: parent.left
+        anchors.leftMargin: 33
+        anchors.right: buttonRow.left
+        anchors.rightMargin: 12
+        anchors.verticalCenter: buttonRow.verticalCenter
+        height: tipText.implicitHeight + 20
         radius: 16
-        visible: false
+        visible: asked && page.primary.action === "pickMain" && !page.measuring
         color: Palette.brandBlue
         border.width: 1
         border.color: Palette.glowBlue
@@ -217,24 +223,23 @@ Item {
         Text {
             id: tipText
             x: 16
-            y: 14
+            y: 10
             width: parent.width - 32
             wrapMode: Text.WordWrap
             text: "在右侧「工程」里选一条处理好的主扩曲线作参考；还没处理的话，先用点声源或线阵列把主扩处理完。"
             color: Palette.white
             font.family: "Microsoft YaHei UI"
             font.pixelSize: 14
-            lineHeight: 1.3
         }
         MouseArea {
             anchors.fill: parent
-            onClicked: mainTip.visible = false
+            onClicked: mainTip.asked = false
         }
         Timer {
             id: mainTipTimer
             objectName: "mainTipTimer"
             interval: 12000
-            onTriggered: mainTip.visible = false
+            onTriggered: mainTip.asked = false
         }
     }
 }

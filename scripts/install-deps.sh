@@ -82,8 +82,10 @@ echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo_cmd debconf-set-select
 # namespace, so no.
 echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
 $sudo_cmd apt-get update -qq
-# apt-get's simulation names what the install would remove ("Remv <package> [version]").
-removed=$(apt-get install -s --no-install-recommends "${missing[@]}" | sed -n 's/^Remv \([^ ]*\).*/\1/p')
+# apt-get's simulation names what the install would remove: "Remv <package> [version]", or
+# "Purg <package> [version]" where apt is set to purge (APT::Get::Purge).
+removed=$(apt-get install -s --no-install-recommends "${missing[@]}" \
+  | sed -nE 's/^(Remv|Purg) ([^ ]*).*/\2/p')
 if [ -n "$removed" ]; then
   echo "install-deps: installing ${missing[*]} would remove installed packages:" \
     $removed "- nothing was installed; install the rest by hand or remove those first" >&2

@@ -1,7 +1,5 @@
 #include "audio/asio/AsioOpenRequest.h"
 
-#include <optional>
-
 namespace audio::asio {
 
 bool OpenRequest::take()
@@ -29,20 +27,9 @@ void OpenRequest::finish(Stream *stream)
 bool OpenRequest::await(const std::function<bool()> &stalled, std::chrono::milliseconds patience,
                         Stream **stream)
 {
-    using Clock = std::chrono::steady_clock;
-    // How often the asker looks whether the ASIO thread is stalled.
-    constexpr std::chrono::milliseconds look{10};
-    std::optional<Clock::time_point> stalledSince;
     std::unique_lock lock(mutex_);
-    while (!changed_.wait_for(lock, look, [this] { return taken_; })) {
-        if (!stalled()) {
-            stalledSince.reset();
-            continue;
-        }
-        const Clock::time_point now = Clock::now();
-        if (!stalledSince)
-            stalledSince = now;
-        else if (now - *stalledSince >= patience) {
+    while (!takenWithinALook(lock)) {
+        if (stalled() && stallOutlasts(lock, stalled, patience)) {
             givenUp_ = true;
             *stream = nullptr;
             return false;
@@ -51,6 +38,28 @@ bool OpenRequest::await(const std::function<bool()> &stalled, std::chrono::milli
     changed_.wait(lock, [this] { return done_; });
     *stream = stream_;
     return true;
+}
+
+bool OpenRequest::takenWithinALook(std::unique_lock<std::mutex> &lock)
+{
+    // How often the asker looks whether the ASIO thread is stalled.
+    constexpr std::chrono::milliseconds look{10};
+    return changed_.wait_for(lock, look, [this] { return taken_; });
+}
+
+bool OpenRequest::stallOutlasts(std::unique_lock<std::mutex> &lock,
+                                const std::function<bool()> &stalled,
+                                std::chrono::milliseconds patience)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point stalledSince = Clock::now();
+    while (!takenWithinALook(lock)) {
+        if (!stalled())
+            return false;
+        if (Clock::now() - stalledSince >= patience)
+            return true;
+    }
+    return false;
 }
 
 } // namespace audio::asio

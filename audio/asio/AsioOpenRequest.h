@@ -30,6 +30,13 @@ public:
                Stream **stream);
 
 private:
+    // The asker, holding the lock: whether the request is taken within one look.
+    bool takenWithinALook(std::unique_lock<std::mutex> &lock);
+    // The asker, at a look that found the ASIO thread stalled: true when it stays stalled, the
+    // request untaken, for `patience` from this look on.
+    bool stallOutlasts(std::unique_lock<std::mutex> &lock, const std::function<bool()> &stalled,
+                       std::chrono::milliseconds patience);
+
     std::mutex mutex_;
     std::condition_variable changed_;
     bool taken_ = false;

@@ -1,3 +1,5 @@
+#include "app/AppCore.h"
+#include "tests/app/store/StoreFolder.h"
 #include "tests/qml/MeterProbe.h"
 #include "tests/qml/PillProbe.h"
 #include "tests/qml/ScreenTestSupport.h"
@@ -102,6 +104,30 @@ class AlignScreensTest : public QObject
         typeText(m.window, typed);
     }
 
+    int packIndex(const QString &name) const
+    {
+        const QList<CurvePack> &packs = m.bridge->core().store().curvePacks;
+        const auto named = [&name](const CurvePack &pack) {
+            return pack.name == name;
+        };
+        return int(std::find_if(packs.cbegin(), packs.cend(), named) - packs.cbegin());
+    }
+
+    // The texts the page shows within `area` (scene coordinates).
+    QStringList textsUnder(const QRectF &area, QQuickItem *from = nullptr) const
+    {
+        QStringList texts;
+        for (QQuickItem *child : (from ? from : m.page())->childItems()) {
+            if (!child->isVisible() || child->opacity() == 0)
+                continue;
+            if (child->inherits("QQuickText")
+                && area.intersects(child->mapRectToScene(child->boundingRect())))
+                texts << child->property("text").toString();
+            texts << textsUnder(area, child);
+        }
+        return texts;
+    }
+
     QImage grabItem(QQuickItem *view) const
     {
         return m.window->grabWindow().copy(view->mapRectToScene(view->boundingRect()).toRect());
@@ -148,6 +174,8 @@ private slots:
     void subEqTable();
     void subAlignResult();
     void subToastAboveTheButtons();
+    void subMainPick_data();
+    void subMainPick();
 
     // Fill screen
     void fillRealCaptures_data();
@@ -775,6 +803,57 @@ void AlignScreensTest::subToastAboveTheButtons()
     const QRectF button
             = item("primaryButton")->mapRectToScene(item("primaryButton")->boundingRect());
     QVERIFY(toast.bottom() < button.top());
+}
+
+// The main reference picked as a user picks it: 超低分频对齐 on the home screen, 开始分频, then
+// 选择主扩, which opens the curve window, where the pack is clicked. The toast telling the outcome
+// lies on no text of the screen, the tip about the pick included, which stays while no reference
+// is chosen; the line under the lift says whether one is.
+void AlignScreensTest::subMainPick_data()
+{
+    QTest::addColumn<QString>("use");
+    QTest::addColumn<QString>("toast");
+    QTest::addColumn<bool>("tipShown");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("a subwoofer's pack") << "超低"
+                                        << "请先处理主扩，并选择其作为主扩参考曲线进行超低分频"
+                                        << true << "请先用点声源或线阵列处理主扩";
+    QTest::newRow("a main loudspeaker's pack")
+            << "主扩"
+            << "已将「未归属 · 测量 01」设为主扩参考" << false << "主扩参考已选好，接下来测超低";
+}
+
+void AlignScreensTest::subMainPick()
+{
+    QFETCH(QString, use);
+    QFETCH(QString, toast);
+    QFETCH(bool, tipShown);
+    QFETCH(QString, status);
+    CurvePack pack = storetest::flatPack("测量 01", QString(), 1);
+    pack.use = use;
+    QVERIFY(m.bridge->core().store().savePack(pack, -1));
+    const auto removePack = qScopeGuard([this] {
+        m.bridge->setCurveWindowOpen(false);
+        m.bridge->deleteCurvePack(packIndex("测量 01"));
+    });
+
+    click(item("homeRow3"));
+    showPage("SubXoverScreen");
+    click(item("primaryButton"));
+    QTRY_COMPARE(text("primaryButton"), QString("选择主扩"));
+    click(item("primaryButton"));
+    auto *curves = m.find<QQuickWindow>("curveWindow");
+    QVERIFY(QTest::qWaitForWindowExposed(curves));
+    QVERIFY(QQuickTest::qWaitForPolish(curves));
+    QQuickItem *row = m.find("packRow" + QString::number(packIndex("测量 01")), curves);
+    QVERIFY(row);
+    click(row);
+    QTRY_COMPARE(m.bridge->toastText(), toast);
+    QQuickItem *box = m.find("toastBox");
+    QTRY_VERIFY(box->isVisible() && box->opacity() > 0);
+    QCOMPARE(item("mainTip")->isVisible(), tipShown);
+    QCOMPARE(textsUnder(box->mapRectToScene(box->boundingRect())), QStringList());
+    QCOMPARE(text("mainStatus"), status);
 }
 
 // Both steps captured on the loopback card by clicks, with the fill arriving 2.5 ms before or

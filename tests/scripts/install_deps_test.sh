@@ -2,9 +2,9 @@
 # The dependency installer removes no package the user has. Against this machine's package lists,
 # apt's simulation installs each of its lists beside FUSE 3, sshfs and the desktop portal (which
 # FUSE 2 would take away) and removes nothing. A copy of it on stand-in apt-get, dpkg-query, sudo
-# and debconf-set-selections installs nothing where the simulation would remove a package and
-# names it, installs with --no-remove where it would not, counts FUSE 2 as the FUSE entry, and
-# with everything there, held packages too, runs no apt-get and prints nothing.
+# and debconf-set-selections installs nothing where the simulation would remove or purge a
+# package and names it, installs with --no-remove where it would not, counts FUSE 2 as the FUSE
+# entry, and with everything there, held packages too, runs no apt-get and prints nothing.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 installer="$repo/scripts/install-deps.sh"
@@ -34,7 +34,7 @@ lists are missing or old (apt-get update), or the name is wrong:" "$tree/unknown
     fail "apt cannot install the $list list beside fuse3, sshfs and xdg-desktop-portal:" \
       "$tree/apt.txt"
   fi
-  grep '^Remv' "$tree/simulation.txt" >"$tree/removed.txt" \
+  grep -E '^(Remv|Purg) ' "$tree/simulation.txt" >"$tree/removed.txt" \
     && fail "installing the $list list would remove packages:" "$tree/removed.txt"
 done
 
@@ -77,14 +77,18 @@ real_install() {
 }
 
 : >"$tree/status.txt"
-# What FUSE 2 did: it took sshfs and the desktop portal, neither of which the lists name.
+# What FUSE 2 did: it took sshfs and the desktop portal, neither of which the lists name. Where
+# apt is set to purge (APT::Get::Purge), its simulation says "Purg" for the same removals.
 removing=$'Remv sshfs [3.7.3-1]\nRemv xdg-desktop-portal [1.16.0-2]\nInst fuse (2.9.9-6)\n'
-run_installer "$removing" test && fail "the installer passed where apt would remove packages" \
-  "$tree/err.txt"
-grep -q 'sshfs' "$tree/err.txt" && grep -q 'xdg-desktop-portal' "$tree/err.txt" \
-  || fail "the installer does not name the packages apt would remove" "$tree/err.txt"
-installing=$(real_install)
-[ -z "$installing" ] || fail "the installer installed where apt would remove packages" "$ran"
+purging=${removing//Remv/Purg}
+for simulation in "$removing" "$purging"; do
+  says="where apt's simulation says ${simulation:0:4}"
+  run_installer "$simulation" test && fail "the installer passed $says" "$tree/err.txt"
+  grep -q 'sshfs' "$tree/err.txt" && grep -q 'xdg-desktop-portal' "$tree/err.txt" \
+    || fail "the installer does not name the packages $says" "$tree/err.txt"
+  installing=$(real_install)
+  [ -z "$installing" ] || fail "the installer installed $says" "$ran"
+done
 
 installed_but fuse3 bindfs
 echo "fuse install ok installed" >>"$tree/status.txt"

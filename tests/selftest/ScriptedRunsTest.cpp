@@ -27,13 +27,16 @@ QString rootPackFile(const ProgramHome &home)
 // measures; "late" in front of it, which passes on what is played into it 3 s later (a LADSPA
 // delay line, which the server clears when a stream starts, so nothing of an earlier run comes
 // late); "cable", one channel in front of the right one of "loop" alone, the second input,
-// which a loopback cable feeds while the microphone on the first hears nothing; and "aside", a
-// null sink the measurement does not hear.
+// which a loopback cable feeds while the microphone on the first hears nothing; "room", one
+// channel in front of the left one alone, the first input, which the microphone hears while no
+// cable feeds the second; and "aside", a null sink the measurement does not hear.
 const QStringList measuringSinks{
         "module-null-sink sink_name=loop rate=48000 format=float32le channels=2",
         "module-ladspa-sink sink_name=late sink_master=loop plugin=cmt label=delay_5s control=3,1",
         "module-remap-sink sink_name=cable master=loop channels=1 channel_map=mono "
         "master_channel_map=front-right remix=no",
+        "module-remap-sink sink_name=room master=loop channels=1 channel_map=mono "
+        "master_channel_map=front-left remix=no",
         "module-null-sink sink_name=aside rate=48000 format=float32le channels=2"};
 
 // Where the measure walk's program plays and records: the test command's shared server (its
@@ -150,8 +153,10 @@ private slots:
     // of the output, as a loopback cable gives it, on the test command's shared server, they agree
     // as soon as the sound comes back. Against the generator's own signal this takes seconds, and
     // the longer the sound takes to come back the later. A measurement input that hears nothing
-    // never agrees, and the walk fails saying so; with the sound server out of reach the input
-    // does not open, so play starts no run, and the failure says that.
+    // never agrees, nor does a reference input that hears nothing while the microphone sounds
+    // (a walk that took the microphone alone would arm its run there), and the walk fails saying
+    // so; with the sound server out of reach the input does not open, so play starts no run, and
+    // the failure says that.
     void measureTest_data()
     {
         QTest::addColumn<SoundServer>("server");
@@ -170,6 +175,8 @@ private slots:
                 << SoundServer::Own << "late" << 1 << allSteps << QString() << false;
         QTest::newRow("loopback reference, microphone silent")
                 << SoundServer::Own << "cable" << 1 << untilStop << neverAgree << true;
+        QTest::newRow("loopback reference silent, microphone sounding")
+                << SoundServer::Own << "room" << 1 << untilStop << neverAgree << true;
         QTest::newRow("levels agree")
                 << SoundServer::Own << "loop" << -1 << allSteps << QString() << false;
         QTest::newRow("levels agree late")
