@@ -2,7 +2,9 @@
 // and the bridge, applies the options that set the bridge's state, runs a headless mode (which
 // ends the program before any window exists) or loads the user interface, places the main window
 // and runs the event loop. Teardown runs in reverse order of creation: engine, bridge,
-// application.
+// application. A logout, a shutdown, a `kill`, Ctrl+C or a closed terminal (SIGTERM, SIGINT,
+// SIGHUP) quits the event loop as closing the window does, so the same teardown keeps what a
+// close keeps (the window's place, a band edit whose delayed save has not run or is running).
 //
 // Two steps of the Windows program have no counterpart here: switching off the system's error
 // boxes (Linux shows none) and asking the window manager for rounded window corners (the
@@ -20,6 +22,7 @@
 #include "startup/QmlWindowRules.h"
 #include "startup/QtEnvironment.h"
 #include "startup/StartupOptions.h"
+#include "startup/TerminationRequest.h"
 #include "ui/QmlSetup.h"
 
 #include <QGuiApplication>
@@ -54,9 +57,9 @@ int runHeadlessMode(const CommandLine &options, QmlBridge &bridge)
     return -1;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The program from the application's creation to the end of its event loop or headless mode,
+// with its teardown; its exit code.
+int run(int argc, char *argv[], const TerminationRequest &termination)
 {
     QStringList rawArguments;
     for (int i = 1; i < argc; ++i)
@@ -98,5 +101,19 @@ int main(int argc, char *argv[])
         && options.has(QStringLiteral("--curve-file")))
         runAfter(autoComputeDelayMs, &bridge, [&bridge] { bridge.startCompute(); });
     snt::selftest::scheduleScriptedRuns(options, engine, &bridge, runsFolder);
-    return app->exec();
+    return termination.runEventLoop();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const TerminationRequest termination;
+    const int exitCode = run(argc, argv, termination);
+    // After the teardown the program ends by the signal, as it ended before it caught one, not
+    // with a close's 0: a session or service manager, or a shell's `wait`, sees that the signal
+    // ended it (a shell stops its script after a SIGINT), and the headless modes end so too.
+    if (termination.requested())
+        termination.end();
+    return exitCode;
 }

@@ -20,9 +20,10 @@ namespace snt::startup {
 // Input: {"curves": [{"name", "path" (optional), "curve": [[Hz, dB], ...],
 // "coh" (optional): [[Hz, 0..1], ...]}, ...]}. Result: an array with one object per loaded curve,
 // saved after every curve (a complete copy renamed over the old file: BatchResultFile), so an
-// interrupted batch leaves the valid results of the curves finished so far. SIGTERM or SIGINT
-// stop the batch at its next check (within one event slice while a curve computes): the files
-// are put in order, the curve that was computing is left out, and the program ends by the signal.
+// interrupted batch leaves the valid results of the curves finished so far. SIGTERM, SIGINT or
+// SIGHUP stop the batch at its next check (within one event slice while a curve computes): the
+// files are put in order, the curve that was computing is left out, and the program ends by the
+// signal.
 class EqBatch
 {
 public:

@@ -16,11 +16,15 @@ namespace {
 
 const QString mainTitle = QStringLiteral("测量工作流");
 
-// Runs the program (or a launcher of it) with a home of its own; its exit code and log.
-std::pair<int, QString> run(const QString &home, const QStringList &command,
-                            const QStringList &environment)
+// Mesa's softpipe, which compiles no code while it runs: llvmpipe registers its compiled code's
+// unwind tables under the unwinder's lock, on which AddressSanitizer's full unwinding at each
+// allocation (the test command's setting) would wait for ever.
+const QStringList softwareRenderer{"GALLIUM_DRIVER=softpipe", "DRAW_USE_LLVM=0"};
+
+// Starts the program (or a launcher of it) with a home of its own.
+void start(QProcess &process, const QString &home, const QStringList &command,
+           const QStringList &environment)
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     for (const char *xdg : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
@@ -30,6 +34,14 @@ std::pair<int, QString> run(const QString &home, const QStringList &command,
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(command.first(), command.mid(1));
+}
+
+// Runs the program (or a launcher of it) with a home of its own; its exit code and log.
+std::pair<int, QString> run(const QString &home, const QStringList &command,
+                            const QStringList &environment)
+{
+    QProcess process;
+    start(process, home, command, environment);
     if (!process.waitForFinished(60000))
         process.kill();
     process.waitForFinished();
@@ -60,6 +72,30 @@ QRect reportedGeometry(const QString &report)
     };
     return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
             field("Height")};
+}
+
+// The program's settings file in `home`.
+QString settingsFileIn(const QTemporaryDir &home)
+{
+    return home.filePath(".config/Halvo/" + mainTitle + ".conf");
+}
+
+void saveMainWindowKeys(const QString &settingsFile, const QVariantMap &keys)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+        settings.setValue("window/main/" + it.key(), it.value());
+}
+
+// The "window/main" keys, as "key=value" in the keys' order.
+QString mainWindowKeys(const QString &settingsFile)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.beginGroup("window/main");
+    QStringList keys;
+    for (const QString &key : settings.childKeys())
+        keys << key + "=" + settings.value(key).toString();
+    return keys.join(' ');
 }
 
 } // namespace
@@ -252,6 +288,41 @@ private slots:
 
     void savedPlaceIsRestored() { windowOnScreen(); }
 
+    // SIGTERM (a logout, a shutdown), SIGINT and SIGHUP quit the event loop as closing the window
+    // does, which saves the window's place on quit (the only save of a run with "--size"), and
+    // the program then ends by the signal: its launcher's shell reports 128 + its number.
+    void aSignalEndsTheProgramAsACloseDoes_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void aSignalEndsTheProgramAsACloseDoes()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir home;
+        saveMainWindowKeys(settingsFileIn(home), {{"x", 30}, {"layoutVersion", 2}});
+        const QString report = home.filePath("xwininfo.txt"), pidFile = home.filePath("pid");
+        // on_screen.sh starts the program as a background job of its script, which ignores
+        // SIGINT; a desktop or a terminal starts it with no signal ignored, as env does here.
+        QProcess launcher;
+        start(launcher, home.path(),
+              {QFINDTESTDATA("on_screen.sh"), "1920x1200", mainTitle, report, "env",
+               "--default-signal=INT", "sh", "-c", R"(echo $$ >"$0" && exec "$@")", pidFile,
+               SNT_PROGRAM, "--size", "500x954"},
+              softwareRenderer);
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(report); }, 120000));
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QCOMPARE(::kill(pid_t(pid.readAll().trimmed().toInt()), signal), 0);
+        QVERIFY(launcher.waitForFinished(120000));
+        const QString log = QString::fromUtf8(launcher.readAll());
+        QVERIFY2(launcher.exitCode() == 128 + signal, qPrintable(log));
+        QCOMPARE(mainWindowKeys(settingsFileIn(home)), "layoutVersion=2 x=0 y=0");
+    }
+
 private:
     // Each row starts the whole program under AddressSanitizer with a software renderer, tens of
     // seconds on a busy machine: the rows are split in two groups, each a test entry of its own.
@@ -271,12 +342,7 @@ private:
         QFETCH(QVariantMap, saved);
         QFETCH(QString, sizeOption);
         QTemporaryDir home;
-        const QString settingsFile = home.filePath(".config/Halvo/" + mainTitle + ".conf");
-        {
-            QSettings settings(settingsFile, QSettings::IniFormat);
-            for (auto it = saved.cbegin(); it != saved.cend(); ++it)
-                settings.setValue("window/main/" + it.key(), it.value());
-        }
+        saveMainWindowKeys(settingsFileIn(home), saved);
         const QString report = home.filePath("xwininfo.txt");
         const QString shot = home.filePath("shot.png");
         QStringList command{QFINDTESTDATA("on_screen.sh"),
@@ -290,11 +356,7 @@ private:
                             "2500"};
         if (!sizeOption.isEmpty())
             command << "--size" << sizeOption;
-        // Mesa's softpipe, which compiles no code while it runs: llvmpipe registers its compiled
-        // code's unwind tables under the unwinder's lock, on which AddressSanitizer's full
-        // unwinding at each allocation (the test command's setting) would wait for ever.
-        const auto [code, log]
-                = run(home.path(), command, {"GALLIUM_DRIVER=softpipe", "DRAW_USE_LLVM=0"});
+        const auto [code, log] = run(home.path(), command, softwareRenderer);
         QVERIFY2(code == 0, qPrintable(log));
         QTEST(reportedGeometry(report), "geometry");
         QFETCH(QRect, geometry);
@@ -306,12 +368,7 @@ private:
                 colours.insert(image.pixel(x, y));
         QVERIFY(colours.size() > 8);
 
-        QSettings settings(settingsFile, QSettings::IniFormat);
-        settings.beginGroup("window/main");
-        QStringList kept;
-        for (const QString &key : settings.childKeys())
-            kept << key + "=" + settings.value(key).toString();
-        QTEST(kept.join(' '), "kept");
+        QTEST(mainWindowKeys(settingsFileIn(home)), "kept");
     }
 };
 
