@@ -1,6 +1,7 @@
 // Capture files of the largest size the readers accept, and stores of 50 to 20,000 packs in 20
 // projects written and read back: a save after one edit (as the bridge's delayed save makes
-// after every scheme edit), a save with every pack changed, and a load.
+// after every scheme edit), a save with every pack changed, a load (the files read before), and
+// the first load of a store (every file read and parsed, as at the program's start).
 #include "app/store/CaptureFiles.h"
 #include "app/store/ProjectStore.h"
 #include "bench/BenchSupport.h"
@@ -124,6 +125,24 @@ void BM_LoadPacks(benchmark::State &state)
     state.SetItemsProcessed(int64_t(state.iterations()) * packs);
 }
 BENCHMARK(BM_LoadPacks)->Apply(packCounts);
+
+void BM_FirstLoad(benchmark::State &state)
+{
+    const int packs = int(state.range(0));
+    {
+        ProjectStore store;
+        savedStore(store, packs);
+    }
+    for (auto _ : state) {
+        ProjectStore store;
+        store.listProjects();
+        store.loadCurvePacks();
+        if (store.curvePacks.size() != packs)
+            state.SkipWithError("packs lost");
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * packs);
+}
+BENCHMARK(BM_FirstLoad)->Apply(packCounts);
 
 } // namespace
 

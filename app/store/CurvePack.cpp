@@ -214,7 +214,8 @@ QJsonObject fieldsToJson(const CurvePack &pack)
 QJsonObject curvePackToJson(const CurvePack &pack)
 {
     const QJsonObject ours = fieldsToJson(pack);
-    if (pack.stored.isEmpty())
+    // Most packs were written by this program: what it writes for the fields is what was read.
+    if (pack.stored.isEmpty() || ours == pack.stored)
         return ours;
     const QJsonObject asRead = fieldsToJson(curvePackFromJson(pack.stored, QString()));
     if (ours == asRead)
@@ -296,9 +297,7 @@ CurvePack curvePackFromJson(const QJsonObject &object, const QString &project)
         pack.count = int(curves.size());
     if (pack.count <= 0)
         pack.count = 2;
-    // Most packs were written by this program and hold all their object holds: nothing to keep.
-    if (fieldsToJson(pack) != object)
-        pack.stored = object;
+    pack.stored = object;
     return pack;
 }
 

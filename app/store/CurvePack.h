@@ -59,12 +59,10 @@ struct CurvePack
     QList<QList<float>> pointPhase;
     QList<QList<float>> pointCoherence;
 
-    // The object the pack was read from, where that is not just what this program writes for the
-    // fields (another program's pack, say); else empty, as for a pack this program made. What the
-    // program does not hold of it (keys it does not know, numbers beyond its types, keys inside a
-    // band) is written back from there, and so is every value the pack still holds as it read it:
-    // moving a pack changes where it is, not what it holds, and an edit changes only what was
-    // edited.
+    // The object the pack was read from; empty for a pack this program made. What the program
+    // does not hold of it (keys it does not know, numbers beyond its types, keys inside a band) is
+    // written back from there, and so is every value the pack still holds as it read it: moving a
+    // pack changes where it is, not what it holds, and an edit changes only what was edited.
     QJsonObject stored;
 
     friend bool operator==(const CurvePack &, const CurvePack &) = default;
@@ -74,9 +72,8 @@ struct CurvePack
 // read from (see `stored`). Capture arrays and per-point curves are not part of it.
 QJsonObject curvePackToJson(const CurvePack &pack);
 
-// Reads a pack object, kept whole in `stored` where it holds more than the fields; never fails: a
-// missing key or a value of another type takes the key's default. `project` is the project of the
-// file the object was found in.
+// Reads a pack object, kept whole in `stored`; never fails: a missing key or a value of another
+// type takes the key's default. `project` is the project of the file the object was found in.
 CurvePack curvePackFromJson(const QJsonObject &object, const QString &project);
 
 // The files in the raw folder the pack names: its captures and its per-point curves (a name may

@@ -457,9 +457,9 @@ bool PackListFiles::prepare(Planned &planned)
         object.insert(QStringLiteral("curves"), store::countSum(merged.packs));
     }
     planned.objectAfter = object;
-    planned.packsAfter.clear();
-    for (const QJsonValue &pack : merged.packs)
-        planned.packsAfter.append(curvePackFromJson(pack.toObject(), planned.project));
+    planned.packsAfter = merged.records;
+    for (CurvePack &pack : planned.packsAfter)
+        pack.project = planned.project;
     object.insert(packsKey, merged.packs);
     planned.text = store::toJsonText(object);
     planned.needed = planned.always || !planned.found.readable

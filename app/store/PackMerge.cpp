@@ -117,11 +117,12 @@ public:
     }
 
 private:
-    // One pack of the result: its object and where it stands in the listed, found and read
-    // packs (-1 where it does not).
+    // One pack of the result: its object, its record, and where it stands in the listed, found
+    // and read packs (-1 where it does not).
     struct Entry
     {
         QJsonValue pack;
+        CurvePack record;
         qsizetype listedAt = -1;
         qsizetype foundAt = -1;
         qsizetype readAt = -1;
@@ -157,10 +158,11 @@ private:
         const bool replacing = baseKeys_[i] != listedKeys_[i];
         const qsizetype r = readAt_.value(baseKeys_[i], -1);
         const qsizetype f = foundAt_.value(baseKeys_[i], -1);
-        Entry entry{QJsonValue(), i, f, r};
+        Entry entry{QJsonValue(), CurvePack(), i, f, r};
         if (r >= 0 && !replacing && sameStoredPack(pack, read_[r])) {
             if (f >= 0) {
                 entry.pack = found_[f];
+                entry.record = foundPacks_[f];
                 entries_.append(entry);
             }
             return;
@@ -189,6 +191,7 @@ private:
                 entry.foundAt = added;
         }
         entry.pack = curvePackToJson(written);
+        entry.record = std::move(written);
         entries_.append(entry);
     }
 
@@ -207,7 +210,7 @@ private:
     {
         for (qsizetype f = 0; f < found_.size(); ++f) {
             if (!readAt_.contains(foundKeys_[f]) && !alsoTheirs_.contains(f))
-                entries_.append({found_[f], -1, f, -1});
+                entries_.append({found_[f], foundPacks_[f], -1, f, -1});
         }
     }
 
@@ -267,13 +270,17 @@ private:
             else
                 after[anchor].append(e);
         }
+        const auto append = [this](const Entry &entry) {
+            result_.packs.append(entry.pack);
+            result_.records.append(entry.record);
+        };
         const auto appendAfter = [&](qsizetype e) {
             for (const qsizetype next : after.value(e))
-                result_.packs.append(entries_[next].pack);
+                append(entries_[next]);
         };
         appendAfter(-1);
         for (const qsizetype e : sortedBy(leading)) {
-            result_.packs.append(entries_[e].pack);
+            append(entries_[e]);
             appendAfter(e);
         }
     }

@@ -33,6 +33,7 @@ struct MergedPacks
     bool applied = true;
     QString conflictingPack; // the name of the first such pack
     QJsonArray packs; // the file's packs after the change: the found objects where unchanged
+    QList<CurvePack> records; // the same packs as records (of no project)
 };
 
 MergedPacks mergePacks(const QList<CurvePack> &read, const QList<CurvePack> &listed,
