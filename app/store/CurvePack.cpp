@@ -124,19 +124,14 @@ QJsonArray keptBands(const QJsonArray &ours, const QJsonArray &asRead, const QJs
 // The object to write where the program writes `ours` now and `asRead` for what it read
 // (`stored`): key by key, what was read wherever the two agree.
 QJsonObject keptInObject(const QJsonObject &ours, const QJsonObject &asRead,
-                         const QJsonObject &stored, bool packLevel)
+                         const QJsonObject &stored)
 {
     QJsonObject kept = stored;
     QStringList keys = ours.keys() + asRead.keys();
     keys.removeDuplicates();
     for (const QString &key : std::as_const(keys)) {
-        const QJsonValue now = ours.value(key);
-        const QJsonValue was = stored.value(key);
         const QJsonValue value
-                = packLevel && key == QLatin1String("bands") && now != asRead.value(key)
-                                  && now.isArray() && was.isArray()
-                          ? keptBands(now.toArray(), asRead.value(key).toArray(), was.toArray())
-                          : keptAsStored(now, asRead.value(key), was);
+                = keptAsStored(ours.value(key), asRead.value(key), stored.value(key));
         if (value.isUndefined())
             kept.remove(key);
         else
@@ -153,7 +148,7 @@ QJsonValue keptAsStored(const QJsonValue &ours, const QJsonValue &asRead, const 
     if (ours == asRead)
         return stored;
     if (ours.isObject() && asRead.isObject() && stored.isObject())
-        return keptInObject(ours.toObject(), asRead.toObject(), stored.toObject(), false);
+        return keptInObject(ours.toObject(), asRead.toObject(), stored.toObject());
     const QJsonArray oursArray = ours.toArray();
     const QJsonArray readArray = asRead.toArray();
     const QJsonArray storedArray = stored.toArray();
@@ -220,7 +215,13 @@ QJsonObject curvePackToJson(const CurvePack &pack)
     const QJsonObject asRead = fieldsToJson(curvePackFromJson(pack.stored, QString()));
     if (ours == asRead)
         return pack.stored;
-    return keptInObject(ours, asRead, pack.stored, true);
+    QJsonObject kept = keptInObject(ours, asRead, pack.stored);
+    // Bands are matched one by one, so that a band removed or added leaves the others theirs.
+    const QString bands = QStringLiteral("bands");
+    if (ours.value(bands) != asRead.value(bands) && pack.stored.value(bands).isArray())
+        kept.insert(bands, keptBands(ours.value(bands).toArray(), asRead.value(bands).toArray(),
+                                     pack.stored.value(bands).toArray()));
+    return kept;
 }
 
 QStringList rawFilesOf(const CurvePack &pack)
