@@ -69,6 +69,17 @@ function(snt_add_test name)
   set_tests_properties(${entries} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
 endfunction()
 
+# snt_add_release_warnings_test(name library source): a test that `source`, a file of `library`,
+# compiles without warnings at the release build's optimisation, whose inlining lets GCC's flow
+# analysis see further than in the sanitizer build: the build a user runs prints none.
+function(snt_add_release_warnings_test name library source)
+  separate_arguments(release_flags UNIX_COMMAND "${CMAKE_CXX_FLAGS_RELEASE}")
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_CXX_COMPILER} -std=c++20 ${release_flags} -Wall -Wextra -Werror -c -o /dev/null
+      "-I$<JOIN:$<TARGET_PROPERTY:${library},INCLUDE_DIRECTORIES>,;-I>" ${source}
+    COMMAND_EXPAND_LISTS)
+endfunction()
+
 # The launcher that gives a test an X server of its own.
 set(SNT_OWN_X_SERVER ${PROJECT_SOURCE_DIR}/tests/support/own_x_server.sh)
 
