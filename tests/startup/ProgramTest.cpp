@@ -36,6 +36,16 @@ void start(QProcess &process, const QString &home, const QStringList &command,
     process.start(command.first(), command.mid(1));
 }
 
+// Ends a run that outlasted its bound: asked first, so that a launcher script stops what it
+// started from its exit trap, which a kill would skip.
+void endOverdue(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(10000))
+        process.kill();
+    process.waitForFinished();
+}
+
 // Runs the program (or a launcher of it) with a home of its own; its exit code and log.
 std::pair<int, QString> run(const QString &home, const QStringList &command,
                             const QStringList &environment)
@@ -43,8 +53,7 @@ std::pair<int, QString> run(const QString &home, const QStringList &command,
     QProcess process;
     start(process, home, command, environment);
     if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
+        endOverdue(process);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAll())};
 }
@@ -287,6 +296,47 @@ private slots:
     }
 
     void savedPlaceIsRestored() { windowOnScreen(); }
+
+    // A run ended at its bound leaves neither its X server nor the program behind, which would
+    // otherwise hold a display and a processor beside the runs after it. The odd screen size
+    // tells this run's server from those of the tests running beside it.
+    void aRunEndedAtItsBoundLeavesNothingRunning()
+    {
+        QTemporaryDir home;
+        const QString shown = home.filePath("display.txt");
+        const QString pidFile = home.filePath("pid.txt");
+        const QString program
+                = QStringLiteral("echo \"$DISPLAY\" >'%1'; echo $$ >'%2'; exec sleep 600")
+                          .arg(shown, pidFile);
+        const QStringList command{QFINDTESTDATA("on_screen.sh"),
+                                  "641x479",
+                                  mainTitle,
+                                  home.filePath("xwininfo.txt"),
+                                  "sh",
+                                  "-c",
+                                  program};
+        const auto firstLine = [](const QString &path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed()
+                                                  : QString();
+        };
+        QProcess process;
+        start(process, home.path(), command, {});
+        QTRY_VERIFY_WITH_TIMEOUT(!firstLine(pidFile).isEmpty(), 60000);
+        endOverdue(process);
+        const QString display = firstLine(shown);
+        QVERIFY(!display.isEmpty());
+        QProcess servers;
+        servers.start("pgrep", {"-f", "Xvfb " + display + " .*641x479x24"});
+        QVERIFY(servers.waitForFinished());
+        QVERIFY2(servers.exitCode() == 1, servers.readAll().constData()); // none found
+        const QString stat = "/proc/" + firstLine(pidFile) + "/stat";
+        const auto ended = [&] { // gone, or a zombie whose reaping is not ours
+            const QString state = firstLine(stat).section(')', 1).trimmed();
+            return state.isEmpty() || state.startsWith('Z');
+        };
+        QTRY_VERIFY(ended());
+    }
 
     // SIGTERM (a logout, a shutdown), SIGINT and SIGHUP quit the event loop as closing the window
     // does, which saves the window's place on quit (the only save of a run with "--size"), and

@@ -12,7 +12,8 @@ report=$3
 shift 3
 # shellcheck source=../support/x_server.sh
 source "$(dirname "$0")/../support/x_server.sh"
-trap 'stop_x_server; rm -f "$report.seen"' EXIT
+# Ended early (by a signal), the script stops the program as well as its X server.
+trap 'stop_x_server; kill $(jobs -p) 2>/dev/null; rm -f "$report.seen"' EXIT
 start_x_server "$size" || exit 125
 QT_QPA_PLATFORM=xcb "$@" &
 program=$!
