@@ -17,10 +17,19 @@ trap 'stop_x_server; kill $(jobs -p) 2>/dev/null; rm -f "$report.seen"' EXIT
 start_x_server "$size" || exit 125
 QT_QPA_PLATFORM=xcb "$@" &
 program=$!
+# The whole tree is searched only until the window is found, and again should it go: each search
+# forks a pipeline, and ten a second of them took half a processor from the program it watches.
+window=
 while kill -0 "$program" 2>/dev/null; do
-  window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\": (\"" | awk '{print $1; exit}')
-  [ -n "$window" ] && xwininfo -id "$window" >"$report.seen" 2>/dev/null &&
-    mv "$report.seen" "$report"
+  [ -n "$window" ] ||
+    window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\": (\"" | awk '{print $1; exit}')
+  if [ -n "$window" ]; then
+    if xwininfo -id "$window" >"$report.seen" 2>/dev/null; then
+      mv "$report.seen" "$report"
+    else
+      window=
+    fi
+  fi
   sleep 0.1
 done
 wait "$program"
