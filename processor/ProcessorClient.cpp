@@ -2,9 +2,9 @@
 
 #include "processor/JsonValues.h"
 #include "processor/ParamKeys.h"
+#include "processor/ProcessorNetworkAccess.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QSettings>
@@ -54,7 +54,7 @@ ProcessorClient::ProcessorClient(QObject *parent)
     , statusLine_(QStringLiteral("未连接"))
     , watchdog_(new QTimer(this))
     , reconnectTimer_(new QTimer(this))
-    , network_(new QNetworkAccessManager(this))
+    , network_(new ProcessorNetworkAccess(this))
     , inputChannels_(processor::kInputs)
     , outputChannels_(processor::kOutputs)
     , levelSlots_(kLevelSlots, 0.0)

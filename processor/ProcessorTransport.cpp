@@ -55,9 +55,12 @@ QNetworkRequest ProcessorClient::commandRequest(const QString &path, int timeout
 
 // Checked as the body arrives and as its length is announced; a reply beyond the limit is
 // aborted, which drops what it holds and closes the connection. Qt's network thread reads no
-// further ahead than the reply's buffer, so the rest of a flood waits at the peer. It may stop
-// up to a block (64 KiB) short of a full buffer: the buffer ends well beyond the limit, where a
-// flood is sure to have passed it.
+// further ahead than the reply's buffer, so the rest of a flood waits at the peer however late
+// this thread gets to the cut. It may stop up to a block (64 KiB) short of a full buffer: the
+// buffer ends well beyond the limit, where a flood is sure to have passed it. A GET begins in
+// get(), and the size set here follows its start to the network thread; a POST begins later, and
+// the size set here would be dropped, so ProcessorNetworkAccess sends it again as the network
+// thread fetches the body, before any of the request is written.
 QNetworkReply *ProcessorClient::limited(QNetworkReply *reply, qint64 limit)
 {
     constexpr qint64 kBeyondLimit = 256 * 1024;

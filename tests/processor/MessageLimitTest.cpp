@@ -5,7 +5,10 @@
 
 #include "processor/MessageLimits.h"
 
+#include <QNetworkReply>
 #include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
 
 using snt::test::FloodPeer;
 using snt::test::LogCatcher;
@@ -15,6 +18,8 @@ using snt::test::verifyFloodCut;
 namespace {
 
 const QString kCut = QStringLiteral("设备回的数据大得不正常，已断开");
+// Longer than the peer takes to send its whole flood (256 MiB at 125 MB/s: 2.1 s).
+constexpr unsigned long kBusyMs = 3000;
 
 } // namespace
 
@@ -63,6 +68,30 @@ private slots:
         verifyFloodCut(peer, memory);
         QVERIFY(!QFile::exists(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)
                                + "/预设-1.Parm"));
+    }
+
+    // The client's thread may be held up as an answer begins, on a loaded machine for longer than
+    // a flood takes. Qt's network thread reads no further than the reply's buffer meanwhile: the
+    // rest of the flood waits at the peer, and the cut comes when the thread is free again.
+    void floodWaitsWhileTheClientIsBusy()
+    {
+        FloodPeer peer;
+        QVERIFY(peer.start("probe"));
+        ProcessorClient client;
+        client.setIp(peer.address());
+        LogCatcher log;
+        MemoryWatch memory;
+        QVERIFY(memory.valid());
+        // Fires in the event loop that waits for the probe's answer, before any of it can come.
+        QTimer::singleShot(0, this, [&client] {
+            connect(client.findChild<QNetworkReply *>(), &QNetworkReply::metaDataChanged,
+                    [] { QThread::msleep(kBusyMs); });
+        });
+
+        client.connectToDevice();
+        QVERIFY(!client.isConnected());
+        QVERIFY(log.contains("[ProcessorClient] answer of http://" + peer.address()));
+        verifyFloodCut(peer, memory);
     }
 
     // The level socket is closed at its limit; the link stays, and the socket is opened again.
