@@ -293,13 +293,23 @@ private slots:
     }
 
     // The read after connecting waits in an event loop; a disconnect during it wins, and the
-    // connect still ends with its message.
+    // connect still ends with its message. The disconnect comes once the read's request reached
+    // the processor: at a fixed time it could come before the probe was answered on a busy machine.
     void disconnectDuringTheRead()
     {
         sim_.seed({{"GAINgain21", 2.0}});
         sim_.fault("CURSOR", "delay", {{"ms", 1500}});
-        QTimer::singleShot(500, client_.get(), [this] { client_->disconnectDevice(); });
+        QTimer whileReading;
+        connect(&whileReading, &QTimer::timeout, client_.get(), [this, &whileReading] {
+            const QList<QJsonObject> asked = sim_.bodies();
+            if (asked.isEmpty() || !asked.last().contains("CURSOR"))
+                return;
+            whileReading.stop();
+            client_->disconnectDevice();
+        });
+        whileReading.start(20);
         client_->connectToDevice();
+        QVERIFY(!whileReading.isActive());
         QVERIFY(!client_->isConnected());
         QCOMPARE(resets_->count(), 0);
         QCOMPARE(messages(*messages_).last(), connected());
