@@ -4,7 +4,6 @@
 
 #include "files/DataFolder.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,7 +30,8 @@ constexpr int kNameQueryTimeoutMs = 900;
 constexpr int kUdpPhaseMs = 800;
 constexpr int kProbeTransferTimeoutMs = 700;
 // A probe's whole time, the redirects it follows included: the search reports once every probe
-// ended, so a slow chain of redirects must not hold up the result beyond it.
+// ended, so a slow chain of redirects must not hold up the result beyond it. The probes of a
+// search share it, counted from the start of the last one.
 constexpr int kProbeAbortMs = 900;
 // A console page is reached in a redirect or two; more is taken for an address that loops.
 constexpr int kProbeRedirects = 3;
@@ -92,18 +92,25 @@ QUrl pageOfSameAddress(const QNetworkReply *reply)
 // started meanwhile has its own.
 struct ProcessorClient::DiscoveryRun
 {
+    DiscoveryRun()
+    {
+        timeUp.setSingleShot(true);
+        timeUp.setTimerType(Qt::PreciseTimer);
+    }
+
     QVariantList found;
     int pending = 0;
     int total = 0;
+    // Runs out when the probes' time is up; the requests they still wait for are aborted then.
+    QTimer timeUp;
 };
 
-// One candidate's page probe, the redirects it followed so far and when its time is up.
+// One candidate's page probe and the redirects it followed so far.
 struct ProcessorClient::ConsoleProbe
 {
     QString candidate;
     QSharedPointer<DiscoveryRun> run;
     int redirects = 0;
-    QDeadlineTimer deadline;
 };
 
 QVariantList ProcessorClient::discoverDevices()
@@ -223,26 +230,30 @@ void ProcessorClient::finishDiscovery()
     auto run = QSharedPointer<DiscoveryRun>::create();
     run->pending = run->total = int(candidates.size());
     for (const QString &candidate : std::as_const(candidates)) {
-        askForConsolePage(QUrl(QStringLiteral("http://%1/").arg(candidate)),
-                          {candidate, run, 0, QDeadlineTimer(kProbeAbortMs)});
+        // Each start restarts the probes' time: starting a sweep's 254 may take longer than that
+        // on a busy machine, and no answer is read meanwhile, a redirect of the first probes to
+        // their own page included; their time must not run out before they could follow it.
+        run->timeUp.start(kProbeAbortMs);
+        askForConsolePage(QUrl(QStringLiteral("http://%1/").arg(candidate)), {candidate, run});
     }
 }
 
-// Each request of a probe has what is left of the probe's time; with nothing left the probe
-// ends without a processor.
+// Each request of a probe has what is left of the probes' time; with nothing left (or the time
+// up already: -1) the probe ends without a processor.
 void ProcessorClient::askForConsolePage(const QUrl &page, const ConsoleProbe &probe)
 {
-    const qint64 leftMs = probe.deadline.remainingTime();
+    const QTimer &timeUp = probe.run->timeUp;
+    const int leftMs = timeUp.remainingTime();
     if (leftMs <= 0) {
         endConsoleProbe(probe.run);
         return;
     }
     QNetworkRequest request(page);
-    request.setTransferTimeout(int(std::min<qint64>(kProbeTransferTimeoutMs, leftMs)));
+    request.setTransferTimeout(std::min(kProbeTransferTimeoutMs, leftMs));
     QNetworkReply *reply = limited(network_->get(request), processor::kConsolePageLimit);
-    // The reply is the timer's context: once the reply is gone the timer is gone too, and a
-    // reply that already finished is left alone.
-    QTimer::singleShot(int(leftMs), reply, [reply] {
+    // The reply is the connection's context: once the reply is gone the connection is gone too,
+    // and a reply that already finished is left alone.
+    connect(&timeUp, &QTimer::timeout, reply, [reply] {
         if (reply->isRunning())
             reply->abort();
     });
