@@ -41,7 +41,8 @@ endfunction()
 # Every test gets its own sandboxed HOME and XDG folders from the shared test main
 # (tests/support/TestMain.h), so no test touches a real user's settings or documents. With
 # FUNCTIONS, each named test function is a CTest entry of its own ("<name>_<function>"), so slow
-# ones run in parallel. LAUNCHER runs the executable through another program (for example one
+# ones run in parallel; "<function>:<row>" names one row of a function's data, for rows that each
+# take minutes on a busy machine (its entry's name is made of both, as a C identifier). LAUNCHER runs the executable through another program (for example one
 # that sets up a network namespace first). X_SERVER runs each entry on an X server of its own
 # (tests/support/own_x_server.sh), for tests that show windows or use the clipboard.
 function(snt_add_test name)
@@ -60,8 +61,9 @@ function(snt_add_test name)
   if(ARG_FUNCTIONS)
     set(entries "")
     foreach(function ${ARG_FUNCTIONS})
-      add_test(NAME ${name}_${function} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}> ${function})
-      list(APPEND entries ${name}_${function})
+      string(MAKE_C_IDENTIFIER "${name}_${function}" entry)
+      add_test(NAME ${entry} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}> ${function})
+      list(APPEND entries ${entry})
     endforeach()
   else()
     add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
