@@ -42,9 +42,10 @@ endfunction()
 # (tests/support/TestMain.h), so no test touches a real user's settings or documents. With
 # FUNCTIONS, each named test function is a CTest entry of its own ("<name>_<function>"), so slow
 # ones run in parallel; "<function>:<row>" names one row of a function's data, for rows that each
-# take minutes on a busy machine (its entry's name is made of both, as a C identifier). LAUNCHER runs the executable through another program (for example one
-# that sets up a network namespace first). X_SERVER runs each entry on an X server of its own
-# (tests/support/own_x_server.sh), for tests that show windows or use the clipboard.
+# take minutes on a busy machine (its entry's name is made of both, as a C identifier). LAUNCHER
+# runs the executable through another program (for example one that sets up a network namespace
+# first). X_SERVER runs each entry on an X server of its own (tests/support/own_x_server.sh), for
+# tests that show windows or use the clipboard.
 function(snt_add_test name)
   cmake_parse_arguments(ARG "X_SERVER" "TIMEOUT" "SOURCES;LIBS;LABELS;FUNCTIONS;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
