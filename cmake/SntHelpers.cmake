@@ -42,7 +42,8 @@ endfunction()
 # (tests/support/TestMain.h), so no test touches a real user's settings or documents. With
 # FUNCTIONS, each named test function is a CTest entry of its own ("<name>_<function>"), so slow
 # ones run in parallel; "<function>:<row>" names one row of a function's data, for rows that each
-# take minutes on a busy machine (its entry's name is made of both, as a C identifier). LAUNCHER
+# take minutes on a busy machine (its entry's name is made of both, as a C identifier); the
+# entries' names are left in <name>_entries for properties of some of them. LAUNCHER
 # runs the executable through another program (for example one that sets up a network namespace
 # first). X_SERVER runs each entry on an X server of its own (tests/support/own_x_server.sh), for
 # tests that show windows or use the clipboard.
@@ -70,6 +71,7 @@ function(snt_add_test name)
     add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
   endif()
   set_tests_properties(${entries} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+  set(${name}_entries ${entries} PARENT_SCOPE)
 endfunction()
 
 # snt_add_release_warnings_test(name library source): a test that `source`, a file of `library`,
