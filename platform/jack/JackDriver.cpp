@@ -254,9 +254,33 @@ asio::Error JackDriver::stop()
 void JackDriver::deactivate()
 {
     running_.store(false);
-    if (active_ && !serverGone_.load())
-        jack_deactivate(client_);
+    if (active_) {
+        waitForPeriodToLeaveHost();
+        if (!serverGone_.load())
+            jack_deactivate(client_);
+    }
     active_ = false;
+}
+
+void JackDriver::waitForPeriodToLeaveHost() const
+{
+    // JACK cancels a client's process thread when it deactivates or closes the client, wherever
+    // that thread is, and at once: a period cut off inside the host would keep whatever the host
+    // held (a stream's lock) taken for good. No period enters once running_ is cleared, and one
+    // inside ends soon: the host's period never waits.
+    while (inHost_.load())
+        QThread::usleep(200);
+}
+
+bool JackDriver::enterHost()
+{
+    // Both stores come before the other side's load: a period that sees running_ still set is
+    // seen inside by waitForPeriodToLeaveHost().
+    inHost_.store(true);
+    if (running_.load())
+        return true;
+    inHost_.store(false);
+    return false;
 }
 
 asio::Error JackDriver::outputReady()
@@ -283,7 +307,7 @@ int JackDriver::onProcess(jack_nframes_t frames, void *self)
 void JackDriver::process(jack_nframes_t frames)
 {
     asio::HostCallbacks *callbacks = callbacks_.load();
-    if (!running_.load() || !callbacks || int(frames) != frames_.load()) {
+    if (!callbacks || int(frames) != frames_.load() || !enterHost()) {
         silenceOutputs(frames);
         return;
     }
@@ -309,6 +333,7 @@ void JackDriver::process(jack_nframes_t frames)
     position_.fetch_add(frames);
     index_ ^= 1;
     insideProcess = false;
+    inHost_.store(false);
 }
 
 void JackDriver::silenceOutputs(jack_nframes_t frames)

@@ -16,7 +16,8 @@ namespace platform::jack {
 // creation registers one port of ours per channel ("in_1", "out_1", ...); starting activates
 // the client and connects each port to its physical port. Every period the process callback
 // copies the input ports into the current half, calls the host, and copies the output half to
-// the output ports. A vanished server or a new period size asks the host for a reset.
+// the output ports. A vanished server or a new period size asks the host for a reset. Stopping
+// from another thread waits for a period inside the host to return before JACK ends the thread.
 class JackDriver : public asio::Driver
 {
 public:
@@ -57,6 +58,8 @@ private:
     void silenceOutputs(jack_nframes_t frames);
     void connectToPhysicalPorts();
     void deactivate();
+    bool enterHost();
+    void waitForPeriodToLeaveHost() const;
     void askForReset();
     void waitForServerToLeave() const;
     QStringList physicalPorts(unsigned long direction) const;
@@ -72,6 +75,8 @@ private:
     bool active_ = false; // activated at the server; host thread only
     std::atomic<asio::HostCallbacks *> callbacks_{nullptr};
     std::atomic<bool> running_{false};
+    // Set while a period is inside the host (process thread; read by the host thread).
+    std::atomic<bool> inHost_{false};
     std::atomic<bool> serverGone_{false};
     std::atomic<uint32_t> rate_{0};
     std::atomic<int64_t> position_{0};

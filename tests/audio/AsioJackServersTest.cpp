@@ -9,6 +9,9 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <memory>
 
 // The ASIO backend over four real JACK servers without hardware: the test command's own and
@@ -31,6 +34,27 @@ bool lists(ASIOPlugin &plugin, const QStringList &drivers)
                            [&name](const audio::DeviceInfo &r) { return r.id == name; });
     });
 }
+
+// A render source whose every read takes a quarter of a second, as a stalled disk would; it
+// counts the reads begun and the reads that returned.
+class SlowSource : public QIODevice
+{
+public:
+    std::atomic<int> begun{0};
+    std::atomic<int> returned{0};
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        ++begun;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+        while (std::chrono::steady_clock::now() < end) { }
+        std::memset(data, 0, std::size_t(maxSize));
+        ++returned;
+        return maxSize;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+};
 
 } // namespace
 
@@ -62,6 +86,30 @@ private slots:
     {
         for (QProcess &jackd : jackd_)
             jacktest::stopServer(jackd);
+    }
+
+    // Opening another card stops the running driver while a period reads the render source:
+    // the read must be let finish, not be cut off with the source's state half changed.
+    void anotherCardWaitsForTheReadInProgress()
+    {
+        ASIOPlugin plugin;
+        QTRY_VERIFY_WITH_TIMEOUT(lists(plugin, drivers_), 10000);
+        SlowSource source;
+        QPointer<audio::Stream> render = plugin.open(drivers_[0], Plugin::Output, {}, &source);
+        SignalDevice sink;
+        QPointer<audio::Stream> capture;
+        const auto closeBoth = qScopeGuard([&] {
+            for (audio::Stream *s : {capture.data(), render.data()})
+                if (s)
+                    s->close();
+        });
+        QVERIFY(render);
+        // The other card is opened while a read is under way; it has a quarter of a second
+        // left at most.
+        QTRY_VERIFY_WITH_TIMEOUT(source.returned > 1 && source.begun > source.returned, 10000);
+        capture = plugin.open(drivers_[1], Plugin::Input, {}, &sink);
+        QVERIFY(capture);
+        QCOMPARE(source.returned.load(), source.begun.load());
     }
 
     // Each start is a fresh backend, so that no driver is loaded and the probe runs in full.
