@@ -43,7 +43,8 @@ endfunction()
 # FUNCTIONS, each named test function is a CTest entry of its own ("<name>_<function>"), so slow
 # ones run in parallel; "<function>:<row>" names one row of a function's data, for rows that each
 # take minutes on a busy machine (its entry's name is made of both, as a C identifier); the
-# entries' names are left in <name>_entries for properties of some of them. LAUNCHER
+# entries' names are left in <name>_entries for properties of some of them. An entry of its own,
+# "<name>_entries_complete", fails when the test has a function or row no entry runs. LAUNCHER
 # runs the executable through another program (for example one that sets up a network namespace
 # first). X_SERVER runs each entry on an X server of its own (tests/support/own_x_server.sh), for
 # tests that show windows or use the clipboard.
@@ -67,11 +68,24 @@ function(snt_add_test name)
       add_test(NAME ${entry} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}> ${function})
       list(APPEND entries ${entry})
     endforeach()
+    snt_add_entries_check(${name} ${ARG_FUNCTIONS})
   else()
     add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
   endif()
   set_tests_properties(${entries} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
   set(${name}_entries ${entries} PARENT_SCOPE)
+endfunction()
+
+# snt_add_entries_check(name function ...): the entry that fails when test `name` has a function
+# or row that none of the named ones runs (cmake/CheckTestEntries.cmake). It only lists the
+# test's functions and rows, which needs no display.
+function(snt_add_entries_check name)
+  string(JOIN "|" named ${ARGN})
+  add_test(NAME ${name}_entries_complete
+    COMMAND ${CMAKE_COMMAND} "-DTEST=$<TARGET_FILE:${name}>" "-DNAMED=${named}"
+      -P ${PROJECT_SOURCE_DIR}/cmake/CheckTestEntries.cmake)
+  set_tests_properties(${name}_entries_complete PROPERTIES TIMEOUT 60
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # snt_add_release_warnings_test(name library source): a test that `source`, a file of `library`,

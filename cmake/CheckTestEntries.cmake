@@ -1,0 +1,55 @@
+# cmake -D TEST=<test executable> -D NAMED=<entries, "|" between> -P CheckTestEntries.cmake
+#
+# A test split into CTest entries runs only what its entries name: a test function, or one row
+# of a function's data ("<function>:<row>"). Fails when the executable has a function or a row
+# that no entry runs, or an entry names what the executable no longer has.
+cmake_minimum_required(VERSION 3.24)
+execute_process(COMMAND ${TEST} -datatags
+  OUTPUT_VARIABLE listing RESULT_VARIABLE status ERROR_VARIABLE errors)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${TEST} -datatags failed (${status}): ${errors}")
+endif()
+string(REPLACE "|" ";" named "${NAMED}")
+
+# Every function and row the executable has, as "<function>" and "<function>:<row>".
+string(REPLACE "\n" ";" lines "${listing}")
+set(functions "")
+set(rows "")
+foreach(line ${lines})
+  if(line MATCHES "^[^ ]+ ([^ ]+) (.+)$")
+    list(APPEND rows "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}")
+    list(APPEND functions "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^[^ ]+ ([^ ]+)$")
+    list(APPEND functions "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES functions)
+
+set(problems "")
+foreach(function ${functions})
+  if(function IN_LIST named)
+    continue()
+  endif()
+  # A function with row entries needs an entry for each of its rows.
+  set(entries_of_function ${named})
+  list(FILTER entries_of_function INCLUDE REGEX "^${function}:")
+  set(rows_of_function ${rows})
+  list(FILTER rows_of_function INCLUDE REGEX "^${function}:")
+  if(NOT entries_of_function)
+    string(APPEND problems "  ${function} has no entry\n")
+    continue()
+  endif()
+  foreach(row ${rows_of_function})
+    if(NOT row IN_LIST named)
+      string(APPEND problems "  ${row} has no entry\n")
+    endif()
+  endforeach()
+endforeach()
+foreach(entry ${named})
+  if(NOT entry IN_LIST functions AND NOT entry IN_LIST rows)
+    string(APPEND problems "  ${entry} is not in the test\n")
+  endif()
+endforeach()
+if(problems)
+  message(FATAL_ERROR "${TEST}: its entries and its functions differ:\n${problems}")
+endif()
