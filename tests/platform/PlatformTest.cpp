@@ -119,6 +119,120 @@ QSet<QString> ids(const QList<Side> &sides)
     return out;
 }
 
+// The clicks' stream: a click every half second.
+constexpr uint32_t clickRate = 48000, clickEvery = 24000;
+
+// One run of clicks through the loop, half a second apart from its start: how far off each
+// click came in from when the render clock said it left (in seconds, for the clicks released
+// once the server's times settled), and where the sound moved on its way, said why (empty where
+// the clicks came back exactly as far apart as they left).
+struct ClickRun
+{
+    std::vector<double> judged;
+    QString moved;
+};
+
+// When each click left, by the render clock: each click is timed by the first reading of a
+// period at or after its own.
+struct ClickLeaves
+{
+    std::vector<uint64_t> clicks;
+    std::vector<double> leaves;
+};
+
+double secondsOf(QpcTime qpc)
+{
+    return double(qpc) / double(refTimePerSecond);
+}
+
+// Plays clicks into the loop until `playing` clears, noting when each leaves.
+void playClicks(AudioClient *client, RenderClient *render, Event *event,
+                const std::atomic<bool> &playing, ClickLeaves *out)
+{
+    constexpr uint32_t bufferFrames = 4800;
+    uint64_t released = 0;
+    std::vector<uint64_t> pending;
+    while (playing.load()) {
+        uint32_t padding = 0;
+        uint8_t *data = nullptr;
+        if (!event->wait(1000) || !succeeded(client->currentPadding(&padding))
+            || !succeeded(render->buffer(bufferFrames - padding, &data)))
+            break;
+        auto *samples = reinterpret_cast<float *>(data);
+        for (uint32_t f = 0; f < bufferFrames - padding; ++f, ++released) {
+            const bool click = released % clickEvery == clickEvery / 2;
+            samples[2 * f] = samples[2 * f + 1] = click ? 0.9f : 0.0f;
+            if (click)
+                pending.push_back(released);
+        }
+        render->releaseBuffer(bufferFrames - padding, 0);
+        uint64_t position = 0;
+        QpcTime qpc = 0;
+        client->clock(&position, &qpc);
+        while (qpc != 0 && !pending.empty() && pending.front() < position + 480) {
+            out->clicks.push_back(pending.front());
+            out->leaves.push_back(secondsOf(qpc)
+                                  + (double(pending.front()) - double(position)) / clickRate);
+            pending.erase(pending.begin());
+        }
+    }
+}
+
+void playClicksThroughTheLoop(ClickRun *run)
+{
+    constexpr uint32_t settled = 72000;
+    std::shared_ptr<Event> renderEvent, captureEvent;
+    std::shared_ptr<CaptureClient> capture;
+    auto renderClient = prepare("alsa:loop", DataFlow::Render,
+                                WaveFormat::extensibleFloat(clickRate, 2), &renderEvent);
+    QVERIFY(renderClient);
+    std::shared_ptr<RenderClient> render;
+    QCOMPARE(renderClient->renderClient(&render), result::Ok);
+    QCOMPARE(renderClient->start(), result::Ok);
+    auto captureClient = startCapture(&captureEvent, &capture);
+    QVERIFY(captureClient);
+    ClickLeaves left;
+    std::atomic<bool> playing{true};
+    std::thread player(playClicks, renderClient.get(), render.get(), renderEvent.get(),
+                       std::cref(playing), &left);
+    std::vector<double> captured; // when each click came in, by the capture packets
+    std::vector<uint64_t> capturedFrames; // and at which frame of the capture stream
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000 && captureEvent->wait(1000)) {
+        uint32_t size = 0;
+        while (succeeded(capture->nextPacketSize(&size)) && size != 0) {
+            uint8_t *data = nullptr;
+            uint32_t frames = 0, flags = 0;
+            uint64_t position = 0;
+            QpcTime qpc = 0;
+            QCOMPARE(capture->buffer(&data, &frames, &flags, &position, &qpc), result::Ok);
+            const auto *in = reinterpret_cast<const float *>(data);
+            for (uint32_t f = 0; f < frames; ++f)
+                if (in[2 * f] > 0.5f && qpc != 0) {
+                    captured.push_back(secondsOf(qpc) + double(f) / clickRate);
+                    capturedFrames.push_back(position + f);
+                }
+            QCOMPARE(capture->releaseBuffer(frames), result::Ok);
+        }
+    }
+    playing.store(false);
+    player.join();
+    QCOMPARE(renderClient->stop(), result::Ok);
+    QCOMPARE(captureClient->stop(), result::Ok);
+    for (size_t i = 1; i < capturedFrames.size() && run->moved.isEmpty(); ++i)
+        if (const uint64_t apart = capturedFrames[i] - capturedFrames[i - 1]; apart != clickEvery)
+            run->moved = QString("clicks came in %1 frames apart").arg(apart);
+    for (const double in : captured) {
+        const auto nearest = std::min_element(
+                left.leaves.begin(), left.leaves.end(),
+                [in](double a, double b) { return std::abs(a - in) < std::abs(b - in); });
+        QVERIFY(nearest != left.leaves.end());
+        if (left.clicks[size_t(nearest - left.leaves.begin())] >= settled)
+            run->judged.push_back(in - *nearest);
+    }
+}
+
 } // namespace
 
 class PlatformTest : public QObject
@@ -338,86 +452,33 @@ private slots:
     // The clocks the two sides report meet where the loop returns the sound: a click released
     // into the render buffer leaves, by the render clock, when the capture packet that brings it
     // back says it was captured. Through the sound server's loop, once the server has told its
-    // first, unsettled times (a second and a half).
+    // first, unsettled times (a second and a half). Only a run whose sound kept its time can
+    // tell: where the stream ran dry on its way (an engine held off its processor past its
+    // buffer, as a kernel that lets another program's long system call finish first can do for
+    // 200 ms on a busy machine), the sound moved after the render clock told when it would
+    // leave, and the server's times stay unsettled for seconds after. The clicks show it: they
+    // leave exactly half a second apart and come back so only where every frame between them
+    // did. Such a run is said so, and another measures, up to three.
     void clocksMeetWhereTheLoopReturns()
     {
-        constexpr uint32_t rate = 48000, clickEvery = 24000, settled = 72000;
-        std::shared_ptr<Event> renderEvent, captureEvent;
-        std::shared_ptr<CaptureClient> capture;
-        auto renderClient = prepare("alsa:loop", DataFlow::Render,
-                                    WaveFormat::extensibleFloat(rate, 2), &renderEvent);
-        QVERIFY(renderClient);
-        std::shared_ptr<RenderClient> render;
-        QCOMPARE(renderClient->renderClient(&render), result::Ok);
-        QCOMPARE(renderClient->start(), result::Ok);
-        auto captureClient = startCapture(&captureEvent, &capture);
-        QVERIFY(captureClient);
-        const auto seconds = [](QpcTime qpc) {
-            return double(qpc) / double(refTimePerSecond);
-        };
-        std::vector<double> leaves; // when each click leaves, by the render clock
-        std::atomic<bool> playing{true};
-        std::thread player([&] {
-            uint64_t released = 0;
-            std::vector<uint64_t> clicks;
-            while (playing.load()) {
-                uint32_t padding = 0;
-                uint8_t *data = nullptr;
-                if (!renderEvent->wait(1000) || !succeeded(renderClient->currentPadding(&padding))
-                    || !succeeded(render->buffer(4800 - padding, &data)))
-                    break;
-                auto *out = reinterpret_cast<float *>(data);
-                for (uint32_t f = 0; f < 4800 - padding; ++f, ++released) {
-                    const bool click
-                            = released >= settled && released % clickEvery == clickEvery / 2;
-                    out[2 * f] = out[2 * f + 1] = click ? 0.9f : 0.0f;
-                    if (click)
-                        clicks.push_back(released);
-                }
-                render->releaseBuffer(4800 - padding, 0);
-                uint64_t position = 0;
-                QpcTime qpc = 0;
-                renderClient->clock(&position, &qpc);
-                // Each click is timed by the first reading of a period at or after its own.
-                while (qpc != 0 && !clicks.empty() && clicks.front() < position + 480) {
-                    leaves.push_back(seconds(qpc)
-                                     + (double(clicks.front()) - double(position)) / rate);
-                    clicks.erase(clicks.begin());
-                }
+        QStringList moved;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            ClickRun run;
+            playClicksThroughTheLoop(&run);
+            if (QTest::currentTestFailed())
+                return;
+            if (!run.moved.isEmpty()) {
+                qInfo().noquote() << "a run whose sound moved on its way:" << run.moved;
+                moved.append(run.moved);
+                continue;
             }
-        });
-        std::vector<double> captured; // when each click came in, by the capture packets
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 5000 && captureEvent->wait(1000)) {
-            uint32_t size = 0;
-            while (succeeded(capture->nextPacketSize(&size)) && size != 0) {
-                uint8_t *data = nullptr;
-                uint32_t frames = 0, flags = 0;
-                uint64_t position = 0;
-                QpcTime qpc = 0;
-                QCOMPARE(capture->buffer(&data, &frames, &flags, &position, &qpc), result::Ok);
-                const auto *in = reinterpret_cast<const float *>(data);
-                for (uint32_t f = 0; f < frames; ++f)
-                    if (in[2 * f] > 0.5f && qpc != 0)
-                        captured.push_back(seconds(qpc) + double(f) / rate);
-                QCOMPARE(capture->releaseBuffer(frames), result::Ok);
-            }
+            QVERIFY2(run.judged.size() >= 3, qPrintable(QString::number(run.judged.size())));
+            for (const double error : run.judged)
+                QVERIFY2(std::abs(error) < 0.005,
+                         qPrintable(QString("came in %1 ms after it left").arg(error * 1e3)));
+            return;
         }
-        playing.store(false);
-        player.join();
-        QCOMPARE(renderClient->stop(), result::Ok);
-        QCOMPARE(captureClient->stop(), result::Ok);
-        QVERIFY2(captured.size() >= 3, qPrintable(QString::number(captured.size())));
-        for (const double in : captured) {
-            const auto nearest
-                    = std::min_element(leaves.begin(), leaves.end(), [in](double a, double b) {
-                          return std::abs(a - in) < std::abs(b - in);
-                      });
-            QVERIFY(nearest != leaves.end());
-            QVERIFY2(std::abs(in - *nearest) < 0.005,
-                     qPrintable(QString("came in %1 ms after it left").arg((in - *nearest) * 1e3)));
-        }
+        QFAIL(qPrintable("the sound moved on its way in every run:\n" + moved.join('\n')));
     }
 
     // Last: it runs pactl, and under ThreadSanitizer no thread of this process may start once a
