@@ -304,6 +304,10 @@ private slots:
         const audio::Format outFormat = client->preferredOutputFormat("alsa:loop");
         QCOMPARE(inFormat, (audio::Format{rate, channels}));
         QCOMPARE(outFormat, (audio::Format{rate, channels}));
+        // The capture thread reports its gaps into these until the streams are closed, which
+        // ends it: they are declared before the guard that closes them, and so outlive it.
+        QMutex gapsMutex;
+        QList<Gap> gapsReported;
         QPointer<audio::Stream> input = client->openInput("alsa:loop_monitor", &sink, inFormat);
         QPointer<audio::Stream> output = client->openOutput("alsa:loop", &source, outFormat);
         const auto closeBoth = qScopeGuard([&] {
@@ -315,13 +319,11 @@ private slots:
         QVERIFY(input);
         QVERIFY(output);
         QCOMPARE(output->format(), (audio::Format{rate, channels}));
-        QMutex gapsMutex;
-        QList<Gap> gaps;
         connect(
                 input, &audio::Stream::discontinuity, this,
                 [&](qint64 lost) {
                     QMutexLocker lock(&gapsMutex);
-                    gaps.append({sink.framesRecorded(), lost});
+                    gapsReported.append({sink.framesRecorded(), lost});
                 },
                 Qt::DirectConnection);
 
@@ -337,12 +339,16 @@ private slots:
         const qint64 end = start + checked;
         qint64 played = findPlayedFrame(got, start, 0, start + 5 * rate);
         QVERIFY2(played >= 0, "the played signal did not come back");
-        QMutexLocker lock(&gapsMutex);
+        // A copy, so that a gap reported meanwhile does not hold the capture thread for the check.
+        const QList<Gap> gaps = [&] {
+            QMutexLocker lock(&gapsMutex);
+            return gapsReported;
+        }();
         int reported = 0, late = 0;
         qint64 slack = 0; // how far the played signal may have gone on unseen
         qint64 silent = 0;
         for (qint64 at = start; at < end; ++at) {
-            for (const Gap &gap : std::as_const(gaps)) {
+            for (const Gap &gap : gaps) {
                 if (gap.frame == at) {
                     ++reported;
                     slack += gap.lost >= 0 ? gap.lost : 5 * rate;
@@ -364,7 +370,7 @@ private slots:
                         = slack > 0 ? findPlayedFrame(got, at, played, played + slack + 1) : -1;
                 if (found < 0) {
                     QStringList seen;
-                    for (const Gap &gap : std::as_const(gaps))
+                    for (const Gap &gap : gaps)
                         seen << QStringLiteral("%1 (%2 lost)").arg(gap.frame - start).arg(gap.lost);
                     QFAIL(qPrintable(QStringLiteral("frame %1 of the ten seconds differs, and no "
                                                     "dropout explains it; dropouts reported: %2")
