@@ -148,8 +148,9 @@ std::optional<double> LoopbackPairing::moveTo(const Estimate &agreed, double cur
                                               std::optional<double> soundLag, double loopbackRate)
 {
     const double timingMove = agreed.lead() - current;
+    const std::optional<double> steady = steadySound(soundLag);
     if (!paired_) {
-        pair(agreed, timingMove, loopbackRate);
+        pair(agreed, timingMove, loopbackRate, steady);
         return timingMove;
     }
     if (std::abs(timingMove) <= toleranceSeconds) {
@@ -162,15 +163,22 @@ std::optional<double> LoopbackPairing::moveTo(const Estimate &agreed, double cur
     }
     // While the sound moves from one place to another, or cannot be read yet (the pairs since
     // the last move are too few, or the recording is unrelated noise), a later second tells.
-    if (!soundLag || !lastSound_ || std::abs(*soundLag - *lastSound_) > soundPrecisionSeconds)
+    if (!steady)
         return std::nullopt;
-    const std::optional<double> heard = heardMove(timingMove, *soundLag);
+    const std::optional<double> heard = heardMove(timingMove, *steady);
     if (!heard) {
-        leaveUnheeded(timingMove, *soundLag);
+        leaveUnheeded(timingMove, *steady);
         return std::nullopt;
     }
     repair(agreed, *heard, timingMove);
     return heard;
+}
+
+std::optional<double> LoopbackPairing::steadySound(std::optional<double> soundLag) const
+{
+    if (!soundLag || !lastSound_ || std::abs(*soundLag - *lastSound_) > soundPrecisionSeconds)
+        return std::nullopt;
+    return soundLag;
 }
 
 std::optional<double> LoopbackPairing::heardMove(double timingMove, double soundLag) const
@@ -255,12 +263,14 @@ std::optional<LoopbackPairing::Estimate> LoopbackPairing::earlierOfTwoAgreeing(c
     return previous;
 }
 
-void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate)
+void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate,
+                           std::optional<double> steadySound)
 {
     paired_ = true;
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
-    pairedSound_.reset();
+    // A reference moved to later samples by `move` makes the recording lag it by as much more.
+    pairedSound_ = steadySound ? std::optional(*steadySound + move) : std::nullopt;
     unheeding_ = false;
     wander_ = 0.0;
     sntInfo(lcMeasurement, tag) << "loopback paired with the recording: output latency"

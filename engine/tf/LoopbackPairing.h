@@ -26,8 +26,12 @@
 // a busy machine, and after it ran dry overshoots before it comes back: when the timing moves
 // the pairing beyond the tolerance, it is moved only if the sound moved the same way, standing
 // at one place two seconds in a row, and by what the sound shows, to the sample.
-// Timing that moves while the sound stays is logged once and left unheeded. Until the sound
-// has been heard after a pairing, the timing alone decides, as it does for the first pairing.
+// Timing that moves while the sound stays is logged once and left unheeded. Where the sound
+// stood still over the two seconds before a first pairing, it is known from that pairing on:
+// the server's report wanders most just after its stream ran dry, which is also when a pairing
+// is made, and the sound since it needs more than a second of pairs to be read. Where it did
+// not, the timing alone decides until the sound has been heard after the pairing, as it does
+// for the first pairing.
 class LoopbackPairing
 {
 public:
@@ -57,7 +61,6 @@ public:
     // which the loopback skips. The next second decides afresh; after a loss of unknown length
     // the pairing is unknown, and the next one is a first pairing again.
     void inputLost(int64_t frames, uint64_t nextPair, double inputRate);
-    bool paired() const { return paired_; }
     // Logs how far the streams' timing wandered against the sound since the first pairing, when
     // it wandered by a millisecond or more: the pairing, made by that timing, can be as far off.
     void reportWander() const;
@@ -69,10 +72,10 @@ public:
     }
 
     // At every tick, with the latest anchors of both streams and, at a tick that completes a
-    // second while paired, the lag in seconds at which the recording followed its reference
-    // over the pairs since the last move, where the sound shows one (positive: the recording
-    // lags). Once a second of pairs has come, returns by how many loopback samples to move the
-    // reference (positive: to later samples) when the pairing is made or changed.
+    // second, the lag in seconds at which the recording followed its reference over the pairs
+    // since the last move, where the sound shows one (positive: the recording lags). Once a
+    // second of pairs has come, returns by how many loopback samples to move the reference
+    // (positive: to later samples) when the pairing is made or changed.
     std::optional<double> step(const std::optional<StreamAnchor> &capture,
                                const std::optional<StreamAnchor> &render, const Counts &counts,
                                Rates rates, std::optional<double> soundLag = std::nullopt);
@@ -124,7 +127,11 @@ private:
     // pairing stays.
     std::optional<double> moveTo(const Estimate &agreed, double current,
                                  std::optional<double> soundLag, double loopbackRate);
-    void pair(const Estimate &e, double move, double loopbackRate);
+    // `steadySound`: the lag the sound stood at over the two seconds before, where it did.
+    void pair(const Estimate &e, double move, double loopbackRate,
+              std::optional<double> steadySound);
+    // `soundLag` where the sound stands this second as it did the last (within its precision).
+    std::optional<double> steadySound(std::optional<double> soundLag) const;
     // Where the timing moved the pairing by `timingMove` seconds and the sound stands at
     // `soundLag` (this second as the last): how far the sound says to move the pairing, when it
     // moved the same way by a millisecond or more; none when it stayed.

@@ -484,9 +484,9 @@ void Measurement::alignLoopback()
 
 std::optional<double> Measurement::heardLag(uint64_t nextPair, double inputRate)
 {
-    // Once a second while paired, over pairs that all came after the last move or gap.
-    if (!pairing_.paired() || !pairing_.secondComplete(nextPair, inputRate)
-        || pairsSinceMove_ < delayFinderSize)
+    // Once a second, over pairs that all came after the last move or gap; before the first
+    // pairing too, where it tells where the sound will stand once the pairing moves.
+    if (!pairing_.secondComplete(nextPair, inputRate) || pairsSinceMove_ < delayFinderSize)
         return std::nullopt;
     const std::optional<int64_t> lag = analyser_.heardLag();
     return lag ? std::optional(double(*lag) / inputRate) : std::nullopt;
