@@ -134,7 +134,7 @@ std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &c
     const double current
             = counts.pairedPosition / rates.loopback - double(counts.nextPair) / rates.input;
     const std::optional<double> move
-            = agreed ? moveTo(*agreed, current, soundLag, rates.loopback) : std::nullopt;
+            = agreed ? moveTo(*agreed, current, soundLag, rates) : std::nullopt;
     if (move) {
         // What the sound showed was read before this move.
         lastSound_.reset();
@@ -145,12 +145,12 @@ std::optional<double> LoopbackPairing::step(const std::optional<StreamAnchor> &c
 }
 
 std::optional<double> LoopbackPairing::moveTo(const Estimate &agreed, double current,
-                                              std::optional<double> soundLag, double loopbackRate)
+                                              std::optional<double> soundLag, Rates rates)
 {
     const double timingMove = agreed.lead() - current;
     const std::optional<double> steady = steadySound(soundLag);
     if (!paired_) {
-        pair(agreed, timingMove, loopbackRate, steady);
+        pair(agreed, timingMove, rates, steady);
         return timingMove;
     }
     if (std::abs(timingMove) <= toleranceSeconds) {
@@ -263,19 +263,25 @@ std::optional<LoopbackPairing::Estimate> LoopbackPairing::earlierOfTwoAgreeing(c
     return previous;
 }
 
-void LoopbackPairing::pair(const Estimate &e, double move, double loopbackRate,
+void LoopbackPairing::pair(const Estimate &e, double move, Rates rates,
                            std::optional<double> steadySound)
 {
     paired_ = true;
     pairedCapture_ = e.capture;
     pairedRender_ = e.render;
     // A reference moved to later samples by `move` makes the recording lag it by as much more.
-    pairedSound_ = steadySound ? std::optional(*steadySound + move) : std::nullopt;
+    // Before the pairing the lag can lie beyond what the sound's reading reaches, which then
+    // shows it a whole window of pairs off; the lag it would show now lies beyond that reach,
+    // and the first reading after the pairing tells instead.
+    const std::optional<double> after
+            = steadySound ? std::optional(*steadySound + move) : std::nullopt;
+    const bool readable = after && std::abs(*after) * rates.input < soundReachPairs_;
+    pairedSound_ = readable ? after : std::nullopt;
     unheeding_ = false;
     wander_ = 0.0;
     sntInfo(lcMeasurement, tag) << "loopback paired with the recording: output latency"
                                 << render_.lastLatencyFrames() << "frames, reference moved by"
-                                << std::lround(-move * loopbackRate)
+                                << std::lround(-move * rates.loopback)
                                 << "samples, two seconds in a row"
                                 << (e.deviceTimed
                                             ? "timed by the devices' clocks"

@@ -55,6 +55,11 @@ public:
     // machine's threads read their clocks and hand their blocks on.
     static constexpr double marginSeconds = 0.1;
 
+    // The sound's lag is read within `soundReachPairs` pairs either way.
+    explicit LoopbackPairing(double soundReachPairs)
+        : soundReachPairs_(soundReachPairs)
+    { }
+
     // A new run: nothing paired; the first second begins at pair `nextPair`.
     void restart(uint64_t nextPair);
     // The input lost `frames` frames before pair `nextPair` (negative: nobody knows how many),
@@ -126,10 +131,9 @@ private:
     // By how many seconds to move the reference, given two seconds that agree; none when the
     // pairing stays.
     std::optional<double> moveTo(const Estimate &agreed, double current,
-                                 std::optional<double> soundLag, double loopbackRate);
+                                 std::optional<double> soundLag, Rates rates);
     // `steadySound`: the lag the sound stood at over the two seconds before, where it did.
-    void pair(const Estimate &e, double move, double loopbackRate,
-              std::optional<double> steadySound);
+    void pair(const Estimate &e, double move, Rates rates, std::optional<double> steadySound);
     // `soundLag` where the sound stands this second as it did the last (within its precision).
     std::optional<double> steadySound(std::optional<double> soundLag) const;
     // Where the timing moved the pairing by `timingMove` seconds and the sound stands at
@@ -142,6 +146,7 @@ private:
     void repair(const Estimate &e, double move, double timingMove);
     void leaveUnheeded(double timingMove, double soundLag);
 
+    double soundReachPairs_;
     bool paired_ = false;
     uint64_t windowStart_ = 0; // the pair the current second of sightings began at
     Sightings capture_;

@@ -222,7 +222,7 @@ private:
     uint32_t inputRate_ = 48000;
 
     MeasurementInputs inputs_;
-    LoopbackPairing pairing_;
+    LoopbackPairing pairing_{delayFinderSize / 2.0};
     uint64_t pairsSinceMove_ = 0; // pairs analysed since the loopback last moved or had a gap
     // Losses met by the current take, for its one log line.
     struct LossReport
